@@ -1,0 +1,70 @@
+# kestrine developer commands.
+#   make demo   install what is missing, build, run examples/demo.py
+#   make test   install what is missing, build, run the C++ and Python tests
+#   make asan   C++ tests under AddressSanitizer and UBSan
+#   make bench  build and run the C++ benchmarks
+#   make fuzz   build and run the scanner fuzz target for a bounded time
+
+PYTHON      ?= python3
+BUILD       ?= build
+JOBS        ?= $(shell nproc)
+APT_PACKAGES = g++ pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
+BENCH_APT    = libbenchmark-dev
+FUZZ_APT     = clang libclang-rt-14-dev
+PY_TEST_DEPS = pytest hypothesis PyYAML
+FUZZ_SECONDS ?= 600
+
+.PHONY: all deps pydeps build module test cpptest pytest demo asan bench fuzz clean
+
+all: module
+
+# Install the system packages that are not present yet (Debian).
+deps:
+	@missing=""; for p in $(APT_PACKAGES) $(EXTRA_APT); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+pydeps:
+	@$(PYTHON) -c "import pytest, hypothesis, yaml" 2>/dev/null || $(PYTHON) -m pip install -q $(PY_TEST_DEPS)
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_TESTS=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The freshly built module is copied next to the package sources, so that
+# PYTHONPATH=python imports it without an install step.
+module: build
+	cp -f $(BUILD)/_kestrine*.so python/kestrine/
+
+cpptest: module
+	$(BUILD)/kestrine_tests --gtest_brief=1
+
+pytest: module pydeps
+	PYTHONPATH=$(CURDIR)/python $(PYTHON) -m pytest -q tests
+
+test: cpptest pytest
+
+demo: module
+	PYTHONPATH=$(CURDIR)/python $(PYTHON) examples/demo.py
+
+asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_BUILD_TESTS=ON -DKESTRINE_SANITIZE=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake --build build-asan -j $(JOBS) --target kestrine_tests
+	ASAN_OPTIONS=detect_leaks=0 build-asan/kestrine_tests --gtest_brief=1
+
+bench:
+	$(MAKE) deps EXTRA_APT="$(BENCH_APT)"
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_BENCH=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake --build build-bench -j $(JOBS) --target kestrine_bench
+	build-bench/kestrine_bench
+
+fuzz:
+	$(MAKE) deps EXTRA_APT="$(FUZZ_APT)"
+	$(MAKE) -C tests/fuzz run SECONDS=$(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) build-asan build-bench python/kestrine/_kestrine*.so

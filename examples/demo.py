@@ -1,0 +1,2 @@
+import kestrine
+print("kestrine", kestrine.__all__[:4])

@@ -1,0 +1,126 @@
+// Scan + decode throughput (the plain road of `loads` without the Python
+// conversion), on the real-world corpus and on the generated 20 MB
+// configuration file.  Reported as bytes per second of YAML text.
+//
+//   kestrine_bench --benchmark_filter=Decode
+//
+// The generated file is taken from $KESTRINE_BENCH_CONFIG when set, else
+// written once to /tmp/kestrine-bench-config-20mb.yaml by bench/gen_config.py.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decode/decoder.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+const std::vector<std::string>& decode_corpus() {
+  static const std::vector<std::string> files = [] {
+    std::vector<std::string> out;
+    const fs::path root = KESTRINE_SOURCE_DIR "/../shared/testdata/bench-corpus";
+    if (!fs::exists(root)) return out;
+    std::vector<fs::path> paths;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+      const auto ext = e.path().extension();
+      if (e.is_regular_file() && (ext == ".yml" || ext == ".yaml")) paths.push_back(e.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const auto& p : paths) {
+      std::string text = slurp(p);
+      // Keep only files the decoder accepts, so that every iteration measures
+      // the same successful work.
+      if (kestrine::decode_stream(text, {})) out.push_back(std::move(text));
+    }
+    return out;
+  }();
+  return files;
+}
+
+const std::string& decode_config_file() {
+  static const std::string text = [] {
+    if (const char* env = std::getenv("KESTRINE_BENCH_CONFIG"); env && *env) return slurp(env);
+    const fs::path path = "/tmp/kestrine-bench-config-20mb.yaml";
+    if (!fs::exists(path)) {
+      const std::string cmd = std::string("python3 '") + KESTRINE_SOURCE_DIR +
+                              "/bench/gen_config.py' '" + path.string() + "' 20";
+      if (std::system(cmd.c_str()) != 0) return std::string();
+    }
+    return slurp(path);
+  }();
+  return text;
+}
+
+void BM_DecodeCorpus(benchmark::State& state) {
+  const auto& files = decode_corpus();
+  if (files.empty()) {
+    state.SkipWithError("bench-corpus not found");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const auto& f : files) bytes += f.size();
+  for (auto _ : state) {
+    for (const auto& f : files) {
+      auto r = kestrine::decode_stream(f, {});
+      benchmark::DoNotOptimize(r);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.counters["files"] = static_cast<double>(files.size());
+}
+BENCHMARK(BM_DecodeCorpus)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeConfig20MB(benchmark::State& state) {
+  const std::string& text = decode_config_file();
+  if (text.empty()) {
+    state.SkipWithError("generated config file not available");
+    return;
+  }
+  for (auto _ : state) {
+    auto r = kestrine::decode_stream(text, {});
+    if (!r) {
+      state.SkipWithError(r.error().message.c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(r->documents.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_DecodeConfig20MB)->Unit(benchmark::kMillisecond);
+
+// The same file with a duplicate-key policy on: the cost of signatures.
+void BM_DecodeConfig20MBDuplicateCheck(benchmark::State& state) {
+  const std::string& text = decode_config_file();
+  if (text.empty()) {
+    state.SkipWithError("generated config file not available");
+    return;
+  }
+  kestrine::DecodeOptions opts;
+  opts.duplicate_keys = kestrine::DuplicateKeyPolicy::Error;
+  for (auto _ : state) {
+    auto r = kestrine::decode_stream(text, opts);
+    if (!r) {
+      state.SkipWithError(r.error().message.c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(r->documents.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_DecodeConfig20MBDuplicateCheck)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,758 @@
+// The plain decoder: walks the scanner's event vector by index and builds one
+// value tree per document in a single arena.
+//
+// Hot path: a scalar costs one resolver call and one handle pushed onto the
+// shared ValueStack; a collection costs one exactly sized arena array.  Texts
+// are referred to, not copied.  Nothing here allocates per event except where
+// the input asks for it (a %TAG-expanded tag, a normalised big integer, a
+// warning, a duplicate-key signature when a duplicate policy is on).
+#include "decode/decoder.hpp"
+
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "decode/merge.hpp"
+#include "resolver/resolve.hpp"
+#include "resolver/timestamp.hpp"
+#include "util/hash_map.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kMsgDirectivePlace =
+    "a directive must be at the start of the stream or follow a document-end marker (...)";
+constexpr std::string_view kMsgDirectiveNeedsStart =
+    "directive must be followed by a document start (---)";
+constexpr std::string_view kMsgTrailing = "trailing content after document";
+constexpr std::string_view kMsgBadYaml = "invalid %YAML directive";
+constexpr std::string_view kMsgDupYaml = "duplicate %YAML directive";
+constexpr std::string_view kMsgTwoAnchors = "a node cannot have two anchors";
+constexpr std::string_view kMsgAliasProps = "an alias node cannot have an anchor or tag";
+constexpr std::string_view kMsgAliasBomb = "document expands to too many nodes (possible alias bomb)";
+constexpr std::string_view kMsgBlockKey = "a block collection cannot be a mapping key";
+constexpr std::string_view kMsgExpectedColon = "expected ':' after mapping key";
+
+std::string depth_message() {
+  return "maximum nesting depth (" + std::to_string(kMaxNestingDepth) + ") exceeded";
+}
+
+inline std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) noexcept {
+  std::uint64_t r;
+  return __builtin_add_overflow(a, b, &r) ? std::numeric_limits<std::uint64_t>::max() : r;
+}
+
+std::string position_text(const Span& s) {
+  return "line " + std::to_string(std::uint64_t{s.line} + 1) + ", column " +
+         std::to_string(std::uint64_t{s.column} + 1);
+}
+
+// Length in bytes of the Unicode White_Space character at `i`, or 0.
+std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
+  if (b0 < 0xC2) return 0;
+  const std::size_t left = s.size() - i;
+  const auto b1 = left > 1 ? static_cast<unsigned char>(s[i + 1]) : 0u;
+  const auto b2 = left > 2 ? static_cast<unsigned char>(s[i + 2]) : 0u;
+  if (b0 == 0xC2) return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;            // U+0085, U+00A0
+  if (b0 == 0xE1) return (b1 == 0x9A && b2 == 0x80) ? 3 : 0;            // U+1680
+  if (b0 == 0xE2) {
+    if (b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF))
+      return 3;                                                          // U+2000-200A, 2028, 2029, 202F
+    if (b1 == 0x81 && b2 == 0x9F) return 3;                              // U+205F
+    return 0;
+  }
+  if (b0 == 0xE3) return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;            // U+3000
+  return 0;
+}
+
+bool all_ascii_digits(std::string_view s) noexcept {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool valid_yaml_version(std::string_view v) noexcept {
+  const std::size_t dot = v.find('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view major = v.substr(0, dot), minor = v.substr(dot + 1);
+  return all_ascii_digits(major) && all_ascii_digits(minor);  // a second "." fails the digit test
+}
+
+enum class Outcome : std::uint8_t { None, Value, Failed };
+
+// A node decode: an error, no node, or a value with its node count (aliases
+// counted as if copied).
+struct Node {
+  YamlValue value;
+  std::uint64_t count = 0;
+  Outcome outcome = Outcome::None;
+
+  bool failed() const noexcept { return outcome == Outcome::Failed; }
+  bool present() const noexcept { return outcome == Outcome::Value; }
+  static Node of(YamlValue v, std::uint64_t n) noexcept { return Node{v, n, Outcome::Value}; }
+  static Node null() noexcept { return of(YamlValue::null(), 1); }
+  // No node stands for Null where the grammar needs a node.
+  Node or_null() const noexcept { return outcome == Outcome::None ? null() : *this; }
+};
+
+struct AnchorEntry {
+  YamlValue value;      // the finished node (shared by every alias to it)
+  std::uint64_t count;  // its node count as if copied
+};
+
+class Decoder {
+ public:
+  Decoder(const std::vector<SpannedEvent>& events, ValueArena& arena, const DecodeOptions& opts,
+          DecodedStream& out)
+      : ev_(events.data()),
+        n_(events.size()),
+        arena_(arena),
+        opts_(opts),
+        dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
+        out_(out) {
+    stack_.reserve(64);
+  }
+
+  // False on failure; the error is then in error().
+  bool run();
+  DecoderError& error() noexcept { return error_; }
+
+ private:
+  // ---- errors ----
+  Node fail(std::string message, const Span& span,
+            DecoderErrorKind kind = DecoderErrorKind::Parse) {
+    error_.message = std::move(message);
+    error_.span = span;
+    error_.kind = kind;
+    return Node{YamlValue::null(), 0, Outcome::Failed};
+  }
+  Node fail(std::string_view message, const Span& span,
+            DecoderErrorKind kind = DecoderErrorKind::Parse) {
+    return fail(std::string(message), span, kind);
+  }
+  Span current_span() const noexcept { return idx_ < n_ ? ev_[idx_].start : Span{}; }
+  bool at(EventKind k) const noexcept { return idx_ < n_ && ev_[idx_].kind == k; }
+
+  // ---- stream level ----
+  bool directive_run();
+  void end_document();
+
+  // ---- nodes ----
+  Node decode_node(bool indentless);
+  Node node_body(bool indentless);
+  Node empty_node(std::optional<std::string_view> tag, bool has_anchor);
+  Node scalar(const SpannedEvent& e, std::optional<std::string_view> tag);
+  Node decode_mapping(bool flow);
+  Node decode_sequence(bool flow);
+  Node sequence_entry(bool flow);
+  Node decode_indentless();
+  Node single_pair(const Node& key, const Node& value, const SpannedEvent& place);
+  bool check_complex(const YamlValue& key, const SpannedEvent& place);
+  bool check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level);
+  std::optional<std::string_view> resolve_tag(const SpannedEvent& e);
+  std::string_view concat(std::string_view a, std::string_view b);
+  const std::string_view* find_handle(std::string_view handle) const noexcept;
+
+  const SpannedEvent* ev_;
+  std::size_t n_;
+  std::size_t idx_ = 0;
+  std::uint32_t depth_ = 0;
+  std::uint64_t alias_nodes_ = 0;
+  bool has_merge_ = false;
+
+  ValueArena& arena_;
+  const DecodeOptions& opts_;
+  const bool dup_check_;
+  DecodedStream& out_;
+  DecoderError error_;
+
+  ValueStack stack_;
+  SeededHashMap<std::string_view, AnchorEntry> anchors_;
+  // %TAG handle -> prefix for the current document; a handful at most.
+  std::vector<std::pair<std::string_view, std::string_view>> tag_handles_;
+
+  // Duplicate-key state: one signature set per open mapping (indexed by the
+  // mapping's nesting among checked mappings), signatures kept in a scratch
+  // arena released after each document.
+  std::vector<SeededHashSet<std::string_view>> sig_sets_;
+  std::size_t sig_level_ = 0;
+  ValueArena sig_arena_;
+  std::string sig_buf_;
+};
+
+// ---------------------------------------------------------------------------
+// Stream
+
+bool Decoder::run() {
+  bool directives_allowed = true;
+  while (idx_ < n_) {
+    const SpannedEvent& e = ev_[idx_];
+    bool explicit_doc = false;
+    Node root;
+    switch (e.kind) {
+      case EventKind::StreamStart:
+      case EventKind::StreamEnd:
+        ++idx_;
+        continue;
+      case EventKind::DocumentEnd:
+        ++idx_;
+        directives_allowed = true;
+        continue;
+      case EventKind::Directive:
+        if (!directives_allowed) {
+          fail(kMsgDirectivePlace, e.start);
+          return false;
+        }
+        if (!directive_run()) return false;
+        continue;  // the DocumentStart that follows is handled next
+      case EventKind::DocumentStart:
+        ++idx_;
+        explicit_doc = true;
+        root = decode_node(false);
+        if (root.failed()) return false;
+        root = root.or_null();
+        break;
+      default: {
+        const std::size_t start = idx_;
+        root = decode_node(false);
+        if (root.failed()) return false;
+        if (idx_ == start) ++idx_;  // a stray event: step over it
+        if (!root.present()) continue;
+        break;
+      }
+    }
+    out_.documents.push_back(root.value);
+    if (idx_ < n_) {
+      const EventKind k = ev_[idx_].kind;
+      if (k != EventKind::StreamEnd && k != EventKind::DocumentStart &&
+          k != EventKind::DocumentEnd && k != EventKind::Directive) {
+        fail(kMsgTrailing, ev_[idx_].start);
+        return false;
+      }
+    }
+    end_document();
+    directives_allowed = false;
+    if (explicit_doc && at(EventKind::DocumentEnd)) {
+      ++idx_;
+      directives_allowed = true;
+    }
+  }
+  if (has_merge_) {
+    for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc);
+  }
+  return true;
+}
+
+// Anchors and %TAG handles never reach the next document.
+void Decoder::end_document() {
+  anchors_.clear();
+  tag_handles_.clear();
+  sig_level_ = 0;
+  if (sig_arena_.bytes_reserved() != 0) sig_arena_.release();
+}
+
+bool Decoder::directive_run() {
+  const std::size_t first = idx_;
+  bool version_seen = false;
+  for (; at(EventKind::Directive); ++idx_) {
+    const SpannedEvent& e = ev_[idx_];
+    const std::vector<std::string_view> words = split_directive_words(e.text);
+    if (words.empty()) continue;
+    if (words[0] == "YAML") {
+      if (words.size() < 2 || words[1].front() == '#' || !valid_yaml_version(words[1]) ||
+          (words.size() > 2 && words[2].front() != '#')) {
+        fail(kMsgBadYaml, e.start);
+        return false;
+      }
+      if (version_seen) {
+        fail(kMsgDupYaml, e.start);
+        return false;
+      }
+      version_seen = true;
+    } else if (words[0] == "TAG") {
+      if (words.size() < 3) continue;
+      const std::string_view handle = words[1], prefix = words[2];
+      if (handle.front() != '!' || handle.back() != '!') continue;
+      if (find_handle(handle) != nullptr) {
+        fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", e.start);
+        return false;
+      }
+      tag_handles_.emplace_back(handle, prefix);
+    }
+    // Other directives are reserved and ignored.
+  }
+  if (!at(EventKind::DocumentStart)) {
+    fail(kMsgDirectiveNeedsStart, ev_[first].start);
+    return false;
+  }
+  return true;
+}
+
+const std::string_view* Decoder::find_handle(std::string_view handle) const noexcept {
+  for (const auto& [h, prefix] : tag_handles_)
+    if (h == handle) return &prefix;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Tags
+
+std::string_view Decoder::concat(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() + b.size();
+  if (n == 0) return {};
+  char* p = arena_.allocate_array<char>(n);
+  std::memcpy(p, a.data(), a.size());
+  if (!b.empty()) std::memcpy(p + a.size(), b.data(), b.size());
+  return {p, n};
+}
+
+// The tag as resolved through the document's %TAG handles.  "!!x" without a
+// declared "!!" is returned as written: the resolvers read "!!x" and the
+// core-prefixed spelling alike, and neither is a custom tag, so the expanded
+// text would never be stored.
+std::optional<std::string_view> Decoder::resolve_tag(const SpannedEvent& e) {
+  const std::string_view t = e.text;
+  if (t.size() < 2 || t[0] != '!') {
+    if (t == "!") {
+      if (const std::string_view* p = find_handle("!")) return concat(*p, {});
+    }
+    return t;
+  }
+  if (t[1] == '<') return t;  // verbatim
+  if (t[1] == '!') {
+    if (const std::string_view* p = find_handle("!!")) return concat(*p, t.substr(2));
+    return t;
+  }
+  const std::size_t bang = t.find('!', 1);
+  if (bang != std::string_view::npos) {
+    const std::string_view handle = t.substr(0, bang + 1);
+    const std::string_view* p = find_handle(handle);
+    if (p == nullptr) {
+      fail("undefined tag handle: " + std::string(handle), e.start);
+      return std::nullopt;
+    }
+    return concat(*p, t.substr(bang + 1));
+  }
+  if (const std::string_view* p = find_handle("!")) return concat(*p, t.substr(1));
+  return t;
+}
+
+// ---------------------------------------------------------------------------
+// Nodes
+
+Node Decoder::decode_node(bool indentless) {
+  if (++depth_ > kMaxNestingDepth) {
+    --depth_;
+    return fail(depth_message(), current_span());
+  }
+  Node r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
+                             : node_body(indentless);
+  --depth_;
+  return r;
+}
+
+Node Decoder::node_body(bool indentless) {
+  std::optional<std::string_view> tag;
+  std::optional<std::string_view> anchor;
+  for (; idx_ < n_; ++idx_) {
+    const SpannedEvent& p = ev_[idx_];
+    if (p.kind == EventKind::Anchor) {
+      if (anchor) return fail(kMsgTwoAnchors, p.start);
+      anchor = p.text;
+    } else if (p.kind == EventKind::Tag) {
+      tag = resolve_tag(p);
+      if (!tag) return Node{YamlValue::null(), 0, Outcome::Failed};
+    } else {
+      break;
+    }
+  }
+  if (idx_ >= n_) return Node{};  // the events ended: no node, properties dropped
+
+  const SpannedEvent& e = ev_[idx_];
+  Node r;
+  switch (e.kind) {
+    case EventKind::Alias: {
+      if (tag || anchor) return fail(kMsgAliasProps, e.start);
+      ++idx_;
+      const auto it = anchors_.find(e.text);
+      if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text), e.start);
+      alias_nodes_ = sat_add(alias_nodes_, it->second.count);
+      if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, e.start);
+      return Node::of(it->second.value, it->second.count);
+    }
+    case EventKind::MappingStart:
+      ++idx_;
+      r = decode_mapping(e.flow);
+      break;
+    case EventKind::SequenceStart:
+      ++idx_;
+      r = decode_sequence(e.flow);
+      break;
+    case EventKind::SequenceEntry:
+      r = indentless ? decode_indentless() : empty_node(tag, anchor.has_value());
+      break;
+    case EventKind::Scalar:
+      ++idx_;
+      r = scalar(e, tag);
+      break;
+    case EventKind::StreamStart:
+    case EventKind::Directive:
+      ++idx_;
+      r = decode_node(indentless);
+      break;
+    default:
+      r = empty_node(tag, anchor.has_value());
+      break;
+  }
+  if (!r.present()) return r;
+  if (tag && is_custom_tag(*tag)) {
+    r.value = arena_.make_tagged_ref(*tag, r.value);
+    r.count = sat_add(r.count, 1);
+  }
+  if (anchor) anchors_.insert_or_assign(*anchor, AnchorEntry{r.value, r.count});
+  return r;
+}
+
+// A node with properties but no content: the empty text under the tag, or
+// Null for an anchor alone; nothing at all without properties.
+Node Decoder::empty_node(std::optional<std::string_view> tag, bool has_anchor) {
+  if (!tag) return has_anchor ? Node::null() : Node{};
+  const ScalarKind k = resolve_scalar_kind(opts_.version_mode, {}, false, tag);
+  switch (k.type) {
+    case ScalarType::Null:
+      return Node::null();
+    case ScalarType::Bool:
+      return Node::of(YamlValue::of_bool(k.boolean), 1);
+    case ScalarType::Int:
+      return Node::of(YamlValue::of_int(k.integer), 1);
+    case ScalarType::Float:
+      return Node::of(YamlValue::of_float(k.real), 1);
+    case ScalarType::Merge:
+      has_merge_ = true;
+      return Node::of(merge_key_value(arena_), 2);
+    case ScalarType::BigInt:
+    case ScalarType::Str:
+      break;
+  }
+  return Node::of(YamlValue::string_literal(""), 1);
+}
+
+Node Decoder::scalar(const SpannedEvent& e, std::optional<std::string_view> tag) {
+  const std::string_view text = e.text;
+  const bool non_plain = e.style != ScalarStyle::Plain;
+  const VersionMode mode = opts_.version_mode;
+  if (opts_.yaml11_warnings) [[unlikely]] {
+    if (const auto names = implicit_tag_name(mode, text, non_plain, tag)) {
+      std::string w = "YAML 1.1 syntax '";
+      w.append(text);
+      w.append("' resolves as ");
+      w.append(names->first);
+      w.append(" in 1.1 but ");
+      w.append(names->second);
+      w.append(" in 1.2 at ");
+      w.append(position_text(e.start));
+      out_.warnings.push_back(std::move(w));
+    }
+  }
+  const ScalarKind k = resolve_scalar_kind(mode, text, non_plain, tag);
+  switch (k.type) {
+    case ScalarType::Null:
+      return Node::null();
+    case ScalarType::Bool:
+      return Node::of(YamlValue::of_bool(k.boolean), 1);
+    case ScalarType::Int:
+      return Node::of(YamlValue::of_int(k.integer), 1);
+    case ScalarType::Float:
+      return Node::of(YamlValue::of_float(k.real), 1);
+    case ScalarType::BigInt: {
+      if (const std::optional<std::string> digits = normalize_int_literal(text))
+        return Node::of(arena_.make_bigint(*digits), 1);
+      return Node::of(arena_.make_bigint_ref(text), 1);
+    }
+    case ScalarType::Merge:
+      has_merge_ = true;
+      return Node::of(merge_key_value(arena_), 2);
+    case ScalarType::Str:
+      break;
+  }
+  if (opts_.timestamps && !tag && !non_plain && !text.empty() && text[0] >= '0' &&
+      text[0] <= '9') {
+    if (const std::optional<Timestamp> ts = parse_timestamp(text))
+      return Node::of(arena_.make_timestamp(*ts), 1);
+  }
+  return Node::of(arena_.make_string_ref(text), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Collections
+
+bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
+  if (!opts_.reject_complex_keys) return true;
+  if (key.is_sequence() || key.is_mapping()) {
+    fail(std::string("complex mapping key (") + (key.is_sequence() ? "a sequence" : "a mapping") +
+             " used as a key)",
+         place.start, DecoderErrorKind::ComplexKey);
+    return false;
+  }
+  return true;
+}
+
+bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level) {
+  if (is_merge_marker(key)) return true;  // merge keys may repeat
+  sig_buf_.clear();
+  write_key_signature(sig_buf_, key);
+  SeededHashSet<std::string_view>& set = sig_sets_[level];
+  if (!set.contains(std::string_view(sig_buf_))) {
+    set.insert(sig_arena_.copy_text(sig_buf_));
+    return true;
+  }
+  const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
+  if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
+    fail("duplicate mapping key: " + shown, place.start, DecoderErrorKind::DuplicateKey);
+    return false;
+  }
+  out_.warnings.push_back("duplicate mapping key '" + shown + "' at " + position_text(place.start) +
+                          "; keeping the last value");
+  return true;
+}
+
+Node Decoder::decode_mapping(bool flow) {
+  const std::size_t mark = stack_.mark();
+  std::uint64_t count = 1;
+  std::size_t level = 0;
+  if (dup_check_) {
+    level = sig_level_++;
+    if (sig_sets_.size() <= level) sig_sets_.resize(level + 1);
+    sig_sets_[level].clear();
+  }
+  while (idx_ < n_) {
+    const SpannedEvent& e = ev_[idx_];
+    const EventKind k = e.kind;
+    if (k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd)
+      break;
+    if (k == EventKind::MappingEnd || k == EventKind::BlockEnd) {
+      ++idx_;
+      break;
+    }
+    if (k == EventKind::FlowEntry) {
+      ++idx_;
+      continue;
+    }
+    const std::size_t entry_start = idx_;
+    const bool explicit_key = k == EventKind::Key;
+    Node key;
+    if (explicit_key) {
+      ++idx_;
+      key = decode_node(false);
+    } else {
+      if (!flow) {
+        std::size_t j = idx_;
+        while (j < n_ && (ev_[j].kind == EventKind::Anchor || ev_[j].kind == EventKind::Tag)) ++j;
+        if (j < n_) {
+          const SpannedEvent& c = ev_[j];
+          if (((c.kind == EventKind::MappingStart || c.kind == EventKind::SequenceStart) &&
+               !c.flow) ||
+              c.kind == EventKind::SequenceEntry)
+            return fail(kMsgBlockKey, c.start);
+        }
+      }
+      key = decode_node(false);
+    }
+    if (key.failed()) return key;
+    key = key.or_null();
+
+    Node value;
+    if (at(EventKind::Value)) {
+      ++idx_;
+      value = decode_node(true);
+    } else if (explicit_key) {
+      value = decode_node(true);
+    } else if (!flow && k == EventKind::Scalar) {
+      return fail(kMsgExpectedColon, e.start);
+    }
+    if (value.failed()) return value;
+    value = value.or_null();
+
+    if (!check_complex(key.value, e)) return Node{YamlValue::null(), 0, Outcome::Failed};
+    if (dup_check_ && !check_duplicate(key.value, e, level))
+      return Node{YamlValue::null(), 0, Outcome::Failed};
+    stack_.push_pair(key.value, value.value);
+    count = sat_add(count, sat_add(key.count, value.count));
+    if (idx_ == entry_start) break;  // nothing consumed: the mapping cannot go on
+  }
+  if (dup_check_) --sig_level_;
+  return Node::of(stack_.finish_mapping(arena_, mark), count);
+}
+
+Node Decoder::single_pair(const Node& key, const Node& value, const SpannedEvent& place) {
+  if (!check_complex(key.value, place)) return Node{YamlValue::null(), 0, Outcome::Failed};
+  YamlValue m = arena_.alloc_mapping(1);
+  m.pairs()[0] = ValuePair{key.value, value.value};
+  return Node::of(m, sat_add(1, sat_add(key.count, value.count)));
+}
+
+// One entry of a sequence, read at the current event.
+Node Decoder::sequence_entry(bool flow) {
+  if (!flow) {
+    if (idx_ < n_) {
+      const EventKind k = ev_[idx_].kind;
+      if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd ||
+          k == EventKind::SequenceEntry)
+        return Node::null();
+    }
+    return decode_node(false);
+  }
+  if (idx_ >= n_) return decode_node(false);
+  const SpannedEvent& e = ev_[idx_];
+  if (e.kind == EventKind::Key) {
+    ++idx_;
+    Node key = decode_node(false);
+    if (key.failed()) return key;
+    key = key.or_null();
+    if (at(EventKind::Value)) ++idx_;
+    Node value = decode_node(false);
+    if (value.failed()) return value;
+    return single_pair(key, value.or_null(), e);
+  }
+  if (e.kind == EventKind::Value) {
+    ++idx_;
+    Node value = decode_node(false);
+    if (value.failed()) return value;
+    return single_pair(Node::null(), value.or_null(), e);
+  }
+  Node node = decode_node(false);
+  if (!node.present() || !at(EventKind::Value)) return node;
+  ++idx_;
+  Node value = decode_node(false);
+  if (value.failed()) return value;
+  return single_pair(node, value.or_null(), e);
+}
+
+Node Decoder::decode_sequence(bool flow) {
+  const std::size_t mark = stack_.mark();
+  std::uint64_t count = 1;
+  while (idx_ < n_) {
+    const EventKind k = ev_[idx_].kind;
+    if (k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd)
+      break;
+    if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd) {
+      ++idx_;
+      break;
+    }
+    if (k == EventKind::SequenceEntry || k == EventKind::FlowEntry) {
+      ++idx_;
+      Node item = sequence_entry(flow);
+      if (item.failed()) return item;
+      if (item.present()) {
+        stack_.push(item.value);
+        count = sat_add(count, item.count);
+      }
+      continue;
+    }
+    const std::size_t start = idx_;
+    Node item = sequence_entry(flow);
+    if (item.failed()) return item;
+    if (!item.present()) break;
+    stack_.push(item.value);
+    count = sat_add(count, item.count);
+    if (idx_ == start) break;
+  }
+  return Node::of(stack_.finish_sequence(arena_, mark), count);
+}
+
+// "- " entries standing at the column of their parent mapping's keys.
+Node Decoder::decode_indentless() {
+  const std::size_t mark = stack_.mark();
+  std::uint64_t count = 1;
+  while (at(EventKind::SequenceEntry)) {
+    ++idx_;
+    if (idx_ < n_) {
+      const EventKind k = ev_[idx_].kind;
+      if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd ||
+          k == EventKind::Key || k == EventKind::SequenceEntry) {
+        stack_.push(YamlValue::null());
+        count = sat_add(count, 1);
+        continue;
+      }
+    }
+    Node item = decode_node(false);
+    if (item.failed()) return item;
+    if (item.present()) {
+      stack_.push(item.value);
+      count = sat_add(count, item.count);
+    }
+  }
+  if (at(EventKind::MappingEnd)) ++idx_;
+  return Node::of(stack_.finish_sequence(arena_, mark), count);
+}
+
+std::size_t first_chunk_for(std::size_t text_size) noexcept {
+  // About two bytes of tree per byte of text, within [4 KiB, 1 MiB].
+  const std::size_t guess = text_size * 2;
+  return guess < 4096 ? 4096 : guess > (1u << 20) ? (1u << 20) : guess;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public entries
+
+bool is_custom_tag(std::string_view tag) noexcept {
+  return !(tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix));
+}
+
+std::vector<std::string_view> split_directive_words(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  while (i < n) {
+    std::size_t w;
+    while (i < n && (w = white_space_at(line, i)) != 0) i += w;
+    if (i >= n) break;
+    const std::size_t start = i;
+    while (i < n && white_space_at(line, i) == 0) ++i;
+    words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
+                                                         std::size_t text_size_hint,
+                                                         const DecodeOptions& options) {
+  DecodedStream out;
+  out.arena = ValueArena(first_chunk_for(text_size_hint));
+  {
+    Decoder decoder(scan.events, out.arena, options, out);
+    if (!decoder.run()) return std::unexpected(std::move(decoder.error()));
+  }
+  out.scalar_texts = std::move(scan.arena);
+  return out;
+}
+
+std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
+                                                         const DecodeOptions& options) {
+  Scanner scanner = new_scanner(text);
+  scanner.file_id = options.file_id;
+  std::expected<ScanResult, ScanError> scanned = scan_events(scanner);
+  if (!scanned) {
+    return std::unexpected(
+        DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse});
+  }
+  return decode_events(*scanned, text.size(), options);
+}
+
+std::expected<DecodedStream, DecoderError> decode_stream_owned(std::string text,
+                                                               const DecodeOptions& options) {
+  auto owned = std::make_unique<std::string>(std::move(text));
+  auto result = decode_stream(*owned, options);
+  if (result) result->owned_text = std::move(owned);
+  return result;
+}
+
+}  // namespace kestrine

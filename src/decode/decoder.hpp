@@ -1,0 +1,106 @@
+// The plain decoder: a YAML stream to one `YamlValue` per document.
+//
+// Usage (the plain road of `loads` / `loads_all`):
+//   kestrine::DecodeOptions opts;
+//   opts.version_mode = kestrine::VersionMode::Yaml12;
+//   opts.duplicate_keys = kestrine::DuplicateKeyPolicy::Warn;
+//   auto res = kestrine::decode_stream(text, opts);   // no Python inside
+//   if (!res) { /* res.error(): message, span, kind */ }
+//   for (const std::string& w : res->warnings) log(w);
+//   if (!res->documents.empty()) convert(res->documents[0]);
+//
+// The scan, directives, anchors and aliases, tags, scalar resolution,
+// duplicate- and complex-key policies, YAML 1.1 difference warnings, the
+// nesting limit and the alias budget all happen here; merge keys are folded in
+// once the whole stream is decoded.
+//
+// Ownership and lifetimes.  `DecodedStream` owns the arena that holds every
+// document and the scanner's storage for scalar texts that differ from the
+// source (escapes, folding).  Strings that appear verbatim in the source are
+// NOT copied: they are views into the text passed to `decode_stream`, which
+// must therefore outlive the result (`decode_stream_owned` moves the text into
+// the result instead).  The result is movable and self-contained otherwise, so
+// a caller may decode with the interpreter lock released and convert later.
+//
+// Aliases.  An alias shares the anchored subtree instead of copying it: a
+// document is a DAG whose shared parts are read-only.  Every walk sees the
+// shared parts as if they were copied, and the alias budget is charged with
+// the anchored node count exactly as a copy would cost, so walks over the
+// result are bounded by the budget.  Do not edit decoded trees in place;
+// replace handles or build new arrays (merge-key folding is idempotent and
+// therefore safe on shared parts).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/error.hpp"
+#include "decode/value.hpp"
+#include "resolver/kind.hpp"
+#include "scanner/scanner.hpp"
+
+namespace kestrine {
+
+// What happens when a mapping holds two keys that are equal as Python values.
+enum class DuplicateKeyPolicy : std::uint8_t {
+  Silent = 0,  // keys are not compared; both pairs stay (the conversion keeps the last)
+  Warn = 1,    // both pairs stay and a warning names the later key
+  Error = 2,   // the later key fails the decode (DecoderErrorKind::DuplicateKey)
+};
+
+struct DecodeOptions {
+  VersionMode version_mode = VersionMode::Yaml12;
+  DuplicateKeyPolicy duplicate_keys = DuplicateKeyPolicy::Silent;
+  bool reject_complex_keys = false;  // sequence or mapping keys fail (ComplexKey)
+  bool timestamps = false;           // plain untagged timestamp texts become Timestamp
+  bool yaml11_warnings = false;      // warn where the mode's reading differs from YAML 1.2
+  std::uint32_t file_id = 0;         // carried in every Span (included files)
+};
+
+// The limits of one decode.
+inline constexpr std::uint32_t kMaxNestingDepth = 1000;
+inline constexpr std::uint64_t kAliasBudget = 10'000'000;
+
+struct DecodedStream {
+  DecodedStream() = default;
+  DecodedStream(DecodedStream&&) noexcept = default;
+  DecodedStream& operator=(DecodedStream&&) noexcept = default;
+
+  ValueArena arena;                    // every document's nodes
+  TextArena scalar_texts;              // scanner storage that string values may refer to
+  std::unique_ptr<std::string> owned_text;  // set by decode_stream_owned
+  std::vector<YamlValue> documents;    // one root per document, in stream order
+  std::vector<std::string> warnings;   // in the order produced; positions in the wording
+};
+
+// Decodes every document of `text` (UTF-8).  Fails with the first error; no
+// partial result.  Throws std::bad_alloc when memory runs out.
+std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
+                                                         const DecodeOptions& options);
+
+// The same, the result taking ownership of `text` (no lifetime rule for the
+// caller).
+std::expected<DecodedStream, DecoderError> decode_stream_owned(std::string text,
+                                                               const DecodeOptions& options);
+
+// Decodes an event vector that `scan` produced from `text` (texts of `scan`
+// must stay alive as for decode_stream).  `scan.arena` is moved into the
+// result; `scan.events` is left intact.
+std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
+                                                         std::size_t text_size_hint,
+                                                         const DecodeOptions& options);
+
+// ---- helpers exposed for tests and other readers of directives and tags ----
+
+// `is_custom_tag`: false for tags beginning with "!!" or the core prefix.
+bool is_custom_tag(std::string_view tag) noexcept;
+
+// Splits a directive line into words at Unicode White_Space characters.
+std::vector<std::string_view> split_directive_words(std::string_view line);
+
+}  // namespace kestrine

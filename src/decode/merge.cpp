@@ -1,0 +1,380 @@
+#include "decode/merge.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <span>
+
+#include "resolver/resolve.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kMergeText = "<<";
+
+void append_uint(std::string& out, std::uint64_t v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+void fingerprint_body(std::string& out, const YamlValue& v);
+
+void fingerprint_guarded(std::string& out, const YamlValue& v) {
+  stack_guarded([&] { fingerprint_body(out, v); });
+}
+
+void fingerprint_body(std::string& out, const YamlValue& v) {
+  switch (v.kind) {
+    case ValueKind::Null:
+      out.push_back('0');
+      return;
+    case ValueKind::Bool:
+      out += v.boolean ? "11" : "10";
+      return;
+    case ValueKind::Int: {
+      out += "2:";
+      char buf[24];
+      auto r = std::to_chars(buf, buf + sizeof buf, v.integer);
+      out.append(buf, r.ptr);
+      out.push_back(';');
+      return;
+    }
+    case ValueKind::BigInt:
+      // The same number written "+12..." or "1_2..." is the same key.
+      out += "3:";
+      out += canonical_bigint_text(v.text());
+      out.push_back(';');
+      return;
+    case ValueKind::Float:
+      out += "4:";
+      append_float_plain(out, v.real);
+      out.push_back(';');
+      return;
+    case ValueKind::String:
+      out += "5:";
+      append_uint(out, v.text().size());
+      out.push_back(':');
+      out += v.text();
+      return;
+    case ValueKind::Tagged:
+      out += "6:";
+      append_uint(out, v.tagged().tag.size());
+      out.push_back(':');
+      out += v.tagged().tag;
+      fingerprint_guarded(out, v.tagged().inner);
+      return;
+    case ValueKind::Sequence:
+      out += "7:";
+      append_uint(out, v.size());
+      out.push_back(':');
+      for (const YamlValue& item : v.items()) fingerprint_guarded(out, item);
+      return;
+    case ValueKind::Mapping:
+      out += "8:";
+      append_uint(out, v.size());
+      out.push_back(':');
+      for (const ValuePair& pair : v.pairs()) {
+        fingerprint_guarded(out, pair.key);
+        fingerprint_guarded(out, pair.value);
+      }
+      return;
+    case ValueKind::Timestamp:
+      out += "9:";
+      append_timestamp(out, v.timestamp());
+      out.push_back(';');
+      return;
+  }
+}
+
+std::string fingerprint_of(const YamlValue& v) {
+  std::string fp;
+  write_key_fingerprint(fp, v);
+  return fp;
+}
+
+std::optional<YamlValue> expand_body(ValueArena& arena, const YamlValue& merge_value,
+                                     std::vector<ValuePair>& pairs, FingerprintIndex& index) {
+  switch (merge_value.kind) {
+    case ValueKind::Null:
+      return std::nullopt;
+    case ValueKind::Mapping: {
+      // Collapse the merged mapping's own repeated keys first: a later value
+      // replaces an earlier one, at the earlier position.
+      const auto src = merge_value.pairs();
+      std::vector<std::string> fps;
+      std::vector<ValuePair> collapsed;
+      fps.reserve(src.size());
+      collapsed.reserve(src.size());
+      FingerprintIndex local;
+      local.reserve(src.size());
+      for (const ValuePair& pair : src) {
+        std::string fp = fingerprint_of(pair.key);
+        auto [it, inserted] = local.try_emplace(fp, collapsed.size());
+        if (!inserted) {
+          collapsed[it->second].value = pair.value;
+          continue;
+        }
+        fps.push_back(std::move(fp));
+        collapsed.push_back(pair);
+      }
+      for (std::size_t i = 0; i < collapsed.size(); ++i) {
+        auto [it, inserted] = index.try_emplace(std::move(fps[i]), pairs.size());
+        if (inserted) pairs.push_back(collapsed[i]);
+      }
+      return std::nullopt;
+    }
+    case ValueKind::Sequence: {
+      std::vector<YamlValue> rest;
+      for (const YamlValue& item : merge_value.items()) {
+        std::optional<YamlValue> r = expand_merge_keys(arena, item, pairs, index);
+        if (r) rest.push_back(*r);
+      }
+      if (rest.empty()) return std::nullopt;
+      return arena.make_sequence(rest);
+    }
+    default:
+      return merge_value;
+  }
+}
+
+bool same_handle(const YamlValue& a, const YamlValue& b) noexcept {
+  return std::memcmp(&a, &b, sizeof(YamlValue)) == 0;
+}
+
+// Identity of a collection or tagged value's payload, for memoising walks
+// over trees whose subtrees may be shared (aliases); null for empty
+// collections and scalars.
+const void* payload_id(const YamlValue& v) noexcept {
+  switch (v.kind) {
+    case ValueKind::Sequence:
+      return v.size() ? static_cast<const void*>(v.items().data()) : nullptr;
+    case ValueKind::Mapping:
+      return v.size() ? static_cast<const void*>(v.pairs().data()) : nullptr;
+    case ValueKind::Tagged:
+      return &v.tagged();
+    default:
+      return nullptr;
+  }
+}
+
+// Rebuilds a mapping that holds merge keys from its (already processed) pairs.
+YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
+  std::vector<ValuePair> out;
+  out.reserve(old.size());
+  FingerprintIndex index;
+  index.reserve(old.size());
+  constexpr std::size_t kNoSlot = std::size_t(-1);
+  std::size_t slot = kNoSlot;
+  // Values gathered for the merge slot; the slot's list is built once at the
+  // end instead of being copied on every addition.
+  std::vector<YamlValue> slot_items;
+  bool slot_list = false;
+  std::string fp;
+  for (const ValuePair& pair : old) {
+    if (is_merge_marker(pair.key)) {
+      std::optional<YamlValue> rest = expand_merge_keys(arena, pair.value, out, index);
+      if (!rest) continue;
+      if (slot == kNoSlot) {
+        const YamlValue key = YamlValue::string_literal(kMergeText);
+        fp.clear();
+        write_key_fingerprint(fp, key);
+        auto [it, inserted] = index.try_emplace(fp, out.size());
+        if (!inserted) continue;
+        out.push_back({key, *rest});
+        slot = out.size() - 1;
+        slot_list = false;
+        slot_items.clear();
+        continue;
+      }
+      if (!slot_list) {
+        const YamlValue& current = out[slot].value;
+        slot_items.clear();
+        if (current.is_sequence()) {
+          slot_items.assign(current.items().begin(), current.items().end());
+        } else {
+          slot_items.push_back(current);
+        }
+        slot_list = true;
+      }
+      if (rest->is_sequence()) {
+        slot_items.insert(slot_items.end(), rest->items().begin(), rest->items().end());
+      } else {
+        slot_items.push_back(*rest);
+      }
+      continue;
+    }
+    fp.clear();
+    write_key_fingerprint(fp, pair.key);
+    auto [it, inserted] = index.try_emplace(fp, out.size());
+    if (inserted) {
+      out.push_back(pair);
+      continue;
+    }
+    const std::size_t pos = it->second;
+    out[pos].value = pair.value;
+    if (slot == pos) {
+      slot = kNoSlot;
+      slot_list = false;
+      slot_items.clear();
+    }
+  }
+  if (slot != kNoSlot && slot_list) out[slot].value = arena.make_sequence(slot_items);
+  return arena.make_mapping(out);
+}
+
+// The merge pass over one document.  It never edits a node in place: a
+// subtree that changes is rebuilt along the path to the change, so subtrees
+// shared between several parents (aliases) give every parent the result a
+// private copy would have given.  Results are memoised per shared payload,
+// so a subtree reached through many aliases is processed once.
+class MergePass {
+ public:
+  explicit MergePass(ValueArena& arena) : arena_(arena) {}
+
+  // Value context: merge keys are folded in.
+  YamlValue apply(const YamlValue& v) {
+    return stack_guarded([&] { return apply_body(v); });
+  }
+  // Key context: merge markers become the String "<<", nothing is folded.
+  YamlValue replace(const YamlValue& v) {
+    return stack_guarded([&] { return replace_body(v); });
+  }
+
+ private:
+  using Memo = absl::flat_hash_map<const void*, YamlValue>;
+
+  template <class Child>
+  YamlValue walk(const YamlValue& v, Memo& memo, Child child, bool fold) {
+    const void* id = payload_id(v);
+    if (id == nullptr) return v;
+    if (auto it = memo.find(id); it != memo.end()) return it->second;
+    YamlValue out = v;
+    switch (v.kind) {
+      case ValueKind::Tagged: {
+        const YamlValue inner = child(v.tagged().inner);
+        if (!same_handle(inner, v.tagged().inner)) out = arena_.make_tagged_ref(v.tagged().tag, inner);
+        break;
+      }
+      case ValueKind::Sequence: {
+        const auto items = v.items();
+        YamlValue* fresh = nullptr;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+          const YamlValue r = child(items[i]);
+          if (fresh == nullptr && !same_handle(r, items[i])) {
+            fresh = arena_.allocate_array<YamlValue>(items.size());
+            std::memcpy(static_cast<void*>(fresh), items.data(), i * sizeof(YamlValue));
+          }
+          if (fresh != nullptr) fresh[i] = r;
+        }
+        if (fresh != nullptr) out = arena_.adopt_sequence(fresh, items.size());
+        break;
+      }
+      case ValueKind::Mapping: {
+        const auto pairs = v.pairs();
+        ValuePair* fresh = nullptr;
+        bool has_merge = false;
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+          ValuePair r;
+          if (fold && is_merge_marker(pairs[i].key)) {
+            has_merge = true;
+            r.key = pairs[i].key;
+          } else {
+            r.key = replace(pairs[i].key);
+          }
+          r.value = child(pairs[i].value);
+          if (fresh == nullptr && (!same_handle(r.key, pairs[i].key) || !same_handle(r.value, pairs[i].value))) {
+            fresh = arena_.allocate_array<ValuePair>(pairs.size());
+            std::memcpy(static_cast<void*>(fresh), pairs.data(), i * sizeof(ValuePair));
+          }
+          if (fresh != nullptr) fresh[i] = r;
+        }
+        const std::span<const ValuePair> now =
+            fresh != nullptr ? std::span<const ValuePair>(fresh, pairs.size()) : pairs;
+        if (has_merge)
+          out = rebuild_mapping(arena_, now);
+        else if (fresh != nullptr)
+          out = arena_.adopt_mapping(fresh, pairs.size());
+        break;
+      }
+      default:
+        break;
+    }
+    memo.emplace(id, out);
+    return out;
+  }
+
+  YamlValue apply_body(const YamlValue& v) {
+    if (is_merge_marker(v)) return YamlValue::string_literal(kMergeText);
+    return walk(v, applied_, [this](const YamlValue& c) { return apply(c); }, true);
+  }
+  YamlValue replace_body(const YamlValue& v) {
+    if (is_merge_marker(v)) return YamlValue::string_literal(kMergeText);
+    return walk(v, replaced_, [this](const YamlValue& c) { return replace(c); }, false);
+  }
+
+  ValueArena& arena_;
+  Memo applied_;
+  Memo replaced_;
+};
+
+}  // namespace
+
+YamlValue merge_key_value(ValueArena& arena) {
+  return arena.make_tagged_ref(kMergeTag, YamlValue::string_literal(kMergeText));
+}
+
+bool is_merge_marker(const YamlValue& value) noexcept {
+  return value.kind == ValueKind::Tagged && value.tagged().tag == kMergeTag;
+}
+
+void write_key_fingerprint(std::string& out, const YamlValue& value) {
+  fingerprint_guarded(out, value);
+}
+
+std::optional<YamlValue> expand_merge_keys(ValueArena& arena, const YamlValue& merge_value,
+                                           std::vector<ValuePair>& pairs,
+                                           FingerprintIndex& index) {
+  return stack_guarded([&] { return expand_body(arena, merge_value, pairs, index); });
+}
+
+void apply_merge_keys(ValueArena& arena, YamlValue& document) {
+  MergePass pass(arena);
+  document = pass.apply(document);
+}
+
+void replace_merge_markers(ValueArena& arena, YamlValue& value) {
+  MergePass pass(arena);
+  value = pass.replace(value);
+}
+
+void replace_merge_markers_in_place(YamlValue& value) {
+  std::vector<YamlValue*> stack;
+  stack.push_back(&value);
+  while (!stack.empty()) {
+    YamlValue* v = stack.back();
+    stack.pop_back();
+    switch (v->kind) {
+      case ValueKind::Tagged:
+        if (is_merge_marker(*v))
+          *v = YamlValue::string_literal(kMergeText);
+        else
+          stack.push_back(&v->tagged().inner);
+        break;
+      case ValueKind::Sequence:
+        for (YamlValue& item : v->items()) stack.push_back(&item);
+        break;
+      case ValueKind::Mapping:
+        for (ValuePair& pair : v->pairs()) {
+          stack.push_back(&pair.key);
+          stack.push_back(&pair.value);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace kestrine

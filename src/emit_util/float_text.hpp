@@ -1,0 +1,20 @@
+// The YAML text of a 64-bit float.
+//
+// ".nan", ".inf", "-.inf" for the special values; otherwise the shortest
+// decimal that reads back as the same double: plain ("3.0", "0.0001",
+// "1000000000000000.0") when the decimal exponent lies in -4..15, else
+// mantissa, "e", sign and at least two exponent digits ("1.0e+16",
+// "1.5e-07").  A finite result always holds a "." and, with an exponent, a
+// signed one, so YAML 1.1 and 1.2 readers both take it for a float, and it is
+// valid JSON.
+#pragma once
+
+#include <string>
+
+namespace kestrine {
+
+std::string format_float(double value);
+// The same text appended to `out`.
+void append_float(std::string& out, double value);
+
+}  // namespace kestrine

@@ -1,0 +1,74 @@
+// Character-level routines shared by the YAML writers: which scalar styles a
+// text can take, double- and single-quoted writing, folding of long quoted
+// text at a width, and the header and body of literal block scalars.
+//
+// Everything appends to the caller's output buffer and allocates nothing of
+// its own (except `escape_double_quoted`, which returns a fresh text for
+// callers that need the escaped body on its own).  Texts are UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrine {
+
+// May the text be written single-quoted on one line?  False when it holds a
+// byte below 0x20 (tab, line feed and carriage return included), DEL, a C1
+// control other than NEL, U+FFFE, U+FFFF, or one of the line breaks of YAML
+// 1.1 readers (NEL, U+2028, U+2029), which those readers would fold.
+bool is_printable_single_line(std::string_view text) noexcept;
+
+// May the text be written as a literal block scalar?  It needs a line feed,
+// must hold no carriage return, no other control character except tab, no
+// DEL, C1 control, U+FFFE/U+FFFF or YAML 1.1 line break (NEL, U+2028,
+// U+2029), and its first non-empty line must not begin with a space or a tab
+// (the block takes its indentation from that line).
+bool fits_literal_block(std::string_view text) noexcept;
+
+// The body of a double-quoted scalar (no surrounding quotes).
+std::string escape_double_quoted(std::string_view text);
+// Appends the escaped body of a double-quoted scalar (no quotes).
+void append_double_quoted_body(std::string& out, std::string_view text);
+// Appends `"`, the escaped body and `"`.
+void write_double_quoted(std::string& out, std::string_view text);
+
+// Appends `'`, the text with every `'` doubled, and `'`.
+void write_single_quoted(std::string& out, std::string_view text);
+inline void escape_single_quoted(std::string& out, std::string_view text) {
+  write_single_quoted(out, text);
+}
+// Appends the text with every `'` doubled (no quotes).
+void append_single_quoted_body(std::string& out, std::string_view text);
+
+// A place where quoted text can fold: position i (0 < i < size-1) holding a
+// space whose neighbours are neither spaces nor tabs.  Folding strips blanks
+// around a line break on reading, so a break next to a tab would lose it.
+inline bool is_fold_point(std::string_view text, std::size_t i) noexcept {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  return text[i] == ' ' && !blank(text[i - 1]) && !blank(text[i + 1]);
+}
+
+// Appends `body`, replacing single spaces by a line break and `indent` spaces
+// where the next word would end past `width` (the current line is measured
+// from the last line feed of `out`).  A word longer than the width stays whole.
+void write_folded(std::string& out, std::string_view body, std::size_t indent,
+                  std::size_t width);
+
+// Appends `indicator` ('|' or '>') and the chomping indicator the text needs:
+// nothing for exactly one final line feed after some content (clip), "-" for
+// none (strip), "+" otherwise (keep).
+void write_block_header(std::string& out, std::string_view text, char indicator);
+
+// Appends a line feed ending the header line, then every line of the text
+// (final line feeds removed first) indented by `indent` spaces (empty lines
+// bare), each ended by a line feed; then one more line feed for every final
+// line feed past the first.
+void write_literal_lines(std::string& out, std::string_view text, std::size_t indent);
+
+// Number of bytes of `out` after its last line feed (all of it when none).
+std::size_t current_column(const std::string& out) noexcept;
+
+inline void append_spaces(std::string& out, std::size_t n) { out.append(n, ' '); }
+
+}  // namespace kestrine

@@ -1,0 +1,329 @@
+// The thin layer between the native core and the CPython C API.
+//
+//   OwnedRef       a strong reference, released on every exit path
+//   PyErr          a Python exception held as a value (never "pending")
+//   PyResult<T>    std::expected<T, PyErr>: how fallible operations return
+//   GilRelease     releases the interpreter lock for a scope
+//   BorrowFlag     the per-instance shared/exclusive access flag
+//   py_entry       wraps every Python-visible C entry point so that no C++
+//                  exception ever reaches the interpreter
+//
+// Everything here except GilRelease's released region requires the
+// interpreter lock.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace kestrine {
+
+// ---------------------------------------------------------------------------
+// References
+
+// A strong reference.  Null is a valid (empty) state.
+class OwnedRef {
+ public:
+  OwnedRef() noexcept = default;
+  OwnedRef(std::nullptr_t) noexcept {}
+  OwnedRef(const OwnedRef& other) noexcept : obj_(other.obj_) { Py_XINCREF(obj_); }
+  OwnedRef(OwnedRef&& other) noexcept : obj_(other.obj_) { other.obj_ = nullptr; }
+  ~OwnedRef() { Py_XDECREF(obj_); }
+
+  OwnedRef& operator=(OwnedRef other) noexcept {
+    std::swap(obj_, other.obj_);
+    return *this;
+  }
+
+  // Takes over a new reference (the result of most API calls); null allowed.
+  static OwnedRef steal(PyObject* obj) noexcept { return OwnedRef(obj); }
+  // Adds a reference to a borrowed object; null allowed.
+  static OwnedRef borrow(PyObject* obj) noexcept {
+    Py_XINCREF(obj);
+    return OwnedRef(obj);
+  }
+
+  PyObject* get() const noexcept { return obj_; }
+  explicit operator bool() const noexcept { return obj_ != nullptr; }
+
+  // Gives up ownership: the caller now holds the reference.
+  [[nodiscard]] PyObject* release() noexcept { return std::exchange(obj_, nullptr); }
+  // A fresh strong reference to the same object, for APIs that steal.
+  [[nodiscard]] PyObject* new_ref() const noexcept {
+    Py_XINCREF(obj_);
+    return obj_;
+  }
+  void reset() noexcept { Py_CLEAR(obj_); }
+
+  // Releases the reference whether or not the calling thread holds the
+  // interpreter lock (see release_deferred).
+  void reset_deferred() noexcept;
+
+ private:
+  explicit OwnedRef(PyObject* obj) noexcept : obj_(obj) {}
+  PyObject* obj_ = nullptr;
+};
+
+// Drops a reference.  Without the interpreter lock the object is queued and
+// released by the next GilRelease scope that takes the lock back (or by
+// drain_deferred_releases) — never touched while the lock is not held.
+void release_deferred(PyObject* obj) noexcept;
+// Releases every queued object.  Requires the lock.
+void drain_deferred_releases() noexcept;
+// Number of queued objects (for tests).
+std::size_t deferred_release_count() noexcept;
+
+inline void OwnedRef::reset_deferred() noexcept {
+  if (PyObject* obj = std::exchange(obj_, nullptr)) release_deferred(obj);
+}
+
+// ---------------------------------------------------------------------------
+// Errors
+
+// A Python exception object held as a value.  Always normalised: `value()`
+// is an exception instance whose traceback (if any) is attached to it.
+class PyErr {
+ public:
+  // Takes the pending exception.  When none is pending (a C API contract
+  // violation), holds a SystemError saying so instead.
+  static PyErr fetch() noexcept;
+  // A new exception of class `type` created with `message` as its only
+  // argument.  If creating it fails, holds that failure instead.
+  static PyErr new_error(PyObject* type, std::string_view message) noexcept;
+  // The same with an already built argument object.
+  static PyErr new_error_obj(PyObject* type, PyObject* arg) noexcept;
+  // Wraps an existing exception instance.
+  static PyErr from_value(OwnedRef exc) noexcept;
+
+  static PyErr type_error(std::string_view message) noexcept { return new_error(PyExc_TypeError, message); }
+  static PyErr value_error(std::string_view message) noexcept { return new_error(PyExc_ValueError, message); }
+  static PyErr runtime_error(std::string_view message) noexcept { return new_error(PyExc_RuntimeError, message); }
+  static PyErr memory_error() noexcept;
+  // An internal fault: a condition the native core considers impossible or
+  // could not handle (a failed class lookup, a C++ exception).  Raised as
+  // SystemError with the fault's message.
+  static PyErr internal_fault(std::string_view message) noexcept;
+
+  PyErr(PyErr&&) noexcept = default;
+  PyErr& operator=(PyErr&&) noexcept = default;
+  PyErr(const PyErr&) = delete;
+  PyErr& operator=(const PyErr&) = delete;
+
+  PyObject* value() const noexcept { return value_.get(); }
+  PyObject* type() const noexcept { return reinterpret_cast<PyObject*>(Py_TYPE(value_.get())); }
+  bool is_instance_of(PyObject* cls) const noexcept;
+
+  // Sets `__cause__` (for "raise ... from ...").
+  void set_cause(PyErr cause) noexcept;
+
+  // Makes this the pending exception of the thread; the value is consumed.
+  void restore() && noexcept;
+
+  // str(exception), for diagnostics; "<unprintable>" when str() fails.
+  std::string message() const;
+
+ private:
+  explicit PyErr(OwnedRef value) noexcept : value_(std::move(value)) {}
+  OwnedRef value_;
+};
+
+template <class T>
+using PyResult = std::expected<T, PyErr>;
+using PyStatus = std::expected<void, PyErr>;
+
+inline std::unexpected<PyErr> fail(PyErr err) noexcept { return std::unexpected<PyErr>(std::move(err)); }
+// The pending exception as an error value.
+inline std::unexpected<PyErr> fail_fetch() noexcept { return std::unexpected<PyErr>(PyErr::fetch()); }
+
+// A new reference from an API call that returns null on failure.
+inline PyResult<OwnedRef> checked(PyObject* result) noexcept {
+  if (result == nullptr) return fail_fetch();
+  return OwnedRef::steal(result);
+}
+// An API status code (-1 on failure).
+inline PyStatus checked_status(int status) noexcept {
+  if (status < 0) return fail_fetch();
+  return {};
+}
+
+// Thrown by native code for a fault that should surface as an exception at
+// the boundary (py_entry turns it into PyErr::internal_fault).
+class InternalFault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Thrown to carry a PyErr out of code that cannot return one (e.g. through a
+// stack_guarded step or a callback).  py_entry restores it unchanged.
+class PyErrException : public std::exception {
+ public:
+  explicit PyErrException(PyErr err) noexcept : err_(std::move(err)) {}
+  PyErr take() noexcept { return std::move(err_); }
+  const char* what() const noexcept override { return "Python exception"; }
+
+ private:
+  PyErr err_;
+};
+
+// ---------------------------------------------------------------------------
+// Small constructors
+
+inline PyResult<OwnedRef> new_str(std::string_view text) noexcept {
+  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+inline PyResult<OwnedRef> new_int(long long v) noexcept { return checked(PyLong_FromLongLong(v)); }
+inline PyResult<OwnedRef> new_uint(unsigned long long v) noexcept {
+  return checked(PyLong_FromUnsignedLongLong(v));
+}
+inline OwnedRef none_ref() noexcept { return OwnedRef::borrow(Py_None); }
+
+// The UTF-8 form of a str object, borrowed from the object; an error for a
+// non-str or a str with lone surrogates.
+PyResult<std::string_view> str_view(PyObject* str) noexcept;
+
+// ---------------------------------------------------------------------------
+// The interpreter lock
+
+// Releases the interpreter lock for the lifetime of the object.  Inside the
+// scope no Python object may be touched: release owned references with
+// OwnedRef::reset_deferred.  On exit the lock is taken back and the queue of
+// deferred releases is drained.
+class GilRelease {
+ public:
+  GilRelease() noexcept : state_(PyEval_SaveThread()) {}
+  ~GilRelease() {
+    PyEval_RestoreThread(state_);
+    drain_deferred_releases();
+  }
+  GilRelease(const GilRelease&) = delete;
+  GilRelease& operator=(const GilRelease&) = delete;
+
+ private:
+  PyThreadState* state_;
+};
+
+// Runs `work()` with the lock released and returns its result.
+template <class F>
+decltype(auto) without_gil(F&& work) {
+  GilRelease released;
+  return std::forward<F>(work)();
+}
+
+// ---------------------------------------------------------------------------
+// Borrow flags
+
+// The access flag of one class instance: any number of shared holders, or
+// one exclusive holder.  A conflicting request fails at once instead of
+// waiting.  Updated with atomic compare-and-swap, so it is sound even when
+// the interpreter lock is dropped between two Python-level calls.
+class BorrowFlag {
+ public:
+  class Shared;
+  class Exclusive;
+
+  // "Already mutably borrowed" (RuntimeError) when an exclusive holder exists.
+  PyResult<Shared> borrow() noexcept;
+  // "Already borrowed" (RuntimeError) when any holder exists.
+  PyResult<Exclusive> borrow_mut() noexcept;
+
+  bool is_free() const noexcept { return state_.load(std::memory_order_acquire) == 0; }
+  bool is_exclusive() const noexcept { return state_.load(std::memory_order_acquire) == kExclusive; }
+
+ private:
+  static constexpr std::intptr_t kExclusive = -1;
+  std::atomic<std::intptr_t> state_{0};
+};
+
+class BorrowFlag::Shared {
+ public:
+  Shared(Shared&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
+  Shared& operator=(Shared&&) = delete;
+  ~Shared() {
+    if (flag_) flag_->state_.fetch_sub(1, std::memory_order_release);
+  }
+
+ private:
+  friend class BorrowFlag;
+  explicit Shared(BorrowFlag* flag) noexcept : flag_(flag) {}
+  BorrowFlag* flag_;
+};
+
+class BorrowFlag::Exclusive {
+ public:
+  Exclusive(Exclusive&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)) {}
+  Exclusive& operator=(Exclusive&&) = delete;
+  ~Exclusive() {
+    if (flag_) flag_->state_.store(0, std::memory_order_release);
+  }
+
+ private:
+  friend class BorrowFlag;
+  explicit Exclusive(BorrowFlag* flag) noexcept : flag_(flag) {}
+  BorrowFlag* flag_;
+};
+
+inline constexpr std::string_view kAlreadyBorrowed = "Already borrowed";
+inline constexpr std::string_view kAlreadyMutablyBorrowed = "Already mutably borrowed";
+
+// ---------------------------------------------------------------------------
+// Entry points
+
+namespace detail {
+void raise_current_exception() noexcept;  // maps the in-flight C++ exception
+template <class T>
+struct is_expected : std::false_type {};
+template <class T, class E>
+struct is_expected<std::expected<T, E>> : std::true_type {};
+}  // namespace detail
+
+// The body of every Python-visible function returning an object.  `body`
+// returns PyResult<OwnedRef>; an error value is raised.  Any C++ exception is
+// caught: std::bad_alloc becomes MemoryError, PyErrException its PyErr,
+// anything else an internal fault (SystemError) with its message.
+template <class F>
+PyObject* py_entry(F&& body) noexcept {
+  try {
+    PyResult<OwnedRef> result = std::forward<F>(body)();
+    if (!result) {
+      std::move(result.error()).restore();
+      return nullptr;
+    }
+    if (!*result) {
+      // An empty reference as success would be a null return without an
+      // exception set; report it instead of crashing the caller.
+      PyErr::internal_fault("native function returned no value").restore();
+      return nullptr;
+    }
+    return result->release();
+  } catch (...) {
+    detail::raise_current_exception();
+    return nullptr;
+  }
+}
+
+// The same for slots that return a status (0 / -1): `body` returns PyStatus.
+template <class F>
+int py_entry_status(F&& body) noexcept {
+  try {
+    PyStatus result = std::forward<F>(body)();
+    if (!result) {
+      std::move(result.error()).restore();
+      return -1;
+    }
+    return 0;
+  } catch (...) {
+    detail::raise_current_exception();
+    return -1;
+  }
+}
+
+}  // namespace kestrine

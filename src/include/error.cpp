@@ -1,0 +1,37 @@
+#include "include/error.hpp"
+
+#include <charconv>
+
+namespace kestrine {
+
+std::string format_load_error(const IncludeLoadError& error) {
+  static constexpr std::string_view kIn = " in ";
+  static constexpr std::string_view kFrom = "\n  included from ";
+  static constexpr std::string_view kLine = ", line ";
+  std::size_t size = error.message.size() + kIn.size() + error.file.size();
+  for (const IncludeFrame& frame : error.include_chain) {
+    size += kFrom.size() + frame.file.size() + kLine.size() + 10;
+  }
+  std::string out;
+  out.reserve(size);
+  out += error.message;
+  out += kIn;
+  out += error.file;
+  for (const IncludeFrame& frame : error.include_chain) {
+    out += kFrom;
+    out += frame.file;
+    out += kLine;
+    char digits[24];
+    const auto line = static_cast<std::uint64_t>(frame.line) + 1;
+    const auto end = std::to_chars(digits, digits + sizeof digits, line).ptr;
+    out.append(digits, end);
+  }
+  return out;
+}
+
+bool is_include_tag(std::string_view tag) noexcept {
+  return tag == "!include" || tag == "!include_dir_list" || tag == "!include_dir_named" ||
+         tag == "!include_dir_merge_list" || tag == "!include_dir_merge_named";
+}
+
+}  // namespace kestrine

@@ -1,0 +1,416 @@
+// The round-trip node tree: the structure-preserving record of one YAML
+// document (comments, styles, anchors, tags, directives, positions), built by
+// the composer, edited through the document API and written back by the
+// round-trip emitter.
+//
+// Memory model
+// ------------
+// A node owns its children (a sequence its items, a mapping its pairs, each
+// pair holding key and value side by side) and its texts; there is no sharing
+// between nodes, an alias refers to its anchor by name only.  Trees outlive
+// the text they were read from, so every text is an owned std::string.
+//
+// Large configuration files produce millions of nodes, so the record is kept
+// small: the payload (scalar text, alias name, items or pairs) shares one
+// slot, and the fields that are usually absent (anchor, tag, include source,
+// directives; comment texts) live in boxed side records that cost one null
+// pointer when empty.  `OptText` and `OptList` behave like
+// std::optional<std::string> and std::vector but are one pointer wide.
+//
+// Copies are deep (every field).  Destroying a node never recurses through
+// its subtree: `~YamlNode` moves descendants onto an explicit work stack, so
+// trees of any depth are released safely (see `drop_node_tree`).  Copying
+// follows the stack guard, so deep copies continue on a fresh stack segment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "scanner/scanner.hpp"
+#include "scanner/span.hpp"
+
+namespace kestrine {
+
+// ---- boxed optional values ----------------------------------------------------
+
+// An optional value held on the heap: one pointer wide, deep-copied, null
+// when absent.  The interface follows std::optional.
+template <class T>
+class OptBox {
+ public:
+  OptBox() noexcept = default;
+  OptBox(std::nullopt_t) noexcept {}
+  OptBox(const T& v) : p_(std::make_unique<T>(v)) {}
+  OptBox(T&& v) : p_(std::make_unique<T>(std::move(v))) {}
+  OptBox(const std::optional<T>& v) {
+    if (v) p_ = std::make_unique<T>(*v);
+  }
+  OptBox(std::optional<T>&& v) {
+    if (v) p_ = std::make_unique<T>(std::move(*v));
+  }
+  OptBox(const OptBox& o) : p_(o.p_ ? std::make_unique<T>(*o.p_) : nullptr) {}
+  OptBox(OptBox&&) noexcept = default;
+  OptBox& operator=(const OptBox& o) {
+    if (this != &o) p_ = o.p_ ? std::make_unique<T>(*o.p_) : nullptr;
+    return *this;
+  }
+  OptBox& operator=(OptBox&&) noexcept = default;
+  OptBox& operator=(std::nullopt_t) noexcept {
+    p_.reset();
+    return *this;
+  }
+  OptBox& operator=(const T& v) {
+    if (p_) *p_ = v; else p_ = std::make_unique<T>(v);
+    return *this;
+  }
+  OptBox& operator=(T&& v) {
+    if (p_) *p_ = std::move(v); else p_ = std::make_unique<T>(std::move(v));
+    return *this;
+  }
+
+  bool has_value() const noexcept { return p_ != nullptr; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  T& operator*() noexcept { return *p_; }
+  const T& operator*() const noexcept { return *p_; }
+  T* operator->() noexcept { return p_.get(); }
+  const T* operator->() const noexcept { return p_.get(); }
+  T* get() noexcept { return p_.get(); }
+  const T* get() const noexcept { return p_.get(); }
+  void reset() noexcept { p_.reset(); }
+  template <class... A>
+  T& emplace(A&&... args) {
+    p_ = std::make_unique<T>(std::forward<A>(args)...);
+    return *p_;
+  }
+  std::optional<T> to_optional() const { return p_ ? std::optional<T>(*p_) : std::nullopt; }
+
+  friend bool operator==(const OptBox& a, const OptBox& b) {
+    if (!a.p_ || !b.p_) return a.p_ == b.p_;
+    return *a.p_ == *b.p_;
+  }
+
+ private:
+  std::unique_ptr<T> p_;
+};
+
+// An optional owned text, one pointer wide.  Extra conveniences over OptBox:
+// construction and assignment from string views, `view()` and comparison
+// with a text.
+class OptText : public OptBox<std::string> {
+ public:
+  using OptBox<std::string>::OptBox;
+  using OptBox<std::string>::operator=;
+  OptText() noexcept = default;
+  OptText(std::string_view s) : OptBox<std::string>(std::string(s)) {}
+  OptText(const char* s) : OptBox<std::string>(std::string(s)) {}
+  OptText(std::optional<std::string_view> s) {
+    if (s) emplace(*s);
+  }
+  OptText& operator=(std::string_view s) {
+    if (has_value()) (**this).assign(s); else emplace(s);
+    return *this;
+  }
+  OptText& operator=(const char* s) { return *this = std::string_view(s); }
+  OptText& operator=(std::optional<std::string_view> s) {
+    if (s) *this = *s; else reset();
+    return *this;
+  }
+  // The text, or nothing.
+  std::optional<std::string_view> view() const noexcept {
+    if (!has_value()) return std::nullopt;
+    return std::string_view(**this);
+  }
+  // True when present and equal to `s`.
+  bool equals(std::string_view s) const noexcept { return has_value() && **this == s; }
+
+  friend bool operator==(const OptText& a, const OptText& b) {
+    return static_cast<const OptBox<std::string>&>(a) == static_cast<const OptBox<std::string>&>(b);
+  }
+};
+
+// A list that costs one null pointer while empty.  The interface is the part
+// of std::vector the tree needs; `vec()` reaches the vector itself (creating
+// it).
+template <class T>
+class OptList {
+ public:
+  OptList() noexcept = default;
+  OptList(std::vector<T> v) {
+    if (!v.empty()) p_ = std::make_unique<std::vector<T>>(std::move(v));
+  }
+  OptList(std::initializer_list<T> v) : OptList(std::vector<T>(v)) {}
+  OptList(const OptList& o) : p_(o.p_ && !o.p_->empty() ? std::make_unique<std::vector<T>>(*o.p_) : nullptr) {}
+  OptList(OptList&&) noexcept = default;
+  OptList& operator=(const OptList& o) {
+    if (this != &o) p_ = o.p_ && !o.p_->empty() ? std::make_unique<std::vector<T>>(*o.p_) : nullptr;
+    return *this;
+  }
+  OptList& operator=(OptList&&) noexcept = default;
+  OptList& operator=(std::vector<T> v) {
+    if (v.empty()) p_.reset(); else p_ = std::make_unique<std::vector<T>>(std::move(v));
+    return *this;
+  }
+
+  bool empty() const noexcept { return !p_ || p_->empty(); }
+  std::size_t size() const noexcept { return p_ ? p_->size() : 0; }
+  T* begin() noexcept { return p_ ? p_->data() : nullptr; }
+  T* end() noexcept { return p_ ? p_->data() + p_->size() : nullptr; }
+  const T* begin() const noexcept { return p_ ? p_->data() : nullptr; }
+  const T* end() const noexcept { return p_ ? p_->data() + p_->size() : nullptr; }
+  T& operator[](std::size_t i) noexcept { return (*p_)[i]; }
+  const T& operator[](std::size_t i) const noexcept { return (*p_)[i]; }
+  T& front() noexcept { return p_->front(); }
+  const T& front() const noexcept { return p_->front(); }
+  T& back() noexcept { return p_->back(); }
+  const T& back() const noexcept { return p_->back(); }
+  void push_back(T v) { vec().push_back(std::move(v)); }
+  template <class... A>
+  T& emplace_back(A&&... args) {
+    return vec().emplace_back(std::forward<A>(args)...);
+  }
+  void clear() noexcept { p_.reset(); }
+  std::span<T> span() noexcept { return {begin(), size()}; }
+  std::span<const T> span() const noexcept { return {begin(), size()}; }
+  // The underlying vector, created when absent.
+  std::vector<T>& vec() {
+    if (!p_) p_ = std::make_unique<std::vector<T>>();
+    return *p_;
+  }
+  // A copy as a plain vector.
+  std::vector<T> to_vector() const { return p_ ? *p_ : std::vector<T>{}; }
+
+  friend bool operator==(const OptList& a, const OptList& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (!(a[i] == b[i])) return false;
+    return true;
+  }
+
+ private:
+  std::unique_ptr<std::vector<T>> p_;
+};
+
+// ---- comments and layout facts ------------------------------------------------
+
+// One whole-line comment above a node.  `below_introducer`: the line lies
+// below the introducer line (the "- " or "key:") that carries this node's
+// inline comment, so it is written between the introducer and the node.
+struct HeadComment {
+  std::string text;
+  bool below_introducer = false;
+
+  friend bool operator==(const HeadComment&, const HeadComment&) = default;
+};
+
+// A node's comments and the layout facts the emitter needs to write the node
+// back as it was read.  Comment texts carry no "#".
+struct Comments {
+  // Blank lines between the previous content and this node (or its first
+  // head comment).
+  std::uint32_t blank_before = 0;
+  // Columns between the end of what precedes the inline comment on its line
+  // and its "#".
+  std::uint32_t inline_spaces = 0;
+  // Columns strictly between the introducer ("-", or the ":" position just
+  // past a plain key) and the node's first character; 0 when not recorded.
+  std::uint32_t value_pad = 0;
+  // The inline comment sits on the introducer line and the node starts later.
+  bool inline_before_value = false;
+  // A block sequence starting on the same line as the "- " that holds it.
+  bool compact = false;
+  // Set by every edit through the document API; while no node of a tree
+  // carries it the emitter may return the text as read.
+  bool modified = false;
+
+  // Whole-line comments above the node, in source order.
+  OptList<HeadComment> head;
+  // The comment on the node's line (`inline` in the data model; the keyword
+  // forces the underscore).
+  OptText inline_;
+  // Literal and folded scalars: the source text from the indicator to the end.
+  OptText raw;
+  // Comments after the node's content at the end of the document.
+  OptList<std::string> foot;
+
+  // No comment, no layout fact and no edit flag.
+  bool empty() const noexcept {
+    return blank_before == 0 && inline_spaces == 0 && value_pad == 0 && !inline_before_value &&
+           !compact && !modified && head.empty() && !inline_ && !raw && foot.empty();
+  }
+  friend bool operator==(const Comments&, const Comments&) = default;
+};
+
+// ---- include provenance -------------------------------------------------------
+
+// The directive that produced a node's content.  `source_tag` and
+// `source_target` are the names under which Python sees `tag` and `target`.
+struct IncludeSource {
+  std::string tag;     // "!include", "!secret", "!env_var", a custom tag, ...
+  std::string target;  // the directive's argument as written
+  // File number (source-file table) of the file whose content replaced the
+  // directive; absent for the directory forms, !secret, !env_var, custom tags.
+  std::optional<std::uint32_t> target_file_id;
+
+  friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
+};
+
+// ---- the node -------------------------------------------------------------------
+
+// The kind of a node's content; the numbering is the kind index.
+enum class NodeKind : std::uint8_t {
+  Scalar = 0,    // text (as scanned: escapes and folding applied) and ScalarStyle
+  Sequence = 1,  // items
+  Mapping = 2,   // key/value pairs in source order; duplicates kept
+  Alias = 3,     // anchor name, without "*"; not resolved
+  Null = 4,      // empty content; a written "null" or "~" is a Scalar
+};
+
+// "scalar", "sequence", "mapping", "alias", "null".
+std::string_view node_kind_name(NodeKind kind) noexcept;
+
+enum class CollectionStyle : std::uint8_t { Block = 0, Flow = 1 };
+
+struct YamlNode;
+struct NodePair;
+
+// Fields that are absent on almost every node, boxed together.
+struct NodeExtra {
+  OptText anchor;
+  OptText tag;
+  std::optional<IncludeSource> source;
+  std::vector<std::string> directives;
+
+  bool empty() const noexcept { return !anchor && !tag && !source && directives.empty(); }
+  friend bool operator==(const NodeExtra&, const NodeExtra&) = default;
+};
+
+struct YamlNode {
+  // ---- construction ----
+  YamlNode() noexcept = default;  // a Null node at the zero position
+  static YamlNode scalar(std::string text, ScalarStyle style = ScalarStyle::Plain, Span span = {});
+  static YamlNode sequence(std::vector<YamlNode> items = {},
+                           CollectionStyle style = CollectionStyle::Block, Span span = {});
+  static YamlNode mapping(std::vector<NodePair> pairs = {},
+                          CollectionStyle style = CollectionStyle::Block, Span span = {});
+  static YamlNode alias(std::string name, Span span = {});
+  // A Null node whose start and end are `span` (end line/column from the span).
+  static YamlNode null_at(Span span = {});
+
+  YamlNode(const YamlNode& other);
+  YamlNode(YamlNode&&) noexcept = default;
+  YamlNode& operator=(const YamlNode& other);
+  YamlNode& operator=(YamlNode&&) noexcept;
+  // Releases the subtree without recursion.
+  ~YamlNode();
+
+  // ---- kind and payload ----
+  NodeKind kind() const noexcept { return static_cast<NodeKind>(payload_.index()); }
+  bool is_scalar() const noexcept { return kind() == NodeKind::Scalar; }
+  bool is_sequence() const noexcept { return kind() == NodeKind::Sequence; }
+  bool is_mapping() const noexcept { return kind() == NodeKind::Mapping; }
+  bool is_alias() const noexcept { return kind() == NodeKind::Alias; }
+  bool is_null() const noexcept { return kind() == NodeKind::Null; }
+  // Sequence or Mapping.
+  bool is_collection() const noexcept { return is_sequence() || is_mapping(); }
+
+  // Scalar: its text; Alias: the anchor name.  Empty for other kinds.
+  const std::string& text() const noexcept;
+  std::string& text_mut();  // Scalar or Alias only
+  // The style of a Scalar (Plain for other kinds).
+  ScalarStyle scalar_style() const noexcept { return scalar_style_; }
+  void set_scalar_style(ScalarStyle s) noexcept { scalar_style_ = s; }
+  // Alias name (same storage as text()).
+  const std::string& alias_name() const noexcept { return text(); }
+
+  // Sequence items; empty span for other kinds.
+  std::span<YamlNode> items() noexcept;
+  std::span<const YamlNode> items() const noexcept;
+  std::vector<YamlNode>& items_mut();  // Sequence only
+  // Mapping pairs; empty span for other kinds.
+  std::span<NodePair> pairs() noexcept;
+  std::span<const NodePair> pairs() const noexcept;
+  std::vector<NodePair>& pairs_mut();  // Mapping only
+  // Number of items or pairs (0 for other kinds).
+  std::size_t size() const noexcept;
+
+  // Replace the payload (other fields stay).
+  void set_scalar(std::string text, ScalarStyle style);
+  void set_sequence(std::vector<YamlNode> items);
+  void set_mapping(std::vector<NodePair> pairs);
+  void set_alias(std::string name);
+  void set_null();
+
+  // ---- rarely present fields ----
+  const OptText& anchor() const noexcept;
+  const OptText& tag() const noexcept;
+  const IncludeSource* source() const noexcept;
+  std::span<const std::string> directives() const noexcept;
+  void set_anchor(OptText anchor);
+  void set_tag(OptText tag);
+  void set_source(std::optional<IncludeSource> source);
+  void set_directives(std::vector<std::string> directives);
+  // Anchor, tag, source and directives together (null when all absent).
+  const NodeExtra* extra() const noexcept { return extra_.get(); }
+
+  // ---- positions ----
+  Span span;                    // start
+  std::size_t end_offset = 0;   // byte offset just past the last character
+  std::uint32_t end_line = 0;   // 0-based line of end_offset
+  std::uint32_t end_column = 0; // 0-based column (characters) of end_offset
+
+  // ---- layout and flags ----
+  CollectionStyle style = CollectionStyle::Block;  // sequences and mappings
+  bool explicit_start = false;  // roots: opened by "---" (or had directives)
+  bool leading_bom = false;     // first root: the text began with EF BB BF
+  bool synthetic = false;       // built from a Python value, not read
+  bool explicit_key = false;    // a mapping key written with "?"
+
+ private:
+  ScalarStyle scalar_style_ = ScalarStyle::Plain;
+
+ public:
+  Comments comments;
+
+  // Sets end_offset/end_line/end_column to the start position.
+  void set_end_to_start() noexcept {
+    end_offset = span.offset;
+    end_line = span.line;
+    end_column = span.column;
+  }
+
+ private:
+  friend struct TreeReleaser;
+  // Index = NodeKind: Scalar text, items, pairs, alias name, nothing.
+  std::variant<std::string, std::vector<YamlNode>, std::vector<NodePair>, std::string,
+               std::monostate>
+      payload_{std::in_place_index<4>};
+  OptBox<NodeExtra> extra_;
+
+  NodeExtra& extra_mut();
+  void drop_extra_if_empty() noexcept;
+};
+
+struct NodePair {
+  YamlNode key;
+  YamlNode value;
+};
+
+// Structural equality of two trees: kind, payload, style and every field
+// (positions, comments, anchor, tag, source, directives, flags).  Iterative
+// depth is guarded.  For tests and change detection.
+bool nodes_equal(const YamlNode& a, const YamlNode& b);
+
+// Releases a whole tree without recursion (an explicit work stack).
+void drop_node_tree(YamlNode&& node) noexcept;
+// Releases a list of pairs: each key, then each value, via drop_node_tree.
+void drop_node_pairs(std::vector<NodePair>&& pairs) noexcept;
+
+}  // namespace kestrine

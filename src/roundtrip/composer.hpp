@@ -1,0 +1,48 @@
+// The round-trip composer: turns the events of one text into one YamlNode
+// tree per document, keeping styles, anchors and aliases (unresolved), tags,
+// directives, document markers, positions and comments.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string_view>
+#include <vector>
+
+#include "roundtrip/ast.hpp"
+#include "roundtrip/compose_error.hpp"
+
+namespace kestrine {
+
+// The nesting limit of composition.
+inline constexpr std::uint32_t kMaxComposeDepth = 1000;
+
+// Roots of a stream, and where each root's document begins in the text (0 for
+// the first root; for later ones the offset of the first directive, else the
+// "---" marker, else the first event of the document).
+struct ComposedStream {
+  std::vector<YamlNode> roots;
+  std::vector<std::size_t> document_starts;
+};
+
+// The document roots of `text` (file number 0), in order.  A document opened
+// by "---" without content produces no root.  Scanner errors come back in the
+// same shape as composition errors.
+std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip(std::string_view text);
+
+// As parse_roundtrip, except that a document opened by "---" without content
+// produces a Null root; also gives the document start offsets (for cutting
+// the text into per-document texts).
+std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_view text);
+
+// As parse_roundtrip, with every Span carrying `file_id`.  Keeps no state
+// between calls; reads no file.
+std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip_file(std::string_view text,
+                                                                        std::uint32_t file_id);
+
+// The general entry behind the three above.
+std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
+                                                         std::uint32_t file_id,
+                                                         bool empty_document_as_null);
+
+}  // namespace kestrine

@@ -1,0 +1,44 @@
+// Duplicate-key checks on round-trip trees.
+//
+// The composer keeps every pair of a mapping, duplicates included.  These
+// checks compare keys by a canonical signature of their resolved value, the
+// same signature the plain decoder uses, so that keys equal as Python values
+// (the plain scalars 1, 1.0 and true) are one key.  Strings and names are
+// length-prefixed inside signatures, so no crafted key can imitate another.
+// Merge keys ("<<") are never reported.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "resolver/kind.hpp"
+#include "roundtrip/ast.hpp"
+#include "roundtrip/compose_error.hpp"
+
+namespace kestrine {
+
+// Appends the canonical signature of a key node under `mode`.  Scalars sign
+// their resolved value; collections sign their elements ("seq:[..]",
+// "map:{k=v,..}"); an alias signs its name ("alias:<len>:<name>") without
+// being resolved; an empty node signs as null.
+void write_node_key_signature(std::string& out, const YamlNode& key, VersionMode mode);
+std::string node_key_signature(const YamlNode& key, VersionMode mode);
+
+// A short rendering of a key for messages: a scalar's text; otherwise the
+// kind and the content (e.g. "sequence [a, b]", "alias *x").
+std::string describe_key(const YamlNode& key);
+
+// The first duplicate key in the tree, in document order (a mapping's own
+// duplicate at pair i after everything inside pairs 0..i-1): "duplicate
+// mapping key: {}" at the second occurrence.
+std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, VersionMode mode);
+std::optional<ComposeError> check_duplicate_keys_roots(std::span<const YamlNode> roots,
+                                                       VersionMode mode);
+
+// Every duplicate over all roots, in order, as warning texts ("duplicate
+// mapping key '{}' at line {}, column {}; keeping the last value").
+std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, VersionMode mode);
+
+}  // namespace kestrine

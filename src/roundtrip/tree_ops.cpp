@@ -1,0 +1,314 @@
+#include "roundtrip/tree_ops.hpp"
+
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+// ---- change detection ---------------------------------------------------------
+
+bool subtree_modified(const YamlNode& node) {
+  return stack_guarded([&] { return subtree_modified_inner(node); });
+}
+
+bool subtree_modified_inner(const YamlNode& node) {
+  if (node.comments.modified) return true;
+  for (const YamlNode& item : node.items())
+    if (subtree_modified(item)) return true;
+  for (const NodePair& p : node.pairs())
+    if (subtree_modified(p.key) || subtree_modified(p.value)) return true;
+  return false;
+}
+
+namespace {
+
+// The children of `node` (not the node itself) modified within this file.
+bool children_modified_in_file(const YamlNode& node) {
+  return stack_guarded([&] {
+    for (const YamlNode& item : node.items())
+      if (subtree_modified_in_file(item)) return true;
+    for (const NodePair& p : node.pairs())
+      if (pairs_modified_in_file(p)) return true;
+    return false;
+  });
+}
+
+}  // namespace
+
+bool subtree_modified_in_file(const YamlNode& node) {
+  if (node.source() != nullptr) return false;
+  if (node.comments.modified) return true;
+  return children_modified_in_file(node);
+}
+
+bool pairs_modified_in_file(const NodePair& pair) {
+  if (pair.key.comments.modified || children_modified_in_file(pair.key)) return true;
+  return subtree_modified_in_file(pair.value);
+}
+
+// ---- write-back of included files -------------------------------------------
+
+namespace {
+
+std::string render_without_source(const YamlNode& node, const NodeRenderer& render) {
+  YamlNode copy = node;
+  copy.set_source(std::nullopt);
+  return render(copy);
+}
+
+template <class Record>
+void for_each_child(const YamlNode& node, Record&& record) {
+  for (const YamlNode& item : node.items()) record(item);
+  for (const NodePair& p : node.pairs()) {
+    record(p.key);
+    record(p.value);
+  }
+}
+
+void include_texts_rec(const YamlNode& node, std::span<const std::optional<std::string>> texts,
+                       std::vector<IncludeText>& out, const NodeRenderer& render,
+                       bool only_modified) {
+  stack_guarded([&] {
+    const IncludeSource* src = node.source();
+    if (src != nullptr && src->target_file_id) {
+      const std::uint32_t f = *src->target_file_id;
+      const bool edited = node.comments.modified || children_modified_in_file(node);
+      if (only_modified) {
+        if (edited) out.push_back(IncludeText{f, render_without_source(node, render)});
+      } else if (!edited && f < texts.size() && texts[f]) {
+        out.push_back(IncludeText{f, *texts[f]});
+      } else {
+        out.push_back(IncludeText{f, render_without_source(node, render)});
+      }
+    }
+    for_each_child(node, [&](const YamlNode& child) {
+      include_texts_rec(child, texts, out, render, only_modified);
+    });
+  });
+}
+
+}  // namespace
+
+void collect_include_texts(const YamlNode& node,
+                           std::span<const std::optional<std::string>> texts,
+                           std::vector<IncludeText>& out, const NodeRenderer& render) {
+  include_texts_rec(node, texts, out, render, false);
+}
+
+void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out,
+                                    const NodeRenderer& render) {
+  include_texts_rec(node, {}, out, render, true);
+}
+
+// ---- paths and anchors --------------------------------------------------------
+
+void find_anchor_node(const YamlNode& node, std::string_view name, NodePath& path,
+                      std::optional<NodePath>& result) {
+  stack_guarded([&] {
+    if (result) return;
+    if (node.anchor().equals(name)) {
+      result = path;
+      return;
+    }
+    if (node.is_mapping()) {
+      for (const NodePair& p : node.pairs()) {
+        if (!p.key.is_scalar()) continue;
+        path.push_back(PathSegment::of_key_node(p.key.text()));
+        find_anchor_node(p.key, name, path, result);
+        path.pop_back();
+        if (result) return;
+        path.push_back(PathSegment::of_key(p.key.text()));
+        find_anchor_node(p.value, name, path, result);
+        path.pop_back();
+        if (result) return;
+      }
+    } else if (node.is_sequence()) {
+      auto items = node.items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        path.push_back(PathSegment::of_index(i));
+        find_anchor_node(items[i], name, path, result);
+        path.pop_back();
+        if (result) return;
+      }
+    }
+  });
+}
+
+std::optional<NodePath> find_anchor_path(std::span<const YamlNode> roots, std::string_view name) {
+  if (roots.empty()) return std::nullopt;
+  NodePath path;
+  std::optional<NodePath> result;
+  find_anchor_node(roots.front(), name, path, result);
+  return result;
+}
+
+namespace {
+
+// The document-API traversal: scalar-keyed pairs (KeyNode then key, Key then
+// value) and sequence items (Index).  `pre` runs on every node before its
+// children.
+template <class Pre>
+void path_walk(const YamlNode& node, NodePath& path, Pre& pre) {
+  stack_guarded([&] {
+    pre(node, path);
+    if (node.is_mapping()) {
+      for (const NodePair& p : node.pairs()) {
+        if (!p.key.is_scalar()) continue;
+        path.push_back(PathSegment::of_key_node(p.key.text()));
+        path_walk(p.key, path, pre);
+        path.back().kind = PathSegment::Kind::Key;
+        path_walk(p.value, path, pre);
+        path.pop_back();
+      }
+    } else if (node.is_sequence()) {
+      auto items = node.items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        path.push_back(PathSegment::of_index(i));
+        path_walk(items[i], path, pre);
+        path.pop_back();
+      }
+    }
+  });
+}
+
+}  // namespace
+
+void collect_aliases(const YamlNode& node, std::string_view name, NodePath& path,
+                     std::vector<NodePath>& out) {
+  auto pre = [&](const YamlNode& n, const NodePath& p) {
+    if (n.is_alias() && n.text() == name) out.push_back(p);
+  };
+  path_walk(node, path, pre);
+}
+
+void collect_anchor_paths(const YamlNode& node, NodePath& path,
+                          std::vector<std::pair<std::string, NodePath>>& out) {
+  auto pre = [&](const YamlNode& n, const NodePath& p) {
+    if (n.anchor()) out.emplace_back(*n.anchor(), p);
+  };
+  path_walk(node, path, pre);
+}
+
+void register_anchors(const YamlNode& node, AnchorTable& table) {
+  stack_guarded([&] {
+    if (node.anchor()) table.try_emplace(std::string_view(*node.anchor()), &node);
+    for_each_child(node, [&](const YamlNode& child) { register_anchors(child, table); });
+  });
+}
+
+AnchorMap build_anchor_map(std::span<const YamlNode> roots) {
+  AnchorTable table;
+  for (const YamlNode& root : roots) register_anchors(root, table);
+  AnchorMap map;
+  map.reserve(table.size());
+  std::uint64_t budget = kAnchorMapBudget;
+  for (const auto& [name, node] : table)
+    map.emplace(std::string(name), copy_expanding_aliases(*node, table, 0, budget));
+  return map;
+}
+
+// ---- alias-expanding copies ---------------------------------------------------
+
+namespace {
+
+template <bool kForDetach>
+YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
+                     std::uint64_t& budget) {
+  if (budget == 0 || depth > kMaxAliasCopyDepth) return YamlNode::null_at(node.span);
+  --budget;
+  return stack_guarded([&]() -> YamlNode {
+    YamlNode out;
+    switch (node.kind()) {
+      case NodeKind::Sequence: {
+        std::vector<YamlNode> items;
+        items.reserve(node.size());
+        for (const YamlNode& item : node.items())
+          items.push_back(expand_copy<kForDetach>(item, table, depth, budget));
+        out = YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
+        break;
+      }
+      case NodeKind::Mapping: {
+        std::vector<NodePair> pairs;
+        pairs.reserve(node.size());
+        for (const NodePair& p : node.pairs()) {
+          YamlNode k = expand_copy<kForDetach>(p.key, table, depth, budget);
+          YamlNode v = expand_copy<kForDetach>(p.value, table, depth, budget);
+          pairs.push_back(NodePair{std::move(k), std::move(v)});
+        }
+        out = YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
+        break;
+      }
+      case NodeKind::Alias: {
+        auto it = table.find(std::string_view(node.text()));
+        if (it != table.end() && it->second != nullptr)
+          return expand_copy<kForDetach>(*it->second, table, depth + 1, budget);
+        out = YamlNode::null_at(node.span);
+        break;
+      }
+      case NodeKind::Scalar:
+        if constexpr (!kForDetach) return node;
+        out = YamlNode::scalar(node.text(), node.scalar_style(), node.span);
+        break;
+      case NodeKind::Null:
+        if constexpr (!kForDetach) return node;
+        out = YamlNode::null_at(node.span);
+        break;
+    }
+    out.set_tag(node.tag());
+    if constexpr (kForDetach) {
+      out.style = node.style;
+      out.comments = node.comments;
+    }
+    return out;
+  });
+}
+
+}  // namespace
+
+YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
+                                std::uint32_t depth, std::uint64_t& budget) {
+  return expand_copy<false>(node, table, depth, budget);
+}
+
+YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
+                                           std::uint32_t depth, std::uint64_t& budget) {
+  return expand_copy<true>(node, table, depth, budget);
+}
+
+// ---- leaves -------------------------------------------------------------------
+
+namespace {
+
+bool leaves_rec(const YamlNode& node, std::vector<LeafStep>& path, const LeafVisitor& visit) {
+  return stack_guarded([&] {
+    if (node.is_sequence()) {
+      auto items = node.items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        path.push_back(LeafStep{nullptr, i});
+        bool go = leaves_rec(items[i], path, visit);
+        path.pop_back();
+        if (!go) return false;
+      }
+      return true;
+    }
+    if (node.is_mapping()) {
+      for (const NodePair& p : node.pairs()) {
+        if (!p.key.is_scalar()) continue;
+        path.push_back(LeafStep{&p.key, 0});
+        bool go = leaves_rec(p.value, path, visit);
+        path.pop_back();
+        if (!go) return false;
+      }
+      return true;
+    }
+    return visit(path, node);
+  });
+}
+
+}  // namespace
+
+bool walk_leaf_paths(const YamlNode& root, const LeafVisitor& visit) {
+  std::vector<LeafStep> path;
+  return leaves_rec(root, path, visit);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,138 @@
+// Walks and operations over round-trip trees: change detection, the texts
+// to write back for included files, anchor and alias searches, alias-
+// expanding copies and the leaf walk.  None of them touches Python objects;
+// every recursive step runs under the stack guard.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "roundtrip/ast.hpp"
+#include "util/hash_map.hpp"
+
+namespace kestrine {
+
+// ---- change detection ---------------------------------------------------------
+
+// The node or any node below it (included subtrees too) carries `modified`.
+bool subtree_modified(const YamlNode& node);
+bool subtree_modified_inner(const YamlNode& node);
+
+// As subtree_modified, but a subtree that came from another file (a node with
+// a `source`) counts as unmodified: its edits belong to its own file.
+bool subtree_modified_in_file(const YamlNode& node);
+bool pairs_modified_in_file(const NodePair& pair);
+
+// ---- write-back of included files -------------------------------------------
+
+// The text to write back for one included file.
+struct IncludeText {
+  std::uint32_t file_id = 0;
+  std::string text;
+};
+
+// Renders a node (a copy of an included subtree with its `source` removed) as
+// YAML text; the round-trip emitter supplies it.
+using NodeRenderer = std::function<std::string(const YamlNode&)>;
+
+// Pre-order: one record per included subtree with a file number: the file's
+// text as read when it is known and the subtree is unedited, else a fresh
+// rendering.  Nested includes produce their own records after their parent's.
+void collect_include_texts(const YamlNode& node,
+                           std::span<const std::optional<std::string>> texts,
+                           std::vector<IncludeText>& out, const NodeRenderer& render);
+
+// As collect_include_texts, but only for included subtrees edited within
+// their own file, always freshly rendered.  An unedited tree gives nothing.
+void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out,
+                                    const NodeRenderer& render);
+
+// ---- paths and anchors --------------------------------------------------------
+
+// One step of a node path from a document root.
+struct PathSegment {
+  enum class Kind : std::uint8_t {
+    Key,      // the value of the last pair whose scalar key has `key` as text
+    Index,    // a sequence item
+    KeyNode,  // the key node itself of such a pair
+  };
+  Kind kind = Kind::Index;
+  std::string key;        // Key, KeyNode
+  std::size_t index = 0;  // Index
+
+  static PathSegment of_key(std::string k) { return {Kind::Key, std::move(k), 0}; }
+  static PathSegment of_index(std::size_t i) { return {Kind::Index, {}, i}; }
+  static PathSegment of_key_node(std::string k) { return {Kind::KeyNode, std::move(k), 0}; }
+  friend bool operator==(const PathSegment&, const PathSegment&) = default;
+};
+using NodePath = std::vector<PathSegment>;
+
+// Depth-first in document order: a scalar-keyed pair's key (KeyNode) before
+// its value (Key); pairs with other keys are skipped with their values;
+// aliases are not followed.  The path to the first node anchored `name`.
+std::optional<NodePath> find_anchor_path(std::span<const YamlNode> roots, std::string_view name);
+// The body over one node: fills `result` unless it is already set.
+void find_anchor_node(const YamlNode& node, std::string_view name, NodePath& path,
+                      std::optional<NodePath>& result);
+
+// Same traversal: a copy of the path of every Alias node named `name`.
+void collect_aliases(const YamlNode& node, std::string_view name, NodePath& path,
+                     std::vector<NodePath>& out);
+// Same traversal: (anchor name, path) of every anchored node, parents first.
+void collect_anchor_paths(const YamlNode& node, NodePath& path,
+                          std::vector<std::pair<std::string, NodePath>>& out);
+
+// Anchor name to the first node carrying it (borrowed), in document order.
+using AnchorTable = SeededHashMap<std::string_view, const YamlNode*>;
+// Pre-order: records every anchored node whose name is not yet recorded.
+void register_anchors(const YamlNode& node, AnchorTable& table);
+
+// Anchor name to an alias-expanded copy of the first node carrying it.
+using AnchorMap = SeededHashMap<std::string, YamlNode>;
+// The node budget shared by all copies of one build_anchor_map call.
+inline constexpr std::uint64_t kAnchorMapBudget = 1'000'000;
+AnchorMap build_anchor_map(std::span<const YamlNode> roots);
+
+// ---- alias-expanding copies ---------------------------------------------------
+
+// Alias levels a copy follows before it cuts off with Null nodes.
+inline constexpr std::uint32_t kMaxAliasCopyDepth = 100;
+
+// A copy with aliases replaced by copies of their targets (depth + 1 per
+// alias).  Once `budget` is spent, or past the alias depth, nodes copy as
+// Null at their start.  Rebuilt collections keep span and tag only (end at
+// start, no anchor, no comments, block style); scalars and nulls are copied
+// whole; an unknown alias becomes a Null at its start.  Never fails.
+YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
+                                std::uint32_t depth, std::uint64_t& budget);
+
+// The copy used when an alias is detached (replaced by what it refers to):
+// as above, but every rebuilt node keeps its style and comments, and an
+// unknown alias becomes a Null keeping the alias's comments, tag and style.
+YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
+                                           std::uint32_t depth, std::uint64_t& budget);
+
+// ---- leaves -------------------------------------------------------------------
+
+// One step of a leaf's path: a mapping key node (for pairs with a scalar
+// key) or a sequence index.
+struct LeafStep {
+  const YamlNode* key = nullptr;  // null for an index step
+  std::size_t index = 0;
+};
+
+// Visits every leaf (scalar, null, alias) in document order with its path;
+// sequences step by index, mappings by scalar key (pairs with other keys are
+// skipped with their values); empty collections give no leaf.  The visitor
+// returns false to stop; the result is false when it stopped.
+using LeafVisitor = std::function<bool(std::span<const LeafStep> path, const YamlNode& leaf)>;
+bool walk_leaf_paths(const YamlNode& root, const LeafVisitor& visit);
+
+}  // namespace kestrine

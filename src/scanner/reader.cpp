@@ -1,0 +1,157 @@
+#include "scanner/reader.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace kestrine::scan {
+
+namespace {
+
+inline std::uint64_t load8(const unsigned char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// Nonzero when some byte of `v` equals `b`.
+inline std::uint64_t has_byte(std::uint64_t v, unsigned char b) noexcept {
+  std::uint64_t x = v ^ (kOnes * b);
+  return (x - kOnes) & ~x & kHighs;
+}
+
+}  // namespace
+
+std::size_t find_line_break(const unsigned char* p, const unsigned char* end) noexcept {
+  const unsigned char* s = p;
+  while (end - s >= 8) {
+    std::uint64_t v = load8(s);
+    if (has_byte(v, '\n') | has_byte(v, '\r')) break;
+    s += 8;
+  }
+  while (s < end && *s != '\n' && *s != '\r') ++s;
+  return static_cast<std::size_t>(s - p);
+}
+
+std::size_t count_chars(const unsigned char* p, std::size_t n) noexcept {
+  std::size_t chars = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t v = load8(p + i);
+    if ((v & kHighs) == 0) {
+      chars += 8;
+      continue;
+    }
+    for (std::size_t k = 0; k < 8; ++k) chars += !is_continuation(p[i + k]);
+  }
+  for (; i < n; ++i) chars += !is_continuation(p[i]);
+  return chars;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  char buf[4];
+  std::size_t n;
+  if (cp < 0x80) {
+    buf[0] = static_cast<char>(cp);
+    n = 1;
+  } else if (cp < 0x800) {
+    buf[0] = static_cast<char>(0xC0 | (cp >> 6));
+    buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 2;
+  } else if (cp < 0x10000) {
+    buf[0] = static_cast<char>(0xE0 | (cp >> 12));
+    buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 3;
+  } else {
+    buf[0] = static_cast<char>(0xF0 | (cp >> 18));
+    buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 4;
+  }
+  out.append(buf, n);
+}
+
+char32_t Reader::peek_char() const noexcept {
+  if (offset >= length) return 0;
+  unsigned char b = text[offset];
+  if (b < 0x80) return b;
+  std::size_t n = char_length();
+  char32_t cp = n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
+  if (n == 1) return b;  // a stray byte stands for itself
+  for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (text[offset + k] & 0x3F);
+  return cp;
+}
+
+bool check_control_characters(std::string_view text, std::size_t from, std::uint32_t file_id,
+                              ScanError& error) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = from;
+  std::size_t bad = n;
+  char32_t code = 0;
+  while (i < n) {
+    // Fast path: eight printable ASCII bytes (0x20..0x7E) at once.
+    if (n - i >= 8) {
+      std::uint64_t v = load8(p + i);
+      std::uint64_t low = (v - kOnes * 0x20) & ~v & kHighs;  // some byte < 0x20
+      std::uint64_t del = has_byte(v, 0x7F);
+      if (((v & kHighs) | low | del) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    unsigned char b = p[i];
+    if (b < 0x20) {
+      if (b != '\t' && b != '\n' && b != '\r') {
+        bad = i;
+        code = b;
+        break;
+      }
+    } else if (b == 0x7F) {
+      bad = i;
+      code = b;
+      break;
+    } else if (b == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F &&
+               p[i + 1] != 0x85) {
+      bad = i;
+      code = p[i + 1];
+      break;
+    } else if (b == 0xEF && i + 2 < n && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF)) {
+      bad = i;
+      code = p[i + 2] == 0xBE ? 0xFFFE : 0xFFFF;
+      break;
+    }
+    ++i;
+  }
+  if (bad == n) return true;
+
+  // Position of the offending character: lines and characters since `from`.
+  std::uint32_t line = 0;
+  std::size_t line_start = from;
+  for (std::size_t k = from; k < bad; ++k) {
+    if (p[k] == '\n') {
+      ++line;
+      line_start = k + 1;
+    } else if (p[k] == '\r') {
+      if (k + 1 < bad && p[k + 1] == '\n') ++k;
+      ++line;
+      line_start = k + 1;
+    }
+  }
+  char msg[64];
+  std::snprintf(msg, sizeof msg, "disallowed control character U+%04X", static_cast<unsigned>(code));
+  error.message = msg;
+  error.span = Span{file_id, line,
+                    static_cast<std::uint32_t>(count_chars(p + line_start, bad - line_start)), bad};
+  return false;
+}
+
+ScanError tab_indent_error(const Span& span) {
+  return ScanError{"a tab cannot be used for indentation", span};
+}
+
+}  // namespace kestrine::scan

@@ -1,0 +1,544 @@
+// Scalar bodies: plain, single- and double-quoted, literal and folded.
+//
+// A value that needs no change is a view of the input; the first escape or
+// folded line break switches to the reused scratch buffer, whose contents
+// are copied once into the result's arena when the token is made.
+#include <cstdio>
+#include <string>
+
+#include "scanner/tokenizer.hpp"
+
+namespace kestrine::scan {
+
+namespace {
+
+std::string quote_char(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+}  // namespace
+
+// ---- plain scalars ----------------------------------------------------------
+
+bool Tokenizer::scan_plain_scalar() {
+  const Span start = r_.span();
+  const bool flow = in_flow();
+  const bool allowed = simple_key_allowed_ && (!flow || !explicit_flow_key_);
+  const bool tab = tab_in_indent_;
+  const auto& stops = flow ? kPlainStopFlow : kPlainStopBlock;
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+
+  bool buffered = false;
+  std::size_t line_start = r_.offset;   // first byte of the current line's content
+  std::size_t content_end = r_.offset;  // just past its last non-blank byte
+  std::size_t i = r_.offset;
+
+  auto ends_at_colon = [&](std::size_t k) {
+    unsigned char n = k + 1 < len ? text[k + 1] : 0;
+    return is_bbe(n) || (flow && is_flow_indicator(n));
+  };
+
+  for (;;) {
+    // Runs of ordinary characters, interrupted by ":", "#" and blanks that
+    // belong to the scalar.
+    bool line_end = false;
+    for (;;) {
+      std::size_t run = i;
+      while (i < len && !stops[text[i]]) ++i;
+      if (i > run) content_end = i;
+      unsigned char c = i < len ? text[i] : 0;
+      if (c == ':') {
+        if (ends_at_colon(i)) break;
+        content_end = ++i;
+        continue;
+      }
+      if (c == '#') {  // directly after a non-blank character: part of the scalar
+        content_end = ++i;
+        continue;
+      }
+      if (c == ' ' || c == '\t') {
+        while (i < len && is_blank(text[i])) ++i;
+        unsigned char n = i < len ? text[i] : 0;
+        if (n == '#') break;
+        if (n == 0 || is_break(n)) {
+          line_end = true;
+          break;
+        }
+        if (n == ':' && ends_at_colon(i)) break;
+        if (flow && is_flow_indicator(n)) break;
+        continue;
+      }
+      if (c == 0 || is_break(c)) {
+        line_end = true;
+        break;
+      }
+      break;  // a flow indicator in flow context
+    }
+    r_.advance_run(i - r_.offset);
+    if (!line_end || r_.at_end()) break;
+
+    // At a line break: look at the next content line.
+    const Mark at_break = r_.mark();
+    r_.consume_line_break();
+    std::size_t empty_lines = 0;
+    for (;;) {
+      r_.skip_blanks();
+      if (!is_break(r_.at())) break;
+      r_.consume_line_break();
+      ++empty_lines;
+    }
+    const unsigned char n = r_.at();
+    if (r_.at_end() || n == '#' ||
+        (!flow && (static_cast<std::int64_t>(r_.column) <= indent_ || r_.at_document_marker()))) {
+      r_.reset(at_break);  // the scalar ends before this line break
+      break;
+    }
+    if ((n == ':' && ends_at_colon(r_.offset)) || (flow && is_flow_indicator(n))) {
+      break;  // ends at the start of the continuation line
+    }
+    // Join the lines.
+    if (!buffered) {
+      scratch_.assign(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
+      buffered = true;
+    } else {
+      scratch_.append(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
+    }
+    if (empty_lines == 0) {
+      scratch_.push_back(' ');
+    } else {
+      scratch_.append(empty_lines, '\n');
+    }
+    line_start = content_end = i = r_.offset;
+  }
+
+  std::string_view value;
+  if (buffered) {
+    scratch_.append(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
+    value = store(scratch_);
+  } else {
+    value = std::string_view(reinterpret_cast<const char*>(text) + start.offset,
+                             content_end - start.offset);
+  }
+  const std::size_t end = content_end;
+
+  // Implicit keys.
+  const bool multi_line = r_.line != start.line;
+  if (!flow) simple_key_allowed_ = multi_line;
+  if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
+  const bool colon_follows = r_.at() == ':' && ends_at_colon(r_.offset);
+
+  if (allowed && colon_follows) {
+    bool is_key = true;
+    if (!flow) {
+      if (multi_line) {
+        if (r_.column < start.column) {
+          is_key = false;
+        } else {
+          return fail("an implicit mapping key cannot span multiple lines", start);
+        }
+      } else if (tab) {
+        error_ = tab_indent_error(start);
+        return false;
+      }
+      if (is_key && !roll_indent(start.column, EventKind::MappingStart, false, start)) return false;
+    } else if (multi_line && !flow_kinds_.empty() && flow_kinds_.back() == 0) {
+      return fail("the implicit key of a flow sequence pair must be on one line", start);
+    }
+    if (is_key) {
+      push(EventKind::Key, start);
+      push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
+      queue_value_indicator();
+      if (!flow) key_line_ = r_.line;
+      return true;
+    }
+  }
+  if (flow && multi_line && colon_follows && !explicit_flow_key_) {
+    return fail("missing ',' between flow collection entries", start);
+  }
+  push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
+  return true;
+}
+
+// ---- quoted scalars ---------------------------------------------------------
+
+void Tokenizer::append_raw(std::size_t from, std::size_t to, std::size_t& content_end) {
+  if (to <= from) return;
+  scratch_.append(reinterpret_cast<const char*>(r_.text) + from, to - from);
+  std::size_t k = to;
+  while (k > from && is_blank(r_.text[k - 1])) --k;
+  if (k > from) content_end = scratch_.size() - (to - k);
+}
+
+bool Tokenizer::fold_quoted_line(const Span& quote) {
+  (void)quote;
+  r_.consume_line_break();
+  std::size_t empty_lines = 0;
+  for (;;) {
+    r_.skip_spaces();
+    std::size_t j = r_.next_non_blank_offset();
+    if (j < r_.length && is_break(r_.text[j])) {
+      r_.advance_ascii(j - r_.offset);
+      r_.consume_line_break();
+      ++empty_lines;
+      continue;
+    }
+    break;
+  }
+  unsigned char c = r_.at();
+  if (c != 0 && !is_break(c) && static_cast<std::int64_t>(r_.column) <= indent_) {
+    return fail("a multi-line quoted scalar must be indented past its block context", r_.span());
+  }
+  r_.skip_blanks();
+  if (empty_lines == 0) {
+    scratch_.push_back(' ');
+  } else {
+    scratch_.append(empty_lines, '\n');
+  }
+  return true;
+}
+
+bool Tokenizer::scan_escape(std::size_t& content_end, const Span& quote) {
+  // The cursor stands on the character after the backslash.
+  if (r_.at_end()) return fail("unterminated escape sequence", quote);
+  const unsigned char c = r_.at();
+  char32_t produced;
+  int digits = 0;
+  switch (c) {
+    case '0': produced = 0x00; break;
+    case 'a': produced = 0x07; break;
+    case 'b': produced = 0x08; break;
+    case 't':
+    case '\t': produced = 0x09; break;
+    case 'n': produced = 0x0A; break;
+    case 'v': produced = 0x0B; break;
+    case 'f': produced = 0x0C; break;
+    case 'r': produced = 0x0D; break;
+    case 'e': produced = 0x1B; break;
+    case ' ': produced = 0x20; break;
+    case '"': produced = '"'; break;
+    case '/': produced = '/'; break;
+    case '\\': produced = '\\'; break;
+    case 'N': produced = 0x85; break;
+    case '_': produced = 0xA0; break;
+    case 'L': produced = 0x2028; break;
+    case 'P': produced = 0x2029; break;
+    case 'x': digits = 2; produced = 0; break;
+    case 'u': digits = 4; produced = 0; break;
+    case 'U': digits = 8; produced = 0; break;
+    case '\n':
+    case '\r': {
+      // An escaped line break joins the lines without a space.
+      r_.consume_line_break();
+      for (;;) {
+        r_.skip_spaces();
+        if (!is_break(r_.at())) break;
+        scratch_.push_back('\n');
+        r_.consume_line_break();
+      }
+      content_end = scratch_.size();
+      if (r_.at_document_marker()) {
+        return fail("a document marker cannot appear inside a quoted scalar", quote);
+      }
+      return true;
+    }
+    default: {
+      std::string m = "unknown escape character: '\\";
+      m.append(reinterpret_cast<const char*>(r_.ptr()), r_.char_length());
+      m += "'";
+      return fail(std::move(m), r_.span());
+    }
+  }
+  r_.advance_ascii(1);
+  if (digits > 0) {
+    std::uint64_t value = 0;
+    for (int k = 0; k < digits; ++k) {
+      if (r_.at_end()) return fail("incomplete unicode escape", quote);
+      unsigned char d = r_.at();
+      if (!is_hex_digit(d)) {
+        std::string ch(reinterpret_cast<const char*>(r_.ptr()), r_.char_length());
+        return fail("invalid hex digit in unicode escape: " + quote_char(ch), r_.span());
+      }
+      value = value * 16 + (d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+      r_.advance_ascii(1);
+    }
+    if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
+      char msg[64];
+      std::snprintf(msg, sizeof msg, "invalid unicode code point: U+%04llX",
+                    static_cast<unsigned long long>(value));
+      return fail(msg, quote);
+    }
+    produced = static_cast<char32_t>(value);
+  }
+  append_utf8(scratch_, produced);
+  content_end = scratch_.size();
+  return true;
+}
+
+bool Tokenizer::scan_quoted_scalar(bool single) {
+  const Span quote = r_.span();
+  const bool allowed = simple_key_allowed_ && (!in_flow() || !explicit_flow_key_);
+  const bool tab = tab_in_indent_;
+  const unsigned char q = single ? '\'' : '"';
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+  r_.advance_ascii(1);
+
+  bool buffered = false;
+  std::size_t content_end = 0;
+  std::size_t segment = r_.offset;  // start of the raw text not yet in the buffer
+  auto to_buffer = [&]() {
+    if (!buffered) {
+      scratch_.clear();
+      buffered = true;
+    }
+  };
+
+  for (;;) {
+    std::size_t i = r_.offset;
+    if (single) {
+      while (i < len && text[i] != '\'' && text[i] != '\n' && text[i] != '\r') ++i;
+    } else {
+      while (i < len && text[i] != '"' && text[i] != '\\' && text[i] != '\n' && text[i] != '\r') ++i;
+    }
+    r_.advance_run(i - r_.offset);
+    if (i >= len) {
+      return fail(single ? "unterminated single-quoted scalar" : "unterminated double-quoted scalar",
+                  quote);
+    }
+    const unsigned char c = text[i];
+    if (c == q) {
+      if (single && r_.at(1) == '\'') {  // '' stands for one quote
+        to_buffer();
+        append_raw(segment, i + 1, content_end);
+        r_.advance_ascii(2);
+        segment = r_.offset;
+        continue;
+      }
+      break;
+    }
+    to_buffer();
+    append_raw(segment, i, content_end);
+    if (c == '\\') {
+      r_.advance_ascii(1);
+      if (!scan_escape(content_end, quote)) return false;
+    } else {
+      scratch_.resize(content_end);
+      if (!fold_quoted_line(quote)) return false;
+      content_end = scratch_.size();
+      if (r_.at_document_marker()) {
+        return fail("a document marker cannot appear inside a quoted scalar", quote);
+      }
+    }
+    segment = r_.offset;
+  }
+
+  std::string_view value;
+  if (buffered) {
+    append_raw(segment, r_.offset, content_end);
+    value = store(scratch_);
+  } else {
+    value = std::string_view(reinterpret_cast<const char*>(text) + segment, r_.offset - segment);
+  }
+  r_.advance_ascii(1);  // closing quote
+  return finish_quoted_scalar(quote, r_.offset, value,
+                              single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted, allowed,
+                              tab);
+}
+
+bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::string_view value,
+                                     ScalarStyle style, bool allowed, bool tab) {
+  const bool flow = in_flow();
+  if (allowed) {
+    std::size_t j = r_.offset;
+    while (j < r_.length && r_.text[j] == ' ') ++j;
+    if (j < r_.length && r_.text[j] == ':') {
+      unsigned char n = j + 1 < r_.length ? r_.text[j + 1] : 0;
+      if (is_bbe(n) || (flow && is_flow_indicator(n))) {
+        if (!flow) {
+          if (start.line != r_.line) {
+            return fail("an implicit mapping key cannot span multiple lines", start);
+          }
+          if (tab) {
+            error_ = tab_indent_error(start);
+            return false;
+          }
+          if (!roll_indent(start.column, EventKind::MappingStart, false, start)) return false;
+        }
+        push(EventKind::Key, start);
+        push_text(EventKind::Scalar, start, end, value).style = style;
+        r_.advance_ascii(j - r_.offset);
+        queue_value_indicator();
+        if (!flow) key_line_ = r_.line;
+        return true;
+      }
+    }
+  }
+  if (!flow) {
+    std::size_t j = r_.next_non_blank_offset();
+    unsigned char nb = j < r_.length ? r_.text[j] : 0;
+    if (!(nb == 0 || is_break(nb) || nb == '#' || nb == ':')) {
+      Span at = r_.span();
+      at.column += static_cast<std::uint32_t>(j - r_.offset);
+      at.offset = j;
+      return fail("unexpected content after quoted scalar", at);
+    }
+  }
+  push_text(EventKind::Scalar, start, end, value).style = style;
+  simple_key_allowed_ = false;
+  if (flow) {
+    entry_complete_ = true;
+    json_like_before_ = true;
+    entry_line_ = start.line;
+  }
+  return true;
+}
+
+// ---- block scalars ----------------------------------------------------------
+
+bool Tokenizer::scan_block_scalar(bool literal) {
+  const Span indicator = r_.span();
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+  r_.advance_ascii(1);
+
+  // Header: chomping and indentation indicators, in either order.
+  int chomp = 0;  // -1 strip, 0 clip, +1 keep
+  bool chomp_seen = false;
+  std::uint32_t explicit_indent = 0;
+  for (int k = 0; k < 2; ++k) {
+    unsigned char c = r_.at();
+    if ((c == '+' || c == '-') && !chomp_seen) {
+      chomp = c == '+' ? 1 : -1;
+      chomp_seen = true;
+      r_.advance_ascii(1);
+    } else if (c >= '1' && c <= '9' && explicit_indent == 0) {
+      explicit_indent = c - '0';
+      r_.advance_ascii(1);
+    } else {
+      break;
+    }
+  }
+  {
+    std::size_t j = r_.next_non_blank_offset();
+    unsigned char c = j < len ? text[j] : 0;
+    Span at = r_.span();
+    at.column += static_cast<std::uint32_t>(j - r_.offset);
+    at.offset = j;
+    if (c == '#') {
+      if (j == r_.offset) return fail("a comment must be preceded by whitespace", at);
+      r_.advance_ascii(j - r_.offset);
+      skip_comment();
+    } else if (c != 0 && !is_break(c)) {
+      return fail("unexpected content after block scalar indicator", at);
+    } else {
+      r_.advance_ascii(j - r_.offset);
+    }
+    r_.consume_line_break();
+  }
+
+  // Content indentation.
+  const std::int64_t base = indent_ < 0 ? 0 : indent_;
+  std::int64_t content_indent = -1;  // -1: no content lines
+  if (explicit_indent != 0) {
+    content_indent = base + explicit_indent;
+  } else {
+    std::size_t p = r_.offset;
+    std::size_t widest_empty = 0;
+    while (p < len) {
+      std::size_t s = p;
+      while (s < len && text[s] == ' ') ++s;
+      if (s < len && is_break(text[s])) {
+        widest_empty = std::max(widest_empty, s - p);
+        p = s + ((text[s] == '\r' && s + 1 < len && text[s + 1] == '\n') ? 2 : 1);
+        continue;
+      }
+      if (s < len) {
+        const auto detected = static_cast<std::int64_t>(s - p);
+        if (detected > indent_) {
+          if (widest_empty > s - p) {
+            return fail("a leading empty line in a block scalar is indented more than the content",
+                        indicator);
+          }
+          content_indent = detected;
+        }
+      }
+      break;
+    }
+  }
+
+  scratch_.clear();
+  std::size_t breaks = 0;
+  bool has_content = false;
+  if (content_indent < 0) {
+    // No content lines: the following blank lines still belong to the scalar.
+    for (;;) {
+      std::size_t j = r_.offset;
+      while (j < len && is_blank(text[j])) ++j;
+      if (j < len && !is_break(text[j])) break;
+      for (std::size_t k = r_.offset; k < j; ++k) {
+        if (text[k] == '\t') {
+          Span at = r_.span();
+          at.column += static_cast<std::uint32_t>(k - r_.offset);
+          at.offset = k;
+          error_ = tab_indent_error(at);
+          return false;
+        }
+      }
+      if (j >= len) {
+        if (j > r_.offset) ++breaks;  // a last line of blanks without a break
+        r_.advance_ascii(j - r_.offset);
+        break;
+      }
+      r_.advance_ascii(j - r_.offset);
+      r_.consume_line_break();
+      ++breaks;
+    }
+  } else {
+    const auto ci = static_cast<std::uint32_t>(content_indent);
+    bool prev_more_indented = false;
+    for (;;) {
+      breaks += r_.skip_to_indent(ci);
+      if (r_.at_end() || r_.column != ci || r_.at_document_marker()) break;
+      const std::size_t line_start = r_.offset;
+      const std::size_t n = find_line_break(r_.ptr(), r_.end_ptr());
+      const bool more_indented = is_blank(text[line_start]);
+      if (!has_content || literal || more_indented || prev_more_indented) {
+        scratch_.append(breaks, '\n');
+      } else if (breaks == 1) {
+        scratch_.push_back(' ');
+      } else {
+        scratch_.append(breaks - 1, '\n');
+      }
+      scratch_.append(reinterpret_cast<const char*>(text) + line_start, n);
+      has_content = true;
+      prev_more_indented = more_indented;
+      breaks = 0;
+      if (line_start + n >= len) {
+        r_.advance_run(n);
+        breaks = 1;  // the end of the text ends the last line
+        break;
+      }
+      r_.offset += n;
+      r_.consume_line_break();
+      breaks = 1;
+    }
+  }
+
+  // Chomping.
+  if (!has_content) {
+    scratch_.clear();
+    if (chomp > 0) scratch_.append(breaks, '\n');
+  } else if (chomp == 0) {
+    if (breaks > 0) scratch_.push_back('\n');
+  } else if (chomp > 0) {
+    scratch_.append(breaks, '\n');
+  }
+
+  simple_key_allowed_ = true;
+  candidate_.present = false;
+  std::string_view value = scratch_.empty() ? std::string_view() : store(scratch_);
+  push_text(EventKind::Scalar, indicator, r_.offset, value).style =
+      literal ? ScalarStyle::Literal : ScalarStyle::Folded;
+  return true;
+}
+
+}  // namespace kestrine::scan

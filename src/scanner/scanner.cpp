@@ -1,0 +1,122 @@
+#include "scanner/scanner.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "scanner/tokenizer.hpp"
+
+namespace kestrine {
+
+std::string_view event_kind_name(EventKind kind) noexcept {
+  switch (kind) {
+    case EventKind::StreamStart: return "stream_start";
+    case EventKind::StreamEnd: return "stream_end";
+    case EventKind::DocumentStart: return "document_start";
+    case EventKind::DocumentEnd: return "document_end";
+    case EventKind::MappingStart: return "mapping_start";
+    case EventKind::MappingEnd: return "mapping_end";
+    case EventKind::SequenceStart: return "sequence_start";
+    case EventKind::SequenceEnd: return "sequence_end";
+    case EventKind::BlockEnd: return "block_end";
+    case EventKind::Key: return "key";
+    case EventKind::Value: return "value";
+    case EventKind::SequenceEntry: return "sequence_entry";
+    case EventKind::FlowEntry: return "flow_entry";
+    case EventKind::Scalar: return "scalar";
+    case EventKind::Anchor: return "anchor";
+    case EventKind::Alias: return "alias";
+    case EventKind::Tag: return "tag";
+    case EventKind::Directive: return "directive";
+  }
+  return "unknown";
+}
+
+std::string_view scalar_style_name(ScalarStyle style) noexcept {
+  switch (style) {
+    case ScalarStyle::Plain: return "plain";
+    case ScalarStyle::SingleQuoted: return "single";
+    case ScalarStyle::DoubleQuoted: return "double";
+    case ScalarStyle::Literal: return "literal";
+    case ScalarStyle::Folded: return "folded";
+  }
+  return "plain";
+}
+
+// ---- arena ------------------------------------------------------------------
+
+namespace {
+constexpr std::size_t kFirstChunk = 4096;
+constexpr std::size_t kMaxChunk = 1u << 20;
+}  // namespace
+
+std::string_view TextArena::store(std::string_view s) {
+  if (s.empty()) return {};
+  if (s.size() > left_) {
+    // Chunks grow with the amount stored, so their count stays logarithmic.
+    const std::size_t next = std::clamp(used_, kFirstChunk, kMaxChunk);
+    if (s.size() > next / 2) {
+      // Large texts get a block of their own; the current chunk stays open.
+      auto block = std::make_unique<char[]>(s.size());
+      std::memcpy(block.get(), s.data(), s.size());
+      std::string_view view(block.get(), s.size());
+      chunks_.push_back(std::move(block));
+      used_ += s.size();
+      return view;
+    }
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(next));
+    cur_ = chunks_.back().get();
+    left_ = next;
+  }
+  std::memcpy(cur_, s.data(), s.size());
+  std::string_view view(cur_, s.size());
+  cur_ += s.size();
+  left_ -= s.size();
+  used_ += s.size();
+  return view;
+}
+
+// ---- entry points -----------------------------------------------------------
+
+namespace {
+// A large event vector is written once, front to back: on Linux, ask for
+// transparent huge pages so that first touch costs one fault per 2 MiB
+// instead of one per 4 KiB.  Elsewhere (and for small texts) nothing happens.
+void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (bytes < 4 * kHuge) return;
+  auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+}  // namespace
+
+Scanner new_scanner(std::string_view text) noexcept {
+  Scanner s;
+  s.text = text;
+  if (text.size() > 2 && static_cast<unsigned char>(text[0]) == 0xEF &&
+      static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF) {
+    s.leading_bom = true;
+    s.start_offset = 3;
+  }
+  return s;
+}
+
+std::expected<ScanResult, ScanError> scan_events(Scanner& scanner) {
+  ScanResult result;
+  // Configuration-like text yields about one event per 6-10 bytes.
+  const std::size_t n = scanner.text.size();
+  result.events.reserve(std::clamp<std::size_t>(n / 4, 16, std::size_t{1} << 26));
+  advise_huge_pages(result.events.data(), result.events.capacity() * sizeof(SpannedEvent));
+  scan::Tokenizer tokenizer(scanner, result);
+  if (!tokenizer.run()) return std::unexpected(std::move(tokenizer.error()));
+  return result;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,131 @@
+// Internal: the tokenizer state of one scan_events call.  The output vector
+// doubles as the token queue: tokens are appended at the back and, for an
+// implicit key found late, inserted at the position saved with the key
+// candidate (nothing before that position is final until the ":" is seen).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scanner/reader.hpp"
+#include "scanner/scanner.hpp"
+
+namespace kestrine::scan {
+
+class Tokenizer {
+ public:
+  Tokenizer(Scanner& scanner, ScanResult& result);
+
+  // Runs the whole scan; false with `error()` filled on the first error.
+  [[nodiscard]] bool run();
+  ScanError& error() noexcept { return error_; }
+
+ private:
+  struct KeyCandidate {
+    bool present = false;
+    std::size_t position = 0;  // index in the output vector
+    Span span;
+    bool tab = false;
+  };
+
+  // ---- queue ----
+  SpannedEvent& push(EventKind kind, const Span& span) {
+    SpannedEvent& e = out_.emplace_back();
+    e.kind = kind;
+    e.start = span;
+    e.end = span.offset;
+    return e;
+  }
+  SpannedEvent& push_text(EventKind kind, const Span& span, std::size_t end, std::string_view text) {
+    SpannedEvent& e = out_.emplace_back();
+    e.kind = kind;
+    e.start = span;
+    e.end = end;
+    e.text = text;
+    return e;
+  }
+
+  // ---- errors ----
+  [[nodiscard]] bool fail(const char* message, const Span& span);
+  [[nodiscard]] bool fail(std::string message, const Span& span);
+
+  // ---- tokenizer steps ----
+  [[nodiscard]] bool fetch_next_token();
+  [[nodiscard]] bool skip_whitespace_and_comments();
+  void skip_comment();
+  [[nodiscard]] bool fetch_block();
+  [[nodiscard]] bool fetch_flow();
+  [[nodiscard]] bool roll_indent(std::uint32_t column, EventKind kind, bool flow_kind, const Span& span);
+  void unroll_indent(std::int64_t column);
+  void pop_indent();
+  void scan_document_start();
+  [[nodiscard]] bool scan_document_end();
+  void scan_directive();
+  [[nodiscard]] bool scan_flow_start(bool mapping);
+  [[nodiscard]] bool scan_flow_end(bool mapping);
+  [[nodiscard]] bool scan_flow_entry();
+  [[nodiscard]] bool scan_block_entry(bool was_after_entry);
+  [[nodiscard]] bool scan_key_indicator();
+  [[nodiscard]] bool scan_value_indicator();
+  void queue_value_indicator();
+  [[nodiscard]] bool scan_anchor_or_alias(bool alias);
+  [[nodiscard]] bool scan_tag();
+  [[nodiscard]] bool check_property_indent(const Span& span);
+  void save_key_candidate();
+
+  // ---- scalars ----
+  [[nodiscard]] bool scan_plain_scalar();
+  [[nodiscard]] bool scan_quoted_scalar(bool single);
+  [[nodiscard]] bool finish_quoted_scalar(const Span& start, std::size_t end, std::string_view value,
+                                          ScalarStyle style, bool allowed, bool tab);
+  [[nodiscard]] bool scan_block_scalar(bool literal);
+  [[nodiscard]] bool fold_quoted_line(const Span& quote);
+  [[nodiscard]] bool scan_escape(std::size_t& content_end, const Span& quote);
+  void append_raw(std::size_t from, std::size_t to, std::size_t& content_end);
+  std::string_view store(const std::string& buf) { return result_.arena.store(buf); }
+
+  bool in_flow() const noexcept { return flow_level_ > 0; }
+  bool after_document_start() const noexcept { return document_start_line_ == r_.line; }
+
+  Scanner& scanner_;
+  ScanResult& result_;
+  std::vector<SpannedEvent>& out_;
+  Reader r_;
+  ScanError error_;
+
+  std::int64_t indent_ = -1;
+  std::vector<std::int64_t> indents_;
+  bool in_sequence_ = false;
+  std::vector<std::uint8_t> sequence_flags_;
+
+  std::uint32_t flow_level_ = 0;
+  std::vector<std::uint8_t> flow_kinds_;  // 1: "{", 0: "["
+
+  KeyCandidate candidate_;
+
+  std::int64_t flow_start_line_ = -1;
+  std::int64_t flow_block_indent_ = -1;
+  std::int64_t entry_line_ = -1;
+  std::int64_t key_line_ = -1;
+  std::int64_t property_line_ = -1;
+  // Line on which a "---" was read; "after the document start" while the
+  // cursor is still on that line.
+  std::int64_t document_start_line_ = -1;
+
+  bool stream_end_done_ = false;
+  bool directives_allowed_ = true;
+  bool simple_key_allowed_ = true;
+  bool tab_in_indent_ = false;
+  bool after_key_ = false;
+  bool after_entry_ = false;
+  bool indent_unrolled_ = false;
+  bool entry_has_content_ = false;
+  bool entry_complete_ = false;
+  bool explicit_flow_key_ = false;
+  bool json_like_before_ = false;
+
+  std::string scratch_;  // reused buffer for scalar values that need changes
+};
+
+}  // namespace kestrine::scan

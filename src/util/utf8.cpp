@@ -1,0 +1,80 @@
+#include "util/utf8.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+namespace kestrine {
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+inline std::uint64_t load8(const unsigned char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Skips the ASCII bytes at `p`, 16 then 8 bytes at a time; returns the first
+// non-ASCII position (or `end`).
+inline const unsigned char* skip_ascii(const unsigned char* p, const unsigned char* end) noexcept {
+  while (end - p >= 16) {
+    if (((load8(p) | load8(p + 8)) & kHighBits) != 0) break;
+    p += 16;
+  }
+  if (end - p >= 8 && (load8(p) & kHighBits) == 0) p += 8;
+  while (p < end && *p < 0x80) ++p;
+  return p;
+}
+
+inline bool is_cont(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::size_t utf8_valid_prefix(const char* data, std::size_t size) noexcept {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(data);
+  const auto* const end = begin + size;
+  const unsigned char* p = begin;
+  while (p < end) {
+    p = skip_ascii(p, end);
+    // Non-ASCII characters tend to come in runs (e.g. CJK text), so decode
+    // until the next ASCII byte before going back to the wide scan.
+    while (p < end && *p >= 0x80) {
+      const unsigned char c = *p;
+      const std::ptrdiff_t left = end - p;
+      if (c >= 0xC2 && c <= 0xDF) {
+        if (left < 2 || !is_cont(p[1])) return static_cast<std::size_t>(p - begin);
+        p += 2;
+      } else if (c >= 0xE0 && c <= 0xEF) {
+        if (left < 3) return static_cast<std::size_t>(p - begin);
+        const unsigned char c1 = p[1];
+        // E0 needs A0..BF (no overlong), ED needs 80..9F (no surrogates).
+        const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char hi = c == 0xED ? 0x9F : 0xBF;
+        if (c1 < lo || c1 > hi || !is_cont(p[2])) return static_cast<std::size_t>(p - begin);
+        p += 3;
+      } else if (c >= 0xF0 && c <= 0xF4) {
+        if (left < 4) return static_cast<std::size_t>(p - begin);
+        const unsigned char c1 = p[1];
+        // F0 needs 90..BF (no overlong), F4 needs 80..8F (max U+10FFFF).
+        const unsigned char lo = c == 0xF0 ? 0x90 : 0x80;
+        const unsigned char hi = c == 0xF4 ? 0x8F : 0xBF;
+        if (c1 < lo || c1 > hi || !is_cont(p[2]) || !is_cont(p[3])) {
+          return static_cast<std::size_t>(p - begin);
+        }
+        p += 4;
+      } else {
+        // Stray continuation byte, C0/C1 overlong lead, or F5..FF.
+        return static_cast<std::size_t>(p - begin);
+      }
+    }
+  }
+  return size;
+}
+
+bool is_ascii(std::string_view text) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  return skip_ascii(p, end) == end;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,24 @@
+// UTF-8 validation.
+//
+// Strict UTF-8 as the Unicode standard defines it: no overlong forms, no
+// encoded surrogates (U+D800..U+DFFF), nothing above U+10FFFF.  ASCII runs are
+// checked 16 bytes at a time, which is where real YAML text spends its bytes.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kestrine {
+
+// Length of the longest valid UTF-8 prefix of `data`; equals `size` exactly
+// when the whole input is valid.  The prefix never ends inside a character.
+std::size_t utf8_valid_prefix(const char* data, std::size_t size) noexcept;
+
+inline bool is_valid_utf8(std::string_view text) noexcept {
+  return utf8_valid_prefix(text.data(), text.size()) == text.size();
+}
+
+// True when every byte is below 0x80.
+bool is_ascii(std::string_view text) noexcept;
+
+}  // namespace kestrine

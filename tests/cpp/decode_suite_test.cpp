@@ -1,0 +1,103 @@
+// Sweep over the YAML test suite: every valid case decodes, every invalid case
+// fails in the scanner or the decoder, except the cases listed below.  Values
+// are compared with in.json on the Python side.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decode/decoder.hpp"
+
+namespace kestrine {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSuite = KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite";
+
+// Valid cases that the decoder refuses on purpose (the scanner's layout rules
+// are stricter than the YAML grammar in these corners).
+const std::set<std::string> kValidRefused = {
+};
+
+// Invalid cases that decode anyway: the error they test is one this library
+// does not report.
+const std::set<std::string> kInvalidAccepted = {
+    "CML9",  // comment line inside a multi-line flow plain scalar
+    "T833",  // flow mapping entries without a separating ','
+};
+
+struct Case {
+  std::string id;
+  fs::path yaml;
+  bool error;
+};
+
+std::vector<Case> collect_cases() {
+  std::vector<Case> cases;
+  for (const auto& dir : fs::directory_iterator(kSuite)) {
+    if (!dir.is_directory()) continue;
+    const std::string id = dir.path().filename().string();
+    if (fs::exists(dir.path() / "in.yaml")) {
+      cases.push_back({id, dir.path() / "in.yaml", fs::exists(dir.path() / "error")});
+      continue;
+    }
+    for (const auto& sub : fs::directory_iterator(dir.path())) {
+      if (sub.is_directory() && fs::exists(sub.path() / "in.yaml"))
+        cases.push_back({id + "/" + sub.path().filename().string(), sub.path() / "in.yaml",
+                         fs::exists(sub.path() / "error")});
+    }
+  }
+  std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.id < b.id; });
+  return cases;
+}
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(DecodeSuite, ValidCasesDecodeAndInvalidCasesFail) {
+  if (!fs::exists(kSuite)) GTEST_SKIP() << "yaml-test-suite not present";
+  int valid = 0, valid_ok = 0, invalid = 0, invalid_failed = 0;
+  std::vector<std::string> unexpected;
+  for (const Case& c : collect_cases()) {
+    const std::string text = read_file(c.yaml);
+    const auto r = decode_stream(text, {});
+    if (!c.error) {
+      ++valid;
+      if (r) {
+        ++valid_ok;
+        if (kValidRefused.contains(c.id)) unexpected.push_back(c.id + ": now decodes, drop it from the list");
+      } else if (!kValidRefused.contains(c.id)) {
+        unexpected.push_back(c.id + ": " + r.error().message + " at line " +
+                             std::to_string(r.error().span.line + 1) + ", column " +
+                             std::to_string(r.error().span.column + 1));
+      }
+    } else {
+      ++invalid;
+      if (!r) {
+        ++invalid_failed;
+        if (kInvalidAccepted.contains(c.id)) unexpected.push_back(c.id + ": now fails, drop it from the list");
+      } else if (!kInvalidAccepted.contains(c.id)) {
+        unexpected.push_back(c.id + ": invalid case decoded without error");
+      }
+    }
+  }
+  std::cout << "[suite] valid " << valid_ok << "/" << valid << " decode, invalid " << invalid_failed
+            << "/" << invalid << " fail\n";
+  std::string all;
+  for (const std::string& u : unexpected) all += "  " + u + "\n";
+  EXPECT_TRUE(unexpected.empty()) << unexpected.size() << " unexpected results:\n" << all;
+}
+
+}  // namespace
+}  // namespace kestrine

@@ -1,0 +1,174 @@
+// Composes every case of the YAML test suite (when the data is present).
+// Cases without an `error` marker must compose, and the composed trees must
+// show the same structure as the suite's event listing (tags aside).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "roundtrip/composer.hpp"
+
+namespace kestrine {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSuiteDir = KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite";
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string escape_event_text(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\b': out += "\\b"; break;
+      case '\0': out += "\\0"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void node_events(const YamlNode& n, std::vector<std::string>& out) {
+  std::string props = n.anchor() ? " &" + *n.anchor() : "";
+  switch (n.kind()) {
+    case NodeKind::Scalar: {
+      static const char kStyle[] = {':', '\'', '"', '|', '>'};
+      out.push_back("=VAL" + props + " " + kStyle[static_cast<int>(n.scalar_style())] +
+                    escape_event_text(n.text()));
+      break;
+    }
+    case NodeKind::Null:
+      out.push_back("=VAL" + props + " :");
+      break;
+    case NodeKind::Alias:
+      out.push_back("=ALI *" + n.text());
+      break;
+    case NodeKind::Sequence:
+      out.push_back("+SEQ" + props);
+      for (const YamlNode& i : n.items()) node_events(i, out);
+      out.push_back("-SEQ");
+      break;
+    case NodeKind::Mapping:
+      out.push_back("+MAP" + props);
+      for (const NodePair& p : n.pairs()) {
+        node_events(p.key, out);
+        node_events(p.value, out);
+      }
+      out.push_back("-MAP");
+      break;
+  }
+}
+
+// The suite's event lines without tags, flow markers and document markers.
+std::vector<std::string> expected_events(const std::string& listing) {
+  std::vector<std::string> out;
+  std::istringstream in(listing);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.starts_with("+STR") || line.starts_with("-STR")) continue;
+    if (line.starts_with("+DOC")) line = "+DOC";
+    if (line.starts_with("-DOC")) line = "-DOC";
+    if (line == "+MAP {}") line = "+MAP";
+    if (line == "+SEQ []") line = "+SEQ";
+    if (line.starts_with("+MAP {} ")) line = "+MAP " + line.substr(8);
+    if (line.starts_with("+SEQ [] ")) line = "+SEQ " + line.substr(8);
+    // Drop a tag "<...>" (it may stand after an anchor).
+    auto lt = line.find(" <");
+    if (lt != std::string::npos && !line.starts_with("=VAL :") ) {
+      auto gt = line.find("> ", lt);
+      auto gt_end = line.find('>', lt);
+      if (gt != std::string::npos) line.erase(lt, gt - lt + 1);
+      else if (gt_end == line.size() - 1) line.erase(lt);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+struct SuiteCase {
+  std::string id;
+  fs::path dir;
+};
+
+std::vector<SuiteCase> suite_cases() {
+  std::vector<SuiteCase> cases;
+  if (!fs::exists(kSuiteDir)) return cases;
+  for (const auto& e : fs::recursive_directory_iterator(kSuiteDir)) {
+    if (e.is_regular_file() && e.path().filename() == "in.yaml") {
+      fs::path dir = e.path().parent_path();
+      cases.push_back({fs::relative(dir, kSuiteDir).string(), dir});
+    }
+  }
+  std::sort(cases.begin(), cases.end(), [](auto& a, auto& b) { return a.id < b.id; });
+  return cases;
+}
+
+TEST(RoundtripSuite, ValidCasesComposeWithTheSuiteStructure) {
+  auto cases = suite_cases();
+  if (cases.empty()) GTEST_SKIP() << "yaml-test-suite data not present";
+
+  int valid = 0, composed = 0, matched = 0, error_cases = 0, rejected = 0;
+  std::vector<std::string> failures;
+  std::string accepted_errors;
+  for (const SuiteCase& c : cases) {
+    std::string text = read_file(c.dir / "in.yaml");
+    auto result = parse_roundtrip_multi(text);
+    if (fs::exists(c.dir / "error")) {
+      ++error_cases;
+      if (!result) ++rejected;
+      else accepted_errors += " " + c.id;
+      continue;
+    }
+    ++valid;
+    if (!result) {
+      failures.push_back(c.id + ": " + result.error().message + " at line " +
+                           std::to_string(result.error().span.line + 1));
+      continue;
+    }
+    ++composed;
+    if (!fs::exists(c.dir / "test.event")) continue;
+    std::vector<std::string> got;
+    for (const YamlNode& root : result->roots) {
+      got.push_back("+DOC");
+      node_events(root, got);
+      got.push_back("-DOC");
+    }
+    std::vector<std::string> want = expected_events(read_file(c.dir / "test.event"));
+    if (got == want) {
+      ++matched;
+    } else {
+      std::string diff;
+      for (std::size_t i = 0; i < std::max(got.size(), want.size()); ++i) {
+        std::string g = i < got.size() ? got[i] : "<none>";
+        std::string w = i < want.size() ? want[i] : "<none>";
+        if (g != w) {
+          diff = "event " + std::to_string(i) + ": got '" + g + "', want '" + w + "'";
+          break;
+        }
+      }
+      failures.push_back(c.id + ": structure differs: " + diff);
+    }
+  }
+  std::cout << "[suite] valid " << valid << ", composed " << composed << ", structure matched "
+            << matched << "; error cases " << error_cases << ", rejected " << rejected << "\n";
+  if (!accepted_errors.empty()) std::cout << "[suite] error cases composed:" << accepted_errors << "\n";
+  for (const std::string& f : failures) ADD_FAILURE() << f;
+}
+
+}  // namespace
+}  // namespace kestrine

@@ -2,7 +2,7 @@
 // value tree per document in a single arena.
 //
 // Hot path: a scalar costs one resolver call and one handle pushed onto the
-// shared ValueStack; a collection costs one exactly sized arena array.  Texts
+// decoder's value stack; a collection costs one exactly sized arena array.  Texts
 // are referred to, not copied.  Nothing here allocates per event except where
 // the input asks for it (a %TAG-expanded tag, a normalised big integer, a
 // warning, a duplicate-key signature when a duplicate policy is on).
@@ -86,25 +86,43 @@ bool valid_yaml_version(std::string_view v) noexcept {
 
 enum class Outcome : std::uint8_t { None, Value, Failed };
 
-// A node decode: an error, no node, or a value with its node count (aliases
-// counted as if copied).
-struct Node {
-  YamlValue value;
+// What a node decode reports.  On `Value` the node itself sits on top of the
+// decoder's value stack; `count` is its node count with aliases counted as if
+// copied.  Small enough to travel in registers.
+struct Res {
   std::uint64_t count = 0;
   Outcome outcome = Outcome::None;
 
   bool failed() const noexcept { return outcome == Outcome::Failed; }
   bool present() const noexcept { return outcome == Outcome::Value; }
-  static Node of(YamlValue v, std::uint64_t n) noexcept { return Node{v, n, Outcome::Value}; }
-  static Node null() noexcept { return of(YamlValue::null(), 1); }
-  // No node stands for Null where the grammar needs a node.
-  Node or_null() const noexcept { return outcome == Outcome::None ? null() : *this; }
 };
+constexpr Res kFailed{0, Outcome::Failed};
+constexpr Res kNone{0, Outcome::None};
+constexpr Res value_res(std::uint64_t count) noexcept { return Res{count, Outcome::Value}; }
 
 struct AnchorEntry {
   YamlValue value;      // the finished node (shared by every alias to it)
   std::uint64_t count;  // its node count as if copied
 };
+
+// A String or BigInt handle referring to `t` (built in registers).
+inline YamlValue text_value(ValueArena& arena, ValueKind kind, std::string_view t) {
+  if (t.size() < YamlValue::kLongLength) [[likely]] {
+    YamlValue v;
+    v.kind = kind;
+    v.len_ = static_cast<std::uint32_t>(t.size());
+    v.text_ = t.data();
+    return v;
+  }
+  return kind == ValueKind::String ? arena.make_string_ref(t) : arena.make_bigint_ref(t);
+}
+
+inline bool is_closing(EventKind k) noexcept {
+  return k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd;
+}
+inline bool is_document_boundary(EventKind k) noexcept {
+  return k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd;
+}
 
 class Decoder {
  public:
@@ -116,7 +134,7 @@ class Decoder {
         opts_(opts),
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
         out_(out) {
-    stack_.reserve(64);
+    vals_.reserve(256);
   }
 
   // False on failure; the error is then in error().
@@ -125,37 +143,65 @@ class Decoder {
 
  private:
   // ---- errors ----
-  Node fail(std::string message, const Span& span,
-            DecoderErrorKind kind = DecoderErrorKind::Parse) {
+  Res fail(std::string message, const Span& span, DecoderErrorKind kind = DecoderErrorKind::Parse) {
     error_.message = std::move(message);
     error_.span = span;
     error_.kind = kind;
-    return Node{YamlValue::null(), 0, Outcome::Failed};
+    return kFailed;
   }
-  Node fail(std::string_view message, const Span& span,
-            DecoderErrorKind kind = DecoderErrorKind::Parse) {
+  Res fail(std::string_view message, const Span& span,
+           DecoderErrorKind kind = DecoderErrorKind::Parse) {
     return fail(std::string(message), span, kind);
   }
   Span current_span() const noexcept { return idx_ < n_ ? ev_[idx_].start : Span{}; }
   bool at(EventKind k) const noexcept { return idx_ < n_ && ev_[idx_].kind == k; }
+
+  // ---- the value stack ----
+  void push(YamlValue v) { vals_.push_back(v); }
+  YamlValue& top() noexcept { return vals_.back(); }
+  YamlValue pop() noexcept {
+    const YamlValue v = vals_.back();
+    vals_.pop_back();
+    return v;
+  }
+  // No node stands for Null where the grammar needs a node.
+  Res or_null(Res r) {
+    if (r.outcome != Outcome::None) return r;
+    push(YamlValue::null());
+    return value_res(1);
+  }
+  YamlValue finish_sequence(std::size_t mark) {
+    const YamlValue v =
+        arena_.make_sequence(std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark));
+    vals_.resize(mark);
+    return v;
+  }
+  YamlValue finish_mapping(std::size_t mark) {
+    const YamlValue v = arena_.make_mapping_flat(
+        std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark));
+    vals_.resize(mark);
+    return v;
+  }
 
   // ---- stream level ----
   bool directive_run();
   void end_document();
 
   // ---- nodes ----
-  Node decode_node(bool indentless);
-  Node node_body(bool indentless);
-  Node empty_node(std::optional<std::string_view> tag, bool has_anchor);
-  Node scalar(const SpannedEvent& e, std::optional<std::string_view> tag);
-  Node decode_mapping(bool flow);
-  Node decode_sequence(bool flow);
-  Node sequence_entry(bool flow);
-  Node decode_indentless();
-  Node single_pair(const Node& key, const Node& value, const SpannedEvent& place);
+  Res decode_node(bool indentless);
+  Res node_body(bool indentless);
+  Res empty_node(const std::string_view* tag, bool has_anchor);
+  Res scalar(const SpannedEvent& e, const std::string_view* tag);
+  Res decode_mapping(bool flow);
+  Res decode_sequence(bool flow);
+  Res sequence_entry(bool flow);
+  Res decode_indentless();
+  Res single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place);
   bool check_complex(const YamlValue& key, const SpannedEvent& place);
-  bool check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level);
-  std::optional<std::string_view> resolve_tag(const SpannedEvent& e);
+  bool check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
+                       std::size_t mark);
+  bool report_duplicate(const YamlValue& key, const SpannedEvent& place);
+  bool resolve_tag(const SpannedEvent& e, std::string_view& out);
   std::string_view concat(std::string_view a, std::string_view b);
   const std::string_view* find_handle(std::string_view handle) const noexcept;
 
@@ -172,15 +218,23 @@ class Decoder {
   DecodedStream& out_;
   DecoderError error_;
 
-  ValueStack stack_;
+  // Children of the open collections, innermost last.
+  std::vector<YamlValue> vals_;
   SeededHashMap<std::string_view, AnchorEntry> anchors_;
   // %TAG handle -> prefix for the current document; a handful at most.
   std::vector<std::pair<std::string_view, std::string_view>> tag_handles_;
 
-  // Duplicate-key state: one signature set per open mapping (indexed by the
-  // mapping's nesting among checked mappings), signatures kept in a scratch
-  // arena released after each document.
-  std::vector<SeededHashSet<std::string_view>> sig_sets_;
+  // Duplicate-key state, one entry per open mapping (indexed by the mapping's
+  // nesting among checked mappings).  A String key equals only a String key
+  // with the same text, so string keys are compared by their text (a view
+  // into the source) and only other keys need a signature (kept in a scratch
+  // arena).  Small mappings compare string keys linearly.
+  struct KeySets {
+    SeededHashSet<std::string_view> strings;
+    SeededHashSet<std::string_view> signatures;
+    bool strings_indexed = false;
+  };
+  std::vector<KeySets> sig_sets_;
   std::size_t sig_level_ = 0;
   ValueArena sig_arena_;
   std::string sig_buf_;
@@ -194,7 +248,6 @@ bool Decoder::run() {
   while (idx_ < n_) {
     const SpannedEvent& e = ev_[idx_];
     bool explicit_doc = false;
-    Node root;
     switch (e.kind) {
       case EventKind::StreamStart:
       case EventKind::StreamEnd:
@@ -211,27 +264,26 @@ bool Decoder::run() {
         }
         if (!directive_run()) return false;
         continue;  // the DocumentStart that follows is handled next
-      case EventKind::DocumentStart:
+      case EventKind::DocumentStart: {
         ++idx_;
         explicit_doc = true;
-        root = decode_node(false);
+        const Res root = or_null(decode_node(false));
         if (root.failed()) return false;
-        root = root.or_null();
         break;
+      }
       default: {
         const std::size_t start = idx_;
-        root = decode_node(false);
+        const Res root = decode_node(false);
         if (root.failed()) return false;
         if (idx_ == start) ++idx_;  // a stray event: step over it
         if (!root.present()) continue;
         break;
       }
     }
-    out_.documents.push_back(root.value);
+    out_.documents.push_back(pop());
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
-      if (k != EventKind::StreamEnd && k != EventKind::DocumentStart &&
-          k != EventKind::DocumentEnd && k != EventKind::Directive) {
+      if (!is_document_boundary(k) && k != EventKind::Directive) {
         fail(kMsgTrailing, ev_[idx_].start);
         return false;
       }
@@ -254,7 +306,9 @@ void Decoder::end_document() {
   anchors_.clear();
   tag_handles_.clear();
   sig_level_ = 0;
-  if (sig_arena_.bytes_reserved() != 0) sig_arena_.release();
+  // Every set is cleared before reuse, so old signatures are never read
+  // again; keep the scratch memory across small documents.
+  if (sig_arena_.bytes_reserved() > (std::size_t(8) << 20)) sig_arena_.release();
 }
 
 bool Decoder::directive_run() {
@@ -305,7 +359,7 @@ const std::string_view* Decoder::find_handle(std::string_view handle) const noex
 
 std::string_view Decoder::concat(std::string_view a, std::string_view b) {
   const std::size_t n = a.size() + b.size();
-  if (n == 0) return {};
+  if (n == 0) return std::string_view("", 0);
   char* p = arena_.allocate_array<char>(n);
   std::memcpy(p, a.data(), a.size());
   if (!b.empty()) std::memcpy(p + a.size(), b.data(), b.size());
@@ -313,21 +367,22 @@ std::string_view Decoder::concat(std::string_view a, std::string_view b) {
 }
 
 // The tag as resolved through the document's %TAG handles.  "!!x" without a
-// declared "!!" is returned as written: the resolvers read "!!x" and the
+// declared "!!" is kept as written: the resolvers read "!!x" and the
 // core-prefixed spelling alike, and neither is a custom tag, so the expanded
 // text would never be stored.
-std::optional<std::string_view> Decoder::resolve_tag(const SpannedEvent& e) {
+bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
   const std::string_view t = e.text;
+  out = t;
   if (t.size() < 2 || t[0] != '!') {
     if (t == "!") {
-      if (const std::string_view* p = find_handle("!")) return concat(*p, {});
+      if (const std::string_view* p = find_handle("!")) out = concat(*p, {});
     }
-    return t;
+    return true;
   }
-  if (t[1] == '<') return t;  // verbatim
+  if (t[1] == '<') return true;  // verbatim
   if (t[1] == '!') {
-    if (const std::string_view* p = find_handle("!!")) return concat(*p, t.substr(2));
-    return t;
+    if (const std::string_view* p = find_handle("!!")) out = concat(*p, t.substr(2));
+    return true;
   }
   const std::size_t bang = t.find('!', 1);
   if (bang != std::string_view::npos) {
@@ -335,57 +390,55 @@ std::optional<std::string_view> Decoder::resolve_tag(const SpannedEvent& e) {
     const std::string_view* p = find_handle(handle);
     if (p == nullptr) {
       fail("undefined tag handle: " + std::string(handle), e.start);
-      return std::nullopt;
+      return false;
     }
-    return concat(*p, t.substr(bang + 1));
+    out = concat(*p, t.substr(bang + 1));
+    return true;
   }
-  if (const std::string_view* p = find_handle("!")) return concat(*p, t.substr(1));
-  return t;
+  if (const std::string_view* p = find_handle("!")) out = concat(*p, t.substr(1));
+  return true;
 }
 
 // ---------------------------------------------------------------------------
 // Nodes
 
-Node Decoder::decode_node(bool indentless) {
+Res Decoder::decode_node(bool indentless) {
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
   }
-  Node r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
-                             : node_body(indentless);
+  const Res r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
+                                  : node_body(indentless);
   --depth_;
   return r;
 }
 
-Node Decoder::node_body(bool indentless) {
-  std::optional<std::string_view> tag;
-  std::optional<std::string_view> anchor;
+Res Decoder::node_body(bool indentless) {
+  std::string_view tag, anchor;
+  bool has_tag = false, has_anchor = false;
   for (; idx_ < n_; ++idx_) {
     const SpannedEvent& p = ev_[idx_];
     if (p.kind == EventKind::Anchor) {
-      if (anchor) return fail(kMsgTwoAnchors, p.start);
+      if (has_anchor) return fail(kMsgTwoAnchors, p.start);
       anchor = p.text;
+      has_anchor = true;
     } else if (p.kind == EventKind::Tag) {
-      tag = resolve_tag(p);
-      if (!tag) return Node{YamlValue::null(), 0, Outcome::Failed};
+      if (!resolve_tag(p, tag)) return kFailed;
+      has_tag = true;
     } else {
       break;
     }
   }
-  if (idx_ >= n_) return Node{};  // the events ended: no node, properties dropped
+  if (idx_ >= n_) return kNone;  // the events ended: no node, properties dropped
 
   const SpannedEvent& e = ev_[idx_];
-  Node r;
+  const std::string_view* const tag_ptr = has_tag ? &tag : nullptr;
+  Res r;
   switch (e.kind) {
-    case EventKind::Alias: {
-      if (tag || anchor) return fail(kMsgAliasProps, e.start);
+    case EventKind::Scalar:
       ++idx_;
-      const auto it = anchors_.find(e.text);
-      if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text), e.start);
-      alias_nodes_ = sat_add(alias_nodes_, it->second.count);
-      if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, e.start);
-      return Node::of(it->second.value, it->second.count);
-    }
+      r = scalar(e, tag_ptr);
+      break;
     case EventKind::MappingStart:
       ++idx_;
       r = decode_mapping(e.flow);
@@ -394,12 +447,18 @@ Node Decoder::node_body(bool indentless) {
       ++idx_;
       r = decode_sequence(e.flow);
       break;
-    case EventKind::SequenceEntry:
-      r = indentless ? decode_indentless() : empty_node(tag, anchor.has_value());
-      break;
-    case EventKind::Scalar:
+    case EventKind::Alias: {
+      if (has_tag || has_anchor) return fail(kMsgAliasProps, e.start);
       ++idx_;
-      r = scalar(e, tag);
+      const auto it = anchors_.find(e.text);
+      if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text), e.start);
+      alias_nodes_ = sat_add(alias_nodes_, it->second.count);
+      if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, e.start);
+      push(it->second.value);
+      return value_res(it->second.count);
+    }
+    case EventKind::SequenceEntry:
+      r = indentless ? decode_indentless() : empty_node(tag_ptr, has_anchor);
       break;
     case EventKind::StreamStart:
     case EventKind::Directive:
@@ -407,48 +466,60 @@ Node Decoder::node_body(bool indentless) {
       r = decode_node(indentless);
       break;
     default:
-      r = empty_node(tag, anchor.has_value());
+      r = empty_node(tag_ptr, has_anchor);
       break;
   }
   if (!r.present()) return r;
-  if (tag && is_custom_tag(*tag)) {
-    r.value = arena_.make_tagged_ref(*tag, r.value);
+  if (has_tag && is_custom_tag(tag)) {
+    top() = arena_.make_tagged_ref(tag, top());
     r.count = sat_add(r.count, 1);
   }
-  if (anchor) anchors_.insert_or_assign(*anchor, AnchorEntry{r.value, r.count});
+  if (has_anchor) anchors_.insert_or_assign(anchor, AnchorEntry{top(), r.count});
   return r;
 }
 
 // A node with properties but no content: the empty text under the tag, or
 // Null for an anchor alone; nothing at all without properties.
-Node Decoder::empty_node(std::optional<std::string_view> tag, bool has_anchor) {
-  if (!tag) return has_anchor ? Node::null() : Node{};
-  const ScalarKind k = resolve_scalar_kind(opts_.version_mode, {}, false, tag);
+Res Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
+  if (tag == nullptr) {
+    if (!has_anchor) return kNone;
+    push(YamlValue::null());
+    return value_res(1);
+  }
+  const ScalarKind k = resolve_scalar_kind(opts_.version_mode, {}, false, *tag);
   switch (k.type) {
     case ScalarType::Null:
-      return Node::null();
+      push(YamlValue::null());
+      break;
     case ScalarType::Bool:
-      return Node::of(YamlValue::of_bool(k.boolean), 1);
+      push(YamlValue::of_bool(k.boolean));
+      break;
     case ScalarType::Int:
-      return Node::of(YamlValue::of_int(k.integer), 1);
+      push(YamlValue::of_int(k.integer));
+      break;
     case ScalarType::Float:
-      return Node::of(YamlValue::of_float(k.real), 1);
+      push(YamlValue::of_float(k.real));
+      break;
     case ScalarType::Merge:
       has_merge_ = true;
-      return Node::of(merge_key_value(arena_), 2);
+      push(merge_key_value(arena_));
+      return value_res(2);
     case ScalarType::BigInt:
     case ScalarType::Str:
+      push(text_value(arena_, ValueKind::String, std::string_view("", 0)));
       break;
   }
-  return Node::of(YamlValue::string_literal(""), 1);
+  return value_res(1);
 }
 
-Node Decoder::scalar(const SpannedEvent& e, std::optional<std::string_view> tag) {
+Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
   const std::string_view text = e.text;
   const bool non_plain = e.style != ScalarStyle::Plain;
   const VersionMode mode = opts_.version_mode;
   if (opts_.yaml11_warnings) [[unlikely]] {
-    if (const auto names = implicit_tag_name(mode, text, non_plain, tag)) {
+    const std::optional<std::string_view> tag_opt =
+        tag ? std::optional<std::string_view>(*tag) : std::nullopt;
+    if (const auto names = implicit_tag_name(mode, text, non_plain, tag_opt)) {
       std::string w = "YAML 1.1 syntax '";
       w.append(text);
       w.append("' resolves as ");
@@ -460,33 +531,49 @@ Node Decoder::scalar(const SpannedEvent& e, std::optional<std::string_view> tag)
       out_.warnings.push_back(std::move(w));
     }
   }
-  const ScalarKind k = resolve_scalar_kind(mode, text, non_plain, tag);
+  // Untagged scalars pass a constant absent tag: an optional assembled on the
+  // stack right before the call costs a store-forwarding stall per scalar.
+  static constexpr std::optional<std::string_view> kNoTag{};
+  const ScalarKind k =
+      tag == nullptr
+          ? resolve_scalar_kind(mode, text, non_plain, kNoTag)
+          : resolve_scalar_kind(mode, text, non_plain, std::optional<std::string_view>(*tag));
   switch (k.type) {
+    case ScalarType::Str:
+      if (opts_.timestamps && tag == nullptr && !non_plain && !text.empty() && text[0] >= '0' &&
+          text[0] <= '9') {
+        if (const std::optional<Timestamp> ts = parse_timestamp(text)) {
+          push(arena_.make_timestamp(*ts));
+          return value_res(1);
+        }
+      }
+      push(text_value(arena_, ValueKind::String, text));
+      return value_res(1);
     case ScalarType::Null:
-      return Node::null();
+      push(YamlValue::null());
+      return value_res(1);
     case ScalarType::Bool:
-      return Node::of(YamlValue::of_bool(k.boolean), 1);
+      push(YamlValue::of_bool(k.boolean));
+      return value_res(1);
     case ScalarType::Int:
-      return Node::of(YamlValue::of_int(k.integer), 1);
+      push(YamlValue::of_int(k.integer));
+      return value_res(1);
     case ScalarType::Float:
-      return Node::of(YamlValue::of_float(k.real), 1);
-    case ScalarType::BigInt: {
+      push(YamlValue::of_float(k.real));
+      return value_res(1);
+    case ScalarType::BigInt:
       if (const std::optional<std::string> digits = normalize_int_literal(text))
-        return Node::of(arena_.make_bigint(*digits), 1);
-      return Node::of(arena_.make_bigint_ref(text), 1);
-    }
+        push(arena_.make_bigint(*digits));
+      else
+        push(text_value(arena_, ValueKind::BigInt, text));
+      return value_res(1);
     case ScalarType::Merge:
       has_merge_ = true;
-      return Node::of(merge_key_value(arena_), 2);
-    case ScalarType::Str:
-      break;
+      push(merge_key_value(arena_));
+      return value_res(2);
   }
-  if (opts_.timestamps && !tag && !non_plain && !text.empty() && text[0] >= '0' &&
-      text[0] <= '9') {
-    if (const std::optional<Timestamp> ts = parse_timestamp(text))
-      return Node::of(arena_.make_timestamp(*ts), 1);
-  }
-  return Node::of(arena_.make_string_ref(text), 1);
+  push(text_value(arena_, ValueKind::String, text));  // not reached: every kind is handled
+  return value_res(1);
 }
 
 // ---------------------------------------------------------------------------
@@ -503,15 +590,40 @@ bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
   return true;
 }
 
-bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level) {
+// `key` is the newest key of the mapping whose pairs start at `mark` on the
+// value stack.
+bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
+                              std::size_t mark) {
+  constexpr std::size_t kLinearPairs = 8;
+  KeySets& sets = sig_sets_[level];
+  if (key.is_string()) {
+    const std::string_view text = key.text();
+    if (sets.strings_indexed) {
+      return sets.strings.insert(text).second || report_duplicate(key, place);
+    }
+    const std::size_t newest = vals_.size() - 2;
+    for (std::size_t i = mark; i < newest; i += 2) {
+      if (vals_[i].is_string() && vals_[i].text() == text) return report_duplicate(key, place);
+    }
+    if ((newest - mark) / 2 + 1 >= kLinearPairs) {
+      for (std::size_t i = mark; i <= newest; i += 2)
+        if (vals_[i].is_string()) sets.strings.insert(vals_[i].text());
+      sets.strings_indexed = true;
+    }
+    return true;
+  }
   if (is_merge_marker(key)) return true;  // merge keys may repeat
   sig_buf_.clear();
   write_key_signature(sig_buf_, key);
-  SeededHashSet<std::string_view>& set = sig_sets_[level];
-  if (!set.contains(std::string_view(sig_buf_))) {
-    set.insert(sig_arena_.copy_text(sig_buf_));
+  if (!sets.signatures.contains(std::string_view(sig_buf_))) {
+    sets.signatures.insert(sig_arena_.copy_text(sig_buf_));
     return true;
   }
+  return report_duplicate(key, place);
+}
+
+// A repeated key: the error, or the warning (and the decode goes on).
+bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
     fail("duplicate mapping key: " + shown, place.start, DecoderErrorKind::DuplicateKey);
@@ -522,20 +634,22 @@ bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, s
   return true;
 }
 
-Node Decoder::decode_mapping(bool flow) {
-  const std::size_t mark = stack_.mark();
+Res Decoder::decode_mapping(bool flow) {
+  const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   std::size_t level = 0;
   if (dup_check_) {
     level = sig_level_++;
     if (sig_sets_.size() <= level) sig_sets_.resize(level + 1);
-    sig_sets_[level].clear();
+    KeySets& sets = sig_sets_[level];
+    if (sets.strings_indexed) sets.strings.clear();
+    sets.strings_indexed = false;
+    sets.signatures.clear();
   }
   while (idx_ < n_) {
     const SpannedEvent& e = ev_[idx_];
     const EventKind k = e.kind;
-    if (k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd)
-      break;
+    if (is_document_boundary(k)) break;
     if (k == EventKind::MappingEnd || k == EventKind::BlockEnd) {
       ++idx_;
       break;
@@ -546,28 +660,23 @@ Node Decoder::decode_mapping(bool flow) {
     }
     const std::size_t entry_start = idx_;
     const bool explicit_key = k == EventKind::Key;
-    Node key;
     if (explicit_key) {
       ++idx_;
-      key = decode_node(false);
-    } else {
-      if (!flow) {
-        std::size_t j = idx_;
-        while (j < n_ && (ev_[j].kind == EventKind::Anchor || ev_[j].kind == EventKind::Tag)) ++j;
-        if (j < n_) {
-          const SpannedEvent& c = ev_[j];
-          if (((c.kind == EventKind::MappingStart || c.kind == EventKind::SequenceStart) &&
-               !c.flow) ||
-              c.kind == EventKind::SequenceEntry)
-            return fail(kMsgBlockKey, c.start);
-        }
+    } else if (!flow) {
+      std::size_t j = idx_;
+      while (j < n_ && (ev_[j].kind == EventKind::Anchor || ev_[j].kind == EventKind::Tag)) ++j;
+      if (j < n_) {
+        const SpannedEvent& c = ev_[j];
+        if (((c.kind == EventKind::MappingStart || c.kind == EventKind::SequenceStart) &&
+             !c.flow) ||
+            c.kind == EventKind::SequenceEntry)
+          return fail(kMsgBlockKey, c.start);
       }
-      key = decode_node(false);
     }
+    const Res key = or_null(decode_node(false));
     if (key.failed()) return key;
-    key = key.or_null();
 
-    Node value;
+    Res value = kNone;
     if (at(EventKind::Value)) {
       ++idx_;
       value = decode_node(true);
@@ -576,120 +685,115 @@ Node Decoder::decode_mapping(bool flow) {
     } else if (!flow && k == EventKind::Scalar) {
       return fail(kMsgExpectedColon, e.start);
     }
+    value = or_null(value);
     if (value.failed()) return value;
-    value = value.or_null();
 
-    if (!check_complex(key.value, e)) return Node{YamlValue::null(), 0, Outcome::Failed};
-    if (dup_check_ && !check_duplicate(key.value, e, level))
-      return Node{YamlValue::null(), 0, Outcome::Failed};
-    stack_.push_pair(key.value, value.value);
+    const YamlValue& key_value = vals_[vals_.size() - 2];
+    if (!check_complex(key_value, e)) return kFailed;
+    if (dup_check_ && !check_duplicate(key_value, e, level, mark)) return kFailed;
     count = sat_add(count, sat_add(key.count, value.count));
     if (idx_ == entry_start) break;  // nothing consumed: the mapping cannot go on
   }
   if (dup_check_) --sig_level_;
-  return Node::of(stack_.finish_mapping(arena_, mark), count);
+  push(finish_mapping(mark));
+  return value_res(count);
 }
 
-Node Decoder::single_pair(const Node& key, const Node& value, const SpannedEvent& place) {
-  if (!check_complex(key.value, place)) return Node{YamlValue::null(), 0, Outcome::Failed};
-  YamlValue m = arena_.alloc_mapping(1);
-  m.pairs()[0] = ValuePair{key.value, value.value};
-  return Node::of(m, sat_add(1, sat_add(key.count, value.count)));
+// The key and value above `mark` become a one-pair mapping.
+Res Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
+  if (!check_complex(vals_[mark], place)) return kFailed;
+  push(finish_mapping(mark));
+  return value_res(sat_add(count, 1));
 }
 
 // One entry of a sequence, read at the current event.
-Node Decoder::sequence_entry(bool flow) {
+Res Decoder::sequence_entry(bool flow) {
   if (!flow) {
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
-      if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd ||
-          k == EventKind::SequenceEntry)
-        return Node::null();
+      if (is_closing(k) || k == EventKind::SequenceEntry) {
+        push(YamlValue::null());
+        return value_res(1);
+      }
     }
     return decode_node(false);
   }
   if (idx_ >= n_) return decode_node(false);
   const SpannedEvent& e = ev_[idx_];
+  const std::size_t mark = vals_.size();
   if (e.kind == EventKind::Key) {
     ++idx_;
-    Node key = decode_node(false);
+    const Res key = or_null(decode_node(false));
     if (key.failed()) return key;
-    key = key.or_null();
     if (at(EventKind::Value)) ++idx_;
-    Node value = decode_node(false);
+    const Res value = or_null(decode_node(false));
     if (value.failed()) return value;
-    return single_pair(key, value.or_null(), e);
+    return single_pair(mark, sat_add(key.count, value.count), e);
   }
   if (e.kind == EventKind::Value) {
     ++idx_;
-    Node value = decode_node(false);
+    push(YamlValue::null());
+    const Res value = or_null(decode_node(false));
     if (value.failed()) return value;
-    return single_pair(Node::null(), value.or_null(), e);
+    return single_pair(mark, sat_add(1, value.count), e);
   }
-  Node node = decode_node(false);
+  const Res node = decode_node(false);
   if (!node.present() || !at(EventKind::Value)) return node;
   ++idx_;
-  Node value = decode_node(false);
+  const Res value = or_null(decode_node(false));
   if (value.failed()) return value;
-  return single_pair(node, value.or_null(), e);
+  return single_pair(mark, sat_add(node.count, value.count), e);
 }
 
-Node Decoder::decode_sequence(bool flow) {
-  const std::size_t mark = stack_.mark();
+Res Decoder::decode_sequence(bool flow) {
+  const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (idx_ < n_) {
     const EventKind k = ev_[idx_].kind;
-    if (k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd)
-      break;
-    if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd) {
+    if (is_document_boundary(k)) break;
+    if (is_closing(k)) {
       ++idx_;
       break;
     }
     if (k == EventKind::SequenceEntry || k == EventKind::FlowEntry) {
       ++idx_;
-      Node item = sequence_entry(flow);
+      const Res item = sequence_entry(flow);
       if (item.failed()) return item;
-      if (item.present()) {
-        stack_.push(item.value);
-        count = sat_add(count, item.count);
-      }
+      if (item.present()) count = sat_add(count, item.count);
       continue;
     }
     const std::size_t start = idx_;
-    Node item = sequence_entry(flow);
+    const Res item = sequence_entry(flow);
     if (item.failed()) return item;
     if (!item.present()) break;
-    stack_.push(item.value);
     count = sat_add(count, item.count);
     if (idx_ == start) break;
   }
-  return Node::of(stack_.finish_sequence(arena_, mark), count);
+  push(finish_sequence(mark));
+  return value_res(count);
 }
 
 // "- " entries standing at the column of their parent mapping's keys.
-Node Decoder::decode_indentless() {
-  const std::size_t mark = stack_.mark();
+Res Decoder::decode_indentless() {
+  const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (at(EventKind::SequenceEntry)) {
     ++idx_;
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
-      if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd ||
-          k == EventKind::Key || k == EventKind::SequenceEntry) {
-        stack_.push(YamlValue::null());
+      if (is_closing(k) || k == EventKind::Key || k == EventKind::SequenceEntry) {
+        push(YamlValue::null());
         count = sat_add(count, 1);
         continue;
       }
     }
-    Node item = decode_node(false);
+    const Res item = decode_node(false);
     if (item.failed()) return item;
-    if (item.present()) {
-      stack_.push(item.value);
-      count = sat_add(count, item.count);
-    }
+    if (item.present()) count = sat_add(count, item.count);
   }
   if (at(EventKind::MappingEnd)) ++idx_;
-  return Node::of(stack_.finish_sequence(arena_, mark), count);
+  push(finish_sequence(mark));
+  return value_res(count);
 }
 
 std::size_t first_chunk_for(std::size_t text_size) noexcept {

@@ -53,6 +53,12 @@ enum class DuplicateKeyPolicy : std::uint8_t {
   Error = 2,   // the later key fails the decode (DecoderErrorKind::DuplicateKey)
 };
 
+// From the option bits of a load: duplicate_keys is Error when
+// OPT_DUPLICATE_KEYS_ERROR is set (whatever OPT_DUPLICATE_KEYS_WARN says), Warn
+// when only OPT_DUPLICATE_KEYS_WARN is; reject_complex_keys is
+// OPT_REJECT_COMPLEX_KEYS; timestamps is OPT_TIMESTAMPS, always on under
+// OPT_PYYAML_COMPAT; yaml11_warnings is OPT_YAML_1_1_WARN when the YAML 1.1
+// reading was chosen.
 struct DecodeOptions {
   VersionMode version_mode = VersionMode::Yaml12;
   DuplicateKeyPolicy duplicate_keys = DuplicateKeyPolicy::Silent;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <span>
+#include <tuple>
 
 #include "resolver/resolve.hpp"
 #include "util/stack_guard.hpp"
@@ -143,19 +144,22 @@ bool same_handle(const YamlValue& a, const YamlValue& b) noexcept {
   return std::memcmp(&a, &b, sizeof(YamlValue)) == 0;
 }
 
-// Identity of a collection or tagged value's payload, for memoising walks
-// over trees whose subtrees may be shared (aliases); null for empty
-// collections and scalars.
-const void* payload_id(const YamlValue& v) noexcept {
+// Identity of a collection or tagged value's payload (kind, address and
+// length), for memoising walks over trees whose subtrees may be shared
+// (aliases); a null address for empty collections and scalars.
+using PayloadId = std::tuple<const void*, std::size_t, std::uint8_t>;
+
+PayloadId payload_id(const YamlValue& v) noexcept {
+  const auto kind = static_cast<std::uint8_t>(v.kind);
   switch (v.kind) {
     case ValueKind::Sequence:
-      return v.size() ? static_cast<const void*>(v.items().data()) : nullptr;
+      return {v.size() ? static_cast<const void*>(v.items().data()) : nullptr, v.size(), kind};
     case ValueKind::Mapping:
-      return v.size() ? static_cast<const void*>(v.pairs().data()) : nullptr;
+      return {v.size() ? static_cast<const void*>(v.pairs().data()) : nullptr, v.size(), kind};
     case ValueKind::Tagged:
-      return &v.tagged();
+      return {&v.tagged(), 1, kind};
     default:
-      return nullptr;
+      return {nullptr, 0, kind};
   }
 }
 
@@ -243,12 +247,12 @@ class MergePass {
   }
 
  private:
-  using Memo = absl::flat_hash_map<const void*, YamlValue>;
+  using Memo = absl::flat_hash_map<PayloadId, YamlValue>;
 
   template <class Child>
   YamlValue walk(const YamlValue& v, Memo& memo, Child child, bool fold) {
-    const void* id = payload_id(v);
-    if (id == nullptr) return v;
+    const PayloadId id = payload_id(v);
+    if (std::get<0>(id) == nullptr) return v;
     if (auto it = memo.find(id); it != memo.end()) return it->second;
     YamlValue out = v;
     switch (v.kind) {

@@ -752,6 +752,33 @@ void render_body(std::string& out, const YamlValue& v) {
 
 void write_key_signature(std::string& out, const YamlValue& key) { signature_guarded(out, key); }
 
+void write_key_signature(std::string& out, const ResolvedScalar& key) {
+  switch (key.type) {
+    case ResolvedScalar::Type::Null:
+      signature_body(out, YamlValue::null());
+      return;
+    case ResolvedScalar::Type::Bool:
+      signature_body(out, YamlValue::of_bool(key.boolean));
+      return;
+    case ResolvedScalar::Type::Int:
+      signature_body(out, YamlValue::of_int(key.integer));
+      return;
+    case ResolvedScalar::Type::Float:
+      signature_body(out, YamlValue::of_float(key.real));
+      return;
+    case ResolvedScalar::Type::BigInt:
+      out += "n:";
+      out += canonical_bigint_text(key.text);
+      return;
+    case ResolvedScalar::Type::String:
+      out += "s:";
+      append_uint(out, key.text.size());
+      out.push_back(':');
+      out += key.text;
+      return;
+  }
+}
+
 std::string debug_render_value(const YamlValue& value) {
   std::string out;
   render_guarded(out, value);

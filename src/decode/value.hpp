@@ -32,17 +32,21 @@
 //
 // Trees are normally strict trees.  Sharing a subtree between two parents is
 // allowed as long as no one edits it in place afterwards; every walk here
-// treats a shared subtree as if it were copied (counts and copies expand it).
+// treats a shared subtree as if it were copied (counts and copies expand it),
+// and the merge pass (decode/merge.hpp) rebuilds changed paths instead of
+// editing them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
+#include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 
 namespace kestrine {
@@ -194,6 +198,7 @@ class ValueArena {
   template <class T>
   T* allocate_array(std::size_t n) {
     static_assert(std::is_trivially_destructible_v<T>);
+    if (n > std::size_t(-1) / (4 * sizeof(T))) throw std::bad_alloc();
     return static_cast<T*>(allocate(n * sizeof(T), alignof(T)));
   }
   // Copies `text` into the arena.
@@ -296,6 +301,9 @@ YamlValue deep_copy_value(ValueArena& dest, const YamlValue& value,
 // and its canonical digits, also against an integral float; aware date-times
 // naming the same instant).  Appends to `out`.
 void write_key_signature(std::string& out, const YamlValue& key);
+// The same signature for a resolved scalar (as the round-trip side resolves
+// key scalars), so that both sides compare keys alike.
+void write_key_signature(std::string& out, const ResolvedScalar& key);
 
 // Debug rendering used in messages about non-string keys, e.g.
 // `Int(1)`, `Sequence([String("a"), Null])`, `Mapping([(String("k"), Bool(true))])`.

@@ -15,6 +15,7 @@ enum : std::uint8_t {
   kLeadIndicator = 1,  // may not start a plain scalar
   kInner = 2,          // needs a closer look inside the text
   kNumberStart = 4,    // may start a number (digits, "+", ".")
+  kWordStart = 8,      // may start a reserved word
 };
 
 struct Table {
@@ -29,6 +30,7 @@ struct Table {
     for (int c = '0'; c <= '9'; ++c) cls[c] |= kNumberStart;
     cls[static_cast<unsigned char>('+')] |= kNumberStart;
     cls[static_cast<unsigned char>('.')] |= kNumberStart;
+    for (unsigned char c : std::string_view("~=nNoOyYtTfF<.+-")) cls[c] |= kWordStart;
   }
 };
 constexpr Table kTable{};
@@ -171,7 +173,7 @@ bool needs_quotes(std::string_view text, VersionMode mode) noexcept {
   if (n >= 3 && first == 0xEF && byte_at(text, 1) == 0xBB && byte_at(text, 2) == 0xBF) {
     return true;  // a leading byte-order mark would be dropped on reading
   }
-  if (n <= 5 && is_reserved_word(text)) return true;
+  if (n <= 5 && (kTable.cls[first] & kWordStart) && is_reserved_word(text)) return true;
   if (mode == VersionMode::Yaml11 && n == 1 &&
       (first == 'y' || first == 'Y' || first == 'n' || first == 'N')) {
     return true;

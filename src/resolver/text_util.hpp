@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -25,6 +26,29 @@ inline bool contains(std::string_view s, char c) noexcept {
 // Case-sensitive prefix of the radix forms: "0x"/"0X" and so on.
 constexpr bool has_radix_prefix(std::string_view s, char lower) noexcept {
   return s.size() >= 2 && s[0] == '0' && (s[1] == lower || s[1] == lower - 32);
+}
+
+// The common integer form shared by every mode: an optional sign, then at
+// most 18 decimal digits without a leading zero (or a lone "0").  Such a text
+// reads as the same integer under YAML 1.2 and 1.1; anything else goes the
+// long way.
+inline bool small_decimal(std::string_view t, std::int64_t& out) noexcept {
+  std::size_t i = 0;
+  bool negative = false;
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+    negative = t[0] == '-';
+    i = 1;
+  }
+  const std::size_t n = t.size() - i;
+  if (n == 0 || n > 18 || (t[i] == '0' && n > 1)) return false;
+  std::int64_t v = 0;
+  for (; i < t.size(); ++i) {
+    const unsigned d = unsigned(static_cast<unsigned char>(t[i])) - '0';
+    if (d > 9) return false;
+    v = v * 10 + std::int64_t(d);
+  }
+  out = negative ? -v : v;
+  return true;
 }
 
 // The text with every "_" removed.  Texts up to kInline bytes stay in the

@@ -105,12 +105,23 @@ std::optional<bool> yaml11_bool(std::string_view t, bool pyyaml) noexcept {
 
 std::optional<std::int64_t> parse_int_radix(std::string_view digits, unsigned radix) noexcept {
   if (digits.empty()) return std::nullopt;
+  if (radix == 10 && digits.size() <= 18) {
+    // Up to 18 decimal digits cannot overflow: no checks per digit.
+    std::int64_t value = 0;
+    for (char c : digits) {
+      const unsigned d = unsigned(c) - '0';
+      if (d > 9) return std::nullopt;
+      value = value * 10 + std::int64_t(d);
+    }
+    return value;
+  }
   std::int64_t value = 0;
   for (char c : digits) {
     const int d = digit_value(c);
     if (d >= int(radix)) return std::nullopt;
-    if (value > (kMax - d) / std::int64_t(radix)) return std::nullopt;
-    value = value * radix + d;
+    if (__builtin_mul_overflow(value, std::int64_t(radix), &value) ||
+        __builtin_add_overflow(value, std::int64_t(d), &value))
+      return std::nullopt;
   }
   return value;
 }
@@ -241,8 +252,13 @@ ScalarKind resolve_plain_yaml11(bool pyyaml, std::string_view text, bool non_pla
     const std::size_t i = (c == '+' || c == '-') ? 1 : 0;
     if (i < text.size() && text[i] == '_') return ScalarKind::str();
   }
-  if (auto v = yaml11_int(text)) return ScalarKind::of_int(*v);
-  if (yaml11_big_int(text)) return ScalarKind::big_int();
+  std::int64_t small;
+  if (small_decimal(text, small)) return ScalarKind::of_int(small);
+  // No integer form holds a ".", so such texts go straight to the floats.
+  if (!contains(text, '.')) {
+    if (auto v = yaml11_int(text)) return ScalarKind::of_int(*v);
+    if (yaml11_big_int(text)) return ScalarKind::big_int();
+  }
   if (auto f = parse_float_literal(text)) return ScalarKind::of_float(*f);
 
   const StrippedText stripped(text);

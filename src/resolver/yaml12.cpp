@@ -58,9 +58,14 @@ ScalarKind yaml12_int_kind(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<std::int64_t> yaml12_int(std::string_view text) noexcept {
-  auto s = split_sign(text);
-  if (!s) return std::nullopt;
-  std::string_view r = s->rest;
+  if (text.empty()) return std::nullopt;
+  bool negative = false;
+  std::string_view r = text;
+  if (r[0] == '+' || r[0] == '-') {
+    negative = r[0] == '-';
+    r.remove_prefix(1);
+    if (r.empty()) return std::nullopt;
+  }
   std::optional<std::int64_t> mag;
   if (r.size() == 1 && r[0] == '0') {
     mag = 0;
@@ -74,7 +79,7 @@ std::optional<std::int64_t> yaml12_int(std::string_view text) noexcept {
     mag = parse_int_radix(r, 10);
   }
   if (!mag) return std::nullopt;
-  return s->negative ? -*mag : *mag;
+  return negative ? -*mag : *mag;
 }
 
 bool yaml12_int_simple(std::string_view text) noexcept {
@@ -195,10 +200,16 @@ ScalarKind resolve_plain_yaml12(std::string_view text, bool non_plain,
   if (text.empty()) return ScalarKind::null();
   const char c = text[0];
   if (c == '-' || c == '+' || c == '.' || is_digit(c)) {
-    if (auto v = yaml12_int(text)) return ScalarKind::of_int(*v);
-    if (yaml12_int_simple(text)) return ScalarKind::big_int();
+    std::int64_t small;
+    if (small_decimal(text, small)) return ScalarKind::of_int(small);
+    // No integer form holds a ".", so such texts go straight to the floats.
+    const bool dot = contains(text, '.');
+    if (!dot) {
+      if (auto v = yaml12_int(text)) return ScalarKind::of_int(*v);
+      if (yaml12_int_simple(text)) return ScalarKind::big_int();
+    }
     if (auto f = parse_float_literal(text)) return ScalarKind::of_float(*f);
-    if (contains(text, '.') || contains(text, 'e') || contains(text, 'E')) {
+    if (dot || contains(text, 'e') || contains(text, 'E')) {
       if (auto f = parse_standard_float(text)) return ScalarKind::of_float(*f);
     }
     return ScalarKind::str();

@@ -74,8 +74,40 @@ struct TreeReleaser {
   }
 };
 
+namespace {
+// Nesting of destructor calls on this thread.  Shallow subtrees are released
+// by ordinary recursion (no work stack to allocate); past this depth the
+// remaining subtree is released iteratively, so the native stack use stays
+// bounded whatever the tree's depth.
+thread_local int t_release_depth = 0;
+constexpr int kRecursiveReleaseDepth = 64;
+}  // namespace
+
 YamlNode::~YamlNode() {
-  if (TreeReleaser::has_children(*this)) TreeReleaser::release_children(*this);
+  if (!TreeReleaser::has_children(*this)) return;
+  if (t_release_depth < kRecursiveReleaseDepth) {
+    ++t_release_depth;
+    payload_.emplace<kNullIx>();  // releases the children, one level deeper
+    --t_release_depth;
+  } else {
+    TreeReleaser::release_children(*this);
+  }
+}
+
+void YamlNode::clear() noexcept {
+  payload_.emplace<kNullIx>();  // releases any children (bounded recursion, see ~YamlNode)
+  extra_.reset();
+  comments = Comments{};
+  span = Span{};
+  end_offset = 0;
+  end_line = 0;
+  end_column = 0;
+  style = CollectionStyle::Block;
+  explicit_start = false;
+  leading_bom = false;
+  synthetic = false;
+  explicit_key = false;
+  scalar_style_ = ScalarStyle::Plain;
 }
 
 YamlNode::YamlNode(const YamlNode& o)
@@ -109,7 +141,25 @@ YamlNode& YamlNode::operator=(const YamlNode& o) {
 // Safe when `o` lives inside this node's own subtree: `o` is taken out before
 // the old content is released.
 YamlNode& YamlNode::operator=(YamlNode&& o) noexcept {
-  if (this != &o) {
+  if (this == &o) return *this;
+  if (!TreeReleaser::has_children(*this)) {
+    // `o` cannot live inside this node: a plain member-wise move.
+    span = o.span;
+    end_offset = o.end_offset;
+    end_line = o.end_line;
+    end_column = o.end_column;
+    style = o.style;
+    explicit_start = o.explicit_start;
+    leading_bom = o.leading_bom;
+    synthetic = o.synthetic;
+    explicit_key = o.explicit_key;
+    scalar_style_ = o.scalar_style_;
+    comments = std::move(o.comments);
+    payload_ = std::move(o.payload_);
+    extra_ = std::move(o.extra_);
+    return *this;
+  }
+  {
     YamlNode tmp(std::move(o));
     std::swap(span, tmp.span);
     std::swap(end_offset, tmp.end_offset);
@@ -214,6 +264,11 @@ std::size_t YamlNode::size() const noexcept {
 // The old payload is moved out first and released after the new one is in
 // place, so a new payload taken from the old subtree stays valid.
 void YamlNode::set_scalar(std::string text, ScalarStyle style) {
+  if (!TreeReleaser::has_children(*this)) {
+    payload_.emplace<kScalarIx>(std::move(text));
+    scalar_style_ = style;
+    return;
+  }
   auto old = std::move(payload_);
   payload_.emplace<kScalarIx>(std::move(text));
   scalar_style_ = style;
@@ -221,6 +276,11 @@ void YamlNode::set_scalar(std::string text, ScalarStyle style) {
   sink.payload_ = std::move(old);
 }
 void YamlNode::set_sequence(std::vector<YamlNode> items) {
+  if (!TreeReleaser::has_children(*this)) {
+    payload_.emplace<kSequenceIx>(std::move(items));
+    scalar_style_ = ScalarStyle::Plain;
+    return;
+  }
   auto old = std::move(payload_);
   payload_.emplace<kSequenceIx>(std::move(items));
   scalar_style_ = ScalarStyle::Plain;
@@ -228,6 +288,11 @@ void YamlNode::set_sequence(std::vector<YamlNode> items) {
   sink.payload_ = std::move(old);
 }
 void YamlNode::set_mapping(std::vector<NodePair> pairs) {
+  if (!TreeReleaser::has_children(*this)) {
+    payload_.emplace<kMappingIx>(std::move(pairs));
+    scalar_style_ = ScalarStyle::Plain;
+    return;
+  }
   auto old = std::move(payload_);
   payload_.emplace<kMappingIx>(std::move(pairs));
   scalar_style_ = ScalarStyle::Plain;
@@ -235,6 +300,11 @@ void YamlNode::set_mapping(std::vector<NodePair> pairs) {
   sink.payload_ = std::move(old);
 }
 void YamlNode::set_alias(std::string name) {
+  if (!TreeReleaser::has_children(*this)) {
+    payload_.emplace<kAliasIx>(std::move(name));
+    scalar_style_ = ScalarStyle::Plain;
+    return;
+  }
   auto old = std::move(payload_);
   payload_.emplace<kAliasIx>(std::move(name));
   scalar_style_ = ScalarStyle::Plain;
@@ -249,15 +319,7 @@ void YamlNode::set_null() {
   sink.payload_ = std::move(old);
 }
 
-const OptText& YamlNode::anchor() const noexcept { return extra_ ? extra_->anchor : kNoText; }
-const OptText& YamlNode::tag() const noexcept { return extra_ ? extra_->tag : kNoText; }
-const IncludeSource* YamlNode::source() const noexcept {
-  return extra_ && extra_->source ? &*extra_->source : nullptr;
-}
-std::span<const std::string> YamlNode::directives() const noexcept {
-  if (!extra_) return {};
-  return extra_->directives;
-}
+const OptText& YamlNode::no_text() noexcept { return kNoText; }
 
 NodeExtra& YamlNode::extra_mut() {
   if (!extra_) extra_.emplace();

@@ -310,6 +310,8 @@ struct YamlNode {
   YamlNode& operator=(YamlNode&&) noexcept;
   // Releases the subtree without recursion.
   ~YamlNode();
+  // Back to a default node (Null at the zero position, nothing else).
+  void clear() noexcept;
 
   // ---- kind and payload ----
   NodeKind kind() const noexcept { return static_cast<NodeKind>(payload_.index()); }
@@ -349,10 +351,17 @@ struct YamlNode {
   void set_null();
 
   // ---- rarely present fields ----
-  const OptText& anchor() const noexcept;
-  const OptText& tag() const noexcept;
-  const IncludeSource* source() const noexcept;
-  std::span<const std::string> directives() const noexcept;
+  const OptText& anchor() const noexcept { return extra_ ? extra_->anchor : no_text(); }
+  const OptText& tag() const noexcept { return extra_ ? extra_->tag : no_text(); }
+  const IncludeSource* source() const noexcept {
+    return extra_ && extra_->source ? &*extra_->source : nullptr;
+  }
+  std::span<const std::string> directives() const noexcept {
+    if (!extra_) return {};
+    return extra_->directives;
+  }
+  // Neither anchor nor tag.
+  bool has_no_properties() const noexcept { return !extra_ || (!extra_->anchor && !extra_->tag); }
   void set_anchor(OptText anchor);
   void set_tag(OptText tag);
   void set_source(std::optional<IncludeSource> source);
@@ -394,6 +403,7 @@ struct YamlNode {
       payload_{std::in_place_index<4>};
   OptBox<NodeExtra> extra_;
 
+  static const OptText& no_text() noexcept;
   NodeExtra& extra_mut();
   void drop_extra_if_empty() noexcept;
 };

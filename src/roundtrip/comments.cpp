@@ -10,7 +10,7 @@ namespace kestrine {
 
 namespace {
 
-using Pos = std::pair<std::uint32_t, std::uint32_t>;
+using Pos = CommentPlacer::Pos;
 
 std::uint32_t count_chars(std::string_view s) noexcept {
   std::uint32_t n = 0;
@@ -52,7 +52,13 @@ bool is_blank_line(std::string_view line) noexcept {
   return true;
 }
 
+// Where a scalar ends.  A scalar read from text knows its source end (past
+// closing quotes, escapes as written); measuring the value instead would
+// misplace the end of every quoted or escaped scalar, and the spacing before
+// a comment after it would grow on each save.  Nodes without a source extent
+// (built from values) are measured by their text.
 Pos scalar_end(const YamlNode& node) noexcept {
+  if (node.end_offset > node.span.offset) return {node.end_line, node.end_column};
   const std::string& t = node.text();
   std::size_t last_lf = t.rfind('\n');
   if (last_lf == std::string::npos)
@@ -86,107 +92,32 @@ Pos node_end_rec(const YamlNode& node) {
   }
 }
 
-struct Introducer {
-  enum class Kind : std::uint8_t { None, AfterKey, InSequence } kind = Kind::None;
-  std::uint32_t line = 0;    // AfterKey: the line where the key ends
-  std::uint32_t column = 0;  // AfterKey: the column where the key ends; InSequence: the sequence column
-};
+}  // namespace
 
-class Attacher {
- public:
-  Attacher(std::span<const SourceComment> comments, std::string_view text,
-           const IntroducerSet& introducers)
-      : comments_(comments), introducers_(introducers) {
-    // blank_prefix_[i] = number of blank lines among lines 0 .. i-1, lines
-    // being the pieces of the text split at LF.
-    blank_prefix_.push_back(0);
-    std::size_t start = 0;
-    for (;;) {
-      std::size_t lf = text.find('\n', start);
-      std::string_view line = text.substr(start, lf == std::string_view::npos ? text.size() - start : lf - start);
-      blank_prefix_.push_back(blank_prefix_.back() + (is_blank_line(line) ? 1 : 0));
-      if (lf == std::string_view::npos) break;
-      start = lf + 1;
-    }
+CommentPlacer::CommentPlacer(std::span<const SourceComment> comments, std::string_view text,
+                             const IntroducerSet& introducers)
+    : comments_(comments), introducers_(introducers) {
+  // blank_prefix_[i] = number of blank lines among lines 0 .. i-1, lines
+  // being the pieces of the text split at LF.
+  blank_prefix_.push_back(0);
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t lf = text.find('\n', start);
+    std::string_view line =
+        text.substr(start, lf == std::string_view::npos ? text.size() - start : lf - start);
+    blank_prefix_.push_back(blank_prefix_.back() + (is_blank_line(line) ? 1 : 0));
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
   }
+}
 
-  // Visits `node` and its subtree; gives the node's end position
-  // (node_end_position), computed bottom-up on the way.
-  Pos place(YamlNode& node, bool may_take_trailing, Introducer intro) {
-    return stack_guarded([&] { return place_body(node, may_take_trailing, intro); });
+CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, Introducer intro) {
+  if (!node.is_collection()) {
+    before(node, intro);
+    return after(node, may_take_trailing, leaf_end(node));
   }
-
-  // Comments left after the last node become foot comments.
-  void place_feet(std::span<YamlNode> roots) {
-    if (roots.empty()) return;
-    for (; next_ < comments_.size(); ++next_) {
-      const SourceComment& c = comments_[next_];
-      find_attach_target(roots.back(), c.span.column).comments.foot.emplace_back(c.text);
-    }
-  }
-
- private:
-  std::span<const SourceComment> comments_;
-  const IntroducerSet& introducers_;
-  std::vector<std::uint32_t> blank_prefix_;
-  std::size_t next_ = 0;
-  std::uint32_t last_line_ = 0;
-  bool has_last_ = false;
-
-  std::uint32_t blank_lines_between(std::uint32_t from, std::uint32_t to) const noexcept {
-    // Lines L with from <= L < to.
-    std::size_t max_line = blank_prefix_.size() - 1;
-    std::size_t a = std::min<std::size_t>(from, max_line);
-    std::size_t b = std::min<std::size_t>(to, max_line);
-    return b > a ? blank_prefix_[b] - blank_prefix_[a] : 0;
-  }
-
-  void account(std::uint32_t line) noexcept {
-    last_line_ = has_last_ ? std::max(last_line_, line) : line;
-    has_last_ = true;
-  }
-
-  Pos place_body(YamlNode& node, bool may_take_trailing, Introducer intro) {
-    Comments& cm = node.comments;
-    const std::uint32_t node_line = node.span.line;
-
-    // Blank lines before the node (or before its first head comment).
-    std::uint32_t gap_end = node_line;
-    if (next_ < comments_.size()) gap_end = std::min(gap_end, comments_[next_].span.line);
-    if (has_last_) cm.blank_before = blank_lines_between(last_line_ + 1, gap_end);
-
-    // Comments on the lines before the node: an inline comment on the
-    // introducer line, head comments otherwise.
-    const bool bare = !node.anchor() && !node.tag();
-    while (next_ < comments_.size() && comments_[next_].span.line < node_line) {
-      const SourceComment& c = comments_[next_];
-      bool candidate = false;
-      std::uint32_t spacing = 0;
-      if (intro.kind == Introducer::Kind::AfterKey) {
-        if (c.span.line == intro.line && c.span.column >= intro.column + 1) {
-          candidate = true;
-          spacing = c.span.column - (intro.column + 1);
-        }
-      } else if (intro.kind == Introducer::Kind::InSequence) {
-        if (c.span.column >= intro.column + 1 &&
-            introducers_.contains(introducer_key(c.span.line, intro.column))) {
-          candidate = true;
-          spacing = c.span.column - (intro.column + 1);
-        }
-      }
-      if (candidate && !cm.inline_) {
-        cm.inline_ = c.text;
-        cm.inline_before_value = true;
-        if (bare) cm.inline_spaces = spacing;
-      } else {
-        cm.head.push_back(HeadComment{std::string(c.text), cm.inline_before_value});
-      }
-      account(c.span.line);
-      ++next_;
-    }
-    account(node_line);
-
-    // Children, collecting the end position on the way.
+  return stack_guarded([&] {
+    before(node, intro);
     Pos end{node.span.line, node.span.column};
     bool any = false;
     auto take = [&](Pos p) {
@@ -194,62 +125,145 @@ class Attacher {
       any = true;
     };
     if (node.is_sequence()) {
-      Introducer in_seq{Introducer::Kind::InSequence, 0, node.span.column};
+      const Introducer in_seq = in_sequence(node);
       for (YamlNode& item : node.items()) take(place(item, true, in_seq));
-    } else if (node.is_mapping()) {
-      const bool block = node.style == CollectionStyle::Block;
+    } else {
       for (NodePair& p : node.pairs()) {
         Pos key_end = place(p.key, false, Introducer{});
         take(key_end);
-        YamlNode& value = p.value;
-        if (p.key.is_scalar() && p.key.scalar_style() == ScalarStyle::Plain &&
-            key_end.first == value.span.line && key_end.second < value.span.column &&
-            !value.anchor() && !value.tag()) {
-          value.comments.value_pad = value.span.column - key_end.second - 1;
-        }
-        Introducer vi{};
-        if (block && p.key.end_line >= node.span.line && !p.key.explicit_key)
-          vi = Introducer{Introducer::Kind::AfterKey, p.key.end_line, p.key.end_column};
-        take(place(value, true, vi));
-      }
-    } else if (node.is_scalar()) {
-      end = scalar_end(node);
-    }
-
-    // The last source line the node occupies.
-    std::uint32_t end_line = end.first;
-    if (cm.raw) {
-      end_line = node_line + static_cast<std::uint32_t>(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
-    }
-    account(end_line);
-
-    // A comment after the node on its first line.
-    if (may_take_trailing && next_ < comments_.size()) {
-      const SourceComment& c = comments_[next_];
-      if (c.span.line == node_line && c.span.column > node.span.column) {
-        if (cm.inline_ && cm.inline_before_value) {
-          // The node already holds the comment of its introducer line; keep
-          // it (and the lines below it) as ordinary head comments instead of
-          // losing it.
-          std::vector<HeadComment> head;
-          head.reserve(cm.head.size() + 1);
-          head.push_back(HeadComment{std::move(*cm.inline_), false});
-          for (HeadComment& h : cm.head) head.push_back(HeadComment{std::move(h.text), false});
-          cm.head = std::move(head);
-          cm.inline_before_value = false;
-          cm.inline_spaces = 0;
-        }
-        if (end.first == c.span.line && c.span.column > end.second)
-          cm.inline_spaces = c.span.column - end.second;
-        cm.inline_ = c.text;
-        ++next_;
+        set_value_pad(p.key, key_end, p.value);
+        take(place(p.value, true, value_introducer(node, p.key)));
       }
     }
-    return end;
+    return after(node, may_take_trailing, end);
+  });
+}
+
+CommentPlacer::Pos CommentPlacer::leaf_end(const YamlNode& node) noexcept {
+  if (node.is_scalar()) return scalar_end(node);
+  return {node.span.line, node.span.column};
+}
+
+CommentPlacer::Introducer CommentPlacer::in_sequence(const YamlNode& sequence) noexcept {
+  return Introducer{Introducer::Kind::InSequence, 0, sequence.span.column};
+}
+
+CommentPlacer::Introducer CommentPlacer::value_introducer(const YamlNode& mapping,
+                                                          const YamlNode& key) noexcept {
+  if (mapping.style == CollectionStyle::Block && key.end_line >= mapping.span.line &&
+      !key.explicit_key)
+    return Introducer{Introducer::Kind::AfterKey, key.end_line, key.end_column};
+  return Introducer{};
+}
+
+void CommentPlacer::set_value_pad(const YamlNode& key, Pos key_end, YamlNode& value) noexcept {
+  if (key.is_scalar() && key.scalar_style() == ScalarStyle::Plain &&
+      key_end.first == value.span.line && key_end.second < value.span.column &&
+      value.has_no_properties()) {
+    value.comments.value_pad = value.span.column - key_end.second - 1;
   }
-};
+}
 
-}  // namespace
+void CommentPlacer::place_feet(std::span<YamlNode> roots) {
+  if (roots.empty()) return;
+  for (; next_ < comments_.size(); ++next_) {
+    const SourceComment& c = comments_[next_];
+    find_attach_target(roots.back(), c.span.column).comments.foot.emplace_back(c.text);
+  }
+}
+
+std::uint32_t CommentPlacer::blank_lines_between(std::uint32_t from, std::uint32_t to) const noexcept {
+  // Lines L with from <= L < to.
+  std::size_t max_line = blank_prefix_.size() - 1;
+  std::size_t a = std::min<std::size_t>(from, max_line);
+  std::size_t b = std::min<std::size_t>(to, max_line);
+  return b > a ? blank_prefix_[b] - blank_prefix_[a] : 0;
+}
+
+void CommentPlacer::account(std::uint32_t line) noexcept {
+  last_line_ = has_last_ ? std::max(last_line_, line) : line;
+  has_last_ = true;
+}
+
+void CommentPlacer::before(YamlNode& node, Introducer intro) {
+  Comments& cm = node.comments;
+  const std::uint32_t node_line = node.span.line;
+
+  // Blank lines before the node (or before its first head comment).
+  std::uint32_t gap_end = node_line;
+  if (next_ < comments_.size()) gap_end = std::min(gap_end, comments_[next_].span.line);
+  if (has_last_) {
+    const std::uint32_t blanks = blank_lines_between(last_line_ + 1, gap_end);
+    if (blanks != cm.blank_before) cm.blank_before = blanks;
+  }
+
+  // Comments on the lines before the node: an inline comment on the
+  // introducer line, head comments otherwise.
+  const bool bare = node.has_no_properties();
+  while (next_ < comments_.size() && comments_[next_].span.line < node_line) {
+    const SourceComment& c = comments_[next_];
+    bool candidate = false;
+    std::uint32_t spacing = 0;
+    if (intro.kind == Introducer::Kind::AfterKey) {
+      if (c.span.line == intro.line && c.span.column >= intro.column + 1) {
+        candidate = true;
+        spacing = c.span.column - (intro.column + 1);
+      }
+    } else if (intro.kind == Introducer::Kind::InSequence) {
+      if (c.span.column >= intro.column + 1 &&
+          introducers_.contains(introducer_key(c.span.line, intro.column))) {
+        candidate = true;
+        spacing = c.span.column - (intro.column + 1);
+      }
+    }
+    if (candidate && !cm.inline_) {
+      cm.inline_ = c.text;
+      cm.inline_before_value = true;
+      if (bare) cm.inline_spaces = spacing;
+    } else {
+      cm.head.push_back(HeadComment{std::string(c.text), cm.inline_before_value});
+    }
+    account(c.span.line);
+    ++next_;
+  }
+  account(node_line);
+}
+
+CommentPlacer::Pos CommentPlacer::after(YamlNode& node, bool may_take_trailing, Pos end) {
+  Comments& cm = node.comments;
+  const std::uint32_t node_line = node.span.line;
+
+  // The last source line the node occupies.
+  std::uint32_t end_line = end.first;
+  if (cm.raw) {
+    end_line = node_line + static_cast<std::uint32_t>(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
+  }
+  account(end_line);
+
+  // A comment after the node on its first line.
+  if (may_take_trailing && next_ < comments_.size()) {
+    const SourceComment& c = comments_[next_];
+    if (c.span.line == node_line && c.span.column > node.span.column) {
+      if (cm.inline_ && cm.inline_before_value) {
+        // The node already holds the comment of its introducer line; keep
+        // it (and the lines below it) as ordinary head comments instead of
+        // losing it.
+        std::vector<HeadComment> head;
+        head.reserve(cm.head.size() + 1);
+        head.push_back(HeadComment{std::move(*cm.inline_), false});
+        for (HeadComment& h : cm.head) head.push_back(HeadComment{std::move(h.text), false});
+        cm.head = std::move(head);
+        cm.inline_before_value = false;
+        cm.inline_spaces = 0;
+      }
+      if (end.first == c.span.line && c.span.column > end.second)
+        cm.inline_spaces = c.span.column - end.second;
+      cm.inline_ = c.text;
+      ++next_;
+    }
+  }
+  return end;
+}
 
 std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node) {
   return node_end_rec(node);
@@ -273,9 +287,9 @@ YamlNode& find_attach_target(YamlNode& root, std::uint32_t column) {
 
 void attach_comments(std::span<YamlNode> roots, std::span<const SourceComment> comments,
                      std::string_view text, const IntroducerSet& introducers) {
-  Attacher attacher(comments, text, introducers);
-  for (YamlNode& root : roots) attacher.place(root, true, Introducer{});
-  attacher.place_feet(roots);
+  CommentPlacer placer(comments, text, introducers);
+  for (YamlNode& root : roots) placer.place(root, true, CommentPlacer::Introducer{});
+  placer.place_feet(roots);
 }
 
 }  // namespace kestrine

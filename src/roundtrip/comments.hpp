@@ -1,13 +1,17 @@
 // Comment attachment: distributes the comments the scanner skipped over the
-// nodes of freshly composed document roots (head, inline and foot comments)
-// and records the blank lines and column spacing the round-trip emitter needs
-// to write the documents back in the layout they were read in.
+// nodes of composed document roots (head, inline and foot comments) and
+// records the blank lines and column spacing the round-trip emitter needs to
+// write the documents back in the layout they were read in.
+//
+// The composer drives a CommentPlacer while it builds the tree (one pass);
+// attach_comments does the same placement over finished roots.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <absl/container/flat_hash_set.h>
 
@@ -25,15 +29,69 @@ constexpr std::uint64_t introducer_key(std::uint32_t line, std::uint32_t column)
 }
 
 // Places `comments` (in text order) on the nodes of `roots` and records
-// blank lines and spacing.  Never fails; changes no tree structure.
+// blank lines and spacing, as the composer does while building.  Never
+// fails; changes no tree structure.
 void attach_comments(std::span<YamlNode> roots, std::span<const SourceComment> comments,
                      std::string_view text, const IntroducerSet& introducers);
 
-// The (line, column) just past a node's content, computed from its values
-// (a scalar's text, not its source), 0-based.
+// The (line, column) just past a node's content, 0-based: for a scalar read
+// from text its source end, for one built from a value the end of its text
+// counted from its start; for a collection the furthest end of its children;
+// otherwise its start.
 std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node);
 
 // From a root, the node whose foot receives a trailing comment at `column`.
 YamlNode& find_attach_target(YamlNode& root, std::uint32_t column);
+
+// The placement state of one text: a cursor over its comments that moves
+// forward only, shared by all its roots in document order.  Nodes are
+// visited in pre-order: `before` when a node's start (and properties) are
+// known, `after` once its content is complete.  `place` does both for a
+// whole subtree; the composer calls the steps as it builds nodes, so the
+// tree is not walked a second time.
+class CommentPlacer {
+ public:
+  using Pos = std::pair<std::uint32_t, std::uint32_t>;
+
+  // What introduces a node on an earlier line.
+  struct Introducer {
+    enum class Kind : std::uint8_t { None, AfterKey, InSequence } kind = Kind::None;
+    std::uint32_t line = 0;    // AfterKey: the line where the key ends
+    std::uint32_t column = 0;  // AfterKey: the column where the key ends; InSequence: the sequence column
+  };
+
+  CommentPlacer(std::span<const SourceComment> comments, std::string_view text,
+                const IntroducerSet& introducers);
+
+  // Blank lines before the node, and the comments on the lines before it
+  // (head comments, or the inline comment of its introducer line).
+  void before(YamlNode& node, Introducer intro);
+  // Accounts for the node's lines and gives it a trailing comment on its
+  // first line when it may take one.  `end` is node_end_position(node);
+  // returns it.
+  Pos after(YamlNode& node, bool may_take_trailing, Pos end);
+  // before, the children, after, for a whole subtree; gives its end.
+  Pos place(YamlNode& node, bool may_take_trailing, Introducer intro);
+  // Comments left after the last node become foot comments.
+  void place_feet(std::span<YamlNode> roots);
+
+  // The end of a node without children (node_end_position).
+  static Pos leaf_end(const YamlNode& node) noexcept;
+  static Introducer in_sequence(const YamlNode& sequence) noexcept;
+  static Introducer value_introducer(const YamlNode& mapping, const YamlNode& key) noexcept;
+  // The spacing between a plain key and a value on the same line.
+  static void set_value_pad(const YamlNode& key, Pos key_end, YamlNode& value) noexcept;
+
+ private:
+  std::span<const SourceComment> comments_;
+  const IntroducerSet& introducers_;
+  std::vector<std::uint32_t> blank_prefix_;
+  std::size_t next_ = 0;
+  std::uint32_t last_line_ = 0;
+  bool has_last_ = false;
+
+  std::uint32_t blank_lines_between(std::uint32_t from, std::uint32_t to) const noexcept;
+  void account(std::uint32_t line) noexcept;
+};
 
 }  // namespace kestrine

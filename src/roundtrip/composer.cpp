@@ -1,8 +1,9 @@
 #include "roundtrip/composer.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,9 +23,36 @@ std::uint32_t count_chars(std::string_view s) noexcept {
   return n;
 }
 
-bool has_line_break(std::string_view s) noexcept {
-  return std::memchr(s.data(), '\n', s.size()) != nullptr ||
-         std::memchr(s.data(), '\r', s.size()) != nullptr;
+// Characters in `s` and whether it holds a line break (LF or CR), eight
+// bytes at a time.
+struct Extent {
+  std::uint32_t chars = 0;
+  bool line_break = false;
+};
+Extent measure(std::string_view s) noexcept {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  auto has_byte = [](std::uint64_t w, std::uint64_t b) {
+    std::uint64_t v = w ^ (b * kOnes);
+    return ((v - kOnes) & ~v & kHigh) != 0;
+  };
+  Extent e;
+  std::size_t i = 0;
+  const std::size_t n = s.size();
+  std::uint64_t continuation = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    continuation += static_cast<std::uint64_t>(std::popcount(w & ~(w << 1) & kHigh));
+    e.line_break |= has_byte(w, '\n') || has_byte(w, '\r');
+  }
+  e.chars = static_cast<std::uint32_t>(i - continuation);
+  for (; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    e.chars += (c & 0xC0) != 0x80;
+    e.line_break |= c == '\n' || c == '\r';
+  }
+  return e;
 }
 
 // A block scalar's source text ends where its scanning stopped, which may be
@@ -38,12 +66,90 @@ std::string_view last_line_break(std::string_view slice) noexcept {
   return slice.substr(0, pos + 1);
 }
 
+// A stack of default-initialised slots that never move: a child is composed
+// straight into its slot while deeper collections push and pop above it, and
+// each collection moves its own children into one exactly sized vector when
+// it closes.  One stack serves a whole stream.
+template <class T>
+class SlotStack {
+ public:
+  std::size_t size() const noexcept { return size_; }
+
+  // A fresh default slot.
+  T& push() {
+    const std::size_t c = size_ / kChunk;
+    if (c == chunks_.size()) chunks_.push_back(std::make_unique<T[]>(kChunk));
+    return chunks_[c][size_++ % kChunk];
+  }
+  void pop() noexcept {
+    --size_;
+    reset(at(size_));
+  }
+  void truncate(std::size_t mark) noexcept {
+    while (size_ > mark) pop();
+  }
+  std::vector<T> take_above(std::size_t mark) {
+    std::vector<T> out;
+    out.reserve(size_ - mark);
+    for (std::size_t i = mark; i < size_; ++i) {
+      T& slot = at(i);
+      out.push_back(std::move(slot));
+      reset(slot);
+    }
+    size_ = mark;
+    return out;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 256;
+  std::vector<std::unique_ptr<T[]>> chunks_;
+  std::size_t size_ = 0;
+
+  T& at(std::size_t i) noexcept { return chunks_[i / kChunk][i % kChunk]; }
+  static void reset(YamlNode& n) noexcept { n.clear(); }
+  static void reset(NodePair& p) noexcept {
+    p.key.clear();
+    p.value.clear();
+  }
+};
+
 enum Status : int { kError = -1, kNone = 0, kNode = 1 };
+
+using Pos = CommentPlacer::Pos;
+using Introducer = CommentPlacer::Introducer;
+
+// How the node being composed is introduced, for comment placement.
+struct Visit {
+  Introducer intro{};
+  bool may_take_trailing = true;
+};
+
+// What a collection learns from its children as they are composed: the
+// furthest end among them (its node_end_position) and the child whose
+// source extent reaches furthest (its end offset).
+struct EndAcc {
+  Pos end;
+  bool any = false;
+  // Copied, not pointed to: children move when their collection closes.
+  std::size_t far_offset = 0;
+  std::uint32_t far_line = 0;
+  std::uint32_t far_column = 0;
+  void take(Pos p, const YamlNode& child) noexcept {
+    if (!any || p > end) end = p;
+    if (!any || child.end_offset > far_offset) {
+      far_offset = child.end_offset;
+      far_line = child.end_line;
+      far_column = child.end_column;
+    }
+    any = true;
+  }
+};
 
 class Composer {
  public:
-  Composer(std::string_view text, std::span<const SpannedEvent> events)
-      : text_(text), ev_(events) {
+  Composer(std::string_view text, std::span<const SpannedEvent> events,
+           std::span<const SourceComment> comments)
+      : text_(text), ev_(events), placer_(comments, text, introducers) {
     line_starts_.push_back(text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
                                    static_cast<unsigned char>(text[1]) == 0xBB &&
                                    static_cast<unsigned char>(text[2]) == 0xBF
@@ -51,6 +157,12 @@ class Composer {
                                : 0);
     const char* data = text.data();
     const std::size_t n = text.size();
+    if (std::memchr(data, '\r', n) == nullptr) {
+      // The common case: LF only; let memchr find them.
+      for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', data + n - p)));)
+        line_starts_.push_back(static_cast<std::size_t>(++p - data));
+      return;
+    }
     for (std::size_t i = 0; i < n; ++i) {
       char c = data[i];
       if (c == '\n') {
@@ -65,6 +177,9 @@ class Composer {
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
   IntroducerSet introducers;
+
+  // Comments left after the last node of the stream become foot comments.
+  void place_feet(std::span<YamlNode> roots) { placer_.place_feet(roots); }
 
   bool compose_stream(std::vector<YamlNode>& roots, bool empty_document_as_null) {
     std::vector<std::string> pending_directives;
@@ -93,14 +208,18 @@ class Composer {
           ++position_;
           anchors_.clear();
           YamlNode node;
-          int r = compose_node(false, node);
+          Pos end;
+          int r = compose_node(false, node, Visit{}, end);
           if (r == kError) return false;
           if (r == kNode || empty_document_as_null) {
-            if (r != kNode) node = YamlNode::null_at(e.start);
+            if (r != kNode) {
+              node = YamlNode::null_at(e.start);
+              place_leaf(node, Visit{});
+            }
             node.explicit_start = true;
             add_root(std::move(node), doc_start);
           }
-          if (!check_document_ended()) return false;
+          if (r == kNode && !check_document_ended()) return false;
           pending_directives.clear();
           directive_start.reset();
           if (position_ < ev_.size() && ev_[position_].kind == EventKind::DocumentEnd) ++position_;
@@ -111,7 +230,8 @@ class Composer {
           std::size_t before = position_;
           anchors_.clear();
           YamlNode node;
-          int r = compose_node(false, node);
+          Pos end;
+          int r = compose_node(false, node, Visit{}, end);
           if (r == kError) return false;
           if (r == kNode) {
             node.explicit_start = !pending_directives.empty();
@@ -130,6 +250,11 @@ class Composer {
   std::string_view text_;
   std::span<const SpannedEvent> ev_;
   std::vector<std::size_t> line_starts_;
+  // Comments are placed while the tree is built, in the same pre-order a
+  // separate walk would use; inside flow collections placement is deferred
+  // to one walk over the finished collection.
+  CommentPlacer placer_;
+  int deferred_ = 0;
   std::optional<std::string_view> pending_tag_;
   std::optional<std::string_view> pending_anchor_;
   SeededHashSet<std::string_view> anchors_;
@@ -137,8 +262,8 @@ class Composer {
   std::uint32_t depth_ = 0;
   // Children of the collections being composed; each collection moves its
   // own off the top when it closes, so one buffer serves the whole stream.
-  std::vector<YamlNode> item_scratch_;
-  std::vector<NodePair> pair_scratch_;
+  SlotStack<YamlNode> items_;
+  SlotStack<NodePair> pairs_;
 
   bool at_end() const noexcept { return position_ >= ev_.size(); }
 
@@ -165,27 +290,49 @@ class Composer {
     return kError;
   }
 
-  // (line, column) of a byte offset.
-  std::pair<std::uint32_t, std::uint32_t> locate(std::size_t offset) const noexcept {
+  // (line, column) of a byte offset that lies on line `from` or later.
+  std::pair<std::uint32_t, std::uint32_t> locate(std::size_t offset, std::uint32_t from) const noexcept {
     offset = std::min(offset, text_.size());
-    auto it = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset);
-    std::size_t line = it == line_starts_.begin() ? 0 : static_cast<std::size_t>(it - line_starts_.begin()) - 1;
+    const std::size_t count = line_starts_.size();
+    std::size_t line = std::min<std::size_t>(from, count - 1);
+    if (line_starts_[line] > offset) line = 0;
+    // Ends usually lie a few lines further: step, then search the rest.
+    int steps = 0;
+    while (line + 1 < count && line_starts_[line + 1] <= offset && ++steps <= 16) ++line;
+    if (steps > 16) {
+      auto it = std::upper_bound(line_starts_.begin() + static_cast<std::ptrdiff_t>(line),
+                                 line_starts_.end(), offset);
+      line = static_cast<std::size_t>(it - line_starts_.begin()) - 1;
+    }
     std::size_t ls = std::min(line_starts_[line], offset);
     return {static_cast<std::uint32_t>(line), count_chars(text_.substr(ls, offset - ls))};
   }
 
-  int compose_node(bool indentless, YamlNode& out) {
+  // Places the comments of a node made for empty content; gives its end.
+  Pos place_leaf(YamlNode& node, Visit v) {
+    if (deferred_ > 0) return {node.span.line, node.span.column};
+    placer_.before(node, v.intro);
+    return placer_.after(node, v.may_take_trailing, CommentPlacer::leaf_end(node));
+  }
+
+  // Composes the next node into `out`, which must be a default (Null) node;
+  // on success `end` is its node_end_position.
+  int compose_node(bool indentless, YamlNode& out, Visit v, Pos& end) {
     if (depth_ + 1 > kMaxComposeDepth) {
       Span at = at_end() ? Span{} : ev_[position_].start;
       return fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", at);
     }
     ++depth_;
-    int r = stack_guarded([&] { return compose_node_body(indentless, out); });
+    // Scalars and aliases do not descend: no stack check needed for them.
+    const EventKind k = at_end() ? EventKind::StreamEnd : ev_[position_].kind;
+    int r = k == EventKind::Scalar || k == EventKind::Alias
+                ? compose_node_body(indentless, out, v, end)
+                : stack_guarded([&] { return compose_node_body(indentless, out, v, end); });
     --depth_;
     return r;
   }
 
-  int compose_node_body(bool indentless, YamlNode& out) {
+  int compose_node_body(bool indentless, YamlNode& out, Visit v, Pos& end) {
     for (;;) {
       if (at_end()) return kNone;
       while (!at_end() && (ev_[position_].kind == EventKind::Tag ||
@@ -206,14 +353,11 @@ class Composer {
       std::optional<std::string_view> tag = std::exchange(pending_tag_, std::nullopt);
       std::optional<std::string_view> anchor = std::exchange(pending_anchor_, std::nullopt);
 
+      // Events that hold no node of their own.
+      bool empty_content = false;
       switch (e.kind) {
         case EventKind::SequenceEntry:
-          if (indentless) {
-            std::vector<YamlNode> items;
-            if (compose_indentless_sequence(items) == kError) return kError;
-            out = YamlNode::sequence(std::move(items), CollectionStyle::Block, start);
-            break;
-          }
+          if (indentless) break;
           [[fallthrough]];
         case EventKind::StreamEnd:
         case EventKind::DocumentStart:
@@ -225,34 +369,12 @@ class Composer {
         case EventKind::Value:
         case EventKind::FlowEntry:
           if (!tag && !anchor) return kNone;
-          out = YamlNode::null_at(start);
+          empty_content = true;
           break;
-        case EventKind::Scalar:
-          ++position_;
-          out = YamlNode::scalar(std::string(e.text), e.style, start);
-          break;
-        case EventKind::MappingStart: {
-          ++position_;
-          std::vector<NodePair> pairs;
-          if (compose_mapping(e.flow, pairs) == kError) return kError;
-          out = YamlNode::mapping(std::move(pairs),
-                                  e.flow ? CollectionStyle::Flow : CollectionStyle::Block, start);
-          break;
-        }
-        case EventKind::SequenceStart: {
-          ++position_;
-          std::vector<YamlNode> items;
-          if (compose_sequence(e.flow, items) == kError) return kError;
-          out = YamlNode::sequence(std::move(items),
-                                   e.flow ? CollectionStyle::Flow : CollectionStyle::Block, start);
-          break;
-        }
         case EventKind::Alias:
           if (tag || anchor) return fail("an alias node cannot have an anchor or tag", start);
           if (!anchors_.contains(e.text))
             return fail("unknown alias: *" + std::string(e.text), start);
-          ++position_;
-          out = YamlNode::alias(std::string(e.text), start);
           break;
         case EventKind::StreamStart:
         case EventKind::Directive:
@@ -262,33 +384,92 @@ class Composer {
           // properties read so far, and compose what follows.
           ++position_;
           continue;
+        default:
+          break;
       }
 
+      out.span = start;
+      if (anchor) out.set_anchor(OptText(*anchor));
+      if (tag) out.set_tag(OptText(*tag));
+      const bool flow_collection =
+          (e.kind == EventKind::MappingStart || e.kind == EventKind::SequenceStart) && e.flow;
+      const bool defer_here = flow_collection && deferred_ == 0;
+      if (defer_here) {
+        ++deferred_;
+      } else if (deferred_ == 0) {
+        placer_.before(out, v.intro);
+      }
+
+      EndAcc children{{start.line, start.column}};
+      int r = kNode;
+      if (!empty_content) {
+        switch (e.kind) {
+          case EventKind::SequenceEntry: {
+            std::vector<YamlNode> items;
+            r = compose_indentless_sequence(out, items, children);
+            if (r != kError) out.set_sequence(std::move(items));
+            break;
+          }
+          case EventKind::Scalar:
+            ++position_;
+            out.set_scalar(std::string(e.text), e.style);
+            break;
+          case EventKind::MappingStart: {
+            ++position_;
+            out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
+            std::vector<NodePair> pairs;
+            r = compose_mapping(e.flow, out, pairs, children);
+            if (r != kError) out.set_mapping(std::move(pairs));
+            break;
+          }
+          case EventKind::SequenceStart: {
+            ++position_;
+            out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
+            std::vector<YamlNode> items;
+            r = compose_sequence(e.flow, out, items, children);
+            if (r != kError) out.set_sequence(std::move(items));
+            break;
+          }
+          case EventKind::Alias:
+            ++position_;
+            out.set_alias(std::string(e.text));
+            break;
+          default:
+            break;
+        }
+      }
+      if (defer_here) --deferred_;
+      if (r == kError) return kError;
+
+      finish_positions(out, e, children);
+      if (defer_here) {
+        end = placer_.place(out, v.may_take_trailing, v.intro);
+      } else if (deferred_ == 0) {
+        end = placer_.after(out, v.may_take_trailing,
+                            out.is_collection() ? children.end : CommentPlacer::leaf_end(out));
+      } else {
+        end = {start.line, start.column};
+      }
       // The anchor is registered once the node is complete, so an alias
       // inside the node cannot refer to it.
-      if (anchor) {
-        anchors_.insert(*anchor);
-        out.set_anchor(OptText(*anchor));
-      }
-      if (tag) out.set_tag(OptText(*tag));
-      finish_positions(out, e);
+      if (anchor) anchors_.insert(*anchor);
       return kNode;
     }
   }
 
-  void finish_positions(YamlNode& node, const SpannedEvent& e) {
+  void finish_positions(YamlNode& node, const SpannedEvent& e, const EndAcc& children) {
     const Span& start = node.span;
     switch (node.kind()) {
       case NodeKind::Scalar: {
         std::size_t end = std::clamp(e.end, start.offset, text_.size());
         node.end_offset = end;
-        std::string_view slice = start.offset <= end ? text_.substr(start.offset, end - start.offset)
-                                                     : std::string_view{};
-        if (!has_line_break(slice)) {
+        std::string_view slice = text_.substr(start.offset, end - start.offset);
+        const Extent ext = measure(slice);
+        if (!ext.line_break) {
           node.end_line = start.line;
-          node.end_column = start.column + count_chars(slice);
+          node.end_column = start.column + ext.chars;
         } else {
-          auto [l, c] = locate(end);
+          auto [l, c] = locate(end, start.line);
           node.end_line = l;
           node.end_column = c;
         }
@@ -299,46 +480,28 @@ class Composer {
         break;
       }
       case NodeKind::Sequence:
-      case NodeKind::Mapping: {
+      case NodeKind::Mapping:
         // The end of the child that reaches furthest; never before the start
         // (children made for empty content may sit at the zero position).
-        const YamlNode* far = nullptr;
-        auto consider = [&](const YamlNode& c) {
-          if (far == nullptr || c.end_offset > far->end_offset) far = &c;
-        };
-        for (const YamlNode& it : node.items()) consider(it);
-        for (const NodePair& p : node.pairs()) {
-          consider(p.key);
-          consider(p.value);
-        }
-        if (far != nullptr && far->end_offset > start.offset) {
-          node.end_offset = far->end_offset;
-          node.end_line = far->end_line;
-          node.end_column = far->end_column;
+        if (children.any && children.far_offset > start.offset) {
+          node.end_offset = children.far_offset;
+          node.end_line = children.far_line;
+          node.end_column = children.far_column;
         } else {
           node.set_end_to_start();
         }
         break;
-      }
       default:
         node.set_end_to_start();
         break;
     }
   }
 
-  template <class T>
-  static std::vector<T> take_above(std::vector<T>& scratch, std::size_t mark) {
-    std::vector<T> out;
-    out.reserve(scratch.size() - mark);
-    std::move(scratch.begin() + static_cast<std::ptrdiff_t>(mark), scratch.end(), std::back_inserter(out));
-    scratch.resize(mark);
-    return out;
-  }
-
-  int compose_mapping(bool flow, std::vector<NodePair>& out) {
-    const std::size_t mark = pair_scratch_.size();
+  // `self`: the mapping node being built (start and style set).
+  int compose_mapping(bool flow, const YamlNode& self, std::vector<NodePair>& out, EndAcc& acc) {
+    const std::size_t mark = pairs_.size();
     auto bail = [&] {
-      pair_scratch_.resize(mark);
+      pairs_.truncate(mark);
       return kError;
     };
     bool done = false;
@@ -361,18 +524,17 @@ class Composer {
         case EventKind::Key: {
           const bool explicit_key = e.explicit_key;
           ++position_;
-          NodePair pair;
+          NodePair& pair = pairs_.push();
           // After "?" in a block mapping, "-" entries at the indicator's own
           // column are the key's (indentless) sequence.
-          int r = compose_node(!flow && explicit_key, pair.key);
+          Pos key_end;
+          int r = compose_node(!flow && explicit_key, pair.key, Visit{{}, false}, key_end);
           if (r == kError) return bail();
-          if (r == kNone) pair.key = YamlNode::null_at();
+          if (r == kNone) key_end = place_leaf(pair.key, Visit{{}, false});
           pair.key.explicit_key = explicit_key;
+          acc.take(key_end, pair.key);
           if (next_is(EventKind::Value)) ++position_;
-          r = compose_node(true, pair.value);
-          if (r == kError) return bail();
-          if (r == kNone) pair.value = YamlNode::null_at();
-          pair_scratch_.push_back(std::move(pair));
+          if (compose_value(self, pair, key_end, acc) == kError) return bail();
           break;
         }
         default: {
@@ -392,75 +554,103 @@ class Composer {
               }
             }
           }
-          NodePair pair;
-          int r = compose_node(false, pair.key);
+          NodePair& pair = pairs_.push();
+          Pos key_end;
+          int r = compose_node(false, pair.key, Visit{{}, false}, key_end);
           if (r == kError) return bail();
-          if (r == kNone)
-            pair.key = next_is(EventKind::Value) ? YamlNode::null_at(ev_[position_].start)
-                                                 : YamlNode::null_at();
+          if (r == kNone) {
+            if (!next_is(EventKind::Value)) {
+              // Nothing was read: an event this mapping cannot hold.  Stop
+              // without inventing an empty pair for it.
+              pairs_.pop();
+              done = true;
+              break;
+            }
+            pair.key.span = ev_[position_].start;
+            pair.key.set_end_to_start();
+            key_end = place_leaf(pair.key, Visit{{}, false});
+          }
+          acc.take(key_end, pair.key);
           if (next_is(EventKind::Value)) {
             ++position_;
-            r = compose_node(true, pair.value);
-            if (r == kError) return bail();
-            if (r == kNone) pair.value = YamlNode::null_at();
+            if (compose_value(self, pair, key_end, acc) == kError) return bail();
           } else if (!flow && ev_[entry].kind == EventKind::Scalar) {
             fail("expected ':' after mapping key", ev_[entry].start);
             return bail();
           } else {
-            pair.value = YamlNode::null_at();
+            acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
           }
-          if (position_ == entry) {
-            // Nothing was read: an event this mapping cannot hold.  Stop
-            // without inventing an empty pair for it.
-            done = true;
-            break;
-          }
-          pair_scratch_.push_back(std::move(pair));
           break;
         }
       }
     }
-    out = take_above(pair_scratch_, mark);
+    out = pairs_.take_above(mark);
     return kNode;
   }
 
-  // One "-" entry (at `position_`) of a block sequence.
-  int compose_entry(std::size_t mark) {
+  static Visit value_visit(const YamlNode& mapping, const YamlNode& key) noexcept {
+    return Visit{CommentPlacer::value_introducer(mapping, key), true};
+  }
+
+  // The value of `pair` (after its ":", if any).
+  int compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
+    const Visit v = value_visit(mapping, pair.key);
+    Pos value_end;
+    int r = compose_node(true, pair.value, v, value_end);
+    if (r == kError) return kError;
+    if (r == kNone) value_end = place_leaf(pair.value, v);
+    // (Inside a deferred flow collection the placement walk sets it.)
+    if (deferred_ == 0) CommentPlacer::set_value_pad(pair.key, key_end, pair.value);
+    acc.take(value_end, pair.value);
+    return kNode;
+  }
+
+  // One "-" entry (at `position_`) of the block sequence `self`.
+  int compose_entry(const YamlNode& self, EndAcc& acc) {
     const Span ind = ev_[position_].start;
+    const Visit v{CommentPlacer::in_sequence(self), true};
     ++position_;
-    YamlNode item;
+    YamlNode& item = items_.push();
     if (!at_end()) {
       EventKind k = ev_[position_].kind;
       if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd ||
           k == EventKind::Key || k == EventKind::SequenceEntry) {
-        item = YamlNode::null_at(ind);
-        item_scratch_.push_back(std::move(item));
+        item.span = ind;
+        item.set_end_to_start();
+        acc.take(place_leaf(item, v), item);
         return kNode;
       }
     }
-    int r = compose_node(false, item);
-    if (r == kError) {
-      item_scratch_.resize(mark);
-      return kError;
+    // An entry whose item starts on a later line introduces it: comments on
+    // the indicator's line may belong to the item.
+    std::size_t p = position_;
+    while (p < ev_.size() && (ev_[p].kind == EventKind::Anchor || ev_[p].kind == EventKind::Tag)) ++p;
+    if (p < ev_.size() && ev_[p].start.line > ind.line)
+      introducers.insert(introducer_key(ind.line, ind.column));
+    Pos item_end;
+    int r = compose_node(false, item, v, item_end);
+    if (r == kError) return kError;
+    if (r == kNone) {
+      items_.pop();
+      return kNone;
     }
-    if (r == kNone) return kNone;
+    acc.take(item_end, item);
     if (item.span.line == ind.line) {
       if (item.is_sequence() && item.style == CollectionStyle::Block) item.comments.compact = true;
       bool padded_kind = item.is_scalar() || item.is_alias() ||
                          (item.is_collection() && item.style == CollectionStyle::Flow);
-      if (padded_kind && item.span.column > ind.column && !item.anchor() && !item.tag())
+      if (padded_kind && item.span.column > ind.column && item.has_no_properties())
         item.comments.value_pad = item.span.column - ind.column - 1;
-    } else if (item.span.line > ind.line) {
-      introducers.insert(introducer_key(ind.line, ind.column));
     }
-    item_scratch_.push_back(std::move(item));
     return kNode;
   }
 
-  int compose_sequence(bool flow, std::vector<YamlNode>& out) {
-    const std::size_t mark = item_scratch_.size();
+  // `self`: the sequence node being built (start and style set).
+  int compose_sequence(bool flow, const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
+    const Visit v{CommentPlacer::in_sequence(self), true};
+    const std::size_t mark = items_.size();
     auto bail = [&] {
-      item_scratch_.resize(mark);
+      items_.truncate(mark);
       return kError;
     };
     bool done = false;
@@ -479,56 +669,70 @@ class Composer {
           done = true;
           break;
         case EventKind::SequenceEntry:
-          if (compose_entry(mark) == kError) return bail();
+          if (compose_entry(self, acc) == kError) return bail();
           break;
         case EventKind::FlowEntry: {
           const Span ind = e.start;
           ++position_;
-          YamlNode item;
-          int r = compose_flow_sequence_item(flow, item);
+          YamlNode& item = items_.push();
+          Pos item_end;
+          int r = compose_flow_sequence_item(flow, item, v, item_end);
           if (r == kError) return bail();
-          if (r == kNode) {
-            if (item.is_sequence() && item.style == CollectionStyle::Block &&
-                item.span.line == ind.line)
-              item.comments.compact = true;
-            item_scratch_.push_back(std::move(item));
+          if (r == kNone) {
+            items_.pop();
+            break;
+          }
+          acc.take(item_end, item);
+          if (item.is_sequence() && item.style == CollectionStyle::Block &&
+                     item.span.line == ind.line) {
+            item.comments.compact = true;
           }
           break;
         }
         default: {
           const std::size_t before = position_;
-          YamlNode item;
-          int r = compose_flow_sequence_item(flow, item);
+          YamlNode& item = items_.push();
+          Pos item_end;
+          int r = compose_flow_sequence_item(flow, item, v, item_end);
           if (r == kError) return bail();
           if (r == kNone) {
+            items_.pop();
             done = true;
-            break;
+          } else {
+            acc.take(item_end, item);
+            if (position_ == before) done = true;
           }
-          item_scratch_.push_back(std::move(item));
-          if (position_ == before) done = true;
           break;
         }
       }
     }
-    out = take_above(item_scratch_, mark);
+    out = items_.take_above(mark);
     return kNode;
   }
 
-  static YamlNode single_pair(YamlNode&& key, YamlNode&& value, Span at) {
+  static void make_single_pair(YamlNode& out, YamlNode&& key, YamlNode&& value, Span at) {
     std::vector<NodePair> pairs;
     pairs.push_back(NodePair{std::move(key), std::move(value)});
-    return YamlNode::mapping(std::move(pairs), CollectionStyle::Flow, at);
+    out.span = at;
+    out.style = CollectionStyle::Flow;
+    out.set_mapping(std::move(pairs));
+    out.set_end_to_start();
   }
 
-  int compose_flow_sequence_item(bool flow, YamlNode& out) {
+  // `out` must be a default node; on kNone it is left so.
+  // Single-pair mappings only arise in flow sequences, where comment
+  // placement is deferred, so their parts need no placement here.
+  int compose_flow_sequence_item(bool flow, YamlNode& out, Visit v, Pos& end) {
+    Pos ignored;
     if (flow && next_is(EventKind::Value)) {
       const Span at = ev_[position_].start;
       ++position_;
       YamlNode value;
-      int r = compose_node(false, value);
+      int r = compose_node(false, value, Visit{}, ignored);
       if (r == kError) return kError;
       if (r == kNone) value = YamlNode::null_at(at);
-      out = single_pair(YamlNode::null_at(at), std::move(value), at);
+      make_single_pair(out, YamlNode::null_at(at), std::move(value), at);
+      end = {at.line, at.column};
       return kNode;
     }
     if (flow && next_is(EventKind::Key)) {
@@ -536,42 +740,45 @@ class Composer {
       const bool explicit_key = ev_[position_].explicit_key;
       ++position_;
       YamlNode key;
-      int r = compose_node(false, key);
+      int r = compose_node(false, key, Visit{}, ignored);
       if (r == kError) return kError;
       if (r == kNone) key = YamlNode::null_at(at);
       key.explicit_key = explicit_key;
       if (next_is(EventKind::Value)) ++position_;
       YamlNode value;
-      r = compose_node(false, value);
+      r = compose_node(false, value, Visit{}, ignored);
       if (r == kError) return kError;
       if (r == kNone) value = YamlNode::null_at(at);
-      out = single_pair(std::move(key), std::move(value), at);
+      make_single_pair(out, std::move(key), std::move(value), at);
+      end = {at.line, at.column};
       return kNode;
     }
-    YamlNode node;
-    int r = compose_node(false, node);
+    int r = compose_node(false, out, v, end);
     if (r != kNode) return r;
     if (flow && next_is(EventKind::Value)) {
       ++position_;
-      const Span at = node.span;
+      YamlNode key = std::move(out);
+      out.clear();
+      const Span at = key.span;
       YamlNode value;
-      r = compose_node(false, value);
+      r = compose_node(false, value, Visit{}, ignored);
       if (r == kError) return kError;
       if (r == kNone) value = YamlNode::null_at(at);
-      out = single_pair(std::move(node), std::move(value), at);
-      return kNode;
+      make_single_pair(out, std::move(key), std::move(value), at);
     }
-    out = std::move(node);
     return kNode;
   }
 
-  int compose_indentless_sequence(std::vector<YamlNode>& out) {
-    const std::size_t mark = item_scratch_.size();
+  int compose_indentless_sequence(const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
+    const std::size_t mark = items_.size();
     while (next_is(EventKind::SequenceEntry)) {
-      if (compose_entry(mark) == kError) return kError;
+      if (compose_entry(self, acc) == kError) {
+        items_.truncate(mark);
+        return kError;
+      }
     }
     if (next_is(EventKind::MappingEnd)) ++position_;
-    out = take_above(item_scratch_, mark);
+    out = items_.take_above(mark);
     return kNode;
   }
 };
@@ -590,12 +797,12 @@ std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
 
   ComposedStream out;
   {
-    Composer composer(text, scanned->events);
+    Composer composer(text, scanned->events, comments);
     if (!composer.compose_stream(out.roots, empty_document_as_null)) {
       for (YamlNode& root : out.roots) drop_node_tree(std::move(root));
       return std::unexpected(std::move(*composer.error));
     }
-    attach_comments(out.roots, comments, text, composer.introducers);
+    composer.place_feet(out.roots);
     out.document_starts = std::move(composer.document_starts);
   }
   if (!out.roots.empty() && scanner.leading_bom) out.roots.front().leading_bom = true;

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrine::scan {
 
 namespace {
@@ -35,7 +39,7 @@ std::size_t find_line_break(const unsigned char* p, const unsigned char* end) no
   return static_cast<std::size_t>(s - p);
 }
 
-std::size_t count_chars(const unsigned char* p, std::size_t n) noexcept {
+std::size_t count_chars_slow(const unsigned char* p, std::size_t n) noexcept {
   std::size_t chars = 0;
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -94,6 +98,28 @@ bool check_control_characters(std::string_view text, std::size_t from, std::uint
   std::size_t bad = n;
   char32_t code = 0;
   while (i < n) {
+#if defined(__SSE2__)
+    // Fast path: sixteen bytes at a time; only bytes below 0x20, 0x7F and
+    // non-ASCII bytes need a closer look, and tabs and breaks pass.
+    if (n - i >= 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)))));
+      bool suspicious = false;
+      while (mask != 0) {
+        unsigned b = p[i + static_cast<unsigned>(__builtin_ctz(mask))];
+        if (b != '\n' && b != '\r' && b != '\t' && (b < 0x80 || b == 0xC2 || b == 0xEF)) {
+          suspicious = true;
+          break;
+        }
+        mask &= mask - 1;
+      }
+      if (!suspicious) {
+        i += 16;
+        continue;
+      }
+    }
+#endif
     // Fast path: eight printable ASCII bytes (0x20..0x7E) at once.
     if (n - i >= 8) {
       std::uint64_t v = load8(p + i);

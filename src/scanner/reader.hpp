@@ -12,6 +12,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "scanner/scanner.hpp"
 #include "scanner/span.hpp"
 
@@ -56,7 +60,41 @@ inline constexpr std::array<bool, 256> kPlainStopFlow = detail::make_plain_stops
 // Index of the first LF or CR in [p, end), or end - p when there is none.
 std::size_t find_line_break(const unsigned char* p, const unsigned char* end) noexcept;
 // Number of characters (non-continuation bytes) in [p, p + n).
-std::size_t count_chars(const unsigned char* p, std::size_t n) noexcept;
+std::size_t count_chars_slow(const unsigned char* p, std::size_t n) noexcept;
+inline std::size_t count_chars(const unsigned char* p, std::size_t n) noexcept {
+  if (n <= 16) {  // short runs (keys, words) are the common case
+    std::size_t chars = n;
+    for (std::size_t i = 0; i < n; ++i) chars -= is_continuation(p[i]);
+    return chars;
+  }
+  return count_chars_slow(p, n);
+}
+
+// Index of the first byte at or after `i` that equals one of `Cs`, or `len`;
+// sets `non_ascii` when a byte above 0x7F lies before it.
+template <unsigned char... Cs>
+inline std::size_t find_first_of(const unsigned char* text, std::size_t i, std::size_t len,
+                                 bool& non_ascii) noexcept {
+#if defined(__SSE2__)
+  while (len - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(Cs))))), ...);
+    const auto stop_mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    const auto high_mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (stop_mask != 0) {
+      if (high_mask & ((stop_mask & (0u - stop_mask)) - 1)) non_ascii = true;
+      return i + static_cast<unsigned>(__builtin_ctz(stop_mask));
+    }
+    if (high_mask) non_ascii = true;
+    i += 16;
+  }
+#endif
+  unsigned char high = 0;
+  while (i < len && ((text[i] != Cs) && ...)) high |= text[i++];
+  if (high & 0x80) non_ascii = true;
+  return i;
+}
 
 // Appends the UTF-8 form of `cp` to `out`.
 void append_utf8(std::string& out, char32_t cp);

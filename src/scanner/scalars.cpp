@@ -3,8 +3,14 @@
 // A value that needs no change is a view of the input; the first escape or
 // folded line break switches to the reused scratch buffer, whose contents
 // are copied once into the result's arena when the token is made.
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "scanner/tokenizer.hpp"
 
@@ -18,6 +24,50 @@ std::string quote_char(std::string_view s) { return "'" + std::string(s) + "'"; 
 
 // ---- plain scalars ----------------------------------------------------------
 
+namespace {
+
+// Index of the first byte at or after `i` that stops a run of ordinary
+// plain-scalar characters (see kPlainStopBlock / kPlainStopFlow); sets
+// `non_ascii` when the run holds a byte above 0x7F.  The input has passed
+// the control-character check, so every byte up to 0x20 is a blank, a
+// line break or (as 0) impossible.
+inline std::size_t skip_plain_run(const unsigned char* text, std::size_t i, std::size_t len, bool flow,
+                                  const std::array<bool, 256>& stops, bool& non_ascii) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  while (len - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, space), space),
+                               _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('#')),
+                                            _mm_cmpeq_epi8(v, _mm_set1_epi8(':'))));
+    if (flow) {
+      hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')),
+                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('['))));
+      hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(']')),
+                                           _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('{')),
+                                                        _mm_cmpeq_epi8(v, _mm_set1_epi8('}')))));
+    }
+    const auto stop_mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    const auto high_mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (stop_mask != 0) {
+      const unsigned before = (stop_mask & (0u - stop_mask)) - 1;  // bits below the first stop
+      if (high_mask & before) non_ascii = true;
+      return i + static_cast<unsigned>(__builtin_ctz(stop_mask));
+    }
+    if (high_mask) non_ascii = true;
+    i += 16;
+  }
+#else
+  (void)flow;
+#endif
+  unsigned char high = 0;
+  while (i < len && !stops[text[i]]) high |= text[i++];
+  if (high & 0x80) non_ascii = true;
+  return i;
+}
+
+}  // namespace
+
 bool Tokenizer::scan_plain_scalar() {
   const Span start = r_.span();
   const bool flow = in_flow();
@@ -28,6 +78,7 @@ bool Tokenizer::scan_plain_scalar() {
   const std::size_t len = r_.length;
 
   bool buffered = false;
+  bool non_ascii = false;               // the current line holds multi-byte characters
   std::size_t line_start = r_.offset;   // first byte of the current line's content
   std::size_t content_end = r_.offset;  // just past its last non-blank byte
   std::size_t i = r_.offset;
@@ -43,7 +94,7 @@ bool Tokenizer::scan_plain_scalar() {
     bool line_end = false;
     for (;;) {
       std::size_t run = i;
-      while (i < len && !stops[text[i]]) ++i;
+      i = skip_plain_run(text, i, len, flow, stops, non_ascii);
       if (i > run) content_end = i;
       unsigned char c = i < len ? text[i] : 0;
       if (c == ':') {
@@ -71,29 +122,47 @@ bool Tokenizer::scan_plain_scalar() {
         line_end = true;
         break;
       }
-      break;  // a flow indicator in flow context
+      if (flow && is_flow_indicator(c)) break;
+      content_end = ++i;  // any other byte the block scan stopped at is content
     }
-    r_.advance_run(i - r_.offset);
+    if (non_ascii) {
+      r_.advance_run(i - r_.offset);
+      non_ascii = false;
+    } else {
+      r_.advance_ascii(i - r_.offset);
+    }
     if (!line_end || r_.at_end()) break;
 
-    // At a line break: look at the next content line.
-    const Mark at_break = r_.mark();
+    // At a line break: look at the next content line.  When the scalar ends
+    // there, the cursor stays on that line's first content character; a tab
+    // in that line's indentation is handed to the next token.
     r_.consume_line_break();
     std::size_t empty_lines = 0;
+    bool tab_in_line = false;
     for (;;) {
-      r_.skip_blanks();
+      std::size_t j = r_.offset;
+      tab_in_line = false;
+      for (; j < len; ++j) {
+        if (text[j] == '\t') {
+          tab_in_line = true;
+        } else if (text[j] != ' ') {
+          break;
+        }
+      }
+      r_.advance_ascii(j - r_.offset);
       if (!is_break(r_.at())) break;
       r_.consume_line_break();
       ++empty_lines;
     }
     const unsigned char n = r_.at();
-    if (r_.at_end() || n == '#' ||
-        (!flow && (static_cast<std::int64_t>(r_.column) <= indent_ || r_.at_document_marker()))) {
-      r_.reset(at_break);  // the scalar ends before this line break
-      break;
+    if (flow && !r_.at_end() && n != '#' && static_cast<std::int64_t>(r_.column) <= flow_block_indent_) {
+      return fail("flow content must be indented more than its block context", r_.span());
     }
-    if ((n == ':' && ends_at_colon(r_.offset)) || (flow && is_flow_indicator(n))) {
-      break;  // ends at the start of the continuation line
+    if (r_.at_end() || n == '#' ||
+        (!flow && (static_cast<std::int64_t>(r_.column) <= indent_ || r_.at_document_marker())) ||
+        (n == ':' && ends_at_colon(r_.offset)) || (flow && is_flow_indicator(n))) {
+      if (!flow) pending_tab_in_indent_ = tab_in_line;
+      break;
     }
     // Join the lines.
     if (!buffered) {
@@ -139,7 +208,7 @@ bool Tokenizer::scan_plain_scalar() {
         error_ = tab_indent_error(start);
         return false;
       }
-      if (is_key && !roll_indent(start.column, EventKind::MappingStart, false, start)) return false;
+      if (is_key && !roll_indent(start.column, EventKind::MappingStart, start)) return false;
     } else if (multi_line && !flow_kinds_.empty() && flow_kinds_.back() == 0) {
       return fail("the implicit key of a flow sequence pair must be on one line", start);
     }
@@ -168,8 +237,7 @@ void Tokenizer::append_raw(std::size_t from, std::size_t to, std::size_t& conten
   if (k > from) content_end = scratch_.size() - (to - k);
 }
 
-bool Tokenizer::fold_quoted_line(const Span& quote) {
-  (void)quote;
+bool Tokenizer::fold_quoted_line() {
   r_.consume_line_break();
   std::size_t empty_lines = 0;
   for (;;) {
@@ -293,13 +361,14 @@ bool Tokenizer::scan_quoted_scalar(bool single) {
   };
 
   for (;;) {
-    std::size_t i = r_.offset;
-    if (single) {
-      while (i < len && text[i] != '\'' && text[i] != '\n' && text[i] != '\r') ++i;
+    bool non_ascii = false;
+    const std::size_t i = single ? find_first_of<'\'', '\n', '\r'>(text, r_.offset, len, non_ascii)
+                                 : find_first_of<'"', '\\', '\n', '\r'>(text, r_.offset, len, non_ascii);
+    if (non_ascii) {
+      r_.advance_run(i - r_.offset);
     } else {
-      while (i < len && text[i] != '"' && text[i] != '\\' && text[i] != '\n' && text[i] != '\r') ++i;
+      r_.advance_ascii(i - r_.offset);
     }
-    r_.advance_run(i - r_.offset);
     if (i >= len) {
       return fail(single ? "unterminated single-quoted scalar" : "unterminated double-quoted scalar",
                   quote);
@@ -322,7 +391,7 @@ bool Tokenizer::scan_quoted_scalar(bool single) {
       if (!scan_escape(content_end, quote)) return false;
     } else {
       scratch_.resize(content_end);
-      if (!fold_quoted_line(quote)) return false;
+      if (!fold_quoted_line()) return false;
       content_end = scratch_.size();
       if (r_.at_document_marker()) {
         return fail("a document marker cannot appear inside a quoted scalar", quote);
@@ -361,7 +430,7 @@ bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::st
             error_ = tab_indent_error(start);
             return false;
           }
-          if (!roll_indent(start.column, EventKind::MappingStart, false, start)) return false;
+          if (!roll_indent(start.column, EventKind::MappingStart, start)) return false;
         }
         push(EventKind::Key, start);
         push_text(EventKind::Scalar, start, end, value).style = style;

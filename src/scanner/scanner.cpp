@@ -112,7 +112,7 @@ std::expected<ScanResult, ScanError> scan_events(Scanner& scanner) {
   ScanResult result;
   // Configuration-like text yields about one event per 6-10 bytes.
   const std::size_t n = scanner.text.size();
-  result.events.reserve(std::clamp<std::size_t>(n / 4, 16, std::size_t{1} << 26));
+  result.events.reserve(std::clamp<std::size_t>(n / 4, 16, std::size_t{1} << 25));
   advise_huge_pages(result.events.data(), result.events.capacity() * sizeof(SpannedEvent));
   scan::Tokenizer tokenizer(scanner, result);
   if (!tokenizer.run()) return std::unexpected(std::move(tokenizer.error()));

@@ -138,7 +138,8 @@ bool Tokenizer::skip_whitespace_and_comments() {
 
 bool Tokenizer::fetch_next_token() {
   const std::uint32_t start_line = r_.line;
-  tab_in_indent_ = false;
+  tab_in_indent_ = pending_tab_in_indent_;
+  pending_tab_in_indent_ = false;
   if (!skip_whitespace_and_comments()) return false;
 
   if (r_.at_end()) {
@@ -340,7 +341,7 @@ void Tokenizer::unroll_indent(std::int64_t column) {
   }
 }
 
-bool Tokenizer::roll_indent(std::uint32_t column, EventKind kind, bool /*flow_kind*/, const Span& span) {
+bool Tokenizer::roll_indent(std::uint32_t column, EventKind kind, const Span& span) {
   if (in_flow()) return true;
   if (after_document_start()) {
     return fail("a block collection cannot start on the same line as ---", span);
@@ -492,7 +493,7 @@ bool Tokenizer::scan_block_entry(bool was_after_entry) {
       indent_unrolled_) {
     return fail("a sequence entry is indented past its sequence", span);
   }
-  if (!roll_indent(r_.column, EventKind::SequenceStart, false, span)) return false;
+  if (!roll_indent(r_.column, EventKind::SequenceStart, span)) return false;
   r_.advance_ascii(1);
   if (r_.at() == ' ') r_.advance_ascii(1);
   simple_key_allowed_ = true;
@@ -507,7 +508,7 @@ bool Tokenizer::scan_key_indicator() {
     error_ = tab_indent_error(span);
     return false;
   }
-  if (!roll_indent(r_.column, EventKind::MappingStart, false, span)) return false;
+  if (!roll_indent(r_.column, EventKind::MappingStart, span)) return false;
   r_.advance_ascii(1);
   if (!in_flow() && r_.at() == '\t') {
     error_ = tab_indent_error(r_.span());
@@ -561,7 +562,7 @@ bool Tokenizer::scan_value_indicator() {
       }
       inserted.kind = EventKind::Key;
       out_.insert(out_.begin() + static_cast<std::ptrdiff_t>(pos), inserted);
-    } else if (!roll_indent(r_.column, EventKind::MappingStart, false, span)) {
+    } else if (!roll_indent(r_.column, EventKind::MappingStart, span)) {
       return false;
     }
   }

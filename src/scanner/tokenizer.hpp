@@ -56,7 +56,7 @@ class Tokenizer {
   void skip_comment();
   [[nodiscard]] bool fetch_block();
   [[nodiscard]] bool fetch_flow();
-  [[nodiscard]] bool roll_indent(std::uint32_t column, EventKind kind, bool flow_kind, const Span& span);
+  [[nodiscard]] bool roll_indent(std::uint32_t column, EventKind kind, const Span& span);
   void unroll_indent(std::int64_t column);
   void pop_indent();
   void scan_document_start();
@@ -80,7 +80,7 @@ class Tokenizer {
   [[nodiscard]] bool finish_quoted_scalar(const Span& start, std::size_t end, std::string_view value,
                                           ScalarStyle style, bool allowed, bool tab);
   [[nodiscard]] bool scan_block_scalar(bool literal);
-  [[nodiscard]] bool fold_quoted_line(const Span& quote);
+  [[nodiscard]] bool fold_quoted_line();
   [[nodiscard]] bool scan_escape(std::size_t& content_end, const Span& quote);
   void append_raw(std::size_t from, std::size_t to, std::size_t& content_end);
   std::string_view store(const std::string& buf) { return result_.arena.store(buf); }
@@ -117,6 +117,7 @@ class Tokenizer {
   bool directives_allowed_ = true;
   bool simple_key_allowed_ = true;
   bool tab_in_indent_ = false;
+  bool pending_tab_in_indent_ = false;  // a plain scalar skipped a tab in the next line's indentation
   bool after_key_ = false;
   bool after_entry_ = false;
   bool indent_unrolled_ = false;

@@ -2,6 +2,8 @@
 // cost of anchors (memory and time must stay linear in the input).
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <chrono>
 #include <string>
 
@@ -127,6 +129,31 @@ TEST(DecodeLimits, NestedAnchorsCostLinearMemory) {
   ASSERT_TRUE(alias.is_sequence());
   EXPECT_EQ(alias.size(), 1001u);
   EXPECT_EQ(count_value_nodes(alias), 98u * 1001u);  // levels 900 to 997
+}
+
+TEST(DecodeLimits, DeepInputOnASmallThreadStack) {
+  // Interpreter threads may have small stacks: the recursion moves to a new
+  // stack segment instead of overflowing.
+  struct Job {
+    std::string text;
+    bool ok = false;
+  } job{nested_flow(999, "x") + "\n", false};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 256 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* p) -> void* {
+                  auto* j = static_cast<Job*>(p);
+                  j->ok = static_cast<bool>(decode_stream(j->text, {}));
+                  return nullptr;
+                },
+                &job),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  EXPECT_TRUE(job.ok);
 }
 
 }  // namespace

@@ -83,6 +83,13 @@ TEST(DecodeDocuments, ScannerErrorsKeepTheirPosition) {
   EXPECT_EQ(r.error().kind, DecoderErrorKind::Parse);
   EXPECT_EQ(r.error().message, "unclosed flow collection at end of input");
   EXPECT_EQ(r.error().span.line, 2u);
+  // Included files carry their number in every position.
+  DecodeOptions o;
+  o.file_id = 3;
+  auto alias = decode_stream("a: *x\n", o);
+  ASSERT_FALSE(alias);
+  EXPECT_EQ(alias.error().span.file_id, 3u);
+  EXPECT_EQ(decode_stream("[\n", o).error().span.file_id, 3u);
 }
 
 TEST(DecodeDocuments, StructureErrors) {
@@ -273,6 +280,29 @@ TEST(DecodeKeys, DuplicateError) {
                            "{1.5: a, 1: b}", "[{a: 1}, {a: 2}]", "{a: [{a: 1}]}"}) {
     EXPECT_TRUE(decode_stream(text, o)) << text;
   }
+}
+
+TEST(DecodeKeys, DuplicatesInLargeMappings) {
+  // Small mappings compare string keys linearly and larger ones through an
+  // index: a repeat is found at every size, whichever key it repeats.
+  const DecodeOptions o = opts_with(DuplicateKeyPolicy::Error);
+  for (int size : {2, 7, 8, 9, 40}) {
+    std::string base;
+    for (int i = 0; i < size; ++i) base += "k" + std::to_string(i) + ": " + std::to_string(i) + "\n";
+    EXPECT_TRUE(decode_stream(base, o)) << size;
+    for (int dup : {0, size / 2, size - 1}) {
+      const std::string text = base + "k" + std::to_string(dup) + ": x\n";
+      auto r = decode_stream(text, o);
+      ASSERT_FALSE(r) << size << " " << dup;
+      EXPECT_EQ(r.error().message, "duplicate mapping key: k" + std::to_string(dup));
+      EXPECT_EQ(r.error().span.line, static_cast<std::uint32_t>(size));
+    }
+  }
+  // Nested mappings do not disturb their parent's index.
+  std::string nested;
+  for (int i = 0; i < 12; ++i) nested += "k" + std::to_string(i) + ": {a: 1, b: 2, c: {k1: 1}}\n";
+  EXPECT_TRUE(decode_stream(nested, o));
+  EXPECT_EQ(error_message(nested + "k11: 0\n", o), "duplicate mapping key: k11");
 }
 
 TEST(DecodeKeys, DuplicateWarnKeepsBothPairs) {

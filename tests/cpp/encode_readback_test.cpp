@@ -118,9 +118,14 @@ TEST(EncodeReadback, NumbersAndTags) {
   items.push_back(a.make_tagged("!seq", a.make_sequence(std::span<const YamlValue>(items.data(), 2))));
   items.push_back(YamlValue::of_bool(false));
   const YamlValue doc = a.make_sequence(items);
+  const ValuePair pair{a.make_string("k"), doc};
+  const YamlValue tagged_roots[] = {a.make_tagged("!t", doc),
+                                    a.make_tagged("!m", a.make_mapping(std::span(&pair, 1))),
+                                    a.make_tagged("!s", a.make_string("a\nb\n"))};
   for (VersionMode mode : {VersionMode::Yaml12, VersionMode::Yaml11, VersionMode::PyyamlCompat}) {
     for (const WriterOptions& o : layouts(mode)) {
       expect_reads_back(dump_yaml(doc, o), mode, doc);
+      for (const YamlValue& root : tagged_roots) expect_reads_back(dump_yaml(root, o), mode, root);
     }
   }
 }

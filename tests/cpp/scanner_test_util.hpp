@@ -6,7 +6,7 @@
 
 #include "scanner/scanner.hpp"
 
-namespace kestrine::testing {
+namespace kestrine::scantest {
 
 // Escapes line breaks, tabs and backslashes so a value fits on one line.
 inline std::string escape_text(std::string_view s) {
@@ -78,4 +78,4 @@ inline std::string scan_error(std::string_view text) {
   return r ? std::string() : r.error().message;
 }
 
-}  // namespace kestrine::testing
+}  // namespace kestrine::scantest

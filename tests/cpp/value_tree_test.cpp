@@ -195,6 +195,24 @@ TEST(ValueTree, KeySignaturesFollowPythonKeyEquality) {
   EXPECT_EQ(signature(arena.make_tagged("!x", YamlValue::of_int(3))), "t:!x:n:3");
 }
 
+TEST(ValueTree, ResolvedScalarSignaturesMatchValueSignatures) {
+  ValueArena arena;
+  auto sig = [](VersionMode m, std::string_view text) {
+    std::string out;
+    write_key_signature(out, resolve_scalar_value(m, text, false, std::nullopt));
+    return out;
+  };
+  EXPECT_EQ(sig(VersionMode::Yaml12, "1"), sig(VersionMode::Yaml12, "1.0"));
+  EXPECT_EQ(sig(VersionMode::Yaml12, "true"), sig(VersionMode::Yaml12, "1"));
+  EXPECT_EQ(sig(VersionMode::Yaml11, "on"), sig(VersionMode::Yaml11, "1"));
+  EXPECT_EQ(sig(VersionMode::Yaml12, "+18446744073709551616"), sig(VersionMode::Yaml12, "18446744073709551616"));
+  EXPECT_EQ(sig(VersionMode::Yaml12, "0x10000000000000000"), sig(VersionMode::Yaml12, "18446744073709551616"));
+  EXPECT_EQ(sig(VersionMode::Yaml12, "~"), "null");
+  EXPECT_EQ(sig(VersionMode::Yaml12, "abc"), signature(arena.make_string("abc")));
+  EXPECT_EQ(sig(VersionMode::Yaml12, "<<"), signature(arena.make_string("<<")));
+  EXPECT_EQ(sig(VersionMode::Yaml12, "2.5"), signature(YamlValue::of_float(2.5)));
+}
+
 TEST(ValueTree, DebugRendering) {
   ValueArena arena;
   YamlValue items[] = {arena.make_string("a\"b"), YamlValue::null(), YamlValue::of_float(1.0)};

@@ -1,19 +1,27 @@
-// Instance layout of `KestrineMapping`.
+// Instance layout of `KestrineMapping`: a mapping node descriptor that a
+// `represent` callback returns.  Immutable once made.
 #pragma once
+
+#include <utility>
 
 #include "ffi/py.hpp"
 #include "ffi/types.hpp"
+#include "ffi/types/descriptor_args.hpp"
 
 namespace kestrine {
 
-// The class's own fields (the pairs reference, tag, flow and comment fields are added with its behaviour).
 struct MappingData {
+  explicit MappingData(CollectionFields&& f) noexcept : fields(std::move(f)) {}
   BorrowFlag borrow;
+  CollectionFields fields;  // collection = the `pairs` list or tuple
 };
 
 struct MappingObject {
   PyObject ob_base;
   MappingData data;
 };
+
+// The descriptor's fields when `obj` is a KestrineMapping, else null.
+const CollectionFields* mapping_fields(PyObject* obj) noexcept;
 
 }  // namespace kestrine

@@ -1,20 +1,114 @@
 // The class `KestrineScalar`: its spec, slots and members.
 #include "ffi/types/scalar.hpp"
 
+#include <string_view>
+
+#include "ffi/args.hpp"
+#include "ffi/convert/encode.hpp"
+
 namespace kestrine {
 namespace {
 
 constexpr const char kScalarDoc[] =
     "KestrineScalar(value, *, tag=None, style=\"auto\", comment=None, comment_before=None, comment_after=None)\n--\n\nA scalar node descriptor returned by a `represent` callback: the text to emit, an optional explicit tag and a style.\n\nThe default style lets the emitter apply its implicit-resolver quoting; an explicit style is validated against the value and then honoured.";
 
-PyObject* scalar_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return not_implemented_new("KestrineScalar");
+constexpr const char* kScalarParams[] = {"value", "tag", "style", "comment", "comment_before", "comment_after"};
+constexpr ArgSpec kScalarArgs{"KestrineScalar", kScalarParams, 6, 0, 1, 1};
+
+struct StyleName {
+  std::string_view name;
+  ScalarStyle style;
+};
+constexpr StyleName kStyles[] = {
+    {"plain", ScalarStyle::Plain},     {"single", ScalarStyle::SingleQuoted},
+    {"double", ScalarStyle::DoubleQuoted}, {"literal", ScalarStyle::Literal},
+    {"folded", ScalarStyle::Folded},
+};
+
+PyResult<std::optional<ScalarStyle>> parse_style(const std::optional<std::string>& name) {
+  if (!name || *name == "auto") return std::optional<ScalarStyle>();
+  for (const StyleName& s : kStyles) {
+    if (*name == s.name) return std::optional<ScalarStyle>(s.style);
+  }
+  return fail(PyErr::value_error("invalid scalar style " + debug_quoted(*name) +
+                                 ": expected one of 'auto', 'plain', 'single', 'double', 'literal', 'folded'"));
 }
+
+PyObject* scalar_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    PyObject* arg[6];
+    if (auto ok = parse_tuple_dict(kScalarArgs, args, kwargs, arg); !ok) return fail(std::move(ok.error()));
+    const char* fname = kScalarArgs.fname;
+    ScalarFields fields;
+    auto value = text_argument(arg[0], fname, "value");
+    if (!value) return fail(std::move(value.error()));
+    auto tag = optional_text_argument(arg[1], fname, "tag");
+    if (!tag) return fail(std::move(tag.error()));
+    auto style_name = optional_text_argument(arg[2], fname, "style");
+    if (!style_name) return fail(std::move(style_name.error()));
+    auto text = extract_comments(arg[3], arg[4], arg[5], fname);
+    if (!text) return fail(std::move(text.error()));
+    auto style = parse_style(*style_name);
+    if (!style) return fail(std::move(style.error()));
+    if (auto ok = normalize_comments(*text); !ok) return fail(std::move(ok.error()));
+    fields.value = std::move(*value);
+    fields.text = std::move(*text);
+    fields.text.tag = std::move(*tag);
+    fields.style = *style;
+    auto obj = new_instance<ScalarObject>(type, std::move(fields));
+    if (!obj) return fail(std::move(obj.error()));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  });
+}
+
+const ScalarFields& fields_of(PyObject* self) noexcept {
+  return reinterpret_cast<ScalarObject*>(self)->data.fields;
+}
+
+PyObject* get_value(PyObject* self, void*) noexcept {
+  const std::string& v = fields_of(self).value;
+  return PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "strict");
+}
+PyObject* get_tag(PyObject* self, void*) noexcept { return optional_text_to_py(fields_of(self).text.tag); }
+PyObject* get_style(PyObject* self, void*) noexcept {
+  return PyUnicode_FromString(scalar_style_name(fields_of(self).style));
+}
+PyObject* get_comment(PyObject* self, void*) noexcept {
+  return optional_text_to_py(fields_of(self).text.comment);
+}
+PyObject* get_comment_before(PyObject* self, void*) noexcept {
+  return optional_text_to_py(fields_of(self).text.comment_before);
+}
+PyObject* get_comment_after(PyObject* self, void*) noexcept {
+  return optional_text_to_py(fields_of(self).text.comment_after);
+}
+
+PyObject* scalar_repr(PyObject* self) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    const ScalarFields& f = fields_of(self);
+    std::string out = "KestrineScalar(" + debug_quoted(f.value);
+    if (f.text.tag) out += ", tag=" + debug_quoted(*f.text.tag);
+    out += ", style=" + debug_quoted(scalar_style_name(f.style)) + ")";
+    return new_str(out);
+  });
+}
+
+PyGetSetDef scalar_getset[] = {
+    {"value", get_value, nullptr, "The scalar text to emit.", nullptr},
+    {"tag", get_tag, nullptr, "The explicit tag, or None.", nullptr},
+    {"style", get_style, nullptr, "The requested style name (\"auto\" when none).", nullptr},
+    {"comment", get_comment, nullptr, "The inline comment, or None.", nullptr},
+    {"comment_before", get_comment_before, nullptr, "The comment lines above the node, or None.", nullptr},
+    {"comment_after", get_comment_after, nullptr, "The comment lines after the node, or None.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
 
 PyType_Slot scalar_slots[] = {
     {Py_tp_doc, const_cast<char*>(kScalarDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<ScalarObject>)},
     {Py_tp_new, reinterpret_cast<void*>(scalar_new)},
+    {Py_tp_repr, reinterpret_cast<void*>(scalar_repr)},
+    {Py_tp_getset, scalar_getset},
     {0, nullptr},
 };
 
@@ -29,6 +123,19 @@ PyType_Spec scalar_spec = {
 TypeCell scalar_cell{"KestrineScalar"};
 
 }  // namespace
+
+const char* scalar_style_name(std::optional<ScalarStyle> style) noexcept {
+  if (!style) return "auto";
+  for (const StyleName& s : kStyles) {
+    if (s.style == *style) return s.name.data();
+  }
+  return "auto";
+}
+
+const ScalarFields* scalar_fields(PyObject* obj) noexcept {
+  if (scalar_cell.type == nullptr || !PyObject_TypeCheck(obj, scalar_cell.type)) return nullptr;
+  return &fields_of(obj);
+}
 
 PyResult<PyTypeObject*> kestrine_scalar_type() noexcept { return create_type_once(scalar_cell, scalar_spec, nullptr); }
 

@@ -1,20 +1,83 @@
 // The class `KestrineTag`: its spec, slots and members.
 #include "ffi/types/tag.hpp"
 
+#include "ffi/args.hpp"
+
 namespace kestrine {
 namespace {
 
 constexpr const char kTagDoc[] =
     "KestrineTag(tag, value)\n--\n\nA custom-tagged YAML value, returned when `OPT_PASSTHROUGH_TAG` is set and accepted by `dumps` to write the tagged value back out.\n\nHolds the tag and the resolved inner value.";
 
-PyObject* tag_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return not_implemented_new("KestrineTag");
+constexpr const char* kTagParams[] = {"tag", "value"};
+constexpr ArgSpec kTagArgs{"KestrineTag", kTagParams, 2, 0, 2, 2};
+
+TagObject* as_tag(PyObject* self) noexcept { return reinterpret_cast<TagObject*>(self); }
+
+PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    PyObject* parsed[2] = {nullptr, nullptr};
+    if (auto ok = parse_tuple_dict(kTagArgs, args, kwargs, parsed); !ok) return fail(std::move(ok.error()));
+    if (!PyUnicode_Check(parsed[0])) {
+      return fail(PyErr::type_error(std::string("KestrineTag() argument 'tag' must be str, not ") +
+                                    Py_TYPE(parsed[0])->tp_name));
+    }
+    auto text = str_view(parsed[0]);
+    if (!text) return fail(std::move(text.error()));
+    auto obj = new_instance<TagObject>(type, std::string(*text), OwnedRef::borrow(parsed[1]));
+    if (!obj) return fail(std::move(obj.error()));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  });
 }
+
+PyObject* tag_get_tag(PyObject* self, void*) noexcept {
+  const std::string& tag = as_tag(self)->data.tag;
+  return PyUnicode_FromStringAndSize(tag.data(), static_cast<Py_ssize_t>(tag.size()));
+}
+
+PyObject* tag_get_value(PyObject* self, void*) noexcept {
+  PyObject* value = as_tag(self)->data.value.get();
+  if (value == nullptr) value = Py_None;
+  Py_INCREF(value);
+  return value;
+}
+
+PyObject* tag_repr(PyObject* self) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    std::string text = "KestrineTag('";
+    text += as_tag(self)->data.tag;
+    text += "', ...)";
+    return new_str(text);
+  });
+}
+
+// The value may hold the tag object itself (a list containing it, say), so
+// instances take part in cyclic garbage collection.
+int tag_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(as_tag(self)->data.value.get());
+  return 0;
+}
+
+int tag_clear(PyObject* self) noexcept {
+  as_tag(self)->data.value.reset();
+  return 0;
+}
+
+PyGetSetDef tag_getset[] = {
+    {"tag", tag_get_tag, nullptr, "The tag text, e.g. '!point'.", nullptr},
+    {"value", tag_get_value, nullptr, "The tagged value.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
 
 PyType_Slot tag_slots[] = {
     {Py_tp_doc, const_cast<char*>(kTagDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<TagObject>)},
     {Py_tp_new, reinterpret_cast<void*>(tag_new)},
+    {Py_tp_repr, reinterpret_cast<void*>(tag_repr)},
+    {Py_tp_getset, tag_getset},
+    {Py_tp_traverse, reinterpret_cast<void*>(tag_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(tag_clear)},
     {0, nullptr},
 };
 
@@ -22,7 +85,7 @@ PyType_Spec tag_spec = {
     "KestrineTag",
     static_cast<int>(sizeof(TagObject)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
     tag_slots,
 };
 
@@ -31,5 +94,23 @@ TypeCell tag_cell{"KestrineTag"};
 }  // namespace
 
 PyResult<PyTypeObject*> kestrine_tag_type() noexcept { return create_type_once(tag_cell, tag_spec, nullptr); }
+
+PyResult<OwnedRef> new_kestrine_tag(std::string_view tag, PyObject* value) noexcept {
+  auto type = kestrine_tag_type();
+  if (!type) return fail(std::move(type.error()));
+  std::string text;
+  try {
+    text.assign(tag);
+  } catch (...) {
+    return fail(PyErr::memory_error());
+  }
+  auto obj = new_instance<TagObject>(*type, std::move(text), OwnedRef::borrow(value));
+  if (!obj) return fail(std::move(obj.error()));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+}
+
+bool is_kestrine_tag(PyObject* obj) noexcept {
+  return tag_cell.type != nullptr && Py_TYPE(obj) == tag_cell.type;
+}
 
 }  // namespace kestrine

@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Dump speed: kestrine.dumps and kestrine.to_json against their peers.
+
+usage: bench_dump.py [--corpus DIR] [--mb N] [--repeat N] [--out DIR] [--no-ruamel] [--cpu N]
+
+Two data sets, the same objects for every library:
+  corpus     the YAML files of the bench corpus, loaded (with kestrine.loads
+             when it works, else PyYAML's CSafeLoader) into one list;
+  generated  a configuration-like structure of about N MB of YAML text
+             (bench/gen_config.py), loaded the same way.
+
+YAML: kestrine.dumps against PyYAML's C dumper (CSafeDumper) and
+ruamel.yaml's dumper.  JSON: kestrine.to_json against json.dumps and
+orjson.dumps, on a JSON-safe copy of the data (timestamps as text, keys as
+text).  Every figure is the best of at least --repeat runs, more while
+within one second (one run for the slow pure Python dumpers), with the
+cyclic garbage collector paused.  Throughput is each library's own output size divided by
+its time; "x base" is the base library's time over this library's time.
+
+Prints a table and writes bench/results/bench_dump.{txt,png}.
+"""
+
+import argparse
+import datetime
+import gc
+import io
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+DEFAULT_CORPUS = os.path.join(ROOT, "..", "shared", "testdata", "bench-corpus")
+
+import yaml  # noqa: E402
+
+import kestrine  # noqa: E402
+
+
+def load_text(text):
+    try:
+        return kestrine.loads(text)
+    except NotImplementedError:
+        return yaml.load(text, Loader=yaml.CSafeLoader)
+
+
+def loader_name():
+    try:
+        kestrine.loads("a: 1")
+        return "kestrine.loads"
+    except NotImplementedError:
+        return "yaml.CSafeLoader"
+
+
+def load_corpus(directory):
+    docs = []
+    for dirpath, _, files in sorted(os.walk(directory)):
+        for name in sorted(files):
+            if not name.endswith((".yml", ".yaml")):
+                continue
+            with open(os.path.join(dirpath, name), encoding="utf-8", errors="replace") as f:
+                text = f.read()
+            try:
+                docs.append(load_text(text))
+            except Exception:  # files that hold several documents or bad YAML
+                continue
+    return docs
+
+
+def load_generated(megabytes):
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "generated.yaml")
+        subprocess.run([sys.executable, os.path.join(HERE, "gen_config.py"), path, str(megabytes)],
+                       check=True)
+        with open(path, encoding="utf-8") as f:
+            return load_text(f.read())
+
+
+def json_safe(obj):
+    """The data with what JSON lacks turned into text."""
+    if isinstance(obj, dict):
+        return {k if isinstance(k, str) else str(k): json_safe(v) for k, v in obj.items()}
+    if isinstance(obj, (list, tuple)):
+        return [json_safe(v) for v in obj]
+    if isinstance(obj, (datetime.date, datetime.time)):
+        return obj.isoformat()
+    if isinstance(obj, bytes):
+        return obj.decode("utf-8", "replace")
+    if isinstance(obj, float) and obj != obj:
+        return None
+    return obj
+
+
+def best_time(fn, repeat, budget=1.0):
+    """Best time of at least `repeat` runs, going on while within `budget`
+    seconds (up to 500 runs), with the cyclic collector paused."""
+    best = None
+    result = None
+    runs = 0
+    spent = 0.0
+    while runs < repeat or (spent < budget and runs < 500):
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter()
+            result = fn()
+            elapsed = time.perf_counter() - start
+        finally:
+            gc.enable()
+        best = elapsed if best is None else min(best, elapsed)
+        runs += 1
+        spent += elapsed
+    return best, result
+
+
+def dumpers_yaml(use_ruamel):
+    out = [("kestrine.dumps", lambda d: kestrine.dumps(d), False),
+           ("yaml CSafeDumper", lambda d: yaml.dump(d, Dumper=yaml.CSafeDumper, allow_unicode=True,
+                                                   sort_keys=False).encode(), True)]
+    if use_ruamel:
+        try:
+            from ruamel.yaml import YAML
+        except ImportError:
+            print("ruamel.yaml not installed: skipped", file=sys.stderr)
+        else:
+            def ruamel_dump(d):
+                y = YAML(typ="safe", pure=True)
+                buf = io.BytesIO()
+                y.dump(d, buf)
+                return buf.getvalue()
+            out.append(("ruamel.yaml", ruamel_dump, True))
+    return out
+
+
+def dumpers_json():
+    import json
+    out = [("kestrine.to_json", lambda d: kestrine.to_json(d), False),
+           ("json.dumps", lambda d: json.dumps(d, ensure_ascii=False, separators=(",", ":")).encode(), False)]
+    try:
+        import orjson
+    except ImportError:
+        print("orjson not installed: skipped", file=sys.stderr)
+    else:
+        out.append(("orjson.dumps", lambda d: orjson.dumps(d), False))
+    return out
+
+
+def run(data_sets, repeat, use_ruamel):
+    rows = []  # (group, data set, library, seconds, output bytes, base seconds)
+    for set_name, data in data_sets:
+        safe = json_safe(data)
+        for group, dumpers, payload, base_name in (
+                ("YAML", dumpers_yaml(use_ruamel), data, "yaml CSafeDumper"),
+                ("JSON", dumpers_json(), safe, "json.dumps")):
+            times = {}
+            for name, fn, slow in dumpers:
+                seconds, text = best_time(lambda: fn(payload), 1 if slow else repeat,
+                                          0.0 if slow else 1.0)
+                times[name] = (seconds, len(text))
+                print(f"  {group} {set_name:<9} {name:<18} {seconds * 1e3:10.1f} ms", file=sys.stderr)
+            base = times[base_name][0]
+            for name, (seconds, size) in times.items():
+                rows.append((group, set_name, name, seconds, size, base))
+    return rows
+
+
+def format_table(rows, loader):
+    lines = [f"data loaded with {loader}; Python {sys.version.split()[0]}",
+             "",
+             f"{'group':<5} {'data':<9} {'library':<18} {'time ms':>10} {'out MB':>8} {'MB/s':>9} {'x base':>8}",
+             "-" * 73]
+    for group, set_name, name, seconds, size, base in rows:
+        mb = size / 1e6
+        lines.append(f"{group:<5} {set_name:<9} {name:<18} {seconds * 1e3:10.1f} {mb:8.2f} "
+                     f"{mb / seconds:9.1f} {base / seconds:8.2f}")
+    return "\n".join(lines)
+
+
+def chart(rows, path):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib not installed: no chart", file=sys.stderr)
+        return
+    groups = []
+    for row in rows:
+        key = (row[0], row[1])
+        if key not in groups:
+            groups.append(key)
+    fig, axes = plt.subplots(1, len(groups), figsize=(4 * len(groups), 4))
+    if len(groups) == 1:
+        axes = [axes]
+    for ax, (group, set_name) in zip(axes, groups):
+        sel = [r for r in rows if r[0] == group and r[1] == set_name]
+        names = [r[2] for r in sel]
+        speeds = [r[4] / 1e6 / r[3] for r in sel]
+        bars = ax.bar(range(len(sel)), speeds, color=["#c0392b"] + ["#7f8c8d"] * (len(sel) - 1))
+        ax.set_xticks(range(len(sel)))
+        ax.set_xticklabels(names, rotation=30, ha="right", fontsize=8)
+        ax.set_yscale("log")
+        ax.set_title(f"{group} — {set_name}")
+        ax.set_ylabel("MB/s of output (log)")
+        for bar, speed in zip(bars, speeds):
+            ax.annotate(f"{speed:.0f}", (bar.get_x() + bar.get_width() / 2, bar.get_height()),
+                        ha="center", va="bottom", fontsize=7)
+    fig.tight_layout()
+    fig.savefig(path, dpi=120)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--corpus", default=DEFAULT_CORPUS)
+    ap.add_argument("--mb", type=float, default=20.0)
+    ap.add_argument("--repeat", type=int, default=5)
+    ap.add_argument("--out", default=os.path.join(HERE, "results"))
+    ap.add_argument("--no-ruamel", action="store_true")
+    ap.add_argument("--cpu", type=int, help="pin the process to this CPU")
+    args = ap.parse_args()
+    if args.cpu is not None:
+        os.sched_setaffinity(0, {args.cpu})
+
+    loader = loader_name()
+    print(f"loading data with {loader} ...", file=sys.stderr)
+    data_sets = [("corpus", load_corpus(args.corpus)), ("generated", load_generated(args.mb))]
+    rows = run(data_sets, args.repeat, not args.no_ruamel)
+    table = format_table(rows, loader)
+    print(table)
+    os.makedirs(args.out, exist_ok=True)
+    with open(os.path.join(args.out, "bench_dump.txt"), "w", encoding="utf-8") as f:
+        f.write(table + "\n")
+    chart(rows, os.path.join(args.out, "bench_dump.png"))
+
+
+if __name__ == "__main__":
+    main()

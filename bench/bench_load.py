@@ -1,0 +1,349 @@
+#!/usr/bin/env python3
+"""Load speed of kestrine against its peers, on the same inputs in one run.
+
+usage: bench_load.py [--mb MB] [--repeat N] [--full] [--no-memory] [--out DIR]
+
+Inputs:
+  corpus  every .yaml/.yml file of ../shared/testdata/bench-corpus (relative
+          to the repository), restricted to the files every loader accepts;
+  config  a generated configuration-like file of MB megabytes (default 20),
+          written by bench/gen_config.py into the temporary directory.
+
+Loaders (a peer that is not installed is skipped):
+  kestrine.loads_all; PyYAML with its C loader (CSafeLoader) and its pure
+  loader (SafeLoader); ruamel.yaml safe C loader and round-trip loader;
+  rapidyaml's Python binding (parse_in_arena: it builds a tree, not Python
+  objects); json.loads and orjson.loads of the same data re-encoded as JSON.
+
+Every figure is the best of --repeat passes over the whole input (one pass
+for the slow pure-Python loaders).  Unless --full is given, the slow loaders
+read a 2 MB file from the same generator (a prefix of the big one) and their
+speed is marked with '*'.  "vs kestrine" is the loader's time divided by
+kestrine's time for the same data (above 1: kestrine is faster).
+
+Peak memory is measured in a fresh process per loader, as the growth of the
+peak resident set size during one load of the config input (input already
+read).  Thread scaling runs kestrine.loads_all in 1, 2 and 4 threads at once.
+
+The table is printed and written to DIR/bench_load.txt (default
+bench/results), the bar chart to DIR/bench_load.png.
+"""
+
+import argparse
+import gc
+import json
+import os
+import pathlib
+import resource
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+REPO = HERE.parent
+CORPUS = REPO.parent / "shared" / "testdata" / "bench-corpus"
+SLOW = {"PyYAML pure", "ruamel rt", "ruamel safe C"}
+
+
+# --- loaders -----------------------------------------------------------------------
+
+def make_loaders():
+    """name -> (kind, function of bytes); kind is "yaml" or "json"."""
+    loaders = {}
+    try:
+        sys.path.append(str(REPO / "python"))  # PYTHONPATH, when set, comes first
+        import kestrine
+        loaders["kestrine"] = ("yaml", kestrine.loads_all)
+    except ImportError as exc:
+        sys.exit(f"kestrine is not importable: {exc}")
+    try:
+        import yaml
+        if getattr(yaml, "CSafeLoader", None) is not None:
+            loaders["PyYAML C"] = ("yaml", lambda b: list(yaml.load_all(b, Loader=yaml.CSafeLoader)))
+        loaders["PyYAML pure"] = ("yaml", lambda b: list(yaml.load_all(b, Loader=yaml.SafeLoader)))
+    except ImportError:
+        pass
+    try:
+        from ruamel.yaml import YAML
+        safe = YAML(typ="safe", pure=False)
+        rt = YAML(typ="rt")
+        # Repeated keys keep the last value, as in every other loader here.
+        safe.allow_duplicate_keys = rt.allow_duplicate_keys = True
+        loaders["ruamel safe C"] = ("yaml", lambda b: list(safe.load_all(b)))
+        loaders["ruamel rt"] = ("yaml", lambda b: list(rt.load_all(b)))
+    except ImportError:
+        pass
+    try:
+        import ryml
+        loaders["rapidyaml (tree)"] = ("yaml", lambda b: ryml.parse_in_arena(b))
+    except ImportError:
+        pass
+    loaders["json.loads"] = ("json", json.loads)
+    try:
+        import orjson
+        loaders["orjson.loads"] = ("json", orjson.loads)
+    except ImportError:
+        pass
+    return loaders
+
+
+# --- inputs ------------------------------------------------------------------------
+
+def generated(mb):
+    path = pathlib.Path(tempfile.gettempdir()) / "kestrine-bench" / f"config-{mb:g}mb.yaml"
+    if not path.exists():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([sys.executable, str(HERE / "gen_config.py"), str(path), str(mb)], check=True)
+    return path
+
+
+def corpus_files():
+    if not CORPUS.is_dir():
+        return []
+    return sorted(p for p in CORPUS.rglob("*") if p.suffix in (".yaml", ".yml") and p.is_file())
+
+
+def to_json(docs):
+    return json.dumps(docs, default=str, ensure_ascii=False)
+
+
+class InputSet:
+    """A list of YAML byte strings and the same data as JSON."""
+
+    def __init__(self, name, yaml_texts, kestrine_loads):
+        self.name = name
+        self.yaml = yaml_texts
+        self.json = [to_json(kestrine_loads(t)) for t in yaml_texts]
+        self.json_bytes = [s.encode() for s in self.json]
+        self.yaml_size = sum(len(t) for t in yaml_texts)
+        self.json_size = sum(len(b) for b in self.json_bytes)
+
+    def payload(self, kind, name):
+        if kind == "yaml":
+            return self.yaml
+        return self.json_bytes if name.startswith("orjson") else self.json
+
+    def size(self, kind):
+        return self.yaml_size if kind == "yaml" else self.json_size
+
+
+def accepted_by_all(files, loaders):
+    keep = []
+    for path in files:
+        data = path.read_bytes()
+        try:
+            for kind, fn in loaders.values():
+                if kind == "yaml":
+                    fn(data)
+        except Exception:
+            continue
+        keep.append(data)
+    return keep
+
+
+# --- timing ------------------------------------------------------------------------
+
+def one_pass(fn, items):
+    gc.collect()
+    total = 0.0
+    for item in items:
+        start = time.perf_counter()
+        result = fn(item)
+        total += time.perf_counter() - start
+        del result
+    return total
+
+
+def best_time(fn, items, repeat):
+    fn(items[0])  # warm-up
+    return min(one_pass(fn, items) for _ in range(repeat))
+
+
+# --- memory (child process) --------------------------------------------------------
+
+def peak_rss_mb(reset=False):
+    """Peak resident set size of this process in MB.  On Linux the peak is
+    reset on request (a child started by a large parent would otherwise
+    inherit the parent's peak); elsewhere ru_maxrss is used as it stands."""
+    try:
+        if reset:
+            with open("/proc/self/clear_refs", "w") as f:
+                f.write("5")
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) / 1024.0
+    except OSError:
+        pass
+    scale = 1024.0 * 1024.0 if sys.platform == "darwin" else 1024.0
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / scale
+
+
+def memory_child(name, path):
+    loaders = make_loaders()
+    kind, fn = loaders[name]
+    raw = pathlib.Path(path).read_bytes()
+    if kind == "yaml":
+        data, warm = raw, b"a: 1\n"
+    elif name.startswith("orjson"):
+        data, warm = raw, b"[1]"
+    else:
+        data, warm = raw.decode(), "[1]"
+    del raw
+    fn(warm)  # first-use imports and caches are not part of the figure
+    gc.collect()
+    before = peak_rss_mb(reset=True)
+    result = fn(data)
+    after = peak_rss_mb()
+    del result
+    print(after - before)
+
+
+def peak_memory(name, path):
+    out = subprocess.run([sys.executable, __file__, "--memory-child", name, str(path)],
+                         check=True, capture_output=True, text=True).stdout
+    return float(out.strip().splitlines()[-1])
+
+
+# --- threads -----------------------------------------------------------------------
+
+def thread_throughput(fn, data, threads, loads_per_thread=3):
+    barrier = threading.Barrier(threads + 1)
+
+    def work():
+        barrier.wait()
+        for _ in range(loads_per_thread):
+            fn(data)
+
+    pool = [threading.Thread(target=work) for _ in range(threads)]
+    for t in pool:
+        t.start()
+    gc.collect()
+    start = time.perf_counter()
+    barrier.wait()
+    for t in pool:
+        t.join()
+    elapsed = time.perf_counter() - start
+    return threads * loads_per_thread * len(data) / elapsed / 1e6
+
+
+# --- report ------------------------------------------------------------------------
+
+def chart(results, out):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is not installed: no chart")
+        return
+    fig, axes = plt.subplots(1, len(results), figsize=(7 * len(results), 5), squeeze=False)
+    for ax, (set_name, rows) in zip(axes[0], results.items()):
+        names = [r["name"] for r in rows]
+        speeds = [r["mbps"] for r in rows]
+        colors = ["#d1495b" if n == "kestrine" else ("#8d96a3" if "json" in n else "#00798c") for n in names]
+        bars = ax.barh(names[::-1], speeds[::-1], color=colors[::-1])
+        ax.set_xscale("log")
+        ax.set_xlabel("MB/s (log scale; JSON loaders: MB of JSON)")
+        ax.set_title(set_name)
+        for bar, speed in zip(bars, speeds[::-1]):
+            ax.text(bar.get_width(), bar.get_y() + bar.get_height() / 2, f" {speed:.1f}", va="center", fontsize=8)
+    fig.tight_layout()
+    path = out / "bench_load.png"
+    fig.savefig(path, dpi=110)
+    print(f"chart: {path}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--mb", type=float, default=20.0)
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--full", action="store_true", help="run the slow loaders on the full inputs")
+    parser.add_argument("--no-memory", action="store_true")
+    parser.add_argument("--out", type=pathlib.Path, default=HERE / "results")
+    parser.add_argument("--memory-child", nargs=2, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.memory_child:
+        memory_child(*args.memory_child)
+        return
+
+    loaders = make_loaders()
+    kestrine_loads = loaders["kestrine"][1]
+    print("loaders:", ", ".join(loaders))
+    big_path = generated(args.mb)
+    small_path = generated(2.0)
+    sets = {}
+    files = corpus_files()
+    if files:
+        texts = accepted_by_all(files, {n: l for n, l in loaders.items() if n not in SLOW or args.full})
+        sets[f"corpus ({len(texts)} of {len(files)} files)"] = InputSet("corpus", texts, kestrine_loads)
+    else:
+        print(f"corpus not found at {CORPUS}: skipped")
+    sets[f"config ({args.mb:g} MB)"] = InputSet("config", [big_path.read_bytes()], kestrine_loads)
+    small = InputSet("config-2", [small_path.read_bytes()], kestrine_loads)
+
+    results = {}
+    lines = []
+    for set_name, inputs in sets.items():
+        rows = []
+        k_time = None
+        for name, (kind, fn) in loaders.items():
+            slow = name in SLOW and not args.full
+            use = small if slow and inputs.name == "config" else inputs
+            repeat = 1 if name in SLOW else args.repeat
+            try:
+                t = best_time(fn, use.payload(kind, name), repeat)
+            except Exception as exc:  # a peer that cannot read this input
+                print(f"  {name}: failed on {set_name}: {type(exc).__name__}: {exc}")
+                continue
+            # Scale a measurement on the small variant to the full input.
+            if use is not inputs:
+                t *= inputs.size(kind) / use.size(kind)
+            mbps = inputs.size(kind) / t / 1e6
+            if name == "kestrine":
+                k_time = t
+            rows.append({"name": name, "time": t, "mbps": mbps, "scaled": use is not inputs})
+        results[set_name] = rows
+        lines.append(f"\n{set_name}: {inputs.yaml_size / 1e6:.2f} MB YAML, {inputs.json_size / 1e6:.2f} MB JSON")
+        lines.append(f"  {'loader':<20} {'time ms':>10} {'MB/s':>9} {'vs kestrine':>12}")
+        for r in rows:
+            mark = "*" if r["scaled"] else " "
+            lines.append(f"  {r['name']:<20} {r['time'] * 1000:>10.1f} {r['mbps']:>8.1f}{mark} "
+                         f"{r['time'] / k_time:>11.2f}x")
+
+    if not args.no_memory:
+        lines.append(f"\npeak memory, one load of the {args.mb:g} MB config (growth of peak RSS):")
+        json_path = pathlib.Path(tempfile.gettempdir()) / "kestrine-bench" / f"config-{args.mb:g}mb.json"
+        json_path.write_text(sets[f"config ({args.mb:g} MB)"].json[0], encoding="utf-8")
+        mem = {}
+        for name, (kind, _) in loaders.items():
+            if name in SLOW and not args.full:
+                continue
+            try:
+                mem[name] = peak_memory(name, big_path if kind == "yaml" else json_path)
+            except subprocess.CalledProcessError as exc:
+                print(f"  {name}: memory run failed: {exc.stderr.strip()[-200:]}")
+        base = mem.get("json.loads")
+        for name, mb in mem.items():
+            ratio = f"{mb / base:.2f}x json.loads" if base else ""
+            lines.append(f"  {name:<20} {mb:>8.1f} MB   {ratio}")
+
+    lines.append(f"\nkestrine.loads_all throughput in threads ({args.mb:g} MB config, 3 loads per thread):")
+    big = sets[f"config ({args.mb:g} MB)"].yaml[0]
+    single = None
+    for n in (1, 2, 4):
+        mbps = max(thread_throughput(kestrine_loads, big, n) for _ in range(2))
+        single = single or mbps
+        lines.append(f"  {n} thread{'s' if n > 1 else ' '}   {mbps:>8.1f} MB/s   {mbps / single:.2f}x")
+
+    text = "\n".join(lines)
+    print(text)
+    args.out.mkdir(parents=True, exist_ok=True)
+    (args.out / "bench_load.txt").write_text(text.lstrip() + "\n", encoding="utf-8")
+    chart(results, args.out)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,165 @@
+// Round-trip throughput: composing text into node trees, rendering an
+// unedited document (the text as read) and re-rendering every node, on the
+// real-world corpus and on the generated 20 MB configuration file
+// (KESTRINE_BENCH_FILE, or /tmp/kestrine-bench-20mb.yaml written by
+// bench/gen_config.py on first use).  Reported as bytes per second of YAML
+// text; compare with BM_DecodeConfig20MB / BM_DecodeCorpus (scan + decode).
+//
+//   kestrine_bench --benchmark_filter='Roundtrip|Decode'
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "roundtrip/composer.hpp"
+#include "roundtrip/emitter.hpp"
+#include "util/stack_guard.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+const std::string& config_text() {
+  static const std::string text = [] {
+    if (const char* env = std::getenv("KESTRINE_BENCH_FILE"); env && *env) return slurp(env);
+    const fs::path path = "/tmp/kestrine-bench-20mb.yaml";
+    if (!fs::exists(path)) {
+      const std::string cmd = std::string("python3 '") + KESTRINE_SOURCE_DIR +
+                              "/bench/gen_config.py' '" + path.string() + "' 20";
+      if (std::system(cmd.c_str()) != 0) return std::string();
+    }
+    return slurp(path);
+  }();
+  return text;
+}
+
+// Corpus files the composer accepts, so every iteration does the same work.
+const std::vector<std::string>& corpus() {
+  static const std::vector<std::string> files = [] {
+    std::vector<std::string> out;
+    const fs::path root = KESTRINE_SOURCE_DIR "/../shared/testdata/bench-corpus";
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) return out;
+    std::vector<fs::path> paths;
+    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
+      const auto ext = e.path().extension();
+      if (e.is_regular_file() && (ext == ".yml" || ext == ".yaml")) paths.push_back(e.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const auto& p : paths) {
+      std::string text = slurp(p);
+      if (kestrine::parse_roundtrip(text)) out.push_back(std::move(text));
+    }
+    return out;
+  }();
+  return files;
+}
+
+void mark_modified(kestrine::YamlNode& n) {
+  n.comments.modified = true;
+  kestrine::stack_guarded([&] {
+    for (kestrine::YamlNode& item : n.items()) mark_modified(item);
+    for (kestrine::NodePair& p : n.pairs()) {
+      mark_modified(p.key);
+      mark_modified(p.value);
+    }
+  });
+}
+
+enum class Work { Compose, RenderUnedited, Rerender };
+
+// Compose `text` and, depending on `work`, render it; the rendered size.
+std::size_t run(const std::string& text, Work work, benchmark::State& state) {
+  auto roots = kestrine::parse_roundtrip(text);
+  if (!roots) {
+    state.SkipWithError(roots.error().message.c_str());
+    return 0;
+  }
+  if (work == Work::Compose) {
+    benchmark::DoNotOptimize(roots->data());
+    return 0;
+  }
+  if (work == Work::Rerender)
+    for (kestrine::YamlNode& r : *roots) mark_modified(r);
+  std::string out = kestrine::render_document(*roots, text, false, kestrine::NullStyle::Default);
+  benchmark::DoNotOptimize(out.data());
+  return out.size();
+}
+
+void config_bench(benchmark::State& state, Work work) {
+  const std::string& text = config_text();
+  if (text.empty()) {
+    state.SkipWithError("generated config file not available");
+    return;
+  }
+  std::size_t rendered = 0;
+  for (auto _ : state) rendered = run(text, work, state);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.counters["rendered_bytes"] = static_cast<double>(rendered);
+}
+
+void corpus_bench(benchmark::State& state, Work work) {
+  const auto& files = corpus();
+  if (files.empty()) {
+    state.SkipWithError("bench-corpus not found");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const auto& f : files) bytes += f.size();
+  for (auto _ : state)
+    for (const auto& f : files) run(f, work, state);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.counters["files"] = static_cast<double>(files.size());
+}
+
+void BM_RoundtripComposeConfig20MB(benchmark::State& s) { config_bench(s, Work::Compose); }
+void BM_RoundtripComposeRenderUneditedConfig20MB(benchmark::State& s) {
+  config_bench(s, Work::RenderUnedited);
+}
+void BM_RoundtripComposeRerenderConfig20MB(benchmark::State& s) { config_bench(s, Work::Rerender); }
+void BM_RoundtripComposeCorpus(benchmark::State& s) { corpus_bench(s, Work::Compose); }
+void BM_RoundtripComposeRenderUneditedCorpus(benchmark::State& s) {
+  corpus_bench(s, Work::RenderUnedited);
+}
+void BM_RoundtripComposeRerenderCorpus(benchmark::State& s) { corpus_bench(s, Work::Rerender); }
+
+// The writer alone: the trees are composed (and marked edited) once.
+void BM_RoundtripRerenderOnlyConfig20MB(benchmark::State& state) {
+  const std::string& text = config_text();
+  auto roots = kestrine::parse_roundtrip(text);
+  if (text.empty() || !roots) {
+    state.SkipWithError("generated config file not available");
+    return;
+  }
+  for (kestrine::YamlNode& r : *roots) mark_modified(r);
+  std::size_t rendered = 0;
+  for (auto _ : state) {
+    std::string out = kestrine::render_document(*roots, text, false, kestrine::NullStyle::Default);
+    rendered = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.counters["rendered_bytes"] = static_cast<double>(rendered);
+}
+
+BENCHMARK(BM_RoundtripComposeConfig20MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundtripComposeRenderUneditedConfig20MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundtripComposeRerenderConfig20MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundtripRerenderOnlyConfig20MB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundtripComposeCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundtripComposeRenderUneditedCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundtripComposeRerenderCorpus)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,491 @@
+#include "ffi/convert/decode.hpp"
+
+#include <datetime.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "decode/merge.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/types/tag.hpp"
+#include "resolver/kind.hpp"
+#include "util/hash_map.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Small object constructors (new reference, or null with an exception set)
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+inline bool all_ascii(const char* p, std::size_t n) noexcept {
+  std::uint64_t acc = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    acc |= w;
+  }
+  for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+  return (acc & kHighBits) == 0;
+}
+
+inline PyObject* make_str(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  // One-character strings come from the interpreter's own cache.
+  if (n <= 1) return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(n));
+  if (all_ascii(text.data(), n)) {
+    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
+    if (s == nullptr) return nullptr;
+    std::memcpy(PyUnicode_1BYTE_DATA(s), text.data(), n);
+    return s;
+  }
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(n), nullptr);
+}
+
+inline PyObject* new_ref(PyObject* obj) noexcept {
+  Py_INCREF(obj);
+  return obj;
+}
+
+// A dict with room for `n` items without resizing.
+inline PyObject* new_dict(std::size_t n) noexcept {
+#if PY_VERSION_HEX < 0x030D0000
+  if (n > 5) return _PyDict_NewPresized(static_cast<Py_ssize_t>(n));
+#else
+  (void)n;
+#endif
+  return PyDict_New();
+}
+
+// ---------------------------------------------------------------------------
+// datetime
+
+std::atomic<PyDateTime_CAPI*> g_datetime_api{nullptr};
+
+PyDateTime_CAPI* datetime_api() noexcept {
+  PyDateTime_CAPI* api = g_datetime_api.load(std::memory_order_acquire);
+  if (api != nullptr) [[likely]] return api;
+  api = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+  if (api == nullptr) return nullptr;  // not cached: the next call tries again
+  PyDateTime_CAPI* expected = nullptr;
+  if (!g_datetime_api.compare_exchange_strong(expected, api, std::memory_order_acq_rel)) api = expected;
+  PyDateTimeAPI = api;  // this unit's copy of the header's pointer, for the macros
+  return api;
+}
+
+PyObject* make_timezone(std::int32_t offset_minutes) noexcept {
+  PyDateTime_CAPI* api = datetime_api();
+  if (api == nullptr) return nullptr;
+  PyObject* delta = api->Delta_FromDelta(0, offset_minutes * 60, 0, 1, api->DeltaType);
+  if (delta == nullptr) return nullptr;
+  PyObject* tz = api->TimeZone_FromTimeZone(delta, nullptr);
+  Py_DECREF(delta);
+  return tz;
+}
+
+PyObject* make_timestamp(const Timestamp& ts, PyObject* tz) noexcept {
+  PyDateTime_CAPI* api = datetime_api();
+  if (api == nullptr) return nullptr;
+  if (const Date* d = std::get_if<Date>(&ts)) {
+    return api->Date_FromDate(d->year, d->month, d->day, api->DateType);
+  }
+  const DateTime& dt = std::get<DateTime>(ts);
+  return api->DateTime_FromDateAndTime(dt.year, dt.month, dt.day, dt.hour, dt.minute, dt.second,
+                                       static_cast<int>(dt.microsecond), tz != nullptr ? tz : Py_None,
+                                       api->DateTimeType);
+}
+
+// ---------------------------------------------------------------------------
+// Big integers
+
+PyObject* bigint_object(std::string_view digits) noexcept {
+  std::string clean;
+  try {
+    clean.reserve(digits.size());
+    for (char ch : digits) {
+      if (ch != '_') clean.push_back(ch);
+    }
+  } catch (...) {
+    return PyErr_NoMemory();
+  }
+  if (clean.find('\0') != std::string::npos) return make_str(clean);
+  PyObject* value = PyLong_FromString(clean.c_str(), nullptr, 10);
+  if (value != nullptr) return value;
+  PyErr_Clear();
+  return make_str(clean);
+}
+
+// ---------------------------------------------------------------------------
+// Tags
+
+PyObject* apply_tag_raw(std::string_view tag, PyObject* value, const TagHandlers& h) noexcept {
+  // `value` is a new reference that this function consumes.
+  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with(">")) tag = tag.substr(2, tag.size() - 3);
+  if (h.tags != nullptr) {
+    PyObject* key = make_str(tag);
+    if (key == nullptr) {
+      Py_DECREF(value);
+      return nullptr;
+    }
+    PyObject* entry = PyDict_GetItemWithError(h.tags, key);  // borrowed
+    Py_DECREF(key);
+    if (entry == nullptr && PyErr_Occurred()) {
+      Py_DECREF(value);
+      return nullptr;
+    }
+    if (entry != nullptr) {
+      Py_INCREF(entry);  // the callable may drop its own dict entry
+      PyObject* result = PyObject_CallOneArg(entry, value);
+      Py_DECREF(entry);
+      Py_DECREF(value);
+      return result;
+    }
+  }
+  if (h.tag_handler != nullptr) {
+    PyObject* tag_str = make_str(tag);
+    if (tag_str == nullptr) {
+      Py_DECREF(value);
+      return nullptr;
+    }
+    PyObject* args[2] = {tag_str, value};
+    PyObject* result = PyObject_Vectorcall(h.tag_handler, args, 2, nullptr);
+    Py_DECREF(tag_str);
+    Py_DECREF(value);
+    return result;
+  }
+  if (h.passthrough_tag) {
+    auto obj = new_kestrine_tag(tag, value);
+    Py_DECREF(value);
+    if (!obj) {
+      std::move(obj.error()).restore();
+      return nullptr;
+    }
+    return obj->release();
+  }
+  return value;
+}
+
+// Replaces the pending exception of a failed dict store by the decode error
+// for an unhashable key (the interpreter's TypeError kept as the cause).
+// Other failures (out of memory, a user __eq__ that raised) pass unchanged.
+void report_unhashable_key() noexcept {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+  PyErr cause = PyErr::fetch();
+  PyErr err = decode_error_to_py("mapping key is not hashable in Python");
+  err.set_cause(std::move(cause));
+  std::move(err).restore();
+}
+
+// ---------------------------------------------------------------------------
+// The converter
+
+// Converts value trees with one key cache.  Internally every step returns a
+// new reference, or null with the interpreter's exception set (the C API's
+// own convention, which keeps the recursion free of result wrappers); the
+// public functions turn that into PyResult values.
+class PlainConverter {
+ public:
+  explicit PlainConverter(const TagHandlers& handlers) : handlers_(handlers) { keys_.reserve(56); }
+  ~PlainConverter() {
+    for (auto& entry : keys_) Py_DECREF(entry.second);
+    for (auto& entry : zones_) Py_DECREF(entry.second);
+  }
+  PlainConverter(const PlainConverter&) = delete;
+  PlainConverter& operator=(const PlainConverter&) = delete;
+
+  PyObject* convert(const YamlValue& v, unsigned depth) {
+    switch (v.kind) {
+      case ValueKind::Null:
+        return new_ref(Py_None);
+      case ValueKind::Bool:
+        return new_ref(v.boolean ? Py_True : Py_False);
+      case ValueKind::Int:
+        return PyLong_FromLongLong(v.integer);
+      case ValueKind::BigInt:
+        return bigint_object(v.text());
+      case ValueKind::Float:
+        return PyFloat_FromDouble(v.real);
+      case ValueKind::String:
+        return make_str(v.text());
+      case ValueKind::Timestamp:
+        return timestamp(v.timestamp());
+      case ValueKind::Sequence:
+        return sequence(v, depth);
+      case ValueKind::Mapping:
+        return mapping(v, depth);
+      case ValueKind::Tagged:
+        return tagged(v, depth);
+    }
+    PyErr_SetString(PyExc_SystemError, "unknown value kind");
+    return nullptr;
+  }
+
+  // A child of a collection at nesting level `depth`; every 8 levels the
+  // native stack is checked (and the walk moves to a new segment if short).
+  PyObject* child(const YamlValue& v, unsigned depth) {
+    if (depth % 8 == 0 && (v.kind == ValueKind::Sequence || v.kind == ValueKind::Mapping ||
+                           v.kind == ValueKind::Tagged)) {
+      return stack_guarded([&] { return convert(v, depth); });
+    }
+    return convert(v, depth);
+  }
+
+  PyObject* key_child(const YamlValue& v, unsigned depth) {
+    if (depth % 8 == 0) return stack_guarded([&] { return hashable_key(v, depth); });
+    return hashable_key(v, depth);
+  }
+
+ private:
+  PyObject* sequence(const YamlValue& v, unsigned depth) {
+    const auto items = v.items();
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      PyObject* item = child(items[i], depth + 1);
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+  }
+
+  PyObject* mapping(const YamlValue& v, unsigned depth) {
+    const auto pairs = v.pairs();
+    OwnedRef dict = OwnedRef::steal(new_dict(pairs.size()));
+    if (!dict) return nullptr;
+    for (const ValuePair& pair : pairs) {
+      OwnedRef key = OwnedRef::steal(key_object(pair.key, depth + 1));
+      if (!key) return nullptr;
+      OwnedRef value = OwnedRef::steal(child(pair.value, depth + 1));
+      if (!value) return nullptr;
+      if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) {
+        report_unhashable_key();
+        return nullptr;
+      }
+    }
+    return dict.release();
+  }
+
+  PyObject* tagged(const YamlValue& v, unsigned depth) {
+    const TaggedValue& t = v.tagged();
+    PyObject* inner = child(t.inner, depth + 1);
+    if (inner == nullptr) return nullptr;
+    // A merge marker that merge folding left in place reads as its text.
+    if (t.tag == kMergeTag) return inner;
+    return apply_tag_raw(t.tag, inner, handlers_);
+  }
+
+  PyObject* timestamp(const Timestamp& ts) {
+    PyObject* tz = nullptr;
+    if (const DateTime* dt = std::get_if<DateTime>(&ts); dt != nullptr && dt->offset_minutes) {
+      tz = zone(*dt->offset_minutes);
+      if (tz == nullptr) return nullptr;
+    }
+    return make_timestamp(ts, tz);
+  }
+
+  // One timezone object per distinct offset and call (borrowed).
+  PyObject* zone(std::int32_t offset) {
+    for (auto& entry : zones_) {
+      if (entry.first == offset) return entry.second;
+    }
+    PyObject* tz = make_timezone(offset);
+    if (tz == nullptr) return nullptr;
+    try {
+      zones_.emplace_back(offset, tz);
+    } catch (...) {
+      Py_DECREF(tz);
+      PyErr_NoMemory();
+      return nullptr;
+    }
+    return tz;
+  }
+
+  // A mapping key: strings through the cache, collections as tuples,
+  // anything else as a value.
+  PyObject* key_object(const YamlValue& key, unsigned depth) {
+    switch (key.kind) {
+      case ValueKind::String:
+        return cached_key(key.text());
+      case ValueKind::Sequence:
+      case ValueKind::Mapping:
+        return key_child(key, depth);
+      default:
+        return child(key, depth);
+    }
+  }
+
+  PyObject* cached_key(std::string_view text) {
+    auto found = keys_.find(text);
+    if (found != keys_.end()) return new_ref(found->second);
+    PyObject* s = make_str(text);
+    if (s == nullptr) return nullptr;
+    PyUnicode_InternInPlace(&s);
+    if (s == nullptr) return nullptr;
+    try {
+      keys_.emplace(text, s);
+    } catch (...) {
+      Py_DECREF(s);
+      PyErr_NoMemory();
+      return nullptr;
+    }
+    return new_ref(s);  // one reference for the cache, one for the caller
+  }
+
+  // A collection used as a key: a sequence becomes a tuple of its items, a
+  // mapping a tuple of (key, value) tuples, all converted the same way.
+  PyObject* hashable_key(const YamlValue& v, unsigned depth) {
+    if (v.kind == ValueKind::Sequence) {
+      const auto items = v.items();
+      OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+      if (!tuple) return nullptr;
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = key_child(items[i], depth + 1);
+        if (item == nullptr) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+      }
+      return tuple.release();
+    }
+    if (v.kind == ValueKind::Mapping) {
+      const auto pairs = v.pairs();
+      OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(pairs.size())));
+      if (!tuple) return nullptr;
+      for (std::size_t i = 0; i < pairs.size(); ++i) {
+        OwnedRef pair = OwnedRef::steal(PyTuple_New(2));
+        if (!pair) return nullptr;
+        PyObject* k = key_child(pairs[i].key, depth + 1);
+        if (k == nullptr) return nullptr;
+        PyTuple_SET_ITEM(pair.get(), 0, k);
+        PyObject* val = key_child(pairs[i].value, depth + 1);
+        if (val == nullptr) return nullptr;
+        PyTuple_SET_ITEM(pair.get(), 1, val);
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair.release());
+      }
+      return tuple.release();
+    }
+    return convert(v, depth);
+  }
+
+  const TagHandlers& handlers_;
+  SeededHashMap<std::string_view, PyObject*> keys_;          // key text -> interned str (owned)
+  std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
+};
+
+// Pauses the cyclic garbage collector while a conversion builds its result.
+// The objects built are acyclic, so collections during the build only
+// re-walk them.  Only used when no user callback can run: the conversion
+// then never lets another thread in, so the pause cannot be observed.
+class GcPause {
+ public:
+  explicit GcPause(bool active) noexcept {
+    if (!active) return;
+    // The datetime module is imported (Python code) before the pause starts.
+    if (g_datetime_api.load(std::memory_order_acquire) == nullptr && datetime_api() == nullptr) PyErr_Clear();
+    paused_ = PyGC_Disable() != 0;
+  }
+  ~GcPause() {
+    if (paused_) PyGC_Enable();
+  }
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  bool paused_ = false;
+};
+
+bool runs_user_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
+
+template <class F>
+PyResult<OwnedRef> run_conversion(F&& step) noexcept {
+  try {
+    PyObject* result = step();
+    if (result == nullptr) return fail_fetch();
+    return OwnedRef::steal(result);
+  } catch (PyErrException& e) {
+    return fail(e.take());
+  } catch (const std::bad_alloc&) {
+    return fail(PyErr::memory_error());
+  } catch (const std::exception& e) {
+    return fail(PyErr::internal_fault(e.what()));
+  }
+}
+
+}  // namespace
+
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) noexcept {
+  return run_conversion([&]() -> PyObject* {
+    GcPause pause(!runs_user_code(handlers));
+    PlainConverter converter(handlers);
+    return converter.child(document, 0);
+  });
+}
+
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) noexcept {
+  return run_conversion([&]() -> PyObject* {
+    GcPause pause(!runs_user_code(handlers));
+    PlainConverter converter(handlers);
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+      PyObject* item = converter.child(documents[i], 0);
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+  });
+}
+
+PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) noexcept {
+  PyObject* result = apply_tag_raw(tag, value.release(), handlers);
+  if (result == nullptr) return fail_fetch();
+  return OwnedRef::steal(result);
+}
+
+PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept {
+  OwnedRef tz;
+  if (const DateTime* dt = std::get_if<DateTime>(&ts); dt != nullptr && dt->offset_minutes) {
+    tz = OwnedRef::steal(make_timezone(*dt->offset_minutes));
+    if (!tz) return fail_fetch();
+  }
+  return checked(make_timestamp(ts, tz.get()));
+}
+
+PyResult<OwnedRef> bigint_to_py(std::string_view digits) noexcept { return checked(bigint_object(digits)); }
+
+PyResult<OwnedRef> utf8_to_str(std::string_view text) noexcept { return checked(make_str(text)); }
+
+PyResult<std::optional<std::string>> normalize_comment(std::optional<std::string_view> comment) noexcept {
+  if (!comment) return std::optional<std::string>();
+  const std::string_view text = *comment;
+  // NEL (C2 85), LINE SEPARATOR (E2 80 A8) and PARAGRAPH SEPARATOR (E2 80 A9).
+  if (text.find("\xC2\x85") != std::string_view::npos || text.find("\xE2\x80\xA8") != std::string_view::npos ||
+      text.find("\xE2\x80\xA9") != std::string_view::npos) {
+    return fail(PyErr::value_error(
+        "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines"));
+  }
+  try {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char ch = text[i];
+      if (ch == '\r') {
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out.push_back('\n');
+      } else {
+        out.push_back(ch);
+      }
+    }
+    // A final line break ends the last line; it does not start another.
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return std::optional<std::string>(std::move(out));
+  } catch (...) {
+    return fail(PyErr::memory_error());
+  }
+}
+
+}  // namespace kestrine

@@ -1,0 +1,180 @@
+#include "ffi/dumps.hpp"
+
+#include <string>
+#include <utility>
+
+#include "encode/json_writer.hpp"
+#include "encode/yaml_writer.hpp"
+#include "ffi/convert/encode.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/options.hpp"
+#include "ffi/types.hpp"
+
+namespace kestrine {
+namespace {
+
+constexpr std::size_t kYamlBufferStart = 1024;
+
+// A first capacity for the output of a converted tree: the arena's size
+// (nodes and copied texts) is of the order of the text written, and pages
+// reserved but never written cost nothing, while growing a large buffer
+// step by step copies it again and again.
+std::size_t output_estimate(PyEncoder& encoder, std::size_t floor) noexcept {
+  const std::size_t guess = encoder.arena().bytes_reserved();
+  return guess > floor ? guess : floor;
+}
+
+PyResult<OwnedRef> bytes_of(const std::string& text) noexcept {
+  return checked(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// The output buffer of the last call on this thread, kept for the next one
+// when it is not too large: fresh memory costs a page fault per 4 KiB the
+// first time it is written, which is a good part of a small dump's time.
+constexpr std::size_t kRetainedBufferLimit = std::size_t(4) << 20;
+thread_local std::string t_spare_buffer;
+
+class OutputBuffer {
+ public:
+  OutputBuffer() noexcept : text_(std::move(t_spare_buffer)) { text_.clear(); }
+  ~OutputBuffer() {
+    if (text_.capacity() <= kRetainedBufferLimit && text_.capacity() > t_spare_buffer.capacity()) {
+      text_.clear();
+      t_spare_buffer = std::move(text_);
+    }
+  }
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+  std::string& text() noexcept { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// Is `obj` an instance of one of the round-trip document classes?
+PyResult<bool> is_instance_of_class(PyObject* obj, PyResult<PyTypeObject*> (*cls)() noexcept) noexcept {
+  auto type = cls();
+  if (!type) return fail(std::move(type.error()));
+  return static_cast<bool>(PyObject_TypeCheck(obj, *type));
+}
+
+// Round-trip documents and their views dump through the round-trip emitter,
+// which this road does not reach yet.
+PyStatus refuse_documents(PyObject* obj, const char* fname) noexcept {
+  struct Entry {
+    PyResult<PyTypeObject*> (*cls)() noexcept;
+    const char* name;
+  };
+  static constexpr Entry kDocumentClasses[] = {{kestrine_document_type, "KestrineDocument"},
+                                               {kestrine_document_view_type, "KestrineDocumentView"}};
+  for (const Entry& entry : kDocumentClasses) {
+    const char* name = entry.name;
+    auto is = is_instance_of_class(obj, entry.cls);
+    if (!is) return fail(std::move(is.error()));
+    if (*is) {
+      PyErr_Format(PyExc_NotImplementedError, "%s() of a %s is not implemented yet", fname, name);
+      return fail_fetch();
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+PyErr with_argument_note(PyErr err, const char* name) noexcept {
+  OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat("while processing '%s'", name));
+  if (note) {
+    OwnedRef r = OwnedRef::steal(PyObject_CallMethod(err.value(), "add_note", "O", note.get()));
+    if (!r) PyErr_Clear();
+  } else {
+    PyErr_Clear();
+  }
+  return err;
+}
+
+PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name) noexcept {
+  if (arg == nullptr || arg == Py_None) return 0;
+  OwnedRef index = OwnedRef::steal(PyNumber_Index(arg));
+  if (!index) return fail(with_argument_note(PyErr::fetch(), name));
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    return fail(with_argument_note(PyErr::fetch(), name));
+  }
+  return static_cast<std::uint64_t>(value);
+}
+
+KESTRINE_FUNCTION_BODY(dumps_body) {
+  (void)module;
+  PyObject* arg[6];
+  if (auto ok = parse_fastcall(kDumpsArgs, args, nargs, kwnames, arg); !ok) return fail(std::move(ok.error()));
+  PyObject* const obj = arg[0];
+  PyObject* const default_fn = none_as_absent(arg[1]);
+  auto option = read_u64_argument(arg[2], "option");
+  if (!option) return fail(std::move(option.error()));
+  PyObject* const serializers = none_as_absent(arg[3]);
+  if (serializers != nullptr && !PyDict_Check(serializers)) {
+    PyErr_Format(PyExc_TypeError, "dumps() argument 'serializers' must be dict, not %.200s",
+                 Py_TYPE(serializers)->tp_name);
+    return fail(with_argument_note(PyErr::fetch(), "serializers"));
+  }
+  auto width = read_u64_argument(arg[4], "width");
+  if (!width) return fail(std::move(width.error()));
+  PyObject* const represent = none_as_absent(arg[5]);
+
+  if (auto ok = refuse_documents(obj, "dumps"); !ok) return fail(std::move(ok.error()));
+
+  if ((*option & OPT_NULL_AS_KEYWORD) && (*option & OPT_NULL_AS_TILDE)) {
+    return fail(PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+  }
+  if (represent != nullptr) {
+    return fail(PyErr::new_error(PyExc_NotImplementedError, "dumps(represent=...) is not implemented yet"));
+  }
+
+  const EncodeOptions encode_options = EncodeOptions::from_option_bits(*option, default_fn, serializers);
+  PyEncoder encoder(encode_options);
+  auto root = encoder.convert(obj);
+  if (!root) return fail(std::move(root.error()));
+
+  const WriterOptions writer_options = WriterOptions::from_option_bits(*option, *width);
+  OutputBuffer buffer;
+  std::string& text = buffer.text();
+  without_gil([&] {
+    text.reserve(output_estimate(encoder, kYamlBufferStart));
+    write_yaml(text, *root, writer_options);
+    encoder.arena().release();
+  });
+  encoder.release_refs();
+  return bytes_of(text);
+}
+
+KESTRINE_FUNCTION_BODY(to_json_body) {
+  (void)module;
+  PyObject* arg[3];
+  if (auto ok = parse_fastcall(kToJsonArgs, args, nargs, kwnames, arg); !ok) return fail(std::move(ok.error()));
+  PyObject* const obj = arg[0];
+  PyObject* const default_fn = none_as_absent(arg[1]);
+  auto option = read_u64_argument(arg[2], "option");
+  if (!option) return fail(std::move(option.error()));
+
+  if (auto ok = refuse_documents(obj, "to_json"); !ok) return fail(std::move(ok.error()));
+
+  const EncodeOptions encode_options = EncodeOptions::from_option_bits(*option, default_fn, nullptr);
+  PyEncoder encoder(encode_options);
+  auto root = encoder.convert(obj);
+  if (!root) return fail(std::move(root.error()));
+
+  const JsonOptions json_options = JsonOptions::from_option_bits(*option);
+  OutputBuffer buffer;
+  std::string& text = buffer.text();
+  auto written = without_gil([&] {
+    text.reserve(output_estimate(encoder, 0));
+    auto r = write_json_value(text, *root, json_options, 0);
+    encoder.arena().release();
+    return r;
+  });
+  encoder.release_refs();
+  if (!written) return fail(encode_error_to_py(written.error()));
+  return bytes_of(text);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,299 @@
+#include "ffi/loads.hpp"
+
+#include <string>
+#include <utility>
+
+#include "ffi/errors.hpp"
+
+namespace kestrine {
+namespace {
+
+constexpr Options kIncludeOptions = OPT_INCLUDES | OPT_SECRETS | OPT_ENV_VAR;
+
+PyErr not_implemented(std::string_view what) noexcept {
+  try {
+    return PyErr::new_error(PyExc_NotImplementedError, std::string(what) + " is not implemented yet");
+  } catch (...) {
+    return PyErr::memory_error();
+  }
+}
+
+// The include options that are set, by name ("OPT_INCLUDES, OPT_SECRETS").
+std::string include_option_names(Options option) {
+  std::string names;
+  const auto add = [&](Options bit, const char* name) {
+    if ((option & bit) == 0) return;
+    if (!names.empty()) names += ", ";
+    names += name;
+  };
+  add(OPT_INCLUDES, "OPT_INCLUDES");
+  add(OPT_SECRETS, "OPT_SECRETS");
+  add(OPT_ENV_VAR, "OPT_ENV_VAR");
+  return names;
+}
+
+bool is_auto_schema(PyObject* schema) noexcept {
+  if (!PyUnicode_Check(schema)) return false;
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(schema, &size);
+  if (utf8 == nullptr) {
+    PyErr_Clear();  // no UTF-8 form: an ordinary schema object
+    return false;
+  }
+  return std::string_view(utf8, static_cast<std::size_t>(size)) == "auto";
+}
+
+// Runs the plain decoder over `text` with the interpreter lock released.
+PyResult<DecodedStream> decode_plain(std::string_view text, const LoadSettings& settings) {
+  const DecodeOptions options = plain_decode_options(settings);
+  auto decoded = without_gil([&] { return decode_stream(text, options); });
+  if (!decoded) return fail(decoder_error_to_py(decoded.error()));
+  for (const std::string& warning : decoded->warnings) log_warning(warning);
+  return std::move(*decoded);
+}
+
+// The schema step of `loads`: the schema object in effect, or empty.
+PyResult<OwnedRef> choose_schema(PyObject* schema, PyObject* resolver, std::string_view text) {
+  if (schema == nullptr) {
+    if (resolver != nullptr) return fail(PyErr::value_error("schema_resolver requires schema=\"auto\""));
+    return OwnedRef();
+  }
+  if (!is_auto_schema(schema)) return OwnedRef::borrow(schema);
+  if (resolver == nullptr) {
+    return fail(PyErr::value_error(
+        "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference"));
+  }
+  auto reference = loads_find_schema_reference(text);
+  if (!reference) return fail(std::move(reference.error()));
+  if (!*reference) return OwnedRef();
+  auto arg = new_str(**reference);
+  if (!arg) return fail(std::move(arg.error()));
+  auto resolved = checked(PyObject_CallOneArg(resolver, arg->get()));
+  if (!resolved) return fail(std::move(resolved.error()));
+  if (resolved->get() == Py_None) return OwnedRef();
+  return std::move(*resolved);
+}
+
+PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
+  const std::string_view text = call.text->text();
+  auto decoded = decode_plain(text, call.settings);
+  if (!decoded) return fail(std::move(decoded.error()));
+  if (decoded->documents.empty()) return none_ref();
+  if (call.schema) {
+    if (auto ok = loads_validate_plain(text, call.schema.get(), call.settings.is_yaml11); !ok) {
+      return fail(std::move(ok.error()));
+    }
+  }
+  return document_to_py(decoded->documents.front(), call.handlers);
+}
+
+PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
+  auto decoded = decode_plain(call.text->text(), call.settings);
+  if (!decoded) return fail(std::move(decoded.error()));
+  return documents_to_py_list(decoded->documents, call.handlers);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Settings
+
+LoadSettings derive_load_settings(Options option, std::optional<YamlVersion> directive) noexcept {
+  LoadSettings s;
+  s.option = option;
+  s.is_yaml11 = directive ? (directive->major == 1 && directive->minor == 1)
+                          : (option & (OPT_YAML_1_1 | OPT_PYYAML_COMPAT | OPT_UPGRADE_1_1)) != 0;
+  const bool compat = (option & OPT_PYYAML_COMPAT) != 0;
+  s.version_mode = compat ? VersionMode::PyyamlCompat : s.is_yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12;
+  s.timestamps = compat || (option & OPT_TIMESTAMPS) != 0;
+  s.dup_error = (option & OPT_DUPLICATE_KEYS_ERROR) != 0;
+  s.dup_warn_only = (option & (OPT_DUPLICATE_KEYS_ERROR | OPT_DUPLICATE_KEYS_WARN)) == OPT_DUPLICATE_KEYS_WARN;
+  s.reject_complex = (option & OPT_REJECT_COMPLEX_KEYS) != 0;
+  s.yaml11_warn = (option & OPT_YAML_1_1_WARN) != 0 && s.is_yaml11;
+  s.includes = (option & OPT_INCLUDES) != 0;
+  s.secrets = (option & OPT_SECRETS) != 0;
+  s.env_vars = (option & OPT_ENV_VAR) != 0;
+  s.include_dir_recursive = (option & OPT_INCLUDE_DIR_RECURSIVE) != 0;
+  s.upgrade = (option & OPT_UPGRADE_1_1) != 0;
+  s.annotate_numbers = (option & OPT_ANNOTATE_NUMBERS) != 0;
+  return s;
+}
+
+DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
+  DecodeOptions options;
+  options.version_mode = settings.version_mode;
+  options.duplicate_keys = settings.dup_error       ? DuplicateKeyPolicy::Error
+                           : settings.dup_warn_only ? DuplicateKeyPolicy::Warn
+                                                    : DuplicateKeyPolicy::Silent;
+  options.reject_complex_keys = settings.reject_complex;
+  options.timestamps = settings.timestamps;
+  options.yaml11_warnings = settings.yaml11_warn;
+  return options;
+}
+
+// ---------------------------------------------------------------------------
+// Hooks: defaults until the roads exist
+
+[[gnu::weak]] PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
+  if (call.settings.option & OPT_ANNOTATED) return fail(not_implemented("OPT_ANNOTATED"));
+  return fail(not_implemented(include_option_names(call.settings.option)));
+}
+
+[[gnu::weak]] PyResult<OwnedRef> loads_round_trip_road(LoadsCall&) {
+  return fail(not_implemented("OPT_ROUND_TRIP"));
+}
+
+[[gnu::weak]] PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall&) {
+  return fail(not_implemented("OPT_ANNOTATED"));
+}
+
+[[gnu::weak]] PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall&) {
+  return fail(not_implemented("OPT_ROUND_TRIP"));
+}
+
+[[gnu::weak]] PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view) {
+  return fail(not_implemented("schema=\"auto\""));
+}
+
+[[gnu::weak]] PyStatus loads_validate_plain(std::string_view, PyObject*, bool) {
+  return fail(not_implemented("schema validation"));
+}
+
+// ---------------------------------------------------------------------------
+// Argument conversions
+
+PyResult<Options> option_argument(const char* fname, PyObject* option) noexcept {
+  if (option == nullptr || option == Py_None) return Options{0};
+  try {
+    OwnedRef index = OwnedRef::steal(PyNumber_Index(option));
+    if (!index) {
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
+      PyErr_Clear();
+      return fail(PyErr::type_error(std::string(fname) + "() argument 'option' must be int, not " +
+                                    Py_TYPE(option)->tp_name));
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+      PyErr original = PyErr::fetch();
+      PyErr err = PyErr::new_error(original.type(), std::string(fname) + "() argument 'option': " + original.message());
+      return fail(std::move(err));
+    }
+    return static_cast<Options>(value);
+  } catch (const std::bad_alloc&) {
+    return fail(PyErr::memory_error());
+  }
+}
+
+PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) noexcept {
+  if (value == nullptr || value == Py_None) return std::optional<std::string>();
+  try {
+    const auto wrong_type = [&](PyObject* shown) {
+      return PyErr::type_error(std::string(fname) + "() argument '" + name + "' must be str or os.PathLike, not " +
+                               Py_TYPE(shown)->tp_name);
+    };
+    OwnedRef path = OwnedRef::steal(PyOS_FSPath(value));
+    if (!path) {
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
+      PyErr_Clear();
+      return fail(wrong_type(value));
+    }
+    if (!PyUnicode_Check(path.get())) return fail(wrong_type(path.get()));
+    OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(path.get()));
+    if (!encoded) return fail_fetch();
+    return std::optional<std::string>(
+        std::string(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))));
+  } catch (const std::bad_alloc&) {
+    return fail(PyErr::memory_error());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// loads(data, /, *, option, include_dir, schema, schema_resolver, tag_handler,
+//       tags, root_path, on_missing_secret, on_missing_env_var)
+
+KESTRINE_FUNCTION_BODY(loads_body) {
+  (void)module;
+  PyObject* a[10];
+  if (auto ok = parse_fastcall(kLoadsArgs, args, nargs, kwnames, a); !ok) return fail(std::move(ok.error()));
+  PyObject* const data = a[0];
+  PyObject* const schema_arg = none_as_absent(a[3]);
+  PyObject* const resolver = none_as_absent(a[4]);
+  PyObject* const tag_handler = none_as_absent(a[5]);
+  PyObject* const tags_arg = a[6];
+
+  auto option = option_argument("loads", a[1]);
+  if (!option) return fail(std::move(option.error()));
+  auto include_dir = path_argument("loads", "include_dir", a[2]);
+  if (!include_dir) return fail(std::move(include_dir.error()));
+  auto root_path = path_argument("loads", "root_path", a[7]);
+  if (!root_path) return fail(std::move(root_path.error()));
+
+  auto text = input_to_text(data);
+  if (!text) return fail(std::move(text.error()));
+
+  LoadsCall call;
+  call.text = &*text;
+  auto schema = choose_schema(schema_arg, resolver, text->text());
+  if (!schema) return fail(std::move(schema.error()));
+  call.schema = std::move(*schema);
+
+  call.settings = derive_load_settings(*option, sniff_yaml_version(text->text()));
+  auto tags = check_tags(tags_arg);
+  if (!tags) return fail(std::move(tags.error()));
+  call.handlers = TagHandlers{*tags, tag_handler, (*option & OPT_PASSTHROUGH_TAG) != 0};
+  call.include_dir = std::move(*include_dir);
+  call.root_path = std::move(*root_path);
+  call.on_missing_secret = none_as_absent(a[8]);
+  call.on_missing_env_var = none_as_absent(a[9]);
+
+  if (*option & OPT_ROUND_TRIP) return loads_round_trip_road(call);
+  if ((*option & OPT_ANNOTATED) || (*option & kIncludeOptions)) return loads_located_road(call);
+  return loads_plain_road(call);
+}
+
+// ---------------------------------------------------------------------------
+// loads_all(data, /, *, option, tag_handler, tags)
+
+KESTRINE_FUNCTION_BODY(loads_all_body) {
+  (void)module;
+  PyObject* a[4];
+  if (auto ok = parse_fastcall(kLoadsAllArgs, args, nargs, kwnames, a); !ok) return fail(std::move(ok.error()));
+  auto option = option_argument("loads_all", a[1]);
+  if (!option) return fail(std::move(option.error()));
+  PyObject* const tag_handler = none_as_absent(a[2]);
+
+  auto text = input_to_text(a[0]);
+  if (!text) return fail(std::move(text.error()));
+  if (*option & kIncludeOptions) {
+    return fail(PyErr::value_error(
+        "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for include "
+        "resolution"));
+  }
+
+  LoadsAllCall call;
+  call.text = &*text;
+  call.settings = derive_load_settings(*option, sniff_yaml_version(text->text()));
+  auto tags = check_tags(a[3]);
+  if (!tags) return fail(std::move(tags.error()));
+  call.handlers = TagHandlers{*tags, tag_handler, (*option & OPT_PASSTHROUGH_TAG) != 0};
+
+  if (*option & OPT_ROUND_TRIP) return loads_all_round_trip_road(call);
+  if (*option & OPT_ANNOTATED) return loads_all_annotated_road(call);
+  return loads_all_plain_road(call);
+}
+
+// ---------------------------------------------------------------------------
+// yaml_version(data, /)
+
+KESTRINE_FUNCTION_BODY(yaml_version_body) {
+  (void)module;
+  PyObject* a[1];
+  if (auto ok = parse_fastcall(kYamlVersionArgs, args, nargs, kwnames, a); !ok) return fail(std::move(ok.error()));
+  auto text = input_to_text(a[0]);
+  if (!text) return fail(std::move(text.error()));
+  const auto version = sniff_yaml_version(text->text());
+  if (!version) return none_ref();
+  return new_str(std::to_string(version->major) + "." + std::to_string(version->minor));
+}
+
+}  // namespace kestrine

@@ -1,0 +1,94 @@
+// The bodies of `loads`, `loads_all` and `yaml_version`.
+//
+// A load call checks its arguments, decodes the input to UTF-8, settles the
+// YAML version (a leading %YAML directive, else the options), derives the
+// switches of every stage from the option bits, and then takes one road:
+//   plain       the decoder builds value trees with the interpreter lock
+//               released; the documents become plain Python objects;
+//   located     annotated results and configuration directives
+//               (OPT_ANNOTATED, OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR);
+//   round trip  OPT_ROUND_TRIP: documents as KestrineDocument objects.
+// The located and round-trip roads and schema validation are entered through
+// the hooks below; their default definitions (weak symbols, replaced by the
+// units that build those roads) raise NotImplementedError naming the option.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "decode/decoder.hpp"
+#include "ffi/convert/decode.hpp"
+#include "ffi/functions.hpp"
+#include "ffi/input.hpp"
+#include "ffi/options.hpp"
+#include "ffi/py.hpp"
+#include "resolver/kind.hpp"
+
+namespace kestrine {
+
+// The switches of one load, derived once from `option` and the version found.
+struct LoadSettings {
+  Options option = 0;
+  bool is_yaml11 = false;
+  VersionMode version_mode = VersionMode::Yaml12;
+  bool timestamps = false;
+  bool dup_error = false;
+  bool dup_warn_only = false;
+  bool reject_complex = false;
+  bool yaml11_warn = false;
+  bool includes = false;
+  bool secrets = false;
+  bool env_vars = false;
+  bool include_dir_recursive = false;
+  bool upgrade = false;
+  bool annotate_numbers = false;
+
+  bool any_include_flag() const noexcept { return includes || secrets || env_vars; }
+};
+
+// `directive`: the version of a leading %YAML directive, if any.
+LoadSettings derive_load_settings(Options option, std::optional<YamlVersion> directive) noexcept;
+
+// The plain decoder's options for these settings.
+DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept;
+
+// Everything a `loads` road needs.  References are borrowed from the call.
+struct LoadsCall {
+  const InputText* text = nullptr;
+  OwnedRef schema;  // the schema in effect, or empty
+  LoadSettings settings;
+  TagHandlers handlers;
+  std::optional<std::string> include_dir;  // file-system encoded
+  std::optional<std::string> root_path;    // file-system encoded
+  PyObject* on_missing_secret = nullptr;
+  PyObject* on_missing_env_var = nullptr;
+};
+
+// Everything a `loads_all` road needs.
+struct LoadsAllCall {
+  const InputText* text = nullptr;
+  LoadSettings settings;
+  TagHandlers handlers;
+};
+
+// ---- hooks for the roads built elsewhere ----
+PyResult<OwnedRef> loads_located_road(LoadsCall& call);
+PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call);
+PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call);
+PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call);
+// The in-file schema reference of `text` (for schema="auto"), or nothing.
+PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view text);
+// Validates the first document of `text` against `schema` (plain road).
+PyStatus loads_validate_plain(std::string_view text, PyObject* schema, bool yaml11);
+
+// ---- argument conversions shared by the entries ----
+// `option`: absent or None is 0; otherwise an integer (index protocol) that
+// fits 64 unsigned bits.  Errors name the function and the argument.
+PyResult<Options> option_argument(const char* fname, PyObject* option) noexcept;
+// A file-system path argument: absent or None gives nothing; a str or an
+// os.PathLike whose __fspath__ gives a str is encoded with the file-system
+// encoding.  Anything else is a TypeError naming the argument.
+PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) noexcept;
+
+}  // namespace kestrine

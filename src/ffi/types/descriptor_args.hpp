@@ -1,0 +1,63 @@
+// Argument reading shared by the node descriptor classes (`KestrineScalar`,
+// `KestrineSequence`, `KestrineMapping`): optional texts, the comment
+// checks, the `flow` flag and the collection argument.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ffi/args.hpp"
+#include "ffi/py.hpp"
+
+namespace kestrine {
+
+// The tag and comment fields every descriptor carries.
+struct DescriptorText {
+  std::optional<std::string> tag;
+  std::optional<std::string> comment;         // one line
+  std::optional<std::string> comment_before;  // lines joined with "\n"
+  std::optional<std::string> comment_after;   // lines joined with "\n"
+};
+
+// A required str argument, as UTF-8; TypeError naming it otherwise.
+PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char* name) noexcept;
+// A str or None (or absent) argument.
+PyResult<std::optional<std::string>> optional_text_argument(PyObject* arg, const char* fname,
+                                                            const char* name) noexcept;
+// A bool (numpy booleans accepted) or None (or absent).
+PyResult<std::optional<bool>> flow_argument(PyObject* arg, const char* fname) noexcept;
+
+// ValueError when an inline comment holds a line break.
+PyStatus check_inline_comment(const std::optional<std::string>& comment) noexcept;
+// Comment lines: NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR are refused;
+// CR LF, CR and LF separate lines, which are joined again with "\n".
+PyResult<std::optional<std::string>> split_comment_lines(std::optional<std::string> text) noexcept;
+
+// Extracts `comment`, `comment_before` and `comment_after` (type checks
+// only); `tag` is left for the caller.
+PyResult<DescriptorText> extract_comments(PyObject* comment, PyObject* comment_before,
+                                          PyObject* comment_after, const char* fname) noexcept;
+// Then checks the inline comment and normalises the two comment blocks.
+PyStatus normalize_comments(DescriptorText& text) noexcept;
+
+// A list or tuple (subclasses included) as it is; anything else through
+// list().
+PyResult<OwnedRef> coerce_to_list(PyObject* obj) noexcept;
+
+// The fields of `KestrineMapping` and `KestrineSequence` (one layout).
+struct CollectionFields {
+  OwnedRef collection;       // `pairs` / `items`: a list or tuple
+  DescriptorText text;       // tag and comments
+  std::optional<bool> flow;  // absent: automatic
+};
+
+// The constructor of both collection descriptors: `spec` names the
+// collection parameter first, then tag, flow, comment, comment_before and
+// comment_after.
+PyResult<CollectionFields> collection_fields_from_args(const ArgSpec& spec, PyObject* args,
+                                                       PyObject* kwargs) noexcept;
+
+// None or a new str.
+PyObject* optional_text_to_py(const std::optional<std::string>& text) noexcept;
+
+}  // namespace kestrine

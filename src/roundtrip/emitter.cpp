@@ -1,0 +1,205 @@
+#include "roundtrip/emitter.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "roundtrip/node_writer.hpp"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool is_version_directive(std::string_view d) noexcept {
+  return d.size() >= 4 && d.starts_with("YAML") && (d.size() == 4 || d[4] == ' ' || d[4] == '\t');
+}
+
+// One root with its directive lines and start marker.  `upgrade`: a later
+// document of an upgraded stream declares YAML 1.2 in place of the version it
+// was read with.
+void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
+  for (const std::string& d : root.directives()) {
+    e.out.push_back('%');
+    if (upgrade && is_version_directive(d)) e.out += "YAML 1.2";
+    else e.out += d;
+    e.out.push_back('\n');
+  }
+  // Directives are only allowed before a "---".
+  if (root.explicit_start || !root.directives().empty()) e.out += "---\n";
+  emit_root_content(e, root);
+}
+
+std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    if (reserve > e.out.capacity()) e.out.reserve(reserve);
+    if (root.leading_bom) e.out += kBom;
+    emit_document_impl(e, root, false);
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade,
+                        std::size_t reserve) {
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    e.out.reserve(std::max(e.out.capacity(), reserve));
+    if (roots.front().leading_bom) e.out += kBom;
+    emit_document_impl(e, roots.front(), false);
+    for (std::size_t i = 1; i < roots.size(); ++i) {
+      const YamlNode& r = roots[i];
+      if (!r.directives().empty()) e.out += "...\n";
+      else if (!r.explicit_start) e.out += "---\n";
+      emit_document_impl(e, r, upgrade);
+    }
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+// The text read used CR LF line breaks (judged by its first line break).
+bool uses_crlf(std::optional<std::string_view> text) noexcept {
+  if (!text) return false;
+  const std::size_t lf = text->find('\n');
+  return lf != std::string_view::npos && lf > 0 && (*text)[lf - 1] == '\r';
+}
+
+// Every line feed not already preceded by a carriage return becomes CR LF.
+// Line breaks inside scalars read the same either way; escaped ones are not
+// line feeds in the text.
+std::string to_crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16 + 16);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t lf = text.find('\n', start);
+    if (lf == std::string::npos) break;
+    out.append(text, start, lf - start);
+    if (lf == 0 || text[lf - 1] != '\r') out.push_back('\r');
+    out.push_back('\n');
+    start = lf + 1;
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
+// Room for a re-rendered text: about the size it was read at.
+std::size_t reserve_for(std::optional<std::string_view> source_text) noexcept {
+  return source_text ? source_text->size() + source_text->size() / 8 + 64 : 0;
+}
+
+}  // namespace
+
+void apply_final_break(std::string& out, std::optional<std::size_t> final_break) noexcept {
+  if (final_break && out.size() == *final_break + 1 && out[*final_break] == '\n')
+    out.resize(*final_break);
+}
+
+bool finish_output(Emitter& e) noexcept {
+  const std::size_t before = e.out.size();
+  apply_final_break(e.out, e.final_break);
+  if (e.open_raw_copies == 0) return true;
+  // The one open text must be the one whose line break was just cut.
+  return e.open_raw_copies == 1 && e.open_raw_at == e.final_break && e.out.size() + 1 == before;
+}
+
+void emit_document(Emitter& e, const YamlNode& root) { emit_document_impl(e, root, false); }
+
+std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
+  return emit_single(root, null_style, 0);
+}
+
+std::string emit_include_subtree(const YamlNode& node) {
+  YamlNode copy = node;
+  copy.set_source(std::nullopt);
+  return emit_to_string(copy, NullStyle::Keyword);
+}
+
+std::string render_document(std::span<const YamlNode> roots,
+                            std::optional<std::string_view> source_text, bool upgrade_1_1,
+                            NullStyle null_style) {
+  std::string result;
+  const bool edited =
+      std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
+  if (source_text && !edited) {
+    if (!upgrade_1_1) return std::string(*source_text);
+    return upgrade_document_header(*source_text);
+  }
+  if (roots.size() == 1) {
+    result = emit_single(roots.front(), null_style, reserve_for(source_text));
+  } else if (!roots.empty()) {
+    result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text));
+  }
+  // A text read with CR LF line breaks is written back with them.
+  if (uses_crlf(source_text)) result = to_crlf(result);
+  if (upgrade_1_1) return upgrade_document_header(result);
+  return result;
+}
+
+std::string render_document(const DocumentRecord& doc) {
+  std::optional<std::string_view> source;
+  if (doc.source_text) source = std::string_view(*doc.source_text);
+  return render_document(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style);
+}
+
+std::string upgrade_document_header(std::string_view text) {
+  const std::size_t b = text.starts_with(kBom) ? kBom.size() : 0;
+  // Walk the prologue: directive lines, comment lines and blank lines, up to
+  // the first line of anything else.  "%YAML" lines are dropped.
+  std::vector<std::pair<std::size_t, std::size_t>> dropped;  // [start, end) of %YAML lines
+  bool has_start = false;
+  std::size_t pos = b;
+  while (pos < text.size()) {
+    std::size_t lf = text.find('\n', pos);
+    const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+    const std::string_view line = text.substr(pos, end - pos);
+    if (line.starts_with("%YAML")) {
+      dropped.emplace_back(pos, end);
+    } else if (line.starts_with("%")) {
+      // another directive: kept
+    } else {
+      const std::size_t first = line.find_first_not_of(" \t\r\n");
+      if (first != std::string_view::npos && line[first] != '#') {
+        has_start = line.starts_with("---") &&
+                    (line.size() == 3 || line[3] == ' ' || line[3] == '\n' || line[3] == '\r');
+        break;
+      }
+    }
+    pos = end;
+  }
+  const std::string_view nl = uses_crlf(text) ? "\r\n" : "\n";
+  std::string out;
+  out.reserve(text.size() + 16);
+  out.append(text.substr(0, b));
+  out += "%YAML 1.2";
+  out += nl;
+  if (!has_start) {
+    out += "---";
+    out += nl;
+  }
+  std::size_t copied = b;
+  for (const auto& [start, end] : dropped) {
+    out.append(text.substr(copied, start - copied));
+    copied = end;
+  }
+  out.append(text.substr(copied));
+  return out;
+}
+
+void collect_include_texts(const YamlNode& node,
+                           std::span<const std::optional<std::string>> texts,
+                           std::vector<IncludeText>& out) {
+  collect_include_texts(node, texts, out,
+                        [](const YamlNode& n) { return emit_to_string(n, NullStyle::Keyword); });
+}
+
+void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out) {
+  collect_modified_include_texts(
+      node, out, [](const YamlNode& n) { return emit_to_string(n, NullStyle::Keyword); });
+}
+
+}  // namespace kestrine

@@ -1,0 +1,66 @@
+// The node writer: appends one `YamlNode` and everything below it to an
+// `Emitter` (emitter.hpp).
+//
+// It prefers what was read (styles, spacing after indicators, the column a
+// block sequence was read at, the source text of an unedited block scalar)
+// but never writes a text that reads back differently:
+//   * a plain text that cannot stand as a plain scalar where it is written
+//     (a line break, leading or trailing blanks, an indicator at its start,
+//     ": " or " #" inside, a document marker, ...) is quoted;
+//   * a single-quoted text with a line break or a control character is
+//     written double-quoted;
+//   * literal and folded scalars are written as blocks only when the text
+//     fits a block (else double-quoted); a folded body is laid out so that it
+//     folds back to the text;
+//   * the kept source text of a block scalar is copied only in block context
+//     and where its body indentation still reads back the same (a text that
+//     ended its input without a line break only where it ends the output);
+//   * a key that would not fit on one line is written in the explicit form;
+//   * an empty node with a tag stays empty (an empty "!!str" is ""); an
+//     untagged empty scalar is spelled "null" where nothing cannot stand;
+//   * no blank lines follow a block scalar with "+" chomping.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "roundtrip/ast.hpp"
+#include "roundtrip/emitter.hpp"
+
+namespace kestrine {
+
+// The node's content (not the properties or comments around it), its block
+// content indented by `indent`.
+void emit_node(Emitter& e, const YamlNode& node, std::size_t indent);
+
+// Block mapping entries at `indent`, each on its own line.
+void emit_mapping_entries(Emitter& e, std::span<const NodePair> pairs, std::size_t indent);
+
+// Block sequence items at `indent`.
+void emit_sequence_items(Emitter& e, std::span<const YamlNode> items, std::size_t indent);
+
+// A scalar that has to be quoted: single quotes when preferred and possible,
+// else double quotes; folded at `width` where allowed.
+void write_quoted(Emitter& e, std::string_view text);
+void write_quoted_scalar(Emitter& e, std::string_view text, bool single);
+
+// A document root's head comments, content and foot comments (the document
+// writer adds its directives and start marker).
+void emit_root_content(Emitter& e, const YamlNode& root);
+
+// ---- text tests (exposed for tests) -------------------------------------------
+
+// May `text` stand as a plain scalar (in flow context when `in_flow`) and
+// read back as exactly this text?  Empty texts are not considered here.
+bool plain_text_safe(std::string_view text, bool in_flow) noexcept;
+
+// May `text` be written as a literal or folded block scalar (no indentation
+// indicator) and read back unchanged?
+bool fits_block_scalar(std::string_view text) noexcept;
+
+// Appends the body of a folded block scalar for `text` (a line feed ending
+// the header line first), laid out so that folding gives back `text`.
+void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent);
+
+}  // namespace kestrine

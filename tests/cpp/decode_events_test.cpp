@@ -1,0 +1,114 @@
+// The decoder over hand-built event vectors: structure errors that the
+// scanner's own checks normally catch first must still be reported, never
+// crash or loop.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "decode/decoder.hpp"
+#include "decode_support.hpp"
+
+namespace kestrine {
+namespace {
+
+struct Ev {
+  EventKind kind;
+  std::string_view text = {};
+  bool flow = false;
+};
+
+// One event per line, so that an error's line names the event.
+ScanResult events(std::initializer_list<Ev> list) {
+  ScanResult r;
+  std::uint32_t line = 0;
+  for (const Ev& e : list) {
+    SpannedEvent s;
+    s.kind = e.kind;
+    s.text = e.text;
+    s.flow = e.flow;
+    s.start.line = line;
+    s.start.offset = line;
+    s.end = line;
+    ++line;
+    r.events.push_back(s);
+  }
+  return r;
+}
+
+std::string run(ScanResult scan, const DecodeOptions& o = {}) {
+  auto r = decode_events(scan, 0, o);
+  if (!r) return "ERROR: " + r.error().message + " @" + std::to_string(r.error().span.line);
+  std::string s;
+  for (std::size_t i = 0; i < r->documents.size(); ++i) {
+    if (i) s += " | ";
+    s += test::show(r->documents[i]);
+  }
+  return s;
+}
+
+using K = EventKind;
+
+TEST(DecodeEvents, DirectiveAfterAnImplicitDocument) {
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::Scalar, "a"}, {K::Directive, "YAML 1.2"},
+                        {K::DocumentStart}, {K::Scalar, "b"}, {K::StreamEnd}})),
+            "ERROR: a directive must be at the start of the stream or follow a document-end "
+            "marker (...) @2");
+  // After "..." the directive is fine.
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::Scalar, "a"}, {K::DocumentEnd},
+                        {K::Directive, "YAML 1.2"}, {K::DocumentStart}, {K::Scalar, "b"},
+                        {K::StreamEnd}})),
+            R"("a" | "b")");
+}
+
+TEST(DecodeEvents, TrailingContent) {
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::DocumentStart}, {K::Scalar, "a"}, {K::Scalar, "b"},
+                        {K::StreamEnd}})),
+            "ERROR: trailing content after document @3");
+}
+
+TEST(DecodeEvents, BlockCollectionAsImplicitKey) {
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::MappingStart}, {K::Anchor, "x"}, {K::SequenceStart},
+                        {K::SequenceEntry}, {K::Scalar, "a"}, {K::BlockEnd}, {K::Value},
+                        {K::Scalar, "v"}, {K::BlockEnd}, {K::StreamEnd}})),
+            "ERROR: a block collection cannot be a mapping key @3");
+  // A flow collection is a fine implicit key.
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::MappingStart}, {K::SequenceStart, "", true},
+                        {K::Scalar, "a"}, {K::SequenceEnd}, {K::Value}, {K::Scalar, "v"},
+                        {K::BlockEnd}, {K::StreamEnd}})),
+            R"({["a"]: "v"})");
+}
+
+TEST(DecodeEvents, StrayEventsAreSteppedOver) {
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::BlockEnd}, {K::Value}, {K::Scalar, "a"},
+                        {K::StreamEnd}})),
+            R"("a")");
+}
+
+TEST(DecodeEvents, TruncatedStreamsEndCleanly) {
+  // No StreamEnd: open collections close at the end of the events.
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::SequenceStart, "", true}, {K::Scalar, "a"}})),
+            R"(["a"])");
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::MappingStart}, {K::Key}, {K::Scalar, "k"},
+                        {K::Value}})),
+            R"({"k": null})");
+  // Properties with nothing after them are dropped.
+  EXPECT_EQ(run(events({{K::StreamStart}, {K::DocumentStart}, {K::Anchor, "a"}})), "null");
+  // A depth error past the last event has an all-zero span.
+  ScanResult deep;
+  deep.events.push_back(SpannedEvent{});
+  for (int i = 0; i < 1000; ++i) {
+    for (K k : {K::SequenceStart, K::SequenceEntry}) {
+      SpannedEvent s;
+      s.kind = k;
+      s.start.line = 5;
+      deep.events.push_back(s);
+    }
+  }
+  auto r = decode_events(deep, 0, {});
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().message, "maximum nesting depth (1000) exceeded");
+  EXPECT_EQ(r.error().span, Span{});
+}
+
+}  // namespace
+}  // namespace kestrine

@@ -1,0 +1,170 @@
+// Comment attachment and layout facts on composed trees.
+#include <gtest/gtest.h>
+
+#include "roundtrip/comments.hpp"
+#include "roundtrip_test_util.hpp"
+
+namespace kestrine {
+namespace {
+
+using testing::compose_ok;
+using testing::root_of;
+using testing::value_of;
+
+std::vector<HeadComment> heads(const YamlNode& n) { return n.comments.head.to_vector(); }
+
+TEST(RoundtripComments, HeadInlineAndBelowIntroducer) {
+  YamlNode root = root_of(
+      "# top\n"
+      "a: 1 # after a\n"
+      "b:   # on b\n"
+      "  # below\n"
+      "  c: 2\n");
+  // The root is visited before its first key.
+  EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"top", false}}));
+  EXPECT_TRUE(root.pairs()[0].key.comments.head.empty());
+
+  const NodePair& a = root.pairs()[0];
+  EXPECT_FALSE(a.key.comments.inline_.has_value());
+  EXPECT_EQ(a.value.comments.inline_.view(), "after a");
+  EXPECT_EQ(a.value.comments.inline_spaces, 1u);
+  EXPECT_FALSE(a.value.comments.inline_before_value);
+
+  const YamlNode& b = value_of(root, "b");
+  EXPECT_EQ(b.comments.inline_.view(), "on b");
+  EXPECT_TRUE(b.comments.inline_before_value);
+  EXPECT_EQ(b.comments.inline_spaces, 3u);
+  EXPECT_EQ(heads(b), (std::vector<HeadComment>{{"below", true}}));
+}
+
+TEST(RoundtripComments, SequenceIntroducers) {
+  YamlNode root = root_of(
+      "- # intro\n"
+      "  # below\n"
+      "  x\n"
+      "-\n"
+      "  # plain head\n"
+      "  y\n");
+  const YamlNode& x = root.items()[0];
+  EXPECT_EQ(x.comments.inline_.view(), "intro");
+  EXPECT_TRUE(x.comments.inline_before_value);
+  EXPECT_EQ(x.comments.inline_spaces, 1u);
+  EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"below", true}}));
+  const YamlNode& y = root.items()[1];
+  EXPECT_FALSE(y.comments.inline_.has_value());
+  EXPECT_EQ(heads(y), (std::vector<HeadComment>{{"plain head", false}}));
+}
+
+TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
+  YamlNode root = root_of(
+      "- # intro\n"
+      "  # below\n"
+      "  x # trailing\n");
+  const YamlNode& x = root.items()[0];
+  EXPECT_EQ(x.comments.inline_.view(), "trailing");
+  EXPECT_FALSE(x.comments.inline_before_value);
+  EXPECT_EQ(x.comments.inline_spaces, 1u);
+  EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"intro", false}, {"below", false}}));
+}
+
+TEST(RoundtripComments, FlowCollectionOnOneLine) {
+  YamlNode root = root_of("[a, b] # c\n");
+  EXPECT_EQ(root.items()[0].comments.inline_.view(), "c");
+  EXPECT_FALSE(root.items()[1].comments.inline_.has_value());
+  EXPECT_FALSE(root.comments.inline_.has_value());
+}
+
+TEST(RoundtripComments, InlineSpacingFollowsTheSource) {
+  // Quotes and escapes count: the spacing is the one written.
+  YamlNode root = root_of(
+      "a: 'x'  # c1\n"
+      "b: \"x\\ny\" # c2\n"
+      "\n"
+      "c: 1\n");
+  EXPECT_EQ(value_of(root, "a").comments.inline_spaces, 2u);
+  EXPECT_EQ(value_of(root, "b").comments.inline_.view(), "c2");
+  EXPECT_EQ(value_of(root, "b").comments.inline_spaces, 1u);
+  EXPECT_EQ(root.pairs()[2].key.comments.blank_before, 1u);
+}
+
+TEST(RoundtripComments, BlankLines) {
+  YamlNode root = root_of(
+      "\n"
+      "a: 1\n"
+      "\n"
+      "# c\n"
+      "\n"
+      "b: 2\n"
+      "  \t\n"
+      "\n"
+      "d: 3\n");
+  // The first root never gets blank lines before it.
+  EXPECT_EQ(root.comments.blank_before, 0u);
+  const YamlNode& b = root.pairs()[1].key;
+  EXPECT_EQ(b.comments.blank_before, 1u);  // the line after the comment is not counted
+  EXPECT_EQ(heads(b), (std::vector<HeadComment>{{"c", false}}));
+  // White-space-only lines are blank.
+  EXPECT_EQ(root.pairs()[2].key.comments.blank_before, 2u);
+  EXPECT_EQ(root.pairs()[0].key.comments.blank_before, 0u);
+
+  // A block scalar's trailing empty lines belong to its raw text; they are
+  // not counted again before the next key.
+  YamlNode lit = root_of("a: |\n  x\n\n  y\n\nb: 1\n");
+  EXPECT_EQ(value_of(lit, "a").comments.raw.view(), "|\n  x\n\n  y\n\n");
+  EXPECT_EQ(lit.pairs()[1].key.comments.blank_before, 0u);
+}
+
+TEST(RoundtripComments, ValuePadAfterPlainKeys) {
+  YamlNode root = root_of("a:    1\nbb: x\n\"q\":   2\nc: &x 3\nd:\n  4\n");
+  EXPECT_EQ(value_of(root, "a").comments.value_pad, 4u);
+  EXPECT_EQ(value_of(root, "bb").comments.value_pad, 1u);
+  EXPECT_EQ(value_of(root, "q").comments.value_pad, 0u);  // quoted key: not recorded
+  EXPECT_EQ(value_of(root, "c").comments.value_pad, 0u);  // properties: not recorded
+  EXPECT_EQ(value_of(root, "d").comments.value_pad, 0u);  // next line
+}
+
+TEST(RoundtripComments, FootComments) {
+  YamlNode root = root_of(
+      "a:\n"
+      "  b: 1\n"
+      "  # nested foot\n"
+      "# root foot\n");
+  EXPECT_EQ(value_of(root, "a").comments.foot.to_vector(), (std::vector<std::string>{"nested foot"}));
+  EXPECT_EQ(root.comments.foot.to_vector(), (std::vector<std::string>{"root foot"}));
+
+  // Trailing comments go to the last root.
+  auto roots = compose_ok("a: 1\n---\nb: 2\n# end\n");
+  ASSERT_EQ(roots.size(), 2u);
+  EXPECT_TRUE(roots[0].comments.foot.empty());
+  EXPECT_EQ(roots[1].comments.foot.to_vector(), (std::vector<std::string>{"end"}));
+
+  // Comments between documents head the next root.
+  roots = compose_ok("a: 1\n---\n# second\nb: 2\n");
+  EXPECT_EQ(heads(roots[1]), (std::vector<HeadComment>{{"second", false}}));
+}
+
+TEST(RoundtripComments, UntouchedRootHasEmptyComments) {
+  YamlNode root = root_of("a: [1, 2]\n");
+  EXPECT_TRUE(root.comments.empty());
+  EXPECT_TRUE(root.pairs()[0].key.comments.empty());
+}
+
+TEST(RoundtripComments, EmptyCommentsAndEveryCommentPlacedOnce) {
+  YamlNode root = root_of("#\na: 1 #\nb: 2\n#\n");
+  EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"", false}}));
+  EXPECT_EQ(value_of(root, "a").comments.inline_.view(), "");
+  EXPECT_EQ(root.comments.foot.to_vector(), (std::vector<std::string>{""}));
+}
+
+TEST(RoundtripComments, NodeEndPosition) {
+  YamlNode root = root_of("a: [x, {b: cc}]\n");
+  auto [line, col] = node_end_position(root);
+  EXPECT_EQ(line, 0u);
+  EXPECT_EQ(col, 13u);
+  // A node built from a value is measured by its text.
+  YamlNode built = YamlNode::scalar("one\ntwo", ScalarStyle::Plain, Span{0, 3, 5, 0});
+  EXPECT_EQ(node_end_position(built), (std::pair<std::uint32_t, std::uint32_t>{4, 3}));
+}
+
+}  // namespace
+}  // namespace kestrine

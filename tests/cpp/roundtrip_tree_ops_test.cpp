@@ -1,0 +1,252 @@
+// Tree walks and operations: change detection, include write-back texts,
+// anchor searches, alias-expanding copies and the leaf walk.
+#include <gtest/gtest.h>
+
+#include "roundtrip/tree_ops.hpp"
+#include "roundtrip_test_util.hpp"
+
+namespace kestrine {
+namespace {
+
+using testing::render;
+using testing::root_of;
+
+// root: {own: 1, inc: <file 1: {x: <file 2: [a, b]>, y: 2}>}
+YamlNode included_tree() {
+  YamlNode inner = root_of("[a, b]\n");
+  inner.set_source(IncludeSource{"!include", "two.yaml", 2});
+  YamlNode mid = root_of("x: placeholder\ny: 2\n");
+  mid.pairs_mut()[0].value = std::move(inner);
+  mid.set_source(IncludeSource{"!include", "one.yaml", 1});
+  YamlNode root = root_of("own: 1\ninc: placeholder\n");
+  root.pairs_mut()[1].value = std::move(mid);
+  return root;
+}
+
+const NodeRenderer kRender = [](const YamlNode& n) {
+  return std::string(n.source() ? "SOURCE-LEFT:" : "R:") + render(n);
+};
+
+TEST(RoundtripTreeOps, ModificationDetection) {
+  YamlNode root = included_tree();
+  EXPECT_FALSE(subtree_modified(root));
+  EXPECT_FALSE(subtree_modified_in_file(root));
+
+  YamlNode& inner_item = root.pairs_mut()[1].value.pairs_mut()[0].value.items_mut()[1];
+  inner_item.comments.modified = true;
+  EXPECT_TRUE(subtree_modified(root));
+  // Edits inside another file's subtree belong to that file.
+  EXPECT_FALSE(subtree_modified_in_file(root));
+  EXPECT_FALSE(pairs_modified_in_file(root.pairs()[1]));
+  EXPECT_TRUE(subtree_modified_in_file(root.pairs()[1].value.pairs()[0].value.items()[1]));
+
+  // A key's own source is not examined.
+  YamlNode keyed = root_of("k: v\n");
+  keyed.pairs_mut()[0].key.set_source(IncludeSource{"!secret", "s", std::nullopt});
+  keyed.pairs_mut()[0].key.comments.modified = true;
+  EXPECT_TRUE(pairs_modified_in_file(keyed.pairs()[0]));
+}
+
+TEST(RoundtripTreeOps, IncludeTexts) {
+  std::vector<std::optional<std::string>> texts = {"root text", "one text", "two text"};
+  YamlNode root = included_tree();
+
+  std::vector<IncludeText> out;
+  collect_include_texts(root, texts, out, kRender);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].file_id, 1u);
+  EXPECT_EQ(out[0].text, "one text");
+  EXPECT_EQ(out[1].file_id, 2u);
+  EXPECT_EQ(out[1].text, "two text");
+
+  std::vector<IncludeText> modified;
+  collect_modified_include_texts(root, modified, kRender);
+  EXPECT_TRUE(modified.empty());
+
+  // An edit inside file 2 re-renders file 2 only; file 1 keeps its text.
+  root.pairs_mut()[1].value.pairs_mut()[0].value.items_mut()[0].comments.modified = true;
+  out.clear();
+  collect_include_texts(root, texts, out, kRender);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].text, "one text");
+  EXPECT_EQ(out[1].text, "R:f['a', 'b']");
+  collect_modified_include_texts(root, modified, kRender);
+  ASSERT_EQ(modified.size(), 1u);
+  EXPECT_EQ(modified[0].file_id, 2u);
+
+  // A missing or unknown text is rendered.
+  std::vector<std::optional<std::string>> partial = {"root text", std::nullopt};
+  root = included_tree();
+  out.clear();
+  collect_include_texts(root, partial, out, kRender);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].text, "R:{'x': f['a', 'b'], 'y': '2'}");
+  EXPECT_EQ(out[1].text, "R:f['a', 'b']");
+}
+
+TEST(RoundtripTreeOps, AnchorPaths) {
+  std::vector<YamlNode> roots;
+  roots.push_back(root_of("a: [x, &s y]\n&k key: v\n[&q seq]: &hidden 1\nb: &s again\n"));
+  auto path = find_anchor_path(roots, "s");
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(*path, (NodePath{PathSegment::of_key("a"), PathSegment::of_index(1)}));
+  path = find_anchor_path(roots, "k");
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(*path, (NodePath{PathSegment::of_key_node("key")}));
+  // Pairs whose key is not a scalar are skipped, with their values.
+  EXPECT_FALSE(find_anchor_path(roots, "q").has_value());
+  EXPECT_FALSE(find_anchor_path(roots, "hidden").has_value());
+  EXPECT_FALSE(find_anchor_path({}, "s").has_value());
+
+  YamlNode doc = root_of("a: &x 1\nb: [*x, {c: *x}]\n*x : 2\n");
+  NodePath scratch;
+  std::vector<NodePath> aliases;
+  collect_aliases(doc, "x", scratch, aliases);
+  EXPECT_EQ(aliases, (std::vector<NodePath>{
+                         {PathSegment::of_key("b"), PathSegment::of_index(0)},
+                         {PathSegment::of_key("b"), PathSegment::of_index(1), PathSegment::of_key("c")}}));
+  std::vector<std::pair<std::string, NodePath>> anchors;
+  collect_anchor_paths(roots[0], scratch, anchors);
+  ASSERT_EQ(anchors.size(), 3u);
+  EXPECT_EQ(anchors[0].first, "s");
+  EXPECT_EQ(anchors[1].first, "k");
+  EXPECT_EQ(anchors[2].first, "s");
+  EXPECT_EQ(anchors[2].second, (NodePath{PathSegment::of_key("b")}));
+}
+
+TEST(RoundtripTreeOps, AnchorMapKeepsFirstDefinitionAndExpands) {
+  std::vector<YamlNode> roots;
+  // Aliases may refer to anchors of other roots once trees are edited.
+  roots.push_back(root_of("a: &x [1, 2]\n"));
+  roots[0].pairs_mut()[0].value.items_mut()[1] = YamlNode::alias("y");
+  roots.push_back(root_of("- &y two\n- &x 3\n"));
+  AnchorMap map = build_anchor_map(roots);
+  ASSERT_TRUE(map.contains("x"));
+  EXPECT_EQ(render(map.at("x")), "['1', &y 'two']");
+}
+
+TEST(RoundtripTreeOps, ExpandingCopyFields) {
+  YamlNode doc = root_of(
+      "base: &b !t {k: v}  # c\n"
+      "use: *b\n"
+      "gone: [x]\n");
+  AnchorTable table;
+  register_anchors(doc, table);
+  std::uint64_t budget = 100;
+  const YamlNode& use = doc.pairs()[1].value;
+  YamlNode copy = copy_expanding_aliases(use, table, 0, budget);
+  EXPECT_EQ(render(copy), "!t {'k': 'v'}");
+  EXPECT_FALSE(copy.anchor().has_value());
+  EXPECT_EQ(copy.style, CollectionStyle::Block);
+  EXPECT_TRUE(copy.comments.empty());
+  EXPECT_EQ(copy.end_offset, copy.span.offset);
+  EXPECT_EQ(budget, 96u);  // the alias, the mapping, its key and its value
+  YamlNode detached = copy_expanding_aliases_for_detach(use, table, 0, budget);
+  EXPECT_EQ(detached.style, CollectionStyle::Flow);
+  EXPECT_FALSE(detached.anchor().has_value());
+
+  // An unknown alias: a Null at its start (detach keeps its comments and tag).
+  YamlNode lone = YamlNode::alias("nowhere", Span{0, 5, 2, 40});
+  lone.comments.inline_ = "keep";
+  lone.set_tag(OptText("!t"));
+  budget = 10;
+  YamlNode plain = copy_expanding_aliases(lone, table, 0, budget);
+  EXPECT_TRUE(plain.is_null());
+  EXPECT_EQ(plain.span, lone.span);
+  EXPECT_TRUE(plain.comments.empty());
+  YamlNode kept = copy_expanding_aliases_for_detach(lone, table, 0, budget);
+  EXPECT_TRUE(kept.is_null());
+  EXPECT_EQ(kept.comments.inline_.view(), "keep");
+  EXPECT_EQ(kept.tag().view(), "!t");
+}
+
+TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
+  // A chain of 150 anchors, each a sequence holding an alias of the previous.
+  std::string text = "a0: &a0 end\n";
+  for (int i = 1; i < 150; ++i)
+    text += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [*a" + std::to_string(i - 1) + "]\n";
+  YamlNode doc = root_of(text);
+  AnchorTable table;
+  register_anchors(doc, table);
+  std::uint64_t budget = 1'000'000;
+  YamlNode copy = copy_expanding_aliases(*table.at("a149"), table, 0, budget);
+  int levels = 0;
+  const YamlNode* n = &copy;
+  while (n->is_sequence()) {
+    ++levels;
+    n = &n->items()[0];
+  }
+  // Alias levels 0..100 are followed; the target at level 101 is cut off.
+  EXPECT_EQ(levels, 101);
+  EXPECT_TRUE(n->is_null());
+  EXPECT_EQ(n->span, table.at("a48")->span);
+
+  // A billion laughs stays within the budget.
+  std::string bomb = "l0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
+  for (int i = 1; i < 10; ++i) {
+    std::string p = "*l" + std::to_string(i - 1);
+    bomb += "l" + std::to_string(i) + ": &l" + std::to_string(i) + " [" + p;
+    for (int k = 1; k < 10; ++k) bomb += ", " + p;
+    bomb += "]\n";
+  }
+  std::vector<YamlNode> roots;
+  roots.push_back(root_of(bomb));
+  AnchorMap map = build_anchor_map(roots);
+  EXPECT_EQ(map.size(), 10u);
+  table.clear();
+  register_anchors(roots[0], table);
+  budget = 5000;
+  YamlNode capped = copy_expanding_aliases(*table.at("l9"), table, 0, budget);
+  EXPECT_EQ(budget, 0u);
+}
+
+TEST(RoundtripTreeOps, LeafWalk) {
+  YamlNode doc = root_of("a: [1, {b: 2}]\n[k]: skipped\nc: {}\nd: ~\ne:\n");
+  std::vector<std::string> seen;
+  walk_leaf_paths(doc, [&](std::span<const LeafStep> path, const YamlNode& leaf) {
+    std::string s;
+    for (const LeafStep& step : path) s += step.key ? step.key->text() + "/" : std::to_string(step.index) + "/";
+    seen.push_back(s + "=" + (leaf.is_null() ? "null" : leaf.text()));
+    return true;
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"a/0/=1", "a/1/b/=2", "d/=~", "e/=null"}));
+
+  int visits = 0;
+  bool finished = walk_leaf_paths(doc, [&](std::span<const LeafStep>, const YamlNode&) {
+    return ++visits < 2;
+  });
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(visits, 2);
+}
+
+TEST(RoundtripTreeOps, DeepTreesAreWalkedSafely) {
+  YamlNode node = YamlNode::scalar("leaf");
+  node.set_anchor("deep");
+  for (int i = 0; i < 100000; ++i) {
+    std::vector<YamlNode> items;
+    items.push_back(std::move(node));
+    node = YamlNode::sequence(std::move(items));
+  }
+  node.items_mut()[0].comments.modified = false;
+  EXPECT_FALSE(subtree_modified(node));
+  std::vector<YamlNode> roots;
+  roots.push_back(std::move(node));
+  auto path = find_anchor_path(roots, "deep");
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(path->size(), 100000u);
+  AnchorTable table;
+  register_anchors(roots[0], table);
+  EXPECT_EQ(table.size(), 1u);
+  std::uint64_t budget = 1'000'000;
+  YamlNode copy = copy_expanding_aliases(roots[0], table, 0, budget);
+  EXPECT_EQ(budget, 1'000'000u - 100001u);
+  int leaves = 0;
+  walk_leaf_paths(copy, [&](std::span<const LeafStep> p, const YamlNode&) {
+    leaves += p.size() == 100000;
+    return true;
+  });
+  EXPECT_EQ(leaves, 1);
+}
+
+}  // namespace
+}  // namespace kestrine

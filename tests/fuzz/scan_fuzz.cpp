@@ -1,0 +1,65 @@
+// libFuzzer target: scan_events over arbitrary bytes (valid UTF-8 or not).
+// Besides the sanitizers, it checks the invariants every consumer relies on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "scanner/scanner.hpp"
+
+namespace {
+
+void require(bool ok) {
+  if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  kestrine::Scanner sc = kestrine::new_scanner(text);
+  sc.keep_comments = size % 2 == 1;
+  sc.file_id = 3;
+  auto result = kestrine::scan_events(sc);
+  if (!result) {
+    const kestrine::ScanError& e = result.error();
+    require(!e.message.empty());
+    require(e.span.offset <= size);
+    require(e.span.file_id == 3);
+    return 0;
+  }
+  const auto& events = result->events;
+  require(events.size() >= 2);
+  require(events.front().kind == kestrine::EventKind::StreamStart);
+  require(events.back().kind == kestrine::EventKind::StreamEnd);
+  std::size_t previous_line = 0;
+  int flow_depth = 0;
+  for (const kestrine::SpannedEvent& e : events) {
+    require(e.start.offset <= size);
+    require(e.end >= e.start.offset && e.end <= size);
+    require(e.start.file_id == 3);
+    if (e.kind != kestrine::EventKind::Scalar) require(e.end == e.start.offset);
+    // Events come in text order, except the key and mapping start that an
+    // anchor, tag, alias or flow collection turned into a key.
+    if (e.kind != kestrine::EventKind::Key && e.kind != kestrine::EventKind::MappingStart) {
+      require(e.start.line >= previous_line);
+      previous_line = e.start.line;
+    }
+    if (e.flow && (e.kind == kestrine::EventKind::MappingStart || e.kind == kestrine::EventKind::SequenceStart)) {
+      ++flow_depth;
+      require(flow_depth <= static_cast<int>(kestrine::kMaxFlowDepth));
+    }
+    if (e.kind == kestrine::EventKind::MappingEnd || e.kind == kestrine::EventKind::SequenceEnd) --flow_depth;
+    // Touch every byte of the payload so the sanitizer checks the view.
+    unsigned sum = 0;
+    for (char c : e.text) sum += static_cast<unsigned char>(c);
+    volatile unsigned sink = sum;
+    (void)sink;
+  }
+  require(flow_depth == 0);
+  for (const kestrine::SourceComment& c : sc.comments) {
+    require(c.span.offset < size);
+    require(c.text.data() >= text.data() && c.text.data() + c.text.size() <= text.data() + size);
+  }
+  return 0;
+}

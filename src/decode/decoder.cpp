@@ -673,7 +673,9 @@ Res Decoder::decode_mapping(bool flow) {
           return fail(kMsgBlockKey, c.start);
       }
     }
-    const Res key = or_null(decode_node(false));
+    // After "?" the key may be a sequence whose "- " entries stand at the
+    // column of the "?" itself ("?\n- a\n- b\n: x"), like a value's.
+    const Res key = or_null(decode_node(explicit_key && !flow));
     if (key.failed()) return key;
 
     Res value = kNone;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ffi/errors.hpp"
+#include "ffi/functions.hpp"
 
 namespace kestrine {
 namespace {

@@ -19,7 +19,6 @@
 
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
-#include "ffi/functions.hpp"
 #include "ffi/input.hpp"
 #include "ffi/options.hpp"
 #include "ffi/py.hpp"

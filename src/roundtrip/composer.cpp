@@ -101,7 +101,7 @@ class SlotStack {
   }
 
  private:
-  static constexpr std::size_t kChunk = 256;
+  static constexpr std::size_t kChunk = 32;
   std::vector<std::unique_ptr<T[]>> chunks_;
   std::size_t size_ = 0;
 
@@ -625,12 +625,13 @@ class Composer {
     // the indicator's line may belong to the item.
     std::size_t p = position_;
     while (p < ev_.size() && (ev_[p].kind == EventKind::Anchor || ev_[p].kind == EventKind::Tag)) ++p;
-    if (p < ev_.size() && ev_[p].start.line > ind.line)
-      introducers.insert(introducer_key(ind.line, ind.column));
+    const bool introduces = p < ev_.size() && ev_[p].start.line > ind.line;
+    if (introduces) introducers.insert(introducer_key(ind.line, ind.column));
     Pos item_end;
     int r = compose_node(false, item, v, item_end);
     if (r == kError) return kError;
     if (r == kNone) {
+      if (introduces) introducers.erase(introducer_key(ind.line, ind.column));
       items_.pop();
       return kNone;
     }

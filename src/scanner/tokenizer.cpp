@@ -12,6 +12,7 @@ namespace {
 // only start on the line of an explicit key ("? a: b") or of a "-" entry.
 constexpr const char* kMappingOnKeyLine =
     "a block mapping cannot start on the same line as its mapping key";
+constexpr const char* kPropertyIndent = "a node property must be indented past its mapping key";
 }  // namespace
 
 Tokenizer::Tokenizer(Scanner& scanner, ScanResult& result)
@@ -141,6 +142,9 @@ bool Tokenizer::fetch_next_token() {
   tab_in_indent_ = pending_tab_in_indent_;
   pending_tab_in_indent_ = false;
   if (!skip_whitespace_and_comments()) return false;
+  if (property_indent_pending_ && (!candidate_.present || r_.at_end())) [[unlikely]] {
+    return fail(kPropertyIndent, property_indent_span_);
+  }
 
   if (r_.at_end()) {
     if (in_flow()) return fail("unclosed flow collection at end of input", r_.span());
@@ -543,6 +547,7 @@ bool Tokenizer::scan_value_indicator() {
         error_ = tab_indent_error(span);
         return false;
       }
+      property_indent_pending_ = false;
       // The key began at the candidate (an anchor, tag, alias or flow
       // collection): the mapping start and the key go before it, with its
       // position, so that the span's offset, line and column agree.
@@ -573,8 +578,18 @@ bool Tokenizer::scan_value_indicator() {
 // ---- node properties and aliases --------------------------------------------
 
 bool Tokenizer::check_property_indent(const Span& span) {
-  if (!in_flow() && after_key_ && static_cast<std::int64_t>(span.column) <= indent_) {
-    return fail("a node property must be indented past its mapping key", span);
+  if (!in_flow() && after_key_ && static_cast<std::int64_t>(span.column) <= indent_) [[unlikely]] {
+    // Not indented enough for the value of the previous key, but it may be
+    // the first property of the next key ("a:\n&x b: 1").  That is known
+    // once the key candidate it starts is taken by a ":" or dropped.
+    if (candidate_.present ? property_indent_pending_ : simple_key_allowed_) {
+      if (!property_indent_pending_) {
+        property_indent_pending_ = true;
+        property_indent_span_ = span;
+      }
+      return true;
+    }
+    return fail(kPropertyIndent, span);
   }
   return true;
 }

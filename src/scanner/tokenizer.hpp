@@ -125,6 +125,10 @@ class Tokenizer {
   bool entry_complete_ = false;
   bool explicit_flow_key_ = false;
   bool json_like_before_ = false;
+  // A property left of the value column after a ":" ("a:\n&x"): an error
+  // unless a ":" on its line turns it into the property of the next key.
+  bool property_indent_pending_ = false;
+  Span property_indent_span_;
 
   std::string scratch_;  // reused buffer for scalar values that need changes
 };

@@ -191,6 +191,9 @@ TEST(DecodeAnchors, AliasesToScalarsAndCollections) {
   EXPECT_EQ(decode_all("- &t !foo bar\n- *t\n"), R"([!foo "bar", !foo "bar"])");
   // An anchor on an empty value defines a null.
   EXPECT_EQ(decode_all("a: &e\nb: *e\n"), R"({"a": null, "b": null})");
+  // Properties at the key column after an empty value belong to the next key.
+  EXPECT_EQ(decode_all("a:\n&x c: 3\nd: *x\n"), R"({"a": null, "c": 3, "d": "c"})");
+  EXPECT_EQ(decode_all("a: !!str\n!!str c: 3\n"), R"({"a": "", "c": 3})");
 }
 
 TEST(DecodeAnchors, RedefinitionUsesTheLatest) {
@@ -343,6 +346,19 @@ TEST(DecodeKeys, ComplexKeys) {
   EXPECT_TRUE(decode_stream("? !t [x]\n: v\n", o));
   // Without the option the key is kept.
   EXPECT_EQ(decode_all("? [x, y]\n: v\n"), R"({["x", "y"]: "v"})");
+}
+
+TEST(DecodeKeys, ExplicitKeyWithSequenceAtItsOwnColumn) {
+  // The "- " entries of an explicit key or value may stand at the column of
+  // the "?" and ":" (yaml-test-suite 6PBE): one pair, not two null keys.
+  EXPECT_EQ(decode_all("---\n?\n- a\n- b\n:\n- c\n- d\n"), R"({["a", "b"]: ["c", "d"]})");
+  EXPECT_EQ(decode_all("?\n- a\n-\n? x\n: y\n"), R"({["a", null]: null, "x": "y"})");
+  EXPECT_EQ(decode_all("?\n- a\n:\n- c\nz: 1\n"), R"({["a"]: ["c"], "z": 1})");
+  EXPECT_EQ(decode_all("- ?\n  - a\n  : b\n"), R"([{["a"]: "b"}])");
+  EXPECT_EQ(decode_all("? &k !t\n- a\n: *k\n"), R"({!t ["a"]: !t ["a"]})");
+  DecodeOptions o;
+  o.reject_complex_keys = true;
+  EXPECT_EQ(error_message("?\n- a\n: b\n", o), "complex mapping key (a sequence used as a key)");
 }
 
 // ---- YAML 1.1 warnings -------------------------------------------------------

@@ -53,6 +53,11 @@ TEST(EmitterNodeWriter, CommentPlacementSurvivesARerender) {
       "  # foot of a nested mapping\n"
       "# at the end\n");
   expect_stable(
+      "block: # on the key line\n"
+      "  # below it\n"
+      "  a: 1\n"
+      "seq: # on the key line\n"
+      "- x\n"
       "items:\n"
       "  - # on the dash line\n"
       "    # below the dash line\n"

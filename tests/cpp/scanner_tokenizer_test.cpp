@@ -47,6 +47,25 @@ TEST(ScannerStructure, PropertiesBeforeImplicitKeys) {
   EXPECT_EQ(scan_render("&a: b"), "&a: =p:b");  // ':' belongs to an anchor name
 }
 
+TEST(ScannerStructure, PropertiesOfAKeyAfterAnEmptyValue) {
+  // A property at the key column after "a:" starts the next key rather than
+  // being a misplaced property of the empty value.
+  EXPECT_EQ(scan_render("a:\n&x c: 3"), "+MAP KEY =p:a VAL KEY &x =p:c VAL =p:3 -BLK");
+  EXPECT_EQ(scan_render("a: !!str\n!!str c: 3"),
+            "+MAP KEY =p:a VAL !!str KEY !!str =p:c VAL =p:3 -BLK");
+  EXPECT_EQ(scan_render("&a a:\n&b !t b: 2\n!u c:\n"),
+            "+MAP KEY &a =p:a VAL KEY &b !t =p:b VAL =p:2 KEY !u =p:c VAL -BLK");
+  EXPECT_EQ(scan_render("a:\n&x \"q\": 1\nb:\n&y [z]: 2"),
+            "+MAP KEY =p:a VAL KEY &x =\":q VAL =p:1 KEY =p:b VAL KEY &y +SEQ[] =p:z -SEQ VAL =p:2 -BLK");
+  EXPECT_EQ(scan_render("a:\n*x : 3\nb:\n[x]: 4"),
+            "+MAP KEY =p:a VAL KEY *x VAL =p:3 KEY =p:b VAL KEY +SEQ[] =p:x -SEQ VAL =p:4 -BLK");
+  EXPECT_EQ(scan_render("? a\n&x b: 1"), "+MAP ?KEY =p:a KEY &x =p:b VAL =p:1 -BLK");
+  // Nested: in a sequence entry, at an inner level, and back at an outer one.
+  EXPECT_EQ(scan_render("- a:\n  &x c: 3"), "+SEQ ENT +MAP KEY =p:a VAL KEY &x =p:c VAL =p:3 -BLK -BLK");
+  EXPECT_EQ(scan_render("x:\n  a:\n  &y c: 3\n&z d:"),
+            "+MAP KEY =p:x VAL +MAP KEY =p:a VAL KEY &y =p:c VAL =p:3 -BLK KEY &z =p:d VAL -BLK");
+}
+
 TEST(ScannerStructure, BlockSequences) {
   EXPECT_EQ(scan_render("- a\n- b"), "+SEQ ENT =p:a ENT =p:b -BLK");
   EXPECT_EQ(scan_render("- - a\n  - b\n- c"), "+SEQ ENT +SEQ ENT =p:a ENT =p:b -BLK ENT =p:c -BLK");
@@ -106,6 +125,14 @@ TEST(ScannerErrors, SameLineRules) {
       {"- - a\n - b", "ERROR a sequence entry is indented past its sequence @2:2"},
       {"a:\n&x b", "ERROR a node property must be indented past its mapping key @2:1"},
       {"a:\n!t b", "ERROR a node property must be indented past its mapping key @2:1"},
+      // Still refused when no key follows the property on its line.
+      {"a:\n&x", "ERROR a node property must be indented past its mapping key @2:1"},
+      {"a:\n&x\n- b", "ERROR a node property must be indented past its mapping key @2:1"},
+      {"a:\n&x !t\n  b", "ERROR a node property must be indented past its mapping key @2:1"},
+      {"k: &x\n!!map\n  a: b", "ERROR a node property must be indented past its mapping key @2:1"},
+      {"a:\n&x |\n b", "ERROR a node property must be indented past its mapping key @2:1"},
+      {"a:\n&x b\n  c: 1", "ERROR a node property must be indented past its mapping key @2:1"},
+      {"- a:\n  !t b", "ERROR a node property must be indented past its mapping key @2:3"},
   });
 }
 

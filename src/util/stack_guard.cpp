@@ -6,6 +6,11 @@
 #include <boost/context/protected_fixedsize_stack.hpp>
 #include <cstdint>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#define KESTRINE_ASAN_FIBERS 1
+#endif
+
 namespace kestrine {
 
 namespace {
@@ -32,10 +37,12 @@ char* thread_stack_low() noexcept {
 // on it can measure its own headroom.
 class RecordingStack {
  public:
-  explicit RecordingStack(char** low_out) : inner_(kStackSegmentSize), low_out_(low_out) {}
+  RecordingStack(char** low_out, std::size_t* size_out)
+      : inner_(kStackSegmentSize), low_out_(low_out), size_out_(size_out) {}
   boost::context::stack_context allocate() {
     auto sctx = inner_.allocate();
     *low_out_ = static_cast<char*>(sctx.sp) - sctx.size;
+    *size_out_ = sctx.size;
     return sctx;
   }
   void deallocate(boost::context::stack_context& sctx) noexcept { inner_.deallocate(sctx); }
@@ -43,6 +50,7 @@ class RecordingStack {
  private:
   boost::context::protected_fixedsize_stack inner_;
   char** low_out_;
+  std::size_t* size_out_;
 };
 
 }  // namespace
@@ -63,15 +71,36 @@ namespace detail {
 void run_on_new_stack(void (*fn)(void*), void* ctx) {
   namespace bc = boost::context;
   char* segment_low = nullptr;
+  std::size_t segment_size = 0;
   char* outer_low = t_stack_low;
-  bc::fiber f{std::allocator_arg, RecordingStack(&segment_low),
+#if KESTRINE_ASAN_FIBERS
+  // AddressSanitizer must be told about every switch between the thread
+  // stack and a segment, or it reports false errors (notably on unwinding).
+  void* fake_stack = nullptr;
+  const void* caller_bottom = nullptr;
+  std::size_t caller_size = 0;
+#endif
+  bc::fiber f{std::allocator_arg, RecordingStack(&segment_low, &segment_size),
               [&](bc::fiber&& caller) {
+#if KESTRINE_ASAN_FIBERS
+                __sanitizer_finish_switch_fiber(nullptr, &caller_bottom, &caller_size);
+#endif
                 t_stack_low = segment_low;
                 fn(ctx);  // never throws: stack_guarded captures exceptions
                 t_stack_low = outer_low;
+#if KESTRINE_ASAN_FIBERS
+                // The segment is finished: no fake stack to keep.
+                __sanitizer_start_switch_fiber(nullptr, caller_bottom, caller_size);
+#endif
                 return std::move(caller);
               }};
+#if KESTRINE_ASAN_FIBERS
+  __sanitizer_start_switch_fiber(&fake_stack, segment_low, segment_size);
+#endif
   std::move(f).resume();
+#if KESTRINE_ASAN_FIBERS
+  __sanitizer_finish_switch_fiber(fake_stack, nullptr, nullptr);
+#endif
   t_stack_low = outer_low;
 }
 

@@ -6,8 +6,8 @@
 //
 // Mappings become dicts, sequences lists, strings str, integers int (big
 // ones too), floats float, timestamps date/datetime, custom-tagged values
-// whatever the tag callbacks return.  String keys are made once per call and
-// interned, so equal keys share one str object.  Aliases in the tree become
+// whatever the tag callbacks return.  String keys are made once per call
+// (a cache keyed by their text), so equal keys share one str object.  Aliases in the tree become
 // independent objects, as if the anchored value had been copied.
 //
 // Also shared with the other converters: apply_tag, timestamp_to_py,

@@ -701,6 +701,28 @@ PyStatus PyEncoder::convert_dict(PyObject* dict, YamlValue& slot, const EncodeOp
   return {};
 }
 
+PyStatus PyEncoder::convert_ordered_dict(PyObject* dict, YamlValue& slot, const EncodeOptions& opt,
+                                         std::uint32_t depth) {
+  auto items = checked(PyMapping_Items(dict));  // a list of (key, value) tuples
+  if (!items) return fail(std::move(items.error()));
+  const Py_ssize_t n = PyList_GET_SIZE(items->get());
+  if (n == 0) {
+    slot = YamlValue::empty_mapping();
+    return {};
+  }
+  ValuePair* pairs = arena_.allocate_array<ValuePair>(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = PyList_GET_ITEM(items->get(), i);
+    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+      return fail(PyErr::type_error("items() must give (key, value) pairs"));
+    }
+    if (auto st = convert_into(PyTuple_GET_ITEM(item, 0), pairs[i].key, opt, depth + 1); !st) return st;
+    if (auto st = convert_into(PyTuple_GET_ITEM(item, 1), pairs[i].value, opt, depth + 1); !st) return st;
+  }
+  slot = arena_.adopt_mapping(pairs, static_cast<std::size_t>(n));
+  return {};
+}
+
 PyStatus PyEncoder::convert_iterable(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                                      std::uint32_t depth) {
   auto iter = checked(PyObject_GetIter(obj));
@@ -763,6 +785,9 @@ PyStatus PyEncoder::convert_slow(PyObject* obj, YamlValue& slot, const EncodeOpt
   }
   if (PyTuple_CheckExact(obj)) return convert_tuple(obj, slot, opt, depth);
   if (PyList_Check(obj) || PyTuple_Check(obj)) return convert_iterable(obj, slot, opt, depth);
+  // An OrderedDict keeps its own order (move_to_end), which the dict
+  // storage underneath does not follow: take its items() instead.
+  if (PyODict_Check(obj)) return convert_ordered_dict(obj, slot, opt, depth);
   if (PyDict_Check(obj)) return convert_dict(obj, slot, opt, depth);
   if (PyAnySet_Check(obj)) return convert_iterable(obj, slot, opt, depth);
 

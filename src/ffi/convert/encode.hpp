@@ -89,6 +89,8 @@ class PyEncoder {
                          std::uint32_t depth);
   PyStatus convert_dict(PyObject* dict, YamlValue& slot, const EncodeOptions& opt,
                         std::uint32_t depth);
+  PyStatus convert_ordered_dict(PyObject* dict, YamlValue& slot, const EncodeOptions& opt,
+                                std::uint32_t depth);
   PyStatus convert_iterable(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                             std::uint32_t depth);
   PyStatus convert_tag(PyObject* tag_obj, YamlValue& slot, const EncodeOptions& opt,

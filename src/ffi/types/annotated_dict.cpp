@@ -1,21 +1,329 @@
-// The class `KestrineAnnotatedDict`: its spec, slots and members.
+// The class `KestrineAnnotatedDict`, and the members it shares with
+// `KestrineAnnotatedList`: metadata getters, predicates, pickling support.
 #include "ffi/types/annotated_dict.hpp"
 
+#include <array>
+#include <cstddef>
+#include <string_view>
+#include <utility>
+
+#include "ffi/args.hpp"
+#include "ffi/types/annotated_list.hpp"
+#include "include/error.hpp"
+
 namespace kestrine {
+
+AnnotatedData& annotated_data(PyObject* self) noexcept {
+  if (PyDict_Check(self)) return reinterpret_cast<AnnotatedDictObject*>(self)->data;
+  return reinterpret_cast<AnnotatedListObject*>(self)->data;
+}
+
+namespace {
+
+PyResult<OwnedRef> optional_str(const std::optional<std::string>& text) noexcept {
+  if (!text) return none_ref();
+  return new_str(*text);
+}
+
+}  // namespace
+
+PyResult<OwnedRef> span_to_py_tuple(const Annotation& meta) noexcept {
+  std::array<PyResult<OwnedRef>, 9> items = {
+      new_uint(meta.line),       new_uint(meta.column),        optional_str(meta.file),
+      new_uint(meta.end_line),   new_uint(meta.end_column),    optional_str(meta.source_tag),
+      optional_str(meta.source_target), new_uint(meta.offset), new_uint(meta.end_offset),
+  };
+  for (auto& item : items)
+    if (!item) return fail(std::move(item.error()));
+  auto tuple = checked(PyTuple_New(9));
+  if (!tuple) return tuple;
+  for (std::size_t i = 0; i < items.size(); ++i)
+    PyTuple_SET_ITEM(tuple->get(), static_cast<Py_ssize_t>(i), items[i]->release());
+  return tuple;
+}
+
+namespace annotated_members {
+namespace {
+
+enum Field : std::intptr_t {
+  kLine,
+  kColumn,
+  kFile,
+  kEndLine,
+  kEndColumn,
+  kSourceTag,
+  kSourceTarget,
+  kOffset,
+  kEndOffset,
+};
+
+PyObject* get_field(PyObject* self, void* closure) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    AnnotatedData& data = annotated_data(self);
+    auto shared = data.borrow.borrow();
+    if (!shared) return fail(std::move(shared.error()));
+    const Annotation& m = data.meta;
+    switch (static_cast<Field>(reinterpret_cast<std::intptr_t>(closure))) {
+      case kLine: return new_uint(m.line);
+      case kColumn: return new_uint(m.column);
+      case kFile: return optional_str(m.file);
+      case kEndLine: return new_uint(m.end_line);
+      case kEndColumn: return new_uint(m.end_column);
+      case kSourceTag: return optional_str(m.source_tag);
+      case kSourceTarget: return optional_str(m.source_target);
+      case kOffset: return new_uint(m.offset);
+      case kEndOffset: return new_uint(m.end_offset);
+    }
+    return fail(PyErr::internal_fault("unknown annotation field"));
+  });
+}
+
+enum Predicate : std::intptr_t { kIsSecret, kIsEnvVar, kIsInclude };
+
+PyObject* get_predicate(PyObject* self, void* closure) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    AnnotatedData& data = annotated_data(self);
+    auto shared = data.borrow.borrow();
+    if (!shared) return fail(std::move(shared.error()));
+    const std::optional<std::string>& tag = data.meta.source_tag;
+    bool result = false;
+    switch (static_cast<Predicate>(reinterpret_cast<std::intptr_t>(closure))) {
+      case kIsSecret: result = tag && *tag == "!secret"; break;
+      case kIsEnvVar: result = tag && *tag == "!env_var"; break;
+      case kIsInclude: result = is_include_tag(tag); break;
+    }
+    return OwnedRef::borrow(result ? Py_True : Py_False);
+  });
+}
+
+void* field(Field f) noexcept { return reinterpret_cast<void*>(f); }
+void* predicate(Predicate p) noexcept { return reinterpret_cast<void*>(p); }
+
+// ---- __setstate__ ---------------------------------------------------------------
+
+// An item of the state that must be an unsigned integer of at most `max`.
+// Runs `__index__`, which may execute Python code: done before any borrow.
+PyResult<std::uint64_t> state_number(PyObject* item, std::uint64_t max) noexcept {
+  auto index = checked(PyNumber_Index(item));
+  if (!index) return fail(std::move(index.error()));
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index->get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return fail_fetch();
+  if (value > max) {
+    return fail(PyErr::new_error(PyExc_OverflowError, "out of range integral type conversion attempted"));
+  }
+  return value;
+}
+
+PyResult<std::optional<std::string>> state_text(PyObject* item, int position) noexcept {
+  if (item == Py_None) return std::optional<std::string>();
+  if (!PyUnicode_Check(item)) {
+    PyErr err = PyErr::type_error("");
+    try {
+      err = PyErr::type_error("state item " + std::to_string(position) + " must be str or None, not " +
+                              Py_TYPE(item)->tp_name);
+    } catch (...) {
+      return fail(PyErr::memory_error());
+    }
+    return fail(std::move(err));
+  }
+  auto text = str_view(item);
+  if (!text) return fail(std::move(text.error()));
+  try {
+    return std::optional<std::string>(std::string(*text));
+  } catch (...) {
+    return fail(PyErr::memory_error());
+  }
+}
+
+PyResult<Annotation> state_to_annotation(PyObject* state) noexcept {
+  if (!PyTuple_Check(state)) {
+    PyErr err = PyErr::type_error("");
+    try {
+      err = PyErr::type_error(std::string("argument 'state': '") + Py_TYPE(state)->tp_name +
+                              "' object is not an instance of 'tuple'");
+    } catch (...) {
+      return fail(PyErr::memory_error());
+    }
+    return fail(std::move(err));
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(state);
+  if (n != 9) {
+    PyErr err = PyErr::value_error("");
+    try {
+      err = PyErr::value_error("expected tuple of length 9, but got tuple of length " + std::to_string(n));
+    } catch (...) {
+      return fail(PyErr::memory_error());
+    }
+    return fail(std::move(err));
+  }
+  // The tuple is immutable and holds its items, so Python code run by an
+  // item's __index__ cannot pull them away from under us.
+  constexpr std::uint64_t kU32 = 0xFFFFFFFFu;
+  constexpr std::uint64_t kU64 = ~std::uint64_t{0};
+  auto item = [&](int i) { return PyTuple_GET_ITEM(state, i); };
+  Annotation m;
+  auto line = state_number(item(0), kU32);
+  if (!line) return fail(std::move(line.error()));
+  auto column = state_number(item(1), kU32);
+  if (!column) return fail(std::move(column.error()));
+  auto file = state_text(item(2), 2);
+  if (!file) return fail(std::move(file.error()));
+  auto end_line = state_number(item(3), kU32);
+  if (!end_line) return fail(std::move(end_line.error()));
+  auto end_column = state_number(item(4), kU32);
+  if (!end_column) return fail(std::move(end_column.error()));
+  auto source_tag = state_text(item(5), 5);
+  if (!source_tag) return fail(std::move(source_tag.error()));
+  auto source_target = state_text(item(6), 6);
+  if (!source_target) return fail(std::move(source_target.error()));
+  auto offset = state_number(item(7), kU64);
+  if (!offset) return fail(std::move(offset.error()));
+  auto end_offset = state_number(item(8), kU64);
+  if (!end_offset) return fail(std::move(end_offset.error()));
+  m.line = static_cast<std::uint32_t>(*line);
+  m.column = static_cast<std::uint32_t>(*column);
+  m.file = std::move(*file);
+  m.end_line = static_cast<std::uint32_t>(*end_line);
+  m.end_column = static_cast<std::uint32_t>(*end_column);
+  m.source_tag = std::move(*source_tag);
+  m.source_target = std::move(*source_target);
+  m.offset = *offset;
+  m.end_offset = *end_offset;
+  return m;
+}
+
+const char* const kSetstateNames[] = {"state"};
+constexpr ArgSpec kSetstateSpec{"__setstate__", kSetstateNames, 1, 0, 1, 1};
+
+PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    PyObject* state = nullptr;
+    if (auto st = parse_fastcall(kSetstateSpec, args, nargs, kwnames, &state); !st) return fail(std::move(st.error()));
+    // Everything that can run Python code happens before the exclusive
+    // borrow is taken, so a re-entrant call sees a free flag.
+    auto meta = state_to_annotation(state);
+    if (!meta) return fail(std::move(meta.error()));
+    AnnotatedData& data = annotated_data(self);
+    auto exclusive = data.borrow.borrow_mut();
+    if (!exclusive) return fail(std::move(exclusive.error()));
+    data.meta = std::move(*meta);
+    return none_ref();
+  });
+}
+
+// ---- __reduce__ -----------------------------------------------------------------
+
+PyObject* reduce(PyObject* self, PyObject*) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    PyResult<OwnedRef> state = [&]() -> PyResult<OwnedRef> {
+      AnnotatedData& data = annotated_data(self);
+      auto shared = data.borrow.borrow();
+      if (!shared) return fail(PyErr::internal_fault(kAlreadyMutablyBorrowed));
+      return span_to_py_tuple(data.meta);
+    }();
+    if (!state) return state;
+    auto empty = checked(PyTuple_New(0));
+    if (!empty) return empty;
+    OwnedRef list_items = none_ref();
+    OwnedRef dict_items = none_ref();
+    if (PyDict_Check(self)) {
+      auto items = checked(PyObject_CallMethod(self, "items", nullptr));
+      if (!items) return items;
+      auto iter = checked(PyObject_GetIter(items->get()));
+      if (!iter) return iter;
+      dict_items = std::move(*iter);
+    } else {
+      auto iter = checked(PyObject_GetIter(self));
+      if (!iter) return iter;
+      list_items = std::move(*iter);
+    }
+    return checked(PyTuple_Pack(5, reinterpret_cast<PyObject*>(Py_TYPE(self)), empty->get(), state->get(),
+                                list_items.get(), dict_items.get()));
+  });
+}
+
+}  // namespace
+
+PyGetSetDef getset[] = {
+    {"__line__", get_field, nullptr, nullptr, field(kLine)},
+    {"__column__", get_field, nullptr, nullptr, field(kColumn)},
+    {"__file__", get_field, nullptr, nullptr, field(kFile)},
+    {"__end_line__", get_field, nullptr,
+     "Line of the position just past the node's last character (1-based).", field(kEndLine)},
+    {"__end_column__", get_field, nullptr, nullptr, field(kEndColumn)},
+    {"__offset__", get_field, nullptr, "0-based byte offset of the node's first source character.",
+     field(kOffset)},
+    {"__end_offset__", get_field, nullptr, "0-based byte offset just past the node's last source character.",
+     field(kEndOffset)},
+    {"__source_tag__", get_field, nullptr,
+     "The configuration or custom tag that produced the node (\"!secret\", \"!env_var\", an include tag, "
+     "or a custom tag), or None.",
+     field(kSourceTag)},
+    {"__source_target__", get_field, nullptr,
+     "The directive argument that produced the node (the secret name, the include path, the variable "
+     "specification), or None.",
+     field(kSourceTarget)},
+    {"is_secret", get_predicate, nullptr, "Whether this node's value was produced by a `!secret` directive.",
+     predicate(kIsSecret)},
+    {"is_env_var", get_predicate, nullptr, "Whether this node's value was produced by an `!env_var` directive.",
+     predicate(kIsEnvVar)},
+    {"is_include", get_predicate, nullptr, "Whether this node's value was produced by any `!include` directive.",
+     predicate(kIsInclude)},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef methods[] = {
+    {"__setstate__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(setstate)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "__setstate__($self, state)\n--\n\nRestores the source-location metadata from the 9-tuple made by "
+     "`__reduce__` (line, column, file, end line, end column, source tag, source target, offset, end "
+     "offset). The items are left alone."},
+    {"__reduce__", reduce, METH_NOARGS,
+     "__reduce__($self)\n--\n\nPickle support: the class, no constructor arguments, the metadata as a "
+     "9-tuple for `__setstate__`, and an iterator over the items."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    // The arguments are for the inherited __init__; only their kinds are
+    // checked (they differ only through direct slot calls).
+    if (args != nullptr && !PyTuple_Check(args)) return fail(PyErr::type_error("argument '_args' must be a tuple"));
+    if (kwargs != nullptr && !PyDict_Check(kwargs)) return fail(PyErr::type_error("argument '_kwargs' must be a dict"));
+    if (PyType_IsSubtype(type, &PyDict_Type)) {
+      auto obj = new_instance<AnnotatedDictObject>(type);
+      if (!obj) return fail(std::move(obj.error()));
+      return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+    }
+    auto obj = new_instance<AnnotatedListObject>(type);
+    if (!obj) return fail(std::move(obj.error()));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  });
+}
+
+}  // namespace annotated_members
+
 namespace {
 
 constexpr const char kAnnotatedDictDoc[] =
     "KestrineAnnotatedDict(*_args, **_kwargs)\n--\n\nA `dict` subclass carrying source-location metadata: where the mapping came from (line, column, end position, byte offsets, source file) and the configuration tag that produced it.\n\nIt is constructible like `dict` and survives `copy`, `deepcopy` and `pickle` with its metadata.";
 
-void annotated_dict_dealloc(PyObject* self) noexcept { dealloc_with_base<AnnotatedDictObject>(self, &PyDict_Type); }
-PyObject* annotated_dict_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return not_implemented_new("KestrineAnnotatedDict");
+// The base's deallocator guards deep nesting with the interpreter's
+// trashcan only for its own type, so a chain of nested instances of this
+// class would recurse once per level: guard it here.
+void annotated_dict_dealloc(PyObject* self) noexcept {
+  PyObject_GC_UnTrack(self);
+  Py_TRASHCAN_BEGIN(self, annotated_dict_dealloc)
+  dealloc_with_base<AnnotatedDictObject>(self, &PyDict_Type);
+  Py_TRASHCAN_END
 }
 
 PyType_Slot annotated_dict_slots[] = {
     {Py_tp_doc, const_cast<char*>(kAnnotatedDictDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(annotated_dict_dealloc)},
-    {Py_tp_new, reinterpret_cast<void*>(annotated_dict_new)},
+    {Py_tp_new, reinterpret_cast<void*>(annotated_members::new_slot)},
+    {Py_tp_getset, annotated_members::getset},
+    {Py_tp_methods, annotated_members::methods},
     {0, nullptr},
 };
 
@@ -32,5 +340,13 @@ TypeCell annotated_dict_cell{"KestrineAnnotatedDict"};
 }  // namespace
 
 PyResult<PyTypeObject*> kestrine_annotated_dict_type() noexcept { return create_type_once(annotated_dict_cell, annotated_dict_spec, &PyDict_Type); }
+
+PyResult<OwnedRef> new_annotated_dict(Annotation meta) noexcept {
+  auto type = kestrine_annotated_dict_type();
+  if (!type) return fail(std::move(type.error()));
+  auto obj = new_instance<AnnotatedDictObject>(*type, std::move(meta));
+  if (!obj) return fail(std::move(obj.error()));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+}
 
 }  // namespace kestrine

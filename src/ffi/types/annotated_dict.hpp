@@ -1,19 +1,71 @@
-// Instance layout of `KestrineAnnotatedDict`.
+// Instance layout of `KestrineAnnotatedDict`, and the metadata record that
+// both annotated container classes carry.
+//
+//   Annotation meta{...};                        // positions and provenance
+//   PyResult<OwnedRef> d = new_annotated_dict(meta);   // empty, then fill it
+//
+// The members (the nine metadata properties, the three predicates,
+// `__reduce__` and `__setstate__`) are shared by the dict and the list class;
+// they are defined in annotated_dict.cpp and work on either layout.
 #pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "ffi/py.hpp"
 #include "ffi/types.hpp"
 
 namespace kestrine {
 
-// The class's own fields (the metadata record are added with its behaviour).
-struct AnnotatedDictData {
+// Where an annotated value came from.  Lines and columns are 1-based (the
+// end position is the one just past the last character); offsets are 0-based
+// byte offsets.  The field order is the order of the pickled state.
+struct Annotation {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  std::optional<std::string> file;
+  std::uint32_t end_line = 0;
+  std::uint32_t end_column = 0;
+  std::optional<std::string> source_tag;     // "!secret", "!env_var", an include tag, a custom tag
+  std::optional<std::string> source_target;  // the directive's argument
+  std::uint64_t offset = 0;
+  std::uint64_t end_offset = 0;
+
+  friend bool operator==(const Annotation&, const Annotation&) = default;
+};
+
+// The class-owned part of either annotated container.
+struct AnnotatedData {
   BorrowFlag borrow;
+  Annotation meta;
+
+  AnnotatedData() noexcept = default;
+  explicit AnnotatedData(Annotation m) noexcept : meta(std::move(m)) {}
 };
 
 struct AnnotatedDictObject {
   PyDictObject dict;
-  AnnotatedDictData data;
+  AnnotatedData data;
 };
+
+// A new, empty KestrineAnnotatedDict carrying `meta`.
+PyResult<OwnedRef> new_annotated_dict(Annotation meta) noexcept;
+
+// The metadata of an annotated dict or list instance (the object must be an
+// instance of one of the two classes or of a subclass).
+AnnotatedData& annotated_data(PyObject* self) noexcept;
+
+// The state tuple of `__reduce__` / `__setstate__`: (line, column, file,
+// end line, end column, source tag, source target, offset, end offset).
+PyResult<OwnedRef> span_to_py_tuple(const Annotation& meta) noexcept;
+
+namespace annotated_members {
+// Member tables shared by both classes.
+extern PyGetSetDef getset[];
+extern PyMethodDef methods[];
+// tp_new of both classes: an empty instance of `type` with fresh metadata.
+PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
+}  // namespace annotated_members
 
 }  // namespace kestrine

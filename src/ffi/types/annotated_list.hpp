@@ -1,19 +1,19 @@
-// Instance layout of `KestrineAnnotatedList`.
+// Instance layout of `KestrineAnnotatedList` (metadata and members shared
+// with the dict class: annotated_dict.hpp).
 #pragma once
 
 #include "ffi/py.hpp"
 #include "ffi/types.hpp"
+#include "ffi/types/annotated_dict.hpp"
 
 namespace kestrine {
 
-// The class's own fields (the metadata record are added with its behaviour).
-struct AnnotatedListData {
-  BorrowFlag borrow;
-};
-
 struct AnnotatedListObject {
   PyListObject list;
-  AnnotatedListData data;
+  AnnotatedData data;
 };
+
+// A new, empty KestrineAnnotatedList carrying `meta`.
+PyResult<OwnedRef> new_annotated_list(Annotation meta) noexcept;
 
 }  // namespace kestrine

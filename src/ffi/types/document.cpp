@@ -1,5 +1,10 @@
-// The class `KestrineDocument`: its spec, slots and members.
+// The class `KestrineDocument`: its spec, construction, path resolution and
+// `to_yaml`.
 #include "ffi/types/document.hpp"
+
+#include <new>
+#include <string>
+#include <utility>
 
 namespace kestrine {
 namespace {
@@ -7,9 +12,21 @@ namespace {
 constexpr const char kDocumentDoc[] =
     "A structure-preserving YAML document returned by `loads(..., OPT_ROUND_TRIP)`.\n\nComments, scalar styles, anchors, directives and include boundaries are kept. The document is read and edited through item access and its methods, and written back with `dumps` or `save`.";
 
+PyObject* document_to_yaml_method(PyObject* self, PyObject*) noexcept {
+  return py_entry([&] { return document_to_yaml(self); });
+}
+
+PyMethodDef document_methods[] = {
+    {"to_yaml", document_to_yaml_method, METH_NOARGS,
+     "to_yaml($self)\n--\n\nThe document as YAML bytes: the text as read while nothing was edited, "
+     "otherwise the edited trees written back with their comments and styles."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot document_slots[] = {
     {Py_tp_doc, const_cast<char*>(kDocumentDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DocumentObject>)},
+    {Py_tp_methods, document_methods},
     {0, nullptr},
 };
 
@@ -26,5 +43,121 @@ TypeCell document_cell{"KestrineDocument"};
 }  // namespace
 
 PyResult<PyTypeObject*> kestrine_document_type() noexcept { return create_type_once(document_cell, document_spec, nullptr); }
+
+PyResult<OwnedRef> new_document(DocumentRecord&& record) noexcept {
+  auto type = kestrine_document_type();
+  if (!type) return fail(std::move(type.error()));
+  auto obj = new_instance<DocumentObject>(*type, std::move(record));
+  if (!obj) return fail(std::move(obj.error()));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+}
+
+DocumentData* document_data(PyObject* obj) noexcept {
+  auto type = kestrine_document_type();
+  if (!type) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  if (!PyObject_TypeCheck(obj, *type)) return nullptr;
+  return &reinterpret_cast<DocumentObject*>(obj)->data;
+}
+
+PyResult<OwnedRef> document_to_yaml(PyObject* document) noexcept {
+  DocumentData* data = document_data(document);
+  if (data == nullptr) return fail(PyErr::type_error("expected a KestrineDocument"));
+  auto shared = data->borrow.borrow();
+  if (!shared) return fail(std::move(shared.error()));
+  std::string text;
+  try {
+    text = render_document(data->record);
+  } catch (const std::bad_alloc&) {
+    return fail(PyErr::memory_error());
+  }
+  return checked(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// ---- paths ------------------------------------------------------------------------
+
+namespace {
+
+template <class Node>
+Node* step_from(Node& node, const PathSegment& segment) noexcept {
+  if (node.is_mapping()) {
+    if (segment.kind == PathSegment::Kind::Index) return nullptr;
+    auto pairs = node.pairs();
+    // Backwards: among duplicate keys the last one wins.
+    for (std::size_t i = pairs.size(); i-- > 0;) {
+      auto& pair = pairs[i];
+      if (!pair.key.is_scalar()) continue;
+      const std::string& text = pair.key.text();
+      if (text.size() == segment.key.size() && text == segment.key)
+        return segment.kind == PathSegment::Kind::Key ? &pair.value : &pair.key;
+    }
+    return nullptr;
+  }
+  if (node.is_sequence()) {
+    if (segment.kind != PathSegment::Kind::Index) return nullptr;
+    auto items = node.items();
+    return segment.index < items.size() ? &items[segment.index] : nullptr;
+  }
+  return nullptr;
+}
+
+template <class Record, class Node>
+Node* resolve_from(Record& doc, std::size_t start_root, std::span<const PathSegment> path) noexcept {
+  if (start_root >= doc.roots.size()) return nullptr;
+  Node* node = &doc.roots[start_root];
+  for (const PathSegment& segment : path) {
+    node = step_from(*node, segment);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
+}  // namespace
+
+const YamlNode* child_by_segment(const YamlNode& node, const PathSegment& segment) noexcept {
+  return step_from(node, segment);
+}
+
+YamlNode* child_by_segment_mut(YamlNode& node, const PathSegment& segment) noexcept {
+  return step_from(node, segment);
+}
+
+const YamlNode* resolve_path(const DocumentRecord& doc, std::size_t start_root,
+                             std::span<const PathSegment> path) noexcept {
+  return resolve_from<const DocumentRecord, const YamlNode>(doc, start_root, path);
+}
+
+YamlNode* resolve_path_mut(DocumentRecord& doc, std::size_t start_root, std::span<const PathSegment> path) noexcept {
+  return resolve_from<DocumentRecord, YamlNode>(doc, start_root, path);
+}
+
+PyResult<PathSegment> py_to_path_segment(PyObject* key) noexcept {
+  try {
+    if (!PyUnicode_Check(key)) {
+      if (OwnedRef index = OwnedRef::steal(PyNumber_Index(key))) {
+        const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+        if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred())
+          return PathSegment::of_index(static_cast<std::size_t>(value));
+      }
+      PyErr_Clear();
+    } else {
+      auto text = str_view(key);
+      if (!text) return fail(std::move(text.error()));
+      return PathSegment::of_key(std::string(*text));
+    }
+    return fail(PyErr::type_error("mapping keys must be str or int"));
+  } catch (const std::bad_alloc&) {
+    return fail(PyErr::memory_error());
+  }
+}
+
+PyErr missing_step_error(const YamlNode& node, PyObject* key) noexcept {
+  if (node.is_sequence()) return PyErr::new_error(PyExc_IndexError, "index out of range");
+  OwnedRef text = OwnedRef::steal(PyObject_Str(key));
+  if (!text) return PyErr::fetch();
+  return PyErr::new_error_obj(PyExc_KeyError, text.get());
+}
 
 }  // namespace kestrine

@@ -1,0 +1,62 @@
+// Round-trip trees to Python objects: the last step of the located road of
+// `loads` (annotated results, configuration directives) and of `loads_all`
+// with OPT_ANNOTATED.
+//
+//   auto bindings = bind_anchors(roots);                  // roundtrip/value.hpp
+//   if (!bindings) raise compose_error_to_py(bindings.error());
+//   tree_to_py(roots[0], mode, handlers, *bindings);      // plain objects
+//   tree_to_annotated(roots[0], file_names, mode, handlers, *bindings,
+//                     annotate_numbers);                  // annotated objects
+//
+// Both give what the plain road gives for the same text (dicts, lists, str,
+// int, float, bool, None, merge keys applied, tag callbacks called), except
+// that an alias yields the very object built for its anchor when that was
+// converted before it, and that timestamps become date/datetime only under
+// PyyamlCompat.  `tree_to_annotated` makes mappings KestrineAnnotatedDict,
+// sequences KestrineAnnotatedList, strings KestrineAnnotatedStr and, with
+// `annotate_numbers`, ints and floats KestrineAnnotatedInt/Float, each
+// carrying the node's 1-based start and end line and column, byte offsets,
+// file name and directive provenance.
+//
+// The interpreter lock is held throughout; Python errors (tag callbacks, the
+// annotated classes, unhashable keys from callbacks) come back unchanged.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "ffi/convert/decode.hpp"
+#include "ffi/py.hpp"
+#include "ffi/types/annotated_dict.hpp"
+#include "resolver/kind.hpp"
+#include "roundtrip/ast.hpp"
+#include "roundtrip/value.hpp"
+
+namespace kestrine {
+
+// One document's root as plain Python objects.
+PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagHandlers& handlers,
+                              const AnchorBindings& bindings) noexcept;
+// The step behind it, with a cache owned by the caller.
+PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const TagHandlers& handlers,
+                                   const AnchorBindings& bindings, AnchorObjectCache& cache) noexcept;
+
+// One document's root as annotated objects.  `file_names` is indexed by the
+// file number of a node's span (raw bytes; invalid UTF-8 shows as U+FFFD); a
+// number outside it gives `__file__` None.
+PyResult<OwnedRef> tree_to_annotated(const YamlNode& root, std::span<const std::string> file_names,
+                                     VersionMode mode, const TagHandlers& handlers,
+                                     const AnchorBindings& bindings, bool annotate_numbers) noexcept;
+// The step behind it, with a cache owned by the caller (loads_all: one per
+// document).
+PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const std::string> file_names,
+                                          VersionMode mode, const TagHandlers& handlers,
+                                          const AnchorBindings& bindings, bool annotate_numbers,
+                                          AnchorObjectCache& cache) noexcept;
+
+// The metadata of a node as the annotated results carry it (file name
+// looked up in `file_names`).
+Annotation annotation_of(const YamlNode& node, std::span<const std::string> file_names);
+
+}  // namespace kestrine

@@ -138,7 +138,10 @@ def test_tuples_sets_and_container_subclasses():
 def test_dict_subclasses_and_keys_of_any_kind():
     import collections
 
-    assert d(collections.OrderedDict([("b", 1), ("a", 2)])) == "b: 1\na: 2\n"
+    od = collections.OrderedDict([("b", 1), ("a", 2), ("c", 3)])
+    od.move_to_end("b")
+    assert d(od) == "a: 2\nc: 3\nb: 1\n"  # its own order, not the storage's
+    assert j(od, kestrine.OPT_SORT_KEYS) == '{"a":2,"b":1,"c":3}'
     assert d({(1, 2): 3}) == "[1, 2]: 3\n"
     assert d({None: 1, 2: 3, 1.5: 4, False: 5}) == "null: 1\n2: 3\n1.5: 4\nfalse: 5\n"
 

@@ -35,6 +35,17 @@ def main():
                            option=kestrine.OPT_PASSTHROUGH_TAG)
     print(f"tags: {sizes}")
 
+    # Annotated loading: every mapping, list and string remembers where it
+    # was written (1-based line and column, byte offsets, the file name).
+    located = kestrine.loads(data, option=kestrine.OPT_ANNOTATED, root_path=CONFIG.name)
+    name = located["service"]["name"]
+    print(f"service.name {name!r} is at {name.__file__}, line {name.__line__}, column {name.__column__}")
+
+    # Round-trip loading keeps comments, styles and anchors: an unedited
+    # document dumps back byte for byte.
+    document = kestrine.loads(data, option=kestrine.OPT_ROUND_TRIP)
+    print(f"round trip unchanged: {kestrine.dumps(document) == data}")
+
     # Errors carry their position.
     try:
         kestrine.loads("service:\n  name: [unclosed\n")

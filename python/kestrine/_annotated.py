@@ -41,6 +41,22 @@ def _field(index, doc=None):
     return property(get, doc=doc)
 
 
+def _scalar_new(base, owner):
+    """The `__new__` of the annotated scalar class `owner`, a subclass of the
+    built-in type `base`."""
+    base_new = base.__new__
+
+    def __new__(cls, value, line, column, file, end_line, end_column, style,
+                source_tag, source_target, offset, end_offset):
+        self = base_new(cls, value)
+        self._meta = (line, column, file, end_line, end_column, style,
+                      source_tag, source_target, offset, end_offset)
+        return self
+
+    __new__.__qualname__ = owner + ".__new__"
+    return __new__
+
+
 class _AnnotatedScalar:
     """Metadata accessors shared by the three annotated scalar classes."""
 
@@ -129,13 +145,7 @@ class KestrineAnnotatedStr(_AnnotatedScalar, str):
     __slots__ = ("_meta",)
     __module__ = "kestrine"
     _plain = str.__str__
-
-    def __new__(cls, value, line, column, file, end_line, end_column, style,
-                source_tag, source_target, offset, end_offset):
-        self = str.__new__(cls, value)
-        self._meta = (line, column, file, end_line, end_column, style,
-                      source_tag, source_target, offset, end_offset)
-        return self
+    __new__ = _scalar_new(str, "KestrineAnnotatedStr")
 
 
 class KestrineAnnotatedInt(_AnnotatedScalar, int):
@@ -148,13 +158,7 @@ class KestrineAnnotatedInt(_AnnotatedScalar, int):
 
     __module__ = "kestrine"
     _plain = int.__index__
-
-    def __new__(cls, value, line, column, file, end_line, end_column, style,
-                source_tag, source_target, offset, end_offset):
-        self = int.__new__(cls, value)
-        self._meta = (line, column, file, end_line, end_column, style,
-                      source_tag, source_target, offset, end_offset)
-        return self
+    __new__ = _scalar_new(int, "KestrineAnnotatedInt")
 
 
 class KestrineAnnotatedFloat(_AnnotatedScalar, float):
@@ -168,13 +172,7 @@ class KestrineAnnotatedFloat(_AnnotatedScalar, float):
     __slots__ = ("_meta",)
     __module__ = "kestrine"
     _plain = float.__float__
-
-    def __new__(cls, value, line, column, file, end_line, end_column, style,
-                source_tag, source_target, offset, end_offset):
-        self = float.__new__(cls, value)
-        self._meta = (line, column, file, end_line, end_column, style,
-                      source_tag, source_target, offset, end_offset)
-        return self
+    __new__ = _scalar_new(float, "KestrineAnnotatedFloat")
 
 
 _EXACT = frozenset((KestrineAnnotatedStr, KestrineAnnotatedInt, KestrineAnnotatedFloat))

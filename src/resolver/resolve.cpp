@@ -99,15 +99,9 @@ bool reads_as_non_string(VersionMode mode, std::string_view text) noexcept {
 }
 
 std::optional<std::string> normalize_int_literal(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  bool negative = false;
-  std::string_view rest = text;
-  if (rest[0] == '+' || rest[0] == '-') {
-    negative = rest[0] == '-';
-    rest.remove_prefix(1);
-    if (rest.empty()) return std::nullopt;
-  }
-  const StrippedText stripped(rest);
+  const auto sign = split_sign(text);
+  if (!sign) return std::nullopt;
+  const StrippedText stripped(sign->rest);
   const std::string_view s = stripped.view();
   if (s.size() < 2) return std::nullopt;
   unsigned radix;
@@ -159,7 +153,7 @@ std::optional<std::string> normalize_int_literal(std::string_view text) {
   }
   std::string out;
   out.reserve(limbs.size() * 9 + 1);
-  if (negative) out.push_back('-');
+  if (sign->negative) out.push_back('-');
   char buf[16];
   int n = std::snprintf(buf, sizeof buf, "%u", limbs.back());
   out.append(buf, std::size_t(n));

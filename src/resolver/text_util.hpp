@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,20 @@ inline bool contains(std::string_view s, char c) noexcept {
 // Case-sensitive prefix of the radix forms: "0x"/"0X" and so on.
 constexpr bool has_radix_prefix(std::string_view s, char lower) noexcept {
   return s.size() >= 2 && s[0] == '0' && (s[1] == lower || s[1] == lower - 32);
+}
+
+// A numeric text with its leading "+" or "-" (if any) split off.
+struct SignedText {
+  bool negative;
+  std::string_view rest;  // never empty
+};
+// Nullopt for an empty text or a lone sign.
+constexpr std::optional<SignedText> split_sign(std::string_view text) noexcept {
+  if (text.empty()) return std::nullopt;
+  const bool sign = text[0] == '+' || text[0] == '-';
+  const SignedText out{text[0] == '-', sign ? text.substr(1) : text};
+  if (out.rest.empty()) return std::nullopt;
+  return out;
 }
 
 // The common integer form shared by every mode: an optional sign, then at

@@ -135,15 +135,9 @@ std::string strip_underscores(std::string_view text) {
 }
 
 std::optional<std::int64_t> yaml11_int(std::string_view text) noexcept {
-  if (text.empty()) return std::nullopt;
-  bool negative = false;
-  std::string_view rest = text;
-  if (rest[0] == '+' || rest[0] == '-') {
-    negative = rest[0] == '-';
-    rest.remove_prefix(1);
-    if (rest.empty()) return std::nullopt;
-  }
-  const StrippedText stripped(rest);
+  const auto sign = split_sign(text);
+  if (!sign) return std::nullopt;
+  const StrippedText stripped(sign->rest);
   const std::string_view s = stripped.view();
   if (s.empty()) return std::nullopt;
   std::optional<std::int64_t> mag;
@@ -159,17 +153,13 @@ std::optional<std::int64_t> yaml11_int(std::string_view text) noexcept {
     mag = parse_int_radix(s, 10);  // refuses a second sign
   }
   if (!mag) return std::nullopt;
-  return negative ? -*mag : *mag;
+  return sign->negative ? -*mag : *mag;
 }
 
 bool yaml11_big_int(std::string_view text) noexcept {
-  if (text.empty()) return false;
-  std::string_view rest = text;
-  if (rest[0] == '+' || rest[0] == '-') {
-    rest.remove_prefix(1);
-    if (rest.empty()) return false;
-  }
-  const StrippedText stripped(rest);
+  const auto sign = split_sign(text);
+  if (!sign) return false;
+  const StrippedText stripped(sign->rest);
   const std::string_view s = stripped.view();
   if (s.size() >= 2) {
     if (has_radix_prefix(s, 'x')) return s.size() > 2 && all_of(s.substr(2), is_hex);
@@ -181,14 +171,9 @@ bool yaml11_big_int(std::string_view text) noexcept {
 }
 
 std::optional<double> yaml11_float(std::string_view text) noexcept {
-  if (text.empty()) return std::nullopt;
-  bool negative = false;
-  std::string_view rest = text;
-  if (rest[0] == '+' || rest[0] == '-') {
-    negative = rest[0] == '-';
-    rest.remove_prefix(1);
-    if (rest.empty()) return std::nullopt;
-  }
+  const auto sign = split_sign(text);
+  if (!sign) return std::nullopt;
+  std::string_view rest = sign->rest;
   std::size_t colon = rest.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
   // The first group is an unsigned run of digits: no second sign, no
@@ -219,7 +204,7 @@ std::optional<double> yaml11_float(std::string_view text) noexcept {
     if (last) break;
     rest.remove_prefix(colon + 1);
   }
-  return negative ? -value : value;
+  return sign->negative ? -value : value;
 }
 
 ScalarKind resolve_plain_yaml11(bool pyyaml, std::string_view text, bool non_plain,

@@ -33,22 +33,6 @@ std::optional<bool> yaml12_bool_word(std::string_view t) noexcept {
   return std::nullopt;
 }
 
-// Sign handling shared by the integer forms: strips one "+" or "-".
-struct Signed {
-  bool negative = false;
-  std::string_view rest;
-};
-std::optional<Signed> split_sign(std::string_view text) noexcept {
-  if (text.empty()) return std::nullopt;
-  Signed s{false, text};
-  if (text[0] == '+' || text[0] == '-') {
-    s.negative = text[0] == '-';
-    s.rest = text.substr(1);
-    if (s.rest.empty()) return std::nullopt;
-  }
-  return s;
-}
-
 ScalarKind yaml12_int_kind(std::string_view text) noexcept {
   if (auto v = yaml12_int(text)) return ScalarKind::of_int(*v);
   if (yaml12_int_simple(text)) return ScalarKind::big_int();
@@ -58,14 +42,9 @@ ScalarKind yaml12_int_kind(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<std::int64_t> yaml12_int(std::string_view text) noexcept {
-  if (text.empty()) return std::nullopt;
-  bool negative = false;
-  std::string_view r = text;
-  if (r[0] == '+' || r[0] == '-') {
-    negative = r[0] == '-';
-    r.remove_prefix(1);
-    if (r.empty()) return std::nullopt;
-  }
+  const auto sign = split_sign(text);
+  if (!sign) return std::nullopt;
+  const std::string_view r = sign->rest;
   std::optional<std::int64_t> mag;
   if (r.size() == 1 && r[0] == '0') {
     mag = 0;
@@ -79,7 +58,7 @@ std::optional<std::int64_t> yaml12_int(std::string_view text) noexcept {
     mag = parse_int_radix(r, 10);
   }
   if (!mag) return std::nullopt;
-  return negative ? -*mag : *mag;
+  return sign->negative ? -*mag : *mag;
 }
 
 bool yaml12_int_simple(std::string_view text) noexcept {

@@ -1,6 +1,7 @@
 // Argument reading shared by the node descriptor classes (`KestrineScalar`,
 // `KestrineSequence`, `KestrineMapping`): optional texts, the comment
-// checks, the `flow` flag and the collection argument.
+// checks, the `flow` flag and the collection argument; and the getters of
+// the tag and comment attributes they all have.
 #pragma once
 
 #include <optional>
@@ -59,5 +60,28 @@ PyResult<CollectionFields> collection_fields_from_args(const ArgSpec& spec, PyOb
 
 // None or a new str.
 PyObject* optional_text_to_py(const std::optional<std::string>& text) noexcept;
+
+// The `tag`, `comment`, `comment_before` and `comment_after` attributes of a
+// descriptor class whose instances hold their DescriptorText at `TextOf`.
+template <const DescriptorText& (*TextOf)(PyObject*) noexcept>
+struct DescriptorTextGetters {
+  static PyObject* tag(PyObject* self, void*) noexcept { return optional_text_to_py(TextOf(self).tag); }
+  static PyObject* comment(PyObject* self, void*) noexcept {
+    return optional_text_to_py(TextOf(self).comment);
+  }
+  static PyObject* comment_before(PyObject* self, void*) noexcept {
+    return optional_text_to_py(TextOf(self).comment_before);
+  }
+  static PyObject* comment_after(PyObject* self, void*) noexcept {
+    return optional_text_to_py(TextOf(self).comment_after);
+  }
+
+  static constexpr PyGetSetDef kTag{"tag", tag, nullptr, "The explicit tag, or None.", nullptr};
+  static constexpr PyGetSetDef kComment{"comment", comment, nullptr, "The inline comment, or None.", nullptr};
+  static constexpr PyGetSetDef kCommentBefore{"comment_before", comment_before, nullptr,
+                                              "The comment lines above the node, or None.", nullptr};
+  static constexpr PyGetSetDef kCommentAfter{"comment_after", comment_after, nullptr,
+                                             "The comment lines after the node, or None.", nullptr};
+};
 
 }  // namespace kestrine

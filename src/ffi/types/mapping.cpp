@@ -1,5 +1,9 @@
-// The class `KestrineMapping`: its spec, slots and members.
+// The class `KestrineMapping`: its doc, its constructor arguments and its
+// collection attribute; the rest is shared with the other collection
+// descriptor (collection_descriptor.hpp).
 #include "ffi/types/mapping.hpp"
+
+#include "ffi/types/collection_descriptor.hpp"
 
 namespace kestrine {
 namespace {
@@ -11,78 +15,16 @@ constexpr const char* kMappingParams[] = {"pairs", "tag", "flow", "comment", "co
 constexpr ArgSpec kMappingArgs{"KestrineMapping", kMappingParams, 6, 0, 1, 1};
 
 PyObject* mapping_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-  return py_entry([&]() -> PyResult<OwnedRef> {
-    auto fields = collection_fields_from_args(kMappingArgs, args, kwargs);
-    if (!fields) return fail(std::move(fields.error()));
-    auto obj = new_instance<MappingObject>(type, std::move(*fields));
-    if (!obj) return fail(std::move(obj.error()));
-    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
-  });
+  return new_collection_descriptor(kMappingArgs, type, args, kwargs);
 }
 
-const CollectionFields& fields_of(PyObject* self) noexcept {
-  return reinterpret_cast<MappingObject*>(self)->data.fields;
-}
-
-PyObject* get_collection(PyObject* self, void*) noexcept { return fields_of(self).collection.new_ref(); }
-PyObject* get_tag(PyObject* self, void*) noexcept { return optional_text_to_py(fields_of(self).text.tag); }
-PyObject* get_flow(PyObject* self, void*) noexcept {
-  const auto& flow = fields_of(self).flow;
-  if (!flow) Py_RETURN_NONE;
-  return PyBool_FromLong(*flow);
-}
-PyObject* get_comment(PyObject* self, void*) noexcept {
-  return optional_text_to_py(fields_of(self).text.comment);
-}
-PyObject* get_comment_before(PyObject* self, void*) noexcept {
-  return optional_text_to_py(fields_of(self).text.comment_before);
-}
-PyObject* get_comment_after(PyObject* self, void*) noexcept {
-  return optional_text_to_py(fields_of(self).text.comment_after);
-}
-
-int mapping_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
-  Py_VISIT(Py_TYPE(self));
-  Py_VISIT(fields_of(self).collection.get());
-  return 0;
-}
-
-PyGetSetDef mapping_getset[] = {
-    {"pairs", get_collection, nullptr, "The (key, value) pairs, as given (a list or tuple).", nullptr},
-    {"tag", get_tag, nullptr, "The explicit tag, or None.", nullptr},
-    {"flow", get_flow, nullptr, "True for flow style, False for block, None for automatic.", nullptr},
-    {"comment", get_comment, nullptr, "The inline comment, or None.", nullptr},
-    {"comment_before", get_comment_before, nullptr, "The comment lines above the node, or None.", nullptr},
-    {"comment_after", get_comment_after, nullptr, "The comment lines after the node, or None.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyType_Slot mapping_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kMappingDoc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<MappingObject>)},
-    {Py_tp_new, reinterpret_cast<void*>(mapping_new)},
-    {Py_tp_traverse, reinterpret_cast<void*>(mapping_traverse)},
-    {Py_tp_getset, mapping_getset},
-    {0, nullptr},
-};
-
-PyType_Spec mapping_spec = {
-    "kestrine.KestrineMapping",
-    static_cast<int>(sizeof(MappingObject)),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
-    mapping_slots,
-};
-
-TypeCell mapping_cell{"KestrineMapping"};
+CollectionClass mapping_class{"kestrine.KestrineMapping", kMappingDoc, kMappingArgs,
+                              "The (key, value) pairs, as given (a list or tuple).", mapping_new};
 
 }  // namespace
 
-const CollectionFields* mapping_fields(PyObject* obj) noexcept {
-  if (mapping_cell.type == nullptr || !PyObject_TypeCheck(obj, mapping_cell.type)) return nullptr;
-  return &fields_of(obj);
-}
+const CollectionFields* mapping_fields(PyObject* obj) noexcept { return mapping_class.fields(obj); }
 
-PyResult<PyTypeObject*> kestrine_mapping_type() noexcept { return create_type_once(mapping_cell, mapping_spec, nullptr); }
+PyResult<PyTypeObject*> kestrine_mapping_type() noexcept { return mapping_class.type(); }
 
 }  // namespace kestrine

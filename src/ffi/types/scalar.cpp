@@ -69,19 +69,11 @@ PyObject* get_value(PyObject* self, void*) noexcept {
   const std::string& v = fields_of(self).value;
   return PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "strict");
 }
-PyObject* get_tag(PyObject* self, void*) noexcept { return optional_text_to_py(fields_of(self).text.tag); }
 PyObject* get_style(PyObject* self, void*) noexcept {
   return PyUnicode_FromString(scalar_style_name(fields_of(self).style));
 }
-PyObject* get_comment(PyObject* self, void*) noexcept {
-  return optional_text_to_py(fields_of(self).text.comment);
-}
-PyObject* get_comment_before(PyObject* self, void*) noexcept {
-  return optional_text_to_py(fields_of(self).text.comment_before);
-}
-PyObject* get_comment_after(PyObject* self, void*) noexcept {
-  return optional_text_to_py(fields_of(self).text.comment_after);
-}
+const DescriptorText& text_of(PyObject* self) noexcept { return fields_of(self).text; }
+using TextGetters = DescriptorTextGetters<text_of>;
 
 PyObject* scalar_repr(PyObject* self) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
@@ -95,11 +87,11 @@ PyObject* scalar_repr(PyObject* self) noexcept {
 
 PyGetSetDef scalar_getset[] = {
     {"value", get_value, nullptr, "The scalar text to emit.", nullptr},
-    {"tag", get_tag, nullptr, "The explicit tag, or None.", nullptr},
+    TextGetters::kTag,
     {"style", get_style, nullptr, "The requested style name (\"auto\" when none).", nullptr},
-    {"comment", get_comment, nullptr, "The inline comment, or None.", nullptr},
-    {"comment_before", get_comment_before, nullptr, "The comment lines above the node, or None.", nullptr},
-    {"comment_after", get_comment_after, nullptr, "The comment lines after the node, or None.", nullptr},
+    TextGetters::kComment,
+    TextGetters::kCommentBefore,
+    TextGetters::kCommentAfter,
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,315 @@
+#include "ffi/loads_roads.hpp"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "decode/decoder.hpp"
+#include "ffi/checks.hpp"
+#include "ffi/convert/annotate.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/input.hpp"
+#include "ffi/options.hpp"
+#include "ffi/types/document.hpp"
+#include "roundtrip/composer.hpp"
+#include "roundtrip/duplicates.hpp"
+#include "roundtrip/upgrade.hpp"
+#include "roundtrip/value.hpp"
+
+namespace kestrine {
+namespace {
+
+PyErr not_implemented(const std::string& what) noexcept {
+  try {
+    return PyErr::new_error(PyExc_NotImplementedError, what + " is not implemented yet");
+  } catch (...) {
+    return PyErr::memory_error();
+  }
+}
+
+std::string include_option_names(Options option) {
+  std::string names;
+  const auto add = [&](Options bit, const char* name) {
+    if ((option & bit) == 0) return;
+    if (!names.empty()) names += ", ";
+    names += name;
+  };
+  add(OPT_INCLUDES, "OPT_INCLUDES");
+  add(OPT_SECRETS, "OPT_SECRETS");
+  add(OPT_ENV_VAR, "OPT_ENV_VAR");
+  return names;
+}
+
+// The plain decoder's options for the pass that only tests a text: nothing
+// but the complex-key policy, no warnings, no timestamps.
+DecodeOptions check_pass_options(const LoadSettings& settings) noexcept {
+  DecodeOptions options;
+  options.version_mode = settings.version_mode;
+  options.reject_complex_keys = settings.reject_complex;
+  return options;
+}
+
+// The plain decoder over the top-level text with the lock released; its
+// documents and warnings are dropped, only its verdict counts.
+PyStatus plain_check_pass(std::string_view text, const LoadSettings& settings) {
+  const DecodeOptions options = check_pass_options(settings);
+  auto error = without_gil([&]() -> std::optional<DecoderError> {
+    auto decoded = decode_stream(text, options);
+    if (!decoded) return std::move(decoded.error());
+    return std::nullopt;
+  });
+  if (error) return fail(decoder_error_to_py(*error));
+  return {};
+}
+
+// The same pass over every text of the source-file table (lock held); an
+// error names the file.
+PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& settings) {
+  const DecodeOptions options = check_pass_options(settings);
+  for (std::size_t i = 0; i < trees.source_texts.size(); ++i) {
+    const auto& source = trees.source_texts[i];
+    if (!source) continue;
+    auto decoded = decode_stream(*source, options);
+    if (!decoded) {
+      std::optional<std::string_view> name;
+      if (i < trees.source_names.size()) name = trees.source_names[i];
+      return fail(decoder_error_to_py(decoded.error(), name));
+    }
+  }
+  return {};
+}
+
+// `empty_as_null`: a document opened by "---" without content gives a Null
+// root instead of none, so "the first document" means the same as on the
+// plain road.
+PyResult<std::vector<YamlNode>> compose(std::string_view text, bool empty_as_null = false) {
+  auto composed = compose_text(text, 0, empty_as_null);
+  if (!composed) return fail(compose_error_to_py(composed.error()));
+  return std::move(composed->roots);
+}
+
+// The duplicate-key policy of the located roads: error (first duplicate over
+// the roots in order) or warnings.
+PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSettings& settings) {
+  if (settings.dup_error) {
+    if (auto error = check_duplicate_keys_roots(roots, settings.version_mode))
+      return fail(duplicate_key_error_to_py(*error));
+  } else if (settings.dup_warn_only) {
+    log_warnings(warn_duplicate_keys(roots, settings.version_mode));
+  }
+  return {};
+}
+
+PyStatus validate(std::span<const YamlNode> roots, PyObject* schema, const LoadSettings& settings) {
+  if (schema == nullptr || roots.empty()) return {};
+  const bool yaml11 = settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
+  return loads_validate_roots(roots, schema, yaml11);
+}
+
+PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots) {
+  auto bindings = bind_anchors(roots);
+  if (!bindings) return fail(compose_error_to_py(bindings.error()));
+  return std::move(*bindings);
+}
+
+bool null_styles_clash(Options option) noexcept {
+  return (option & OPT_NULL_AS_KEYWORD) != 0 && (option & OPT_NULL_AS_TILDE) != 0;
+}
+
+PyErr null_styles_error() noexcept {
+  return PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive");
+}
+
+// The version mode of one document of a loads_all stream: its own %YAML
+// directive, else the options alone (a directive of the first document does
+// not carry over to the next).
+VersionMode document_mode(std::string_view document_text, Options option) noexcept {
+  if (option & OPT_PYYAML_COMPAT) return VersionMode::PyyamlCompat;
+  if (const auto version = sniff_yaml_version(document_text))
+    return version->major == 1 && version->minor == 1 ? VersionMode::Yaml11 : VersionMode::Yaml12;
+  return (option & (OPT_YAML_1_1 | OPT_UPGRADE_1_1)) != 0 ? VersionMode::Yaml11 : VersionMode::Yaml12;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Shared helpers
+
+DocumentFlags document_flags(const LoadSettings& settings, VersionMode mode) noexcept {
+  DocumentFlags flags;
+  flags.prefer_double_quotes = (settings.option & OPT_SINGLE_QUOTES) == 0;
+  flags.upgrade_1_1 = settings.upgrade;
+  flags.timestamps = settings.timestamps;
+  flags.null_style = (settings.option & OPT_NULL_AS_KEYWORD) ? NullStyle::Keyword
+                     : (settings.option & OPT_NULL_AS_TILDE) ? NullStyle::Tilde
+                                                             : NullStyle::Default;
+  flags.version_mode = settings.upgrade ? VersionMode::Yaml12 : mode;
+  return flags;
+}
+
+std::vector<std::string_view> document_slices(std::string_view text, std::span<const std::size_t> starts) {
+  std::vector<std::string_view> slices;
+  slices.reserve(starts.size());
+  std::size_t begin = 0;  // the first document always begins the text
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    std::size_t end = i + 1 < starts.size() ? std::clamp(starts[i + 1], begin, text.size()) : text.size();
+    slices.push_back(text.substr(begin, end - begin));
+    begin = end;
+  }
+  return slices;
+}
+
+// ---------------------------------------------------------------------------
+// Hooks: defaults until includes and schema validation exist
+
+[[gnu::weak]] PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
+  return fail(not_implemented(include_option_names(call.settings.option)));
+}
+
+[[gnu::weak]] PyStatus loads_validate_roots(std::span<const YamlNode>, PyObject*, bool) {
+  return fail(not_implemented("schema validation"));
+}
+
+// ---------------------------------------------------------------------------
+// loads: located road
+
+PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
+  const LoadSettings& settings = call.settings;
+  const std::string_view text = call.text->text();
+  const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
+  const bool check_pass = annotated || settings.reject_complex;
+
+  if (check_pass) {
+    if (auto ok = plain_check_pass(text, settings); !ok) return fail(std::move(ok.error()));
+  }
+
+  LoadedTrees trees;
+  if (settings.any_include_flag()) {
+    auto expanded = loads_include_trees(call);
+    if (!expanded) return fail(std::move(expanded.error()));
+    trees = std::move(*expanded);
+  } else {
+    auto roots = compose(text, /*empty_as_null=*/true);
+    if (!roots) return fail(std::move(roots.error()));
+    trees.roots = std::move(*roots);
+    if (call.root_path) {
+      trees.source_names.push_back(*call.root_path);
+      trees.source_texts.emplace_back();
+    }
+  }
+
+  if (check_pass) {
+    if (auto ok = plain_check_sources(trees, settings); !ok) return fail(std::move(ok.error()));
+  }
+  if (trees.roots.empty()) return none_ref();
+
+  if (auto ok = located_duplicate_keys(trees.roots, settings); !ok) return fail(std::move(ok.error()));
+  if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
+  if (auto ok = validate(trees.roots, call.schema.get(), settings); !ok) return fail(std::move(ok.error()));
+
+  auto bindings = bind_all(trees.roots);
+  if (!bindings) return fail(std::move(bindings.error()));
+  const YamlNode& first = trees.roots.front();
+  if (annotated) {
+    return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, *bindings,
+                             settings.annotate_numbers);
+  }
+  return tree_to_py(first, settings.version_mode, call.handlers, *bindings);
+}
+
+// ---------------------------------------------------------------------------
+// loads: round-trip road
+
+PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
+  const LoadSettings& settings = call.settings;
+  if (null_styles_clash(settings.option)) return fail(null_styles_error());
+
+  LoadedTrees trees;
+  if (settings.any_include_flag()) {
+    auto expanded = loads_include_trees(call);
+    if (!expanded) return fail(std::move(expanded.error()));
+    trees = std::move(*expanded);
+  } else {
+    auto roots = compose(call.text->text());
+    if (!roots) return fail(std::move(roots.error()));
+    trees.roots = std::move(*roots);
+  }
+
+  const DocumentChecks checks{settings.version_mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
+                              settings.yaml11_warn};
+  if (auto ok = check_documents(trees.roots, checks); !ok) return fail(std::move(ok.error()));
+  if (auto ok = validate(trees.roots, call.schema.get(), settings); !ok) return fail(std::move(ok.error()));
+
+  DocumentRecord record;
+  record.roots = std::move(trees.roots);
+  record.source_names = std::move(trees.source_names);
+  record.source_texts = std::move(trees.source_texts);
+  record.source_text.emplace(call.text->text());
+  record.flags = document_flags(settings, settings.version_mode);
+  return new_document(std::move(record));
+}
+
+// ---------------------------------------------------------------------------
+// loads_all: annotated road
+
+PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
+  const LoadSettings& settings = call.settings;
+  const std::string_view text = call.text->text();
+  if (auto ok = plain_check_pass(text, settings); !ok) return fail(std::move(ok.error()));
+
+  auto composed = parse_roundtrip_multi(text);
+  if (!composed) return fail(compose_error_to_py(composed.error()));
+  std::span<const YamlNode> roots = composed->roots;
+
+  if (auto ok = located_duplicate_keys(roots, settings); !ok) return fail(std::move(ok.error()));
+  if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
+
+  auto list = checked(PyList_New(0));
+  if (!list) return list;
+  for (const YamlNode& root : roots) {
+    auto bindings = bind_all(std::span<const YamlNode>(&root, 1));
+    if (!bindings) return fail(std::move(bindings.error()));
+    AnchorObjectCache cache;
+    auto obj = tree_to_annotated_step(root, {}, settings.version_mode, call.handlers, *bindings,
+                                      settings.annotate_numbers, cache);
+    if (!obj) return obj;
+    if (PyList_Append(list->get(), obj->get()) < 0) return fail_fetch();
+  }
+  return list;
+}
+
+// ---------------------------------------------------------------------------
+// loads_all: round-trip road
+
+PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
+  const LoadSettings& settings = call.settings;
+  const Options option = settings.option;
+  const std::string_view text = call.text->text();
+
+  auto composed = parse_roundtrip_multi(text);
+  if (!composed) return fail(compose_error_to_py(composed.error()));
+  const std::vector<std::string_view> slices = document_slices(text, composed->document_starts);
+  const std::size_t count = std::min(composed->roots.size(), slices.size());
+
+  auto list = checked(PyList_New(0));
+  if (!list) return list;
+  for (std::size_t i = 0; i < count; ++i) {
+    YamlNode& root = composed->roots[i];
+    const VersionMode mode = document_mode(slices[i], option);
+    const DocumentChecks checks{mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
+                                (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12};
+    if (auto ok = check_documents(std::span<YamlNode>(&root, 1), checks); !ok) return fail(std::move(ok.error()));
+    if (null_styles_clash(option)) return fail(null_styles_error());
+
+    DocumentRecord record;
+    record.roots.push_back(std::move(root));
+    record.source_text.emplace(slices[i]);
+    record.flags = document_flags(settings, mode);
+    auto document = new_document(std::move(record));
+    if (!document) return document;
+    if (PyList_Append(list->get(), document->get()) < 0) return fail_fetch();
+  }
+  return list;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,174 @@
+"""The located road of loads/loads_all (OPT_ANNOTATED): the same values and
+the same refusals as the plain road, the duplicate-key and YAML 1.1 checks
+in their order, and the limits."""
+
+import math
+
+import pytest
+
+import kestrine
+from kestrine import KestrineComplexKeyError, KestrineDuplicateKeyError, KestrineParseError
+from test_roundtrip_load import CASES, needs_suite
+
+ANN = kestrine.OPT_ANNOTATED
+
+
+def warnings_of(caplog):
+    return [r.getMessage() for r in caplog.records if r.name == "kestrine"]
+
+
+def plain(x):
+    """The annotated result as built-in objects, NaN made comparable."""
+    if isinstance(x, dict):
+        return {plain(k): plain(v) for k, v in x.items()}
+    if isinstance(x, list):
+        return [plain(v) for v in x]
+    if isinstance(x, tuple):
+        return tuple(plain(v) for v in x)
+    if isinstance(x, bool) or x is None:
+        return x
+    for base in (str, int, float):
+        if isinstance(x, base):
+            x = base(x)
+            return "nan" if base is float and math.isnan(x) else x
+    return x
+
+
+def outcome(fn):
+    try:
+        return "ok", plain(fn())
+    except Exception as err:  # compared by class
+        return "error", type(err).__name__
+
+
+# A first document opened by "---" without content is None on every road,
+# never the next document's value.
+EMPTY_EXPLICIT_DOCUMENT = "---\n---\na: 1\n"
+
+
+def test_empty_first_document_is_none_on_every_road():
+    assert kestrine.loads(EMPTY_EXPLICIT_DOCUMENT) is None
+    assert kestrine.loads(EMPTY_EXPLICIT_DOCUMENT, option=ANN) is None
+    assert kestrine.loads(EMPTY_EXPLICIT_DOCUMENT, option=kestrine.OPT_REJECT_COMPLEX_KEYS) is None
+    assert kestrine.loads_all(EMPTY_EXPLICIT_DOCUMENT, option=ANN) == kestrine.loads_all(EMPTY_EXPLICIT_DOCUMENT)
+
+
+@needs_suite
+def test_annotated_values_equal_plain_values_on_the_suite():
+    for cid, data in CASES:
+        expected = outcome(lambda: kestrine.loads_all(data))
+        assert outcome(lambda: kestrine.loads_all(data, option=ANN)) == expected, cid
+        assert outcome(lambda: kestrine.loads_all(data, option=ANN | kestrine.OPT_ANNOTATE_NUMBERS)) == expected, cid
+        first = outcome(lambda: kestrine.loads(data, option=ANN))
+        if expected[0] == "error":
+            continue
+        assert first == ("ok", expected[1][0] if expected[1] else None), cid
+
+
+@pytest.mark.parametrize("text", [
+    "%YAML 1.2\n",                                    # a directive without a document
+    "%YAML 1.2\n%YAML 1.2\n---\na\n",                 # duplicate %YAML
+    "%YAML 1.2.3\n---\na\n",                          # malformed %YAML
+    "%TAG !p! tag:x,2000:\n--- a\n...\n--- !p!b c\n",  # tag handles do not carry over
+])
+def test_what_the_plain_road_refuses_the_located_road_refuses(text):
+    with pytest.raises(KestrineParseError):
+        kestrine.loads(text)
+    with pytest.raises(KestrineParseError) as info:
+        kestrine.loads(text, option=ANN)
+    assert info.value.file is None
+    with pytest.raises(KestrineParseError):
+        kestrine.loads_all(text, option=ANN)
+    # The round-trip road reads no value and keeps such texts as they are.
+    assert kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP).to_yaml() == text.encode()
+
+
+def test_complex_keys():
+    text = "? [1, 2]\n: x\n"
+    assert kestrine.loads(text, option=ANN) == {(1, 2): "x"}
+    for fn in (kestrine.loads, kestrine.loads_all):
+        with pytest.raises(KestrineComplexKeyError):
+            fn(text, option=ANN | kestrine.OPT_REJECT_COMPLEX_KEYS)
+
+
+def test_duplicate_key_policies(caplog):
+    text = "a: 1\nb: 2\na: 3\n"
+    for fn in (kestrine.loads, kestrine.loads_all):
+        caplog.clear()
+        result = fn(text, option=ANN)
+        assert (result if fn is kestrine.loads else result[0]) == {"a": 3, "b": 2}
+        assert warnings_of(caplog) == []
+        fn(text, option=ANN | kestrine.OPT_DUPLICATE_KEYS_WARN)
+        assert warnings_of(caplog) == ["duplicate mapping key 'a' at line 3, column 1; keeping the last value"]
+        caplog.clear()
+        with pytest.raises(KestrineDuplicateKeyError) as info:
+            fn(text, option=ANN | kestrine.OPT_DUPLICATE_KEYS_WARN | kestrine.OPT_DUPLICATE_KEYS_ERROR)
+        assert (info.value.line, info.value.column) == (3, 1)
+        assert warnings_of(caplog) == []
+
+
+def test_duplicate_in_a_later_document_is_checked(caplog):
+    text = "x: 1\n---\na: 1\na: 2\n"
+    with pytest.raises(KestrineDuplicateKeyError):
+        kestrine.loads(text, option=ANN | kestrine.OPT_DUPLICATE_KEYS_ERROR)
+    with pytest.raises(KestrineDuplicateKeyError):
+        kestrine.loads_all(text, option=ANN | kestrine.OPT_DUPLICATE_KEYS_ERROR)
+    assert kestrine.loads(text, option=ANN | kestrine.OPT_DUPLICATE_KEYS_WARN) == {"x": 1}
+    assert len(warnings_of(caplog)) == 1
+
+
+def test_duplicate_key_warnings_come_before_yaml11_warnings(caplog):
+    text = "a: yes\na: no\n"
+    option = ANN | kestrine.OPT_YAML_1_1 | kestrine.OPT_YAML_1_1_WARN | kestrine.OPT_DUPLICATE_KEYS_WARN
+    for fn in (kestrine.loads, kestrine.loads_all):
+        caplog.clear()
+        fn(text, option=option)
+        assert [m.split()[0] for m in warnings_of(caplog)] == ["duplicate", "YAML", "YAML"]
+
+
+def test_version_choice(caplog):
+    assert kestrine.loads("%YAML 1.1\n---\na: yes\n", option=ANN) == {"a": True}
+    assert kestrine.loads("%YAML 1.2\n---\na: yes\n", option=ANN | kestrine.OPT_YAML_1_1) == {"a": "yes"}
+    assert kestrine.loads("a: yes\n", option=ANN | kestrine.OPT_UPGRADE_1_1) == {"a": True}
+    # YAML 1.1 warnings only when the 1.1 reading applies.
+    kestrine.loads("a: yes\n", option=ANN | kestrine.OPT_YAML_1_1_WARN)
+    assert warnings_of(caplog) == []
+    kestrine.loads("a: yes\n", option=ANN | kestrine.OPT_YAML_1_1_WARN | kestrine.OPT_YAML_1_1)
+    assert warnings_of(caplog) == ["YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line 1, column 4"]
+
+
+def billion_laughs():
+    lines = ["a: &a [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]"]
+    for i in range(1, 9):
+        prev, cur = chr(ord("a") + i - 1), chr(ord("a") + i)
+        lines.append(f"{cur}: &{cur} [{', '.join(['*' + prev] * 10)}]")
+    return "\n".join(lines) + "\n"
+
+
+def test_billion_laughs_fails_cleanly():
+    text = billion_laughs()
+    for fn in (kestrine.loads, kestrine.loads_all):
+        with pytest.raises(KestrineParseError, match="alias") as info:
+            fn(text, option=ANN)
+        assert info.value.line is not None
+
+
+def test_deep_nesting_is_a_parse_error_not_a_crash():
+    with pytest.raises(KestrineParseError):
+        kestrine.loads("[" * 5000 + "]" * 5000, option=ANN)
+    deep = "[" * 900 + "x" + "]" * 900
+    value = kestrine.loads(deep, option=ANN)
+    for _ in range(900):
+        (value,) = value
+    assert value == "x"
+
+
+def test_options_of_later_issues_are_refused_by_name():
+    with pytest.raises(NotImplementedError, match="OPT_INCLUDES"):
+        kestrine.loads("a: 1", option=ANN | kestrine.OPT_INCLUDES)
+    with pytest.raises(NotImplementedError, match="OPT_ENV_VAR"):
+        kestrine.loads("a: 1", option=kestrine.OPT_ENV_VAR)
+    with pytest.raises(NotImplementedError, match="schema validation"):
+        kestrine.loads("a: 1", option=ANN, schema={"type": "object"})
+    # No document: nothing to validate.
+    assert kestrine.loads("", option=ANN, schema={"type": "object"}) is None

@@ -126,10 +126,10 @@ inline bool is_document_boundary(EventKind k) noexcept {
 
 class Decoder {
  public:
-  Decoder(const std::vector<SpannedEvent>& events, ValueArena& arena, const DecodeOptions& opts,
-          DecodedStream& out)
-      : ev_(events.data()),
-        n_(events.size()),
+  Decoder(const ScanResult& scan, ValueArena& arena, const DecodeOptions& opts, DecodedStream& out)
+      : ev_(scan.events.data()),
+        n_(scan.events.size()),
+        file_id_(scan.file_id),
         arena_(arena),
         opts_(opts),
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
@@ -153,7 +153,8 @@ class Decoder {
            DecoderErrorKind kind = DecoderErrorKind::Parse) {
     return fail(std::string(message), span, kind);
   }
-  Span current_span() const noexcept { return idx_ < n_ ? ev_[idx_].start : Span{}; }
+  Span span_of(const SpannedEvent& e) const noexcept { return e.start(file_id_); }
+  Span current_span() const noexcept { return idx_ < n_ ? span_of(ev_[idx_]) : Span{}; }
   bool at(EventKind k) const noexcept { return idx_ < n_ && ev_[idx_].kind == k; }
 
   // ---- the value stack ----
@@ -207,6 +208,7 @@ class Decoder {
 
   const SpannedEvent* ev_;
   std::size_t n_;
+  std::uint32_t file_id_;
   std::size_t idx_ = 0;
   std::uint32_t depth_ = 0;
   std::uint64_t alias_nodes_ = 0;
@@ -259,7 +261,7 @@ bool Decoder::run() {
         continue;
       case EventKind::Directive:
         if (!directives_allowed) {
-          fail(kMsgDirectivePlace, e.start);
+          fail(kMsgDirectivePlace, span_of(e));
           return false;
         }
         if (!directive_run()) return false;
@@ -284,7 +286,7 @@ bool Decoder::run() {
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
       if (!is_document_boundary(k) && k != EventKind::Directive) {
-        fail(kMsgTrailing, ev_[idx_].start);
+        fail(kMsgTrailing, span_of(ev_[idx_]));
         return false;
       }
     }
@@ -316,16 +318,16 @@ bool Decoder::directive_run() {
   bool version_seen = false;
   for (; at(EventKind::Directive); ++idx_) {
     const SpannedEvent& e = ev_[idx_];
-    const std::vector<std::string_view> words = split_directive_words(e.text);
+    const std::vector<std::string_view> words = split_directive_words(e.text());
     if (words.empty()) continue;
     if (words[0] == "YAML") {
       if (words.size() < 2 || words[1].front() == '#' || !valid_yaml_version(words[1]) ||
           (words.size() > 2 && words[2].front() != '#')) {
-        fail(kMsgBadYaml, e.start);
+        fail(kMsgBadYaml, span_of(e));
         return false;
       }
       if (version_seen) {
-        fail(kMsgDupYaml, e.start);
+        fail(kMsgDupYaml, span_of(e));
         return false;
       }
       version_seen = true;
@@ -334,7 +336,7 @@ bool Decoder::directive_run() {
       const std::string_view handle = words[1], prefix = words[2];
       if (handle.front() != '!' || handle.back() != '!') continue;
       if (find_handle(handle) != nullptr) {
-        fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", e.start);
+        fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", span_of(e));
         return false;
       }
       tag_handles_.emplace_back(handle, prefix);
@@ -342,7 +344,7 @@ bool Decoder::directive_run() {
     // Other directives are reserved and ignored.
   }
   if (!at(EventKind::DocumentStart)) {
-    fail(kMsgDirectiveNeedsStart, ev_[first].start);
+    fail(kMsgDirectiveNeedsStart, span_of(ev_[first]));
     return false;
   }
   return true;
@@ -371,7 +373,7 @@ std::string_view Decoder::concat(std::string_view a, std::string_view b) {
 // core-prefixed spelling alike, and neither is a custom tag, so the expanded
 // text would never be stored.
 bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
-  const std::string_view t = e.text;
+  const std::string_view t = e.text();
   out = t;
   if (t.size() < 2 || t[0] != '!') {
     if (t == "!") {
@@ -389,7 +391,7 @@ bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
     const std::string_view handle = t.substr(0, bang + 1);
     const std::string_view* p = find_handle(handle);
     if (p == nullptr) {
-      fail("undefined tag handle: " + std::string(handle), e.start);
+      fail("undefined tag handle: " + std::string(handle), span_of(e));
       return false;
     }
     out = concat(*p, t.substr(bang + 1));
@@ -419,8 +421,8 @@ Res Decoder::node_body(bool indentless) {
   for (; idx_ < n_; ++idx_) {
     const SpannedEvent& p = ev_[idx_];
     if (p.kind == EventKind::Anchor) {
-      if (has_anchor) return fail(kMsgTwoAnchors, p.start);
-      anchor = p.text;
+      if (has_anchor) return fail(kMsgTwoAnchors, span_of(p));
+      anchor = p.text();
       has_anchor = true;
     } else if (p.kind == EventKind::Tag) {
       if (!resolve_tag(p, tag)) return kFailed;
@@ -448,12 +450,12 @@ Res Decoder::node_body(bool indentless) {
       r = decode_sequence(e.flow);
       break;
     case EventKind::Alias: {
-      if (has_tag || has_anchor) return fail(kMsgAliasProps, e.start);
+      if (has_tag || has_anchor) return fail(kMsgAliasProps, span_of(e));
       ++idx_;
-      const auto it = anchors_.find(e.text);
-      if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text), e.start);
+      const auto it = anchors_.find(e.text());
+      if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text()), span_of(e));
       alias_nodes_ = sat_add(alias_nodes_, it->second.count);
-      if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, e.start);
+      if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, span_of(e));
       push(it->second.value);
       return value_res(it->second.count);
     }
@@ -513,7 +515,7 @@ Res Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
 }
 
 Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
-  const std::string_view text = e.text;
+  const std::string_view text = e.text();
   const bool non_plain = e.style != ScalarStyle::Plain;
   const VersionMode mode = opts_.version_mode;
   if (opts_.yaml11_warnings) [[unlikely]] {
@@ -527,7 +529,7 @@ Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
       w.append(" in 1.1 but ");
       w.append(names->second);
       w.append(" in 1.2 at ");
-      w.append(position_text(e.start));
+      w.append(position_text(span_of(e)));
       out_.warnings.push_back(std::move(w));
     }
   }
@@ -584,7 +586,7 @@ bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
   if (key.is_sequence() || key.is_mapping()) {
     fail(std::string("complex mapping key (") + (key.is_sequence() ? "a sequence" : "a mapping") +
              " used as a key)",
-         place.start, DecoderErrorKind::ComplexKey);
+         span_of(place), DecoderErrorKind::ComplexKey);
     return false;
   }
   return true;
@@ -626,11 +628,11 @@ bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, s
 bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
-    fail("duplicate mapping key: " + shown, place.start, DecoderErrorKind::DuplicateKey);
+    fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);
     return false;
   }
-  out_.warnings.push_back("duplicate mapping key '" + shown + "' at " + position_text(place.start) +
-                          "; keeping the last value");
+  out_.warnings.push_back("duplicate mapping key '" + shown + "' at " +
+                          position_text(span_of(place)) + "; keeping the last value");
   return true;
 }
 
@@ -670,7 +672,7 @@ Res Decoder::decode_mapping(bool flow) {
         if (((c.kind == EventKind::MappingStart || c.kind == EventKind::SequenceStart) &&
              !c.flow) ||
             c.kind == EventKind::SequenceEntry)
-          return fail(kMsgBlockKey, c.start);
+          return fail(kMsgBlockKey, span_of(c));
       }
     }
     // After "?" the key may be a sequence whose "- " entries stand at the
@@ -685,7 +687,7 @@ Res Decoder::decode_mapping(bool flow) {
     } else if (explicit_key) {
       value = decode_node(true);
     } else if (!flow && k == EventKind::Scalar) {
-      return fail(kMsgExpectedColon, e.start);
+      return fail(kMsgExpectedColon, span_of(e));
     }
     value = or_null(value);
     if (value.failed()) return value;
@@ -834,7 +836,7 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
   DecodedStream out;
   out.arena = ValueArena(first_chunk_for(text_size_hint));
   {
-    Decoder decoder(scan.events, out.arena, options, out);
+    Decoder decoder(scan, out.arena, options, out);
     if (!decoder.run()) return std::unexpected(std::move(decoder.error()));
   }
   out.scalar_texts = std::move(scan.arena);

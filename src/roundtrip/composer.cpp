@@ -147,9 +147,11 @@ struct EndAcc {
 
 class Composer {
  public:
-  Composer(std::string_view text, std::span<const SpannedEvent> events,
-           std::span<const SourceComment> comments)
-      : text_(text), ev_(events), placer_(comments, text, introducers) {
+  Composer(std::string_view text, const ScanResult& scan, std::span<const SourceComment> comments)
+      : text_(text),
+        ev_(scan.events),
+        file_id_(scan.file_id),
+        placer_(comments, text, introducers) {
     line_starts_.push_back(text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
                                    static_cast<unsigned char>(text[1]) == 0xBB &&
                                    static_cast<unsigned char>(text[2]) == 0xBF
@@ -199,12 +201,12 @@ class Composer {
           ++position_;
           break;
         case EventKind::Directive:
-          if (!directive_start) directive_start = e.start.offset;
-          pending_directives.emplace_back(e.text);
+          if (!directive_start) directive_start = e.offset;
+          pending_directives.emplace_back(e.text());
           ++position_;
           break;
         case EventKind::DocumentStart: {
-          std::size_t doc_start = directive_start.value_or(e.start.offset);
+          std::size_t doc_start = directive_start.value_or(e.offset);
           ++position_;
           anchors_.clear();
           YamlNode node;
@@ -213,7 +215,7 @@ class Composer {
           if (r == kError) return false;
           if (r == kNode || empty_document_as_null) {
             if (r != kNode) {
-              node = YamlNode::null_at(e.start);
+              node = YamlNode::null_at(span_of(e));
               place_leaf(node, Visit{});
             }
             node.explicit_start = true;
@@ -226,7 +228,7 @@ class Composer {
           break;
         }
         default: {
-          std::size_t doc_start = directive_start.value_or(e.start.offset);
+          std::size_t doc_start = directive_start.value_or(e.offset);
           std::size_t before = position_;
           anchors_.clear();
           YamlNode node;
@@ -249,6 +251,8 @@ class Composer {
  private:
   std::string_view text_;
   std::span<const SpannedEvent> ev_;
+  std::uint32_t file_id_;  // of every event of this scan
+  Span span_of(const SpannedEvent& e) const noexcept { return e.start(file_id_); }
   std::vector<std::size_t> line_starts_;
   // Comments are placed while the tree is built, in the same pre-order a
   // separate walk would use; inside flow collections placement is deferred
@@ -279,7 +283,7 @@ class Composer {
       case EventKind::Directive:
         return true;
       default:
-        fail("trailing content after document", e.start);
+        fail("trailing content after document", span_of(e));
         return false;
     }
   }
@@ -319,7 +323,7 @@ class Composer {
   // on success `end` is its node_end_position.
   int compose_node(bool indentless, YamlNode& out, Visit v, Pos& end) {
     if (depth_ + 1 > kMaxComposeDepth) {
-      Span at = at_end() ? Span{} : ev_[position_].start;
+      Span at = at_end() ? Span{} : span_of(ev_[position_]);
       return fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", at);
     }
     ++depth_;
@@ -339,17 +343,17 @@ class Composer {
                            ev_[position_].kind == EventKind::Anchor)) {
         const SpannedEvent& p = ev_[position_];
         if (p.kind == EventKind::Tag) {
-          pending_tag_ = p.text;
+          pending_tag_ = p.text();
         } else {
-          if (pending_anchor_) return fail("a node cannot have two anchors", p.start);
-          pending_anchor_ = p.text;
+          if (pending_anchor_) return fail("a node cannot have two anchors", span_of(p));
+          pending_anchor_ = p.text();
         }
         ++position_;
       }
       if (at_end()) return kNone;
 
       const SpannedEvent& e = ev_[position_];
-      const Span start = e.start;
+      const Span start = span_of(e);
       std::optional<std::string_view> tag = std::exchange(pending_tag_, std::nullopt);
       std::optional<std::string_view> anchor = std::exchange(pending_anchor_, std::nullopt);
 
@@ -373,8 +377,8 @@ class Composer {
           break;
         case EventKind::Alias:
           if (tag || anchor) return fail("an alias node cannot have an anchor or tag", start);
-          if (!anchors_.contains(e.text))
-            return fail("unknown alias: *" + std::string(e.text), start);
+          if (!anchors_.contains(e.text()))
+            return fail("unknown alias: *" + std::string(e.text()), start);
           break;
         case EventKind::StreamStart:
         case EventKind::Directive:
@@ -412,7 +416,7 @@ class Composer {
           }
           case EventKind::Scalar:
             ++position_;
-            out.set_scalar(std::string(e.text), e.style);
+            out.set_scalar(std::string(e.text()), e.style);
             break;
           case EventKind::MappingStart: {
             ++position_;
@@ -432,7 +436,7 @@ class Composer {
           }
           case EventKind::Alias:
             ++position_;
-            out.set_alias(std::string(e.text));
+            out.set_alias(std::string(e.text()));
             break;
           default:
             break;
@@ -461,7 +465,7 @@ class Composer {
     const Span& start = node.span;
     switch (node.kind()) {
       case NodeKind::Scalar: {
-        std::size_t end = std::clamp(e.end, start.offset, text_.size());
+        std::size_t end = std::clamp(e.end(), start.offset, text_.size());
         node.end_offset = end;
         std::string_view slice = text_.substr(start.offset, end - start.offset);
         const Extent ext = measure(slice);
@@ -549,7 +553,7 @@ class Composer {
               if (((n.kind == EventKind::MappingStart || n.kind == EventKind::SequenceStart) &&
                    !n.flow) ||
                   n.kind == EventKind::SequenceEntry) {
-                fail("a block collection cannot be a mapping key", n.start);
+                fail("a block collection cannot be a mapping key", span_of(n));
                 return bail();
               }
             }
@@ -566,7 +570,7 @@ class Composer {
               done = true;
               break;
             }
-            pair.key.span = ev_[position_].start;
+            pair.key.span = span_of(ev_[position_]);
             pair.key.set_end_to_start();
             key_end = place_leaf(pair.key, Visit{{}, false});
           }
@@ -575,7 +579,7 @@ class Composer {
             ++position_;
             if (compose_value(self, pair, key_end, acc) == kError) return bail();
           } else if (!flow && ev_[entry].kind == EventKind::Scalar) {
-            fail("expected ':' after mapping key", ev_[entry].start);
+            fail("expected ':' after mapping key", span_of(ev_[entry]));
             return bail();
           } else {
             acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
@@ -607,7 +611,7 @@ class Composer {
 
   // One "-" entry (at `position_`) of the block sequence `self`.
   int compose_entry(const YamlNode& self, EndAcc& acc) {
-    const Span ind = ev_[position_].start;
+    const Span ind = span_of(ev_[position_]);
     const Visit v{CommentPlacer::in_sequence(self), true};
     ++position_;
     YamlNode& item = items_.push();
@@ -625,7 +629,7 @@ class Composer {
     // the indicator's line may belong to the item.
     std::size_t p = position_;
     while (p < ev_.size() && (ev_[p].kind == EventKind::Anchor || ev_[p].kind == EventKind::Tag)) ++p;
-    const bool introduces = p < ev_.size() && ev_[p].start.line > ind.line;
+    const bool introduces = p < ev_.size() && ev_[p].line > ind.line;
     if (introduces) introducers.insert(introducer_key(ind.line, ind.column));
     Pos item_end;
     int r = compose_node(false, item, v, item_end);
@@ -673,7 +677,7 @@ class Composer {
           if (compose_entry(self, acc) == kError) return bail();
           break;
         case EventKind::FlowEntry: {
-          const Span ind = e.start;
+          const Span ind = span_of(e);
           ++position_;
           YamlNode& item = items_.push();
           Pos item_end;
@@ -726,7 +730,7 @@ class Composer {
   int compose_flow_sequence_item(bool flow, YamlNode& out, Visit v, Pos& end) {
     Pos ignored;
     if (flow && next_is(EventKind::Value)) {
-      const Span at = ev_[position_].start;
+      const Span at = span_of(ev_[position_]);
       ++position_;
       YamlNode value;
       int r = compose_node(false, value, Visit{}, ignored);
@@ -737,7 +741,7 @@ class Composer {
       return kNode;
     }
     if (flow && next_is(EventKind::Key)) {
-      const Span at = ev_[position_].start;
+      const Span at = span_of(ev_[position_]);
       const bool explicit_key = ev_[position_].explicit_key;
       ++position_;
       YamlNode key;
@@ -798,7 +802,7 @@ std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
 
   ComposedStream out;
   {
-    Composer composer(text, scanned->events, comments);
+    Composer composer(text, *scanned, comments);
     if (!composer.compose_stream(out.roots, empty_document_as_null)) {
       for (YamlNode& root : out.roots) drop_node_tree(std::move(root));
       return std::unexpected(std::move(*composer.error));

@@ -415,6 +415,9 @@ bool Tokenizer::scan_quoted_scalar(bool single) {
 
 bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::string_view value,
                                      ScalarStyle style, bool allowed, bool tab) {
+  // Only escapes can make a value longer than its source ("\L" is two bytes
+  // for three); event texts are 32-bit.
+  if (value.size() > kMaxScanBytes) return fail("scalar value too long", start);
   const bool flow = in_flow();
   if (allowed) {
     std::size_t j = r_.offset;

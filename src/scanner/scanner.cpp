@@ -110,6 +110,11 @@ Scanner new_scanner(std::string_view text) noexcept {
 
 std::expected<ScanResult, ScanError> scan_events(Scanner& scanner) {
   ScanResult result;
+  result.file_id = scanner.file_id;
+  if (scanner.text.size() > kMaxScanBytes) {
+    return std::unexpected(
+        ScanError{"input too large: 4 GiB or more", Span{scanner.file_id, 0, 0, 0}});
+  }
   // Configuration-like text yields about one event per 6-10 bytes.
   const std::size_t n = scanner.text.size();
   result.events.reserve(std::clamp<std::size_t>(n / 4, 16, std::size_t{1} << 25));

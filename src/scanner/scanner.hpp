@@ -7,9 +7,11 @@
 //   sc.keep_comments = true;     // optional: collect comments into sc.comments
 //   auto result = kestrine::scan_events(sc);   // once per scanner
 //   if (!result) { /* result.error().message, result.error().span */ }
-//   for (const SpannedEvent& ev : result->events) { ... }
+//   for (const SpannedEvent& ev : result->events) {
+//     ev.kind; ev.text(); result->start(ev) /* Span */; ev.end();
+//   }
 //
-// Lifetimes: event texts (`SpannedEvent::text`) and comment texts
+// Lifetimes: event texts (`SpannedEvent::text()`) and comment texts
 // (`SourceComment::text`) are views.  They point either into the input text
 // or into storage owned by the `ScanResult`.  The input text must therefore
 // outlive the `ScanResult` and every `SourceComment`; the `ScanResult`'s
@@ -72,21 +74,46 @@ std::string_view scalar_style_name(ScalarStyle style) noexcept;
 // SequenceEnd.  A pair shows as Key, key node, Value, value node; an empty
 // key or value is the absence of a node between the indicators.  Properties
 // (Anchor, Tag) come before their node's own event.
+//
+// Events are kept to 32 bytes, since a large text yields millions of them:
+// positions are 32-bit (scan_events refuses texts of 4 GiB or more) and the
+// file number, the same for every event of one scan, lives in the ScanResult
+// (`ScanResult::file_id`); `start(file_id)` rebuilds the full Span.
 struct SpannedEvent {
+  // Payload of Scalar, Anchor, Alias, Tag and Directive; empty otherwise.
+  // A view into the input text or into the owning ScanResult's storage.
+  const char* text_data = nullptr;
+  std::uint32_t text_size = 0;
   EventKind kind = EventKind::StreamStart;
   ScalarStyle style = ScalarStyle::Plain;  // Scalar only
   bool flow = false;                       // MappingStart / SequenceStart only
   bool explicit_key = false;               // Key only
-  Span start;                              // position of the first character
+  // Position of the first character (see Span).
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  std::uint32_t offset = 0;
   // Byte offset.  For a Scalar, just past the scalar as written (past the
   // last non-blank character of a plain scalar, past the closing quote, or
   // where a block scalar's scanning stopped); for every other kind it equals
-  // start.offset.
-  std::size_t end = 0;
-  // Payload of Scalar, Anchor, Alias, Tag and Directive; empty otherwise.
-  // A view into the input text or into the owning ScanResult's storage.
-  std::string_view text;
+  // `offset`.
+  std::uint32_t end_offset = 0;
+
+  std::string_view text() const noexcept { return {text_data, text_size}; }
+  std::size_t end() const noexcept { return end_offset; }
+  Span start(std::uint32_t file_id) const noexcept { return Span{file_id, line, column, offset}; }
+
+  // Callers guarantee the sizes fit (texts under 4 GiB).
+  void set_text(std::string_view s) noexcept {
+    text_data = s.data();
+    text_size = static_cast<std::uint32_t>(s.size());
+  }
+  void set_start(const Span& s) noexcept {
+    line = s.line;
+    column = s.column;
+    offset = static_cast<std::uint32_t>(s.offset);
+  }
 };
+static_assert(sizeof(SpannedEvent) <= 32);
 
 // A syntax error: one of the scanner's fixed messages and the place it names.
 struct ScanError {
@@ -131,7 +158,15 @@ class TextArena {
 struct ScanResult {
   std::vector<SpannedEvent> events;
   TextArena arena;
+  std::uint32_t file_id = 0;  // the scanner's file_id, shared by every event
+
+  // The full position of an event's first character.
+  Span start(const SpannedEvent& e) const noexcept { return e.start(file_id); }
 };
+
+// The largest text scan_events accepts is one byte under 4 GiB: event
+// positions and text lengths are 32-bit.
+inline constexpr std::size_t kMaxScanBytes = 0xFFFFFFFFu;
 
 // The maximum number of flow collections open at once.
 inline constexpr std::uint32_t kMaxFlowDepth = 1000;
@@ -141,7 +176,7 @@ inline constexpr std::uint32_t kMaxFlowDepth = 1000;
 // then read comments and leading_bom.
 struct Scanner {
   std::string_view text;       // borrowed, not copied
-  std::uint32_t file_id = 0;   // copied into every Span
+  std::uint32_t file_id = 0;   // copied into every Span (and ScanResult::file_id)
   bool keep_comments = false;  // collect skipped comments into `comments`
   bool leading_bom = false;    // text starts with EF BB BF (and is longer than 2 bytes)
   std::size_t start_offset = 0;           // 3 after a byte-order mark, else 0
@@ -153,7 +188,8 @@ struct Scanner {
 Scanner new_scanner(std::string_view text) noexcept;
 
 // Scans the whole text.  On the first syntax error returns it and nothing
-// else.  Never reads outside `text`, whatever the bytes.
+// else; a text longer than kMaxScanBytes is refused with an error.  Never
+// reads outside `text`, whatever the bytes.
 std::expected<ScanResult, ScanError> scan_events(Scanner& scanner);
 
 }  // namespace kestrine

@@ -552,8 +552,8 @@ bool Tokenizer::scan_value_indicator() {
       // collection): the mapping start and the key go before it, with its
       // position, so that the span's offset, line and column agree.
       SpannedEvent inserted;
-      inserted.start = key.span;
-      inserted.end = key.span.offset;
+      inserted.set_start(key.span);
+      inserted.end_offset = static_cast<std::uint32_t>(key.span.offset);
       std::size_t pos = key.position;
       if (static_cast<std::int64_t>(key.span.column) > indent_) {
         if (key_line_ == static_cast<std::int64_t>(r_.line)) return fail(kMappingOnKeyLine, key.span);

@@ -33,16 +33,16 @@ class Tokenizer {
   SpannedEvent& push(EventKind kind, const Span& span) {
     SpannedEvent& e = out_.emplace_back();
     e.kind = kind;
-    e.start = span;
-    e.end = span.offset;
+    e.set_start(span);
+    e.end_offset = static_cast<std::uint32_t>(span.offset);
     return e;
   }
   SpannedEvent& push_text(EventKind kind, const Span& span, std::size_t end, std::string_view text) {
     SpannedEvent& e = out_.emplace_back();
     e.kind = kind;
-    e.start = span;
-    e.end = end;
-    e.text = text;
+    e.set_start(span);
+    e.end_offset = static_cast<std::uint32_t>(end);
+    e.set_text(text);
     return e;
   }
 

@@ -24,11 +24,11 @@ ScanResult events(std::initializer_list<Ev> list) {
   for (const Ev& e : list) {
     SpannedEvent s;
     s.kind = e.kind;
-    s.text = e.text;
+    s.set_text(e.text);
     s.flow = e.flow;
-    s.start.line = line;
-    s.start.offset = line;
-    s.end = line;
+    s.line = line;
+    s.offset = line;
+    s.end_offset = line;
     ++line;
     r.events.push_back(s);
   }
@@ -100,7 +100,7 @@ TEST(DecodeEvents, TruncatedStreamsEndCleanly) {
     for (K k : {K::SequenceStart, K::SequenceEntry}) {
       SpannedEvent s;
       s.kind = k;
-      s.start.line = 5;
+      s.line = 5;
       deep.events.push_back(s);
     }
   }

@@ -57,7 +57,7 @@ TEST(ScannerQuoted, Escapes) {
   Scanner sc = new_scanner(R"("\0\a\b\t\n\v\f\r\e\ \"\/\\")");
   auto r = scan_events(sc);
   ASSERT_TRUE(r);
-  EXPECT_EQ(r->events[1].text, std::string_view("\0\a\b\t\n\v\f\r\x1B \"/\\", 13));
+  EXPECT_EQ(r->events[1].text(), std::string_view("\0\a\b\t\n\v\f\r\x1B \"/\\", 13));
 }
 
 TEST(ScannerQuoted, EscapeErrors) {
@@ -156,7 +156,7 @@ TEST(ScannerValues, ViewsAndOwnedStorage) {
   };
   std::vector<std::string_view> values;
   for (const auto& e : r->events) {
-    if (e.kind == EventKind::Scalar) values.push_back(e.text);
+    if (e.kind == EventKind::Scalar) values.push_back(e.text());
   }
   ASSERT_EQ(values.size(), 10u);
   EXPECT_TRUE(in_input(values[1]));   // plain
@@ -169,7 +169,7 @@ TEST(ScannerValues, ViewsAndOwnedStorage) {
 
   // Owned texts survive moving the result.
   ScanResult moved = std::move(*r);
-  EXPECT_EQ(moved.events[moved.events.size() - 7].text, "two lines");
+  EXPECT_EQ(moved.events[moved.events.size() - 7].text(), "two lines");
 }
 
 TEST(ScannerValues, ArenaKeepsEveryText) {
@@ -183,7 +183,7 @@ TEST(ScannerValues, ArenaKeepsEveryText) {
   for (const auto& e : r->events) {
     if (e.kind != EventKind::Scalar) continue;
     std::string expected = "v" + std::to_string(n) + "\t" + std::string(n % 700, 'x');
-    ASSERT_EQ(e.text, expected);
+    ASSERT_EQ(e.text(), expected);
     ++n;
   }
   EXPECT_EQ(n, 3000);

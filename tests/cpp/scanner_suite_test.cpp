@@ -171,7 +171,8 @@ TEST(ScannerSuite, YamlTestSuite) {
     static constexpr char kStyle[] = {':', '\'', '"', '|', '>'};
     std::vector<std::string> got;
     for (const SpannedEvent& e : r->events) {
-      if (e.kind == EventKind::Scalar) got.push_back(kStyle[static_cast<int>(e.style)] + std::string(e.text));
+      if (e.kind == EventKind::Scalar)
+        got.push_back(kStyle[static_cast<int>(e.style)] + std::string(e.text()));
     }
     if (fs::exists(dir / "test.event")) {
       std::vector<std::string> want = expected_scalars(dir / "test.event");

@@ -43,12 +43,12 @@ inline std::string render_event(const SpannedEvent& e) {
     case EventKind::FlowEntry: return ",";
     case EventKind::Scalar: {
       static constexpr char kStyle[] = {'p', '\'', '"', '|', '>'};
-      return std::string("=") + kStyle[static_cast<int>(e.style)] + ":" + escape_text(e.text);
+      return std::string("=") + kStyle[static_cast<int>(e.style)] + ":" + escape_text(e.text());
     }
-    case EventKind::Anchor: return "&" + std::string(e.text);
-    case EventKind::Alias: return "*" + std::string(e.text);
-    case EventKind::Tag: return std::string(e.text);
-    case EventKind::Directive: return "%" + std::string(e.text);
+    case EventKind::Anchor: return "&" + std::string(e.text());
+    case EventKind::Alias: return "*" + std::string(e.text());
+    case EventKind::Tag: return std::string(e.text());
+    case EventKind::Directive: return "%" + std::string(e.text());
   }
   return "?";
 }

@@ -31,11 +31,11 @@ TEST(ScannerStructure, PropertiesBeforeImplicitKeys) {
   EXPECT_EQ(scan_render("&a key: v"), "+MAP KEY &a =p:key VAL =p:v -BLK");
   ASSERT_GE(r->events.size(), 3u);
   EXPECT_EQ(r->events[1].kind, EventKind::MappingStart);
-  EXPECT_EQ(r->events[1].start.column, 0u);
-  EXPECT_EQ(r->events[1].start.offset, 0u);
+  EXPECT_EQ(r->events[1].column, 0u);
+  EXPECT_EQ(r->events[1].offset, 0u);
   EXPECT_EQ(r->events[2].kind, EventKind::Key);
-  EXPECT_EQ(r->events[2].start.offset, 0u);
-  EXPECT_EQ(r->events[2].end, 0u);
+  EXPECT_EQ(r->events[2].offset, 0u);
+  EXPECT_EQ(r->events[2].end(), 0u);
 
   EXPECT_EQ(scan_render("x:\n  !t &a k: v"), "+MAP KEY =p:x VAL +MAP KEY !t &a =p:k VAL =p:v -BLK -BLK");
   EXPECT_EQ(scan_render("*a : b"), "+MAP KEY *a VAL =p:b -BLK");

@@ -34,16 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(events.back().kind == kestrine::EventKind::StreamEnd);
   std::size_t previous_line = 0;
   int flow_depth = 0;
+  require(result->file_id == 3);
   for (const kestrine::SpannedEvent& e : events) {
-    require(e.start.offset <= size);
-    require(e.end >= e.start.offset && e.end <= size);
-    require(e.start.file_id == 3);
-    if (e.kind != kestrine::EventKind::Scalar) require(e.end == e.start.offset);
+    const kestrine::Span start = result->start(e);
+    require(start.offset <= size);
+    require(e.end() >= start.offset && e.end() <= size);
+    require(start.file_id == 3);
+    if (e.kind != kestrine::EventKind::Scalar) require(e.end() == start.offset);
     // Events come in text order, except the key and mapping start that an
     // anchor, tag, alias or flow collection turned into a key.
     if (e.kind != kestrine::EventKind::Key && e.kind != kestrine::EventKind::MappingStart) {
-      require(e.start.line >= previous_line);
-      previous_line = e.start.line;
+      require(start.line >= previous_line);
+      previous_line = start.line;
     }
     if (e.flow && (e.kind == kestrine::EventKind::MappingStart || e.kind == kestrine::EventKind::SequenceStart)) {
       ++flow_depth;
@@ -52,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (e.kind == kestrine::EventKind::MappingEnd || e.kind == kestrine::EventKind::SequenceEnd) --flow_depth;
     // Touch every byte of the payload so the sanitizer checks the view.
     unsigned sum = 0;
-    for (char c : e.text) sum += static_cast<unsigned char>(c);
+    for (char c : e.text()) sum += static_cast<unsigned char>(c);
     volatile unsigned sink = sum;
     (void)sink;
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
 #include <sanitizer/common_interface_defs.h>
 #define KESTRINE_ASAN_FIBERS 1
 #endif
@@ -43,6 +44,11 @@ class RecordingStack {
     auto sctx = inner_.allocate();
     *low_out_ = static_cast<char*>(sctx.sp) - sctx.size;
     *size_out_ = sctx.size;
+#if KESTRINE_ASAN_FIBERS
+    // A segment may reuse the pages of an earlier one whose frames were left
+    // poisoned by unwinding: start from a clean shadow.
+    __asan_unpoison_memory_region(*low_out_, sctx.size);
+#endif
     return sctx;
   }
   void deallocate(boost::context::stack_context& sctx) noexcept { inner_.deallocate(sctx); }

@@ -121,6 +121,11 @@ std::optional<std::string> normalize_int_literal(std::string_view text) {
   } else {
     return std::nullopt;
   }
+  // Radix conversion is quadratic in the length; past this many digits the
+  // value (thousands of decimal digits, more than Python converts to int by
+  // default anyway) keeps its text as written instead.
+  constexpr std::size_t kMaxRadixDigits = 16384;
+  if (digits.size() > kMaxRadixDigits) return std::nullopt;
 
   // Little-endian limbs of 10^9.  Input digits are taken in chunks whose
   // combined multiplier stays within 2^32, so limb * mult + carry fits 64 bits.

@@ -88,6 +88,14 @@ TEST(ResolverDispatch, NormalizeIntLiteral) {
   EXPECT_EQ(normalize_int_literal("0b1" + std::string(100, '0')), "1267650600228229401496703205376");
   EXPECT_EQ(normalize_int_literal("0" + std::string(22, '7')), "73786976294838206463");
   for (auto t : {"12", "0", "", "-", "+", "1x10", "0_", "-0"}) EXPECT_FALSE(normalize_int_literal(t)) << t;
+  // Conversion cost grows with the square of the length: a hostile literal of
+  // a million hex digits keeps its text instead of being converted.
+  EXPECT_EQ(normalize_int_literal("0x" + std::string(16384, 'f'))->size(), 19729u);
+  const std::string huge = "0x" + std::string(1'000'000, 'f');
+  EXPECT_FALSE(normalize_int_literal(huge));
+  const auto v = resolve_scalar_value(VersionMode::Yaml11, huge, false, std::nullopt);
+  EXPECT_EQ(v.type, ResolvedScalar::Type::BigInt);
+  EXPECT_EQ(v.text, huge);
 }
 
 TEST(ResolverDispatch, CanonicalBigIntText) {

@@ -16,6 +16,17 @@ Loaders (a peer that is not installed is skipped):
   rapidyaml's Python binding (parse_in_arena: it builds a tree, not Python
   objects); json.loads and orjson.loads of the same data re-encoded as JSON.
 
+The richer roads of kestrine run on the same inputs:
+  kestrine annotated   loads_all(..., option=OPT_ANNOTATED);
+  kestrine round-trip  loads_all(..., option=OPT_ROUND_TRIP);
+  kestrine rt+dumps    the same, then kestrine.dumps(doc) of every (unedited)
+                       document;
+against ruamel.yaml's round-trip loader (YAML(typ="rt").load_all, "ruamel rt")
+and that load followed by dump_all of the loaded documents ("ruamel rt+dump").
+Below each table, "targets" compares each road with its counterpart:
+annotated against plain kestrine, the round-trip peers against the kestrine
+round-trip rows.
+
 Every figure is the best of --repeat passes over the whole input, after one
 warm-up pass (a loader whose warm-up pass takes over 2 s is timed by that
 pass alone).  Unless --full is given, the slow loaders
@@ -33,6 +44,7 @@ bench/results), the bar chart to DIR/bench_load.png.
 
 import argparse
 import gc
+import io
 import json
 import os
 import pathlib
@@ -46,7 +58,15 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 REPO = HERE.parent
 CORPUS = REPO.parent / "shared" / "testdata" / "bench-corpus"
-SLOW = {"PyYAML pure", "ruamel rt", "ruamel safe C", "ruamel safe (pure)"}
+SLOW = {"PyYAML pure", "ruamel rt", "ruamel rt+dump", "ruamel safe C", "ruamel safe (pure)"}
+# (label, slower row, faster row, bound, kind): the slower row's time over the
+# faster row's; kind "max" means the ratio should stay at or below the bound,
+# "min" at or above it.
+TARGETS = [
+    ("annotated vs plain load", "kestrine annotated", "kestrine", 3.0, "max"),
+    ("round-trip load, ruamel rt vs kestrine", "ruamel rt", "kestrine round-trip", 30.0, "min"),
+    ("round-trip load+dump, ruamel vs kestrine", "ruamel rt+dump", "kestrine rt+dumps", None, "min"),
+]
 
 
 # --- loaders -----------------------------------------------------------------------
@@ -58,6 +78,11 @@ def make_loaders():
         sys.path.append(str(REPO / "python"))  # PYTHONPATH, when set, comes first
         import kestrine
         loaders["kestrine"] = ("yaml", kestrine.loads_all)
+        annotated, round_trip = kestrine.OPT_ANNOTATED, kestrine.OPT_ROUND_TRIP
+        loaders["kestrine annotated"] = ("yaml", lambda b: kestrine.loads_all(b, option=annotated))
+        loaders["kestrine round-trip"] = ("yaml", lambda b: kestrine.loads_all(b, option=round_trip))
+        loaders["kestrine rt+dumps"] = (
+            "yaml", lambda b: [kestrine.dumps(d) for d in kestrine.loads_all(b, option=round_trip)])
     except ImportError as exc:
         sys.exit(f"kestrine is not importable: {exc}")
     try:
@@ -77,6 +102,13 @@ def make_loaders():
         c_name = "ruamel safe C" if "CParser" in getattr(safe.Parser, "__name__", "") else "ruamel safe (pure)"
         loaders[c_name] = ("yaml", lambda b: list(safe.load_all(b)))
         loaders["ruamel rt"] = ("yaml", lambda b: list(rt.load_all(b)))
+
+        def ruamel_rt_dump(b):
+            out = io.BytesIO()
+            rt.dump_all(list(rt.load_all(b)), out)
+            return out.getvalue()
+
+        loaders["ruamel rt+dump"] = ("yaml", ruamel_rt_dump)
     except ImportError:
         pass
     try:
@@ -252,11 +284,14 @@ def chart(results, out):
     except ImportError:
         print("matplotlib is not installed: no chart")
         return
-    fig, axes = plt.subplots(1, len(results), figsize=(7 * len(results), 5), squeeze=False)
+    most = max(len(rows) for rows in results.values())
+    fig, axes = plt.subplots(1, len(results), figsize=(7 * len(results), max(5.0, 1.2 + 0.4 * most)),
+                             squeeze=False)
     for ax, (set_name, rows) in zip(axes[0], results.items()):
         names = [r["name"] for r in rows]
         speeds = [r["mbps"] for r in rows]
-        colors = ["#d1495b" if n == "kestrine" else ("#8d96a3" if "json" in n else "#00798c") for n in names]
+        colors = ["#d1495b" if n.startswith("kestrine") else ("#8d96a3" if "json" in n else "#00798c")
+                  for n in names]
         bars = ax.barh(names[::-1], speeds[::-1], color=colors[::-1])
         ax.set_xscale("log")
         ax.set_xlabel("MB/s (log scale; JSON loaders: MB of JSON)")
@@ -325,6 +360,18 @@ def main():
             mark = "*" if r["scaled"] else " "
             lines.append(f"  {r['name']:<20} {r['time'] * 1000:>10.1f} {r['mbps']:>8.1f}{mark} "
                          f"{r['time'] / k_time:>11.2f}x")
+        by_name = {r["name"]: r for r in rows}
+        for label, slow_row, fast_row, bound, kind in TARGETS:
+            if slow_row not in by_name or fast_row not in by_name:
+                continue
+            ratio = by_name[slow_row]["time"] / by_name[fast_row]["time"]
+            if bound is None:
+                verdict = ""
+            else:
+                met = ratio <= bound if kind == "max" else ratio >= bound
+                sign = "<=" if kind == "max" else ">="
+                verdict = f"   (target {sign} {bound:g}x: {'met' if met else 'NOT met'})"
+            lines.append(f"  target: {label:<42} {ratio:>8.2f}x{verdict}")
 
     if not args.no_memory:
         lines.append(f"\npeak memory, one load of the {args.mb:g} MB config (growth of peak RSS):")

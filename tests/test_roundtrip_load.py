@@ -95,6 +95,15 @@ def test_empty_stream_gives_a_document_without_roots():
     assert kestrine.loads_all("", option=RT) == []
 
 
+def test_repr_counts_the_roots():
+    assert repr(kestrine.loads("", option=RT)) == "KestrineDocument(documents=0)"
+    assert repr(kestrine.loads("a: 1\n---\nb: 2\n", option=RT)) == "KestrineDocument(documents=2)"
+    assert repr(kestrine.loads("a: 1\n", option=RT)) == "KestrineDocument(documents=1)"
+    # loads_all gives one single-root document per YAML document.
+    docs = kestrine.loads_all("a: 1\n---\nb: 2\n", option=RT)
+    assert [repr(d) for d in docs] == ["KestrineDocument(documents=1)"] * 2
+
+
 def test_round_trip_wins_over_annotated():
     doc = kestrine.loads("a: 1\n", option=RT | kestrine.OPT_ANNOTATED)
     assert isinstance(doc, kestrine.KestrineDocument)

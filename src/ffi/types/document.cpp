@@ -1,5 +1,5 @@
-// The class `KestrineDocument`: its spec, construction, path resolution and
-// `to_yaml`.
+// The class `KestrineDocument`: its spec, construction, path resolution,
+// `to_yaml` and repr.
 #include "ffi/types/document.hpp"
 
 #include <new>
@@ -16,6 +16,16 @@ PyObject* document_to_yaml_method(PyObject* self, PyObject*) noexcept {
   return py_entry([&] { return document_to_yaml(self); });
 }
 
+// "KestrineDocument(documents=N)", N being the number of roots.
+PyObject* document_repr(PyObject* self) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    DocumentData& data = reinterpret_cast<DocumentObject*>(self)->data;
+    auto shared = data.borrow.borrow();
+    if (!shared) return fail(std::move(shared.error()));
+    return new_str("KestrineDocument(documents=" + std::to_string(data.record.roots.size()) + ")");
+  });
+}
+
 PyMethodDef document_methods[] = {
     {"to_yaml", document_to_yaml_method, METH_NOARGS,
      "to_yaml($self)\n--\n\nThe document as YAML bytes: the text as read while nothing was edited, "
@@ -26,6 +36,7 @@ PyMethodDef document_methods[] = {
 PyType_Slot document_slots[] = {
     {Py_tp_doc, const_cast<char*>(kDocumentDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DocumentObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
     {Py_tp_methods, document_methods},
     {0, nullptr},
 };

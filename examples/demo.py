@@ -46,6 +46,11 @@ def main():
     document = kestrine.loads(data, option=kestrine.OPT_ROUND_TRIP)
     print(f"round trip unchanged: {kestrine.dumps(document) == data}")
 
+    # Dumping Python data: YAML (bytes) and JSON.
+    summary = {"service": config["service"]["name"], "endpoints": [e["name"] for e in config["endpoints"]]}
+    print(kestrine.dumps(summary, option=kestrine.OPT_SORT_KEYS).decode(), end="")
+    print(kestrine.to_json(summary).decode())
+
     # Errors carry their position.
     try:
         kestrine.loads("service:\n  name: [unclosed\n")

@@ -51,7 +51,16 @@ class RecordingStack {
 #endif
     return sctx;
   }
-  void deallocate(boost::context::stack_context& sctx) noexcept { inner_.deallocate(sctx); }
+  void deallocate(boost::context::stack_context& sctx) noexcept {
+#if KESTRINE_ASAN_FIBERS
+    // The frame boost enters the segment with never returns, so its redzones
+    // stay poisoned.  This runtime keeps shadow across munmap, and any later
+    // mapping of these pages (the interpreter's object arenas, for one) would
+    // inherit it and report false errors: leave the shadow clean.
+    __asan_unpoison_memory_region(static_cast<char*>(sctx.sp) - sctx.size, sctx.size);
+#endif
+    inner_.deallocate(sctx);
+  }
 
  private:
   boost::context::protected_fixedsize_stack inner_;

@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 APT_PACKAGES = g++ pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
 BENCH_APT    = libbenchmark-dev
 FUZZ_APT     = clang libclang-rt-14-dev
-PY_TEST_DEPS = pytest hypothesis PyYAML
+PY_TEST_DEPS = pytest hypothesis PyYAML numpy
 FUZZ_SECONDS ?= 600
 
 .PHONY: all deps pydeps build module test cpptest pytest demo asan bench fuzz clean
@@ -29,7 +29,7 @@ deps:
 	fi
 
 pydeps:
-	@$(PYTHON) -c "import pytest, hypothesis, yaml" 2>/dev/null || $(PYTHON) -m pip install -q $(PY_TEST_DEPS)
+	@$(PYTHON) -c "import pytest, hypothesis, yaml, numpy" 2>/dev/null || $(PYTHON) -m pip install -q $(PY_TEST_DEPS)
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_TESTS=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))

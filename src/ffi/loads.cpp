@@ -11,28 +11,6 @@ namespace {
 
 constexpr Options kIncludeOptions = OPT_INCLUDES | OPT_SECRETS | OPT_ENV_VAR;
 
-PyErr not_implemented(std::string_view what) noexcept {
-  try {
-    return PyErr::new_error(PyExc_NotImplementedError, std::string(what) + " is not implemented yet");
-  } catch (...) {
-    return PyErr::memory_error();
-  }
-}
-
-// The include options that are set, by name ("OPT_INCLUDES, OPT_SECRETS").
-std::string include_option_names(Options option) {
-  std::string names;
-  const auto add = [&](Options bit, const char* name) {
-    if ((option & bit) == 0) return;
-    if (!names.empty()) names += ", ";
-    names += name;
-  };
-  add(OPT_INCLUDES, "OPT_INCLUDES");
-  add(OPT_SECRETS, "OPT_SECRETS");
-  add(OPT_ENV_VAR, "OPT_ENV_VAR");
-  return names;
-}
-
 bool is_auto_schema(PyObject* schema) noexcept {
   if (!PyUnicode_Check(schema)) return false;
   Py_ssize_t size = 0;
@@ -162,6 +140,27 @@ DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
 
 // ---------------------------------------------------------------------------
 // Argument conversions
+
+PyErr not_implemented(std::string_view what) noexcept {
+  try {
+    return PyErr::new_error(PyExc_NotImplementedError, std::string(what) + " is not implemented yet");
+  } catch (...) {
+    return PyErr::memory_error();
+  }
+}
+
+std::string include_option_names(Options option) {
+  std::string names;
+  const auto add = [&](Options bit, const char* name) {
+    if ((option & bit) == 0) return;
+    if (!names.empty()) names += ", ";
+    names += name;
+  };
+  add(OPT_INCLUDES, "OPT_INCLUDES");
+  add(OPT_SECRETS, "OPT_SECRETS");
+  add(OPT_ENV_VAR, "OPT_ENV_VAR");
+  return names;
+}
 
 PyResult<Options> option_argument(const char* fname, PyObject* option) noexcept {
   if (option == nullptr || option == Py_None) return Options{0};

@@ -81,6 +81,12 @@ PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_vie
 // Validates the first document of `text` against `schema` (plain road).
 PyStatus loads_validate_plain(std::string_view text, PyObject* schema, bool yaml11);
 
+// ---- messages of roads that are not built yet ----
+// NotImplementedError "{what} is not implemented yet".
+PyErr not_implemented(std::string_view what) noexcept;
+// The include options that are set, by name ("OPT_INCLUDES, OPT_SECRETS").
+std::string include_option_names(Options option);
+
 // ---- argument conversions shared by the entries ----
 // `option`: absent or None is 0; otherwise an integer (index protocol) that
 // fits 64 unsigned bits.  Errors name the function and the argument.

@@ -19,26 +19,6 @@
 namespace kestrine {
 namespace {
 
-PyErr not_implemented(const std::string& what) noexcept {
-  try {
-    return PyErr::new_error(PyExc_NotImplementedError, what + " is not implemented yet");
-  } catch (...) {
-    return PyErr::memory_error();
-  }
-}
-
-std::string include_option_names(Options option) {
-  std::string names;
-  const auto add = [&](Options bit, const char* name) {
-    if ((option & bit) == 0) return;
-    if (!names.empty()) names += ", ";
-    names += name;
-  };
-  add(OPT_INCLUDES, "OPT_INCLUDES");
-  add(OPT_SECRETS, "OPT_SECRETS");
-  add(OPT_ENV_VAR, "OPT_ENV_VAR");
-  return names;
-}
 
 // The plain decoder's options for the pass that only tests a text: nothing
 // but the complex-key policy, no warnings, no timestamps.

@@ -174,3 +174,53 @@ def test_empty_inputs():
     assert kestrine.loads("# c\n", option=ANN) is None
     assert kestrine.loads_all("", option=ANN) == []
     assert kestrine.loads_all("---\n--- x\n", option=ANN) == [None, "x"]
+
+
+def test_loaded_scalars_match_constructed_ones():
+    text = b"port: 8080\nratio: 2.5\nname: 'web'\n" + b"\n" * 400 + b"far: [x, 1]\n"
+    doc = kestrine.loads(text, option=NUM)
+    scalars = [k for k in doc] + [doc["port"], doc["ratio"], doc["name"], *doc["far"]]
+    for obj in scalars:
+        base = type(obj).__mro__[2]
+        meta = tuple(getattr(obj, f) for f in ("__line__", "__column__", "__file__", "__end_line__",
+                                               "__end_column__", "__style__", "__source_tag__",
+                                               "__source_target__", "__offset__", "__end_offset__"))
+        built = type(obj)(base(obj), *meta)
+        assert type(built) is type(obj) and built == obj
+        assert tuple(getattr(built, f) for f in ("__line__", "__end_offset__")) == (meta[0], meta[-1])
+        assert vars(built) == vars(obj) if isinstance(obj, int) else not hasattr(obj, "__dict__")
+    assert where(doc["far"][0]) == ("Str", 404, 7, 404, 8, 440, 441, "plain")
+
+
+def test_garbage_collector_state_is_restored():
+    import gc
+    assert gc.isenabled()
+    kestrine.loads(b"a: [b, 1]\n", option=NUM)
+    assert gc.isenabled()
+    gc.disable()
+    try:
+        kestrine.loads(b"a: [b, 1]\n", option=NUM)
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
+    seen = []
+    kestrine.loads(b"a: !x b\n", option=ANN, tag_handler=lambda tag, value: seen.append(gc.isenabled()))
+    assert seen == [True]
+
+
+def test_replaced_scalar_class_is_called_with_eleven_arguments():
+    import subprocess
+    import sys
+    code = (
+        "import kestrine\n"
+        "class S(str):\n"
+        "    def __new__(cls, value, *meta):\n"
+        "        self = str.__new__(cls, value)\n"
+        "        self.meta = meta\n"
+        "        return self\n"
+        "kestrine.KestrineAnnotatedStr = S\n"
+        "doc = kestrine.loads(b'a: hello\\n', option=kestrine.OPT_ANNOTATED)\n"
+        "print(type(doc['a']).__name__, doc['a'].meta)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    assert out.strip() == "S (1, 4, None, 1, 9, 'plain', None, None, 3, 8)"

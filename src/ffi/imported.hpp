@@ -20,8 +20,8 @@ struct ImportedClass {
 // whose cause is the import error; the next call tries again.
 PyResult<PyObject*> imported_class(ImportedClass& cell) noexcept;
 
-// The annotated scalar classes of the package (called with eleven positional
-// arguments by the annotated conversion).
+// The annotated scalar classes of the package (instances made by
+// ffi/types/annotated_scalar.hpp).
 PyResult<PyObject*> annotated_str_class() noexcept;
 PyResult<PyObject*> annotated_int_class() noexcept;
 PyResult<PyObject*> annotated_float_class() noexcept;

@@ -8,8 +8,8 @@
 
 #include "decode/decoder.hpp"  // is_custom_tag
 #include "ffi/errors.hpp"
-#include "ffi/imported.hpp"
 #include "ffi/types/annotated_list.hpp"
+#include "ffi/types/annotated_scalar.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/stack_guard.hpp"
@@ -30,21 +30,6 @@ std::optional<std::string_view> source_target_of(const YamlNode& node) noexcept 
   if (const IncludeSource* src = node.source()) return std::string_view(src->target);
   return std::nullopt;
 }
-
-// Pauses the cyclic garbage collector while a conversion that runs no
-// Python code builds its (acyclic) result.
-class GcPause {
- public:
-  explicit GcPause(bool active) noexcept : paused_(active && PyGC_Disable() != 0) {}
-  ~GcPause() {
-    if (paused_) PyGC_Enable();
-  }
-  GcPause(const GcPause&) = delete;
-  GcPause& operator=(const GcPause&) = delete;
-
- private:
-  bool paused_;
-};
 
 class TreeConverter {
  public:
@@ -202,29 +187,49 @@ class TreeConverter {
     return slot;
   }
 
-  // Calls an annotated scalar class with the value and the node's metadata.
-  PyResult<OwnedRef> call_annotated(PyResult<PyObject*> cls, OwnedRef value, const YamlNode& node) {
-    if (!cls) return fail(std::move(cls.error()));
-    auto file = file_object(node.span.file_id);
-    if (!file) return file;
-    auto style = style_object(node.scalar_style());
-    if (!style) return style;
-    auto tag = optional_str(source_tag_of(node));
-    if (!tag) return tag;
-    auto target = optional_str(source_target_of(node));
-    if (!target) return target;
-    std::array<PyResult<OwnedRef>, 6> numbers = {
-        new_uint(node.span.line + 1ULL), new_uint(node.span.column + 1ULL), new_uint(node.end_line + 1ULL),
-        new_uint(node.end_column + 1ULL), new_uint(node.span.offset),      new_uint(node.end_offset),
+  // A line or column number.  Recent ones are shared: a scalar's start and
+  // end line, and the keys and values on one line, repeat them.
+  PyResult<OwnedRef> position_number(std::uint64_t n) {
+    if (n <= 256) return new_uint(n);  // the interpreter's own small ints
+    NumberCell& cell = numbers_[n % numbers_.size()];
+    if (!cell.object || cell.value != n) {
+      auto obj = new_uint(n);
+      if (!obj) return obj;
+      cell.value = n;
+      cell.object = std::move(*obj);
+    }
+    return cell.object;
+  }
+
+  // The node's metadata in the order of the annotated scalar classes'
+  // constructor arguments after the value.
+  PyResult<OwnedRef> scalar_meta(const YamlNode& node) {
+    std::array<PyResult<OwnedRef>, kScalarMetaSize> items = {
+        position_number(node.span.line + 1ULL),
+        position_number(node.span.column + 1ULL),
+        file_object(node.span.file_id),
+        position_number(node.end_line + 1ULL),
+        position_number(node.end_column + 1ULL),
+        style_object(node.scalar_style()),
+        optional_str(source_tag_of(node)),
+        optional_str(source_target_of(node)),
+        new_uint(node.span.offset),
+        new_uint(node.end_offset),
     };
-    for (auto& n : numbers)
-      if (!n) return fail(std::move(n.error()));
-    PyObject* args[11] = {
-        value.get(),       numbers[0]->get(), numbers[1]->get(), file->get(),
-        numbers[2]->get(), numbers[3]->get(), style->get(),      tag->get(),
-        target->get(),     numbers[4]->get(), numbers[5]->get(),
-    };
-    return checked(PyObject_Vectorcall(*cls, args, 11, nullptr));
+    OwnedRef meta = OwnedRef::steal(PyTuple_New(kScalarMetaSize));
+    if (!meta) return fail_fetch();
+    for (std::size_t i = 0; i < kScalarMetaSize; ++i) {
+      if (!items[i]) return fail(std::move(items[i].error()));
+      PyTuple_SET_ITEM(meta.get(), static_cast<Py_ssize_t>(i), items[i]->release());
+    }
+    return meta;
+  }
+
+  // An annotated scalar holding the value and the node's metadata.
+  PyResult<OwnedRef> annotated_object(ScalarClass cls, OwnedRef value, const YamlNode& node) {
+    auto meta = scalar_meta(node);
+    if (!meta) return meta;
+    return new_annotated_scalar(cls, value.get(), std::move(*meta));
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
@@ -236,20 +241,20 @@ class TreeConverter {
       case ScalarType::Merge: {
         auto text = utf8_to_str(node.text());
         if (!text) return text;
-        return call_annotated(annotated_str_class(), std::move(*text), node);
+        return annotated_object(ScalarClass::Str, std::move(*text), node);
       }
       case ScalarType::Int:
         if (annotate_numbers_) {
           auto value = new_int(kind.integer);
           if (!value) return value;
-          return call_annotated(annotated_int_class(), std::move(*value), node);
+          return annotated_object(ScalarClass::Int, std::move(*value), node);
         }
         break;
       case ScalarType::Float:
         if (annotate_numbers_) {
           auto value = checked(PyFloat_FromDouble(kind.real));
           if (!value) return value;
-          return call_annotated(annotated_float_class(), std::move(*value), node);
+          return annotated_object(ScalarClass::Float, std::move(*value), node);
         }
         break;
       case ScalarType::Null:
@@ -269,6 +274,11 @@ class TreeConverter {
   std::span<const std::string> files_;
   std::vector<OwnedRef> file_objects_;
   std::array<OwnedRef, 5> styles_;
+  struct NumberCell {
+    std::uint64_t value = 0;
+    OwnedRef object;
+  };
+  std::array<NumberCell, 64> numbers_;
 };
 
 template <class F>
@@ -285,6 +295,14 @@ PyResult<OwnedRef> run_conversion(F&& body) noexcept {
 }
 
 bool runs_python_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
+
+// Whether the annotated scalars of a conversion are made without calling
+// their classes (which imports the classes now, before any pause).
+bool scalars_run_no_python(bool annotate_numbers) noexcept {
+  if (!annotated_scalar_is_native(ScalarClass::Str)) return false;
+  return !annotate_numbers ||
+         (annotated_scalar_is_native(ScalarClass::Int) && annotated_scalar_is_native(ScalarClass::Float));
+}
 
 }  // namespace
 
@@ -325,6 +343,7 @@ PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const 
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache) noexcept {
   return run_conversion([&] {
+    GcPause pause(!runs_python_code(handlers) && scalars_run_no_python(annotate_numbers));
     TreeConverter converter(mode, handlers, bindings, cache);
     converter.annotate(file_names, annotate_numbers);
     return converter.step(node);

@@ -378,27 +378,20 @@ class PlainConverter {
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
 };
 
-// Pauses the cyclic garbage collector while a conversion builds its result.
-// The objects built are acyclic, so collections during the build only
-// re-walk them.  Only used when no user callback can run: the conversion
-// then never lets another thread in, so the pause cannot be observed.
-class GcPause {
- public:
-  explicit GcPause(bool active) noexcept {
-    if (!active) return;
-    // The datetime module is imported (Python code) before the pause starts.
-    if (g_datetime_api.load(std::memory_order_acquire) == nullptr && datetime_api() == nullptr) PyErr_Clear();
-    paused_ = PyGC_Disable() != 0;
-  }
-  ~GcPause() {
-    if (paused_) PyGC_Enable();
-  }
-  GcPause(const GcPause&) = delete;
-  GcPause& operator=(const GcPause&) = delete;
+}  // namespace
 
- private:
-  bool paused_ = false;
-};
+GcPause::GcPause(bool active) noexcept {
+  if (!active) return;
+  // The datetime module is imported (Python code) before the pause starts.
+  if (g_datetime_api.load(std::memory_order_acquire) == nullptr && datetime_api() == nullptr) PyErr_Clear();
+  paused_ = PyGC_Disable() != 0;
+}
+
+GcPause::~GcPause() {
+  if (paused_) PyGC_Enable();
+}
+
+namespace {
 
 bool runs_user_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
 

@@ -33,6 +33,24 @@ struct TagHandlers {
   bool passthrough_tag = false;     // OPT_PASSTHROUGH_TAG: unhandled tags become KestrineTag
 };
 
+// Pauses the cyclic garbage collector for a conversion that builds its
+// (acyclic) result without running Python code, and restores the previous
+// state when it ends: collections during the build would only re-walk the
+// new objects.  Only for conversions that call no user callback and no
+// Python-level constructor: the conversion then never lets another thread
+// in, so the pause cannot be observed.  The datetime module is imported
+// before the pause starts.
+class GcPause {
+ public:
+  explicit GcPause(bool active) noexcept;
+  ~GcPause();
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  bool paused_ = false;
+};
+
 // One document to a Python object.
 PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) noexcept;
 

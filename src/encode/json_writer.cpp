@@ -1,6 +1,7 @@
 #include "encode/json_writer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,48 @@ namespace kestrine {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
+
+// Bytes that may need escaping in a JSON string: controls, '"', '\\' and
+// 0xE2 (the lead byte of U+2028 and U+2029).
+constexpr std::array<bool, 256> kJsonEscapeByte = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 0x20; ++c) t[c] = true;
+  t['"'] = t['\\'] = t[0xE2] = true;
+  return t;
+}();
+
+inline bool is_plain_json_text(std::string_view text) noexcept {
+  for (char c : text) {
+    if (kJsonEscapeByte[static_cast<unsigned char>(c)]) return false;
+  }
+  return true;
+}
+
+// Grows `out` by `n` bytes and lets `fill` write them all through a pointer
+// to the first new byte.  Positions come from the size before the call, not
+// from the length resize_and_overwrite hands to its callback: libstdc++ 12
+// passes the new capacity there, not the requested size, whenever the buffer
+// is reallocated.  Growing (by doubling) beforehand keeps the reallocation
+// out of resize_and_overwrite altogether.
+template <class Fill>
+inline void append_raw(std::string& out, std::size_t n, Fill&& fill) {
+  const std::size_t old = out.size();
+  if (out.capacity() - old < n) out.reserve(std::max(old + n, 2 * out.capacity()));
+  out.resize_and_overwrite(old + n, [&](char* p, std::size_t) {
+    fill(p + old);
+    return old + n;
+  });
+}
+
+// `"text"`, for text without bytes to escape.
+inline void append_plain_string(std::string& out, std::string_view text) {
+  const std::size_t n = text.size();
+  append_raw(out, n + 2, [&](char* q) {
+    q[0] = '"';
+    std::memcpy(q + 1, text.data(), n);
+    q[n + 1] = '"';
+  });
+}
 
 inline void append_int(std::string& out, std::int64_t v) {
   char buf[24];
@@ -151,11 +194,26 @@ bool JsonWriter::write_object(const YamlValue& value, std::size_t level) {
   out_.push_back('{');
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const KeyRef k = keys_[mark + i];  // copied: nested objects grow keys_
-    if (i != 0) out_.push_back(',');
-    if (opt_.indent != 0) newline_indent(out_, opt_.indent * (level + 1));
-    write_json_string(out_, key_text(k));
-    out_.push_back(':');
-    if (opt_.indent != 0) out_.push_back(' ');
+    const std::string_view kt = key_text(k);
+    if (opt_.indent == 0 && is_plain_json_text(kt)) {
+      // `,"key":` in one write
+      const std::size_t n = kt.size();
+      const std::size_t comma = i != 0 ? 1 : 0;
+      append_raw(out_, n + 3 + comma, [&](char* q) {
+        q[0] = ',';
+        q += comma;
+        q[0] = '"';
+        std::memcpy(q + 1, kt.data(), n);
+        q[n + 1] = '"';
+        q[n + 2] = ':';
+      });
+    } else {
+      if (i != 0) out_.push_back(',');
+      if (opt_.indent != 0) newline_indent(out_, opt_.indent * (level + 1));
+      write_json_string(out_, kt);
+      out_.push_back(':');
+      if (opt_.indent != 0) out_.push_back(' ');
+    }
     if (!write(*k.value, level + 1)) return done(false);
   }
   if (opt_.indent != 0) newline_indent(out_, opt_.indent * level);
@@ -183,10 +241,16 @@ void write_json_float(std::string& out, double value) {
 }
 
 void write_json_string(std::string& out, std::string_view text) {
-  out.push_back('"');
   const std::size_t n = text.size();
+  std::size_t first = 0;  // the first byte that may need escaping
+  while (first < n && !kJsonEscapeByte[static_cast<unsigned char>(text[first])]) ++first;
+  if (first == n) {
+    append_plain_string(out, text);
+    return;
+  }
+  out.push_back('"');
   std::size_t run = 0;
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = first; i < n; ++i) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
     if (b >= 0x20 && b != '"' && b != '\\' && b != 0xE2) continue;
     const char* esc = nullptr;

@@ -66,24 +66,39 @@ std::string_view last_line_break(std::string_view slice) noexcept {
   return slice.substr(0, pos + 1);
 }
 
-// A stack of default-initialised slots that never move: a child is composed
-// straight into its slot while deeper collections push and pop above it, and
-// each collection moves its own children into one exactly sized vector when
-// it closes.  One stack serves a whole stream.
+// A stack of slots that never move: a child is composed straight into its
+// slot while deeper collections push and pop above it, and each collection
+// moves its own children into one exactly sized vector when it closes.  One
+// stack serves a whole stream.  Slots are built when pushed and destroyed
+// when popped or moved out, so the chunks hold raw storage: nothing is
+// constructed ahead of use and nothing has to be reset afterwards.
 template <class T>
 class SlotStack {
  public:
+  SlotStack() = default;
+  SlotStack(const SlotStack&) = delete;
+  SlotStack& operator=(const SlotStack&) = delete;
+  ~SlotStack() {
+    truncate(0);
+    for (T* chunk : chunks_) std::allocator<T>().deallocate(chunk, kChunk);
+  }
+
   std::size_t size() const noexcept { return size_; }
 
   // A fresh default slot.
   T& push() {
     const std::size_t c = size_ / kChunk;
-    if (c == chunks_.size()) chunks_.push_back(std::make_unique<T[]>(kChunk));
-    return chunks_[c][size_++ % kChunk];
+    if (c == chunks_.size()) {
+      chunks_.reserve(chunks_.size() + 1);
+      chunks_.push_back(std::allocator<T>().allocate(kChunk));
+    }
+    T* slot = std::construct_at(chunks_[c] + size_ % kChunk);
+    ++size_;
+    return *slot;
   }
   void pop() noexcept {
     --size_;
-    reset(at(size_));
+    std::destroy_at(&at(size_));
   }
   void truncate(std::size_t mark) noexcept {
     while (size_ > mark) pop();
@@ -94,23 +109,18 @@ class SlotStack {
     for (std::size_t i = mark; i < size_; ++i) {
       T& slot = at(i);
       out.push_back(std::move(slot));
-      reset(slot);
+      std::destroy_at(&slot);
     }
     size_ = mark;
     return out;
   }
 
  private:
-  static constexpr std::size_t kChunk = 32;
-  std::vector<std::unique_ptr<T[]>> chunks_;
+  static constexpr std::size_t kChunk = 128;
+  std::vector<T*> chunks_;
   std::size_t size_ = 0;
 
   T& at(std::size_t i) noexcept { return chunks_[i / kChunk][i % kChunk]; }
-  static void reset(YamlNode& n) noexcept { n.clear(); }
-  static void reset(NodePair& p) noexcept {
-    p.key.clear();
-    p.value.clear();
-  }
 };
 
 enum Status : int { kError = -1, kNone = 0, kNode = 1 };
@@ -151,30 +161,7 @@ class Composer {
       : text_(text),
         ev_(scan.events),
         file_id_(scan.file_id),
-        placer_(comments, text, introducers) {
-    line_starts_.push_back(text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-                                   static_cast<unsigned char>(text[1]) == 0xBB &&
-                                   static_cast<unsigned char>(text[2]) == 0xBF
-                               ? 3
-                               : 0);
-    const char* data = text.data();
-    const std::size_t n = text.size();
-    if (std::memchr(data, '\r', n) == nullptr) {
-      // The common case: LF only; let memchr find them.
-      for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', data + n - p)));)
-        line_starts_.push_back(static_cast<std::size_t>(++p - data));
-      return;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      char c = data[i];
-      if (c == '\n') {
-        line_starts_.push_back(i + 1);
-      } else if (c == '\r') {
-        if (i + 1 < n && data[i + 1] == '\n') ++i;
-        line_starts_.push_back(i + 1);
-      }
-    }
-  }
+        placer_(comments, text, introducers) {}
 
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
@@ -294,21 +281,51 @@ class Composer {
     return kError;
   }
 
+  // The start offset of every line, built on the first call: only scalars
+  // spanning several lines need it, and most documents have few or none.
+  const std::vector<std::size_t>& line_starts() {
+    if (!line_starts_.empty()) return line_starts_;
+    line_starts_.push_back(text_.size() >= 3 && static_cast<unsigned char>(text_[0]) == 0xEF &&
+                                   static_cast<unsigned char>(text_[1]) == 0xBB &&
+                                   static_cast<unsigned char>(text_[2]) == 0xBF
+                               ? 3
+                               : 0);
+    const char* data = text_.data();
+    const std::size_t n = text_.size();
+    if (std::memchr(data, '\r', n) == nullptr) {
+      // The common case: LF only; let memchr find them.
+      for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', data + n - p)));)
+        line_starts_.push_back(static_cast<std::size_t>(++p - data));
+      return line_starts_;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      char c = data[i];
+      if (c == '\n') {
+        line_starts_.push_back(i + 1);
+      } else if (c == '\r') {
+        if (i + 1 < n && data[i + 1] == '\n') ++i;
+        line_starts_.push_back(i + 1);
+      }
+    }
+    return line_starts_;
+  }
+
   // (line, column) of a byte offset that lies on line `from` or later.
-  std::pair<std::uint32_t, std::uint32_t> locate(std::size_t offset, std::uint32_t from) const noexcept {
+  std::pair<std::uint32_t, std::uint32_t> locate(std::size_t offset, std::uint32_t from) {
+    const std::vector<std::size_t>& starts = line_starts();
     offset = std::min(offset, text_.size());
-    const std::size_t count = line_starts_.size();
+    const std::size_t count = starts.size();
     std::size_t line = std::min<std::size_t>(from, count - 1);
-    if (line_starts_[line] > offset) line = 0;
+    if (starts[line] > offset) line = 0;
     // Ends usually lie a few lines further: step, then search the rest.
     int steps = 0;
-    while (line + 1 < count && line_starts_[line + 1] <= offset && ++steps <= 16) ++line;
+    while (line + 1 < count && starts[line + 1] <= offset && ++steps <= 16) ++line;
     if (steps > 16) {
-      auto it = std::upper_bound(line_starts_.begin() + static_cast<std::ptrdiff_t>(line),
-                                 line_starts_.end(), offset);
-      line = static_cast<std::size_t>(it - line_starts_.begin()) - 1;
+      auto it = std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(line),
+                                 starts.end(), offset);
+      line = static_cast<std::size_t>(it - starts.begin()) - 1;
     }
-    std::size_t ls = std::min(line_starts_[line], offset);
+    std::size_t ls = std::min(starts[line], offset);
     return {static_cast<std::uint32_t>(line), count_chars(text_.substr(ls, offset - ls))};
   }
 

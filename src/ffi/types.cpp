@@ -11,7 +11,7 @@ PyResult<PyTypeObject*> create_type_once(TypeCell& cell, PyType_Spec& spec, PyTy
   // `__module__` (pydoc and friends read it, and the interpreter warns when
   // it cannot derive one): build it as "builtins.<name>", then give the type
   // its bare name back.  tp_name is only a pointer; the interpreter frees its
-  // own copy of the spec name, not tp_name.
+  // own copy of the PyType_Spec name, not tp_name.
   const char* const bare_name = std::strchr(spec.name, '.') == nullptr ? spec.name : nullptr;
   std::string dotted;
   if (bare_name != nullptr) {

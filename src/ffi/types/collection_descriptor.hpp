@@ -1,6 +1,6 @@
 // What `KestrineSequence` and `KestrineMapping` have in common: one instance
 // layout, the constructor, the members but the collection attribute
-// (`items` / `pairs`), the slots and the spec.  Each class file declares
+// (`items` / `pairs`), the slots and the PyType_Spec.  Each class file declares
 // a CollectionClass with what sets it apart.  Immutable once made.
 #pragma once
 

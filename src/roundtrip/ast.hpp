@@ -375,6 +375,17 @@ struct YamlNode {
   std::uint32_t end_line = 0;   // 0-based line of end_offset
   std::uint32_t end_column = 0; // 0-based column (characters) of end_offset
 
+  // The payload comes next so that the flags below share its padding.
+ private:
+  friend struct TreeReleaser;
+  // Index = NodeKind: Scalar text, items, pairs, alias name, nothing.  The
+  // variant's index byte is followed by unused bytes; `no_unique_address`
+  // lets the layout and flag bytes below occupy them.
+  [[no_unique_address]] std::variant<std::string, std::vector<YamlNode>, std::vector<NodePair>,
+                                     std::string, std::monostate>
+      payload_{std::in_place_index<4>};
+
+ public:
   // ---- layout and flags ----
   CollectionStyle style = CollectionStyle::Block;  // sequences and mappings
   bool explicit_start = false;  // roots: opened by "---" (or had directives)
@@ -396,11 +407,6 @@ struct YamlNode {
   }
 
  private:
-  friend struct TreeReleaser;
-  // Index = NodeKind: Scalar text, items, pairs, alias name, nothing.
-  std::variant<std::string, std::vector<YamlNode>, std::vector<NodePair>, std::string,
-               std::monostate>
-      payload_{std::in_place_index<4>};
   OptBox<NodeExtra> extra_;
 
   static const OptText& no_text() noexcept;

@@ -10,60 +10,22 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench_data.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/stack_guard.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-const std::string& config_text() {
-  static const std::string text = [] {
-    if (const char* env = std::getenv("KESTRINE_BENCH_FILE"); env && *env) return slurp(env);
-    const fs::path path = "/tmp/kestrine-bench-20mb.yaml";
-    if (!fs::exists(path)) {
-      const std::string cmd = std::string("python3 '") + KESTRINE_SOURCE_DIR +
-                              "/bench/gen_config.py' '" + path.string() + "' 20";
-      if (std::system(cmd.c_str()) != 0) return std::string();
-    }
-    return slurp(path);
-  }();
-  return text;
-}
+using kestrine::bench::config_text;
 
 // Corpus files the composer accepts, so every iteration does the same work.
 const std::vector<std::string>& corpus() {
-  static const std::vector<std::string> files = [] {
-    std::vector<std::string> out;
-    const fs::path root = KESTRINE_SOURCE_DIR "/../shared/testdata/bench-corpus";
-    std::error_code ec;
-    if (!fs::is_directory(root, ec)) return out;
-    std::vector<fs::path> paths;
-    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
-      const auto ext = e.path().extension();
-      if (e.is_regular_file() && (ext == ".yml" || ext == ".yaml")) paths.push_back(e.path());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const auto& p : paths) {
-      std::string text = slurp(p);
-      if (kestrine::parse_roundtrip(text)) out.push_back(std::move(text));
-    }
-    return out;
-  }();
+  static const std::vector<std::string> files = kestrine::bench::corpus_files_where(
+      [](const std::string& text) { return kestrine::parse_roundtrip(text).has_value(); });
   return files;
 }
 

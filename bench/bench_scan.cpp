@@ -5,59 +5,17 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench_data.hpp"
 #include "scanner/scanner.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
+using kestrine::bench::config_text;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-const std::string& config_text() {
-  static const std::string text = [] {
-    std::string path;
-    if (const char* env = std::getenv("KESTRINE_BENCH_FILE"); env && *env) {
-      path = env;
-    } else {
-      path = "/tmp/kestrine-bench-20mb.yaml";
-      if (!fs::exists(path)) {
-        std::string cmd = "python3 '" KESTRINE_SOURCE_DIR "/bench/gen_config.py' '" + path + "' 20";
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not run %s\n", cmd.c_str());
-      }
-    }
-    return read_file(path);
-  }();
-  return text;
-}
-
-const std::vector<std::string>& corpus() {
-  static const std::vector<std::string> files = [] {
-    std::vector<std::string> out;
-    fs::path root = KESTRINE_SOURCE_DIR "/../shared/testdata/bench-corpus";
-    std::error_code ec;
-    if (!fs::is_directory(root, ec)) return out;
-    std::vector<fs::path> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {
-      auto ext = entry.path().extension();
-      if (entry.is_regular_file() && (ext == ".yaml" || ext == ".yml")) paths.push_back(entry.path());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const auto& p : paths) out.push_back(read_file(p));
-    return out;
-  }();
-  return files;
-}
+const std::vector<std::string>& corpus() { return kestrine::bench::corpus_files(); }
 
 void BM_ScanConfig(benchmark::State& state) {
   const std::string& text = config_text();

@@ -17,6 +17,8 @@ const OptText kNoText;
 
 }  // namespace
 
+const CommentTexts kNoCommentTexts;
+
 std::string_view node_kind_name(NodeKind kind) noexcept {
   switch (kind) {
     case NodeKind::Scalar: return "scalar";
@@ -275,6 +277,15 @@ void YamlNode::set_scalar(std::string text, ScalarStyle style) {
   YamlNode sink;
   sink.payload_ = std::move(old);
 }
+void YamlNode::set_scalar(std::string_view text, ScalarStyle style) {
+  if (TreeReleaser::has_children(*this)) {
+    set_scalar(std::string(text), style);
+    return;
+  }
+  payload_.emplace<kScalarIx>(text);
+  scalar_style_ = style;
+}
+
 void YamlNode::set_sequence(std::vector<YamlNode> items) {
   if (!TreeReleaser::has_children(*this)) {
     payload_.emplace<kSequenceIx>(std::move(items));

@@ -13,9 +13,9 @@
 // Large configuration files produce millions of nodes, so the record is kept
 // small: the payload (scalar text, alias name, items or pairs) shares one
 // slot, and the fields that are usually absent (anchor, tag, include source,
-// directives; comment texts) live in boxed side records that cost one null
-// pointer when empty.  `OptText` and `OptList` behave like
-// std::optional<std::string> and std::vector but are one pointer wide.
+// directives; the comment texts) live in two boxed side records that cost
+// one null pointer each when empty.  `OptText` behaves like
+// std::optional<std::string> but is one pointer wide.
 //
 // Copies are deep (every field).  Destroying a node never recurses through
 // its subtree: `~YamlNode` moves descendants onto an explicit work stack, so
@@ -136,68 +136,6 @@ class OptText : public OptBox<std::string> {
   }
 };
 
-// A list that costs one null pointer while empty.  The interface is the part
-// of std::vector the tree needs; `vec()` reaches the vector itself (creating
-// it).
-template <class T>
-class OptList {
- public:
-  OptList() noexcept = default;
-  OptList(std::vector<T> v) {
-    if (!v.empty()) p_ = std::make_unique<std::vector<T>>(std::move(v));
-  }
-  OptList(std::initializer_list<T> v) : OptList(std::vector<T>(v)) {}
-  OptList(const OptList& o) : p_(o.p_ && !o.p_->empty() ? std::make_unique<std::vector<T>>(*o.p_) : nullptr) {}
-  OptList(OptList&&) noexcept = default;
-  OptList& operator=(const OptList& o) {
-    if (this != &o) p_ = o.p_ && !o.p_->empty() ? std::make_unique<std::vector<T>>(*o.p_) : nullptr;
-    return *this;
-  }
-  OptList& operator=(OptList&&) noexcept = default;
-  OptList& operator=(std::vector<T> v) {
-    if (v.empty()) p_.reset(); else p_ = std::make_unique<std::vector<T>>(std::move(v));
-    return *this;
-  }
-
-  bool empty() const noexcept { return !p_ || p_->empty(); }
-  std::size_t size() const noexcept { return p_ ? p_->size() : 0; }
-  T* begin() noexcept { return p_ ? p_->data() : nullptr; }
-  T* end() noexcept { return p_ ? p_->data() + p_->size() : nullptr; }
-  const T* begin() const noexcept { return p_ ? p_->data() : nullptr; }
-  const T* end() const noexcept { return p_ ? p_->data() + p_->size() : nullptr; }
-  T& operator[](std::size_t i) noexcept { return (*p_)[i]; }
-  const T& operator[](std::size_t i) const noexcept { return (*p_)[i]; }
-  T& front() noexcept { return p_->front(); }
-  const T& front() const noexcept { return p_->front(); }
-  T& back() noexcept { return p_->back(); }
-  const T& back() const noexcept { return p_->back(); }
-  void push_back(T v) { vec().push_back(std::move(v)); }
-  template <class... A>
-  T& emplace_back(A&&... args) {
-    return vec().emplace_back(std::forward<A>(args)...);
-  }
-  void clear() noexcept { p_.reset(); }
-  std::span<T> span() noexcept { return {begin(), size()}; }
-  std::span<const T> span() const noexcept { return {begin(), size()}; }
-  // The underlying vector, created when absent.
-  std::vector<T>& vec() {
-    if (!p_) p_ = std::make_unique<std::vector<T>>();
-    return *p_;
-  }
-  // A copy as a plain vector.
-  std::vector<T> to_vector() const { return p_ ? *p_ : std::vector<T>{}; }
-
-  friend bool operator==(const OptList& a, const OptList& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (!(a[i] == b[i])) return false;
-    return true;
-  }
-
- private:
-  std::unique_ptr<std::vector<T>> p_;
-};
-
 // ---- comments and layout facts ------------------------------------------------
 
 // One whole-line comment above a node.  `below_introducer`: the line lies
@@ -210,8 +148,28 @@ struct HeadComment {
   friend bool operator==(const HeadComment&, const HeadComment&) = default;
 };
 
+// The texts of a node's comments; boxed (see Comments) since few nodes
+// have any.  Comment texts carry no "#".
+struct CommentTexts {
+  // Whole-line comments above the node, in source order.
+  std::vector<HeadComment> head;
+  // The comment on the node's line (`inline` in the data model; the keyword
+  // forces the underscore).
+  OptText inline_;
+  // Literal and folded scalars: the source text from the indicator to the end.
+  OptText raw;
+  // Comments after the node's content at the end of the document.
+  std::vector<std::string> foot;
+
+  bool empty() const noexcept { return head.empty() && !inline_ && !raw && foot.empty(); }
+};
+
+// What a node without comment texts reads.
+extern const CommentTexts kNoCommentTexts;
+
 // A node's comments and the layout facts the emitter needs to write the node
-// back as it was read.  Comment texts carry no "#".
+// back as it was read.  The numbers and flags are inline; the texts live in
+// one boxed record, created by the first `*_mut()` call.
 struct Comments {
   // Blank lines between the previous content and this node (or its first
   // head comment).
@@ -230,22 +188,39 @@ struct Comments {
   // carries it the emitter may return the text as read.
   bool modified = false;
 
-  // Whole-line comments above the node, in source order.
-  OptList<HeadComment> head;
-  // The comment on the node's line (`inline` in the data model; the keyword
-  // forces the underscore).
-  OptText inline_;
-  // Literal and folded scalars: the source text from the indicator to the end.
-  OptText raw;
-  // Comments after the node's content at the end of the document.
-  OptList<std::string> foot;
+  // Reading: empty values when the node has no comment text.
+  const std::vector<HeadComment>& head() const noexcept { return texts_ ? texts_->head : no_texts().head; }
+  const OptText& inline_() const noexcept { return texts_ ? texts_->inline_ : no_texts().inline_; }
+  const OptText& raw() const noexcept { return texts_ ? texts_->raw : no_texts().raw; }
+  const std::vector<std::string>& foot() const noexcept { return texts_ ? texts_->foot : no_texts().foot; }
+  // Writing (creates the record).
+  std::vector<HeadComment>& head_mut() { return texts_mut().head; }
+  OptText& inline_mut() { return texts_mut().inline_; }
+  OptText& raw_mut() { return texts_mut().raw; }
+  std::vector<std::string>& foot_mut() { return texts_mut().foot; }
+  // True when any comment text (or raw block text) is present.
+  bool has_texts() const noexcept { return texts_ && !texts_->empty(); }
 
   // No comment, no layout fact and no edit flag.
   bool empty() const noexcept {
     return blank_before == 0 && inline_spaces == 0 && value_pad == 0 && !inline_before_value &&
-           !compact && !modified && head.empty() && !inline_ && !raw && foot.empty();
+           !compact && !modified && !has_texts();
   }
-  friend bool operator==(const Comments&, const Comments&) = default;
+  friend bool operator==(const Comments& a, const Comments& b) {
+    return a.blank_before == b.blank_before && a.inline_spaces == b.inline_spaces &&
+           a.value_pad == b.value_pad && a.inline_before_value == b.inline_before_value &&
+           a.compact == b.compact && a.modified == b.modified && a.head() == b.head() &&
+           a.inline_() == b.inline_() && a.raw() == b.raw() && a.foot() == b.foot();
+  }
+
+ private:
+  OptBox<CommentTexts> texts_;
+
+  static const CommentTexts& no_texts() noexcept { return kNoCommentTexts; }
+  CommentTexts& texts_mut() {
+    if (!texts_) texts_.emplace();
+    return *texts_;
+  }
 };
 
 // ---- include provenance -------------------------------------------------------
@@ -345,6 +320,9 @@ struct YamlNode {
 
   // Replace the payload (other fields stay).
   void set_scalar(std::string text, ScalarStyle style);
+  // set_scalar for a node without children, copying the text in place.
+  void set_scalar(std::string_view text, ScalarStyle style);
+  void set_scalar(const char* text, ScalarStyle style) { set_scalar(std::string_view(text), style); }
   void set_sequence(std::vector<YamlNode> items);
   void set_mapping(std::vector<NodePair> pairs);
   void set_alias(std::string name);

@@ -1,6 +1,7 @@
 #include "roundtrip/comments.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -100,14 +101,33 @@ CommentPlacer::CommentPlacer(std::span<const SourceComment> comments, std::strin
   // blank_prefix_[i] = number of blank lines among lines 0 .. i-1, lines
   // being the pieces of the text split at LF.
   blank_prefix_.push_back(0);
-  std::size_t start = 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::uint32_t blanks = 0;
   for (;;) {
-    std::size_t lf = text.find('\n', start);
-    std::string_view line =
-        text.substr(start, lf == std::string_view::npos ? text.size() - start : lf - start);
-    blank_prefix_.push_back(blank_prefix_.back() + (is_blank_line(line) ? 1 : 0));
-    if (lf == std::string_view::npos) break;
-    start = lf + 1;
+    // Most lines are decided by their first character after the indentation.
+    const char* q = p;
+    // Indentation: eight spaces at a time, then one by one.
+    static constexpr char kEight[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    while (end - q >= 8 && std::memcmp(q, kEight, 8) == 0) q += 8;
+    while (q < end && (*q == ' ' || *q == '\t')) ++q;
+    const char* lf = nullptr;
+    bool blank;
+    if (q == end) {
+      blank = true;
+    } else if (*q == '\n') {
+      blank = true;
+      lf = q;
+    } else {
+      lf = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+      const unsigned char c = static_cast<unsigned char>(*q);
+      blank = (c >= 0x80 || c == '\r' || c == '\v' || c == '\f') &&
+              is_blank_line(std::string_view(q, static_cast<std::size_t>((lf ? lf : end) - q)));
+    }
+    blanks += blank ? 1 : 0;
+    blank_prefix_.push_back(blanks);
+    if (lf == nullptr) break;
+    p = lf + 1;
   }
 }
 
@@ -139,36 +159,16 @@ CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, 
   });
 }
 
-CommentPlacer::Pos CommentPlacer::leaf_end(const YamlNode& node) noexcept {
+CommentPlacer::Pos CommentPlacer::leaf_end_slow(const YamlNode& node) noexcept {
   if (node.is_scalar()) return scalar_end(node);
   return {node.span.line, node.span.column};
-}
-
-CommentPlacer::Introducer CommentPlacer::in_sequence(const YamlNode& sequence) noexcept {
-  return Introducer{Introducer::Kind::InSequence, 0, sequence.span.column};
-}
-
-CommentPlacer::Introducer CommentPlacer::value_introducer(const YamlNode& mapping,
-                                                          const YamlNode& key) noexcept {
-  if (mapping.style == CollectionStyle::Block && key.end_line >= mapping.span.line &&
-      !key.explicit_key)
-    return Introducer{Introducer::Kind::AfterKey, key.end_line, key.end_column};
-  return Introducer{};
-}
-
-void CommentPlacer::set_value_pad(const YamlNode& key, Pos key_end, YamlNode& value) noexcept {
-  if (key.is_scalar() && key.scalar_style() == ScalarStyle::Plain &&
-      key_end.first == value.span.line && key_end.second < value.span.column &&
-      value.has_no_properties()) {
-    value.comments.value_pad = value.span.column - key_end.second - 1;
-  }
 }
 
 void CommentPlacer::place_feet(std::span<YamlNode> roots) {
   if (roots.empty()) return;
   for (; next_ < comments_.size(); ++next_) {
     const SourceComment& c = comments_[next_];
-    find_attach_target(roots.back(), c.span.column).comments.foot.emplace_back(c.text);
+    find_attach_target(roots.back(), c.span.column).comments.foot_mut().emplace_back(c.text);
   }
 }
 
@@ -180,12 +180,7 @@ std::uint32_t CommentPlacer::blank_lines_between(std::uint32_t from, std::uint32
   return b > a ? blank_prefix_[b] - blank_prefix_[a] : 0;
 }
 
-void CommentPlacer::account(std::uint32_t line) noexcept {
-  last_line_ = has_last_ ? std::max(last_line_, line) : line;
-  has_last_ = true;
-}
-
-void CommentPlacer::before(YamlNode& node, Introducer intro) {
+void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
   Comments& cm = node.comments;
   const std::uint32_t node_line = node.span.line;
 
@@ -216,12 +211,12 @@ void CommentPlacer::before(YamlNode& node, Introducer intro) {
         spacing = c.span.column - (intro.column + 1);
       }
     }
-    if (candidate && !cm.inline_) {
-      cm.inline_ = c.text;
+    if (candidate && !cm.inline_()) {
+      cm.inline_mut() = c.text;
       cm.inline_before_value = true;
       if (bare) cm.inline_spaces = spacing;
     } else {
-      cm.head.push_back(HeadComment{std::string(c.text), cm.inline_before_value});
+      cm.head_mut().push_back(HeadComment{std::string(c.text), cm.inline_before_value});
     }
     account(c.span.line);
     ++next_;
@@ -229,14 +224,14 @@ void CommentPlacer::before(YamlNode& node, Introducer intro) {
   account(node_line);
 }
 
-CommentPlacer::Pos CommentPlacer::after(YamlNode& node, bool may_take_trailing, Pos end) {
+CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trailing, Pos end) {
   Comments& cm = node.comments;
   const std::uint32_t node_line = node.span.line;
 
   // The last source line the node occupies.
   std::uint32_t end_line = end.first;
-  if (cm.raw) {
-    end_line = node_line + static_cast<std::uint32_t>(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
+  if (cm.raw()) {
+    end_line = node_line + static_cast<std::uint32_t>(std::count(cm.raw()->begin(), cm.raw()->end(), '\n'));
   }
   account(end_line);
 
@@ -244,21 +239,21 @@ CommentPlacer::Pos CommentPlacer::after(YamlNode& node, bool may_take_trailing, 
   if (may_take_trailing && next_ < comments_.size()) {
     const SourceComment& c = comments_[next_];
     if (c.span.line == node_line && c.span.column > node.span.column) {
-      if (cm.inline_ && cm.inline_before_value) {
+      if (cm.inline_() && cm.inline_before_value) {
         // The node already holds the comment of its introducer line; keep
         // it (and the lines below it) as ordinary head comments instead of
         // losing it.
         std::vector<HeadComment> head;
-        head.reserve(cm.head.size() + 1);
-        head.push_back(HeadComment{std::move(*cm.inline_), false});
-        for (HeadComment& h : cm.head) head.push_back(HeadComment{std::move(h.text), false});
-        cm.head = std::move(head);
+        head.reserve(cm.head().size() + 1);
+        head.push_back(HeadComment{std::move(*cm.inline_mut()), false});
+        for (HeadComment& h : cm.head_mut()) head.push_back(HeadComment{std::move(h.text), false});
+        cm.head_mut() = std::move(head);
         cm.inline_before_value = false;
         cm.inline_spaces = 0;
       }
       if (end.first == c.span.line && c.span.column > end.second)
         cm.inline_spaces = c.span.column - end.second;
-      cm.inline_ = c.text;
+      cm.inline_mut() = c.text;
       ++next_;
     }
   }

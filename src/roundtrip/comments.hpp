@@ -7,6 +7,7 @@
 // attach_comments does the same placement over finished roots.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -65,22 +66,59 @@ class CommentPlacer {
 
   // Blank lines before the node, and the comments on the lines before it
   // (head comments, or the inline comment of its introducer line).
-  void before(YamlNode& node, Introducer intro);
+  void before(YamlNode& node, const Introducer& intro) {
+    // The common case: the node follows the previous content on the same or
+    // the next line, with no comment in between.
+    const std::uint32_t node_line = node.span.line;
+    if ((next_ >= comments_.size() || comments_[next_].span.line >= node_line) &&
+        (!has_last_ || node_line <= last_line_ + 1)) {
+      if (has_last_ && node.comments.blank_before != 0) node.comments.blank_before = 0;
+      account(node_line);
+      return;
+    }
+    before_slow(node, intro);
+  }
   // Accounts for the node's lines and gives it a trailing comment on its
   // first line when it may take one.  `end` is node_end_position(node);
   // returns it.
-  Pos after(YamlNode& node, bool may_take_trailing, Pos end);
+  Pos after(YamlNode& node, bool may_take_trailing, Pos end) {
+    // The common case: no block text, no comment on the node's line.
+    if ((!may_take_trailing || next_ >= comments_.size() ||
+         comments_[next_].span.line != node.span.line) &&
+        !node.comments.raw()) {
+      account(end.first);
+      return end;
+    }
+    return after_slow(node, may_take_trailing, end);
+  }
   // before, the children, after, for a whole subtree; gives its end.
   Pos place(YamlNode& node, bool may_take_trailing, Introducer intro);
   // Comments left after the last node become foot comments.
   void place_feet(std::span<YamlNode> roots);
 
   // The end of a node without children (node_end_position).
-  static Pos leaf_end(const YamlNode& node) noexcept;
-  static Introducer in_sequence(const YamlNode& sequence) noexcept;
-  static Introducer value_introducer(const YamlNode& mapping, const YamlNode& key) noexcept;
+  static Pos leaf_end(const YamlNode& node) noexcept {
+    // A scalar read from text knows its source end.
+    if (node.is_scalar() && node.end_offset > node.span.offset) return {node.end_line, node.end_column};
+    return leaf_end_slow(node);
+  }
+  static Introducer in_sequence(const YamlNode& sequence) noexcept {
+    return Introducer{Introducer::Kind::InSequence, 0, sequence.span.column};
+  }
+  static Introducer value_introducer(const YamlNode& mapping, const YamlNode& key) noexcept {
+    if (mapping.style == CollectionStyle::Block && key.end_line >= mapping.span.line &&
+        !key.explicit_key)
+      return Introducer{Introducer::Kind::AfterKey, key.end_line, key.end_column};
+    return Introducer{};
+  }
   // The spacing between a plain key and a value on the same line.
-  static void set_value_pad(const YamlNode& key, Pos key_end, YamlNode& value) noexcept;
+  static void set_value_pad(const YamlNode& key, Pos key_end, YamlNode& value) noexcept {
+    if (key.is_scalar() && key.scalar_style() == ScalarStyle::Plain &&
+        key_end.first == value.span.line && key_end.second < value.span.column &&
+        value.has_no_properties()) {
+      value.comments.value_pad = value.span.column - key_end.second - 1;
+    }
+  }
 
  private:
   std::span<const SourceComment> comments_;
@@ -91,7 +129,13 @@ class CommentPlacer {
   bool has_last_ = false;
 
   std::uint32_t blank_lines_between(std::uint32_t from, std::uint32_t to) const noexcept;
-  void account(std::uint32_t line) noexcept;
+  void account(std::uint32_t line) noexcept {
+    last_line_ = has_last_ ? std::max(last_line_, line) : line;
+    has_last_ = true;
+  }
+  void before_slow(YamlNode& node, const Introducer& intro);
+  Pos after_slow(YamlNode& node, bool may_take_trailing, Pos end);
+  static Pos leaf_end_slow(const YamlNode& node) noexcept;
 };
 
 }  // namespace kestrine

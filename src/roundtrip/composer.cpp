@@ -24,34 +24,61 @@ std::uint32_t count_chars(std::string_view s) noexcept {
 }
 
 // Characters in `s` and whether it holds a line break (LF or CR), eight
-// bytes at a time.
+// bytes at a time.  `s` lies inside a buffer ending at `buffer_end`: a short
+// text is read as one (masked) word when eight bytes are readable there.
+static_assert(std::endian::native == std::endian::little, "measure reads words little-endian");
 struct Extent {
   std::uint32_t chars = 0;
   bool line_break = false;
 };
-Extent measure(std::string_view s) noexcept {
+Extent measure(std::string_view s, const char* buffer_end) noexcept {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   auto has_byte = [](std::uint64_t w, std::uint64_t b) {
     std::uint64_t v = w ^ (b * kOnes);
     return ((v - kOnes) & ~v & kHigh) != 0;
   };
-  Extent e;
-  std::size_t i = 0;
+  // Continuation bytes (10xxxxxx) of a word; zero bytes count for nothing.
+  // (A multiply sums the per-byte flags: no popcount instruction needed.)
+  auto continuations = [](std::uint64_t w) {
+    const std::uint64_t flags = (w & ~(w << 1) & kHigh) >> 7;
+    return static_cast<std::uint32_t>((flags * kOnes) >> 56);
+  };
   const std::size_t n = s.size();
-  std::uint64_t continuation = 0;
+  const char* p = s.data();
+  Extent e;
+  std::uint32_t continuation = 0;
+  std::uint64_t w;
+  if (n < 8) {
+    if (n == 0) return e;
+    if (static_cast<std::size_t>(buffer_end - p) < 8) {
+      for (std::size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(p[i]);
+        e.chars += (c & 0xC0) != 0x80;
+        e.line_break |= c == '\n' || c == '\r';
+      }
+      return e;
+    }
+    std::memcpy(&w, p, 8);
+    w &= ~std::uint64_t{0} >> (64 - 8 * n);  // little-endian: the first n bytes
+    e.line_break = has_byte(w, '\n') || has_byte(w, '\r');
+    e.chars = static_cast<std::uint32_t>(n) - continuations(w);
+    return e;
+  }
+  std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, s.data() + i, 8);
-    continuation += static_cast<std::uint64_t>(std::popcount(w & ~(w << 1) & kHigh));
+    std::memcpy(&w, p + i, 8);
+    continuation += continuations(w);
     e.line_break |= has_byte(w, '\n') || has_byte(w, '\r');
   }
-  e.chars = static_cast<std::uint32_t>(i - continuation);
-  for (; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    e.chars += (c & 0xC0) != 0x80;
-    e.line_break |= c == '\n' || c == '\r';
+  if (i < n) {
+    // The last eight bytes, less those already counted.
+    std::memcpy(&w, p + n - 8, 8);
+    w >>= 8 * (8 - (n - i));
+    continuation += continuations(w);
+    e.line_break |= has_byte(w, '\n') || has_byte(w, '\r');
   }
+  e.chars = static_cast<std::uint32_t>(n) - continuation;
   return e;
 }
 
@@ -66,62 +93,89 @@ std::string_view last_line_break(std::string_view slice) noexcept {
   return slice.substr(0, pos + 1);
 }
 
-// A stack of slots that never move: a child is composed straight into its
-// slot while deeper collections push and pop above it, and each collection
-// moves its own children into one exactly sized vector when it closes.  One
-// stack serves a whole stream.  Slots are built when pushed and destroyed
-// when popped or moved out, so the chunks hold raw storage: nothing is
-// constructed ahead of use and nothing has to be reset afterwards.
-template <class T>
-class SlotStack {
- public:
-  SlotStack() = default;
-  SlotStack(const SlotStack&) = delete;
-  SlotStack& operator=(const SlotStack&) = delete;
-  ~SlotStack() {
-    truncate(0);
-    for (T* chunk : chunks_) std::allocator<T>().deallocate(chunk, kChunk);
-  }
-
-  std::size_t size() const noexcept { return size_; }
-
-  // A fresh default slot.
-  T& push() {
-    const std::size_t c = size_ / kChunk;
-    if (c == chunks_.size()) {
-      chunks_.reserve(chunks_.size() + 1);
-      chunks_.push_back(std::allocator<T>().allocate(kChunk));
-    }
-    T* slot = std::construct_at(chunks_[c] + size_ % kChunk);
-    ++size_;
-    return *slot;
-  }
-  void pop() noexcept {
-    --size_;
-    std::destroy_at(&at(size_));
-  }
-  void truncate(std::size_t mark) noexcept {
-    while (size_ > mark) pop();
-  }
-  std::vector<T> take_above(std::size_t mark) {
-    std::vector<T> out;
-    out.reserve(size_ - mark);
-    for (std::size_t i = mark; i < size_; ++i) {
-      T& slot = at(i);
-      out.push_back(std::move(slot));
-      std::destroy_at(&slot);
-    }
-    size_ = mark;
-    return out;
-  }
-
- private:
-  static constexpr std::size_t kChunk = 128;
-  std::vector<T*> chunks_;
-  std::size_t size_ = 0;
-
-  T& at(std::size_t i) noexcept { return chunks_[i / kChunk][i % kChunk]; }
+// The number of children of each collection, found in one pass over the
+// events before composing, so that every collection is composed straight
+// into a vector of its final size: children are placed once and never moved.
+// Entries are in the order of the collections' first events (the order the
+// composer meets them).  The counts only size vectors: where the composer
+// reads the events differently (invalid input) a vector merely grows.
+struct ChildCount {
+  std::uint32_t event;  // index of the MappingStart / SequenceStart, or of
+                        // the first "-" of a sequence without indentation
+  std::uint32_t count;
 };
+
+std::vector<ChildCount> count_children(std::span<const SpannedEvent> ev) {
+  enum class Frame : std::uint8_t { BlockMapping, BlockSequence, Indentless, Flow };
+  struct Open {
+    Frame frame;
+    bool content;         // Flow: an item since the last ","
+    std::uint32_t slot;   // its entry in `out`
+  };
+  std::vector<ChildCount> out;
+  std::vector<Open> stack;
+  auto close = [&] {
+    Open& top = stack.back();
+    if (top.frame == Frame::Flow && top.content) ++out[top.slot].count;
+    stack.pop_back();
+  };
+  auto open = [&](Frame frame, std::size_t i, std::uint32_t count) {
+    stack.push_back(Open{frame, false, static_cast<std::uint32_t>(out.size())});
+    out.push_back(ChildCount{static_cast<std::uint32_t>(i), count});
+  };
+  // Marks an item of the innermost flow collection.
+  auto content = [&] {
+    if (!stack.empty() && stack.back().frame == Frame::Flow) stack.back().content = true;
+  };
+  for (std::size_t i = 0; i < ev.size(); ++i) {
+    const SpannedEvent& e = ev[i];
+    switch (e.kind) {
+      case EventKind::MappingStart:
+      case EventKind::SequenceStart:
+        content();
+        open(e.flow ? Frame::Flow
+                    : (e.kind == EventKind::MappingStart ? Frame::BlockMapping : Frame::BlockSequence),
+             i, 0);
+        break;
+      case EventKind::MappingEnd:
+      case EventKind::SequenceEnd:
+      case EventKind::BlockEnd:
+        if (!stack.empty() && stack.back().frame == Frame::Indentless) close();
+        if (!stack.empty()) close();
+        break;
+      case EventKind::Key:
+        if (!stack.empty() && stack.back().frame == Frame::Indentless) close();
+        if (!stack.empty() && stack.back().frame == Frame::BlockMapping) ++out[stack.back().slot].count;
+        content();
+        break;
+      case EventKind::SequenceEntry:
+        if (stack.empty()) break;
+        if (stack.back().frame == Frame::BlockMapping)
+          open(Frame::Indentless, i, 1);
+        else if (stack.back().frame != Frame::Flow)
+          ++out[stack.back().slot].count;
+        break;
+      case EventKind::FlowEntry:
+        if (!stack.empty() && stack.back().frame == Frame::Flow && stack.back().content) {
+          ++out[stack.back().slot].count;
+          stack.back().content = false;
+        }
+        break;
+      case EventKind::StreamStart:
+      case EventKind::StreamEnd:
+      case EventKind::DocumentStart:
+      case EventKind::DocumentEnd:
+      case EventKind::Directive:
+        while (!stack.empty()) close();
+        break;
+      default:  // Value, scalars, aliases, properties
+        content();
+        break;
+    }
+  }
+  while (!stack.empty()) close();
+  return out;
+}
 
 enum Status : int { kError = -1, kNone = 0, kNode = 1 };
 
@@ -133,6 +187,9 @@ struct Visit {
   Introducer intro{};
   bool may_take_trailing = true;
 };
+// Mapping keys: nothing introduces them and a comment after one belongs to
+// its value.
+constexpr Visit kKeyVisit{{}, false};
 
 // What a collection learns from its children as they are composed: the
 // furthest end among them (its node_end_position) and the child whose
@@ -161,7 +218,8 @@ class Composer {
       : text_(text),
         ev_(scan.events),
         file_id_(scan.file_id),
-        placer_(comments, text, introducers) {}
+        placer_(comments, text, introducers),
+        child_counts_(count_children(ev_)) {}
 
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
@@ -251,10 +309,26 @@ class Composer {
   SeededHashSet<std::string_view> anchors_;
   std::size_t position_ = 0;
   std::uint32_t depth_ = 0;
-  // Children of the collections being composed; each collection moves its
-  // own off the top when it closes, so one buffer serves the whole stream.
-  SlotStack<YamlNode> items_;
-  SlotStack<NodePair> pairs_;
+  // Child counts of the stream's collections (see count_children), with a
+  // cursor that follows the composer through them.
+  std::vector<ChildCount> child_counts_;
+  std::size_t next_count_ = 0;
+  // Index of the event that opens the collection being started.
+  std::size_t collection_event_ = 0;
+
+  // Reserves room for the children of the collection opened by
+  // `collection_event_`.
+  void reserve_children(auto& children) {
+    const auto at = static_cast<std::uint32_t>(collection_event_);
+    while (next_count_ < child_counts_.size() && child_counts_[next_count_].event < at) ++next_count_;
+    if (next_count_ < child_counts_.size() && child_counts_[next_count_].event == at)
+      children.reserve(child_counts_[next_count_].count);
+  }
+  // Where the count was off (invalid input read leniently), the vector is
+  // brought to its size.
+  static void close_children(auto& children) {
+    if (children.capacity() != children.size()) children.shrink_to_fit();
+  }
 
   bool at_end() const noexcept { return position_ >= ev_.size(); }
 
@@ -330,7 +404,7 @@ class Composer {
   }
 
   // Places the comments of a node made for empty content; gives its end.
-  Pos place_leaf(YamlNode& node, Visit v) {
+  Pos place_leaf(YamlNode& node, const Visit& v) {
     if (deferred_ > 0) return {node.span.line, node.span.column};
     placer_.before(node, v.intro);
     return placer_.after(node, v.may_take_trailing, CommentPlacer::leaf_end(node));
@@ -338,14 +412,18 @@ class Composer {
 
   // Composes the next node into `out`, which must be a default (Null) node;
   // on success `end` is its node_end_position.
-  int compose_node(bool indentless, YamlNode& out, Visit v, Pos& end) {
+  int compose_node(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     if (depth_ + 1 > kMaxComposeDepth) {
       Span at = at_end() ? Span{} : span_of(ev_[position_]);
       return fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", at);
     }
+    const EventKind k = at_end() ? EventKind::StreamEnd : ev_[position_].kind;
+    if (k == EventKind::Scalar && !pending_tag_ && !pending_anchor_) {
+      compose_bare_scalar(out, v, end);
+      return kNode;
+    }
     ++depth_;
     // Scalars and aliases do not descend: no stack check needed for them.
-    const EventKind k = at_end() ? EventKind::StreamEnd : ev_[position_].kind;
     int r = k == EventKind::Scalar || k == EventKind::Alias
                 ? compose_node_body(indentless, out, v, end)
                 : stack_guarded([&] { return compose_node_body(indentless, out, v, end); });
@@ -353,7 +431,26 @@ class Composer {
     return r;
   }
 
-  int compose_node_body(bool indentless, YamlNode& out, Visit v, Pos& end) {
+  // The most common node: a scalar event without anchor or tag (what
+  // compose_node_body does for it, without the general bookkeeping).
+  void compose_bare_scalar(YamlNode& out, const Visit& v, Pos& end) {
+    const SpannedEvent& e = ev_[position_];
+    ++position_;
+    out.span.file_id = file_id_;
+    out.span.line = e.line;
+    out.span.column = e.column;
+    out.span.offset = e.offset;
+    if (deferred_ == 0) placer_.before(out, v.intro);
+    out.set_scalar(e.text(), e.style);
+    finish_scalar(out, e);
+    if (deferred_ == 0) {
+      end = placer_.after(out, v.may_take_trailing, CommentPlacer::leaf_end(out));
+    } else {
+      end = {e.line, e.column};
+    }
+  }
+
+  int compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     for (;;) {
       if (at_end()) return kNone;
       while (!at_end() && (ev_[position_].kind == EventKind::Tag ||
@@ -370,7 +467,6 @@ class Composer {
       if (at_end()) return kNone;
 
       const SpannedEvent& e = ev_[position_];
-      const Span start = span_of(e);
       std::optional<std::string_view> tag = std::exchange(pending_tag_, std::nullopt);
       std::optional<std::string_view> anchor = std::exchange(pending_anchor_, std::nullopt);
 
@@ -393,9 +489,9 @@ class Composer {
           empty_content = true;
           break;
         case EventKind::Alias:
-          if (tag || anchor) return fail("an alias node cannot have an anchor or tag", start);
+          if (tag || anchor) return fail("an alias node cannot have an anchor or tag", span_of(e));
           if (!anchors_.contains(e.text()))
-            return fail("unknown alias: *" + std::string(e.text()), start);
+            return fail("unknown alias: *" + std::string(e.text()), span_of(e));
           break;
         case EventKind::StreamStart:
         case EventKind::Directive:
@@ -409,7 +505,11 @@ class Composer {
           break;
       }
 
-      out.span = start;
+      out.span.file_id = file_id_;
+      out.span.line = e.line;
+      out.span.column = e.column;
+      out.span.offset = e.offset;
+      const Span& start = out.span;
       if (anchor) out.set_anchor(OptText(*anchor));
       if (tag) out.set_tag(OptText(*tag));
       const bool flow_collection =
@@ -427,16 +527,17 @@ class Composer {
         switch (e.kind) {
           case EventKind::SequenceEntry: {
             std::vector<YamlNode> items;
+            collection_event_ = position_;
             r = compose_indentless_sequence(out, items, children);
             if (r != kError) out.set_sequence(std::move(items));
             break;
           }
           case EventKind::Scalar:
             ++position_;
-            out.set_scalar(std::string(e.text()), e.style);
+            out.set_scalar(e.text(), e.style);
             break;
           case EventKind::MappingStart: {
-            ++position_;
+            collection_event_ = position_++;
             out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
             std::vector<NodePair> pairs;
             r = compose_mapping(e.flow, out, pairs, children);
@@ -444,7 +545,7 @@ class Composer {
             break;
           }
           case EventKind::SequenceStart: {
-            ++position_;
+            collection_event_ = position_++;
             out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
             std::vector<YamlNode> items;
             r = compose_sequence(e.flow, out, items, children);
@@ -478,28 +579,33 @@ class Composer {
     }
   }
 
+  // The end position of a scalar node read from `e` (and the source text of
+  // a block scalar).
+  void finish_scalar(YamlNode& node, const SpannedEvent& e) {
+    const Span& start = node.span;
+    const std::size_t end = std::clamp(e.end(), start.offset, text_.size());
+    node.end_offset = end;
+    const std::string_view slice(text_.data() + start.offset, end - start.offset);
+    const Extent ext = measure(slice, text_.data() + text_.size());
+    if (!ext.line_break) {
+      node.end_line = start.line;
+      node.end_column = start.column + ext.chars;
+    } else {
+      auto [l, c] = locate(end, start.line);
+      node.end_line = l;
+      node.end_column = c;
+    }
+    const ScalarStyle st = node.scalar_style();
+    if ((st == ScalarStyle::Literal || st == ScalarStyle::Folded) && end > start.offset)
+      node.comments.raw_mut() = end < text_.size() ? last_line_break(slice) : slice;
+  }
+
   void finish_positions(YamlNode& node, const SpannedEvent& e, const EndAcc& children) {
     const Span& start = node.span;
     switch (node.kind()) {
-      case NodeKind::Scalar: {
-        std::size_t end = std::clamp(e.end(), start.offset, text_.size());
-        node.end_offset = end;
-        std::string_view slice = text_.substr(start.offset, end - start.offset);
-        const Extent ext = measure(slice);
-        if (!ext.line_break) {
-          node.end_line = start.line;
-          node.end_column = start.column + ext.chars;
-        } else {
-          auto [l, c] = locate(end, start.line);
-          node.end_line = l;
-          node.end_column = c;
-        }
-        ScalarStyle st = node.scalar_style();
-        if ((st == ScalarStyle::Literal || st == ScalarStyle::Folded) && end > start.offset) {
-          node.comments.raw = end < text_.size() ? last_line_break(slice) : slice;
-        }
+      case NodeKind::Scalar:
+        finish_scalar(node, e);
         break;
-      }
       case NodeKind::Sequence:
       case NodeKind::Mapping:
         // The end of the child that reaches furthest; never before the start
@@ -519,12 +625,9 @@ class Composer {
   }
 
   // `self`: the mapping node being built (start and style set).
+  // On error the caller drops `out`.
   int compose_mapping(bool flow, const YamlNode& self, std::vector<NodePair>& out, EndAcc& acc) {
-    const std::size_t mark = pairs_.size();
-    auto bail = [&] {
-      pairs_.truncate(mark);
-      return kError;
-    };
+    reserve_children(out);
     bool done = false;
     while (!done && !at_end()) {
       const SpannedEvent& e = ev_[position_];
@@ -545,17 +648,17 @@ class Composer {
         case EventKind::Key: {
           const bool explicit_key = e.explicit_key;
           ++position_;
-          NodePair& pair = pairs_.push();
+          NodePair& pair = out.emplace_back();
           // After "?" in a block mapping, "-" entries at the indicator's own
           // column are the key's (indentless) sequence.
           Pos key_end;
-          int r = compose_node(!flow && explicit_key, pair.key, Visit{{}, false}, key_end);
-          if (r == kError) return bail();
-          if (r == kNone) key_end = place_leaf(pair.key, Visit{{}, false});
+          int r = compose_node(!flow && explicit_key, pair.key, kKeyVisit, key_end);
+          if (r == kError) return kError;
+          if (r == kNone) key_end = place_leaf(pair.key, kKeyVisit);
           pair.key.explicit_key = explicit_key;
           acc.take(key_end, pair.key);
           if (next_is(EventKind::Value)) ++position_;
-          if (compose_value(self, pair, key_end, acc) == kError) return bail();
+          if (compose_value(self, pair, key_end, acc) == kError) return kError;
           break;
         }
         default: {
@@ -571,33 +674,33 @@ class Composer {
                    !n.flow) ||
                   n.kind == EventKind::SequenceEntry) {
                 fail("a block collection cannot be a mapping key", span_of(n));
-                return bail();
+                return kError;
               }
             }
           }
-          NodePair& pair = pairs_.push();
+          NodePair& pair = out.emplace_back();
           Pos key_end;
-          int r = compose_node(false, pair.key, Visit{{}, false}, key_end);
-          if (r == kError) return bail();
+          int r = compose_node(false, pair.key, kKeyVisit, key_end);
+          if (r == kError) return kError;
           if (r == kNone) {
             if (!next_is(EventKind::Value)) {
               // Nothing was read: an event this mapping cannot hold.  Stop
               // without inventing an empty pair for it.
-              pairs_.pop();
+              out.pop_back();
               done = true;
               break;
             }
             pair.key.span = span_of(ev_[position_]);
             pair.key.set_end_to_start();
-            key_end = place_leaf(pair.key, Visit{{}, false});
+            key_end = place_leaf(pair.key, kKeyVisit);
           }
           acc.take(key_end, pair.key);
           if (next_is(EventKind::Value)) {
             ++position_;
-            if (compose_value(self, pair, key_end, acc) == kError) return bail();
+            if (compose_value(self, pair, key_end, acc) == kError) return kError;
           } else if (!flow && ev_[entry].kind == EventKind::Scalar) {
             fail("expected ':' after mapping key", span_of(ev_[entry]));
-            return bail();
+            return kError;
           } else {
             acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
           }
@@ -605,7 +708,7 @@ class Composer {
         }
       }
     }
-    out = pairs_.take_above(mark);
+    close_children(out);
     return kNode;
   }
 
@@ -627,11 +730,11 @@ class Composer {
   }
 
   // One "-" entry (at `position_`) of the block sequence `self`.
-  int compose_entry(const YamlNode& self, EndAcc& acc) {
+  int compose_entry(const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
     const Span ind = span_of(ev_[position_]);
     const Visit v{CommentPlacer::in_sequence(self), true};
     ++position_;
-    YamlNode& item = items_.push();
+    YamlNode& item = out.emplace_back();
     if (!at_end()) {
       EventKind k = ev_[position_].kind;
       if (k == EventKind::MappingEnd || k == EventKind::SequenceEnd || k == EventKind::BlockEnd ||
@@ -653,7 +756,7 @@ class Composer {
     if (r == kError) return kError;
     if (r == kNone) {
       if (introduces) introducers.erase(introducer_key(ind.line, ind.column));
-      items_.pop();
+      out.pop_back();
       return kNone;
     }
     acc.take(item_end, item);
@@ -668,13 +771,10 @@ class Composer {
   }
 
   // `self`: the sequence node being built (start and style set).
+  // On error the caller drops `out`.
   int compose_sequence(bool flow, const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
     const Visit v{CommentPlacer::in_sequence(self), true};
-    const std::size_t mark = items_.size();
-    auto bail = [&] {
-      items_.truncate(mark);
-      return kError;
-    };
+    reserve_children(out);
     bool done = false;
     while (!done && !at_end()) {
       const SpannedEvent& e = ev_[position_];
@@ -691,17 +791,17 @@ class Composer {
           done = true;
           break;
         case EventKind::SequenceEntry:
-          if (compose_entry(self, acc) == kError) return bail();
+          if (compose_entry(self, out, acc) == kError) return kError;
           break;
         case EventKind::FlowEntry: {
           const Span ind = span_of(e);
           ++position_;
-          YamlNode& item = items_.push();
+          YamlNode& item = out.emplace_back();
           Pos item_end;
           int r = compose_flow_sequence_item(flow, item, v, item_end);
-          if (r == kError) return bail();
+          if (r == kError) return kError;
           if (r == kNone) {
-            items_.pop();
+            out.pop_back();
             break;
           }
           acc.take(item_end, item);
@@ -713,12 +813,12 @@ class Composer {
         }
         default: {
           const std::size_t before = position_;
-          YamlNode& item = items_.push();
+          YamlNode& item = out.emplace_back();
           Pos item_end;
           int r = compose_flow_sequence_item(flow, item, v, item_end);
-          if (r == kError) return bail();
+          if (r == kError) return kError;
           if (r == kNone) {
-            items_.pop();
+            out.pop_back();
             done = true;
           } else {
             acc.take(item_end, item);
@@ -728,7 +828,7 @@ class Composer {
         }
       }
     }
-    out = items_.take_above(mark);
+    close_children(out);
     return kNode;
   }
 
@@ -744,7 +844,7 @@ class Composer {
   // `out` must be a default node; on kNone it is left so.
   // Single-pair mappings only arise in flow sequences, where comment
   // placement is deferred, so their parts need no placement here.
-  int compose_flow_sequence_item(bool flow, YamlNode& out, Visit v, Pos& end) {
+  int compose_flow_sequence_item(bool flow, YamlNode& out, const Visit& v, Pos& end) {
     Pos ignored;
     if (flow && next_is(EventKind::Value)) {
       const Span at = span_of(ev_[position_]);
@@ -791,18 +891,16 @@ class Composer {
     return kNode;
   }
 
+  // On error the caller drops `out`.
   int compose_indentless_sequence(const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
-    const std::size_t mark = items_.size();
-    while (next_is(EventKind::SequenceEntry)) {
-      if (compose_entry(self, acc) == kError) {
-        items_.truncate(mark);
-        return kError;
-      }
-    }
+    reserve_children(out);
+    while (next_is(EventKind::SequenceEntry))
+      if (compose_entry(self, out, acc) == kError) return kError;
     if (next_is(EventKind::MappingEnd)) ++position_;
-    out = items_.take_above(mark);
+    close_children(out);
     return kNode;
   }
+
 };
 
 }  // namespace

@@ -58,7 +58,7 @@ inline bool is_block_scalar_style(ScalarStyle s) noexcept {
 }
 
 inline bool has_comments(const YamlNode& n) noexcept {
-  return !n.comments.head.empty() || n.comments.inline_ || !n.comments.foot.empty();
+  return !n.comments.head().empty() || n.comments.inline_() || !n.comments.foot().empty();
 }
 
 inline bool has_properties(const YamlNode& n) noexcept {
@@ -124,7 +124,7 @@ class Writer {
         const YamlNode& value = pairs[i].value;
         if (!(compact_first && i == 0)) {
           newlines(key.comments.blank_before);
-          for (const HeadComment& h : key.comments.head) comment_line(h.text, indent);
+          for (const HeadComment& h : key.comments.head()) comment_line(h.text, indent);
           spaces(indent);
         }
         // Readers take a key with properties right after an empty value for
@@ -159,7 +159,7 @@ class Writer {
         if (!(compact_first && i == 0)) {
           newlines(item.comments.blank_before);
           const bool split = item.comments.inline_before_value;
-          for (const HeadComment& h : item.comments.head)
+          for (const HeadComment& h : item.comments.head())
             if (!split || !h.below_introducer) comment_line(h.text, indent);
           spaces(indent);
         }
@@ -171,7 +171,7 @@ class Writer {
   // Heads, content and feet of a document root (directives and the start
   // marker are the document writer's).
   void root(const YamlNode& r) {
-    for (const HeadComment& h : r.comments.head) comment_line(h.text, 0);
+    for (const HeadComment& h : r.comments.head()) comment_line(h.text, 0);
     if (r.source() != nullptr) {
       source_directive(r);
       inline_comment(r);
@@ -181,9 +181,9 @@ class Writer {
         properties_text(r);
         inline_comment(r);
         out_.push_back('\n');
-      } else if (r.comments.inline_) {
+      } else if (r.comments.inline_()) {
         // No line of its own to carry it: keep it as a comment line.
-        comment_line(*r.comments.inline_, 0);
+        comment_line(*r.comments.inline_(), 0);
         e_.last_inline = &r;
       }
       const bool indented = r.tag() && r.synthetic;
@@ -193,7 +193,7 @@ class Writer {
         const bool seq_indented = indented && !e_.indentless_sequences;
         sequence_items(r.items(), seq_indented ? step() : 0, false);
       }
-    } else if (r.is_null() && !r.comments.inline_ && !r.anchor() && r.tag() && r.synthetic &&
+    } else if (r.is_null() && !r.comments.inline_() && !r.anchor() && r.tag() && r.synthetic &&
                e_.null_style == NullStyle::Default) {
       properties_text(r);
       out_.push_back('\n');
@@ -211,7 +211,7 @@ class Writer {
       inline_comment(r);
       line_end();
     }
-    for (const std::string& f : r.comments.foot) comment_line(f, 0);
+    for (const std::string& f : r.comments.foot()) comment_line(f, 0);
   }
 
   void quoted(std::string_view text) {
@@ -282,14 +282,14 @@ class Writer {
   }
 
   void foot_lines(const YamlNode& n, std::size_t indent) {
-    for (const std::string& f : n.comments.foot) comment_line(f, indent);
+    for (const std::string& f : n.comments.foot()) comment_line(f, indent);
   }
 
   // Head comments that lie below the introducer line carrying the node's
   // inline comment.
   void below_introducer(const YamlNode& n, std::size_t indent) {
     if (!n.comments.inline_before_value) return;
-    for (const HeadComment& h : n.comments.head)
+    for (const HeadComment& h : n.comments.head())
       if (h.below_introducer) comment_line(h.text, indent);
   }
 
@@ -297,7 +297,7 @@ class Writer {
   // spacing measured from the node's end.
   void inline_comment(const YamlNode& n, bool after_comma = false) {
     const Comments& c = n.comments;
-    if (!c.inline_ || e_.last_inline == &n) return;
+    if (!c.inline_() || e_.last_inline == &n) return;
     // At the start of a line (after a kept block scalar) the comment takes
     // a line of its own rather than indentation that could read as content.
     if (!out_.empty() && out_.back() != '\n') {
@@ -306,7 +306,7 @@ class Writer {
       spaces(std::max<std::uint32_t>(pad, 1));
     }
     out_.push_back('#');
-    const std::string& t = *c.inline_;
+    const std::string& t = *c.inline_();
     if (!t.empty()) {
       out_.push_back(' ');
       // An inline comment stays on its line.
@@ -386,7 +386,7 @@ class Writer {
     const Comments& c = n.comments;
     const std::string& t = n.text();
     const ScalarStyle style = n.scalar_style();
-    if (c.raw && !c.modified && raw_fits(n, parent)) {
+    if (c.raw() && !c.modified && raw_fits(n, parent)) {
       copy_raw(n);
       return;
     }
@@ -461,7 +461,7 @@ class Writer {
   // "-" chomping, or with clip chomping when the text ends in a line break
   // anyway.  Otherwise it may only end the whole output.
   static bool raw_is_open(const YamlNode& n) noexcept {
-    const std::string& raw = *n.comments.raw;
+    const std::string& raw = *n.comments.raw();
     const char last = raw.back();
     if (last == '\n' || last == '\r') return false;
     const char chomp = raw_chomping(raw);
@@ -475,7 +475,7 @@ class Writer {
   // far past it as where it was read).
   bool raw_fits(const YamlNode& n, long parent) const noexcept {
     if (e_.flow_depth > 0) return false;
-    std::string_view raw = *n.comments.raw;
+    std::string_view raw = *n.comments.raw();
     const ScalarStyle style = n.scalar_style();
     if (raw.empty()) return false;
     if (!((style == ScalarStyle::Literal && raw[0] == '|') ||
@@ -499,11 +499,11 @@ class Writer {
   }
 
   void copy_raw(const YamlNode& n) {
-    const std::string& raw = *n.comments.raw;
+    const std::string& raw = *n.comments.raw();
     out_ += raw;
     // A comment on the header line travels with the text.
     const std::size_t eol = raw.find_first_of("\r\n");
-    if (n.comments.inline_ && std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)
+    if (n.comments.inline_() && std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)
       e_.last_inline = &n;
     const char last = raw.back();
     if (last != '\n' && last != '\r') {
@@ -541,7 +541,7 @@ class Writer {
       const std::size_t inner = indent + step();
       for (std::size_t i = 0; i < items.size(); ++i) {
         const YamlNode& item = items[i];
-        for (const HeadComment& h : item.comments.head) comment_line(h.text, inner);
+        for (const HeadComment& h : item.comments.head()) comment_line(h.text, inner);
         spaces(inner);
         properties(item);
         node(item, inner, static_cast<long>(inner));
@@ -594,8 +594,8 @@ class Writer {
       const std::size_t inner = indent + step();
       for (std::size_t i = 0; i < pairs.size(); ++i) {
         const NodePair& p = pairs[i];
-        for (const HeadComment& h : p.key.comments.head) comment_line(h.text, inner);
-        for (const HeadComment& h : p.value.comments.head) comment_line(h.text, inner);
+        for (const HeadComment& h : p.key.comments.head()) comment_line(h.text, inner);
+        for (const HeadComment& h : p.value.comments.head()) comment_line(h.text, inner);
         spaces(inner);
         flow_key(p.key, inner);
         out_ += ": ";
@@ -687,13 +687,13 @@ class Writer {
       inline_comment(v);
       out_.push_back('\n');
     } else if ((v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty() &&
-                !c.inline_) ||
-               (v.is_null() && !c.inline_ &&
+                !c.inline_()) ||
+               (v.is_null() && !c.inline_() &&
                 !(v.synthetic && e_.null_style != NullStyle::Default))) {
       trailing_properties(v);
       out_.push_back('\n');
       foot_lines(v, indent);
-      return v.comments.foot.empty();
+      return v.comments.foot().empty();
     } else if (is_block_collection(v)) {
       trailing_properties(v);
       inline_comment(v);
@@ -703,16 +703,16 @@ class Writer {
         std::size_t seq;
         if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
         else seq = v.span.column <= indent ? indent : child;
-        for (const HeadComment& h : c.head) comment_line(h.text, seq);
+        for (const HeadComment& h : c.head()) comment_line(h.text, seq);
         sequence_items(v.items(), seq, false);
         foot_lines(v, seq);
       } else {
-        for (const HeadComment& h : c.head) comment_line(h.text, child);
+        for (const HeadComment& h : c.head()) comment_line(h.text, child);
         mapping_entries(v.pairs(), child, false);
         foot_lines(v, child);
       }
       return false;
-    } else if (c.inline_before_value || !c.head.empty()) {
+    } else if (c.inline_before_value || !c.head().empty()) {
       value_below(v, child, static_cast<long>(indent), true);
     } else {
       spaces(std::max<std::uint32_t>(c.value_pad, 1));
@@ -735,7 +735,7 @@ class Writer {
     out_.push_back('\n');
     if (mapping_value) {
       newlines(n.comments.blank_before);
-      for (const HeadComment& h : n.comments.head) comment_line(h.text, indent);
+      for (const HeadComment& h : n.comments.head()) comment_line(h.text, indent);
     } else {
       below_introducer(n, indent);
     }
@@ -749,7 +749,7 @@ class Writer {
 
   static bool plain_first_entry(const YamlNode& n) noexcept {
     const YamlNode* first = n.is_mapping() ? &n.pairs().front().key : &n.items().front();
-    return first->comments.head.empty() && first->comments.blank_before == 0;
+    return first->comments.head().empty() && first->comments.blank_before == 0;
   }
 
   void sequence_item(const YamlNode& item, std::size_t indent) {
@@ -762,15 +762,15 @@ class Writer {
       inline_comment(item);
       out_.push_back('\n');
     } else if (item.is_scalar() && item.scalar_style() == ScalarStyle::Plain &&
-               item.text().empty() && !c.inline_) {
+               item.text().empty() && !c.inline_()) {
       trailing_properties(item);
       out_.push_back('\n');
-    } else if (item.is_null() && !c.inline_ &&
+    } else if (item.is_null() && !c.inline_() &&
                !(item.synthetic && e_.null_style != NullStyle::Default)) {
       trailing_properties(item);
       out_.push_back('\n');
     } else if (is_block_collection(item) && item.is_sequence()) {
-      if (has_properties(item) || !c.compact || c.inline_ || c.inline_before_value ||
+      if (has_properties(item) || !c.compact || c.inline_() || c.inline_before_value ||
           !plain_first_entry(item)) {
         trailing_properties(item);
         inline_comment(item);
@@ -790,7 +790,7 @@ class Writer {
         out_.push_back('\n');
         below_introducer(item, indent + step());
         mapping_entries(item.pairs(), indent + step(), false);
-      } else if (c.inline_ || c.inline_before_value || !plain_first_entry(item)) {
+      } else if (c.inline_() || c.inline_before_value || !plain_first_entry(item)) {
         inline_comment(item);
         out_.push_back('\n');
         below_introducer(item, child);

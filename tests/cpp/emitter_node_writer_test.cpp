@@ -227,7 +227,7 @@ TEST(EmitterNodeWriter, KeptBlockTextIsCopiedOnlyWhereItReadsBackTheSame) {
   // Moved into a flow collection, or deeper than its body is indented, the
   // kept text is not used: the scalar is written from its value.
   YamlNode lit = roots[0].pairs()[2].value;  // ">-\n   odd\n   indent\n", body at 3
-  ASSERT_TRUE(lit.comments.raw.has_value());
+  ASSERT_TRUE(lit.comments.raw().has_value());
   YamlNode flow = seq_of({lit}, CollectionStyle::Flow);
   EXPECT_EQ(emit(flow), "[\"odd indent\"]\n");
 
@@ -353,7 +353,7 @@ TEST(EmitterNodeWriter, KeysThatCannotStandImplicitAreExplicit) {
 
   // A flow key whose items carry comments spans lines.
   YamlNode key = seq_of({scalar("a"), scalar("b")}, CollectionStyle::Flow);
-  key.items_mut()[0].comments.inline_ = "c";
+  key.items_mut()[0].comments.inline_mut() = "c";
   YamlNode m2 = map_of({});
   m2.pairs_mut().push_back(pair(std::move(key), scalar("v")));
   out = emit(m2);
@@ -393,7 +393,7 @@ TEST(EmitterNodeWriter, NullsByStyleAndPosition) {
     EXPECT_EQ(emit_to_string(doc(YamlNode()), s), "k:\n");
   // With an inline comment, and in flow.
   YamlNode commented;
-  commented.comments.inline_ = "none";
+  commented.comments.inline_mut() = "none";
   EXPECT_EQ(emit(doc(commented)), "k: null # none\n");
   YamlNode flow = seq_of({YamlNode(), synthetic}, CollectionStyle::Flow);
   EXPECT_EQ(emit_to_string(flow, NullStyle::Tilde), "[null, ~]\n");

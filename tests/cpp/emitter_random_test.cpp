@@ -82,10 +82,10 @@ class TreeMaker {
   std::string comment() { return pick(4) == 0 ? std::string() : "note " + std::to_string(pick(100)); }
 
   void decorate(YamlNode& n) {
-    if (pick(4) == 0) n.comments.head.push_back(HeadComment{comment(), pick(2) == 0});
-    if (pick(4) == 0) n.comments.inline_ = comment();
+    if (pick(4) == 0) n.comments.head_mut().push_back(HeadComment{comment(), pick(2) == 0});
+    if (pick(4) == 0) n.comments.inline_mut() = comment();
     if (pick(6) == 0) n.comments.inline_before_value = true;
-    if (pick(8) == 0) n.comments.foot.push_back(comment());
+    if (pick(8) == 0) n.comments.foot_mut().push_back(comment());
     if (pick(6) == 0) n.comments.blank_before = 1;
     if (pick(5) == 0) n.comments.value_pad = static_cast<std::uint32_t>(pick(4));
     n.synthetic = pick(2) == 0;

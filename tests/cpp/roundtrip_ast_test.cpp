@@ -78,9 +78,9 @@ TEST(RoundtripAst, RareFieldsAreBoxedAndCopied) {
   n.set_tag(OptText("!t"));
   n.set_source(IncludeSource{"!include", "x.yaml", 3});
   n.set_directives({"YAML 1.2"});
-  n.comments.head.push_back(HeadComment{"h", true});
-  n.comments.inline_ = "i";
-  n.comments.foot.push_back("f");
+  n.comments.head_mut().push_back(HeadComment{"h", true});
+  n.comments.inline_mut() = "i";
+  n.comments.foot_mut().push_back("f");
   YamlNode c = n;
   EXPECT_TRUE(nodes_equal(n, c));
   EXPECT_EQ(c.anchor().view(), "a");
@@ -89,9 +89,9 @@ TEST(RoundtripAst, RareFieldsAreBoxedAndCopied) {
   EXPECT_EQ(c.source()->target_file_id, 3u);
   EXPECT_EQ(c.directives().size(), 1u);
   // The copy is independent.
-  c.comments.head[0].text = "changed";
+  c.comments.head_mut()[0].text = "changed";
   c.set_anchor(std::nullopt);
-  EXPECT_EQ(n.comments.head[0].text, "h");
+  EXPECT_EQ(n.comments.head_mut()[0].text, "h");
   EXPECT_EQ(n.anchor().view(), "a");
   EXPECT_FALSE(nodes_equal(n, c));
   // Clearing every rare field drops the side record again.

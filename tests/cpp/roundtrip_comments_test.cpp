@@ -11,7 +11,7 @@ using testing::compose_ok;
 using testing::root_of;
 using testing::value_of;
 
-std::vector<HeadComment> heads(const YamlNode& n) { return n.comments.head.to_vector(); }
+std::vector<HeadComment> heads(const YamlNode& n) { return n.comments.head(); }
 
 TEST(RoundtripComments, HeadInlineAndBelowIntroducer) {
   YamlNode root = root_of(
@@ -22,16 +22,16 @@ TEST(RoundtripComments, HeadInlineAndBelowIntroducer) {
       "  c: 2\n");
   // The root is visited before its first key.
   EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"top", false}}));
-  EXPECT_TRUE(root.pairs()[0].key.comments.head.empty());
+  EXPECT_TRUE(root.pairs()[0].key.comments.head().empty());
 
   const NodePair& a = root.pairs()[0];
-  EXPECT_FALSE(a.key.comments.inline_.has_value());
-  EXPECT_EQ(a.value.comments.inline_.view(), "after a");
+  EXPECT_FALSE(a.key.comments.inline_().has_value());
+  EXPECT_EQ(a.value.comments.inline_().view(), "after a");
   EXPECT_EQ(a.value.comments.inline_spaces, 1u);
   EXPECT_FALSE(a.value.comments.inline_before_value);
 
   const YamlNode& b = value_of(root, "b");
-  EXPECT_EQ(b.comments.inline_.view(), "on b");
+  EXPECT_EQ(b.comments.inline_().view(), "on b");
   EXPECT_TRUE(b.comments.inline_before_value);
   EXPECT_EQ(b.comments.inline_spaces, 3u);
   EXPECT_EQ(heads(b), (std::vector<HeadComment>{{"below", true}}));
@@ -46,12 +46,12 @@ TEST(RoundtripComments, SequenceIntroducers) {
       "  # plain head\n"
       "  y\n");
   const YamlNode& x = root.items()[0];
-  EXPECT_EQ(x.comments.inline_.view(), "intro");
+  EXPECT_EQ(x.comments.inline_().view(), "intro");
   EXPECT_TRUE(x.comments.inline_before_value);
   EXPECT_EQ(x.comments.inline_spaces, 1u);
   EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"below", true}}));
   const YamlNode& y = root.items()[1];
-  EXPECT_FALSE(y.comments.inline_.has_value());
+  EXPECT_FALSE(y.comments.inline_().has_value());
   EXPECT_EQ(heads(y), (std::vector<HeadComment>{{"plain head", false}}));
 }
 
@@ -61,7 +61,7 @@ TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
       "  # below\n"
       "  x # trailing\n");
   const YamlNode& x = root.items()[0];
-  EXPECT_EQ(x.comments.inline_.view(), "trailing");
+  EXPECT_EQ(x.comments.inline_().view(), "trailing");
   EXPECT_FALSE(x.comments.inline_before_value);
   EXPECT_EQ(x.comments.inline_spaces, 1u);
   EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"intro", false}, {"below", false}}));
@@ -69,9 +69,9 @@ TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
 
 TEST(RoundtripComments, FlowCollectionOnOneLine) {
   YamlNode root = root_of("[a, b] # c\n");
-  EXPECT_EQ(root.items()[0].comments.inline_.view(), "c");
-  EXPECT_FALSE(root.items()[1].comments.inline_.has_value());
-  EXPECT_FALSE(root.comments.inline_.has_value());
+  EXPECT_EQ(root.items()[0].comments.inline_().view(), "c");
+  EXPECT_FALSE(root.items()[1].comments.inline_().has_value());
+  EXPECT_FALSE(root.comments.inline_().has_value());
 }
 
 TEST(RoundtripComments, InlineSpacingFollowsTheSource) {
@@ -82,7 +82,7 @@ TEST(RoundtripComments, InlineSpacingFollowsTheSource) {
       "\n"
       "c: 1\n");
   EXPECT_EQ(value_of(root, "a").comments.inline_spaces, 2u);
-  EXPECT_EQ(value_of(root, "b").comments.inline_.view(), "c2");
+  EXPECT_EQ(value_of(root, "b").comments.inline_().view(), "c2");
   EXPECT_EQ(value_of(root, "b").comments.inline_spaces, 1u);
   EXPECT_EQ(root.pairs()[2].key.comments.blank_before, 1u);
 }
@@ -110,7 +110,7 @@ TEST(RoundtripComments, BlankLines) {
   // A block scalar's trailing empty lines belong to its raw text; they are
   // not counted again before the next key.
   YamlNode lit = root_of("a: |\n  x\n\n  y\n\nb: 1\n");
-  EXPECT_EQ(value_of(lit, "a").comments.raw.view(), "|\n  x\n\n  y\n\n");
+  EXPECT_EQ(value_of(lit, "a").comments.raw().view(), "|\n  x\n\n  y\n\n");
   EXPECT_EQ(lit.pairs()[1].key.comments.blank_before, 0u);
 }
 
@@ -129,14 +129,14 @@ TEST(RoundtripComments, FootComments) {
       "  b: 1\n"
       "  # nested foot\n"
       "# root foot\n");
-  EXPECT_EQ(value_of(root, "a").comments.foot.to_vector(), (std::vector<std::string>{"nested foot"}));
-  EXPECT_EQ(root.comments.foot.to_vector(), (std::vector<std::string>{"root foot"}));
+  EXPECT_EQ(value_of(root, "a").comments.foot(), (std::vector<std::string>{"nested foot"}));
+  EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{"root foot"}));
 
   // Trailing comments go to the last root.
   auto roots = compose_ok("a: 1\n---\nb: 2\n# end\n");
   ASSERT_EQ(roots.size(), 2u);
-  EXPECT_TRUE(roots[0].comments.foot.empty());
-  EXPECT_EQ(roots[1].comments.foot.to_vector(), (std::vector<std::string>{"end"}));
+  EXPECT_TRUE(roots[0].comments.foot().empty());
+  EXPECT_EQ(roots[1].comments.foot(), (std::vector<std::string>{"end"}));
 
   // Comments between documents head the next root.
   roots = compose_ok("a: 1\n---\n# second\nb: 2\n");
@@ -152,8 +152,8 @@ TEST(RoundtripComments, UntouchedRootHasEmptyComments) {
 TEST(RoundtripComments, EmptyCommentsAndEveryCommentPlacedOnce) {
   YamlNode root = root_of("#\na: 1 #\nb: 2\n#\n");
   EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"", false}}));
-  EXPECT_EQ(value_of(root, "a").comments.inline_.view(), "");
-  EXPECT_EQ(root.comments.foot.to_vector(), (std::vector<std::string>{""}));
+  EXPECT_EQ(value_of(root, "a").comments.inline_().view(), "");
+  EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{""}));
 }
 
 TEST(RoundtripComments, NodeEndPosition) {

@@ -83,6 +83,26 @@ TEST(RoundtripComposer, LongScalarEnds) {
   EXPECT_EQ(l.end_offset, l.span.offset + 1 + 42 + 1 + 2 + 42 + 2);
 }
 
+TEST(RoundtripComposer, ShortScalarEndsAtEveryLengthAndPlace) {
+  // Short texts are read as one masked word when the input goes on far
+  // enough, byte by byte at its very end; longer ones end with an
+  // overlapping word.  Every length, a multi-byte character at every place,
+  // with and without more input after the scalar.
+  for (std::size_t chars = 1; chars <= 18; ++chars) {
+    for (std::size_t wide = 0; wide <= chars; ++wide) {
+      std::string text;
+      for (std::size_t i = 0; i < chars; ++i) text += i + 1 == wide ? "\xe2\x82\xac" : "a";
+      for (const char* after : {"", "\n", "\nnext: 1\n"}) {
+        YamlNode root = root_of("k: " + text + after);
+        const YamlNode& k = value_of(root, "k");
+        EXPECT_EQ(k.end_line, 0u) << text << "|" << after;
+        EXPECT_EQ(k.end_column, 3u + chars) << text << "|" << after;
+        EXPECT_EQ(k.end_offset, 3u + text.size()) << text << "|" << after;
+      }
+    }
+  }
+}
+
 TEST(RoundtripComposer, MultiLineAndCrLfEnds) {
   YamlNode root = root_of("a: \"x\r\n  y\"\r\nb: 1\r\n");
   const YamlNode& a = value_of(root, "a");
@@ -214,15 +234,15 @@ TEST(RoundtripComposer, BlockScalarRawText) {
   // Scanning stopped in the next line's indentation: the raw text ends at
   // the line break.
   YamlNode nested = root_of("a:\n  b: |\n    x\n  c: 1\n");
-  EXPECT_EQ(value_of(value_of(nested, "a"), "b").comments.raw.view(), "|\n    x\n");
+  EXPECT_EQ(value_of(value_of(nested, "a"), "b").comments.raw().view(), "|\n    x\n");
   // Ending at the end of the text keeps the whole slice.
   YamlNode last = root_of("a: >-\n  x\n  y\n\n  ");
-  EXPECT_EQ(value_of(last, "a").comments.raw.view(), ">-\n  x\n  y\n\n  ");
+  EXPECT_EQ(value_of(last, "a").comments.raw().view(), ">-\n  x\n  y\n\n  ");
   EXPECT_EQ(value_of(last, "a").scalar_style(), ScalarStyle::Folded);
   // Other scalars have no raw text.
-  EXPECT_FALSE(value_of(nested, "a").comments.raw.has_value());
+  EXPECT_FALSE(value_of(nested, "a").comments.raw().has_value());
   YamlNode plain = root_of("a: x\n");
-  EXPECT_FALSE(value_of(plain, "a").comments.raw.has_value());
+  EXPECT_FALSE(value_of(plain, "a").comments.raw().has_value());
 }
 
 TEST(RoundtripComposer, DocumentsAndDirectives) {

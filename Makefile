@@ -3,7 +3,8 @@
 #   make test   install what is missing, build, run the C++ and Python tests
 #   make asan   C++ tests under AddressSanitizer and UBSan
 #   make bench  build and run the C++ benchmarks
-#   make fuzz   build and run the scanner fuzz target for a bounded time
+#   make fuzz   build and run the fuzz targets (scanner, decoder, round trip),
+#               FUZZ_SECONDS each
 
 PYTHON      ?= python3
 BUILD       ?= build
@@ -65,6 +66,8 @@ bench:
 fuzz:
 	$(MAKE) deps EXTRA_APT="$(FUZZ_APT)"
 	$(MAKE) -C tests/fuzz run SECONDS=$(FUZZ_SECONDS)
+	$(MAKE) -C tests/fuzz run-decode SECONDS=$(FUZZ_SECONDS)
+	$(MAKE) -C tests/fuzz run-roundtrip SECONDS=$(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) build-asan build-bench python/kestrine/_kestrine*.so

@@ -117,6 +117,7 @@ YamlNode::YamlNode(const YamlNode& o)
       end_offset(o.end_offset),
       end_line(o.end_line),
       end_column(o.end_column),
+      payload_{std::in_place_index<kNullIx>},
       style(o.style),
       explicit_start(o.explicit_start),
       leading_bom(o.leading_bom),

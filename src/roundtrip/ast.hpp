@@ -269,11 +269,12 @@ struct NodeExtra {
 
 struct YamlNode {
   // ---- construction ----
-  YamlNode() noexcept = default;  // a Null node at the zero position
+  YamlNode() noexcept;  // a Null node at the zero position
   static YamlNode scalar(std::string text, ScalarStyle style = ScalarStyle::Plain, Span span = {});
   static YamlNode sequence(std::vector<YamlNode> items = {},
                            CollectionStyle style = CollectionStyle::Block, Span span = {});
-  static YamlNode mapping(std::vector<NodePair> pairs = {},
+  static YamlNode mapping();  // an empty block mapping
+  static YamlNode mapping(std::vector<NodePair> pairs,
                           CollectionStyle style = CollectionStyle::Block, Span span = {});
   static YamlNode alias(std::string name, Span span = {});
   // A Null node whose start and end are `span` (end line/column from the span).
@@ -361,7 +362,7 @@ struct YamlNode {
   // lets the layout and flag bytes below occupy them.
   [[no_unique_address]] std::variant<std::string, std::vector<YamlNode>, std::vector<NodePair>,
                                      std::string, std::monostate>
-      payload_{std::in_place_index<4>};
+      payload_;  // (set by the constructors: see YamlNode())
 
  public:
   // ---- layout and flags ----
@@ -396,6 +397,12 @@ struct NodePair {
   YamlNode key;
   YamlNode value;
 };
+
+// Defined where NodePair is complete: some compilers instantiate the
+// payload's destructor (and so that of std::vector<NodePair>) at these
+// points.
+inline YamlNode::YamlNode() noexcept : payload_{std::in_place_index<4>} {}
+inline YamlNode YamlNode::mapping() { return mapping(std::vector<NodePair>{}); }
 
 // Structural equality of two trees: kind, payload, style and every field
 // (positions, comments, anchor, tag, source, directives, flags).  Iterative

@@ -99,35 +99,48 @@ CommentPlacer::CommentPlacer(std::span<const SourceComment> comments, std::strin
                              const IntroducerSet& introducers)
     : comments_(comments), introducers_(introducers) {
   // blank_prefix_[i] = number of blank lines among lines 0 .. i-1, lines
-  // being the pieces of the text split at LF.
+  // being counted as the scanner counts them (LF, CR LF and a lone CR each
+  // end one).
   blank_prefix_.push_back(0);
   const char* p = text.data();
   const char* const end = p + text.size();
   std::uint32_t blanks = 0;
-  for (;;) {
-    // Most lines are decided by their first character after the indentation.
-    const char* q = p;
-    // Indentation: eight spaces at a time, then one by one.
-    static constexpr char kEight[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-    while (end - q >= 8 && std::memcmp(q, kEight, 8) == 0) q += 8;
-    while (q < end && (*q == ' ' || *q == '\t')) ++q;
-    const char* lf = nullptr;
-    bool blank;
-    if (q == end) {
-      blank = true;
-    } else if (*q == '\n') {
-      blank = true;
-      lf = q;
-    } else {
-      lf = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
-      const unsigned char c = static_cast<unsigned char>(*q);
-      blank = (c >= 0x80 || c == '\r' || c == '\v' || c == '\f') &&
-              is_blank_line(std::string_view(q, static_cast<std::size_t>((lf ? lf : end) - q)));
+  if (text.empty() || std::memchr(p, '\r', text.size()) == nullptr) {
+    // LF only, the common case.
+    for (;;) {
+      // Most lines are decided by their first character after the indentation.
+      const char* q = p;
+      // Indentation: eight spaces at a time, then one by one.
+      static constexpr char kEight[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+      while (end - q >= 8 && std::memcmp(q, kEight, 8) == 0) q += 8;
+      while (q < end && (*q == ' ' || *q == '\t')) ++q;
+      const char* lf = nullptr;
+      bool blank;
+      if (q == end) {
+        blank = true;
+      } else if (*q == '\n') {
+        blank = true;
+        lf = q;
+      } else {
+        lf = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+        const unsigned char c = static_cast<unsigned char>(*q);
+        blank = (c >= 0x80 || c == '\v' || c == '\f') &&
+                is_blank_line(std::string_view(q, static_cast<std::size_t>((lf ? lf : end) - q)));
+      }
+      blanks += blank ? 1 : 0;
+      blank_prefix_.push_back(blanks);
+      if (lf == nullptr) break;
+      p = lf + 1;
     }
-    blanks += blank ? 1 : 0;
+    return;
+  }
+  for (;;) {
+    const char* q = p;
+    while (q < end && *q != '\n' && *q != '\r') ++q;
+    blanks += is_blank_line(std::string_view(p, static_cast<std::size_t>(q - p))) ? 1 : 0;
     blank_prefix_.push_back(blanks);
-    if (lf == nullptr) break;
-    p = lf + 1;
+    if (q == end) break;
+    p = q + (*q == '\r' && q + 1 < end && q[1] == '\n' ? 2 : 1);
   }
 }
 

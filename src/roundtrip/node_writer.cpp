@@ -256,8 +256,9 @@ class Writer {
     out_.append(n, '\n');
   }
 
+  // (A copied block text may end in a lone CR: that ends its line too.)
   void line_end() {
-    if (out_.empty() || out_.back() != '\n') out_.push_back('\n');
+    if (out_.empty() || (out_.back() != '\n' && out_.back() != '\r')) out_.push_back('\n');
   }
 
   // "#", then one space and the text unless it is empty; one comment line

@@ -286,6 +286,19 @@ TEST(EmitterNodeWriter, NoBlankLinesAfterKeepChomping) {
   EXPECT_EQ(decoded(out), decoded("{a: \"x\\n\\n\", b: 1}"));
 }
 
+TEST(EmitterNodeWriter, KeptBlockTextEndingInLoneCarriageReturns) {
+  // A copied "+" text ends its own line with its last break, whichever it
+  // is; nothing may follow it that the kept text would take in.
+  for (const char* text : {"a: |+\n k\r\rb: 1\n", "a: >+\n k\r\r\r\rb: 1\n", "a: |+\n k\rb: 1\n"}) {
+    std::vector<YamlNode> roots = compose_roots(text);
+    ASSERT_EQ(roots.size(), 1u);
+    roots[0].comments.modified = true;
+    for (NodePair& p : roots[0].pairs_mut()) p.key.comments.modified = true;
+    const std::string out = render_document(roots, text, false, NullStyle::Default);
+    EXPECT_EQ(decoded(out), decoded(text)) << out;
+  }
+}
+
 TEST(EmitterNodeWriter, BlockScalarHeaderCommentIsWrittenOnce) {
   const std::string text = "a: | # about a\n  body\nb: 1\n";
   // Kept text (holding the comment) in an edited document.

@@ -114,6 +114,14 @@ TEST(RoundtripComments, BlankLines) {
   EXPECT_EQ(lit.pairs()[1].key.comments.blank_before, 0u);
 }
 
+TEST(RoundtripComments, BlankLinesCountLineBreaksAsTheScannerDoes) {
+  // A lone CR ends a line as LF and CR LF do.
+  YamlNode cr = root_of("a: 1\r\r\rb: 1\r\n\r\nc: 1\n\r\nd: 1\n");
+  EXPECT_EQ(cr.pairs()[1].key.comments.blank_before, 2u);
+  EXPECT_EQ(cr.pairs()[2].key.comments.blank_before, 1u);
+  EXPECT_EQ(cr.pairs()[3].key.comments.blank_before, 1u);
+}
+
 TEST(RoundtripComments, ValuePadAfterPlainKeys) {
   YamlNode root = root_of("a:    1\nbb: x\n\"q\":   2\nc: &x 3\nd:\n  4\n");
   EXPECT_EQ(value_of(root, "a").comments.value_pad, 4u);

@@ -1,0 +1,120 @@
+// libFuzzer target: the round-trip road over arbitrary bytes.  Whenever the
+// composer accepts the text:
+//   * the unedited document renders as the text, byte for byte;
+//   * with every node marked edited, and with every other node edited, the
+//     rendered text reads back through the plain decoder as the same values
+//     as the input, when the input decodes (the null style and which half is
+//     edited depend on the input length).
+// A failed check prints what failed with the rendered text and traps, so
+// libFuzzer keeps the input.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/decoder.hpp"
+#include "decode/value.hpp"
+#include "roundtrip/composer.hpp"
+#include "roundtrip/emitter.hpp"
+#include "util/stack_guard.hpp"
+
+namespace {
+
+using kestrine::NodePair;
+using kestrine::YamlNode;
+
+[[noreturn]] void fail(const char* what, std::string_view rendered) {
+  std::fprintf(stderr, "roundtrip_fuzz: %s\n---- rendered (%zu bytes) ----\n%.*s\n---- end ----\n", what,
+               rendered.size(), static_cast<int>(rendered.size()), rendered.data());
+  __builtin_trap();
+}
+
+void mark_modified(YamlNode& n) {
+  n.comments.modified = true;
+  kestrine::stack_guarded([&] {
+    for (YamlNode& item : n.items()) mark_modified(item);
+    for (NodePair& p : n.pairs()) {
+      mark_modified(p.key);
+      mark_modified(p.value);
+    }
+  });
+}
+
+// Every other node in pre-order: edited nodes next to unedited ones, whose
+// kept block texts are copied where they still fit.
+void mark_alternate(YamlNode& n, bool& flip) {
+  flip = !flip;
+  if (flip) n.comments.modified = true;
+  kestrine::stack_guarded([&] {
+    for (YamlNode& item : n.items()) mark_alternate(item, flip);
+    for (NodePair& p : n.pairs()) {
+      mark_alternate(p.key, flip);
+      mark_alternate(p.value, flip);
+    }
+  });
+}
+
+// The comparison of the emitter suite test: element-wise equality, or the
+// same debug rendering (NaN is not equal to itself).
+bool same_values(const kestrine::DecodedStream& a, const kestrine::DecodedStream& b) {
+  if (a.documents.size() != b.documents.size()) return false;
+  for (std::size_t i = 0; i < a.documents.size(); ++i)
+    if (!kestrine::values_equal(a.documents[i], b.documents[i]) &&
+        kestrine::debug_render_value(a.documents[i]) != kestrine::debug_render_value(b.documents[i]))
+      return false;
+  return true;
+}
+
+void check_reads_back(const kestrine::DecodedStream& original, const std::vector<YamlNode>& roots,
+                      std::string_view text, kestrine::NullStyle null_style, const char* what) {
+  const std::string rendered = kestrine::render_document(roots, text, false, null_style);
+  auto reread = kestrine::decode_stream(rendered, kestrine::DecodeOptions{});
+  if (!reread) {
+    std::fprintf(stderr, "roundtrip_fuzz: re-read fails: %s at line %u\n", reread.error().message.c_str(),
+                 reread.error().span.line + 1);
+    fail(what, rendered);
+  }
+  if (!same_values(original, *reread)) {
+    for (const kestrine::YamlValue& v : original.documents)
+      std::fprintf(stderr, "input:    %s\n", kestrine::debug_render_value(v).c_str());
+    for (const kestrine::YamlValue& v : reread->documents)
+      std::fprintf(stderr, "rendered: %s\n", kestrine::debug_render_value(v).c_str());
+    fail(what, rendered);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  auto composed = kestrine::parse_roundtrip_multi(text);
+  if (!composed) {
+    if (composed.error().message.empty()) fail("compose error without a message", {});
+    return 0;
+  }
+  std::vector<YamlNode>& roots = composed->roots;
+  for (std::size_t start : composed->document_starts)
+    if (start > size) fail("document start past the end of the text", {});
+
+  // Unedited: the text as read.
+  const std::string unedited = kestrine::render_document(roots, text, false, kestrine::NullStyle::Default);
+  if (unedited != text) fail("unedited render differs from the input", unedited);
+
+  auto original = kestrine::decode_stream(text, kestrine::DecodeOptions{});
+  if (!original) return 0;
+  // Keyword, Default or Tilde spelling of nulls.
+  const auto null_style = static_cast<kestrine::NullStyle>((size / 2) % 3);
+
+  {
+    std::vector<YamlNode> half = roots;
+    bool flip = size % 2 == 1;
+    for (YamlNode& r : half) mark_alternate(r, flip);
+    check_reads_back(*original, half, text, null_style, "every other node edited: the rendering reads back differently");
+  }
+  for (YamlNode& r : roots) mark_modified(r);
+  check_reads_back(*original, roots, text, null_style, "every node edited: the rendering reads back differently");
+  return 0;
+}

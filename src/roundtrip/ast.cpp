@@ -49,14 +49,14 @@ struct TreeReleaser {
       auto& items = std::get<kSequenceIx>(n.payload_);
       for (auto& c : items)
         if (has_children(c)) stack.push_back(std::move(c));
-      std::vector<YamlNode>().swap(items);
+      NodeList<YamlNode>().swap(items);
     } else if (n.payload_.index() == kMappingIx) {
       auto& pairs = std::get<kMappingIx>(n.payload_);
       for (auto& p : pairs) {
         if (has_children(p.key)) stack.push_back(std::move(p.key));
         if (has_children(p.value)) stack.push_back(std::move(p.value));
       }
-      std::vector<NodePair>().swap(pairs);
+      NodeList<NodePair>().swap(pairs);
     }
   }
 
@@ -192,7 +192,7 @@ YamlNode YamlNode::scalar(std::string text, ScalarStyle style, Span span) {
 
 YamlNode YamlNode::sequence(std::vector<YamlNode> items, CollectionStyle style, Span span) {
   YamlNode n;
-  n.payload_.emplace<kSequenceIx>(std::move(items));
+  n.payload_.emplace<kSequenceIx>(NodeList<YamlNode>(std::move(items)));
   n.style = style;
   n.span = span;
   n.set_end_to_start();
@@ -201,7 +201,7 @@ YamlNode YamlNode::sequence(std::vector<YamlNode> items, CollectionStyle style, 
 
 YamlNode YamlNode::mapping(std::vector<NodePair> pairs, CollectionStyle style, Span span) {
   YamlNode n;
-  n.payload_.emplace<kMappingIx>(std::move(pairs));
+  n.payload_.emplace<kMappingIx>(NodeList<NodePair>(std::move(pairs)));
   n.style = style;
   n.span = span;
   n.set_end_to_start();
@@ -244,7 +244,7 @@ std::span<const YamlNode> YamlNode::items() const noexcept {
   if (payload_.index() != kSequenceIx) return {};
   return std::get<kSequenceIx>(payload_);
 }
-std::vector<YamlNode>& YamlNode::items_mut() { return std::get<kSequenceIx>(payload_); }
+NodeList<YamlNode>& YamlNode::items_mut() { return std::get<kSequenceIx>(payload_); }
 
 std::span<NodePair> YamlNode::pairs() noexcept {
   if (payload_.index() != kMappingIx) return {};
@@ -254,7 +254,7 @@ std::span<const NodePair> YamlNode::pairs() const noexcept {
   if (payload_.index() != kMappingIx) return {};
   return std::get<kMappingIx>(payload_);
 }
-std::vector<NodePair>& YamlNode::pairs_mut() { return std::get<kMappingIx>(payload_); }
+NodeList<NodePair>& YamlNode::pairs_mut() { return std::get<kMappingIx>(payload_); }
 
 std::size_t YamlNode::size() const noexcept {
   switch (payload_.index()) {
@@ -287,7 +287,7 @@ void YamlNode::set_scalar(std::string_view text, ScalarStyle style) {
   scalar_style_ = style;
 }
 
-void YamlNode::set_sequence(std::vector<YamlNode> items) {
+void YamlNode::set_sequence(NodeList<YamlNode> items) {
   if (!TreeReleaser::has_children(*this)) {
     payload_.emplace<kSequenceIx>(std::move(items));
     scalar_style_ = ScalarStyle::Plain;
@@ -299,7 +299,7 @@ void YamlNode::set_sequence(std::vector<YamlNode> items) {
   YamlNode sink;
   sink.payload_ = std::move(old);
 }
-void YamlNode::set_mapping(std::vector<NodePair> pairs) {
+void YamlNode::set_mapping(NodeList<NodePair> pairs) {
   if (!TreeReleaser::has_children(*this)) {
     payload_.emplace<kMappingIx>(std::move(pairs));
     scalar_style_ = ScalarStyle::Plain;

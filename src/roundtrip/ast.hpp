@@ -8,7 +8,9 @@
 // A node owns its children (a sequence its items, a mapping its pairs, each
 // pair holding key and value side by side) and its texts; there is no sharing
 // between nodes, an alias refers to its anchor by name only.  Trees outlive
-// the text they were read from, so every text is an owned std::string.
+// the text they were read from, so every text is an owned std::string.  The
+// child lists of composed trees lie in arena chunks that count their lists
+// (see node_list.hpp), so a subtree may be moved anywhere.
 //
 // Large configuration files produce millions of nodes, so the record is kept
 // small: the payload (scalar text, alias name, items or pairs) shares one
@@ -34,6 +36,7 @@
 #include <variant>
 #include <vector>
 
+#include "roundtrip/node_list.hpp"
 #include "scanner/scanner.hpp"
 #include "scanner/span.hpp"
 
@@ -311,11 +314,11 @@ struct YamlNode {
   // Sequence items; empty span for other kinds.
   std::span<YamlNode> items() noexcept;
   std::span<const YamlNode> items() const noexcept;
-  std::vector<YamlNode>& items_mut();  // Sequence only
+  NodeList<YamlNode>& items_mut();  // Sequence only
   // Mapping pairs; empty span for other kinds.
   std::span<NodePair> pairs() noexcept;
   std::span<const NodePair> pairs() const noexcept;
-  std::vector<NodePair>& pairs_mut();  // Mapping only
+  NodeList<NodePair>& pairs_mut();  // Mapping only
   // Number of items or pairs (0 for other kinds).
   std::size_t size() const noexcept;
 
@@ -324,8 +327,10 @@ struct YamlNode {
   // set_scalar for a node without children, copying the text in place.
   void set_scalar(std::string_view text, ScalarStyle style);
   void set_scalar(const char* text, ScalarStyle style) { set_scalar(std::string_view(text), style); }
-  void set_sequence(std::vector<YamlNode> items);
-  void set_mapping(std::vector<NodePair> pairs);
+  void set_sequence(NodeList<YamlNode> items);
+  void set_mapping(NodeList<NodePair> pairs);
+  void set_sequence(std::vector<YamlNode> items) { set_sequence(NodeList<YamlNode>(std::move(items))); }
+  void set_mapping(std::vector<NodePair> pairs) { set_mapping(NodeList<NodePair>(std::move(pairs))); }
   void set_alias(std::string name);
   void set_null();
 
@@ -360,7 +365,7 @@ struct YamlNode {
   // Index = NodeKind: Scalar text, items, pairs, alias name, nothing.  The
   // variant's index byte is followed by unused bytes; `no_unique_address`
   // lets the layout and flag bytes below occupy them.
-  [[no_unique_address]] std::variant<std::string, std::vector<YamlNode>, std::vector<NodePair>,
+  [[no_unique_address]] std::variant<std::string, NodeList<YamlNode>, NodeList<NodePair>,
                                      std::string, std::monostate>
       payload_;  // (set by the constructors: see YamlNode())
 
@@ -399,7 +404,7 @@ struct NodePair {
 };
 
 // Defined where NodePair is complete: some compilers instantiate the
-// payload's destructor (and so that of std::vector<NodePair>) at these
+// payload's destructor (and so that of NodeList<NodePair>) at these
 // points.
 inline YamlNode::YamlNode() noexcept : payload_{std::in_place_index<4>} {}
 inline YamlNode YamlNode::mapping() { return mapping(std::vector<NodePair>{}); }

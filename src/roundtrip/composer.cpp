@@ -313,6 +313,8 @@ class Composer {
   // cursor that follows the composer through them.
   std::vector<ChildCount> child_counts_;
   std::size_t next_count_ = 0;
+  // Storage of the child lists.
+  ListArena arena_;
   // Index of the event that opens the collection being started.
   std::size_t collection_event_ = 0;
 
@@ -322,12 +324,12 @@ class Composer {
     const auto at = static_cast<std::uint32_t>(collection_event_);
     while (next_count_ < child_counts_.size() && child_counts_[next_count_].event < at) ++next_count_;
     if (next_count_ < child_counts_.size() && child_counts_[next_count_].event == at)
-      children.reserve(child_counts_[next_count_].count);
+      children.reserve_in(arena_, child_counts_[next_count_].count);
   }
-  // Where the count was off (invalid input read leniently), the vector is
-  // brought to its size.
+  // Where the count was off (invalid input read leniently), a list that
+  // grew is brought to its size.
   static void close_children(auto& children) {
-    if (children.capacity() != children.size()) children.shrink_to_fit();
+    if (children.capacity() > children.size() + children.size() / 4 + 4) children.shrink_to_fit();
   }
 
   bool at_end() const noexcept { return position_ >= ev_.size(); }
@@ -526,7 +528,7 @@ class Composer {
       if (!empty_content) {
         switch (e.kind) {
           case EventKind::SequenceEntry: {
-            std::vector<YamlNode> items;
+            NodeList<YamlNode> items;
             collection_event_ = position_;
             r = compose_indentless_sequence(out, items, children);
             if (r != kError) out.set_sequence(std::move(items));
@@ -539,7 +541,7 @@ class Composer {
           case EventKind::MappingStart: {
             collection_event_ = position_++;
             out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
-            std::vector<NodePair> pairs;
+            NodeList<NodePair> pairs;
             r = compose_mapping(e.flow, out, pairs, children);
             if (r != kError) out.set_mapping(std::move(pairs));
             break;
@@ -547,7 +549,7 @@ class Composer {
           case EventKind::SequenceStart: {
             collection_event_ = position_++;
             out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
-            std::vector<YamlNode> items;
+            NodeList<YamlNode> items;
             r = compose_sequence(e.flow, out, items, children);
             if (r != kError) out.set_sequence(std::move(items));
             break;
@@ -626,7 +628,7 @@ class Composer {
 
   // `self`: the mapping node being built (start and style set).
   // On error the caller drops `out`.
-  int compose_mapping(bool flow, const YamlNode& self, std::vector<NodePair>& out, EndAcc& acc) {
+  int compose_mapping(bool flow, const YamlNode& self, NodeList<NodePair>& out, EndAcc& acc) {
     reserve_children(out);
     bool done = false;
     while (!done && !at_end()) {
@@ -730,7 +732,7 @@ class Composer {
   }
 
   // One "-" entry (at `position_`) of the block sequence `self`.
-  int compose_entry(const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
+  int compose_entry(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     const Span ind = span_of(ev_[position_]);
     const Visit v{CommentPlacer::in_sequence(self), true};
     ++position_;
@@ -772,7 +774,7 @@ class Composer {
 
   // `self`: the sequence node being built (start and style set).
   // On error the caller drops `out`.
-  int compose_sequence(bool flow, const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
+  int compose_sequence(bool flow, const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     const Visit v{CommentPlacer::in_sequence(self), true};
     reserve_children(out);
     bool done = false;
@@ -892,7 +894,7 @@ class Composer {
   }
 
   // On error the caller drops `out`.
-  int compose_indentless_sequence(const YamlNode& self, std::vector<YamlNode>& out, EndAcc& acc) {
+  int compose_indentless_sequence(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     reserve_children(out);
     while (next_is(EventKind::SequenceEntry))
       if (compose_entry(self, out, acc) == kError) return kError;

@@ -1,5 +1,8 @@
 #include "roundtrip/ast.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -85,7 +88,7 @@ thread_local int t_release_depth = 0;
 constexpr int kRecursiveReleaseDepth = 64;
 }  // namespace
 
-YamlNode::~YamlNode() {
+void YamlNode::release_children() noexcept {
   if (!TreeReleaser::has_children(*this)) return;
   if (t_release_depth < kRecursiveReleaseDepth) {
     ++t_release_depth;
@@ -283,7 +286,33 @@ void YamlNode::set_scalar(std::string_view text, ScalarStyle style) {
     set_scalar(std::string(text), style);
     return;
   }
-  payload_.emplace<kScalarIx>(text);
+  std::string& t = payload_.emplace<kScalarIx>();
+  const std::size_t n = text.size();
+  if (n <= 15) {
+    // Fits the string's own buffer: copied inline (two overlapping words at
+    // most) rather than by a library call per scalar.
+    t.resize_and_overwrite(n, [&](char* out, std::size_t) noexcept {
+      const char* in = text.data();
+      if (n >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, in, 8);
+        std::memcpy(&b, in + n - 8, 8);
+        std::memcpy(out, &a, 8);
+        std::memcpy(out + n - 8, &b, 8);
+      } else if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + n - 4, 4);
+        std::memcpy(out, &a, 4);
+        std::memcpy(out + n - 4, &b, 4);
+      } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
+      }
+      return n;
+    });
+  } else {
+    t.assign(text);
+  }
   scalar_style_ = style;
 }
 

@@ -287,8 +287,11 @@ struct YamlNode {
   YamlNode(YamlNode&&) noexcept = default;
   YamlNode& operator=(const YamlNode& other);
   YamlNode& operator=(YamlNode&&) noexcept;
-  // Releases the subtree without recursion.
-  ~YamlNode();
+  // Releases the subtree without recursion.  (Inline: leaves, most nodes,
+  // need no more than their members' destructors.)
+  ~YamlNode() {
+    if (payload_.index() == 1 || payload_.index() == 2) release_children();
+  }
   // Back to a default node (Null at the zero position, nothing else).
   void clear() noexcept;
 
@@ -394,6 +397,7 @@ struct YamlNode {
   OptBox<NodeExtra> extra_;
 
   static const OptText& no_text() noexcept;
+  void release_children() noexcept;
   NodeExtra& extra_mut();
   void drop_extra_if_empty() noexcept;
 };

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -51,6 +55,23 @@ bool is_blank_line(std::string_view line) noexcept {
     i += len;
   }
   return true;
+}
+
+// The first LF in [p, end), or null; lines are short, so this is inline
+// rather than a library call per line.
+const char* find_line_feed(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, lf));
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == '\n') return p;
+  return nullptr;
 }
 
 // Where a scalar ends.  A scalar read from text knows its source end (past
@@ -122,7 +143,7 @@ CommentPlacer::CommentPlacer(std::span<const SourceComment> comments, std::strin
         blank = true;
         lf = q;
       } else {
-        lf = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+        lf = find_line_feed(q, end);
         const unsigned char c = static_cast<unsigned char>(*q);
         blank = (c >= 0x80 || c == '\v' || c == '\f') &&
                 is_blank_line(std::string_view(q, static_cast<std::size_t>((lf ? lf : end) - q)));

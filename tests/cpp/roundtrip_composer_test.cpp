@@ -86,8 +86,9 @@ TEST(RoundtripComposer, LongScalarEnds) {
 TEST(RoundtripComposer, ShortScalarEndsAtEveryLengthAndPlace) {
   // Short texts are read as one masked word when the input goes on far
   // enough, byte by byte at its very end; longer ones end with an
-  // overlapping word.  Every length, a multi-byte character at every place,
-  // with and without more input after the scalar.
+  // overlapping word (and the text itself is copied in words up to the
+  // string's own buffer).  Every length, a multi-byte character at every
+  // place, with and without more input after the scalar.
   for (std::size_t chars = 1; chars <= 18; ++chars) {
     for (std::size_t wide = 0; wide <= chars; ++wide) {
       std::string text;
@@ -98,6 +99,7 @@ TEST(RoundtripComposer, ShortScalarEndsAtEveryLengthAndPlace) {
         EXPECT_EQ(k.end_line, 0u) << text << "|" << after;
         EXPECT_EQ(k.end_column, 3u + chars) << text << "|" << after;
         EXPECT_EQ(k.end_offset, 3u + text.size()) << text << "|" << after;
+        EXPECT_EQ(k.text(), text);  // short texts are copied inline
       }
     }
   }

@@ -1,13 +1,8 @@
 #include "roundtrip/comments.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "util/stack_guard.hpp"
 
@@ -57,23 +52,6 @@ bool is_blank_line(std::string_view line) noexcept {
   return true;
 }
 
-// The first LF in [p, end), or null; lines are short, so this is inline
-// rather than a library call per line.
-const char* find_line_feed(const char* p, const char* end) noexcept {
-#if defined(__SSE2__)
-  const __m128i lf = _mm_set1_epi8('\n');
-  while (end - p >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, lf));
-    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-    p += 16;
-  }
-#endif
-  for (; p < end; ++p)
-    if (*p == '\n') return p;
-  return nullptr;
-}
-
 // Where a scalar ends.  A scalar read from text knows its source end (past
 // closing quotes, escapes as written); measuring the value instead would
 // misplace the end of every quoted or escaped scalar, and the spacing before
@@ -118,52 +96,7 @@ Pos node_end_rec(const YamlNode& node) {
 
 CommentPlacer::CommentPlacer(std::span<const SourceComment> comments, std::string_view text,
                              const IntroducerSet& introducers)
-    : comments_(comments), introducers_(introducers) {
-  // blank_prefix_[i] = number of blank lines among lines 0 .. i-1, lines
-  // being counted as the scanner counts them (LF, CR LF and a lone CR each
-  // end one).
-  blank_prefix_.push_back(0);
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  std::uint32_t blanks = 0;
-  if (text.empty() || std::memchr(p, '\r', text.size()) == nullptr) {
-    // LF only, the common case.
-    for (;;) {
-      // Most lines are decided by their first character after the indentation.
-      const char* q = p;
-      // Indentation: eight spaces at a time, then one by one.
-      static constexpr char kEight[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-      while (end - q >= 8 && std::memcmp(q, kEight, 8) == 0) q += 8;
-      while (q < end && (*q == ' ' || *q == '\t')) ++q;
-      const char* lf = nullptr;
-      bool blank;
-      if (q == end) {
-        blank = true;
-      } else if (*q == '\n') {
-        blank = true;
-        lf = q;
-      } else {
-        lf = find_line_feed(q, end);
-        const unsigned char c = static_cast<unsigned char>(*q);
-        blank = (c >= 0x80 || c == '\v' || c == '\f') &&
-                is_blank_line(std::string_view(q, static_cast<std::size_t>((lf ? lf : end) - q)));
-      }
-      blanks += blank ? 1 : 0;
-      blank_prefix_.push_back(blanks);
-      if (lf == nullptr) break;
-      p = lf + 1;
-    }
-    return;
-  }
-  for (;;) {
-    const char* q = p;
-    while (q < end && *q != '\n' && *q != '\r') ++q;
-    blanks += is_blank_line(std::string_view(p, static_cast<std::size_t>(q - p))) ? 1 : 0;
-    blank_prefix_.push_back(blanks);
-    if (q == end) break;
-    p = q + (*q == '\r' && q + 1 < end && q[1] == '\n' ? 2 : 1);
-  }
-}
+    : comments_(comments), text_(text), introducers_(introducers) {}
 
 CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, Introducer intro) {
   if (!node.is_collection()) {
@@ -206,12 +139,24 @@ void CommentPlacer::place_feet(std::span<YamlNode> roots) {
   }
 }
 
-std::uint32_t CommentPlacer::blank_lines_between(std::uint32_t from, std::uint32_t to) const noexcept {
-  // Lines L with from <= L < to.
-  std::size_t max_line = blank_prefix_.size() - 1;
-  std::size_t a = std::min<std::size_t>(from, max_line);
-  std::size_t b = std::min<std::size_t>(to, max_line);
-  return b > a ? blank_prefix_[b] - blank_prefix_[a] : 0;
+std::uint32_t CommentPlacer::blank_lines_before(std::uint32_t from, std::uint32_t to,
+                                                std::size_t at) const noexcept {
+  if (to <= from) return 0;
+  const char* t = text_.data();
+  std::size_t p = std::min(at, text_.size());
+  // Back to the start of line `to`.
+  while (p > 0 && t[p - 1] != '\n' && t[p - 1] != '\r') --p;
+  std::uint32_t blanks = 0;
+  for (std::uint32_t line = to; line > from && p > 0; --line) {
+    // Over the break (LF, CR LF or CR) that ends the line before.
+    std::size_t e = p - 1;
+    if (t[e] == '\n' && e > 0 && t[e - 1] == '\r') --e;
+    std::size_t s = e;
+    while (s > 0 && t[s - 1] != '\n' && t[s - 1] != '\r') --s;
+    blanks += is_blank_line(std::string_view(t + s, e - s)) ? 1 : 0;
+    p = s;
+  }
+  return blanks;
 }
 
 void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
@@ -220,9 +165,13 @@ void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
 
   // Blank lines before the node (or before its first head comment).
   std::uint32_t gap_end = node_line;
-  if (next_ < comments_.size()) gap_end = std::min(gap_end, comments_[next_].span.line);
+  std::size_t gap_end_offset = node.span.offset;
+  if (next_ < comments_.size() && comments_[next_].span.line < gap_end) {
+    gap_end = comments_[next_].span.line;
+    gap_end_offset = comments_[next_].span.offset;
+  }
   if (has_last_) {
-    const std::uint32_t blanks = blank_lines_between(last_line_ + 1, gap_end);
+    const std::uint32_t blanks = blank_lines_before(last_line_ + 1, gap_end, gap_end_offset);
     if (blanks != cm.blank_before) cm.blank_before = blanks;
   }
 

@@ -122,13 +122,15 @@ class CommentPlacer {
 
  private:
   std::span<const SourceComment> comments_;
+  std::string_view text_;
   const IntroducerSet& introducers_;
-  std::vector<std::uint32_t> blank_prefix_;
   std::size_t next_ = 0;
   std::uint32_t last_line_ = 0;
   bool has_last_ = false;
 
-  std::uint32_t blank_lines_between(std::uint32_t from, std::uint32_t to) const noexcept;
+  // Blank lines among lines [from, to), where `at` is the offset of a
+  // character on line `to`: found by walking back over those lines only.
+  std::uint32_t blank_lines_before(std::uint32_t from, std::uint32_t to, std::size_t at) const noexcept;
   void account(std::uint32_t line) noexcept {
     last_line_ = has_last_ ? std::max(last_line_, line) : line;
     has_last_ = true;

@@ -12,6 +12,7 @@
 
 #include "decode/decoder.hpp"
 #include "decode/value.hpp"
+#include "same_documents.hpp"
 
 namespace {
 
@@ -26,16 +27,6 @@ using kestrine::VersionMode;
 
 void require(bool ok, const char* what) {
   if (!ok) fail(what);
-}
-
-// Same documents, value for value (NaN equals NaN through the rendering).
-bool same_documents(const DecodedStream& a, const DecodedStream& b) {
-  if (a.documents.size() != b.documents.size()) return false;
-  for (std::size_t i = 0; i < a.documents.size(); ++i)
-    if (!kestrine::values_equal(a.documents[i], b.documents[i]) &&
-        kestrine::debug_render_value(a.documents[i]) != kestrine::debug_render_value(b.documents[i]))
-      return false;
-  return true;
 }
 
 void decode_in(std::string_view text, const DecodeOptions& opts) {
@@ -58,7 +49,7 @@ void decode_in(std::string_view text, const DecodeOptions& opts) {
   // Moving the result keeps every view valid (arena chunks and the owned text
   // do not move); comparing walks every node and reads every text.
   DecodedStream moved = std::move(*owned);
-  require(same_documents(*result, moved), "decode_stream_owned reads other values");
+  require(kestrine::fuzz::same_documents(*result, moved), "decode_stream_owned reads other values");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "decode/decoder.hpp"
 #include "decode/value.hpp"
+#include "same_documents.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/stack_guard.hpp"
@@ -57,17 +58,6 @@ void mark_alternate(YamlNode& n, bool& flip) {
   });
 }
 
-// The comparison of the emitter suite test: element-wise equality, or the
-// same debug rendering (NaN is not equal to itself).
-bool same_values(const kestrine::DecodedStream& a, const kestrine::DecodedStream& b) {
-  if (a.documents.size() != b.documents.size()) return false;
-  for (std::size_t i = 0; i < a.documents.size(); ++i)
-    if (!kestrine::values_equal(a.documents[i], b.documents[i]) &&
-        kestrine::debug_render_value(a.documents[i]) != kestrine::debug_render_value(b.documents[i]))
-      return false;
-  return true;
-}
-
 void check_reads_back(const kestrine::DecodedStream& original, const std::vector<YamlNode>& roots,
                       std::string_view text, kestrine::NullStyle null_style, const char* what) {
   const std::string rendered = kestrine::render_document(roots, text, false, null_style);
@@ -77,7 +67,7 @@ void check_reads_back(const kestrine::DecodedStream& original, const std::vector
                  reread.error().span.line + 1);
     fail(what, rendered);
   }
-  if (!same_values(original, *reread)) {
+  if (!kestrine::fuzz::same_documents(original, *reread)) {
     for (const kestrine::YamlValue& v : original.documents)
       std::fprintf(stderr, "input:    %s\n", kestrine::debug_render_value(v).c_str());
     for (const kestrine::YamlValue& v : reread->documents)

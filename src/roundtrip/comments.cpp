@@ -52,6 +52,20 @@ bool is_blank_line(std::string_view line) noexcept {
   return true;
 }
 
+// Line breaks in `s` as the scanner counts them: LF, CR LF and a lone CR.
+std::uint32_t count_line_breaks(std::string_view s) noexcept {
+  std::uint32_t n = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\n') {
+      ++n;
+    } else if (s[i] == '\r') {
+      ++n;
+      if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+    }
+  }
+  return n;
+}
+
 // Where a scalar ends.  A scalar read from text knows its source end (past
 // closing quotes, escapes as written); measuring the value instead would
 // misplace the end of every quoted or escaped scalar, and the spacing before
@@ -213,9 +227,7 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
 
   // The last source line the node occupies.
   std::uint32_t end_line = end.first;
-  if (cm.raw()) {
-    end_line = node_line + static_cast<std::uint32_t>(std::count(cm.raw()->begin(), cm.raw()->end(), '\n'));
-  }
+  if (cm.raw()) end_line = node_line + count_line_breaks(*cm.raw());
   account(end_line);
 
   // A comment after the node on its first line.

@@ -120,6 +120,13 @@ TEST(RoundtripComments, BlankLinesCountLineBreaksAsTheScannerDoes) {
   EXPECT_EQ(cr.pairs()[1].key.comments.blank_before, 2u);
   EXPECT_EQ(cr.pairs()[2].key.comments.blank_before, 1u);
   EXPECT_EQ(cr.pairs()[3].key.comments.blank_before, 1u);
+
+  // A block scalar's own trailing lines are its own at any line break.
+  for (const char* text : {"a: |\n  x\n  y\n\nb: 1\n", "a: |\r  x\r  y\r\rb: 1\r",
+                           "a: |\r\n  x\r\n  y\r\n\r\nb: 1\r\n"}) {
+    YamlNode lit = root_of(text);
+    EXPECT_EQ(lit.pairs()[1].key.comments.blank_before, 0u) << text;
+  }
 }
 
 TEST(RoundtripComments, ValuePadAfterPlainKeys) {

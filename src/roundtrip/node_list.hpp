@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <new>
 #include <span>
@@ -67,10 +66,6 @@ class NodeList {
   NodeList(std::vector<T>&& v) {
     reserve(v.size());
     for (T& x : v) emplace_back(std::move(x));
-  }
-  NodeList(std::initializer_list<T> v) {
-    reserve(v.size());
-    for (const T& x : v) emplace_back(x);
   }
   NodeList(const NodeList& o) {
     reserve(o.size_);
@@ -183,15 +178,6 @@ class NodeList {
     return f;
   }
   T* erase(const T* pos) { return erase(pos, pos + 1); }
-
-  // The elements as a std::vector (moved out; the list is left empty).
-  std::vector<T> take_vector() {
-    std::vector<T> out;
-    out.reserve(size_);
-    for (T& x : *this) out.push_back(std::move(x));
-    reset();
-    return out;
-  }
 
  private:
   T* data_ = nullptr;

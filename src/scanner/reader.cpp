@@ -54,31 +54,6 @@ std::size_t count_chars_slow(const unsigned char* p, std::size_t n) noexcept {
   return chars;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
-  char buf[4];
-  std::size_t n;
-  if (cp < 0x80) {
-    buf[0] = static_cast<char>(cp);
-    n = 1;
-  } else if (cp < 0x800) {
-    buf[0] = static_cast<char>(0xC0 | (cp >> 6));
-    buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
-  } else if (cp < 0x10000) {
-    buf[0] = static_cast<char>(0xE0 | (cp >> 12));
-    buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
-  } else {
-    buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-    buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
-  }
-  out.append(buf, n);
-}
-
 char32_t Reader::peek_char() const noexcept {
   if (offset >= length) return 0;
   unsigned char b = text[offset];

@@ -18,6 +18,7 @@
 
 #include "scanner/scanner.hpp"
 #include "scanner/span.hpp"
+#include "util/utf8.hpp"
 
 namespace kestrine::scan {
 
@@ -95,9 +96,6 @@ inline std::size_t find_first_of(const unsigned char* text, std::size_t i, std::
   if (high & 0x80) non_ascii = true;
   return i;
 }
-
-// Appends the UTF-8 form of `cp` to `out`.
-void append_utf8(std::string& out, char32_t cp);
 
 // The first disallowed control character at or after `from`, if any:
 // U+0000-U+0008, U+000B, U+000C, U+000E-U+001F, U+007F, U+0080-U+009F except

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace kestrine {
@@ -20,5 +21,9 @@ inline bool is_valid_utf8(std::string_view text) noexcept {
 
 // True when every byte is below 0x80.
 bool is_ascii(std::string_view text) noexcept;
+
+// Appends the UTF-8 form of `cp` (at most U+10FFFF; callers reject
+// surrogates where they matter) to `out`.
+void append_utf8(std::string& out, char32_t cp);
 
 }  // namespace kestrine

@@ -14,7 +14,7 @@
 #include "roundtrip/composer.hpp"
 #include "roundtrip/duplicates.hpp"
 #include "roundtrip/upgrade.hpp"
-#include "roundtrip/value.hpp"
+#include "ffi/convert/node_bridge.hpp"
 
 namespace kestrine {
 namespace {

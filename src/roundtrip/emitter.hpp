@@ -26,6 +26,7 @@
 #include "emit_util/null_style.hpp"
 #include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/document.hpp"
 #include "roundtrip/tree_ops.hpp"
 
 namespace kestrine {
@@ -100,28 +101,6 @@ void apply_final_break(std::string& out, std::optional<std::size_t> final_break)
 bool finish_output(Emitter& e) noexcept;
 
 // ---- documents ------------------------------------------------------------------
-
-// The settings a round-trip document keeps from its load.
-struct DocumentFlags {
-  bool prefer_double_quotes = true;  // not OPT_SINGLE_QUOTES
-  bool upgrade_1_1 = false;          // OPT_UPGRADE_1_1
-  bool timestamps = false;           // OPT_TIMESTAMPS
-  NullStyle null_style = NullStyle::Default;
-  VersionMode version_mode = VersionMode::Yaml12;
-};
-
-// What a round-trip document holds: one root per YAML document, the
-// source-file table (file names and texts as read, indexed by file number;
-// empty without include options), the whole text as loaded, where it was
-// loaded from, and its flags.
-struct DocumentRecord {
-  std::vector<YamlNode> roots;
-  std::vector<std::string> source_names;
-  std::vector<std::optional<std::string>> source_texts;
-  std::optional<std::string> source_text;
-  std::optional<std::string> origin;
-  DocumentFlags flags;
-};
 
 // The whole document as YAML text: the source text byte for byte while no
 // node is modified; otherwise every root rendered ("---" / "..." between

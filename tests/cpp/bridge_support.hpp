@@ -9,7 +9,7 @@
 
 #include "ffi/convert/annotate.hpp"
 #include "ffi_support.hpp"
-#include "roundtrip/value.hpp"
+#include "ffi/convert/node_bridge.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine::testing {

@@ -18,7 +18,7 @@
 #include "ffi/options.hpp"
 #include "ffi_support.hpp"
 #include "roundtrip/composer.hpp"
-#include "roundtrip/value.hpp"
+#include "ffi/convert/node_bridge.hpp"
 
 namespace kestrine {
 namespace {

@@ -2,7 +2,7 @@
 // `loads` (annotated results, configuration directives) and of `loads_all`
 // with OPT_ANNOTATED.
 //
-//   auto bindings = bind_anchors(roots);                  // roundtrip/value.hpp
+//   auto bindings = bind_anchors(roots);                  // roundtrip/anchors.hpp
 //   if (!bindings) raise compose_error_to_py(bindings.error());
 //   tree_to_py(roots[0], mode, handlers, *bindings);      // plain objects
 //   tree_to_annotated(roots[0], file_names, mode, handlers, *bindings,
@@ -31,7 +31,7 @@
 #include "ffi/types/annotated_dict.hpp"
 #include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
-#include "roundtrip/value.hpp"
+#include "ffi/convert/node_bridge.hpp"
 
 namespace kestrine {
 

@@ -1,10 +1,12 @@
-// The class `KestrineDocument`: its spec, construction, path resolution,
-// `to_yaml` and repr.
+// The class `KestrineDocument`: its spec, construction, `to_yaml`, repr, and
+// Python keys as path steps.
 #include "ffi/types/document.hpp"
 
 #include <new>
 #include <string>
 #include <utility>
+
+#include "roundtrip/emitter.hpp"
 
 namespace kestrine {
 namespace {
@@ -88,61 +90,6 @@ PyResult<OwnedRef> document_to_yaml(PyObject* document) noexcept {
 }
 
 // ---- paths ------------------------------------------------------------------------
-
-namespace {
-
-template <class Node>
-Node* step_from(Node& node, const PathSegment& segment) noexcept {
-  if (node.is_mapping()) {
-    if (segment.kind == PathSegment::Kind::Index) return nullptr;
-    auto pairs = node.pairs();
-    // Backwards: among duplicate keys the last one wins.
-    for (std::size_t i = pairs.size(); i-- > 0;) {
-      auto& pair = pairs[i];
-      if (!pair.key.is_scalar()) continue;
-      const std::string& text = pair.key.text();
-      if (text.size() == segment.key.size() && text == segment.key)
-        return segment.kind == PathSegment::Kind::Key ? &pair.value : &pair.key;
-    }
-    return nullptr;
-  }
-  if (node.is_sequence()) {
-    if (segment.kind != PathSegment::Kind::Index) return nullptr;
-    auto items = node.items();
-    return segment.index < items.size() ? &items[segment.index] : nullptr;
-  }
-  return nullptr;
-}
-
-template <class Record, class Node>
-Node* resolve_from(Record& doc, std::size_t start_root, std::span<const PathSegment> path) noexcept {
-  if (start_root >= doc.roots.size()) return nullptr;
-  Node* node = &doc.roots[start_root];
-  for (const PathSegment& segment : path) {
-    node = step_from(*node, segment);
-    if (node == nullptr) return nullptr;
-  }
-  return node;
-}
-
-}  // namespace
-
-const YamlNode* child_by_segment(const YamlNode& node, const PathSegment& segment) noexcept {
-  return step_from(node, segment);
-}
-
-YamlNode* child_by_segment_mut(YamlNode& node, const PathSegment& segment) noexcept {
-  return step_from(node, segment);
-}
-
-const YamlNode* resolve_path(const DocumentRecord& doc, std::size_t start_root,
-                             std::span<const PathSegment> path) noexcept {
-  return resolve_from<const DocumentRecord, const YamlNode>(doc, start_root, path);
-}
-
-YamlNode* resolve_path_mut(DocumentRecord& doc, std::size_t start_root, std::span<const PathSegment> path) noexcept {
-  return resolve_from<DocumentRecord, YamlNode>(doc, start_root, path);
-}
 
 PyResult<PathSegment> py_to_path_segment(PyObject* key) noexcept {
   try {

@@ -1,22 +1,18 @@
 // Instance layout of `KestrineDocument`, its construction from a loaded
-// record, and path resolution over its trees.
+// record, and the Python side of paths (keys as steps, lookup errors).
 //
 //   DocumentRecord rec{roots, names, texts, text, std::nullopt, flags};
 //   PyResult<OwnedRef> doc = new_document(std::move(rec));
 //
-// A document owns one YamlNode root per YAML document of the stream, the
-// source-file table, the text as read and its flags.  Handles (views and
-// nodes) keep only a path of PathSegment steps from a root and resolve it
-// anew on every access.
+// The record and path resolution are roundtrip/document.hpp's; the object
+// only adds the borrow flag that guards the record against edits while it
+// is read.
 #pragma once
-
-#include <cstddef>
-#include <span>
 
 #include "ffi/py.hpp"
 #include "ffi/types.hpp"
 #include "roundtrip/ast.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/document.hpp"
 #include "roundtrip/tree_ops.hpp"
 
 namespace kestrine {
@@ -46,18 +42,6 @@ DocumentData* document_data(PyObject* obj) noexcept;
 PyResult<OwnedRef> document_to_yaml(PyObject* document) noexcept;
 
 // ---- paths ------------------------------------------------------------------------
-
-// One step down from `node`: in a mapping, Key gives the value and KeyNode the
-// key of the last pair whose key is a scalar with exactly that text; in a
-// sequence, Index gives the item.  Anything else (aliases included) gives
-// null.
-const YamlNode* child_by_segment(const YamlNode& node, const PathSegment& segment) noexcept;
-YamlNode* child_by_segment_mut(YamlNode& node, const PathSegment& segment) noexcept;
-
-// The node at `path` from root `start_root`, or null.
-const YamlNode* resolve_path(const DocumentRecord& doc, std::size_t start_root,
-                             std::span<const PathSegment> path) noexcept;
-YamlNode* resolve_path_mut(DocumentRecord& doc, std::size_t start_root, std::span<const PathSegment> path) noexcept;
 
 // A Python key as a step: a non-negative integer that fits 64 bits (an int,
 // bool, or anything with __index__) is an Index, a str a Key; anything else

@@ -1,20 +1,15 @@
 // The bridge between Python values and round-trip nodes.
 //
-//   py_to_node(obj, prefer_double, mode)     a Python value assigned into a tree
-//   node_to_py(node, opts, bindings, cache)  a node read out as a plain value
+//   auto bindings = bind_anchors(roots);                  // roundtrip/anchors.hpp
+//   AnchorObjectCache cache;
+//   PyResult<OwnedRef> obj = node_to_py(root, opts, *bindings, cache);
+//   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode);
 //
-// plus the pieces that the tree conversions (ffi/convert/annotate.hpp) share:
-// alias binding, mapping keys of collections, and merge keys.
-//
-// Aliases.  An alias stands for the most recent node before it, in its own
-// document, that carries its anchor and is complete where the alias appears
-// (an alias inside the node it names, or naming an anchor that only follows
-// it, binds to an earlier definition or to nothing).  `bind_anchors` works
-// this out once per operation and charges every alias the node count of what
-// it stands for, exactly like the plain decoder's alias budget, so a document
-// that would expand beyond the budget fails before any object is built.  No
-// node is copied: an alias converts to the object already built for its
-// target (the `AnchorObjectCache`), or else converts the target node itself.
+// node_to_py reads a node out as a plain value; py_to_node builds a node for a
+// value assigned into a tree.  The tree conversions (annotate.hpp) share the
+// scalar, key and merge-key pieces below.  An alias converts to the object
+// already built for its target (the `AnchorObjectCache`), or else converts
+// the target node itself; nothing is copied.
 //
 // Everything here requires the interpreter lock.  Every recursive walk runs
 // under the stack guard.  Bindings and caches point into the tree: the tree
@@ -23,56 +18,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
-#include <span>
-#include <string>
 #include <string_view>
 
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
 #include "resolver/resolve.hpp"
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/ast.hpp"
-#include "roundtrip/compose_error.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {
-
-// ---- aliases -----------------------------------------------------------------------
-
-// What every alias of one or more documents stands for.
-class AnchorBindings {
- public:
-  // The node the alias refers to, or null when it refers to nothing.
-  const YamlNode* target(const YamlNode& alias) const noexcept {
-    auto it = targets_.find(&alias);
-    return it == targets_.end() ? nullptr : it->second;
-  }
-  bool empty() const noexcept { return targets_.empty(); }
-  std::size_t size() const noexcept { return targets_.size(); }
-
- private:
-  friend class AnchorBinder;
-  SeededHashMap<const YamlNode*, const YamlNode*> targets_;
-};
-
-// Nodes that all aliases of one operation may stand for, counted as if every
-// alias had been replaced by a copy of its target: the plain decoder's limit.
-inline constexpr std::uint64_t kAliasExpansionBudget = 10'000'000;
-inline constexpr std::string_view kAliasBombMessage = "document expands to too many nodes (possible alias bomb)";
-
-// Binds the aliases of each root within that root; the budget is shared by
-// all of them.  Fails with kAliasBombMessage at the alias that exceeds it
-// (raise through compose_error_to_py).
-std::expected<AnchorBindings, ComposeError> bind_anchors(std::span<const YamlNode> roots,
-                                                         std::uint64_t budget = kAliasExpansionBudget);
-inline std::expected<AnchorBindings, ComposeError> bind_anchors(const YamlNode& root) {
-  return bind_anchors(std::span<const YamlNode>(&root, 1));
-}
-
-// The node an alias chain ends at (the node itself when it is no alias), or
-// null for an alias that refers to nothing.
-const YamlNode* follow_aliases(const YamlNode& node, const AnchorBindings& bindings) noexcept;
 
 // Anchored node to the Python object built for it within one conversion.
 // Owns one reference per entry.
@@ -104,14 +60,6 @@ struct NodeReadOptions {
   bool timestamps = false;
 };
 
-// True for the merge key "<<": tagged !!merge (either spelling, whatever the
-// text), or untagged, plain and exactly "<<".
-bool is_merge_key_node(const YamlNode& key) noexcept;
-// Some pair's key is a merge key.
-bool has_merge_key(std::span<const NodePair> pairs) noexcept;
-// A scalar "<<" that is not a merge key (quoted, block, otherwise tagged).
-bool is_ordinary_merge_text_key(const YamlNode& key) noexcept;
-
 // A plain Python value for a node: None, bool, int, float, str, date or
 // datetime for scalars; list and dict for collections (merge keys applied, no
 // tag handler called); an alias gives the cached object of its target, else
@@ -131,9 +79,6 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
 // node_to_py; aliases are followed, and one that refers to nothing gives None.
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
                                   const AnchorBindings& bindings) noexcept;
-
-// A sequence or mapping, or an alias that stands for one.
-bool is_collection_node(const YamlNode& node, const AnchorBindings& bindings) noexcept;
 
 // ---- merge keys -------------------------------------------------------------------------
 

@@ -2,12 +2,12 @@
 //
 // Each function is a fast-call built-in whose C entry (in module.cpp) calls
 // its body through py_entry.  A body has the signature FunctionBody and
-// returns the result or the error value to raise.  The module ships a
-// placeholder body for every function (functions_pending.cpp), defined as a
-// weak symbol: a later file that defines the same function (e.g.
-// `PyResult<OwnedRef> loads_body(...)` in src/ffi/loads.cpp) replaces it at
-// link time, with no other change.  Bodies parse their arguments with the
-// ArgSpec published here.
+// returns the result or the error value to raise.  A function that is not
+// built yet has a placeholder body in functions_pending.cpp, an ordinary
+// definition: the commit that builds the function deletes the placeholder,
+// so a body defined twice, or with another signature than declared here,
+// fails to link.  Bodies parse their arguments with the ArgSpec published
+// here.
 #pragma once
 
 #include "ffi/args.hpp"

@@ -1,7 +1,8 @@
 // Placeholder bodies of the module functions whose behaviour is not built
 // yet.  They check their arguments like the real functions, then raise
-// NotImplementedError naming the function.  Each is weak: defining the body
-// in another file replaces it (see functions.hpp).
+// NotImplementedError naming the function.  They are ordinary definitions:
+// the commit that builds a function deletes its line below (a body defined
+// twice fails to link).
 #include <string>
 
 #include "ffi/functions.hpp"
@@ -22,18 +23,13 @@ PyResult<OwnedRef> pending_body(const ArgSpec& spec, PyObject* const* args, Py_s
   return fail(PyErr::new_error(PyExc_NotImplementedError, message));
 }
 
-#define KESTRINE_PENDING(body, spec) \
-  [[gnu::weak]] KESTRINE_FUNCTION_BODY(body) { \
-    (void)module;                              \
-    return pending_body(spec, args, nargs, kwnames); \
+#define KESTRINE_PENDING(body, spec)                    \
+  KESTRINE_FUNCTION_BODY(body) {                       \
+    (void)module;                                      \
+    return pending_body(spec, args, nargs, kwnames);   \
   }
 
-KESTRINE_PENDING(loads_body, kLoadsArgs)
-KESTRINE_PENDING(loads_all_body, kLoadsAllArgs)
-KESTRINE_PENDING(dumps_body, kDumpsArgs)
-KESTRINE_PENDING(to_json_body, kToJsonArgs)
 KESTRINE_PENDING(schema_ref_body, kSchemaRefArgs)
-KESTRINE_PENDING(yaml_version_body, kYamlVersionArgs)
 KESTRINE_PENDING(dump_includes_body, kDumpIncludesArgs)
 KESTRINE_PENDING(dump_includes_map_body, kDumpIncludesMapArgs)
 

@@ -111,34 +111,6 @@ DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Hooks: defaults until the roads exist
-
-[[gnu::weak]] PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
-  if (call.settings.option & OPT_ANNOTATED) return fail(not_implemented("OPT_ANNOTATED"));
-  return fail(not_implemented(include_option_names(call.settings.option)));
-}
-
-[[gnu::weak]] PyResult<OwnedRef> loads_round_trip_road(LoadsCall&) {
-  return fail(not_implemented("OPT_ROUND_TRIP"));
-}
-
-[[gnu::weak]] PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall&) {
-  return fail(not_implemented("OPT_ANNOTATED"));
-}
-
-[[gnu::weak]] PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall&) {
-  return fail(not_implemented("OPT_ROUND_TRIP"));
-}
-
-[[gnu::weak]] PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view) {
-  return fail(not_implemented("schema=\"auto\""));
-}
-
-[[gnu::weak]] PyStatus loads_validate_plain(std::string_view, PyObject*, bool) {
-  return fail(not_implemented("schema validation"));
-}
-
-// ---------------------------------------------------------------------------
 // Argument conversions
 
 PyErr not_implemented(std::string_view what) noexcept {

@@ -9,8 +9,9 @@
 //               (OPT_ANNOTATED, OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR);
 //   round trip  OPT_ROUND_TRIP: documents as KestrineDocument objects.
 // The located and round-trip roads and schema validation are entered through
-// the hooks below; their default definitions (weak symbols, replaced by the
-// units that build those roads) raise NotImplementedError naming the option.
+// the hooks below.  A hook whose unit is not built yet has a placeholder in
+// loads_pending.cpp that raises NotImplementedError naming what is missing;
+// the commit that builds the unit deletes it.
 #pragma once
 
 #include <optional>

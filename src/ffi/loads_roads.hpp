@@ -17,8 +17,7 @@
 //                each holding its own slice of the text.
 //
 // Include expansion and schema validation are reached through the two hooks
-// below, whose default definitions (weak symbols, replaced by the units that
-// build them) raise NotImplementedError naming what is missing.
+// below (placeholders in loads_pending.cpp until their units are built).
 #pragma once
 
 #include <optional>

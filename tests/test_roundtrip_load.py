@@ -2,33 +2,16 @@
 run on their trees (YAML 1.1 warnings, upgrade, duplicate keys), and writing
 them back with to_yaml() and dumps()."""
 
-import pathlib
-
 import pytest
 
 import kestrine
 from kestrine import KestrineDuplicateKeyError, KestrineParseError
+from suite_data import suite_cases
 
 RT = kestrine.OPT_ROUND_TRIP
-SUITE = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "yaml-test-suite"
 
-
-def suite_cases():
-    """(case id, in.yaml bytes) of every yaml-test-suite case, or []."""
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for entry in sorted(SUITE.iterdir()):
-        dirs = [entry] if (entry / "in.yaml").exists() else sorted(p for p in entry.iterdir() if p.is_dir()) \
-            if entry.is_dir() else []
-        for d in dirs:
-            if (d / "in.yaml").exists():
-                cid = entry.name if d == entry else f"{entry.name}/{d.name}"
-                cases.append((cid, (d / "in.yaml").read_bytes()))
-    return cases
-
-
-CASES = suite_cases()
+# (case id, in.yaml bytes) of every yaml-test-suite case, or [].
+CASES = [(cid, (folder / "in.yaml").read_bytes()) for cid, folder in suite_cases()]
 needs_suite = pytest.mark.skipif(not CASES, reason="yaml-test-suite not present")
 
 

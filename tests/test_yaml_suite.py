@@ -7,13 +7,11 @@ tests are skipped.
 """
 
 import json
-import pathlib
 
 import pytest
 
 import kestrine
-
-SUITE = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "yaml-test-suite"
+from suite_data import SUITE, suite_cases
 
 # Invalid cases that load anyway: the faults they test are ones this library
 # does not report.
@@ -23,23 +21,7 @@ INVALID_ACCEPTED = {
 }
 
 
-def _cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for entry in sorted(SUITE.iterdir()):
-        if not entry.is_dir():
-            continue
-        if (entry / "in.yaml").exists():
-            cases.append((entry.name, entry))
-            continue
-        for sub in sorted(entry.iterdir()):
-            if sub.is_dir() and (sub / "in.yaml").exists():
-                cases.append((f"{entry.name}/{sub.name}", sub))
-    return cases
-
-
-CASES = _cases()
+CASES = suite_cases()
 VALID = [(cid, path) for cid, path in CASES if not (path / "error").exists() and (path / "in.json").exists()]
 INVALID = [(cid, path) for cid, path in CASES if (path / "error").exists()]
 
@@ -97,3 +79,16 @@ def test_known_deviations_are_still_needed():
         path = SUITE / case_id
         if (path / "in.yaml").exists():
             kestrine.loads((path / "in.yaml").read_bytes())  # would raise once the deviation is fixed
+
+
+def test_suite_walker_lists_each_case_once(tmp_path):
+    for rel in ("229Q/in.yaml", "DK95/00/in.yaml", "DK95/01/in.yaml", "NOTE/readme"):
+        (tmp_path / rel).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / rel).write_text("a: 1\n")
+    (tmp_path / "name").mkdir()
+    (tmp_path / "tags" / "alias").mkdir(parents=True)
+    (tmp_path / "name" / "spec-example-2-1").symlink_to("../229Q", target_is_directory=True)
+    (tmp_path / "tags" / "alias" / "229Q").symlink_to("../../229Q", target_is_directory=True)
+    (tmp_path / "LINK").symlink_to("DK95", target_is_directory=True)
+    assert [cid for cid, _ in suite_cases(tmp_path)] == ["229Q", "DK95/00", "DK95/01"]
+    assert suite_cases(tmp_path / "absent") == []

@@ -10,21 +10,15 @@ namespace kestrine {
 namespace {
 
 using testing::bind;
+using testing::document_of;
 using testing::eval;
 using testing::repr;
 using testing::run;
 using testing::to_std;
 
-DocumentRecord record_of(std::string_view text) {
-  DocumentRecord rec;
-  rec.roots = testing::compose_ok(text);
-  rec.source_text = std::string(text);
-  return rec;
-}
-
 TEST(BridgeDocument, ToYamlReturnsTheTextUntilEdited) {
   const std::string text = "\xEF\xBB\xBF# head\na:   1   # one\nb: [x,   y]\n";
-  auto doc = new_document(record_of(text));
+  auto doc = new_document(document_of(text));
   ASSERT_TRUE(doc);
   bind("_doc", doc->get());
   EXPECT_EQ(to_std(eval("type(_doc).__name__").get()), "KestrineDocument");
@@ -46,14 +40,14 @@ TEST(BridgeDocument, ToYamlReturnsTheTextUntilEdited) {
   EXPECT_NE(out.find("# head"), std::string::npos) << out;
 
   // An empty stream is a document without roots.
-  auto empty = new_document(record_of(""));
+  auto empty = new_document(document_of(""));
   ASSERT_TRUE(empty);
   EXPECT_EQ(document_data(empty->get())->record.roots.size(), 0u);
   EXPECT_EQ(document_data(eval("1").get()), nullptr);
 }
 
 TEST(BridgeDocument, ToYamlRespectsTheBorrowFlag) {
-  auto doc = new_document(record_of("a: 1\n"));
+  auto doc = new_document(document_of("a: 1\n"));
   ASSERT_TRUE(doc);
   bind("_doc", doc->get());
   run("def _try():\n"
@@ -106,7 +100,7 @@ TEST(BridgeDocument, PythonKeysAsSteps) {
     EXPECT_FALSE(PyErr_Occurred()) << c.expr;
   }
 
-  DocumentRecord rec = record_of("m: {a: 1}\ns: [1]\n");
+  DocumentRecord rec = document_of("m: {a: 1}\ns: [1]\n");
   const YamlNode& root = rec.roots.front();
   PyErr in_seq = missing_step_error(root.pairs()[1].value, eval("'a'").get());
   EXPECT_TRUE(in_seq.is_instance_of(PyExc_IndexError));

@@ -3,23 +3,20 @@
 // are compared with in.json on the Python side.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "decode/decoder.hpp"
+#include "yaml_suite.hpp"
 
 namespace kestrine {
 namespace {
 
-namespace fs = std::filesystem;
-
-const fs::path kSuite = KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite";
+using testing::read_file;
+using testing::suite_cases;
+using testing::SuiteCase;
 
 // Valid cases that the decoder refuses on purpose (the scanner's layout rules
 // are stricter than the YAML grammar in these corners).
@@ -33,47 +30,16 @@ const std::set<std::string> kInvalidAccepted = {
     "T833",  // flow mapping entries without a separating ','
 };
 
-struct Case {
-  std::string id;
-  fs::path yaml;
-  bool error;
-};
-
-std::vector<Case> collect_cases() {
-  std::vector<Case> cases;
-  for (const auto& dir : fs::directory_iterator(kSuite)) {
-    if (!dir.is_directory()) continue;
-    const std::string id = dir.path().filename().string();
-    if (fs::exists(dir.path() / "in.yaml")) {
-      cases.push_back({id, dir.path() / "in.yaml", fs::exists(dir.path() / "error")});
-      continue;
-    }
-    for (const auto& sub : fs::directory_iterator(dir.path())) {
-      if (sub.is_directory() && fs::exists(sub.path() / "in.yaml"))
-        cases.push_back({id + "/" + sub.path().filename().string(), sub.path() / "in.yaml",
-                         fs::exists(sub.path() / "error")});
-    }
-  }
-  std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.id < b.id; });
-  return cases;
-}
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 TEST(DecodeSuite, ValidCasesDecodeAndInvalidCasesFail) {
-  if (!fs::exists(kSuite)) GTEST_SKIP() << "yaml-test-suite not present";
+  const std::vector<SuiteCase> cases = suite_cases();
+  if (cases.empty()) GTEST_SKIP() << "yaml-test-suite not present";
   int valid = 0, valid_ok = 0, invalid = 0, invalid_failed = 0;
   std::vector<std::string> unexpected;
   std::vector<std::string> stale;  // listed exceptions that no longer apply
-  for (const Case& c : collect_cases()) {
-    const std::string text = read_file(c.yaml);
+  for (const SuiteCase& c : cases) {
+    const std::string text = read_file(c.in_yaml());
     const auto r = decode_stream(text, {});
-    if (!c.error) {
+    if (!c.is_error()) {
       ++valid;
       if (r) {
         ++valid_ok;

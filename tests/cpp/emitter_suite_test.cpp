@@ -7,43 +7,29 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "decode/decoder.hpp"
 #include "decode/value.hpp"
+#include "emitter_support.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/stack_guard.hpp"
+#include "yaml_suite.hpp"
 
 namespace kestrine {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kSuiteDir = KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite";
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void mark_all_modified(YamlNode& n) {
-  n.comments.modified = true;
-  stack_guarded([&] {
-    for (YamlNode& item : n.items()) mark_all_modified(item);
-    for (NodePair& p : n.pairs()) {
-      mark_all_modified(p.key);
-      mark_all_modified(p.value);
-    }
-  });
-}
+using testing::decoded;
+using testing::documents_text;
+using testing::mark_modified;
+using testing::read_file;
+using testing::suite_cases;
+using testing::SuiteCase;
 
 // Marks every other node (pre-order) modified: edited nodes next to unedited
 // ones, whose kept block texts are then copied where they still fit.
@@ -69,36 +55,16 @@ const std::map<std::string, std::string> kRenderExceptions = {
      "re-rendered text) reads one pair with a sequence key"},
 };
 
-std::vector<fs::path> case_dirs() {
-  std::vector<fs::path> dirs;
-  if (!fs::exists(kSuiteDir)) return dirs;
-  for (const auto& e : fs::recursive_directory_iterator(kSuiteDir))
-    if (e.is_regular_file() && e.path().filename() == "in.yaml") dirs.push_back(e.path().parent_path());
-  std::sort(dirs.begin(), dirs.end());
-  return dirs;
-}
-
-std::string values_text(const DecodedStream& s) {
-  std::string out;
-  for (const YamlValue& v : s.documents) out += debug_render_value(v) + "\n";
-  return out;
-}
-
-std::string decoded_text(const std::string& text) {
-  auto r = decode_stream(text, DecodeOptions{});
-  return r ? values_text(*r) : "error: " + r.error().message;
-}
-
 TEST(EmitterSuite, UneditedRendersByteForByteAndEditedRereadsTheSameValues) {
-  const auto dirs = case_dirs();
-  if (dirs.empty()) GTEST_SKIP() << "yaml-test-suite data not present";
+  const std::vector<SuiteCase> cases = suite_cases();
+  if (cases.empty()) GTEST_SKIP() << "yaml-test-suite data not present";
 
   int composed = 0, byte_exact = 0, writer_exact = 0;
-  int decoded = 0, same_values = 0, excepted = 0;
+  int decodable = 0, same_values = 0, excepted = 0;
   std::vector<std::string> failures;
-  for (const fs::path& dir : dirs) {
-    const std::string id = fs::relative(dir, kSuiteDir).string();
-    const std::string text = read_file(dir / "in.yaml");
+  for (const SuiteCase& c : cases) {
+    const std::string& id = c.id;
+    const std::string text = read_file(c.in_yaml());
     auto composed_stream = parse_roundtrip_multi(text);
     if (!composed_stream) continue;
     ++composed;
@@ -117,16 +83,16 @@ TEST(EmitterSuite, UneditedRendersByteForByteAndEditedRereadsTheSameValues) {
     // the same.
     auto original = decode_stream(text, DecodeOptions{});
     if (!original) continue;
-    ++decoded;
+    ++decodable;
     for (bool start : {false, true}) {
       std::vector<YamlNode> half = roots;
       bool flip = start;
       for (YamlNode& r : half) mark_alternate(r, flip);
       const std::string half_rendered = render_document(half, text, false, NullStyle::Default);
-      if (decoded_text(half_rendered) != decoded_text(text) && !kRenderExceptions.contains(id))
+      if (decoded(half_rendered) != decoded(text) && !kRenderExceptions.contains(id))
         failures.push_back(id + ": half-edited rendering reads back differently:\n" + half_rendered);
     }
-    for (YamlNode& r : roots) mark_all_modified(r);
+    for (YamlNode& r : roots) mark_modified(r);
     const std::string rendered = render_document(roots, text, false, NullStyle::Default);
     auto reread = decode_stream(rendered, DecodeOptions{});
     bool same = reread && reread->documents.size() == original->documents.size();
@@ -138,8 +104,8 @@ TEST(EmitterSuite, UneditedRendersByteForByteAndEditedRereadsTheSameValues) {
     } else if (kRenderExceptions.contains(id)) {
       ++excepted;
     } else {
-      std::string why = reread ? "values differ:\n" + values_text(*original) + "---- vs ----\n" +
-                                     values_text(*reread)
+      std::string why = reread ? "values differ:\n" + documents_text(*original) + "---- vs ----\n" +
+                                     documents_text(*reread)
                                : "re-read fails: " + reread.error().message + " at line " +
                                      std::to_string(reread.error().span.line + 1);
       failures.push_back(id + ": " + why + "\n---- input ----\n" + text + "\n---- rendered ----\n" +
@@ -147,7 +113,7 @@ TEST(EmitterSuite, UneditedRendersByteForByteAndEditedRereadsTheSameValues) {
     }
   }
   std::cout << "[emitter suite] composed " << composed << ", unedited byte-exact " << byte_exact
-            << " (writer alone " << writer_exact << "); decodable " << decoded
+            << " (writer alone " << writer_exact << "); decodable " << decodable
             << ", re-rendered with the same values " << same_values << ", listed exceptions "
             << excepted << "\n";
   for (const auto& [id, reason] : kRenderExceptions) std::cout << "  exception " << id << ": " << reason << "\n";
@@ -172,18 +138,18 @@ TEST(EmitterSuite, CorpusFilesReadBackTheSameWhenEdited) {
     auto original = decode_stream(text, DecodeOptions{});
     if (!composed || !original) continue;
     ++checked;
-    const std::string want = values_text(*original);
+    const std::string want = documents_text(*original);
     EXPECT_EQ(render_document(composed->roots, text, false, NullStyle::Default), text);
     for (bool start : {false, true}) {
       std::vector<YamlNode> half = composed->roots;
       bool flip = start;
       for (YamlNode& r : half) mark_alternate(r, flip);
       const std::string out = render_document(half, text, false, NullStyle::Default);
-      EXPECT_EQ(decoded_text(out), want) << p << "\n" << out;
+      EXPECT_EQ(decoded(out), want) << p << "\n" << out;
     }
-    for (YamlNode& r : composed->roots) mark_all_modified(r);
+    for (YamlNode& r : composed->roots) mark_modified(r);
     const std::string out = render_document(composed->roots, text, false, NullStyle::Default);
-    EXPECT_EQ(decoded_text(out), want) << p << "\n" << out;
+    EXPECT_EQ(decoded(out), want) << p << "\n" << out;
   }
   std::cout << "[emitter corpus] files checked " << checked << " of " << paths.size() << "\n";
 }

@@ -44,13 +44,19 @@ inline std::string rerender(std::string_view text, NullStyle null_style = NullSt
   return render_document(roots, text, false, null_style);
 }
 
+// Every document of a decoded stream, one debug rendering per line: the text
+// the writer tests compare values by.
+inline std::string documents_text(const DecodedStream& stream) {
+  std::string out;
+  for (const YamlValue& v : stream.documents) out += debug_render_value(v) + "\n";
+  return out;
+}
+
 // The values the plain decoder reads from `text`, rendered for comparison.
 inline std::string decoded(std::string_view text) {
   auto r = decode_stream(text, DecodeOptions{});
   if (!r) return "error: " + r.error().message + " at line " + std::to_string(r.error().span.line + 1);
-  std::string out;
-  for (const YamlValue& v : r->documents) out += debug_render_value(v) + "\n";
-  return out;
+  return documents_text(*r);
 }
 
 // Writes one root with an emitter configured by `setup`.

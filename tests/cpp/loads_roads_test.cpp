@@ -5,9 +5,6 @@
 // document keeps.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,40 +15,16 @@
 #include "ffi/options.hpp"
 #include "ffi_support.hpp"
 #include "roundtrip/composer.hpp"
+#include "yaml_suite.hpp"
 #include "ffi/convert/node_bridge.hpp"
 
 namespace kestrine {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::read_file;
+using testing::suite_cases;
+using testing::SuiteCase;
 using testing::repr;
-
-const fs::path kSuiteDir = KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite";
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::vector<std::pair<std::string, fs::path>> suite_cases() {
-  std::vector<std::pair<std::string, fs::path>> cases;
-  if (!fs::is_directory(kSuiteDir)) return cases;
-  for (const auto& entry : fs::directory_iterator(kSuiteDir)) {
-    if (!entry.is_directory()) continue;
-    if (fs::exists(entry.path() / "in.yaml")) {
-      cases.emplace_back(entry.path().filename().string(), entry.path() / "in.yaml");
-      continue;
-    }
-    for (const auto& sub : fs::directory_iterator(entry.path())) {
-      if (sub.is_directory() && fs::exists(sub.path() / "in.yaml"))
-        cases.emplace_back(entry.path().filename().string() + "/" + sub.path().filename().string(),
-                           sub.path() / "in.yaml");
-    }
-  }
-  return cases;
-}
 
 std::string plain_road_repr(const YamlValue& document) {
   auto obj = document_to_py(document, TagHandlers{});
@@ -71,8 +44,9 @@ TEST(LoadsRoads, LocatedPlainValuesEqualPlainRoadValuesOnTheSuite) {
   const auto cases = suite_cases();
   if (cases.empty()) GTEST_SKIP() << "yaml-test-suite not present";
   std::size_t compared = 0;
-  for (const auto& [id, path] : cases) {
-    const std::string text = read_file(path);
+  for (const SuiteCase& c : cases) {
+    const std::string& id = c.id;
+    const std::string text = read_file(c.in_yaml());
     for (VersionMode mode : {VersionMode::Yaml12, VersionMode::Yaml11}) {
       DecodeOptions options;
       options.version_mode = mode;

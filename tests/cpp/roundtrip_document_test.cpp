@@ -12,15 +12,10 @@
 namespace kestrine {
 namespace {
 
-DocumentRecord record_of(std::string_view text) {
-  DocumentRecord rec;
-  rec.roots = testing::compose_ok(text);
-  rec.source_text = std::string(text);
-  return rec;
-}
+using testing::document_of;
 
 TEST(RoundtripDocument, PathResolution) {
-  DocumentRecord rec = record_of("a: first\na: second\n1: plain\n'1': quoted\n[k]: hidden\nlist: [x, y]\n");
+  DocumentRecord rec = document_of("a: first\na: second\n1: plain\n'1': quoted\n[k]: hidden\nlist: [x, y]\n");
   auto at = [&](std::vector<PathSegment> path) -> std::string {
     const YamlNode* n = resolve_path(rec, 0, path);
     return n == nullptr ? "<none>" : n->is_scalar() ? n->text() : std::string(node_kind_name(n->kind()));
@@ -40,7 +35,7 @@ TEST(RoundtripDocument, PathResolution) {
   EXPECT_EQ(resolve_path(rec, 1, std::vector<PathSegment>{}), nullptr);              // no second root
 
   // Aliases are not followed by a path step.
-  DocumentRecord aliased = record_of("a: &m {k: v}\nb: *m\n");
+  DocumentRecord aliased = document_of("a: &m {k: v}\nb: *m\n");
   EXPECT_EQ(resolve_path(aliased, 0, std::vector{PathSegment::of_key("b"), PathSegment::of_key("k")}), nullptr);
   EXPECT_NE(resolve_path(aliased, 0, std::vector{PathSegment::of_key("a"), PathSegment::of_key("k")}), nullptr);
 }

@@ -5,27 +5,21 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "roundtrip/composer.hpp"
+#include "yaml_suite.hpp"
 
 namespace kestrine {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kSuiteDir = KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite";
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::read_file;
+using testing::suite_cases;
+using testing::SuiteCase;
 
 std::string escape_event_text(const std::string& s) {
   std::string out;
@@ -100,24 +94,6 @@ std::vector<std::string> expected_events(const std::string& listing) {
   return out;
 }
 
-struct SuiteCase {
-  std::string id;
-  fs::path dir;
-};
-
-std::vector<SuiteCase> suite_cases() {
-  std::vector<SuiteCase> cases;
-  if (!fs::exists(kSuiteDir)) return cases;
-  for (const auto& e : fs::recursive_directory_iterator(kSuiteDir)) {
-    if (e.is_regular_file() && e.path().filename() == "in.yaml") {
-      fs::path dir = e.path().parent_path();
-      cases.push_back({fs::relative(dir, kSuiteDir).string(), dir});
-    }
-  }
-  std::sort(cases.begin(), cases.end(), [](auto& a, auto& b) { return a.id < b.id; });
-  return cases;
-}
-
 TEST(RoundtripSuite, ValidCasesComposeWithTheSuiteStructure) {
   auto cases = suite_cases();
   if (cases.empty()) GTEST_SKIP() << "yaml-test-suite data not present";
@@ -126,9 +102,9 @@ TEST(RoundtripSuite, ValidCasesComposeWithTheSuiteStructure) {
   std::vector<std::string> failures;
   std::string accepted_errors;
   for (const SuiteCase& c : cases) {
-    std::string text = read_file(c.dir / "in.yaml");
+    std::string text = read_file(c.in_yaml());
     auto result = parse_roundtrip_multi(text);
-    if (fs::exists(c.dir / "error")) {
+    if (c.is_error()) {
       ++error_cases;
       if (!result) ++rejected;
       else accepted_errors += " " + c.id;

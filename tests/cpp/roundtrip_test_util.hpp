@@ -9,6 +9,7 @@
 
 #include "roundtrip/ast.hpp"
 #include "roundtrip/composer.hpp"
+#include "roundtrip/document.hpp"
 
 namespace kestrine::testing {
 
@@ -21,6 +22,14 @@ inline std::vector<YamlNode> compose_ok(std::string_view text) {
     return {};
   }
   return std::move(*r);
+}
+
+// A document record holding `text`'s trees and the text itself.
+inline DocumentRecord document_of(std::string_view text) {
+  DocumentRecord rec;
+  rec.roots = compose_ok(text);
+  rec.source_text = std::string(text);
+  return rec;
 }
 
 // The error message of composing `text` ("" when it composes).

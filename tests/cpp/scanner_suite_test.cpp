@@ -4,9 +4,7 @@
 // later stage or the deliberate leniency that decides it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -16,11 +14,15 @@
 
 #include "scanner/scanner.hpp"
 #include "scanner_test_util.hpp"
+#include "yaml_suite.hpp"
 
 namespace kestrine {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::read_file;
+using testing::suite_cases;
+using testing::SuiteCase;
 
 // Invalid streams whose events are well formed: the decoder (and the
 // composer) reject them from the event structure.
@@ -67,31 +69,6 @@ const std::map<std::string, const char*> kLenientAccepts = {
 // Valid streams the scanner rejects on purpose: none.
 const std::map<std::string, const char*> kDeliberateRejects = {};
 
-fs::path suite_root() { return fs::path(KESTRINE_SOURCE_DIR "/../shared/testdata/yaml-test-suite"); }
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::vector<fs::path> suite_cases(const fs::path& root) {
-  std::vector<fs::path> cases;
-  for (const auto& d : fs::directory_iterator(root)) {
-    if (!d.is_directory()) continue;
-    if (fs::exists(d.path() / "in.yaml")) {
-      cases.push_back(d.path());
-      continue;
-    }
-    for (const auto& sub : fs::directory_iterator(d.path())) {
-      if (fs::exists(sub.path() / "in.yaml")) cases.push_back(sub.path());
-    }
-  }
-  std::sort(cases.begin(), cases.end());
-  return cases;
-}
-
 // Undoes the suite's escaping of values in test.event.
 std::string unescape_event_text(std::string_view s) {
   std::string out;
@@ -133,15 +110,16 @@ std::vector<std::string> expected_scalars(const fs::path& event_file) {
 }
 
 TEST(ScannerSuite, YamlTestSuite) {
-  const fs::path root = suite_root();
-  if (!fs::is_directory(root)) GTEST_SKIP() << "yaml-test-suite not found at " << root;
+  const std::vector<SuiteCase> cases = suite_cases();
+  if (cases.empty()) GTEST_SKIP() << "yaml-test-suite not found at " << testing::suite_dir();
 
   int valid_ok = 0, valid_rejected = 0, invalid_scanner = 0, invalid_decoder = 0, invalid_lenient = 0;
   std::set<std::string> seen;
-  for (const fs::path& dir : suite_cases(root)) {
-    const std::string name = dir.lexically_relative(root).generic_string();
-    const std::string text = read_file(dir / "in.yaml");
-    const bool invalid = fs::exists(dir / "error");
+  for (const SuiteCase& c : cases) {
+    const fs::path& dir = c.dir;
+    const std::string& name = c.id;
+    const std::string text = read_file(c.in_yaml());
+    const bool invalid = c.is_error();
     Scanner sc = new_scanner(text);
     auto r = scan_events(sc);
     seen.insert(name);

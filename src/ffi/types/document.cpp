@@ -2,11 +2,11 @@
 // Python keys as path steps.
 #include "ffi/types/document.hpp"
 
-#include <new>
 #include <string>
 #include <utility>
 
 #include "roundtrip/emitter.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -22,8 +22,7 @@ PyObject* document_to_yaml_method(PyObject* self, PyObject*) noexcept {
 PyObject* document_repr(PyObject* self) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     DocumentData& data = reinterpret_cast<DocumentObject*>(self)->data;
-    auto shared = data.borrow.borrow();
-    if (!shared) return fail(std::move(shared.error()));
+    KESTRINE_ASSIGN_OR_RETURN(BorrowFlag::Shared shared, data.borrow.borrow());
     return new_str("KestrineDocument(documents=" + std::to_string(data.record.roots.size()) + ")");
   });
 }
@@ -58,11 +57,9 @@ TypeCell document_cell{"KestrineDocument"};
 PyResult<PyTypeObject*> kestrine_document_type() noexcept { return create_type_once(document_cell, document_spec, nullptr); }
 
 PyResult<OwnedRef> new_document(DocumentRecord&& record) noexcept {
-  auto type = kestrine_document_type();
-  if (!type) return fail(std::move(type.error()));
-  auto obj = new_instance<DocumentObject>(*type, std::move(record));
-  if (!obj) return fail(std::move(obj.error()));
-  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* type, kestrine_document_type());
+  KESTRINE_ASSIGN_OR_RETURN(DocumentObject* obj, new_instance<DocumentObject>(type, std::move(record)));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
 }
 
 DocumentData* document_data(PyObject* obj) noexcept {
@@ -75,40 +72,28 @@ DocumentData* document_data(PyObject* obj) noexcept {
   return &reinterpret_cast<DocumentObject*>(obj)->data;
 }
 
-PyResult<OwnedRef> document_to_yaml(PyObject* document) noexcept {
+PyResult<OwnedRef> document_to_yaml(PyObject* document) {
   DocumentData* data = document_data(document);
   if (data == nullptr) return fail(PyErr::type_error("expected a KestrineDocument"));
-  auto shared = data->borrow.borrow();
-  if (!shared) return fail(std::move(shared.error()));
-  std::string text;
-  try {
-    text = render_document(data->record);
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
-  }
+  KESTRINE_ASSIGN_OR_RETURN(BorrowFlag::Shared shared, data->borrow.borrow());
+  const std::string text = render_document(data->record);
   return checked(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 // ---- paths ------------------------------------------------------------------------
 
-PyResult<PathSegment> py_to_path_segment(PyObject* key) noexcept {
-  try {
-    if (!PyUnicode_Check(key)) {
-      if (OwnedRef index = OwnedRef::steal(PyNumber_Index(key))) {
-        const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-        if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred())
-          return PathSegment::of_index(static_cast<std::size_t>(value));
-      }
-      PyErr_Clear();
-    } else {
-      auto text = str_view(key);
-      if (!text) return fail(std::move(text.error()));
-      return PathSegment::of_key(std::string(*text));
-    }
-    return fail(PyErr::type_error("mapping keys must be str or int"));
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
+PyResult<PathSegment> py_to_path_segment(PyObject* key) {
+  if (PyUnicode_Check(key)) {
+    KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(key));
+    return PathSegment::of_key(std::string(text));
   }
+  if (OwnedRef index = OwnedRef::steal(PyNumber_Index(key))) {
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred())
+      return PathSegment::of_index(static_cast<std::size_t>(value));
+  }
+  PyErr_Clear();
+  return fail(PyErr::type_error("mapping keys must be str or int"));
 }
 
 PyErr missing_step_error(const YamlNode& node, PyObject* key) noexcept {

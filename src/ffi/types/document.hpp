@@ -6,7 +6,8 @@
 //
 // The record and path resolution are roundtrip/document.hpp's; the object
 // only adds the borrow flag that guards the record against edits while it
-// is read.
+// is read.  Functions that are not noexcept let allocation
+// failures reach the caller's py_entry (MemoryError).
 #pragma once
 
 #include "ffi/py.hpp"
@@ -39,14 +40,14 @@ DocumentData* document_data(PyObject* obj) noexcept;
 
 // The whole document as YAML text (the text as read while nothing is
 // modified), as a new bytes object.  Takes a shared borrow.
-PyResult<OwnedRef> document_to_yaml(PyObject* document) noexcept;
+PyResult<OwnedRef> document_to_yaml(PyObject* document);
 
 // ---- paths ------------------------------------------------------------------------
 
 // A Python key as a step: a non-negative integer that fits 64 bits (an int,
 // bool, or anything with __index__) is an Index, a str a Key; anything else
 // is TypeError "mapping keys must be str or int".
-PyResult<PathSegment> py_to_path_segment(PyObject* key) noexcept;
+PyResult<PathSegment> py_to_path_segment(PyObject* key);
 
 // The error of a lookup on `node` that found nothing: IndexError "index out
 // of range" for a sequence, else KeyError(str(key)).

@@ -1,6 +1,5 @@
 #include "ffi/convert/node_bridge.hpp"
 
-#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,20 +18,6 @@ namespace kestrine {
 // ---- node to Python -------------------------------------------------------------------
 
 namespace {
-
-// Runs a conversion body, turning C++ exceptions into Python errors.
-template <class F>
-auto guarded(F&& body) noexcept -> decltype(body()) {
-  try {
-    return body();
-  } catch (PyErrException& e) {
-    return fail(e.take());
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
-  } catch (const std::exception& e) {
-    return fail(PyErr::internal_fault(e.what()));
-  }
-}
 
 class NodeReader {
  public:
@@ -153,50 +138,46 @@ PyResult<OwnedRef> scalar_to_py(const ResolvedScalar& s) noexcept {
   return fail(PyErr::internal_fault("unknown scalar type"));
 }
 
-PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts) noexcept {
-  return guarded([&]() -> PyResult<OwnedRef> {
-    const auto tag = node.tag().view();
-    if (node.is_scalar()) {
-      if (opts.timestamps && !tag && node.scalar_style() == ScalarStyle::Plain) {
-        if (const auto ts = parse_timestamp(node.text())) {
-          auto obj = timestamp_to_py(*ts);
-          if (obj) return obj;
-          // A timestamp the interpreter refuses reads as the resolver says.
-        }
+PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts) {
+  const auto tag = node.tag().view();
+  if (node.is_scalar()) {
+    if (opts.timestamps && !tag && node.scalar_style() == ScalarStyle::Plain) {
+      if (const auto ts = parse_timestamp(node.text())) {
+        auto obj = timestamp_to_py(*ts);
+        if (obj) return obj;
+        // A timestamp the interpreter refuses reads as the resolver says.
       }
-      // Resolve by kind first: only texts that stay strings are copied.
-      const ScalarKind kind =
-          resolve_scalar_kind(opts.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);
-      switch (kind.type) {
-        case ScalarType::Null: return none_ref();
-        case ScalarType::Bool: return OwnedRef::borrow(kind.boolean ? Py_True : Py_False);
-        case ScalarType::Int: return new_int(kind.integer);
-        case ScalarType::Float: return checked(PyFloat_FromDouble(kind.real));
-        case ScalarType::Str:
-        case ScalarType::Merge: return utf8_to_str(node.text());
-        case ScalarType::BigInt: return scalar_to_py(to_resolved_scalar(kind, node.text()));
-      }
-      return fail(PyErr::internal_fault("unknown scalar type"));
     }
-    if (node.is_null()) {
-      if (!tag) return none_ref();
-      return scalar_to_py(resolve_scalar_value(opts.mode, "", false, tag));
+    // Resolve by kind first: only texts that stay strings are copied.
+    const ScalarKind kind =
+        resolve_scalar_kind(opts.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);
+    switch (kind.type) {
+      case ScalarType::Null: return none_ref();
+      case ScalarType::Bool: return OwnedRef::borrow(kind.boolean ? Py_True : Py_False);
+      case ScalarType::Int: return new_int(kind.integer);
+      case ScalarType::Float: return checked(PyFloat_FromDouble(kind.real));
+      case ScalarType::Str:
+      case ScalarType::Merge: return utf8_to_str(node.text());
+      case ScalarType::BigInt: return scalar_to_py(to_resolved_scalar(kind, node.text()));
     }
-    return fail(PyErr::internal_fault("scalar conversion of a collection or alias node"));
-  });
+    return fail(PyErr::internal_fault("unknown scalar type"));
+  }
+  if (node.is_null()) {
+    if (!tag) return none_ref();
+    return scalar_to_py(resolve_scalar_value(opts.mode, "", false, tag));
+  }
+  return fail(PyErr::internal_fault("scalar conversion of a collection or alias node"));
 }
 
 PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings,
-                              AnchorObjectCache& cache) noexcept {
-  return guarded([&] {
-    NodeReader reader(opts, bindings, cache);
-    return reader.read(node);
-  });
+                              AnchorObjectCache& cache) {
+  NodeReader reader(opts, bindings, cache);
+  return reader.read(node);
 }
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings) noexcept {
-  return guarded([&] { return key_of(node, opts, bindings); });
+                                  const AnchorBindings& bindings) {
+  return key_of(node, opts, bindings);
 }
 
 // ---- merge keys -------------------------------------------------------------------------
@@ -265,11 +246,9 @@ PyResult<OwnedRef> merge_rec(PyObject* target, PyObject* value) {
 
 }  // namespace
 
-PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value) noexcept {
-  return guarded([&] { return merge_rec(target, value); });
-}
+PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value) { return merge_rec(target, value); }
 
-PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken) noexcept {
+PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken) {
   if (!slot_taken) {
     const int has = PyDict_Contains(target, key);
     if (has < 0) return fail_fetch();
@@ -393,8 +372,8 @@ PyResult<YamlNode> to_node(PyObject* obj, bool prefer_double, VersionMode mode, 
 
 }  // namespace
 
-PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) noexcept {
-  return guarded([&] { return child_node(obj, prefer_double, mode, depth); });
+PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) {
+  return child_node(obj, prefer_double, mode, depth);
 }
 
 }  // namespace kestrine

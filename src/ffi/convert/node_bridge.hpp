@@ -12,7 +12,8 @@
 // the target node itself; nothing is copied.
 //
 // Everything here requires the interpreter lock.  Every recursive walk runs
-// under the stack guard.  Bindings and caches point into the tree: the tree
+// under the stack guard.  Python errors come back as values; C++ exceptions
+// (allocation failures) are left to the caller's py_entry.  Bindings and caches point into the tree: the tree
 // must not change while they are in use.
 #pragma once
 
@@ -66,19 +67,19 @@ struct NodeReadOptions {
 // the target converted.  Fails only when the interpreter does (memory, a
 // hash or comparison raising).
 PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings,
-                              AnchorObjectCache& cache) noexcept;
+                              AnchorObjectCache& cache);
 
 // A resolved scalar as a Python object.
 PyResult<OwnedRef> scalar_to_py(const ResolvedScalar& scalar) noexcept;
 
 // The scalar or null node's plain value (aliases and collections excluded).
-PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts) noexcept;
+PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts);
 
 // A hashable object for a mapping key: sequences become tuples, mappings
 // tuples of (key, value) tuples (merge keys not applied), scalars as
 // node_to_py; aliases are followed, and one that refers to nothing gives None.
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings) noexcept;
+                                  const AnchorBindings& bindings);
 
 // ---- merge keys -------------------------------------------------------------------------
 
@@ -86,12 +87,12 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
 // list's items are merged in order, None adds nothing.  Gives what could not
 // be merged (an empty reference for nothing, the value itself, or a new list
 // of the leftovers of a list).
-PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value) noexcept;
+PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value);
 
 // Stores a merge leftover under `key`: the first one goes in unless the key is
 // taken (then it is dropped) and sets `slot_taken`; later ones turn the entry
 // into a list and are appended (a list leftover item by item).
-PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken) noexcept;
+PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken);
 
 // ---- Python to node -------------------------------------------------------------------
 
@@ -103,7 +104,7 @@ inline constexpr std::uint32_t kMaxAssignDepth = 999;
 // TypeError "cannot convert {repr} to a YAML node".  Deeper than
 // kMaxAssignDepth: ValueError "value is too deeply nested to assign (possible
 // self-reference)".  Built nodes have no position, comments or properties.
-PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth = 0) noexcept;
+PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth = 0);
 
 // Plain when the text reads back as itself, else double quotes when preferred
 // or when the text holds "'", else single quotes when the text fits on one

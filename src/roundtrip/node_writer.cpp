@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "emit_util/scalar_text.hpp"
-#include "encode/plain_check.hpp"
+#include "emit_util/plain_scalar.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -16,38 +16,6 @@ namespace {
 // Longest key written in the implicit form ("key: value"); readers refuse
 // longer implicit keys.
 constexpr std::size_t kMaxImplicitKey = 1024;
-
-inline unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
-  return static_cast<unsigned char>(s[i]);
-}
-
-inline bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
-
-inline bool is_flow_indicator(char c) noexcept {
-  return c == ',' || c == '[' || c == ']' || c == '{' || c == '}';
-}
-
-// Length of the multi-byte character at `i` when it is one that no plain,
-// single-quoted or block scalar may carry raw: a C1 control (NEL included),
-// U+2028, U+2029, U+FFFE or U+FFFF.  0 otherwise.
-inline std::size_t escaped_multibyte(std::string_view s, std::size_t i) noexcept {
-  const unsigned char b = byte_at(s, i);
-  if (b == 0xC2 && i + 1 < s.size()) {
-    const unsigned char c = byte_at(s, i + 1);
-    if (c >= 0x80 && c <= 0x9F) return 2;
-  } else if (b == 0xE2 && i + 2 < s.size()) {
-    if (byte_at(s, i + 1) == 0x80 && (byte_at(s, i + 2) == 0xA8 || byte_at(s, i + 2) == 0xA9))
-      return 3;
-  } else if (b == 0xEF && i + 2 < s.size()) {
-    if (byte_at(s, i + 1) == 0xBF && (byte_at(s, i + 2) == 0xBE || byte_at(s, i + 2) == 0xBF))
-      return 3;
-  }
-  return 0;
-}
-
-inline bool starts_with_bom(std::string_view t) noexcept {
-  return t.size() >= 3 && byte_at(t, 0) == 0xEF && byte_at(t, 1) == 0xBB && byte_at(t, 2) == 0xBF;
-}
 
 inline bool is_block_collection(const YamlNode& n) noexcept {
   return n.is_collection() && n.style == CollectionStyle::Block && n.size() > 0;
@@ -360,15 +328,7 @@ class Writer {
 
   // May `text` be written plain right here?
   bool plain_here(std::string_view text) const noexcept {
-    if (starts_with_bom(text)) return false;
-    const bool flow = e_.flow_depth > 0;
-    // In flow context readers may take a leading ":" or "?" for an
-    // indicator (an empty key before the text).
-    if (flow && (text[0] == ':' || text[0] == '?')) return false;
-    if (flow && (text.find_first_of(",[]{}") != std::string_view::npos ||
-                 text.find(": ") != std::string_view::npos || text.back() == ':'))
-      return false;
-    return plain_text_safe(text, flow);
+    return plain_text_safe(text, e_.flow_depth > 0, PlainSafety::Exact);
   }
 
   // The include tag and its target in place of the included content.
@@ -816,121 +776,6 @@ class Writer {
 };
 
 }  // namespace
-
-// ---- text tests -------------------------------------------------------------------
-
-namespace {
-
-// Bytes a plain scalar's inside needs a closer look at: controls, DEL, "#",
-// ":", lead bytes of the multi-byte characters it cannot carry (kInBlock);
-// flow indicators (kInFlow).
-enum : std::uint8_t { kInBlock = 1, kInFlow = 2 };
-struct PlainBytes {
-  std::uint8_t cls[256] = {};
-  constexpr PlainBytes() {
-    for (int c = 0; c < 0x20; ++c) cls[c] = c == '\t' ? 0 : kInBlock;
-    cls[0x7F] = kInBlock;
-    cls[static_cast<unsigned char>('#')] = kInBlock;
-    cls[static_cast<unsigned char>(':')] = kInBlock;
-    cls[0xC2] = cls[0xE2] = cls[0xEF] = kInBlock;
-    for (unsigned char c : {',', '[', ']', '{', '}'}) cls[c] = kInFlow;
-  }
-};
-constexpr PlainBytes kPlainBytes{};
-
-}  // namespace
-
-bool plain_text_safe(std::string_view text, bool in_flow) noexcept {
-  const std::size_t n = text.size();
-  if (n == 0) return true;
-  if (is_blank(text[0]) || is_blank(text[n - 1])) return false;
-  if (starts_with_bom(text)) return false;
-  switch (text[0]) {
-    case '-':
-    case '?':
-    case ':':
-      // An indicator unless a non-blank follows.
-      if (n == 1 || is_blank(text[1]) || (in_flow && is_flow_indicator(text[1]))) return false;
-      break;
-    case ',': case '[': case ']': case '{': case '}': case '#': case '&': case '*':
-    case '!': case '|': case '>': case '\'': case '"': case '%': case '@': case '`':
-      return false;
-    default:
-      break;
-  }
-  // Document markers.
-  if (n >= 3 && (text.starts_with("---") || text.starts_with("...")) && (n == 3 || is_blank(text[3])))
-    return false;
-  const std::uint8_t mask = in_flow ? (kInBlock | kInFlow) : kInBlock;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char b = byte_at(text, i);
-    const std::uint8_t cls = kPlainBytes.cls[b] & mask;
-    if (cls == 0) [[likely]] continue;
-    if (cls == kInFlow) return false;
-    if (b == '#') {
-      if (i > 0 && is_blank(text[i - 1])) return false;
-    } else if (b == ':') {
-      if (i + 1 == n || is_blank(text[i + 1]) || (in_flow && is_flow_indicator(text[i + 1])))
-        return false;
-    } else if (b >= 0x80) {
-      if (escaped_multibyte(text, i) != 0) return false;
-    } else {
-      return false;  // a control character or DEL
-    }
-  }
-  return true;
-}
-
-bool fits_block_scalar(std::string_view text) noexcept {
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char b = byte_at(text, i);
-    if (b < 0x80) {
-      if ((b < 0x20 && b != '\t' && b != '\n') || b == 0x7F) return false;
-    } else if (escaped_multibyte(text, i) != 0) {
-      return false;
-    }
-  }
-  std::size_t feeds = 0;
-  while (feeds < n && text[n - 1 - feeds] == '\n') ++feeds;
-  const std::string_view body = text.substr(0, n - feeds);
-  // The first non-empty line sets the block's indentation.
-  std::size_t i = 0;
-  while (i < body.size() && body[i] == '\n') ++i;
-  if (i < body.size() && is_blank(body[i])) return false;
-  // A last line of blanks would read as trailing space, not content.
-  const std::size_t ls = body.rfind('\n');
-  const std::string_view last = body.substr(ls == std::string_view::npos ? 0 : ls + 1);
-  if (!last.empty() && last.find_first_not_of(" \t") == std::string_view::npos) return false;
-  return true;
-}
-
-void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent) {
-  std::size_t feeds = 0;
-  while (feeds < text.size() && text[text.size() - 1 - feeds] == '\n') ++feeds;
-  const std::string_view body = text.substr(0, text.size() - feeds);
-  out.push_back('\n');
-  // Between two lines that start with a non-blank, a single line break folds
-  // into a space, so each break there is written as one more empty line.
-  // Breaks next to more-indented lines are kept as they are.
-  bool prev_folds = false;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t lf = body.find('\n', start);
-    const std::size_t end = lf == std::string_view::npos ? body.size() : lf;
-    if (end > start) {
-      const bool folds = !is_blank(body[start]);
-      if (folds && prev_folds) out.push_back('\n');
-      out.append(indent, ' ');
-      out.append(body.data() + start, end - start);
-      prev_folds = folds;
-    }
-    out.push_back('\n');
-    if (lf == std::string_view::npos) break;
-    start = end + 1;
-  }
-  if (feeds >= 2) out.append(feeds - 1, '\n');
-}
 
 // ---- public operations ------------------------------------------------------------
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "emit_util/plain_scalar.hpp"
+#include "emit_util/scalar_text.hpp"
 #include "emitter_support.hpp"
 #include "roundtrip/emitter.hpp"
 #include "roundtrip/node_writer.hpp"
@@ -154,9 +156,9 @@ TEST(EmitterNodeWriter, PlainTextsThatCannotStandPlainAreQuoted) {
       EXPECT_EQ(emit(m), "k: " + text + "\n");
     }
   }
-  EXPECT_TRUE(plain_text_safe("a:b", false));
-  EXPECT_FALSE(plain_text_safe("a:b,", true));
-  EXPECT_FALSE(plain_text_safe("a:[b", true));
+  EXPECT_TRUE(plain_text_safe("a:b", false, PlainSafety::Exact));
+  EXPECT_FALSE(plain_text_safe("a:b,", true, PlainSafety::Exact));
+  EXPECT_FALSE(plain_text_safe("a:[b", true, PlainSafety::Exact));
 }
 
 TEST(EmitterNodeWriter, SingleQuotedTextsWithLineBreaksAreDoubleQuoted) {

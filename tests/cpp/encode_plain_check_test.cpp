@@ -4,7 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "encode/plain_check.hpp"
+#include "emit_util/plain_scalar.hpp"
+#include "emit_util/scalar_text.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 

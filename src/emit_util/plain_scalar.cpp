@@ -1,7 +1,9 @@
-#include "encode/plain_check.hpp"
+#include "emit_util/plain_scalar.hpp"
 
 #include <cstdint>
 #include <cstring>
+
+#include "emit_util/scalar_text.hpp"
 
 namespace kestrine {
 namespace {
@@ -10,23 +12,37 @@ inline unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
   return static_cast<unsigned char>(s[i]);
 }
 
-// Byte classes for the quick tests.
+// Byte classes.  The syntax test: bytes that never start a plain scalar
+// (blanks included), the indicators that start one only before a non-blank,
+// bytes inside that need a closer look (controls, DEL, "#", ":", lead bytes of
+// the multi-byte characters a plain scalar cannot carry), tabs, flow
+// indicators, and "?" (quoted in flow by the cautious rule).  The value
+// writers' resolution test: bytes that may start a number or a reserved word.
 enum : std::uint8_t {
-  kLeadIndicator = 1,  // may not start a plain scalar
-  kInner = 2,          // needs a closer look inside the text
-  kNumberStart = 4,    // may start a number (digits, "+", ".")
-  kWordStart = 8,      // may start a reserved word
+  kNeverLeads = 1,
+  kLeadsBeforeNonBlank = 2,
+  kInner = 4,
+  kTab = 8,
+  kFlow = 16,
+  kQuestion = 32,
+  kNumberStart = 64,
+  kWordStart = 128,
 };
 
 struct Table {
   std::uint8_t cls[256] = {};
   constexpr Table() {
-    for (unsigned char c : std::string_view("\t !\"#%&'*,-:>?@[]`{|}")) cls[c] |= kLeadIndicator;
-    for (int c = 0; c < 0x20; ++c) cls[c] |= kInner;
+    for (unsigned char c : std::string_view("\t ,[]{}#&*!|>'\"%@`")) cls[c] |= kNeverLeads;
+    for (unsigned char c : std::string_view("-?:")) cls[c] |= kLeadsBeforeNonBlank;
+    for (int c = 0; c < 0x20; ++c) cls[c] |= c == '\t' ? kTab : kInner;
     cls[0x7F] |= kInner;
-    for (int c = 0x80; c < 0x100; ++c) cls[c] |= kInner;
     cls[static_cast<unsigned char>('#')] |= kInner;
     cls[static_cast<unsigned char>(':')] |= kInner;
+    cls[0xC2] |= kInner;
+    cls[0xE2] |= kInner;
+    cls[0xEF] |= kInner;
+    for (unsigned char c : std::string_view(",[]{}")) cls[c] |= kFlow;
+    cls[static_cast<unsigned char>('?')] |= kQuestion;
     for (int c = '0'; c <= '9'; ++c) cls[c] |= kNumberStart;
     cls[static_cast<unsigned char>('+')] |= kNumberStart;
     cls[static_cast<unsigned char>('.')] |= kNumberStart;
@@ -35,8 +51,18 @@ struct Table {
 };
 constexpr Table kTable{};
 
+inline bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+inline bool is_flow_indicator(char c) noexcept {
+  return c == ',' || c == '[' || c == ']' || c == '{' || c == '}';
+}
+
 inline bool eq(std::string_view text, const char* word) noexcept {
   return std::memcmp(text.data(), word, text.size()) == 0;
+}
+
+inline bool starts_with_bom(std::string_view t) noexcept {
+  return t.size() >= 3 && byte_at(t, 0) == 0xEF && byte_at(t, 1) == 0xBB && byte_at(t, 2) == 0xBF;
 }
 
 // Words that read as null, booleans, the merge key, special floats or the
@@ -69,41 +95,7 @@ inline bool is_number(ScalarType t) noexcept {
   return t == ScalarType::Int || t == ScalarType::BigInt || t == ScalarType::Float;
 }
 
-// Positions 1.. of the text: comment and mapping indicators, and characters a
-// plain scalar cannot carry (controls, DEL, C1 controls other than NEL,
-// U+FFFE, U+FFFF, and NEL, U+2028, U+2029, which YAML 1.1 readers take for
-// line breaks).  The first byte was checked against the indicators already,
-// so it only needs the character test.
-bool has_unsafe_inner(std::string_view t) noexcept {
-  const std::size_t n = t.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char b = byte_at(t, i);
-    if (!(kTable.cls[b] & kInner)) continue;
-    if (b < 0x20 || b == 0x7F) return true;
-    if (b == '#') {
-      if (i > 0 && t[i - 1] == ' ') return true;
-    } else if (b == ':') {
-      if (i > 0 && (i + 1 == n || t[i + 1] == ' ')) return true;
-    } else if (b == 0xC2) {
-      if (i + 1 < n && byte_at(t, i + 1) >= 0x80 && byte_at(t, i + 1) <= 0x9F) return true;
-    } else if (b == 0xEF) {
-      if (i + 2 < n && byte_at(t, i + 1) == 0xBF &&
-          (byte_at(t, i + 2) == 0xBE || byte_at(t, i + 2) == 0xBF)) {
-        return true;
-      }
-    } else if (b == 0xE2) {
-      if (i + 2 < n && byte_at(t, i + 1) == 0x80 &&
-          (byte_at(t, i + 2) == 0xA8 || byte_at(t, i + 2) == 0xA9)) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
 inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-inline bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
-
 // Reads between `lo` and `hi` digits at `pos`.
 inline bool digits(std::string_view t, std::size_t& pos, std::size_t lo, std::size_t hi) noexcept {
   std::size_t k = 0;
@@ -159,31 +151,55 @@ bool looks_like_timestamp(std::string_view t) noexcept {
   return pos == t.size();
 }
 
-bool has_fold_point(std::string_view t) noexcept {
-  for (std::size_t i = 1; i + 1 < t.size(); ++i) {
-    if (t[i] == ' ' && !is_blank(t[i - 1]) && !is_blank(t[i + 1])) return true;
+bool plain_text_safe(std::string_view text, bool in_flow, PlainSafety safety) noexcept {
+  const std::size_t n = text.size();
+  if (n == 0) return true;
+  const bool cautious = safety == PlainSafety::Cautious;
+  const unsigned char first = byte_at(text, 0);
+  const std::uint8_t lead = kTable.cls[first];
+  if (lead & kNeverLeads) return false;
+  if (lead & kLeadsBeforeNonBlank) {
+    // In flow context readers may take a leading ":" or "?" for an indicator
+    // (an empty key before the text).
+    if (cautious || (in_flow && first != '-')) return false;
+    if (n == 1 || is_blank(text[1]) || (in_flow && is_flow_indicator(text[1]))) return false;
   }
-  return false;
+  if (is_blank(text[n - 1])) return false;
+  if (starts_with_bom(text)) return false;  // it would be dropped on reading
+  // Document markers.
+  if (n >= 3 && (text.starts_with("---") || text.starts_with("...")) && (n == 3 || is_blank(text[3])))
+    return false;
+  const std::uint8_t mask = kInner | (in_flow ? kFlow : 0) | (cautious ? kTab : 0) |
+                            (cautious && in_flow ? kQuestion : 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char b = byte_at(text, i);
+    const std::uint8_t cls = kTable.cls[b] & mask;
+    if (cls == 0) [[likely]] continue;
+    if (cls != kInner) return false;  // a tab, a flow indicator or "?" where refused
+    if (b == '#') {
+      if (i > 0 && is_blank(text[i - 1])) return false;
+    } else if (b == ':') {
+      if (i + 1 == n || is_blank(text[i + 1]) || (in_flow && is_flow_indicator(text[i + 1])))
+        return false;
+    } else if (b >= 0x80) {
+      if (escaped_multibyte_length(text, i) != 0) return false;
+    } else {
+      return false;  // a control character or DEL
+    }
+  }
+  return true;
 }
 
-bool needs_quotes(std::string_view text, VersionMode mode) noexcept {
+bool needs_quotes(std::string_view text, VersionMode mode, bool in_flow) noexcept {
   const std::size_t n = text.size();
   if (n == 0) return true;
   const unsigned char first = byte_at(text, 0);
-  if (n >= 3 && first == 0xEF && byte_at(text, 1) == 0xBB && byte_at(text, 2) == 0xBF) {
-    return true;  // a leading byte-order mark would be dropped on reading
-  }
   if (n <= 5 && (kTable.cls[first] & kWordStart) && is_reserved_word(text)) return true;
   if (mode == VersionMode::Yaml11 && n == 1 &&
       (first == 'y' || first == 'Y' || first == 'n' || first == 'N')) {
     return true;
   }
-  if (n >= 4 && text[0] == '.' && text[1] == '.' && text[2] == '.' && is_blank(text[3])) {
-    return true;
-  }
-  if (kTable.cls[first] & kLeadIndicator) return true;
-  if (is_blank(text[n - 1])) return true;
-  if (has_unsafe_inner(text)) return true;
+  if (!plain_text_safe(text, in_flow, PlainSafety::Cautious)) return true;
 
   // Only texts that can start a number reach the resolvers.  YAML 1.1 reads
   // underscores as digit separators anywhere, "_1" and "__.5" included.

@@ -17,6 +17,7 @@
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/hash_map.hpp"
+#include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -84,21 +85,19 @@ bool valid_yaml_version(std::string_view v) noexcept {
   return all_ascii_digits(major) && all_ascii_digits(minor);  // a second "." fails the digit test
 }
 
-enum class Outcome : std::uint8_t { None, Value, Failed };
-
-// What a node decode reports.  On `Value` the node itself sits on top of the
+// What a node decode reports.  On `Node` the node itself sits on top of the
 // decoder's value stack; `count` is its node count with aliases counted as if
 // copied.  Small enough to travel in registers.
-struct Res {
+struct Decoded {
   std::uint64_t count = 0;
-  Outcome outcome = Outcome::None;
+  NodeOutcome outcome = NodeOutcome::None;
 
-  bool failed() const noexcept { return outcome == Outcome::Failed; }
-  bool present() const noexcept { return outcome == Outcome::Value; }
+  bool failed() const noexcept { return outcome == NodeOutcome::Failed; }
+  bool present() const noexcept { return outcome == NodeOutcome::Node; }
 };
-constexpr Res kFailed{0, Outcome::Failed};
-constexpr Res kNone{0, Outcome::None};
-constexpr Res value_res(std::uint64_t count) noexcept { return Res{count, Outcome::Value}; }
+constexpr Decoded kFailed{0, NodeOutcome::Failed};
+constexpr Decoded kNone{0, NodeOutcome::None};
+constexpr Decoded decoded_node(std::uint64_t count) noexcept { return Decoded{count, NodeOutcome::Node}; }
 
 struct AnchorEntry {
   YamlValue value;      // the finished node (shared by every alias to it)
@@ -143,13 +142,13 @@ class Decoder {
 
  private:
   // ---- errors ----
-  Res fail(std::string message, const Span& span, DecoderErrorKind kind = DecoderErrorKind::Parse) {
+  Decoded fail(std::string message, const Span& span, DecoderErrorKind kind = DecoderErrorKind::Parse) {
     error_.message = std::move(message);
     error_.span = span;
     error_.kind = kind;
     return kFailed;
   }
-  Res fail(std::string_view message, const Span& span,
+  Decoded fail(std::string_view message, const Span& span,
            DecoderErrorKind kind = DecoderErrorKind::Parse) {
     return fail(std::string(message), span, kind);
   }
@@ -166,10 +165,10 @@ class Decoder {
     return v;
   }
   // No node stands for Null where the grammar needs a node.
-  Res or_null(Res r) {
-    if (r.outcome != Outcome::None) return r;
+  Decoded or_null(Decoded r) {
+    if (r.outcome != NodeOutcome::None) return r;
     push(YamlValue::null());
-    return value_res(1);
+    return decoded_node(1);
   }
   YamlValue finish_sequence(std::size_t mark) {
     const YamlValue v =
@@ -189,15 +188,15 @@ class Decoder {
   void end_document();
 
   // ---- nodes ----
-  Res decode_node(bool indentless);
-  Res node_body(bool indentless);
-  Res empty_node(const std::string_view* tag, bool has_anchor);
-  Res scalar(const SpannedEvent& e, const std::string_view* tag);
-  Res decode_mapping(bool flow);
-  Res decode_sequence(bool flow);
-  Res sequence_entry(bool flow);
-  Res decode_indentless();
-  Res single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place);
+  Decoded decode_node(bool indentless);
+  Decoded node_body(bool indentless);
+  Decoded empty_node(const std::string_view* tag, bool has_anchor);
+  Decoded scalar(const SpannedEvent& e, const std::string_view* tag);
+  Decoded decode_mapping(bool flow);
+  Decoded decode_sequence(bool flow);
+  Decoded sequence_entry(bool flow);
+  Decoded decode_indentless();
+  Decoded single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place);
   bool check_complex(const YamlValue& key, const SpannedEvent& place);
   bool check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
                        std::size_t mark);
@@ -269,13 +268,13 @@ bool Decoder::run() {
       case EventKind::DocumentStart: {
         ++idx_;
         explicit_doc = true;
-        const Res root = or_null(decode_node(false));
+        const Decoded root = or_null(decode_node(false));
         if (root.failed()) return false;
         break;
       }
       default: {
         const std::size_t start = idx_;
-        const Res root = decode_node(false);
+        const Decoded root = decode_node(false);
         if (root.failed()) return false;
         if (idx_ == start) ++idx_;  // a stray event: step over it
         if (!root.present()) continue;
@@ -404,18 +403,18 @@ bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
 // ---------------------------------------------------------------------------
 // Nodes
 
-Res Decoder::decode_node(bool indentless) {
+Decoded Decoder::decode_node(bool indentless) {
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
   }
-  const Res r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
+  const Decoded r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
                                   : node_body(indentless);
   --depth_;
   return r;
 }
 
-Res Decoder::node_body(bool indentless) {
+Decoded Decoder::node_body(bool indentless) {
   std::string_view tag, anchor;
   bool has_tag = false, has_anchor = false;
   for (; idx_ < n_; ++idx_) {
@@ -435,7 +434,7 @@ Res Decoder::node_body(bool indentless) {
 
   const SpannedEvent& e = ev_[idx_];
   const std::string_view* const tag_ptr = has_tag ? &tag : nullptr;
-  Res r;
+  Decoded r;
   switch (e.kind) {
     case EventKind::Scalar:
       ++idx_;
@@ -457,7 +456,7 @@ Res Decoder::node_body(bool indentless) {
       alias_nodes_ = sat_add(alias_nodes_, it->second.count);
       if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, span_of(e));
       push(it->second.value);
-      return value_res(it->second.count);
+      return decoded_node(it->second.count);
     }
     case EventKind::SequenceEntry:
       r = indentless ? decode_indentless() : empty_node(tag_ptr, has_anchor);
@@ -482,11 +481,11 @@ Res Decoder::node_body(bool indentless) {
 
 // A node with properties but no content: the empty text under the tag, or
 // Null for an anchor alone; nothing at all without properties.
-Res Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
+Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
   if (tag == nullptr) {
     if (!has_anchor) return kNone;
     push(YamlValue::null());
-    return value_res(1);
+    return decoded_node(1);
   }
   const ScalarKind k = resolve_scalar_kind(opts_.version_mode, {}, false, *tag);
   switch (k.type) {
@@ -505,16 +504,16 @@ Res Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
     case ScalarType::Merge:
       has_merge_ = true;
       push(merge_key_value(arena_));
-      return value_res(2);
+      return decoded_node(2);
     case ScalarType::BigInt:
     case ScalarType::Str:
       push(text_value(arena_, ValueKind::String, std::string_view("", 0)));
       break;
   }
-  return value_res(1);
+  return decoded_node(1);
 }
 
-Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
+Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
   const std::string_view text = e.text();
   const bool non_plain = e.style != ScalarStyle::Plain;
   const VersionMode mode = opts_.version_mode;
@@ -546,36 +545,36 @@ Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
           text[0] <= '9') {
         if (const std::optional<Timestamp> ts = parse_timestamp(text)) {
           push(arena_.make_timestamp(*ts));
-          return value_res(1);
+          return decoded_node(1);
         }
       }
       push(text_value(arena_, ValueKind::String, text));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Null:
       push(YamlValue::null());
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Bool:
       push(YamlValue::of_bool(k.boolean));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Int:
       push(YamlValue::of_int(k.integer));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Float:
       push(YamlValue::of_float(k.real));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::BigInt:
       if (const std::optional<std::string> digits = normalize_int_literal(text))
         push(arena_.make_bigint(*digits));
       else
         push(text_value(arena_, ValueKind::BigInt, text));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Merge:
       has_merge_ = true;
       push(merge_key_value(arena_));
-      return value_res(2);
+      return decoded_node(2);
   }
   push(text_value(arena_, ValueKind::String, text));  // not reached: every kind is handled
-  return value_res(1);
+  return decoded_node(1);
 }
 
 // ---------------------------------------------------------------------------
@@ -636,7 +635,7 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
   return true;
 }
 
-Res Decoder::decode_mapping(bool flow) {
+Decoded Decoder::decode_mapping(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   std::size_t level = 0;
@@ -677,10 +676,10 @@ Res Decoder::decode_mapping(bool flow) {
     }
     // After "?" the key may be a sequence whose "- " entries stand at the
     // column of the "?" itself ("?\n- a\n- b\n: x"), like a value's.
-    const Res key = or_null(decode_node(explicit_key && !flow));
+    const Decoded key = or_null(decode_node(explicit_key && !flow));
     if (key.failed()) return key;
 
-    Res value = kNone;
+    Decoded value = kNone;
     if (at(EventKind::Value)) {
       ++idx_;
       value = decode_node(true);
@@ -700,24 +699,24 @@ Res Decoder::decode_mapping(bool flow) {
   }
   if (dup_check_) --sig_level_;
   push(finish_mapping(mark));
-  return value_res(count);
+  return decoded_node(count);
 }
 
 // The key and value above `mark` become a one-pair mapping.
-Res Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
+Decoded Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
   if (!check_complex(vals_[mark], place)) return kFailed;
   push(finish_mapping(mark));
-  return value_res(sat_add(count, 1));
+  return decoded_node(sat_add(count, 1));
 }
 
 // One entry of a sequence, read at the current event.
-Res Decoder::sequence_entry(bool flow) {
+Decoded Decoder::sequence_entry(bool flow) {
   if (!flow) {
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
       if (is_closing(k) || k == EventKind::SequenceEntry) {
         push(YamlValue::null());
-        return value_res(1);
+        return decoded_node(1);
       }
     }
     return decode_node(false);
@@ -727,29 +726,29 @@ Res Decoder::sequence_entry(bool flow) {
   const std::size_t mark = vals_.size();
   if (e.kind == EventKind::Key) {
     ++idx_;
-    const Res key = or_null(decode_node(false));
+    const Decoded key = or_null(decode_node(false));
     if (key.failed()) return key;
     if (at(EventKind::Value)) ++idx_;
-    const Res value = or_null(decode_node(false));
+    const Decoded value = or_null(decode_node(false));
     if (value.failed()) return value;
     return single_pair(mark, sat_add(key.count, value.count), e);
   }
   if (e.kind == EventKind::Value) {
     ++idx_;
     push(YamlValue::null());
-    const Res value = or_null(decode_node(false));
+    const Decoded value = or_null(decode_node(false));
     if (value.failed()) return value;
     return single_pair(mark, sat_add(1, value.count), e);
   }
-  const Res node = decode_node(false);
+  const Decoded node = decode_node(false);
   if (!node.present() || !at(EventKind::Value)) return node;
   ++idx_;
-  const Res value = or_null(decode_node(false));
+  const Decoded value = or_null(decode_node(false));
   if (value.failed()) return value;
   return single_pair(mark, sat_add(node.count, value.count), e);
 }
 
-Res Decoder::decode_sequence(bool flow) {
+Decoded Decoder::decode_sequence(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (idx_ < n_) {
@@ -761,24 +760,24 @@ Res Decoder::decode_sequence(bool flow) {
     }
     if (k == EventKind::SequenceEntry || k == EventKind::FlowEntry) {
       ++idx_;
-      const Res item = sequence_entry(flow);
+      const Decoded item = sequence_entry(flow);
       if (item.failed()) return item;
       if (item.present()) count = sat_add(count, item.count);
       continue;
     }
     const std::size_t start = idx_;
-    const Res item = sequence_entry(flow);
+    const Decoded item = sequence_entry(flow);
     if (item.failed()) return item;
     if (!item.present()) break;
     count = sat_add(count, item.count);
     if (idx_ == start) break;
   }
   push(finish_sequence(mark));
-  return value_res(count);
+  return decoded_node(count);
 }
 
 // "- " entries standing at the column of their parent mapping's keys.
-Res Decoder::decode_indentless() {
+Decoded Decoder::decode_indentless() {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (at(EventKind::SequenceEntry)) {
@@ -791,13 +790,13 @@ Res Decoder::decode_indentless() {
         continue;
       }
     }
-    const Res item = decode_node(false);
+    const Decoded item = decode_node(false);
     if (item.failed()) return item;
     if (item.present()) count = sat_add(count, item.count);
   }
   if (at(EventKind::MappingEnd)) ++idx_;
   push(finish_sequence(mark));
-  return value_res(count);
+  return decoded_node(count);
 }
 
 std::size_t first_chunk_for(std::size_t text_size) noexcept {

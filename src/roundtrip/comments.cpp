@@ -208,8 +208,8 @@ void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
         spacing = c.span.column - (intro.column + 1);
       }
     }
-    if (candidate && !cm.inline_()) {
-      cm.inline_mut() = c.text;
+    if (candidate && !cm.inline_comment()) {
+      cm.inline_comment_mut() = c.text;
       cm.inline_before_value = true;
       if (bare) cm.inline_spaces = spacing;
     } else {
@@ -234,13 +234,13 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
   if (may_take_trailing && next_ < comments_.size()) {
     const SourceComment& c = comments_[next_];
     if (c.span.line == node_line && c.span.column > node.span.column) {
-      if (cm.inline_() && cm.inline_before_value) {
+      if (cm.inline_comment() && cm.inline_before_value) {
         // The node already holds the comment of its introducer line; keep
         // it (and the lines below it) as ordinary head comments instead of
         // losing it.
         std::vector<HeadComment> head;
         head.reserve(cm.head().size() + 1);
-        head.push_back(HeadComment{std::move(*cm.inline_mut()), false});
+        head.push_back(HeadComment{std::move(*cm.inline_comment_mut()), false});
         for (HeadComment& h : cm.head_mut()) head.push_back(HeadComment{std::move(h.text), false});
         cm.head_mut() = std::move(head);
         cm.inline_before_value = false;
@@ -248,7 +248,7 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
       }
       if (end.first == c.span.line && c.span.column > end.second)
         cm.inline_spaces = c.span.column - end.second;
-      cm.inline_mut() = c.text;
+      cm.inline_comment_mut() = c.text;
       ++next_;
     }
   }

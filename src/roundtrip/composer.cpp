@@ -10,6 +10,7 @@
 #include "roundtrip/comments.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
+#include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -177,8 +178,6 @@ std::vector<ChildCount> count_children(std::span<const SpannedEvent> ev) {
   return out;
 }
 
-enum Status : int { kError = -1, kNone = 0, kNode = 1 };
-
 using Pos = CommentPlacer::Pos;
 using Introducer = CommentPlacer::Introducer;
 
@@ -256,17 +255,17 @@ class Composer {
           anchors_.clear();
           YamlNode node;
           Pos end;
-          int r = compose_node(false, node, Visit{}, end);
-          if (r == kError) return false;
-          if (r == kNode || empty_document_as_null) {
-            if (r != kNode) {
+          NodeOutcome r = compose_node(false, node, Visit{}, end);
+          if (r == NodeOutcome::Failed) return false;
+          if (r == NodeOutcome::Node || empty_document_as_null) {
+            if (r != NodeOutcome::Node) {
               node = YamlNode::null_at(span_of(e));
               place_leaf(node, Visit{});
             }
             node.explicit_start = true;
             add_root(std::move(node), doc_start);
           }
-          if (r == kNode && !check_document_ended()) return false;
+          if (r == NodeOutcome::Node && !check_document_ended()) return false;
           pending_directives.clear();
           directive_start.reset();
           if (position_ < ev_.size() && ev_[position_].kind == EventKind::DocumentEnd) ++position_;
@@ -278,9 +277,9 @@ class Composer {
           anchors_.clear();
           YamlNode node;
           Pos end;
-          int r = compose_node(false, node, Visit{}, end);
-          if (r == kError) return false;
-          if (r == kNode) {
+          NodeOutcome r = compose_node(false, node, Visit{}, end);
+          if (r == NodeOutcome::Failed) return false;
+          if (r == NodeOutcome::Node) {
             node.explicit_start = !pending_directives.empty();
             add_root(std::move(node), doc_start);
             if (!check_document_ended()) return false;
@@ -360,9 +359,9 @@ class Composer {
   }
   bool next_is(EventKind k) const noexcept { return position_ < ev_.size() && ev_[position_].kind == k; }
 
-  int fail(std::string message, Span span) {
+  NodeOutcome fail(std::string message, Span span) {
     error = ComposeError{std::move(message), span};
-    return kError;
+    return NodeOutcome::Failed;
   }
 
   // The start offset of every line, built on the first call: only scalars
@@ -422,7 +421,7 @@ class Composer {
 
   // Composes the next node into `out`, which must be a default (Null) node;
   // on success `end` is its node_end_position.
-  int compose_node(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
+  NodeOutcome compose_node(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     if (depth_ + 1 > kMaxComposeDepth) {
       Span at = at_end() ? Span{} : span_of(ev_[position_]);
       return fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", at);
@@ -430,11 +429,11 @@ class Composer {
     const EventKind k = at_end() ? EventKind::StreamEnd : ev_[position_].kind;
     if (k == EventKind::Scalar && !pending_tag_ && !pending_anchor_) {
       compose_bare_scalar(out, v, end);
-      return kNode;
+      return NodeOutcome::Node;
     }
     ++depth_;
     // Scalars and aliases do not descend: no stack check needed for them.
-    int r = k == EventKind::Scalar || k == EventKind::Alias
+    NodeOutcome r = k == EventKind::Scalar || k == EventKind::Alias
                 ? compose_node_body(indentless, out, v, end)
                 : stack_guarded([&] { return compose_node_body(indentless, out, v, end); });
     --depth_;
@@ -457,9 +456,9 @@ class Composer {
     }
   }
 
-  int compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
+  NodeOutcome compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     for (;;) {
-      if (at_end()) return kNone;
+      if (at_end()) return NodeOutcome::None;
       while (!at_end() && (ev_[position_].kind == EventKind::Tag ||
                            ev_[position_].kind == EventKind::Anchor)) {
         const SpannedEvent& p = ev_[position_];
@@ -471,7 +470,7 @@ class Composer {
         }
         ++position_;
       }
-      if (at_end()) return kNone;
+      if (at_end()) return NodeOutcome::None;
 
       const SpannedEvent& e = ev_[position_];
       std::optional<std::string_view> tag = std::exchange(pending_tag_, std::nullopt);
@@ -492,7 +491,7 @@ class Composer {
         case EventKind::Key:
         case EventKind::Value:
         case EventKind::FlowEntry:
-          if (!tag && !anchor) return kNone;
+          if (!tag && !anchor) return NodeOutcome::None;
           empty_content = true;
           break;
         case EventKind::Alias:
@@ -526,14 +525,14 @@ class Composer {
       }
 
       EndAcc children{{start.line, start.column}};
-      int r = kNode;
+      NodeOutcome r = NodeOutcome::Node;
       if (!empty_content) {
         switch (e.kind) {
           case EventKind::SequenceEntry: {
             NodeList<YamlNode> items;
             collection_event_ = position_;
             r = compose_indentless_sequence(out, items, children);
-            if (r != kError) out.set_sequence(std::move(items));
+            if (r != NodeOutcome::Failed) out.set_sequence(std::move(items));
             break;
           }
           case EventKind::Scalar:
@@ -545,7 +544,7 @@ class Composer {
             out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
             NodeList<NodePair> pairs;
             r = compose_mapping(e.flow, out, pairs, children);
-            if (r != kError) out.set_mapping(std::move(pairs));
+            if (r != NodeOutcome::Failed) out.set_mapping(std::move(pairs));
             break;
           }
           case EventKind::SequenceStart: {
@@ -553,7 +552,7 @@ class Composer {
             out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
             NodeList<YamlNode> items;
             r = compose_sequence(e.flow, out, items, children);
-            if (r != kError) out.set_sequence(std::move(items));
+            if (r != NodeOutcome::Failed) out.set_sequence(std::move(items));
             break;
           }
           case EventKind::Alias:
@@ -565,7 +564,7 @@ class Composer {
         }
       }
       if (defer_here) --deferred_;
-      if (r == kError) return kError;
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
 
       finish_positions(out, e, children);
       if (defer_here) {
@@ -579,7 +578,7 @@ class Composer {
       // The anchor is registered once the node is complete, so an alias
       // inside the node cannot refer to it.
       if (anchor) anchors_.insert(*anchor);
-      return kNode;
+      return NodeOutcome::Node;
     }
   }
 
@@ -630,7 +629,7 @@ class Composer {
 
   // `self`: the mapping node being built (start and style set).
   // On error the caller drops `out`.
-  int compose_mapping(bool flow, const YamlNode& self, NodeList<NodePair>& out, EndAcc& acc) {
+  NodeOutcome compose_mapping(bool flow, const YamlNode& self, NodeList<NodePair>& out, EndAcc& acc) {
     reserve_children(out);
     bool done = false;
     while (!done && !at_end()) {
@@ -656,13 +655,13 @@ class Composer {
           // After "?" in a block mapping, "-" entries at the indicator's own
           // column are the key's (indentless) sequence.
           Pos key_end;
-          int r = compose_node(!flow && explicit_key, pair.key, kKeyVisit, key_end);
-          if (r == kError) return kError;
-          if (r == kNone) key_end = place_leaf(pair.key, kKeyVisit);
+          NodeOutcome r = compose_node(!flow && explicit_key, pair.key, kKeyVisit, key_end);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          if (r == NodeOutcome::None) key_end = place_leaf(pair.key, kKeyVisit);
           pair.key.explicit_key = explicit_key;
           acc.take(key_end, pair.key);
           if (next_is(EventKind::Value)) ++position_;
-          if (compose_value(self, pair, key_end, acc) == kError) return kError;
+          if (compose_value(self, pair, key_end, acc) == NodeOutcome::Failed) return NodeOutcome::Failed;
           break;
         }
         default: {
@@ -678,15 +677,15 @@ class Composer {
                    !n.flow) ||
                   n.kind == EventKind::SequenceEntry) {
                 fail("a block collection cannot be a mapping key", span_of(n));
-                return kError;
+                return NodeOutcome::Failed;
               }
             }
           }
           NodePair& pair = out.emplace_back();
           Pos key_end;
-          int r = compose_node(false, pair.key, kKeyVisit, key_end);
-          if (r == kError) return kError;
-          if (r == kNone) {
+          NodeOutcome r = compose_node(false, pair.key, kKeyVisit, key_end);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          if (r == NodeOutcome::None) {
             if (!next_is(EventKind::Value)) {
               // Nothing was read: an event this mapping cannot hold.  Stop
               // without inventing an empty pair for it.
@@ -701,10 +700,10 @@ class Composer {
           acc.take(key_end, pair.key);
           if (next_is(EventKind::Value)) {
             ++position_;
-            if (compose_value(self, pair, key_end, acc) == kError) return kError;
+            if (compose_value(self, pair, key_end, acc) == NodeOutcome::Failed) return NodeOutcome::Failed;
           } else if (!flow && ev_[entry].kind == EventKind::Scalar) {
             fail("expected ':' after mapping key", span_of(ev_[entry]));
-            return kError;
+            return NodeOutcome::Failed;
           } else {
             acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
           }
@@ -713,7 +712,7 @@ class Composer {
       }
     }
     close_children(out);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   static Visit value_visit(const YamlNode& mapping, const YamlNode& key) noexcept {
@@ -721,20 +720,20 @@ class Composer {
   }
 
   // The value of `pair` (after its ":", if any).
-  int compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
+  NodeOutcome compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
     const Visit v = value_visit(mapping, pair.key);
     Pos value_end;
-    int r = compose_node(true, pair.value, v, value_end);
-    if (r == kError) return kError;
-    if (r == kNone) value_end = place_leaf(pair.value, v);
+    NodeOutcome r = compose_node(true, pair.value, v, value_end);
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+    if (r == NodeOutcome::None) value_end = place_leaf(pair.value, v);
     // (Inside a deferred flow collection the placement walk sets it.)
     if (deferred_ == 0) CommentPlacer::set_value_pad(pair.key, key_end, pair.value);
     acc.take(value_end, pair.value);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   // One "-" entry (at `position_`) of the block sequence `self`.
-  int compose_entry(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
+  NodeOutcome compose_entry(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     const Span ind = span_of(ev_[position_]);
     const Visit v{CommentPlacer::in_sequence(self), true};
     ++position_;
@@ -746,7 +745,7 @@ class Composer {
         item.span = ind;
         item.set_end_to_start();
         acc.take(place_leaf(item, v), item);
-        return kNode;
+        return NodeOutcome::Node;
       }
     }
     // An entry whose item starts on a later line introduces it: comments on
@@ -756,12 +755,12 @@ class Composer {
     const bool introduces = p < ev_.size() && ev_[p].line > ind.line;
     if (introduces) introducers.insert(introducer_key(ind.line, ind.column));
     Pos item_end;
-    int r = compose_node(false, item, v, item_end);
-    if (r == kError) return kError;
-    if (r == kNone) {
+    NodeOutcome r = compose_node(false, item, v, item_end);
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+    if (r == NodeOutcome::None) {
       if (introduces) introducers.erase(introducer_key(ind.line, ind.column));
       out.pop_back();
-      return kNone;
+      return NodeOutcome::None;
     }
     acc.take(item_end, item);
     if (item.span.line == ind.line) {
@@ -771,12 +770,12 @@ class Composer {
       if (padded_kind && item.span.column > ind.column && item.has_no_properties())
         item.comments.value_pad = item.span.column - ind.column - 1;
     }
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   // `self`: the sequence node being built (start and style set).
   // On error the caller drops `out`.
-  int compose_sequence(bool flow, const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
+  NodeOutcome compose_sequence(bool flow, const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     const Visit v{CommentPlacer::in_sequence(self), true};
     reserve_children(out);
     bool done = false;
@@ -795,16 +794,16 @@ class Composer {
           done = true;
           break;
         case EventKind::SequenceEntry:
-          if (compose_entry(self, out, acc) == kError) return kError;
+          if (compose_entry(self, out, acc) == NodeOutcome::Failed) return NodeOutcome::Failed;
           break;
         case EventKind::FlowEntry: {
           const Span ind = span_of(e);
           ++position_;
           YamlNode& item = out.emplace_back();
           Pos item_end;
-          int r = compose_flow_sequence_item(flow, item, v, item_end);
-          if (r == kError) return kError;
-          if (r == kNone) {
+          NodeOutcome r = compose_flow_sequence_item(flow, item, v, item_end);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          if (r == NodeOutcome::None) {
             out.pop_back();
             break;
           }
@@ -819,9 +818,9 @@ class Composer {
           const std::size_t before = position_;
           YamlNode& item = out.emplace_back();
           Pos item_end;
-          int r = compose_flow_sequence_item(flow, item, v, item_end);
-          if (r == kError) return kError;
-          if (r == kNone) {
+          NodeOutcome r = compose_flow_sequence_item(flow, item, v, item_end);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          if (r == NodeOutcome::None) {
             out.pop_back();
             done = true;
           } else {
@@ -833,7 +832,7 @@ class Composer {
       }
     }
     close_children(out);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   static void make_single_pair(YamlNode& out, YamlNode&& key, YamlNode&& value, Span at) {
@@ -845,42 +844,42 @@ class Composer {
     out.set_end_to_start();
   }
 
-  // `out` must be a default node; on kNone it is left so.
+  // `out` must be a default node; on NodeOutcome::None it is left so.
   // Single-pair mappings only arise in flow sequences, where comment
   // placement is deferred, so their parts need no placement here.
-  int compose_flow_sequence_item(bool flow, YamlNode& out, const Visit& v, Pos& end) {
+  NodeOutcome compose_flow_sequence_item(bool flow, YamlNode& out, const Visit& v, Pos& end) {
     Pos ignored;
     if (flow && next_is(EventKind::Value)) {
       const Span at = span_of(ev_[position_]);
       ++position_;
       YamlNode value;
-      int r = compose_node(false, value, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) value = YamlNode::null_at(at);
+      NodeOutcome r = compose_node(false, value, Visit{}, ignored);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) value = YamlNode::null_at(at);
       make_single_pair(out, YamlNode::null_at(at), std::move(value), at);
       end = {at.line, at.column};
-      return kNode;
+      return NodeOutcome::Node;
     }
     if (flow && next_is(EventKind::Key)) {
       const Span at = span_of(ev_[position_]);
       const bool explicit_key = ev_[position_].explicit_key;
       ++position_;
       YamlNode key;
-      int r = compose_node(false, key, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) key = YamlNode::null_at(at);
+      NodeOutcome r = compose_node(false, key, Visit{}, ignored);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) key = YamlNode::null_at(at);
       key.explicit_key = explicit_key;
       if (next_is(EventKind::Value)) ++position_;
       YamlNode value;
       r = compose_node(false, value, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) value = YamlNode::null_at(at);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) value = YamlNode::null_at(at);
       make_single_pair(out, std::move(key), std::move(value), at);
       end = {at.line, at.column};
-      return kNode;
+      return NodeOutcome::Node;
     }
-    int r = compose_node(false, out, v, end);
-    if (r != kNode) return r;
+    NodeOutcome r = compose_node(false, out, v, end);
+    if (r != NodeOutcome::Node) return r;
     if (flow && next_is(EventKind::Value)) {
       ++position_;
       YamlNode key = std::move(out);
@@ -888,21 +887,21 @@ class Composer {
       const Span at = key.span;
       YamlNode value;
       r = compose_node(false, value, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) value = YamlNode::null_at(at);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) value = YamlNode::null_at(at);
       make_single_pair(out, std::move(key), std::move(value), at);
     }
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   // On error the caller drops `out`.
-  int compose_indentless_sequence(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
+  NodeOutcome compose_indentless_sequence(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     reserve_children(out);
     while (next_is(EventKind::SequenceEntry))
-      if (compose_entry(self, out, acc) == kError) return kError;
+      if (compose_entry(self, out, acc) == NodeOutcome::Failed) return NodeOutcome::Failed;
     if (next_is(EventKind::MappingEnd)) ++position_;
     close_children(out);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
 };

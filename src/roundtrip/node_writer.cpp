@@ -26,7 +26,7 @@ inline bool is_block_scalar_style(ScalarStyle s) noexcept {
 }
 
 inline bool has_comments(const YamlNode& n) noexcept {
-  return !n.comments.head().empty() || n.comments.inline_() || !n.comments.foot().empty();
+  return !n.comments.head().empty() || n.comments.inline_comment() || !n.comments.foot().empty();
 }
 
 inline bool has_properties(const YamlNode& n) noexcept {
@@ -149,9 +149,9 @@ class Writer {
         properties_text(r);
         inline_comment(r);
         out_.push_back('\n');
-      } else if (r.comments.inline_()) {
+      } else if (r.comments.inline_comment()) {
         // No line of its own to carry it: keep it as a comment line.
-        comment_line(*r.comments.inline_(), 0);
+        comment_line(*r.comments.inline_comment(), 0);
         e_.last_inline = &r;
       }
       const bool indented = r.tag() && r.synthetic;
@@ -161,7 +161,7 @@ class Writer {
         const bool seq_indented = indented && !e_.indentless_sequences;
         sequence_items(r.items(), seq_indented ? step() : 0, false);
       }
-    } else if (r.is_null() && !r.comments.inline_() && !r.anchor() && r.tag() && r.synthetic &&
+    } else if (r.is_null() && !r.comments.inline_comment() && !r.anchor() && r.tag() && r.synthetic &&
                e_.null_style == NullStyle::Default) {
       properties_text(r);
       out_.push_back('\n');
@@ -266,7 +266,7 @@ class Writer {
   // spacing measured from the node's end.
   void inline_comment(const YamlNode& n, bool after_comma = false) {
     const Comments& c = n.comments;
-    if (!c.inline_() || e_.last_inline == &n) return;
+    if (!c.inline_comment() || e_.last_inline == &n) return;
     // At the start of a line (after a kept block scalar) the comment takes
     // a line of its own rather than indentation that could read as content.
     if (!out_.empty() && out_.back() != '\n') {
@@ -275,7 +275,7 @@ class Writer {
       spaces(std::max<std::uint32_t>(pad, 1));
     }
     out_.push_back('#');
-    const std::string& t = *c.inline_();
+    const std::string& t = *c.inline_comment();
     if (!t.empty()) {
       out_.push_back(' ');
       // An inline comment stays on its line.
@@ -464,7 +464,7 @@ class Writer {
     out_ += raw;
     // A comment on the header line travels with the text.
     const std::size_t eol = raw.find_first_of("\r\n");
-    if (n.comments.inline_() && std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)
+    if (n.comments.inline_comment() && std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)
       e_.last_inline = &n;
     const char last = raw.back();
     if (last != '\n' && last != '\r') {
@@ -648,8 +648,8 @@ class Writer {
       inline_comment(v);
       out_.push_back('\n');
     } else if ((v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty() &&
-                !c.inline_()) ||
-               (v.is_null() && !c.inline_() &&
+                !c.inline_comment()) ||
+               (v.is_null() && !c.inline_comment() &&
                 !(v.synthetic && e_.null_style != NullStyle::Default))) {
       trailing_properties(v);
       out_.push_back('\n');
@@ -723,15 +723,15 @@ class Writer {
       inline_comment(item);
       out_.push_back('\n');
     } else if (item.is_scalar() && item.scalar_style() == ScalarStyle::Plain &&
-               item.text().empty() && !c.inline_()) {
+               item.text().empty() && !c.inline_comment()) {
       trailing_properties(item);
       out_.push_back('\n');
-    } else if (item.is_null() && !c.inline_() &&
+    } else if (item.is_null() && !c.inline_comment() &&
                !(item.synthetic && e_.null_style != NullStyle::Default)) {
       trailing_properties(item);
       out_.push_back('\n');
     } else if (is_block_collection(item) && item.is_sequence()) {
-      if (has_properties(item) || !c.compact || c.inline_() || c.inline_before_value ||
+      if (has_properties(item) || !c.compact || c.inline_comment() || c.inline_before_value ||
           !plain_first_entry(item)) {
         trailing_properties(item);
         inline_comment(item);
@@ -751,7 +751,7 @@ class Writer {
         out_.push_back('\n');
         below_introducer(item, indent + step());
         mapping_entries(item.pairs(), indent + step(), false);
-      } else if (c.inline_() || c.inline_before_value || !plain_first_entry(item)) {
+      } else if (c.inline_comment() || c.inline_before_value || !plain_first_entry(item)) {
         inline_comment(item);
         out_.push_back('\n');
         below_introducer(item, child);

@@ -26,8 +26,9 @@ namespace kestrine::scan {
 
 inline constexpr bool is_blank(unsigned char c) noexcept { return c == ' ' || c == '\t'; }
 inline constexpr bool is_break(unsigned char c) noexcept { return c == '\n' || c == '\r'; }
-// Blank, line break or end of text.
-inline constexpr bool is_bbe(unsigned char c) noexcept {
+// Blank (space, tab), line break, or the end of the text (the reader gives 0
+// past the end).
+inline constexpr bool is_blank_break_or_end(unsigned char c) noexcept {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0;
 }
 inline constexpr bool is_flow_indicator(unsigned char c) noexcept {
@@ -219,7 +220,7 @@ struct Reader {
     return column == 0 && offset + 3 <= length &&
            (std::memcmp(text + offset, "---", 3) == 0 ||
             std::memcmp(text + offset, "...", 3) == 0) &&
-           is_bbe(at(3));
+           is_blank_break_or_end(at(3));
   }
   void advance_three() noexcept {
     for (int i = 0; i < 3 && offset < length; ++i) advance_char();

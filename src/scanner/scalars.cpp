@@ -85,7 +85,7 @@ bool Tokenizer::scan_plain_scalar() {
 
   auto ends_at_colon = [&](std::size_t k) {
     unsigned char n = k + 1 < len ? text[k + 1] : 0;
-    return is_bbe(n) || (flow && is_flow_indicator(n));
+    return is_blank_break_or_end(n) || (flow && is_flow_indicator(n));
   };
 
   for (;;) {
@@ -424,7 +424,7 @@ bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::st
     while (j < r_.length && r_.text[j] == ' ') ++j;
     if (j < r_.length && r_.text[j] == ':') {
       unsigned char n = j + 1 < r_.length ? r_.text[j + 1] : 0;
-      if (is_bbe(n) || (flow && is_flow_indicator(n))) {
+      if (is_blank_break_or_end(n) || (flow && is_flow_indicator(n))) {
         if (!flow) {
           if (start.line != r_.line) {
             return fail("an implicit mapping key cannot span multiple lines", start);

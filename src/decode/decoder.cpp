@@ -13,6 +13,8 @@
 #include <optional>
 #include <utility>
 
+#include "decode/directives.hpp"
+#include "decode/duplicate_keys.hpp"
 #include "decode/merge.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
@@ -49,40 +51,6 @@ inline std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) noexcept {
 std::string position_text(const Span& s) {
   return "line " + std::to_string(std::uint64_t{s.line} + 1) + ", column " +
          std::to_string(std::uint64_t{s.column} + 1);
-}
-
-// Length in bytes of the Unicode White_Space character at `i`, or 0.
-std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
-  if (b0 < 0xC2) return 0;
-  const std::size_t left = s.size() - i;
-  const auto b1 = left > 1 ? static_cast<unsigned char>(s[i + 1]) : 0u;
-  const auto b2 = left > 2 ? static_cast<unsigned char>(s[i + 2]) : 0u;
-  if (b0 == 0xC2) return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;            // U+0085, U+00A0
-  if (b0 == 0xE1) return (b1 == 0x9A && b2 == 0x80) ? 3 : 0;            // U+1680
-  if (b0 == 0xE2) {
-    if (b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF))
-      return 3;                                                          // U+2000-200A, 2028, 2029, 202F
-    if (b1 == 0x81 && b2 == 0x9F) return 3;                              // U+205F
-    return 0;
-  }
-  if (b0 == 0xE3) return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;            // U+3000
-  return 0;
-}
-
-bool all_ascii_digits(std::string_view s) noexcept {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
-bool valid_yaml_version(std::string_view v) noexcept {
-  const std::size_t dot = v.find('.');
-  if (dot == std::string_view::npos) return false;
-  const std::string_view major = v.substr(0, dot), minor = v.substr(dot + 1);
-  return all_ascii_digits(major) && all_ascii_digits(minor);  // a second "." fails the digit test
 }
 
 // What a node decode reports.  On `Node` the node itself sits on top of the
@@ -198,12 +166,8 @@ class Decoder {
   Decoded decode_indentless();
   Decoded single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place);
   bool check_complex(const YamlValue& key, const SpannedEvent& place);
-  bool check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
-                       std::size_t mark);
   bool report_duplicate(const YamlValue& key, const SpannedEvent& place);
   bool resolve_tag(const SpannedEvent& e, std::string_view& out);
-  std::string_view concat(std::string_view a, std::string_view b);
-  const std::string_view* find_handle(std::string_view handle) const noexcept;
 
   const SpannedEvent* ev_;
   std::size_t n_;
@@ -222,23 +186,8 @@ class Decoder {
   // Children of the open collections, innermost last.
   std::vector<YamlValue> vals_;
   SeededHashMap<std::string_view, AnchorEntry> anchors_;
-  // %TAG handle -> prefix for the current document; a handful at most.
-  std::vector<std::pair<std::string_view, std::string_view>> tag_handles_;
-
-  // Duplicate-key state, one entry per open mapping (indexed by the mapping's
-  // nesting among checked mappings).  A String key equals only a String key
-  // with the same text, so string keys are compared by their text (a view
-  // into the source) and only other keys need a signature (kept in a scratch
-  // arena).  Small mappings compare string keys linearly.
-  struct KeySets {
-    SeededHashSet<std::string_view> strings;
-    SeededHashSet<std::string_view> signatures;
-    bool strings_indexed = false;
-  };
-  std::vector<KeySets> sig_sets_;
-  std::size_t sig_level_ = 0;
-  ValueArena sig_arena_;
-  std::string sig_buf_;
+  TagHandles tag_handles_;
+  DuplicateKeyIndex seen_keys_;
 };
 
 // ---------------------------------------------------------------------------
@@ -306,10 +255,7 @@ bool Decoder::run() {
 void Decoder::end_document() {
   anchors_.clear();
   tag_handles_.clear();
-  sig_level_ = 0;
-  // Every set is cleared before reuse, so old signatures are never read
-  // again; keep the scratch memory across small documents.
-  if (sig_arena_.bytes_reserved() > (std::size_t(8) << 20)) sig_arena_.release();
+  seen_keys_.end_document();
 }
 
 bool Decoder::directive_run() {
@@ -334,11 +280,10 @@ bool Decoder::directive_run() {
       if (words.size() < 3) continue;
       const std::string_view handle = words[1], prefix = words[2];
       if (handle.front() != '!' || handle.back() != '!') continue;
-      if (find_handle(handle) != nullptr) {
+      if (!tag_handles_.add(handle, prefix)) {
         fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", span_of(e));
         return false;
       }
-      tag_handles_.emplace_back(handle, prefix);
     }
     // Other directives are reserved and ignored.
   }
@@ -349,54 +294,16 @@ bool Decoder::directive_run() {
   return true;
 }
 
-const std::string_view* Decoder::find_handle(std::string_view handle) const noexcept {
-  for (const auto& [h, prefix] : tag_handles_)
-    if (h == handle) return &prefix;
-  return nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Tags
 
-std::string_view Decoder::concat(std::string_view a, std::string_view b) {
-  const std::size_t n = a.size() + b.size();
-  if (n == 0) return std::string_view("", 0);
-  char* p = arena_.allocate_array<char>(n);
-  std::memcpy(p, a.data(), a.size());
-  if (!b.empty()) std::memcpy(p + a.size(), b.data(), b.size());
-  return {p, n};
-}
-
-// The tag as resolved through the document's %TAG handles.  "!!x" without a
-// declared "!!" is kept as written: the resolvers read "!!x" and the
-// core-prefixed spelling alike, and neither is a custom tag, so the expanded
-// text would never be stored.
 bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
-  const std::string_view t = e.text();
-  out = t;
-  if (t.size() < 2 || t[0] != '!') {
-    if (t == "!") {
-      if (const std::string_view* p = find_handle("!")) out = concat(*p, {});
-    }
-    return true;
+  const auto resolved = tag_handles_.resolve(e.text(), arena_);
+  if (!resolved) {
+    fail("undefined tag handle: " + std::string(resolved.error()), span_of(e));
+    return false;
   }
-  if (t[1] == '<') return true;  // verbatim
-  if (t[1] == '!') {
-    if (const std::string_view* p = find_handle("!!")) out = concat(*p, t.substr(2));
-    return true;
-  }
-  const std::size_t bang = t.find('!', 1);
-  if (bang != std::string_view::npos) {
-    const std::string_view handle = t.substr(0, bang + 1);
-    const std::string_view* p = find_handle(handle);
-    if (p == nullptr) {
-      fail("undefined tag handle: " + std::string(handle), span_of(e));
-      return false;
-    }
-    out = concat(*p, t.substr(bang + 1));
-    return true;
-  }
-  if (const std::string_view* p = find_handle("!")) out = concat(*p, t.substr(1));
+  out = *resolved;
   return true;
 }
 
@@ -591,38 +498,6 @@ bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
   return true;
 }
 
-// `key` is the newest key of the mapping whose pairs start at `mark` on the
-// value stack.
-bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
-                              std::size_t mark) {
-  constexpr std::size_t kLinearPairs = 8;
-  KeySets& sets = sig_sets_[level];
-  if (key.is_string()) {
-    const std::string_view text = key.text();
-    if (sets.strings_indexed) {
-      return sets.strings.insert(text).second || report_duplicate(key, place);
-    }
-    const std::size_t newest = vals_.size() - 2;
-    for (std::size_t i = mark; i < newest; i += 2) {
-      if (vals_[i].is_string() && vals_[i].text() == text) return report_duplicate(key, place);
-    }
-    if ((newest - mark) / 2 + 1 >= kLinearPairs) {
-      for (std::size_t i = mark; i <= newest; i += 2)
-        if (vals_[i].is_string()) sets.strings.insert(vals_[i].text());
-      sets.strings_indexed = true;
-    }
-    return true;
-  }
-  if (is_merge_marker(key)) return true;  // merge keys may repeat
-  sig_buf_.clear();
-  write_key_signature(sig_buf_, key);
-  if (!sets.signatures.contains(std::string_view(sig_buf_))) {
-    sets.signatures.insert(sig_arena_.copy_text(sig_buf_));
-    return true;
-  }
-  return report_duplicate(key, place);
-}
-
 // A repeated key: the error, or the warning (and the decode goes on).
 bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
@@ -638,15 +513,7 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
 Decoded Decoder::decode_mapping(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
-  std::size_t level = 0;
-  if (dup_check_) {
-    level = sig_level_++;
-    if (sig_sets_.size() <= level) sig_sets_.resize(level + 1);
-    KeySets& sets = sig_sets_[level];
-    if (sets.strings_indexed) sets.strings.clear();
-    sets.strings_indexed = false;
-    sets.signatures.clear();
-  }
+  const std::size_t level = dup_check_ ? seen_keys_.open() : 0;
   while (idx_ < n_) {
     const SpannedEvent& e = ev_[idx_];
     const EventKind k = e.kind;
@@ -693,11 +560,14 @@ Decoded Decoder::decode_mapping(bool flow) {
 
     const YamlValue& key_value = vals_[vals_.size() - 2];
     if (!check_complex(key_value, e)) return kFailed;
-    if (dup_check_ && !check_duplicate(key_value, e, level, mark)) return kFailed;
+    if (dup_check_ &&
+        seen_keys_.repeats(std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark), level) &&
+        !report_duplicate(key_value, e))
+      return kFailed;
     count = sat_add(count, sat_add(key.count, value.count));
     if (idx_ == entry_start) break;  // nothing consumed: the mapping cannot go on
   }
-  if (dup_check_) --sig_level_;
+  if (dup_check_) seen_keys_.close();
   push(finish_mapping(mark));
   return decoded_node(count);
 }
@@ -809,25 +679,6 @@ std::size_t first_chunk_for(std::size_t text_size) noexcept {
 
 // ---------------------------------------------------------------------------
 // Public entries
-
-bool is_custom_tag(std::string_view tag) noexcept {
-  return !(tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix));
-}
-
-std::vector<std::string_view> split_directive_words(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t i = 0;
-  const std::size_t n = line.size();
-  while (i < n) {
-    std::size_t w;
-    while (i < n && (w = white_space_at(line, i)) != 0) i += w;
-    if (i >= n) break;
-    const std::size_t start = i;
-    while (i < n && white_space_at(line, i) == 0) ++i;
-    words.push_back(line.substr(start, i - start));
-  }
-  return words;
-}
 
 std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          std::size_t text_size_hint,

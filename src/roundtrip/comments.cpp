@@ -5,18 +5,13 @@
 #include <vector>
 
 #include "util/stack_guard.hpp"
+#include "util/utf8.hpp"
 
 namespace kestrine {
 
 namespace {
 
 using Pos = CommentPlacer::Pos;
-
-std::uint32_t count_chars(std::string_view s) noexcept {
-  std::uint32_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
 
 // True when `line` holds only Unicode White_Space characters.
 bool is_blank_line(std::string_view line) noexcept {
@@ -76,9 +71,9 @@ Pos scalar_end(const YamlNode& node) noexcept {
   const std::string& t = node.text();
   std::size_t last_lf = t.rfind('\n');
   if (last_lf == std::string::npos)
-    return {node.span.line, node.span.column + count_chars(t)};
+    return {node.span.line, node.span.column + utf8_char_count(t)};
   auto n = static_cast<std::uint32_t>(std::count(t.begin(), t.end(), '\n'));
-  return {node.span.line + n, count_chars(std::string_view(t).substr(last_lf + 1))};
+  return {node.span.line + n, utf8_char_count(std::string_view(t).substr(last_lf + 1))};
 }
 
 Pos node_end_rec(const YamlNode& node) {

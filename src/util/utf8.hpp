@@ -1,4 +1,4 @@
-// UTF-8 validation.
+// UTF-8 validation, counting and encoding.
 //
 // Strict UTF-8 as the Unicode standard defines it: no overlong forms, no
 // encoded surrogates (U+D800..U+DFFF), nothing above U+10FFFF.  ASCII runs are
@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,14 @@ inline bool is_valid_utf8(std::string_view text) noexcept {
 
 // True when every byte is below 0x80.
 bool is_ascii(std::string_view text) noexcept;
+
+// Number of characters in `text` (bytes that are not continuation bytes;
+// the text is taken as valid UTF-8).
+inline std::uint32_t utf8_char_count(std::string_view text) noexcept {
+  std::uint32_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
 
 // Appends the UTF-8 form of `cp` (at most U+10FFFF; callers reject
 // surrogates where they matter) to `out`.

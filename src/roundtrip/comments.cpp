@@ -71,9 +71,9 @@ Pos scalar_end(const YamlNode& node) noexcept {
   const std::string& t = node.text();
   std::size_t last_lf = t.rfind('\n');
   if (last_lf == std::string::npos)
-    return {node.span.line, node.span.column + utf8_char_count(t)};
+    return {node.span.line, node.span.column + static_cast<std::uint32_t>(utf8_char_count(t))};
   auto n = static_cast<std::uint32_t>(std::count(t.begin(), t.end(), '\n'));
-  return {node.span.line + n, utf8_char_count(std::string_view(t).substr(last_lf + 1))};
+  return {node.span.line + n, static_cast<std::uint32_t>(utf8_char_count(std::string_view(t).substr(last_lf + 1)))};
 }
 
 Pos node_end_rec(const YamlNode& node) {

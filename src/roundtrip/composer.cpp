@@ -14,6 +14,7 @@
 #include "util/hash_map.hpp"
 #include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -784,9 +785,8 @@ std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
 }
 
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip(std::string_view text) {
-  auto r = compose_text(text, 0, false);
-  if (!r) return std::unexpected(std::move(r.error()));
-  return std::move(r->roots);
+  KESTRINE_ASSIGN_OR_RETURN(ComposedStream stream, compose_text(text, 0, false));
+  return std::move(stream.roots);
 }
 
 std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_view text) {
@@ -795,9 +795,8 @@ std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_vi
 
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip_file(std::string_view text,
                                                                         std::uint32_t file_id) {
-  auto r = compose_text(text, file_id, false);
-  if (!r) return std::unexpected(std::move(r.error()));
-  return std::move(r->roots);
+  KESTRINE_ASSIGN_OR_RETURN(ComposedStream stream, compose_text(text, file_id, false));
+  return std::move(stream.roots);
 }
 
 }  // namespace kestrine

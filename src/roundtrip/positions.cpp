@@ -59,7 +59,7 @@ std::pair<std::uint32_t, std::uint32_t> LineIndex::locate(std::size_t offset, st
     line = static_cast<std::size_t>(it - starts.begin()) - 1;
   }
   std::size_t ls = std::min(starts[line], offset);
-  return {static_cast<std::uint32_t>(line), utf8_char_count(text_.substr(ls, offset - ls))};
+  return {static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(utf8_char_count(text_.substr(ls, offset - ls)))};
 }
 
 }  // namespace kestrine

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,11 +23,16 @@ inline bool is_valid_utf8(std::string_view text) noexcept {
 bool is_ascii(std::string_view text) noexcept;
 
 // Number of characters in `text` (bytes that are not continuation bytes;
-// the text is taken as valid UTF-8).
-inline std::uint32_t utf8_char_count(std::string_view text) noexcept {
-  std::uint32_t n = 0;
-  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
-  return n;
+// the text is taken as UTF-8).  Short texts (keys, words: the common case)
+// are counted inline, longer ones eight bytes at a time.
+std::size_t utf8_char_count_long(std::string_view text) noexcept;
+inline std::size_t utf8_char_count(std::string_view text) noexcept {
+  if (text.size() <= 16) {
+    std::size_t chars = text.size();
+    for (unsigned char c : text) chars -= (c & 0xC0) == 0x80;
+    return chars;
+  }
+  return utf8_char_count_long(text);
 }
 
 // Appends the UTF-8 form of `cp` (at most U+10FFFF; callers reject

@@ -1,11 +1,10 @@
 #include "roundtrip/composer.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "roundtrip/child_counts.hpp"
 #include "roundtrip/comments.hpp"
@@ -252,7 +251,7 @@ class Composer {
   }
 
   // Tag and anchor events before a node become the pending properties.
-  bool read_properties() {
+  [[gnu::always_inline]] bool read_properties() {
     while (!at_end() && (ev_[position_].kind == EventKind::Tag ||
                          ev_[position_].kind == EventKind::Anchor)) {
       const SpannedEvent& p = ev_[position_];
@@ -279,7 +278,7 @@ class Composer {
     Failed,
   };
 
-  Content content_at(const SpannedEvent& e, bool indentless, bool has_properties) {
+  [[gnu::always_inline]] Content content_at(const SpannedEvent& e, bool indentless, bool has_properties) {
     switch (e.kind) {
       case EventKind::SequenceEntry:
         if (indentless) return Content::Node;
@@ -341,7 +340,7 @@ class Composer {
 
   // A node starting at `e` with its properties; `has_content` false for an
   // empty node that only its properties make.
-  NodeOutcome compose_present(const SpannedEvent& e, std::optional<std::string_view> tag,
+  [[gnu::always_inline]] NodeOutcome compose_present(const SpannedEvent& e, std::optional<std::string_view> tag,
                               std::optional<std::string_view> anchor, bool has_content,
                               YamlNode& out, const Visit& v, Pos& end) {
     set_start(out, e);
@@ -378,7 +377,7 @@ class Composer {
   }
 
   // The content of a node that starts at `e` (its properties already set).
-  NodeOutcome compose_content(const SpannedEvent& e, YamlNode& out, EndAcc& children) {
+  [[gnu::always_inline]] NodeOutcome compose_content(const SpannedEvent& e, YamlNode& out, EndAcc& children) {
     NodeOutcome r = NodeOutcome::Node;
     switch (e.kind) {
       case EventKind::SequenceEntry: {
@@ -425,15 +424,7 @@ class Composer {
     const std::size_t end = std::clamp(e.end(), start.offset, text_.size());
     node.end_offset = end;
     const std::string_view slice(text_.data() + start.offset, end - start.offset);
-    const Extent ext = measure(slice, text_.data() + text_.size());
-    if (!ext.line_break) {
-      node.end_line = start.line;
-      node.end_column = start.column + ext.chars;
-    } else {
-      auto [l, c] = lines_.locate(end, start.line);
-      node.end_line = l;
-      node.end_column = c;
-    }
+    std::tie(node.end_line, node.end_column) = lines_.end_of(start, end);
     const ScalarStyle st = node.scalar_style();
     if ((st == ScalarStyle::Literal || st == ScalarStyle::Folded) && end > start.offset)
       node.comments.raw_mut() = end < text_.size() ? last_line_break(slice) : slice;

@@ -55,6 +55,7 @@ class NodeWriter {
   bool at_root_ = false;
   // Where the last block scalar with "+" chomping ended.
   std::size_t keep_end_ = std::string::npos;
+
   std::size_t step() const noexcept { return e_.step(); }
 
   // ---- small pieces (node_writer.cpp) ----------------------------------------
@@ -65,7 +66,6 @@ class NodeWriter {
   void foot_lines(const YamlNode& n, std::size_t indent) {
     for (const std::string& f : n.comments.foot()) comment_line(f, indent);
   }
-
   void below_introducer(const YamlNode& n, std::size_t indent);
   void inline_comment(const YamlNode& n, bool after_comma = false);
   void properties(const YamlNode& n);
@@ -75,15 +75,12 @@ class NodeWriter {
     out_ += (e_.null_style == NullStyle::Tilde && n.synthetic) ? "~" : "null";
   }
 
+  // ---- scalars (node_writer_scalars.cpp) -------------------------------------
   // May `text` be written plain right here?
   bool plain_here(std::string_view text) const noexcept {
     return plain_text_safe(text, e_.flow_depth > 0, PlainSafety::Exact);
   }
-
   void source_directive(const YamlNode& n);
-
-
-  // ---- scalars (node_writer_scalars.cpp) -------------------------------------
   void scalar(const YamlNode& n, std::size_t indent, long parent, bool root);
   void plain(const YamlNode& n, std::string_view t, bool root);
   static char raw_chomping(std::string_view raw) noexcept;
@@ -91,13 +88,11 @@ class NodeWriter {
   bool raw_fits(const YamlNode& n, long parent) const noexcept;
   void copy_raw(const YamlNode& n);
 
-
   // ---- flow collections (node_writer_flow.cpp) -------------------------------
   void flow_separator(std::size_t indent);
   void flow_sequence(const YamlNode& n, std::size_t indent);
   void flow_key(const YamlNode& key, std::size_t indent);
   void flow_mapping(const YamlNode& n, std::size_t indent);
-
 
   // ---- block mappings and sequences (node_writer_block.cpp) -------------------
   static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "scanner/span.hpp"
+
 namespace kestrine {
 
 static_assert(std::endian::native == std::endian::little, "measure reads words little-endian");
@@ -94,6 +96,16 @@ class LineIndex {
 
   // (line, column) of a byte offset that lies on line `from` or later.
   std::pair<std::uint32_t, std::uint32_t> locate(std::size_t offset, std::uint32_t from);
+
+  // (line, column) of `end`, the end of a slice that starts at `start`.
+  // Measured from the start while the slice stays on one line (most
+  // scalars), located through the line table otherwise.
+  std::pair<std::uint32_t, std::uint32_t> end_of(const Span& start, std::size_t end) {
+    const Extent ext = measure(std::string_view(text_.data() + start.offset, end - start.offset),
+                               text_.data() + text_.size());
+    if (!ext.line_break) return {start.line, start.column + ext.chars};
+    return locate(end, start.line);
+  }
 
  private:
   const std::vector<std::size_t>& line_starts();

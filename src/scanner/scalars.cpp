@@ -147,6 +147,48 @@ std::size_t Tokenizer::skip_to_content_line(bool& tab_in_line) {
   }
 }
 
+// A plain scalar read from `start` to `end`: a key when ":" follows (where
+// keys are allowed), else a value.
+[[gnu::always_inline]] inline bool Tokenizer::finish_plain_scalar(const Span& start, std::size_t end, std::string_view value,
+                                    bool allowed, bool tab) {
+  const bool flow = in_flow();
+  const bool multi_line = r_.line != start.line;
+  if (!flow) simple_key_allowed_ = multi_line;
+  if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
+  const bool colon_follows = r_.at() == ':' && ends_at_colon(r_.text, r_.length, r_.offset, flow);
+
+  if (allowed && colon_follows) {
+    bool is_key = true;
+    if (!flow) {
+      if (multi_line) {
+        if (r_.column < start.column) {
+          is_key = false;
+        } else {
+          return fail("an implicit mapping key cannot span multiple lines", start);
+        }
+      } else if (tab) {
+        error_ = tab_indent_error(start);
+        return false;
+      }
+      if (is_key && !roll_indent(start.column, EventKind::MappingStart, start)) return false;
+    } else if (multi_line && !flow_kinds_.empty() && flow_kinds_.back() == 0) {
+      return fail("the implicit key of a flow sequence pair must be on one line", start);
+    }
+    if (is_key) {
+      push(EventKind::Key, start);
+      push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
+      queue_value_indicator();
+      if (!flow) key_line_ = r_.line;
+      return true;
+    }
+  }
+  if (flow && multi_line && colon_follows && !explicit_flow_key_) {
+    return fail("missing ',' between flow collection entries", start);
+  }
+  push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
+  return true;
+}
+
 bool Tokenizer::scan_plain_scalar() {
   const Span start = r_.span();
   const bool flow = in_flow();
@@ -213,48 +255,6 @@ bool Tokenizer::scan_plain_scalar() {
                              content_end - start.offset);
   }
   return finish_plain_scalar(start, content_end, value, allowed, tab);
-}
-
-// A plain scalar read from `start` to `end`: a key when ":" follows (where
-// keys are allowed), else a value.
-bool Tokenizer::finish_plain_scalar(const Span& start, std::size_t end, std::string_view value,
-                                    bool allowed, bool tab) {
-  const bool flow = in_flow();
-  const bool multi_line = r_.line != start.line;
-  if (!flow) simple_key_allowed_ = multi_line;
-  if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
-  const bool colon_follows = r_.at() == ':' && ends_at_colon(r_.text, r_.length, r_.offset, flow);
-
-  if (allowed && colon_follows) {
-    bool is_key = true;
-    if (!flow) {
-      if (multi_line) {
-        if (r_.column < start.column) {
-          is_key = false;
-        } else {
-          return fail("an implicit mapping key cannot span multiple lines", start);
-        }
-      } else if (tab) {
-        error_ = tab_indent_error(start);
-        return false;
-      }
-      if (is_key && !roll_indent(start.column, EventKind::MappingStart, start)) return false;
-    } else if (multi_line && !flow_kinds_.empty() && flow_kinds_.back() == 0) {
-      return fail("the implicit key of a flow sequence pair must be on one line", start);
-    }
-    if (is_key) {
-      push(EventKind::Key, start);
-      push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
-      queue_value_indicator();
-      if (!flow) key_line_ = r_.line;
-      return true;
-    }
-  }
-  if (flow && multi_line && colon_follows && !explicit_flow_key_) {
-    return fail("missing ',' between flow collection entries", start);
-  }
-  push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
-  return true;
 }
 
 // ---- quoted scalars ---------------------------------------------------------

@@ -165,9 +165,10 @@ bool plain_text_safe(std::string_view text, bool in_flow, PlainSafety safety) no
     if (n == 1 || is_blank(text[1]) || (in_flow && is_flow_indicator(text[1]))) return false;
   }
   if (is_blank(text[n - 1])) return false;
-  if (starts_with_bom(text)) return false;  // it would be dropped on reading
+  if (first == 0xEF && starts_with_bom(text)) return false;  // it would be dropped on reading
   // Document markers.
-  if (n >= 3 && (text.starts_with("---") || text.starts_with("...")) && (n == 3 || is_blank(text[3])))
+  if ((first == '-' || first == '.') && n >= 3 && text[1] == first && text[2] == first &&
+      (n == 3 || is_blank(text[3])))
     return false;
   const std::uint8_t mask = kInner | (in_flow ? kFlow : 0) | (cautious ? kTab : 0) |
                             (cautious && in_flow ? kQuestion : 0);

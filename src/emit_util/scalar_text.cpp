@@ -21,6 +21,13 @@ struct ByteClass {
 };
 constexpr ByteClass kBytes{};
 
+// Number of line feeds ending the text.
+inline std::size_t trailing_line_feeds(std::string_view text) noexcept {
+  std::size_t n = 0;
+  while (n < text.size() && text[text.size() - 1 - n] == '\n') ++n;
+  return n;
+}
+
 // Every byte may stand in a block scalar: no control character but tab and
 // line feed, no DEL, none of the multi-byte characters that must be escaped.
 bool block_scalar_bytes(std::string_view text) noexcept {
@@ -71,10 +78,7 @@ bool fits_literal_block(std::string_view text) noexcept {
 
 bool fits_block_scalar(std::string_view text) noexcept {
   if (!block_scalar_bytes(text)) return false;
-  const std::size_t n = text.size();
-  std::size_t feeds = 0;
-  while (feeds < n && text[n - 1 - feeds] == '\n') ++feeds;
-  const std::string_view body = text.substr(0, n - feeds);
+  const std::string_view body = text.substr(0, text.size() - trailing_line_feeds(text));
   // The first non-empty line sets the block's indentation.
   std::size_t i = 0;
   while (i < body.size() && body[i] == '\n') ++i;
@@ -226,15 +230,6 @@ void write_folded(std::string& out, std::string_view body, std::size_t indent,
   }
   out.append(body.data() + start, n - start);
 }
-
-namespace {
-// Number of line feeds ending the text.
-inline std::size_t trailing_line_feeds(std::string_view text) noexcept {
-  std::size_t n = 0;
-  while (n < text.size() && text[text.size() - 1 - n] == '\n') ++n;
-  return n;
-}
-}  // namespace
 
 void write_block_header(std::string& out, std::string_view text, char indicator) {
   const std::size_t feeds = trailing_line_feeds(text);

@@ -30,7 +30,7 @@ struct Extent {
 // bytes at a time.  `s` lies inside a buffer ending at `buffer_end`: a short
 // text is read as one (masked) word when eight bytes are readable there.
 // Inline: the composer measures every scalar.
-inline Extent measure(std::string_view s, const char* buffer_end) noexcept {
+[[gnu::always_inline]] inline Extent measure(std::string_view s, const char* buffer_end) noexcept {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   auto has_byte = [](std::uint64_t w, std::uint64_t b) {
@@ -100,7 +100,7 @@ class LineIndex {
   // (line, column) of `end`, the end of a slice that starts at `start`.
   // Measured from the start while the slice stays on one line (most
   // scalars), located through the line table otherwise.
-  std::pair<std::uint32_t, std::uint32_t> end_of(const Span& start, std::size_t end) {
+  [[gnu::always_inline]] std::pair<std::uint32_t, std::uint32_t> end_of(const Span& start, std::size_t end) {
     const Extent ext = measure(std::string_view(text_.data() + start.offset, end - start.offset),
                                text_.data() + text_.size());
     if (!ext.line_break) return {start.line, start.column + ext.chars};

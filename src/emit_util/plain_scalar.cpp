@@ -4,9 +4,13 @@
 #include <cstring>
 
 #include "emit_util/scalar_text.hpp"
+#include "resolver/text_util.hpp"
+#include "resolver/timestamp.hpp"
 
 namespace kestrine {
 namespace {
+
+using resolver_detail::is_digit;
 
 inline unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
   return static_cast<unsigned char>(s[i]);
@@ -95,17 +99,6 @@ inline bool is_number(ScalarType t) noexcept {
   return t == ScalarType::Int || t == ScalarType::BigInt || t == ScalarType::Float;
 }
 
-inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-// Reads between `lo` and `hi` digits at `pos`.
-inline bool digits(std::string_view t, std::size_t& pos, std::size_t lo, std::size_t hi) noexcept {
-  std::size_t k = 0;
-  while (k < hi && pos < t.size() && is_digit(t[pos])) {
-    ++pos;
-    ++k;
-  }
-  return k >= lo;
-}
-
 inline bool lit(std::string_view t, std::size_t& pos, char c) noexcept {
   if (pos < t.size() && t[pos] == c) {
     ++pos;
@@ -117,37 +110,34 @@ inline bool lit(std::string_view t, std::size_t& pos, char c) noexcept {
 }  // namespace
 
 bool looks_like_timestamp(std::string_view t) noexcept {
+  // The cursor steps of the timestamp reader, without its range checks.
+  const auto digits = [&](std::size_t& pos, std::size_t lo, std::size_t hi) {
+    return timestamp_read_digits(t, pos, lo, hi).has_value();
+  };
+  const auto more_digits = [&](std::size_t pos) { return pos < t.size() && is_digit(t[pos]); };
   std::size_t pos = 0;
-  if (!digits(t, pos, 4, 4) || pos != 4 || !lit(t, pos, '-')) return false;
+  if (!digits(pos, 4, 4) || !lit(t, pos, '-')) return false;
   if (t.size() == 10) {
     return is_digit(t[5]) && is_digit(t[6]) && t[7] == '-' && is_digit(t[8]) && is_digit(t[9]);
   }
-  if (!digits(t, pos, 1, 2) || !lit(t, pos, '-') || !digits(t, pos, 1, 2)) return false;
-  // Separator.
-  if (pos < t.size() && (t[pos] == 'T' || t[pos] == 't')) {
-    ++pos;
-  } else {
-    std::size_t start = pos;
-    while (pos < t.size() && is_blank(t[pos])) ++pos;
-    if (pos == start) return false;
-  }
-  if (!digits(t, pos, 1, 2) || !lit(t, pos, ':') || !digits(t, pos, 2, 2) ||
-      (pos < t.size() && is_digit(t[pos])) || !lit(t, pos, ':') || !digits(t, pos, 2, 2) ||
-      (pos < t.size() && is_digit(t[pos]))) {
+  if (!timestamp_read_1_or_2_digits(t, pos) || !lit(t, pos, '-') ||
+      !timestamp_read_1_or_2_digits(t, pos) || !timestamp_separator(t, pos)) {
     return false;
   }
-  if (lit(t, pos, '.')) {
-    while (pos < t.size() && is_digit(t[pos])) ++pos;
+  if (!timestamp_read_1_or_2_digits(t, pos) || !lit(t, pos, ':') || !digits(pos, 2, 2) ||
+      more_digits(pos) || !lit(t, pos, ':') || !digits(pos, 2, 2) || more_digits(pos)) {
+    return false;
   }
+  if (lit(t, pos, '.')) digits(pos, 0, 0);
   while (pos < t.size() && is_blank(t[pos])) ++pos;
   if (pos == t.size()) return true;
   // Zone, ending the text.  Our reader also takes a lower-case "z".
   if (t[pos] == 'Z' || t[pos] == 'z') return pos + 1 == t.size();
   if (t[pos] != '+' && t[pos] != '-') return false;
   ++pos;
-  if (!digits(t, pos, 1, 2)) return false;
+  if (!timestamp_read_1_or_2_digits(t, pos)) return false;
   if (pos == t.size()) return true;
-  if (!lit(t, pos, ':') || !digits(t, pos, 2, 2)) return false;
+  if (!lit(t, pos, ':') || !digits(pos, 2, 2)) return false;
   return pos == t.size();
 }
 

@@ -2,11 +2,14 @@
 
 #include <cstdlib>
 
+#include "resolver/text_util.hpp"
+
 namespace kestrine {
 
 namespace {
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+using resolver_detail::is_digit;
+
 constexpr bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 void skip_blanks(std::string_view text, std::size_t& pos) noexcept {

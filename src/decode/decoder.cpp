@@ -13,10 +13,13 @@
 #include <optional>
 #include <utility>
 
+#include "decode/directives.hpp"
+#include "decode/duplicate_keys.hpp"
 #include "decode/merge.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/hash_map.hpp"
+#include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -50,55 +53,19 @@ std::string position_text(const Span& s) {
          std::to_string(std::uint64_t{s.column} + 1);
 }
 
-// Length in bytes of the Unicode White_Space character at `i`, or 0.
-std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
-  if (b0 < 0xC2) return 0;
-  const std::size_t left = s.size() - i;
-  const auto b1 = left > 1 ? static_cast<unsigned char>(s[i + 1]) : 0u;
-  const auto b2 = left > 2 ? static_cast<unsigned char>(s[i + 2]) : 0u;
-  if (b0 == 0xC2) return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;            // U+0085, U+00A0
-  if (b0 == 0xE1) return (b1 == 0x9A && b2 == 0x80) ? 3 : 0;            // U+1680
-  if (b0 == 0xE2) {
-    if (b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF))
-      return 3;                                                          // U+2000-200A, 2028, 2029, 202F
-    if (b1 == 0x81 && b2 == 0x9F) return 3;                              // U+205F
-    return 0;
-  }
-  if (b0 == 0xE3) return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;            // U+3000
-  return 0;
-}
-
-bool all_ascii_digits(std::string_view s) noexcept {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
-bool valid_yaml_version(std::string_view v) noexcept {
-  const std::size_t dot = v.find('.');
-  if (dot == std::string_view::npos) return false;
-  const std::string_view major = v.substr(0, dot), minor = v.substr(dot + 1);
-  return all_ascii_digits(major) && all_ascii_digits(minor);  // a second "." fails the digit test
-}
-
-enum class Outcome : std::uint8_t { None, Value, Failed };
-
-// What a node decode reports.  On `Value` the node itself sits on top of the
+// What a node decode reports.  On `Node` the node itself sits on top of the
 // decoder's value stack; `count` is its node count with aliases counted as if
 // copied.  Small enough to travel in registers.
-struct Res {
+struct Decoded {
   std::uint64_t count = 0;
-  Outcome outcome = Outcome::None;
+  NodeOutcome outcome = NodeOutcome::None;
 
-  bool failed() const noexcept { return outcome == Outcome::Failed; }
-  bool present() const noexcept { return outcome == Outcome::Value; }
+  bool failed() const noexcept { return outcome == NodeOutcome::Failed; }
+  bool present() const noexcept { return outcome == NodeOutcome::Node; }
 };
-constexpr Res kFailed{0, Outcome::Failed};
-constexpr Res kNone{0, Outcome::None};
-constexpr Res value_res(std::uint64_t count) noexcept { return Res{count, Outcome::Value}; }
+constexpr Decoded kFailed{0, NodeOutcome::Failed};
+constexpr Decoded kNone{0, NodeOutcome::None};
+constexpr Decoded decoded_node(std::uint64_t count) noexcept { return Decoded{count, NodeOutcome::Node}; }
 
 struct AnchorEntry {
   YamlValue value;      // the finished node (shared by every alias to it)
@@ -143,13 +110,13 @@ class Decoder {
 
  private:
   // ---- errors ----
-  Res fail(std::string message, const Span& span, DecoderErrorKind kind = DecoderErrorKind::Parse) {
+  Decoded fail(std::string message, const Span& span, DecoderErrorKind kind = DecoderErrorKind::Parse) {
     error_.message = std::move(message);
     error_.span = span;
     error_.kind = kind;
     return kFailed;
   }
-  Res fail(std::string_view message, const Span& span,
+  Decoded fail(std::string_view message, const Span& span,
            DecoderErrorKind kind = DecoderErrorKind::Parse) {
     return fail(std::string(message), span, kind);
   }
@@ -166,10 +133,10 @@ class Decoder {
     return v;
   }
   // No node stands for Null where the grammar needs a node.
-  Res or_null(Res r) {
-    if (r.outcome != Outcome::None) return r;
+  Decoded or_null(Decoded r) {
+    if (r.outcome != NodeOutcome::None) return r;
     push(YamlValue::null());
-    return value_res(1);
+    return decoded_node(1);
   }
   YamlValue finish_sequence(std::size_t mark) {
     const YamlValue v =
@@ -189,22 +156,18 @@ class Decoder {
   void end_document();
 
   // ---- nodes ----
-  Res decode_node(bool indentless);
-  Res node_body(bool indentless);
-  Res empty_node(const std::string_view* tag, bool has_anchor);
-  Res scalar(const SpannedEvent& e, const std::string_view* tag);
-  Res decode_mapping(bool flow);
-  Res decode_sequence(bool flow);
-  Res sequence_entry(bool flow);
-  Res decode_indentless();
-  Res single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place);
+  Decoded decode_node(bool indentless);
+  Decoded node_body(bool indentless);
+  Decoded empty_node(const std::string_view* tag, bool has_anchor);
+  Decoded scalar(const SpannedEvent& e, const std::string_view* tag);
+  Decoded decode_mapping(bool flow);
+  Decoded decode_sequence(bool flow);
+  Decoded sequence_entry(bool flow);
+  Decoded decode_indentless();
+  Decoded single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place);
   bool check_complex(const YamlValue& key, const SpannedEvent& place);
-  bool check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
-                       std::size_t mark);
   bool report_duplicate(const YamlValue& key, const SpannedEvent& place);
   bool resolve_tag(const SpannedEvent& e, std::string_view& out);
-  std::string_view concat(std::string_view a, std::string_view b);
-  const std::string_view* find_handle(std::string_view handle) const noexcept;
 
   const SpannedEvent* ev_;
   std::size_t n_;
@@ -223,23 +186,8 @@ class Decoder {
   // Children of the open collections, innermost last.
   std::vector<YamlValue> vals_;
   SeededHashMap<std::string_view, AnchorEntry> anchors_;
-  // %TAG handle -> prefix for the current document; a handful at most.
-  std::vector<std::pair<std::string_view, std::string_view>> tag_handles_;
-
-  // Duplicate-key state, one entry per open mapping (indexed by the mapping's
-  // nesting among checked mappings).  A String key equals only a String key
-  // with the same text, so string keys are compared by their text (a view
-  // into the source) and only other keys need a signature (kept in a scratch
-  // arena).  Small mappings compare string keys linearly.
-  struct KeySets {
-    SeededHashSet<std::string_view> strings;
-    SeededHashSet<std::string_view> signatures;
-    bool strings_indexed = false;
-  };
-  std::vector<KeySets> sig_sets_;
-  std::size_t sig_level_ = 0;
-  ValueArena sig_arena_;
-  std::string sig_buf_;
+  TagHandles tag_handles_;
+  DuplicateKeyIndex seen_keys_;
 };
 
 // ---------------------------------------------------------------------------
@@ -269,13 +217,13 @@ bool Decoder::run() {
       case EventKind::DocumentStart: {
         ++idx_;
         explicit_doc = true;
-        const Res root = or_null(decode_node(false));
+        const Decoded root = or_null(decode_node(false));
         if (root.failed()) return false;
         break;
       }
       default: {
         const std::size_t start = idx_;
-        const Res root = decode_node(false);
+        const Decoded root = decode_node(false);
         if (root.failed()) return false;
         if (idx_ == start) ++idx_;  // a stray event: step over it
         if (!root.present()) continue;
@@ -307,10 +255,7 @@ bool Decoder::run() {
 void Decoder::end_document() {
   anchors_.clear();
   tag_handles_.clear();
-  sig_level_ = 0;
-  // Every set is cleared before reuse, so old signatures are never read
-  // again; keep the scratch memory across small documents.
-  if (sig_arena_.bytes_reserved() > (std::size_t(8) << 20)) sig_arena_.release();
+  seen_keys_.end_document();
 }
 
 bool Decoder::directive_run() {
@@ -335,11 +280,10 @@ bool Decoder::directive_run() {
       if (words.size() < 3) continue;
       const std::string_view handle = words[1], prefix = words[2];
       if (handle.front() != '!' || handle.back() != '!') continue;
-      if (find_handle(handle) != nullptr) {
+      if (!tag_handles_.add(handle, prefix)) {
         fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", span_of(e));
         return false;
       }
-      tag_handles_.emplace_back(handle, prefix);
     }
     // Other directives are reserved and ignored.
   }
@@ -350,72 +294,34 @@ bool Decoder::directive_run() {
   return true;
 }
 
-const std::string_view* Decoder::find_handle(std::string_view handle) const noexcept {
-  for (const auto& [h, prefix] : tag_handles_)
-    if (h == handle) return &prefix;
-  return nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Tags
 
-std::string_view Decoder::concat(std::string_view a, std::string_view b) {
-  const std::size_t n = a.size() + b.size();
-  if (n == 0) return std::string_view("", 0);
-  char* p = arena_.allocate_array<char>(n);
-  std::memcpy(p, a.data(), a.size());
-  if (!b.empty()) std::memcpy(p + a.size(), b.data(), b.size());
-  return {p, n};
-}
-
-// The tag as resolved through the document's %TAG handles.  "!!x" without a
-// declared "!!" is kept as written: the resolvers read "!!x" and the
-// core-prefixed spelling alike, and neither is a custom tag, so the expanded
-// text would never be stored.
 bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
-  const std::string_view t = e.text();
-  out = t;
-  if (t.size() < 2 || t[0] != '!') {
-    if (t == "!") {
-      if (const std::string_view* p = find_handle("!")) out = concat(*p, {});
-    }
-    return true;
+  const auto resolved = tag_handles_.resolve(e.text(), arena_);
+  if (!resolved) {
+    fail("undefined tag handle: " + std::string(resolved.error()), span_of(e));
+    return false;
   }
-  if (t[1] == '<') return true;  // verbatim
-  if (t[1] == '!') {
-    if (const std::string_view* p = find_handle("!!")) out = concat(*p, t.substr(2));
-    return true;
-  }
-  const std::size_t bang = t.find('!', 1);
-  if (bang != std::string_view::npos) {
-    const std::string_view handle = t.substr(0, bang + 1);
-    const std::string_view* p = find_handle(handle);
-    if (p == nullptr) {
-      fail("undefined tag handle: " + std::string(handle), span_of(e));
-      return false;
-    }
-    out = concat(*p, t.substr(bang + 1));
-    return true;
-  }
-  if (const std::string_view* p = find_handle("!")) out = concat(*p, t.substr(1));
+  out = *resolved;
   return true;
 }
 
 // ---------------------------------------------------------------------------
 // Nodes
 
-Res Decoder::decode_node(bool indentless) {
+Decoded Decoder::decode_node(bool indentless) {
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
   }
-  const Res r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
+  const Decoded r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
                                   : node_body(indentless);
   --depth_;
   return r;
 }
 
-Res Decoder::node_body(bool indentless) {
+Decoded Decoder::node_body(bool indentless) {
   std::string_view tag, anchor;
   bool has_tag = false, has_anchor = false;
   for (; idx_ < n_; ++idx_) {
@@ -435,7 +341,7 @@ Res Decoder::node_body(bool indentless) {
 
   const SpannedEvent& e = ev_[idx_];
   const std::string_view* const tag_ptr = has_tag ? &tag : nullptr;
-  Res r;
+  Decoded r;
   switch (e.kind) {
     case EventKind::Scalar:
       ++idx_;
@@ -457,7 +363,7 @@ Res Decoder::node_body(bool indentless) {
       alias_nodes_ = sat_add(alias_nodes_, it->second.count);
       if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, span_of(e));
       push(it->second.value);
-      return value_res(it->second.count);
+      return decoded_node(it->second.count);
     }
     case EventKind::SequenceEntry:
       r = indentless ? decode_indentless() : empty_node(tag_ptr, has_anchor);
@@ -482,11 +388,11 @@ Res Decoder::node_body(bool indentless) {
 
 // A node with properties but no content: the empty text under the tag, or
 // Null for an anchor alone; nothing at all without properties.
-Res Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
+Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
   if (tag == nullptr) {
     if (!has_anchor) return kNone;
     push(YamlValue::null());
-    return value_res(1);
+    return decoded_node(1);
   }
   const ScalarKind k = resolve_scalar_kind(opts_.version_mode, {}, false, *tag);
   switch (k.type) {
@@ -505,16 +411,16 @@ Res Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
     case ScalarType::Merge:
       has_merge_ = true;
       push(merge_key_value(arena_));
-      return value_res(2);
+      return decoded_node(2);
     case ScalarType::BigInt:
     case ScalarType::Str:
       push(text_value(arena_, ValueKind::String, std::string_view("", 0)));
       break;
   }
-  return value_res(1);
+  return decoded_node(1);
 }
 
-Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
+Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
   const std::string_view text = e.text();
   const bool non_plain = e.style != ScalarStyle::Plain;
   const VersionMode mode = opts_.version_mode;
@@ -546,36 +452,36 @@ Res Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
           text[0] <= '9') {
         if (const std::optional<Timestamp> ts = parse_timestamp(text)) {
           push(arena_.make_timestamp(*ts));
-          return value_res(1);
+          return decoded_node(1);
         }
       }
       push(text_value(arena_, ValueKind::String, text));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Null:
       push(YamlValue::null());
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Bool:
       push(YamlValue::of_bool(k.boolean));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Int:
       push(YamlValue::of_int(k.integer));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Float:
       push(YamlValue::of_float(k.real));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::BigInt:
       if (const std::optional<std::string> digits = normalize_int_literal(text))
         push(arena_.make_bigint(*digits));
       else
         push(text_value(arena_, ValueKind::BigInt, text));
-      return value_res(1);
+      return decoded_node(1);
     case ScalarType::Merge:
       has_merge_ = true;
       push(merge_key_value(arena_));
-      return value_res(2);
+      return decoded_node(2);
   }
   push(text_value(arena_, ValueKind::String, text));  // not reached: every kind is handled
-  return value_res(1);
+  return decoded_node(1);
 }
 
 // ---------------------------------------------------------------------------
@@ -592,38 +498,6 @@ bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
   return true;
 }
 
-// `key` is the newest key of the mapping whose pairs start at `mark` on the
-// value stack.
-bool Decoder::check_duplicate(const YamlValue& key, const SpannedEvent& place, std::size_t level,
-                              std::size_t mark) {
-  constexpr std::size_t kLinearPairs = 8;
-  KeySets& sets = sig_sets_[level];
-  if (key.is_string()) {
-    const std::string_view text = key.text();
-    if (sets.strings_indexed) {
-      return sets.strings.insert(text).second || report_duplicate(key, place);
-    }
-    const std::size_t newest = vals_.size() - 2;
-    for (std::size_t i = mark; i < newest; i += 2) {
-      if (vals_[i].is_string() && vals_[i].text() == text) return report_duplicate(key, place);
-    }
-    if ((newest - mark) / 2 + 1 >= kLinearPairs) {
-      for (std::size_t i = mark; i <= newest; i += 2)
-        if (vals_[i].is_string()) sets.strings.insert(vals_[i].text());
-      sets.strings_indexed = true;
-    }
-    return true;
-  }
-  if (is_merge_marker(key)) return true;  // merge keys may repeat
-  sig_buf_.clear();
-  write_key_signature(sig_buf_, key);
-  if (!sets.signatures.contains(std::string_view(sig_buf_))) {
-    sets.signatures.insert(sig_arena_.copy_text(sig_buf_));
-    return true;
-  }
-  return report_duplicate(key, place);
-}
-
 // A repeated key: the error, or the warning (and the decode goes on).
 bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
@@ -636,18 +510,10 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
   return true;
 }
 
-Res Decoder::decode_mapping(bool flow) {
+Decoded Decoder::decode_mapping(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
-  std::size_t level = 0;
-  if (dup_check_) {
-    level = sig_level_++;
-    if (sig_sets_.size() <= level) sig_sets_.resize(level + 1);
-    KeySets& sets = sig_sets_[level];
-    if (sets.strings_indexed) sets.strings.clear();
-    sets.strings_indexed = false;
-    sets.signatures.clear();
-  }
+  const std::size_t level = dup_check_ ? seen_keys_.open() : 0;
   while (idx_ < n_) {
     const SpannedEvent& e = ev_[idx_];
     const EventKind k = e.kind;
@@ -677,10 +543,10 @@ Res Decoder::decode_mapping(bool flow) {
     }
     // After "?" the key may be a sequence whose "- " entries stand at the
     // column of the "?" itself ("?\n- a\n- b\n: x"), like a value's.
-    const Res key = or_null(decode_node(explicit_key && !flow));
+    const Decoded key = or_null(decode_node(explicit_key && !flow));
     if (key.failed()) return key;
 
-    Res value = kNone;
+    Decoded value = kNone;
     if (at(EventKind::Value)) {
       ++idx_;
       value = decode_node(true);
@@ -694,30 +560,33 @@ Res Decoder::decode_mapping(bool flow) {
 
     const YamlValue& key_value = vals_[vals_.size() - 2];
     if (!check_complex(key_value, e)) return kFailed;
-    if (dup_check_ && !check_duplicate(key_value, e, level, mark)) return kFailed;
+    if (dup_check_ &&
+        seen_keys_.repeats(std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark), level) &&
+        !report_duplicate(key_value, e))
+      return kFailed;
     count = sat_add(count, sat_add(key.count, value.count));
     if (idx_ == entry_start) break;  // nothing consumed: the mapping cannot go on
   }
-  if (dup_check_) --sig_level_;
+  if (dup_check_) seen_keys_.close();
   push(finish_mapping(mark));
-  return value_res(count);
+  return decoded_node(count);
 }
 
 // The key and value above `mark` become a one-pair mapping.
-Res Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
+Decoded Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
   if (!check_complex(vals_[mark], place)) return kFailed;
   push(finish_mapping(mark));
-  return value_res(sat_add(count, 1));
+  return decoded_node(sat_add(count, 1));
 }
 
 // One entry of a sequence, read at the current event.
-Res Decoder::sequence_entry(bool flow) {
+Decoded Decoder::sequence_entry(bool flow) {
   if (!flow) {
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
       if (is_closing(k) || k == EventKind::SequenceEntry) {
         push(YamlValue::null());
-        return value_res(1);
+        return decoded_node(1);
       }
     }
     return decode_node(false);
@@ -727,29 +596,29 @@ Res Decoder::sequence_entry(bool flow) {
   const std::size_t mark = vals_.size();
   if (e.kind == EventKind::Key) {
     ++idx_;
-    const Res key = or_null(decode_node(false));
+    const Decoded key = or_null(decode_node(false));
     if (key.failed()) return key;
     if (at(EventKind::Value)) ++idx_;
-    const Res value = or_null(decode_node(false));
+    const Decoded value = or_null(decode_node(false));
     if (value.failed()) return value;
     return single_pair(mark, sat_add(key.count, value.count), e);
   }
   if (e.kind == EventKind::Value) {
     ++idx_;
     push(YamlValue::null());
-    const Res value = or_null(decode_node(false));
+    const Decoded value = or_null(decode_node(false));
     if (value.failed()) return value;
     return single_pair(mark, sat_add(1, value.count), e);
   }
-  const Res node = decode_node(false);
+  const Decoded node = decode_node(false);
   if (!node.present() || !at(EventKind::Value)) return node;
   ++idx_;
-  const Res value = or_null(decode_node(false));
+  const Decoded value = or_null(decode_node(false));
   if (value.failed()) return value;
   return single_pair(mark, sat_add(node.count, value.count), e);
 }
 
-Res Decoder::decode_sequence(bool flow) {
+Decoded Decoder::decode_sequence(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (idx_ < n_) {
@@ -761,24 +630,24 @@ Res Decoder::decode_sequence(bool flow) {
     }
     if (k == EventKind::SequenceEntry || k == EventKind::FlowEntry) {
       ++idx_;
-      const Res item = sequence_entry(flow);
+      const Decoded item = sequence_entry(flow);
       if (item.failed()) return item;
       if (item.present()) count = sat_add(count, item.count);
       continue;
     }
     const std::size_t start = idx_;
-    const Res item = sequence_entry(flow);
+    const Decoded item = sequence_entry(flow);
     if (item.failed()) return item;
     if (!item.present()) break;
     count = sat_add(count, item.count);
     if (idx_ == start) break;
   }
   push(finish_sequence(mark));
-  return value_res(count);
+  return decoded_node(count);
 }
 
 // "- " entries standing at the column of their parent mapping's keys.
-Res Decoder::decode_indentless() {
+Decoded Decoder::decode_indentless() {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (at(EventKind::SequenceEntry)) {
@@ -791,13 +660,13 @@ Res Decoder::decode_indentless() {
         continue;
       }
     }
-    const Res item = decode_node(false);
+    const Decoded item = decode_node(false);
     if (item.failed()) return item;
     if (item.present()) count = sat_add(count, item.count);
   }
   if (at(EventKind::MappingEnd)) ++idx_;
   push(finish_sequence(mark));
-  return value_res(count);
+  return decoded_node(count);
 }
 
 std::size_t first_chunk_for(std::size_t text_size) noexcept {
@@ -810,25 +679,6 @@ std::size_t first_chunk_for(std::size_t text_size) noexcept {
 
 // ---------------------------------------------------------------------------
 // Public entries
-
-bool is_custom_tag(std::string_view tag) noexcept {
-  return !(tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix));
-}
-
-std::vector<std::string_view> split_directive_words(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t i = 0;
-  const std::size_t n = line.size();
-  while (i < n) {
-    std::size_t w;
-    while (i < n && (w = white_space_at(line, i)) != 0) i += w;
-    if (i >= n) break;
-    const std::size_t start = i;
-    while (i < n && white_space_at(line, i) == 0) ++i;
-    words.push_back(line.substr(start, i - start));
-  }
-  return words;
-}
 
 std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          std::size_t text_size_hint,

@@ -39,6 +39,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/directives.hpp"  // is_custom_tag, split_directive_words for readers of tags
 #include "decode/error.hpp"
 #include "decode/value.hpp"
 #include "resolver/kind.hpp"
@@ -100,13 +101,5 @@ std::expected<DecodedStream, DecoderError> decode_stream_owned(std::string text,
 std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          std::size_t text_size_hint,
                                                          const DecodeOptions& options);
-
-// ---- helpers exposed for tests and other readers of directives and tags ----
-
-// `is_custom_tag`: false for tags beginning with "!!" or the core prefix.
-bool is_custom_tag(std::string_view tag) noexcept;
-
-// Splits a directive line into words at Unicode White_Space characters.
-std::vector<std::string_view> split_directive_words(std::string_view line);
 
 }  // namespace kestrine

@@ -21,24 +21,29 @@ struct ByteClass {
 };
 constexpr ByteClass kBytes{};
 
-// Length of the character starting at `i` when it is one of the multi-byte
-// characters no single-quoted or block scalar may carry raw: the C1 controls
-// (NEL included, a line break to YAML 1.1 readers), U+FFFE, U+FFFF, and the
-// YAML 1.1 line breaks U+2028 and U+2029.  0 otherwise.
-inline std::size_t special_multibyte(std::string_view s, std::size_t i) noexcept {
-  unsigned char b = byte_at(s, i);
-  if (b == 0xC2 && i + 1 < s.size()) {
-    unsigned char c = byte_at(s, i + 1);
-    if (c >= 0x80 && c <= 0x9F) return 2;  // C1 controls and NEL
-  } else if (b == 0xEF && i + 2 < s.size()) {
-    if (byte_at(s, i + 1) == 0xBF && (byte_at(s, i + 2) == 0xBE || byte_at(s, i + 2) == 0xBF)) return 3;
-  } else if (b == 0xE2 && i + 2 < s.size()) {
-    if (byte_at(s, i + 1) == 0x80 && (byte_at(s, i + 2) == 0xA8 || byte_at(s, i + 2) == 0xA9)) return 3;
-  }
-  return 0;
+// Number of line feeds ending the text.
+inline std::size_t trailing_line_feeds(std::string_view text) noexcept {
+  std::size_t n = 0;
+  while (n < text.size() && text[text.size() - 1 - n] == '\n') ++n;
+  return n;
 }
 
-// Code point of a character found by `special_multibyte`.
+// Every byte may stand in a block scalar: no control character but tab and
+// line feed, no DEL, none of the multi-byte characters that must be escaped.
+bool block_scalar_bytes(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char b = byte_at(text, i);
+    if (b < 0x80) {
+      if ((b < 0x20 && b != '\t' && b != '\n') || b == 0x7F) return false;
+    } else if (escaped_multibyte_length(text, i) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Code point of a character found by `escaped_multibyte_length`.
 inline unsigned special_code_point(std::string_view s, std::size_t i, std::size_t len) noexcept {
   if (len == 2) return byte_at(s, i + 1);  // U+0080..U+009F
   unsigned b1 = byte_at(s, i + 1) & 0x3F, b2 = byte_at(s, i + 2) & 0x3F;
@@ -55,27 +60,34 @@ bool is_printable_single_line(std::string_view text) noexcept {
       if (b < 0x20 || b == 0x7F) return false;
       continue;
     }
-    if (special_multibyte(text, i) != 0) return false;
+    if (escaped_multibyte_length(text, i) != 0) return false;
   }
   return true;
 }
 
 bool fits_literal_block(std::string_view text) noexcept {
   if (text.find('\n') == std::string_view::npos) return false;
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char b = byte_at(text, i);
-    if (b < 0x80) {
-      if ((b < 0x20 && b != '\t' && b != '\n') || b == 0x7F) return false;
-      continue;
-    }
-    if (special_multibyte(text, i) != 0) return false;
-  }
+  if (!block_scalar_bytes(text)) return false;
   // The first non-empty line decides the block's indentation.
+  const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n && text[i] == '\n') ++i;
   if (i == n) return true;
   return text[i] != ' ' && text[i] != '\t';
+}
+
+bool fits_block_scalar(std::string_view text) noexcept {
+  if (!block_scalar_bytes(text)) return false;
+  const std::string_view body = text.substr(0, text.size() - trailing_line_feeds(text));
+  // The first non-empty line sets the block's indentation.
+  std::size_t i = 0;
+  while (i < body.size() && body[i] == '\n') ++i;
+  if (i < body.size() && (body[i] == ' ' || body[i] == '\t')) return false;
+  // A last line of blanks would read as trailing space, not content.
+  const std::size_t ls = body.rfind('\n');
+  const std::string_view last = body.substr(ls == std::string_view::npos ? 0 : ls + 1);
+  if (!last.empty() && last.find_first_not_of(" \t") == std::string_view::npos) return false;
+  return true;
 }
 
 void append_double_quoted_body(std::string& out, std::string_view text) {
@@ -102,7 +114,7 @@ void append_double_quoted_body(std::string& out, std::string_view text) {
         default: hex = b; hex_digits = 2; break;  // other C0 controls and DEL
       }
     } else {
-      len = special_multibyte(text, i);
+      len = escaped_multibyte_length(text, i);
       if (len == 0) {  // any other non-ASCII character passes unchanged
         ++i;
         continue;
@@ -170,6 +182,13 @@ void write_single_quoted(std::string& out, std::string_view text) {
   out.push_back('\'');
 }
 
+bool has_fold_point(std::string_view text) noexcept {
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (is_fold_point(text, i)) return true;
+  }
+  return false;
+}
+
 std::size_t current_column(const std::string& out) noexcept {
   // Scanned backwards: lines are short compared with the whole output.
   const char* data = out.data();
@@ -212,15 +231,6 @@ void write_folded(std::string& out, std::string_view body, std::size_t indent,
   out.append(body.data() + start, n - start);
 }
 
-namespace {
-// Number of line feeds ending the text.
-inline std::size_t trailing_line_feeds(std::string_view text) noexcept {
-  std::size_t n = 0;
-  while (n < text.size() && text[text.size() - 1 - n] == '\n') ++n;
-  return n;
-}
-}  // namespace
-
 void write_block_header(std::string& out, std::string_view text, char indicator) {
   const std::size_t feeds = trailing_line_feeds(text);
   const bool body_empty = feeds == text.size();
@@ -243,6 +253,32 @@ void write_literal_lines(std::string& out, std::string_view text, std::size_t in
     if (end > start) {
       append_spaces(out, indent);
       out.append(body.data() + start, end - start);
+    }
+    out.push_back('\n');
+    if (lf == std::string_view::npos) break;
+    start = end + 1;
+  }
+  if (feeds >= 2) out.append(feeds - 1, '\n');
+}
+
+void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent) {
+  const std::size_t feeds = trailing_line_feeds(text);
+  const std::string_view body = text.substr(0, text.size() - feeds);
+  out.push_back('\n');
+  // Between two lines that start with a non-blank, a single line break folds
+  // into a space, so each break there is written as one more empty line.
+  // Breaks next to more-indented lines are kept as they are.
+  bool prev_folds = false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t lf = body.find('\n', start);
+    const std::size_t end = lf == std::string_view::npos ? body.size() : lf;
+    if (end > start) {
+      const bool folds = body[start] != ' ' && body[start] != '\t';
+      if (folds && prev_folds) out.push_back('\n');
+      append_spaces(out, indent);
+      out.append(body.data() + start, end - start);
+      prev_folds = folds;
     }
     out.push_back('\n');
     if (lf == std::string_view::npos) break;

@@ -13,6 +13,23 @@
 
 namespace kestrine {
 
+// Length of the multi-byte character at byte `i` of `s` when it is one that
+// no plain, single-quoted or block scalar may carry raw: a C1 control (NEL,
+// a line break to YAML 1.1 readers, included), U+2028, U+2029 (YAML 1.1 line
+// breaks), U+FFFE or U+FFFF.  0 otherwise.
+inline std::size_t escaped_multibyte_length(std::string_view s, std::size_t i) noexcept {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b = at(i);
+  if (b == 0xC2 && i + 1 < s.size()) {
+    if (at(i + 1) >= 0x80 && at(i + 1) <= 0x9F) return 2;
+  } else if (b == 0xE2 && i + 2 < s.size()) {
+    if (at(i + 1) == 0x80 && (at(i + 2) == 0xA8 || at(i + 2) == 0xA9)) return 3;
+  } else if (b == 0xEF && i + 2 < s.size()) {
+    if (at(i + 1) == 0xBF && (at(i + 2) == 0xBE || at(i + 2) == 0xBF)) return 3;
+  }
+  return 0;
+}
+
 // May the text be written single-quoted on one line?  False when it holds a
 // byte below 0x20 (tab, line feed and carriage return included), DEL, a C1
 // control other than NEL, U+FFFE, U+FFFF, or one of the line breaks of YAML
@@ -26,6 +43,12 @@ bool is_printable_single_line(std::string_view text) noexcept;
 // (the block takes its indentation from that line).
 bool fits_literal_block(std::string_view text) noexcept;
 
+// May the text be written as a literal or folded block scalar (no
+// indentation indicator) and read back unchanged?  Unlike
+// `fits_literal_block` it needs no line feed, and it refuses a last line of
+// blanks (that would read as trailing space, not content).
+bool fits_block_scalar(std::string_view text) noexcept;
+
 // The body of a double-quoted scalar (no surrounding quotes).
 std::string escape_double_quoted(std::string_view text);
 // Appends the escaped body of a double-quoted scalar (no quotes).
@@ -35,9 +58,6 @@ void write_double_quoted(std::string& out, std::string_view text);
 
 // Appends `'`, the text with every `'` doubled, and `'`.
 void write_single_quoted(std::string& out, std::string_view text);
-inline void escape_single_quoted(std::string& out, std::string_view text) {
-  write_single_quoted(out, text);
-}
 // Appends the text with every `'` doubled (no quotes).
 void append_single_quoted_body(std::string& out, std::string_view text);
 
@@ -48,6 +68,9 @@ inline bool is_fold_point(std::string_view text, std::size_t i) noexcept {
   auto blank = [](char c) { return c == ' ' || c == '\t'; };
   return text[i] == ' ' && !blank(text[i - 1]) && !blank(text[i + 1]);
 }
+
+// Does the text hold a fold point anywhere?
+bool has_fold_point(std::string_view text) noexcept;
 
 // Appends `body`, replacing single spaces by a line break and `indent` spaces
 // where the next word would end past `width` (the current line is measured
@@ -65,6 +88,10 @@ void write_block_header(std::string& out, std::string_view text, char indicator)
 // bare), each ended by a line feed; then one more line feed for every final
 // line feed past the first.
 void write_literal_lines(std::string& out, std::string_view text, std::size_t indent);
+
+// Appends the body of a folded block scalar for `text` (a line feed ending
+// the header line first), laid out so that folding gives back `text`.
+void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent);
 
 // Number of bytes of `out` after its last line feed (all of it when none).
 std::size_t current_column(const std::string& out) noexcept;

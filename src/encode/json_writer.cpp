@@ -9,6 +9,7 @@
 
 #include "emit_util/float_text.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -301,7 +302,7 @@ std::expected<std::string, std::string> dump_json(const YamlValue& root,
                                                   const JsonOptions& options) {
   std::string out;
   out.reserve(256);
-  if (auto r = write_json_value(out, root, options, 0); !r) return std::unexpected(r.error());
+  KESTRINE_TRY(write_json_value(out, root, options, 0));
   return out;
 }
 

@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "emit_util/float_text.hpp"
+#include "emit_util/plain_scalar.hpp"
 #include "emit_util/scalar_text.hpp"
-#include "encode/plain_check.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -41,13 +41,6 @@ inline void append_bigint(std::string& out, std::string_view digits) {
 
 // Characters that end a plain scalar inside a flow collection.  YAML 1.2
 // readers stop at ",[]{}"; YAML 1.1 readers (PyYAML among them) also at "?".
-inline bool has_flow_indicator(std::string_view text) noexcept {
-  for (char c : text) {
-    if (c == ',' || c == '[' || c == ']' || c == '{' || c == '}' || c == '?') return true;
-  }
-  return false;
-}
-
 int key_class(ValueKind k) noexcept {
   switch (k) {
     case ValueKind::Null: return 0;
@@ -448,7 +441,7 @@ void YamlWriter::write_plain_string(std::string_view text, bool in_flow) {
     out_.append(opt_.prefer_double ? "\"\"" : "''");
     return;
   }
-  if (needs_quotes(text, opt_.version_mode) || (in_flow && has_flow_indicator(text))) {
+  if (needs_quotes(text, opt_.version_mode, in_flow)) {
     write_quoted_string(text);
     return;
   }

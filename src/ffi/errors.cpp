@@ -159,7 +159,7 @@ PyErr duplicate_key_error_to_py(const ComposeError& error) noexcept {
   return positioned_error(ExcClass::DuplicateKeyError, error.message, error.span, std::nullopt);
 }
 
-PyErr load_error_to_py(const IncludeLoadError& error) noexcept {
+PyErr load_error_to_py(const LoadError& error) noexcept {
   if (error.kind == IncludeErrorKind::Parse) {
     const std::uint64_t line0 = error.span ? error.span->line : 0;
     const std::uint64_t column0 = error.span ? error.span->column : 0;

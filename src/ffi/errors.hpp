@@ -58,7 +58,7 @@ PyErr compose_error_to_py(const ComposeError& error) noexcept;
 PyErr duplicate_key_error_to_py(const ComposeError& error) noexcept;
 // Include loader errors, by kind (see format_load_error for the message of
 // every kind but Parse).
-PyErr load_error_to_py(const IncludeLoadError& error) noexcept;
+PyErr load_error_to_py(const LoadError& error) noexcept;
 // Dumping errors and undecodable input: the message only, no attributes.
 PyErr encode_error_to_py(std::string_view message) noexcept;
 PyErr unserializable_error_to_py(std::string_view message) noexcept;

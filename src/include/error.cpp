@@ -4,7 +4,7 @@
 
 namespace kestrine {
 
-std::string format_load_error(const IncludeLoadError& error) {
+std::string format_load_error(const LoadError& error) {
   static constexpr std::string_view kIn = " in ";
   static constexpr std::string_view kFrom = "\n  included from ";
   static constexpr std::string_view kLine = ", line ";

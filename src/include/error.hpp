@@ -29,19 +29,18 @@ struct IncludeFrame {
   std::uint32_t line = 0;
 };
 
-struct IncludeLoadError {
+struct LoadError {
   std::optional<Span> span;  // where the error lies (always present for Parse)
   std::string message;
   std::string file;          // the file the error is attributed to (path bytes)
   std::vector<IncludeFrame> include_chain;
   IncludeErrorKind kind = IncludeErrorKind::Include;
 };
-using LoadError = IncludeLoadError;
 
 // "{message} in {file}" followed by one "\n  included from {file}, line {n}"
 // per chain frame (n 1-based).  The texts are used as they are; the Python
 // side decodes invalid UTF-8 with replacement characters.
-std::string format_load_error(const IncludeLoadError& error);
+std::string format_load_error(const LoadError& error);
 
 // True exactly for the five include tags ("!include", "!include_dir_list",
 // "!include_dir_named", "!include_dir_merge_list", "!include_dir_merge_named").

@@ -2,11 +2,14 @@
 
 #include <cstdlib>
 
+#include "resolver/text_util.hpp"
+
 namespace kestrine {
 
 namespace {
 
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+using resolver_detail::is_digit;
+
 constexpr bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 void skip_blanks(std::string_view text, std::size_t& pos) noexcept {
@@ -73,6 +76,56 @@ std::optional<std::uint64_t> timestamp_read_digits(std::string_view text, std::s
   return value;
 }
 
+namespace {
+
+// An optional "." and fraction digits, as microseconds (digits past the sixth
+// are dropped).
+std::uint32_t read_fraction(std::string_view text, std::size_t& pos) noexcept {
+  std::uint32_t micro = 0;
+  if (pos >= text.size() || text[pos] != '.') return micro;
+  ++pos;
+  std::size_t n = 0;
+  while (pos < text.size() && is_digit(text[pos])) {
+    if (n < 6) micro = micro * 10 + std::uint32_t(text[pos] - '0');
+    ++n;
+    ++pos;
+  }
+  for (; n < 6; ++n) micro *= 10;
+  return micro;
+}
+
+// Optional blanks and an optional zone ("Z", or a sign, one or two hour
+// digits and optionally ":MM") ending the text; `offset` in minutes when a
+// zone is present.  False when something else follows.
+bool read_zone(std::string_view text, std::size_t& pos, std::optional<std::int32_t>& offset) noexcept {
+  skip_blanks(text, pos);
+  if (pos == text.size()) return true;
+  const char z = text[pos];
+  if (z == 'Z' || z == 'z') {
+    ++pos;
+    offset = 0;
+  } else if (z == '+' || z == '-') {
+    ++pos;
+    auto oh = timestamp_read_1_or_2_digits(text, pos);
+    if (!oh) return false;
+    std::uint32_t om = 0;
+    if (pos < text.size() && text[pos] == ':') {
+      ++pos;
+      auto m = timestamp_read_digits(text, pos, 2, 2);
+      if (!m) return false;
+      om = std::uint32_t(*m);
+    }
+    const std::int32_t total = std::int32_t(*oh * 60 + om);
+    offset = z == '-' ? -total : total;
+  } else {
+    return false;
+  }
+  skip_blanks(text, pos);
+  return pos == text.size();
+}
+
+}  // namespace
+
 std::optional<Timestamp> parse_timestamp(std::string_view text) noexcept {
   std::size_t pos = 0;
   auto year = timestamp_read_digits(text, pos, 4, 4);
@@ -102,44 +155,9 @@ std::optional<Timestamp> parse_timestamp(std::string_view text) noexcept {
   auto second = timestamp_read_digits(text, pos, 2, 2);
   if (!second) return std::nullopt;
 
-  std::uint32_t micro = 0;
-  if (pos < text.size() && text[pos] == '.') {
-    ++pos;
-    std::size_t n = 0;
-    while (pos < text.size() && is_digit(text[pos])) {
-      if (n < 6) micro = micro * 10 + std::uint32_t(text[pos] - '0');
-      ++n;
-      ++pos;
-    }
-    for (; n < 6; ++n) micro *= 10;
-  }
-
+  const std::uint32_t micro = read_fraction(text, pos);
   std::optional<std::int32_t> offset;
-  skip_blanks(text, pos);
-  if (pos < text.size()) {
-    const char z = text[pos];
-    if (z == 'Z' || z == 'z') {
-      ++pos;
-      offset = 0;
-    } else if (z == '+' || z == '-') {
-      ++pos;
-      auto oh = timestamp_read_1_or_2_digits(text, pos);
-      if (!oh) return std::nullopt;
-      std::uint32_t om = 0;
-      if (pos < text.size() && text[pos] == ':') {
-        ++pos;
-        auto m = timestamp_read_digits(text, pos, 2, 2);
-        if (!m) return std::nullopt;
-        om = std::uint32_t(*m);
-      }
-      const std::int32_t total = std::int32_t(*oh * 60 + om);
-      offset = z == '-' ? -total : total;
-    } else {
-      return std::nullopt;
-    }
-    skip_blanks(text, pos);
-    if (pos != text.size()) return std::nullopt;
-  }
+  if (!read_zone(text, pos, offset)) return std::nullopt;
 
   if (*hour > 23 || *minute > 59 || *second > 59 || !is_valid_date(y, *month, *day))
     return std::nullopt;

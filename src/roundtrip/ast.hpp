@@ -156,15 +156,14 @@ struct HeadComment {
 struct CommentTexts {
   // Whole-line comments above the node, in source order.
   std::vector<HeadComment> head;
-  // The comment on the node's line (`inline` in the data model; the keyword
-  // forces the underscore).
-  OptText inline_;
+  // The comment on the node's line, after its content.
+  OptText inline_comment;
   // Literal and folded scalars: the source text from the indicator to the end.
   OptText raw;
   // Comments after the node's content at the end of the document.
   std::vector<std::string> foot;
 
-  bool empty() const noexcept { return head.empty() && !inline_ && !raw && foot.empty(); }
+  bool empty() const noexcept { return head.empty() && !inline_comment && !raw && foot.empty(); }
 };
 
 // What a node without comment texts reads.
@@ -193,12 +192,14 @@ struct Comments {
 
   // Reading: empty values when the node has no comment text.
   const std::vector<HeadComment>& head() const noexcept { return texts_ ? texts_->head : no_texts().head; }
-  const OptText& inline_() const noexcept { return texts_ ? texts_->inline_ : no_texts().inline_; }
+  const OptText& inline_comment() const noexcept {
+    return texts_ ? texts_->inline_comment : no_texts().inline_comment;
+  }
   const OptText& raw() const noexcept { return texts_ ? texts_->raw : no_texts().raw; }
   const std::vector<std::string>& foot() const noexcept { return texts_ ? texts_->foot : no_texts().foot; }
   // Writing (creates the record).
   std::vector<HeadComment>& head_mut() { return texts_mut().head; }
-  OptText& inline_mut() { return texts_mut().inline_; }
+  OptText& inline_comment_mut() { return texts_mut().inline_comment; }
   OptText& raw_mut() { return texts_mut().raw; }
   std::vector<std::string>& foot_mut() { return texts_mut().foot; }
   // True when any comment text (or raw block text) is present.
@@ -213,7 +214,7 @@ struct Comments {
     return a.blank_before == b.blank_before && a.inline_spaces == b.inline_spaces &&
            a.value_pad == b.value_pad && a.inline_before_value == b.inline_before_value &&
            a.compact == b.compact && a.modified == b.modified && a.head() == b.head() &&
-           a.inline_() == b.inline_() && a.raw() == b.raw() && a.foot() == b.foot();
+           a.inline_comment() == b.inline_comment() && a.raw() == b.raw() && a.foot() == b.foot();
   }
 
  private:

@@ -5,18 +5,13 @@
 #include <vector>
 
 #include "util/stack_guard.hpp"
+#include "util/utf8.hpp"
 
 namespace kestrine {
 
 namespace {
 
 using Pos = CommentPlacer::Pos;
-
-std::uint32_t count_chars(std::string_view s) noexcept {
-  std::uint32_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
 
 // True when `line` holds only Unicode White_Space characters.
 bool is_blank_line(std::string_view line) noexcept {
@@ -76,9 +71,9 @@ Pos scalar_end(const YamlNode& node) noexcept {
   const std::string& t = node.text();
   std::size_t last_lf = t.rfind('\n');
   if (last_lf == std::string::npos)
-    return {node.span.line, node.span.column + count_chars(t)};
+    return {node.span.line, node.span.column + static_cast<std::uint32_t>(utf8_char_count(t))};
   auto n = static_cast<std::uint32_t>(std::count(t.begin(), t.end(), '\n'));
-  return {node.span.line + n, count_chars(std::string_view(t).substr(last_lf + 1))};
+  return {node.span.line + n, static_cast<std::uint32_t>(utf8_char_count(std::string_view(t).substr(last_lf + 1)))};
 }
 
 Pos node_end_rec(const YamlNode& node) {
@@ -208,8 +203,8 @@ void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
         spacing = c.span.column - (intro.column + 1);
       }
     }
-    if (candidate && !cm.inline_()) {
-      cm.inline_mut() = c.text;
+    if (candidate && !cm.inline_comment()) {
+      cm.inline_comment_mut() = c.text;
       cm.inline_before_value = true;
       if (bare) cm.inline_spaces = spacing;
     } else {
@@ -234,13 +229,13 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
   if (may_take_trailing && next_ < comments_.size()) {
     const SourceComment& c = comments_[next_];
     if (c.span.line == node_line && c.span.column > node.span.column) {
-      if (cm.inline_() && cm.inline_before_value) {
+      if (cm.inline_comment() && cm.inline_before_value) {
         // The node already holds the comment of its introducer line; keep
         // it (and the lines below it) as ordinary head comments instead of
         // losing it.
         std::vector<HeadComment> head;
         head.reserve(cm.head().size() + 1);
-        head.push_back(HeadComment{std::move(*cm.inline_mut()), false});
+        head.push_back(HeadComment{std::move(*cm.inline_comment_mut()), false});
         for (HeadComment& h : cm.head_mut()) head.push_back(HeadComment{std::move(h.text), false});
         cm.head_mut() = std::move(head);
         cm.inline_before_value = false;
@@ -248,7 +243,7 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
       }
       if (end.first == c.span.line && c.span.column > end.second)
         cm.inline_spaces = c.span.column - end.second;
-      cm.inline_mut() = c.text;
+      cm.inline_comment_mut() = c.text;
       ++next_;
     }
   }

@@ -1,183 +1,23 @@
 #include "roundtrip/composer.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
+#include "roundtrip/child_counts.hpp"
 #include "roundtrip/comments.hpp"
+#include "roundtrip/positions.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
+#include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
 namespace {
-
-// Number of UTF-8 characters in `s` (bytes that are not continuation bytes).
-std::uint32_t count_chars(std::string_view s) noexcept {
-  std::uint32_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
-// Characters in `s` and whether it holds a line break (LF or CR), eight
-// bytes at a time.  `s` lies inside a buffer ending at `buffer_end`: a short
-// text is read as one (masked) word when eight bytes are readable there.
-static_assert(std::endian::native == std::endian::little, "measure reads words little-endian");
-struct Extent {
-  std::uint32_t chars = 0;
-  bool line_break = false;
-};
-Extent measure(std::string_view s, const char* buffer_end) noexcept {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  auto has_byte = [](std::uint64_t w, std::uint64_t b) {
-    std::uint64_t v = w ^ (b * kOnes);
-    return ((v - kOnes) & ~v & kHigh) != 0;
-  };
-  // Continuation bytes (10xxxxxx) of a word; zero bytes count for nothing.
-  // (A multiply sums the per-byte flags: no popcount instruction needed.)
-  auto continuations = [](std::uint64_t w) {
-    const std::uint64_t flags = (w & ~(w << 1) & kHigh) >> 7;
-    return static_cast<std::uint32_t>((flags * kOnes) >> 56);
-  };
-  const std::size_t n = s.size();
-  const char* p = s.data();
-  Extent e;
-  std::uint32_t continuation = 0;
-  std::uint64_t w;
-  if (n < 8) {
-    if (n == 0) return e;
-    if (static_cast<std::size_t>(buffer_end - p) < 8) {
-      for (std::size_t i = 0; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(p[i]);
-        e.chars += (c & 0xC0) != 0x80;
-        e.line_break |= c == '\n' || c == '\r';
-      }
-      return e;
-    }
-    std::memcpy(&w, p, 8);
-    w &= ~std::uint64_t{0} >> (64 - 8 * n);  // little-endian: the first n bytes
-    e.line_break = has_byte(w, '\n') || has_byte(w, '\r');
-    e.chars = static_cast<std::uint32_t>(n) - continuations(w);
-    return e;
-  }
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::memcpy(&w, p + i, 8);
-    continuation += continuations(w);
-    e.line_break |= has_byte(w, '\n') || has_byte(w, '\r');
-  }
-  if (i < n) {
-    // The last eight bytes, less those already counted.
-    std::memcpy(&w, p + n - 8, 8);
-    w >>= 8 * (8 - (n - i));
-    continuation += continuations(w);
-    e.line_break |= has_byte(w, '\n') || has_byte(w, '\r');
-  }
-  e.chars = static_cast<std::uint32_t>(n) - continuation;
-  return e;
-}
-
-// A block scalar's source text ends where its scanning stopped, which may be
-// inside the indentation of the next line; keep the slice up to its last line
-// break when only blanks follow that break.
-std::string_view last_line_break(std::string_view slice) noexcept {
-  std::size_t pos = slice.find_last_of("\n\r");
-  if (pos == std::string_view::npos) return slice;
-  for (std::size_t i = pos + 1; i < slice.size(); ++i)
-    if (slice[i] != ' ' && slice[i] != '\t') return slice;
-  return slice.substr(0, pos + 1);
-}
-
-// The number of children of each collection, found in one pass over the
-// events before composing, so that every collection is composed straight
-// into a vector of its final size: children are placed once and never moved.
-// Entries are in the order of the collections' first events (the order the
-// composer meets them).  The counts only size vectors: where the composer
-// reads the events differently (invalid input) a vector merely grows.
-struct ChildCount {
-  std::uint32_t event;  // index of the MappingStart / SequenceStart, or of
-                        // the first "-" of a sequence without indentation
-  std::uint32_t count;
-};
-
-std::vector<ChildCount> count_children(std::span<const SpannedEvent> ev) {
-  enum class Frame : std::uint8_t { BlockMapping, BlockSequence, Indentless, Flow };
-  struct Open {
-    Frame frame;
-    bool content;         // Flow: an item since the last ","
-    std::uint32_t slot;   // its entry in `out`
-  };
-  std::vector<ChildCount> out;
-  std::vector<Open> stack;
-  auto close = [&] {
-    Open& top = stack.back();
-    if (top.frame == Frame::Flow && top.content) ++out[top.slot].count;
-    stack.pop_back();
-  };
-  auto open = [&](Frame frame, std::size_t i, std::uint32_t count) {
-    stack.push_back(Open{frame, false, static_cast<std::uint32_t>(out.size())});
-    out.push_back(ChildCount{static_cast<std::uint32_t>(i), count});
-  };
-  // Marks an item of the innermost flow collection.
-  auto content = [&] {
-    if (!stack.empty() && stack.back().frame == Frame::Flow) stack.back().content = true;
-  };
-  for (std::size_t i = 0; i < ev.size(); ++i) {
-    const SpannedEvent& e = ev[i];
-    switch (e.kind) {
-      case EventKind::MappingStart:
-      case EventKind::SequenceStart:
-        content();
-        open(e.flow ? Frame::Flow
-                    : (e.kind == EventKind::MappingStart ? Frame::BlockMapping : Frame::BlockSequence),
-             i, 0);
-        break;
-      case EventKind::MappingEnd:
-      case EventKind::SequenceEnd:
-      case EventKind::BlockEnd:
-        if (!stack.empty() && stack.back().frame == Frame::Indentless) close();
-        if (!stack.empty()) close();
-        break;
-      case EventKind::Key:
-        if (!stack.empty() && stack.back().frame == Frame::Indentless) close();
-        if (!stack.empty() && stack.back().frame == Frame::BlockMapping) ++out[stack.back().slot].count;
-        content();
-        break;
-      case EventKind::SequenceEntry:
-        if (stack.empty()) break;
-        if (stack.back().frame == Frame::BlockMapping)
-          open(Frame::Indentless, i, 1);
-        else if (stack.back().frame != Frame::Flow)
-          ++out[stack.back().slot].count;
-        break;
-      case EventKind::FlowEntry:
-        if (!stack.empty() && stack.back().frame == Frame::Flow && stack.back().content) {
-          ++out[stack.back().slot].count;
-          stack.back().content = false;
-        }
-        break;
-      case EventKind::StreamStart:
-      case EventKind::StreamEnd:
-      case EventKind::DocumentStart:
-      case EventKind::DocumentEnd:
-      case EventKind::Directive:
-        while (!stack.empty()) close();
-        break;
-      default:  // Value, scalars, aliases, properties
-        content();
-        break;
-    }
-  }
-  while (!stack.empty()) close();
-  return out;
-}
-
-enum Status : int { kError = -1, kNone = 0, kNode = 1 };
 
 using Pos = CommentPlacer::Pos;
 using Introducer = CommentPlacer::Introducer;
@@ -218,6 +58,7 @@ class Composer {
       : text_(text),
         ev_(scan.events),
         file_id_(scan.file_id),
+        lines_(text),
         placer_(comments, text, introducers),
         child_counts_(count_children(ev_)) {}
 
@@ -256,17 +97,17 @@ class Composer {
           anchors_.clear();
           YamlNode node;
           Pos end;
-          int r = compose_node(false, node, Visit{}, end);
-          if (r == kError) return false;
-          if (r == kNode || empty_document_as_null) {
-            if (r != kNode) {
+          NodeOutcome r = compose_node(false, node, Visit{}, end);
+          if (r == NodeOutcome::Failed) return false;
+          if (r == NodeOutcome::Node || empty_document_as_null) {
+            if (r != NodeOutcome::Node) {
               node = YamlNode::null_at(span_of(e));
               place_leaf(node, Visit{});
             }
             node.explicit_start = true;
             add_root(std::move(node), doc_start);
           }
-          if (r == kNode && !check_document_ended()) return false;
+          if (r == NodeOutcome::Node && !check_document_ended()) return false;
           pending_directives.clear();
           directive_start.reset();
           if (position_ < ev_.size() && ev_[position_].kind == EventKind::DocumentEnd) ++position_;
@@ -278,9 +119,9 @@ class Composer {
           anchors_.clear();
           YamlNode node;
           Pos end;
-          int r = compose_node(false, node, Visit{}, end);
-          if (r == kError) return false;
-          if (r == kNode) {
+          NodeOutcome r = compose_node(false, node, Visit{}, end);
+          if (r == NodeOutcome::Failed) return false;
+          if (r == NodeOutcome::Node) {
             node.explicit_start = !pending_directives.empty();
             add_root(std::move(node), doc_start);
             if (!check_document_ended()) return false;
@@ -306,7 +147,7 @@ class Composer {
     node.span.column = e.column;
     node.span.offset = e.offset;
   }
-  std::vector<std::size_t> line_starts_;
+  LineIndex lines_;
   // Comments are placed while the tree is built, in the same pre-order a
   // separate walk would use; inside flow collections placement is deferred
   // to one walk over the finished collection.
@@ -360,57 +201,9 @@ class Composer {
   }
   bool next_is(EventKind k) const noexcept { return position_ < ev_.size() && ev_[position_].kind == k; }
 
-  int fail(std::string message, Span span) {
+  NodeOutcome fail(std::string message, Span span) {
     error = ComposeError{std::move(message), span};
-    return kError;
-  }
-
-  // The start offset of every line, built on the first call: only scalars
-  // spanning several lines need it, and most documents have few or none.
-  const std::vector<std::size_t>& line_starts() {
-    if (!line_starts_.empty()) return line_starts_;
-    line_starts_.push_back(text_.size() >= 3 && static_cast<unsigned char>(text_[0]) == 0xEF &&
-                                   static_cast<unsigned char>(text_[1]) == 0xBB &&
-                                   static_cast<unsigned char>(text_[2]) == 0xBF
-                               ? 3
-                               : 0);
-    const char* data = text_.data();
-    const std::size_t n = text_.size();
-    if (std::memchr(data, '\r', n) == nullptr) {
-      // The common case: LF only; let memchr find them.
-      for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', data + n - p)));)
-        line_starts_.push_back(static_cast<std::size_t>(++p - data));
-      return line_starts_;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      char c = data[i];
-      if (c == '\n') {
-        line_starts_.push_back(i + 1);
-      } else if (c == '\r') {
-        if (i + 1 < n && data[i + 1] == '\n') ++i;
-        line_starts_.push_back(i + 1);
-      }
-    }
-    return line_starts_;
-  }
-
-  // (line, column) of a byte offset that lies on line `from` or later.
-  std::pair<std::uint32_t, std::uint32_t> locate(std::size_t offset, std::uint32_t from) {
-    const std::vector<std::size_t>& starts = line_starts();
-    offset = std::min(offset, text_.size());
-    const std::size_t count = starts.size();
-    std::size_t line = std::min<std::size_t>(from, count - 1);
-    if (starts[line] > offset) line = 0;
-    // Ends usually lie a few lines further: step, then search the rest.
-    int steps = 0;
-    while (line + 1 < count && starts[line + 1] <= offset && ++steps <= 16) ++line;
-    if (steps > 16) {
-      auto it = std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(line),
-                                 starts.end(), offset);
-      line = static_cast<std::size_t>(it - starts.begin()) - 1;
-    }
-    std::size_t ls = std::min(starts[line], offset);
-    return {static_cast<std::uint32_t>(line), count_chars(text_.substr(ls, offset - ls))};
+    return NodeOutcome::Failed;
   }
 
   // Places the comments of a node made for empty content; gives its end.
@@ -422,7 +215,7 @@ class Composer {
 
   // Composes the next node into `out`, which must be a default (Null) node;
   // on success `end` is its node_end_position.
-  int compose_node(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
+  NodeOutcome compose_node(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     if (depth_ + 1 > kMaxComposeDepth) {
       Span at = at_end() ? Span{} : span_of(ev_[position_]);
       return fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", at);
@@ -430,11 +223,11 @@ class Composer {
     const EventKind k = at_end() ? EventKind::StreamEnd : ev_[position_].kind;
     if (k == EventKind::Scalar && !pending_tag_ && !pending_anchor_) {
       compose_bare_scalar(out, v, end);
-      return kNode;
+      return NodeOutcome::Node;
     }
     ++depth_;
     // Scalars and aliases do not descend: no stack check needed for them.
-    int r = k == EventKind::Scalar || k == EventKind::Alias
+    NodeOutcome r = k == EventKind::Scalar || k == EventKind::Alias
                 ? compose_node_body(indentless, out, v, end)
                 : stack_guarded([&] { return compose_node_body(indentless, out, v, end); });
     --depth_;
@@ -457,130 +250,171 @@ class Composer {
     }
   }
 
-  int compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
-    for (;;) {
-      if (at_end()) return kNone;
-      while (!at_end() && (ev_[position_].kind == EventKind::Tag ||
-                           ev_[position_].kind == EventKind::Anchor)) {
-        const SpannedEvent& p = ev_[position_];
-        if (p.kind == EventKind::Tag) {
-          pending_tag_ = p.text();
-        } else {
-          if (pending_anchor_) return fail("a node cannot have two anchors", span_of(p));
-          pending_anchor_ = p.text();
+  // Tag and anchor events before a node become the pending properties.
+  [[gnu::always_inline]] bool read_properties() {
+    while (!at_end() && (ev_[position_].kind == EventKind::Tag ||
+                         ev_[position_].kind == EventKind::Anchor)) {
+      const SpannedEvent& p = ev_[position_];
+      if (p.kind == EventKind::Tag) {
+        pending_tag_ = p.text();
+      } else {
+        if (pending_anchor_) {
+          fail("a node cannot have two anchors", span_of(p));
+          return false;
         }
-        ++position_;
+        pending_anchor_ = p.text();
       }
-      if (at_end()) return kNone;
+      ++position_;
+    }
+    return true;
+  }
 
+  // What the event after a node's properties holds.
+  enum class Content : std::uint8_t {
+    Node,     // a node starts here
+    Empty,    // no node of its own, but properties make an empty node
+    Nothing,  // no node at all
+    Skipped,  // an event not expected inside a document, passed over
+    Failed,
+  };
+
+  [[gnu::always_inline]] Content content_at(const SpannedEvent& e, bool indentless, bool has_properties) {
+    switch (e.kind) {
+      case EventKind::SequenceEntry:
+        if (indentless) return Content::Node;
+        [[fallthrough]];
+      case EventKind::StreamEnd:
+      case EventKind::DocumentStart:
+      case EventKind::DocumentEnd:
+      case EventKind::MappingEnd:
+      case EventKind::SequenceEnd:
+      case EventKind::BlockEnd:
+      case EventKind::Key:
+      case EventKind::Value:
+      case EventKind::FlowEntry:
+        return has_properties ? Content::Empty : Content::Nothing;
+      case EventKind::Alias:
+        if (has_properties) {
+          fail("an alias node cannot have an anchor or tag", span_of(e));
+          return Content::Failed;
+        }
+        if (!anchors_.contains(e.text())) {
+          fail("unknown alias: *" + std::string(e.text()), span_of(e));
+          return Content::Failed;
+        }
+        return Content::Node;
+      case EventKind::StreamStart:
+      case EventKind::Directive:
+      case EventKind::Anchor:
+      case EventKind::Tag:
+        // Not expected inside a document: pass over it, dropping the
+        // properties read so far, and compose what follows.
+        ++position_;
+        return Content::Skipped;
+      default:
+        return Content::Node;
+    }
+  }
+
+  NodeOutcome compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
+    for (;;) {
+      if (!read_properties()) return NodeOutcome::Failed;
+      if (at_end()) return NodeOutcome::None;
       const SpannedEvent& e = ev_[position_];
       std::optional<std::string_view> tag = std::exchange(pending_tag_, std::nullopt);
       std::optional<std::string_view> anchor = std::exchange(pending_anchor_, std::nullopt);
-
-      // Events that hold no node of their own.
-      bool empty_content = false;
-      switch (e.kind) {
-        case EventKind::SequenceEntry:
-          if (indentless) break;
-          [[fallthrough]];
-        case EventKind::StreamEnd:
-        case EventKind::DocumentStart:
-        case EventKind::DocumentEnd:
-        case EventKind::MappingEnd:
-        case EventKind::SequenceEnd:
-        case EventKind::BlockEnd:
-        case EventKind::Key:
-        case EventKind::Value:
-        case EventKind::FlowEntry:
-          if (!tag && !anchor) return kNone;
-          empty_content = true;
-          break;
-        case EventKind::Alias:
-          if (tag || anchor) return fail("an alias node cannot have an anchor or tag", span_of(e));
-          if (!anchors_.contains(e.text()))
-            return fail("unknown alias: *" + std::string(e.text()), span_of(e));
-          break;
-        case EventKind::StreamStart:
-        case EventKind::Directive:
-        case EventKind::Anchor:
-        case EventKind::Tag:
-          // Not expected inside a document: pass over it, dropping the
-          // properties read so far, and compose what follows.
-          ++position_;
+      switch (content_at(e, indentless, tag || anchor)) {
+        case Content::Nothing:
+          return NodeOutcome::None;
+        case Content::Failed:
+          return NodeOutcome::Failed;
+        case Content::Skipped:
           continue;
-        default:
-          break;
+        case Content::Empty:
+          return compose_present(e, tag, anchor, false, out, v, end);
+        case Content::Node:
+          return compose_present(e, tag, anchor, true, out, v, end);
       }
-
-      set_start(out, e);
-      const Span& start = out.span;
-      if (anchor) out.set_anchor(OptText(*anchor));
-      if (tag) out.set_tag(OptText(*tag));
-      const bool flow_collection =
-          (e.kind == EventKind::MappingStart || e.kind == EventKind::SequenceStart) && e.flow;
-      const bool defer_here = flow_collection && deferred_ == 0;
-      if (defer_here) {
-        ++deferred_;
-      } else if (deferred_ == 0) {
-        placer_.before(out, v.intro);
-      }
-
-      EndAcc children{{start.line, start.column}};
-      int r = kNode;
-      if (!empty_content) {
-        switch (e.kind) {
-          case EventKind::SequenceEntry: {
-            NodeList<YamlNode> items;
-            collection_event_ = position_;
-            r = compose_indentless_sequence(out, items, children);
-            if (r != kError) out.set_sequence(std::move(items));
-            break;
-          }
-          case EventKind::Scalar:
-            ++position_;
-            out.set_scalar(e.text(), e.style);
-            break;
-          case EventKind::MappingStart: {
-            collection_event_ = position_++;
-            out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
-            NodeList<NodePair> pairs;
-            r = compose_mapping(e.flow, out, pairs, children);
-            if (r != kError) out.set_mapping(std::move(pairs));
-            break;
-          }
-          case EventKind::SequenceStart: {
-            collection_event_ = position_++;
-            out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
-            NodeList<YamlNode> items;
-            r = compose_sequence(e.flow, out, items, children);
-            if (r != kError) out.set_sequence(std::move(items));
-            break;
-          }
-          case EventKind::Alias:
-            ++position_;
-            out.set_alias(std::string(e.text()));
-            break;
-          default:
-            break;
-        }
-      }
-      if (defer_here) --deferred_;
-      if (r == kError) return kError;
-
-      finish_positions(out, e, children);
-      if (defer_here) {
-        end = placer_.place(out, v.may_take_trailing, v.intro);
-      } else if (deferred_ == 0) {
-        end = placer_.after(out, v.may_take_trailing,
-                            out.is_collection() ? children.end : CommentPlacer::leaf_end(out));
-      } else {
-        end = {start.line, start.column};
-      }
-      // The anchor is registered once the node is complete, so an alias
-      // inside the node cannot refer to it.
-      if (anchor) anchors_.insert(*anchor);
-      return kNode;
     }
+  }
+
+  // A node starting at `e` with its properties; `has_content` false for an
+  // empty node that only its properties make.
+  [[gnu::always_inline]] NodeOutcome compose_present(const SpannedEvent& e, std::optional<std::string_view> tag,
+                              std::optional<std::string_view> anchor, bool has_content,
+                              YamlNode& out, const Visit& v, Pos& end) {
+    set_start(out, e);
+    const Span& start = out.span;
+    if (anchor) out.set_anchor(OptText(*anchor));
+    if (tag) out.set_tag(OptText(*tag));
+    const bool flow_collection =
+        (e.kind == EventKind::MappingStart || e.kind == EventKind::SequenceStart) && e.flow;
+    const bool defer_here = flow_collection && deferred_ == 0;
+    if (defer_here) {
+      ++deferred_;
+    } else if (deferred_ == 0) {
+      placer_.before(out, v.intro);
+    }
+
+    EndAcc children{{start.line, start.column}};
+    const NodeOutcome r = has_content ? compose_content(e, out, children) : NodeOutcome::Node;
+    if (defer_here) --deferred_;
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+
+    finish_positions(out, e, children);
+    if (defer_here) {
+      end = placer_.place(out, v.may_take_trailing, v.intro);
+    } else if (deferred_ == 0) {
+      end = placer_.after(out, v.may_take_trailing,
+                          out.is_collection() ? children.end : CommentPlacer::leaf_end(out));
+    } else {
+      end = {start.line, start.column};
+    }
+    // The anchor is registered once the node is complete, so an alias
+    // inside the node cannot refer to it.
+    if (anchor) anchors_.insert(*anchor);
+    return NodeOutcome::Node;
+  }
+
+  // The content of a node that starts at `e` (its properties already set).
+  [[gnu::always_inline]] NodeOutcome compose_content(const SpannedEvent& e, YamlNode& out, EndAcc& children) {
+    NodeOutcome r = NodeOutcome::Node;
+    switch (e.kind) {
+      case EventKind::SequenceEntry: {
+        NodeList<YamlNode> items;
+        collection_event_ = position_;
+        r = compose_indentless_sequence(out, items, children);
+        if (r != NodeOutcome::Failed) out.set_sequence(std::move(items));
+        break;
+      }
+      case EventKind::Scalar:
+        ++position_;
+        out.set_scalar(e.text(), e.style);
+        break;
+      case EventKind::MappingStart: {
+        collection_event_ = position_++;
+        out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
+        NodeList<NodePair> pairs;
+        r = compose_mapping(e.flow, out, pairs, children);
+        if (r != NodeOutcome::Failed) out.set_mapping(std::move(pairs));
+        break;
+      }
+      case EventKind::SequenceStart: {
+        collection_event_ = position_++;
+        out.style = e.flow ? CollectionStyle::Flow : CollectionStyle::Block;
+        NodeList<YamlNode> items;
+        r = compose_sequence(e.flow, out, items, children);
+        if (r != NodeOutcome::Failed) out.set_sequence(std::move(items));
+        break;
+      }
+      case EventKind::Alias:
+        ++position_;
+        out.set_alias(std::string(e.text()));
+        break;
+      default:
+        break;
+    }
+    return r;
   }
 
   // The end position of a scalar node read from `e` (and the source text of
@@ -590,15 +424,7 @@ class Composer {
     const std::size_t end = std::clamp(e.end(), start.offset, text_.size());
     node.end_offset = end;
     const std::string_view slice(text_.data() + start.offset, end - start.offset);
-    const Extent ext = measure(slice, text_.data() + text_.size());
-    if (!ext.line_break) {
-      node.end_line = start.line;
-      node.end_column = start.column + ext.chars;
-    } else {
-      auto [l, c] = locate(end, start.line);
-      node.end_line = l;
-      node.end_column = c;
-    }
+    std::tie(node.end_line, node.end_column) = lines_.end_of(start, end);
     const ScalarStyle st = node.scalar_style();
     if ((st == ScalarStyle::Literal || st == ScalarStyle::Folded) && end > start.offset)
       node.comments.raw_mut() = end < text_.size() ? last_line_break(slice) : slice;
@@ -630,7 +456,7 @@ class Composer {
 
   // `self`: the mapping node being built (start and style set).
   // On error the caller drops `out`.
-  int compose_mapping(bool flow, const YamlNode& self, NodeList<NodePair>& out, EndAcc& acc) {
+  NodeOutcome compose_mapping(bool flow, const YamlNode& self, NodeList<NodePair>& out, EndAcc& acc) {
     reserve_children(out);
     bool done = false;
     while (!done && !at_end()) {
@@ -649,71 +475,87 @@ class Composer {
         case EventKind::FlowEntry:
           ++position_;
           break;
-        case EventKind::Key: {
-          const bool explicit_key = e.explicit_key;
-          ++position_;
-          NodePair& pair = out.emplace_back();
-          // After "?" in a block mapping, "-" entries at the indicator's own
-          // column are the key's (indentless) sequence.
-          Pos key_end;
-          int r = compose_node(!flow && explicit_key, pair.key, kKeyVisit, key_end);
-          if (r == kError) return kError;
-          if (r == kNone) key_end = place_leaf(pair.key, kKeyVisit);
-          pair.key.explicit_key = explicit_key;
-          acc.take(key_end, pair.key);
-          if (next_is(EventKind::Value)) ++position_;
-          if (compose_value(self, pair, key_end, acc) == kError) return kError;
+        case EventKind::Key:
+          if (compose_explicit_entry(flow, self, out, acc) == NodeOutcome::Failed)
+            return NodeOutcome::Failed;
           break;
-        }
         default: {
-          const std::size_t entry = position_;
-          if (!flow) {
-            std::size_t p = position_;
-            while (p < ev_.size() &&
-                   (ev_[p].kind == EventKind::Anchor || ev_[p].kind == EventKind::Tag))
-              ++p;
-            if (p < ev_.size()) {
-              const SpannedEvent& n = ev_[p];
-              if (((n.kind == EventKind::MappingStart || n.kind == EventKind::SequenceStart) &&
-                   !n.flow) ||
-                  n.kind == EventKind::SequenceEntry) {
-                fail("a block collection cannot be a mapping key", span_of(n));
-                return kError;
-              }
-            }
-          }
-          NodePair& pair = out.emplace_back();
-          Pos key_end;
-          int r = compose_node(false, pair.key, kKeyVisit, key_end);
-          if (r == kError) return kError;
-          if (r == kNone) {
-            if (!next_is(EventKind::Value)) {
-              // Nothing was read: an event this mapping cannot hold.  Stop
-              // without inventing an empty pair for it.
-              out.pop_back();
-              done = true;
-              break;
-            }
-            pair.key.span = span_of(ev_[position_]);
-            pair.key.set_end_to_start();
-            key_end = place_leaf(pair.key, kKeyVisit);
-          }
-          acc.take(key_end, pair.key);
-          if (next_is(EventKind::Value)) {
-            ++position_;
-            if (compose_value(self, pair, key_end, acc) == kError) return kError;
-          } else if (!flow && ev_[entry].kind == EventKind::Scalar) {
-            fail("expected ':' after mapping key", span_of(ev_[entry]));
-            return kError;
-          } else {
-            acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
-          }
+          const NodeOutcome r = compose_implicit_entry(flow, self, out, acc);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          done = r == NodeOutcome::None;
           break;
         }
       }
     }
     close_children(out);
-    return kNode;
+    return NodeOutcome::Node;
+  }
+
+  // A "?" entry (at `position_`) of the mapping `self`.
+  NodeOutcome compose_explicit_entry(bool flow, const YamlNode& self, NodeList<NodePair>& out,
+                                     EndAcc& acc) {
+    const bool explicit_key = ev_[position_].explicit_key;
+    ++position_;
+    NodePair& pair = out.emplace_back();
+    // After "?" in a block mapping, "-" entries at the indicator's own
+    // column are the key's (indentless) sequence.
+    Pos key_end;
+    NodeOutcome r = compose_node(!flow && explicit_key, pair.key, kKeyVisit, key_end);
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+    if (r == NodeOutcome::None) key_end = place_leaf(pair.key, kKeyVisit);
+    pair.key.explicit_key = explicit_key;
+    acc.take(key_end, pair.key);
+    if (next_is(EventKind::Value)) ++position_;
+    return compose_value(self, pair, key_end, acc);
+  }
+
+  // A block collection cannot stand as an implicit key of a block mapping
+  // (checked at the key's first event, past its properties).
+  bool check_implicit_key() {
+    std::size_t p = position_;
+    while (p < ev_.size() && (ev_[p].kind == EventKind::Anchor || ev_[p].kind == EventKind::Tag))
+      ++p;
+    if (p >= ev_.size()) return true;
+    const SpannedEvent& n = ev_[p];
+    if (((n.kind == EventKind::MappingStart || n.kind == EventKind::SequenceStart) && !n.flow) ||
+        n.kind == EventKind::SequenceEntry) {
+      fail("a block collection cannot be a mapping key", span_of(n));
+      return false;
+    }
+    return true;
+  }
+
+  // An entry without "?" (at `position_`) of the mapping `self`; None when
+  // nothing was read (an event this mapping cannot hold).
+  NodeOutcome compose_implicit_entry(bool flow, const YamlNode& self, NodeList<NodePair>& out,
+                                     EndAcc& acc) {
+    const std::size_t entry = position_;
+    if (!flow && !check_implicit_key()) return NodeOutcome::Failed;
+    NodePair& pair = out.emplace_back();
+    Pos key_end;
+    NodeOutcome r = compose_node(false, pair.key, kKeyVisit, key_end);
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+    if (r == NodeOutcome::None) {
+      if (!next_is(EventKind::Value)) {
+        // Stop without inventing an empty pair.
+        out.pop_back();
+        return NodeOutcome::None;
+      }
+      pair.key.span = span_of(ev_[position_]);
+      pair.key.set_end_to_start();
+      key_end = place_leaf(pair.key, kKeyVisit);
+    }
+    acc.take(key_end, pair.key);
+    if (next_is(EventKind::Value)) {
+      ++position_;
+      return compose_value(self, pair, key_end, acc);
+    }
+    if (!flow && ev_[entry].kind == EventKind::Scalar) {
+      fail("expected ':' after mapping key", span_of(ev_[entry]));
+      return NodeOutcome::Failed;
+    }
+    acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
+    return NodeOutcome::Node;
   }
 
   static Visit value_visit(const YamlNode& mapping, const YamlNode& key) noexcept {
@@ -721,20 +563,20 @@ class Composer {
   }
 
   // The value of `pair` (after its ":", if any).
-  int compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
+  NodeOutcome compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
     const Visit v = value_visit(mapping, pair.key);
     Pos value_end;
-    int r = compose_node(true, pair.value, v, value_end);
-    if (r == kError) return kError;
-    if (r == kNone) value_end = place_leaf(pair.value, v);
+    NodeOutcome r = compose_node(true, pair.value, v, value_end);
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+    if (r == NodeOutcome::None) value_end = place_leaf(pair.value, v);
     // (Inside a deferred flow collection the placement walk sets it.)
     if (deferred_ == 0) CommentPlacer::set_value_pad(pair.key, key_end, pair.value);
     acc.take(value_end, pair.value);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   // One "-" entry (at `position_`) of the block sequence `self`.
-  int compose_entry(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
+  NodeOutcome compose_entry(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     const Span ind = span_of(ev_[position_]);
     const Visit v{CommentPlacer::in_sequence(self), true};
     ++position_;
@@ -746,7 +588,7 @@ class Composer {
         item.span = ind;
         item.set_end_to_start();
         acc.take(place_leaf(item, v), item);
-        return kNode;
+        return NodeOutcome::Node;
       }
     }
     // An entry whose item starts on a later line introduces it: comments on
@@ -756,12 +598,12 @@ class Composer {
     const bool introduces = p < ev_.size() && ev_[p].line > ind.line;
     if (introduces) introducers.insert(introducer_key(ind.line, ind.column));
     Pos item_end;
-    int r = compose_node(false, item, v, item_end);
-    if (r == kError) return kError;
-    if (r == kNone) {
+    NodeOutcome r = compose_node(false, item, v, item_end);
+    if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+    if (r == NodeOutcome::None) {
       if (introduces) introducers.erase(introducer_key(ind.line, ind.column));
       out.pop_back();
-      return kNone;
+      return NodeOutcome::None;
     }
     acc.take(item_end, item);
     if (item.span.line == ind.line) {
@@ -771,12 +613,12 @@ class Composer {
       if (padded_kind && item.span.column > ind.column && item.has_no_properties())
         item.comments.value_pad = item.span.column - ind.column - 1;
     }
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   // `self`: the sequence node being built (start and style set).
   // On error the caller drops `out`.
-  int compose_sequence(bool flow, const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
+  NodeOutcome compose_sequence(bool flow, const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     const Visit v{CommentPlacer::in_sequence(self), true};
     reserve_children(out);
     bool done = false;
@@ -795,16 +637,16 @@ class Composer {
           done = true;
           break;
         case EventKind::SequenceEntry:
-          if (compose_entry(self, out, acc) == kError) return kError;
+          if (compose_entry(self, out, acc) == NodeOutcome::Failed) return NodeOutcome::Failed;
           break;
         case EventKind::FlowEntry: {
           const Span ind = span_of(e);
           ++position_;
           YamlNode& item = out.emplace_back();
           Pos item_end;
-          int r = compose_flow_sequence_item(flow, item, v, item_end);
-          if (r == kError) return kError;
-          if (r == kNone) {
+          NodeOutcome r = compose_flow_sequence_item(flow, item, v, item_end);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          if (r == NodeOutcome::None) {
             out.pop_back();
             break;
           }
@@ -819,9 +661,9 @@ class Composer {
           const std::size_t before = position_;
           YamlNode& item = out.emplace_back();
           Pos item_end;
-          int r = compose_flow_sequence_item(flow, item, v, item_end);
-          if (r == kError) return kError;
-          if (r == kNone) {
+          NodeOutcome r = compose_flow_sequence_item(flow, item, v, item_end);
+          if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+          if (r == NodeOutcome::None) {
             out.pop_back();
             done = true;
           } else {
@@ -833,7 +675,7 @@ class Composer {
       }
     }
     close_children(out);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   static void make_single_pair(YamlNode& out, YamlNode&& key, YamlNode&& value, Span at) {
@@ -845,42 +687,42 @@ class Composer {
     out.set_end_to_start();
   }
 
-  // `out` must be a default node; on kNone it is left so.
+  // `out` must be a default node; on NodeOutcome::None it is left so.
   // Single-pair mappings only arise in flow sequences, where comment
   // placement is deferred, so their parts need no placement here.
-  int compose_flow_sequence_item(bool flow, YamlNode& out, const Visit& v, Pos& end) {
+  NodeOutcome compose_flow_sequence_item(bool flow, YamlNode& out, const Visit& v, Pos& end) {
     Pos ignored;
     if (flow && next_is(EventKind::Value)) {
       const Span at = span_of(ev_[position_]);
       ++position_;
       YamlNode value;
-      int r = compose_node(false, value, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) value = YamlNode::null_at(at);
+      NodeOutcome r = compose_node(false, value, Visit{}, ignored);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) value = YamlNode::null_at(at);
       make_single_pair(out, YamlNode::null_at(at), std::move(value), at);
       end = {at.line, at.column};
-      return kNode;
+      return NodeOutcome::Node;
     }
     if (flow && next_is(EventKind::Key)) {
       const Span at = span_of(ev_[position_]);
       const bool explicit_key = ev_[position_].explicit_key;
       ++position_;
       YamlNode key;
-      int r = compose_node(false, key, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) key = YamlNode::null_at(at);
+      NodeOutcome r = compose_node(false, key, Visit{}, ignored);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) key = YamlNode::null_at(at);
       key.explicit_key = explicit_key;
       if (next_is(EventKind::Value)) ++position_;
       YamlNode value;
       r = compose_node(false, value, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) value = YamlNode::null_at(at);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) value = YamlNode::null_at(at);
       make_single_pair(out, std::move(key), std::move(value), at);
       end = {at.line, at.column};
-      return kNode;
+      return NodeOutcome::Node;
     }
-    int r = compose_node(false, out, v, end);
-    if (r != kNode) return r;
+    NodeOutcome r = compose_node(false, out, v, end);
+    if (r != NodeOutcome::Node) return r;
     if (flow && next_is(EventKind::Value)) {
       ++position_;
       YamlNode key = std::move(out);
@@ -888,21 +730,21 @@ class Composer {
       const Span at = key.span;
       YamlNode value;
       r = compose_node(false, value, Visit{}, ignored);
-      if (r == kError) return kError;
-      if (r == kNone) value = YamlNode::null_at(at);
+      if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
+      if (r == NodeOutcome::None) value = YamlNode::null_at(at);
       make_single_pair(out, std::move(key), std::move(value), at);
     }
-    return kNode;
+    return NodeOutcome::Node;
   }
 
   // On error the caller drops `out`.
-  int compose_indentless_sequence(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
+  NodeOutcome compose_indentless_sequence(const YamlNode& self, NodeList<YamlNode>& out, EndAcc& acc) {
     reserve_children(out);
     while (next_is(EventKind::SequenceEntry))
-      if (compose_entry(self, out, acc) == kError) return kError;
+      if (compose_entry(self, out, acc) == NodeOutcome::Failed) return NodeOutcome::Failed;
     if (next_is(EventKind::MappingEnd)) ++position_;
     close_children(out);
-    return kNode;
+    return NodeOutcome::Node;
   }
 
 };
@@ -934,9 +776,8 @@ std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
 }
 
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip(std::string_view text) {
-  auto r = compose_text(text, 0, false);
-  if (!r) return std::unexpected(std::move(r.error()));
-  return std::move(r->roots);
+  KESTRINE_ASSIGN_OR_RETURN(ComposedStream stream, compose_text(text, 0, false));
+  return std::move(stream.roots);
 }
 
 std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_view text) {
@@ -945,9 +786,8 @@ std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_vi
 
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip_file(std::string_view text,
                                                                         std::uint32_t file_id) {
-  auto r = compose_text(text, file_id, false);
-  if (!r) return std::unexpected(std::move(r.error()));
-  return std::move(r->roots);
+  KESTRINE_ASSIGN_OR_RETURN(ComposedStream stream, compose_text(text, file_id, false));
+  return std::move(stream.roots);
 }
 
 }  // namespace kestrine

@@ -49,18 +49,4 @@ void write_quoted_scalar(Emitter& e, std::string_view text, bool single);
 // writer adds its directives and start marker).
 void emit_root_content(Emitter& e, const YamlNode& root);
 
-// ---- text tests (exposed for tests) -------------------------------------------
-
-// May `text` stand as a plain scalar (in flow context when `in_flow`) and
-// read back as exactly this text?  Empty texts are not considered here.
-bool plain_text_safe(std::string_view text, bool in_flow) noexcept;
-
-// May `text` be written as a literal or folded block scalar (no indentation
-// indicator) and read back unchanged?
-bool fits_block_scalar(std::string_view text) noexcept;
-
-// Appends the body of a folded block scalar for `text` (a line feed ending
-// the header line first), laid out so that folding gives back `text`.
-void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent);
-
 }  // namespace kestrine

@@ -39,21 +39,6 @@ std::size_t find_line_break(const unsigned char* p, const unsigned char* end) no
   return static_cast<std::size_t>(s - p);
 }
 
-std::size_t count_chars_slow(const unsigned char* p, std::size_t n) noexcept {
-  std::size_t chars = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t v = load8(p + i);
-    if ((v & kHighs) == 0) {
-      chars += 8;
-      continue;
-    }
-    for (std::size_t k = 0; k < 8; ++k) chars += !is_continuation(p[i + k]);
-  }
-  for (; i < n; ++i) chars += !is_continuation(p[i]);
-  return chars;
-}
-
 char32_t Reader::peek_char() const noexcept {
   if (offset >= length) return 0;
   unsigned char b = text[offset];
@@ -65,13 +50,15 @@ char32_t Reader::peek_char() const noexcept {
   return cp;
 }
 
-bool check_control_characters(std::string_view text, std::size_t from, std::uint32_t file_id,
-                              ScanError& error) {
+namespace {
+
+// Offset of the first disallowed control character at or after `from` (its
+// code point in `code`), or the text's size.
+std::size_t find_control_character(std::string_view text, std::size_t from, char32_t& code) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = from;
   std::size_t bad = n;
-  char32_t code = 0;
   while (i < n) {
 #if defined(__SSE2__)
     // Fast path: sixteen bytes at a time; only bytes below 0x20, 0x7F and
@@ -128,9 +115,19 @@ bool check_control_characters(std::string_view text, std::size_t from, std::uint
     }
     ++i;
   }
-  if (bad == n) return true;
+  return bad;
+}
+
+}  // namespace
+
+bool check_control_characters(std::string_view text, std::size_t from, std::uint32_t file_id,
+                              ScanError& error) {
+  char32_t code = 0;
+  const std::size_t bad = find_control_character(text, from, code);
+  if (bad == text.size()) return true;
 
   // Position of the offending character: lines and characters since `from`.
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   std::uint32_t line = 0;
   std::size_t line_start = from;
   for (std::size_t k = from; k < bad; ++k) {
@@ -147,7 +144,7 @@ bool check_control_characters(std::string_view text, std::size_t from, std::uint
   std::snprintf(msg, sizeof msg, "disallowed control character U+%04X", static_cast<unsigned>(code));
   error.message = msg;
   error.span = Span{file_id, line,
-                    static_cast<std::uint32_t>(count_chars(p + line_start, bad - line_start)), bad};
+                    static_cast<std::uint32_t>(utf8_char_count(text.substr(line_start, bad - line_start))), bad};
   return false;
 }
 

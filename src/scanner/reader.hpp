@@ -26,8 +26,9 @@ namespace kestrine::scan {
 
 inline constexpr bool is_blank(unsigned char c) noexcept { return c == ' ' || c == '\t'; }
 inline constexpr bool is_break(unsigned char c) noexcept { return c == '\n' || c == '\r'; }
-// Blank, line break or end of text.
-inline constexpr bool is_bbe(unsigned char c) noexcept {
+// Blank (space, tab), line break, or the end of the text (the reader gives 0
+// past the end).
+inline constexpr bool is_blank_break_or_end(unsigned char c) noexcept {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0;
 }
 inline constexpr bool is_flow_indicator(unsigned char c) noexcept {
@@ -60,16 +61,6 @@ inline constexpr std::array<bool, 256> kPlainStopFlow = detail::make_plain_stops
 
 // Index of the first LF or CR in [p, end), or end - p when there is none.
 std::size_t find_line_break(const unsigned char* p, const unsigned char* end) noexcept;
-// Number of characters (non-continuation bytes) in [p, p + n).
-std::size_t count_chars_slow(const unsigned char* p, std::size_t n) noexcept;
-inline std::size_t count_chars(const unsigned char* p, std::size_t n) noexcept {
-  if (n <= 16) {  // short runs (keys, words) are the common case
-    std::size_t chars = n;
-    for (std::size_t i = 0; i < n; ++i) chars -= is_continuation(p[i]);
-    return chars;
-  }
-  return count_chars_slow(p, n);
-}
 
 // Index of the first byte at or after `i` that equals one of `Cs`, or `len`;
 // sets `non_ascii` when a byte above 0x7F lies before it.
@@ -159,7 +150,8 @@ struct Reader {
   }
   // Moves over `n` bytes that hold no line break, counting characters.
   void advance_run(std::size_t n) noexcept {
-    column += static_cast<std::uint32_t>(count_chars(text + offset, n));
+    column += static_cast<std::uint32_t>(
+        utf8_char_count(std::string_view(reinterpret_cast<const char*>(text + offset), n)));
     offset += n;
   }
 
@@ -219,7 +211,7 @@ struct Reader {
     return column == 0 && offset + 3 <= length &&
            (std::memcmp(text + offset, "---", 3) == 0 ||
             std::memcmp(text + offset, "...", 3) == 0) &&
-           is_bbe(at(3));
+           is_blank_break_or_end(at(3));
   }
   void advance_three() noexcept {
     for (int i = 0; i < 3 && offset < length; ++i) advance_char();

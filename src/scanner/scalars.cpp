@@ -3,6 +3,7 @@
 // A value that needs no change is a view of the input; the first escape or
 // folded line break switches to the reused scratch buffer, whose contents
 // are copied once into the result's arena when the token is made.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -66,134 +67,96 @@ inline std::size_t skip_plain_run(const unsigned char* text, std::size_t i, std:
   return i;
 }
 
+// A ":" at `k` ends a plain scalar when a blank, a line break or the end
+// follows (or, in flow context, a flow indicator).
+[[gnu::always_inline]] inline bool ends_at_colon(const unsigned char* text, std::size_t len, std::size_t k,
+                                                 bool flow) noexcept {
+  unsigned char n = k + 1 < len ? text[k + 1] : 0;
+  return is_blank_break_or_end(n) || (flow && is_flow_indicator(n));
+}
+
+// One line of a plain scalar from byte `i`: runs of ordinary characters,
+// with the ":", "#" and blanks that belong to the scalar.  Gives the byte it
+// stopped at; `content_end` is past the last non-blank content byte and
+// `line_end` tells whether a line break (or the end) stopped it.  The hot
+// phase of the plain-scalar scan, inlined into it.
+[[gnu::always_inline]] inline std::size_t scan_plain_line(const unsigned char* text, std::size_t len,
+                                                          std::size_t i, bool flow,
+                                                          const std::array<bool, 256>& stops,
+                                                          bool& non_ascii, std::size_t& content_end,
+                                                          bool& line_end) noexcept {
+  line_end = false;
+  for (;;) {
+    std::size_t run = i;
+    i = skip_plain_run(text, i, len, flow, stops, non_ascii);
+    if (i > run) content_end = i;
+    unsigned char c = i < len ? text[i] : 0;
+    if (c == ':') {
+      if (ends_at_colon(text, len, i, flow)) return i;
+      content_end = ++i;
+      continue;
+    }
+    if (c == '#') {  // directly after a non-blank character: part of the scalar
+      content_end = ++i;
+      continue;
+    }
+    if (c == ' ' || c == '\t') {
+      while (i < len && is_blank(text[i])) ++i;
+      unsigned char n = i < len ? text[i] : 0;
+      if (n == '#') return i;
+      if (n == 0 || is_break(n)) {
+        line_end = true;
+        return i;
+      }
+      if (n == ':' && ends_at_colon(text, len, i, flow)) return i;
+      if (flow && is_flow_indicator(n)) return i;
+      continue;
+    }
+    if (c == 0 || is_break(c)) {
+      line_end = true;
+      return i;
+    }
+    if (flow && is_flow_indicator(c)) return i;
+    content_end = ++i;  // any other byte the block scan stopped at is content
+  }
+}
+
 }  // namespace
 
-bool Tokenizer::scan_plain_scalar() {
-  const Span start = r_.span();
-  const bool flow = in_flow();
-  const bool allowed = simple_key_allowed_ && (!flow || !explicit_flow_key_);
-  const bool tab = tab_in_indent_;
-  const auto& stops = flow ? kPlainStopFlow : kPlainStopBlock;
+// Past a line break inside a plain scalar: moves over empty lines and the
+// next content line's indentation.  Gives the number of empty lines;
+// `tab_in_line` tells whether that indentation held a tab.  Inlined: it runs
+// after nearly every block-context plain scalar.
+[[gnu::always_inline]] inline std::size_t Tokenizer::skip_to_content_line(bool& tab_in_line) {
   const unsigned char* text = r_.text;
   const std::size_t len = r_.length;
-
-  bool buffered = false;
-  bool non_ascii = false;               // the current line holds multi-byte characters
-  std::size_t line_start = r_.offset;   // first byte of the current line's content
-  std::size_t content_end = r_.offset;  // just past its last non-blank byte
-  std::size_t i = r_.offset;
-
-  auto ends_at_colon = [&](std::size_t k) {
-    unsigned char n = k + 1 < len ? text[k + 1] : 0;
-    return is_bbe(n) || (flow && is_flow_indicator(n));
-  };
-
+  std::size_t empty_lines = 0;
   for (;;) {
-    // Runs of ordinary characters, interrupted by ":", "#" and blanks that
-    // belong to the scalar.
-    bool line_end = false;
-    for (;;) {
-      std::size_t run = i;
-      i = skip_plain_run(text, i, len, flow, stops, non_ascii);
-      if (i > run) content_end = i;
-      unsigned char c = i < len ? text[i] : 0;
-      if (c == ':') {
-        if (ends_at_colon(i)) break;
-        content_end = ++i;
-        continue;
-      }
-      if (c == '#') {  // directly after a non-blank character: part of the scalar
-        content_end = ++i;
-        continue;
-      }
-      if (c == ' ' || c == '\t') {
-        while (i < len && is_blank(text[i])) ++i;
-        unsigned char n = i < len ? text[i] : 0;
-        if (n == '#') break;
-        if (n == 0 || is_break(n)) {
-          line_end = true;
-          break;
-        }
-        if (n == ':' && ends_at_colon(i)) break;
-        if (flow && is_flow_indicator(n)) break;
-        continue;
-      }
-      if (c == 0 || is_break(c)) {
-        line_end = true;
+    std::size_t j = r_.offset;
+    tab_in_line = false;
+    for (; j < len; ++j) {
+      if (text[j] == '\t') {
+        tab_in_line = true;
+      } else if (text[j] != ' ') {
         break;
       }
-      if (flow && is_flow_indicator(c)) break;
-      content_end = ++i;  // any other byte the block scan stopped at is content
     }
-    if (non_ascii) {
-      r_.advance_run(i - r_.offset);
-      non_ascii = false;
-    } else {
-      r_.advance_ascii(i - r_.offset);
-    }
-    if (!line_end || r_.at_end()) break;
-
-    // At a line break: look at the next content line.  When the scalar ends
-    // there, the cursor stays on that line's first content character; a tab
-    // in that line's indentation is handed to the next token.
+    r_.advance_ascii(j - r_.offset);
+    if (!is_break(r_.at())) return empty_lines;
     r_.consume_line_break();
-    std::size_t empty_lines = 0;
-    bool tab_in_line = false;
-    for (;;) {
-      std::size_t j = r_.offset;
-      tab_in_line = false;
-      for (; j < len; ++j) {
-        if (text[j] == '\t') {
-          tab_in_line = true;
-        } else if (text[j] != ' ') {
-          break;
-        }
-      }
-      r_.advance_ascii(j - r_.offset);
-      if (!is_break(r_.at())) break;
-      r_.consume_line_break();
-      ++empty_lines;
-    }
-    const unsigned char n = r_.at();
-    if (flow && !r_.at_end() && n != '#' && static_cast<std::int64_t>(r_.column) <= flow_block_indent_) {
-      return fail("flow content must be indented more than its block context", r_.span());
-    }
-    if (r_.at_end() || n == '#' ||
-        (!flow && (static_cast<std::int64_t>(r_.column) <= indent_ || r_.at_document_marker())) ||
-        (n == ':' && ends_at_colon(r_.offset)) || (flow && is_flow_indicator(n))) {
-      if (!flow) pending_tab_in_indent_ = tab_in_line;
-      break;
-    }
-    // Join the lines.
-    if (!buffered) {
-      scratch_.assign(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
-      buffered = true;
-    } else {
-      scratch_.append(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
-    }
-    if (empty_lines == 0) {
-      scratch_.push_back(' ');
-    } else {
-      scratch_.append(empty_lines, '\n');
-    }
-    line_start = content_end = i = r_.offset;
+    ++empty_lines;
   }
+}
 
-  std::string_view value;
-  if (buffered) {
-    scratch_.append(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
-    value = store(scratch_);
-  } else {
-    value = std::string_view(reinterpret_cast<const char*>(text) + start.offset,
-                             content_end - start.offset);
-  }
-  const std::size_t end = content_end;
-
-  // Implicit keys.
+// A plain scalar read from `start` to `end`: a key when ":" follows (where
+// keys are allowed), else a value.
+[[gnu::always_inline]] inline bool Tokenizer::finish_plain_scalar(const Span& start, std::size_t end, std::string_view value,
+                                    bool allowed, bool tab) {
+  const bool flow = in_flow();
   const bool multi_line = r_.line != start.line;
   if (!flow) simple_key_allowed_ = multi_line;
   if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
-  const bool colon_follows = r_.at() == ':' && ends_at_colon(r_.offset);
+  const bool colon_follows = r_.at() == ':' && ends_at_colon(r_.text, r_.length, r_.offset, flow);
 
   if (allowed && colon_follows) {
     bool is_key = true;
@@ -225,6 +188,74 @@ bool Tokenizer::scan_plain_scalar() {
   }
   push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
   return true;
+}
+
+bool Tokenizer::scan_plain_scalar() {
+  const Span start = r_.span();
+  const bool flow = in_flow();
+  const bool allowed = simple_key_allowed_ && (!flow || !explicit_flow_key_);
+  const bool tab = tab_in_indent_;
+  const auto& stops = flow ? kPlainStopFlow : kPlainStopBlock;
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+
+  bool buffered = false;
+  bool non_ascii = false;               // the current line holds multi-byte characters
+  std::size_t line_start = r_.offset;   // first byte of the current line's content
+  std::size_t content_end = r_.offset;  // just past its last non-blank byte
+  std::size_t i = r_.offset;
+
+  for (;;) {
+    bool line_end;
+    i = scan_plain_line(text, len, i, flow, stops, non_ascii, content_end, line_end);
+    if (non_ascii) {
+      r_.advance_run(i - r_.offset);
+      non_ascii = false;
+    } else {
+      r_.advance_ascii(i - r_.offset);
+    }
+    if (!line_end || r_.at_end()) break;
+
+    // At a line break: look at the next content line.  When the scalar ends
+    // there, the cursor stays on that line's first content character; a tab
+    // in that line's indentation is handed to the next token.
+    r_.consume_line_break();
+    bool tab_in_line = false;
+    const std::size_t empty_lines = skip_to_content_line(tab_in_line);
+    const unsigned char n = r_.at();
+    if (flow && !r_.at_end() && n != '#' && static_cast<std::int64_t>(r_.column) <= flow_block_indent_) {
+      return fail("flow content must be indented more than its block context", r_.span());
+    }
+    if (r_.at_end() || n == '#' ||
+        (!flow && (static_cast<std::int64_t>(r_.column) <= indent_ || r_.at_document_marker())) ||
+        (n == ':' && ends_at_colon(text, len, r_.offset, flow)) || (flow && is_flow_indicator(n))) {
+      if (!flow) pending_tab_in_indent_ = tab_in_line;
+      break;
+    }
+    // Join the lines.
+    if (!buffered) {
+      scratch_.assign(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
+      buffered = true;
+    } else {
+      scratch_.append(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
+    }
+    if (empty_lines == 0) {
+      scratch_.push_back(' ');
+    } else {
+      scratch_.append(empty_lines, '\n');
+    }
+    line_start = content_end = i = r_.offset;
+  }
+
+  std::string_view value;
+  if (buffered) {
+    scratch_.append(reinterpret_cast<const char*>(text) + line_start, content_end - line_start);
+    value = store(scratch_);
+  } else {
+    value = std::string_view(reinterpret_cast<const char*>(text) + start.offset,
+                             content_end - start.offset);
+  }
+  return finish_plain_scalar(start, content_end, value, allowed, tab);
 }
 
 // ---- quoted scalars ---------------------------------------------------------
@@ -424,7 +455,7 @@ bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::st
     while (j < r_.length && r_.text[j] == ' ') ++j;
     if (j < r_.length && r_.text[j] == ':') {
       unsigned char n = j + 1 < r_.length ? r_.text[j + 1] : 0;
-      if (is_bbe(n) || (flow && is_flow_indicator(n))) {
+      if (is_blank_break_or_end(n) || (flow && is_flow_indicator(n))) {
         if (!flow) {
           if (start.line != r_.line) {
             return fail("an implicit mapping key cannot span multiple lines", start);
@@ -466,16 +497,10 @@ bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::st
 
 // ---- block scalars ----------------------------------------------------------
 
-bool Tokenizer::scan_block_scalar(bool literal) {
-  const Span indicator = r_.span();
-  const unsigned char* text = r_.text;
-  const std::size_t len = r_.length;
-  r_.advance_ascii(1);
-
-  // Header: chomping and indentation indicators, in either order.
-  int chomp = 0;  // -1 strip, 0 clip, +1 keep
+// The block scalar header after "|" or ">": chomping and indentation
+// indicators in either order, then an optional comment and the line break.
+bool Tokenizer::block_scalar_header(int& chomp, std::uint32_t& explicit_indent) {
   bool chomp_seen = false;
-  std::uint32_t explicit_indent = 0;
   for (int k = 0; k < 2; ++k) {
     unsigned char c = r_.at();
     if ((c == '+' || c == '-') && !chomp_seen) {
@@ -489,110 +514,140 @@ bool Tokenizer::scan_block_scalar(bool literal) {
       break;
     }
   }
-  {
-    std::size_t j = r_.next_non_blank_offset();
-    unsigned char c = j < len ? text[j] : 0;
-    Span at = r_.span();
-    at.column += static_cast<std::uint32_t>(j - r_.offset);
-    at.offset = j;
-    if (c == '#') {
-      if (j == r_.offset) return fail("a comment must be preceded by whitespace", at);
-      r_.advance_ascii(j - r_.offset);
-      skip_comment();
-    } else if (c != 0 && !is_break(c)) {
-      return fail("unexpected content after block scalar indicator", at);
-    } else {
-      r_.advance_ascii(j - r_.offset);
-    }
-    r_.consume_line_break();
+  std::size_t j = r_.next_non_blank_offset();
+  unsigned char c = j < r_.length ? r_.text[j] : 0;
+  Span at = r_.span();
+  at.column += static_cast<std::uint32_t>(j - r_.offset);
+  at.offset = j;
+  if (c == '#') {
+    if (j == r_.offset) return fail("a comment must be preceded by whitespace", at);
+    r_.advance_ascii(j - r_.offset);
+    skip_comment();
+  } else if (c != 0 && !is_break(c)) {
+    return fail("unexpected content after block scalar indicator", at);
+  } else {
+    r_.advance_ascii(j - r_.offset);
   }
+  r_.consume_line_break();
+  return true;
+}
 
-  // Content indentation.
+// The content indentation taken from the first non-empty line; -1 when no
+// content line follows.  Fails when a leading empty line is wider.
+bool Tokenizer::detect_block_indent(const Span& indicator, std::int64_t& content_indent) {
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+  std::size_t p = r_.offset;
+  std::size_t widest_empty = 0;
+  while (p < len) {
+    std::size_t s = p;
+    while (s < len && text[s] == ' ') ++s;
+    if (s < len && is_break(text[s])) {
+      widest_empty = std::max(widest_empty, s - p);
+      p = s + ((text[s] == '\r' && s + 1 < len && text[s + 1] == '\n') ? 2 : 1);
+      continue;
+    }
+    if (s < len) {
+      const auto detected = static_cast<std::int64_t>(s - p);
+      if (detected > indent_) {
+        if (widest_empty > s - p) {
+          return fail("a leading empty line in a block scalar is indented more than the content",
+                      indicator);
+        }
+        content_indent = detected;
+      }
+    }
+    return true;
+  }
+  return true;
+}
+
+// A block scalar without content lines: the following blank lines still
+// belong to it (counted in `breaks`); a tab among them is refused.
+bool Tokenizer::block_scalar_blank_lines(std::size_t& breaks) {
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+  for (;;) {
+    std::size_t j = r_.offset;
+    while (j < len && is_blank(text[j])) ++j;
+    if (j < len && !is_break(text[j])) return true;
+    for (std::size_t k = r_.offset; k < j; ++k) {
+      if (text[k] == '\t') {
+        Span at = r_.span();
+        at.column += static_cast<std::uint32_t>(k - r_.offset);
+        at.offset = k;
+        error_ = tab_indent_error(at);
+        return false;
+      }
+    }
+    if (j >= len) {
+      if (j > r_.offset) ++breaks;  // a last line of blanks without a break
+      r_.advance_ascii(j - r_.offset);
+      return true;
+    }
+    r_.advance_ascii(j - r_.offset);
+    r_.consume_line_break();
+    ++breaks;
+  }
+}
+
+// The content lines at `indent` into `scratch_`, folded unless `literal`;
+// `breaks` counts the line breaks after the last of them.
+void Tokenizer::block_scalar_lines(std::uint32_t indent, bool literal, std::size_t& breaks,
+                                   bool& has_content) {
+  const unsigned char* text = r_.text;
+  const std::size_t len = r_.length;
+  bool prev_more_indented = false;
+  for (;;) {
+    breaks += r_.skip_to_indent(indent);
+    if (r_.at_end() || r_.column != indent || r_.at_document_marker()) return;
+    const std::size_t line_start = r_.offset;
+    const std::size_t n = find_line_break(r_.ptr(), r_.end_ptr());
+    const bool more_indented = is_blank(text[line_start]);
+    if (!has_content || literal || more_indented || prev_more_indented) {
+      scratch_.append(breaks, '\n');
+    } else if (breaks == 1) {
+      scratch_.push_back(' ');
+    } else {
+      scratch_.append(breaks - 1, '\n');
+    }
+    scratch_.append(reinterpret_cast<const char*>(text) + line_start, n);
+    has_content = true;
+    prev_more_indented = more_indented;
+    breaks = 0;
+    if (line_start + n >= len) {
+      r_.advance_run(n);
+      breaks = 1;  // the end of the text ends the last line
+      return;
+    }
+    r_.offset += n;
+    r_.consume_line_break();
+    breaks = 1;
+  }
+}
+
+bool Tokenizer::scan_block_scalar(bool literal) {
+  const Span indicator = r_.span();
+  r_.advance_ascii(1);
+  int chomp = 0;  // -1 strip, 0 clip, +1 keep
+  std::uint32_t explicit_indent = 0;
+  if (!block_scalar_header(chomp, explicit_indent)) return false;
+
   const std::int64_t base = indent_ < 0 ? 0 : indent_;
   std::int64_t content_indent = -1;  // -1: no content lines
   if (explicit_indent != 0) {
     content_indent = base + explicit_indent;
-  } else {
-    std::size_t p = r_.offset;
-    std::size_t widest_empty = 0;
-    while (p < len) {
-      std::size_t s = p;
-      while (s < len && text[s] == ' ') ++s;
-      if (s < len && is_break(text[s])) {
-        widest_empty = std::max(widest_empty, s - p);
-        p = s + ((text[s] == '\r' && s + 1 < len && text[s + 1] == '\n') ? 2 : 1);
-        continue;
-      }
-      if (s < len) {
-        const auto detected = static_cast<std::int64_t>(s - p);
-        if (detected > indent_) {
-          if (widest_empty > s - p) {
-            return fail("a leading empty line in a block scalar is indented more than the content",
-                        indicator);
-          }
-          content_indent = detected;
-        }
-      }
-      break;
-    }
+  } else if (!detect_block_indent(indicator, content_indent)) {
+    return false;
   }
 
   scratch_.clear();
   std::size_t breaks = 0;
   bool has_content = false;
   if (content_indent < 0) {
-    // No content lines: the following blank lines still belong to the scalar.
-    for (;;) {
-      std::size_t j = r_.offset;
-      while (j < len && is_blank(text[j])) ++j;
-      if (j < len && !is_break(text[j])) break;
-      for (std::size_t k = r_.offset; k < j; ++k) {
-        if (text[k] == '\t') {
-          Span at = r_.span();
-          at.column += static_cast<std::uint32_t>(k - r_.offset);
-          at.offset = k;
-          error_ = tab_indent_error(at);
-          return false;
-        }
-      }
-      if (j >= len) {
-        if (j > r_.offset) ++breaks;  // a last line of blanks without a break
-        r_.advance_ascii(j - r_.offset);
-        break;
-      }
-      r_.advance_ascii(j - r_.offset);
-      r_.consume_line_break();
-      ++breaks;
-    }
+    if (!block_scalar_blank_lines(breaks)) return false;
   } else {
-    const auto ci = static_cast<std::uint32_t>(content_indent);
-    bool prev_more_indented = false;
-    for (;;) {
-      breaks += r_.skip_to_indent(ci);
-      if (r_.at_end() || r_.column != ci || r_.at_document_marker()) break;
-      const std::size_t line_start = r_.offset;
-      const std::size_t n = find_line_break(r_.ptr(), r_.end_ptr());
-      const bool more_indented = is_blank(text[line_start]);
-      if (!has_content || literal || more_indented || prev_more_indented) {
-        scratch_.append(breaks, '\n');
-      } else if (breaks == 1) {
-        scratch_.push_back(' ');
-      } else {
-        scratch_.append(breaks - 1, '\n');
-      }
-      scratch_.append(reinterpret_cast<const char*>(text) + line_start, n);
-      has_content = true;
-      prev_more_indented = more_indented;
-      breaks = 0;
-      if (line_start + n >= len) {
-        r_.advance_run(n);
-        breaks = 1;  // the end of the text ends the last line
-        break;
-      }
-      r_.offset += n;
-      r_.consume_line_break();
-      breaks = 1;
-    }
+    block_scalar_lines(static_cast<std::uint32_t>(content_indent), literal, breaks, has_content);
   }
 
   // Chomping.

@@ -159,7 +159,7 @@ bool Tokenizer::fetch_next_token() {
     indent_unrolled_ = false;
     unroll_indent(r_.column);
     if (in_sequence_ && static_cast<std::int64_t>(r_.column) == indent_ &&
-        !(r_.at() == '-' && is_bbe(r_.at(1)))) {
+        !(r_.at() == '-' && is_blank_break_or_end(r_.at(1)))) {
       push(EventKind::BlockEnd, r_.span());
       pop_indent();
     }
@@ -186,7 +186,7 @@ bool Tokenizer::fetch_block() {
   const bool was_after_entry = after_entry_;
   after_entry_ = false;
 
-  if (c == '.' && r_.column == 0 && r_.match_marker("...") && is_bbe(r_.at(3))) {
+  if (c == '.' && r_.column == 0 && r_.match_marker("...") && is_blank_break_or_end(r_.at(3))) {
     return scan_document_end();
   }
   if (c == '%' && r_.column == 0) {
@@ -201,17 +201,17 @@ bool Tokenizer::fetch_block() {
 
   switch (c) {
     case '-':
-      if (is_bbe(r_.at(1))) return scan_block_entry(was_after_entry);
-      if (r_.column == 0 && r_.match_marker("---") && is_bbe(r_.at(3))) {
+      if (is_blank_break_or_end(r_.at(1))) return scan_block_entry(was_after_entry);
+      if (r_.column == 0 && r_.match_marker("---") && is_blank_break_or_end(r_.at(3))) {
         scan_document_start();
         return true;
       }
       return scan_plain_scalar();
     case '?':
-      if (is_bbe(r_.at(1))) return scan_key_indicator();
+      if (is_blank_break_or_end(r_.at(1))) return scan_key_indicator();
       return scan_plain_scalar();
     case ':':
-      if (is_bbe(r_.at(1))) return scan_value_indicator();
+      if (is_blank_break_or_end(r_.at(1))) return scan_value_indicator();
       return scan_plain_scalar();
     case '[':
       return scan_flow_start(false);
@@ -249,14 +249,14 @@ bool Tokenizer::fetch_block() {
 
 bool Tokenizer::fetch_flow() {
   const unsigned char c = r_.at();
-  if (r_.column == 0 && (r_.match_marker("---") || r_.match_marker("...")) && is_bbe(r_.at(3))) {
+  if (r_.column == 0 && (r_.match_marker("---") || r_.match_marker("...")) && is_blank_break_or_end(r_.at(3))) {
     return fail("a document marker is not allowed inside a flow collection", r_.span());
   }
   const bool json_before = json_like_before_;
   json_like_before_ = false;
   auto ends_indicator = [&](std::size_t k) {
     unsigned char n = r_.at(k);
-    return is_bbe(n) || is_flow_indicator(n);
+    return is_blank_break_or_end(n) || is_flow_indicator(n);
   };
   if (entry_complete_ && c != '#' && c != ',' && c != ':' && c != ']' && c != '}' &&
       !((c == '-' || c == '?') && ends_indicator(1))) {
@@ -626,7 +626,7 @@ bool Tokenizer::scan_tag() {
   std::size_t i = r_.offset + 1;
   if (r_.at(1) == '<') {
     i = r_.offset + 2;
-    while (i < r_.length && r_.text[i] != '>' && !is_bbe(r_.text[i])) ++i;
+    while (i < r_.length && r_.text[i] != '>' && !is_blank_break_or_end(r_.text[i])) ++i;
     if (i >= r_.length || r_.text[i] != '>') {
       return fail("unterminated verbatim tag: expected '>'", span);
     }

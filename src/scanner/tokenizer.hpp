@@ -76,10 +76,17 @@ class Tokenizer {
 
   // ---- scalars ----
   [[nodiscard]] bool scan_plain_scalar();
+  std::size_t skip_to_content_line(bool& tab_in_line);
+  [[nodiscard]] bool finish_plain_scalar(const Span& start, std::size_t end, std::string_view value,
+                                         bool allowed, bool tab);
   [[nodiscard]] bool scan_quoted_scalar(bool single);
   [[nodiscard]] bool finish_quoted_scalar(const Span& start, std::size_t end, std::string_view value,
                                           ScalarStyle style, bool allowed, bool tab);
   [[nodiscard]] bool scan_block_scalar(bool literal);
+  [[nodiscard]] bool block_scalar_header(int& chomp, std::uint32_t& explicit_indent);
+  [[nodiscard]] bool detect_block_indent(const Span& indicator, std::int64_t& content_indent);
+  [[nodiscard]] bool block_scalar_blank_lines(std::size_t& breaks);
+  void block_scalar_lines(std::uint32_t indent, bool literal, std::size_t& breaks, bool& has_content);
   [[nodiscard]] bool fold_quoted_line();
   [[nodiscard]] bool scan_escape(std::size_t& content_end, const Span& quote);
   void append_raw(std::size_t from, std::size_t to, std::size_t& content_end);

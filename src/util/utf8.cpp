@@ -30,6 +30,22 @@ inline bool is_cont(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
+std::size_t utf8_char_count_long(std::string_view text) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t chars = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    if ((load8(p + i) & kHighBits) == 0) {
+      chars += 8;
+      continue;
+    }
+    for (std::size_t k = 0; k < 8; ++k) chars += !is_cont(p[i + k]);
+  }
+  for (; i < n; ++i) chars += !is_cont(p[i]);
+  return chars;
+}
+
 std::size_t utf8_valid_prefix(const char* data, std::size_t size) noexcept {
   const auto* const begin = reinterpret_cast<const unsigned char*>(data);
   const auto* const end = begin + size;

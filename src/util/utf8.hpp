@@ -1,4 +1,4 @@
-// UTF-8 validation.
+// UTF-8 validation, counting and encoding.
 //
 // Strict UTF-8 as the Unicode standard defines it: no overlong forms, no
 // encoded surrogates (U+D800..U+DFFF), nothing above U+10FFFF.  ASCII runs are
@@ -21,6 +21,19 @@ inline bool is_valid_utf8(std::string_view text) noexcept {
 
 // True when every byte is below 0x80.
 bool is_ascii(std::string_view text) noexcept;
+
+// Number of characters in `text` (bytes that are not continuation bytes;
+// the text is taken as UTF-8).  Short texts (keys, words: the common case)
+// are counted inline, longer ones eight bytes at a time.
+std::size_t utf8_char_count_long(std::string_view text) noexcept;
+inline std::size_t utf8_char_count(std::string_view text) noexcept {
+  if (text.size() <= 16) {
+    std::size_t chars = text.size();
+    for (unsigned char c : text) chars -= (c & 0xC0) == 0x80;
+    return chars;
+  }
+  return utf8_char_count_long(text);
+}
 
 // Appends the UTF-8 form of `cp` (at most U+10FFFF; callers reject
 // surrogates where they matter) to `out`.

@@ -69,7 +69,7 @@ TEST(EmitScalarText, SingleQuoted) {
   write_single_quoted(out, "it's 'x'");
   EXPECT_EQ(out, "'it''s ''x'''");
   out.clear();
-  escape_single_quoted(out, "");
+  write_single_quoted(out, "");
   EXPECT_EQ(out, "''");
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "emit_util/plain_scalar.hpp"
+#include "emit_util/scalar_text.hpp"
 #include "emitter_support.hpp"
 #include "roundtrip/emitter.hpp"
 #include "roundtrip/node_writer.hpp"
@@ -154,9 +156,9 @@ TEST(EmitterNodeWriter, PlainTextsThatCannotStandPlainAreQuoted) {
       EXPECT_EQ(emit(m), "k: " + text + "\n");
     }
   }
-  EXPECT_TRUE(plain_text_safe("a:b", false));
-  EXPECT_FALSE(plain_text_safe("a:b,", true));
-  EXPECT_FALSE(plain_text_safe("a:[b", true));
+  EXPECT_TRUE(plain_text_safe("a:b", false, PlainSafety::Exact));
+  EXPECT_FALSE(plain_text_safe("a:b,", true, PlainSafety::Exact));
+  EXPECT_FALSE(plain_text_safe("a:[b", true, PlainSafety::Exact));
 }
 
 TEST(EmitterNodeWriter, SingleQuotedTextsWithLineBreaksAreDoubleQuoted) {
@@ -366,7 +368,7 @@ TEST(EmitterNodeWriter, KeysThatCannotStandImplicitAreExplicit) {
 
   // A flow key whose items carry comments spans lines.
   YamlNode key = seq_of({scalar("a"), scalar("b")}, CollectionStyle::Flow);
-  key.items_mut()[0].comments.inline_mut() = "c";
+  key.items_mut()[0].comments.inline_comment_mut() = "c";
   YamlNode m2 = map_of({});
   m2.pairs_mut().push_back(pair(std::move(key), scalar("v")));
   out = emit(m2);
@@ -406,7 +408,7 @@ TEST(EmitterNodeWriter, NullsByStyleAndPosition) {
     EXPECT_EQ(emit_to_string(doc(YamlNode()), s), "k:\n");
   // With an inline comment, and in flow.
   YamlNode commented;
-  commented.comments.inline_mut() = "none";
+  commented.comments.inline_comment_mut() = "none";
   EXPECT_EQ(emit(doc(commented)), "k: null # none\n");
   YamlNode flow = seq_of({YamlNode(), synthetic}, CollectionStyle::Flow);
   EXPECT_EQ(emit_to_string(flow, NullStyle::Tilde), "[null, ~]\n");

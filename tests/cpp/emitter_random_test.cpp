@@ -83,7 +83,7 @@ class TreeMaker {
 
   void decorate(YamlNode& n) {
     if (pick(4) == 0) n.comments.head_mut().push_back(HeadComment{comment(), pick(2) == 0});
-    if (pick(4) == 0) n.comments.inline_mut() = comment();
+    if (pick(4) == 0) n.comments.inline_comment_mut() = comment();
     if (pick(6) == 0) n.comments.inline_before_value = true;
     if (pick(8) == 0) n.comments.foot_mut().push_back(comment());
     if (pick(6) == 0) n.comments.blank_before = 1;

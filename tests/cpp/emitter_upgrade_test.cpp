@@ -73,7 +73,7 @@ TEST(EmitterUpgrade, TagsStyleAndCommentsStay) {
   const YamlNode& a = roots[0].pairs()[0].value;
   EXPECT_EQ(a.text(), "511");
   EXPECT_EQ(*a.tag(), "!!int");
-  EXPECT_EQ(*a.comments.inline_(), "octal");
+  EXPECT_EQ(*a.comments.inline_comment(), "octal");
   EXPECT_EQ(render_document(roots, std::nullopt, false, NullStyle::Default),
             "a: !!int 511  # octal\nb: &x true\n");
 }

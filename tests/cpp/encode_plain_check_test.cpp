@@ -4,7 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "encode/plain_check.hpp"
+#include "emit_util/plain_scalar.hpp"
+#include "emit_util/scalar_text.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 
@@ -163,6 +164,48 @@ TEST(EncodePlainCheck, PlainTextsReadBackAsStrings) {
       }
     }
   }
+}
+
+// The two forms of the syntax test: Cautious refuses everything Exact does,
+// and what only Cautious refuses is exactly its named extra (a leading "-",
+// "?" or ":", a tab, a "?" in flow context).
+TEST(EncodePlainCheck, CautiousSyntaxTestIsExactPlusItsExtras) {
+  struct Row {
+    std::string_view text;
+    bool exact_block, exact_flow, cautious_block, cautious_flow;  // safe?
+  };
+  const Row rows[] = {
+      {"a", true, true, true, true},          {"-a", true, true, false, false},
+      {"?a", true, false, false, false},      {":a", true, false, false, false},
+      {"a\tb", true, true, false, false},     {"a?b", true, true, true, false},
+      {"a,b", true, false, true, false},      {"a:b", true, true, true, true},
+      {"a:,", true, false, true, false},       {"- a", false, false, false, false},
+      {"a #b", false, false, false, false},   {"a\t#b", false, false, false, false},
+      {"--- a", false, false, false, false},  {"...", false, false, false, false},
+      {"\xEF\xBB\xBF" "a", false, false, false, false},
+      {"a\xC2\x85", false, false, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.text));
+    EXPECT_EQ(plain_text_safe(r.text, false, PlainSafety::Exact), r.exact_block);
+    EXPECT_EQ(plain_text_safe(r.text, true, PlainSafety::Exact), r.exact_flow);
+    EXPECT_EQ(plain_text_safe(r.text, false, PlainSafety::Cautious), r.cautious_block);
+    EXPECT_EQ(plain_text_safe(r.text, true, PlainSafety::Cautious), r.cautious_flow);
+  }
+  // Over short texts of indicator-like bytes, Cautious never keeps what
+  // Exact refuses, and the value writers' check refuses everything Cautious does.
+  const std::string_view alphabet = "a-?:#, \t[.";
+  for (char a : alphabet)
+    for (char b : alphabet)
+      for (char c : alphabet) {
+        const std::string t{a, b, c};
+        for (bool flow : {false, true}) {
+          if (!plain_text_safe(t, flow, PlainSafety::Exact))
+            EXPECT_FALSE(plain_text_safe(t, flow, PlainSafety::Cautious)) << t;
+          if (!plain_text_safe(t, flow, PlainSafety::Cautious))
+            EXPECT_TRUE(needs_quotes(t, VersionMode::Yaml12, flow)) << t;
+        }
+      }
 }
 
 TEST(EncodePlainCheck, FoldPoint) {

@@ -86,8 +86,8 @@ TEST_F(FfiErrors, ComposerAndRoundTripDuplicateErrors) {
   EXPECT_EQ(attr(d, "column"), "1");
 }
 
-IncludeLoadError nested_error(IncludeErrorKind kind) {
-  IncludeLoadError err;
+LoadError nested_error(IncludeErrorKind kind) {
+  LoadError err;
   err.kind = kind;
   err.message = "include file not found: missing.yaml";
   err.file = "conf/b.yaml";
@@ -128,7 +128,7 @@ TEST_F(FfiErrors, IncludeErrorsUseTheTextFormAndTheKindTable) {
     EXPECT_EQ(attr(err, "file"), "'conf/b.yaml'") << row.cls;
   }
 
-  IncludeLoadError located = nested_error(IncludeErrorKind::SecretNotFound);
+  LoadError located = nested_error(IncludeErrorKind::SecretNotFound);
   located.span = Span{1, 6, 4, 99};
   PyErr s = load_error_to_py(located);
   EXPECT_EQ(attr(s, "line"), "7");
@@ -137,7 +137,7 @@ TEST_F(FfiErrors, IncludeErrorsUseTheTextFormAndTheKindTable) {
 }
 
 TEST_F(FfiErrors, SyntaxErrorInsideAnIncludedFile) {
-  IncludeLoadError err;
+  LoadError err;
   err.kind = IncludeErrorKind::Parse;
   err.message = "did not find expected key";
   err.file = "conf/inner.yaml";
@@ -161,7 +161,7 @@ TEST_F(FfiErrors, SyntaxErrorInsideAnIncludedFile) {
 }
 
 TEST_F(FfiErrors, InvalidUtf8PathsAreShownWithReplacementCharacters) {
-  IncludeLoadError err = nested_error(IncludeErrorKind::IncludeNotFound);
+  LoadError err = nested_error(IncludeErrorKind::IncludeNotFound);
   err.file = std::string("conf/\xff\xfe.yaml");
   err.include_chain = {{std::string("top\xc3.yaml"), 0}};
   PyErr e = load_error_to_py(err);
@@ -337,7 +337,7 @@ TEST_F(FfiWarnings, MissingValueHandler) {
 // The include loader's record
 
 TEST(IncludeLoadErrorText, FormatAndIncludeTags) {
-  IncludeLoadError err;
+  LoadError err;
   err.message = "include chain exceeds the maximum depth of 50";
   err.file = "deep.yaml";
   EXPECT_EQ(format_load_error(err), "include chain exceeds the maximum depth of 50 in deep.yaml");

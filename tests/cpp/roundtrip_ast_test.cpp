@@ -79,7 +79,7 @@ TEST(RoundtripAst, RareFieldsAreBoxedAndCopied) {
   n.set_source(IncludeSource{"!include", "x.yaml", 3});
   n.set_directives({"YAML 1.2"});
   n.comments.head_mut().push_back(HeadComment{"h", true});
-  n.comments.inline_mut() = "i";
+  n.comments.inline_comment_mut() = "i";
   n.comments.foot_mut().push_back("f");
   YamlNode c = n;
   EXPECT_TRUE(nodes_equal(n, c));

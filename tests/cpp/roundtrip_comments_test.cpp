@@ -25,13 +25,13 @@ TEST(RoundtripComments, HeadInlineAndBelowIntroducer) {
   EXPECT_TRUE(root.pairs()[0].key.comments.head().empty());
 
   const NodePair& a = root.pairs()[0];
-  EXPECT_FALSE(a.key.comments.inline_().has_value());
-  EXPECT_EQ(a.value.comments.inline_().view(), "after a");
+  EXPECT_FALSE(a.key.comments.inline_comment().has_value());
+  EXPECT_EQ(a.value.comments.inline_comment().view(), "after a");
   EXPECT_EQ(a.value.comments.inline_spaces, 1u);
   EXPECT_FALSE(a.value.comments.inline_before_value);
 
   const YamlNode& b = value_of(root, "b");
-  EXPECT_EQ(b.comments.inline_().view(), "on b");
+  EXPECT_EQ(b.comments.inline_comment().view(), "on b");
   EXPECT_TRUE(b.comments.inline_before_value);
   EXPECT_EQ(b.comments.inline_spaces, 3u);
   EXPECT_EQ(heads(b), (std::vector<HeadComment>{{"below", true}}));
@@ -46,12 +46,12 @@ TEST(RoundtripComments, SequenceIntroducers) {
       "  # plain head\n"
       "  y\n");
   const YamlNode& x = root.items()[0];
-  EXPECT_EQ(x.comments.inline_().view(), "intro");
+  EXPECT_EQ(x.comments.inline_comment().view(), "intro");
   EXPECT_TRUE(x.comments.inline_before_value);
   EXPECT_EQ(x.comments.inline_spaces, 1u);
   EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"below", true}}));
   const YamlNode& y = root.items()[1];
-  EXPECT_FALSE(y.comments.inline_().has_value());
+  EXPECT_FALSE(y.comments.inline_comment().has_value());
   EXPECT_EQ(heads(y), (std::vector<HeadComment>{{"plain head", false}}));
 }
 
@@ -61,7 +61,7 @@ TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
       "  # below\n"
       "  x # trailing\n");
   const YamlNode& x = root.items()[0];
-  EXPECT_EQ(x.comments.inline_().view(), "trailing");
+  EXPECT_EQ(x.comments.inline_comment().view(), "trailing");
   EXPECT_FALSE(x.comments.inline_before_value);
   EXPECT_EQ(x.comments.inline_spaces, 1u);
   EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"intro", false}, {"below", false}}));
@@ -69,9 +69,9 @@ TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
 
 TEST(RoundtripComments, FlowCollectionOnOneLine) {
   YamlNode root = root_of("[a, b] # c\n");
-  EXPECT_EQ(root.items()[0].comments.inline_().view(), "c");
-  EXPECT_FALSE(root.items()[1].comments.inline_().has_value());
-  EXPECT_FALSE(root.comments.inline_().has_value());
+  EXPECT_EQ(root.items()[0].comments.inline_comment().view(), "c");
+  EXPECT_FALSE(root.items()[1].comments.inline_comment().has_value());
+  EXPECT_FALSE(root.comments.inline_comment().has_value());
 }
 
 TEST(RoundtripComments, InlineSpacingFollowsTheSource) {
@@ -82,7 +82,7 @@ TEST(RoundtripComments, InlineSpacingFollowsTheSource) {
       "\n"
       "c: 1\n");
   EXPECT_EQ(value_of(root, "a").comments.inline_spaces, 2u);
-  EXPECT_EQ(value_of(root, "b").comments.inline_().view(), "c2");
+  EXPECT_EQ(value_of(root, "b").comments.inline_comment().view(), "c2");
   EXPECT_EQ(value_of(root, "b").comments.inline_spaces, 1u);
   EXPECT_EQ(root.pairs()[2].key.comments.blank_before, 1u);
 }
@@ -167,7 +167,7 @@ TEST(RoundtripComments, UntouchedRootHasEmptyComments) {
 TEST(RoundtripComments, EmptyCommentsAndEveryCommentPlacedOnce) {
   YamlNode root = root_of("#\na: 1 #\nb: 2\n#\n");
   EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"", false}}));
-  EXPECT_EQ(value_of(root, "a").comments.inline_().view(), "");
+  EXPECT_EQ(value_of(root, "a").comments.inline_comment().view(), "");
   EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{""}));
 }
 

@@ -147,7 +147,7 @@ TEST(RoundtripTreeOps, ExpandingCopyFields) {
 
   // An unknown alias: a Null at its start (detach keeps its comments and tag).
   YamlNode lone = YamlNode::alias("nowhere", Span{0, 5, 2, 40});
-  lone.comments.inline_mut() = "keep";
+  lone.comments.inline_comment_mut() = "keep";
   lone.set_tag(OptText("!t"));
   budget = 10;
   YamlNode plain = copy_expanding_aliases(lone, table, 0, budget);
@@ -156,7 +156,7 @@ TEST(RoundtripTreeOps, ExpandingCopyFields) {
   EXPECT_TRUE(plain.comments.empty());
   YamlNode kept = copy_expanding_aliases_for_detach(lone, table, 0, budget);
   EXPECT_TRUE(kept.is_null());
-  EXPECT_EQ(kept.comments.inline_().view(), "keep");
+  EXPECT_EQ(kept.comments.inline_comment().view(), "keep");
   EXPECT_EQ(kept.tag().view(), "!t");
 }
 

@@ -340,7 +340,7 @@ std::string debug_quoted_char(char32_t ch) {
   return out;
 }
 
-PyStatus normalize_tag(std::string_view tag) {
+PyStatus check_tag(std::string_view tag) {
   if (tag.empty() || tag[0] != '!') return fail(invalid_tag(tag, "a tag must start with '!'"));
   for (std::size_t i = 0; i < tag.size();) {
     const char32_t c = next_code_point(tag, i);
@@ -829,7 +829,7 @@ PyStatus PyEncoder::convert_tag(PyObject* tag_obj, YamlValue& slot, const Encode
   if (!shared) return fail(std::move(shared.error()));
   OwnedRef value = data.value ? data.value : none_ref();
   const std::string_view tag = data.tag;
-  if (auto ok = normalize_tag(tag); !ok) return ok;
+  if (auto ok = check_tag(tag); !ok) return ok;
   YamlValue inner;
   if (auto st = convert_into(value.get(), inner, opt, depth + 1); !st) return st;
   return make_tagged(arena_, tag, inner, slot);
@@ -839,7 +839,7 @@ PyStatus PyEncoder::convert_tagged(PyObject* tag, PyObject* value, YamlValue& sl
                                    const EncodeOptions& opt, std::uint32_t depth) {
   auto text = utf8_of(tag);
   if (!text) return fail(std::move(text.error()));
-  if (auto ok = normalize_tag(*text); !ok) return ok;
+  if (auto ok = check_tag(*text); !ok) return ok;
   YamlValue inner;
   if (auto st = convert_into(value, inner, opt, depth + 1); !st) return st;
   return make_tagged(arena_, *text, inner, slot);

@@ -115,7 +115,7 @@ class PyEncoder {
 
 // Checks a tag's text: an error value (KestrineEncodeError "invalid tag ...")
 // when it cannot be written as given.  The text is never rewritten.
-PyStatus normalize_tag(std::string_view tag);
+PyStatus check_tag(std::string_view tag);
 
 // The datetime rule: a `String` for objects with an `isoformat` method
 // (rewritten under the microsecond and zone options), nothing when the rule

@@ -7,7 +7,7 @@
 
 #include "emit_util/float_text.hpp"
 #include "emit_util/scalar_text.hpp"
-#include "encode/plain_check.hpp"
+#include "emit_util/plain_scalar.hpp"
 #include "ffi/convert/decode.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/stack_guard.hpp"

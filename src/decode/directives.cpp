@@ -1,0 +1,110 @@
+#include "decode/directives.hpp"
+
+#include <cstring>
+
+#include "resolver/resolve.hpp"
+
+namespace kestrine {
+namespace {
+
+// Length in bytes of the Unicode White_Space character at `i`, or 0.
+std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
+  if (b0 < 0xC2) return 0;
+  const std::size_t left = s.size() - i;
+  const auto b1 = left > 1 ? static_cast<unsigned char>(s[i + 1]) : 0u;
+  const auto b2 = left > 2 ? static_cast<unsigned char>(s[i + 2]) : 0u;
+  if (b0 == 0xC2) return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;            // U+0085, U+00A0
+  if (b0 == 0xE1) return (b1 == 0x9A && b2 == 0x80) ? 3 : 0;            // U+1680
+  if (b0 == 0xE2) {
+    if (b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF))
+      return 3;                                                          // U+2000-200A, 2028, 2029, 202F
+    if (b1 == 0x81 && b2 == 0x9F) return 3;                              // U+205F
+    return 0;
+  }
+  if (b0 == 0xE3) return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;            // U+3000
+  return 0;
+}
+
+bool all_ascii_digits(std::string_view s) noexcept {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+std::string_view concat(ValueArena& arena, std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() + b.size();
+  if (n == 0) return std::string_view("", 0);
+  char* p = arena.allocate_array<char>(n);
+  std::memcpy(p, a.data(), a.size());
+  if (!b.empty()) std::memcpy(p + a.size(), b.data(), b.size());
+  return {p, n};
+}
+
+}  // namespace
+
+std::vector<std::string_view> split_directive_words(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  const std::size_t n = line.size();
+  while (i < n) {
+    std::size_t w;
+    while (i < n && (w = white_space_at(line, i)) != 0) i += w;
+    if (i >= n) break;
+    const std::size_t start = i;
+    while (i < n && white_space_at(line, i) == 0) ++i;
+    words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+bool valid_yaml_version(std::string_view v) noexcept {
+  const std::size_t dot = v.find('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view major = v.substr(0, dot), minor = v.substr(dot + 1);
+  return all_ascii_digits(major) && all_ascii_digits(minor);  // a second "." fails the digit test
+}
+
+bool is_custom_tag(std::string_view tag) noexcept {
+  return !(tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix));
+}
+
+const std::string_view* TagHandles::find(std::string_view handle) const noexcept {
+  for (const auto& [h, prefix] : handles_)
+    if (h == handle) return &prefix;
+  return nullptr;
+}
+
+bool TagHandles::add(std::string_view handle, std::string_view prefix) {
+  if (find(handle) != nullptr) return false;
+  handles_.emplace_back(handle, prefix);
+  return true;
+}
+
+std::expected<std::string_view, std::string_view> TagHandles::resolve(std::string_view t,
+                                                                      ValueArena& arena) const {
+  if (t.size() < 2 || t[0] != '!') {
+    if (t == "!") {
+      if (const std::string_view* p = find("!")) return concat(arena, *p, {});
+    }
+    return t;
+  }
+  if (t[1] == '<') return t;  // verbatim
+  if (t[1] == '!') {
+    if (const std::string_view* p = find("!!")) return concat(arena, *p, t.substr(2));
+    return t;
+  }
+  const std::size_t bang = t.find('!', 1);
+  if (bang != std::string_view::npos) {
+    const std::string_view handle = t.substr(0, bang + 1);
+    const std::string_view* p = find(handle);
+    if (p == nullptr) return std::unexpected(handle);
+    return concat(arena, *p, t.substr(bang + 1));
+  }
+  if (const std::string_view* p = find("!")) return concat(arena, *p, t.substr(1));
+  return t;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,65 @@
+// The plain decoder's duplicate-key index: which keys each open mapping has
+// seen, so that a repeated key is found as it is read.
+//
+// One entry per open mapping, by its nesting among checked mappings.  A
+// String key equals only a String key with the same text, so string keys are
+// compared by their text (a view into the source, which must outlive the
+// document) and only other keys need a signature (`write_key_signature`,
+// kept in a scratch arena owned here).  Small mappings compare string keys
+// linearly; a mapping that grows past a few pairs indexes them.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "decode/value.hpp"
+#include "util/hash_map.hpp"
+
+namespace kestrine {
+
+class DuplicateKeyIndex {
+ public:
+  // A mapping opens: gives its level.
+  std::size_t open();
+  void close() noexcept { --level_; }
+  // The document ends: every level is free again.  The scratch memory stays
+  // for the next small document.
+  void end_document();
+
+  // Does the newest key of the mapping at `level` repeat an earlier one?
+  // `pairs` holds the mapping's keys and values so far, flat (key, value,
+  // key, value, ...), the newest pair last.  Merge keys never repeat.
+  bool repeats(std::span<const YamlValue> pairs, std::size_t level) {
+    const YamlValue& key = pairs[pairs.size() - 2];
+    if (!key.is_string()) return repeats_non_string(key, level);
+    KeySets& sets = sets_[level];
+    const std::string_view text = key.text();
+    if (sets.strings_indexed) return !sets.strings.insert(text).second;
+    const std::size_t newest = pairs.size() - 2;
+    for (std::size_t i = 0; i < newest; i += 2) {
+      if (pairs[i].is_string() && pairs[i].text() == text) return true;
+    }
+    if (newest / 2 + 1 >= kLinearPairs) index_strings(pairs, sets);
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kLinearPairs = 8;
+  struct KeySets {
+    SeededHashSet<std::string_view> strings;
+    SeededHashSet<std::string_view> signatures;
+    bool strings_indexed = false;
+  };
+
+  bool repeats_non_string(const YamlValue& key, std::size_t level);
+  static void index_strings(std::span<const YamlValue> pairs, KeySets& sets);
+
+  std::vector<KeySets> sets_;
+  std::size_t level_ = 0;
+  ValueArena arena_;
+  std::string buffer_;
+};
+
+}  // namespace kestrine

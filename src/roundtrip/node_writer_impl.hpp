@@ -1,0 +1,109 @@
+// The node writer's state and steps, shared by its sources (internal to the
+// node writer; callers use node_writer.hpp).  One `NodeWriter` lives for one
+// call of a node_writer.hpp entry point and appends to its `Emitter`'s output.
+//   node_writer.cpp          dispatch by node kind, document roots, comments
+//                            and properties
+//   node_writer_scalars.cpp  scalar styles, quoting, kept block-scalar texts
+//   node_writer_flow.cpp     flow collections
+//   node_writer_block.cpp    block mappings and sequences
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "emit_util/plain_scalar.hpp"
+#include "roundtrip/ast.hpp"
+#include "roundtrip/emitter.hpp"
+
+namespace kestrine {
+
+// Longest key written in the implicit form ("key: value"); readers refuse
+// longer implicit keys.
+inline constexpr std::size_t kMaxImplicitKey = 1024;
+
+inline bool is_block_collection(const YamlNode& n) noexcept {
+  return n.is_collection() && n.style == CollectionStyle::Block && n.size() > 0;
+}
+
+inline bool has_comments(const YamlNode& n) noexcept {
+  return !n.comments.head().empty() || n.comments.inline_comment() || !n.comments.foot().empty();
+}
+
+inline bool has_properties(const YamlNode& n) noexcept {
+  return !n.is_alias() && (n.tag() || n.anchor());
+}
+
+class NodeWriter {
+ public:
+  explicit NodeWriter(Emitter& e) : e_(e), out_(e.out) {}
+
+  // `parent`: the indentation of the block structure that holds the node
+  // (the key's or the "-"'s column); a kept block-scalar text must indent its
+  // body past it.
+  void node(const YamlNode& n, std::size_t indent, long parent);
+  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first);
+  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first);
+  void root(const YamlNode& r);
+  void quoted(std::string_view text);
+  void quoted_scalar(std::string_view text, bool single);
+
+ private:
+  Emitter& e_;
+  std::string& out_;
+  bool at_root_ = false;
+  // Where the last block scalar with "+" chomping ended.
+  std::size_t keep_end_ = std::string::npos;
+
+  std::size_t step() const noexcept { return e_.step(); }
+
+  // ---- small pieces (node_writer.cpp) ----------------------------------------
+  void spaces(std::size_t n) { out_.append(n, ' '); }
+  void newlines(std::size_t n);
+  void line_end();
+  void comment_line(std::string_view text, std::size_t indent);
+  void foot_lines(const YamlNode& n, std::size_t indent) {
+    for (const std::string& f : n.comments.foot()) comment_line(f, indent);
+  }
+  void below_introducer(const YamlNode& n, std::size_t indent);
+  void inline_comment(const YamlNode& n, bool after_comma = false);
+  void properties(const YamlNode& n);
+  void trailing_properties(const YamlNode& n);
+  void properties_text(const YamlNode& n);
+  void null_word(const YamlNode& n) {
+    out_ += (e_.null_style == NullStyle::Tilde && n.synthetic) ? "~" : "null";
+  }
+
+  // ---- scalars (node_writer_scalars.cpp) -------------------------------------
+  // May `text` be written plain right here?
+  bool plain_here(std::string_view text) const noexcept {
+    return plain_text_safe(text, e_.flow_depth > 0, PlainSafety::Exact);
+  }
+  void source_directive(const YamlNode& n);
+  void scalar(const YamlNode& n, std::size_t indent, long parent, bool root);
+  void plain(const YamlNode& n, std::string_view t, bool root);
+  static char raw_chomping(std::string_view raw) noexcept;
+  static bool raw_is_open(const YamlNode& n) noexcept;
+  bool raw_fits(const YamlNode& n, long parent) const noexcept;
+  void copy_raw(const YamlNode& n);
+
+  // ---- flow collections (node_writer_flow.cpp) -------------------------------
+  void flow_separator(std::size_t indent);
+  void flow_sequence(const YamlNode& n, std::size_t indent);
+  void flow_key(const YamlNode& key, std::size_t indent);
+  void flow_mapping(const YamlNode& n, std::size_t indent);
+
+  // ---- block mappings and sequences (node_writer_block.cpp) -------------------
+  static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;
+  bool key_too_long(const YamlNode& key, std::size_t mark) const noexcept;
+  void implicit_key(const YamlNode& key, std::size_t indent);
+  bool explicit_entry(const YamlNode& key, const YamlNode& value, std::size_t indent);
+  bool mapping_value(const YamlNode& v, std::size_t indent);
+  void value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value);
+
+  static bool plain_first_entry(const YamlNode& n) noexcept;
+  void sequence_item(const YamlNode& item, std::size_t indent);
+};
+
+}  // namespace kestrine

@@ -14,7 +14,7 @@
 #include <span>
 
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "roundtrip/ast.hpp"
 #include "roundtrip/emitter.hpp"
 #include "roundtrip/tree_ops.hpp"

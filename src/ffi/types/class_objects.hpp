@@ -1,5 +1,6 @@
-// The module's classes: one class object per process, built from a
-// PyType_Spec on first use.
+// The class objects of the module and what every class file builds them
+// with: the table of classes, the class object made once per process from a
+// PyType_Spec, and the making and freeing of instances.
 //
 // Each class lives in src/ffi/types/<name>.{hpp,cpp}: the .hpp declares its
 // instance layout (the base's object struct followed by a C++ `data` member

@@ -7,7 +7,7 @@
 namespace kestrine {
 namespace {
 
-inline bool is_cont(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
+inline bool is_continuation_byte(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
 
 inline std::uint32_t load16(const unsigned char* p, bool big_endian) noexcept {
   return big_endian ? (std::uint32_t(p[0]) << 8) | p[1] : (std::uint32_t(p[1]) << 8) | p[0];
@@ -131,7 +131,7 @@ std::optional<DecodeFailure> check_utf8(std::string_view bytes) {
     for (; i < width; ++i) {
       if (static_cast<std::size_t>(i) >= left) break;  // ran out: incomplete
       const unsigned char cc = p[i];
-      const bool ok = i == 1 ? (cc >= lo && cc <= hi) : is_cont(cc);
+      const bool ok = i == 1 ? (cc >= lo && cc <= hi) : is_continuation_byte(cc);
       if (!ok) {
         error_len = i;
         break;

@@ -242,8 +242,6 @@ class TreeConverter {
   std::array<NumberCell, 64> numbers_;
 };
 
-bool runs_python_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
-
 // Whether the annotated scalars of a conversion are made without calling
 // their classes (which imports the classes now, before any pause).
 bool scalars_run_no_python(bool annotate_numbers) noexcept {
@@ -276,7 +274,7 @@ PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const
 
 PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings) {
-  GcPause pause(!runs_python_code(handlers) && mode != VersionMode::PyyamlCompat);
+  GcPause pause(!handlers.calls_back() && mode != VersionMode::PyyamlCompat);
   AnchorObjectCache cache;
   TreeConverter converter(mode, handlers, bindings, cache);
   return converter.step(root);
@@ -286,7 +284,7 @@ PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const 
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache) {
-  GcPause pause(!runs_python_code(handlers) && scalars_run_no_python(annotate_numbers));
+  GcPause pause(!handlers.calls_back() && scalars_run_no_python(annotate_numbers));
   TreeConverter converter(mode, handlers, bindings, cache);
   converter.annotate(file_names, annotate_numbers);
   return converter.step(node);

@@ -346,20 +346,14 @@ GcPause::~GcPause() {
   if (paused_) PyGC_Enable();
 }
 
-namespace {
-
-bool runs_user_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
-
-}  // namespace
-
 PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) {
-  GcPause pause(!runs_user_code(handlers));
+  GcPause pause(!handlers.calls_back());
   PlainConverter converter(handlers);
   return checked(converter.child(document, 0));
 }
 
 PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) {
-  GcPause pause(!runs_user_code(handlers));
+  GcPause pause(!handlers.calls_back());
   PlainConverter converter(handlers);
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(documents.size()))));
   for (std::size_t i = 0; i < documents.size(); ++i) {

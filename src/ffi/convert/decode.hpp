@@ -30,6 +30,9 @@ struct TagHandlers {
   PyObject* tags = nullptr;         // dict (or subclass): tag text -> callable
   PyObject* tag_handler = nullptr;  // callable(tag, value)
   bool passthrough_tag = false;     // OPT_PASSTHROUGH_TAG: unhandled tags become KestrineTag
+
+  // Whether applying a tag may call the caller's Python code.
+  bool calls_back() const noexcept { return tags != nullptr || tag_handler != nullptr; }
 };
 
 // Pauses the cyclic garbage collector for a conversion that builds its

@@ -82,6 +82,8 @@ PyResult<Obj*> new_instance(PyTypeObject* type, Args&&... args) noexcept {
   if constexpr (std::is_nothrow_constructible_v<Data, Args&&...>) {
     new (&obj->data) Data(std::forward<Args>(args)...);
   } else {
+    // A constructor that throws leaves an object without `data`, which only
+    // this function can free.
     try {
       new (&obj->data) Data(std::forward<Args>(args)...);
     } catch (...) {

@@ -7,6 +7,11 @@
 //   BorrowFlag     the per-instance shared/exclusive access flag
 //   py_entry       wraps every Python-visible C entry point so that no C++
 //                  exception ever reaches the interpreter
+//   new_str / str_view   the one way from UTF-8 text to a str and back
+//
+// Code that runs under py_entry (every module function and slot body) lets
+// std::bad_alloc and other C++ exceptions travel up to it instead of catching
+// them; only noexcept code that py_entry cannot cover catches locally.
 //
 // Everything here except GilRelease's released region requires the
 // interpreter lock.

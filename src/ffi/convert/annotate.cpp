@@ -80,14 +80,17 @@ class TreeConverter {
     return OwnedRef();
   }
 
+  // A new, empty container for `node`: the annotated class carrying the
+  // node's metadata, or the plain built-in one.
+  template <class Annotated, class Plain>
+  PyResult<OwnedRef> new_container(const YamlNode& node, Annotated&& annotated, Plain&& plain) {
+    if (!annotate_) return checked(plain());
+    KESTRINE_ASSIGN_OR_RETURN(Annotation meta, annotation(node));
+    return annotated(std::move(meta));
+  }
+
   PyResult<OwnedRef> sequence(const YamlNode& node) {
-    OwnedRef list;
-    if (annotate_) {
-      KESTRINE_ASSIGN_OR_RETURN(Annotation meta, annotation(node));
-      KESTRINE_ASSIGN_OR_RETURN(list, new_annotated_list(std::move(meta)));
-    } else {
-      KESTRINE_ASSIGN_OR_RETURN(list, checked(PyList_New(0)));
-    }
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, new_container(node, new_annotated_list, [] { return PyList_New(0); }));
     for (const YamlNode& item : node.items()) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, step(item));
       KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
@@ -101,13 +104,7 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> mapping(const YamlNode& node) {
-    OwnedRef dict;
-    if (annotate_) {
-      KESTRINE_ASSIGN_OR_RETURN(Annotation meta, annotation(node));
-      KESTRINE_ASSIGN_OR_RETURN(dict, new_annotated_dict(std::move(meta)));
-    } else {
-      KESTRINE_ASSIGN_OR_RETURN(dict, checked(PyDict_New()));
-    }
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, new_container(node, new_annotated_dict, [] { return PyDict_New(); }));
     const auto pairs = node.pairs();
     const bool merges = has_merge_key(pairs);
     bool slot_taken = false;

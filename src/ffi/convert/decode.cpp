@@ -73,17 +73,25 @@ PyObject* make_timestamp(const Timestamp& ts, PyObject* tz) noexcept {
 // ---------------------------------------------------------------------------
 // Big integers
 
-PyObject* bigint_object(std::string_view digits) {
-  std::string clean;
-  clean.reserve(digits.size());
+// Never throws (the scalar readers that call it are noexcept): the copy
+// without underscores lives in interpreter memory.
+PyObject* bigint_object(std::string_view digits) noexcept {
+  char* clean = static_cast<char*>(PyMem_Malloc(digits.size() + 1));
+  if (clean == nullptr) return PyErr_NoMemory();
+  std::size_t size = 0;
   for (char ch : digits) {
-    if (ch != '_') clean.push_back(ch);
+    if (ch != '_') clean[size++] = ch;
   }
-  if (clean.find('\0') != std::string::npos) return str_from_utf8(clean);
-  PyObject* value = PyLong_FromString(clean.c_str(), nullptr, 10);
-  if (value != nullptr) return value;
-  PyErr_Clear();
-  return str_from_utf8(clean);
+  clean[size] = '\0';  // the interpreter's parser reads up to the first NUL
+  const std::string_view text(clean, size);
+  PyObject* value = nullptr;
+  if (text.find('\0') == std::string_view::npos) {
+    value = PyLong_FromString(clean, nullptr, 10);
+    if (value == nullptr) PyErr_Clear();
+  }
+  if (value == nullptr) value = str_from_utf8(text);
+  PyMem_Free(clean);
+  return value;
 }
 
 // ---------------------------------------------------------------------------
@@ -379,6 +387,6 @@ PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept {
   return checked(make_timestamp(ts, tz.get()));
 }
 
-PyResult<OwnedRef> bigint_to_py(std::string_view digits) { return checked(bigint_object(digits)); }
+PyResult<OwnedRef> bigint_to_py(std::string_view digits) noexcept { return checked(bigint_object(digits)); }
 
 }  // namespace kestrine

@@ -71,6 +71,6 @@ PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept;
 
 // An int from decimal digits (underscores ignored); text that is not a
 // number (or too long for the interpreter's int parser) is returned as str.
-PyResult<OwnedRef> bigint_to_py(std::string_view digits);
+PyResult<OwnedRef> bigint_to_py(std::string_view digits) noexcept;
 
 }  // namespace kestrine

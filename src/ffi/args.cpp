@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "util/try.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -116,58 +118,55 @@ PyErr report_keywords(const ArgSpec& spec, Py_ssize_t nargs, ForEachKeyword&& fo
 }  // namespace
 
 PyStatus parse_fastcall(const ArgSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames, PyObject** out) noexcept {
-  try {
-    for (int i = 0; i < spec.count; ++i) out[i] = nullptr;
-    const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    if (auto ok = check_positional(spec, nargs, nkwargs); !ok) return ok;
-    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-    bool refused = false;
-    for (Py_ssize_t k = 0; k < nkwargs; ++k) {
-      if (!place_keyword(spec, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], nargs, out)) refused = true;
-    }
-    if (auto ok = missing_required(spec, out); !ok) return ok;
-    if (refused) {
-      return fail(report_keywords(spec, nargs, [&](auto&& visit) {
-        for (Py_ssize_t k = 0; k < nkwargs; ++k) visit(PyTuple_GET_ITEM(kwnames, k));
-      }));
-    }
-    return {};
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
+                        PyObject* kwnames, PyObject** out) {
+  for (int i = 0; i < spec.count; ++i) out[i] = nullptr;
+  const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  KESTRINE_TRY(check_positional(spec, nargs, nkwargs));
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+  bool refused = false;
+  for (Py_ssize_t k = 0; k < nkwargs; ++k) {
+    if (!place_keyword(spec, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], nargs, out)) refused = true;
   }
+  KESTRINE_TRY(missing_required(spec, out));
+  if (refused) {
+    return fail(report_keywords(spec, nargs, [&](auto&& visit) {
+      for (Py_ssize_t k = 0; k < nkwargs; ++k) visit(PyTuple_GET_ITEM(kwnames, k));
+    }));
+  }
+  return {};
 }
 
-PyStatus parse_tuple_dict(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out) noexcept {
-  try {
-    for (int i = 0; i < spec.count; ++i) out[i] = nullptr;
-    if (args == nullptr || !PyTuple_Check(args)) return fail(type_error("argument list must be a tuple"));
-    if (kwargs != nullptr && !PyDict_Check(kwargs)) return fail(type_error("keyword arguments must be a dict"));
-    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    const Py_ssize_t nkwargs = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
-    if (auto ok = check_positional(spec, nargs, nkwargs); !ok) return ok;
-    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GET_ITEM(args, i);
-    if (kwargs != nullptr) {
-      Py_ssize_t pos = 0;
-      PyObject *key = nullptr, *value = nullptr;
-      bool refused = false;
-      while (PyDict_Next(kwargs, &pos, &key, &value)) {
-        if (!place_keyword(spec, key, value, nargs, out)) refused = true;
-      }
-      if (auto ok = missing_required(spec, out); !ok) return ok;
-      if (refused) {
-        return fail(report_keywords(spec, nargs, [&](auto&& visit) {
-          Py_ssize_t p = 0;
-          PyObject *k = nullptr, *v = nullptr;
-          while (PyDict_Next(kwargs, &p, &k, &v)) visit(k);
-        }));
-      }
-      return {};
-    }
-    return missing_required(spec, out);
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
+PyStatus parse_tuple_dict(const ArgSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out) {
+  for (int i = 0; i < spec.count; ++i) out[i] = nullptr;
+  if (args == nullptr || !PyTuple_Check(args)) return fail(type_error("argument list must be a tuple"));
+  if (kwargs != nullptr && !PyDict_Check(kwargs)) return fail(type_error("keyword arguments must be a dict"));
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  const Py_ssize_t nkwargs = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
+  KESTRINE_TRY(check_positional(spec, nargs, nkwargs));
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GET_ITEM(args, i);
+  if (kwargs == nullptr) return missing_required(spec, out);
+  Py_ssize_t pos = 0;
+  PyObject *key = nullptr, *value = nullptr;
+  bool refused = false;
+  while (PyDict_Next(kwargs, &pos, &key, &value)) {
+    if (!place_keyword(spec, key, value, nargs, out)) refused = true;
   }
+  KESTRINE_TRY(missing_required(spec, out));
+  if (refused) {
+    return fail(report_keywords(spec, nargs, [&](auto&& visit) {
+      Py_ssize_t p = 0;
+      PyObject *k = nullptr, *v = nullptr;
+      while (PyDict_Next(kwargs, &p, &k, &v)) visit(k);
+    }));
+  }
+  return {};
+}
+
+PyStatus check_null_style_options(Options option) noexcept {
+  if ((option & OPT_NULL_AS_KEYWORD) != 0 && (option & OPT_NULL_AS_TILDE) != 0) {
+    return fail(PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+  }
+  return {};
 }
 
 }  // namespace kestrine

@@ -1,4 +1,5 @@
-// Argument extraction for the fast-call convention and for tp_new slots.
+// Argument extraction for the fast-call convention and for tp_new slots, and
+// the checks of option bits that every entry shares.
 //
 // A parameter list is positional-only parameters, then positional-or-keyword
 // ones, then keyword-only ones; the first `required` parameters must be
@@ -7,6 +8,7 @@
 // behave like built-in ones.
 #pragma once
 
+#include "ffi/options.hpp"
 #include "ffi/py.hpp"
 
 namespace kestrine {
@@ -23,13 +25,17 @@ struct ArgSpec {
 // Fills out[0..spec.count) with borrowed references to the arguments given,
 // or nullptr for the parameters not given.
 PyStatus parse_fastcall(const ArgSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames, PyObject** out) noexcept;
+                        PyObject* kwnames, PyObject** out);
 
 // The same for a tuple and an optional dict (tp_new, tp_init).
 PyStatus parse_tuple_dict(const ArgSpec& spec, PyObject* args, PyObject* kwargs,
-                          PyObject** out) noexcept;
+                          PyObject** out);
 
 // An argument that was not given, or given as None, reads as absent.
 inline PyObject* none_as_absent(PyObject* arg) noexcept { return arg == Py_None ? nullptr : arg; }
+
+// ValueError "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually
+// exclusive" when `option` sets both.
+PyStatus check_null_style_options(Options option) noexcept;
 
 }  // namespace kestrine

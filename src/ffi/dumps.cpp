@@ -8,8 +8,9 @@
 #include "ffi/convert/encode.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/options.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "ffi/types/document.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -23,10 +24,6 @@ constexpr std::size_t kYamlBufferStart = 1024;
 std::size_t output_estimate(PyEncoder& encoder, std::size_t floor) noexcept {
   const std::size_t guess = encoder.arena().bytes_reserved();
   return guess > floor ? guess : floor;
-}
-
-PyResult<OwnedRef> bytes_of(const std::string& text) noexcept {
-  return checked(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 // The output buffer of the last call on this thread, kept for the next one
@@ -54,9 +51,8 @@ class OutputBuffer {
 
 // Is `obj` an instance of one of the round-trip document classes?
 PyResult<bool> is_instance_of_class(PyObject* obj, PyResult<PyTypeObject*> (*cls)() noexcept) noexcept {
-  auto type = cls();
-  if (!type) return fail(std::move(type.error()));
-  return static_cast<bool>(PyObject_TypeCheck(obj, *type));
+  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, cls());
+  return static_cast<bool>(PyObject_TypeCheck(obj, type));
 }
 
 // Round-trip documents (to_json) and their views (both functions) convert
@@ -69,11 +65,9 @@ PyStatus refuse_documents(PyObject* obj, const char* fname) noexcept {
   static constexpr Entry kDocumentClasses[] = {{kestrine_document_type, "KestrineDocument"},
                                                {kestrine_document_view_type, "KestrineDocumentView"}};
   for (const Entry& entry : kDocumentClasses) {
-    const char* name = entry.name;
-    auto is = is_instance_of_class(obj, entry.cls);
-    if (!is) return fail(std::move(is.error()));
-    if (*is) {
-      PyErr_Format(PyExc_NotImplementedError, "%s() of a %s is not implemented yet", fname, name);
+    KESTRINE_ASSIGN_OR_RETURN(const bool is_document, is_instance_of_class(obj, entry.cls));
+    if (is_document) {
+      PyErr_Format(PyExc_NotImplementedError, "%s() of a %s is not implemented yet", fname, entry.name);
       return fail_fetch();
     }
   }
@@ -107,80 +101,71 @@ PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name) noexc
 KESTRINE_FUNCTION_BODY(dumps_body) {
   (void)module;
   PyObject* arg[6];
-  if (auto ok = parse_fastcall(kDumpsArgs, args, nargs, kwnames, arg); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(parse_fastcall(kDumpsArgs, args, nargs, kwnames, arg));
   PyObject* const obj = arg[0];
   PyObject* const default_fn = none_as_absent(arg[1]);
-  auto option = read_u64_argument(arg[2], "option");
-  if (!option) return fail(std::move(option.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option"));
   PyObject* const serializers = none_as_absent(arg[3]);
   if (serializers != nullptr && !PyDict_Check(serializers)) {
     PyErr_Format(PyExc_TypeError, "dumps() argument 'serializers' must be dict, not %.200s",
                  Py_TYPE(serializers)->tp_name);
     return fail(with_argument_note(PyErr::fetch(), "serializers"));
   }
-  auto width = read_u64_argument(arg[4], "width");
-  if (!width) return fail(std::move(width.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t width, read_u64_argument(arg[4], "width"));
   PyObject* const represent = none_as_absent(arg[5]);
 
   // A round-trip document is written by the round-trip emitter: the text as
   // read while nothing was edited.  No other argument applies to it.
-  auto is_document = is_instance_of_class(obj, kestrine_document_type);
-  if (!is_document) return fail(std::move(is_document.error()));
-  if (*is_document) return document_to_yaml(obj);
-  if (auto ok = refuse_documents(obj, "dumps"); !ok) return fail(std::move(ok.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const bool is_document, is_instance_of_class(obj, kestrine_document_type));
+  if (is_document) return document_to_yaml(obj);
+  KESTRINE_TRY(refuse_documents(obj, "dumps"));
 
-  if ((*option & OPT_NULL_AS_KEYWORD) && (*option & OPT_NULL_AS_TILDE)) {
-    return fail(PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-  }
+  KESTRINE_TRY(check_null_style_options(option));
   if (represent != nullptr) {
     return fail(PyErr::new_error(PyExc_NotImplementedError, "dumps(represent=...) is not implemented yet"));
   }
 
-  const EncodeOptions encode_options = EncodeOptions::from_option_bits(*option, default_fn, serializers);
+  const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, serializers);
   PyEncoder encoder(encode_options);
-  auto root = encoder.convert(obj);
-  if (!root) return fail(std::move(root.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(obj));
 
-  const WriterOptions writer_options = WriterOptions::from_option_bits(*option, *width);
+  const WriterOptions writer_options = WriterOptions::from_option_bits(option, width);
   OutputBuffer buffer;
   std::string& text = buffer.text();
   without_gil([&] {
     text.reserve(output_estimate(encoder, kYamlBufferStart));
-    write_yaml(text, *root, writer_options);
+    write_yaml(text, root, writer_options);
     encoder.arena().release();
   });
   encoder.release_refs();
-  return bytes_of(text);
+  return new_bytes(text);
 }
 
 KESTRINE_FUNCTION_BODY(to_json_body) {
   (void)module;
   PyObject* arg[3];
-  if (auto ok = parse_fastcall(kToJsonArgs, args, nargs, kwnames, arg); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(parse_fastcall(kToJsonArgs, args, nargs, kwnames, arg));
   PyObject* const obj = arg[0];
   PyObject* const default_fn = none_as_absent(arg[1]);
-  auto option = read_u64_argument(arg[2], "option");
-  if (!option) return fail(std::move(option.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option"));
+  KESTRINE_TRY(refuse_documents(obj, "to_json"));
 
-  if (auto ok = refuse_documents(obj, "to_json"); !ok) return fail(std::move(ok.error()));
-
-  const EncodeOptions encode_options = EncodeOptions::from_option_bits(*option, default_fn, nullptr);
+  const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, nullptr);
   PyEncoder encoder(encode_options);
-  auto root = encoder.convert(obj);
-  if (!root) return fail(std::move(root.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(obj));
 
-  const JsonOptions json_options = JsonOptions::from_option_bits(*option);
+  const JsonOptions json_options = JsonOptions::from_option_bits(option);
   OutputBuffer buffer;
   std::string& text = buffer.text();
   auto written = without_gil([&] {
     text.reserve(output_estimate(encoder, 0));
-    auto r = write_json_value(text, *root, json_options, 0);
+    auto r = write_json_value(text, root, json_options, 0);
     encoder.arena().release();
     return r;
   });
   encoder.release_refs();
   if (!written) return fail(encode_error_to_py(written.error()));
-  return bytes_of(text);
+  return new_bytes(text);
 }
 
 }  // namespace kestrine

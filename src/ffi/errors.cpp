@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string>
 
+#include "util/try.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -28,10 +30,9 @@ ImportedClass g_exception_cells[kExcClassCount] = {
 // Builds the exception object; an error value when the class cannot be had
 // or the instance cannot be created (attributes are then not to be set).
 PyResult<PyErr> make_exception(ExcClass which, std::string_view message) noexcept {
-  auto cls = exception_class(which);
-  if (!cls) return fail(std::move(cls.error()));
-  PyErr exc = PyErr::new_error(*cls, message);
-  if (!exc.is_instance_of(*cls)) return fail(std::move(exc));
+  KESTRINE_ASSIGN_OR_RETURN(PyObject* const cls, exception_class(which));
+  PyErr exc = PyErr::new_error(cls, message);
+  if (!exc.is_instance_of(cls)) return fail(std::move(exc));
   return exc;
 }
 
@@ -58,14 +59,8 @@ void set_attr_ignoring_failure(PyObject* obj, const char* name, PyObject* value)
 }
 
 PyErr positioned_error(ExcClass which, std::string_view message, const Span& span,
-                       std::optional<std::string_view> file) noexcept {
-  std::string text;
-  try {
-    text = positioned_message(message, span.line, span.column);
-  } catch (...) {
-    return PyErr::memory_error();
-  }
-  auto exc = make_exception(which, text);
+                       std::optional<std::string_view> file) {
+  auto exc = make_exception(which, positioned_message(message, span.line, span.column));
   if (!exc) return std::move(exc.error());
   set_error_location(exc->value(), file, span.line, span.column);
   return std::move(*exc);
@@ -103,10 +98,6 @@ PyResult<PyObject*> exception_class(ExcClass which) noexcept {
 
 PyErr new_exception(ExcClass which, std::string_view message) noexcept { return plain_error(which, message); }
 
-PyResult<OwnedRef> lossy_str(std::string_view text) noexcept {
-  return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-}
-
 void set_error_location(PyObject* exc, std::optional<std::string_view> file, std::uint64_t line0,
                         std::uint64_t column0) noexcept {
   if (file) {
@@ -125,8 +116,7 @@ PyStatus set_include_stack(PyObject* obj, std::span<const IncludeFrame> stack) n
   OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(stack.size())));
   if (!list) return fail_fetch();
   for (std::size_t i = 0; i < stack.size(); ++i) {
-    auto file = lossy_str(stack[i].file);
-    if (!file) return fail(std::move(file.error()));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef file, lossy_str(stack[i].file));
     PyObject* line = PyLong_FromUnsignedLongLong(static_cast<std::uint64_t>(stack[i].line) + 1);
     if (line == nullptr) return fail_fetch();
     PyObject* entry = PyTuple_New(2);
@@ -134,14 +124,14 @@ PyStatus set_include_stack(PyObject* obj, std::span<const IncludeFrame> stack) n
       Py_DECREF(line);
       return fail_fetch();
     }
-    PyTuple_SET_ITEM(entry, 0, file->release());
+    PyTuple_SET_ITEM(entry, 0, file.release());
     PyTuple_SET_ITEM(entry, 1, line);
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), entry);
   }
   return checked_status(PyObject_SetAttrString(obj, "include_stack", list.get()));
 }
 
-PyErr decoder_error_to_py(const DecoderError& error, std::optional<std::string_view> file) noexcept {
+PyErr decoder_error_to_py(const DecoderError& error, std::optional<std::string_view> file) {
   ExcClass which = ExcClass::ComplexKeyError;
   if (error.kind == DecoderErrorKind::Parse) {
     which = ExcClass::ParseError;
@@ -151,38 +141,26 @@ PyErr decoder_error_to_py(const DecoderError& error, std::optional<std::string_v
   return positioned_error(which, error.message, error.span, file);
 }
 
-PyErr compose_error_to_py(const ComposeError& error) noexcept {
+PyErr compose_error_to_py(const ComposeError& error) {
   return positioned_error(ExcClass::ParseError, error.message, error.span, std::nullopt);
 }
 
-PyErr duplicate_key_error_to_py(const ComposeError& error) noexcept {
+PyErr duplicate_key_error_to_py(const ComposeError& error) {
   return positioned_error(ExcClass::DuplicateKeyError, error.message, error.span, std::nullopt);
 }
 
-PyErr load_error_to_py(const LoadError& error) noexcept {
+PyErr load_error_to_py(const LoadError& error) {
   if (error.kind == IncludeErrorKind::Parse) {
     const std::uint64_t line0 = error.span ? error.span->line : 0;
     const std::uint64_t column0 = error.span ? error.span->column : 0;
-    std::string text;
-    try {
-      text = positioned_message(error.message, line0, column0);
-    } catch (...) {
-      return PyErr::memory_error();
-    }
-    auto exc = make_exception(ExcClass::ParseError, text);
+    auto exc = make_exception(ExcClass::ParseError, positioned_message(error.message, line0, column0));
     if (!exc) return std::move(exc.error());
     set_error_location(exc->value(), std::string_view(error.file), line0, column0);
     if (!set_include_stack(exc->value(), error.include_chain)) PyErr_Clear();
     return std::move(*exc);
   }
 
-  std::string text;
-  try {
-    text = format_load_error(error);
-  } catch (...) {
-    return PyErr::memory_error();
-  }
-  auto exc = make_exception(load_error_class(error.kind), text);
+  auto exc = make_exception(load_error_class(error.kind), format_load_error(error));
   if (!exc) return std::move(exc.error());
   PyObject* obj = exc->value();
   if (error.span) {
@@ -206,22 +184,18 @@ PyErr unserializable_error_to_py(std::string_view message) noexcept {
 PyErr decode_error_to_py(std::string_view message) noexcept { return plain_error(ExcClass::DecodeError, message); }
 
 PyErr schema_error_to_py(std::string_view message, std::string_view schema_path, const Span& span,
-                         const std::vector<IncludeFrame>* include_stack) noexcept {
+                         const std::vector<IncludeFrame>* include_stack) {
   std::string text;
-  try {
-    text.reserve(message.size() + schema_path.size() + 64);
-    text += "schema validation failed: ";
-    text += message;
-    text += " at ";
-    text += schema_path;
-    text += " (line ";
-    append_number(text, static_cast<std::uint64_t>(span.line) + 1);
-    text += ", column ";
-    append_number(text, static_cast<std::uint64_t>(span.column) + 1);
-    text += ")";
-  } catch (...) {
-    return PyErr::memory_error();
-  }
+  text.reserve(message.size() + schema_path.size() + 64);
+  text += "schema validation failed: ";
+  text += message;
+  text += " at ";
+  text += schema_path;
+  text += " (line ";
+  append_number(text, static_cast<std::uint64_t>(span.line) + 1);
+  text += ", column ";
+  append_number(text, static_cast<std::uint64_t>(span.column) + 1);
+  text += ")";
   auto exc = make_exception(ExcClass::SchemaError, text);
   if (!exc) return std::move(exc.error());
   PyObject* obj = exc->value();
@@ -258,15 +232,16 @@ void log_warning(std::string_view message) noexcept {
   PyErr_Restore(saved_type, saved_value, saved_tb);
 }
 
+void log_warnings(std::span<const std::string> warnings) noexcept {
+  for (const std::string& warning : warnings) log_warning(warning);
+}
+
 PyResult<OwnedRef> call_missing_value_handler(PyObject* callable, std::string_view name,
                                               std::string_view file, std::int64_t line) noexcept {
-  auto name_obj = new_str(name);
-  if (!name_obj) return fail(std::move(name_obj.error()));
-  auto file_obj = lossy_str(file);
-  if (!file_obj) return fail(std::move(file_obj.error()));
-  auto line_obj = new_int(line);
-  if (!line_obj) return fail(std::move(line_obj.error()));
-  PyObject* call_args[] = {name_obj->get(), file_obj->get(), line_obj->get()};
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef name_obj, new_str(name));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef file_obj, lossy_str(file));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef line_obj, new_int(line));
+  PyObject* call_args[] = {name_obj.get(), file_obj.get(), line_obj.get()};
   return checked(PyObject_Vectorcall(callable, call_args, 3, nullptr));
 }
 

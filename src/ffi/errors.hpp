@@ -4,12 +4,15 @@
 // Each *_to_py function gives the exception to raise as a PyErr value: the
 // matching class created with the message as its only argument and the
 // position attributes set.  When the class itself cannot be imported the
-// value is instead the internal fault saying so.
+// value is instead the internal fault saying so.  The functions that build a
+// positioned message may throw std::bad_alloc (py_entry reports it); the
+// others never throw.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -51,14 +54,14 @@ PyErr new_exception(ExcClass which, std::string_view message) noexcept;
 // KestrineComplexKeyError.  `file` names the included file whose text failed
 // (None for the top-level text).
 PyErr decoder_error_to_py(const DecoderError& error,
-                          std::optional<std::string_view> file = std::nullopt) noexcept;
+                          std::optional<std::string_view> file = std::nullopt);
 // Composer errors (KestrineParseError) and round-trip duplicate-key errors
 // (KestrineDuplicateKeyError), positioned as above, "file" None.
-PyErr compose_error_to_py(const ComposeError& error) noexcept;
-PyErr duplicate_key_error_to_py(const ComposeError& error) noexcept;
+PyErr compose_error_to_py(const ComposeError& error);
+PyErr duplicate_key_error_to_py(const ComposeError& error);
 // Include loader errors, by kind (see format_load_error for the message of
 // every kind but Parse).
-PyErr load_error_to_py(const LoadError& error) noexcept;
+PyErr load_error_to_py(const LoadError& error);
 // Dumping errors and undecodable input: the message only, no attributes.
 PyErr encode_error_to_py(std::string_view message) noexcept;
 PyErr unserializable_error_to_py(std::string_view message) noexcept;
@@ -69,7 +72,7 @@ PyErr decode_error_to_py(std::string_view message) noexcept;
 // with "schema_path", "line" and "column" set (0-based position in,
 // 1-based out); "include_stack" only when a stack is passed.
 PyErr schema_error_to_py(std::string_view message, std::string_view schema_path, const Span& span,
-                         const std::vector<IncludeFrame>* include_stack = nullptr) noexcept;
+                         const std::vector<IncludeFrame>* include_stack = nullptr);
 
 // Sets "file" (str, invalid UTF-8 replaced, or None), "line" = line0 + 1 and
 // "column" = column0 + 1.  Failures to set an attribute are cleared.
@@ -82,14 +85,12 @@ PyStatus set_include_stack(PyObject* obj, std::span<const IncludeFrame> stack) n
 // errors raised by logging are cleared, and an exception that was pending
 // before the call is kept.
 void log_warning(std::string_view message) noexcept;
+// Logs each text, in order.
+void log_warnings(std::span<const std::string> warnings) noexcept;
 
 // Calls `callable(name, file, line)` (line passed unchanged) for a missing
 // secret or environment variable; gives its result or its exception.
 PyResult<OwnedRef> call_missing_value_handler(PyObject* callable, std::string_view name,
                                               std::string_view file, std::int64_t line) noexcept;
-
-// A str from text that may hold invalid UTF-8 (file paths): invalid
-// sequences become U+FFFD.
-PyResult<OwnedRef> lossy_str(std::string_view text) noexcept;
 
 }  // namespace kestrine

@@ -30,7 +30,7 @@ KESTRINE_FUNCTION_BODY(dump_includes_map_body);
 // The placeholder body: checks the arguments against `spec`, then raises
 // NotImplementedError "{name}() is not implemented yet".
 PyResult<OwnedRef> pending_body(const ArgSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) noexcept;
+                                PyObject* kwnames);
 
 // Parameter lists, as the text signatures publish them.
 inline constexpr const char* kLoadsParams[] = {

@@ -10,7 +10,7 @@
 namespace kestrine {
 
 PyResult<OwnedRef> pending_body(const ArgSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) noexcept {
+                                PyObject* kwnames) {
   PyObject* parsed[16];
   if (spec.count > 16) return fail(PyErr::internal_fault("too many parameters"));
   if (auto ok = parse_fastcall(spec, args, nargs, kwnames, parsed); !ok) return fail(std::move(ok.error()));

@@ -23,6 +23,8 @@ PyResult<PyObject*> imported_class(ImportedClass& cell) noexcept {
   if (module) cls = OwnedRef::steal(PyObject_GetAttrString(module.get(), cell.name));
   if (!cls) {
     PyErr cause = PyErr::fetch();
+    // Caught here: the error factories reach this lookup from code that must
+    // not throw (failure paths of noexcept functions).
     std::string message;
     try {
       message = std::string("failed to import ") + cell.what + cell.module + "." + cell.name + ": " +

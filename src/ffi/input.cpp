@@ -1,31 +1,13 @@
 #include "ffi/input.hpp"
 
-#include <cstring>
-
 #include "ffi/errors.hpp"
+#include "util/try.hpp"
 #include "util/utf8.hpp"
 
 namespace kestrine {
 namespace {
 
-inline bool is_cont(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    const char b[2] = {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(b, 2);
-  } else if (cp < 0x10000) {
-    const char b[3] = {static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                       static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(b, 3);
-  } else {
-    const char b[4] = {static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-                       static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-    out.append(b, 4);
-  }
-}
+inline bool is_continuation_byte(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
 
 inline std::uint32_t load16(const unsigned char* p, bool big_endian) noexcept {
   return big_endian ? (std::uint32_t(p[0]) << 8) | p[1] : (std::uint32_t(p[1]) << 8) | p[0];
@@ -149,7 +131,7 @@ std::optional<DecodeFailure> check_utf8(std::string_view bytes) {
     for (; i < width; ++i) {
       if (static_cast<std::size_t>(i) >= left) break;  // ran out: incomplete
       const unsigned char cc = p[i];
-      const bool ok = i == 1 ? (cc >= lo && cc <= hi) : is_cont(cc);
+      const bool ok = i == 1 ? (cc >= lo && cc <= hi) : is_continuation_byte(cc);
       if (!ok) {
         error_len = i;
         break;
@@ -238,28 +220,28 @@ std::expected<std::string, DecodeFailure> detect_encoding(std::string_view bytes
 
 namespace {
 
-// Bytes that the caller keeps alive and unchanged: valid UTF-8 is used in
-// place, anything else is transcoded.
-PyResult<InputText> text_from_stable_bytes(PyObject* owner, std::string_view bytes) {
+// Bytes to text: valid UTF-8 is kept as `keep_utf8()` says (in place, or the
+// copy itself), anything else is transcoded into an owned text.
+template <class KeepUtf8>
+PyResult<InputText> text_from_bytes(std::string_view bytes, KeepUtf8&& keep_utf8) {
   if (sniff_encoding(bytes) == InputEncoding::Utf8) {
     if (auto bad = check_utf8(bytes)) return fail(decode_error_to_py(*bad));
-    return InputText::borrowed(OwnedRef::borrow(owner), bytes);
+    return keep_utf8();
   }
   auto text = detect_encoding(bytes);
   if (!text) return fail(decode_error_to_py(text.error()));
   return InputText::owned(std::move(*text));
 }
 
-// Bytes copied out of a mutable or non-contiguous source: valid UTF-8 keeps
-// the copy, anything else is transcoded.
+// Bytes that the caller keeps alive and unchanged: UTF-8 is used in place.
+PyResult<InputText> text_from_stable_bytes(PyObject* owner, std::string_view bytes) {
+  return text_from_bytes(bytes, [&] { return InputText::borrowed(OwnedRef::borrow(owner), bytes); });
+}
+
+// Bytes copied out of a mutable or non-contiguous source: UTF-8 keeps the
+// copy.
 PyResult<InputText> text_from_copied_bytes(std::string raw) {
-  if (sniff_encoding(raw) == InputEncoding::Utf8) {
-    if (auto bad = check_utf8(raw)) return fail(decode_error_to_py(*bad));
-    return InputText::owned(std::move(raw));
-  }
-  auto text = detect_encoding(raw);
-  if (!text) return fail(decode_error_to_py(text.error()));
-  return InputText::owned(std::move(*text));
+  return text_from_bytes(raw, [&] { return InputText::owned(std::move(raw)); });
 }
 
 PyResult<InputText> text_from_buffer(PyObject* data) {
@@ -282,28 +264,22 @@ PyResult<InputText> text_from_buffer(PyObject* data) {
 
 }  // namespace
 
-PyResult<InputText> input_to_text(PyObject* data) noexcept {
-  try {
-    if (PyUnicode_Check(data)) {
-      Py_ssize_t size = 0;
-      const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
-      if (utf8 == nullptr) return fail_fetch();
-      return InputText::borrowed(OwnedRef::borrow(data), std::string_view(utf8, static_cast<std::size_t>(size)));
-    }
-    if (PyBytes_Check(data)) {
-      return text_from_stable_bytes(
-          data, std::string_view(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))));
-    }
-    if (PyByteArray_Check(data)) {
-      // A bytearray can change under us (another thread, a tag callback):
-      // always work on a copy.
-      return text_from_copied_bytes(
-          std::string(PyByteArray_AS_STRING(data), static_cast<std::size_t>(PyByteArray_GET_SIZE(data))));
-    }
-    return text_from_buffer(data);
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
+PyResult<InputText> input_to_text(PyObject* data) {
+  if (PyUnicode_Check(data)) {
+    KESTRINE_ASSIGN_OR_RETURN(std::string_view utf8, str_view(data));
+    return InputText::borrowed(OwnedRef::borrow(data), utf8);
   }
+  if (PyBytes_Check(data)) {
+    return text_from_stable_bytes(
+        data, std::string_view(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))));
+  }
+  if (PyByteArray_Check(data)) {
+    // A bytearray can change under us (another thread, a tag callback):
+    // always work on a copy.
+    return text_from_copied_bytes(
+        std::string(PyByteArray_AS_STRING(data), static_cast<std::size_t>(PyByteArray_GET_SIZE(data))));
+  }
+  return text_from_buffer(data);
 }
 
 // ---------------------------------------------------------------------------
@@ -340,15 +316,6 @@ std::optional<YamlVersion> sniff_yaml_version(std::string_view text) noexcept {
     pos = eol + 1;
   }
   return std::nullopt;
-}
-
-// ---------------------------------------------------------------------------
-// tags
-
-PyResult<PyObject*> check_tags(PyObject* tags) noexcept {
-  if (tags == nullptr || tags == Py_None) return static_cast<PyObject*>(nullptr);
-  if (PyDict_Check(tags)) return tags;
-  return fail(PyErr::type_error("tags must be a dict (or Tags) mapping each tag name to a callable"));
 }
 
 }  // namespace kestrine

@@ -57,7 +57,7 @@ inline constexpr std::string_view kUnsupportedInputMessage =
 // `data` to its UTF-8 text.  Errors: the TypeError above, the interpreter's
 // own exception for a str without UTF-8 form or a failed contiguous copy,
 // KestrineDecodeError for undecodable bytes.  Requires the lock.
-PyResult<InputText> input_to_text(PyObject* data) noexcept;
+PyResult<InputText> input_to_text(PyObject* data);
 
 // Raw bytes to an owned UTF-8 text, the encoding told by byte-order mark or
 // by the pattern of zero bytes (see sniff_encoding).
@@ -82,9 +82,5 @@ struct YamlVersion {
   friend bool operator==(const YamlVersion&, const YamlVersion&) = default;
 };
 std::optional<YamlVersion> sniff_yaml_version(std::string_view text) noexcept;
-
-// The `tags` argument: absent or None gives null (no tags), a dict (or a
-// subclass) is returned as is (borrowed), anything else is a TypeError.
-PyResult<PyObject*> check_tags(PyObject* tags) noexcept;
 
 }  // namespace kestrine

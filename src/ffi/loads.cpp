@@ -5,6 +5,7 @@
 
 #include "ffi/errors.hpp"
 #include "ffi/functions.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -13,13 +14,8 @@ constexpr Options kIncludeOptions = OPT_INCLUDES | OPT_SECRETS | OPT_ENV_VAR;
 
 bool is_auto_schema(PyObject* schema) noexcept {
   if (!PyUnicode_Check(schema)) return false;
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(schema, &size);
-  if (utf8 == nullptr) {
-    PyErr_Clear();  // no UTF-8 form: an ordinary schema object
-    return false;
-  }
-  return std::string_view(utf8, static_cast<std::size_t>(size)) == "auto";
+  auto text = str_view(schema);  // no UTF-8 form: an ordinary schema object
+  return text && *text == "auto";
 }
 
 // Runs the plain decoder over `text` with the interpreter lock released.
@@ -42,34 +38,25 @@ PyResult<OwnedRef> choose_schema(PyObject* schema, PyObject* resolver, std::stri
     return fail(PyErr::value_error(
         "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference"));
   }
-  auto reference = loads_find_schema_reference(text);
-  if (!reference) return fail(std::move(reference.error()));
-  if (!*reference) return OwnedRef();
-  auto arg = new_str(**reference);
-  if (!arg) return fail(std::move(arg.error()));
-  auto resolved = checked(PyObject_CallOneArg(resolver, arg->get()));
-  if (!resolved) return fail(std::move(resolved.error()));
-  if (resolved->get() == Py_None) return OwnedRef();
-  return std::move(*resolved);
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> reference, loads_find_schema_reference(text));
+  if (!reference) return OwnedRef();
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef arg, new_str(*reference));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef resolved, checked(PyObject_CallOneArg(resolver, arg.get())));
+  if (resolved.get() == Py_None) return OwnedRef();
+  return resolved;
 }
 
 PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   const std::string_view text = call.text->text();
-  auto decoded = decode_plain(text, call.settings);
-  if (!decoded) return fail(std::move(decoded.error()));
-  if (decoded->documents.empty()) return none_ref();
-  if (call.schema) {
-    if (auto ok = loads_validate_plain(text, call.schema.get(), call.settings.is_yaml11); !ok) {
-      return fail(std::move(ok.error()));
-    }
-  }
-  return document_to_py(decoded->documents.front(), call.handlers);
+  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings));
+  if (decoded.documents.empty()) return none_ref();
+  if (call.schema) KESTRINE_TRY(loads_validate_plain(text, call.schema.get(), call.settings.is_yaml11));
+  return document_to_py(decoded.documents.front(), call.handlers);
 }
 
 PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
-  auto decoded = decode_plain(call.text->text(), call.settings);
-  if (!decoded) return fail(std::move(decoded.error()));
-  return documents_to_py_list(decoded->documents, call.handlers);
+  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(call.text->text(), call.settings));
+  return documents_to_py_list(decoded.documents, call.handlers);
 }
 
 }  // namespace
@@ -134,49 +121,45 @@ std::string include_option_names(Options option) {
   return names;
 }
 
-PyResult<Options> option_argument(const char* fname, PyObject* option) noexcept {
+PyResult<Options> option_argument(const char* fname, PyObject* option) {
   if (option == nullptr || option == Py_None) return Options{0};
-  try {
-    OwnedRef index = OwnedRef::steal(PyNumber_Index(option));
-    if (!index) {
-      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
-      PyErr_Clear();
-      return fail(PyErr::type_error(std::string(fname) + "() argument 'option' must be int, not " +
-                                    Py_TYPE(option)->tp_name));
-    }
-    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-      PyErr original = PyErr::fetch();
-      PyErr err = PyErr::new_error(original.type(), std::string(fname) + "() argument 'option': " + original.message());
-      return fail(std::move(err));
-    }
-    return static_cast<Options>(value);
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
+  OwnedRef index = OwnedRef::steal(PyNumber_Index(option));
+  if (!index) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
+    PyErr_Clear();
+    return fail(PyErr::type_error(std::string(fname) + "() argument 'option' must be int, not " +
+                                  Py_TYPE(option)->tp_name));
   }
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    PyErr original = PyErr::fetch();
+    return fail(PyErr::new_error(original.type(), std::string(fname) + "() argument 'option': " + original.message()));
+  }
+  return static_cast<Options>(value);
 }
 
-PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) noexcept {
+PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) {
   if (value == nullptr || value == Py_None) return std::optional<std::string>();
-  try {
-    const auto wrong_type = [&](PyObject* shown) {
-      return PyErr::type_error(std::string(fname) + "() argument '" + name + "' must be str or os.PathLike, not " +
-                               Py_TYPE(shown)->tp_name);
-    };
-    OwnedRef path = OwnedRef::steal(PyOS_FSPath(value));
-    if (!path) {
-      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
-      PyErr_Clear();
-      return fail(wrong_type(value));
-    }
-    if (!PyUnicode_Check(path.get())) return fail(wrong_type(path.get()));
-    OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(path.get()));
-    if (!encoded) return fail_fetch();
-    return std::optional<std::string>(
-        std::string(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))));
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
+  const auto wrong_type = [&](PyObject* shown) {
+    return PyErr::type_error(std::string(fname) + "() argument '" + name + "' must be str or os.PathLike, not " +
+                             Py_TYPE(shown)->tp_name);
+  };
+  OwnedRef path = OwnedRef::steal(PyOS_FSPath(value));
+  if (!path) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
+    PyErr_Clear();
+    return fail(wrong_type(value));
   }
+  if (!PyUnicode_Check(path.get())) return fail(wrong_type(path.get()));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef encoded, checked(PyUnicode_EncodeFSDefault(path.get())));
+  return std::optional<std::string>(
+      std::string(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))));
+}
+
+PyResult<PyObject*> tags_argument(PyObject* tags) noexcept {
+  if (tags == nullptr || tags == Py_None) return static_cast<PyObject*>(nullptr);
+  if (PyDict_Check(tags)) return tags;
+  return fail(PyErr::type_error("tags must be a dict (or Tags) mapping each tag name to a callable"));
 }
 
 // ---------------------------------------------------------------------------
@@ -186,40 +169,27 @@ PyResult<std::optional<std::string>> path_argument(const char* fname, const char
 KESTRINE_FUNCTION_BODY(loads_body) {
   (void)module;
   PyObject* a[10];
-  if (auto ok = parse_fastcall(kLoadsArgs, args, nargs, kwnames, a); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(parse_fastcall(kLoadsArgs, args, nargs, kwnames, a));
   PyObject* const data = a[0];
   PyObject* const schema_arg = none_as_absent(a[3]);
   PyObject* const resolver = none_as_absent(a[4]);
   PyObject* const tag_handler = none_as_absent(a[5]);
-  PyObject* const tags_arg = a[6];
 
-  auto option = option_argument("loads", a[1]);
-  if (!option) return fail(std::move(option.error()));
-  auto include_dir = path_argument("loads", "include_dir", a[2]);
-  if (!include_dir) return fail(std::move(include_dir.error()));
-  auto root_path = path_argument("loads", "root_path", a[7]);
-  if (!root_path) return fail(std::move(root_path.error()));
-
-  auto text = input_to_text(data);
-  if (!text) return fail(std::move(text.error()));
-
+  KESTRINE_ASSIGN_OR_RETURN(const Options option, option_argument("loads", a[1]));
   LoadsCall call;
-  call.text = &*text;
-  auto schema = choose_schema(schema_arg, resolver, text->text());
-  if (!schema) return fail(std::move(schema.error()));
-  call.schema = std::move(*schema);
-
-  call.settings = derive_load_settings(*option, sniff_yaml_version(text->text()));
-  auto tags = check_tags(tags_arg);
-  if (!tags) return fail(std::move(tags.error()));
-  call.handlers = TagHandlers{*tags, tag_handler, (*option & OPT_PASSTHROUGH_TAG) != 0};
-  call.include_dir = std::move(*include_dir);
-  call.root_path = std::move(*root_path);
+  KESTRINE_ASSIGN_OR_RETURN(call.include_dir, path_argument("loads", "include_dir", a[2]));
+  KESTRINE_ASSIGN_OR_RETURN(call.root_path, path_argument("loads", "root_path", a[7]));
+  KESTRINE_ASSIGN_OR_RETURN(const InputText text, input_to_text(data));
+  call.text = &text;
+  KESTRINE_ASSIGN_OR_RETURN(call.schema, choose_schema(schema_arg, resolver, text.text()));
+  call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
+  KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[6]));
+  call.handlers = TagHandlers{tags, tag_handler, (option & OPT_PASSTHROUGH_TAG) != 0};
   call.on_missing_secret = none_as_absent(a[8]);
   call.on_missing_env_var = none_as_absent(a[9]);
 
-  if (*option & OPT_ROUND_TRIP) return loads_round_trip_road(call);
-  if ((*option & OPT_ANNOTATED) || (*option & kIncludeOptions)) return loads_located_road(call);
+  if (option & OPT_ROUND_TRIP) return loads_round_trip_road(call);
+  if ((option & OPT_ANNOTATED) || (option & kIncludeOptions)) return loads_located_road(call);
   return loads_plain_road(call);
 }
 
@@ -229,28 +199,25 @@ KESTRINE_FUNCTION_BODY(loads_body) {
 KESTRINE_FUNCTION_BODY(loads_all_body) {
   (void)module;
   PyObject* a[4];
-  if (auto ok = parse_fastcall(kLoadsAllArgs, args, nargs, kwnames, a); !ok) return fail(std::move(ok.error()));
-  auto option = option_argument("loads_all", a[1]);
-  if (!option) return fail(std::move(option.error()));
+  KESTRINE_TRY(parse_fastcall(kLoadsAllArgs, args, nargs, kwnames, a));
+  KESTRINE_ASSIGN_OR_RETURN(const Options option, option_argument("loads_all", a[1]));
   PyObject* const tag_handler = none_as_absent(a[2]);
 
-  auto text = input_to_text(a[0]);
-  if (!text) return fail(std::move(text.error()));
-  if (*option & kIncludeOptions) {
+  KESTRINE_ASSIGN_OR_RETURN(const InputText text, input_to_text(a[0]));
+  if (option & kIncludeOptions) {
     return fail(PyErr::value_error(
         "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for include "
         "resolution"));
   }
 
   LoadsAllCall call;
-  call.text = &*text;
-  call.settings = derive_load_settings(*option, sniff_yaml_version(text->text()));
-  auto tags = check_tags(a[3]);
-  if (!tags) return fail(std::move(tags.error()));
-  call.handlers = TagHandlers{*tags, tag_handler, (*option & OPT_PASSTHROUGH_TAG) != 0};
+  call.text = &text;
+  call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
+  KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[3]));
+  call.handlers = TagHandlers{tags, tag_handler, (option & OPT_PASSTHROUGH_TAG) != 0};
 
-  if (*option & OPT_ROUND_TRIP) return loads_all_round_trip_road(call);
-  if (*option & OPT_ANNOTATED) return loads_all_annotated_road(call);
+  if (option & OPT_ROUND_TRIP) return loads_all_round_trip_road(call);
+  if (option & OPT_ANNOTATED) return loads_all_annotated_road(call);
   return loads_all_plain_road(call);
 }
 
@@ -260,10 +227,9 @@ KESTRINE_FUNCTION_BODY(loads_all_body) {
 KESTRINE_FUNCTION_BODY(yaml_version_body) {
   (void)module;
   PyObject* a[1];
-  if (auto ok = parse_fastcall(kYamlVersionArgs, args, nargs, kwnames, a); !ok) return fail(std::move(ok.error()));
-  auto text = input_to_text(a[0]);
-  if (!text) return fail(std::move(text.error()));
-  const auto version = sniff_yaml_version(text->text());
+  KESTRINE_TRY(parse_fastcall(kYamlVersionArgs, args, nargs, kwnames, a));
+  KESTRINE_ASSIGN_OR_RETURN(const InputText text, input_to_text(a[0]));
+  const auto version = sniff_yaml_version(text.text());
   if (!version) return none_ref();
   return new_str(std::to_string(version->major) + "." + std::to_string(version->minor));
 }

@@ -91,10 +91,13 @@ std::string include_option_names(Options option);
 // ---- argument conversions shared by the entries ----
 // `option`: absent or None is 0; otherwise an integer (index protocol) that
 // fits 64 unsigned bits.  Errors name the function and the argument.
-PyResult<Options> option_argument(const char* fname, PyObject* option) noexcept;
+PyResult<Options> option_argument(const char* fname, PyObject* option);
 // A file-system path argument: absent or None gives nothing; a str or an
 // os.PathLike whose __fspath__ gives a str is encoded with the file-system
 // encoding.  Anything else is a TypeError naming the argument.
-PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) noexcept;
+PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value);
+// The `tags` argument: absent or None gives null (no tags), a dict (or a
+// subclass) is returned as is (borrowed), anything else is a TypeError.
+PyResult<PyObject*> tags_argument(PyObject* tags) noexcept;
 
 }  // namespace kestrine

@@ -4,7 +4,7 @@
 // placeholder here (a hook defined twice, or with another signature than
 // its header declares, fails to link).
 #include "ffi/loads.hpp"
-#include "ffi/loads_roads.hpp"
+#include "ffi/loads_located_and_round_trip.hpp"
 
 namespace kestrine {
 

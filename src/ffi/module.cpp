@@ -2,7 +2,8 @@
 
 #include "ffi/functions.hpp"
 #include "ffi/options.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -58,25 +59,23 @@ PyStatus add_functions(PyObject* module) noexcept {
   for (PyMethodDef& def : g_functions) {
     OwnedRef fn = OwnedRef::steal(PyCMethod_New(&def, module, module_name.get(), nullptr));
     if (!fn) return fail_fetch();
-    if (auto ok = add_to_module(module, def.ml_name, fn.get()); !ok) return ok;
+    KESTRINE_TRY(add_to_module(module, def.ml_name, fn.get()));
   }
   return {};
 }
 
 PyStatus add_constants(PyObject* module) noexcept {
   for (const OptionEntry& entry : kOptionTable) {
-    auto value = new_uint(entry.value);
-    if (!value) return fail(std::move(value.error()));
-    if (auto ok = add_to_module(module, entry.name, value->get()); !ok) return ok;
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, new_uint(entry.value));
+    KESTRINE_TRY(add_to_module(module, entry.name, value.get()));
   }
   return {};
 }
 
 PyStatus add_classes(PyObject* module) noexcept {
   for (const ClassEntry& entry : kModuleClasses) {
-    auto type = entry.type();
-    if (!type) return fail(std::move(type.error()));
-    if (auto ok = add_to_module(module, entry.name, reinterpret_cast<PyObject*>(*type)); !ok) return ok;
+    KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, entry.type());
+    KESTRINE_TRY(add_to_module(module, entry.name, reinterpret_cast<PyObject*>(type)));
   }
   return {};
 }
@@ -85,8 +84,8 @@ PyStatus exec_steps(PyObject* module) noexcept {
   if (!PyModule_Check(module)) {
     return fail(PyErr::type_error("expected a module object to initialise"));
   }
-  if (auto ok = add_functions(module); !ok) return ok;
-  if (auto ok = add_constants(module); !ok) return ok;
+  KESTRINE_TRY(add_functions(module));
+  KESTRINE_TRY(add_constants(module));
   return add_classes(module);
 }
 

@@ -103,10 +103,9 @@ PyErr PyErr::new_error_obj(PyObject* type, PyObject* arg) noexcept {
 }
 
 PyErr PyErr::new_error(PyObject* type, std::string_view message) noexcept {
-  OwnedRef text = OwnedRef::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) return fetch();
-  return new_error_obj(type, text.get());
+  auto text = lossy_str(message);
+  if (!text) return std::move(text.error());
+  return new_error_obj(type, text->get());
 }
 
 PyErr PyErr::from_value(OwnedRef exc) noexcept {
@@ -122,10 +121,9 @@ PyErr PyErr::memory_error() noexcept {
 }
 
 PyErr PyErr::internal_fault(std::string_view message) noexcept {
-  OwnedRef text = OwnedRef::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) return fetch();
-  PyObject* exc = PyObject_CallOneArg(PyExc_SystemError, text.get());
+  auto text = lossy_str(message);
+  if (!text) return std::move(text.error());
+  PyObject* exc = PyObject_CallOneArg(PyExc_SystemError, text->get());
   if (exc == nullptr) return fetch();
   return PyErr(OwnedRef::steal(exc));
 }
@@ -166,13 +164,9 @@ std::string PyErr::message() const {
     PyErr_Clear();
     return "<unprintable>";
   }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-  if (utf8 == nullptr) {
-    PyErr_Clear();
-    return "<unprintable>";
-  }
-  return std::string(utf8, static_cast<std::size_t>(size));
+  auto utf8 = str_view(text.get());  // a failure is taken as a value: nothing stays pending
+  if (!utf8) return "<unprintable>";
+  return std::string(*utf8);
 }
 
 PyResult<std::string_view> str_view(PyObject* str) noexcept {
@@ -183,6 +177,19 @@ PyResult<std::string_view> str_view(PyObject* str) noexcept {
   const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
   if (utf8 == nullptr) return fail_fetch();
   return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+std::string type_name_text(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030B0000
+  OwnedRef name = OwnedRef::steal(PyType_GetName(type));
+#else
+  OwnedRef name = OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+#endif
+  if (name) {
+    if (auto text = str_view(name.get())) return std::string(*text);
+  }
+  PyErr_Clear();
+  return type->tp_name;
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,11 @@
 //   BorrowFlag     the per-instance shared/exclusive access flag
 //   py_entry       wraps every Python-visible C entry point so that no C++
 //                  exception ever reaches the interpreter
+//   new_str / str_view   the one way from UTF-8 text to a str and back
+//
+// Code that runs under py_entry (every module function and slot body) lets
+// std::bad_alloc and other C++ exceptions travel up to it instead of catching
+// them; only noexcept code that py_entry cannot cover catches locally.
 //
 // Everything here except GilRelease's released region requires the
 // interpreter lock.
@@ -17,13 +22,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "util/utf8.hpp"
 
 namespace kestrine {
 
@@ -177,8 +186,32 @@ class PyErrException : public std::exception {
 // ---------------------------------------------------------------------------
 // Small constructors
 
-inline PyResult<OwnedRef> new_str(std::string_view text) noexcept {
-  return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+// A str from valid UTF-8 (invalid bytes: UnicodeDecodeError): a new
+// reference, or null with the exception set, for walks that keep to the C
+// API's convention.  ASCII text is copied straight into a new compact str;
+// texts of one character come from the interpreter's cache.
+inline PyObject* str_from_utf8(std::string_view text) noexcept {
+  const auto size = static_cast<Py_ssize_t>(text.size());
+  if (size > 1 && is_ascii(text)) {
+    PyObject* str = PyUnicode_New(size, 127);
+    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    return str;
+  }
+  return PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+}
+inline PyResult<OwnedRef> new_str(std::string_view text) noexcept { return checked(str_from_utf8(text)); }
+// A str from text that may hold invalid UTF-8 (file paths, messages):
+// invalid sequences become U+FFFD.
+inline PyResult<OwnedRef> lossy_str(std::string_view text) noexcept {
+  return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+inline PyResult<OwnedRef> new_bytes(std::string_view data) noexcept {
+  return checked(PyBytes_FromStringAndSize(data.data(), static_cast<Py_ssize_t>(data.size())));
+}
+// None for an absent text, else new_str.
+inline PyResult<OwnedRef> optional_str(std::optional<std::string_view> text) noexcept {
+  if (!text) return OwnedRef::borrow(Py_None);
+  return new_str(*text);
 }
 inline PyResult<OwnedRef> new_int(long long v) noexcept { return checked(PyLong_FromLongLong(v)); }
 inline PyResult<OwnedRef> new_uint(unsigned long long v) noexcept {
@@ -186,9 +219,15 @@ inline PyResult<OwnedRef> new_uint(unsigned long long v) noexcept {
 }
 inline OwnedRef none_ref() noexcept { return OwnedRef::borrow(Py_None); }
 
-// The UTF-8 form of a str object, borrowed from the object; an error for a
-// non-str or a str with lone surrogates.
+// The UTF-8 form of a str object (subclasses included), borrowed from the
+// object; TypeError "expected str" for anything else, the interpreter's
+// UnicodeEncodeError for a str with lone surrogates.  The one way this layer
+// reads a str's text.
 PyResult<std::string_view> str_view(PyObject* str) noexcept;
+
+// The unqualified `__name__` of a type, for messages (its tp_name when the
+// name cannot be read).
+std::string type_name_text(PyTypeObject* type);
 
 // ---------------------------------------------------------------------------
 // The interpreter lock

@@ -3,6 +3,7 @@
 // the transcoders' unit behaviour.
 #include <string>
 
+#include "ffi/comment_text.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/input.hpp"
 #include "ffi_support.hpp"
@@ -65,13 +66,13 @@ TEST(FfiConvertDecode, TimestampsAndStrings) {
 
   for (std::string_view text : {std::string_view(""), std::string_view("a"), std::string_view("ascii text"),
                                 std::string_view("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x9A\x80")}) {
-    auto s = utf8_to_str(text);
+    auto s = new_str(text);
     ASSERT_TRUE(s);
     Py_ssize_t n = 0;
     const char* back = PyUnicode_AsUTF8AndSize(s->get(), &n);
     EXPECT_EQ(std::string_view(back, static_cast<std::size_t>(n)), text);
   }
-  EXPECT_FALSE(utf8_to_str("\xFF"));  // never a crash on bad bytes
+  EXPECT_FALSE(new_str("\xFF"));  // never a crash on bad bytes
 }
 
 TEST(FfiConvertDecode, ApplyTagWithoutHandlersKeepsTheValue) {

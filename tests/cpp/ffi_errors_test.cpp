@@ -336,7 +336,7 @@ TEST_F(FfiWarnings, MissingValueHandler) {
 // ---------------------------------------------------------------------------
 // The include loader's record
 
-TEST(IncludeLoadErrorText, FormatAndIncludeTags) {
+TEST(LoadErrorText, FormatAndIncludeTags) {
   LoadError err;
   err.message = "include chain exceeds the maximum depth of 50";
   err.file = "deep.yaml";

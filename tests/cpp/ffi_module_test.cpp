@@ -4,7 +4,7 @@
 #include "ffi/functions.hpp"
 #include "ffi/module.hpp"
 #include "ffi/options.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "ffi/types/annotated_dict.hpp"
 #include "ffi/types/tag.hpp"
 #include "ffi_support.hpp"

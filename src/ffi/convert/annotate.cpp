@@ -1,7 +1,6 @@
 #include "ffi/convert/annotate.hpp"
 
 #include <array>
-#include <new>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -52,57 +52,50 @@ class TreeConverter {
         if (OwnedRef hit = cache_.find(target)) return hit;
         return step(*target);
       }
-      PyResult<OwnedRef> obj = OwnedRef();
-      switch (node.kind()) {
-        case NodeKind::Sequence: obj = sequence(node); break;
-        case NodeKind::Mapping: obj = mapping(node); break;
-        case NodeKind::Scalar:
-          if (annotate_) {
-            // An annotated road timestamp is a plain date/datetime, returned
-            // as it is: no tag step (it has no tag) and no cache entry.
-            if (read_.timestamps && !node.tag() && node.scalar_style() == ScalarStyle::Plain) {
-              if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
-            }
-            obj = annotated_scalar(node);
-          } else {
-            obj = scalar_node_to_py(node, read_);
-          }
-          break;
-        case NodeKind::Null: obj = scalar_node_to_py(node, read_); break;
-        case NodeKind::Alias: break;  // handled above
+      // An annotated road timestamp is a plain date/datetime, returned as it
+      // is: no tag step (it has no tag) and no cache entry.
+      if (annotate_ && node.kind() == NodeKind::Scalar && read_.timestamps && !node.tag() &&
+          node.scalar_style() == ScalarStyle::Plain) {
+        if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
       }
-      if (!obj) return obj;
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
       if (const auto tag = node.tag().view(); tag && is_custom_tag(*tag)) {
-        obj = apply_tag(*tag, std::move(*obj), handlers_);
-        if (!obj) return obj;
+        KESTRINE_ASSIGN_OR_RETURN(obj, apply_tag(*tag, std::move(obj), handlers_));
       }
-      if (node.anchor()) cache_.store(&node, *obj);
+      if (node.anchor()) cache_.store(&node, obj);
       return obj;
     });
   }
 
  private:
+  // The node's own object, before its tag is applied.
+  PyResult<OwnedRef> untagged(const YamlNode& node) {
+    switch (node.kind()) {
+      case NodeKind::Sequence: return sequence(node);
+      case NodeKind::Mapping: return mapping(node);
+      case NodeKind::Scalar: return annotate_ ? annotated_scalar(node) : scalar_node_to_py(node, read_);
+      case NodeKind::Null: return scalar_node_to_py(node, read_);
+      case NodeKind::Alias: break;  // taken by step
+    }
+    return OwnedRef();
+  }
+
+  // A new, empty container for `node`: the annotated class carrying the
+  // node's metadata, or the plain built-in one.
+  template <class Annotated, class Plain>
+  PyResult<OwnedRef> new_container(const YamlNode& node, Annotated&& annotated, Plain&& plain) {
+    if (!annotate_) return checked(plain());
+    KESTRINE_ASSIGN_OR_RETURN(Annotation meta, annotation(node));
+    return annotated(std::move(meta));
+  }
+
   PyResult<OwnedRef> sequence(const YamlNode& node) {
-    PyResult<OwnedRef> list = annotate_ ? new_list_annotated(node) : checked(PyList_New(0));
-    if (!list) return list;
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, new_container(node, new_annotated_list, [] { return PyList_New(0); }));
     for (const YamlNode& item : node.items()) {
-      auto obj = step(item);
-      if (!obj) return obj;
-      if (PyList_Append(list->get(), obj->get()) < 0) return fail_fetch();
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, step(item));
+      KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
     }
     return list;
-  }
-
-  PyResult<OwnedRef> new_list_annotated(const YamlNode& node) {
-    auto meta = annotation(node);
-    if (!meta) return fail(std::move(meta.error()));
-    return new_annotated_list(std::move(*meta));
-  }
-
-  PyResult<OwnedRef> new_dict_annotated(const YamlNode& node) {
-    auto meta = annotation(node);
-    if (!meta) return fail(std::move(meta.error()));
-    return new_annotated_dict(std::move(*meta));
   }
 
   PyResult<OwnedRef> key(const YamlNode& node) {
@@ -111,27 +104,21 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> mapping(const YamlNode& node) {
-    PyResult<OwnedRef> dict = annotate_ ? new_dict_annotated(node) : checked(PyDict_New());
-    if (!dict) return dict;
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, new_container(node, new_annotated_dict, [] { return PyDict_New(); }));
     const auto pairs = node.pairs();
     const bool merges = has_merge_key(pairs);
     bool slot_taken = false;
     for (const NodePair& p : pairs) {
-      auto value = step(p.value);
-      if (!value) return value;
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       if (merges && is_merge_key_node(p.key)) {
-        auto leftover = apply_merge(dict->get(), value->get());
-        if (!leftover) return leftover;
-        if (!*leftover) continue;
-        auto k = step(p.key);
-        if (!k) return k;
-        if (auto st = insert_merge_slot(dict->get(), k->get(), leftover->get(), slot_taken); !st)
-          return fail(std::move(st.error()));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), value.get()));
+        if (!leftover) continue;
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, step(p.key));
+        KESTRINE_TRY(insert_merge_slot(dict.get(), k.get(), leftover.get(), slot_taken));
         continue;
       }
-      auto k = key(p.key);
-      if (!k) return k;
-      if (PyDict_SetItem(dict->get(), k->get(), value->get()) < 0) return fail_fetch();
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key(p.key));
+      KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), k.get(), value.get())));
       if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
     }
     return dict;
@@ -145,44 +132,27 @@ class TreeConverter {
     if (file_id >= files_.size()) return none_ref();
     OwnedRef& slot = file_objects_[file_id];
     if (!slot) {
-      auto name = lossy_str(files_[file_id]);
-      if (!name) return name;
-      slot = std::move(*name);
+      KESTRINE_ASSIGN_OR_RETURN(slot, lossy_str(files_[file_id]));
     }
     return slot;
   }
 
+  // The node's metadata, its file name as the annotated objects show it
+  // (invalid UTF-8 replaced).
   PyResult<Annotation> annotation(const YamlNode& node) {
-    Annotation m;
-    m.line = node.span.line + 1;
-    m.column = node.span.column + 1;
-    m.end_line = node.end_line + 1;
-    m.end_column = node.end_column + 1;
-    m.offset = node.span.offset;
-    m.end_offset = node.end_offset;
-    auto file = file_object(node.span.file_id);
-    if (!file) return fail(std::move(file.error()));
-    if (file->get() != Py_None) {
-      auto text = str_view(file->get());
-      if (!text) return fail(std::move(text.error()));
-      m.file.emplace(*text);
+    Annotation m = annotation_of(node, {});
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef file, file_object(node.span.file_id));
+    if (file.get() != Py_None) {
+      KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(file.get()));
+      m.file.emplace(text);
     }
-    if (const auto tag = source_tag_of(node)) m.source_tag.emplace(*tag);
-    if (const auto target = source_target_of(node)) m.source_target.emplace(*target);
     return m;
-  }
-
-  PyResult<OwnedRef> optional_str(std::optional<std::string_view> text) {
-    if (!text) return none_ref();
-    return utf8_to_str(*text);
   }
 
   PyResult<OwnedRef> style_object(ScalarStyle style) {
     OwnedRef& slot = styles_[static_cast<std::size_t>(style) % styles_.size()];
     if (!slot) {
-      auto s = new_str(scalar_style_name(style));
-      if (!s) return s;
-      slot = std::move(*s);
+      KESTRINE_ASSIGN_OR_RETURN(slot, new_str(scalar_style_name(style)));
     }
     return slot;
   }
@@ -193,10 +163,8 @@ class TreeConverter {
     if (n <= 256) return new_uint(n);  // the interpreter's own small ints
     NumberCell& cell = numbers_[n % numbers_.size()];
     if (!cell.object || cell.value != n) {
-      auto obj = new_uint(n);
-      if (!obj) return obj;
+      KESTRINE_ASSIGN_OR_RETURN(cell.object, new_uint(n));
       cell.value = n;
-      cell.object = std::move(*obj);
     }
     return cell.object;
   }
@@ -216,20 +184,19 @@ class TreeConverter {
         new_uint(node.span.offset),
         new_uint(node.end_offset),
     };
-    OwnedRef meta = OwnedRef::steal(PyTuple_New(kScalarMetaSize));
-    if (!meta) return fail_fetch();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef meta, checked(PyTuple_New(kScalarMetaSize)));
     for (std::size_t i = 0; i < kScalarMetaSize; ++i) {
-      if (!items[i]) return fail(std::move(items[i].error()));
-      PyTuple_SET_ITEM(meta.get(), static_cast<Py_ssize_t>(i), items[i]->release());
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, std::move(items[i]));
+      PyTuple_SET_ITEM(meta.get(), static_cast<Py_ssize_t>(i), item.release());
     }
     return meta;
   }
 
   // An annotated scalar holding the value and the node's metadata.
-  PyResult<OwnedRef> annotated_object(ScalarClass cls, OwnedRef value, const YamlNode& node) {
-    auto meta = scalar_meta(node);
-    if (!meta) return meta;
-    return new_annotated_scalar(cls, value.get(), std::move(*meta));
+  PyResult<OwnedRef> annotated_object(ScalarClass cls, PyResult<OwnedRef> value, const YamlNode& node) {
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef scalar, std::move(value));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef meta, scalar_meta(node));
+    return new_annotated_scalar(cls, scalar.get(), std::move(meta));
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
@@ -238,23 +205,14 @@ class TreeConverter {
         resolve_scalar_kind(read_.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);
     switch (kind.type) {
       case ScalarType::Str:
-      case ScalarType::Merge: {
-        auto text = utf8_to_str(node.text());
-        if (!text) return text;
-        return annotated_object(ScalarClass::Str, std::move(*text), node);
-      }
+      case ScalarType::Merge:
+        return annotated_object(ScalarClass::Str, new_str(node.text()), node);
       case ScalarType::Int:
-        if (annotate_numbers_) {
-          auto value = new_int(kind.integer);
-          if (!value) return value;
-          return annotated_object(ScalarClass::Int, std::move(*value), node);
-        }
+        if (annotate_numbers_) return annotated_object(ScalarClass::Int, new_int(kind.integer), node);
         break;
       case ScalarType::Float:
         if (annotate_numbers_) {
-          auto value = checked(PyFloat_FromDouble(kind.real));
-          if (!value) return value;
-          return annotated_object(ScalarClass::Float, std::move(*value), node);
+          return annotated_object(ScalarClass::Float, checked(PyFloat_FromDouble(kind.real)), node);
         }
         break;
       case ScalarType::Null:
@@ -281,21 +239,6 @@ class TreeConverter {
   std::array<NumberCell, 64> numbers_;
 };
 
-template <class F>
-PyResult<OwnedRef> run_conversion(F&& body) noexcept {
-  try {
-    return body();
-  } catch (PyErrException& e) {
-    return fail(e.take());
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
-  } catch (const std::exception& e) {
-    return fail(PyErr::internal_fault(e.what()));
-  }
-}
-
-bool runs_python_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
-
 // Whether the annotated scalars of a conversion are made without calling
 // their classes (which imports the classes now, before any pause).
 bool scalars_run_no_python(bool annotate_numbers) noexcept {
@@ -321,38 +264,32 @@ Annotation annotation_of(const YamlNode& node, std::span<const std::string> file
 }
 
 PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const TagHandlers& handlers,
-                                   const AnchorBindings& bindings, AnchorObjectCache& cache) noexcept {
-  return run_conversion([&] {
-    TreeConverter converter(mode, handlers, bindings, cache);
-    return converter.step(node);
-  });
+                                   const AnchorBindings& bindings, AnchorObjectCache& cache) {
+  TreeConverter converter(mode, handlers, bindings, cache);
+  return converter.step(node);
 }
 
 PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagHandlers& handlers,
-                              const AnchorBindings& bindings) noexcept {
-  return run_conversion([&] {
-    GcPause pause(!runs_python_code(handlers) && mode != VersionMode::PyyamlCompat);
-    AnchorObjectCache cache;
-    TreeConverter converter(mode, handlers, bindings, cache);
-    return converter.step(root);
-  });
+                              const AnchorBindings& bindings) {
+  GcPause pause(!handlers.calls_back() && mode != VersionMode::PyyamlCompat);
+  AnchorObjectCache cache;
+  TreeConverter converter(mode, handlers, bindings, cache);
+  return converter.step(root);
 }
 
 PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
-                                          AnchorObjectCache& cache) noexcept {
-  return run_conversion([&] {
-    GcPause pause(!runs_python_code(handlers) && scalars_run_no_python(annotate_numbers));
-    TreeConverter converter(mode, handlers, bindings, cache);
-    converter.annotate(file_names, annotate_numbers);
-    return converter.step(node);
-  });
+                                          AnchorObjectCache& cache) {
+  GcPause pause(!handlers.calls_back() && scalars_run_no_python(annotate_numbers));
+  TreeConverter converter(mode, handlers, bindings, cache);
+  converter.annotate(file_names, annotate_numbers);
+  return converter.step(node);
 }
 
 PyResult<OwnedRef> tree_to_annotated(const YamlNode& root, std::span<const std::string> file_names,
                                      VersionMode mode, const TagHandlers& handlers,
-                                     const AnchorBindings& bindings, bool annotate_numbers) noexcept {
+                                     const AnchorBindings& bindings, bool annotate_numbers) {
   AnchorObjectCache cache;
   return tree_to_annotated_step(root, file_names, mode, handlers, bindings, annotate_numbers, cache);
 }

@@ -37,23 +37,23 @@ namespace kestrine {
 
 // One document's root as plain Python objects.
 PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagHandlers& handlers,
-                              const AnchorBindings& bindings) noexcept;
+                              const AnchorBindings& bindings);
 // The step behind it, with a cache owned by the caller.
 PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const TagHandlers& handlers,
-                                   const AnchorBindings& bindings, AnchorObjectCache& cache) noexcept;
+                                   const AnchorBindings& bindings, AnchorObjectCache& cache);
 
 // One document's root as annotated objects.  `file_names` is indexed by the
 // file number of a node's span (raw bytes; invalid UTF-8 shows as U+FFFD); a
 // number outside it gives `__file__` None.
 PyResult<OwnedRef> tree_to_annotated(const YamlNode& root, std::span<const std::string> file_names,
                                      VersionMode mode, const TagHandlers& handlers,
-                                     const AnchorBindings& bindings, bool annotate_numbers) noexcept;
+                                     const AnchorBindings& bindings, bool annotate_numbers);
 // The step behind it, with a cache owned by the caller (loads_all: one per
 // document).
 PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
-                                          AnchorObjectCache& cache) noexcept;
+                                          AnchorObjectCache& cache);
 
 // The metadata of a node as the annotated results carry it (file name
 // looked up in `file_names`).

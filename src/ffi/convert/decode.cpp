@@ -14,44 +14,13 @@
 #include "resolver/kind.hpp"
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
 
 // ---------------------------------------------------------------------------
 // Small object constructors (new reference, or null with an exception set)
-
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-inline bool all_ascii(const char* p, std::size_t n) noexcept {
-  std::uint64_t acc = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    acc |= w;
-  }
-  for (; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
-  return (acc & kHighBits) == 0;
-}
-
-inline PyObject* make_str(std::string_view text) noexcept {
-  const std::size_t n = text.size();
-  // One-character strings come from the interpreter's own cache.
-  if (n <= 1) return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(n));
-  if (all_ascii(text.data(), n)) {
-    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
-    if (s == nullptr) return nullptr;
-    std::memcpy(PyUnicode_1BYTE_DATA(s), text.data(), n);
-    return s;
-  }
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(n), nullptr);
-}
-
-inline PyObject* new_ref(PyObject* obj) noexcept {
-  Py_INCREF(obj);
-  return obj;
-}
 
 // A dict with room for `n` items without resizing.
 inline PyObject* new_dict(std::size_t n) noexcept {
@@ -104,21 +73,25 @@ PyObject* make_timestamp(const Timestamp& ts, PyObject* tz) noexcept {
 // ---------------------------------------------------------------------------
 // Big integers
 
+// Never throws (the scalar readers that call it are noexcept): the copy
+// without underscores lives in interpreter memory.
 PyObject* bigint_object(std::string_view digits) noexcept {
-  std::string clean;
-  try {
-    clean.reserve(digits.size());
-    for (char ch : digits) {
-      if (ch != '_') clean.push_back(ch);
-    }
-  } catch (...) {
-    return PyErr_NoMemory();
+  char* clean = static_cast<char*>(PyMem_Malloc(digits.size() + 1));
+  if (clean == nullptr) return PyErr_NoMemory();
+  std::size_t size = 0;
+  for (char ch : digits) {
+    if (ch != '_') clean[size++] = ch;
   }
-  if (clean.find('\0') != std::string::npos) return make_str(clean);
-  PyObject* value = PyLong_FromString(clean.c_str(), nullptr, 10);
-  if (value != nullptr) return value;
-  PyErr_Clear();
-  return make_str(clean);
+  clean[size] = '\0';  // the interpreter's parser reads up to the first NUL
+  const std::string_view text(clean, size);
+  PyObject* value = nullptr;
+  if (text.find('\0') == std::string_view::npos) {
+    value = PyLong_FromString(clean, nullptr, 10);
+    if (value == nullptr) PyErr_Clear();
+  }
+  if (value == nullptr) value = str_from_utf8(text);
+  PyMem_Free(clean);
+  return value;
 }
 
 // ---------------------------------------------------------------------------
@@ -128,7 +101,7 @@ PyObject* apply_tag_raw(std::string_view tag, PyObject* value, const TagHandlers
   // `value` is a new reference that this function consumes.
   if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with(">")) tag = tag.substr(2, tag.size() - 3);
   if (h.tags != nullptr) {
-    PyObject* key = make_str(tag);
+    PyObject* key = str_from_utf8(tag);
     if (key == nullptr) {
       Py_DECREF(value);
       return nullptr;
@@ -148,7 +121,7 @@ PyObject* apply_tag_raw(std::string_view tag, PyObject* value, const TagHandlers
     }
   }
   if (h.tag_handler != nullptr) {
-    PyObject* tag_str = make_str(tag);
+    PyObject* tag_str = str_from_utf8(tag);
     if (tag_str == nullptr) {
       Py_DECREF(value);
       return nullptr;
@@ -202,9 +175,9 @@ class PlainConverter {
   PyObject* convert(const YamlValue& v, unsigned depth) {
     switch (v.kind) {
       case ValueKind::Null:
-        return new_ref(Py_None);
+        return Py_NewRef(Py_None);
       case ValueKind::Bool:
-        return new_ref(v.boolean ? Py_True : Py_False);
+        return Py_NewRef(v.boolean ? Py_True : Py_False);
       case ValueKind::Int:
         return PyLong_FromLongLong(v.integer);
       case ValueKind::BigInt:
@@ -212,7 +185,7 @@ class PlainConverter {
       case ValueKind::Float:
         return PyFloat_FromDouble(v.real);
       case ValueKind::String:
-        return make_str(v.text());
+        return str_from_utf8(v.text());
       case ValueKind::Timestamp:
         return timestamp(v.timestamp());
       case ValueKind::Sequence:
@@ -294,16 +267,10 @@ class PlainConverter {
     for (auto& entry : zones_) {
       if (entry.first == offset) return entry.second;
     }
-    PyObject* tz = make_timezone(offset);
-    if (tz == nullptr) return nullptr;
-    try {
-      zones_.emplace_back(offset, tz);
-    } catch (...) {
-      Py_DECREF(tz);
-      PyErr_NoMemory();
-      return nullptr;
-    }
-    return tz;
+    OwnedRef tz = OwnedRef::steal(make_timezone(offset));
+    if (!tz) return nullptr;
+    zones_.emplace_back(offset, tz.get());  // if this throws, `tz` still frees the zone
+    return tz.release();                    // the cache's reference; borrowed by the caller
   }
 
   // A mapping key: strings through the cache, collections as tuples,
@@ -326,17 +293,13 @@ class PlainConverter {
   // and buys nothing inside the result.
   PyObject* cached_key(std::string_view text) {
     auto found = keys_.find(text);
-    if (found != keys_.end()) return new_ref(found->second);
-    PyObject* s = make_str(text);
-    if (s == nullptr) return nullptr;
-    try {
-      keys_.emplace(text, s);
-    } catch (...) {
-      Py_DECREF(s);
-      PyErr_NoMemory();
-      return nullptr;
-    }
-    return new_ref(s);  // one reference for the cache, one for the caller
+    if (found != keys_.end()) return Py_NewRef(found->second);
+    OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
+    if (!owned) return nullptr;
+    PyObject* const str = owned.get();
+    keys_.emplace(text, str);  // if this throws, `owned` still frees the str
+    (void)owned.release();     // the cache's reference from here on
+    return Py_NewRef(str);     // and one for the caller
   }
 
   // A collection used as a key: a sequence becomes a tuple of its items, a
@@ -391,48 +354,22 @@ GcPause::~GcPause() {
   if (paused_) PyGC_Enable();
 }
 
-namespace {
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) {
+  GcPause pause(!handlers.calls_back());
+  PlainConverter converter(handlers);
+  return checked(converter.child(document, 0));
+}
 
-bool runs_user_code(const TagHandlers& h) noexcept { return h.tags != nullptr || h.tag_handler != nullptr; }
-
-template <class F>
-PyResult<OwnedRef> run_conversion(F&& step) noexcept {
-  try {
-    PyObject* result = step();
-    if (result == nullptr) return fail_fetch();
-    return OwnedRef::steal(result);
-  } catch (PyErrException& e) {
-    return fail(e.take());
-  } catch (const std::bad_alloc&) {
-    return fail(PyErr::memory_error());
-  } catch (const std::exception& e) {
-    return fail(PyErr::internal_fault(e.what()));
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) {
+  GcPause pause(!handlers.calls_back());
+  PlainConverter converter(handlers);
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(documents.size()))));
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    PyObject* item = converter.child(documents[i], 0);
+    if (item == nullptr) return fail_fetch();
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
-}
-
-}  // namespace
-
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) noexcept {
-  return run_conversion([&]() -> PyObject* {
-    GcPause pause(!runs_user_code(handlers));
-    PlainConverter converter(handlers);
-    return converter.child(document, 0);
-  });
-}
-
-PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) noexcept {
-  return run_conversion([&]() -> PyObject* {
-    GcPause pause(!runs_user_code(handlers));
-    PlainConverter converter(handlers);
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < documents.size(); ++i) {
-      PyObject* item = converter.child(documents[i], 0);
-      if (item == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-  });
+  return list;
 }
 
 PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) noexcept {
@@ -451,36 +388,5 @@ PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept {
 }
 
 PyResult<OwnedRef> bigint_to_py(std::string_view digits) noexcept { return checked(bigint_object(digits)); }
-
-PyResult<OwnedRef> utf8_to_str(std::string_view text) noexcept { return checked(make_str(text)); }
-
-PyResult<std::optional<std::string>> normalize_comment(std::optional<std::string_view> comment) noexcept {
-  if (!comment) return std::optional<std::string>();
-  const std::string_view text = *comment;
-  // NEL (C2 85), LINE SEPARATOR (E2 80 A8) and PARAGRAPH SEPARATOR (E2 80 A9).
-  if (text.find("\xC2\x85") != std::string_view::npos || text.find("\xE2\x80\xA8") != std::string_view::npos ||
-      text.find("\xE2\x80\xA9") != std::string_view::npos) {
-    return fail(PyErr::value_error(
-        "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines"));
-  }
-  try {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const char ch = text[i];
-      if (ch == '\r') {
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        out.push_back('\n');
-      } else {
-        out.push_back(ch);
-      }
-    }
-    // A final line break ends the last line; it does not start another.
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return std::optional<std::string>(std::move(out));
-  } catch (...) {
-    return fail(PyErr::memory_error());
-  }
-}
 
 }  // namespace kestrine

@@ -7,16 +7,15 @@
 // Mappings become dicts, sequences lists, strings str, integers int (big
 // ones too), floats float, timestamps date/datetime, custom-tagged values
 // whatever the tag callbacks return.  String keys are made once per call
-// (a cache keyed by their text), so equal keys share one str object.  Aliases in the tree become
-// independent objects, as if the anchored value had been copied.
+// (a cache keyed by their text), so equal keys share one str object.  Aliases
+// in the tree become independent objects, as if the anchored value had been
+// copied.
 //
-// Also shared with the other converters: apply_tag, timestamp_to_py,
-// bigint_to_py, utf8_to_str and normalize_comment.
+// Also shared with the other converters: apply_tag, timestamp_to_py and
+// bigint_to_py.
 #pragma once
 
-#include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "decode/value.hpp"
@@ -31,6 +30,9 @@ struct TagHandlers {
   PyObject* tags = nullptr;         // dict (or subclass): tag text -> callable
   PyObject* tag_handler = nullptr;  // callable(tag, value)
   bool passthrough_tag = false;     // OPT_PASSTHROUGH_TAG: unhandled tags become KestrineTag
+
+  // Whether applying a tag may call the caller's Python code.
+  bool calls_back() const noexcept { return tags != nullptr || tag_handler != nullptr; }
 };
 
 // Pauses the cyclic garbage collector for a conversion that builds its
@@ -52,11 +54,11 @@ class GcPause {
 };
 
 // One document to a Python object.
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) noexcept;
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers);
 
 // Every document of a stream, in order, into a new list (one key cache for
 // all of them).
-PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) noexcept;
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers);
 
 // The object that stands for a node tagged `tag` whose value converted to
 // `value`: the `tags` entry's callable, else `tag_handler`, else a
@@ -70,13 +72,5 @@ PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept;
 // An int from decimal digits (underscores ignored); text that is not a
 // number (or too long for the interpreter's int parser) is returned as str.
 PyResult<OwnedRef> bigint_to_py(std::string_view digits) noexcept;
-
-// A str from valid UTF-8 (ASCII copied straight into a new compact str).
-PyResult<OwnedRef> utf8_to_str(std::string_view text) noexcept;
-
-// Comment text as the node descriptors and the document API store it: CR LF
-// and lone CR become LF, the lines are joined with "\n" (no trailing empty
-// line); NEL, LS and PS are refused with ValueError.  Absent stays absent.
-PyResult<std::optional<std::string>> normalize_comment(std::optional<std::string_view> comment) noexcept;
 
 }  // namespace kestrine

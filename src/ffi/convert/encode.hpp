@@ -1,12 +1,16 @@
 // Python objects to value trees: what `dumps` and `to_json` write, and how a
 // schema given as Python data becomes a tree.
 //
+//   PyEncoder encoder(EncodeOptions::from_option_bits(option, default_fn, serializers));
+//   PyResult<YamlValue> root = encoder.convert(obj);   // lock held
+//   ... write root (lock may be released) ...; encoder.release_refs();
+//
 // The conversion walks the object graph with the interpreter lock held and
 // builds a `YamlValue` tree in an arena.  Exact built-in types are tested
 // first (None, str, int, float, bool, list, dict), then subclasses, bytes,
-// tuples, sets, `KestrineTag`, the caller's `serializers`, the duck-typed
-// rules (datetimes, enumerations, dataclasses, numpy, UUID, Decimal,
-// path-like objects) and finally the caller's `default`.
+// tuples, sets and `KestrineTag`; whatever is left goes to the caller's
+// `serializers`, the duck-typed rules and the caller's `default`
+// (ffi/convert/duck_rules.hpp).
 //
 // Texts: ASCII strings up to kCopyTextLimit bytes and every non-ASCII string
 // (encoded here, straight from the interpreter's storage) are copied into the
@@ -18,8 +22,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -72,15 +74,20 @@ class PyEncoder {
   // Drops the kept references.  Requires the interpreter lock.
   void release_refs() noexcept;
 
-  // Internal steps, public for the rule helpers in encode.cpp.
-  PyStatus convert_into(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
-                        std::uint32_t depth);
+  // The steps that the rules of duck_rules.hpp build on.  `depth` is the
+  // depth of `obj` itself (the caller adds one for a nested object).
+  PyStatus convert_into(PyObject* obj, YamlValue& slot, const EncodeOptions& opt, std::uint32_t depth);
+  // A str (subclasses included) as a String.
   PyStatus put_str(PyObject* str, YamlValue& slot);
+  // What a `serializers` callable returned for an object at `depth`: a
+  // KestrineTag or a (tag, value) tuple.
+  PyStatus convert_serializer_result(PyObject* result, YamlValue& slot, const EncodeOptions& opt,
+                                     std::uint32_t depth);
+
+ private:
   PyStatus put_int(PyObject* obj, YamlValue& slot);
   bool put_simple(PyObject* obj, YamlValue& slot);
   void keep(PyObject* obj);  // adds a strong reference kept until release
-
- private:
   PyStatus convert_slow(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                         std::uint32_t depth);
   PyStatus convert_list(PyObject* list, YamlValue& slot, const EncodeOptions& opt,
@@ -97,40 +104,14 @@ class PyEncoder {
                        std::uint32_t depth);
   PyStatus convert_tagged(PyObject* tag, PyObject* value, YamlValue& slot,
                           const EncodeOptions& opt, std::uint32_t depth);
-  PyStatus convert_serializer_result(PyObject* result, YamlValue& slot, const EncodeOptions& opt,
-                                     std::uint32_t depth);
-  // The duck-typed rules: true when one of them took the object.
-  PyResult<bool> convert_fallback(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
-                                  std::uint32_t depth);
-  PyStatus convert_dataclass(PyObject* obj, PyObject* fields, YamlValue& slot,
-                             const EncodeOptions& opt, std::uint32_t depth);
-  PyStatus convert_decimal(PyObject* obj, YamlValue& slot);
 
   const EncodeOptions& options_;
   ValueArena arena_;
   std::vector<PyObject*> kept_;
 };
 
-// The rules that the representer reuses, and the tag check.
-
 // Checks a tag's text: an error value (KestrineEncodeError "invalid tag ...")
 // when it cannot be written as given.  The text is never rewritten.
 PyStatus check_tag(std::string_view tag);
-
-// The datetime rule: a `String` for objects with an `isoformat` method
-// (rewritten under the microsecond and zone options), nothing when the rule
-// does not apply.
-PyResult<std::optional<YamlValue>> datetime_to_value(PyObject* obj, const EncodeOptions& opt,
-                                                     ValueArena& arena);
-// True for members of enumerations (metaclass named EnumType or EnumMeta).
-bool is_enum_member(PyObject* obj) noexcept;
-// With numpy importable: the `tolist()` (or `item()`) of an array or numpy
-// scalar as a new reference; an empty reference when the rule does not apply.
-PyResult<OwnedRef> numpy_to_value(PyObject* obj);
-
-// Debug-quoted form of a text ("\"a\\tb\""), as the messages show texts.
-std::string debug_quoted(std::string_view text);
-// The same for one character ('\''), `ch` a code point.
-std::string debug_quoted_char(char32_t ch);
 
 }  // namespace kestrine

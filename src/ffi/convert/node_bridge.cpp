@@ -133,7 +133,7 @@ PyResult<OwnedRef> scalar_to_py(const ResolvedScalar& s) noexcept {
     case ResolvedScalar::Type::Int: return new_int(s.integer);
     case ResolvedScalar::Type::BigInt: return bigint_to_py(s.text);
     case ResolvedScalar::Type::Float: return checked(PyFloat_FromDouble(s.real));
-    case ResolvedScalar::Type::String: return utf8_to_str(s.text);
+    case ResolvedScalar::Type::String: return new_str(s.text);
   }
   return fail(PyErr::internal_fault("unknown scalar type"));
 }
@@ -157,7 +157,7 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
       case ScalarType::Int: return new_int(kind.integer);
       case ScalarType::Float: return checked(PyFloat_FromDouble(kind.real));
       case ScalarType::Str:
-      case ScalarType::Merge: return utf8_to_str(node.text());
+      case ScalarType::Merge: return new_str(node.text());
       case ScalarType::BigInt: return scalar_to_py(to_resolved_scalar(kind, node.text()));
     }
     return fail(PyErr::internal_fault("unknown scalar type"));

@@ -10,6 +10,7 @@
 #include "ffi/args.hpp"
 #include "ffi/types/annotated_list.hpp"
 #include "include/error.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -18,27 +19,16 @@ AnnotatedData& annotated_data(PyObject* self) noexcept {
   return reinterpret_cast<AnnotatedListObject*>(self)->data;
 }
 
-namespace {
-
-PyResult<OwnedRef> optional_str(const std::optional<std::string>& text) noexcept {
-  if (!text) return none_ref();
-  return new_str(*text);
-}
-
-}  // namespace
-
 PyResult<OwnedRef> span_to_py_tuple(const Annotation& meta) noexcept {
   std::array<PyResult<OwnedRef>, 9> items = {
       new_uint(meta.line),       new_uint(meta.column),        optional_str(meta.file),
       new_uint(meta.end_line),   new_uint(meta.end_column),    optional_str(meta.source_tag),
       optional_str(meta.source_target), new_uint(meta.offset), new_uint(meta.end_offset),
   };
-  for (auto& item : items)
-    if (!item) return fail(std::move(item.error()));
-  auto tuple = checked(PyTuple_New(9));
-  if (!tuple) return tuple;
+  for (auto& item : items) KESTRINE_TRY(item);
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(9)));
   for (std::size_t i = 0; i < items.size(); ++i)
-    PyTuple_SET_ITEM(tuple->get(), static_cast<Py_ssize_t>(i), items[i]->release());
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), items[i]->release());
   return tuple;
 }
 
@@ -60,8 +50,7 @@ enum Field : std::intptr_t {
 PyObject* get_field(PyObject* self, void* closure) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     AnnotatedData& data = annotated_data(self);
-    auto shared = data.borrow.borrow();
-    if (!shared) return fail(std::move(shared.error()));
+    KESTRINE_ASSIGN_OR_RETURN(const BorrowFlag::Shared shared, data.borrow.borrow());
     const Annotation& m = data.meta;
     switch (static_cast<Field>(reinterpret_cast<std::intptr_t>(closure))) {
       case kLine: return new_uint(m.line);
@@ -83,8 +72,7 @@ enum Predicate : std::intptr_t { kIsSecret, kIsEnvVar, kIsInclude };
 PyObject* get_predicate(PyObject* self, void* closure) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     AnnotatedData& data = annotated_data(self);
-    auto shared = data.borrow.borrow();
-    if (!shared) return fail(std::move(shared.error()));
+    KESTRINE_ASSIGN_OR_RETURN(const BorrowFlag::Shared shared, data.borrow.borrow());
     const std::optional<std::string>& tag = data.meta.source_tag;
     bool result = false;
     switch (static_cast<Predicate>(reinterpret_cast<std::intptr_t>(closure))) {
@@ -104,9 +92,8 @@ void* predicate(Predicate p) noexcept { return reinterpret_cast<void*>(p); }
 // An item of the state that must be an unsigned integer of at most `max`.
 // Runs `__index__`, which may execute Python code: done before any borrow.
 PyResult<std::uint64_t> state_number(PyObject* item, std::uint64_t max) noexcept {
-  auto index = checked(PyNumber_Index(item));
-  if (!index) return fail(std::move(index.error()));
-  const unsigned long long value = PyLong_AsUnsignedLongLong(index->get());
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef index, checked(PyNumber_Index(item)));
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return fail_fetch();
   if (value > max) {
     return fail(PyErr::new_error(PyExc_OverflowError, "out of range integral type conversion attempted"));
@@ -114,47 +101,24 @@ PyResult<std::uint64_t> state_number(PyObject* item, std::uint64_t max) noexcept
   return value;
 }
 
-PyResult<std::optional<std::string>> state_text(PyObject* item, int position) noexcept {
+PyResult<std::optional<std::string>> state_text(PyObject* item, int position) {
   if (item == Py_None) return std::optional<std::string>();
   if (!PyUnicode_Check(item)) {
-    PyErr err = PyErr::type_error("");
-    try {
-      err = PyErr::type_error("state item " + std::to_string(position) + " must be str or None, not " +
-                              Py_TYPE(item)->tp_name);
-    } catch (...) {
-      return fail(PyErr::memory_error());
-    }
-    return fail(std::move(err));
+    return fail(PyErr::type_error("state item " + std::to_string(position) + " must be str or None, not " +
+                                  Py_TYPE(item)->tp_name));
   }
-  auto text = str_view(item);
-  if (!text) return fail(std::move(text.error()));
-  try {
-    return std::optional<std::string>(std::string(*text));
-  } catch (...) {
-    return fail(PyErr::memory_error());
-  }
+  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(item));
+  return std::optional<std::string>(std::string(text));
 }
 
-PyResult<Annotation> state_to_annotation(PyObject* state) noexcept {
+PyResult<Annotation> state_to_annotation(PyObject* state) {
   if (!PyTuple_Check(state)) {
-    PyErr err = PyErr::type_error("");
-    try {
-      err = PyErr::type_error(std::string("argument 'state': '") + Py_TYPE(state)->tp_name +
-                              "' object is not an instance of 'tuple'");
-    } catch (...) {
-      return fail(PyErr::memory_error());
-    }
-    return fail(std::move(err));
+    return fail(PyErr::type_error(std::string("argument 'state': '") + Py_TYPE(state)->tp_name +
+                                  "' object is not an instance of 'tuple'"));
   }
   const Py_ssize_t n = PyTuple_GET_SIZE(state);
   if (n != 9) {
-    PyErr err = PyErr::value_error("");
-    try {
-      err = PyErr::value_error("expected tuple of length 9, but got tuple of length " + std::to_string(n));
-    } catch (...) {
-      return fail(PyErr::memory_error());
-    }
-    return fail(std::move(err));
+    return fail(PyErr::value_error("expected tuple of length 9, but got tuple of length " + std::to_string(n)));
   }
   // The tuple is immutable and holds its items, so Python code run by an
   // item's __index__ cannot pull them away from under us.
@@ -162,33 +126,15 @@ PyResult<Annotation> state_to_annotation(PyObject* state) noexcept {
   constexpr std::uint64_t kU64 = ~std::uint64_t{0};
   auto item = [&](int i) { return PyTuple_GET_ITEM(state, i); };
   Annotation m;
-  auto line = state_number(item(0), kU32);
-  if (!line) return fail(std::move(line.error()));
-  auto column = state_number(item(1), kU32);
-  if (!column) return fail(std::move(column.error()));
-  auto file = state_text(item(2), 2);
-  if (!file) return fail(std::move(file.error()));
-  auto end_line = state_number(item(3), kU32);
-  if (!end_line) return fail(std::move(end_line.error()));
-  auto end_column = state_number(item(4), kU32);
-  if (!end_column) return fail(std::move(end_column.error()));
-  auto source_tag = state_text(item(5), 5);
-  if (!source_tag) return fail(std::move(source_tag.error()));
-  auto source_target = state_text(item(6), 6);
-  if (!source_target) return fail(std::move(source_target.error()));
-  auto offset = state_number(item(7), kU64);
-  if (!offset) return fail(std::move(offset.error()));
-  auto end_offset = state_number(item(8), kU64);
-  if (!end_offset) return fail(std::move(end_offset.error()));
-  m.line = static_cast<std::uint32_t>(*line);
-  m.column = static_cast<std::uint32_t>(*column);
-  m.file = std::move(*file);
-  m.end_line = static_cast<std::uint32_t>(*end_line);
-  m.end_column = static_cast<std::uint32_t>(*end_column);
-  m.source_tag = std::move(*source_tag);
-  m.source_target = std::move(*source_target);
-  m.offset = *offset;
-  m.end_offset = *end_offset;
+  KESTRINE_ASSIGN_OR_RETURN(m.line, state_number(item(0), kU32));
+  KESTRINE_ASSIGN_OR_RETURN(m.column, state_number(item(1), kU32));
+  KESTRINE_ASSIGN_OR_RETURN(m.file, state_text(item(2), 2));
+  KESTRINE_ASSIGN_OR_RETURN(m.end_line, state_number(item(3), kU32));
+  KESTRINE_ASSIGN_OR_RETURN(m.end_column, state_number(item(4), kU32));
+  KESTRINE_ASSIGN_OR_RETURN(m.source_tag, state_text(item(5), 5));
+  KESTRINE_ASSIGN_OR_RETURN(m.source_target, state_text(item(6), 6));
+  KESTRINE_ASSIGN_OR_RETURN(m.offset, state_number(item(7), kU64));
+  KESTRINE_ASSIGN_OR_RETURN(m.end_offset, state_number(item(8), kU64));
   return m;
 }
 
@@ -198,15 +144,13 @@ constexpr ArgSpec kSetstateSpec{"__setstate__", kSetstateNames, 1, 0, 1, 1};
 PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     PyObject* state = nullptr;
-    if (auto st = parse_fastcall(kSetstateSpec, args, nargs, kwnames, &state); !st) return fail(std::move(st.error()));
+    KESTRINE_TRY(parse_fastcall(kSetstateSpec, args, nargs, kwnames, &state));
     // Everything that can run Python code happens before the exclusive
     // borrow is taken, so a re-entrant call sees a free flag.
-    auto meta = state_to_annotation(state);
-    if (!meta) return fail(std::move(meta.error()));
+    KESTRINE_ASSIGN_OR_RETURN(Annotation meta, state_to_annotation(state));
     AnnotatedData& data = annotated_data(self);
-    auto exclusive = data.borrow.borrow_mut();
-    if (!exclusive) return fail(std::move(exclusive.error()));
-    data.meta = std::move(*meta);
+    KESTRINE_ASSIGN_OR_RETURN(const BorrowFlag::Exclusive exclusive, data.borrow.borrow_mut());
+    data.meta = std::move(meta);
     return none_ref();
   });
 }
@@ -215,29 +159,22 @@ PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* reduce(PyObject* self, PyObject*) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
-    PyResult<OwnedRef> state = [&]() -> PyResult<OwnedRef> {
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef state, [&]() -> PyResult<OwnedRef> {
       AnnotatedData& data = annotated_data(self);
       auto shared = data.borrow.borrow();
       if (!shared) return fail(PyErr::internal_fault(kAlreadyMutablyBorrowed));
       return span_to_py_tuple(data.meta);
-    }();
-    if (!state) return state;
-    auto empty = checked(PyTuple_New(0));
-    if (!empty) return empty;
+    }());
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef empty, checked(PyTuple_New(0)));
     OwnedRef list_items = none_ref();
     OwnedRef dict_items = none_ref();
     if (PyDict_Check(self)) {
-      auto items = checked(PyObject_CallMethod(self, "items", nullptr));
-      if (!items) return items;
-      auto iter = checked(PyObject_GetIter(items->get()));
-      if (!iter) return iter;
-      dict_items = std::move(*iter);
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyObject_CallMethod(self, "items", nullptr)));
+      KESTRINE_ASSIGN_OR_RETURN(dict_items, checked(PyObject_GetIter(items.get())));
     } else {
-      auto iter = checked(PyObject_GetIter(self));
-      if (!iter) return iter;
-      list_items = std::move(*iter);
+      KESTRINE_ASSIGN_OR_RETURN(list_items, checked(PyObject_GetIter(self)));
     }
-    return checked(PyTuple_Pack(5, reinterpret_cast<PyObject*>(Py_TYPE(self)), empty->get(), state->get(),
+    return checked(PyTuple_Pack(5, reinterpret_cast<PyObject*>(Py_TYPE(self)), empty.get(), state.get(),
                                 list_items.get(), dict_items.get()));
   });
 }
@@ -291,13 +228,11 @@ PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
     if (args != nullptr && !PyTuple_Check(args)) return fail(PyErr::type_error("argument '_args' must be a tuple"));
     if (kwargs != nullptr && !PyDict_Check(kwargs)) return fail(PyErr::type_error("argument '_kwargs' must be a dict"));
     if (PyType_IsSubtype(type, &PyDict_Type)) {
-      auto obj = new_instance<AnnotatedDictObject>(type);
-      if (!obj) return fail(std::move(obj.error()));
-      return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+      KESTRINE_ASSIGN_OR_RETURN(AnnotatedDictObject* obj, new_instance<AnnotatedDictObject>(type));
+      return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
     }
-    auto obj = new_instance<AnnotatedListObject>(type);
-    if (!obj) return fail(std::move(obj.error()));
-    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+    KESTRINE_ASSIGN_OR_RETURN(AnnotatedListObject* obj, new_instance<AnnotatedListObject>(type));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
   });
 }
 
@@ -342,11 +277,9 @@ TypeCell annotated_dict_cell{"KestrineAnnotatedDict"};
 PyResult<PyTypeObject*> kestrine_annotated_dict_type() noexcept { return create_type_once(annotated_dict_cell, annotated_dict_spec, &PyDict_Type); }
 
 PyResult<OwnedRef> new_annotated_dict(Annotation meta) noexcept {
-  auto type = kestrine_annotated_dict_type();
-  if (!type) return fail(std::move(type.error()));
-  auto obj = new_instance<AnnotatedDictObject>(*type, std::move(meta));
-  if (!obj) return fail(std::move(obj.error()));
-  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, kestrine_annotated_dict_type());
+  KESTRINE_ASSIGN_OR_RETURN(AnnotatedDictObject* obj, new_instance<AnnotatedDictObject>(type, std::move(meta)));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
 }
 
 }  // namespace kestrine

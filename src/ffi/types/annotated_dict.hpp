@@ -14,7 +14,7 @@
 #include <string>
 
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 
 namespace kestrine {
 

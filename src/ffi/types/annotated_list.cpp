@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "util/try.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -44,11 +46,9 @@ TypeCell annotated_list_cell{"KestrineAnnotatedList"};
 PyResult<PyTypeObject*> kestrine_annotated_list_type() noexcept { return create_type_once(annotated_list_cell, annotated_list_spec, &PyList_Type); }
 
 PyResult<OwnedRef> new_annotated_list(Annotation meta) noexcept {
-  auto type = kestrine_annotated_list_type();
-  if (!type) return fail(std::move(type.error()));
-  auto obj = new_instance<AnnotatedListObject>(*type, std::move(meta));
-  if (!obj) return fail(std::move(obj.error()));
-  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, kestrine_annotated_list_type());
+  KESTRINE_ASSIGN_OR_RETURN(AnnotatedListObject* obj, new_instance<AnnotatedListObject>(type, std::move(meta)));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
 }
 
 }  // namespace kestrine

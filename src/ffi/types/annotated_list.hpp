@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "ffi/types/annotated_dict.hpp"
 
 namespace kestrine {

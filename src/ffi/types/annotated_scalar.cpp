@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "ffi/imported.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -88,9 +89,7 @@ Layout inspect(ClassLayout& entry, Py_ssize_t& offset) noexcept {
 PyResult<Layout> layout(ClassLayout& entry) noexcept {
   const Layout known = entry.layout.load(std::memory_order_acquire);
   if (known != Layout::Unchecked) [[likely]] return known;
-  auto cls = entry.import();
-  if (!cls) return fail(std::move(cls.error()));
-  entry.cls = *cls;
+  KESTRINE_ASSIGN_OR_RETURN(entry.cls, entry.import());
   Py_ssize_t offset = 0;
   const Layout found = inspect(entry, offset);
   entry.meta_offset = offset;
@@ -115,9 +114,8 @@ bool annotated_scalar_is_native(ScalarClass cls) noexcept {
 
 PyResult<OwnedRef> new_annotated_scalar(ScalarClass cls, PyObject* value, OwnedRef meta) noexcept {
   ClassLayout& entry = layout_of(cls);
-  auto found = layout(entry);
-  if (!found) return fail(std::move(found.error()));
-  if (*found == Layout::Call) return call_class(entry.cls, value, meta.get());
+  KESTRINE_ASSIGN_OR_RETURN(const Layout found, layout(entry));
+  if (found == Layout::Call) return call_class(entry.cls, value, meta.get());
 
   // What `base.__new__(cls, value)` does, straight through the base type.
   OwnedRef args = OwnedRef::steal(PyTuple_Pack(1, value));
@@ -125,7 +123,7 @@ PyResult<OwnedRef> new_annotated_scalar(ScalarClass cls, PyObject* value, OwnedR
   auto* type = reinterpret_cast<PyTypeObject*>(entry.cls);
   OwnedRef obj = OwnedRef::steal(entry.base->tp_new(type, args.get(), nullptr));
   if (!obj) return fail_fetch();
-  if (*found == Layout::Slot) {
+  if (found == Layout::Slot) {
     auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj.get()) + entry.meta_offset);
     Py_XSETREF(*slot, meta.release());
   } else if (PyObject_GenericSetAttr(obj.get(), meta_name(), meta.get()) < 0) {

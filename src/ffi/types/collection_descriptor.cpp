@@ -1,5 +1,7 @@
 #include "ffi/types/collection_descriptor.hpp"
 
+#include "util/try.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -27,11 +29,9 @@ int collection_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
 PyObject* new_collection_descriptor(const ArgSpec& spec, PyTypeObject* type, PyObject* args,
                                     PyObject* kwargs) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
-    auto fields = collection_fields_from_args(spec, args, kwargs);
-    if (!fields) return fail(std::move(fields.error()));
-    auto obj = new_instance<CollectionObject>(type, std::move(*fields));
-    if (!obj) return fail(std::move(obj.error()));
-    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+    KESTRINE_ASSIGN_OR_RETURN(CollectionFields fields, collection_fields_from_args(spec, args, kwargs));
+    KESTRINE_ASSIGN_OR_RETURN(CollectionObject* obj, new_instance<CollectionObject>(type, std::move(fields)));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
   });
 }
 

@@ -8,7 +8,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "ffi/types/descriptor_args.hpp"
 
 namespace kestrine {

@@ -4,6 +4,9 @@
 #include <string_view>
 #include <utility>
 
+#include "ffi/comment_text.hpp"
+#include "util/try.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -13,19 +16,6 @@ PyErr wrong_type(const char* fname, const char* name, const char* expected, PyOb
   return PyErr::fetch();
 }
 
-// NEL (C2 85), LINE SEPARATOR (E2 80 A8), PARAGRAPH SEPARATOR (E2 80 A9).
-bool has_unicode_line_break(std::string_view text) noexcept {
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b == 0xC2 && static_cast<unsigned char>(text[i + 1]) == 0x85) return true;
-    if (b == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80) {
-      const auto c = static_cast<unsigned char>(text[i + 2]);
-      if (c == 0xA8 || c == 0xA9) return true;
-    }
-  }
-  return false;
-}
-
 bool is_numpy_bool(PyObject* obj) noexcept {
   const char* name = Py_TYPE(obj)->tp_name;
   return std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0;
@@ -33,25 +23,18 @@ bool is_numpy_bool(PyObject* obj) noexcept {
 
 }  // namespace
 
-PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char* name) noexcept {
+PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char* name) {
   if (!PyUnicode_Check(arg)) return fail(wrong_type(fname, name, "str", arg));
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(arg, &size);
-  if (data == nullptr) return fail_fetch();
-  try {
-    return std::string(data, static_cast<std::size_t>(size));
-  } catch (...) {
-    return fail(PyErr::memory_error());
-  }
+  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(arg));
+  return std::string(text);
 }
 
 PyResult<std::optional<std::string>> optional_text_argument(PyObject* arg, const char* fname,
-                                                            const char* name) noexcept {
+                                                            const char* name) {
   if (arg == nullptr || arg == Py_None) return std::optional<std::string>();
   if (!PyUnicode_Check(arg)) return fail(wrong_type(fname, name, "str or None", arg));
-  auto text = text_argument(arg, fname, name);
-  if (!text) return fail(std::move(text.error()));
-  return std::optional<std::string>(std::move(*text));
+  KESTRINE_ASSIGN_OR_RETURN(std::string text, text_argument(arg, fname, name));
+  return std::optional<std::string>(std::move(text));
 }
 
 PyResult<std::optional<bool>> flow_argument(PyObject* arg, const char* fname) noexcept {
@@ -65,64 +48,19 @@ PyResult<std::optional<bool>> flow_argument(PyObject* arg, const char* fname) no
   return fail(wrong_type(fname, "flow", "bool or None", arg));
 }
 
-PyStatus check_inline_comment(const std::optional<std::string>& comment) noexcept {
-  if (!comment) return {};
-  if (comment->find_first_of("\r\n") != std::string::npos || has_unicode_line_break(*comment)) {
-    return fail(PyErr::value_error(
-        "an inline comment cannot contain a line break; use comment_before or comment_after for a "
-        "multi-line comment"));
-  }
-  return {};
-}
-
-PyResult<std::optional<std::string>> split_comment_lines(std::optional<std::string> text) noexcept {
-  if (!text) return text;
-  if (has_unicode_line_break(*text)) {
-    return fail(PyErr::value_error(
-        "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines"));
-  }
-  if (text->find('\r') == std::string::npos) return text;
-  try {
-    std::string out;
-    out.reserve(text->size());
-    for (std::size_t i = 0; i < text->size(); ++i) {
-      const char c = (*text)[i];
-      if (c == '\r') {
-        out.push_back('\n');
-        if (i + 1 < text->size() && (*text)[i + 1] == '\n') ++i;
-      } else {
-        out.push_back(c);
-      }
-    }
-    return std::optional<std::string>(std::move(out));
-  } catch (...) {
-    return fail(PyErr::memory_error());
-  }
-}
-
 PyResult<DescriptorText> extract_comments(PyObject* comment, PyObject* comment_before,
-                                          PyObject* comment_after, const char* fname) noexcept {
+                                          PyObject* comment_after, const char* fname) {
   DescriptorText out;
-  auto c = optional_text_argument(comment, fname, "comment");
-  if (!c) return fail(std::move(c.error()));
-  auto before = optional_text_argument(comment_before, fname, "comment_before");
-  if (!before) return fail(std::move(before.error()));
-  auto after = optional_text_argument(comment_after, fname, "comment_after");
-  if (!after) return fail(std::move(after.error()));
-  out.comment = std::move(*c);
-  out.comment_before = std::move(*before);
-  out.comment_after = std::move(*after);
+  KESTRINE_ASSIGN_OR_RETURN(out.comment, optional_text_argument(comment, fname, "comment"));
+  KESTRINE_ASSIGN_OR_RETURN(out.comment_before, optional_text_argument(comment_before, fname, "comment_before"));
+  KESTRINE_ASSIGN_OR_RETURN(out.comment_after, optional_text_argument(comment_after, fname, "comment_after"));
   return out;
 }
 
-PyStatus normalize_comments(DescriptorText& text) noexcept {
-  if (auto ok = check_inline_comment(text.comment); !ok) return ok;
-  auto before = split_comment_lines(std::move(text.comment_before));
-  if (!before) return fail(std::move(before.error()));
-  text.comment_before = std::move(*before);
-  auto after = split_comment_lines(std::move(text.comment_after));
-  if (!after) return fail(std::move(after.error()));
-  text.comment_after = std::move(*after);
+PyStatus normalize_comments(DescriptorText& text) {
+  KESTRINE_TRY(check_inline_comment(text.comment));
+  KESTRINE_ASSIGN_OR_RETURN(text.comment_before, split_comment_lines(std::move(text.comment_before)));
+  KESTRINE_ASSIGN_OR_RETURN(text.comment_after, split_comment_lines(std::move(text.comment_after)));
   return {};
 }
 
@@ -132,29 +70,20 @@ PyResult<OwnedRef> coerce_to_list(PyObject* obj) noexcept {
 }
 
 PyResult<CollectionFields> collection_fields_from_args(const ArgSpec& spec, PyObject* args,
-                                                       PyObject* kwargs) noexcept {
+                                                       PyObject* kwargs) {
   PyObject* arg[6];
-  if (auto ok = parse_tuple_dict(spec, args, kwargs, arg); !ok) return fail(std::move(ok.error()));
-  auto tag = optional_text_argument(arg[1], spec.fname, "tag");
-  if (!tag) return fail(std::move(tag.error()));
-  auto flow = flow_argument(arg[2], spec.fname);
-  if (!flow) return fail(std::move(flow.error()));
-  auto text = extract_comments(arg[3], arg[4], arg[5], spec.fname);
-  if (!text) return fail(std::move(text.error()));
-  auto collection = coerce_to_list(arg[0]);
-  if (!collection) return fail(std::move(collection.error()));
-  if (auto ok = normalize_comments(*text); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(parse_tuple_dict(spec, args, kwargs, arg));
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> tag, optional_text_argument(arg[1], spec.fname, "tag"));
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<bool> flow, flow_argument(arg[2], spec.fname));
+  KESTRINE_ASSIGN_OR_RETURN(DescriptorText text, extract_comments(arg[3], arg[4], arg[5], spec.fname));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef collection, coerce_to_list(arg[0]));
+  KESTRINE_TRY(normalize_comments(text));
   CollectionFields out;
-  out.collection = std::move(*collection);
-  out.text = std::move(*text);
-  out.text.tag = std::move(*tag);
-  out.flow = *flow;
+  out.collection = std::move(collection);
+  out.text = std::move(text);
+  out.text.tag = std::move(tag);
+  out.flow = flow;
   return out;
-}
-
-PyObject* optional_text_to_py(const std::optional<std::string>& text) noexcept {
-  if (!text) Py_RETURN_NONE;
-  return PyUnicode_DecodeUTF8(text->data(), static_cast<Py_ssize_t>(text->size()), "strict");
 }
 
 }  // namespace kestrine

@@ -21,25 +21,20 @@ struct DescriptorText {
 };
 
 // A required str argument, as UTF-8; TypeError naming it otherwise.
-PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char* name) noexcept;
+PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char* name);
 // A str or None (or absent) argument.
 PyResult<std::optional<std::string>> optional_text_argument(PyObject* arg, const char* fname,
-                                                            const char* name) noexcept;
+                                                            const char* name);
 // A bool (numpy booleans accepted) or None (or absent).
 PyResult<std::optional<bool>> flow_argument(PyObject* arg, const char* fname) noexcept;
-
-// ValueError when an inline comment holds a line break.
-PyStatus check_inline_comment(const std::optional<std::string>& comment) noexcept;
-// Comment lines: NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR are refused;
-// CR LF, CR and LF separate lines, which are joined again with "\n".
-PyResult<std::optional<std::string>> split_comment_lines(std::optional<std::string> text) noexcept;
 
 // Extracts `comment`, `comment_before` and `comment_after` (type checks
 // only); `tag` is left for the caller.
 PyResult<DescriptorText> extract_comments(PyObject* comment, PyObject* comment_before,
-                                          PyObject* comment_after, const char* fname) noexcept;
-// Then checks the inline comment and normalises the two comment blocks.
-PyStatus normalize_comments(DescriptorText& text) noexcept;
+                                          PyObject* comment_after, const char* fname);
+// Then checks the inline comment and normalises the two comment blocks
+// (ffi/comment_text.hpp).
+PyStatus normalize_comments(DescriptorText& text);
 
 // A list or tuple (subclasses included) as it is; anything else through
 // list().
@@ -56,24 +51,19 @@ struct CollectionFields {
 // collection parameter first, then tag, flow, comment, comment_before and
 // comment_after.
 PyResult<CollectionFields> collection_fields_from_args(const ArgSpec& spec, PyObject* args,
-                                                       PyObject* kwargs) noexcept;
-
-// None or a new str.
-PyObject* optional_text_to_py(const std::optional<std::string>& text) noexcept;
+                                                       PyObject* kwargs);
 
 // The `tag`, `comment`, `comment_before` and `comment_after` attributes of a
 // descriptor class whose instances hold their DescriptorText at `TextOf`.
 template <const DescriptorText& (*TextOf)(PyObject*) noexcept>
 struct DescriptorTextGetters {
-  static PyObject* tag(PyObject* self, void*) noexcept { return optional_text_to_py(TextOf(self).tag); }
-  static PyObject* comment(PyObject* self, void*) noexcept {
-    return optional_text_to_py(TextOf(self).comment);
-  }
+  static PyObject* tag(PyObject* self, void*) noexcept { return text_or_none(TextOf(self).tag); }
+  static PyObject* comment(PyObject* self, void*) noexcept { return text_or_none(TextOf(self).comment); }
   static PyObject* comment_before(PyObject* self, void*) noexcept {
-    return optional_text_to_py(TextOf(self).comment_before);
+    return text_or_none(TextOf(self).comment_before);
   }
   static PyObject* comment_after(PyObject* self, void*) noexcept {
-    return optional_text_to_py(TextOf(self).comment_after);
+    return text_or_none(TextOf(self).comment_after);
   }
 
   static constexpr PyGetSetDef kTag{"tag", tag, nullptr, "The explicit tag, or None.", nullptr};
@@ -82,6 +72,11 @@ struct DescriptorTextGetters {
                                               "The comment lines above the node, or None.", nullptr};
   static constexpr PyGetSetDef kCommentAfter{"comment_after", comment_after, nullptr,
                                              "The comment lines after the node, or None.", nullptr};
+
+ private:
+  static PyObject* text_or_none(const std::optional<std::string>& text) noexcept {
+    return py_entry([&] { return optional_str(text); });
+  }
 };
 
 }  // namespace kestrine

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "roundtrip/ast.hpp"
 #include "roundtrip/document.hpp"
 #include "roundtrip/tree_ops.hpp"

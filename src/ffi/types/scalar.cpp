@@ -4,7 +4,8 @@
 #include <string_view>
 
 #include "ffi/args.hpp"
-#include "ffi/convert/encode.hpp"
+#include "ffi/debug_quote.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -37,27 +38,18 @@ PyResult<std::optional<ScalarStyle>> parse_style(const std::optional<std::string
 PyObject* scalar_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     PyObject* arg[6];
-    if (auto ok = parse_tuple_dict(kScalarArgs, args, kwargs, arg); !ok) return fail(std::move(ok.error()));
+    KESTRINE_TRY(parse_tuple_dict(kScalarArgs, args, kwargs, arg));
     const char* fname = kScalarArgs.fname;
     ScalarFields fields;
-    auto value = text_argument(arg[0], fname, "value");
-    if (!value) return fail(std::move(value.error()));
-    auto tag = optional_text_argument(arg[1], fname, "tag");
-    if (!tag) return fail(std::move(tag.error()));
-    auto style_name = optional_text_argument(arg[2], fname, "style");
-    if (!style_name) return fail(std::move(style_name.error()));
-    auto text = extract_comments(arg[3], arg[4], arg[5], fname);
-    if (!text) return fail(std::move(text.error()));
-    auto style = parse_style(*style_name);
-    if (!style) return fail(std::move(style.error()));
-    if (auto ok = normalize_comments(*text); !ok) return fail(std::move(ok.error()));
-    fields.value = std::move(*value);
-    fields.text = std::move(*text);
-    fields.text.tag = std::move(*tag);
-    fields.style = *style;
-    auto obj = new_instance<ScalarObject>(type, std::move(fields));
-    if (!obj) return fail(std::move(obj.error()));
-    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+    KESTRINE_ASSIGN_OR_RETURN(fields.value, text_argument(arg[0], fname, "value"));
+    KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> tag, optional_text_argument(arg[1], fname, "tag"));
+    KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> style_name, optional_text_argument(arg[2], fname, "style"));
+    KESTRINE_ASSIGN_OR_RETURN(fields.text, extract_comments(arg[3], arg[4], arg[5], fname));
+    KESTRINE_ASSIGN_OR_RETURN(fields.style, parse_style(style_name));
+    KESTRINE_TRY(normalize_comments(fields.text));
+    fields.text.tag = std::move(tag);
+    KESTRINE_ASSIGN_OR_RETURN(ScalarObject* obj, new_instance<ScalarObject>(type, std::move(fields)));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
   });
 }
 
@@ -65,10 +57,7 @@ const ScalarFields& fields_of(PyObject* self) noexcept {
   return reinterpret_cast<ScalarObject*>(self)->data.fields;
 }
 
-PyObject* get_value(PyObject* self, void*) noexcept {
-  const std::string& v = fields_of(self).value;
-  return PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "strict");
-}
+PyObject* get_value(PyObject* self, void*) noexcept { return str_from_utf8(fields_of(self).value); }
 PyObject* get_style(PyObject* self, void*) noexcept {
   return PyUnicode_FromString(scalar_style_name(fields_of(self).style));
 }

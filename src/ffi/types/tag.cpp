@@ -2,6 +2,7 @@
 #include "ffi/types/tag.hpp"
 
 #include "ffi/args.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
@@ -17,23 +18,19 @@ TagObject* as_tag(PyObject* self) noexcept { return reinterpret_cast<TagObject*>
 PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     PyObject* parsed[2] = {nullptr, nullptr};
-    if (auto ok = parse_tuple_dict(kTagArgs, args, kwargs, parsed); !ok) return fail(std::move(ok.error()));
+    KESTRINE_TRY(parse_tuple_dict(kTagArgs, args, kwargs, parsed));
     if (!PyUnicode_Check(parsed[0])) {
       return fail(PyErr::type_error(std::string("KestrineTag() argument 'tag' must be str, not ") +
                                     Py_TYPE(parsed[0])->tp_name));
     }
-    auto text = str_view(parsed[0]);
-    if (!text) return fail(std::move(text.error()));
-    auto obj = new_instance<TagObject>(type, std::string(*text), OwnedRef::borrow(parsed[1]));
-    if (!obj) return fail(std::move(obj.error()));
-    return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+    KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(parsed[0]));
+    KESTRINE_ASSIGN_OR_RETURN(TagObject* obj,
+                              new_instance<TagObject>(type, std::string(text), OwnedRef::borrow(parsed[1])));
+    return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
   });
 }
 
-PyObject* tag_get_tag(PyObject* self, void*) noexcept {
-  const std::string& tag = as_tag(self)->data.tag;
-  return PyUnicode_FromStringAndSize(tag.data(), static_cast<Py_ssize_t>(tag.size()));
-}
+PyObject* tag_get_tag(PyObject* self, void*) noexcept { return str_from_utf8(as_tag(self)->data.tag); }
 
 PyObject* tag_get_value(PyObject* self, void*) noexcept {
   PyObject* value = as_tag(self)->data.value.get();
@@ -96,17 +93,17 @@ TypeCell tag_cell{"KestrineTag"};
 PyResult<PyTypeObject*> kestrine_tag_type() noexcept { return create_type_once(tag_cell, tag_spec, nullptr); }
 
 PyResult<OwnedRef> new_kestrine_tag(std::string_view tag, PyObject* value) noexcept {
-  auto type = kestrine_tag_type();
-  if (!type) return fail(std::move(type.error()));
+  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, kestrine_tag_type());
+  // Never throws: the plain conversion calls this from its walk that follows
+  // the C API's convention (raw references, no unwinding).
   std::string text;
   try {
     text.assign(tag);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     return fail(PyErr::memory_error());
   }
-  auto obj = new_instance<TagObject>(*type, std::move(text), OwnedRef::borrow(value));
-  if (!obj) return fail(std::move(obj.error()));
-  return OwnedRef::steal(reinterpret_cast<PyObject*>(*obj));
+  KESTRINE_ASSIGN_OR_RETURN(TagObject* obj, new_instance<TagObject>(type, std::move(text), OwnedRef::borrow(value)));
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
 }
 
 bool is_kestrine_tag(PyObject* obj) noexcept {

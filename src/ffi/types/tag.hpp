@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 
 namespace kestrine {
 

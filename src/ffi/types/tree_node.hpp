@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ffi/py.hpp"
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 
 namespace kestrine {
 

@@ -1,12 +1,13 @@
-#include "ffi/loads_roads.hpp"
+#include "ffi/loads_located_and_round_trip.hpp"
 
 #include <algorithm>
 #include <string>
 #include <utility>
 
 #include "decode/decoder.hpp"
-#include "ffi/checks.hpp"
+#include "ffi/args.hpp"
 #include "ffi/convert/annotate.hpp"
+#include "ffi/document_checks.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
 #include "ffi/options.hpp"
@@ -15,10 +16,10 @@
 #include "roundtrip/duplicates.hpp"
 #include "roundtrip/upgrade.hpp"
 #include "ffi/convert/node_bridge.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 namespace {
-
 
 // The plain decoder's options for the pass that only tests a text: nothing
 // but the complex-key policy, no warnings, no timestamps.
@@ -59,13 +60,17 @@ PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& setti
   return {};
 }
 
-// `empty_as_null`: a document opened by "---" without content gives a Null
-// root instead of none, so "the first document" means the same as on the
-// plain road.
-PyResult<std::vector<YamlNode>> compose(std::string_view text, bool empty_as_null = false) {
-  auto composed = compose_text(text, 0, empty_as_null);
+// The trees of the call: expanded by the include hook under an include
+// option, else composed from the text alone.  `empty_as_null`: a document
+// opened by "---" without content gives a Null root instead of none, so
+// "the first document" means the same as on the plain road.
+PyResult<LoadedTrees> load_trees(LoadsCall& call, bool empty_as_null) {
+  if (call.settings.any_include_flag()) return loads_include_trees(call);
+  auto composed = compose_text(call.text->text(), 0, empty_as_null);
   if (!composed) return fail(compose_error_to_py(composed.error()));
-  return std::move(composed->roots);
+  LoadedTrees trees;
+  trees.roots = std::move(composed->roots);
+  return trees;
 }
 
 // The duplicate-key policy of the located roads: error (first duplicate over
@@ -90,14 +95,6 @@ PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots) {
   auto bindings = bind_anchors(roots);
   if (!bindings) return fail(compose_error_to_py(bindings.error()));
   return std::move(*bindings);
-}
-
-bool null_styles_clash(Options option) noexcept {
-  return (option & OPT_NULL_AS_KEYWORD) != 0 && (option & OPT_NULL_AS_TILDE) != 0;
-}
-
-PyErr null_styles_error() noexcept {
-  return PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive");
 }
 
 // The version mode of one document of a loads_all stream: its own %YAML
@@ -144,46 +141,29 @@ std::vector<std::string_view> document_slices(std::string_view text, std::span<c
 
 PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
-  const std::string_view text = call.text->text();
   const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
   const bool check_pass = annotated || settings.reject_complex;
 
-  if (check_pass) {
-    if (auto ok = plain_check_pass(text, settings); !ok) return fail(std::move(ok.error()));
+  if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings));
+  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, /*empty_as_null=*/true));
+  if (!settings.any_include_flag() && call.root_path) {
+    trees.source_names.push_back(*call.root_path);
+    trees.source_texts.emplace_back();
   }
-
-  LoadedTrees trees;
-  if (settings.any_include_flag()) {
-    auto expanded = loads_include_trees(call);
-    if (!expanded) return fail(std::move(expanded.error()));
-    trees = std::move(*expanded);
-  } else {
-    auto roots = compose(text, /*empty_as_null=*/true);
-    if (!roots) return fail(std::move(roots.error()));
-    trees.roots = std::move(*roots);
-    if (call.root_path) {
-      trees.source_names.push_back(*call.root_path);
-      trees.source_texts.emplace_back();
-    }
-  }
-
-  if (check_pass) {
-    if (auto ok = plain_check_sources(trees, settings); !ok) return fail(std::move(ok.error()));
-  }
+  if (check_pass) KESTRINE_TRY(plain_check_sources(trees, settings));
   if (trees.roots.empty()) return none_ref();
 
-  if (auto ok = located_duplicate_keys(trees.roots, settings); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(located_duplicate_keys(trees.roots, settings));
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
-  if (auto ok = validate(trees.roots, call.schema.get(), settings); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
-  auto bindings = bind_all(trees.roots);
-  if (!bindings) return fail(std::move(bindings.error()));
+  KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots));
   const YamlNode& first = trees.roots.front();
   if (annotated) {
-    return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, *bindings,
+    return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
                              settings.annotate_numbers);
   }
-  return tree_to_py(first, settings.version_mode, call.handlers, *bindings);
+  return tree_to_py(first, settings.version_mode, call.handlers, bindings);
 }
 
 // ---------------------------------------------------------------------------
@@ -191,23 +171,13 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
 
 PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
-  if (null_styles_clash(settings.option)) return fail(null_styles_error());
+  KESTRINE_TRY(check_null_style_options(settings.option));
 
-  LoadedTrees trees;
-  if (settings.any_include_flag()) {
-    auto expanded = loads_include_trees(call);
-    if (!expanded) return fail(std::move(expanded.error()));
-    trees = std::move(*expanded);
-  } else {
-    auto roots = compose(call.text->text());
-    if (!roots) return fail(std::move(roots.error()));
-    trees.roots = std::move(*roots);
-  }
-
+  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, /*empty_as_null=*/false));
   const DocumentChecks checks{settings.version_mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
                               settings.yaml11_warn};
-  if (auto ok = check_documents(trees.roots, checks); !ok) return fail(std::move(ok.error()));
-  if (auto ok = validate(trees.roots, call.schema.get(), settings); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(check_documents(trees.roots, checks));
+  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
   DocumentRecord record;
   record.roots = std::move(trees.roots);
@@ -224,25 +194,22 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
 PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   const LoadSettings& settings = call.settings;
   const std::string_view text = call.text->text();
-  if (auto ok = plain_check_pass(text, settings); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(plain_check_pass(text, settings));
 
   auto composed = parse_roundtrip_multi(text);
   if (!composed) return fail(compose_error_to_py(composed.error()));
   std::span<const YamlNode> roots = composed->roots;
 
-  if (auto ok = located_duplicate_keys(roots, settings); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(located_duplicate_keys(roots, settings));
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
 
-  auto list = checked(PyList_New(0));
-  if (!list) return list;
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
   for (const YamlNode& root : roots) {
-    auto bindings = bind_all(std::span<const YamlNode>(&root, 1));
-    if (!bindings) return fail(std::move(bindings.error()));
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(std::span<const YamlNode>(&root, 1)));
     AnchorObjectCache cache;
-    auto obj = tree_to_annotated_step(root, {}, settings.version_mode, call.handlers, *bindings,
-                                      settings.annotate_numbers, cache);
-    if (!obj) return obj;
-    if (PyList_Append(list->get(), obj->get()) < 0) return fail_fetch();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, tree_to_annotated_step(root, {}, settings.version_mode, call.handlers,
+                                                                   bindings, settings.annotate_numbers, cache));
+    KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
   }
   return list;
 }
@@ -260,23 +227,21 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
   const std::vector<std::string_view> slices = document_slices(text, composed->document_starts);
   const std::size_t count = std::min(composed->roots.size(), slices.size());
 
-  auto list = checked(PyList_New(0));
-  if (!list) return list;
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
   for (std::size_t i = 0; i < count; ++i) {
     YamlNode& root = composed->roots[i];
     const VersionMode mode = document_mode(slices[i], option);
     const DocumentChecks checks{mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
                                 (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12};
-    if (auto ok = check_documents(std::span<YamlNode>(&root, 1), checks); !ok) return fail(std::move(ok.error()));
-    if (null_styles_clash(option)) return fail(null_styles_error());
+    KESTRINE_TRY(check_documents(std::span<YamlNode>(&root, 1), checks));
+    KESTRINE_TRY(check_null_style_options(option));
 
     DocumentRecord record;
     record.roots.push_back(std::move(root));
     record.source_text.emplace(slices[i]);
     record.flags = document_flags(settings, mode);
-    auto document = new_document(std::move(record));
-    if (!document) return document;
-    if (PyList_Append(list->get(), document->get()) < 0) return fail_fetch();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef document, new_document(std::move(record)));
+    KESTRINE_TRY(checked_status(PyList_Append(list.get(), document.get())));
   }
   return list;
 }

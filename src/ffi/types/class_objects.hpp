@@ -1,5 +1,6 @@
-// The module's classes: one class object per process, built from a
-// PyType_Spec on first use.
+// The class objects of the module and what every class file builds them
+// with: the table of classes, the class object made once per process from a
+// PyType_Spec, and the making and freeing of instances.
 //
 // Each class lives in src/ffi/types/<name>.{hpp,cpp}: the .hpp declares its
 // instance layout (the base's object struct followed by a C++ `data` member
@@ -81,6 +82,8 @@ PyResult<Obj*> new_instance(PyTypeObject* type, Args&&... args) noexcept {
   if constexpr (std::is_nothrow_constructible_v<Data, Args&&...>) {
     new (&obj->data) Data(std::forward<Args>(args)...);
   } else {
+    // A constructor that throws leaves an object without `data`, which only
+    // this function can free.
     try {
       new (&obj->data) Data(std::forward<Args>(args)...);
     } catch (...) {

@@ -11,7 +11,7 @@
 #include "decode/decoder.hpp"
 #include "ffi/convert/annotate.hpp"
 #include "ffi/convert/decode.hpp"
-#include "ffi/loads_roads.hpp"
+#include "ffi/loads_located_and_round_trip.hpp"
 #include "ffi/options.hpp"
 #include "ffi_support.hpp"
 #include "roundtrip/composer.hpp"

@@ -1,7 +1,7 @@
-#include "ffi/types.hpp"
+#include "ffi/types/class_objects.hpp"
 
+#include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace kestrine {
 
@@ -13,14 +13,13 @@ PyResult<PyTypeObject*> create_type_once(TypeCell& cell, PyType_Spec& spec, PyTy
   // its bare name back.  tp_name is only a pointer; the interpreter frees its
   // own copy of the PyType_Spec name, not tp_name.
   const char* const bare_name = std::strchr(spec.name, '.') == nullptr ? spec.name : nullptr;
-  std::string dotted;
+  char dotted[256];
   if (bare_name != nullptr) {
-    try {
-      dotted = std::string("builtins.") + bare_name;
-    } catch (...) {
-      return fail(PyErr::memory_error());
+    const int length = std::snprintf(dotted, sizeof dotted, "builtins.%s", bare_name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof dotted) {
+      return fail(PyErr::internal_fault("class name too long"));
     }
-    spec.name = dotted.c_str();
+    spec.name = dotted;
   }
   PyObject* created = base != nullptr ? PyType_FromSpecWithBases(&spec, reinterpret_cast<PyObject*>(base))
                                       : PyType_FromSpec(&spec);
@@ -30,11 +29,8 @@ PyResult<PyTypeObject*> create_type_once(TypeCell& cell, PyType_Spec& spec, PyTy
   }
   if (created == nullptr) {
     PyErr_WriteUnraisable(nullptr);
-    try {
-      return fail(PyErr::internal_fault(std::string("failed to create type object for `") + cell.name + "`"));
-    } catch (...) {
-      return fail(PyErr::memory_error());
-    }
+    PyErr_Format(PyExc_SystemError, "failed to create type object for `%s`", cell.name);
+    return fail_fetch();
   }
   cell.type = reinterpret_cast<PyTypeObject*>(created);
   return cell.type;

@@ -2,7 +2,7 @@
 // and before anything is returned.
 //
 //   DocumentChecks checks{mode, upgrade, dup_error, dup_warn_only, yaml11_warn};
-//   if (auto ok = check_documents(roots, checks); !ok) return fail(...);
+//   KESTRINE_TRY(check_documents(roots, checks));
 //
 // `check_documents` runs, in this order: the YAML 1.1 difference warnings
 // (collected over all roots, then logged, so they describe the text as
@@ -36,9 +36,6 @@ struct DocumentChecks {
 // Fails only with the KestrineDuplicateKeyError of the first duplicate key
 // (under `dup_error`); the warnings and the upgrade of the earlier steps stay
 // done.
-PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks) noexcept;
-
-// Logs each text on the "kestrine" logger, in order.
-void log_warnings(std::span<const std::string> warnings) noexcept;
+PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks);
 
 }  // namespace kestrine

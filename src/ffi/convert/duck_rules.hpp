@@ -1,0 +1,60 @@
+// What the encoder does with an object that none of its type rules took: the
+// caller's `serializers` and `default` hooks and, between them, the duck-typed
+// rules, which recognise an object by what it carries rather than by its
+// class.
+//
+//   convert_unmatched(encoder, obj, slot, opt, depth)
+//     1. the `serializers` entry for the object's exact type, if any;
+//     2. fallback_to_value, the duck-typed chain;
+//     3. the `default` callable (once: never on its own result);
+//     4. else KestrineUnserializableError "type {} is not YAML serializable".
+//
+// The chain, in order: anything with an `isoformat` method
+// (datetime_to_value), enumeration members (their `value`), dataclass
+// instances (a mapping of their fields), numpy arrays and scalars under
+// `serialize_numpy` (numpy_to_value), uuid.UUID (its text), decimal.Decimal
+// (a float when exact, else its digits) and path-like objects (the text of
+// their `__fspath__()`).  What a rule finds inside an object (an enumeration
+// value, a field value, a numpy substitute, the result of `default`) goes
+// back to the encoder one level deeper.
+//
+// The three rules that the representer shares stand alone, without an
+// encoder: datetime_to_value, is_enum_member and numpy_to_value.
+//
+// Everything here runs with the interpreter lock held and may run Python
+// code; exceptions raised by that code come back unchanged.  The numpy
+// classes and the dataclass field markers are looked up once per process.
+#pragma once
+
+#include <optional>
+
+#include "decode/value.hpp"
+#include "ffi/convert/encode.hpp"
+#include "ffi/py.hpp"
+
+namespace kestrine {
+
+// Steps 1 to 4 above for `obj` at `depth`, into `slot`.
+PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
+                           std::uint32_t depth);
+
+// The duck-typed chain alone: true when one of its rules took the object
+// (then `slot` holds the value), false when none applies.
+PyResult<bool> fallback_to_value(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
+                                 std::uint32_t depth);
+
+// The datetime rule: a `String` (in `arena`) for an object with an
+// `isoformat` method, its text rewritten under the microsecond and zone
+// options; nothing when the object has no such method, under
+// `passthrough_datetime`, or when `isoformat()` gives no str.
+PyResult<std::optional<YamlValue>> datetime_to_value(PyObject* obj, const EncodeOptions& opt, ValueArena& arena);
+
+// True for members of enumerations (metaclass named EnumType or EnumMeta).
+bool is_enum_member(PyObject* obj) noexcept;
+
+// The numpy rule: when numpy can be imported and `obj` is an array or a numpy
+// scalar, the result of its `tolist()` (else of its `item()`) as a new
+// reference; an empty reference when the rule does not apply.
+PyResult<OwnedRef> numpy_to_value(PyObject* obj);
+
+}  // namespace kestrine

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ffi/functions.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -13,7 +14,7 @@ PyResult<OwnedRef> pending_body(const ArgSpec& spec, PyObject* const* args, Py_s
                                 PyObject* kwnames) {
   PyObject* parsed[16];
   if (spec.count > 16) return fail(PyErr::internal_fault("too many parameters"));
-  if (auto ok = parse_fastcall(spec, args, nargs, kwnames, parsed); !ok) return fail(std::move(ok.error()));
+  KESTRINE_TRY(parse_fastcall(spec, args, nargs, kwnames, parsed));
   std::string message;
   try {
     message = std::string(spec.fname) + "() is not implemented yet";

@@ -1,0 +1,153 @@
+#include "include/dir_tags.hpp"
+
+#include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "include/listing.hpp"
+#include "include/loader.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+namespace {
+
+struct DirectoryFiles {
+  std::string argument;
+  std::vector<IncludeDirEntry> entries;  // empty when the argument names no directory
+};
+
+// The argument, depth and path steps, then the listing.
+LoadResult<DirectoryFiles> list_directive_files(IncludeContext& ctx, const YamlNode& tagged, std::string_view tag,
+                                                std::span<const IncludeFrame> chain) {
+  DirectoryFiles files;
+  KESTRINE_ASSIGN_OR_RETURN(files.argument, include_argument(ctx, tagged, tag, chain));
+  KESTRINE_TRY(check_include_depth(ctx, tagged.span.file_id, chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::string resolved, resolve_directive_path(ctx, tagged, files.argument, chain));
+  auto opened = open_beneath(ctx.root, resolved, OpenAs::Directory);
+  if (!opened) {
+    const OpenFailure& failure = opened.error();
+    if (failure.reason == OpenFailure::Reason::Escapes) {
+      return std::unexpected(make_load_error(IncludeErrorKind::IncludeConfinement,
+                                             outside_root_message(files.argument),
+                                             source_name(ctx, tagged.span.file_id), chain));
+    }
+    const bool no_directory = failure.reason != OpenFailure::Reason::System || failure.error == ENOENT ||
+                              failure.error == ENOTDIR;
+    if (no_directory) return files;
+    return std::unexpected(make_load_error(IncludeErrorKind::IncludeNotFound, "cannot read directory: " + failure.text(),
+                                           resolved, chain));
+  }
+  KESTRINE_ASSIGN_OR_RETURN(files.entries,
+                            list_include_dir(ctx, resolved, std::move(*opened), tagged.span.file_id, chain));
+  return files;
+}
+
+// One listed file: read, registered, composed.
+struct ListedFile {
+  LoadedFile loaded;
+  std::vector<IncludeFrame> chain;  // the caller's chain and this file
+};
+
+LoadResult<ListedFile> load_listed_file(IncludeContext& ctx, const IncludeDirEntry& entry, const YamlNode& tagged,
+                                        std::span<const IncludeFrame> chain) {
+  ListedFile file;
+  KESTRINE_ASSIGN_OR_RETURN(file.loaded, load_include_file(ctx, entry.path, entry.path, chain));
+  file.chain = extend_chain(chain, entry.path, tagged.span.line);
+  return file;
+}
+
+// A result node at the tag's position naming the directive.
+YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_view tag, std::string argument) {
+  node.span = tagged.span;
+  node.set_end_to_start();
+  node.set_source(IncludeSource{std::string(tag), std::move(argument), std::nullopt});
+  return node;
+}
+
+// The documents of every listed file, walked, in order.
+LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, const DirectoryFiles& files,
+                                                const YamlNode& tagged, std::span<const IncludeFrame> chain) {
+  std::vector<YamlNode> items;
+  for (const IncludeDirEntry& entry : files.entries) {
+    KESTRINE_ASSIGN_OR_RETURN(ListedFile file, load_listed_file(ctx, entry, tagged, chain));
+    for (YamlNode& document : file.loaded.documents) {
+      KESTRINE_TRY(walk_included_tree(document, ctx, file.chain));
+      items.push_back(std::move(document));
+    }
+  }
+  return items;
+}
+
+// Stem -> first document (walked) of every listed file.
+LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, const DirectoryFiles& files,
+                                                          const YamlNode& tagged,
+                                                          std::span<const IncludeFrame> chain) {
+  std::vector<NodePair> pairs;
+  pairs.reserve(files.entries.size());
+  for (const IncludeDirEntry& entry : files.entries) {
+    KESTRINE_ASSIGN_OR_RETURN(ListedFile file, load_listed_file(ctx, entry, tagged, chain));
+    NodePair pair;
+    pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.loaded.file_id, 0, 0, 0});
+    if (file.loaded.documents.empty()) {
+      pair.value = YamlNode::mapping();
+      pair.value.span = tagged.span;
+      pair.value.set_end_to_start();
+    } else {
+      pair.value = std::move(file.loaded.documents.front());
+      KESTRINE_TRY(walk_included_tree(pair.value, ctx, file.chain));
+    }
+    pairs.push_back(std::move(pair));
+  }
+  return pairs;
+}
+
+}  // namespace
+
+LoadResult<YamlNode> expand_include_dir_list(IncludeContext& ctx, const YamlNode& tagged,
+                                             std::span<const IncludeFrame> chain) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_list", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<YamlNode> items, all_documents(ctx, files, tagged, chain));
+  return directive_result(YamlNode::sequence(std::move(items)), tagged, "!include_dir_list",
+                          std::move(files.argument));
+}
+
+LoadResult<YamlNode> expand_include_dir_named(IncludeContext& ctx, const YamlNode& tagged,
+                                              std::span<const IncludeFrame> chain) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> pairs, first_documents_by_stem(ctx, files, tagged, chain));
+  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, "!include_dir_named",
+                          std::move(files.argument));
+}
+
+// The merge forms take their argument through the plain forms, so a missing
+// argument is reported with the plain form's name.
+LoadResult<YamlNode> expand_include_dir_merge_list(IncludeContext& ctx, const YamlNode& tagged,
+                                                   std::span<const IncludeFrame> chain) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_list", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<YamlNode> documents, all_documents(ctx, files, tagged, chain));
+  std::vector<YamlNode> items;
+  for (YamlNode& document : documents) {
+    if (!document.is_sequence()) {
+      items.push_back(std::move(document));
+      continue;
+    }
+    for (YamlNode& item : document.items()) items.push_back(std::move(item));
+  }
+  return directive_result(YamlNode::sequence(std::move(items)), tagged, "!include_dir_merge_list",
+                          std::move(files.argument));
+}
+
+LoadResult<YamlNode> expand_include_dir_merge_named(IncludeContext& ctx, const YamlNode& tagged,
+                                                    std::span<const IncludeFrame> chain) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> named, first_documents_by_stem(ctx, files, tagged, chain));
+  std::vector<NodePair> pairs;
+  for (NodePair& file : named) {
+    for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
+  }
+  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, "!include_dir_merge_named",
+                          std::move(files.argument));
+}
+
+}  // namespace kestrine

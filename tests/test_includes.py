@@ -133,8 +133,9 @@ def test_errors_name_the_file_and_the_include_chain(tmp_path):
     with pytest.raises(KestrineIncludeConfinementError, match="^'../x.yaml' resolves outside the configured "
                                                               "include directory in "):
         load(tmp_path / "inner", "v: !include ../x.yaml")
-    with pytest.raises(KestrineIncludeConfinementError):
-        kestrine.loads("v: !include x.yaml", option=INC, include_dir="")
+    for unusable in ("", str(tmp_path) + "\0/inner"):  # contains nothing: never a shorter path's files
+        with pytest.raises(KestrineIncludeConfinementError):
+            kestrine.loads("v: !include outer.yaml", option=INC, include_dir=unusable)
 
 
 def test_env_var_values(monkeypatch, tmp_path):

@@ -90,9 +90,7 @@ LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, c
     NodePair pair;
     pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.loaded.file_id, 0, 0, 0});
     if (file.loaded.documents.empty()) {
-      pair.value = YamlNode::mapping();
-      pair.value.span = tagged.span;
-      pair.value.set_end_to_start();
+      pair.value = empty_mapping_at(tagged);
     } else {
       pair.value = std::move(file.loaded.documents.front());
       KESTRINE_TRY(walk_included_tree(pair.value, ctx, file.chain));
@@ -102,31 +100,20 @@ LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, c
   return pairs;
 }
 
-}  // namespace
-
-LoadResult<YamlNode> expand_include_dir_list(IncludeContext& ctx, const YamlNode& tagged,
-                                             std::span<const IncludeFrame> chain) {
-  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_list", chain));
-  KESTRINE_ASSIGN_OR_RETURN(std::vector<YamlNode> items, all_documents(ctx, files, tagged, chain));
-  return directive_result(YamlNode::sequence(std::move(items)), tagged, "!include_dir_list",
-                          std::move(files.argument));
-}
-
-LoadResult<YamlNode> expand_include_dir_named(IncludeContext& ctx, const YamlNode& tagged,
-                                              std::span<const IncludeFrame> chain) {
-  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
-  KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> pairs, first_documents_by_stem(ctx, files, tagged, chain));
-  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, "!include_dir_named",
-                          std::move(files.argument));
-}
-
-// The merge forms take their argument through the plain forms, so a missing
-// argument is reported with the plain form's name.
-LoadResult<YamlNode> expand_include_dir_merge_list(IncludeContext& ctx, const YamlNode& tagged,
-                                                   std::span<const IncludeFrame> chain) {
+// The list forms: every document of every file; the merge form splices
+// sequence documents (their own comments, anchor and tag dropped) and keeps
+// any other document as one item.  The merge forms take their argument
+// through the plain forms, so a missing argument is reported with the plain
+// form's name.
+LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain,
+                               std::string_view tag, bool merge) {
   KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_list", chain));
   KESTRINE_ASSIGN_OR_RETURN(std::vector<YamlNode> documents, all_documents(ctx, files, tagged, chain));
+  if (!merge) return directive_result(YamlNode::sequence(std::move(documents)), tagged, tag, std::move(files.argument));
+  std::size_t count = 0;
+  for (const YamlNode& document : documents) count += document.is_sequence() ? document.size() : 1;
   std::vector<YamlNode> items;
+  items.reserve(count);
   for (YamlNode& document : documents) {
     if (!document.is_sequence()) {
       items.push_back(std::move(document));
@@ -134,20 +121,46 @@ LoadResult<YamlNode> expand_include_dir_merge_list(IncludeContext& ctx, const Ya
     }
     for (YamlNode& item : document.items()) items.push_back(std::move(item));
   }
-  return directive_result(YamlNode::sequence(std::move(items)), tagged, "!include_dir_merge_list",
-                          std::move(files.argument));
+  return directive_result(YamlNode::sequence(std::move(items)), tagged, tag, std::move(files.argument));
+}
+
+// The named forms: stem -> first document; the merge form concatenates the
+// pairs of the mapping documents (not deduplicated) and drops the others.
+LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain,
+                                std::string_view tag, bool merge) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> named, first_documents_by_stem(ctx, files, tagged, chain));
+  if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files.argument));
+  std::size_t count = 0;
+  for (const NodePair& file : named) count += file.value.pairs().size();
+  std::vector<NodePair> pairs;
+  pairs.reserve(count);
+  for (NodePair& file : named) {
+    for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
+  }
+  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, tag, std::move(files.argument));
+}
+
+}  // namespace
+
+LoadResult<YamlNode> expand_include_dir_list(IncludeContext& ctx, const YamlNode& tagged,
+                                             std::span<const IncludeFrame> chain) {
+  return list_form(ctx, tagged, chain, "!include_dir_list", false);
+}
+
+LoadResult<YamlNode> expand_include_dir_named(IncludeContext& ctx, const YamlNode& tagged,
+                                              std::span<const IncludeFrame> chain) {
+  return named_form(ctx, tagged, chain, "!include_dir_named", false);
+}
+
+LoadResult<YamlNode> expand_include_dir_merge_list(IncludeContext& ctx, const YamlNode& tagged,
+                                                   std::span<const IncludeFrame> chain) {
+  return list_form(ctx, tagged, chain, "!include_dir_merge_list", true);
 }
 
 LoadResult<YamlNode> expand_include_dir_merge_named(IncludeContext& ctx, const YamlNode& tagged,
                                                     std::span<const IncludeFrame> chain) {
-  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
-  KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> named, first_documents_by_stem(ctx, files, tagged, chain));
-  std::vector<NodePair> pairs;
-  for (NodePair& file : named) {
-    for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
-  }
-  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, "!include_dir_merge_named",
-                          std::move(files.argument));
+  return named_form(ctx, tagged, chain, "!include_dir_merge_named", true);
 }
 
 }  // namespace kestrine

@@ -39,15 +39,14 @@ std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& ro
   return text;
 }
 
-// What an included file without documents stands for.
+}  // namespace
+
 YamlNode empty_mapping_at(const YamlNode& tagged) {
   YamlNode node = YamlNode::mapping();
   node.span = tagged.span;
   node.set_end_to_start();
   return node;
 }
-
-}  // namespace
 
 LoadResult<std::string> include_argument(const IncludeContext& ctx, const YamlNode& tagged, std::string_view tag,
                                          std::span<const IncludeFrame> chain) {

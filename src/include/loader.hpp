@@ -54,6 +54,10 @@ struct LoadedFile {
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain);
 
+// What a file without documents stands for: an empty block mapping at the
+// directive's position (zero length).
+YamlNode empty_mapping_at(const YamlNode& tagged);
+
 // `chain` with one more frame.
 std::vector<IncludeFrame> extend_chain(std::span<const IncludeFrame> chain, std::string_view file,
                                        std::uint32_t line);

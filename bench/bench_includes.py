@@ -56,7 +56,7 @@ TOP = "services: !include_dir_merge_named conf\n"
 def generate_tree(root, files, megabytes):
     """Writes the tree; returns the included bytes and the concatenated text."""
     rng = random.Random(20240607)
-    per_file = int(megabytes * 1024 * 1024 / files)
+    per_file = int(megabytes * 1e6 / files)
     parts = []
     n = 0
     for i in range(files):

@@ -140,11 +140,7 @@ std::vector<std::string_view> document_slices(std::string_view text, std::span<c
 }
 
 // ---------------------------------------------------------------------------
-// Hooks: defaults until includes and schema validation exist
-
-[[gnu::weak]] PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
-  return fail(not_implemented(include_option_names(call.settings.option)));
-}
+// Hooks: defaults until schema validation exists
 
 [[gnu::weak]] PyStatus loads_validate_roots(std::span<const YamlNode>, PyObject*, bool) {
   return fail(not_implemented("schema validation"));

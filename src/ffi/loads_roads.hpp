@@ -16,9 +16,10 @@
 //                came from; loads_all makes one document per YAML document,
 //                each holding its own slice of the text.
 //
-// Include expansion and schema validation are reached through the two hooks
-// below, whose default definitions (weak symbols, replaced by the units that
-// build them) raise NotImplementedError naming what is missing.
+// Include expansion (ffi/loads_includes.cpp) and schema validation are
+// reached through the two hooks below; the default definition of the
+// validation hook (a weak symbol, replaced by the unit that builds it)
+// raises NotImplementedError.
 #pragma once
 
 #include <optional>

@@ -26,17 +26,14 @@ LoadResult<DirectoryFiles> list_directive_files(IncludeContext& ctx, const YamlN
   KESTRINE_ASSIGN_OR_RETURN(std::string resolved, resolve_directive_path(ctx, tagged, files.argument, chain));
   auto opened = open_beneath(ctx.root, resolved, OpenAs::Directory);
   if (!opened) {
+    // Nothing there, or something that is no directory: an empty result.
     const OpenFailure& failure = opened.error();
-    if (failure.reason == OpenFailure::Reason::Escapes) {
-      return std::unexpected(make_load_error(IncludeErrorKind::IncludeConfinement,
-                                             outside_root_message(files.argument),
-                                             source_name(ctx, tagged.span.file_id), chain));
+    if (failure.reason == OpenFailure::Reason::NulInName ||
+        (failure.reason == OpenFailure::Reason::System && (failure.error == ENOENT || failure.error == ENOTDIR))) {
+      return files;
     }
-    const bool no_directory = failure.reason != OpenFailure::Reason::System || failure.error == ENOENT ||
-                              failure.error == ENOTDIR;
-    if (no_directory) return files;
-    return std::unexpected(make_load_error(IncludeErrorKind::IncludeNotFound, "cannot read directory: " + failure.text(),
-                                           resolved, chain));
+    return std::unexpected(
+        directory_open_error(ctx, resolved, files.argument, failure, tagged.span.file_id, chain));
   }
   KESTRINE_ASSIGN_OR_RETURN(files.entries,
                             list_include_dir(ctx, resolved, std::move(*opened), tagged.span.file_id, chain));

@@ -24,11 +24,6 @@ struct RawEntry {
 using DirCloser = decltype([](DIR* d) { ::closedir(d); });
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-LoadError directory_error(std::string_view directory, const std::string& reason, std::span<const IncludeFrame> chain) {
-  return make_load_error(IncludeErrorKind::IncludeNotFound, "cannot read directory: " + reason, std::string(directory),
-                         chain);
-}
-
 // The extension after the last "." (none when the only "." is the first
 // character).
 bool has_yaml_extension(std::string_view name) noexcept {
@@ -84,7 +79,10 @@ class DirectoryLister {
   // subdirectories in ascending order.
   LoadResult<std::vector<std::string>> read(const std::string& directory, UniqueFd fd) {
     DirHandle dir(::fdopendir(fd.get()));
-    if (!dir) return std::unexpected(directory_error(directory, os_error_text(errno), chain_));
+    if (!dir) {
+      const OpenFailure failure{OpenFailure::Reason::System, errno};
+      return std::unexpected(directory_open_error(ctx_, directory, directory, failure, file_id_, chain_));
+    }
     fd.release();
     std::vector<std::string> subdirectories;
     for (const RawEntry& entry : read_entries(dir.get())) {
@@ -117,6 +115,17 @@ class DirectoryLister {
 
 }  // namespace
 
+LoadError directory_open_error(const IncludeContext& ctx, std::string_view directory, std::string_view shown,
+                               const OpenFailure& failure, std::uint32_t file_id,
+                               std::span<const IncludeFrame> chain) {
+  if (failure.reason == OpenFailure::Reason::Escapes) {
+    return make_load_error(IncludeErrorKind::IncludeConfinement, outside_root_message(shown),
+                           source_name(ctx, file_id), chain);
+  }
+  return make_load_error(IncludeErrorKind::IncludeNotFound, "cannot read directory: " + failure.text(),
+                         std::string(directory), chain);
+}
+
 bool compare_dir_entries(std::string_view a, std::string_view b) noexcept {
   // char_traits<char> compares as unsigned char, and a prefix sorts first.
   return a < b;
@@ -136,12 +145,7 @@ LoadResult<std::vector<IncludeDirEntry>> list_include_dir(IncludeContext& ctx, s
     if (!fd) {
       auto reopened = open_beneath(ctx.root, path, OpenAs::Directory);
       if (!reopened) {
-        if (reopened.error().reason == OpenFailure::Reason::Escapes) {
-          return std::unexpected(make_load_error(IncludeErrorKind::IncludeConfinement,
-                                                 outside_root_message(utf8_lossy(path)), source_name(ctx, file_id),
-                                                 chain));
-        }
-        return std::unexpected(directory_error(path, reopened.error().text(), chain));
+        return std::unexpected(directory_open_error(ctx, path, utf8_lossy(path), reopened.error(), file_id, chain));
       }
       fd = std::move(*reopened);
     }

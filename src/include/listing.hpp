@@ -31,6 +31,13 @@ struct IncludeDirEntry {
 // tie the shorter first.
 bool compare_dir_entries(std::string_view a, std::string_view b) noexcept;
 
+// The error for a directory that could not be opened beneath the root: the
+// confinement error (naming `shown`) when the way led out of it, else
+// IncludeNotFound "cannot read directory: {reason}" naming the directory.
+LoadError directory_open_error(const IncludeContext& ctx, std::string_view directory, std::string_view shown,
+                               const OpenFailure& failure, std::uint32_t file_id,
+                               std::span<const IncludeFrame> chain);
+
 // Lists `directory` (a resolved path; `opened` its descriptor, opened
 // beneath the root).  Errors: IncludeNotFound "cannot read directory: {}"
 // and those of resolve_include_path.

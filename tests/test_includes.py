@@ -150,12 +150,13 @@ empty: !env_var KST_EMPTY fallback
 blank: !env_var '   '
 collection: !env_var {a: 1}
 bad_name: !env_var KST_PORT=x used
+nul_name: !env_var "KST_PORT\\0x used"
 !env_var KST_PORT: key not resolved
 near: !env_vax KST_PORT
 """
     assert load(tmp_path, text, option=ENV) == {
         "port": "8080", "default": "two words", "set_wins": "8080", "empty": "", "blank": "", "collection": "",
-        "bad_name": "used", "KST_PORT": "key not resolved", "near": "KST_PORT"}
+        "bad_name": "used", "nul_name": "used", "KST_PORT": "key not resolved", "near": "KST_PORT"}
     with pytest.raises(KestrineEnvVarError) as err:
         load(tmp_path, "a: 1\nb: !env_var KST_UNSET\n", option=ENV)
     assert str(err.value) == f"environment variable KST_UNSET is not defined in {tmp_path}/<root>"

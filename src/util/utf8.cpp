@@ -102,10 +102,6 @@ void append_utf8(std::string& out, char32_t cp) {
   out.append(buf, n);
 }
 
-}  // namespace kestrine
-
-namespace kestrine {
-
 std::string utf8_lossy(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -26,10 +26,6 @@ bool is_ascii(std::string_view text) noexcept;
 // surrogates where they matter) to `out`.
 void append_utf8(std::string& out, char32_t cp);
 
-}  // namespace kestrine
-
-namespace kestrine {
-
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD (for showing
 // file names, which are bytes, as text).
 std::string utf8_lossy(std::string_view text);

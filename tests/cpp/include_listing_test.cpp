@@ -73,11 +73,15 @@ TEST(IncludeListing, LinksLeadingOutFailTheListing) {
   EXPECT_TRUE(list(tree, "f", false).entries[0].ends_with("dangling.yaml': not found"));
 }
 
-TEST(IncludeListing, NamesCompareAsUnsignedBytes) {
+// Names are bytes: compared unsigned, shown with U+FFFD for invalid UTF-8.
+TEST(IncludeListing, NamesAreBytes) {
   EXPECT_TRUE(compare_dir_entries("a", "ab"));
   EXPECT_TRUE(compare_dir_entries("Z", "a"));
   EXPECT_TRUE(compare_dir_entries("z", "\xc3\xa9"));
   EXPECT_FALSE(compare_dir_entries("a", "a"));
+  TempTree tree;
+  tree.write("root/u/caf\xff.yaml", "x\n");
+  EXPECT_EQ(list(tree, "u", false).entries, std::vector<std::string>{"caf\xef\xbf\xbd=u/caf\xff.yaml"});
 }
 
 }  // namespace

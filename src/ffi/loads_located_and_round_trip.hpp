@@ -16,8 +16,9 @@
 //                came from; loads_all makes one document per YAML document,
 //                each holding its own slice of the text.
 //
-// Include expansion and schema validation are reached through the two hooks
-// below (placeholders in loads_pending.cpp until their units are built).
+// Include expansion (ffi/loads_includes.cpp) and schema validation are
+// reached through the two hooks below (the validation hook is a placeholder
+// in loads_pending.cpp until its unit is built).
 #pragma once
 
 #include <optional>

@@ -8,11 +8,6 @@
 
 namespace kestrine {
 
-// Configuration directives (include expansion, secrets, variables).
-PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
-  return fail(not_implemented(include_option_names(call.settings.option)));
-}
-
 // Schema validation and the in-file schema reference.
 PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view) {
   return fail(not_implemented("schema=\"auto\""));

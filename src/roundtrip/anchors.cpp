@@ -19,7 +19,7 @@ class AnchorBinder {
   std::optional<ComposeError> bind_root(const YamlNode& root) {
     anchors_.clear();
     error_.reset();
-    walk(root);
+    walk(root, kNoFile);
     return std::move(error_);
   }
 
@@ -29,36 +29,58 @@ class AnchorBinder {
     std::uint64_t count;  // nodes, aliases counted as copies of their targets
   };
 
+  // Anchors are scoped per file: an alias binds only to an anchor written in
+  // the file the alias was read from, so after include expansion an alias
+  // never binds to a same-named anchor that an included file (or the file
+  // that included it) defined in between.  A node that replaced a directive
+  // carries the anchor written on the directive, which belongs to the file
+  // of its parent, whatever the node's own position says.
+  static constexpr std::uint32_t kNoFile = UINT32_MAX;
+  using AnchorKey = std::pair<std::uint32_t, std::string_view>;
+
+  // The file the children of `node` are written in (none for a directory
+  // directive: its children are documents, which nothing can refer to).
+  static std::uint32_t children_file(const YamlNode& node) noexcept {
+    const IncludeSource* source = node.source();
+    if (source == nullptr) return node.span.file_id;
+    return source->target_file_id ? *source->target_file_id : kNoFile;
+  }
+
   static std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) noexcept {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
   }
 
   // The node count of `node` as if every alias in it were a copy; records
   // the bindings and, once the node is complete, its anchor.
-  std::uint64_t walk(const YamlNode& node) {
+  // `file`: the file the node is written in.
+  std::uint64_t walk(const YamlNode& node, std::uint32_t file) {
     return stack_guarded([&]() -> std::uint64_t {
       if (error_) return 0;
       std::uint64_t count = 1;
       if (node.is_alias()) {
-        auto it = anchors_.find(std::string_view(node.text()));
+        auto it = anchors_.find(AnchorKey{node.span.file_id, std::string_view(node.text())});
         if (it == anchors_.end()) return 1;
         out_.targets_.emplace(&node, it->second.node);
         charged_ = sat_add(charged_, it->second.count);
         if (charged_ > budget_) error_ = ComposeError{std::string(kAliasBombMessage), node.span};
         return it->second.count;
       }
-      for (const YamlNode& item : node.items()) count = sat_add(count, walk(item));
+      const std::uint32_t inner = children_file(node);
+      for (const YamlNode& item : node.items()) count = sat_add(count, walk(item, inner));
       for (const NodePair& pair : node.pairs()) {
-        count = sat_add(count, walk(pair.key));
-        count = sat_add(count, walk(pair.value));
+        count = sat_add(count, walk(pair.key, inner));
+        count = sat_add(count, walk(pair.value, inner));
       }
-      if (node.anchor()) anchors_.insert_or_assign(std::string_view(*node.anchor()), Anchor{&node, count});
+      if (node.anchor()) {
+        const std::uint32_t scope = node.source() != nullptr ? file : node.span.file_id;
+        anchors_.insert_or_assign(AnchorKey{scope, std::string_view(*node.anchor())}, Anchor{&node, count});
+      }
       return count;
     });
   }
 
   AnchorBindings& out_;
-  SeededHashMap<std::string_view, Anchor> anchors_;
+  SeededHashMap<AnchorKey, Anchor> anchors_;
   std::uint64_t budget_;
   std::uint64_t charged_ = 0;
   std::optional<ComposeError> error_;

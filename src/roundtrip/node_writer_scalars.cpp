@@ -52,9 +52,16 @@ void NodeWriter::quoted_scalar(std::string_view text, bool single) {
 }
 
 // The include tag and its target in place of the included content.
+// The include tag and its target in place of the included content.  An
+// anchor on the node was written on the directive: aliases elsewhere in this
+// file refer to it.
 void NodeWriter::source_directive(const YamlNode& n) {
   const IncludeSource& s = *n.source();
   out_ += s.tag;
+  if (const OptText& a = n.anchor()) {
+    out_ += " &";
+    out_ += *a;
+  }
   if (s.target.empty()) return;
   out_.push_back(' ');
   if (plain_here(s.target)) out_ += s.target;

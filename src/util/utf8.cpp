@@ -118,4 +118,23 @@ void append_utf8(std::string& out, char32_t cp) {
   out.append(buf, n);
 }
 
+std::string utf8_lossy(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t valid = utf8_valid_prefix(text.data(), text.size());
+    out.append(text.substr(0, valid));
+    text.remove_prefix(valid);
+    if (text.empty()) break;
+    // One U+FFFD for a lead byte and the continuation bytes that follow it.
+    std::size_t bad = 1;
+    if (static_cast<unsigned char>(text[0]) >= 0xC2) {
+      while (bad < text.size() && bad < 4 && (static_cast<unsigned char>(text[bad]) & 0xC0) == 0x80) ++bad;
+    }
+    append_utf8(out, 0xFFFD);
+    text.remove_prefix(bad);
+  }
+  return out;
+}
+
 }  // namespace kestrine

@@ -39,4 +39,8 @@ inline std::size_t utf8_char_count(std::string_view text) noexcept {
 // surrogates where they matter) to `out`.
 void append_utf8(std::string& out, char32_t cp);
 
+// `text` with every invalid UTF-8 sequence replaced by U+FFFD (for showing
+// file names, which are bytes, as text).
+std::string utf8_lossy(std::string_view text);
+
 }  // namespace kestrine

@@ -1,0 +1,73 @@
+#include "ffi/loads_includes.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ffi/errors.hpp"
+#include "ffi/loads_located_and_round_trip.hpp"
+#include "ffi/options.hpp"
+#include "include/loader.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+namespace {
+
+// "{prefix}{name}{middle}{file}:{line}"
+std::string miss_message(std::string_view prefix, const MissingValue& record, std::string_view middle) {
+  return std::string(prefix) + record.name + std::string(middle) + record.file + ":" +
+         std::to_string(std::uint64_t{record.line} + 1);
+}
+
+PyStatus report_records(std::vector<MissingValue> records, PyObject* callable, bool warn, std::string_view prefix,
+                        std::string_view middle) {
+  for (const MissingValue& record : records) {
+    if (callable != nullptr) {
+      KESTRINE_TRY(call_missing_value_handler(callable, record.name, record.file, std::int64_t{record.line} + 1));
+    }
+    if (warn) log_warning(miss_message(prefix, record, middle));
+  }
+  return {};
+}
+
+IncludeContext context_for(const LoadsCall& call) {
+  const LoadSettings& s = call.settings;
+  IncludeContext ctx =
+      new_include_context(call.include_dir.value_or("."), IncludeFlags{s.includes, s.secrets, s.env_vars});
+  ctx.include_dir_recursive = s.include_dir_recursive;
+  ctx.secret_miss_nonfatal = call.on_missing_secret != nullptr || (s.option & OPT_SECRET_NOT_FOUND_WARN) != 0;
+  ctx.env_var_miss_nonfatal = call.on_missing_env_var != nullptr || (s.option & OPT_ENV_VAR_NOT_FOUND_WARN) != 0;
+  return ctx;
+}
+
+}  // namespace
+
+PyStatus report_missing_values(IncludeContext& ctx, const MissingValueHandlers& handlers) {
+  KESTRINE_TRY(report_records(std::exchange(ctx.missing_secrets, {}), handlers.on_missing_secret,
+                              handlers.warn_missing_secret, "secret '", "' is not defined in any secrets.yaml at "));
+  return report_records(std::exchange(ctx.missing_env_vars, {}), handlers.on_missing_env_var,
+                        handlers.warn_missing_env_var, "environment variable '", "' is not defined at ");
+}
+
+PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
+  const LoadSettings& settings = call.settings;
+  if (settings.secrets) return fail(not_implemented("OPT_SECRETS"));
+  IncludeContext ctx = context_for(call);
+  // The located road reads a document opened by "---" without content as
+  // null, as the plain road does; the round-trip road keeps no root for it.
+  const bool empty_as_null = (settings.option & OPT_ROUND_TRIP) == 0;
+  auto roots = expand_includes(ctx, call.text->text(), call.root_path, empty_as_null);
+  if (!roots) return fail(load_error_to_py(roots.error()));
+  for (const std::string& warning : ctx.warnings) log_warning(warning);
+  const MissingValueHandlers handlers{call.on_missing_secret, (settings.option & OPT_SECRET_NOT_FOUND_WARN) != 0,
+                                      call.on_missing_env_var, (settings.option & OPT_ENV_VAR_NOT_FOUND_WARN) != 0};
+  KESTRINE_TRY(report_missing_values(ctx, handlers));
+  LoadedTrees trees;
+  trees.roots = std::move(*roots);
+  SourceTable table = into_source_table(std::move(ctx));
+  trees.source_names = std::move(table.names);
+  trees.source_texts = std::move(table.texts);
+  return trees;
+}
+
+}  // namespace kestrine

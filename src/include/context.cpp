@@ -1,0 +1,42 @@
+#include "include/context.hpp"
+
+#include <utility>
+
+namespace kestrine {
+
+IncludeContext new_include_context(std::string root_dir, IncludeFlags flags) {
+  IncludeContext ctx;
+  ctx.root = IncludeRoot::open(root_dir);
+  ctx.root_dir = std::move(root_dir);
+  ctx.includes = flags.includes;
+  ctx.secrets = flags.secrets;
+  ctx.env_var = flags.env_var;
+  return ctx;
+}
+
+std::uint32_t register_source(IncludeContext& ctx, std::string name, std::optional<std::string> text) {
+  const auto file_id = static_cast<std::uint32_t>(ctx.sources.names.size());
+  ctx.sources.names.push_back(std::move(name));
+  ctx.sources.texts.push_back(std::move(text));
+  return file_id;
+}
+
+const std::string& source_name(const IncludeContext& ctx, std::uint32_t file_id) noexcept {
+  if (file_id < ctx.sources.names.size()) return ctx.sources.names[file_id];
+  return ctx.root_dir;
+}
+
+SourceTable into_source_table(IncludeContext&& ctx) { return std::move(ctx.sources); }
+
+LoadError make_load_error(IncludeErrorKind kind, std::string message, std::string file,
+                          std::span<const IncludeFrame> chain, std::optional<Span> span) {
+  LoadError error;
+  error.span = span;
+  error.message = std::move(message);
+  error.file = std::move(file);
+  error.include_chain.assign(chain.begin(), chain.end());
+  error.kind = kind;
+  return error;
+}
+
+}  // namespace kestrine

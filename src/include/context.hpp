@@ -1,0 +1,101 @@
+// The per-load state of configuration directives (`!include*`, `!secret`,
+// `!env_var`) and the source-file table.
+//
+//   IncludeContext ctx = new_include_context(include_dir.value_or("."), flags);
+//   ctx.include_dir_recursive = ...;         // the switches the caller sets
+//   auto roots = expand_includes(ctx, text, root_path);        (loader.hpp)
+//   ... take ctx.warnings, ctx.missing_env_vars, ctx.missing_secrets ...
+//   SourceTable table = into_source_table(std::move(ctx));
+//
+// One context per load, owned by the call, used by one thread.  The
+// source-file table names every text the load read; entry 0 is the
+// top-level text, then each included file and each secrets file in reading
+// order (a file read twice is registered twice).  The file number in every
+// node's Span indexes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "include/confine.hpp"
+#include "include/error.hpp"
+#include "roundtrip/ast.hpp"
+#include "util/hash_map.hpp"
+
+namespace kestrine {
+
+// The nesting limit of include chains and the per-load file limit.
+inline constexpr std::size_t kMaxIncludeDepth = 50;
+inline constexpr std::uint64_t kMaxIncludedFiles = 10000;
+
+// A secret or variable that was not found while misses are not fatal;
+// reported after the load.
+struct MissingValue {
+  std::string name;
+  std::string file;  // the file holding the tag (source-file table name)
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+};
+using MissingSecret = MissingValue;
+using MissingEnvVar = MissingValue;
+
+// The texts one load read; index = file number.
+struct SourceTable {
+  std::vector<std::string> names;
+  std::vector<std::optional<std::string>> texts;
+};
+
+// The keys of one secrets.yaml and their value nodes.
+using SecretsTable = SeededHashMap<std::string, YamlNode>;
+
+struct IncludeFlags {
+  bool includes = false;  // OPT_INCLUDES
+  bool secrets = false;   // OPT_SECRETS
+  bool env_var = false;   // OPT_ENV_VAR
+};
+
+struct IncludeContext {
+  std::string root_dir;  // as passed
+  IncludeRoot root;      // canonical form and descriptor; may be unusable
+  SourceTable sources;
+  std::vector<std::string> warnings;
+  std::vector<MissingSecret> missing_secrets;
+  std::vector<MissingEnvVar> missing_env_vars;
+  // secrets.yaml path to its table, filled once per candidate and load.
+  SeededHashMap<std::string, SecretsTable> secrets_cache;
+  std::uint64_t expansion_count = 0;
+  bool includes = false;
+  bool secrets = false;
+  bool env_var = false;
+  // Set by the caller right after construction.
+  bool include_dir_recursive = false;
+  bool secret_miss_nonfatal = false;
+  bool env_var_miss_nonfatal = false;
+};
+
+// Opens and canonicalises the root (see IncludeRoot); never fails.
+IncludeContext new_include_context(std::string root_dir, IncludeFlags flags);
+
+// Appends an entry and gives its file number.
+std::uint32_t register_source(IncludeContext& ctx, std::string name, std::optional<std::string> text);
+
+// The name of a file number, or `root_dir` for a number not in the table.
+const std::string& source_name(const IncludeContext& ctx, std::uint32_t file_id) noexcept;
+
+// Consumes the context; only the source-file table survives it.
+SourceTable into_source_table(IncludeContext&& ctx);
+
+// An error record with a copy of the chain.
+LoadError make_load_error(IncludeErrorKind kind, std::string message, std::string file,
+                          std::span<const IncludeFrame> chain, std::optional<Span> span = std::nullopt);
+
+// The result of every directive step.
+template <class T>
+using LoadResult = std::expected<T, LoadError>;
+using LoadStatus = std::expected<void, LoadError>;
+
+}  // namespace kestrine

@@ -1,0 +1,163 @@
+#include "include/dir_tags.hpp"
+
+#include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "include/listing.hpp"
+#include "include/loader.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+namespace {
+
+struct DirectoryFiles {
+  std::string argument;
+  std::vector<IncludeDirEntry> entries;  // empty when the argument names no directory
+};
+
+// The argument, depth and path steps, then the listing.
+LoadResult<DirectoryFiles> list_directive_files(IncludeContext& ctx, const YamlNode& tagged, std::string_view tag,
+                                                std::span<const IncludeFrame> chain) {
+  DirectoryFiles files;
+  KESTRINE_ASSIGN_OR_RETURN(files.argument, include_argument(ctx, tagged, tag, chain));
+  KESTRINE_TRY(check_include_depth(ctx, tagged.span.file_id, chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::string resolved, resolve_directive_path(ctx, tagged, files.argument, chain));
+  auto opened = open_beneath(ctx.root, resolved, OpenAs::Directory);
+  if (!opened) {
+    // Nothing there, or something that is no directory: an empty result.
+    const OpenFailure& failure = opened.error();
+    if (failure.reason == OpenFailure::Reason::NulInName ||
+        (failure.reason == OpenFailure::Reason::System && (failure.error == ENOENT || failure.error == ENOTDIR))) {
+      return files;
+    }
+    return std::unexpected(
+        directory_open_error(ctx, resolved, files.argument, failure, tagged.span.file_id, chain));
+  }
+  KESTRINE_ASSIGN_OR_RETURN(files.entries,
+                            list_include_dir(ctx, resolved, std::move(*opened), tagged.span.file_id, chain));
+  return files;
+}
+
+// One listed file: read, registered, composed.
+struct ListedFile {
+  LoadedFile loaded;
+  std::vector<IncludeFrame> chain;  // the caller's chain and this file
+};
+
+LoadResult<ListedFile> load_listed_file(IncludeContext& ctx, const IncludeDirEntry& entry, const YamlNode& tagged,
+                                        std::span<const IncludeFrame> chain) {
+  ListedFile file;
+  KESTRINE_ASSIGN_OR_RETURN(file.loaded, load_include_file(ctx, entry.path, entry.path, chain));
+  file.chain = extend_chain(chain, entry.path, tagged.span.line);
+  return file;
+}
+
+// A result node at the tag's position naming the directive.
+YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_view tag, std::string argument) {
+  node.span = tagged.span;
+  node.set_end_to_start();
+  node.set_source(IncludeSource{std::string(tag), std::move(argument), std::nullopt});
+  return node;
+}
+
+// The documents of every listed file, walked, in order.
+LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, const DirectoryFiles& files,
+                                                const YamlNode& tagged, std::span<const IncludeFrame> chain) {
+  std::vector<YamlNode> items;
+  for (const IncludeDirEntry& entry : files.entries) {
+    KESTRINE_ASSIGN_OR_RETURN(ListedFile file, load_listed_file(ctx, entry, tagged, chain));
+    for (YamlNode& document : file.loaded.documents) {
+      KESTRINE_TRY(walk_included_tree(document, ctx, file.chain));
+      items.push_back(std::move(document));
+    }
+  }
+  return items;
+}
+
+// Stem -> first document (walked) of every listed file.
+LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, const DirectoryFiles& files,
+                                                          const YamlNode& tagged,
+                                                          std::span<const IncludeFrame> chain) {
+  std::vector<NodePair> pairs;
+  pairs.reserve(files.entries.size());
+  for (const IncludeDirEntry& entry : files.entries) {
+    KESTRINE_ASSIGN_OR_RETURN(ListedFile file, load_listed_file(ctx, entry, tagged, chain));
+    NodePair pair;
+    pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.loaded.file_id, 0, 0, 0});
+    if (file.loaded.documents.empty()) {
+      pair.value = empty_mapping_at(tagged);
+    } else {
+      pair.value = std::move(file.loaded.documents.front());
+      KESTRINE_TRY(walk_included_tree(pair.value, ctx, file.chain));
+    }
+    pairs.push_back(std::move(pair));
+  }
+  return pairs;
+}
+
+// The list forms: every document of every file; the merge form splices
+// sequence documents (their own comments, anchor and tag dropped) and keeps
+// any other document as one item.  The merge forms take their argument
+// through the plain forms, so a missing argument is reported with the plain
+// form's name.
+LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain,
+                               std::string_view tag, bool merge) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_list", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<YamlNode> documents, all_documents(ctx, files, tagged, chain));
+  if (!merge) return directive_result(YamlNode::sequence(std::move(documents)), tagged, tag, std::move(files.argument));
+  std::size_t count = 0;
+  for (const YamlNode& document : documents) count += document.is_sequence() ? document.size() : 1;
+  std::vector<YamlNode> items;
+  items.reserve(count);
+  for (YamlNode& document : documents) {
+    if (!document.is_sequence()) {
+      items.push_back(std::move(document));
+      continue;
+    }
+    for (YamlNode& item : document.items()) items.push_back(std::move(item));
+  }
+  return directive_result(YamlNode::sequence(std::move(items)), tagged, tag, std::move(files.argument));
+}
+
+// The named forms: stem -> first document; the merge form concatenates the
+// pairs of the mapping documents (not deduplicated) and drops the others.
+LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain,
+                                std::string_view tag, bool merge) {
+  KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> named, first_documents_by_stem(ctx, files, tagged, chain));
+  if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files.argument));
+  std::size_t count = 0;
+  for (const NodePair& file : named) count += file.value.pairs().size();
+  std::vector<NodePair> pairs;
+  pairs.reserve(count);
+  for (NodePair& file : named) {
+    for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
+  }
+  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, tag, std::move(files.argument));
+}
+
+}  // namespace
+
+LoadResult<YamlNode> expand_include_dir_list(IncludeContext& ctx, const YamlNode& tagged,
+                                             std::span<const IncludeFrame> chain) {
+  return list_form(ctx, tagged, chain, "!include_dir_list", false);
+}
+
+LoadResult<YamlNode> expand_include_dir_named(IncludeContext& ctx, const YamlNode& tagged,
+                                              std::span<const IncludeFrame> chain) {
+  return named_form(ctx, tagged, chain, "!include_dir_named", false);
+}
+
+LoadResult<YamlNode> expand_include_dir_merge_list(IncludeContext& ctx, const YamlNode& tagged,
+                                                   std::span<const IncludeFrame> chain) {
+  return list_form(ctx, tagged, chain, "!include_dir_merge_list", true);
+}
+
+LoadResult<YamlNode> expand_include_dir_merge_named(IncludeContext& ctx, const YamlNode& tagged,
+                                                    std::span<const IncludeFrame> chain) {
+  return named_form(ctx, tagged, chain, "!include_dir_merge_named", true);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,147 @@
+#include "include/loader.hpp"
+
+#include <utility>
+
+#include "decode/decoder.hpp"
+#include "include/confine.hpp"
+#include "include/paths.hpp"
+#include "include/walker.hpp"
+#include "roundtrip/composer.hpp"
+#include "util/stack_guard.hpp"
+#include "util/try.hpp"
+#include "util/utf8.hpp"
+
+namespace kestrine {
+namespace {
+
+// The directory relative include arguments of a file start from.
+std::string base_directory(const IncludeContext& ctx, std::uint32_t file_id) {
+  if (file_id < ctx.sources.names.size()) {
+    if (const auto parent = parent_path(ctx.sources.names[file_id])) return std::string(*parent);
+  }
+  return ctx.root_dir;
+}
+
+LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
+                     std::span<const IncludeFrame> chain) {
+  if (failure.reason == OpenFailure::Reason::Escapes) {
+    return make_load_error(IncludeErrorKind::IncludeConfinement, outside_root_message(shown), std::string(resolved),
+                           chain);
+  }
+  return make_load_error(IncludeErrorKind::IncludeNotFound, unreadable_file_message(shown, failure.text()),
+                         std::string(resolved), chain);
+}
+
+std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved) {
+  KESTRINE_ASSIGN_OR_RETURN(UniqueFd fd, open_beneath(root, resolved, OpenAs::File));
+  KESTRINE_ASSIGN_OR_RETURN(std::string text, read_regular_file(fd.get()));
+  if (!is_valid_utf8(text)) return std::unexpected(OpenFailure{OpenFailure::Reason::NotUtf8, 0});
+  return text;
+}
+
+}  // namespace
+
+YamlNode empty_mapping_at(const YamlNode& tagged) {
+  YamlNode node = YamlNode::mapping();
+  node.span = tagged.span;
+  node.set_end_to_start();
+  return node;
+}
+
+LoadResult<std::string> include_argument(const IncludeContext& ctx, const YamlNode& tagged, std::string_view tag,
+                                         std::span<const IncludeFrame> chain) {
+  if (tagged.is_scalar() && !split_directive_words(tagged.text()).empty()) return tagged.text();
+  return std::unexpected(make_load_error(IncludeErrorKind::Include, std::string(tag) + " needs an argument",
+                                         source_name(ctx, tagged.span.file_id), chain));
+}
+
+LoadStatus check_include_depth(const IncludeContext& ctx, std::uint32_t file_id, std::span<const IncludeFrame> chain) {
+  if (chain.size() < kMaxIncludeDepth) return {};
+  return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
+                                         "include chain exceeds the maximum depth of " +
+                                             std::to_string(kMaxIncludeDepth),
+                                         source_name(ctx, file_id), chain));
+}
+
+LoadResult<std::string> resolve_directive_path(const IncludeContext& ctx, const YamlNode& tagged,
+                                               std::string_view argument, std::span<const IncludeFrame> chain) {
+  const std::string joined = join_path(base_directory(ctx, tagged.span.file_id), argument);
+  return resolve_include_path(ctx, joined, argument, tagged.span.file_id, chain);
+}
+
+LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
+                                         std::span<const IncludeFrame> chain) {
+  if (++ctx.expansion_count > kMaxIncludedFiles) {
+    return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
+                                           "include expansion exceeded the maximum of " +
+                                               std::to_string(kMaxIncludedFiles) +
+                                               " files (a fan-out of nested includes)",
+                                           std::string(resolved), chain));
+  }
+  auto text = read_included_text(ctx.root, resolved);
+  if (!text) return std::unexpected(read_error(resolved, shown, text.error(), chain));
+  LoadedFile loaded;
+  // Registered before composing, so that a file with a syntax error has its
+  // entry; composed from the stored text (nothing registers meanwhile).
+  loaded.file_id = register_source(ctx, std::string(resolved), std::move(*text));
+  auto composed = parse_roundtrip_file(*ctx.sources.texts.back(), loaded.file_id);
+  if (!composed) {
+    return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
+                                           std::string(resolved), chain, composed.error().span));
+  }
+  loaded.documents = std::move(*composed);
+  return loaded;
+}
+
+std::vector<IncludeFrame> extend_chain(std::span<const IncludeFrame> chain, std::string_view file,
+                                       std::uint32_t line) {
+  std::vector<IncludeFrame> longer;
+  longer.reserve(chain.size() + 1);
+  longer.assign(chain.begin(), chain.end());
+  longer.push_back(IncludeFrame{std::string(file), line});
+  return longer;
+}
+
+LoadStatus walk_included_tree(YamlNode& node, IncludeContext& ctx, std::span<const IncludeFrame> chain) {
+  return stack_guarded([&] { return resolve_directive_tags(node, ctx, chain); });
+}
+
+LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain) {
+  KESTRINE_ASSIGN_OR_RETURN(std::string argument, include_argument(ctx, tagged, "!include", chain));
+  KESTRINE_TRY(check_include_depth(ctx, tagged.span.file_id, chain));
+  KESTRINE_ASSIGN_OR_RETURN(std::string resolved, resolve_directive_path(ctx, tagged, argument, chain));
+  // Resolved paths are canonical or normalised, so equal texts are equal
+  // component sequences.
+  for (const IncludeFrame& frame : chain) {
+    if (frame.file == resolved) {
+      return std::unexpected(make_load_error(IncludeErrorKind::CircularInclude,
+                                             "circular include detected: '" + argument + "'", resolved, chain));
+    }
+  }
+  KESTRINE_ASSIGN_OR_RETURN(LoadedFile loaded, load_include_file(ctx, resolved, argument, chain));
+  YamlNode result;
+  if (loaded.documents.empty()) {
+    result = empty_mapping_at(tagged);
+  } else {
+    result = std::move(loaded.documents.front());
+    const std::vector<IncludeFrame> inner = extend_chain(chain, resolved, tagged.span.line);
+    KESTRINE_TRY(walk_included_tree(result, ctx, inner));
+  }
+  result.set_source(IncludeSource{"!include", std::move(argument), loaded.file_id});
+  return result;
+}
+
+LoadResult<std::vector<YamlNode>> expand_includes(IncludeContext& ctx, std::string_view text,
+                                                  std::optional<std::string> root_path, bool empty_document_as_null) {
+  std::string root_name = root_path ? std::move(*root_path) : join_path(ctx.root_dir, "<root>");
+  const std::uint32_t file_id = register_source(ctx, root_name, std::string(text));
+  auto composed = compose_text(*ctx.sources.texts[file_id], file_id, empty_document_as_null);
+  if (!composed) {
+    return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
+                                           std::move(root_name), {}, composed.error().span));
+  }
+  for (YamlNode& root : composed->roots) KESTRINE_TRY(walk_included_tree(root, ctx, {}));
+  return std::move(composed->roots);
+}
+
+}  // namespace kestrine

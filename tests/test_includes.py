@@ -1,0 +1,244 @@
+"""Configuration directives through loads: the include tags alone and nested,
+the limits, cycles, error texts with their include chain, !env_var and its
+missing-value policy, anchors, positions of included values, and a real
+configuration tree.  Confinement and directory-listing order are covered by
+the C++ tests (tests/cpp/include_*_test.cpp)."""
+
+import logging
+import os
+from pathlib import Path
+
+import pytest
+
+import kestrine
+from kestrine import (KestrineCircularIncludeError, KestrineEnvVarError, KestrineIncludeConfinementError,
+                      KestrineIncludeDepthError, KestrineIncludeError, KestrineIncludeNotFoundError,
+                      KestrineParseError)
+
+INC = kestrine.OPT_INCLUDES
+ENV = kestrine.OPT_ENV_VAR
+ANN = kestrine.OPT_ANNOTATED | kestrine.OPT_ANNOTATE_NUMBERS
+REAL_TREE = Path(__file__).resolve().parent.parent.parent / "shared/testdata/config-trees/frenck-home-assistant-config"
+
+
+def write(root, files):
+    for name, text in files.items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text)
+
+
+def load(root, text, option=INC, **kw):
+    return kestrine.loads(text, option=option, include_dir=str(root), **kw)
+
+
+@pytest.fixture
+def tree(tmp_path):
+    write(tmp_path, {
+        "base.yaml": "name: base\nlist: [1, 2]\n",
+        "nested/a.yaml": "inner: !include ../base.yaml\n",
+        "multi.yaml": "first: 1\n---\nsecond: !include missing.yaml\n",
+        "empty.yaml": "# nothing here\n",
+        "d/one.yaml": "a: 1\n",
+        "d/two.yml": "[x, y]\n",
+        "d/three.yaml": "- z\n---\n- w\n",
+        "d/skip.txt": "not yaml\n",
+        "d/sub/four.yaml": "b: 2\n",
+        "m/x.yaml": "k: 1\nshared: x\n",
+        "m/y.yaml": "shared: y\n",
+        "m/z.yaml": "[not, a, mapping]\n",
+    })
+    return tmp_path
+
+
+def test_each_tag_alone_and_nested(tree):
+    base = {"name": "base", "list": [1, 2]}
+    cases = [
+        ("!include base.yaml", base),
+        ("!include nested/a.yaml", {"inner": base}),
+        ("!include multi.yaml", {"first": 1}),  # later documents are not even walked
+        ("!include empty.yaml", {}),
+        ("!include_dir_list d", [{"a": 1}, ["z"], ["w"], ["x", "y"]]),
+        ("!include_dir_named d", {"one": {"a": 1}, "three": ["z"], "two": ["x", "y"]}),
+        ("!include_dir_merge_list d", [{"a": 1}, "z", "w", "x", "y"]),
+        ("!include_dir_merge_named m", {"k": 1, "shared": "y"}),
+        ("!include_dir_list base.yaml", []),  # not a directory: empty, not an error
+        ("!include_dir_named nowhere", {}),
+        ("[!include_dir_named nested, !include base.yaml]", [{"a": {"inner": base}}, base]),
+        ("{!include base.yaml: key tags stay}", {"base.yaml": "key tags stay"}),
+        ("!include_dirs d", "d"),
+    ]
+    for text, expected in cases:
+        assert load(tree, text) == expected, text
+    assert load(tree, "!include_dir_list d", option=INC | kestrine.OPT_INCLUDE_DIR_RECURSIVE)[-1] == {"b": 2}
+    # Switched off, a directive stays a tagged scalar.
+    assert load(tree, "v: !include base.yaml", option=ENV) == {"v": "base.yaml"}
+
+
+def test_limits(tmp_path):
+    for i in range(1, 52):
+        (tmp_path / f"n{i}.yaml").write_text(f"!include n{i + 1}.yaml\n" if i < 50 else "leaf\n")
+    assert load(tmp_path, "!include n1.yaml") == "leaf"
+    (tmp_path / "n50.yaml").write_text("!include n51.yaml\n")
+    with pytest.raises(KestrineIncludeDepthError) as err:
+        load(tmp_path, "!include n1.yaml")
+    assert str(err.value).startswith(f"include chain exceeds the maximum depth of 50 in {tmp_path}/n50.yaml\n")
+    assert len(err.value.include_stack) == 50 and err.value.include_stack[0] == (f"{tmp_path}/n1.yaml", 1)
+
+    (tmp_path / "x.yaml").write_text("1\n")
+    assert len(load(tmp_path, "[" + ", ".join(["!include x.yaml"] * 10000) + "]")) == 10000
+    with pytest.raises(KestrineIncludeDepthError, match=r"^include expansion exceeded the maximum of 10000 files "
+                                                        r"\(a fan-out of nested includes\) in "):
+        load(tmp_path, "[" + ", ".join(["!include x.yaml"] * 10001) + "]")
+
+
+def test_cycles(tmp_path):
+    write(tmp_path, {"self.yaml": "again: !include self.yaml\n",
+                     "a.yaml": "b: !include b.yaml\n", "b.yaml": "a: !include ./a.yaml\n"})
+    with pytest.raises(KestrineCircularIncludeError) as err:
+        load(tmp_path, "x: !include self.yaml")
+    assert str(err.value) == (f"circular include detected: 'self.yaml' in {tmp_path}/self.yaml\n"
+                              f"  included from {tmp_path}/self.yaml, line 1")
+    with pytest.raises(KestrineCircularIncludeError, match="'./a.yaml'"):
+        load(tmp_path, "x: !include a.yaml")
+
+
+def test_errors_name_the_file_and_the_include_chain(tmp_path):
+    write(tmp_path, {"outer.yaml": "\n\nk: !include inner/mid.yaml\n", "inner/mid.yaml": "z: !include gone.yaml\n",
+                     "broken.yaml": "ok: 1\nbad: [\n", "wrap.yaml": "x: !include broken.yaml\n"})
+    with pytest.raises(KestrineIncludeNotFoundError) as err:
+        load(tmp_path, "top: !include outer.yaml")
+    assert str(err.value) == (f"cannot read included file 'gone.yaml': No such file or directory "
+                              f"in {tmp_path}/inner/gone.yaml\n"
+                              f"  included from {tmp_path}/outer.yaml, line 1\n"
+                              f"  included from {tmp_path}/inner/mid.yaml, line 3")
+    assert err.value.file == f"{tmp_path}/inner/gone.yaml" and err.value.line is None
+    assert err.value.include_stack == [(f"{tmp_path}/outer.yaml", 1), (f"{tmp_path}/inner/mid.yaml", 3)]
+
+    with pytest.raises(KestrineParseError) as err:
+        load(tmp_path, "w: !include wrap.yaml")
+    assert (err.value.file, err.value.line, err.value.include_stack) == \
+        (f"{tmp_path}/broken.yaml", 3, [(f"{tmp_path}/wrap.yaml", 1)])
+    assert str(err.value).endswith("at line 3, column 1")
+    with pytest.raises(KestrineParseError) as err:
+        load(tmp_path, "a: [", root_path="conf.yaml")
+    assert (err.value.file, err.value.include_stack) == ("conf.yaml", [])
+
+    for text, message in [("v: !include", "!include needs an argument in ./"),
+                          ("v: !include {a: 1}", "!include needs an argument"),
+                          ("v: !include_dir_merge_named '  '", "!include_dir_named needs an argument")]:
+        with pytest.raises(KestrineIncludeError, match=f"^{message}") as err:
+            kestrine.loads(text, option=INC)
+        assert err.value.line is None
+    with pytest.raises(KestrineIncludeConfinementError, match="^'../x.yaml' resolves outside the configured "
+                                                              "include directory in "):
+        load(tmp_path / "inner", "v: !include ../x.yaml")
+    for unusable in ("", str(tmp_path) + "\0/inner"):  # contains nothing: never a shorter path's files
+        with pytest.raises(KestrineIncludeConfinementError):
+            kestrine.loads("v: !include outer.yaml", option=INC, include_dir=unusable)
+
+
+def test_env_var_values(monkeypatch, tmp_path):
+    monkeypatch.setenv("KST_PORT", "8080")
+    monkeypatch.setenv("KST_EMPTY", "")
+    monkeypatch.delenv("KST_UNSET", raising=False)
+    text = """
+port: !env_var KST_PORT
+default: !env_var KST_UNSET   two\u3000 words
+set_wins: !env_var KST_PORT fallback
+empty: !env_var KST_EMPTY fallback
+blank: !env_var '   '
+collection: !env_var {a: 1}
+bad_name: !env_var KST_PORT=x used
+nul_name: !env_var "KST_PORT\\0x used"
+!env_var KST_PORT: key not resolved
+near: !env_vax KST_PORT
+"""
+    assert load(tmp_path, text, option=ENV) == {
+        "port": "8080", "default": "two words", "set_wins": "8080", "empty": "", "blank": "", "collection": "",
+        "bad_name": "used", "nul_name": "used", "KST_PORT": "key not resolved", "near": "KST_PORT"}
+    with pytest.raises(KestrineEnvVarError) as err:
+        load(tmp_path, "a: 1\nb: !env_var KST_UNSET\n", option=ENV)
+    assert str(err.value) == f"environment variable KST_UNSET is not defined in {tmp_path}/<root>"
+    assert (err.value.line, err.value.column, err.value.include_stack) == (2, 13, None)
+
+
+def test_missing_env_var_policy(tmp_path, caplog):
+    write(tmp_path, {"inc.yaml": "x: 1\ny: !env_var KST_UNSET_TOO\n"})
+    text = "a: !env_var KST_UNSET_ONE\nb: !include inc.yaml\n"
+    calls = []
+    value = load(tmp_path, text, option=INC | ENV, on_missing_env_var=lambda *a: calls.append(a) or "ignored")
+    assert value == {"a": None, "b": {"x": 1, "y": None}}
+    assert calls == [("KST_UNSET_ONE", f"{tmp_path}/<root>", 1), ("KST_UNSET_TOO", f"{tmp_path}/inc.yaml", 2)]
+    assert not caplog.records
+
+    events = []
+    logging.getLogger("kestrine").addFilter(lambda r: events.append("log") or True)
+    try:
+        with caplog.at_level(logging.WARNING, logger="kestrine"):
+            load(tmp_path, text, option=INC | ENV | kestrine.OPT_ENV_VAR_NOT_FOUND_WARN,
+                 on_missing_env_var=lambda *a: events.append("call"))
+    finally:
+        logging.getLogger("kestrine").filters.clear()
+    assert events == ["call", "log", "call", "log"]
+    assert caplog.messages[-1] == f"environment variable 'KST_UNSET_TOO' is not defined at {tmp_path}/inc.yaml:2"
+
+    def refuse(*args):
+        raise RuntimeError("stop")
+    with pytest.raises(RuntimeError, match="stop"):
+        load(tmp_path, text, option=INC | ENV, on_missing_env_var=refuse)
+
+
+def test_anchors_survive_replacement_and_stay_in_their_file(tmp_path):
+    write(tmp_path, {"x.yaml": "&own {w: &top 2, u: *top}\n"})
+    text = "t: &top 1\nbase: &b !include x.yaml\nother: *b\nafter: *top\n"
+    assert load(tmp_path, text) == {"t": 1, "base": {"w": 2, "u": 2}, "other": {"w": 2, "u": 2}, "after": 1}
+    ann = load(tmp_path, "e: &e !env_var KST_PORT_X 7\ncopy: *e\n", option=ENV | ANN)
+    assert ann["copy"] == "7"
+
+
+def test_annotated_positions_of_included_values(tmp_path, monkeypatch):
+    monkeypatch.setenv("KST_HOST", "example.org")
+    write(tmp_path, {"conf/inc.yaml": "# head\nport: 80\nname: srv\n", "conf/d/a.yaml": "k: v\n"})
+    top = tmp_path / "conf" / "main.yaml"
+    value = load(tmp_path, "\nsrv: !include inc.yaml\nhost: !env_var KST_HOST\nall: !include_dir_named d\n",
+                 option=INC | ENV | ANN, root_path=str(top))
+    srv = value["srv"]
+    assert (srv.__file__, srv.__line__, srv.__source_tag__, srv.__source_target__) == \
+        (f"{tmp_path}/conf/inc.yaml", 2, "!include", "inc.yaml")
+    assert (srv["name"].__file__, srv["name"].__line__, srv["name"].__column__) == (f"{tmp_path}/conf/inc.yaml", 3, 7)
+    host = value["host"]
+    assert (host, host.__file__, host.__line__, host.__column__, host.__source_tag__, host.__source_target__) == \
+        ("example.org", str(top), 3, 16, "!env_var", "KST_HOST")
+    assert (host.__end_line__, host.__end_column__) == (3, 16)  # zero-length, at the directive
+    assert (value["all"].__source_tag__, value["all"]["a"]["k"].__file__) == \
+        ("!include_dir_named", f"{tmp_path}/conf/d/a.yaml")
+
+
+def test_round_trip_document_keeps_the_directives(tmp_path):
+    write(tmp_path, {"x.yaml": "a: 1\n"})
+    text = "x: !include x.yaml\n---\ny: 2\n"
+    doc = load(tmp_path, text, option=INC | kestrine.OPT_ROUND_TRIP)
+    assert isinstance(doc, kestrine.KestrineDocument) and doc.to_yaml() == text.encode()
+    assert "2" in repr(doc)
+    assert load(tmp_path, "---\n---\nx: !include x.yaml\n") is None  # first document empty, as on the plain road
+
+
+def test_loads_all_refuses_the_include_options():
+    with pytest.raises(ValueError, match="loads_all"):
+        kestrine.loads_all("a: 1", option=INC)
+
+
+@pytest.mark.skipif(not (REAL_TREE / "configuration.yaml").exists(), reason="config trees not present")
+def test_real_configuration_tree():
+    config = REAL_TREE / "configuration.yaml"
+    value = kestrine.loads(config.read_bytes(), option=INC | kestrine.OPT_INCLUDE_DIR_RECURSIVE,
+                           include_dir=str(REAL_TREE), root_path=str(config))
+    packages = value["homeassistant"]["packages"]
+    assert sorted(packages) == sorted(p.stem for p in (REAL_TREE / "integrations").glob("*.yaml"))
+    assert packages["http"] == {"http": {"ip_ban_enabled": True, "login_attempts_threshold": 5}}
+    assert packages["frontend"] == {"frontend": {"themes": {}}}
+    assert packages["automation"] == {"automation": [], "automation split": []}
+    assert packages["script"] == {"script": {}, "script split": {}}
+    assert packages["default_config"] == {"default_config": None}
+    assert packages["logger"]["logger"]["filters"]["homeassistant.loader"] == ["We found a custom integration"]

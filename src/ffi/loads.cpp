@@ -59,7 +59,7 @@ PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   if (!decoded) return fail(std::move(decoded.error()));
   if (decoded->documents.empty()) return none_ref();
   if (call.schema) {
-    if (auto ok = loads_validate_plain(text, call.schema.get(), call.settings.is_yaml11); !ok) {
+    if (auto ok = loads_validate_plain(text, decoded->documents.front(), call.schema.get(), call.settings); !ok) {
       return fail(std::move(ok.error()));
     }
   }
@@ -128,14 +128,6 @@ DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
 
 [[gnu::weak]] PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall&) {
   return fail(not_implemented("OPT_ROUND_TRIP"));
-}
-
-[[gnu::weak]] PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view) {
-  return fail(not_implemented("schema=\"auto\""));
-}
-
-[[gnu::weak]] PyStatus loads_validate_plain(std::string_view, PyObject*, bool) {
-  return fail(not_implemented("schema validation"));
 }
 
 // ---------------------------------------------------------------------------

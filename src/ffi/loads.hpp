@@ -9,8 +9,9 @@
 //               (OPT_ANNOTATED, OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR);
 //   round trip  OPT_ROUND_TRIP: documents as KestrineDocument objects.
 // The located and round-trip roads and schema validation are entered through
-// the hooks below; their default definitions (weak symbols, replaced by the
-// units that build those roads) raise NotImplementedError naming the option.
+// the hooks below; the roads' default definitions (weak symbols, replaced by
+// the units that build those roads) raise NotImplementedError naming the
+// option.  Schema validation defines its hooks in ffi/validate.cpp.
 #pragma once
 
 #include <optional>
@@ -78,8 +79,10 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call);
 PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call);
 // The in-file schema reference of `text` (for schema="auto"), or nothing.
 PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view text);
-// Validates the first document of `text` against `schema` (plain road).
-PyStatus loads_validate_plain(std::string_view text, PyObject* schema, bool yaml11);
+// Validates `first`, the decoded first document of `text`, against `schema`
+// (plain road).
+PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
+                              const LoadSettings& settings);
 
 // ---- messages of roads that are not built yet ----
 // NotImplementedError "{what} is not implemented yet".

@@ -140,14 +140,10 @@ std::vector<std::string_view> document_slices(std::string_view text, std::span<c
 }
 
 // ---------------------------------------------------------------------------
-// Hooks: defaults until includes and schema validation exist
+// Hooks: defaults until includes exist
 
 [[gnu::weak]] PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   return fail(not_implemented(include_option_names(call.settings.option)));
-}
-
-[[gnu::weak]] PyStatus loads_validate_roots(std::span<const YamlNode>, PyObject*, bool) {
-  return fail(not_implemented("schema validation"));
 }
 
 // ---------------------------------------------------------------------------

@@ -17,8 +17,9 @@
 //                each holding its own slice of the text.
 //
 // Include expansion and schema validation are reached through the two hooks
-// below, whose default definitions (weak symbols, replaced by the units that
-// build them) raise NotImplementedError naming what is missing.
+// below.  Include expansion has a default definition (a weak symbol, replaced
+// by the unit that builds it) that raises NotImplementedError naming the
+// option; validation is defined in ffi/validate.cpp.
 #pragma once
 
 #include <optional>

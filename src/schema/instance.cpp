@@ -161,8 +161,17 @@ class MergeFolder {
       value.set_sequence(std::move(kept));
       return std::move(value);
     }
-    if (value.is_null()) return std::nullopt;
+    if (loads_as_null(value)) return std::nullopt;
     return std::move(value);
+  }
+
+  // An empty value, or a scalar that reads as null ("null", "~"): what the
+  // loaded data drops from a merge.
+  bool loads_as_null(const YamlNode& n) const noexcept {
+    if (n.is_null()) return true;
+    return n.is_scalar() &&
+           resolve_scalar_kind(mode_, n.text(), n.scalar_style() != ScalarStyle::Plain, n.tag().view()).type ==
+               ScalarType::Null;
   }
 
   VersionMode mode_;

@@ -15,6 +15,7 @@ namespace {
 // \w is Alphabetic, marks, decimal digits, connector punctuation and the
 // joiners; Alphabetic is spelled as the letters, letter numbers and the
 // enclosed letters that Other_Alphabetic adds outside the marks.
+constexpr std::string_view kDigitItems = "\\p{Nd}";
 constexpr std::string_view kSpaceItems =
     "\\x{9}-\\x{D}\\x{20}\\x{85}\\x{A0}\\x{1680}\\x{2000}-\\x{200A}\\x{2028}\\x{2029}\\x{202F}"
     "\\x{205F}\\x{3000}";
@@ -154,43 +155,45 @@ class PatternTranslator {
     return true;
   }
 
+  // \d \s \w or a negation, read as Unicode unless the u flag is off.
+  void perl_class(std::string& out, char c, ClassItems* cls) const {
+    if (!flags_.unicode) {
+      out += '\\';
+      out += c;
+      return;
+    }
+    const char lower = static_cast<char>(c | 0x20);
+    const bool negated = c != lower;
+    const std::string_view items = lower == 'd' ? kDigitItems : lower == 's' ? kSpaceItems : kWordItems;
+    if (cls == nullptr) {
+      out += negated ? "[^" : "[";
+      out += items;
+      out += ']';
+    } else if (!negated) {
+      out += items;
+    } else if (lower == 'd') {
+      out += "\\P{Nd}";
+    } else if (lower == 's') {
+      out += kNotSpaceItems;
+    } else {
+      cls->not_word = true;  // no complement spelling: see close_class
+    }
+  }
+
   // An escape at `i_` (the backslash), written to `out`; `cls` is the class
   // being read, or null outside classes.
   bool escape(std::string& out, ClassItems* cls) {
     if (i_ + 1 >= p_.size()) return false;  // a trailing backslash
     const char c = p_[i_ + 1];
-    const bool uni = flags_.unicode;
     switch (c) {
       case 'd':
       case 'D':
-        out += uni ? (c == 'd' ? "\\p{Nd}" : "\\P{Nd}") : (c == 'd' ? "\\d" : "\\D");
-        i_ += 2;
-        return true;
       case 's':
       case 'S':
-        i_ += 2;
-        if (!uni) {
-          out += c == 's' ? "\\s" : "\\S";
-        } else if (cls != nullptr) {
-          out += c == 's' ? kSpaceItems : kNotSpaceItems;
-        } else {
-          out += '[';
-          out += c == 's' ? kSpaceItems : kNotSpaceItems;
-          out += ']';
-        }
-        return true;
       case 'w':
       case 'W':
         i_ += 2;
-        if (!uni) {
-          out += c == 'w' ? "\\w" : "\\W";
-        } else if (cls != nullptr) {
-          if (c == 'w') out += kWordItems; else cls->not_word = true;
-        } else {
-          out += c == 'w' ? "[" : "[^";
-          out += kWordItems;
-          out += ']';
-        }
+        perl_class(out, c, cls);
         return true;
       case 'x':
         ++i_;
@@ -408,7 +411,7 @@ std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) 
   if (!translated) return nullptr;
   re2::RE2::Options options;
   options.set_log_errors(false);
-  options.set_max_mem(64 << 20);  // the Unicode classes make larger programs than ASCII ones
+  options.set_max_mem(32 << 20);  // the Unicode classes make larger programs than ASCII ones
   auto re = std::make_unique<re2::RE2>(*translated, options);
   if (!re->ok()) return nullptr;
   return std::make_unique<SchemaPattern>(std::move(re));

@@ -8,29 +8,24 @@ namespace kestrine {
 
 namespace {
 
-std::string unescape_segment(std::string_view segment) {
+// `text` with every `from` (two characters) replaced by `to`.
+std::string replace_pairs(std::string_view text, std::string_view from, char to) {
   std::string out;
-  out.reserve(segment.size());
-  for (std::size_t i = 0; i < segment.size(); ++i) {
-    if (segment[i] == '~' && i + 1 < segment.size() && segment[i + 1] == '1') {
-      out += '/';
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i).starts_with(from)) {
+      out += to;
       ++i;
     } else {
-      out += segment[i];
+      out += text[i];
     }
   }
-  // "~0" is read after "~1", so "~01" stands for "~1".
-  std::string result;
-  result.reserve(out.size());
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i] == '~' && i + 1 < out.size() && out[i + 1] == '0') {
-      result += '~';
-      ++i;
-    } else {
-      result += out[i];
-    }
-  }
-  return result;
+  return out;
+}
+
+// "~1" is read before "~0", so "~01" stands for "~1".
+std::string unescape_segment(std::string_view segment) {
+  return replace_pairs(replace_pairs(segment, "~1", '/'), "~0", '~');
 }
 
 std::optional<std::size_t> parse_index(std::string_view segment) {

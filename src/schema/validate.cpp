@@ -293,6 +293,20 @@ using schema_walk::ValueAdapter;
 using schema_walk::Walker;
 using schema_walk::WalkState;
 
+namespace {
+
+// "<<" occurs in the text ("<" alone is rare, so memchr does the scanning).
+bool holds_double_less(std::string_view text) noexcept {
+  const char* at = text.data();
+  const char* const end = text.data() + text.size();
+  while ((at = static_cast<const char*>(std::memchr(at, '<', static_cast<std::size_t>(end - at)))) != nullptr) {
+    if (++at < end && *at == '<') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
                                              const ExpansionLimits& limits) {
   const VersionMode mode = yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12;
@@ -322,8 +336,7 @@ ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, b
 bool value_tree_reads_like_nodes(std::string_view text) {
   // An alias needs a "*", a tag a "!", a merge key "<<" or a tag.
   const bool suspicious = std::memchr(text.data(), '*', text.size()) != nullptr ||
-                          std::memchr(text.data(), '!', text.size()) != nullptr ||
-                          memmem(text.data(), text.size(), "<<", 2) != nullptr;
+                          std::memchr(text.data(), '!', text.size()) != nullptr || holds_double_less(text);
   if (!suspicious) return true;
   Scanner scanner = new_scanner(text);
   auto scanned = scan_events(scanner);

@@ -15,9 +15,11 @@
 // strings, a plain 2.0 is an integer for `type`.
 //
 // Budgets: a `$ref` met after 128 consecutive `$ref` hops (no member or item
-// entered in between) fails, and so does every `$ref` after the first
-// 100000 of one validation, so cyclic schemas end with a failure.  Every
-// recursive step runs under the stack guard.
+// entered in between) fails, and so does a `$ref` met when the validation's
+// budget is spent: 100000 hops, plus 128 more for every member or item
+// entered, so that cyclic and exponentially branching schemas end with a
+// failure while a large document with a schema of `$ref` definitions never
+// runs out.  Every recursive step runs under the stack guard.
 //
 // Two ways in:
 //   validate_root      the round-trip tree of a document: exact, with the
@@ -46,7 +48,8 @@
 
 namespace kestrine {
 
-inline constexpr std::uint32_t kSchemaRefBudget = 100'000;
+inline constexpr std::uint64_t kSchemaRefBudget = 100'000;
+inline constexpr std::uint64_t kSchemaRefAllowance = 128;  // added for every member or item entered
 inline constexpr std::uint32_t kSchemaMaxRefDepth = 127;  // deepest depth at which a $ref may still be followed
 
 // One failure: the message, the instance path, and where the failing node

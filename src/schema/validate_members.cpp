@@ -11,6 +11,9 @@ namespace {
 
 enum class Presence : std::uint8_t { Present, Absent, Undecided };
 
+// Mappings up to this size are searched member by member.
+constexpr std::size_t kLinearMembers = 32;
+
 // Whether a mapping instance has a member with a given scalar key; a large
 // mapping is indexed on the first question.
 template <class Adapter>
@@ -21,7 +24,7 @@ class MemberNames {
 
   Presence find(std::string_view name) {
     const std::size_t n = adapter_.size(inst_);
-    if (n <= 8) {
+    if (n <= kLinearMembers) {
       bool unknown = false;
       for (std::size_t i = 0; i < n; ++i) {
         const MemberKey key = adapter_.key(inst_, i);
@@ -52,6 +55,21 @@ class MemberNames {
 };
 
 }  // namespace
+
+template <class Adapter>
+template <class Visit>
+void CollectionChecks<Adapter>::for_each_named_member(const Instance& inst, Visit&& visit) {
+  const std::size_t n = a_.size(inst);
+  for (std::size_t i = 0; i < n; ++i) {
+    const MemberKey key = a_.key(inst, i);
+    if (key.kind == MemberKey::Kind::Skip) continue;
+    if (key.kind == MemberKey::Kind::Undecided) {
+      w_.state().undecided = true;
+      return;
+    }
+    if (!visit(i, key.text)) return;
+  }
+}
 
 template <class Adapter>
 void CollectionChecks<Adapter>::check_object(const Instance& inst, const CompiledSchema& s, const PathLink* path,
@@ -100,56 +118,42 @@ void CollectionChecks<Adapter>::check_object(const Instance& inst, const Compile
 template <class Adapter>
 void CollectionChecks<Adapter>::check_members(const Instance& inst, const CompiledSchema& s, const PathLink* path,
                                               FailureList& out) {
-  const std::size_t n = a_.size(inst);
-  for (std::size_t i = 0; i < n; ++i) {
-    const MemberKey key = a_.key(inst, i);
-    if (key.kind == MemberKey::Kind::Skip) continue;
-    if (key.kind == MemberKey::Kind::Undecided) {
-      w_.state().undecided = true;
-      return;
-    }
-    const PathLink link{path, key.text};
+  for_each_named_member(inst, [&](std::size_t i, std::string_view name) {
+    const PathLink link{path, name};
     const Instance value = a_.value(inst, i);
     bool matched = false;
-    if (const CompiledSchema* sub = s.property(key.text)) {
+    if (const CompiledSchema* sub = s.property(name)) {
       matched = true;
-      w_.descend(value, *sub, &link, 0, out);
-      if (w_.stopped(out)) return;
+      w_.descend_member(value, *sub, &link, out);
+      if (w_.stopped(out)) return false;
     }
     for (const PatternSchema& p : s.pattern_properties) {
-      if (p.compiled == nullptr || !p.compiled->search(key.text)) continue;
+      if (p.compiled == nullptr || !p.compiled->search(name)) continue;
       matched = true;
-      w_.descend(value, *p.schema, &link, 0, out);
-      if (w_.stopped(out)) return;
+      w_.descend_member(value, *p.schema, &link, out);
+      if (w_.stopped(out)) return false;
     }
-    if (matched) continue;
+    if (matched) return true;
     if (s.additional_properties == ExtraRule::Forbid) {
-      w_.fail(value, &link, out,
-              [&] { return "additional property '" + std::string(key.text) + "' is not allowed"; });
+      w_.fail(value, &link, out, [&] { return "additional property '" + std::string(name) + "' is not allowed"; });
     } else if (s.additional_properties == ExtraRule::Check) {
-      w_.descend(value, *s.additional_properties_schema, &link, 0, out);
+      w_.descend_member(value, *s.additional_properties_schema, &link, out);
     }
-    if (w_.stopped(out)) return;
-  }
+    return !w_.stopped(out);
+  });
 }
 
 // Every scalar key, read as a double-quoted string, against `propertyNames`.
 template <class Adapter>
 void CollectionChecks<Adapter>::check_property_names(const Instance& inst, const CompiledSchema& s,
                                                      const PathLink* path, FailureList& out) {
-  const std::size_t n = a_.size(inst);
-  for (std::size_t i = 0; i < n; ++i) {
-    const MemberKey key = a_.key(inst, i);
-    if (key.kind == MemberKey::Kind::Skip) continue;
-    if (key.kind == MemberKey::Kind::Undecided) {
-      w_.state().undecided = true;
-      return;
-    }
-    const PathLink link{path, key.text};
-    w_.descend(a_.key_as_name(inst, i), *s.property_names, &link, 0, out);
-    if (w_.stopped(out)) return;
-  }
+  for_each_named_member(inst, [&](std::size_t i, std::string_view name) {
+    const PathLink link{path, name};
+    w_.descend_member(a_.key_as_name(inst, i), *s.property_names, &link, out);
+    return !w_.stopped(out);
+  });
 }
+
 
 template <class Adapter>
 void CollectionChecks<Adapter>::check_dependencies(const Instance& inst, const CompiledSchema& s,
@@ -216,7 +220,7 @@ void CollectionChecks<Adapter>::check_array(const Instance& inst, const Compiled
   bool found = false;
   for (std::size_t i = 0; i < n && !found; ++i) {
     FailureList branch;
-    w_.descend(a_.item(inst, i), *s.contains, path, 0, branch);
+    w_.descend_member(a_.item(inst, i), *s.contains, path, branch);
     if (w_.state().undecided) return;
     found = !branch.failed;
   }
@@ -231,15 +235,15 @@ void CollectionChecks<Adapter>::check_items(const Instance& inst, const Compiled
     const PathLink link{path, {}, i, true};
     const Instance item = a_.item(inst, i);
     if (!s.items_is_list) {
-      w_.descend(item, *s.items, &link, 0, out);
+      w_.descend_member(item, *s.items, &link, out);
     } else if (i < s.item_list.size()) {
-      w_.descend(item, *s.item_list[i], &link, 0, out);
+      w_.descend_member(item, *s.item_list[i], &link, out);
     } else if (s.additional_items == ExtraRule::Forbid) {
       w_.fail(item, &link, out, [&] {
         return "array has more items than the " + std::to_string(s.item_list.size()) + " allowed";
       });
     } else if (s.additional_items == ExtraRule::Check) {
-      w_.descend(item, *s.additional_items_schema, &link, 0, out);
+      w_.descend_member(item, *s.additional_items_schema, &link, out);
     }
     if (w_.stopped(out)) return;
   }

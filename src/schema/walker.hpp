@@ -58,6 +58,7 @@ struct NodeInstance {
   const YamlNode* node = nullptr;
   bool secret = false;   // the node or an ancestor came from !secret
   bool as_name = false;  // a key read as a double-quoted name (propertyNames)
+  const YamlNode* place = nullptr;  // whose start locates failures, when not `node`
 };
 
 struct NodeAdapter {
@@ -97,13 +98,18 @@ struct NodeAdapter {
     if (!key.is_scalar()) return MemberKey{};
     return MemberKey{MemberKey::Kind::Text, key.text()};
   }
+  // A value the text leaves out ("key:" and nothing) is composed as a null
+  // at the all-zero position; its failures are placed at its key instead.
   NodeInstance value(const NodeInstance& i, std::size_t k) const noexcept {
-    return child(i, i.node->pairs()[k].value);
+    const NodePair& pair = i.node->pairs()[k];
+    NodeInstance v = child(i, pair.value);
+    if (pair.value.is_null() && pair.value.span == Span{} && pair.value.end_offset == 0) v.place = &pair.key;
+    return v;
   }
   NodeInstance key_as_name(const NodeInstance& i, std::size_t k) const noexcept {
     return NodeInstance{&i.node->pairs()[k].key, false, true};
   }
-  Span span(const NodeInstance& i) const noexcept { return i.node->span; }
+  Span span(const NodeInstance& i) const noexcept { return (i.place != nullptr ? i.place : i.node)->span; }
   bool secret(const NodeInstance& i) const noexcept { return i.secret; }
 };
 
@@ -153,7 +159,7 @@ struct ValueAdapter {
 struct WalkState {
   const SchemaSet& schemas;
   bool keep_first = false;  // build the first record of the own list
-  std::uint32_t ref_budget = kSchemaRefBudget;
+  std::uint64_t ref_budget = kSchemaRefBudget;
   bool undecided = false;   // the instance form cannot answer: stop everything
   std::optional<ValidationError> first;
 };
@@ -177,6 +183,13 @@ class Walker {
   void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
                std::uint32_t ref_depth, FailureList& out) {
     stack_guarded([&] { validate(inst, schema, path, ref_depth, out); });
+  }
+  // A member or an item: its `$ref` chain starts again, and the shared
+  // budget grows (see kSchemaRefAllowance).
+  void descend_member(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                      FailureList& out) {
+    state_.ref_budget += kSchemaRefAllowance;
+    descend(inst, schema, path, 0, out);
   }
   // Records a failure at `at`; `message()` runs only for the reported one.
   template <class Message>
@@ -225,6 +238,10 @@ class CollectionChecks {
   void check_dependencies(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
                           std::uint32_t ref_depth, FailureList& out);
   void check_items(const Instance& inst, const CompiledSchema& schema, const PathLink* path, FailureList& out);
+  // Calls visit(index, key text) for the members with a scalar key, in
+  // order, until it returns false.
+  template <class Visit>
+  void for_each_named_member(const Instance& inst, Visit&& visit);
 
   Walker<Adapter>& w_;
   const Adapter& a_;

@@ -403,7 +403,14 @@ SchemaPattern::SchemaPattern(std::unique_ptr<re2::RE2> re) noexcept : re_(std::m
 SchemaPattern::~SchemaPattern() = default;
 
 bool SchemaPattern::search(std::string_view text) const {
-  return re2::RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *re_);
+  constexpr std::size_t kMemoTextLimit = 64;
+  constexpr std::size_t kMemoEntries = 4096;
+  const auto run = [&] { return re2::RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *re_); };
+  if (text.size() > kMemoTextLimit) return run();
+  if (const auto it = memo_.find(text); it != memo_.end()) return it->second;
+  const bool found = run();
+  if (memo_.size() < kMemoEntries) memo_.emplace(std::string(text), found);
+  return found;
 }
 
 std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) {

@@ -49,11 +49,15 @@ class SchemaPattern {
   SchemaPattern& operator=(const SchemaPattern&) = delete;
 
   // True when the pattern matches somewhere in `text` (anchors in the
-  // pattern apply as written).
+  // pattern apply as written).  Not for concurrent use (see memo_).
   bool search(std::string_view text) const;
 
  private:
   std::unique_ptr<re2::RE2> re_;
+  // Answers for short texts already searched: configuration values repeat
+  // (names, units, enumerated words), and a lookup costs less than a search.
+  // Bounded in entries and text length.
+  mutable SeededHashMap<std::string, bool> memo_;
 };
 
 // Translates and compiles; null when the pattern is invalid.

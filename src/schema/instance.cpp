@@ -207,12 +207,22 @@ bool needs_instance_copy(const YamlNode& root) {
   while (!stack.empty()) {
     const YamlNode* n = stack.back();
     stack.pop_back();
-    if (n->is_alias()) return true;
-    for (const YamlNode& item : n->items()) stack.push_back(&item);
-    for (const NodePair& p : n->pairs()) {
-      if (is_merge_key(p.key)) return true;
-      stack.push_back(&p.key);
-      stack.push_back(&p.value);
+    switch (n->kind()) {
+      case NodeKind::Alias:
+        return true;
+      case NodeKind::Sequence:
+        for (const YamlNode& item : n->items())
+          if (item.is_collection() || item.is_alias()) stack.push_back(&item);
+        break;
+      case NodeKind::Mapping:
+        for (const NodePair& p : n->pairs()) {
+          if (is_merge_key(p.key)) return true;
+          if (p.key.is_collection() || p.key.is_alias()) stack.push_back(&p.key);
+          if (p.value.is_collection() || p.value.is_alias()) stack.push_back(&p.value);
+        }
+        break;
+      default:
+        break;
     }
   }
   return false;
@@ -230,7 +240,8 @@ YamlNode prepare_instance(const YamlNode& root, VersionMode mode, const Expansio
 }
 
 bool is_merge_key(const YamlNode& key) noexcept {
-  if (const auto tag = key.tag().view()) return *tag == "!!merge" || *tag == kMergeTag;
+  if (const NodeExtra* extra = key.extra(); extra != nullptr && extra->tag)
+    return *extra->tag == "!!merge" || *extra->tag == kMergeTag;
   return key.is_scalar() && key.scalar_style() == ScalarStyle::Plain && key.text() == "<<";
 }
 

@@ -21,7 +21,8 @@ constexpr int kInvalid = -1;
 //     invalid patterns although the dialect accepts them;
 //   * \w spells the dialect's Alphabetic property as letters, letter numbers,
 //     marks and the enclosed letters; \p{...} takes RE2's property names
-//     (general categories and scripts, not long names such as \p{Letter}).
+//     (general categories and scripts, not long names such as \p{Letter});
+//     group names are letters, digits and "_" only.
 TEST(SchemaPattern, DialectOnRe2) {
   const struct {
     const char* pattern;

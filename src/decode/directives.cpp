@@ -3,29 +3,10 @@
 #include <cstring>
 
 #include "resolver/resolve.hpp"
+#include "util/white_space.hpp"
 
 namespace kestrine {
 namespace {
-
-// Length in bytes of the Unicode White_Space character at `i`, or 0.
-std::size_t white_space_at(std::string_view s, std::size_t i) noexcept {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
-  if (b0 < 0xC2) return 0;
-  const std::size_t left = s.size() - i;
-  const auto b1 = left > 1 ? static_cast<unsigned char>(s[i + 1]) : 0u;
-  const auto b2 = left > 2 ? static_cast<unsigned char>(s[i + 2]) : 0u;
-  if (b0 == 0xC2) return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;            // U+0085, U+00A0
-  if (b0 == 0xE1) return (b1 == 0x9A && b2 == 0x80) ? 3 : 0;            // U+1680
-  if (b0 == 0xE2) {
-    if (b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF))
-      return 3;                                                          // U+2000-200A, 2028, 2029, 202F
-    if (b1 == 0x81 && b2 == 0x9F) return 3;                              // U+205F
-    return 0;
-  }
-  if (b0 == 0xE3) return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;            // U+3000
-  return 0;
-}
 
 bool all_ascii_digits(std::string_view s) noexcept {
   if (s.empty()) return false;

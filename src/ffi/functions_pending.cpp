@@ -30,7 +30,6 @@ PyResult<OwnedRef> pending_body(const ArgSpec& spec, PyObject* const* args, Py_s
     return pending_body(spec, args, nargs, kwnames);   \
   }
 
-KESTRINE_PENDING(schema_ref_body, kSchemaRefArgs)
 KESTRINE_PENDING(dump_includes_body, kDumpIncludesArgs)
 KESTRINE_PENDING(dump_includes_map_body, kDumpIncludesMapArgs)
 

@@ -50,7 +50,7 @@ PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   const std::string_view text = call.text->text();
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings));
   if (decoded.documents.empty()) return none_ref();
-  if (call.schema) KESTRINE_TRY(loads_validate_plain(text, call.schema.get(), call.settings.is_yaml11));
+  if (call.schema) KESTRINE_TRY(loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings));
   return document_to_py(decoded.documents.front(), call.handlers);
 }
 

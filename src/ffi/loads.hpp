@@ -11,7 +11,8 @@
 // The located and round-trip roads and schema validation are entered through
 // the hooks below.  A hook whose unit is not built yet has a placeholder in
 // loads_pending.cpp that raises NotImplementedError naming what is missing;
-// the commit that builds the unit deletes it.
+// the commit that builds the unit deletes it.  Schema validation defines
+// its hooks in ffi/validate.cpp.
 #pragma once
 
 #include <optional>
@@ -79,8 +80,10 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call);
 PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call);
 // The in-file schema reference of `text` (for schema="auto"), or nothing.
 PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view text);
-// Validates the first document of `text` against `schema` (plain road).
-PyStatus loads_validate_plain(std::string_view text, PyObject* schema, bool yaml11);
+// Validates `first`, the decoded first document of `text`, against `schema`
+// (plain road).
+PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
+                              const LoadSettings& settings);
 
 // ---- messages of roads that are not built yet ----
 // NotImplementedError "{what} is not implemented yet".

@@ -16,9 +16,8 @@
 //                came from; loads_all makes one document per YAML document,
 //                each holding its own slice of the text.
 //
-// Include expansion (ffi/loads_includes.cpp) and schema validation are
-// reached through the two hooks below (the validation hook is a placeholder
-// in loads_pending.cpp until its unit is built).
+// Include expansion (ffi/loads_includes.cpp) and schema validation
+// (ffi/validate.cpp) are reached through the two hooks below.
 #pragma once
 
 #include <optional>

@@ -1,0 +1,107 @@
+#include "ffi/validate.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "ffi/convert/encode.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/functions.hpp"
+#include "ffi/input.hpp"
+#include "ffi/loads_located_and_round_trip.hpp"
+#include "roundtrip/composer.hpp"
+#include "schema/modeline.hpp"
+#include "schema/validate.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+
+namespace {
+
+// The schema of one call: the converted tree (with the references that keep
+// its borrowed texts alive) and its compiled form.  Destroy with the
+// interpreter lock held.
+class CallSchema {
+ public:
+  static PyResult<std::unique_ptr<CallSchema>> convert(PyObject* schema) {
+    auto out = std::unique_ptr<CallSchema>(new CallSchema());
+    KESTRINE_ASSIGN_OR_RETURN(out->root_, out->encoder_.convert(schema));
+    out->compiled_.emplace(out->root_);
+    return out;
+  }
+  const SchemaSet& compiled() const noexcept { return *compiled_; }
+
+ private:
+  CallSchema() : encoder_(options_) {}
+
+  EncodeOptions options_;  // all zero: no default, no serializers, no flags
+  PyEncoder encoder_;
+  YamlValue root_;
+  std::optional<SchemaSet> compiled_;
+};
+
+PyStatus raise_first(const std::optional<ValidationError>& error) {
+  if (!error) return {};
+  return fail(schema_error_to_py(error->message, error->schema_path, error->span));
+}
+
+}  // namespace
+
+PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11) {
+  if (schema == nullptr || roots.empty()) return {};
+  KESTRINE_ASSIGN_OR_RETURN(auto compiled, CallSchema::convert(schema));
+  return raise_first(validate_root(roots.front(), compiled->compiled(), yaml11));
+}
+
+PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
+                                 const LoadSettings& settings) {
+  const bool yaml11 = settings.is_yaml11;
+  std::unique_ptr<CallSchema> compiled;
+  // The decoded tree reads like the composed one when the decoder resolved
+  // scalars as validation does and nothing was expanded, folded or tagged.
+  if (settings.version_mode != VersionMode::PyyamlCompat && !settings.timestamps &&
+      value_tree_reads_like_nodes(text)) {
+    KESTRINE_ASSIGN_OR_RETURN(compiled, CallSchema::convert(schema));
+    if (check_value_tree(first, compiled->compiled(), yaml11) == ValueVerdict::Valid) return {};
+  }
+  // A document opened by "---" without content is the null document that
+  // loads returns, so it is the one validated.
+  auto composed = compose_text(text, 0, /*empty_document_as_null=*/true);
+  if (!composed) return fail(compose_error_to_py(composed.error()));
+  if (composed->roots.empty()) return {};
+  if (!compiled) {
+    KESTRINE_ASSIGN_OR_RETURN(compiled, CallSchema::convert(schema));
+  }
+  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11));
+}
+
+// ---- hooks of the load roads ---------------------------------------------------
+
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11) {
+  return validate_document(roots, schema, yaml11);
+}
+
+PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
+                              const LoadSettings& settings) {
+  return validate_with_positions(text, first, schema, settings);
+}
+
+PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view text) {
+  return find_schema_modeline(text);
+}
+
+// ---------------------------------------------------------------------------
+// schema_ref(data, /)
+
+KESTRINE_FUNCTION_BODY(schema_ref_body) {
+  (void)module;
+  PyObject* a[1];
+  KESTRINE_TRY(parse_fastcall(kSchemaRefArgs, args, nargs, kwnames, a));
+  KESTRINE_ASSIGN_OR_RETURN(const InputText text, input_to_text(a[0]));
+  const std::optional<std::string> reference = find_schema_modeline(text.text());
+  if (!reference) return none_ref();
+  return new_str(*reference);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,36 @@
+// Schema validation for `loads`, and `schema_ref`.
+//
+// The schema comes as Python data: it is converted with the dump-side
+// conversion under all-zero options (so anything `dumps` cannot write is
+// refused with the same error) and compiled once per call.  The first
+// failure becomes KestrineSchemaError
+//   "schema validation failed: {message} at {schema_path} (line {l}, column {c})"
+// with the attributes `schema_path`, `line` and `column` (1-based); `file`
+// and `include_stack` are not set, even for a node from an included file.
+//
+// This unit defines the validation hooks of ffi/loads.hpp and
+// ffi/loads_located_and_round_trip.hpp and the body of `schema_ref`.  Everything here holds
+// the interpreter lock.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "decode/value.hpp"
+#include "ffi/loads.hpp"
+#include "ffi/py.hpp"
+#include "roundtrip/ast.hpp"
+
+namespace kestrine {
+
+// Validates the first of `roots` (composed, or expanded from includes)
+// against `schema`; nothing to do without a schema or roots.
+PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11);
+
+// The plain road: validates `first`, the decoded first document of `text`.
+// The decoded tree answers when it can (see schema/validate.hpp); the text is
+// composed only to find where a failure lies.
+PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
+                                 const LoadSettings& settings);
+
+}  // namespace kestrine

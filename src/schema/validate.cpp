@@ -1,0 +1,351 @@
+#include "schema/validate.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "scanner/scanner.hpp"
+#include "schema/compare.hpp"
+#include "schema/walker.hpp"
+
+namespace kestrine {
+
+namespace schema_walk {
+
+namespace {
+
+constexpr std::string_view kSecretShown = "<secret>";
+
+bool type_matches(std::uint8_t bits, const YamlValue& summary) noexcept {
+  switch (summary.kind) {
+    case ValueKind::Null:
+      return bits & kTypeNull;
+    case ValueKind::Bool:
+      return bits & kTypeBoolean;
+    case ValueKind::Int:
+    case ValueKind::BigInt:
+      return bits & (kTypeInteger | kTypeNumber);
+    case ValueKind::Float:
+      if (bits & kTypeNumber) return true;
+      return (bits & kTypeInteger) && std::isfinite(summary.real) && std::trunc(summary.real) == summary.real;
+    case ValueKind::String:
+    case ValueKind::Timestamp:
+      return bits & kTypeString;
+    case ValueKind::Sequence:
+      return bits & kTypeArray;
+    case ValueKind::Mapping:
+      return bits & kTypeObject;
+    case ValueKind::Tagged:
+      return type_matches(bits, summary.tagged().inner);
+  }
+  return false;
+}
+
+std::string_view json_type_name(const YamlValue& v) noexcept {
+  switch (v.kind) {
+    case ValueKind::Null:
+      return "null";
+    case ValueKind::Bool:
+      return "boolean";
+    case ValueKind::Int:
+    case ValueKind::BigInt:
+      return "integer";
+    case ValueKind::Float:
+      return "number";
+    case ValueKind::String:
+    case ValueKind::Timestamp:
+      return "string";
+    case ValueKind::Sequence:
+      return "array";
+    case ValueKind::Mapping:
+      return "object";
+    case ValueKind::Tagged:
+      return json_type_name(v.tagged().inner);
+  }
+  return "null";
+}
+
+bool is_number(const YamlValue& v) noexcept {
+  return v.kind == ValueKind::Int || v.kind == ValueKind::BigInt || v.kind == ValueKind::Float;
+}
+
+std::size_t count_code_points(std::string_view text) noexcept {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// The value passes `multipleOf` v (v > 0): exactly for two integers,
+// otherwise within a few units of rounding of the larger operand.
+bool is_multiple(const YamlValue& summary, double x, const CompiledSchema& s) {
+  const double v = *s.multiple_of;
+  if (s.multiple_of_integer) {
+    if (const std::optional<__int128> xi = numeric_value(summary)) return *xi % *s.multiple_of_integer == 0;
+  }
+  const double r = std::round(x / v);
+  const double tolerance = std::fmax(std::fabs(x), v) * 2.220446049250313e-16 * 8;
+  return tolerance >= std::fabs(x - r * v);
+}
+
+}  // namespace
+
+std::string render_path(const PathLink* link) {
+  std::vector<const PathLink*> chain;
+  for (; link != nullptr; link = link->parent) chain.push_back(link);
+  std::string path = "$";
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if ((*it)->is_index) {
+      path += '[';
+      path += std::to_string((*it)->index);
+      path += ']';
+    } else {
+      path += '.';
+      path += (*it)->key;
+    }
+  }
+  return path;
+}
+
+template <class Adapter>
+std::string Walker<Adapter>::number_text(const Instance& inst, double x) const {
+  if (adapter_.secret(inst)) return std::string(kSecretShown);
+  std::string text;
+  append_float_plain(text, x);
+  return text;
+}
+
+template <class Adapter>
+void Walker<Adapter>::validate(const Instance& inst, const CompiledSchema& s, const PathLink* path,
+                               std::uint32_t ref_depth, FailureList& out) {
+  if (s.form == SchemaForm::AcceptAll) return;
+  if (s.form == SchemaForm::RejectAll) {
+    fail(inst, path, out, [] { return std::string("value is not allowed (schema is false)"); });
+    return;
+  }
+  if (s.has_ref) {
+    follow_ref(inst, s, path, ref_depth, out);
+    return;
+  }
+  const InstanceKind kind = adapter_.kind(inst);
+  if (kind == InstanceKind::Undecided) {
+    state_.undecided = true;
+    return;
+  }
+  const YamlValue summary = adapter_.summary(inst, scratch_);
+  check_values(inst, s, summary, path, out);
+  if (stopped(out)) return;
+  if (s.numeric_keywords && is_number(summary)) {
+    check_number(inst, s, summary, path, out);
+    if (stopped(out)) return;
+  }
+  if (summary.is_string() && (s.min_length || s.max_length || s.has_pattern)) {
+    check_string(inst, s, summary.text(), path, out);
+    if (stopped(out)) return;
+  }
+  if (kind == InstanceKind::Mapping && s.object_keywords) {
+    CollectionChecks<Adapter>(*this).check_object(inst, s, path, ref_depth, out);
+    if (stopped(out)) return;
+  }
+  if (kind == InstanceKind::Sequence && s.array_keywords) {
+    CollectionChecks<Adapter>(*this).check_array(inst, s, path, out);
+    if (stopped(out)) return;
+  }
+  check_combinators(inst, s, path, ref_depth, out);
+}
+
+template <class Adapter>
+void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, const PathLink* path,
+                                 std::uint32_t ref_depth, FailureList& out) {
+  if (ref_depth > kSchemaMaxRefDepth || state_.ref_budget == 0) {
+    fail(inst, path, out, [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
+    return;
+  }
+  --state_.ref_budget;
+  if (s.ref_target == nullptr) {
+    fail(inst, path, out, [&] { return "unresolvable schema $ref '" + std::string(s.ref) + "'"; });
+    return;
+  }
+  descend(inst, *s.ref_target, path, ref_depth + 1, out);
+}
+
+// `type`, `enum` and `const`.
+template <class Adapter>
+void Walker<Adapter>::check_values(const Instance& inst, const CompiledSchema& s, const YamlValue& summary,
+                                   const PathLink* path, FailureList& out) {
+  if (s.has_type && !s.type_accepts_all && !type_matches(s.type_bits, summary)) {
+    fail(inst, path, out, [&] {
+      return "expected type " + s.type_expected + ", found " + std::string(json_type_name(summary));
+    });
+    if (stopped(out)) return;
+  }
+  if (s.enum_values == nullptr && s.const_value == nullptr) return;
+  ValueArena arena;
+  const YamlValue value = adapter_.to_value(inst, arena);
+  if (s.enum_values != nullptr) {
+    bool found = false;
+    for (const YamlValue& allowed : s.enum_values->items()) {
+      if (schema_values_equal(allowed, value)) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) fail(inst, path, out, [] { return std::string("value is not one of the allowed enum values"); });
+    if (stopped(out)) return;
+  }
+  if (s.const_value != nullptr && !schema_values_equal(*s.const_value, value))
+    fail(inst, path, out, [] { return std::string("value does not equal the required const"); });
+}
+
+template <class Adapter>
+void Walker<Adapter>::check_number(const Instance& inst, const CompiledSchema& s, const YamlValue& summary,
+                                   const PathLink* path, FailureList& out) {
+  const std::optional<double> number = number_as_f64(summary);
+  if (!number) return;
+  const double x = *number;
+  const auto check = [&](const std::optional<double>& limit, bool failed, std::string_view wording) {
+    if (!limit || !failed || stopped(out)) return;
+    fail(inst, path, out, [&] {
+      std::string limit_text;
+      append_float_plain(limit_text, *limit);
+      return "value " + number_text(inst, x) + std::string(wording) + limit_text;
+    });
+  };
+  check(s.minimum, s.minimum && *s.minimum > x, " is less than minimum ");
+  check(s.maximum, s.maximum && x > *s.maximum, " is greater than maximum ");
+  check(s.exclusive_minimum, s.exclusive_minimum && *s.exclusive_minimum >= x, " is not greater than ");
+  check(s.exclusive_maximum, s.exclusive_maximum && x >= *s.exclusive_maximum, " is not less than ");
+  if (s.multiple_of && *s.multiple_of > 0)
+    check(s.multiple_of, !is_multiple(summary, x, s), " is not a multiple of ");
+}
+
+template <class Adapter>
+void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s, std::string_view text,
+                                   const PathLink* path, FailureList& out) {
+  if (s.min_length || s.max_length) {
+    const auto n = static_cast<std::int64_t>(count_code_points(text));
+    if (s.min_length && n < *s.min_length)
+      fail(inst, path, out, [&] { return "string is shorter than minLength " + std::to_string(*s.min_length); });
+    if (stopped(out)) return;
+    if (s.max_length && n > *s.max_length)
+      fail(inst, path, out, [&] { return "string is longer than maxLength " + std::to_string(*s.max_length); });
+    if (stopped(out)) return;
+  }
+  if (!s.has_pattern) return;
+  if (s.pattern_compiled == nullptr) {
+    fail(inst, path, out, [&] { return "schema has an invalid regex pattern /" + std::string(s.pattern) + "/"; });
+  } else if (!s.pattern_compiled->search(text)) {
+    fail(inst, path, out, [&] { return "string does not match pattern /" + std::string(s.pattern) + "/"; });
+  }
+}
+
+template <class Adapter>
+void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSchema& s, const PathLink* path,
+                                        std::uint32_t ref_depth, FailureList& out) {
+  for (const CompiledSchema* sub : s.all_of) {
+    descend(inst, *sub, path, ref_depth, out);
+    if (stopped(out)) return;
+  }
+  // Whether the instance passes `sub`, failures kept private.
+  const auto passes = [&](const CompiledSchema& sub) {
+    FailureList branch;
+    descend(inst, sub, path, ref_depth, branch);
+    return !branch.failed;
+  };
+  if (s.has_any_of) {
+    bool matched = false;
+    for (const CompiledSchema* sub : s.any_of) {
+      matched = passes(*sub);
+      if (state_.undecided) return;
+      if (matched) break;
+    }
+    if (!matched) fail(inst, path, out, [] { return std::string("value does not match any of the anyOf schemas"); });
+    if (stopped(out)) return;
+  }
+  if (s.has_one_of) {
+    std::size_t count = 0;
+    for (const CompiledSchema* sub : s.one_of) {
+      count += passes(*sub) ? 1 : 0;
+      if (state_.undecided) return;
+    }
+    if (count != 1) {
+      fail(inst, path, out, [&] {
+        return "value matches " + std::to_string(count) + " of the oneOf schemas (exactly one required)";
+      });
+    }
+    if (stopped(out)) return;
+  }
+  if (s.not_schema != nullptr) {
+    const bool matched = passes(*s.not_schema);
+    if (state_.undecided) return;
+    if (matched) fail(inst, path, out, [] { return std::string("value must not match the 'not' schema"); });
+  }
+}
+
+template class Walker<NodeAdapter>;
+template class Walker<ValueAdapter>;
+
+}  // namespace schema_walk
+
+using schema_walk::FailureList;
+using schema_walk::NodeAdapter;
+using schema_walk::NodeInstance;
+using schema_walk::ValueAdapter;
+using schema_walk::Walker;
+using schema_walk::WalkState;
+
+namespace {
+
+// "<<" occurs in the text ("<" alone is rare, so memchr does the scanning).
+bool holds_double_less(std::string_view text) noexcept {
+  const char* at = text.data();
+  const char* const end = text.data() + text.size();
+  while ((at = static_cast<const char*>(std::memchr(at, '<', static_cast<std::size_t>(end - at)))) != nullptr) {
+    if (++at < end && *at == '<') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
+                                             const ExpansionLimits& limits) {
+  const VersionMode mode = yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12;
+  std::optional<YamlNode> copy;
+  const YamlNode* instance = &root;
+  if (needs_instance_copy(root)) {
+    copy = prepare_instance(root, mode, limits);
+    instance = &*copy;
+  }
+  WalkState state{schemas, /*keep_first=*/true};
+  Walker<NodeAdapter> walker(state, NodeAdapter{mode});
+  FailureList own{/*own=*/true};
+  walker.validate(NodeInstance{instance, is_secret_node(*instance), false}, schemas.root(), nullptr, 0, own);
+  return std::move(state.first);
+}
+
+ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11) {
+  (void)yaml11;  // the decoder resolved the scalars already
+  WalkState state{schemas, /*keep_first=*/false};
+  Walker<ValueAdapter> walker(state, ValueAdapter{});
+  FailureList own{/*own=*/true};
+  walker.validate(&root, schemas.root(), nullptr, 0, own);
+  if (state.undecided) return ValueVerdict::Undecided;
+  return own.failed ? ValueVerdict::Invalid : ValueVerdict::Valid;
+}
+
+bool value_tree_reads_like_nodes(std::string_view text) {
+  // An alias needs a "*", a tag a "!", a merge key "<<" or a tag.
+  const bool suspicious = std::memchr(text.data(), '*', text.size()) != nullptr ||
+                          std::memchr(text.data(), '!', text.size()) != nullptr || holds_double_less(text);
+  if (!suspicious) return true;
+  Scanner scanner = new_scanner(text);
+  auto scanned = scan_events(scanner);
+  if (!scanned) return false;
+  for (const SpannedEvent& e : scanned->events) {
+    if (e.kind == EventKind::Alias || e.kind == EventKind::Tag) return false;
+    if (e.kind == EventKind::Scalar && e.style == ScalarStyle::Plain && e.text() == "<<") return false;
+  }
+  return true;
+}
+
+}  // namespace kestrine

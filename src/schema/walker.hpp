@@ -1,0 +1,255 @@
+// The validator's walk, shared by its two instance forms (internal to
+// src/schema: validate.cpp holds the core keywords, validate_members.cpp the
+// array and object keywords).
+//
+// `Walker<Adapter>` evaluates one compiled schema against one instance; the
+// adapter tells it what the instance is:
+//   NodeAdapter   a round-trip node (positions, provenance, scalars resolved
+//                 from their text, style and tag);
+//   ValueAdapter  a decoded value (already resolved; no positions).
+// Both present the same operations, so the keyword logic exists once.
+//
+// Failures go to a `FailureList`: the validation's own list, where the first
+// record is kept (with its message and path, built only then) and the walk
+// stops, or a private list of a combinator, which only remembers that
+// something failed.  A private list stops early too, except when the schema
+// uses `$ref`: the `$ref` budget is shared by the whole validation, so every
+// keyword must then be evaluated as if all records were kept.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "schema/instance.hpp"
+#include "schema/schema.hpp"
+#include "schema/validate.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine::schema_walk {
+
+// The instance path as a chain of links on the native stack, rendered only
+// for a failure that is reported.  A null link is the root "$".
+struct PathLink {
+  const PathLink* parent = nullptr;
+  std::string_view key;
+  std::size_t index = 0;
+  bool is_index = false;
+};
+std::string render_path(const PathLink* link);
+
+struct FailureList {
+  bool own = false;  // the validation's own list (else a combinator's private one)
+  bool failed = false;
+};
+
+enum class InstanceKind : std::uint8_t { Null, Scalar, Sequence, Mapping, Undecided };
+
+// The key of a mapping member as the member keywords read it.
+struct MemberKey {
+  enum class Kind : std::uint8_t { Text, Skip, Undecided } kind = Kind::Skip;
+  std::string_view text;
+};
+
+// ---- instance forms ---------------------------------------------------------
+
+struct NodeInstance {
+  const YamlNode* node = nullptr;
+  bool secret = false;   // the node or an ancestor came from !secret
+  bool as_name = false;  // a key read as a double-quoted name (propertyNames)
+  const YamlNode* place = nullptr;  // whose start locates failures, when not `node`
+};
+
+struct NodeAdapter {
+  using Instance = NodeInstance;
+  VersionMode mode = VersionMode::Yaml12;
+
+  static NodeInstance child(const NodeInstance& parent, const YamlNode& node) noexcept {
+    return NodeInstance{&node, parent.secret || is_secret_node(node), false};
+  }
+  InstanceKind kind(const NodeInstance& i) const noexcept {
+    switch (i.node->kind()) {
+      case NodeKind::Scalar:
+        return InstanceKind::Scalar;
+      case NodeKind::Sequence:
+        return InstanceKind::Sequence;
+      case NodeKind::Mapping:
+        return InstanceKind::Mapping;
+      default:
+        return InstanceKind::Null;
+    }
+  }
+  // The scalar's value; an empty collection for collections, Null otherwise.
+  YamlValue summary(const NodeInstance& i, ValueArena& arena) const {
+    if (i.as_name) return arena.make_string_ref(i.node->text());
+    if (i.node->is_scalar()) return node_to_value(*i.node, mode, arena);
+    if (i.node->is_sequence()) return YamlValue::empty_sequence();
+    if (i.node->is_mapping()) return YamlValue::empty_mapping();
+    return YamlValue::null();
+  }
+  YamlValue to_value(const NodeInstance& i, ValueArena& arena) const {
+    return i.as_name ? arena.make_string_ref(i.node->text()) : node_to_value(*i.node, mode, arena);
+  }
+  std::size_t size(const NodeInstance& i) const noexcept { return i.node->size(); }
+  NodeInstance item(const NodeInstance& i, std::size_t k) const noexcept { return child(i, i.node->items()[k]); }
+  MemberKey key(const NodeInstance& i, std::size_t k) const noexcept {
+    const YamlNode& key = i.node->pairs()[k].key;
+    if (!key.is_scalar()) return MemberKey{};
+    return MemberKey{MemberKey::Kind::Text, key.text()};
+  }
+  // A value the text leaves out ("key:" and nothing) is composed as a null
+  // at the all-zero position; its failures are placed at its key instead.
+  NodeInstance value(const NodeInstance& i, std::size_t k) const noexcept {
+    const NodePair& pair = i.node->pairs()[k];
+    NodeInstance v = child(i, pair.value);
+    if (pair.value.is_null() && pair.value.span == Span{} && pair.value.end_offset == 0) v.place = &pair.key;
+    return v;
+  }
+  NodeInstance key_as_name(const NodeInstance& i, std::size_t k) const noexcept {
+    return NodeInstance{&i.node->pairs()[k].key, false, true};
+  }
+  Span span(const NodeInstance& i) const noexcept { return (i.place != nullptr ? i.place : i.node)->span; }
+  bool secret(const NodeInstance& i) const noexcept { return i.secret; }
+};
+
+struct ValueAdapter {
+  using Instance = const YamlValue*;
+
+  InstanceKind kind(const YamlValue* v) const noexcept {
+    switch (v->kind) {
+      case ValueKind::Null:
+        return InstanceKind::Null;
+      case ValueKind::Bool:
+      case ValueKind::Int:
+      case ValueKind::BigInt:
+      case ValueKind::Float:
+      case ValueKind::String:
+        return InstanceKind::Scalar;
+      case ValueKind::Sequence:
+        return InstanceKind::Sequence;
+      case ValueKind::Mapping:
+        return InstanceKind::Mapping;
+      default:
+        return InstanceKind::Undecided;  // tags and timestamps keep no source text
+    }
+  }
+  YamlValue summary(const YamlValue* v, ValueArena&) const noexcept {
+    if (v->is_sequence()) return YamlValue::empty_sequence();
+    if (v->is_mapping()) return YamlValue::empty_mapping();
+    return *v;
+  }
+  YamlValue to_value(const YamlValue* v, ValueArena&) const noexcept { return *v; }
+  std::size_t size(const YamlValue* v) const noexcept { return v->size(); }
+  const YamlValue* item(const YamlValue* v, std::size_t k) const noexcept { return &v->items()[k]; }
+  MemberKey key(const YamlValue* v, std::size_t k) const noexcept {
+    const YamlValue& key = v->pairs()[k].key;
+    if (key.is_string()) return MemberKey{MemberKey::Kind::Text, key.text()};
+    if (key.is_sequence() || key.is_mapping()) return MemberKey{};
+    return MemberKey{MemberKey::Kind::Undecided, {}};  // the key's text is not kept
+  }
+  const YamlValue* value(const YamlValue* v, std::size_t k) const noexcept { return &v->pairs()[k].value; }
+  const YamlValue* key_as_name(const YamlValue* v, std::size_t k) const noexcept { return &v->pairs()[k].key; }
+  Span span(const YamlValue*) const noexcept { return Span{}; }
+  bool secret(const YamlValue*) const noexcept { return false; }
+};
+
+// ---- the walk -------------------------------------------------------------------
+
+struct WalkState {
+  const SchemaSet& schemas;
+  bool keep_first = false;  // build the first record of the own list
+  std::uint64_t ref_budget = kSchemaRefBudget;
+  bool undecided = false;   // the instance form cannot answer: stop everything
+  std::optional<ValidationError> first;
+};
+
+template <class Adapter>
+class Walker {
+ public:
+  using Instance = typename Adapter::Instance;
+
+  Walker(WalkState& state, Adapter adapter) : state_(state), adapter_(adapter) {}
+
+  void validate(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                std::uint32_t ref_depth, FailureList& out);
+
+  // ---- for the keyword steps ----
+  WalkState& state() noexcept { return state_; }
+  const Adapter& adapter() const noexcept { return adapter_; }
+  bool stopped(const FailureList& out) const noexcept {
+    return state_.undecided || (out.failed && (out.own || !state_.schemas.uses_refs()));
+  }
+  void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+               std::uint32_t ref_depth, FailureList& out) {
+    stack_guarded([&] { validate(inst, schema, path, ref_depth, out); });
+  }
+  // A member or an item: its `$ref` chain starts again, and the shared
+  // budget grows (see kSchemaRefAllowance).
+  void descend_member(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                      FailureList& out) {
+    state_.ref_budget += kSchemaRefAllowance;
+    descend(inst, schema, path, 0, out);
+  }
+  // Records a failure at `at`; `message()` runs only for the reported one.
+  template <class Message>
+  void fail(const Instance& at, const PathLink* path, FailureList& out, Message&& message) {
+    out.failed = true;
+    if (out.own && state_.keep_first && !state_.first)
+      state_.first = ValidationError{message(), render_path(path), adapter_.span(at)};
+  }
+
+ private:
+  // A number as the messages print it; never a secret's value.
+  std::string number_text(const Instance& inst, double x) const;
+  void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                  std::uint32_t ref_depth, FailureList& out);
+  void check_values(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
+                    const PathLink* path, FailureList& out);
+  void check_number(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
+                    const PathLink* path, FailureList& out);
+  void check_string(const Instance& inst, const CompiledSchema& schema, std::string_view text,
+                    const PathLink* path, FailureList& out);
+  void check_combinators(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                         std::uint32_t ref_depth, FailureList& out);
+
+  WalkState& state_;
+  Adapter adapter_;
+  ValueArena scratch_;  // scalar summaries that need storage (big integers)
+};
+
+// The array and object keywords (validate_members.cpp), on a sequence or a
+// mapping instance of a Walker.
+template <class Adapter>
+class CollectionChecks {
+ public:
+  using Instance = typename Adapter::Instance;
+
+  explicit CollectionChecks(Walker<Adapter>& walker) : w_(walker), a_(walker.adapter()) {}
+
+  void check_object(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                    std::uint32_t ref_depth, FailureList& out);
+  void check_array(const Instance& inst, const CompiledSchema& schema, const PathLink* path, FailureList& out);
+
+ private:
+  void check_members(const Instance& inst, const CompiledSchema& schema, const PathLink* path, FailureList& out);
+  void check_property_names(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                            FailureList& out);
+  void check_dependencies(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                          std::uint32_t ref_depth, FailureList& out);
+  void check_items(const Instance& inst, const CompiledSchema& schema, const PathLink* path, FailureList& out);
+  // Calls visit(index, key text) for the members with a scalar key, in
+  // order, until it returns false.
+  template <class Visit>
+  void for_each_named_member(const Instance& inst, Visit&& visit);
+
+  Walker<Adapter>& w_;
+  const Adapter& a_;
+};
+
+extern template class Walker<NodeAdapter>;
+extern template class Walker<ValueAdapter>;
+extern template class CollectionChecks<NodeAdapter>;
+extern template class CollectionChecks<ValueAdapter>;
+
+}  // namespace kestrine::schema_walk

@@ -1,0 +1,232 @@
+"""loads(schema=...): the keywords on YAML instances, on every road; where
+failures are reported; schema="auto" and schema_ref."""
+
+import pytest
+
+import kestrine
+from kestrine import KestrineSchemaError
+
+ROADS = {
+    "plain": 0,
+    "annotated": kestrine.OPT_ANNOTATED,
+    "round-trip": kestrine.OPT_ROUND_TRIP,
+}
+BIG = 10**30
+
+# (schema, YAML instance, first failure as "message at path", or None).
+KEYWORDS = [
+    # type, with YAML typing: quoted numbers and timestamps are strings.
+    ({"type": "integer"}, "2.0", None),
+    ({"type": "integer"}, "2.5", "expected type integer, found number at $"),
+    ({"type": "integer"}, "0x1F", None),
+    ({"type": "number"}, str(BIG), None),
+    ({"type": "string"}, "'12'", None),
+    ({"type": "string"}, "12", "expected type string, found integer at $"),
+    ({"type": "string"}, "2001-12-14", None),
+    ({"type": "boolean"}, "yes", "expected type boolean, found string at $"),
+    ({"type": "boolean"}, "%YAML 1.1\n---\nyes", None),
+    ({"type": "boolean"}, "!!str true", "expected type boolean, found string at $"),
+    ({"type": "null"}, "~", None),
+    ({"type": ["string", 5]}, "3", "expected type string, found integer at $"),
+    ({"type": ["null", "array"]}, "{}", "expected type null | array, found object at $"),
+    ({"type": []}, "3", "expected type , found integer at $"),
+    ({"type": "int"}, "3", None),
+    # enum and const: numbers by value, mappings by their entries.
+    ({"enum": [1]}, "1.0", None),
+    ({"enum": [1]}, "'1'", "value is not one of the allowed enum values at $"),
+    ({"enum": [BIG]}, "1", "value is not one of the allowed enum values at $"),
+    ({"enum": [BIG]}, str(BIG), None),
+    ({"enum": []}, "1", "value is not one of the allowed enum values at $"),
+    ({"const": {"a": 1, "b": [1, 2]}}, "{b: [1, 2.0], a: 1}", None),
+    ({"const": {"x": 1, "y": 2}}, "{x: 1, x: 1}", "value does not equal the required const at $"),
+    ({"const": None}, "~", None),
+    # numbers
+    ({"minimum": 5}, "5", None),
+    ({"minimum": 5}, "'3'", None),
+    ({"exclusiveMinimum": 5}, "5", "value 5 is not greater than 5 at $"),
+    ({"exclusiveMinimum": True}, "5", None),
+    ({"maximum": 1.5}, "2", "value 2 is greater than maximum 1.5 at $"),
+    ({"exclusiveMaximum": 2}, "2", "value 2 is not less than 2 at $"),
+    ({"minimum": 10**21}, "1", "value 1 is less than minimum 1000000000000000000000 at $"),
+    ({"minimum": 0}, "-.inf", "value -inf is less than minimum 0 at $"),
+    ({"maximum": 0}, ".nan", None),
+    ({"multipleOf": 0.1}, "0.3", None),
+    ({"multipleOf": 3}, "10", "value 10 is not a multiple of 3 at $"),
+    ({"multipleOf": 0}, "10", None),
+    ({"multipleOf": 7}, str(BIG * 7), None),
+    # strings: lengths in code points, patterns found anywhere
+    ({"minLength": 2}, "é", "string is shorter than minLength 2 at $"),
+    ({"minLength": 1.5}, "a", None),
+    ({"maxLength": 2.0}, "abc", "string is longer than maxLength 2 at $"),
+    ({"pattern": "b"}, "abc", None),
+    ({"pattern": "^b"}, "abc", "string does not match pattern /^b/ at $"),
+    ({"pattern": r"^\d+$"}, "'٣٣'", None),
+    ({"pattern": "("}, "abc", "schema has an invalid regex pattern /(/ at $"),
+    ({"pattern": "("}, "5", None),
+    # combinators and references
+    ({"allOf": []}, "1", None),
+    ({"anyOf": []}, "1", "value does not match any of the anyOf schemas at $"),
+    ({"anyOf": [{"type": "string"}, {"properties": {"a": {"type": "string"}}}]}, "a: 1",
+     "value does not match any of the anyOf schemas at $"),
+    ({"oneOf": []}, "1", "value matches 0 of the oneOf schemas (exactly one required) at $"),
+    ({"oneOf": [{"type": "integer"}, {"minimum": 0}]}, "1",
+     "value matches 2 of the oneOf schemas (exactly one required) at $"),
+    ({"not": {"type": "string"}}, "1", None),
+    ({"not": 5}, "1", "value must not match the 'not' schema at $"),
+    (False, "1", "value is not allowed (schema is false) at $"),
+    (5, "1", None),
+    ({"$ref": "#/definitions/any", "type": "string", "definitions": {"any": {}}}, "1", None),
+    ({"$ref": "#/definitions/none"}, "1", "unresolvable schema $ref '#/definitions/none' at $"),
+    ({"$ref": "#"}, "1", "schema $ref nesting too deep (cyclic reference?) at $"),
+    # arrays
+    ({"items": {"type": "string"}}, "[a, 1]", "expected type string, found integer at $[1]"),
+    ({"items": [{}], "additionalItems": False}, "[1, 2, 3]", "array has more items than the 1 allowed at $[1]"),
+    ({"items": {}, "additionalItems": False}, "[1, 2, 3]", None),
+    ({"minItems": 2}, "[1]", "array has fewer than minItems 2 at $"),
+    ({"maxItems": 1}, "[1, 2]", "array has more than maxItems 1 at $"),
+    ({"uniqueItems": True}, "[1, 1.0]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[1, '1', true]", None),
+    ({"contains": {"const": 1}}, "[]", "no array item matches the 'contains' schema at $"),
+    ({"contains": {"const": 1}}, "[2, 1.0]", None),
+    # objects: keys compare by their text
+    ({"required": ["1"]}, "1: x", None),
+    ({"required": ["a"]}, "{}", "missing required property 'a' at $"),
+    ({"maxProperties": 1}, "{[a]: 1, b: 2}", "object has more than maxProperties 1 at $"),
+    ({"minProperties": 1}, "{}", "object has fewer than minProperties 1 at $"),
+    ({"properties": {"a": {}}, "additionalProperties": False}, "{a: 1, b: 2}",
+     "additional property 'b' is not allowed at $.b"),
+    ({"properties": {"a": {"type": "string"}}, "patternProperties": {"^a": {"type": "integer"}}}, "a: x",
+     "expected type integer, found string at $.a"),
+    ({"patternProperties": {"(": {}}}, "{}", "schema has an invalid regex pattern /(/ at $"),
+    ({"propertyNames": {"maxLength": 3}}, "abcd: 1", "string is longer than maxLength 3 at $.abcd"),
+    ({"propertyNames": {"type": "integer"}}, "12: 1", "expected type integer, found string at $.12"),
+    ({"dependencies": {"a": ["b"]}}, "a: 1", "property 'a' requires 'b' to also be present at $"),
+    ({"dependencies": {"a": ["b"]}}, "c: 1", None),
+    ({"dependencies": {"a": False}}, "a: 1", "value is not allowed (schema is false) at $"),
+    ({"properties": {"x.y": {"type": "string"}}}, "x.y: 1", "expected type string, found integer at $.x.y"),
+    # merge keys and aliases are read as loaded
+    ({"required": ["a"], "additionalProperties": False, "properties": {"a": {}, "b": {}}},
+     "b: 1\n<<: {a: 1, b: 2}", None),
+    ({"properties": {"c": {"type": "string"}}}, "a: &x 1\nb: &x s\nc: *x", None),
+]
+
+
+def failure(doc, schema, option=0):
+    """The reported failure as "message at path" with (line, column), or None."""
+    try:
+        kestrine.loads(doc, schema=schema, option=option)
+    except KestrineSchemaError as exc:
+        text = str(exc)
+        assert text.startswith("schema validation failed: ")
+        assert text.endswith(f" at {exc.schema_path} (line {exc.line}, column {exc.column})")
+        assert exc.file is None and exc.include_stack is None
+        return text[len("schema validation failed: "):text.rindex(" (line")], (exc.line, exc.column)
+    return None
+
+
+@pytest.mark.parametrize("road", ROADS)
+@pytest.mark.parametrize("schema, doc, expected", KEYWORDS)
+def test_keywords(schema, doc, expected, road):
+    found = failure(doc, schema, ROADS[road])
+    assert (found and found[0]) == expected
+
+
+# (YAML text, schema, path, line, column): where the first failure is reported.
+POSITIONS = [
+    ("- 1\n- x\n", {"items": {"type": "integer"}}, "$[1]", 2, 3),
+    ("a:\n  b: [1, {c: x}]\n", {"properties": {"a": {"properties": {"b": {"items": {
+        "properties": {"c": {"type": "integer"}}}}}}}}, "$.a.b[1].c", 2, 14),
+    ("{a: 1, b: 2}", {"properties": {"a": {}}, "additionalProperties": False}, "$.b", 1, 11),
+    ("base: &b {n: 1}\nuse: *b\n", {"properties": {"use": {"type": "array"}}}, "$.use", 2, 6),
+    ("base: &b {n: 1}\nuse: *b\n", {"properties": {"use": {"properties": {"n": {"type": "string"}}}}},
+     "$.use.n", 1, 14),
+    ("{b: 1}", {"type": "array", "required": ["a"]}, "$", 1, 1),  # the type failure comes first
+    ("a: 1\nb:\nc: 2\n", {"properties": {"b": {"type": "string"}}}, "$.b", 2, 1),  # a left-out value: its key
+]
+
+
+@pytest.mark.parametrize("road", ROADS)
+@pytest.mark.parametrize("doc, schema, path, line, column", POSITIONS)
+def test_positions(doc, schema, path, line, column, road):
+    found = failure(doc, schema, ROADS[road])
+    assert found is not None and found[0].endswith(f" at {path}") and found[1] == (line, column)
+
+
+def test_what_is_validated():
+    # Only the first document; nothing without documents or schema.
+    assert kestrine.loads("a: 1\n---\nb: x\n", schema={"properties": {"b": {"type": "integer"}}}) == {"a": 1}
+    assert kestrine.loads("# only a comment", schema=False) is None
+    assert kestrine.loads("a: 1", schema=None) == {"a": 1}
+    # An empty first document is the one loads returns, so the one validated;
+    # a round-trip document keeps only documents with content.
+    for option in (0, kestrine.OPT_ANNOTATED):
+        with pytest.raises(KestrineSchemaError, match=r"found null at \$ \(line 1, column 1\)"):
+            kestrine.loads("---\n---\na: 1\n", schema={"type": "object"}, option=option)
+    kestrine.loads("---\n---\na: 1\n", schema={"type": "object"}, option=kestrine.OPT_ROUND_TRIP)
+    # The loaded data is not changed by validation.
+    doc = "base: &b {n: 1}\nuse:\n  <<: *b\n  m: 2\n"
+    assert kestrine.loads(doc, schema={"type": "object"}) == kestrine.loads(doc)
+    # A schema that cannot be converted raises the conversion's error.
+    with pytest.raises(kestrine.KestrineUnserializableError):
+        kestrine.loads("a: 1", schema={"type": object()})
+
+
+def test_yaml_version_of_validation():
+    schema = {"properties": {"a": {"type": "boolean"}}}
+    assert kestrine.loads("a: yes", schema=schema, option=kestrine.OPT_YAML_1_1) == {"a": True}
+    # Under %YAML 1.2 with OPT_PYYAML_COMPAT, only the located and round-trip
+    # roads read scalars as YAML 1.1 for validation.
+    text = "%YAML 1.2\n---\na: yes\n"
+    with pytest.raises(KestrineSchemaError, match="expected type boolean, found string"):
+        kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT)
+    kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT | kestrine.OPT_ANNOTATED)
+
+
+def test_schema_auto_and_schema_ref():
+    text = "# yaml-language-server: $schema=service.json\nport: x\n"
+    assert kestrine.schema_ref(text) == "service.json"
+    assert kestrine.schema_ref(text.encode("utf-16-le")) == "service.json"
+    assert kestrine.schema_ref("port: 1") is None
+    assert kestrine.schema_ref(b"\xef\xbb\xbf" + text.encode()) is None  # the mark hides the comment
+    with pytest.raises(TypeError):
+        kestrine.schema_ref(text, 1)
+
+    asked = []
+
+    def resolver(reference):
+        asked.append(reference)
+        return {"properties": {"port": {"type": "integer"}}}
+
+    with pytest.raises(KestrineSchemaError, match=r"at \$\.port \(line 2, column 7\)"):
+        kestrine.loads(text, schema="auto", schema_resolver=resolver)
+    assert asked == ["service.json"]
+    assert kestrine.loads(text, schema="auto", schema_resolver=lambda ref: None) == {"port": "x"}
+    with pytest.raises(ZeroDivisionError):
+        kestrine.loads(text, schema="auto", schema_resolver=lambda ref: 1 / 0)
+
+
+# The plain road answers from the decoded tree and composes only to locate a
+# failure; the annotated road validates the composed tree.  Over the YAML
+# test suite both must report the same thing.
+SUITE_SCHEMAS = [
+    {"type": ["object", "array"],
+     "additionalProperties": {"type": ["string", "integer", "object", "array", "null", "boolean"]}},
+    {"items": {"type": "string"}, "properties": {"a": {"minimum": 0}}, "propertyNames": {"maxLength": 5}},
+    {"anyOf": [{"type": "string", "maxLength": 3}, {"minProperties": 2}, {"items": {"type": "object"}}]},
+]
+
+
+def _suite_cases():
+    from test_yaml_suite import VALID
+    return VALID
+
+
+@pytest.mark.parametrize("case_id, path", _suite_cases())
+def test_suite_roads_agree(case_id, path):
+    text = (path / "in.yaml").read_bytes()
+    try:
+        kestrine.loads(text, option=kestrine.OPT_ANNOTATED)
+    except kestrine.KestrineError:
+        pytest.skip("not loadable on the annotated road")
+    for schema in SUITE_SCHEMAS:
+        assert failure(text, schema) == failure(text, schema, kestrine.OPT_ANNOTATED), schema

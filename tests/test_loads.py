@@ -105,16 +105,6 @@ def test_tags_must_be_a_dict_and_is_checked_before_parsing():
     assert kestrine.loads("a: !x 1", tags=Tags({"!x": int})) == {"a": 1}
 
 
-@pytest.mark.parametrize("option, name", [
-    (kestrine.OPT_SECRETS, "OPT_SECRETS"),
-    (kestrine.OPT_ROUND_TRIP | kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, "OPT_SECRETS"),
-    (kestrine.OPT_ANNOTATED | kestrine.OPT_SECRETS | kestrine.OPT_ENV_VAR, "OPT_SECRETS"),
-])
-def test_roads_not_built_yet_name_their_option(option, name):
-    with pytest.raises(NotImplementedError, match=name):
-        kestrine.loads("a: 1", option=option)
-
-
 def test_loads_all_roads_and_include_options():
     for option in (kestrine.OPT_INCLUDES, kestrine.OPT_SECRETS, kestrine.OPT_ENV_VAR):
         with pytest.raises(ValueError) as info:

@@ -163,9 +163,7 @@ def test_deep_nesting_is_a_parse_error_not_a_crash():
     assert value == "x"
 
 
-def test_options_of_later_issues_are_refused_by_name():
-    with pytest.raises(NotImplementedError, match="OPT_SECRETS"):
-        kestrine.loads("a: 1", option=ANN | kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS)
+def test_schema_on_the_annotated_road():
     with pytest.raises(kestrine.KestrineSchemaError):
         kestrine.loads("a: 1", option=ANN, schema={"type": "array"})
     # No document: nothing to validate.

@@ -2,12 +2,9 @@
 //
 // Each function is a fast-call built-in whose C entry (in module.cpp) calls
 // its body through py_entry.  A body has the signature FunctionBody and
-// returns the result or the error value to raise.  A function that is not
-// built yet has a placeholder body in functions_pending.cpp, an ordinary
-// definition: the commit that builds the function deletes the placeholder,
-// so a body defined twice, or with another signature than declared here,
-// fails to link.  Bodies parse their arguments with the ArgSpec published
-// here.
+// returns the result or the error value to raise.  A body defined twice,
+// or with another signature than declared here, fails to link.  Bodies parse
+// their arguments with the ArgSpec published here.
 #pragma once
 
 #include "ffi/args.hpp"
@@ -26,11 +23,6 @@ KESTRINE_FUNCTION_BODY(schema_ref_body);
 KESTRINE_FUNCTION_BODY(yaml_version_body);
 KESTRINE_FUNCTION_BODY(dump_includes_body);
 KESTRINE_FUNCTION_BODY(dump_includes_map_body);
-
-// The placeholder body: checks the arguments against `spec`, then raises
-// NotImplementedError "{name}() is not implemented yet".
-PyResult<OwnedRef> pending_body(const ArgSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames);
 
 // Parameter lists, as the text signatures publish them.
 inline constexpr const char* kLoadsParams[] = {

@@ -100,14 +100,6 @@ DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
 // ---------------------------------------------------------------------------
 // Argument conversions
 
-PyErr not_implemented(std::string_view what) noexcept {
-  try {
-    return PyErr::new_error(PyExc_NotImplementedError, std::string(what) + " is not implemented yet");
-  } catch (...) {
-    return PyErr::memory_error();
-  }
-}
-
 std::string include_option_names(Options option) {
   std::string names;
   const auto add = [&](Options bit, const char* name) {

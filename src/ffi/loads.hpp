@@ -85,9 +85,7 @@ PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_vie
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
                               const LoadSettings& settings);
 
-// ---- messages of roads that are not built yet ----
-// NotImplementedError "{what} is not implemented yet".
-PyErr not_implemented(std::string_view what) noexcept;
+// ---- messages ----
 // The include options that are set, by name ("OPT_INCLUDES, OPT_SECRETS").
 std::string include_option_names(Options option);
 

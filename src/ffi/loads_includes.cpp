@@ -51,7 +51,6 @@ PyStatus report_missing_values(IncludeContext& ctx, const MissingValueHandlers& 
 
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
-  if (settings.secrets) return fail(not_implemented("OPT_SECRETS"));
   IncludeContext ctx = context_for(call);
   // The located road reads a document opened by "---" without content as
   // null, as the plain road does; the round-trip road keeps no root for it.
@@ -67,6 +66,7 @@ PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   SourceTable table = into_source_table(std::move(ctx));
   trees.source_names = std::move(table.names);
   trees.source_texts = std::move(table.texts);
+  trees.include_root = std::move(table.include_root);
   return trees;
 }
 

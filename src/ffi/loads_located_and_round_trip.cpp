@@ -183,6 +183,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   record.roots = std::move(trees.roots);
   record.source_names = std::move(trees.source_names);
   record.source_texts = std::move(trees.source_texts);
+  record.include_root = std::move(trees.include_root);
   record.source_text.emplace(call.text->text());
   record.flags = document_flags(settings, settings.version_mode);
   return new_document(std::move(record));

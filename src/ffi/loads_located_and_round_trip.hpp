@@ -34,11 +34,12 @@ namespace kestrine {
 
 // The trees of one load and the files they came from.  `source_names` and
 // `source_texts` are indexed by the file number of a node's span (empty
-// without include options).
+// without include options); `include_root` is the canonical include root.
 struct LoadedTrees {
   std::vector<YamlNode> roots;
   std::vector<std::string> source_names;
   std::vector<std::optional<std::string>> source_texts;
+  std::string include_root;
 };
 
 // ---- hooks for the parts built elsewhere ----

@@ -147,11 +147,6 @@ IncludeRoot IncludeRoot::open(std::string_view dir) {
 
 // ---- opening and reading ------------------------------------------------
 
-std::string os_error_text(int error) {
-  char buffer[256];
-  return std::string(::strerror_r(error, buffer, sizeof buffer));
-}
-
 std::string outside_root_message(std::string_view shown) {
   return "'" + std::string(shown) + "' resolves outside the configured include directory";
 }

@@ -31,6 +31,7 @@
 #include <string_view>
 
 #include "include/error.hpp"
+#include "util/os_error.hpp"
 #include "util/unique_fd.hpp"
 
 namespace kestrine {
@@ -85,9 +86,6 @@ std::expected<UniqueFd, OpenFailure> open_beneath(const IncludeRoot& root, std::
 // The whole content of an open regular file (anything else is NotRegular,
 // refused before reading, so a FIFO or device never blocks the load).
 std::expected<std::string, OpenFailure> read_regular_file(int fd);
-
-// The text of an errno value, for messages.
-std::string os_error_text(int error);
 
 // "'{shown}' resolves outside the configured include directory"
 std::string outside_root_message(std::string_view shown);

@@ -26,7 +26,11 @@ const std::string& source_name(const IncludeContext& ctx, std::uint32_t file_id)
   return ctx.root_dir;
 }
 
-SourceTable into_source_table(IncludeContext&& ctx) { return std::move(ctx.sources); }
+SourceTable into_source_table(IncludeContext&& ctx) {
+  SourceTable table = std::move(ctx.sources);
+  table.include_root = ctx.root.canonical();
+  return table;
+}
 
 LoadError make_load_error(IncludeErrorKind kind, std::string message, std::string file,
                           std::span<const IncludeFrame> chain, std::optional<Span> span) {

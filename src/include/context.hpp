@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "include/confine.hpp"
@@ -43,10 +44,12 @@ struct MissingValue {
 using MissingSecret = MissingValue;
 using MissingEnvVar = MissingValue;
 
-// The texts one load read; index = file number.
+// The texts one load read; index = file number.  Secrets files are named
+// without their text.
 struct SourceTable {
   std::vector<std::string> names;
   std::vector<std::optional<std::string>> texts;
+  std::string include_root;  // canonical; empty when the root was unusable
 };
 
 // The keys of one secrets.yaml and their value nodes.
@@ -67,6 +70,9 @@ struct IncludeContext {
   std::vector<MissingEnvVar> missing_env_vars;
   // secrets.yaml path to its table, filled once per candidate and load.
   SeededHashMap<std::string, SecretsTable> secrets_cache;
+  // The directory the last secrets search started from, for its file
+  // number: tags of one file come together, so this spares a realpath each.
+  std::optional<std::pair<std::uint32_t, std::string>> last_secret_start;
   std::uint64_t expansion_count = 0;
   bool includes = false;
   bool secrets = false;

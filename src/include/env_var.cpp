@@ -8,6 +8,19 @@
 #include "util/utf8.hpp"
 
 namespace kestrine {
+namespace {
+
+// The value at the tag (zero length), with the tag's own comments and the
+// directive as its provenance, so that writing the file back writes the
+// directive again, with its comments.
+YamlNode at_directive(YamlNode value, const YamlNode& tagged, std::string_view argument) {
+  value.set_end_to_start();
+  value.comments = tagged.comments;
+  value.set_source(IncludeSource{"!env_var", std::string(argument), std::nullopt});
+  return value;
+}
+
+}  // namespace
 
 std::optional<std::string> read_env_var(std::string_view name) {
   if (name.empty() || name.find_first_of(std::string_view("\0=", 2)) != std::string_view::npos) return std::nullopt;
@@ -34,17 +47,14 @@ LoadResult<YamlNode> resolve_env_var(IncludeContext& ctx, const YamlNode& tagged
     } else if (ctx.env_var_miss_nonfatal) {
       ctx.missing_env_vars.push_back(MissingEnvVar{std::string(words.front()), source_name(ctx, tagged.span.file_id),
                                                    tagged.span.line, tagged.span.column});
-      return YamlNode::null_at(tagged.span);
+      return at_directive(YamlNode::null_at(tagged.span), tagged, argument);
     } else {
       return std::unexpected(make_load_error(IncludeErrorKind::EnvVar,
                                              "environment variable " + std::string(words.front()) + " is not defined",
                                              source_name(ctx, tagged.span.file_id), chain, tagged.span));
     }
   }
-  YamlNode node = YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted, tagged.span);
-  node.set_end_to_start();
-  node.set_source(IncludeSource{"!env_var", std::string(argument), std::nullopt});
-  return node;
+  return at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted, tagged.span), tagged, argument);
 }
 
 }  // namespace kestrine

@@ -37,7 +37,7 @@ struct DocumentFlags {
 // What a round-trip document holds: one root per YAML document, the
 // source-file table (file names and texts as read, indexed by file number;
 // empty without include options), the whole text as loaded, where it was
-// loaded from, and its flags.
+// loaded from, its flags and the include root.
 struct DocumentRecord {
   std::vector<YamlNode> roots;
   std::vector<std::string> source_names;
@@ -45,6 +45,9 @@ struct DocumentRecord {
   std::optional<std::string> source_text;
   std::optional<std::string> origin;
   DocumentFlags flags;
+  // The include root of the load in canonical form (empty without include
+  // options): write-back never writes outside it.
+  std::string include_root;
 };
 
 // ---- paths ------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include "decode/value.hpp"
 #include "resolver/resolve.hpp"
+#include "roundtrip/tree_ops.hpp"
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 
@@ -144,6 +145,8 @@ class DuplicateWalk {
   // False when the walk was stopped.
   bool visit(const YamlNode& node) {
     if (!node.is_collection() || node.size() == 0) return true;
+    // The keys of a secret value would be quoted in the message.
+    if (is_secret_node(node)) return true;
     return stack_guarded([&] { return visit_body(node); });
   }
 

@@ -5,7 +5,8 @@
 // same signature the plain decoder uses, so that keys equal as Python values
 // (the plain scalars 1, 1.0 and true) are one key.  Strings and names are
 // length-prefixed inside signatures, so no crafted key can imitate another.
-// Merge keys ("<<") are never reported.
+// Merge keys ("<<") are never reported, and values that came from `!secret`
+// are not examined: a message would quote their keys.
 #pragma once
 
 #include <optional>

@@ -116,6 +116,7 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
 std::string emit_include_subtree(const YamlNode& node) {
   YamlNode copy = node;
   copy.set_source(std::nullopt);
+  copy.set_anchor(std::nullopt);
   return emit_to_string(copy, NullStyle::Keyword);
 }
 
@@ -188,18 +189,6 @@ std::string upgrade_document_header(std::string_view text) {
   }
   out.append(text.substr(copied));
   return out;
-}
-
-void collect_include_texts(const YamlNode& node,
-                           std::span<const std::optional<std::string>> texts,
-                           std::vector<IncludeText>& out) {
-  collect_include_texts(node, texts, out,
-                        [](const YamlNode& n) { return emit_to_string(n, NullStyle::Keyword); });
-}
-
-void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out) {
-  collect_modified_include_texts(
-      node, out, [](const YamlNode& n) { return emit_to_string(n, NullStyle::Keyword); });
 }
 
 }  // namespace kestrine

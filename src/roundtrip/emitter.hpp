@@ -89,7 +89,8 @@ void emit_document(Emitter& e, const YamlNode& root);
 std::string emit_to_string(const YamlNode& root, NullStyle null_style);
 
 // An included file's subtree rendered on its own, as the content of that
-// file: the node without its `source`, nulls spelled "null".
+// file: the node without its `source` and without the anchor written on the
+// directive (it belongs to the including file), nulls spelled "null".
 std::string emit_include_subtree(const YamlNode& node);
 
 // Cuts the line feed the writer added after a kept block-scalar text that
@@ -117,14 +118,5 @@ std::string render_document(std::span<const YamlNode> roots,
 // at the top, plus "---\n" when the prologue is not followed by a "---"
 // line.  Comments and other directives are kept in place.
 std::string upgrade_document_header(std::string_view text);
-
-// ---- write-back of included files ----------------------------------------------
-
-// collect_include_texts / collect_modified_include_texts (tree_ops.hpp) with
-// this emitter rendering the included subtrees.
-void collect_include_texts(const YamlNode& node,
-                           std::span<const std::optional<std::string>> texts,
-                           std::vector<IncludeText>& out);
-void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out);
 
 }  // namespace kestrine

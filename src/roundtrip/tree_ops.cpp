@@ -45,15 +45,9 @@ bool pairs_modified_in_file(const NodePair& pair) {
   return subtree_modified_in_file(pair.value);
 }
 
-// ---- write-back of included files -------------------------------------------
+// ---- paths and anchors --------------------------------------------------------
 
 namespace {
-
-std::string render_without_source(const YamlNode& node, const NodeRenderer& render) {
-  YamlNode copy = node;
-  copy.set_source(std::nullopt);
-  return render(copy);
-}
 
 template <class Record>
 void for_each_child(const YamlNode& node, Record&& record) {
@@ -64,42 +58,7 @@ void for_each_child(const YamlNode& node, Record&& record) {
   }
 }
 
-void include_texts_rec(const YamlNode& node, std::span<const std::optional<std::string>> texts,
-                       std::vector<IncludeText>& out, const NodeRenderer& render,
-                       bool only_modified) {
-  stack_guarded([&] {
-    const IncludeSource* src = node.source();
-    if (src != nullptr && src->target_file_id) {
-      const std::uint32_t f = *src->target_file_id;
-      const bool edited = node.comments.modified || children_modified_in_file(node);
-      if (only_modified) {
-        if (edited) out.push_back(IncludeText{f, render_without_source(node, render)});
-      } else if (!edited && f < texts.size() && texts[f]) {
-        out.push_back(IncludeText{f, *texts[f]});
-      } else {
-        out.push_back(IncludeText{f, render_without_source(node, render)});
-      }
-    }
-    for_each_child(node, [&](const YamlNode& child) {
-      include_texts_rec(child, texts, out, render, only_modified);
-    });
-  });
-}
-
 }  // namespace
-
-void collect_include_texts(const YamlNode& node,
-                           std::span<const std::optional<std::string>> texts,
-                           std::vector<IncludeText>& out, const NodeRenderer& render) {
-  include_texts_rec(node, texts, out, render, false);
-}
-
-void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out,
-                                    const NodeRenderer& render) {
-  include_texts_rec(node, {}, out, render, true);
-}
-
-// ---- paths and anchors --------------------------------------------------------
 
 void find_anchor_node(const YamlNode& node, std::string_view name, NodePath& path,
                       std::optional<NodePath>& result) {

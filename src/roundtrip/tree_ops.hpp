@@ -30,29 +30,16 @@ bool subtree_modified_inner(const YamlNode& node);
 bool subtree_modified_in_file(const YamlNode& node);
 bool pairs_modified_in_file(const NodePair& pair);
 
-// ---- write-back of included files -------------------------------------------
+// ---- provenance ---------------------------------------------------------------
 
-// The text to write back for one included file.
-struct IncludeText {
-  std::uint32_t file_id = 0;
-  std::string text;
-};
+inline constexpr std::string_view kSecretTag = "!secret";
 
-// Renders a node (a copy of an included subtree with its `source` removed) as
-// YAML text; the round-trip emitter supplies it.
-using NodeRenderer = std::function<std::string(const YamlNode&)>;
-
-// Pre-order: one record per included subtree with a file number: the file's
-// text as read when it is known and the subtree is unedited, else a fresh
-// rendering.  Nested includes produce their own records after their parent's.
-void collect_include_texts(const YamlNode& node,
-                           std::span<const std::optional<std::string>> texts,
-                           std::vector<IncludeText>& out, const NodeRenderer& render);
-
-// As collect_include_texts, but only for included subtrees edited within
-// their own file, always freshly rendered.  An unedited tree gives nothing.
-void collect_modified_include_texts(const YamlNode& node, std::vector<IncludeText>& out,
-                                    const NodeRenderer& render);
+// The node's content came from `!secret`.  Nothing of it, or of anything
+// below it, may be quoted in a message, logged or written to another file.
+inline bool is_secret_node(const YamlNode& node) noexcept {
+  const IncludeSource* source = node.source();
+  return source != nullptr && source->tag == kSecretTag;
+}
 
 // ---- paths and anchors --------------------------------------------------------
 

@@ -5,6 +5,7 @@
 
 #include "emit_util/float_text.hpp"
 #include "resolver/resolve.hpp"
+#include "roundtrip/tree_ops.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -12,23 +13,25 @@ namespace kestrine {
 namespace {
 
 // Visits every scalar of the subtree in document order (a pair's key before
-// its value); aliases and nulls are passed over.
+// its value) with whether it lies in a value that came from `!secret`;
+// aliases and nulls are passed over.
 template <class Node, class Visit>
-void for_each_scalar(Node& node, Visit& visit) {
+void for_each_scalar(Node& node, Visit& visit, bool in_secret = false) {
+  in_secret = in_secret || is_secret_node(node);
   switch (node.kind()) {
     case NodeKind::Scalar:
-      visit(node);
+      visit(node, in_secret);
       return;
     case NodeKind::Sequence:
       stack_guarded([&] {
-        for (auto& item : node.items()) for_each_scalar(item, visit);
+        for (auto& item : node.items()) for_each_scalar(item, visit, in_secret);
       });
       return;
     case NodeKind::Mapping:
       stack_guarded([&] {
         for (auto& pair : node.pairs()) {
-          for_each_scalar(pair.key, visit);
-          for_each_scalar(pair.value, visit);
+          for_each_scalar(pair.key, visit, in_secret);
+          for_each_scalar(pair.value, visit, in_secret);
         }
       });
       return;
@@ -62,7 +65,9 @@ bool same_reading(const ResolvedScalar& a, const ResolvedScalar& b) {
 void warn_version_differences(const YamlNode& node, VersionMode mode,
                               std::vector<std::string>& warnings) {
   if (mode == VersionMode::Yaml12) return;
-  auto visit = [&](const YamlNode& n) {
+  auto visit = [&](const YamlNode& n, bool in_secret) {
+    // A warning quotes the text: a secret's would reach the log.
+    if (in_secret) return;
     const bool non_plain = n.scalar_style() != ScalarStyle::Plain;
     auto names = implicit_tag_name(mode, n.text(), non_plain, n.tag().view());
     if (!names) return;
@@ -116,12 +121,14 @@ std::optional<std::string> yaml12_spelling(std::string_view text,
 
 void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode) {
   if (mode == VersionMode::Yaml12) return;
-  auto visit = [&](YamlNode& n) {
+  auto visit = [&](YamlNode& n, bool in_secret) {
     if (n.scalar_style() != ScalarStyle::Plain) return;
     std::optional<std::string> spelled = yaml12_spelling(n.text(), n.tag().view(), mode);
     if (!spelled) return;
     n.text_mut() = std::move(*spelled);
-    n.comments.modified = true;
+    // A secret's value keeps its meaning in memory, but is never written
+    // anywhere (its directive is), so it does not count as an edit.
+    if (!in_secret) n.comments.modified = true;
   };
   for_each_scalar(node, visit);
 }

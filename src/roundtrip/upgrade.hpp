@@ -22,7 +22,8 @@ namespace kestrine {
 // Appends, in document order, one warning per scalar of the subtree whose
 // reading under `mode` is not a string and differs in type from its YAML 1.2
 // reading: "YAML 1.1 syntax '{}' resolves as {} in 1.1 but {} in 1.2 at line
-// {}, column {}" (1-based position).  Keys are checked like values.
+// {}, column {}" (1-based position).  Keys are checked like values; values
+// from `!secret` are passed over, since the warning quotes the text.
 void warn_version_differences(const YamlNode& node, VersionMode mode,
                               std::vector<std::string>& warnings);
 
@@ -38,8 +39,9 @@ std::optional<std::string> yaml12_spelling(std::string_view text,
                                            std::optional<std::string_view> tag, VersionMode mode);
 
 // Rewrites every plain scalar of the subtree (keys included) that has a
-// YAML 1.2 spelling into it and marks it modified.  Style, tag, anchor,
-// comments and positions stay.
+// YAML 1.2 spelling into it and marks it modified (not within values from
+// `!secret`, which are never written back).  Style, tag, anchor, comments
+// and positions stay.
 void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode);
 
 }  // namespace kestrine

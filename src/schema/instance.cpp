@@ -14,8 +14,6 @@ namespace kestrine {
 
 namespace {
 
-constexpr std::string_view kSecretTag = "!secret";
-
 // The copy of one node's own fields (not its children): kind and text or
 // style, tag, positions and provenance.
 YamlNode copy_shell(const YamlNode& n) {
@@ -268,11 +266,6 @@ YamlValue node_to_value(const YamlNode& node, VersionMode mode, ValueArena& aren
       break;
   }
   return YamlValue::null();
-}
-
-bool is_secret_node(const YamlNode& node) noexcept {
-  const IncludeSource* source = node.source();
-  return source != nullptr && source->tag == kSecretTag;
 }
 
 }  // namespace kestrine

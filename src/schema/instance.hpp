@@ -23,8 +23,8 @@
 // `node_to_value` gives a node's loaded value where keywords compare values
 // (`enum`, `const`, `uniqueItems`, merge-key identity).
 //
-// Provenance: `is_secret_node` tells a node whose content came from a
-// `!secret` directive; the validator never quotes the value of such a node,
+// Provenance: `is_secret_node` (roundtrip/tree_ops.hpp) tells a node whose
+// content came from a `!secret` directive; the validator never quotes the value of such a node,
 // or of anything below it, in a message.  Copies keep the provenance.
 #pragma once
 
@@ -34,6 +34,7 @@
 #include "decode/value.hpp"
 #include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/tree_ops.hpp"
 
 namespace kestrine {
 
@@ -54,8 +55,5 @@ YamlNode prepare_instance(const YamlNode& root, VersionMode mode, const Expansio
 // nodes Null.  Texts refer to the node's own, so the node must outlive the
 // result; collections are allocated in `arena`.
 YamlValue node_to_value(const YamlNode& node, VersionMode mode, ValueArena& arena);
-
-// The node's content came from `!secret`.
-bool is_secret_node(const YamlNode& node) noexcept;
 
 }  // namespace kestrine

@@ -72,23 +72,6 @@ TEST(FfiModule, AFailingAllStopsTheStepAndKeepsWhatWasAdded) {
   EXPECT_EQ(to_std(eval("(len(_m2.__all__), _m2.__all__[:2])").get()), "(53, ['existing', 'loads'])");
 }
 
-TEST(FfiModule, PendingBodiesCheckArgumentsThenNameThemselves) {
-  OwnedRef text = OwnedRef::steal(PyUnicode_FromString("a: 1"));
-  PyObject* stack[] = {text.get(), Py_None};
-  auto r = pending_body(kLoadsArgs, stack, 1, nullptr);
-  ASSERT_FALSE(r);
-  EXPECT_TRUE(r.error().is_instance_of(PyExc_NotImplementedError));
-  EXPECT_EQ(r.error().message(), "loads() is not implemented yet");
-
-  OwnedRef names = OwnedRef::steal(Py_BuildValue("(s)", "indent"));
-  auto bad = pending_body(kToJsonArgs, stack, 1, names.get());
-  ASSERT_FALSE(bad);
-  EXPECT_EQ(bad.error().message(), "'indent' is an invalid keyword argument for to_json()");
-  auto none = pending_body(kYamlVersionArgs, stack, 0, nullptr);
-  ASSERT_FALSE(none);
-  EXPECT_EQ(none.error().message(), "yaml_version() takes exactly 1 positional argument (0 given)");
-}
-
 TEST(FfiTypes, ClassObjectsAreCreatedOnceWithTheirNames) {
   const char* expected[][2] = {
       {"KestrineDocument", "builtins"},       {"kestrine.KestrineTreeNode", "kestrine"},

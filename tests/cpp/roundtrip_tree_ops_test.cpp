@@ -1,5 +1,4 @@
-// Tree walks and operations: change detection, include write-back texts,
-// anchor searches, alias-expanding copies and the leaf walk.
+// Tree walks and operations: change detection, anchor searches, alias-expanding copies and the leaf walk.
 #include <gtest/gtest.h>
 
 #include "roundtrip/tree_ops.hpp"
@@ -23,10 +22,6 @@ YamlNode included_tree() {
   return root;
 }
 
-const NodeRenderer kRender = [](const YamlNode& n) {
-  return std::string(n.source() ? "SOURCE-LEFT:" : "R:") + render(n);
-};
-
 TEST(RoundtripTreeOps, ModificationDetection) {
   YamlNode root = included_tree();
   EXPECT_FALSE(subtree_modified(root));
@@ -45,43 +40,6 @@ TEST(RoundtripTreeOps, ModificationDetection) {
   keyed.pairs_mut()[0].key.set_source(IncludeSource{"!secret", "s", std::nullopt});
   keyed.pairs_mut()[0].key.comments.modified = true;
   EXPECT_TRUE(pairs_modified_in_file(keyed.pairs()[0]));
-}
-
-TEST(RoundtripTreeOps, IncludeTexts) {
-  std::vector<std::optional<std::string>> texts = {"root text", "one text", "two text"};
-  YamlNode root = included_tree();
-
-  std::vector<IncludeText> out;
-  collect_include_texts(root, texts, out, kRender);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].file_id, 1u);
-  EXPECT_EQ(out[0].text, "one text");
-  EXPECT_EQ(out[1].file_id, 2u);
-  EXPECT_EQ(out[1].text, "two text");
-
-  std::vector<IncludeText> modified;
-  collect_modified_include_texts(root, modified, kRender);
-  EXPECT_TRUE(modified.empty());
-
-  // An edit inside file 2 re-renders file 2 only; file 1 keeps its text.
-  root.pairs_mut()[1].value.pairs_mut()[0].value.items_mut()[0].comments.modified = true;
-  out.clear();
-  collect_include_texts(root, texts, out, kRender);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].text, "one text");
-  EXPECT_EQ(out[1].text, "R:f['a', 'b']");
-  collect_modified_include_texts(root, modified, kRender);
-  ASSERT_EQ(modified.size(), 1u);
-  EXPECT_EQ(modified[0].file_id, 2u);
-
-  // A missing or unknown text is rendered.
-  std::vector<std::optional<std::string>> partial = {"root text", std::nullopt};
-  root = included_tree();
-  out.clear();
-  collect_include_texts(root, partial, out, kRender);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].text, "R:{'x': f['a', 'b'], 'y': '2'}");
-  EXPECT_EQ(out[1].text, "R:f['a', 'b']");
 }
 
 TEST(RoundtripTreeOps, AnchorPaths) {

@@ -1,0 +1,212 @@
+#include "include/secrets.hpp"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "include/confine.hpp"
+#include "include/paths.hpp"
+#include "roundtrip/anchors.hpp"
+#include "roundtrip/composer.hpp"
+#include "roundtrip/tree_ops.hpp"
+#include "util/stack_guard.hpp"
+#include "util/try.hpp"
+#include "util/utf8.hpp"
+
+namespace kestrine {
+namespace {
+
+constexpr std::string_view kSecretsFileName = "secrets.yaml";
+constexpr std::string_view kLoggerKey = "logger";
+constexpr std::string_view kLoggerWarning =
+    "secrets.yaml: 'logger: debug' expected, but a different value was found";
+
+std::optional<std::string> canonical_path(const std::string& path) {
+  if (holds_nul(path)) return std::nullopt;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  if (!real) return std::nullopt;
+  return std::string(real.get());
+}
+
+// The directory of the file holding the tag, canonical; the root when the
+// file has no real path (the top-level text).
+const std::string& search_start(IncludeContext& ctx, std::uint32_t file_id) {
+  if (ctx.last_secret_start && ctx.last_secret_start->first == file_id) return ctx.last_secret_start->second;
+  std::string start = ctx.root.canonical();
+  if (const auto real = canonical_path(source_name(ctx, file_id))) {
+    if (const auto parent = parent_path(*real); parent && !parent->empty()) start = std::string(*parent);
+  }
+  ctx.last_secret_start.emplace(file_id, std::move(start));
+  return ctx.last_secret_start->second;
+}
+
+LoadError secrets_file_error(std::string message, std::string_view candidate) {
+  return make_load_error(IncludeErrorKind::Include, std::move(message), std::string(candidate), {});
+}
+
+// A composer message without the input it may quote (the value of a
+// secret could be that input).
+std::string without_quoted_input(std::string message) {
+  if (const std::size_t quote = message.find(": '"); quote != std::string::npos) message.resize(quote);
+  return message;
+}
+
+// A copy that stands on its own outside the secrets file: aliases replaced
+// by copies of the nodes they stand for (a null for one that stands for
+// nothing), no anchor and no comment anywhere.
+YamlNode detached_copy(const YamlNode& node, const AnchorBindings& bindings) {
+  return stack_guarded([&]() -> YamlNode {
+    const YamlNode* from = follow_aliases(node, bindings);
+    if (from == nullptr) return YamlNode::null_at(node.span);
+    YamlNode copy;
+    switch (from->kind()) {
+      case NodeKind::Scalar:
+        copy = YamlNode::scalar(from->text(), from->scalar_style(), from->span);
+        break;
+      case NodeKind::Sequence: {
+        std::vector<YamlNode> items;
+        items.reserve(from->size());
+        for (const YamlNode& item : from->items()) items.push_back(detached_copy(item, bindings));
+        copy = YamlNode::sequence(std::move(items), from->style, from->span);
+        break;
+      }
+      case NodeKind::Mapping: {
+        std::vector<NodePair> pairs;
+        pairs.reserve(from->size());
+        for (const NodePair& pair : from->pairs())
+          pairs.push_back(NodePair{detached_copy(pair.key, bindings), detached_copy(pair.value, bindings)});
+        copy = YamlNode::mapping(std::move(pairs), from->style, from->span);
+        break;
+      }
+      case NodeKind::Alias:  // follow_aliases never ends at one
+      case NodeKind::Null:
+        copy = YamlNode::null_at(from->span);
+        break;
+    }
+    copy.end_offset = from->end_offset;
+    copy.end_line = from->end_line;
+    copy.end_column = from->end_column;
+    copy.explicit_key = from->explicit_key;
+    if (from->tag()) copy.set_tag(from->tag());
+    return copy;
+  });
+}
+
+// The pairs of a secrets file's root mapping as its table.
+LoadResult<SecretsTable> secrets_table(IncludeContext& ctx, const YamlNode& root, std::string_view candidate) {
+  auto bindings = bind_anchors(std::span<const YamlNode>(&root, 1), kAnchorMapBudget);
+  if (!bindings) return std::unexpected(secrets_file_error("invalid secrets.yaml: " + bindings.error().message, candidate));
+  SecretsTable table;
+  table.reserve(root.size());
+  for (const NodePair& pair : root.pairs()) {
+    if (tree_has_secret_tag(pair.value))
+      return std::unexpected(secrets_file_error("secrets not supported in a secrets.yaml file", candidate));
+    if (!pair.key.is_scalar()) continue;
+    const std::string& key = pair.key.text();
+    if (key == kLoggerKey) {
+      const bool debug = pair.value.is_scalar() && is_debug_logger_value(pair.value.text());
+      if (!debug) ctx.warnings.emplace_back(kLoggerWarning);
+      continue;
+    }
+    table.insert_or_assign(key, detached_copy(pair.value, *bindings));
+  }
+  return table;
+}
+
+// The table of one candidate path (empty when there is nothing to read).
+LoadResult<SecretsTable> load_secrets_file(IncludeContext& ctx, const std::string& candidate) {
+  const std::optional<std::string> real = canonical_path(candidate);
+  if (!real || !path_within(*real, ctx.root.canonical())) return SecretsTable{};
+  auto fd = open_beneath(ctx.root, *real, OpenAs::File);
+  if (!fd) return SecretsTable{};
+  auto text = read_regular_file(fd->get());
+  if (!text || !is_valid_utf8(*text)) return SecretsTable{};
+  const std::uint32_t file_id = register_source(ctx, candidate, std::nullopt);
+  auto documents = parse_roundtrip_file(*text, file_id);
+  if (!documents) {
+    return std::unexpected(
+        secrets_file_error("invalid secrets.yaml: " + without_quoted_input(std::move(documents.error().message)),
+                           candidate));
+  }
+  if (documents->empty() || documents->front().is_null()) return SecretsTable{};
+  const YamlNode& root = documents->front();
+  if (!root.is_mapping())
+    return std::unexpected(secrets_file_error("secrets.yaml does not contain a dictionary", candidate));
+  return secrets_table(ctx, root, candidate);
+}
+
+// The stored value of `name` in the nearest secrets file, or null.  The
+// pointer is good until the cache changes.
+LoadResult<const YamlNode*> find_secret(IncludeContext& ctx, std::uint32_t file_id, std::string_view name) {
+  const std::string& root = ctx.root.canonical();
+  std::string directory = search_start(ctx, file_id);
+  for (;;) {
+    if (!path_within(directory, root)) return nullptr;
+    std::string candidate = join_path(directory, kSecretsFileName);
+    auto cached = ctx.secrets_cache.find(candidate);
+    if (cached == ctx.secrets_cache.end()) {
+      KESTRINE_ASSIGN_OR_RETURN(SecretsTable table, load_secrets_file(ctx, candidate));
+      cached = ctx.secrets_cache.emplace(std::move(candidate), std::move(table)).first;
+    }
+    if (auto hit = cached->second.find(name); hit != cached->second.end()) return &hit->second;
+    if (directory == root) return nullptr;
+    const auto parent = parent_path(directory);
+    if (!parent) return nullptr;
+    directory = std::string(*parent);
+  }
+}
+
+// What stands at the tag: `content` with the tag's position and comments and
+// the directive as its provenance.
+YamlNode at_directive(YamlNode content, const YamlNode& tagged, std::string name) {
+  content.span = tagged.span;
+  content.end_offset = tagged.end_offset;
+  content.end_line = tagged.end_line;
+  content.end_column = tagged.end_column;
+  content.comments = tagged.comments;
+  content.set_source(IncludeSource{std::string(kSecretTag), std::move(name), std::nullopt});
+  return content;
+}
+
+}  // namespace
+
+bool tree_has_secret_tag(const YamlNode& node) {
+  return stack_guarded([&] {
+    if (node.tag().equals(kSecretTag)) return true;
+    for (const YamlNode& item : node.items())
+      if (tree_has_secret_tag(item)) return true;
+    for (const NodePair& pair : node.pairs())
+      if (tree_has_secret_tag(pair.key) || tree_has_secret_tag(pair.value)) return true;
+    return false;
+  });
+}
+
+bool is_debug_logger_value(std::string_view text) noexcept {
+  static constexpr std::string_view kDebug = "debug";
+  if (text.size() != kDebug.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != kDebug[i]) return false;
+  }
+  return true;
+}
+
+LoadResult<YamlNode> resolve_secret(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain) {
+  std::string name = tagged.is_scalar() ? tagged.text() : std::string();
+  KESTRINE_ASSIGN_OR_RETURN(const YamlNode* stored, find_secret(ctx, tagged.span.file_id, name));
+  if (stored != nullptr) return at_directive(*stored, tagged, std::move(name));
+  if (ctx.secret_miss_nonfatal) {
+    ctx.missing_secrets.push_back(
+        MissingSecret{name, source_name(ctx, tagged.span.file_id), tagged.span.line, tagged.span.column});
+    YamlNode null = at_directive(YamlNode::null_at(tagged.span), tagged, std::move(name));
+    null.set_end_to_start();
+    return null;
+  }
+  return std::unexpected(make_load_error(IncludeErrorKind::SecretNotFound,
+                                         "secret '" + name + "' is not defined in any secrets.yaml",
+                                         source_name(ctx, tagged.span.file_id), chain, tagged.span));
+}
+
+}  // namespace kestrine

@@ -1,0 +1,253 @@
+#include "include/write_back.hpp"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "include/confine.hpp"
+#include "include/paths.hpp"
+#include "roundtrip/emitter.hpp"
+#include "util/hash_map.hpp"
+#include "util/stack_guard.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+namespace {
+
+template <class T>
+using WriteBackResult = std::expected<T, WriteBackError>;
+
+std::unexpected<WriteBackError> refuse(WriteBackError::Kind kind, std::string message, std::string file = {}) {
+  return std::unexpected(WriteBackError{kind, std::move(message), std::move(file)});
+}
+
+// One node that stands for an included file.
+struct IncludeRecord {
+  const YamlNode* node = nullptr;
+  std::uint32_t file_id = 0;
+  bool edited = false;
+};
+
+// One step of the path from a root to a node, for messages.
+struct PathStep {
+  const YamlNode* key = nullptr;  // null for a sequence index
+  std::size_t index = 0;
+};
+
+// "$", then ".key" per mapping step and "[i]" per sequence step.
+std::string format_path(std::size_t root, std::size_t roots, std::span<const PathStep> steps) {
+  std::string out = roots > 1 ? "$[" + std::to_string(root) + "]" : "$";
+  for (const PathStep& step : steps) {
+    if (step.key == nullptr) {
+      out += "[" + std::to_string(step.index) + "]";
+    } else {
+      out += '.';
+      out += step.key->is_scalar() ? std::string_view(step.key->text()) : std::string_view("?");
+    }
+  }
+  return out;
+}
+
+// Finds the included subtrees of a document and whether each was edited
+// within its own file; refuses an edit that lies where no file holds it.
+class IncludeWalk {
+ public:
+  IncludeWalk(std::size_t roots) : roots_(roots) {}
+
+  WriteBackResult<void> walk_root(const YamlNode& root, std::size_t index) {
+    root_ = index;
+    KESTRINE_TRY(walk(root));
+    return {};
+  }
+  std::vector<IncludeRecord>& records() noexcept { return records_; }
+
+ private:
+  // Whether the node or something below it, within the file the node was
+  // read from, is modified.  A node from another file answers for its own
+  // file here and reports nothing to its parent.
+  WriteBackResult<bool> walk(const YamlNode& node) {
+    return stack_guarded([&]() -> WriteBackResult<bool> {
+      const IncludeSource* source = node.source();
+      std::optional<std::size_t> record;
+      if (source != nullptr && source->target_file_id) {
+        record = records_.size();
+        records_.push_back(IncludeRecord{&node, *source->target_file_id, false});
+      }
+      bool modified = node.comments.modified;
+      const auto items = node.items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        KESTRINE_ASSIGN_OR_RETURN(const bool below, child(items[i], PathStep{nullptr, i}));
+        modified = modified || below;
+      }
+      for (const NodePair& pair : node.pairs()) {
+        KESTRINE_ASSIGN_OR_RETURN(const bool key, child(pair.key, PathStep{&pair.key, 0}));
+        KESTRINE_ASSIGN_OR_RETURN(const bool value, child(pair.value, PathStep{&pair.key, 0}));
+        modified = modified || key || value;
+      }
+      if (source == nullptr) return modified;
+      if (record) {
+        records_[*record].edited = modified;
+      } else if (modified) {
+        return refuse(WriteBackError::Kind::EditWithoutFile,
+                      "cannot write back the edit at " + format_path(root_, roots_, path_) + ": it lies under '" +
+                          source->tag + " " + source->target + "', which names no single file to hold it");
+      }
+      return false;
+    });
+  }
+
+  // Leaves without anchor, tag or source, most of every tree, need no call.
+  WriteBackResult<bool> child(const YamlNode& node, PathStep step) {
+    if (!node.is_collection() && node.extra() == nullptr) return node.comments.modified;
+    path_.push_back(step);
+    auto result = walk(node);
+    path_.pop_back();
+    return result;
+  }
+
+  std::size_t roots_;
+  std::size_t root_ = 0;
+  std::vector<PathStep> path_;
+  std::vector<IncludeRecord> records_;
+};
+
+// Adds one include to the plan, merging copies of one file (see the header).
+class PlanMerger {
+ public:
+  PlanMerger(const DocumentRecord& doc, WriteBackScope scope) : doc_(doc), scope_(scope) {}
+
+  WriteBackResult<void> add(const IncludeRecord& record) {
+    if (scope_ == WriteBackScope::EditedFiles && !record.edited) return {};
+    if (record.file_id >= doc_.source_names.size()) return {};
+    PlannedFile file = planned(record);
+    auto [slot, inserted] = index_.try_emplace(normalize_path(file.path), plan_.files.size());
+    if (inserted) {
+      plan_.files.push_back(std::move(file));
+      return {};
+    }
+    PlannedFile& earlier = plan_.files[slot->second];
+    if (earlier.text() == file.text()) {
+      earlier.edited = earlier.edited || file.edited;
+    } else if (earlier.edited && file.edited) {
+      return refuse(WriteBackError::Kind::ConflictingEdits,
+                    "'" + earlier.path +
+                        "' is included more than once with conflicting edits; write-back cannot store two "
+                        "different versions of one file",
+                    earlier.path);
+    } else if (file.edited) {
+      earlier = std::move(file);
+    }
+    return {};
+  }
+
+  WriteBackPlan take() { return std::move(plan_); }
+
+ private:
+  PlannedFile planned(const IncludeRecord& record) const {
+    PlannedFile file;
+    file.path = doc_.source_names[record.file_id];
+    file.edited = record.edited;
+    const std::optional<std::string>* as_read =
+        record.file_id < doc_.source_texts.size() ? &doc_.source_texts[record.file_id] : nullptr;
+    if (!record.edited && as_read != nullptr && as_read->has_value()) {
+      file.as_read = &**as_read;
+    } else {
+      file.rendered = emit_include_subtree(*record.node);
+    }
+    return file;
+  }
+
+  const DocumentRecord& doc_;
+  WriteBackScope scope_;
+  WriteBackPlan plan_;
+  SeededHashMap<std::string, std::size_t> index_;
+};
+
+// ---- confined writes ------------------------------------------------------------
+
+WriteBackError write_failure(std::string_view path, std::string_view reason) {
+  return WriteBackError{WriteBackError::Kind::Write, "cannot write " + std::string(path) + ": " + std::string(reason),
+                        std::string(path)};
+}
+
+std::optional<std::string> canonical_path(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  if (!real) return std::nullopt;
+  return std::string(real.get());
+}
+
+// Where a write to `path` lands, beneath the root: the path itself, or the
+// file a symbolic link there leads to.
+WriteBackResult<std::string> confined_target(const IncludeRoot& root, const std::string& path) {
+  const OpenFailure outside{OpenFailure::Reason::Escapes, 0};
+  if (holds_nul(path)) return std::unexpected(write_failure(path, kNulInPathMessage));
+  std::string target = normalize_path(path);
+  if (!root.usable() || target.empty() || target.front() != '/' || !path_within(target, root.canonical()))
+    return std::unexpected(write_failure(path, outside.text()));
+  struct stat st;
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    const std::optional<std::string> real = canonical_path(target);
+    if (!real) return std::unexpected(write_failure(path, os_error_text(ENOENT)));
+    if (!path_within(*real, root.canonical())) return std::unexpected(write_failure(path, outside.text()));
+    target = *real;
+  }
+  return target;
+}
+
+WriteBackResult<StagedFile> stage_confined(const IncludeRoot& root, const PlannedFile& file) {
+  KESTRINE_ASSIGN_OR_RETURN(const std::string target, confined_target(root, file.path));
+  const std::optional<std::string_view> directory = parent_path(target);
+  if (!directory) return std::unexpected(write_failure(file.path, kUnwritablePathMessage));
+  // Opened beneath the root without following any link, so the temporary
+  // file and the rename stay in a directory below it whatever changed since
+  // the load.
+  auto opened = open_beneath(root, *directory, OpenAs::Directory);
+  if (!opened) return std::unexpected(write_failure(file.path, opened.error().text()));
+  auto staged = stage_file_in(std::move(*opened), file_name_of(target), file.path, file.text());
+  if (!staged) return std::unexpected(write_back_failure(staged.error()));
+  return std::move(*staged);
+}
+
+}  // namespace
+
+WriteBackError write_back_failure(const WriteError& error) { return write_failure(error.path, error.reason); }
+
+std::expected<WriteBackPlan, WriteBackError> plan_write_back(const DocumentRecord& doc, WriteBackScope scope) {
+  if (doc.source_names.empty()) {
+    return refuse(WriteBackError::Kind::NotLoadedWithIncludes,
+                  "document was not loaded with OPT_INCLUDES; nothing to write back");
+  }
+  IncludeWalk walk(doc.roots.size());
+  for (std::size_t i = 0; i < doc.roots.size(); ++i) KESTRINE_TRY(walk.walk_root(doc.roots[i], i));
+  PlanMerger merger(doc, scope);
+  for (const IncludeRecord& record : walk.records()) KESTRINE_TRY(merger.add(record));
+  return merger.take();
+}
+
+std::expected<std::vector<StagedFile>, WriteBackError> stage_write_back(const WriteBackPlan& plan,
+                                                                        std::string_view include_root) {
+  std::vector<StagedFile> staged;
+  if (plan.files.empty()) return staged;
+  const IncludeRoot root = IncludeRoot::open(include_root);
+  staged.reserve(plan.files.size());
+  for (const PlannedFile& file : plan.files) {
+    KESTRINE_ASSIGN_OR_RETURN(StagedFile one, stage_confined(root, file));
+    staged.push_back(std::move(one));
+  }
+  return staged;
+}
+
+std::expected<std::vector<std::string>, WriteBackError> write_back(const WriteBackPlan& plan,
+                                                                   std::string_view include_root) {
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<StagedFile> staged, stage_write_back(plan, include_root));
+  if (auto committed = commit_staged(staged); !committed) return std::unexpected(write_back_failure(committed.error()));
+  std::vector<std::string> written;
+  written.reserve(plan.files.size());
+  for (const PlannedFile& file : plan.files) written.push_back(file.path);
+  return written;
+}
+
+}  // namespace kestrine

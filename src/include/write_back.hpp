@@ -1,0 +1,95 @@
+// Writing a round-trip document loaded with includes back to the files its
+// parts came from.
+//
+//   // dump_includes_map / dump_includes: every included file
+//   KESTRINE_ASSIGN_OR_RETURN(WriteBackPlan plan, plan_write_back(doc, WriteBackScope::AllIncludedFiles));
+//   for (const PlannedFile& file : plan.files) ... file.path, file.text() ...
+//   KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> written, write_back(plan, doc.include_root));
+//
+//   // save(): the edited included files and, when it changed, the root file,
+//   // all or none
+//   KESTRINE_ASSIGN_OR_RETURN(WriteBackPlan plan, plan_write_back(doc, WriteBackScope::EditedFiles));
+//   KESTRINE_ASSIGN_OR_RETURN(std::vector<StagedFile> staged, stage_write_back(plan, doc.include_root));
+//   staged.push_back(*stage_file(target, render_document(doc)));   // when the root file is written
+//   commit_staged(staged);
+//
+// The plan.  Each node that replaced an `!include` (a `source` with a file
+// number) stands for one file: its text as read while nothing in it was
+// edited, else a fresh rendering of the subtree (the directive's own source
+// and anchor left out; nested includes written as their directive lines).
+// A file reached through several includes is planned once: unedited copies
+// agree with any edited one (the edit wins), while two different edited
+// versions are refused (ConflictingEdits).  An edit that no single file
+// could hold is refused before anything is rendered (EditWithoutFile): a
+// modified node under a directory include, or under a `!secret` or
+// `!env_var` value, whose directive is all that is written back.  So a
+// write-back is complete or refused, never silently partial.  The top-level
+// text is never part of the plan.  Plans borrow the document's texts: the
+// document must not change while a plan is in use.
+//
+// The writes.  Every target is checked again when it is written: it must
+// lie beneath the include root the document was loaded with, reached
+// without a symbolic link on the way (a link as the file itself is followed
+// when what it leads to lies beneath the root too), and the directory is
+// opened beneath the root before the temporary file is made in it.  All
+// files are staged (temporary file written and flushed) before the first
+// is renamed over its target, so a failure while staging leaves every
+// target untouched.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "roundtrip/document.hpp"
+#include "util/atomic_write.hpp"
+
+namespace kestrine {
+
+enum class WriteBackScope : std::uint8_t {
+  AllIncludedFiles,  // dump_includes, dump_includes_map
+  EditedFiles,       // save
+};
+
+struct PlannedFile {
+  std::string path;                     // the source-file table's name
+  std::string rendered;                 // the new text, when rendered
+  const std::string* as_read = nullptr;  // the document's text, when unedited
+  bool edited = false;
+
+  std::string_view text() const noexcept { return as_read != nullptr ? std::string_view(*as_read) : rendered; }
+};
+
+struct WriteBackPlan {
+  std::vector<PlannedFile> files;  // in document order of their first include
+};
+
+struct WriteBackError {
+  enum class Kind : std::uint8_t {
+    NotLoadedWithIncludes,  // "document was not loaded with OPT_INCLUDES; nothing to write back"
+    EditWithoutFile,        // "cannot write back the edit at {path}: it lies under '{tag} {target}', ..."
+    ConflictingEdits,       // "'{file}' is included more than once with conflicting edits; ..."
+    Write,                  // "cannot write {file}: {reason}"
+  };
+  Kind kind = Kind::Write;
+  std::string message;
+  std::string file;  // the file concerned (ConflictingEdits, Write)
+};
+
+std::expected<WriteBackPlan, WriteBackError> plan_write_back(const DocumentRecord& doc, WriteBackScope scope);
+
+// Stages every file of the plan beneath `include_root` (see above); the
+// first failure drops what was staged.
+std::expected<std::vector<StagedFile>, WriteBackError> stage_write_back(const WriteBackPlan& plan,
+                                                                        std::string_view include_root);
+
+// Stages, then commits, every file of the plan; gives the paths written.
+std::expected<std::vector<std::string>, WriteBackError> write_back(const WriteBackPlan& plan,
+                                                                   std::string_view include_root);
+
+// The Write error for a failed staging or commit.
+WriteBackError write_back_failure(const WriteError& error);
+
+}  // namespace kestrine

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -173,40 +174,52 @@ WriteBackError write_failure(std::string_view path, std::string_view reason) {
                         std::string(path)};
 }
 
-std::optional<std::string> canonical_path(const std::string& path) {
+// The canonical form of `path` (which must exist); errors name `shown`.
+WriteBackResult<std::string> canonical_path(const std::string& path, std::string_view shown) {
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  if (!real) return std::nullopt;
+  if (!real) return std::unexpected(write_failure(shown, os_error_text(errno)));
   return std::string(real.get());
 }
 
-// Where a write to `path` lands, beneath the root: the path itself, or the
-// file a symbolic link there leads to.
-WriteBackResult<std::string> confined_target(const IncludeRoot& root, const std::string& path) {
-  const OpenFailure outside{OpenFailure::Reason::Escapes, 0};
+// Where a write to a planned path lands: a directory beneath the root, in
+// canonical form, and a name in it.
+struct ConfinedTarget {
+  std::string directory;
+  std::string name;
+};
+
+// The path itself, or the file a symbolic link there leads to; links on the
+// way to its directory are resolved.  Everything must stay beneath the root.
+WriteBackResult<ConfinedTarget> confined_target(const IncludeRoot& root, const std::string& path) {
+  const auto outside = [&] {
+    return std::unexpected(write_failure(path, OpenFailure{OpenFailure::Reason::Escapes, 0}.text()));
+  };
   if (holds_nul(path)) return std::unexpected(write_failure(path, kNulInPathMessage));
   std::string target = normalize_path(path);
   if (!root.usable() || target.empty() || target.front() != '/' || !path_within(target, root.canonical()))
-    return std::unexpected(write_failure(path, outside.text()));
+    return outside();
   struct stat st;
   if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    const std::optional<std::string> real = canonical_path(target);
-    if (!real) return std::unexpected(write_failure(path, os_error_text(ENOENT)));
-    if (!path_within(*real, root.canonical())) return std::unexpected(write_failure(path, outside.text()));
-    target = *real;
+    KESTRINE_ASSIGN_OR_RETURN(target, canonical_path(target, path));
+    if (!path_within(target, root.canonical())) return outside();
   }
-  return target;
+  const std::optional<std::string_view> parent = parent_path(target);
+  if (!parent) return std::unexpected(write_failure(path, kUnwritablePathMessage));
+  ConfinedTarget confined;
+  KESTRINE_ASSIGN_OR_RETURN(confined.directory, canonical_path(std::string(*parent), path));
+  if (!path_within(confined.directory, root.canonical())) return outside();
+  confined.name = std::string(file_name_of(target));
+  return confined;
 }
 
 WriteBackResult<StagedFile> stage_confined(const IncludeRoot& root, const PlannedFile& file) {
-  KESTRINE_ASSIGN_OR_RETURN(const std::string target, confined_target(root, file.path));
-  const std::optional<std::string_view> directory = parent_path(target);
-  if (!directory) return std::unexpected(write_failure(file.path, kUnwritablePathMessage));
+  KESTRINE_ASSIGN_OR_RETURN(const ConfinedTarget target, confined_target(root, file.path));
   // Opened beneath the root without following any link, so the temporary
-  // file and the rename stay in a directory below it whatever changed since
-  // the load.
-  auto opened = open_beneath(root, *directory, OpenAs::Directory);
+  // file and the rename stay in a directory below it even if the tree
+  // changed since the check.
+  auto opened = open_beneath(root, target.directory, OpenAs::Directory);
   if (!opened) return std::unexpected(write_failure(file.path, opened.error().text()));
-  auto staged = stage_file_in(std::move(*opened), file_name_of(target), file.path, file.text());
+  auto staged = stage_file_in(std::move(*opened), target.name, file.path, file.text());
   if (!staged) return std::unexpected(write_back_failure(staged.error()));
   return std::move(*staged);
 }

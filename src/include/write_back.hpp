@@ -28,10 +28,12 @@
 // document must not change while a plan is in use.
 //
 // The writes.  Every target is checked again when it is written: it must
-// lie beneath the include root the document was loaded with, reached
-// without a symbolic link on the way (a link as the file itself is followed
-// when what it leads to lies beneath the root too), and the directory is
-// opened beneath the root before the temporary file is made in it.  All
+// lie beneath the include root the document was loaded with, and so must
+// its directory with links resolved and, when the file itself is now a
+// symbolic link, the file it leads to (which is then replaced).  The
+// directory is opened beneath the root without following any link before
+// the temporary file is made in it, so a change of the tree after the
+// check cannot lead the write out.  All
 // files are staged (temporary file written and flushed) before the first
 // is renamed over its target, so a failure while staging leaves every
 // target untouched.

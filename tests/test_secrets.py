@@ -1,0 +1,185 @@
+"""!secret through loads: the search from the including file's directory up
+to the include root, the secrets file's checks, missing secrets under each
+policy, and the places a secret's value must never reach (log lines,
+exception texts, other files)."""
+
+import logging
+import os
+
+import pytest
+
+import kestrine
+from kestrine import KestrineIncludeError, KestrineSecretNotFoundError
+
+INC = kestrine.OPT_INCLUDES
+SEC = kestrine.OPT_SECRETS
+RT = kestrine.OPT_ROUND_TRIP
+VALUE = "hunter2-value"  # what no message may show
+
+
+def write(root, files):
+    for name, text in files.items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text)
+
+
+def load(root, text, option=INC | SEC, **kw):
+    return kestrine.loads(text, option=option, include_dir=str(root), **kw)
+
+
+@pytest.fixture
+def tree(tmp_path):
+    (tmp_path / "secrets.yaml").write_text("above the root: never read\n")
+    root = tmp_path / "root"
+    write(root, {
+        "secrets.yaml": ("# root secrets\nshared: from root\nonly_root: r  # trailing\nport: 8080\nquoted: '8080'\n"
+                         "dup: first\ndup: second\n' spaced ': blanks\n'': empty name\nlogger: DEBUG\n"
+                         "anchored: &a {k: &b [1, 2], l: *b}\nalias: *a\nnot_resolved: !env_var HOME\n"),
+        "a/secrets.yaml": "shared: from a\n",
+        "a/b/inc.yaml": "near: !secret shared\nfar: !secret only_root\n",
+        "a/list/one.yaml": "x: 1\n",
+        "a/list/secrets.yaml": "shared: listed\n",
+        "c/secrets.yaml": "# only comments\n",
+        "c/inc.yaml": "v: !secret shared\n",
+        "d/secrets.yaml": "---\n...\n",
+        "d/inc.yaml": "v: !secret shared\n",
+    })
+    (root / "out").mkdir()
+    os.symlink(tmp_path / "secrets.yaml", root / "out" / "secrets.yaml")
+    (root / "out" / "inc.yaml").write_text("v: !secret shared\nabove: !secret above the root\n")
+    return root
+
+
+def test_lookup_from_the_including_file_up_to_the_root(tree, caplog):
+    text = """\
+top: !secret shared
+inc: !include a/b/inc.yaml
+files: !include_dir_list a/list
+empty_files: [!include c/inc.yaml, !include d/inc.yaml]
+linked_out: !include out/inc.yaml
+port: !secret port
+quoted: !secret quoted
+dup: !secret dup
+spaced: !secret ' spaced '
+on_mapping: !secret {ignored: 1}
+anchored: &top !secret anchored
+alias: !secret alias
+again: *top
+env: !secret not_resolved
+"""
+    with caplog.at_level(logging.WARNING, logger="kestrine"):
+        value = load(tree, text, option=INC | SEC | kestrine.OPT_SECRET_NOT_FOUND_WARN)
+    nested = {"k": [1, 2], "l": [1, 2]}
+    assert value == {
+        "top": "from root", "inc": {"near": "from a", "far": "r"}, "files": [{"x": 1}],
+        "empty_files": [{"v": "from root"}, {"v": "from root"}],
+        "linked_out": {"v": "from root", "above": None},
+        "port": 8080, "quoted": "8080", "dup": "second", "spaced": "blanks", "on_mapping": "empty name",
+        "anchored": nested, "alias": nested, "again": nested, "env": "HOME",
+    }
+    assert caplog.messages == [f"secret 'above the root' is not defined in any secrets.yaml at {tree}/out/inc.yaml:2"]
+
+    ann = load(tree, "\nx:   !secret anchored\n", option=INC | SEC | kestrine.OPT_ANNOTATED)
+    x = ann["x"]
+    assert (x.__line__, x.__column__, x.__end_line__, x.__end_column__) == (2, 14, 2, 22)
+    assert (x.__source_tag__, x.__source_target__, x.__file__) == ("!secret", "anchored", f"{tree}/<root>")
+    assert (x["k"].__file__, x["k"].__line__) == (f"{tree}/secrets.yaml", 11)
+
+
+@pytest.mark.parametrize("secrets, error", [
+    ("- a\n---\nk: v\n", "secrets.yaml does not contain a dictionary"),
+    ("k: {x: !secret y}\n", "secrets not supported in a secrets.yaml file"),
+    (f'k: "{VALUE}\\uZZZZ"\n', "invalid secrets.yaml: invalid hex digit in unicode escape"),
+])
+def test_a_secrets_file_that_fails_a_check(tmp_path, secrets, error):
+    (tmp_path / "secrets.yaml").write_text(secrets)
+    with pytest.raises(KestrineIncludeError) as err:
+        load(tmp_path, "v: !secret k\n")
+    assert str(err.value) == f"{error} in {tmp_path}/secrets.yaml"
+    assert VALUE not in str(err.value)
+
+
+def test_logger_entries(tmp_path, caplog):
+    for value, warned in [("debug", False), ("Debug", False), ("info", True), ("", True)]:
+        (tmp_path / "secrets.yaml").write_text(f"logger: {value}\nk: v\n")
+        caplog.clear()
+        with caplog.at_level(logging.WARNING, logger="kestrine"):
+            assert load(tmp_path, "[!secret k, !secret k]") == ["v", "v"]
+            with pytest.raises(KestrineSecretNotFoundError):
+                load(tmp_path, "!secret logger")
+        warning = "secrets.yaml: 'logger: debug' expected, but a different value was found"
+        assert caplog.messages == ([warning] if warned else []), value  # once per file and load
+
+
+def test_missing_secret_policies(tmp_path, caplog):
+    write(tmp_path, {"secrets.yaml": "k: v\n", "inc.yaml": "a: 1\n\nb: !secret gone_too\n"})
+    text = "x: !secret gone\ny: !include inc.yaml\n"
+    with pytest.raises(KestrineSecretNotFoundError) as err:
+        load(tmp_path, text)
+    assert str(err.value) == f"secret 'gone' is not defined in any secrets.yaml in {tmp_path}/<root>"
+    assert (err.value.file, err.value.line, err.value.column) == (f"{tmp_path}/<root>", 1, 12)
+    assert not hasattr(err.value, "include_stack") or err.value.include_stack is None
+
+    events = []
+    logging.getLogger("kestrine").addFilter(lambda r: events.append(r.getMessage()) or True)
+    try:
+        with caplog.at_level(logging.WARNING, logger="kestrine"):
+            value = load(tmp_path, text, option=INC | SEC | kestrine.OPT_SECRET_NOT_FOUND_WARN,
+                         on_missing_secret=lambda *a: events.append(a) or "not used")
+    finally:
+        logging.getLogger("kestrine").filters.clear()
+    assert value == {"x": None, "y": {"a": 1, "b": None}}
+    assert events == [("gone", f"{tmp_path}/<root>", 1),
+                      f"secret 'gone' is not defined in any secrets.yaml at {tmp_path}/<root>:1",
+                      ("gone_too", f"{tmp_path}/inc.yaml", 3),
+                      f"secret 'gone_too' is not defined in any secrets.yaml at {tmp_path}/inc.yaml:3"]
+
+    calls = []
+
+    def refuse(*args):
+        calls.append(args)
+        raise RuntimeError("stop")
+    caplog.clear()
+    with caplog.at_level(logging.WARNING, logger="kestrine"), pytest.raises(RuntimeError, match="stop"):
+        load(tmp_path, text, option=INC | SEC | kestrine.OPT_SECRET_NOT_FOUND_WARN, on_missing_secret=refuse)
+    assert len(calls) == 1 and not caplog.messages
+
+
+def test_missing_values_keep_their_directive_in_a_write_back(tmp_path):
+    (tmp_path / "secrets.yaml").write_text("k: v\n")
+    text = "a: yes\nb: !secret gone  # why\nc: !env_var KST_SURELY_UNSET  # why not\n"
+    doc = load(tmp_path, text, option=RT | INC | SEC | kestrine.OPT_ENV_VAR | kestrine.OPT_UPGRADE_1_1,
+               on_missing_secret=lambda *a: None, on_missing_env_var=lambda *a: None)
+    assert doc.to_yaml().decode().endswith("a: true\nb: !secret gone  # why\nc: !env_var KST_SURELY_UNSET  # why not\n")
+
+
+def test_a_secret_value_never_leaks(tmp_path, caplog):
+    write(tmp_path, {
+        "secrets.yaml": f"# {VALUE} comment\npw: yes\nmap: {{{VALUE}: 1, {VALUE}: 2}}\ntext: {VALUE}\n",
+        "inc.yaml": "p: !secret pw\nm: !secret map\nt: !secret text\n",
+    })
+    text = "inc: !include inc.yaml\nplain: on\n"
+    options = INC | SEC | kestrine.OPT_YAML_1_1 | kestrine.OPT_YAML_1_1_WARN | kestrine.OPT_DUPLICATE_KEYS_WARN
+    with caplog.at_level(logging.WARNING, logger="kestrine"):
+        value = load(tmp_path, text, option=options)
+        doc = load(tmp_path, text, option=options | RT | kestrine.OPT_UPGRADE_1_1)
+    assert value["inc"] == {"p": True, "m": {VALUE: 2}, "t": VALUE}
+    assert [m for m in caplog.messages if "1.1 syntax" in m] == [
+        "YAML 1.1 syntax 'on' resolves as bool in 1.1 but str in 1.2 at line 2, column 8"] * 2
+    assert all(VALUE not in m for m in caplog.messages)
+
+    for option in (options | kestrine.OPT_DUPLICATE_KEYS_ERROR, options | RT | kestrine.OPT_DUPLICATE_KEYS_ERROR):
+        load(tmp_path, text, option=option)  # the secret's keys are not checked, so never quoted
+    schemas = [{"properties": {"inc": {"properties": {"t": {"enum": ["other"]}}}}},
+               {"properties": {"inc": {"properties": {"t": {"pattern": "^x"}}}}},
+               {"properties": {"inc": {"properties": {"m": {"maxProperties": 0}}}}}]
+    for schema in schemas:
+        with pytest.raises(kestrine.KestrineSchemaError) as err:
+            load(tmp_path, text, option=INC | SEC, schema=schema)
+        assert VALUE not in str(err.value)
+
+    # The upgrade rewrote only the root file's scalar: the secret is no edit,
+    # and the included file is written back with its directives.
+    assert kestrine.dump_includes_map(doc) == {f"{tmp_path}/inc.yaml": (tmp_path / "inc.yaml").read_bytes()}
+    assert VALUE.encode() not in doc.to_yaml()

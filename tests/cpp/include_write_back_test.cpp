@@ -1,0 +1,91 @@
+// The write-back plan: which text goes to which file when a file is included
+// more than once, and the edits no file can hold.
+#include <functional>
+#include <map>
+
+#include "include/write_back.hpp"
+#include "include_support.hpp"
+
+namespace kestrine {
+namespace {
+
+using testing::TempTree;
+
+// main: {a: <x.yaml>, b: <x.yaml>, c: <y.yaml>, s: !secret k, e: !env_var HOME}
+DocumentRecord loaded(const TempTree& tree) {
+  tree.write("root/x.yaml", "v: 1  # kept\n");
+  tree.write("root/y.yaml", "[y]\n");
+  tree.write("root/secrets.yaml", "k: {v: 1}\n");
+  testing::Expansion e = testing::expand(
+      tree.path("root"), "a: !include x.yaml\nb: !include x.yaml\nc: !include y.yaml\ns: !secret k\ne: !env_var HOME\n",
+      {true, true, true});
+  EXPECT_TRUE(e.roots) << e.roots.error().message;
+  DocumentRecord doc;
+  doc.roots = std::move(*e.roots);
+  doc.source_names = std::move(e.sources.names);
+  doc.source_texts = std::move(e.sources.texts);
+  doc.include_root = std::move(e.sources.include_root);
+  return doc;
+}
+
+YamlNode& value_of(YamlNode& mapping, std::string_view key) {
+  for (NodePair& pair : mapping.pairs_mut())
+    if (pair.key.text() == key) return pair.value;
+  ADD_FAILURE() << "no key " << key;
+  return mapping;
+}
+
+void edit(YamlNode& node, std::string_view text) {
+  node.set_scalar(text, ScalarStyle::Plain);
+  node.comments.modified = true;
+}
+
+TEST(IncludeWriteBack, PlanOfFilesIncludedMoreThanOnce) {
+  using Edit = std::function<void(YamlNode&)>;
+  const auto edit_v = [](std::string_view key, std::string_view text) {
+    return [=](YamlNode& root) { edit(value_of(value_of(root, key), "v"), text); };
+  };
+  const std::string read_x = "v: 1  # kept\n", read_y = "[y]\n";
+  const struct {
+    std::vector<Edit> edits;
+    std::map<std::string, std::string> all;     // file -> text, every included file
+    std::map<std::string, std::string> edited;  // file -> text, edited files only
+    std::string error;
+  } cases[] = {
+      {{}, {{"x.yaml", read_x}, {"y.yaml", read_y}}, {}, ""},
+      // The edit wins over the unedited copy; the same edit twice is one file.
+      {{edit_v("b", "2")}, {{"x.yaml", "v: 2  # kept\n"}, {"y.yaml", read_y}}, {{"x.yaml", "v: 2  # kept\n"}}, ""},
+      {{edit_v("a", "2"), edit_v("b", "2")}, {{"x.yaml", "v: 2  # kept\n"}, {"y.yaml", read_y}},
+       {{"x.yaml", "v: 2  # kept\n"}}, ""},
+      {{edit_v("a", "2"), edit_v("b", "3")}, {}, {},
+       "'{root}/x.yaml' is included more than once with conflicting edits; write-back cannot store two different "
+       "versions of one file"},
+      {{edit_v("s", "2")}, {}, {},
+       "cannot write back the edit at $.s: it lies under '!secret k', which names no single file to hold it"},
+      {{[](YamlNode& root) { edit(value_of(root, "e"), "/elsewhere"); }}, {}, {},
+       "cannot write back the edit at $.e: it lies under '!env_var HOME', which names no single file to hold it"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    TempTree tree;
+    DocumentRecord doc = loaded(tree);
+    for (const Edit& e : cases[i].edits) e(doc.roots.front());
+    const std::string root = tree.path("root");
+    for (const WriteBackScope scope : {WriteBackScope::AllIncludedFiles, WriteBackScope::EditedFiles}) {
+      auto plan = plan_write_back(doc, scope);
+      if (!cases[i].error.empty()) {
+        ASSERT_FALSE(plan) << i;
+        std::string expected = cases[i].error;
+        if (expected.starts_with("'{root}")) expected.replace(1, 6, root);
+        EXPECT_EQ(plan.error().message, expected) << i;
+        continue;
+      }
+      ASSERT_TRUE(plan) << i << ": " << plan.error().message;
+      std::map<std::string, std::string> got;
+      for (const PlannedFile& file : plan->files) got[file.path.substr(root.size() + 1)] = file.text();
+      EXPECT_EQ(got, scope == WriteBackScope::EditedFiles ? cases[i].edited : cases[i].all) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrine

@@ -14,6 +14,11 @@ Inputs, written into a temporary directory:
           expanded "services" (checked), loaded on the plain road;
   walk    directories of 1,000 to 16,000 files that are not YAML: the
           listing is walked and sorted, nothing is loaded;
+  secrets 200 files in 20 directories under 4 groups, 5 `!secret` tags
+          each (1,000 in all), names defined in the file's own directory,
+          its group and the root: 25 secrets.yaml files;
+  write   the 2,000 files of `tree` included one by one (`!include`) into
+          a round-trip document, unedited;
   real    ../shared/testdata/config-trees/frenck-home-assistant-config, if
           present (its configuration.yaml, directives on).
 
@@ -25,7 +30,12 @@ Figures:
                      was read once;
   peak memory        growth of the peak resident set during one load, in a
                      fresh process each, expanded against plain `concat`;
-  walk               microseconds per directory entry.
+  walk               microseconds per directory entry;
+  secrets            the load with OPT_SECRETS against the same tree with
+                     the tags left unresolved (per-tag cost), and bytes
+                     read over included + secrets bytes (1.00: each
+                     secrets.yaml read once);
+  write              dump_includes_map against reading the same files.
 The table is printed and written to DIR/bench_includes.txt (default
 bench/results).
 """
@@ -133,6 +143,63 @@ def walk_cost(root, entries, repeat):
     return seconds / entries * 1e6
 
 
+def generate_secrets_tree(root):
+    """Writes the secrets tree; returns its top-level text and the bytes of
+    the included and the secrets files."""
+    top = root / "sec"
+    included = secrets = 0
+
+    def put(path, text):
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text)
+        return len(text.encode())
+    secrets += put(top / "secrets.yaml", "".join(f"root{i}: root value {i}\n" for i in range(50)))
+    n = 0
+    for g in range(4):
+        secrets += put(top / f"g{g}" / "secrets.yaml", "".join(f"group{i}: group {g} value {i}\n" for i in range(20)))
+        for d in range(5):
+            directory = top / f"g{g}" / f"s{d}"
+            secrets += put(directory / "secrets.yaml", "".join(f"own{i}: {g}.{d} value {i}\n" for i in range(20)))
+            for _ in range(10):
+                tags = [f"own{n % 20}", f"group{n % 20}", f"root{n % 50}", f"root{(n + 7) % 50}", f"own{(n + 3) % 20}"]
+                included += put(directory / f"f{n:03d}.yaml",
+                                f"f{n}:\n" + "".join(f"  k{j}: !secret {t}\n" for j, t in enumerate(tags)))
+                n += 1
+    return "all: !include_dir_merge_named sec\n", included, secrets
+
+
+def secrets_figures(root, repeat):
+    text, included, secrets = generate_secrets_tree(root)
+    options = kestrine.OPT_INCLUDES | kestrine.OPT_INCLUDE_DIR_RECURSIVE
+
+    def with_secrets():
+        return kestrine.loads(text, option=options | kestrine.OPT_SECRETS, include_dir=str(root))
+
+    def unresolved():
+        return kestrine.loads(text, option=options, include_dir=str(root))
+    tags = sum(len(v) for v in with_secrets()["all"].values())
+    t_secrets = best_time(with_secrets, repeat)
+    t_plain = best_time(unresolved, repeat)
+    ratio = read_bytes_during(with_secrets) / (included + secrets)
+    return [f"secrets: {tags} !secret tags in 200 files, 25 secrets.yaml files",
+            f"  load with secrets   {t_secrets * 1e3:7.2f} ms   (tags unresolved {t_plain * 1e3:.2f} ms: "
+            f"{(t_secrets - t_plain) / tags * 1e6:.2f} us per tag)",
+            f"  bytes read / (included + secrets bytes)   {ratio:.3f}"]
+
+
+def write_back_figures(root, files, repeat):
+    paths = sorted((root / "conf").rglob("*.yaml"))[:files]
+    text = "".join(f"f{i}: !include {p.relative_to(root)}\n" for i, p in enumerate(paths))
+    doc = kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP | kestrine.OPT_INCLUDES, include_dir=str(root))
+    written = kestrine.dump_includes_map(doc)
+    assert len(written) == len(paths) and all(written[str(p)] == p.read_bytes() for p in paths)
+    t_map = best_time(lambda: kestrine.dump_includes_map(doc), repeat)
+    t_read = best_time(lambda: [p.read_bytes() for p in paths], repeat)
+    return [f"write-back: {len(paths)} included files, unedited",
+            f"  dump_includes_map   {t_map * 1e3:7.2f} ms   (reading the files {t_read * 1e3:.2f} ms: "
+            f"ratio {t_map / t_read:.2f})"]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--files", type=int, default=2000)
@@ -173,6 +240,8 @@ def main():
         lines.append("walk (directories of files that are not YAML):")
         for entries in (1000, 4000, 16000):
             lines.append(f"  {entries:6d} entries   {walk_cost(root, entries, args.repeat):6.2f} us per entry")
+        lines.extend(write_back_figures(root, args.files, args.repeat))
+        lines.extend(secrets_figures(root, args.repeat))
 
     config = REAL_TREE / "configuration.yaml"
     if config.exists():

@@ -131,21 +131,28 @@ IncludeRoot IncludeRoot::open(std::string_view dir) {
   const std::string path(dir);
   UniqueFd fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!fd) return root;
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  auto real = canonical_path(path);
   if (!real) return root;
   struct stat held, named;
-  if (::fstat(fd.get(), &held) != 0 || ::stat(real.get(), &named) != 0 || held.st_dev != named.st_dev ||
+  if (::fstat(fd.get(), &held) != 0 || ::stat(real->c_str(), &named) != 0 || held.st_dev != named.st_dev ||
       held.st_ino != named.st_ino) {
     return root;
   }
   root.fd_ = std::move(fd);
-  root.canonical_ = real.get();
+  root.canonical_ = std::move(*real);
   root.device_ = held.st_dev;
   root.inode_ = held.st_ino;
   return root;
 }
 
 // ---- opening and reading ------------------------------------------------
+
+std::expected<std::string, int> canonical_path(std::string_view path) {
+  if (holds_nul(path)) return std::unexpected(EINVAL);
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(std::string(path).c_str(), nullptr), &std::free);
+  if (!real) return std::unexpected(errno);
+  return std::string(real.get());
+}
 
 std::string outside_root_message(std::string_view shown) {
   return "'" + std::string(shown) + "' resolves outside the configured include directory";
@@ -237,13 +244,9 @@ std::expected<std::string, LoadError> resolve_include_path(const IncludeContext&
   // path than the one checked.
   const bool nul = holds_nul(candidate);
   const std::string path(candidate);
-  if (!nul) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    if (real) {
-      std::string canonical(real.get());
-      if (!path_within(canonical, root.canonical())) return outside();
-      return canonical;
-    }
+  if (auto canonical = canonical_path(path)) {
+    if (!path_within(*canonical, root.canonical())) return outside();
+    return std::move(*canonical);
   }
   std::string absolute = path;
   if (path.empty() || path.front() != '/') {

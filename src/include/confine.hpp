@@ -87,6 +87,11 @@ std::expected<UniqueFd, OpenFailure> open_beneath(const IncludeRoot& root, std::
 // refused before reading, so a FIFO or device never blocks the load).
 std::expected<std::string, OpenFailure> read_regular_file(int fd);
 
+// The operating system's canonical form of `path` (absolute, every link
+// resolved), or the errno of the failure; a path holding NUL is never handed
+// to the system (EINVAL).
+std::expected<std::string, int> canonical_path(std::string_view path);
+
 // "'{shown}' resolves outside the configured include directory"
 std::string outside_root_message(std::string_view shown);
 // "cannot read included file '{shown}': {reason}"

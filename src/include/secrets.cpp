@@ -1,7 +1,5 @@
 #include "include/secrets.hpp"
 
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,13 +20,6 @@ constexpr std::string_view kSecretsFileName = "secrets.yaml";
 constexpr std::string_view kLoggerKey = "logger";
 constexpr std::string_view kLoggerWarning =
     "secrets.yaml: 'logger: debug' expected, but a different value was found";
-
-std::optional<std::string> canonical_path(const std::string& path) {
-  if (holds_nul(path)) return std::nullopt;
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  if (!real) return std::nullopt;
-  return std::string(real.get());
-}
 
 // The directory of the file holding the tag, canonical; the root when the
 // file has no real path (the top-level text).
@@ -117,7 +108,7 @@ LoadResult<SecretsTable> secrets_table(IncludeContext& ctx, const YamlNode& root
 
 // The table of one candidate path (empty when there is nothing to read).
 LoadResult<SecretsTable> load_secrets_file(IncludeContext& ctx, const std::string& candidate) {
-  const std::optional<std::string> real = canonical_path(candidate);
+  const auto real = canonical_path(candidate);
   if (!real || !path_within(*real, ctx.root.canonical())) return SecretsTable{};
   auto fd = open_beneath(ctx.root, *real, OpenAs::File);
   if (!fd) return SecretsTable{};

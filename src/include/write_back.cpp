@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <utility>
 
@@ -175,10 +173,10 @@ WriteBackError write_failure(std::string_view path, std::string_view reason) {
 }
 
 // The canonical form of `path` (which must exist); errors name `shown`.
-WriteBackResult<std::string> canonical_path(const std::string& path, std::string_view shown) {
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  if (!real) return std::unexpected(write_failure(shown, os_error_text(errno)));
-  return std::string(real.get());
+WriteBackResult<std::string> existing_canonical_path(std::string_view path, std::string_view shown) {
+  auto canonical = canonical_path(path);
+  if (!canonical) return std::unexpected(write_failure(shown, os_error_text(canonical.error())));
+  return std::move(*canonical);
 }
 
 // Where a write to a planned path lands: a directory beneath the root, in
@@ -200,13 +198,13 @@ WriteBackResult<ConfinedTarget> confined_target(const IncludeRoot& root, const s
     return outside();
   struct stat st;
   if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    KESTRINE_ASSIGN_OR_RETURN(target, canonical_path(target, path));
+    KESTRINE_ASSIGN_OR_RETURN(target, existing_canonical_path(target, path));
     if (!path_within(target, root.canonical())) return outside();
   }
   const std::optional<std::string_view> parent = parent_path(target);
   if (!parent) return std::unexpected(write_failure(path, kUnwritablePathMessage));
   ConfinedTarget confined;
-  KESTRINE_ASSIGN_OR_RETURN(confined.directory, canonical_path(std::string(*parent), path));
+  KESTRINE_ASSIGN_OR_RETURN(confined.directory, existing_canonical_path(*parent, path));
   if (!path_within(confined.directory, root.canonical())) return outside();
   confined.name = std::string(file_name_of(target));
   return confined;

@@ -222,6 +222,16 @@ WriteBackResult<StagedFile> stage_confined(const IncludeRoot& root, const Planne
   return std::move(*staged);
 }
 
+// Commits every staged file; gives their targets.
+std::expected<std::vector<std::string>, WriteBackError> commit_all(std::span<StagedFile> staged) {
+  if (auto committed = commit_staged(staged); !committed)
+    return std::unexpected(write_back_failure(committed.error()));
+  std::vector<std::string> written;
+  written.reserve(staged.size());
+  for (const StagedFile& file : staged) written.push_back(file.target());
+  return written;
+}
+
 }  // namespace
 
 WriteBackError write_back_failure(const WriteError& error) { return write_failure(error.path, error.reason); }
@@ -254,11 +264,22 @@ std::expected<std::vector<StagedFile>, WriteBackError> stage_write_back(const Wr
 std::expected<std::vector<std::string>, WriteBackError> write_back(const WriteBackPlan& plan,
                                                                    std::string_view include_root) {
   KESTRINE_ASSIGN_OR_RETURN(std::vector<StagedFile> staged, stage_write_back(plan, include_root));
-  if (auto committed = commit_staged(staged); !committed) return std::unexpected(write_back_failure(committed.error()));
-  std::vector<std::string> written;
-  written.reserve(plan.files.size());
-  for (const PlannedFile& file : plan.files) written.push_back(file.path);
-  return written;
+  return commit_all(staged);
+}
+
+std::expected<std::vector<std::string>, WriteBackError> save_document_files(const DocumentRecord& doc,
+                                                                            const std::optional<RootFile>& root) {
+  WriteBackPlan plan;
+  if (!doc.source_names.empty()) {
+    KESTRINE_ASSIGN_OR_RETURN(plan, plan_write_back(doc, WriteBackScope::EditedFiles));
+  }
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<StagedFile> staged, stage_write_back(plan, doc.include_root));
+  if (root) {
+    auto root_file = stage_file(root->path, root->text);
+    if (!root_file) return std::unexpected(write_back_failure(root_file.error()));
+    staged.push_back(std::move(*root_file));
+  }
+  return commit_all(staged);
 }
 
 }  // namespace kestrine

@@ -6,12 +6,11 @@
 //   for (const PlannedFile& file : plan.files) ... file.path, file.text() ...
 //   KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> written, write_back(plan, doc.include_root));
 //
-//   // save(): the edited included files and, when it changed, the root file,
-//   // all or none
-//   KESTRINE_ASSIGN_OR_RETURN(WriteBackPlan plan, plan_write_back(doc, WriteBackScope::EditedFiles));
-//   KESTRINE_ASSIGN_OR_RETURN(std::vector<StagedFile> staged, stage_write_back(plan, doc.include_root));
-//   staged.push_back(*stage_file(target, render_document(doc)));   // when the root file is written
-//   commit_staged(staged);
+//   // save(): the edited included files and, when it is to be written, the
+//   // root file, replaced together
+//   std::optional<RootFile> root;
+//   if (root_changed || explicit_path) root = RootFile{target, render_document(doc)};
+//   auto written = save_document_files(doc, root);   // paths, included files first
 //
 // The plan.  Each node that replaced an `!include` (a `source` with a file
 // number) stands for one file: its text as read while nothing in it was
@@ -41,6 +40,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +90,20 @@ std::expected<std::vector<StagedFile>, WriteBackError> stage_write_back(const Wr
 // Stages, then commits, every file of the plan; gives the paths written.
 std::expected<std::vector<std::string>, WriteBackError> write_back(const WriteBackPlan& plan,
                                                                    std::string_view include_root);
+
+// What save() writes besides the included files: the document's own file.
+struct RootFile {
+  std::string path;  // the origin or the path given to save(); not confined
+  std::string text;  // the rendered document
+};
+
+// save(): plans the edited included files (none for a document loaded
+// without includes), stages them beneath the include root and `root` (when
+// given) at its path, following a link there, then commits them all.  Gives
+// the paths written: the included files in plan order, then `root`'s.  Every
+// refusal of the plan comes before anything is written.
+std::expected<std::vector<std::string>, WriteBackError> save_document_files(const DocumentRecord& doc,
+                                                                            const std::optional<RootFile>& root);
 
 // The Write error for a failed staging or commit.
 WriteBackError write_back_failure(const WriteError& error);

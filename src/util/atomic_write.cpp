@@ -194,8 +194,8 @@ WriteResult<StagedFile> stage_file_in(UniqueFd directory, std::string_view name,
   }
   StagedFile staged(std::move(directory), target, std::move(temp), std::move(shown));
   KESTRINE_TRY(write_all(fd.get(), contents, staged.target()));
-  if (::fsync(fd.get()) != 0) return os_failure(staged.target(), errno);
   if (state.exists && ::fchmod(fd.get(), state.mode) != 0) return os_failure(staged.target(), errno);
+  if (::fsync(fd.get()) != 0) return os_failure(staged.target(), errno);
   if (::close(fd.release()) != 0) return os_failure(staged.target(), errno);
   return staged;
 }

@@ -87,5 +87,25 @@ TEST(IncludeWriteBack, PlanOfFilesIncludedMoreThanOnce) {
   }
 }
 
+TEST(IncludeWriteBack, SaveReplacesTheEditedFilesAndTheRootFileTogether) {
+  TempTree tree;
+  DocumentRecord doc = loaded(tree);
+  edit(value_of(value_of(doc.roots.front(), "a"), "v"), "2");
+  // The root file cannot be staged: nothing is replaced.
+  auto failed = save_document_files(doc, RootFile{tree.path("gone/main.yaml"), "main\n"});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().message, "cannot write " + tree.path("gone/main.yaml") + ": No such file or directory");
+  auto unchanged = testing::expand(tree.path("root"), "!include x.yaml\n");
+  EXPECT_EQ(unchanged.sources.texts.back(), "v: 1  # kept\n");
+
+  auto written = save_document_files(doc, RootFile{tree.path("main.yaml"), "main\n"});
+  ASSERT_TRUE(written) << written.error().message;
+  EXPECT_EQ(*written, (std::vector<std::string>{tree.path("root/x.yaml"), tree.path("main.yaml")}));
+  EXPECT_EQ(testing::expand(tree.path("root"), "!include x.yaml\n").sources.texts.back(), "v: 2  # kept\n");
+
+  DocumentRecord plain;  // loaded without includes: the root file alone
+  EXPECT_EQ(save_document_files(plain, std::nullopt).value(), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace kestrine

@@ -10,12 +10,10 @@
 namespace kestrine {
 namespace {
 
-// The value at the tag (zero length), with the tag's own comments and the
-// directive as its provenance, so that writing the file back writes the
-// directive again, with its comments.
-YamlNode at_directive(YamlNode value, const YamlNode& tagged, std::string_view argument) {
+// The value at the tag (zero length), with the directive as its
+// provenance, so that writing the file back writes the directive again.
+YamlNode at_directive(YamlNode value, std::string_view argument) {
   value.set_end_to_start();
-  value.comments = tagged.comments;
   value.set_source(IncludeSource{"!env_var", std::string(argument), std::nullopt});
   return value;
 }
@@ -47,14 +45,14 @@ LoadResult<YamlNode> resolve_env_var(IncludeContext& ctx, const YamlNode& tagged
     } else if (ctx.env_var_miss_nonfatal) {
       ctx.missing_env_vars.push_back(MissingEnvVar{std::string(words.front()), source_name(ctx, tagged.span.file_id),
                                                    tagged.span.line, tagged.span.column});
-      return at_directive(YamlNode::null_at(tagged.span), tagged, argument);
+      return at_directive(YamlNode::null_at(tagged.span), argument);
     } else {
       return std::unexpected(make_load_error(IncludeErrorKind::EnvVar,
                                              "environment variable " + std::string(words.front()) + " is not defined",
                                              source_name(ctx, tagged.span.file_id), chain, tagged.span));
     }
   }
-  return at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted, tagged.span), tagged, argument);
+  return at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted, tagged.span), argument);
 }
 
 }  // namespace kestrine

@@ -8,8 +8,8 @@
 // when misses are not fatal, a MissingEnvVar record and a null at the tag;
 // else EnvVar "environment variable {name} is not defined".  The found
 // value is a single-quoted scalar (it loads as a string) at the tag's
-// position, with the tag's comments and the directive as its `source`; so
-// is the null of a miss, so that a write-back keeps the directive.
+// position, with the directive as its `source`; so is the null of a miss,
+// so that a write-back keeps the directive.
 #pragma once
 
 #include <optional>

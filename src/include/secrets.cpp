@@ -150,14 +150,13 @@ LoadResult<const YamlNode*> find_secret(IncludeContext& ctx, std::uint32_t file_
   }
 }
 
-// What stands at the tag: `content` with the tag's position and comments and
-// the directive as its provenance.
+// What stands at the tag: `content` with the tag's position and the
+// directive as its provenance.
 YamlNode at_directive(YamlNode content, const YamlNode& tagged, std::string name) {
   content.span = tagged.span;
   content.end_offset = tagged.end_offset;
   content.end_line = tagged.end_line;
   content.end_column = tagged.end_column;
-  content.comments = tagged.comments;
   content.set_source(IncludeSource{std::string(kSecretTag), std::move(name), std::nullopt});
   return content;
 }

@@ -18,9 +18,9 @@
 // with its aliases replaced by copies of what they stand for and without
 // anchors or comments, so it never refers to (or defines) a name of another
 // file, and no comment of the secrets file travels with it.  The returned
-// node sits at the tag (start and end), keeps the tag's own comments and has
-// the directive as its `source` ("!secret", NAME), so writing the including
-// file back writes the directive, never the value.  A miss gives, when
+// node sits at the tag (start and end) and has the directive as its
+// `source` ("!secret", NAME), so writing the including file back writes the
+// directive, never the value.  A miss gives, when
 // misses are not fatal, a MissingSecret record and a null with the same
 // provenance (so the directive survives a write-back); otherwise
 // SecretNotFound "secret '{NAME}' is not defined in any secrets.yaml".

@@ -17,6 +17,12 @@ LoadStatus replace_directive(YamlNode& node, DirectiveHandler handler, IncludeCo
                              std::span<const IncludeFrame> chain) {
   KESTRINE_ASSIGN_OR_RETURN(YamlNode replacement, handler(ctx, node, chain));
   replacement.set_anchor(node.anchor());
+  if (const IncludeSource* source = replacement.source(); source != nullptr && source->target_file_id) {
+    IncludeSource with_comments = *source;
+    with_comments.content_comments = std::move(replacement.comments);
+    replacement.set_source(std::move(with_comments));
+  }
+  replacement.comments = std::move(node.comments);
   node = std::move(replacement);
   return {};
 }

@@ -12,7 +12,10 @@
 // again: the handlers walk what they read themselves.  An anchor written on
 // a directive names its replacement (so `&b !include x.yaml` can be
 // referred to as *b); the included document's own root anchor gives way,
-// since nothing can refer to a document's root.  Every descent runs under
+// since nothing can refer to a document's root.  The comments written
+// around a directive stay on its replacement; those of an included file's
+// root move to `IncludeSource::content_comments`, so that writing back
+// either file gives it its own comments and no other file's.  Every descent runs under
 // the stack guard.  On an error the tree is left partly replaced; the
 // caller drops it.
 #pragma once

@@ -231,12 +231,17 @@ struct Comments {
 
 // The directive that produced a node's content.  `source_tag` and
 // `source_target` are the names under which Python sees `tag` and `target`.
+// The node's own `comments` are those written around the directive in the
+// including file; an included file's root keeps its comments here, so that
+// each file is written back with its own.
 struct IncludeSource {
   std::string tag;     // "!include", "!secret", "!env_var", a custom tag, ...
   std::string target;  // the directive's argument as written
   // File number (source-file table) of the file whose content replaced the
   // directive; absent for the directory forms, !secret, !env_var, custom tags.
   std::optional<std::uint32_t> target_file_id;
+  // With a file number: the comments of that file's root node.
+  Comments content_comments;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

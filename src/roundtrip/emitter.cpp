@@ -115,6 +115,10 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
 
 std::string emit_include_subtree(const YamlNode& node) {
   YamlNode copy = node;
+  if (const IncludeSource* source = node.source()) {
+    copy.comments = source->content_comments;
+    copy.comments.modified = node.comments.modified;
+  }
   copy.set_source(std::nullopt);
   copy.set_anchor(std::nullopt);
   return emit_to_string(copy, NullStyle::Keyword);

@@ -89,8 +89,10 @@ void emit_document(Emitter& e, const YamlNode& root);
 std::string emit_to_string(const YamlNode& root, NullStyle null_style);
 
 // An included file's subtree rendered on its own, as the content of that
-// file: the node without its `source` and without the anchor written on the
-// directive (it belongs to the including file), nulls spelled "null".
+// file: the node with the file root's comments (`content_comments`), without
+// its `source` and without the anchor written on the directive (comments and
+// anchor of the directive belong to the including file), nulls spelled
+// "null".
 std::string emit_include_subtree(const YamlNode& node);
 
 // Cuts the line feed the writer added after a kept block-scalar text that

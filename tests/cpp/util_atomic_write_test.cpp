@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "include_support.hpp"
 #include "util/atomic_write.hpp"
@@ -21,24 +21,20 @@ namespace fs = std::filesystem;
 
 std::string read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 unsigned mode_of(const std::string& path) {
-  struct stat st;
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  struct stat st{};
+  ::stat(path.c_str(), &st);
   return st.st_mode & 07777;
 }
 
-// The names in `dir` other than the ones given.
-std::vector<std::string> leftovers(const std::string& dir, std::initializer_list<std::string> known) {
+// The names in `dir`, sorted.
+std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> out;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename();
-    if (std::find(known.begin(), known.end(), name) == known.end()) out.push_back(name);
-  }
+  for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename());
+  std::sort(out.begin(), out.end());
   return out;
 }
 
@@ -50,21 +46,16 @@ TEST(UtilAtomicWrite, TemporaryFileBesideTheTargetWithTheNextFreeName) {
   const std::string prefix = "name.yaml.kestrine-tmp." + std::to_string(::getpid()) + ".";
   const std::string temp = first->temporary_name();
   ASSERT_TRUE(temp.starts_with(prefix)) << temp;
-  EXPECT_EQ(leftovers(tree.path("d"), {"name.yaml"}), std::vector<std::string>{temp});
+  EXPECT_EQ(names_in(tree.path("d")), (std::vector<std::string>{"name.yaml", temp}));
   EXPECT_EQ(read(tree.path("d/name.yaml")), "old\n");  // nothing replaced before the commit
 
-  // Names that exist already are passed over.
-  const unsigned long n = std::stoul(temp.substr(prefix.size()));
-  tree.write("d/" + prefix + std::to_string(n + 1), "");
-  tree.write("d/" + prefix + std::to_string(n + 2), "");
-  auto second = stage_file(tree.path("d/name.yaml"), "newer\n");
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->temporary_name(), prefix + std::to_string(n + 3));
-  second = std::move(*first);  // dropping the second staging removes its file
-  ASSERT_TRUE(second->commit());
+  // A name that exists already is passed over; a dropped staging removes its file.
+  const std::string taken = prefix + std::to_string(std::stoul(temp.substr(prefix.size())) + 1);
+  tree.write("d/" + taken, "");
+  EXPECT_NE(stage_file(tree.path("d/name.yaml"), "dropped\n")->temporary_name(), taken);
+  ASSERT_TRUE(first->commit());
   EXPECT_EQ(read(tree.path("d/name.yaml")), "new\n");
-  EXPECT_EQ(leftovers(tree.path("d"), {"name.yaml", prefix + std::to_string(n + 1), prefix + std::to_string(n + 2)}),
-            std::vector<std::string>{});
+  EXPECT_EQ(names_in(tree.path("d")), (std::vector<std::string>{"name.yaml", taken}));
 }
 
 TEST(UtilAtomicWrite, PermissionBitsAndLinks) {
@@ -88,7 +79,7 @@ TEST(UtilAtomicWrite, PermissionBitsAndLinks) {
   EXPECT_TRUE(fs::is_symlink(tree.path("chained.yaml")) && fs::is_symlink(tree.path("links/direct.yaml")));
   EXPECT_EQ(read(tree.path("real/target.yaml")), "through links\n");
   EXPECT_EQ(mode_of(tree.path("real/target.yaml")), 0600u);
-  EXPECT_EQ(leftovers(tree.path("links"), {"direct.yaml"}), std::vector<std::string>{});
+  EXPECT_EQ(names_in(tree.path("links")), std::vector<std::string>{"direct.yaml"});
 }
 
 TEST(UtilAtomicWrite, RefusedPaths) {
@@ -110,7 +101,7 @@ TEST(UtilAtomicWrite, RefusedPaths) {
     EXPECT_EQ(written.error().reason, c.reason) << c.path;
     EXPECT_EQ(written.error().path, c.path);
   }
-  EXPECT_EQ(leftovers(tree.path(""), {}), std::vector<std::string>{});
+  EXPECT_EQ(names_in(tree.path("")), std::vector<std::string>{});
 
   // A bare name lies in the current directory.
   const fs::path cwd = fs::current_path();
@@ -145,7 +136,7 @@ TEST(UtilAtomicWrite, AFailureLeavesTheTargetAndNoTemporaryFile) {
   auto committed = staged->commit();
   ASSERT_FALSE(committed);
   EXPECT_EQ(read(tree.path("kept.yaml")), "old\n");
-  EXPECT_EQ(leftovers(tree.path(""), {"kept.yaml", "t.yaml"}), std::vector<std::string>{});
+  EXPECT_EQ(names_in(tree.path("")), (std::vector<std::string>{"kept.yaml", "t.yaml"}));
 }
 
 }  // namespace

@@ -115,7 +115,10 @@ PyStatus check_tag(std::string_view tag) {
     }
     return {};
   }
-  if (tag.size() > 1) {
+  // "!" alone is the non-specific tag and "!!" names nothing: either reads
+  // back as no tag at all.
+  if (tag == "!" || tag == "!!") return fail(invalid_tag(tag, "a tag needs a name after its handle"));
+  {
     const std::size_t handle = tag.starts_with("!!") ? 2 : 1;
     if (tag.substr(handle).find('!') != std::string_view::npos) {
       return fail(invalid_tag(
@@ -299,10 +302,33 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
   return false;
 }
 
+// A snapshot of references taken on `stack`: released (and the stack cut
+// back) when the scope ends, however it ends.  Entries are addressed by
+// index, since a nested snapshot may grow the stack meanwhile.
+class PyEncoder::Snapshot {
+ public:
+  explicit Snapshot(std::vector<PyObject*>& stack) noexcept : stack_(stack), base_(stack.size()) {}
+  ~Snapshot() {
+    for (std::size_t i = base_; i < stack_.size(); ++i) Py_DECREF(stack_[i]);
+    stack_.resize(base_);
+  }
+  Snapshot(const Snapshot&) = delete;
+  Snapshot& operator=(const Snapshot&) = delete;
+
+  void push(PyObject* obj) {
+    stack_.push_back(obj);
+    Py_INCREF(obj);
+  }
+  PyObject* operator[](std::size_t i) const noexcept { return stack_[base_ + i]; }
+  std::size_t size() const noexcept { return stack_.size() - base_; }
+
+ private:
+  std::vector<PyObject*>& stack_;
+  std::size_t base_;
+};
+
 PyStatus PyEncoder::convert_list(PyObject* list, YamlValue& slot, const EncodeOptions& opt,
                                  std::uint32_t depth) {
-  // The length is fixed on entry: callbacks that grow the list while it is
-  // walked do not extend the walk, and ones that shrink it end it early.
   const Py_ssize_t n = PyList_GET_SIZE(list);
   if (n == 0) {
     slot = YamlValue::empty_sequence();
@@ -310,14 +336,24 @@ PyStatus PyEncoder::convert_list(PyObject* list, YamlValue& slot, const EncodeOp
   }
   OwnedRef hold = OwnedRef::borrow(list);
   YamlValue* items = arena_.allocate_array<YamlValue>(static_cast<std::size_t>(n));
+  // Leading scalars convert in place: that runs no Python code.
   Py_ssize_t i = 0;
   const bool simple_ok = depth + 1 <= kMaxEncodeDepth;
-  for (; i < n && i < PyList_GET_SIZE(list); ++i) {
-    PyObject* item = PyList_GET_ITEM(list, i);
-    if (simple_ok && put_simple(item, items[i])) continue;
-    KESTRINE_TRY(convert_into(item, items[i], opt, depth + 1));
+  if (simple_ok) {
+    while (i < n && put_simple(PyList_GET_ITEM(list, i), items[i])) ++i;
   }
-  slot = arena_.adopt_sequence(items, static_cast<std::size_t>(i));
+  if (i < n) {
+    // Anything else may call back into Python (`default`, serializers,
+    // protocol methods), and such code may change the list: the rest is
+    // converted from the references the list held on entry.
+    Snapshot rest(snapshot_);
+    for (Py_ssize_t k = i; k < n; ++k) rest.push(PyList_GET_ITEM(list, k));
+    for (std::size_t k = 0; k < rest.size(); ++k, ++i) {
+      if (simple_ok && put_simple(rest[k], items[i])) continue;
+      KESTRINE_TRY(convert_into(rest[k], items[i], opt, depth + 1));
+    }
+  }
+  slot = arena_.adopt_sequence(items, static_cast<std::size_t>(n));
   return {};
 }
 
@@ -351,25 +387,32 @@ PyStatus PyEncoder::convert_dict(PyObject* dict, YamlValue& slot, const EncodeOp
   Py_ssize_t i = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
-  while (i < n && PyDict_Next(dict, &pos, &key, &value)) {
-    ValuePair& pair = pairs[i];
-    if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
-      // Converting a str runs no Python code: `value` stays valid.
-      if (!put_simple(key, pair.key)) KESTRINE_TRY(put_str(key, pair.key));
-      if (put_simple(value, pair.value)) {
-        ++i;
-        continue;
-      }
-      KESTRINE_TRY(convert_into(value, pair.value, opt, depth + 1));
-    } else {
-      // The key's conversion may call back into Python, which may change
-      // the dict: hold both objects.
-      OwnedRef key_hold = OwnedRef::borrow(key);
-      OwnedRef value_hold = OwnedRef::borrow(value);
-      KESTRINE_TRY(convert_into(key, pair.key, opt, depth + 1));
-      KESTRINE_TRY(convert_into(value, pair.value, opt, depth + 1));
-    }
+  // Leading pairs of a str key and a scalar convert in place: converting a
+  // str runs no Python code.
+  bool more = false;
+  while (i < n && (more = PyDict_Next(dict, &pos, &key, &value))) {
+    if (Py_TYPE(key) != &PyUnicode_Type) break;
+    if (!put_simple(key, pairs[i].key)) KESTRINE_TRY(put_str(key, pairs[i].key));
+    if (!put_simple(value, pairs[i].value)) break;
     ++i;
+    more = false;
+  }
+  if (more) {
+    // The pair at hand (its key maybe converted already) and every later
+    // one may run Python code that changes the dict: convert them from the
+    // references the dict held on entry, key and value in turn.
+    const bool key_done = Py_TYPE(key) == &PyUnicode_Type;
+    Snapshot rest(snapshot_);
+    do {
+      rest.push(key);
+      rest.push(value);
+    } while (PyDict_Next(dict, &pos, &key, &value));
+    for (std::size_t k = 0; k < rest.size() && i < n; k += 2, ++i) {
+      ValuePair& pair = pairs[i];
+      if (k > 0 || !key_done) KESTRINE_TRY(convert_into(rest[k], pair.key, opt, depth + 1));
+      if (!put_simple(rest[k + 1], pair.value))
+        KESTRINE_TRY(convert_into(rest[k + 1], pair.value, opt, depth + 1));
+    }
   }
   slot = arena_.adopt_mapping(pairs, static_cast<std::size_t>(i));
   return {};

@@ -105,9 +105,13 @@ class PyEncoder {
   PyStatus convert_tagged(PyObject* tag, PyObject* value, YamlValue& slot,
                           const EncodeOptions& opt, std::uint32_t depth);
 
+  class Snapshot;
+
   const EncodeOptions& options_;
   ValueArena arena_;
   std::vector<PyObject*> kept_;
+  // References taken by the open Snapshot scopes of the walk, innermost last.
+  std::vector<PyObject*> snapshot_;
 };
 
 // Checks a tag's text: an error value (KestrineEncodeError "invalid tag ...")

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "resolver/kind.hpp"
@@ -37,9 +38,16 @@ std::vector<std::string> collect_version_warnings(std::span<const YamlNode> root
 std::optional<std::string> yaml12_spelling(std::string_view text,
                                            std::optional<std::string_view> tag, VersionMode mode);
 
+// True when untagged plain `text` reads as a string under `mode` but as
+// something else (null, a boolean, a number) under YAML 1.2, as "0o17"
+// does under YAML 1.1.
+bool reads_as_string_only_under(std::string_view text, VersionMode mode) noexcept;
+
 // Rewrites every plain scalar of the subtree (keys included) that has a
-// YAML 1.2 spelling into it and marks it modified.  Style, tag, anchor,
-// comments and positions stay.
-void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode);
+// YAML 1.2 spelling into it, and quotes every untagged plain scalar that
+// reads as a string only under `mode` (double quotes, or single quotes where
+// possible unless `prefer_double_quotes`); either is marked modified.  Tag,
+// anchor, comments and positions stay.
+void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double_quotes = true);
 
 }  // namespace kestrine

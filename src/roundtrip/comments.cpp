@@ -308,23 +308,20 @@ std::size_t entry_end(const YamlNode& n) noexcept {
 }  // namespace
 
 std::optional<std::size_t> CommentPlacer::flow_close_offset(const YamlNode& node) const {
-  // The collections that close together, outermost first: each one's last
-  // entry is the next.
-  std::vector<const YamlNode*> closing{&node};
-  std::size_t pos = 0;
-  for (;;) {
-    const YamlNode& n = *closing.back();
-    const YamlNode* last = last_entry(n);
-    if (last != nullptr && is_flow_collection(*last)) {
-      closing.push_back(last);
-      continue;
-    }
-    pos = last == nullptr ? n.span.offset + 1 : std::max(n.span.offset + 1, entry_end(*last));
-    break;
+  // The collections that close together: each one's last entry is the next.
+  // Their brackets are the next ones after the innermost's last entry.
+  std::size_t closing = 1;
+  const YamlNode* n = &node;
+  const YamlNode* last = last_entry(*n);
+  while (last != nullptr && is_flow_collection(*last)) {
+    n = last;
+    last = last_entry(*n);
+    ++closing;
   }
-  // From the innermost, past what may stand before each closing bracket:
-  // blanks, line breaks, separators, indicators of an empty entry, comments.
-  for (std::size_t k = closing.size(); k-- > 0;) {
+  std::size_t pos = last == nullptr ? n->span.offset + 1 : std::max(n->span.offset + 1, entry_end(*last));
+  // Past what may stand before each closing bracket: blanks, line breaks,
+  // separators, indicators of an empty entry, comments.
+  for (; closing > 0; --closing) {
     for (;;) {
       if (pos >= text_.size()) return std::nullopt;
       const char ch = text_[pos];

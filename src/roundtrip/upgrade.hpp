@@ -4,8 +4,9 @@
 // written back and read as YAML 1.2: `yes` is a boolean in 1.1 and a string
 // in 1.2, `1:30` the integer 90 in 1.1 and a string in 1.2.  These walks
 // report such plain scalars (OPT_YAML_1_1_WARN) or rewrite them into the YAML
-// 1.2 spelling of their 1.1 meaning (OPT_UPGRADE_1_1; the document writer
-// then declares "%YAML 1.2").  Under YAML 1.2 both readings agree and
+// 1.2 spelling of their 1.1 meaning, quoting the 1.1 strings that 1.2 would
+// read otherwise (OPT_UPGRADE_1_1; the document writer then declares
+// "%YAML 1.2").  Under YAML 1.2 both readings agree and
 // neither walk reports or changes anything.  Both run under the stack guard.
 #pragma once
 

@@ -220,6 +220,9 @@ def test_callbacks_that_mutate_the_container_being_walked(road):
         ([Odd(), "a", Odd(), "b" * 600, [Odd()]], [0, "a", 0, "b" * 600, [0]]),
         ({"a": Odd(), "b": "kept" * 300, "c": Odd(), "d": [Odd()]}, {"a": 0, "b": "kept" * 300, "c": 0, "d": [0]}),
         ({"a": 1, "b": Odd(), "c": 2}, {"a": 1, "b": 0, "c": 2}),
+        # The callback runs inside a nested container and changes the outer one.
+        ({"x": [Odd()], "y": "after" * 200}, {"x": [0], "y": "after" * 200}),
+        ([{"k": Odd()}, "after"], [{"k": 0}, "after"]),
     ]
     if road != "to_json default":
         cases.append(({3: Odd(), "b": Odd()}, {3: 0, "b": 0}))  # a key that is not a str first

@@ -117,7 +117,7 @@ def core_schema_loader():
     return CoreSchemaLoader
 
 
-number_like = st.text(alphabet="0123456789_.+-:eExobOXT Zyn", max_size=14) | st.sampled_from(
+number_like = st.text(alphabet="0123456789_.+-:eExobOXT ZynifMs", max_size=14) | st.sampled_from(
     ["_-1.5", "__-1.5", "_-1e5", "0x_", "0b_", "-0x_", "08", "09", "+09", "0089", "0o17", "1:30", "1:2.",
      "y", "N", "2001-12-14", "2001-1-2 1:02:03", "1_000", ".5_", "1.", "+.5e5", "0:30"])
 

@@ -55,6 +55,25 @@ struct Table {
 };
 constexpr Table kTable{};
 
+// The bytes that any reader's numbers and timestamps are made of: digits,
+// signs, ".", "_", ":", blanks (timestamps), hex letters, radix letters, the
+// letters of inf, nan and infinity, and the timestamp's "T" and "Z".  A text
+// with any other byte is no number to anyone: the resolvers are not asked.
+struct NumberBytes {
+  bool in[256] = {};
+  constexpr NumberBytes() {
+    for (unsigned char c : std::string_view("0123456789+-._: \t")) in[c] = true;
+    for (unsigned char c : std::string_view("abcdefABCDEFoOxXiInNtTyYzZ")) in[c] = true;
+  }
+};
+constexpr NumberBytes kNumberBytes{};
+
+bool only_number_bytes(std::string_view t) noexcept {
+  for (char c : t)
+    if (!kNumberBytes.in[static_cast<unsigned char>(c)]) return false;
+  return true;
+}
+
 inline bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 inline bool is_flow_indicator(char c) noexcept {
@@ -295,10 +314,12 @@ bool needs_quotes(std::string_view text, VersionMode /*mode*/, bool in_flow) noe
   if (!plain_text_safe(text, in_flow, PlainSafety::Cautious)) return true;
   // Only texts that can start a number reach the readers' number rules (a
   // leading "-" was quoted above).
-  if (kTable.cls[first] & kNumberStart) return reads_as_number_or_time(text);
+  const bool number_start = kTable.cls[first] & kNumberStart;
+  if ((!number_start && first != '_') || !only_number_bytes(text)) return false;
+  if (number_start) return reads_as_number_or_time(text);
   // YAML 1.1 reads underscores as digit separators anywhere, "_1" and
   // "_-1.5" included.
-  return first == '_' && is_number(resolve_plain_yaml11(false, text, false, std::nullopt).type);
+  return is_number(resolve_plain_yaml11(false, text, false, std::nullopt).type);
 }
 
 }  // namespace kestrine

@@ -154,17 +154,21 @@ TEST(EncodePlainCheck, PlainTextsReadBackAsStrings) {
   std::vector<std::string> texts;
   for (const Case& c : kCases) texts.emplace_back(c.text);
   // Every short text over an alphabet of number-like characters.
-  const std::string_view alphabet = "0189.+-_:eExob ";
+  const std::string_view alphabet = "0189.+-_:eExobfinMT ";
   for (char a : alphabet) {
     texts.emplace_back(1, a);
     for (char b : alphabet) {
       texts.push_back(std::string{a, b});
       for (char c : alphabet) {
         texts.push_back(std::string{a, b, c});
-        for (char d : std::string_view("01_.:e")) texts.push_back(std::string{a, b, c, d});
+        for (char d : std::string_view("01_.:eys")) texts.push_back(std::string{a, b, c, d});
       }
     }
   }
+  // Every printable ASCII byte after a byte that may start a number.
+  for (char a : std::string_view("0123456789+._"))
+    for (char b = ' '; b <= '~'; ++b)
+      for (char c = ' '; c <= '~'; ++c) texts.push_back(std::string{a, b, c});
   for (const std::string& t : texts) {
     if (needs_quotes(t, VersionMode::Yaml12)) continue;
     SCOPED_TRACE("text '" + t + "'");

@@ -115,6 +115,24 @@ def test_subclass_pickles_as_itself_with_its_items():
     assert back == [{"k": 1}] and meta(back) == STATE and meta(back[0]) == meta(SubDict())
 
 
+@pytest.mark.parametrize("cls", [SubDict, SubList])
+def test_subclass_attributes_survive_pickle_and_copies(cls):
+    obj = make(cls)
+    obj.label = "mine"
+    obj.shared = [1, 2]
+    state = obj.__reduce__()[2]
+    assert state == (STATE, {"label": "mine", "shared": [1, 2]})
+    clones = [pickle.loads(pickle.dumps(obj, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)]
+    clones += [copy.copy(obj), copy.deepcopy(obj)]
+    for clone in clones:
+        assert type(clone) is cls and clone == obj and meta(clone) == STATE
+        assert (clone.label, clone.shared) == ("mine", [1, 2])
+    assert clones[-2].shared is obj.shared and clones[-1].shared is not obj.shared
+    # The pair form needs an instance that can hold attributes.
+    with pytest.raises(TypeError, match="have no attributes"):
+        make(cls.__mro__[1]).__setstate__(state)
+
+
 def test_setstate_replaces_metadata_and_leaves_items():
     for cls in CLASSES:
         obj = make(cls)

@@ -4,6 +4,7 @@ and with the json module."""
 
 import json
 import math
+import re
 
 import pytest
 
@@ -93,6 +94,47 @@ def test_dumps_yaml_1_1_reads_back_with_pyyaml(obj, layout, width):
     yaml = pytest.importorskip("yaml")
     text = kestrine.dumps(obj, option=layout | kestrine.OPT_YAML_1_1, width=width)
     assert same(yaml.safe_load(text), obj), text.decode()
+
+
+def core_schema_loader():
+    """A strict YAML 1.2 core-schema reader: PyYAML's parser with the core
+    schema's resolvers in place of its own."""
+    yaml = pytest.importorskip("yaml")
+
+    class CoreSchemaLoader(yaml.SafeLoader):
+        yaml_implicit_resolvers = {}
+
+    rules = [
+        ("null", r"^(?:~|null|Null|NULL|)$", "~nN"),
+        ("bool", r"^(?:true|True|TRUE|false|False|FALSE)$", "tTfF"),
+        ("int", r"^(?:[-+]?[0-9]+|0o[0-7]+|0x[0-9a-fA-F]+)$", "-+0123456789"),
+        ("float", r"^(?:[-+]?(?:\.[0-9]+|[0-9]+(?:\.[0-9]*)?)(?:[eE][-+]?[0-9]+)?"
+                  r"|[-+]?\.(?:inf|Inf|INF)|\.(?:nan|NaN|NAN))$", "-+0123456789."),
+    ]
+    for name, pattern, first in rules:
+        CoreSchemaLoader.add_implicit_resolver("tag:yaml.org,2002:" + name, re.compile(pattern), list(first))
+    CoreSchemaLoader.add_implicit_resolver("tag:yaml.org,2002:null", re.compile("^$"), [""])
+    return CoreSchemaLoader
+
+
+number_like = st.text(alphabet="0123456789_.+-:eExobOXT ZynifMs", max_size=14) | st.sampled_from(
+    ["_-1.5", "__-1.5", "_-1e5", "0x_", "0b_", "-0x_", "08", "09", "+09", "0089", "0o17", "1:30", "1:2.",
+     "y", "N", "2001-12-14", "2001-1-2 1:02:03", "1_000", ".5_", "1.", "+.5e5", "0:30"])
+
+
+@settings(max_examples=1500, deadline=None)
+@given(number_like, st.sampled_from(VERSIONS), st.booleans())
+def test_plain_strings_read_back_as_strings_with_every_reader(text, version, flow):
+    """A string is written so that our three readings, PyYAML and a strict
+    YAML 1.2 core-schema reader all load it as that very string."""
+    yaml = pytest.importorskip("yaml")
+    option = version | (kestrine.OPT_FLOW_STYLE if flow else 0)
+    out = kestrine.dumps([text], option=option)
+    for mode in VERSIONS:
+        assert kestrine.loads(out, option=mode) == [text], out
+    assert yaml.safe_load(out) == [text], out
+    node = yaml.compose(out, Loader=core_schema_loader()).value[0]
+    assert (node.tag, node.value) == ("tag:yaml.org,2002:str", text), out
 
 
 @SETTINGS

@@ -1,5 +1,8 @@
 """dumps: arguments, layout options and the exact YAML text written."""
 
+import os
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -157,13 +160,15 @@ def test_quoting_follows_the_quote_preference():
     assert d({"k": "a\x01"}, kestrine.OPT_SINGLE_QUOTES) == 'k: "a\\x01"\n'
 
 
-def test_version_specific_quoting():
-    assert d(["y", "1:30", "2001-12-14"]) == "- y\n- 1:30\n- 2001-12-14\n"
-    assert d(["y", "1:30", "2001-12-14"], kestrine.OPT_YAML_1_1) == '- "y"\n- "1:30"\n- "2001-12-14"\n'
-    # The stricter 1.1 reading leaves single letters alone.
-    assert d(["y"], kestrine.OPT_YAML_1_1 | kestrine.OPT_PYYAML_COMPAT) == "- y\n"
-    # 1.1 readers take 1_000 for a number: quoted under 1.2 as well.
-    assert d(["1_000"]) == '- "1_000"\n'
+@pytest.mark.parametrize("option", [0, kestrine.OPT_YAML_1_1, kestrine.OPT_YAML_1_1 | kestrine.OPT_PYYAML_COMPAT])
+def test_strings_any_reader_takes_for_something_else_are_quoted_in_every_mode(option):
+    # YAML 1.1 readers (booleans, base 60, timestamps, underscores anywhere),
+    # the YAML 1.2 core schema (leading zeros) and PyYAML (an empty "0x_")
+    # would read these plain texts as something other than the string.
+    texts = ["y", "N", "1:30", "2001-12-14", "1_000", "_-1.5", "__-1.5", "_-1e5", "08", "+09", "0089",
+             "0x_", "0b_"]
+    assert d(texts, option) == "".join(f'- "{t}"\n' for t in texts)
+    assert d(["1:60", "0:30", "x_1", "1.2.3"], option) == "- 1:60\n- 0:30\n- x_1\n- 1.2.3\n"
 
 
 def test_commas_force_quotes_only_in_flow_context():
@@ -296,3 +301,36 @@ def test_mutating_the_data_from_another_thread_is_safe():
     finally:
         stop.set()
         t.join()
+
+
+EXIT_WHILE_THREADS_WORK = """
+import sys, threading, time
+import kestrine
+
+data = [{"name": f"item{i}", "values": list(range(30)), "text": "x" * 50} for i in range(8000)]
+text = kestrine.dumps(data)
+calls = [lambda: kestrine.dumps(data), lambda: kestrine.to_json(data),
+         lambda: kestrine.loads(text, option=kestrine.OPT_ANNOTATED), lambda: kestrine.loads(text)]
+for call in calls:
+    call()  # first uses (imports) are over before the threads start
+
+def work(call):
+    while True:
+        call()
+
+for call in calls:
+    threading.Thread(target=work, args=(call,), daemon=True).start()
+time.sleep(float(sys.argv[1]))
+"""
+
+
+def test_the_interpreter_exits_cleanly_while_daemon_threads_work():
+    # The main thread ends while four daemon threads dump and load, mostly
+    # with the lock released: each must be stopped without a crash.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    runs = [subprocess.Popen([sys.executable, "-c", EXIT_WHILE_THREADS_WORK, str(0.05 + 0.02 * i)], env=env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) for i in range(20)]
+    results = [(run.wait(timeout=120), run.stderr.read().decode(errors="replace")) for run in runs]
+    for run in runs:
+        run.stderr.close()
+    assert results == [(0, "")] * 20

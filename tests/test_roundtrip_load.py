@@ -85,6 +85,11 @@ def test_repr_counts_the_roots():
     # loads_all gives one single-root document per YAML document.
     docs = kestrine.loads_all("a: 1\n---\nb: 2\n", option=RT)
     assert [repr(d) for d in docs] == ["KestrineDocument(documents=1)"] * 2
+    # Empty documents are documents, with a null root, on every road.
+    text = "---\n---\n--- yes\n"
+    assert repr(kestrine.loads(text, option=RT)) == "KestrineDocument(documents=3)"
+    assert [d.to_yaml() for d in kestrine.loads_all(text, option=RT)] == [b"---\n", b"---\n", b"--- yes\n"]
+    assert kestrine.loads_all(text) == kestrine.loads_all(text, option=kestrine.OPT_ANNOTATED) == [None, None, "yes"]
 
 
 def test_round_trip_wins_over_annotated():
@@ -156,6 +161,22 @@ def test_warnings_come_before_the_upgrade_and_the_upgrade_is_written(caplog):
     assert out.startswith(b"%YAML 1.2\n")
     assert b"a: true\nb: 'no'\nc: 511\n" in out
     assert kestrine.loads(out) == {"a": True, "b": "no", "c": 511}
+
+
+@pytest.mark.parametrize("text, expected", [
+    # A string under 1.1 that 1.2 would read as a number is quoted.
+    ("a: 0o17\nb: yes\n", '%YAML 1.2\n---\na: "0o17"\nb: true\n'),
+    # Comment bytes after the "#" are kept, the version line's comment too.
+    ("%YAML 1.1 #X\n---\n#####\na: yes #Y\n#\tz\n", "%YAML 1.2 #X\n---\n#####\na: true #Y\n#\tz\n"),
+    # A comment after a flow collection stays after it, on its line.
+    ("a: [1, {b: 2}] # after\nc: yes\n", "%YAML 1.2\n---\na: [1, {b: 2}] # after\nc: true\n"),
+    # Empty documents stay documents.
+    ("---\n---\n--- yes\n", "%YAML 1.2\n---\n---\n---\ntrue\n"),
+])
+def test_the_upgrade_keeps_every_value_and_comment(text, expected):
+    out = kestrine.dumps(kestrine.loads(text, option=RT | kestrine.OPT_UPGRADE_1_1))
+    assert out.decode() == expected
+    assert kestrine.loads_all(out) == kestrine.loads_all(text, option=kestrine.OPT_YAML_1_1)
 
 
 def test_yaml11_warnings_precede_duplicate_key_warnings(caplog):

@@ -157,12 +157,11 @@ def test_what_is_validated():
     assert kestrine.loads("a: 1\n---\nb: x\n", schema={"properties": {"b": {"type": "integer"}}}) == {"a": 1}
     assert kestrine.loads("# only a comment", schema=False) is None
     assert kestrine.loads("a: 1", schema=None) == {"a": 1}
-    # An empty first document is the one loads returns, so the one validated;
-    # a round-trip document keeps only documents with content.
-    for option in (0, kestrine.OPT_ANNOTATED):
+    # An empty first document is the one loads returns (a round-trip
+    # document keeps it too), so the one validated.
+    for option in (0, kestrine.OPT_ANNOTATED, kestrine.OPT_ROUND_TRIP):
         with pytest.raises(KestrineSchemaError, match=r"found null at \$ \(line 1, column 1\)"):
             kestrine.loads("---\n---\na: 1\n", schema={"type": "object"}, option=option)
-    kestrine.loads("---\n---\na: 1\n", schema={"type": "object"}, option=kestrine.OPT_ROUND_TRIP)
     # The loaded data is not changed by validation.
     doc = "base: &b {n: 1}\nuse:\n  <<: *b\n  m: 2\n"
     assert kestrine.loads(doc, schema={"type": "object"}) == kestrine.loads(doc)

@@ -55,6 +55,25 @@ struct Table {
 };
 constexpr Table kTable{};
 
+// The bytes that any reader's numbers and timestamps are made of: digits,
+// signs, ".", "_", ":", blanks (timestamps), hex letters, radix letters, the
+// letters of inf, nan and infinity, and the timestamp's "T" and "Z".  A text
+// with any other byte is no number to anyone: the resolvers are not asked.
+struct NumberBytes {
+  bool in[256] = {};
+  constexpr NumberBytes() {
+    for (unsigned char c : std::string_view("0123456789+-._: \t")) in[c] = true;
+    for (unsigned char c : std::string_view("abcdefABCDEFoOxXiInNtTyYzZ")) in[c] = true;
+  }
+};
+constexpr NumberBytes kNumberBytes{};
+
+bool only_number_bytes(std::string_view t) noexcept {
+  for (char c : t)
+    if (!kNumberBytes.in[static_cast<unsigned char>(c)]) return false;
+  return true;
+}
+
 inline bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 inline bool is_flow_indicator(char c) noexcept {
@@ -105,6 +124,110 @@ inline bool lit(std::string_view t, std::size_t& pos, char c) noexcept {
     return true;
   }
   return false;
+}
+
+// ---- what other readers take for numbers ---------------------------------------
+// Hand-written forms of the number patterns of the YAML 1.2 core schema and
+// of PyYAML's resolver (which, unlike our own readers, also takes "08" or
+// "0x_" for integers), so that plain output reads back as a string there too.
+
+bool is_digit_or_underscore(char c) noexcept { return is_digit(c) || c == '_'; }
+bool is_octal_or_underscore(char c) noexcept { return (c >= '0' && c <= '7') || c == '_'; }
+bool is_hex_or_underscore(char c) noexcept { return resolver_detail::is_hex(c) || c == '_'; }
+
+std::string_view without_sign(std::string_view t) noexcept {
+  return !t.empty() && (t[0] == '+' || t[0] == '-') ? t.substr(1) : t;
+}
+
+// Skips a run of bytes matching `pred` from `pos`.
+std::size_t skip_while(std::string_view t, std::size_t pos, bool (*pred)(char) noexcept) noexcept {
+  while (pos < t.size() && pred(t[pos])) ++pos;
+  return pos;
+}
+
+// One or more base-60 groups ":" [0-5]?[0-9] from `pos`; the end, or npos.
+std::size_t skip_base60_groups(std::string_view t, std::size_t pos) noexcept {
+  bool any = false;
+  while (pos < t.size() && t[pos] == ':') {
+    ++pos;
+    if (pos + 1 < t.size() && t[pos] >= '0' && t[pos] <= '5' && is_digit(t[pos + 1])) pos += 2;
+    else if (pos < t.size() && is_digit(t[pos])) ++pos;
+    else return std::string_view::npos;
+    any = true;
+  }
+  return any ? pos : std::string_view::npos;
+}
+
+// An optional exponent ending the text: [eE] then `sign_required` a sign,
+// then digits.
+bool exponent_ends(std::string_view t, std::size_t pos, bool sign_required) noexcept {
+  if (pos == t.size()) return true;
+  if (t[pos] != 'e' && t[pos] != 'E') return false;
+  ++pos;
+  if (pos < t.size() && (t[pos] == '+' || t[pos] == '-')) ++pos;
+  else if (sign_required) return false;
+  const std::size_t digits = skip_while(t, pos, resolver_detail::is_digit);
+  return digits > pos && digits == t.size();
+}
+
+// PyYAML's int: [-+]?0b[01_]+ | [-+]?0[0-7_]+ | [-+]?(0|[1-9][0-9_]*)
+// | [-+]?0x[0-9a-fA-F_]+ | [-+]?[1-9][0-9_]*(:[0-5]?[0-9])+
+bool pyyaml_int(std::string_view t) noexcept {
+  const std::string_view s = without_sign(t);
+  if (s.empty() || !is_digit(s[0])) return false;
+  if (s.size() > 2 && s[0] == '0' && s[1] == 'b')
+    return skip_while(s, 2, [](char c) noexcept { return c == '0' || c == '1' || c == '_'; }) == s.size();
+  if (s.size() > 2 && s[0] == '0' && s[1] == 'x') return skip_while(s, 2, is_hex_or_underscore) == s.size();
+  if (s[0] == '0') return skip_while(s, 1, is_octal_or_underscore) == s.size();
+  const std::size_t pos = skip_while(s, 1, is_digit_or_underscore);
+  return pos == s.size() || skip_base60_groups(s, pos) == s.size();
+}
+
+// PyYAML's float (the special words are reserved words already):
+// [-+]?[0-9][0-9_]*\.[0-9_]*([eE][-+][0-9]+)? | \.[0-9][0-9_]*([eE][-+][0-9]+)?
+// | [-+]?[0-9][0-9_]*(:[0-5]?[0-9])+\.[0-9_]*
+bool pyyaml_float(std::string_view t) noexcept {
+  if (t[0] == '.') return t.size() > 1 && is_digit(t[1]) && exponent_ends(t, skip_while(t, 2, is_digit_or_underscore), true);
+  const std::string_view s = without_sign(t);
+  if (s.empty() || !is_digit(s[0])) return false;
+  std::size_t pos = skip_while(s, 1, is_digit_or_underscore);
+  if (pos < s.size() && s[pos] == ':') {
+    pos = skip_base60_groups(s, pos);
+    if (pos == std::string_view::npos || pos == s.size() || s[pos] != '.') return false;
+    return skip_while(s, pos + 1, is_digit_or_underscore) == s.size();
+  }
+  if (pos == s.size() || s[pos] != '.') return false;
+  return exponent_ends(s, skip_while(s, pos + 1, is_digit_or_underscore), true);
+}
+
+// The YAML 1.2 core schema: [-+]?[0-9]+ | 0o[0-7]+ | 0x[0-9a-fA-F]+, and
+// [-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)?
+bool core_schema_number(std::string_view t) noexcept {
+  using resolver_detail::is_hex;
+  using resolver_detail::is_octal;
+  if (t.size() > 2 && t[0] == '0' && t[1] == 'o') return skip_while(t, 2, is_octal) == t.size();
+  if (t.size() > 2 && t[0] == '0' && t[1] == 'x') return skip_while(t, 2, is_hex) == t.size();
+  const std::string_view s = without_sign(t);
+  std::size_t pos = skip_while(s, 0, is_digit);
+  const bool whole = pos > 0;
+  if (pos < s.size() && s[pos] == '.') {
+    const std::size_t frac = skip_while(s, pos + 1, is_digit);
+    if (!whole && frac == pos + 1) return false;
+    pos = frac;
+  } else if (!whole) {
+    return false;
+  }
+  return exponent_ends(s, pos, false);
+}
+
+// Does any reader we write for take this text (which starts with a digit,
+// "." or "+") for a number or a timestamp: our YAML 1.2 and 1.1 readers
+// (the stricter 1.1 reading takes fewer), the YAML 1.2 core schema, PyYAML?
+bool reads_as_number_or_time(std::string_view text) noexcept {
+  return is_number(resolve_plain_yaml12(text, false, std::nullopt).type) ||
+         is_number(resolve_plain_yaml11(false, text, false, std::nullopt).type) ||
+         core_schema_number(text) || pyyaml_int(text) || pyyaml_float(text) ||
+         looks_like_timestamp(text);
 }
 
 }  // namespace
@@ -181,36 +304,22 @@ bool plain_text_safe(std::string_view text, bool in_flow, PlainSafety safety) no
   return true;
 }
 
-bool needs_quotes(std::string_view text, VersionMode mode, bool in_flow) noexcept {
+bool needs_quotes(std::string_view text, VersionMode /*mode*/, bool in_flow) noexcept {
   const std::size_t n = text.size();
   if (n == 0) return true;
   const unsigned char first = byte_at(text, 0);
   if (n <= 5 && (kTable.cls[first] & kWordStart) && is_reserved_word(text)) return true;
-  if (mode == VersionMode::Yaml11 && n == 1 &&
-      (first == 'y' || first == 'Y' || first == 'n' || first == 'N')) {
-    return true;
-  }
+  // The one-letter YAML 1.1 booleans.
+  if (n == 1 && (first == 'y' || first == 'Y' || first == 'n' || first == 'N')) return true;
   if (!plain_text_safe(text, in_flow, PlainSafety::Cautious)) return true;
-
-  // Only texts that can start a number reach the resolvers.  YAML 1.1 reads
-  // underscores as digit separators anywhere, "_1" and "__.5" included.
-  if (!(kTable.cls[first] & kNumberStart)) {
-    if (first != '_') return false;
-    std::size_t i = 1;
-    while (i < n && text[i] == '_') ++i;
-    if (i == n || !(kTable.cls[byte_at(text, i)] & kNumberStart)) return false;
-  }
-  const bool yaml11 = mode != VersionMode::Yaml12;
-  if (is_number(resolve_plain_yaml12(text, false, std::nullopt).type)) return true;
-  if (!yaml11) {
-    // Texts YAML 1.1 readers take for numbers (underscores, base 2, old
-    // octal) are quoted too; sexagesimal forms such as 1:30 stay plain.
-    if (std::memchr(text.data(), ':', n) != nullptr) return false;
-    return is_number(resolve_plain_yaml11(false, text, false, std::nullopt).type);
-  }
-  const bool pyyaml = mode != VersionMode::Yaml11;  // every other byte reads as PyyamlCompat
-  if (is_number(resolve_plain_yaml11(pyyaml, text, false, std::nullopt).type)) return true;
-  return looks_like_timestamp(text);
+  // Only texts that can start a number reach the readers' number rules (a
+  // leading "-" was quoted above).
+  const bool number_start = kTable.cls[first] & kNumberStart;
+  if ((!number_start && first != '_') || !only_number_bytes(text)) return false;
+  if (number_start) return reads_as_number_or_time(text);
+  // YAML 1.1 reads underscores as digit separators anywhere, "_1" and
+  // "_-1.5" included.
+  return is_number(resolve_plain_yaml11(false, text, false, std::nullopt).type);
 }
 
 }  // namespace kestrine

@@ -9,11 +9,12 @@
 //     only this (a text read plain resolves as it did when it is written
 //     plain again).
 //   * `needs_quotes`: the value writers' decision (the dumper's value writer
-//     and the value bridge): the syntax test in its cautious form, plus the
-//     texts that would not read back as a string under the version mode
-//     (null, booleans, numbers, YAML 1.1 timestamps).  Under YAML 1.2 it
-//     also quotes texts that YAML 1.1 readers take for booleans or numbers,
-//     so the output reads the same with either.
+//     and the value bridge): the syntax test in its cautious form, plus every
+//     text that some reader would not read back as a string: null, booleans,
+//     numbers and timestamps under our YAML 1.2 and 1.1 readers, the YAML 1.2
+//     core schema and PyYAML's resolver.  The answer is the same under every
+//     version mode, so output written for one reader loads unchanged with
+//     the others, whatever version they assume.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +39,8 @@ enum class PlainSafety : std::uint8_t {
 bool plain_text_safe(std::string_view text, bool in_flow, PlainSafety safety) noexcept;
 
 // True when `text` must be quoted by a value writer (see above); always true
-// for the empty text.
+// for the empty text.  `mode` does not change the answer (kept for callers
+// that carry one).
 bool needs_quotes(std::string_view text, VersionMode mode, bool in_flow = false) noexcept;
 
 // The YAML 1.1 timestamp shape: "YYYY-MM-DD", or a date with one- or

@@ -9,7 +9,7 @@ namespace kestrine {
 PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks) {
   if (checks.yaml11_warn) log_warnings(collect_version_warnings(roots, checks.mode));
   if (checks.upgrade) {
-    for (YamlNode& root : roots) upgrade_yaml11_scalars(root, checks.mode);
+    for (YamlNode& root : roots) upgrade_yaml11_scalars(root, checks.mode, checks.prefer_double_quotes);
   }
   if (checks.dup_error) {
     for (const YamlNode& root : roots) {

@@ -31,6 +31,7 @@ struct DocumentChecks {
   bool dup_error = false;      // OPT_DUPLICATE_KEYS_ERROR
   bool dup_warn_only = false;  // OPT_DUPLICATE_KEYS_WARN without OPT_DUPLICATE_KEYS_ERROR
   bool yaml11_warn = false;    // OPT_YAML_1_1_WARN, as the caller decided it applies
+  bool prefer_double_quotes = true;  // not OPT_SINGLE_QUOTES: how the upgrade quotes
 };
 
 // Fails only with the KestrineDuplicateKeyError of the first duplicate key

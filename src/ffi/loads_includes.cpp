@@ -52,10 +52,9 @@ PyStatus report_missing_values(IncludeContext& ctx, const MissingValueHandlers& 
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
   IncludeContext ctx = context_for(call);
-  // The located road reads a document opened by "---" without content as
-  // null, as the plain road does; the round-trip road keeps no root for it.
-  const bool empty_as_null = (settings.option & OPT_ROUND_TRIP) == 0;
-  auto roots = expand_includes(ctx, call.text->text(), call.root_path, empty_as_null);
+  // A document opened by "---" without content reads as null, as on the
+  // plain road (and a round-trip document keeps it).
+  auto roots = expand_includes(ctx, call.text->text(), call.root_path, /*empty_document_as_null=*/true);
   if (!roots) return fail(load_error_to_py(roots.error()));
   for (const std::string& warning : ctx.warnings) log_warning(warning);
   const MissingValueHandlers handlers{call.on_missing_secret, (settings.option & OPT_SECRET_NOT_FOUND_WARN) != 0,

@@ -61,12 +61,12 @@ PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& setti
 }
 
 // The trees of the call: expanded by the include hook under an include
-// option, else composed from the text alone.  `empty_as_null`: a document
-// opened by "---" without content gives a Null root instead of none, so
-// "the first document" means the same as on the plain road.
-PyResult<LoadedTrees> load_trees(LoadsCall& call, bool empty_as_null) {
+// option, else composed from the text alone.  A document opened by "---"
+// without content gives a Null root, so that "the first document" means
+// the same as on the plain road and a round-trip document keeps it.
+PyResult<LoadedTrees> load_trees(LoadsCall& call) {
   if (call.settings.any_include_flag()) return loads_include_trees(call);
-  auto composed = compose_text(call.text->text(), 0, empty_as_null);
+  auto composed = compose_text(call.text->text(), 0, /*empty_document_as_null=*/true);
   if (!composed) return fail(compose_error_to_py(composed.error()));
   LoadedTrees trees;
   trees.roots = std::move(composed->roots);
@@ -145,7 +145,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const bool check_pass = annotated || settings.reject_complex;
 
   if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings));
-  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, /*empty_as_null=*/true));
+  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call));
   if (!settings.any_include_flag() && call.root_path) {
     trees.source_names.push_back(*call.root_path);
     trees.source_texts.emplace_back();
@@ -173,9 +173,9 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
   KESTRINE_TRY(check_null_style_options(settings.option));
 
-  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, /*empty_as_null=*/false));
+  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call));
   const DocumentChecks checks{settings.version_mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
-                              settings.yaml11_warn};
+                              settings.yaml11_warn, (settings.option & OPT_SINGLE_QUOTES) == 0};
   KESTRINE_TRY(check_documents(trees.roots, checks));
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
@@ -233,7 +233,8 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
     YamlNode& root = composed->roots[i];
     const VersionMode mode = document_mode(slices[i], option);
     const DocumentChecks checks{mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
-                                (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12};
+                                (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12,
+                                (option & OPT_SINGLE_QUOTES) == 0};
     KESTRINE_TRY(check_documents(std::span<YamlNode>(&root, 1), checks));
     KESTRINE_TRY(check_null_style_options(option));
 

@@ -3,7 +3,64 @@
 #include <mutex>
 #include <vector>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+#if defined(__APPLE__)
+#include <pthread.h>
+#elif defined(__linux__)
+#include <sys/syscall.h>
+#endif
+#include <unistd.h>
+
 namespace kestrine {
+
+// ---------------------------------------------------------------------------
+// The interpreter lock
+
+namespace {
+
+bool interpreter_finalizing() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// The process's initial thread, which finalizes the interpreter (the python
+// command, and embedders that initialize and finalize on one thread).
+bool is_initial_thread() noexcept {
+#if defined(__APPLE__)
+  return pthread_main_np() != 0;
+#elif defined(__linux__)
+  return syscall(SYS_gettid) == getpid();
+#else
+  return true;  // unknown: leave the decision to the interpreter
+#endif
+}
+
+}  // namespace
+
+void park_thread() noexcept {
+  for (;;) pause();
+}
+
+void GilRelease::take_back(PyThreadState* state) noexcept {
+  // Checked first, without the lock: the finalizing thread itself goes on.
+  if (interpreter_finalizing() && !is_initial_thread()) park_thread();
+#if defined(__GLIBCXX__)
+  // Finalization may begin while the thread waits for the lock: CPython
+  // then ends the thread with a forced unwind, stopped here.
+  try {
+    PyEval_RestoreThread(state);
+  } catch (abi::__forced_unwind&) {
+    park_thread();
+  }
+#else
+  PyEval_RestoreThread(state);
+#endif
+}
 
 // ---------------------------------------------------------------------------
 // Deferred releases
@@ -219,6 +276,12 @@ PyResult<BorrowFlag::Exclusive> BorrowFlag::borrow_mut() noexcept {
 void detail::raise_current_exception() noexcept {
   try {
     throw;
+#if defined(__GLIBCXX__)
+  } catch (abi::__forced_unwind&) {
+    // The interpreter ended this thread inside a call into Python (it is
+    // being finalized): parked, as GilRelease does.
+    park_thread();
+#endif
   } catch (PyErrException& e) {
     e.take().restore();
   } catch (const std::bad_alloc&) {

@@ -236,19 +236,31 @@ std::string type_name_text(PyTypeObject* type);
 // scope no Python object may be touched: release owned references with
 // OwnedRef::reset_deferred.  On exit the lock is taken back and the queue of
 // deferred releases is drained.
+//
+// A thread that comes back while the interpreter is being finalized (a
+// daemon thread at exit) may not run Python code again.  It is parked for
+// good instead, as CPython 3.14 does itself: older versions end such a
+// thread from inside PyEval_RestoreThread with a forced unwind, which would
+// run our destructors without the lock and abort at the first noexcept
+// frame.  The scope never returns in that case.
 class GilRelease {
  public:
   GilRelease() noexcept : state_(PyEval_SaveThread()) {}
   ~GilRelease() {
-    PyEval_RestoreThread(state_);
+    take_back(state_);
     drain_deferred_releases();
   }
   GilRelease(const GilRelease&) = delete;
   GilRelease& operator=(const GilRelease&) = delete;
 
  private:
+  static void take_back(PyThreadState* state) noexcept;
   PyThreadState* state_;
 };
+
+// Blocks the calling thread for the rest of the process (which may then
+// exit normally).  For a thread that the interpreter no longer lets run.
+[[noreturn]] void park_thread() noexcept;
 
 // Runs `work()` with the lock released and returns its result.
 template <class F>

@@ -162,6 +162,10 @@ struct CommentTexts {
   OptText raw;
   // Comments after the node's content at the end of the document.
   std::vector<std::string> foot;
+  // The texts among the above that were read with no space after their "#"
+  // ("#X", "#####"): they are written back the same way.  A text set later
+  // is written after "# " (unless it is one of these).
+  std::vector<std::string> unspaced;
 
   bool empty() const noexcept { return head.empty() && !inline_comment && !raw && foot.empty(); }
 };
@@ -197,11 +201,19 @@ struct Comments {
   }
   const OptText& raw() const noexcept { return texts_ ? texts_->raw : no_texts().raw; }
   const std::vector<std::string>& foot() const noexcept { return texts_ ? texts_->foot : no_texts().foot; }
+  // Was `text` read as a comment of this node with no space after its "#"?
+  bool is_unspaced(std::string_view text) const noexcept {
+    if (!texts_) return false;
+    for (const std::string& u : texts_->unspaced)
+      if (u == text) return true;
+    return false;
+  }
   // Writing (creates the record).
   std::vector<HeadComment>& head_mut() { return texts_mut().head; }
   OptText& inline_comment_mut() { return texts_mut().inline_comment; }
   OptText& raw_mut() { return texts_mut().raw; }
   std::vector<std::string>& foot_mut() { return texts_mut().foot; }
+  std::vector<std::string>& unspaced_mut() { return texts_mut().unspaced; }
   // True when any comment text (or raw block text) is present.
   bool has_texts() const noexcept { return texts_ && !texts_->empty(); }
 
@@ -214,7 +226,9 @@ struct Comments {
     return a.blank_before == b.blank_before && a.inline_spaces == b.inline_spaces &&
            a.value_pad == b.value_pad && a.inline_before_value == b.inline_before_value &&
            a.compact == b.compact && a.modified == b.modified && a.head() == b.head() &&
-           a.inline_comment() == b.inline_comment() && a.raw() == b.raw() && a.foot() == b.foot();
+           a.inline_comment() == b.inline_comment() && a.raw() == b.raw() && a.foot() == b.foot() &&
+           (a.texts_ ? a.texts_->unspaced : no_texts().unspaced) ==
+               (b.texts_ ? b.texts_->unspaced : no_texts().unspaced);
   }
 
  private:

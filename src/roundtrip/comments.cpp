@@ -1,7 +1,9 @@
 #include "roundtrip/comments.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/stack_guard.hpp"
@@ -114,6 +116,9 @@ CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, 
   }
   return stack_guarded([&] {
     before(node, intro);
+    // Entries of a flow collection take only a comment that follows them
+    // directly; one after the closing bracket is the collection's.
+    const bool outer_in_flow = std::exchange(in_flow_, node.style == CollectionStyle::Flow);
     Pos end{node.span.line, node.span.column};
     bool any = false;
     auto take = [&](Pos p) {
@@ -131,6 +136,7 @@ CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, 
         take(place(p.value, true, value_introducer(node, p.key)));
       }
     }
+    in_flow_ = outer_in_flow;
     return after(node, may_take_trailing, end);
   });
 }
@@ -144,8 +150,16 @@ void CommentPlacer::place_feet(std::span<YamlNode> roots) {
   if (roots.empty()) return;
   for (; next_ < comments_.size(); ++next_) {
     const SourceComment& c = comments_[next_];
-    find_attach_target(roots.back(), c.span.column).comments.foot_mut().emplace_back(c.text);
+    Comments& cm = find_attach_target(roots.back(), c.span.column).comments;
+    cm.foot_mut().emplace_back(c.text);
+    note_spacing(cm, c);
   }
+}
+
+void CommentPlacer::note_spacing(Comments& cm, const SourceComment& c) {
+  const std::size_t after_hash = c.span.offset + 1;
+  if (c.text.empty() || (after_hash < text_.size() && text_[after_hash] == ' ')) return;
+  if (!cm.is_unspaced(c.text)) cm.unspaced_mut().emplace_back(c.text);
 }
 
 std::uint32_t CommentPlacer::blank_lines_before(std::uint32_t from, std::uint32_t to,
@@ -210,6 +224,7 @@ void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
     } else {
       cm.head_mut().push_back(HeadComment{std::string(c.text), cm.inline_before_value});
     }
+    note_spacing(cm, c);
     account(c.span.line);
     ++next_;
   }
@@ -228,7 +243,7 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
   // A comment after the node on its first line.
   if (may_take_trailing && next_ < comments_.size()) {
     const SourceComment& c = comments_[next_];
-    if (c.span.line == node_line && c.span.column > node.span.column) {
+    if (const std::optional<std::uint32_t> spacing = trailing_spacing(node, c, end)) {
       if (cm.inline_comment() && cm.inline_before_value) {
         // The node already holds the comment of its introducer line; keep
         // it (and the lines below it) as ordinary head comments instead of
@@ -241,13 +256,87 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
         cm.inline_before_value = false;
         cm.inline_spaces = 0;
       }
-      if (end.first == c.span.line && c.span.column > end.second)
-        cm.inline_spaces = c.span.column - end.second;
+      if (*spacing != 0) cm.inline_spaces = *spacing;
       cm.inline_comment_mut() = c.text;
+      note_spacing(cm, c);
       ++next_;
     }
   }
   return end;
+}
+
+std::optional<std::uint32_t> CommentPlacer::trailing_spacing(const YamlNode& node, const SourceComment& c,
+                                                             Pos end) const {
+  if (is_flow_collection(node)) {
+    if (const std::optional<std::size_t> close = flow_close_offset(node)) return direct_gap(*close, c);
+  } else if (in_flow_) {
+    if (c.span.line != node.span.line) return std::nullopt;
+    if (node.is_scalar() && node.end_offset > node.span.offset) return direct_gap(node.end_offset, c);
+    if (node.is_alias()) return direct_gap(node.span.offset + 1 + node.alias_name().size(), c);
+    return std::nullopt;
+  }
+  if (c.span.line != node.span.line || c.span.column <= node.span.column) return std::nullopt;
+  if (end.first == c.span.line && c.span.column > end.second) return c.span.column - end.second;
+  return 0;  // on the node's line, but the node's end is not: no spacing known
+}
+
+std::optional<std::uint32_t> CommentPlacer::direct_gap(std::size_t from, const SourceComment& c) const noexcept {
+  if (c.span.offset <= from || c.span.offset > text_.size()) return std::nullopt;
+  for (std::size_t i = from; i < c.span.offset; ++i)
+    if (text_[i] != ' ' && text_[i] != '\t' && text_[i] != ',') return std::nullopt;
+  return static_cast<std::uint32_t>(c.span.offset - from);
+}
+
+namespace {
+
+// The entry of a flow collection that ends last: the last item, or of the
+// last pair the key or the value, whichever starts later (a value left
+// empty may sit at the start of the text).  Null for an empty collection.
+const YamlNode* last_entry(const YamlNode& collection) noexcept {
+  if (collection.size() == 0) return nullptr;
+  if (collection.is_sequence()) return &collection.items().back();
+  const NodePair& p = collection.pairs().back();
+  return p.value.span.offset >= p.key.span.offset ? &p.value : &p.key;
+}
+
+// Where an entry's own text ends (an alias is recorded with no length).
+std::size_t entry_end(const YamlNode& n) noexcept {
+  if (n.is_alias()) return n.span.offset + 1 + n.alias_name().size();
+  return std::max(n.end_offset, n.span.offset);
+}
+
+}  // namespace
+
+std::optional<std::size_t> CommentPlacer::flow_close_offset(const YamlNode& node) const {
+  // The collections that close together: each one's last entry is the next.
+  // Their brackets are the next ones after the innermost's last entry.
+  std::size_t closing = 1;
+  const YamlNode* n = &node;
+  const YamlNode* last = last_entry(*n);
+  while (last != nullptr && is_flow_collection(*last)) {
+    n = last;
+    last = last_entry(*n);
+    ++closing;
+  }
+  std::size_t pos = last == nullptr ? n->span.offset + 1 : std::max(n->span.offset + 1, entry_end(*last));
+  // Past what may stand before each closing bracket: blanks, line breaks,
+  // separators, indicators of an empty entry, comments.
+  for (; closing > 0; --closing) {
+    for (;;) {
+      if (pos >= text_.size()) return std::nullopt;
+      const char ch = text_[pos];
+      if (ch == ']' || ch == '}') break;
+      if (ch == '#') {
+        while (pos < text_.size() && text_[pos] != '\n' && text_[pos] != '\r') ++pos;
+      } else if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == ',' || ch == ':' || ch == '?') {
+        ++pos;
+      } else {
+        return std::nullopt;
+      }
+    }
+    ++pos;
+  }
+  return pos;
 }
 
 std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node) {

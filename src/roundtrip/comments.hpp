@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -82,9 +83,12 @@ class CommentPlacer {
   // first line when it may take one.  `end` is node_end_position(node);
   // returns it.
   Pos after(YamlNode& node, bool may_take_trailing, Pos end) {
-    // The common case: no block text, no comment on the node's line.
+    // The common case: no block text, no comment on the node's line (for a
+    // flow collection: none from its first line on, as its closing bracket
+    // may stand on a later line).
     if ((!may_take_trailing || next_ >= comments_.size() ||
-         comments_[next_].span.line != node.span.line) &&
+         (is_flow_collection(node) ? comments_[next_].span.line < node.span.line
+                                   : comments_[next_].span.line != node.span.line)) &&
         !node.comments.raw()) {
       account(end.first);
       return end;
@@ -101,6 +105,9 @@ class CommentPlacer {
     // A scalar read from text knows its source end.
     if (node.is_scalar() && node.end_offset > node.span.offset) return {node.end_line, node.end_column};
     return leaf_end_slow(node);
+  }
+  static bool is_flow_collection(const YamlNode& node) noexcept {
+    return node.is_collection() && node.style == CollectionStyle::Flow;
   }
   static Introducer in_sequence(const YamlNode& sequence) noexcept {
     return Introducer{Introducer::Kind::InSequence, 0, sequence.span.column};
@@ -127,6 +134,8 @@ class CommentPlacer {
   std::size_t next_ = 0;
   std::uint32_t last_line_ = 0;
   bool has_last_ = false;
+  // The node being placed is an entry of a flow collection.
+  bool in_flow_ = false;
 
   // Blank lines among lines [from, to), where `at` is the offset of a
   // character on line `to`: found by walking back over those lines only.
@@ -135,8 +144,17 @@ class CommentPlacer {
     last_line_ = has_last_ ? std::max(last_line_, line) : line;
     has_last_ = true;
   }
+  // Records a comment just given to `cm` that has no space after its "#".
+  void note_spacing(Comments& cm, const SourceComment& c);
   void before_slow(YamlNode& node, const Introducer& intro);
   Pos after_slow(YamlNode& node, bool may_take_trailing, Pos end);
+  // The spacing before `c` when it is the node's trailing comment.
+  std::optional<std::uint32_t> trailing_spacing(const YamlNode& node, const SourceComment& c, Pos end) const;
+  // The spacing before `c` when only blanks and commas lie between `from`
+  // and it.
+  std::optional<std::uint32_t> direct_gap(std::size_t from, const SourceComment& c) const noexcept;
+  // Just past the closing bracket of a flow collection read from the text.
+  std::optional<std::size_t> flow_close_offset(const YamlNode& node) const;
   static Pos leaf_end_slow(const YamlNode& node) noexcept;
 };
 

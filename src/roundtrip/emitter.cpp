@@ -15,14 +15,30 @@ bool is_version_directive(std::string_view d) noexcept {
   return d.size() >= 4 && d.starts_with("YAML") && (d.size() == 4 || d[4] == ' ' || d[4] == '\t');
 }
 
+// The comment that ends a directive line, with the blanks before it ("" when
+// there is none): a "#" after a blank.
+std::string_view directive_comment(std::string_view line) noexcept {
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    if (line[i] != '#' || (line[i - 1] != ' ' && line[i - 1] != '\t')) continue;
+    std::size_t start = i;
+    while (start > 0 && (line[start - 1] == ' ' || line[start - 1] == '\t')) --start;
+    return line.substr(start);
+  }
+  return {};
+}
+
 // One root with its directive lines and start marker.  `upgrade`: a later
 // document of an upgraded stream declares YAML 1.2 in place of the version it
 // was read with.
 void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
   for (const std::string& d : root.directives()) {
     e.out.push_back('%');
-    if (upgrade && is_version_directive(d)) e.out += "YAML 1.2";
-    else e.out += d;
+    if (upgrade && is_version_directive(d)) {
+      e.out += "YAML 1.2";
+      e.out += directive_comment(d);
+    } else {
+      e.out += d;
+    }
     e.out.push_back('\n');
   }
   // Directives are only allowed before a "---".
@@ -154,8 +170,9 @@ std::string render_document(const DocumentRecord& doc) {
 std::string upgrade_document_header(std::string_view text) {
   const std::size_t b = text.starts_with(kBom) ? kBom.size() : 0;
   // Walk the prologue: directive lines, comment lines and blank lines, up to
-  // the first line of anything else.  "%YAML" lines are dropped.
-  std::vector<std::pair<std::size_t, std::size_t>> dropped;  // [start, end) of %YAML lines
+  // the first line of anything else.  The first "%YAML" line is rewritten
+  // in place (its comment kept), later ones are dropped.
+  std::vector<std::pair<std::size_t, std::size_t>> versions;  // [start, end) of %YAML lines
   bool has_start = false;
   std::size_t pos = b;
   while (pos < text.size()) {
@@ -163,7 +180,7 @@ std::string upgrade_document_header(std::string_view text) {
     const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
     const std::string_view line = text.substr(pos, end - pos);
     if (line.starts_with("%YAML")) {
-      dropped.emplace_back(pos, end);
+      versions.emplace_back(pos, end);
     } else if (line.starts_with("%")) {
       // another directive: kept
     } else {
@@ -180,16 +197,26 @@ std::string upgrade_document_header(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
   out.append(text.substr(0, b));
-  out += "%YAML 1.2";
-  out += nl;
-  if (!has_start) {
-    out += "---";
-    out += nl;
-  }
   std::size_t copied = b;
-  for (const auto& [start, end] : dropped) {
+  if (versions.empty() || !has_start) {
+    out += "%YAML 1.2";
+    out += nl;
+    if (!has_start) {
+      out += "---";
+      out += nl;
+    }
+  }
+  for (std::size_t i = 0; i < versions.size(); ++i) {
+    const auto [start, end] = versions[i];
     out.append(text.substr(copied, start - copied));
     copied = end;
+    if (i > 0 || !has_start) continue;
+    std::string_view line = text.substr(start, end - start);
+    std::size_t content = line.size();
+    while (content > 0 && (line[content - 1] == '\n' || line[content - 1] == '\r')) --content;
+    out += "%YAML 1.2";
+    out += directive_comment(line.substr(0, content));
+    out.append(line.substr(content));
   }
   out.append(text.substr(copied));
   return out;

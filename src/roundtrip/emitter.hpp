@@ -116,9 +116,10 @@ std::string render_document(std::span<const YamlNode> roots,
 
 // Rewrites the head of a rendered text for a document upgraded to YAML 1.2:
 // passes over a byte-order mark and the prologue (directive, comment and
-// blank lines), removes every "%YAML" line of it, and inserts "%YAML 1.2\n"
-// at the top, plus "---\n" when the prologue is not followed by a "---"
-// line.  Comments and other directives are kept in place.
+// blank lines) and declares "%YAML 1.2" there: in place of its first "%YAML"
+// line (whose comment stays; later "%YAML" lines are removed), else in a
+// line inserted at the top, followed by "---" when the prologue is not
+// followed by a "---" line.  Comments and other directives are kept in place.
 std::string upgrade_document_header(std::string_view text);
 
 }  // namespace kestrine

@@ -42,7 +42,7 @@ void NodeWriter::node(const YamlNode& n, std::size_t indent, long parent) {
 // Heads, content and feet of a document root (directives and the start
 // marker are the document writer's).
 void NodeWriter::root(const YamlNode& r) {
-  for (const HeadComment& h : r.comments.head()) comment_line(h.text, 0);
+  for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
   if (r.source() != nullptr) {
     source_directive(r);
     inline_comment(r);
@@ -54,7 +54,7 @@ void NodeWriter::root(const YamlNode& r) {
       out_.push_back('\n');
     } else if (r.comments.inline_comment()) {
       // No line of its own to carry it: keep it as a comment line.
-      comment_line(*r.comments.inline_comment(), 0);
+      comment_line(r, *r.comments.inline_comment(), 0);
       e_.last_inline = &r;
     }
     const bool indented = r.tag() && r.synthetic;
@@ -64,6 +64,9 @@ void NodeWriter::root(const YamlNode& r) {
       const bool seq_indented = indented && !e_.indentless_sequences;
       sequence_items(r.items(), seq_indented ? step() : 0, false);
     }
+  } else if (r.is_null() && r.explicit_start && !r.synthetic && !has_properties(r)) {
+    // An empty document read as such stays empty: its "---" line alone.
+    if (r.comments.inline_comment()) comment_line(r, *r.comments.inline_comment(), 0);
   } else if (r.is_null() && !r.comments.inline_comment() && !r.anchor() && r.tag() && r.synthetic &&
              e_.null_style == NullStyle::Default) {
     properties_text(r);
@@ -82,7 +85,7 @@ void NodeWriter::root(const YamlNode& r) {
     inline_comment(r);
     line_end();
   }
-  for (const std::string& f : r.comments.foot()) comment_line(f, 0);
+  foot_lines(r, 0);
 }
 
 // Blank lines; none right after a block scalar with "+" chomping, whose
@@ -97,9 +100,9 @@ void NodeWriter::line_end() {
   if (out_.empty() || (out_.back() != '\n' && out_.back() != '\r')) out_.push_back('\n');
 }
 
-// "#", then one space and the text unless it is empty; one comment line
-// per line of the text.
-void NodeWriter::comment_line(std::string_view text, std::size_t indent) {
+// "#", then (when `spaced`) one space and the text unless it is empty; one
+// comment line per line of the text.
+void NodeWriter::comment_line(std::string_view text, std::size_t indent, bool spaced) {
   std::size_t pos = 0;
   for (;;) {
     std::size_t end = text.find_first_of("\r\n", pos);
@@ -107,7 +110,7 @@ void NodeWriter::comment_line(std::string_view text, std::size_t indent) {
     spaces(indent);
     out_.push_back('#');
     if (!line.empty()) {
-      out_.push_back(' ');
+      if (spaced) out_.push_back(' ');
       out_ += line;
     }
     out_.push_back('\n');
@@ -123,7 +126,7 @@ void NodeWriter::comment_line(std::string_view text, std::size_t indent) {
 void NodeWriter::below_introducer(const YamlNode& n, std::size_t indent) {
   if (!n.comments.inline_before_value) return;
   for (const HeadComment& h : n.comments.head())
-    if (h.below_introducer) comment_line(h.text, indent);
+    if (h.below_introducer) comment_line(n, h.text, indent);
 }
 
 // `after_comma`: a flow separator was written after the node, inside the
@@ -141,7 +144,7 @@ void NodeWriter::inline_comment(const YamlNode& n, bool after_comma) {
   out_.push_back('#');
   const std::string& t = *c.inline_comment();
   if (!t.empty()) {
-    out_.push_back(' ');
+    if (!c.is_unspaced(t)) out_.push_back(' ');
     // An inline comment stays on its line.
     const std::size_t start = out_.size();
     out_ += t;

@@ -18,7 +18,8 @@
 //   * a key that would not fit on one line is written in the explicit form;
 //   * an empty node with a tag stays empty (an empty "!!str" is ""); an
 //     untagged empty scalar is spelled "null" where nothing cannot stand;
-//   * no blank lines follow a block scalar with "+" chomping.
+//   * no blank lines follow a block scalar with "+" chomping;
+//   * a comment read with no space after its "#" is written back so.
 #pragma once
 
 #include <cstddef>

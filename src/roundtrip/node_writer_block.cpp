@@ -23,7 +23,7 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
       const YamlNode& value = pairs[i].value;
       if (!(compact_first && i == 0)) {
         newlines(key.comments.blank_before);
-        for (const HeadComment& h : key.comments.head()) comment_line(h.text, indent);
+        for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
         spaces(indent);
       }
       // Readers take a key with properties right after an empty value for
@@ -59,7 +59,7 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
         newlines(item.comments.blank_before);
         const bool split = item.comments.inline_before_value;
         for (const HeadComment& h : item.comments.head())
-          if (!split || !h.below_introducer) comment_line(h.text, indent);
+          if (!split || !h.below_introducer) comment_line(item, h.text, indent);
         spaces(indent);
       }
       sequence_item(item, indent);
@@ -142,11 +142,11 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
       std::size_t seq;
       if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
       else seq = v.span.column <= indent ? indent : child;
-      for (const HeadComment& h : c.head()) comment_line(h.text, seq);
+      for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
       sequence_items(v.items(), seq, false);
       foot_lines(v, seq);
     } else {
-      for (const HeadComment& h : c.head()) comment_line(h.text, child);
+      for (const HeadComment& h : c.head()) comment_line(v, h.text, child);
       mapping_entries(v.pairs(), child, false);
       foot_lines(v, child);
     }
@@ -174,7 +174,7 @@ void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent,
   out_.push_back('\n');
   if (mapping_value) {
     newlines(n.comments.blank_before);
-    for (const HeadComment& h : n.comments.head()) comment_line(h.text, indent);
+    for (const HeadComment& h : n.comments.head()) comment_line(n, h.text, indent);
   } else {
     below_introducer(n, indent);
   }

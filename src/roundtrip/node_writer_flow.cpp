@@ -30,7 +30,7 @@ void NodeWriter::flow_sequence(const YamlNode& n, std::size_t indent) {
     const std::size_t inner = indent + step();
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
-      for (const HeadComment& h : item.comments.head()) comment_line(h.text, inner);
+      for (const HeadComment& h : item.comments.head()) comment_line(item, h.text, inner);
       spaces(inner);
       properties(item);
       node(item, inner, static_cast<long>(inner));
@@ -83,8 +83,8 @@ void NodeWriter::flow_mapping(const YamlNode& n, std::size_t indent) {
     const std::size_t inner = indent + step();
     for (std::size_t i = 0; i < pairs.size(); ++i) {
       const NodePair& p = pairs[i];
-      for (const HeadComment& h : p.key.comments.head()) comment_line(h.text, inner);
-      for (const HeadComment& h : p.value.comments.head()) comment_line(h.text, inner);
+      for (const HeadComment& h : p.key.comments.head()) comment_line(p.key, h.text, inner);
+      for (const HeadComment& h : p.value.comments.head()) comment_line(p.value, h.text, inner);
       spaces(inner);
       flow_key(p.key, inner);
       out_ += ": ";

@@ -62,9 +62,13 @@ class NodeWriter {
   void spaces(std::size_t n) { out_.append(n, ' '); }
   void newlines(std::size_t n);
   void line_end();
-  void comment_line(std::string_view text, std::size_t indent);
+  void comment_line(std::string_view text, std::size_t indent, bool spaced = true);
+  // A comment line of `n`'s, written as it was read.
+  void comment_line(const YamlNode& n, std::string_view text, std::size_t indent) {
+    comment_line(text, indent, !n.comments.is_unspaced(text));
+  }
   void foot_lines(const YamlNode& n, std::size_t indent) {
-    for (const std::string& f : n.comments.foot()) comment_line(f, indent);
+    for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
   }
   void below_introducer(const YamlNode& n, std::size_t indent);
   void inline_comment(const YamlNode& n, bool after_comma = false);

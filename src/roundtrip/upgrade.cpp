@@ -4,6 +4,7 @@
 #include <string>
 
 #include "emit_util/float_text.hpp"
+#include "emit_util/scalar_text.hpp"
 #include "resolver/resolve.hpp"
 #include "roundtrip/tree_ops.hpp"
 #include "util/stack_guard.hpp"
@@ -119,16 +120,30 @@ std::optional<std::string> yaml12_spelling(std::string_view text,
   return std::nullopt;
 }
 
-void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode) {
+bool reads_as_string_only_under(std::string_view text, VersionMode mode) noexcept {
+  if (mode == VersionMode::Yaml12) return false;
+  if (resolve_scalar_kind(mode, text, false, std::nullopt).type != ScalarType::Str) return false;
+  const ScalarType type12 = resolve_scalar_kind(VersionMode::Yaml12, text, false, std::nullopt).type;
+  return type12 != ScalarType::Str && type12 != ScalarType::Merge;
+}
+
+void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double_quotes) {
   if (mode == VersionMode::Yaml12) return;
   auto visit = [&](YamlNode& n, bool in_secret) {
     if (n.scalar_style() != ScalarStyle::Plain) return;
-    std::optional<std::string> spelled = yaml12_spelling(n.text(), n.tag().view(), mode);
-    if (!spelled) return;
-    n.text_mut() = std::move(*spelled);
     // A secret's value keeps its meaning in memory, but is never written
     // anywhere (its directive is), so it does not count as an edit.
-    if (!in_secret) n.comments.modified = true;
+    if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.tag().view(), mode)) {
+      n.text_mut() = std::move(*spelled);
+      if (!in_secret) n.comments.modified = true;
+    } else if (!n.tag() && reads_as_string_only_under(n.text(), mode)) {
+      // A string to YAML 1.1 that 1.2 would read as something else: quoted.
+      const std::string& t = n.text();
+      const bool single = !prefer_double_quotes && t.find('\'') == std::string::npos &&
+                          is_printable_single_line(t);
+      n.set_scalar_style(single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted);
+      if (!in_secret) n.comments.modified = true;
+    }
   };
   for_each_scalar(node, visit);
 }

@@ -149,7 +149,9 @@ TEST(EmitterDocument, UpgradeHeaderPassesOverCommentsAndBlankLines) {
   // Neither an extra empty document nor a directive stranded inside one.
   EXPECT_EQ(upgrade_document_header("# c\n---\na: 1"), "%YAML 1.2\n# c\n---\na: 1");
   EXPECT_EQ(upgrade_document_header("# c\n\n%YAML 1.1\n  # d\n---\na: yes\n"),
-            "%YAML 1.2\n# c\n\n  # d\n---\na: yes\n");
+            "# c\n\n%YAML 1.2\n  # d\n---\na: yes\n");
+  // The version line is rewritten in place, its comment kept as written.
+  EXPECT_EQ(upgrade_document_header("%YAML 1.1   #keep\r\n---\r\na: 1\r\n"), "%YAML 1.2   #keep\r\n---\r\na: 1\r\n");
   EXPECT_EQ(upgrade_document_header("# only a comment\n"), "%YAML 1.2\n---\n# only a comment\n");
 }
 
@@ -160,6 +162,8 @@ TEST(EmitterDocument, UpgradedDocumentsReadBackAsYaml12) {
       {"# c\n---\na: on\n", "%YAML 1.2\n---\n# c\na: true\n"},
       {"a: 0777  # octal\n", "%YAML 1.2\n---\na: 511  # octal\n"},
       {"plain: text\n", "%YAML 1.2\n---\nplain: text\n"},
+      // A string under 1.1 stays one; comments keep their bytes.
+      {"%YAML 1.1 #old\n---\na: 0o17 #X\nb: yes\n", "%YAML 1.2 #old\n---\na: \"0o17\" #X\nb: true\n"},
   };
   for (const auto& [text, want] : cases) {
     std::vector<YamlNode> roots = compose_roots(text);
@@ -173,12 +177,12 @@ TEST(EmitterDocument, UpgradedDocumentsReadBackAsYaml12) {
 }
 
 TEST(EmitterDocument, LaterDocumentsOfAnUpgradedStreamDeclareYaml12) {
-  const std::string text = "a: yes\n...\n%YAML 1.1\n---\nb: no\n";
+  const std::string text = "a: yes\n...\n%YAML 1.1 # two\n---\nb: no\n";
   auto composed = parse_roundtrip_multi(text);
   ASSERT_TRUE(composed.has_value());
   for (YamlNode& r : composed->roots) upgrade_yaml11_scalars(r, VersionMode::Yaml11);
   EXPECT_EQ(render_document(composed->roots, text, true, NullStyle::Default),
-            "%YAML 1.2\n---\na: true\n...\n%YAML 1.2\n---\nb: false\n");
+            "%YAML 1.2\n---\na: true\n...\n%YAML 1.2 # two\n---\nb: false\n");
 }
 
 // ---- include write-back ------------------------------------------------------------

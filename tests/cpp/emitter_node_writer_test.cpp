@@ -68,6 +68,33 @@ TEST(EmitterNodeWriter, CommentPlacementSurvivesARerender) {
       "    size: 2\n");
 }
 
+// Re-rendered with every node edited: comment texts keep their bytes after
+// the "#", a comment after a flow collection stays after it on its line (the
+// collection on one line), and empty documents stay documents.
+TEST(EmitterNodeWriter, CommentBytesFlowCommentsAndEmptyDocumentsSurviveARerender) {
+  const std::string_view texts[] = {
+      "#####\n#X\n#\ttab\n# spaced\na: 1 #Y\nb: 2  #\nc:\n  d: 1\n  #nested foot\n#root foot\n",
+      "a: [1, 2] # after\nb: {x: 1, y: [2]}   #map\nc:\n- [x] # item\n- {k: [v]} # item 2\n",
+      "[1, 2] # a root\n",
+      "k: [[a], # inner\n  [b]]\n",
+      "---\n---\n---\na: 1\n",
+      "a: 1\n---\n",
+      "%YAML 1.2\n---\n",
+  };
+  for (std::string_view text : texts) {
+    auto composed = compose_text(text, 0, /*empty_document_as_null=*/true);
+    ASSERT_TRUE(composed.has_value()) << text;
+    for (YamlNode& r : composed->roots) mark_modified(r);
+    const std::string out = render_document(composed->roots, text, false, NullStyle::Default);
+    if (text.starts_with("k: [[a]")) {
+      EXPECT_EQ(out, "k: [\n    [a], # inner\n    [b]\n  ]\n");
+    } else {
+      EXPECT_EQ(out, text);
+    }
+    EXPECT_EQ(decoded(out), decoded(text)) << text;
+  }
+}
+
 TEST(EmitterNodeWriter, StylesAnchorsAndTagsSurviveARerender) {
   expect_stable(
       "plain: text with spaces\n"

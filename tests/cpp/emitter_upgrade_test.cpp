@@ -14,13 +14,19 @@ using namespace kestrine::testing;
 
 // The value texts of a mapping after upgrading it under `mode`, and which
 // of them were marked modified ("*").
-std::string upgraded(std::string_view text, VersionMode mode) {
+std::string upgraded(std::string_view text, VersionMode mode, bool prefer_double_quotes = true) {
   std::vector<YamlNode> roots = compose_roots(text);
   if (roots.empty()) return "<none>";
-  upgrade_yaml11_scalars(roots[0], mode);
+  upgrade_yaml11_scalars(roots[0], mode, prefer_double_quotes);
   std::string out;
   auto show = [&](const YamlNode& n) {
+    const char quote = !n.is_scalar()                                    ? 0
+                       : n.scalar_style() == ScalarStyle::SingleQuoted ? '\''
+                       : n.scalar_style() == ScalarStyle::DoubleQuoted ? '"'
+                                                                         : 0;
+    if (quote) out += quote;
     out += n.is_scalar() ? n.text() : "<" + std::string(node_kind_name(n.kind())) + ">";
+    if (quote) out += quote;
     if (n.comments.modified) out += "*";
   };
   for (const NodePair& p : roots[0].pairs()) {
@@ -42,10 +48,13 @@ TEST(EmitterUpgrade, BooleansAndNumbersGetTheirYaml12Spelling) {
   EXPECT_EQ(upgraded("- yes\n- y\n", VersionMode::PyyamlCompat), "true* y ");
   EXPECT_EQ(upgraded("- 0777\n- 1_000\n- 1:30\n- 0b101\n- '0777'\n- \"yes\"\n- !!str on\n",
                      VersionMode::Yaml11),
-            "511* 1000* 90* 5* 0777 yes on ");
-  // Read as a string under 1.1: left alone, whatever 1.2 makes of it.
-  EXPECT_EQ(upgraded("- 0o17\n- ~\n- null\n- 12\n- 1.5\n- text\n", VersionMode::Yaml11),
-            "0o17 ~ null 12 1.5 text ");
+            "511* 1000* 90* 5* '0777' \"yes\" on ");
+  // A string under 1.1 that 1.2 would read as something else is quoted;
+  // other strings, and tagged scalars, are left alone.
+  EXPECT_EQ(upgraded("- 0o17\n- ~\n- null\n- 12\n- 1.5\n- text\n- !!str 0o7\n- !x 0o7\n", VersionMode::Yaml11),
+            "\"0o17\"* ~ null 12 1.5 text 0o7 0o7 ");
+  EXPECT_EQ(upgraded("- 0o17\n", VersionMode::Yaml11, false), "'0o17'* ");
+  EXPECT_EQ(upgraded("1e5: 0x1F\n", VersionMode::PyyamlCompat, false), "'1e5'*=0x1F ");
   // NaN never equals itself, so it is always respelled.
   EXPECT_EQ(upgraded("- .nan\n- .NaN\n", VersionMode::Yaml11), ".nan* .nan* ");
   // Keys are rewritten like values.

@@ -67,11 +67,44 @@ TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
   EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"intro", false}, {"below", false}}));
 }
 
-TEST(RoundtripComments, FlowCollectionOnOneLine) {
-  YamlNode root = root_of("[a, b] # c\n");
-  EXPECT_EQ(root.items()[0].comments.inline_comment().view(), "c");
-  EXPECT_FALSE(root.items()[1].comments.inline_comment().has_value());
-  EXPECT_FALSE(root.comments.inline_comment().has_value());
+// A comment after a flow collection belongs to the collection; an entry
+// takes only one that follows it directly (past its comma).
+TEST(RoundtripComments, TrailingCommentsOfFlowCollections) {
+  struct Row {
+    std::string_view text;
+    std::vector<std::size_t> path;  // items, or pair values, from the root
+    std::uint32_t spaces;
+  };
+  const Row rows[] = {
+      {"[a, b] # c\n", {}, 1},
+      {"k: [a, b]   # c\n", {0}, 3},
+      {"k: {x: 1, y: [2]} # c\n", {0}, 1},
+      {"- [&b a, *b] # c\n", {0}, 1},
+      {"k: [a,\n  b] # c\n", {0}, 1},
+      {"k: [a,\n  b\n  ] # c\n", {0}, 1},
+      {"k: [[a], [b]] # c\n", {0}, 1},
+      {"k: [[a], # c\n  [b]]\n", {0, 0}, 2},
+      {"k: [\n  a, # c\n  b\n  ]\n", {0, 0}, 2},
+      {"k: {\n  x: 1 # c\n  }\n", {0, 0}, 1},
+      {"k: [a, \"b]\"] # c\n", {0}, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.text));
+    YamlNode root = root_of(std::string(r.text));
+    const YamlNode* n = &root;
+    for (std::size_t i : r.path) n = n->is_mapping() ? &n->pairs()[i].value : &n->items()[i];
+    EXPECT_EQ(n->comments.inline_comment().view(), "c");
+    EXPECT_EQ(n->comments.inline_spaces, r.spaces);
+    // No other node holds it.
+    int holders = 0;
+    auto count = [&](auto& self, const YamlNode& x) -> void {
+      if (x.comments.inline_comment()) ++holders;
+      for (const YamlNode& i : x.items()) self(self, i);
+      for (const NodePair& p : x.pairs()) self(self, p.key), self(self, p.value);
+    };
+    count(count, root);
+    EXPECT_EQ(holders, 1);
+  }
 }
 
 TEST(RoundtripComments, InlineSpacingFollowsTheSource) {
@@ -169,6 +202,21 @@ TEST(RoundtripComments, EmptyCommentsAndEveryCommentPlacedOnce) {
   EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"", false}}));
   EXPECT_EQ(value_of(root, "a").comments.inline_comment().view(), "");
   EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{""}));
+}
+
+// The texts read with no space after their "#" are recorded per node, so
+// that they are written back that way; the text itself is the same.
+TEST(RoundtripComments, CommentsWithoutASpaceAfterTheHashAreNoted) {
+  YamlNode root = root_of("#####\n# x\na: 1 #X\nb: 2 # Y\n#\tt\n#\n");
+  EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"####", false}, {"x", false}}));
+  EXPECT_TRUE(root.comments.is_unspaced("####"));
+  EXPECT_FALSE(root.comments.is_unspaced("x"));
+  EXPECT_EQ(value_of(root, "a").comments.inline_comment().view(), "X");
+  EXPECT_TRUE(value_of(root, "a").comments.is_unspaced("X"));
+  EXPECT_FALSE(value_of(root, "b").comments.is_unspaced("Y"));
+  EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{"\tt", ""}));
+  EXPECT_TRUE(root.comments.is_unspaced("\tt"));
+  EXPECT_FALSE(root.comments.is_unspaced(""));
 }
 
 TEST(RoundtripComments, NodeEndPosition) {

@@ -155,20 +155,42 @@ void numpy_types() noexcept {
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-std::string rewrite_iso_text(std::string_view s, const EncodeOptions& opt) {
-  std::string_view base = s;
-  std::string_view zone;
-  if (!s.empty() && s.back() == 'Z') {
-    zone = "Z";
-    base = s.substr(0, s.size() - 1);
-  } else if (s.size() > 5) {
-    std::string_view tail = s.substr(s.size() - 6);
-    if ((tail[0] == '+' || tail[0] == '-') && is_digit(tail[1]) && is_digit(tail[2]) &&
-        tail[3] == ':' && is_digit(tail[4]) && is_digit(tail[5])) {
-      zone = tail;
-      base = s.substr(0, s.size() - 6);
+// Two ASCII digits at `pos`.
+bool two_digits(std::string_view s, std::size_t pos) noexcept {
+  return pos + 2 <= s.size() && is_digit(s[pos]) && is_digit(s[pos + 1]);
+}
+
+// The length of the UTC offset that ends an isoformat text: "Z", or a sign,
+// "hh:mm", optionally ":ss" and optionally a fraction (offsets are not
+// whole minutes in general); 0 when the text ends in none.  The offset
+// follows the time, so only a sign after the time's first ":" counts, never
+// the "-" of a date.
+std::size_t utc_offset_length(std::string_view s) noexcept {
+  if (!s.empty() && s.back() == 'Z') return 1;
+  const std::size_t time = s.find(':');
+  if (time == std::string_view::npos) return 0;  // a date, or no time at all
+  const std::size_t sign = s.find_first_of("+-", time);
+  if (sign == std::string_view::npos) return 0;
+  std::size_t pos = sign + 1;
+  if (!two_digits(s, pos) || pos + 2 >= s.size() || s[pos + 2] != ':' || !two_digits(s, pos + 3)) return 0;
+  pos += 5;
+  if (pos < s.size() && s[pos] == ':') {
+    if (!two_digits(s, pos + 1)) return 0;
+    pos += 3;
+    if (pos < s.size() && s[pos] == '.') {
+      ++pos;
+      const std::size_t digits = pos;
+      while (pos < s.size() && is_digit(s[pos])) ++pos;
+      if (pos == digits) return 0;
     }
   }
+  return pos == s.size() ? s.size() - sign : 0;
+}
+
+std::string rewrite_iso_text(std::string_view s, const EncodeOptions& opt) {
+  const std::size_t zone_length = utc_offset_length(s);
+  std::string_view base = s.substr(0, s.size() - zone_length);
+  std::string_view zone = s.substr(s.size() - zone_length);
   const bool has_time = base.find('T') != std::string_view::npos;
   if (opt.omit_microseconds) {
     if (auto dot = base.find('.'); dot != std::string_view::npos) base = base.substr(0, dot);

@@ -1,5 +1,6 @@
 #include "ffi/convert/encode.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -115,7 +116,10 @@ PyStatus check_tag(std::string_view tag) {
     }
     return {};
   }
-  if (tag.size() > 1) {
+  // "!" alone is the non-specific tag and "!!" names nothing: either reads
+  // back as no tag at all.
+  if (tag == "!" || tag == "!!") return fail(invalid_tag(tag, "a tag needs a name after its handle"));
+  {
     const std::size_t handle = tag.starts_with("!!") ? 2 : 1;
     if (tag.substr(handle).find('!') != std::string_view::npos) {
       return fail(invalid_tag(
@@ -299,10 +303,94 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
   return false;
 }
 
+// ---------------------------------------------------------------------------
+// Container walks and their snapshots
+//
+// A list or dict is converted as it was when its walk began.  Converting
+// plain data runs no Python code, so nothing can change a container under
+// the walk, and the walk reads it in place.  Before anything that may run
+// Python code (a callback, a protocol method of a subclass, an iterator),
+// snapshot_open_walks copies the remaining item references of every open
+// walk that has no snapshot yet; those walks go on from their copy.  The
+// walks that lack one are always the innermost (a snapshot covers every walk
+// open at the time), so the copies stack up and are released in LIFO order.
+
+// One walk, registered as open from its first item that is not a plain
+// scalar (before that no Python code can run inside it) to its end.
+class PyEncoder::WalkScope {
+ public:
+  WalkScope(PyEncoder& encoder, PyObject* container, bool is_dict) noexcept
+      : encoder_(encoder), container_(container), is_dict_(is_dict) {}
+  ~WalkScope() {
+    if (index_ == kNotOpen) return;
+    std::vector<PyObject*>& refs = encoder_.snapshot_;
+    const OpenWalk& w = encoder_.walks_[index_];
+    if (w.snapshot != kNoSnapshot) {
+      // Inner walks have cut the stack back to their own start already.
+      for (std::size_t i = w.snapshot; i < refs.size(); ++i) Py_DECREF(refs[i]);
+      refs.resize(w.snapshot);
+    }
+    encoder_.walks_.pop_back();
+    encoder_.snapshotted_walks_ = std::min(encoder_.snapshotted_walks_, encoder_.walks_.size());
+  }
+  WalkScope(const WalkScope&) = delete;
+  WalkScope& operator=(const WalkScope&) = delete;
+
+  // The walk goes on from its copy.
+  bool copied() const noexcept { return index_ != kNotOpen && walk().snapshot != kNoSnapshot; }
+  // Entry `k` of the copy, counting from the item that was converting when
+  // it was taken; null past its end.
+  PyObject* copied_entry(std::size_t k) const noexcept {
+    const OpenWalk& w = walk();
+    return k < w.count ? encoder_.snapshot_[w.snapshot + k] : nullptr;
+  }
+  std::size_t first() const noexcept { return walk().first; }
+  // The item about to convert (see OpenWalk); opens the walk.
+  void at(Py_ssize_t position, std::size_t index) {
+    if (index_ == kNotOpen) {
+      index_ = encoder_.walks_.size();
+      encoder_.walks_.push_back(OpenWalk{container_, is_dict_});
+    }
+    OpenWalk& w = encoder_.walks_[index_];
+    w.position = position;
+    w.index = index;
+  }
+
+ private:
+  static constexpr std::size_t kNotOpen = ~std::size_t{0};
+  // The record (the vector may move while nested walks open).
+  const OpenWalk& walk() const noexcept { return encoder_.walks_[index_]; }
+
+  PyEncoder& encoder_;
+  PyObject* container_;
+  bool is_dict_;
+  std::size_t index_ = kNotOpen;
+};
+
+void PyEncoder::snapshot_open_walks() {
+  for (; snapshotted_walks_ < walks_.size(); ++snapshotted_walks_) {
+    OpenWalk& w = walks_[snapshotted_walks_];
+    w.snapshot = snapshot_.size();
+    w.first = w.index;
+    // From the item being converted on: it may lose its last other owner.
+    if (w.is_dict) {
+      Py_ssize_t pos = w.position;
+      PyObject* key = nullptr;
+      PyObject* value = nullptr;
+      while (PyDict_Next(w.container, &pos, &key, &value)) {
+        snapshot_.push_back(Py_NewRef(key));
+        snapshot_.push_back(Py_NewRef(value));
+      }
+    } else {
+      for (Py_ssize_t i = w.position; i < PyList_GET_SIZE(w.container); ++i)
+        snapshot_.push_back(Py_NewRef(PyList_GET_ITEM(w.container, i)));
+    }
+    w.count = snapshot_.size() - w.snapshot;
+  }
+}
+
 PyStatus PyEncoder::convert_list(PyObject* list, YamlValue& slot, const EncodeOptions& opt,
                                  std::uint32_t depth) {
-  // The length is fixed on entry: callbacks that grow the list while it is
-  // walked do not extend the walk, and ones that shrink it end it early.
   const Py_ssize_t n = PyList_GET_SIZE(list);
   if (n == 0) {
     slot = YamlValue::empty_sequence();
@@ -310,14 +398,22 @@ PyStatus PyEncoder::convert_list(PyObject* list, YamlValue& slot, const EncodeOp
   }
   OwnedRef hold = OwnedRef::borrow(list);
   YamlValue* items = arena_.allocate_array<YamlValue>(static_cast<std::size_t>(n));
-  Py_ssize_t i = 0;
   const bool simple_ok = depth + 1 <= kMaxEncodeDepth;
-  for (; i < n && i < PyList_GET_SIZE(list); ++i) {
-    PyObject* item = PyList_GET_ITEM(list, i);
-    if (simple_ok && put_simple(item, items[i])) continue;
+  WalkScope scope(*this, list, false);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item;
+    if (!scope.copied()) {
+      item = PyList_GET_ITEM(list, i);
+      if (simple_ok && put_simple(item, items[i])) [[likely]] continue;
+      scope.at(i, static_cast<std::size_t>(i));
+    } else {
+      item = scope.copied_entry(static_cast<std::size_t>(i) - scope.first());
+      if (item == nullptr) break;
+      if (simple_ok && put_simple(item, items[i])) continue;
+    }
     KESTRINE_TRY(convert_into(item, items[i], opt, depth + 1));
   }
-  slot = arena_.adopt_sequence(items, static_cast<std::size_t>(i));
+  slot = arena_.adopt_sequence(items, static_cast<std::size_t>(n));
   return {};
 }
 
@@ -337,6 +433,15 @@ PyStatus PyEncoder::convert_tuple(PyObject* tuple, YamlValue& slot, const Encode
   return {};
 }
 
+// One key of a dict walk: a str converts in place (no Python code).
+PyStatus PyEncoder::convert_key(PyObject* key, YamlValue& slot, const EncodeOptions& opt, std::uint32_t depth) {
+  if (Py_TYPE(key) == &PyUnicode_Type) {
+    if (put_simple(key, slot)) return {};
+    return put_str(key, slot);
+  }
+  return convert_into(key, slot, opt, depth);
+}
+
 PyStatus PyEncoder::convert_dict(PyObject* dict, YamlValue& slot, const EncodeOptions& opt,
                                  std::uint32_t depth) {
   const Py_ssize_t n = PyDict_GET_SIZE(dict);
@@ -347,31 +452,33 @@ PyStatus PyEncoder::convert_dict(PyObject* dict, YamlValue& slot, const EncodeOp
   if (depth + 1 > kMaxEncodeDepth) return fail(too_deep());
   OwnedRef hold = OwnedRef::borrow(dict);
   ValuePair* pairs = arena_.allocate_array<ValuePair>(static_cast<std::size_t>(n));
+  WalkScope scope(*this, dict, true);
   Py_ssize_t pos = 0;
-  Py_ssize_t i = 0;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  while (i < n && PyDict_Next(dict, &pos, &key, &value)) {
+  std::size_t i = 0;
+  for (; i < static_cast<std::size_t>(n); ++i) {
     ValuePair& pair = pairs[i];
-    if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
-      // Converting a str runs no Python code: `value` stays valid.
-      if (!put_simple(key, pair.key)) KESTRINE_TRY(put_str(key, pair.key));
-      if (put_simple(value, pair.value)) {
-        ++i;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    if (!scope.copied()) {
+      const Py_ssize_t before = pos;
+      if (!PyDict_Next(dict, &pos, &key, &value)) break;
+      if (Py_TYPE(key) == &PyUnicode_Type && put_simple(value, pair.value)) [[likely]] {
+        if (!put_simple(key, pair.key)) KESTRINE_TRY(put_str(key, pair.key));
         continue;
       }
-      KESTRINE_TRY(convert_into(value, pair.value, opt, depth + 1));
+      // A copy taken while this pair converts starts with it, so that
+      // `value` (borrowed from the dict) stays alive.
+      scope.at(before, i);
     } else {
-      // The key's conversion may call back into Python, which may change
-      // the dict: hold both objects.
-      OwnedRef key_hold = OwnedRef::borrow(key);
-      OwnedRef value_hold = OwnedRef::borrow(value);
-      KESTRINE_TRY(convert_into(key, pair.key, opt, depth + 1));
-      KESTRINE_TRY(convert_into(value, pair.value, opt, depth + 1));
+      const std::size_t k = 2 * (i - scope.first());
+      key = scope.copied_entry(k);
+      value = scope.copied_entry(k + 1);
+      if (value == nullptr) break;
     }
-    ++i;
+    KESTRINE_TRY(convert_key(key, pair.key, opt, depth + 1));
+    if (!put_simple(value, pair.value)) KESTRINE_TRY(convert_into(value, pair.value, opt, depth + 1));
   }
-  slot = arena_.adopt_mapping(pairs, static_cast<std::size_t>(i));
+  slot = arena_.adopt_mapping(pairs, i);
   return {};
 }
 
@@ -422,14 +529,12 @@ PyStatus PyEncoder::convert_slow(PyObject* obj, YamlValue& slot, const EncodeOpt
   // `obj`: keep it alive until done.
   OwnedRef hold = OwnedRef::borrow(obj);
 
-  if (PyLong_Check(obj)) return put_int(obj, slot);
-  if (PyFloat_Check(obj)) {
-    const double d = PyFloat_AsDouble(obj);
-    if (d == -1.0 && PyErr_Occurred()) return fail_fetch();
-    slot = YamlValue::of_float(d);
-    return {};
-  }
+  // These run no Python code of their own.  (No type passes two of the
+  // built-in tests, so their order is free.)
   if (PyUnicode_Check(obj)) return put_str(obj, slot);
+  if (PyTuple_CheckExact(obj)) return convert_tuple(obj, slot, opt, depth);
+  if (PyDict_Check(obj) && !PyODict_Check(obj)) return convert_dict(obj, slot, opt, depth);
+  if (is_kestrine_tag(obj)) return convert_tag(obj, slot, opt, depth);
   if (PyBytes_Check(obj)) {
     std::string_view bytes(PyBytes_AS_STRING(obj), static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
     if (!is_valid_utf8(bytes)) return fail(encode_error_to_py(kBytesMessage));
@@ -441,15 +546,21 @@ PyStatus PyEncoder::convert_slow(PyObject* obj, YamlValue& slot, const EncodeOpt
     }
     return {};
   }
-  if (PyTuple_CheckExact(obj)) return convert_tuple(obj, slot, opt, depth);
+  // The rest may run Python code (a subclass's conversions, iterators,
+  // callbacks), which may change the containers being walked.
+  snapshot_open_walks();
+  if (PyLong_Check(obj)) return put_int(obj, slot);
+  if (PyFloat_Check(obj)) {
+    const double d = PyFloat_AsDouble(obj);
+    if (d == -1.0 && PyErr_Occurred()) return fail_fetch();
+    slot = YamlValue::of_float(d);
+    return {};
+  }
   if (PyList_Check(obj) || PyTuple_Check(obj)) return convert_iterable(obj, slot, opt, depth);
   // An OrderedDict keeps its own order (move_to_end), which the dict
   // storage underneath does not follow: take its items() instead.
   if (PyODict_Check(obj)) return convert_ordered_dict(obj, slot, opt, depth);
-  if (PyDict_Check(obj)) return convert_dict(obj, slot, opt, depth);
   if (PyAnySet_Check(obj)) return convert_iterable(obj, slot, opt, depth);
-
-  if (is_kestrine_tag(obj)) return convert_tag(obj, slot, opt, depth);
   return convert_unmatched(*this, obj, slot, opt, depth);
 }
 

@@ -105,9 +105,30 @@ class PyEncoder {
   PyStatus convert_tagged(PyObject* tag, PyObject* value, YamlValue& slot,
                           const EncodeOptions& opt, std::uint32_t depth);
 
+  PyStatus convert_key(PyObject* key, YamlValue& slot, const EncodeOptions& opt, std::uint32_t depth);
+
+  // A list or dict walk in progress (see encode.cpp, "Container walks").
+  static constexpr std::size_t kNoSnapshot = ~std::size_t{0};
+  struct OpenWalk {
+    PyObject* container;       // held by the walk
+    bool is_dict;
+    Py_ssize_t position = 0;   // list: index of the item converting; dict: PyDict_Next position before its pair
+    std::size_t index = 0;     // items (pairs) finished before the one converting
+    std::size_t snapshot = kNoSnapshot;  // where the copied references start in snapshot_
+    std::size_t first = 0;     // `index` when the copy was taken
+    std::size_t count = 0;     // references copied (two per pair)
+  };
+  class WalkScope;
+  // Copies the remaining item references of every open walk without a copy:
+  // called before anything that may run Python code.
+  void snapshot_open_walks();
+
   const EncodeOptions& options_;
   ValueArena arena_;
   std::vector<PyObject*> kept_;
+  std::vector<OpenWalk> walks_;        // outermost first
+  std::size_t snapshotted_walks_ = 0;  // the first this many walks have their copy
+  std::vector<PyObject*> snapshot_;    // the copies, outermost walk's first
 };
 
 // Checks a tag's text: an error value (KestrineEncodeError "invalid tag ...")

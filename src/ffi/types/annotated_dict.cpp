@@ -141,13 +141,43 @@ PyResult<Annotation> state_to_annotation(PyObject* state) {
 const char* const kSetstateNames[] = {"state"};
 constexpr ArgSpec kSetstateSpec{"__setstate__", kSetstateNames, 1, 0, 1, 1};
 
+// The instance dictionary of a subclass instance; empty for the two classes
+// themselves, which have none.
+PyResult<OwnedRef> instance_dict(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  bool has_dict = type->tp_dictoffset != 0;
+#ifdef Py_TPFLAGS_MANAGED_DICT
+  has_dict = has_dict || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT);
+#endif
+  if (!has_dict) return OwnedRef();
+  return checked(PyObject_GenericGetDict(self, nullptr));
+}
+
+// A subclass instance with attributes of its own pickles the pair (metadata,
+// attributes); the state is the metadata alone otherwise.
+bool is_state_with_attributes(PyObject* state) noexcept {
+  return PyTuple_Check(state) && PyTuple_GET_SIZE(state) == 2 && PyTuple_Check(PyTuple_GET_ITEM(state, 0)) &&
+         PyDict_Check(PyTuple_GET_ITEM(state, 1));
+}
+
 PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     PyObject* state = nullptr;
     KESTRINE_TRY(parse_fastcall(kSetstateSpec, args, nargs, kwnames, &state));
+    OwnedRef hold = OwnedRef::borrow(state);
+    PyObject* attributes = nullptr;
+    if (is_state_with_attributes(state)) {
+      attributes = PyTuple_GET_ITEM(state, 1);
+      state = PyTuple_GET_ITEM(state, 0);
+    }
     // Everything that can run Python code happens before the exclusive
     // borrow is taken, so a re-entrant call sees a free flag.
     KESTRINE_ASSIGN_OR_RETURN(Annotation meta, state_to_annotation(state));
+    if (attributes != nullptr) {
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, instance_dict(self));
+      if (!dict) return fail(PyErr::type_error(std::string(Py_TYPE(self)->tp_name) + " instances have no attributes"));
+      KESTRINE_TRY(checked_status(PyDict_Update(dict.get(), attributes)));
+    }
     AnnotatedData& data = annotated_data(self);
     KESTRINE_ASSIGN_OR_RETURN(const BorrowFlag::Exclusive exclusive, data.borrow.borrow_mut());
     data.meta = std::move(meta);
@@ -165,6 +195,10 @@ PyObject* reduce(PyObject* self, PyObject*) noexcept {
       if (!shared) return fail(PyErr::internal_fault(kAlreadyMutablyBorrowed));
       return span_to_py_tuple(data.meta);
     }());
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, instance_dict(self));
+    if (dict && PyDict_GET_SIZE(dict.get()) > 0) {
+      KESTRINE_ASSIGN_OR_RETURN(state, checked(PyTuple_Pack(2, state.get(), dict.get())));
+    }
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef empty, checked(PyTuple_New(0)));
     OwnedRef list_items = none_ref();
     OwnedRef dict_items = none_ref();
@@ -214,10 +248,12 @@ PyMethodDef methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "__setstate__($self, state)\n--\n\nRestores the source-location metadata from the 9-tuple made by "
      "`__reduce__` (line, column, file, end line, end column, source tag, source target, offset, end "
-     "offset). The items are left alone."},
+     "offset), or from the pair (that 9-tuple, attributes) of a subclass instance with attributes of its "
+     "own, which are restored too. The items are left alone."},
     {"__reduce__", reduce, METH_NOARGS,
      "__reduce__($self)\n--\n\nPickle support: the class, no constructor arguments, the metadata as a "
-     "9-tuple for `__setstate__`, and an iterator over the items."},
+     "9-tuple for `__setstate__` (paired with the instance's attributes when a subclass instance has "
+     "any), and an iterator over the items."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -8,6 +8,7 @@
 // warning, a duplicate-key signature when a duplicate policy is on).
 #include "decode/decoder.hpp"
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -505,8 +506,8 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
     fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);
     return false;
   }
-  out_.warnings.push_back("duplicate mapping key '" + shown + "' at " +
-                          position_text(span_of(place)) + "; keeping the last value");
+  const bool nan_key = key.kind == ValueKind::Float && std::isnan(key.real);
+  out_.warnings.push_back(duplicate_key_warning(shown, span_of(place), nan_key));
   return true;
 }
 

@@ -109,7 +109,7 @@ class MergeFolder {
   std::string fingerprint(const YamlNode& key) {
     ValueArena arena;
     std::string fp;
-    write_key_fingerprint(fp, node_to_value(key, mode_, arena));
+    write_key_signature(fp, node_to_value(key, mode_, arena));
     return fp;
   }
 

@@ -111,9 +111,9 @@ class TreeConverter {
     for (const NodePair& p : pairs) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       if (merges && is_merge_key_node(p.key)) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), value.get()));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), p.value, value.get(), bindings_));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, step(p.key));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, is_merge_text(p.key) ? step(p.key) : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict.get(), k.get(), leftover.get(), slot_taken));
         continue;
       }

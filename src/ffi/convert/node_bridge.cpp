@@ -72,9 +72,10 @@ class NodeReader {
     for (const NodePair& p : pairs) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
       if (is_merge_key_node(p.key)) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, value.get()));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, p.value, value.get(), bindings_));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, bindings_)
+                                                                     : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict, key.get(), leftover.get(), slot_taken));
         continue;
       }
@@ -198,8 +199,6 @@ PyResult<OwnedRef> dict_pairs(PyObject* dict) {
   return items;
 }
 
-PyResult<OwnedRef> merge_rec(PyObject* target, PyObject* value);
-
 // Adds the pairs of `value` whose keys `target` lacks.
 PyStatus merge_dict(PyObject* target, PyObject* value) {
   // A snapshot: key comparisons may run Python code that edits `value`.
@@ -215,14 +214,20 @@ PyStatus merge_dict(PyObject* target, PyObject* value) {
   return {};
 }
 
-// Merges each item of the list `value` in order; gives a list of what was
-// left over, or nothing.
-PyResult<OwnedRef> merge_list(PyObject* target, PyObject* value) {
+PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* value,
+                             const AnchorBindings& bindings);
+
+// Merges each item of the sequence `node` (converted to the list `value`) in
+// order; gives a list of what was left over, or nothing.
+PyResult<OwnedRef> merge_items(PyObject* target, const YamlNode& node, PyObject* value,
+                               const AnchorBindings& bindings) {
+  // A snapshot: merging may run Python code that edits the list.
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyList_AsTuple(value)));
+  const auto nodes = node.items();
   OwnedRef leftovers;
-  const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef left, merge_rec(target, PyTuple_GET_ITEM(items.get(), i)));
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    PyObject* item = PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef left, merge_rec(target, nodes[i], item, bindings));
     if (!left) continue;
     if (!leftovers) {
       KESTRINE_ASSIGN_OR_RETURN(leftovers, checked(PyList_New(0)));
@@ -232,21 +237,30 @@ PyResult<OwnedRef> merge_list(PyObject* target, PyObject* value) {
   return leftovers;
 }
 
-PyResult<OwnedRef> merge_rec(PyObject* target, PyObject* value) {
+PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* value,
+                             const AnchorBindings& bindings) {
   return stack_guarded([&]() -> PyResult<OwnedRef> {
+    const YamlNode* n = follow_aliases(node, bindings);
+    // What a custom tag made of a node is the tag's business: never merged.
+    if (n != nullptr && n->tag() && !is_core_tag(*n->tag().view())) return OwnedRef::borrow(value);
     if (value == Py_None) return OwnedRef();
-    if (PyDict_Check(value)) {
+    if (n != nullptr && n->is_mapping() && PyDict_Check(value)) {
       KESTRINE_TRY(merge_dict(target, value));
       return OwnedRef();
     }
-    if (PyList_Check(value)) return merge_list(target, value);
+    if (n != nullptr && n->is_sequence() && PyList_Check(value) &&
+        PyList_GET_SIZE(value) == static_cast<Py_ssize_t>(n->size()))
+      return merge_items(target, *n, value, bindings);
     return OwnedRef::borrow(value);
   });
 }
 
 }  // namespace
 
-PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value) { return merge_rec(target, value); }
+PyResult<OwnedRef> apply_merge(PyObject* target, const YamlNode& node, PyObject* value,
+                               const AnchorBindings& bindings) {
+  return merge_rec(target, node, value, bindings);
+}
 
 PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken) {
   if (!slot_taken) {

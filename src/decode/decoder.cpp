@@ -363,7 +363,7 @@ Decoded Decoder::node_body(bool indentless) {
       if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text()), span_of(e));
       alias_nodes_ = sat_add(alias_nodes_, it->second.count);
       if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, span_of(e));
-      push(it->second.value);
+      push(it->second.value);  // flagged kSharedTexts when the anchor was stored
       return decoded_node(it->second.count);
     }
     case EventKind::SequenceEntry:
@@ -383,7 +383,12 @@ Decoded Decoder::node_body(bool indentless) {
     top() = arena_.make_tagged_ref(tag, top());
     r.count = sat_add(r.count, 1);
   }
-  if (has_anchor) anchors_.insert_or_assign(anchor, AnchorEntry{top(), r.count});
+  if (has_anchor) {
+    // The anchored node and its aliases share their texts' objects once
+    // converted, so an alias of a large scalar costs no copy of it.
+    top().flags |= YamlValue::kSharedTexts;
+    anchors_.insert_or_assign(anchor, AnchorEntry{top(), r.count});
+  }
   return r;
 }
 

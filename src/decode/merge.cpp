@@ -245,6 +245,7 @@ class MergePass {
       default:
         break;
     }
+    out.flags = v.flags;  // a rebuilt anchored node still shares its texts
     memo.emplace(id, out);
     return out;
   }

@@ -99,7 +99,7 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> key(const YamlNode& node) {
-    if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_);
+    if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
     return step(node);
   }
 
@@ -227,6 +227,7 @@ class TreeConverter {
   const TagHandlers& handlers_;
   const AnchorBindings& bindings_;
   AnchorObjectCache& cache_;
+  AnchorObjectCache key_cache_;  // key objects of alias targets
   bool annotate_ = false;
   bool annotate_numbers_ = false;
   std::span<const std::string> files_;

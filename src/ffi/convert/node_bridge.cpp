@@ -55,7 +55,7 @@ class NodeReader {
     const auto pairs = node.pairs();
     if (!has_merge_key(pairs)) {
       for (const NodePair& p : pairs) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_, &key_cache_));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
         KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), key.get(), value.get())));
       }
@@ -74,12 +74,12 @@ class NodeReader {
       if (is_merge_key_node(p.key)) {
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, p.value, value.get(), bindings_));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, bindings_)
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, bindings_, &key_cache_)
                                                                      : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict, key.get(), leftover.get(), slot_taken));
         continue;
       }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_, &key_cache_));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict, key.get(), value.get())));
       if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
     }
@@ -89,41 +89,60 @@ class NodeReader {
   const NodeReadOptions& opts_;
   const AnchorBindings& bindings_;
   AnchorObjectCache& cache_;
+  AnchorObjectCache key_cache_;  // key objects of alias targets
 };
 
-PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings);
+// Hashable key objects.  What an alias stands for is built once per cache and
+// shared by every alias to it (tuples, str and numbers are immutable), so
+// keys made of aliases cost no copy of the texts they name.
+class KeyReader {
+ public:
+  KeyReader(const NodeReadOptions& opts, const AnchorBindings& bindings, AnchorObjectCache* aliased)
+      : opts_(opts), bindings_(bindings), aliased_(aliased) {}
 
-PyResult<OwnedRef> sequence_key(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
-  const auto items = node.items();
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(items.size()))));
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, key_of(items[i], opts, bindings));
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
+  PyResult<OwnedRef> key_of(const YamlNode& node) {
+    return stack_guarded([&]() -> PyResult<OwnedRef> {
+      const YamlNode* n = follow_aliases(node, bindings_);
+      if (n == nullptr) return none_ref();
+      const bool shared = n != &node && aliased_ != nullptr;
+      if (shared) {
+        if (OwnedRef hit = aliased_->find(n)) return hit;
+      }
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, n->is_sequence() ? sequence_key(*n)
+                                              : n->is_mapping() ? mapping_key(*n)
+                                                                : scalar_node_to_py(*n, opts_));
+      if (shared) aliased_->store(n, obj);
+      return obj;
+    });
   }
-  return tuple;
-}
 
-PyResult<OwnedRef> mapping_key(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
-  const auto pairs = node.pairs();
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(pairs.size()))));
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key_of(pairs[i].key, opts, bindings));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, key_of(pairs[i].value, opts, bindings));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair.release());
+ private:
+  PyResult<OwnedRef> sequence_key(const YamlNode& node) {
+    const auto items = node.items();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(items.size()))));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, key_of(items[i]));
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return tuple;
   }
-  return tuple;
-}
 
-PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
-  return stack_guarded([&]() -> PyResult<OwnedRef> {
-    const YamlNode* n = follow_aliases(node, bindings);
-    if (n == nullptr) return none_ref();
-    if (n->is_sequence()) return sequence_key(*n, opts, bindings);
-    if (n->is_mapping()) return mapping_key(*n, opts, bindings);
-    return scalar_node_to_py(*n, opts);
-  });
-}
+  PyResult<OwnedRef> mapping_key(const YamlNode& node) {
+    const auto pairs = node.pairs();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(pairs.size()))));
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key_of(pairs[i].key));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, key_of(pairs[i].value));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair.release());
+    }
+    return tuple;
+  }
+
+  const NodeReadOptions& opts_;
+  const AnchorBindings& bindings_;
+  AnchorObjectCache* aliased_;
+};
 
 }  // namespace
 
@@ -177,8 +196,9 @@ PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts,
 }
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings) {
-  return key_of(node, opts, bindings);
+                                  const AnchorBindings& bindings, AnchorObjectCache* aliased) {
+  KeyReader reader(opts, bindings, aliased);
+  return reader.key_of(node);
 }
 
 // ---- merge keys -------------------------------------------------------------------------

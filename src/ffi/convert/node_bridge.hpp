@@ -78,8 +78,11 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
 // A hashable object for a mapping key: sequences become tuples, mappings
 // tuples of (key, value) tuples (merge keys not applied), scalars as
 // node_to_py; aliases are followed, and one that refers to nothing gives None.
+// With `aliased`, the object built for an alias target is kept there and
+// shared by later aliases to it (keys are immutable), so keys made of
+// aliases never copy the texts they name once per alias.
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings);
+                                  const AnchorBindings& bindings, AnchorObjectCache* aliased = nullptr);
 
 // ---- merge keys -------------------------------------------------------------------------
 

@@ -13,14 +13,6 @@ import pytest
 import kestrine
 from suite_data import SUITE, suite_cases
 
-# Invalid cases that load anyway: the faults they test are ones this library
-# does not report.
-INVALID_ACCEPTED = {
-    "CML9": "a comment line inside a multi-line flow plain scalar is accepted",
-    "T833": "flow mapping entries without a separating ',' are accepted",
-}
-
-
 CASES = suite_cases()
 VALID = [(cid, path) for cid, path in CASES if not (path / "error").exists() and (path / "in.json").exists()]
 INVALID = [(cid, path) for cid, path in CASES if (path / "error").exists()]
@@ -66,19 +58,9 @@ def test_valid_case_matches_json(case_id, path):
 @pytest.mark.parametrize("case_id, path", INVALID, ids=[c for c, _ in INVALID])
 def test_invalid_case_raises(case_id, path):
     data = (path / "in.yaml").read_bytes()
-    if case_id in INVALID_ACCEPTED:
-        pytest.xfail(INVALID_ACCEPTED[case_id])
     with pytest.raises(kestrine.KestrineParseError) as info:
         kestrine.loads(data)
     assert info.value.line >= 1 and info.value.column >= 1
-
-
-@pytest.mark.skipif(not SUITE.is_dir(), reason="yaml-test-suite not present")
-def test_known_deviations_are_still_needed():
-    for case_id in INVALID_ACCEPTED:
-        path = SUITE / case_id
-        if (path / "in.yaml").exists():
-            kestrine.loads((path / "in.yaml").read_bytes())  # would raise once the deviation is fixed
 
 
 def test_suite_walker_lists_each_case_once(tmp_path):

@@ -8,6 +8,7 @@
 // warning, a duplicate-key signature when a duplicate policy is on).
 #include "decode/decoder.hpp"
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -362,7 +363,7 @@ Decoded Decoder::node_body(bool indentless) {
       if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text()), span_of(e));
       alias_nodes_ = sat_add(alias_nodes_, it->second.count);
       if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, span_of(e));
-      push(it->second.value);
+      push(it->second.value);  // flagged kSharedTexts when the anchor was stored
       return decoded_node(it->second.count);
     }
     case EventKind::SequenceEntry:
@@ -382,7 +383,12 @@ Decoded Decoder::node_body(bool indentless) {
     top() = arena_.make_tagged_ref(tag, top());
     r.count = sat_add(r.count, 1);
   }
-  if (has_anchor) anchors_.insert_or_assign(anchor, AnchorEntry{top(), r.count});
+  if (has_anchor) {
+    // The anchored node and its aliases share their texts' objects once
+    // converted, so an alias of a large scalar costs no copy of it.
+    top().flags |= YamlValue::kSharedTexts;
+    anchors_.insert_or_assign(anchor, AnchorEntry{top(), r.count});
+  }
   return r;
 }
 
@@ -477,7 +483,7 @@ Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
       return decoded_node(1);
     case ScalarType::Merge:
       has_merge_ = true;
-      push(merge_key_value(arena_));
+      push(merge_key_value(arena_, text));
       return decoded_node(2);
   }
   push(text_value(arena_, ValueKind::String, text));  // not reached: every kind is handled
@@ -505,8 +511,8 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
     fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);
     return false;
   }
-  out_.warnings.push_back("duplicate mapping key '" + shown + "' at " +
-                          position_text(span_of(place)) + "; keeping the last value");
+  const bool nan_key = key.kind == ValueKind::Float && std::isnan(key.real);
+  out_.warnings.push_back(duplicate_key_warning(shown, span_of(place), nan_key));
   return true;
 }
 

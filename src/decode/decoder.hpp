@@ -26,7 +26,10 @@
 // document is a DAG whose shared parts are read-only.  Every walk sees the
 // shared parts as if they were copied, and the alias budget is charged with
 // the anchored node count exactly as a copy would cost, so walks over the
-// result are bounded by the budget.  Do not edit decoded trees in place;
+// result are bounded by the budget.  The anchored node and the aliases to it
+// carry YamlValue::kSharedTexts, so the conversion to Python makes one str
+// (or int) per text of such a subtree: what an alias expansion builds is then
+// bounded by its node count, never by the bytes of its texts.  Do not edit decoded trees in place;
 // replace handles or build new arrays (merge-key folding is idempotent and
 // therefore safe on shared parts).
 #pragma once

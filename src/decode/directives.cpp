@@ -48,20 +48,15 @@ bool valid_yaml_version(std::string_view v) noexcept {
   return all_ascii_digits(major) && all_ascii_digits(minor);  // a second "." fails the digit test
 }
 
-bool is_custom_tag(std::string_view tag) noexcept {
-  return !(tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix));
-}
+bool is_custom_tag(std::string_view tag) noexcept { return !is_core_tag(tag); }
 
 const std::string_view* TagHandles::find(std::string_view handle) const noexcept {
-  for (const auto& [h, prefix] : handles_)
-    if (h == handle) return &prefix;
-  return nullptr;
+  const auto it = handles_.find(handle);
+  return it == handles_.end() ? nullptr : &it->second;
 }
 
 bool TagHandles::add(std::string_view handle, std::string_view prefix) {
-  if (find(handle) != nullptr) return false;
-  handles_.emplace_back(handle, prefix);
-  return true;
+  return handles_.try_emplace(handle, prefix).second;
 }
 
 std::expected<std::string_view, std::string_view> TagHandles::resolve(std::string_view t,

@@ -9,10 +9,10 @@
 
 #include <expected>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "decode/value.hpp"
+#include "util/hash_map.hpp"
 
 namespace kestrine {
 
@@ -22,7 +22,8 @@ std::vector<std::string_view> split_directive_words(std::string_view line);
 // "MAJOR.MINOR", both all ASCII digits.
 bool valid_yaml_version(std::string_view version) noexcept;
 
-// False for tags beginning with "!!" or the core prefix.
+// False for tags beginning with "!!" or the core prefix, also written
+// verbatim ("!<tag:yaml.org,2002:int>").
 bool is_custom_tag(std::string_view tag) noexcept;
 
 class TagHandles {
@@ -44,8 +45,8 @@ class TagHandles {
                                                             ValueArena& arena) const;
 
  private:
-  // A handful at most per document: searched linearly.
-  std::vector<std::pair<std::string_view, std::string_view>> handles_;
+  // Usually a handful, but a document may declare any number.
+  SeededHashMap<std::string_view, std::string_view> handles_;
 };
 
 }  // namespace kestrine

@@ -4,6 +4,15 @@
 
 namespace kestrine {
 
+std::string duplicate_key_warning(std::string_view shown, const Span& place, bool nan_key) {
+  std::string w = "duplicate mapping key '";
+  w += shown;
+  w += "' at line " + std::to_string(std::uint64_t{place.line} + 1) + ", column " +
+       std::to_string(std::uint64_t{place.column} + 1);
+  w += nan_key ? "; NaN keys never compare equal, so both pairs are kept" : "; keeping the last value";
+  return w;
+}
+
 std::size_t DuplicateKeyIndex::open() {
   const std::size_t level = level_++;
   if (sets_.size() <= level) sets_.resize(level + 1);

@@ -15,9 +15,17 @@
 #include <vector>
 
 #include "decode/value.hpp"
+#include "scanner/span.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {
+
+// The warning for a repeated key under the warn policy: "duplicate mapping
+// key '{}' at line {}, column {}; keeping the last value", where `shown` is
+// the key as messages show it and `place` its position.  A NaN key
+// (`nan_key`) equals no other key once loaded, so the warning says that both
+// pairs stay instead.
+std::string duplicate_key_warning(std::string_view shown, const Span& place, bool nan_key);
 
 class DuplicateKeyIndex {
  public:

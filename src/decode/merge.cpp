@@ -1,6 +1,6 @@
 #include "decode/merge.hpp"
 
-#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <span>
 #include <tuple>
@@ -14,85 +14,15 @@ namespace {
 
 constexpr std::string_view kMergeText = "<<";
 
-void append_uint(std::string& out, std::uint64_t v) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
-}
-
-void fingerprint_body(std::string& out, const YamlValue& v);
-
-void fingerprint_guarded(std::string& out, const YamlValue& v) {
-  stack_guarded([&] { fingerprint_body(out, v); });
-}
-
-void fingerprint_body(std::string& out, const YamlValue& v) {
-  switch (v.kind) {
-    case ValueKind::Null:
-      out.push_back('0');
-      return;
-    case ValueKind::Bool:
-      out += v.boolean ? "11" : "10";
-      return;
-    case ValueKind::Int: {
-      out += "2:";
-      char buf[24];
-      auto r = std::to_chars(buf, buf + sizeof buf, v.integer);
-      out.append(buf, r.ptr);
-      out.push_back(';');
-      return;
-    }
-    case ValueKind::BigInt:
-      // The same number written "+12..." or "1_2..." is the same key.
-      out += "3:";
-      out += canonical_bigint_text(v.text());
-      out.push_back(';');
-      return;
-    case ValueKind::Float:
-      out += "4:";
-      append_float_plain(out, v.real);
-      out.push_back(';');
-      return;
-    case ValueKind::String:
-      out += "5:";
-      append_uint(out, v.text().size());
-      out.push_back(':');
-      out += v.text();
-      return;
-    case ValueKind::Tagged:
-      out += "6:";
-      append_uint(out, v.tagged().tag.size());
-      out.push_back(':');
-      out += v.tagged().tag;
-      fingerprint_guarded(out, v.tagged().inner);
-      return;
-    case ValueKind::Sequence:
-      out += "7:";
-      append_uint(out, v.size());
-      out.push_back(':');
-      for (const YamlValue& item : v.items()) fingerprint_guarded(out, item);
-      return;
-    case ValueKind::Mapping:
-      out += "8:";
-      append_uint(out, v.size());
-      out.push_back(':');
-      for (const ValuePair& pair : v.pairs()) {
-        fingerprint_guarded(out, pair.key);
-        fingerprint_guarded(out, pair.value);
-      }
-      return;
-    case ValueKind::Timestamp:
-      out += "9:";
-      append_timestamp(out, v.timestamp());
-      out.push_back(';');
-      return;
-  }
-}
-
-std::string fingerprint_of(const YamlValue& v) {
-  std::string fp;
-  write_key_fingerprint(fp, v);
-  return fp;
+// The identity of `key` while merging, in `out`: equal for keys that are
+// equal as Python values once loaded (the duplicate-key signature: 1, 1.0
+// and true are one key).  False for a NaN key, which equals no other key and
+// so is never looked up.
+bool merge_identity(std::string& out, const YamlValue& key) {
+  out.clear();
+  if (key.kind == ValueKind::Float && std::isnan(key.real)) return false;
+  write_key_signature(out, key);
+  return true;
 }
 
 std::optional<YamlValue> expand_body(ValueArena& arena, const YamlValue& merge_value,
@@ -104,24 +34,33 @@ std::optional<YamlValue> expand_body(ValueArena& arena, const YamlValue& merge_v
       // Collapse the merged mapping's own repeated keys first: a later value
       // replaces an earlier one, at the earlier position.
       const auto src = merge_value.pairs();
-      std::vector<std::string> fps;
+      std::vector<std::optional<std::string>> ids;
       std::vector<ValuePair> collapsed;
-      fps.reserve(src.size());
+      ids.reserve(src.size());
       collapsed.reserve(src.size());
       FingerprintIndex local;
       local.reserve(src.size());
+      std::string id;
       for (const ValuePair& pair : src) {
-        std::string fp = fingerprint_of(pair.key);
-        auto [it, inserted] = local.try_emplace(fp, collapsed.size());
+        if (!merge_identity(id, pair.key)) {
+          ids.emplace_back();
+          collapsed.push_back(pair);
+          continue;
+        }
+        auto [it, inserted] = local.try_emplace(id, collapsed.size());
         if (!inserted) {
           collapsed[it->second].value = pair.value;
           continue;
         }
-        fps.push_back(std::move(fp));
+        ids.emplace_back(std::move(id));
         collapsed.push_back(pair);
       }
       for (std::size_t i = 0; i < collapsed.size(); ++i) {
-        auto [it, inserted] = index.try_emplace(std::move(fps[i]), pairs.size());
+        if (!ids[i]) {
+          pairs.push_back(collapsed[i]);
+          continue;
+        }
+        auto [it, inserted] = index.try_emplace(std::move(*ids[i]), pairs.size());
         if (inserted) pairs.push_back(collapsed[i]);
       }
       return std::nullopt;
@@ -175,16 +114,15 @@ YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
   // end instead of being copied on every addition.
   std::vector<YamlValue> slot_items;
   bool slot_list = false;
-  std::string fp;
+  std::string id;
   for (const ValuePair& pair : old) {
     if (is_merge_marker(pair.key)) {
       std::optional<YamlValue> rest = expand_merge_keys(arena, pair.value, out, index);
       if (!rest) continue;
       if (slot == kNoSlot) {
         const YamlValue key = YamlValue::string_literal(kMergeText);
-        fp.clear();
-        write_key_fingerprint(fp, key);
-        auto [it, inserted] = index.try_emplace(fp, out.size());
+        merge_identity(id, key);
+        auto [it, inserted] = index.try_emplace(id, out.size());
         if (!inserted) continue;
         out.push_back({key, *rest});
         slot = out.size() - 1;
@@ -209,9 +147,11 @@ YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
       }
       continue;
     }
-    fp.clear();
-    write_key_fingerprint(fp, pair.key);
-    auto [it, inserted] = index.try_emplace(fp, out.size());
+    if (!merge_identity(id, pair.key)) {
+      out.push_back(pair);
+      continue;
+    }
+    auto [it, inserted] = index.try_emplace(id, out.size());
     if (inserted) {
       out.push_back(pair);
       continue;
@@ -305,16 +245,17 @@ class MergePass {
       default:
         break;
     }
+    out.flags = v.flags;  // a rebuilt anchored node still shares its texts
     memo.emplace(id, out);
     return out;
   }
 
   YamlValue apply_body(const YamlValue& v) {
-    if (is_merge_marker(v)) return YamlValue::string_literal(kMergeText);
+    if (is_merge_marker(v)) return v.tagged().inner;
     return walk(v, applied_, [this](const YamlValue& c) { return apply(c); }, true);
   }
   YamlValue replace_body(const YamlValue& v) {
-    if (is_merge_marker(v)) return YamlValue::string_literal(kMergeText);
+    if (is_merge_marker(v)) return v.tagged().inner;
     return walk(v, replaced_, [this](const YamlValue& c) { return replace(c); }, false);
   }
 
@@ -325,16 +266,12 @@ class MergePass {
 
 }  // namespace
 
-YamlValue merge_key_value(ValueArena& arena) {
-  return arena.make_tagged_ref(kMergeTag, YamlValue::string_literal(kMergeText));
+YamlValue merge_key_value(ValueArena& arena, std::string_view text) {
+  return arena.make_tagged_ref(kMergeTag, arena.make_string_ref(text));
 }
 
 bool is_merge_marker(const YamlValue& value) noexcept {
   return value.kind == ValueKind::Tagged && value.tagged().tag == kMergeTag;
-}
-
-void write_key_fingerprint(std::string& out, const YamlValue& value) {
-  fingerprint_guarded(out, value);
 }
 
 std::optional<YamlValue> expand_merge_keys(ValueArena& arena, const YamlValue& merge_value,
@@ -362,7 +299,7 @@ void replace_merge_markers_in_place(YamlValue& value) {
     switch (v->kind) {
       case ValueKind::Tagged:
         if (is_merge_marker(*v))
-          *v = YamlValue::string_literal(kMergeText);
+          *v = v->tagged().inner;
         else
           stack.push_back(&v->tagged().inner);
         break;

@@ -9,9 +9,12 @@
 // itself wins over merged ones and keeps the position where it first
 // appeared; among merged mappings the earlier one wins (an earlier "<<" entry
 // over a later one, an earlier mapping of a merged list over a later one);
-// repeated own keys collapse to one pair holding the last value.  Merge
-// values that are not mappings are kept under a "<<" string key (several of
-// them as a list).  Nothing here fails.
+// repeated own keys collapse to one pair holding the last value.  Keys are
+// the same key when they are equal as Python values (1, 1.0 and true; the
+// duplicate-key signature), so the result reads the same once converted to a
+// dict; NaN keys equal nothing.  Merge values that are not mappings
+// (scalars, custom-tagged values) are kept under a "<<" string key (several
+// of them as a list).  Nothing here fails.
 #pragma once
 
 #include <cstddef>
@@ -25,12 +28,15 @@
 
 namespace kestrine {
 
-// Maps a key fingerprint to the position of that key's pair in the rebuilt
+// Maps a key's identity to the position of that key's pair in the rebuilt
 // pair vector.
 using FingerprintIndex = absl::flat_hash_map<std::string, std::size_t>;
 
-// A new merge marker: Tagged "tag:yaml.org,2002:merge" around the String "<<".
-YamlValue merge_key_value(ValueArena& arena);
+// A new merge marker: Tagged "tag:yaml.org,2002:merge" around the String
+// `text` that the scalar was written as ("<<", or any text tagged !!merge);
+// a marker that ends up outside a mapping key reads as that text.  `text` is
+// referred to, not copied.
+YamlValue merge_key_value(ValueArena& arena, std::string_view text = "<<");
 // Any Tagged value whose tag is exactly "tag:yaml.org,2002:merge".
 bool is_merge_marker(const YamlValue& value) noexcept;
 
@@ -46,11 +52,7 @@ std::optional<YamlValue> expand_merge_keys(ValueArena& arena, const YamlValue& m
                                            std::vector<ValuePair>& pairs,
                                            FingerprintIndex& index);
 
-// Appends the identity of `value` as a key.  Unlike the duplicate-key
-// signature, it keeps types apart: 1, 1.0 and true are three keys.
-void write_key_fingerprint(std::string& out, const YamlValue& value);
-
-// Replaces every merge marker inside `value` by the String "<<": the first
+// Replaces every merge marker inside `value` by its text: the first
 // form rebuilds the changed paths in `arena` (safe with shared subtrees), the
 // second edits the tree in place (for trees without shared parts).
 void replace_merge_markers(ValueArena& arena, YamlValue& value);

@@ -78,9 +78,14 @@ struct LongRef {
 struct YamlValue {
   static constexpr std::uint32_t kLongLength = 0xFFFFFFFFu;
 
+  // `flags`: kSharedTexts marks a node that an anchor names (and every alias
+  // to it): its texts are reached more than once, so a conversion makes one
+  // object per text for the whole subtree instead of one per occurrence.
+  static constexpr std::uint16_t kSharedTexts = 1;
+
   ValueKind kind = ValueKind::Null;
   bool boolean = false;          // payload of Bool
-  std::uint16_t reserved_ = 0;   // zero
+  std::uint16_t flags = 0;       // kSharedTexts, or zero
   std::uint32_t len_ = 0;        // text length / element count, or kLongLength
   union {
     std::int64_t integer = 0;    // payload of Int

@@ -11,12 +11,11 @@ PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks
   if (checks.upgrade) {
     for (YamlNode& root : roots) upgrade_yaml11_scalars(root, checks.mode, checks.prefer_double_quotes);
   }
+  const KeyReading reading(checks.mode, checks.timestamps);
   if (checks.dup_error) {
-    for (const YamlNode& root : roots) {
-      if (auto error = check_duplicate_keys(root, checks.mode)) return fail(duplicate_key_error_to_py(*error));
-    }
+    if (auto error = check_duplicate_keys_roots(roots, reading)) return fail(duplicate_key_error_to_py(*error));
   } else if (checks.dup_warn_only) {
-    log_warnings(warn_duplicate_keys(roots, checks.mode));
+    log_warnings(warn_duplicate_keys(roots, reading));
   }
   return {};
 }

@@ -1,7 +1,7 @@
 // Checks and rewrites that run over composed round-trip trees after a load
 // and before anything is returned.
 //
-//   DocumentChecks checks{mode, upgrade, dup_error, dup_warn_only, yaml11_warn};
+//   DocumentChecks checks{mode, upgrade, dup_error, dup_warn_only, yaml11_warn, timestamps};
 //   KESTRINE_TRY(check_documents(roots, checks));
 //
 // `check_documents` runs, in this order: the YAML 1.1 difference warnings
@@ -32,6 +32,7 @@ struct DocumentChecks {
   bool dup_warn_only = false;  // OPT_DUPLICATE_KEYS_WARN without OPT_DUPLICATE_KEYS_ERROR
   bool yaml11_warn = false;    // OPT_YAML_1_1_WARN, as the caller decided it applies
   bool prefer_double_quotes = true;  // not OPT_SINGLE_QUOTES: how the upgrade quotes
+  bool timestamps = false;     // keys that read as timestamps compare as timestamps
 };
 
 // Fails only with the KestrineDuplicateKeyError of the first duplicate key

@@ -31,15 +31,17 @@ DecodeOptions check_pass_options(const LoadSettings& settings) noexcept {
 }
 
 // The plain decoder over the top-level text with the lock released; its
-// documents and warnings are dropped, only its verdict counts.
-PyStatus plain_check_pass(std::string_view text, const LoadSettings& settings) {
+// documents and warnings are dropped, only its verdict counts.  An error
+// names `file` (the caller's root_path) when there is one.
+PyStatus plain_check_pass(std::string_view text, const LoadSettings& settings,
+                          const std::optional<std::string>& file = std::nullopt) {
   const DecodeOptions options = check_pass_options(settings);
   auto error = without_gil([&]() -> std::optional<DecoderError> {
     auto decoded = decode_stream(text, options);
     if (!decoded) return std::move(decoded.error());
     return std::nullopt;
   });
-  if (error) return fail(decoder_error_to_py(*error));
+  if (error) return fail(decoder_error_to_py(*error, file));
   return {};
 }
 
@@ -74,13 +76,14 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call) {
 }
 
 // The duplicate-key policy of the located roads: error (first duplicate over
-// the roots in order) or warnings.
+// the roots in order) or warnings.  Keys compare as the tree conversion
+// reads them: timestamps only under PyyamlCompat.
 PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSettings& settings) {
+  const KeyReading reading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
   if (settings.dup_error) {
-    if (auto error = check_duplicate_keys_roots(roots, settings.version_mode))
-      return fail(duplicate_key_error_to_py(*error));
+    if (auto error = check_duplicate_keys_roots(roots, reading)) return fail(duplicate_key_error_to_py(*error));
   } else if (settings.dup_warn_only) {
-    log_warnings(warn_duplicate_keys(roots, settings.version_mode));
+    log_warnings(warn_duplicate_keys(roots, reading));
   }
   return {};
 }
@@ -144,7 +147,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
   const bool check_pass = annotated || settings.reject_complex;
 
-  if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings));
+  if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings, call.root_path));
   KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call));
   if (!settings.any_include_flag() && call.root_path) {
     trees.source_names.push_back(*call.root_path);
@@ -174,8 +177,9 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   KESTRINE_TRY(check_null_style_options(settings.option));
 
   KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call));
-  const DocumentChecks checks{settings.version_mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
-                              settings.yaml11_warn, (settings.option & OPT_SINGLE_QUOTES) == 0};
+  const DocumentChecks checks{settings.version_mode, settings.upgrade,     settings.dup_error,
+                              settings.dup_warn_only, settings.yaml11_warn, (settings.option & OPT_SINGLE_QUOTES) == 0,
+                              settings.timestamps};
   KESTRINE_TRY(check_documents(trees.roots, checks));
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
@@ -232,9 +236,13 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
   for (std::size_t i = 0; i < count; ++i) {
     YamlNode& root = composed->roots[i];
     const VersionMode mode = document_mode(slices[i], option);
-    const DocumentChecks checks{mode, settings.upgrade, settings.dup_error, settings.dup_warn_only,
+    const DocumentChecks checks{mode,
+                                settings.upgrade,
+                                settings.dup_error,
+                                settings.dup_warn_only,
                                 (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12,
-                                (option & OPT_SINGLE_QUOTES) == 0};
+                                (option & OPT_SINGLE_QUOTES) == 0,
+                                settings.timestamps};
     KESTRINE_TRY(check_documents(std::span<YamlNode>(&root, 1), checks));
     KESTRINE_TRY(check_null_style_options(option));
 

@@ -72,7 +72,12 @@ struct ScalarKind {
   }
 };
 
-// "int" for "!!int" and "tag:yaml.org,2002:int"; empty for any other tag.
+// "int" for "!!int", "tag:yaml.org,2002:int" and the verbatim
+// "!<tag:yaml.org,2002:int>"; empty for any other tag.
 std::string_view core_tag_name(std::string_view tag) noexcept;
+// A tag that names a core type in one of those spellings ("!!" followed by
+// anything included), so it is resolved here and never handed to user tag
+// callbacks.
+bool is_core_tag(std::string_view tag) noexcept;
 
 }  // namespace kestrine

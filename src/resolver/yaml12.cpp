@@ -173,6 +173,9 @@ ScalarKind resolve_plain_yaml12(std::string_view text, bool non_plain,
       if (auto f = parse_standard_float(text)) return ScalarKind::of_float(*f);
       return ScalarKind::str();
     }
+    // Merge keys are a YAML 1.1 type that YAML 1.2 readers keep; the tagged
+    // form means the same as the plain "<<" in every mode.
+    if (name == "merge") return ScalarKind::merge();
     return ScalarKind::str();
   }
   if (non_plain) return ScalarKind::str();

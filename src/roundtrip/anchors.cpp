@@ -112,7 +112,7 @@ bool is_collection_node(const YamlNode& node, const AnchorBindings& bindings) no
 // ---- merge keys -------------------------------------------------------------------------
 
 bool is_merge_key_node(const YamlNode& key) noexcept {
-  if (const auto tag = key.tag().view()) return *tag == "!!merge" || *tag == kMergeTag;
+  if (const auto tag = key.tag().view()) return core_tag_name(*tag) == "merge";
   return key.is_scalar() && key.scalar_style() == ScalarStyle::Plain && key.text() == "<<";
 }
 

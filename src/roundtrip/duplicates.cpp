@@ -2,8 +2,10 @@
 
 #include <absl/container/flat_hash_set.h>
 
+#include "decode/duplicate_keys.hpp"
 #include "decode/value.hpp"
 #include "resolver/resolve.hpp"
+#include "resolver/timestamp.hpp"
 #include "roundtrip/tree_ops.hpp"
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
@@ -12,17 +14,24 @@ namespace kestrine {
 
 namespace {
 
-// The merge key's signature (the resolved string "<<").
+// The merge key's signature (the resolved string "<<"), and a NaN key's.
 constexpr std::string_view kMergeSignature = "s:2:<<";
+constexpr std::string_view kNanSignature = "f:NaN";
 
 void append_len(std::string& out, std::size_t n) { out += std::to_string(n); }
 
-void sign_scalar(std::string& out, const YamlNode& key, VersionMode mode) {
+void sign_scalar(std::string& out, const YamlNode& key, KeyReading reading) {
   const std::string& text = key.text();
   const bool non_plain = key.scalar_style() != ScalarStyle::Plain;
   const OptText& tag = key.tag();
-  ResolvedScalar r = resolve_scalar_value(mode, text, non_plain, tag.view());
-  ValueArena arena;  // allocates only for texts beyond 4 GiB
+  ValueArena arena;  // allocates only for timestamps and texts beyond 4 GiB
+  if (reading.timestamps && !tag && !non_plain) {
+    if (const auto ts = parse_timestamp(text)) {
+      write_key_signature(out, arena.make_timestamp(*ts));
+      return;
+    }
+  }
+  ResolvedScalar r = resolve_scalar_value(reading.mode, text, non_plain, tag.view());
   YamlValue v;
   switch (r.type) {
     case ResolvedScalar::Type::Null: v = YamlValue::null(); break;
@@ -35,10 +44,10 @@ void sign_scalar(std::string& out, const YamlNode& key, VersionMode mode) {
   write_key_signature(out, v);
 }
 
-void sign_rec(std::string& out, const YamlNode& key, VersionMode mode) {
+void sign_rec(std::string& out, const YamlNode& key, KeyReading reading) {
   switch (key.kind()) {
     case NodeKind::Scalar:
-      sign_scalar(out, key, mode);
+      sign_scalar(out, key, reading);
       return;
     case NodeKind::Null:
       out += "null";
@@ -56,7 +65,7 @@ void sign_rec(std::string& out, const YamlNode& key, VersionMode mode) {
         for (const YamlNode& item : key.items()) {
           if (!first) out.push_back(',');
           first = false;
-          sign_rec(out, item, mode);
+          sign_rec(out, item, reading);
         }
         out.push_back(']');
       });
@@ -68,9 +77,9 @@ void sign_rec(std::string& out, const YamlNode& key, VersionMode mode) {
         for (const NodePair& p : key.pairs()) {
           if (!first) out.push_back(',');
           first = false;
-          sign_rec(out, p.key, mode);
+          sign_rec(out, p.key, reading);
           out.push_back('=');
-          sign_rec(out, p.value, mode);
+          sign_rec(out, p.value, reading);
         }
         out.push_back('}');
       });
@@ -140,7 +149,7 @@ void describe_rec(std::string& out, const YamlNode& node, bool top) {
 template <class OnDuplicate>
 class DuplicateWalk {
  public:
-  DuplicateWalk(VersionMode mode, OnDuplicate& on_duplicate) : mode_(mode), on_dup_(on_duplicate) {}
+  DuplicateWalk(KeyReading reading, OnDuplicate& on_duplicate) : reading_(reading), on_dup_(on_duplicate) {}
 
   // False when the walk was stopped.
   bool visit(const YamlNode& node) {
@@ -151,7 +160,7 @@ class DuplicateWalk {
   }
 
  private:
-  VersionMode mode_;
+  KeyReading reading_;
   OnDuplicate& on_dup_;
   std::string sig_;
 
@@ -166,9 +175,9 @@ class DuplicateWalk {
     seen.reserve(pairs.size());
     for (const NodePair& p : pairs) {
       sig_.clear();
-      sign_rec(sig_, p.key, mode_);
+      sign_rec(sig_, p.key, reading_);
       if (sig_ != kMergeSignature && !seen.insert(sig_).second) {
-        if (!on_dup_(p.key)) return false;
+        if (!on_dup_(p.key, sig_)) return false;
       }
       if (!visit(p.key) || !visit(p.value)) return false;
     }
@@ -178,13 +187,13 @@ class DuplicateWalk {
 
 }  // namespace
 
-void write_node_key_signature(std::string& out, const YamlNode& key, VersionMode mode) {
-  sign_rec(out, key, mode);
+void write_node_key_signature(std::string& out, const YamlNode& key, KeyReading reading) {
+  sign_rec(out, key, reading);
 }
 
-std::string node_key_signature(const YamlNode& key, VersionMode mode) {
+std::string node_key_signature(const YamlNode& key, KeyReading reading) {
   std::string out;
-  sign_rec(out, key, mode);
+  sign_rec(out, key, reading);
   return out;
 }
 
@@ -199,33 +208,30 @@ std::string describe_key(const YamlNode& key) {
   return out;
 }
 
-std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, VersionMode mode) {
+std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, KeyReading reading) {
   std::optional<ComposeError> error;
-  auto on_dup = [&](const YamlNode& key) {
+  auto on_dup = [&](const YamlNode& key, std::string_view) {
     error = ComposeError{"duplicate mapping key: " + describe_key(key), key.span};
     return false;
   };
-  DuplicateWalk<decltype(on_dup)> walk(mode, on_dup);
+  DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);
   walk.visit(node);
   return error;
 }
 
-std::optional<ComposeError> check_duplicate_keys_roots(std::span<const YamlNode> roots,
-                                                       VersionMode mode) {
+std::optional<ComposeError> check_duplicate_keys_roots(std::span<const YamlNode> roots, KeyReading reading) {
   for (const YamlNode& root : roots)
-    if (auto e = check_duplicate_keys(root, mode)) return e;
+    if (auto e = check_duplicate_keys(root, reading)) return e;
   return std::nullopt;
 }
 
-std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, VersionMode mode) {
+std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, KeyReading reading) {
   std::vector<std::string> warnings;
-  auto on_dup = [&](const YamlNode& key) {
-    warnings.push_back("duplicate mapping key '" + describe_key(key) + "' at line " +
-                       std::to_string(key.span.line + 1) + ", column " +
-                       std::to_string(key.span.column + 1) + "; keeping the last value");
+  auto on_dup = [&](const YamlNode& key, std::string_view signature) {
+    warnings.push_back(duplicate_key_warning(describe_key(key), key.span, signature == kNanSignature));
     return true;
   };
-  DuplicateWalk<decltype(on_dup)> walk(mode, on_dup);
+  DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);
   for (const YamlNode& root : roots) walk.visit(root);
   return warnings;
 }

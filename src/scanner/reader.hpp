@@ -37,6 +37,10 @@ inline constexpr bool is_flow_indicator(unsigned char c) noexcept {
 inline constexpr bool is_hex_digit(unsigned char c) noexcept {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
+// The value of a hexadecimal digit (is_hex_digit must hold).
+inline constexpr unsigned hex_digit_value(unsigned char c) noexcept {
+  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
 inline constexpr bool is_continuation(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
 
 // Length of the UTF-8 sequence introduced by `lead` (1 for stray bytes).

@@ -172,7 +172,7 @@ inline std::size_t skip_plain_run(const unsigned char* text, std::size_t i, std:
         return false;
       }
       if (is_key && !roll_indent(start.column, EventKind::MappingStart, start)) return false;
-    } else if (multi_line && !flow_kinds_.empty() && flow_kinds_.back() == 0) {
+    } else if (multi_line && in_flow_sequence()) {
       return fail("the implicit key of a flow sequence pair must be on one line", start);
     }
     if (is_key) {
@@ -183,10 +183,14 @@ inline std::size_t skip_plain_run(const unsigned char* text, std::size_t i, std:
       return true;
     }
   }
-  if (flow && multi_line && colon_follows && !explicit_flow_key_) {
-    return fail("missing ',' between flow collection entries", start);
-  }
+  if (flow && multi_line && colon_follows && !explicit_flow_key_) return fail(kMissingComma, start);
   push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
+  if (flow) {
+    // The scalar ran as far as it could ("[a\n#c\n b]" ends at the comment),
+    // so only ',', ':' or a closing bracket may follow.
+    entry_complete_ = true;
+    entry_line_ = start.line;
+  }
   return true;
 }
 
@@ -356,9 +360,10 @@ bool Tokenizer::scan_escape(std::size_t& content_end, const Span& quote) {
         std::string ch(reinterpret_cast<const char*>(r_.ptr()), r_.char_length());
         return fail("invalid hex digit in unicode escape: " + quote_char(ch), r_.span());
       }
-      value = value * 16 + (d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+      value = value * 16 + hex_digit_value(d);
       r_.advance_ascii(1);
     }
+    if (digits == 4 && value >= 0xD800 && value <= 0xDBFF) value = combine_surrogates(value);
     if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
       char msg[64];
       std::snprintf(msg, sizeof msg, "invalid unicode code point: U+%04llX",
@@ -370,6 +375,23 @@ bool Tokenizer::scan_escape(std::size_t& content_end, const Span& quote) {
   append_utf8(scratch_, produced);
   content_end = scratch_.size();
   return true;
+}
+
+// A high surrogate "\uD83D" directly followed by a low one "\uDCA9" (how
+// JSON writes characters beyond the BMP) is one character; the cursor then
+// moves past the second escape.  Anything else leaves the cursor and the
+// (lone, refused) surrogate as they are.
+std::uint64_t Tokenizer::combine_surrogates(std::uint64_t high) {
+  if (r_.at(0) != '\\' || r_.at(1) != 'u') return high;
+  std::uint64_t low = 0;
+  for (std::size_t k = 2; k < 6; ++k) {
+    const unsigned char d = r_.at(k);
+    if (!is_hex_digit(d)) return high;
+    low = low * 16 + hex_digit_value(d);
+  }
+  if (low < 0xDC00 || low > 0xDFFF) return high;
+  r_.advance_ascii(6);
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
 bool Tokenizer::scan_quoted_scalar(bool single) {
@@ -617,7 +639,10 @@ void Tokenizer::block_scalar_lines(std::uint32_t indent, bool literal, std::size
     breaks = 0;
     if (line_start + n >= len) {
       r_.advance_run(n);
-      breaks = 1;  // the end of the text ends the last line
+      // The text ends inside this line: no line break follows content, but a
+      // last line of blanks still counts as a line.
+      const auto* first = text + line_start;
+      breaks = std::all_of(first, first + n, [](unsigned char ch) { return is_blank(ch); }) ? 1 : 0;
       return;
     }
     r_.offset += n;

@@ -259,11 +259,11 @@ bool Tokenizer::fetch_flow() {
     return is_blank_break_or_end(n) || is_flow_indicator(n);
   };
   if (entry_complete_ && c != '#' && c != ',' && c != ':' && c != ']' && c != '}' &&
-      !((c == '-' || c == '?') && ends_indicator(1))) {
-    return fail("missing ',' between flow collection entries", r_.span());
+      !(c == '-' && ends_indicator(1))) {
+    return fail(kMissingComma, r_.span());
   }
-  if (c == ':' && entry_complete_ && !explicit_flow_key_ && !flow_kinds_.empty() &&
-      flow_kinds_.back() == 0 && entry_line_ != static_cast<std::int64_t>(r_.line)) {
+  if (c == ':' && entry_complete_ && !explicit_flow_key_ && in_flow_sequence() &&
+      entry_line_ != static_cast<std::int64_t>(r_.line)) {
     return fail("the implicit key of a flow sequence pair must be on one line", r_.span());
   }
 
@@ -303,6 +303,12 @@ bool Tokenizer::fetch_flow() {
     case '@':
     case '`':
       return fail(reserved_indicator_message(c), r_.span());
+    case '|':
+    case '>':
+      // Block scalars only exist in block context; as the start of a plain
+      // scalar the indicator would silently become text ("[a, |\n b]").
+      return fail(std::string("'") + static_cast<char>(c) + "' cannot start a scalar inside a flow collection",
+                  r_.span());
     case '[':
       return scan_flow_start(false);
     case '{':
@@ -424,7 +430,8 @@ bool Tokenizer::scan_flow_start(bool mapping) {
   }
   r_.advance_ascii(1);
   ++flow_level_;
-  flow_kinds_.push_back(mapping ? 1 : 0);
+  flow_kinds_.push_back((mapping ? kFlowMapping : 0) | (flow_value_seen_ ? kFlowOuterValue : 0));
+  flow_value_seen_ = false;
   simple_key_allowed_ = true;
   entry_has_content_ = false;
   entry_complete_ = false;
@@ -441,7 +448,8 @@ bool Tokenizer::scan_flow_end(bool mapping) {
   }
   r_.advance_ascii(1);
   --flow_level_;
-  const bool opened_mapping = flow_kinds_.back() != 0;
+  const bool opened_mapping = (flow_kinds_.back() & kFlowMapping) != 0;
+  flow_value_seen_ = (flow_kinds_.back() & kFlowOuterValue) != 0;
   flow_kinds_.pop_back();
   if (opened_mapping != mapping) {
     return fail(std::string("mismatched flow collection: '") + close + "' cannot close a '" +
@@ -474,6 +482,7 @@ bool Tokenizer::scan_flow_entry() {
   entry_has_content_ = false;
   entry_complete_ = false;
   explicit_flow_key_ = false;
+  flow_value_seen_ = false;
   push(EventKind::FlowEntry, span);
   return true;
 }
@@ -530,16 +539,23 @@ void Tokenizer::queue_value_indicator() {
   Span span = r_.span();
   r_.advance_ascii(1);
   if (r_.at() == ' ') r_.advance_ascii(1);
-  simple_key_allowed_ = true;
+  // In a flow collection the value cannot be a key in turn: "{a: b: c}".
+  simple_key_allowed_ = !in_flow();
   entry_complete_ = false;
   explicit_flow_key_ = false;
-  if (!in_flow()) after_key_ = true;
+  if (in_flow()) {
+    flow_value_seen_ = true;
+  } else {
+    after_key_ = true;
+  }
   push(EventKind::Value, span);
 }
 
 bool Tokenizer::scan_value_indicator() {
   Span span = r_.span();
-  if (!in_flow()) {
+  if (in_flow()) {
+    if (flow_value_seen_) return fail(kMissingComma, span);
+  } else {
     KeyCandidate key = candidate_;
     candidate_.present = false;
     if (key.present && key.span.line == r_.line) {

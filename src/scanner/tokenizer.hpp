@@ -13,6 +13,8 @@
 
 namespace kestrine::scan {
 
+inline constexpr const char* kMissingComma = "missing ',' between flow collection entries";
+
 class Tokenizer {
  public:
   Tokenizer(Scanner& scanner, ScanResult& result);
@@ -89,6 +91,7 @@ class Tokenizer {
   void block_scalar_lines(std::uint32_t indent, bool literal, std::size_t& breaks, bool& has_content);
   [[nodiscard]] bool fold_quoted_line();
   [[nodiscard]] bool scan_escape(std::size_t& content_end, const Span& quote);
+  std::uint64_t combine_surrogates(std::uint64_t high);
   void append_raw(std::size_t from, std::size_t to, std::size_t& content_end);
   std::string_view store(const std::string& buf) { return result_.arena.store(buf); }
 
@@ -107,7 +110,12 @@ class Tokenizer {
   std::vector<std::uint8_t> sequence_flags_;
 
   std::uint32_t flow_level_ = 0;
-  std::vector<std::uint8_t> flow_kinds_;  // 1: "{", 0: "["
+  // One entry per open flow collection: kFlowMapping for "{" (else "["), and
+  // kFlowOuterValue when the entry that holds it had read its ":" already.
+  static constexpr std::uint8_t kFlowMapping = 1;
+  static constexpr std::uint8_t kFlowOuterValue = 2;
+  std::vector<std::uint8_t> flow_kinds_;
+  bool in_flow_sequence() const noexcept { return !flow_kinds_.empty() && (flow_kinds_.back() & kFlowMapping) == 0; }
 
   KeyCandidate candidate_;
 
@@ -132,6 +140,9 @@ class Tokenizer {
   bool entry_complete_ = false;
   bool explicit_flow_key_ = false;
   bool json_like_before_ = false;
+  // The current flow entry has read its ":": a second one ("{a: b: c}",
+  // "{a: b c: d}") means a ',' is missing.
+  bool flow_value_seen_ = false;
   // A property left of the value column after a ":" ("a:\n&x"): an error
   // unless a ":" on its line turns it into the property of the next key.
   bool property_indent_pending_ = false;

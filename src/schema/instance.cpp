@@ -31,7 +31,8 @@ YamlNode copy_shell(const YamlNode& n) {
 
 class AliasExpander {
  public:
-  AliasExpander(const ExpansionLimits& limits) : limits_(limits), budget_(limits.alias_node_budget) {}
+  AliasExpander(const ExpansionLimits& limits)
+      : limits_(limits), budget_(limits.alias_node_budget), text_budget_(limits.alias_text_budget) {}
 
   // Records, in document order, the node each alias stands for: the most
   // recent node carrying its anchor that is complete at the alias.
@@ -53,8 +54,13 @@ class AliasExpander {
 
   // `depth`: the number of alias expansions the node lies in.
   YamlNode expand(const YamlNode& n, std::uint32_t depth) {
-    if (depth > limits_.max_alias_depth || (depth > 0 && budget_ == 0)) return YamlNode::null_at(n.span);
-    if (depth > 0) --budget_;
+    const std::size_t text_bytes = n.is_scalar() ? n.text().size() : 0;
+    if (depth > limits_.max_alias_depth || (depth > 0 && (budget_ == 0 || text_budget_ < text_bytes)))
+      return YamlNode::null_at(n.span);
+    if (depth > 0) {
+      --budget_;
+      text_budget_ -= text_bytes;
+    }
     if (n.is_alias()) {
       const auto it = bindings_.find(&n);
       if (it == bindings_.end() || it->second == nullptr) return YamlNode::null_at(n.span);
@@ -84,6 +90,7 @@ class AliasExpander {
  private:
   ExpansionLimits limits_;
   std::uint64_t budget_;
+  std::uint64_t text_budget_;
   SeededHashMap<std::string_view, const YamlNode*> anchors_;
   SeededHashMap<const YamlNode*, const YamlNode*> bindings_;
 };
@@ -107,7 +114,7 @@ class MergeFolder {
   std::string fingerprint(const YamlNode& key) {
     ValueArena arena;
     std::string fp;
-    write_key_fingerprint(fp, node_to_value(key, mode_, arena));
+    write_key_signature(fp, node_to_value(key, mode_, arena));
     return fp;
   }
 

@@ -11,9 +11,11 @@
 //     alias's position; an alias naming nothing becomes an empty null node
 //     there;
 //   * alias expansions nest at most `max_alias_depth` deep and copy at most
-//     `alias_node_budget` nodes in all (the document's own nodes are not
-//     counted); beyond either limit a null node stands in, so an alias bomb
-//     the loader accepted cannot make validation run away;
+//     `alias_node_budget` nodes and `alias_text_budget` bytes of scalar text
+//     in all (the document's own nodes are not counted); beyond any limit a
+//     null node stands in, so an alias bomb the loader accepted (a large
+//     scalar aliased many times loads in the memory of its text) cannot make
+//     validation run away;
 //   * each mapping that holds merge keys is rebuilt: its own pairs first
 //     (never removed), then, merge key by merge key, the pairs of the merged
 //     mappings whose keys are new, earlier ones winning; a merge value that
@@ -41,6 +43,7 @@ namespace kestrine {
 struct ExpansionLimits {
   std::uint32_t max_alias_depth = 100;
   std::uint64_t alias_node_budget = 1'000'000;
+  std::uint64_t alias_text_budget = std::uint64_t{64} << 20;
 };
 
 // Some alias or merge key lies in the tree.

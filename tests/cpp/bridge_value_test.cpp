@@ -221,7 +221,7 @@ TEST(BridgePyToNode, CollectionsRoundTripAndFailures) {
   ASSERT_TRUE(ordered);
   EXPECT_EQ(emit_to_string(*ordered, NullStyle::Keyword), "a: 2\nb: 1\n");
   OwnedRef merged = eval("{}");
-  ASSERT_TRUE(apply_merge(merged.get(), eval("_od").get()));
+  ASSERT_TRUE(apply_merge(merged.get(), *ordered, eval("_od").get(), *bind_anchors(*ordered)));
   EXPECT_EQ(repr(merged.get()), "{'a': 2, 'b': 1}");
 
   OwnedRef tuple = eval("(1, 2)");
@@ -250,10 +250,15 @@ TEST(BridgePyToNode, CollectionsRoundTripAndFailures) {
 
 TEST(BridgeMerge, ApplyMergeAndSlots) {
   OwnedRef target = eval("{'a': 1}");
-  auto left = apply_merge(target.get(), eval("[{'a': 2, 'b': 2}, 5, None, [{'c': 3}, 'x']]").get());
+  // The nodes decide what merges: a custom-tagged mapping is left over
+  // although it converted to a dict.
+  auto roots = testing::compose_ok("[{a: 2, b: 2}, 5, null, [{c: 3}, x], !t {d: 4}]\n");
+  auto bindings = bind_anchors(roots[0]);
+  OwnedRef value = eval("[{'a': 2, 'b': 2}, 5, None, [{'c': 3}, 'x'], {'d': 4}]");
+  auto left = apply_merge(target.get(), roots[0], value.get(), *bindings);
   ASSERT_TRUE(left);
   EXPECT_EQ(repr(target.get()), "{'a': 1, 'b': 2, 'c': 3}");
-  EXPECT_EQ(repr(left->get()), "[5, ['x']]");
+  EXPECT_EQ(repr(left->get()), "[5, ['x'], {'d': 4}]");
   bool taken = false;
   OwnedRef key = eval("'<<'");
   ASSERT_TRUE(insert_merge_slot(target.get(), key.get(), eval("5").get(), taken));

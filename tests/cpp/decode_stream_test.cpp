@@ -395,7 +395,10 @@ TEST(DecodeHelpers, CustomTagsAndDirectiveWords) {
   EXPECT_FALSE(is_custom_tag("tag:yaml.org,2002:str"));
   EXPECT_TRUE(is_custom_tag("!"));
   EXPECT_TRUE(is_custom_tag(""));
-  EXPECT_TRUE(is_custom_tag("!<tag:yaml.org,2002:str>"));
+  // A verbatim tag that spells a core tag's full name is that core tag.
+  EXPECT_FALSE(is_custom_tag("!<tag:yaml.org,2002:str>"));
+  EXPECT_TRUE(is_custom_tag("!<!x>"));
+  EXPECT_TRUE(is_custom_tag("!<tag:example.com,2000:str>"));
   const auto w = split_directive_words("TAG\xC2\xA0!e!\xE3\x80\x80pre:  # c");
   ASSERT_EQ(w.size(), 5u);
   EXPECT_EQ(w[1], "!e!");

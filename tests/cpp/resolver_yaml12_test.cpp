@@ -107,9 +107,15 @@ TEST(ResolverYaml12, Tags) {
   EXPECT_EQ(tagged("!!bool", "yes").type, ScalarType::Str);
   EXPECT_EQ(tagged("!!null", "").type, ScalarType::Null);
   EXPECT_EQ(tagged("!!null", "none").type, ScalarType::Str);
-  for (auto tag : {"!!str", "!!merge", "!custom", "", "!", "!!"})
+  for (auto tag : {"!!str", "!custom", "", "!", "!!", "!<!int>"})
     EXPECT_EQ(tagged(tag, "<<").type, ScalarType::Str) << tag;
   EXPECT_EQ(tagged("!!str", "12").type, ScalarType::Str);
+  // The merge key keeps its tagged form in YAML 1.2; every spelling of a
+  // core tag means the same.
+  for (auto tag : {"!!merge", "tag:yaml.org,2002:merge", "!<tag:yaml.org,2002:merge>"})
+    EXPECT_EQ(tagged(tag, "x").type, ScalarType::Merge) << tag;
+  for (auto tag : {"!!int", "tag:yaml.org,2002:int", "!<tag:yaml.org,2002:int>"})
+    EXPECT_EQ(tagged(tag, "12").integer, 12) << tag;
 }
 
 TEST(ResolverYaml12, NonPlainUntaggedIsAlwaysString) {

@@ -52,6 +52,8 @@ TEST(ScannerQuoted, Escapes) {
       {R"("\N\_\L\P")", "=\":\xC2\x85\xC2\xA0\xE2\x80\xA8\xE2\x80\xA9"},
       {"\"a\\\tb\"", "=\":a\\tb"},
       {"\"\\xe9\"", "=\":\xC3\xA9"},
+      // A surrogate pair, as JSON writes characters beyond the BMP.
+      {R"("\ud83d\udca9x\uD800\uDC00")", "=\":\xF0\x9F\x92\xA9x\xF0\x90\x80\x80"},
   });
   // The single-character escapes; "\0" yields a real NUL byte.
   Scanner sc = new_scanner(R"("\0\a\b\t\n\v\f\r\e\ \"\/\\")");
@@ -65,6 +67,12 @@ TEST(ScannerQuoted, EscapeErrors) {
       {R"("\q")", "ERROR unknown escape character: '\\q' @1:3"},
       {"x: \"\\\xC3\xA9\"", "ERROR unknown escape character: '\\\xC3\xA9' @1:6"},
       {R"("\uD800")", "ERROR invalid unicode code point: U+D800 @1:1"},
+      // Only a high surrogate escape followed by a low one makes a character.
+      {R"("\uDCA9\uD83D")", "ERROR invalid unicode code point: U+DCA9 @1:1"},
+      {R"("\uD83D\u0041")", "ERROR invalid unicode code point: U+D83D @1:1"},
+      {R"("\uD83D \uDCA9")", "ERROR invalid unicode code point: U+D83D @1:1"},
+      {R"("\uD83D\UDCA9")", "ERROR invalid unicode code point: U+D83D @1:1"},
+      {R"("\uD83D\uDC")", "ERROR invalid unicode code point: U+D83D @1:1"},
       {R"(  "\U00110000")", "ERROR invalid unicode code point: U+110000 @1:3"},
       {R"("\x4g")", "ERROR invalid hex digit in unicode escape: 'g' @1:5"},
       {R"("\u12")", "ERROR invalid hex digit in unicode escape: '\"' @1:6"},
@@ -109,14 +117,18 @@ TEST(ScannerBlock, LiteralAndFolded) {
       {"|-\n  a\n\n", "=|:a"},
       {"|+\n  a\n\n\n", "=|:a\\n\\n\\n"},
       {"|\n  a\n\n\n", "=|:a\\n"},
-      {"|\n  a", "=|:a\\n"},
+      // The end of the text ends the last line without adding a break.
+      {"|\n  a", "=|:a"},
+      {"|+\n  a", "=|:a"},
+      {">\n  a\n  b", "=>:a b"},
+      {"k: |\n  a\n  b", "+MAP KEY =p:k VAL =|:a\\nb -BLK"},
       {"|-\n  a", "=|:a"},
       {">\n  a\n  b\n\n  c\n", "=>:a b\\nc\\n"},
       {">\n  a\n    b\n  c\n", "=>:a\\n  b\\nc\\n"},
       {">\n  a\n\n    b\n", "=>:a\\n\\n  b\\n"},
       {">-\n  a\n  \tb\n", "=>:a\\n\\tb"},
-      {"|\n\n  a", "=|:\\na\\n"},
-      {">\n\n\n  a\n  b", "=>:\\n\\na b\\n"},
+      {"|\n\n  a", "=|:\\na"},
+      {">\n\n\n  a\n  b", "=>:\\n\\na b"},
       {"|2-\n    x\n    y", "=|:  x\\n  y"},
       {"|-2\n    x", "=|:  x"},
       {"k: |1\n  x\n", "+MAP KEY =p:k VAL =|: x\\n -BLK"},
@@ -129,7 +141,7 @@ TEST(ScannerBlock, LiteralAndFolded) {
       {"|+\n   ", "=|:\\n"},
       {"k: |\nj: 1", "+MAP KEY =p:k VAL =|: KEY =p:j VAL =p:1 -BLK"},
       {"k: |+\n\n  \nj: 1", "+MAP KEY =p:k VAL =|:\\n\\n KEY =p:j VAL =p:1 -BLK"},
-      {"| # c\n a", "=|:a\\n"},
+      {"| # c\n a\n", "=|:a\\n"},
       {"|\r\n  a\r\n  b\r\n", "=|:a\\nb\\n"},
   });
 }

@@ -199,8 +199,23 @@ TEST(ScannerErrors, FlowCollections) {
       {"{a: &x b\n c: d}", "ERROR missing ',' between flow collection entries @1:8"},
       // A multi-line explicit key is not a missing comma.
       {"[\n? foo\n bar : baz\n]", "+SEQ[] ?KEY =p:foo bar VAL =p:baz -SEQ"},
-      {"{a: b\n c: d}", "+MAP{} KEY =p:a VAL KEY =p:b c VAL =p:d -MAP"},
       {"[a\n b, c: d]", "+SEQ[] =p:a b , KEY =p:c VAL =p:d -SEQ"},
+      // A missing ',' never turns into an empty value or a joined key.
+      {"{a: b\n c: d}", "ERROR missing ',' between flow collection entries @1:5"},
+      {"{foo: bar: 2}", "ERROR missing ',' between flow collection entries @1:10"},
+      {"{a: b, c: d e: f}", "ERROR missing ',' between flow collection entries @1:14"},
+      {"[foo: 1 bar: 2]", "ERROR missing ',' between flow collection entries @1:12"},
+      {"{a: [b]: c}", "ERROR missing ',' between flow collection entries @1:8"},
+      {"{a: \"b\": c}", "ERROR missing ',' between flow collection entries @1:8"},
+      {"{? a : b : c}", "ERROR missing ',' between flow collection entries @1:10"},
+      {"[\"a\" ? b]", "ERROR missing ',' between flow collection entries @1:6"},
+      {"[a [b]]", "ERROR missing ',' between flow collection entries @1:4"},
+      {"[a\n# c\nb]", "ERROR missing ',' between flow collection entries @3:1"},
+      // The ':' of an enclosing entry does not reach into a nested collection.
+      {"{a: {b: c}, d: [e: f]}", "+MAP{} KEY =p:a VAL +MAP{} KEY =p:b VAL =p:c -MAP , KEY =p:d VAL +SEQ[] KEY =p:e VAL =p:f -SEQ -MAP"},
+      // Block scalars do not exist in flow context.
+      {"[a, |\n  b]", "ERROR '|' cannot start a scalar inside a flow collection @1:5"},
+      {"{a: >}", "ERROR '>' cannot start a scalar inside a flow collection @1:5"},
   });
 }
 
@@ -256,17 +271,9 @@ TEST(ScannerErrors, ImplicitKeys) {
 
 // Leniencies that are deliberate: pinned so that a change is noticed.
 TEST(ScannerKnownBehaviour, Leniencies) {
-  // A plain scalar does not complete a flow entry, so a collection may follow it.
-  EXPECT_EQ(scan_render("[a [b]]"), "+SEQ[] =p:a +SEQ[] =p:b -SEQ -SEQ");
-  EXPECT_EQ(scan_render("[a\n# c\nb]"), "+SEQ[] =p:a =p:b -SEQ");
-  // A plain value running into the next key turns into an empty value and a
-  // key made of both words.
-  EXPECT_EQ(scan_render("{a: b c: d}"), "+MAP{} KEY =p:a VAL KEY =p:b c VAL =p:d -MAP");
   // Implicit keys longer than 1024 characters are accepted.
   std::string long_key(3000, 'k');
   EXPECT_EQ(scan_render(long_key + ": v"), "+MAP KEY =p:" + long_key + " VAL =p:v -BLK");
-  // Block scalars in a flow collection are plain text.
-  EXPECT_EQ(scan_render("[|, >]"), "+SEQ[] =p:| , =p:> -SEQ");
 }
 
 }  // namespace

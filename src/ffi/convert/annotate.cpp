@@ -99,7 +99,7 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> key(const YamlNode& node) {
-    if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_);
+    if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
     return step(node);
   }
 
@@ -111,9 +111,9 @@ class TreeConverter {
     for (const NodePair& p : pairs) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       if (merges && is_merge_key_node(p.key)) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), value.get()));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), p.value, value.get(), bindings_));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, step(p.key));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, is_merge_text(p.key) ? step(p.key) : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict.get(), k.get(), leftover.get(), slot_taken));
         continue;
       }
@@ -227,6 +227,7 @@ class TreeConverter {
   const TagHandlers& handlers_;
   const AnchorBindings& bindings_;
   AnchorObjectCache& cache_;
+  AnchorObjectCache key_cache_;  // key objects of alias targets
   bool annotate_ = false;
   bool annotate_numbers_ = false;
   std::span<const std::string> files_;

@@ -168,11 +168,18 @@ class PlainConverter {
   ~PlainConverter() {
     for (auto& entry : keys_) Py_DECREF(entry.second);
     for (auto& entry : zones_) Py_DECREF(entry.second);
+    for (auto& entry : shared_texts_) Py_DECREF(entry.second.object);
   }
   PlainConverter(const PlainConverter&) = delete;
   PlainConverter& operator=(const PlainConverter&) = delete;
 
   PyObject* convert(const YamlValue& v, unsigned depth) {
+    if ((v.flags & YamlValue::kSharedTexts) && !shared_) [[unlikely]]
+      return sharing_texts([&] { return convert_value(v, depth); });
+    return convert_value(v, depth);
+  }
+
+  PyObject* convert_value(const YamlValue& v, unsigned depth) {
     switch (v.kind) {
       case ValueKind::Null:
         return Py_NewRef(Py_None);
@@ -181,11 +188,11 @@ class PlainConverter {
       case ValueKind::Int:
         return PyLong_FromLongLong(v.integer);
       case ValueKind::BigInt:
-        return bigint_object(v.text());
+        return shared_ ? shared_text(v) : bigint_object(v.text());
       case ValueKind::Float:
         return PyFloat_FromDouble(v.real);
       case ValueKind::String:
-        return str_from_utf8(v.text());
+        return shared_ ? shared_text(v) : str_from_utf8(v.text());
       case ValueKind::Timestamp:
         return timestamp(v.timestamp());
       case ValueKind::Sequence:
@@ -273,11 +280,33 @@ class PlainConverter {
     return tz.release();                    // the cache's reference; borrowed by the caller
   }
 
+  // The object for a String or BigInt text inside an anchored subtree: one
+  // per text, found by the text's address (an alias refers to the very bytes
+  // of its anchor), so neither hashing nor copying grows with the text.
+  // Sharing is invisible: str and int objects are immutable.
+  PyObject* shared_text(const YamlValue& v) {
+    const std::string_view text = v.text();
+    const bool is_str = v.kind == ValueKind::String;
+    if (text.empty()) return is_str ? str_from_utf8(text) : bigint_object(text);
+    auto found = shared_texts_.find(text.data());
+    if (found != shared_texts_.end() && found->second.size == text.size() && found->second.kind == v.kind)
+      return Py_NewRef(found->second.object);
+    OwnedRef obj = OwnedRef::steal(is_str ? str_from_utf8(text) : bigint_object(text));
+    if (!obj) return nullptr;
+    if (found == shared_texts_.end()) {
+      shared_texts_.emplace(text.data(), SharedText{obj.get(), text.size(), v.kind});
+      Py_INCREF(obj.get());  // the cache's reference
+    }
+    return obj.release();
+  }
+
   // A mapping key: strings through the cache, collections as tuples,
   // anything else as a value.
   PyObject* key_object(const YamlValue& key, unsigned depth) {
     switch (key.kind) {
       case ValueKind::String:
+        if ((shared_ || (key.flags & YamlValue::kSharedTexts)) && key.size() > kLongKey) [[unlikely]]
+          return shared_text(key);
         return cached_key(key.text());
       case ValueKind::Sequence:
       case ValueKind::Mapping:
@@ -302,9 +331,20 @@ class PlainConverter {
     return Py_NewRef(str);     // and one for the caller
   }
 
+  // Runs `f` with the texts it converts shared (an anchored subtree).
+  template <class F>
+  PyObject* sharing_texts(F&& f) {
+    shared_ = true;
+    PyObject* obj = f();
+    shared_ = false;
+    return obj;
+  }
+
   // A collection used as a key: a sequence becomes a tuple of its items, a
   // mapping a tuple of (key, value) tuples, all converted the same way.
   PyObject* hashable_key(const YamlValue& v, unsigned depth) {
+    if ((v.flags & YamlValue::kSharedTexts) && !shared_) [[unlikely]]
+      return sharing_texts([&] { return hashable_key(v, depth); });
     if (v.kind == ValueKind::Sequence) {
       const auto items = v.items();
       OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
@@ -336,9 +376,20 @@ class PlainConverter {
     return convert(v, depth);
   }
 
+  // Keys longer than this inside anchored subtrees are found by address, not
+  // hashed by content once per alias.
+  static constexpr std::size_t kLongKey = 64;
+  struct SharedText {
+    PyObject* object;  // owned
+    std::size_t size;
+    ValueKind kind;
+  };
+
   const TagHandlers& handlers_;
   SeededHashMap<std::string_view, PyObject*> keys_;          // key text -> str (owned)
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
+  SeededHashMap<const char*, SharedText> shared_texts_;     // anchored texts by address
+  bool shared_ = false;                                      // inside an anchored subtree
 };
 
 }  // namespace

@@ -8,8 +8,9 @@
 // ones too), floats float, timestamps date/datetime, custom-tagged values
 // whatever the tag callbacks return.  String keys are made once per call
 // (a cache keyed by their text), so equal keys share one str object.  Aliases
-// in the tree become independent objects, as if the anchored value had been
-// copied.
+// in the tree become independent collections, as if the anchored value had
+// been copied, but the texts (str, big int) of an anchored subtree are made
+// once and shared by the anchor and all its aliases (YamlValue::kSharedTexts).
 //
 // Also shared with the other converters: apply_tag, timestamp_to_py and
 // bigint_to_py.

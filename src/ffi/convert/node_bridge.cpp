@@ -55,7 +55,7 @@ class NodeReader {
     const auto pairs = node.pairs();
     if (!has_merge_key(pairs)) {
       for (const NodePair& p : pairs) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_, &key_cache_));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
         KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), key.get(), value.get())));
       }
@@ -72,13 +72,14 @@ class NodeReader {
     for (const NodePair& p : pairs) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
       if (is_merge_key_node(p.key)) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, value.get()));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, p.value, value.get(), bindings_));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, bindings_, &key_cache_)
+                                                                     : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict, key.get(), leftover.get(), slot_taken));
         continue;
       }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_, &key_cache_));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict, key.get(), value.get())));
       if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
     }
@@ -88,41 +89,60 @@ class NodeReader {
   const NodeReadOptions& opts_;
   const AnchorBindings& bindings_;
   AnchorObjectCache& cache_;
+  AnchorObjectCache key_cache_;  // key objects of alias targets
 };
 
-PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings);
+// Hashable key objects.  What an alias stands for is built once per cache and
+// shared by every alias to it (tuples, str and numbers are immutable), so
+// keys made of aliases cost no copy of the texts they name.
+class KeyReader {
+ public:
+  KeyReader(const NodeReadOptions& opts, const AnchorBindings& bindings, AnchorObjectCache* aliased)
+      : opts_(opts), bindings_(bindings), aliased_(aliased) {}
 
-PyResult<OwnedRef> sequence_key(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
-  const auto items = node.items();
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(items.size()))));
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, key_of(items[i], opts, bindings));
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
+  PyResult<OwnedRef> key_of(const YamlNode& node) {
+    return stack_guarded([&]() -> PyResult<OwnedRef> {
+      const YamlNode* n = follow_aliases(node, bindings_);
+      if (n == nullptr) return none_ref();
+      const bool shared = n != &node && aliased_ != nullptr;
+      if (shared) {
+        if (OwnedRef hit = aliased_->find(n)) return hit;
+      }
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, n->is_sequence() ? sequence_key(*n)
+                                              : n->is_mapping() ? mapping_key(*n)
+                                                                : scalar_node_to_py(*n, opts_));
+      if (shared) aliased_->store(n, obj);
+      return obj;
+    });
   }
-  return tuple;
-}
 
-PyResult<OwnedRef> mapping_key(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
-  const auto pairs = node.pairs();
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(pairs.size()))));
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key_of(pairs[i].key, opts, bindings));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, key_of(pairs[i].value, opts, bindings));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair.release());
+ private:
+  PyResult<OwnedRef> sequence_key(const YamlNode& node) {
+    const auto items = node.items();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(items.size()))));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, key_of(items[i]));
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return tuple;
   }
-  return tuple;
-}
 
-PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
-  return stack_guarded([&]() -> PyResult<OwnedRef> {
-    const YamlNode* n = follow_aliases(node, bindings);
-    if (n == nullptr) return none_ref();
-    if (n->is_sequence()) return sequence_key(*n, opts, bindings);
-    if (n->is_mapping()) return mapping_key(*n, opts, bindings);
-    return scalar_node_to_py(*n, opts);
-  });
-}
+  PyResult<OwnedRef> mapping_key(const YamlNode& node) {
+    const auto pairs = node.pairs();
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(pairs.size()))));
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key_of(pairs[i].key));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, key_of(pairs[i].value));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair.release());
+    }
+    return tuple;
+  }
+
+  const NodeReadOptions& opts_;
+  const AnchorBindings& bindings_;
+  AnchorObjectCache* aliased_;
+};
 
 }  // namespace
 
@@ -176,8 +196,9 @@ PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts,
 }
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings) {
-  return key_of(node, opts, bindings);
+                                  const AnchorBindings& bindings, AnchorObjectCache* aliased) {
+  KeyReader reader(opts, bindings, aliased);
+  return reader.key_of(node);
 }
 
 // ---- merge keys -------------------------------------------------------------------------
@@ -198,8 +219,6 @@ PyResult<OwnedRef> dict_pairs(PyObject* dict) {
   return items;
 }
 
-PyResult<OwnedRef> merge_rec(PyObject* target, PyObject* value);
-
 // Adds the pairs of `value` whose keys `target` lacks.
 PyStatus merge_dict(PyObject* target, PyObject* value) {
   // A snapshot: key comparisons may run Python code that edits `value`.
@@ -215,14 +234,20 @@ PyStatus merge_dict(PyObject* target, PyObject* value) {
   return {};
 }
 
-// Merges each item of the list `value` in order; gives a list of what was
-// left over, or nothing.
-PyResult<OwnedRef> merge_list(PyObject* target, PyObject* value) {
+PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* value,
+                             const AnchorBindings& bindings);
+
+// Merges each item of the sequence `node` (converted to the list `value`) in
+// order; gives a list of what was left over, or nothing.
+PyResult<OwnedRef> merge_items(PyObject* target, const YamlNode& node, PyObject* value,
+                               const AnchorBindings& bindings) {
+  // A snapshot: merging may run Python code that edits the list.
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyList_AsTuple(value)));
+  const auto nodes = node.items();
   OwnedRef leftovers;
-  const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef left, merge_rec(target, PyTuple_GET_ITEM(items.get(), i)));
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    PyObject* item = PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef left, merge_rec(target, nodes[i], item, bindings));
     if (!left) continue;
     if (!leftovers) {
       KESTRINE_ASSIGN_OR_RETURN(leftovers, checked(PyList_New(0)));
@@ -232,21 +257,30 @@ PyResult<OwnedRef> merge_list(PyObject* target, PyObject* value) {
   return leftovers;
 }
 
-PyResult<OwnedRef> merge_rec(PyObject* target, PyObject* value) {
+PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* value,
+                             const AnchorBindings& bindings) {
   return stack_guarded([&]() -> PyResult<OwnedRef> {
+    const YamlNode* n = follow_aliases(node, bindings);
+    // What a custom tag made of a node is the tag's business: never merged.
+    if (n != nullptr && n->tag() && !is_core_tag(*n->tag().view())) return OwnedRef::borrow(value);
     if (value == Py_None) return OwnedRef();
-    if (PyDict_Check(value)) {
+    if (n != nullptr && n->is_mapping() && PyDict_Check(value)) {
       KESTRINE_TRY(merge_dict(target, value));
       return OwnedRef();
     }
-    if (PyList_Check(value)) return merge_list(target, value);
+    if (n != nullptr && n->is_sequence() && PyList_Check(value) &&
+        PyList_GET_SIZE(value) == static_cast<Py_ssize_t>(n->size()))
+      return merge_items(target, *n, value, bindings);
     return OwnedRef::borrow(value);
   });
 }
 
 }  // namespace
 
-PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value) { return merge_rec(target, value); }
+PyResult<OwnedRef> apply_merge(PyObject* target, const YamlNode& node, PyObject* value,
+                               const AnchorBindings& bindings) {
+  return merge_rec(target, node, value, bindings);
+}
 
 PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken) {
   if (!slot_taken) {

@@ -78,16 +78,28 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
 // A hashable object for a mapping key: sequences become tuples, mappings
 // tuples of (key, value) tuples (merge keys not applied), scalars as
 // node_to_py; aliases are followed, and one that refers to nothing gives None.
+// With `aliased`, the object built for an alias target is kept there and
+// shared by later aliases to it (keys are immutable), so keys made of
+// aliases never copy the texts they name once per alias.
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings);
+                                  const AnchorBindings& bindings, AnchorObjectCache* aliased = nullptr);
 
 // ---- merge keys -------------------------------------------------------------------------
 
-// Merges `value` into `target` (a dict): a dict's missing keys are added, a
-// list's items are merged in order, None adds nothing.  Gives what could not
-// be merged (an empty reference for nothing, the value itself, or a new list
-// of the leftovers of a list).
-PyResult<OwnedRef> apply_merge(PyObject* target, PyObject* value);
+// Merges `value`, the object converted from the merge value `node`, into
+// `target` (a dict), as the plain road folds merge keys: a mapping's missing
+// keys are added, a sequence's items are merged in order, None adds nothing;
+// a node with a custom tag is never merged, whatever it converted to.  Gives
+// what could not be merged (an empty reference for nothing, the value
+// itself, or a new list of the leftovers of a sequence).
+PyResult<OwnedRef> apply_merge(PyObject* target, const YamlNode& node, PyObject* value,
+                               const AnchorBindings& bindings);
+
+// Merge leftovers are stored under "<<" on every road: a merge key written
+// as "<<" converts as usual (it may be annotated), one written otherwise
+// ("!!merge x") gives the plain str "<<".
+inline constexpr std::string_view kMergeKeyText = "<<";
+inline bool is_merge_text(const YamlNode& key) noexcept { return key.is_scalar() && key.text() == kMergeKeyText; }
 
 // Stores a merge leftover under `key`: the first one goes in unless the key is
 // taken (then it is dropped) and sets `slot_taken`; later ones turn the entry

@@ -1,0 +1,160 @@
+"""What loads gives is what the text says, on every road: malformed flow
+collections are refused, block scalars, escapes, core tags and merge keys
+read the same on the plain road, the located roads (annotated results,
+configuration directives) and, where the round-trip road reads values (its
+duplicate-key checks), there too; aliases never copy the texts they name."""
+
+import math
+
+import pytest
+
+import kestrine
+from kestrine import KestrineDuplicateKeyError, KestrineParseError
+from test_located_load import plain, warnings_of
+
+COMPAT = kestrine.OPT_PYYAML_COMPAT
+DUP_ERROR = kestrine.OPT_DUPLICATE_KEYS_ERROR
+DUP_WARN = kestrine.OPT_DUPLICATE_KEYS_WARN
+
+# The roads that return Python values, by the options that select them.
+VALUE_ROADS = {
+    "plain": 0,
+    "annotated": kestrine.OPT_ANNOTATED,
+    "includes": kestrine.OPT_INCLUDES,
+}
+ALL_ROADS = {**VALUE_ROADS, "round-trip": kestrine.OPT_ROUND_TRIP}
+
+
+def load(text, road, option=0, **kwargs):
+    return kestrine.loads(text, option=ALL_ROADS[road] | option, **kwargs)
+
+
+MISSING_COMMA = "missing ',' between flow collection entries"
+
+# (text, message, line, column)
+SYNTAX_ERRORS = [
+    ("{foo: bar: 2}", MISSING_COMMA, 1, 10),
+    ("{a: b, c: d e: f}", MISSING_COMMA, 1, 14),
+    ("[foo: 1 bar: 2]", MISSING_COMMA, 1, 12),
+    ("---\n{\n foo: 1\n bar: 2 }\n", MISSING_COMMA, 3, 7),  # yaml-test-suite T833
+    ("key: [ word1\n#  xxx\n  word2 ]\n", MISSING_COMMA, 3, 3),  # yaml-test-suite CML9
+    ("[a, |\n  b]", "'|' cannot start a scalar inside a flow collection", 1, 5),
+    ("k: [>]", "'>' cannot start a scalar inside a flow collection", 1, 5),
+    ('"\\udca9\\ud83d"', "invalid unicode code point: U+DCA9", 1, 1),
+    ('"\\ud83d"', "invalid unicode code point: U+D83D", 1, 1),
+]
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+@pytest.mark.parametrize("text, message, line, column", SYNTAX_ERRORS)
+def test_malformed_text_is_refused_at_the_offending_token(road, text, message, line, column):
+    with pytest.raises(KestrineParseError) as info:
+        load(text, road)
+    assert str(info.value) == f"{message} at line {line}, column {column}"
+    assert (info.value.line, info.value.column) == (line, column)
+    with pytest.raises(KestrineParseError):
+        kestrine.loads_all(text, option=ALL_ROADS[road] & ~kestrine.OPT_INCLUDES)
+
+
+# (text, value): the plain road's value, which every road must give.
+VALUES = [
+    # The end of the text ends a block scalar's last line: no break is added.
+    ("k: |\n  a", {"k": "a"}),
+    ("k: |+\n  a", {"k": "a"}),
+    ("k: >\n  a\n  b", {"k": "a b"}),
+    ("k: |\n  a\n", {"k": "a\n"}),
+    ("k: |\n  a\n   ", {"k": "a\n \n"}),  # a last line of blanks is still a line
+    # JSON's escapes for characters beyond the BMP.
+    ('"\\ud83d\\udca9"', "\U0001f4a9"),
+    ('["\\uD83D\\uDE00", "\\u00e9"]', ["\U0001f600", "\u00e9"]),
+    # A verbatim tag naming a core type is that type.
+    ("!<tag:yaml.org,2002:int> 12", 12),
+    ("[!<tag:yaml.org,2002:str> 12, !<tag:yaml.org,2002:float> 1, !<tag:yaml.org,2002:null> ~]", ["12", 1.0, None]),
+    # Merge keys: !!merge keys merge, custom-tagged values are not merged,
+    # keys equal as Python values keep the earlier mapping's value, own keys win.
+    ("b: &b {x: 1}\nm: {!!merge <<: *b}", {"b": {"x": 1}, "m": {"x": 1}}),
+    ("b: &b {x: 1}\nm: {!<tag:yaml.org,2002:merge> <<: *b, y: 2}", {"b": {"x": 1}, "m": {"x": 1, "y": 2}}),
+    ("m: {!!merge x: 5}", {"m": {"<<": 5}}),
+    ("m: {a: !!merge x}", {"m": {"a": "x"}}),
+    ("m: {<<: !custom {x: 1}}", {"m": {"<<": {"x": 1}}}),
+    ("m: {<<: [!custom {x: 1}, {y: 2}]}", {"m": {"y": 2, "<<": [{"x": 1}]}}),
+    ("m: {<<: [{1: a}, {1.0: b}, {true: c}]}", {"m": {1: "a"}}),
+    ("m: {1.0: own, <<: {1: merged}}", {"m": {1.0: "own"}}),
+    ("%YAML 1.1\n---\nm: {<<: [{1: a}, {1.0: b}]}", {"m": {1: "a"}}),
+]
+
+
+@pytest.mark.parametrize("road", VALUE_ROADS)
+@pytest.mark.parametrize("text, expected", VALUES)
+def test_values_read_the_same_on_every_road(road, text, expected):
+    seen = []
+    got = load(text, road, tag_handler=lambda tag, value: seen.append(tag) or value)
+    assert plain(got) == expected
+    assert type(plain(got)) is type(expected)
+    assert seen == (["!custom"] if "!custom" in text else [])  # core tags never reach the handler
+
+
+# (text, option): two keys that load as one Python key.
+SAME_KEYS = [
+    ("2002-1-5 10:00:00: 1\n2002-01-05 10:00:00: 2\n", COMPAT),
+    ("2002-01-05 10:00:00Z: 1\n2002-01-05 11:00:00+01:00: 2\n", COMPAT),
+    ("2002-01-05: 1\n2002-01-05: 2\n", COMPAT),
+    ("!<tag:yaml.org,2002:int> 1: a\n1: b\n", 0),
+]
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+@pytest.mark.parametrize("text, option", SAME_KEYS)
+def test_keys_equal_once_loaded_are_duplicates(road, text, option, caplog):
+    with pytest.raises(KestrineDuplicateKeyError) as info:
+        load(text, road, option | DUP_ERROR)
+    assert info.value.line == 2
+    caplog.clear()
+    load(text, road, option | DUP_WARN)
+    [warning] = warnings_of(caplog)
+    assert warning.endswith("at line 2, column 1; keeping the last value")
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+def test_timestamp_texts_are_distinct_keys_where_they_stay_strings(road, caplog):
+    # Without timestamps both keys stay two different strings.
+    load("2002-1-5 10:00:00: 1\n2002-01-05 10:00:00: 2\n", road, DUP_ERROR)
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+def test_nan_keys_warn_what_happens(road, caplog):
+    result = load(".nan: 1\n.nan: 2\n", road, DUP_WARN)
+    assert warnings_of(caplog) == [
+        "duplicate mapping key '" + ("Float(NaN)" if road == "plain" else ".nan")
+        + "' at line 2, column 1; NaN keys never compare equal, so both pairs are kept"]
+    if road != "round-trip":
+        assert len(result) == 2 and all(math.isnan(k) for k in result)
+
+
+def test_annotated_syntax_error_names_the_root_path():
+    with pytest.raises(KestrineParseError) as info:
+        kestrine.loads("a: [b", option=kestrine.OPT_ANNOTATED, root_path="conf/app.yaml")
+    assert info.value.file == "conf/app.yaml"
+    assert (info.value.line, info.value.column) == (1, 6)
+
+
+@pytest.mark.parametrize("road", VALUE_ROADS)
+def test_aliases_share_the_texts_they_name(road):
+    big = "x" * 100_000
+    aliases = 2_000  # 200 MB if every alias copied the text
+    text = f"a: &a {big}\nl: &l [{big}, 123456789012345678901234567890]\nk: &k [{big}]\n"
+    text += "b:\n" + "".join("- *a\n" for _ in range(aliases))
+    text += "c:\n" + "".join("- *l\n" for _ in range(aliases))
+    text += "d:\n" + "".join("- {? *k : 1}\n" for _ in range(aliases))
+    result = load(text, road)
+    assert result["b"][0] == big and all(x is result["b"][0] for x in result["b"])
+    assert all(x[0] is result["c"][0][0] and x[1] is result["c"][0][1] for x in result["c"])
+    keys = [next(iter(m)) for m in result["d"]]
+    assert keys[0] == (big,) and all(k[0] is keys[0][0] for k in keys)
+
+
+def test_many_tag_handles_load():
+    handles = 80_000
+    text = "".join(f"%TAG !h{i}! tag:example.com,2000:{i}:\n" for i in range(handles)) + f"--- !h{handles - 1}!x a\n"
+    assert kestrine.loads(text, tag_handler=lambda tag, value: (tag, value)) == (
+        f"tag:example.com,2000:{handles - 1}:x", "a")

@@ -207,47 +207,21 @@ PyResult<bool> enum_rule(const RuleCall& c) {
   return true;
 }
 
-// A dataclass instance as the mapping of its fields: every entry of
-// `fields`, in order, except the ClassVar and InitVar entries of a dict.
-PyStatus dataclass_to_value(const RuleCall& c, PyObject* fields) {
+// Dataclass instances (not the classes themselves), unless passed through:
+// the mapping of their fields.
+PyResult<bool> dataclass_rule(const RuleCall& c) {
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<std::vector<OwnedRef>> names, dataclass_field_names(c.obj, c.opt));
+  if (!names) return false;
   std::vector<ValuePair> pairs;
-  auto add_field = [&](PyObject* name) -> PyStatus {
-    if (!PyUnicode_Check(name)) {
-      return fail(PyErr::type_error("dataclass field names must be str, not " + type_name_text(Py_TYPE(name))));
-    }
+  pairs.reserve(names->size());
+  for (const OwnedRef& name : *names) {
     ValuePair pair;
-    KESTRINE_TRY(c.encoder.put_str(name, pair.key));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, checked(PyObject_GetAttr(c.obj, name)));
+    KESTRINE_TRY(c.encoder.put_str(name.get(), pair.key));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, checked(PyObject_GetAttr(c.obj, name.get())));
     KESTRINE_TRY(c.encoder.convert_into(value.get(), pair.value, c.opt, c.depth + 1));
     pairs.push_back(pair);
-    return {};
-  };
-
-  if (PyDict_Check(fields)) {
-    // A snapshot of (name, field) pairs: reading attributes runs Python code.
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyDict_Items(fields)));
-    const Py_ssize_t count = PyList_GET_SIZE(items.get());
-    pairs.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
-      PyObject* entry = PyList_GET_ITEM(items.get(), i);
-      KESTRINE_ASSIGN_OR_RETURN(const bool pseudo, is_pseudo_field(PyTuple_GET_ITEM(entry, 1), c.names));
-      if (!pseudo) KESTRINE_TRY(add_field(PyTuple_GET_ITEM(entry, 0)));
-    }
-  } else {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef iter, checked(PyObject_GetIter(fields)));
-    while (OwnedRef name = OwnedRef::steal(PyIter_Next(iter.get()))) KESTRINE_TRY(add_field(name.get()));
-    if (PyErr_Occurred()) return fail_fetch();
   }
   c.slot = c.encoder.arena().make_mapping(pairs);
-  return {};
-}
-
-// Dataclass instances (not the classes themselves), unless passed through.
-PyResult<bool> dataclass_rule(const RuleCall& c) {
-  if (c.opt.passthrough_dataclass) return false;
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef fields, lookup_attr(c.obj, c.names.dataclass_fields));
-  if (!fields || PyType_Check(c.obj)) return false;
-  KESTRINE_TRY(dataclass_to_value(c, fields.get()));
   return true;
 }
 
@@ -353,6 +327,39 @@ PyResult<std::optional<YamlValue>> datetime_to_value(PyObject* obj, const Encode
   auto text = str_view(text_obj.get());
   if (!text) return std::optional<YamlValue>();  // no UTF-8 form: not a datetime text
   return std::optional<YamlValue>(arena.make_string(rewrite_iso_text(*text, opt)));
+}
+
+PyResult<std::optional<std::vector<OwnedRef>>> dataclass_field_names(PyObject* obj, const EncodeOptions& opt) {
+  using Names = std::optional<std::vector<OwnedRef>>;
+  if (opt.passthrough_dataclass) return Names();
+  KESTRINE_ASSIGN_OR_RETURN(const AttributeNames* names, attribute_names());
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef fields, lookup_attr(obj, names->dataclass_fields));
+  if (!fields || PyType_Check(obj)) return Names();
+  std::vector<OwnedRef> out;
+  auto add_name = [&](PyObject* name) -> PyStatus {
+    if (!PyUnicode_Check(name)) {
+      return fail(PyErr::type_error("dataclass field names must be str, not " + type_name_text(Py_TYPE(name))));
+    }
+    out.push_back(OwnedRef::borrow(name));
+    return {};
+  };
+  if (PyDict_Check(fields.get())) {
+    // A snapshot of (name, field) pairs: the pseudo-field test reads
+    // attributes, which runs Python code.
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyDict_Items(fields.get())));
+    const Py_ssize_t count = PyList_GET_SIZE(items.get());
+    out.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* entry = PyList_GET_ITEM(items.get(), i);
+      KESTRINE_ASSIGN_OR_RETURN(const bool pseudo, is_pseudo_field(PyTuple_GET_ITEM(entry, 1), *names));
+      if (!pseudo) KESTRINE_TRY(add_name(PyTuple_GET_ITEM(entry, 0)));
+    }
+  } else {
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef iter, checked(PyObject_GetIter(fields.get())));
+    while (OwnedRef name = OwnedRef::steal(PyIter_Next(iter.get()))) KESTRINE_TRY(add_name(name.get()));
+    if (PyErr_Occurred()) return fail_fetch();
+  }
+  return Names(std::move(out));
 }
 
 bool is_enum_member(PyObject* obj) noexcept {

@@ -21,9 +21,6 @@ constexpr const char* kSurrogateMessage =
 constexpr const char* kBytesMessage =
     "cannot serialize bytes that are not valid UTF-8; decode them yourself (e.g. base64) before "
     "dumping";
-constexpr const char* kDoubleTagMessage = "cannot attach a tag to a value that already carries a tag";
-constexpr const char* kSerializerResultMessage =
-    "a tags callback must return a KestrineTag or a (tag, value) tuple";
 
 constexpr std::uint32_t kStackCheckEvery = 4;
 
@@ -128,6 +125,14 @@ PyStatus check_tag(std::string_view tag) {
                                      debug_quoted_char(static_cast<unsigned char>(tag[pos])) + ")"));
   }
   return {};
+}
+
+PyResult<std::string_view> serializer_tag_text(PyObject* tag) {
+  if (!PyUnicode_Check(tag)) {
+    return fail(PyErr::type_error("the tag of a (tag, value) tuple must be a str, not " +
+                                  type_name_text(Py_TYPE(tag))));
+  }
+  return str_view(tag);
 }
 
 EncodeOptions EncodeOptions::from_option_bits(Options option, PyObject* default_fn,
@@ -469,7 +474,7 @@ PyStatus PyEncoder::convert_tag(PyObject* tag_obj, YamlValue& slot, const Encode
 
 PyStatus PyEncoder::convert_tagged(PyObject* tag, PyObject* value, YamlValue& slot,
                                    const EncodeOptions& opt, std::uint32_t depth) {
-  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(tag));
+  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, serializer_tag_text(tag));
   KESTRINE_TRY(check_tag(text));
   YamlValue inner;
   KESTRINE_TRY(convert_into(value, inner, opt, depth + 1));
@@ -480,12 +485,7 @@ PyStatus PyEncoder::convert_serializer_result(PyObject* result, YamlValue& slot,
                                               const EncodeOptions& opt, std::uint32_t depth) {
   if (is_kestrine_tag(result)) return convert_tag(result, slot, opt, depth);
   if (PyTuple_Check(result) && PyTuple_GET_SIZE(result) == 2) {
-    PyObject* tag = PyTuple_GET_ITEM(result, 0);
-    if (!PyUnicode_Check(tag)) {
-      return fail(PyErr::type_error("the tag of a (tag, value) tuple must be a str, not " +
-                                    type_name_text(Py_TYPE(tag))));
-    }
-    return convert_tagged(tag, PyTuple_GET_ITEM(result, 1), slot, opt, depth);
+    return convert_tagged(PyTuple_GET_ITEM(result, 0), PyTuple_GET_ITEM(result, 1), slot, opt, depth);
   }
   return fail(encode_error_to_py(kSerializerResultMessage));
 }

@@ -1,0 +1,131 @@
+// The representer's node descriptors: what a `represent` callable returned
+// (KestrineScalar, KestrineSequence, KestrineMapping) as a node.
+#include <string>
+
+#include "emit_util/scalar_text.hpp"
+#include "ffi/represent_impl.hpp"
+#include "ffi/types/mapping.hpp"
+#include "ffi/types/scalar.hpp"
+#include "ffi/types/sequence.hpp"
+#include "resolver/kind.hpp"
+#include "resolver/resolve.hpp"
+#include "roundtrip/built_comments.hpp"
+#include "roundtrip/scalar_style_check.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+namespace {
+
+constexpr const char* kNotADescriptorMessage =
+    "a represent callback must return a kestrine.KestrineScalar, kestrine.KestrineSequence, "
+    "kestrine.KestrineMapping, or None";
+constexpr const char* kPairNotTupleMessage = "a KestrineMapping pair must be a (key, value) tuple";
+constexpr const char* kPairSizeMessage = "a KestrineMapping pair must be a (key, value) tuple of exactly two items";
+
+FlowChoice flow_choice(std::optional<bool> flow) noexcept {
+  if (!flow) return FlowChoice::Auto;
+  return *flow ? FlowChoice::Flow : FlowChoice::Block;
+}
+
+std::optional<std::string_view> view(const std::optional<std::string>& text) noexcept {
+  if (!text) return std::nullopt;
+  return std::string_view(*text);
+}
+
+ScalarStyle quoted_style(std::string_view text) noexcept {
+  return is_printable_single_line(text) ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
+}
+
+// A text with an explicit tag and the automatic style: plain without the tag
+// when the text reads as the core type the tag names, else quoted with the
+// tag kept (a "!!str" tag is never needed on a quoted text).
+ScalarStyle tagged_scalar_style(std::string_view text, std::string_view tag, bool prefer_double, VersionMode mode,
+                                bool& keep_tag) noexcept {
+  const std::string_view core = core_tag_name(tag);
+  keep_tag = false;
+  if (!core.empty()) {
+    const ScalarType type = resolve_scalar_kind(mode, text, false, std::nullopt).type;
+    if (core == "str") return type == ScalarType::Str ? choose_quote_style(text, prefer_double, mode) : quoted_style(text);
+    if ((core == "null" && type == ScalarType::Null) || (core == "bool" && type == ScalarType::Bool) ||
+        (core == "int" && (type == ScalarType::Int || type == ScalarType::BigInt)) ||
+        (core == "float" && type == ScalarType::Float)) {
+      return ScalarStyle::Plain;
+    }
+  }
+  keep_tag = true;
+  return quoted_style(text);
+}
+
+PyResult<YamlNode> scalar_descriptor_node(const ScalarFields& f, Place place, bool prefer_double,
+                                          VersionMode mode) {
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> tag, shorten_core_tag(f.text.tag));
+  ScalarStyle style;
+  if (f.style) {
+    style = *f.style;
+    if ((style == ScalarStyle::Literal || style == ScalarStyle::Folded) && place.flow_or_key())
+      style = ScalarStyle::DoubleQuoted;
+    if (const std::optional<std::string_view> reason = check_scalar_style(f.value, style, place.flow_or_key())) {
+      return fail(PyErr::value_error("a " + std::string(scalar_style_name(style)) +
+                                     " scalar cannot represent this value without changing it on reload (" +
+                                     std::string(*reason) + "); use \"double\" or the default style"));
+    }
+  } else {
+    bool keep_tag = false;
+    style = tag ? tagged_scalar_style(f.value, *tag, prefer_double, mode, keep_tag)
+                : choose_quote_style(f.value, prefer_double, mode);
+    if (!keep_tag) tag.reset();
+    if (style == ScalarStyle::Literal && place.flow_or_key()) style = ScalarStyle::DoubleQuoted;
+  }
+  YamlNode node = built_scalar(f.value, style);
+  if (tag) node.set_tag(OptText(std::move(*tag)));
+  return node;
+}
+
+// A mapping descriptor's pairs: each a (key, value) tuple.
+PyResult<std::vector<ObjectPair>> descriptor_pairs(PyObject* collection) {
+  KESTRINE_ASSIGN_OR_RETURN(std::vector<OwnedRef> items, collect_items(collection));
+  std::vector<ObjectPair> pairs;
+  pairs.reserve(items.size());
+  for (const OwnedRef& item : items) {
+    if (!PyTuple_Check(item.get())) return fail(PyErr::value_error(kPairNotTupleMessage));
+    if (PyTuple_GET_SIZE(item.get()) != 2) return fail(PyErr::value_error(kPairSizeMessage));
+    pairs.push_back({OwnedRef::borrow(PyTuple_GET_ITEM(item.get(), 0)), OwnedRef::borrow(PyTuple_GET_ITEM(item.get(), 1))});
+  }
+  return pairs;
+}
+
+}  // namespace
+
+PyResult<YamlNode> Representer::descriptor_to_node(PyObject* result, std::uint32_t depth, Place place) {
+  const DescriptorText* text = nullptr;
+  YamlNode node;
+  if (const ScalarFields* scalar = scalar_fields(result)) {
+    KESTRINE_ASSIGN_OR_RETURN(node, scalar_descriptor_node(*scalar, place, prefer_double_, mode_));
+    text = &scalar->text;
+  } else if (const CollectionFields* sequence = sequence_fields(result)) {
+    std::vector<OwnedRef> items;
+    if (sequence->collection) {
+      KESTRINE_ASSIGN_OR_RETURN(items, collect_items(sequence->collection.get()));
+    }
+    KESTRINE_ASSIGN_OR_RETURN(node, represent_sequence(std::move(items), depth, sequence->text.tag,
+                                                       flow_choice(sequence->flow), place));
+    text = &sequence->text;
+  } else if (const CollectionFields* mapping = mapping_fields(result)) {
+    std::vector<ObjectPair> pairs;
+    if (mapping->collection) {
+      KESTRINE_ASSIGN_OR_RETURN(pairs, descriptor_pairs(mapping->collection.get()));
+    }
+    KESTRINE_ASSIGN_OR_RETURN(node, represent_mapping(std::move(pairs), depth, mapping->text.tag,
+                                                      flow_choice(mapping->flow), place));
+    text = &mapping->text;
+  } else {
+    return fail(PyErr::type_error(kNotADescriptorMessage));
+  }
+  if (const std::optional<std::string_view> why = apply_node_comments(
+          node, view(text->comment_before), view(text->comment), view(text->comment_after), depth == 0)) {
+    return fail(PyErr::value_error(*why));
+  }
+  return node;
+}
+
+}  // namespace kestrine

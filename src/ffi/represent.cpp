@@ -27,13 +27,18 @@ constexpr const char* kSharedTagMessage = "cannot attach a tag to a self-referen
 
 std::uint64_t identity(PyObject* obj) noexcept { return reinterpret_cast<std::uintptr_t>(obj); }
 
+// bool, int, float, bytes or str, subclasses included.  (The float test
+// last: it is the one that is not a type flag.)
+inline bool is_scalar_object(PyObject* obj) noexcept {
+  return PyUnicode_Check(obj) || PyLong_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj);
+}
+
 // Plain scalars and the empty tuple are never anchored: equal ones are
 // indistinguishable, and the interpreter shares them freely.
 bool is_tracked(PyObject* obj) noexcept {
   PyTypeObject* const type = Py_TYPE(obj);
   if (type == &PyDict_Type || type == &PyList_Type) [[likely]] return true;
-  if (obj == Py_None || PyLong_Check(obj) || PyFloat_Check(obj) || PyBytes_Check(obj) || PyUnicode_Check(obj))
-    return false;
+  if (obj == Py_None || is_scalar_object(obj)) return false;
   return !(type == &PyTuple_Type && PyTuple_GET_SIZE(obj) == 0);
 }
 
@@ -43,41 +48,30 @@ std::string identity_text(std::uint64_t id) {
   return std::string(buf, end);
 }
 
-YamlNode alias_node(std::uint64_t id) {
-  YamlNode node = YamlNode::alias(identity_text(id));
-  node.synthetic = true;
-  return node;
-}
-
-YamlNode null_node() {
-  YamlNode node;
-  node.synthetic = true;
-  return node;
-}
-
 PyErr too_deep_error() { return unserializable_error_to_py(kTooDeepMessage); }
 
-// A dict's pairs in its own order (an OrderedDict's through items()).
-PyResult<std::vector<ObjectPair>> dict_pairs(PyObject* dict) {
-  std::vector<ObjectPair> pairs;
-  if (PyODict_Check(dict)) {
+// Pushes a dict's pairs in its own order (an OrderedDict's through items()).
+PyStatus push_dict_pairs(PendingObjects& pending, PyObject* dict) {
+  if (!PyDict_CheckExact(dict) && PyODict_Check(dict)) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyMapping_Items(dict)));
     const Py_ssize_t n = PyList_GET_SIZE(items.get());
-    pairs.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
       PyObject* item = PyList_GET_ITEM(items.get(), i);
       if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2)
         return fail(PyErr::type_error("items() must give (key, value) pairs"));
-      pairs.push_back({OwnedRef::borrow(PyTuple_GET_ITEM(item, 0)), OwnedRef::borrow(PyTuple_GET_ITEM(item, 1))});
+      pending.push(PyTuple_GET_ITEM(item, 0));
+      pending.push(PyTuple_GET_ITEM(item, 1));
     }
-    return pairs;
+    return {};
   }
-  pairs.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
   Py_ssize_t pos = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
-  while (PyDict_Next(dict, &pos, &key, &value)) pairs.push_back({OwnedRef::borrow(key), OwnedRef::borrow(value)});
-  return pairs;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    pending.push(key);
+    pending.push(value);
+  }
+  return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -187,94 +181,132 @@ Representer::Representer(PyObject* represent, const EncodeOptions& convert, cons
       sort_keys_(layout.sort_keys),
       flow_(layout.flow),
       prefer_double_(layout.prefer_double),
-      mode_(layout.version_mode) {}
+      mode_(layout.version_mode) {
+  // The walk stays on this thread's stack: the address below which less than
+  // the red zone remains is fixed once.
+  char here;
+  const auto at = reinterpret_cast<std::uintptr_t>(&here);
+  const std::size_t left = remaining_stack();
+  stack_floor_ = left >= at ? 0 : at - left + kStackRedZone;
+}
 
-PyResult<YamlNode> Representer::represent_object(PyObject* obj, std::uint32_t depth, Place place) {
+bool Representer::stack_is_low() const noexcept {
+  char here;
+  return reinterpret_cast<std::uintptr_t>(&here) <= stack_floor_;
+}
+
+PyResult<AnchoredFor> Representer::represent_object(PyObject* obj, std::uint32_t depth, Place place,
+                                                    YamlNode& out) {
   // The walk does not move to a new stack segment: running out of stack, like
   // nesting past the depth limit, means a runaway structure.
-  if (depth > kMaxEncodeDepth || remaining_stack() <= kStackRedZone) [[unlikely]] return fail(too_deep_error());
+  if (depth > kMaxEncodeDepth || stack_is_low()) [[unlikely]] return fail(too_deep_error());
+  output_estimate_ += 2 * depth + 8;
   const bool tracked = is_tracked(obj);
   const std::uint64_t id = identity(obj);
   if (tracked) {
-    if (!seen_.empty() && seen_.contains(id)) {
+    auto [it, fresh] = seen_.try_emplace(id, &out);
+    if (!fresh) {
       aliased_.insert(id);
-      return alias_node(id);
+      out.set_alias(identity_text(id));
+      out.synthetic = true;
+      return AnchoredFor();
     }
-    seen_.insert(id);
     keep_alive_.push_back(OwnedRef::borrow(obj));
   }
 
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(represent_, obj)));
   bool replaced = false;
-  YamlNode node;
+  AnchoredFor inner;
   if (result.get() != Py_None) {
-    KESTRINE_ASSIGN_OR_RETURN(node, descriptor_to_node(result.get(), depth, place));
+    KESTRINE_TRY(descriptor_to_node(result.get(), depth, place, out));
   } else {
-    KESTRINE_ASSIGN_OR_RETURN(node, represent_builtin(obj, depth, place, replaced));
+    KESTRINE_ASSIGN_OR_RETURN(inner, represent_builtin(obj, depth, place, out, replaced));
   }
 
-  if (!tracked) return node;
-  if (!replaced && !node.is_alias() && !node.anchor()) {
-    node.set_anchor(OptText(identity_text(id)));
-    return node;
-  }
+  if (!tracked) return inner;
+  // The node in `out` is this object's own: it stays in `seen_`, so later
+  // meetings become aliases of it.
+  if (!replaced && !out.is_alias() && !inner) return AnchoredFor(id);
   // Represented through something else: no node of its own to anchor.
   if (aliased_.contains(id)) return fail(PyErr::value_error(kRefersToItselfMessage));
   untrack(id);
-  return node;
+  return inner;
 }
 
-PyResult<YamlNode> Representer::represent_builtin(PyObject* obj, std::uint32_t depth, Place place,
-                                                  bool& replaced) {
-  if (obj == Py_None) return null_node();
-  if (PyLong_Check(obj) || PyFloat_Check(obj) || PyBytes_Check(obj) || PyUnicode_Check(obj))
-    return scalar_object_node(obj, depth, place.flow_or_key());
+bool Representer::anchor_shared_nodes() {
+  for (const std::uint64_t id : aliased_) seen_.at(id)->set_anchor(OptText(identity_text(id)));
+  return !aliased_.empty();
+}
+
+PyResult<AnchoredFor> Representer::represent_builtin(PyObject* obj, std::uint32_t depth, Place place,
+                                                     YamlNode& out, bool& replaced) {
+  if (obj == Py_None) {
+    out.synthetic = true;
+    return AnchoredFor();
+  }
+  if (is_scalar_object(obj)) {
+    KESTRINE_TRY(scalar_object_node(obj, depth, place.flow_or_key(), out));
+    return AnchoredFor();
+  }
   if (PyDict_Check(obj)) {
-    KESTRINE_ASSIGN_OR_RETURN(std::vector<ObjectPair> pairs, dict_pairs(obj));
-    return represent_mapping(std::move(pairs), depth, std::nullopt, FlowChoice::Auto, place);
+    const PendingRange range(pending_);
+    KESTRINE_TRY(push_dict_pairs(pending_, obj));
+    KESTRINE_TRY(represent_mapping(range, depth, std::nullopt, FlowChoice::Auto, place, out));
+    return AnchoredFor();
   }
   if (PyList_Check(obj) || PyTuple_Check(obj) || PyAnySet_Check(obj)) {
-    KESTRINE_ASSIGN_OR_RETURN(std::vector<OwnedRef> items, collect_items(obj));
-    return represent_sequence(std::move(items), depth, std::nullopt, FlowChoice::Auto, place);
+    const PendingRange range(pending_);
+    KESTRINE_TRY(push_items(pending_, obj));
+    KESTRINE_TRY(represent_sequence(range, depth, std::nullopt, FlowChoice::Auto, place, out));
+    return AnchoredFor();
   }
-  if (is_kestrine_tag(obj)) return represent_tag_object(obj, depth, place);
+  if (is_kestrine_tag(obj)) {
+    KESTRINE_TRY(represent_tag_object(obj, depth, place, out));
+    return AnchoredFor();
+  }
   if (convert_.serializers != nullptr) {
     PyObject* fn = PyDict_GetItemWithError(convert_.serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
     if (fn == nullptr && PyErr_Occurred()) return fail_fetch();
     if (fn != nullptr) {
       OwnedRef fn_hold = OwnedRef::borrow(fn);  // the call may drop the dict's entry
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(fn, obj)));
-      return represent_serializer_result(result.get(), depth, place);
+      KESTRINE_TRY(represent_serializer_result(result.get(), depth, place, out));
+      return AnchoredFor();
     }
   }
   KESTRINE_ASSIGN_OR_RETURN(std::optional<YamlValue> datetime, datetime_to_value(obj, convert_, encoder_.arena()));
-  if (datetime) return value_to_node_guarded(*datetime, place.flow_or_key());
+  if (datetime) {
+    value_to_node_guarded(*datetime, place.flow_or_key(), out);
+    return AnchoredFor();
+  }
 
   OwnedRef substitute;
   if (is_enum_member(obj)) {
     KESTRINE_ASSIGN_OR_RETURN(substitute, checked(PyObject_GetAttrString(obj, "value")));
   } else {
     KESTRINE_ASSIGN_OR_RETURN(std::optional<std::vector<OwnedRef>> fields, dataclass_field_names(obj, convert_));
-    if (fields) return represent_dataclass(obj, std::move(*fields), depth, place);
+    if (fields) {
+      KESTRINE_TRY(represent_dataclass(obj, *fields, depth, place, out));
+      return AnchoredFor();
+    }
     if (convert_.serialize_numpy) {
       KESTRINE_ASSIGN_OR_RETURN(substitute, numpy_to_value(obj));
     }
   }
-  if (!substitute) return represent_with_default(obj, depth, place, replaced);
-  KESTRINE_ASSIGN_OR_RETURN(YamlNode node, represent_object(substitute.get(), depth + 1, place));
+  if (!substitute) return represent_with_default(obj, depth, place, out, replaced);
+  KESTRINE_ASSIGN_OR_RETURN(const AnchoredFor inner, represent_object(substitute.get(), depth + 1, place, out));
   replaced = true;
-  return node;
+  return inner;
 }
 
 // What no rule above took: the plain road's conversion (UUID, Decimal,
 // path-like objects, ...), else the `default` callable's result.
-PyResult<YamlNode> Representer::represent_with_default(PyObject* obj, std::uint32_t depth, Place place,
-                                                       bool& replaced) {
+PyResult<AnchoredFor> Representer::represent_with_default(PyObject* obj, std::uint32_t depth, Place place,
+                                                          YamlNode& out, bool& replaced) {
   EncodeOptions opt = convert_;
   opt.default_fn = nullptr;
-  YamlValue value;
-  PyStatus converted = encoder_.convert_into(obj, value, opt, depth);
-  if (converted) return value_to_node_guarded(value, place.flow_or_key());
+  PyStatus converted = converted_node(obj, opt, depth, place.flow_or_key(), out);
+  if (converted) return AnchoredFor();
   PyObject* const default_fn = convert_.default_fn;
   if (default_fn == nullptr) return fail(std::move(converted.error()));
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const unserializable, exception_class(ExcClass::UnserializableError));
@@ -283,21 +315,21 @@ PyResult<YamlNode> Representer::represent_with_default(PyObject* obj, std::uint3
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(default_fn, obj)));
   // `default` is applied once: never to its own result or to anything in it.
   convert_.default_fn = nullptr;
-  PyResult<YamlNode> node = represent_object(result.get(), depth + 1, place);
+  PyResult<AnchoredFor> inner = represent_object(result.get(), depth + 1, place, out);
   convert_.default_fn = default_fn;
-  if (node) replaced = true;
-  return node;
+  if (inner) replaced = true;
+  return inner;
 }
 
-PyResult<YamlNode> Representer::represent_dataclass(PyObject* obj, std::vector<OwnedRef> names,
-                                                    std::uint32_t depth, Place place) {
-  std::vector<ObjectPair> pairs;
-  pairs.reserve(names.size());
-  for (OwnedRef& name : names) {
+PyStatus Representer::represent_dataclass(PyObject* obj, const std::vector<OwnedRef>& names,
+                                          std::uint32_t depth, Place place, YamlNode& out) {
+  const PendingRange range(pending_);
+  for (const OwnedRef& name : names) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, checked(PyObject_GetAttr(obj, name.get())));
-    pairs.push_back({std::move(name), std::move(value)});
+    pending_.push(name.get());
+    pending_.push(std::move(value));
   }
-  return represent_mapping(std::move(pairs), depth, std::nullopt, FlowChoice::Auto, place);
+  return represent_mapping(range, depth, std::nullopt, FlowChoice::Auto, place, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -309,103 +341,85 @@ bool Representer::children_in_flow(FlowChoice flow, Place place) const noexcept 
   return chosen || place.in_flow;
 }
 
-void Representer::sort_pairs(std::vector<ObjectPair>& pairs) {
+void Representer::sort_pairs(const PendingRange& range) {
+  const std::size_t count = range.size() / 2;
   std::vector<SortKey> keys;
-  keys.reserve(pairs.size());
-  for (std::size_t i = 0; i < pairs.size(); ++i) keys.push_back(make_sort_key(pairs[i].key.get(), i));
+  keys.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) keys.push_back(make_sort_key(pending_[range.begin() + 2 * i], i));
   std::stable_sort(keys.begin(), keys.end(), sorts_before);
-  std::vector<ObjectPair> sorted;
-  sorted.reserve(pairs.size());
-  for (const SortKey& k : keys) sorted.push_back(std::move(pairs[k.index]));
-  pairs = std::move(sorted);
+  std::vector<PyObject*> sorted;
+  sorted.reserve(2 * count);
+  for (const SortKey& k : keys) {
+    sorted.push_back(pending_[range.begin() + 2 * k.index]);
+    sorted.push_back(pending_[range.begin() + 2 * k.index + 1]);
+  }
+  for (std::size_t i = 0; i < sorted.size(); ++i) pending_.at(range.begin() + i) = sorted[i];
 }
 
-PyResult<YamlNode> Representer::represent_mapping(std::vector<ObjectPair> pairs, std::uint32_t depth,
-                                                  const std::optional<std::string>& tag, FlowChoice flow,
-                                                  Place place) {
+PyStatus Representer::represent_mapping(const PendingRange& range, std::uint32_t depth,
+                                        const std::optional<std::string>& tag, FlowChoice flow, Place place,
+                                        YamlNode& out) {
   KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> node_tag, shorten_core_tag(tag));
   const bool in_flow = children_in_flow(flow, place);
-  if (sort_keys_ && pairs.size() >= 2) sort_pairs(pairs);
+  const std::size_t count = range.size() / 2;
+  if (sort_keys_ && count >= 2) sort_pairs(range);
   NodeList<NodePair> list;
-  list.reserve_in(lists_, pairs.size());
-  for (const ObjectPair& pair : pairs) {
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode key, represent_object(pair.key.get(), depth + 1, Place{in_flow, true}));
-    if (auto why = check_key_comments(key)) return fail(PyErr::value_error(*why));
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode value, represent_object(pair.value.get(), depth + 1, Place{in_flow, false}));
+  list.reserve_in(lists_, count);
+  for (std::size_t i = range.begin(), end = range.begin() + 2 * count; i < end; i += 2) {
+    NodePair& built = list.emplace_back();
+    KESTRINE_TRY(represent_object(pending_[i], depth + 1, Place{in_flow, true}, built.key));
+    if (auto why = check_key_comments(built.key)) return fail(PyErr::value_error(*why));
+    KESTRINE_TRY(represent_object(pending_[i + 1], depth + 1, Place{in_flow, false}, built.value));
     // Lines above a value are written above its key.
-    if (!value.comments.head().empty()) {
-      std::vector<HeadComment>& above = value.comments.head_mut();
-      std::vector<HeadComment>& key_head = key.comments.head_mut();
+    if (!built.value.comments.head().empty()) {
+      std::vector<HeadComment>& above = built.value.comments.head_mut();
+      std::vector<HeadComment>& key_head = built.key.comments.head_mut();
       key_head.insert(key_head.end(), std::make_move_iterator(above.begin()), std::make_move_iterator(above.end()));
       above.clear();
     }
-    list.emplace_back(NodePair{std::move(key), std::move(value)});
   }
-  YamlNode node;
-  node.set_mapping(std::move(list));
-  node.style = in_flow ? CollectionStyle::Flow : CollectionStyle::Block;
-  node.synthetic = true;
-  if (node_tag) node.set_tag(OptText(std::move(*node_tag)));
-  return node;
+  out.set_mapping(std::move(list));
+  out.style = in_flow ? CollectionStyle::Flow : CollectionStyle::Block;
+  out.synthetic = true;
+  if (node_tag) out.set_tag(OptText(std::move(*node_tag)));
+  return {};
 }
 
-PyResult<YamlNode> Representer::represent_sequence(std::vector<OwnedRef> items, std::uint32_t depth,
-                                                   const std::optional<std::string>& tag, FlowChoice flow,
-                                                   Place place) {
+PyStatus Representer::represent_sequence(const PendingRange& range, std::uint32_t depth,
+                                         const std::optional<std::string>& tag, FlowChoice flow, Place place,
+                                         YamlNode& out) {
   KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> node_tag, shorten_core_tag(tag));
   const bool in_flow = children_in_flow(flow, place);
+  const std::size_t count = range.size();
   NodeList<YamlNode> list;
-  list.reserve_in(lists_, items.size());
-  for (const OwnedRef& item : items) {
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode child, represent_object(item.get(), depth + 1, Place{in_flow, false}));
-    list.emplace_back(std::move(child));
+  list.reserve_in(lists_, count);
+  for (std::size_t i = range.begin(), end = range.begin() + count; i < end; ++i) {
+    KESTRINE_TRY(represent_object(pending_[i], depth + 1, Place{in_flow, false}, list.emplace_back()));
   }
-  YamlNode node;
-  node.set_sequence(std::move(list));
-  node.style = in_flow ? CollectionStyle::Flow : CollectionStyle::Block;
-  node.synthetic = true;
-  if (node_tag) node.set_tag(OptText(std::move(*node_tag)));
-  return node;
+  out.set_sequence(std::move(list));
+  out.style = in_flow ? CollectionStyle::Flow : CollectionStyle::Block;
+  out.synthetic = true;
+  if (node_tag) out.set_tag(OptText(std::move(*node_tag)));
+  return {};
 }
 
-PyResult<std::vector<OwnedRef>> collect_items(PyObject* obj) {
-  std::vector<OwnedRef> items;
+PyStatus push_items(PendingObjects& pending, PyObject* obj) {
   if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
     PyObject** data = PySequence_Fast_ITEMS(obj);
-    items.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) items.push_back(OwnedRef::borrow(data[i]));
-    return items;
+    for (Py_ssize_t i = 0; i < n; ++i) pending.push(data[i]);
+    return {};
   }
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef iter, checked(PyObject_GetIter(obj)));
-  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) items.push_back(std::move(item));
+  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) pending.push(std::move(item));
   if (PyErr_Occurred()) return fail_fetch();
-  return items;
+  return {};
 }
 
 // ---------------------------------------------------------------------------
 // Tags
 
-PyResult<YamlNode> Representer::attach_tag(std::string_view tag, PyObject* value, std::uint32_t depth,
-                                           Place place) {
-  KESTRINE_TRY(check_tag(tag));
-  KESTRINE_ASSIGN_OR_RETURN(YamlNode node, represent_object(value, depth + 1, place));
-  if (node.is_alias()) return fail(PyErr::value_error(kSharedTagMessage));
-  if (node.tag()) return fail(encode_error_to_py(kDoubleTagMessage));
-  if (const OptText& anchor = node.anchor()) {
-    if (const std::optional<std::uint64_t> id = parse_identity(*anchor)) {
-      // The tag goes on the value's node: an alias to the value elsewhere
-      // would lose it, so the value is represented afresh where it recurs.
-      if (aliased_.contains(*id)) return fail(PyErr::value_error(kSharedTagMessage));
-      node.set_anchor(std::nullopt);
-      untrack(*id);
-    }
-  }
-  node.set_tag(OptText(tag));
-  return node;
-}
-
-PyResult<YamlNode> Representer::represent_tag_object(PyObject* tag_obj, std::uint32_t depth, Place place) {
+PyStatus Representer::represent_tag_object(PyObject* tag_obj, std::uint32_t depth, Place place, YamlNode& out) {
   std::string tag;
   OwnedRef value;
   {
@@ -416,15 +430,31 @@ PyResult<YamlNode> Representer::represent_tag_object(PyObject* tag_obj, std::uin
     tag = data.tag;
     value = data.value ? data.value : none_ref();
   }
-  return attach_tag(tag, value.get(), depth, place);
+  return attach_tag(tag, value.get(), depth, place, out);
 }
 
-PyResult<YamlNode> Representer::represent_serializer_result(PyObject* result, std::uint32_t depth,
-                                                            Place place) {
-  if (is_kestrine_tag(result)) return represent_tag_object(result, depth, place);
+PyStatus Representer::attach_tag(std::string_view tag, PyObject* value, std::uint32_t depth, Place place,
+                                 YamlNode& out) {
+  KESTRINE_TRY(check_tag(tag));
+  KESTRINE_ASSIGN_OR_RETURN(const AnchoredFor anchored, represent_object(value, depth + 1, place, out));
+  if (out.is_alias()) return fail(PyErr::value_error(kSharedTagMessage));
+  if (out.tag()) return fail(encode_error_to_py(kDoubleTagMessage));
+  if (anchored) {
+    // The tag goes on the value's node: an alias to the value elsewhere
+    // would lose it, so the value is represented afresh where it recurs.
+    if (aliased_.contains(*anchored)) return fail(PyErr::value_error(kSharedTagMessage));
+    untrack(*anchored);
+  }
+  out.set_tag(OptText(tag));
+  return {};
+}
+
+PyStatus Representer::represent_serializer_result(PyObject* result, std::uint32_t depth, Place place,
+                                                  YamlNode& out) {
+  if (is_kestrine_tag(result)) return represent_tag_object(result, depth, place, out);
   if (PyTuple_Check(result) && PyTuple_GET_SIZE(result) == 2) {
     KESTRINE_ASSIGN_OR_RETURN(std::string_view tag, serializer_tag_text(PyTuple_GET_ITEM(result, 0)));
-    return attach_tag(tag, PyTuple_GET_ITEM(result, 1), depth, place);
+    return attach_tag(tag, PyTuple_GET_ITEM(result, 1), depth, place, out);
   }
   return fail(encode_error_to_py(kSerializerResultMessage));
 }
@@ -436,17 +466,18 @@ PyResult<OwnedRef> dumps_represented(PyObject* obj, PyObject* represent, const E
                                      Options option, std::uint64_t width) {
   const WriterOptions layout = WriterOptions::from_option_bits(option, width);
   YamlNode root;
+  std::size_t estimate = 0;
   {
     Representer representer(represent, convert, layout);
-    PyResult<YamlNode> built = representer.represent_object(obj, 0, Place{});
+    PyResult<AnchoredFor> built = representer.represent_object(obj, 0, Place{}, root);
     if (!built) {
       if (!built.error().is_instance_of(PyExc_RecursionError)) return fail(std::move(built.error()));
       PyErr err = too_deep_error();
       err.set_cause(std::move(built.error()));
       return fail(std::move(err));
     }
-    root = std::move(*built);
-    assign_anchors(root, representer.aliased());
+    if (representer.anchor_shared_nodes()) assign_anchors(root, representer.aliased());
+    estimate = representer.output_estimate();
   }
   root.explicit_start = layout.explicit_start;
   Emitter e(layout.null_style);
@@ -457,6 +488,7 @@ PyResult<OwnedRef> dumps_represented(PyObject* obj, PyObject* represent, const E
   e.indentless_sequences = layout.indentless;
   e.single_quotes = !layout.prefer_double;
   without_gil([&] {
+    e.out.reserve(estimate);
     emit_document(e, root);
     if (e.explicit_end) e.out += "...\n";
     apply_final_break(e.out, e.final_break);

@@ -56,8 +56,8 @@ ScalarStyle tagged_scalar_style(std::string_view text, std::string_view tag, boo
   return quoted_style(text);
 }
 
-PyResult<YamlNode> scalar_descriptor_node(const ScalarFields& f, Place place, bool prefer_double,
-                                          VersionMode mode) {
+PyStatus scalar_descriptor_node(const ScalarFields& f, Place place, bool prefer_double, VersionMode mode,
+                                YamlNode& out) {
   KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> tag, shorten_core_tag(f.text.tag));
   ScalarStyle style;
   if (f.style) {
@@ -76,56 +76,53 @@ PyResult<YamlNode> scalar_descriptor_node(const ScalarFields& f, Place place, bo
     if (!keep_tag) tag.reset();
     if (style == ScalarStyle::Literal && place.flow_or_key()) style = ScalarStyle::DoubleQuoted;
   }
-  YamlNode node = built_scalar(f.value, style);
-  if (tag) node.set_tag(OptText(std::move(*tag)));
-  return node;
+  set_built_scalar(out, f.value, style);
+  if (tag) out.set_tag(OptText(std::move(*tag)));
+  return {};
 }
 
-// A mapping descriptor's pairs: each a (key, value) tuple.
-PyResult<std::vector<ObjectPair>> descriptor_pairs(PyObject* collection) {
-  KESTRINE_ASSIGN_OR_RETURN(std::vector<OwnedRef> items, collect_items(collection));
-  std::vector<ObjectPair> pairs;
-  pairs.reserve(items.size());
-  for (const OwnedRef& item : items) {
+// Pushes a mapping descriptor's pairs, each a (key, value) tuple.
+PyStatus push_descriptor_pairs(PendingObjects& pending, PyObject* collection) {
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef iter, checked(PyObject_GetIter(collection)));
+  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
     if (!PyTuple_Check(item.get())) return fail(PyErr::value_error(kPairNotTupleMessage));
     if (PyTuple_GET_SIZE(item.get()) != 2) return fail(PyErr::value_error(kPairSizeMessage));
-    pairs.push_back({OwnedRef::borrow(PyTuple_GET_ITEM(item.get(), 0)), OwnedRef::borrow(PyTuple_GET_ITEM(item.get(), 1))});
+    pending.push(PyTuple_GET_ITEM(item.get(), 0));
+    pending.push(PyTuple_GET_ITEM(item.get(), 1));
   }
-  return pairs;
+  if (PyErr_Occurred()) return fail_fetch();
+  return {};
 }
 
 }  // namespace
 
-PyResult<YamlNode> Representer::descriptor_to_node(PyObject* result, std::uint32_t depth, Place place) {
+PyStatus Representer::descriptor_to_node(PyObject* result, std::uint32_t depth, Place place, YamlNode& out) {
   const DescriptorText* text = nullptr;
-  YamlNode node;
   if (const ScalarFields* scalar = scalar_fields(result)) {
-    KESTRINE_ASSIGN_OR_RETURN(node, scalar_descriptor_node(*scalar, place, prefer_double_, mode_));
+    KESTRINE_TRY(scalar_descriptor_node(*scalar, place, prefer_double_, mode_, out));
     text = &scalar->text;
   } else if (const CollectionFields* sequence = sequence_fields(result)) {
-    std::vector<OwnedRef> items;
+    const PendingRange range(pending_);
     if (sequence->collection) {
-      KESTRINE_ASSIGN_OR_RETURN(items, collect_items(sequence->collection.get()));
+      KESTRINE_TRY(push_items(pending_, sequence->collection.get()));
     }
-    KESTRINE_ASSIGN_OR_RETURN(node, represent_sequence(std::move(items), depth, sequence->text.tag,
-                                                       flow_choice(sequence->flow), place));
+    KESTRINE_TRY(represent_sequence(range, depth, sequence->text.tag, flow_choice(sequence->flow), place, out));
     text = &sequence->text;
   } else if (const CollectionFields* mapping = mapping_fields(result)) {
-    std::vector<ObjectPair> pairs;
+    const PendingRange range(pending_);
     if (mapping->collection) {
-      KESTRINE_ASSIGN_OR_RETURN(pairs, descriptor_pairs(mapping->collection.get()));
+      KESTRINE_TRY(push_descriptor_pairs(pending_, mapping->collection.get()));
     }
-    KESTRINE_ASSIGN_OR_RETURN(node, represent_mapping(std::move(pairs), depth, mapping->text.tag,
-                                                      flow_choice(mapping->flow), place));
+    KESTRINE_TRY(represent_mapping(range, depth, mapping->text.tag, flow_choice(mapping->flow), place, out));
     text = &mapping->text;
   } else {
     return fail(PyErr::type_error(kNotADescriptorMessage));
   }
   if (const std::optional<std::string_view> why = apply_node_comments(
-          node, view(text->comment_before), view(text->comment), view(text->comment_after), depth == 0)) {
+          out, view(text->comment_before), view(text->comment), view(text->comment_after), depth == 0)) {
     return fail(PyErr::value_error(*why));
   }
-  return node;
+  return {};
 }
 
 }  // namespace kestrine

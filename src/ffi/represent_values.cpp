@@ -4,6 +4,7 @@
 #include <string>
 
 #include "emit_util/float_text.hpp"
+#include "emit_util/plain_scalar.hpp"
 #include "ffi/convert/node_bridge.hpp"
 #include "ffi/represent_impl.hpp"
 #include "resolver/timestamp.hpp"
@@ -11,10 +12,21 @@
 #include "util/try.hpp"
 
 namespace kestrine {
+namespace {
+
+void set_int_scalar(YamlNode& out, std::int64_t value) {
+  char buf[24];
+  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  set_built_scalar(out, std::string_view(buf, static_cast<std::size_t>(end - buf)), ScalarStyle::Plain);
+}
+
+}  // namespace
 
 ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode) noexcept {
+  // A text that fits a literal block holds a line feed, so it is never plain.
+  if (!needs_quotes(text, mode)) return ScalarStyle::Plain;
   if (literal_block_suits(text)) return ScalarStyle::Literal;
-  return choose_string_style(text, prefer_double, mode);
+  return quoted_string_style(text, prefer_double);
 }
 
 PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::string>& tag) {
@@ -30,14 +42,15 @@ PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::s
   return std::optional<std::string>(std::move(shortened));
 }
 
-YamlNode Representer::string_node(std::string_view text, bool flow_or_key) const {
+void Representer::string_node(std::string_view text, bool flow_or_key, YamlNode& out) {
+  output_estimate_ += text.size();
   ScalarStyle style = choose_quote_style(text, prefer_double_, mode_);
   // A block scalar cannot stand in a flow collection or a key.
   if (style == ScalarStyle::Literal && flow_or_key) style = ScalarStyle::DoubleQuoted;
-  return built_scalar(std::string(text), style);
+  set_built_scalar(out, text, style);
 }
 
-PyResult<YamlNode> Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, bool flow_or_key) {
+PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, bool flow_or_key, YamlNode& out) {
   // The exact built-in types directly; everything else (subclasses, bytes,
   // big integers, lone surrogates and their errors) as the plain road
   // converts it.
@@ -45,93 +58,93 @@ PyResult<YamlNode> Representer::scalar_object_node(PyObject* obj, std::uint32_t 
   if (type == &PyUnicode_Type) {
     Py_ssize_t size = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(obj, &size)) {
-      return string_node(std::string_view(data, static_cast<std::size_t>(size)), flow_or_key);
+      string_node(std::string_view(data, static_cast<std::size_t>(size)), flow_or_key, out);
+      return {};
     }
     PyErr_Clear();
   } else if (type == &PyLong_Type) {
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
     if (overflow == 0 && !(v == -1 && PyErr_Occurred())) {
-      char buf[24];
-      const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-      return built_scalar(std::string(buf, end), ScalarStyle::Plain);
+      set_int_scalar(out, v);
+      return {};
     }
     PyErr_Clear();
   } else if (type == &PyFloat_Type) {
-    return built_scalar(format_float(PyFloat_AS_DOUBLE(obj)), ScalarStyle::Plain);
+    set_built_scalar(out, format_float(PyFloat_AS_DOUBLE(obj)), ScalarStyle::Plain);
+    return {};
   } else if (type == &PyBool_Type) {
-    return built_scalar(obj == Py_True ? "true" : "false", ScalarStyle::Plain);
+    set_built_scalar(out, std::string_view(obj == Py_True ? "true" : "false"), ScalarStyle::Plain);
+    return {};
   }
-  return converted_node(obj, convert_, depth, flow_or_key);
+  return converted_node(obj, convert_, depth, flow_or_key, out);
 }
 
-PyResult<YamlNode> Representer::converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth,
-                                               bool flow_or_key) {
+PyStatus Representer::converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth,
+                                     bool flow_or_key, YamlNode& out) {
   YamlValue value;
   KESTRINE_TRY(encoder_.convert_into(obj, value, opt, depth));
-  return value_to_node_guarded(value, flow_or_key);
+  value_to_node_guarded(value, flow_or_key, out);
+  return {};
 }
 
-YamlNode Representer::value_to_node_guarded(const YamlValue& value, bool flow_or_key) {
-  return stack_guarded([&] { return value_to_node(value, flow_or_key); });
+void Representer::value_to_node_guarded(const YamlValue& value, bool flow_or_key, YamlNode& out) {
+  stack_guarded([&] { value_to_node(value, flow_or_key, out); });
 }
 
-YamlNode Representer::value_to_node(const YamlValue& value, bool flow_or_key) {
+void Representer::value_to_node(const YamlValue& value, bool flow_or_key, YamlNode& out) {
   // Collections in a flow collection or a key are flow collections, and so
   // is everything in them.
   const CollectionStyle collection_style = flow_or_key ? CollectionStyle::Flow : CollectionStyle::Block;
+  out.synthetic = true;
   switch (value.kind) {
-    case ValueKind::Null: {
-      YamlNode node;
-      node.synthetic = true;
-      return node;
-    }
+    case ValueKind::Null:
+      return;
     case ValueKind::Bool:
-      return built_scalar(value.boolean ? "true" : "false", ScalarStyle::Plain);
-    case ValueKind::Int: {
-      char buf[24];
-      const auto end = std::to_chars(buf, buf + sizeof buf, value.integer).ptr;
-      return built_scalar(std::string(buf, end), ScalarStyle::Plain);
-    }
+      set_built_scalar(out, std::string_view(value.boolean ? "true" : "false"), ScalarStyle::Plain);
+      return;
+    case ValueKind::Int:
+      set_int_scalar(out, value.integer);
+      return;
     case ValueKind::BigInt:
-      return built_scalar(std::string(value.text()), ScalarStyle::Plain);
+      set_built_scalar(out, value.text(), ScalarStyle::Plain);
+      return;
     case ValueKind::Float:
-      return built_scalar(format_float(value.real), ScalarStyle::Plain);
+      set_built_scalar(out, format_float(value.real), ScalarStyle::Plain);
+      return;
     case ValueKind::String:
-      return string_node(value.text(), flow_or_key);
+      string_node(value.text(), flow_or_key, out);
+      return;
     case ValueKind::Timestamp:
-      return built_scalar(format_timestamp(value.timestamp()), ScalarStyle::Plain);
+      set_built_scalar(out, format_timestamp(value.timestamp()), ScalarStyle::Plain);
+      return;
     case ValueKind::Sequence: {
       NodeList<YamlNode> items;
       items.reserve_in(lists_, value.size());
-      for (const YamlValue& item : value.items()) items.emplace_back(value_to_node_guarded(item, flow_or_key));
-      YamlNode node;
-      node.set_sequence(std::move(items));
-      node.style = collection_style;
-      node.synthetic = true;
-      return node;
+      for (const YamlValue& item : value.items()) value_to_node_guarded(item, flow_or_key, items.emplace_back());
+      out.set_sequence(std::move(items));
+      out.style = collection_style;
+      return;
     }
     case ValueKind::Mapping: {
       NodeList<NodePair> pairs;
       pairs.reserve_in(lists_, value.size());
       for (const ValuePair& pair : value.pairs()) {
-        YamlNode key = value_to_node_guarded(pair.key, true);
-        pairs.emplace_back(NodePair{std::move(key), value_to_node_guarded(pair.value, flow_or_key)});
+        NodePair& built = pairs.emplace_back();
+        value_to_node_guarded(pair.key, true, built.key);
+        value_to_node_guarded(pair.value, flow_or_key, built.value);
       }
-      YamlNode node;
-      node.set_mapping(std::move(pairs));
-      node.style = collection_style;
-      node.synthetic = true;
-      return node;
+      out.set_mapping(std::move(pairs));
+      out.style = collection_style;
+      return;
     }
     case ValueKind::Tagged: {
       const TaggedValue& tagged = value.tagged();
-      YamlNode node = value_to_node_guarded(tagged.inner, flow_or_key);
-      node.set_tag(OptText(tagged.tag));
-      return node;
+      value_to_node_guarded(tagged.inner, flow_or_key, out);
+      out.set_tag(OptText(tagged.tag));
+      return;
     }
   }
-  return YamlNode();
 }
 
 }  // namespace kestrine

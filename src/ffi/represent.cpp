@@ -245,7 +245,7 @@ PyResult<AnchoredFor> Representer::represent_builtin(PyObject* obj, std::uint32_
     return AnchoredFor();
   }
   if (is_scalar_object(obj)) {
-    KESTRINE_TRY(scalar_object_node(obj, depth, place.flow_or_key(), out));
+    KESTRINE_TRY(scalar_object_node(obj, depth, place, out));
     return AnchoredFor();
   }
   if (PyDict_Check(obj)) {
@@ -305,7 +305,7 @@ PyResult<AnchoredFor> Representer::represent_with_default(PyObject* obj, std::ui
                                                           YamlNode& out, bool& replaced) {
   EncodeOptions opt = convert_;
   opt.default_fn = nullptr;
-  PyStatus converted = converted_node(obj, opt, depth, place.flow_or_key(), out);
+  PyStatus converted = converted_node(obj, opt, depth, place, out);
   if (converted) return AnchoredFor();
   PyObject* const default_fn = convert_.default_fn;
   if (default_fn == nullptr) return fail(std::move(converted.error()));

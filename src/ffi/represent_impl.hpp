@@ -93,9 +93,11 @@ class PendingRange {
 };
 
 // The automatic style of a string scalar: a literal block for a multi-line
-// text that fits one, plain when the text reads back as itself, else quoted
-// (double quotes when preferred or when the text holds "'").
-ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode) noexcept;
+// text that fits one, plain when the text reads back as itself where it
+// stands (`in_flow`: inside a flow collection), else quoted (double quotes
+// when preferred or when the text holds "'").  Literal blocks are the
+// caller's to turn into double quotes in a flow collection or key.
+ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode, bool in_flow) noexcept;
 
 // A tag for a node: the core prefix "tag:yaml.org,2002:" shortened to "!!",
 // then checked as every written tag is (check_tag).
@@ -179,15 +181,15 @@ class Representer {
 
   // ---- scalars and values (represent_values.cpp) -----------------------------------
   // A bool, int, float, bytes or str (subclasses included).
-  PyStatus scalar_object_node(PyObject* obj, std::uint32_t depth, bool flow_or_key, YamlNode& out);
+  PyStatus scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);
   // A string scalar with the automatic style.
-  void string_node(std::string_view text, bool flow_or_key, YamlNode& out);
+  void string_node(std::string_view text, Place place, YamlNode& out);
   // A value tree (from the plain road's conversion) as nodes; under the
   // stack guard.
   void value_to_node(const YamlValue& value, bool flow_or_key, YamlNode& out);
   void value_to_node_guarded(const YamlValue& value, bool flow_or_key, YamlNode& out);
   // `obj` through the plain road's conversion, then value_to_node.
-  PyStatus converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth, bool flow_or_key,
+  PyStatus converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth, Place place,
                           YamlNode& out);
 };
 

@@ -40,12 +40,13 @@ ScalarStyle quoted_style(std::string_view text) noexcept {
 // when the text reads as the core type the tag names, else quoted with the
 // tag kept (a "!!str" tag is never needed on a quoted text).
 ScalarStyle tagged_scalar_style(std::string_view text, std::string_view tag, bool prefer_double, VersionMode mode,
-                                bool& keep_tag) noexcept {
+                                bool in_flow, bool& keep_tag) noexcept {
   const std::string_view core = core_tag_name(tag);
   keep_tag = false;
   if (!core.empty()) {
     const ScalarType type = resolve_scalar_kind(mode, text, false, std::nullopt).type;
-    if (core == "str") return type == ScalarType::Str ? choose_quote_style(text, prefer_double, mode) : quoted_style(text);
+    if (core == "str") return type == ScalarType::Str ? choose_quote_style(text, prefer_double, mode, in_flow)
+                                   : quoted_style(text);
     if ((core == "null" && type == ScalarType::Null) || (core == "bool" && type == ScalarType::Bool) ||
         (core == "int" && (type == ScalarType::Int || type == ScalarType::BigInt)) ||
         (core == "float" && type == ScalarType::Float)) {
@@ -71,8 +72,8 @@ PyStatus scalar_descriptor_node(const ScalarFields& f, Place place, bool prefer_
     }
   } else {
     bool keep_tag = false;
-    style = tag ? tagged_scalar_style(f.value, *tag, prefer_double, mode, keep_tag)
-                : choose_quote_style(f.value, prefer_double, mode);
+    style = tag ? tagged_scalar_style(f.value, *tag, prefer_double, mode, place.in_flow, keep_tag)
+                : choose_quote_style(f.value, prefer_double, mode, place.in_flow);
     if (!keep_tag) tag.reset();
     if (style == ScalarStyle::Literal && place.flow_or_key()) style = ScalarStyle::DoubleQuoted;
   }

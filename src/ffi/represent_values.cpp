@@ -22,9 +22,9 @@ void set_int_scalar(YamlNode& out, std::int64_t value) {
 
 }  // namespace
 
-ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode) noexcept {
+ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode, bool in_flow) noexcept {
   // A text that fits a literal block holds a line feed, so it is never plain.
-  if (!needs_quotes(text, mode)) return ScalarStyle::Plain;
+  if (!needs_quotes(text, mode, in_flow)) return ScalarStyle::Plain;
   if (literal_block_suits(text)) return ScalarStyle::Literal;
   return quoted_string_style(text, prefer_double);
 }
@@ -42,15 +42,15 @@ PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::s
   return std::optional<std::string>(std::move(shortened));
 }
 
-void Representer::string_node(std::string_view text, bool flow_or_key, YamlNode& out) {
+void Representer::string_node(std::string_view text, Place place, YamlNode& out) {
   output_estimate_ += text.size();
-  ScalarStyle style = choose_quote_style(text, prefer_double_, mode_);
+  ScalarStyle style = choose_quote_style(text, prefer_double_, mode_, place.in_flow);
   // A block scalar cannot stand in a flow collection or a key.
-  if (style == ScalarStyle::Literal && flow_or_key) style = ScalarStyle::DoubleQuoted;
+  if (style == ScalarStyle::Literal && place.flow_or_key()) style = ScalarStyle::DoubleQuoted;
   set_built_scalar(out, text, style);
 }
 
-PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, bool flow_or_key, YamlNode& out) {
+PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out) {
   // The exact built-in types directly; everything else (subclasses, bytes,
   // big integers, lone surrogates and their errors) as the plain road
   // converts it.
@@ -58,7 +58,7 @@ PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, boo
   if (type == &PyUnicode_Type) {
     Py_ssize_t size = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(obj, &size)) {
-      string_node(std::string_view(data, static_cast<std::size_t>(size)), flow_or_key, out);
+      string_node(std::string_view(data, static_cast<std::size_t>(size)), place, out);
       return {};
     }
     PyErr_Clear();
@@ -77,14 +77,14 @@ PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, boo
     set_built_scalar(out, std::string_view(obj == Py_True ? "true" : "false"), ScalarStyle::Plain);
     return {};
   }
-  return converted_node(obj, convert_, depth, flow_or_key, out);
+  return converted_node(obj, convert_, depth, place, out);
 }
 
-PyStatus Representer::converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth,
-                                     bool flow_or_key, YamlNode& out) {
+PyStatus Representer::converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth, Place place,
+                                     YamlNode& out) {
   YamlValue value;
   KESTRINE_TRY(encoder_.convert_into(obj, value, opt, depth));
-  value_to_node_guarded(value, flow_or_key, out);
+  value_to_node_guarded(value, place.flow_or_key(), out);
   return {};
 }
 
@@ -113,7 +113,8 @@ void Representer::value_to_node(const YamlValue& value, bool flow_or_key, YamlNo
       set_built_scalar(out, format_float(value.real), ScalarStyle::Plain);
       return;
     case ValueKind::String:
-      string_node(value.text(), flow_or_key, out);
+      // (A key's text is checked as if in a flow collection: quoting more is harmless.)
+      string_node(value.text(), Place{flow_or_key, false}, out);
       return;
     case ValueKind::Timestamp:
       set_built_scalar(out, format_timestamp(value.timestamp()), ScalarStyle::Plain);

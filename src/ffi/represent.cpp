@@ -219,7 +219,7 @@ PyResult<AnchoredFor> Representer::represent_object(PyObject* obj, std::uint32_t
   AnchoredFor inner;
   if (result.get() != Py_None) {
     KESTRINE_TRY(descriptor_to_node(result.get(), depth, place, out));
-  } else {
+  } else if (tracked || !exact_scalar_node(obj, place, out)) {
     KESTRINE_ASSIGN_OR_RETURN(inner, represent_builtin(obj, depth, place, out, replaced));
   }
 
@@ -264,15 +264,10 @@ PyResult<AnchoredFor> Representer::represent_builtin(PyObject* obj, std::uint32_
     KESTRINE_TRY(represent_tag_object(obj, depth, place, out));
     return AnchoredFor();
   }
-  if (convert_.serializers != nullptr) {
-    PyObject* fn = PyDict_GetItemWithError(convert_.serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
-    if (fn == nullptr && PyErr_Occurred()) return fail_fetch();
-    if (fn != nullptr) {
-      OwnedRef fn_hold = OwnedRef::borrow(fn);  // the call may drop the dict's entry
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(fn, obj)));
-      KESTRINE_TRY(represent_serializer_result(result.get(), depth, place, out));
-      return AnchoredFor();
-    }
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef serialized, call_serializer(obj, convert_));
+  if (serialized) {
+    KESTRINE_TRY(represent_serializer_result(serialized.get(), depth, place, out));
+    return AnchoredFor();
   }
   KESTRINE_ASSIGN_OR_RETURN(std::optional<YamlValue> datetime, datetime_to_value(obj, convert_, encoder_.arena()));
   if (datetime) {
@@ -368,7 +363,9 @@ PyStatus Representer::represent_mapping(const PendingRange& range, std::uint32_t
   for (std::size_t i = range.begin(), end = range.begin() + 2 * count; i < end; i += 2) {
     NodePair& built = list.emplace_back();
     KESTRINE_TRY(represent_object(pending_[i], depth + 1, Place{in_flow, true}, built.key));
-    if (auto why = check_key_comments(built.key)) return fail(PyErr::value_error(*why));
+    if (built.key.comments.has_texts() || built.key.is_collection()) {
+      if (auto why = check_key_comments(built.key)) return fail(PyErr::value_error(*why));
+    }
     KESTRINE_TRY(represent_object(pending_[i + 1], depth + 1, Place{in_flow, false}, built.value));
     // Lines above a value are written above its key.
     if (!built.value.comments.head().empty()) {

@@ -182,6 +182,9 @@ class Representer {
   // ---- scalars and values (represent_values.cpp) -----------------------------------
   // A bool, int, float, bytes or str (subclasses included).
   PyStatus scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);
+  // The common scalars (None, and exact str, small int, float and bool) that
+  // need neither Python code nor an error path; false for anything else.
+  bool exact_scalar_node(PyObject* obj, Place place, YamlNode& out);
   // A string scalar with the automatic style.
   void string_node(std::string_view text, Place place, YamlNode& out);
   // A value tree (from the plain road's conversion) as nodes; under the

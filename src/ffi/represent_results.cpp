@@ -102,22 +102,18 @@ PyStatus Representer::descriptor_to_node(PyObject* result, std::uint32_t depth, 
   if (const ScalarFields* scalar = scalar_fields(result)) {
     KESTRINE_TRY(scalar_descriptor_node(*scalar, place, prefer_double_, mode_, out));
     text = &scalar->text;
-  } else if (const CollectionFields* sequence = sequence_fields(result)) {
-    const PendingRange range(pending_);
-    if (sequence->collection) {
-      KESTRINE_TRY(push_items(pending_, sequence->collection.get()));
-    }
-    KESTRINE_TRY(represent_sequence(range, depth, sequence->text.tag, flow_choice(sequence->flow), place, out));
-    text = &sequence->text;
-  } else if (const CollectionFields* mapping = mapping_fields(result)) {
-    const PendingRange range(pending_);
-    if (mapping->collection) {
-      KESTRINE_TRY(push_descriptor_pairs(pending_, mapping->collection.get()));
-    }
-    KESTRINE_TRY(represent_mapping(range, depth, mapping->text.tag, flow_choice(mapping->flow), place, out));
-    text = &mapping->text;
   } else {
-    return fail(PyErr::type_error(kNotADescriptorMessage));
+    const CollectionFields* const sequence = sequence_fields(result);
+    const CollectionFields* const fields = sequence != nullptr ? sequence : mapping_fields(result);
+    if (fields == nullptr) return fail(PyErr::type_error(kNotADescriptorMessage));
+    const PendingRange range(pending_);
+    if (PyObject* const collection = fields->collection.get()) {
+      KESTRINE_TRY(sequence != nullptr ? push_items(pending_, collection) : push_descriptor_pairs(pending_, collection));
+    }
+    const FlowChoice flow = flow_choice(fields->flow);
+    KESTRINE_TRY(sequence != nullptr ? represent_sequence(range, depth, fields->text.tag, flow, place, out)
+                                     : represent_mapping(range, depth, fields->text.tag, flow, place, out));
+    text = &fields->text;
   }
   if (const std::optional<std::string_view> why = apply_node_comments(
           out, view(text->comment_before), view(text->comment), view(text->comment_after), depth == 0)) {

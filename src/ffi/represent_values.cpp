@@ -50,32 +50,50 @@ void Representer::string_node(std::string_view text, Place place, YamlNode& out)
   set_built_scalar(out, text, style);
 }
 
-PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out) {
-  // The exact built-in types directly; everything else (subclasses, bytes,
-  // big integers, lone surrogates and their errors) as the plain road
-  // converts it.
+bool Representer::exact_scalar_node(PyObject* obj, Place place, YamlNode& out) {
   PyTypeObject* const type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
+    const std::optional<std::string_view> text = compact_ascii_view(obj);
+    if (!text) return false;
+    string_node(*text, place, out);
+    return true;
+  }
+  if (obj == Py_None) {
+    out.synthetic = true;
+    return true;
+  }
+  if (type == &PyLong_Type) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
+      PyErr_Clear();
+      return false;
+    }
+    set_int_scalar(out, v);
+    return true;
+  }
+  if (type == &PyFloat_Type) {
+    set_built_scalar(out, format_float(PyFloat_AS_DOUBLE(obj)), ScalarStyle::Plain);
+    return true;
+  }
+  if (type == &PyBool_Type) {
+    set_built_scalar(out, std::string_view(obj == Py_True ? "true" : "false"), ScalarStyle::Plain);
+    return true;
+  }
+  return false;
+}
+
+PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out) {
+  if (exact_scalar_node(obj, place, out)) return {};
+  // Non-ASCII text, subclasses, bytes, big integers, lone surrogates and
+  // their errors: as the plain road converts them.
+  if (Py_TYPE(obj) == &PyUnicode_Type) {
     Py_ssize_t size = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(obj, &size)) {
       string_node(std::string_view(data, static_cast<std::size_t>(size)), place, out);
       return {};
     }
     PyErr_Clear();
-  } else if (type == &PyLong_Type) {
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-    if (overflow == 0 && !(v == -1 && PyErr_Occurred())) {
-      set_int_scalar(out, v);
-      return {};
-    }
-    PyErr_Clear();
-  } else if (type == &PyFloat_Type) {
-    set_built_scalar(out, format_float(PyFloat_AS_DOUBLE(obj)), ScalarStyle::Plain);
-    return {};
-  } else if (type == &PyBool_Type) {
-    set_built_scalar(out, std::string_view(obj == Py_True ? "true" : "false"), ScalarStyle::Plain);
-    return {};
   }
   return converted_node(obj, convert_, depth, place, out);
 }

@@ -408,17 +408,21 @@ PyResult<bool> fallback_to_value(PyEncoder& encoder, PyObject* obj, YamlValue& s
   return false;
 }
 
+PyResult<OwnedRef> call_serializer(PyObject* obj, const EncodeOptions& opt) {
+  if (opt.serializers == nullptr) return OwnedRef();
+  PyObject* fn = PyDict_GetItemWithError(opt.serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
+  if (fn == nullptr) {
+    if (PyErr_Occurred()) return fail_fetch();
+    return OwnedRef();
+  }
+  OwnedRef fn_hold = OwnedRef::borrow(fn);  // the call may drop the dict's entry
+  return checked(PyObject_CallOneArg(fn, obj));
+}
+
 PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                            std::uint32_t depth) {
-  if (opt.serializers != nullptr) {
-    PyObject* fn = PyDict_GetItemWithError(opt.serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
-    if (fn == nullptr && PyErr_Occurred()) return fail_fetch();
-    if (fn != nullptr) {
-      OwnedRef fn_hold = OwnedRef::borrow(fn);  // the call may drop the dict's entry
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(fn, obj)));
-      return encoder.convert_serializer_result(result.get(), slot, opt, depth);
-    }
-  }
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef serialized, call_serializer(obj, opt));
+  if (serialized) return encoder.convert_serializer_result(serialized.get(), slot, opt, depth);
   KESTRINE_ASSIGN_OR_RETURN(const bool taken, fallback_to_value(encoder, obj, slot, opt, depth));
   if (taken) return {};
   if (opt.default_fn != nullptr) {

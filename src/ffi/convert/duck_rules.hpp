@@ -36,6 +36,10 @@
 
 namespace kestrine {
 
+// Step 1's call: what the `serializers` entry for the object's exact type
+// returned, or an empty reference when there is no such entry.
+PyResult<OwnedRef> call_serializer(PyObject* obj, const EncodeOptions& opt);
+
 // Steps 1 to 4 above for `obj` at `depth`, into `slot`.
 PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                            std::uint32_t depth);

@@ -262,14 +262,11 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
 [[gnu::always_inline]] inline bool PyEncoder::put_simple(PyObject* obj, YamlValue& slot) {
   PyTypeObject* const type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (!PyUnicode_IS_READY(obj)) return false;
-#endif
-    if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
-    const auto len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
-    if (len > kCopyTextLimit) return false;
+    const std::optional<std::string_view> text = compact_ascii_view(obj);
+    if (!text || text->size() > kCopyTextLimit) return false;
+    const std::size_t len = text->size();
     char* copy = static_cast<char*>(arena_.allocate(len == 0 ? 1 : len, 1));
-    std::memcpy(copy, PyUnicode_DATA(obj), len);
+    std::memcpy(copy, text->data(), len);
     slot.kind = ValueKind::String;
     slot.len_ = static_cast<std::uint32_t>(len);
     slot.text_ = copy;

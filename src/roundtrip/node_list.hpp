@@ -27,9 +27,6 @@ namespace kestrine {
 // A block of list storage; the lists placed in it follow the header.
 struct ListChunk {
   std::atomic<std::uint32_t> refs{1};
-  // Bytes mapped for the chunk on its own (see ListArena::allocate); 0 when
-  // it came from the heap.
-  std::size_t mapped_bytes = 0;
 };
 
 // Drops one reference; the last one frees the chunk.
@@ -54,7 +51,6 @@ class ListArena {
   ListChunk* chunk_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
-  std::size_t chunks_made_ = 0;
 };
 
 // A std::vector-like list whose storage is either its own (heap) or a place

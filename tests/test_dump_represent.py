@@ -212,6 +212,7 @@ def test_scalar_descriptors(descriptor, option, text):
     ("--- a", "plain", "it re-reads as a document marker"),
     ("a #b", "plain", "it contains a ' #' comment starter"),
     ("a:", "plain", "it contains a ':' mapping indicator"),
+    ("a\x85b", "plain", "it holds a character that a plain scalar cannot carry here"),
     ("a\nb", "single", "single quotes cannot hold a line break"),
     ("a\x7fb", "single", "single quotes cannot escape a control character"),
     ("a\r\n", "literal", "it contains a carriage return"),

@@ -484,6 +484,7 @@ PyResult<OwnedRef> dumps_represented(PyObject* obj, PyObject* represent, const E
   e.explicit_end = layout.explicit_end;
   e.indentless_sequences = layout.indentless;
   e.single_quotes = !layout.prefer_double;
+  e.synthetic_plain_checked = true;  // by needs_quotes or check_scalar_style, where each node stands
   without_gil([&] {
     e.out.reserve(estimate);
     emit_document(e, root);

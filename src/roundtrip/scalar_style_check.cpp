@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "emit_util/plain_scalar.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -74,6 +76,11 @@ std::optional<std::string_view> check_plain(std::string_view text, bool in_flow_
   // may be written in flow form.
   if (in_flow_or_key && text.find_first_of(",[]{}") != std::string_view::npos)
     return "it contains a flow indicator (',', '[', ']', '{' or '}') inside a flow collection or key";
+  // What the writers refuse besides: a character that YAML 1.1 readers take
+  // for a line break (NEL, LS, PS), U+FFFE, U+FFFF, and in a flow collection
+  // a ":" or "?" that readers may take for an indicator.
+  if (!plain_text_safe(text, in_flow_or_key, PlainSafety::Exact))
+    return "it holds a character that a plain scalar cannot carry here";
   return std::nullopt;
 }
 

@@ -22,7 +22,8 @@ namespace kestrine {
 // Nothing when `text` may be written in `style` where it stands, else the
 // reason it may not.  `in_flow_or_key`: the scalar stands inside a flow
 // collection or is a mapping key (callers have already turned literal and
-// folded requests there into double quotes).  Control characters are those
+// folded requests there into double quotes).  A plain text that passes is
+// also one the writers' own plain test (plain_text_safe) accepts there.  Control characters are those
 // below U+0020, U+007F, U+0080 to U+009F other than NEL (U+0085), U+FFFE and
 // U+FFFF.
 std::optional<std::string_view> check_scalar_style(std::string_view text, ScalarStyle style,

@@ -4,7 +4,6 @@
 #include <bit>
 #include <charconv>
 #include <cstdlib>
-#include <numeric>
 #include <string>
 #include <utility>
 

@@ -149,7 +149,7 @@ SortKey make_sort_key(PyObject* key, std::size_t index) {
   return k;
 }
 
-bool sorts_before(const SortKey& a, const SortKey& b) noexcept {
+bool compare_node_keys(const SortKey& a, const SortKey& b) noexcept {
   if (a.cls != b.cls) return a.cls < b.cls;
   switch (a.cls) {
     case SortKey::Bool:
@@ -173,7 +173,7 @@ bool sorts_before(const SortKey& a, const SortKey& b) noexcept {
 // ---------------------------------------------------------------------------
 // The walk
 
-Representer::Representer(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout)
+RepresentContext::RepresentContext(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout)
     : represent_(represent),
       convert_(convert),
       encoder_(convert_, 4096),
@@ -189,12 +189,12 @@ Representer::Representer(PyObject* represent, const EncodeOptions& convert, cons
   stack_floor_ = left >= at ? 0 : at - left + kStackRedZone;
 }
 
-bool Representer::stack_is_low() const noexcept {
+bool RepresentContext::stack_is_low() const noexcept {
   char here;
   return reinterpret_cast<std::uintptr_t>(&here) <= stack_floor_;
 }
 
-PyResult<AnchoredFor> Representer::represent_object(PyObject* obj, std::uint32_t depth, Place place,
+PyResult<AnchoredFor> RepresentContext::represent_object(PyObject* obj, std::uint32_t depth, Place place,
                                                     YamlNode& out) {
   // The walk does not move to a new stack segment: running out of stack, like
   // nesting past the depth limit, means a runaway structure.
@@ -232,12 +232,12 @@ PyResult<AnchoredFor> Representer::represent_object(PyObject* obj, std::uint32_t
   return inner;
 }
 
-bool Representer::anchor_shared_nodes() {
+bool RepresentContext::anchor_shared_nodes() {
   for (const std::uint64_t id : aliased_) seen_.at(id)->set_anchor(OptText(identity_text(id)));
   return !aliased_.empty();
 }
 
-PyResult<AnchoredFor> Representer::represent_builtin(PyObject* obj, std::uint32_t depth, Place place,
+PyResult<AnchoredFor> RepresentContext::represent_builtin(PyObject* obj, std::uint32_t depth, Place place,
                                                      YamlNode& out, bool& replaced) {
   if (obj == Py_None) {
     out.synthetic = true;
@@ -295,7 +295,7 @@ PyResult<AnchoredFor> Representer::represent_builtin(PyObject* obj, std::uint32_
 
 // What no rule above took: the plain road's conversion (UUID, Decimal,
 // path-like objects, ...), else the `default` callable's result.
-PyResult<AnchoredFor> Representer::represent_with_default(PyObject* obj, std::uint32_t depth, Place place,
+PyResult<AnchoredFor> RepresentContext::represent_with_default(PyObject* obj, std::uint32_t depth, Place place,
                                                           YamlNode& out, bool& replaced) {
   EncodeOptions opt = convert_;
   opt.default_fn = nullptr;
@@ -315,7 +315,7 @@ PyResult<AnchoredFor> Representer::represent_with_default(PyObject* obj, std::ui
   return inner;
 }
 
-PyStatus Representer::represent_dataclass(PyObject* obj, const std::vector<OwnedRef>& names,
+PyStatus RepresentContext::represent_dataclass(PyObject* obj, const std::vector<OwnedRef>& names,
                                           std::uint32_t depth, Place place, YamlNode& out) {
   const PendingRange range(pending_);
   for (const OwnedRef& name : names) {
@@ -329,18 +329,18 @@ PyStatus Representer::represent_dataclass(PyObject* obj, const std::vector<Owned
 // ---------------------------------------------------------------------------
 // Collections
 
-bool Representer::children_in_flow(FlowChoice flow, Place place) const noexcept {
+bool RepresentContext::children_in_flow(FlowChoice flow, Place place) const noexcept {
   // A block collection as a key would not read back: keys are always in flow.
   const bool chosen = place.is_key || (flow == FlowChoice::Auto ? flow_ : flow == FlowChoice::Flow);
   return chosen || place.in_flow;
 }
 
-void Representer::sort_pairs(const PendingRange& range) {
+void RepresentContext::sort_pairs(const PendingRange& range) {
   const std::size_t count = range.size() / 2;
   std::vector<SortKey> keys;
   keys.reserve(count);
   for (std::size_t i = 0; i < count; ++i) keys.push_back(make_sort_key(pending_[range.begin() + 2 * i], i));
-  std::stable_sort(keys.begin(), keys.end(), sorts_before);
+  std::stable_sort(keys.begin(), keys.end(), compare_node_keys);
   std::vector<PyObject*> sorted;
   sorted.reserve(2 * count);
   for (const SortKey& k : keys) {
@@ -350,7 +350,7 @@ void Representer::sort_pairs(const PendingRange& range) {
   for (std::size_t i = 0; i < sorted.size(); ++i) pending_.at(range.begin() + i) = sorted[i];
 }
 
-PyStatus Representer::represent_mapping(const PendingRange& range, std::uint32_t depth,
+PyStatus RepresentContext::represent_mapping(const PendingRange& range, std::uint32_t depth,
                                         const std::optional<std::string>& tag, FlowChoice flow, Place place,
                                         YamlNode& out) {
   KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> node_tag, shorten_core_tag(tag));
@@ -381,7 +381,7 @@ PyStatus Representer::represent_mapping(const PendingRange& range, std::uint32_t
   return {};
 }
 
-PyStatus Representer::represent_sequence(const PendingRange& range, std::uint32_t depth,
+PyStatus RepresentContext::represent_sequence(const PendingRange& range, std::uint32_t depth,
                                          const std::optional<std::string>& tag, FlowChoice flow, Place place,
                                          YamlNode& out) {
   KESTRINE_ASSIGN_OR_RETURN(std::optional<std::string> node_tag, shorten_core_tag(tag));
@@ -415,7 +415,7 @@ PyStatus push_items(PendingObjects& pending, PyObject* obj) {
 // ---------------------------------------------------------------------------
 // Tags
 
-PyStatus Representer::represent_tag_object(PyObject* tag_obj, std::uint32_t depth, Place place, YamlNode& out) {
+PyStatus RepresentContext::represent_tag_object(PyObject* tag_obj, std::uint32_t depth, Place place, YamlNode& out) {
   std::string tag;
   OwnedRef value;
   {
@@ -429,7 +429,7 @@ PyStatus Representer::represent_tag_object(PyObject* tag_obj, std::uint32_t dept
   return attach_tag(tag, value.get(), depth, place, out);
 }
 
-PyStatus Representer::attach_tag(std::string_view tag, PyObject* value, std::uint32_t depth, Place place,
+PyStatus RepresentContext::attach_tag(std::string_view tag, PyObject* value, std::uint32_t depth, Place place,
                                  YamlNode& out) {
   KESTRINE_TRY(check_tag(tag));
   KESTRINE_ASSIGN_OR_RETURN(const AnchoredFor anchored, represent_object(value, depth + 1, place, out));
@@ -445,7 +445,7 @@ PyStatus Representer::attach_tag(std::string_view tag, PyObject* value, std::uin
   return {};
 }
 
-PyStatus Representer::represent_serializer_result(PyObject* result, std::uint32_t depth, Place place,
+PyStatus RepresentContext::represent_serializer_result(PyObject* result, std::uint32_t depth, Place place,
                                                   YamlNode& out) {
   if (is_kestrine_tag(result)) return represent_tag_object(result, depth, place, out);
   if (PyTuple_Check(result) && PyTuple_GET_SIZE(result) == 2) {
@@ -464,16 +464,16 @@ PyResult<OwnedRef> dumps_represented(PyObject* obj, PyObject* represent, const E
   YamlNode root;
   std::size_t estimate = 0;
   {
-    Representer representer(represent, convert, layout);
-    PyResult<AnchoredFor> built = representer.represent_object(obj, 0, Place{}, root);
+    RepresentContext context(represent, convert, layout);
+    PyResult<AnchoredFor> built = context.represent_object(obj, 0, Place{}, root);
     if (!built) {
       if (!built.error().is_instance_of(PyExc_RecursionError)) return fail(std::move(built.error()));
       PyErr err = too_deep_error();
       err.set_cause(std::move(built.error()));
       return fail(std::move(err));
     }
-    if (representer.anchor_shared_nodes()) assign_anchors(root, representer.aliased());
-    estimate = representer.output_estimate();
+    if (context.anchor_shared_nodes()) assign_anchors(root, context.aliased());
+    estimate = context.output_estimate();
   }
   root.explicit_start = layout.explicit_start;
   Emitter e(layout.null_style);

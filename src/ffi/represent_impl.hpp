@@ -1,5 +1,5 @@
 // The representer's state and steps, shared by its sources (internal to the
-// represent road; callers use represent.hpp).  One `Representer` lives for
+// represent road; callers use represent.hpp).  One `RepresentContext` lives for
 // one `dumps` call and owns everything it builds.
 //   represent.cpp          the object walk, collections, tags, the road's body
 //   represent_results.cpp  node descriptors returned by the callable
@@ -113,11 +113,11 @@ using AnchoredFor = std::optional<std::uint64_t>;
 // so nodes never move once built: `seen_` records where the node of each
 // tracked object lies, and only the nodes that some alias needs get an
 // anchor, at the end (anchor_shared_nodes).
-class Representer {
+class RepresentContext {
  public:
-  Representer(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout);
-  Representer(const Representer&) = delete;
-  Representer& operator=(const Representer&) = delete;
+  RepresentContext(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout);
+  RepresentContext(const RepresentContext&) = delete;
+  RepresentContext& operator=(const RepresentContext&) = delete;
 
   // The node for `obj` at nesting `depth` (the root is 0), into `out`.
   PyResult<AnchoredFor> represent_object(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);

@@ -97,7 +97,7 @@ PyStatus push_descriptor_pairs(PendingObjects& pending, PyObject* collection) {
 
 }  // namespace
 
-PyStatus Representer::descriptor_to_node(PyObject* result, std::uint32_t depth, Place place, YamlNode& out) {
+PyStatus RepresentContext::descriptor_to_node(PyObject* result, std::uint32_t depth, Place place, YamlNode& out) {
   const DescriptorText* text = nullptr;
   if (const ScalarFields* scalar = scalar_fields(result)) {
     KESTRINE_TRY(scalar_descriptor_node(*scalar, place, prefer_double_, mode_, out));

@@ -42,7 +42,7 @@ PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::s
   return std::optional<std::string>(std::move(shortened));
 }
 
-void Representer::string_node(std::string_view text, Place place, YamlNode& out) {
+void RepresentContext::string_node(std::string_view text, Place place, YamlNode& out) {
   output_estimate_ += text.size();
   ScalarStyle style = choose_quote_style(text, prefer_double_, mode_, place.in_flow);
   // A block scalar cannot stand in a flow collection or a key.
@@ -50,7 +50,7 @@ void Representer::string_node(std::string_view text, Place place, YamlNode& out)
   set_built_scalar(out, text, style);
 }
 
-bool Representer::exact_scalar_node(PyObject* obj, Place place, YamlNode& out) {
+bool RepresentContext::exact_scalar_node(PyObject* obj, Place place, YamlNode& out) {
   PyTypeObject* const type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     const std::optional<std::string_view> text = compact_ascii_view(obj);
@@ -83,7 +83,7 @@ bool Representer::exact_scalar_node(PyObject* obj, Place place, YamlNode& out) {
   return false;
 }
 
-PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out) {
+PyStatus RepresentContext::scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out) {
   if (exact_scalar_node(obj, place, out)) return {};
   // Non-ASCII text, subclasses, bytes, big integers, lone surrogates and
   // their errors: as the plain road converts them.
@@ -98,7 +98,7 @@ PyStatus Representer::scalar_object_node(PyObject* obj, std::uint32_t depth, Pla
   return converted_node(obj, convert_, depth, place, out);
 }
 
-PyStatus Representer::converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth, Place place,
+PyStatus RepresentContext::converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth, Place place,
                                      YamlNode& out) {
   YamlValue value;
   KESTRINE_TRY(encoder_.convert_into(obj, value, opt, depth));
@@ -106,11 +106,11 @@ PyStatus Representer::converted_node(PyObject* obj, const EncodeOptions& opt, st
   return {};
 }
 
-void Representer::value_to_node_guarded(const YamlValue& value, bool flow_or_key, YamlNode& out) {
+void RepresentContext::value_to_node_guarded(const YamlValue& value, bool flow_or_key, YamlNode& out) {
   stack_guarded([&] { value_to_node(value, flow_or_key, out); });
 }
 
-void Representer::value_to_node(const YamlValue& value, bool flow_or_key, YamlNode& out) {
+void RepresentContext::value_to_node(const YamlValue& value, bool flow_or_key, YamlNode& out) {
   // Collections in a flow collection or a key are flow collections, and so
   // is everything in them.
   const CollectionStyle collection_style = flow_or_key ? CollectionStyle::Flow : CollectionStyle::Block;

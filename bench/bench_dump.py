@@ -2,6 +2,7 @@
 """Dump speed: kestrine.dumps and kestrine.to_json against their peers.
 
 usage: bench_dump.py [--corpus DIR] [--mb N] [--repeat N] [--out DIR] [--no-ruamel] [--cpu N]
+                     [--only GROUP,...]
 
 Two data sets, the same objects for every library:
   corpus     the YAML files of the bench corpus, loaded (with kestrine.loads
@@ -12,7 +13,12 @@ Two data sets, the same objects for every library:
 YAML: kestrine.dumps against PyYAML's C dumper (CSafeDumper) and
 ruamel.yaml's dumper.  JSON: kestrine.to_json against json.dumps and
 orjson.dumps, on a JSON-safe copy of the data (timestamps as text, keys as
-text).  Every figure is the best of at least --repeat runs, more while
+text).  REPR: the represent road, `dumps(data, represent=lambda o: None)`,
+against the plain `dumps(data)` (the base), then the data with 1000 objects
+of a custom class added, written by a `represent` callback and by PyYAML's C
+dumper with a representer for that class.  SHARED: N references to N/100
+shared dicts through the represent road, which writes each dict once with an
+anchor and then aliases (time and output size should grow linearly).  Every figure is the best of at least --repeat runs, more while
 within one second (one run for the slow pure Python dumpers), with the
 cyclic garbage collector paused.  Throughput is each library's own output size divided by
 its time; "x base" is the base library's time over this library's time.
@@ -148,15 +154,70 @@ def dumpers_json():
     return out
 
 
-def run(data_sets, repeat, use_ruamel):
+class Point:
+    """The custom class of the REPR group."""
+
+    def __init__(self, x, y):
+        self.x = x
+        self.y = y
+
+
+def represent_point(obj):
+    if type(obj) is Point:
+        return kestrine.KestrineMapping([("x", obj.x), ("y", obj.y)], tag="!point")
+    return None
+
+
+class PointDumper(yaml.CSafeDumper):
+    pass
+
+
+PointDumper.add_representer(Point, lambda dumper, p: dumper.represent_mapping("!point", {"x": p.x, "y": p.y}))
+
+
+def with_points(data):
+    return {"data": data, "points": [Point(i, -i) for i in range(1000)]}
+
+
+def dumpers_repr():
+    return [("kestrine.dumps", lambda d: kestrine.dumps(d), False, False),
+            ("kestrine repr=None", lambda d: kestrine.dumps(d, represent=lambda o: None), False, False),
+            ("kestrine repr+cls", lambda d: kestrine.dumps(d, represent=represent_point), False, True),
+            ("yaml C repr+cls", lambda d: yaml.dump(d, Dumper=PointDumper, allow_unicode=True,
+                                                    sort_keys=False).encode(), True, True)]
+
+
+def shared_data(refs):
+    shared = [{"id": i, "name": f"item-{i}", "tags": ["a", "b"]} for i in range(refs // 100)]
+    return [shared[i % len(shared)] for i in range(refs)]
+
+
+def run_shared(repeat):
+    rows = []
+    for refs, name in ((10_000, "10k/100"), (100_000, "100k/1k"), (1_000_000, "1M/10k")):
+        data = shared_data(refs)
+        seconds, text = best_time(lambda: kestrine.dumps(data, represent=lambda o: None), repeat)
+        anchors = text.count(b"&id")
+        assert anchors == refs // 100, anchors
+        print(f"  SHARED {name:<9} {seconds * 1e3:10.1f} ms, {anchors} anchors", file=sys.stderr)
+        rows.append(("SHARED", name, "kestrine repr=None", seconds, len(text), seconds))
+    return rows
+
+
+def run(data_sets, repeat, use_ruamel, groups):
     rows = []  # (group, data set, library, seconds, output bytes, base seconds)
     for set_name, data in data_sets:
         safe = json_safe(data)
-        for group, dumpers, payload, base_name in (
-                ("YAML", dumpers_yaml(use_ruamel), data, "yaml CSafeDumper"),
-                ("JSON", dumpers_json(), safe, "json.dumps")):
+        plan = [("YAML", dumpers_yaml(use_ruamel), "yaml CSafeDumper"),
+                ("JSON", dumpers_json(), "json.dumps"),
+                ("REPR", dumpers_repr(), "kestrine.dumps")]
+        for group, dumpers, base_name in plan:
+            if group not in groups:
+                continue
+            payloads = {False: safe if group == "JSON" else data, True: with_points(data)}
             times = {}
-            for name, fn, slow in dumpers:
+            for name, fn, slow, *points in dumpers:
+                payload = payloads[bool(points and points[0])]
                 seconds, text = best_time(lambda: fn(payload), 1 if slow else repeat,
                                           0.0 if slow else 1.0)
                 times[name] = (seconds, len(text))
@@ -164,19 +225,28 @@ def run(data_sets, repeat, use_ruamel):
             base = times[base_name][0]
             for name, (seconds, size) in times.items():
                 rows.append((group, set_name, name, seconds, size, base))
+    if "SHARED" in groups:
+        rows += run_shared(repeat)
     return rows
 
 
 def format_table(rows, loader):
     lines = [f"data loaded with {loader}; Python {sys.version.split()[0]}",
              "",
-             f"{'group':<5} {'data':<9} {'library':<18} {'time ms':>10} {'out MB':>8} {'MB/s':>9} {'x base':>8}",
-             "-" * 73]
+             f"{'group':<6} {'data':<9} {'library':<18} {'time ms':>10} {'out MB':>8} {'MB/s':>9} {'x base':>8}",
+             "-" * 74]
     for group, set_name, name, seconds, size, base in rows:
         mb = size / 1e6
-        lines.append(f"{group:<5} {set_name:<9} {name:<18} {seconds * 1e3:10.1f} {mb:8.2f} "
+        lines.append(f"{group:<6} {set_name:<9} {name:<18} {seconds * 1e3:10.1f} {mb:8.2f} "
                      f"{mb / seconds:9.1f} {base / seconds:8.2f}")
-    return "\n".join(lines)
+    times = {(r[0], r[1], r[2]): r[3] for r in rows}
+    summary = []
+    for set_name in dict.fromkeys(r[1] for r in rows if r[0] == "REPR"):
+        plain, none = times[("REPR", set_name, "kestrine.dumps")], times[("REPR", set_name, "kestrine repr=None")]
+        ours, peer = times[("REPR", set_name, "kestrine repr+cls")], times[("REPR", set_name, "yaml C repr+cls")]
+        summary.append(f"REPR {set_name}: represent=None takes {none / plain:.2f}x plain dumps; "
+                       f"with a custom class {peer / ours:.1f}x faster than PyYAML's C dumper")
+    return "\n".join(lines + ([""] + summary if summary else []))
 
 
 def chart(rows, path):
@@ -189,6 +259,8 @@ def chart(rows, path):
         return
     groups = []
     for row in rows:
+        if row[0] == "SHARED":
+            continue
         key = (row[0], row[1])
         if key not in groups:
             groups.append(key)
@@ -220,14 +292,16 @@ def main():
     ap.add_argument("--out", default=os.path.join(HERE, "results"))
     ap.add_argument("--no-ruamel", action="store_true")
     ap.add_argument("--cpu", type=int, help="pin the process to this CPU")
+    ap.add_argument("--only", default="YAML,JSON,REPR,SHARED", help="groups to run, comma-separated")
     args = ap.parse_args()
+    groups = set(args.only.split(","))
     if args.cpu is not None:
         os.sched_setaffinity(0, {args.cpu})
 
     loader = loader_name()
     print(f"loading data with {loader} ...", file=sys.stderr)
     data_sets = [("corpus", load_corpus(args.corpus)), ("generated", load_generated(args.mb))]
-    rows = run(data_sets, args.repeat, not args.no_ruamel)
+    rows = run(data_sets, args.repeat, not args.no_ruamel, groups)
     table = format_table(rows, loader)
     print(table)
     os.makedirs(args.out, exist_ok=True)

@@ -67,11 +67,6 @@ def test_null_options_are_mutually_exclusive():
         kestrine.dumps(None, option=kestrine.OPT_NULL_AS_KEYWORD | kestrine.OPT_NULL_AS_TILDE)
 
 
-def test_represent_is_not_available_yet():
-    with pytest.raises(NotImplementedError):
-        kestrine.dumps(1, represent=lambda obj: obj)
-
-
 def test_unknown_option_bits_are_ignored():
     assert d({"a": 1}, option=kestrine.OPT_ROUND_TRIP | (1 << 60)) == "a: 1\n"
 

@@ -66,7 +66,7 @@ CLASSES = [
      "A live proxy onto a nested node of a [`KestrineDocument`], addressed by path."),
     ("KestrineNode", "KestrineNode", "builtins",
      "A metadata-bearing handle onto a single node of a [`KestrineDocument`]."),
-    ("KestrineTag", "KestrineTag", "builtins", "A custom-tagged YAML value"),
+    ("KestrineTag", "kestrine.KestrineTag", "kestrine", "A custom-tagged YAML value"),
     ("KestrineAnnotatedDict", "kestrine.KestrineAnnotatedDict", "kestrine", "A `dict` subclass"),
     ("KestrineAnnotatedList", "kestrine.KestrineAnnotatedList", "kestrine", "A `list` subclass"),
     ("KestrineScalar", "kestrine.KestrineScalar", "kestrine", "A scalar node descriptor"),

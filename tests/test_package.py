@@ -37,10 +37,10 @@ def test_extras_are_reachable_but_not_exported():
 
 
 # Classes registered under the package (so pickle finds them by reference);
-# the document classes and KestrineTag carry no module.
-PACKAGE_CLASSES = ["KestrineTreeNode", "KestrineAnnotatedDict", "KestrineAnnotatedList",
+# the document classes carry no module.
+PACKAGE_CLASSES = ["KestrineTreeNode", "KestrineTag", "KestrineAnnotatedDict", "KestrineAnnotatedList",
                    "KestrineScalar", "KestrineSequence", "KestrineMapping"]
-MODULELESS_CLASSES = ["KestrineDocument", "KestrineDocumentView", "KestrineNode", "KestrineTag"]
+MODULELESS_CLASSES = ["KestrineDocument", "KestrineDocumentView", "KestrineNode"]
 
 
 def test_exported_classes_resolve_by_module_path():

@@ -8,6 +8,7 @@
 #include "ffi/convert/encode.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/options.hpp"
+#include "ffi/represent.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "ffi/types/document.hpp"
 #include "util/try.hpp"
@@ -121,11 +122,9 @@ KESTRINE_FUNCTION_BODY(dumps_body) {
   KESTRINE_TRY(refuse_documents(obj, "dumps"));
 
   KESTRINE_TRY(check_null_style_options(option));
-  if (represent != nullptr) {
-    return fail(PyErr::new_error(PyExc_NotImplementedError, "dumps(represent=...) is not implemented yet"));
-  }
-
   const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, serializers);
+  if (represent != nullptr) return dumps_represented(obj, represent, encode_options, option, width);
+
   PyEncoder encoder(encode_options);
   KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(obj));
 

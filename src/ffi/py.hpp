@@ -225,6 +225,18 @@ inline OwnedRef none_ref() noexcept { return OwnedRef::borrow(Py_None); }
 // reads a str's text.
 PyResult<std::string_view> str_view(PyObject* str) noexcept;
 
+// The text of a str held as compact ASCII (most strs), read in place
+// without a call; nothing for any other str, which the caller reads the
+// general way.  `str` must be a str (subclasses included).
+inline std::optional<std::string_view> compact_ascii_view(PyObject* str) noexcept {
+#if PY_VERSION_HEX < 0x030C0000
+  if (!PyUnicode_IS_READY(str)) return std::nullopt;
+#endif
+  if (!PyUnicode_IS_COMPACT_ASCII(str)) return std::nullopt;
+  return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+}
+
 // The unqualified `__name__` of a type, for messages (its tp_name when the
 // name cannot be read).
 std::string type_name_text(PyTypeObject* type);

@@ -66,6 +66,10 @@ struct Emitter {
   bool no_fold = false;
   // How synthetic nulls are spelled.
   NullStyle null_style = NullStyle::Default;
+  // Every synthetic plain scalar of the tree was checked, where it stands, at
+  // least as strictly as the writer checks (the dumper's represent road):
+  // it is written without checking again.
+  bool synthetic_plain_checked = false;
 
   // Kept block-scalar texts copied without a final line break whose value
   // would change if a line break followed them (counted, and where the last

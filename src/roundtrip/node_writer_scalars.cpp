@@ -120,7 +120,7 @@ void NodeWriter::plain(const YamlNode& n, std::string_view t, bool root) {
     if (!n.tag() && (e_.flow_depth > 0 || e_.no_fold || root)) out_ += "null";
     return;
   }
-  bool quote = !plain_here(t);
+  bool quote = !(e_.synthetic_plain_checked && n.synthetic) && !plain_here(t);
   if (!quote && e_.width != 0 && !e_.no_fold &&
       current_column(out_) + t.size() > e_.width && has_fold_point(t))
     quote = true;  // quoted so that it can fold

@@ -76,7 +76,7 @@ TEST(FfiTypes, ClassObjectsAreCreatedOnceWithTheirNames) {
   const char* expected[][2] = {
       {"KestrineDocument", "builtins"},       {"kestrine.KestrineTreeNode", "kestrine"},
       {"KestrineDocumentView", "builtins"},   {"KestrineNode", "builtins"},
-      {"KestrineTag", "builtins"},            {"kestrine.KestrineAnnotatedDict", "kestrine"},
+      {"kestrine.KestrineTag", "kestrine"},   {"kestrine.KestrineAnnotatedDict", "kestrine"},
       {"kestrine.KestrineAnnotatedList", "kestrine"}, {"kestrine.KestrineScalar", "kestrine"},
       {"kestrine.KestrineSequence", "kestrine"},      {"kestrine.KestrineMapping", "kestrine"},
   };

@@ -229,47 +229,21 @@ PyResult<bool> enum_rule(const RuleCall& c) {
   return true;
 }
 
-// A dataclass instance as the mapping of its fields: every entry of
-// `fields`, in order, except the ClassVar and InitVar entries of a dict.
-PyStatus dataclass_to_value(const RuleCall& c, PyObject* fields) {
+// Dataclass instances (not the classes themselves), unless passed through:
+// the mapping of their fields.
+PyResult<bool> dataclass_rule(const RuleCall& c) {
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<std::vector<OwnedRef>> names, dataclass_field_names(c.obj, c.opt));
+  if (!names) return false;
   std::vector<ValuePair> pairs;
-  auto add_field = [&](PyObject* name) -> PyStatus {
-    if (!PyUnicode_Check(name)) {
-      return fail(PyErr::type_error("dataclass field names must be str, not " + type_name_text(Py_TYPE(name))));
-    }
+  pairs.reserve(names->size());
+  for (const OwnedRef& name : *names) {
     ValuePair pair;
-    KESTRINE_TRY(c.encoder.put_str(name, pair.key));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, checked(PyObject_GetAttr(c.obj, name)));
+    KESTRINE_TRY(c.encoder.put_str(name.get(), pair.key));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, checked(PyObject_GetAttr(c.obj, name.get())));
     KESTRINE_TRY(c.encoder.convert_into(value.get(), pair.value, c.opt, c.depth + 1));
     pairs.push_back(pair);
-    return {};
-  };
-
-  if (PyDict_Check(fields)) {
-    // A snapshot of (name, field) pairs: reading attributes runs Python code.
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyDict_Items(fields)));
-    const Py_ssize_t count = PyList_GET_SIZE(items.get());
-    pairs.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
-      PyObject* entry = PyList_GET_ITEM(items.get(), i);
-      KESTRINE_ASSIGN_OR_RETURN(const bool pseudo, is_pseudo_field(PyTuple_GET_ITEM(entry, 1), c.names));
-      if (!pseudo) KESTRINE_TRY(add_field(PyTuple_GET_ITEM(entry, 0)));
-    }
-  } else {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef iter, checked(PyObject_GetIter(fields)));
-    while (OwnedRef name = OwnedRef::steal(PyIter_Next(iter.get()))) KESTRINE_TRY(add_field(name.get()));
-    if (PyErr_Occurred()) return fail_fetch();
   }
   c.slot = c.encoder.arena().make_mapping(pairs);
-  return {};
-}
-
-// Dataclass instances (not the classes themselves), unless passed through.
-PyResult<bool> dataclass_rule(const RuleCall& c) {
-  if (c.opt.passthrough_dataclass) return false;
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef fields, lookup_attr(c.obj, c.names.dataclass_fields));
-  if (!fields || PyType_Check(c.obj)) return false;
-  KESTRINE_TRY(dataclass_to_value(c, fields.get()));
   return true;
 }
 
@@ -377,6 +351,39 @@ PyResult<std::optional<YamlValue>> datetime_to_value(PyObject* obj, const Encode
   return std::optional<YamlValue>(arena.make_string(rewrite_iso_text(*text, opt)));
 }
 
+PyResult<std::optional<std::vector<OwnedRef>>> dataclass_field_names(PyObject* obj, const EncodeOptions& opt) {
+  using Names = std::optional<std::vector<OwnedRef>>;
+  if (opt.passthrough_dataclass) return Names();
+  KESTRINE_ASSIGN_OR_RETURN(const AttributeNames* names, attribute_names());
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef fields, lookup_attr(obj, names->dataclass_fields));
+  if (!fields || PyType_Check(obj)) return Names();
+  std::vector<OwnedRef> out;
+  auto add_name = [&](PyObject* name) -> PyStatus {
+    if (!PyUnicode_Check(name)) {
+      return fail(PyErr::type_error("dataclass field names must be str, not " + type_name_text(Py_TYPE(name))));
+    }
+    out.push_back(OwnedRef::borrow(name));
+    return {};
+  };
+  if (PyDict_Check(fields.get())) {
+    // A snapshot of (name, field) pairs: the pseudo-field test reads
+    // attributes, which runs Python code.
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyDict_Items(fields.get())));
+    const Py_ssize_t count = PyList_GET_SIZE(items.get());
+    out.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* entry = PyList_GET_ITEM(items.get(), i);
+      KESTRINE_ASSIGN_OR_RETURN(const bool pseudo, is_pseudo_field(PyTuple_GET_ITEM(entry, 1), *names));
+      if (!pseudo) KESTRINE_TRY(add_name(PyTuple_GET_ITEM(entry, 0)));
+    }
+  } else {
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef iter, checked(PyObject_GetIter(fields.get())));
+    while (OwnedRef name = OwnedRef::steal(PyIter_Next(iter.get()))) KESTRINE_TRY(add_name(name.get()));
+    if (PyErr_Occurred()) return fail_fetch();
+  }
+  return Names(std::move(out));
+}
+
 bool is_enum_member(PyObject* obj) noexcept {
   const char* meta = Py_TYPE(Py_TYPE(obj))->tp_name;
   return std::strcmp(meta, "EnumType") == 0 || std::strcmp(meta, "EnumMeta") == 0;
@@ -423,17 +430,21 @@ PyResult<bool> fallback_to_value(PyEncoder& encoder, PyObject* obj, YamlValue& s
   return false;
 }
 
+PyResult<OwnedRef> call_serializer(PyObject* obj, const EncodeOptions& opt) {
+  if (opt.serializers == nullptr) return OwnedRef();
+  PyObject* fn = PyDict_GetItemWithError(opt.serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
+  if (fn == nullptr) {
+    if (PyErr_Occurred()) return fail_fetch();
+    return OwnedRef();
+  }
+  OwnedRef fn_hold = OwnedRef::borrow(fn);  // the call may drop the dict's entry
+  return checked(PyObject_CallOneArg(fn, obj));
+}
+
 PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                            std::uint32_t depth) {
-  if (opt.serializers != nullptr) {
-    PyObject* fn = PyDict_GetItemWithError(opt.serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
-    if (fn == nullptr && PyErr_Occurred()) return fail_fetch();
-    if (fn != nullptr) {
-      OwnedRef fn_hold = OwnedRef::borrow(fn);  // the call may drop the dict's entry
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(fn, obj)));
-      return encoder.convert_serializer_result(result.get(), slot, opt, depth);
-    }
-  }
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef serialized, call_serializer(obj, opt));
+  if (serialized) return encoder.convert_serializer_result(serialized.get(), slot, opt, depth);
   KESTRINE_ASSIGN_OR_RETURN(const bool taken, fallback_to_value(encoder, obj, slot, opt, depth));
   if (taken) return {};
   if (opt.default_fn != nullptr) {

@@ -18,8 +18,9 @@
 // value, a field value, a numpy substitute, the result of `default`) goes
 // back to the encoder one level deeper.
 //
-// The three rules that the representer shares stand alone, without an
-// encoder: datetime_to_value, is_enum_member and numpy_to_value.
+// The rules that the representer shares stand alone, without an encoder:
+// datetime_to_value, is_enum_member, dataclass_field_names and
+// numpy_to_value.
 //
 // Everything here runs with the interpreter lock held and may run Python
 // code; exceptions raised by that code come back unchanged.  The numpy
@@ -27,12 +28,17 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "decode/value.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/py.hpp"
 
 namespace kestrine {
+
+// Step 1's call: what the `serializers` entry for the object's exact type
+// returned, or an empty reference when there is no such entry.
+PyResult<OwnedRef> call_serializer(PyObject* obj, const EncodeOptions& opt);
 
 // Steps 1 to 4 above for `obj` at `depth`, into `slot`.
 PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
@@ -51,6 +57,12 @@ PyResult<std::optional<YamlValue>> datetime_to_value(PyObject* obj, const Encode
 
 // True for members of enumerations (metaclass named EnumType or EnumMeta).
 bool is_enum_member(PyObject* obj) noexcept;
+
+// The dataclass rule's view of an object: for a dataclass instance (not the
+// class itself), the names of its fields in order, ClassVar and InitVar
+// pseudo-fields left out; nothing for any other object, or for every object
+// under `passthrough_dataclass`.  A name that is not a str is a TypeError.
+PyResult<std::optional<std::vector<OwnedRef>>> dataclass_field_names(PyObject* obj, const EncodeOptions& opt);
 
 // The numpy rule: when numpy can be imported and `obj` is an array or a numpy
 // scalar, the result of its `tolist()` (else of its `item()`) as a new

@@ -22,9 +22,6 @@ constexpr const char* kSurrogateMessage =
 constexpr const char* kBytesMessage =
     "cannot serialize bytes that are not valid UTF-8; decode them yourself (e.g. base64) before "
     "dumping";
-constexpr const char* kDoubleTagMessage = "cannot attach a tag to a value that already carries a tag";
-constexpr const char* kSerializerResultMessage =
-    "a tags callback must return a KestrineTag or a (tag, value) tuple";
 
 constexpr std::uint32_t kStackCheckEvery = 4;
 
@@ -132,6 +129,14 @@ PyStatus check_tag(std::string_view tag) {
                                      debug_quoted_char(static_cast<unsigned char>(tag[pos])) + ")"));
   }
   return {};
+}
+
+PyResult<std::string_view> serializer_tag_text(PyObject* tag) {
+  if (!PyUnicode_Check(tag)) {
+    return fail(PyErr::type_error("the tag of a (tag, value) tuple must be a str, not " +
+                                  type_name_text(Py_TYPE(tag))));
+  }
+  return str_view(tag);
 }
 
 EncodeOptions EncodeOptions::from_option_bits(Options option, PyObject* default_fn,
@@ -261,14 +266,11 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
 [[gnu::always_inline]] inline bool PyEncoder::put_simple(PyObject* obj, YamlValue& slot) {
   PyTypeObject* const type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (!PyUnicode_IS_READY(obj)) return false;
-#endif
-    if (!PyUnicode_IS_COMPACT_ASCII(obj)) return false;
-    const auto len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
-    if (len > kCopyTextLimit) return false;
+    const std::optional<std::string_view> text = compact_ascii_view(obj);
+    if (!text || text->size() > kCopyTextLimit) return false;
+    const std::size_t len = text->size();
     char* copy = static_cast<char*>(arena_.allocate(len == 0 ? 1 : len, 1));
-    std::memcpy(copy, PyUnicode_DATA(obj), len);
+    std::memcpy(copy, text->data(), len);
     slot.kind = ValueKind::String;
     slot.len_ = static_cast<std::uint32_t>(len);
     slot.text_ = copy;
@@ -580,7 +582,7 @@ PyStatus PyEncoder::convert_tag(PyObject* tag_obj, YamlValue& slot, const Encode
 
 PyStatus PyEncoder::convert_tagged(PyObject* tag, PyObject* value, YamlValue& slot,
                                    const EncodeOptions& opt, std::uint32_t depth) {
-  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(tag));
+  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, serializer_tag_text(tag));
   KESTRINE_TRY(check_tag(text));
   YamlValue inner;
   KESTRINE_TRY(convert_into(value, inner, opt, depth + 1));
@@ -591,12 +593,7 @@ PyStatus PyEncoder::convert_serializer_result(PyObject* result, YamlValue& slot,
                                               const EncodeOptions& opt, std::uint32_t depth) {
   if (is_kestrine_tag(result)) return convert_tag(result, slot, opt, depth);
   if (PyTuple_Check(result) && PyTuple_GET_SIZE(result) == 2) {
-    PyObject* tag = PyTuple_GET_ITEM(result, 0);
-    if (!PyUnicode_Check(tag)) {
-      return fail(PyErr::type_error("the tag of a (tag, value) tuple must be a str, not " +
-                                    type_name_text(Py_TYPE(tag))));
-    }
-    return convert_tagged(tag, PyTuple_GET_ITEM(result, 1), slot, opt, depth);
+    return convert_tagged(PyTuple_GET_ITEM(result, 0), PyTuple_GET_ITEM(result, 1), slot, opt, depth);
   }
   return fail(encode_error_to_py(kSerializerResultMessage));
 }

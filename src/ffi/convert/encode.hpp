@@ -56,6 +56,9 @@ inline constexpr std::size_t kCopyTextLimit = 512;
 
 inline constexpr const char* kTooDeepMessage =
     "object is too deeply nested to serialize (possible self-reference)";
+inline constexpr const char* kDoubleTagMessage = "cannot attach a tag to a value that already carries a tag";
+inline constexpr const char* kSerializerResultMessage =
+    "a tags callback must return a KestrineTag or a (tag, value) tuple";
 
 // One conversion: owns the tree's arena and the references that keep the
 // borrowed texts alive.  Destroy it (or call release_refs) with the
@@ -134,5 +137,9 @@ class PyEncoder {
 // Checks a tag's text: an error value (KestrineEncodeError "invalid tag ...")
 // when it cannot be written as given.  The text is never rewritten.
 PyStatus check_tag(std::string_view tag);
+
+// The tag of a (tag, value) pair that a `serializers` callable returned: its
+// text, or TypeError when it is not a str.
+PyResult<std::string_view> serializer_tag_text(PyObject* tag);
 
 }  // namespace kestrine

@@ -317,6 +317,10 @@ PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, 
 
 ScalarStyle choose_string_style(std::string_view text, bool prefer_double, VersionMode mode) noexcept {
   if (!needs_quotes(text, mode)) return ScalarStyle::Plain;
+  return quoted_string_style(text, prefer_double);
+}
+
+ScalarStyle quoted_string_style(std::string_view text, bool prefer_double) noexcept {
   if (prefer_double) return ScalarStyle::DoubleQuoted;
   if (text.find('\'') != std::string_view::npos) return ScalarStyle::DoubleQuoted;
   return is_printable_single_line(text) ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;

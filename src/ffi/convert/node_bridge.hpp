@@ -122,5 +122,8 @@ PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mod
 // or when the text holds "'", else single quotes when the text fits on one
 // printable line, else double quotes.
 ScalarStyle choose_string_style(std::string_view text, bool prefer_double, VersionMode mode) noexcept;
+// The quotes of a text that needs them: double when preferred or when the
+// text holds "'", else single when the text fits on one printable line.
+ScalarStyle quoted_string_style(std::string_view text, bool prefer_double) noexcept;
 
 }  // namespace kestrine

@@ -11,7 +11,12 @@ const CollectionFields& fields_of(PyObject* self) noexcept {
 const DescriptorText& text_of(PyObject* self) noexcept { return fields_of(self).text; }
 using TextGetters = DescriptorTextGetters<text_of>;
 
-PyObject* get_collection(PyObject* self, void*) noexcept { return fields_of(self).collection.new_ref(); }
+// (The collection is gone only after a garbage-collector clear.)
+PyObject* get_collection(PyObject* self, void*) noexcept {
+  const OwnedRef& collection = fields_of(self).collection;
+  if (!collection) Py_RETURN_NONE;
+  return collection.new_ref();
+}
 PyObject* get_flow(PyObject* self, void*) noexcept {
   const auto& flow = fields_of(self).flow;
   if (!flow) Py_RETURN_NONE;
@@ -23,6 +28,26 @@ int collection_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
   Py_VISIT(fields_of(self).collection.get());
   return 0;
 }
+
+// The items may hold the descriptor itself: a cycle through it is broken here.
+int collection_clear(PyObject* self) noexcept {
+  reinterpret_cast<CollectionObject*>(self)->data.fields.collection.reset();
+  return 0;
+}
+
+PyObject* collection_reduce(PyObject* self, PyObject*) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    const CollectionFields& f = fields_of(self);
+    OwnedRef flow = f.flow ? OwnedRef::borrow(*f.flow ? Py_True : Py_False) : none_ref();
+    OwnedRef collection = f.collection ? f.collection : none_ref();
+    return reduce_descriptor(self, collection.get(), f.text, "flow", flow.get());
+  });
+}
+
+PyMethodDef collection_methods[] = {
+    {"__reduce__", collection_reduce, METH_NOARGS, "Pickle and copy support."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 }  // namespace
 
@@ -51,7 +76,9 @@ CollectionClass::CollectionClass(const char* qualname, const char* doc, const Ar
           {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<CollectionObject>)},
           {Py_tp_new, reinterpret_cast<void*>(tp_new)},
           {Py_tp_traverse, reinterpret_cast<void*>(collection_traverse)},
+          {Py_tp_clear, reinterpret_cast<void*>(collection_clear)},
           {Py_tp_getset, getset_},
+          {Py_tp_methods, collection_methods},
           {0, nullptr},
       },
       spec_{

@@ -48,7 +48,7 @@ class CollectionClass {
 
  private:
   PyGetSetDef getset_[7];
-  PyType_Slot slots_[6];
+  PyType_Slot slots_[8];
   PyType_Spec spec_;
   TypeCell cell_;
 };

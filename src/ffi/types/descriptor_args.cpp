@@ -69,6 +69,26 @@ PyResult<OwnedRef> coerce_to_list(PyObject* obj) noexcept {
   return checked(PySequence_List(obj));
 }
 
+PyResult<OwnedRef> reduce_descriptor(PyObject* self, PyObject* value, const DescriptorText& text,
+                                     const char* extra_name, PyObject* extra_value) {
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef copyreg, checked(PyImport_ImportModule("copyreg")));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef make, checked(PyObject_GetAttrString(copyreg.get(), "__newobj_ex__")));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef kwargs, checked(PyDict_New()));
+  const std::pair<const char*, const std::optional<std::string>*> texts[] = {
+      {"tag", &text.tag},
+      {"comment", &text.comment},
+      {"comment_before", &text.comment_before},
+      {"comment_after", &text.comment_after},
+  };
+  for (const auto& [name, field] : texts) {
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, optional_str(*field));
+    KESTRINE_TRY(checked_status(PyDict_SetItemString(kwargs.get(), name, item.get())));
+  }
+  KESTRINE_TRY(checked_status(PyDict_SetItemString(kwargs.get(), extra_name, extra_value)));
+  return checked(Py_BuildValue("O(O(O)O)", make.get(), reinterpret_cast<PyObject*>(Py_TYPE(self)), value,
+                               kwargs.get()));
+}
+
 PyResult<CollectionFields> collection_fields_from_args(const ArgSpec& spec, PyObject* args,
                                                        PyObject* kwargs) {
   PyObject* arg[6];

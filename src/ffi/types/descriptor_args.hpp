@@ -53,6 +53,12 @@ struct CollectionFields {
 PyResult<CollectionFields> collection_fields_from_args(const ArgSpec& spec, PyObject* args,
                                                        PyObject* kwargs);
 
+// The `__reduce__` of a descriptor, for pickle and copy: its class made
+// again (through copyreg.__newobj_ex__) from `value` (the required argument)
+// and the keyword arguments `tag`, the comments and `extra` (name, value).
+PyResult<OwnedRef> reduce_descriptor(PyObject* self, PyObject* value, const DescriptorText& text,
+                                     const char* extra_name, PyObject* extra_value);
+
 // The `tag`, `comment`, `comment_before` and `comment_after` attributes of a
 // descriptor class whose instances hold their DescriptorText at `TextOf`.
 template <const DescriptorText& (*TextOf)(PyObject*) noexcept>

@@ -74,6 +74,20 @@ PyObject* scalar_repr(PyObject* self) noexcept {
   });
 }
 
+PyObject* scalar_reduce(PyObject* self, PyObject*) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    const ScalarFields& f = fields_of(self);
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, new_str(f.value));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef style, checked(PyUnicode_FromString(scalar_style_name(f.style))));
+    return reduce_descriptor(self, value.get(), f.text, "style", style.get());
+  });
+}
+
+PyMethodDef scalar_methods[] = {
+    {"__reduce__", scalar_reduce, METH_NOARGS, "Pickle and copy support."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef scalar_getset[] = {
     {"value", get_value, nullptr, "The scalar text to emit.", nullptr},
     TextGetters::kTag,
@@ -90,6 +104,7 @@ PyType_Slot scalar_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(scalar_new)},
     {Py_tp_repr, reinterpret_cast<void*>(scalar_repr)},
     {Py_tp_getset, scalar_getset},
+    {Py_tp_methods, scalar_methods},
     {0, nullptr},
 };
 

@@ -61,6 +61,21 @@ int tag_clear(PyObject* self) noexcept {
   return 0;
 }
 
+// Pickle and copy make the tag again from its two fields.
+PyObject* tag_reduce(PyObject* self, PyObject*) noexcept {
+  return py_entry([&]() -> PyResult<OwnedRef> {
+    const TagData& data = as_tag(self)->data;
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tag, new_str(data.tag));
+    PyObject* value = data.value ? data.value.get() : Py_None;
+    return checked(Py_BuildValue("O(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), tag.get(), value));
+  });
+}
+
+PyMethodDef tag_methods[] = {
+    {"__reduce__", tag_reduce, METH_NOARGS, "Pickle and copy support."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef tag_getset[] = {
     {"tag", tag_get_tag, nullptr, "The tag text, e.g. '!point'.", nullptr},
     {"value", tag_get_value, nullptr, "The tagged value.", nullptr},
@@ -73,13 +88,15 @@ PyType_Slot tag_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(tag_new)},
     {Py_tp_repr, reinterpret_cast<void*>(tag_repr)},
     {Py_tp_getset, tag_getset},
+    {Py_tp_methods, tag_methods},
     {Py_tp_traverse, reinterpret_cast<void*>(tag_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(tag_clear)},
     {0, nullptr},
 };
 
 PyType_Spec tag_spec = {
-    "KestrineTag",
+    // Registered under the package, so that pickle finds the class.
+    "kestrine.KestrineTag",
     static_cast<int>(sizeof(TagObject)),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,

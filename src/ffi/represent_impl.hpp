@@ -1,0 +1,212 @@
+// The representer's state and steps, shared by its sources (internal to the
+// represent road; callers use represent.hpp).  One `RepresentContext` lives for
+// one `dumps` call and owns everything it builds.
+//   represent.cpp          the object walk, collections, tags, the road's body
+//   represent_results.cpp  node descriptors returned by the callable
+//   represent_values.cpp   scalars and value trees to nodes, quoting, core tags
+//
+// Identity: an object's address.  Every object except None, bool, int,
+// float, bytes and str (subclasses included) and the empty tuple is tracked:
+// the first time it is met its identity goes into `seen_` and a reference to
+// it into `keep_alive_` (no address is reused while identities are
+// compared), and its node is anchored for it; a later meeting gives an alias
+// named by the identity's decimal text and puts the identity into
+// `aliased_`.  An object represented through a substitute (an
+// enumeration's value, a numpy object's list, the result of `default`) is
+// forgotten again afterwards, so it is represented afresh each time, unless
+// an alias inside the substitute refers to it, which is an error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "encode/yaml_writer.hpp"
+#include "ffi/convert/encode.hpp"
+#include "ffi/py.hpp"
+#include "roundtrip/ast.hpp"
+#include "roundtrip/node_list.hpp"
+#include "scanner/scanner.hpp"
+#include "util/hash_map.hpp"
+
+namespace kestrine {
+
+// Where a node stands.
+struct Place {
+  bool in_flow = false;  // inside a flow collection
+  bool is_key = false;   // a mapping key
+  bool flow_or_key() const noexcept { return in_flow || is_key; }
+};
+
+// A collection's requested form: a descriptor's `flow` True, False or None.
+enum class FlowChoice : std::uint8_t { Block = 0, Flow = 1, Auto = 2 };
+
+// The objects of the collections open on the walk, waiting to be
+// represented: one range per collection (its items, or its pairs flattened
+// to key, value, key, value, ...), each entry a strong reference taken
+// before any of them is represented, since representing runs Python code
+// that may change the containers they came from.  One stack serves the whole
+// walk, so a collection costs no allocation of its own.
+class PendingObjects {
+ public:
+  PendingObjects() = default;
+  PendingObjects(const PendingObjects&) = delete;
+  PendingObjects& operator=(const PendingObjects&) = delete;
+  ~PendingObjects() { release_from(0); }
+
+  std::size_t size() const noexcept { return objects_.size(); }
+  PyObject* operator[](std::size_t i) const noexcept { return objects_[i]; }
+  PyObject*& at(std::size_t i) noexcept { return objects_[i]; }
+  void push(PyObject* borrowed) {
+    objects_.push_back(borrowed);
+    Py_INCREF(borrowed);
+  }
+  void push(OwnedRef obj) {
+    objects_.push_back(obj.get());
+    (void)obj.release();
+  }
+  void release_from(std::size_t mark) noexcept {
+    for (std::size_t i = mark; i < objects_.size(); ++i) Py_DECREF(objects_[i]);
+    objects_.resize(mark);
+  }
+
+ private:
+  std::vector<PyObject*> objects_;
+};
+
+// The range one collection pushes; released when the collection is done.
+class PendingRange {
+ public:
+  explicit PendingRange(PendingObjects& pending) noexcept : pending_(pending), begin_(pending.size()) {}
+  PendingRange(const PendingRange&) = delete;
+  PendingRange& operator=(const PendingRange&) = delete;
+  ~PendingRange() { pending_.release_from(begin_); }
+  std::size_t begin() const noexcept { return begin_; }
+  std::size_t size() const noexcept { return pending_.size() - begin_; }
+
+ private:
+  PendingObjects& pending_;
+  std::size_t begin_;
+};
+
+// The automatic style of a string scalar: a literal block for a multi-line
+// text that fits one, plain when the text reads back as itself where it
+// stands (`in_flow`: inside a flow collection), else quoted (double quotes
+// when preferred or when the text holds "'").  Literal blocks are the
+// caller's to turn into double quotes in a flow collection or key.
+ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode, bool in_flow) noexcept;
+
+// A tag for a node: the core prefix "tag:yaml.org,2002:" shortened to "!!",
+// then checked as every written tag is (check_tag).
+PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::string>& tag);
+
+// The identity of the tracked object whose node a step built, when that
+// node is anchored for it (a substitute's node is anchored for the
+// substitute).
+using AnchoredFor = std::optional<std::uint64_t>;
+
+// Every step writes its node into a slot the caller owns (`out`, a default
+// node on entry) and builds children in place in exactly sized child lists,
+// so nodes never move once built: `seen_` records where the node of each
+// tracked object lies, and only the nodes that some alias needs get an
+// anchor, at the end (anchor_shared_nodes).
+class RepresentContext {
+ public:
+  RepresentContext(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout);
+  RepresentContext(const RepresentContext&) = delete;
+  RepresentContext& operator=(const RepresentContext&) = delete;
+
+  // The node for `obj` at nesting `depth` (the root is 0), into `out`.
+  PyResult<AnchoredFor> represent_object(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);
+
+  // Gives every node that an alias refers to its provisional anchor (the
+  // identity's decimal text); false when no alias was made.
+  bool anchor_shared_nodes();
+  const SeededHashSet<std::uint64_t>& aliased() const noexcept { return aliased_; }
+  // A first capacity for the text: the strings' bytes plus room for the
+  // indentation and indicators of each node.  Pages reserved but never
+  // written cost nothing, while growing a large text copies it again and again.
+  std::size_t output_estimate() const noexcept { return output_estimate_; }
+
+ private:
+  PyObject* represent_;
+  EncodeOptions convert_;
+  PyEncoder encoder_;  // scalars and leftovers through the plain road's rules
+  std::vector<OwnedRef> keep_alive_;
+  // Identity of each tracked object met (and not forgotten again) to the
+  // slot of its node.
+  SeededHashMap<std::uint64_t, YamlNode*> seen_;
+  SeededHashSet<std::uint64_t> aliased_;  // identities an alias refers to
+  bool sort_keys_;
+  bool flow_;
+  bool prefer_double_;
+  VersionMode mode_;
+  ListArena lists_;  // the child lists of the built nodes
+  PendingObjects pending_;
+  std::size_t output_estimate_ = 256;
+  std::uintptr_t stack_floor_ = 0;  // at or below it, less than kStackRedZone remains
+
+  bool stack_is_low() const noexcept;
+
+  // ---- the object walk (represent.cpp) -------------------------------------------
+  // The built-in rules, after the callable returned None.  `replaced`: the
+  // object was represented through a substitute.
+  PyResult<AnchoredFor> represent_builtin(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out,
+                                          bool& replaced);
+  PyResult<AnchoredFor> represent_with_default(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out,
+                                               bool& replaced);
+  PyStatus represent_dataclass(PyObject* obj, const std::vector<OwnedRef>& names, std::uint32_t depth,
+                               Place place, YamlNode& out);
+  // A collection whose pairs (flattened) or items are the `range` just
+  // pushed onto `pending_`.
+  PyStatus represent_mapping(const PendingRange& range, std::uint32_t depth, const std::optional<std::string>& tag,
+                             FlowChoice flow, Place place, YamlNode& out);
+  PyStatus represent_sequence(const PendingRange& range, std::uint32_t depth,
+                              const std::optional<std::string>& tag, FlowChoice flow, Place place, YamlNode& out);
+  // Whether a collection's children are in flow: the requested form (keys
+  // always in flow), or inside a flow collection.
+  bool children_in_flow(FlowChoice flow, Place place) const noexcept;
+  void sort_pairs(const PendingRange& range);
+  // A KestrineTag's value with its tag.
+  PyStatus represent_tag_object(PyObject* tag_obj, std::uint32_t depth, Place place, YamlNode& out);
+  PyStatus attach_tag(std::string_view tag, PyObject* value, std::uint32_t depth, Place place, YamlNode& out);
+  PyStatus represent_serializer_result(PyObject* result, std::uint32_t depth, Place place, YamlNode& out);
+  void untrack(std::uint64_t id) { seen_.erase(id); }
+
+  // ---- descriptors (represent_results.cpp) ----------------------------------------
+  PyStatus descriptor_to_node(PyObject* result, std::uint32_t depth, Place place, YamlNode& out);
+
+  // ---- scalars and values (represent_values.cpp) -----------------------------------
+  // A bool, int, float, bytes or str (subclasses included).
+  PyStatus scalar_object_node(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);
+  // The common scalars (None, and exact str, small int, float and bool) that
+  // need neither Python code nor an error path; false for anything else.
+  bool exact_scalar_node(PyObject* obj, Place place, YamlNode& out);
+  // A string scalar with the automatic style.
+  void string_node(std::string_view text, Place place, YamlNode& out);
+  // A value tree (from the plain road's conversion) as nodes; under the
+  // stack guard.
+  void value_to_node(const YamlValue& value, bool flow_or_key, YamlNode& out);
+  void value_to_node_guarded(const YamlValue& value, bool flow_or_key, YamlNode& out);
+  // `obj` through the plain road's conversion, then value_to_node.
+  PyStatus converted_node(PyObject* obj, const EncodeOptions& opt, std::uint32_t depth, Place place,
+                          YamlNode& out);
+};
+
+// Nodes built here are `synthetic`, without position or comments.
+inline void set_built_scalar(YamlNode& out, std::string_view text, ScalarStyle style) {
+  out.set_scalar(text, style);
+  out.synthetic = true;
+}
+inline void set_built_scalar(YamlNode& out, std::string&& text, ScalarStyle style) {
+  out.set_scalar(std::move(text), style);
+  out.synthetic = true;
+}
+
+// Pushes the items of a list, tuple, set or any iterable.
+PyStatus push_items(PendingObjects& pending, PyObject* obj);
+
+}  // namespace kestrine

@@ -19,15 +19,23 @@ namespace kestrine {
 
 namespace {
 
+// The node an alias is read as (null: it refers to nothing), or the
+// follower's limit error as a ValueError.
+PyResult<const YamlNode*> expand_alias(const YamlNode& alias, AliasFollower& aliases) {
+  auto target = aliases.expand(alias);
+  if (!target) return fail(PyErr::value_error(target.error().message));
+  return *target;
+}
+
 class NodeReader {
  public:
-  NodeReader(const NodeReadOptions& opts, const AnchorBindings& bindings, AnchorObjectCache& cache)
-      : opts_(opts), bindings_(bindings), cache_(cache) {}
+  NodeReader(const NodeReadOptions& opts, AliasFollower& aliases, AnchorObjectCache& cache)
+      : opts_(opts), aliases_(aliases), cache_(cache) {}
 
   PyResult<OwnedRef> read(const YamlNode& node) {
     return stack_guarded([&]() -> PyResult<OwnedRef> {
       if (node.is_alias()) {
-        const YamlNode* target = bindings_.target(node);
+        KESTRINE_ASSIGN_OR_RETURN(const YamlNode* target, expand_alias(node, aliases_));
         if (target == nullptr) return none_ref();
         if (OwnedRef hit = cache_.find(target)) return hit;
         return read(*target);
@@ -55,7 +63,7 @@ class NodeReader {
     const auto pairs = node.pairs();
     if (!has_merge_key(pairs)) {
       for (const NodePair& p : pairs) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
         KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), key.get(), value.get())));
       }
@@ -74,11 +82,11 @@ class NodeReader {
       if (is_merge_key_node(p.key)) {
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, value.get()));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_));
         KESTRINE_TRY(insert_merge_slot(dict, key.get(), leftover.get(), slot_taken));
         continue;
       }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict, key.get(), value.get())));
       if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
     }
@@ -86,40 +94,43 @@ class NodeReader {
   }
 
   const NodeReadOptions& opts_;
-  const AnchorBindings& bindings_;
+  AliasFollower& aliases_;
   AnchorObjectCache& cache_;
 };
 
-PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings);
+PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases);
 
-PyResult<OwnedRef> sequence_key(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
+PyResult<OwnedRef> sequence_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases) {
   const auto items = node.items();
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(items.size()))));
   for (std::size_t i = 0; i < items.size(); ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, key_of(items[i], opts, bindings));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, key_of(items[i], opts, aliases));
     PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
   }
   return tuple;
 }
 
-PyResult<OwnedRef> mapping_key(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
+PyResult<OwnedRef> mapping_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases) {
   const auto pairs = node.pairs();
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(static_cast<Py_ssize_t>(pairs.size()))));
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key_of(pairs[i].key, opts, bindings));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, key_of(pairs[i].value, opts, bindings));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key_of(pairs[i].key, opts, aliases));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, key_of(pairs[i].value, opts, aliases));
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
     PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair.release());
   }
   return tuple;
 }
 
-PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings) {
+PyResult<OwnedRef> key_of(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases) {
   return stack_guarded([&]() -> PyResult<OwnedRef> {
-    const YamlNode* n = follow_aliases(node, bindings);
-    if (n == nullptr) return none_ref();
-    if (n->is_sequence()) return sequence_key(*n, opts, bindings);
-    if (n->is_mapping()) return mapping_key(*n, opts, bindings);
+    const YamlNode* n = &node;
+    while (n->is_alias()) {
+      KESTRINE_ASSIGN_OR_RETURN(n, expand_alias(*n, aliases));
+      if (n == nullptr) return none_ref();
+    }
+    if (n->is_sequence()) return sequence_key(*n, opts, aliases);
+    if (n->is_mapping()) return mapping_key(*n, opts, aliases);
     return scalar_node_to_py(*n, opts);
   });
 }
@@ -169,15 +180,26 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
   return fail(PyErr::internal_fault("scalar conversion of a collection or alias node"));
 }
 
+PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
+                              AnchorObjectCache& cache) {
+  NodeReader reader(opts, aliases, cache);
+  return reader.read(node);
+}
+
 PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings,
                               AnchorObjectCache& cache) {
-  NodeReader reader(opts, bindings, cache);
-  return reader.read(node);
+  AliasFollower aliases(bindings);
+  return node_to_py(node, opts, aliases, cache);
+}
+
+PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases) {
+  return key_of(node, opts, aliases);
 }
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
                                   const AnchorBindings& bindings) {
-  return key_of(node, opts, bindings);
+  AliasFollower aliases(bindings);
+  return key_of(node, opts, aliases);
 }
 
 // ---- merge keys -------------------------------------------------------------------------

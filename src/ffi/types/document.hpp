@@ -5,9 +5,12 @@
 //   PyResult<OwnedRef> doc = new_document(std::move(rec));
 //
 // The record and path resolution are roundtrip/document.hpp's; the object
-// only adds the borrow flag that guards the record against edits while it
-// is read.  Functions that are not noexcept let allocation
-// failures reach the caller's py_entry (MemoryError).
+// adds the borrow flag that guards the record against edits while it is
+// read, and the key indexes its lookups build.  Readers take
+// `borrow.borrow()`; every edit takes `begin_edit()`, never
+// `borrow.borrow_mut()` directly, so the indexes are dropped before the
+// trees change.  Functions that are not noexcept let allocation failures
+// reach the caller's py_entry (MemoryError).
 #pragma once
 
 #include "ffi/py.hpp"
@@ -21,9 +24,19 @@ namespace kestrine {
 struct DocumentData {
   BorrowFlag borrow;
   DocumentRecord record;
+  // Filled by lookups under shared access (the interpreter lock keeps them
+  // apart); dropped by begin_edit.
+  KeyIndexCache lookups;
 
   DocumentData() noexcept = default;
   explicit DocumentData(DocumentRecord&& r) noexcept : record(std::move(r)) {}
+
+  // Exclusive access for an edit ("Already borrowed" while anyone reads).
+  PyResult<BorrowFlag::Exclusive> begin_edit() noexcept {
+    auto exclusive = borrow.borrow_mut();
+    if (exclusive) lookups.clear();
+    return exclusive;
+  }
 };
 
 struct DocumentObject {
@@ -42,12 +55,19 @@ DocumentData* document_data(PyObject* obj) noexcept;
 // modified), as a new bytes object.  Takes a shared borrow.
 PyResult<OwnedRef> document_to_yaml(PyObject* document);
 
+// What `to_json` writes for a document: None when it holds no document,
+// else its to_dict().
+PyResult<OwnedRef> document_json_value(PyObject* document);
+
 // ---- paths ------------------------------------------------------------------------
 
 // A Python key as a step: a non-negative integer that fits 64 bits (an int,
 // bool, or anything with __index__) is an Index, a str a Key; anything else
 // is TypeError "mapping keys must be str or int".
 PyResult<PathSegment> py_to_path_segment(PyObject* key);
+
+// KeyError(str(key)).
+PyErr key_error_for(PyObject* key) noexcept;
 
 // The error of a lookup on `node` that found nothing: IndexError "index out
 // of range" for a sequence, else KeyError(str(key)).

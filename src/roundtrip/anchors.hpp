@@ -81,8 +81,9 @@ inline constexpr std::string_view kAliasBombMessage = "document expands to too m
 // all of them.  Fails with kAliasBombMessage at the alias that exceeds it.
 std::expected<AnchorBindings, ComposeError> bind_anchors(std::span<const YamlNode> roots,
                                                          std::uint64_t budget = kAliasExpansionBudget);
-inline std::expected<AnchorBindings, ComposeError> bind_anchors(const YamlNode& root) {
-  return bind_anchors(std::span<const YamlNode>(&root, 1));
+inline std::expected<AnchorBindings, ComposeError> bind_anchors(const YamlNode& root,
+                                                                std::uint64_t budget = kAliasExpansionBudget) {
+  return bind_anchors(std::span<const YamlNode>(&root, 1), budget);
 }
 
 // The node an alias chain ends at (the node itself when it is no alias), or

@@ -36,7 +36,7 @@ sys.path.append(str(REPO / "python"))  # PYTHONPATH, when set, comes first
 
 import kestrine  # noqa: E402
 from bench_load import generated  # noqa: E402
-from bench_schema import best_time  # noqa: E402
+from bench_schema import best_time, write_report  # noqa: E402
 
 SCALAR_FIELDS = ("enabled", "replicas", "weight", "region", "description", "owner", "image", "timeout",
                  "fallback")
@@ -93,11 +93,7 @@ def main():
     ]
     for label, _, shown, met, bound in checks:
         lines.append(f"  target: {label:30} {shown:>8}   (target {bound}: {'met' if met else 'NOT met'})")
-    report = "\n".join(lines)
-    print(report)
-    out = pathlib.Path(args.out)
-    out.mkdir(parents=True, exist_ok=True)
-    (out / "bench_document.txt").write_text(report + "\n")
+    write_report(lines, args.out, "bench_document.txt")
 
 
 if __name__ == "__main__":

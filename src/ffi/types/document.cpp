@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "ffi/args.hpp"
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/node.hpp"
 #include "ffi/types/tree_node.hpp"
@@ -59,14 +58,9 @@ PyObject* document_subscript(PyObject* self, PyObject* key) noexcept {
   return py_entry([&] { return document_item(self, key); });
 }
 
-constexpr const char* kGetParams[] = {"key", "default"};
-constexpr ArgSpec kGetArgs{"get", kGetParams, 2, 0, 2, 2};
-
 PyObject* document_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return py_entry([&]() -> PyResult<OwnedRef> {
-    PyObject* arg[2];
-    KESTRINE_TRY(parse_fastcall(kGetArgs, args, nargs, kwnames, arg));
-    return result_or_default(document_item(self, arg[0]), arg[1]);
+  return py_entry([&] {
+    return get_or_default(args, nargs, kwnames, [&](PyObject* key) { return document_item(self, key); });
   });
 }
 

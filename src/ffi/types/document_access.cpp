@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "ffi/args.hpp"
 #include "ffi/convert/decode.hpp"  // GcPause
 #include "ffi/types/document_view.hpp"
 #include "util/try.hpp"
@@ -137,12 +138,21 @@ PyResult<OwnedRef> lookup_item(DocumentRead& read, PyObject* document, const Nod
   return item_result(read, document, std::move(path), *child);
 }
 
-PyResult<OwnedRef> result_or_default(PyResult<OwnedRef> result, PyObject* default_value) noexcept {
+namespace {
+constexpr const char* kGetParams[] = {"key", "default"};
+constexpr ArgSpec kGetArgs{"get", kGetParams, 2, 0, 2, 2};
+}  // namespace
+
+PyResult<OwnedRef> get_or_default(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                  const std::function<PyResult<OwnedRef>(PyObject* key)>& lookup) {
+  PyObject* arg[2];
+  KESTRINE_TRY(parse_fastcall(kGetArgs, args, nargs, kwnames, arg));
+  PyResult<OwnedRef> result = lookup(arg[0]);
   if (result) return result;
   const PyErr& err = result.error();
   if (err.is_instance_of(PyExc_KeyError) || err.is_instance_of(PyExc_IndexError) ||
       err.is_instance_of(PyExc_TypeError))
-    return OwnedRef::borrow(default_value);
+    return OwnedRef::borrow(arg[1]);
   return result;
 }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 
 #include "ffi/convert/node_bridge.hpp"
@@ -104,9 +105,12 @@ PyResult<OwnedRef> lookup_item(DocumentRead& read, PyObject* document, const Nod
 // item access gives it.
 PyResult<OwnedRef> item_result(DocumentRead& read, PyObject* document, NodePath path, const YamlNode& child);
 
-// `result`, or `default_value` when it is a lookup failure (KeyError,
-// IndexError, TypeError); other errors pass.
-PyResult<OwnedRef> result_or_default(PyResult<OwnedRef> result, PyObject* default_value) noexcept;
+// The body of `get(key, default)` (both required, by position or name):
+// `lookup(key)`, or `default` when it fails to find the item (KeyError,
+// IndexError, TypeError); other errors, such as a conflict with an edit,
+// pass.
+PyResult<OwnedRef> get_or_default(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                  const std::function<PyResult<OwnedRef>(PyObject* key)>& lookup);
 
 // The keys of a mapping, each once (Python equality), in order of first
 // appearance, as plain values.

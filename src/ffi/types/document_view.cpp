@@ -5,7 +5,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "ffi/args.hpp"
 #include "ffi/types/node.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/try.hpp"
@@ -37,25 +36,19 @@ auto with_view(PyObject* self, Body&& body) -> std::invoke_result_t<Body&, Docum
   return body(read, *node, rebased);
 }
 
-PyObject* view_subscript(PyObject* self, PyObject* key) noexcept {
-  return py_entry([&] {
-    return with_view(self, [&](DocumentRead& read, const YamlNode& node, const NodePath& path) {
-      return lookup_item(read, handle_of(self).document.get(), path, node, key);
-    });
+PyResult<OwnedRef> view_item(PyObject* self, PyObject* key) {
+  return with_view(self, [&](DocumentRead& read, const YamlNode& node, const NodePath& path) {
+    return lookup_item(read, handle_of(self).document.get(), path, node, key);
   });
 }
 
-constexpr const char* kGetParams[] = {"key", "default"};
-constexpr ArgSpec kGetArgs{"get", kGetParams, 2, 0, 2, 2};
+PyObject* view_subscript(PyObject* self, PyObject* key) noexcept {
+  return py_entry([&] { return view_item(self, key); });
+}
 
 PyObject* view_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return py_entry([&]() -> PyResult<OwnedRef> {
-    PyObject* arg[2];
-    KESTRINE_TRY(parse_fastcall(kGetArgs, args, nargs, kwnames, arg));
-    return result_or_default(with_view(self, [&](DocumentRead& read, const YamlNode& node, const NodePath& path) {
-                               return lookup_item(read, handle_of(self).document.get(), path, node, arg[0]);
-                             }),
-                             arg[1]);
+  return py_entry([&] {
+    return get_or_default(args, nargs, kwnames, [&](PyObject* key) { return view_item(self, key); });
   });
 }
 

@@ -72,7 +72,7 @@ inline const YamlNode* single_root(const DocumentRecord& doc) noexcept {
 // ---- key lookups ------------------------------------------------------------------
 
 // Mappings with at least this many pairs get a key index on first lookup.
-inline constexpr std::size_t kIndexedMappingSize = 32;
+inline constexpr std::size_t kIndexedMappingSize = 16;
 
 // Key indexes of the large mappings of one document: key text to the last
 // pair with that scalar key, so that a lookup in a mapping of any width costs

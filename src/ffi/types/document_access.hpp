@@ -20,12 +20,14 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <type_traits>
 
 #include "ffi/convert/node_bridge.hpp"
 #include "ffi/py.hpp"
 #include "ffi/types/document.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/document.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -89,6 +91,23 @@ class DocumentRead {
   std::optional<AliasFollower> aliases_;
   AnchorObjectCache objects_;
 };
+
+// Runs `body(read, node, path)` under shared access to the handle and its
+// document, on the node at the handle's path, or, when an alias stands
+// there, on the anchored node with that node's path (see resolve_rebased).
+// A path that does not resolve fails with `stale()`.
+template <class Body>
+auto with_rebased_handle(HandleData& handle, PyErr (*stale)() noexcept, Body&& body)
+    -> std::invoke_result_t<Body&, DocumentRead&, const YamlNode&, const NodePath&> {
+  KESTRINE_ASSIGN_OR_RETURN(const HandleAccess access, access_handle(handle));
+  DocumentRead read(*access.data, handle.start_root);
+  const YamlNode* node = read.resolve(handle.path);
+  if (node == nullptr) return fail(stale());
+  if (!node->is_alias()) return body(read, *node, handle.path);
+  NodePath rebased = handle.path;
+  node = read.resolve_rebased(rebased);
+  return body(read, *node, rebased);
+}
 
 // ---- reading steps -------------------------------------------------------------------
 

@@ -19,21 +19,12 @@ HandleData& handle_of(PyObject* self) noexcept { return reinterpret_cast<Documen
 
 PyErr stale_view() noexcept { return PyErr::new_error(PyExc_KeyError, "stale view"); }
 
-// Runs `body(read, node, path)` on the node the view addresses: the node at
-// its path, or the anchored node when an alias stands there (with that
-// node's path), under shared access to the view and its document.  A path
-// that does not resolve is KeyError "stale view".
+// Runs `body(read, node, path)` on the node the view addresses (an alias
+// there stands for its anchored node); KeyError "stale view" when its path
+// does not resolve.
 template <class Body>
-auto with_view(PyObject* self, Body&& body) -> std::invoke_result_t<Body&, DocumentRead&, const YamlNode&, const NodePath&> {
-  HandleData& handle = handle_of(self);
-  KESTRINE_ASSIGN_OR_RETURN(const HandleAccess access, access_handle(handle));
-  DocumentRead read(*access.data, handle.start_root);
-  const YamlNode* node = read.resolve(handle.path);
-  if (node == nullptr) return fail(stale_view());
-  if (!node->is_alias()) return body(read, *node, handle.path);
-  NodePath rebased = handle.path;
-  node = read.resolve_rebased(rebased);
-  return body(read, *node, rebased);
+auto with_view(PyObject* self, Body&& body) {
+  return with_rebased_handle(handle_of(self), stale_view, std::forward<Body>(body));
 }
 
 PyResult<OwnedRef> view_item(PyObject* self, PyObject* key) {

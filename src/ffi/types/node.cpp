@@ -35,15 +35,8 @@ auto with_node(PyObject* self, Body&& body) -> std::invoke_result_t<Body&, Docum
 // The same on the node indexing starts from: the anchored node when the
 // handle addresses an alias (`base` then holds that node's path).
 template <class Body>
-auto with_base(PyObject* self, Body&& body)
-    -> std::invoke_result_t<Body&, DocumentRead&, const YamlNode&, const NodePath&> {
-  HandleData& handle = handle_of(self);
-  KESTRINE_ASSIGN_OR_RETURN(const HandleAccess access, access_handle(handle));
-  DocumentRead read(*access.data, handle.start_root);
-  NodePath base = handle.path;
-  const YamlNode* node = read.resolve_rebased(base);
-  if (node == nullptr) return fail(stale_node());
-  return body(read, *node, base);
+auto with_base(PyObject* self, Body&& body) {
+  return with_rebased_handle(handle_of(self), stale_node, std::forward<Body>(body));
 }
 
 PyObject* bool_ref(bool b) noexcept { return b ? Py_True : Py_False; }

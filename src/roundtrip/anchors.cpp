@@ -124,12 +124,34 @@ bool is_collection_node(const YamlNode& node, const AnchorBindings& bindings) no
 
 // ---- following aliases while a document is read -------------------------------------------
 
+namespace {
+
+// Unlimited: the limits apply to what is read, not to the document.
+void bind_unlimited(const YamlNode& root, AnchorBindings& out) {
+  AnchorBinder binder(out, UINT64_MAX);
+  binder.bind_root(root);
+}
+
+}  // namespace
+
+const AnchorBindings& BindingsCache::of(const YamlNode& root) {
+  std::unique_ptr<AnchorBindings>& slot = bound_[&root];
+  if (!slot) {
+    auto bindings = std::make_unique<AnchorBindings>();
+    bind_unlimited(root, *bindings);
+    slot = std::move(bindings);
+  }
+  return *slot;
+}
+
 const AnchorBindings& AliasFollower::bindings() {
   if (bindings_ == nullptr) {
-    // Unlimited here: the limits apply to what is read, not to the document.
-    AnchorBinder binder(own_.emplace(), UINT64_MAX);
-    binder.bind_root(*root_);
-    bindings_ = &*own_;
+    if (cache_ != nullptr) {
+      bindings_ = &cache_->of(*root_);
+    } else {
+      bind_unlimited(*root_, own_.emplace());
+      bindings_ = &*own_;
+    }
   }
   return *bindings_;
 }

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -109,15 +110,31 @@ struct AliasLimitError {
   Span span;
 };
 
+// The bindings of document roots, kept from one read of a document to the
+// next: a root is bound once, when a read first follows one of its aliases.
+// Whoever edits the trees clears the cache first.  Bindings stay where they
+// are until then (a root's record is never moved).  Not thread-safe.
+class BindingsCache {
+ public:
+  const AnchorBindings& of(const YamlNode& root);
+  void clear() noexcept { bound_.clear(); }
+  std::size_t size() const noexcept { return bound_.size(); }
+
+ private:
+  SeededHashMap<const YamlNode*, std::unique_ptr<AnchorBindings>> bound_;
+};
+
 // Follows the aliases of one operation.  Built over bindings made at load
 // time (already held to the load's own budget: nothing is charged), or over
-// one document root, which it binds when the first alias is followed and
-// whose expansions it charges against the limits above.  Not thread-safe;
-// the root must not change while the follower is used.
+// one document root, bound when the first alias is followed (through
+// `cache` when one is given), whose expansions it charges against the limits
+// above.  Not thread-safe; the root must not change while the follower is
+// used.
 class AliasFollower {
  public:
   explicit AliasFollower(const AnchorBindings& bindings) noexcept : bindings_(&bindings), charging_(false) {}
-  explicit AliasFollower(const YamlNode& root) noexcept : root_(&root), charging_(true) {}
+  explicit AliasFollower(const YamlNode& root, BindingsCache* cache = nullptr) noexcept
+      : root_(&root), cache_(cache), charging_(true) {}
   AliasFollower(const AliasFollower&) = delete;
   AliasFollower& operator=(const AliasFollower&) = delete;
 
@@ -135,6 +152,7 @@ class AliasFollower {
   const AnchorBindings& bindings();
 
   const YamlNode* root_ = nullptr;
+  BindingsCache* cache_ = nullptr;
   const AnchorBindings* bindings_ = nullptr;
   std::optional<AnchorBindings> own_;
   std::uint64_t charged_ = 0;

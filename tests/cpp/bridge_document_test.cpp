@@ -54,7 +54,7 @@ TEST(BridgeDocument, ToYamlRespectsTheBorrowFlag) {
       "    try:\n        return _doc.to_yaml()\n"
       "    except RuntimeError as e:\n        return 'RuntimeError: ' + str(e)\n");
   {
-    auto exclusive = document_data(doc->get())->borrow.borrow_mut();
+    auto exclusive = document_data(doc->get())->begin_edit();
     ASSERT_TRUE(exclusive);
     EXPECT_EQ(to_std(eval("_try()").get()), "RuntimeError: Already mutably borrowed");
   }
@@ -155,6 +155,25 @@ TEST(BridgeDocument, ReadsDuringAnEditFailAtOnceAndStaleHandlesSayWhy) {
             "\"KeyError: 'stale node'\"]");
   rename("a");
   EXPECT_EQ(to_std(eval("(_v['b'], _n.value, _n['b'].line)").get()), "(1, {'b': 1}, 1)");
+}
+
+TEST(BridgeDocument, ReadsKeepIndexesAndBindingsUntilAnEdit) {
+  std::string text = "base: &b {k: v}\nwide:\n";
+  for (int i = 0; i < 40; ++i) text += "  k" + std::to_string(i) + ": *b\n";
+  auto doc = new_document(document_of(text));
+  ASSERT_TRUE(doc);
+  DocumentData* data = document_data(doc->get());
+  bind("_doc", doc->get());
+  EXPECT_EQ(to_std(eval("(_doc['wide']['k39']['k'], _doc['wide']['k7'].to_dict())").get()), "('v', {'k': 'v'})");
+  EXPECT_EQ(data->lookups.size(), 1u);   // the 40-pair mapping
+  EXPECT_EQ(data->bindings.size(), 1u);  // its root, bound once for both reads
+  {
+    auto edit = data->begin_edit();
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(data->lookups.size() + data->bindings.size(), 0u);
+  }
+  EXPECT_EQ(to_std(eval("_doc['wide']['k0']['k']").get()), "v");
+  EXPECT_EQ(data->bindings.size(), 1u);
 }
 
 }  // namespace

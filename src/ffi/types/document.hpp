@@ -6,11 +6,12 @@
 //
 // The record and path resolution are roundtrip/document.hpp's; the object
 // adds the borrow flag that guards the record against edits while it is
-// read, and the key indexes its lookups build.  Readers take
-// `borrow.borrow()`; every edit takes `begin_edit()`, never
-// `borrow.borrow_mut()` directly, so the indexes are dropped before the
-// trees change.  Functions that are not noexcept let allocation failures
-// reach the caller's py_entry (MemoryError).
+// read, and what reads keep between calls: the key indexes of large
+// mappings and the alias bindings of each root.  Readers take
+// `borrow.borrow()`; the only way to edit is `begin_edit()`, which drops
+// both caches before the trees can change (the flag offers no exclusive
+// access of its own).  Functions that are not noexcept let allocation
+// failures reach the caller's py_entry (MemoryError).
 #pragma once
 
 #include "ffi/py.hpp"
@@ -21,20 +22,39 @@
 
 namespace kestrine {
 
+// A document's access flag: shared access for readers; exclusive access
+// only through DocumentData::begin_edit.
+class DocumentBorrowFlag {
+ public:
+  // "Already mutably borrowed" (RuntimeError) while an edit runs.
+  PyResult<BorrowFlag::Shared> borrow() noexcept { return flag_.borrow(); }
+  bool is_free() const noexcept { return flag_.is_free(); }
+
+ private:
+  friend struct DocumentData;
+  BorrowFlag flag_;
+};
+
 struct DocumentData {
-  BorrowFlag borrow;
+  DocumentBorrowFlag borrow;
   DocumentRecord record;
-  // Filled by lookups under shared access (the interpreter lock keeps them
-  // apart); dropped by begin_edit.
+  // Filled by reads under shared access (the interpreter lock keeps them
+  // apart, and no read holds on to them across Python code that could
+  // edit: an edit fails while any read runs); dropped by begin_edit.
   KeyIndexCache lookups;
+  BindingsCache bindings;
 
   DocumentData() noexcept = default;
   explicit DocumentData(DocumentRecord&& r) noexcept : record(std::move(r)) {}
 
-  // Exclusive access for an edit ("Already borrowed" while anyone reads).
+  // Exclusive access for an edit ("Already borrowed" while anyone reads);
+  // what reads kept is dropped first.
   PyResult<BorrowFlag::Exclusive> begin_edit() noexcept {
-    auto exclusive = borrow.borrow_mut();
-    if (exclusive) lookups.clear();
+    auto exclusive = borrow.flag_.borrow_mut();
+    if (exclusive) {
+      lookups.clear();
+      bindings.clear();
+    }
     return exclusive;
   }
 };

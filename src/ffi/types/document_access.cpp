@@ -29,7 +29,7 @@ void DocumentRead::move_to_root(std::size_t root) noexcept {
 }
 
 AliasFollower& DocumentRead::aliases() {
-  if (!aliases_) aliases_.emplace(data_.record.roots.at(root_));
+  if (!aliases_) aliases_.emplace(data_.record.roots.at(root_), &data_.bindings);
   return *aliases_;
 }
 

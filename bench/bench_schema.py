@@ -131,6 +131,15 @@ def best_time(fn, repeat):
     return best
 
 
+def write_report(lines, out_dir, name):
+    """Prints the table and writes it to out_dir/name."""
+    report = "\n".join(lines)
+    print(report)
+    out = pathlib.Path(out_dir)
+    out.mkdir(parents=True, exist_ok=True)
+    (out / name).write_text(report + "\n")
+
+
 def invalid_text(text):
     """The text with the last `replicas` value out of range."""
     at = text.rindex("  replicas: ")
@@ -207,11 +216,7 @@ def main():
                      f"(target >= 20x: {'met' if speedup >= 20 else 'NOT met'})")
         lines.append(f"          jsonschema vs loads + schema       {peer / with_schema:6.0f}x")
     lines.append(f"  the invalid input raises: {failure}")
-    report = "\n".join(lines)
-    print(report)
-    out = pathlib.Path(args.out)
-    out.mkdir(parents=True, exist_ok=True)
-    (out / "bench_schema.txt").write_text(report + "\n")
+    write_report(lines, args.out, "bench_schema.txt")
 
 
 if __name__ == "__main__":

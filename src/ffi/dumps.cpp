@@ -11,6 +11,7 @@
 #include "ffi/represent.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "ffi/types/document.hpp"
+#include "ffi/types/document_view.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -56,23 +57,21 @@ PyResult<bool> is_instance_of_class(PyObject* obj, PyResult<PyTypeObject*> (*cls
   return static_cast<bool>(PyObject_TypeCheck(obj, type));
 }
 
-// Round-trip documents (to_json) and their views (both functions) convert
-// through their `to_dict`, which these roads do not reach yet.
-PyStatus refuse_documents(PyObject* obj, const char* fname) noexcept {
-  struct Entry {
-    PyResult<PyTypeObject*> (*cls)() noexcept;
-    const char* name;
-  };
-  static constexpr Entry kDocumentClasses[] = {{kestrine_document_type, "KestrineDocument"},
-                                               {kestrine_document_view_type, "KestrineDocumentView"}};
-  for (const Entry& entry : kDocumentClasses) {
-    KESTRINE_ASSIGN_OR_RETURN(const bool is_document, is_instance_of_class(obj, entry.cls));
+// What a round-trip document (to_json only) or a view (both functions) is
+// written as: its to_dict() (None for a document of no documents); other
+// objects stand for themselves.  `holder` keeps the substitute alive.
+PyResult<PyObject*> document_substitute(PyObject* obj, bool documents, OwnedRef& holder) {
+  if (documents) {
+    KESTRINE_ASSIGN_OR_RETURN(const bool is_document, is_instance_of_class(obj, kestrine_document_type));
     if (is_document) {
-      PyErr_Format(PyExc_NotImplementedError, "%s() of a %s is not implemented yet", fname, entry.name);
-      return fail_fetch();
+      KESTRINE_ASSIGN_OR_RETURN(holder, document_json_value(obj));
+      return holder.get();
     }
   }
-  return {};
+  KESTRINE_ASSIGN_OR_RETURN(const bool is_view, is_instance_of_class(obj, kestrine_document_view_type));
+  if (!is_view) return obj;
+  KESTRINE_ASSIGN_OR_RETURN(holder, view_json_value(obj));
+  return holder.get();
 }
 
 }  // namespace
@@ -119,14 +118,15 @@ KESTRINE_FUNCTION_BODY(dumps_body) {
   // read while nothing was edited.  No other argument applies to it.
   KESTRINE_ASSIGN_OR_RETURN(const bool is_document, is_instance_of_class(obj, kestrine_document_type));
   if (is_document) return document_to_yaml(obj);
-  KESTRINE_TRY(refuse_documents(obj, "dumps"));
+  OwnedRef substitute;
+  KESTRINE_ASSIGN_OR_RETURN(PyObject* const value, document_substitute(obj, false, substitute));
 
   KESTRINE_TRY(check_null_style_options(option));
   const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, serializers);
   if (represent != nullptr) return dumps_represented(obj, represent, encode_options, option, width);
 
   PyEncoder encoder(encode_options);
-  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(obj));
+  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(value));
 
   const WriterOptions writer_options = WriterOptions::from_option_bits(option, width);
   OutputBuffer buffer;
@@ -147,11 +147,12 @@ KESTRINE_FUNCTION_BODY(to_json_body) {
   PyObject* const obj = arg[0];
   PyObject* const default_fn = none_as_absent(arg[1]);
   KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option"));
-  KESTRINE_TRY(refuse_documents(obj, "to_json"));
+  OwnedRef substitute;
+  KESTRINE_ASSIGN_OR_RETURN(PyObject* const value, document_substitute(obj, true, substitute));
 
   const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, nullptr);
   PyEncoder encoder(encode_options);
-  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(obj));
+  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(value));
 
   const JsonOptions json_options = JsonOptions::from_option_bits(option);
   OutputBuffer buffer;

@@ -87,7 +87,7 @@ YamlNode detached_copy(const YamlNode& node, const AnchorBindings& bindings) {
 
 // The pairs of a secrets file's root mapping as its table.
 LoadResult<SecretsTable> secrets_table(IncludeContext& ctx, const YamlNode& root, std::string_view candidate) {
-  auto bindings = bind_anchors(std::span<const YamlNode>(&root, 1), kAnchorMapBudget);
+  auto bindings = bind_anchors(std::span<const YamlNode>(&root, 1), kAliasNodeBudget);
   if (!bindings)
     return std::unexpected(secrets_file_error("invalid secrets.yaml: " + bindings.error().message, candidate));
   SecretsTable table;

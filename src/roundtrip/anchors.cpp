@@ -24,9 +24,11 @@ class AnchorBinder {
   }
 
  private:
-  struct Anchor {
-    const YamlNode* node;
-    std::uint64_t count;  // nodes, aliases counted as copies of their targets
+  // A subtree's node count with aliases counted as copies of their targets,
+  // and the deepest nesting of alias expansions in it.
+  struct Measure {
+    std::uint64_t count = 0;
+    std::uint32_t depth = 0;
   };
 
   // Anchors are scoped per file: an alias binds only to an anchor written in
@@ -50,34 +52,45 @@ class AnchorBinder {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
   }
 
-  // The node count of `node` as if every alias in it were a copy; records
-  // the bindings and, once the node is complete, its anchor.
-  // `file`: the file the node is written in.
-  std::uint64_t walk(const YamlNode& node, std::uint32_t file) {
-    return stack_guarded([&]() -> std::uint64_t {
-      if (error_) return 0;
-      std::uint64_t count = 1;
+  static void add(Measure& total, Measure part) noexcept {
+    total.count = sat_add(total.count, part.count);
+    if (part.depth > total.depth) total.depth = part.depth;
+  }
+
+  // Measures `node`, recording the bindings and, once the node is complete,
+  // its anchor.  `file`: the file the node is written in.
+  Measure walk(const YamlNode& node, std::uint32_t file) {
+    return stack_guarded([&]() -> Measure {
+      if (error_) return {};
       if (node.is_alias()) {
         auto it = anchors_.find(AnchorKey{node.span.file_id, std::string_view(node.text())});
-        if (it == anchors_.end()) return 1;
-        out_.targets_.emplace(&node, it->second.node);
-        charged_ = sat_add(charged_, it->second.count);
+        if (it == anchors_.end()) return {1, 0};
+        const Measure& target = it->second.measure;
+        const std::uint32_t depth = target.depth == UINT32_MAX ? target.depth : target.depth + 1;
+        out_.targets_.emplace(&node, AliasBinding{it->second.node, target.count, depth});
+        charged_ = sat_add(charged_, target.count);
         if (charged_ > budget_) error_ = ComposeError{std::string(kAliasBombMessage), node.span};
-        return it->second.count;
+        return {target.count, depth};
       }
+      Measure total{1, 0};
       const std::uint32_t inner = children_file(node);
-      for (const YamlNode& item : node.items()) count = sat_add(count, walk(item, inner));
+      for (const YamlNode& item : node.items()) add(total, walk(item, inner));
       for (const NodePair& pair : node.pairs()) {
-        count = sat_add(count, walk(pair.key, inner));
-        count = sat_add(count, walk(pair.value, inner));
+        add(total, walk(pair.key, inner));
+        add(total, walk(pair.value, inner));
       }
       if (node.anchor()) {
         const std::uint32_t scope = node.source() != nullptr ? file : node.span.file_id;
-        anchors_.insert_or_assign(AnchorKey{scope, std::string_view(*node.anchor())}, Anchor{&node, count});
+        anchors_.insert_or_assign(AnchorKey{scope, std::string_view(*node.anchor())}, Anchor{&node, total});
       }
-      return count;
+      return total;
     });
   }
+
+  struct Anchor {
+    const YamlNode* node;
+    Measure measure;
+  };
 
   AnchorBindings& out_;
   SeededHashMap<AnchorKey, Anchor> anchors_;
@@ -107,6 +120,60 @@ bool is_collection_node(const YamlNode& node, const AnchorBindings& bindings) no
   if (!node.is_alias()) return false;
   const YamlNode* target = follow_aliases(node, bindings);
   return target != nullptr && target->is_collection();
+}
+
+// ---- following aliases while a document is read -------------------------------------------
+
+namespace {
+
+// Unlimited: the limits apply to what is read, not to the document.
+void bind_unlimited(const YamlNode& root, AnchorBindings& out) {
+  AnchorBinder binder(out, UINT64_MAX);
+  binder.bind_root(root);
+}
+
+}  // namespace
+
+const AnchorBindings& BindingsCache::of(const YamlNode& root) {
+  std::unique_ptr<AnchorBindings>& slot = bound_[&root];
+  if (!slot) {
+    auto bindings = std::make_unique<AnchorBindings>();
+    bind_unlimited(root, *bindings);
+    slot = std::move(bindings);
+  }
+  return *slot;
+}
+
+const AnchorBindings& AliasFollower::bindings() {
+  if (bindings_ == nullptr) {
+    if (cache_ != nullptr) {
+      bindings_ = &cache_->of(*root_);
+    } else {
+      bind_unlimited(*root_, own_.emplace());
+      bindings_ = &*own_;
+    }
+  }
+  return *bindings_;
+}
+
+const YamlNode* AliasFollower::target(const YamlNode& alias) { return bindings().target(alias); }
+
+std::expected<const YamlNode*, AliasLimitError> AliasFollower::expand(const YamlNode& alias) {
+  const AliasBinding* binding = bindings().binding(alias);
+  if (binding == nullptr) return nullptr;
+  if (charging_) {
+    if (binding->depth > kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, alias.span});
+    if (binding->count > kAliasNodeBudget - charged_) return std::unexpected(AliasLimitError{kAliasBombMessage, alias.span});
+    charged_ += binding->count;  // never past the budget
+  }
+  return binding->target;
+}
+
+void AliasFollower::rebind(const YamlNode& root) noexcept {
+  if (!charging_ || root_ == &root) return;
+  root_ = &root;
+  bindings_ = nullptr;
+  own_.reset();
 }
 
 // ---- merge keys -------------------------------------------------------------------------

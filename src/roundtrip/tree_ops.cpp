@@ -154,17 +154,6 @@ void register_anchors(const YamlNode& node, AnchorTable& table) {
   });
 }
 
-AnchorMap build_anchor_map(std::span<const YamlNode> roots) {
-  AnchorTable table;
-  for (const YamlNode& root : roots) register_anchors(root, table);
-  AnchorMap map;
-  map.reserve(table.size());
-  std::uint64_t budget = kAnchorMapBudget;
-  for (const auto& [name, node] : table)
-    map.emplace(std::string(name), copy_expanding_aliases(*node, table, 0, budget));
-  return map;
-}
-
 // ---- alias-expanding copies ---------------------------------------------------
 
 namespace {
@@ -172,7 +161,7 @@ namespace {
 template <bool kForDetach>
 YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
                      std::uint64_t& budget) {
-  if (budget == 0 || depth > kMaxAliasCopyDepth) return YamlNode::null_at(node.span);
+  if (budget == 0 || depth > kMaxAliasDepth) return YamlNode::null_at(node.span);
   --budget;
   return stack_guarded([&]() -> YamlNode {
     YamlNode out;
@@ -231,43 +220,6 @@ YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
 YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
                                            std::uint32_t depth, std::uint64_t& budget) {
   return expand_copy<true>(node, table, depth, budget);
-}
-
-// ---- leaves -------------------------------------------------------------------
-
-namespace {
-
-bool leaves_rec(const YamlNode& node, std::vector<LeafStep>& path, const LeafVisitor& visit) {
-  return stack_guarded([&] {
-    if (node.is_sequence()) {
-      auto items = node.items();
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        path.push_back(LeafStep{nullptr, i});
-        bool go = leaves_rec(items[i], path, visit);
-        path.pop_back();
-        if (!go) return false;
-      }
-      return true;
-    }
-    if (node.is_mapping()) {
-      for (const NodePair& p : node.pairs()) {
-        if (!p.key.is_scalar()) continue;
-        path.push_back(LeafStep{&p.key, 0});
-        bool go = leaves_rec(p.value, path, visit);
-        path.pop_back();
-        if (!go) return false;
-      }
-      return true;
-    }
-    return visit(path, node);
-  });
-}
-
-}  // namespace
-
-bool walk_leaf_paths(const YamlNode& root, const LeafVisitor& visit) {
-  std::vector<LeafStep> path;
-  return leaves_rec(root, path, visit);
 }
 
 }  // namespace kestrine

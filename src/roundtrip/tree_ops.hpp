@@ -14,8 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/ast.hpp"
 #include "util/hash_map.hpp"
+#include "util/stack_guard.hpp"
 
 namespace kestrine {
 
@@ -81,19 +83,11 @@ using AnchorTable = SeededHashMap<std::string_view, const YamlNode*>;
 // Pre-order: records every anchored node whose name is not yet recorded.
 void register_anchors(const YamlNode& node, AnchorTable& table);
 
-// Anchor name to an alias-expanded copy of the first node carrying it.
-using AnchorMap = SeededHashMap<std::string, YamlNode>;
-// The node budget shared by all copies of one build_anchor_map call.
-inline constexpr std::uint64_t kAnchorMapBudget = 1'000'000;
-AnchorMap build_anchor_map(std::span<const YamlNode> roots);
-
 // ---- alias-expanding copies ---------------------------------------------------
 
-// Alias levels a copy follows before it cuts off with Null nodes.
-inline constexpr std::uint32_t kMaxAliasCopyDepth = 100;
-
 // A copy with aliases replaced by copies of their targets (depth + 1 per
-// alias).  Once `budget` is spent, or past the alias depth, nodes copy as
+// alias).  Once `budget` (kAliasNodeBudget for a whole copy) is spent, or
+// past kMaxAliasDepth alias levels, nodes copy as
 // Null at their start.  Rebuilt collections keep span and tag only (end at
 // start, no anchor, no comments, block style); scalars and nulls are copied
 // whole; an unknown alias becomes a Null at its start.  Never fails.
@@ -108,18 +102,44 @@ YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTab
 
 // ---- leaves -------------------------------------------------------------------
 
-// One step of a leaf's path: a mapping key node (for pairs with a scalar
-// key) or a sequence index.
-struct LeafStep {
-  const YamlNode* key = nullptr;  // null for an index step
-  std::size_t index = 0;
-};
-
-// Visits every leaf (scalar, null, alias) in document order with its path;
-// sequences step by index, mappings by scalar key (pairs with other keys are
-// skipped with their values); empty collections give no leaf.  The visitor
-// returns false to stop; the result is false when it stopped.
-using LeafVisitor = std::function<bool(std::span<const LeafStep> path, const YamlNode& leaf)>;
-bool walk_leaf_paths(const YamlNode& root, const LeafVisitor& visit);
+// Visits every leaf (scalar, null, alias: aliases are not followed) below
+// `node` in document order: a sequence steps into each item by index, a
+// mapping into the value of each pair whose key is a scalar (pairs with other
+// keys are skipped with their values; duplicate keys are visited each); an
+// empty collection has no leaf.  The visitor's steps return false to stop the
+// walk, and so does walk_leaves then:
+//
+//   struct Visitor {
+//     bool enter_key(const YamlNode& key);    // before the value of a pair
+//     bool enter_index(std::size_t index);    // before a sequence item
+//     void leave();                           // after either
+//     bool leaf(const YamlNode& node);
+//   };
+template <class Visitor>
+bool walk_leaves(const YamlNode& node, Visitor& visit) {
+  return stack_guarded([&] {
+    if (node.is_sequence()) {
+      const auto items = node.items();
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!visit.enter_index(i)) return false;
+        const bool go = walk_leaves(items[i], visit);
+        visit.leave();
+        if (!go) return false;
+      }
+      return true;
+    }
+    if (node.is_mapping()) {
+      for (const NodePair& p : node.pairs()) {
+        if (!p.key.is_scalar()) continue;
+        if (!visit.enter_key(p.key)) return false;
+        const bool go = walk_leaves(p.value, visit);
+        visit.leave();
+        if (!go) return false;
+      }
+      return true;
+    }
+    return visit.leaf(node);
+  });
+}
 
 }  // namespace kestrine

@@ -54,7 +54,7 @@ TEST(BridgeDocument, ToYamlRespectsTheBorrowFlag) {
       "    try:\n        return _doc.to_yaml()\n"
       "    except RuntimeError as e:\n        return 'RuntimeError: ' + str(e)\n");
   {
-    auto exclusive = document_data(doc->get())->borrow.borrow_mut();
+    auto exclusive = document_data(doc->get())->begin_edit();
     ASSERT_TRUE(exclusive);
     EXPECT_EQ(to_std(eval("_try()").get()), "RuntimeError: Already mutably borrowed");
   }
@@ -109,6 +109,71 @@ TEST(BridgeDocument, PythonKeysAsSteps) {
   EXPECT_TRUE(in_map.is_instance_of(PyExc_KeyError));
   bind("_err", in_map.value());
   EXPECT_EQ(to_std(eval("_err.args").get()), "('5',)");
+}
+
+TEST(BridgeDocument, ReadsDuringAnEditFailAtOnceAndStaleHandlesSayWhy) {
+  auto doc = new_document(document_of("a: {b: 1}\nl: [1]\n"));
+  ASSERT_TRUE(doc);
+  DocumentData* data = document_data(doc->get());
+  bind("_doc", doc->get());
+  run("_v = _doc['a']\n_n = _doc.node['a']\n"
+      "def _outcomes(reads):\n"
+      "    out = []\n"
+      "    for r in reads:\n"
+      "        try:\n            out.append(repr(r()))\n"
+      "        except Exception as e:\n            out.append(type(e).__name__ + ': ' + str(e))\n"
+      "    return out\n"
+      "_reads = [lambda: _doc['a'], lambda: _doc.get('a', 0), _doc.keys, lambda: len(_doc), lambda: 'a' in _doc,\n"
+      "          _doc.to_dict, _doc.walk, _doc.range, lambda: _doc.locate(['a']), lambda: _doc.anchors,\n"
+      "          lambda: _doc.origin, lambda: _doc.explicit_start, _doc.to_tree, _doc.to_yaml, lambda: repr(_doc),\n"
+      "          lambda: _v['b'], lambda: _v.get('b', 0), lambda: len(_v), lambda: 'b' in _v, _v.to_dict,\n"
+      "          lambda: repr(_v), lambda: _n.value, lambda: _n['b'], lambda: _n.comment, lambda: repr(_n)]\n");
+  {
+    auto edit = data->begin_edit();
+    ASSERT_TRUE(edit);
+    // get() does not mistake the conflict for a missing key.
+    EXPECT_EQ(to_std(eval("set(_outcomes(_reads))").get()), "{'RuntimeError: Already mutably borrowed'}");
+    // Making a handle reads nothing.
+    EXPECT_EQ(to_std(eval("(repr(type(_doc.node)), repr(type(_v.node)))").get()),
+              "(\"<class 'KestrineNode'>\", \"<class 'KestrineNode'>\")");
+  }
+  EXPECT_TRUE(data->borrow.is_free());
+
+  // A handle whose path no longer resolves is stale; it is live again once
+  // the path leads somewhere.
+  auto rename = [&](const char* key) {
+    auto edit = data->begin_edit();
+    ASSERT_TRUE(edit);
+    data->record.roots[0].pairs_mut()[0].key.set_scalar(key, ScalarStyle::Plain);
+  };
+  rename("gone");
+  EXPECT_EQ(to_std(eval("_outcomes([lambda: _v['b'], lambda: _v.get('b', 7), lambda: repr(_v), _v.node.range,\n"
+                        "           lambda: _n.value, lambda: _n['b'], lambda: repr(_n), lambda: 'b' in _n])")
+                       .get()),
+            "[\"KeyError: 'stale view'\", '7', \"'KestrineDocumentView(<stale>)'\", \"KeyError: 'stale node'\", "
+            "\"KeyError: 'stale node'\", \"KeyError: 'stale node'\", \"'KestrineNode(<stale>)'\", "
+            "\"KeyError: 'stale node'\"]");
+  rename("a");
+  EXPECT_EQ(to_std(eval("(_v['b'], _n.value, _n['b'].line)").get()), "(1, {'b': 1}, 1)");
+}
+
+TEST(BridgeDocument, ReadsKeepIndexesAndBindingsUntilAnEdit) {
+  std::string text = "base: &b {k: v}\nwide:\n";
+  for (int i = 0; i < 40; ++i) text += "  k" + std::to_string(i) + ": *b\n";
+  auto doc = new_document(document_of(text));
+  ASSERT_TRUE(doc);
+  DocumentData* data = document_data(doc->get());
+  bind("_doc", doc->get());
+  EXPECT_EQ(to_std(eval("(_doc['wide']['k39']['k'], _doc['wide']['k7'].to_dict())").get()), "('v', {'k': 'v'})");
+  EXPECT_EQ(data->lookups.size(), 1u);   // the 40-pair mapping
+  EXPECT_EQ(data->bindings.size(), 1u);  // its root, bound once for both reads
+  {
+    auto edit = data->begin_edit();
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(data->lookups.size() + data->bindings.size(), 0u);
+  }
+  EXPECT_EQ(to_std(eval("_doc['wide']['k0']['k']").get()), "v");
+  EXPECT_EQ(data->bindings.size(), 1u);
 }
 
 }  // namespace

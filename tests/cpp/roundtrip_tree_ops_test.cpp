@@ -72,17 +72,6 @@ TEST(RoundtripTreeOps, AnchorPaths) {
   EXPECT_EQ(anchors[2].second, (NodePath{PathSegment::of_key("b")}));
 }
 
-TEST(RoundtripTreeOps, AnchorMapKeepsFirstDefinitionAndExpands) {
-  std::vector<YamlNode> roots;
-  // Aliases may refer to anchors of other roots once trees are edited.
-  roots.push_back(root_of("a: &x [1, 2]\n"));
-  roots[0].pairs_mut()[0].value.items_mut()[1] = YamlNode::alias("y");
-  roots.push_back(root_of("- &y two\n- &x 3\n"));
-  AnchorMap map = build_anchor_map(roots);
-  ASSERT_TRUE(map.contains("x"));
-  EXPECT_EQ(render(map.at("x")), "['1', &y 'two']");
-}
-
 TEST(RoundtripTreeOps, ExpandingCopyFields) {
   YamlNode doc = root_of(
       "base: &b !t {k: v}  # c\n"
@@ -149,32 +138,51 @@ TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
   }
   std::vector<YamlNode> roots;
   roots.push_back(root_of(bomb));
-  AnchorMap map = build_anchor_map(roots);
-  EXPECT_EQ(map.size(), 10u);
   table.clear();
   register_anchors(roots[0], table);
+  EXPECT_EQ(table.size(), 10u);
   budget = 5000;
   YamlNode capped = copy_expanding_aliases(*table.at("l9"), table, 0, budget);
   EXPECT_EQ(budget, 0u);
 }
 
-TEST(RoundtripTreeOps, LeafWalk) {
-  YamlNode doc = root_of("a: [1, {b: 2}]\n[k]: skipped\nc: {}\nd: ~\ne:\n");
+// Records "path=leaf" for each leaf; stops after `limit` leaves.
+struct LeafRecorder {
+  std::vector<std::string> path;
   std::vector<std::string> seen;
-  walk_leaf_paths(doc, [&](std::span<const LeafStep> path, const YamlNode& leaf) {
-    std::string s;
-    for (const LeafStep& step : path) s += step.key ? step.key->text() + "/" : std::to_string(step.index) + "/";
-    seen.push_back(s + "=" + (leaf.is_null() ? "null" : leaf.text()));
-    return true;
-  });
-  EXPECT_EQ(seen, (std::vector<std::string>{"a/0/=1", "a/1/b/=2", "d/=~", "e/=null"}));
+  std::size_t limit = SIZE_MAX;
+  std::size_t deepest = 0;
 
-  int visits = 0;
-  bool finished = walk_leaf_paths(doc, [&](std::span<const LeafStep>, const YamlNode&) {
-    return ++visits < 2;
-  });
-  EXPECT_FALSE(finished);
-  EXPECT_EQ(visits, 2);
+  bool enter_key(const YamlNode& key) {
+    path.push_back(key.text());
+    return true;
+  }
+  bool enter_index(std::size_t i) {
+    path.push_back(std::to_string(i));
+    return true;
+  }
+  void leave() { path.pop_back(); }
+  bool leaf(const YamlNode& node) {
+    std::string s;
+    for (const std::string& step : path) s += step + "/";
+    if (path.size() < 8) seen.push_back(s + "=" + (node.is_null() ? "null" : node.text()));
+    deepest = std::max(deepest, path.size());
+    return seen.size() < limit;
+  }
+};
+
+TEST(RoundtripTreeOps, LeafWalk) {
+  YamlNode doc = root_of("a: [1, {b: &x 2}]\n[k]: skipped\nc: {}\nd: ~\ne:\nf: *x\n");
+  LeafRecorder all;
+  EXPECT_TRUE(walk_leaves(doc, all));
+  EXPECT_EQ(all.seen, (std::vector<std::string>{"a/0/=1", "a/1/b/=2", "d/=~", "e/=null", "f/=x"}));
+  EXPECT_TRUE(all.path.empty());
+
+  LeafRecorder two;
+  two.limit = 2;
+  EXPECT_FALSE(walk_leaves(doc, two));
+  EXPECT_EQ(two.seen.size(), 2u);
+  EXPECT_TRUE(two.path.empty());
 }
 
 TEST(RoundtripTreeOps, DeepTreesAreWalkedSafely) {
@@ -198,12 +206,9 @@ TEST(RoundtripTreeOps, DeepTreesAreWalkedSafely) {
   std::uint64_t budget = 1'000'000;
   YamlNode copy = copy_expanding_aliases(roots[0], table, 0, budget);
   EXPECT_EQ(budget, 1'000'000u - 100001u);
-  int leaves = 0;
-  walk_leaf_paths(copy, [&](std::span<const LeafStep> p, const YamlNode&) {
-    leaves += p.size() == 100000;
-    return true;
-  });
-  EXPECT_EQ(leaves, 1);
+  LeafRecorder leaves;
+  walk_leaves(copy, leaves);
+  EXPECT_EQ(leaves.deepest, 100000u);
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 //   * with every node marked edited, and with every other node edited, the
 //     rendered text reads back through the plain decoder as the same values
 //     as the input, when the input decodes (the null style and which half is
-//     edited depend on the input length).
+//     edited depend on the input length);
+//   * reading it as a document: every node a path reaches resolves to itself
+//     (with and without key indexes), and every alias followed within its
+//     own document stands for the node the loader binds it to, within the
+//     read limits.
 // A failed check prints what failed with the rendered text and traps, so
 // libFuzzer keeps the input.
 #include <cstddef>
@@ -19,6 +23,7 @@
 #include "decode/value.hpp"
 #include "same_documents.hpp"
 #include "roundtrip/composer.hpp"
+#include "roundtrip/document.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/stack_guard.hpp"
 
@@ -76,6 +81,42 @@ void check_reads_back(const kestrine::DecodedStream& original, const std::vector
   }
 }
 
+// Checks the reading side of the document API over one root: paths to the
+// first nodes in pre-order (each search walks the tree, so only a few), key
+// lookups through the index against the scan, and alias following.
+void check_document_reads(const kestrine::DocumentRecord& doc, std::size_t root_index) {
+  const YamlNode& root = doc.roots[root_index];
+  kestrine::KeyIndexCache lookups;
+  kestrine::AliasFollower aliases(root);
+  auto bound = kestrine::bind_anchors(root, UINT64_MAX);
+  if (!bound) fail("binding without a budget failed", {});
+  std::size_t searched = 0;
+  auto visit = [&](auto& self, const YamlNode& n) -> void {
+    if (searched++ < 64) {
+      if (auto path = kestrine::path_to_node(root, n)) {
+        if (kestrine::resolve_path(doc, root_index, *path, &lookups) != &n) fail("a node's path leads elsewhere", {});
+      }
+    }
+    for (const NodePair& p : n.pairs()) {
+      if (p.key.is_scalar() &&
+          lookups.last_pair_with_key(n, p.key.text()) != kestrine::last_pair_with_key(n, p.key.text(), nullptr))
+        fail("the key index and the scan disagree", {});
+    }
+    if (n.is_alias()) {
+      auto target = aliases.expand(n);
+      if (target && *target != bound->target(n)) fail("a followed alias stands for another node", {});
+    }
+    kestrine::stack_guarded([&] {
+      for (const YamlNode& item : n.items()) self(self, item);
+      for (const NodePair& p : n.pairs()) {
+        self(self, p.key);
+        self(self, p.value);
+      }
+    });
+  };
+  visit(visit, root);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -88,6 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<YamlNode>& roots = composed->roots;
   for (std::size_t start : composed->document_starts)
     if (start > size) fail("document start past the end of the text", {});
+
+  {
+    kestrine::DocumentRecord doc;
+    doc.roots = roots;
+    for (std::size_t i = 0; i < doc.roots.size(); ++i) check_document_reads(doc, i);
+  }
 
   // Unedited: the text as read.
   const std::string unedited = kestrine::render_document(roots, text, false, kestrine::NullStyle::Default);

@@ -11,25 +11,13 @@
 #include "ffi/types/annotated_scalar.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
+#include "roundtrip/document.hpp"  // source_tag_of, source_target_of
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
 
 namespace {
-
-// The provenance tag of a node: its include source's tag, else its own
-// custom tag.
-std::optional<std::string_view> source_tag_of(const YamlNode& node) noexcept {
-  if (const IncludeSource* src = node.source()) return std::string_view(src->tag);
-  if (const auto tag = node.tag().view(); tag && is_custom_tag(*tag)) return tag;
-  return std::nullopt;
-}
-
-std::optional<std::string_view> source_target_of(const YamlNode& node) noexcept {
-  if (const IncludeSource* src = node.source()) return std::string_view(src->target);
-  return std::nullopt;
-}
 
 class TreeConverter {
  public:

@@ -19,15 +19,23 @@ namespace kestrine {
 
 namespace {
 
+// The node an alias is read as (null: it refers to nothing), or the
+// follower's limit error as a ValueError.
+PyResult<const YamlNode*> expand_alias(const YamlNode& alias, AliasFollower& aliases) {
+  auto target = aliases.expand(alias);
+  if (!target) return fail(PyErr::value_error(target.error().message));
+  return *target;
+}
+
 class NodeReader {
  public:
-  NodeReader(const NodeReadOptions& opts, const AnchorBindings& bindings, AnchorObjectCache& cache)
-      : opts_(opts), bindings_(bindings), cache_(cache) {}
+  NodeReader(const NodeReadOptions& opts, AliasFollower& aliases, AnchorObjectCache& cache)
+      : opts_(opts), aliases_(aliases), cache_(cache) {}
 
   PyResult<OwnedRef> read(const YamlNode& node) {
     return stack_guarded([&]() -> PyResult<OwnedRef> {
       if (node.is_alias()) {
-        const YamlNode* target = bindings_.target(node);
+        KESTRINE_ASSIGN_OR_RETURN(const YamlNode* target, expand_alias(node, aliases_));
         if (target == nullptr) return none_ref();
         if (OwnedRef hit = cache_.find(target)) return hit;
         return read(*target);
@@ -55,7 +63,7 @@ class NodeReader {
     const auto pairs = node.pairs();
     if (!has_merge_key(pairs)) {
       for (const NodePair& p : pairs) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_, &key_cache_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_, &key_cache_));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
         KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), key.get(), value.get())));
       }
@@ -72,14 +80,14 @@ class NodeReader {
     for (const NodePair& p : pairs) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
       if (is_merge_key_node(p.key)) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, p.value, value.get(), bindings_));
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, p.value, value.get(), aliases_.bindings()));
         if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, bindings_, &key_cache_)
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, aliases_, &key_cache_)
                                                                      : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict, key.get(), leftover.get(), slot_taken));
         continue;
       }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, bindings_, &key_cache_));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_, &key_cache_));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict, key.get(), value.get())));
       if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
     }
@@ -87,7 +95,7 @@ class NodeReader {
   }
 
   const NodeReadOptions& opts_;
-  const AnchorBindings& bindings_;
+  AliasFollower& aliases_;
   AnchorObjectCache& cache_;
   AnchorObjectCache key_cache_;  // key objects of alias targets
 };
@@ -97,13 +105,16 @@ class NodeReader {
 // keys made of aliases cost no copy of the texts they name.
 class KeyReader {
  public:
-  KeyReader(const NodeReadOptions& opts, const AnchorBindings& bindings, AnchorObjectCache* aliased)
-      : opts_(opts), bindings_(bindings), aliased_(aliased) {}
+  KeyReader(const NodeReadOptions& opts, AliasFollower& aliases, AnchorObjectCache* aliased)
+      : opts_(opts), aliases_(aliases), aliased_(aliased) {}
 
   PyResult<OwnedRef> key_of(const YamlNode& node) {
     return stack_guarded([&]() -> PyResult<OwnedRef> {
-      const YamlNode* n = follow_aliases(node, bindings_);
-      if (n == nullptr) return none_ref();
+      const YamlNode* n = &node;
+      while (n->is_alias()) {
+        KESTRINE_ASSIGN_OR_RETURN(n, expand_alias(*n, aliases_));
+        if (n == nullptr) return none_ref();
+      }
       const bool shared = n != &node && aliased_ != nullptr;
       if (shared) {
         if (OwnedRef hit = aliased_->find(n)) return hit;
@@ -140,7 +151,7 @@ class KeyReader {
   }
 
   const NodeReadOptions& opts_;
-  const AnchorBindings& bindings_;
+  AliasFollower& aliases_;
   AnchorObjectCache* aliased_;
 };
 
@@ -189,16 +200,28 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
   return fail(PyErr::internal_fault("scalar conversion of a collection or alias node"));
 }
 
+PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
+                              AnchorObjectCache& cache) {
+  NodeReader reader(opts, aliases, cache);
+  return reader.read(node);
+}
+
 PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings,
                               AnchorObjectCache& cache) {
-  NodeReader reader(opts, bindings, cache);
-  return reader.read(node);
+  AliasFollower aliases(bindings);
+  return node_to_py(node, opts, aliases, cache);
+}
+
+PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
+                                  AnchorObjectCache* aliased) {
+  KeyReader reader(opts, aliases, aliased);
+  return reader.key_of(node);
 }
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
                                   const AnchorBindings& bindings, AnchorObjectCache* aliased) {
-  KeyReader reader(opts, bindings, aliased);
-  return reader.key_of(node);
+  AliasFollower aliases(bindings);
+  return node_to_py_key(node, opts, aliases, aliased);
 }
 
 // ---- merge keys -------------------------------------------------------------------------

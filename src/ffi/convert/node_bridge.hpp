@@ -1,15 +1,17 @@
 // The bridge between Python values and round-trip nodes.
 //
-//   auto bindings = bind_anchors(roots);                  // roundtrip/anchors.hpp
+//   AliasFollower aliases(root);                          // roundtrip/anchors.hpp
 //   AnchorObjectCache cache;
-//   PyResult<OwnedRef> obj = node_to_py(root, opts, *bindings, cache);
+//   PyResult<OwnedRef> obj = node_to_py(root, opts, aliases, cache);
 //   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode);
 //
 // node_to_py reads a node out as a plain value; py_to_node builds a node for a
 // value assigned into a tree.  The tree conversions (annotate.hpp) share the
 // scalar, key and merge-key pieces below.  An alias converts to the object
 // already built for its target (the `AnchorObjectCache`), or else converts
-// the target node itself; nothing is copied.
+// the target node itself; nothing is copied.  Every alias read is charged to
+// the follower, so a document whose aliases expand past its limits fails
+// with ValueError (its message) instead of filling memory.
 //
 // Everything here requires the interpreter lock.  Every recursive walk runs
 // under the stack guard.  Python errors come back as values; C++ exceptions
@@ -64,8 +66,11 @@ struct NodeReadOptions {
 // A plain Python value for a node: None, bool, int, float, str, date or
 // datetime for scalars; list and dict for collections (merge keys applied, no
 // tag handler called); an alias gives the cached object of its target, else
-// the target converted.  Fails only when the interpreter does (memory, a
-// hash or comparison raising).
+// the target converted.  Fails when the interpreter does (memory, a hash or
+// comparison raising) or an alias goes past the follower's limits.  With
+// load-time bindings the load already held the aliases to its budget.
+PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
+                              AnchorObjectCache& cache);
 PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts, const AnchorBindings& bindings,
                               AnchorObjectCache& cache);
 
@@ -81,6 +86,8 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
 // With `aliased`, the object built for an alias target is kept there and
 // shared by later aliases to it (keys are immutable), so keys made of
 // aliases never copy the texts they name once per alias.
+PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
+                                  AnchorObjectCache* aliased = nullptr);
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
                                   const AnchorBindings& bindings, AnchorObjectCache* aliased = nullptr);
 

@@ -5,8 +5,12 @@
 //   PyResult<OwnedRef> doc = new_document(std::move(rec));
 //
 // The record and path resolution are roundtrip/document.hpp's; the object
-// only adds the borrow flag that guards the record against edits while it
-// is read.  Functions that are not noexcept let allocation
+// adds the borrow flag that guards the record against edits while it is
+// read, and what reads keep between calls: the key indexes of large
+// mappings and the alias bindings of each root.  Readers take
+// `borrow.borrow()`; the only way to edit is `begin_edit()`, which drops
+// both caches before the trees can change (the flag offers no exclusive
+// access of its own).  Functions that are not noexcept let allocation
 // failures reach the caller's py_entry (MemoryError).
 #pragma once
 
@@ -18,12 +22,41 @@
 
 namespace kestrine {
 
+// A document's access flag: shared access for readers; exclusive access
+// only through DocumentData::begin_edit.
+class DocumentBorrowFlag {
+ public:
+  // "Already mutably borrowed" (RuntimeError) while an edit runs.
+  PyResult<BorrowFlag::Shared> borrow() noexcept { return flag_.borrow(); }
+  bool is_free() const noexcept { return flag_.is_free(); }
+
+ private:
+  friend struct DocumentData;
+  BorrowFlag flag_;
+};
+
 struct DocumentData {
-  BorrowFlag borrow;
+  DocumentBorrowFlag borrow;
   DocumentRecord record;
+  // Filled by reads under shared access (the interpreter lock keeps them
+  // apart, and no read holds on to them across Python code that could
+  // edit: an edit fails while any read runs); dropped by begin_edit.
+  KeyIndexCache lookups;
+  BindingsCache bindings;
 
   DocumentData() noexcept = default;
   explicit DocumentData(DocumentRecord&& r) noexcept : record(std::move(r)) {}
+
+  // Exclusive access for an edit ("Already borrowed" while anyone reads);
+  // what reads kept is dropped first.
+  PyResult<BorrowFlag::Exclusive> begin_edit() noexcept {
+    auto exclusive = borrow.flag_.borrow_mut();
+    if (exclusive) {
+      lookups.clear();
+      bindings.clear();
+    }
+    return exclusive;
+  }
 };
 
 struct DocumentObject {
@@ -42,12 +75,19 @@ DocumentData* document_data(PyObject* obj) noexcept;
 // modified), as a new bytes object.  Takes a shared borrow.
 PyResult<OwnedRef> document_to_yaml(PyObject* document);
 
+// What `to_json` writes for a document: None when it holds no document,
+// else its to_dict().
+PyResult<OwnedRef> document_json_value(PyObject* document);
+
 // ---- paths ------------------------------------------------------------------------
 
 // A Python key as a step: a non-negative integer that fits 64 bits (an int,
 // bool, or anything with __index__) is an Index, a str a Key; anything else
 // is TypeError "mapping keys must be str or int".
 PyResult<PathSegment> py_to_path_segment(PyObject* key);
+
+// KeyError(str(key)).
+PyErr key_error_for(PyObject* key) noexcept;
 
 // The error of a lookup on `node` that found nothing: IndexError "index out
 // of range" for a sequence, else KeyError(str(key)).

@@ -6,18 +6,30 @@
 
 namespace kestrine {
 
-PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks) {
-  if (checks.yaml11_warn) log_warnings(collect_version_warnings(roots, checks.mode));
+DocumentCheckFindings run_document_checks(std::span<YamlNode> roots, const DocumentChecks& checks) {
+  DocumentCheckFindings found;
+  if (checks.yaml11_warn) found.version_warnings = collect_version_warnings(roots, checks.mode);
   if (checks.upgrade) {
     for (YamlNode& root : roots) upgrade_yaml11_scalars(root, checks.mode, checks.prefer_double_quotes);
   }
   const KeyReading reading(checks.mode, checks.timestamps);
   if (checks.dup_error) {
-    if (auto error = check_duplicate_keys_roots(roots, reading)) return fail(duplicate_key_error_to_py(*error));
+    found.duplicate = check_duplicate_keys_roots(roots, reading);
   } else if (checks.dup_warn_only) {
-    log_warnings(warn_duplicate_keys(roots, reading));
+    found.duplicate_warnings = warn_duplicate_keys(roots, reading);
   }
+  return found;
+}
+
+PyStatus report_document_checks(const DocumentCheckFindings& findings) {
+  log_warnings(findings.version_warnings);
+  if (findings.duplicate) return fail(duplicate_key_error_to_py(*findings.duplicate));
+  log_warnings(findings.duplicate_warnings);
   return {};
+}
+
+PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks) {
+  return report_document_checks(run_document_checks(roots, checks));
 }
 
 }  // namespace kestrine

@@ -15,13 +15,22 @@
 // `loads` with OPT_ROUND_TRIP runs it once over all roots of the stream;
 // `loads_all` once per document over that document's root.  Requires the
 // interpreter lock (logging).
+//
+// The work itself touches no Python object: `run_document_checks` does it
+// without the lock and keeps what it found, and `report_document_checks`
+// (lock held) then logs and raises exactly what check_documents would have,
+// in the same order.
 #pragma once
 
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/compose_error.hpp"
 
 namespace kestrine {
 
@@ -39,5 +48,17 @@ struct DocumentChecks {
 // (under `dup_error`); the warnings and the upgrade of the earlier steps stay
 // done.
 PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks);
+
+// What the checks found, in the order it is reported.
+struct DocumentCheckFindings {
+  std::vector<std::string> version_warnings;
+  std::optional<ComposeError> duplicate;  // under dup_error
+  std::vector<std::string> duplicate_warnings;
+};
+
+// The checks and the upgrade, without reporting anything; needs no lock.
+DocumentCheckFindings run_document_checks(std::span<YamlNode> roots, const DocumentChecks& checks);
+// Logs the warnings and raises the duplicate-key error.  Requires the lock.
+PyStatus report_document_checks(const DocumentCheckFindings& findings);
 
 }  // namespace kestrine

@@ -30,19 +30,61 @@ DecodeOptions check_pass_options(const LoadSettings& settings) noexcept {
   return options;
 }
 
-// The plain decoder over the top-level text with the lock released; its
-// documents and warnings are dropped, only its verdict counts.  An error
-// names `file` (the caller's root_path) when there is one.
+// The plain decoder's verdict on a text; its documents and warnings are
+// dropped.  Touches no Python object.
+std::optional<DecoderError> plain_check(std::string_view text, const LoadSettings& settings) {
+  auto decoded = decode_stream(text, check_pass_options(settings));
+  if (!decoded) return std::move(decoded.error());
+  return std::nullopt;
+}
+
+// The plain decoder over the top-level text with the lock released.  An
+// error names `file` (the caller's root_path) when there is one.
 PyStatus plain_check_pass(std::string_view text, const LoadSettings& settings,
                           const std::optional<std::string>& file = std::nullopt) {
-  const DecodeOptions options = check_pass_options(settings);
-  auto error = without_gil([&]() -> std::optional<DecoderError> {
-    auto decoded = decode_stream(text, options);
-    if (!decoded) return std::move(decoded.error());
-    return std::nullopt;
-  });
+  auto error = without_gil([&] { return plain_check(text, settings); });
   if (error) return fail(decoder_error_to_py(*error, file));
   return {};
+}
+
+// The text work of a load without include options, done with the lock
+// released (composing reads only the call's text, which stays valid and
+// unchanged without the lock: a mutable buffer was copied when the text was
+// made).  Each step runs only when the ones before it succeeded; the caller
+// then reports the findings in the order the steps ran, so what Python sees
+// (warnings logged, the exception raised) is what the same steps run with
+// the lock held would give.
+struct OffLockLoad {
+  std::optional<DecoderError> check_error;  // the plain decoder's verdict, when asked
+  std::optional<ComposeError> compose_error;
+  ComposedStream composed;
+};
+
+OffLockLoad compose_off_lock(std::string_view text, const LoadSettings* check_with, bool empty_document_as_null) {
+  return without_gil([&] {
+    OffLockLoad load;
+    if (check_with != nullptr) load.check_error = plain_check(text, *check_with);
+    if (load.check_error) return load;
+    auto composed = compose_text(text, 0, empty_document_as_null);
+    if (composed) {
+      load.composed = std::move(*composed);
+    } else {
+      load.compose_error = std::move(composed.error());
+    }
+    return load;
+  });
+}
+
+// Trees of a large text are freed with the lock released: nothing in them
+// is a Python object, and other threads run meanwhile.
+constexpr std::size_t kFreeOffLockBytes = 64 * 1024;
+
+void free_trees(std::vector<YamlNode>& roots, std::size_t text_size) {
+  if (text_size < kFreeOffLockBytes) {
+    roots.clear();
+    return;
+  }
+  without_gil([&] { std::vector<YamlNode>().swap(roots); });
 }
 
 // The same pass over every text of the source-file table (lock held); an
@@ -66,12 +108,18 @@ PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& setti
 // option, else composed from the text alone.  A document opened by "---"
 // without content gives a Null root, so that "the first document" means
 // the same as on the plain road and a round-trip document keeps it.
-PyResult<LoadedTrees> load_trees(LoadsCall& call) {
-  if (call.settings.any_include_flag()) return loads_include_trees(call);
-  auto composed = compose_text(call.text->text(), 0, /*empty_document_as_null=*/true);
-  if (!composed) return fail(compose_error_to_py(composed.error()));
+PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
+  const LoadSettings& settings = call.settings;
+  if (settings.any_include_flag()) {
+    if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings, call.root_path));
+    return loads_include_trees(call);
+  }
+  OffLockLoad load = compose_off_lock(call.text->text(), check_pass ? &settings : nullptr,
+                                      /*empty_document_as_null=*/true);
+  if (load.check_error) return fail(decoder_error_to_py(*load.check_error, call.root_path));
+  if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
   LoadedTrees trees;
-  trees.roots = std::move(composed->roots);
+  trees.roots = std::move(load.composed.roots);
   return trees;
 }
 
@@ -147,8 +195,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
   const bool check_pass = annotated || settings.reject_complex;
 
-  if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings, call.root_path));
-  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call));
+  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, check_pass));
   if (!settings.any_include_flag() && call.root_path) {
     trees.source_names.push_back(*call.root_path);
     trees.source_texts.emplace_back();
@@ -160,13 +207,17 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
-  KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots));
-  const YamlNode& first = trees.roots.front();
-  if (annotated) {
-    return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
-                             settings.annotate_numbers);
-  }
-  return tree_to_py(first, settings.version_mode, call.handlers, bindings);
+  PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots));
+    const YamlNode& first = trees.roots.front();
+    if (annotated) {
+      return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
+                               settings.annotate_numbers);
+    }
+    return tree_to_py(first, settings.version_mode, call.handlers, bindings);
+  }();
+  free_trees(trees.roots, call.text->text().size());
+  return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -176,11 +227,29 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
   KESTRINE_TRY(check_null_style_options(settings.option));
 
-  KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call));
   const DocumentChecks checks{settings.version_mode, settings.upgrade,     settings.dup_error,
                               settings.dup_warn_only, settings.yaml11_warn, (settings.option & OPT_SINGLE_QUOTES) == 0,
                               settings.timestamps};
-  KESTRINE_TRY(check_documents(trees.roots, checks));
+  LoadedTrees trees;
+  if (settings.any_include_flag()) {
+    KESTRINE_ASSIGN_OR_RETURN(trees, loads_include_trees(call));
+    KESTRINE_TRY(check_documents(trees.roots, checks));
+  } else {
+    // Composed and checked off the lock; reported in the same order.
+    std::optional<ComposeError> compose_error;
+    DocumentCheckFindings findings;
+    without_gil([&] {
+      auto composed = compose_text(call.text->text(), 0, /*empty_document_as_null=*/true);
+      if (!composed) {
+        compose_error = std::move(composed.error());
+        return;
+      }
+      trees.roots = std::move(composed->roots);
+      findings = run_document_checks(trees.roots, checks);
+    });
+    if (compose_error) return fail(compose_error_to_py(*compose_error));
+    KESTRINE_TRY(report_document_checks(findings));
+  }
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
   DocumentRecord record;
@@ -199,11 +268,10 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
 PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   const LoadSettings& settings = call.settings;
   const std::string_view text = call.text->text();
-  KESTRINE_TRY(plain_check_pass(text, settings));
-
-  auto composed = parse_roundtrip_multi(text);
-  if (!composed) return fail(compose_error_to_py(composed.error()));
-  std::span<const YamlNode> roots = composed->roots;
+  OffLockLoad load = compose_off_lock(text, &settings, /*empty_document_as_null=*/true);
+  if (load.check_error) return fail(decoder_error_to_py(*load.check_error));
+  if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
+  std::span<const YamlNode> roots = load.composed.roots;
 
   KESTRINE_TRY(located_duplicate_keys(roots, settings));
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
@@ -216,6 +284,7 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
                                                                    bindings, settings.annotate_numbers, cache));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
   }
+  free_trees(load.composed.roots, text.size());
   return list;
 }
 
@@ -226,30 +295,48 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
   const LoadSettings& settings = call.settings;
   const Options option = settings.option;
   const std::string_view text = call.text->text();
+  const auto checks_of = [&](VersionMode mode) {
+    return DocumentChecks{mode,
+                          settings.upgrade,
+                          settings.dup_error,
+                          settings.dup_warn_only,
+                          (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12,
+                          (option & OPT_SINGLE_QUOTES) == 0,
+                          settings.timestamps};
+  };
 
-  auto composed = parse_roundtrip_multi(text);
-  if (!composed) return fail(compose_error_to_py(composed.error()));
-  const std::vector<std::string_view> slices = document_slices(text, composed->document_starts);
-  const std::size_t count = std::min(composed->roots.size(), slices.size());
+  // Composed and every document checked off the lock; each document's
+  // findings are then reported before it is made, as if checked in turn.
+  std::optional<ComposeError> compose_error;
+  ComposedStream composed;
+  std::vector<std::string_view> slices;
+  std::vector<VersionMode> modes;
+  std::vector<DocumentCheckFindings> findings;
+  without_gil([&] {
+    auto stream = compose_text(text, 0, /*empty_document_as_null=*/true);
+    if (!stream) {
+      compose_error = std::move(stream.error());
+      return;
+    }
+    composed = std::move(*stream);
+    slices = document_slices(text, composed.document_starts);
+    const std::size_t count = std::min(composed.roots.size(), slices.size());
+    for (std::size_t i = 0; i < count; ++i) {
+      modes.push_back(document_mode(slices[i], option));
+      findings.push_back(run_document_checks(std::span<YamlNode>(&composed.roots[i], 1), checks_of(modes[i])));
+    }
+  });
+  if (compose_error) return fail(compose_error_to_py(*compose_error));
 
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
-  for (std::size_t i = 0; i < count; ++i) {
-    YamlNode& root = composed->roots[i];
-    const VersionMode mode = document_mode(slices[i], option);
-    const DocumentChecks checks{mode,
-                                settings.upgrade,
-                                settings.dup_error,
-                                settings.dup_warn_only,
-                                (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12,
-                                (option & OPT_SINGLE_QUOTES) == 0,
-                                settings.timestamps};
-    KESTRINE_TRY(check_documents(std::span<YamlNode>(&root, 1), checks));
+  for (std::size_t i = 0; i < findings.size(); ++i) {
+    KESTRINE_TRY(report_document_checks(findings[i]));
     KESTRINE_TRY(check_null_style_options(option));
 
     DocumentRecord record;
-    record.roots.push_back(std::move(root));
+    record.roots.push_back(std::move(composed.roots[i]));
     record.source_text.emplace(slices[i]);
-    record.flags = document_flags(settings, mode);
+    record.flags = document_flags(settings, modes[i]);
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef document, new_document(std::move(record)));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), document.get())));
   }

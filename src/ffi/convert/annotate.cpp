@@ -114,10 +114,10 @@ class TreeConverter {
 
   // ---- annotation ----
 
-  // The file name object for a file number (None outside the table); one
-  // str per file and call.
+  // The file name object for a file number (empty for None, outside the
+  // table); one str per file and call.
   PyResult<OwnedRef> file_object(std::uint32_t file_id) {
-    if (file_id >= files_.size()) return none_ref();
+    if (file_id >= files_.size()) return OwnedRef();
     OwnedRef& slot = file_objects_[file_id];
     if (!slot) {
       KESTRINE_ASSIGN_OR_RETURN(slot, lossy_str(files_[file_id]));
@@ -125,66 +125,38 @@ class TreeConverter {
     return slot;
   }
 
-  // The node's metadata, its file name as the annotated objects show it
-  // (invalid UTF-8 replaced).
+  // A provenance text (tag or target) as a str, shared by the values of one
+  // call that carry the same text (a few tags and paths recur).
+  PyResult<OwnedRef> provenance_object(std::optional<std::string_view> text) {
+    if (!text) return OwnedRef();
+    for (auto& [known, object] : provenance_) {
+      if (known == *text) return object;
+    }
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef object, new_str(*text));
+    if (provenance_.size() < kProvenanceCache) provenance_.emplace_back(std::string(*text), object);
+    return object;
+  }
+
+  // The node's metadata as the annotated objects carry it.
   PyResult<Annotation> annotation(const YamlNode& node) {
-    Annotation m = annotation_of(node, {});
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef file, file_object(node.span.file_id));
-    if (file.get() != Py_None) {
-      KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(file.get()));
-      m.file.emplace(text);
-    }
+    Annotation m;
+    m.line = node.span.line + 1;
+    m.column = node.span.column + 1;
+    m.end_line = node.end_line + 1;
+    m.end_column = node.end_column + 1;
+    m.offset = node.span.offset;
+    m.end_offset = node.end_offset;
+    KESTRINE_ASSIGN_OR_RETURN(m.file, file_object(node.span.file_id));
+    KESTRINE_ASSIGN_OR_RETURN(m.source_tag, provenance_object(source_tag_of(node)));
+    KESTRINE_ASSIGN_OR_RETURN(m.source_target, provenance_object(source_target_of(node)));
     return m;
-  }
-
-  PyResult<OwnedRef> style_object(ScalarStyle style) {
-    OwnedRef& slot = styles_[static_cast<std::size_t>(style) % styles_.size()];
-    if (!slot) {
-      KESTRINE_ASSIGN_OR_RETURN(slot, new_str(scalar_style_name(style)));
-    }
-    return slot;
-  }
-
-  // A line or column number.  Recent ones are shared: a scalar's start and
-  // end line, and the keys and values on one line, repeat them.
-  PyResult<OwnedRef> position_number(std::uint64_t n) {
-    if (n <= 256) return new_uint(n);  // the interpreter's own small ints
-    NumberCell& cell = numbers_[n % numbers_.size()];
-    if (!cell.object || cell.value != n) {
-      KESTRINE_ASSIGN_OR_RETURN(cell.object, new_uint(n));
-      cell.value = n;
-    }
-    return cell.object;
-  }
-
-  // The node's metadata in the order of the annotated scalar classes'
-  // constructor arguments after the value.
-  PyResult<OwnedRef> scalar_meta(const YamlNode& node) {
-    std::array<PyResult<OwnedRef>, kScalarMetaSize> items = {
-        position_number(node.span.line + 1ULL),
-        position_number(node.span.column + 1ULL),
-        file_object(node.span.file_id),
-        position_number(node.end_line + 1ULL),
-        position_number(node.end_column + 1ULL),
-        style_object(node.scalar_style()),
-        optional_str(source_tag_of(node)),
-        optional_str(source_target_of(node)),
-        new_uint(node.span.offset),
-        new_uint(node.end_offset),
-    };
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef meta, checked(PyTuple_New(kScalarMetaSize)));
-    for (std::size_t i = 0; i < kScalarMetaSize; ++i) {
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, std::move(items[i]));
-      PyTuple_SET_ITEM(meta.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return meta;
   }
 
   // An annotated scalar holding the value and the node's metadata.
   PyResult<OwnedRef> annotated_object(ScalarClass cls, PyResult<OwnedRef> value, const YamlNode& node) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef scalar, std::move(value));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef meta, scalar_meta(node));
-    return new_annotated_scalar(cls, scalar.get(), std::move(meta));
+    KESTRINE_ASSIGN_OR_RETURN(Annotation meta, annotation(node));
+    return scalars_.make(cls, std::move(scalar), std::move(meta), node.scalar_style());
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
@@ -211,6 +183,8 @@ class TreeConverter {
     return scalar_node_to_py(node, read_);
   }
 
+  static constexpr std::size_t kProvenanceCache = 16;
+
   NodeReadOptions read_;
   const TagHandlers& handlers_;
   const AnchorBindings& bindings_;
@@ -220,37 +194,19 @@ class TreeConverter {
   bool annotate_numbers_ = false;
   std::span<const std::string> files_;
   std::vector<OwnedRef> file_objects_;
-  std::array<OwnedRef, 5> styles_;
-  struct NumberCell {
-    std::uint64_t value = 0;
-    OwnedRef object;
-  };
-  std::array<NumberCell, 64> numbers_;
+  std::vector<std::pair<std::string, OwnedRef>> provenance_;
+  AnnotatedScalarMaker scalars_;
 };
 
 // Whether the annotated scalars of a conversion are made without calling
 // their classes (which imports the classes now, before any pause).
-bool scalars_run_no_python(bool annotate_numbers) noexcept {
+bool scalars_run_no_python(bool annotate_numbers) {
   if (!annotated_scalar_is_native(ScalarClass::Str)) return false;
   return !annotate_numbers ||
          (annotated_scalar_is_native(ScalarClass::Int) && annotated_scalar_is_native(ScalarClass::Float));
 }
 
 }  // namespace
-
-Annotation annotation_of(const YamlNode& node, std::span<const std::string> file_names) {
-  Annotation m;
-  m.line = node.span.line + 1;
-  m.column = node.span.column + 1;
-  m.end_line = node.end_line + 1;
-  m.end_column = node.end_column + 1;
-  m.offset = node.span.offset;
-  m.end_offset = node.end_offset;
-  if (node.span.file_id < file_names.size()) m.file.emplace(file_names[node.span.file_id]);
-  if (const auto tag = source_tag_of(node)) m.source_tag.emplace(*tag);
-  if (const auto target = source_target_of(node)) m.source_target.emplace(*target);
-  return m;
-}
 
 PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const TagHandlers& handlers,
                                    const AnchorBindings& bindings, AnchorObjectCache& cache) {

@@ -55,8 +55,4 @@ PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const 
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache);
 
-// The metadata of a node as the annotated results carry it (file name
-// looked up in `file_names`).
-Annotation annotation_of(const YamlNode& node, std::span<const std::string> file_names);
-
 }  // namespace kestrine

@@ -37,10 +37,17 @@ inline PyObject* new_dict(std::size_t n) noexcept {
 
 std::atomic<PyDateTime_CAPI*> g_datetime_api{nullptr};
 
-PyDateTime_CAPI* datetime_api() noexcept {
-  PyDateTime_CAPI* api = g_datetime_api.load(std::memory_order_acquire);
-  if (api != nullptr) [[likely]] return api;
-  api = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+// Whether a GcPause of this thread has the collector paused (see GcPause).
+thread_local bool t_gc_paused = false;
+
+// The first use imports the datetime module: Python code, which may let
+// other threads run and, at interpreter exit, may end this thread with a
+// forced unwind.  So it is never called from a noexcept frame, and a paused
+// collector is resumed around it (other threads may run meanwhile).
+PyDateTime_CAPI* import_datetime_api() {
+  if (t_gc_paused) PyGC_Enable();
+  auto* api = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+  if (t_gc_paused) PyGC_Disable();
   if (api == nullptr) return nullptr;  // not cached: the next call tries again
   PyDateTime_CAPI* expected = nullptr;
   if (!g_datetime_api.compare_exchange_strong(expected, api, std::memory_order_acq_rel)) api = expected;
@@ -48,7 +55,13 @@ PyDateTime_CAPI* datetime_api() noexcept {
   return api;
 }
 
-PyObject* make_timezone(std::int32_t offset_minutes) noexcept {
+inline PyDateTime_CAPI* datetime_api() {
+  PyDateTime_CAPI* api = g_datetime_api.load(std::memory_order_acquire);
+  if (api != nullptr) [[likely]] return api;
+  return import_datetime_api();
+}
+
+PyObject* make_timezone(std::int32_t offset_minutes) {
   PyDateTime_CAPI* api = datetime_api();
   if (api == nullptr) return nullptr;
   PyObject* delta = api->Delta_FromDelta(0, offset_minutes * 60, 0, 1, api->DeltaType);
@@ -58,7 +71,7 @@ PyObject* make_timezone(std::int32_t offset_minutes) noexcept {
   return tz;
 }
 
-PyObject* make_timestamp(const Timestamp& ts, PyObject* tz) noexcept {
+PyObject* make_timestamp(const Timestamp& ts, PyObject* tz) {
   PyDateTime_CAPI* api = datetime_api();
   if (api == nullptr) return nullptr;
   if (const Date* d = std::get_if<Date>(&ts)) {
@@ -97,7 +110,7 @@ PyObject* bigint_object(std::string_view digits) noexcept {
 // ---------------------------------------------------------------------------
 // Tags
 
-PyObject* apply_tag_raw(std::string_view tag, PyObject* value, const TagHandlers& h) noexcept {
+PyObject* apply_tag_raw(std::string_view tag, PyObject* value, const TagHandlers& h) {
   // `value` is a new reference that this function consumes.
   if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with(">")) tag = tag.substr(2, tag.size() - 3);
   if (h.tags != nullptr) {
@@ -395,14 +408,15 @@ class PlainConverter {
 }  // namespace
 
 GcPause::GcPause(bool active) noexcept {
-  if (!active) return;
-  // The datetime module is imported (Python code) before the pause starts.
-  if (g_datetime_api.load(std::memory_order_acquire) == nullptr && datetime_api() == nullptr) PyErr_Clear();
+  if (!active || t_gc_paused) return;
   paused_ = PyGC_Disable() != 0;
+  t_gc_paused = paused_;
 }
 
 GcPause::~GcPause() {
-  if (paused_) PyGC_Enable();
+  if (!paused_) return;
+  t_gc_paused = false;
+  PyGC_Enable();
 }
 
 PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) {
@@ -423,13 +437,13 @@ PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, co
   return list;
 }
 
-PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) noexcept {
+PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) {
   PyObject* result = apply_tag_raw(tag, value.release(), handlers);
   if (result == nullptr) return fail_fetch();
   return OwnedRef::steal(result);
 }
 
-PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept {
+PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) {
   OwnedRef tz;
   if (const DateTime* dt = std::get_if<DateTime>(&ts); dt != nullptr && dt->offset_minutes) {
     tz = OwnedRef::steal(make_timezone(*dt->offset_minutes));

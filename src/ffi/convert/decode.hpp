@@ -41,8 +41,10 @@ struct TagHandlers {
 // state when it ends: collections during the build would only re-walk the
 // new objects.  Only for conversions that call no user callback and no
 // Python-level constructor: the conversion then never lets another thread
-// in, so the pause cannot be observed.  The datetime module is imported
-// before the pause starts.
+// in, so the pause cannot be observed.  The one exception, the first import
+// of the datetime module when a conversion makes its first date or time,
+// resumes the collector while the import runs.  Pauses do not nest: an inner
+// one on the same thread does nothing.
 class GcPause {
  public:
   explicit GcPause(bool active) noexcept;
@@ -65,10 +67,12 @@ PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, co
 // `value`: the `tags` entry's callable, else `tag_handler`, else a
 // KestrineTag under passthrough, else `value` itself.  A verbatim tag
 // "!<...>" is unwrapped first.
-PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) noexcept;
+PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers);
 
-// A date, a naive datetime, or an aware one with a datetime.timezone.
-PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) noexcept;
+// A date, a naive datetime, or an aware one with a datetime.timezone.  The
+// first call in a process imports the datetime module (Python code: never
+// call this from a noexcept frame).
+PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts);
 
 // An int from decimal digits (underscores ignored); text that is not a
 // number (or too long for the interpreter's int parser) is returned as str.

@@ -19,11 +19,24 @@ AnnotatedData& annotated_data(PyObject* self) noexcept {
   return reinterpret_cast<AnnotatedListObject*>(self)->data;
 }
 
+std::optional<std::string_view> annotation_text(const OwnedRef& field) noexcept {
+  if (!field) return std::nullopt;
+  auto text = str_view(field.get());
+  if (!text) return std::nullopt;
+  return *text;
+}
+
+namespace {
+
+OwnedRef text_or_none(const OwnedRef& field) noexcept { return field ? field : none_ref(); }
+
+}  // namespace
+
 PyResult<OwnedRef> span_to_py_tuple(const Annotation& meta) noexcept {
   std::array<PyResult<OwnedRef>, 9> items = {
-      new_uint(meta.line),       new_uint(meta.column),        optional_str(meta.file),
-      new_uint(meta.end_line),   new_uint(meta.end_column),    optional_str(meta.source_tag),
-      optional_str(meta.source_target), new_uint(meta.offset), new_uint(meta.end_offset),
+      new_uint(meta.line),       new_uint(meta.column),        text_or_none(meta.file),
+      new_uint(meta.end_line),   new_uint(meta.end_column),    text_or_none(meta.source_tag),
+      text_or_none(meta.source_target), new_uint(meta.offset), new_uint(meta.end_offset),
   };
   for (auto& item : items) KESTRINE_TRY(item);
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, checked(PyTuple_New(9)));
@@ -55,11 +68,11 @@ PyObject* get_field(PyObject* self, void* closure) noexcept {
     switch (static_cast<Field>(reinterpret_cast<std::intptr_t>(closure))) {
       case kLine: return new_uint(m.line);
       case kColumn: return new_uint(m.column);
-      case kFile: return optional_str(m.file);
+      case kFile: return text_or_none(m.file);
       case kEndLine: return new_uint(m.end_line);
       case kEndColumn: return new_uint(m.end_column);
-      case kSourceTag: return optional_str(m.source_tag);
-      case kSourceTarget: return optional_str(m.source_target);
+      case kSourceTag: return text_or_none(m.source_tag);
+      case kSourceTarget: return text_or_none(m.source_target);
       case kOffset: return new_uint(m.offset);
       case kEndOffset: return new_uint(m.end_offset);
     }
@@ -73,12 +86,12 @@ PyObject* get_predicate(PyObject* self, void* closure) noexcept {
   return py_entry([&]() -> PyResult<OwnedRef> {
     AnnotatedData& data = annotated_data(self);
     KESTRINE_ASSIGN_OR_RETURN(const BorrowFlag::Shared shared, data.borrow.borrow());
-    const std::optional<std::string>& tag = data.meta.source_tag;
+    const std::optional<std::string_view> tag = annotation_text(data.meta.source_tag);
     bool result = false;
     switch (static_cast<Predicate>(reinterpret_cast<std::intptr_t>(closure))) {
       case kIsSecret: result = tag && *tag == "!secret"; break;
       case kIsEnvVar: result = tag && *tag == "!env_var"; break;
-      case kIsInclude: result = is_include_tag(tag); break;
+      case kIsInclude: result = tag && is_include_tag(*tag); break;
     }
     return OwnedRef::borrow(result ? Py_True : Py_False);
   });
@@ -101,14 +114,17 @@ PyResult<std::uint64_t> state_number(PyObject* item, std::uint64_t max) noexcept
   return value;
 }
 
-PyResult<std::optional<std::string>> state_text(PyObject* item, int position) {
-  if (item == Py_None) return std::optional<std::string>();
+// A text item of the state as an exact str (a subclass instance is copied,
+// so the record never holds user objects); empty for None.
+PyResult<OwnedRef> state_text(PyObject* item, int position) {
+  if (item == Py_None) return OwnedRef();
   if (!PyUnicode_Check(item)) {
     return fail(PyErr::type_error("state item " + std::to_string(position) + " must be str or None, not " +
                                   Py_TYPE(item)->tp_name));
   }
   KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(item));
-  return std::optional<std::string>(std::string(text));
+  if (PyUnicode_CheckExact(item)) return OwnedRef::borrow(item);
+  return new_str(text);
 }
 
 PyResult<Annotation> state_to_annotation(PyObject* state) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ffi/py.hpp"
 #include "ffi/types/class_objects.hpp"
@@ -20,20 +21,24 @@ namespace kestrine {
 
 // Where an annotated value came from.  Lines and columns are 1-based (the
 // end position is the one just past the last character); offsets are 0-based
-// byte offsets.  The field order is the order of the pickled state.
+// byte offsets.  The texts are str objects (empty for None), shared by every
+// value of one load that has the same file or tag: one record is 56 bytes,
+// and the Python integers are made only when an attribute is read.
 struct Annotation {
   std::uint32_t line = 0;
   std::uint32_t column = 0;
-  std::optional<std::string> file;
   std::uint32_t end_line = 0;
   std::uint32_t end_column = 0;
-  std::optional<std::string> source_tag;     // "!secret", "!env_var", an include tag, a custom tag
-  std::optional<std::string> source_target;  // the directive's argument
   std::uint64_t offset = 0;
   std::uint64_t end_offset = 0;
-
-  friend bool operator==(const Annotation&, const Annotation&) = default;
+  OwnedRef file;
+  OwnedRef source_tag;     // "!secret", "!env_var", an include tag, a custom tag
+  OwnedRef source_target;  // the directive's argument
 };
+
+// The text of a str field of an Annotation, or nothing for None (or a str
+// without a UTF-8 form, which the loader never makes).
+std::optional<std::string_view> annotation_text(const OwnedRef& field) noexcept;
 
 // The class-owned part of either annotated container.
 struct AnnotatedData {

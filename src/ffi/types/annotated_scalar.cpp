@@ -5,8 +5,13 @@
 #endif
 
 #include <atomic>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "ffi/imported.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -86,7 +91,7 @@ Layout inspect(ClassLayout& entry, Py_ssize_t& offset) noexcept {
 }
 
 // The layout of the class, importing and inspecting it on first use.
-PyResult<Layout> layout(ClassLayout& entry) noexcept {
+PyResult<Layout> layout(ClassLayout& entry) {
   const Layout known = entry.layout.load(std::memory_order_acquire);
   if (known != Layout::Unchecked) [[likely]] return known;
   KESTRINE_ASSIGN_OR_RETURN(entry.cls, entry.import());
@@ -97,36 +102,183 @@ PyResult<Layout> layout(ClassLayout& entry) noexcept {
   return found;
 }
 
-PyResult<OwnedRef> call_class(PyObject* cls, PyObject* value, PyObject* meta) noexcept {
-  PyObject* args[1 + kScalarMetaSize];
-  args[0] = value;
-  for (std::size_t i = 0; i < kScalarMetaSize; ++i) args[1 + i] = PyTuple_GET_ITEM(meta, i);
-  return checked(PyObject_Vectorcall(cls, args, 1 + kScalarMetaSize, nullptr));
+// ---------------------------------------------------------------------------
+// The metadata record
+
+// What the `_meta` slot of a loaded scalar holds: its ten metadata items,
+// read by index like the tuple that Python-made instances hold.  Holds only
+// str objects, so it takes no part in garbage collection.
+struct ScalarMetaObject {
+  PyObject_HEAD
+  Annotation meta;
+  ScalarStyle style;
+};
+
+// The five style names, made once per process.
+PyObject* style_name(ScalarStyle style) noexcept {
+  static PyObject* names[5] = {};
+  const auto index = static_cast<std::size_t>(style) % 5;
+  if (names[index] == nullptr) {
+    const std::string_view name = scalar_style_name(style);
+    names[index] = PyUnicode_InternFromString(std::string(name).c_str());
+    if (names[index] == nullptr) return nullptr;
+  }
+  return Py_NewRef(names[index]);
+}
+
+PyObject* text_item(const OwnedRef& text) noexcept { return Py_NewRef(text ? text.get() : Py_None); }
+
+Py_ssize_t meta_length(PyObject*) noexcept { return static_cast<Py_ssize_t>(kScalarMetaSize); }
+
+PyObject* meta_item(PyObject* self, Py_ssize_t index) noexcept {
+  const auto* record = reinterpret_cast<ScalarMetaObject*>(self);
+  const Annotation& m = record->meta;
+  switch (index) {
+    case 0: return PyLong_FromUnsignedLong(m.line);
+    case 1: return PyLong_FromUnsignedLong(m.column);
+    case 2: return text_item(m.file);
+    case 3: return PyLong_FromUnsignedLong(m.end_line);
+    case 4: return PyLong_FromUnsignedLong(m.end_column);
+    case 5: return style_name(record->style);
+    case 6: return text_item(m.source_tag);
+    case 7: return text_item(m.source_target);
+    case 8: return PyLong_FromUnsignedLongLong(m.offset);
+    case 9: return PyLong_FromUnsignedLongLong(m.end_offset);
+    default: break;
+  }
+  PyErr_SetString(PyExc_IndexError, "index out of range");
+  return nullptr;
+}
+
+// The items as a tuple (repr and pickling show what Python-made instances
+// hold).
+PyObject* meta_as_tuple(PyObject* self) noexcept { return PySequence_Tuple(self); }
+
+PyObject* meta_repr(PyObject* self) noexcept {
+  OwnedRef items = OwnedRef::steal(meta_as_tuple(self));
+  return items ? PyObject_Repr(items.get()) : nullptr;
+}
+
+// Compares and hashes as the tuple of its items, so an instance equals one
+// made from Python with the same metadata (its `vars()` included).
+PyObject* meta_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+  OwnedRef mine = OwnedRef::steal(meta_as_tuple(self));
+  if (!mine) return nullptr;
+  OwnedRef theirs = Py_TYPE(other) == Py_TYPE(self) ? OwnedRef::steal(meta_as_tuple(other)) : OwnedRef::borrow(other);
+  if (!theirs) return nullptr;
+  return PyObject_RichCompare(mine.get(), theirs.get(), op);
+}
+
+Py_hash_t meta_hash(PyObject* self) noexcept {
+  OwnedRef items = OwnedRef::steal(meta_as_tuple(self));
+  return items ? PyObject_Hash(items.get()) : -1;
+}
+
+PyObject* meta_reduce(PyObject* self, PyObject*) noexcept {
+  OwnedRef items = OwnedRef::steal(meta_as_tuple(self));
+  if (!items) return nullptr;
+  return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(&PyTuple_Type), items.get());
+}
+
+void meta_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<ScalarMetaObject*>(self)->meta.~Annotation();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef meta_methods[] = {
+    {"__reduce__", meta_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot meta_slots[] = {
+    {Py_tp_doc, const_cast<char*>("The source metadata of a loaded annotated scalar, read by index.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(meta_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(meta_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(meta_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(meta_hash)},
+    {Py_tp_methods, meta_methods},
+    {Py_sq_length, reinterpret_cast<void*>(meta_length)},
+    {Py_sq_item, reinterpret_cast<void*>(meta_item)},
+    {0, nullptr},
+};
+
+PyType_Spec meta_spec = {
+    "kestrine.KestrineScalarMeta",
+    static_cast<int>(sizeof(ScalarMetaObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    meta_slots,
+};
+
+TypeCell meta_cell{"KestrineScalarMeta"};
+
+PyResult<OwnedRef> new_meta(Annotation meta, ScalarStyle style) {
+  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, create_type_once(meta_cell, meta_spec, nullptr));
+  auto* obj = PyObject_New(ScalarMetaObject, type);
+  if (obj == nullptr) return fail_fetch();
+  new (&obj->meta) Annotation(std::move(meta));
+  obj->style = style;
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
+}
+
+// An unexpected class layout: the class itself is called with the value and
+// the ten items, as from Python.
+PyResult<OwnedRef> call_class(PyObject* cls, PyObject* value, PyObject* meta) {
+  PyObject* args[1 + kScalarMetaSize] = {value};
+  for (std::size_t i = 0; i < kScalarMetaSize; ++i) {
+    args[1 + i] = meta_item(meta, static_cast<Py_ssize_t>(i));
+    if (args[1 + i] == nullptr) {
+      for (std::size_t j = 1; j <= i; ++j) Py_DECREF(args[j]);
+      return fail_fetch();
+    }
+  }
+  PyObject* result = PyObject_Vectorcall(cls, args, 1 + kScalarMetaSize, nullptr);
+  for (std::size_t i = 1; i <= kScalarMetaSize; ++i) Py_DECREF(args[i]);
+  return checked(result);
 }
 
 }  // namespace
 
-bool annotated_scalar_is_native(ScalarClass cls) noexcept {
+bool annotated_scalar_is_native(ScalarClass cls) {
   auto found = layout(layout_of(cls));
   if (!found) return false;  // the error comes back from the first instance
   return *found == Layout::Slot || *found == Layout::Dict;
 }
 
-PyResult<OwnedRef> new_annotated_scalar(ScalarClass cls, PyObject* value, OwnedRef meta) noexcept {
+PyResult<OwnedRef> AnnotatedScalarMaker::construct(PyTypeObject* base, PyTypeObject* type, PyObject* value) {
+  // What `base.__new__(cls, value)` does, straight through the base type,
+  // with one argument tuple for the whole conversion: the base constructors
+  // keep no reference to it, which is checked before each reuse.
+  if (!args_ || Py_REFCNT(args_.get()) != 1) {
+    KESTRINE_ASSIGN_OR_RETURN(args_, checked(PyTuple_Pack(1, Py_None)));
+  }
+  PyObject* const args = args_.get();
+  PyObject* const placeholder = PyTuple_GET_ITEM(args, 0);
+  PyTuple_SET_ITEM(args, 0, value);  // borrowed while the constructor runs
+  PyObject* obj = base->tp_new(type, args, nullptr);
+  PyTuple_SET_ITEM(args, 0, placeholder);
+  return checked(obj);
+}
+
+PyResult<OwnedRef> AnnotatedScalarMaker::make(ScalarClass cls, OwnedRef value, Annotation meta, ScalarStyle style) {
   ClassLayout& entry = layout_of(cls);
   KESTRINE_ASSIGN_OR_RETURN(const Layout found, layout(entry));
-  if (found == Layout::Call) return call_class(entry.cls, value, meta.get());
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef record, new_meta(std::move(meta), style));
+  if (found == Layout::Call) return call_class(entry.cls, value.get(), record.get());
 
-  // What `base.__new__(cls, value)` does, straight through the base type.
-  OwnedRef args = OwnedRef::steal(PyTuple_Pack(1, value));
-  if (!args) return fail_fetch();
   auto* type = reinterpret_cast<PyTypeObject*>(entry.cls);
-  OwnedRef obj = OwnedRef::steal(entry.base->tp_new(type, args.get(), nullptr));
-  if (!obj) return fail_fetch();
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, construct(entry.base, type, value.get()));
   if (found == Layout::Slot) {
     auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj.get()) + entry.meta_offset);
-    Py_XSETREF(*slot, meta.release());
-  } else if (PyObject_GenericSetAttr(obj.get(), meta_name(), meta.get()) < 0) {
+    Py_XSETREF(*slot, record.release());
+    // The instance has no dict and its one slot holds a record that refers
+    // to str objects only: it cannot be part of a reference cycle, so the
+    // collector need not walk it (what the interpreter does for tuples of
+    // atoms).  Only the package's own classes reach here, never a subclass.
+    if (PyObject_GC_IsTracked(obj.get())) PyObject_GC_UnTrack(obj.get());
+  } else if (PyObject_GenericSetAttr(obj.get(), meta_name(), record.get()) < 0) {
     return fail_fetch();
   }
   return obj;

@@ -78,8 +78,18 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> sequence(const YamlNode& node) {
+    const auto items = node.items();
+    if (!annotate_) {
+      // Presized: every slot is filled before the list can be seen.
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(items.size()))));
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, step(items[i]));
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), obj.release());
+      }
+      return list;
+    }
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, new_container(node, new_annotated_list, [] { return PyList_New(0); }));
-    for (const YamlNode& item : node.items()) {
+    for (const YamlNode& item : items) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, step(item));
       KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
     }
@@ -88,11 +98,24 @@ class TreeConverter {
 
   PyResult<OwnedRef> key(const YamlNode& node) {
     if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
+    if (is_plain_string_key(node)) return checked(keys_.get(node.text()));
     return step(node);
   }
 
+  // A key that converts to a str and nothing else: untagged, unanchored,
+  // read as a string (and not as a timestamp).  Such keys of one call share
+  // one str per text, as on the plain road.
+  bool is_plain_string_key(const YamlNode& node) const {
+    if (annotate_ || !node.is_scalar() || node.tag() || node.anchor()) return false;
+    const bool plain = node.scalar_style() == ScalarStyle::Plain;
+    if (resolve_scalar_kind(read_.mode, node.text(), !plain, std::nullopt).type != ScalarType::Str) return false;
+    return !(read_.timestamps && plain && parse_timestamp(node.text()));
+  }
+
   PyResult<OwnedRef> mapping(const YamlNode& node) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, new_container(node, new_annotated_dict, [] { return PyDict_New(); }));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, new_container(node, new_annotated_dict, [&] {
+      return new_presized_dict(node.pairs().size());
+    }));
     const auto pairs = node.pairs();
     const bool merges = has_merge_key(pairs);
     bool slot_taken = false;
@@ -190,6 +213,7 @@ class TreeConverter {
   const AnchorBindings& bindings_;
   AnchorObjectCache& cache_;
   AnchorObjectCache key_cache_;  // key objects of alias targets
+  KeyStrCache keys_;             // plain string keys (plain results only)
   bool annotate_ = false;
   bool annotate_numbers_ = false;
   std::span<const std::string> files_;

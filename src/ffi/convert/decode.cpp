@@ -22,16 +22,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Small object constructors (new reference, or null with an exception set)
 
-// A dict with room for `n` items without resizing.
-inline PyObject* new_dict(std::size_t n) noexcept {
-#if PY_VERSION_HEX < 0x030D0000
-  if (n > 5) return _PyDict_NewPresized(static_cast<Py_ssize_t>(n));
-#else
-  (void)n;
-#endif
-  return PyDict_New();
-}
-
 // ---------------------------------------------------------------------------
 // datetime
 
@@ -177,9 +167,8 @@ void report_unhashable_key() noexcept {
 // public functions turn that into PyResult values.
 class PlainConverter {
  public:
-  explicit PlainConverter(const TagHandlers& handlers) : handlers_(handlers) { keys_.reserve(56); }
+  explicit PlainConverter(const TagHandlers& handlers) : handlers_(handlers) {}
   ~PlainConverter() {
-    for (auto& entry : keys_) Py_DECREF(entry.second);
     for (auto& entry : zones_) Py_DECREF(entry.second);
     for (auto& entry : shared_texts_) Py_DECREF(entry.second.object);
   }
@@ -249,7 +238,7 @@ class PlainConverter {
 
   PyObject* mapping(const YamlValue& v, unsigned depth) {
     const auto pairs = v.pairs();
-    OwnedRef dict = OwnedRef::steal(new_dict(pairs.size()));
+    OwnedRef dict = OwnedRef::steal(new_presized_dict(pairs.size()));
     if (!dict) return nullptr;
     for (const ValuePair& pair : pairs) {
       OwnedRef key = OwnedRef::steal(key_object(pair.key, depth + 1));
@@ -320,28 +309,13 @@ class PlainConverter {
       case ValueKind::String:
         if ((shared_ || (key.flags & YamlValue::kSharedTexts)) && key.size() > kLongKey) [[unlikely]]
           return shared_text(key);
-        return cached_key(key.text());
+        return keys_.get(key.text());
       case ValueKind::Sequence:
       case ValueKind::Mapping:
         return key_child(key, depth);
       default:
         return child(key, depth);
     }
-  }
-
-  // The cache alone makes equal keys one object per call.  Interning them in
-  // the interpreter's table as well measured about 13% slower on a corpus of
-  // small configuration files (one lookup in a large table per distinct key)
-  // and buys nothing inside the result.
-  PyObject* cached_key(std::string_view text) {
-    auto found = keys_.find(text);
-    if (found != keys_.end()) return Py_NewRef(found->second);
-    OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
-    if (!owned) return nullptr;
-    PyObject* const str = owned.get();
-    keys_.emplace(text, str);  // if this throws, `owned` still frees the str
-    (void)owned.release();     // the cache's reference from here on
-    return Py_NewRef(str);     // and one for the caller
   }
 
   // Runs `f` with the texts it converts shared (an anchored subtree).
@@ -399,13 +373,41 @@ class PlainConverter {
   };
 
   const TagHandlers& handlers_;
-  SeededHashMap<std::string_view, PyObject*> keys_;          // key text -> str (owned)
+  KeyStrCache keys_;
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
   SeededHashMap<const char*, SharedText> shared_texts_;     // anchored texts by address
   bool shared_ = false;                                      // inside an anchored subtree
 };
 
 }  // namespace
+
+PyObject* new_presized_dict(std::size_t n) noexcept {
+#if PY_VERSION_HEX < 0x030D0000
+  if (n > 5) return _PyDict_NewPresized(static_cast<Py_ssize_t>(n));
+#else
+  (void)n;
+#endif
+  return PyDict_New();
+}
+
+KeyStrCache::~KeyStrCache() {
+  for (auto& entry : keys_) Py_DECREF(entry.second);
+}
+
+// The cache alone makes equal keys one object per call.  Interning them in
+// the interpreter's table as well measured about 13% slower on a corpus of
+// small configuration files (one lookup in a large table per distinct key)
+// and buys nothing inside the result.
+PyObject* KeyStrCache::get(std::string_view text) {
+  auto found = keys_.find(text);
+  if (found != keys_.end()) return Py_NewRef(found->second);
+  OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
+  if (!owned) return nullptr;
+  PyObject* const str = owned.get();
+  keys_.emplace(text, str);  // if this throws, `owned` still frees the str
+  (void)owned.release();     // the cache's reference from here on
+  return Py_NewRef(str);     // and one for the caller
+}
 
 GcPause::GcPause(bool active) noexcept {
   if (!active || t_gc_paused) return;

@@ -22,6 +22,7 @@
 #include "decode/value.hpp"
 #include "ffi/py.hpp"
 #include "resolver/timestamp.hpp"
+#include "util/hash_map.hpp"
 
 namespace kestrine {
 
@@ -54,6 +55,27 @@ class GcPause {
 
  private:
   bool paused_ = false;
+};
+
+// A dict with room for `n` items without resizing (new reference, or null
+// with the exception set).
+PyObject* new_presized_dict(std::size_t n) noexcept;
+
+// Mapping keys of one conversion call: one str per distinct key text, so
+// equal keys share one object (hashed once).  Holds a reference to each.
+class KeyStrCache {
+ public:
+  KeyStrCache() { keys_.reserve(56); }
+  ~KeyStrCache();
+  KeyStrCache(const KeyStrCache&) = delete;
+  KeyStrCache& operator=(const KeyStrCache&) = delete;
+
+  // A new reference to the str for `text` (which must outlive the cache),
+  // or null with the exception set.
+  PyObject* get(std::string_view text);
+
+ private:
+  SeededHashMap<std::string_view, PyObject*> keys_;  // owned references
 };
 
 // One document to a Python object.

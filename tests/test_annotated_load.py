@@ -4,6 +4,7 @@ annotated road."""
 
 import datetime
 import pathlib
+import pickle
 
 import pytest
 
@@ -189,6 +190,10 @@ def test_loaded_scalars_match_constructed_ones():
         assert type(built) is type(obj) and built == obj
         assert tuple(getattr(built, f) for f in ("__line__", "__end_offset__")) == (meta[0], meta[-1])
         assert vars(built) == vars(obj) if isinstance(obj, int) else not hasattr(obj, "__dict__")
+        # The loader's compact metadata reads, compares and pickles as the tuple.
+        assert tuple(obj._meta) == meta == obj._meta and obj._meta[-1] == meta[-1]
+        assert hash(obj._meta) == hash(meta) and pickle.loads(pickle.dumps(obj._meta)) == meta
+        assert pickle.loads(pickle.dumps(obj)) == obj
     assert where(doc["far"][0]) == ("Str", 404, 7, 404, 8, 440, 441, "plain")
 
 

@@ -514,3 +514,19 @@ def test_concurrent_loads_give_correct_results():
     assert results == [[e] for e in expected]
     assert expected[1]["services"]["svc-1-5"] == {"replicas": 5, "ratio": 0.625, "tags": ["t1", "t5"],
                                                   "name": "service 1 5"}
+
+
+def test_datetime_is_imported_only_when_a_date_is_made():
+    import subprocess
+    import sys
+    code = (
+        "import sys, kestrine\n"
+        "for option in (0, kestrine.OPT_ANNOTATED, kestrine.OPT_ROUND_TRIP, kestrine.OPT_PYYAML_COMPAT):\n"
+        "    kestrine.loads(b'a: [1, x]\\nb: 2001-12-14x\\n', option=option)\n"
+        "kestrine.loads_all(b'a: 1\\n', option=kestrine.OPT_TIMESTAMPS)\n"
+        "print('datetime' in sys.modules)\n"
+        "doc = kestrine.loads(b'a: 2001-12-14\\n', option=kestrine.OPT_TIMESTAMPS)\n"
+        "print('datetime' in sys.modules, repr(doc['a']))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    assert out.split("\n")[:2] == ["False", "True datetime.date(2001, 12, 14)"]

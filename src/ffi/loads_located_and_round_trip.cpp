@@ -60,11 +60,39 @@ struct OffLockLoad {
   ComposedStream composed;
 };
 
+// The plain decoder and the composer read the same events: the text is
+// scanned once (comments kept for the composer) and the events decoded for
+// the decoder's verdict first.
+OffLockLoad checked_compose(std::string_view text, const LoadSettings& settings, bool empty_document_as_null) {
+  OffLockLoad load;
+  Scanner scanner = new_scanner(text);
+  scanner.keep_comments = true;
+  auto scanned = scan_events(scanner);
+  if (!scanned) {  // reported as the plain decoder reports a scan error
+    load.check_error = DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse};
+    return load;
+  }
+  {
+    auto decoded = decode_events(*scanned, text.size(), check_pass_options(settings));
+    if (!decoded) {
+      load.check_error = std::move(decoded.error());
+      return load;
+    }
+    scanned->arena = std::move(decoded->scalar_texts);  // the events' texts go back with the events
+  }
+  auto composed = compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
+  if (composed) {
+    load.composed = std::move(*composed);
+  } else {
+    load.compose_error = std::move(composed.error());
+  }
+  return load;
+}
+
 OffLockLoad compose_off_lock(std::string_view text, const LoadSettings* check_with, bool empty_document_as_null) {
   return without_gil([&] {
+    if (check_with != nullptr) return checked_compose(text, *check_with, empty_document_as_null);
     OffLockLoad load;
-    if (check_with != nullptr) load.check_error = plain_check(text, *check_with);
-    if (load.check_error) return load;
     auto composed = compose_text(text, 0, empty_document_as_null);
     if (composed) {
       load.composed = std::move(*composed);

@@ -751,6 +751,23 @@ class Composer {
 
 }  // namespace
 
+std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view text, const ScanResult& scanned,
+                                                            std::span<const SourceComment> comments,
+                                                            bool leading_bom, bool empty_document_as_null) {
+  ComposedStream out;
+  {
+    Composer composer(text, scanned, comments);
+    if (!composer.compose_stream(out.roots, empty_document_as_null)) {
+      for (YamlNode& root : out.roots) drop_node_tree(std::move(root));
+      return std::unexpected(std::move(*composer.error));
+    }
+    composer.place_feet(out.roots);
+    out.document_starts = std::move(composer.document_starts);
+  }
+  if (!out.roots.empty() && leading_bom) out.roots.front().leading_bom = true;
+  return out;
+}
+
 std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
                                                          std::uint32_t file_id,
                                                          bool empty_document_as_null) {
@@ -759,20 +776,7 @@ std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
   scanner.keep_comments = true;
   auto scanned = scan_events(scanner);
   if (!scanned) return std::unexpected(ComposeError{scanned.error().message, scanned.error().span});
-  std::vector<SourceComment> comments = std::move(scanner.comments);
-
-  ComposedStream out;
-  {
-    Composer composer(text, *scanned, comments);
-    if (!composer.compose_stream(out.roots, empty_document_as_null)) {
-      for (YamlNode& root : out.roots) drop_node_tree(std::move(root));
-      return std::unexpected(std::move(*composer.error));
-    }
-    composer.place_feet(out.roots);
-    out.document_starts = std::move(composer.document_starts);
-  }
-  if (!out.roots.empty() && scanner.leading_bom) out.roots.front().leading_bom = true;
-  return out;
+  return compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
 }
 
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip(std::string_view text) {

@@ -6,11 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "roundtrip/ast.hpp"
 #include "roundtrip/compose_error.hpp"
+#include "scanner/scanner.hpp"
 
 namespace kestrine {
 
@@ -44,5 +46,13 @@ std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip_file(std::str
 std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
                                                          std::uint32_t file_id,
                                                          bool empty_document_as_null);
+
+// Composes the events of a scan of `text` made with keep_comments (as
+// compose_text does after scanning), for a caller that reads the same events
+// in another way too; `comments` and `leading_bom` come from that scanner.
+// The scan and its texts must outlive the call; the trees own their texts.
+std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view text, const ScanResult& scanned,
+                                                            std::span<const SourceComment> comments,
+                                                            bool leading_bom, bool empty_document_as_null);
 
 }  // namespace kestrine

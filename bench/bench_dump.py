@@ -240,8 +240,12 @@ def run(data_sets, repeat, use_ruamel, groups):
             times = {}
             for name, fn, slow, *points in dumpers:
                 payload = payloads[bool(points and points[0])]
-                seconds, text = best_time(lambda: fn(payload), 1 if slow else repeat,
-                                          0.0 if slow else 1.0)
+                try:
+                    seconds, text = best_time(lambda: fn(payload), 1 if slow else repeat,
+                                              0.0 if slow else 1.0)
+                except Exception as exc:  # a peer that cannot handle this data
+                    print(f"  {group} {set_name:<9} {name}: failed: {type(exc).__name__}", file=sys.stderr)
+                    continue
                 times[name] = (seconds, len(text))
                 print(f"  {group} {set_name:<9} {name:<18} {seconds * 1e3:10.1f} ms", file=sys.stderr)
             base = times[base_name][0]

@@ -209,7 +209,7 @@ PyErr schema_error_to_py(std::string_view message, std::string_view schema_path,
   return std::move(*exc);
 }
 
-void log_warning(std::string_view message) noexcept {
+void log_warning(std::string_view message) {
   // Keep an exception the caller may have pending; logging must not see it
   // and must not lose it.
   PyObject *saved_type = nullptr, *saved_value = nullptr, *saved_tb = nullptr;
@@ -232,7 +232,7 @@ void log_warning(std::string_view message) noexcept {
   PyErr_Restore(saved_type, saved_value, saved_tb);
 }
 
-void log_warnings(std::span<const std::string> warnings) noexcept {
+void log_warnings(std::span<const std::string> warnings) {
   for (const std::string& warning : warnings) log_warning(warning);
 }
 

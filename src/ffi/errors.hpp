@@ -83,10 +83,12 @@ PyStatus set_include_stack(PyObject* obj, std::span<const IncludeFrame> stack) n
 
 // Logs one message on the logger "kestrine" at warning level.  Never fails:
 // errors raised by logging are cleared, and an exception that was pending
-// before the call is kept.
-void log_warning(std::string_view message) noexcept;
+// before the call is kept.  Runs Python code (logging, its handlers), which
+// at interpreter exit may end a daemon thread with a forced unwind: never
+// call it from a noexcept frame.
+void log_warning(std::string_view message);
 // Logs each text, in order.
-void log_warnings(std::span<const std::string> warnings) noexcept;
+void log_warnings(std::span<const std::string> warnings);
 
 // Calls `callable(name, file, line)` (line passed unchanged) for a missing
 // secret or environment variable; gives its result or its exception.

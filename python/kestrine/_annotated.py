@@ -12,9 +12,10 @@ the annotated dict and list: ``__line__``, ``__column__``, ``__file__``,
 ("plain", "single", "double", "literal" or "folded") and the predicates
 ``is_secret``, ``is_env_var`` and ``is_include``.
 
-The loader creates one object per annotated scalar, so construction is kept
-to a single tuple stored in a slot (in the instance dict for ``int``, whose
-subclasses cannot have slots).
+The loader creates one object per annotated scalar, so the metadata is kept
+in one object stored in a slot (in the instance dict for ``int``, whose
+subclasses cannot have slots): a tuple when constructed from Python, a
+compact native record read by index the same way when loaded.
 """
 
 import copy

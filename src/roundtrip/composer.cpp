@@ -283,7 +283,7 @@ class Composer {
           fail(undefined_tag_handle_message(tag.error()), span_of(p));
           return false;
         }
-        pending_tag_.emplace(p.text(), tag->expanded ? OptText(tag->text()) : OptText());
+        pending_tag_ = PendingTag{p.text(), tag->expanded ? OptText(tag->text()) : OptText()};
       } else {
         if (pending_anchor_) {
           fail("a node cannot have two anchors", span_of(p));

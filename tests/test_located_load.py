@@ -70,6 +70,7 @@ def test_annotated_values_equal_plain_values_on_the_suite():
     "%YAML 1.2\n%YAML 1.2\n---\na\n",                 # duplicate %YAML
     "%YAML 1.2.3\n---\na\n",                          # malformed %YAML
     "%TAG !p! tag:x,2000:\n--- a\n...\n--- !p!b c\n",  # tag handles do not carry over
+    "%TAG !p! a:\n%TAG !p! b:\n--- 1\n",               # a handle declared twice
 ])
 def test_what_the_plain_road_refuses_the_located_road_refuses(text):
     with pytest.raises(KestrineParseError):
@@ -79,8 +80,71 @@ def test_what_the_plain_road_refuses_the_located_road_refuses(text):
     assert info.value.file is None
     with pytest.raises(KestrineParseError):
         kestrine.loads_all(text, option=ANN)
-    # The round-trip road reads no value and keeps such texts as they are.
+    with pytest.raises(KestrineParseError):
+        kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP)
+
+
+# Texts whose tags go through %TAG handles, and the tags a handler sees for
+# them (sorted).  A handle that expands to the core prefix makes a core tag.
+HANDLE_TEXTS = [
+    ("%TAG !e! tag:example.com,2000:\n---\na: !e!x 1\nb: [!e!y {c: !e! 2}]\n",
+     ["tag:example.com,2000:", "tag:example.com,2000:x", "tag:example.com,2000:y"]),
+    ("%TAG ! tag:example.com,2000:\n---\na: !x 1\nb: !<!v> 2\n", ["!v", "tag:example.com,2000:x"]),
+    ("%TAG !! tag:example.com,2000:\n--- {a: !!int 1}\n", ["tag:example.com,2000:int"]),
+    ("%TAG !c! tag:yaml.org,2002:\n--- {a: !c!int '12', b: !c!str 13, !c!merge '<<': {m: 1}, d: !l x}\n",
+     ["!l"]),
+    ("%TAG !e! tag:a.com,2000:\n--- !e!x a\n...\n%TAG !e! tag:b.com,2000:\n--- !e!x b\n", ["tag:a.com,2000:x"]),
+]
+
+
+def _tagged(x):
+    """A result with every KestrineTag as (tag, value), annotations dropped."""
+    if isinstance(x, kestrine.KestrineTag):
+        return ("tag", x.tag, _tagged(x.value))
+    if isinstance(x, dict):
+        return {_tagged(k): _tagged(v) for k, v in x.items()}
+    if isinstance(x, list):
+        return [_tagged(v) for v in x]
+    return plain(x)
+
+
+@pytest.mark.parametrize("text, handler_tags", HANDLE_TEXTS)
+def test_tag_handles_expand_alike_on_every_road(text, handler_tags, tmp_path):
+    (tmp_path / "inc.yaml").write_text(text)
+
+    def one(option=0, **kw):
+        return kestrine.loads(text, option=option, **kw)
+
+    def stream(option=0, **kw):
+        return kestrine.loads_all(text, option=option, **kw)
+
+    def included(option=0, **kw):
+        # An included file reads its tags through its own handles.
+        return kestrine.loads("v: !include inc.yaml\n", option=option | kestrine.OPT_INCLUDES,
+                              include_dir=str(tmp_path), **kw)["v"]
+
+    # road: (load, the plain road it must agree with)
+    roads = {
+        "annotated": (lambda option=0, **kw: one(option | ANN, **kw), one),
+        "annotated loads_all": (lambda option=0, **kw: stream(option | ANN, **kw), stream),
+        "includes": (lambda option=0, **kw: one(option | kestrine.OPT_INCLUDES, **kw), one),
+        "included file": (included, one),
+    }
+
+    def run(load):
+        seen = []
+        value = load(tag_handler=lambda tag, v: seen.append(tag) or v)
+        return plain(value), sorted(seen), _tagged(load(option=kestrine.OPT_PASSTHROUGH_TAG))
+
+    assert run(one)[1] == handler_tags
+    for road, (load, reference) in roads.items():
+        assert run(load) == run(reference), road
+    # The round-trip document reads the values the same way and writes every
+    # tag back as it was written.
     assert kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP).to_yaml() == text.encode()
+    docs = kestrine.loads_all(text, option=kestrine.OPT_ROUND_TRIP)
+    assert [d.to_dict() for d in docs] == stream()
+    assert b"".join(d.to_yaml() for d in docs) == text.encode()
 
 
 def test_complex_keys():

@@ -1,7 +1,8 @@
-"""The YAML test suite through loads/loads_all on the plain road.
+"""The YAML test suite through loads/loads_all.
 
-Every case with an in.json and no error file must load to the JSON documents;
-every case with an error file must raise KestrineParseError.  The suite lives
+Every case with an in.json and no error file must load to the JSON documents
+on the plain road; every case with an error file must raise the same
+KestrineParseError on every road.  The suite lives
 next to the repository (../shared/testdata/yaml-test-suite); without it the
 tests are skipped.
 """
@@ -54,13 +55,30 @@ def test_valid_case_matches_json(case_id, path):
     assert _same(first, expected[0] if expected else None)
 
 
+# Every road that reads text, beside the plain loads.
+_ROADS = {
+    "loads_all": lambda d: kestrine.loads_all(d),
+    "annotated": lambda d: kestrine.loads(d, option=kestrine.OPT_ANNOTATED),
+    "annotated loads_all": lambda d: kestrine.loads_all(d, option=kestrine.OPT_ANNOTATED),
+    "round trip": lambda d: kestrine.loads(d, option=kestrine.OPT_ROUND_TRIP),
+    "round trip loads_all": lambda d: kestrine.loads_all(d, option=kestrine.OPT_ROUND_TRIP),
+    "includes": lambda d: kestrine.loads(d, option=kestrine.OPT_INCLUDES),
+    "round trip includes": lambda d: kestrine.loads(d, option=kestrine.OPT_ROUND_TRIP | kestrine.OPT_INCLUDES),
+}
+
+
 @pytest.mark.skipif(not SUITE.is_dir(), reason="yaml-test-suite not present")
 @pytest.mark.parametrize("case_id, path", INVALID, ids=[c for c, _ in INVALID])
-def test_invalid_case_raises(case_id, path):
+def test_invalid_case_raises_on_every_road(case_id, path):
     data = (path / "in.yaml").read_bytes()
     with pytest.raises(kestrine.KestrineParseError) as info:
         kestrine.loads(data)
     assert info.value.line >= 1 and info.value.column >= 1
+    for road, load in _ROADS.items():
+        with pytest.raises(kestrine.KestrineParseError) as other:
+            load(data)
+        # Same message, position included.
+        assert str(other.value) == str(info.value), road
 
 
 def test_suite_walker_lists_each_case_once(tmp_path):

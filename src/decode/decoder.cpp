@@ -29,11 +29,7 @@ namespace {
 
 constexpr std::string_view kMsgDirectivePlace =
     "a directive must be at the start of the stream or follow a document-end marker (...)";
-constexpr std::string_view kMsgDirectiveNeedsStart =
-    "directive must be followed by a document start (---)";
 constexpr std::string_view kMsgTrailing = "trailing content after document";
-constexpr std::string_view kMsgBadYaml = "invalid %YAML directive";
-constexpr std::string_view kMsgDupYaml = "duplicate %YAML directive";
 constexpr std::string_view kMsgTwoAnchors = "a node cannot have two anchors";
 constexpr std::string_view kMsgAliasProps = "an alias node cannot have an anchor or tag";
 constexpr std::string_view kMsgAliasBomb = "document expands to too many nodes (possible alias bomb)";
@@ -260,38 +256,12 @@ void Decoder::end_document() {
 }
 
 bool Decoder::directive_run() {
-  const std::size_t first = idx_;
-  bool version_seen = false;
-  for (; at(EventKind::Directive); ++idx_) {
-    const SpannedEvent& e = ev_[idx_];
-    const std::vector<std::string_view> words = split_directive_words(e.text());
-    if (words.empty()) continue;
-    if (words[0] == "YAML") {
-      if (words.size() < 2 || words[1].front() == '#' || !valid_yaml_version(words[1]) ||
-          (words.size() > 2 && words[2].front() != '#')) {
-        fail(kMsgBadYaml, span_of(e));
-        return false;
-      }
-      if (version_seen) {
-        fail(kMsgDupYaml, span_of(e));
-        return false;
-      }
-      version_seen = true;
-    } else if (words[0] == "TAG") {
-      if (words.size() < 3) continue;
-      const std::string_view handle = words[1], prefix = words[2];
-      if (handle.front() != '!' || handle.back() != '!') continue;
-      if (!tag_handles_.add(handle, prefix)) {
-        fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", span_of(e));
-        return false;
-      }
-    }
-    // Other directives are reserved and ignored.
-  }
-  if (!at(EventKind::DocumentStart)) {
-    fail(kMsgDirectiveNeedsStart, span_of(ev_[first]));
+  const auto next = read_directive_run(std::span<const SpannedEvent>(ev_, n_), idx_, tag_handles_);
+  if (!next) {
+    fail(next.error().message, span_of(ev_[next.error().event]));
     return false;
   }
+  idx_ = *next;
   return true;
 }
 
@@ -301,7 +271,7 @@ bool Decoder::directive_run() {
 bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
   const auto resolved = tag_handles_.resolve(e.text(), arena_);
   if (!resolved) {
-    fail("undefined tag handle: " + std::string(resolved.error()), span_of(e));
+    fail(undefined_tag_handle_message(resolved.error()), span_of(e));
     return false;
   }
   out = *resolved;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "resolver/resolve.hpp"
+#include "util/try.hpp"
 #include "util/white_space.hpp"
 
 namespace kestrine {
@@ -59,28 +60,72 @@ bool TagHandles::add(std::string_view handle, std::string_view prefix) {
   return handles_.try_emplace(handle, prefix).second;
 }
 
-std::expected<std::string_view, std::string_view> TagHandles::resolve(std::string_view t,
-                                                                      ValueArena& arena) const {
+std::expected<TagExpansion, std::string_view> TagHandles::expand(std::string_view t) const {
+  const auto by = [](const std::string_view* prefix, std::string_view suffix) {
+    return TagExpansion{*prefix, suffix, true};
+  };
+  const TagExpansion as_written{t, {}, false};
   if (t.size() < 2 || t[0] != '!') {
     if (t == "!") {
-      if (const std::string_view* p = find("!")) return concat(arena, *p, {});
+      if (const std::string_view* p = find("!")) return by(p, {});
     }
-    return t;
+    return as_written;
   }
-  if (t[1] == '<') return t;  // verbatim
+  if (t[1] == '<') return as_written;  // verbatim
   if (t[1] == '!') {
-    if (const std::string_view* p = find("!!")) return concat(arena, *p, t.substr(2));
-    return t;
+    if (const std::string_view* p = find("!!")) return by(p, t.substr(2));
+    return as_written;
   }
   const std::size_t bang = t.find('!', 1);
   if (bang != std::string_view::npos) {
     const std::string_view handle = t.substr(0, bang + 1);
     const std::string_view* p = find(handle);
     if (p == nullptr) return std::unexpected(handle);
-    return concat(arena, *p, t.substr(bang + 1));
+    return by(p, t.substr(bang + 1));
   }
-  if (const std::string_view* p = find("!")) return concat(arena, *p, t.substr(1));
-  return t;
+  if (const std::string_view* p = find("!")) return by(p, t.substr(1));
+  return as_written;
+}
+
+std::expected<std::string_view, std::string_view> TagHandles::resolve(std::string_view t,
+                                                                      ValueArena& arena) const {
+  KESTRINE_ASSIGN_OR_RETURN(const TagExpansion x, expand(t));
+  if (!x.expanded) return t;
+  return concat(arena, x.prefix, x.suffix);
+}
+
+std::string undefined_tag_handle_message(std::string_view handle) {
+  return "undefined tag handle: " + std::string(handle);
+}
+
+std::expected<std::size_t, DirectiveError> read_directive_run(std::span<const SpannedEvent> events,
+                                                              std::size_t first, TagHandles& handles) {
+  auto fail = [](std::string message, std::size_t at) {
+    return std::unexpected(DirectiveError{std::move(message), at});
+  };
+  bool version_seen = false;
+  std::size_t i = first;
+  for (; i < events.size() && events[i].kind == EventKind::Directive; ++i) {
+    const std::vector<std::string_view> words = split_directive_words(events[i].text());
+    if (words.empty()) continue;
+    if (words[0] == "YAML") {
+      if (words.size() < 2 || words[1].front() == '#' || !valid_yaml_version(words[1]) ||
+          (words.size() > 2 && words[2].front() != '#'))
+        return fail("invalid %YAML directive", i);
+      if (version_seen) return fail("duplicate %YAML directive", i);
+      version_seen = true;
+    } else if (words[0] == "TAG") {
+      if (words.size() < 3) continue;
+      const std::string_view handle = words[1], prefix = words[2];
+      if (handle.front() != '!' || handle.back() != '!') continue;
+      if (!handles.add(handle, prefix))
+        return fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", i);
+    }
+    // Other directives are reserved and ignored.
+  }
+  if (i >= events.size() || events[i].kind != EventKind::DocumentStart)
+    return fail("directive must be followed by a document start (---)", first);
+  return i;
 }
 
 }  // namespace kestrine

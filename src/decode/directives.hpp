@@ -1,17 +1,30 @@
-// Directives and tags for the plain decoder: the words of a directive line,
-// the %YAML version test, the custom-tag test, and the %TAG handle table of
-// one document that expands a node's tag.
+// Directives and tags for every reader of YAML text (the plain decoder and
+// the round-trip composer alike, so that both accept and refuse the same
+// streams): the words of a directive line, the %YAML version test, the
+// custom-tag test, the %TAG handle table of one document that expands a
+// node's tag, and the check of a run of directives before a document.
 //
 // `TagHandles` refers to the handle and prefix texts it is given (views into
-// the scanned text) and allocates expanded tags in the caller's arena, so
-// both must outlive the tags it returns.  Cleared at each document end.
+// the scanned text), so they must outlive it.  `resolve` allocates expanded
+// tags in the caller's arena; `expand` gives the two parts for callers that
+// keep their own text.  Cleared by the caller at each document end.
+//
+//   TagHandles handles;
+//   auto next = read_directive_run(events, i, handles);  // at a Directive event
+//   if (!next) fail(next.error().message, events[next.error().event]);
+//   auto tag = handles.expand(tag_text);                // per Tag event
+//   if (!tag) fail(undefined_tag_handle_message(tag.error()), ...);
 #pragma once
 
+#include <cstddef>
 #include <expected>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "decode/value.hpp"
+#include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {
@@ -25,6 +38,17 @@ bool valid_yaml_version(std::string_view version) noexcept;
 // False for tags beginning with "!!" or the core prefix, also written
 // verbatim ("!<tag:yaml.org,2002:int>").
 bool is_custom_tag(std::string_view tag) noexcept;
+
+// A tag as the handles read it: the declared prefix that replaces the
+// handle, then the rest of the tag as written.  `expanded` is false when no
+// handle applies and the tag stands as written.
+struct TagExpansion {
+  std::string_view prefix;
+  std::string_view suffix;
+  bool expanded = false;
+
+  std::string text() const { return std::string(prefix) + std::string(suffix); }
+};
 
 class TagHandles {
  public:
@@ -44,9 +68,29 @@ class TagHandles {
   std::expected<std::string_view, std::string_view> resolve(std::string_view tag,
                                                             ValueArena& arena) const;
 
+  // As resolve, without building the text.
+  std::expected<TagExpansion, std::string_view> expand(std::string_view tag) const;
+
  private:
   // Usually a handful, but a document may declare any number.
   SeededHashMap<std::string_view, std::string_view> handles_;
 };
+
+// "undefined tag handle: {handle}", for the error of `expand` and `resolve`.
+std::string undefined_tag_handle_message(std::string_view handle);
+
+// A directive error: the message and the index of the event it names.
+struct DirectiveError {
+  std::string message;
+  std::size_t event = 0;
+};
+
+// Reads the run of Directive events that starts at `events[first]`: checks
+// each %YAML line (well formed, once per run), declares each %TAG handle in
+// `handles` (a handle declared twice fails), ignores other directives, and
+// checks that a document start ("---") follows the run.  Gives the index of
+// that DocumentStart event.
+std::expected<std::size_t, DirectiveError> read_directive_run(std::span<const SpannedEvent> events,
+                                                              std::size_t first, TagHandles& handles);
 
 }  // namespace kestrine

@@ -80,7 +80,7 @@ YamlNode detached_copy(const YamlNode& node, const AnchorBindings& bindings) {
     copy.end_line = from->end_line;
     copy.end_column = from->end_column;
     copy.explicit_key = from->explicit_key;
-    if (from->tag()) copy.set_tag(from->tag());
+    if (from->tag()) copy.copy_tag(*from);
     return copy;
   });
 }

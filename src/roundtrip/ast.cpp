@@ -375,10 +375,17 @@ void YamlNode::set_anchor(OptText anchor) {
   extra_mut().anchor = std::move(anchor);
   drop_extra_if_empty();
 }
-void YamlNode::set_tag(OptText tag) {
+void YamlNode::set_tag(OptText tag, OptText expanded) {
   if (!tag && !extra_) return;
-  extra_mut().tag = std::move(tag);
+  NodeExtra& extra = extra_mut();
+  extra.tag = std::move(tag);
+  extra.expanded_tag = std::move(expanded);
   drop_extra_if_empty();
+}
+void YamlNode::copy_tag(const YamlNode& from) {
+  const NodeExtra* e = from.extra();
+  if (e == nullptr) return set_tag({});
+  set_tag(e->tag.view(), e->expanded_tag.view());
 }
 void YamlNode::set_source(std::optional<IncludeSource> source) {
   if (!source && !extra_) return;

@@ -282,11 +282,12 @@ struct NodePair;
 // Fields that are absent on almost every node, boxed together.
 struct NodeExtra {
   OptText anchor;
-  OptText tag;
+  OptText tag;           // as written: what the writers write back
+  OptText expanded_tag;  // only where a %TAG handle of the document changed `tag`
   std::optional<IncludeSource> source;
   std::vector<std::string> directives;
 
-  bool empty() const noexcept { return !anchor && !tag && !source && directives.empty(); }
+  bool empty() const noexcept { return !anchor && !tag && !expanded_tag && !source && directives.empty(); }
   friend bool operator==(const NodeExtra&, const NodeExtra&) = default;
 };
 
@@ -359,7 +360,15 @@ struct YamlNode {
 
   // ---- rarely present fields ----
   const OptText& anchor() const noexcept { return extra_ ? extra_->anchor : no_text(); }
+  // The tag as written ("!e!x", "!!str", "!<...>").
   const OptText& tag() const noexcept { return extra_ ? extra_->tag : no_text(); }
+  // The tag as it reads: with its %TAG handle expanded when one applied
+  // ("tag:example.com,2000:x" for "!e!x"), else as written.  What resolves
+  // the node and reaches tag handlers.
+  std::optional<std::string_view> expanded_tag() const noexcept {
+    if (!extra_) return std::nullopt;
+    return extra_->expanded_tag ? extra_->expanded_tag.view() : extra_->tag.view();
+  }
   const IncludeSource* source() const noexcept {
     return extra_ && extra_->source ? &*extra_->source : nullptr;
   }
@@ -370,7 +379,10 @@ struct YamlNode {
   // Neither anchor nor tag.
   bool has_no_properties() const noexcept { return !extra_ || (!extra_->anchor && !extra_->tag); }
   void set_anchor(OptText anchor);
-  void set_tag(OptText tag);
+  // A new tag: as written and, where a %TAG handle changed it, expanded.
+  void set_tag(OptText tag, OptText expanded = {});
+  // The tag of `from`, both forms.
+  void copy_tag(const YamlNode& from);
   void set_source(std::optional<IncludeSource> source);
   void set_directives(std::vector<std::string> directives);
   // Anchor, tag, source and directives together (null when all absent).

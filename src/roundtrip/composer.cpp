@@ -6,6 +6,7 @@
 #include <string>
 #include <tuple>
 
+#include "decode/directives.hpp"
 #include "roundtrip/child_counts.hpp"
 #include "roundtrip/comments.hpp"
 #include "roundtrip/positions.hpp"
@@ -30,6 +31,13 @@ struct Visit {
 // Mapping keys: nothing introduces them and a comment after one belongs to
 // its value.
 constexpr Visit kKeyVisit{{}, false};
+
+// A tag read before a node: as written (what is written back) and, where a
+// %TAG handle of the document applied, expanded (what it means).
+struct PendingTag {
+  std::string_view written;
+  OptText expanded;
+};
 
 // What a collection learns from its children as they are composed: the
 // furthest end among them (its node_end_position) and the child whose
@@ -88,8 +96,7 @@ class Composer {
           break;
         case EventKind::Directive:
           if (!directive_start) directive_start = e.offset;
-          pending_directives.emplace_back(e.text());
-          ++position_;
+          if (!read_directives(pending_directives)) return false;
           break;
         case EventKind::DocumentStart: {
           std::size_t doc_start = directive_start.value_or(e.offset);
@@ -110,6 +117,7 @@ class Composer {
           if (r == NodeOutcome::Node && !check_document_ended()) return false;
           pending_directives.clear();
           directive_start.reset();
+          tag_handles_.clear();  // never reach the next document
           if (position_ < ev_.size() && ev_[position_].kind == EventKind::DocumentEnd) ++position_;
           break;
         }
@@ -153,9 +161,10 @@ class Composer {
   // to one walk over the finished collection.
   CommentPlacer placer_;
   int deferred_ = 0;
-  std::optional<std::string_view> pending_tag_;
+  std::optional<PendingTag> pending_tag_;
   std::optional<std::string_view> pending_anchor_;
   SeededHashSet<std::string_view> anchors_;
+  TagHandles tag_handles_;  // of the document being composed
   std::size_t position_ = 0;
   std::uint32_t depth_ = 0;
   // Child counts of the stream's collections (see count_children), with a
@@ -200,6 +209,19 @@ class Composer {
     }
   }
   bool next_is(EventKind k) const noexcept { return position_ < ev_.size() && ev_[position_].kind == k; }
+
+  // The run of directives at `position_`, checked as the plain decoder
+  // checks them (so both refuse the same streams); their %TAG handles serve
+  // the document that follows.  Their texts are kept for writing back.
+  bool read_directives(std::vector<std::string>& texts) {
+    auto next = read_directive_run(ev_, position_, tag_handles_);
+    if (!next) {
+      fail(std::move(next.error().message), span_of(ev_[next.error().event]));
+      return false;
+    }
+    for (; position_ < *next; ++position_) texts.emplace_back(ev_[position_].text());
+    return true;
+  }
 
   NodeOutcome fail(std::string message, Span span) {
     error = ComposeError{std::move(message), span};
@@ -256,7 +278,12 @@ class Composer {
                          ev_[position_].kind == EventKind::Anchor)) {
       const SpannedEvent& p = ev_[position_];
       if (p.kind == EventKind::Tag) {
-        pending_tag_ = p.text();
+        const auto tag = tag_handles_.expand(p.text());
+        if (!tag) {
+          fail(undefined_tag_handle_message(tag.error()), span_of(p));
+          return false;
+        }
+        pending_tag_ = PendingTag{p.text(), tag->expanded ? OptText(tag->text()) : OptText()};
       } else {
         if (pending_anchor_) {
           fail("a node cannot have two anchors", span_of(p));
@@ -321,7 +348,7 @@ class Composer {
       if (!read_properties()) return NodeOutcome::Failed;
       if (at_end()) return NodeOutcome::None;
       const SpannedEvent& e = ev_[position_];
-      std::optional<std::string_view> tag = std::exchange(pending_tag_, std::nullopt);
+      std::optional<PendingTag> tag = std::exchange(pending_tag_, std::nullopt);
       std::optional<std::string_view> anchor = std::exchange(pending_anchor_, std::nullopt);
       switch (content_at(e, indentless, tag || anchor)) {
         case Content::Nothing:
@@ -331,22 +358,22 @@ class Composer {
         case Content::Skipped:
           continue;
         case Content::Empty:
-          return compose_present(e, tag, anchor, false, out, v, end);
+          return compose_present(e, std::move(tag), anchor, false, out, v, end);
         case Content::Node:
-          return compose_present(e, tag, anchor, true, out, v, end);
+          return compose_present(e, std::move(tag), anchor, true, out, v, end);
       }
     }
   }
 
   // A node starting at `e` with its properties; `has_content` false for an
   // empty node that only its properties make.
-  [[gnu::always_inline]] NodeOutcome compose_present(const SpannedEvent& e, std::optional<std::string_view> tag,
+  [[gnu::always_inline]] NodeOutcome compose_present(const SpannedEvent& e, std::optional<PendingTag> tag,
                               std::optional<std::string_view> anchor, bool has_content,
                               YamlNode& out, const Visit& v, Pos& end) {
     set_start(out, e);
     const Span& start = out.span;
     if (anchor) out.set_anchor(OptText(*anchor));
-    if (tag) out.set_tag(OptText(*tag));
+    if (tag) out.set_tag(OptText(tag->written), std::move(tag->expanded));
     const bool flow_collection =
         (e.kind == EventKind::MappingStart || e.kind == EventKind::SequenceStart) && e.flow;
     const bool defer_here = flow_collection && deferred_ == 0;

@@ -1,6 +1,9 @@
 // The round-trip composer: turns the events of one text into one YamlNode
 // tree per document, keeping styles, anchors and aliases (unresolved), tags,
-// directives, document markers, positions and comments.
+// directives, document markers, positions and comments.  Directives and tag
+// handles are checked as the plain decoder checks them, so both refuse the
+// same streams; a tag keeps its written form and, where a %TAG handle of its
+// document applies, its expansion (YamlNode::expanded_tag).
 #pragma once
 
 #include <cstddef>

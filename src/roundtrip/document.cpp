@@ -209,7 +209,7 @@ ItemResult view_or_value(const YamlNode& root, NodePath path, const YamlNode& ch
 
 KeyTextReading key_reads_as_text(const YamlNode& key, const DocumentFlags& flags) noexcept {
   if (!key.is_scalar()) return KeyTextReading::Other;
-  const auto tag = key.tag().view();
+  const auto tag = key.expanded_tag();
   const bool plain = key.scalar_style() == ScalarStyle::Plain;
   // A date the interpreter refuses would read as the resolver says instead.
   if (flags.timestamps && !tag && plain && parse_timestamp(key.text())) return KeyTextReading::Unknown;
@@ -344,7 +344,7 @@ std::string_view node_style_name(const YamlNode& node) noexcept {
 
 std::optional<std::string_view> source_tag_of(const YamlNode& node) noexcept {
   if (const IncludeSource* src = node.source()) return std::string_view(src->tag);
-  if (const auto tag = node.tag().view(); tag && is_custom_tag(*tag)) return tag;
+  if (const auto tag = node.expanded_tag(); tag && is_custom_tag(*tag)) return tag;
   return std::nullopt;
 }
 

@@ -23,7 +23,7 @@ void append_len(std::string& out, std::size_t n) { out += std::to_string(n); }
 void sign_scalar(std::string& out, const YamlNode& key, KeyReading reading) {
   const std::string& text = key.text();
   const bool non_plain = key.scalar_style() != ScalarStyle::Plain;
-  const OptText& tag = key.tag();
+  const std::optional<std::string_view> tag = key.expanded_tag();
   ValueArena arena;  // allocates only for timestamps and texts beyond 4 GiB
   if (reading.timestamps && !tag && !non_plain) {
     if (const auto ts = parse_timestamp(text)) {
@@ -31,7 +31,7 @@ void sign_scalar(std::string& out, const YamlNode& key, KeyReading reading) {
       return;
     }
   }
-  ResolvedScalar r = resolve_scalar_value(reading.mode, text, non_plain, tag.view());
+  ResolvedScalar r = resolve_scalar_value(reading.mode, text, non_plain, tag);
   YamlValue v;
   switch (r.type) {
     case ResolvedScalar::Type::Null: v = YamlValue::null(); break;

@@ -201,7 +201,7 @@ YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32
         out = YamlNode::null_at(node.span);
         break;
     }
-    out.set_tag(node.tag());
+    out.copy_tag(node);
     if constexpr (kForDetach) {
       out.style = node.style;
       out.comments = node.comments;

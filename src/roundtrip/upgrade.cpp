@@ -70,7 +70,7 @@ void warn_version_differences(const YamlNode& node, VersionMode mode,
     // A warning quotes the text: a secret's would reach the log.
     if (in_secret) return;
     const bool non_plain = n.scalar_style() != ScalarStyle::Plain;
-    auto names = implicit_tag_name(mode, n.text(), non_plain, n.tag().view());
+    auto names = implicit_tag_name(mode, n.text(), non_plain, n.expanded_tag());
     if (!names) return;
     std::string w = "YAML 1.1 syntax '";
     w += n.text();
@@ -133,7 +133,7 @@ void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double
     if (n.scalar_style() != ScalarStyle::Plain) return;
     // A secret's value keeps its meaning in memory, but is never written
     // anywhere (its directive is), so it does not count as an edit.
-    if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.tag().view(), mode)) {
+    if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode)) {
       n.text_mut() = std::move(*spelled);
       if (!in_secret) n.comments.modified = true;
     } else if (!n.tag() && reads_as_string_only_under(n.text(), mode)) {

@@ -24,7 +24,7 @@ YamlNode copy_shell(const YamlNode& n) {
   copy.end_line = n.end_line;
   copy.end_column = n.end_column;
   copy.style = n.style;
-  if (n.tag()) copy.set_tag(n.tag());
+  if (n.tag()) copy.copy_tag(n);
   if (const IncludeSource* source = n.source()) copy.set_source(*source);
   return copy;
 }
@@ -176,7 +176,7 @@ class MergeFolder {
   bool loads_as_null(const YamlNode& n) const noexcept {
     if (n.is_null()) return true;
     return n.is_scalar() &&
-           resolve_scalar_kind(mode_, n.text(), n.scalar_style() != ScalarStyle::Plain, n.tag().view()).type ==
+           resolve_scalar_kind(mode_, n.text(), n.scalar_style() != ScalarStyle::Plain, n.expanded_tag()).type ==
                ScalarType::Null;
   }
 
@@ -185,7 +185,7 @@ class MergeFolder {
 
 YamlValue scalar_node_value(const YamlNode& n, VersionMode mode, ValueArena& arena) {
   const std::string_view text = n.text();
-  const ScalarKind k = resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.tag().view());
+  const ScalarKind k = resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.expanded_tag());
   switch (k.type) {
     case ScalarType::Null:
       return YamlValue::null();

@@ -47,7 +47,7 @@ class TreeConverter {
         if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
       }
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
-      if (const auto tag = node.tag().view(); tag && is_custom_tag(*tag)) {
+      if (const auto tag = node.expanded_tag(); tag && is_custom_tag(*tag)) {
         KESTRINE_ASSIGN_OR_RETURN(obj, apply_tag(*tag, std::move(obj), handlers_));
       }
       if (node.anchor()) cache_.store(&node, obj);
@@ -183,7 +183,7 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
-    const auto tag = node.tag().view();
+    const auto tag = node.expanded_tag();
     const ScalarKind kind =
         resolve_scalar_kind(read_.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);
     switch (kind.type) {

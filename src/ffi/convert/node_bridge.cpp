@@ -170,7 +170,7 @@ PyResult<OwnedRef> scalar_to_py(const ResolvedScalar& s) noexcept {
 }
 
 PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts) {
-  const auto tag = node.tag().view();
+  const auto tag = node.expanded_tag();
   if (node.is_scalar()) {
     if (opts.timestamps && !tag && node.scalar_style() == ScalarStyle::Plain) {
       if (const auto ts = parse_timestamp(node.text())) {
@@ -285,7 +285,7 @@ PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* v
   return stack_guarded([&]() -> PyResult<OwnedRef> {
     const YamlNode* n = follow_aliases(node, bindings);
     // What a custom tag made of a node is the tag's business: never merged.
-    if (n != nullptr && n->tag() && !is_core_tag(*n->tag().view())) return OwnedRef::borrow(value);
+    if (n != nullptr && n->tag() && !is_core_tag(*n->expanded_tag())) return OwnedRef::borrow(value);
     if (value == Py_None) return OwnedRef();
     if (n != nullptr && n->is_mapping() && PyDict_Check(value)) {
       KESTRINE_TRY(merge_dict(target, value));

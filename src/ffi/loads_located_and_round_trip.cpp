@@ -249,6 +249,7 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
     DocumentRecord record;
     record.roots.push_back(std::move(root));
     record.source_text.emplace(slices[i]);
+    record.source_offset = static_cast<std::size_t>(slices[i].data() - text.data());
     record.flags = document_flags(settings, mode);
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef document, new_document(std::move(record)));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), document.get())));

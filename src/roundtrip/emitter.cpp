@@ -46,10 +46,18 @@ void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
   emit_root_content(e, root);
 }
 
-std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
+// Where unedited entries are copied from (both null: nothing is copied).
+struct CopySource {
+  const SourceLines* lines = nullptr;
+  const EditedNodes* edited = nullptr;
+};
+
+std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve, CopySource copy = {}) {
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
+    e.source = copy.lines;
+    e.edited = copy.edited;
     if (reserve > e.out.capacity()) e.out.reserve(reserve);
     if (root.leading_bom) e.out += kBom;
     emit_document_impl(e, root, false);
@@ -59,10 +67,12 @@ std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t 
 }
 
 std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade,
-                        std::size_t reserve) {
+                        std::size_t reserve, CopySource copy) {
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
+    e.source = copy.lines;
+    e.edited = copy.edited;
     e.out.reserve(std::max(e.out.capacity(), reserve));
     if (roots.front().leading_bom) e.out += kBom;
     emit_document_impl(e, roots.front(), false);
@@ -129,31 +139,32 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
   return emit_single(root, null_style, 0);
 }
 
-std::string emit_include_subtree(const YamlNode& node) {
+std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text) {
   YamlNode copy = node;
+  std::optional<std::uint32_t> file;
   if (const IncludeSource* source = node.source()) {
     copy.comments = source->content_comments;
     copy.comments.modified = node.comments.modified;
+    file = source->target_file_id;
   }
   copy.set_source(std::nullopt);
   copy.set_anchor(std::nullopt);
-  return emit_to_string(copy, NullStyle::Keyword);
+  if (!file_text || !file) return emit_to_string(copy, NullStyle::Keyword);
+  const SourceLines lines(*file_text, 0, *file);
+  EditedNodes edited;
+  edited.add(copy);
+  return emit_single(copy, NullStyle::Keyword, reserve_for(file_text), CopySource{&lines, &edited});
 }
 
-std::string render_document(std::span<const YamlNode> roots,
-                            std::optional<std::string_view> source_text, bool upgrade_1_1,
-                            NullStyle null_style) {
+namespace {
+
+std::string render_roots(std::span<const YamlNode> roots, std::optional<std::string_view> source_text,
+                         bool upgrade_1_1, NullStyle null_style, CopySource copy) {
   std::string result;
-  const bool edited =
-      std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
-  if (source_text && !edited) {
-    if (!upgrade_1_1) return std::string(*source_text);
-    return upgrade_document_header(*source_text);
-  }
   if (roots.size() == 1) {
-    result = emit_single(roots.front(), null_style, reserve_for(source_text));
+    result = emit_single(roots.front(), null_style, reserve_for(source_text), copy);
   } else if (!roots.empty()) {
-    result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text));
+    result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text), copy);
   }
   // A text read with CR LF line breaks is written back with them.
   if (uses_crlf(source_text)) result = to_crlf(result);
@@ -161,10 +172,33 @@ std::string render_document(std::span<const YamlNode> roots,
   return result;
 }
 
+}  // namespace
+
+std::string render_document(std::span<const YamlNode> roots,
+                            std::optional<std::string_view> source_text, bool upgrade_1_1,
+                            NullStyle null_style) {
+  const bool edited =
+      std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
+  if (source_text && !edited) {
+    if (!upgrade_1_1) return std::string(*source_text);
+    return upgrade_document_header(*source_text);
+  }
+  return render_roots(roots, source_text, upgrade_1_1, null_style, {});
+}
+
 std::string render_document(const DocumentRecord& doc) {
   std::optional<std::string_view> source;
   if (doc.source_text) source = std::string_view(*doc.source_text);
-  return render_document(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style);
+  EditedNodes edited;
+  bool any = doc.roots_removed;
+  for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
+  if (source && !any) {
+    if (!doc.flags.upgrade_1_1) return std::string(*source);
+    return upgrade_document_header(*source);
+  }
+  if (!source) return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, {});
+  const SourceLines lines(*source, doc.source_offset, 0);
+  return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, CopySource{&lines, &edited});
 }
 
 std::string upgrade_document_header(std::string_view text) {

@@ -108,6 +108,30 @@ class NodeWriter {
 
   static bool plain_first_entry(const YamlNode& n) noexcept;
   void sequence_item(const YamlNode& item, std::size_t indent);
+
+  // ---- entries copied from the text read (node_writer_source.cpp) -------------
+  bool copying() const noexcept { return e_.source != nullptr; }
+  // The column the entries of `collection` are written at: where they were
+  // read, when copying and the collection was read further in than `indent`.
+  std::size_t entries_column(const YamlNode& collection, std::size_t indent, std::size_t fallback) const noexcept;
+  // Writes the entry at `i` from the text (the whole entry when nothing in
+  // it was edited; else, when only its value's entries were, its lines down
+  // to the first of them and then those entries); false when it is to be
+  // written from its nodes.  `mid_line`: the entry continues a line.
+  bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line,
+                 bool& after_empty);
+  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line);
+  // The blank and comment lines above an entry written from its nodes,
+  // copied when they are as read; false when they are to be written.
+  bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
+  // A root block collection whose own lines are as read: its head lines
+  // from the text, its entries copied or written.
+  bool copy_root(const YamlNode& r);
+  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
+  void copy(std::size_t from, std::size_t to);
+  void copied_feet(const YamlNode& n);
+  // The end of the last text copied: lines above it are not claimed again.
+  std::size_t floor_ = 0;
 };
 
 }  // namespace kestrine

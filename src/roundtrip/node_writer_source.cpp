@@ -1,0 +1,168 @@
+// The node writer's copies from the text read: entries of block collections
+// that no edit reached are written as the lines they were read from, so an
+// edit changes only the lines of what it changed.
+#include <algorithm>
+
+#include "roundtrip/node_writer_impl.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+namespace {
+
+// The head lines that stand above an item's dash (the others follow the
+// comment on the dash line).
+std::size_t heads_above_dash(const YamlNode& item) noexcept {
+  if (!item.comments.inline_before_value) return item.comments.head().size();
+  return static_cast<std::size_t>(std::count_if(item.comments.head().begin(), item.comments.head().end(),
+                                                [](const HeadComment& h) { return !h.below_introducer; }));
+}
+
+bool is_empty_value(const YamlNode& v) noexcept {
+  return v.is_null() || (v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty());
+}
+
+}  // namespace
+
+std::size_t NodeWriter::entries_column(const YamlNode& collection, std::size_t indent,
+                                       std::size_t fallback) const noexcept {
+  if (copying() && e_.source->holds(collection) && collection.span.column > indent) return collection.span.column;
+  return fallback;
+}
+
+void NodeWriter::copy(std::size_t from, std::size_t to) {
+  const std::string_view text = e_.source->slice(from, to);
+  out_ += text;
+  floor_ = to;
+  e_.last_inline = nullptr;
+  keep_end_ = std::string::npos;
+  if (to == e_.source->end() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
+    // The text read ended here without a line break: right only at the end
+    // of the output (see Emitter::open_raw_copies).
+    e_.final_break = out_.size();
+    ++e_.open_raw_copies;
+    e_.open_raw_at = out_.size();
+    out_.push_back('\n');
+  }
+}
+
+// The foot lines inside a copied entry: those of block collections that
+// end the document, innermost first, as the writer places them.
+void NodeWriter::copied_feet(const YamlNode& n) {
+  if (!is_block_collection(n)) return;
+  stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
+  foot_lines(n, n.span.column);
+}
+
+bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
+  if (!first || first_node.comments.modified) return false;
+  const std::size_t lead = e_.source->own_lead(*first, head_lines, first_node.comments.blank_before > 0, floor_);
+  if (lead == *first) return false;
+  copy(lead, *first);
+  return true;
+}
+
+// The lines of an entry from `from` down to the first entry of
+// `collection` (at `column`), then its entries and feet.
+bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column) {
+  const SourceLines& src = *e_.source;
+  bool mid_line = false;
+  std::optional<std::size_t> child;
+  for (bool mid : {false, true}) {
+    child = collection.is_mapping() ? src.pair_first(collection.pairs().front(), column, mid)
+                                    : src.item_first(collection.items().front(), column, mid);
+    mid_line = mid;
+    if (child) break;
+  }
+  if (!child || *child <= from) return false;
+  copy(from, *child);
+  if (collection.is_mapping()) {
+    mapping_entries(collection.pairs(), column, mid_line);
+  } else {
+    sequence_items(collection.items(), column, mid_line);
+  }
+  foot_lines(collection, column);
+  return true;
+}
+
+bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line,
+                           bool& after_empty) {
+  const SourceLines& src = *e_.source;
+  const YamlNode& key = pairs[i].key;
+  const YamlNode& value = pairs[i].value;
+  const std::optional<std::size_t> first = src.pair_first(pairs[i], indent, mid_line);
+  if (!first) return false;
+  const std::size_t heads = key.comments.head().size();
+  if (!e_.edited->contains(key) && !e_.edited->contains(value)) {
+    const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
+    if (lead == *first && heads > 0) return false;
+    const std::optional<std::size_t> key_end = src.content_end(key);
+    const std::optional<std::size_t> value_end = src.content_end(value);
+    if (!key_end || !value_end) return false;
+    const std::optional<std::size_t> end = src.entry_end(*first, indent, false, std::max(*key_end, *value_end));
+    if (!end || (e_.strict_raw && *end == src.end())) return false;
+    copy(lead, *end);
+    copied_feet(value);
+    after_empty = is_empty_value(value);
+    return true;
+  }
+  // Edits only inside its value's entries: the lines down to them are as read.
+  if (key.comments.modified || value.comments.modified || !is_block_collection(value) || value.source() != nullptr ||
+      !src.holds(value))
+    return false;
+  const std::size_t column = value.span.column;
+  if (column < indent || (column == indent && !value.is_sequence())) return false;
+  const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
+  if (lead == *first && heads > 0) return false;
+  after_empty = false;
+  return copy_collection_lines(value, lead, column);
+}
+
+bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line) {
+  const SourceLines& src = *e_.source;
+  const YamlNode& item = items[i];
+  const std::optional<std::size_t> first = src.item_first(item, indent, mid_line);
+  if (!first) return false;
+  const std::size_t heads = heads_above_dash(item);
+  const std::size_t lead = src.own_lead(*first, heads, item.comments.blank_before > 0, floor_);
+  if (lead == *first && heads > 0) return false;
+  if (!e_.edited->contains(item)) {
+    const std::optional<std::size_t> content = src.content_end(item);
+    if (!content) return false;
+    const std::optional<std::size_t> end = src.entry_end(*first, indent, true, *content);
+    if (!end || (e_.strict_raw && *end == src.end())) return false;
+    copy(lead, *end);
+    copied_feet(item);
+    return true;
+  }
+  if (item.comments.modified || !is_block_collection(item) || item.source() != nullptr || !src.holds(item) ||
+      item.span.column <= indent)
+    return false;
+  return copy_collection_lines(item, lead, item.span.column);
+}
+
+bool NodeWriter::copy_root(const YamlNode& r) {
+  const SourceLines& src = *e_.source;
+  if (!is_block_collection(r) || r.comments.modified || has_properties(r) || r.comments.inline_comment() ||
+      r.source() != nullptr || !src.holds(r))
+    return false;
+  const std::size_t column = r.span.column;
+  const std::optional<std::size_t> first = r.is_mapping() ? src.pair_first(r.pairs().front(), column, false)
+                                                          : src.item_first(r.items().front(), column, false);
+  if (!first) return false;
+  const std::size_t heads = r.comments.head().size();
+  const std::size_t lead = src.own_lead(*first, heads, false, src.begin());
+  if (lead == *first) {
+    for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
+  } else {
+    copy(lead, *first);
+  }
+  if (r.is_mapping()) {
+    mapping_entries(r.pairs(), column, false);
+  } else {
+    sequence_items(r.items(), column, false);
+  }
+  return true;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,212 @@
+#include "roundtrip/source_copy.hpp"
+
+#include <algorithm>
+
+#include "roundtrip/comments.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept
+    : text_(text), base_(base), begin_(base), file_id_(file_id) {
+  // Line 0 starts past a byte-order mark; the writer puts the mark back.
+  if (text.starts_with("\xEF\xBB\xBF")) begin_ += 3;
+}
+
+// ---- lines ---------------------------------------------------------------------------
+
+std::size_t SourceLines::line_start(std::size_t at) const noexcept {
+  while (at > begin_ && !is_break(at - 1)) --at;
+  return at;
+}
+
+std::size_t SourceLines::next_line(std::size_t at) const noexcept {
+  const std::size_t stop = end();
+  for (; at < stop; ++at) {
+    const char c = this->at(at);
+    if (c == '\n') return at + 1;
+    if (c == '\r') return at + 1 < stop && this->at(at + 1) == '\n' ? at + 2 : at + 1;
+  }
+  return stop;
+}
+
+std::size_t SourceLines::previous_line(std::size_t line) const noexcept {
+  std::size_t e = line - 1;  // the break that ends the line before
+  if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
+  return line_start(e);
+}
+
+bool SourceLines::is_blank_or_comment(std::size_t line) const noexcept {
+  std::size_t i = line;
+  while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
+  return i == end() || is_break(i) || at(i) == '#';
+}
+
+std::size_t SourceLines::indentation(std::size_t line) const noexcept {
+  std::size_t i = line;
+  while (i < end() && at(i) == ' ') ++i;
+  return i - line;
+}
+
+std::size_t SourceLines::leading_start(std::size_t line, std::size_t floor) const noexcept {
+  while (line > begin_ && line > floor) {
+    const std::size_t before = previous_line(line);
+    if (before < floor || !is_blank_or_comment(before)) break;
+    line = before;
+  }
+  return line;
+}
+
+std::size_t SourceLines::comment_lines(std::size_t from, std::size_t to) const noexcept {
+  std::size_t n = 0;
+  for (std::size_t line = from; line < to; line = next_line(line)) {
+    std::size_t i = line;
+    while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
+    n += i < end() && at(i) == '#';
+  }
+  return n;
+}
+
+bool SourceLines::is_dash_at(std::size_t offset) const noexcept {
+  if (offset >= end() || at(offset) != '-') return false;
+  if (offset + 1 == end()) return true;
+  const char next = at(offset + 1);
+  return next == ' ' || next == '\t' || next == '\n' || next == '\r';
+}
+
+// ---- entries ---------------------------------------------------------------------------
+
+std::optional<std::size_t> SourceLines::flow_end(const YamlNode& node) const {
+  return flow_collection_end(node, text_, base_);
+}
+
+std::optional<std::size_t> SourceLines::content_end(const YamlNode& node) const {
+  // A directive stands on its own line; what replaced it came from elsewhere.
+  if (node.source() != nullptr) return node.span.offset + 1;
+  if (node.is_null()) return 0;
+  if (!holds(node)) return std::nullopt;
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      if (const OptText& raw = node.comments.raw()) return node.span.offset + raw->size();
+      return std::max(node.end_offset, node.span.offset);
+    case NodeKind::Alias: return node.span.offset + 1 + node.alias_name().size();
+    case NodeKind::Sequence:
+    case NodeKind::Mapping: break;
+    case NodeKind::Null: return 0;
+  }
+  if (node.style == CollectionStyle::Flow) return flow_end(node);
+  if (node.size() == 0) return node.span.offset;
+  return stack_guarded([&]() -> std::optional<std::size_t> {
+    if (node.is_sequence()) return content_end(node.items().back());
+    const NodePair& last = node.pairs().back();
+    const std::optional<std::size_t> key = content_end(last.key);
+    const std::optional<std::size_t> value = content_end(last.value);
+    if (!key || !value) return std::nullopt;
+    return std::max(*key, *value);
+  });
+}
+
+std::optional<std::size_t> SourceLines::entry_end(std::size_t first, std::size_t column, bool item,
+                                                  std::size_t content) const {
+  std::size_t lower = next_line(first);
+  if (content > first) lower = std::max(lower, next_line(content - 1));
+  // The next line indented no deeper ends the entry; one at the same
+  // column that starts with "-" belongs to a pair's sequence written at the
+  // key's own indentation.
+  std::size_t stop = end();
+  for (std::size_t line = next_line(first); line < end(); line = next_line(line)) {
+    if (is_blank_or_comment(line)) continue;
+    const std::size_t indent = indentation(line);
+    if (indent > column) continue;
+    if (indent == column && !item && is_dash_at(line + indent)) continue;
+    stop = line;
+    break;
+  }
+  if (stop < lower) return std::nullopt;
+  std::size_t last = stop;
+  while (last > lower) {
+    const std::size_t before = previous_line(last);
+    if (before < lower || !is_blank_or_comment(before)) break;
+    last = before;
+  }
+  return last;
+}
+
+std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::size_t column, bool mid_line) const {
+  const YamlNode& key = pair.key;
+  if (!holds(key) || key.explicit_key) return std::nullopt;
+  // The key must stand where its node says: a text read from here.
+  const std::size_t o = key.span.offset;
+  if (key.is_alias()) {
+    if (at(o) != '*') return std::nullopt;
+  } else if (!key.is_scalar()) {
+    return std::nullopt;
+  } else {
+    switch (key.scalar_style()) {
+      case ScalarStyle::Plain:
+        if (key.text().empty() || end() - o < key.text().size() || slice(o, o + key.text().size()) != key.text())
+          return std::nullopt;
+        break;
+      case ScalarStyle::SingleQuoted:
+        if (at(o) != '\'') return std::nullopt;
+        break;
+      case ScalarStyle::DoubleQuoted:
+        if (at(o) != '"') return std::nullopt;
+        break;
+      default: return std::nullopt;
+    }
+  }
+  if (mid_line) return key.has_no_properties() ? std::optional<std::size_t>(o) : std::nullopt;
+  const std::size_t line = line_start(o);
+  if (indentation(line) != column) return std::nullopt;
+  if (key.has_no_properties() && line + column != o) return std::nullopt;
+  return line;
+}
+
+std::optional<std::size_t> SourceLines::item_first(const YamlNode& item, std::size_t column, bool mid_line) const {
+  if (!holds(item)) return std::nullopt;
+  // The dash is on the item's line, or on a line above it (the item then
+  // starts below the dash, after comments or its properties).
+  std::size_t line = line_start(item.span.offset);
+  for (int hops = 0; hops < 64; ++hops) {
+    std::size_t reach = line;
+    while (reach < line + column && reach < end() && !is_break(reach)) ++reach;
+    if (reach == line + column && is_dash_at(reach) && reach <= item.span.offset) {
+      if (mid_line) return reach;
+      return indentation(line) == column ? std::optional<std::size_t>(line) : std::nullopt;
+    }
+    if (!is_blank_or_comment(line) && indentation(line) <= column) return std::nullopt;
+    if (line <= begin_) return std::nullopt;
+    line = previous_line(line);
+  }
+  return std::nullopt;
+}
+
+std::size_t SourceLines::own_lead(std::size_t first, std::size_t head_lines, bool blank_before,
+                                  std::size_t floor) const {
+  if ((head_lines == 0 && !blank_before) || first != line_start(first)) return first;
+  const std::size_t lead = leading_start(first, floor);
+  return comment_lines(lead, first) == head_lines ? lead : first;
+}
+
+// ---- edited nodes ----------------------------------------------------------------------
+
+bool EditedNodes::add(const YamlNode& root) { return visit(root); }
+
+bool EditedNodes::visit(const YamlNode& node) {
+  bool edited = node.comments.modified;
+  // An included file's content answers for its own file.
+  if (node.is_collection() && node.source() == nullptr) {
+    stack_guarded([&] {
+      for (const YamlNode& item : node.items()) edited = visit(item) || edited;
+      for (const NodePair& pair : node.pairs()) {
+        edited = visit(pair.key) || edited;
+        edited = visit(pair.value) || edited;
+      }
+    });
+  }
+  if (edited) edited_.insert(&node);
+  return edited;
+}
+
+}  // namespace kestrine

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "roundtrip/node_writer.hpp"
+#include "roundtrip/source_copy.hpp"
 
 namespace kestrine {
 
@@ -52,12 +53,10 @@ struct CopySource {
   const EditedNodes* edited = nullptr;
 };
 
-std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve, CopySource copy = {}) {
+std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
-    e.source = copy.lines;
-    e.edited = copy.edited;
     if (reserve > e.out.capacity()) e.out.reserve(reserve);
     if (root.leading_bom) e.out += kBom;
     emit_document_impl(e, root, false);
@@ -67,12 +66,10 @@ std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t 
 }
 
 std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade,
-                        std::size_t reserve, CopySource copy) {
+                        std::size_t reserve) {
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
-    e.source = copy.lines;
-    e.edited = copy.edited;
     e.out.reserve(std::max(e.out.capacity(), reserve));
     if (roots.front().leading_bom) e.out += kBom;
     emit_document_impl(e, roots.front(), false);
@@ -82,6 +79,57 @@ std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, b
       else if (!r.explicit_start) e.out += "---\n";
       emit_document_impl(e, r, upgrade);
     }
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+// Whether the foot comments of the trees are exactly the comment lines that
+// end the text read (after the last document's content): then those lines
+// are copied as read instead.
+bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std::optional<std::size_t> tail) {
+  if (!tail) return false;
+  std::optional<std::vector<std::string_view>> texts = lines.comment_texts(*tail, lines.end());
+  if (!texts) return false;
+  std::vector<std::string_view> feet = edited.feet();
+  if (feet.size() != texts->size()) return false;
+  std::sort(feet.begin(), feet.end());
+  std::sort(texts->begin(), texts->end());
+  return feet == *texts;
+}
+
+// The roots with the parts no edit reached copied from the text read: each
+// document, or its lines down to its first entry, as read where its own
+// facts are; written from its nodes (with the separators of emit_stream)
+// where not.
+std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade, std::size_t reserve,
+                         CopySource copy) {
+  const SourceLines& lines = *copy.lines;
+  std::vector<std::optional<std::size_t>> ends;
+  ends.reserve(roots.size());
+  for (const YamlNode& r : roots) ends.push_back(lines.document_end(r));
+  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back());
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    e.source = copy.lines;
+    e.edited = copy.edited;
+    e.feet_copied = tail;
+    e.out.reserve(std::max(e.out.capacity(), reserve));
+    if (roots.front().leading_bom) e.out += kBom;
+    std::optional<std::size_t> prelude = lines.begin();
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      const YamlNode& r = roots[i];
+      if (!emit_document_from_source(e, r, prelude, ends[i], upgrade)) {
+        if (i > 0) {
+          if (!r.directives().empty()) e.out += "...\n";
+          else if (!r.explicit_start) e.out += "---\n";
+        }
+        emit_document_impl(e, r, upgrade && i > 0);
+      }
+      prelude = ends[i];
+    }
+    if (tail) emit_source_text(e, *ends.back(), lines.end());
     if (finish_output(e) || strict) return std::move(e.out);
   }
   return {};
@@ -153,7 +201,8 @@ std::string emit_include_subtree(const YamlNode& node, std::optional<std::string
   const SourceLines lines(*file_text, 0, *file);
   EditedNodes edited;
   edited.add(copy);
-  return emit_single(copy, NullStyle::Keyword, reserve_for(file_text), CopySource{&lines, &edited});
+  return emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false, reserve_for(file_text),
+                      CopySource{&lines, &edited});
 }
 
 namespace {
@@ -161,10 +210,12 @@ namespace {
 std::string render_roots(std::span<const YamlNode> roots, std::optional<std::string_view> source_text,
                          bool upgrade_1_1, NullStyle null_style, CopySource copy) {
   std::string result;
-  if (roots.size() == 1) {
-    result = emit_single(roots.front(), null_style, reserve_for(source_text), copy);
+  if (copy.lines != nullptr && !roots.empty()) {
+    result = emit_copying(roots, null_style, upgrade_1_1, reserve_for(source_text), copy);
+  } else if (roots.size() == 1) {
+    result = emit_single(roots.front(), null_style, reserve_for(source_text));
   } else if (!roots.empty()) {
-    result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text), copy);
+    result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text));
   }
   // A text read with CR LF line breaks is written back with them.
   if (uses_crlf(source_text)) result = to_crlf(result);

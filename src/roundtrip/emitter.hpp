@@ -87,6 +87,9 @@ struct Emitter {
   // were read at, so that copied and written entries line up.
   const SourceLines* source = nullptr;
   const EditedNodes* edited = nullptr;
+  // The foot comments are copied with the lines that end the text read: the
+  // writer leaves them out where it would place them.
+  bool feet_copied = false;
 
   std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };

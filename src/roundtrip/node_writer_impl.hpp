@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,6 +38,9 @@ inline bool has_properties(const YamlNode& n) noexcept {
 
 class NodeWriter {
  public:
+  friend bool emit_document_from_source(Emitter&, const YamlNode&, std::optional<std::size_t>,
+                                        std::optional<std::size_t>, bool);
+  friend void emit_source_text(Emitter&, std::size_t, std::size_t);
   explicit NodeWriter(Emitter& e) : e_(e), out_(e.out) {}
 
   // `parent`: the indentation of the block structure that holds the node
@@ -68,6 +72,7 @@ class NodeWriter {
     comment_line(text, indent, !n.comments.is_unspaced(text));
   }
   void foot_lines(const YamlNode& n, std::size_t indent) {
+    if (e_.feet_copied) return;
     for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
   }
   void below_introducer(const YamlNode& n, std::size_t indent);
@@ -128,6 +133,8 @@ class NodeWriter {
   // from the text, its entries copied or written.
   bool copy_root(const YamlNode& r);
   bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
+  bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
+                     bool upgrade);
   void copy(std::size_t from, std::size_t to);
   void copied_feet(const YamlNode& n);
   // The end of the last text copied: lines above it are not claimed again.

@@ -165,4 +165,39 @@ bool NodeWriter::copy_root(const YamlNode& r) {
   return true;
 }
 
+bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
+                               bool upgrade) {
+  const SourceLines& src = *e_.source;
+  if (!prelude || (upgrade && !r.directives().empty())) return false;
+  if (!e_.edited->contains(r)) {
+    if (!end) return false;
+    copy(*prelude, *end);
+    return true;
+  }
+  if (!is_block_collection(r) || r.comments.modified || has_properties(r) || r.comments.inline_comment() ||
+      r.source() != nullptr || !src.holds(r))
+    return false;
+  const std::size_t column = r.span.column;
+  const std::optional<std::size_t> first = r.is_mapping() ? src.pair_first(r.pairs().front(), column, false)
+                                                          : src.item_first(r.items().front(), column, false);
+  // The lines before the first entry hold the root's head comments, and the
+  // separator, directives and start marker of its document.
+  if (!first || *first < *prelude || src.comment_lines(*prelude, *first) != r.comments.head().size()) return false;
+  copy(*prelude, *first);
+  if (r.is_mapping()) {
+    mapping_entries(r.pairs(), column, false);
+  } else {
+    sequence_items(r.items(), column, false);
+  }
+  foot_lines(r, 0);
+  return true;
+}
+
+bool emit_document_from_source(Emitter& e, const YamlNode& root, std::optional<std::size_t> prelude,
+                               std::optional<std::size_t> end, bool upgrade) {
+  return NodeWriter(e).copy_document(root, prelude, end, upgrade);
+}
+
+void emit_source_text(Emitter& e, std::size_t from, std::size_t to) { NodeWriter(e).copy(from, to); }
+
 }  // namespace kestrine

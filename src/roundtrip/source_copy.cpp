@@ -80,11 +80,11 @@ std::optional<std::size_t> SourceLines::flow_end(const YamlNode& node) const {
   return flow_collection_end(node, text_, base_);
 }
 
-std::optional<std::size_t> SourceLines::content_end(const YamlNode& node) const {
+std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool at_least) const {
   // A directive stands on its own line; what replaced it came from elsewhere.
   if (node.source() != nullptr) return node.span.offset + 1;
   if (node.is_null()) return 0;
-  if (!holds(node)) return std::nullopt;
+  if (!holds(node)) return at_least ? std::optional<std::size_t>(0) : std::nullopt;
   switch (node.kind()) {
     case NodeKind::Scalar:
       if (const OptText& raw = node.comments.raw()) return node.span.offset + raw->size();
@@ -94,13 +94,16 @@ std::optional<std::size_t> SourceLines::content_end(const YamlNode& node) const 
     case NodeKind::Mapping: break;
     case NodeKind::Null: return 0;
   }
-  if (node.style == CollectionStyle::Flow) return flow_end(node);
+  if (node.style == CollectionStyle::Flow) {
+    const std::optional<std::size_t> close = flow_end(node);
+    return close || !at_least ? close : std::optional<std::size_t>(node.span.offset);
+  }
   if (node.size() == 0) return node.span.offset;
   return stack_guarded([&]() -> std::optional<std::size_t> {
-    if (node.is_sequence()) return content_end(node.items().back());
+    if (node.is_sequence()) return content_end(node.items().back(), at_least);
     const NodePair& last = node.pairs().back();
-    const std::optional<std::size_t> key = content_end(last.key);
-    const std::optional<std::size_t> value = content_end(last.value);
+    const std::optional<std::size_t> key = content_end(last.key, at_least);
+    const std::optional<std::size_t> value = content_end(last.value, at_least);
     if (!key || !value) return std::nullopt;
     return std::max(*key, *value);
   });
@@ -189,12 +192,69 @@ std::size_t SourceLines::own_lead(std::size_t first, std::size_t head_lines, boo
   return comment_lines(lead, first) == head_lines ? lead : first;
 }
 
+// ---- documents ---------------------------------------------------------------------------
+
+bool SourceLines::is_document_marker(std::size_t line) const noexcept {
+  if (line >= end()) return false;
+  if (at(line) == '%') return true;
+  if (end() - line < 3) return false;
+  const std::string_view head = slice(line, line + 3);
+  if (head != "---" && head != "...") return false;
+  if (line + 3 == end()) return true;
+  const char next = at(line + 3);
+  return next == ' ' || next == '\t' || next == '\n' || next == '\r';
+}
+
+std::optional<std::size_t> SourceLines::document_end(const YamlNode& root) const {
+  if (!holds(root)) return std::nullopt;
+  // Edited parts of the root lie before its text's end, or nowhere in it.
+  const std::optional<std::size_t> content = content_end(root, true);
+  if (!content) return std::nullopt;
+  const std::size_t first = line_start(root.span.offset);
+  std::size_t lower = next_line(first);
+  if (*content > first) lower = std::max(lower, next_line(*content - 1));
+  std::size_t stop = end();
+  for (std::size_t line = next_line(first); line < end(); line = next_line(line)) {
+    if (is_document_marker(line)) {
+      stop = line;
+      break;
+    }
+  }
+  if (stop < lower) return std::nullopt;
+  std::size_t last = stop;
+  while (last > lower) {
+    const std::size_t before = previous_line(last);
+    if (before < lower || !is_blank_or_comment(before)) break;
+    last = before;
+  }
+  return last;
+}
+
+std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to) const {
+  std::vector<std::string_view> texts;
+  for (std::size_t line = from; line < to; line = next_line(line)) {
+    if (!is_blank_or_comment(line)) return std::nullopt;
+    std::size_t i = line;
+    while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
+    if (i == end() || at(i) != '#') continue;
+    // As the scanner keeps it: after "#" and one space, trailing blanks cut.
+    std::size_t start = i + 1;
+    if (start < end() && at(start) == ' ') ++start;
+    std::size_t stop = start;
+    while (stop < end() && !is_break(stop)) ++stop;
+    while (stop > start && (at(stop - 1) == ' ' || at(stop - 1) == '\t')) --stop;
+    texts.push_back(slice(start, stop));
+  }
+  return texts;
+}
+
 // ---- edited nodes ----------------------------------------------------------------------
 
 bool EditedNodes::add(const YamlNode& root) { return visit(root); }
 
 bool EditedNodes::visit(const YamlNode& node) {
   bool edited = node.comments.modified;
+  for (const std::string& line : node.comments.foot()) feet_.push_back(line);
   // An included file's content answers for its own file.
   if (node.is_collection() && node.source() == nullptr) {
     stack_guarded([&] {

@@ -27,6 +27,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include <absl/container/flat_hash_set.h>
 
@@ -66,8 +67,11 @@ class SourceLines {
   // ---- entries ----
   // Just past the last character of the node's content (a flow collection's
   // closing bracket, a block scalar's last line), or nothing when that is
-  // not known.  0 for content of no length (an empty value).
-  std::optional<std::size_t> content_end(const YamlNode& node) const;
+  // not known.  0 for content of no length (an empty value).  `at_least`:
+  // a bound it does not pass is enough (an edited node, not read from the
+  // text, counts for nothing; a flow collection whose bracket cannot be
+  // found, for its start).
+  std::optional<std::size_t> content_end(const YamlNode& node, bool at_least = false) const;
   // Where the entry whose first line starts at `first` (an entry at column
   // `column`; `item`: a sequence item) ends: just past its last line that is
   // not a trailing blank or comment line, which must come at or after the
@@ -86,6 +90,15 @@ class SourceLines {
   // many comment lines lie there.  Else `first`.
   std::size_t own_lead(std::size_t first, std::size_t head_lines, bool blank_before, std::size_t floor) const;
 
+  // ---- documents ----
+  // Just past the last line of a document root's content: its trailing
+  // blank and comment lines, and the markers and directives of the next
+  // document, lie after it.  Nothing when that is not known.
+  std::optional<std::size_t> document_end(const YamlNode& root) const;
+  // The texts of the comment lines in [from, to) as the scanner records
+  // them, when only blank and comment lines lie there.
+  std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to) const;
+
  private:
   char at(std::size_t offset) const noexcept { return text_[offset - base_]; }
   bool is_break(std::size_t offset) const noexcept {
@@ -94,6 +107,8 @@ class SourceLines {
   }
   // A "-" entry indicator at `offset`: followed by a blank or a line break.
   bool is_dash_at(std::size_t offset) const noexcept;
+  // A line that ends a document: "---", "..." or a directive.
+  bool is_document_marker(std::size_t line) const noexcept;
   std::optional<std::size_t> flow_end(const YamlNode& node) const;
 
   std::string_view text_;
@@ -110,10 +125,13 @@ class EditedNodes {
   // Records the nodes of `root`; gives whether any was edited.
   bool add(const YamlNode& root);
   bool contains(const YamlNode& node) const noexcept { return edited_.contains(&node); }
+  // The foot lines of every node recorded, in no particular order.
+  const std::vector<std::string_view>& feet() const noexcept { return feet_; }
 
  private:
   bool visit(const YamlNode& node);
   absl::flat_hash_set<const YamlNode*> edited_;
+  std::vector<std::string_view> feet_;
 };
 
 }  // namespace kestrine

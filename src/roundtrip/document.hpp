@@ -69,6 +69,10 @@ struct DocumentRecord {
   // A whole document was removed from the stream: the text as read no
   // longer holds, although no remaining node is modified.
   bool roots_removed = false;
+  // Every node above a modified one carries `edited_below` (kept by the
+  // document API's edits once set; see roundtrip/edit.hpp).  Without it,
+  // rendering looks for edits through the whole tree.
+  bool edit_marks = false;
 };
 
 // The one root of a document that holds exactly one, else null: such a

@@ -96,6 +96,46 @@ bool edited_in_file(const YamlNode& node) {
 
 }  // namespace
 
+namespace {
+
+// Marks the nodes above every modified node of the subtree; gives whether
+// the subtree holds one.
+bool mark_above_modified(YamlNode& node) {
+  bool edited = node.comments.modified;
+  if (!node.is_collection()) return edited;
+  stack_guarded([&] {
+    bool below = false;
+    for (YamlNode& item : node.items()) below = mark_above_modified(item) || below;
+    for (NodePair& pair : node.pairs()) {
+      below = mark_above_modified(pair.key) || below;
+      below = mark_above_modified(pair.value) || below;
+    }
+    if (below) node.comments.edited_below = true;
+    edited = edited || below;
+  });
+  return edited;
+}
+
+}  // namespace
+
+void mark_edits(DocumentRecord& doc) {
+  for (YamlNode& root : doc.roots) mark_above_modified(root);
+  doc.edit_marks = true;
+}
+
+void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const PathSegment> path,
+                      KeyIndexCache* lookups) {
+  if (!doc.edit_marks || root >= doc.roots.size()) return;
+  const YamlNode* node = &doc.roots[root];
+  for (std::size_t i = 0;; ++i) {
+    // The document is ours to change; the const walk can use the key indexes.
+    const_cast<YamlNode*>(node)->comments.edited_below = true;
+    if (i == path.size()) break;
+    node = child_by_segment(*node, path[i], lookups);
+    if (node == nullptr) break;
+  }
+}
+
 bool root_file_edited(const DocumentRecord& doc) {
   if (doc.roots_removed) return true;
   for (const YamlNode& root : doc.roots)

@@ -48,6 +48,14 @@ using EditResult = std::expected<T, EditError>;
 // Sets `modified` on `node` and on every node below it.
 void mark_subtree_modified(YamlNode& node);
 
+// Edit marks (DocumentRecord::edit_marks): sets `edited_below` above every
+// modified node of the document, once; afterwards each edit marks the
+// nodes on its own path with `mark_edited_path` (the root, each node its
+// steps lead through, and the node they reach).
+void mark_edits(DocumentRecord& doc);
+void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const PathSegment> path,
+                      KeyIndexCache* lookups);
+
 // Whether the document's own file changed: a document was removed, or a node
 // read from that file (not from an included one) was edited, a node that
 // stands for an included file counting by its own flag only.

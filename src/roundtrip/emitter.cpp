@@ -107,7 +107,18 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
   const SourceLines& lines = *copy.lines;
   std::vector<std::optional<std::size_t>> ends;
   ends.reserve(roots.size());
-  for (const YamlNode& r : roots) ends.push_back(lines.document_end(r));
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    // The next document's lines begin before its content, or (when it was
+    // not read from the text) at the first marker after this one's start.
+    std::size_t limit = lines.end();
+    if (i + 1 < roots.size()) {
+      const YamlNode& next = roots[i + 1];
+      limit = lines.holds(next) ? lines.line_start(next.span.offset)
+              : lines.holds(roots[i]) ? lines.next_document_marker(lines.line_start(roots[i].span.offset))
+                                      : lines.begin();
+    }
+    ends.push_back(lines.document_end(roots[i], limit));
+  }
   const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back());
   for (bool strict : {false, true}) {
     Emitter e(null_style);
@@ -199,7 +210,7 @@ std::string emit_include_subtree(const YamlNode& node, std::optional<std::string
   copy.set_anchor(std::nullopt);
   if (!file_text || !file) return emit_to_string(copy, NullStyle::Keyword);
   const SourceLines lines(*file_text, 0, *file);
-  EditedNodes edited;
+  EditedNodes edited(false);
   edited.add(copy);
   return emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false, reserve_for(file_text),
                       CopySource{&lines, &edited});
@@ -240,7 +251,7 @@ std::string render_document(std::span<const YamlNode> roots,
 std::string render_document(const DocumentRecord& doc) {
   std::optional<std::string_view> source;
   if (doc.source_text) source = std::string_view(*doc.source_text);
-  EditedNodes edited;
+  EditedNodes edited(doc.edit_marks);
   bool any = doc.roots_removed;
   for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
   if (source && !any) {

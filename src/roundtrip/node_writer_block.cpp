@@ -15,14 +15,15 @@ inline bool is_block_scalar_style(ScalarStyle s) noexcept {
 
 }  // namespace
 
-void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first) {
+void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
+                                 bool in_order) {
   stack_guarded([&] {
     bool after_empty = false;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
       const YamlNode& key = pairs[i].key;
       const YamlNode& value = pairs[i].value;
       const bool mid_line = compact_first && i == 0;
-      if (copying() && copy_pair(pairs, i, indent, mid_line, after_empty)) continue;
+      if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
       if (!mid_line) {
         if (!(copying() && copy_leading(key, e_.source->pair_first(pairs[i], indent, false),
                                         key.comments.head().size()))) {
@@ -56,12 +57,13 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
   });
 }
 
-void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first) {
+void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
+                                bool in_order) {
   stack_guarded([&] {
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       const bool mid_line = compact_first && i == 0;
-      if (copying() && copy_item(items, i, indent, mid_line)) continue;
+      if (copying() && copy_item(items, i, indent, mid_line, in_order)) continue;
       if (!mid_line) {
         const bool split = item.comments.inline_before_value;
         const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };

@@ -47,8 +47,13 @@ class NodeWriter {
   // (the key's or the "-"'s column); a kept block-scalar text must indent its
   // body past it.
   void node(const YamlNode& n, std::size_t indent, long parent);
-  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first);
-  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first);
+  // `in_order`: the entries are those read, in the order read (their
+  // collection was not edited itself), so an entry copied as read ends
+  // where the next one's lines begin.
+  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
+                       bool in_order = false);
+  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
+                      bool in_order = false);
   void root(const YamlNode& r);
   void quoted(std::string_view text);
   void quoted_scalar(std::string_view text, bool single);
@@ -123,9 +128,14 @@ class NodeWriter {
   // it was edited; else, when only its value's entries were, its lines down
   // to the first of them and then those entries); false when it is to be
   // written from its nodes.  `mid_line`: the entry continues a line.
-  bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line,
+  bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line, bool in_order,
                  bool& after_empty);
-  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line);
+  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line, bool in_order);
+  // Where the entry starting at `first` ends when the next entry of an
+  // in-order collection starts at `next_first` with `next_heads` head lines
+  // of its own: where those lines begin.
+  std::optional<std::size_t> next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
+                                             const YamlNode& next_node, std::size_t next_heads) const;
   // The blank and comment lines above an entry written from its nodes,
   // copied when they are as read; false when they are to be written.
   bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);

@@ -49,7 +49,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
 // The foot lines inside a copied entry: those of block collections that
 // end the document, innermost first, as the writer places them.
 void NodeWriter::copied_feet(const YamlNode& n) {
-  if (!is_block_collection(n)) return;
+  if (e_.feet_copied || e_.edited->feet().empty() || !is_block_collection(n)) return;
   stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
   foot_lines(n, n.span.column);
 }
@@ -77,16 +77,27 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
   if (!child || *child <= from) return false;
   copy(from, *child);
   if (collection.is_mapping()) {
-    mapping_entries(collection.pairs(), column, mid_line);
+    mapping_entries(collection.pairs(), column, mid_line, true);
   } else {
-    sequence_items(collection.items(), column, mid_line);
+    sequence_items(collection.items(), column, mid_line, true);
   }
   foot_lines(collection, column);
   return true;
 }
 
+std::optional<std::size_t> NodeWriter::next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
+                                                        const YamlNode& next_node, std::size_t next_heads) const {
+  if (!next_first || *next_first <= first) return std::nullopt;
+  const std::size_t lead =
+      e_.source->own_lead(*next_first, next_heads, next_node.comments.blank_before > 0, first + 1);
+  // Head lines the text does not hold where the next entry's node says: the
+  // lines between are not known to be this entry's.
+  if (lead == *next_first && next_heads > 0) return std::nullopt;
+  return lead;
+}
+
 bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line,
-                           bool& after_empty) {
+                           bool in_order, bool& after_empty) {
   const SourceLines& src = *e_.source;
   const YamlNode& key = pairs[i].key;
   const YamlNode& value = pairs[i].value;
@@ -96,10 +107,17 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   if (!e_.edited->contains(key) && !e_.edited->contains(value)) {
     const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
     if (lead == *first && heads > 0) return false;
-    const std::optional<std::size_t> key_end = src.content_end(key);
-    const std::optional<std::size_t> value_end = src.content_end(value);
-    if (!key_end || !value_end) return false;
-    const std::optional<std::size_t> end = src.entry_end(*first, indent, false, std::max(*key_end, *value_end));
+    std::optional<std::size_t> end;
+    if (in_order && i + 1 < pairs.size()) {
+      const NodePair& next = pairs[i + 1];
+      end = next_entry_lead(*first, src.pair_first(next, indent, false), next.key, next.key.comments.head().size());
+    }
+    if (!end) {
+      const std::optional<std::size_t> key_end = src.content_end(key);
+      const std::optional<std::size_t> value_end = src.content_end(value);
+      if (!key_end || !value_end) return false;
+      end = src.entry_end(*first, indent, false, std::max(*key_end, *value_end));
+    }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
     copied_feet(value);
@@ -118,7 +136,8 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   return copy_collection_lines(value, lead, column);
 }
 
-bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line) {
+bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line,
+                           bool in_order) {
   const SourceLines& src = *e_.source;
   const YamlNode& item = items[i];
   const std::optional<std::size_t> first = src.item_first(item, indent, mid_line);
@@ -127,9 +146,16 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
   const std::size_t lead = src.own_lead(*first, heads, item.comments.blank_before > 0, floor_);
   if (lead == *first && heads > 0) return false;
   if (!e_.edited->contains(item)) {
-    const std::optional<std::size_t> content = src.content_end(item);
-    if (!content) return false;
-    const std::optional<std::size_t> end = src.entry_end(*first, indent, true, *content);
+    std::optional<std::size_t> end;
+    if (in_order && i + 1 < items.size()) {
+      const YamlNode& next = items[i + 1];
+      end = next_entry_lead(*first, src.item_first(next, indent, false), next, heads_above_dash(next));
+    }
+    if (!end) {
+      const std::optional<std::size_t> content = src.content_end(item);
+      if (!content) return false;
+      end = src.entry_end(*first, indent, true, *content);
+    }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
     copied_feet(item);
@@ -158,9 +184,9 @@ bool NodeWriter::copy_root(const YamlNode& r) {
     copy(lead, *first);
   }
   if (r.is_mapping()) {
-    mapping_entries(r.pairs(), column, false);
+    mapping_entries(r.pairs(), column, false, true);
   } else {
-    sequence_items(r.items(), column, false);
+    sequence_items(r.items(), column, false, true);
   }
   return true;
 }
@@ -185,9 +211,9 @@ bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> pre
   if (!first || *first < *prelude || src.comment_lines(*prelude, *first) != r.comments.head().size()) return false;
   copy(*prelude, *first);
   if (r.is_mapping()) {
-    mapping_entries(r.pairs(), column, false);
+    mapping_entries(r.pairs(), column, false, true);
   } else {
-    sequence_items(r.items(), column, false);
+    sequence_items(r.items(), column, false, true);
   }
   foot_lines(r, 0);
   return true;

@@ -1,6 +1,7 @@
 #include "roundtrip/source_copy.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "roundtrip/comments.hpp"
 #include "util/stack_guard.hpp"
@@ -8,7 +9,11 @@
 namespace kestrine {
 
 SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept
-    : text_(text), base_(base), begin_(base), file_id_(file_id) {
+    : text_(text),
+      base_(base),
+      begin_(base),
+      file_id_(file_id),
+      has_cr_(std::memchr(text.data(), '\r', text.size()) != nullptr) {
   // Line 0 starts past a byte-order mark; the writer puts the mark back.
   if (text.starts_with("\xEF\xBB\xBF")) begin_ += 3;
 }
@@ -16,12 +21,23 @@ SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t 
 // ---- lines ---------------------------------------------------------------------------
 
 std::size_t SourceLines::line_start(std::size_t at) const noexcept {
+  if (!has_cr_) {
+    const std::string_view before = text_.substr(begin_ - base_, at - begin_);
+    const std::size_t lf = before.rfind('\n');
+    return lf == std::string_view::npos ? begin_ : begin_ + lf + 1;
+  }
   while (at > begin_ && !is_break(at - 1)) --at;
   return at;
 }
 
 std::size_t SourceLines::next_line(std::size_t at) const noexcept {
   const std::size_t stop = end();
+  if (!has_cr_) {
+    // Most texts break lines with LF alone: one memchr per line.
+    if (at >= stop) return stop;
+    const void* lf = std::memchr(text_.data() + (at - base_), '\n', stop - at);
+    return lf == nullptr ? stop : static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data()) + base_ + 1;
+  }
   for (; at < stop; ++at) {
     const char c = this->at(at);
     if (c == '\n') return at + 1;
@@ -205,7 +221,7 @@ bool SourceLines::is_document_marker(std::size_t line) const noexcept {
   return next == ' ' || next == '\t' || next == '\n' || next == '\r';
 }
 
-std::optional<std::size_t> SourceLines::document_end(const YamlNode& root) const {
+std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::size_t limit) const {
   if (!holds(root)) return std::nullopt;
   // Edited parts of the root lie before its text's end, or nowhere in it.
   const std::optional<std::size_t> content = content_end(root, true);
@@ -213,21 +229,22 @@ std::optional<std::size_t> SourceLines::document_end(const YamlNode& root) const
   const std::size_t first = line_start(root.span.offset);
   std::size_t lower = next_line(first);
   if (*content > first) lower = std::max(lower, next_line(*content - 1));
-  std::size_t stop = end();
-  for (std::size_t line = next_line(first); line < end(); line = next_line(line)) {
-    if (is_document_marker(line)) {
-      stop = line;
-      break;
-    }
-  }
-  if (stop < lower) return std::nullopt;
-  std::size_t last = stop;
+  if (limit < lower) return std::nullopt;
+  // Back from where the next document's lines start, over what lies
+  // between two documents: blank and comment lines, markers, directives.
+  std::size_t last = limit;
   while (last > lower) {
     const std::size_t before = previous_line(last);
-    if (before < lower || !is_blank_or_comment(before)) break;
+    if (before < lower || !(is_blank_or_comment(before) || is_document_marker(before))) break;
     last = before;
   }
   return last;
+}
+
+std::size_t SourceLines::next_document_marker(std::size_t line) const noexcept {
+  for (line = next_line(line); line < end(); line = next_line(line))
+    if (is_document_marker(line)) return line;
+  return end();
 }
 
 std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to) const {
@@ -250,18 +267,53 @@ std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::siz
 
 // ---- edited nodes ----------------------------------------------------------------------
 
-bool EditedNodes::add(const YamlNode& root) { return visit(root); }
+bool EditedNodes::add(const YamlNode& root) {
+  if (!marked_) return visit(root);
+  visit_marked(root);
+  // The collections that end the document, where a document read keeps
+  // its foot lines.
+  for (const YamlNode* n = &root; n->is_collection() && n->size() > 0;) {
+    n = n->is_mapping() ? &n->pairs().back().value : &n->items().back();
+    if (!contains(*n)) take_feet(*n);
+  }
+  return contains(root);
+}
+
+void EditedNodes::take_feet(const YamlNode& node) {
+  if (node.comments.has_texts())
+    for (const std::string& line : node.comments.foot()) feet_.push_back(line);
+}
+
+void EditedNodes::visit_marked(const YamlNode& node) {
+  take_feet(node);
+  if (!contains(node) || !node.is_collection()) return;
+  stack_guarded([&] {
+    for (const YamlNode& item : node.items())
+      if (contains(item)) visit_marked(item);
+    for (const NodePair& pair : node.pairs()) {
+      if (contains(pair.key)) visit_marked(pair.key);
+      if (contains(pair.value)) visit_marked(pair.value);
+    }
+  });
+}
 
 bool EditedNodes::visit(const YamlNode& node) {
   bool edited = node.comments.modified;
-  for (const std::string& line : node.comments.foot()) feet_.push_back(line);
+  take_feet(node);
   // An included file's content answers for its own file.
   if (node.is_collection() && node.source() == nullptr) {
     stack_guarded([&] {
-      for (const YamlNode& item : node.items()) edited = visit(item) || edited;
+      // Leaves, most of a tree, are looked at here rather than in a call.
+      const auto child = [&](const YamlNode& n) {
+        if (n.is_collection() || n.comments.has_texts()) return visit(n);
+        if (!n.comments.modified) return false;
+        edited_.insert(&n);
+        return true;
+      };
+      for (const YamlNode& item : node.items()) edited = child(item) || edited;
       for (const NodePair& pair : node.pairs()) {
-        edited = visit(pair.key) || edited;
-        edited = visit(pair.value) || edited;
+        edited = child(pair.key) || edited;
+        edited = child(pair.value) || edited;
       }
     });
   }

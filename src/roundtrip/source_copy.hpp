@@ -91,10 +91,14 @@ class SourceLines {
   std::size_t own_lead(std::size_t first, std::size_t head_lines, bool blank_before, std::size_t floor) const;
 
   // ---- documents ----
-  // Just past the last line of a document root's content: its trailing
-  // blank and comment lines, and the markers and directives of the next
-  // document, lie after it.  Nothing when that is not known.
-  std::optional<std::size_t> document_end(const YamlNode& root) const;
+  // Just past the last line of a document root's content, which ends
+  // before `limit` (the line of the next root's content, or end()): its
+  // trailing blank and comment lines, and the markers and directives of the
+  // next document, lie after it.  Nothing when that is not known.
+  std::optional<std::size_t> document_end(const YamlNode& root, std::size_t limit) const;
+  // The first line after the one at `line` that is a document marker or a
+  // directive, or end().
+  std::size_t next_document_marker(std::size_t line) const noexcept;
   // The texts of the comment lines in [from, to) as the scanner records
   // them, when only blank and comment lines lie there.
   std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to) const;
@@ -115,21 +119,34 @@ class SourceLines {
   std::size_t base_;
   std::size_t begin_;
   std::uint32_t file_id_;
+  bool has_cr_;  // some line ends with CR (alone or before LF)
 };
 
 // The nodes an edit reached: every node that is modified or has a modified
 // node below it, within the file it was read from (a node that stands for
-// an included file counts by its own flag).  Filled once per rendering.
+// an included file counts by its own flag).  `marked`: the trees carry edit
+// marks (DocumentRecord::edit_marks), which answer at once; else the trees
+// are walked whole when added.
 class EditedNodes {
  public:
+  explicit EditedNodes(bool marked) noexcept : marked_(marked) {}
+
   // Records the nodes of `root`; gives whether any was edited.
   bool add(const YamlNode& root);
-  bool contains(const YamlNode& node) const noexcept { return edited_.contains(&node); }
-  // The foot lines of every node recorded, in no particular order.
+  bool contains(const YamlNode& node) const noexcept {
+    if (marked_) return node.comments.modified || (node.comments.edited_below && node.source() == nullptr);
+    return edited_.contains(&node);
+  }
+  // The foot lines of the nodes recorded, in no particular order: of every
+  // node, or with marks, of the edited ones and of those that end the
+  // document (the only ones a document read holds).
   const std::vector<std::string_view>& feet() const noexcept { return feet_; }
 
  private:
   bool visit(const YamlNode& node);
+  void visit_marked(const YamlNode& node);
+  void take_feet(const YamlNode& node);
+  bool marked_;
   absl::flat_hash_set<const YamlNode*> edited_;
   std::vector<std::string_view> feet_;
 };

@@ -16,7 +16,20 @@ namespace kestrine {
 
 PyResult<DocumentEdit> edit_document(DocumentData& data) noexcept {
   KESTRINE_ASSIGN_OR_RETURN(BorrowFlag::Exclusive access, data.begin_tracked_edit());
+  if (!data.record.edit_marks) {
+    // Nodes modified before the first edit (by the 1.1 upgrade of the
+    // load) are marked once; edits keep the marks from then on.
+    try {
+      mark_edits(data.record);
+    } catch (...) {
+      return fail(PyErr::memory_error());
+    }
+  }
   return DocumentEdit{std::move(access), &data};
+}
+
+void DocumentEdit::mark(std::size_t root, std::span<const PathSegment> path) {
+  mark_edited_path(data->record, root, path, &data->lookups);
 }
 
 PyErr edit_error_to_py(const EditError& error) noexcept {
@@ -199,8 +212,10 @@ int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexc
     KESTRINE_ASSIGN_OR_RETURN(DocumentEdit edit, edit_document(*data));
     std::vector<YamlNode>& roots = edit.record().roots;
     if (roots.size() != 1) return edit_stream_entry(edit, key, value);
-    if (value == nullptr) return delete_item(edit, 0, roots.front(), key);
-    return set_item(edit, 0, roots.front(), key, value);
+    KESTRINE_TRY(value == nullptr ? delete_item(edit, 0, roots.front(), key)
+                                  : set_item(edit, 0, roots.front(), key, value));
+    edit.mark(0, {});
+    return {};
   });
 }
 
@@ -215,8 +230,10 @@ int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexcept 
     NodePath path = handle->path;
     YamlNode* node = resolve_for_edit(edit.record(), edit.lookups(), handle->start_root, path);
     if (node == nullptr) return fail(PyErr::new_error(PyExc_KeyError, "stale view"));
-    if (value == nullptr) return delete_item(edit, handle->start_root, *node, key);
-    return set_item(edit, handle->start_root, *node, key, value);
+    KESTRINE_TRY(value == nullptr ? delete_item(edit, handle->start_root, *node, key)
+                                  : set_item(edit, handle->start_root, *node, key, value));
+    edit.mark(handle->start_root, path);
+    return {};
   });
 }
 

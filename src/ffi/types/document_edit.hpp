@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 #include "ffi/py.hpp"
 #include "ffi/types/document.hpp"
@@ -28,6 +29,9 @@ struct DocumentEdit {
 
   DocumentRecord& record() noexcept { return data->record; }
   KeyIndexCache* lookups() noexcept { return &data->lookups; }
+  // After an edit of (or below) the node at `path` of root `root`: the
+  // nodes on that path are marked (roundtrip/edit.hpp).
+  void mark(std::size_t root, std::span<const PathSegment> path);
 };
 PyResult<DocumentEdit> edit_document(DocumentData& data) noexcept;
 

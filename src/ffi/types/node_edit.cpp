@@ -54,10 +54,11 @@ struct NodeEdit {
     const DocumentRecord& record = edit.record();
     return const_cast<YamlNode*>(resolve_path(record, handle->start_root, handle->path, edit.lookups()));
   }
-  // After an edit of the node: a key node changed in place leaves the key
-  // indexes of its mapping wrong.
-  void done() noexcept {
+  // After an edit of the node: the nodes on its path are marked, and a key
+  // node changed in place leaves the key indexes of its mapping wrong.
+  void done() {
     if (!handle->path.empty() && handle->path.back().kind == PathSegment::Kind::KeyNode) edit.lookups()->clear();
+    edit.mark(handle->start_root, handle->path);
   }
 };
 
@@ -138,7 +139,9 @@ int set_node_anchor(PyObject* self, PyObject* value, void*) noexcept {
         return fail(PyErr::value_error("anchor name '" + std::string(*name) + "' is already used by another node"));
     }
     if (node == nullptr) return fail(stale_node());
-    return edit_status(set_anchor(*root, *node, name));
+    KESTRINE_TRY(edit_status(set_anchor(*root, *node, name)));
+    e.done();
+    return {};
   });
 }
 
@@ -151,6 +154,7 @@ int set_node_comment(PyObject* self, PyObject* value, void*) noexcept {
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
     set_inline_comment(*node, text);
+    e.done();
     return {};
   });
 }
@@ -164,6 +168,7 @@ int set_node_comment_before(PyObject* self, PyObject* value, void*) noexcept {
     if (!target) return fail(stale_node());
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
     set_head_part(*target->node, target->part, std::move(lines));
+    e.done();
     return {};
   });
 }
@@ -178,6 +183,7 @@ int set_node_comment_after(PyObject* self, PyObject* value, void*) noexcept {
     if (text) KESTRINE_TRY(edit_status(check_foot_place(*node, e.handle->path.empty())));
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
     set_foot(*node, std::move(lines));
+    e.done();
     return {};
   });
 }

@@ -276,6 +276,9 @@ std::optional<std::uint32_t> CommentPlacer::trailing_spacing(const YamlNode& nod
     return std::nullopt;
   }
   if (c.span.line != node.span.line || c.span.column <= node.span.column) return std::nullopt;
+  // An alias is recorded with no length: its text ends after "*" and the name.
+  if (node.is_alias() && end == Pos{node.span.line, node.span.column})
+    end.second += 1 + static_cast<std::uint32_t>(utf8_char_count(node.alias_name()));
   if (end.first == c.span.line && c.span.column > end.second) return c.span.column - end.second;
   return 0;  // on the node's line, but the node's end is not: no spacing known
 }

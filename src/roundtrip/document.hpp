@@ -66,9 +66,10 @@ struct DocumentRecord {
   // Where `source_text` begins in the text the nodes' offsets count in (a
   // document of a stream keeps only its own part of the stream).
   std::size_t source_offset = 0;
-  // A whole document was removed from the stream: the text as read no
-  // longer holds, although no remaining node is modified.
-  bool roots_removed = false;
+  // A whole document was removed from the stream, or replaced: the text as
+  // read no longer holds (although no remaining node may be modified), and
+  // the lines between documents are no longer theirs.
+  bool documents_replaced = false;
   // Every node above a modified one carries `edited_below` (kept by the
   // document API's edits once set; see roundtrip/edit.hpp).  Without it,
   // rendering looks for edits through the whole tree.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "resolver/kind.hpp"
 #include "roundtrip/anchors.hpp"
 #include "util/stack_guard.hpp"
 
@@ -137,7 +136,7 @@ void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const Pat
 }
 
 bool root_file_edited(const DocumentRecord& doc) {
-  if (doc.roots_removed) return true;
+  if (doc.documents_replaced) return true;
   for (const YamlNode& root : doc.roots)
     if (edited_in_file(root)) return true;
   return false;
@@ -163,11 +162,15 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyI
   fresh.comments.modified = true;
   fresh.set_anchor(slot.anchor());
   const OptText& tag = slot.tag();
-  // A core tag ("!!str", "!!map") names what a node of one kind reads as; it
-  // cannot stay on a value of another kind.
-  const bool other_kind = fresh.kind() != slot.kind();
-  fresh.set_tag(tag && !(other_kind && is_core_tag(*tag)) ? tag : OptText());
+  // A tag names what a node of one kind reads as ("!!int", "!!map", a local
+  // type): it does not stay on a value of another kind.
+  fresh.set_tag(fresh.kind() == slot.kind() ? tag : OptText());
+  // An empty node with a tag reads as what the tag makes of nothing (an
+  // empty "!!str" is ""): it is written so, not as a null word.
+  if (fresh.is_null() && fresh.tag()) fresh.synthetic = false;
   // Facts of a document root stay with the root.
+  // It stands in the file of the node it replaces (which scopes its anchor).
+  fresh.span.file_id = slot.span.file_id;
   fresh.explicit_start = slot.explicit_start;
   fresh.leading_bom = slot.leading_bom;
   fresh.set_directives(std::vector<std::string>(slot.directives().begin(), slot.directives().end()));

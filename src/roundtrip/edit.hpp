@@ -65,8 +65,9 @@ bool root_file_edited(const DocumentRecord& doc);
 
 // Puts `fresh` in place of `slot`'s content.  The node keeps its comments
 // (head, inline, foot, their spacing, the spacing before it), its anchor and
-// its tag, except a core tag ("!!int", "!!map", ...) when the new value is
-// of another kind than the old one; everything else comes from `fresh`,
+// its tag (not when the new value is of another kind than the old one: a
+// tag on a scalar says nothing about a mapping); everything else comes from
+// `fresh`,
 // which is marked modified throughout.  Refused when anchors below the old
 // content are still used by aliases elsewhere in `root`.
 EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyIndexCache* lookups);

@@ -48,9 +48,12 @@ void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
 }
 
 // Where unedited entries are copied from (both null: nothing is copied).
+// `documents_kept`: the roots are the documents read, none removed, so the
+// lines between two of them are theirs.
 struct CopySource {
   const SourceLines* lines = nullptr;
   const EditedNodes* edited = nullptr;
+  bool documents_kept = true;
 };
 
 std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
@@ -113,7 +116,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     std::size_t limit = lines.end();
     if (i + 1 < roots.size()) {
       const YamlNode& next = roots[i + 1];
-      limit = lines.holds(next) ? lines.line_start(next.span.offset)
+      limit = lines.holds(next) ? lines.previous_document_marker(lines.line_start(next.span.offset))
               : lines.holds(roots[i]) ? lines.next_document_marker(lines.line_start(roots[i].span.offset))
                                       : lines.begin();
     }
@@ -128,7 +131,8 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     e.feet_copied = tail;
     e.out.reserve(std::max(e.out.capacity(), reserve));
     if (roots.front().leading_bom) e.out += kBom;
-    std::optional<std::size_t> prelude = lines.begin();
+    std::optional<std::size_t> prelude;
+    if (copy.documents_kept) prelude = lines.begin();
     for (std::size_t i = 0; i < roots.size(); ++i) {
       const YamlNode& r = roots[i];
       if (!emit_document_from_source(e, r, prelude, ends[i], upgrade)) {
@@ -138,7 +142,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
         }
         emit_document_impl(e, r, upgrade && i > 0);
       }
-      prelude = ends[i];
+      if (copy.documents_kept) prelude = ends[i];
     }
     if (tail) emit_source_text(e, *ends.back(), lines.end());
     if (finish_output(e) || strict) return std::move(e.out);
@@ -252,7 +256,7 @@ std::string render_document(const DocumentRecord& doc) {
   std::optional<std::string_view> source;
   if (doc.source_text) source = std::string_view(*doc.source_text);
   EditedNodes edited(doc.edit_marks);
-  bool any = doc.roots_removed;
+  bool any = doc.documents_replaced;
   for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
   if (source && !any) {
     if (!doc.flags.upgrade_1_1) return std::string(*source);
@@ -260,7 +264,8 @@ std::string render_document(const DocumentRecord& doc) {
   }
   if (!source) return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, {});
   const SourceLines lines(*source, doc.source_offset, 0);
-  return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, CopySource{&lines, &edited});
+  return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style,
+                      CopySource{&lines, &edited, !doc.documents_replaced});
 }
 
 std::string upgrade_document_header(std::string_view text) {

@@ -131,11 +131,13 @@ class NodeWriter {
   bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line, bool in_order,
                  bool& after_empty);
   bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line, bool in_order);
-  // Where the entry starting at `first` ends when the next entry of an
-  // in-order collection starts at `next_first` with `next_heads` head lines
-  // of its own: where those lines begin.
+  // Where the entry starting at `first`, whose content ends with
+  // `last_content`, ends when the next entry of an in-order collection
+  // starts at `next_first` with `next_heads` head lines of its own: where
+  // those lines begin.
   std::optional<std::size_t> next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
-                                             const YamlNode& next_node, std::size_t next_heads) const;
+                                             const YamlNode& next_node, std::size_t next_heads,
+                                             const YamlNode& last_content) const;
   // The blank and comment lines above an entry written from its nodes,
   // copied when they are as read; false when they are to be written.
   bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);

@@ -55,7 +55,7 @@ void NodeWriter::copied_feet(const YamlNode& n) {
 }
 
 bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
-  if (!first || first_node.comments.modified) return false;
+  if (!first || *first < floor_ || first_node.comments.modified) return false;
   const std::size_t lead = e_.source->own_lead(*first, head_lines, first_node.comments.blank_before > 0, floor_);
   if (lead == *first) return false;
   copy(lead, *first);
@@ -74,7 +74,7 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
     mid_line = mid;
     if (child) break;
   }
-  if (!child || *child <= from) return false;
+  if (!child || *child <= from || from < floor_) return false;
   copy(from, *child);
   if (collection.is_mapping()) {
     mapping_entries(collection.pairs(), column, mid_line, true);
@@ -86,10 +86,20 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
 }
 
 std::optional<std::size_t> NodeWriter::next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
-                                                        const YamlNode& next_node, std::size_t next_heads) const {
-  if (!next_first || *next_first <= first) return std::nullopt;
-  const std::size_t lead =
-      e_.source->own_lead(*next_first, next_heads, next_node.comments.blank_before > 0, first + 1);
+                                                        const YamlNode& next_node, std::size_t next_heads,
+                                                        const YamlNode& last_content) const {
+  const SourceLines& src = *e_.source;
+  // An edited next entry's head lines are not those of the text.
+  if (!next_first || *next_first <= first || next_node.comments.modified) return std::nullopt;
+  std::size_t floor = first + 1;
+  if (next_heads > 0 || next_node.comments.blank_before > 0) {
+    // Lines of this entry's content may look like comments (in a block
+    // scalar, a quoted one): the next entry's lines begin after it.
+    const std::optional<std::size_t> content = src.content_end(last_content);
+    if (!content) return std::nullopt;
+    if (*content > floor) floor = src.next_line(*content - 1);
+  }
+  const std::size_t lead = src.own_lead(*next_first, next_heads, next_node.comments.blank_before > 0, floor);
   // Head lines the text does not hold where the next entry's node says: the
   // lines between are not known to be this entry's.
   if (lead == *next_first && next_heads > 0) return std::nullopt;
@@ -104,13 +114,16 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   const std::optional<std::size_t> first = src.pair_first(pairs[i], indent, mid_line);
   if (!first) return false;
   const std::size_t heads = key.comments.head().size();
+  // What was copied already is not copied again.
+  if (*first < floor_) return false;
   if (!e_.edited->contains(key) && !e_.edited->contains(value)) {
     const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
     if (lead == *first && heads > 0) return false;
     std::optional<std::size_t> end;
     if (in_order && i + 1 < pairs.size()) {
       const NodePair& next = pairs[i + 1];
-      end = next_entry_lead(*first, src.pair_first(next, indent, false), next.key, next.key.comments.head().size());
+      end = next_entry_lead(*first, src.pair_first(next, indent, false), next.key, next.key.comments.head().size(),
+                            value.is_null() ? key : value);
     }
     if (!end) {
       const std::optional<std::size_t> key_end = src.content_end(key);
@@ -143,13 +156,14 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
   const std::optional<std::size_t> first = src.item_first(item, indent, mid_line);
   if (!first) return false;
   const std::size_t heads = heads_above_dash(item);
+  if (*first < floor_) return false;
   const std::size_t lead = src.own_lead(*first, heads, item.comments.blank_before > 0, floor_);
   if (lead == *first && heads > 0) return false;
   if (!e_.edited->contains(item)) {
     std::optional<std::size_t> end;
     if (in_order && i + 1 < items.size()) {
       const YamlNode& next = items[i + 1];
-      end = next_entry_lead(*first, src.item_first(next, indent, false), next, heads_above_dash(next));
+      end = next_entry_lead(*first, src.item_first(next, indent, false), next, heads_above_dash(next), item);
     }
     if (!end) {
       const std::optional<std::size_t> content = src.content_end(item);

@@ -183,7 +183,9 @@ std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::si
 }
 
 std::optional<std::size_t> SourceLines::item_first(const YamlNode& item, std::size_t column, bool mid_line) const {
-  if (!holds(item)) return std::nullopt;
+  // An empty item with a tag or an anchor is placed where what follows it
+  // starts: its own place is not known.
+  if (!holds(item) || (item.is_null() && !item.has_no_properties())) return std::nullopt;
   // The dash is on the item's line, or on a line above it (the item then
   // starts below the dash, after comments or its properties).
   std::size_t line = line_start(item.span.offset);
@@ -245,6 +247,13 @@ std::size_t SourceLines::next_document_marker(std::size_t line) const noexcept {
   for (line = next_line(line); line < end(); line = next_line(line))
     if (is_document_marker(line)) return line;
   return end();
+}
+
+std::size_t SourceLines::previous_document_marker(std::size_t line) const noexcept {
+  for (;; line = previous_line(line)) {
+    if (is_document_marker(line)) return line;
+    if (line <= begin_) return begin_;
+  }
 }
 
 std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to) const {

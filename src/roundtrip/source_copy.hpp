@@ -99,6 +99,10 @@ class SourceLines {
   // The first line after the one at `line` that is a document marker or a
   // directive, or end().
   std::size_t next_document_marker(std::size_t line) const noexcept;
+  // The last line at or before `line` that is a document marker or a
+  // directive, or begin(): where the document whose content begins on
+  // `line` begins, its properties and comments included.
+  std::size_t previous_document_marker(std::size_t line) const noexcept;
   // The texts of the comment lines in [from, to) as the scanner records
   // them, when only blank and comment lines lie there.
   std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to) const;

@@ -196,8 +196,8 @@ PyStatus edit_stream_entry(DocumentEdit& edit, PyObject* key, PyObject* value) {
     YamlNode old = std::move(roots[index]);
     roots.erase(roots.begin() + static_cast<std::ptrdiff_t>(index));
     drop_node_tree(std::move(old));
-    edit.record().roots_removed = true;
   }
+  edit.record().documents_replaced = true;
   // Roots moved or went: nothing read from them is kept.
   edit.data->lookups.clear();
   return {};

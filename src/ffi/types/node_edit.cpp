@@ -120,6 +120,8 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     if (node == nullptr) return fail(stale_node());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(e.edit, value));
     KESTRINE_TRY(edit_status(replace_node(*e.root(), *node, std::move(fresh), e.edit.lookups())));
+    // A document's whole content replaced: its lines are not those read.
+    if (e.handle->path.empty()) e.edit.record().documents_replaced = true;
     e.done();
     return {};
   });

@@ -104,7 +104,7 @@ class SourceLines {
   // `line` begins, its properties and comments included.
   std::size_t previous_document_marker(std::size_t line) const noexcept;
   // The texts of the comment lines in [from, to) as the scanner records
-  // them, when only blank and comment lines lie there.
+  // them, when only blank and comment lines (and "..." markers) lie there.
   std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to) const;
 
  private:

@@ -19,21 +19,10 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrine
+from document_support import RT, load, outcome
 from suite_data import suite_cases
 
-RT = kestrine.OPT_ROUND_TRIP
 CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "bench-corpus"
-
-
-def load(text, **kw):
-    return kestrine.loads(text, option=RT, **kw)
-
-
-def outcome(action):
-    try:
-        return action()
-    except Exception as exc:  # the class and the message are the outcome
-        return f"{type(exc).__name__}: {exc}"
 
 
 def same(a, b):

@@ -11,22 +11,25 @@ namespace {
 
 EditError value_error(std::string message) { return EditError{EditError::Kind::Value, std::move(message)}; }
 
-// Some node below `node` (not `node` itself) carries an anchor.
-bool anchors_below(const YamlNode& node);
-
-bool carries_anchor(const YamlNode& node) {
-  return node.anchor().has_value() || (node.is_collection() && anchors_below(node));
-}
-
-bool anchors_below(const YamlNode& node) {
+// Whether `test` holds for some child of `node` (items; keys and values).
+template <class Test>
+bool any_child(const YamlNode& node, Test&& test) {
   return stack_guarded([&] {
     for (const YamlNode& item : node.items())
-      if (carries_anchor(item)) return true;
+      if (test(item)) return true;
     for (const NodePair& pair : node.pairs())
-      if (carries_anchor(pair.key) || carries_anchor(pair.value)) return true;
+      if (test(pair.key) || test(pair.value)) return true;
     return false;
   });
 }
+
+// The node or some node below it carries an anchor.
+bool carries_anchor(const YamlNode& node) {
+  return node.anchor().has_value() || (node.is_collection() && any_child(node, carries_anchor));
+}
+
+// Some node below `node` (not `node` itself) carries an anchor.
+bool anchors_below(const YamlNode& node) { return any_child(node, carries_anchor); }
 
 // The aliases of `root` that refer to nothing now, by name.  Loaded trees
 // have none; they are taken before an edit so that only what the edit
@@ -84,13 +87,7 @@ namespace {
 bool edited_in_file(const YamlNode& node) {
   if (node.comments.modified) return true;
   if (node.source() != nullptr || !node.is_collection()) return false;
-  return stack_guarded([&] {
-    for (const YamlNode& item : node.items())
-      if (edited_in_file(item)) return true;
-    for (const NodePair& pair : node.pairs())
-      if (edited_in_file(pair.key) || edited_in_file(pair.value)) return true;
-    return false;
-  });
+  return any_child(node, edited_in_file);
 }
 
 }  // namespace

@@ -111,16 +111,15 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
   std::vector<std::optional<std::size_t>> ends;
   ends.reserve(roots.size());
   for (std::size_t i = 0; i < roots.size(); ++i) {
-    // The next document's lines begin before its content, or (when it was
-    // not read from the text) at the first marker after this one's start.
+    // The next document's lines begin at its marker, before its content.
     std::size_t limit = lines.end();
+    bool directives = false;
     if (i + 1 < roots.size()) {
       const YamlNode& next = roots[i + 1];
-      limit = lines.holds(next) ? lines.previous_document_marker(lines.line_start(next.span.offset))
-              : lines.holds(roots[i]) ? lines.next_document_marker(lines.line_start(roots[i].span.offset))
-                                      : lines.begin();
+      limit = lines.holds(next) ? lines.previous_document_marker(lines.line_start(next.span.offset)) : lines.begin();
+      directives = !next.directives().empty();
     }
-    ends.push_back(lines.document_end(roots[i], limit));
+    ends.push_back(lines.document_end(roots[i], limit, directives));
   }
   const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back());
   for (bool strict : {false, true}) {

@@ -144,6 +144,10 @@ class NodeWriter {
   // A root block collection whose own lines are as read: its head lines
   // from the text, its entries copied or written.
   bool copy_root(const YamlNode& r);
+  // Where the first entry of a root block collection whose own lines are as
+  // read starts; its entries, written or copied.
+  std::optional<std::size_t> root_first_entry(const YamlNode& r) const;
+  void root_entries(const YamlNode& r);
   bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);

@@ -181,54 +181,51 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
   return copy_collection_lines(item, lead, item.span.column);
 }
 
-bool NodeWriter::copy_root(const YamlNode& r) {
+std::optional<std::size_t> NodeWriter::root_first_entry(const YamlNode& r) const {
   const SourceLines& src = *e_.source;
   if (!is_block_collection(r) || r.comments.modified || has_properties(r) || r.comments.inline_comment() ||
       r.source() != nullptr || !src.holds(r))
-    return false;
-  const std::size_t column = r.span.column;
-  const std::optional<std::size_t> first = r.is_mapping() ? src.pair_first(r.pairs().front(), column, false)
-                                                          : src.item_first(r.items().front(), column, false);
+    return std::nullopt;
+  return r.is_mapping() ? src.pair_first(r.pairs().front(), r.span.column, false)
+                        : src.item_first(r.items().front(), r.span.column, false);
+}
+
+void NodeWriter::root_entries(const YamlNode& r) {
+  if (r.is_mapping()) {
+    mapping_entries(r.pairs(), r.span.column, false, true);
+  } else {
+    sequence_items(r.items(), r.span.column, false, true);
+  }
+}
+
+bool NodeWriter::copy_root(const YamlNode& r) {
+  const std::optional<std::size_t> first = root_first_entry(r);
   if (!first) return false;
-  const std::size_t heads = r.comments.head().size();
-  const std::size_t lead = src.own_lead(*first, heads, false, src.begin());
+  const std::size_t lead = e_.source->own_lead(*first, r.comments.head().size(), false, e_.source->begin());
   if (lead == *first) {
     for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
   } else {
     copy(lead, *first);
   }
-  if (r.is_mapping()) {
-    mapping_entries(r.pairs(), column, false, true);
-  } else {
-    sequence_items(r.items(), column, false, true);
-  }
+  root_entries(r);
   return true;
 }
 
 bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                                bool upgrade) {
-  const SourceLines& src = *e_.source;
   if (!prelude || (upgrade && !r.directives().empty())) return false;
   if (!e_.edited->contains(r)) {
     if (!end) return false;
     copy(*prelude, *end);
     return true;
   }
-  if (!is_block_collection(r) || r.comments.modified || has_properties(r) || r.comments.inline_comment() ||
-      r.source() != nullptr || !src.holds(r))
-    return false;
-  const std::size_t column = r.span.column;
-  const std::optional<std::size_t> first = r.is_mapping() ? src.pair_first(r.pairs().front(), column, false)
-                                                          : src.item_first(r.items().front(), column, false);
+  const std::optional<std::size_t> first = root_first_entry(r);
   // The lines before the first entry hold the root's head comments, and the
   // separator, directives and start marker of its document.
-  if (!first || *first < *prelude || src.comment_lines(*prelude, *first) != r.comments.head().size()) return false;
+  if (!first || *first < *prelude || e_.source->comment_lines(*prelude, *first) != r.comments.head().size())
+    return false;
   copy(*prelude, *first);
-  if (r.is_mapping()) {
-    mapping_entries(r.pairs(), column, false, true);
-  } else {
-    sequence_items(r.items(), column, false, true);
-  }
+  root_entries(r);
   foot_lines(r, 0);
   return true;
 }

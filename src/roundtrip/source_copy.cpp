@@ -212,9 +212,9 @@ std::size_t SourceLines::own_lead(std::size_t first, std::size_t head_lines, boo
 
 // ---- documents ---------------------------------------------------------------------------
 
-bool SourceLines::is_document_marker(std::size_t line) const noexcept {
+bool SourceLines::is_document_marker(std::size_t line, bool directives) const noexcept {
   if (line >= end()) return false;
-  if (at(line) == '%') return true;
+  if (at(line) == '%') return directives;
   if (end() - line < 3) return false;
   const std::string_view head = slice(line, line + 3);
   if (head != "---" && head != "...") return false;
@@ -223,7 +223,8 @@ bool SourceLines::is_document_marker(std::size_t line) const noexcept {
   return next == ' ' || next == '\t' || next == '\n' || next == '\r';
 }
 
-std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::size_t limit) const {
+std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::size_t limit,
+                                                     bool directives) const {
   if (!holds(root)) return std::nullopt;
   // Edited parts of the root lie before its text's end, or nowhere in it.
   const std::optional<std::size_t> content = content_end(root, true);
@@ -237,21 +238,15 @@ std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::
   std::size_t last = limit;
   while (last > lower) {
     const std::size_t before = previous_line(last);
-    if (before < lower || !(is_blank_or_comment(before) || is_document_marker(before))) break;
+    if (before < lower || !(is_blank_or_comment(before) || is_document_marker(before, directives))) break;
     last = before;
   }
   return last;
 }
 
-std::size_t SourceLines::next_document_marker(std::size_t line) const noexcept {
-  for (line = next_line(line); line < end(); line = next_line(line))
-    if (is_document_marker(line)) return line;
-  return end();
-}
-
 std::size_t SourceLines::previous_document_marker(std::size_t line) const noexcept {
   for (;; line = previous_line(line)) {
-    if (is_document_marker(line)) return line;
+    if (is_document_marker(line, false)) return line;
     if (line <= begin_) return begin_;
   }
 }
@@ -260,7 +255,7 @@ std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::siz
   std::vector<std::string_view> texts;
   for (std::size_t line = from; line < to; line = next_line(line)) {
     // A document end marker after the last document ends nothing else.
-    if (is_document_marker(line) && at(line) == '.') continue;
+    if (is_document_marker(line, false) && at(line) == '.') continue;
     if (!is_blank_or_comment(line)) return std::nullopt;
     std::size_t i = line;
     while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;

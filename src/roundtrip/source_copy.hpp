@@ -92,16 +92,14 @@ class SourceLines {
 
   // ---- documents ----
   // Just past the last line of a document root's content, which ends
-  // before `limit` (the line of the next root's content, or end()): its
-  // trailing blank and comment lines, and the markers and directives of the
-  // next document, lie after it.  Nothing when that is not known.
-  std::optional<std::size_t> document_end(const YamlNode& root, std::size_t limit) const;
-  // The first line after the one at `line` that is a document marker or a
-  // directive, or end().
-  std::size_t next_document_marker(std::size_t line) const noexcept;
-  // The last line at or before `line` that is a document marker or a
-  // directive, or begin(): where the document whose content begins on
-  // `line` begins, its properties and comments included.
+  // before `limit` (where the next document's lines begin, or end()): its
+  // trailing blank and comment lines, and the markers (and, with
+  // `directives`, the directives) of the next document lie after it.
+  // Nothing when that is not known.
+  std::optional<std::size_t> document_end(const YamlNode& root, std::size_t limit, bool directives = false) const;
+  // The last line at or before `line` that is a "---" or "..." marker, or
+  // begin(): where the document whose content begins on `line` begins, its
+  // properties and comments included.
   std::size_t previous_document_marker(std::size_t line) const noexcept;
   // The texts of the comment lines in [from, to) as the scanner records
   // them, when only blank and comment lines (and "..." markers) lie there.
@@ -115,8 +113,10 @@ class SourceLines {
   }
   // A "-" entry indicator at `offset`: followed by a blank or a line break.
   bool is_dash_at(std::size_t offset) const noexcept;
-  // A line that ends a document: "---", "..." or a directive.
-  bool is_document_marker(std::size_t line) const noexcept;
+  // A line that ends a document: "---", "...", or with `directives` (the
+  // next document has some) a line that starts with "%" (which is a
+  // directive only there).
+  bool is_document_marker(std::size_t line, bool directives) const noexcept;
   std::optional<std::size_t> flow_end(const YamlNode& node) const;
 
   std::string_view text_;

@@ -11,18 +11,7 @@ import pytest
 
 import kestrine
 
-RT = kestrine.OPT_ROUND_TRIP
-
-
-def load(text, option=RT, **kw):
-    return kestrine.loads(text, option=option, **kw)
-
-
-def outcome(read):
-    try:
-        return read()
-    except Exception as exc:  # the class and the message are the outcome
-        return f"{type(exc).__name__}: {exc}"
+from document_support import RT, load, outcome
 
 
 # ---------------------------------------------------------------------------

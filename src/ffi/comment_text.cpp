@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "scanner/reader.hpp"
+#include "util/try.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -37,6 +40,15 @@ std::string with_lf_breaks(std::string_view text) {
   return out;
 }
 
+// A character no reader takes in a comment (a control character other than
+// tab and the line breaks, U+FFFE, U+FFFF): such a comment would make the
+// text written unreadable.
+PyStatus check_printable(std::string_view text) {
+  ScanError error;
+  if (scan::check_control_characters(text, 0, 0, error)) return {};
+  return fail(PyErr::value_error("a comment cannot contain a " + error.message));
+}
+
 }  // namespace
 
 PyStatus check_inline_comment(const std::optional<std::string>& comment) noexcept {
@@ -46,12 +58,13 @@ PyStatus check_inline_comment(const std::optional<std::string>& comment) noexcep
         "an inline comment cannot contain a line break; use comment_before or comment_after for a "
         "multi-line comment"));
   }
-  return {};
+  return check_printable(*comment);
 }
 
 PyResult<std::optional<std::string>> split_comment_lines(std::optional<std::string> text) {
   if (!text) return text;
   if (has_unicode_line_break(*text)) return fail(PyErr::value_error(kUnicodeBreakMessage));
+  KESTRINE_TRY(check_printable(*text));
   if (text->find('\r') == std::string::npos) return text;
   return std::optional<std::string>(with_lf_breaks(*text));
 }
@@ -59,6 +72,7 @@ PyResult<std::optional<std::string>> split_comment_lines(std::optional<std::stri
 PyResult<std::optional<std::string>> normalize_comment(std::optional<std::string_view> comment) {
   if (!comment) return std::optional<std::string>();
   if (has_unicode_line_break(*comment)) return fail(PyErr::value_error(kUnicodeBreakMessage));
+  KESTRINE_TRY(check_printable(*comment));
   std::string lines = with_lf_breaks(*comment);
   if (!lines.empty() && lines.back() == '\n') lines.pop_back();
   return std::optional<std::string>(std::move(lines));

@@ -7,7 +7,9 @@
 //   normalize_comment(text)       // the same, without a final line break
 //
 // NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR are refused everywhere (the
-// writers could not put them back), with ValueError.  Absent stays absent.
+// writers could not put them back), with ValueError, and so are the control
+// characters no reader takes in a comment ("a comment cannot contain a
+// disallowed control character U+0001").  Absent stays absent.
 #pragma once
 
 #include <optional>

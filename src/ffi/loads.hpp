@@ -9,10 +9,7 @@
 //               (OPT_ANNOTATED, OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR);
 //   round trip  OPT_ROUND_TRIP: documents as KestrineDocument objects.
 // The located and round-trip roads and schema validation are entered through
-// the hooks below.  A hook whose unit is not built yet has a placeholder in
-// loads_pending.cpp that raises NotImplementedError naming what is missing;
-// the commit that builds the unit deletes it.  Schema validation defines
-// its hooks in ffi/validate.cpp.
+// the hooks below.  Schema validation defines its hooks in ffi/validate.cpp.
 #pragma once
 
 #include <optional>

@@ -287,6 +287,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   record.include_root = std::move(trees.include_root);
   record.source_text.emplace(call.text->text());
   record.flags = document_flags(settings, settings.version_mode);
+  record.edit_marks = !settings.upgrade;  // only the 1.1 upgrade edits while loading
   return new_document(std::move(record));
 }
 
@@ -364,7 +365,9 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
     DocumentRecord record;
     record.roots.push_back(std::move(composed.roots[i]));
     record.source_text.emplace(slices[i]);
+    record.source_offset = static_cast<std::size_t>(slices[i].data() - text.data());
     record.flags = document_flags(settings, modes[i]);
+    record.edit_marks = !settings.upgrade;
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef document, new_document(std::move(record)));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), document.get())));
   }

@@ -151,10 +151,13 @@ class PlanMerger {
     file.edited = record.edited;
     const std::optional<std::string>* as_read =
         record.file_id < doc_.source_texts.size() ? &doc_.source_texts[record.file_id] : nullptr;
-    if (!record.edited && as_read != nullptr && as_read->has_value()) {
+    const bool kept = as_read != nullptr && as_read->has_value();
+    if (!record.edited && kept) {
       file.as_read = &**as_read;
     } else {
-      file.rendered = emit_include_subtree(*record.node);
+      // Unedited entries of the file are copied from its text.
+      file.rendered = emit_include_subtree(*record.node, kept ? std::optional<std::string_view>(**as_read)
+                                                              : std::nullopt);
     }
     return file;
   }

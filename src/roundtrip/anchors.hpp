@@ -33,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "roundtrip/ast.hpp"
@@ -68,6 +69,12 @@ class AnchorBindings {
   }
   bool empty() const noexcept { return targets_.empty(); }
   std::size_t size() const noexcept { return targets_.size(); }
+  // Some alias refers to `node`.
+  bool any_bound_to(const YamlNode& node) const noexcept {
+    for (const auto& [alias, binding] : targets_)
+      if (binding.target == &node) return true;
+    return false;
+  }
 
  private:
   friend class AnchorBinder;
@@ -94,6 +101,15 @@ const YamlNode* follow_aliases(const YamlNode& node, const AnchorBindings& bindi
 
 // A sequence or mapping, or an alias that stands for one.
 bool is_collection_node(const YamlNode& node, const AnchorBindings& bindings) noexcept;
+
+// The bindings of one root, without limits: for checking a tree, not for
+// reading values out of it.
+AnchorBindings bind_root_unlimited(const YamlNode& root);
+
+// The name of the first alias of `root` (document order) that refers to
+// nothing, or nothing when every alias is bound: a tree whose aliases all
+// refer to an anchor written before them, in their file, reads back.
+std::optional<std::string> first_unbound_alias(const YamlNode& root);
 
 // ---- following aliases while a document is read -------------------------------------------
 

@@ -193,6 +193,9 @@ struct Comments {
   // Set by every edit through the document API; while no node of a tree
   // carries it the emitter may return the text as read.
   bool modified = false;
+  // Set by the document API on every node above one it edits: rendering an
+  // edited document looks inside only such nodes (roundtrip/edit.hpp).
+  bool edited_below = false;
 
   // Reading: empty values when the node has no comment text.
   const std::vector<HeadComment>& head() const noexcept { return texts_ ? texts_->head : no_texts().head; }
@@ -220,12 +223,13 @@ struct Comments {
   // No comment, no layout fact and no edit flag.
   bool empty() const noexcept {
     return blank_before == 0 && inline_spaces == 0 && value_pad == 0 && !inline_before_value &&
-           !compact && !modified && !has_texts();
+           !compact && !modified && !edited_below && !has_texts();
   }
   friend bool operator==(const Comments& a, const Comments& b) {
     return a.blank_before == b.blank_before && a.inline_spaces == b.inline_spaces &&
            a.value_pad == b.value_pad && a.inline_before_value == b.inline_before_value &&
-           a.compact == b.compact && a.modified == b.modified && a.head() == b.head() &&
+           a.compact == b.compact && a.modified == b.modified && a.edited_below == b.edited_below &&
+           a.head() == b.head() &&
            a.inline_comment() == b.inline_comment() && a.raw() == b.raw() && a.foot() == b.foot() &&
            (a.texts_ ? a.texts_->unspaced : no_texts().unspaced) ==
                (b.texts_ ? b.texts_->unspaced : no_texts().unspaced);

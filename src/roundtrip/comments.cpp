@@ -276,6 +276,9 @@ std::optional<std::uint32_t> CommentPlacer::trailing_spacing(const YamlNode& nod
     return std::nullopt;
   }
   if (c.span.line != node.span.line || c.span.column <= node.span.column) return std::nullopt;
+  // An alias is recorded with no length: its text ends after "*" and the name.
+  if (node.is_alias() && end == Pos{node.span.line, node.span.column})
+    end.second += 1 + static_cast<std::uint32_t>(utf8_char_count(node.alias_name()));
   if (end.first == c.span.line && c.span.column > end.second) return c.span.column - end.second;
   return 0;  // on the node's line, but the node's end is not: no spacing known
 }
@@ -308,26 +311,32 @@ std::size_t entry_end(const YamlNode& n) noexcept {
 }  // namespace
 
 std::optional<std::size_t> CommentPlacer::flow_close_offset(const YamlNode& node) const {
+  return flow_collection_end(node, text_, 0);
+}
+
+std::optional<std::size_t> flow_collection_end(const YamlNode& node, std::string_view text, std::size_t base) {
   // The collections that close together: each one's last entry is the next.
   // Their brackets are the next ones after the innermost's last entry.
   std::size_t closing = 1;
   const YamlNode* n = &node;
   const YamlNode* last = last_entry(*n);
-  while (last != nullptr && is_flow_collection(*last)) {
+  while (last != nullptr && CommentPlacer::is_flow_collection(*last)) {
     n = last;
     last = last_entry(*n);
     ++closing;
   }
   std::size_t pos = last == nullptr ? n->span.offset + 1 : std::max(n->span.offset + 1, entry_end(*last));
+  if (pos < base) return std::nullopt;
+  pos -= base;
   // Past what may stand before each closing bracket: blanks, line breaks,
   // separators, indicators of an empty entry, comments.
   for (; closing > 0; --closing) {
     for (;;) {
-      if (pos >= text_.size()) return std::nullopt;
-      const char ch = text_[pos];
+      if (pos >= text.size()) return std::nullopt;
+      const char ch = text[pos];
       if (ch == ']' || ch == '}') break;
       if (ch == '#') {
-        while (pos < text_.size() && text_[pos] != '\n' && text_[pos] != '\r') ++pos;
+        while (pos < text.size() && text[pos] != '\n' && text[pos] != '\r') ++pos;
       } else if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == ',' || ch == ':' || ch == '?') {
         ++pos;
       } else {
@@ -336,7 +345,7 @@ std::optional<std::size_t> CommentPlacer::flow_close_offset(const YamlNode& node
     }
     ++pos;
   }
-  return pos;
+  return pos + base;
 }
 
 std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node) {

@@ -45,6 +45,11 @@ std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node);
 // From a root, the node whose foot receives a trailing comment at `column`.
 YamlNode& find_attach_target(YamlNode& root, std::uint32_t column);
 
+// Just past the closing bracket of a flow collection read from `text`
+// (whose first byte has the offset `base`), or nothing when the bracket
+// cannot be found after the collection's last entry.
+std::optional<std::size_t> flow_collection_end(const YamlNode& node, std::string_view text, std::size_t base);
+
 // The placement state of one text: a cursor over its comments that moves
 // forward only, shared by all its roots in document order.  Nodes are
 // visited in pre-order: `before` when a node's start (and properties) are

@@ -57,6 +57,19 @@ KeyIndexCache::Index& KeyIndexCache::index_of(const YamlNode& mapping) {
   return index;
 }
 
+void KeyIndexCache::forget(const YamlNode& subtree) {
+  if (indexes_.empty()) return;
+  stack_guarded([&] {
+    if (subtree.is_mapping() && subtree.size() >= kIndexedMappingSize) indexes_.erase(&subtree);
+    for (const YamlNode& item : subtree.items())
+      if (item.is_collection()) forget(item);
+    for (const NodePair& pair : subtree.pairs()) {
+      if (pair.key.is_collection()) forget(pair.key);
+      if (pair.value.is_collection()) forget(pair.value);
+    }
+  });
+}
+
 std::optional<std::size_t> KeyIndexCache::last_pair_with_key(const YamlNode& mapping, std::string_view text) {
   const auto pairs = mapping.pairs();
   if (pairs.size() < kIndexedMappingSize || pairs.size() >= UINT32_MAX) return scan_for_key(pairs, text);

@@ -63,6 +63,17 @@ struct DocumentRecord {
   // The include root of the load in canonical form (empty without include
   // options): write-back never writes outside it.
   std::string include_root;
+  // Where `source_text` begins in the text the nodes' offsets count in (a
+  // document of a stream keeps only its own part of the stream).
+  std::size_t source_offset = 0;
+  // A whole document was removed from the stream, or replaced: the text as
+  // read no longer holds (although no remaining node may be modified), and
+  // the lines between documents are no longer theirs.
+  bool documents_replaced = false;
+  // Every node above a modified one carries `edited_below` (kept by the
+  // document API's edits once set; see roundtrip/edit.hpp).  Without it,
+  // rendering looks for edits through the whole tree.
+  bool edit_marks = false;
 };
 
 // The one root of a document that holds exactly one, else null: such a
@@ -93,6 +104,10 @@ class KeyIndexCache {
   // exactly `text`, or nothing.
   std::optional<std::size_t> last_pair_with_key(const YamlNode& mapping, std::string_view text);
   void clear() noexcept { indexes_.clear(); }
+  // Drops the indexes of the mappings in `subtree` (the subtree itself
+  // included), which an edit is about to free or replace: a mapping built
+  // later at one of their places must not find an index of theirs.
+  void forget(const YamlNode& subtree);
   // Number of indexes held.
   std::size_t size() const noexcept { return indexes_.size(); }
 

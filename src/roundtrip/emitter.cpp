@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "roundtrip/node_writer.hpp"
+#include "roundtrip/source_copy.hpp"
 
 namespace kestrine {
 
@@ -46,6 +47,15 @@ void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
   emit_root_content(e, root);
 }
 
+// Where unedited entries are copied from (both null: nothing is copied).
+// `documents_kept`: the roots are the documents read, none removed, so the
+// lines between two of them are theirs.
+struct CopySource {
+  const SourceLines* lines = nullptr;
+  const EditedNodes* edited = nullptr;
+  bool documents_kept = true;
+};
+
 std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
   for (bool strict : {false, true}) {
     Emitter e(null_style);
@@ -72,6 +82,68 @@ std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, b
       else if (!r.explicit_start) e.out += "---\n";
       emit_document_impl(e, r, upgrade);
     }
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+// Whether the foot comments of the trees are exactly the comment lines that
+// end the text read (after the last document's content): then those lines
+// are copied as read instead.
+bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std::optional<std::size_t> tail) {
+  if (!tail) return false;
+  std::optional<std::vector<std::string_view>> texts = lines.comment_texts(*tail, lines.end());
+  if (!texts) return false;
+  std::vector<std::string_view> feet = edited.feet();
+  if (feet.size() != texts->size()) return false;
+  std::sort(feet.begin(), feet.end());
+  std::sort(texts->begin(), texts->end());
+  return feet == *texts;
+}
+
+// The roots with the parts no edit reached copied from the text read: each
+// document, or its lines down to its first entry, as read where its own
+// facts are; written from its nodes (with the separators of emit_stream)
+// where not.
+std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade, std::size_t reserve,
+                         CopySource copy) {
+  const SourceLines& lines = *copy.lines;
+  std::vector<std::optional<std::size_t>> ends;
+  ends.reserve(roots.size());
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    // The next document's lines begin at its marker, before its content.
+    std::size_t limit = lines.end();
+    bool directives = false;
+    if (i + 1 < roots.size()) {
+      const YamlNode& next = roots[i + 1];
+      limit = lines.holds(next) ? lines.previous_document_marker(lines.line_start(next.span.offset)) : lines.begin();
+      directives = !next.directives().empty();
+    }
+    ends.push_back(lines.document_end(roots[i], limit, directives));
+  }
+  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back());
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    e.source = copy.lines;
+    e.edited = copy.edited;
+    e.feet_copied = tail;
+    e.out.reserve(std::max(e.out.capacity(), reserve));
+    if (roots.front().leading_bom) e.out += kBom;
+    std::optional<std::size_t> prelude;
+    if (copy.documents_kept) prelude = lines.begin();
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      const YamlNode& r = roots[i];
+      if (!emit_document_from_source(e, r, prelude, ends[i], upgrade)) {
+        if (i > 0) {
+          if (!r.directives().empty()) e.out += "...\n";
+          else if (!r.explicit_start) e.out += "---\n";
+        }
+        emit_document_impl(e, r, upgrade && i > 0);
+      }
+      if (copy.documents_kept) prelude = ends[i];
+    }
+    if (tail) emit_source_text(e, *ends.back(), lines.end());
     if (finish_output(e) || strict) return std::move(e.out);
   }
   return {};
@@ -129,28 +201,32 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
   return emit_single(root, null_style, 0);
 }
 
-std::string emit_include_subtree(const YamlNode& node) {
+std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text) {
   YamlNode copy = node;
+  std::optional<std::uint32_t> file;
   if (const IncludeSource* source = node.source()) {
     copy.comments = source->content_comments;
     copy.comments.modified = node.comments.modified;
+    file = source->target_file_id;
   }
   copy.set_source(std::nullopt);
   copy.set_anchor(std::nullopt);
-  return emit_to_string(copy, NullStyle::Keyword);
+  if (!file_text || !file) return emit_to_string(copy, NullStyle::Keyword);
+  const SourceLines lines(*file_text, 0, *file);
+  EditedNodes edited(false);
+  edited.add(copy);
+  return emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false, reserve_for(file_text),
+                      CopySource{&lines, &edited});
 }
 
-std::string render_document(std::span<const YamlNode> roots,
-                            std::optional<std::string_view> source_text, bool upgrade_1_1,
-                            NullStyle null_style) {
+namespace {
+
+std::string render_roots(std::span<const YamlNode> roots, std::optional<std::string_view> source_text,
+                         bool upgrade_1_1, NullStyle null_style, CopySource copy) {
   std::string result;
-  const bool edited =
-      std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
-  if (source_text && !edited) {
-    if (!upgrade_1_1) return std::string(*source_text);
-    return upgrade_document_header(*source_text);
-  }
-  if (roots.size() == 1) {
+  if (copy.lines != nullptr && !roots.empty()) {
+    result = emit_copying(roots, null_style, upgrade_1_1, reserve_for(source_text), copy);
+  } else if (roots.size() == 1) {
     result = emit_single(roots.front(), null_style, reserve_for(source_text));
   } else if (!roots.empty()) {
     result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text));
@@ -161,10 +237,34 @@ std::string render_document(std::span<const YamlNode> roots,
   return result;
 }
 
+}  // namespace
+
+std::string render_document(std::span<const YamlNode> roots,
+                            std::optional<std::string_view> source_text, bool upgrade_1_1,
+                            NullStyle null_style) {
+  const bool edited =
+      std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
+  if (source_text && !edited) {
+    if (!upgrade_1_1) return std::string(*source_text);
+    return upgrade_document_header(*source_text);
+  }
+  return render_roots(roots, source_text, upgrade_1_1, null_style, {});
+}
+
 std::string render_document(const DocumentRecord& doc) {
   std::optional<std::string_view> source;
   if (doc.source_text) source = std::string_view(*doc.source_text);
-  return render_document(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style);
+  EditedNodes edited(doc.edit_marks);
+  bool any = doc.documents_replaced;
+  for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
+  if (source && !any) {
+    if (!doc.flags.upgrade_1_1) return std::string(*source);
+    return upgrade_document_header(*source);
+  }
+  if (!source) return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, {});
+  const SourceLines lines(*source, doc.source_offset, 0);
+  return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style,
+                      CopySource{&lines, &edited, !doc.documents_replaced});
 }
 
 std::string upgrade_document_header(std::string_view text) {

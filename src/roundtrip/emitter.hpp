@@ -27,6 +27,7 @@
 #include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
 #include "roundtrip/document.hpp"
+#include "roundtrip/source_copy.hpp"
 #include "roundtrip/tree_ops.hpp"
 
 namespace kestrine {
@@ -80,6 +81,16 @@ struct Emitter {
   std::optional<std::size_t> open_raw_at;
   bool strict_raw = false;
 
+  // Copying unedited entries from the text read (both set, or neither): the
+  // text of the tree's file, and the nodes edits reached (source_copy.hpp).
+  // Block collections read from that text are written at the columns they
+  // were read at, so that copied and written entries line up.
+  const SourceLines* source = nullptr;
+  const EditedNodes* edited = nullptr;
+  // The foot comments are copied with the lines that end the text read: the
+  // writer leaves them out where it would place them.
+  bool feet_copied = false;
+
   std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };
 
@@ -96,8 +107,9 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style);
 // file: the node with the file root's comments (`content_comments`), without
 // its `source` and without the anchor written on the directive (comments and
 // anchor of the directive belong to the including file), nulls spelled
-// "null".
-std::string emit_include_subtree(const YamlNode& node);
+// "null".  With the file's text as read, its unedited entries are copied
+// from that text.
+std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text = std::nullopt);
 
 // Cuts the line feed the writer added after a kept block-scalar text that
 // had none, when that line feed ends the text (see Emitter::final_break).
@@ -111,8 +123,10 @@ bool finish_output(Emitter& e) noexcept;
 
 // The whole document as YAML text: the source text byte for byte while no
 // node is modified; otherwise every root rendered ("---" / "..." between
-// documents as needed).  With `upgrade_1_1` the head of the result declares
-// "%YAML 1.2" (see upgrade_document_header).
+// documents as needed), the entries no edit reached copied from the source
+// text as they were read.  With `upgrade_1_1` the head of the result
+// declares "%YAML 1.2" (see upgrade_document_header).  The span form
+// renders edited trees from their nodes alone.
 std::string render_document(const DocumentRecord& doc);
 std::string render_document(std::span<const YamlNode> roots,
                             std::optional<std::string_view> source_text, bool upgrade_1_1,

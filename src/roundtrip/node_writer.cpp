@@ -42,6 +42,10 @@ void NodeWriter::node(const YamlNode& n, std::size_t indent, long parent) {
 // Heads, content and feet of a document root (directives and the start
 // marker are the document writer's).
 void NodeWriter::root(const YamlNode& r) {
+  if (copying() && copy_root(r)) {
+    foot_lines(r, 0);
+    return;
+  }
   for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
   if (r.source() != nullptr) {
     source_directive(r);
@@ -59,10 +63,10 @@ void NodeWriter::root(const YamlNode& r) {
     }
     const bool indented = r.tag() && r.synthetic;
     if (r.is_mapping()) {
-      mapping_entries(r.pairs(), indented ? step() : 0, false);
+      mapping_entries(r.pairs(), entries_column(r, 0, indented ? step() : 0), false);
     } else {
       const bool seq_indented = indented && !e_.indentless_sequences;
-      sequence_items(r.items(), seq_indented ? step() : 0, false);
+      sequence_items(r.items(), entries_column(r, 0, seq_indented ? step() : 0), false);
     }
   } else if (r.is_null() && r.explicit_start && !r.synthetic && !has_properties(r)) {
     // An empty document read as such stays empty: its "---" line alone.

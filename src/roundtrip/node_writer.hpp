@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -49,5 +50,18 @@ void write_quoted_scalar(Emitter& e, std::string_view text, bool single);
 // A document root's head comments, content and foot comments (the document
 // writer adds its directives and start marker).
 void emit_root_content(Emitter& e, const YamlNode& root);
+
+// With the emitter's `source` set: one document root whose text begins at
+// `prelude` (the end of the previous document's content, or the start of
+// the text) and whose content ends at `end`, written as read (when no edit
+// reached it) or with its lines down to its first entry as read and its
+// entries copied or written.  Its separator, directives and start marker
+// are then part of the lines copied.  False, having written nothing, when
+// the root is to be written from its nodes (`upgrade`: the document's
+// "%YAML" lines are to be rewritten).
+bool emit_document_from_source(Emitter& e, const YamlNode& root, std::optional<std::size_t> prelude,
+                               std::optional<std::size_t> end, bool upgrade);
+// Copies [from, to) of the emitter's `source` text.
+void emit_source_text(Emitter& e, std::size_t from, std::size_t to);
 
 }  // namespace kestrine

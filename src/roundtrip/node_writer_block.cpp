@@ -15,15 +15,21 @@ inline bool is_block_scalar_style(ScalarStyle s) noexcept {
 
 }  // namespace
 
-void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first) {
+void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
+                                 bool in_order) {
   stack_guarded([&] {
     bool after_empty = false;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
       const YamlNode& key = pairs[i].key;
       const YamlNode& value = pairs[i].value;
-      if (!(compact_first && i == 0)) {
-        newlines(key.comments.blank_before);
-        for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
+      const bool mid_line = compact_first && i == 0;
+      if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
+      if (!mid_line) {
+        if (!(copying() && copy_leading(key, e_.source->pair_first(pairs[i], indent, false),
+                                        key.comments.head().size()))) {
+          newlines(key.comments.blank_before);
+          for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
+        }
         spaces(indent);
       }
       // Readers take a key with properties right after an empty value for
@@ -51,15 +57,23 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
   });
 }
 
-void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first) {
+void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
+                                bool in_order) {
   stack_guarded([&] {
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
-      if (!(compact_first && i == 0)) {
-        newlines(item.comments.blank_before);
+      const bool mid_line = compact_first && i == 0;
+      if (copying() && copy_item(items, i, indent, mid_line, in_order)) continue;
+      if (!mid_line) {
         const bool split = item.comments.inline_before_value;
-        for (const HeadComment& h : item.comments.head())
-          if (!split || !h.below_introducer) comment_line(item, h.text, indent);
+        const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
+        if (!(copying() && copy_leading(item, e_.source->item_first(item, indent, false),
+                                        static_cast<std::size_t>(std::count_if(
+                                            item.comments.head().begin(), item.comments.head().end(), above))))) {
+          newlines(item.comments.blank_before);
+          for (const HeadComment& h : item.comments.head())
+            if (above(h)) comment_line(item, h.text, indent);
+        }
         spaces(indent);
       }
       sequence_item(item, indent);
@@ -141,14 +155,15 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
     if (v.is_sequence()) {
       std::size_t seq;
       if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
-      else seq = v.span.column <= indent ? indent : child;
+      else seq = v.span.column <= indent ? indent : entries_column(v, indent, child);
       for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
       sequence_items(v.items(), seq, false);
       foot_lines(v, seq);
     } else {
-      for (const HeadComment& h : c.head()) comment_line(v, h.text, child);
-      mapping_entries(v.pairs(), child, false);
-      foot_lines(v, child);
+      const std::size_t column = entries_column(v, indent, child);
+      for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
+      mapping_entries(v.pairs(), column, false);
+      foot_lines(v, column);
     }
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
@@ -190,7 +205,9 @@ bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
 }
 
 void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent) {
-  const std::size_t child = indent + 2;
+  // Where the item's entries go, and so the spacing after a dash that
+  // carries the first of them.
+  const std::size_t child = entries_column(item, indent + 1, indent + 2);
   const Comments& c = item.comments;
   out_.push_back('-');
   if (item.source() != nullptr) {
@@ -215,25 +232,26 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent) {
       below_introducer(item, child);
       sequence_items(item.items(), child, false);
     } else {
-      out_.push_back(' ');
+      spaces(child - indent - 1);
       sequence_items(item.items(), child, true);
     }
     foot_lines(item, child);
     return;
   } else if (is_block_collection(item)) {
     if (has_properties(item)) {
+      const std::size_t column = entries_column(item, indent, indent + step());
       trailing_properties(item);
       inline_comment(item);
       out_.push_back('\n');
-      below_introducer(item, indent + step());
-      mapping_entries(item.pairs(), indent + step(), false);
+      below_introducer(item, column);
+      mapping_entries(item.pairs(), column, false);
     } else if (c.inline_comment() || c.inline_before_value || !plain_first_entry(item)) {
       inline_comment(item);
       out_.push_back('\n');
       below_introducer(item, child);
       mapping_entries(item.pairs(), child, false);
     } else {
-      out_.push_back(' ');
+      spaces(child - indent - 1);
       mapping_entries(item.pairs(), child, true);
     }
     foot_lines(item, child);

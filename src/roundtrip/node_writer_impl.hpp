@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,14 +38,22 @@ inline bool has_properties(const YamlNode& n) noexcept {
 
 class NodeWriter {
  public:
+  friend bool emit_document_from_source(Emitter&, const YamlNode&, std::optional<std::size_t>,
+                                        std::optional<std::size_t>, bool);
+  friend void emit_source_text(Emitter&, std::size_t, std::size_t);
   explicit NodeWriter(Emitter& e) : e_(e), out_(e.out) {}
 
   // `parent`: the indentation of the block structure that holds the node
   // (the key's or the "-"'s column); a kept block-scalar text must indent its
   // body past it.
   void node(const YamlNode& n, std::size_t indent, long parent);
-  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first);
-  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first);
+  // `in_order`: the entries are those read, in the order read (their
+  // collection was not edited itself), so an entry copied as read ends
+  // where the next one's lines begin.
+  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
+                       bool in_order = false);
+  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
+                      bool in_order = false);
   void root(const YamlNode& r);
   void quoted(std::string_view text);
   void quoted_scalar(std::string_view text, bool single);
@@ -68,6 +77,7 @@ class NodeWriter {
     comment_line(text, indent, !n.comments.is_unspaced(text));
   }
   void foot_lines(const YamlNode& n, std::size_t indent) {
+    if (e_.feet_copied) return;
     for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
   }
   void below_introducer(const YamlNode& n, std::size_t indent);
@@ -108,6 +118,43 @@ class NodeWriter {
 
   static bool plain_first_entry(const YamlNode& n) noexcept;
   void sequence_item(const YamlNode& item, std::size_t indent);
+
+  // ---- entries copied from the text read (node_writer_source.cpp) -------------
+  bool copying() const noexcept { return e_.source != nullptr; }
+  // The column the entries of `collection` are written at: where they were
+  // read, when copying and the collection was read further in than `indent`.
+  std::size_t entries_column(const YamlNode& collection, std::size_t indent, std::size_t fallback) const noexcept;
+  // Writes the entry at `i` from the text (the whole entry when nothing in
+  // it was edited; else, when only its value's entries were, its lines down
+  // to the first of them and then those entries); false when it is to be
+  // written from its nodes.  `mid_line`: the entry continues a line.
+  bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line, bool in_order,
+                 bool& after_empty);
+  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line, bool in_order);
+  // Where the entry starting at `first`, whose content ends with
+  // `last_content`, ends when the next entry of an in-order collection
+  // starts at `next_first` with `next_heads` head lines of its own: where
+  // those lines begin.
+  std::optional<std::size_t> next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
+                                             const YamlNode& next_node, std::size_t next_heads,
+                                             const YamlNode& last_content) const;
+  // The blank and comment lines above an entry written from its nodes,
+  // copied when they are as read; false when they are to be written.
+  bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
+  // A root block collection whose own lines are as read: its head lines
+  // from the text, its entries copied or written.
+  bool copy_root(const YamlNode& r);
+  // Where the first entry of a root block collection whose own lines are as
+  // read starts; its entries, written or copied.
+  std::optional<std::size_t> root_first_entry(const YamlNode& r) const;
+  void root_entries(const YamlNode& r);
+  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
+  bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
+                     bool upgrade);
+  void copy(std::size_t from, std::size_t to);
+  void copied_feet(const YamlNode& n);
+  // The end of the last text copied: lines above it are not claimed again.
+  std::size_t floor_ = 0;
 };
 
 }  // namespace kestrine

@@ -158,8 +158,9 @@ void register_anchors(const YamlNode& node, AnchorTable& table) {
 
 namespace {
 
-template <bool kForDetach>
-YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
+// `target(alias)`: the node an alias stands for, or null.
+template <bool kForDetach, class Target>
+YamlNode expand_copy(const YamlNode& node, const Target& target, std::uint32_t depth,
                      std::uint64_t& budget) {
   if (budget == 0 || depth > kMaxAliasDepth) return YamlNode::null_at(node.span);
   --budget;
@@ -170,7 +171,7 @@ YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32
         std::vector<YamlNode> items;
         items.reserve(node.size());
         for (const YamlNode& item : node.items())
-          items.push_back(expand_copy<kForDetach>(item, table, depth, budget));
+          items.push_back(expand_copy<kForDetach>(item, target, depth, budget));
         out = YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
         break;
       }
@@ -178,17 +179,16 @@ YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32
         std::vector<NodePair> pairs;
         pairs.reserve(node.size());
         for (const NodePair& p : node.pairs()) {
-          YamlNode k = expand_copy<kForDetach>(p.key, table, depth, budget);
-          YamlNode v = expand_copy<kForDetach>(p.value, table, depth, budget);
+          YamlNode k = expand_copy<kForDetach>(p.key, target, depth, budget);
+          YamlNode v = expand_copy<kForDetach>(p.value, target, depth, budget);
           pairs.push_back(NodePair{std::move(k), std::move(v)});
         }
         out = YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
         break;
       }
       case NodeKind::Alias: {
-        auto it = table.find(std::string_view(node.text()));
-        if (it != table.end() && it->second != nullptr)
-          return expand_copy<kForDetach>(*it->second, table, depth + 1, budget);
+        if (const YamlNode* anchored = target(node))
+          return expand_copy<kForDetach>(*anchored, target, depth + 1, budget);
         out = YamlNode::null_at(node.span);
         break;
       }
@@ -212,14 +212,32 @@ YamlNode expand_copy(const YamlNode& node, const AnchorTable& table, std::uint32
 
 }  // namespace
 
+namespace {
+
+// The first node registered under the alias's name.
+struct TableTarget {
+  const AnchorTable& table;
+  const YamlNode* operator()(const YamlNode& alias) const {
+    auto it = table.find(std::string_view(alias.text()));
+    return it == table.end() ? nullptr : it->second;
+  }
+};
+
+}  // namespace
+
 YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
                                 std::uint32_t depth, std::uint64_t& budget) {
-  return expand_copy<false>(node, table, depth, budget);
+  return expand_copy<false>(node, TableTarget{table}, depth, budget);
 }
 
 YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
                                            std::uint32_t depth, std::uint64_t& budget) {
-  return expand_copy<true>(node, table, depth, budget);
+  return expand_copy<true>(node, TableTarget{table}, depth, budget);
+}
+
+YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
+                                           std::uint32_t depth, std::uint64_t& budget) {
+  return expand_copy<true>(node, [&](const YamlNode& alias) { return bindings.target(alias); }, depth, budget);
 }
 
 }  // namespace kestrine

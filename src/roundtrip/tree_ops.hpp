@@ -99,6 +99,10 @@ YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
 // unknown alias becomes a Null keeping the alias's comments, tag and style.
 YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
                                            std::uint32_t depth, std::uint64_t& budget);
+// The same, each alias replaced by what it is bound to (the most recent
+// definition before it, in its file).
+YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
+                                           std::uint32_t depth, std::uint64_t& budget);
 
 // ---- leaves -------------------------------------------------------------------
 

@@ -436,6 +436,10 @@ bool Tokenizer::scan_flow_start(bool mapping) {
   entry_has_content_ = false;
   entry_complete_ = false;
   explicit_flow_key_ = false;
+  // A ":" right after a JSON-like node is its value indicator; the first
+  // entry of a new collection follows no node (not one that closed before
+  // this collection opened, in block context).
+  json_like_before_ = false;
   push(mapping ? EventKind::MappingStart : EventKind::SequenceStart, span).flow = true;
   return true;
 }

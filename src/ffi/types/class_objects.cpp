@@ -59,9 +59,4 @@ void detail::discard_raw(PyObject* raw) noexcept {
   if (tp->tp_flags & Py_TPFLAGS_HEAPTYPE) Py_DECREF(tp);
 }
 
-PyObject* not_implemented_new(const char* name) noexcept {
-  PyErr_Format(PyExc_NotImplementedError, "%s() is not implemented yet", name);
-  return nullptr;
-}
-
 }  // namespace kestrine

@@ -116,8 +116,4 @@ void dealloc_with_base(PyObject* self, PyTypeObject* base) noexcept {
   Py_DECREF(tp);
 }
 
-// tp_new for a class whose constructor is not available yet: raises
-// NotImplementedError "{name}() is not implemented yet".
-PyObject* not_implemented_new(const char* name) noexcept;
-
 }  // namespace kestrine

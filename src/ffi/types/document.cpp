@@ -1,11 +1,14 @@
 // The class `KestrineDocument`: its spec, construction, reading members,
-// `to_yaml`, repr, and Python keys as path steps.
+// `to_yaml`, repr, and Python keys as path steps (item assignment, `save`
+// and `set_origin` are document_edit.cpp's and document_save.cpp's).
 #include "ffi/types/document.hpp"
 
 #include <string>
 #include <utility>
 
 #include "ffi/types/document_access.hpp"
+#include "ffi/types/document_edit.hpp"
+#include "ffi/types/document_save.hpp"
 #include "ffi/types/node.hpp"
 #include "ffi/types/tree_node.hpp"
 #include "roundtrip/emitter.hpp"
@@ -263,6 +266,11 @@ PyMethodDef document_methods[] = {
     {"to_yaml", document_to_yaml_method, METH_NOARGS,
      "to_yaml($self)\n--\n\nThe document as YAML bytes: the text as read while nothing was edited, "
      "otherwise the edited trees written back with their comments and styles."},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_save)), METH_FASTCALL | METH_KEYWORDS,
+     "save($self, path=None)\n--\n\nWrites the edited document back: the included files that changed, then its own "
+     "file (to `path` when given, else to its origin when something in it changed). Returns the paths written."},
+    {"set_origin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_set_origin)),
+     METH_FASTCALL | METH_KEYWORDS, "set_origin($self, path)\n--\n\nSets the path `save()` writes the document to."},
     {"to_tree", document_to_tree, METH_NOARGS,
      "to_tree($self)\n--\n\nA `KestrineTreeNode` snapshot of the document's values and metadata, or None when it "
      "holds no document."},
@@ -284,6 +292,7 @@ PyType_Slot document_slots[] = {
     {Py_tp_methods, document_methods},
     {Py_tp_getset, document_getset},
     {Py_mp_subscript, reinterpret_cast<void*>(document_subscript)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(document_ass_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(document_length)},
     {Py_sq_contains, reinterpret_cast<void*>(document_contains)},
     {0, nullptr},

@@ -57,6 +57,15 @@ struct DocumentData {
     }
     return exclusive;
   }
+  // The same for an edit that keeps the key indexes: the editor drops those
+  // of the mappings it frees or replaces (KeyIndexCache::forget) and clears
+  // them when it moves pairs or changes a key's text (roundtrip/edit.hpp).
+  // Alias bindings are dropped; the edit must not fill them again.
+  PyResult<BorrowFlag::Exclusive> begin_tracked_edit() noexcept {
+    auto exclusive = borrow.flag_.borrow_mut();
+    if (exclusive) bindings.clear();
+    return exclusive;
+  }
 };
 
 struct DocumentObject {

@@ -61,17 +61,15 @@ PyResult<OwnedRef> convert_whole(DocumentRead& read, const YamlNode& node) {
 
 // ---- item access ----------------------------------------------------------------------
 
-namespace {
-
-// Whether a scalar key node equals `key` by Python equality; an error of the
-// comparison counts as no match.
-PyResult<bool> key_node_matches(DocumentRead& read, const YamlNode& key_node, PyObject* key) {
+PyResult<bool> key_node_matches(const NodeReadOptions& options, const YamlNode& key_node, PyObject* key) {
   if (!key_node.is_scalar()) return false;
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, scalar_node_to_py(key_node, read.options()));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, scalar_node_to_py(key_node, options));
   const int equal = PyObject_RichCompareBool(value.get(), key, Py_EQ);
   if (equal < 0) PyErr_Clear();
   return equal > 0;
 }
+
+namespace {
 
 // The text of the last pair's key that equals `key` by Python equality
 // (pairs from the last to the first), or nothing.  Python code runs here:
@@ -80,7 +78,7 @@ PyResult<bool> key_node_matches(DocumentRead& read, const YamlNode& key_node, Py
 PyResult<std::optional<std::string>> matching_key_text(DocumentRead& read, const YamlNode& mapping, PyObject* key) {
   const auto pairs = mapping.pairs();
   for (std::size_t i = pairs.size(); i-- > 0;) {
-    KESTRINE_ASSIGN_OR_RETURN(const bool match, key_node_matches(read, pairs[i].key, key));
+    KESTRINE_ASSIGN_OR_RETURN(const bool match, key_node_matches(read.options(), pairs[i].key, key));
     if (match) return std::optional<std::string>(pairs[i].key.text());
   }
   return std::optional<std::string>();

@@ -1,10 +1,12 @@
-// The class `KestrineDocumentView`: its spec, slots and members.
+// The class `KestrineDocumentView`: its spec, slots and members (item
+// assignment is document_edit.cpp's).
 #include "ffi/types/document_view.hpp"
 
 #include <string>
 #include <type_traits>
 #include <utility>
 
+#include "ffi/types/document_edit.hpp"
 #include "ffi/types/node.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/try.hpp"
@@ -154,6 +156,7 @@ PyType_Slot document_view_slots[] = {
     {Py_tp_methods, view_methods},
     {Py_tp_getset, view_getset},
     {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(view_ass_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(view_length)},
     {Py_sq_contains, reinterpret_cast<void*>(view_contains)},
     {0, nullptr},

@@ -1,11 +1,12 @@
-// The class `KestrineNode`: its spec, slots and reading members.  The
-// members that edit the node fill in the setters of the property table.
+// The class `KestrineNode`: its spec, slots and reading members; the
+// editing members are node_edit.cpp's.
 #include "ffi/types/node.hpp"
 
 #include <string>
 #include <type_traits>
 #include <utility>
 
+#include "ffi/types/node_edit.hpp"
 #include "include/error.hpp"  // is_include_tag
 #include "util/try.hpp"
 
@@ -180,23 +181,28 @@ PyObject* node_repr(PyObject* self) noexcept {
 PyMethodDef node_methods[] = {
     {"range", node_range, METH_NOARGS,
      "range($self)\n--\n\n(line, column, end_line, end_column) of the node, 1-based."},
+    {"make_alias", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(node_make_alias)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "make_alias($self, name)\n--\n\nTurns the node into the alias `*name` of an anchor defined before it."},
+    {"detach", node_detach, METH_NOARGS,
+     "detach($self)\n--\n\nReplaces this alias by an independent copy of what it refers to; returns the node."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef node_getset[] = {
-    {"value", get_field, nullptr, "The node's value as plain Python data.", field(kValue)},
+    {"value", get_field, set_node_value, "The node's value as plain Python data.", field(kValue)},
     {"line", get_field, nullptr, "1-based line of the node's first character.", field(kLine)},
     {"column", get_field, nullptr, "1-based column of the node's first character.", field(kColumn)},
     {"offset", get_field, nullptr, "Byte offset of the node's first character.", field(kOffset)},
     {"end_offset", get_field, nullptr, "Byte offset just past the node's last character.", field(kEndOffset)},
     {"file", get_field, nullptr, "The file the node was read from, or None.", field(kFile)},
-    {"comment", get_field, nullptr, "The comment on the node's line, or None.", field(kComment)},
-    {"comment_before", get_field, nullptr, "The comment lines above the node, or None.", field(kCommentBefore)},
-    {"comment_after", get_field, nullptr, "The comment lines after the node's content, or None.",
+    {"comment", get_field, set_node_comment, "The comment on the node's line, or None.", field(kComment)},
+    {"comment_before", get_field, set_node_comment_before, "The comment lines above the node, or None.", field(kCommentBefore)},
+    {"comment_after", get_field, set_node_comment_after, "The comment lines after the node's content, or None.",
      field(kCommentAfter)},
     {"style", get_field, nullptr, "How the node is written: plain, single, double, literal, folded, block, "
      "flow, alias or null.", field(kStyle)},
-    {"anchor", get_field, nullptr, "The anchor name defined on the node, or None.", field(kAnchor)},
+    {"anchor", get_field, set_node_anchor, "The anchor name defined on the node, or None.", field(kAnchor)},
     {"tag", get_field, nullptr, "The node's own tag, or None.", field(kTag)},
     {"source_tag", get_field, nullptr, "The directive or local tag that produced the node, or None.",
      field(kSourceTag)},
@@ -206,6 +212,7 @@ PyGetSetDef node_getset[] = {
     {"is_include", get_field, nullptr, "The node came from an include directive.", field(kIsInclude)},
     {"is_alias", get_field, nullptr, "The node is an alias.", field(kIsAlias)},
     {"target", get_field, nullptr, "For an alias, the node its anchor is defined on; else None.", field(kTarget)},
+    {"aliases", node_aliases, nullptr, "The alias nodes that refer to this node, in document order.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,451 @@
+"""Editing a round-trip document: item assignment and deletion, node edits,
+comments, anchors and aliases, and save.
+
+The main test edits random documents (the YAML test suite's and the bench
+corpus's) with random edit sequences while a plain Python copy of the data
+takes the same edits; after each sequence the rendered text must load again
+to that data.  The rest are grouped cases for the rules the random edits do
+not reach.  How little text an edit changes is measured by
+bench/bench_edit.py; the tree-level edits by tests/cpp/roundtrip_edit_test.cpp."""
+
+import math
+import os
+import pathlib
+import stat
+import subprocess
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import kestrine
+from document_support import RT, load, outcome
+from suite_data import suite_cases
+
+CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "bench-corpus"
+
+
+def same(a, b):
+    """Equality that takes NaN for equal to itself."""
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    if type(a) is not type(b) and not (isinstance(a, (int, float)) and isinstance(b, (int, float))):
+        return False
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return a == b
+
+
+# ---------------------------------------------------------------------------
+# Random edit sequences
+
+def _sources():
+    """(name, text, model kept) of documents that hold one collection, and of
+    streams of several documents, that read the same on both roads.  The copy
+    of the data follows edits only where no alias or merge key ties one place
+    to another and no tag (which a replaced value keeps) changes what a value
+    reads as."""
+    texts = [(case, (folder / "in.yaml").read_bytes()) for case, folder in suite_cases()]
+    if CORPUS.is_dir():
+        texts += [(p.name, p.read_bytes()) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
+    out = []
+    for name, text in texts:
+        try:
+            documents = kestrine.loads_all(text)
+            doc = load(text)
+            data = doc.to_dict()
+            if len(documents) == 1 and not isinstance(data, (dict, list)):
+                continue
+            if not same(documents if len(documents) != 1 else documents[0], data):
+                continue
+        except Exception:
+            continue
+        tied = any(mark in text for mark in (b"&", b"*", b"<<", b"!"))
+        out.append((name, text, not tied and every_key_reachable(doc, data)))
+    return out
+
+
+def every_key_reachable(doc, data):
+    """Item access reaches every key of the data (an empty key is not a scalar
+    node, which no step reaches)."""
+    try:
+        for path, target in containers(data):
+            view = at(doc, path)
+            for key in (target if isinstance(target, dict) else range(len(target))):
+                view[key]
+    except LookupError:
+        return False
+    return True
+
+
+scalars = (st.none() | st.booleans() | st.integers(-2**70, 2**70) | st.floats(allow_nan=False)
+           | st.text(max_size=12))
+values = st.recursive(scalars, lambda inner: st.lists(inner, max_size=3)
+                      | st.dictionaries(st.text(max_size=6), inner, max_size=3), max_leaves=6)
+comment_texts = st.text(st.characters(blacklist_categories=("Cs", "Cc", "Zl", "Zp")), max_size=15)
+plain_keys = (str, int, float, bool, type(None))
+
+
+def containers(data, path=()):
+    """Every collection below `data` with its path of keys and indexes."""
+    yield path, data
+    steps = data.items() if isinstance(data, dict) else enumerate(data) if isinstance(data, list) else ()
+    for key, value in steps:
+        if isinstance(value, (dict, list)) and isinstance(key, plain_keys):
+            yield from containers(value, path + (key,))
+
+
+def at(base, path):
+    for step in path:
+        base = base[step]
+    return base
+
+
+def roots(doc):
+    return int(repr(doc).rpartition("=")[2].rstrip(")"))
+
+
+def node_at(doc, path):
+    """A node handle for `path` when every step can be a handle's step."""
+    node = doc.node
+    if roots(doc) != 1:  # a stream: the first step picks the document
+        if not path or not isinstance(doc[path[0]], kestrine.KestrineDocumentView):
+            return None
+        node, path = doc[path[0]].node, path[1:]
+    for step in path:
+        if isinstance(step, bool) or not isinstance(step, (str, int)):
+            return None
+        node = node[step]
+    return node
+
+
+def apply_edit(doc, model, data):
+    """One random edit of `doc`, and of `model` when it is not None."""
+    places = list(containers(model if model is not None else doc.to_dict()))
+    path, target = data.draw(st.sampled_from(places))
+    view = doc if not path else at(doc, path)
+    keys = [k for k in (target if isinstance(target, dict) else range(len(target))) if isinstance(k, plain_keys)]
+    kind = data.draw(st.sampled_from(["set", "add", "delete", "node", "comment", "before", "after", "anchor"]))
+    if kind == "add" and isinstance(target, dict):
+        key = data.draw(st.text(max_size=6).filter(lambda k: k not in target))
+        value = data.draw(values)
+        view[key] = value
+        target[key] = value
+        return
+    if not keys:
+        return
+    key = data.draw(st.sampled_from(keys))
+    if kind == "delete":
+        del view[key]
+        del target[key]
+    elif kind in ("set", "add"):
+        value = data.draw(values)
+        view[key] = value
+        target[key] = value
+    else:
+        node = node_at(doc, path + (key,))
+        if node is None:
+            return
+        if kind == "node":
+            value = data.draw(values)
+            node.value = value
+            target[key] = value
+        elif kind == "comment":
+            node.comment = data.draw(comment_texts | st.none())
+        elif kind == "before":
+            node.comment_before = data.draw(st.lists(comment_texts, max_size=3).map("\n".join) | st.none())
+        elif kind == "after" and node.style == "block" and node.value:
+            node.comment_after = data.draw(st.lists(comment_texts, max_size=3).map("\n".join) | st.none())
+        elif kind == "anchor" and node.style != "alias":
+            node.anchor = data.draw(st.from_regex(r"[a-z]{1,4}", fullmatch=True).map(lambda s: "n" + s))
+
+
+SOURCES = _sources()
+
+
+@pytest.mark.skipif(not SOURCES, reason="test data not present")
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(st.data())
+def test_random_edit_sequences_render_text_that_loads_to_the_edited_data(data):
+    name, text, keep_model = data.draw(st.sampled_from(SOURCES))
+    doc = load(text)
+    model = doc.to_dict() if keep_model else None
+    for _ in range(data.draw(st.integers(1, 6))):
+        if roots(doc) == 0 or (roots(doc) == 1 and not isinstance(doc.to_dict(), (dict, list))):
+            break  # nothing left to edit
+        try:
+            stream = roots(doc) != 1
+            apply_edit(doc, model, data)
+            if stream and roots(doc) == 1 and model is not None:
+                model = model[0]  # one document left: the document reads like it
+        except ValueError as exc:
+            # Anchor names may clash, and edits near aliases may be refused.
+            assert "anchor" in str(exc), (name, exc)
+        except LookupError:
+            # Without a copy of the data the keys come from to_dict(), and a
+            # key that is not a scalar node (an empty "!!str" key) is not an
+            # item a step can reach.
+            assert model is None, name
+    out = doc.to_yaml()
+    documents = kestrine.loads_all(out)
+    reread = documents[0] if roots(doc) == 1 else documents
+    assert same(reread, doc.to_dict()), (name, out)
+    if model is not None:
+        assert same(reread, model), (name, out)
+    assert load(out).to_yaml() == out
+
+
+# ---------------------------------------------------------------------------
+# Assignment and deletion (documents and views)
+
+@pytest.mark.parametrize("text, edit, expected", [
+    # The replaced value keeps its comment, anchor and tag; the new value's own style.
+    ("a: &x !t old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: !t &x \"yes\"   # note\nb: 1\n"),
+    ("a: 1\na: 2\n", lambda d: d.__setitem__("a", 3), "a: 1\na: 3\n"),
+    ("a: 1\na: 2\nb: 3\n", lambda d: d.__delitem__("a"), "b: 3\n"),
+    ("a: 1\n", lambda d: d.__setitem__("new", {"k": [1, None]}), "a: 1\nnew:\n  k:\n  - 1\n  -\n"),
+    ("- a\n- b\n", lambda d: d.__delitem__(0), "- b\n"),
+    ("a: 1\n---\nb: 2\n", lambda d: d.__setitem__(1, {"c": 3}), "a: 1\n---\nc: 3\n"),
+    ("a: 1\n---\nb: 2\n", lambda d: d.__delitem__(0), "---\nb: 2\n"),
+    ("m:\n    x: 1     # four spaces\n    y: 2\n", lambda d: d["m"].__setitem__("y", "z"),
+     "m:\n    x: 1     # four spaces\n    y: z\n"),
+])
+def test_assignment_and_deletion(text, edit, expected):
+    doc = load(text)
+    edit(doc)
+    assert doc.to_yaml().decode() == expected
+
+
+def test_refused_assignments_leave_the_document_as_it_was():
+    text = "a: 1\nl: [x, y]\n"
+    doc = load(text)
+    loop = []
+    loop.append(loop)
+    assert [outcome(call) for call in (
+        lambda: doc.__delitem__("missing"), lambda: doc.__delitem__(0),
+        lambda: doc["l"].__setitem__("x", 1), lambda: doc["l"].__setitem__(2, 1),
+        lambda: doc["l"].__setitem__(-1, 1), lambda: doc.__setitem__("r", loop),
+        lambda: doc.__setitem__("t", (1, 2)),
+        lambda: load("hello\n").__setitem__("a", 1), lambda: load("").__setitem__(0, 1),
+    )] == [
+        "KeyError: 'missing'", "KeyError: 0",
+        "TypeError: 'str' object cannot be interpreted as an integer", "IndexError: index out of range",
+        "OverflowError: can't convert negative int to unsigned",
+        "ValueError: value is too deeply nested to assign (possible self-reference)",
+        "TypeError: cannot convert (1, 2) to a YAML node",
+        "TypeError: node is not a mapping or sequence", "IndexError: index out of range",
+    ]
+    assert doc.to_yaml() == text.encode()
+
+
+def test_views_go_stale_and_live_again():
+    doc = load("a: {b: 1}\n")
+    view = doc["a"]
+    del doc["a"]
+    assert outcome(lambda: view.__setitem__("b", 2)) == "KeyError: 'stale view'"
+    doc["a"] = {}
+    view["b"] = 2
+    assert doc.to_dict() == {"a": {"b": 2}}
+
+
+# ---------------------------------------------------------------------------
+# Anchors and aliases: no edit leaves an alias without its anchor
+
+IN_USE = ("ValueError: deleting this node would remove anchor '&y', still referenced by an alias '*y' elsewhere; "
+          "the result would not re-parse. Remove or rewrite the alias first.")
+
+
+def test_edits_that_would_remove_a_used_anchor_are_refused():
+    text = "a: {k: &y 1}\nb: *y\n"
+    doc = load(text)
+    assert [outcome(call) for call in (
+        lambda: doc.__delitem__("a"), lambda: doc.__setitem__("a", 5),
+        lambda: setattr(doc.node["a"], "value", 5), lambda: doc.node["a"]["k"].make_alias("z"),
+    )] == [IN_USE, IN_USE, IN_USE, "ValueError: no anchor '&z' is defined in this document"]
+    assert doc.to_yaml() == text.encode()
+    # The anchor on the replaced node itself stays: its aliases read the new value.
+    doc = load("a: &x {k: 1}\nb: *x\n")
+    doc["a"] = [1]
+    assert doc.to_dict() == {"a": [1], "b": [1]}
+    # Deleting the alias first, or both together, is fine.
+    doc = load(text)
+    del doc["b"]
+    del doc["a"]
+    assert doc.to_yaml() == b"{}\n"
+
+
+@pytest.mark.parametrize("name, expected", [
+    ("", "ValueError: anchor name cannot be empty"),
+    ("a b", "ValueError: invalid anchor name \"a b\": cannot contain whitespace, line breaks, or flow indicators "
+            "(found ' ')"),
+    ("x{", "ValueError: invalid anchor name \"x{\": cannot contain whitespace, line breaks, or flow indicators "
+           "(found '{')"),
+    ("x\x01", "ValueError: invalid anchor name \"x\\u{1}\": cannot contain whitespace, line breaks, or flow "
+              "indicators (found '\\u{1}')"),
+    ("x\x7f", None), ("x\x85", None), ("x\ufeff", None), ("x\uffff", None),
+    ("x", "ValueError: anchor name 'x' is already used by another node"),
+    ("\u00e9t\u00e9", "ok"),
+])
+def test_anchor_names(name, expected):
+    doc = load("a: &x 1\nb: 2\nc: *x\n")
+    result = outcome(lambda: setattr(doc.node["b"], "anchor", name))
+    if expected is None:
+        assert result.startswith("ValueError: invalid anchor name") and "\\u{" in result
+    elif expected == "ok":
+        assert result is None and doc.to_dict() == kestrine.loads(doc.to_yaml())
+    else:
+        assert result == expected
+
+
+def test_anchors_in_use_and_aliases():
+    doc = load("a: &x 1\nb: *x\nc: 2\n")
+    renamed = ("ValueError: renaming or clearing this anchor would remove anchor '&x', still referenced by an alias "
+               "'*x' elsewhere; the result would not re-parse. Remove or rewrite the alias first.")
+    assert [outcome(call) for call in (
+        lambda: setattr(doc.node["a"], "anchor", "z"), lambda: setattr(doc.node["a"], "anchor", None),
+        lambda: setattr(doc.node["a"], "anchor", "x"), lambda: setattr(doc.node["b"], "anchor", "w"),
+        lambda: setattr(doc.node["c"], "anchor", 5), lambda: delattr(doc.node["c"], "anchor"),
+    )] == [renamed, renamed, None, "ValueError: an alias node cannot have an anchor",
+           "TypeError: argument 'name' must be str or None, not int",
+           "AttributeError: cannot delete attribute 'anchor'"]
+    assert [repr(n) + str(n.line) for n in doc.node["a"].aliases] == ["KestrineNode(alias)2"]
+    assert doc.node["c"].aliases == []
+
+
+@pytest.mark.parametrize("text, target, expected", [
+    ("a: &x 1\nb: 2\n", "b", "a: &x 1\nb: *x\n"),
+    ("a: &x 1\nb: 2\n", "a", "ValueError: anchor '&x' contains the alias that would reference it, which is a cycle"),
+    ("b: 2\na: &x 1\n", "b", "ValueError: anchor '&x' must be defined before the alias that references it"),
+    # The order is judged at the pair the key leads to: the last one.
+    ("b: 1\na: &x 1\nb: 2\n", "b", "b: 1\na: &x 1\nb: *x\n"),
+    ("a: [&x 1, 2]\n", "a", "ValueError: anchor '&x' must be defined before the alias that references it"),
+])
+def test_make_alias(text, target, expected):
+    doc = load(text)
+    result = outcome(lambda: doc.node[target].make_alias("x"))
+    assert (doc.to_yaml().decode() if result is None else result) == expected
+
+
+def test_detach_copies_without_anchors_and_keeps_the_alias_comment():
+    doc = load("a: &x {k: &in v, m: *in}\nb: *x   # about b\n")
+    assert outcome(doc.node["a"].detach) == "TypeError: detach() is only valid on an alias node"
+    node = doc.node["b"].detach()
+    assert (node.value, node.anchor, node.comment) == ({"k": "v", "m": "v"}, None, "about b")
+    doc["b"]["k"] = "changed"
+    out = doc.to_yaml()
+    assert out == b"a: &x {k: &in v, m: *in}\nb: {k: changed, m: v}   # about b\n"
+    assert kestrine.loads(out) == doc.to_dict()
+    assert outcome(load("a: 1\n").node["a"].detach) == "TypeError: detach() is only valid on an alias node"
+
+
+def test_tags_do_not_cross_kinds():
+    doc = load("a: !!int 1\nb: !!map {k: 1}\nc: !!str x\nd: !local 1\n")
+    doc["a"], doc["b"], doc["c"], doc["d"] = [1], "s", "z", {"k": 1}
+    assert doc.to_yaml() == b"a:\n- 1\nb: s\nc: !!str z\nd:\n  k: 1\n"
+    assert [doc.node[k].tag for k in "abcd"] == [None, None, "!!str", None]
+
+
+# ---------------------------------------------------------------------------
+# Comments
+
+def test_comment_setters():
+    doc = load("# top\na: 1  # c\nb:\n  x: 1\nl:\n  - # dash\n    # below\n    k: v\n")
+    item, first_key = doc.node["l"][0], doc.node["l"][0]["k"]
+    assert (item.comment_before, first_key.comment_before, item.comment) == (None, "below", "dash")
+    assert [outcome(call) for call in (
+        lambda: setattr(doc.node["a"], "comment", "two\nlines"),
+        lambda: setattr(doc.node["a"], "comment", "bad \x01"),
+        lambda: setattr(doc.node["a"], "comment_after", "foot"),
+        lambda: setattr(doc.node["b"], "comment_after", "x\u2028y"),
+        lambda: setattr(doc.node["b"], "comment_before", 1),
+    )] == [
+        "ValueError: an inline comment cannot contain a line break; use comment_before or comment_after for a "
+        "multi-line comment",
+        "ValueError: a comment cannot contain a disallowed control character U+0001",
+        "ValueError: comment_after is only supported on a block mapping, a block sequence, or the document root",
+        "ValueError: a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines",
+        "TypeError: argument 'text' must be str or None, not int",
+    ]
+    doc.node["a"].comment = "new"
+    doc.node["b"].comment_before = "one\r\ntwo"
+    doc.node["b"].comment_after = "foot"
+    doc.node.comment_after = "end"
+    item.comment_before, first_key.comment_before = "above", "under"
+    assert doc.to_yaml() == (b"# top\na: 1 # new\n# one\n# two\nb:\n  x: 1\n  # foot\n"
+                             b"l:\n  # above\n  - # dash\n    # under\n    k: v\n# end\n")
+    doc.node["b"].comment_before = None
+    assert doc.node["b"].comment_before is None and load(doc.to_yaml()).to_dict() == doc.to_dict()
+
+
+# ---------------------------------------------------------------------------
+# save and set_origin
+
+def test_save(tmp_path):
+    doc = load("a: 1\n")
+    assert doc.save() == []
+    doc["a"] = 2
+    assert outcome(doc.save) == "ValueError: save() needs a path: this document was not loaded from a file"
+    target = tmp_path / "out.yaml"
+    assert doc.save(str(target)) == [str(target)] and target.read_bytes() == b"a: 2\n"
+    assert doc.origin is None
+    assert [outcome(call) for call in (lambda: doc.save(1), lambda: doc.set_origin(None))] == [
+        "TypeError: save() argument 'path' must be str, not int",
+        "TypeError: set_origin() argument 'path' must be str, not NoneType"]
+    # An existing file keeps its permission bits; a link keeps leading to the file it replaced.
+    kept = tmp_path / "kept.yaml"
+    kept.write_bytes(b"old\n")
+    os.chmod(kept, 0o600)
+    os.symlink("kept.yaml", tmp_path / "link.yaml")
+    doc.set_origin(str(tmp_path / "link.yaml"))
+    assert doc.origin == str(tmp_path / "link.yaml")
+    assert doc.save() == [str(tmp_path / "link.yaml")]
+    assert (tmp_path / "link.yaml").is_symlink() and kept.read_bytes() == b"a: 2\n"
+    assert stat.S_IMODE(os.stat(kept).st_mode) == 0o600
+    old_mask = os.umask(0o027)
+    try:
+        fresh = tmp_path / "fresh.yaml"
+        doc.save(str(fresh))
+    finally:
+        os.umask(old_mask)
+    assert stat.S_IMODE(os.stat(fresh).st_mode) == 0o640
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fresh.yaml", "kept.yaml", "link.yaml", "out.yaml"]
+
+
+def test_a_save_whose_rename_fails_leaves_the_target_and_no_temporary_file(tmp_path):
+    target = tmp_path / "doc.yaml"
+    target.write_bytes(b"a: 1\n")
+    doc = load(target.read_bytes())
+    doc.set_origin(str(target))
+    doc["a"] = 2
+    # An immutable target cannot be replaced, not even by its owner.
+    if subprocess.run(["chattr", "+i", str(target)], capture_output=True).returncode != 0:
+        pytest.skip("chattr +i is not available here")
+    try:
+        with pytest.raises(OSError, match=f"^cannot write {target}: Operation not permitted$"):
+            doc.save()
+    finally:
+        subprocess.run(["chattr", "-i", str(target)], check=True)
+    assert target.read_bytes() == b"a: 1\n" and [p.name for p in tmp_path.iterdir()] == ["doc.yaml"]
+
+
+def test_save_with_includes_writes_each_edit_to_its_own_file(tmp_path):
+    (tmp_path / "inc.yaml").write_text("x: 1   # kept\ny: 2\n")
+    main = tmp_path / "main.yaml"
+    main.write_text("top: 1\ninc: !include inc.yaml\n")
+    doc = kestrine.loads(main.read_bytes(), option=RT | kestrine.OPT_INCLUDES, include_dir=str(tmp_path))
+    doc["inc"]["y"] = 3
+    assert doc.save() == [str(tmp_path / "inc.yaml")]  # only the included file changed; no origin needed
+    assert (tmp_path / "inc.yaml").read_text() == "x: 1   # kept\ny: 3\n"
+    doc["top"] = 5
+    doc.set_origin(str(main))
+    assert doc.save() == [str(tmp_path / "inc.yaml"), str(main)]
+    assert main.read_text() == "top: 5\ninc: !include inc.yaml\n"
+    # A document removed from a stream is an edit of the file too.
+    stream = tmp_path / "stream.yaml"
+    stream.write_text("a: 1\n---\nb: 2\n")
+    doc = load(stream.read_bytes())
+    doc.set_origin(str(stream))
+    del doc[0]
+    assert doc.save() == [str(stream)] and stream.read_text() == "---\nb: 2\n"

@@ -58,7 +58,13 @@ struct OffLockLoad {
   std::optional<DecoderError> check_error;  // the plain decoder's verdict, when asked
   std::optional<ComposeError> compose_error;
   ComposedStream composed;
+  bool aliases = true;  // whether the text may hold an alias (known when its events were seen)
 };
+
+bool has_alias(std::span<const SpannedEvent> events) noexcept {
+  return std::any_of(events.begin(), events.end(),
+                     [](const SpannedEvent& e) { return e.kind == EventKind::Alias; });
+}
 
 // The plain decoder and the composer read the same events: the text is
 // scanned once (comments kept for the composer) and the events decoded for
@@ -80,6 +86,7 @@ OffLockLoad checked_compose(std::string_view text, const LoadSettings& settings,
     }
     scanned->arena = std::move(decoded->scalar_texts);  // the events' texts go back with the events
   }
+  load.aliases = has_alias(scanned->events);
   auto composed = compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
   if (composed) {
     load.composed = std::move(*composed);
@@ -148,6 +155,7 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
   if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
   LoadedTrees trees;
   trees.roots = std::move(load.composed.roots);
+  trees.aliases = load.aliases;
   return trees;
 }
 
@@ -170,7 +178,9 @@ PyStatus validate(std::span<const YamlNode> roots, PyObject* schema, const LoadS
   return loads_validate_roots(roots, schema, yaml11);
 }
 
-PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots) {
+// Trees without an alias bind nothing: the walk over them is skipped.
+PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots, bool aliases = true) {
+  if (!aliases) return AnchorBindings();
   auto bindings = bind_anchors(roots);
   if (!bindings) return fail(compose_error_to_py(bindings.error()));
   return std::move(*bindings);
@@ -236,8 +246,8 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
-    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots));
-    const YamlNode& first = trees.roots.front();
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots, trees.aliases));
+    YamlNode& first = trees.roots.front();
     if (annotated) {
       return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
                                settings.annotate_numbers);
@@ -305,8 +315,9 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
 
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
-  for (const YamlNode& root : roots) {
-    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(std::span<const YamlNode>(&root, 1)));
+  for (YamlNode& root : load.composed.roots) {
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
+                              bind_all(std::span<const YamlNode>(&root, 1), load.aliases));
     AnchorObjectCache cache;
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, tree_to_annotated_step(root, {}, settings.version_mode, call.handlers,
                                                                    bindings, settings.annotate_numbers, cache));

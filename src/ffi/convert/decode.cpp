@@ -404,7 +404,8 @@ PyObject* KeyStrCache::get(std::string_view text) {
   OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
   if (!owned) return nullptr;
   PyObject* const str = owned.get();
-  keys_.emplace(text, str);  // if this throws, `owned` still frees the str
+  (void)PyObject_Hash(str);  // a str's hash cannot fail; kept in the object
+  keys_.emplace(std::string(text), str);  // if this throws, `owned` still frees the str
   (void)owned.release();     // the cache's reference from here on
   return Py_NewRef(str);     // and one for the caller
 }

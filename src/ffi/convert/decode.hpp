@@ -62,7 +62,9 @@ class GcPause {
 PyObject* new_presized_dict(std::size_t n) noexcept;
 
 // Mapping keys of one conversion call: one str per distinct key text, so
-// equal keys share one object (hashed once).  Holds a reference to each.
+// equal keys share one object, whose hash is computed once, when it is made.
+// Holds a copy of each text (the tree a key was read from may go first) and
+// a reference to each str.
 class KeyStrCache {
  public:
   KeyStrCache() { keys_.reserve(56); }
@@ -70,12 +72,11 @@ class KeyStrCache {
   KeyStrCache(const KeyStrCache&) = delete;
   KeyStrCache& operator=(const KeyStrCache&) = delete;
 
-  // A new reference to the str for `text` (which must outlive the cache),
-  // or null with the exception set.
+  // A new reference to the str for `text`, or null with the exception set.
   PyObject* get(std::string_view text);
 
  private:
-  SeededHashMap<std::string_view, PyObject*> keys_;  // owned references
+  SeededHashMap<std::string, PyObject*> keys_;  // owned references
 };
 
 // One document to a Python object.

@@ -16,7 +16,10 @@
 // bigint_to_py.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "decode/value.hpp"
@@ -63,8 +66,11 @@ PyObject* new_presized_dict(std::size_t n) noexcept;
 
 // Mapping keys of one conversion call: one str per distinct key text, so
 // equal keys share one object, whose hash is computed once, when it is made.
-// Holds a copy of each text (the tree a key was read from may go first) and
-// a reference to each str.
+// Holds a reference to each str, and no pointer into the caller's text (the
+// tree a key was read from may go first): an ASCII key is found by the text
+// of its own str, any other by a copy.  Keys of configuration files recur in
+// the same few shapes, so a small table of the keys seen last answers most
+// lookups before the map does.
 class KeyStrCache {
  public:
   KeyStrCache() { keys_.reserve(56); }
@@ -76,7 +82,17 @@ class KeyStrCache {
   PyObject* get(std::string_view text);
 
  private:
-  SeededHashMap<std::string, PyObject*> keys_;  // owned references
+  struct Recent {
+    std::string_view text;  // as the map's key
+    PyObject* str = nullptr;
+  };
+  static constexpr std::size_t kRecent = 256;
+  static std::size_t recent_slot(std::string_view text) noexcept;
+  PyObject* get_slow(std::string_view text, Recent& recent);
+
+  SeededHashMap<std::string_view, PyObject*> keys_;  // owned references
+  std::deque<std::string> texts_;                    // the texts of non-ASCII keys
+  std::array<Recent, kRecent> recent_{};
 };
 
 // One document to a Python object.

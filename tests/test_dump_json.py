@@ -91,3 +91,51 @@ def test_arguments():
         kestrine.to_json(1, option=-1)
     assert "while processing 'option'" in info.value.__notes__
     assert j([1], option=None, default=None) == "[1]"
+
+
+# ---------------------------------------------------------------------------
+# Plain data is written straight from the objects, anything sorted through a
+# converted tree: both give the same text, and the same error.
+
+hypothesis = pytest.importorskip("hypothesis")
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+
+class Text(str):
+    pass
+
+
+class Number(int):
+    pass
+
+
+SCALARS = (st.none() | st.booleans() | st.integers() | st.integers(min_value=2 ** 62, max_value=2 ** 80)
+           | st.floats() | st.text() | st.text().map(Text) | st.integers().map(Number)
+           | st.binary(max_size=8) | st.sampled_from(["\ud800", "\u2028x", "a\"\\\x01", "é" * 20]))
+KEYS = (st.none() | st.booleans() | st.integers() | st.floats() | st.tuples(st.integers())
+        | st.text().map(lambda s: KestrineTag("!k", s)))
+
+
+def json_data():
+    def extend(inner):
+        # Members in key-text order, so that sorting changes nothing; other
+        # keys alone in their object.
+        in_order = st.dictionaries(st.text(max_size=6), inner, max_size=5).map(
+            lambda d: dict(sorted(d.items(), key=lambda kv: kv[0].encode("utf-8", "surrogatepass"))))
+        return (st.lists(inner, max_size=5) | st.tuples(inner, inner) | in_order
+                | st.builds(lambda k, v: {k: v}, KEYS, inner) | inner.map(lambda v: KestrineTag("!t", v)))
+    return st.recursive(SCALARS, extend, max_leaves=25)
+
+
+def outcome(obj, option):
+    try:
+        return kestrine.to_json(obj, option=option, default=repr)
+    except Exception as exc:  # noqa: BLE001 - the two roads must fail alike
+        return type(exc), str(exc)
+
+
+@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(json_data(), st.sampled_from([0, kestrine.OPT_INDENT_2]))
+def test_written_straight_as_through_a_tree(obj, option):
+    assert outcome(obj, option) == outcome(obj, option | kestrine.OPT_SORT_KEYS)

@@ -6,14 +6,18 @@
 
 namespace kestrine {
 
-void append_float(std::string& out, double value) {
+char* write_float_text(char* out, double value) noexcept {
+  const auto put = [&out](const char* text, std::size_t n) {
+    std::memcpy(out, text, n);
+    out += n;
+  };
   if (std::isnan(value)) {
-    out.append(".nan");
-    return;
+    put(".nan", 4);
+    return out;
   }
   if (std::isinf(value)) {
-    out.append(value > 0 ? ".inf" : "-.inf");
-    return;
+    if (value > 0) put(".inf", 4); else put("-.inf", 5);
+    return out;
   }
   // Shortest round-trip digits in scientific form give the exponent.
   char sci[40];
@@ -25,19 +29,22 @@ void append_float(std::string& out, double value) {
   if (exponent >= -4 && exponent <= 15) {
     char fixed[48];
     auto f = std::to_chars(fixed, fixed + sizeof fixed, value, std::chars_format::fixed);
-    out.append(fixed, f.ptr - fixed);
-    if (std::memchr(fixed, '.', f.ptr - fixed) == nullptr) out.append(".0");
-    return;
+    put(fixed, static_cast<std::size_t>(f.ptr - fixed));
+    if (std::memchr(fixed, '.', f.ptr - fixed) == nullptr) put(".0", 2);
+    return out;
   }
-  out.append(sci, e - sci);
-  if (std::memchr(sci, '.', e - sci) == nullptr) out.append(".0");
-  out.push_back('e');
-  out.push_back(exponent < 0 ? '-' : '+');
-  unsigned mag = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
-  if (mag < 10) out.push_back('0');
-  char digits[8];
-  auto d = std::to_chars(digits, digits + sizeof digits, mag);
-  out.append(digits, d.ptr - digits);
+  put(sci, static_cast<std::size_t>(e - sci));
+  if (std::memchr(sci, '.', e - sci) == nullptr) put(".0", 2);
+  *out++ = 'e';
+  *out++ = exponent < 0 ? '-' : '+';
+  const unsigned mag = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
+  if (mag < 10) *out++ = '0';
+  return std::to_chars(out, out + 8, mag).ptr;
+}
+
+void append_float(std::string& out, double value) {
+  char text[kFloatTextMax];
+  out.append(text, static_cast<std::size_t>(write_float_text(text, value) - text));
 }
 
 std::string format_float(double value) {

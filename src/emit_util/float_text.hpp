@@ -9,11 +9,16 @@
 // valid JSON.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kestrine {
 
 std::string format_float(double value);
+// The longest text of a float (sign, 17 digits, point, exponent), rounded up.
+inline constexpr std::size_t kFloatTextMax = 32;
+// The same text written at `out` (room for kFloatTextMax bytes); gives its end.
+char* write_float_text(char* out, double value) noexcept;
 // The same text appended to `out`.
 void append_float(std::string& out, double value);
 

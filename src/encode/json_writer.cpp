@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+
 #include "emit_util/float_text.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
@@ -16,66 +17,78 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Bytes that may need escaping in a JSON string: controls, '"', '\\' and
-// 0xE2 (the lead byte of U+2028 and U+2029).
-constexpr std::array<bool, 256> kJsonEscapeByte = [] {
-  std::array<bool, 256> t{};
-  for (int c = 0; c < 0x20; ++c) t[c] = true;
-  t['"'] = t['\\'] = t[0xE2] = true;
-  return t;
-}();
-
-inline bool is_plain_json_text(std::string_view text) noexcept {
-  for (char c : text) {
-    if (kJsonEscapeByte[static_cast<unsigned char>(c)]) return false;
-  }
-  return true;
-}
-
-// Grows `out` by `n` bytes and lets `fill` write them all through a pointer
-// to the first new byte.  Positions come from the size before the call, not
-// from the length resize_and_overwrite hands to its callback: libstdc++ 12
-// passes the new capacity there, not the requested size, whenever the buffer
-// is reallocated.  Growing (by doubling) beforehand keeps the reallocation
-// out of resize_and_overwrite altogether.
-template <class Fill>
-inline void append_raw(std::string& out, std::size_t n, Fill&& fill) {
-  const std::size_t old = out.size();
-  if (out.capacity() - old < n) out.reserve(std::max(old + n, 2 * out.capacity()));
-  out.resize_and_overwrite(old + n, [&](char* p, std::size_t) {
-    fill(p + old);
-    return old + n;
-  });
-}
-
-// `"text"`, for text without bytes to escape.
-inline void append_plain_string(std::string& out, std::string_view text) {
-  const std::size_t n = text.size();
-  append_raw(out, n + 2, [&](char* q) {
-    q[0] = '"';
-    std::memcpy(q + 1, text.data(), n);
-    q[n + 1] = '"';
-  });
-}
-
 inline void append_int(std::string& out, std::int64_t v) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
   out.append(buf, r.ptr - buf);
 }
+inline void append_int(TextSink& out, std::int64_t v) {
+  char* p = out.reserve(24);
+  out.commit(std::to_chars(p, p + 24, v).ptr);
+}
 
 // JSON numbers carry no "+" and no "_" separators (which big integers read
 // from YAML 1.1 text may hold).
-void append_json_bigint(std::string& out, std::string_view digits) {
+template <class Out>
+void append_json_bigint(Out& out, std::string_view digits) {
   if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
   for (char c : digits) {
     if (c != '_') out.push_back(c);
   }
 }
 
-inline void newline_indent(std::string& out, std::size_t spaces) {
-  out.push_back('\n');
-  out.append(spaces, ' ');
+inline void newline_indent(TextSink& out, std::size_t spaces) {
+  char* p = out.reserve(spaces + 1);
+  *p = '\n';
+  std::memset(p + 1, ' ', spaces);
+  out.commit(p + 1 + spaces);
+}
+
+// The escapes of the bytes from `text[first]` on, the string's closing quote
+// included (the opening quote and the plain prefix are written).
+void write_json_escapes(TextSink& out, std::string_view text, std::size_t first) {
+  const std::size_t n = text.size();
+  std::size_t run = first;
+  for (std::size_t i = first; i < n; ++i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (!json_detail::kEscapeByte[b]) continue;
+    const char* esc = nullptr;
+    std::size_t len = 1;
+    if (b == 0xE2) {
+      // U+2028 and U+2029 (E2 80 A8/A9) end lines in JavaScript.
+      if (i + 2 < n && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+          (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8) {
+        esc = static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+        len = 3;
+      } else {
+        continue;
+      }
+    }
+    out.append(text.data() + run, i - run);
+    if (esc != nullptr) {
+      out.append(esc, 6);
+    } else {
+      switch (b) {
+        case '"': out.append("\\\"", 2); break;
+        case '\\': out.append("\\\\", 2); break;
+        case '\b': out.append("\\b", 2); break;
+        case '\t': out.append("\\t", 2); break;
+        case '\n': out.append("\\n", 2); break;
+        case '\f': out.append("\\f", 2); break;
+        case '\r': out.append("\\r", 2); break;
+        default: {
+          const char buf[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
+          out.append(buf, 6);
+        }
+      }
+    }
+    i += len - 1;
+    run = i + 1;
+  }
+  char* p = out.reserve(n - run + 1);
+  std::memcpy(p, text.data() + run, n - run);
+  p[n - run] = '"';
+  out.commit(p + n - run + 1);
 }
 
 // A member key: its text lives either in the tree or in the writer's key
@@ -89,7 +102,7 @@ struct KeyRef {
 
 class JsonWriter {
  public:
-  JsonWriter(std::string& out, const JsonOptions& options) : out_(out), opt_(options) {}
+  JsonWriter(TextSink& out, const JsonOptions& options) : out_(out), opt_(options) {}
 
   bool write(const YamlValue& value, std::size_t level);
 
@@ -101,7 +114,7 @@ class JsonWriter {
                              : std::string_view(key_buf_.data() + k.offset, k.size);
   }
 
-  std::string& out_;
+  TextSink& out_;
   const JsonOptions& opt_;
   std::vector<KeyRef> keys_;  // members of the open objects
   std::string key_buf_;       // texts of non-string keys of the open objects
@@ -111,8 +124,8 @@ bool JsonWriter::write(const YamlValue& value, std::size_t level) {
   const YamlValue* v = &value;
   while (v->kind == ValueKind::Tagged) v = &v->tagged().inner;  // tags are dropped
   switch (v->kind) {
-    case ValueKind::Null: out_.append("null"); return true;
-    case ValueKind::Bool: out_.append(v->boolean ? "true" : "false"); return true;
+    case ValueKind::Null: out_.append("null", 4); return true;
+    case ValueKind::Bool: out_.append(v->boolean ? std::string_view("true") : std::string_view("false")); return true;
     case ValueKind::Int: append_int(out_, v->integer); return true;
     case ValueKind::BigInt: append_json_bigint(out_, v->text()); return true;
     case ValueKind::Float: write_json_float(out_, v->real); return true;
@@ -136,26 +149,24 @@ bool JsonWriter::write(const YamlValue& value, std::size_t level) {
 bool JsonWriter::write_array(const YamlValue& value, std::size_t level) {
   auto items = value.items();
   if (items.empty()) {
-    out_.append("[]");
+    out_.append("[]", 2);
     return true;
   }
   out_.push_back('[');
   bool first = true;
   for (const YamlValue& item : items) {
-    if (!first) out_.push_back(',');
+    write_json_item_start(out_, first, opt_, level);
     first = false;
-    if (opt_.indent != 0) newline_indent(out_, opt_.indent * (level + 1));
     if (!write(item, level + 1)) return false;
   }
-  if (opt_.indent != 0) newline_indent(out_, opt_.indent * level);
-  out_.push_back(']');
+  write_json_close(out_, ']', opt_, level);
   return true;
 }
 
 bool JsonWriter::write_object(const YamlValue& value, std::size_t level) {
   auto pairs = value.pairs();
   if (pairs.empty()) {
-    out_.append("{}");
+    out_.append("{}", 2);
     return true;
   }
   const std::size_t mark = keys_.size();
@@ -175,15 +186,7 @@ bool JsonWriter::write_object(const YamlValue& value, std::size_t level) {
       continue;
     }
     const std::size_t start = key_buf_.size();
-    switch (k->kind) {
-      case ValueKind::Null: key_buf_.append("null"); break;
-      case ValueKind::Bool: key_buf_.append(k->boolean ? "true" : "false"); break;
-      case ValueKind::Int: append_int(key_buf_, k->integer); break;
-      case ValueKind::BigInt: append_json_bigint(key_buf_, k->text()); break;
-      case ValueKind::Float: write_json_float(key_buf_, k->real); break;
-      case ValueKind::Timestamp: append_timestamp(key_buf_, k->timestamp()); break;
-      default: return done(false);  // Sequence or Mapping
-    }
+    if (!append_json_key_text(key_buf_, *k)) return done(false);
     keys_.push_back({nullptr, start, key_buf_.size() - start, &p.value});
   }
   if (opt_.sort_keys && pairs.size() >= 2) {
@@ -195,30 +198,10 @@ bool JsonWriter::write_object(const YamlValue& value, std::size_t level) {
   out_.push_back('{');
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const KeyRef k = keys_[mark + i];  // copied: nested objects grow keys_
-    const std::string_view kt = key_text(k);
-    if (opt_.indent == 0 && is_plain_json_text(kt)) {
-      // `,"key":` in one write
-      const std::size_t n = kt.size();
-      const std::size_t comma = i != 0 ? 1 : 0;
-      append_raw(out_, n + 3 + comma, [&](char* q) {
-        q[0] = ',';
-        q += comma;
-        q[0] = '"';
-        std::memcpy(q + 1, kt.data(), n);
-        q[n + 1] = '"';
-        q[n + 2] = ':';
-      });
-    } else {
-      if (i != 0) out_.push_back(',');
-      if (opt_.indent != 0) newline_indent(out_, opt_.indent * (level + 1));
-      write_json_string(out_, kt);
-      out_.push_back(':');
-      if (opt_.indent != 0) out_.push_back(' ');
-    }
+    write_json_member_name(out_, key_text(k), i == 0, opt_, level);
     if (!write(*k.value, level + 1)) return done(false);
   }
-  if (opt_.indent != 0) newline_indent(out_, opt_.indent * level);
-  out_.push_back('}');
+  write_json_close(out_, '}', opt_, level);
   return done(true);
 }
 
@@ -233,68 +216,78 @@ JsonOptions JsonOptions::from_option_bits(std::uint64_t option) noexcept {
   return o;
 }
 
-void write_json_float(std::string& out, double value) {
+void write_json_float(TextSink& out, double value) {
   if (!std::isfinite(value)) {
-    out.append("null");
+    out.append("null", 4);
     return;
   }
-  append_float(out, value);
+  out.commit(write_float_text(out.reserve(kFloatTextMax), value));
+}
+
+void write_json_string_escaped(TextSink& out, std::string_view text, std::size_t plain) {
+  char* q = out.reserve(plain + 1);
+  q[0] = '"';
+  std::memcpy(q + 1, text.data(), plain);
+  out.commit(q + plain + 1);
+  write_json_escapes(out, text, plain);
 }
 
 void write_json_string(std::string& out, std::string_view text) {
-  const std::size_t n = text.size();
-  std::size_t first = 0;  // the first byte that may need escaping
-  while (first < n && !kJsonEscapeByte[static_cast<unsigned char>(text[first])]) ++first;
-  if (first == n) {
-    append_plain_string(out, text);
-    return;
-  }
-  out.push_back('"');
-  std::size_t run = 0;
-  for (std::size_t i = first; i < n; ++i) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    if (b >= 0x20 && b != '"' && b != '\\' && b != 0xE2) continue;
-    const char* esc = nullptr;
-    std::size_t len = 1;
-    if (b == 0xE2) {
-      // U+2028 and U+2029 (E2 80 A8/A9) end lines in JavaScript.
-      if (i + 2 < n && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-          (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8) {
-        esc = static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-        len = 3;
+  StringSink sink(out);
+  write_json_string(sink, text);
+}
+
+bool append_json_key_text(std::string& out, const YamlValue& key) {
+  const YamlValue* k = &key;
+  while (k->kind == ValueKind::Tagged) k = &k->tagged().inner;
+  switch (k->kind) {
+    case ValueKind::String: out.append(k->text()); return true;
+    case ValueKind::Null: out.append("null"); return true;
+    case ValueKind::Bool: out.append(k->boolean ? "true" : "false"); return true;
+    case ValueKind::Int: append_int(out, k->integer); return true;
+    case ValueKind::BigInt: append_json_bigint(out, k->text()); return true;
+    case ValueKind::Float:
+      if (!std::isfinite(k->real)) {
+        out.append("null");
       } else {
-        continue;
+        append_float(out, k->real);
       }
-    }
-    out.append(text.data() + run, i - run);
-    if (esc != nullptr) {
-      out.append(esc, 6);
-    } else {
-      switch (b) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\b': out.append("\\b"); break;
-        case '\t': out.append("\\t"); break;
-        case '\n': out.append("\\n"); break;
-        case '\f': out.append("\\f"); break;
-        case '\r': out.append("\\r"); break;
-        default: {
-          char buf[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
-          out.append(buf, 6);
-        }
-      }
-    }
-    i += len - 1;
-    run = i + 1;
+      return true;
+    case ValueKind::Timestamp: append_timestamp(out, k->timestamp()); return true;
+    case ValueKind::Sequence:
+    case ValueKind::Mapping:
+    case ValueKind::Tagged: break;
   }
-  out.append(text.data() + run, n - run);
-  out.push_back('"');
+  return false;
+}
+
+void write_json_item_start(TextSink& out, bool first, const JsonOptions& options, std::size_t level) {
+  if (!first) out.push_back(',');
+  if (options.indent != 0) newline_indent(out, options.indent * (level + 1));
+}
+
+void write_json_member_name_slow(TextSink& out, std::string_view key, bool first, const JsonOptions& options,
+                                 std::size_t level) {
+  write_json_item_start(out, first, options, level);
+  write_json_string(out, key);
+  out.push_back(':');
+  if (options.indent != 0) out.push_back(' ');
+}
+
+void write_json_close(TextSink& out, char bracket, const JsonOptions& options, std::size_t level) {
+  if (options.indent != 0) newline_indent(out, options.indent * level);
+  out.push_back(bracket);
+}
+
+bool write_json_value(TextSink& out, const YamlValue& value, const JsonOptions& options, std::size_t level) {
+  JsonWriter writer(out, options);
+  return writer.write(value, level);
 }
 
 std::expected<void, std::string> write_json_value(std::string& out, const YamlValue& value,
                                                   const JsonOptions& options, std::size_t level) {
-  JsonWriter writer(out, options);
-  if (!writer.write(value, level)) return std::unexpected(std::string(kJsonCollectionKeyError));
+  StringSink sink(out);
+  if (!write_json_value(sink, value, options, level)) return std::unexpected(std::string(kJsonCollectionKeyError));
   return {};
 }
 

@@ -6,6 +6,7 @@
 #include "encode/json_writer.hpp"
 #include "encode/yaml_writer.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/convert/json_encode.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/options.hpp"
 #include "ffi/represent.hpp"
@@ -151,10 +152,12 @@ KESTRINE_FUNCTION_BODY(to_json_body) {
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const value, document_substitute(obj, true, substitute));
 
   const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, nullptr);
+  const JsonOptions json_options = JsonOptions::from_option_bits(option);
+  // Sorted members need every key text of an object first: through a tree.
+  if (!json_options.sort_keys) return py_to_json_bytes(value, encode_options, json_options);
+
   PyEncoder encoder(encode_options);
   KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(value));
-
-  const JsonOptions json_options = JsonOptions::from_option_bits(option);
   OutputBuffer buffer;
   std::string& text = buffer.text();
   auto written = without_gil([&] {

@@ -53,8 +53,11 @@ PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
   IncludeContext ctx = context_for(call);
   // A document opened by "---" without content reads as null, as on the
-  // plain road (and a round-trip document keeps it).
-  auto roots = expand_includes(ctx, call.text->text(), call.root_path, /*empty_document_as_null=*/true);
+  // plain road (and a round-trip document keeps it).  Expanding reads files
+  // and composes texts the call owns, and touches no Python object: other
+  // threads run meanwhile.  What it found is reported once the lock is back.
+  auto roots = without_gil(
+      [&] { return expand_includes(ctx, call.text->text(), call.root_path, /*empty_document_as_null=*/true); });
   if (!roots) return fail(load_error_to_py(roots.error()));
   for (const std::string& warning : ctx.warnings) log_warning(warning);
   const MissingValueHandlers handlers{call.on_missing_secret, (settings.option & OPT_SECRET_NOT_FOUND_WARN) != 0,
@@ -62,6 +65,7 @@ PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   KESTRINE_TRY(report_missing_values(ctx, handlers));
   LoadedTrees trees;
   trees.roots = std::move(*roots);
+  trees.aliases = ctx.aliases;
   SourceTable table = into_source_table(std::move(ctx));
   trees.source_names = std::move(table.names);
   trees.source_texts = std::move(table.texts);

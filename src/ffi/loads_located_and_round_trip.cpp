@@ -1,3 +1,5 @@
+#include <chrono>
+#include <cstdio>
 #include "ffi/loads_located_and_round_trip.hpp"
 
 #include <algorithm>
@@ -115,6 +117,14 @@ void free_trees(std::vector<YamlNode>& roots, std::size_t text_size) {
   without_gil([&] { std::vector<YamlNode>().swap(roots); });
 }
 
+// The bytes of text the trees were read from: the call's text and every
+// included file.
+std::size_t loaded_text_size(const LoadedTrees& trees, std::string_view text) noexcept {
+  std::size_t size = text.size();
+  for (const auto& source : trees.source_texts) size += source ? source->size() : 0;
+  return size;
+}
+
 // The same pass over every text of the source-file table (lock held); an
 // error names the file.
 PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& settings) {
@@ -148,6 +158,7 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
   if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
   LoadedTrees trees;
   trees.roots = std::move(load.composed.roots);
+  trees.aliases = load.composed.aliases;
   return trees;
 }
 
@@ -170,7 +181,9 @@ PyStatus validate(std::span<const YamlNode> roots, PyObject* schema, const LoadS
   return loads_validate_roots(roots, schema, yaml11);
 }
 
-PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots) {
+// Trees without an alias bind nothing: the walk over them is skipped.
+PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots, bool aliases = true) {
+  if (!aliases) return AnchorBindings();
   auto bindings = bind_anchors(roots);
   if (!bindings) return fail(compose_error_to_py(bindings.error()));
   return std::move(*bindings);
@@ -223,7 +236,10 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
   const bool check_pass = annotated || settings.reject_complex;
 
+  auto T0 = std::chrono::steady_clock::now();
   KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, check_pass));
+  auto T1 = std::chrono::steady_clock::now();
+
   if (!settings.any_include_flag() && call.root_path) {
     trees.source_names.push_back(*call.root_path);
     trees.source_texts.emplace_back();
@@ -235,16 +251,20 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
+  auto T3 = std::chrono::steady_clock::now();
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
-    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots));
-    const YamlNode& first = trees.roots.front();
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots, trees.aliases));
+    YamlNode& first = trees.roots.front();
     if (annotated) {
       return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
                                settings.annotate_numbers);
     }
     return tree_to_py(first, settings.version_mode, call.handlers, bindings);
   }();
-  free_trees(trees.roots, call.text->text().size());
+  auto T5 = std::chrono::steady_clock::now();
+  free_trees(trees.roots, loaded_text_size(trees, call.text->text()));
+  auto T6 = std::chrono::steady_clock::now();
+  if (getenv("KTIME")) fprintf(stderr, "load %.1f checks %.1f convert+bind %.1f free %.1f\n", std::chrono::duration<double,std::milli>(T1-T0).count(), std::chrono::duration<double,std::milli>(T3-T1).count(), std::chrono::duration<double,std::milli>(T5-T3).count(), std::chrono::duration<double,std::milli>(T6-T5).count());
   return result;
 }
 
@@ -306,8 +326,9 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
 
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
-  for (const YamlNode& root : roots) {
-    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(std::span<const YamlNode>(&root, 1)));
+  for (YamlNode& root : load.composed.roots) {
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
+                              bind_all(std::span<const YamlNode>(&root, 1), load.composed.aliases));
     AnchorObjectCache cache;
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, tree_to_annotated_step(root, {}, settings.version_mode, call.handlers,
                                                                    bindings, settings.annotate_numbers, cache));

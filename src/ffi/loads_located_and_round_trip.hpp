@@ -40,6 +40,7 @@ struct LoadedTrees {
   std::vector<std::string> source_names;
   std::vector<std::optional<std::string>> source_texts;
   std::string include_root;
+  bool aliases = true;  // false only when the texts are known to hold no alias
 };
 
 // ---- hooks for the parts built elsewhere ----

@@ -74,6 +74,8 @@ struct IncludeContext {
   // number: tags of one file come together, so this spares a realpath each.
   std::optional<std::pair<std::uint32_t, std::string>> last_secret_start;
   std::uint64_t expansion_count = 0;
+  bool aliases = false;  // some text composed for the load held an alias
+
   bool includes = false;
   bool secrets = false;
   bool env_var = false;

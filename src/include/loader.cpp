@@ -84,12 +84,13 @@ LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view r
   // Registered before composing, so that a file with a syntax error has its
   // entry; composed from the stored text (nothing registers meanwhile).
   loaded.file_id = register_source(ctx, std::string(resolved), std::move(*text));
-  auto composed = parse_roundtrip_file(*ctx.sources.texts.back(), loaded.file_id);
+  auto composed = compose_text(*ctx.sources.texts.back(), loaded.file_id, /*empty_document_as_null=*/false);
   if (!composed) {
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::string(resolved), chain, composed.error().span));
   }
-  loaded.documents = std::move(*composed);
+  ctx.aliases = ctx.aliases || composed->aliases;
+  loaded.documents = std::move(composed->roots);
   return loaded;
 }
 
@@ -140,6 +141,7 @@ LoadResult<std::vector<YamlNode>> expand_includes(IncludeContext& ctx, std::stri
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::move(root_name), {}, composed.error().span));
   }
+  ctx.aliases = ctx.aliases || composed->aliases;
   for (YamlNode& root : composed->roots) KESTRINE_TRY(walk_included_tree(root, ctx, {}));
   return std::move(composed->roots);
 }

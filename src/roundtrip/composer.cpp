@@ -72,6 +72,7 @@ class Composer {
 
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
+  bool aliases = false;  // an alias node was made
   IntroducerSet introducers;
 
   // Comments left after the last node of the stream become foot comments.
@@ -437,6 +438,7 @@ class Composer {
       case EventKind::Alias:
         ++position_;
         out.set_alias(std::string(e.text()));
+        aliases = true;
         break;
       default:
         break;
@@ -790,6 +792,7 @@ std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view tex
     }
     composer.place_feet(out.roots);
     out.document_starts = std::move(composer.document_starts);
+    out.aliases = composer.aliases;
   }
   if (!out.roots.empty() && leading_bom) out.roots.front().leading_bom = true;
   return out;

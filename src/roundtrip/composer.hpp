@@ -28,6 +28,7 @@ inline constexpr std::uint32_t kMaxComposeDepth = 1000;
 struct ComposedStream {
   std::vector<YamlNode> roots;
   std::vector<std::size_t> document_starts;
+  bool aliases = false;  // some root holds an alias node (else no alias needs binding)
 };
 
 // The document roots of `text` (file number 0), in order.  A document opened

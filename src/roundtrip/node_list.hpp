@@ -9,6 +9,12 @@
 // wherever that list has gone by then (another tree, another document,
 // another thread): a list never outlives its memory.  A list that grows, or
 // is copied, moves to memory of its own on the heap.
+//
+// A large stream takes its later chunks straight from the system, as 2 MiB
+// transparent huge pages where the kernel offers them: a fault and a TLB
+// entry per 2 MiB instead of per 4 KiB, and a chunk's memory goes back to
+// the system with its last list, so a tree released piece by piece (as the
+// loads that convert a tree do) lowers the memory in use as it goes.
 #pragma once
 
 #include <algorithm>
@@ -27,6 +33,7 @@ namespace kestrine {
 // A block of list storage; the lists placed in it follow the header.
 struct ListChunk {
   std::atomic<std::uint32_t> refs{1};
+  bool mapped = false;  // a huge-page mapping of its own (else from the heap)
 };
 
 // Drops one reference; the last one frees the chunk.
@@ -48,9 +55,12 @@ class ListArena {
   void* allocate(std::size_t bytes, ListChunk*& chunk);
 
  private:
+  void new_chunk();
+
   ListChunk* chunk_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
+  std::size_t taken_ = 0;  // bytes of the chunks taken so far
 };
 
 // A std::vector-like list whose storage is either its own (heap) or a place

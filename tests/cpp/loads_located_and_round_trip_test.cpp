@@ -32,7 +32,7 @@ std::string plain_road_repr(const YamlValue& document) {
   return repr(obj->get());
 }
 
-std::string located_repr(const YamlNode& root, VersionMode mode) {
+std::string located_repr(YamlNode& root, VersionMode mode) {  // the conversion spends the tree
   auto bindings = bind_anchors(root);
   if (!bindings) return "<error " + bindings.error().message + ">";
   auto obj = tree_to_py(root, mode, TagHandlers{}, *bindings);

@@ -26,16 +26,20 @@ std::string big_mapping_text(int entries) {
 }
 
 TEST(RoundtripNodeList, SubtreesOutliveTheTreeTheyCameFrom) {
+  // Large enough that the later lists lie in chunks mapped from the system.
   YamlNode kept;
+  YamlNode late;
   YamlNode copied;
   {
-    YamlNode root = root_of(big_mapping_text(2000));
+    YamlNode root = root_of(big_mapping_text(20000));
     kept = std::move(root.pairs_mut()[1500].value);
+    late = std::move(root.pairs_mut()[19000].value);
     copied = root.pairs()[7].value;
   }  // the rest of the tree, and the composer's arena, are gone
   ASSERT_TRUE(kept.is_mapping());
   EXPECT_EQ(kept.pairs()[0].value.text(), "1500");
   EXPECT_EQ(kept.pairs()[1].value.items()[1].text(), "y");
+  EXPECT_EQ(late.pairs()[0].value.text(), "19000");
   EXPECT_EQ(copied.pairs()[0].value.text(), "7");
 }
 

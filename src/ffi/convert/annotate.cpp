@@ -23,7 +23,11 @@ class TreeConverter {
  public:
   TreeConverter(VersionMode mode, const TagHandlers& handlers, const AnchorBindings& bindings,
                 AnchorObjectCache& cache)
-      : read_{mode, mode == VersionMode::PyyamlCompat}, handlers_(handlers), bindings_(bindings), cache_(cache) {}
+      : read_{mode, mode == VersionMode::PyyamlCompat},
+        handlers_(handlers),
+        bindings_(bindings),
+        cache_(cache),
+        release_(bindings.empty()) {}
 
   void annotate(std::span<const std::string> file_names, bool annotate_numbers) {
     annotate_ = true;
@@ -33,29 +37,33 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> step(const YamlNode& node) {
-    return stack_guarded([&]() -> PyResult<OwnedRef> {
-      if (node.is_alias()) {
-        const YamlNode* target = bindings_.target(node);
-        if (target == nullptr) return none_ref();
-        if (OwnedRef hit = cache_.find(target)) return hit;
-        return step(*target);
-      }
-      // An annotated road timestamp is a plain date/datetime, returned as it
-      // is: no tag step (it has no tag) and no cache entry.
-      if (annotate_ && node.kind() == NodeKind::Scalar && read_.timestamps && !node.tag() &&
-          node.scalar_style() == ScalarStyle::Plain) {
-        if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
-      }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
-      if (const auto tag = node.expanded_tag(); tag && is_custom_tag(*tag)) {
-        KESTRINE_ASSIGN_OR_RETURN(obj, apply_tag(*tag, std::move(obj), handlers_));
-      }
-      if (node.anchor()) cache_.store(&node, obj);
-      return obj;
-    });
+    // Only collections, and aliases that stand for them, go deeper.
+    if (node.is_scalar() || node.is_null()) return convert(node);
+    return stack_guarded([&] { return convert(node); });
   }
 
  private:
+  PyResult<OwnedRef> convert(const YamlNode& node) {
+    if (node.is_alias()) {
+      const YamlNode* target = bindings_.target(node);
+      if (target == nullptr) return none_ref();
+      if (OwnedRef hit = cache_.find(target)) return hit;
+      return step(*target);
+    }
+    // An annotated road timestamp is a plain date/datetime, returned as it
+    // is: no tag step (it has no tag) and no cache entry.
+    if (annotate_ && node.kind() == NodeKind::Scalar && read_.timestamps && !node.tag() &&
+        node.scalar_style() == ScalarStyle::Plain) {
+      if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
+    }
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
+    if (const auto tag = node.expanded_tag(); tag && is_custom_tag(*tag)) {
+      KESTRINE_ASSIGN_OR_RETURN(obj, apply_tag(*tag, std::move(obj), handlers_));
+    }
+    if (node.anchor()) cache_.store(&node, obj);
+    return obj;
+  }
+
   // The node's own object, before its tag is applied.
   PyResult<OwnedRef> untagged(const YamlNode& node) {
     switch (node.kind()) {
@@ -77,6 +85,14 @@ class TreeConverter {
     return annotated(std::move(meta));
   }
 
+  // A converted child's subtree, released at once when nothing can refer
+  // to it any more: without bindings no alias reads a node twice, and the
+  // converted objects hold no pointer into the tree.  (The entry points take
+  // the tree as mutable: the walk reads it as const until here.)
+  void done_with(const YamlNode& child) noexcept {
+    if (release_ && child.is_collection()) drop_node_tree(std::move(const_cast<YamlNode&>(child)));
+  }
+
   PyResult<OwnedRef> sequence(const YamlNode& node) {
     const auto items = node.items();
     if (!annotate_) {
@@ -85,6 +101,7 @@ class TreeConverter {
       for (std::size_t i = 0; i < items.size(); ++i) {
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, step(items[i]));
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), obj.release());
+        done_with(items[i]);
       }
       return list;
     }
@@ -92,21 +109,27 @@ class TreeConverter {
     for (const YamlNode& item : items) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, step(item));
       KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
+      done_with(item);
     }
     return list;
   }
 
   PyResult<OwnedRef> key(const YamlNode& node) {
     if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
-    if (is_plain_string_key(node)) return checked(keys_.get(node.text()));
+    if (is_plain_string_key(node)) {
+      // The annotated key copies the shared str (and its hash), which costs
+      // no str of its own and no hashing when the key is stored.
+      if (annotate_) return annotated_object(ScalarClass::Str, checked(keys_.get(node.text())), node);
+      return checked(keys_.get(node.text()));
+    }
     return step(node);
   }
 
   // A key that converts to a str and nothing else: untagged, unanchored,
   // read as a string (and not as a timestamp).  Such keys of one call share
-  // one str per text, as on the plain road.
+  // one str per text, as on the plain road (annotated: the text of one).
   bool is_plain_string_key(const YamlNode& node) const {
-    if (annotate_ || !node.is_scalar() || node.tag() || node.anchor()) return false;
+    if (!node.is_scalar() || node.tag() || node.anchor()) return false;
     const bool plain = node.scalar_style() == ScalarStyle::Plain;
     if (resolve_scalar_kind(read_.mode, node.text(), !plain, std::nullopt).type != ScalarType::Str) return false;
     return !(read_.timestamps && plain && parse_timestamp(node.text()));
@@ -120,17 +143,25 @@ class TreeConverter {
     const bool merges = has_merge_key(pairs);
     bool slot_taken = false;
     for (const NodePair& p : pairs) {
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       if (merges && is_merge_key_node(p.key)) {
+        // Merging reads the value's nodes again (their tags decide what is
+        // merged): nothing of it is released on the way.
+        const bool releasing = std::exchange(release_, false);
+        PyResult<OwnedRef> merged = step(p.value);
+        release_ = releasing;
+        KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, std::move(merged));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), p.value, value.get(), bindings_));
         if (!leftover) continue;
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, is_merge_text(p.key) ? step(p.key) : new_str(kMergeKeyText));
         KESTRINE_TRY(insert_merge_slot(dict.get(), k.get(), leftover.get(), slot_taken));
         continue;
       }
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key(p.key));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), k.get(), value.get())));
       if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
+      done_with(p.key);
+      done_with(p.value);
     }
     return dict;
   }
@@ -175,11 +206,54 @@ class TreeConverter {
     return m;
   }
 
-  // An annotated scalar holding the value and the node's metadata.
+  // The shared (file, source tag, source target) tuple of a scalar's
+  // record: none for the common case of three Nones, else one tuple per
+  // distinct triple of the call (a few files, tags and paths recur).
+  PyResult<PyObject*> scalar_provenance_of(const YamlNode& node) {
+    const std::uint32_t file_id = node.span.file_id;
+    const auto tag = source_tag_of(node);
+    const auto target = source_target_of(node);
+    if (file_id >= files_.size() && !tag && !target) return nullptr;
+    // The values of one file come together: the last triple first.
+    const auto same = [&](const ScalarProvenance& known) {
+      return known.file_id == file_id && known.tag.view() == tag && known.target.view() == target;
+    };
+    if (last_provenance_ < scalar_provenance_.size() && same(scalar_provenance_[last_provenance_]))
+      return scalar_provenance_[last_provenance_].tuple.get();
+    for (std::size_t i = 0; i < scalar_provenance_.size(); ++i) {
+      if (same(scalar_provenance_[i])) {
+        last_provenance_ = i;
+        return scalar_provenance_[i].tuple.get();
+      }
+    }
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef file, file_object(file_id));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tag_object, provenance_object(tag));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef target_object, provenance_object(target));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef tuple, scalar_provenance(file, tag_object, target_object));
+    ScalarProvenance entry{file_id, OptText(tag), OptText(target), std::move(tuple)};
+    if (scalar_provenance_.size() < kProvenanceCache) {
+      last_provenance_ = scalar_provenance_.size();
+      scalar_provenance_.push_back(std::move(entry));
+    } else {
+      last_provenance_ = (last_provenance_ + 1) % kProvenanceCache;  // the oldest but one goes
+      scalar_provenance_[last_provenance_] = std::move(entry);
+    }
+    return scalar_provenance_[last_provenance_].tuple.get();
+  }
+
+  // An annotated scalar holding the value of `value` and the node's metadata.
   PyResult<OwnedRef> annotated_object(ScalarClass cls, PyResult<OwnedRef> value, const YamlNode& node) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef scalar, std::move(value));
-    KESTRINE_ASSIGN_OR_RETURN(Annotation meta, annotation(node));
-    return scalars_.make(cls, std::move(scalar), std::move(meta), node.scalar_style());
+    ScalarAnnotation m;
+    m.line = node.span.line + 1;
+    m.column = node.span.column + 1;
+    m.end_line = node.end_line + 1;
+    m.end_column = node.end_column + 1;
+    m.offset = node.span.offset;
+    m.end_offset = node.end_offset;
+    m.style = node.scalar_style();
+    KESTRINE_ASSIGN_OR_RETURN(m.provenance, scalar_provenance_of(node));
+    return scalars_.make(cls, scalar.get(), m);
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
@@ -203,7 +277,9 @@ class TreeConverter {
       case ScalarType::BigInt:
         break;
     }
-    return scalar_node_to_py(node, read_);
+    // (A plain timestamp never gets here when timestamps are read: step
+    // took it.)
+    return scalar_kind_to_py(kind, node.text());
   }
 
   static constexpr std::size_t kProvenanceCache = 16;
@@ -212,13 +288,22 @@ class TreeConverter {
   const TagHandlers& handlers_;
   const AnchorBindings& bindings_;
   AnchorObjectCache& cache_;
+  bool release_;                 // subtrees are released once converted (done_with)
   AnchorObjectCache key_cache_;  // key objects of alias targets
-  KeyStrCache keys_;             // plain string keys (plain results only)
+  KeyStrCache keys_;             // plain string keys
   bool annotate_ = false;
   bool annotate_numbers_ = false;
   std::span<const std::string> files_;
   std::vector<OwnedRef> file_objects_;
   std::vector<std::pair<std::string, OwnedRef>> provenance_;
+  struct ScalarProvenance {
+    std::uint32_t file_id;
+    OptText tag;     // owned: the tree may go while the entry is in use
+    OptText target;
+    OwnedRef tuple;
+  };
+  std::vector<ScalarProvenance> scalar_provenance_;
+  std::size_t last_provenance_ = 0;
   AnnotatedScalarMaker scalars_;
 };
 
@@ -232,13 +317,13 @@ bool scalars_run_no_python(bool annotate_numbers) {
 
 }  // namespace
 
-PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const TagHandlers& handlers,
+PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
                                    const AnchorBindings& bindings, AnchorObjectCache& cache) {
   TreeConverter converter(mode, handlers, bindings, cache);
   return converter.step(node);
 }
 
-PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagHandlers& handlers,
+PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings) {
   GcPause pause(!handlers.calls_back() && mode != VersionMode::PyyamlCompat);
   AnchorObjectCache cache;
@@ -246,7 +331,7 @@ PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagH
   return converter.step(root);
 }
 
-PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const std::string> file_names,
+PyResult<OwnedRef> tree_to_annotated_step(YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache) {
@@ -256,7 +341,7 @@ PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const 
   return converter.step(node);
 }
 
-PyResult<OwnedRef> tree_to_annotated(const YamlNode& root, std::span<const std::string> file_names,
+PyResult<OwnedRef> tree_to_annotated(YamlNode& root, std::span<const std::string> file_names,
                                      VersionMode mode, const TagHandlers& handlers,
                                      const AnchorBindings& bindings, bool annotate_numbers) {
   AnchorObjectCache cache;

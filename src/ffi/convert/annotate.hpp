@@ -18,6 +18,13 @@
 // carrying the node's 1-based start and end line and column, byte offsets,
 // file name and directive provenance.
 //
+// The trees are the caller's to drop afterwards, and the conversions spend
+// them: when no alias binds anything (no node can be read twice), each
+// collection's subtree is released as soon as it has been converted, so a
+// load's memory peaks near the size of its result rather than tree plus
+// result.  What is left of a tree after a conversion is only fit to be
+// dropped.
+//
 // The interpreter lock is held throughout; Python errors (tag callbacks, the
 // annotated classes, unhashable keys from callbacks) come back unchanged.
 #pragma once
@@ -36,21 +43,21 @@
 namespace kestrine {
 
 // One document's root as plain Python objects.
-PyResult<OwnedRef> tree_to_py(const YamlNode& root, VersionMode mode, const TagHandlers& handlers,
+PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings);
 // The step behind it, with a cache owned by the caller.
-PyResult<OwnedRef> tree_to_py_step(const YamlNode& node, VersionMode mode, const TagHandlers& handlers,
+PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
                                    const AnchorBindings& bindings, AnchorObjectCache& cache);
 
 // One document's root as annotated objects.  `file_names` is indexed by the
 // file number of a node's span (raw bytes; invalid UTF-8 shows as U+FFFD); a
 // number outside it gives `__file__` None.
-PyResult<OwnedRef> tree_to_annotated(const YamlNode& root, std::span<const std::string> file_names,
+PyResult<OwnedRef> tree_to_annotated(YamlNode& root, std::span<const std::string> file_names,
                                      VersionMode mode, const TagHandlers& handlers,
                                      const AnchorBindings& bindings, bool annotate_numbers);
 // The step behind it, with a cache owned by the caller (loads_all: one per
 // document).
-PyResult<OwnedRef> tree_to_annotated_step(const YamlNode& node, std::span<const std::string> file_names,
+PyResult<OwnedRef> tree_to_annotated_step(YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache);

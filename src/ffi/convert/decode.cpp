@@ -399,14 +399,37 @@ KeyStrCache::~KeyStrCache() {
 // small configuration files (one lookup in a large table per distinct key)
 // and buys nothing inside the result.
 PyObject* KeyStrCache::get(std::string_view text) {
+  Recent& recent = recent_[recent_slot(text)];
+  if (recent.str != nullptr && recent.text == text) [[likely]] return Py_NewRef(recent.str);
+  return get_slow(text, recent);
+}
+
+// The length and the first and last bytes: keys that recur differ there.
+std::size_t KeyStrCache::recent_slot(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  if (n == 0) return 0;
+  const auto first = static_cast<unsigned char>(text[0]);
+  const auto last = static_cast<unsigned char>(text[n - 1]);
+  const auto middle = static_cast<unsigned char>(text[n / 2]);
+  return (n * 31 + first * 7 + middle * 3 + last) % kRecent;
+}
+
+PyObject* KeyStrCache::get_slow(std::string_view text, Recent& recent) {
   auto found = keys_.find(text);
-  if (found != keys_.end()) return Py_NewRef(found->second);
+  if (found != keys_.end()) {
+    recent = Recent{found->first, found->second};
+    return Py_NewRef(found->second);
+  }
   OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
   if (!owned) return nullptr;
   PyObject* const str = owned.get();
-  keys_.emplace(text, str);  // if this throws, `owned` still frees the str
-  (void)owned.release();     // the cache's reference from here on
-  return Py_NewRef(str);     // and one for the caller
+  (void)PyObject_Hash(str);  // a str's hash cannot fail; kept in the object
+  const std::optional<std::string_view> own = compact_ascii_view(str);
+  const std::string_view key = own ? *own : std::string_view(texts_.emplace_back(text));
+  keys_.emplace(key, str);  // if this throws, `owned` still frees the str
+  (void)owned.release();    // the cache's reference from here on
+  recent = Recent{key, str};
+  return Py_NewRef(str);    // and one for the caller
 }
 
 GcPause::GcPause(bool active) noexcept {

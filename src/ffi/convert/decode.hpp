@@ -16,7 +16,10 @@
 // bigint_to_py.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "decode/value.hpp"
@@ -62,7 +65,12 @@ class GcPause {
 PyObject* new_presized_dict(std::size_t n) noexcept;
 
 // Mapping keys of one conversion call: one str per distinct key text, so
-// equal keys share one object (hashed once).  Holds a reference to each.
+// equal keys share one object, whose hash is computed once, when it is made.
+// Holds a reference to each str, and no pointer into the caller's text (the
+// tree a key was read from may go first): an ASCII key is found by the text
+// of its own str, any other by a copy.  Keys of configuration files recur in
+// the same few shapes, so a small table of the keys seen last answers most
+// lookups before the map does.
 class KeyStrCache {
  public:
   KeyStrCache() { keys_.reserve(56); }
@@ -70,12 +78,21 @@ class KeyStrCache {
   KeyStrCache(const KeyStrCache&) = delete;
   KeyStrCache& operator=(const KeyStrCache&) = delete;
 
-  // A new reference to the str for `text` (which must outlive the cache),
-  // or null with the exception set.
+  // A new reference to the str for `text`, or null with the exception set.
   PyObject* get(std::string_view text);
 
  private:
+  struct Recent {
+    std::string_view text;  // as the map's key
+    PyObject* str = nullptr;
+  };
+  static constexpr std::size_t kRecent = 256;
+  static std::size_t recent_slot(std::string_view text) noexcept;
+  PyObject* get_slow(std::string_view text, Recent& recent);
+
   SeededHashMap<std::string_view, PyObject*> keys_;  // owned references
+  std::deque<std::string> texts_;                    // the texts of non-ASCII keys
+  std::array<Recent, kRecent> recent_{};
 };
 
 // One document to a Python object.

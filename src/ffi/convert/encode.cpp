@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "ffi/convert/duck_rules.hpp"
+#include "ffi/convert/encode_walk.hpp"
 #include "ffi/debug_quote.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/types/tag.hpp"
@@ -306,68 +307,11 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
 }
 
 // ---------------------------------------------------------------------------
-// Container walks and their snapshots
+// Container walks and their snapshots (encode_walk.hpp)
 //
-// A list or dict is converted as it was when its walk began.  Converting
-// plain data runs no Python code, so nothing can change a container under
-// the walk, and the walk reads it in place.  Before anything that may run
-// Python code (a callback, a protocol method of a subclass, an iterator),
-// snapshot_open_walks copies the remaining item references of every open
-// walk that has no snapshot yet; those walks go on from their copy.  The
-// walks that lack one are always the innermost (a snapshot covers every walk
-// open at the time), so the copies stack up and are released in LIFO order.
-
-// One walk, registered as open from its first item that is not a plain
-// scalar (before that no Python code can run inside it) to its end.
-class PyEncoder::WalkScope {
- public:
-  WalkScope(PyEncoder& encoder, PyObject* container, bool is_dict) noexcept
-      : encoder_(encoder), container_(container), is_dict_(is_dict) {}
-  ~WalkScope() {
-    if (index_ == kNotOpen) return;
-    std::vector<PyObject*>& refs = encoder_.snapshot_;
-    const OpenWalk& w = encoder_.walks_[index_];
-    if (w.snapshot != kNoSnapshot) {
-      // Inner walks have cut the stack back to their own start already.
-      for (std::size_t i = w.snapshot; i < refs.size(); ++i) Py_DECREF(refs[i]);
-      refs.resize(w.snapshot);
-    }
-    encoder_.walks_.pop_back();
-    encoder_.snapshotted_walks_ = std::min(encoder_.snapshotted_walks_, encoder_.walks_.size());
-  }
-  WalkScope(const WalkScope&) = delete;
-  WalkScope& operator=(const WalkScope&) = delete;
-
-  // The walk goes on from its copy.
-  bool copied() const noexcept { return index_ != kNotOpen && walk().snapshot != kNoSnapshot; }
-  // Entry `k` of the copy, counting from the item that was converting when
-  // it was taken; null past its end.
-  PyObject* copied_entry(std::size_t k) const noexcept {
-    const OpenWalk& w = walk();
-    return k < w.count ? encoder_.snapshot_[w.snapshot + k] : nullptr;
-  }
-  std::size_t first() const noexcept { return walk().first; }
-  // The item about to convert (see OpenWalk); opens the walk.
-  void at(Py_ssize_t position, std::size_t index) {
-    if (index_ == kNotOpen) {
-      index_ = encoder_.walks_.size();
-      encoder_.walks_.push_back(OpenWalk{container_, is_dict_});
-    }
-    OpenWalk& w = encoder_.walks_[index_];
-    w.position = position;
-    w.index = index;
-  }
-
- private:
-  static constexpr std::size_t kNotOpen = ~std::size_t{0};
-  // The record (the vector may move while nested walks open).
-  const OpenWalk& walk() const noexcept { return encoder_.walks_[index_]; }
-
-  PyEncoder& encoder_;
-  PyObject* container_;
-  bool is_dict_;
-  std::size_t index_ = kNotOpen;
-};
+// The walks that lack a copy are always the innermost (a copy covers every
+// walk open at the time), so the copies stack up and are released in LIFO
+// order.
 
 void PyEncoder::snapshot_open_walks() {
   for (; snapshotted_walks_ < walks_.size(); ++snapshotted_walks_) {

@@ -87,6 +87,10 @@ class PyEncoder {
   PyStatus convert_serializer_result(PyObject* result, YamlValue& slot, const EncodeOptions& opt,
                                      std::uint32_t depth);
 
+  // One list or dict walk in progress (encode_walk.hpp), for the walks
+  // that other converters run on the encoder's behalf.
+  class WalkScope;
+
  private:
   PyStatus put_int(PyObject* obj, YamlValue& slot);
   bool put_simple(PyObject* obj, YamlValue& slot);
@@ -110,7 +114,7 @@ class PyEncoder {
 
   PyStatus convert_key(PyObject* key, YamlValue& slot, const EncodeOptions& opt, std::uint32_t depth);
 
-  // A list or dict walk in progress (see encode.cpp, "Container walks").
+  // A list or dict walk in progress (see encode_walk.hpp).
   static constexpr std::size_t kNoSnapshot = ~std::size_t{0};
   struct OpenWalk {
     PyObject* container;       // held by the walk
@@ -121,7 +125,6 @@ class PyEncoder {
     std::size_t first = 0;     // `index` when the copy was taken
     std::size_t count = 0;     // references copied (two per pair)
   };
-  class WalkScope;
   // Copies the remaining item references of every open walk without a copy:
   // called before anything that may run Python code.
   void snapshot_open_walks();

@@ -169,6 +169,19 @@ PyResult<OwnedRef> scalar_to_py(const ResolvedScalar& s) noexcept {
   return fail(PyErr::internal_fault("unknown scalar type"));
 }
 
+PyResult<OwnedRef> scalar_kind_to_py(const ScalarKind& kind, std::string_view text) {
+  switch (kind.type) {
+    case ScalarType::Null: return none_ref();
+    case ScalarType::Bool: return OwnedRef::borrow(kind.boolean ? Py_True : Py_False);
+    case ScalarType::Int: return new_int(kind.integer);
+    case ScalarType::Float: return checked(PyFloat_FromDouble(kind.real));
+    case ScalarType::Str:
+    case ScalarType::Merge: return new_str(text);
+    case ScalarType::BigInt: return scalar_to_py(to_resolved_scalar(kind, text));
+  }
+  return fail(PyErr::internal_fault("unknown scalar type"));
+}
+
 PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts) {
   const auto tag = node.expanded_tag();
   if (node.is_scalar()) {
@@ -180,18 +193,8 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
       }
     }
     // Resolve by kind first: only texts that stay strings are copied.
-    const ScalarKind kind =
-        resolve_scalar_kind(opts.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);
-    switch (kind.type) {
-      case ScalarType::Null: return none_ref();
-      case ScalarType::Bool: return OwnedRef::borrow(kind.boolean ? Py_True : Py_False);
-      case ScalarType::Int: return new_int(kind.integer);
-      case ScalarType::Float: return checked(PyFloat_FromDouble(kind.real));
-      case ScalarType::Str:
-      case ScalarType::Merge: return new_str(node.text());
-      case ScalarType::BigInt: return scalar_to_py(to_resolved_scalar(kind, node.text()));
-    }
-    return fail(PyErr::internal_fault("unknown scalar type"));
+    return scalar_kind_to_py(
+        resolve_scalar_kind(opts.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag), node.text());
   }
   if (node.is_null()) {
     if (!tag) return none_ref();

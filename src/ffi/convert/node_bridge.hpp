@@ -77,6 +77,9 @@ PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts,
 // A resolved scalar as a Python object.
 PyResult<OwnedRef> scalar_to_py(const ResolvedScalar& scalar) noexcept;
 
+// A scalar's plain value from its resolved kind (`text`: the scalar's text).
+PyResult<OwnedRef> scalar_kind_to_py(const ScalarKind& kind, std::string_view text);
+
 // The scalar or null node's plain value (aliases and collections excluded).
 PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions& opts);
 

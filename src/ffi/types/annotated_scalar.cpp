@@ -107,12 +107,14 @@ PyResult<Layout> layout(ClassLayout& entry) {
 
 // What the `_meta` slot of a loaded scalar holds: its ten metadata items,
 // read by index like the tuple that Python-made instances hold.  Holds only
-// str objects, so it takes no part in garbage collection.
+// a tuple of str objects (or None), so it takes no part in garbage
+// collection.  64 bytes: one per loaded string, the largest share of an
+// annotated result after the strings themselves.
 struct ScalarMetaObject {
   PyObject_HEAD
-  Annotation meta;
-  ScalarStyle style;
+  ScalarAnnotation meta;  // meta.provenance owned here
 };
+static_assert(sizeof(ScalarMetaObject) <= 64);
 
 // The five style names, made once per process.
 PyObject* style_name(ScalarStyle style) noexcept {
@@ -126,22 +128,24 @@ PyObject* style_name(ScalarStyle style) noexcept {
   return Py_NewRef(names[index]);
 }
 
-PyObject* text_item(const OwnedRef& text) noexcept { return Py_NewRef(text ? text.get() : Py_None); }
+// Item `i` (0 file, 1 source tag, 2 source target) of a provenance tuple.
+PyObject* provenance_item(PyObject* provenance, Py_ssize_t i) noexcept {
+  return Py_NewRef(provenance != nullptr ? PyTuple_GET_ITEM(provenance, i) : Py_None);
+}
 
 Py_ssize_t meta_length(PyObject*) noexcept { return static_cast<Py_ssize_t>(kScalarMetaSize); }
 
 PyObject* meta_item(PyObject* self, Py_ssize_t index) noexcept {
-  const auto* record = reinterpret_cast<ScalarMetaObject*>(self);
-  const Annotation& m = record->meta;
+  const ScalarAnnotation& m = reinterpret_cast<ScalarMetaObject*>(self)->meta;
   switch (index) {
     case 0: return PyLong_FromUnsignedLong(m.line);
     case 1: return PyLong_FromUnsignedLong(m.column);
-    case 2: return text_item(m.file);
+    case 2: return provenance_item(m.provenance, 0);
     case 3: return PyLong_FromUnsignedLong(m.end_line);
     case 4: return PyLong_FromUnsignedLong(m.end_column);
-    case 5: return style_name(record->style);
-    case 6: return text_item(m.source_tag);
-    case 7: return text_item(m.source_target);
+    case 5: return style_name(m.style);
+    case 6: return provenance_item(m.provenance, 1);
+    case 7: return provenance_item(m.provenance, 2);
     case 8: return PyLong_FromUnsignedLongLong(m.offset);
     case 9: return PyLong_FromUnsignedLongLong(m.end_offset);
     default: break;
@@ -182,7 +186,7 @@ PyObject* meta_reduce(PyObject* self, PyObject*) noexcept {
 
 void meta_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<ScalarMetaObject*>(self)->meta.~Annotation();
+  Py_XDECREF(reinterpret_cast<ScalarMetaObject*>(self)->meta.provenance);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -214,12 +218,11 @@ PyType_Spec meta_spec = {
 
 TypeCell meta_cell{"KestrineScalarMeta"};
 
-PyResult<OwnedRef> new_meta(Annotation meta, ScalarStyle style) {
-  KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* const type, create_type_once(meta_cell, meta_spec, nullptr));
+PyResult<OwnedRef> new_meta(PyTypeObject* type, const ScalarAnnotation& meta) {
   auto* obj = PyObject_New(ScalarMetaObject, type);
   if (obj == nullptr) return fail_fetch();
-  new (&obj->meta) Annotation(std::move(meta));
-  obj->style = style;
+  obj->meta = meta;
+  Py_XINCREF(meta.provenance);
   return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
 }
 
@@ -240,6 +243,13 @@ PyResult<OwnedRef> call_class(PyObject* cls, PyObject* value, PyObject* meta) {
 }
 
 }  // namespace
+
+PyResult<OwnedRef> scalar_provenance(const OwnedRef& file, const OwnedRef& source_tag,
+                                     const OwnedRef& source_target) {
+  if (!file && !source_tag && !source_target) return OwnedRef();
+  const auto item = [](const OwnedRef& text) { return text ? text.get() : Py_None; };
+  return checked(PyTuple_Pack(3, item(file), item(source_tag), item(source_target)));
+}
 
 bool annotated_scalar_is_native(ScalarClass cls) {
   auto found = layout(layout_of(cls));
@@ -262,14 +272,17 @@ PyResult<OwnedRef> AnnotatedScalarMaker::construct(PyTypeObject* base, PyTypeObj
   return checked(obj);
 }
 
-PyResult<OwnedRef> AnnotatedScalarMaker::make(ScalarClass cls, OwnedRef value, Annotation meta, ScalarStyle style) {
+PyResult<OwnedRef> AnnotatedScalarMaker::make(ScalarClass cls, PyObject* value, const ScalarAnnotation& meta) {
   ClassLayout& entry = layout_of(cls);
   KESTRINE_ASSIGN_OR_RETURN(const Layout found, layout(entry));
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef record, new_meta(std::move(meta), style));
-  if (found == Layout::Call) return call_class(entry.cls, value.get(), record.get());
+  if (meta_type_ == nullptr) {
+    KESTRINE_ASSIGN_OR_RETURN(meta_type_, create_type_once(meta_cell, meta_spec, nullptr));
+  }
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef record, new_meta(meta_type_, meta));
+  if (found == Layout::Call) return call_class(entry.cls, value, record.get());
 
   auto* type = reinterpret_cast<PyTypeObject*>(entry.cls);
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, construct(entry.base, type, value.get()));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, construct(entry.base, type, value));
   if (found == Layout::Slot) {
     auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj.get()) + entry.meta_offset);
     Py_XSETREF(*slot, record.release());

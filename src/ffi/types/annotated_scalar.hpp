@@ -23,7 +23,6 @@
 #include <cstdint>
 
 #include "ffi/py.hpp"
-#include "ffi/types/annotated_dict.hpp"  // Annotation
 #include "scanner/scanner.hpp"           // ScalarStyle
 
 namespace kestrine {
@@ -34,6 +33,25 @@ enum class ScalarClass : std::uint8_t { Str, Int, Float };
 // style, source tag, source target, offset, end offset.
 inline constexpr std::size_t kScalarMetaSize = 10;
 
+// Where one scalar came from, as its metadata record keeps it: positions as
+// C integers (1-based lines and columns, byte offsets), and the three texts
+// (file, source tag, source target) in one tuple that the values of a load
+// with the same three share.
+struct ScalarAnnotation {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  std::uint32_t end_line = 0;
+  std::uint32_t end_column = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t end_offset = 0;
+  PyObject* provenance = nullptr;  // borrowed (file, source_tag, source_target); null when all three are None
+  ScalarStyle style = ScalarStyle::Plain;
+};
+
+// The shared tuple of ScalarAnnotation::provenance for these three texts
+// (empty references for None), or an empty reference when all are None.
+PyResult<OwnedRef> scalar_provenance(const OwnedRef& file, const OwnedRef& source_tag, const OwnedRef& source_target);
+
 // Whether instances of the class are made without running Python code.
 // Imports the class on first use (Python code: not from a noexcept frame);
 // an import failure gives false (and is reported again by make).
@@ -43,14 +61,17 @@ bool annotated_scalar_is_native(ScalarClass cls);
 // tuple that the base types' constructors take, reused from scalar to scalar.
 class AnnotatedScalarMaker {
  public:
-  // A new instance of the class holding `value` (an exact str, int or
-  // float) and the metadata.  May run Python code (the class's import, or
-  // the class itself for an unexpected layout).
-  PyResult<OwnedRef> make(ScalarClass cls, OwnedRef value, Annotation meta, ScalarStyle style);
+  // A new instance of the class holding the value of `value` (an exact
+  // str, int or float) and the metadata.  The instance has its own copy of
+  // the value (the base type's constructor makes it): `value` may be shared,
+  // and a str whose hash is known passes it on.  May run Python code (the
+  // class's import, or the class itself for an unexpected layout).
+  PyResult<OwnedRef> make(ScalarClass cls, PyObject* value, const ScalarAnnotation& meta);
 
  private:
   PyResult<OwnedRef> construct(PyTypeObject* base, PyTypeObject* type, PyObject* value);
   OwnedRef args_;  // (value,) while a base constructor runs, (None,) between
+  PyTypeObject* meta_type_ = nullptr;
 };
 
 }  // namespace kestrine

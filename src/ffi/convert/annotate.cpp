@@ -244,6 +244,12 @@ class TreeConverter {
   // An annotated scalar holding the value of `value` and the node's metadata.
   PyResult<OwnedRef> annotated_object(ScalarClass cls, PyResult<OwnedRef> value, const YamlNode& node) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef scalar, std::move(value));
+    KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
+    return scalars_.make(cls, scalar.get(), m);
+  }
+
+  // The node's metadata as an annotated scalar's record keeps it.
+  PyResult<ScalarAnnotation> scalar_annotation(const YamlNode& node) {
     ScalarAnnotation m;
     m.line = node.span.line + 1;
     m.column = node.span.column + 1;
@@ -253,7 +259,7 @@ class TreeConverter {
     m.end_offset = node.end_offset;
     m.style = node.scalar_style();
     KESTRINE_ASSIGN_OR_RETURN(m.provenance, scalar_provenance_of(node));
-    return scalars_.make(cls, scalar.get(), m);
+    return m;
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
@@ -263,7 +269,10 @@ class TreeConverter {
     switch (kind.type) {
       case ScalarType::Str:
       case ScalarType::Merge:
-        return annotated_object(ScalarClass::Str, new_str(node.text()), node);
+      {
+        KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
+        return scalars_.make_str(node.text(), m);
+      }
       case ScalarType::Int:
         if (annotate_numbers_) return annotated_object(ScalarClass::Int, new_int(kind.integer), node);
         break;

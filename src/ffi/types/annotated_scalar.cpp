@@ -5,6 +5,7 @@
 #endif
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "ffi/imported.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "util/try.hpp"
+#include "util/utf8.hpp"
 
 namespace kestrine {
 namespace {
@@ -226,6 +228,66 @@ PyResult<OwnedRef> new_meta(PyTypeObject* type, const ScalarAnnotation& meta) {
   return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
 }
 
+// Whether ASCII strs of a class with the slot layout are made here rather
+// than by str's constructor: the interpreters whose str object layout the
+// code below knows.
+#if PY_VERSION_HEX < 0x030E0000
+constexpr bool kDirectAsciiStr = true;
+#else
+constexpr bool kDirectAsciiStr = false;
+#endif
+
+// An instance of the str subclass `type` holding ASCII `text`, laid out as
+// str's own constructor lays out a subclass instance (the object, then the
+// characters in a buffer of their own, which is also the UTF-8 form), with
+// `hash` (-1: not computed yet).  Saves the temporary str and the argument
+// parsing of the constructor on the annotated road's most frequent object.
+PyObject* ascii_str_instance(PyTypeObject* type, std::string_view text, Py_hash_t hash) noexcept {
+#if PY_VERSION_HEX < 0x030E0000
+  PyObject* self = type->tp_alloc(type, 0);  // zeroed: no buffer, not interned
+  if (self == nullptr) return nullptr;
+  auto* data = static_cast<char*>(PyObject_Malloc(text.size() + 1));
+  if (data == nullptr) {
+    Py_DECREF(self);  // str's dealloc frees nothing of an object without a buffer
+    return PyErr_NoMemory();
+  }
+  std::memcpy(data, text.data(), text.size());
+  data[text.size()] = '\0';
+  auto* unicode = reinterpret_cast<PyUnicodeObject*>(self);
+  PyASCIIObject& head = unicode->_base._base;
+  head.length = static_cast<Py_ssize_t>(text.size());
+  head.hash = hash;
+  head.state.kind = PyUnicode_1BYTE_KIND;
+  head.state.ascii = 1;
+#if PY_VERSION_HEX < 0x030C0000
+  head.state.ready = 1;
+#endif
+  unicode->_base.utf8_length = head.length;
+  unicode->_base.utf8 = data;  // shared with the characters, as for any ASCII str
+  unicode->data.any = data;
+  return self;
+#else
+  (void)type, (void)text, (void)hash;
+  return nullptr;
+#endif
+}
+
+// `obj`, a new instance of the class, with `record` stored as its `_meta`.
+PyResult<OwnedRef> with_record(const ClassLayout& entry, Layout found, OwnedRef obj, OwnedRef record) {
+  if (found == Layout::Slot) {
+    auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj.get()) + entry.meta_offset);
+    Py_XSETREF(*slot, record.release());
+    // The instance has no dict and its one slot holds a record that refers
+    // to str objects only: it cannot be part of a reference cycle, so the
+    // collector need not walk it (what the interpreter does for tuples of
+    // atoms).  Only the package's own classes reach here, never a subclass.
+    if (PyObject_GC_IsTracked(obj.get())) PyObject_GC_UnTrack(obj.get());
+  } else if (PyObject_GenericSetAttr(obj.get(), meta_name(), record.get()) < 0) {
+    return fail_fetch();
+  }
+  return obj;
+}
+
 // An unexpected class layout: the class itself is called with the value and
 // the ten items, as from Python.
 PyResult<OwnedRef> call_class(PyObject* cls, PyObject* value, PyObject* meta) {
@@ -272,29 +334,40 @@ PyResult<OwnedRef> AnnotatedScalarMaker::construct(PyTypeObject* base, PyTypeObj
   return checked(obj);
 }
 
+PyResult<OwnedRef> AnnotatedScalarMaker::make_str(std::string_view text, const ScalarAnnotation& meta) {
+  if (kDirectAsciiStr && is_ascii(text)) {
+    KESTRINE_ASSIGN_OR_RETURN(const Layout found, layout(g_str));
+    if (found == Layout::Slot) {
+      auto* type = reinterpret_cast<PyTypeObject*>(g_str.cls);
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, checked(ascii_str_instance(type, text, -1)));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef record, new_record(meta));
+      return with_record(g_str, found, std::move(obj), std::move(record));
+    }
+  }
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, new_str(text));
+  return make(ScalarClass::Str, value.get(), meta);
+}
+
 PyResult<OwnedRef> AnnotatedScalarMaker::make(ScalarClass cls, PyObject* value, const ScalarAnnotation& meta) {
   ClassLayout& entry = layout_of(cls);
   KESTRINE_ASSIGN_OR_RETURN(const Layout found, layout(entry));
-  if (meta_type_ == nullptr) {
-    KESTRINE_ASSIGN_OR_RETURN(meta_type_, create_type_once(meta_cell, meta_spec, nullptr));
-  }
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef record, new_meta(meta_type_, meta));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef record, new_record(meta));
   if (found == Layout::Call) return call_class(entry.cls, value, record.get());
 
   auto* type = reinterpret_cast<PyTypeObject*>(entry.cls);
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, construct(entry.base, type, value));
-  if (found == Layout::Slot) {
-    auto** slot = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj.get()) + entry.meta_offset);
-    Py_XSETREF(*slot, record.release());
-    // The instance has no dict and its one slot holds a record that refers
-    // to str objects only: it cannot be part of a reference cycle, so the
-    // collector need not walk it (what the interpreter does for tuples of
-    // atoms).  Only the package's own classes reach here, never a subclass.
-    if (PyObject_GC_IsTracked(obj.get())) PyObject_GC_UnTrack(obj.get());
-  } else if (PyObject_GenericSetAttr(obj.get(), meta_name(), record.get()) < 0) {
-    return fail_fetch();
+  std::optional<std::string_view> ascii;
+  if (kDirectAsciiStr && cls == ScalarClass::Str && found == Layout::Slot) ascii = compact_ascii_view(value);
+  // A shared key's text and hash are copied.
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, ascii ? checked(ascii_str_instance(type, *ascii, PyObject_Hash(value)))
+                                                 : construct(entry.base, type, value));
+  return with_record(entry, found, std::move(obj), std::move(record));
+}
+
+PyResult<OwnedRef> AnnotatedScalarMaker::new_record(const ScalarAnnotation& meta) {
+  if (meta_type_ == nullptr) {
+    KESTRINE_ASSIGN_OR_RETURN(meta_type_, create_type_once(meta_cell, meta_spec, nullptr));
   }
-  return obj;
+  return new_meta(meta_type_, meta);
 }
 
 }  // namespace kestrine

@@ -13,14 +13,16 @@
 // C integers and shared str objects, whose Python integers are made only
 // when an item is read.  When a class has exactly the expected layout
 // (checked once per process), the instance is made by the built-in base
-// type's `tp_new` and the record stored directly, without running the
-// class's Python-level `__new__`; otherwise the class is called with the
+// type's `tp_new` (an ASCII str laid out here as that constructor lays it
+// out) and the record stored directly, without running the class's
+// Python-level `__new__`; otherwise the class is called with the
 // value and the ten metadata items (eleven positional arguments), as from
 // Python.  Both give objects that behave the same.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "ffi/py.hpp"
 #include "scanner/scanner.hpp"           // ScalarStyle
@@ -67,9 +69,13 @@ class AnnotatedScalarMaker {
   // and a str whose hash is known passes it on.  May run Python code (the
   // class's import, or the class itself for an unexpected layout).
   PyResult<OwnedRef> make(ScalarClass cls, PyObject* value, const ScalarAnnotation& meta);
+  // The same for a str of the UTF-8 `text` (invalid: UnicodeDecodeError),
+  // made straight from the text when it is ASCII.
+  PyResult<OwnedRef> make_str(std::string_view text, const ScalarAnnotation& meta);
 
  private:
   PyResult<OwnedRef> construct(PyTypeObject* base, PyTypeObject* type, PyObject* value);
+  PyResult<OwnedRef> new_record(const ScalarAnnotation& meta);
   OwnedRef args_;  // (value,) while a base constructor runs, (None,) between
   PyTypeObject* meta_type_ = nullptr;
 };

@@ -105,18 +105,6 @@ OffLockLoad compose_off_lock(std::string_view text, const LoadSettings* check_wi
   });
 }
 
-// Trees of a large text are freed with the lock released: nothing in them
-// is a Python object, and other threads run meanwhile.
-constexpr std::size_t kFreeOffLockBytes = 64 * 1024;
-
-void free_trees(std::vector<YamlNode>& roots, std::size_t text_size) {
-  if (text_size < kFreeOffLockBytes) {
-    roots.clear();
-    return;
-  }
-  without_gil([&] { std::vector<YamlNode>().swap(roots); });
-}
-
 // The bytes of text the trees were read from: the call's text and every
 // included file.
 std::size_t loaded_text_size(const LoadedTrees& trees, std::string_view text) noexcept {

@@ -277,6 +277,21 @@ PyMethodDef document_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The bytes of text a record's trees were read from.
+std::size_t record_text_size(const DocumentRecord& record) noexcept {
+  std::size_t size = record.source_text ? record.source_text->size() : 0;
+  for (const auto& source : record.source_texts) size += source ? source->size() : 0;
+  return size;
+}
+
+// A large document's trees go with the lock released (a thread that drops
+// one lets the others run meanwhile); the rest as any object's data.
+void document_dealloc(PyObject* self) noexcept {
+  DocumentRecord& record = reinterpret_cast<DocumentObject*>(self)->data.record;
+  free_trees(record.roots, record_text_size(record));
+  dealloc_object<DocumentObject>(self);
+}
+
 PyGetSetDef document_getset[] = {
     {"node", document_node, nullptr, "A `KestrineNode` for the first document's root.", nullptr},
     {"origin", document_origin, nullptr, "The path the document was loaded from, or None.", nullptr},
@@ -287,7 +302,7 @@ PyGetSetDef document_getset[] = {
 
 PyType_Slot document_slots[] = {
     {Py_tp_doc, const_cast<char*>(kDocumentDoc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<DocumentObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
     {Py_tp_methods, document_methods},
     {Py_tp_getset, document_getset},
@@ -311,6 +326,17 @@ TypeCell document_cell{"KestrineDocument"};
 }  // namespace
 
 PyResult<PyTypeObject*> kestrine_document_type() noexcept { return create_type_once(document_cell, document_spec, nullptr); }
+
+// Trees of at least this many bytes of text are freed off the lock.
+constexpr std::size_t kFreeOffLockBytes = 64 * 1024;
+
+void free_trees(std::vector<YamlNode>& roots, std::size_t text_size) noexcept {
+  if (text_size < kFreeOffLockBytes) {
+    roots.clear();
+    return;
+  }
+  without_gil([&] { std::vector<YamlNode>().swap(roots); });
+}
 
 PyResult<OwnedRef> new_document(DocumentRecord&& record) noexcept {
   KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* type, kestrine_document_type());

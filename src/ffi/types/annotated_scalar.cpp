@@ -5,6 +5,7 @@
 #endif
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -189,7 +190,7 @@ PyObject* meta_reduce(PyObject* self, PyObject*) noexcept {
 void meta_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   Py_XDECREF(reinterpret_cast<ScalarMetaObject*>(self)->meta.provenance);
-  type->tp_free(self);
+  RecordBlocks::give_back(self);  // every record comes from RecordBlocks
   Py_DECREF(type);
 }
 
@@ -220,9 +221,10 @@ PyType_Spec meta_spec = {
 
 TypeCell meta_cell{"KestrineScalarMeta"};
 
-PyResult<OwnedRef> new_meta(PyTypeObject* type, const ScalarAnnotation& meta) {
-  auto* obj = PyObject_New(ScalarMetaObject, type);
-  if (obj == nullptr) return fail_fetch();
+PyResult<OwnedRef> new_meta(PyTypeObject* type, RecordBlocks& blocks, const ScalarAnnotation& meta) {
+  void* storage = blocks.take();
+  if (storage == nullptr) return fail(PyErr::memory_error());
+  auto* obj = reinterpret_cast<ScalarMetaObject*>(PyObject_Init(static_cast<PyObject*>(storage), type));
   obj->meta = meta;
   Py_XINCREF(meta.provenance);
   return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));
@@ -306,6 +308,55 @@ PyResult<OwnedRef> call_class(PyObject* cls, PyObject* value, PyObject* meta) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// Record storage
+
+// A block: its header, then the records.  Blocks are aligned to their size,
+// so a record finds its block from its own address.
+struct RecordBlocks::Block {
+  // Records taken and not given back, plus one while the maker takes from
+  // the block.  Records may go on any thread that holds the lock (or on
+  // any thread at all, without one).
+  std::atomic<std::size_t> live{1};
+};
+
+namespace {
+constexpr std::size_t kBlockBytes = 64 * 1024;
+constexpr std::size_t kRecordBytes = sizeof(ScalarMetaObject);
+constexpr std::size_t kFirstRecord = 1;  // the header takes the first record's place
+constexpr std::size_t kRecordsPerBlock = kBlockBytes / kRecordBytes;
+}  // namespace
+
+void RecordBlocks::release(Block* block) noexcept {
+  if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    block->~Block();
+    std::free(block);
+  }
+}
+
+RecordBlocks::~RecordBlocks() {
+  if (current_ != nullptr) release(current_);
+}
+
+void* RecordBlocks::take() noexcept {
+  static_assert(sizeof(Block) <= kRecordBytes && kRecordBytes % alignof(std::max_align_t) == 0);
+  if (current_ == nullptr || next_ == kRecordsPerBlock) {
+    void* memory = std::aligned_alloc(kBlockBytes, kBlockBytes);
+    if (memory == nullptr) return nullptr;
+    if (current_ != nullptr) release(current_);
+    current_ = new (memory) Block;
+    next_ = kFirstRecord;
+  }
+  current_->live.fetch_add(1, std::memory_order_relaxed);
+  return reinterpret_cast<char*>(current_) + kRecordBytes * next_++;
+}
+
+void RecordBlocks::give_back(void* record) noexcept {
+  release(reinterpret_cast<Block*>(reinterpret_cast<std::uintptr_t>(record) & ~(kBlockBytes - 1)));
+}
+
+// ---------------------------------------------------------------------------
+
 PyResult<OwnedRef> scalar_provenance(const OwnedRef& file, const OwnedRef& source_tag,
                                      const OwnedRef& source_target) {
   if (!file && !source_tag && !source_target) return OwnedRef();
@@ -367,7 +418,7 @@ PyResult<OwnedRef> AnnotatedScalarMaker::new_record(const ScalarAnnotation& meta
   if (meta_type_ == nullptr) {
     KESTRINE_ASSIGN_OR_RETURN(meta_type_, create_type_once(meta_cell, meta_spec, nullptr));
   }
-  return new_meta(meta_type_, meta);
+  return new_meta(meta_type_, records_, meta);
 }
 
 }  // namespace kestrine

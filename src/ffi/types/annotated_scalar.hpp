@@ -59,6 +59,31 @@ PyResult<OwnedRef> scalar_provenance(const OwnedRef& file, const OwnedRef& sourc
 // an import failure gives false (and is reported again by make).
 bool annotated_scalar_is_native(ScalarClass cls);
 
+// The storage of the metadata records one conversion makes: blocks of
+// 64 KiB, each record taken by a pointer bump and given back by its
+// deallocation; a block returns to the C heap once the maker has moved on
+// from it and its last record has gone.  (The C heap keeps what a load
+// frees for the next one, where the interpreter's small-object allocator
+// hands whole freed arenas back to the system, to be faulted in again.)
+class RecordBlocks {
+ public:
+  RecordBlocks() = default;
+  RecordBlocks(const RecordBlocks&) = delete;
+  RecordBlocks& operator=(const RecordBlocks&) = delete;
+  ~RecordBlocks();
+
+  // Storage for one record, or null when out of memory (no exception set).
+  void* take() noexcept;
+  // Gives back the storage of a record that take() returned, from any maker.
+  static void give_back(void* record) noexcept;
+
+ private:
+  struct Block;
+  static void release(Block* block) noexcept;
+  Block* current_ = nullptr;
+  std::size_t next_ = 0;  // the index of the next free record in current_
+};
+
 // Makes annotated scalars for one conversion; holds the one-item argument
 // tuple that the base types' constructors take, reused from scalar to scalar.
 class AnnotatedScalarMaker {
@@ -78,6 +103,7 @@ class AnnotatedScalarMaker {
   PyResult<OwnedRef> new_record(const ScalarAnnotation& meta);
   OwnedRef args_;  // (value,) while a base constructor runs, (None,) between
   PyTypeObject* meta_type_ = nullptr;
+  RecordBlocks records_;
 };
 
 }  // namespace kestrine

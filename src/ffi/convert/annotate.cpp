@@ -117,9 +117,10 @@ class TreeConverter {
   PyResult<OwnedRef> key(const YamlNode& node) {
     if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
     if (is_plain_string_key(node)) {
-      // The annotated key copies the shared str (and its hash), which costs
-      // no str of its own and no hashing when the key is stored.
-      if (annotate_) return annotated_object(ScalarClass::Str, checked(keys_.get(node.text())), node);
+      if (annotate_) {
+        KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
+        return scalars_.make_str(node.text(), m);
+      }
       return checked(keys_.get(node.text()));
     }
     return step(node);
@@ -127,7 +128,9 @@ class TreeConverter {
 
   // A key that converts to a str and nothing else: untagged, unanchored,
   // read as a string (and not as a timestamp).  Such keys of one call share
-  // one str per text, as on the plain road (annotated: the text of one).
+  // one str per text, as on the plain road.  An annotated key is a str of
+  // its own made straight from the text (copying a shared one measured
+  // slower: the lookup costs more than the hash the dict then computes).
   bool is_plain_string_key(const YamlNode& node) const {
     if (!node.is_scalar() || node.tag() || node.anchor()) return false;
     const bool plain = node.scalar_style() == ScalarStyle::Plain;

@@ -656,17 +656,33 @@ std::size_t first_chunk_for(std::size_t text_size) noexcept {
 // ---------------------------------------------------------------------------
 // Public entries
 
-std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
-                                                         std::size_t text_size_hint,
-                                                         const DecodeOptions& options) {
+namespace {
+// The documents of `scan`, whose texts stay with `scan`.
+std::expected<DecodedStream, DecoderError> decode_borrowed(const ScanResult& scan, std::size_t text_size_hint,
+                                                           const DecodeOptions& options) {
   DecodedStream out;
   out.arena = ValueArena(first_chunk_for(text_size_hint));
   {
     Decoder decoder(scan, out.arena, options, out);
     if (!decoder.run()) return std::unexpected(std::move(decoder.error()));
   }
-  out.scalar_texts = std::move(scan.arena);
   return out;
+}
+}  // namespace
+
+std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
+                                                         std::size_t text_size_hint,
+                                                         const DecodeOptions& options) {
+  auto out = decode_borrowed(scan, text_size_hint, options);
+  if (out) out->scalar_texts = std::move(scan.arena);
+  return out;
+}
+
+std::optional<DecoderError> check_events(const ScanResult& scan, std::size_t text_size_hint,
+                                         const DecodeOptions& options) {
+  auto out = decode_borrowed(scan, text_size_hint, options);
+  if (!out) return std::move(out.error());
+  return std::nullopt;
 }
 
 std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,

@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,5 +105,10 @@ std::expected<DecodedStream, DecoderError> decode_stream_owned(std::string text,
 std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          std::size_t text_size_hint,
                                                          const DecodeOptions& options);
+
+// decode_events' verdict alone: its error, or nothing when it would succeed.
+// Leaves `scan` untouched, so other readers may read it meanwhile.
+std::optional<DecoderError> check_events(const ScanResult& scan, std::size_t text_size_hint,
+                                         const DecodeOptions& options);
 
 }  // namespace kestrine

@@ -1,7 +1,9 @@
 #include "ffi/loads_located_and_round_trip.hpp"
 
 #include <algorithm>
+#include <future>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "decode/decoder.hpp"
@@ -60,9 +62,40 @@ struct OffLockLoad {
   ComposedStream composed;
 };
 
+// Texts at least this large have the decoder's verdict made on a thread of
+// its own while the composer reads the same events: the pass then costs
+// about the longer of the two instead of their sum.
+constexpr std::size_t kCheckAlongsideBytes = 256 * 1024;
+
+// The plain decoder's verdict on `scan` and, unless the verdict is an error,
+// what `compose()` gives, found one after the other or at the same time
+// (the two only read the scan).
+template <class Compose>
+auto check_and_compose(const ScanResult& scan, std::size_t text_size, const DecodeOptions& options,
+                       Compose&& compose) {
+  std::optional<DecoderError> check_error;
+  std::optional<decltype(compose())> composed;
+  std::future<std::optional<DecoderError>> checking;
+  if (text_size >= kCheckAlongsideBytes) {
+    try {
+      checking = std::async(std::launch::async, [&] { return check_events(scan, text_size, options); });
+    } catch (const std::system_error&) {
+      // No thread to spare: one after the other.
+    }
+  }
+  if (checking.valid()) {
+    composed.emplace(compose());  // should this throw, the future waits for the check as it goes
+    check_error = checking.get();
+  } else {
+    check_error = check_events(scan, text_size, options);
+    if (!check_error) composed.emplace(compose());
+  }
+  return std::pair(std::move(check_error), std::move(composed));
+}
+
 // The plain decoder and the composer read the same events: the text is
-// scanned once (comments kept for the composer) and the events decoded for
-// the decoder's verdict first.
+// scanned once (comments kept for the composer), and the decoder's verdict
+// comes first.
 OffLockLoad checked_compose(std::string_view text, const LoadSettings& settings, bool empty_document_as_null) {
   OffLockLoad load;
   Scanner scanner = new_scanner(text);
@@ -72,19 +105,15 @@ OffLockLoad checked_compose(std::string_view text, const LoadSettings& settings,
     load.check_error = DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse};
     return load;
   }
-  {
-    auto decoded = decode_events(*scanned, text.size(), check_pass_options(settings));
-    if (!decoded) {
-      load.check_error = std::move(decoded.error());
-      return load;
-    }
-    scanned->arena = std::move(decoded->scalar_texts);  // the events' texts go back with the events
-  }
-  auto composed = compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
-  if (composed) {
-    load.composed = std::move(*composed);
+  auto [check_error, composed] = check_and_compose(*scanned, text.size(), check_pass_options(settings), [&] {
+    return compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
+  });
+  if (check_error) {
+    load.check_error = std::move(check_error);
+  } else if (*composed) {
+    load.composed = std::move(**composed);
   } else {
-    load.compose_error = std::move(composed.error());
+    load.compose_error = std::move(composed->error());
   }
   return load;
 }

@@ -155,6 +155,32 @@ def test_complex_keys():
             fn(text, option=ANN | kestrine.OPT_REJECT_COMPLEX_KEYS)
 
 
+@pytest.mark.parametrize("tail, option, error", [
+    ("last: [a, b]\n", 0, None),
+    ("? [a]\n: b\n", kestrine.OPT_REJECT_COMPLEX_KEYS, KestrineComplexKeyError),  # the decoder's verdict
+    ("bad: *nope\n", 0, KestrineParseError),
+    ("x: [1, 2\n", 0, KestrineParseError),
+])
+def test_large_texts_read_as_small_ones(tail, option, error):
+    # Past a few hundred KB the text is checked and composed at once: the
+    # same result, or the same refusal at the same place.
+    prefix = "".join(f"key{i}: value {i}\n" for i in range(30000))
+    lines = prefix.count("\n")
+    for first in (kestrine.loads, lambda *a, **kw: kestrine.loads_all(*a, **kw)[0]):
+        if error is None:
+            big, small = first(prefix + tail, option=ANN | option), first(tail, option=ANN | option)
+            assert plain(big) == {**plain(first(prefix, option=ANN)), **plain(small)}
+            assert big["last"].__line__ == lines + 1
+            assert big["last"][1].__column__ == small["last"][1].__column__
+            continue
+        with pytest.raises(error) as big:
+            first(prefix + tail, option=ANN | option)
+        with pytest.raises(error) as small:
+            first(tail, option=ANN | option)
+        assert (big.value.line, big.value.column) == (small.value.line + lines, small.value.column)
+        assert str(big.value).split(" at line ")[0] == str(small.value).split(" at line ")[0]
+
+
 def test_duplicate_key_policies(caplog):
     text = "a: 1\nb: 2\na: 3\n"
     for fn in (kestrine.loads, kestrine.loads_all):

@@ -273,7 +273,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
     }
     return tree_to_py(first, settings.version_mode, call.handlers, bindings);
   }();
-  free_trees(trees.roots, loaded_text_size(trees, call.text->text()));
+  drop_native(trees.roots, loaded_text_size(trees, call.text->text()));
   return result;
 }
 
@@ -343,7 +343,7 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
                                                                    bindings, settings.annotate_numbers, cache));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
   }
-  free_trees(load.composed.roots, text.size());
+  drop_native(load.composed.roots, text.size());
   return list;
 }
 

@@ -281,6 +281,23 @@ decltype(auto) without_gil(F&& work) {
   return std::forward<F>(work)();
 }
 
+// Native data read from at least this many bytes of text is freed with the
+// lock released: the release pays for itself, and other threads run Python
+// code meanwhile.
+inline constexpr std::size_t kFreeOffLockBytes = 64 * 1024;
+
+// Destroys the contents of `data` (which hold no Python object) now, leaving
+// it empty (moved from); with the lock released when `text_size`, the size
+// of the text the data was read from, is large.  The lock must be held.
+template <class T>
+void drop_native(T& data, std::size_t text_size) noexcept {
+  if (text_size < kFreeOffLockBytes) {
+    T gone(std::move(data));
+    return;
+  }
+  without_gil([&] { T gone(std::move(data)); });
+}
+
 // ---------------------------------------------------------------------------
 // Borrow flags
 

@@ -288,7 +288,7 @@ std::size_t record_text_size(const DocumentRecord& record) noexcept {
 // one lets the others run meanwhile); the rest as any object's data.
 void document_dealloc(PyObject* self) noexcept {
   DocumentRecord& record = reinterpret_cast<DocumentObject*>(self)->data.record;
-  free_trees(record.roots, record_text_size(record));
+  drop_native(record.roots, record_text_size(record));
   dealloc_object<DocumentObject>(self);
 }
 
@@ -326,17 +326,6 @@ TypeCell document_cell{"KestrineDocument"};
 }  // namespace
 
 PyResult<PyTypeObject*> kestrine_document_type() noexcept { return create_type_once(document_cell, document_spec, nullptr); }
-
-// Trees of at least this many bytes of text are freed off the lock.
-constexpr std::size_t kFreeOffLockBytes = 64 * 1024;
-
-void free_trees(std::vector<YamlNode>& roots, std::size_t text_size) noexcept {
-  if (text_size < kFreeOffLockBytes) {
-    roots.clear();
-    return;
-  }
-  without_gil([&] { std::vector<YamlNode>().swap(roots); });
-}
 
 PyResult<OwnedRef> new_document(DocumentRecord&& record) noexcept {
   KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* type, kestrine_document_type());

@@ -73,11 +73,6 @@ struct DocumentObject {
   DocumentData data;
 };
 
-// Drops `roots`, trees read from `text_size` bytes of text; those of a large
-// text are freed with the lock released (nothing in them is a Python object,
-// and other threads run meanwhile).  The lock must be held.
-void free_trees(std::vector<YamlNode>& roots, std::size_t text_size) noexcept;
-
 // A new KestrineDocument owning `record` (released on failure), with a free
 // borrow flag.
 PyResult<OwnedRef> new_document(DocumentRecord&& record) noexcept;

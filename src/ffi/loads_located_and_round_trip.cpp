@@ -1,5 +1,3 @@
-#include <chrono>
-#include <cstdio>
 #include "ffi/loads_located_and_round_trip.hpp"
 
 #include <algorithm>
@@ -236,9 +234,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
   const bool check_pass = annotated || settings.reject_complex;
 
-  auto T0 = std::chrono::steady_clock::now();
   KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, check_pass));
-  auto T1 = std::chrono::steady_clock::now();
 
   if (!settings.any_include_flag() && call.root_path) {
     trees.source_names.push_back(*call.root_path);
@@ -251,7 +247,6 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
   KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
 
-  auto T3 = std::chrono::steady_clock::now();
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
     KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots, trees.aliases));
     YamlNode& first = trees.roots.front();
@@ -261,10 +256,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
     }
     return tree_to_py(first, settings.version_mode, call.handlers, bindings);
   }();
-  auto T5 = std::chrono::steady_clock::now();
   free_trees(trees.roots, loaded_text_size(trees, call.text->text()));
-  auto T6 = std::chrono::steady_clock::now();
-  if (getenv("KTIME")) fprintf(stderr, "load %.1f checks %.1f convert+bind %.1f free %.1f\n", std::chrono::duration<double,std::milli>(T1-T0).count(), std::chrono::duration<double,std::milli>(T3-T1).count(), std::chrono::duration<double,std::milli>(T5-T3).count(), std::chrono::duration<double,std::milli>(T6-T5).count());
   return result;
 }
 

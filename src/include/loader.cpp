@@ -84,7 +84,8 @@ LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view r
   // Registered before composing, so that a file with a syntax error has its
   // entry; composed from the stored text (nothing registers meanwhile).
   loaded.file_id = register_source(ctx, std::string(resolved), std::move(*text));
-  auto composed = compose_text(*ctx.sources.texts.back(), loaded.file_id, /*empty_document_as_null=*/false);
+  auto composed = compose_text(*ctx.sources.texts.back(), loaded.file_id, /*empty_document_as_null=*/false,
+                               ctx.lists.get());
   if (!composed) {
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::string(resolved), chain, composed.error().span));
@@ -136,7 +137,7 @@ LoadResult<std::vector<YamlNode>> expand_includes(IncludeContext& ctx, std::stri
                                                   std::optional<std::string> root_path, bool empty_document_as_null) {
   std::string root_name = root_path ? std::move(*root_path) : join_path(ctx.root_dir, "<root>");
   const std::uint32_t file_id = register_source(ctx, root_name, std::string(text));
-  auto composed = compose_text(*ctx.sources.texts[file_id], file_id, empty_document_as_null);
+  auto composed = compose_text(*ctx.sources.texts[file_id], file_id, empty_document_as_null, ctx.lists.get());
   if (!composed) {
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::move(root_name), {}, composed.error().span));

@@ -109,7 +109,7 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
   if (!merge) return directive_result(YamlNode::sequence(std::move(documents)), tagged, tag, std::move(files.argument));
   std::size_t count = 0;
   for (const YamlNode& document : documents) count += document.is_sequence() ? document.size() : 1;
-  std::vector<YamlNode> items;
+  NodeList<YamlNode> items;
   items.reserve(count);
   for (YamlNode& document : documents) {
     if (!document.is_sequence()) {
@@ -118,7 +118,9 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
     }
     for (YamlNode& item : document.items()) items.push_back(std::move(item));
   }
-  return directive_result(YamlNode::sequence(std::move(items)), tagged, tag, std::move(files.argument));
+  YamlNode result = YamlNode::sequence();
+  result.set_sequence(std::move(items));
+  return directive_result(std::move(result), tagged, tag, std::move(files.argument));
 }
 
 // The named forms: stem -> first document; the merge form concatenates the
@@ -130,12 +132,15 @@ LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std
   if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files.argument));
   std::size_t count = 0;
   for (const NodePair& file : named) count += file.value.pairs().size();
-  std::vector<NodePair> pairs;
+  // Built in place: the pairs of a large tree are moved once, not twice.
+  NodeList<NodePair> pairs;
   pairs.reserve(count);
   for (NodePair& file : named) {
     for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
   }
-  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, tag, std::move(files.argument));
+  YamlNode result = YamlNode::mapping();
+  result.set_mapping(std::move(pairs));
+  return directive_result(std::move(result), tagged, tag, std::move(files.argument));
 }
 
 }  // namespace

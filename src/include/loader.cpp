@@ -92,6 +92,7 @@ LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view r
   }
   ctx.aliases = ctx.aliases || composed->aliases;
   loaded.documents = std::move(composed->roots);
+  loaded.tags = composed->tags;
   return loaded;
 }
 
@@ -106,6 +107,14 @@ std::vector<IncludeFrame> extend_chain(std::span<const IncludeFrame> chain, std:
 
 LoadStatus walk_included_tree(YamlNode& node, IncludeContext& ctx, std::span<const IncludeFrame> chain) {
   return stack_guarded([&] { return resolve_directive_tags(node, ctx, chain); });
+}
+
+LoadStatus walk_loaded_documents(IncludeContext& ctx, const LoadedFile& loaded, std::span<YamlNode> documents,
+                                 std::string_view file, std::uint32_t line, std::span<const IncludeFrame> chain) {
+  if (!loaded.tags || documents.empty()) return {};
+  const std::vector<IncludeFrame> inner = extend_chain(chain, file, line);
+  for (YamlNode& document : documents) KESTRINE_TRY(walk_included_tree(document, ctx, inner));
+  return {};
 }
 
 LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain) {
@@ -126,8 +135,7 @@ LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged,
     result = empty_mapping_at(tagged);
   } else {
     result = std::move(loaded.documents.front());
-    const std::vector<IncludeFrame> inner = extend_chain(chain, resolved, tagged.span.line);
-    KESTRINE_TRY(walk_included_tree(result, ctx, inner));
+    KESTRINE_TRY(walk_loaded_documents(ctx, loaded, std::span(&result, 1), resolved, tagged.span.line, chain));
   }
   result.set_source(IncludeSource{"!include", std::move(argument), loaded.file_id});
   return result;
@@ -143,6 +151,7 @@ LoadResult<std::vector<YamlNode>> expand_includes(IncludeContext& ctx, std::stri
                                            std::move(root_name), {}, composed.error().span));
   }
   ctx.aliases = ctx.aliases || composed->aliases;
+  if (!composed->tags) return std::move(composed->roots);
   for (YamlNode& root : composed->roots) KESTRINE_TRY(walk_included_tree(root, ctx, {}));
   return std::move(composed->roots);
 }

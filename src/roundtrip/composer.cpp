@@ -75,6 +75,7 @@ class Composer {
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
   bool aliases = false;  // an alias node was made
+  bool tags = false;     // a tag was read
   IntroducerSet introducers;
 
   // Comments left after the last node of the stream become foot comments.
@@ -289,6 +290,7 @@ class Composer {
           return false;
         }
         pending_tag_ = PendingTag{p.text(), tag->expanded ? OptText(tag->text()) : OptText()};
+        tags = true;
       } else {
         if (pending_anchor_) {
           fail("a node cannot have two anchors", span_of(p));
@@ -798,6 +800,7 @@ std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view tex
     composer.place_feet(out.roots);
     out.document_starts = std::move(composer.document_starts);
     out.aliases = composer.aliases;
+    out.tags = composer.tags;
   }
   if (!out.roots.empty() && leading_bom) out.roots.front().leading_bom = true;
   return out;

@@ -29,6 +29,7 @@ struct ComposedStream {
   std::vector<YamlNode> roots;
   std::vector<std::size_t> document_starts;
   bool aliases = false;  // some root holds an alias node (else no alias needs binding)
+  bool tags = false;     // some node holds a tag (else no walk for tags finds any)
 };
 
 // The document roots of `text` (file number 0), in order.  A document opened

@@ -92,6 +92,30 @@ class PendingRange {
   std::size_t begin_;
 };
 
+// What a walk that gave up before the end (the plain attempt,
+// represent_plain.hpp) leaves for the node walk, so that the node walk
+// takes over without asking the callable or reading a collection again:
+// the first `none_answers` calls it makes are answered None, the next one
+// `last_answer` when set (the answer of the call the attempt stopped after),
+// and the collections it reads take their entries from `snapshots`, one run
+// per collection in walk order (the entries as the attempt read them,
+// before representing any of them).  Once both are used up the node walk
+// goes on as usual.
+struct ReplayLog {
+  std::size_t none_answers = 0;
+  OwnedRef last_answer;
+  PendingObjects snapshots;
+  std::vector<std::size_t> snapshot_sizes;  // entries per collection
+  std::size_t next_snapshot = 0;            // replay position: index into snapshot_sizes
+  std::size_t next_entry = 0;               // and the first entry of that run
+
+  bool snapshots_left() const noexcept { return next_snapshot < snapshot_sizes.size(); }
+};
+
+// Plain scalars and the empty tuple are never anchored: equal ones are
+// indistinguishable, and the interpreter shares them freely.
+bool is_tracked(PyObject* obj) noexcept;
+
 // The automatic style of a string scalar: a literal block for a multi-line
 // text that fits one, plain when the text reads back as itself where it
 // stands (`in_flow`: inside a flow collection), else quoted (double quotes
@@ -121,6 +145,8 @@ class RepresentContext {
 
   // The node for `obj` at nesting `depth` (the root is 0), into `out`.
   PyResult<AnchoredFor> represent_object(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);
+  // Continue after a walk that gave up: its answers and snapshots first.
+  void replay(ReplayLog* log) noexcept { replay_ = log; }
 
   // Gives every node that an alias refers to its provisional anchor (the
   // identity's decimal text); false when no alias was made.
@@ -148,8 +174,14 @@ class RepresentContext {
   PendingObjects pending_;
   std::size_t output_estimate_ = 256;
   std::uintptr_t stack_floor_ = 0;  // at or below it, less than kStackRedZone remains
+  ReplayLog* replay_ = nullptr;
 
   bool stack_is_low() const noexcept;
+  // The callable's answer for `obj` (replayed while the log has answers).
+  PyResult<OwnedRef> ask(PyObject* obj);
+  // Pushes a dict's pairs or a list's, tuple's or set's items (replayed
+  // while the log has snapshots).
+  PyStatus push_entries(PyObject* obj, bool is_dict);
 
   // ---- the object walk (represent.cpp) -------------------------------------------
   // The built-in rules, after the callable returned None.  `replaced`: the

@@ -27,12 +27,6 @@ constexpr const char* kSharedTagMessage = "cannot attach a tag to a self-referen
 
 std::uint64_t identity(PyObject* obj) noexcept { return reinterpret_cast<std::uintptr_t>(obj); }
 
-// bool, int, float, bytes or str, subclasses included.  (The float test
-// last: it is the one that is not a type flag.)
-inline bool is_scalar_object(PyObject* obj) noexcept {
-  return PyUnicode_Check(obj) || PyLong_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj);
-}
-
 std::string identity_text(std::uint64_t id) {
   char buf[24];
   const auto end = std::to_chars(buf, buf + sizeof buf, id).ptr;
@@ -165,12 +159,11 @@ bool compare_node_keys(const SortKey& a, const SortKey& b) noexcept {
 // ---------------------------------------------------------------------------
 // The walk
 
-bool is_tracked(PyObject* obj) noexcept {
-  PyTypeObject* const type = Py_TYPE(obj);
-  if (type == &PyDict_Type || type == &PyList_Type) [[likely]] return true;
-  if (obj == Py_None || is_scalar_object(obj)) return false;
-  return !(type == &PyTuple_Type && PyTuple_GET_SIZE(obj) == 0);
+SnapshotLog::~SnapshotLog() {
+  for (std::size_t i = 0; i < size_; ++i) Py_DECREF((*this)[i]);
 }
+
+void SnapshotLog::add_chunk() { chunks_.push_back(std::make_unique_for_overwrite<PyObject*[]>(kMask + 1)); }
 
 RepresentContext::RepresentContext(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout)
     : represent_(represent),

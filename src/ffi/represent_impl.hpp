@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,6 +93,33 @@ class PendingRange {
   std::size_t begin_;
 };
 
+// Strong references in the order taken, in chunks of a fixed size: taking
+// one never moves those taken before (a large document's log holds millions).
+class SnapshotLog {
+ public:
+  SnapshotLog() = default;
+  SnapshotLog(const SnapshotLog&) = delete;
+  SnapshotLog& operator=(const SnapshotLog&) = delete;
+  ~SnapshotLog();
+
+  std::size_t size() const noexcept { return size_; }
+  PyObject* operator[](std::size_t i) const noexcept { return chunks_[i >> kShift][i & kMask]; }
+  void push(PyObject* borrowed) {
+    if ((size_ & kMask) == 0 && (size_ >> kShift) == chunks_.size()) add_chunk();
+    chunks_[size_ >> kShift][size_ & kMask] = borrowed;
+    ++size_;
+    Py_INCREF(borrowed);
+  }
+
+ private:
+  static constexpr unsigned kShift = 16;
+  static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
+  std::vector<std::unique_ptr<PyObject*[]>> chunks_;
+  std::size_t size_ = 0;
+
+  void add_chunk();
+};
+
 // What a walk that gave up before the end (the plain attempt,
 // represent_plain.hpp) leaves for the node walk, so that the node walk
 // takes over without asking the callable or reading a collection again:
@@ -104,7 +132,7 @@ class PendingRange {
 struct ReplayLog {
   std::size_t none_answers = 0;
   OwnedRef last_answer;
-  PendingObjects snapshots;
+  SnapshotLog snapshots;
   std::vector<std::size_t> snapshot_sizes;  // entries per collection
   std::size_t next_snapshot = 0;            // replay position: index into snapshot_sizes
   std::size_t next_entry = 0;               // and the first entry of that run
@@ -112,9 +140,20 @@ struct ReplayLog {
   bool snapshots_left() const noexcept { return next_snapshot < snapshot_sizes.size(); }
 };
 
+// bool, int, float, bytes or str, subclasses included.  (The float test
+// last: it is the one that is not a type flag.)
+inline bool is_scalar_object(PyObject* obj) noexcept {
+  return PyUnicode_Check(obj) || PyLong_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj);
+}
+
 // Plain scalars and the empty tuple are never anchored: equal ones are
 // indistinguishable, and the interpreter shares them freely.
-bool is_tracked(PyObject* obj) noexcept;
+inline bool is_tracked(PyObject* obj) noexcept {
+  PyTypeObject* const type = Py_TYPE(obj);
+  if (type == &PyDict_Type || type == &PyList_Type) [[likely]] return true;
+  if (obj == Py_None || is_scalar_object(obj)) return false;
+  return !(type == &PyTuple_Type && PyTuple_GET_SIZE(obj) == 0);
+}
 
 // The automatic style of a string scalar: a literal block for a multi-line
 // text that fits one, plain when the text reads back as itself where it

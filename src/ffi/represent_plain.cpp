@@ -27,6 +27,17 @@ constexpr std::size_t kKeyTextLimit = 200;
 constexpr std::size_t kKeyEntryBytes = 24;
 static_assert(4 * kKeyTextLimit < kMaxImplicitKeyBytes);
 
+// The plain writer writes a text that fits a literal block as one; the
+// emitter quotes it when its last line holds only blanks (which would read
+// back as trailing space).  Such a text ends, before its line feeds, in a
+// blank, which most texts do not.
+bool writers_differ_on_block(std::string_view text) noexcept {
+  std::size_t end = text.size();
+  while (end > 0 && text[end - 1] == '\n') --end;
+  if (end == 0 || (text[end - 1] != ' ' && text[end - 1] != '\t')) return false;
+  return literal_block_suits(text) && !fits_block_scalar(text);
+}
+
 class PlainAttempt {
  public:
   PlainAttempt(PyObject* represent, ReplayLog& log) noexcept : represent_(represent), log_(log) {}
@@ -60,7 +71,10 @@ class PlainAttempt {
 PyResult<bool> PlainAttempt::value(PyObject* obj, std::uint32_t depth, bool in_key, YamlValue& out) {
   if (depth > kMaxEncodeDepth) return false;
   output_estimate_ += 2 * depth + 8;
-  if (is_tracked(obj) && !seen_.insert(reinterpret_cast<std::uintptr_t>(obj)).second) return false;
+  PyTypeObject* const type = Py_TYPE(obj);
+  const bool scalar = type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+                      type == &PyBool_Type || obj == Py_None;
+  if (!scalar && is_tracked(obj) && !seen_.insert(reinterpret_cast<std::uintptr_t>(obj)).second) return false;
   OwnedRef answer = OwnedRef::steal(PyObject_CallOneArg(represent_, obj));
   if (!answer) return fail_fetch();
   ++log_.none_answers;
@@ -71,7 +85,6 @@ PyResult<bool> PlainAttempt::value(PyObject* obj, std::uint32_t depth, bool in_k
     key_bytes_ += kKeyEntryBytes;
     if (key_bytes_ > kKeyTextLimit) return stop_after(std::move(answer));
   }
-  PyTypeObject* const type = Py_TYPE(obj);
   if (type == &PyUnicode_Type) {
     KESTRINE_ASSIGN_OR_RETURN(const bool taken, text(obj, in_key, out));
     if (!taken) return stop_after(std::move(answer));
@@ -121,8 +134,7 @@ PyResult<bool> PlainAttempt::text(PyObject* obj, bool in_key, YamlValue& out) {
   if (in_key) {
     key_bytes_ += text.size();
     if (key_bytes_ > kKeyTextLimit) return false;
-  } else if (literal_block_suits(text) && !fits_block_scalar(text)) {
-    // The plain writer keeps it a literal block, the emitter quotes it.
+  } else if (writers_differ_on_block(text)) {
     return false;
   }
   output_estimate_ += text.size();

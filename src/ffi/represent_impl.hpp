@@ -146,6 +146,17 @@ inline bool is_scalar_object(PyObject* obj) noexcept {
   return PyUnicode_Check(obj) || PyLong_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj);
 }
 
+// An int's value when it fits 64 bits (no error set), else nothing.
+inline std::optional<std::int64_t> int64_value(PyObject* obj) noexcept {
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+  if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(v);
+}
+
 // Plain scalars and the empty tuple are never anchored: equal ones are
 // indistinguishable, and the interpreter shares them freely.
 inline bool is_tracked(PyObject* obj) noexcept {

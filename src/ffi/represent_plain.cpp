@@ -95,13 +95,9 @@ PyResult<bool> PlainAttempt::value(PyObject* obj, std::uint32_t depth, bool in_k
     return true;
   }
   if (type == &PyLong_Type) {
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-    if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
-      PyErr_Clear();
-      return stop_after(std::move(answer));
-    }
-    out = YamlValue::of_int(v);
+    const std::optional<std::int64_t> v = int64_value(obj);
+    if (!v) return stop_after(std::move(answer));  // a big one: converted by the node walk
+    out = YamlValue::of_int(*v);
     return true;
   }
   if (type == &PyFloat_Type) {

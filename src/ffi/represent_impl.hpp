@@ -4,6 +4,7 @@
 //   represent.cpp          the object walk, collections, tags, the road's body
 //   represent_results.cpp  node descriptors returned by the callable
 //   represent_values.cpp   scalars and value trees to nodes, quoting, core tags
+//   represent_plain.cpp    the fast walk for plain data (represent_plain.hpp)
 //
 // Identity: an object's address.  Every object except None, bool, int,
 // float, bytes and str (subclasses included) and the empty tuple is tracked:

@@ -13,10 +13,14 @@
 namespace kestrine {
 namespace {
 
-// The node walk takes at most a couple of KiB of stack per level; with this
-// much left it cannot run short before the depth limit, so an attempt that
-// gets through never hides the node walk's "too deep" error.
+// The attempt leaves data nested deeper than kMaxPlainDepth to the node
+// walk, which takes at most a few KiB of stack per level (more in a
+// sanitizer build): with kStackNeeded left it cannot run short that far
+// down, so an attempt that gets through never hides the node walk's
+// "too deep" error.
+constexpr std::uint32_t kMaxPlainDepth = 256;
 constexpr std::size_t kStackNeeded = (std::size_t{4} << 20) + kStackRedZone;
+static_assert(kMaxPlainDepth < kMaxEncodeDepth);
 
 // A key of more than this many bytes of text, counting kKeyEntryBytes more
 // for each object in it, stops the attempt: written out it could pass the
@@ -69,7 +73,7 @@ class PlainAttempt {
 };
 
 PyResult<bool> PlainAttempt::value(PyObject* obj, std::uint32_t depth, bool in_key, YamlValue& out) {
-  if (depth > kMaxEncodeDepth) return false;
+  if (depth > kMaxPlainDepth) return false;
   output_estimate_ += 2 * depth + 8;
   PyTypeObject* const type = Py_TYPE(obj);
   const bool scalar = type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||

@@ -60,6 +60,50 @@ class Color(enum.Enum):
     RED = [1, 2]
 
 
+class End:
+    """Stands last in a document: described as the plain text "end", it makes
+    the dumper give up its fast walk for plain data after everything else."""
+
+
+plain_texts = st.text(st.sampled_from(list("ab :#-?,[]{}'\"\n\t\\|>&*!%@`~=0.eyN") + ["é", "\u2028", "\x85", "\x00"]),
+                      max_size=12) | st.sampled_from(["", "yes", "a\n ", "a\n\t", "\n\n", " a\nb", "x" * 300])
+plain_scalars = (st.none() | st.booleans() | st.integers() | st.integers(-2**70, 2**70) | st.floats() | plain_texts
+                 | st.sampled_from([b"x", Color.RED, {1}]))
+plain_data = st.recursive(plain_scalars, lambda c: st.lists(c, max_size=4) | st.lists(c, max_size=3).map(tuple)
+                          | st.dictionaries(plain_scalars.filter(lambda k: not isinstance(k, (bytes, set)))
+                                            | st.tuples(plain_texts, plain_texts), c, max_size=4), max_leaves=25)
+PLAIN_LAYOUTS = [0, kestrine.OPT_INDENT_4 | kestrine.OPT_INDENTLESS_SEQUENCES, kestrine.OPT_SINGLE_QUOTES,
+                 kestrine.OPT_NULL_AS_TILDE | kestrine.OPT_EXPLICIT_START | kestrine.OPT_EXPLICIT_END,
+                 kestrine.OPT_YAML_1_1, kestrine.OPT_NULL_AS_KEYWORD | kestrine.OPT_PYYAML_COMPAT]
+
+
+@settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(plain_data, st.sampled_from(PLAIN_LAYOUTS))
+def test_plain_data_writes_and_asks_the_same_whichever_walk_takes_it(data, option):
+    # The first document is taken by the fast walk (as far as it can go), the
+    # second by the node walk, which replays what the fast walk asked and read.
+    fast_calls, node_calls = [], []
+    fast = kestrine.dumps([data, "end"], option=option, represent=lambda o: fast_calls.append(o))
+    node = kestrine.dumps([data, End()], option=option, represent=lambda o: node_calls.append(o)
+                          or (KestrineScalar("end") if isinstance(o, End) else None))
+    assert fast == node
+    assert [id(o) for o in fast_calls[1:-1]] == [id(o) for o in node_calls[1:-1]]
+
+
+def test_collections_changed_by_the_callback_are_written_as_first_read():
+    for last in ("end", End()):
+        inner = [1, 2]
+        data = {"k": inner, "z": last}
+
+        def grow(obj):
+            if obj == 2:  # both collections have been read by now
+                inner.append("late")
+                data["late"] = 1
+            return KestrineScalar("end") if isinstance(obj, End) else None
+
+        assert rd(data, grow) == "k:\n  - 1\n  - 2\nz: end\n"
+
+
 def shared_cases():
     a, b, d, s = {"a": 1}, [2], {"k": 1}, [1]
     selfish = [1]

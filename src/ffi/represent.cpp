@@ -10,6 +10,7 @@
 #include "ffi/convert/duck_rules.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/represent_impl.hpp"
+#include "ffi/represent_plain.hpp"
 #include "ffi/types/tag.hpp"
 #include "roundtrip/built_comments.hpp"
 #include "roundtrip/dump_anchors.hpp"
@@ -25,21 +26,6 @@ constexpr const char* kRefersToItselfMessage = "cannot serialize a value that re
 constexpr const char* kSharedTagMessage = "cannot attach a tag to a self-referential or shared value";
 
 std::uint64_t identity(PyObject* obj) noexcept { return reinterpret_cast<std::uintptr_t>(obj); }
-
-// bool, int, float, bytes or str, subclasses included.  (The float test
-// last: it is the one that is not a type flag.)
-inline bool is_scalar_object(PyObject* obj) noexcept {
-  return PyUnicode_Check(obj) || PyLong_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj);
-}
-
-// Plain scalars and the empty tuple are never anchored: equal ones are
-// indistinguishable, and the interpreter shares them freely.
-bool is_tracked(PyObject* obj) noexcept {
-  PyTypeObject* const type = Py_TYPE(obj);
-  if (type == &PyDict_Type || type == &PyList_Type) [[likely]] return true;
-  if (obj == Py_None || is_scalar_object(obj)) return false;
-  return !(type == &PyTuple_Type && PyTuple_GET_SIZE(obj) == 0);
-}
 
 std::string identity_text(std::uint64_t id) {
   char buf[24];
@@ -173,6 +159,12 @@ bool compare_node_keys(const SortKey& a, const SortKey& b) noexcept {
 // ---------------------------------------------------------------------------
 // The walk
 
+SnapshotLog::~SnapshotLog() {
+  for (std::size_t i = 0; i < size_; ++i) Py_DECREF((*this)[i]);
+}
+
+void SnapshotLog::add_chunk() { chunks_.push_back(std::make_unique_for_overwrite<PyObject*[]>(kMask + 1)); }
+
 RepresentContext::RepresentContext(PyObject* represent, const EncodeOptions& convert, const WriterOptions& layout)
     : represent_(represent),
       convert_(convert),
@@ -213,7 +205,7 @@ PyResult<AnchoredFor> RepresentContext::represent_object(PyObject* obj, std::uin
     keep_alive_.push_back(OwnedRef::borrow(obj));
   }
 
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(represent_, obj)));
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, ask(obj));
   bool replaced = false;
   AnchoredFor inner;
   if (result.get() != Py_None) {
@@ -230,6 +222,28 @@ PyResult<AnchoredFor> RepresentContext::represent_object(PyObject* obj, std::uin
   if (aliased_.contains(id)) return fail(PyErr::value_error(kRefersToItselfMessage));
   untrack(id);
   return inner;
+}
+
+PyResult<OwnedRef> RepresentContext::ask(PyObject* obj) {
+  if (replay_ != nullptr) [[unlikely]] {
+    if (replay_->none_answers > 0) {
+      --replay_->none_answers;
+      return none_ref();
+    }
+    if (replay_->last_answer) return std::move(replay_->last_answer);
+  }
+  return checked(PyObject_CallOneArg(represent_, obj));
+}
+
+PyStatus RepresentContext::push_entries(PyObject* obj, bool is_dict) {
+  if (replay_ != nullptr && replay_->snapshots_left()) [[unlikely]] {
+    ReplayLog& log = *replay_;
+    const std::size_t count = log.snapshot_sizes[log.next_snapshot++];
+    for (std::size_t i = 0; i < count; ++i) pending_.push(log.snapshots[log.next_entry + i]);
+    log.next_entry += count;
+    return {};
+  }
+  return is_dict ? push_dict_pairs(pending_, obj) : push_items(pending_, obj);
 }
 
 bool RepresentContext::anchor_shared_nodes() {
@@ -249,13 +263,13 @@ PyResult<AnchoredFor> RepresentContext::represent_builtin(PyObject* obj, std::ui
   }
   if (PyDict_Check(obj)) {
     const PendingRange range(pending_);
-    KESTRINE_TRY(push_dict_pairs(pending_, obj));
+    KESTRINE_TRY(push_entries(obj, true));
     KESTRINE_TRY(represent_mapping(range, depth, std::nullopt, FlowChoice::Auto, place, out));
     return AnchoredFor();
   }
   if (PyList_Check(obj) || PyTuple_Check(obj) || PyAnySet_Check(obj)) {
     const PendingRange range(pending_);
-    KESTRINE_TRY(push_items(pending_, obj));
+    KESTRINE_TRY(push_entries(obj, false));
     KESTRINE_TRY(represent_sequence(range, depth, std::nullopt, FlowChoice::Auto, place, out));
     return AnchoredFor();
   }
@@ -461,17 +475,24 @@ PyStatus RepresentContext::represent_serializer_result(PyObject* result, std::ui
 PyResult<OwnedRef> dumps_represented(PyObject* obj, PyObject* represent, const EncodeOptions& convert,
                                      Options option, std::uint64_t width) {
   const WriterOptions layout = WriterOptions::from_option_bits(option, width);
+  const auto walk_error = [](PyErr err) {
+    if (!err.is_instance_of(PyExc_RecursionError)) return err;
+    PyErr too_deep = too_deep_error();
+    too_deep.set_cause(std::move(err));
+    return too_deep;
+  };
+  ReplayLog log;
+  PyResult<OwnedRef> plain = try_plain_represent(obj, represent, layout, log);
+  if (!plain) return fail(walk_error(std::move(plain.error())));
+  if (*plain) return std::move(*plain);
+
   YamlNode root;
   std::size_t estimate = 0;
   {
     RepresentContext context(represent, convert, layout);
+    context.replay(&log);
     PyResult<AnchoredFor> built = context.represent_object(obj, 0, Place{}, root);
-    if (!built) {
-      if (!built.error().is_instance_of(PyExc_RecursionError)) return fail(std::move(built.error()));
-      PyErr err = too_deep_error();
-      err.set_cause(std::move(built.error()));
-      return fail(std::move(err));
-    }
+    if (!built) return fail(walk_error(std::move(built.error())));
     if (context.anchor_shared_nodes()) assign_anchors(root, context.aliased());
     estimate = context.output_estimate();
   }

@@ -10,7 +10,10 @@
 // (`KestrineScalar`, `KestrineSequence`, `KestrineMapping`), whose items pass
 // through it again, or None for the built-in rules, which follow the plain
 // road (ffi/convert/encode.hpp and duck_rules.hpp) and reuse its scalar
-// conversion, tag check and duck-typed rules.
+// conversion, tag check and duck-typed rules.  Plain data that the callable
+// leaves to the built-in rules is written through a value tree and the plain
+// writer, which give the same text for far less (represent_plain.hpp); the
+// node walk takes over where that stops, without asking the callable again.
 //
 // Objects met twice (shared or self-referential containers and other
 // objects that are not plain scalars) are written once with an anchor and

@@ -4,6 +4,7 @@
 //   represent.cpp          the object walk, collections, tags, the road's body
 //   represent_results.cpp  node descriptors returned by the callable
 //   represent_values.cpp   scalars and value trees to nodes, quoting, core tags
+//   represent_plain.cpp    the fast walk for plain data (represent_plain.hpp)
 //
 // Identity: an object's address.  Every object except None, bool, int,
 // float, bytes and str (subclasses included) and the empty tuple is tracked:
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,6 +94,79 @@ class PendingRange {
   std::size_t begin_;
 };
 
+// Strong references in the order taken, in chunks of a fixed size: taking
+// one never moves those taken before (a large document's log holds millions).
+class SnapshotLog {
+ public:
+  SnapshotLog() = default;
+  SnapshotLog(const SnapshotLog&) = delete;
+  SnapshotLog& operator=(const SnapshotLog&) = delete;
+  ~SnapshotLog();
+
+  std::size_t size() const noexcept { return size_; }
+  PyObject* operator[](std::size_t i) const noexcept { return chunks_[i >> kShift][i & kMask]; }
+  void push(PyObject* borrowed) {
+    if ((size_ & kMask) == 0 && (size_ >> kShift) == chunks_.size()) add_chunk();
+    chunks_[size_ >> kShift][size_ & kMask] = borrowed;
+    ++size_;
+    Py_INCREF(borrowed);
+  }
+
+ private:
+  static constexpr unsigned kShift = 16;
+  static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
+  std::vector<std::unique_ptr<PyObject*[]>> chunks_;
+  std::size_t size_ = 0;
+
+  void add_chunk();
+};
+
+// What a walk that gave up before the end (the plain attempt,
+// represent_plain.hpp) leaves for the node walk, so that the node walk
+// takes over without asking the callable or reading a collection again:
+// the first `none_answers` calls it makes are answered None, the next one
+// `last_answer` when set (the answer of the call the attempt stopped after),
+// and the collections it reads take their entries from `snapshots`, one run
+// per collection in walk order (the entries as the attempt read them,
+// before representing any of them).  Once both are used up the node walk
+// goes on as usual.
+struct ReplayLog {
+  std::size_t none_answers = 0;
+  OwnedRef last_answer;
+  SnapshotLog snapshots;
+  std::vector<std::size_t> snapshot_sizes;  // entries per collection
+  std::size_t next_snapshot = 0;            // replay position: index into snapshot_sizes
+  std::size_t next_entry = 0;               // and the first entry of that run
+
+  bool snapshots_left() const noexcept { return next_snapshot < snapshot_sizes.size(); }
+};
+
+// bool, int, float, bytes or str, subclasses included.  (The float test
+// last: it is the one that is not a type flag.)
+inline bool is_scalar_object(PyObject* obj) noexcept {
+  return PyUnicode_Check(obj) || PyLong_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj);
+}
+
+// An int's value when it fits 64 bits (no error set), else nothing.
+inline std::optional<std::int64_t> int64_value(PyObject* obj) noexcept {
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+  if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(v);
+}
+
+// Plain scalars and the empty tuple are never anchored: equal ones are
+// indistinguishable, and the interpreter shares them freely.
+inline bool is_tracked(PyObject* obj) noexcept {
+  PyTypeObject* const type = Py_TYPE(obj);
+  if (type == &PyDict_Type || type == &PyList_Type) [[likely]] return true;
+  if (obj == Py_None || is_scalar_object(obj)) return false;
+  return !(type == &PyTuple_Type && PyTuple_GET_SIZE(obj) == 0);
+}
+
 // The automatic style of a string scalar: a literal block for a multi-line
 // text that fits one, plain when the text reads back as itself where it
 // stands (`in_flow`: inside a flow collection), else quoted (double quotes
@@ -121,6 +196,8 @@ class RepresentContext {
 
   // The node for `obj` at nesting `depth` (the root is 0), into `out`.
   PyResult<AnchoredFor> represent_object(PyObject* obj, std::uint32_t depth, Place place, YamlNode& out);
+  // Continue after a walk that gave up: its answers and snapshots first.
+  void replay(ReplayLog* log) noexcept { replay_ = log; }
 
   // Gives every node that an alias refers to its provisional anchor (the
   // identity's decimal text); false when no alias was made.
@@ -148,8 +225,14 @@ class RepresentContext {
   PendingObjects pending_;
   std::size_t output_estimate_ = 256;
   std::uintptr_t stack_floor_ = 0;  // at or below it, less than kStackRedZone remains
+  ReplayLog* replay_ = nullptr;
 
   bool stack_is_low() const noexcept;
+  // The callable's answer for `obj` (replayed while the log has answers).
+  PyResult<OwnedRef> ask(PyObject* obj);
+  // Pushes a dict's pairs or a list's, tuple's or set's items (replayed
+  // while the log has snapshots).
+  PyStatus push_entries(PyObject* obj, bool is_dict);
 
   // ---- the object walk (represent.cpp) -------------------------------------------
   // The built-in rules, after the callable returned None.  `replaced`: the

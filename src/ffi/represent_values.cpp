@@ -63,13 +63,9 @@ bool RepresentContext::exact_scalar_node(PyObject* obj, Place place, YamlNode& o
     return true;
   }
   if (type == &PyLong_Type) {
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-    if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
-      PyErr_Clear();
-      return false;
-    }
-    set_int_scalar(out, v);
+    const std::optional<std::int64_t> v = int64_value(obj);
+    if (!v) return false;
+    set_int_scalar(out, *v);
     return true;
   }
   if (type == &PyFloat_Type) {

@@ -212,18 +212,23 @@ std::expected<std::string, OpenFailure> read_regular_file(int fd) {
   if (S_ISDIR(st.st_mode)) return failure(OpenFailure::Reason::System, EISDIR);
   if (!S_ISREG(st.st_mode)) return failure(OpenFailure::Reason::NotRegular);
   // One byte more than the size, so that a file read whole meets its end in
-  // the same call; a file that grows meanwhile is read to its new end.
-  std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
+  // the same call: a read that stops short at the size it had is the end
+  // (no second call to hear it); a file that grows meanwhile is read to its
+  // new end, one whose size says nothing (size 0) until a read gives none.
+  const auto size = static_cast<std::size_t>(st.st_size);
+  std::string text(size + 1, '\0');
   std::size_t used = 0;
   for (;;) {
     if (used == text.size()) text.resize(text.size() * 2);
-    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+    const std::size_t wanted = text.size() - used;
+    const ssize_t n = ::read(fd, text.data() + used, wanted);
     if (n < 0) {
       if (errno == EINTR) continue;
       return failure(OpenFailure::Reason::System, errno);
     }
     if (n == 0) break;
     used += static_cast<std::size_t>(n);
+    if (used == size && static_cast<std::size_t>(n) < wanted) break;
   }
   text.resize(used);
   return text;

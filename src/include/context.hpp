@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,6 +26,7 @@
 #include "include/confine.hpp"
 #include "include/error.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/node_list.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {
@@ -75,6 +77,9 @@ struct IncludeContext {
   std::optional<std::pair<std::uint32_t, std::string>> last_secret_start;
   std::uint64_t expansion_count = 0;
   bool aliases = false;  // some text composed for the load held an alias
+  // The child lists of every text the load composes: one run of chunks
+  // (huge pages once large) instead of a fresh chunk per small file.
+  std::unique_ptr<ListArena> lists = std::make_unique<ListArena>();
 
   bool includes = false;
   bool secrets = false;

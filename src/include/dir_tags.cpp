@@ -40,20 +40,6 @@ LoadResult<DirectoryFiles> list_directive_files(IncludeContext& ctx, const YamlN
   return files;
 }
 
-// One listed file: read, registered, composed.
-struct ListedFile {
-  LoadedFile loaded;
-  std::vector<IncludeFrame> chain;  // the caller's chain and this file
-};
-
-LoadResult<ListedFile> load_listed_file(IncludeContext& ctx, const IncludeDirEntry& entry, const YamlNode& tagged,
-                                        std::span<const IncludeFrame> chain) {
-  ListedFile file;
-  KESTRINE_ASSIGN_OR_RETURN(file.loaded, load_include_file(ctx, entry.path, entry.path, chain));
-  file.chain = extend_chain(chain, entry.path, tagged.span.line);
-  return file;
-}
-
 // A result node at the tag's position naming the directive.
 YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_view tag, std::string argument) {
   node.span = tagged.span;
@@ -67,11 +53,9 @@ LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, const Direc
                                                 const YamlNode& tagged, std::span<const IncludeFrame> chain) {
   std::vector<YamlNode> items;
   for (const IncludeDirEntry& entry : files.entries) {
-    KESTRINE_ASSIGN_OR_RETURN(ListedFile file, load_listed_file(ctx, entry, tagged, chain));
-    for (YamlNode& document : file.loaded.documents) {
-      KESTRINE_TRY(walk_included_tree(document, ctx, file.chain));
-      items.push_back(std::move(document));
-    }
+    KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
+    KESTRINE_TRY(walk_loaded_documents(ctx, file, file.documents, entry.path, tagged.span.line, chain));
+    for (YamlNode& document : file.documents) items.push_back(std::move(document));
   }
   return items;
 }
@@ -83,14 +67,14 @@ LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, c
   std::vector<NodePair> pairs;
   pairs.reserve(files.entries.size());
   for (const IncludeDirEntry& entry : files.entries) {
-    KESTRINE_ASSIGN_OR_RETURN(ListedFile file, load_listed_file(ctx, entry, tagged, chain));
+    KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
     NodePair pair;
-    pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.loaded.file_id, 0, 0, 0});
-    if (file.loaded.documents.empty()) {
+    pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.file_id, 0, 0, 0});
+    if (file.documents.empty()) {
       pair.value = empty_mapping_at(tagged);
     } else {
-      pair.value = std::move(file.loaded.documents.front());
-      KESTRINE_TRY(walk_included_tree(pair.value, ctx, file.chain));
+      pair.value = std::move(file.documents.front());
+      KESTRINE_TRY(walk_loaded_documents(ctx, file, std::span(&pair.value, 1), entry.path, tagged.span.line, chain));
     }
     pairs.push_back(std::move(pair));
   }
@@ -109,7 +93,7 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
   if (!merge) return directive_result(YamlNode::sequence(std::move(documents)), tagged, tag, std::move(files.argument));
   std::size_t count = 0;
   for (const YamlNode& document : documents) count += document.is_sequence() ? document.size() : 1;
-  std::vector<YamlNode> items;
+  NodeList<YamlNode> items;
   items.reserve(count);
   for (YamlNode& document : documents) {
     if (!document.is_sequence()) {
@@ -118,7 +102,9 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
     }
     for (YamlNode& item : document.items()) items.push_back(std::move(item));
   }
-  return directive_result(YamlNode::sequence(std::move(items)), tagged, tag, std::move(files.argument));
+  YamlNode result = YamlNode::sequence();
+  result.set_sequence(std::move(items));
+  return directive_result(std::move(result), tagged, tag, std::move(files.argument));
 }
 
 // The named forms: stem -> first document; the merge form concatenates the
@@ -130,12 +116,15 @@ LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std
   if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files.argument));
   std::size_t count = 0;
   for (const NodePair& file : named) count += file.value.pairs().size();
-  std::vector<NodePair> pairs;
+  // Built in place: the pairs of a large tree are moved once, not twice.
+  NodeList<NodePair> pairs;
   pairs.reserve(count);
   for (NodePair& file : named) {
     for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
   }
-  return directive_result(YamlNode::mapping(std::move(pairs)), tagged, tag, std::move(files.argument));
+  YamlNode result = YamlNode::mapping();
+  result.set_mapping(std::move(pairs));
+  return directive_result(std::move(result), tagged, tag, std::move(files.argument));
 }
 
 }  // namespace

@@ -84,13 +84,15 @@ LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view r
   // Registered before composing, so that a file with a syntax error has its
   // entry; composed from the stored text (nothing registers meanwhile).
   loaded.file_id = register_source(ctx, std::string(resolved), std::move(*text));
-  auto composed = compose_text(*ctx.sources.texts.back(), loaded.file_id, /*empty_document_as_null=*/false);
+  auto composed = compose_text(*ctx.sources.texts.back(), loaded.file_id, /*empty_document_as_null=*/false,
+                               ctx.lists.get());
   if (!composed) {
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::string(resolved), chain, composed.error().span));
   }
   ctx.aliases = ctx.aliases || composed->aliases;
   loaded.documents = std::move(composed->roots);
+  loaded.tags = composed->tags;
   return loaded;
 }
 
@@ -105,6 +107,14 @@ std::vector<IncludeFrame> extend_chain(std::span<const IncludeFrame> chain, std:
 
 LoadStatus walk_included_tree(YamlNode& node, IncludeContext& ctx, std::span<const IncludeFrame> chain) {
   return stack_guarded([&] { return resolve_directive_tags(node, ctx, chain); });
+}
+
+LoadStatus walk_loaded_documents(IncludeContext& ctx, const LoadedFile& loaded, std::span<YamlNode> documents,
+                                 std::string_view file, std::uint32_t line, std::span<const IncludeFrame> chain) {
+  if (!loaded.tags || documents.empty()) return {};
+  const std::vector<IncludeFrame> inner = extend_chain(chain, file, line);
+  for (YamlNode& document : documents) KESTRINE_TRY(walk_included_tree(document, ctx, inner));
+  return {};
 }
 
 LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain) {
@@ -125,8 +135,7 @@ LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged,
     result = empty_mapping_at(tagged);
   } else {
     result = std::move(loaded.documents.front());
-    const std::vector<IncludeFrame> inner = extend_chain(chain, resolved, tagged.span.line);
-    KESTRINE_TRY(walk_included_tree(result, ctx, inner));
+    KESTRINE_TRY(walk_loaded_documents(ctx, loaded, std::span(&result, 1), resolved, tagged.span.line, chain));
   }
   result.set_source(IncludeSource{"!include", std::move(argument), loaded.file_id});
   return result;
@@ -136,12 +145,13 @@ LoadResult<std::vector<YamlNode>> expand_includes(IncludeContext& ctx, std::stri
                                                   std::optional<std::string> root_path, bool empty_document_as_null) {
   std::string root_name = root_path ? std::move(*root_path) : join_path(ctx.root_dir, "<root>");
   const std::uint32_t file_id = register_source(ctx, root_name, std::string(text));
-  auto composed = compose_text(*ctx.sources.texts[file_id], file_id, empty_document_as_null);
+  auto composed = compose_text(*ctx.sources.texts[file_id], file_id, empty_document_as_null, ctx.lists.get());
   if (!composed) {
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::move(root_name), {}, composed.error().span));
   }
   ctx.aliases = ctx.aliases || composed->aliases;
+  if (!composed->tags) return std::move(composed->roots);
   for (YamlNode& root : composed->roots) KESTRINE_TRY(walk_included_tree(root, ctx, {}));
   return std::move(composed->roots);
 }

@@ -46,6 +46,7 @@ LoadResult<std::string> resolve_directive_path(const IncludeContext& ctx, const 
 struct LoadedFile {
   std::uint32_t file_id = 0;
   std::vector<YamlNode> documents;  // not yet walked
+  bool tags = true;                 // false: no tag in the file, so no directive
 };
 
 // Counts the file against the per-load limit, reads it beneath the root,
@@ -64,6 +65,13 @@ std::vector<IncludeFrame> extend_chain(std::span<const IncludeFrame> chain, std:
 
 // resolve_directive_tags under the stack guard.
 LoadStatus walk_included_tree(YamlNode& node, IncludeContext& ctx, std::span<const IncludeFrame> chain);
+
+// Walks `documents`, taken from `loaded` (read as `file` for a directive on
+// `line`), in order, with the chain one frame longer.  A file without any
+// tag holds no directive: its documents are passed over, and the walk of a
+// large tree that would find nothing is spared.
+LoadStatus walk_loaded_documents(IncludeContext& ctx, const LoadedFile& loaded, std::span<YamlNode> documents,
+                                 std::string_view file, std::uint32_t line, std::span<const IncludeFrame> chain);
 
 // The replacement of a node tagged "!include": the first document of the
 // file, expanded, with the directive as its `source`; an empty mapping at

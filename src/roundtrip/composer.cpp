@@ -62,17 +62,20 @@ struct EndAcc {
 
 class Composer {
  public:
-  Composer(std::string_view text, const ScanResult& scan, std::span<const SourceComment> comments)
+  Composer(std::string_view text, const ScanResult& scan, std::span<const SourceComment> comments,
+           ListArena* arena)
       : text_(text),
         ev_(scan.events),
         file_id_(scan.file_id),
         lines_(text),
         placer_(comments, text, introducers),
-        child_counts_(count_children(ev_)) {}
+        child_counts_(count_children(ev_)),
+        arena_(arena != nullptr ? *arena : own_arena_) {}
 
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
   bool aliases = false;  // an alias node was made
+  bool tags = false;     // a tag was read
   IntroducerSet introducers;
 
   // Comments left after the last node of the stream become foot comments.
@@ -172,8 +175,10 @@ class Composer {
   // cursor that follows the composer through them.
   std::vector<ChildCount> child_counts_;
   std::size_t next_count_ = 0;
-  // Storage of the child lists.
-  ListArena arena_;
+  // Storage of the child lists: the caller's, shared by the texts of one
+  // load, or the composer's own.
+  ListArena own_arena_;
+  ListArena& arena_;
   // Index of the event that opens the collection being started.
   std::size_t collection_event_ = 0;
 
@@ -285,6 +290,7 @@ class Composer {
           return false;
         }
         pending_tag_ = PendingTag{p.text(), tag->expanded ? OptText(tag->text()) : OptText()};
+        tags = true;
       } else {
         if (pending_anchor_) {
           fail("a node cannot have two anchors", span_of(p));
@@ -782,10 +788,11 @@ class Composer {
 
 std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view text, const ScanResult& scanned,
                                                             std::span<const SourceComment> comments,
-                                                            bool leading_bom, bool empty_document_as_null) {
+                                                            bool leading_bom, bool empty_document_as_null,
+                                                            ListArena* arena) {
   ComposedStream out;
   {
-    Composer composer(text, scanned, comments);
+    Composer composer(text, scanned, comments, arena);
     if (!composer.compose_stream(out.roots, empty_document_as_null)) {
       for (YamlNode& root : out.roots) drop_node_tree(std::move(root));
       return std::unexpected(std::move(*composer.error));
@@ -793,6 +800,7 @@ std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view tex
     composer.place_feet(out.roots);
     out.document_starts = std::move(composer.document_starts);
     out.aliases = composer.aliases;
+    out.tags = composer.tags;
   }
   if (!out.roots.empty() && leading_bom) out.roots.front().leading_bom = true;
   return out;
@@ -800,13 +808,13 @@ std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view tex
 
 std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
                                                          std::uint32_t file_id,
-                                                         bool empty_document_as_null) {
+                                                         bool empty_document_as_null, ListArena* arena) {
   Scanner scanner = new_scanner(text);
   scanner.file_id = file_id;
   scanner.keep_comments = true;
   auto scanned = scan_events(scanner);
   if (!scanned) return std::unexpected(ComposeError{scanned.error().message, scanned.error().span});
-  return compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
+  return compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null, arena);
 }
 
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip(std::string_view text) {

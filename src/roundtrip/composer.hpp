@@ -29,6 +29,7 @@ struct ComposedStream {
   std::vector<YamlNode> roots;
   std::vector<std::size_t> document_starts;
   bool aliases = false;  // some root holds an alias node (else no alias needs binding)
+  bool tags = false;     // some node holds a tag (else no walk for tags finds any)
 };
 
 // The document roots of `text` (file number 0), in order.  A document opened
@@ -46,10 +47,13 @@ std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_vi
 std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip_file(std::string_view text,
                                                                         std::uint32_t file_id);
 
-// The general entry behind the three above.
+// The general entry behind the three above.  The child lists go to `arena`
+// when given (the texts of one load share its chunks), else to the call's
+// own; either way the trees keep the chunks they use alive.
 std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
                                                          std::uint32_t file_id,
-                                                         bool empty_document_as_null);
+                                                         bool empty_document_as_null,
+                                                         ListArena* arena = nullptr);
 
 // Composes the events of a scan of `text` made with keep_comments (as
 // compose_text does after scanning), for a caller that reads the same events
@@ -57,6 +61,7 @@ std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
 // The scan and its texts must outlive the call; the trees own their texts.
 std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view text, const ScanResult& scanned,
                                                             std::span<const SourceComment> comments,
-                                                            bool leading_bom, bool empty_document_as_null);
+                                                            bool leading_bom, bool empty_document_as_null,
+                                                            ListArena* arena = nullptr);
 
 }  // namespace kestrine

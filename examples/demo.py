@@ -55,7 +55,8 @@ def main():
     try:
         kestrine.loads("service:\n  name: [unclosed\n")
     except kestrine.KestrineParseError as err:
-        print(f"error: {err} (line {err.line}, column {err.column})")
+        print(f"error: {err}")
+        print(f"  as attributes: line={err.line} column={err.column}")
 
 
 if __name__ == "__main__":

@@ -19,6 +19,19 @@ namespace kestrine {
 
 namespace {
 
+// A node's positions as annotated values carry them (1-based lines and
+// columns; the tree's are 0-based).
+SourcePositions source_positions(const YamlNode& node) noexcept {
+  SourcePositions at;
+  at.line = node.span.line + 1;
+  at.column = node.span.column + 1;
+  at.end_line = node.end_line + 1;
+  at.end_column = node.end_column + 1;
+  at.offset = node.span.offset;
+  at.end_offset = node.end_offset;
+  return at;
+}
+
 class TreeConverter {
  public:
   TreeConverter(VersionMode mode, const TagHandlers& handlers, const AnchorBindings& bindings,
@@ -197,12 +210,7 @@ class TreeConverter {
   // The node's metadata as the annotated objects carry it.
   PyResult<Annotation> annotation(const YamlNode& node) {
     Annotation m;
-    m.line = node.span.line + 1;
-    m.column = node.span.column + 1;
-    m.end_line = node.end_line + 1;
-    m.end_column = node.end_column + 1;
-    m.offset = node.span.offset;
-    m.end_offset = node.end_offset;
+    static_cast<SourcePositions&>(m) = source_positions(node);
     KESTRINE_ASSIGN_OR_RETURN(m.file, file_object(node.span.file_id));
     KESTRINE_ASSIGN_OR_RETURN(m.source_tag, provenance_object(source_tag_of(node)));
     KESTRINE_ASSIGN_OR_RETURN(m.source_target, provenance_object(source_target_of(node)));
@@ -254,12 +262,7 @@ class TreeConverter {
   // The node's metadata as an annotated scalar's record keeps it.
   PyResult<ScalarAnnotation> scalar_annotation(const YamlNode& node) {
     ScalarAnnotation m;
-    m.line = node.span.line + 1;
-    m.column = node.span.column + 1;
-    m.end_line = node.end_line + 1;
-    m.end_column = node.end_column + 1;
-    m.offset = node.span.offset;
-    m.end_offset = node.end_offset;
+    static_cast<SourcePositions&>(m) = source_positions(node);
     m.style = node.scalar_style();
     KESTRINE_ASSIGN_OR_RETURN(m.provenance, scalar_provenance_of(node));
     return m;

@@ -15,22 +15,16 @@
 #include <string_view>
 
 #include "ffi/py.hpp"
+#include "ffi/types/source_positions.hpp"
 #include "ffi/types/class_objects.hpp"
 
 namespace kestrine {
 
-// Where an annotated value came from.  Lines and columns are 1-based (the
-// end position is the one just past the last character); offsets are 0-based
-// byte offsets.  The texts are str objects (empty for None), shared by every
-// value of one load that has the same file or tag: one record is 56 bytes,
-// and the Python integers are made only when an attribute is read.
-struct Annotation {
-  std::uint32_t line = 0;
-  std::uint32_t column = 0;
-  std::uint32_t end_line = 0;
-  std::uint32_t end_column = 0;
-  std::uint64_t offset = 0;
-  std::uint64_t end_offset = 0;
+// Where an annotated container came from: its positions, and three texts as
+// str objects (empty for None), shared by every value of one load that has
+// the same file or tag.  One record is 56 bytes; the Python integers are made
+// only when an attribute is read.
+struct Annotation : SourcePositions {
   OwnedRef file;
   OwnedRef source_tag;     // "!secret", "!env_var", an include tag, a custom tag
   OwnedRef source_target;  // the directive's argument

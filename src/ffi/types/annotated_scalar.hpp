@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "ffi/py.hpp"
+#include "ffi/types/source_positions.hpp"
 #include "scanner/scanner.hpp"           // ScalarStyle
 
 namespace kestrine {
@@ -39,13 +40,7 @@ inline constexpr std::size_t kScalarMetaSize = 10;
 // C integers (1-based lines and columns, byte offsets), and the three texts
 // (file, source tag, source target) in one tuple that the values of a load
 // with the same three share.
-struct ScalarAnnotation {
-  std::uint32_t line = 0;
-  std::uint32_t column = 0;
-  std::uint32_t end_line = 0;
-  std::uint32_t end_column = 0;
-  std::uint64_t offset = 0;
-  std::uint64_t end_offset = 0;
+struct ScalarAnnotation : SourcePositions {
   PyObject* provenance = nullptr;  // borrowed (file, source_tag, source_target); null when all three are None
   ScalarStyle style = ScalarStyle::Plain;
 };

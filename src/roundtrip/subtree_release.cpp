@@ -20,13 +20,14 @@ SubtreeRelease::~SubtreeRelease() {
 }
 
 void SubtreeRelease::take(YamlNode&& node) noexcept {
+  // The batch grows as it fills: a small tree allocates no more than it
+  // needs.
   try {
-    if (batch_.empty()) batch_.reserve(kBatch);
+    batch_.push_back(std::move(node));
   } catch (const std::bad_alloc&) {
-    drop_node_tree(std::move(node));  // no room to keep it: freed here
+    drop_node_tree(std::move(node));  // no room to keep it (left as it was): freed here
     return;
   }
-  batch_.push_back(std::move(node));  // reserved: cannot throw
   if (batch_.size() == kBatch) hand_over();
 }
 

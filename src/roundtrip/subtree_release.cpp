@@ -20,8 +20,11 @@ SubtreeRelease::~SubtreeRelease() {
 }
 
 void SubtreeRelease::take(YamlNode&& node) noexcept {
-  // The batch grows as it fills: a small tree allocates no more than it
-  // needs.
+  if (in_place_ < kInPlace) {  // a small tree pays for no batch
+    ++in_place_;
+    drop_node_tree(std::move(node));
+    return;
+  }
   try {
     batch_.push_back(std::move(node));
   } catch (const std::bad_alloc&) {

@@ -7,10 +7,11 @@
 //
 // Freeing a large tree piece by piece as it is converted keeps the memory
 // in use near that of the result alone; freeing it on the converting thread
-// cost a tenth of a large load.  Subtrees are handed over in batches; the
-// thread starts with the first full batch, so a small tree never starts
-// one and is freed by the destructor, on the calling thread.  Without a
-// thread to spare, every batch is freed where it was taken.  The nodes
+// cost a tenth of a large load.  The first subtrees are freed at once, on
+// the calling thread, so that a small tree costs no more than before; the
+// rest are handed over in batches, and the thread starts with the first
+// full one.  Without a thread to spare, every batch is freed where it was
+// taken.  The nodes
 // taken hold no reference to anything outside their own subtree (the list
 // chunks they share count their users atomically), so freeing them
 // elsewhere is safe.
@@ -40,8 +41,10 @@ class SubtreeRelease {
   void hand_over() noexcept;
   void run() noexcept;
 
+  static constexpr std::size_t kInPlace = 256;
   static constexpr std::size_t kBatch = 1024;
 
+  std::size_t in_place_ = 0;  // subtrees freed at once so far
   std::vector<YamlNode> batch_;
   std::mutex mutex_;
   std::condition_variable ready_;

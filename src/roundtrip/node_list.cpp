@@ -133,6 +133,7 @@ void ListArena::expect(std::size_t bytes) noexcept {
     ahead_ = std::move(ahead);
     ahead_->thread = std::thread([ahead = ahead_.get()] { ahead->fault_in(); });
   } catch (const std::bad_alloc&) {
+    // No room for the record: chunks are mapped one at a time, as without a hint.
   } catch (const std::system_error&) {
     // No thread: the chunks are faulted in as they are first written.
   }

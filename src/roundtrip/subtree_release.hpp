@@ -11,10 +11,9 @@
 // the calling thread, so that a small tree costs no more than before; the
 // rest are handed over in batches, and the thread starts with the first
 // full one.  Without a thread to spare, every batch is freed where it was
-// taken.  The nodes
-// taken hold no reference to anything outside their own subtree (the list
-// chunks they share count their users atomically), so freeing them
-// elsewhere is safe.
+// taken.  The nodes taken hold no reference to anything outside their own
+// subtree (the list chunks they share count their users atomically), so
+// freeing them elsewhere is safe.
 #pragma once
 
 #include <condition_variable>

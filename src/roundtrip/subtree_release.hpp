@@ -41,7 +41,7 @@ class SubtreeRelease {
   void run() noexcept;
 
   static constexpr std::size_t kInPlace = 256;
-  static constexpr std::size_t kBatch = 1024;
+  static constexpr std::size_t kBatch = 256;  // small: what waits for the thread adds to the peak
 
   std::size_t in_place_ = 0;  // subtrees freed at once so far
   std::vector<YamlNode> batch_;

@@ -70,7 +70,9 @@ class Composer {
         lines_(text),
         placer_(comments, text, introducers),
         child_counts_(count_children(ev_)),
-        arena_(arena != nullptr ? *arena : own_arena_) {}
+        arena_(arena != nullptr ? *arena : own_arena_) {
+    arena_.expect(list_bytes());
+  }
 
   std::optional<ComposeError> error;
   std::vector<std::size_t> document_starts;
@@ -182,6 +184,15 @@ class Composer {
   // Index of the event that opens the collection being started.
   std::size_t collection_event_ = 0;
 
+  // The room the presized child lists will take in the arena.
+  std::size_t list_bytes() const noexcept {
+    std::size_t bytes = 0;
+    for (const ChildCount& c : child_counts_) {
+      const std::size_t item = ev_[c.event].kind == EventKind::MappingStart ? sizeof(NodePair) : sizeof(YamlNode);
+      bytes += ListArena::chunk_bytes(c.count * item);
+    }
+    return bytes;
+  }
   // Reserves room for the children of the collection opened by
   // `collection_event_`.
   void reserve_children(auto& children) {

@@ -2,11 +2,15 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace kestrine {
 
@@ -39,22 +43,27 @@ bool huge_pages_offered() noexcept {
 #endif
 }
 
-// A 2 MiB mapping aligned to 2 MiB (so that it can be one huge page), or
-// null when the system gives none.
-char* map_huge_chunk() noexcept {
-  void* area = mmap(nullptr, 2 * kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+// `count` mappings of 2 MiB side by side, aligned to 2 MiB (so that each
+// can be one huge page and be unmapped on its own), or null when the system
+// gives none.
+char* map_huge_chunks(std::size_t count) noexcept {
+  const std::size_t bytes = count * kHugePage;
+  void* area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (area == MAP_FAILED) return nullptr;
   char* const raw = static_cast<char*>(area);
   char* const aligned =
       reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) & ~(kHugePage - 1));
   if (aligned > raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
-  if (char* const tail = aligned + kHugePage; tail < raw + 2 * kHugePage)
-    munmap(tail, static_cast<std::size_t>(raw + 2 * kHugePage - tail));
+  if (char* const tail = aligned + bytes; tail < raw + bytes + kHugePage)
+    munmap(tail, static_cast<std::size_t>(raw + bytes + kHugePage - tail));
 #if defined(MADV_HUGEPAGE)
-  madvise(aligned, kHugePage, MADV_HUGEPAGE);
+  madvise(aligned, bytes, MADV_HUGEPAGE);
 #endif
   return aligned;
 }
+
+// Below this many huge chunks an announcement is not worth a thread.
+constexpr std::size_t kFewestAhead = 4;
 
 }  // namespace
 
@@ -70,12 +79,79 @@ void release_list_chunk(ListChunk* chunk) noexcept {
   }
 }
 
+// The huge chunks mapped by expect: taken in order by new_chunk while the
+// thread faults them in (MADV_POPULATE_WRITE leaves what the arena already
+// wrote there as it is, and fails harmlessly on a chunk gone meanwhile).
+struct ListArena::Ahead {
+  char* first = nullptr;
+  std::size_t count = 0;
+  std::size_t next = 0;  // the next chunk new_chunk takes
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  void fault_in() noexcept {
+#if defined(MADV_POPULATE_WRITE)
+    for (std::size_t i = 0; i < count && !stop.load(std::memory_order_relaxed); ++i) {
+      if (madvise(first + i * kHugePage, kHugePage, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) return;
+    }
+#endif
+  }
+};
+
+ListArena::ListArena() noexcept = default;
+
+ListArena::~ListArena() {
+  if (ahead_) {
+    ahead_->stop.store(true, std::memory_order_relaxed);
+    if (ahead_->thread.joinable()) ahead_->thread.join();
+    if (ahead_->next < ahead_->count)
+      munmap(ahead_->first + ahead_->next * kHugePage, (ahead_->count - ahead_->next) * kHugePage);
+  }
+  if (chunk_ != nullptr) release_list_chunk(chunk_);
+}
+
+std::size_t ListArena::chunk_bytes(std::size_t bytes) noexcept {
+  bytes = (bytes + kAlign - 1) / kAlign * kAlign;
+  return bytes <= kLargestShared ? bytes : 0;
+}
+
+void ListArena::expect(std::size_t bytes) noexcept {
+#if defined(MADV_POPULATE_WRITE)
+  if (ahead_ || !huge_pages_offered()) return;
+  // What the heap chunks will not hold, with room for the ends of chunks
+  // that a list did not fit (at most kLargestShared each).
+  const std::size_t heap_part = taken_ < kHugeFrom ? kHugeFrom - taken_ : 0;
+  if (bytes <= heap_part) return;
+  const std::size_t per_chunk = kHugePage - kHeader - kLargestShared;
+  const std::size_t count = (bytes - heap_part + per_chunk - 1) / per_chunk + 1;
+  if (count < kFewestAhead) return;
+  try {
+    auto ahead = std::make_unique<Ahead>();
+    ahead->first = map_huge_chunks(count);
+    if (ahead->first == nullptr) return;
+    ahead->count = count;
+    ahead_ = std::move(ahead);
+    ahead_->thread = std::thread([ahead = ahead_.get()] { ahead->fault_in(); });
+  } catch (const std::bad_alloc&) {
+    // No room for the record: chunks are mapped one at a time, as without a hint.
+  } catch (const std::system_error&) {
+    // No thread: the chunks are faulted in as they are first written.
+  }
+#else
+  (void)bytes;
+#endif
+}
+
 void ListArena::new_chunk() {
   char* raw = nullptr;
   std::size_t size = kHeader + kChunkBytes;
   bool mapped = false;
-  if (taken_ >= kHugeFrom && huge_pages_offered()) {
-    raw = map_huge_chunk();
+  if (taken_ >= kHugeFrom && ahead_ && ahead_->next < ahead_->count) {
+    raw = ahead_->first + ahead_->next++ * kHugePage;
+    mapped = true;
+    size = kHugePage;
+  } else if (taken_ >= kHugeFrom && huge_pages_offered()) {
+    raw = map_huge_chunks(1);
     mapped = raw != nullptr;
     if (mapped) size = kHugePage;
   }

@@ -14,7 +14,11 @@
 // transparent huge pages where the kernel offers them: a fault and a TLB
 // entry per 2 MiB instead of per 4 KiB, and a chunk's memory goes back to
 // the system with its last list, so a tree released piece by piece (as the
-// loads that convert a tree do) lowers the memory in use as it goes.
+// loads that convert a tree do) lowers the memory in use as it goes.  When
+// the composer knows beforehand how much it will place (`expect`), those
+// pages are mapped at once and a thread of the arena's own faults them in
+// ahead of the composer: the kernel clears each page as it is first
+// touched, work that would otherwise stall the composing thread.
 #pragma once
 
 #include <algorithm>
@@ -42,21 +46,31 @@ void release_list_chunk(ListChunk* chunk) noexcept;
 // Hands out list storage from chunks, one stream at a time.
 class ListArena {
  public:
-  ListArena() = default;
+  ListArena() noexcept;
   ListArena(const ListArena&) = delete;
   ListArena& operator=(const ListArena&) = delete;
-  ~ListArena() {
-    if (chunk_ != nullptr) release_list_chunk(chunk_);
-  }
+  ~ListArena();
 
   // `bytes` of storage aligned for any list element.  `chunk` receives the
   // chunk it lies in, with a reference taken for the caller, or null when a
   // large block comes from the heap (to be freed with ::operator delete).
   void* allocate(std::size_t bytes, ListChunk*& chunk);
 
+  // Announces about `bytes` of lists to come (blocks that allocate takes
+  // from the heap excluded).  A large announcement maps the huge pages they
+  // will take now and starts faulting them in; what is left unused goes
+  // back to the system with the arena.  Once per arena; a hint only.
+  void expect(std::size_t bytes) noexcept;
+
+  // The room a block of `bytes` takes in a chunk; 0 for a block that
+  // allocate takes from the heap.
+  static std::size_t chunk_bytes(std::size_t bytes) noexcept;
+
  private:
+  struct Ahead;  // the pages mapped by expect and the thread faulting them in
   void new_chunk();
 
+  std::unique_ptr<Ahead> ahead_;
   ListChunk* chunk_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;

@@ -9,6 +9,7 @@
 #include "decode/directives.hpp"
 #include "roundtrip/child_counts.hpp"
 #include "roundtrip/comments.hpp"
+#include "roundtrip/composer_parts.hpp"
 #include "roundtrip/positions.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
@@ -20,45 +21,7 @@ namespace kestrine {
 
 namespace {
 
-using Pos = CommentPlacer::Pos;
-using Introducer = CommentPlacer::Introducer;
-
-// How the node being composed is introduced, for comment placement.
-struct Visit {
-  Introducer intro{};
-  bool may_take_trailing = true;
-};
-// Mapping keys: nothing introduces them and a comment after one belongs to
-// its value.
-constexpr Visit kKeyVisit{{}, false};
-
-// A tag read before a node: as written (what is written back) and, where a
-// %TAG handle of the document applied, expanded (what it means).
-struct PendingTag {
-  std::string_view written;
-  OptText expanded;
-};
-
-// What a collection learns from its children as they are composed: the
-// furthest end among them (its node_end_position) and the child whose
-// source extent reaches furthest (its end offset).
-struct EndAcc {
-  Pos end;
-  bool any = false;
-  // Copied, not pointed to: children move when their collection closes.
-  std::size_t far_offset = 0;
-  std::uint32_t far_line = 0;
-  std::uint32_t far_column = 0;
-  void take(Pos p, const YamlNode& child) noexcept {
-    if (!any || p > end) end = p;
-    if (!any || child.end_offset > far_offset) {
-      far_offset = child.end_offset;
-      far_line = child.end_line;
-      far_column = child.end_column;
-    }
-    any = true;
-  }
-};
+using namespace compose_parts;
 
 class Composer {
  public:
@@ -815,32 +778,6 @@ std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view tex
   }
   if (!out.roots.empty() && leading_bom) out.roots.front().leading_bom = true;
   return out;
-}
-
-std::expected<ComposedStream, ComposeError> compose_text(std::string_view text,
-                                                         std::uint32_t file_id,
-                                                         bool empty_document_as_null, ListArena* arena) {
-  Scanner scanner = new_scanner(text);
-  scanner.file_id = file_id;
-  scanner.keep_comments = true;
-  auto scanned = scan_events(scanner);
-  if (!scanned) return std::unexpected(ComposeError{scanned.error().message, scanned.error().span});
-  return compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null, arena);
-}
-
-std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip(std::string_view text) {
-  KESTRINE_ASSIGN_OR_RETURN(ComposedStream stream, compose_text(text, 0, false));
-  return std::move(stream.roots);
-}
-
-std::expected<ComposedStream, ComposeError> parse_roundtrip_multi(std::string_view text) {
-  return compose_text(text, 0, true);
-}
-
-std::expected<std::vector<YamlNode>, ComposeError> parse_roundtrip_file(std::string_view text,
-                                                                        std::uint32_t file_id) {
-  KESTRINE_ASSIGN_OR_RETURN(ComposedStream stream, compose_text(text, file_id, false));
-  return std::move(stream.roots);
 }
 
 }  // namespace kestrine

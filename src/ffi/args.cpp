@@ -162,6 +162,15 @@ PyStatus parse_tuple_dict(const ArgSpec& spec, PyObject* args, PyObject* kwargs,
   return {};
 }
 
+PyErr argument_type_error(std::string_view function, std::string_view argument, std::string_view expected,
+                          PyObject* got) {
+  std::string message;
+  if (!function.empty()) message.append(function).append("() ");
+  message.append("argument '").append(argument).append("' must be ").append(expected).append(", not ");
+  message += type_name_text(Py_TYPE(got));
+  return PyErr::type_error(message);
+}
+
 PyStatus check_null_style_options(Options option) noexcept {
   if ((option & OPT_NULL_AS_KEYWORD) != 0 && (option & OPT_NULL_AS_TILDE) != 0) {
     return fail(PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));

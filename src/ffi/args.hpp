@@ -8,6 +8,8 @@
 // behave like built-in ones.
 #pragma once
 
+#include <string_view>
+
 #include "ffi/options.hpp"
 #include "ffi/py.hpp"
 
@@ -30,6 +32,12 @@ PyStatus parse_fastcall(const ArgSpec& spec, PyObject* const* args, Py_ssize_t n
 // The same for a tuple and an optional dict (tp_new, tp_init).
 PyStatus parse_tuple_dict(const ArgSpec& spec, PyObject* args, PyObject* kwargs,
                           PyObject** out);
+
+// TypeError "{function}() argument '{argument}' must be {expected}, not
+// {type}", as the interpreter's own argument parsing words it (without the
+// "{function}() " part when `function` is empty: a property setter).
+PyErr argument_type_error(std::string_view function, std::string_view argument, std::string_view expected,
+                          PyObject* got);
 
 // An argument that was not given, or given as None, reads as absent.
 inline PyObject* none_as_absent(PyObject* arg) noexcept { return arg == Py_None ? nullptr : arg; }

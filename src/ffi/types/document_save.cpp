@@ -22,8 +22,7 @@ constexpr ArgSpec kSetOriginArgs{"set_origin", kPathParams, 1, 0, 1, 1};
 // The text of a str `path` argument (TypeError naming it otherwise).
 PyResult<std::string_view> path_text(const char* fname, PyObject* path) {
   if (!PyUnicode_Check(path)) {
-    return fail(PyErr::type_error(std::string(fname) + "() argument 'path' must be str, not " +
-                                  type_name_text(Py_TYPE(path))));
+    return fail(argument_type_error(fname, "path", "str", path));
   }
   return str_view(path);
 }

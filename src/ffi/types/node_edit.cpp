@@ -30,8 +30,7 @@ PyErr cannot_delete(std::string_view attribute) noexcept {
 PyResult<std::optional<std::string_view>> optional_text(PyObject* value, const char* argument) {
   if (value == Py_None) return std::optional<std::string_view>();
   if (!PyUnicode_Check(value)) {
-    return fail(PyErr::type_error(std::string("argument '") + argument + "' must be str or None, not " +
-                                  type_name_text(Py_TYPE(value))));
+    return fail(argument_type_error("", argument, "str or None", value));
   }
   KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(value));
   return std::optional<std::string_view>(text);
@@ -200,8 +199,7 @@ PyObject* node_make_alias(PyObject* self, PyObject* const* args, Py_ssize_t narg
     PyObject* arg[1];
     KESTRINE_TRY(parse_fastcall(kMakeAliasArgs, args, nargs, kwnames, arg));
     if (!PyUnicode_Check(arg[0])) {
-      return fail(PyErr::type_error("make_alias() argument 'name' must be str, not " +
-                                    type_name_text(Py_TYPE(arg[0]))));
+      return fail(argument_type_error("make_alias", "name", "str", arg[0]));
     }
     KESTRINE_ASSIGN_OR_RETURN(const std::string_view name, str_view(arg[0]));
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));

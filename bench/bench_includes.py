@@ -25,6 +25,8 @@ Inputs, written into a temporary directory:
 Figures:
   expansion + load   MB/s of included text (best of --repeat after a warm-up),
                      against the plain load of `concat`;
+  round-trip doc     the same tree loaded as a round-trip document: the
+                     expansion without the conversion to Python objects;
   bytes read         read(2) bytes during one expanded load (/proc/self/io
                      rchar) over the included bytes: 1.00 means each file
                      was read once;
@@ -229,12 +231,16 @@ def main():
         mb = included / 1e6
         t_expanded = best_time(expanded, args.repeat)
         t_plain = best_time(plain, args.repeat)
+        t_round_trip = best_time(lambda: kestrine.loads(TOP, option=OPTIONS | kestrine.OPT_ROUND_TRIP,
+                                                        include_dir=str(root)), args.repeat)
         ratio_read = read_bytes_during(expanded) / included
         mem_expanded = peak_memory("expanded", root)
         mem_plain = peak_memory("concat", root)
         lines.append(f"tree: {args.files} files, {mb:.2f} MB included, !include_dir_merge_named over nested directories")
         lines.append(f"  expansion + load   {mb / t_expanded:8.1f} MB/s   ({t_expanded * 1e3:.1f} ms)")
         lines.append(f"  plain load concat  {mb / t_plain:8.1f} MB/s   ({t_plain * 1e3:.1f} ms)")
+        lines.append(f"  round-trip doc     {mb / t_round_trip:8.1f} MB/s   ({t_round_trip * 1e3:.1f} ms: "
+                     "expansion, no conversion)")
         lines.append(f"  bytes read / included bytes   {ratio_read:.3f}")
         lines.append(f"  peak memory  expanded {mem_expanded:.1f} MB, plain concat {mem_plain:.1f} MB, "
                      f"ratio {mem_expanded / mem_plain:.2f}")

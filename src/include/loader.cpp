@@ -22,6 +22,8 @@ std::string base_directory(const IncludeContext& ctx, std::uint32_t file_id) {
   return ctx.root_dir;
 }
 
+}  // namespace
+
 LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
                      std::span<const IncludeFrame> chain) {
   if (failure.reason == OpenFailure::Reason::Escapes) {
@@ -38,8 +40,6 @@ std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& ro
   if (!is_valid_utf8(text)) return std::unexpected(OpenFailure{OpenFailure::Reason::NotUtf8, 0});
   return text;
 }
-
-}  // namespace
 
 YamlNode empty_mapping_at(const YamlNode& tagged) {
   YamlNode node = YamlNode::mapping();
@@ -69,31 +69,42 @@ LoadResult<std::string> resolve_directive_path(const IncludeContext& ctx, const 
   return resolve_include_path(ctx, joined, argument, tagged.span.file_id, chain);
 }
 
-LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
-                                         std::span<const IncludeFrame> chain) {
-  if (++ctx.expansion_count > kMaxIncludedFiles) {
-    return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
-                                           "include expansion exceeded the maximum of " +
-                                               std::to_string(kMaxIncludedFiles) +
-                                               " files (a fan-out of nested includes)",
-                                           std::string(resolved), chain));
-  }
-  auto text = read_included_text(ctx.root, resolved);
-  if (!text) return std::unexpected(read_error(resolved, shown, text.error(), chain));
-  LoadedFile loaded;
-  // Registered before composing, so that a file with a syntax error has its
-  // entry; composed from the stored text (nothing registers meanwhile).
-  loaded.file_id = register_source(ctx, std::string(resolved), std::move(*text));
-  auto composed = compose_text(*ctx.sources.texts.back(), loaded.file_id, /*empty_document_as_null=*/false,
-                               ctx.lists.get());
+LoadStatus count_included_file(IncludeContext& ctx, std::string_view resolved, std::span<const IncludeFrame> chain) {
+  if (++ctx.expansion_count <= kMaxIncludedFiles) return {};
+  return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
+                                         "include expansion exceeded the maximum of " +
+                                             std::to_string(kMaxIncludedFiles) +
+                                             " files (a fan-out of nested includes)",
+                                         std::string(resolved), chain));
+}
+
+LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
+                                     std::expected<ComposedStream, ComposeError> composed,
+                                     std::string_view resolved, std::span<const IncludeFrame> chain) {
   if (!composed) {
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::string(resolved), chain, composed.error().span));
   }
   ctx.aliases = ctx.aliases || composed->aliases;
+  LoadedFile loaded;
+  loaded.file_id = file_id;
   loaded.documents = std::move(composed->roots);
   loaded.tags = composed->tags;
   return loaded;
+}
+
+LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
+                                         std::span<const IncludeFrame> chain) {
+  KESTRINE_TRY(count_included_file(ctx, resolved, chain));
+  auto text = read_included_text(ctx.root, resolved);
+  if (!text) return std::unexpected(read_error(resolved, shown, text.error(), chain));
+  // Registered before composing, so that a file with a syntax error has its
+  // entry; composed from the stored text (nothing registers meanwhile).
+  const std::uint32_t file_id = register_source(ctx, std::string(resolved), std::move(*text));
+  return composed_file(ctx, file_id,
+                       compose_text(*ctx.sources.texts.back(), file_id, /*empty_document_as_null=*/false,
+                                    ctx.lists.get()),
+                       resolved, chain);
 }
 
 std::vector<IncludeFrame> extend_chain(std::span<const IncludeFrame> chain, std::string_view file,

@@ -391,7 +391,8 @@ PyObject* new_presized_dict(std::size_t n) noexcept {
 }
 
 KeyStrCache::~KeyStrCache() {
-  for (auto& entry : keys_) Py_DECREF(entry.second);
+  if (!slots_) return;
+  for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
 }
 
 // The cache alone makes equal keys one object per call.  Interning them in
@@ -399,37 +400,46 @@ KeyStrCache::~KeyStrCache() {
 // small configuration files (one lookup in a large table per distinct key)
 // and buys nothing inside the result.
 PyObject* KeyStrCache::get(std::string_view text) {
-  Recent& recent = recent_[recent_slot(text)];
-  if (recent.str != nullptr && recent.text == text) [[likely]] return Py_NewRef(recent.str);
-  return get_slow(text, recent);
-}
-
-// The length and the first and last bytes: keys that recur differ there.
-std::size_t KeyStrCache::recent_slot(std::string_view text) noexcept {
-  const std::size_t n = text.size();
-  if (n == 0) return 0;
-  const auto first = static_cast<unsigned char>(text[0]);
-  const auto last = static_cast<unsigned char>(text[n - 1]);
-  const auto middle = static_cast<unsigned char>(text[n / 2]);
-  return (n * 31 + first * 7 + middle * 3 + last) % kRecent;
-}
-
-PyObject* KeyStrCache::get_slow(std::string_view text, Recent& recent) {
-  auto found = keys_.find(text);
-  if (found != keys_.end()) {
-    recent = Recent{found->first, found->second};
-    return Py_NewRef(found->second);
+  if (!slots_) {
+    slots_ = std::make_unique<Slot[]>(kFirstCapacity);
+    mask_ = kFirstCapacity - 1;
   }
+  const std::size_t hash = SeededStringHash{}(text);
+  for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+    Slot& slot = slots_[i];
+    if (slot.str == nullptr) return insert(text, hash, slot);
+    if (slot.hash == hash && slot.size == text.size() && std::memcmp(slot.data, text.data(), text.size()) == 0)
+      return Py_NewRef(slot.str);
+  }
+}
+
+PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, Slot& slot) {
   OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
   if (!owned) return nullptr;
   PyObject* const str = owned.get();
   (void)PyObject_Hash(str);  // a str's hash cannot fail; kept in the object
   const std::optional<std::string_view> own = compact_ascii_view(str);
   const std::string_view key = own ? *own : std::string_view(texts_.emplace_back(text));
-  keys_.emplace(key, str);  // if this throws, `owned` still frees the str
-  (void)owned.release();    // the cache's reference from here on
-  recent = Recent{key, str};
-  return Py_NewRef(str);    // and one for the caller
+  slot = Slot{key.data(), key.size(), hash, owned.release()};  // the cache's reference from here on
+  if (++used_ * 2 > mask_ + 1) grow();  // `slot` is not used after this
+  return Py_NewRef(str);                // and one for the caller
+}
+
+// Doubles the table, keeping it at most half full.  Only called right after
+// an insertion, so a failed allocation (std::bad_alloc) leaves a valid table.
+void KeyStrCache::grow() {
+  const std::size_t capacity = (mask_ + 1) * 2;
+  auto slots = std::make_unique<Slot[]>(capacity);
+  const std::size_t mask = capacity - 1;
+  for (std::size_t i = 0; i <= mask_; ++i) {
+    const Slot& old = slots_[i];
+    if (old.str == nullptr) continue;
+    std::size_t j = old.hash & mask;
+    while (slots[j].str != nullptr) j = (j + 1) & mask;
+    slots[j] = old;
+  }
+  slots_ = std::move(slots);
+  mask_ = mask;
 }
 
 GcPause::GcPause(bool active) noexcept {

@@ -16,8 +16,8 @@
 // bigint_to_py.
 #pragma once
 
-#include <array>
 #include <deque>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -68,12 +68,12 @@ PyObject* new_presized_dict(std::size_t n) noexcept;
 // equal keys share one object, whose hash is computed once, when it is made.
 // Holds a reference to each str, and no pointer into the caller's text (the
 // tree a key was read from may go first): an ASCII key is found by the text
-// of its own str, any other by a copy.  Keys of configuration files recur in
-// the same few shapes, so a small table of the keys seen last answers most
-// lookups before the map does.
+// of its own str, any other by a copy.  An open-addressing table with the
+// seeded text hash; it costs nothing until the first key and grows with the
+// number of distinct keys, so a small load pays for a small table.
 class KeyStrCache {
  public:
-  KeyStrCache() { keys_.reserve(56); }
+  KeyStrCache() = default;
   ~KeyStrCache();
   KeyStrCache(const KeyStrCache&) = delete;
   KeyStrCache& operator=(const KeyStrCache&) = delete;
@@ -82,17 +82,20 @@ class KeyStrCache {
   PyObject* get(std::string_view text);
 
  private:
-  struct Recent {
-    std::string_view text;  // as the map's key
-    PyObject* str = nullptr;
+  struct Slot {
+    const char* data = nullptr;  // the key's text (its str's own bytes, or in texts_)
+    std::size_t size = 0;
+    std::size_t hash = 0;
+    PyObject* str = nullptr;  // owned; null: the slot is free
   };
-  static constexpr std::size_t kRecent = 256;
-  static std::size_t recent_slot(std::string_view text) noexcept;
-  PyObject* get_slow(std::string_view text, Recent& recent);
+  static constexpr std::size_t kFirstCapacity = 32;  // a power of two
+  PyObject* insert(std::string_view text, std::size_t hash, Slot& slot);
+  void grow();
 
-  SeededHashMap<std::string_view, PyObject*> keys_;  // owned references
-  std::deque<std::string> texts_;                    // the texts of non-ASCII keys
-  std::array<Recent, kRecent> recent_{};
+  std::unique_ptr<Slot[]> slots_;
+  std::size_t mask_ = 0;  // capacity - 1 once slots_ exists
+  std::size_t used_ = 0;
+  std::deque<std::string> texts_;  // the texts of non-ASCII keys
 };
 
 // One document to a Python object.

@@ -18,10 +18,16 @@ bool is_auto_schema(PyObject* schema) noexcept {
   return text && *text == "auto";
 }
 
-// Runs the plain decoder over `text` with the interpreter lock released.
+// Below this size a decode takes about as long as releasing and taking back
+// the interpreter lock, so the lock stays held.
+constexpr std::size_t kDecodeOffLockBytes = 1024;
+
+// Runs the plain decoder over `text`, with the interpreter lock released
+// unless the text is small.
 PyResult<DecodedStream> decode_plain(std::string_view text, const LoadSettings& settings) {
   const DecodeOptions options = plain_decode_options(settings);
-  auto decoded = without_gil([&] { return decode_stream(text, options); });
+  auto decoded = text.size() < kDecodeOffLockBytes ? decode_stream(text, options)
+                                                   : without_gil([&] { return decode_stream(text, options); });
   if (!decoded) return fail(decoder_error_to_py(decoded.error()));
   for (const std::string& warning : decoded->warnings) log_warning(warning);
   return std::move(*decoded);

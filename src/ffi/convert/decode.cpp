@@ -419,7 +419,7 @@ PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, Slot& slo
   PyObject* const str = owned.get();
   (void)PyObject_Hash(str);  // a str's hash cannot fail; kept in the object
   const std::optional<std::string_view> own = compact_ascii_view(str);
-  const std::string_view key = own ? *own : std::string_view(texts_.emplace_back(text));
+  const std::string_view key = own ? *own : std::string_view(texts_.emplace_front(text));
   slot = Slot{key.data(), key.size(), hash, owned.release()};  // the cache's reference from here on
   if (++used_ * 2 > mask_ + 1) grow();  // `slot` is not used after this
   return Py_NewRef(str);                // and one for the caller

@@ -16,7 +16,7 @@
 // bigint_to_py.
 #pragma once
 
-#include <deque>
+#include <forward_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -95,7 +95,9 @@ class KeyStrCache {
   std::unique_ptr<Slot[]> slots_;
   std::size_t mask_ = 0;  // capacity - 1 once slots_ exists
   std::size_t used_ = 0;
-  std::deque<std::string> texts_;  // the texts of non-ASCII keys
+  // The texts of non-ASCII keys (a list: no allocation while empty, and the
+  // texts never move).
+  std::forward_list<std::string> texts_;
 };
 
 // One document to a Python object.

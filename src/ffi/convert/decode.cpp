@@ -400,29 +400,56 @@ KeyStrCache::~KeyStrCache() {
 // small configuration files (one lookup in a large table per distinct key)
 // and buys nothing inside the result.
 PyObject* KeyStrCache::get(std::string_view text) {
+  std::uint32_t& recent = recent_[recent_index(text)];
+  if (recent != 0) [[likely]] {
+    const Slot& slot = slots_[recent - 1];
+    if (std::string_view(slot.data, slot.size) == text) return Py_NewRef(slot.str);
+  }
+  return get_slow(text, recent);
+}
+
+// The length and the first, middle and last bytes: keys that recur differ
+// there.
+std::size_t KeyStrCache::recent_index(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  if (n == 0) return 0;
+  const auto first = static_cast<unsigned char>(text[0]);
+  const auto middle = static_cast<unsigned char>(text[n / 2]);
+  const auto last = static_cast<unsigned char>(text[n - 1]);
+  return (n * 31 + first * 7 + middle * 3 + last) % kRecent;
+}
+
+PyObject* KeyStrCache::get_slow(std::string_view text, std::uint32_t& recent) {
   if (!slots_) {
     slots_ = std::make_unique<Slot[]>(kFirstCapacity);
     mask_ = kFirstCapacity - 1;
   }
   const std::size_t hash = SeededStringHash{}(text);
   for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-    Slot& slot = slots_[i];
-    if (slot.str == nullptr) return insert(text, hash, slot);
-    if (slot.hash == hash && slot.size == text.size() && std::memcmp(slot.data, text.data(), text.size()) == 0)
+    const Slot& slot = slots_[i];
+    if (slot.str == nullptr) return insert(text, hash, i);
+    if (slot.hash == hash && std::string_view(slot.data, slot.size) == text) {
+      recent = static_cast<std::uint32_t>(i + 1);
       return Py_NewRef(slot.str);
+    }
   }
 }
 
-PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, Slot& slot) {
+// Fills the free slot `at` with a new str for `text`.
+PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, std::size_t at) {
   OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
   if (!owned) return nullptr;
   PyObject* const str = owned.get();
   (void)PyObject_Hash(str);  // a str's hash cannot fail; kept in the object
   const std::optional<std::string_view> own = compact_ascii_view(str);
   const std::string_view key = own ? *own : std::string_view(texts_.emplace_front(text));
-  slot = Slot{key.data(), key.size(), hash, owned.release()};  // the cache's reference from here on
-  if (++used_ * 2 > mask_ + 1) grow();  // `slot` is not used after this
-  return Py_NewRef(str);                // and one for the caller
+  slots_[at] = Slot{key.data(), key.size(), hash, owned.release()};  // the cache's reference from here on
+  if (++used_ * 2 > mask_ + 1) {
+    grow();
+  } else {
+    recent_[recent_index(text)] = static_cast<std::uint32_t>(at + 1);
+  }
+  return Py_NewRef(str);  // and one for the caller
 }
 
 // Doubles the table, keeping it at most half full.  Only called right after
@@ -440,6 +467,7 @@ void KeyStrCache::grow() {
   }
   slots_ = std::move(slots);
   mask_ = mask;
+  recent_.fill(0);  // slot numbers changed
 }
 
 GcPause::GcPause(bool active) noexcept {

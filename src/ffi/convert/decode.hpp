@@ -16,6 +16,8 @@
 // bigint_to_py.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <forward_list>
 #include <memory>
 #include <span>
@@ -70,7 +72,10 @@ PyObject* new_presized_dict(std::size_t n) noexcept;
 // tree a key was read from may go first): an ASCII key is found by the text
 // of its own str, any other by a copy.  An open-addressing table with the
 // seeded text hash; it costs nothing until the first key and grows with the
-// number of distinct keys, so a small load pays for a small table.
+// number of distinct keys, so a small load pays for a small table.  Keys of
+// configuration files recur in the same few shapes, so a small index of the
+// keys seen last, found from the length and three bytes, answers most
+// lookups before the text is hashed.
 class KeyStrCache {
  public:
   KeyStrCache() = default;
@@ -89,9 +94,13 @@ class KeyStrCache {
     PyObject* str = nullptr;  // owned; null: the slot is free
   };
   static constexpr std::size_t kFirstCapacity = 32;  // a power of two
-  PyObject* insert(std::string_view text, std::size_t hash, Slot& slot);
+  static constexpr std::size_t kRecent = 128;
+  static std::size_t recent_index(std::string_view text) noexcept;
+  PyObject* get_slow(std::string_view text, std::uint32_t& recent);
+  PyObject* insert(std::string_view text, std::size_t hash, std::size_t at);
   void grow();
 
+  std::array<std::uint32_t, kRecent> recent_{};  // slot index + 1 of a recent key, or 0
   std::unique_ptr<Slot[]> slots_;
   std::size_t mask_ = 0;  // capacity - 1 once slots_ exists
   std::size_t used_ = 0;

@@ -184,6 +184,16 @@ def test_strings_keep_their_text():
                                     "d": "Grüße"}
 
 
+def test_escapes_make_non_ascii_text_in_ascii_input():
+    # The input is ASCII; only the escapes make other characters, in values,
+    # keys, anchored texts and every document of a stream.
+    text = 'a: "\\u00e9t\\xe9"\nb: [&x "\\N\\_", *x]\n"\\u00fc": "\\U0001F600"\n'
+    expected = {"a": "\u00e9t\u00e9", "b": ["\x85\xa0", "\x85\xa0"], "\u00fc": "\U0001F600"}
+    assert kestrine.loads(text) == expected
+    assert kestrine.loads_all("x\n---\n" + text) == ["x", expected]
+    assert kestrine.loads('"\\u00e9"') == "\u00e9" and kestrine.loads("'plain'") == "plain"
+
+
 def test_collections_and_order():
     doc = kestrine.loads("z: 1\na: [1, [2, [3]], {}]\nm: {k: v}\n")
     assert list(doc) == ["z", "a", "m"]

@@ -678,7 +678,10 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          std::size_t text_size_hint,
                                                          const DecodeOptions& options) {
   auto out = decode_borrowed(scan, text_size_hint, options);
-  if (out) out->scalar_texts = std::move(scan.arena);
+  if (out) {
+    out->scalar_texts = std::move(scan.arena);
+    out->ascii_texts = scan.ascii_texts;
+  }
   return out;
 }
 

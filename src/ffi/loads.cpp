@@ -57,14 +57,14 @@ PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings));
   if (decoded.documents.empty()) return none_ref();
   if (call.schema) KESTRINE_TRY(loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings));
-  PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers);
+  PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers, decoded.ascii_texts);
   drop_native(decoded, text.size());
   return result;
 }
 
 PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(call.text->text(), call.settings));
-  PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers);
+  PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers, decoded.ascii_texts);
   drop_native(decoded, call.text->text().size());
   return result;
 }

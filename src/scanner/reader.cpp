@@ -89,11 +89,10 @@ inline bool is_control_at(const unsigned char* p, std::size_t n, std::size_t i, 
 }
 
 #if defined(__SSE2__)
-// One bit per byte of the sixteen at `p` that may start a disallowed
+// One bit per byte of the sixteen in `v` that may start a disallowed
 // character: below 0x20 other than tab and line breaks, 0x7F, and the lead
 // bytes of the C1 controls (C2) and of U+FFFE / U+FFFF (EF).
-inline unsigned control_candidates(const unsigned char* p) noexcept {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+inline unsigned control_candidates(__m128i v) noexcept {
   const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
   const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')),
                                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
@@ -106,21 +105,28 @@ inline unsigned control_candidates(const unsigned char* p) noexcept {
 #endif
 
 // Offset of the first disallowed control character at or after `from` (its
-// code point in `code`), or the text's size.  Candidates are found sixteen
-// bytes at a time; only they get a closer look.
-std::size_t find_control_character(std::string_view text, std::size_t from, char32_t& code) noexcept {
+// code point in `code`), or the text's size; `high` gathers the bytes looked
+// at (bit 7 set when any was non-ASCII).  Candidates are found sixteen bytes
+// at a time; only they get a closer look.
+std::size_t find_control_character(std::string_view text, std::size_t from, char32_t& code,
+                                   unsigned& high) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = from;
 #if defined(__SSE2__)
+  __m128i seen = _mm_setzero_si128();
   for (; n - i >= 16; i += 16) {
-    for (unsigned mask = control_candidates(p + i); mask != 0; mask &= mask - 1) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    seen = _mm_or_si128(seen, v);
+    for (unsigned mask = control_candidates(v); mask != 0; mask &= mask - 1) {
       const std::size_t k = i + static_cast<unsigned>(__builtin_ctz(mask));
       if (is_control_at(p, n, k, code)) return k;
     }
   }
+  high = _mm_movemask_epi8(seen) != 0 ? 0x80 : 0;
 #endif
   for (; i < n; ++i) {
+    high |= p[i];
     if (is_control_at(p, n, i, code)) return i;
   }
   return n;
@@ -129,10 +135,14 @@ std::size_t find_control_character(std::string_view text, std::size_t from, char
 }  // namespace
 
 bool check_control_characters(std::string_view text, std::size_t from, std::uint32_t file_id,
-                              ScanError& error) {
+                              ScanError& error, bool* ascii) {
   char32_t code = 0;
-  const std::size_t bad = find_control_character(text, from, code);
-  if (bad == text.size()) return true;
+  unsigned high = 0;
+  const std::size_t bad = find_control_character(text, from, code, high);
+  if (bad == text.size()) {
+    if (ascii != nullptr) *ascii = (high & 0x80) == 0;
+    return true;
+  }
 
   // Position of the offending character: lines and characters since `from`.
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());

@@ -167,7 +167,7 @@ void report_unhashable_key() noexcept {
 // public functions turn that into PyResult values.
 class PlainConverter {
  public:
-  explicit PlainConverter(const TagHandlers& handlers) : handlers_(handlers) {}
+  PlainConverter(const TagHandlers& handlers, bool ascii_texts) : handlers_(handlers), ascii_texts_(ascii_texts) {}
   ~PlainConverter() {
     for (auto& entry : zones_) Py_DECREF(entry.second);
     for (auto& entry : shared_texts_) Py_DECREF(entry.second.object);
@@ -194,7 +194,7 @@ class PlainConverter {
       case ValueKind::Float:
         return PyFloat_FromDouble(v.real);
       case ValueKind::String:
-        return shared_ ? shared_text(v) : str_from_utf8(v.text());
+        return shared_ ? shared_text(v) : text_str(v.text());
       case ValueKind::Timestamp:
         return timestamp(v.timestamp());
       case ValueKind::Sequence:
@@ -293,13 +293,17 @@ class PlainConverter {
     auto found = shared_texts_.find(text.data());
     if (found != shared_texts_.end() && found->second.size == text.size() && found->second.kind == v.kind)
       return Py_NewRef(found->second.object);
-    OwnedRef obj = OwnedRef::steal(is_str ? str_from_utf8(text) : bigint_object(text));
+    OwnedRef obj = OwnedRef::steal(is_str ? text_str(text) : bigint_object(text));
     if (!obj) return nullptr;
     if (found == shared_texts_.end()) {
       shared_texts_.emplace(text.data(), SharedText{obj.get(), text.size(), v.kind});
       Py_INCREF(obj.get());  // the cache's reference
     }
     return obj.release();
+  }
+
+  PyObject* text_str(std::string_view text) const noexcept {
+    return ascii_texts_ ? str_from_ascii(text) : str_from_utf8(text);
   }
 
   // A mapping key: strings through the cache, collections as tuples,
@@ -373,6 +377,7 @@ class PlainConverter {
   };
 
   const TagHandlers& handlers_;
+  const bool ascii_texts_;  // every text is ASCII (DecodedStream::ascii_texts)
   KeyStrCache keys_;
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
   SeededHashMap<const char*, SharedText> shared_texts_;     // anchored texts by address
@@ -482,15 +487,16 @@ GcPause::~GcPause() {
   PyGC_Enable();
 }
 
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) {
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers, bool ascii_texts) {
   GcPause pause(!handlers.calls_back());
-  PlainConverter converter(handlers);
+  PlainConverter converter(handlers, ascii_texts);
   return checked(converter.child(document, 0));
 }
 
-PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) {
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers,
+                                        bool ascii_texts) {
   GcPause pause(!handlers.calls_back());
-  PlainConverter converter(handlers);
+  PlainConverter converter(handlers, ascii_texts);
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(documents.size()))));
   for (std::size_t i = 0; i < documents.size(); ++i) {
     PyObject* item = converter.child(documents[i], 0);

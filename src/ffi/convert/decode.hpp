@@ -109,12 +109,15 @@ class KeyStrCache {
   std::forward_list<std::string> texts_;
 };
 
-// One document to a Python object.
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers);
+// One document to a Python object.  `ascii_texts`: every text in the tree is
+// ASCII (DecodedStream::ascii_texts), so strs are made without looking.
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers,
+                                  bool ascii_texts = false);
 
 // Every document of a stream, in order, into a new list (one key cache for
 // all of them).
-PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers);
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers,
+                                        bool ascii_texts = false);
 
 // The object that stands for a node tagged `tag` whose value converted to
 // `value`: the `tags` entry's callable, else `tag_handler`, else a

@@ -227,6 +227,17 @@ def test_equal_keys_share_one_string():
     assert values[0] == values[1] and values[0] is not values[1]
 
 
+def test_keys_that_differ_in_one_byte_stay_apart():
+    # Every length the key cache compares in its own way, each byte changed
+    # once, in one mapping per length and repeated in sibling mappings.
+    for n in range(1, 21):
+        keys = ["k" * n, "\u00e9" * n] + ["k" * i + "x" + "k" * (n - i - 1) for i in range(n)]
+        pairs = "".join(f"  {k}: {j}\n" for j, k in enumerate(keys))
+        doc = kestrine.loads(f"- \n{pairs}- \n{pairs}".replace("- \n  ", "- "))
+        assert doc == [dict((k, j) for j, k in enumerate(keys))] * 2
+        assert all(a is b for a, b in zip(doc[0], doc[1]))
+
+
 def test_aliases_become_independent_objects():
     doc = kestrine.loads("a: &x {k: [1]}\nb: *x\n")
     assert doc["a"] == doc["b"]

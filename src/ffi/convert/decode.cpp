@@ -408,9 +408,32 @@ PyObject* KeyStrCache::get(std::string_view text) {
   std::uint32_t& recent = recent_[recent_index(text)];
   if (recent != 0) [[likely]] {
     const Slot& slot = slots_[recent - 1];
-    if (std::string_view(slot.data, slot.size) == text) return Py_NewRef(slot.str);
+    if (slot.size == text.size() && same_bytes(slot.data, text)) return Py_NewRef(slot.str);
   }
   return get_slow(text, recent);
+}
+
+namespace {
+inline std::uint64_t load8(const char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline std::uint32_t load4(const char* p) noexcept {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+}  // namespace
+
+// Keys are mostly short: up to 16 bytes compare as two overlapping words,
+// without a call.
+bool KeyStrCache::same_bytes(const char* data, std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  const char* t = text.data();
+  if (n >= 8 && n <= 16) return load8(data) == load8(t) && load8(data + n - 8) == load8(t + n - 8);
+  if (n >= 4 && n < 8) return load4(data) == load4(t) && load4(data + n - 4) == load4(t + n - 4);
+  return std::string_view(data, n) == text;
 }
 
 // The length and the first, middle and last bytes: keys that recur differ
@@ -433,8 +456,8 @@ PyObject* KeyStrCache::get_slow(std::string_view text, std::uint32_t& recent) {
   for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
     if (slot.str == nullptr) return insert(text, hash, i);
-    if (slot.hash == hash && std::string_view(slot.data, slot.size) == text) {
-      recent = static_cast<std::uint32_t>(i + 1);
+    if (slot.hash == hash && slot.size == text.size() && same_bytes(slot.data, text)) {
+      recent = static_cast<std::uint32_t>(i + 1);  // a key that recurs takes the recent entry
       return Py_NewRef(slot.str);
     }
   }
@@ -451,8 +474,8 @@ PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, std::size
   slots_[at] = Slot{key.data(), key.size(), hash, owned.release()};  // the cache's reference from here on
   if (++used_ * 2 > mask_ + 1) {
     grow();
-  } else {
-    recent_[recent_index(text)] = static_cast<std::uint32_t>(at + 1);
+  } else if (std::uint32_t& recent = recent_[recent_index(text)]; recent == 0) {
+    recent = static_cast<std::uint32_t>(at + 1);  // a key seen once takes only a free entry
   }
   return Py_NewRef(str);  // and one for the caller
 }

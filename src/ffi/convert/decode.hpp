@@ -96,6 +96,8 @@ class KeyStrCache {
   static constexpr std::size_t kFirstCapacity = 32;  // a power of two
   static constexpr std::size_t kRecent = 128;
   static std::size_t recent_index(std::string_view text) noexcept;
+  // Whether the `text.size()` bytes at `data` equal `text`.
+  static bool same_bytes(const char* data, std::string_view text) noexcept;
   PyObject* get_slow(std::string_view text, std::uint32_t& recent);
   PyObject* insert(std::string_view text, std::size_t hash, std::size_t at);
   void grow();

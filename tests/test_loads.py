@@ -184,6 +184,16 @@ def test_strings_keep_their_text():
                                     "d": "Grüße"}
 
 
+def test_escapes_make_non_ascii_text_in_ascii_input():
+    # The input is ASCII; only the escapes make other characters, in values,
+    # keys, anchored texts and every document of a stream.
+    text = 'a: "\\u00e9t\\xe9"\nb: [&x "\\N\\_", *x]\n"\\u00fc": "\\U0001F600"\n'
+    expected = {"a": "\u00e9t\u00e9", "b": ["\x85\xa0", "\x85\xa0"], "\u00fc": "\U0001F600"}
+    assert kestrine.loads(text) == expected
+    assert kestrine.loads_all("x\n---\n" + text) == ["x", expected]
+    assert kestrine.loads('"\\u00e9"') == "\u00e9" and kestrine.loads("'plain'") == "plain"
+
+
 def test_collections_and_order():
     doc = kestrine.loads("z: 1\na: [1, [2, [3]], {}]\nm: {k: v}\n")
     assert list(doc) == ["z", "a", "m"]
@@ -215,6 +225,17 @@ def test_equal_keys_share_one_string():
     # Values are not shared: equal value strings are separate objects.
     values = kestrine.loads("[some text, some text]")
     assert values[0] == values[1] and values[0] is not values[1]
+
+
+def test_keys_that_differ_in_one_byte_stay_apart():
+    # Every length the key cache compares in its own way, each byte changed
+    # once, in one mapping per length and repeated in sibling mappings.
+    for n in range(1, 21):
+        keys = ["k" * n, "\u00e9" * n] + ["k" * i + "x" + "k" * (n - i - 1) for i in range(n)]
+        pairs = "".join(f"  {k}: {j}\n" for j, k in enumerate(keys))
+        doc = kestrine.loads(f"- \n{pairs}- \n{pairs}".replace("- \n  ", "- "))
+        assert doc == [dict((k, j) for j, k in enumerate(keys))] * 2
+        assert all(a is b for a, b in zip(doc[0], doc[1]))
 
 
 def test_aliases_become_independent_objects():

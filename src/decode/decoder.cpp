@@ -98,7 +98,9 @@ class Decoder {
         opts_(opts),
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
         out_(out) {
-    vals_.reserve(256);
+    // Room for the children of a few open collections; a small text gets a
+    // block small enough for the allocator's per-thread cache.
+    vals_.reserve(n_ < 64 ? n_ : 64);
   }
 
   // False on failure; the error is then in error().
@@ -646,9 +648,11 @@ Decoded Decoder::decode_indentless() {
 }
 
 std::size_t first_chunk_for(std::size_t text_size) noexcept {
-  // About two bytes of tree per byte of text, within [4 KiB, 1 MiB].
+  // About two bytes of tree per byte of text, within [1 KiB, 1 MiB]: the
+  // lower bound keeps a small text's chunk in the allocator's per-thread
+  // cache.
   const std::size_t guess = text_size * 2;
-  return guess < 4096 ? 4096 : guess > (1u << 20) ? (1u << 20) : guess;
+  return guess < 1024 ? 1024 : guess > (1u << 20) ? (1u << 20) : guess;
 }
 
 }  // namespace
@@ -674,7 +678,10 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          std::size_t text_size_hint,
                                                          const DecodeOptions& options) {
   auto out = decode_borrowed(scan, text_size_hint, options);
-  if (out) out->scalar_texts = std::move(scan.arena);
+  if (out) {
+    out->scalar_texts = std::move(scan.arena);
+    out->ascii_texts = scan.ascii_texts;
+  }
   return out;
 }
 

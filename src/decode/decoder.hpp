@@ -87,6 +87,7 @@ struct DecodedStream {
   std::unique_ptr<std::string> owned_text;  // set by decode_stream_owned
   std::vector<YamlValue> documents;    // one root per document, in stream order
   std::vector<std::string> warnings;   // in the order produced; positions in the wording
+  bool ascii_texts = false;            // every String and BigInt text is ASCII (ScanResult::ascii_texts)
 };
 
 // Decodes every document of `text` (UTF-8).  Fails with the first error; no

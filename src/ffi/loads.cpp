@@ -18,10 +18,16 @@ bool is_auto_schema(PyObject* schema) noexcept {
   return text && *text == "auto";
 }
 
-// Runs the plain decoder over `text` with the interpreter lock released.
+// Below this size a decode takes about as long as releasing and taking back
+// the interpreter lock, so the lock stays held.
+constexpr std::size_t kDecodeOffLockBytes = 1024;
+
+// Runs the plain decoder over `text`, with the interpreter lock released
+// unless the text is small.
 PyResult<DecodedStream> decode_plain(std::string_view text, const LoadSettings& settings) {
   const DecodeOptions options = plain_decode_options(settings);
-  auto decoded = without_gil([&] { return decode_stream(text, options); });
+  auto decoded = text.size() < kDecodeOffLockBytes ? decode_stream(text, options)
+                                                   : without_gil([&] { return decode_stream(text, options); });
   if (!decoded) return fail(decoder_error_to_py(decoded.error()));
   for (const std::string& warning : decoded->warnings) log_warning(warning);
   return std::move(*decoded);
@@ -51,14 +57,14 @@ PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings));
   if (decoded.documents.empty()) return none_ref();
   if (call.schema) KESTRINE_TRY(loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings));
-  PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers);
+  PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers, decoded.ascii_texts);
   drop_native(decoded, text.size());
   return result;
 }
 
 PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(call.text->text(), call.settings));
-  PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers);
+  PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers, decoded.ascii_texts);
   drop_native(decoded, call.text->text().size());
   return result;
 }

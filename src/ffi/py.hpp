@@ -190,14 +190,17 @@ class PyErrException : public std::exception {
 // reference, or null with the exception set, for walks that keep to the C
 // API's convention.  ASCII text is copied straight into a new compact str;
 // texts of one character come from the interpreter's cache.
-inline PyObject* str_from_utf8(std::string_view text) noexcept {
+// str_from_ascii is the same for text the caller knows to be ASCII.
+inline PyObject* str_from_ascii(std::string_view text) noexcept {
   const auto size = static_cast<Py_ssize_t>(text.size());
-  if (size > 1 && is_ascii(text)) {
-    PyObject* str = PyUnicode_New(size, 127);
-    if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
-    return str;
-  }
-  return PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+  if (size <= 1) return PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+  PyObject* str = PyUnicode_New(size, 127);
+  if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  return str;
+}
+inline PyObject* str_from_utf8(std::string_view text) noexcept {
+  if (text.size() > 1 && is_ascii(text)) return str_from_ascii(text);
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
 }
 inline PyResult<OwnedRef> new_str(std::string_view text) noexcept { return checked(str_from_utf8(text)); }
 // A str from text that may hold invalid UTF-8 (file paths, messages):

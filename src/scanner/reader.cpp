@@ -11,6 +11,7 @@ namespace kestrine::scan {
 
 namespace {
 
+#if !defined(__SSE2__)
 inline std::uint64_t load8(const unsigned char* p) noexcept {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
@@ -25,16 +26,27 @@ inline std::uint64_t has_byte(std::uint64_t v, unsigned char b) noexcept {
   std::uint64_t x = v ^ (kOnes * b);
   return (x - kOnes) & ~x & kHighs;
 }
+#endif
 
 }  // namespace
 
 std::size_t find_line_break(const unsigned char* p, const unsigned char* end) noexcept {
   const unsigned char* s = p;
+#if defined(__SSE2__)
+  while (end - s >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')))));
+    if (mask != 0) return static_cast<std::size_t>(s - p) + static_cast<unsigned>(__builtin_ctz(mask));
+    s += 16;
+  }
+#else
   while (end - s >= 8) {
     std::uint64_t v = load8(s);
     if (has_byte(v, '\n') | has_byte(v, '\r')) break;
     s += 8;
   }
+#endif
   while (s < end && *s != '\n' && *s != '\r') ++s;
   return static_cast<std::size_t>(s - p);
 }
@@ -52,79 +64,85 @@ char32_t Reader::peek_char() const noexcept {
 
 namespace {
 
+// Whether the character at `i` is a disallowed control character (its code
+// point then in `code`).
+inline bool is_control_at(const unsigned char* p, std::size_t n, std::size_t i, char32_t& code) noexcept {
+  const unsigned char b = p[i];
+  if (b < 0x20) {
+    if (b == '\t' || b == '\n' || b == '\r') return false;
+    code = b;
+    return true;
+  }
+  if (b == 0x7F) {
+    code = b;
+    return true;
+  }
+  if (b == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F && p[i + 1] != 0x85) {
+    code = p[i + 1];
+    return true;
+  }
+  if (b == 0xEF && i + 2 < n && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF)) {
+    code = p[i + 2] == 0xBE ? 0xFFFE : 0xFFFF;
+    return true;
+  }
+  return false;
+}
+
+#if defined(__SSE2__)
+// One bit per byte of the sixteen in `v` that may start a disallowed
+// character: below 0x20 other than tab and line breaks, 0x7F, and the lead
+// bytes of the C1 controls (C2) and of U+FFFE / U+FFFF (EF).
+inline unsigned control_candidates(__m128i v) noexcept {
+  const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')),
+                                                    _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+  const __m128i other = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(allowed, low), other)));
+}
+#endif
+
 // Offset of the first disallowed control character at or after `from` (its
-// code point in `code`), or the text's size.
-std::size_t find_control_character(std::string_view text, std::size_t from, char32_t& code) noexcept {
+// code point in `code`), or the text's size; `high` gathers the bytes looked
+// at (bit 7 set when any was non-ASCII).  Candidates are found sixteen bytes
+// at a time; only they get a closer look.
+std::size_t find_control_character(std::string_view text, std::size_t from, char32_t& code,
+                                   unsigned& high) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = from;
-  std::size_t bad = n;
-  while (i < n) {
 #if defined(__SSE2__)
-    // Fast path: sixteen bytes at a time; only bytes below 0x20, 0x7F and
-    // non-ASCII bytes need a closer look, and tabs and breaks pass.
-    if (n - i >= 16) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)))));
-      bool suspicious = false;
-      while (mask != 0) {
-        unsigned b = p[i + static_cast<unsigned>(__builtin_ctz(mask))];
-        if (b != '\n' && b != '\r' && b != '\t' && (b < 0x80 || b == 0xC2 || b == 0xEF)) {
-          suspicious = true;
-          break;
-        }
-        mask &= mask - 1;
-      }
-      if (!suspicious) {
-        i += 16;
-        continue;
-      }
+  __m128i seen = _mm_setzero_si128();
+  for (; n - i >= 16; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    seen = _mm_or_si128(seen, v);
+    for (unsigned mask = control_candidates(v); mask != 0; mask &= mask - 1) {
+      const std::size_t k = i + static_cast<unsigned>(__builtin_ctz(mask));
+      if (is_control_at(p, n, k, code)) return k;
     }
-#endif
-    // Fast path: eight printable ASCII bytes (0x20..0x7E) at once.
-    if (n - i >= 8) {
-      std::uint64_t v = load8(p + i);
-      std::uint64_t low = (v - kOnes * 0x20) & ~v & kHighs;  // some byte < 0x20
-      std::uint64_t del = has_byte(v, 0x7F);
-      if (((v & kHighs) | low | del) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    unsigned char b = p[i];
-    if (b < 0x20) {
-      if (b != '\t' && b != '\n' && b != '\r') {
-        bad = i;
-        code = b;
-        break;
-      }
-    } else if (b == 0x7F) {
-      bad = i;
-      code = b;
-      break;
-    } else if (b == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F &&
-               p[i + 1] != 0x85) {
-      bad = i;
-      code = p[i + 1];
-      break;
-    } else if (b == 0xEF && i + 2 < n && p[i + 1] == 0xBF && (p[i + 2] == 0xBE || p[i + 2] == 0xBF)) {
-      bad = i;
-      code = p[i + 2] == 0xBE ? 0xFFFE : 0xFFFF;
-      break;
-    }
-    ++i;
   }
-  return bad;
+  high = _mm_movemask_epi8(seen) != 0 ? 0x80 : 0;
+#endif
+  for (; i < n; ++i) {
+    high |= p[i];
+    if (is_control_at(p, n, i, code)) return i;
+  }
+  return n;
 }
 
 }  // namespace
 
 bool check_control_characters(std::string_view text, std::size_t from, std::uint32_t file_id,
-                              ScanError& error) {
+                              ScanError& error, bool* ascii) {
   char32_t code = 0;
-  const std::size_t bad = find_control_character(text, from, code);
-  if (bad == text.size()) return true;
+  unsigned high = 0;
+  const std::size_t bad = find_control_character(text, from, code, high);
+  if (bad == text.size()) {
+    if (ascii != nullptr) *ascii = (high & 0x80) == 0;
+    return true;
+  }
 
   // Position of the offending character: lines and characters since `from`.
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());

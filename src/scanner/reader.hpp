@@ -95,9 +95,10 @@ inline std::size_t find_first_of(const unsigned char* text, std::size_t i, std::
 // The first disallowed control character at or after `from`, if any:
 // U+0000-U+0008, U+000B, U+000C, U+000E-U+001F, U+007F, U+0080-U+009F except
 // U+0085, U+FFFE, U+FFFF.  Returns false and fills `error` when one is found;
-// its span counts lines and columns from `from`.
+// its span counts lines and columns from `from`.  When the check passes and
+// `ascii` is given, it tells whether every byte from `from` on is ASCII.
 bool check_control_characters(std::string_view text, std::size_t from, std::uint32_t file_id,
-                              ScanError& error);
+                              ScanError& error, bool* ascii = nullptr);
 
 // ---- the reader -------------------------------------------------------------
 

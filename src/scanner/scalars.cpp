@@ -372,6 +372,7 @@ bool Tokenizer::scan_escape(std::size_t& content_end, const Span& quote) {
     }
     produced = static_cast<char32_t>(value);
   }
+  if (produced >= 0x80) result_.ascii_texts = false;
   append_utf8(scratch_, produced);
   content_end = scratch_.size();
   return true;

@@ -159,6 +159,9 @@ struct ScanResult {
   std::vector<SpannedEvent> events;
   TextArena arena;
   std::uint32_t file_id = 0;  // the scanner's file_id, shared by every event
+  // Every event text is ASCII (the input is, and no escape made a non-ASCII
+  // character), so readers may skip checking each text.
+  bool ascii_texts = false;
 
   // The full position of an event's first character.
   Span start(const SpannedEvent& e) const noexcept { return e.start(file_id); }

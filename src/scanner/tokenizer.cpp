@@ -38,7 +38,7 @@ bool Tokenizer::fail(std::string message, const Span& span) {
 }
 
 bool Tokenizer::run() {
-  if (!check_control_characters(scanner_.text, r_.offset, r_.file_id, error_)) return false;
+  if (!check_control_characters(scanner_.text, r_.offset, r_.file_id, error_, &result_.ascii_texts)) return false;
   push(EventKind::StreamStart, r_.span());
   while (!stream_end_done_) {
     if (!fetch_next_token()) [[unlikely]] return false;

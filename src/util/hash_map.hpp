@@ -12,6 +12,7 @@
 #include <absl/container/flat_hash_map.h>
 #include <absl/container/flat_hash_set.h>
 #include <absl/hash/hash.h>
+#include <absl/strings/string_view.h>
 
 namespace kestrine {
 
@@ -19,7 +20,10 @@ namespace kestrine {
 std::uint64_t hash_seed() noexcept;
 
 // absl::Hash mixed with the process seed.  Transparent for text, so a map
-// keyed by std::string can be probed with a std::string_view.
+// keyed by std::string can be probed with a std::string_view.  Text is
+// hashed as absl::string_view: absl hashes std::string_view through
+// std::hash, whose fixed function lets colliding keys be precomputed
+// whatever the seed.
 template <class K>
 struct SeededHash {
   std::size_t operator()(const K& key) const noexcept { return absl::HashOf(hash_seed(), key); }
@@ -28,14 +32,10 @@ struct SeededHash {
 struct SeededStringHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view key) const noexcept {
-    return absl::HashOf(hash_seed(), key);
+    return absl::HashOf(hash_seed(), absl::string_view(key.data(), key.size()));
   }
-  std::size_t operator()(const std::string& key) const noexcept {
-    return absl::HashOf(hash_seed(), std::string_view(key));
-  }
-  std::size_t operator()(const char* key) const noexcept {
-    return absl::HashOf(hash_seed(), std::string_view(key));
-  }
+  std::size_t operator()(const std::string& key) const noexcept { return (*this)(std::string_view(key)); }
+  std::size_t operator()(const char* key) const noexcept { return (*this)(std::string_view(key)); }
 };
 
 struct StringEq {

@@ -237,6 +237,44 @@ TEST(ScannerControlCharacters, RejectedWithPosition) {
   expect_span(r2.error().span, 0, 101, 102);
 }
 
+// Every kind of fault, and of near miss, at every offset across the
+// sixteen-byte blocks the check reads at once (a multi-byte sequence may
+// straddle two blocks, or end with the text).
+TEST(ScannerReader, ControlCharacterAtEveryOffset) {
+  struct Case {
+    std::string_view bytes;
+    const char* message;  // empty: allowed
+  };
+  const Case cases[] = {
+      {"\x01", "disallowed control character U+0001"}, {"\x1F", "disallowed control character U+001F"},
+      {"\x7F", "disallowed control character U+007F"}, {"\xC2\x80", "disallowed control character U+0080"},
+      {"\xC2\x9F", "disallowed control character U+009F"}, {"\xEF\xBF\xBE", "disallowed control character U+FFFE"},
+      {"\xEF\xBF\xBF", "disallowed control character U+FFFF"}, {"\t\r\n", ""}, {"\xC2\x85", ""},
+      {"\xC2\xA0", ""}, {"\xEF\xBF\xBD", ""}, {"\xEF\xBB\xBF", ""}, {"\xC3\xA9", ""},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at < 40; ++at) {
+      const std::string text = std::string(at, 'x') + std::string(c.bytes) + std::string(at % 3 * 9, 'y');
+      ScanError error;
+      const bool ok = scan::check_control_characters(text, 0, 0, error);
+      EXPECT_EQ(ok ? "" : error.message, c.message) << "offset " << at;
+      if (!ok) EXPECT_EQ(error.span.offset, at) << "offset " << at;
+    }
+  }
+}
+
+TEST(ScannerReader, FindLineBreakAtEveryOffset) {
+  for (std::size_t at = 0; at < 40; ++at) {
+    for (const char* tail : {"\n", "\r", "\r\n", ""}) {
+      const std::string text = std::string(at, '\xC3') + tail + "zz\n";
+      const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+      const std::size_t expected = *tail ? at : at + 2;
+      EXPECT_EQ(scan::find_line_break(p, p + text.size()), expected) << "offset " << at;
+      EXPECT_EQ(scan::find_line_break(p, p + at), at) << "offset " << at;  // none: the length
+    }
+  }
+}
+
 // ---- the reader on its own --------------------------------------------------
 
 scan::Reader reader_over(std::string_view text) {

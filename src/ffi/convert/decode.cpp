@@ -167,7 +167,7 @@ void report_unhashable_key() noexcept {
 // public functions turn that into PyResult values.
 class PlainConverter {
  public:
-  explicit PlainConverter(const TagHandlers& handlers) : handlers_(handlers) {}
+  PlainConverter(const TagHandlers& handlers, bool ascii_texts) : handlers_(handlers), ascii_texts_(ascii_texts) {}
   ~PlainConverter() {
     for (auto& entry : zones_) Py_DECREF(entry.second);
     for (auto& entry : shared_texts_) Py_DECREF(entry.second.object);
@@ -194,7 +194,7 @@ class PlainConverter {
       case ValueKind::Float:
         return PyFloat_FromDouble(v.real);
       case ValueKind::String:
-        return shared_ ? shared_text(v) : str_from_utf8(v.text());
+        return shared_ ? shared_text(v) : text_str(v.text());
       case ValueKind::Timestamp:
         return timestamp(v.timestamp());
       case ValueKind::Sequence:
@@ -293,13 +293,17 @@ class PlainConverter {
     auto found = shared_texts_.find(text.data());
     if (found != shared_texts_.end() && found->second.size == text.size() && found->second.kind == v.kind)
       return Py_NewRef(found->second.object);
-    OwnedRef obj = OwnedRef::steal(is_str ? str_from_utf8(text) : bigint_object(text));
+    OwnedRef obj = OwnedRef::steal(is_str ? text_str(text) : bigint_object(text));
     if (!obj) return nullptr;
     if (found == shared_texts_.end()) {
       shared_texts_.emplace(text.data(), SharedText{obj.get(), text.size(), v.kind});
       Py_INCREF(obj.get());  // the cache's reference
     }
     return obj.release();
+  }
+
+  PyObject* text_str(std::string_view text) const noexcept {
+    return ascii_texts_ ? str_from_ascii(text) : str_from_utf8(text);
   }
 
   // A mapping key: strings through the cache, collections as tuples,
@@ -373,6 +377,7 @@ class PlainConverter {
   };
 
   const TagHandlers& handlers_;
+  const bool ascii_texts_;  // every text is ASCII (DecodedStream::ascii_texts)
   KeyStrCache keys_;
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
   SeededHashMap<const char*, SharedText> shared_texts_;     // anchored texts by address
@@ -391,7 +396,8 @@ PyObject* new_presized_dict(std::size_t n) noexcept {
 }
 
 KeyStrCache::~KeyStrCache() {
-  for (auto& entry : keys_) Py_DECREF(entry.second);
+  if (!slots_) return;
+  for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
 }
 
 // The cache alone makes equal keys one object per call.  Interning them in
@@ -399,37 +405,97 @@ KeyStrCache::~KeyStrCache() {
 // small configuration files (one lookup in a large table per distinct key)
 // and buys nothing inside the result.
 PyObject* KeyStrCache::get(std::string_view text) {
-  Recent& recent = recent_[recent_slot(text)];
-  if (recent.str != nullptr && recent.text == text) [[likely]] return Py_NewRef(recent.str);
+  std::uint32_t& recent = recent_[recent_index(text)];
+  if (recent != 0) [[likely]] {
+    const Slot& slot = slots_[recent - 1];
+    if (slot.size == text.size() && same_bytes(slot.data, text)) return Py_NewRef(slot.str);
+  }
   return get_slow(text, recent);
 }
 
-// The length and the first and last bytes: keys that recur differ there.
-std::size_t KeyStrCache::recent_slot(std::string_view text) noexcept {
+namespace {
+inline std::uint64_t load8(const char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline std::uint32_t load4(const char* p) noexcept {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+}  // namespace
+
+// Keys are mostly short: up to 16 bytes compare as two overlapping words,
+// without a call.
+bool KeyStrCache::same_bytes(const char* data, std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  const char* t = text.data();
+  if (n >= 8 && n <= 16) return load8(data) == load8(t) && load8(data + n - 8) == load8(t + n - 8);
+  if (n >= 4 && n < 8) return load4(data) == load4(t) && load4(data + n - 4) == load4(t + n - 4);
+  return std::string_view(data, n) == text;
+}
+
+// The length and the first, middle and last bytes: keys that recur differ
+// there.
+std::size_t KeyStrCache::recent_index(std::string_view text) noexcept {
   const std::size_t n = text.size();
   if (n == 0) return 0;
   const auto first = static_cast<unsigned char>(text[0]);
-  const auto last = static_cast<unsigned char>(text[n - 1]);
   const auto middle = static_cast<unsigned char>(text[n / 2]);
+  const auto last = static_cast<unsigned char>(text[n - 1]);
   return (n * 31 + first * 7 + middle * 3 + last) % kRecent;
 }
 
-PyObject* KeyStrCache::get_slow(std::string_view text, Recent& recent) {
-  auto found = keys_.find(text);
-  if (found != keys_.end()) {
-    recent = Recent{found->first, found->second};
-    return Py_NewRef(found->second);
+PyObject* KeyStrCache::get_slow(std::string_view text, std::uint32_t& recent) {
+  if (!slots_) {
+    slots_ = std::make_unique<Slot[]>(kFirstCapacity);
+    mask_ = kFirstCapacity - 1;
   }
+  const std::size_t hash = SeededStringHash{}(text);
+  for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+    const Slot& slot = slots_[i];
+    if (slot.str == nullptr) return insert(text, hash, i);
+    if (slot.hash == hash && slot.size == text.size() && same_bytes(slot.data, text)) {
+      recent = static_cast<std::uint32_t>(i + 1);  // a key that recurs takes the recent entry
+      return Py_NewRef(slot.str);
+    }
+  }
+}
+
+// Fills the free slot `at` with a new str for `text`.
+PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, std::size_t at) {
   OwnedRef owned = OwnedRef::steal(str_from_utf8(text));
   if (!owned) return nullptr;
   PyObject* const str = owned.get();
   (void)PyObject_Hash(str);  // a str's hash cannot fail; kept in the object
   const std::optional<std::string_view> own = compact_ascii_view(str);
-  const std::string_view key = own ? *own : std::string_view(texts_.emplace_back(text));
-  keys_.emplace(key, str);  // if this throws, `owned` still frees the str
-  (void)owned.release();    // the cache's reference from here on
-  recent = Recent{key, str};
-  return Py_NewRef(str);    // and one for the caller
+  const std::string_view key = own ? *own : std::string_view(texts_.emplace_front(text));
+  slots_[at] = Slot{key.data(), key.size(), hash, owned.release()};  // the cache's reference from here on
+  if (++used_ * 2 > mask_ + 1) {
+    grow();
+  } else if (std::uint32_t& recent = recent_[recent_index(text)]; recent == 0) {
+    recent = static_cast<std::uint32_t>(at + 1);  // a key seen once takes only a free entry
+  }
+  return Py_NewRef(str);  // and one for the caller
+}
+
+// Doubles the table, keeping it at most half full.  Only called right after
+// an insertion, so a failed allocation (std::bad_alloc) leaves a valid table.
+void KeyStrCache::grow() {
+  const std::size_t capacity = (mask_ + 1) * 2;
+  auto slots = std::make_unique<Slot[]>(capacity);
+  const std::size_t mask = capacity - 1;
+  for (std::size_t i = 0; i <= mask_; ++i) {
+    const Slot& old = slots_[i];
+    if (old.str == nullptr) continue;
+    std::size_t j = old.hash & mask;
+    while (slots[j].str != nullptr) j = (j + 1) & mask;
+    slots[j] = old;
+  }
+  slots_ = std::move(slots);
+  mask_ = mask;
+  recent_.fill(0);  // slot numbers changed
 }
 
 GcPause::GcPause(bool active) noexcept {
@@ -444,15 +510,16 @@ GcPause::~GcPause() {
   PyGC_Enable();
 }
 
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers) {
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers, bool ascii_texts) {
   GcPause pause(!handlers.calls_back());
-  PlainConverter converter(handlers);
+  PlainConverter converter(handlers, ascii_texts);
   return checked(converter.child(document, 0));
 }
 
-PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers) {
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers,
+                                        bool ascii_texts) {
   GcPause pause(!handlers.calls_back());
-  PlainConverter converter(handlers);
+  PlainConverter converter(handlers, ascii_texts);
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(documents.size()))));
   for (std::size_t i = 0; i < documents.size(); ++i) {
     PyObject* item = converter.child(documents[i], 0);

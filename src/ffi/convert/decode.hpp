@@ -17,7 +17,9 @@
 #pragma once
 
 #include <array>
-#include <deque>
+#include <cstdint>
+#include <forward_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -68,12 +70,15 @@ PyObject* new_presized_dict(std::size_t n) noexcept;
 // equal keys share one object, whose hash is computed once, when it is made.
 // Holds a reference to each str, and no pointer into the caller's text (the
 // tree a key was read from may go first): an ASCII key is found by the text
-// of its own str, any other by a copy.  Keys of configuration files recur in
-// the same few shapes, so a small table of the keys seen last answers most
-// lookups before the map does.
+// of its own str, any other by a copy.  An open-addressing table with the
+// seeded text hash; it costs nothing until the first key and grows with the
+// number of distinct keys, so a small load pays for a small table.  Keys of
+// configuration files recur in the same few shapes, so a small index of the
+// keys seen last, found from the length and three bytes, answers most
+// lookups before the text is hashed.
 class KeyStrCache {
  public:
-  KeyStrCache() { keys_.reserve(56); }
+  KeyStrCache() = default;
   ~KeyStrCache();
   KeyStrCache(const KeyStrCache&) = delete;
   KeyStrCache& operator=(const KeyStrCache&) = delete;
@@ -82,25 +87,39 @@ class KeyStrCache {
   PyObject* get(std::string_view text);
 
  private:
-  struct Recent {
-    std::string_view text;  // as the map's key
-    PyObject* str = nullptr;
+  struct Slot {
+    const char* data = nullptr;  // the key's text (its str's own bytes, or in texts_)
+    std::size_t size = 0;
+    std::size_t hash = 0;
+    PyObject* str = nullptr;  // owned; null: the slot is free
   };
-  static constexpr std::size_t kRecent = 256;
-  static std::size_t recent_slot(std::string_view text) noexcept;
-  PyObject* get_slow(std::string_view text, Recent& recent);
+  static constexpr std::size_t kFirstCapacity = 32;  // a power of two
+  static constexpr std::size_t kRecent = 128;
+  static std::size_t recent_index(std::string_view text) noexcept;
+  // Whether the `text.size()` bytes at `data` equal `text`.
+  static bool same_bytes(const char* data, std::string_view text) noexcept;
+  PyObject* get_slow(std::string_view text, std::uint32_t& recent);
+  PyObject* insert(std::string_view text, std::size_t hash, std::size_t at);
+  void grow();
 
-  SeededHashMap<std::string_view, PyObject*> keys_;  // owned references
-  std::deque<std::string> texts_;                    // the texts of non-ASCII keys
-  std::array<Recent, kRecent> recent_{};
+  std::array<std::uint32_t, kRecent> recent_{};  // slot index + 1 of a recent key, or 0
+  std::unique_ptr<Slot[]> slots_;
+  std::size_t mask_ = 0;  // capacity - 1 once slots_ exists
+  std::size_t used_ = 0;
+  // The texts of non-ASCII keys (a list: no allocation while empty, and the
+  // texts never move).
+  std::forward_list<std::string> texts_;
 };
 
-// One document to a Python object.
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers);
+// One document to a Python object.  `ascii_texts`: every text in the tree is
+// ASCII (DecodedStream::ascii_texts), so strs are made without looking.
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers,
+                                  bool ascii_texts = false);
 
 // Every document of a stream, in order, into a new list (one key cache for
 // all of them).
-PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers);
+PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers,
+                                        bool ascii_texts = false);
 
 // The object that stands for a node tagged `tag` whose value converted to
 // `value`: the `tags` entry's callable, else `tag_handler`, else a

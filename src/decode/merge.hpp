@@ -22,15 +22,15 @@
 #include <string>
 #include <vector>
 
-#include <absl/container/flat_hash_map.h>
 
 #include "decode/value.hpp"
+#include "util/hash_map.hpp"
 
 namespace kestrine {
 
 // Maps a key's identity to the position of that key's pair in the rebuilt
 // pair vector.
-using FingerprintIndex = absl::flat_hash_map<std::string, std::size_t>;
+using FingerprintIndex = SeededHashMap<std::string, std::size_t>;
 
 // A new merge marker: Tagged "tag:yaml.org,2002:merge" around the String
 // `text` that the scalar was written as ("<<", or any text tagged !!merge);

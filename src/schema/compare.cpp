@@ -106,16 +106,16 @@ std::uint64_t value_hash_step(const YamlValue& v) {
       const std::optional<__int128> n = numeric_value(v);
       if (n && *n >= std::numeric_limits<std::int64_t>::min() && *n <= std::numeric_limits<std::int64_t>::max())
         return double_hash(static_cast<double>(static_cast<std::int64_t>(*n)));
-      return absl::HashOf(hash_seed(), canonical_bigint_text(v.text()));
+      return SeededStringHash{}(canonical_bigint_text(v.text()));
     }
     case ValueKind::Float:
       return double_hash(v.real);
     case ValueKind::String:
-      return absl::HashOf(hash_seed(), v.text());
+      return SeededStringHash{}(v.text());
     case ValueKind::Timestamp:
-      return absl::HashOf(hash_seed(), format_timestamp(v.timestamp()));
+      return SeededStringHash{}(format_timestamp(v.timestamp()));
     case ValueKind::Tagged:
-      return mix(absl::HashOf(hash_seed(), v.tagged().tag), value_hash(v.tagged().inner));
+      return mix(SeededStringHash{}(v.tagged().tag), value_hash(v.tagged().inner));
     case ValueKind::Sequence: {
       std::uint64_t h = 0x5e9;
       for (const YamlValue& item : v.items()) h = mix(h, value_hash(item));

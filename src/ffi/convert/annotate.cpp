@@ -129,7 +129,8 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> key(const YamlNode& node) {
-    if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
+    if (node.is_collection() || (node.is_alias() && is_collection_node(node, bindings_)))
+      return node_to_py_key(node, read_, bindings_, &key_cache_);
     if (is_plain_string_key(node)) {
       if (annotate_) {
         KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
@@ -213,6 +214,7 @@ class TreeConverter {
     Annotation m;
     static_cast<SourcePositions&>(m) = source_positions(node);
     KESTRINE_ASSIGN_OR_RETURN(m.file, file_object(node.span.file_id));
+    if (node.extra() == nullptr) return m;  // no directive made it
     KESTRINE_ASSIGN_OR_RETURN(m.source_tag, provenance_object(source_tag_of(node)));
     KESTRINE_ASSIGN_OR_RETURN(m.source_target, provenance_object(source_target_of(node)));
     return m;
@@ -223,6 +225,7 @@ class TreeConverter {
   // distinct triple of the call (a few files, tags and paths recur).
   PyResult<PyObject*> scalar_provenance_of(const YamlNode& node) {
     const std::uint32_t file_id = node.span.file_id;
+    if (file_id >= files_.size() && node.extra() == nullptr) return nullptr;  // the usual case, in short
     const auto tag = source_tag_of(node);
     const auto target = source_target_of(node);
     if (file_id >= files_.size() && !tag && !target) return nullptr;

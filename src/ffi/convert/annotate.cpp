@@ -351,11 +351,15 @@ PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandler
   return converter.step(root);
 }
 
+bool annotated_conversion_pauses_gc(const TagHandlers& handlers, bool annotate_numbers) {
+  return !handlers.calls_back() && scalars_run_no_python(annotate_numbers);
+}
+
 PyResult<OwnedRef> tree_to_annotated_step(YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache) {
-  GcPause pause(!handlers.calls_back() && scalars_run_no_python(annotate_numbers));
+  GcPause pause(annotated_conversion_pauses_gc(handlers, annotate_numbers));
   TreeConverter converter(mode, handlers, bindings, cache);
   converter.annotate(file_names, annotate_numbers);
   return converter.step(node);

@@ -158,10 +158,11 @@ class TreeConverter {
       return new_presized_dict(node.pairs().size());
     }));
     const auto pairs = node.pairs();
-    const bool merges = has_merge_key(pairs);
     bool slot_taken = false;
+    // Merge keys are found as the pairs come (no pass of their own over the
+    // keys first: that read every key twice).
     for (const NodePair& p : pairs) {
-      if (merges && is_merge_key_node(p.key)) {
+      if (is_merge_key_node(p.key)) [[unlikely]] {
         // Merging reads the value's nodes again (their tags decide what is
         // merged): nothing of it is released on the way.
         const bool releasing = std::exchange(release_, false);

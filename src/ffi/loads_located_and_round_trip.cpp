@@ -334,6 +334,9 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   KESTRINE_TRY(located_duplicate_keys(roots, settings));
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
 
+  // The list too is made with the collector paused, as the plain road's is:
+  // made before the pause, it set off a collection per call.
+  GcPause pause(annotated_conversion_pauses_gc(call.handlers, settings.annotate_numbers));
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
   for (YamlNode& root : load.composed.roots) {
     KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,

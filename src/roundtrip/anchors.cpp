@@ -210,7 +210,7 @@ void AliasFollower::rebind(const YamlNode& root) noexcept {
 
 // ---- merge keys -------------------------------------------------------------------------
 
-bool is_merge_key_node(const YamlNode& key) noexcept {
+bool is_merge_key_node_with_properties(const YamlNode& key) noexcept {
   if (const auto tag = key.expanded_tag()) return core_tag_name(*tag) == "merge";
   return key.is_scalar() && key.scalar_style() == ScalarStyle::Plain && key.text() == "<<";
 }

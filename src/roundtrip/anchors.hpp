@@ -181,7 +181,15 @@ class AliasFollower {
 
 // True for the merge key "<<": tagged !!merge (either spelling, whatever the
 // text), or untagged, plain and exactly "<<".
-bool is_merge_key_node(const YamlNode& key) noexcept;
+// (Inline: every key of every converted mapping is asked; only a node with
+// properties needs the out-of-line look at its tag.)
+bool is_merge_key_node_with_properties(const YamlNode& key) noexcept;
+inline bool is_merge_key_node(const YamlNode& key) noexcept {
+  if (key.extra() != nullptr) return is_merge_key_node_with_properties(key);
+  if (!key.is_scalar() || key.scalar_style() != ScalarStyle::Plain) return false;
+  const std::string& text = key.text();
+  return text.size() == 2 && text[0] == '<' && text[1] == '<';
+}
 // Some pair's key is a merge key.
 bool has_merge_key(std::span<const NodePair> pairs) noexcept;
 // A scalar "<<" that is not a merge key (quoted, block, otherwise tagged).

@@ -226,37 +226,13 @@ YamlNode YamlNode::null_at(Span span) {
   return n;
 }
 
-const std::string& YamlNode::text() const noexcept {
-  switch (payload_.index()) {
-    case kScalarIx: return std::get<kScalarIx>(payload_);
-    case kAliasIx: return std::get<kAliasIx>(payload_);
-    default: return kEmptyText;
-  }
-}
-
 std::string& YamlNode::text_mut() {
   if (payload_.index() == kAliasIx) return std::get<kAliasIx>(payload_);
   return std::get<kScalarIx>(payload_);  // throws bad_variant_access on misuse
 }
 
-std::span<YamlNode> YamlNode::items() noexcept {
-  if (payload_.index() != kSequenceIx) return {};
-  return std::get<kSequenceIx>(payload_);
-}
-std::span<const YamlNode> YamlNode::items() const noexcept {
-  if (payload_.index() != kSequenceIx) return {};
-  return std::get<kSequenceIx>(payload_);
-}
 NodeList<YamlNode>& YamlNode::items_mut() { return std::get<kSequenceIx>(payload_); }
 
-std::span<NodePair> YamlNode::pairs() noexcept {
-  if (payload_.index() != kMappingIx) return {};
-  return std::get<kMappingIx>(payload_);
-}
-std::span<const NodePair> YamlNode::pairs() const noexcept {
-  if (payload_.index() != kMappingIx) return {};
-  return std::get<kMappingIx>(payload_);
-}
 NodeList<NodePair>& YamlNode::pairs_mut() { return std::get<kMappingIx>(payload_); }
 
 std::size_t YamlNode::size() const noexcept {
@@ -361,6 +337,7 @@ void YamlNode::set_null() {
 }
 
 const OptText& YamlNode::no_text() noexcept { return kNoText; }
+const std::string& YamlNode::empty_text() noexcept { return kEmptyText; }
 
 NodeExtra& YamlNode::extra_mut() {
   if (!extra_) extra_.emplace();

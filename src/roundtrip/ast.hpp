@@ -433,6 +433,7 @@ struct YamlNode {
   OptBox<NodeExtra> extra_;
 
   static const OptText& no_text() noexcept;
+  static const std::string& empty_text() noexcept;
   void release_children() noexcept;
   NodeExtra& extra_mut();
   void drop_extra_if_empty() noexcept;
@@ -448,6 +449,30 @@ struct NodePair {
 // points.
 inline YamlNode::YamlNode() noexcept : payload_{std::in_place_index<4>} {}
 inline YamlNode YamlNode::mapping() { return mapping(std::vector<NodePair>{}); }
+
+// The payload's readers, inline: the walks over a tree (conversions,
+// checks, writers) call them for every node.
+inline const std::string& YamlNode::text() const noexcept {
+  if (const auto* scalar = std::get_if<0>(&payload_)) return *scalar;
+  if (const auto* alias = std::get_if<3>(&payload_)) return *alias;
+  return empty_text();
+}
+inline std::span<YamlNode> YamlNode::items() noexcept {
+  if (auto* items = std::get_if<1>(&payload_)) return *items;
+  return {};
+}
+inline std::span<const YamlNode> YamlNode::items() const noexcept {
+  if (const auto* items = std::get_if<1>(&payload_)) return *items;
+  return {};
+}
+inline std::span<NodePair> YamlNode::pairs() noexcept {
+  if (auto* pairs = std::get_if<2>(&payload_)) return *pairs;
+  return {};
+}
+inline std::span<const NodePair> YamlNode::pairs() const noexcept {
+  if (const auto* pairs = std::get_if<2>(&payload_)) return *pairs;
+  return {};
+}
 
 // Structural equality of two trees: kind, payload, style and every field
 // (positions, comments, anchor, tag, source, directives, flags).  Iterative

@@ -64,6 +64,8 @@ char* map_huge_chunks(std::size_t count) noexcept {
 
 // Below this many huge chunks an announcement is not worth a thread.
 constexpr std::size_t kFewestAhead = 4;
+// Huge chunks mapped at a time past what was announced.
+constexpr std::size_t kUnannouncedBatch = 4;
 
 }  // namespace
 
@@ -89,9 +91,9 @@ struct ListArena::Ahead {
   std::atomic<bool> stop{false};
   std::thread thread;
 
-  void fault_in() noexcept {
+  void fault_in(std::size_t from) noexcept {
 #if defined(MADV_POPULATE_WRITE)
-    for (std::size_t i = 0; i < count && !stop.load(std::memory_order_relaxed); ++i) {
+    for (std::size_t i = from; i < count && !stop.load(std::memory_order_relaxed); ++i) {
       if (madvise(first + i * kHugePage, kHugePage, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) return;
     }
 #endif
@@ -131,7 +133,7 @@ void ListArena::expect(std::size_t bytes) noexcept {
     if (ahead->first == nullptr) return;
     ahead->count = count;
     ahead_ = std::move(ahead);
-    ahead_->thread = std::thread([ahead = ahead_.get()] { ahead->fault_in(); });
+    ahead_->thread = std::thread([ahead = ahead_.get()] { ahead->fault_in(0); });
   } catch (const std::bad_alloc&) {
     // No room for the record: chunks are mapped one at a time, as without a hint.
   } catch (const std::system_error&) {
@@ -151,7 +153,7 @@ void ListArena::new_chunk() {
     mapped = true;
     size = kHugePage;
   } else if (taken_ >= kHugeFrom && huge_pages_offered()) {
-    raw = map_huge_chunks(1);
+    raw = unannounced_chunks();
     mapped = raw != nullptr;
     if (mapped) size = kHugePage;
   }
@@ -163,6 +165,35 @@ void ListArena::new_chunk() {
   next_ = raw + kHeader;
   end_ = raw + size;
   taken_ += size;
+}
+
+// Past what was announced (the stream was larger, or came in pieces, as the
+// files of one load do), huge chunks are mapped a few at a time: the first
+// is taken now, the thread faults in the others meanwhile.  What the kernel
+// clears for them would otherwise stall the composing thread at each chunk.
+char* ListArena::unannounced_chunks() noexcept {
+#if defined(MADV_POPULATE_WRITE)
+  try {
+    if (!ahead_) ahead_ = std::make_unique<Ahead>();
+  } catch (const std::bad_alloc&) {
+    return map_huge_chunks(1);
+  }
+  Ahead& ahead = *ahead_;
+  if (ahead.thread.joinable()) ahead.thread.join();  // its chunks are all taken
+  char* const first = map_huge_chunks(kUnannouncedBatch);
+  if (first == nullptr) return nullptr;
+  ahead.first = first;
+  ahead.count = kUnannouncedBatch;
+  ahead.next = 1;
+  try {
+    ahead.thread = std::thread([&ahead] { ahead.fault_in(1); });
+  } catch (const std::system_error&) {
+    // No thread: the chunks are faulted in as they are first written.
+  }
+  return first;
+#else
+  return map_huge_chunks(1);
+#endif
 }
 
 void* ListArena::allocate(std::size_t bytes, ListChunk*& chunk) {

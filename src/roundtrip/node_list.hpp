@@ -18,7 +18,8 @@
 // the composer knows beforehand how much it will place (`expect`), those
 // pages are mapped at once and a thread of the arena's own faults them in
 // ahead of the composer: the kernel clears each page as it is first
-// touched, work that would otherwise stall the composing thread.
+// touched, work that would otherwise stall the composing thread.  Past what
+// was announced, the pages are mapped and faulted in ahead a few at a time.
 #pragma once
 
 #include <algorithm>
@@ -67,8 +68,9 @@ class ListArena {
   static std::size_t chunk_bytes(std::size_t bytes) noexcept;
 
  private:
-  struct Ahead;  // the pages mapped by expect and the thread faulting them in
+  struct Ahead;  // the pages mapped ahead of use and the thread faulting them in
   void new_chunk();
+  char* unannounced_chunks() noexcept;
 
   std::unique_ptr<Ahead> ahead_;
   ListChunk* chunk_ = nullptr;

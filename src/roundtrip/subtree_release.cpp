@@ -26,6 +26,7 @@ void SubtreeRelease::take(YamlNode&& node) noexcept {
     return;
   }
   try {
+    if (batch_.capacity() == 0) batch_.reserve(kBatch);  // one allocation per batch, no regrowth
     batch_.push_back(std::move(node));
   } catch (const std::bad_alloc&) {
     drop_node_tree(std::move(node));  // no room to keep it (left as it was): freed here

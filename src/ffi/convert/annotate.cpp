@@ -129,7 +129,8 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> key(const YamlNode& node) {
-    if (is_collection_node(node, bindings_)) return node_to_py_key(node, read_, bindings_, &key_cache_);
+    if (node.is_collection() || (node.is_alias() && is_collection_node(node, bindings_)))
+      return node_to_py_key(node, read_, bindings_, &key_cache_);
     if (is_plain_string_key(node)) {
       if (annotate_) {
         KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
@@ -157,10 +158,11 @@ class TreeConverter {
       return new_presized_dict(node.pairs().size());
     }));
     const auto pairs = node.pairs();
-    const bool merges = has_merge_key(pairs);
     bool slot_taken = false;
+    // Merge keys are found as the pairs come (no pass of their own over the
+    // keys first: that read every key twice).
     for (const NodePair& p : pairs) {
-      if (merges && is_merge_key_node(p.key)) {
+      if (is_merge_key_node(p.key)) [[unlikely]] {
         // Merging reads the value's nodes again (their tags decide what is
         // merged): nothing of it is released on the way.
         const bool releasing = std::exchange(release_, false);
@@ -213,6 +215,7 @@ class TreeConverter {
     Annotation m;
     static_cast<SourcePositions&>(m) = source_positions(node);
     KESTRINE_ASSIGN_OR_RETURN(m.file, file_object(node.span.file_id));
+    if (node.extra() == nullptr) return m;  // no directive made it
     KESTRINE_ASSIGN_OR_RETURN(m.source_tag, provenance_object(source_tag_of(node)));
     KESTRINE_ASSIGN_OR_RETURN(m.source_target, provenance_object(source_target_of(node)));
     return m;
@@ -223,6 +226,7 @@ class TreeConverter {
   // distinct triple of the call (a few files, tags and paths recur).
   PyResult<PyObject*> scalar_provenance_of(const YamlNode& node) {
     const std::uint32_t file_id = node.span.file_id;
+    if (file_id >= files_.size() && node.extra() == nullptr) return nullptr;  // the usual case, in short
     const auto tag = source_tag_of(node);
     const auto target = source_target_of(node);
     if (file_id >= files_.size() && !tag && !target) return nullptr;
@@ -348,11 +352,15 @@ PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandler
   return converter.step(root);
 }
 
+bool annotated_conversion_pauses_gc(const TagHandlers& handlers, bool annotate_numbers) {
+  return !handlers.calls_back() && scalars_run_no_python(annotate_numbers);
+}
+
 PyResult<OwnedRef> tree_to_annotated_step(YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
                                           AnchorObjectCache& cache) {
-  GcPause pause(!handlers.calls_back() && scalars_run_no_python(annotate_numbers));
+  GcPause pause(annotated_conversion_pauses_gc(handlers, annotate_numbers));
   TreeConverter converter(mode, handlers, bindings, cache);
   converter.annotate(file_names, annotate_numbers);
   return converter.step(node);

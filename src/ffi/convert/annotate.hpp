@@ -49,6 +49,11 @@ PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandler
 PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
                                    const AnchorBindings& bindings, AnchorObjectCache& cache);
 
+// Whether tree_to_annotated pauses the garbage collector for these
+// settings (see GcPause): a caller that gathers its results in a container
+// of its own may make it under the same pause.
+bool annotated_conversion_pauses_gc(const TagHandlers& handlers, bool annotate_numbers);
+
 // One document's root as annotated objects.  `file_names` is indexed by the
 // file number of a node's span (raw bytes; invalid UTF-8 shows as U+FFFD); a
 // number outside it gives `__file__` None.

@@ -334,8 +334,33 @@ void RecordBlocks::release(Block* block) noexcept {
   }
 }
 
+// The block a thread is filling between its conversions.  A conversion
+// nested in another (a tag callback that loads) finds none and starts its
+// own; whichever is handed back last stays, the other is released.
+struct RecordBlocks::Current {
+  Block* block = nullptr;
+  std::size_t next = 0;
+  ~Current() {
+    if (block != nullptr) release(std::exchange(block, nullptr));
+  }
+};
+
+RecordBlocks::Current& RecordBlocks::thread_current() noexcept {
+  thread_local Current current;
+  return current;
+}
+
+RecordBlocks::RecordBlocks() noexcept {
+  Current& held = thread_current();
+  current_ = std::exchange(held.block, nullptr);
+  next_ = held.next;
+}
+
 RecordBlocks::~RecordBlocks() {
-  if (current_ != nullptr) release(current_);
+  Current& held = thread_current();
+  if (held.block != nullptr) release(held.block);
+  held.block = current_;
+  held.next = next_;
 }
 
 void* RecordBlocks::take() noexcept {

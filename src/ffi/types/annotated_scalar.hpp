@@ -54,17 +54,22 @@ PyResult<OwnedRef> scalar_provenance(const OwnedRef& file, const OwnedRef& sourc
 // an import failure gives false (and is reported again by make).
 bool annotated_scalar_is_native(ScalarClass cls);
 
-// The storage of the metadata records one conversion makes: blocks of
-// 64 KiB, each record taken by a pointer bump and given back by its
-// deallocation; a block returns to the C heap once the maker has moved on
-// from it and its last record has gone.  (The C heap keeps what a load
+// The storage of the metadata records: blocks of 64 KiB, each record taken
+// by a pointer bump and given back by its deallocation; a block returns to
+// the C heap once its thread has moved on from it and its last record has
+// gone.  The block being filled passes from one conversion of a thread to
+// the next, so that many small loads share blocks instead of taking one
+// each (an aligned 64 KiB allocation cost more than converting a small
+// text, and kept 64 KiB alive per result).  (The C heap keeps what a load
 // frees for the next one, where the interpreter's small-object allocator
 // hands whole freed arenas back to the system, to be faulted in again.)
 class RecordBlocks {
  public:
-  RecordBlocks() = default;
+  // Takes over the block this thread was filling, if any.
+  RecordBlocks() noexcept;
   RecordBlocks(const RecordBlocks&) = delete;
   RecordBlocks& operator=(const RecordBlocks&) = delete;
+  // Hands the block being filled back to the thread.
   ~RecordBlocks();
 
   // Storage for one record, or null when out of memory (no exception set).
@@ -74,6 +79,8 @@ class RecordBlocks {
 
  private:
   struct Block;
+  struct Current;
+  static Current& thread_current() noexcept;
   static void release(Block* block) noexcept;
   Block* current_ = nullptr;
   std::size_t next_ = 0;  // the index of the next free record in current_

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <absl/container/flat_hash_map.h>
 #include <absl/container/flat_hash_set.h>
@@ -27,6 +28,14 @@ std::uint64_t hash_seed() noexcept;
 template <class K>
 struct SeededHash {
   std::size_t operator()(const K& key) const noexcept { return absl::HashOf(hash_seed(), key); }
+};
+
+// A pair whose second half is text (a file and an anchor name, say).
+template <class A>
+struct SeededHash<std::pair<A, std::string_view>> {
+  std::size_t operator()(const std::pair<A, std::string_view>& key) const noexcept {
+    return absl::HashOf(hash_seed(), key.first, absl::string_view(key.second.data(), key.second.size()));
+  }
 };
 
 struct SeededStringHash {

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "resolver/resolve.hpp"
 #include "util/stack_guard.hpp"
+#include "util/utf8.hpp"
 
 namespace kestrine {
 
@@ -21,6 +23,17 @@ const OptText kNoText;
 }  // namespace
 
 const CommentTexts kNoCommentTexts;
+
+// Millions of nodes: the facts byte must stay in what was padding.
+static_assert(sizeof(YamlNode) <= 112);
+
+std::uint8_t find_scalar_facts(std::string_view text, ScalarStyle style, bool ascii_known) noexcept {
+  std::uint8_t facts = ascii_known || is_ascii(text) ? scalar_fact::kAsciiText : 0;
+  const bool non_plain = style != ScalarStyle::Plain;
+  if (resolve_scalar_kind(VersionMode::Yaml12, text, non_plain, std::nullopt).type == ScalarType::Str)
+    facts |= scalar_fact::kStrInYaml12;
+  return facts;
+}
 
 std::string_view node_kind_name(NodeKind kind) noexcept {
   switch (kind) {
@@ -113,6 +126,7 @@ void YamlNode::clear() noexcept {
   synthetic = false;
   explicit_key = false;
   scalar_style_ = ScalarStyle::Plain;
+  scalar_facts_ = 0;
 }
 
 YamlNode::YamlNode(const YamlNode& o)
@@ -127,6 +141,7 @@ YamlNode::YamlNode(const YamlNode& o)
       synthetic(o.synthetic),
       explicit_key(o.explicit_key),
       scalar_style_(o.scalar_style_),
+      scalar_facts_(o.scalar_facts_),
       comments(o.comments),
       extra_(o.extra_) {
   if (TreeReleaser::has_children(o)) {
@@ -160,6 +175,7 @@ YamlNode& YamlNode::operator=(YamlNode&& o) noexcept {
     synthetic = o.synthetic;
     explicit_key = o.explicit_key;
     scalar_style_ = o.scalar_style_;
+    scalar_facts_ = o.scalar_facts_;
     comments = std::move(o.comments);
     payload_ = std::move(o.payload_);
     extra_ = std::move(o.extra_);
@@ -178,6 +194,7 @@ YamlNode& YamlNode::operator=(YamlNode&& o) noexcept {
     std::swap(explicit_key, tmp.explicit_key);
     std::swap(comments, tmp.comments);
     std::swap(scalar_style_, tmp.scalar_style_);
+    std::swap(scalar_facts_, tmp.scalar_facts_);
     std::swap(payload_, tmp.payload_);
     std::swap(extra_, tmp.extra_);
   }
@@ -227,6 +244,7 @@ YamlNode YamlNode::null_at(Span span) {
 }
 
 std::string& YamlNode::text_mut() {
+  scalar_facts_ = 0;  // the caller may change the text
   if (payload_.index() == kAliasIx) return std::get<kAliasIx>(payload_);
   return std::get<kScalarIx>(payload_);  // throws bad_variant_access on misuse
 }
@@ -246,6 +264,7 @@ std::size_t YamlNode::size() const noexcept {
 // The old payload is moved out first and released after the new one is in
 // place, so a new payload taken from the old subtree stays valid.
 void YamlNode::set_scalar(std::string text, ScalarStyle style) {
+  scalar_facts_ = 0;
   if (!TreeReleaser::has_children(*this)) {
     payload_.emplace<kScalarIx>(std::move(text));
     scalar_style_ = style;
@@ -258,6 +277,7 @@ void YamlNode::set_scalar(std::string text, ScalarStyle style) {
   sink.payload_ = std::move(old);
 }
 void YamlNode::set_scalar(std::string_view text, ScalarStyle style) {
+  scalar_facts_ = 0;
   if (TreeReleaser::has_children(*this)) {
     set_scalar(std::string(text), style);
     return;

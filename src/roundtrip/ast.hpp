@@ -283,6 +283,21 @@ enum class CollectionStyle : std::uint8_t { Block = 0, Flow = 1 };
 struct YamlNode;
 struct NodePair;
 
+// Facts about a Scalar's text found once while composing, off the
+// interpreter lock, so that the conversions to Python need not find them
+// again: bits of YamlNode::scalar_facts().  They hold for the text and style
+// they were found for; changing either forgets them (0: nothing known).
+namespace scalar_fact {
+inline constexpr std::uint8_t kAsciiText = 1;  // every byte is below 0x80
+// Untagged, the scalar reads as a str under YAML 1.2 (the usual mode, in
+// which no timestamp is read): never null, bool, a number or the merge key.
+inline constexpr std::uint8_t kStrInYaml12 = 2;
+}  // namespace scalar_fact
+
+// The facts of a scalar of this text and style.  `ascii_known`: the caller
+// knows the text to be ASCII.
+std::uint8_t find_scalar_facts(std::string_view text, ScalarStyle style, bool ascii_known) noexcept;
+
 // Fields that are absent on almost every node, boxed together.
 struct NodeExtra {
   OptText anchor;
@@ -335,7 +350,13 @@ struct YamlNode {
   std::string& text_mut();  // Scalar or Alias only
   // The style of a Scalar (Plain for other kinds).
   ScalarStyle scalar_style() const noexcept { return scalar_style_; }
-  void set_scalar_style(ScalarStyle s) noexcept { scalar_style_ = s; }
+  void set_scalar_style(ScalarStyle s) noexcept {
+    scalar_style_ = s;
+    scalar_facts_ = 0;
+  }
+  // What composing found out about a Scalar's text (scalar_fact bits).
+  std::uint8_t scalar_facts() const noexcept { return scalar_facts_; }
+  void set_scalar_facts(std::uint8_t facts) noexcept { scalar_facts_ = facts; }
   // Alias name (same storage as text()).
   const std::string& alias_name() const noexcept { return text(); }
 
@@ -418,6 +439,7 @@ struct YamlNode {
 
  private:
   ScalarStyle scalar_style_ = ScalarStyle::Plain;
+  std::uint8_t scalar_facts_ = 0;  // in what was padding
 
  public:
   Comments comments;

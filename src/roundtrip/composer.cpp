@@ -30,6 +30,7 @@ class Composer {
       : text_(text),
         ev_(scan.events),
         file_id_(scan.file_id),
+        ascii_texts_(scan.ascii_texts),
         lines_(text),
         placer_(comments, text, introducers),
         child_counts_(count_children(ev_)),
@@ -115,6 +116,7 @@ class Composer {
   std::string_view text_;
   std::span<const SpannedEvent> ev_;
   std::uint32_t file_id_;  // of every event of this scan
+  bool ascii_texts_;       // every event text is ASCII
   Span span_of(const SpannedEvent& e) const noexcept { return e.start(file_id_); }
   // The node starts where `e` does (field by field: cheaper than copying a
   // Span built on the stack).
@@ -435,6 +437,7 @@ class Composer {
     const std::string_view slice(text_.data() + start.offset, end - start.offset);
     std::tie(node.end_line, node.end_column) = lines_.end_of(start, end);
     const ScalarStyle st = node.scalar_style();
+    node.set_scalar_facts(find_scalar_facts(node.text(), st, ascii_texts_));
     if ((st == ScalarStyle::Literal || st == ScalarStyle::Folded) && end > start.offset)
       node.comments.raw_mut() = end < text_.size() ? last_line_break(slice) : slice;
   }

@@ -121,6 +121,24 @@ TEST(RoundtripAst, NodeStaysCompact) {
   EXPECT_LE(sizeof(Comments), 48u);
 }
 
+TEST(RoundtripAst, ScalarFactsHoldOnlyForTheTextTheyWereFoundFor) {
+  using namespace scalar_fact;
+  YamlNode root = root_of("a: 12\nb: 'x'\nc: ~\nd: caf\xc3\xa9\ne: true\nf: <<\ng: 2001-12-14\n");
+  // A date is a str under YAML 1.2; the merge key is not.
+  const std::uint8_t expected[] = {kAsciiText, kAsciiText | kStrInYaml12, kAsciiText, kStrInYaml12,
+                                   kAsciiText, kAsciiText, kAsciiText | kStrInYaml12};
+  for (std::size_t i = 0; i < root.size(); ++i) {
+    EXPECT_EQ(root.pairs()[i].key.scalar_facts(), kAsciiText | kStrInYaml12) << i;
+    EXPECT_EQ(root.pairs()[i].value.scalar_facts(), expected[i]) << i;
+  }
+  YamlNode copy = root;
+  EXPECT_EQ(copy.pairs()[1].value.scalar_facts(), kAsciiText | kStrInYaml12);
+  copy.pairs()[1].value.set_scalar_style(ScalarStyle::Plain);
+  copy.pairs()[3].value.text_mut() = "12";
+  copy.pairs()[5].value.set_scalar("1", ScalarStyle::Plain);
+  for (std::size_t i : {1, 3, 5}) EXPECT_EQ(copy.pairs()[i].value.scalar_facts(), 0) << i;
+}
+
 TEST(RoundtripAst, KindNamesAndIndices) {
   EXPECT_EQ(static_cast<int>(NodeKind::Scalar), 0);
   EXPECT_EQ(static_cast<int>(NodeKind::Null), 4);

@@ -67,7 +67,7 @@ class TreeConverter {
     // An annotated road timestamp is a plain date/datetime, returned as it
     // is: no tag step (it has no tag) and no cache entry.
     if (annotate_ && node.kind() == NodeKind::Scalar && read_.timestamps && !node.tag() &&
-        node.scalar_style() == ScalarStyle::Plain) {
+        node.scalar_style() == ScalarStyle::Plain && !reads_as_str(node)) {
       if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
     }
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
@@ -78,12 +78,27 @@ class TreeConverter {
     return obj;
   }
 
+  // An untagged scalar that composing found to read as a str in this
+  // mode: no resolving, and no timestamp check (YAML 1.2 reads none).
+  bool reads_as_str(const YamlNode& node) const noexcept {
+    return read_.mode == VersionMode::Yaml12 && (node.scalar_facts() & scalar_fact::kStrInYaml12) && !node.tag();
+  }
+
+  // A scalar's text as a plain str, unchecked when composing found it ASCII.
+  static PyObject* text_str(const YamlNode& node) noexcept {
+    if (node.scalar_facts() & scalar_fact::kAsciiText) return str_from_ascii(node.text());
+    return str_from_utf8(node.text());
+  }
+
   // The node's own object, before its tag is applied.
   PyResult<OwnedRef> untagged(const YamlNode& node) {
     switch (node.kind()) {
       case NodeKind::Sequence: return sequence(node);
       case NodeKind::Mapping: return mapping(node);
-      case NodeKind::Scalar: return annotate_ ? annotated_scalar(node) : scalar_node_to_py(node, read_);
+      case NodeKind::Scalar:
+        if (annotate_) return annotated_scalar(node);
+        if (reads_as_str(node)) return checked(text_str(node));
+        return scalar_node_to_py(node, read_);
       case NodeKind::Null: return scalar_node_to_py(node, read_);
       case NodeKind::Alias: break;  // taken by step
     }
@@ -148,6 +163,7 @@ class TreeConverter {
   // slower: the lookup costs more than the hash the dict then computes).
   bool is_plain_string_key(const YamlNode& node) const {
     if (!node.is_scalar() || node.tag() || node.anchor()) return false;
+    if (reads_as_str(node)) return true;
     const bool plain = node.scalar_style() == ScalarStyle::Plain;
     if (resolve_scalar_kind(read_.mode, node.text(), !plain, std::nullopt).type != ScalarType::Str) return false;
     return !(read_.timestamps && plain && parse_timestamp(node.text()));
@@ -274,6 +290,10 @@ class TreeConverter {
   }
 
   PyResult<OwnedRef> annotated_scalar(const YamlNode& node) {
+    if (reads_as_str(node)) {
+      KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
+      return scalars_.make_str(node.text(), m);
+    }
     const auto tag = node.expanded_tag();
     const ScalarKind kind =
         resolve_scalar_kind(read_.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);

@@ -75,6 +75,15 @@ def test_each_tag_alone_and_nested(tree):
     assert load(tree, "v: !include base.yaml", option=ENV) == {"v": "base.yaml"}
 
 
+def test_included_scalars_read_as_on_the_plain_road(tmp_path):
+    # The reading modes apply to included text as well (OPT_TIMESTAMPS alone
+    # reads no timestamps on the tree roads, so it is not compared here).
+    text = "d: 2024-01-02\n2024-01-03: x\nb: yes\nn: 0o17\ns: '2024-01-04'\n"
+    (tmp_path / "x.yaml").write_text(text)
+    for option in (0, kestrine.OPT_YAML_1_1, kestrine.OPT_PYYAML_COMPAT):
+        assert load(tmp_path, "!include x.yaml", option=INC | option) == kestrine.loads(text, option=option), option
+
+
 def test_limits(tmp_path):
     for i in range(1, 52):
         (tmp_path / f"n{i}.yaml").write_text(f"!include n{i + 1}.yaml\n" if i < 50 else "leaf\n")

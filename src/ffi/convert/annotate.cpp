@@ -67,7 +67,7 @@ class TreeConverter {
     // An annotated road timestamp is a plain date/datetime, returned as it
     // is: no tag step (it has no tag) and no cache entry.
     if (annotate_ && node.kind() == NodeKind::Scalar && read_.timestamps && !node.tag() &&
-        node.scalar_style() == ScalarStyle::Plain && !reads_as_str(node)) {
+        node.scalar_style() == ScalarStyle::Plain) {
       if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
     }
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
@@ -79,9 +79,11 @@ class TreeConverter {
   }
 
   // An untagged scalar that composing found to read as a str in this
-  // mode: no resolving, and no timestamp check (YAML 1.2 reads none).
+  // mode: no resolving.  The facts know nothing of timestamps, so a load
+  // that reads them (OPT_TIMESTAMPS) resolves every scalar.
   bool reads_as_str(const YamlNode& node) const noexcept {
-    return read_.mode == VersionMode::Yaml12 && (node.scalar_facts() & scalar_fact::kStrInYaml12) && !node.tag();
+    return read_.mode == VersionMode::Yaml12 && !read_.timestamps &&
+           (node.scalar_facts() & scalar_fact::kStrInYaml12) && !node.tag();
   }
 
   // A scalar's text as a plain str, unchecked when composing found it ASCII.

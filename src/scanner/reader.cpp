@@ -7,17 +7,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "util/unaligned.hpp"
+
 namespace kestrine::scan {
 
 namespace {
 
 #if !defined(__SSE2__)
-inline std::uint64_t load8(const unsigned char* p) noexcept {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 
@@ -42,7 +38,7 @@ std::size_t find_line_break(const unsigned char* p, const unsigned char* end) no
   }
 #else
   while (end - s >= 8) {
-    std::uint64_t v = load8(s);
+    std::uint64_t v = load_u64(s);
     if (has_byte(v, '\n') | has_byte(v, '\r')) break;
     s += 8;
   }

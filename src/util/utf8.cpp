@@ -1,27 +1,22 @@
 #include "util/utf8.hpp"
 
+#include "util/unaligned.hpp"
+
 #include <cstdint>
-#include <cstring>
 
 namespace kestrine {
 namespace {
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
-inline std::uint64_t load8(const unsigned char* p) noexcept {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
 // Skips the ASCII bytes at `p`, 16 then 8 bytes at a time; returns the first
 // non-ASCII position (or `end`).
 inline const unsigned char* skip_ascii(const unsigned char* p, const unsigned char* end) noexcept {
   while (end - p >= 16) {
-    if (((load8(p) | load8(p + 8)) & kHighBits) != 0) break;
+    if (((load_u64(p) | load_u64(p + 8)) & kHighBits) != 0) break;
     p += 16;
   }
-  if (end - p >= 8 && (load8(p) & kHighBits) == 0) p += 8;
+  if (end - p >= 8 && (load_u64(p) & kHighBits) == 0) p += 8;
   while (p < end && *p < 0x80) ++p;
   return p;
 }
@@ -36,7 +31,7 @@ std::size_t utf8_char_count_long(std::string_view text) noexcept {
   std::size_t chars = 0;
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    if ((load8(p + i) & kHighBits) == 0) {
+    if ((load_u64(p + i) & kHighBits) == 0) {
       chars += 8;
       continue;
     }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
+#include "util/unaligned.hpp"
 
 namespace kestrine {
 namespace {
@@ -413,26 +413,13 @@ PyObject* KeyStrCache::get(std::string_view text) {
   return get_slow(text, recent);
 }
 
-namespace {
-inline std::uint64_t load8(const char* p) noexcept {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-inline std::uint32_t load4(const char* p) noexcept {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-}  // namespace
-
 // Keys are mostly short: up to 16 bytes compare as two overlapping words,
 // without a call.
 bool KeyStrCache::same_bytes(const char* data, std::string_view text) noexcept {
   const std::size_t n = text.size();
   const char* t = text.data();
-  if (n >= 8 && n <= 16) return load8(data) == load8(t) && load8(data + n - 8) == load8(t + n - 8);
-  if (n >= 4 && n < 8) return load4(data) == load4(t) && load4(data + n - 4) == load4(t + n - 4);
+  if (n >= 8 && n <= 16) return load_u64(data) == load_u64(t) && load_u64(data + n - 8) == load_u64(t + n - 8);
+  if (n >= 4 && n < 8) return load_u32(data) == load_u32(t) && load_u32(data + n - 4) == load_u32(t + n - 4);
   return std::string_view(data, n) == text;
 }
 

@@ -216,7 +216,10 @@ TEST(RoundtripComposer, FlowSequencePairs) {
   EXPECT_EQ(render(root), "f[f{'a': '1'}, f{'b': '2'}, f{~: '3'}, 'c']");
   const YamlNode& pair = root.items()[0];
   EXPECT_EQ(pair.span, (Span{0, 0, 1, 1}));
-  EXPECT_EQ(pair.end_offset, pair.span.offset);
+  // A pair ends where its value ends, and so does the sequence around it.
+  EXPECT_EQ(pair.end_offset, 5u);
+  EXPECT_EQ(std::pair(pair.end_line, pair.end_column), std::pair(0u, 5u));
+  EXPECT_EQ(root.end_offset, 22u);
   EXPECT_TRUE(root.items()[1].pairs()[0].key.explicit_key);
 }
 

@@ -3,9 +3,6 @@
 #include <mutex>
 #include <vector>
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
 #if defined(__APPLE__)
 #include <pthread.h>
 #elif defined(__linux__)
@@ -40,6 +37,11 @@ bool is_initial_thread() noexcept {
 #endif
 }
 
+// Inside a catch (...) handler that has ruled out std::exception (from which
+// every exception of ours derives): the exception in flight is the forced
+// unwind with which the interpreter ends a thread it no longer lets run.
+bool is_thread_end() noexcept { return interpreter_finalizing() && !is_initial_thread(); }
+
 }  // namespace
 
 void park_thread() noexcept {
@@ -49,17 +51,16 @@ void park_thread() noexcept {
 void GilRelease::take_back(PyThreadState* state) noexcept {
   // Checked first, without the lock: the finalizing thread itself goes on.
   if (interpreter_finalizing() && !is_initial_thread()) park_thread();
-#if defined(__GLIBCXX__)
   // Finalization may begin while the thread waits for the lock: CPython
-  // then ends the thread with a forced unwind, stopped here.
+  // then ends the thread with a forced unwind, stopped here.  Nothing else
+  // unwinds out of the interpreter's C code, and the handler names no type:
+  // a forced unwind carries no C++ object, so a reference bound to it would
+  // be bound to null.
   try {
     PyEval_RestoreThread(state);
-  } catch (abi::__forced_unwind&) {
+  } catch (...) {
     park_thread();
   }
-#else
-  PyEval_RestoreThread(state);
-#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -276,12 +277,6 @@ PyResult<BorrowFlag::Exclusive> BorrowFlag::borrow_mut() noexcept {
 void detail::raise_current_exception() noexcept {
   try {
     throw;
-#if defined(__GLIBCXX__)
-  } catch (abi::__forced_unwind&) {
-    // The interpreter ended this thread inside a call into Python (it is
-    // being finalized): parked, as GilRelease does.
-    park_thread();
-#endif
   } catch (PyErrException& e) {
     e.take().restore();
   } catch (const std::bad_alloc&) {
@@ -289,6 +284,9 @@ void detail::raise_current_exception() noexcept {
   } catch (const std::exception& e) {
     PyErr::internal_fault(e.what()).restore();
   } catch (...) {
+    // The interpreter ended this thread inside a call into Python (it is
+    // being finalized): parked, as GilRelease does.
+    if (is_thread_end()) park_thread();
     PyErr::internal_fault("unknown internal error").restore();
   }
 }

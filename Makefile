@@ -55,18 +55,24 @@ demo: module
 # The Python suite runs against the sanitizer build of the module, copied
 # into a package of its own.  The interpreter is not built with the
 # sanitizers, so their runtimes are preloaded; leaks are not reported (the
-# interpreter keeps much of its memory until exit, on purpose).
-ASAN_ENV = ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# interpreter keeps much of its memory until exit, on purpose).  Reports go
+# to files, so that those of subprocesses are seen too: any report fails.
+ASAN_REPORT  = $(CURDIR)/build-asan/sanitizer-report
+ASAN_ENV     = ASAN_OPTIONS=detect_leaks=0:log_path=$(ASAN_REPORT) \
+               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(ASAN_REPORT)
 ASAN_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)
+ASAN_CHECK   = status=$$?; if ls $(ASAN_REPORT).* >/dev/null 2>&1; then cat $(ASAN_REPORT).*; exit 1; fi; exit $$status
 
 asan: deps pydeps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_BUILD_TESTS=ON -DKESTRINE_SANITIZE=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 	cmake --build build-asan -j $(JOBS) --target kestrine_tests _kestrine
-	$(ASAN_ENV) build-asan/kestrine_tests --gtest_brief=1
+	rm -f $(ASAN_REPORT).*
+	$(ASAN_ENV) build-asan/kestrine_tests --gtest_brief=1; $(ASAN_CHECK)
 	rm -rf build-asan/python && mkdir -p build-asan/python
 	cp -r python/kestrine build-asan/python/ && rm -f build-asan/python/kestrine/_kestrine*.so
 	cp build-asan/_kestrine*.so build-asan/python/kestrine/
-	LD_PRELOAD="$(ASAN_PRELOAD)" $(ASAN_ENV) PYTHONPATH=$(CURDIR)/build-asan/python $(PYTHON) -m pytest -q -p no:cacheprovider tests
+	LD_PRELOAD="$(ASAN_PRELOAD)" $(ASAN_ENV) PYTHONPATH=$(CURDIR)/build-asan/python \
+	  $(PYTHON) -m pytest -q -p no:cacheprovider tests; $(ASAN_CHECK)
 
 bench:
 	$(MAKE) deps EXTRA_APT="$(BENCH_APT)"

@@ -118,10 +118,10 @@ def _kept(objects, inputs):
 
 
 def _shared_constant(o):
-    # Small ints, None, bools and one-character or interned strings are
+    # Small ints, None, bools and strings of at most one character are
     # shared by the interpreter itself.
     return o is None or isinstance(o, bool) or (type(o) is int and -5 <= o <= 256) \
-        or (type(o) is str and (len(o) <= 1 or sys.intern(o) is o))
+        or (type(o) is str and len(o) <= 1)
 
 
 def _inputs():

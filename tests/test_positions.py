@@ -129,9 +129,11 @@ def _positions(handle):
     return (line - 1, column - 1, end_line - 1, end_column - 1), handle.offset, handle.end_offset
 
 
-def _check_nodes(doc, handle, snapshot, path, lines, where):
+def _check_nodes(doc, handle, snapshot, path, lines_of, where):
+    """Every node below `handle` (whose snapshot is `snapshot`); `lines_of`
+    gives the Lines of the file a handle's node was read from."""
     got, start, end = _positions(handle)
-    assert start <= end and got == lines.at(start) + lines.at(end), (where, path, handle)
+    assert start <= end and got == lines_of(handle).at(start) + lines_of(handle).at(end), (where, path, handle)
     if path:
         assert _positions(doc.locate(path)) == (got, start, end), (where, path)
     if snapshot.kind == "mapping":
@@ -141,10 +143,10 @@ def _check_nodes(doc, handle, snapshot, path, lines, where):
             # once (an empty key written as a bare tag is no scalar).
             if (key.kind, isinstance(key.value, str)) == ("scalar", True) and key.style != "null" \
                     and keys.count(key.value) == 1:
-                _check_nodes(doc, handle[key.value], value, path + [key.value], lines, where)
+                _check_nodes(doc, handle[key.value], value, path + [key.value], lines_of, where)
     elif snapshot.kind == "sequence":
         for index, item in enumerate(snapshot.value):
-            _check_nodes(doc, handle[index], item, path + [index], lines, where)
+            _check_nodes(doc, handle[index], item, path + [index], lines_of, where)
 
 
 @needs_texts
@@ -156,7 +158,7 @@ def test_round_trip_positions_match_a_brute_force_count():
             snapshot = doc.to_tree()
             if snapshot is None:
                 continue
-            _check_nodes(doc, doc.node, snapshot, [], lines, name)
+            _check_nodes(doc, doc.node, snapshot, [], lambda handle: lines, name)
             assert doc.range() == doc.node.range()
             view = doc[0] if snapshot.kind == "sequence" and snapshot.value else None
             if isinstance(view, kestrine.KestrineDocumentView):
@@ -172,22 +174,30 @@ def test_round_trip_positions_match_a_brute_force_count():
 @pytest.mark.skipif(not (CONFIG / "configuration.yaml").exists(), reason="config trees not present")
 def test_included_positions_count_in_their_own_file():
     config = CONFIG / "configuration.yaml"
-    value = kestrine.loads(config.read_bytes(), option=NUM | kestrine.OPT_INCLUDES | kestrine.OPT_INCLUDE_DIR_RECURSIVE,
-                           include_dir=str(CONFIG), root_path=str(config))
-    files, pending = {}, [value]
+    files = {}
+
+    def lines_of(name):
+        if name not in files:
+            files[name] = Lines(pathlib.Path(name).read_bytes())
+        return files[name]
+
+    def load(option):
+        return kestrine.loads(config.read_bytes(), option=option | kestrine.OPT_INCLUDES
+                              | kestrine.OPT_INCLUDE_DIR_RECURSIVE, include_dir=str(CONFIG), root_path=str(config))
+
+    pending = [load(NUM)]
     while pending:
         v = pending.pop()
         if hasattr(v, "__line__"):
-            path = pathlib.Path(v.__file__)
-            if path not in files:
-                files[path] = Lines(path.read_bytes())
             # (Keys made from file names are written nowhere.)
-            _check_one(v, files[path], str(path), written=False)
+            _check_one(v, lines_of(v.__file__), v.__file__, written=False)
         if isinstance(v, dict):
             pending += [*v.keys(), *v.values()]
         elif isinstance(v, list):
             pending += v
     assert len(files) > 5
+    doc = load(RT)
+    _check_nodes(doc, doc.node, doc.to_tree(), [], lambda handle: lines_of(handle.file), str(config))
 
 
 # ---------------------------------------------------------------------------

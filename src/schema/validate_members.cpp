@@ -212,7 +212,11 @@ void CollectionChecks<Adapter>::check_array(const Instance& inst, const Compiled
     ValueArena arena;
     std::vector<YamlValue> values;
     values.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) values.push_back(a_.to_value(a_.item(inst, i), arena));
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::optional<YamlValue> v = w_.value_of(a_.item(inst, i), path, arena);
+      if (!v) return;
+      values.push_back(*v);
+    }
     if (has_equal_items(values)) w_.fail(inst, path, out, [] { return std::string("array items are not unique"); });
     if (w_.stopped(out)) return;
   }

@@ -68,6 +68,12 @@ KEYWORDS = [
     ({"pattern": r"^\d+$"}, "'٣٣'", None),
     ({"pattern": "("}, "abc", "schema has an invalid regex pattern /(/ at $"),
     ({"pattern": "("}, "5", None),
+    ({"pattern": "^(?:ab)+$"}, "abab", None),
+    ({"patternProperties": {"^(?:x|y)$": {"type": "string"}}}, "x: 1",
+     "expected type string, found integer at $.x"),
+    ({"pattern": "^[^\\W\\d]+$", "not": {"pattern": "\\p{sc=Greek}"}}, "abc", None),
+    ({"pattern": "(?=a)"}, "abc", "schema has an invalid regex pattern /(?=a)/: look-around is not supported: "
+                                   "it cannot run in linear time at $"),
     # combinators and references
     ({"allOf": []}, "1", None),
     ({"anyOf": []}, "1", "value does not match any of the anyOf schemas at $"),

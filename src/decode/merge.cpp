@@ -7,6 +7,7 @@
 
 #include "decode/merge_fold.hpp"
 #include "resolver/resolve.hpp"
+#include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -16,7 +17,7 @@ namespace {
 // The fold's view of value trees: handles are the values themselves
 // (16 bytes), merge sources are already folded (values are processed before
 // their mapping).
-struct ValueTree {
+struct FoldValueTree {
   using Handle = YamlValue;
 
   bool is_merge_key(const YamlValue& key) const noexcept { return is_merge_marker(key); }
@@ -80,9 +81,9 @@ PayloadId payload_id(const YamlValue& v) noexcept {
 
 // Rebuilds a mapping that holds merge keys from its (already processed) pairs.
 YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
-  ValueTree tree;
+  FoldValueTree tree;
   FoldedMapping<YamlValue> folded;
-  MergeFold<ValueTree>(tree).fold(
+  MergeFold<FoldValueTree>(tree).fold(
       [&](auto&& each) {
         for (const ValuePair& p : old) each(p.key, p.value);
       },
@@ -201,6 +202,31 @@ YamlValue merge_key_value(ValueArena& arena) {
 
 bool is_merge_marker(const YamlValue& value) noexcept {
   return value.kind == ValueKind::Tagged && value.tagged().tag == kMergeTag;
+}
+
+bool has_repeated_keys(const YamlValue& mapping) {
+  constexpr std::size_t kPairwise = 8;
+  const auto pairs = mapping.pairs();
+  if (pairs.size() < 2) return false;
+  bool strings = pairs.size() <= kPairwise;
+  for (std::size_t i = 0; strings && i < pairs.size(); ++i) strings = pairs[i].key.is_string();
+  if (strings) {  // String keys, the common case, are one key exactly when their texts are equal
+    for (std::size_t i = 0; i < pairs.size(); ++i)
+      for (std::size_t j = i + 1; j < pairs.size(); ++j)
+        if (pairs[i].key.text() == pairs[j].key.text()) return true;
+    return false;
+  }
+  FoldValueTree tree;
+  SeededHashSet<std::string> seen;
+  seen.reserve(pairs.size());
+  std::string id;
+  for (const ValuePair& p : pairs)
+    if (tree.identity(p.key, id) && !seen.insert(id).second) return true;
+  return false;
+}
+
+YamlValue collapse_repeated_keys(ValueArena& arena, const YamlValue& mapping) {
+  return rebuild_mapping(arena, mapping.pairs());
 }
 
 void apply_merge_keys(ValueArena& arena, YamlValue& document) {

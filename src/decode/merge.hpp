@@ -29,6 +29,12 @@ bool is_merge_marker(const YamlValue& value) noexcept;
 // (aliases) are safe and come out as private copies would.
 void apply_merge_keys(ValueArena& arena, YamlValue& document);
 
+// Whether two keys of `mapping` are one key once loaded (the fold's
+// identity); and the mapping as the load keeps it: one pair per key, the
+// last value at the first key's position (allocated in `arena`).
+bool has_repeated_keys(const YamlValue& mapping);
+YamlValue collapse_repeated_keys(ValueArena& arena, const YamlValue& mapping);
+
 // Replaces every merge marker inside `value` by its text: the first
 // form rebuilds the changed paths in `arena` (safe with shared subtrees), the
 // second edits the tree in place (for trees without shared parts).

@@ -245,7 +245,7 @@ void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s
   }
   if (!s.has_pattern) return;
   if (s.pattern_compiled == nullptr) {
-    fail(inst, path, out, [&] { return "schema has an invalid regex pattern /" + std::string(s.pattern) + "/"; });
+    fail(inst, path, out, [&] { return invalid_pattern_message(s.pattern); });
   } else if (!s.pattern_compiled->search(text)) {
     fail(inst, path, out, [&] { return "string does not match pattern /" + std::string(s.pattern) + "/"; });
   }
@@ -294,28 +294,8 @@ void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSche
   }
 }
 
-template class Walker<NodeAdapter>;
-template class Walker<ValueAdapter>;
-
-}  // namespace schema_walk
-
-using schema_walk::FailureList;
-using schema_walk::NodeAdapter;
-using schema_walk::NodeInstance;
-using schema_walk::ValueAdapter;
-using schema_walk::Walker;
-using schema_walk::WalkState;
-
-namespace {
-
-// Some mapping of a decoded tree holds two keys that are one key once
-// converted (the duplicate-key signature).  String keys, the common case,
-// compare by text: two by two in a small mapping.
 bool repeats_keys_anywhere(const YamlValue& root) {
-  constexpr std::size_t kPairwise = 8;
   std::vector<const YamlValue*> stack{&root};
-  SeededHashSet<std::string> seen;
-  std::string id;
   while (!stack.empty()) {
     const YamlValue* v = stack.back();
     stack.pop_back();
@@ -325,29 +305,29 @@ bool repeats_keys_anywhere(const YamlValue& root) {
       continue;
     }
     if (!v->is_mapping()) continue;
-    const auto pairs = v->pairs();
-    bool all_strings = pairs.size() <= kPairwise;
-    for (const ValuePair& p : pairs) {
-      all_strings = all_strings && p.key.is_string();
-      if (p.value.is_sequence() || p.value.is_mapping()) stack.push_back(&p.value);
+    if (has_repeated_keys(*v)) return true;
+    for (const ValuePair& p : v->pairs()) {
       if (p.key.is_sequence() || p.key.is_mapping()) stack.push_back(&p.key);
-    }
-    if (pairs.size() < 2) continue;
-    if (all_strings) {
-      for (std::size_t i = 0; i < pairs.size(); ++i)
-        for (std::size_t j = i + 1; j < pairs.size(); ++j)
-          if (pairs[i].key.text() == pairs[j].key.text()) return true;
-      continue;
-    }
-    seen.clear();
-    for (const ValuePair& p : pairs) {
-      id.clear();
-      write_key_signature(id, p.key);
-      if (!seen.insert(id).second) return true;
+      if (p.value.is_sequence() || p.value.is_mapping()) stack.push_back(&p.value);
     }
   }
   return false;
 }
+
+template class Walker<NodeAdapter>;
+template class Walker<ValueAdapter>;
+
+}  // namespace schema_walk
+
+using schema_walk::FailureList;
+using schema_walk::NodeAdapter;
+using schema_walk::NodeInstance;
+using schema_walk::ValueAdapter;
+using schema_walk::ValueMembers;
+using schema_walk::Walker;
+using schema_walk::WalkState;
+
+namespace {
 
 // "<<" occurs in the text ("<" alone is rare, so memchr does the scanning).
 bool holds_double_less(std::string_view text) noexcept {
@@ -376,11 +356,9 @@ std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaS
 
 ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11) {
   (void)yaml11;  // the decoder resolved the scalars already
-  // The plain conversion keeps the last of repeated keys: such a tree is
-  // left to the node walk, which reads members as they are kept.
-  if (repeats_keys_anywhere(root)) return ValueVerdict::Undecided;
   WalkState state{schemas, /*keep_first=*/false};
-  Walker<ValueAdapter> walker(state, ValueAdapter{});
+  ValueMembers members;  // mappings with repeated keys, as the data keeps them
+  Walker<ValueAdapter> walker(state, ValueAdapter{&members});
   FailureList own{/*own=*/true};
   walker.validate(&root, schemas.root(), nullptr, 0, own);
   if (state.undecided) return ValueVerdict::Undecided;

@@ -88,7 +88,7 @@ void CollectionChecks<Adapter>::check_object(const Instance& inst, const Compile
   // Invalid patterns fail once per mapping, whatever its members.
   for (const PatternSchema& p : s.pattern_properties) {
     if (p.compiled != nullptr) continue;
-    w_.fail(inst, path, out, [&] { return "schema has an invalid regex pattern /" + std::string(p.pattern) + "/"; });
+    w_.fail(inst, path, out, [&] { return invalid_pattern_message(p.pattern); });
     if (w_.stopped(out)) return;
   }
   if (s.has_properties || !s.pattern_properties.empty() || s.additional_properties != ExtraRule::Accept) {

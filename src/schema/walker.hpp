@@ -21,7 +21,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
+#include "decode/merge.hpp"
 #include "schema/instance.hpp"
 #include "schema/schema.hpp"
 #include "schema/validate.hpp"
@@ -180,8 +182,19 @@ struct NodeAdapter {
   }
 };
 
+// Some mapping inside `root` repeats a key.
+bool repeats_keys_anywhere(const YamlValue& root);
+
+// The loaded members of decoded mappings whose keys repeat: the decoder
+// keeps every pair, the data the last of each key.
+struct ValueMembers {
+  ValueArena arena;
+  SeededHashMap<const ValuePair*, YamlValue> collapsed;
+};
+
 struct ValueAdapter {
   using Instance = const YamlValue*;
+  ValueMembers* members = nullptr;
 
   InstanceKind kind(const YamlValue* v) const noexcept {
     switch (v->kind) {
@@ -201,14 +214,24 @@ struct ValueAdapter {
         return InstanceKind::Undecided;  // tags and timestamps keep no source text
     }
   }
+  // The value for a comparing keyword; `undecided` when some mapping in it
+  // repeats a key (the comparison would need the collapsed form).
+  YamlValue to_value(const YamlValue* v, ValueArena&, bool& undecided) const {
+    undecided = repeats_keys_anywhere(*v);
+    return *v;
+  }
   YamlValue summary(const YamlValue* v, ValueArena&) const noexcept {
     if (v->is_sequence()) return YamlValue::empty_sequence();
     if (v->is_mapping()) return YamlValue::empty_mapping();
     return *v;
   }
-  YamlValue to_value(const YamlValue* v, ValueArena&, bool&) const noexcept { return *v; }
   bool too_deep(const YamlValue*) const noexcept { return false; }
-  void prepare(const YamlValue*&) const noexcept {}
+  void prepare(const YamlValue*& v) const {
+    if (!has_repeated_keys(*v)) return;
+    auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data());
+    if (fresh) it->second = collapse_repeated_keys(members->arena, *v);
+    v = &it->second;
+  }
   std::size_t size(const YamlValue* v) const noexcept { return v->size(); }
   const YamlValue* item(const YamlValue* v, std::size_t k) const noexcept { return &v->items()[k]; }
   MemberKey key(const YamlValue* v, std::size_t k) const noexcept {
@@ -271,10 +294,14 @@ class Walker {
   // The loaded value of `inst` for a comparing keyword; stops the validation
   // when it lies too deep.
   std::optional<YamlValue> value_of(const Instance& inst, const PathLink* path, ValueArena& arena) {
-    bool too_deep = false;
-    YamlValue v = adapter_.to_value(inst, arena, too_deep);
-    if (!too_deep) return v;
-    fail_too_deep(inst, path);
+    bool unreadable = false;
+    YamlValue v = adapter_.to_value(inst, arena, unreadable);
+    if (!unreadable) return v;
+    if constexpr (std::is_same_v<Adapter, ValueAdapter>) {
+      state_.undecided = true;  // the node walk reads it
+    } else {
+      fail_too_deep(inst, path);
+    }
     return std::nullopt;
   }
   // Records a failure at `at`; `message()` runs only for the reported one.

@@ -216,12 +216,19 @@ bool has_repeated_keys(const YamlValue& mapping) {
         if (pairs[i].key.text() == pairs[j].key.text()) return true;
     return false;
   }
+  // Texts by view; other keys by identity.
   FoldValueTree tree;
-  SeededHashSet<std::string> seen;
-  seen.reserve(pairs.size());
+  SeededHashSet<std::string_view> texts;
+  SeededHashSet<std::string> others;
+  texts.reserve(pairs.size());
   std::string id;
-  for (const ValuePair& p : pairs)
-    if (tree.identity(p.key, id) && !seen.insert(id).second) return true;
+  for (const ValuePair& p : pairs) {
+    if (p.key.is_string()) {
+      if (!texts.insert(p.key.text()).second) return true;
+    } else if (tree.identity(p.key, id) && !others.insert(id).second) {
+      return true;
+    }
+  }
   return false;
 }
 

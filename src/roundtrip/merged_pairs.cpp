@@ -1,6 +1,7 @@
 #include "roundtrip/merged_pairs.hpp"
 
 #include <cmath>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -236,18 +237,24 @@ bool MappingFolds::repeats_keys(const YamlNode& mapping) {
       return false;
     }
   }
-  SeededHashSet<std::string> seen;
-  seen.reserve(n);
+  // Text keys by view; the others by identity, where a string is spelled
+  // "s:" as write_key_signature spells it, so that it meets text keys too.
+  SeededHashSet<std::string_view> texts;
+  SeededHashSet<std::string> others;
+  std::deque<std::string> owned;  // texts of keys that are strings by their tag: stable in place
+  texts.reserve(n);
   for (const NodePair& p : pairs) {
     if (is_text_key(p.key, reading_)) {
-      scratch_.assign("s:");  // the text keys' identities, as write_key_signature spells strings
-      scratch_ += std::to_string(p.key.text().size());
-      scratch_ += ':';
-      scratch_ += p.key.text();
-    } else if (!identity(NodeRef{&p.key}, scratch_)) {
+      if (!texts.insert(p.key.text()).second) return true;
       continue;
     }
-    if (!seen.insert(scratch_).second) return true;
+    if (!identity(NodeRef{&p.key}, scratch_)) continue;
+    if (scratch_.starts_with("s:")) {
+      const std::string& kept = owned.emplace_back(scratch_.substr(scratch_.find(':', 2) + 1));
+      if (!texts.insert(kept).second) return true;
+      continue;
+    }
+    if (!others.insert(scratch_).second) return true;
   }
   return false;
 }

@@ -70,12 +70,16 @@ VALUES = [
     # A verbatim tag naming a core type is that type.
     ("!<tag:yaml.org,2002:int> 12", 12),
     ("[!<tag:yaml.org,2002:str> 12, !<tag:yaml.org,2002:float> 1, !<tag:yaml.org,2002:null> ~]", ["12", 1.0, None]),
-    # Merge keys: !!merge keys merge, custom-tagged values are not merged,
-    # keys equal as Python values keep the earlier mapping's value, own keys win.
-    ("b: &b {x: 1}\nm: {!!merge <<: *b}", {"b": {"x": 1}, "m": {"x": 1}}),
-    ("b: &b {x: 1}\nm: {!<tag:yaml.org,2002:merge> <<: *b, y: 2}", {"b": {"x": 1}, "m": {"x": 1, "y": 2}}),
-    ("m: {!!merge x: 5}", {"m": {"<<": 5}}),
-    ("m: {a: !!merge x}", {"m": {"a": "x"}}),
+    # Merge keys: under YAML 1.1 a !!merge key merges whatever its text and a
+    # !!merge value reads "<<"; YAML 1.2 has no such type (a plain << merges
+    # in both); custom-tagged values are not merged, keys equal as Python
+    # values keep the earlier mapping's value, own keys win.
+    ("%YAML 1.1\n---\nb: &b {x: 1}\nm: {!!merge <<: *b}", {"b": {"x": 1}, "m": {"x": 1}}),
+    ("%YAML 1.1\n---\nb: &b {x: 1}\nm: {!<tag:yaml.org,2002:merge> <<: *b, z: 2}",
+     {"b": {"x": 1}, "m": {"x": 1, "z": 2}}),
+    ("%YAML 1.1\n---\nm: {!!merge x: 5, a: !!merge x, b: !!merge }", {"m": {"<<": 5, "a": "<<", "b": "<<"}}),
+    ("b: &b {x: 1}\nm: {!!merge <<: *b}", {"b": {"x": 1}, "m": {"<<": {"x": 1}}}),
+    ("m: {!!merge x: 5, a: !!merge x, b: !!merge , <<: {c: 1}}", {"m": {"x": 5, "a": "x", "b": "", "c": 1}}),
     ("m: {<<: !custom {x: 1}}", {"m": {"<<": {"x": 1}}}),
     ("m: {<<: [!custom {x: 1}, {y: 2}]}", {"m": {"y": 2, "<<": [{"x": 1}]}}),
     ("m: {<<: [{1: a}, {1.0: b}, {true: c}]}", {"m": {1: "a"}}),
@@ -158,3 +162,8 @@ def test_many_tag_handles_load():
     text = "".join(f"%TAG !h{i}! tag:example.com,2000:{i}:\n" for i in range(handles)) + f"--- !h{handles - 1}!x a\n"
     assert kestrine.loads(text, tag_handler=lambda tag, value: (tag, value)) == (
         f"tag:example.com,2000:{handles - 1}:x", "a")
+
+
+@pytest.mark.parametrize("text, expected", [(t, e) for t, e in VALUES if "!custom" not in t])
+def test_round_trip_documents_read_the_same(text, expected):
+    assert kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP).to_dict() == expected

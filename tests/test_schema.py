@@ -54,6 +54,11 @@ KEYWORDS = [
     ({"multipleOf": 3}, "10", "value 10 is not a multiple of 3 at $"),
     ({"multipleOf": 0}, "10", None),
     ({"multipleOf": 7}, str(BIG * 7), None),
+    # the tolerance follows the quotient, not the divisor
+    ({"multipleOf": 1e15}, "1", "value 1 is not a multiple of 1000000000000000 at $"),
+    ({"multipleOf": 0.0001}, "0.0075", None),
+    ({"multipleOf": 0.0001}, "0.00751", "value 0.00751 is not a multiple of 0.0001 at $"),
+    ({"multipleOf": 0.123456789}, "1e308", "value 1" + "0" * 308 + " is not a multiple of 0.123456789 at $"),
     # strings: lengths in code points, patterns found anywhere
     ({"minLength": 2}, "é", "string is shorter than minLength 2 at $"),
     ({"minLength": 1.5}, "a", None),
@@ -63,6 +68,12 @@ KEYWORDS = [
     ({"pattern": r"^\d+$"}, "'٣٣'", None),
     ({"pattern": "("}, "abc", "schema has an invalid regex pattern /(/ at $"),
     ({"pattern": "("}, "5", None),
+    ({"pattern": "^(?:ab)+$"}, "abab", None),
+    ({"patternProperties": {"^(?:x|y)$": {"type": "string"}}}, "x: 1",
+     "expected type string, found integer at $.x"),
+    ({"pattern": "^[^\\W\\d]+$", "not": {"pattern": "\\p{sc=Greek}"}}, "abc", None),
+    ({"pattern": "(?=a)"}, "abc", "schema has an invalid regex pattern /(?=a)/: look-around is not supported: "
+                                   "it cannot run in linear time at $"),
     # combinators and references
     ({"allOf": []}, "1", None),
     ({"anyOf": []}, "1", "value does not match any of the anyOf schemas at $"),
@@ -108,6 +119,16 @@ KEYWORDS = [
     ({"required": ["a"], "additionalProperties": False, "properties": {"a": {}, "b": {}}},
      "b: 1\n<<: {a: 1, b: 2}", None),
     ({"properties": {"c": {"type": "string"}}}, "a: &x 1\nb: &x s\nc: *x", None),
+    # ... and exactly as loaded: a custom-tagged merge source stays a "<<"
+    # member, repeated keys are one member holding the last value.
+    ({"required": ["<<"], "not": {"required": ["a"]}}, "<<: !t {a: 1}\nb: 2", None),
+    ({"properties": {"<<": {"type": "array"}}}, "<<: [!t {a: 1}, {b: 2}]", None),
+    ({"maxProperties": 1}, "a: 1\na: 2", None),
+    ({"minProperties": 2}, "a: 1\na: 2", "object has fewer than minProperties 2 at $"),
+    ({"minProperties": 2}, "1: a\n1.0: b", "object has fewer than minProperties 2 at $"),
+    ({"properties": {"a": {"type": "integer"}}}, "a: x\na: 1", None),
+    ({"uniqueItems": True}, "[{a: 1, a: 2}, {a: 2}]", "array items are not unique at $"),
+    ({"maxProperties": 2}, "b: &b {x: 1, y: 2}\nm: {<<: *b, x: 3}\n", None),
 ]
 
 
@@ -168,6 +189,29 @@ def test_what_is_validated():
     # A schema that cannot be converted raises the conversion's error.
     with pytest.raises(kestrine.KestrineUnserializableError):
         kestrine.loads("a: 1", schema={"type": object()})
+
+
+@pytest.mark.parametrize("road", ROADS)
+def test_aliases_too_deep_to_validate(road):
+    # A chain of merges through aliases hides a value behind 150 expansions:
+    # never validated as null, whatever combinator stands around it.
+    text = "m0: &m0 {path: ../../etc/passwd}\n"
+    text += "".join(f"m{i}: &m{i} {{<<: *m{i - 1}}}\n" for i in range(1, 150)) + "top: *m149\n"
+    path = {"properties": {"path": {"pattern": "^[a-z]+$"}}}
+    for schema in ({"properties": {"top": path}}, {"not": {"properties": {"top": {"not": path}}}}):
+        assert failure(text, schema, ROADS[road]) == ("aliases nest too deeply to validate at $.top.path", (1, 16))
+    assert failure(text, {"properties": {"m2": path}}, ROADS[road]) == ("string does not match pattern "
+                                                                       "/^[a-z]+$/ at $.m2.path", (1, 16))
+
+
+def test_round_trip_validates_every_document():
+    schema = {"properties": {"a": {"type": "integer"}}}
+    text = "a: 1\n---\na: x\n"
+    with pytest.raises(KestrineSchemaError, match=r"at \$\.a \(line 3, column 4\)"):
+        kestrine.loads(text, schema=schema, option=kestrine.OPT_ROUND_TRIP)
+    # The plain and annotated roads return the first document only.
+    assert kestrine.loads(text, schema=schema) == {"a": 1}
+    assert kestrine.loads(text, schema=schema, option=kestrine.OPT_ANNOTATED) == {"a": 1}
 
 
 def test_yaml_version_of_validation():

@@ -455,7 +455,7 @@ Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
       return decoded_node(1);
     case ScalarType::Merge:
       has_merge_ = true;
-      push(merge_key_value(arena_, text));
+      push(merge_key_value(arena_));
       return decoded_node(2);
   }
   push(text_value(arena_, ValueKind::String, text));  // not reached: every kind is handled

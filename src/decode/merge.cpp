@@ -5,78 +5,55 @@
 #include <span>
 #include <tuple>
 
+#include "decode/merge_fold.hpp"
 #include "resolver/resolve.hpp"
+#include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
 
 namespace {
 
-constexpr std::string_view kMergeText = "<<";
+// The fold's view of value trees: handles are the values themselves
+// (16 bytes), merge sources are already folded (values are processed before
+// their mapping).
+struct FoldValueTree {
+  using Handle = YamlValue;
 
-// The identity of `key` while merging, in `out`: equal for keys that are
-// equal as Python values once loaded (the duplicate-key signature: 1, 1.0
-// and true are one key).  False for a NaN key, which equals no other key and
-// so is never looked up.
-bool merge_identity(std::string& out, const YamlValue& key) {
-  out.clear();
-  if (key.kind == ValueKind::Float && std::isnan(key.real)) return false;
-  write_key_signature(out, key);
-  return true;
-}
-
-std::optional<YamlValue> expand_body(ValueArena& arena, const YamlValue& merge_value,
-                                     std::vector<ValuePair>& pairs, FingerprintIndex& index) {
-  switch (merge_value.kind) {
-    case ValueKind::Null:
-      return std::nullopt;
-    case ValueKind::Mapping: {
-      // Collapse the merged mapping's own repeated keys first: a later value
-      // replaces an earlier one, at the earlier position.
-      const auto src = merge_value.pairs();
-      std::vector<std::optional<std::string>> ids;
-      std::vector<ValuePair> collapsed;
-      ids.reserve(src.size());
-      collapsed.reserve(src.size());
-      FingerprintIndex local;
-      local.reserve(src.size());
-      std::string id;
-      for (const ValuePair& pair : src) {
-        if (!merge_identity(id, pair.key)) {
-          ids.emplace_back();
-          collapsed.push_back(pair);
-          continue;
-        }
-        auto [it, inserted] = local.try_emplace(id, collapsed.size());
-        if (!inserted) {
-          collapsed[it->second].value = pair.value;
-          continue;
-        }
-        ids.emplace_back(std::move(id));
-        collapsed.push_back(pair);
-      }
-      for (std::size_t i = 0; i < collapsed.size(); ++i) {
-        if (!ids[i]) {
-          pairs.push_back(collapsed[i]);
-          continue;
-        }
-        auto [it, inserted] = index.try_emplace(std::move(*ids[i]), pairs.size());
-        if (inserted) pairs.push_back(collapsed[i]);
-      }
-      return std::nullopt;
+  bool is_merge_key(const YamlValue& key) const noexcept { return is_merge_marker(key); }
+  MergeSourceKind source_kind(const YamlValue& v) const noexcept {
+    switch (v.kind) {
+      case ValueKind::Null: return MergeSourceKind::Null;
+      case ValueKind::Mapping: return MergeSourceKind::Mapping;
+      case ValueKind::Sequence: return MergeSourceKind::Sequence;
+      default: return MergeSourceKind::Other;
     }
-    case ValueKind::Sequence: {
-      std::vector<YamlValue> rest;
-      for (const YamlValue& item : merge_value.items()) {
-        std::optional<YamlValue> r = expand_merge_keys(arena, item, pairs, index);
-        if (r) rest.push_back(*r);
-      }
-      if (rest.empty()) return std::nullopt;
-      return arena.make_sequence(rest);
-    }
-    default:
-      return merge_value;
   }
+  template <class F>
+  void source_pairs(const YamlValue& mapping, F&& each) const {
+    for (const ValuePair& p : mapping.pairs()) each(p.key, p.value);
+  }
+  template <class F>
+  void source_items(const YamlValue& sequence, F&& each) const {
+    for (const YamlValue& item : sequence.items()) each(item);
+  }
+  // Keys equal as Python values are one key (the duplicate-key signature:
+  // 1, 1.0 and true); a NaN key equals none.
+  bool identity(const YamlValue& key, std::string& out) const {
+    out.clear();
+    if (key.kind == ValueKind::Float && std::isnan(key.real)) return false;
+    write_key_signature(out, key);
+    return true;
+  }
+};
+
+YamlValue leftover_value(ValueArena& arena, const MergeLeftover<YamlValue>& rest) {
+  if (!rest.is_list) return rest.value;
+  std::vector<YamlValue> items;
+  items.reserve(rest.items.size());
+  for (const MergeLeftover<YamlValue>& item : rest.items)
+    items.push_back(stack_guarded([&] { return leftover_value(arena, item); }));
+  return arena.make_sequence(items);
 }
 
 bool same_handle(const YamlValue& a, const YamlValue& b) noexcept {
@@ -104,67 +81,20 @@ PayloadId payload_id(const YamlValue& v) noexcept {
 
 // Rebuilds a mapping that holds merge keys from its (already processed) pairs.
 YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
+  FoldValueTree tree;
+  FoldedMapping<YamlValue> folded;
+  MergeFold<FoldValueTree>(tree).fold(
+      [&](auto&& each) {
+        for (const ValuePair& p : old) each(p.key, p.value);
+      },
+      folded);
   std::vector<ValuePair> out;
-  out.reserve(old.size());
-  FingerprintIndex index;
-  index.reserve(old.size());
-  constexpr std::size_t kNoSlot = std::size_t(-1);
-  std::size_t slot = kNoSlot;
-  // Values gathered for the merge slot; the slot's list is built once at the
-  // end instead of being copied on every addition.
-  std::vector<YamlValue> slot_items;
-  bool slot_list = false;
-  std::string id;
-  for (const ValuePair& pair : old) {
-    if (is_merge_marker(pair.key)) {
-      std::optional<YamlValue> rest = expand_merge_keys(arena, pair.value, out, index);
-      if (!rest) continue;
-      if (slot == kNoSlot) {
-        const YamlValue key = YamlValue::string_literal(kMergeText);
-        merge_identity(id, key);
-        auto [it, inserted] = index.try_emplace(id, out.size());
-        if (!inserted) continue;
-        out.push_back({key, *rest});
-        slot = out.size() - 1;
-        slot_list = false;
-        slot_items.clear();
-        continue;
-      }
-      if (!slot_list) {
-        const YamlValue& current = out[slot].value;
-        slot_items.clear();
-        if (current.is_sequence()) {
-          slot_items.assign(current.items().begin(), current.items().end());
-        } else {
-          slot_items.push_back(current);
-        }
-        slot_list = true;
-      }
-      if (rest->is_sequence()) {
-        slot_items.insert(slot_items.end(), rest->items().begin(), rest->items().end());
-      } else {
-        slot_items.push_back(*rest);
-      }
-      continue;
-    }
-    if (!merge_identity(id, pair.key)) {
-      out.push_back(pair);
-      continue;
-    }
-    auto [it, inserted] = index.try_emplace(id, out.size());
-    if (inserted) {
-      out.push_back(pair);
-      continue;
-    }
-    const std::size_t pos = it->second;
-    out[pos].value = pair.value;
-    if (slot == pos) {
-      slot = kNoSlot;
-      slot_list = false;
-      slot_items.clear();
-    }
+  out.reserve(folded.pairs.size());
+  for (std::size_t i = 0; i < folded.pairs.size(); ++i) {
+    const FoldedPair<YamlValue>& p = folded.pairs[i];
+    const YamlValue key = p.merge_text_key ? YamlValue::string_literal("<<") : p.key;
+    out.push_back({key, folded.slot == i ? leftover_value(arena, folded.leftover) : p.value});
   }
-  if (slot != kNoSlot && slot_list) out[slot].value = arena.make_sequence(slot_items);
   return arena.make_mapping(out);
 }
 
@@ -266,18 +196,44 @@ class MergePass {
 
 }  // namespace
 
-YamlValue merge_key_value(ValueArena& arena, std::string_view text) {
-  return arena.make_tagged_ref(kMergeTag, arena.make_string_ref(text));
+YamlValue merge_key_value(ValueArena& arena) {
+  return arena.make_tagged_ref(kMergeTag, YamlValue::string_literal("<<"));
 }
 
 bool is_merge_marker(const YamlValue& value) noexcept {
   return value.kind == ValueKind::Tagged && value.tagged().tag == kMergeTag;
 }
 
-std::optional<YamlValue> expand_merge_keys(ValueArena& arena, const YamlValue& merge_value,
-                                           std::vector<ValuePair>& pairs,
-                                           FingerprintIndex& index) {
-  return stack_guarded([&] { return expand_body(arena, merge_value, pairs, index); });
+bool has_repeated_keys(const YamlValue& mapping) {
+  constexpr std::size_t kPairwise = 8;
+  const auto pairs = mapping.pairs();
+  if (pairs.size() < 2) return false;
+  bool strings = pairs.size() <= kPairwise;
+  for (std::size_t i = 0; strings && i < pairs.size(); ++i) strings = pairs[i].key.is_string();
+  if (strings) {  // String keys, the common case, are one key exactly when their texts are equal
+    for (std::size_t i = 0; i < pairs.size(); ++i)
+      for (std::size_t j = i + 1; j < pairs.size(); ++j)
+        if (pairs[i].key.text() == pairs[j].key.text()) return true;
+    return false;
+  }
+  // Texts by view; other keys by identity.
+  FoldValueTree tree;
+  SeededHashSet<std::string_view> texts;
+  SeededHashSet<std::string> others;
+  texts.reserve(pairs.size());
+  std::string id;
+  for (const ValuePair& p : pairs) {
+    if (p.key.is_string()) {
+      if (!texts.insert(p.key.text()).second) return true;
+    } else if (tree.identity(p.key, id) && !others.insert(id).second) {
+      return true;
+    }
+  }
+  return false;
+}
+
+YamlValue collapse_repeated_keys(ValueArena& arena, const YamlValue& mapping) {
+  return rebuild_mapping(arena, mapping.pairs());
 }
 
 void apply_merge_keys(ValueArena& arena, YamlValue& document) {

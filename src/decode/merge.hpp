@@ -5,38 +5,21 @@
 // marker (`merge_key_value`) and, once the whole stream is decoded and only
 // if it made a marker, calls `apply_merge_keys` on each document.
 //
-// Precedence in a mapping with merge keys: a key written in the mapping
-// itself wins over merged ones and keeps the position where it first
-// appeared; among merged mappings the earlier one wins (an earlier "<<" entry
-// over a later one, an earlier mapping of a merged list over a later one);
-// repeated own keys collapse to one pair holding the last value.  Keys are
-// the same key when they are equal as Python values (1, 1.0 and true; the
-// duplicate-key signature), so the result reads the same once converted to a
-// dict; NaN keys equal nothing.  Merge values that are not mappings
-// (scalars, custom-tagged values) are kept under a "<<" string key (several
-// of them as a list).  Nothing here fails.
+// The fold itself, shared with the round-trip roads and schema validation,
+// is decode/merge_fold.hpp; here keys are the same key when they are equal
+// as Python values (1, 1.0 and true; the duplicate-key signature), so the
+// result reads the same once converted to a dict, and NaN keys equal
+// nothing.  Nothing here fails.
 #pragma once
 
-#include <cstddef>
-#include <optional>
-#include <string>
-#include <vector>
-
-
 #include "decode/value.hpp"
-#include "util/hash_map.hpp"
 
 namespace kestrine {
 
-// Maps a key's identity to the position of that key's pair in the rebuilt
-// pair vector.
-using FingerprintIndex = SeededHashMap<std::string, std::size_t>;
-
 // A new merge marker: Tagged "tag:yaml.org,2002:merge" around the String
-// `text` that the scalar was written as ("<<", or any text tagged !!merge);
-// a marker that ends up outside a mapping key reads as that text.  `text` is
-// referred to, not copied.
-YamlValue merge_key_value(ValueArena& arena, std::string_view text = "<<");
+// "<<"; a marker that ends up outside a mapping key reads as "<<", however
+// the merge key was written ("<<", or "!!merge x" under YAML 1.1).
+YamlValue merge_key_value(ValueArena& arena);
 // Any Tagged value whose tag is exactly "tag:yaml.org,2002:merge".
 bool is_merge_marker(const YamlValue& value) noexcept;
 
@@ -46,11 +29,11 @@ bool is_merge_marker(const YamlValue& value) noexcept;
 // (aliases) are safe and come out as private copies would.
 void apply_merge_keys(ValueArena& arena, YamlValue& document);
 
-// Folds one merge value into the mapping being rebuilt (`pairs`, indexed by
-// `index`); returns the part that could not be folded, if any.
-std::optional<YamlValue> expand_merge_keys(ValueArena& arena, const YamlValue& merge_value,
-                                           std::vector<ValuePair>& pairs,
-                                           FingerprintIndex& index);
+// Whether two keys of `mapping` are one key once loaded (the fold's
+// identity); and the mapping as the load keeps it: one pair per key, the
+// last value at the first key's position (allocated in `arena`).
+bool has_repeated_keys(const YamlValue& mapping);
+YamlValue collapse_repeated_keys(ValueArena& arena, const YamlValue& mapping);
 
 // Replaces every merge marker inside `value` by its text: the first
 // form rebuilds the changed paths in `arena` (safe with shared subtrees), the

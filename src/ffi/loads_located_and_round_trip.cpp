@@ -190,10 +190,18 @@ PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSetti
   return {};
 }
 
-PyStatus validate(std::span<const YamlNode> roots, PyObject* schema, const LoadSettings& settings) {
+// Validates what the road returns: the first document on the located road,
+// every document of a round-trip document, each read with the keys of the
+// road's conversion.
+PyStatus validate(std::span<const YamlNode> roots, PyObject* schema, const LoadSettings& settings, bool round_trip) {
   if (schema == nullptr || roots.empty()) return {};
   const bool yaml11 = settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
-  return loads_validate_roots(roots, schema, yaml11);
+  KeyReading reading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
+  if (round_trip) {
+    const DocumentFlags flags = document_flags(settings, settings.version_mode);
+    reading = KeyReading(flags.version_mode, flags.timestamps);
+  }
+  return loads_validate_roots(roots, schema, yaml11, reading, round_trip);
 }
 
 // Trees without an alias bind nothing: the walk over them is skipped.
@@ -262,7 +270,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
 
   KESTRINE_TRY(located_duplicate_keys(trees.roots, settings));
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
-  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
+  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings, /*round_trip=*/false));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
     KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots, trees.aliases));
@@ -307,7 +315,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
     if (compose_error) return fail(compose_error_to_py(*compose_error));
     KESTRINE_TRY(report_document_checks(findings));
   }
-  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings));
+  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings, /*round_trip=*/true));
 
   DocumentRecord record;
   record.roots = std::move(trees.roots);

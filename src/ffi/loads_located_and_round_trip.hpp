@@ -28,6 +28,7 @@
 #include "ffi/loads.hpp"
 #include "ffi/py.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/duplicates.hpp"
 #include "roundtrip/emitter.hpp"
 
 namespace kestrine {
@@ -48,8 +49,11 @@ struct LoadedTrees {
 // reports missing secrets and variables; gives the trees and the source-file
 // table.
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call);
-// Validates the first of `roots` (at least one) against `schema`.
-PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11);
+// Validates the first of `roots` (at least one), or with `every_document`
+// each of them in order, against `schema`; `reading` is how the road's
+// conversion compares keys.
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+                              bool every_document);
 
 // The settings a round-trip document keeps; `mode` is the version mode of the
 // document (stored as YAML 1.2 when the upgrade rewrote its 1.1 forms).

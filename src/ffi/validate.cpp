@@ -48,10 +48,13 @@ PyStatus raise_first(const std::optional<ValidationError>& error) {
 
 }  // namespace
 
-PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11) {
+PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+                           bool every_document) {
   if (schema == nullptr || roots.empty()) return {};
   KESTRINE_ASSIGN_OR_RETURN(auto compiled, CallSchema::convert(schema));
-  return raise_first(validate_root(roots.front(), compiled->compiled(), yaml11));
+  for (const YamlNode& root : every_document ? roots : roots.first(1))
+    KESTRINE_TRY(raise_first(validate_root(root, compiled->compiled(), yaml11, reading)));
+  return {};
 }
 
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
@@ -73,13 +76,15 @@ PyStatus validate_with_positions(std::string_view text, const YamlValue& first, 
   if (!compiled) {
     KESTRINE_ASSIGN_OR_RETURN(compiled, CallSchema::convert(schema));
   }
-  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11));
+  const KeyReading reading(settings.version_mode, settings.timestamps);
+  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11, reading));
 }
 
 // ---- hooks of the load roads ---------------------------------------------------
 
-PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11) {
-  return validate_document(roots, schema, yaml11);
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+                              bool every_document) {
+  return validate_document(roots, schema, yaml11, reading, every_document);
 }
 
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,

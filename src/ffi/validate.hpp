@@ -20,12 +20,15 @@
 #include "ffi/loads.hpp"
 #include "ffi/py.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/duplicates.hpp"
 
 namespace kestrine {
 
-// Validates the first of `roots` (composed, or expanded from includes)
-// against `schema`; nothing to do without a schema or roots.
-PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11);
+// Validates the first of `roots` (composed, or expanded from includes), or
+// with `every_document` each in order, against `schema`; nothing to do
+// without a schema or roots.  `reading`: how the load compared keys.
+PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+                           bool every_document = false);
 
 // The plain road: validates `first`, the decoded first document of `text`.
 // The decoded tree answers when it can (see schema/validate.hpp); the text is

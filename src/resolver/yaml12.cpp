@@ -173,9 +173,8 @@ ScalarKind resolve_plain_yaml12(std::string_view text, bool non_plain,
       if (auto f = parse_standard_float(text)) return ScalarKind::of_float(*f);
       return ScalarKind::str();
     }
-    // Merge keys are a YAML 1.1 type that YAML 1.2 readers keep; the tagged
-    // form means the same as the plain "<<" in every mode.
-    if (name == "merge") return ScalarKind::merge();
+    // "!!merge" names a YAML 1.1 type: a string here (the plain "<<" is
+    // the merge key in every mode).
     return ScalarKind::str();
   }
   if (non_plain) return ScalarKind::str();

@@ -210,19 +210,17 @@ void AliasFollower::rebind(const YamlNode& root) noexcept {
 
 // ---- merge keys -------------------------------------------------------------------------
 
-bool is_merge_key_node_with_properties(const YamlNode& key) noexcept {
-  if (const auto tag = key.expanded_tag()) return core_tag_name(*tag) == "merge";
+bool is_merge_key_node_with_properties(const YamlNode& key, VersionMode mode) noexcept {
+  if (const auto tag = key.expanded_tag()) {
+    return mode != VersionMode::Yaml12 && (key.is_scalar() || key.is_null()) && core_tag_name(*tag) == "merge";
+  }
   return key.is_scalar() && key.scalar_style() == ScalarStyle::Plain && key.text() == "<<";
 }
 
-bool has_merge_key(std::span<const NodePair> pairs) noexcept {
+bool has_merge_key(std::span<const NodePair> pairs, VersionMode mode) noexcept {
   for (const NodePair& p : pairs)
-    if (is_merge_key_node(p.key)) return true;
+    if (is_merge_key_node(p.key, mode)) return true;
   return false;
-}
-
-bool is_ordinary_merge_text_key(const YamlNode& key) noexcept {
-  return key.is_scalar() && key.text() == "<<" && !is_merge_key_node(key);
 }
 
 }  // namespace kestrine

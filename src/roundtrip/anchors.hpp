@@ -36,6 +36,7 @@
 #include <string>
 #include <string_view>
 
+#include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
 #include "roundtrip/compose_error.hpp"
 #include "scanner/span.hpp"
@@ -179,20 +180,20 @@ class AliasFollower {
 
 // ---- merge keys -------------------------------------------------------------------------
 
-// True for the merge key "<<": tagged !!merge (either spelling, whatever the
-// text), or untagged, plain and exactly "<<".
+// True for the merge key, as scalar resolution reads it: untagged, plain
+// and exactly "<<" in every mode; under YAML 1.1 (either reading) also a
+// scalar or empty node tagged !!merge (any spelling, whatever the text),
+// a type YAML 1.2 does not have.
 // (Inline: every key of every converted mapping is asked; only a node with
 // properties needs the out-of-line look at its tag.)
-bool is_merge_key_node_with_properties(const YamlNode& key) noexcept;
-inline bool is_merge_key_node(const YamlNode& key) noexcept {
-  if (key.extra() != nullptr) return is_merge_key_node_with_properties(key);
+bool is_merge_key_node_with_properties(const YamlNode& key, VersionMode mode) noexcept;
+inline bool is_merge_key_node(const YamlNode& key, VersionMode mode) noexcept {
+  if (key.extra() != nullptr) return is_merge_key_node_with_properties(key, mode);
   if (!key.is_scalar() || key.scalar_style() != ScalarStyle::Plain) return false;
   const std::string& text = key.text();
   return text.size() == 2 && text[0] == '<' && text[1] == '<';
 }
 // Some pair's key is a merge key.
-bool has_merge_key(std::span<const NodePair> pairs) noexcept;
-// A scalar "<<" that is not a merge key (quoted, block, otherwise tagged).
-bool is_ordinary_merge_text_key(const YamlNode& key) noexcept;
+bool has_merge_key(std::span<const NodePair> pairs, VersionMode mode) noexcept;
 
 }  // namespace kestrine

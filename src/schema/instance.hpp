@@ -1,62 +1,85 @@
-// The instance a schema is checked against, read from a round-trip tree.
+// The instance a schema is checked against: a round-trip tree read as the
+// load returns it, in place (nothing is copied).
 //
 // The validator reads `YamlNode` trees, so that every failure has a source
-// position, but it must see the data as loaded: an alias stands for the node
-// it names and merge keys ("<<") are folded into their mappings.  When a
-// document has neither (`needs_instance_copy` is false) it is validated in
-// place; otherwise `prepare_instance` makes a private copy in which
-//   * every alias is replaced by a copy of the node it names: the most
-//     recent node before it carrying that anchor and complete where the
-//     alias stands (as the loader binds aliases), the copy starting at the
-//     alias's position; an alias naming nothing becomes an empty null node
-//     there;
-//   * alias expansions nest at most `max_alias_depth` deep and copy at most
-//     `alias_node_budget` nodes and `alias_text_budget` bytes of scalar text
-//     in all (the document's own nodes are not counted); beyond any limit a
-//     null node stands in, so an alias bomb the loader accepted (a large
-//     scalar aliased many times loads in the memory of its text) cannot make
-//     validation run away;
-//   * each mapping that holds merge keys is rebuilt: its own pairs first
-//     (never removed), then, merge key by merge key, the pairs of the merged
-//     mappings whose keys are new, earlier ones winning; a merge value that
-//     is not a mapping (or not only mappings) stays under a plain "<<" key.
-// The composed tree is never modified.
+// position, but it must see exactly the data the load returns:
+//   * an alias stands for the node the load binds it to (the most recent
+//     node before it carrying that anchor and complete where the alias
+//     stands); a failure on the aliased node as a whole is located at the
+//     alias, failures inside it where the anchored content is written; an
+//     alias naming nothing is null;
+//   * a mapping's members are the pairs the load keeps: merge keys folded by
+//     the one merge fold the loader uses (roundtrip/merged_pairs.hpp) and
+//     repeated keys collapsed to one member holding the last value;
+//   * a node that lies behind more than `kMaxValidationAliasDepth` nested
+//     alias expansions (a chain of merges through aliases, say) is not read:
+//     validation fails with kAliasesTooDeepMessage instead of passing data
+//     it did not look at.
+// Merge keys and repeated keys compare as the load reads them (`KeyReading`:
+// its version mode and timestamps); scalars are typed for the keywords under
+// the validation's own mode.
 //
-// `node_to_value` gives a node's loaded value where keywords compare values
-// (`enum`, `const`, `uniqueItems`, merge-key identity).
+// `InstanceView::to_value` gives a node's loaded value where keywords compare
+// values (`enum`, `const`, `uniqueItems`).
 //
 // Provenance: `is_secret_node` (roundtrip/tree_ops.hpp) tells a node whose
-// content came from a `!secret` directive; the validator never quotes the value of such a node,
-// or of anything below it, in a message.  Copies keep the provenance.
+// content came from a `!secret` directive; the validator never quotes the
+// value of such a node, or of anything below it, in a message.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <optional>
+#include <string_view>
 
 #include "decode/value.hpp"
 #include "resolver/kind.hpp"
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/duplicates.hpp"
+#include "roundtrip/merged_pairs.hpp"
 #include "roundtrip/tree_ops.hpp"
 
 namespace kestrine {
 
-struct ExpansionLimits {
-  std::uint32_t max_alias_depth = 100;
-  std::uint64_t alias_node_budget = 1'000'000;
-  std::uint64_t alias_text_budget = std::uint64_t{64} << 20;
+inline constexpr std::uint32_t kMaxValidationAliasDepth = 100;
+inline constexpr std::string_view kAliasesTooDeepMessage = "aliases nest too deeply to validate";
+
+// The loaded reading of one validated tree: alias bindings (made when the
+// first alias is met) and mapping folds.  Lives for one validation; the tree
+// must not change meanwhile.
+class InstanceView {
+ public:
+  // `mode`: how scalars are typed for the keywords; `reading`: how the load
+  // compared keys (merge keys, repeated keys).
+  InstanceView(const YamlNode& root, VersionMode mode, KeyReading reading)
+      : mode_(mode), aliases_(root), folds_(aliases_, reading) {}
+  InstanceView(const InstanceView&) = delete;
+  InstanceView& operator=(const InstanceView&) = delete;
+
+  VersionMode mode() const noexcept { return mode_; }
+  MappingFolds& folds() noexcept { return folds_; }
+
+  // The members of `mapping` when they differ from its pairs (merge keys, or
+  // keys that are one key once loaded), else null.
+  const FoldedMapping<NodeRef>* members(const YamlNode& mapping) {
+    return folds_.needs_fold(mapping) ? &folds_.fold(mapping) : nullptr;
+  }
+
+  // The loaded value of `ref`, whose own alias depth is `depth`: scalars
+  // resolved under `mode` (never Tagged or Timestamp), collections item by
+  // item with their loaded members, aliases followed, an alias to nothing
+  // Null.  Sets `too_deep` (and stops descending) past the alias depth
+  // limit.  Texts refer to the tree; collections are allocated in `arena`.
+  YamlValue to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, bool& too_deep);
+
+ private:
+  VersionMode mode_;
+  AliasFollower aliases_;
+  MappingFolds folds_;
 };
 
-// Some alias or merge key lies in the tree.
-bool needs_instance_copy(const YamlNode& root);
-
-// The validation copy of `root` (see above); `mode` decides which merged
-// keys are the same key.
-YamlNode prepare_instance(const YamlNode& root, VersionMode mode, const ExpansionLimits& limits = {});
-
-// The loaded value of a node: scalars resolved under `mode` (never Tagged or
-// Timestamp), sequences and mappings converted item by item, alias and null
-// nodes Null.  Texts refer to the node's own, so the node must outlive the
-// result; collections are allocated in `arena`.
-YamlValue node_to_value(const YamlNode& node, VersionMode mode, ValueArena& arena);
+// A scalar node's value resolved under `mode` (never Tagged or Timestamp);
+// Null for anything but a scalar.  Texts refer to the node's own.
+YamlValue scalar_node_value(const YamlNode& node, VersionMode mode, ValueArena& arena);
 
 }  // namespace kestrine

@@ -2,9 +2,11 @@
 
 #include <re2/re2.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "schema/pattern_unicode.hpp"
 #include "util/white_space.hpp"
 
 namespace kestrine {
@@ -37,19 +39,6 @@ int hex_digit(char c) noexcept {
   return -1;
 }
 
-void append_code_point_escape(std::string& out, std::uint32_t cp) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  char digits[8];
-  int n = 0;
-  do {
-    digits[n++] = kHex[cp & 0xF];
-    cp >>= 4;
-  } while (cp != 0);
-  out += "\\x{";
-  while (n > 0) out += digits[--n];
-  out += '}';
-}
-
 // Length in bytes of the UTF-8 character starting with `lead` (1 for a
 // stray continuation byte, which RE2 then refuses).
 std::size_t utf8_char_length(unsigned char lead) noexcept {
@@ -59,39 +48,176 @@ std::size_t utf8_char_length(unsigned char lead) noexcept {
   return 1;
 }
 
+// Refusals name the construct; a plain syntax error has no reason of its own.
+constexpr std::string_view kSyntaxError = "";
+constexpr std::string_view kLookAround = "look-around is not supported: it cannot run in linear time";
+constexpr std::string_view kBackReference = "back-references are not supported: they cannot run in linear time";
+
+// A class as a set expression over literals, for the forms RE2 classes
+// cannot spell (nested classes, && -- ~~, \W or a negated property beside
+// other items): turned into a union of intersections, each intersection a
+// negated RE2 class of the complements ([^ ¬a ¬b] is a ∩ b).
+struct SetExpr {
+  enum class Op : std::uint8_t { Literal, Union, Inter, Diff, SymDiff, Not } op = Op::Union;
+  ClassLiteral literal;
+  std::vector<SetExpr> parts;
+};
+
+// One intersection: literals, each taken as it is or as its complement.
+using Minterm = std::vector<std::pair<const ClassLiteral*, bool>>;  // (literal, complemented)
+constexpr std::size_t kMaxMinterms = 256;
+
+// The union of intersections equal to `e` (or to its complement with
+// `negate`); false when it grows past kMaxMinterms.
+bool minterms(const SetExpr& e, bool negate, std::vector<Minterm>& out) {
+  using Op = SetExpr::Op;
+  const auto cross = [](const std::vector<Minterm>& a, const std::vector<Minterm>& b, std::vector<Minterm>& into) {
+    if (a.size() * b.size() > kMaxMinterms) return false;
+    for (const Minterm& x : a)
+      for (const Minterm& y : b) {
+        Minterm m = x;
+        m.insert(m.end(), y.begin(), y.end());
+        into.push_back(std::move(m));
+      }
+    return true;
+  };
+  switch (e.op) {
+    case Op::Literal:
+      out.push_back(Minterm{{&e.literal, negate}});
+      return true;
+    case Op::Not:
+      return minterms(e.parts[0], !negate, out);
+    case Op::Union:
+    case Op::Inter: {
+      // A union, or a complemented intersection: the parts' terms side by
+      // side; an intersection, or a complemented union: their product.
+      const bool side_by_side = (e.op == Op::Union) != negate;
+      std::vector<Minterm> acc;
+      if (!side_by_side) acc.push_back({});
+      for (const SetExpr& part : e.parts) {
+        std::vector<Minterm> terms;
+        if (!minterms(part, negate, terms)) return false;
+        if (side_by_side) {
+          acc.insert(acc.end(), terms.begin(), terms.end());
+        } else {
+          std::vector<Minterm> next;
+          if (!cross(acc, terms, next)) return false;
+          acc = std::move(next);
+        }
+        if (acc.size() > kMaxMinterms) return false;
+      }
+      out.insert(out.end(), acc.begin(), acc.end());
+      return out.size() <= kMaxMinterms;
+    }
+    case Op::Diff:
+    case Op::SymDiff: {
+      // The terms point into `e`: no temporary expression is made.
+      const auto terms_of = [&](const SetExpr& part, bool complemented, std::vector<Minterm>& into) {
+        return minterms(part, complemented, into);
+      };
+      const auto product = [&](bool ca, bool cb) {
+        std::vector<Minterm> a, b;
+        if (!terms_of(e.parts[0], ca, a) || !terms_of(e.parts[1], cb, b)) return false;
+        return cross(a, b, out) && out.size() <= kMaxMinterms;
+      };
+      if (e.op == Op::Diff) {
+        if (!negate) return product(false, true);  // a ∧ ¬b
+        return terms_of(e.parts[0], true, out) && terms_of(e.parts[1], false, out) && out.size() <= kMaxMinterms;
+      }
+      if (!negate) return product(false, true) && product(true, false);  // (a ∧ ¬b) ∨ (¬a ∧ b)
+      return product(false, false) && product(true, true);               // (a ∧ b) ∨ (¬a ∧ ¬b)
+    }
+  }
+  return false;
+}
+
+// `e` as one RE2 class or an alternation of classes.
+std::optional<std::string> spell_set(const SetExpr& e) {
+  std::vector<Minterm> terms;
+  if (!minterms(e, false, terms)) return std::nullopt;
+  if (terms.empty()) return "[^\\x{0}-\\x{10FFFF}]";  // matches nothing
+  // Terms of one literal taken as it is go together in one class.
+  std::string singles;
+  std::vector<std::string> classes;
+  for (const Minterm& m : terms) {
+    if (m.size() == 1 && !m[0].second) {
+      singles += m[0].first->positive;
+      continue;
+    }
+    std::string items;
+    for (const auto& [lit, complemented] : m) items += complemented ? lit->positive : lit->negated;
+    classes.push_back(items.empty() ? "[\\x{0}-\\x{10FFFF}]" : "[^" + items + "]");
+  }
+  if (!singles.empty()) classes.insert(classes.begin(), "[" + singles + "]");
+  if (classes.size() == 1) return classes.front();
+  std::string out = "(?:";
+  for (std::size_t i = 0; i < classes.size(); ++i) out += (i > 0 ? "|" : "") + classes[i];
+  return out + ")";
+}
+
+SetExpr literal_expr(ClassLiteral lit) { return SetExpr{SetExpr::Op::Literal, std::move(lit), {}}; }
+
+SetExpr property_expr(PropertySet set) {
+  SetExpr u{SetExpr::Op::Union, {}, {}};
+  for (ClassLiteral& lit : set.literals) u.parts.push_back(literal_expr(std::move(lit)));
+  if (!set.complement) return u;
+  return SetExpr{SetExpr::Op::Not, {}, {std::move(u)}};
+}
+
+// The literals of the Unicode \w: Alphabetic, marks, decimal digits,
+// connector punctuation and the joiners.
+PropertySet word_set() {
+  PropertySet set = *unicode_property("Alphabetic");
+  for (std::string_view n : {"M", "Nd", "Pc"}) set.literals.push_back(ClassLiteral{"\\p{" + std::string(n) + "}", "\\P{" + std::string(n) + "}"});
+  set.literals.push_back(range_literal(0x200C, 0x200D));
+  return set;
+}
+
 class PatternTranslator {
  public:
   explicit PatternTranslator(std::string_view pattern) : p_(pattern) {}
 
-  std::optional<std::string> run() {
+  std::expected<std::string, std::string> run() {
     out_.reserve(p_.size() + 16);
+    groups_.push_back(Group{0, flags_, 1});
     while (i_ < p_.size()) {
       if (skip_verbose_space()) continue;
       bool ok = true;
       switch (p_[i_]) {
         case '\\':
-          ok = escape(out_, nullptr);
+          atom_starts();
+          ok = escape_outside();
           break;
         case '(':
           ok = open_group();
           break;
         case ')':
-          out_ += ')';
-          ++i_;
-          if (!outer_.empty()) {
-            flags_ = outer_.back();
-            outer_.pop_back();
-          }
+          ok = close_group();
           break;
         case '[':
+          atom_starts();
           ok = char_class();
           break;
+        case '*':
+        case '+':
+        case '?':
+          copy_char(out_);
+          break;
+        case '{':
+          ok = counted_repetition();
+          break;
+        case '|':
+          copy_char(out_);
+          atom_ = kNoAtom;
+          break;
         default:
+          atom_starts();
           copy_char(out_);
           break;
       }
-      if (!ok) return std::nullopt;
+      if (!ok) return std::unexpected(std::move(why_));
     }
+    if (groups_.size() != 1) return std::unexpected(std::string(kSyntaxError));
     return std::move(out_);
   }
 
@@ -100,12 +226,26 @@ class PatternTranslator {
     bool verbose = false;
     bool unicode = true;
   };
-
-  // Inside a class: the items collected and whether \W appeared among them.
-  struct ClassItems {
-    std::string items;
-    bool not_word = false;
+  struct Group {
+    std::size_t start;    // in out_
+    Flags outer;          // the flags outside it
+    std::uint32_t product;  // the largest product of nested counted repetitions inside
   };
+  static constexpr std::size_t kNoAtom = std::string::npos;
+  static constexpr std::uint32_t kMaxRepeat = 1000;      // RE2's bound on nested counted repetitions
+  static constexpr std::size_t kMaxOutput = 1 << 20;     // a translation this long is refused
+
+  bool refuse(std::string_view why) {
+    why_ = std::string(why);
+    return false;
+  }
+  void atom_starts() {
+    atom_ = out_.size();
+    atom_product_ = 1;
+  }
+  void note_product(std::uint32_t product) {
+    groups_.back().product = std::max(groups_.back().product, product);
+  }
 
   bool at(std::string_view s) const noexcept { return p_.substr(i_).starts_with(s); }
 
@@ -131,7 +271,7 @@ class PatternTranslator {
 
   // \x.., \u.., \U..: `i_` at the letter.  Braces hold 1 to 8 hex digits;
   // otherwise exactly `fixed` digits follow.
-  bool hex_escape(std::string& out, std::size_t fixed) {
+  std::optional<std::uint32_t> hex_escape(std::size_t fixed) {
     ++i_;
     std::uint32_t cp = 0;
     std::size_t digits = 0;
@@ -139,143 +279,180 @@ class PatternTranslator {
     if (braced) ++i_;
     while (i_ < p_.size() && (braced ? p_[i_] != '}' : digits < fixed)) {
       const int d = hex_digit(p_[i_]);
-      if (d < 0 || digits == 8) return false;
+      if (d < 0 || digits == 8) return std::nullopt;
       cp = cp * 16 + static_cast<std::uint32_t>(d);
       ++digits;
       ++i_;
     }
     if (braced) {
-      if (i_ >= p_.size() || digits == 0) return false;
+      if (i_ >= p_.size() || digits == 0) return std::nullopt;
       ++i_;  // '}'
     } else if (digits != fixed) {
-      return false;
+      return std::nullopt;
     }
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    append_code_point_escape(out, cp);
-    return true;
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    return cp;
   }
 
-  // \d \s \w or a negation, read as Unicode unless the u flag is off.
-  void perl_class(std::string& out, char c, ClassItems* cls) const {
-    if (!flags_.unicode) {
-      out += '\\';
-      out += c;
-      return;
-    }
+  // \d \s \w or a negation as a set, read as Unicode unless the u flag is off.
+  SetExpr perl_set(char c) const {
     const char lower = static_cast<char>(c | 0x20);
     const bool negated = c != lower;
-    const std::string_view items = lower == 'd' ? kDigitItems : lower == 's' ? kSpaceItems : kWordItems;
-    if (cls == nullptr) {
-      out += negated ? "[^" : "[";
-      out += items;
-      out += ']';
-    } else if (!negated) {
-      out += items;
+    PropertySet set;
+    if (!flags_.unicode) {
+      const std::string item = std::string("\\") + lower;
+      const std::string other = std::string("\\") + static_cast<char>(lower - 32);
+      set.literals.push_back(ClassLiteral{item, other});
     } else if (lower == 'd') {
-      out += "\\P{Nd}";
+      set.literals.push_back(ClassLiteral{"\\p{Nd}", "\\P{Nd}"});
     } else if (lower == 's') {
-      out += kNotSpaceItems;
+      set.literals.push_back(ClassLiteral{std::string(kSpaceItems), std::string(kNotSpaceItems)});
     } else {
-      cls->not_word = true;  // no complement spelling: see close_class
+      set = word_set();
     }
+    set.complement = negated;
+    return property_expr(std::move(set));
   }
 
-  // An escape at `i_` (the backslash), written to `out`; `cls` is the class
-  // being read, or null outside classes.
-  bool escape(std::string& out, ClassItems* cls) {
-    if (i_ + 1 >= p_.size()) return false;  // a trailing backslash
+  // \p / \P: `i_` at the backslash.
+  std::optional<SetExpr> property_escape() {
+    const bool negated = p_[i_ + 1] == 'P';
+    i_ += 2;
+    if (i_ >= p_.size()) return std::nullopt;
+    std::string_view body;
+    if (p_[i_] == '{') {
+      const std::size_t close = p_.find('}', i_);
+      if (close == std::string_view::npos) return std::nullopt;
+      body = p_.substr(i_ + 1, close - i_ - 1);
+      i_ = close + 1;
+    } else {
+      body = p_.substr(i_, utf8_char_length(static_cast<unsigned char>(p_[i_])));
+      i_ += body.size();
+    }
+    auto set = unicode_property(body);
+    if (!set) {
+      why_ = std::move(set.error());
+      return std::nullopt;
+    }
+    set->complement = set->complement != negated;
+    return property_expr(std::move(*set));
+  }
+
+  // An escape that stands for a set or one code point, at `i_` (the
+  // backslash), inside or outside a class; nothing (with why_ set when it is
+  // a refusal) when it is neither.
+  std::optional<SetExpr> set_escape(bool in_class) {
+    if (i_ + 1 >= p_.size()) return std::nullopt;  // a trailing backslash
     const char c = p_[i_ + 1];
     switch (c) {
-      case 'd':
-      case 'D':
-      case 's':
-      case 'S':
-      case 'w':
-      case 'W':
+      case 'd': case 'D': case 's': case 'S': case 'w': case 'W':
         i_ += 2;
-        perl_class(out, c, cls);
-        return true;
-      case 'x':
+        return perl_set(c);
+      case 'p': case 'P':
+        return property_escape();
+      case 'x': case 'u': case 'U': {
         ++i_;
-        return hex_escape(out, 2);
-      case 'u':
-        ++i_;
-        return hex_escape(out, 4);
-      case 'U':
-        ++i_;
-        return hex_escape(out, 8);
-      case 'p':
-      case 'P': {
-        out.append(p_.substr(i_, 2));
-        i_ += 2;
-        if (i_ >= p_.size()) return false;
-        if (p_[i_] != '{') {
-          copy_char(out);
-          return true;
-        }
-        const std::size_t close = p_.find('}', i_);
-        if (close == std::string_view::npos) return false;
-        out.append(p_.substr(i_, close + 1 - i_));
-        i_ = close + 1;
-        return true;
+        const auto cp = hex_escape(c == 'x' ? 2 : c == 'u' ? 4 : 8);
+        if (!cp) return std::nullopt;
+        return literal_expr(range_literal(*cp, *cp));
       }
+      case 'a': case 'f': case 't': case 'n': case 'r': case 'v': {
+        static constexpr std::string_view kLetters = "aftnrv";
+        static constexpr std::uint32_t kCodes[] = {7, 12, 9, 10, 13, 11};
+        i_ += 2;
+        const std::uint32_t cp = kCodes[kLetters.find(c)];
+        return literal_expr(range_literal(cp, cp));
+      }
+      default:
+        break;
+    }
+    if (c >= '1' && c <= '9') {
+      why_ = kBackReference;
+      return std::nullopt;
+    }
+    if (c == 'k' && i_ + 2 < p_.size() && (p_[i_ + 2] == '<' || p_[i_ + 2] == '{')) {
+      why_ = kBackReference;
+      return std::nullopt;
+    }
+    (void)in_class;
+    // Any other ASCII character that is not a letter or digit stands for
+    // itself; letters and digits and non-ASCII characters may not be escaped.
+    if (is_ascii_alnum(c) || static_cast<unsigned char>(c) >= 0x80 || c == '<' || c == '>') return std::nullopt;
+    i_ += 2;
+    const auto cp = static_cast<std::uint32_t>(static_cast<unsigned char>(c));
+    return literal_expr(range_literal(cp, cp));
+  }
+
+  // An escape outside a class.
+  bool escape_outside() {
+    if (i_ + 1 >= p_.size()) return refuse(kSyntaxError);
+    const char c = p_[i_ + 1];
+    switch (c) {
       case 'b':
-        if (cls != nullptr || at("\\b{")) return false;
+        if (at("\\b{")) return refuse("the word-boundary assertion \\b{...} is not supported");
         [[fallthrough]];
       case 'B':
       case 'A':
       case 'z':
-        if (cls != nullptr) return false;
-        [[fallthrough]];
-      case 'a':
-      case 'f':
-      case 't':
-      case 'n':
-      case 'r':
-      case 'v':
-        out.append(p_.substr(i_, 2));
+        out_.append(p_.substr(i_, 2));
         i_ += 2;
+        atom_ = kNoAtom;
         return true;
       case '<':
       case '>':
-        return false;  // word-start and word-end assertions: not available
+        return refuse(std::string("the word-boundary assertion \\") + c + " is not supported");
       default:
         break;
     }
-    // Any other ASCII character that is not a letter or digit stands for
-    // itself; letters and digits (backreferences among them) and non-ASCII
-    // characters may not be escaped.
-    if (is_ascii_alnum(c) || static_cast<unsigned char>(c) >= 0x80) return false;
-    append_code_point_escape(out, static_cast<unsigned char>(c));
-    i_ += 2;
-    return true;
-  }
-
-  // "(?P<name>" or "(?<name>": `i_` at the "<".
-  bool named_group() {
-    const std::size_t close = p_.find('>', i_);
-    if (close == std::string_view::npos || close == i_ + 1) return false;
-    out_ += "(?P";
-    out_.append(p_.substr(i_, close + 1 - i_));
-    i_ = close + 1;
-    outer_.push_back(flags_);
+    std::optional<SetExpr> set = set_escape(false);
+    if (!set) return refuse(why_);
+    if (set->op == SetExpr::Op::Literal) {
+      out_ += set->literal.positive.find('-') == std::string::npos ? set->literal.positive
+                                                                   : "[" + set->literal.positive + "]";
+      return true;
+    }
+    std::optional<std::string> spelled = spell_set(*set);
+    if (!spelled) return refuse("the character class is too complex");
+    out_ += *spelled;
     return true;
   }
 
   bool open_group() {
+    atom_ = kNoAtom;
     ++i_;
     if (i_ >= p_.size() || p_[i_] != '?') {
-      out_ += '(';
-      outer_.push_back(flags_);
+      push_group();  // captures play no part in a search: every group is non-capturing
       return true;
     }
     ++i_;
-    if (at("P<")) {
-      ++i_;
-      return named_group();
+    if (at("=") || at("!") || at("<=") || at("<!")) return refuse(kLookAround);
+    if (at("P=")) return refuse(kBackReference);
+    if (at("P<") || at("<")) {
+      const std::size_t close = p_.find('>', i_);
+      if (close == std::string_view::npos || close == i_ + (at("P<") ? 2 : 1)) return refuse(kSyntaxError);
+      i_ = close + 1;
+      push_group();
+      return true;
     }
-    if (at("<") && !at("<=") && !at("<!")) return named_group();
-    return flag_group();  // look-around, (?P=...) and the like fail there
+    return flag_group();
+  }
+
+  void push_group() {
+    groups_.push_back(Group{out_.size(), flags_, 1});
+    out_ += "(?:";
+  }
+
+  bool close_group() {
+    if (groups_.size() == 1) return refuse(kSyntaxError);
+    const Group g = groups_.back();
+    groups_.pop_back();
+    flags_ = g.outer;
+    out_ += ')';
+    atom_ = g.start;
+    atom_product_ = g.product;
+    note_product(g.product);
+    ++i_;
+    return true;
   }
 
   // "(?flags)" or "(?flags:": `i_` just past the "?".
@@ -286,7 +463,7 @@ class PatternTranslator {
     for (; i_ < p_.size() && p_[i_] != ')' && p_[i_] != ':'; ++i_) {
       const char f = p_[i_];
       if (f == '-') {
-        if (negate) return false;
+        if (negate) return refuse(kSyntaxError);
         negate = true;
         continue;
       }
@@ -305,15 +482,16 @@ class PatternTranslator {
           next.unicode = !negate;
           break;
         default:
-          return false;  // look-around, backreferences, unknown or unsupported flags
+          return refuse(kSyntaxError);  // unknown flags
       }
     }
-    if (i_ >= p_.size() || !any) return false;
+    // "(?:" is a plain non-capturing group; "(?)" and "(?-)" set nothing.
+    if (i_ >= p_.size() || (!any && (negate || p_[i_] == ')'))) return refuse(kSyntaxError);
     std::string spelled = on;
     if (!off.empty()) spelled += "-" + off;
     if (p_[i_] == ':') {
+      groups_.push_back(Group{out_.size(), flags_, 1});
       out_ += "(?" + spelled + ":";
-      outer_.push_back(flags_);
     } else if (!spelled.empty()) {
       out_ += "(?" + spelled + ")";
     }
@@ -322,81 +500,241 @@ class PatternTranslator {
     return true;
   }
 
+  // "{n}", "{n,}" or "{n,m}" after an atom: RE2 bounds counts, and the
+  // product of nested counts, at 1000, so larger ones are written out as
+  // several repetitions of the atom side by side.  A "{" that starts no
+  // repetition is the character itself.
+  bool counted_repetition() {
+    const std::size_t close = p_.find('}', i_);
+    std::uint64_t n = 0, m = 0;
+    bool bounded = true, valid = close != std::string_view::npos && close > i_ + 1;
+    if (valid) {
+      const std::string_view body = p_.substr(i_ + 1, close - i_ - 1);
+      const std::size_t comma = body.find(',');
+      const auto number = [&](std::string_view t, std::uint64_t& v) {
+        if (t.empty() || t.size() > 9) return false;
+        v = 0;
+        for (char ch : t) {
+          if (ch < '0' || ch > '9') return false;
+          v = v * 10 + static_cast<std::uint64_t>(ch - '0');
+        }
+        return true;
+      };
+      valid = number(body.substr(0, comma), n);
+      if (valid && comma == std::string_view::npos) m = n;
+      else if (valid && comma + 1 == body.size()) bounded = false;
+      else if (valid) valid = number(body.substr(comma + 1), m) && m >= n;
+    }
+    if (!valid || atom_ == kNoAtom) {
+      atom_starts();
+      copy_char(out_);
+      return true;
+    }
+    i_ = close + 1;
+    const bool lazy = i_ < p_.size() && p_[i_] == '?';
+    if (lazy) ++i_;  // laziness plays no part in whether a search matches
+    const std::uint64_t count = bounded ? m : n;
+    if (count <= kMaxRepeat && atom_product_ * std::max<std::uint64_t>(count, 1) <= kMaxRepeat) {
+      out_ += '{' + std::to_string(n) + (bounded ? (m == n ? "" : "," + std::to_string(m)) : ",") + '}';
+      atom_product_ *= static_cast<std::uint32_t>(std::max<std::uint64_t>(count, 1));
+      note_product(atom_product_);
+      return true;
+    }
+    return write_out_repetition(n, m, bounded);
+  }
+
+  bool write_out_repetition(std::uint64_t n, std::uint64_t m, bool bounded) {
+    const std::string atom = "(?:" + out_.substr(atom_) + ")";
+    out_.resize(atom_);
+    const std::uint64_t chunk = std::max<std::uint64_t>(kMaxRepeat / atom_product_, 1);
+    const auto emit = [&](std::uint64_t times, bool optional) {
+      for (; times > 0; times -= std::min(times, chunk)) {
+        const std::uint64_t k = std::min(times, chunk);
+        out_ += atom + "{" + (optional ? "0," : "") + std::to_string(k) + "}";
+        if (out_.size() > kMaxOutput) return false;
+      }
+      return true;
+    };
+    if (!emit(n, false) || (bounded && !emit(m - n, true)))
+      return refuse("the counted repetition is too large to run");
+    if (!bounded) out_ += atom + "*";
+    atom_product_ = static_cast<std::uint32_t>(atom_product_ * std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(m, n)));
+    note_product(std::min<std::uint32_t>(atom_product_, kMaxRepeat));
+    atom_ = kNoAtom;  // a further count would repeat the written-out text
+    return true;
+  }
+
+  // A class, `i_` at its "[": nested classes, the operations && -- ~~ and
+  // every item, as a set.
   bool char_class() {
+    std::optional<SetExpr> set = class_body();
+    if (!set) return refuse(why_);
+    if (simple_) {
+      out_ += simple_text_;
+      return true;
+    }
+    std::optional<std::string> spelled = spell_set(*set);
+    if (!spelled) return refuse("the character class is too complex");
+    out_ += *spelled;
+    return true;
+  }
+
+  // Reads "[...]" at `i_`.  Sets simple_ (and simple_text_) when the class
+  // is a plain RE2 class: items RE2 spells, no nesting and no operation.
+  std::optional<SetExpr> class_body() {
     ++i_;  // '['
     bool negated = false;
     if (i_ < p_.size() && p_[i_] == '^') {
       negated = true;
       ++i_;
     }
-    ClassItems cls;
+    bool simple = true;
+    std::string simple_items;
+    SetExpr current{SetExpr::Op::Union, {}, {}};
+    std::optional<SetExpr> left;  // the left operand of a pending operation
+    SetExpr::Op pending = SetExpr::Op::Union;
     bool first = true;
     for (;;) {
-      if (i_ >= p_.size()) return false;
+      if (i_ >= p_.size()) {
+        why_ = kSyntaxError;
+        return std::nullopt;
+      }
       if (skip_verbose_space()) continue;
       const char c = p_[i_];
       if (c == ']' && !first) break;
+      const bool was_first = first;
       first = false;
-      if (c == '[') {
-        if (!at("[:")) return false;  // nested classes
+      if (c == '[' && at("[:")) {
         const std::size_t close = p_.find(":]", i_ + 2);
-        if (close == std::string_view::npos) return false;
-        cls.items.append(p_.substr(i_, close + 2 - i_));
+        if (close == std::string_view::npos) {
+          why_ = kSyntaxError;
+          return std::nullopt;
+        }
+        std::string_view body = p_.substr(i_ + 2, close - i_ - 2);
+        const bool neg = body.starts_with('^');
+        if (neg) body.remove_prefix(1);
+        const std::string item = "[:" + std::string(body) + ":]";
+        const std::string other = "[:^" + std::string(body) + ":]";
+        current.parts.push_back(literal_expr(neg ? ClassLiteral{other, item} : ClassLiteral{item, other}));
+        simple_items += neg ? other : item;
         i_ = close + 2;
-      } else if (at("&&") || at("--") || at("~~")) {
-        return false;  // class set operations
+      } else if (c == '[') {
+        std::optional<SetExpr> inner = class_body();
+        if (!inner) return std::nullopt;
+        current.parts.push_back(std::move(*inner));
+        simple = false;
+      } else if (!was_first && (at("&&") || at("--") || at("~~"))) {
+        const SetExpr::Op op = at("&&") ? SetExpr::Op::Inter : at("--") ? SetExpr::Op::Diff : SetExpr::Op::SymDiff;
+        i_ += 2;
+        SetExpr operand = std::move(current);
+        current = SetExpr{SetExpr::Op::Union, {}, {}};
+        left = left ? SetExpr{pending, {}, {std::move(*left), std::move(operand)}} : std::move(operand);
+        pending = op;
+        simple = false;
       } else if (c == '\\') {
-        if (!escape(cls.items, &cls)) return false;
-      } else if (c == ']') {
-        cls.items += "\\x{5D}";
+        const std::size_t before = i_;
+        simple_mark_ = simple_items.size();
+        std::optional<SetExpr> item = set_escape(true);
+        if (!item) return std::nullopt;
+        const std::string_view written = p_.substr(before, i_ - before);
+        const bool word_like = written.size() == 2 && (written[1] == 'W');
+        if (item->op == SetExpr::Op::Literal) {
+          simple_items += item->literal.positive;
+          range_start_ = literal_code_point(item->literal);
+          current.parts.push_back(std::move(*item));
+          continue;
+        } else if (item->op == SetExpr::Op::Union && !word_like) {
+          for (const SetExpr& part : item->parts) simple_items += part.literal.positive;
+        } else if (item->op == SetExpr::Op::Not && !word_like && item->parts[0].parts.size() == 1) {
+          simple_items += item->parts[0].parts[0].literal.negated;  // \D, \S, \P{..}: RE2 spells the complement
+          if (item->parts[0].parts[0].literal.negated.empty()) simple = false;
+        } else {
+          simple = false;
+        }
+        current.parts.push_back(std::move(*item));
+      } else if (c == '-' && !current.parts.empty() && i_ + 1 < p_.size() && p_[i_ + 1] != ']' &&
+                 current.parts.back().op == SetExpr::Op::Literal && range_start_.has_value()) {
+        // "a-z": a range between two single characters.
         ++i_;
+        const std::optional<std::uint32_t> hi = class_char();
+        if (!hi || *hi < *range_start_) {
+          why_ = kSyntaxError;
+          return std::nullopt;
+        }
+        current.parts.back() = literal_expr(range_literal(*range_start_, *hi));
+        simple_items.resize(simple_mark_);
+        simple_items += current.parts.back().literal.positive;
+        range_start_.reset();
+        continue;
       } else {
-        copy_char(cls.items);
+        simple_mark_ = simple_items.size();
+        const std::optional<std::uint32_t> cp = class_char();
+        if (!cp) {
+          why_ = kSyntaxError;
+          return std::nullopt;
+        }
+        current.parts.push_back(literal_expr(range_literal(*cp, *cp)));
+        simple_items += current.parts.back().literal.positive;
+        range_start_ = cp;
+        continue;
       }
+      range_start_.reset();
     }
     ++i_;  // ']'
-    return close_class(negated, cls);
+    SetExpr result = left ? SetExpr{pending, {}, {std::move(*left), std::move(current)}} : std::move(current);
+    simple_ = simple;
+    if (simple) simple_text_ = (negated ? "[^" : "[") + simple_items + "]";
+    if (negated) result = SetExpr{SetExpr::Op::Not, {}, {std::move(result)}};
+    return result;
   }
 
-  // RE2 classes cannot subtract, so a \W among other items becomes an
-  // alternation, and a negated class can hold \W only alone.
-  bool close_class(bool negated, const ClassItems& cls) {
-    if (!cls.not_word) {
-      out_ += negated ? "[^" : "[";
-      out_ += cls.items;
-      out_ += ']';
-      return true;
+  // One literal character of a class (an escaped one included), as its
+  // code point; `i_` moves past it.
+  std::optional<std::uint32_t> class_char() {
+    if (p_[i_] == '\\') {
+      std::optional<SetExpr> e = set_escape(true);
+      if (!e || e->op != SetExpr::Op::Literal) return std::nullopt;
+      return literal_code_point(e->literal);
     }
-    if (negated) {
-      if (!cls.items.empty()) return false;
-      out_ += "[";
-      out_ += kWordItems;
-      out_ += ']';
-      return true;
-    }
-    if (cls.items.empty()) {
-      out_ += "[^";
-      out_ += kWordItems;
-      out_ += ']';
-      return true;
-    }
-    out_ += "(?:[" + cls.items + "]|[^";
-    out_ += kWordItems;
-    out_ += "])";
-    return true;
+    const auto lead = static_cast<unsigned char>(p_[i_]);
+    const std::size_t len = std::min(utf8_char_length(lead), p_.size() - i_);
+    std::uint32_t cp = len == 1 ? lead : lead & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(p_[i_ + k]) & 0x3F);
+    i_ += len;
+    return cp;
+  }
+
+  static std::optional<std::uint32_t> literal_code_point(const ClassLiteral& lit) {
+    // A single code point's literal is "\x{HEX}".
+    if (!lit.positive.starts_with("\\x{") || lit.positive.find('-') != std::string::npos) return std::nullopt;
+    return static_cast<std::uint32_t>(std::stoul(lit.positive.substr(3, lit.positive.size() - 4), nullptr, 16));
   }
 
   std::string_view p_;
   std::size_t i_ = 0;
   std::string out_;
+  std::string why_;
   Flags flags_;
-  std::vector<Flags> outer_;  // the flags in force outside each open group
+  std::vector<Group> groups_;
+  std::size_t atom_ = kNoAtom;       // where the last atom starts in out_
+  std::uint32_t atom_product_ = 1;   // the product of nested counts inside it
+  bool simple_ = true;
+  std::string simple_text_;
+  std::optional<std::uint32_t> range_start_;  // the single character just read in a class
+  std::size_t simple_mark_ = 0;
 };
 
 }  // namespace
 
-std::optional<std::string> translate_schema_pattern(std::string_view pattern) {
+std::expected<std::string, std::string> translate_schema_pattern(std::string_view pattern) {
   return PatternTranslator(pattern).run();
+}
+
+std::string invalid_pattern_message(std::string_view pattern) {
+  std::string message = "schema has an invalid regex pattern /" + std::string(pattern) + "/";
+  const auto translated = translate_schema_pattern(pattern);
+  if (!translated && !translated.error().empty()) message += ": " + translated.error();
+  return message;
 }
 
 SchemaPattern::SchemaPattern(std::unique_ptr<re2::RE2> re) noexcept : re_(std::move(re)) {}
@@ -414,7 +752,7 @@ bool SchemaPattern::search(std::string_view text) const {
 }
 
 std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) {
-  const std::optional<std::string> translated = translate_schema_pattern(pattern);
+  const auto translated = translate_schema_pattern(pattern);
   if (!translated) return nullptr;
   re2::RE2::Options options;
   options.set_log_errors(false);

@@ -3,26 +3,33 @@
 // pattern and the text, whatever either holds.
 //
 // Patterns are written in a Unicode-aware, Perl-style dialect; they run on
-// RE2.  `translate_schema_pattern` rewrites the dialect's forms that RE2
-// spells differently or lacks:
+// RE2.  `translate_schema_pattern`, a pure function of the pattern text,
+// rewrites what RE2 spells differently or lacks:
 //   \d \w \s and their negations, outside and inside classes: Unicode
 //       (decimal digits, word characters, White_Space), not ASCII;
+//   \p{...} and \P{...}: general categories, scripts and binary properties
+//       by any of their names, loosely matched ("Letter", "gc=Lu",
+//       "sc=Greek", "Alphabetic", "White_Space"), negated by "^" or "!=";
+//   classes: nested classes, the operations && -- ~~ and negated items
+//       beside others ([^\W\d]), as unions of intersections that RE2 classes
+//       can spell;
 //   \xHH \x{...} \uHHHH \u{...} \UHHHHHHHH \U{...}: the code point;
-//   (?<name>...): a named group;
+//   groups: all non-capturing (a search needs no captures), named ones too;
 //   (?x) and the x flag of flag groups: white space and "#" comments are
 //       dropped from the pattern (also inside classes), as the flag asks;
-//   (?u) / (?-u): Unicode classes on / off.
-// and refuses what the dialect refuses: look-around, backreferences,
-// unknown escapes, trailing backslashes.  A few rarer forms are refused here
-// although the dialect has them (nested classes and the class operations
-// && -- ~~, a negated class holding \W beside other items, \< \> \b{...},
-// the R flag); see the tests for the residual differences.
+//   (?u) / (?-u): Unicode classes on / off;
+//   counted repetitions above RE2's bound of 1000 (also as a product of
+//       nested counts): written out as several repetitions side by side.
+// It refuses, naming the construct, what no linear-time engine runs
+// (look-around, back-references) and the word-boundary assertions RE2 lacks
+// (\< \> \b{...}); \b and \B know ASCII word characters only.
 //
 //   PatternCache patterns;                       // one per validation
 //   const SchemaPattern* p = patterns.get(text); // null: invalid pattern
 //   if (p && p->search(value)) ...
 #pragma once
 
+#include <expected>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,9 +43,13 @@ class RE2;
 
 namespace kestrine {
 
-// The RE2 spelling of `pattern`, or nothing when the dialect rejects it (or
-// it uses a form refused above).
-std::optional<std::string> translate_schema_pattern(std::string_view pattern);
+// The RE2 spelling of `pattern`, or why it is refused: the construct for the
+// forms refused above, an empty text for a pattern the dialect rejects.
+std::expected<std::string, std::string> translate_schema_pattern(std::string_view pattern);
+
+// "schema has an invalid regex pattern /{pattern}/", followed by ": " and
+// the construct when the pattern is refused for one.
+std::string invalid_pattern_message(std::string_view pattern);
 
 // One compiled pattern.
 class SchemaPattern {

@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "scanner/scanner.hpp"
 #include "schema/compare.hpp"
 #include "schema/walker.hpp"
+#include "util/hash_map.hpp"
 
 namespace kestrine {
 
@@ -76,15 +78,17 @@ std::size_t count_code_points(std::string_view text) noexcept {
 }
 
 // The value passes `multipleOf` v (v > 0): exactly for two integers,
-// otherwise within a few units of rounding of the larger operand.
+// otherwise when the quotient lies within a few units of rounding of a whole
+// number.  The tolerance scales with the quotient, never with the divisor:
+// one scaled by max(|x|, v) let 1 pass as a multiple of 1e15.
 bool is_multiple(const YamlValue& summary, double x, const CompiledSchema& s) {
   const double v = *s.multiple_of;
   if (s.multiple_of_integer) {
     if (const std::optional<__int128> xi = numeric_value(summary)) return *xi % *s.multiple_of_integer == 0;
   }
-  const double r = std::round(x / v);
-  const double tolerance = std::fmax(std::fabs(x), v) * 2.220446049250313e-16 * 8;
-  return tolerance >= std::fabs(x - r * v);
+  const double q = x / v;
+  const double tolerance = std::fabs(q) * 2.220446049250313e-16 * 8;
+  return tolerance >= std::fabs(q - std::round(q));  // NaN (an infinite quotient) fails
 }
 
 }  // namespace
@@ -115,22 +119,29 @@ std::string Walker<Adapter>::number_text(const Instance& inst, double x) const {
 }
 
 template <class Adapter>
-void Walker<Adapter>::validate(const Instance& inst, const CompiledSchema& s, const PathLink* path,
+void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, const PathLink* path,
                                std::uint32_t ref_depth, FailureList& out) {
   if (s.form == SchemaForm::AcceptAll) return;
+  if (adapter_.too_deep(given)) {
+    fail_too_deep(given, path);
+    return;
+  }
   if (s.form == SchemaForm::RejectAll) {
-    fail(inst, path, out, [] { return std::string("value is not allowed (schema is false)"); });
+    fail(given, path, out, [] { return std::string("value is not allowed (schema is false)"); });
     return;
   }
   if (s.has_ref) {
-    follow_ref(inst, s, path, ref_depth, out);
+    follow_ref(given, s, path, ref_depth, out);
     return;
   }
-  const InstanceKind kind = adapter_.kind(inst);
+  const InstanceKind kind = adapter_.kind(given);
   if (kind == InstanceKind::Undecided) {
     state_.undecided = true;
     return;
   }
+  Instance inst = given;
+  if (kind == InstanceKind::Mapping && (s.object_keywords || s.enum_values != nullptr || s.const_value != nullptr))
+    adapter_.prepare(inst);
   const YamlValue summary = adapter_.summary(inst, scratch_);
   check_values(inst, s, summary, path, out);
   if (stopped(out)) return;
@@ -180,7 +191,9 @@ void Walker<Adapter>::check_values(const Instance& inst, const CompiledSchema& s
   }
   if (s.enum_values == nullptr && s.const_value == nullptr) return;
   ValueArena arena;
-  const YamlValue value = adapter_.to_value(inst, arena);
+  const std::optional<YamlValue> loaded = value_of(inst, path, arena);
+  if (!loaded) return;
+  const YamlValue& value = *loaded;
   if (s.enum_values != nullptr) {
     bool found = false;
     for (const YamlValue& allowed : s.enum_values->items()) {
@@ -232,7 +245,7 @@ void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s
   }
   if (!s.has_pattern) return;
   if (s.pattern_compiled == nullptr) {
-    fail(inst, path, out, [&] { return "schema has an invalid regex pattern /" + std::string(s.pattern) + "/"; });
+    fail(inst, path, out, [&] { return invalid_pattern_message(s.pattern); });
   } else if (!s.pattern_compiled->search(text)) {
     fail(inst, path, out, [&] { return "string does not match pattern /" + std::string(s.pattern) + "/"; });
   }
@@ -281,6 +294,26 @@ void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSche
   }
 }
 
+bool repeats_keys_anywhere(const YamlValue& root) {
+  std::vector<const YamlValue*> stack{&root};
+  while (!stack.empty()) {
+    const YamlValue* v = stack.back();
+    stack.pop_back();
+    if (v->is_sequence()) {
+      for (const YamlValue& item : v->items())
+        if (item.is_sequence() || item.is_mapping()) stack.push_back(&item);
+      continue;
+    }
+    if (!v->is_mapping()) continue;
+    if (has_repeated_keys(*v)) return true;
+    for (const ValuePair& p : v->pairs()) {
+      if (p.key.is_sequence() || p.key.is_mapping()) stack.push_back(&p.key);
+      if (p.value.is_sequence() || p.value.is_mapping()) stack.push_back(&p.value);
+    }
+  }
+  return false;
+}
+
 template class Walker<NodeAdapter>;
 template class Walker<ValueAdapter>;
 
@@ -290,6 +323,7 @@ using schema_walk::FailureList;
 using schema_walk::NodeAdapter;
 using schema_walk::NodeInstance;
 using schema_walk::ValueAdapter;
+using schema_walk::ValueMembers;
 using schema_walk::Walker;
 using schema_walk::WalkState;
 
@@ -308,25 +342,23 @@ bool holds_double_less(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             const ExpansionLimits& limits) {
-  const VersionMode mode = yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12;
-  std::optional<YamlNode> copy;
-  const YamlNode* instance = &root;
-  if (needs_instance_copy(root)) {
-    copy = prepare_instance(root, mode, limits);
-    instance = &*copy;
-  }
+                                             KeyReading reading) {
+  InstanceView view(root, yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12, reading);
   WalkState state{schemas, /*keep_first=*/true};
-  Walker<NodeAdapter> walker(state, NodeAdapter{mode});
+  Walker<NodeAdapter> walker(state, NodeAdapter{&view});
   FailureList own{/*own=*/true};
-  walker.validate(NodeInstance{instance, is_secret_node(*instance), false}, schemas.root(), nullptr, 0, own);
+  NodeInstance top;
+  top.node = &root;
+  top.secret = is_secret_node(root);
+  walker.validate(NodeAdapter{&view}.child(top, NodeRef{&root}), schemas.root(), nullptr, 0, own);
   return std::move(state.first);
 }
 
 ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11) {
   (void)yaml11;  // the decoder resolved the scalars already
   WalkState state{schemas, /*keep_first=*/false};
-  Walker<ValueAdapter> walker(state, ValueAdapter{});
+  ValueMembers members;  // mappings with repeated keys, as the data keeps them
+  Walker<ValueAdapter> walker(state, ValueAdapter{&members});
   FailureList own{/*own=*/true};
   walker.validate(&root, schemas.root(), nullptr, 0, own);
   if (state.undecided) return ValueVerdict::Undecided;

@@ -61,16 +61,17 @@ struct ValidationError {
 };
 
 // The first failure of `root` against the schema, or nothing when it is
-// valid.  Aliases and merge keys are read through a private copy
-// (schema/instance.hpp) made with `limits`.
+// valid.  The tree is read as the load returns it (schema/instance.hpp):
+// `reading` is how the load compared keys (merge keys, repeated keys).
 std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             const ExpansionLimits& limits = {});
+                                             KeyReading reading);
 
 enum class ValueVerdict : std::uint8_t { Valid, Invalid, Undecided };
 
 // The verdict for a decoded document (see above).  Undecided when the answer
 // hangs on what the value tree does not keep: the text of a key that is not
-// a string, a tagged or timestamp value.
+// a string, a tagged or timestamp value, which of two repeated keys the
+// data keeps.
 ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11);
 
 // The text holds no alias, no tag and no merge key, so that its decoded

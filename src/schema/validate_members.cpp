@@ -88,7 +88,7 @@ void CollectionChecks<Adapter>::check_object(const Instance& inst, const Compile
   // Invalid patterns fail once per mapping, whatever its members.
   for (const PatternSchema& p : s.pattern_properties) {
     if (p.compiled != nullptr) continue;
-    w_.fail(inst, path, out, [&] { return "schema has an invalid regex pattern /" + std::string(p.pattern) + "/"; });
+    w_.fail(inst, path, out, [&] { return invalid_pattern_message(p.pattern); });
     if (w_.stopped(out)) return;
   }
   if (s.has_properties || !s.pattern_properties.empty() || s.additional_properties != ExtraRule::Accept) {
@@ -212,7 +212,11 @@ void CollectionChecks<Adapter>::check_array(const Instance& inst, const Compiled
     ValueArena arena;
     std::vector<YamlValue> values;
     values.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) values.push_back(a_.to_value(a_.item(inst, i), arena));
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::optional<YamlValue> v = w_.value_of(a_.item(inst, i), path, arena);
+      if (!v) return;
+      values.push_back(*v);
+    }
     if (has_equal_items(values)) w_.fail(inst, path, out, [] { return std::string("array items are not unique"); });
     if (w_.stopped(out)) return;
   }

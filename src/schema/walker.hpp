@@ -21,7 +21,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
+#include "decode/merge.hpp"
 #include "schema/instance.hpp"
 #include "schema/schema.hpp"
 #include "schema/validate.hpp"
@@ -55,20 +57,42 @@ struct MemberKey {
 // ---- instance forms ---------------------------------------------------------
 
 struct NodeInstance {
-  const YamlNode* node = nullptr;
-  bool secret = false;   // the node or an ancestor came from !secret
-  bool as_name = false;  // a key read as a double-quoted name (propertyNames)
+  const YamlNode* node = nullptr;  // never an alias; null: `list`, or nothing (null)
+  const MergeLeftover<NodeRef>* list = nullptr;  // merge leftovers read as a sequence
+  const FoldedMapping<NodeRef>* members = nullptr;  // a mapping's loaded members, when not its pairs
   const YamlNode* place = nullptr;  // whose start locates failures, when not `node`
+  std::string_view name;            // a key read as a double-quoted name (propertyNames)
+  std::uint32_t aliases = 0;        // alias expansions the node lies in
+  bool secret = false;              // the node or an ancestor came from !secret
+  bool as_name = false;
 };
 
+// Round-trip nodes read through an `InstanceView` (instance.hpp).
 struct NodeAdapter {
   using Instance = NodeInstance;
-  VersionMode mode = VersionMode::Yaml12;
+  InstanceView* view = nullptr;
 
-  static NodeInstance child(const NodeInstance& parent, const YamlNode& node) noexcept {
-    return NodeInstance{&node, parent.secret || is_secret_node(node), false};
+  // The instance `ref` stands for below `parent`; `place` locates it when
+  // the ref has no node of its own (a list of leftovers).
+  NodeInstance child(const NodeInstance& parent, const NodeRef& ref, const YamlNode* place = nullptr) const {
+    const NodeRef r = view->folds().follow(ref);
+    NodeInstance c;
+    c.node = r.node;
+    c.list = r.list;
+    c.aliases = parent.aliases > UINT32_MAX - r.aliases ? UINT32_MAX : parent.aliases + r.aliases;
+    c.place = ref.node != nullptr && ref.node->is_alias() ? ref.node : r.node == nullptr ? place : nullptr;
+    c.secret = parent.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
+               (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
+    return c;
+  }
+  bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
+  // Resolves a mapping's loaded members before keywords read them.
+  void prepare(NodeInstance& i) const {
+    if (i.node != nullptr && i.node->is_mapping() && !i.as_name) i.members = view->members(*i.node);
   }
   InstanceKind kind(const NodeInstance& i) const noexcept {
+    if (i.list != nullptr) return InstanceKind::Sequence;
+    if (i.node == nullptr || i.as_name) return i.as_name ? InstanceKind::Scalar : InstanceKind::Null;
     switch (i.node->kind()) {
       case NodeKind::Scalar:
         return InstanceKind::Scalar;
@@ -82,39 +106,95 @@ struct NodeAdapter {
   }
   // The scalar's value; an empty collection for collections, Null otherwise.
   YamlValue summary(const NodeInstance& i, ValueArena& arena) const {
-    if (i.as_name) return arena.make_string_ref(i.node->text());
-    if (i.node->is_scalar()) return node_to_value(*i.node, mode, arena);
+    if (i.as_name) return arena.make_string_ref(i.name);
+    if (i.list != nullptr) return YamlValue::empty_sequence();
+    if (i.node == nullptr) return YamlValue::null();
+    if (i.node->is_scalar()) return scalar_node_value(*i.node, view->mode(), arena);
     if (i.node->is_sequence()) return YamlValue::empty_sequence();
     if (i.node->is_mapping()) return YamlValue::empty_mapping();
     return YamlValue::null();
   }
-  YamlValue to_value(const NodeInstance& i, ValueArena& arena) const {
-    return i.as_name ? arena.make_string_ref(i.node->text()) : node_to_value(*i.node, mode, arena);
+  // The loaded value; `too_deep` is set when it lies past the alias depth limit.
+  YamlValue to_value(const NodeInstance& i, ValueArena& arena, bool& too_deep) const {
+    if (i.as_name) return arena.make_string_ref(i.name);
+    return view->to_value(NodeRef{i.node, i.list, 0, false}, i.aliases, arena, too_deep);
   }
-  std::size_t size(const NodeInstance& i) const noexcept { return i.node->size(); }
-  NodeInstance item(const NodeInstance& i, std::size_t k) const noexcept { return child(i, i.node->items()[k]); }
-  MemberKey key(const NodeInstance& i, std::size_t k) const noexcept {
-    const YamlNode& key = i.node->pairs()[k].key;
-    if (!key.is_scalar()) return MemberKey{};
-    return MemberKey{MemberKey::Kind::Text, key.text()};
+  std::size_t size(const NodeInstance& i) const noexcept {
+    if (i.list != nullptr) return i.list->items.size();
+    if (i.members != nullptr) return i.members->pairs.size();
+    return i.node != nullptr ? i.node->size() : 0;
+  }
+  NodeInstance item(const NodeInstance& i, std::size_t k) const {
+    if (i.list != nullptr) {
+      const MergeLeftover<NodeRef>& item = i.list->items[k];
+      return child(i, item.is_list ? NodeRef{nullptr, &item, 0, false} : item.value, span_node(i));
+    }
+    return child(i, NodeRef{&i.node->items()[k]});
+  }
+  MemberKey key(const NodeInstance& i, std::size_t k) const {
+    const YamlNode* key = nullptr;
+    if (i.members != nullptr) {
+      const FoldedPair<NodeRef>& p = i.members->pairs[k];
+      if (p.merge_text_key || p.key.merge_text) return MemberKey{MemberKey::Kind::Text, "<<"};
+      key = view->folds().follow(p.key).node;
+    } else {
+      key = view->folds().follow(NodeRef{&i.node->pairs()[k].key}).node;
+    }
+    if (key == nullptr || !key->is_scalar()) return MemberKey{};
+    return MemberKey{MemberKey::Kind::Text, key->text()};
   }
   // A value the text leaves out ("key:" and nothing) is composed as a null
   // at the all-zero position; its failures are placed at its key instead.
-  NodeInstance value(const NodeInstance& i, std::size_t k) const noexcept {
+  NodeInstance value(const NodeInstance& i, std::size_t k) const {
+    if (i.members != nullptr) {
+      const FoldedMapping<NodeRef>& m = *i.members;
+      const FoldedPair<NodeRef>& p = m.pairs[k];
+      if (m.slot == k)
+        return child(i, m.leftover.is_list ? NodeRef{nullptr, &m.leftover, 0, false} : m.leftover.value, p.key.node);
+      return with_left_out_place(child(i, p.value), p.key.node);
+    }
     const NodePair& pair = i.node->pairs()[k];
-    NodeInstance v = child(i, pair.value);
-    if (pair.value.is_null() && pair.value.span == Span{} && pair.value.end_offset == 0) v.place = &pair.key;
+    return with_left_out_place(child(i, NodeRef{&pair.value}), &pair.key);
+  }
+  NodeInstance key_as_name(const NodeInstance& i, std::size_t k) const {
+    NodeInstance n;
+    n.as_name = true;
+    const MemberKey key = this->key(i, k);
+    n.name = key.text;
+    n.node = i.members != nullptr ? view->folds().follow(i.members->pairs[k].key).node
+                                  : view->folds().follow(NodeRef{&i.node->pairs()[k].key}).node;
+    n.aliases = i.aliases;
+    return n;
+  }
+  Span span(const NodeInstance& i) const noexcept {
+    const YamlNode* at = span_node(i);
+    return at != nullptr ? at->span : Span{};
+  }
+  bool secret(const NodeInstance& i) const noexcept { return i.secret; }
+
+ private:
+  static const YamlNode* span_node(const NodeInstance& i) noexcept { return i.place != nullptr ? i.place : i.node; }
+  static NodeInstance with_left_out_place(NodeInstance v, const YamlNode* key) noexcept {
+    if (v.place == nullptr && v.node != nullptr && v.node->is_null() && v.node->span == Span{} &&
+        v.node->end_offset == 0)
+      v.place = key;
     return v;
   }
-  NodeInstance key_as_name(const NodeInstance& i, std::size_t k) const noexcept {
-    return NodeInstance{&i.node->pairs()[k].key, false, true};
-  }
-  Span span(const NodeInstance& i) const noexcept { return (i.place != nullptr ? i.place : i.node)->span; }
-  bool secret(const NodeInstance& i) const noexcept { return i.secret; }
+};
+
+// Some mapping inside `root` repeats a key.
+bool repeats_keys_anywhere(const YamlValue& root);
+
+// The loaded members of decoded mappings whose keys repeat: the decoder
+// keeps every pair, the data the last of each key.
+struct ValueMembers {
+  ValueArena arena;
+  SeededHashMap<const ValuePair*, YamlValue> collapsed;
 };
 
 struct ValueAdapter {
   using Instance = const YamlValue*;
+  ValueMembers* members = nullptr;
 
   InstanceKind kind(const YamlValue* v) const noexcept {
     switch (v->kind) {
@@ -134,12 +214,24 @@ struct ValueAdapter {
         return InstanceKind::Undecided;  // tags and timestamps keep no source text
     }
   }
+  // The value for a comparing keyword; `undecided` when some mapping in it
+  // repeats a key (the comparison would need the collapsed form).
+  YamlValue to_value(const YamlValue* v, ValueArena&, bool& undecided) const {
+    undecided = repeats_keys_anywhere(*v);
+    return *v;
+  }
   YamlValue summary(const YamlValue* v, ValueArena&) const noexcept {
     if (v->is_sequence()) return YamlValue::empty_sequence();
     if (v->is_mapping()) return YamlValue::empty_mapping();
     return *v;
   }
-  YamlValue to_value(const YamlValue* v, ValueArena&) const noexcept { return *v; }
+  bool too_deep(const YamlValue*) const noexcept { return false; }
+  void prepare(const YamlValue*& v) const {
+    if (!has_repeated_keys(*v)) return;
+    auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data());
+    if (fresh) it->second = collapse_repeated_keys(members->arena, *v);
+    v = &it->second;
+  }
   std::size_t size(const YamlValue* v) const noexcept { return v->size(); }
   const YamlValue* item(const YamlValue* v, std::size_t k) const noexcept { return &v->items()[k]; }
   MemberKey key(const YamlValue* v, std::size_t k) const noexcept {
@@ -161,6 +253,7 @@ struct WalkState {
   bool keep_first = false;  // build the first record of the own list
   std::uint64_t ref_budget = kSchemaRefBudget;
   bool undecided = false;   // the instance form cannot answer: stop everything
+  bool fatal = false;       // the instance cannot be read (aliases too deep): stop, report it
   std::optional<ValidationError> first;
 };
 
@@ -178,7 +271,7 @@ class Walker {
   WalkState& state() noexcept { return state_; }
   const Adapter& adapter() const noexcept { return adapter_; }
   bool stopped(const FailureList& out) const noexcept {
-    return state_.undecided || (out.failed && (out.own || !state_.schemas.uses_refs()));
+    return state_.undecided || state_.fatal || (out.failed && (out.own || !state_.schemas.uses_refs()));
   }
   void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
                std::uint32_t ref_depth, FailureList& out) {
@@ -190,6 +283,26 @@ class Walker {
                       FailureList& out) {
     state_.ref_budget += kSchemaRefAllowance;
     descend(inst, schema, path, 0, out);
+  }
+  // Stops the validation with kAliasesTooDeepMessage at `at`, whatever list
+  // is being filled: a combinator must not turn data it could not read into
+  // a pass.
+  void fail_too_deep(const Instance& at, const PathLink* path) {
+    state_.fatal = true;
+    state_.first = ValidationError{std::string(kAliasesTooDeepMessage), render_path(path), adapter_.span(at)};
+  }
+  // The loaded value of `inst` for a comparing keyword; stops the validation
+  // when it lies too deep.
+  std::optional<YamlValue> value_of(const Instance& inst, const PathLink* path, ValueArena& arena) {
+    bool unreadable = false;
+    YamlValue v = adapter_.to_value(inst, arena, unreadable);
+    if (!unreadable) return v;
+    if constexpr (std::is_same_v<Adapter, ValueAdapter>) {
+      state_.undecided = true;  // the node walk reads it
+    } else {
+      fail_too_deep(inst, path);
+    }
+    return std::nullopt;
   }
   // Records a failure at `at`; `message()` runs only for the reported one.
   template <class Message>

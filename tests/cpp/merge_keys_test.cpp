@@ -79,8 +79,7 @@ TEST_F(MergeKeys, NullAndNonMappingValues) {
 }
 
 TEST_F(MergeKeys, MarkersOutsideKeysBecomeTheirText) {
-  // A marker keeps the text it was written as ("!!merge x").
-  EXPECT_EQ(debug_render_value(merged(seq({merge_key_value(arena, "x")}))), "Sequence([String(\"x\")])");
+  // A marker reads as "<<", however the merge key was written.
   YamlValue doc = merged(seq({marker(), map({{s("v"), marker()}}), arena.make_tagged("!t", marker())}));
   EXPECT_EQ(debug_render_value(doc),
             "Sequence([String(\"<<\"), Mapping([(String(\"v\"), String(\"<<\"))]), "
@@ -173,17 +172,12 @@ TEST_F(MergeKeys, DeepDocumentsAndManyMergeEntries) {
   EXPECT_EQ(wide.pairs()[0].value.items()[49999].integer, 49999);
 }
 
-TEST_F(MergeKeys, ExpandReportsLeftovers) {
-  std::vector<ValuePair> pairs;
-  FingerprintIndex index;
-  EXPECT_FALSE(expand_merge_keys(arena, YamlValue::null(), pairs, index));
-  EXPECT_FALSE(expand_merge_keys(arena, map({{s("a"), i(1)}}), pairs, index));
-  EXPECT_EQ(pairs.size(), 1u);
-  auto rest = expand_merge_keys(arena, seq({map({{s("a"), i(9)}, {s("b"), i(2)}}), s("x")}), pairs, index);
-  ASSERT_TRUE(rest);
-  EXPECT_EQ(debug_render_value(*rest), "Sequence([String(\"x\")])");
-  ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(pairs[0].value.integer, 1);  // the earlier mapping keeps "a"
+TEST_F(MergeKeys, FoldReportsLeftovers) {
+  YamlValue doc = merged(map({{marker(), YamlValue::null()},
+                              {marker(), map({{s("a"), i(1)}})},
+                              {marker(), seq({map({{s("a"), i(9)}, {s("b"), i(2)}}), s("x")})}}));
+  // The earlier mapping keeps "a"; the list's leftover stays a list.
+  EXPECT_EQ(show(doc), "String(\"a\")=Int(1),String(\"b\")=Int(2),String(\"<<\")=Sequence([String(\"x\")])");
   EXPECT_TRUE(is_merge_marker(arena.make_tagged("tag:yaml.org,2002:merge", i(0))));
   EXPECT_FALSE(is_merge_marker(arena.make_tagged("!!merge", s("<<"))));
 }

@@ -15,18 +15,14 @@ constexpr int kInvalid = -1;
 
 // Residual differences from the dialect, by design:
 //   * \b and \B are ASCII word boundaries (the dialect's are Unicode), so
-//     \bé finds no boundary before "é";
-//   * nested classes, the class operations && -- ~~, a negated class holding
-//     \W beside other items, \< \> \b{...} and the R flag are refused as
-//     invalid patterns although the dialect accepts them;
-//   * \w spells the dialect's Alphabetic property as letters, letter numbers,
-//     marks and the enclosed letters; \p{...} takes RE2's property names
-//     (general categories and scripts, not long names such as \p{Letter});
-//     group names are letters, digits and "_" only.
+//     \bé finds no boundary before "é"; \< \> \b{...} are refused;
+//   * binary properties beyond those listed in pattern_unicode.cpp (the
+//     Changes_When_* family, XID_*, Script_Extensions, Age, the break
+//     properties) are refused, naming the property.
 TEST(SchemaPattern, DialectOnRe2) {
   const struct {
     const char* pattern;
-    const char* text;
+    std::string text;
     int matches;  // 1, 0, or kInvalid
   } cases[] = {
       {"b", "abc", 1}, {"^b", "abc", 0}, {"(?i)ABC", "xabcx", 1},
@@ -50,21 +46,43 @@ TEST(SchemaPattern, DialectOnRe2) {
       {"(a)\\1", "aa", kInvalid}, {"\\e", "", kInvalid}, {"a\\", "", kInvalid}, {"(", "", kInvalid},
       {"[a", "", kInvalid}, {"\\u00", "", kInvalid}, {"\\x{110000}", "", kInvalid}, {"\\u{D800}", "", kInvalid},
       {"(?z)a", "a", kInvalid}, {"\\\u00e9", "", kInvalid},
+      // Non-capturing and flag groups; long property names and their forms.
+      {"^(?:ab)+$", "abab", 1}, {"^(?i:AB)c$", "abc", 1}, {"(?:a|b)(?P<n>c)", "bc", 1},
+      {"^\\p{Letter}+$", "\u00e9t\u00e9", 1}, {"^\\p{Alphabetic}$", "\u0345", 1}, {"\\p{White_Space}", "a\u2003", 1},
+      {"^\\p{sc=Greek}$", "\u03b1", 1}, {"^\\p{sc:Grek}$", "a", 0}, {"^\\p{gc=Lu}$", "A", 1}, {"^\\p{gc=Lu}$", "a", 0},
+      {"^\\p{Uppercase_Letter}$", "\u00c9", 1}, {"^\\p{is_greek}$", "\u03b1", 1}, {"^\\p{^Greek}$", "\u03b1", 0},
+      {"^\\p{sc!=Greek}$", "a", 1}, {"^\\PL$", "1", 1}, {"^\\p{Cn}$", "\u0378", 1}, {"^\\p{Any}$", "\u0378", 1},
+      {"^\\P{Alphabetic}$", "\u0345", 0}, {"^[\\p{Greek}\\d]+$", "\u03b11", 1}, {"\\p{Foo}", "", kInvalid},
+      {"\\p{Age=6.0}", "", kInvalid},
+      // Classes RE2 cannot spell directly, as sets.
+      {"^[^\\W\\d]+$", "ab\u00e9", 1}, {"^[^\\W\\d]+$", "a1", 0}, {"^[^\\W\\d]+$", "a-", 0},
+      {"[a[b]]", "b", 1}, {"^[a-z&&[^aeiou]]+$", "bcd", 1}, {"^[a-z&&[^aeiou]]+$", "bad", 0},
+      {"^[a-z--[aeiou]]$", "e", 0}, {"^[a-c~~b-d]+$", "ad", 1}, {"^[a-c~~b-d]+$", "b", 0},
+      {"^[^a\\W]$", "b", 1}, {"^[^a\\W]$", "a", 0}, {"^[\\x41-\\x43]+$", "ABC", 1}, {"^[\\x41-\\x43]$", "-", 0},
+      // Counts above 1000, also as products of nested counts.
+      {"^a{1500}$", std::string(1500, 'a').c_str(), 1}, {"^a{1500}$", std::string(1499, 'a').c_str(), 0},
+      {"^(?:ab){2,1200}$", "abab", 1}, {"^(?:a{10}){200}$", std::string(2000, 'a').c_str(), 1},
+      {"^x{1001,}$", std::string(1001, 'x').c_str(), 1}, {"^x{1001,}$", std::string(1000, 'x').c_str(), 0},
       // Residual differences (see above).
-      {"\\b\u00e9", "\u00e9", 0}, {"[a[b]]", "b", kInvalid}, {"[a-z&&[^aeiou]]", "b", kInvalid},
-      {"^[^a\\W]$", "b", kInvalid}, {"\\<a", "a", kInvalid}, {"(?R)a", "a", kInvalid},
+      {"\\b\u00e9", "\u00e9", 0}, {"\\<a", "a", kInvalid}, {"(?R)a", "a", kInvalid},
   };
   PatternCache cache;
   for (const auto& c : cases) {
     const SchemaPattern* pattern = cache.get(c.pattern);
     if (c.matches == kInvalid) {
       EXPECT_EQ(pattern, nullptr) << c.pattern << " -> " << translate_schema_pattern(c.pattern).value_or("(refused)");
+      EXPECT_TRUE(invalid_pattern_message(c.pattern).starts_with("schema has an invalid regex pattern /"));
       continue;
     }
     ASSERT_NE(pattern, nullptr) << c.pattern << " -> " << translate_schema_pattern(c.pattern).value_or("(refused)");
     EXPECT_EQ(pattern->search(c.text), c.matches == 1) << c.pattern << " on " << c.text;
   }
   EXPECT_EQ(cache.get("^b"), cache.get("^b"));  // compiled once
+  // What no linear-time engine runs is refused by name.
+  for (const char* refused : {"(?=a)", "(?<!a)b", "(a)\\1", "(?P<n>a)(?P=n)", "\\k<n>"})
+    EXPECT_NE(invalid_pattern_message(refused).find("cannot run in linear time"), std::string::npos) << refused;
+  EXPECT_EQ(invalid_pattern_message("\\<a"), "schema has an invalid regex pattern /\\<a/: the word-boundary assertion \\< is not supported");
+  EXPECT_EQ(invalid_pattern_message("("), "schema has an invalid regex pattern /(/");
 }
 
 TEST(SchemaModeline, LeadingCommentBlock) {

@@ -100,16 +100,22 @@ TEST(SchemaInstance, AliasesMergeKeysAndLimits) {
   };
   for (const auto& c : cases) EXPECT_EQ(first_failure(c.doc, c.schema, c.yaml11), c.failure) << c.doc;
 
-  // Expansion limits count only the nodes copied for aliases: the
-  // document's own nodes always validate as written.
-  const YamlNode budgeted = testing::root_of("own: [1, 2, 3, 4, 5, 6]\nanchor: &a [x, y, z]\nuse: *a\n");
-  const TestSchema items_typed("{properties: {own: {items: {type: integer}}, use: {items: {type: string}}}}");
-  EXPECT_EQ(first_failure(budgeted, items_typed, false, ExpansionLimits{100, 2}),
-            "expected type string, found null at $.use[1] (2:16)");
-  EXPECT_EQ(first_failure(budgeted, items_typed, false, ExpansionLimits{100, 4}), "");
-  const YamlNode nested = testing::root_of("a: &a [1]\nb: &b [*a]\nc: *b\n");
-  EXPECT_EQ(first_failure(nested, TestSchema("{properties: {c: {items: {type: array}}}}"), false, ExpansionLimits{1, 100}),
-            "expected type array, found null at $.c[0] (2:8)");
+  // Nested alias expansions: 100 are read, one more fails the validation
+  // where it is met (never read as null), also inside a combinator that a
+  // failure would turn into a pass, and also for a comparing keyword.
+  const auto chain = [](int n) {
+    std::string text = "a0: &a0 [x]\n";
+    for (int k = 1; k <= n; ++k)
+      text += "a" + std::to_string(k) + ": &a" + std::to_string(k) + " [*a" + std::to_string(k - 1) + "]\n";
+    return text + "top: *a" + std::to_string(n) + "\n";
+  };
+  const std::string deepest = "{properties: {top: {$ref: '#/definitions/d'}}, definitions: {d: "
+                              "{anyOf: [{type: string}, {items: {$ref: '#/definitions/d'}}]}}}";
+  EXPECT_EQ(first_failure(chain(99), deepest), "");
+  EXPECT_EQ(first_failure(chain(100), deepest).substr(0, 43), "aliases nest too deeply to validate at $.to");
+  EXPECT_EQ(first_failure(chain(100), "{not: {properties: {top: {const: 1}}}}").substr(0, 39),
+            "aliases nest too deeply to validate at ");
+  EXPECT_EQ(first_failure(chain(100), "{properties: {a0: {type: array}}}"), "");  // not read: no failure
 }
 
 TEST(SchemaCompare, EqualityAcrossForms) {
@@ -226,7 +232,8 @@ TEST(SchemaValidate, ValueTreeVerdictAgreesWithNodeTree) {
       const ValueVerdict verdict = check_value_tree(decoded.documents.front(), schema.set(), yaml11);
       if (verdict == ValueVerdict::Undecided) continue;
       ++decided;
-      const bool valid = !validate_root(composed->roots.front(), schema.set(), yaml11).has_value();
+      const KeyReading reading(yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12);
+      const bool valid = !validate_root(composed->roots.front(), schema.set(), yaml11, reading).has_value();
       ASSERT_EQ(verdict == ValueVerdict::Valid, valid) << text << (yaml11 ? " (YAML 1.1)" : "");
     }
   }

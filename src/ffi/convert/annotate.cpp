@@ -176,30 +176,33 @@ class TreeConverter {
       return new_presized_dict(node.pairs().size());
     }));
     const auto pairs = node.pairs();
-    bool slot_taken = false;
     // Merge keys are found as the pairs come (no pass of their own over the
-    // keys first: that read every key twice).
+    // keys first: that read every key twice), except when converted pairs
+    // are released at once: a mapping that must be filled again then is
+    // known before any of its pairs goes.
+    if (release_ && has_merge_key(pairs, read_.mode)) [[unlikely]] return folded_mapping(node, std::move(dict));
     for (const NodePair& p : pairs) {
-      if (is_merge_key_node(p.key)) [[unlikely]] {
-        // Merging reads the value's nodes again (their tags decide what is
-        // merged): nothing of it is released on the way.
-        const bool releasing = std::exchange(release_, false);
-        PyResult<OwnedRef> merged = step(p.value);
-        release_ = releasing;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, std::move(merged));
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict.get(), p.value, value.get(), bindings_));
-        if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, is_merge_text(p.key) ? step(p.key) : new_str(kMergeKeyText));
-        KESTRINE_TRY(insert_merge_slot(dict.get(), k.get(), leftover.get(), slot_taken));
-        continue;
-      }
+      if (is_merge_key_node(p.key, read_.mode)) [[unlikely]] return folded_mapping(node, std::move(dict));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key(p.key));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), k.get(), value.get())));
-      if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
       done_with(p.key);
       done_with(p.value);
     }
+    return dict;
+  }
+
+  // A mapping holding merge keys, filled (again, from the start) with the
+  // pairs the merge fold leaves.  A merged pair is read where the fold found
+  // it, so nothing of the mapping is released on the way.
+  PyResult<OwnedRef> folded_mapping(const YamlNode& node, OwnedRef dict) {
+    PyDict_Clear(dict.get());
+    const bool releasing = std::exchange(release_, false);
+    PyStatus filled = fill_folded_dict(
+        dict.get(), folds_.fold(node), [&](const YamlNode& k) { return key(k); },
+        [&](const YamlNode& v) { return step(v); });
+    release_ = releasing;
+    KESTRINE_TRY(std::move(filled));
     return dict;
   }
 
@@ -301,10 +304,10 @@ class TreeConverter {
         resolve_scalar_kind(read_.mode, node.text(), node.scalar_style() != ScalarStyle::Plain, tag);
     switch (kind.type) {
       case ScalarType::Str:
-      case ScalarType::Merge:
-      {
+      case ScalarType::Merge: {
         KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));
-        return scalars_.make_str(node.text(), m);
+        // A merge key reads as "<<", however it was written ("!!merge x").
+        return scalars_.make_str(kind.type == ScalarType::Merge ? std::string_view("<<") : node.text(), m);
       }
       case ScalarType::Int:
         if (annotate_numbers_) return annotated_object(ScalarClass::Int, new_int(kind.integer), node);
@@ -329,6 +332,8 @@ class TreeConverter {
   NodeReadOptions read_;
   const TagHandlers& handlers_;
   const AnchorBindings& bindings_;
+  AliasFollower aliases_{bindings_};  // navigation only: nothing is charged
+  MappingFolds folds_{aliases_, KeyReading(read_.mode, read_.timestamps)};
   AnchorObjectCache& cache_;
   bool release_;                 // subtrees are released once converted (done_with)
   SubtreeRelease released_;      // frees them on a thread of its own

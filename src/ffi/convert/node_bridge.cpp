@@ -61,7 +61,7 @@ class NodeReader {
   PyResult<OwnedRef> mapping(const YamlNode& node) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, checked(PyDict_New()));
     const auto pairs = node.pairs();
-    if (!has_merge_key(pairs)) {
+    if (!has_merge_key(pairs, opts_.mode)) {
       for (const NodePair& p : pairs) {
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_, &key_cache_));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
@@ -69,27 +69,25 @@ class NodeReader {
       }
       return dict;
     }
-    KESTRINE_TRY(merged_pairs(dict.get(), pairs));
+    KESTRINE_TRY(charge_merge_sources(pairs));
+    KESTRINE_TRY(fill_folded_dict(
+        dict.get(), folds_.fold(node),
+        [&](const YamlNode& key) { return node_to_py_key(key, opts_, aliases_, &key_cache_); },
+        [&](const YamlNode& value) { return read(value); }));
     return dict;
   }
 
-  // The pairs of a mapping with merge keys, in order: a merge applies where
-  // its key stands, so later keys override what it brought in.
-  PyStatus merged_pairs(PyObject* dict, std::span<const NodePair> pairs) {
-    bool slot_taken = false;
+  // Reading a merge value reads what its aliases stand for: charged as a
+  // read of each alias would be.
+  PyStatus charge_merge_sources(std::span<const NodePair> pairs) {
+    const auto charge = [&](const YamlNode& n) -> PyStatus {
+      if (n.is_alias()) KESTRINE_TRY(expand_alias(n, aliases_));
+      return {};
+    };
     for (const NodePair& p : pairs) {
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
-      if (is_merge_key_node(p.key)) {
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef leftover, apply_merge(dict, p.value, value.get(), aliases_.bindings()));
-        if (!leftover) continue;
-        KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, is_merge_text(p.key) ? node_to_py_key(p.key, opts_, aliases_, &key_cache_)
-                                                                     : new_str(kMergeKeyText));
-        KESTRINE_TRY(insert_merge_slot(dict, key.get(), leftover.get(), slot_taken));
-        continue;
-      }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_, &key_cache_));
-      KESTRINE_TRY(checked_status(PyDict_SetItem(dict, key.get(), value.get())));
-      if (slot_taken && is_ordinary_merge_text_key(p.key)) slot_taken = false;
+      if (!is_merge_key_node(p.key, opts_.mode)) continue;
+      KESTRINE_TRY(charge(p.value));
+      for (const YamlNode& item : p.value.items()) KESTRINE_TRY(charge(item));
     }
     return {};
   }
@@ -98,6 +96,7 @@ class NodeReader {
   AliasFollower& aliases_;
   AnchorObjectCache& cache_;
   AnchorObjectCache key_cache_;  // key objects of alias targets
+  MappingFolds folds_{aliases_, KeyReading(opts_.mode, opts_.timestamps)};
 };
 
 // Hashable key objects.  What an alias stands for is built once per cache and
@@ -175,8 +174,8 @@ PyResult<OwnedRef> scalar_kind_to_py(const ScalarKind& kind, std::string_view te
     case ScalarType::Bool: return OwnedRef::borrow(kind.boolean ? Py_True : Py_False);
     case ScalarType::Int: return new_int(kind.integer);
     case ScalarType::Float: return checked(PyFloat_FromDouble(kind.real));
-    case ScalarType::Str:
-    case ScalarType::Merge: return new_str(text);
+    case ScalarType::Str: return new_str(text);
+    case ScalarType::Merge: return new_str("<<");  // however the merge key was written
     case ScalarType::BigInt: return scalar_to_py(to_resolved_scalar(kind, text));
   }
   return fail(PyErr::internal_fault("unknown scalar type"));
@@ -227,7 +226,7 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
   return node_to_py_key(node, opts, aliases, aliased);
 }
 
-// ---- merge keys -------------------------------------------------------------------------
+// ---- Python to node -------------------------------------------------------------------
 
 namespace {
 
@@ -245,101 +244,7 @@ PyResult<OwnedRef> dict_pairs(PyObject* dict) {
   return items;
 }
 
-// Adds the pairs of `value` whose keys `target` lacks.
-PyStatus merge_dict(PyObject* target, PyObject* value) {
-  // A snapshot: key comparisons may run Python code that edits `value`.
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, dict_pairs(value));
-  const Py_ssize_t n = PyList_GET_SIZE(items.get());
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* pair = PyList_GET_ITEM(items.get(), i);
-    PyObject* k = PyTuple_GET_ITEM(pair, 0);
-    const int has = PyDict_Contains(target, k);
-    if (has < 0) return fail_fetch();
-    if (has == 0) KESTRINE_TRY(checked_status(PyDict_SetItem(target, k, PyTuple_GET_ITEM(pair, 1))));
-  }
-  return {};
-}
-
-PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* value,
-                             const AnchorBindings& bindings);
-
-// Merges each item of the sequence `node` (converted to the list `value`) in
-// order; gives a list of what was left over, or nothing.
-PyResult<OwnedRef> merge_items(PyObject* target, const YamlNode& node, PyObject* value,
-                               const AnchorBindings& bindings) {
-  // A snapshot: merging may run Python code that edits the list.
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyList_AsTuple(value)));
-  const auto nodes = node.items();
-  OwnedRef leftovers;
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
-    PyObject* item = PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i));
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef left, merge_rec(target, nodes[i], item, bindings));
-    if (!left) continue;
-    if (!leftovers) {
-      KESTRINE_ASSIGN_OR_RETURN(leftovers, checked(PyList_New(0)));
-    }
-    KESTRINE_TRY(checked_status(PyList_Append(leftovers.get(), left.get())));
-  }
-  return leftovers;
-}
-
-PyResult<OwnedRef> merge_rec(PyObject* target, const YamlNode& node, PyObject* value,
-                             const AnchorBindings& bindings) {
-  return stack_guarded([&]() -> PyResult<OwnedRef> {
-    const YamlNode* n = follow_aliases(node, bindings);
-    // What a custom tag made of a node is the tag's business: never merged.
-    if (n != nullptr && n->tag() && !is_core_tag(*n->expanded_tag())) return OwnedRef::borrow(value);
-    if (value == Py_None) return OwnedRef();
-    if (n != nullptr && n->is_mapping() && PyDict_Check(value)) {
-      KESTRINE_TRY(merge_dict(target, value));
-      return OwnedRef();
-    }
-    if (n != nullptr && n->is_sequence() && PyList_Check(value) &&
-        PyList_GET_SIZE(value) == static_cast<Py_ssize_t>(n->size()))
-      return merge_items(target, *n, value, bindings);
-    return OwnedRef::borrow(value);
-  });
-}
-
 }  // namespace
-
-PyResult<OwnedRef> apply_merge(PyObject* target, const YamlNode& node, PyObject* value,
-                               const AnchorBindings& bindings) {
-  return merge_rec(target, node, value, bindings);
-}
-
-PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken) {
-  if (!slot_taken) {
-    const int has = PyDict_Contains(target, key);
-    if (has < 0) return fail_fetch();
-    if (has > 0) return {};
-    KESTRINE_TRY(checked_status(PyDict_SetItem(target, key, leftover)));
-    slot_taken = true;
-    return {};
-  }
-  PyObject* current = PyDict_GetItemWithError(target, key);  // borrowed
-  if (current == nullptr) {
-    if (PyErr_Occurred()) return fail_fetch();
-    // The slot was taken by this mapping and nothing removes keys from it.
-    return fail(PyErr::internal_fault("merge slot vanished from its mapping"));
-  }
-  OwnedRef slot = OwnedRef::borrow(current);
-  if (!PyList_Check(slot.get())) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(1)));
-    PyList_SET_ITEM(list.get(), 0, slot.release());
-    KESTRINE_TRY(checked_status(PyDict_SetItem(target, key, list.get())));
-    slot = std::move(list);
-  }
-  if (PyList_Check(leftover)) {
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, checked(PyList_AsTuple(leftover)));
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items.get()); ++i)
-      KESTRINE_TRY(checked_status(PyList_Append(slot.get(), PyTuple_GET_ITEM(items.get(), i))));
-    return {};
-  }
-  return checked_status(PyList_Append(slot.get(), leftover));
-}
-
-// ---- Python to node -------------------------------------------------------------------
 
 ScalarStyle choose_string_style(std::string_view text, bool prefer_double, VersionMode mode) noexcept {
   if (!needs_quotes(text, mode)) return ScalarStyle::Plain;

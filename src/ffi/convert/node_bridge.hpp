@@ -27,9 +27,11 @@
 #include "resolver/kind.hpp"
 #include "resolver/resolve.hpp"
 #include "roundtrip/anchors.hpp"
+#include "roundtrip/merged_pairs.hpp"
 #include "roundtrip/ast.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -96,25 +98,13 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
 
 // ---- merge keys -------------------------------------------------------------------------
 
-// Merges `value`, the object converted from the merge value `node`, into
-// `target` (a dict), as the plain road folds merge keys: a mapping's missing
-// keys are added, a sequence's items are merged in order, None adds nothing;
-// a node with a custom tag is never merged, whatever it converted to.  Gives
-// what could not be merged (an empty reference for nothing, the value
-// itself, or a new list of the leftovers of a sequence).
-PyResult<OwnedRef> apply_merge(PyObject* target, const YamlNode& node, PyObject* value,
-                               const AnchorBindings& bindings);
-
-// Merge leftovers are stored under "<<" on every road: a merge key written
-// as "<<" converts as usual (it may be annotated), one written otherwise
-// ("!!merge x") gives the plain str "<<".
-inline constexpr std::string_view kMergeKeyText = "<<";
-inline bool is_merge_text(const YamlNode& key) noexcept { return key.is_scalar() && key.text() == kMergeKeyText; }
-
-// Stores a merge leftover under `key`: the first one goes in unless the key is
-// taken (then it is dropped) and sets `slot_taken`; later ones turn the entry
-// into a list and are appended (a list leftover item by item).
-PyStatus insert_merge_slot(PyObject* target, PyObject* key, PyObject* leftover, bool& slot_taken);
+// Fills `dict` with the pairs of a mapping holding merge keys, as the merge
+// fold (roundtrip/merged_pairs.hpp) leaves them, in order: each value first,
+// by `value(node)`, then its key, by `key(node)`; what merging left over
+// goes under "<<" (a list of leftovers as a new list).  A merge key converts
+// to the str "<<", so the slot's key is its merge key converted.
+template <class Key, class Value>
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value);
 
 // ---- Python to node -------------------------------------------------------------------
 
@@ -135,5 +125,45 @@ ScalarStyle choose_string_style(std::string_view text, bool prefer_double, Versi
 // The quotes of a text that needs them: double when preferred or when the
 // text holds "'", else single when the text fits on one printable line.
 ScalarStyle quoted_string_style(std::string_view text, bool prefer_double) noexcept;
+
+// ---- template definitions ----------------------------------------------------------------
+
+namespace bridge_detail {
+
+template <class Value>
+PyResult<OwnedRef> folded_value(const NodeRef& ref, Value& value);
+
+template <class Value>
+PyResult<OwnedRef> leftover_object(const MergeLeftover<NodeRef>& left, Value& value) {
+  if (!left.is_list) return folded_value(left.value, value);
+  KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(left.items.size()))));
+  for (std::size_t i = 0; i < left.items.size(); ++i) {
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef item, leftover_object(left.items[i], value));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+  }
+  return list;
+}
+
+template <class Value>
+PyResult<OwnedRef> folded_value(const NodeRef& ref, Value& value) {
+  if (ref.list != nullptr) return leftover_object(*ref.list, value);
+  if (ref.node == nullptr) return none_ref();
+  return value(*ref.node);
+}
+
+}  // namespace bridge_detail
+
+template <class Key, class Value>
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value) {
+  for (std::size_t i = 0; i < folded.pairs.size(); ++i) {
+    const FoldedPair<NodeRef>& p = folded.pairs[i];
+    PyResult<OwnedRef> v = folded.slot == i ? bridge_detail::leftover_object(folded.leftover, value)
+                                            : bridge_detail::folded_value(p.value, value);
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef v_obj, std::move(v));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef k_obj, p.key.node != nullptr ? key(*p.key.node) : new_str("<<"));
+    KESTRINE_TRY(checked_status(PyDict_SetItem(dict, k_obj.get(), v_obj.get())));
+  }
+  return {};
+}
 
 }  // namespace kestrine

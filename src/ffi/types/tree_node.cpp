@@ -102,7 +102,7 @@ class SnapshotBuilder {
       d.comment_after = OptText(foot_text(node));
       d.kind = node.is_null() ? "scalar" : node_kind_name(node.kind());
       d.style = node_style_name(node);
-      d.is_merge_key = is_merge_key_node(node);
+      d.is_merge_key = is_merge_key_node(node, options_.mode);
       KESTRINE_ASSIGN_OR_RETURN(PyTypeObject* type, kestrine_tree_node_type());
       KESTRINE_ASSIGN_OR_RETURN(TreeNodeObject* obj, new_instance<TreeNodeObject>(type, std::move(d)));
       return OwnedRef::steal(reinterpret_cast<PyObject*>(obj));

@@ -9,6 +9,7 @@ import pytest
 import kestrine
 from kestrine import KestrineComplexKeyError, KestrineDuplicateKeyError, KestrineParseError
 from test_roundtrip_load import CASES, needs_suite
+from test_yaml_suite import ROADS
 
 ANN = kestrine.OPT_ANNOTATED
 
@@ -82,6 +83,32 @@ def test_what_the_plain_road_refuses_the_located_road_refuses(text):
         kestrine.loads_all(text, option=ANN)
     with pytest.raises(KestrineParseError):
         kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP)
+
+
+# A block mapping line whose key has no ':' of its own is refused as a plain
+# word is (never read as a key with a null value), on every road and inside
+# an included file; an empty key (": v") is a key.
+@pytest.mark.parametrize("text, line, column", [
+    ("a: 1\nx\nb: 2\n", 2, 1),
+    ("a: 1\n[x]\nb: 2\n", 2, 1),
+    ("a: 1\n{x: 1}\nb: 2\n", 2, 1),
+    ("a: 1\n!t x\nb: 2\n", 2, 1),
+    ("a: 1\n&n x\nb: 2\n", 2, 1),
+    ("a: &n 1\n*n\nb: 2\n", 2, 1),
+    ("a: 1\n!t: x\n", 2, 1),
+    ("a:\n  b: 1\n x\n: d\n", 3, 2),  # a key at an orphan column, its ':' below
+    ("- a: 1\n  [x]\n", 2, 3),
+])
+def test_a_key_without_its_colon_is_refused_on_every_road(text, line, column, tmp_path):
+    message = f"expected ':' after mapping key at line {line}, column {column}"
+    (tmp_path / "part.yaml").write_text(text)
+    roads = dict(ROADS, included=lambda d: kestrine.loads("k: !include part.yaml\n", option=kestrine.OPT_INCLUDES,
+                                                          include_dir=str(tmp_path)))
+    for road, load in dict(roads, plain=kestrine.loads).items():
+        with pytest.raises(KestrineParseError) as info:
+            load(text)
+        assert str(info.value) == message, road
+    assert kestrine.loads("a: 1\n: v\n") == kestrine.loads("a: 1\n: v\n", option=ANN) == {"a": 1, None: "v"}
 
 
 # Texts whose tags go through %TAG handles, and the tags a handler sees for

@@ -124,13 +124,18 @@ bool Tokenizer::skip_whitespace_and_comments() {
       if (!in_flow()) simple_key_allowed_ = true;
     } else if (c == '#') {
       std::size_t o = r_.offset;
-      bool comment = o == 0 || o == scanner_.start_offset;
+      bool comment = o == scanner_.start_offset || o == bom_end_;
       if (!comment) {
         unsigned char prev = r_.text[o - 1];
         comment = prev == ' ' || prev == '\t' || prev == '\n' || prev == '\r';
       }
       if (!comment) return true;
       skip_comment();
+    } else if (c == 0xEF && document_prefix_ && r_.column == 0 && r_.at(1) == 0xBB && r_.at(2) == 0xBF) {
+      // A byte order mark may start any line of a document prefix, as it
+      // may start the stream: it is no content and takes no column.
+      r_.offset += 3;
+      bom_end_ = r_.offset;
     } else {
       return true;
     }
@@ -146,6 +151,7 @@ bool Tokenizer::fetch_next_token() {
     return fail(kPropertyIndent, property_indent_span_);
   }
 
+  document_prefix_ = false;  // (a "..." opens the next one)
   if (r_.at_end()) {
     if (in_flow()) return fail("unclosed flow collection at end of input", r_.span());
     candidate_.present = false;
@@ -392,6 +398,7 @@ bool Tokenizer::scan_document_end() {
   }
   simple_key_allowed_ = false;
   directives_allowed_ = true;
+  document_prefix_ = true;
   push(EventKind::DocumentEnd, span);
   return true;
 }

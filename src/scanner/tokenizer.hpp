@@ -130,6 +130,10 @@ class Tokenizer {
 
   bool stream_end_done_ = false;
   bool directives_allowed_ = true;
+  // Only comments and blank lines were read since the stream start or the
+  // last "...": a line may start with a byte order mark.
+  bool document_prefix_ = true;
+  std::size_t bom_end_ = 0;  // just past the last such mark (a "#" there starts a comment)
   bool simple_key_allowed_ = true;
   bool tab_in_indent_ = false;
   bool pending_tab_in_indent_ = false;  // a plain scalar skipped a tab in the next line's indentation

@@ -87,6 +87,32 @@ def test_str_is_never_examined_for_marks():
     assert kestrine.loads("\ufeffa: 1") == {"a": 1}
 
 
+# A byte order mark may also start a later line of a document prefix (the
+# blank and comment lines before a document, at the start of the stream or
+# after "..."): every road skips it there, the version sniff too, and a
+# round-trip document writes its text back as read.  Inside a document it is
+# content, as read.
+@pytest.mark.parametrize("text, documents", [
+    ("# c\n\ufeffversion: 1\nname: x\n", [{"version": 1, "name": "x"}]),
+    ("\ufeff# c\n\n\ufeff# d\n\ufeff- 1\n", [[1]]),
+    ("# c\r\n\ufeff#d\r\nx: 1\r\n", [{"x": 1}]),
+    ("# c\n\ufeff%YAML 1.1\n---\nx: yes\n", [{"x": True}]),
+    ("a: 1\n...\n\ufeffb: 2\n", [{"a": 1}, {"b": 2}]),
+    ("a: 1\n\ufeffb: 2\n", [{"a": 1, "\ufeffb": 2}]),
+])
+def test_byte_order_marks_in_a_document_prefix(text, documents, tmp_path):
+    assert kestrine.loads_all(text) == kestrine.loads_all(text, option=kestrine.OPT_ANNOTATED) == documents
+    for option in (0, kestrine.OPT_ANNOTATED, kestrine.OPT_INCLUDES):
+        assert kestrine.loads(text, option=option) == documents[0]
+    doc = kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP)
+    assert doc.to_dict() == (documents if len(documents) > 1 else documents[0])
+    assert kestrine.dumps(doc) == text.encode()
+    if "%YAML" not in text:  # (an included file's directive does not choose the version)
+        (tmp_path / "part.yaml").write_bytes(text.encode())
+        assert kestrine.loads("k: !include part.yaml\n", option=kestrine.OPT_INCLUDES,
+                              include_dir=str(tmp_path)) == {"k": documents[0]}
+
+
 # --- failures ------------------------------------------------------------------
 
 @pytest.mark.parametrize("data, message", [
@@ -135,6 +161,8 @@ def test_str_without_utf8_form_raises_the_interpreters_error():
     ("%YAML 1.1\n---\na: 1\n", "1.1"),
     ("# comment\n\n%TAG ! tag:example.com,2000:\n%YAML 1.2 # trailing\n---\n", "1.2"),
     ("\ufeff%YAML 1.1\n---\n", "1.1"),
+    ("# c\n\ufeff\ufeff%YAML 1.1\n---\n", "1.1"),
+    ("%TAG ! a:\n\ufeff%YAML 1.1\n", None),  # past the prefix the mark is content
     ("   %YAML   1.1\r\n---\r\n", "1.1"),
     ("% YAML 1.1\n", "1.1"),
     ("%YAML1.1\n%YAML 1.2\n", "1.2"),

@@ -7,8 +7,9 @@ import math
 import pytest
 
 import kestrine
-from kestrine import KestrineComplexKeyError, KestrineDuplicateKeyError, KestrineParseError
+from kestrine import KestrineComplexKeyError, KestrineDecodeError, KestrineDuplicateKeyError, KestrineParseError
 from test_roundtrip_load import CASES, needs_suite
+from test_yaml_suite import ROADS
 
 ANN = kestrine.OPT_ANNOTATED
 
@@ -82,6 +83,65 @@ def test_what_the_plain_road_refuses_the_located_road_refuses(text):
         kestrine.loads_all(text, option=ANN)
     with pytest.raises(KestrineParseError):
         kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP)
+
+
+# A block mapping line whose key has no ':' of its own is refused as a plain
+# word is (never read as a key with a null value), on every road and inside
+# an included file; an empty key (": v") is a key.
+@pytest.mark.parametrize("text, line, column", [
+    ("a: 1\nx\nb: 2\n", 2, 1),
+    ("a: 1\n[x]\nb: 2\n", 2, 1),
+    ("a: 1\n{x: 1}\nb: 2\n", 2, 1),
+    ("a: 1\n!t x\nb: 2\n", 2, 1),
+    ("a: 1\n&n x\nb: 2\n", 2, 1),
+    ("a: &n 1\n*n\nb: 2\n", 2, 1),
+    ("a: 1\n!t: x\n", 2, 1),
+    ("a:\n  b: 1\n x\n: d\n", 3, 2),  # a key at an orphan column, its ':' below
+    ("- a: 1\n  [x]\n", 2, 3),
+])
+def test_a_key_without_its_colon_is_refused_on_every_road(text, line, column, tmp_path):
+    message = f"expected ':' after mapping key at line {line}, column {column}"
+    (tmp_path / "part.yaml").write_text(text)
+    roads = dict(ROADS, included=lambda d: kestrine.loads("k: !include part.yaml\n", option=kestrine.OPT_INCLUDES,
+                                                          include_dir=str(tmp_path)))
+    for road, load in dict(roads, plain=kestrine.loads).items():
+        with pytest.raises(KestrineParseError) as info:
+            load(text)
+        assert str(info.value) == message, road
+    assert kestrine.loads("a: 1\n: v\n") == kestrine.loads("a: 1\n: v\n", option=ANN) == {"a": 1, None: "v"}
+
+
+# A tag alone never makes a key unhashable: a tagged collection key is the
+# tuple its untagged form gives, and the tag callbacks (for the key's own tag
+# and those inside it) receive that form, on every road.  A callback may
+# still return an unhashable key, which fails.
+TAGGED_KEYS = "? !n [1, !m [2]]\n: v\n!o {a: 1}: w\n"
+
+
+@pytest.mark.parametrize("kwargs, expected", [
+    ({}, {(1, (2,)): "v", (("a", 1),): "w"}),
+    ({"tags": {"!n": frozenset}}, {frozenset({1, (2,)}): "v", (("a", 1),): "w"}),
+    ({"tag_handler": lambda tag, value: (tag, value)}, {("!n", (1, ("!m", (2,)))): "v", ("!o", (("a", 1),)): "w"}),
+    ({"option": kestrine.OPT_PASSTHROUGH_TAG}, [("!n", (1, ("!m", (2,)))), ("!o", (("a", 1),))]),
+    ({"tags": {"!n": list}}, (KestrineDecodeError, TypeError)),
+])
+def test_tagged_collection_keys_are_hashable_on_every_road(kwargs, expected):
+    def tag_tree(key):
+        return (key.tag, tag_tree(key.value)) if isinstance(key, kestrine.KestrineTag) else \
+            tuple(tag_tree(k) for k in key) if isinstance(key, tuple) else key
+
+    option = kwargs.pop("option", 0)
+    first_of_all = lambda text, **kw: kestrine.loads_all(text, **kw)[0]  # noqa: E731
+    for load, extra in ((kestrine.loads, 0), (kestrine.loads, ANN), (kestrine.loads, kestrine.OPT_INCLUDES),
+                        (first_of_all, 0), (first_of_all, ANN)):
+        if isinstance(expected, tuple):
+            with pytest.raises(expected):
+                load(TAGGED_KEYS, option=option | extra, **kwargs)
+            continue
+        got = load(TAGGED_KEYS, option=option | extra, **kwargs)
+        assert (plain(got) if isinstance(expected, dict) else [tag_tree(k) for k in got]) == expected, extra
+    if not kwargs and not option:  # documents call no callback
+        assert kestrine.loads(TAGGED_KEYS, option=kestrine.OPT_ROUND_TRIP).to_dict() == expected
 
 
 # Texts whose tags go through %TAG handles, and the tags a handler sees for

@@ -56,7 +56,7 @@ def test_valid_case_matches_json(case_id, path):
 
 
 # Every road that reads text, beside the plain loads.
-_ROADS = {
+ROADS = {
     "loads_all": lambda d: kestrine.loads_all(d),
     "annotated": lambda d: kestrine.loads(d, option=kestrine.OPT_ANNOTATED),
     "annotated loads_all": lambda d: kestrine.loads_all(d, option=kestrine.OPT_ANNOTATED),
@@ -74,7 +74,7 @@ def test_invalid_case_raises_on_every_road(case_id, path):
     with pytest.raises(kestrine.KestrineParseError) as info:
         kestrine.loads(data)
     assert info.value.line >= 1 and info.value.column >= 1
-    for road, load in _ROADS.items():
+    for road, load in ROADS.items():
         with pytest.raises(kestrine.KestrineParseError) as other:
             load(data)
         # Same message, position included.

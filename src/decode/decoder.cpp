@@ -518,6 +518,12 @@ Decoded Decoder::decode_mapping(bool flow) {
             c.kind == EventKind::SequenceEntry)
           return fail(kMsgBlockKey, span_of(c));
       }
+      // The scanner puts a Key before every block key whose ':' it found on
+      // the key's line; only an empty key (": v") starts at its Value.  Any
+      // other node here ("[x]", "!t x", "&a x", a key at an orphan column
+      // with its ':' on the next line) has no ':' of its own and must not
+      // become a key with a null value.
+      if (k != EventKind::Value) return fail(kMsgExpectedColon, span_of(e));
     }
     // After "?" the key may be a sequence whose "- " entries stand at the
     // column of the "?" itself ("?\n- a\n- b\n: x"), like a value's.
@@ -530,8 +536,6 @@ Decoded Decoder::decode_mapping(bool flow) {
       value = decode_node(true);
     } else if (explicit_key) {
       value = decode_node(true);
-    } else if (!flow && k == EventKind::Scalar) {
-      return fail(kMsgExpectedColon, span_of(e));
     }
     value = or_null(value);
     if (value.failed()) return value;

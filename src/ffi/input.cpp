@@ -286,19 +286,24 @@ PyResult<InputText> input_to_text(PyObject* data) {
 // The leading %YAML directive
 
 std::optional<YamlVersion> sniff_yaml_version(std::string_view text) noexcept {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   std::size_t pos = 0;
+  bool prefix = true;  // only blank and comment lines so far
   while (pos <= text.size()) {
     std::size_t eol = text.find('\n', pos);
     if (eol == std::string_view::npos) eol = text.size();
     std::string_view line = text.substr(pos, eol - pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A byte order mark may start the stream and each line of the prefix
+    // before the first directive, as the scanner reads it.
+    while (prefix && line.starts_with(kByteOrderMark)) line.remove_prefix(3);
     const std::size_t start = skip_white_space(line, 0);
     line.remove_prefix(start);
     if (!line.empty()) {
       if (line.front() == '#') {
         // a comment line
       } else if (line.front() == '%') {
+        prefix = false;
         const std::size_t w1 = skip_white_space(line, 1);
         const std::size_t w1_end = word_end(line, w1);
         if (line.substr(w1, w1_end - w1) == "YAML") {

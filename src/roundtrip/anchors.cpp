@@ -194,8 +194,8 @@ std::expected<const YamlNode*, AliasLimitError> AliasFollower::expand(const Yaml
   const AliasBinding* binding = bindings().binding(alias);
   if (binding == nullptr) return nullptr;
   if (charging_) {
-    if (binding->depth > kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, alias.span});
-    if (binding->count > kAliasNodeBudget - charged_) return std::unexpected(AliasLimitError{kAliasBombMessage, alias.span});
+    if (binding->count > kAliasExpansionBudget - charged_)
+      return std::unexpected(AliasLimitError{kAliasBombMessage, alias.span});
     charged_ += binding->count;  // never past the budget
   }
   return binding->target;

@@ -18,10 +18,11 @@
 //
 // Reading a document follows aliases lazily: an `AliasFollower` binds the
 // aliases of one root only when the first one is met, and charges every
-// alias read as a value the node count of what it stands for, so reading a
-// document that would expand beyond kAliasNodeBudget nodes (or nest alias
-// expansions deeper than kMaxAliasDepth) fails at the first alias past the
-// limit, in memory proportional to the document.
+// alias read as a value the node count of what it stands for against the
+// plain decoder's budget, so a read fails exactly where the plain road
+// would, at the first alias past the limit.  The readers build one object
+// per anchor and share it for every alias, so what a read keeps in memory
+// stays proportional to the document.
 //
 // Bindings point into the trees: the trees must not change while the
 // bindings are in use.  The walk runs under the stack guard.
@@ -114,15 +115,15 @@ std::optional<std::string> first_unbound_alias(const YamlNode& root);
 
 // ---- following aliases while a document is read -------------------------------------------
 
-// Limits of one read (and of one alias-expanding copy): the nodes alias
-// expansions stand for, counted as if every alias were a copy, and alias
-// expansions nested in one another.
+// Limits of one alias-expanding copy, which really copies what every alias
+// stands for: the nodes it may make, and alias expansions nested in one
+// another.
 inline constexpr std::uint64_t kAliasNodeBudget = 1'000'000;
 inline constexpr std::uint32_t kMaxAliasDepth = 100;
 inline constexpr std::string_view kAliasDepthMessage = "aliases nest more than 100 levels deep";
 
-// Reading an alias as a value went past one of the limits; `message` is
-// kAliasBombMessage or kAliasDepthMessage, `span` the alias's position.
+// Reading an alias as a value went past the budget; `message` is
+// kAliasBombMessage, `span` the alias's position.
 struct AliasLimitError {
   std::string_view message;
   Span span;
@@ -145,9 +146,10 @@ class BindingsCache {
 // Follows the aliases of one operation.  Built over bindings made at load
 // time (already held to the load's own budget: nothing is charged), or over
 // one document root, bound when the first alias is followed (through
-// `cache` when one is given), whose expansions it charges against the limits
-// above.  Not thread-safe; the root must not change while the follower is
-// used.
+// `cache` when one is given), whose expansions it charges against
+// kAliasExpansionBudget, as the plain decoder charges the same aliases.
+// Nesting needs no limit of its own: aliases nested d deep cost about d*d/2.
+// Not thread-safe; the root must not change while the follower is used.
 class AliasFollower {
  public:
   explicit AliasFollower(const AnchorBindings& bindings) noexcept : bindings_(&bindings), charging_(false) {}
@@ -160,7 +162,7 @@ class AliasFollower {
   // navigating: nothing is charged.
   const YamlNode* target(const YamlNode& alias);
   // The node `alias` stands for when it is read as a value: charges its
-  // expanded node count and checks the nesting depth.
+  // expanded node count.
   std::expected<const YamlNode*, AliasLimitError> expand(const YamlNode& alias);
   // Continues the operation on another root of the same document: its
   // aliases bind within it, what was charged stays charged.

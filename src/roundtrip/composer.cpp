@@ -522,16 +522,26 @@ class Composer {
   }
 
   // A block collection cannot stand as an implicit key of a block mapping
-  // (checked at the key's first event, past its properties).
+  // (checked at the key's first event, past its properties).  Past that,
+  // the entry must start at its ':': the scanner puts a Key before every
+  // block key whose ':' it found on the key's line, so only an empty key
+  // (": v") starts at its Value, and any other node here ("[x]", "!t x", a
+  // key at an orphan column with its ':' on the next line) has no ':' of
+  // its own.
   bool check_implicit_key() {
     std::size_t p = position_;
     while (p < ev_.size() && (ev_[p].kind == EventKind::Anchor || ev_[p].kind == EventKind::Tag))
       ++p;
-    if (p >= ev_.size()) return true;
-    const SpannedEvent& n = ev_[p];
-    if (((n.kind == EventKind::MappingStart || n.kind == EventKind::SequenceStart) && !n.flow) ||
-        n.kind == EventKind::SequenceEntry) {
-      fail("a block collection cannot be a mapping key", span_of(n));
+    if (p < ev_.size()) {
+      const SpannedEvent& n = ev_[p];
+      if (((n.kind == EventKind::MappingStart || n.kind == EventKind::SequenceStart) && !n.flow) ||
+          n.kind == EventKind::SequenceEntry) {
+        fail("a block collection cannot be a mapping key", span_of(n));
+        return false;
+      }
+    }
+    if (ev_[position_].kind != EventKind::Value) {
+      fail("expected ':' after mapping key", span_of(ev_[position_]));
       return false;
     }
     return true;
@@ -541,7 +551,6 @@ class Composer {
   // nothing was read (an event this mapping cannot hold).
   NodeOutcome compose_implicit_entry(bool flow, const YamlNode& self, NodeList<NodePair>& out,
                                      EndAcc& acc) {
-    const std::size_t entry = position_;
     if (!flow && !check_implicit_key()) return NodeOutcome::Failed;
     NodePair& pair = out.emplace_back();
     Pos key_end;
@@ -561,10 +570,6 @@ class Composer {
     if (next_is(EventKind::Value)) {
       ++position_;
       return compose_value(self, pair, key_end, acc);
-    }
-    if (!flow && ev_[entry].kind == EventKind::Scalar) {
-      fail("expected ':' after mapping key", span_of(ev_[entry]));
-      return NodeOutcome::Failed;
     }
     acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
     return NodeOutcome::Node;

@@ -40,6 +40,7 @@ bool Tokenizer::fail(std::string message, const Span& span) {
 bool Tokenizer::run() {
   if (!check_control_characters(scanner_.text, r_.offset, r_.file_id, error_, &result_.ascii_texts)) return false;
   push(EventKind::StreamStart, r_.span());
+  skip_prefix_byte_order_mark();  // a mark after the stream's own
   while (!stream_end_done_) {
     if (!fetch_next_token()) [[unlikely]] return false;
   }
@@ -100,6 +101,23 @@ void Tokenizer::skip_comment() {
   }
 }
 
+// A byte order mark may start any line of a document prefix (the blank and
+// comment lines before a document: no token has been read since the stream
+// start or the last "..."), as it may start the stream.  It is no content
+// and takes no column.
+void Tokenizer::skip_prefix_byte_order_mark() {
+  const EventKind last = out_.back().kind;
+  if (last != EventKind::StreamStart && last != EventKind::DocumentEnd) {
+    maybe_prefix_ = false;  // until the next "..."
+    return;
+  }
+  if (r_.at() != 0xEF || r_.at(1) != 0xBB || r_.at(2) != 0xBF) return;
+  do {
+    r_.offset += 3;
+  } while (r_.at() == 0xEF && r_.at(1) == 0xBB && r_.at(2) == 0xBF);
+  bom_end_ = r_.offset;
+}
+
 bool Tokenizer::skip_whitespace_and_comments() {
   for (;;) {
     unsigned char c = r_.at();
@@ -119,12 +137,13 @@ bool Tokenizer::skip_whitespace_and_comments() {
       r_.advance_ascii(1);
     } else if (is_break(c)) {
       r_.consume_line_break();
+      if (maybe_prefix_) [[unlikely]] skip_prefix_byte_order_mark();
       tab_in_indent_ = false;
       if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
       if (!in_flow()) simple_key_allowed_ = true;
     } else if (c == '#') {
       std::size_t o = r_.offset;
-      bool comment = o == 0 || o == scanner_.start_offset;
+      bool comment = o == scanner_.start_offset || o == bom_end_;
       if (!comment) {
         unsigned char prev = r_.text[o - 1];
         comment = prev == ' ' || prev == '\t' || prev == '\n' || prev == '\r';
@@ -392,6 +411,7 @@ bool Tokenizer::scan_document_end() {
   }
   simple_key_allowed_ = false;
   directives_allowed_ = true;
+  maybe_prefix_ = true;
   push(EventKind::DocumentEnd, span);
   return true;
 }

@@ -55,6 +55,7 @@ class Tokenizer {
   // ---- tokenizer steps ----
   [[nodiscard]] bool fetch_next_token();
   [[nodiscard]] bool skip_whitespace_and_comments();
+  void skip_prefix_byte_order_mark();
   void skip_comment();
   [[nodiscard]] bool fetch_block();
   [[nodiscard]] bool fetch_flow();
@@ -127,6 +128,12 @@ class Tokenizer {
   // Line on which a "---" was read; "after the document start" while the
   // cursor is still on that line.
   std::int64_t document_start_line_ = -1;
+  // Just past the last byte order mark skipped in a document prefix: a "#"
+  // there starts a comment.
+  std::size_t bom_end_ = 0;
+  // No line break was met since the stream start or the last "..." after
+  // some other token: the lines may still be a document prefix.
+  bool maybe_prefix_ = true;
 
   bool stream_end_done_ = false;
   bool directives_allowed_ = true;

@@ -120,7 +120,8 @@ std::string bomb(int levels) {
 }
 
 TEST(RoundtripDocument, AliasFollowerLimits) {
-  // Navigating never charges; reading charges each alias its expanded size.
+  // Navigating never charges; reading charges each alias its expanded size,
+  // against the plain decoder's budget.
   YamlNode laughs = root_of(bomb(9));
   AliasFollower aliases(laughs);
   const YamlNode& top_alias = laughs.pairs()[8].value.items()[0];  // *l7: 11111111 nodes
@@ -133,26 +134,24 @@ TEST(RoundtripDocument, AliasFollowerLimits) {
   AliasFollower shared(small);
   int expanded = 0;
   while (shared.expand(small.pairs()[4].value.items()[0])) ++expanded;
-  EXPECT_EQ(expanded, static_cast<int>(kAliasNodeBudget / 11111));  // 10 nodes left
-  YamlNode other = root_of("a: &a [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]\nb: *a\n");
+  EXPECT_EQ(expanded, static_cast<int>(kAliasExpansionBudget / 11111));  // 100 nodes left
+  YamlNode other = root_of(bomb(3));  // *l1: 111 nodes
   shared.rebind(other);
-  EXPECT_FALSE(shared.expand(other.pairs()[1].value)) << "the budget is spent";
+  EXPECT_FALSE(shared.expand(other.pairs()[2].value.items()[0])) << "the budget is spent";
   // Load-time bindings are never charged.
   auto bound = bind_anchors(laughs, UINT64_MAX);
   ASSERT_TRUE(bound);
   AliasFollower loaded(*bound);
   EXPECT_TRUE(loaded.expand(top_alias));
 
-  // Expansions nest at most kMaxAliasDepth deep.
+  // Nesting has no limit of its own, as on the plain road: aliases nested d
+  // deep cost about d*d/2 of the budget.
   std::string chain = "a0: &a0 end\n";
-  for (int i = 1; i <= 101; ++i)
+  for (int i = 1; i <= 300; ++i)
     chain += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [*a" + std::to_string(i - 1) + "]\n";
   YamlNode nested = root_of(chain);
   AliasFollower deep(nested);
-  EXPECT_TRUE(deep.expand(nested.pairs()[100].value.items()[0]));  // 100 levels
-  auto too_deep = deep.expand(nested.pairs()[101].value.items()[0]);
-  ASSERT_FALSE(too_deep);
-  EXPECT_EQ(too_deep.error().message, kAliasDepthMessage);
+  EXPECT_TRUE(deep.expand(nested.pairs()[300].value.items()[0]));
 }
 
 TEST(RoundtripDocument, ItemsThroughAliasesRebase) {

@@ -147,7 +147,7 @@ class TreeConverter {
 
   PyResult<OwnedRef> key(const YamlNode& node) {
     if (node.is_collection() || (node.is_alias() && is_collection_node(node, bindings_)))
-      return node_to_py_key(node, read_, bindings_, &key_cache_);
+      return node_to_py_key(node, read_, bindings_, &key_cache_, &handlers_);
     if (is_plain_string_key(node)) {
       if (annotate_) {
         KESTRINE_ASSIGN_OR_RETURN(const ScalarAnnotation m, scalar_annotation(node));

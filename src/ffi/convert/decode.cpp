@@ -316,6 +316,7 @@ class PlainConverter {
         return keys_.get(key.text());
       case ValueKind::Sequence:
       case ValueKind::Mapping:
+      case ValueKind::Tagged:
         return key_child(key, depth);
       default:
         return child(key, depth);
@@ -332,10 +333,20 @@ class PlainConverter {
   }
 
   // A collection used as a key: a sequence becomes a tuple of its items, a
-  // mapping a tuple of (key, value) tuples, all converted the same way.
+  // mapping a tuple of (key, value) tuples, all converted the same way.  A
+  // tagged node inside a key (or the key itself) goes to the tag callbacks
+  // in that form, so a tag alone never makes a key unhashable ("? !t [1]"
+  // is (1,) as "? [1]" is); a callback may still return an unhashable
+  // object, which storing the key reports.
   PyObject* hashable_key(const YamlValue& v, unsigned depth) {
     if ((v.flags & YamlValue::kSharedTexts) && !shared_) [[unlikely]]
       return sharing_texts([&] { return hashable_key(v, depth); });
+    if (v.kind == ValueKind::Tagged) {
+      const TaggedValue& t = v.tagged();
+      PyObject* inner = key_child(t.inner, depth + 1);
+      if (inner == nullptr || t.tag == kMergeTag) return inner;
+      return apply_tag_raw(t.tag, inner, handlers_);
+    }
     if (v.kind == ValueKind::Sequence) {
       const auto items = v.items();
       OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "decode/directives.hpp"  // is_custom_tag
 #include "emit_util/float_text.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "emit_util/plain_scalar.hpp"
@@ -104,8 +105,9 @@ class NodeReader {
 // keys made of aliases cost no copy of the texts they name.
 class KeyReader {
  public:
-  KeyReader(const NodeReadOptions& opts, AliasFollower& aliases, AnchorObjectCache* aliased)
-      : opts_(opts), aliases_(aliases), aliased_(aliased) {}
+  KeyReader(const NodeReadOptions& opts, AliasFollower& aliases, AnchorObjectCache* aliased,
+            const TagHandlers* handlers)
+      : opts_(opts), aliases_(aliases), aliased_(aliased), handlers_(handlers) {}
 
   PyResult<OwnedRef> key_of(const YamlNode& node) {
     return stack_guarded([&]() -> PyResult<OwnedRef> {
@@ -121,6 +123,11 @@ class KeyReader {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, n->is_sequence() ? sequence_key(*n)
                                               : n->is_mapping() ? mapping_key(*n)
                                                                 : scalar_node_to_py(*n, opts_));
+      if (handlers_ != nullptr) {
+        if (const auto tag = n->expanded_tag(); tag && is_custom_tag(*tag)) {
+          KESTRINE_ASSIGN_OR_RETURN(obj, apply_tag(*tag, std::move(obj), *handlers_));
+        }
+      }
       if (shared) aliased_->store(n, obj);
       return obj;
     });
@@ -152,6 +159,7 @@ class KeyReader {
   const NodeReadOptions& opts_;
   AliasFollower& aliases_;
   AnchorObjectCache* aliased_;
+  const TagHandlers* handlers_;
 };
 
 }  // namespace
@@ -216,14 +224,16 @@ PyResult<OwnedRef> node_to_py(const YamlNode& node, const NodeReadOptions& opts,
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
                                   AnchorObjectCache* aliased) {
-  KeyReader reader(opts, aliases, aliased);
+  KeyReader reader(opts, aliases, aliased, nullptr);
   return reader.key_of(node);
 }
 
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings, AnchorObjectCache* aliased) {
+                                  const AnchorBindings& bindings, AnchorObjectCache* aliased,
+                                  const TagHandlers* handlers) {
   AliasFollower aliases(bindings);
-  return node_to_py_key(node, opts, aliases, aliased);
+  KeyReader reader(opts, aliases, aliased, handlers);
+  return reader.key_of(node);
 }
 
 // ---- Python to node -------------------------------------------------------------------

@@ -35,6 +35,8 @@
 
 namespace kestrine {
 
+struct TagHandlers;  // ffi/convert/decode.hpp
+
 // Anchored node to the Python object built for it within one conversion.
 // Owns one reference per entry.
 class AnchorObjectCache {
@@ -90,11 +92,16 @@ PyResult<OwnedRef> scalar_node_to_py(const YamlNode& node, const NodeReadOptions
 // node_to_py; aliases are followed, and one that refers to nothing gives None.
 // With `aliased`, the object built for an alias target is kept there and
 // shared by later aliases to it (keys are immutable), so keys made of
-// aliases never copy the texts they name once per alias.
+// aliases never copy the texts they name once per alias.  With `handlers`
+// (a load's), every node with a custom tag, the key's own included, goes to
+// apply_tag in its hashable form, as on the plain road; without them tags
+// are dropped.  What a callback returns need not be hashable: storing such
+// a key is the caller's error.
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts, AliasFollower& aliases,
                                   AnchorObjectCache* aliased = nullptr);
 PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& opts,
-                                  const AnchorBindings& bindings, AnchorObjectCache* aliased = nullptr);
+                                  const AnchorBindings& bindings, AnchorObjectCache* aliased = nullptr,
+                                  const TagHandlers* handlers = nullptr);
 
 // ---- merge keys -------------------------------------------------------------------------
 

@@ -50,7 +50,7 @@ PyResult<OwnedRef> DocumentRead::value_of(const YamlNode& node) {
 
 PyResult<OwnedRef> DocumentRead::key_of(const YamlNode& node) {
   if (node.is_scalar() || node.is_null()) return scalar_node_to_py(node, options_);
-  return node_to_py_key(node, options_, aliases());
+  return node_to_py_key(node, options_, aliases(), &keys_);
 }
 
 PyResult<OwnedRef> convert_whole(DocumentRead& read, const YamlNode& node) {

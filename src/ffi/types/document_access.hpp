@@ -90,6 +90,7 @@ class DocumentRead {
   NodeReadOptions options_{data_.record.flags.version_mode, data_.record.flags.timestamps};
   std::optional<AliasFollower> aliases_;
   AnchorObjectCache objects_;
+  AnchorObjectCache keys_;  // key objects of alias targets (immutable, shared)
 };
 
 // Runs `body(read, node, path)` under shared access to the handle and its

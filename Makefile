@@ -1,19 +1,42 @@
 # kestrine developer commands.
 #   make demo   install what is missing, build, run examples/demo.py
 #   make test   install what is missing, build, run the C++ and Python tests
-#   make asan   C++ tests under AddressSanitizer and UBSan
+#               (and mypy --strict over the typed example)
+#   make asan   C++ and Python tests under AddressSanitizer and UBSan
 #   make bench  build and run the C++ benchmarks
 #   make fuzz   build and run the fuzz targets (scanner, decoder, round trip),
 #               FUZZ_SECONDS each
+# PYTHON picks the interpreter (default python3), BUILD the build folder,
+# JOBS the parallel compile jobs.
 
 PYTHON      ?= python3
 BUILD       ?= build
 JOBS        ?= $(shell nproc)
-APT_PACKAGES = g++ pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
+VENV        ?= .venv
+APT_PACKAGES = g++ cmake pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
 BENCH_APT    = libbenchmark-dev
-FUZZ_APT     = clang libclang-rt-14-dev
-PY_TEST_DEPS = pytest hypothesis PyYAML numpy
+FUZZ_APT     = clang libclang-rt-dev
+PY_TEST_DEPS = pytest hypothesis PyYAML numpy mypy
 FUZZ_SECONDS ?= 600
+
+# An interpreter that forbids installing packages into it (PEP 668: the
+# system Python of Debian 12 and 13, Ubuntu 24.04, Fedora) gets a project
+# virtual environment in $(VENV), made once and reused; everything is built
+# and tested against that.  Any other interpreter (a pyenv build, an active
+# virtual environment) is used as it is.
+EXTERNALLY_MANAGED := $(shell $(PYTHON) -c 'import os, sys, sysconfig; \
+  print(sys.prefix == sys.base_prefix and \
+        os.path.exists(os.path.join(sysconfig.get_path("stdlib"), "EXTERNALLY-MANAGED")))' 2>/dev/null)
+ifeq ($(EXTERNALLY_MANAGED),True)
+PY      := $(abspath $(VENV))/bin/python
+PY_ENV  := $(PY)
+# Debian's own interpreter needs its headers and its venv module as packages.
+PY_APT  := python3-dev python3-venv
+else
+PY      := $(shell command -v $(PYTHON))
+PY_ENV  :=
+PY_APT  :=
+endif
 
 .PHONY: all deps pydeps build module test cpptest pytest demo asan bench fuzz clean
 
@@ -21,7 +44,7 @@ all: module
 
 # Install the system packages that are not present yet (Debian).
 deps:
-	@missing=""; for p in $(APT_PACKAGES) $(EXTRA_APT); do \
+	@missing=""; for p in $(APT_PACKAGES) $(PY_APT) $(EXTRA_APT); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
@@ -29,11 +52,18 @@ deps:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
 
-pydeps:
-	@$(PYTHON) -c "import pytest, hypothesis, yaml, numpy" 2>/dev/null || $(PYTHON) -m pip install -q $(PY_TEST_DEPS)
+# The project virtual environment (only for an externally managed
+# interpreter).  A half-made one is removed, so the next run starts over.
+$(abspath $(VENV))/bin/python: | deps
+	rm -rf $(VENV)
+	$(PYTHON) -m venv $(VENV) || { rm -rf $(VENV); exit 1; }
 
-build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_TESTS=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+pydeps: $(PY_ENV)
+	@$(PY) -c "import pytest, hypothesis, yaml, numpy, mypy" 2>/dev/null || \
+	  $(PY) -m pip install -q --disable-pip-version-check $(PY_TEST_DEPS)
+
+build: deps $(PY_ENV)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_TESTS=ON -DPython_EXECUTABLE=$(PY)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The freshly built module is copied next to the package sources, so that
@@ -45,12 +75,12 @@ cpptest: module
 	$(BUILD)/kestrine_tests --gtest_brief=1
 
 pytest: module pydeps
-	PYTHONPATH=$(CURDIR)/python $(PYTHON) -m pytest -q tests
+	PYTHONPATH=$(CURDIR)/python $(PY) -m pytest -q tests
 
 test: cpptest pytest
 
 demo: module
-	PYTHONPATH=$(CURDIR)/python $(PYTHON) examples/demo.py
+	PYTHONPATH=$(CURDIR)/python $(PY) examples/demo.py
 
 # The Python suite runs against the sanitizer build of the module, copied
 # into a package of its own.  The interpreter is not built with the
@@ -64,7 +94,7 @@ ASAN_PRELOAD = $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libub
 ASAN_CHECK   = status=$$?; if ls $(ASAN_REPORT).* >/dev/null 2>&1; then cat $(ASAN_REPORT).*; exit 1; fi; exit $$status
 
 asan: deps pydeps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_BUILD_TESTS=ON -DKESTRINE_SANITIZE=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_BUILD_TESTS=ON -DKESTRINE_SANITIZE=ON -DPython_EXECUTABLE=$(PY)
 	cmake --build build-asan -j $(JOBS) --target kestrine_tests _kestrine
 	rm -f $(ASAN_REPORT).*
 	$(ASAN_ENV) build-asan/kestrine_tests --gtest_brief=1; $(ASAN_CHECK)
@@ -72,11 +102,11 @@ asan: deps pydeps
 	cp -r python/kestrine build-asan/python/ && rm -f build-asan/python/kestrine/_kestrine*.so
 	cp build-asan/_kestrine*.so build-asan/python/kestrine/
 	LD_PRELOAD="$(ASAN_PRELOAD)" $(ASAN_ENV) PYTHONPATH=$(CURDIR)/build-asan/python \
-	  $(PYTHON) -m pytest -q -p no:cacheprovider tests; $(ASAN_CHECK)
+	  $(PY) -m pytest -q -p no:cacheprovider tests; $(ASAN_CHECK)
 
-bench:
+bench: $(PY_ENV)
 	$(MAKE) deps EXTRA_APT="$(BENCH_APT)"
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_BENCH=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKESTRINE_BUILD_BENCH=ON -DPython_EXECUTABLE=$(PY)
 	cmake --build build-bench -j $(JOBS) --target kestrine_bench
 	build-bench/kestrine_bench
 

@@ -53,14 +53,15 @@ class KestrineError(Exception):
     when raising these errors from callbacks or tests.
     """
 
-    file = None
-    line = None
-    column = None
-    include_stack = None
-    schema_path = None
+    file: str | None = None
+    line: int | None = None
+    column: int | None = None
+    include_stack: list[tuple[str, int]] | None = None
+    schema_path: str | None = None
 
-    def __init__(self, *args, file=None, line=None, column=None,
-                 include_stack=None, schema_path=None):
+    def __init__(self, *args: object, file: str | None = None, line: int | None = None,
+                 column: int | None = None, include_stack: list[tuple[str, int]] | None = None,
+                 schema_path: str | None = None) -> None:
         super().__init__(*args)
         # Only what was given goes into the instance dict: the rest falls
         # back to the class defaults and stays out of the pickled state.

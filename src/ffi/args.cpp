@@ -1,7 +1,9 @@
 #include "ffi/args.hpp"
 
-#include <cstring>
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "util/try.hpp"
 
@@ -12,12 +14,8 @@ std::string fn_label(const ArgSpec& spec) { return std::string(spec.fname) + "()
 
 // Compares a keyword (a str) with a parameter name (ASCII).
 bool keyword_is(PyObject* keyword, const char* name) noexcept {
-  const std::size_t len = std::strlen(name);
-  if (PyUnicode_IS_ASCII(keyword)) {
-    return static_cast<std::size_t>(PyUnicode_GET_LENGTH(keyword)) == len &&
-           std::memcmp(PyUnicode_DATA(keyword), name, len) == 0;
-  }
-  return false;  // parameter names are ASCII
+  if (const auto text = compact_ascii_view(keyword)) return *text == name;
+  return PyUnicode_CompareWithASCIIString(keyword, name) == 0;  // str subclasses, non-ASCII text
 }
 
 int find_param(const ArgSpec& spec, PyObject* keyword) noexcept {
@@ -64,12 +62,90 @@ PyStatus missing_required(const ArgSpec& spec, PyObject** out) {
   return {};
 }
 
+#if PY_VERSION_HEX >= 0x030D0000
+// The parameter name closest to a keyword that names none, as the
+// interpreter's own parser suggests it ("Did you mean ...?"), or nullptr.
+// The same edit distance over UTF-8 bytes: a move costs 2, a change of
+// letter case 1, and a name qualifies when at most a third of the characters
+// involved change; among equals the first parameter wins.
+constexpr std::size_t kMoveCost = 2;
+constexpr std::size_t kCaseCost = 1;
+constexpr std::size_t kMaxSuggestedLength = 40;
+
+std::size_t substitution_cost(unsigned char a, unsigned char b) noexcept {
+  if ((a & 31) != (b & 31)) return kMoveCost;
+  if (a == b) return 0;
+  const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+  return lower(a) == lower(b) ? kCaseCost : kMoveCost;
+}
+
+// The distance between `a` and `b`, or anything above `max_cost` when it
+// exceeds `max_cost`.
+std::size_t edit_distance(std::string_view a, std::string_view b, std::size_t max_cost) noexcept {
+  while (!a.empty() && !b.empty() && a.front() == b.front()) a.remove_prefix(1), b.remove_prefix(1);
+  while (!a.empty() && !b.empty() && a.back() == b.back()) a.remove_suffix(1), b.remove_suffix(1);
+  if (a.empty() || b.empty()) return (a.size() + b.size()) * kMoveCost;
+  if (a.size() > kMaxSuggestedLength || b.size() > kMaxSuggestedLength) return max_cost + 1;
+  if (b.size() < a.size()) std::swap(a, b);
+  if ((b.size() - a.size()) * kMoveCost > max_cost) return max_cost + 1;
+  std::size_t row[kMaxSuggestedLength];
+  for (std::size_t i = 0; i < a.size(); ++i) row[i] = (i + 1) * kMoveCost;
+  std::size_t result = 0;
+  for (std::size_t bi = 0; bi < b.size(); ++bi) {
+    std::size_t distance = result = bi * kMoveCost;
+    std::size_t minimum = SIZE_MAX;
+    for (std::size_t ai = 0; ai < a.size(); ++ai) {
+      const std::size_t substitute =
+          distance + substitution_cost(static_cast<unsigned char>(b[bi]), static_cast<unsigned char>(a[ai]));
+      distance = row[ai];
+      result = std::min(std::min(result, distance) + kMoveCost, substitute);
+      row[ai] = result;
+      minimum = std::min(minimum, result);
+    }
+    if (minimum > max_cost) return max_cost + 1;
+  }
+  return result;
+}
+
+const char* closest_parameter(const ArgSpec& spec, PyObject* keyword) noexcept {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+  if (utf8 == nullptr) {
+    PyErr_Clear();  // lone surrogates: no suggestion, as the interpreter gives none
+    return nullptr;
+  }
+  const std::string_view name(utf8, static_cast<std::size_t>(size));
+  const char* best = nullptr;
+  std::size_t best_distance = SIZE_MAX;
+  for (int i = spec.posonly; i < spec.count; ++i) {
+    const std::string_view candidate = spec.names[i];
+    if (candidate == name) continue;
+    std::size_t max_distance = (name.size() + candidate.size() + 3) * kMoveCost / 6;
+    max_distance = std::min(max_distance, best_distance - 1);
+    const std::size_t distance = edit_distance(name, candidate, max_distance);
+    if (distance > max_distance) continue;
+    if (best == nullptr || distance < best_distance) best = spec.names[i], best_distance = distance;
+  }
+  return best;
+}
+#endif
+
+// The interpreter's words for a keyword that names no parameter.  Its parser
+// reworded them in 3.13 and added the suggestion of a close parameter name.
 PyErr unexpected_keyword(const ArgSpec& spec, PyObject* keyword) {
-  OwnedRef repr = OwnedRef::steal(PyObject_Str(keyword));
-  if (!repr) return PyErr::fetch();
-  auto text = str_view(repr.get());
-  if (!text) return std::move(text.error());
-  return type_error("'" + std::string(*text) + "' is an invalid keyword argument for " + fn_label(spec));
+#if PY_VERSION_HEX >= 0x030D0000
+  const char* suggestion = closest_parameter(spec, keyword);
+  OwnedRef message = OwnedRef::steal(
+      suggestion != nullptr
+          ? PyUnicode_FromFormat("%s() got an unexpected keyword argument '%S'. Did you mean '%s'?", spec.fname,
+                                 keyword, suggestion)
+          : PyUnicode_FromFormat("%s() got an unexpected keyword argument '%S'", spec.fname, keyword));
+#else
+  OwnedRef message =
+      OwnedRef::steal(PyUnicode_FromFormat("'%S' is an invalid keyword argument for %s()", keyword, spec.fname));
+#endif
+  if (!message) return PyErr::fetch();
+  return PyErr::new_error_obj(PyExc_TypeError, message.get());
 }
 
 // Places one keyword argument when it names a parameter not given by
@@ -87,18 +163,17 @@ bool place_keyword(const ArgSpec& spec, PyObject* keyword, PyObject* value, Py_s
 // The error for the keywords that place_keyword refused.
 template <class ForEachKeyword>
 PyErr report_keywords(const ArgSpec& spec, Py_ssize_t nargs, ForEachKeyword&& for_each) {
-  // A parameter given both by position and by name.
-  PyObject* both = nullptr;
-  for_each([&](PyObject* keyword) {
-    if (both == nullptr && PyUnicode_Check(keyword)) {
-      const int index = find_param(spec, keyword);
-      if (index >= 0 && index < nargs) both = keyword;
+  // A parameter given both by position and by name: the first such
+  // parameter, in parameter order.
+  for (int index = spec.posonly; index < nargs; ++index) {
+    bool named = false;
+    for_each([&](PyObject* keyword) {
+      named = named || (PyUnicode_Check(keyword) && keyword_is(keyword, spec.names[index]));
+    });
+    if (named) {
+      return type_error("argument for " + fn_label(spec) + " given by name ('" + spec.names[index] +
+                        "') and position (" + std::to_string(index + 1) + ")");
     }
-  });
-  if (both != nullptr) {
-    const int index = find_param(spec, both);
-    return type_error("argument for " + fn_label(spec) + " given by name ('" + spec.names[index] +
-                      "') and position (" + std::to_string(index + 1) + ")");
   }
   PyObject* bad = nullptr;
   bool non_str = false;

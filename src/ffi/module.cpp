@@ -30,27 +30,123 @@ PyCFunction as_cfunction(F* fn) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
 }
 
-// Each docstring is the text signature followed by "--" and an empty body,
-// so inspect.signature shows exactly these parameter lists.
+// Each docstring starts with the text signature followed by "--" (so
+// inspect.signature shows exactly these parameter lists), then what help()
+// shows: what the function does, its main options, what it raises.
+constexpr const char kLoadsDoc[] =
+    "loads(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "
+    "tag_handler=None, tags=None, root_path=None, on_missing_secret=None, on_missing_env_var=None)\n--\n\n"
+    "Load the first document of a YAML stream as Python objects.\n\n"
+    "data: str, bytes, bytearray or any buffer; bytes may be UTF-8, UTF-16 or\n"
+    "UTF-32 (told by a byte-order mark or the pattern of zero bytes). An empty\n"
+    "stream gives None. Plain scalars are read by YAML 1.2 rules unless a\n"
+    "%YAML 1.1 directive or a YAML 1.1 option says otherwise.\n\n"
+    "option: a bit set of OPT_* flags (None: 0). Among them:\n"
+    "  OPT_YAML_1_1, OPT_PYYAML_COMPAT  read YAML 1.1 (the second as PyYAML does)\n"
+    "  OPT_TIMESTAMPS                   timestamps as datetime.date/datetime\n"
+    "  OPT_ANNOTATED                    results that know their line, column, file\n"
+    "  OPT_ROUND_TRIP                   a KestrineDocument keeping comments and styles\n"
+    "  OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR\n"
+    "                                   resolve !include*, !secret and !env_var\n"
+    "  OPT_DUPLICATE_KEYS_ERROR/_WARN   refuse or log duplicate keys (else last wins)\n"
+    "include_dir: the root that included files must lie in (default \".\").\n"
+    "root_path: the file name of the text, for positions and relative includes.\n"
+    "schema: a JSON Schema (Python data) the result must satisfy, or \"auto\"\n"
+    "to take the reference of a '# yaml-language-server: $schema=...' comment\n"
+    "and pass it to schema_resolver, which returns the schema (or None).\n"
+    "tags: a dict of tag to callable(value); tag_handler: callable(tag, value)\n"
+    "for the other tags.\n"
+    "on_missing_secret, on_missing_env_var: callable(name, file, line), called\n"
+    "for a secret or variable that is not defined instead of raising.\n\n"
+    "Raises TypeError or ValueError for bad arguments, KestrineDecodeError for\n"
+    "undecodable input, KestrineParseError (KestrineDuplicateKeyError,\n"
+    "KestrineComplexKeyError) for invalid YAML, KestrineIncludeError and its\n"
+    "subclasses, KestrineSecretNotFoundError, KestrineEnvVarError and\n"
+    "KestrineSchemaError; their line, column and file attributes tell where.";
+
+constexpr const char kLoadsAllDoc[] =
+    "loads_all(data, /, *, option=None, tag_handler=None, tags=None)\n--\n\n"
+    "Load every document of a YAML stream: a list with one entry per document.\n\n"
+    "data, option, tags and tag_handler as for loads(). With OPT_ROUND_TRIP each\n"
+    "document is a KestrineDocument of its own; with OPT_ANNOTATED the results\n"
+    "are annotated (without a file name).\n\n"
+    "Raises as loads(); ValueError for OPT_INCLUDES, OPT_SECRETS or OPT_ENV_VAR,\n"
+    "which only loads() resolves.";
+
+constexpr const char kDumpsDoc[] =
+    "dumps(obj, /, *, default=None, option=None, serializers=None, width=None, represent=None)\n--\n\n"
+    "Write a Python object as YAML: UTF-8 bytes.\n\n"
+    "A KestrineDocument is written back with its comments and styles (byte for\n"
+    "byte when unedited; the other arguments are ignored then). Dicts, lists,\n"
+    "tuples, sets, str, int, float, bool, None, bytes (UTF-8), dataclasses,\n"
+    "enums, datetimes, UUID, Decimal, paths and KestrineTag are known.\n\n"
+    "default: callable(obj) for any other object, returning what to write.\n"
+    "option: OPT_* flags: OPT_INDENT_4, OPT_INDENTLESS_SEQUENCES, OPT_FLOW_STYLE,\n"
+    "OPT_SORT_KEYS, OPT_EXPLICIT_START/END, OPT_SINGLE_QUOTES,\n"
+    "OPT_NULL_AS_KEYWORD/TILDE, OPT_SERIALIZE_NUMPY, the datetime options, and\n"
+    "OPT_YAML_1_1/OPT_PYYAML_COMPAT (quote what YAML 1.1 would misread).\n"
+    "serializers: a dict of exact type to callable(obj) returning a KestrineTag\n"
+    "or a (tag, value) tuple.\n"
+    "width: the line width at which long scalars fold (None: no folding).\n"
+    "represent: callable(obj) returning a KestrineScalar, KestrineSequence or\n"
+    "KestrineMapping to control styles, tags and comments node by node.\n\n"
+    "Raises KestrineUnserializableError for an object it cannot write,\n"
+    "KestrineEncodeError for a value it cannot write as it stands (bad tag,\n"
+    "invalid UTF-8, nesting past 999 levels), TypeError or ValueError for bad\n"
+    "arguments.";
+
+constexpr const char kToJsonDoc[] =
+    "to_json(obj, /, *, default=None, option=None)\n--\n\n"
+    "Write Python data as JSON: UTF-8 bytes.\n\n"
+    "Objects are converted as by dumps(); a KestrineDocument or view is written\n"
+    "as its to_dict(). default: callable(obj) for unknown objects. option:\n"
+    "OPT_INDENT_2 or OPT_INDENT_4 (else compact), OPT_SORT_KEYS, and the\n"
+    "numpy and datetime options.\n\n"
+    "Raises KestrineUnserializableError for an object it cannot write,\n"
+    "KestrineEncodeError for a value JSON cannot hold (a collection as a key).";
+
+constexpr const char kSchemaRefDoc[] =
+    "schema_ref(data, /)\n--\n\n"
+    "The in-file schema reference of a YAML text, or None.\n\n"
+    "The reference is read from a '# yaml-language-server: $schema=...'\n"
+    "comment among the document's leading comment lines; nothing is loaded.\n\n"
+    "Raises TypeError or KestrineDecodeError for input that is not text.";
+
+constexpr const char kYamlVersionDoc[] =
+    "yaml_version(data, /)\n--\n\n"
+    "The version of a YAML text's leading %YAML directive, or None.\n\n"
+    "The version is a str such as \"1.1\"; nothing is loaded.\n\n"
+    "Raises TypeError or KestrineDecodeError for input that is not text.";
+
+constexpr const char kDumpIncludesDoc[] =
+    "dump_includes(doc, /, *, include_dir=None)\n--\n\n"
+    "Write the included files of an edited document back where they were read.\n\n"
+    "doc is a KestrineDocument loaded with OPT_INCLUDES; each file whose part\n"
+    "changed is replaced atomically (a failed write leaves the old file).\n\n"
+    "include_dir is accepted for symmetry with loads(); files go to the paths\n"
+    "they were read from.\n\n"
+    "Raises ValueError for a document loaded without OPT_INCLUDES or a file\n"
+    "that cannot be written (those written before it stay written),\n"
+    "KestrineIncludeError for a file included twice with conflicting edits.";
+
+constexpr const char kDumpIncludesMapDoc[] =
+    "dump_includes_map(doc, /)\n--\n\n"
+    "The new contents of the included files of an edited document, by path.\n\n"
+    "doc is a KestrineDocument loaded with OPT_INCLUDES; the result is a dict\n"
+    "of path (str) to contents (bytes), and nothing is written.\n\n"
+    "Raises ValueError for a document loaded without OPT_INCLUDES,\n"
+    "KestrineIncludeError for a file included twice with conflicting edits.";
+
 PyMethodDef g_functions[] = {
-    {"loads", as_cfunction(loads_entry), METH_FASTCALL | METH_KEYWORDS,
-     "loads(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "
-     "tag_handler=None, tags=None, root_path=None, on_missing_secret=None, on_missing_env_var=None)"
-     "\n--\n\n"},
-    {"loads_all", as_cfunction(loads_all_entry), METH_FASTCALL | METH_KEYWORDS,
-     "loads_all(data, /, *, option=None, tag_handler=None, tags=None)\n--\n\n"},
-    {"dumps", as_cfunction(dumps_entry), METH_FASTCALL | METH_KEYWORDS,
-     "dumps(obj, /, *, default=None, option=None, serializers=None, width=None, represent=None)\n--\n\n"},
-    {"to_json", as_cfunction(to_json_entry), METH_FASTCALL | METH_KEYWORDS,
-     "to_json(obj, /, *, default=None, option=None)\n--\n\n"},
-    {"schema_ref", as_cfunction(schema_ref_entry), METH_FASTCALL | METH_KEYWORDS,
-     "schema_ref(data, /)\n--\n\n"},
-    {"yaml_version", as_cfunction(yaml_version_entry), METH_FASTCALL | METH_KEYWORDS,
-     "yaml_version(data, /)\n--\n\n"},
-    {"dump_includes", as_cfunction(dump_includes_entry), METH_FASTCALL | METH_KEYWORDS,
-     "dump_includes(doc, /, *, include_dir=None)\n--\n\n"},
+    {"loads", as_cfunction(loads_entry), METH_FASTCALL | METH_KEYWORDS, kLoadsDoc},
+    {"loads_all", as_cfunction(loads_all_entry), METH_FASTCALL | METH_KEYWORDS, kLoadsAllDoc},
+    {"dumps", as_cfunction(dumps_entry), METH_FASTCALL | METH_KEYWORDS, kDumpsDoc},
+    {"to_json", as_cfunction(to_json_entry), METH_FASTCALL | METH_KEYWORDS, kToJsonDoc},
+    {"schema_ref", as_cfunction(schema_ref_entry), METH_FASTCALL | METH_KEYWORDS, kSchemaRefDoc},
+    {"yaml_version", as_cfunction(yaml_version_entry), METH_FASTCALL | METH_KEYWORDS, kYamlVersionDoc},
+    {"dump_includes", as_cfunction(dump_includes_entry), METH_FASTCALL | METH_KEYWORDS, kDumpIncludesDoc},
     {"dump_includes_map", as_cfunction(dump_includes_map_entry), METH_FASTCALL | METH_KEYWORDS,
-     "dump_includes_map(doc, /)\n--\n\n"},
+     kDumpIncludesMapDoc},
 };
 
 PyStatus add_functions(PyObject* module) noexcept {

@@ -48,8 +48,10 @@ struct LoadedTrees {
 // reports missing secrets and variables; gives the trees and the source-file
 // table.
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call);
-// Validates the first of `roots` (at least one) against `schema`.
-PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11);
+// Validates the first of `roots` (at least one) against `schema`; a failure
+// in an included file names it from `file_names` (the source-file table).
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11,
+                              std::span<const std::string> file_names = {});
 
 // The settings a round-trip document keeps; `mode` is the version mode of the
 // document (stored as YAML 1.2 when the upgrade rewrote its 1.1 forms).

@@ -41,17 +41,19 @@ class CallSchema {
   std::optional<SchemaSet> compiled_;
 };
 
-PyStatus raise_first(const std::optional<ValidationError>& error) {
+PyStatus raise_first(const std::optional<ValidationError>& error, std::span<const std::string> file_names = {}) {
   if (!error) return {};
-  return fail(schema_error_to_py(error->message, error->schema_path, error->span));
+  return fail(schema_error_to_py(error->message, error->schema_path, error->span, nullptr,
+                                 included_file_name(file_names, error->span.file_id)));
 }
 
 }  // namespace
 
-PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11) {
+PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11,
+                           std::span<const std::string> file_names) {
   if (schema == nullptr || roots.empty()) return {};
   KESTRINE_ASSIGN_OR_RETURN(auto compiled, CallSchema::convert(schema));
-  return raise_first(validate_root(roots.front(), compiled->compiled(), yaml11));
+  return raise_first(validate_root(roots.front(), compiled->compiled(), yaml11), file_names);
 }
 
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
@@ -78,8 +80,9 @@ PyStatus validate_with_positions(std::string_view text, const YamlValue& first, 
 
 // ---- hooks of the load roads ---------------------------------------------------
 
-PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11) {
-  return validate_document(roots, schema, yaml11);
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11,
+                              std::span<const std::string> file_names) {
+  return validate_document(roots, schema, yaml11, file_names);
 }
 
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,

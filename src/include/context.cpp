@@ -1,5 +1,7 @@
 #include "include/context.hpp"
 
+#include <limits>
+#include <string>
 #include <utility>
 
 namespace kestrine {
@@ -30,6 +32,31 @@ SourceTable into_source_table(IncludeContext&& ctx) {
   SourceTable table = std::move(ctx.sources);
   table.include_root = ctx.root.canonical();
   return table;
+}
+
+void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes) {
+  if (ctx.files_read.insert(file).second) ctx.bytes_read += bytes;
+}
+
+LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
+                            std::span<const IncludeFrame> chain) {
+  // Saturating: the sums stay far below 2^64 in any load that fits memory,
+  // but a wrap would let everything through.
+  const std::uint64_t cap = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t scaled =
+      ctx.bytes_read > cap / kExpansionBytesPerByteRead ? cap : ctx.bytes_read * kExpansionBytesPerByteRead;
+  const std::uint64_t budget = scaled > cap - ctx.expansion_allowance ? cap : scaled + ctx.expansion_allowance;
+  if (bytes <= budget && ctx.bytes_placed <= budget - bytes) {
+    ctx.bytes_placed += bytes;
+    return {};
+  }
+  return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
+                                         "include expansion exceeded the maximum of " + std::to_string(budget) +
+                                             " bytes (" + std::to_string(kExpansionBytesPerByteRead) +
+                                             " times the text read plus " +
+                                             std::to_string(ctx.expansion_allowance >> 20) +
+                                             " MiB; a fan-out of repeated includes or secrets)",
+                                         std::string(file), chain));
 }
 
 LoadError make_load_error(IncludeErrorKind kind, std::string message, std::string file,

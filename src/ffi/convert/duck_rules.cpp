@@ -97,7 +97,7 @@ PyErr undecodable_path_error(PyObject* path) {
     }
   }
   PyErr_Clear();
-  return encode_error_to_py(message + "; convert it to text yourself before dumping");
+  return unserializable_error_to_py(message + "; convert it to text yourself before dumping");
 }
 
 // ---------------------------------------------------------------------------

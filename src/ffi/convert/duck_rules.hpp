@@ -8,7 +8,8 @@
 //     2. fallback_to_value, the duck-typed chain;
 //     3. the `default` callable (once: never on its own result);
 //     4. else KestrineUnserializableError "type {} is not YAML serializable",
-//        or KestrineEncodeError for a path-like object whose path text is
+//        or, with the same class, "cannot serialize a path that is not valid
+//        UTF-8: {path}; ..." for a path-like object whose path text is
 //        not valid UTF-8 (the one thing the chain saw but could not take).
 //
 // The chain, in order: anything with an `isoformat` method

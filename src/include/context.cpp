@@ -35,11 +35,24 @@ SourceTable into_source_table(IncludeContext&& ctx) {
 }
 
 void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes) {
-  if (ctx.files_read.insert(file).second) ctx.bytes_read += bytes;
+  if (!ctx.reads_sorted_out) {
+    if (ctx.reads_noted.empty()) ctx.reads_noted.reserve(32);  // one allocation for a small tree
+    ctx.reads_noted.emplace_back(file, bytes);
+  } else if (ctx.files_read.insert(file).second) {
+    ctx.bytes_read += bytes;
+  }
 }
 
 LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
                             std::span<const IncludeFrame> chain) {
+  if (!ctx.reads_sorted_out) {
+    if (bytes <= ctx.expansion_allowance && ctx.bytes_placed <= ctx.expansion_allowance - bytes) {
+      ctx.bytes_placed += bytes;
+      return {};
+    }
+    ctx.reads_sorted_out = true;
+    for (const auto& [read, size] : std::exchange(ctx.reads_noted, {})) note_file_read(ctx, read, size);
+  }
   // Saturating: the sums stay far below 2^64 in any load that fits memory,
   // but a wrap would let everything through.
   const std::uint64_t cap = std::numeric_limits<std::uint64_t>::max();

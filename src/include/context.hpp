@@ -87,12 +87,16 @@ struct IncludeContext {
   // number: tags of one file come together, so this spares a realpath each.
   std::optional<std::pair<std::uint32_t, std::string>> last_secret_start;
   std::uint64_t expansion_count = 0;
-  // The budget above: what was read, what expansion placed so far, and the
-  // files already counted as read.
-  std::uint64_t bytes_read = 0;
+  // The budget above: what was read and what expansion placed so far.
+  // Which files were read is sorted out only once the allowance alone no
+  // longer covers what was placed (most loads never get there): until then
+  // each read is only noted.
+  std::uint64_t bytes_read = 0;  // the top-level text, and each file once when sorted out
   std::uint64_t bytes_placed = 0;
   std::uint64_t expansion_allowance = kExpansionAllowance;  // lowered only by tests
-  SeededHashSet<FileIdentity> files_read;
+  std::vector<std::pair<FileIdentity, std::uint64_t>> reads_noted;
+  SeededHashSet<FileIdentity> files_read;  // once sorted out: the files counted in bytes_read
+  bool reads_sorted_out = false;
   bool aliases = false;  // some text composed for the load held an alias
   // The child lists of every text the load composes: one run of chunks
   // (huge pages once large) instead of a fresh chunk per small file.

@@ -5,6 +5,24 @@
 #include <utility>
 
 namespace kestrine {
+namespace {
+
+// Whether `bytes` more fit under `budget` when `placed` are placed already.
+bool fits(std::uint64_t placed, std::uint64_t bytes, std::uint64_t budget) noexcept {
+  return bytes <= budget && placed <= budget - bytes;
+}
+
+// 64 times the text read plus the allowance, saturating: the sums stay far
+// below 2^64 in any load that fits memory, but a wrap would let everything
+// through.
+std::uint64_t expansion_budget(const IncludeContext& ctx) noexcept {
+  constexpr std::uint64_t cap = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t scaled =
+      ctx.bytes_read > cap / kExpansionBytesPerByteRead ? cap : ctx.bytes_read * kExpansionBytesPerByteRead;
+  return scaled > cap - ctx.expansion_allowance ? cap : scaled + ctx.expansion_allowance;
+}
+
+}  // namespace
 
 IncludeContext new_include_context(std::string root_dir, IncludeFlags flags) {
   IncludeContext ctx;
@@ -45,21 +63,12 @@ void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes)
 
 LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
                             std::span<const IncludeFrame> chain) {
-  if (!ctx.reads_sorted_out) {
-    if (bytes <= ctx.expansion_allowance && ctx.bytes_placed <= ctx.expansion_allowance - bytes) {
-      ctx.bytes_placed += bytes;
-      return {};
-    }
+  if (!ctx.reads_sorted_out && !fits(ctx.bytes_placed, bytes, ctx.expansion_allowance)) {
     ctx.reads_sorted_out = true;
     for (const auto& [read, size] : std::exchange(ctx.reads_noted, {})) note_file_read(ctx, read, size);
   }
-  // Saturating: the sums stay far below 2^64 in any load that fits memory,
-  // but a wrap would let everything through.
-  const std::uint64_t cap = std::numeric_limits<std::uint64_t>::max();
-  const std::uint64_t scaled =
-      ctx.bytes_read > cap / kExpansionBytesPerByteRead ? cap : ctx.bytes_read * kExpansionBytesPerByteRead;
-  const std::uint64_t budget = scaled > cap - ctx.expansion_allowance ? cap : scaled + ctx.expansion_allowance;
-  if (bytes <= budget && ctx.bytes_placed <= budget - bytes) {
+  const std::uint64_t budget = ctx.reads_sorted_out ? expansion_budget(ctx) : ctx.expansion_allowance;
+  if (fits(ctx.bytes_placed, bytes, budget)) {
     ctx.bytes_placed += bytes;
     return {};
   }

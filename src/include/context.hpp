@@ -141,8 +141,7 @@ void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes)
 // Charges `bytes` placed in the result; past the budget the include limit
 // error IncludeDepth "include expansion exceeded the maximum of {} bytes (64
 // times the text read plus 16 MiB; a fan-out of repeated includes or
-// secrets)", naming
-// `file`.
+// secrets)", naming `file`.
 LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
                             std::span<const IncludeFrame> chain);
 

@@ -6,6 +6,7 @@ import datetime
 import decimal
 import enum
 import json
+import os
 import pathlib
 import typing
 import uuid
@@ -574,6 +575,18 @@ def test_paths():
     assert d(BytesPath(), default=lambda o: "fallback") == "fallback\n"
     with pytest.raises(OSError, match="gone"):
         kestrine.dumps(Broken())
+
+
+def test_paths_that_are_not_utf8_say_so():
+    # os.fsdecode keeps undecodable bytes as lone surrogates.
+    path = pathlib.PurePosixPath(os.fsdecode(b"/srv/caf\xe9/\xff.yaml"))
+    message = "^cannot serialize a path that is not valid UTF-8: '/srv/caf\\\\udce9/\\\\udcff.yaml'; "
+    latin = lambda o: os.fsencode(o).decode("latin-1")  # noqa: E731
+    for dump, kw in ((kestrine.dumps, {}), (kestrine.to_json, {}), (kestrine.dumps, {"represent": lambda o: None})):
+        for obj in (path, [path], {"k": path}, {path: 1}):
+            with pytest.raises(KestrineUnserializableError, match=message):
+                dump(obj, **kw)
+        assert kestrine.loads(dump([path], default=latin, **kw)) == ["/srv/caf\xe9/\xff.yaml"]  # default still asked
 
 
 # ---------------------------------------------------------------------------

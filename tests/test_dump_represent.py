@@ -308,8 +308,10 @@ class WithPseudoFields:
 
 
 def test_mends():
-    # A collection as a key is written in flow form, whatever was asked.
-    assert rd({(1, 2): "v"}, on(tuple, lambda o: KestrineSequence(o, flow=False))) == "[1, 2]: v\n"
+    # A collection as a key is in flow unless block form is asked for, which
+    # gives the explicit form.
+    assert rd({(1, 2): "v"}, on(tuple, lambda o: KestrineSequence(o))) == "[1, 2]: v\n"
+    assert rd({(1, 2): "v"}, on(tuple, lambda o: KestrineSequence(o, flow=False))) == "?\n  - 1\n  - 2\n: v\n"
     # A plain text holding a flow indicator is refused in a flow collection and as a key.
     for data, option in (({"a": [1]}, kestrine.OPT_FLOW_STYLE), ({1: "v"}, 0)):
         with pytest.raises(ValueError, match=r"\(it contains a flow indicator"):
@@ -440,3 +442,48 @@ def describe(obj):
 def test_descriptor_trees_read_back(graph, layout):
     text = kestrine.dumps(graph, represent=describe, option=layout | kestrine.OPT_YAML_1_1)
     assert same_graph(graph, yaml.safe_load(text), {}), text.decode()
+
+
+class Key:
+    """A collection used as a mapping key: its items, or its pairs, and the
+    flow choice of its descriptor."""
+
+    def __init__(self, parts, flow, pairs):
+        self.parts, self.flow, self.pairs = parts, flow, pairs
+
+    __hash__ = object.__hash__
+
+
+def key_descriptor(obj):
+    if isinstance(obj, Key):
+        return (KestrineMapping if obj.pairs else KestrineSequence)(list(obj.parts), flow=obj.flow)
+    return None
+
+
+def read_as(obj, key):
+    """What `obj` loads back as: as a key, tuples (pairs for a mapping); else lists and dicts."""
+    if not isinstance(obj, Key):
+        return obj
+    if obj.pairs:
+        pairs = [(k, read_as(v, key)) for k, v in obj.parts]
+        return tuple(pairs) if key else dict(pairs)
+    return (tuple if key else list)(read_as(p, key) for p in obj.parts)
+
+
+key_leaves = st.integers() | st.text(max_size=5) | st.sampled_from(["a\nb", "- x", "? y", ": z", "#c", ""])
+flows = st.sampled_from([None, True, False])
+key_trees = st.recursive(key_leaves, lambda inner: (
+    st.builds(Key, st.lists(inner, max_size=3), flows, st.just(False))
+    | st.builds(Key, st.dictionaries(st.text(max_size=4), inner, max_size=3).map(lambda d: list(d.items())), flows,
+                st.just(True))), max_leaves=8)
+
+
+@SETTINGS
+@given(key_trees, st.sampled_from([0, kestrine.OPT_INDENT_4 | kestrine.OPT_INDENTLESS_SEQUENCES,
+                                   kestrine.OPT_FLOW_STYLE]))
+def test_collection_keys_in_any_form_read_back(key, layout):
+    # The key stands as a key, in a nested mapping, and (shared) as an item.
+    data = {"a": 1, key: {key: [key]}}
+    text = kestrine.dumps(data, represent=key_descriptor, option=layout)
+    expected = {"a": 1, read_as(key, True): {read_as(key, True): [read_as(key, False)]}}
+    assert kestrine.loads(text) == expected, text.decode()

@@ -6,14 +6,18 @@ the C++ tests (tests/cpp/include_*_test.cpp)."""
 
 import logging
 import os
+import re
+import subprocess
+import sys
+import textwrap
 from pathlib import Path
 
 import pytest
 
 import kestrine
-from kestrine import (KestrineCircularIncludeError, KestrineEnvVarError, KestrineIncludeConfinementError,
-                      KestrineIncludeDepthError, KestrineIncludeError, KestrineIncludeNotFoundError,
-                      KestrineParseError)
+from kestrine import (KestrineCircularIncludeError, KestrineComplexKeyError, KestrineDuplicateKeyError, KestrineEnvVarError,
+                      KestrineIncludeConfinementError, KestrineIncludeDepthError, KestrineIncludeError,
+                      KestrineIncludeNotFoundError, KestrineParseError, KestrineSchemaError)
 
 INC = kestrine.OPT_INCLUDES
 ENV = kestrine.OPT_ENV_VAR
@@ -101,6 +105,33 @@ def test_limits(tmp_path):
         load(tmp_path, "[" + ", ".join(["!include x.yaml"] * 10001) + "]")
 
 
+# What the load builds past the budget, in this child, within an address
+# space that holds the budget's worth several times over but not the
+# fan-out's: without the budget the child runs out of memory instead.
+BUDGET_CHILD = textwrap.dedent('''
+    import resource, sys
+    resource.setrlimit(resource.RLIMIT_AS, (1536 << 20, 1536 << 20))
+    import kestrine
+    root = sys.argv[1]
+    for text in ("- !include big.yaml\\n" * 5000, "- !include_dir_list d\\n" * 5000, "- !secret big\\n" * 5000):
+        try:
+            kestrine.loads(text, option=kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, include_dir=root)
+            print("loaded")
+        except kestrine.KestrineIncludeDepthError as error:
+            print(str(error).split(" in ")[0])
+''')
+
+
+def test_repeated_includes_stop_at_the_expansion_budget(tmp_path):
+    big = "k: " + "x" * (256 << 10) + "\n"
+    write(tmp_path, {"big.yaml": big, "d/big.yaml": big, "secrets.yaml": "big: " + big[3:]})
+    child = subprocess.run([sys.executable, "-c", BUDGET_CHILD, str(tmp_path)], capture_output=True, text=True,
+                           env={**os.environ, "PYTHONPATH": str(Path(kestrine.__file__).parent.parent)})
+    assert child.returncode == 0, child.stderr
+    lines = child.stdout.splitlines()
+    assert len(lines) == 3 and all(line.startswith("include expansion exceeded the maximum of ") for line in lines)
+
+
 def test_cycles(tmp_path):
     write(tmp_path, {"self.yaml": "again: !include self.yaml\n",
                      "a.yaml": "b: !include b.yaml\n", "b.yaml": "a: !include ./a.yaml\n"})
@@ -142,9 +173,46 @@ def test_errors_name_the_file_and_the_include_chain(tmp_path):
     with pytest.raises(KestrineIncludeConfinementError, match="^'../x.yaml' resolves outside the configured "
                                                               "include directory in "):
         load(tmp_path / "inner", "v: !include ../x.yaml")
-    for unusable in ("", str(tmp_path) + "\0/inner"):  # contains nothing: never a shorter path's files
-        with pytest.raises(KestrineIncludeConfinementError):
-            kestrine.loads("v: !include outer.yaml", option=INC, include_dir=unusable)
+    with pytest.raises(KestrineIncludeConfinementError):  # contains nothing: never a shorter path's files
+        kestrine.loads("v: !include outer.yaml", option=INC, include_dir="")
+
+
+def test_path_arguments_holding_nul_are_refused(tmp_path):
+    doc = load(tmp_path, "a: 1", option=INC | kestrine.OPT_ROUND_TRIP)
+    nul = str(tmp_path) + "\0/inner"
+    for call, name in [(lambda: load(nul, "v: !include x.yaml"), "loads() argument 'include_dir'"),
+                       (lambda: load(tmp_path, "v: 1", root_path=Path(nul, "t.yaml")), "loads() argument 'root_path'"),
+                       (lambda: kestrine.loads("v: 1", option=ANN, root_path=nul), "loads() argument 'root_path'"),
+                       (lambda: kestrine.dump_includes(doc, include_dir=nul),
+                        "dump_includes() argument 'include_dir'")]:
+        with pytest.raises(ValueError, match=f"^{re.escape(name)} must not contain a NUL character$"):
+            call()
+
+
+ROADS = {"located": INC, "annotated": INC | ANN, "round trip": INC | kestrine.OPT_ROUND_TRIP}
+
+
+@pytest.mark.parametrize("road", ROADS)
+def test_errors_inside_included_files_name_the_file(tmp_path, road):
+    write(tmp_path, {"dup.yaml": "a: 1\na: 2\n", "typed.yaml": "port: x\n", "nested.yaml": "n: !include dup.yaml\n",
+                     "complex.yaml": "\n[a]: 1\n",
+                     "bomb.yaml": "a: &a [" + "1, " * 999 + "1]\nb: [" + "*a, " * 10000 + "*a]\n"})
+    dup = kestrine.OPT_DUPLICATE_KEYS_ERROR
+    schema = {"properties": {"k": {"properties": {"port": {"type": "integer"}}}}}
+    located = road != "round trip"  # a round-trip document binds its aliases when read, and keeps complex keys
+    cases = [  # text, option, keywords, error, file (None: the top-level text), line
+        ("k: !include dup.yaml", dup, {}, KestrineDuplicateKeyError, "dup.yaml", 2),
+        ("k: !include nested.yaml", dup, {}, KestrineDuplicateKeyError, "dup.yaml", 2),
+        ("a: 1\na: 2\nk: !include dup.yaml", dup, {}, KestrineDuplicateKeyError, None, 2),
+        ("k: !include typed.yaml", 0, {"schema": schema}, KestrineSchemaError, "typed.yaml", 1),
+    ] + located * [
+        ("k: !include bomb.yaml", 0, {}, KestrineParseError, "bomb.yaml", 2),
+        ("k: !include complex.yaml", kestrine.OPT_REJECT_COMPLEX_KEYS, {}, KestrineComplexKeyError, "complex.yaml", 2),
+    ]
+    for text, option, kw, error, file, line in cases:
+        with pytest.raises(error) as err:
+            load(tmp_path, text, option=ROADS[road] | option, **kw)
+        assert (err.value.file, err.value.line) == (file and f"{tmp_path}/{file}", line), text
 
 
 def test_env_var_values(monkeypatch, tmp_path):

@@ -21,15 +21,18 @@ DocumentCheckFindings run_document_checks(std::span<YamlNode> roots, const Docum
   return found;
 }
 
-PyStatus report_document_checks(const DocumentCheckFindings& findings) {
+PyStatus report_document_checks(const DocumentCheckFindings& findings, std::span<const std::string> file_names) {
   log_warnings(findings.version_warnings);
-  if (findings.duplicate) return fail(duplicate_key_error_to_py(*findings.duplicate));
+  if (const auto& duplicate = findings.duplicate) {
+    return fail(duplicate_key_error_to_py(*duplicate, included_file_name(file_names, duplicate->span.file_id)));
+  }
   log_warnings(findings.duplicate_warnings);
   return {};
 }
 
-PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks) {
-  return report_document_checks(run_document_checks(roots, checks));
+PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks,
+                         std::span<const std::string> file_names) {
+  return report_document_checks(run_document_checks(roots, checks), file_names);
 }
 
 }  // namespace kestrine

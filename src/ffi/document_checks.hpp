@@ -46,8 +46,10 @@ struct DocumentChecks {
 
 // Fails only with the KestrineDuplicateKeyError of the first duplicate key
 // (under `dup_error`); the warnings and the upgrade of the earlier steps stay
-// done.
-PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks);
+// done.  `file_names`: the load's source-file table, so that a duplicate in
+// an included file names it.
+PyStatus check_documents(std::span<YamlNode> roots, const DocumentChecks& checks,
+                         std::span<const std::string> file_names = {});
 
 // What the checks found, in the order it is reported.
 struct DocumentCheckFindings {
@@ -59,6 +61,6 @@ struct DocumentCheckFindings {
 // The checks and the upgrade, without reporting anything; needs no lock.
 DocumentCheckFindings run_document_checks(std::span<YamlNode> roots, const DocumentChecks& checks);
 // Logs the warnings and raises the duplicate-key error.  Requires the lock.
-PyStatus report_document_checks(const DocumentCheckFindings& findings);
+PyStatus report_document_checks(const DocumentCheckFindings& findings, std::span<const std::string> file_names = {});
 
 }  // namespace kestrine

@@ -58,6 +58,12 @@ void set_attr_ignoring_failure(PyObject* obj, const char* name, PyObject* value)
   if (value == nullptr || PyObject_SetAttrString(obj, name, value) < 0) PyErr_Clear();
 }
 
+// "file": the name as a str, invalid UTF-8 replaced.
+void set_file_ignoring_failure(PyObject* obj, std::string_view file) noexcept {
+  auto name = lossy_str(file);
+  set_attr_ignoring_failure(obj, "file", name ? name->get() : nullptr);
+}
+
 PyErr positioned_error(ExcClass which, std::string_view message, const Span& span,
                        std::optional<std::string_view> file) {
   auto exc = make_exception(which, positioned_message(message, span.line, span.column));
@@ -101,8 +107,7 @@ PyErr new_exception(ExcClass which, std::string_view message) noexcept { return 
 void set_error_location(PyObject* exc, std::optional<std::string_view> file, std::uint64_t line0,
                         std::uint64_t column0) noexcept {
   if (file) {
-    auto name = lossy_str(*file);
-    set_attr_ignoring_failure(exc, "file", name ? name->get() : nullptr);
+    set_file_ignoring_failure(exc, *file);
   } else {
     set_attr_ignoring_failure(exc, "file", Py_None);
   }
@@ -141,12 +146,18 @@ PyErr decoder_error_to_py(const DecoderError& error, std::optional<std::string_v
   return positioned_error(which, error.message, error.span, file);
 }
 
-PyErr compose_error_to_py(const ComposeError& error) {
-  return positioned_error(ExcClass::ParseError, error.message, error.span, std::nullopt);
+PyErr compose_error_to_py(const ComposeError& error, std::optional<std::string_view> file) {
+  return positioned_error(ExcClass::ParseError, error.message, error.span, file);
 }
 
-PyErr duplicate_key_error_to_py(const ComposeError& error) {
-  return positioned_error(ExcClass::DuplicateKeyError, error.message, error.span, std::nullopt);
+PyErr duplicate_key_error_to_py(const ComposeError& error, std::optional<std::string_view> file) {
+  return positioned_error(ExcClass::DuplicateKeyError, error.message, error.span, file);
+}
+
+std::optional<std::string_view> included_file_name(std::span<const std::string> names,
+                                                   std::uint32_t file_id) noexcept {
+  if (file_id == 0 || file_id >= names.size()) return std::nullopt;
+  return names[file_id];
 }
 
 PyErr load_error_to_py(const LoadError& error) {
@@ -166,8 +177,7 @@ PyErr load_error_to_py(const LoadError& error) {
   if (error.span) {
     set_error_location(obj, std::string_view(error.file), error.span->line, error.span->column);
   } else {
-    auto name = lossy_str(error.file);
-    set_attr_ignoring_failure(obj, "file", name ? name->get() : nullptr);
+    set_file_ignoring_failure(obj, error.file);
   }
   if (error.kind != IncludeErrorKind::SecretNotFound && error.kind != IncludeErrorKind::EnvVar) {
     if (!set_include_stack(obj, error.include_chain)) PyErr_Clear();
@@ -184,7 +194,7 @@ PyErr unserializable_error_to_py(std::string_view message) noexcept {
 PyErr decode_error_to_py(std::string_view message) noexcept { return plain_error(ExcClass::DecodeError, message); }
 
 PyErr schema_error_to_py(std::string_view message, std::string_view schema_path, const Span& span,
-                         const std::vector<IncludeFrame>* include_stack) {
+                         const std::vector<IncludeFrame>* include_stack, std::optional<std::string_view> file) {
   std::string text;
   text.reserve(message.size() + schema_path.size() + 64);
   text += "schema validation failed: ";
@@ -206,6 +216,7 @@ PyErr schema_error_to_py(std::string_view message, std::string_view schema_path,
   OwnedRef column = OwnedRef::steal(PyLong_FromUnsignedLongLong(static_cast<std::uint64_t>(span.column) + 1));
   set_attr_ignoring_failure(obj, "column", column.get());
   if (include_stack != nullptr && !set_include_stack(obj, *include_stack)) PyErr_Clear();
+  if (file) set_file_ignoring_failure(obj, *file);
   return std::move(*exc);
 }
 

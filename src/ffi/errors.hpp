@@ -56,9 +56,16 @@ PyErr new_exception(ExcClass which, std::string_view message) noexcept;
 PyErr decoder_error_to_py(const DecoderError& error,
                           std::optional<std::string_view> file = std::nullopt);
 // Composer errors (KestrineParseError) and round-trip duplicate-key errors
-// (KestrineDuplicateKeyError), positioned as above, "file" None.
-PyErr compose_error_to_py(const ComposeError& error);
-PyErr duplicate_key_error_to_py(const ComposeError& error);
+// (KestrineDuplicateKeyError), positioned as above; "file" names the
+// included file the position lies in (see included_file_name), else None.
+PyErr compose_error_to_py(const ComposeError& error, std::optional<std::string_view> file = std::nullopt);
+PyErr duplicate_key_error_to_py(const ComposeError& error, std::optional<std::string_view> file = std::nullopt);
+
+// What "file" says of a position in file `file_id` of a load whose
+// source-file table is `names`: the included file's name; nothing for the
+// top-level text (file 0) or a number the table lacks.
+std::optional<std::string_view> included_file_name(std::span<const std::string> names,
+                                                   std::uint32_t file_id) noexcept;
 // Include loader errors, by kind (see format_load_error for the message of
 // every kind but Parse).
 PyErr load_error_to_py(const LoadError& error);
@@ -70,9 +77,11 @@ PyErr decode_error_to_py(std::string_view message) noexcept;
 // KestrineSchemaError for the first failure of a validation:
 // "schema validation failed: {message} at {schema_path} (line {l}, column {c})"
 // with "schema_path", "line" and "column" set (0-based position in,
-// 1-based out); "include_stack" only when a stack is passed.
+// 1-based out); "include_stack" only when a stack is passed, "file" only
+// when a name is passed.
 PyErr schema_error_to_py(std::string_view message, std::string_view schema_path, const Span& span,
-                         const std::vector<IncludeFrame>* include_stack = nullptr);
+                         const std::vector<IncludeFrame>* include_stack = nullptr,
+                         std::optional<std::string_view> file = std::nullopt);
 
 // Sets "file" (str, invalid UTF-8 replaced, or None), "line" = line0 + 1 and
 // "column" = column0 + 1.  Failures to set an attribute are cleared.

@@ -154,8 +154,13 @@ PyResult<std::optional<std::string>> path_argument(const char* fname, const char
   }
   if (!PyUnicode_Check(path.get())) return fail(wrong_type(path.get()));
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef encoded, checked(PyUnicode_EncodeFSDefault(path.get())));
-  return std::optional<std::string>(
-      std::string(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))));
+  std::string text(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+  // No file name holds NUL: such a path would otherwise fail every include
+  // as lying outside the root, or name a file that cannot exist.
+  if (text.find('\0') != std::string::npos) {
+    return fail(PyErr::value_error(std::string(fname) + "() argument '" + name + "' must not contain a NUL character"));
+  }
+  return std::optional<std::string>(std::move(text));
 }
 
 PyResult<PyObject*> tags_argument(PyObject* tags) noexcept {

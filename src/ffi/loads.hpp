@@ -92,7 +92,8 @@ std::string include_option_names(Options option);
 PyResult<Options> option_argument(const char* fname, PyObject* option);
 // A file-system path argument: absent or None gives nothing; a str or an
 // os.PathLike whose __fspath__ gives a str is encoded with the file-system
-// encoding.  Anything else is a TypeError naming the argument.
+// encoding.  Anything else is a TypeError naming the argument; a path
+// holding NUL is a ValueError naming it.
 PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value);
 // The `tags` argument: absent or None gives null (no tags), a dict (or a
 // subclass) is returned as is (borrowed), anything else is a TypeError.

@@ -180,10 +180,12 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
 // The duplicate-key policy of the located roads: error (first duplicate over
 // the roots in order) or warnings.  Keys compare as the tree conversion
 // reads them: timestamps only under PyyamlCompat.
-PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSettings& settings) {
+PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSettings& settings,
+                                std::span<const std::string> file_names = {}) {
   const KeyReading reading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
   if (settings.dup_error) {
-    if (auto error = check_duplicate_keys_roots(roots, reading)) return fail(duplicate_key_error_to_py(*error));
+    if (auto error = check_duplicate_keys_roots(roots, reading))
+      return fail(duplicate_key_error_to_py(*error, included_file_name(file_names, error->span.file_id)));
   } else if (settings.dup_warn_only) {
     log_warnings(warn_duplicate_keys(roots, reading));
   }
@@ -193,22 +195,25 @@ PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSetti
 // Validates what the road returns: the first document on the located road,
 // every document of a round-trip document, each read with the keys of the
 // road's conversion.
-PyStatus validate(std::span<const YamlNode> roots, PyObject* schema, const LoadSettings& settings, bool round_trip) {
-  if (schema == nullptr || roots.empty()) return {};
+PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings, bool round_trip) {
+  if (schema == nullptr || trees.roots.empty()) return {};
   const bool yaml11 = settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
   KeyReading reading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
   if (round_trip) {
     const DocumentFlags flags = document_flags(settings, settings.version_mode);
     reading = KeyReading(flags.version_mode, flags.timestamps);
   }
-  return loads_validate_roots(roots, schema, yaml11, reading, round_trip);
+  return loads_validate_roots(trees.roots, schema, yaml11, reading, round_trip, trees.source_names);
 }
 
 // Trees without an alias bind nothing: the walk over them is skipped.
-PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots, bool aliases = true) {
+PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots, bool aliases = true,
+                                  std::span<const std::string> file_names = {}) {
   if (!aliases) return AnchorBindings();
   auto bindings = bind_anchors(roots);
-  if (!bindings) return fail(compose_error_to_py(bindings.error()));
+  if (!bindings) {
+    return fail(compose_error_to_py(bindings.error(), included_file_name(file_names, bindings.error().span.file_id)));
+  }
   return std::move(*bindings);
 }
 
@@ -268,12 +273,13 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (check_pass) KESTRINE_TRY(plain_check_sources(trees, settings));
   if (trees.roots.empty()) return none_ref();
 
-  KESTRINE_TRY(located_duplicate_keys(trees.roots, settings));
+  KESTRINE_TRY(located_duplicate_keys(trees.roots, settings, trees.source_names));
   if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
-  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings, /*round_trip=*/false));
+  KESTRINE_TRY(validate(trees, call.schema.get(), settings, /*round_trip=*/false));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
-    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings, bind_all(trees.roots, trees.aliases));
+    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
+                              bind_all(trees.roots, trees.aliases, trees.source_names));
     YamlNode& first = trees.roots.front();
     if (annotated) {
       return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
@@ -298,7 +304,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   LoadedTrees trees;
   if (settings.any_include_flag()) {
     KESTRINE_ASSIGN_OR_RETURN(trees, loads_include_trees(call));
-    KESTRINE_TRY(check_documents(trees.roots, checks));
+    KESTRINE_TRY(check_documents(trees.roots, checks, trees.source_names));
   } else {
     // Composed and checked off the lock; reported in the same order.
     std::optional<ComposeError> compose_error;
@@ -315,7 +321,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
     if (compose_error) return fail(compose_error_to_py(*compose_error));
     KESTRINE_TRY(report_document_checks(findings));
   }
-  KESTRINE_TRY(validate(trees.roots, call.schema.get(), settings, /*round_trip=*/true));
+  KESTRINE_TRY(validate(trees, call.schema.get(), settings, /*round_trip=*/true));
 
   DocumentRecord record;
   record.roots = std::move(trees.roots);

@@ -51,9 +51,10 @@ struct LoadedTrees {
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call);
 // Validates the first of `roots` (at least one), or with `every_document`
 // each of them in order, against `schema`; `reading` is how the road's
-// conversion compares keys.
+// conversion compares keys; a failure in an included file names it from
+// `file_names` (the source-file table).
 PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
-                              bool every_document);
+                              bool every_document, std::span<const std::string> file_names = {});
 
 // The settings a round-trip document keeps; `mode` is the version mode of the
 // document (stored as YAML 1.2 when the upgrade rewrote its 1.1 forms).

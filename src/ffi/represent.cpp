@@ -344,8 +344,10 @@ PyStatus RepresentContext::represent_dataclass(PyObject* obj, const std::vector<
 // Collections
 
 bool RepresentContext::children_in_flow(FlowChoice flow, Place place) const noexcept {
-  // A block collection as a key would not read back: keys are always in flow.
-  const bool chosen = place.is_key || (flow == FlowChoice::Auto ? flow_ : flow == FlowChoice::Flow);
+  // A key left to the automatic choice is in flow: it then stands before its
+  // ":" on one line.  A key asked for in block style stays so; the node
+  // writer gives it the explicit "? " form, the only one it reads back in.
+  const bool chosen = flow == FlowChoice::Auto ? place.is_key || flow_ : flow == FlowChoice::Flow;
   return chosen || place.in_flow;
 }
 

@@ -41,19 +41,20 @@ class CallSchema {
   std::optional<SchemaSet> compiled_;
 };
 
-PyStatus raise_first(const std::optional<ValidationError>& error) {
+PyStatus raise_first(const std::optional<ValidationError>& error, std::span<const std::string> file_names = {}) {
   if (!error) return {};
-  return fail(schema_error_to_py(error->message, error->schema_path, error->span));
+  return fail(schema_error_to_py(error->message, error->schema_path, error->span, nullptr,
+                                 included_file_name(file_names, error->span.file_id)));
 }
 
 }  // namespace
 
 PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
-                           bool every_document) {
+                           bool every_document, std::span<const std::string> file_names) {
   if (schema == nullptr || roots.empty()) return {};
   KESTRINE_ASSIGN_OR_RETURN(auto compiled, CallSchema::convert(schema));
   for (const YamlNode& root : every_document ? roots : roots.first(1))
-    KESTRINE_TRY(raise_first(validate_root(root, compiled->compiled(), yaml11, reading)));
+    KESTRINE_TRY(raise_first(validate_root(root, compiled->compiled(), yaml11, reading), file_names));
   return {};
 }
 
@@ -83,8 +84,8 @@ PyStatus validate_with_positions(std::string_view text, const YamlValue& first, 
 // ---- hooks of the load roads ---------------------------------------------------
 
 PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
-                              bool every_document) {
-  return validate_document(roots, schema, yaml11, reading, every_document);
+                              bool every_document, std::span<const std::string> file_names) {
+  return validate_document(roots, schema, yaml11, reading, every_document, file_names);
 }
 
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,

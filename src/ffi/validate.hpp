@@ -5,8 +5,9 @@
 // refused with the same error) and compiled once per call.  The first
 // failure becomes KestrineSchemaError
 //   "schema validation failed: {message} at {schema_path} (line {l}, column {c})"
-// with the attributes `schema_path`, `line` and `column` (1-based); `file`
-// and `include_stack` are not set, even for a node from an included file.
+// with the attributes `schema_path`, `line` and `column` (1-based), and
+// `file` naming the included file when the node came from one (the chain of
+// includes is not kept in the tree: `include_stack` is not set).
 //
 // This unit defines the validation hooks of ffi/loads.hpp and
 // ffi/loads_located_and_round_trip.hpp and the body of `schema_ref`.  Everything here holds
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "decode/value.hpp"
@@ -26,9 +28,11 @@ namespace kestrine {
 
 // Validates the first of `roots` (composed, or expanded from includes), or
 // with `every_document` each in order, against `schema`; nothing to do
-// without a schema or roots.  `reading`: how the load compared keys.
+// without a schema or roots.  `reading`: how the load compared keys;
+// `file_names`: the load's source-file table, naming the file of a failure
+// inside an included file.
 PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
-                           bool every_document = false);
+                           bool every_document = false, std::span<const std::string> file_names = {});
 
 // The plain road: validates `first`, the decoded first document of `text`.
 // The decoded tree answers when it can (see schema/validate.hpp); the text is

@@ -206,11 +206,14 @@ std::expected<UniqueFd, OpenFailure> open_beneath(const IncludeRoot& root, std::
   return open_by_components(root, relative, flags);
 }
 
-std::expected<std::string, OpenFailure> read_regular_file(int fd) {
+std::expected<std::string, OpenFailure> read_regular_file(int fd, FileIdentity* identity) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return failure(OpenFailure::Reason::System, errno);
   if (S_ISDIR(st.st_mode)) return failure(OpenFailure::Reason::System, EISDIR);
   if (!S_ISREG(st.st_mode)) return failure(OpenFailure::Reason::NotRegular);
+  if (identity != nullptr) {
+    *identity = FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  }
   // One byte more than the size, so that a file read whole meets its end in
   // the same call: a read that stops short at the size it had is the end
   // (no second call to hear it); a file that grows meanwhile is read to its

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "include/error.hpp"
 #include "util/os_error.hpp"
@@ -83,9 +84,22 @@ struct OpenFailure {
 // Escapes without any system call.
 std::expected<UniqueFd, OpenFailure> open_beneath(const IncludeRoot& root, std::string_view path, OpenAs as);
 
+// A file whatever name it was reached by (links, hard links): its device
+// and inode.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+  template <class H>
+  friend H AbslHashValue(H state, const FileIdentity& file) {
+    return H::combine(std::move(state), file.device, file.inode);
+  }
+};
+
 // The whole content of an open regular file (anything else is NotRegular,
-// refused before reading, so a FIFO or device never blocks the load).
-std::expected<std::string, OpenFailure> read_regular_file(int fd);
+// refused before reading, so a FIFO or device never blocks the load); the
+// file's identity into `identity` when one is given.
+std::expected<std::string, OpenFailure> read_regular_file(int fd, FileIdentity* identity = nullptr);
 
 // The operating system's canonical form of `path` (absolute, every link
 // resolved), or the errno of the failure; a path holding NUL is never handed

@@ -1,8 +1,28 @@
 #include "include/context.hpp"
 
+#include <limits>
+#include <string>
 #include <utility>
 
 namespace kestrine {
+namespace {
+
+// Whether `bytes` more fit under `budget` when `placed` are placed already.
+bool fits(std::uint64_t placed, std::uint64_t bytes, std::uint64_t budget) noexcept {
+  return bytes <= budget && placed <= budget - bytes;
+}
+
+// 64 times the text read plus the allowance, saturating: the sums stay far
+// below 2^64 in any load that fits memory, but a wrap would let everything
+// through.
+std::uint64_t expansion_budget(const IncludeContext& ctx) noexcept {
+  constexpr std::uint64_t cap = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t scaled =
+      ctx.bytes_read > cap / kExpansionBytesPerByteRead ? cap : ctx.bytes_read * kExpansionBytesPerByteRead;
+  return scaled > cap - ctx.expansion_allowance ? cap : scaled + ctx.expansion_allowance;
+}
+
+}  // namespace
 
 IncludeContext new_include_context(std::string root_dir, IncludeFlags flags) {
   IncludeContext ctx;
@@ -30,6 +50,35 @@ SourceTable into_source_table(IncludeContext&& ctx) {
   SourceTable table = std::move(ctx.sources);
   table.include_root = ctx.root.canonical();
   return table;
+}
+
+void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes) {
+  if (!ctx.reads_sorted_out) {
+    if (ctx.reads_noted.empty()) ctx.reads_noted.reserve(32);  // one allocation for a small tree
+    ctx.reads_noted.emplace_back(file, bytes);
+  } else if (ctx.files_read.insert(file).second) {
+    ctx.bytes_read += bytes;
+  }
+}
+
+LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
+                            std::span<const IncludeFrame> chain) {
+  if (!ctx.reads_sorted_out && !fits(ctx.bytes_placed, bytes, ctx.expansion_allowance)) {
+    ctx.reads_sorted_out = true;
+    for (const auto& [read, size] : std::exchange(ctx.reads_noted, {})) note_file_read(ctx, read, size);
+  }
+  const std::uint64_t budget = ctx.reads_sorted_out ? expansion_budget(ctx) : ctx.expansion_allowance;
+  if (fits(ctx.bytes_placed, bytes, budget)) {
+    ctx.bytes_placed += bytes;
+    return {};
+  }
+  return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
+                                         "include expansion exceeded the maximum of " + std::to_string(budget) +
+                                             " bytes (" + std::to_string(kExpansionBytesPerByteRead) +
+                                             " times the text read plus " +
+                                             std::to_string(ctx.expansion_allowance >> 20) +
+                                             " MiB; a fan-out of repeated includes or secrets)",
+                                         std::string(file), chain));
 }
 
 LoadError make_load_error(IncludeErrorKind kind, std::string message, std::string file,

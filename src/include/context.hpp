@@ -36,6 +36,16 @@ namespace kestrine {
 inline constexpr std::size_t kMaxIncludeDepth = 50;
 inline constexpr std::uint64_t kMaxIncludedFiles = 10000;
 
+// The bytes expansion may place in the result: every included text, and
+// every secret and variable value, as often as it is placed, up to 64 times
+// the text the load read (the top-level text, and each file once however
+// often and by whatever name it is read) plus a fixed allowance.  The file
+// limit alone let one large file, included a few thousand times, take more
+// memory than any machine has; this keeps what a load builds proportional
+// to what it read, as the alias budget does for aliases.
+inline constexpr std::uint64_t kExpansionBytesPerByteRead = 64;
+inline constexpr std::uint64_t kExpansionAllowance = std::uint64_t{16} << 20;
+
 // A secret or variable that was not found while misses are not fatal;
 // reported after the load.
 struct MissingValue {
@@ -77,6 +87,16 @@ struct IncludeContext {
   // number: tags of one file come together, so this spares a realpath each.
   std::optional<std::pair<std::uint32_t, std::string>> last_secret_start;
   std::uint64_t expansion_count = 0;
+  // The budget above: what was read and what expansion placed so far.
+  // Which files were read is sorted out only once the allowance alone no
+  // longer covers what was placed (most loads never get there): until then
+  // each read is only noted.
+  std::uint64_t bytes_read = 0;  // the top-level text, and each file once when sorted out
+  std::uint64_t bytes_placed = 0;
+  std::uint64_t expansion_allowance = kExpansionAllowance;  // lowered only by tests
+  std::vector<std::pair<FileIdentity, std::uint64_t>> reads_noted;
+  SeededHashSet<FileIdentity> files_read;  // once sorted out: the files counted in bytes_read
+  bool reads_sorted_out = false;
   bool aliases = false;  // some text composed for the load held an alias
   // The child lists of every text the load composes: one run of chunks
   // (huge pages once large) instead of a fresh chunk per small file.
@@ -114,5 +134,15 @@ LoadError make_load_error(IncludeErrorKind kind, std::string message, std::strin
 template <class T>
 using LoadResult = std::expected<T, LoadError>;
 using LoadStatus = std::expected<void, LoadError>;
+
+// Counts a file's text as read, once per file and load.
+void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes);
+
+// Charges `bytes` placed in the result; past the budget the include limit
+// error IncludeDepth "include expansion exceeded the maximum of {} bytes (64
+// times the text read plus 16 MiB; a fan-out of repeated includes or
+// secrets)", naming `file`.
+LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
+                            std::span<const IncludeFrame> chain);
 
 }  // namespace kestrine

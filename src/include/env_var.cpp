@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "decode/decoder.hpp"
+#include "util/try.hpp"
 #include "util/utf8.hpp"
 
 namespace kestrine {
@@ -52,6 +53,9 @@ LoadResult<YamlNode> resolve_env_var(IncludeContext& ctx, const YamlNode& tagged
                                              source_name(ctx, tagged.span.file_id), chain, tagged.span));
     }
   }
+  // A large variable named by many tags is as much a fan-out as a large
+  // file included many times.
+  KESTRINE_TRY(charge_expansion(ctx, value.size(), source_name(ctx, tagged.span.file_id), chain));
   return at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted, tagged.span), argument);
 }
 

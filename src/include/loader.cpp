@@ -34,11 +34,20 @@ LoadError read_error(std::string_view resolved, std::string_view shown, const Op
                          std::string(resolved), chain);
 }
 
-std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved) {
+std::expected<IncludedText, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved) {
   KESTRINE_ASSIGN_OR_RETURN(UniqueFd fd, open_beneath(root, resolved, OpenAs::File));
-  KESTRINE_ASSIGN_OR_RETURN(std::string text, read_regular_file(fd.get()));
-  if (!is_valid_utf8(text)) return std::unexpected(OpenFailure{OpenFailure::Reason::NotUtf8, 0});
-  return text;
+  IncludedText read;
+  KESTRINE_ASSIGN_OR_RETURN(read.text, read_regular_file(fd.get(), &read.identity));
+  if (!is_valid_utf8(read.text)) return std::unexpected(OpenFailure{OpenFailure::Reason::NotUtf8, 0});
+  return read;
+}
+
+LoadStatus charge_included_text(IncludeContext& ctx, const IncludedText& read, std::string_view resolved,
+                                std::span<const IncludeFrame> chain) {
+  // Read first: a file's first inclusion always fits, its repeats are what
+  // the budget bounds.
+  note_file_read(ctx, read.identity, read.text.size());
+  return charge_expansion(ctx, read.text.size(), resolved, chain);
 }
 
 YamlNode empty_mapping_at(const YamlNode& tagged) {
@@ -96,11 +105,12 @@ LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain) {
   KESTRINE_TRY(count_included_file(ctx, resolved, chain));
-  auto text = read_included_text(ctx.root, resolved);
-  if (!text) return std::unexpected(read_error(resolved, shown, text.error(), chain));
+  auto read = read_included_text(ctx.root, resolved);
+  if (!read) return std::unexpected(read_error(resolved, shown, read.error(), chain));
+  KESTRINE_TRY(charge_included_text(ctx, *read, resolved, chain));
   // Registered before composing, so that a file with a syntax error has its
   // entry; composed from the stored text (nothing registers meanwhile).
-  const std::uint32_t file_id = register_source(ctx, std::string(resolved), std::move(*text));
+  const std::uint32_t file_id = register_source(ctx, std::string(resolved), std::move(read->text));
   return composed_file(ctx, file_id,
                        compose_text(*ctx.sources.texts.back(), file_id, /*empty_document_as_null=*/false,
                                     ctx.lists.get()),
@@ -155,6 +165,7 @@ LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged,
 LoadResult<std::vector<YamlNode>> expand_includes(IncludeContext& ctx, std::string_view text,
                                                   std::optional<std::string> root_path, bool empty_document_as_null) {
   std::string root_name = root_path ? std::move(*root_path) : join_path(ctx.root_dir, "<root>");
+  ctx.bytes_read += text.size();
   const std::uint32_t file_id = register_source(ctx, root_name, std::string(text));
   auto composed = compose_text(*ctx.sources.texts[file_id], file_id, empty_document_as_null, ctx.lists.get());
   if (!composed) {

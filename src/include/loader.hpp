@@ -52,17 +52,27 @@ struct LoadedFile {
 };
 
 // Counts the file against the per-load limit, reads it beneath the root,
-// registers it under `resolved` and composes it.  `shown` is the text named
+// charges its text against the expansion budget, registers it under
+// `resolved` and composes it.  `shown` is the text named
 // in messages.
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain);
 
+// A file's text as read, and which file it was.
+struct IncludedText {
+  std::string text;
+  FileIdentity identity;
+};
+
 // The steps of load_include_file, in its order, for a caller that reads and
 // composes a file before its turn (read_ahead.hpp): the count, the read
-// (which touches nothing of the context but the root) and its error, and
+// (which touches nothing of the context but the root) and its error, the
+// charge against the expansion budget (kExpansionBytesPerByteRead), and
 // what the composed text of a registered file gives.
 LoadStatus count_included_file(IncludeContext& ctx, std::string_view resolved, std::span<const IncludeFrame> chain);
-std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved);
+std::expected<IncludedText, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved);
+LoadStatus charge_included_text(IncludeContext& ctx, const IncludedText& read, std::string_view resolved,
+                                std::span<const IncludeFrame> chain);
 LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
                      std::span<const IncludeFrame> chain);
 LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,

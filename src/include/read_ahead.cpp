@@ -45,7 +45,7 @@ void renumber(std::span<YamlNode> roots, std::uint32_t from, std::uint32_t to) {
 // the calling thread after it saw it set.
 struct ReadAhead::Slot {
   std::atomic<bool> ready{false};
-  std::expected<std::string, OpenFailure> text;
+  std::expected<IncludedText, OpenFailure> text;
   std::optional<std::expected<ComposedStream, ComposeError>> composed;  // when read
   std::uint32_t file_id = 0;  // the number the trees were composed with
   std::exception_ptr failure;
@@ -105,7 +105,8 @@ LoadResult<LoadedFile> ReadAhead::take(std::size_t index, std::span<const Includ
   KESTRINE_TRY(count_included_file(ctx_, path, chain));
   if (slot.failure) std::rethrow_exception(slot.failure);
   if (!slot.text) return std::unexpected(read_error(path, path, slot.text.error(), chain));
-  const std::uint32_t file_id = register_source(ctx_, path, std::move(*slot.text));
+  KESTRINE_TRY(charge_included_text(ctx_, *slot.text, path, chain));
+  const std::uint32_t file_id = register_source(ctx_, path, std::move(slot.text->text));
   auto& composed = *slot.composed;
   if (file_id != slot.file_id) {
     if (composed) {
@@ -151,7 +152,7 @@ void ReadAhead::fill(std::size_t index, ListArena& arena) noexcept {
     slot.text = read_included_text(root_, entries_[index].path);
     if (slot.text) {
       slot.file_id = id_base_.load(std::memory_order_relaxed) + static_cast<std::uint32_t>(index);
-      slot.composed.emplace(compose_text(*slot.text, slot.file_id, /*empty_document_as_null=*/false, &arena));
+      slot.composed.emplace(compose_text(slot.text->text, slot.file_id, /*empty_document_as_null=*/false, &arena));
     }
   } catch (...) {
     slot.failure = std::current_exception();

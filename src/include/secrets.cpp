@@ -113,8 +113,10 @@ LoadResult<SecretsTable> load_secrets_file(IncludeContext& ctx, const std::strin
   if (!real || !path_within(*real, ctx.root.canonical())) return SecretsTable{};
   auto fd = open_beneath(ctx.root, *real, OpenAs::File);
   if (!fd) return SecretsTable{};
-  auto text = read_regular_file(fd->get());
+  FileIdentity identity;
+  auto text = read_regular_file(fd->get(), &identity);
   if (!text || !is_valid_utf8(*text)) return SecretsTable{};
+  note_file_read(ctx, identity, text->size());
   const std::uint32_t file_id = register_source(ctx, candidate, std::nullopt);
   auto documents = parse_roundtrip_file(*text, file_id);
   if (!documents) {
@@ -148,6 +150,27 @@ LoadResult<const YamlNode*> find_secret(IncludeContext& ctx, std::uint32_t file_
     if (!parent) return nullptr;
     directory = std::string(*parent);
   }
+}
+
+// What a copy of `node` places in the result, as the expansion budget
+// counts it: its texts and a few bytes for each node (about what writing it
+// takes).  Secrets are stored with their aliases expanded, so one tag can
+// stand for much more than its text.
+std::uint64_t placed_bytes(const YamlNode& node) {
+  constexpr std::uint64_t kPerNode = 4;
+  std::uint64_t total = 0;
+  std::vector<const YamlNode*> pending{&node};
+  while (!pending.empty()) {
+    const YamlNode* n = pending.back();
+    pending.pop_back();
+    total += kPerNode + (n->is_scalar() ? n->text().size() : 0);
+    for (const YamlNode& item : n->items()) pending.push_back(&item);
+    for (const NodePair& pair : n->pairs()) {
+      pending.push_back(&pair.key);
+      pending.push_back(&pair.value);
+    }
+  }
+  return total;
 }
 
 // What stands at the tag: `content` with the tag's position and the
@@ -187,7 +210,10 @@ bool is_debug_logger_value(std::string_view text) noexcept {
 LoadResult<YamlNode> resolve_secret(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain) {
   std::string name = tagged.is_scalar() ? tagged.text() : std::string();
   KESTRINE_ASSIGN_OR_RETURN(const YamlNode* stored, find_secret(ctx, tagged.span.file_id, name));
-  if (stored != nullptr) return at_directive(*stored, tagged, std::move(name));
+  if (stored != nullptr) {
+    KESTRINE_TRY(charge_expansion(ctx, placed_bytes(*stored), source_name(ctx, tagged.span.file_id), chain));
+    return at_directive(*stored, tagged, std::move(name));
+  }
   if (ctx.secret_miss_nonfatal) {
     ctx.missing_secrets.push_back(
         MissingSecret{name, source_name(ctx, tagged.span.file_id), tagged.span.line, tagged.span.column});

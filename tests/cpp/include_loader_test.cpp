@@ -1,5 +1,9 @@
-// The source-file table of an expansion, and a directive's anchor written
-// back with the directive.
+// The source-file table of an expansion, a directive's anchor written back
+// with the directive, and the expansion byte budget.
+#include <unistd.h>
+
+#include <algorithm>
+
 #include "include_support.hpp"
 #include "roundtrip/emitter.hpp"
 
@@ -45,6 +49,61 @@ TEST(IncludeLoader, DirectiveAnchorIsWrittenWithTheDirective) {
   EXPECT_EQ(root.pairs()[0].value.anchor().view(), "b");  // the file's own root anchor gives way
   root.comments.modified = true;                          // written anew, not copied
   EXPECT_EQ(emit_to_string(root, NullStyle::Default), "base: !include &b x.yaml\nother: *b\n");
+}
+
+// Without the fixed allowance the budget is exactly 64 times the text read,
+// each file counted once whatever name reaches it; what expansion places
+// counts every time.  A file far larger than the tags naming it is what a
+// fan-out multiplies.
+TEST(IncludeLoader, ExpansionBudgetCountsRepeatsAgainstWhatWasRead) {
+  TempTree tree;
+  const std::string big(10000, 'x');
+  tree.write("root/x.yaml", big);
+  tree.write("root/copy.yaml", big);
+  tree.write("root/d/x.yaml", big);
+  tree.write("root/secrets.yaml", "s: " + big + "\n");
+  ASSERT_EQ(::link(tree.path("root/x.yaml").c_str(), tree.path("root/hard.yaml").c_str()), 0);
+  tree.link("root/soft.yaml", "x.yaml");
+  const auto list = [](std::size_t n, std::string_view tag, std::string_view other = {}) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < n; ++i) text += std::string(i % 2 && !other.empty() ? other : tag) + ", ";
+    return text + "0]";
+  };
+  const struct {
+    std::string text;
+    std::uint64_t files_read;   // bytes of the files read, each once
+    std::uint64_t placed_each;  // what each tag places
+    bool fits;
+  } cases[] = {
+      {list(60, "!include x.yaml"), 10000, 10000, true},
+      {list(80, "!include x.yaml"), 10000, 10000, false},
+      {list(80, "!include x.yaml", "!include hard.yaml"), 10000, 10000, false},  // one file by two names
+      {list(80, "!include x.yaml", "!include soft.yaml"), 10000, 10000, false},
+      {list(80, "!include x.yaml", "!include copy.yaml"), 20000, 10000, true},  // two files
+      {list(80, "!include_dir_list d"), 10000, 10000, false},
+      {list(60, "!secret s"), 10004, 10004, true},  // the value's text and its node
+      {list(80, "!secret s"), 10004, 10004, false},
+      {list(1, "!env_var KST_BUDGET_BIG"), 0, 10000, false},  // the environment is not text read
+      {list(1, "!env_var KST_BUDGET_UNSET short"), 0, 5, true},
+  };
+  ::setenv("KST_BUDGET_BIG", big.c_str(), 1);
+  ::unsetenv("KST_BUDGET_UNSET");
+  for (const auto& c : cases) {
+    IncludeContext ctx = new_include_context(tree.path("root"), {true, true, true});
+    ctx.expansion_allowance = 0;
+    auto roots = expand_includes(ctx, c.text, std::nullopt);
+    const std::uint64_t budget = 64 * (c.text.size() + c.files_read);
+    const auto tags = static_cast<std::uint64_t>(std::count(c.text.begin(), c.text.end(), '!'));
+    ASSERT_EQ(tags * c.placed_each <= budget, c.fits) << c.text.substr(0, 40);  // the table itself
+    ASSERT_EQ(static_cast<bool>(roots), c.fits) << c.text.substr(0, 40);
+    if (!roots) {
+      EXPECT_EQ(roots.error().kind, IncludeErrorKind::IncludeDepth);
+      EXPECT_EQ(roots.error().message, "include expansion exceeded the maximum of " + std::to_string(budget) +
+                                           " bytes (64 times the text read plus 0 MiB; a fan-out of repeated "
+                                           "includes or secrets)");
+    }
+  }
+  ::unsetenv("KST_BUDGET_BIG");
 }
 
 }  // namespace

@@ -84,6 +84,22 @@ PyErr not_serializable_error(PyObject* obj) {
   return unserializable_error_to_py("type " + type_name_text(Py_TYPE(obj)) + " is not YAML serializable");
 }
 
+// A path whose text holds bytes that are not UTF-8 (os.fsdecode turns them
+// into lone surrogates): said so, with the text escaped, rather than blaming
+// the path's type.
+PyErr undecodable_path_error(PyObject* path) {
+  std::string message = "cannot serialize a path that is not valid UTF-8";
+  OwnedRef shown = OwnedRef::steal(PyObject_Repr(path));  // lone surrogates escaped
+  if (shown) {
+    if (auto text = str_view(shown.get())) {
+      message += ": ";
+      message += *text;
+    }
+  }
+  PyErr_Clear();
+  return unserializable_error_to_py(message + "; convert it to text yourself before dumping");
+}
+
 // ---------------------------------------------------------------------------
 // Process-wide caches of Python objects (kept for the life of the process)
 
@@ -216,6 +232,9 @@ struct RuleCall {
   std::uint32_t depth;
   const AttributeNames& names;
   PyObject* type_name;  // the `__name__` of the object's type (borrowed)
+  // Set by the path rule to a path text without a UTF-8 form, which it
+  // leaves to `default` but which, left over, is the reason for the error.
+  OwnedRef* undecodable_path;
 };
 
 // A rule: true when it took the object (the value is in `slot`).
@@ -326,7 +345,10 @@ PyResult<bool> fspath_rule(const RuleCall& c) {
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef path, checked(PyObject_CallMethodNoArgs(c.obj, c.names.fspath)));
   if (!PyUnicode_Check(path.get())) return false;
   auto text = str_view(path.get());
-  if (!text) return false;  // no UTF-8 form: the rule does not apply
+  if (!text) {  // no UTF-8 form (bytes smuggled in as surrogates): not taken
+    if (c.undecodable_path != nullptr) *c.undecodable_path = std::move(path);
+    return false;
+  }
   c.slot = c.encoder.arena().make_string(*text);
   return true;
 }
@@ -413,7 +435,7 @@ PyResult<OwnedRef> numpy_to_value(PyObject* obj) {
 // The chain and the hooks around it
 
 PyResult<bool> fallback_to_value(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
-                                 std::uint32_t depth) {
+                                 std::uint32_t depth, OwnedRef* undecodable_path) {
   KESTRINE_ASSIGN_OR_RETURN(const AttributeNames* names, attribute_names());
   KESTRINE_ASSIGN_OR_RETURN(std::optional<YamlValue> datetime, datetime_to_value(obj, opt, encoder.arena()));
   if (datetime) {
@@ -421,7 +443,7 @@ PyResult<bool> fallback_to_value(PyEncoder& encoder, PyObject* obj, YamlValue& s
     return true;
   }
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef type_name, type_name_object(Py_TYPE(obj)));
-  const RuleCall call{encoder, obj, slot, opt, depth, *names, type_name.get()};
+  const RuleCall call{encoder, obj, slot, opt, depth, *names, type_name.get(), undecodable_path};
   static constexpr Rule kRules[] = {enum_rule, dataclass_rule, numpy_rule, uuid_or_decimal_rule, fspath_rule};
   for (const Rule rule : kRules) {
     KESTRINE_ASSIGN_OR_RETURN(const bool taken, rule(call));
@@ -445,7 +467,8 @@ PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, c
                            std::uint32_t depth) {
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef serialized, call_serializer(obj, opt));
   if (serialized) return encoder.convert_serializer_result(serialized.get(), slot, opt, depth);
-  KESTRINE_ASSIGN_OR_RETURN(const bool taken, fallback_to_value(encoder, obj, slot, opt, depth));
+  OwnedRef undecodable_path;
+  KESTRINE_ASSIGN_OR_RETURN(const bool taken, fallback_to_value(encoder, obj, slot, opt, depth, &undecodable_path));
   if (taken) return {};
   if (opt.default_fn != nullptr) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef result, checked(PyObject_CallOneArg(opt.default_fn, obj)));
@@ -453,6 +476,7 @@ PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, c
     inner.default_fn = nullptr;  // applied once: never to its own result
     return encoder.convert_into(result.get(), slot, inner, depth + 1);
   }
+  if (undecodable_path) return fail(undecodable_path_error(undecodable_path.get()));
   return fail(not_serializable_error(obj));
 }
 

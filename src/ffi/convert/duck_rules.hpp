@@ -7,7 +7,10 @@
 //     1. the `serializers` entry for the object's exact type, if any;
 //     2. fallback_to_value, the duck-typed chain;
 //     3. the `default` callable (once: never on its own result);
-//     4. else KestrineUnserializableError "type {} is not YAML serializable".
+//     4. else KestrineUnserializableError "type {} is not YAML serializable",
+//        or, with the same class, "cannot serialize a path that is not valid
+//        UTF-8: {path}; ..." for a path-like object whose path text is
+//        not valid UTF-8 (the one thing the chain saw but could not take).
 //
 // The chain, in order: anything with an `isoformat` method
 // (datetime_to_value), enumeration members (their `value`), dataclass
@@ -45,9 +48,11 @@ PyStatus convert_unmatched(PyEncoder& encoder, PyObject* obj, YamlValue& slot, c
                            std::uint32_t depth);
 
 // The duck-typed chain alone: true when one of its rules took the object
-// (then `slot` holds the value), false when none applies.
+// (then `slot` holds the value), false when none applies.  A path-like
+// object whose path text has no UTF-8 form is not taken; its text is put in
+// `undecodable_path` when one is given.
 PyResult<bool> fallback_to_value(PyEncoder& encoder, PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
-                                 std::uint32_t depth);
+                                 std::uint32_t depth, OwnedRef* undecodable_path = nullptr);
 
 // The datetime rule: a `String` (in `arena`) for an object with an
 // `isoformat` method, its text rewritten under the microsecond and zone

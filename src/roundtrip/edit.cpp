@@ -407,11 +407,19 @@ EditResult<> detach_alias(YamlNode& root, YamlNode& node) {
   if (!node.is_alias())
     return std::unexpected(EditError{EditError::Kind::Type, "detach() is only valid on an alias node"});
   const AnchorBindings bindings = bind_root_unlimited(root);
-  const YamlNode* target = bindings.target(node);
-  if (target == nullptr)
+  const AliasBinding* binding = bindings.binding(node);
+  if (binding == nullptr)
     return std::unexpected(EditError{EditError::Kind::Key, "alias *" + node.alias_name() + " has no anchor to detach"});
+  // The limits reading the alias as a value (to_dict) is held to, with its
+  // error, before anything is copied; nothing has changed then.
+  if (binding->depth > kMaxAliasDepth) return std::unexpected(value_error(std::string(kAliasDepthMessage)));
+  if (binding->count > kAliasNodeBudget) return std::unexpected(value_error(std::string(kAliasBombMessage)));
+  // Copied from the alias itself, which counts as one expansion, so the
+  // copy spends what the read is charged: the same limits hold.
   std::uint64_t budget = kAliasNodeBudget;
-  YamlNode copy = copy_expanding_aliases_for_detach(*target, bindings, 0, budget);
+  AliasCopy expanded = copy_expanding_aliases_for_detach(node, bindings, 0, budget);
+  if (!expanded) return std::unexpected(value_error(std::string(expanded.error().message)));
+  YamlNode copy = std::move(*expanded);
   mark_subtree_modified(copy);
   carry_comments(node.comments, copy.comments);
   copy.comments.modified = true;

@@ -14,6 +14,7 @@ from pathlib import Path
 import pytest
 
 import kestrine
+from document_support import outcome
 
 INC = kestrine.OPT_INCLUDES
 EDITS = kestrine.OPT_ROUND_TRIP | INC | kestrine.OPT_UPGRADE_1_1
@@ -128,3 +129,55 @@ def test_real_configuration_tree_is_written_back_unchanged(tmp_path):
     before = snapshot(root)
     kestrine.dump_includes(doc)
     assert snapshot(root) == before
+
+
+# An edited included file keeps what lies outside the content that replaced
+# its directive, and its line breaks; a deletion in it is an edit of it
+# alone.  (file text, edit of doc["top"], new file text or the refusal)
+_DELETE_X = lambda top: top.__delitem__("x")  # noqa: E731
+_SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
+
+
+@pytest.mark.parametrize("text, edit, expected", [
+    # later documents, comments between and after them, directives
+    ("# lead\nx: 1\n---\nsecond: 2\n---\nthird: 3\n# tail\n", _SET_X,
+     "# lead\nx: 5\n---\nsecond: 2\n---\nthird: 3\n# tail\n"),
+    ("x: 1\ny: 2  # why\n# between\n...\n%YAML 1.2\n---\nz: 3\n", _DELETE_X,
+     "y: 2  # why\n# between\n...\n%YAML 1.2\n---\nz: 3\n"),
+    ("- a\n- b  # c\n---\n- z\n", lambda top: top.__delitem__(0), "- b  # c\n---\n- z\n"),
+    # an empty document after the first, with a comment before and after its marker
+    ("x: 1\n# end\n--- \n# after\n", _SET_X, "x: 5\n# end\n--- \n# after\n"),
+    # CR LF line breaks, in the edited lines too
+    ("a: 1\r\nx: 2  # c\r\n---\r\nz: 3\r\n", lambda top: top.__setitem__("a", {"n": [1]}),
+     "a:\r\n  \"n\":\r\n  - 1\r\nx: 2  # c\r\n---\r\nz: 3\r\n"),
+    ("x: 1\r\ny: 2\r\n", _DELETE_X, "y: 2\r\n"),
+    # a file without a document keeps its comments above the new content
+    ("# nothing yet\r\n", lambda top: top.__setitem__("k", 1), "# nothing yet\r\nk: 1\r\n"),
+    # a file whose document is itself a directive cannot hold an edit
+    ("!include deeper.yaml\n", _SET_X,
+     "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
+     "directive in place of its content"),
+], ids=["later documents", "directives between", "sequence", "empty document", "crlf", "crlf deletion",
+        "no document", "directive document"])
+def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
+    (tmp_path / "inc.yaml").write_bytes(text.encode())
+    (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")
+    main = tmp_path / "main.yaml"
+    main.write_bytes(b"# root\ntop: !include inc.yaml  # kept\n")
+    doc = kestrine.loads(main.read_bytes(), option=kestrine.OPT_ROUND_TRIP | INC, include_dir=str(tmp_path))
+    edit(doc["top"])
+    before = snapshot(tmp_path)
+    result = outcome(lambda: kestrine.dump_includes_map(doc))
+    if not isinstance(result, dict):
+        assert result == expected
+        assert outcome(doc.save) == outcome(lambda: kestrine.dump_includes(doc)) == expected
+        assert snapshot(tmp_path) == before  # nothing written
+        return
+    assert result == {str(tmp_path / "inc.yaml"): expected.encode()}
+    # Only the included file changed: save() needs no origin and leaves the root file alone.
+    assert doc.save() == [str(tmp_path / "inc.yaml")]
+    doc.set_origin(str(main))
+    assert doc.save() == [str(tmp_path / "inc.yaml")]
+    assert snapshot(tmp_path) == {**before, "inc.yaml": expected.encode()}
+    kestrine.dump_includes(doc)
+    assert snapshot(tmp_path) == {**before, "inc.yaml": expected.encode()}

@@ -208,7 +208,8 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
     removed.push_back(std::move(list[indexes[n]]));
     list.erase(list.begin() + indexes[n]);
   }
-  const bool was_modified = std::exchange(mapping.comments.modified, true);
+  // An edit of the file the mapping's content was read from.
+  const bool was_modified = set_content_modified(mapping, true);
   if (guarded) {
     if (std::optional<std::string> name = newly_unbound(root, before)) {
       // Back in place: `removed` holds the pairs last first.
@@ -217,7 +218,7 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
         const std::size_t at = indexes[indexes.size() - 1 - n];
         back.insert(back.begin() + at, std::move(removed[n]));
       }
-      mapping.comments.modified = was_modified;
+      set_content_modified(mapping, was_modified);
       return std::unexpected(anchor_in_use(*name));
     }
   }
@@ -234,12 +235,12 @@ EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, 
   NodeList<YamlNode>& list = sequence.items_mut();
   YamlNode removed = std::move(list[index]);
   list.erase(list.begin() + index);
-  const bool was_modified = std::exchange(sequence.comments.modified, true);
+  const bool was_modified = set_content_modified(sequence, true);
   if (guarded) {
     if (std::optional<std::string> name = newly_unbound(root, before)) {
       NodeList<YamlNode>& back = sequence.items_mut();
       back.insert(back.begin() + index, std::move(removed));
-      sequence.comments.modified = was_modified;
+      set_content_modified(sequence, was_modified);
       return std::unexpected(anchor_in_use(*name));
     }
   }

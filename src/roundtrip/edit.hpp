@@ -76,7 +76,9 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyI
 void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups);
 
 // Removes the pairs at `indexes` (ascending) from `mapping`, or the item at
-// `index` from `sequence`, and marks the collection modified.  Refused when
+// `index` from `sequence`, and marks the collection's content modified
+// (set_content_modified: a collection read from an included file is an
+// edit of that file, not of the one naming it).  Refused when
 // an anchor defined in what is removed is still used by an alias elsewhere
 // in `root`.
 EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std::size_t> indexes,

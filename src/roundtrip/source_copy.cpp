@@ -251,11 +251,12 @@ std::size_t SourceLines::previous_document_marker(std::size_t line) const noexce
   }
 }
 
-std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to) const {
+std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to,
+                                                                        bool any_marker) const {
   std::vector<std::string_view> texts;
   for (std::size_t line = from; line < to; line = next_line(line)) {
     // A document end marker after the last document ends nothing else.
-    if (is_document_marker(line, false) && at(line) == '.') continue;
+    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) continue;
     if (!is_blank_or_comment(line)) return std::nullopt;
     std::size_t i = line;
     while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;

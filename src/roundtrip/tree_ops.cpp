@@ -48,6 +48,18 @@ bool pairs_modified_in_file(const NodePair& pair) {
   return subtree_modified_in_file(pair.value);
 }
 
+bool set_content_modified(YamlNode& node, bool modified) {
+  const IncludeSource* source = node.source();
+  if (source == nullptr) return std::exchange(node.comments.modified, modified);
+  const bool before = source->content_comments.modified;
+  if (before != modified) {
+    IncludeSource marked = *source;
+    marked.content_comments.modified = modified;
+    node.set_source(std::move(marked));
+  }
+  return before;
+}
+
 // ---- paths and anchors --------------------------------------------------------
 
 namespace {

@@ -35,6 +35,17 @@ bool pairs_modified_in_file(const NodePair& pair);
 
 // ---- provenance ---------------------------------------------------------------
 
+// Whether the content of `node` was edited at its top: its own `modified`
+// flag, or for a node that replaced a directive, the flag of its content
+// record (IncludeSource::content_comments), since its own flag marks the
+// directive in the including file.
+inline bool content_modified(const YamlNode& node) noexcept {
+  const IncludeSource* source = node.source();
+  return source != nullptr ? source->content_comments.modified : node.comments.modified;
+}
+// Sets (or clears) that flag; gives its previous value.
+bool set_content_modified(YamlNode& node, bool modified);
+
 inline constexpr std::string_view kSecretTag = "!secret";
 
 // The node's content came from `!secret`.  Nothing of it, or of anything

@@ -278,8 +278,9 @@ bool EditedNodes::add(const YamlNode& root) {
   if (!marked_) return visit(root);
   visit_marked(root);
   // The collections that end the document, where a document read keeps
-  // its foot lines.
-  for (const YamlNode* n = &root; n->is_collection() && n->size() > 0;) {
+  // its foot lines (not inside content that replaced a directive: those
+  // are its own file's).
+  for (const YamlNode* n = &root; n->is_collection() && n->size() > 0 && n->source() == nullptr;) {
     n = n->is_mapping() ? &n->pairs().back().value : &n->items().back();
     if (!contains(*n)) take_feet(*n);
   }

@@ -158,12 +158,15 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("x: 1\r\ny: 2\r\n", _DELETE_X, "y: 2\r\n"),
     # a file without a document keeps its comments above the new content
     ("# nothing yet\r\n", lambda top: top.__setitem__("k", 1), "# nothing yet\r\nk: 1\r\n"),
+    # a comment on a directive in an included file is an edit of that file
+    ("x: 1\nsub: !include deeper.yaml\n", lambda top: setattr(top.node["sub"], "comment", "note"),
+     "x: 1\nsub: !include deeper.yaml # note\n"),
     # a file whose document is itself a directive cannot hold an edit
     ("!include deeper.yaml\n", _SET_X,
      "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
      "directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "empty document", "crlf", "crlf deletion",
-        "no document", "directive document"])
+        "no document", "nested directive", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())
     (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")
@@ -178,7 +181,8 @@ def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text
         assert outcome(doc.save) == outcome(lambda: kestrine.dump_includes(doc)) == expected
         assert snapshot(tmp_path) == before  # nothing written
         return
-    assert result == {str(tmp_path / "inc.yaml"): expected.encode()}
+    assert result.pop(str(tmp_path / "inc.yaml")) == expected.encode()
+    assert all(Path(path).read_bytes() == text for path, text in result.items())  # unedited, as read
     # Only the included file changed: save() needs no origin and leaves the root file alone.
     assert doc.save() == [str(tmp_path / "inc.yaml")]
     doc.set_origin(str(main))

@@ -68,7 +68,7 @@ class IncludeWalk {
  private:
   // Whether the node or something below it, within the file the node was
   // read from, is modified.  A node from another file answers for its own
-  // file here and reports nothing to its parent.
+  // file here and reports to its parent only an edit of its directive.
   WriteBackResult<bool> walk(const YamlNode& node) {
     return stack_guarded([&]() -> WriteBackResult<bool> {
       const IncludeSource* source = node.source();
@@ -91,19 +91,16 @@ class IncludeWalk {
         modified = modified || key || value;
       }
       if (source == nullptr) return modified;
-      if (record && !(modified && source->content_from_directive)) {
-        records_[*record].edited = modified;
-      } else if (modified && source->content_from_directive) {
+      if (modified && (!record || source->content_from_directive)) {
         return refuse(WriteBackError::Kind::EditWithoutFile,
                       "cannot write back the edit at " + format_path(root_, roots_, path_) + ": it lies under '" +
                           source->tag + " " + source->target +
-                          "', whose file holds a directive in place of its content");
-      } else if (modified) {
-        return refuse(WriteBackError::Kind::EditWithoutFile,
-                      "cannot write back the edit at " + format_path(root_, roots_, path_) + ": it lies under '" +
-                          source->tag + " " + source->target + "', which names no single file to hold it");
+                          (record ? "', whose file holds a directive in place of its content"
+                                  : "', which names no single file to hold it"));
       }
-      return false;
+      if (record) records_[*record].edited = modified;
+      // Its own flag marks the directive, written in the parent's file.
+      return node.comments.modified;
     });
   }
 
@@ -209,7 +206,8 @@ class PlanMerger {
       if (!record.edited) {
         file.as_read = &**as_read;
       } else {
-        KESTRINE_ASSIGN_OR_RETURN(file.rendered, render_included_file(*record.node, record.file_id, **as_read, file.path));
+        KESTRINE_ASSIGN_OR_RETURN(file.rendered,
+                                  render_included_file(*record.node, record.file_id, **as_read, file.path));
       }
     } else if (record.node->source()->later_text) {
       return later_documents_refused(file.path);

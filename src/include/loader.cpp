@@ -48,16 +48,17 @@ std::optional<std::size_t> later_text_of(std::string_view text, std::uint32_t fi
                                          std::optional<std::size_t> second_document) {
   if (documents.empty()) return std::nullopt;
   const YamlNode& first = documents.front();
-  // Most files hold one document and no "---" after its start: nothing to
-  // measure.
-  if (!second_document &&
-      text.find("\n---", std::min<std::size_t>(first.span.offset, text.size())) == std::string_view::npos)
-    return std::nullopt;
   const SourceLines lines(text, 0, file_id);
   std::size_t limit = lines.end();
   if (second_document) limit = lines.line_start(std::clamp(*second_document, lines.begin(), lines.end()));
+  // Back from the next document (or the end) over the lines between: only
+  // those are read, not the document.
   const std::optional<std::size_t> end = lines.document_end(first, limit);
-  if (!end) return IncludeSource::kUnknownOffset;
+  if (!end) {
+    const bool more = second_document || text.find("\n---", std::min(first.span.offset, text.size())) !=
+                                             std::string_view::npos;
+    return more ? std::optional<std::size_t>(IncludeSource::kUnknownOffset) : std::nullopt;
+  }
   // Blank and comment lines alone after the only document are written back
   // with it, as its foot lines.
   if (!second_document && lines.comment_texts(*end, lines.end())) return std::nullopt;

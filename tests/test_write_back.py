@@ -150,6 +150,8 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("x: 1\ny: 2  # why\n# between\n...\n%YAML 1.2\n---\nz: 3\n", _DELETE_X,
      "y: 2  # why\n# between\n...\n%YAML 1.2\n---\nz: 3\n"),
     ("- a\n- b  # c\n---\n- z\n", lambda top: top.__delitem__(0), "- b  # c\n---\n- z\n"),
+    ("a:\n  b: 1\n---\nz: 2\n", lambda top: setattr(top.node["a"], "comment_after", "foot"),
+     "a:\n  b: 1\n  # foot\n---\nz: 2\n"),
     # an empty document after the first, with a comment before and after its marker
     ("x: 1\n# end\n--- \n# after\n", _SET_X, "x: 5\n# end\n--- \n# after\n"),
     # CR LF line breaks, in the edited lines too
@@ -165,7 +167,7 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("!include deeper.yaml\n", _SET_X,
      "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
      "directive in place of its content"),
-], ids=["later documents", "directives between", "sequence", "empty document", "crlf", "crlf deletion",
+], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
         "no document", "nested directive", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())

@@ -131,14 +131,20 @@ bool ends_with_line_break(std::string_view text) noexcept {
   return !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
 
-// Whether `text`, composed again, has its first document end at `end` (so
-// that what follows there reads as it did).
-bool first_document_ends_at(std::string_view text, std::uint32_t file_id, std::size_t end) {
+// Whether `text`, composed again, has its first document end by `end`,
+// where the text kept as read begins, and the next one begin in that text
+// (so that the kept text reads as it did: it is read from the same state,
+// between two documents).  A first document that runs into the kept text (a
+// block scalar keeping its blank lines) or a second one that begins before
+// it fails.
+bool first_document_ends_by(std::string_view text, std::uint32_t file_id, std::size_t end) {
   auto composed = compose_text(text, file_id, /*empty_document_as_null=*/false);
   if (!composed || composed->roots.empty()) return false;
   std::optional<std::size_t> second;
   if (composed->document_starts.size() > 1) second = composed->document_starts[1];
-  return later_text_of(text, file_id, composed->roots, second) == end;
+  if (second && *second < end) return false;
+  const std::optional<std::size_t> first_end = later_text_of(text, file_id, composed->roots, second);
+  return first_end && *first_end <= end;
 }
 
 // The new text of an edited included file read as `text` (see the header).
@@ -160,7 +166,7 @@ WriteBackResult<std::string> render_included_file(const YamlNode& node, std::uin
   if (!ends_with_line_break(out)) return later_documents_refused(path);
   const std::size_t end = out.size();
   out += text.substr(*later);
-  if (!first_document_ends_at(out, file_id, end)) return later_documents_refused(path);
+  if (!first_document_ends_by(out, file_id, end)) return later_documents_refused(path);
   return out;
 }
 

@@ -111,6 +111,28 @@ TEST(IncludeWriteBack, PlanOfFilesIncludedMoreThanOnce) {
   }
 }
 
+TEST(IncludeWriteBack, AFirstDocumentThatWouldRunIntoTheNextIsRefused) {
+  TempTree tree;
+  tree.write("root/m.yaml", "a: 1\n\n---\nz: 2\n");
+  testing::Expansion e = testing::expand(tree.path("root"), "m: !include m.yaml\n", {true, false, false});
+  ASSERT_TRUE(e.roots) << e.roots.error().message;
+  DocumentRecord doc;
+  doc.roots = std::move(*e.roots);
+  doc.source_names = std::move(e.sources.names);
+  doc.source_texts = std::move(e.sources.texts);
+  YamlNode& a = value_of(value_of(doc.roots.front(), "m"), "a");
+  edit(a, "2");
+  auto plan = plan_write_back(doc, WriteBackScope::EditedFiles);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_EQ(plan->files.at(0).text(), "a: 2\n\n---\nz: 2\n");
+  // A block scalar that keeps its final line breaks would take the blank
+  // line before the next document as its own.
+  a.set_scalar("x\n\n", ScalarStyle::Literal);
+  plan = plan_write_back(doc, WriteBackScope::EditedFiles);
+  ASSERT_FALSE(plan);
+  EXPECT_EQ(plan.error().kind, WriteBackError::Kind::LaterDocuments);
+}
+
 TEST(IncludeWriteBack, SaveReplacesTheEditedFilesAndTheRootFileTogether) {
   TempTree tree;
   DocumentRecord doc = loaded(tree);

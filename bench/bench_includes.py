@@ -37,7 +37,9 @@ Figures:
                      the tags left unresolved (per-tag cost), and bytes
                      read over included + secrets bytes (1.00: each
                      secrets.yaml read once);
-  write              dump_includes_map against reading the same files.
+  write              dump_includes_map against reading the same files; save()
+                     with one included file edited; dump_includes_map with
+                     a pair added to every file.
 The table is printed and written to DIR/bench_includes.txt (default
 bench/results).
 """
@@ -198,9 +200,19 @@ def write_back_figures(root, files, repeat):
     assert len(written) == len(paths) and all(written[str(p)] == p.read_bytes() for p in paths)
     t_map = best_time(lambda: kestrine.dump_includes_map(doc), repeat)
     t_read = best_time(lambda: [p.read_bytes() for p in paths], repeat)
+    # Edited: one included file (save writes it), then a pair added to every
+    # file (each one rendered, its other entries copied as read).
+    doc.set_origin(str(root / "main.yaml"))
+    doc["f0"]["bench_edit"] = 0
+    t_save = best_time(doc.save, repeat)
+    for i in range(1, len(paths)):
+        doc[f"f{i}"]["bench_edit"] = i
+    t_edited = best_time(lambda: kestrine.dump_includes_map(doc), repeat)
     return [f"write-back: {len(paths)} included files, unedited",
             f"  dump_includes_map   {t_map * 1e3:7.2f} ms   (reading the files {t_read * 1e3:.2f} ms: "
-            f"ratio {t_map / t_read:.2f})"]
+            f"ratio {t_map / t_read:.2f})",
+            f"  save, one file edited             {t_save * 1e3:7.2f} ms",
+            f"  dump_includes_map, every file edited   {t_edited * 1e3:7.2f} ms"]
 
 
 def main():

@@ -341,6 +341,23 @@ def test_detach_copies_without_anchors_and_keeps_the_alias_comment():
     assert outcome(load("a: 1\n").node["a"].detach) == "TypeError: detach() is only valid on an alias node"
 
 
+def test_detach_past_the_alias_limits_fails_as_reading_does_and_changes_nothing():
+    def chain(top):
+        return "a0: &a0 leaf\n" + "".join(f"a{i}: &a{i} [*a{i - 1}]\n" for i in range(1, top + 1)) + f"use: *a{top}\n"
+    wide = "a: &a [" + ", ".join(["1"] * 1000) + "]\nb: &b [" + ", ".join(["*a"] * 1000) + "]\nuse: *b\n"
+    for text in (chain(110), wide):  # 111 nested expansions; 1,001,001 nodes
+        doc = load(text)
+        expected = outcome(doc.to_dict)
+        assert expected.startswith("ValueError: ")
+        assert outcome(doc.node["use"].detach) == expected
+        assert doc.to_yaml() == text.encode() and doc.node["use"].is_alias
+    doc = load(chain(99))  # 100 nested expansions: within the limit
+    value = doc.node["use"].detach().value
+    for _ in range(99):
+        (value,) = value
+    assert value == "leaf" and kestrine.loads(doc.to_yaml()) == doc.to_dict()
+
+
 def test_tags_do_not_cross_kinds():
     doc = load("a: !!int 1\nb: !!map {k: 1}\nc: !!str x\nd: !local 1\n")
     doc["a"], doc["b"], doc["c"], doc["d"] = [1], "s", "z", {"k": 1}

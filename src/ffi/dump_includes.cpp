@@ -36,6 +36,7 @@ PyErr write_back_error_to_py(const WriteBackError& error, PyObject* write_failur
         return PyErr::new_error(write_failure_type, error.message);
       case WriteBackError::Kind::NotLoadedWithIncludes:
       case WriteBackError::Kind::EditWithoutFile:
+      case WriteBackError::Kind::LaterDocuments:
         break;
     }
     return PyErr::value_error(error.message);

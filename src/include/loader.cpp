@@ -1,5 +1,6 @@
 #include "include/loader.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "decode/decoder.hpp"
@@ -7,6 +8,7 @@
 #include "include/paths.hpp"
 #include "include/walker.hpp"
 #include "roundtrip/composer.hpp"
+#include "roundtrip/source_copy.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 #include "util/utf8.hpp"
@@ -48,6 +50,28 @@ LoadStatus charge_included_text(IncludeContext& ctx, const IncludedText& read, s
   // the budget bounds.
   note_file_read(ctx, read.identity, read.text.size());
   return charge_expansion(ctx, read.text.size(), resolved, chain);
+}
+
+std::optional<std::size_t> later_text_of(std::string_view text, std::uint32_t file_id,
+                                         std::span<const YamlNode> documents,
+                                         std::optional<std::size_t> second_document) {
+  if (documents.empty()) return std::nullopt;
+  const YamlNode& first = documents.front();
+  const SourceLines lines(text, 0, file_id);
+  std::size_t limit = lines.end();
+  if (second_document) limit = lines.line_start(std::clamp(*second_document, lines.begin(), lines.end()));
+  // Back from the next document (or the end) over the lines between: only
+  // those are read, not the document.
+  const std::optional<std::size_t> end = lines.document_end(first, limit);
+  if (!end) {
+    const bool more = second_document || text.find("\n---", std::min(first.span.offset, text.size())) !=
+                                             std::string_view::npos;
+    return more ? std::optional<std::size_t>(IncludeSource::kUnknownOffset) : std::nullopt;
+  }
+  // Blank and comment lines alone after the only document are written back
+  // with it, as its foot lines.
+  if (!second_document && lines.comment_texts(*end, lines.end())) return std::nullopt;
+  return *end;
 }
 
 YamlNode empty_mapping_at(const YamlNode& tagged) {
@@ -98,6 +122,7 @@ LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
   LoadedFile loaded;
   loaded.file_id = file_id;
   loaded.documents = std::move(composed->roots);
+  if (composed->document_starts.size() > 1) loaded.second_document = composed->document_starts[1];
   loaded.tags = composed->tags;
   return loaded;
 }
@@ -152,13 +177,19 @@ LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged,
   }
   KESTRINE_ASSIGN_OR_RETURN(LoadedFile loaded, load_include_file(ctx, resolved, argument, chain));
   YamlNode result;
+  IncludeSource source{"!include", std::move(argument), loaded.file_id};
   if (loaded.documents.empty()) {
     result = empty_mapping_at(tagged);
   } else {
+    source.later_text =
+        later_text_of(*ctx.sources.texts[loaded.file_id], loaded.file_id, loaded.documents, loaded.second_document);
     result = std::move(loaded.documents.front());
     KESTRINE_TRY(walk_loaded_documents(ctx, loaded, std::span(&result, 1), resolved, tagged.span.line, chain));
+    // The file's document was a directive: what stands here now came from
+    // elsewhere, and this include's source takes the place of its own.
+    source.content_from_directive = result.source() != nullptr;
   }
-  result.set_source(IncludeSource{"!include", std::move(argument), loaded.file_id});
+  result.set_source(std::move(source));
   return result;
 }
 

@@ -48,8 +48,18 @@ LoadResult<std::string> resolve_directive_path(const IncludeContext& ctx, const 
 struct LoadedFile {
   std::uint32_t file_id = 0;
   std::vector<YamlNode> documents;  // not yet walked
+  // Where the second document begins in the file's text (its directives or
+  // its marker), when there is one.
+  std::optional<std::size_t> second_document;
   bool tags = true;                 // false: no tag in the file, so no directive
 };
+
+// Where the text of an included file goes on past its first document, from
+// the file as composed (IncludeSource::later_text): nothing when only blank
+// and comment lines follow it.
+std::optional<std::size_t> later_text_of(std::string_view text, std::uint32_t file_id,
+                                         std::span<const YamlNode> documents,
+                                         std::optional<std::size_t> second_document);
 
 // Counts the file against the per-load limit, reads it beneath the root,
 // charges its text against the expansion budget, registers it under

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "include/confine.hpp"
+#include "include/loader.hpp"
 #include "include/paths.hpp"
+#include "roundtrip/composer.hpp"
 #include "roundtrip/emitter.hpp"
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
@@ -66,7 +68,7 @@ class IncludeWalk {
  private:
   // Whether the node or something below it, within the file the node was
   // read from, is modified.  A node from another file answers for its own
-  // file here and reports nothing to its parent.
+  // file here and reports to its parent only an edit of its directive.
   WriteBackResult<bool> walk(const YamlNode& node) {
     return stack_guarded([&]() -> WriteBackResult<bool> {
       const IncludeSource* source = node.source();
@@ -75,7 +77,9 @@ class IncludeWalk {
         record = records_.size();
         records_.push_back(IncludeRecord{&node, *source->target_file_id, false});
       }
-      bool modified = node.comments.modified;
+      // A node that replaced a directive answers for its content here; its
+      // own flag marks the directive, in the file that names it.
+      bool modified = content_modified(node);
       const auto items = node.items();
       for (std::size_t i = 0; i < items.size(); ++i) {
         KESTRINE_ASSIGN_OR_RETURN(const bool below, child(items[i], PathStep{nullptr, i}));
@@ -87,14 +91,16 @@ class IncludeWalk {
         modified = modified || key || value;
       }
       if (source == nullptr) return modified;
-      if (record) {
-        records_[*record].edited = modified;
-      } else if (modified) {
+      if (modified && (!record || source->content_from_directive)) {
         return refuse(WriteBackError::Kind::EditWithoutFile,
                       "cannot write back the edit at " + format_path(root_, roots_, path_) + ": it lies under '" +
-                          source->tag + " " + source->target + "', which names no single file to hold it");
+                          source->tag + " " + source->target +
+                          (record ? "', whose file holds a directive in place of its content"
+                                  : "', which names no single file to hold it"));
       }
-      return false;
+      if (record) records_[*record].edited = modified;
+      // Its own flag marks the directive, written in the parent's file.
+      return node.comments.modified;
     });
   }
 
@@ -113,6 +119,57 @@ class IncludeWalk {
   std::vector<IncludeRecord> records_;
 };
 
+std::unexpected<WriteBackError> later_documents_refused(std::string_view path) {
+  return refuse(WriteBackError::Kind::LaterDocuments,
+                "cannot write back " + std::string(path) +
+                    ": its edited first document cannot be written before the documents that follow it without "
+                    "changing them",
+                std::string(path));
+}
+
+bool ends_with_line_break(std::string_view text) noexcept {
+  return !text.empty() && (text.back() == '\n' || text.back() == '\r');
+}
+
+// Whether `text`, composed again, has its first document end by `end`,
+// where the text kept as read begins, and the next one begin in that text
+// (so that the kept text reads as it did: it is read from the same state,
+// between two documents).  A first document that runs into the kept text (a
+// block scalar keeping its blank lines) or a second one that begins before
+// it fails.
+bool first_document_ends_by(std::string_view text, std::uint32_t file_id, std::size_t end) {
+  auto composed = compose_text(text, file_id, /*empty_document_as_null=*/false);
+  if (!composed || composed->roots.empty()) return false;
+  std::optional<std::size_t> second;
+  if (composed->document_starts.size() > 1) second = composed->document_starts[1];
+  if (second && *second < end) return false;
+  const std::optional<std::size_t> first_end = later_text_of(text, file_id, composed->roots, second);
+  return first_end && *first_end <= end;
+}
+
+// The new text of an edited included file read as `text` (see the header).
+WriteBackResult<std::string> render_included_file(const YamlNode& node, std::uint32_t file_id, std::string_view text,
+                                                  std::string_view path) {
+  const std::optional<std::size_t> later = node.source()->later_text;
+  if (node.span.file_id != file_id) {
+    // The file holds no document: the content is new, after its lines.
+    std::string content = emit_include_subtree(node, text);
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return content;
+    std::string out(text);
+    if (!ends_with_line_break(out)) out += content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    return out + content;
+  }
+  if (!later) return emit_include_subtree(node, text);
+  // Where the first document ends is not known (kUnknownOffset).
+  if (*later > text.size()) return later_documents_refused(path);
+  std::string out = emit_include_subtree(node, text.substr(0, *later), text.substr(*later));
+  if (!ends_with_line_break(out)) return later_documents_refused(path);
+  const std::size_t end = out.size();
+  out += text.substr(*later);
+  if (!first_document_ends_by(out, file_id, end)) return later_documents_refused(path);
+  return out;
+}
+
 // Adds one include to the plan, merging copies of one file (see the header).
 class PlanMerger {
  public:
@@ -121,7 +178,7 @@ class PlanMerger {
   WriteBackResult<void> add(const IncludeRecord& record) {
     if (scope_ == WriteBackScope::EditedFiles && !record.edited) return {};
     if (record.file_id >= doc_.source_names.size()) return {};
-    PlannedFile file = planned(record);
+    KESTRINE_ASSIGN_OR_RETURN(PlannedFile file, planned(record));
     auto [slot, inserted] = index_.try_emplace(normalize_path(file.path), plan_.files.size());
     if (inserted) {
       plan_.files.push_back(std::move(file));
@@ -145,19 +202,23 @@ class PlanMerger {
   WriteBackPlan take() { return std::move(plan_); }
 
  private:
-  PlannedFile planned(const IncludeRecord& record) const {
+  WriteBackResult<PlannedFile> planned(const IncludeRecord& record) const {
     PlannedFile file;
     file.path = doc_.source_names[record.file_id];
     file.edited = record.edited;
     const std::optional<std::string>* as_read =
         record.file_id < doc_.source_texts.size() ? &doc_.source_texts[record.file_id] : nullptr;
-    const bool kept = as_read != nullptr && as_read->has_value();
-    if (!record.edited && kept) {
-      file.as_read = &**as_read;
+    if (as_read != nullptr && as_read->has_value()) {
+      if (!record.edited) {
+        file.as_read = &**as_read;
+      } else {
+        KESTRINE_ASSIGN_OR_RETURN(file.rendered,
+                                  render_included_file(*record.node, record.file_id, **as_read, file.path));
+      }
+    } else if (record.node->source()->later_text) {
+      return later_documents_refused(file.path);
     } else {
-      // Unedited entries of the file are copied from its text.
-      file.rendered = emit_include_subtree(*record.node, kept ? std::optional<std::string_view>(**as_read)
-                                                              : std::nullopt);
+      file.rendered = emit_include_subtree(*record.node);
     }
     return file;
   }

@@ -15,7 +15,12 @@
 // The plan.  Each node that replaced an `!include` (a `source` with a file
 // number) stands for one file: its text as read while nothing in it was
 // edited, else a fresh rendering of the subtree (the directive's own source
-// and anchor left out; nested includes written as their directive lines).
+// and anchor left out; nested includes written as their directive lines),
+// in the file's line breaks.  What the file holds besides the content that
+// replaced the directive is kept as read: the documents after its first
+// (written after the new content, which must then read back to end where
+// it did: otherwise the file is refused, LaterDocuments), and the comments
+// of a file that holds no document (written before it).
 // A file reached through several includes is planned once: unedited copies
 // agree with any edited one (the edit wins), while two different edited
 // versions are refused (ConflictingEdits).  An edit that no single file
@@ -73,6 +78,7 @@ struct WriteBackError {
     NotLoadedWithIncludes,  // "document was not loaded with OPT_INCLUDES; nothing to write back"
     EditWithoutFile,        // "cannot write back the edit at {path}: it lies under '{tag} {target}', ..."
     ConflictingEdits,       // "'{file}' is included more than once with conflicting edits; ..."
+    LaterDocuments,         // "cannot write back {file}: ... the documents that follow it ..."
     Write,                  // "cannot write {file}: {reason}"
   };
   Kind kind = Kind::Write;

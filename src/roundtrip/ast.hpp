@@ -258,8 +258,21 @@ struct IncludeSource {
   // File number (source-file table) of the file whose content replaced the
   // directive; absent for the directory forms, !secret, !env_var, custom tags.
   std::optional<std::uint32_t> target_file_id;
-  // With a file number: the comments of that file's root node.
+  // With a file number: the comments of that file's root node, and in
+  // their `modified` flag the edits of the content itself (entries removed,
+  // a scalar rewritten), which belong to that file: the node's own flag
+  // marks the directive, in the including file.
   Comments content_comments;
+  // With a file number, when that file's text goes on past its first
+  // document (which alone replaced the directive) with more than blank and
+  // comment lines (later documents, a "---" line): where the lines after
+  // the first document begin; write-back keeps the text from there as read.
+  // kUnknownOffset when that place could not be told.
+  std::optional<std::size_t> later_text;
+  static constexpr std::size_t kUnknownOffset = static_cast<std::size_t>(-1);
+  // With a file number: that file's document was itself a directive, whose
+  // result (read from elsewhere) stands here: the file cannot hold an edit.
+  bool content_from_directive = false;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -208,7 +208,8 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
     removed.push_back(std::move(list[indexes[n]]));
     list.erase(list.begin() + indexes[n]);
   }
-  const bool was_modified = std::exchange(mapping.comments.modified, true);
+  // An edit of the file the mapping's content was read from.
+  const bool was_modified = set_content_modified(mapping, true);
   if (guarded) {
     if (std::optional<std::string> name = newly_unbound(root, before)) {
       // Back in place: `removed` holds the pairs last first.
@@ -217,7 +218,7 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
         const std::size_t at = indexes[indexes.size() - 1 - n];
         back.insert(back.begin() + at, std::move(removed[n]));
       }
-      mapping.comments.modified = was_modified;
+      set_content_modified(mapping, was_modified);
       return std::unexpected(anchor_in_use(*name));
     }
   }
@@ -234,12 +235,12 @@ EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, 
   NodeList<YamlNode>& list = sequence.items_mut();
   YamlNode removed = std::move(list[index]);
   list.erase(list.begin() + index);
-  const bool was_modified = std::exchange(sequence.comments.modified, true);
+  const bool was_modified = set_content_modified(sequence, true);
   if (guarded) {
     if (std::optional<std::string> name = newly_unbound(root, before)) {
       NodeList<YamlNode>& back = sequence.items_mut();
       back.insert(back.begin() + index, std::move(removed));
-      sequence.comments.modified = was_modified;
+      set_content_modified(sequence, was_modified);
       return std::unexpected(anchor_in_use(*name));
     }
   }
@@ -407,11 +408,19 @@ EditResult<> detach_alias(YamlNode& root, YamlNode& node) {
   if (!node.is_alias())
     return std::unexpected(EditError{EditError::Kind::Type, "detach() is only valid on an alias node"});
   const AnchorBindings bindings = bind_root_unlimited(root);
-  const YamlNode* target = bindings.target(node);
-  if (target == nullptr)
+  const AliasBinding* binding = bindings.binding(node);
+  if (binding == nullptr)
     return std::unexpected(EditError{EditError::Kind::Key, "alias *" + node.alias_name() + " has no anchor to detach"});
+  // The limits reading the alias as a value (to_dict) is held to, with its
+  // error, before anything is copied; nothing has changed then.
+  if (binding->depth > kMaxAliasDepth) return std::unexpected(value_error(std::string(kAliasDepthMessage)));
+  if (binding->count > kAliasNodeBudget) return std::unexpected(value_error(std::string(kAliasBombMessage)));
+  // Copied from the alias itself, which counts as one expansion, so the
+  // copy spends what the read is charged: the same limits hold.
   std::uint64_t budget = kAliasNodeBudget;
-  YamlNode copy = copy_expanding_aliases_for_detach(*target, bindings, 0, budget);
+  AliasCopy expanded = copy_expanding_aliases_for_detach(node, bindings, 0, budget);
+  if (!expanded) return std::unexpected(value_error(std::string(expanded.error().message)));
+  YamlNode copy = std::move(*expanded);
   mark_subtree_modified(copy);
   carry_comments(node.comments, copy.comments);
   copy.comments.modified = true;

@@ -76,7 +76,9 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyI
 void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups);
 
 // Removes the pairs at `indexes` (ascending) from `mapping`, or the item at
-// `index` from `sequence`, and marks the collection modified.  Refused when
+// `index` from `sequence`, and marks the collection's content modified
+// (set_content_modified: a collection read from an included file is an
+// edit of that file, not of the one naming it).  Refused when
 // an anchor defined in what is removed is still used by an alias elsewhere
 // in `root`.
 EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std::size_t> indexes,
@@ -135,9 +137,11 @@ EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment
 EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups);
 
 // Replaces the alias `node` by a copy of the node it refers to in `root`
-// (aliases inside expanded, no anchors, limits of copy_expanding_aliases);
-// the comments written around the alias stay.  KeyError "alias *{} has no
-// anchor to detach" when it refers to nothing.
+// (aliases inside expanded, no anchors); the comments written around the
+// alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
+// to nothing; past the limits of copy_expanding_aliases, the ValueError a
+// read of the alias gives ("aliases nest more than 100 levels deep", "...
+// too many nodes ..."), the tree unchanged.
 EditResult<> detach_alias(YamlNode& root, YamlNode& node);
 
 }  // namespace kestrine

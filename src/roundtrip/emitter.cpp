@@ -54,6 +54,9 @@ struct CopySource {
   const SourceLines* lines = nullptr;
   const EditedNodes* edited = nullptr;
   bool documents_kept = true;
+  // Lines the caller writes after the result as read (the rest of an
+  // included file past its first document).
+  const SourceLines* kept_after = nullptr;
 };
 
 std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
@@ -88,12 +91,19 @@ std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, b
 }
 
 // Whether the foot comments of the trees are exactly the comment lines that
-// end the text read (after the last document's content): then those lines
-// are copied as read instead.
-bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std::optional<std::size_t> tail) {
+// end the text read (after the last document's content, and in the lines
+// kept after it, which hold no document then): then those lines are copied
+// as read instead.
+bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std::optional<std::size_t> tail,
+                       const SourceLines* kept_after) {
   if (!tail) return false;
   std::optional<std::vector<std::string_view>> texts = lines.comment_texts(*tail, lines.end());
   if (!texts) return false;
+  if (kept_after != nullptr) {
+    const auto kept = kept_after->comment_texts(kept_after->begin(), kept_after->end(), true);
+    if (!kept) return false;
+    texts->insert(texts->end(), kept->begin(), kept->end());
+  }
   std::vector<std::string_view> feet = edited.feet();
   if (feet.size() != texts->size()) return false;
   std::sort(feet.begin(), feet.end());
@@ -121,7 +131,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     }
     ends.push_back(lines.document_end(roots[i], limit, directives));
   }
-  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back());
+  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
@@ -201,22 +211,29 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
   return emit_single(root, null_style, 0);
 }
 
-std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text) {
+std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text,
+                                 std::optional<std::string_view> kept_after) {
   YamlNode copy = node;
   std::optional<std::uint32_t> file;
   if (const IncludeSource* source = node.source()) {
+    // With the edits of the content itself (the node's own flag marks the
+    // directive, in the including file).
     copy.comments = source->content_comments;
-    copy.comments.modified = node.comments.modified;
     file = source->target_file_id;
   }
   copy.set_source(std::nullopt);
   copy.set_anchor(std::nullopt);
   if (!file_text || !file) return emit_to_string(copy, NullStyle::Keyword);
   const SourceLines lines(*file_text, 0, *file);
+  std::optional<SourceLines> after;
+  if (kept_after) after.emplace(*kept_after, 0, *file);
   EditedNodes edited(false);
   edited.add(copy);
-  return emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false, reserve_for(file_text),
-                      CopySource{&lines, &edited});
+  std::string out = emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false,
+                                 reserve_for(file_text), CopySource{&lines, &edited, true, after ? &*after : nullptr});
+  // A file read with CR LF line breaks is written back with them.
+  if (uses_crlf(file_text)) out = to_crlf(out);
+  return out;
 }
 
 namespace {

@@ -108,8 +108,12 @@ std::string emit_to_string(const YamlNode& root, NullStyle null_style);
 // its `source` and without the anchor written on the directive (comments and
 // anchor of the directive belong to the including file), nulls spelled
 // "null".  With the file's text as read, its unedited entries are copied
-// from that text.
-std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text = std::nullopt);
+// from that text, and a text read with CR LF line breaks is written with
+// them.  `kept_after`: what the caller writes after the result, as read
+// (the file's text past its first document): foot comments of the tree
+// that it holds, when it holds no document, are not written twice.
+std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text = std::nullopt,
+                                 std::optional<std::string_view> kept_after = std::nullopt);
 
 // Cuts the line feed the writer added after a kept block-scalar text that
 // had none, when that line feed ends the text (see Emitter::final_break).

@@ -47,9 +47,12 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
 }
 
 // The foot lines inside a copied entry: those of block collections that
-// end the document, innermost first, as the writer places them.
+// ended the document as read, innermost first, as the writer places them.
+// (Not only those that end it now: an entry appended after the one that
+// held them does not take them.)  Content that replaced a directive keeps
+// its feet in its own file.
 void NodeWriter::copied_feet(const YamlNode& n) {
-  if (e_.feet_copied || e_.edited->feet().empty() || !is_block_collection(n)) return;
+  if (e_.feet_copied || !is_block_collection(n) || n.source() != nullptr) return;
   stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
   foot_lines(n, n.span.column);
 }

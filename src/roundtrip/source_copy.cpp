@@ -251,11 +251,12 @@ std::size_t SourceLines::previous_document_marker(std::size_t line) const noexce
   }
 }
 
-std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to) const {
+std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to,
+                                                                        bool any_marker) const {
   std::vector<std::string_view> texts;
   for (std::size_t line = from; line < to; line = next_line(line)) {
     // A document end marker after the last document ends nothing else.
-    if (is_document_marker(line, false) && at(line) == '.') continue;
+    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) continue;
     if (!is_blank_or_comment(line)) return std::nullopt;
     std::size_t i = line;
     while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
@@ -277,8 +278,9 @@ bool EditedNodes::add(const YamlNode& root) {
   if (!marked_) return visit(root);
   visit_marked(root);
   // The collections that end the document, where a document read keeps
-  // its foot lines.
-  for (const YamlNode* n = &root; n->is_collection() && n->size() > 0;) {
+  // its foot lines (not inside content that replaced a directive: those
+  // are its own file's).
+  for (const YamlNode* n = &root; n->is_collection() && n->size() > 0 && n->source() == nullptr;) {
     n = n->is_mapping() ? &n->pairs().back().value : &n->items().back();
     if (!contains(*n)) take_feet(*n);
   }

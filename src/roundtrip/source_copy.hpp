@@ -102,8 +102,10 @@ class SourceLines {
   // properties and comments included.
   std::size_t previous_document_marker(std::size_t line) const noexcept;
   // The texts of the comment lines in [from, to) as the scanner records
-  // them, when only blank and comment lines (and "..." markers) lie there.
-  std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to) const;
+  // them, when only blank and comment lines (and "..." markers, or with
+  // `any_marker` "---" markers too) lie there.
+  std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to,
+                                                             bool any_marker = false) const;
 
  private:
   char at(std::size_t offset) const noexcept { return text_[offset - base_]; }

@@ -1,6 +1,9 @@
 #include "roundtrip/tree_ops.hpp"
 
+#include <utility>
+
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -43,6 +46,18 @@ bool subtree_modified_in_file(const YamlNode& node) {
 bool pairs_modified_in_file(const NodePair& pair) {
   if (pair.key.comments.modified || children_modified_in_file(pair.key)) return true;
   return subtree_modified_in_file(pair.value);
+}
+
+bool set_content_modified(YamlNode& node, bool modified) {
+  const IncludeSource* source = node.source();
+  if (source == nullptr) return std::exchange(node.comments.modified, modified);
+  const bool before = source->content_comments.modified;
+  if (before != modified) {
+    IncludeSource marked = *source;
+    marked.content_comments.modified = modified;
+    node.set_source(std::move(marked));
+  }
+  return before;
 }
 
 // ---- paths and anchors --------------------------------------------------------
@@ -158,20 +173,40 @@ void register_anchors(const YamlNode& node, AnchorTable& table) {
 
 namespace {
 
-// `target(alias)`: the node an alias stands for, or null.
+// `target(alias)`: the node an alias stands for, or null.  Aliases cost
+// nothing themselves: the copy spends what reading the alias as a value is
+// charged (AliasBinding::count), so it fails exactly where such a read does.
 template <bool kForDetach, class Target>
-YamlNode expand_copy(const YamlNode& node, const Target& target, std::uint32_t depth,
-                     std::uint64_t& budget) {
-  if (budget == 0 || depth > kMaxAliasDepth) return YamlNode::null_at(node.span);
+AliasCopy expand_copy(const YamlNode& node, const Target& target, std::uint32_t depth, std::uint64_t& budget) {
+  if (node.is_alias()) {
+    const YamlNode* anchored = target(node);
+    if (anchored == nullptr) {
+      YamlNode null = YamlNode::null_at(node.span);
+      if constexpr (kForDetach) {
+        null.copy_tag(node);
+        null.style = node.style;
+        null.comments = node.comments;
+      }
+      return null;
+    }
+    if (depth >= kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, node.span});
+    return stack_guarded([&] { return expand_copy<kForDetach>(*anchored, target, depth + 1, budget); });
+  }
+  if (budget == 0) return std::unexpected(AliasLimitError{kAliasBombMessage, node.span});
   --budget;
-  return stack_guarded([&]() -> YamlNode {
+  if constexpr (!kForDetach) {
+    if (!node.is_collection()) return node;
+  }
+  return stack_guarded([&]() -> AliasCopy {
     YamlNode out;
     switch (node.kind()) {
       case NodeKind::Sequence: {
         std::vector<YamlNode> items;
         items.reserve(node.size());
-        for (const YamlNode& item : node.items())
-          items.push_back(expand_copy<kForDetach>(item, target, depth, budget));
+        for (const YamlNode& item : node.items()) {
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode copy, expand_copy<kForDetach>(item, target, depth, budget));
+          items.push_back(std::move(copy));
+        }
         out = YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
         break;
       }
@@ -179,27 +214,16 @@ YamlNode expand_copy(const YamlNode& node, const Target& target, std::uint32_t d
         std::vector<NodePair> pairs;
         pairs.reserve(node.size());
         for (const NodePair& p : node.pairs()) {
-          YamlNode k = expand_copy<kForDetach>(p.key, target, depth, budget);
-          YamlNode v = expand_copy<kForDetach>(p.value, target, depth, budget);
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, expand_copy<kForDetach>(p.key, target, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, expand_copy<kForDetach>(p.value, target, depth, budget));
           pairs.push_back(NodePair{std::move(k), std::move(v)});
         }
         out = YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
         break;
       }
-      case NodeKind::Alias: {
-        if (const YamlNode* anchored = target(node))
-          return expand_copy<kForDetach>(*anchored, target, depth + 1, budget);
-        out = YamlNode::null_at(node.span);
-        break;
-      }
-      case NodeKind::Scalar:
-        if constexpr (!kForDetach) return node;
-        out = YamlNode::scalar(node.text(), node.scalar_style(), node.span);
-        break;
-      case NodeKind::Null:
-        if constexpr (!kForDetach) return node;
-        out = YamlNode::null_at(node.span);
-        break;
+      case NodeKind::Scalar: out = YamlNode::scalar(node.text(), node.scalar_style(), node.span); break;
+      case NodeKind::Alias:  // handled above
+      case NodeKind::Null: out = YamlNode::null_at(node.span); break;
     }
     out.copy_tag(node);
     if constexpr (kForDetach) {
@@ -225,18 +249,18 @@ struct TableTarget {
 
 }  // namespace
 
-YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
-                                std::uint32_t depth, std::uint64_t& budget) {
+AliasCopy copy_expanding_aliases(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
+                                 std::uint64_t& budget) {
   return expand_copy<false>(node, TableTarget{table}, depth, budget);
 }
 
-YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
-                                           std::uint32_t depth, std::uint64_t& budget) {
+AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
+                                            std::uint64_t& budget) {
   return expand_copy<true>(node, TableTarget{table}, depth, budget);
 }
 
-YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
-                                           std::uint32_t depth, std::uint64_t& budget) {
+AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
+                                            std::uint32_t depth, std::uint64_t& budget) {
   return expand_copy<true>(node, [&](const YamlNode& alias) { return bindings.target(alias); }, depth, budget);
 }
 

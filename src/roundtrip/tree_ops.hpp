@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <optional>
 #include <span>
@@ -33,6 +34,17 @@ bool subtree_modified_in_file(const YamlNode& node);
 bool pairs_modified_in_file(const NodePair& pair);
 
 // ---- provenance ---------------------------------------------------------------
+
+// Whether the content of `node` was edited at its top: its own `modified`
+// flag, or for a node that replaced a directive, the flag of its content
+// record (IncludeSource::content_comments), since its own flag marks the
+// directive in the including file.
+inline bool content_modified(const YamlNode& node) noexcept {
+  const IncludeSource* source = node.source();
+  return source != nullptr ? source->content_comments.modified : node.comments.modified;
+}
+// Sets (or clears) that flag; gives its previous value.
+bool set_content_modified(YamlNode& node, bool modified);
 
 inline constexpr std::string_view kSecretTag = "!secret";
 
@@ -86,23 +98,28 @@ void register_anchors(const YamlNode& node, AnchorTable& table);
 // ---- alias-expanding copies ---------------------------------------------------
 
 // A copy with aliases replaced by copies of their targets (depth + 1 per
-// alias).  Once `budget` (kAliasNodeBudget for a whole copy) is spent, or
-// past kMaxAliasDepth alias levels, nodes copy as
-// Null at their start.  Rebuilt collections keep span and tag only (end at
-// start, no anchor, no comments, block style); scalars and nulls are copied
-// whole; an unknown alias becomes a Null at its start.  Never fails.
-YamlNode copy_expanding_aliases(const YamlNode& node, const AnchorTable& table,
-                                std::uint32_t depth, std::uint64_t& budget);
+// alias).  Every node copied spends one of `budget` (kAliasNodeBudget for a
+// whole copy; an alias itself costs nothing, so a copy of an alias spends
+// what reading it as a value is charged); a copy that would spend more than
+// `budget`, or nest more than kMaxAliasDepth alias expansions, fails with
+// the limit's AliasLimitError (at the node or alias where it is reached),
+// the error a read of the same alias gives: a copy is whole or nothing.
+// Rebuilt collections keep span and tag only (end at start, no anchor, no
+// comments, block style); scalars and nulls are copied whole; an unknown
+// alias becomes a Null at its start.
+using AliasCopy = std::expected<YamlNode, AliasLimitError>;
+AliasCopy copy_expanding_aliases(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
+                                 std::uint64_t& budget);
 
 // The copy used when an alias is detached (replaced by what it refers to):
 // as above, but every rebuilt node keeps its style and comments, and an
 // unknown alias becomes a Null keeping the alias's comments, tag and style.
-YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table,
-                                           std::uint32_t depth, std::uint64_t& budget);
+AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
+                                            std::uint64_t& budget);
 // The same, each alias replaced by what it is bound to (the most recent
 // definition before it, in its file).
-YamlNode copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
-                                           std::uint32_t depth, std::uint64_t& budget);
+AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
+                                            std::uint32_t depth, std::uint64_t& budget);
 
 // ---- leaves -------------------------------------------------------------------
 

@@ -131,18 +131,20 @@ void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double
   if (mode == VersionMode::Yaml12) return;
   auto visit = [&](YamlNode& n, bool in_secret) {
     if (n.scalar_style() != ScalarStyle::Plain) return;
+    // A scalar that replaced an include directive is an edit of the
+    // included file (set_content_modified), not of the one naming it.
     // A secret's value keeps its meaning in memory, but is never written
     // anywhere (its directive is), so it does not count as an edit.
     if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode)) {
       n.text_mut() = std::move(*spelled);
-      if (!in_secret) n.comments.modified = true;
+      if (!in_secret) set_content_modified(n, true);
     } else if (!n.tag() && reads_as_string_only_under(n.text(), mode)) {
       // A string to YAML 1.1 that 1.2 would read as something else: quoted.
       const std::string& t = n.text();
       const bool single = !prefer_double_quotes && t.find('\'') == std::string::npos &&
                           is_printable_single_line(t);
       n.set_scalar_style(single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted);
-      if (!in_secret) n.comments.modified = true;
+      if (!in_secret) set_content_modified(n, true);
     }
   };
   for_each_scalar(node, visit);

@@ -81,14 +81,14 @@ TEST(RoundtripTreeOps, ExpandingCopyFields) {
   register_anchors(doc, table);
   std::uint64_t budget = 100;
   const YamlNode& use = doc.pairs()[1].value;
-  YamlNode copy = copy_expanding_aliases(use, table, 0, budget);
+  YamlNode copy = copy_expanding_aliases(use, table, 0, budget).value();
   EXPECT_EQ(render(copy), "!t {'k': 'v'}");
   EXPECT_FALSE(copy.anchor().has_value());
   EXPECT_EQ(copy.style, CollectionStyle::Block);
   EXPECT_TRUE(copy.comments.empty());
   EXPECT_EQ(copy.end_offset, copy.span.offset);
-  EXPECT_EQ(budget, 96u);  // the alias, the mapping, its key and its value
-  YamlNode detached = copy_expanding_aliases_for_detach(use, table, 0, budget);
+  EXPECT_EQ(budget, 97u);  // the mapping, its key and its value; the alias costs nothing
+  YamlNode detached = copy_expanding_aliases_for_detach(use, table, 0, budget).value();
   EXPECT_EQ(detached.style, CollectionStyle::Flow);
   EXPECT_FALSE(detached.anchor().has_value());
 
@@ -97,11 +97,11 @@ TEST(RoundtripTreeOps, ExpandingCopyFields) {
   lone.comments.inline_comment_mut() = "keep";
   lone.set_tag(OptText("!t"));
   budget = 10;
-  YamlNode plain = copy_expanding_aliases(lone, table, 0, budget);
+  YamlNode plain = copy_expanding_aliases(lone, table, 0, budget).value();
   EXPECT_TRUE(plain.is_null());
   EXPECT_EQ(plain.span, lone.span);
   EXPECT_TRUE(plain.comments.empty());
-  YamlNode kept = copy_expanding_aliases_for_detach(lone, table, 0, budget);
+  YamlNode kept = copy_expanding_aliases_for_detach(lone, table, 0, budget).value();
   EXPECT_TRUE(kept.is_null());
   EXPECT_EQ(kept.comments.inline_comment().view(), "keep");
   EXPECT_EQ(kept.tag().view(), "!t");
@@ -115,20 +115,26 @@ TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
   YamlNode doc = root_of(text);
   AnchorTable table;
   register_anchors(doc, table);
-  std::uint64_t budget = 1'000'000;
-  YamlNode copy = copy_expanding_aliases(*table.at("a149"), table, 0, budget);
-  int levels = 0;
-  const YamlNode* n = &copy;
-  while (n->is_sequence()) {
-    ++levels;
-    n = &n->items()[0];
+  // Alias levels 1..100 are followed; a copy that needs level 101 fails at
+  // the alias that would open it (the one inside a49), as reading it does.
+  for (const int top : {100, 101, 149}) {
+    std::uint64_t budget = 1'000'000;
+    AliasCopy copy = copy_expanding_aliases(*table.at("a" + std::to_string(top)), table, 0, budget);
+    if (top == 100) {
+      ASSERT_TRUE(copy);
+      int levels = 0;
+      const YamlNode* n = &*copy;
+      for (; n->is_sequence(); n = &n->items()[0]) ++levels;
+      EXPECT_EQ(levels, 100);
+      EXPECT_EQ(n->text(), "end");
+      continue;
+    }
+    ASSERT_FALSE(copy) << top;
+    EXPECT_EQ(copy.error().message, kAliasDepthMessage);
+    EXPECT_EQ(copy.error().span, table.at("a" + std::to_string(top - 100))->items()[0].span);
   }
-  // Alias levels 0..100 are followed; the target at level 101 is cut off.
-  EXPECT_EQ(levels, 101);
-  EXPECT_TRUE(n->is_null());
-  EXPECT_EQ(n->span, table.at("a48")->span);
 
-  // A billion laughs stays within the budget.
+  // A billion laughs: a copy within the budget is whole, one past it fails.
   std::string bomb = "l0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\n";
   for (int i = 1; i < 10; ++i) {
     std::string p = "*l" + std::to_string(i - 1);
@@ -141,9 +147,12 @@ TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
   table.clear();
   register_anchors(roots[0], table);
   EXPECT_EQ(table.size(), 10u);
-  budget = 5000;
-  YamlNode capped = copy_expanding_aliases(*table.at("l9"), table, 0, budget);
-  EXPECT_EQ(budget, 0u);
+  for (const std::uint64_t start : {1111u, 1110u}) {  // l2: 1 + 10 * (1 + 10 * 11) nodes
+    std::uint64_t budget = start;
+    AliasCopy copy = copy_expanding_aliases_for_detach(*table.at("l2"), table, 0, budget);
+    EXPECT_EQ(copy.has_value(), start == 1111u);
+    if (!copy) EXPECT_EQ(copy.error().message, kAliasBombMessage);
+  }
 }
 
 // Records "path=leaf" for each leaf; stops after `limit` leaves.
@@ -204,7 +213,7 @@ TEST(RoundtripTreeOps, DeepTreesAreWalkedSafely) {
   register_anchors(roots[0], table);
   EXPECT_EQ(table.size(), 1u);
   std::uint64_t budget = 1'000'000;
-  YamlNode copy = copy_expanding_aliases(roots[0], table, 0, budget);
+  YamlNode copy = copy_expanding_aliases(roots[0], table, 0, budget).value();
   EXPECT_EQ(budget, 1'000'000u - 100001u);
   LeafRecorder leaves;
   walk_leaves(copy, leaves);

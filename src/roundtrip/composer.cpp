@@ -213,8 +213,7 @@ class Composer {
   // Places the comments of a node made for empty content; gives its end.
   Pos place_leaf(YamlNode& node, const Visit& v) {
     if (deferred_ > 0) return {node.span.line, node.span.column};
-    placer_.before(node, v.intro);
-    return placer_.after(node, v.may_take_trailing, CommentPlacer::leaf_end(node));
+    return placer_.place_empty(node, v.may_take_trailing, v.intro);
   }
 
   // Composes the next node into `out`, which must be a default (Null) node;
@@ -328,6 +327,7 @@ class Composer {
 
   NodeOutcome compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     for (;;) {
+      const std::size_t properties = position_;
       if (!read_properties()) return NodeOutcome::Failed;
       if (at_end()) return NodeOutcome::None;
       const SpannedEvent& e = ev_[position_];
@@ -341,7 +341,10 @@ class Composer {
         case Content::Skipped:
           continue;
         case Content::Empty:
-          return compose_present(e, std::move(tag), anchor, false, out, v, end);
+          // An empty node stands where its properties are, not where what
+          // follows them starts (comments around that are not its own).
+          return compose_present(properties < position_ ? ev_[properties] : e, std::move(tag), anchor, false, out, v,
+                                 end);
         case Content::Node:
           return compose_present(e, std::move(tag), anchor, true, out, v, end);
       }
@@ -371,7 +374,16 @@ class Composer {
     if (defer_here) --deferred_;
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
 
-    finish_positions(out, e, children);
+    if (has_content) {
+      finish_positions(out, e, children);
+    } else {
+      // It ends where its properties do (an anchor's text is its name, after "&").
+      const SpannedEvent& last = ev_[position_ - 1];
+      const std::size_t written = last.offset + last.text().size() + (last.kind == EventKind::Anchor ? 1 : 0);
+      const std::size_t stop = std::clamp(written, start.offset, text_.size());
+      out.end_offset = stop;
+      std::tie(out.end_line, out.end_column) = lines_.end_of(start, stop);
+    }
     if (defer_here) {
       end = placer_.place(out, v.may_take_trailing, v.intro);
     } else if (deferred_ == 0) {
@@ -517,8 +529,9 @@ class Composer {
     if (r == NodeOutcome::None) key_end = place_leaf(pair.key, kKeyVisit);
     pair.key.explicit_key = explicit_key;
     acc.take(key_end, pair.key);
-    if (next_is(EventKind::Value)) ++position_;
-    return compose_value(self, pair, key_end, acc);
+    std::optional<Span> indicator;
+    if (next_is(EventKind::Value)) indicator = span_of(ev_[position_++]);
+    return compose_value(self, pair, key_end, acc, indicator);
   }
 
   // A block collection cannot stand as an implicit key of a block mapping
@@ -574,9 +587,14 @@ class Composer {
     return Visit{CommentPlacer::value_introducer(mapping, key), true};
   }
 
-  // The value of `pair` (after its ":", if any).
-  NodeOutcome compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
-    const Visit v = value_visit(mapping, pair.key);
+  // The value of `pair` (after its ":", if any).  `indicator`: where the
+  // ":" of an explicit entry stands, which introduces its value as a key's
+  // end does in an implicit one (a comment after it is the value's).
+  NodeOutcome compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc,
+                            std::optional<Span> indicator = std::nullopt) {
+    Visit v = value_visit(mapping, pair.key);
+    if (indicator && mapping.style == CollectionStyle::Block && v.intro.kind == Introducer::Kind::None)
+      v.intro = Introducer{Introducer::Kind::AfterKey, indicator->line, indicator->column};
     Pos value_end;
     NodeOutcome r = compose_node(true, pair.value, v, value_end);
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;

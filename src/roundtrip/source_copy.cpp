@@ -116,12 +116,23 @@ std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool a
   }
   if (node.size() == 0) return node.span.offset;
   return stack_guarded([&]() -> std::optional<std::size_t> {
-    if (node.is_sequence()) return content_end(node.items().back(), at_least);
-    const NodePair& last = node.pairs().back();
-    const std::optional<std::size_t> key = content_end(last.key, at_least);
-    const std::optional<std::size_t> value = content_end(last.value, at_least);
-    if (!key || !value) return std::nullopt;
-    return std::max(*key, *value);
+    const auto pair_end = [&](const NodePair& pair) -> std::optional<std::size_t> {
+      const std::optional<std::size_t> key = content_end(pair.key, at_least);
+      const std::optional<std::size_t> value = content_end(pair.value, at_least);
+      if (!key || !value) return std::nullopt;
+      return std::max(*key, *value);
+    };
+    if (!at_least) return node.is_sequence() ? content_end(node.items().back()) : pair_end(node.pairs().back());
+    // Entries added after those read end nowhere in the text: the last one
+    // read ends the content (a kept block scalar's blank lines included).
+    for (std::size_t i = node.size(); i-- > 0;) {
+      const bool added = node.is_sequence() ? node.items()[i].comments.modified
+                                            : node.pairs()[i].key.comments.modified;
+      const std::optional<std::size_t> end =
+          node.is_sequence() ? content_end(node.items()[i], true) : pair_end(node.pairs()[i]);
+      if (!added || !end || *end > 0) return end;
+    }
+    return node.span.offset;
   });
 }
 

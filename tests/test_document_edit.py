@@ -634,6 +634,8 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     # after the last document when another one changed.
     ("a:\n  b: 1\n  # foot\n", lambda d: d.__setitem__("c", 2), "a:\n  b: 1\n  # foot\nc: 2\n"),
     ("- 1\n---\n# last\n", lambda d: setattr(d[0].node, "comment_after", "new"), "- 1\n# new\n---\n# last\n"),
+    # The head lines of a value assigned nothing stay (above its null word).
+    ("a:\n  # h\n  v\nb: 1\n", lambda d: d.__setitem__("a", None), "a:\n  # h\n  null\nb: 1\n"),
     # A kept block scalar's blank lines are its own, not lines after the document.
     ("a: |+\n  x\n\n", lambda d: d.__setitem__("b", 1), "a: |+\n  x\n\nb: 1\n"),
     # A key's line ends with its value's comment: a key takes none.

@@ -93,8 +93,9 @@ class CommentPlacer {
     // closing bracket may stand on a later line).
     if ((!may_take_trailing || next_ >= comments_.size() ||
          (is_flow_collection(node) ? comments_[next_].span.line < node.span.line
-                                   : comments_[next_].span.line != node.span.line &&
-                                         comments_[next_].span.line != end.first)) &&
+                                   : comments_[next_].span.line > end.first ||
+                                         (comments_[next_].span.line != node.span.line &&
+                                          comments_[next_].span.line != end.first))) &&
         !node.comments.raw()) {
       account(end.first);
       return end;

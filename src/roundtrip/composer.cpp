@@ -327,7 +327,6 @@ class Composer {
 
   NodeOutcome compose_node_body(bool indentless, YamlNode& out, const Visit& v, Pos& end) {
     for (;;) {
-      const std::size_t properties = position_;
       if (!read_properties()) return NodeOutcome::Failed;
       if (at_end()) return NodeOutcome::None;
       const SpannedEvent& e = ev_[position_];
@@ -343,8 +342,7 @@ class Composer {
         case Content::Empty:
           // An empty node stands where its properties are, not where what
           // follows them starts (comments around that are not its own).
-          return compose_present(properties < position_ ? ev_[properties] : e, std::move(tag), anchor, false, out, v,
-                                 end);
+          return compose_present(first_property(), std::move(tag), anchor, false, out, v, end);
         case Content::Node:
           return compose_present(e, std::move(tag), anchor, true, out, v, end);
       }
@@ -374,16 +372,8 @@ class Composer {
     if (defer_here) --deferred_;
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
 
-    if (has_content) {
-      finish_positions(out, e, children);
-    } else {
-      // It ends where its properties do (an anchor's text is its name, after "&").
-      const SpannedEvent& last = ev_[position_ - 1];
-      const std::size_t written = last.offset + last.text().size() + (last.kind == EventKind::Anchor ? 1 : 0);
-      const std::size_t stop = std::clamp(written, start.offset, text_.size());
-      out.end_offset = stop;
-      std::tie(out.end_line, out.end_column) = lines_.end_of(start, stop);
-    }
+    if (has_content) finish_positions(out, e, children);
+    else end_after_properties(out);
     if (defer_here) {
       end = placer_.place(out, v.may_take_trailing, v.intro);
     } else if (deferred_ == 0) {
@@ -396,6 +386,23 @@ class Composer {
     // inside the node cannot refer to it.
     if (anchor) anchors_.insert(*anchor);
     return NodeOutcome::Node;
+  }
+
+  // The first of the properties just read (the events before `position_`).
+  [[gnu::noinline]] const SpannedEvent& first_property() const noexcept {
+    std::size_t first = position_;
+    while (first > 0 && (ev_[first - 1].kind == EventKind::Tag || ev_[first - 1].kind == EventKind::Anchor)) --first;
+    return ev_[first];
+  }
+
+  // An empty node that only its properties make ends where they do (the
+  // last event read; an anchor's text is its name, after "&").
+  [[gnu::noinline]] void end_after_properties(YamlNode& out) {
+    const SpannedEvent& last = ev_[position_ - 1];
+    const std::size_t written = last.offset + last.text().size() + (last.kind == EventKind::Anchor ? 1 : 0);
+    const std::size_t stop = std::clamp(written, out.span.offset, text_.size());
+    out.end_offset = stop;
+    std::tie(out.end_line, out.end_column) = lines_.end_of(out.span, stop);
   }
 
   // The content of a node that starts at `e` (its properties already set).

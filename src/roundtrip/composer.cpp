@@ -340,9 +340,7 @@ class Composer {
         case Content::Skipped:
           continue;
         case Content::Empty:
-          // An empty node stands where its properties are, not where what
-          // follows them starts (comments around that are not its own).
-          return compose_present(first_property(), std::move(tag), anchor, false, out, v, end);
+          return compose_present(e, std::move(tag), anchor, false, out, v, end);
         case Content::Node:
           return compose_present(e, std::move(tag), anchor, true, out, v, end);
       }
@@ -355,6 +353,7 @@ class Composer {
                               std::optional<std::string_view> anchor, bool has_content,
                               YamlNode& out, const Visit& v, Pos& end) {
     set_start(out, e);
+    if (!has_content) stand_at_properties(out);
     const Span& start = out.span;
     if (anchor) out.set_anchor(OptText(*anchor));
     if (tag) out.set_tag(OptText(tag->written), std::move(tag->expanded));
@@ -373,7 +372,6 @@ class Composer {
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
 
     if (has_content) finish_positions(out, e, children);
-    else end_after_properties(out);
     if (defer_here) {
       end = placer_.place(out, v.may_take_trailing, v.intro);
     } else if (deferred_ == 0) {
@@ -388,21 +386,14 @@ class Composer {
     return NodeOutcome::Node;
   }
 
-  // The first of the properties just read (the events before `position_`).
-  [[gnu::noinline]] const SpannedEvent& first_property() const noexcept {
+  // An empty node made by its properties stands at them (not at what follows, with its comments).
+  [[gnu::noinline]] void stand_at_properties(YamlNode& out) {
     std::size_t first = position_;
     while (first > 0 && (ev_[first - 1].kind == EventKind::Tag || ev_[first - 1].kind == EventKind::Anchor)) --first;
-    return ev_[first];
-  }
-
-  // An empty node that only its properties make ends where they do (the
-  // last event read; an anchor's text is its name, after "&").
-  [[gnu::noinline]] void end_after_properties(YamlNode& out) {
-    const SpannedEvent& last = ev_[position_ - 1];
-    const std::size_t written = last.offset + last.text().size() + (last.kind == EventKind::Anchor ? 1 : 0);
-    const std::size_t stop = std::clamp(written, out.span.offset, text_.size());
-    out.end_offset = stop;
-    std::tie(out.end_line, out.end_column) = lines_.end_of(out.span, stop);
+    set_start(out, ev_[first]);
+    const SpannedEvent& last = ev_[position_ - 1];  // an anchor's text is its name, after "&"
+    out.end_offset = std::min(last.offset + last.text().size() + (last.kind == EventKind::Anchor), text_.size());
+    std::tie(out.end_line, out.end_column) = lines_.end_of(out.span, out.end_offset);
   }
 
   // The content of a node that starts at `e` (its properties already set).
@@ -536,9 +527,12 @@ class Composer {
     if (r == NodeOutcome::None) key_end = place_leaf(pair.key, kKeyVisit);
     pair.key.explicit_key = explicit_key;
     acc.take(key_end, pair.key);
-    std::optional<Span> indicator;
-    if (next_is(EventKind::Value)) indicator = span_of(ev_[position_++]);
-    return compose_value(self, pair, key_end, acc, indicator);
+    Visit v = value_visit(self, pair.key);
+    // The ":" of a "?" entry introduces its value as a key's end does.
+    if (next_is(EventKind::Value) && !flow && v.intro.kind == Introducer::Kind::None)
+      v.intro = {Introducer::Kind::AfterKey, ev_[position_].line, ev_[position_].column};
+    if (next_is(EventKind::Value)) ++position_;
+    return compose_value(pair, v, key_end, acc);
   }
 
   // A block collection cannot stand as an implicit key of a block mapping
@@ -580,7 +574,7 @@ class Composer {
     acc.take(key_end, pair.key);
     if (next_is(EventKind::Value)) {
       ++position_;
-      return compose_value(self, pair, key_end, acc);
+      return compose_value(pair, value_visit(self, pair.key), key_end, acc);
     }
     if (!flow && ev_[entry].kind == EventKind::Scalar) {
       fail("expected ':' after mapping key", span_of(ev_[entry]));
@@ -594,14 +588,8 @@ class Composer {
     return Visit{CommentPlacer::value_introducer(mapping, key), true};
   }
 
-  // The value of `pair` (after its ":", if any).  `indicator`: where the
-  // ":" of an explicit entry stands, which introduces its value as a key's
-  // end does in an implicit one (a comment after it is the value's).
-  NodeOutcome compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc,
-                            std::optional<Span> indicator = std::nullopt) {
-    Visit v = value_visit(mapping, pair.key);
-    if (indicator && mapping.style == CollectionStyle::Block && v.intro.kind == Introducer::Kind::None)
-      v.intro = Introducer{Introducer::Kind::AfterKey, indicator->line, indicator->column};
+  // The value of `pair` (after its ":", if any), introduced as `v` says.
+  NodeOutcome compose_value(NodePair& pair, const Visit& v, Pos key_end, EndAcc& acc) {
     Pos value_end;
     NodeOutcome r = compose_node(true, pair.value, v, value_end);
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;

@@ -8,14 +8,17 @@ to that data.  The rest are grouped cases for the rules the random edits do
 not reach.  How little text an edit changes is measured by
 bench/bench_edit.py; the tree-level edits by tests/cpp/roundtrip_edit_test.cpp."""
 
+import collections
 import math
 import os
 import pathlib
+import re
 import shutil
 import stat
 import subprocess
 
 import pytest
+import yaml
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -199,6 +202,195 @@ def test_random_edit_sequences_render_text_that_loads_to_the_edited_data(data):
 
 
 # ---------------------------------------------------------------------------
+# Load, edit, render, load again: the comments of the text survive
+
+class _CommentScanner(yaml.SafeLoader):
+    """PyYAML's scanner, noting each comment it passes over as (line, column,
+    text without "#" and outer blanks)."""
+
+    def __init__(self, text):
+        super().__init__(text)
+        self.comments = []
+
+    def _note_comment(self):
+        if self.peek() != "#":
+            return
+        mark, chars = self.get_mark(), []
+        while self.peek() not in "\0\r\n\x85\u2028\u2029":
+            chars.append(self.peek())
+            self.forward()
+        self.comments.append((mark.line, mark.column, "".join(chars)[1:].strip()))
+
+    def scan_to_next_token(self):
+        if self.index == 0 and self.peek() == "\ufeff":
+            self.forward()
+        while True:
+            while self.peek() == " ":
+                self.forward()
+            self._note_comment()
+            if not self.scan_line_break():
+                return
+            if not self.flow_level:
+                self.allow_simple_key = True
+
+    def scan_block_scalar_ignored_line(self, start_mark):
+        while self.peek() == " ":
+            self.forward()
+        self._note_comment()
+        return super().scan_block_scalar_ignored_line(start_mark)
+
+    def scan_directive_ignored_line(self, start_mark):
+        while self.peek() == " ":
+            self.forward()
+        self._note_comment()
+        return super().scan_directive_ignored_line(start_mark)
+
+
+def comments_of(text):
+    """The comments of a YAML text, or None when PyYAML cannot scan it."""
+    scanner = _CommentScanner(text)
+    try:
+        while scanner.check_token():
+            scanner.get_token()
+    except yaml.YAMLError:
+        return None
+    finally:
+        scanner.dispose()
+    return scanner.comments
+
+
+def comment_lines(text):
+    return collections.Counter() if text is None else collections.Counter(t.strip() for t in text.split("\n"))
+
+
+def droppable(doc, text, comments, path, deleting):
+    """The comments an edit that replaces or deletes the node at `path` may
+    take with it: the node's own, those on its lines and on the comment lines
+    indented under it after them, and for a deletion those right above it
+    and on the line that introduces it."""
+    node = node_at(doc, path)
+    texts = comment_lines(node.comment) + comment_lines(node.comment_before) + comment_lines(node.comment_after)
+    if node.offset == node.end_offset == 0:
+        return texts  # content made for nothing: no lines of its own
+    lines = re.split(r"\r\n|\r|\n", text.decode("utf-8"))
+    first, column, last, _ = node.range()
+    first, column, last = first - 1, column - 1, last - 1
+    blank = lambda line: not line.strip()
+    blank_or_comment = lambda line: blank(line) or line.lstrip().startswith("#")
+    # (A flow collection ends at its closing bracket, after its last entry.)
+    while last + 1 < len(lines) and (blank(lines[last + 1]) or lines[last + 1].lstrip()[:1] in ("]", "}") or (
+            blank_or_comment(lines[last + 1]) and len(lines[last + 1]) - len(lines[last + 1].lstrip()) >= column)):
+        last += 1
+    if deleting:
+        while first > 0 and blank_or_comment(lines[first - 1]):
+            first -= 1
+        first = max(first - 1, 0)
+    return texts + collections.Counter(t for line, _, t in comments if first <= line <= last)
+
+
+def cycle_edit(doc, text, comments, data, mark):
+    """One random edit of `doc` (read from `text`) at a place a handle can
+    reach.  Gives the comments it may drop, the comment lines it adds (each
+    holding `mark`) and a check of a set inline comment on the document read
+    back."""
+    places = [(path, target) for path, target in containers(doc.to_dict())
+              if all(isinstance(step, str) or (type(step) is int and step >= 0) for step in path)]
+    path, target = data.draw(st.sampled_from(places))
+    keys = list(range(len(target))) if isinstance(target, list) else [k for k in target if isinstance(k, str)]
+    kind = data.draw(st.sampled_from(["set", "add", "delete", "node", "comment", "before", "after"]))
+    nothing = collections.Counter()
+    if kind == "add":
+        if isinstance(target, dict):
+            key = data.draw(st.text(max_size=6).filter(lambda k: k not in target))
+            (doc if not path else at(doc, path))[key] = data.draw(values)
+        return nothing, nothing, None
+    key = data.draw(st.sampled_from(keys)) if keys else None
+    try:
+        node = None if key is None else node_at(doc, path + (key,))
+    except LookupError:  # a key that is not a scalar node (an empty "!!str")
+        node = None
+    if node is None:
+        return nothing, nothing, None
+    if kind in ("set", "delete", "node"):
+        dropped = droppable(doc, text, comments, path + (key,), kind == "delete")
+        view = doc if not path else at(doc, path)
+        if kind == "delete":
+            del view[key]
+        elif kind == "set":
+            view[key] = data.draw(values)
+        else:
+            node.value = data.draw(values)
+        return dropped, nothing, None
+    lines = [f"{mark}-{i} {data.draw(comment_texts)}".strip() for i in range(data.draw(st.integers(1, 2)))]
+    if kind == "comment":
+        old, lines = node.comment, lines[:1]
+        node.comment = lines[0]
+    elif kind == "before":
+        old = node.comment_before
+        node.comment_before = "\n".join(lines)
+    elif node.style == "block" and node.value:
+        old = node.comment_after
+        node.comment_after = "\n".join(lines)
+    else:
+        return nothing, nothing, None
+    # Lines above or below a node may read back as a neighbour's (above a
+    # collection's first entry, after one that is not the last), and a root
+    # collection has no line of its own for a comment; otherwise the comment
+    # on a node's line is that node's.
+    root = roots(doc) != 1 and not path
+    check = None if kind != "comment" or root else lambda reread: node_at(reread, path + (key,)).comment == lines[0]
+    return comment_lines(old), collections.Counter(lines), check
+
+
+def _cycle_sources():
+    out = []
+    for name, text, _ in SOURCES:
+        if any(c in text for c in ("\x85".encode(), "\u2028".encode(), "\u2029".encode())):
+            continue  # line breaks to PyYAML, not to YAML 1.2
+        comments = comments_of(text)
+        if comments is not None and load(text).to_yaml() == text:
+            out.append((name, text))
+    return out
+
+
+CYCLE_SOURCES = _cycle_sources() if SOURCES else []
+
+
+@pytest.mark.skipif(not CYCLE_SOURCES, reason="test data not present")
+@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(st.data())
+def test_edit_cycles_keep_every_comment_once(data):
+    """Each cycle loads the last text, makes one edit, renders and loads the
+    result: every comment of the text is still there exactly as often as
+    before unless it went with what the edit replaced or deleted (then it is
+    there at most as often), a comment set is there once (an inline one reads
+    back where it was set), the text loads to the edited data, and an unedited
+    document renders as the text it was read from."""
+    name, text = data.draw(st.sampled_from(CYCLE_SOURCES))
+    for cycle in range(data.draw(st.integers(5, 7))):
+        doc = load(text)
+        if roots(doc) == 0 or (roots(doc) == 1 and not isinstance(doc.to_dict(), (dict, list))):
+            break
+        before = comments_of(text)  # None where PyYAML's reading stops short ("&a:b" and the like)
+        try:
+            dropped, added, check = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
+        except ValueError as exc:
+            assert "anchor" in str(exc), (name, exc)
+            continue
+        out = doc.to_yaml()
+        after = comments_of(out)
+        was = collections.Counter(t for _, _, t in before or ())
+        now = collections.Counter(t for _, _, t in after or ())
+        for t in (was.keys() | now.keys()) if before is not None and after is not None else ():
+            assert was[t] + added[t] - dropped[t] <= now[t] <= was[t] + added[t], (name, t, text, out)
+        reread = load(out)
+        assert same(reread.to_dict(), doc.to_dict()), (name, out)
+        assert reread.to_yaml() == out, (name, out)
+        assert check is None or check(reread), (name, out)
+        text = out
+
+
+# ---------------------------------------------------------------------------
 # Assignment and deletion (documents and views)
 
 @pytest.mark.parametrize("text, edit, expected", [
@@ -254,7 +446,7 @@ def test_views_go_stale_and_live_again():
 # ---------------------------------------------------------------------------
 # Anchors and aliases: no edit leaves an alias without its anchor
 
-IN_USE = ("ValueError: deleting this node would remove anchor '&y', still referenced by an alias '*y' elsewhere; "
+IN_USE = ("ValueError: {} this node would remove anchor '&y', still referenced by an alias '*y' elsewhere; "
           "the result would not re-parse. Remove or rewrite the alias first.")
 
 
@@ -264,7 +456,8 @@ def test_edits_that_would_remove_a_used_anchor_are_refused():
     assert [outcome(call) for call in (
         lambda: doc.__delitem__("a"), lambda: doc.__setitem__("a", 5),
         lambda: setattr(doc.node["a"], "value", 5), lambda: doc.node["a"]["k"].make_alias("z"),
-    )] == [IN_USE, IN_USE, IN_USE, "ValueError: no anchor '&z' is defined in this document"]
+    )] == [IN_USE.format("deleting"), IN_USE.format("replacing"), IN_USE.format("replacing"),
+           "ValueError: no anchor '&z' is defined in this document"]
     assert doc.to_yaml() == text.encode()
     # The anchor on the replaced node itself stays: its aliases read the new value.
     doc = load("a: &x {k: 1}\nb: *x\n")
@@ -369,6 +562,35 @@ def test_tags_do_not_cross_kinds():
     assert [doc.node[k].tag for k in "abcd"] == [None, None, "!!str", None]
 
 
+@pytest.mark.parametrize("text, value, expected", [
+    # A core tag stays only on a value of the type it names.
+    ("n: !!int 3\n", 4, "n: !!int 4\n"),
+    ("n: !!int 3\n", 2.5, "n: 2.5\n"),
+    ("n: !!float 3\n", 4, "n: 4\n"),
+    ("n: !!str 3\n", "4", 'n: !!str "4"\n'),
+    ("n: !!str 3\n", 4, "n: 4\n"),
+    ("n: !!bool yes\n", False, "n: !!bool false\n"),
+    ("n: !!null\n", "x", "n: x\n"),
+    ("n: !!set {a, b}\n", {"c": None}, "n: !!set\n  c:\n"),
+    ("n: !!set {a, b}\n", {"c": 1}, "n:\n  c: 1\n"),
+    ("n: !!timestamp 2020-01-01\n", "2021-01-01", 'n: "2021-01-01"\n'),
+    # "!" alone makes a string.
+    ("n: ! 3\n", 4, "n: 4\n"),
+    # A custom tag stays on the same kind of node, with its %TAG handle.
+    ("%TAG !e! tag:example.com,2000:\n---\nn: !e!x 3\n", "z", "%TAG !e! tag:example.com,2000:\n---\nn: !e!x z\n"),
+    # A directive's argument is a name or a path, never the value assigned.
+    ("n: !secret db_password\n", "hunter2", "n: hunter2\n"),
+    ("n: !env_var HOME\n", "/root", "n: /root\n"),
+    ("n: !include a.yaml\n", "b.yaml", "n: b.yaml\n"),
+    ("n: !include_dir_named d\n", {"k": 1}, "n:\n  k: 1\n"),
+])
+def test_assignment_keeps_a_tag_only_where_it_states_the_new_value(text, value, expected):
+    doc = load(text)
+    doc["n"] = value
+    assert doc.to_yaml().decode() == expected
+    assert same(kestrine.loads(expected.encode()), {"n": value})
+
+
 # ---------------------------------------------------------------------------
 # Comments
 
@@ -399,6 +621,56 @@ def test_comment_setters():
                              b"l:\n  # above\n  - # dash\n    # under\n    k: v\n# end\n")
     doc.node["b"].comment_before = None
     assert doc.node["b"].comment_before is None and load(doc.to_yaml()).to_dict() == doc.to_dict()
+
+
+KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set the comment of its value "
+               "instead")
+
+
+@pytest.mark.parametrize("text, edit, expected", [
+    # A comment after an empty value is that value's: written once, replaced by its setter.
+    ("a: 0\nb: # c1\nc: 1\n", lambda d: d.__setitem__("a", 5), "a: 5\nb: # c1\nc: 1\n"),
+    ("a: 0\nb:   # c1\nc: 1\n", lambda d: setattr(d.node["b"], "comment", "c2"), "a: 0\nb: # c2\nc: 1\n"),
+    ("x:\n  a: 0\n  b: # c1\nlast: # c2\n", lambda d: d["x"].__setitem__("a", 1),
+     "x:\n  a: 1\n  b: # c1\nlast: # c2\n"),
+    ("a: 0\n? b\n:   # c1\nc: 1\n", lambda d: setattr(d.node["b"], "comment", "c2"), "a: 0\n? b\n: # c2\nc: 1\n"),
+    ("- a\n-    # c1\n- c\n", lambda d: setattr(d.node[1], "comment", "c2"), "- a\n- # c2\n- c\n"),
+    # An empty node with properties stands at them, not at what follows.
+    ("a: !!str\nb: 1 # c1\n", lambda d: d.__setitem__("b", 2), "a: !!str\nb: 2 # c1\n"),
+    ("- &a\n- 1 # c1\n", lambda d: d.__setitem__(1, 2), "- &a\n- 2 # c1\n"),
+    # A comment after a scalar that ends on a later line is that scalar's.
+    ('a: "two\n  lines" # c1\nb: plain\n  text  # c2\nc: 1\n', lambda d: d.__setitem__("b", 1),
+     'a: "two\n  lines" # c1\nb: 1  # c2\nc: 1\n'),
+    # A collection's head lines stay where they stood, as they were written,
+    # whichever entry comes first now.
+    ("s:\n# about\n\n# more\n  - 1\n  - 2\n", lambda d: d["s"].__delitem__(0), "s:\n# about\n\n# more\n  - 2\n"),
+    ("# top\n\n# about\n- 1\n- 2\n", lambda d: d.__delitem__(0), "# top\n\n# about\n- 2\n"),
+    ("m:\n  # about\n\n  # more\n  a: 1\n  b: 2\n", lambda d: d["m"].__delitem__("a"),
+     "m:\n  # about\n\n  # more\n  b: 2\n"),
+    ("l:\n- x\n-\n  # about\n\n  # more\n  - 1\n  - 2\n", lambda d: d["l"][1].__delitem__(0),
+     "l:\n- x\n-\n  # about\n\n  # more\n  - 2\n"),
+    ("l:\n  - # dash\n    # about\n\n    # more\n    - 1\n    - 2\n", lambda d: d["l"][0].__delitem__(0),
+     "l:\n  - # dash\n    # about\n\n    # more\n    - 2\n"),
+    # The lines after a collection that no longer ends the document, and
+    # after the last document when another one changed.
+    ("a:\n  b: 1\n  # foot\n", lambda d: d.__setitem__("c", 2), "a:\n  b: 1\n  # foot\nc: 2\n"),
+    ("- 1\n---\n# last\n", lambda d: setattr(d[0].node, "comment_after", "new"), "- 1\n# new\n---\n# last\n"),
+    # The head lines of a value assigned nothing stay (above its null word).
+    ("a:\n  # h\n  v\nb: 1\n", lambda d: d.__setitem__("a", None), "a:\n  # h\n  null\nb: 1\n"),
+    # A kept block scalar's blank lines are its own, not lines after the document.
+    ("a: |+\n  x\n\n", lambda d: d.__setitem__("b", 1), "a: |+\n  x\n\nb: 1\n"),
+    # A key's line ends with its value's comment: a key takes none.
+    ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", "x"), KEY_COMMENT),
+    ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", None), "&k key: v\n"),
+])
+def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
+    doc = load(text)
+    result = outcome(lambda: edit(doc))
+    assert (doc.to_yaml().decode() if result is None else result) == expected
+    if result is not None:
+        assert doc.to_yaml() == text.encode()
+        return
+    assert load(expected).to_yaml() == expected.encode()
 
 
 # ---------------------------------------------------------------------------

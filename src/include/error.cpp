@@ -29,9 +29,4 @@ std::string format_load_error(const LoadError& error) {
   return out;
 }
 
-bool is_include_tag(std::string_view tag) noexcept {
-  return tag == "!include" || tag == "!include_dir_list" || tag == "!include_dir_named" ||
-         tag == "!include_dir_merge_list" || tag == "!include_dir_merge_named";
-}
-
 }  // namespace kestrine

@@ -1,4 +1,4 @@
-// The include loader's error record and the include-tag test.
+// The include loader's error record.
 #pragma once
 
 #include <cstdint>
@@ -41,15 +41,5 @@ struct LoadError {
 // per chain frame (n 1-based).  The texts are used as they are; the Python
 // side decodes invalid UTF-8 with replacement characters.
 std::string format_load_error(const LoadError& error);
-
-// True exactly for the five include tags ("!include", "!include_dir_list",
-// "!include_dir_named", "!include_dir_merge_list", "!include_dir_merge_named").
-bool is_include_tag(std::string_view tag) noexcept;
-inline bool is_include_tag(const char* tag) noexcept {
-  return tag != nullptr && is_include_tag(std::string_view(tag));
-}
-inline bool is_include_tag(const std::optional<std::string>& tag) noexcept {
-  return tag.has_value() && is_include_tag(std::string_view(*tag));
-}
 
 }  // namespace kestrine

@@ -110,6 +110,7 @@ CommentPlacer::CommentPlacer(std::span<const SourceComment> comments, std::strin
     : comments_(comments), text_(text), introducers_(introducers) {}
 
 CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, Introducer intro) {
+  if (node.is_null()) return place_empty(node, may_take_trailing, intro);
   if (!node.is_collection()) {
     before(node, intro);
     return after(node, may_take_trailing, leaf_end(node));
@@ -141,8 +142,33 @@ CommentPlacer::Pos CommentPlacer::place(YamlNode& node, bool may_take_trailing, 
   });
 }
 
+CommentPlacer::Pos CommentPlacer::place_empty(YamlNode& node, bool may_take_trailing, const Introducer& intro) {
+  before(node, intro);
+  if (may_take_trailing && next_ < comments_.size() && node.is_null() && node.has_no_properties()) {
+    // The line of the indicator, when it introduced this node.
+    std::optional<std::uint32_t> line;
+    if (intro.kind == Introducer::Kind::AfterKey && node.span.offset == 0) {
+      line = intro.line;
+    } else if (intro.kind == Introducer::Kind::InSequence && node.span.column == intro.column) {
+      line = node.span.line;
+    }
+    const SourceComment& c = comments_[next_];
+    if (line && c.span.line == *line && c.span.column > intro.column) {
+      Comments& cm = node.comments;
+      cm.inline_comment_mut() = c.text;
+      cm.inline_spaces = c.span.column - (intro.column + 1);
+      note_spacing(cm, c);
+      account(c.span.line);
+      ++next_;
+    }
+  }
+  return after(node, may_take_trailing, leaf_end(node));
+}
+
 CommentPlacer::Pos CommentPlacer::leaf_end_slow(const YamlNode& node) noexcept {
   if (node.is_scalar()) return scalar_end(node);
+  // An empty node read with properties ends after them.
+  if (node.is_null() && node.end_offset > node.span.offset) return {node.end_line, node.end_column};
   return {node.span.line, node.span.column};
 }
 
@@ -271,10 +297,18 @@ std::optional<std::uint32_t> CommentPlacer::trailing_spacing(const YamlNode& nod
     if (const std::optional<std::size_t> close = flow_close_offset(node)) return direct_gap(*close, c);
   } else if (in_flow_) {
     if (c.span.line != node.span.line) return std::nullopt;
-    if (node.is_scalar() && node.end_offset > node.span.offset) return direct_gap(node.end_offset, c);
+    // (An empty node read with properties ends after them.)
+    if ((node.is_scalar() || node.is_null()) && node.end_offset > node.span.offset)
+      return direct_gap(node.end_offset, c);
     if (node.is_alias()) return direct_gap(node.span.offset + 1 + node.alias_name().size(), c);
     return std::nullopt;
   }
+  // A comment after a quoted or plain scalar that ends on a later line than
+  // it starts is its own as well: the line it stands on is the scalar's, so
+  // it is written (and copied) with the scalar, never above what follows.
+  if (node.is_scalar() && c.span.line != node.span.line && node.end_offset > node.span.offset &&
+      c.span.line == node.end_line && !node.comments.raw())
+    return direct_gap(node.end_offset, c);
   if (c.span.line != node.span.line || c.span.column <= node.span.column) return std::nullopt;
   // An alias is recorded with no length: its text ends after "*" and the name.
   if (node.is_alias() && end == Pos{node.span.line, node.span.column})

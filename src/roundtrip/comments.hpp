@@ -88,12 +88,14 @@ class CommentPlacer {
   // first line when it may take one.  `end` is node_end_position(node);
   // returns it.
   Pos after(YamlNode& node, bool may_take_trailing, Pos end) {
-    // The common case: no block text, no comment on the node's line (for a
-    // flow collection: none from its first line on, as its closing bracket
-    // may stand on a later line).
+    // The common case: no block text, no comment on the node's first or
+    // last line (for a flow collection: none from its first line on, as its
+    // closing bracket may stand on a later line).
     if ((!may_take_trailing || next_ >= comments_.size() ||
          (is_flow_collection(node) ? comments_[next_].span.line < node.span.line
-                                   : comments_[next_].span.line != node.span.line)) &&
+                                   : comments_[next_].span.line > end.first ||
+                                         (comments_[next_].span.line != node.span.line &&
+                                          comments_[next_].span.line != end.first))) &&
         !node.comments.raw()) {
       account(end.first);
       return end;
@@ -102,6 +104,12 @@ class CommentPlacer {
   }
   // before, the children, after, for a whole subtree; gives its end.
   Pos place(YamlNode& node, bool may_take_trailing, Introducer intro);
+  // The same for a node made for empty content.  It has no text after
+  // which a comment could stand, so a comment right after the indicator
+  // that introduced it, on that indicator's line, is its trailing comment:
+  // after "key:" (the node then sits at the zero position, before its key),
+  // or after the "-" the node stands at.
+  Pos place_empty(YamlNode& node, bool may_take_trailing, const Introducer& intro);
   // Comments left after the last node become foot comments.
   void place_feet(std::span<YamlNode> roots);
 

@@ -213,8 +213,7 @@ class Composer {
   // Places the comments of a node made for empty content; gives its end.
   Pos place_leaf(YamlNode& node, const Visit& v) {
     if (deferred_ > 0) return {node.span.line, node.span.column};
-    placer_.before(node, v.intro);
-    return placer_.after(node, v.may_take_trailing, CommentPlacer::leaf_end(node));
+    return placer_.place_empty(node, v.may_take_trailing, v.intro);
   }
 
   // Composes the next node into `out`, which must be a default (Null) node;
@@ -354,6 +353,7 @@ class Composer {
                               std::optional<std::string_view> anchor, bool has_content,
                               YamlNode& out, const Visit& v, Pos& end) {
     set_start(out, e);
+    if (!has_content) stand_at_properties(out);
     const Span& start = out.span;
     if (anchor) out.set_anchor(OptText(*anchor));
     if (tag) out.set_tag(OptText(tag->written), std::move(tag->expanded));
@@ -371,7 +371,7 @@ class Composer {
     if (defer_here) --deferred_;
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
 
-    finish_positions(out, e, children);
+    if (has_content) finish_positions(out, e, children);
     if (defer_here) {
       end = placer_.place(out, v.may_take_trailing, v.intro);
     } else if (deferred_ == 0) {
@@ -384,6 +384,16 @@ class Composer {
     // inside the node cannot refer to it.
     if (anchor) anchors_.insert(*anchor);
     return NodeOutcome::Node;
+  }
+
+  // An empty node made by its properties stands at them (not at what follows, with its comments).
+  [[gnu::noinline]] void stand_at_properties(YamlNode& out) {
+    std::size_t first = position_;
+    while (first > 0 && (ev_[first - 1].kind == EventKind::Tag || ev_[first - 1].kind == EventKind::Anchor)) --first;
+    set_start(out, ev_[first]);
+    const SpannedEvent& last = ev_[position_ - 1];  // an anchor's text is its name, after "&"
+    out.end_offset = std::min(last.offset + last.text().size() + (last.kind == EventKind::Anchor), text_.size());
+    std::tie(out.end_line, out.end_column) = lines_.end_of(out.span, out.end_offset);
   }
 
   // The content of a node that starts at `e` (its properties already set).
@@ -517,8 +527,12 @@ class Composer {
     if (r == NodeOutcome::None) key_end = place_leaf(pair.key, kKeyVisit);
     pair.key.explicit_key = explicit_key;
     acc.take(key_end, pair.key);
+    Visit v = value_visit(self, pair.key);
+    // The ":" of a "?" entry introduces its value as a key's end does.
+    if (next_is(EventKind::Value) && !flow && v.intro.kind == Introducer::Kind::None)
+      v.intro = {Introducer::Kind::AfterKey, ev_[position_].line, ev_[position_].column};
     if (next_is(EventKind::Value)) ++position_;
-    return compose_value(self, pair, key_end, acc);
+    return compose_value(pair, v, key_end, acc);
   }
 
   // A block collection cannot stand as an implicit key of a block mapping
@@ -569,7 +583,7 @@ class Composer {
     acc.take(key_end, pair.key);
     if (next_is(EventKind::Value)) {
       ++position_;
-      return compose_value(self, pair, key_end, acc);
+      return compose_value(pair, value_visit(self, pair.key), key_end, acc);
     }
     acc.take(place_leaf(pair.value, value_visit(self, pair.key)), pair.value);
     return NodeOutcome::Node;
@@ -579,9 +593,8 @@ class Composer {
     return Visit{CommentPlacer::value_introducer(mapping, key), true};
   }
 
-  // The value of `pair` (after its ":", if any).
-  NodeOutcome compose_value(const YamlNode& mapping, NodePair& pair, Pos key_end, EndAcc& acc) {
-    const Visit v = value_visit(mapping, pair.key);
+  // The value of `pair` (after its ":", if any), introduced as `v` says.
+  NodeOutcome compose_value(NodePair& pair, const Visit& v, Pos key_end, EndAcc& acc) {
     Pos value_end;
     NodeOutcome r = compose_node(true, pair.value, v, value_end);
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "resolver/resolve.hpp"
 #include "roundtrip/anchors.hpp"
 #include "util/stack_guard.hpp"
 
@@ -139,15 +140,62 @@ bool root_file_edited(const DocumentRecord& doc) {
   return false;
 }
 
-EditError anchor_in_use(std::string_view name) {
+EditError anchor_in_use(std::string_view doing, std::string_view name) {
   const std::string n(name);
-  return value_error("deleting this node would remove anchor '&" + n + "', still referenced by an alias '*" + n +
+  return value_error(std::string(doing) + " this node would remove anchor '&" + n +
+                     "', still referenced by an alias '*" + n +
                      "' elsewhere; the result would not re-parse. Remove or rewrite the alias first.");
 }
 
 // ---- values ----------------------------------------------------------------------
 
-EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyIndexCache* lookups) {
+namespace {
+
+// The core type name ("int", "map", ...) of what `node` reads as, untagged,
+// under `mode`; empty for an alias.
+std::string_view core_type_of(const YamlNode& node, VersionMode mode) noexcept {
+  switch (node.kind()) {
+    case NodeKind::Null: return "null";
+    case NodeKind::Mapping: return "map";
+    case NodeKind::Sequence: return "seq";
+    case NodeKind::Alias: return {};
+    case NodeKind::Scalar: break;
+  }
+  const bool non_plain = node.scalar_style() != ScalarStyle::Plain;
+  return scalar_kind_tag_name(resolve_scalar_kind(mode, node.text(), non_plain, std::nullopt).type);
+}
+
+// The collection forms of the core types that are not "map" or "seq": a set
+// is a mapping whose values are all empty, an ordered map and a pair list
+// are sequences of one-pair mappings.
+bool core_collection_fits(std::string_view name, const YamlNode& node) noexcept {
+  if (name == "set") {
+    return node.is_mapping() &&
+           std::all_of(node.pairs().begin(), node.pairs().end(), [](const NodePair& p) { return p.value.is_null(); });
+  }
+  if (name == "omap" || name == "pairs") {
+    return node.is_sequence() && std::all_of(node.items().begin(), node.items().end(), [](const YamlNode& item) {
+             return item.is_mapping() && item.size() == 1;
+           });
+  }
+  return false;
+}
+
+}  // namespace
+
+bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode) {
+  const std::optional<std::string_view> tag = old.expanded_tag();
+  if (!tag || is_directive_tag(*old.tag())) return false;
+  if (const std::string_view name = core_tag_name(*tag); !name.empty()) {
+    return name == core_type_of(fresh, mode) || core_collection_fits(name, fresh);
+  }
+  // "!" alone makes a scalar a string.
+  if (*tag == "!" && fresh.is_scalar()) return core_type_of(fresh, mode) == "str";
+  return old.kind() == fresh.kind();
+}
+
+EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, VersionMode mode,
+                          KeyIndexCache* lookups) {
   // The node's own anchor stays on it: only anchors below it can go.
   const bool guarded = slot.is_collection() && anchors_below(slot);
   std::vector<std::string> before;
@@ -158,10 +206,10 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyI
   carry_comments(slot.comments, fresh.comments);
   fresh.comments.modified = true;
   fresh.set_anchor(slot.anchor());
-  const OptText& tag = slot.tag();
-  // A tag names what a node of one kind reads as ("!!int", "!!map", a local
-  // type): it does not stay on a value of another kind.
-  fresh.set_tag(fresh.kind() == slot.kind() ? tag : OptText());
+  // A tag that stayed on a value it does not describe would change what the
+  // value reads as ("!!int 2.5" a string, "!secret x" a secret's name).
+  if (tag_fits(slot, fresh, mode)) fresh.copy_tag(slot);
+  else fresh.set_tag(OptText());
   // An empty node with a tag reads as what the tag makes of nothing (an
   // empty "!!str" is ""): it is written so, not as a null word.
   if (fresh.is_null() && fresh.tag()) fresh.synthetic = false;
@@ -176,7 +224,7 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyI
   if (guarded) {
     if (std::optional<std::string> name = newly_unbound(root, before)) {
       slot = std::move(old);
-      return std::unexpected(anchor_in_use(*name));
+      return std::unexpected(anchor_in_use("replacing", *name));
     }
   }
   drop_node_tree(std::move(old));
@@ -219,7 +267,7 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
         back.insert(back.begin() + at, std::move(removed[n]));
       }
       set_content_modified(mapping, was_modified);
-      return std::unexpected(anchor_in_use(*name));
+      return std::unexpected(anchor_in_use("deleting", *name));
     }
   }
   drop_node_pairs(std::move(removed));
@@ -241,7 +289,7 @@ EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, 
       NodeList<YamlNode>& back = sequence.items_mut();
       back.insert(back.begin() + index, std::move(removed));
       set_content_modified(sequence, was_modified);
-      return std::unexpected(anchor_in_use(*name));
+      return std::unexpected(anchor_in_use("deleting", *name));
     }
   }
   drop_node_tree(std::move(removed));
@@ -292,11 +340,16 @@ std::vector<std::string> split_lines(std::string_view text) {
   return lines;
 }
 
-void set_inline_comment(YamlNode& node, std::optional<std::string_view> text) {
+EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::string_view> text) {
+  if (is_key && text) {
+    return std::unexpected(
+        value_error("a mapping key cannot carry an inline comment; set the comment of its value instead"));
+  }
   Comments& c = node.comments;
   if (text || c.inline_comment()) c.inline_comment_mut() = text;
   c.inline_spaces = 0;
   c.modified = true;
+  return {};
 }
 
 EditResult<> check_foot_place(const YamlNode& node, bool is_root) {
@@ -398,7 +451,7 @@ EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, K
   if (std::optional<std::string> lost = newly_unbound(root, before)) {
     node = std::move(old);
     if (*lost == name) return std::unexpected(defined_after(name));
-    return std::unexpected(anchor_in_use(*lost));
+    return std::unexpected(anchor_in_use("replacing", *lost));
   }
   drop_node_tree(std::move(old));
   return {};

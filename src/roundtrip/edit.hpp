@@ -29,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "resolver/kind.hpp"
 #include "roundtrip/ast.hpp"
 #include "roundtrip/document.hpp"
 #include "roundtrip/tree_ops.hpp"
@@ -65,12 +66,20 @@ bool root_file_edited(const DocumentRecord& doc);
 
 // Puts `fresh` in place of `slot`'s content.  The node keeps its comments
 // (head, inline, foot, their spacing, the spacing before it), its anchor and
-// its tag (not when the new value is of another kind than the old one: a
-// tag on a scalar says nothing about a mapping); everything else comes from
-// `fresh`,
-// which is marked modified throughout.  Refused when anchors below the old
-// content are still used by aliases elsewhere in `root`.
-EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, KeyIndexCache* lookups);
+// its tag where the tag still states what the new value is (tag_fits, read
+// under `mode`); everything else comes from `fresh`, which is marked
+// modified throughout.  Refused when anchors below the old content are
+// still used by aliases elsewhere in `root`.
+EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, VersionMode mode,
+                          KeyIndexCache* lookups);
+
+// Whether `old`'s tag may stay on `fresh`, the content that replaces it: a
+// core tag only when it names the type `fresh` reads as under `mode`, a
+// directive tag never (it would make the new value a path or a name), any
+// other tag when `fresh` is the same kind of node (scalar, sequence,
+// mapping) as `old`.  A tag that stayed otherwise would change what the
+// new value reads as.
+bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
 
 // Appends the pair (key, value) to `mapping`; both are marked modified.
 void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups);
@@ -86,8 +95,9 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
 EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, KeyIndexCache* lookups);
 
 // The refusal of an edit that would leave aliases named `name` without
-// their anchor ("deleting this node would remove anchor '&{}', ...").
-EditError anchor_in_use(std::string_view name);
+// their anchor ("deleting this node would remove anchor '&{}', ..."); the
+// edit is named by `doing` ("deleting", "replacing").
+EditError anchor_in_use(std::string_view doing, std::string_view name);
 
 // ---- anchors -----------------------------------------------------------------------
 
@@ -108,8 +118,10 @@ EditResult<> set_anchor(YamlNode& root, YamlNode& node, std::optional<std::strin
 std::vector<std::string> split_lines(std::string_view text);
 
 // The node's trailing comment (a text without line breaks), or none; the
-// spacing before its "#" is left to the writer.
-void set_inline_comment(YamlNode& node, std::optional<std::string_view> text);
+// spacing before its "#" is left to the writer.  A mapping key (`is_key`)
+// takes none: the end of its line is its value's, and a comment written
+// there reads back as the value's.
+EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::string_view> text);
 
 // Whether `node` may carry foot lines: the root (`is_root`) of any kind, or a
 // block mapping or sequence with entries ("comment_after is only supported

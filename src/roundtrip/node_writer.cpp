@@ -46,7 +46,8 @@ void NodeWriter::root(const YamlNode& r) {
     foot_lines(r, 0);
     return;
   }
-  for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
+  if (!copy_head(r))
+    for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
   if (r.source() != nullptr) {
     source_directive(r);
     inline_comment(r);

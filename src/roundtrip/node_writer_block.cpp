@@ -64,8 +64,12 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
       const YamlNode& item = items[i];
       const bool mid_line = compact_first && i == 0;
       if (copying() && copy_item(items, i, indent, mid_line, in_order)) continue;
-      if (!mid_line) {
-        const bool split = item.comments.inline_before_value;
+      const bool split = item.comments.inline_before_value;
+      const bool head_below = !split && !mid_line && head_lead(item, false);
+      if (head_below) {
+        copy_blank_lines(e_.source->item_first(item, indent, false));
+        spaces(indent);
+      } else if (!mid_line) {
         const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
         if (!(copying() && copy_leading(item, e_.source->item_first(item, indent, false),
                                         static_cast<std::size_t>(std::count_if(
@@ -76,7 +80,7 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
         }
         spaces(indent);
       }
-      sequence_item(item, indent);
+      sequence_item(item, indent, head_below);
     }
   });
 }
@@ -139,11 +143,11 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
     source_directive(v);
     inline_comment(v);
     out_.push_back('\n');
-  } else if ((v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty() &&
-              !c.inline_comment()) ||
-             (v.is_null() && !c.inline_comment() &&
-              !(v.synthetic && e_.null_style != NullStyle::Default))) {
+  } else if (written_empty(v) && c.head().empty()) {
+    // A comment after empty content stands right after the ":" (where it
+    // is read back from).
     trailing_properties(v);
+    inline_comment(v);
     out_.push_back('\n');
     foot_lines(v, indent);
     return v.comments.foot().empty();
@@ -151,17 +155,20 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
     trailing_properties(v);
     inline_comment(v);
     out_.push_back('\n');
-    newlines(c.blank_before);
+    const bool head_copied = copy_head(v);
+    if (!head_copied) newlines(c.blank_before);
     if (v.is_sequence()) {
       std::size_t seq;
       if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
       else seq = v.span.column <= indent ? indent : entries_column(v, indent, child);
-      for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
+      if (!head_copied)
+        for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
       sequence_items(v.items(), seq, false);
       foot_lines(v, seq);
     } else {
       const std::size_t column = entries_column(v, indent, child);
-      for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
+      if (!head_copied)
+        for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
       mapping_entries(v.pairs(), column, false);
       foot_lines(v, column);
     }
@@ -204,32 +211,33 @@ bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
   return first->comments.head().empty() && first->comments.blank_before == 0;
 }
 
-void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent) {
+void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below) {
   // Where the item's entries go, and so the spacing after a dash that
   // carries the first of them.
   const std::size_t child = entries_column(item, indent + 1, indent + 2);
   const Comments& c = item.comments;
+  // The head lines below the dash: as read where the text holds them.
+  const auto lines_below = [&](std::size_t column) {
+    if (!((head_below || c.inline_before_value) && copy_head(item, c.inline_before_value)))
+      below_introducer(item, column);
+  };
   out_.push_back('-');
   if (item.source() != nullptr) {
     out_.push_back(' ');
     source_directive(item);
     inline_comment(item);
     out_.push_back('\n');
-  } else if (item.is_scalar() && item.scalar_style() == ScalarStyle::Plain &&
-             item.text().empty() && !c.inline_comment()) {
+  } else if (written_empty(item) && !(c.inline_before_value && !c.head().empty())) {
     trailing_properties(item);
-    out_.push_back('\n');
-  } else if (item.is_null() && !c.inline_comment() &&
-             !(item.synthetic && e_.null_style != NullStyle::Default)) {
-    trailing_properties(item);
+    inline_comment(item);
     out_.push_back('\n');
   } else if (is_block_collection(item) && item.is_sequence()) {
-    if (has_properties(item) || !c.compact || c.inline_comment() || c.inline_before_value ||
+    if (has_properties(item) || !c.compact || c.inline_comment() || c.inline_before_value || head_below ||
         !plain_first_entry(item)) {
       trailing_properties(item);
       inline_comment(item);
       out_.push_back('\n');
-      below_introducer(item, child);
+      lines_below(child);
       sequence_items(item.items(), child, false);
     } else {
       spaces(child - indent - 1);
@@ -243,12 +251,12 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent) {
       trailing_properties(item);
       inline_comment(item);
       out_.push_back('\n');
-      below_introducer(item, column);
+      lines_below(column);
       mapping_entries(item.pairs(), column, false);
-    } else if (c.inline_comment() || c.inline_before_value || !plain_first_entry(item)) {
+    } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item)) {
       inline_comment(item);
       out_.push_back('\n');
-      below_introducer(item, child);
+      lines_below(child);
       mapping_entries(item.pairs(), child, false);
     } else {
       spaces(child - indent - 1);

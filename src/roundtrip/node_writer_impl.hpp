@@ -32,6 +32,11 @@ inline bool has_comments(const YamlNode& n) noexcept {
   return !n.comments.head().empty() || n.comments.inline_comment() || !n.comments.foot().empty();
 }
 
+// A null, or a plain scalar without text: content written as nothing.
+inline bool is_empty_value(const YamlNode& v) noexcept {
+  return v.is_null() || (v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty());
+}
+
 inline bool has_properties(const YamlNode& n) noexcept {
   return !n.is_alias() && (n.tag() || n.anchor());
 }
@@ -88,6 +93,13 @@ class NodeWriter {
   void null_word(const YamlNode& n) {
     out_ += (e_.null_style == NullStyle::Tilde && n.synthetic) ? "~" : "null";
   }
+  // Whether the value is written as nothing after its ":" or "-" (with its
+  // properties and a comment on that line): empty content, unless a null
+  // assigned from Python is to be written as a word.  (Head lines below the
+  // indicator need a value line of their own: the callers check those.)
+  bool written_empty(const YamlNode& v) const noexcept {
+    return is_empty_value(v) && !(v.is_null() && v.synthetic && e_.null_style != NullStyle::Default);
+  }
 
   // ---- scalars (node_writer_scalars.cpp) -------------------------------------
   // May `text` be written plain right here?
@@ -117,7 +129,9 @@ class NodeWriter {
   void value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value);
 
   static bool plain_first_entry(const YamlNode& n) noexcept;
-  void sequence_item(const YamlNode& item, std::size_t indent);
+  // `head_below`: the item's head lines stand between its dash and its
+  // entries (head_lead), where they are copied.
+  void sequence_item(const YamlNode& item, std::size_t indent, bool head_below);
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }
@@ -141,6 +155,8 @@ class NodeWriter {
   // The blank and comment lines above an entry written from its nodes,
   // copied when they are as read; false when they are to be written.
   bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
+  // The blank lines right above the line at `first`, as read.
+  void copy_blank_lines(std::optional<std::size_t> first);
   // A root block collection whose own lines are as read: its head lines
   // from the text, its entries copied or written.
   bool copy_root(const YamlNode& r);
@@ -152,6 +168,13 @@ class NodeWriter {
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);
   void copy(std::size_t from, std::size_t to);
+  // The blank and comment lines above a block collection written from its
+  // nodes, copied when the text holds exactly its head lines (with
+  // `below_only`, those below its introducer) right above where it was
+  // read; false when they are to be written.  head_lead gives where those
+  // lines begin.
+  bool copy_head(const YamlNode& collection, bool below_only = false);
+  std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
   void copied_feet(const YamlNode& n);
   // The end of the last text copied: lines above it are not claimed again.
   std::size_t floor_ = 0;

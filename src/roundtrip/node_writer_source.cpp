@@ -2,6 +2,9 @@
 // that no edit reached are written as the lines they were read from, so an
 // edit changes only the lines of what it changed.
 #include <algorithm>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "roundtrip/node_writer_impl.hpp"
 #include "util/stack_guard.hpp"
@@ -16,10 +19,6 @@ std::size_t heads_above_dash(const YamlNode& item) noexcept {
   if (!item.comments.inline_before_value) return item.comments.head().size();
   return static_cast<std::size_t>(std::count_if(item.comments.head().begin(), item.comments.head().end(),
                                                 [](const HeadComment& h) { return !h.below_introducer; }));
-}
-
-bool is_empty_value(const YamlNode& v) noexcept {
-  return v.is_null() || (v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty());
 }
 
 }  // namespace
@@ -46,11 +45,11 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
   }
 }
 
-// The foot lines inside a copied entry: those of block collections that
-// ended the document as read, innermost first, as the writer places them.
-// (Not only those that end it now: an entry appended after the one that
-// held them does not take them.)  Content that replaced a directive keeps
-// its feet in its own file.
+// The foot lines inside a copied entry (its text stops before them): those
+// of the block collections that end it, innermost first, as the writer
+// places them.  A text read holds them only where the collections end the
+// document, but an entry added after such a collection leaves them inside.
+// Content that replaced a directive keeps its feet in its own file.
 void NodeWriter::copied_feet(const YamlNode& n) {
   if (e_.feet_copied || !is_block_collection(n) || n.source() != nullptr) return;
   stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
@@ -63,6 +62,43 @@ bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::siz
   if (lead == *first) return false;
   copy(lead, *first);
   return true;
+}
+
+// The lines stay as read, indentation and blank lines included, above
+// whatever entry comes first now (they describe the collection, not its
+// first entry, which an edit may have removed).
+std::optional<std::size_t> NodeWriter::head_lead(const YamlNode& collection, bool below_only) const {
+  const std::span<const HeadComment> head = collection.comments.head();
+  if (!copying() || head.empty() || !is_block_collection(collection) || has_properties(collection) ||
+      collection.source() != nullptr || !e_.source->holds(collection))
+    return std::nullopt;
+  const SourceLines& src = *e_.source;
+  const std::size_t start = src.line_start(collection.span.offset);
+  if (start < floor_ || start + src.indentation(start) != collection.span.offset) return std::nullopt;
+  const std::size_t lead = src.leading_start(start, floor_);
+  const std::optional<std::vector<std::string_view>> texts = src.comment_texts(lead, start);
+  if (!texts) return std::nullopt;
+  auto line = texts->begin();
+  for (const HeadComment& h : head) {
+    if (below_only && !h.below_introducer) continue;
+    if (line == texts->end() || *line != h.text) return std::nullopt;
+    ++line;
+  }
+  if (line != texts->end()) return std::nullopt;
+  return lead;
+}
+
+bool NodeWriter::copy_head(const YamlNode& collection, bool below_only) {
+  const std::optional<std::size_t> lead = head_lead(collection, below_only);
+  if (!lead) return false;
+  copy(*lead, e_.source->line_start(collection.span.offset));
+  return true;
+}
+
+void NodeWriter::copy_blank_lines(std::optional<std::size_t> first) {
+  if (!first || *first < floor_) return;
+  const std::size_t lead = e_.source->leading_start(*first, floor_);
+  if (lead != *first && e_.source->comment_lines(lead, *first) == 0) copy(lead, *first);
 }
 
 // The lines of an entry from `from` down to the first entry of
@@ -220,6 +256,10 @@ bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> pre
   if (!e_.edited->contains(r)) {
     if (!end) return false;
     copy(*prelude, *end);
+    // Its foot lines (those of the last document read) lie after `end`: in
+    // the tail when that is copied, else written here.
+    if (is_block_collection(r)) copied_feet(r);
+    else foot_lines(r, 0);
     return true;
   }
   const std::optional<std::size_t> first = root_first_entry(r);

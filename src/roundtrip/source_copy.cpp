@@ -115,6 +115,7 @@ std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool a
     return close || !at_least ? close : std::optional<std::size_t>(node.span.offset);
   }
   if (node.size() == 0) return node.span.offset;
+  if (at_least) return last_read_end(node);
   return stack_guarded([&]() -> std::optional<std::size_t> {
     if (node.is_sequence()) return content_end(node.items().back(), at_least);
     const NodePair& last = node.pairs().back();
@@ -123,6 +124,32 @@ std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool a
     if (!key || !value) return std::nullopt;
     return std::max(*key, *value);
   });
+}
+
+std::optional<std::size_t> SourceLines::last_read_end(const YamlNode& collection) const {
+  return stack_guarded([&] { return last_read_end_inner(collection); });
+}
+
+std::optional<std::size_t> SourceLines::last_read_end_inner(const YamlNode& collection) const {
+  // Entries added after those read end nowhere in the text: the last one
+  // read ends the content (a kept block scalar's blank lines included).
+  for (std::size_t i = collection.size(); i-- > 0;) {
+    std::optional<std::size_t> end;
+    bool added;
+    if (collection.is_sequence()) {
+      const YamlNode& item = collection.items()[i];
+      added = item.comments.modified;
+      end = content_end(item, true);
+    } else {
+      const NodePair& pair = collection.pairs()[i];
+      added = pair.key.comments.modified;
+      const std::optional<std::size_t> key = content_end(pair.key, true);
+      const std::optional<std::size_t> value = content_end(pair.value, true);
+      if (key && value) end = std::max(*key, *value);
+    }
+    if (!added || !end || *end > 0) return end;
+  }
+  return collection.span.offset;
 }
 
 std::optional<std::size_t> SourceLines::entry_end(std::size_t first, std::size_t column, bool item,

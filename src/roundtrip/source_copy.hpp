@@ -120,6 +120,9 @@ class SourceLines {
   // directive only there).
   bool is_document_marker(std::size_t line, bool directives) const noexcept;
   std::optional<std::size_t> flow_end(const YamlNode& node) const;
+  // content_end(collection, true) of a block collection with entries.
+  [[gnu::noinline]] std::optional<std::size_t> last_read_end(const YamlNode& collection) const;
+  std::optional<std::size_t> last_read_end_inner(const YamlNode& collection) const;
 
   std::string_view text_;
   std::size_t base_;

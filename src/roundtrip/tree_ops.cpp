@@ -7,6 +7,13 @@
 
 namespace kestrine {
 
+// ---- provenance ---------------------------------------------------------------
+
+bool is_include_tag(std::string_view tag) noexcept {
+  return tag == "!include" || tag == "!include_dir_list" || tag == "!include_dir_named" ||
+         tag == "!include_dir_merge_list" || tag == "!include_dir_merge_named";
+}
+
 // ---- change detection ---------------------------------------------------------
 
 bool subtree_modified(const YamlNode& node) {

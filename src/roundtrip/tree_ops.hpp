@@ -47,6 +47,22 @@ inline bool content_modified(const YamlNode& node) noexcept {
 bool set_content_modified(YamlNode& node, bool modified);
 
 inline constexpr std::string_view kSecretTag = "!secret";
+inline constexpr std::string_view kEnvVarTag = "!env_var";
+
+// True exactly for the five include tags ("!include", "!include_dir_list",
+// "!include_dir_named", "!include_dir_merge_list", "!include_dir_merge_named").
+bool is_include_tag(std::string_view tag) noexcept;
+inline bool is_include_tag(const char* tag) noexcept {
+  return tag != nullptr && is_include_tag(std::string_view(tag));
+}
+inline bool is_include_tag(const std::optional<std::string>& tag) noexcept {
+  return tag.has_value() && is_include_tag(std::string_view(*tag));
+}
+// A configuration directive: an include tag, "!secret" or "!env_var".  Its
+// argument is a path or a name, not the node's value.
+inline bool is_directive_tag(std::string_view tag) noexcept {
+  return tag == kSecretTag || tag == kEnvVarTag || is_include_tag(tag);
+}
 
 // The node's content came from `!secret`.  Nothing of it, or of anything
 // below it, may be quoted in a message, logged or written to another file.

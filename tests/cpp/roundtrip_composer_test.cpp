@@ -128,17 +128,20 @@ TEST(RoundtripComposer, EmptyContentPositions) {
     EXPECT_EQ(empty.span, Span{});
     EXPECT_EQ(empty.end_offset, 0u);
   }
-  // Every Null made for empty content has zero length.
-  YamlNode seq = root_of("- \n- &a\n- x\n");
+  // A Null made for empty content has zero length; one that only its
+  // properties make stands at them and ends after them (not where what
+  // follows starts, whose comments are not its own).
+  YamlNode seq = root_of("- \n- &a !t\n- x\n");
   const YamlNode& entry = seq.items()[0];
   ASSERT_TRUE(entry.is_null());
   EXPECT_EQ(entry.span, (Span{0, 0, 0, 0}));
   const YamlNode& anchored = seq.items()[1];
   ASSERT_TRUE(anchored.is_null());
   EXPECT_EQ(anchored.anchor().view(), "a");
-  EXPECT_EQ(anchored.end_offset, anchored.span.offset);
-  EXPECT_EQ(anchored.end_line, anchored.span.line);
-  EXPECT_EQ(anchored.end_column, anchored.span.column);
+  EXPECT_EQ(anchored.span, (Span{0, 1, 2, 5}));
+  EXPECT_EQ(anchored.end_offset, 10u);
+  EXPECT_EQ(anchored.end_line, 1u);
+  EXPECT_EQ(anchored.end_column, 7u);
   // An end is never before the start, even when every child is such a Null.
   YamlNode keyless = root_of("x:\n  ? \n  : \n");
   const YamlNode& inner = value_of(keyless, "x");

@@ -134,7 +134,8 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyO
   if (container.is_mapping()) {
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
     KESTRINE_ASSIGN_OR_RETURN(const std::optional<std::size_t> at, last_matching_pair(edit, container, key));
-    if (at) return edit_status(replace_node(root_node, container.pairs_mut()[*at].value, std::move(fresh), edit.lookups()));
+    if (at) return edit_status(replace_node(root_node, container.pairs_mut()[*at].value, std::move(fresh),
+                                          edit.record().flags.version_mode, edit.lookups()));
     KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, value_node(edit, key));
     append_pair(container, std::move(key_node), std::move(fresh), edit.lookups());
     return {};
@@ -143,7 +144,8 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyO
     KESTRINE_ASSIGN_OR_RETURN(const std::size_t index, index_key(key));
     if (index >= container.size()) return fail(index_out_of_range());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
-    return edit_status(replace_node(root_node, container.items_mut()[index], std::move(fresh), edit.lookups()));
+    return edit_status(replace_node(root_node, container.items_mut()[index], std::move(fresh),
+                                    edit.record().flags.version_mode, edit.lookups()));
   }
   return fail(not_a_collection());
 }

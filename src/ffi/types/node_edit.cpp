@@ -118,7 +118,8 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(e.edit, value));
-    KESTRINE_TRY(edit_status(replace_node(*e.root(), *node, std::move(fresh), e.edit.lookups())));
+    KESTRINE_TRY(edit_status(
+        replace_node(*e.root(), *node, std::move(fresh), e.edit.record().flags.version_mode, e.edit.lookups())));
     // A document's whole content replaced: its lines are not those read.
     if (e.handle->path.empty()) e.edit.record().documents_replaced = true;
     e.done();
@@ -154,7 +155,8 @@ int set_node_comment(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
-    set_inline_comment(*node, text);
+    const bool is_key = !e.handle->path.empty() && e.handle->path.back().kind == PathSegment::Kind::KeyNode;
+    KESTRINE_TRY(edit_status(set_inline_comment(*node, is_key, text)));
     e.done();
     return {};
   });

@@ -22,8 +22,6 @@ std::string base_directory(const IncludeContext& ctx, std::uint32_t file_id) {
   return ctx.root_dir;
 }
 
-}  // namespace
-
 LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
                      std::span<const IncludeFrame> chain) {
   if (failure.reason == OpenFailure::Reason::Escapes) {
@@ -40,6 +38,8 @@ std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& ro
   if (!is_valid_utf8(text)) return std::unexpected(OpenFailure{OpenFailure::Reason::NotUtf8, 0});
   return text;
 }
+
+}  // namespace
 
 YamlNode empty_mapping_at(const YamlNode& tagged) {
   YamlNode node = YamlNode::mapping();
@@ -69,6 +69,8 @@ LoadResult<std::string> resolve_directive_path(const IncludeContext& ctx, const 
   return resolve_include_path(ctx, joined, argument, tagged.span.file_id, chain);
 }
 
+namespace {
+
 LoadStatus count_included_file(IncludeContext& ctx, std::string_view resolved, std::span<const IncludeFrame> chain) {
   if (++ctx.expansion_count <= kMaxIncludedFiles) return {};
   return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
@@ -92,6 +94,8 @@ LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
   loaded.tags = composed->tags;
   return loaded;
 }
+
+}  // namespace
 
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain) {

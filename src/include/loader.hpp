@@ -21,10 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "include/confine.hpp"
 #include "include/context.hpp"
 #include "roundtrip/ast.hpp"
-#include "roundtrip/composer.hpp"
 
 namespace kestrine {
 
@@ -56,18 +54,6 @@ struct LoadedFile {
 // in messages.
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain);
-
-// The steps of load_include_file, in its order, for a caller that reads and
-// composes a file before its turn (read_ahead.hpp): the count, the read
-// (which touches nothing of the context but the root) and its error, and
-// what the composed text of a registered file gives.
-LoadStatus count_included_file(IncludeContext& ctx, std::string_view resolved, std::span<const IncludeFrame> chain);
-std::expected<std::string, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved);
-LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
-                     std::span<const IncludeFrame> chain);
-LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
-                                     std::expected<ComposedStream, ComposeError> composed,
-                                     std::string_view resolved, std::span<const IncludeFrame> chain);
 
 // What a file without documents stands for: an empty block mapping at the
 // directive's position (zero length).

@@ -22,6 +22,7 @@
 #include "util/hash_map.hpp"
 #include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -90,13 +91,17 @@ inline bool is_document_boundary(EventKind k) noexcept {
 
 class Decoder {
  public:
-  Decoder(const ScanResult& scan, ValueArena& arena, const DecodeOptions& opts, DecodedStream& out)
+  // `verdict_only`: the documents are not wanted, only whether decoding
+  // succeeds (see check_events).
+  Decoder(const ScanResult& scan, ValueArena& arena, const DecodeOptions& opts, DecodedStream& out,
+          bool verdict_only = false)
       : ev_(scan.events.data()),
         n_(scan.events.size()),
         file_id_(scan.file_id),
         arena_(arena),
         opts_(opts),
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
+        verdict_only_(verdict_only),
         out_(out) {
     // Room for the children of a few open collections; a small text gets a
     // block small enough for the allocator's per-thread cache.
@@ -138,12 +143,20 @@ class Decoder {
     return decoded_node(1);
   }
   YamlValue finish_sequence(std::size_t mark) {
+    if (verdict_only_) {
+      vals_.resize(mark);
+      return YamlValue::empty_sequence();
+    }
     const YamlValue v =
         arena_.make_sequence(std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark));
     vals_.resize(mark);
     return v;
   }
   YamlValue finish_mapping(std::size_t mark) {
+    if (verdict_only_) {
+      vals_.resize(mark);
+      return YamlValue::empty_mapping();
+    }
     const YamlValue v = arena_.make_mapping_flat(
         std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark));
     vals_.resize(mark);
@@ -179,6 +192,10 @@ class Decoder {
   ValueArena& arena_;
   const DecodeOptions& opts_;
   const bool dup_check_;
+  // Values stand in for nodes only as far as the verdict reads them: a
+  // collection's kind (complex keys), a merge key's node count (the alias
+  // budget).  Nothing is built in the arena and merge keys are not folded.
+  const bool verdict_only_;
   DecodedStream& out_;
   DecoderError error_;
 
@@ -244,7 +261,7 @@ bool Decoder::run() {
       directives_allowed = true;
     }
   }
-  if (has_merge_) {
+  if (has_merge_ && !verdict_only_) {
     for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc);
   }
   return true;
@@ -400,6 +417,11 @@ Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
 
 Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
   const std::string_view text = e.text();
+  // Resolving a scalar never fails; only a merge key counts otherwise.
+  if (verdict_only_ && tag == nullptr && text != "<<") {
+    push(YamlValue::null());
+    return decoded_node(1);
+  }
   const bool non_plain = e.style != ScalarStyle::Plain;
   const VersionMode mode = opts_.version_mode;
   if (opts_.yaml11_warnings) [[unlikely]] {
@@ -663,11 +685,11 @@ std::size_t first_chunk_for(std::size_t text_size) noexcept {
 namespace {
 // The documents of `scan`, whose texts stay with `scan`.
 std::expected<DecodedStream, DecoderError> decode_borrowed(const ScanResult& scan, std::size_t text_size_hint,
-                                                           const DecodeOptions& options) {
+                                                           const DecodeOptions& options, bool verdict_only = false) {
   DecodedStream out;
-  out.arena = ValueArena(first_chunk_for(text_size_hint));
+  out.arena = ValueArena(first_chunk_for(verdict_only ? 0 : text_size_hint));
   {
-    Decoder decoder(scan, out.arena, options, out);
+    Decoder decoder(scan, out.arena, options, out, verdict_only);
     if (!decoder.run()) return std::unexpected(std::move(decoder.error()));
   }
   return out;
@@ -687,13 +709,15 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
 
 std::optional<DecoderError> check_events(const ScanResult& scan, std::size_t text_size_hint,
                                          const DecodeOptions& options) {
-  auto out = decode_borrowed(scan, text_size_hint, options);
+  // A duplicate-key policy compares key values: those need building.
+  const bool verdict_only = options.duplicate_keys == DuplicateKeyPolicy::Silent;
+  auto out = decode_borrowed(scan, text_size_hint, options, verdict_only);
   if (!out) return std::move(out.error());
   return std::nullopt;
 }
 
-std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
-                                                         const DecodeOptions& options) {
+namespace {
+std::expected<ScanResult, DecoderError> scan_for_decoding(std::string_view text, const DecodeOptions& options) {
   Scanner scanner = new_scanner(text);
   scanner.file_id = options.file_id;
   std::expected<ScanResult, ScanError> scanned = scan_events(scanner);
@@ -701,7 +725,20 @@ std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
     return std::unexpected(
         DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse});
   }
-  return decode_events(*scanned, text.size(), options);
+  return std::move(*scanned);
+}
+}  // namespace
+
+std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
+                                                         const DecodeOptions& options) {
+  KESTRINE_ASSIGN_OR_RETURN(ScanResult scanned, scan_for_decoding(text, options));
+  return decode_events(scanned, text.size(), options);
+}
+
+std::optional<DecoderError> check_stream(std::string_view text, const DecodeOptions& options) {
+  auto scanned = scan_for_decoding(text, options);
+  if (!scanned) return std::move(scanned.error());
+  return check_events(*scanned, text.size(), options);
 }
 
 std::expected<DecodedStream, DecoderError> decode_stream_owned(std::string text,

@@ -16,10 +16,8 @@
 // the system with its last list, so a tree released piece by piece (as the
 // loads that convert a tree do) lowers the memory in use as it goes.  When
 // the composer knows beforehand how much it will place (`expect`), those
-// pages are mapped at once and a thread of the arena's own faults them in
-// ahead of the composer: the kernel clears each page as it is first
-// touched, work that would otherwise stall the composing thread.  Past what
-// was announced, the pages are mapped and faulted in ahead a few at a time.
+// chunks are mapped with one call; past what was announced, a few at a
+// time.
 #pragma once
 
 #include <algorithm>
@@ -59,8 +57,8 @@ class ListArena {
 
   // Announces about `bytes` of lists to come (blocks that allocate takes
   // from the heap excluded).  A large announcement maps the huge pages they
-  // will take now and starts faulting them in; what is left unused goes
-  // back to the system with the arena.  Once per arena; a hint only.
+  // will take now; what is left unused goes back to the system with the
+  // arena.  Once per arena; a hint only.
   void expect(std::size_t bytes) noexcept;
 
   // The room a block of `bytes` takes in a chunk; 0 for a block that
@@ -68,11 +66,13 @@ class ListArena {
   static std::size_t chunk_bytes(std::size_t bytes) noexcept;
 
  private:
-  struct Ahead;  // the pages mapped ahead of use and the thread faulting them in
   void new_chunk();
-  char* unannounced_chunks() noexcept;
+  char* next_mapped_chunk() noexcept;
 
-  std::unique_ptr<Ahead> ahead_;
+  // Huge chunks mapped ahead of use, taken in order by new_chunk.
+  char* mapped_ = nullptr;
+  std::size_t mapped_count_ = 0;
+  std::size_t mapped_next_ = 0;
   ListChunk* chunk_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;

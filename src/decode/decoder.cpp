@@ -89,19 +89,22 @@ inline bool is_document_boundary(EventKind k) noexcept {
   return k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd;
 }
 
+// kVerdictOnly: the documents are not wanted, only whether decoding succeeds
+// (see check_events).  Values stand in for nodes only as far as the verdict
+// reads them: a collection's kind (complex keys), a merge key's node count
+// (the alias budget).  Nothing is built in the arena and merge keys are not
+// folded.  A parameter of the type, so that the decoding pass pays nothing
+// for it.
+template <bool kVerdictOnly>
 class Decoder {
  public:
-  // `verdict_only`: the documents are not wanted, only whether decoding
-  // succeeds (see check_events).
-  Decoder(const ScanResult& scan, ValueArena& arena, const DecodeOptions& opts, DecodedStream& out,
-          bool verdict_only = false)
+  Decoder(const ScanResult& scan, ValueArena& arena, const DecodeOptions& opts, DecodedStream& out)
       : ev_(scan.events.data()),
         n_(scan.events.size()),
         file_id_(scan.file_id),
         arena_(arena),
         opts_(opts),
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
-        verdict_only_(verdict_only),
         out_(out) {
     // Room for the children of a few open collections; a small text gets a
     // block small enough for the allocator's per-thread cache.
@@ -143,7 +146,7 @@ class Decoder {
     return decoded_node(1);
   }
   YamlValue finish_sequence(std::size_t mark) {
-    if (verdict_only_) {
+    if constexpr (kVerdictOnly) {
       vals_.resize(mark);
       return YamlValue::empty_sequence();
     }
@@ -153,7 +156,7 @@ class Decoder {
     return v;
   }
   YamlValue finish_mapping(std::size_t mark) {
-    if (verdict_only_) {
+    if constexpr (kVerdictOnly) {
       vals_.resize(mark);
       return YamlValue::empty_mapping();
     }
@@ -192,10 +195,6 @@ class Decoder {
   ValueArena& arena_;
   const DecodeOptions& opts_;
   const bool dup_check_;
-  // Values stand in for nodes only as far as the verdict reads them: a
-  // collection's kind (complex keys), a merge key's node count (the alias
-  // budget).  Nothing is built in the arena and merge keys are not folded.
-  const bool verdict_only_;
   DecodedStream& out_;
   DecoderError error_;
 
@@ -209,7 +208,8 @@ class Decoder {
 // ---------------------------------------------------------------------------
 // Stream
 
-bool Decoder::run() {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::run() {
   bool directives_allowed = true;
   while (idx_ < n_) {
     const SpannedEvent& e = ev_[idx_];
@@ -261,20 +261,22 @@ bool Decoder::run() {
       directives_allowed = true;
     }
   }
-  if (has_merge_ && !verdict_only_) {
+  if (has_merge_ && !kVerdictOnly) {
     for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc);
   }
   return true;
 }
 
 // Anchors and %TAG handles never reach the next document.
-void Decoder::end_document() {
+template <bool kVerdictOnly>
+void Decoder<kVerdictOnly>::end_document() {
   anchors_.clear();
   tag_handles_.clear();
   seen_keys_.end_document();
 }
 
-bool Decoder::directive_run() {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::directive_run() {
   const auto next = read_directive_run(std::span<const SpannedEvent>(ev_, n_), idx_, tag_handles_);
   if (!next) {
     fail(next.error().message, span_of(ev_[next.error().event]));
@@ -287,7 +289,8 @@ bool Decoder::directive_run() {
 // ---------------------------------------------------------------------------
 // Tags
 
-bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::resolve_tag(const SpannedEvent& e, std::string_view& out) {
   const auto resolved = tag_handles_.resolve(e.text(), arena_);
   if (!resolved) {
     fail(undefined_tag_handle_message(resolved.error()), span_of(e));
@@ -300,7 +303,8 @@ bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
 // ---------------------------------------------------------------------------
 // Nodes
 
-Decoded Decoder::decode_node(bool indentless) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_node(bool indentless) {
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
@@ -311,7 +315,8 @@ Decoded Decoder::decode_node(bool indentless) {
   return r;
 }
 
-Decoded Decoder::node_body(bool indentless) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::node_body(bool indentless) {
   std::string_view tag, anchor;
   bool has_tag = false, has_anchor = false;
   for (; idx_ < n_; ++idx_) {
@@ -383,7 +388,8 @@ Decoded Decoder::node_body(bool indentless) {
 
 // A node with properties but no content: the empty text under the tag, or
 // Null for an anchor alone; nothing at all without properties.
-Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::empty_node(const std::string_view* tag, bool has_anchor) {
   if (tag == nullptr) {
     if (!has_anchor) return kNone;
     push(YamlValue::null());
@@ -415,10 +421,11 @@ Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
   return decoded_node(1);
 }
 
-Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::scalar(const SpannedEvent& e, const std::string_view* tag) {
   const std::string_view text = e.text();
   // Resolving a scalar never fails; only a merge key counts otherwise.
-  if (verdict_only_ && tag == nullptr && text != "<<") {
+  if (kVerdictOnly && tag == nullptr && text != "<<") {
     push(YamlValue::null());
     return decoded_node(1);
   }
@@ -487,7 +494,8 @@ Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
 // ---------------------------------------------------------------------------
 // Collections
 
-bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::check_complex(const YamlValue& key, const SpannedEvent& place) {
   if (!opts_.reject_complex_keys) return true;
   if (key.is_sequence() || key.is_mapping()) {
     fail(std::string("complex mapping key (") + (key.is_sequence() ? "a sequence" : "a mapping") +
@@ -499,7 +507,8 @@ bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
 }
 
 // A repeated key: the error, or the warning (and the decode goes on).
-bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
     fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);
@@ -510,7 +519,8 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
   return true;
 }
 
-Decoded Decoder::decode_mapping(bool flow) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_mapping(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   const std::size_t level = dup_check_ ? seen_keys_.open() : 0;
@@ -573,14 +583,16 @@ Decoded Decoder::decode_mapping(bool flow) {
 }
 
 // The key and value above `mark` become a one-pair mapping.
-Decoded Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
   if (!check_complex(vals_[mark], place)) return kFailed;
   push(finish_mapping(mark));
   return decoded_node(sat_add(count, 1));
 }
 
 // One entry of a sequence, read at the current event.
-Decoded Decoder::sequence_entry(bool flow) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::sequence_entry(bool flow) {
   if (!flow) {
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
@@ -618,7 +630,8 @@ Decoded Decoder::sequence_entry(bool flow) {
   return single_pair(mark, sat_add(node.count, value.count), e);
 }
 
-Decoded Decoder::decode_sequence(bool flow) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_sequence(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (idx_ < n_) {
@@ -647,7 +660,8 @@ Decoded Decoder::decode_sequence(bool flow) {
 }
 
 // "- " entries standing at the column of their parent mapping's keys.
-Decoded Decoder::decode_indentless() {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_indentless() {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (at(EventKind::SequenceEntry)) {
@@ -684,12 +698,13 @@ std::size_t first_chunk_for(std::size_t text_size) noexcept {
 
 namespace {
 // The documents of `scan`, whose texts stay with `scan`.
+template <bool kVerdictOnly = false>
 std::expected<DecodedStream, DecoderError> decode_borrowed(const ScanResult& scan, std::size_t text_size_hint,
-                                                           const DecodeOptions& options, bool verdict_only = false) {
+                                                           const DecodeOptions& options) {
   DecodedStream out;
-  out.arena = ValueArena(first_chunk_for(verdict_only ? 0 : text_size_hint));
+  out.arena = ValueArena(first_chunk_for(kVerdictOnly ? 0 : text_size_hint));
   {
-    Decoder decoder(scan, out.arena, options, out, verdict_only);
+    Decoder<kVerdictOnly> decoder(scan, out.arena, options, out);
     if (!decoder.run()) return std::unexpected(std::move(decoder.error()));
   }
   return out;
@@ -710,8 +725,8 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
 std::optional<DecoderError> check_events(const ScanResult& scan, std::size_t text_size_hint,
                                          const DecodeOptions& options) {
   // A duplicate-key policy compares key values: those need building.
-  const bool verdict_only = options.duplicate_keys == DuplicateKeyPolicy::Silent;
-  auto out = decode_borrowed(scan, text_size_hint, options, verdict_only);
+  auto out = options.duplicate_keys == DuplicateKeyPolicy::Silent ? decode_borrowed<true>(scan, text_size_hint, options)
+                                                                  : decode_borrowed(scan, text_size_hint, options);
   if (!out) return std::move(out.error());
   return std::nullopt;
 }

@@ -309,6 +309,16 @@ Decoded Decoder<kVerdictOnly>::decode_node(bool indentless) {
     --depth_;
     return fail(depth_message(), current_span());
   }
+  if constexpr (kVerdictOnly) {
+    // The most common node, a scalar without properties, needs nothing of
+    // node_body for the verdict (a merge key's count aside).
+    if (idx_ < n_ && ev_[idx_].kind == EventKind::Scalar && ev_[idx_].text() != "<<") {
+      ++idx_;
+      --depth_;
+      push(YamlValue::null());
+      return decoded_node(1);
+    }
+  }
   const Decoded r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
                                   : node_body(indentless);
   --depth_;

@@ -14,6 +14,7 @@
 #include "ffi/types/document.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/duplicates.hpp"
+#include "roundtrip/node_list.hpp"
 #include "roundtrip/upgrade.hpp"
 #include "ffi/convert/node_bridge.hpp"
 #include "util/try.hpp"
@@ -232,6 +233,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
     }
     return tree_to_py(first, settings.version_mode, call.handlers, bindings);
   }();
+  const KeepReleasedChunks keep;  // what the conversion left goes whole: its memory serves the next load
   drop_native(trees.roots, loaded_text_size(trees, call.text->text()));
   return result;
 }
@@ -305,6 +307,7 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
                                                                    bindings, settings.annotate_numbers, cache));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
   }
+  const KeepReleasedChunks keep;  // as on the located road
   drop_native(load.composed.roots, text.size());
   return list;
 }

@@ -65,19 +65,54 @@ constexpr std::size_t kFewestAhead = 4;
 // Huge chunks mapped at a time past what was announced.
 constexpr std::size_t kUnannouncedBatch = 4;
 
+// Released huge chunks kept for later streams (64 MiB): one slot each, taken
+// and filled with single atomic operations, so that any thread may release
+// or take one (no lock that a fork could leave held).
+constexpr std::size_t kKeptChunks = 32;
+std::atomic<char*> g_kept[kKeptChunks];
+// KeepReleasedChunks objects alive on this thread.
+thread_local int t_keeping = 0;
+
+// Keeps `chunk` when a slot is free.  Its pages are offered back to the
+// kernel, which takes them only when memory runs short.
+bool keep_chunk(char* chunk) noexcept {
+  for (std::atomic<char*>& slot : g_kept) {
+    char* empty = nullptr;
+    if (slot.load(std::memory_order_relaxed) == nullptr &&
+        slot.compare_exchange_strong(empty, chunk, std::memory_order_release, std::memory_order_relaxed)) {
+#if defined(MADV_FREE)
+      madvise(chunk, kHugePage, MADV_FREE);
+#endif
+      return true;
+    }
+  }
+  return false;
+}
+
+char* take_kept_chunk() noexcept {
+  for (std::atomic<char*>& slot : g_kept) {
+    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+    if (char* chunk = slot.exchange(nullptr, std::memory_order_acquire)) return chunk;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void release_list_chunk(ListChunk* chunk) noexcept {
   if (chunk->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     const bool mapped = chunk->mapped;
     chunk->~ListChunk();
-    if (mapped) {
-      munmap(chunk, kHugePage);
-    } else {
+    if (!mapped) {
       ::operator delete(static_cast<void*>(chunk));
+    } else if (t_keeping == 0 || !keep_chunk(reinterpret_cast<char*>(chunk))) {
+      munmap(chunk, kHugePage);
     }
   }
 }
+
+KeepReleasedChunks::KeepReleasedChunks() noexcept { ++t_keeping; }
+KeepReleasedChunks::~KeepReleasedChunks() { --t_keeping; }
 
 ListArena::ListArena() noexcept = default;
 
@@ -110,7 +145,8 @@ void ListArena::new_chunk() {
   std::size_t size = kHeader + kChunkBytes;
   bool mapped = false;
   if (taken_ >= kHugeFrom && huge_pages_offered()) {
-    raw = next_mapped_chunk();
+    raw = take_kept_chunk();
+    if (raw == nullptr) raw = next_mapped_chunk();
     mapped = raw != nullptr;
     if (mapped) size = kHugePage;
   }

@@ -73,6 +73,25 @@ TEST(RoundtripNodeList, SubtreesReleasedOneByOneWhileTheRestOfTheTreeIsRead) {
   EXPECT_EQ(root.pairs()[5999].value.pairs()[0].value.text(), "5999");
 }
 
+TEST(RoundtripNodeList, ChunksOfTreesDroppedWholeServeLaterStreams) {
+  // Lists past the heap chunks, in huge chunks where the system offers
+  // them; each tree dropped whole hands its chunks to the next, on two
+  // threads at once.  Every tree reads back as it was composed.
+  const std::string text = big_mapping_text(40000);
+  auto rounds = [&] {
+    for (int round = 0; round < 3; ++round) {
+      YamlNode root = root_of(text);
+      EXPECT_EQ(root.pairs()[39999].value.pairs()[0].value.text(), "39999");
+      EXPECT_EQ(root.pairs()[20000].value.pairs()[1].value.items()[1].text(), "y");
+      const KeepReleasedChunks keep;
+      drop_node_tree(std::move(root));
+    }
+  };
+  std::thread other(rounds);
+  rounds();
+  other.join();
+}
+
 TEST(RoundtripNodeList, ListsInChunksGrowShrinkAndEditLikeVectors) {
   YamlNode root = root_of("a: [1, 2, 3]\nb: {x: 1}\n");
   NodeList<YamlNode>& items = root.pairs_mut()[0].value.items_mut();

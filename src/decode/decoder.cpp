@@ -22,6 +22,7 @@
 #include "util/hash_map.hpp"
 #include "util/node_outcome.hpp"
 #include "util/stack_guard.hpp"
+#include "util/try.hpp"
 
 namespace kestrine {
 
@@ -88,6 +89,13 @@ inline bool is_document_boundary(EventKind k) noexcept {
   return k == EventKind::StreamEnd || k == EventKind::DocumentStart || k == EventKind::DocumentEnd;
 }
 
+// kVerdictOnly: the documents are not wanted, only whether decoding succeeds
+// (see check_events).  Values stand in for nodes only as far as the verdict
+// reads them: a collection's kind (complex keys), a merge key's node count
+// (the alias budget).  Nothing is built in the arena and merge keys are not
+// folded.  A parameter of the type, so that the decoding pass pays nothing
+// for it.
+template <bool kVerdictOnly>
 class Decoder {
  public:
   Decoder(const ScanResult& scan, ValueArena& arena, const DecodeOptions& opts, DecodedStream& out)
@@ -138,12 +146,20 @@ class Decoder {
     return decoded_node(1);
   }
   YamlValue finish_sequence(std::size_t mark) {
+    if constexpr (kVerdictOnly) {
+      vals_.resize(mark);
+      return YamlValue::empty_sequence();
+    }
     const YamlValue v =
         arena_.make_sequence(std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark));
     vals_.resize(mark);
     return v;
   }
   YamlValue finish_mapping(std::size_t mark) {
+    if constexpr (kVerdictOnly) {
+      vals_.resize(mark);
+      return YamlValue::empty_mapping();
+    }
     const YamlValue v = arena_.make_mapping_flat(
         std::span<const YamlValue>(vals_.data() + mark, vals_.size() - mark));
     vals_.resize(mark);
@@ -192,7 +208,8 @@ class Decoder {
 // ---------------------------------------------------------------------------
 // Stream
 
-bool Decoder::run() {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::run() {
   bool directives_allowed = true;
   while (idx_ < n_) {
     const SpannedEvent& e = ev_[idx_];
@@ -244,20 +261,22 @@ bool Decoder::run() {
       directives_allowed = true;
     }
   }
-  if (has_merge_) {
+  if (has_merge_ && !kVerdictOnly) {
     for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc);
   }
   return true;
 }
 
 // Anchors and %TAG handles never reach the next document.
-void Decoder::end_document() {
+template <bool kVerdictOnly>
+void Decoder<kVerdictOnly>::end_document() {
   anchors_.clear();
   tag_handles_.clear();
   seen_keys_.end_document();
 }
 
-bool Decoder::directive_run() {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::directive_run() {
   const auto next = read_directive_run(std::span<const SpannedEvent>(ev_, n_), idx_, tag_handles_);
   if (!next) {
     fail(next.error().message, span_of(ev_[next.error().event]));
@@ -270,7 +289,8 @@ bool Decoder::directive_run() {
 // ---------------------------------------------------------------------------
 // Tags
 
-bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::resolve_tag(const SpannedEvent& e, std::string_view& out) {
   const auto resolved = tag_handles_.resolve(e.text(), arena_);
   if (!resolved) {
     fail(undefined_tag_handle_message(resolved.error()), span_of(e));
@@ -283,10 +303,21 @@ bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
 // ---------------------------------------------------------------------------
 // Nodes
 
-Decoded Decoder::decode_node(bool indentless) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_node(bool indentless) {
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
+  }
+  if constexpr (kVerdictOnly) {
+    // The most common node, a scalar without properties, needs nothing of
+    // node_body for the verdict (a merge key's count aside).
+    if (idx_ < n_ && ev_[idx_].kind == EventKind::Scalar && ev_[idx_].text() != "<<") {
+      ++idx_;
+      --depth_;
+      push(YamlValue::null());
+      return decoded_node(1);
+    }
   }
   const Decoded r = (depth_ % 8 == 1) ? stack_guarded([&] { return node_body(indentless); })
                                   : node_body(indentless);
@@ -294,7 +325,8 @@ Decoded Decoder::decode_node(bool indentless) {
   return r;
 }
 
-Decoded Decoder::node_body(bool indentless) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::node_body(bool indentless) {
   std::string_view tag, anchor;
   bool has_tag = false, has_anchor = false;
   for (; idx_ < n_; ++idx_) {
@@ -366,7 +398,8 @@ Decoded Decoder::node_body(bool indentless) {
 
 // A node with properties but no content: the empty text under the tag, or
 // Null for an anchor alone; nothing at all without properties.
-Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::empty_node(const std::string_view* tag, bool has_anchor) {
   if (tag == nullptr) {
     if (!has_anchor) return kNone;
     push(YamlValue::null());
@@ -398,8 +431,14 @@ Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
   return decoded_node(1);
 }
 
-Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::scalar(const SpannedEvent& e, const std::string_view* tag) {
   const std::string_view text = e.text();
+  // Resolving a scalar never fails; only a merge key counts otherwise.
+  if (kVerdictOnly && tag == nullptr && text != "<<") {
+    push(YamlValue::null());
+    return decoded_node(1);
+  }
   const bool non_plain = e.style != ScalarStyle::Plain;
   const VersionMode mode = opts_.version_mode;
   if (opts_.yaml11_warnings) [[unlikely]] {
@@ -465,7 +504,8 @@ Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {
 // ---------------------------------------------------------------------------
 // Collections
 
-bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::check_complex(const YamlValue& key, const SpannedEvent& place) {
   if (!opts_.reject_complex_keys) return true;
   if (key.is_sequence() || key.is_mapping()) {
     fail(std::string("complex mapping key (") + (key.is_sequence() ? "a sequence" : "a mapping") +
@@ -477,7 +517,8 @@ bool Decoder::check_complex(const YamlValue& key, const SpannedEvent& place) {
 }
 
 // A repeated key: the error, or the warning (and the decode goes on).
-bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
+template <bool kVerdictOnly>
+bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
     fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);
@@ -488,7 +529,8 @@ bool Decoder::report_duplicate(const YamlValue& key, const SpannedEvent& place) 
   return true;
 }
 
-Decoded Decoder::decode_mapping(bool flow) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_mapping(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   const std::size_t level = dup_check_ ? seen_keys_.open() : 0;
@@ -555,14 +597,16 @@ Decoded Decoder::decode_mapping(bool flow) {
 }
 
 // The key and value above `mark` become a one-pair mapping.
-Decoded Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
   if (!check_complex(vals_[mark], place)) return kFailed;
   push(finish_mapping(mark));
   return decoded_node(sat_add(count, 1));
 }
 
 // One entry of a sequence, read at the current event.
-Decoded Decoder::sequence_entry(bool flow) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::sequence_entry(bool flow) {
   if (!flow) {
     if (idx_ < n_) {
       const EventKind k = ev_[idx_].kind;
@@ -600,7 +644,8 @@ Decoded Decoder::sequence_entry(bool flow) {
   return single_pair(mark, sat_add(node.count, value.count), e);
 }
 
-Decoded Decoder::decode_sequence(bool flow) {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_sequence(bool flow) {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (idx_ < n_) {
@@ -629,7 +674,8 @@ Decoded Decoder::decode_sequence(bool flow) {
 }
 
 // "- " entries standing at the column of their parent mapping's keys.
-Decoded Decoder::decode_indentless() {
+template <bool kVerdictOnly>
+Decoded Decoder<kVerdictOnly>::decode_indentless() {
   const std::size_t mark = vals_.size();
   std::uint64_t count = 1;
   while (at(EventKind::SequenceEntry)) {
@@ -666,12 +712,13 @@ std::size_t first_chunk_for(std::size_t text_size) noexcept {
 
 namespace {
 // The documents of `scan`, whose texts stay with `scan`.
+template <bool kVerdictOnly = false>
 std::expected<DecodedStream, DecoderError> decode_borrowed(const ScanResult& scan, std::size_t text_size_hint,
                                                            const DecodeOptions& options) {
   DecodedStream out;
-  out.arena = ValueArena(first_chunk_for(text_size_hint));
+  out.arena = ValueArena(first_chunk_for(kVerdictOnly ? 0 : text_size_hint));
   {
-    Decoder decoder(scan, out.arena, options, out);
+    Decoder<kVerdictOnly> decoder(scan, out.arena, options, out);
     if (!decoder.run()) return std::unexpected(std::move(decoder.error()));
   }
   return out;
@@ -691,13 +738,15 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
 
 std::optional<DecoderError> check_events(const ScanResult& scan, std::size_t text_size_hint,
                                          const DecodeOptions& options) {
-  auto out = decode_borrowed(scan, text_size_hint, options);
+  // A duplicate-key policy compares key values: those need building.
+  auto out = options.duplicate_keys == DuplicateKeyPolicy::Silent ? decode_borrowed<true>(scan, text_size_hint, options)
+                                                                  : decode_borrowed(scan, text_size_hint, options);
   if (!out) return std::move(out.error());
   return std::nullopt;
 }
 
-std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
-                                                         const DecodeOptions& options) {
+namespace {
+std::expected<ScanResult, DecoderError> scan_for_decoding(std::string_view text, const DecodeOptions& options) {
   Scanner scanner = new_scanner(text);
   scanner.file_id = options.file_id;
   std::expected<ScanResult, ScanError> scanned = scan_events(scanner);
@@ -705,7 +754,20 @@ std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
     return std::unexpected(
         DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse});
   }
-  return decode_events(*scanned, text.size(), options);
+  return std::move(*scanned);
+}
+}  // namespace
+
+std::expected<DecodedStream, DecoderError> decode_stream(std::string_view text,
+                                                         const DecodeOptions& options) {
+  KESTRINE_ASSIGN_OR_RETURN(ScanResult scanned, scan_for_decoding(text, options));
+  return decode_events(scanned, text.size(), options);
+}
+
+std::optional<DecoderError> check_stream(std::string_view text, const DecodeOptions& options) {
+  auto scanned = scan_for_decoding(text, options);
+  if (!scanned) return std::move(scanned.error());
+  return check_events(*scanned, text.size(), options);
 }
 
 std::expected<DecodedStream, DecoderError> decode_stream_owned(std::string text,

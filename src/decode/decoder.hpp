@@ -108,8 +108,12 @@ std::expected<DecodedStream, DecoderError> decode_events(ScanResult& scan,
                                                          const DecodeOptions& options);
 
 // decode_events' verdict alone: its error, or nothing when it would succeed.
-// Leaves `scan` untouched, so other readers may read it meanwhile.
+// Leaves `scan` untouched.  Unless a duplicate-key policy needs the keys'
+// values, no document is built: the pass costs a fraction of a decode.
 std::optional<DecoderError> check_events(const ScanResult& scan, std::size_t text_size_hint,
                                          const DecodeOptions& options);
+
+// decode_stream's verdict alone, as check_events gives it.
+std::optional<DecoderError> check_stream(std::string_view text, const DecodeOptions& options);
 
 }  // namespace kestrine

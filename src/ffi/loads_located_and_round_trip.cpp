@@ -1,9 +1,7 @@
 #include "ffi/loads_located_and_round_trip.hpp"
 
 #include <algorithm>
-#include <future>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "decode/decoder.hpp"
@@ -16,6 +14,7 @@
 #include "ffi/types/document.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/duplicates.hpp"
+#include "roundtrip/node_list.hpp"
 #include "roundtrip/upgrade.hpp"
 #include "ffi/convert/node_bridge.hpp"
 #include "util/try.hpp"
@@ -32,19 +31,11 @@ DecodeOptions check_pass_options(const LoadSettings& settings) noexcept {
   return options;
 }
 
-// The plain decoder's verdict on a text; its documents and warnings are
-// dropped.  Touches no Python object.
-std::optional<DecoderError> plain_check(std::string_view text, const LoadSettings& settings) {
-  auto decoded = decode_stream(text, check_pass_options(settings));
-  if (!decoded) return std::move(decoded.error());
-  return std::nullopt;
-}
-
 // The plain decoder over the top-level text with the lock released.  An
 // error names `file` (the caller's root_path) when there is one.
 PyStatus plain_check_pass(std::string_view text, const LoadSettings& settings,
                           const std::optional<std::string>& file = std::nullopt) {
-  auto error = without_gil([&] { return plain_check(text, settings); });
+  auto error = without_gil([&] { return check_stream(text, check_pass_options(settings)); });
   if (error) return fail(decoder_error_to_py(*error, file));
   return {};
 }
@@ -62,37 +53,6 @@ struct OffLockLoad {
   ComposedStream composed;
 };
 
-// Texts at least this large have the decoder's verdict made on a thread of
-// its own while the composer reads the same events: the pass then costs
-// about the longer of the two instead of their sum.
-constexpr std::size_t kCheckAlongsideBytes = 256 * 1024;
-
-// The plain decoder's verdict on `scan` and, unless the verdict is an error,
-// what `compose()` gives, found one after the other or at the same time
-// (the two only read the scan).
-template <class Compose>
-auto check_and_compose(const ScanResult& scan, std::size_t text_size, const DecodeOptions& options,
-                       Compose&& compose) {
-  std::optional<DecoderError> check_error;
-  std::optional<decltype(compose())> composed;
-  std::future<std::optional<DecoderError>> checking;
-  if (text_size >= kCheckAlongsideBytes) {
-    try {
-      checking = std::async(std::launch::async, [&] { return check_events(scan, text_size, options); });
-    } catch (const std::system_error&) {
-      // No thread to spare: one after the other.
-    }
-  }
-  if (checking.valid()) {
-    composed.emplace(compose());  // should this throw, the future waits for the check as it goes
-    check_error = checking.get();
-  } else {
-    check_error = check_events(scan, text_size, options);
-    if (!check_error) composed.emplace(compose());
-  }
-  return std::pair(std::move(check_error), std::move(composed));
-}
-
 // The plain decoder and the composer read the same events: the text is
 // scanned once (comments kept for the composer), and the decoder's verdict
 // comes first.
@@ -105,15 +65,13 @@ OffLockLoad checked_compose(std::string_view text, const LoadSettings& settings,
     load.check_error = DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse};
     return load;
   }
-  auto [check_error, composed] = check_and_compose(*scanned, text.size(), check_pass_options(settings), [&] {
-    return compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
-  });
-  if (check_error) {
-    load.check_error = std::move(check_error);
-  } else if (*composed) {
-    load.composed = std::move(**composed);
+  load.check_error = check_events(*scanned, text.size(), check_pass_options(settings));
+  if (load.check_error) return load;
+  auto composed = compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
+  if (composed) {
+    load.composed = std::move(*composed);
   } else {
-    load.compose_error = std::move(composed->error());
+    load.compose_error = std::move(composed.error());
   }
   return load;
 }
@@ -140,21 +98,23 @@ std::size_t loaded_text_size(const LoadedTrees& trees, std::string_view text) no
   return size;
 }
 
-// The same pass over every text of the source-file table (lock held); an
-// error names the file.
+// The same pass over every text of the source-file table, with the lock
+// released (the texts are the load's own); an error names the file.
 PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& settings) {
   const DecodeOptions options = check_pass_options(settings);
-  for (std::size_t i = 0; i < trees.source_texts.size(); ++i) {
-    const auto& source = trees.source_texts[i];
-    if (!source) continue;
-    auto decoded = decode_stream(*source, options);
-    if (!decoded) {
-      std::optional<std::string_view> name;
-      if (i < trees.source_names.size()) name = trees.source_names[i];
-      return fail(decoder_error_to_py(decoded.error(), name));
+  std::size_t failed = 0;  // the text that failed
+  const std::optional<DecoderError> error = without_gil([&]() -> std::optional<DecoderError> {
+    for (; failed < trees.source_texts.size(); ++failed) {
+      const auto& source = trees.source_texts[failed];
+      if (!source) continue;
+      if (auto found = check_stream(*source, options)) return found;
     }
-  }
-  return {};
+    return std::nullopt;
+  });
+  if (!error) return {};
+  std::optional<std::string_view> name;
+  if (failed < trees.source_names.size()) name = trees.source_names[failed];
+  return fail(decoder_error_to_py(*error, name));
 }
 
 // The trees of the call: expanded by the include hook under an include
@@ -287,6 +247,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
     }
     return tree_to_py(first, settings.version_mode, call.handlers, bindings);
   }();
+  const KeepReleasedChunks keep;  // what the conversion left goes whole: its memory serves the next load
   drop_native(trees.roots, loaded_text_size(trees, call.text->text()));
   return result;
 }
@@ -360,6 +321,7 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
                                                                    bindings, settings.annotate_numbers, cache));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
   }
+  const KeepReleasedChunks keep;  // as on the located road
   drop_native(load.composed.roots, text.size());
   return list;
 }

@@ -7,8 +7,7 @@
 //   ... take ctx.warnings, ctx.missing_env_vars, ctx.missing_secrets ...
 //   SourceTable table = into_source_table(std::move(ctx));
 //
-// One context per load, owned by the call, used by one thread (threads
-// reading ahead for it read only `root`).  The
+// One context per load, owned by the call, used by one thread.  The
 // source-file table names every text the load read; entry 0 is the
 // top-level text, then each included file and each secrets file in reading
 // order (a file read twice is registered twice).  The file number in every
@@ -101,9 +100,6 @@ struct IncludeContext {
   // The child lists of every text the load composes: one run of chunks
   // (huge pages once large) instead of a fresh chunk per small file.
   std::unique_ptr<ListArena> lists = std::make_unique<ListArena>();
-  // A directory tag has threads reading ahead (read_ahead.hpp); the only
-  // field other threads see is `root`.
-  bool reading_ahead = false;
 
   bool includes = false;
   bool secrets = false;

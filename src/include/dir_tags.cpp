@@ -7,7 +7,6 @@
 
 #include "include/listing.hpp"
 #include "include/loader.hpp"
-#include "include/read_ahead.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -53,10 +52,8 @@ YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_vie
 LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, const DirectoryFiles& files,
                                                 const YamlNode& tagged, std::span<const IncludeFrame> chain) {
   std::vector<YamlNode> items;
-  ReadAhead ahead(ctx, files.entries);
-  for (std::size_t i = 0; i < files.entries.size(); ++i) {
-    const IncludeDirEntry& entry = files.entries[i];
-    KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, ahead.load(i, chain));
+  for (const IncludeDirEntry& entry : files.entries) {
+    KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
     KESTRINE_TRY(walk_loaded_documents(ctx, file, file.documents, entry.path, tagged.span.line, chain));
     for (YamlNode& document : file.documents) items.push_back(std::move(document));
   }
@@ -69,10 +66,8 @@ LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, c
                                                           std::span<const IncludeFrame> chain) {
   std::vector<NodePair> pairs;
   pairs.reserve(files.entries.size());
-  ReadAhead ahead(ctx, files.entries);
-  for (std::size_t i = 0; i < files.entries.size(); ++i) {
-    const IncludeDirEntry& entry = files.entries[i];
-    KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, ahead.load(i, chain));
+  for (const IncludeDirEntry& entry : files.entries) {
+    KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
     NodePair pair;
     pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.file_id, 0, 0, 0});
     if (file.documents.empty()) {

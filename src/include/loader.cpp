@@ -24,7 +24,11 @@ std::string base_directory(const IncludeContext& ctx, std::uint32_t file_id) {
   return ctx.root_dir;
 }
 
-}  // namespace
+// A file's text as read, and which file it was.
+struct IncludedText {
+  std::string text;
+  FileIdentity identity;
+};
 
 LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
                      std::span<const IncludeFrame> chain) {
@@ -51,6 +55,8 @@ LoadStatus charge_included_text(IncludeContext& ctx, const IncludedText& read, s
   note_file_read(ctx, read.identity, read.text.size());
   return charge_expansion(ctx, read.text.size(), resolved, chain);
 }
+
+}  // namespace
 
 std::optional<std::size_t> later_text_of(std::string_view text, std::uint32_t file_id,
                                          std::span<const YamlNode> documents,
@@ -102,6 +108,8 @@ LoadResult<std::string> resolve_directive_path(const IncludeContext& ctx, const 
   return resolve_include_path(ctx, joined, argument, tagged.span.file_id, chain);
 }
 
+namespace {
+
 LoadStatus count_included_file(IncludeContext& ctx, std::string_view resolved, std::span<const IncludeFrame> chain) {
   if (++ctx.expansion_count <= kMaxIncludedFiles) return {};
   return std::unexpected(make_load_error(IncludeErrorKind::IncludeDepth,
@@ -126,6 +134,8 @@ LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
   loaded.tags = composed->tags;
   return loaded;
 }
+
+}  // namespace
 
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain) {

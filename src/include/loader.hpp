@@ -21,10 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "include/confine.hpp"
 #include "include/context.hpp"
 #include "roundtrip/ast.hpp"
-#include "roundtrip/composer.hpp"
 
 namespace kestrine {
 
@@ -67,27 +65,6 @@ std::optional<std::size_t> later_text_of(std::string_view text, std::uint32_t fi
 // in messages.
 LoadResult<LoadedFile> load_include_file(IncludeContext& ctx, std::string_view resolved, std::string_view shown,
                                          std::span<const IncludeFrame> chain);
-
-// A file's text as read, and which file it was.
-struct IncludedText {
-  std::string text;
-  FileIdentity identity;
-};
-
-// The steps of load_include_file, in its order, for a caller that reads and
-// composes a file before its turn (read_ahead.hpp): the count, the read
-// (which touches nothing of the context but the root) and its error, the
-// charge against the expansion budget (kExpansionBytesPerByteRead), and
-// what the composed text of a registered file gives.
-LoadStatus count_included_file(IncludeContext& ctx, std::string_view resolved, std::span<const IncludeFrame> chain);
-std::expected<IncludedText, OpenFailure> read_included_text(const IncludeRoot& root, std::string_view resolved);
-LoadStatus charge_included_text(IncludeContext& ctx, const IncludedText& read, std::string_view resolved,
-                                std::span<const IncludeFrame> chain);
-LoadError read_error(std::string_view resolved, std::string_view shown, const OpenFailure& failure,
-                     std::span<const IncludeFrame> chain);
-LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
-                                     std::expected<ComposedStream, ComposeError> composed,
-                                     std::string_view resolved, std::span<const IncludeFrame> chain);
 
 // What a file without documents stands for: an empty block mapping at the
 // directive's position (zero length).

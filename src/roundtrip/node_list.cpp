@@ -3,14 +3,11 @@
 #include <sys/mman.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace kestrine {
 
@@ -62,10 +59,43 @@ char* map_huge_chunks(std::size_t count) noexcept {
   return aligned;
 }
 
-// Below this many huge chunks an announcement is not worth a thread.
+// Below this many huge chunks an announcement is not worth a mapping of
+// its own.
 constexpr std::size_t kFewestAhead = 4;
 // Huge chunks mapped at a time past what was announced.
 constexpr std::size_t kUnannouncedBatch = 4;
+
+// Released huge chunks kept for later streams (64 MiB): one slot each, taken
+// and filled with single atomic operations, so that any thread may release
+// or take one (no lock that a fork could leave held).
+constexpr std::size_t kKeptChunks = 32;
+std::atomic<char*> g_kept[kKeptChunks];
+// KeepReleasedChunks objects alive on this thread.
+thread_local int t_keeping = 0;
+
+// Keeps `chunk` when a slot is free.  Its pages are offered back to the
+// kernel, which takes them only when memory runs short.
+bool keep_chunk(char* chunk) noexcept {
+  for (std::atomic<char*>& slot : g_kept) {
+    char* empty = nullptr;
+    if (slot.load(std::memory_order_relaxed) == nullptr &&
+        slot.compare_exchange_strong(empty, chunk, std::memory_order_release, std::memory_order_relaxed)) {
+#if defined(MADV_FREE)
+      madvise(chunk, kHugePage, MADV_FREE);
+#endif
+      return true;
+    }
+  }
+  return false;
+}
+
+char* take_kept_chunk() noexcept {
+  for (std::atomic<char*>& slot : g_kept) {
+    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+    if (char* chunk = slot.exchange(nullptr, std::memory_order_acquire)) return chunk;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -73,42 +103,22 @@ void release_list_chunk(ListChunk* chunk) noexcept {
   if (chunk->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     const bool mapped = chunk->mapped;
     chunk->~ListChunk();
-    if (mapped) {
-      munmap(chunk, kHugePage);
-    } else {
+    if (!mapped) {
       ::operator delete(static_cast<void*>(chunk));
+    } else if (t_keeping == 0 || !keep_chunk(reinterpret_cast<char*>(chunk))) {
+      munmap(chunk, kHugePage);
     }
   }
 }
 
-// The huge chunks mapped by expect: taken in order by new_chunk while the
-// thread faults them in (MADV_POPULATE_WRITE leaves what the arena already
-// wrote there as it is, and fails harmlessly on a chunk gone meanwhile).
-struct ListArena::Ahead {
-  char* first = nullptr;
-  std::size_t count = 0;
-  std::size_t next = 0;  // the next chunk new_chunk takes
-  std::atomic<bool> stop{false};
-  std::thread thread;
-
-  void fault_in(std::size_t from) noexcept {
-#if defined(MADV_POPULATE_WRITE)
-    for (std::size_t i = from; i < count && !stop.load(std::memory_order_relaxed); ++i) {
-      if (madvise(first + i * kHugePage, kHugePage, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) return;
-    }
-#endif
-  }
-};
+KeepReleasedChunks::KeepReleasedChunks() noexcept { ++t_keeping; }
+KeepReleasedChunks::~KeepReleasedChunks() { --t_keeping; }
 
 ListArena::ListArena() noexcept = default;
 
 ListArena::~ListArena() {
-  if (ahead_) {
-    ahead_->stop.store(true, std::memory_order_relaxed);
-    if (ahead_->thread.joinable()) ahead_->thread.join();
-    if (ahead_->next < ahead_->count)
-      munmap(ahead_->first + ahead_->next * kHugePage, (ahead_->count - ahead_->next) * kHugePage);
-  }
+  if (mapped_next_ < mapped_count_)
+    munmap(mapped_ + mapped_next_ * kHugePage, (mapped_count_ - mapped_next_) * kHugePage);
   if (chunk_ != nullptr) release_list_chunk(chunk_);
 }
 
@@ -118,8 +128,7 @@ std::size_t ListArena::chunk_bytes(std::size_t bytes) noexcept {
 }
 
 void ListArena::expect(std::size_t bytes) noexcept {
-#if defined(MADV_POPULATE_WRITE)
-  if (ahead_ || !huge_pages_offered()) return;
+  if (mapped_ != nullptr || !huge_pages_offered()) return;
   // What the heap chunks will not hold, with room for the ends of chunks
   // that a list did not fit (at most kLargestShared each).
   const std::size_t heap_part = taken_ < kHugeFrom ? kHugeFrom - taken_ : 0;
@@ -127,33 +136,17 @@ void ListArena::expect(std::size_t bytes) noexcept {
   const std::size_t per_chunk = kHugePage - kHeader - kLargestShared;
   const std::size_t count = (bytes - heap_part + per_chunk - 1) / per_chunk + 1;
   if (count < kFewestAhead) return;
-  try {
-    auto ahead = std::make_unique<Ahead>();
-    ahead->first = map_huge_chunks(count);
-    if (ahead->first == nullptr) return;
-    ahead->count = count;
-    ahead_ = std::move(ahead);
-    ahead_->thread = std::thread([ahead = ahead_.get()] { ahead->fault_in(0); });
-  } catch (const std::bad_alloc&) {
-    // No room for the record: chunks are mapped one at a time, as without a hint.
-  } catch (const std::system_error&) {
-    // No thread: the chunks are faulted in as they are first written.
-  }
-#else
-  (void)bytes;
-#endif
+  mapped_ = map_huge_chunks(count);
+  if (mapped_ != nullptr) mapped_count_ = count;
 }
 
 void ListArena::new_chunk() {
   char* raw = nullptr;
   std::size_t size = kHeader + kChunkBytes;
   bool mapped = false;
-  if (taken_ >= kHugeFrom && ahead_ && ahead_->next < ahead_->count) {
-    raw = ahead_->first + ahead_->next++ * kHugePage;
-    mapped = true;
-    size = kHugePage;
-  } else if (taken_ >= kHugeFrom && huge_pages_offered()) {
-    raw = unannounced_chunks();
+  if (taken_ >= kHugeFrom && huge_pages_offered()) {
+    raw = take_kept_chunk();
+    if (raw == nullptr) raw = next_mapped_chunk();
     mapped = raw != nullptr;
     if (mapped) size = kHugePage;
   }
@@ -167,33 +160,19 @@ void ListArena::new_chunk() {
   taken_ += size;
 }
 
-// Past what was announced (the stream was larger, or came in pieces, as the
-// files of one load do), huge chunks are mapped a few at a time: the first
-// is taken now, the thread faults in the others meanwhile.  What the kernel
-// clears for them would otherwise stall the composing thread at each chunk.
-char* ListArena::unannounced_chunks() noexcept {
-#if defined(MADV_POPULATE_WRITE)
-  try {
-    if (!ahead_) ahead_ = std::make_unique<Ahead>();
-  } catch (const std::bad_alloc&) {
-    return map_huge_chunks(1);
+// The next of the chunks mapped ahead; once they are all taken (the stream
+// was larger than announced, or came in pieces, as the files of one load
+// do), the next few are mapped with one call.  Null when the system gives
+// none.
+char* ListArena::next_mapped_chunk() noexcept {
+  if (mapped_next_ == mapped_count_) {
+    char* const first = map_huge_chunks(kUnannouncedBatch);
+    if (first == nullptr) return nullptr;
+    mapped_ = first;
+    mapped_count_ = kUnannouncedBatch;
+    mapped_next_ = 0;
   }
-  Ahead& ahead = *ahead_;
-  if (ahead.thread.joinable()) ahead.thread.join();  // its chunks are all taken
-  char* const first = map_huge_chunks(kUnannouncedBatch);
-  if (first == nullptr) return nullptr;
-  ahead.first = first;
-  ahead.count = kUnannouncedBatch;
-  ahead.next = 1;
-  try {
-    ahead.thread = std::thread([&ahead] { ahead.fault_in(1); });
-  } catch (const std::system_error&) {
-    // No thread: the chunks are faulted in as they are first written.
-  }
-  return first;
-#else
-  return map_huge_chunks(1);
-#endif
+  return mapped_ + mapped_next_++ * kHugePage;
 }
 
 void* ListArena::allocate(std::size_t bytes, ListChunk*& chunk) {

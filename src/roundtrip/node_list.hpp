@@ -16,10 +16,15 @@
 // the system with its last list, so a tree released piece by piece (as the
 // loads that convert a tree do) lowers the memory in use as it goes.  When
 // the composer knows beforehand how much it will place (`expect`), those
-// pages are mapped at once and a thread of the arena's own faults them in
-// ahead of the composer: the kernel clears each page as it is first
-// touched, work that would otherwise stall the composing thread.  Past what
-// was announced, the pages are mapped and faulted in ahead a few at a time.
+// chunks are mapped with one call; past what was announced, a few at a
+// time.
+//
+// The kernel clears every page of a fresh mapping as it is first written,
+// which costs a large load about a tenth of its time.  A tree dropped whole
+// (a document that goes, what a conversion left of its tree) may hand its
+// chunks to the next stream instead (KeepReleasedChunks): up to 64 MiB of
+// them are kept, with the kernel free to take their pages back under
+// memory pressure (a page it took is cleared again on reuse).
 #pragma once
 
 #include <algorithm>
@@ -44,6 +49,21 @@ struct ListChunk {
 // Drops one reference; the last one frees the chunk.
 void release_list_chunk(ListChunk* chunk) noexcept;
 
+// While one lives, the huge chunks whose last list this thread releases are
+// kept for the arenas of later streams (within the bound above) instead of
+// going back to the system.  For trees dropped whole; a tree released
+// piece by piece while its conversion's result grows should lower the
+// memory in use instead.
+//
+//   { const KeepReleasedChunks keep; drop the document's trees; }
+class KeepReleasedChunks {
+ public:
+  KeepReleasedChunks() noexcept;
+  ~KeepReleasedChunks();
+  KeepReleasedChunks(const KeepReleasedChunks&) = delete;
+  KeepReleasedChunks& operator=(const KeepReleasedChunks&) = delete;
+};
+
 // Hands out list storage from chunks, one stream at a time.
 class ListArena {
  public:
@@ -59,8 +79,8 @@ class ListArena {
 
   // Announces about `bytes` of lists to come (blocks that allocate takes
   // from the heap excluded).  A large announcement maps the huge pages they
-  // will take now and starts faulting them in; what is left unused goes
-  // back to the system with the arena.  Once per arena; a hint only.
+  // will take now; what is left unused goes back to the system with the
+  // arena.  Once per arena; a hint only.
   void expect(std::size_t bytes) noexcept;
 
   // The room a block of `bytes` takes in a chunk; 0 for a block that
@@ -68,11 +88,13 @@ class ListArena {
   static std::size_t chunk_bytes(std::size_t bytes) noexcept;
 
  private:
-  struct Ahead;  // the pages mapped ahead of use and the thread faulting them in
   void new_chunk();
-  char* unannounced_chunks() noexcept;
+  char* next_mapped_chunk() noexcept;
 
-  std::unique_ptr<Ahead> ahead_;
+  // Huge chunks mapped ahead of use, taken in order by new_chunk.
+  char* mapped_ = nullptr;
+  std::size_t mapped_count_ = 0;
+  std::size_t mapped_next_ = 0;
   ListChunk* chunk_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "decode/decoder.hpp"
 #include "decode_support.hpp"
+#include "yaml_suite.hpp"
 
 namespace kestrine {
 namespace {
@@ -109,6 +112,47 @@ TEST(DecodeEvents, TruncatedStreamsEndCleanly) {
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().message, "maximum nesting depth (1000) exceeded");
   EXPECT_EQ(r.error().span, Span{});
+}
+
+// check_events builds no document unless a duplicate-key policy needs the
+// keys: its verdict must still be decode_events' own, error for error.
+TEST(DecodeEvents, VerdictAloneIsTheDecodersVerdict) {
+  std::vector<std::string> texts = {
+      "? [a]\n: 1\n", "{[a]: 1}\n", "? {a: 1}\n: x\n", "a: &x [1]\n*x : 2\n",
+      "a: &x [1]\n? !t *x\n: 2\n", "? !t [a]\n: 1\n", "- &a [1, 2]\n- {*a : b}\n",
+      "base: &b {x: 1}\nm:\n  <<: *b\n  y: 2\n", "m: {<<: [*u]}\n", "!!merge <<: {a: 1}\n",
+      "? <<\n: {a: 1}\n", "a: &a [1]\nb: &a [2]\nc: *a\n", "&a &b x\n", "*a\n", "&a *b\n",
+      "%TAG !e! tag:e,2000:\n---\n!e!x [a]: 1\n", "!u!x a\n", "a: 1\n--- b\n... \n%YAML 1.2\n---\nc\n",
+      "a: !!int x\nb: !!float ''\nc: !!null\n", "[a, b]: c\n",
+  };
+  std::string bomb = "a: &a [x, x, x, x, x, x, x, x, x, x]\n";
+  for (char c = 'b'; c <= 'h'; ++c) {
+    const char prev = static_cast<char>(c - 1);
+    bomb += std::string(1, c) + ": &" + c + " [*" + prev + ", *" + prev + ", *" + prev + ", *" + prev + ", *" +
+            prev + ", *" + prev + ", *" + prev + ", *" + prev + ", *" + prev + ", *" + prev + "]\n";
+  }
+  texts.push_back(bomb);
+  texts.push_back(std::string(1200, '[') + std::string(1200, ']') + "\n");
+  for (const testing::SuiteCase& c : testing::suite_cases()) texts.push_back(testing::read_file(c.in_yaml()));
+
+  std::vector<DecodeOptions> settings(3);
+  settings[1].reject_complex_keys = true;
+  settings[2].version_mode = VersionMode::Yaml11;
+  settings[2].reject_complex_keys = true;
+  for (const std::string& text : texts) {
+    for (const DecodeOptions& options : settings) {
+      Scanner scanner = new_scanner(text);  // scanned again: decode_events takes the scan's texts
+      auto scanned = scan_events(scanner);
+      if (!scanned) break;
+      const std::optional<DecoderError> verdict = check_events(*scanned, text.size(), options);
+      auto decoded = decode_events(*scanned, text.size(), options);
+      ASSERT_EQ(verdict.has_value(), !decoded) << text;
+      if (!verdict) continue;
+      EXPECT_EQ(verdict->message, decoded.error().message) << text;
+      EXPECT_EQ(verdict->span, decoded.error().span) << text;
+      EXPECT_EQ(verdict->kind, decoded.error().kind) << text;
+    }
+  }
 }
 
 }  // namespace

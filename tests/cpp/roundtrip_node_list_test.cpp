@@ -11,7 +11,6 @@
 #include "roundtrip/ast.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/node_list.hpp"
-#include "roundtrip/subtree_release.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {
@@ -63,18 +62,34 @@ TEST(RoundtripNodeList, DocumentsOfOneStreamAreReleasedInAnyOrderAndThread) {
   EXPECT_EQ(docs[4].size(), 300u);
 }
 
-TEST(RoundtripNodeList, SubtreesTakenForReleaseGoWhileTheRestOfTheTreeIsRead) {
-  // Enough subtrees that batches go to the releasing thread, some of them
-  // while the tree they came from is still being read here.
+TEST(RoundtripNodeList, SubtreesReleasedOneByOneWhileTheRestOfTheTreeIsRead) {
+  // As a conversion frees what it converted: every other subtree goes while
+  // its neighbours, whose lists share its chunks, are still read.
   YamlNode root = root_of(big_mapping_text(6000));
-  {
-    SubtreeRelease release;
-    for (std::size_t i = 0; i < root.size(); i += 2) {
-      release.take(std::move(root.pairs_mut()[i].value));
-      EXPECT_EQ(root.pairs()[i + 1].value.pairs()[1].value.items()[1].text(), "y");
-    }
-  }  // the last batch is freed and the thread joined
+  for (std::size_t i = 0; i < root.size(); i += 2) {
+    drop_node_tree(std::move(root.pairs_mut()[i].value));
+    EXPECT_EQ(root.pairs()[i + 1].value.pairs()[1].value.items()[1].text(), "y");
+  }
   EXPECT_EQ(root.pairs()[5999].value.pairs()[0].value.text(), "5999");
+}
+
+TEST(RoundtripNodeList, ChunksOfTreesDroppedWholeServeLaterStreams) {
+  // Lists past the heap chunks, in huge chunks where the system offers
+  // them; each tree dropped whole hands its chunks to the next, on two
+  // threads at once.  Every tree reads back as it was composed.
+  const std::string text = big_mapping_text(40000);
+  auto rounds = [&] {
+    for (int round = 0; round < 3; ++round) {
+      YamlNode root = root_of(text);
+      EXPECT_EQ(root.pairs()[39999].value.pairs()[0].value.text(), "39999");
+      EXPECT_EQ(root.pairs()[20000].value.pairs()[1].value.items()[1].text(), "y");
+      const KeepReleasedChunks keep;
+      drop_node_tree(std::move(root));
+    }
+  };
+  std::thread other(rounds);
+  rounds();
+  other.join();
 }
 
 TEST(RoundtripNodeList, ListsInChunksGrowShrinkAndEditLikeVectors) {

@@ -1,8 +1,9 @@
 // libFuzzer target: the plain decoder (scan + decode) over arbitrary bytes, in
 // the YAML 1.2, YAML 1.1 and PyYAML-compatible readings.  Besides the
 // sanitizers it checks what every caller of decode_stream relies on: errors
-// carry a message and a position inside the text, and a result stays valid
-// when it is moved and when it owns its text (decode_stream_owned).
+// carry a message and a position inside the text, a result stays valid when
+// it is moved and when it owns its text (decode_stream_owned), and the
+// verdict alone (check_stream, which builds no document) is the decoder's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +35,8 @@ void decode_in(std::string_view text, const DecodeOptions& opts) {
   // The same bytes in a buffer of their own that the result takes over.
   auto owned = kestrine::decode_stream_owned(std::string(text), opts);
   require(result.has_value() == owned.has_value(), "decode_stream and decode_stream_owned disagree");
+  const auto verdict = kestrine::check_stream(text, opts);
+  require(verdict.has_value() != result.has_value(), "check_stream and decode_stream disagree");
   if (!result) {
     const kestrine::DecoderError& e = result.error();
     require(!e.message.empty(), "error without a message");
@@ -43,6 +46,8 @@ void decode_in(std::string_view text, const DecodeOptions& opts) {
     require(e.span.file_id == opts.file_id || zero, "error carries another file number");
     require(e.message == owned.error().message && e.kind == owned.error().kind,
             "decode_stream and decode_stream_owned fail differently");
+    require(e.message == verdict->message && e.kind == verdict->kind && e.span == verdict->span,
+            "check_stream and decode_stream fail differently");
     return;
   }
   for (const std::string& w : result->warnings) require(!w.empty(), "empty warning");

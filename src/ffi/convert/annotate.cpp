@@ -12,7 +12,6 @@
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "roundtrip/document.hpp"  // source_tag_of, source_target_of
-#include "roundtrip/subtree_release.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 
@@ -118,10 +117,12 @@ class TreeConverter {
 
   // A converted child's subtree, released at once when nothing can refer
   // to it any more: without bindings no alias reads a node twice, and the
-  // converted objects hold no pointer into the tree.  (The entry points take
-  // the tree as mutable: the walk reads it as const until here.)
+  // converted objects hold no pointer into the tree.  Freed here, while its
+  // nodes are still in the cache, and the tree's memory shrinks as the
+  // result grows.  (The entry points take the tree as mutable: the walk
+  // reads it as const until here.)
   void done_with(const YamlNode& child) noexcept {
-    if (release_ && child.is_collection()) released_.take(std::move(const_cast<YamlNode&>(child)));
+    if (release_ && child.is_collection()) drop_node_tree(std::move(const_cast<YamlNode&>(child)));
   }
 
   PyResult<OwnedRef> sequence(const YamlNode& node) {
@@ -336,7 +337,6 @@ class TreeConverter {
   MappingFolds folds_{aliases_, KeyReading(read_.mode, read_.timestamps)};
   AnchorObjectCache& cache_;
   bool release_;                 // subtrees are released once converted (done_with)
-  SubtreeRelease released_;      // frees them on a thread of its own
   AnchorObjectCache key_cache_;  // key objects of alias targets
   KeyStrCache keys_;             // plain string keys
   bool annotate_ = false;

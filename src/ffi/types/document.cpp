@@ -12,6 +12,7 @@
 #include "ffi/types/node.hpp"
 #include "ffi/types/tree_node.hpp"
 #include "roundtrip/emitter.hpp"
+#include "roundtrip/node_list.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -285,9 +286,11 @@ std::size_t record_text_size(const DocumentRecord& record) noexcept {
 }
 
 // A large document's trees go with the lock released (a thread that drops
-// one lets the others run meanwhile); the rest as any object's data.
+// one lets the others run meanwhile), their memory kept for the next load;
+// the rest as any object's data.
 void document_dealloc(PyObject* self) noexcept {
   DocumentRecord& record = reinterpret_cast<DocumentObject*>(self)->data.record;
+  const KeepReleasedChunks keep;
   drop_native(record.roots, record_text_size(record));
   dealloc_object<DocumentObject>(self);
 }

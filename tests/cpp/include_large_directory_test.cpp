@@ -1,7 +1,7 @@
-// Directories large enough to be read ahead on threads give what loading
-// their files one by one gives: the source-file table in listing order, the
-// file number of every value (also for files composed before an earlier
-// file's walk registered another), and the first error in listing order.
+// A large directory whose files include others: the source-file table in
+// listing order with each included file right after the file that includes
+// it, the file number of every value, and the first error in listing order
+// (the same error as the failing file's directory alone gives).
 #include <cstdio>
 #include <tuple>
 
@@ -27,7 +27,7 @@ std::string name(int file) {
   return text;
 }
 
-TEST(IncludeReadAhead, LargeDirectoryAsIfLoadedOneByOne) {
+TEST(IncludeLargeDirectory, SourcesNumbersAndFirstErrorInListingOrder) {
   TempTree tree;
   std::vector<std::string> names{tree.path("<root>")};
   for (int i = 0; i < 60; ++i) {

@@ -10,8 +10,8 @@
 
 #include <string_view>
 
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 

@@ -19,9 +19,9 @@
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/input.hpp"
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 

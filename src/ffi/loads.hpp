@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "decode/decoder.hpp"
+#include "decode/yaml_version.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/input.hpp"
 #include "ffi/py.hpp"

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "ffi/args.hpp"
-#include "ffi/debug_quote.hpp"
+#include "util/debug_quote.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -1,8 +1,7 @@
 // The shared conversion helpers that loads does not reach on its own paths
-// (comment normalisation, big-integer fallbacks, direct tag application).
+// (big-integer fallbacks, direct tag application).
 #include <string>
 
-#include "ffi/comment_text.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi_support.hpp"
 
@@ -10,28 +9,6 @@ namespace kestrine {
 namespace {
 
 using testing::repr;
-
-TEST(FfiConvertDecode, NormalizeComment) {
-  auto absent = normalize_comment(std::nullopt);
-  ASSERT_TRUE(absent);
-  EXPECT_FALSE(absent->has_value());
-
-  auto crlf = normalize_comment("first\r\nsecond\rthird\n");
-  ASSERT_TRUE(crlf && crlf->has_value());
-  EXPECT_EQ(**crlf, "first\nsecond\nthird");
-
-  auto blank_lines = normalize_comment("a\n\nb");
-  ASSERT_TRUE(blank_lines);
-  EXPECT_EQ(**blank_lines, "a\n\nb");
-
-  for (const char* bad : {"a\xC2\x85" "b", "a\xE2\x80\xA8" "b", "a\xE2\x80\xA9"}) {
-    auto refused = normalize_comment(std::string_view(bad));
-    ASSERT_FALSE(refused) << bad;
-    EXPECT_TRUE(refused.error().is_instance_of(PyExc_ValueError));
-    EXPECT_EQ(refused.error().message(),
-              "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines");
-  }
-}
 
 TEST(FfiConvertDecode, BigIntegerFallbacks) {
   auto digits = bigint_to_py("-1_000_000_000_000_000_000_000");

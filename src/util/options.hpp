@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace kestrine {
 
@@ -46,6 +47,14 @@ inline constexpr Options OPT_OMIT_MICROSECONDS = 1ULL << 30;
 inline constexpr Options OPT_NAIVE_UTC = 1ULL << 31;
 inline constexpr Options OPT_UTC_Z = 1ULL << 32;
 inline constexpr Options OPT_TIMESTAMPS = 1ULL << 33;
+
+// The one combination of flags that is refused, where a null spelling is
+// kept (dumps, round-trip documents): two spellings of null at once.
+inline constexpr std::string_view kNullStylesConflictMessage =
+    "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive";
+constexpr bool null_styles_conflict(Options option) noexcept {
+  return (option & OPT_NULL_AS_KEYWORD) != 0 && (option & OPT_NULL_AS_TILDE) != 0;
+}
 
 struct OptionEntry {
   const char* name;

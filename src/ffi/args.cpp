@@ -247,9 +247,7 @@ PyErr argument_type_error(std::string_view function, std::string_view argument, 
 }
 
 PyStatus check_null_style_options(Options option) noexcept {
-  if ((option & OPT_NULL_AS_KEYWORD) != 0 && (option & OPT_NULL_AS_TILDE) != 0) {
-    return fail(PyErr::value_error("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-  }
+  if (null_styles_conflict(option)) return fail(PyErr::value_error(kNullStylesConflictMessage));
   return {};
 }
 

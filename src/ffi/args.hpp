@@ -10,8 +10,8 @@
 
 #include <string_view>
 
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 
@@ -43,7 +43,7 @@ PyErr argument_type_error(std::string_view function, std::string_view argument, 
 inline PyObject* none_as_absent(PyObject* arg) noexcept { return arg == Py_None ? nullptr : arg; }
 
 // ValueError "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually
-// exclusive" when `option` sets both.
+// exclusive" when `option` sets both (null_styles_conflict).
 PyStatus check_null_style_options(Options option) noexcept;
 
 }  // namespace kestrine

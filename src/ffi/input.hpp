@@ -1,21 +1,19 @@
-// Input decoding: every function that reads YAML accepts a str, bytes,
-// bytearray or any byte buffer, in UTF-8, UTF-16 or UTF-32, and works on one
-// UTF-8 text from then on.
+// Input reading: every function that reads YAML accepts a str, bytes,
+// bytearray or any byte buffer, and works on one UTF-8 text from then on.
 //
 //   auto text = input_to_text(data);          // PyResult<InputText>
 //   std::string_view utf8 = text->text();     // valid UTF-8, BOM kept
 //
-// A leading byte-order mark stays in the text (EF BB BF); the scanner and
-// the version sniff skip it.
+// Which encoding bytes are in, and their decoding, is the core's
+// (util/input_encoding.hpp); this side reads the Python objects and raises
+// what the decoding refuses.
 #pragma once
 
-#include <cstdint>
-#include <expected>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "ffi/py.hpp"
+#include "util/input_encoding.hpp"
 
 namespace kestrine {
 
@@ -46,9 +44,6 @@ class InputText {
   std::string owned_;
 };
 
-// The message of a decode failure (raised as KestrineDecodeError).
-using DecodeFailure = std::string;
-
 // The TypeError message for data of no accepted kind (all reading functions
 // name loads()).
 inline constexpr std::string_view kUnsupportedInputMessage =
@@ -58,29 +53,5 @@ inline constexpr std::string_view kUnsupportedInputMessage =
 // own exception for a str without UTF-8 form or a failed contiguous copy,
 // KestrineDecodeError for undecodable bytes.  Requires the lock.
 PyResult<InputText> input_to_text(PyObject* data);
-
-// Raw bytes to an owned UTF-8 text, the encoding told by byte-order mark or
-// by the pattern of zero bytes (see sniff_encoding).
-std::expected<std::string, DecodeFailure> detect_encoding(std::string_view bytes);
-
-// Which encoding detect_encoding picks for `bytes`.
-enum class InputEncoding : std::uint8_t { Utf8, Utf16Le, Utf16Be, Utf32Le, Utf32Be };
-InputEncoding sniff_encoding(std::string_view bytes) noexcept;
-
-// "invalid UTF-8: ..." for the first fault of `bytes`, or nothing when the
-// bytes are valid UTF-8.
-std::optional<DecodeFailure> check_utf8(std::string_view bytes);
-
-std::expected<std::string, DecodeFailure> decode_utf16(std::string_view bytes, bool big_endian);
-std::expected<std::string, DecodeFailure> decode_utf32(std::string_view bytes, bool big_endian);
-
-// The version of a leading %YAML directive: only blank lines, comments and
-// other directives may come before it.
-struct YamlVersion {
-  std::uint32_t major = 0;
-  std::uint32_t minor = 0;
-  friend bool operator==(const YamlVersion&, const YamlVersion&) = default;
-};
-std::optional<YamlVersion> sniff_yaml_version(std::string_view text) noexcept;
 
 }  // namespace kestrine

@@ -17,11 +17,12 @@
 #include <string_view>
 
 #include "decode/decoder.hpp"
+#include "decode/yaml_version.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/input.hpp"
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 

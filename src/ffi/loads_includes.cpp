@@ -6,8 +6,8 @@
 
 #include "ffi/errors.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
-#include "ffi/options.hpp"
 #include "include/loader.hpp"
+#include "util/options.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -1,8 +1,8 @@
 #include "ffi/module.hpp"
 
 #include "ffi/functions.hpp"
-#include "ffi/options.hpp"
 #include "ffi/types/class_objects.hpp"
+#include "util/options.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

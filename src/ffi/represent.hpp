@@ -30,8 +30,8 @@
 #include <cstdint>
 
 #include "ffi/convert/encode.hpp"
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 

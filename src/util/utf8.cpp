@@ -132,4 +132,19 @@ std::string utf8_lossy(std::string_view text) {
   return out;
 }
 
+char32_t next_code_point(std::string_view s, std::size_t& i) noexcept {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : 1;
+  char32_t c = b0 & (0x3F >> extra);
+  ++i;
+  for (int k = 0; k < extra && i < s.size(); ++k, ++i) {
+    c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+  }
+  return c;
+}
+
 }  // namespace kestrine

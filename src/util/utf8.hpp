@@ -39,6 +39,13 @@ inline std::size_t utf8_char_count(std::string_view text) noexcept {
 // surrogates where they matter) to `out`.
 void append_utf8(std::string& out, char32_t cp);
 
+// Decodes the code point that starts at byte `i` of `text` and moves `i`
+// past it.  Lenient, for texts that are shown rather than checked: the
+// length comes from the lead byte alone (any other non-ASCII byte below E0
+// leads two bytes), continuation bytes are not checked, and a sequence cut
+// off by the end of the text gives the bits it has.
+char32_t next_code_point(std::string_view text, std::size_t& i) noexcept;
+
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD (for showing
 // file names, which are bytes, as text).
 std::string utf8_lossy(std::string_view text);

@@ -1,39 +1,14 @@
 // The shared conversion helpers that loads does not reach on its own paths
-// (comment normalisation, big-integer fallbacks, direct tag application), and
-// the transcoders' unit behaviour.
+// (big-integer fallbacks, direct tag application).
 #include <string>
 
-#include "ffi/comment_text.hpp"
 #include "ffi/convert/decode.hpp"
-#include "ffi/input.hpp"
 #include "ffi_support.hpp"
 
 namespace kestrine {
 namespace {
 
 using testing::repr;
-
-TEST(FfiConvertDecode, NormalizeComment) {
-  auto absent = normalize_comment(std::nullopt);
-  ASSERT_TRUE(absent);
-  EXPECT_FALSE(absent->has_value());
-
-  auto crlf = normalize_comment("first\r\nsecond\rthird\n");
-  ASSERT_TRUE(crlf && crlf->has_value());
-  EXPECT_EQ(**crlf, "first\nsecond\nthird");
-
-  auto blank_lines = normalize_comment("a\n\nb");
-  ASSERT_TRUE(blank_lines);
-  EXPECT_EQ(**blank_lines, "a\n\nb");
-
-  for (const char* bad : {"a\xC2\x85" "b", "a\xE2\x80\xA8" "b", "a\xE2\x80\xA9"}) {
-    auto refused = normalize_comment(std::string_view(bad));
-    ASSERT_FALSE(refused) << bad;
-    EXPECT_TRUE(refused.error().is_instance_of(PyExc_ValueError));
-    EXPECT_EQ(refused.error().message(),
-              "a comment cannot contain NEL, LS, or PS line breaks; use \\n to separate comment lines");
-  }
-}
 
 TEST(FfiConvertDecode, BigIntegerFallbacks) {
   auto digits = bigint_to_py("-1_000_000_000_000_000_000_000");
@@ -84,26 +59,6 @@ TEST(FfiConvertDecode, ApplyTagWithoutHandlersKeepsTheValue) {
   auto passed = apply_tag("!<!x>", *same, TagHandlers{nullptr, nullptr, true});
   ASSERT_TRUE(passed);
   EXPECT_EQ(repr(passed->get()), "KestrineTag('!x', ...)");
-}
-
-TEST(FfiInput, EncodingDetectionAndTranscoders) {
-  EXPECT_EQ(sniff_encoding(""), InputEncoding::Utf8);
-  EXPECT_EQ(sniff_encoding(std::string_view("\0", 1)), InputEncoding::Utf8);
-  EXPECT_EQ(sniff_encoding(std::string_view("\xFF\xFE\0\0", 4)), InputEncoding::Utf32Le);
-  EXPECT_EQ(sniff_encoding(std::string_view("\xFF\xFE\0", 3)), InputEncoding::Utf16Le);
-  EXPECT_EQ(sniff_encoding(std::string_view("\0\0\0a", 4)), InputEncoding::Utf32Be);
-  EXPECT_EQ(sniff_encoding(std::string_view("\0a\0\0", 4)), InputEncoding::Utf16Be);
-
-  // A surrogate pair, then U+00E9.
-  auto pair = decode_utf16(std::string_view("\x3D\xD8\x00\xDE\xE9\x00", 6), false);
-  ASSERT_TRUE(pair);
-  EXPECT_EQ(*pair, "\xF0\x9F\x98\x80\xC3\xA9");
-  auto be = decode_utf32(std::string_view("\0\x01\xF6\x00", 4), true);
-  ASSERT_TRUE(be);
-  EXPECT_EQ(*be, "\xF0\x9F\x98\x80");
-  EXPECT_EQ(decode_utf16(std::string_view("\x00\xDC", 2), false).error(), "invalid UTF-16: unpaired surrogate");
-  EXPECT_FALSE(check_utf8("plain \xC3\xA9"));
-  EXPECT_EQ(*check_utf8("ab\xC3"), "invalid UTF-8: incomplete utf-8 byte sequence from index 2");
 }
 
 }  // namespace

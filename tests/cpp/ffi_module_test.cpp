@@ -3,11 +3,11 @@
 
 #include "ffi/functions.hpp"
 #include "ffi/module.hpp"
-#include "ffi/options.hpp"
-#include "ffi/types/class_objects.hpp"
 #include "ffi/types/annotated_dict.hpp"
+#include "ffi/types/class_objects.hpp"
 #include "ffi/types/tag.hpp"
 #include "ffi_support.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "ffi/args.hpp"
-#include "ffi/debug_quote.hpp"
+#include "util/debug_quote.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -16,20 +16,14 @@ constexpr const char kScalarDoc[] =
 constexpr const char* kScalarParams[] = {"value", "tag", "style", "comment", "comment_before", "comment_after"};
 constexpr ArgSpec kScalarArgs{"KestrineScalar", kScalarParams, 6, 0, 1, 1};
 
-struct StyleName {
-  std::string_view name;
-  ScalarStyle style;
-};
-constexpr StyleName kStyles[] = {
-    {"plain", ScalarStyle::Plain},     {"single", ScalarStyle::SingleQuoted},
-    {"double", ScalarStyle::DoubleQuoted}, {"literal", ScalarStyle::Literal},
-    {"folded", ScalarStyle::Folded},
-};
+// Named as the scanner names them (scalar_style_name).
+constexpr ScalarStyle kStyles[] = {ScalarStyle::Plain, ScalarStyle::SingleQuoted, ScalarStyle::DoubleQuoted,
+                                   ScalarStyle::Literal, ScalarStyle::Folded};
 
 PyResult<std::optional<ScalarStyle>> parse_style(const std::optional<std::string>& name) {
   if (!name || *name == "auto") return std::optional<ScalarStyle>();
-  for (const StyleName& s : kStyles) {
-    if (*name == s.name) return std::optional<ScalarStyle>(s.style);
+  for (const ScalarStyle style : kStyles) {
+    if (*name == scalar_style_name(style)) return std::optional<ScalarStyle>(style);
   }
   return fail(PyErr::value_error("invalid scalar style " + debug_quoted(*name) +
                                  ": expected one of 'auto', 'plain', 'single', 'double', 'literal', 'folded'"));
@@ -121,11 +115,8 @@ TypeCell scalar_cell{"KestrineScalar"};
 }  // namespace
 
 const char* scalar_style_name(std::optional<ScalarStyle> style) noexcept {
-  if (!style) return "auto";
-  for (const StyleName& s : kStyles) {
-    if (s.style == *style) return s.name.data();
-  }
-  return "auto";
+  // The scanner's names are string literals: NUL-terminated.
+  return style ? scalar_style_name(*style).data() : "auto";
 }
 
 const ScalarFields* scalar_fields(PyObject* obj) noexcept {

@@ -1,6 +1,4 @@
-#include "ffi/debug_quote.hpp"
-
-#include "util/utf8.hpp"
+#include "util/debug_quote.hpp"
 
 namespace kestrine {
 namespace {
@@ -51,21 +49,6 @@ void append_escaped(std::string& out, char32_t c, char quote) {
 }
 
 }  // namespace
-
-char32_t next_code_point(std::string_view s, std::size_t& i) noexcept {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : 1;
-  char32_t c = b0 & (0x3F >> extra);
-  ++i;
-  for (int k = 0; k < extra && i < s.size(); ++k, ++i) {
-    c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-  }
-  return c;
-}
 
 std::string debug_quoted(std::string_view text) {
   std::string out;

@@ -34,17 +34,40 @@ std::uintptr_t identity(PyObject* obj) noexcept { return reinterpret_cast<std::u
 
 using Trace = std::vector<std::uintptr_t>;
 
+// Up to 3.13 a dict carries a version that changes with every edit (it went
+// in 3.14): a dict whose version is the recorded one holds the recorded
+// entries, so the check compares one word per dict and reads only lists.
+#if PY_VERSION_HEX < 0x030E0000
+#define KESTRINE_DICT_VERSIONS 1
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+std::uint64_t dict_version(PyObject* dict) noexcept { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+#pragma GCC diagnostic pop
+#endif
+
+// Every mutable container of a schema as recorded: each dict with its
+// version, each list with its items.  Tuples cannot change; the containers
+// inside them have marks of their own.
+struct Marks {
+  std::vector<std::pair<PyObject*, std::uint64_t>> dicts;
+  std::vector<std::pair<PyObject*, std::size_t>> lists;  // (list, first item in `items`)
+  std::vector<PyObject*> items;
+};
+
 // Appends the trace of `obj`: its identity and, for a container, its size
 // and the traces of its keys and values or items, in the conversion's
 // order; holds a reference to every object traced.  False when an object
 // is not plain data.
-bool record(PyObject* obj, Trace& words, std::vector<OwnedRef>& held) {
+bool record(PyObject* obj, Trace& words, std::vector<OwnedRef>& held, Marks& marks) {
   words.push_back(identity(obj));
   held.push_back(OwnedRef::borrow(obj));
   if (is_plain_leaf(obj)) return true;
   if (!is_plain_container(obj)) return false;
-  const auto child = [&](PyObject* c) { return stack_guarded([&] { return record(c, words, held); }); };
+  const auto child = [&](PyObject* c) { return stack_guarded([&] { return record(c, words, held, marks); }); };
   if (PyDict_CheckExact(obj)) {
+#ifdef KESTRINE_DICT_VERSIONS
+    marks.dicts.emplace_back(obj, dict_version(obj));
+#endif
     words.push_back(static_cast<std::uintptr_t>(PyDict_GET_SIZE(obj)));
     Py_ssize_t pos = 0;
     PyObject *key, *value;
@@ -55,6 +78,12 @@ bool record(PyObject* obj, Trace& words, std::vector<OwnedRef>& held) {
   const bool list = PyList_CheckExact(obj);
   const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
   words.push_back(static_cast<std::uintptr_t>(n));
+  if (list) {
+    marks.lists.emplace_back(obj, marks.items.size());
+    marks.items.insert(marks.items.end(), reinterpret_cast<PyListObject*>(obj)->ob_item,
+                       reinterpret_cast<PyListObject*>(obj)->ob_item + n);
+    marks.items.push_back(nullptr);  // ends the list's items
+  }
   for (Py_ssize_t i = 0; i < n; ++i)
     if (!child(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i))) return false;
   return true;
@@ -108,12 +137,35 @@ class TraceCheck {
 
 thread_local bool t_not_kept = false;
 
+#ifdef KESTRINE_DICT_VERSIONS
+// Whether no recorded container changed: then every object reachable from
+// the schema is the one recorded.
+bool marks_hold(const Marks& marks) noexcept {
+  for (const auto& [dict, version] : marks.dicts)
+    if (dict_version(dict) != version) return false;
+  for (const auto& [list, first] : marks.lists) {
+    PyObject* const* items = reinterpret_cast<PyListObject*>(list)->ob_item;
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    const PyObject* const* recorded = marks.items.data() + first;
+    for (Py_ssize_t i = 0; i < n; ++i)
+      if (recorded[i] != items[i]) return false;
+    if (recorded[n] != nullptr) return false;  // the list shrank
+  }
+  return true;
+}
+#endif
+
 class PreparedSchemas {
  public:
   PyResult<std::shared_ptr<const PreparedSchema>> get(PyObject* schema) {
     drop_unheld();
     if (Entry* e = find(schema)) {
-      if (TraceCheck(e->words).matches(schema)) {
+#ifdef KESTRINE_DICT_VERSIONS
+      const bool unchanged = marks_hold(e->marks);
+#else
+      const bool unchanged = TraceCheck(e->words).matches(schema);
+#endif
+      if (unchanged) {
         e->last_use = ++clock_;
         return e->prepared;
       }
@@ -131,6 +183,7 @@ class PreparedSchemas {
   struct Entry {
     PyObject* root = nullptr;    // held as held[0]
     Trace words;
+    Marks marks;
     std::vector<OwnedRef> held;  // every object traced
     std::shared_ptr<const PreparedSchema> prepared;
     std::uint64_t last_use = 0;
@@ -161,7 +214,7 @@ class PreparedSchemas {
 
   void keep(PyObject* schema, std::shared_ptr<const PreparedSchema> prepared) {
     Entry fresh;
-    if (!record(schema, fresh.words, fresh.held)) return;  // not plain data
+    if (!record(schema, fresh.words, fresh.held, fresh.marks)) return;  // not plain data
     fresh.root = schema;
     fresh.prepared = std::move(prepared);
     fresh.last_use = ++clock_;

@@ -9,12 +9,14 @@
 // are kept, keyed by the identity of the schema object, together with a
 // trace of what they were converted from: the identity of every container
 // (dict, list, tuple), its size, and the identity of every key, value and
-// item in it, in the conversion's order.  Before reuse the trace is taken
-// again from the objects as they are and compared, without converting
-// anything.  str, int and float objects are immutable, so an unchanged
-// identity is an unchanged value; an edit anywhere (an entry added,
-// replaced, removed or reordered, at any depth) changes the trace, and the
-// schema is converted anew.  The cache holds strong references to every
+// item in it, in the conversion's order.  Before reuse the objects are
+// checked against the record, without converting anything: up to Python
+// 3.13 each recorded dict by the version the interpreter changes with every
+// edit of it and each list by its items, later the whole trace taken again.
+// str, int and float objects are immutable, so an unchanged identity is an
+// unchanged value; an edit anywhere (an entry added, replaced, removed or
+// reordered, at any depth) fails the check, and the schema is converted
+// anew.  The cache holds strong references to every
 // traced object, so no identity can pass to another object meanwhile.
 // Only schemas made of exactly dict, list, tuple, str, int, float, bool and
 // None are kept: the conversion of any other object may call Python code

@@ -16,7 +16,7 @@ VENV        ?= .venv
 APT_PACKAGES = g++ cmake pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
 BENCH_APT    = libbenchmark-dev
 FUZZ_APT     = clang libclang-rt-dev
-PY_TEST_DEPS = pytest hypothesis PyYAML numpy mypy
+PY_TEST_DEPS = pytest hypothesis PyYAML numpy mypy jsonschema
 FUZZ_SECONDS ?= 600
 
 # An interpreter that forbids installing packages into it (PEP 668: the
@@ -59,7 +59,7 @@ $(abspath $(VENV))/bin/python: | deps
 	$(PYTHON) -m venv $(VENV) || { rm -rf $(VENV); exit 1; }
 
 pydeps: $(PY_ENV)
-	@$(PY) -c "import pytest, hypothesis, yaml, numpy, mypy" 2>/dev/null || \
+	@$(PY) -c "import pytest, hypothesis, yaml, numpy, mypy, jsonschema" 2>/dev/null || \
 	  $(PY) -m pip install -q --disable-pip-version-check $(PY_TEST_DEPS)
 
 build: deps $(PY_ENV)

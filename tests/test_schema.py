@@ -2,6 +2,8 @@
 failures are reported; schema="auto" and schema_ref."""
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import kestrine
 from kestrine import KestrineSchemaError
@@ -273,3 +275,69 @@ def test_suite_roads_agree(case_id, path):
         pytest.skip("not loadable on the annotated road")
     for schema in SUITE_SCHEMAS:
         assert failure(text, schema) == failure(text, schema, kestrine.OPT_ANNOTATED), schema
+
+
+def test_schema_object_edited_between_calls():
+    # A schema object handed over again is not converted again, unless it
+    # changed: every kind of edit, at any depth, is seen by the next call.
+    inner = {"type": "integer"}
+    names = ["a"]
+    schema = {"properties": {"a": inner, "b": {"enum": [1, 2]}}, "required": names, "items": ({"type": "string"},)}
+    ok, bad = "a: 1\nb: 2", "a: x\nb: 2"
+    steps = [
+        (lambda: None, ok, None),
+        (lambda: None, bad, "expected type integer, found string at $.a"),
+        (lambda: inner.update(type="string"), bad, None),  # a nested dict edited
+        (lambda: schema["properties"]["b"]["enum"].append(3), "a: x\nb: 3", None),  # a list grown
+        (lambda: schema["properties"]["b"]["enum"].__setitem__(2, 4), "a: x\nb: 3",
+         "value is not one of the allowed enum values at $.b"),  # an item replaced
+        (lambda: names.append("c"), bad, "missing required property 'c' at $"),
+        (lambda: names.pop(), "a: x\nb: 1", None),
+        (lambda: schema["items"][0].update(type="integer"), "[x]",
+         "expected type integer, found string at $[0]"),  # inside a tuple
+        (lambda: schema.pop("properties"), bad, None),  # removed ...
+        (lambda: schema.update(properties={"a": {"type": "integer"}}), bad,
+         "expected type integer, found string at $.a"),  # ... and put back, now last
+        (lambda: schema["properties"].update(a=True), bad, None),
+    ]
+    for edit, doc, expected in steps:
+        edit()
+        for road in ROADS.values():
+            found = failure(doc, schema, road)
+            assert (found and found[0]) == expected, (doc, schema)
+
+
+# Verdicts against the jsonschema package on generated data: the YAML text
+# of the data (every scalar reads back as what it was) must pass exactly
+# when the data passes there.
+JSONSCHEMA_CASES = [
+    {"type": "object", "required": ["a"], "additionalProperties": False,
+     "properties": {"a": {"type": "integer", "minimum": 0}, "b": {"type": ["string", "null"], "maxLength": 3}},
+     "patternProperties": {"^x": {"type": "boolean"}}},
+    {"oneOf": [{"type": "array", "items": {"$ref": "#/definitions/n"}}, {"$ref": "#/definitions/n"}],
+     "definitions": {"n": {"type": "number", "exclusiveMaximum": 10}}},
+    {"anyOf": [{"enum": [1, "one", None, [1]]}, {"type": "object", "minProperties": 2,
+                                                 "propertyNames": {"pattern": "^[a-c]+$"}}]},
+    {"items": [{"type": "string"}, {"type": "boolean"}], "additionalItems": {"const": 0},
+     "uniqueItems": True, "contains": {"type": "string", "pattern": "a"}},
+    {"not": {"required": ["a"]}, "dependencies": {"b": ["c"], "c": {"properties": {"b": {"multipleOf": 2}}}}},
+]
+
+
+_KEYS = st.sampled_from(["a", "b", "c", "x", "xy", "ab", "d"])
+_SCALARS = st.one_of(st.none(), st.booleans(), st.integers(-20, 20), st.sampled_from([1.0, 2.5, 12.0]),
+                     st.sampled_from(["", "a", "ab", "one", "abcd", "x1"]))
+_DATA = st.recursive(_SCALARS, lambda inner: st.one_of(st.lists(inner, max_size=4),
+                                                       st.dictionaries(_KEYS, inner, max_size=4)), max_leaves=12)
+
+
+@pytest.mark.parametrize("schema", JSONSCHEMA_CASES)
+@settings(max_examples=150, deadline=None, derandomize=True)
+@given(value=_DATA)
+def test_verdicts_agree_with_jsonschema(schema, value):
+    jsonschema = pytest.importorskip("jsonschema")
+    text = kestrine.dumps(value)
+    assert kestrine.loads(text) == value
+    expected = jsonschema.Draft6Validator(schema).is_valid(value)
+    for road in ROADS.values():
+        assert (failure(text, schema, road) is None) == expected, (text, road)

@@ -8,6 +8,7 @@
 #include "decode/merge_fold.hpp"
 #include "resolver/resolve.hpp"
 #include "util/hash_map.hpp"
+#include "util/repeated_text.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -205,17 +206,12 @@ bool is_merge_marker(const YamlValue& value) noexcept {
 }
 
 bool has_repeated_keys(const YamlValue& mapping) {
-  constexpr std::size_t kPairwise = 8;
   const auto pairs = mapping.pairs();
   if (pairs.size() < 2) return false;
-  bool strings = pairs.size() <= kPairwise;
+  bool strings = pairs.size() <= kPairwiseTexts;
   for (std::size_t i = 0; strings && i < pairs.size(); ++i) strings = pairs[i].key.is_string();
-  if (strings) {  // String keys, the common case, are one key exactly when their texts are equal
-    for (std::size_t i = 0; i < pairs.size(); ++i)
-      for (std::size_t j = i + 1; j < pairs.size(); ++j)
-        if (pairs[i].key.text() == pairs[j].key.text()) return true;
-    return false;
-  }
+  // String keys, the common case, are one key exactly when their texts are equal.
+  if (strings) return some_text_repeats(pairs.size(), [&](std::size_t i) { return pairs[i].key.text(); });
   // Texts by view; other keys by identity.
   FoldValueTree tree;
   SeededHashSet<std::string_view> texts;

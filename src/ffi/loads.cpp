@@ -5,6 +5,7 @@
 
 #include "ffi/errors.hpp"
 #include "ffi/functions.hpp"
+#include "ffi/schema_cache.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -195,6 +196,9 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   call.on_missing_secret = none_as_absent(a[8]);
   call.on_missing_env_var = none_as_absent(a[9]);
 
+  // What a schema_resolver returned is the callback's result: never kept
+  // beyond the call.
+  const NotKeptScope not_kept(schema_arg != nullptr && is_auto_schema(schema_arg));
   if (option & OPT_ROUND_TRIP) return loads_round_trip_road(call);
   if ((option & OPT_ANNOTATED) || (option & kIncludeOptions)) return loads_located_road(call);
   return loads_plain_road(call);

@@ -5,11 +5,11 @@
 #include <string>
 #include <utility>
 
-#include "ffi/convert/encode.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
+#include "ffi/schema_cache.hpp"
 #include "roundtrip/composer.hpp"
 #include "schema/modeline.hpp"
 #include "schema/validate.hpp"
@@ -18,28 +18,6 @@
 namespace kestrine {
 
 namespace {
-
-// The schema of one call: the converted tree (with the references that keep
-// its borrowed texts alive) and its compiled form.  Destroy with the
-// interpreter lock held.
-class CallSchema {
- public:
-  static PyResult<std::unique_ptr<CallSchema>> convert(PyObject* schema) {
-    auto out = std::unique_ptr<CallSchema>(new CallSchema());
-    KESTRINE_ASSIGN_OR_RETURN(out->root_, out->encoder_.convert(schema));
-    out->compiled_.emplace(out->root_);
-    return out;
-  }
-  const SchemaSet& compiled() const noexcept { return *compiled_; }
-
- private:
-  CallSchema() : encoder_(options_) {}
-
-  EncodeOptions options_;  // all zero: no default, no serializers, no flags
-  PyEncoder encoder_;
-  YamlValue root_;
-  std::optional<SchemaSet> compiled_;
-};
 
 PyStatus raise_first(const std::optional<ValidationError>& error, std::span<const std::string> file_names = {}) {
   if (!error) return {};
@@ -52,7 +30,7 @@ PyStatus raise_first(const std::optional<ValidationError>& error, std::span<cons
 PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
                            bool every_document, std::span<const std::string> file_names) {
   if (schema == nullptr || roots.empty()) return {};
-  KESTRINE_ASSIGN_OR_RETURN(auto compiled, CallSchema::convert(schema));
+  KESTRINE_ASSIGN_OR_RETURN(auto compiled, prepare_schema(schema));
   for (const YamlNode& root : every_document ? roots : roots.first(1))
     KESTRINE_TRY(raise_first(validate_root(root, compiled->compiled(), yaml11, reading), file_names));
   return {};
@@ -61,12 +39,12 @@ PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bo
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
                                  const LoadSettings& settings) {
   const bool yaml11 = settings.is_yaml11;
-  std::unique_ptr<CallSchema> compiled;
+  std::shared_ptr<const PreparedSchema> compiled;
   // The decoded tree reads like the composed one when the decoder resolved
   // scalars as validation does and nothing was expanded, folded or tagged.
   if (settings.version_mode != VersionMode::PyyamlCompat && !settings.timestamps &&
       value_tree_reads_like_nodes(text)) {
-    KESTRINE_ASSIGN_OR_RETURN(compiled, CallSchema::convert(schema));
+    KESTRINE_ASSIGN_OR_RETURN(compiled, prepare_schema(schema));
     if (check_value_tree(first, compiled->compiled(), yaml11) == ValueVerdict::Valid) return {};
   }
   // A document opened by "---" without content is the null document that
@@ -75,7 +53,7 @@ PyStatus validate_with_positions(std::string_view text, const YamlValue& first, 
   if (!composed) return fail(compose_error_to_py(composed.error()));
   if (composed->roots.empty()) return {};
   if (!compiled) {
-    KESTRINE_ASSIGN_OR_RETURN(compiled, CallSchema::convert(schema));
+    KESTRINE_ASSIGN_OR_RETURN(compiled, prepare_schema(schema));
   }
   const KeyReading reading(settings.version_mode, settings.timestamps);
   return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11, reading));

@@ -2,7 +2,8 @@
 //
 // The schema comes as Python data: it is converted with the dump-side
 // conversion under all-zero options (so anything `dumps` cannot write is
-// refused with the same error) and compiled once per call.  The first
+// refused with the same error) and compiled, once for as long as the schema
+// object is unchanged (ffi/schema_cache.hpp).  The first
 // failure becomes KestrineSchemaError
 //   "schema validation failed: {message} at {schema_path} (line {l}, column {c})"
 // with the attributes `schema_path`, `line` and `column` (1-based), and

@@ -10,6 +10,7 @@
 #include "decode/directives.hpp"  // is_custom_tag
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
+#include "util/repeated_text.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -164,6 +165,10 @@ class NodeTree {
 bool is_text_key(const YamlNode& key, KeyReading reading) noexcept {
   if (!key.is_scalar() || key.tag()) return false;
   if (key.scalar_style() != ScalarStyle::Plain) return true;
+  // What composing found out, in the usual reading (no timestamps under 1.2).
+  if (reading.mode == VersionMode::Yaml12 && !reading.timestamps &&
+      (key.scalar_facts() & scalar_fact::kStrInYaml12) != 0)
+    return true;
   if (resolve_scalar_kind(reading.mode, key.text(), false, std::nullopt).type != ScalarType::Str) return false;
   return !(reading.timestamps && parse_timestamp(key.text()));
 }
@@ -223,19 +228,13 @@ bool MappingFolds::needs_fold(const YamlNode& mapping) {
 // common case) compare by text, two by two in a small mapping; the others,
 // and every key of a large mapping, by identity.
 bool MappingFolds::repeats_keys(const YamlNode& mapping) {
-  constexpr std::size_t kPairwise = 8;
   const auto pairs = mapping.pairs();
   const std::size_t n = pairs.size();
   if (n < 2) return false;
-  if (n <= kPairwise) {
+  if (n <= kPairwiseTexts) {
     bool all_text = true;
-    for (const NodePair& p : pairs) all_text = all_text && is_text_key(p.key, reading_);
-    if (all_text) {
-      for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j)
-          if (pairs[i].key.text() == pairs[j].key.text()) return true;
-      return false;
-    }
+    for (std::size_t i = 0; all_text && i < n; ++i) all_text = is_text_key(pairs[i].key, reading_);
+    if (all_text) return some_text_repeats(n, [&](std::size_t i) { return std::string_view(pairs[i].key.text()); });
   }
   // Text keys by view; the others by identity, where a string is spelled
   // "s:" as write_key_signature spells it, so that it meets text keys too.

@@ -11,6 +11,9 @@ namespace kestrine {
 YamlValue scalar_node_value(const YamlNode& n, VersionMode mode, ValueArena& arena) {
   if (!n.is_scalar()) return YamlValue::null();
   const std::string_view text = n.text();
+  // A plain untagged scalar composing found to be a str under YAML 1.2.
+  if (mode == VersionMode::Yaml12 && (n.scalar_facts() & scalar_fact::kStrInYaml12) != 0 && !n.expanded_tag())
+    return arena.make_string_ref(text);
   const ScalarKind k = resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.expanded_tag());
   switch (k.type) {
     case ScalarType::Null:

@@ -741,14 +741,11 @@ SchemaPattern::SchemaPattern(std::unique_ptr<re2::RE2> re) noexcept : re_(std::m
 SchemaPattern::~SchemaPattern() = default;
 
 bool SchemaPattern::search(std::string_view text) const {
-  constexpr std::size_t kMemoTextLimit = 64;
-  constexpr std::size_t kMemoEntries = 4096;
-  const auto run = [&] { return re2::RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *re_); };
-  if (text.size() > kMemoTextLimit) return run();
-  if (const auto it = memo_.find(text); it != memo_.end()) return it->second;
-  const bool found = run();
-  if (memo_.size() < kMemoEntries) memo_.emplace(std::string(text), found);
-  return found;
+  return re_->Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), re2::RE2::UNANCHORED, nullptr, 0);
+}
+
+std::size_t SchemaPattern::program_size() const noexcept {
+  return static_cast<std::size_t>(std::max(re_->ProgramSize(), 0));
 }
 
 std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) {
@@ -760,12 +757,6 @@ std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) 
   auto re = std::make_unique<re2::RE2>(*translated, options);
   if (!re->ok()) return nullptr;
   return std::make_unique<SchemaPattern>(std::move(re));
-}
-
-const SchemaPattern* PatternCache::get(std::string_view pattern) {
-  auto it = patterns_.find(pattern);
-  if (it == patterns_.end()) it = patterns_.emplace(std::string(pattern), compile_schema_pattern(pattern)).first;
-  return it->second.get();
 }
 
 }  // namespace kestrine

@@ -24,9 +24,11 @@
 // (look-around, back-references) and the word-boundary assertions RE2 lacks
 // (\< \> \b{...}); \b and \B know ASCII word characters only.
 //
-//   PatternCache patterns;                       // one per validation
-//   const SchemaPattern* p = patterns.get(text); // null: invalid pattern
+//   std::unique_ptr<SchemaPattern> p = compile_schema_pattern(text);  // null: invalid
 //   if (p && p->search(value)) ...
+//
+// Validations take their patterns from schema/pattern_cache.hpp, which
+// compiles each text once for the process.
 #pragma once
 
 #include <expected>
@@ -34,8 +36,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "util/hash_map.hpp"
 
 namespace re2 {
 class RE2;
@@ -51,7 +51,7 @@ std::expected<std::string, std::string> translate_schema_pattern(std::string_vie
 // the construct when the pattern is refused for one.
 std::string invalid_pattern_message(std::string_view pattern);
 
-// One compiled pattern.
+// One compiled pattern.  Immutable: several threads may search it at once.
 class SchemaPattern {
  public:
   explicit SchemaPattern(std::unique_ptr<re2::RE2> re) noexcept;
@@ -60,29 +60,16 @@ class SchemaPattern {
   SchemaPattern& operator=(const SchemaPattern&) = delete;
 
   // True when the pattern matches somewhere in `text` (anchors in the
-  // pattern apply as written).  Not for concurrent use (see memo_).
+  // pattern apply as written).
   bool search(std::string_view text) const;
+  // The size of the compiled program, in the engine's instructions.
+  std::size_t program_size() const noexcept;
 
  private:
   std::unique_ptr<re2::RE2> re_;
-  // Answers for short texts already searched: configuration values repeat
-  // (names, units, enumerated words), and a lookup costs less than a search.
-  // Bounded in entries and text length.
-  mutable SeededHashMap<std::string, bool> memo_;
 };
 
 // Translates and compiles; null when the pattern is invalid.
 std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern);
-
-// Every distinct pattern text compiled once.  Entries never move, so the
-// pointers handed out stay valid for the life of the cache.
-class PatternCache {
- public:
-  // The compiled pattern, or null when `pattern` is invalid.
-  const SchemaPattern* get(std::string_view pattern);
-
- private:
-  SeededHashMap<std::string, std::unique_ptr<SchemaPattern>> patterns_;
-};
 
 }  // namespace kestrine

@@ -64,8 +64,8 @@ const YamlValue* resolve_schema_ref(const YamlValue& root, std::string_view ref)
   const YamlValue* at = &root;
   for (;;) {
     const std::size_t slash = rest.find('/');
-    const std::string segment = unescape_segment(rest.substr(0, slash));
-    at = step_into(*at, segment);
+    const std::string_view raw = rest.substr(0, slash);
+    at = raw.find('~') == std::string_view::npos ? step_into(*at, raw) : step_into(*at, unescape_segment(raw));
     if (at == nullptr || slash == std::string_view::npos) return at;
     rest.remove_prefix(slash + 1);
   }

@@ -147,7 +147,12 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
     out.has_ref = true;
     uses_refs_ = true;
     out.ref = kw[kRef]->text();
-    if (const YamlValue* target = resolve_schema_ref(root_value_, out.ref)) out.ref_target = intern(*target);
+    // Definitions are referred to many times over: each text is resolved once.
+    auto [it, fresh] = refs_.try_emplace(out.ref, nullptr);
+    if (fresh) {
+      if (const YamlValue* target = resolve_schema_ref(root_value_, out.ref)) it->second = intern(*target);
+    }
+    out.ref_target = it->second;
   }
   if (kw[kType] != nullptr) compile_type(*kw[kType], out);
   if (kw[kEnum] != nullptr && kw[kEnum]->is_sequence()) out.enum_values = kw[kEnum];

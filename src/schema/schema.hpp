@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "decode/value.hpp"
-#include "schema/pattern.hpp"
+#include "schema/pattern_cache.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {
@@ -154,6 +154,7 @@ class SchemaSet {
 
   const YamlValue& root_value_;
   SeededHashMap<const YamlValue*, CompiledSchema*> compiled_;
+  SeededHashMap<std::string_view, const CompiledSchema*> refs_;  // by reference text
   std::deque<CompiledSchema> storage_;
   std::vector<std::pair<const YamlValue*, CompiledSchema*>> pending_;
   PatternCache patterns_;

@@ -246,7 +246,7 @@ void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s
   if (!s.has_pattern) return;
   if (s.pattern_compiled == nullptr) {
     fail(inst, path, out, [&] { return invalid_pattern_message(s.pattern); });
-  } else if (!s.pattern_compiled->search(text)) {
+  } else if (!state_.patterns.search(*s.pattern_compiled, text)) {
     fail(inst, path, out, [&] { return "string does not match pattern /" + std::string(s.pattern) + "/"; });
   }
 }

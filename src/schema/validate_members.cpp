@@ -128,7 +128,7 @@ void CollectionChecks<Adapter>::check_members(const Instance& inst, const Compil
       if (w_.stopped(out)) return false;
     }
     for (const PatternSchema& p : s.pattern_properties) {
-      if (p.compiled == nullptr || !p.compiled->search(name)) continue;
+      if (p.compiled == nullptr || !w_.state().patterns.search(*p.compiled, name)) continue;
       matched = true;
       w_.descend_member(value, *p.schema, &link, out);
       if (w_.stopped(out)) return false;

@@ -25,6 +25,7 @@
 
 #include "decode/merge.hpp"
 #include "schema/instance.hpp"
+#include "schema/pattern_cache.hpp"
 #include "schema/schema.hpp"
 #include "schema/validate.hpp"
 #include "util/stack_guard.hpp"
@@ -74,8 +75,13 @@ struct NodeAdapter {
 
   // The instance `ref` stands for below `parent`; `place` locates it when
   // the ref has no node of its own (a list of leftovers).
+  // `ref` with its aliases followed (the call is skipped for the common
+  // node that is no alias).
+  NodeRef follow(const NodeRef& ref) const {
+    return ref.node != nullptr && ref.node->is_alias() ? view->folds().follow(ref) : ref;
+  }
   NodeInstance child(const NodeInstance& parent, const NodeRef& ref, const YamlNode* place = nullptr) const {
-    const NodeRef r = view->folds().follow(ref);
+    const NodeRef r = follow(ref);
     NodeInstance c;
     c.node = r.node;
     c.list = r.list;
@@ -136,9 +142,9 @@ struct NodeAdapter {
     if (i.members != nullptr) {
       const FoldedPair<NodeRef>& p = i.members->pairs[k];
       if (p.merge_text_key || p.key.merge_text) return MemberKey{MemberKey::Kind::Text, "<<"};
-      key = view->folds().follow(p.key).node;
+      key = follow(p.key).node;
     } else {
-      key = view->folds().follow(NodeRef{&i.node->pairs()[k].key}).node;
+      key = follow(NodeRef{&i.node->pairs()[k].key}).node;
     }
     if (key == nullptr || !key->is_scalar()) return MemberKey{};
     return MemberKey{MemberKey::Kind::Text, key->text()};
@@ -161,8 +167,7 @@ struct NodeAdapter {
     n.as_name = true;
     const MemberKey key = this->key(i, k);
     n.name = key.text;
-    n.node = i.members != nullptr ? view->folds().follow(i.members->pairs[k].key).node
-                                  : view->folds().follow(NodeRef{&i.node->pairs()[k].key}).node;
+    n.node = i.members != nullptr ? follow(i.members->pairs[k].key).node : follow(NodeRef{&i.node->pairs()[k].key}).node;
     n.aliases = i.aliases;
     return n;
   }
@@ -255,6 +260,7 @@ struct WalkState {
   bool undecided = false;   // the instance form cannot answer: stop everything
   bool fatal = false;       // the instance cannot be read (aliases too deep): stop, report it
   std::optional<ValidationError> first;
+  PatternMemo patterns;     // answers of the searches made so far
 };
 
 template <class Adapter>

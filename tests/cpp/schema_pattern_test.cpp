@@ -4,9 +4,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "schema/modeline.hpp"
 #include "schema/pattern.hpp"
+#include "schema/pattern_cache.hpp"
 
 namespace kestrine {
 namespace {
@@ -78,6 +80,20 @@ TEST(SchemaPattern, DialectOnRe2) {
     EXPECT_EQ(pattern->search(c.text), c.matches == 1) << c.pattern << " on " << c.text;
   }
   EXPECT_EQ(cache.get("^b"), cache.get("^b"));  // compiled once
+  EXPECT_EQ(shared_schema_pattern("^b"), shared_schema_pattern("^b"));  // once for the process
+  // Answers from the memo agree with searches, whatever shares a slot: texts
+  // of one length and ends, empty and long texts, two patterns.
+  std::vector<std::string> texts;  // the memo keeps views: they must outlive it
+  for (int i = 0; i < 2000; ++i)
+    texts.push_back(i % 7 == 0   ? std::string(70 + i % 5, 'a') + "z"
+                    : i % 5 == 0 ? std::string()
+                                 : "a" + std::to_string(i * 7919 % 1000) + (i % 2 ? "z" : "9"));
+  PatternMemo memo;
+  const SchemaPattern* digits = cache.get("^[0-9]+$");
+  const SchemaPattern* word = cache.get("^a.*z$");
+  for (int round = 0; round < 3; ++round)
+    for (const std::string& text : texts)
+      for (const SchemaPattern* p : {digits, word}) ASSERT_EQ(memo.search(*p, text), p->search(text)) << text;
   // What no linear-time engine runs is refused by name.
   for (const char* refused : {"(?=a)", "(?<!a)b", "(a)\\1", "(?P<n>a)(?P=n)", "\\k<n>"})
     EXPECT_NE(invalid_pattern_message(refused).find("cannot run in linear time"), std::string::npos) << refused;

@@ -1,0 +1,245 @@
+#include "ffi/schema_cache.hpp"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "util/stack_guard.hpp"
+#include "util/try.hpp"
+
+namespace kestrine {
+
+PyResult<std::unique_ptr<PreparedSchema>> PreparedSchema::convert(PyObject* schema) {
+  auto out = std::unique_ptr<PreparedSchema>(new PreparedSchema());
+  KESTRINE_ASSIGN_OR_RETURN(out->root_, out->encoder_.convert(schema));
+  out->compiled_.emplace(out->root_);
+  return out;
+}
+
+namespace {
+
+bool is_plain_leaf(PyObject* obj) noexcept {
+  PyTypeObject* type = Py_TYPE(obj);
+  return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+         obj == Py_None;
+}
+
+bool is_plain_container(PyObject* obj) noexcept {
+  PyTypeObject* type = Py_TYPE(obj);
+  return type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type;
+}
+
+std::uintptr_t identity(PyObject* obj) noexcept { return reinterpret_cast<std::uintptr_t>(obj); }
+
+using Trace = std::vector<std::uintptr_t>;
+
+// Up to 3.13 a dict carries a version that changes with every edit (it went
+// in 3.14): a dict whose version is the recorded one holds the recorded
+// entries, so the check compares one word per dict and reads only lists.
+#if PY_VERSION_HEX < 0x030E0000
+#define KESTRINE_DICT_VERSIONS 1
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+std::uint64_t dict_version(PyObject* dict) noexcept { return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag; }
+#pragma GCC diagnostic pop
+#endif
+
+// Every mutable container of a schema as recorded: each dict with its
+// version, each list with its items.  Tuples cannot change; the containers
+// inside them have marks of their own.
+struct Marks {
+  std::vector<std::pair<PyObject*, std::uint64_t>> dicts;
+  std::vector<std::pair<PyObject*, std::size_t>> lists;  // (list, first item in `items`)
+  std::vector<PyObject*> items;
+};
+
+// Appends the trace of `obj`: its identity and, for a container, its size
+// and the traces of its keys and values or items, in the conversion's
+// order; holds a reference to every object traced.  False when an object
+// is not plain data.
+bool record(PyObject* obj, Trace& words, std::vector<OwnedRef>& held, Marks& marks) {
+  words.push_back(identity(obj));
+  held.push_back(OwnedRef::borrow(obj));
+  if (is_plain_leaf(obj)) return true;
+  if (!is_plain_container(obj)) return false;
+  const auto child = [&](PyObject* c) { return stack_guarded([&] { return record(c, words, held, marks); }); };
+  if (PyDict_CheckExact(obj)) {
+#ifdef KESTRINE_DICT_VERSIONS
+    marks.dicts.emplace_back(obj, dict_version(obj));
+#endif
+    words.push_back(static_cast<std::uintptr_t>(PyDict_GET_SIZE(obj)));
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(obj, &pos, &key, &value))
+      if (!child(key) || !child(value)) return false;
+    return true;
+  }
+  const bool list = PyList_CheckExact(obj);
+  const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
+  words.push_back(static_cast<std::uintptr_t>(n));
+  if (list) {
+    marks.lists.emplace_back(obj, marks.items.size());
+    marks.items.insert(marks.items.end(), reinterpret_cast<PyListObject*>(obj)->ob_item,
+                       reinterpret_cast<PyListObject*>(obj)->ob_item + n);
+    marks.items.push_back(nullptr);  // ends the list's items
+  }
+  for (Py_ssize_t i = 0; i < n; ++i)
+    if (!child(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i))) return false;
+  return true;
+}
+
+// Whether the objects reachable from `obj` still give the trace at `at`
+// (advanced past it).  Runs before every reuse, so it does the least per
+// object: an identity that matches the record is an object of the recorded
+// type, and only containers are entered.
+class TraceCheck {
+ public:
+  explicit TraceCheck(const Trace& words) noexcept : at_(words.data()), end_(words.data() + words.size()) {}
+
+  bool matches(PyObject* root) { return object(root, 0) && at_ == end_; }
+
+ private:
+  // The stack is checked every kGuardEvery levels: a level takes little.
+  static constexpr std::uint32_t kGuardEvery = 16;
+
+  bool object(PyObject* obj, std::uint32_t depth) {
+    if (at_ == end_ || *at_ != identity(obj)) return false;
+    ++at_;
+    PyTypeObject* type = Py_TYPE(obj);
+    if (type != &PyDict_Type && type != &PyList_Type && type != &PyTuple_Type) return true;
+    if (depth % kGuardEvery == kGuardEvery - 1) return stack_guarded([&] { return container(obj, type, depth + 1); });
+    return container(obj, type, depth + 1);
+  }
+
+  bool container(PyObject* obj, PyTypeObject* type, std::uint32_t depth) {
+    if (type == &PyDict_Type) {
+      if (at_ == end_ || *at_++ != static_cast<std::uintptr_t>(PyDict_GET_SIZE(obj))) return false;
+      Py_ssize_t pos = 0;
+      PyObject *key, *value;
+      while (PyDict_Next(obj, &pos, &key, &value))
+        if (!object(key, depth) || !object(value, depth)) return false;
+      return true;
+    }
+    const bool list = type == &PyList_Type;
+    const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
+    if (at_ == end_ || *at_++ != static_cast<std::uintptr_t>(n)) return false;
+    PyObject* const* items = list ? reinterpret_cast<PyListObject*>(obj)->ob_item
+                                  : reinterpret_cast<PyTupleObject*>(obj)->ob_item;
+    for (Py_ssize_t i = 0; i < n; ++i)
+      if (!object(items[i], depth)) return false;
+    return true;
+  }
+
+  const std::uintptr_t* at_;
+  const std::uintptr_t* const end_;
+};
+
+thread_local bool t_not_kept = false;
+
+#ifdef KESTRINE_DICT_VERSIONS
+// Whether no recorded container changed: then every object reachable from
+// the schema is the one recorded.
+bool marks_hold(const Marks& marks) noexcept {
+  for (const auto& [dict, version] : marks.dicts)
+    if (dict_version(dict) != version) return false;
+  for (const auto& [list, first] : marks.lists) {
+    PyObject* const* items = reinterpret_cast<PyListObject*>(list)->ob_item;
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    const PyObject* const* recorded = marks.items.data() + first;
+    for (Py_ssize_t i = 0; i < n; ++i)
+      if (recorded[i] != items[i]) return false;
+    if (recorded[n] != nullptr) return false;  // the list shrank
+  }
+  return true;
+}
+#endif
+
+class PreparedSchemas {
+ public:
+  PyResult<std::shared_ptr<const PreparedSchema>> get(PyObject* schema) {
+    drop_unheld();
+    if (Entry* e = find(schema)) {
+#ifdef KESTRINE_DICT_VERSIONS
+      const bool unchanged = marks_hold(e->marks);
+#else
+      const bool unchanged = TraceCheck(e->words).matches(schema);
+#endif
+      if (unchanged) {
+        e->last_use = ++clock_;
+        return e->prepared;
+      }
+      *e = Entry{};  // changed since: converted anew below
+    }
+    KESTRINE_ASSIGN_OR_RETURN(std::unique_ptr<PreparedSchema> converted, PreparedSchema::convert(schema));
+    std::shared_ptr<const PreparedSchema> prepared(std::move(converted));
+    // A schema object is kept once it comes back: one used once is not
+    // worth tracing, nor holding on to.
+    if (!t_not_kept && seen_before(schema)) keep(schema, prepared);
+    return prepared;
+  }
+
+ private:
+  struct Entry {
+    PyObject* root = nullptr;    // held as held[0]
+    Trace words;
+    Marks marks;
+    std::vector<OwnedRef> held;  // every object traced
+    std::shared_ptr<const PreparedSchema> prepared;
+    std::uint64_t last_use = 0;
+  };
+
+  Entry* find(PyObject* schema) noexcept {
+    for (Entry& e : entries_)
+      if (e.root == schema) return &e;
+    return nullptr;
+  }
+
+  // Drops the entries whose schema only the cache still holds: the
+  // application let go of it.
+  void drop_unheld() {
+    for (Entry& e : entries_)
+      if (e.root != nullptr && Py_REFCNT(e.root) == 1) e = Entry{};
+  }
+
+  // Whether `schema` was handed over lately (by identity only: a new object
+  // at an old address merely gets kept one call early).
+  bool seen_before(PyObject* schema) noexcept {
+    const auto id = reinterpret_cast<std::uintptr_t>(schema);
+    for (std::uintptr_t s : seen_)
+      if (s == id) return true;
+    seen_[next_seen_++ % seen_.size()] = id;
+    return false;
+  }
+
+  void keep(PyObject* schema, std::shared_ptr<const PreparedSchema> prepared) {
+    Entry fresh;
+    if (!record(schema, fresh.words, fresh.held, fresh.marks)) return;  // not plain data
+    fresh.root = schema;
+    fresh.prepared = std::move(prepared);
+    fresh.last_use = ++clock_;
+    Entry* slot = &entries_[0];
+    for (Entry& e : entries_)
+      if (e.last_use < slot->last_use) slot = &e;  // an empty entry has last_use 0
+    *slot = std::move(fresh);
+  }
+
+  std::array<Entry, kPreparedSchemaEntries> entries_;
+  std::array<std::uintptr_t, 2 * kPreparedSchemaEntries> seen_{};
+  std::size_t next_seen_ = 0;
+  std::uint64_t clock_ = 0;
+};
+
+}  // namespace
+
+NotKeptScope::NotKeptScope(bool active) noexcept : was_(t_not_kept) { t_not_kept = was_ || active; }
+NotKeptScope::~NotKeptScope() { t_not_kept = was_; }
+
+PyResult<std::shared_ptr<const PreparedSchema>> prepare_schema(PyObject* schema) {
+  // Never destroyed: its references must not be released after the
+  // interpreter has gone.
+  static PreparedSchemas* const schemas = new PreparedSchemas();
+  return schemas->get(schema);
+}
+
+}  // namespace kestrine

@@ -17,6 +17,7 @@
 #include "decode/directives.hpp"
 #include "decode/duplicate_keys.hpp"
 #include "decode/merge.hpp"
+#include "resolver/common_plain.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/hash_map.hpp"
@@ -158,6 +159,7 @@ class Decoder {
   Decoded decode_node(bool indentless);
   Decoded node_body(bool indentless);
   Decoded empty_node(const std::string_view* tag, bool has_anchor);
+  bool bare_scalar(const SpannedEvent& e);
   Decoded scalar(const SpannedEvent& e, const std::string_view* tag);
   Decoded decode_mapping(bool flow);
   Decoded decode_sequence(bool flow);
@@ -284,6 +286,12 @@ bool Decoder::resolve_tag(const SpannedEvent& e, std::string_view& out) {
 // Nodes
 
 Decoded Decoder::decode_node(bool indentless) {
+  // Most nodes are scalars without properties: they skip the property loop
+  // and the dispatch (a scalar counts as a level too, hence the depth test).
+  if (idx_ < n_ && ev_[idx_].kind == EventKind::Scalar && depth_ < kMaxNestingDepth && bare_scalar(ev_[idx_])) {
+    ++idx_;
+    return decoded_node(1);
+  }
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
@@ -396,6 +404,45 @@ Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
       break;
   }
   return decoded_node(1);
+}
+
+// A scalar without tag or anchor whose value needs none of the rarer steps
+// (YAML 1.1 warnings, timestamps, big integers, the merge key): pushed, and
+// true.  False leaves everything to `scalar`.
+inline bool Decoder::bare_scalar(const SpannedEvent& e) {
+  const std::string_view text = e.text();
+  ScalarKind k;
+  if (e.style != ScalarStyle::Plain) {
+    push(text_value(arena_, ValueKind::String, text));  // untagged: always a string
+    return true;
+  }
+  if (!resolve_common_plain(text, k)) {
+    // The common forms read alike in every mode, so only the others can
+    // differ from YAML 1.2 and need the warning check.
+    if (opts_.yaml11_warnings) return false;
+    static constexpr std::optional<std::string_view> kNoTag{};
+    k = resolve_scalar_kind(opts_.version_mode, text, false, kNoTag);
+  }
+  switch (k.type) {
+    case ScalarType::Null:
+      push(YamlValue::null());
+      return true;
+    case ScalarType::Bool:
+      push(YamlValue::of_bool(k.boolean));
+      return true;
+    case ScalarType::Int:
+      push(YamlValue::of_int(k.integer));
+      return true;
+    case ScalarType::Float:
+      push(YamlValue::of_float(k.real));
+      return true;
+    case ScalarType::Str:
+      if (opts_.timestamps && !text.empty() && text[0] >= '0' && text[0] <= '9') return false;
+      push(text_value(arena_, ValueKind::String, text));
+      return true;
+    default:
+      return false;
+  }
 }
 
 Decoded Decoder::scalar(const SpannedEvent& e, const std::string_view* tag) {

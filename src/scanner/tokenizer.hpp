@@ -78,6 +78,10 @@ class Tokenizer {
   void save_key_candidate();
 
   // ---- scalars ----
+  // Runs of simple plain scalars (plain_runs.cpp): false when the cursor is
+  // not at one, and then nothing has changed.
+  [[nodiscard]] bool scan_flow_run();
+  [[nodiscard]] bool scan_block_run();
   [[nodiscard]] bool scan_plain_scalar();
   std::size_t skip_to_content_line(bool& tab_in_line);
   [[nodiscard]] bool finish_plain_scalar(const Span& start, std::size_t end, std::string_view value,

@@ -160,6 +160,7 @@ class Decoder {
   Decoded node_body(bool indentless);
   Decoded empty_node(const std::string_view* tag, bool has_anchor);
   bool bare_scalar(const SpannedEvent& e);
+  bool bare_item(bool flow);
   Decoded scalar(const SpannedEvent& e, const std::string_view* tag);
   Decoded decode_mapping(bool flow);
   Decoded decode_sequence(bool flow);
@@ -409,7 +410,7 @@ Decoded Decoder::empty_node(const std::string_view* tag, bool has_anchor) {
 // A scalar without tag or anchor whose value needs none of the rarer steps
 // (YAML 1.1 warnings, timestamps, big integers, the merge key): pushed, and
 // true.  False leaves everything to `scalar`.
-inline bool Decoder::bare_scalar(const SpannedEvent& e) {
+[[gnu::always_inline]] inline bool Decoder::bare_scalar(const SpannedEvent& e) {
   const std::string_view text = e.text();
   ScalarKind k;
   if (e.style != ScalarStyle::Plain) {
@@ -601,6 +602,17 @@ Decoded Decoder::decode_mapping(bool flow) {
   return decoded_node(count);
 }
 
+// A sequence item that is a bare scalar (in a flow sequence, not the key of
+// a one-pair mapping), pushed and consumed; false leaves the item to
+// `sequence_entry`.
+[[gnu::always_inline]] inline bool Decoder::bare_item(bool flow) {
+  if (idx_ >= n_ || ev_[idx_].kind != EventKind::Scalar || depth_ >= kMaxNestingDepth) return false;
+  if (flow && idx_ + 1 < n_ && ev_[idx_ + 1].kind == EventKind::Value) return false;
+  if (!bare_scalar(ev_[idx_])) return false;
+  ++idx_;
+  return true;
+}
+
 // The key and value above `mark` become a one-pair mapping.
 Decoded Decoder::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
   if (!check_complex(vals_[mark], place)) return kFailed;
@@ -659,9 +671,17 @@ Decoded Decoder::decode_sequence(bool flow) {
     }
     if (k == EventKind::SequenceEntry || k == EventKind::FlowEntry) {
       ++idx_;
+      if (bare_item(flow)) {
+        count = sat_add(count, 1);
+        continue;
+      }
       const Decoded item = sequence_entry(flow);
       if (item.failed()) return item;
       if (item.present()) count = sat_add(count, item.count);
+      continue;
+    }
+    if (bare_item(flow)) {
+      count = sat_add(count, 1);
       continue;
     }
     const std::size_t start = idx_;

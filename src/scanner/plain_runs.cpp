@@ -113,7 +113,8 @@ bool run_value(const unsigned char* text, std::size_t len, std::size_t i, std::i
 
 }  // namespace
 
-bool Tokenizer::scan_flow_run() {
+// Flattened: the event appends inline into the loop.
+[[gnu::flatten]] bool Tokenizer::scan_flow_run() {
   if (!scanner_.plain_runs || !in_flow_sequence() || explicit_flow_key_) return false;
   const unsigned char* text = r_.text;
   const std::size_t len = r_.length;
@@ -157,7 +158,7 @@ bool Tokenizer::scan_flow_run() {
   return true;
 }
 
-bool Tokenizer::scan_block_run() {
+[[gnu::flatten]] bool Tokenizer::scan_block_run() {
   if (!scanner_.plain_runs || in_flow() || static_cast<std::int64_t>(r_.column) != indent_ ||
       property_indent_pending_ || candidate_.present || tab_in_indent_ || !simple_key_allowed_ ||
       after_document_start()) {

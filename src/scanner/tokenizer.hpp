@@ -32,20 +32,22 @@ class Tokenizer {
   };
 
   // ---- queue ----
+  // The event is made whole and then appended: one copy of 32 bytes, not a
+  // zeroed slot written field by field (millions of these per large text).
   SpannedEvent& push(EventKind kind, const Span& span) {
-    SpannedEvent& e = out_.emplace_back();
+    SpannedEvent e;
     e.kind = kind;
     e.set_start(span);
     e.end_offset = static_cast<std::uint32_t>(span.offset);
-    return e;
+    return out_.emplace_back(e);
   }
   SpannedEvent& push_text(EventKind kind, const Span& span, std::size_t end, std::string_view text) {
-    SpannedEvent& e = out_.emplace_back();
+    SpannedEvent e;
     e.kind = kind;
     e.set_start(span);
     e.end_offset = static_cast<std::uint32_t>(end);
     e.set_text(text);
-    return e;
+    return out_.emplace_back(e);
   }
 
   // ---- errors ----

@@ -229,11 +229,35 @@ class PlainConverter {
     OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < items.size(); ++i) {
-      PyObject* item = child(items[i], depth + 1);
+      PyObject* item;
+      if (!scalar_item(items[i], item)) item = child(items[i], depth + 1);
       if (item == nullptr) return nullptr;
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
     return list.release();
+  }
+
+  // A null, boolean or number item, made inline in the loop that fills a
+  // list: true, with `out` the new reference (or null with the exception
+  // set); false for any other kind.  These kinds carry no text, so the
+  // sharing of anchored texts plays no part.
+  [[gnu::always_inline]] static bool scalar_item(const YamlValue& v, PyObject*& out) noexcept {
+    switch (v.kind) {
+      case ValueKind::Null:
+        out = Py_NewRef(Py_None);
+        return true;
+      case ValueKind::Bool:
+        out = Py_NewRef(v.boolean ? Py_True : Py_False);
+        return true;
+      case ValueKind::Int:
+        out = PyLong_FromLongLong(v.integer);
+        return true;
+      case ValueKind::Float:
+        out = PyFloat_FromDouble(v.real);
+        return true;
+      default:
+        return false;
+    }
   }
 
   PyObject* mapping(const YamlValue& v, unsigned depth) {

@@ -100,8 +100,11 @@ class Decoder {
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
         out_(out) {
     // Room for the children of a few open collections; a small text gets a
-    // block small enough for the allocator's per-thread cache.
-    vals_.reserve(n_ < 64 ? n_ : 64);
+    // block small enough for the allocator's per-thread cache.  A large one
+    // gets room for one child per two events, what a flat collection of
+    // scalars needs: the stack then does not regrow (each doubling a copy of
+    // megabytes), and the pages it does not reach are never touched.
+    vals_.reserve(n_ < 128 ? 64 : n_ / 2);
   }
 
   // False on failure; the error is then in error().

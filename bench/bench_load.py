@@ -25,7 +25,8 @@ block mapping of N such values mixed, each loaded by the plain loaders that
 keep up with that size (kestrine.loads, rapidyaml, and the JSON loaders on
 the same data as JSON); PyYAML's C loader reads a tenth of each input and
 its time is scaled ('*').  The "kestrine / orjson" column is the target row
-of these inputs (at most 2.5x).  --scalars-only runs this table alone.
+of these inputs (at most 2.5x).  --scalars-only runs this table alone and
+writes it to DIR/bench_load_scalars.txt.
 
 The richer roads of kestrine run on the same inputs:
   kestrine annotated   loads_all(..., option=OPT_ANNOTATED);

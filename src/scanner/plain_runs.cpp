@@ -176,6 +176,7 @@ bool run_value(const unsigned char* text, std::size_t len, std::size_t i, std::i
   bool any = false;
   RunLine l;
   for (;;) {
+    if (indent_ == 0 && document_marker_at(text, len, p)) break;  // "---" and "..." end the document
     if (sequence) {
       if (p + 1 >= len || text[p] != '-' || text[p + 1] != ' ' || !run_value(text, len, p + 2, indent_, l)) break;
     } else {
@@ -204,9 +205,7 @@ bool run_value(const unsigned char* text, std::size_t len, std::size_t i, std::i
     any = true;
     ++line;
     p = l.next;
-    if (static_cast<std::int64_t>(l.next_column) != indent_ ||
-        (l.next_column == 0 && document_marker_at(text, len, p)))
-      break;
+    if (static_cast<std::int64_t>(l.next_column) != indent_) break;
   }
   if (!any) return false;
   // As after a plain scalar that ended with its line.

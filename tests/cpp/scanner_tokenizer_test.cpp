@@ -301,7 +301,7 @@ std::string scan_dump(std::string_view text, bool plain_runs) {
 std::string random_runs_text(std::mt19937& rng) {
   static const char* const kScalars[] = {
       "null", "true", "~", "12", "-3", "4.5", "a b", "a  b ", "x#y", "x #c", "a:b", "a: b", "-", "-5", "--",
-      "---", "...", ".5", "<<", "'q'", "\"d\"", "&a x", "*a", "!t x", "\xC3\xA9", "a\tb", "[1, 2]", "{a: 1}",
+      "---", "...", ".5", "<<", "'q'", "\"d\"", "&a x", "*a", "!t x", "\xC3\xA9", "a\tb", "[1, 2]", "{a: 1}", "--- a: b", "... a",
       "", "? k", "|", "%x", "@x", "a,b", "a]", "a}", "- x", "k: v: w"};
   static const char* const kBreaks[] = {"\n", "\n", "\n", "\n\n", "\r\n", " \n", "\n# c\n", "\t\n", " # c\n"};
   static const char* const kCommas[] = {", ", ", ", ",", " , ", ",\n ", ", #c\n ", ",\t", ",  "};
@@ -338,7 +338,8 @@ TEST(ScannerRuns, FastRunsGiveTheEventsOfTheGeneralSteps) {
   }
   for (std::string_view text : {"[1, 2, 3]\n", "- a\n- b c\n- -1\n", "k: v\nk2: w x\n", "a:\n  - 1\n  - 2\nb: 3\n",
                                 "- [a, b]\n- c\n", "--- \n- a\n- b\n...\n", "k: v\n---\nk: v\n", "[a, b]: c\n",
-                                "- [a, b]: c\n", "{k: [1, 2], j: v}\n", "[[1, 2], [3]]\n"}) {
+                                "- [a, b]: c\n", "{k: [1, 2], j: v}\n", "[[1, 2], [3]]\n",
+                                "a: b\n--- !t;c: d\n", "a: b\n---x: y\n"}) {
     EXPECT_EQ(scan_dump(text, true), scan_dump(text, false)) << scantest::escape_text(text);
   }
 }

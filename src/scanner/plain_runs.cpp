@@ -11,7 +11,7 @@
 // and starting with a byte that starts a plain scalar wherever it stands.
 // Each run pushes exactly the events, and leaves exactly the state, that
 // the general steps would, and hands back to them at the first item or line
-// of any other shape: a comment, an empty or continued line, a tab, a CR, a
+// of any other shape: a comment, an empty or continued line, a tab, a lone CR, a
 // quote, a property, a nested collection, a document marker, the end of the
 // text.  So a run never reports an error: whatever it does not know, the
 // general steps read (and judge) as before.
@@ -91,7 +91,7 @@ struct RunLine {
 };
 
 // The value part shared by both line shapes: a simple scalar from `i`, then
-// spaces and a line feed, then a next line whose content starts at or left
+// spaces and a line feed (or CR LF), then a next line whose content starts at or left
 // of the collection's column, so that the scalar ends with its line (and is
 // no key: that line does not start with ":").
 bool run_value(const unsigned char* text, std::size_t len, std::size_t i, std::int64_t indent, RunLine& out) {
@@ -100,6 +100,7 @@ bool run_value(const unsigned char* text, std::size_t len, std::size_t i, std::i
   out.value = i;
   out.value_end = simple_end(text, len, i, kInnerBlock);
   std::size_t k = skip_spaces(text, len, out.value_end);
+  if (k + 1 < len && text[k] == '\r' && text[k + 1] == '\n') ++k;  // CR LF is one line break
   if (k >= len || text[k] != '\n') return false;
   const std::size_t line = k + 1;
   k = skip_spaces(text, len, line);

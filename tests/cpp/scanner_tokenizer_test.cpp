@@ -339,7 +339,8 @@ TEST(ScannerRuns, FastRunsGiveTheEventsOfTheGeneralSteps) {
   for (std::string_view text : {"[1, 2, 3]\n", "- a\n- b c\n- -1\n", "k: v\nk2: w x\n", "a:\n  - 1\n  - 2\nb: 3\n",
                                 "- [a, b]\n- c\n", "--- \n- a\n- b\n...\n", "k: v\n---\nk: v\n", "[a, b]: c\n",
                                 "- [a, b]: c\n", "{k: [1, 2], j: v}\n", "[[1, 2], [3]]\n",
-                                "a: b\n--- !t;c: d\n", "a: b\n---x: y\n"}) {
+                                "a: b\n--- !t;c: d\n", "a: b\n---x: y\n",
+                                "- a\r\n- b\r\n", "k: v\r\nj: w\r\n\r\n", "- a\r- b\r"}) {
     EXPECT_EQ(scan_dump(text, true), scan_dump(text, false)) << scantest::escape_text(text);
   }
 }

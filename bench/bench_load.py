@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Load speed of kestrine against its peers, on the same inputs in one run.
 
-usage: bench_load.py [--mb MB] [--repeat N] [--full] [--no-memory] [--out DIR]
+usage: bench_load.py [--mb MB] [--repeat N] [--full] [--no-memory] [--scalars N]
+                     [--scalars-only] [--out DIR]
 
 Inputs:
   corpus  every .yaml/.yml file of ../shared/testdata/bench-corpus (relative
@@ -17,6 +18,15 @@ Loaders (a peer that is not installed is skipped):
   rapidyaml's Python binding (parse_in_arena: it builds a tree, not Python
   objects); json.loads, orjson.loads and ujson.loads of the same data
   re-encoded as JSON.
+
+Packed scalars (--scalars N, default 1000000 values per input): flow and
+block sequences of N booleans, nulls, small integers or short floats, and a
+block mapping of N such values mixed, each loaded by the plain loaders that
+keep up with that size (kestrine.loads, rapidyaml, and the JSON loaders on
+the same data as JSON); PyYAML's C loader reads a tenth of each input and
+its time is scaled ('*').  The "kestrine / orjson" column is the target row
+of these inputs (at most 2.5x).  --scalars-only runs this table alone and
+writes it to DIR/bench_load_scalars.txt.
 
 The richer roads of kestrine run on the same inputs:
   kestrine annotated   loads_all(..., option=OPT_ANNOTATED);
@@ -327,6 +337,88 @@ def format_thread_table(rows):
     return lines
 
 
+# --- packed scalars ----------------------------------------------------------------
+
+SCALAR_BOUND = 2.5  # kestrine.loads time over orjson.loads time, at most
+SCALAR_LOADERS = ("kestrine", "PyYAML C", "rapidyaml (tree)", "json.loads", "orjson.loads", "ujson.loads")
+
+
+def scalar_values(kind, n, rng):
+    if kind == "booleans":
+        return [rng.random() < 0.5 for _ in range(n)]
+    if kind == "nulls":
+        return [None] * n
+    if kind == "small ints":
+        return [rng.randint(-100, 10000) for _ in range(n)]
+    if kind == "floats":
+        return [round(rng.uniform(-1000.0, 1000.0), rng.randint(1, 6)) for _ in range(n)]
+    choices = (True, False, None)
+    return [rng.choice(choices) if rng.random() < 0.5 else
+            (rng.randint(0, 999) if rng.random() < 0.5 else round(rng.random() * 100, 3)) for _ in range(n)]
+
+
+def scalar_word(v):
+    return "null" if v is None else "true" if v is True else "false" if v is False else repr(v)
+
+
+def scalar_inputs(n):
+    """(name, YAML bytes, the same data as JSON bytes) per packed-scalar case."""
+    import random
+    rng = random.Random(30)
+    cases = []
+    for kind in ("booleans", "nulls", "small ints", "floats"):
+        values = scalar_values(kind, n, rng)
+        words = [scalar_word(v) for v in values]
+        as_json = json.dumps(values).encode()
+        cases.append((f"flow sequence, {kind}", ("[" + ", ".join(words) + "]\n").encode(), as_json))
+        cases.append((f"block sequence, {kind}", "".join(f"- {w}\n" for w in words).encode(), as_json))
+    values = scalar_values("mixed", n, rng)
+    mapping = {f"key{i}": v for i, v in enumerate(values)}
+    text = "".join(f"{k}: {scalar_word(v)}\n" for k, v in mapping.items())
+    cases.append(("block mapping, mixed", text.encode(), json.dumps(mapping).encode()))
+    return cases
+
+
+def scalar_table(n, repeat):
+    loaders = {name: fn for name, (_, fn) in make_loaders().items() if name in SCALAR_LOADERS}
+    import kestrine  # importable once make_loaders has set the path
+    loaders["kestrine"] = kestrine.loads
+    names = list(loaders)
+    lines = [f"\npacked scalars, {n} values per input: best time in ms (plain loads; JSON loaders on the same data as JSON)",
+             "  " + f"{'input':<26}" + "".join(f"{name:>18}" for name in names) + f"{'kestrine / orjson':>19}"]
+    worst = 0.0
+    for label, yaml_bytes, json_bytes in scalar_inputs(n):
+        if kestrine.loads(yaml_bytes) != json.loads(json_bytes):
+            sys.exit(f"kestrine reads {label!r} differently from its JSON form")
+        cells, times = [], {}
+        for name, fn in loaders.items():
+            data = json_bytes if "json" in name else yaml_bytes
+            scale = 1.0
+            if name == "PyYAML C":  # a tenth of the values, then scaled
+                data = scalar_prefix(yaml_bytes, label)
+                scale = len(yaml_bytes) / len(data)
+            elif name == "json.loads" or name == "ujson.loads":
+                data = json_bytes.decode()
+            try:
+                times[name] = best_time(fn, [data], repeat) * scale
+                cells.append(f"{times[name] * 1000:>17.1f}{'*' if scale != 1.0 else ' '}")
+            except Exception as exc:  # a peer that cannot read this input
+                cells.append(f"{type(exc).__name__:>18}")
+        ratio = times["kestrine"] / times["orjson.loads"] if "orjson.loads" in times else float("nan")
+        worst = max(worst, ratio)
+        lines.append("  " + f"{label:<26}" + "".join(cells) + f"{ratio:>18.2f}x")
+    if "orjson.loads" in loaders:
+        lines.append(f"  target: packed scalars, kestrine vs orjson, worst case {worst:.2f}x   "
+                     f"(target <= {SCALAR_BOUND:g}x: {'met' if worst <= SCALAR_BOUND else 'NOT met'})")
+    return lines
+
+
+def scalar_prefix(yaml_bytes, label):
+    """About a tenth of a packed-scalar input, still a whole document."""
+    cut = yaml_bytes.index(b"\n" if not label.startswith("flow") else b",", len(yaml_bytes) // 10)
+    return yaml_bytes[:cut] + (b"]\n" if label.startswith("flow") else b"\n")
+
+
 # --- report ------------------------------------------------------------------------
 
 def chart(results, out):
@@ -363,11 +455,20 @@ def main():
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--full", action="store_true", help="run the slow loaders on the full inputs")
     parser.add_argument("--no-memory", action="store_true")
+    parser.add_argument("--scalars", type=int, default=1_000_000, help="values per packed-scalar input")
+    parser.add_argument("--scalars-only", action="store_true", help="run the packed-scalar table alone")
     parser.add_argument("--out", type=pathlib.Path, default=HERE / "results")
     parser.add_argument("--memory-child", nargs=2, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory_child:
         memory_child(*args.memory_child)
+        return
+
+    if args.scalars_only:
+        text = "\n".join(scalar_table(args.scalars, args.repeat))
+        print(text)
+        args.out.mkdir(parents=True, exist_ok=True)
+        (args.out / "bench_load_scalars.txt").write_text(text.lstrip() + "\n", encoding="utf-8")
         return
 
     loaders = make_loaders()
@@ -448,6 +549,7 @@ def main():
             lines.append(f"  target: annotated vs plain memory {ratio:>8.2f}x   "
                          f"(target <= 3x: {'met' if ratio <= 3.0 else 'NOT met'})")
 
+    lines += scalar_table(args.scalars, args.repeat)
     lines += format_thread_table(thread_table(small.yaml[0]))
 
     text = "\n".join(lines)

@@ -225,6 +225,11 @@ def test_equal_keys_share_one_string():
     # Values are not shared: equal value strings are separate objects.
     values = kestrine.loads("[some text, some text]")
     assert values[0] == values[1] and values[0] is not values[1]
+    # So too past the size at which the cache starts to load its slots ahead.
+    keys = [f"key{i}" if i % 3 else f"cl\u00e9{i}" for i in range(20000)]
+    block = "".join(f"  {k}: {i}\n" for i, k in enumerate(keys))
+    big = kestrine.loads(f"-\n{block}-\n{block}")
+    assert list(big[0]) == keys and all(a is b for a, b in zip(big[0], big[1]))
 
 
 def test_keys_that_differ_in_one_byte_stay_apart():

@@ -17,6 +17,7 @@
 #include "decode/directives.hpp"
 #include "decode/duplicate_keys.hpp"
 #include "decode/merge.hpp"
+#include "resolver/common_plain.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/hash_map.hpp"
@@ -107,8 +108,11 @@ class Decoder {
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
         out_(out) {
     // Room for the children of a few open collections; a small text gets a
-    // block small enough for the allocator's per-thread cache.
-    vals_.reserve(n_ < 64 ? n_ : 64);
+    // block small enough for the allocator's per-thread cache.  A large one
+    // gets room for one child per two events, what a flat collection of
+    // scalars needs: the stack then does not regrow (each doubling a copy of
+    // megabytes), and the pages it does not reach are never touched.
+    vals_.reserve(n_ < 128 ? 64 : n_ / 2);
   }
 
   // False on failure; the error is then in error().
@@ -174,6 +178,8 @@ class Decoder {
   Decoded decode_node(bool indentless);
   Decoded node_body(bool indentless);
   Decoded empty_node(const std::string_view* tag, bool has_anchor);
+  bool bare_scalar(const SpannedEvent& e);
+  bool bare_item(bool flow);
   Decoded scalar(const SpannedEvent& e, const std::string_view* tag);
   Decoded decode_mapping(bool flow);
   Decoded decode_sequence(bool flow);
@@ -305,6 +311,12 @@ bool Decoder<kVerdictOnly>::resolve_tag(const SpannedEvent& e, std::string_view&
 
 template <bool kVerdictOnly>
 Decoded Decoder<kVerdictOnly>::decode_node(bool indentless) {
+  // Most nodes are scalars without properties: they skip the property loop
+  // and the dispatch (a scalar counts as a level too, hence the depth test).
+  if (idx_ < n_ && ev_[idx_].kind == EventKind::Scalar && depth_ < kMaxNestingDepth && bare_scalar(ev_[idx_])) {
+    ++idx_;
+    return decoded_node(1);
+  }
   if (++depth_ > kMaxNestingDepth) {
     --depth_;
     return fail(depth_message(), current_span());
@@ -429,6 +441,52 @@ Decoded Decoder<kVerdictOnly>::empty_node(const std::string_view* tag, bool has_
       break;
   }
   return decoded_node(1);
+}
+
+// A scalar without tag or anchor whose value needs none of the rarer steps
+// (YAML 1.1 warnings, timestamps, big integers, the merge key): pushed, and
+// true.  False leaves everything to `scalar`.
+template <bool kVerdictOnly>
+[[gnu::always_inline]] inline bool Decoder<kVerdictOnly>::bare_scalar(const SpannedEvent& e) {
+  const std::string_view text = e.text();
+  // The verdict needs no value: only a merge key can fail later.
+  if constexpr (kVerdictOnly) {
+    if (text == "<<") return false;
+    push(YamlValue::null());
+    return true;
+  }
+  ScalarKind k;
+  if (e.style != ScalarStyle::Plain) {
+    push(text_value(arena_, ValueKind::String, text));  // untagged: always a string
+    return true;
+  }
+  if (!resolve_common_plain(text, k)) {
+    // The common forms read alike in every mode, so only the others can
+    // differ from YAML 1.2 and need the warning check.
+    if (opts_.yaml11_warnings) return false;
+    static constexpr std::optional<std::string_view> kNoTag{};
+    k = resolve_scalar_kind(opts_.version_mode, text, false, kNoTag);
+  }
+  switch (k.type) {
+    case ScalarType::Null:
+      push(YamlValue::null());
+      return true;
+    case ScalarType::Bool:
+      push(YamlValue::of_bool(k.boolean));
+      return true;
+    case ScalarType::Int:
+      push(YamlValue::of_int(k.integer));
+      return true;
+    case ScalarType::Float:
+      push(YamlValue::of_float(k.real));
+      return true;
+    case ScalarType::Str:
+      if (opts_.timestamps && !text.empty() && text[0] >= '0' && text[0] <= '9') return false;
+      push(text_value(arena_, ValueKind::String, text));
+      return true;
+    default:
+      return false;
+  }
 }
 
 template <bool kVerdictOnly>
@@ -596,6 +654,18 @@ Decoded Decoder<kVerdictOnly>::decode_mapping(bool flow) {
   return decoded_node(count);
 }
 
+// A sequence item that is a bare scalar (in a flow sequence, not the key of
+// a one-pair mapping), pushed and consumed; false leaves the item to
+// `sequence_entry`.
+template <bool kVerdictOnly>
+[[gnu::always_inline]] inline bool Decoder<kVerdictOnly>::bare_item(bool flow) {
+  if (idx_ >= n_ || ev_[idx_].kind != EventKind::Scalar || depth_ >= kMaxNestingDepth) return false;
+  if (flow && idx_ + 1 < n_ && ev_[idx_ + 1].kind == EventKind::Value) return false;
+  if (!bare_scalar(ev_[idx_])) return false;
+  ++idx_;
+  return true;
+}
+
 // The key and value above `mark` become a one-pair mapping.
 template <bool kVerdictOnly>
 Decoded Decoder<kVerdictOnly>::single_pair(std::size_t mark, std::uint64_t count, const SpannedEvent& place) {
@@ -657,9 +727,17 @@ Decoded Decoder<kVerdictOnly>::decode_sequence(bool flow) {
     }
     if (k == EventKind::SequenceEntry || k == EventKind::FlowEntry) {
       ++idx_;
+      if (bare_item(flow)) {
+        count = sat_add(count, 1);
+        continue;
+      }
       const Decoded item = sequence_entry(flow);
       if (item.failed()) return item;
       if (item.present()) count = sat_add(count, item.count);
+      continue;
+    }
+    if (bare_item(flow)) {
+      count = sat_add(count, 1);
       continue;
     }
     const std::size_t start = idx_;

@@ -181,6 +181,10 @@ struct Scanner {
   std::string_view text;       // borrowed, not copied
   std::uint32_t file_id = 0;   // copied into every Span (and ScanResult::file_id)
   bool keep_comments = false;  // collect skipped comments into `comments`
+  // Read runs of simple plain scalars ("[1, 2, 3]", "- a" and "k: v" lines)
+  // by the fast road.  The events are the same either way; tests turn it
+  // off to compare the two roads.
+  bool plain_runs = true;
   bool leading_bom = false;    // text starts with EF BB BF (and is longer than 2 bytes)
   std::size_t start_offset = 0;           // 3 after a byte-order mark, else 0
   std::vector<SourceComment> comments;    // in text order; filled by scan_events

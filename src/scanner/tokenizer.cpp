@@ -217,6 +217,7 @@ bool Tokenizer::fetch_block() {
     return true;
   }
   directives_allowed_ = false;
+  if (static_cast<std::int64_t>(r_.column) == indent_ && scan_block_run()) return true;
 
   switch (c) {
     case '-':
@@ -337,6 +338,7 @@ bool Tokenizer::fetch_flow() {
     case '}':
       return scan_flow_end(true);
     default:
+      if (scan_flow_run()) return true;
       ok = scan_plain_scalar();
       break;
   }

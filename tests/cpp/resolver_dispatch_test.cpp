@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
 
+#include "resolver/common_plain.hpp"
 #include "resolver/resolve.hpp"
 
 namespace kestrine {
@@ -135,6 +139,46 @@ TEST(ResolverDispatch, ReadsAsNonString) {
   EXPECT_TRUE(reads_as_non_string(VersionMode::Yaml11, "n"));
   EXPECT_FALSE(reads_as_non_string(VersionMode::PyyamlCompat, "n"));
   EXPECT_FALSE(reads_as_non_string(VersionMode::Yaml11, "2001-12-14"));
+}
+
+// The forms decided before full resolution read the same in every mode, to
+// the bit; random short texts over the bytes that matter to numbers and
+// words, and the words themselves, must never tell the two apart.
+TEST(ResolverDispatch, CommonPlainFormsAgreeWithEveryMode) {
+  const auto same = [](const ScalarKind& a, const ScalarKind& b) {
+    if (a.type != b.type) return false;
+    switch (a.type) {
+      case ScalarType::Bool: return a.boolean == b.boolean;
+      case ScalarType::Int: return a.integer == b.integer;
+      case ScalarType::Float: return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
+      default: return true;
+    }
+  };
+  const auto check = [&](const std::string& text) {
+    ScalarKind fast;
+    if (!resolve_common_plain(text, fast)) return false;
+    for (VersionMode m : kModes)
+      EXPECT_TRUE(same(fast, resolve_scalar_kind(m, text, false, std::nullopt)))
+          << "'" << text << "' in mode " << int(m);
+    return true;
+  };
+  std::mt19937 rng(30);
+  const std::string alphabet = "0123456789000+-._eE:xob~nNuUlLtTrRfFaAsSyY ";
+  int decided = 0;
+  for (int i = 0; i < 200000; ++i) {
+    std::string text(rng() % 8 + 1, ' ');
+    for (char& c : text) c = alphabet[rng() % alphabet.size()];
+    decided += check(text);
+  }
+  EXPECT_GT(decided, 1000);  // the sample reaches the fast forms
+  for (const char* word : {"~", "null", "Null", "NULL", "true", "True", "TRUE", "false", "False", "FALSE",
+                           "0", "-0", "+7", "123456789012345678", "1234567890123456789", "-9223372036854775808",
+                           "0.5", "-0.0", "+1.25", "00.5", "123456789.123456789012", "1.", ".5", "1e3", "1_0",
+                           "010", "0x1F", "1:30", "nULL", "tRUE", "yes", "y"})
+    check(word);
+  ScalarKind k;
+  for (const char* decided_word : {"null", "TRUE", "False", "~", "-12", "0.25"})
+    EXPECT_TRUE(resolve_common_plain(decided_word, k)) << decided_word;
 }
 
 }  // namespace

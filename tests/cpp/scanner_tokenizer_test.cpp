@@ -2,6 +2,7 @@
 // positions (1-based line:column in the rendered form).
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "scanner/scanner.hpp"
@@ -274,6 +275,74 @@ TEST(ScannerKnownBehaviour, Leniencies) {
   // Implicit keys longer than 1024 characters are accepted.
   std::string long_key(3000, 'k');
   EXPECT_EQ(scan_render(long_key + ": v"), "+MAP KEY =p:" + long_key + " VAL =p:v -BLK");
+}
+
+// Every event with its position, or the error with its position.
+std::string scan_dump(std::string_view text, bool plain_runs) {
+  Scanner sc = new_scanner(text);
+  sc.plain_runs = plain_runs;
+  auto r = scan_events(sc);
+  if (!r) {
+    const Span& s = r.error().span;
+    return "ERROR " + r.error().message + " @" + std::to_string(s.line) + ":" + std::to_string(s.column) + ":" +
+           std::to_string(s.offset);
+  }
+  std::string out;
+  for (const SpannedEvent& e : r->events) {
+    out += scantest::render_event(e) + "@" + std::to_string(e.line) + ":" + std::to_string(e.column) + ":" +
+           std::to_string(e.offset) + "-" + std::to_string(e.end()) + " ";
+  }
+  return out;
+}
+
+// A text made of the shapes the fast runs read ("[a, b]", "- a", "k: a")
+// mixed with every way of leaving them: comments, empty and continued
+// lines, tabs, CR, properties, quotes, nested collections, markers.
+std::string random_runs_text(std::mt19937& rng) {
+  static const char* const kScalars[] = {
+      "null", "true", "~", "12", "-3", "4.5", "a b", "a  b ", "x#y", "x #c", "a:b", "a: b", "-", "-5", "--",
+      "---", "...", ".5", "<<", "'q'", "\"d\"", "&a x", "*a", "!t x", "\xC3\xA9", "a\tb", "[1, 2]", "{a: 1}", "--- a: b", "... a",
+      "", "? k", "|", "%x", "@x", "a,b", "a]", "a}", "- x", "k: v: w"};
+  static const char* const kBreaks[] = {"\n", "\n", "\n", "\n\n", "\r\n", " \n", "\n# c\n", "\t\n", " # c\n"};
+  static const char* const kCommas[] = {", ", ", ", ",", " , ", ",\n ", ", #c\n ", ",\t", ",  "};
+  const auto pick = [&](const auto& list) { return std::string(list[rng() % std::size(list)]); };
+  const auto flow = [&] {
+    std::string out = "[";
+    const int n = int(rng() % 5);
+    for (int i = 0; i < n; ++i) out += (i ? pick(kCommas) : "") + pick(kScalars);
+    return out + (rng() % 8 ? "]" : "");
+  };
+  std::string text;
+  const int lines = int(rng() % 8) + 1;
+  for (int i = 0; i < lines; ++i) {
+    text += std::string(rng() % 3 == 0 ? rng() % 4 : 0, ' ');
+    switch (rng() % 6) {
+      case 0: text += "- " + pick(kScalars); break;
+      case 1: text += "k" + std::to_string(rng() % 3) + ": " + pick(kScalars); break;
+      case 2: text += "k" + std::to_string(rng() % 3) + ":"; break;
+      case 3: text += flow(); break;
+      case 4: text += "- " + flow(); break;
+      default: text += pick(kScalars); break;
+    }
+    text += pick(kBreaks);
+  }
+  if (rng() % 4 == 0) text.pop_back();  // no final line break
+  return text;
+}
+
+TEST(ScannerRuns, FastRunsGiveTheEventsOfTheGeneralSteps) {
+  std::mt19937 rng(30);
+  for (int i = 0; i < 30000; ++i) {
+    const std::string text = random_runs_text(rng);
+    ASSERT_EQ(scan_dump(text, true), scan_dump(text, false)) << scantest::escape_text(text);
+  }
+  for (std::string_view text : {"[1, 2, 3]\n", "- a\n- b c\n- -1\n", "k: v\nk2: w x\n", "a:\n  - 1\n  - 2\nb: 3\n",
+                                "- [a, b]\n- c\n", "--- \n- a\n- b\n...\n", "k: v\n---\nk: v\n", "[a, b]: c\n",
+                                "- [a, b]: c\n", "{k: [1, 2], j: v}\n", "[[1, 2], [3]]\n",
+                                "a: b\n--- !t;c: d\n", "a: b\n---x: y\n",
+                                "- a\r\n- b\r\n", "k: v\r\nj: w\r\n\r\n", "- a\r- b\r"}) {
+    EXPECT_EQ(scan_dump(text, true), scan_dump(text, false)) << scantest::escape_text(text);
+  }
 }
 
 }  // namespace

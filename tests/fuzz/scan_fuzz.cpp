@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <expected>
 #include <string_view>
 
 #include "scanner/scanner.hpp"
@@ -13,6 +14,32 @@ void require(bool ok) {
   if (!ok) std::abort();
 }
 
+// The general steps alone must give the same events, texts and positions as
+// the scan with its fast runs of simple plain scalars, or the same error.
+void require_same_without_runs(std::string_view text, bool keep_comments,
+                               const std::expected<kestrine::ScanResult, kestrine::ScanError>& fast) {
+  kestrine::Scanner sc = kestrine::new_scanner(text);
+  sc.keep_comments = keep_comments;
+  sc.file_id = 3;
+  sc.plain_runs = false;
+  const auto slow = kestrine::scan_events(sc);
+  require(slow.has_value() == fast.has_value());
+  if (!slow) {
+    require(slow.error().message == fast.error().message);
+    require(slow.error().span.offset == fast.error().span.offset && slow.error().span.line == fast.error().span.line &&
+            slow.error().span.column == fast.error().span.column);
+    return;
+  }
+  require(slow->events.size() == fast->events.size());
+  for (std::size_t i = 0; i < slow->events.size(); ++i) {
+    const kestrine::SpannedEvent& a = slow->events[i];
+    const kestrine::SpannedEvent& b = fast->events[i];
+    require(a.kind == b.kind && a.style == b.style && a.flow == b.flow && a.explicit_key == b.explicit_key);
+    require(a.line == b.line && a.column == b.column && a.offset == b.offset && a.end_offset == b.end_offset);
+    require(a.text() == b.text());
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -21,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sc.keep_comments = size % 2 == 1;
   sc.file_id = 3;
   auto result = kestrine::scan_events(sc);
+  require_same_without_runs(text, sc.keep_comments, result);
   if (!result) {
     const kestrine::ScanError& e = result.error();
     require(!e.message.empty());

@@ -229,18 +229,44 @@ class PlainConverter {
     OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < items.size(); ++i) {
-      PyObject* item = child(items[i], depth + 1);
+      PyObject* item;
+      if (!scalar_item(items[i], item)) item = child(items[i], depth + 1);
       if (item == nullptr) return nullptr;
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
     return list.release();
   }
 
+  // A null, boolean or number item, made inline in the loop that fills a
+  // list: true, with `out` the new reference (or null with the exception
+  // set); false for any other kind.  These kinds carry no text, so the
+  // sharing of anchored texts plays no part.
+  [[gnu::always_inline]] static bool scalar_item(const YamlValue& v, PyObject*& out) noexcept {
+    switch (v.kind) {
+      case ValueKind::Null:
+        out = Py_NewRef(Py_None);
+        return true;
+      case ValueKind::Bool:
+        out = Py_NewRef(v.boolean ? Py_True : Py_False);
+        return true;
+      case ValueKind::Int:
+        out = PyLong_FromLongLong(v.integer);
+        return true;
+      case ValueKind::Float:
+        out = PyFloat_FromDouble(v.real);
+        return true;
+      default:
+        return false;
+    }
+  }
+
   PyObject* mapping(const YamlValue& v, unsigned depth) {
     const auto pairs = v.pairs();
     OwnedRef dict = OwnedRef::steal(new_presized_dict(pairs.size()));
     if (!dict) return nullptr;
-    for (const ValuePair& pair : pairs) {
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      const ValuePair& pair = pairs[i];
+      if (i + 1 < pairs.size() && pairs[i + 1].key.kind == ValueKind::String) keys_.prefetch(pairs[i + 1].key.text());
       OwnedRef key = OwnedRef::steal(key_object(pair.key, depth + 1));
       if (!key) return nullptr;
       OwnedRef value = OwnedRef::steal(child(pair.value, depth + 1));
@@ -445,12 +471,24 @@ std::size_t KeyStrCache::recent_index(std::string_view text) noexcept {
   return (n * 31 + first * 7 + middle * 3 + last) % kRecent;
 }
 
+void KeyStrCache::prefetch(std::string_view text) noexcept {
+  if (mask_ < kPrefetchCapacity) return;
+  if (const std::uint32_t recent = recent_[recent_index(text)]; recent != 0) __builtin_prefetch(&slots_[recent - 1]);
+  prefetched_ = text.data();
+  prefetched_size_ = text.size();
+  prefetched_hash_ = SeededStringHash{}(text);
+  __builtin_prefetch(&slots_[prefetched_hash_ & mask_]);
+}
+
 PyObject* KeyStrCache::get_slow(std::string_view text, std::uint32_t& recent) {
   if (!slots_) {
     slots_ = std::make_unique<Slot[]>(kFirstCapacity);
     mask_ = kFirstCapacity - 1;
   }
-  const std::size_t hash = SeededStringHash{}(text);
+  // The same bytes in memory: the hash prefetch computed for them.
+  const std::size_t hash = text.data() == prefetched_ && text.size() == prefetched_size_ && prefetched_ != nullptr
+                               ? prefetched_hash_
+                               : SeededStringHash{}(text);
   for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
     if (slot.str == nullptr) return insert(text, hash, i);

@@ -85,6 +85,10 @@ class KeyStrCache {
 
   // A new reference to the str for `text`, or null with the exception set.
   PyObject* get(std::string_view text);
+  // Tells the cache that get(text) comes next: once the table outgrows the
+  // processor's caches (a document of many distinct keys), the slots that
+  // lookup reads are loaded meanwhile, and its hash is kept for it.
+  void prefetch(std::string_view text) noexcept;
 
  private:
   struct Slot {
@@ -102,7 +106,14 @@ class KeyStrCache {
   PyObject* insert(std::string_view text, std::size_t hash, std::size_t at);
   void grow();
 
+  // Below this capacity the table stays in the processor's caches and
+  // prefetching would only add work.
+  static constexpr std::size_t kPrefetchCapacity = std::size_t{1} << 14;
   std::array<std::uint32_t, kRecent> recent_{};  // slot index + 1 of a recent key, or 0
+  // The key that prefetch saw last, and its hash.
+  const char* prefetched_ = nullptr;
+  std::size_t prefetched_size_ = 0;
+  std::size_t prefetched_hash_ = 0;
   std::unique_ptr<Slot[]> slots_;
   std::size_t mask_ = 0;  // capacity - 1 once slots_ exists
   std::size_t used_ = 0;

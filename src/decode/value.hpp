@@ -199,7 +199,17 @@ class ValueArena {
   ValueArena(const ValueArena&) = delete;
   ValueArena& operator=(const ValueArena&) = delete;
 
-  void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t));
+  // Inline: most allocations fit the current chunk (the rest take
+  // allocate_slow).
+  void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t)) {
+    const std::uintptr_t p = (reinterpret_cast<std::uintptr_t>(cursor_) + (align - 1)) & ~std::uintptr_t(align - 1);
+    if (cursor_ != nullptr && p <= reinterpret_cast<std::uintptr_t>(limit_) &&
+        bytes <= std::size_t(reinterpret_cast<std::uintptr_t>(limit_) - p)) [[likely]] {
+      cursor_ = reinterpret_cast<char*>(p + bytes);
+      return reinterpret_cast<void*>(p);
+    }
+    return allocate_slow(bytes, align);
+  }
   template <class T>
   T* allocate_array(std::size_t n) {
     static_assert(std::is_trivially_destructible_v<T>);
@@ -234,16 +244,24 @@ class ValueArena {
 
   // Frees every chunk; all trees built here become invalid.  O(chunks).
   void release() noexcept;
+  // The same, except that up to `keep_bytes` of chunks are kept for the
+  // trees built next in this arena, which take them before asking the
+  // system for memory: fresh memory costs a page fault per page the first
+  // time it is written, a good part of building a large tree.
+  void release_keeping(std::size_t keep_bytes) noexcept;
   // Bytes obtained from the system so far (chunk sizes).
   std::size_t bytes_reserved() const noexcept { return reserved_; }
 
  private:
   struct Chunk;
   void* allocate_slow(std::size_t bytes, std::size_t align);
+  // A chunk of at least `size` bytes: a kept one when one is large enough.
+  Chunk* new_chunk(std::size_t size);
   YamlValue make_text_value(ValueKind kind, std::string_view text);
   YamlValue make_array_value(ValueKind kind, void* data, std::size_t count);
 
   Chunk* head_ = nullptr;   // current chunk; older chunks follow through `prev`
+  Chunk* spare_ = nullptr;  // chunks kept by release_keeping, linked through `prev`
   char* cursor_ = nullptr;  // next free byte in head_
   char* limit_ = nullptr;   // end of head_
   std::size_t next_chunk_ = 4096;

@@ -92,15 +92,19 @@ void ValueArena::release_keeping(std::size_t keep_bytes) noexcept {
   reserved_ = 0;
 }
 
-ValueArena::Chunk* ValueArena::new_chunk(std::size_t size) {
+ValueArena::Chunk* ValueArena::take_kept_chunk(std::size_t need) noexcept {
   for (Chunk** link = &spare_; *link != nullptr; link = &(*link)->prev) {
     Chunk* c = *link;
-    if (c->size >= size) {
+    if (c->size >= need) {
       *link = c->prev;
       reserved_ += c->size;
       return c;
     }
   }
+  return nullptr;
+}
+
+ValueArena::Chunk* ValueArena::fresh_chunk(std::size_t size) {
   auto* c = static_cast<Chunk*>(::operator new(size));
   c->size = size;
   reserved_ += size;
@@ -114,15 +118,19 @@ void* ValueArena::allocate_slow(std::size_t bytes, std::size_t align) {
   if (need > next_chunk_ / 2 && head_ != nullptr) {
     // A large block gets a chunk of its own, kept behind the current one so
     // that the current chunk's free space stays in use.
-    Chunk* c = new_chunk(need);
+    Chunk* c = take_kept_chunk(need);
+    if (c == nullptr) c = fresh_chunk(need);
     c->prev = head_->prev;
     head_->prev = c;
     return reinterpret_cast<void*>(align_up(reinterpret_cast<std::uintptr_t>(c) + kHeader, align));
   }
-  std::size_t size = next_chunk_;
-  while (size < need) size *= 2;
-  if (next_chunk_ < kMaxChunk) next_chunk_ *= 2;
-  Chunk* c = new_chunk(size);
+  Chunk* c = take_kept_chunk(need);
+  if (c == nullptr) {
+    std::size_t size = next_chunk_;
+    while (size < need) size *= 2;
+    if (next_chunk_ < kMaxChunk) next_chunk_ *= 2;
+    c = fresh_chunk(size);
+  }
   c->prev = head_;
   head_ = c;
   char* base = reinterpret_cast<char*>(c);

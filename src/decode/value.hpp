@@ -249,14 +249,18 @@ class ValueArena {
   // system for memory: fresh memory costs a page fault per page the first
   // time it is written, a good part of building a large tree.
   void release_keeping(std::size_t keep_bytes) noexcept;
-  // Bytes obtained from the system so far (chunk sizes).
+  // Bytes of the chunks in use (obtained from the system or kept), and of
+  // those the bytes handed out, roughly (less the free end of the current
+  // chunk).
   std::size_t bytes_reserved() const noexcept { return reserved_; }
+  std::size_t bytes_used() const noexcept { return reserved_ - static_cast<std::size_t>(limit_ - cursor_); }
 
  private:
   struct Chunk;
   void* allocate_slow(std::size_t bytes, std::size_t align);
-  // A chunk of at least `size` bytes: a kept one when one is large enough.
-  Chunk* new_chunk(std::size_t size);
+  // A kept chunk of at least `need` bytes, or null; fresh memory of `size`.
+  Chunk* take_kept_chunk(std::size_t need) noexcept;
+  Chunk* fresh_chunk(std::size_t size);
   YamlValue make_text_value(ValueKind kind, std::string_view text);
   YamlValue make_array_value(ValueKind kind, void* data, std::size_t count);
 

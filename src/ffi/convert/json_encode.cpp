@@ -26,7 +26,7 @@ thread_local ValueArena t_spare_arena;
 // level on every line, guessed at four levels.  Falling short costs a copy
 // of the text written so far (the buffer doubles).
 std::size_t json_size_estimate(PyEncoder& encoder, const JsonOptions& json) noexcept {
-  const std::size_t tree = encoder.arena().bytes_reserved() / 2 + encoder.referred_text_bytes();
+  const std::size_t tree = encoder.arena().bytes_used() / 2 + encoder.referred_text_bytes();
   return tree + tree / 8 * json.indent;
 }
 

@@ -2,6 +2,9 @@
 // signatures and the debug rendering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include <cmath>
 #include <string>
 
@@ -81,6 +84,37 @@ TEST(ValueTree, ArenaHandlesLargeAndManyAllocations) {
   EXPECT_EQ(arena.bytes_reserved(), 0u);
   drop_value_tree(std::move(moved));
   EXPECT_EQ(moved.bytes_reserved(), 0u);
+}
+
+// Trees built again and again in one arena that keeps its chunks: each
+// round reads back intact, rounds after the first take no new memory, and
+// a block larger than any kept chunk still gets one of its own.
+TEST(ValueTree, ArenaReleaseKeepingReusesItsChunks) {
+  ValueArena arena(256);
+  std::uintptr_t low = UINTPTR_MAX, high = 0;
+  for (int round = 0; round < 4; ++round) {
+    std::vector<YamlValue> texts;
+    for (int i = 0; i < 5000; ++i) texts.push_back(arena.make_string(std::to_string(round * 100000 + i)));
+    for (int i = 0; i < 5000; i += 499) ASSERT_EQ(texts[i].text(), std::to_string(round * 100000 + i));
+    for (const YamlValue& t : texts) {
+      const auto at = reinterpret_cast<std::uintptr_t>(t.text().data());
+      if (round == 0) {
+        low = std::min(low, at);
+        high = std::max(high, at);
+      } else {
+        ASSERT_TRUE(at >= low && at <= high) << "round " << round;
+      }
+    }
+    if (round == 3) {
+      const YamlValue big = arena.make_string(std::string(4 << 20, 'y'));
+      EXPECT_EQ(big.text().back(), 'y');
+    }
+    arena.release_keeping(std::size_t(1) << 20);
+    EXPECT_EQ(arena.bytes_reserved(), 0u);
+  }
+  ValueArena moved = std::move(arena);  // the kept chunks move along
+  EXPECT_EQ(moved.make_string("kept").text(), "kept");
+  moved.release();
 }
 
 TEST(ValueTree, CountNodes) {

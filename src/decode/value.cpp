@@ -64,32 +64,29 @@ void ValueArena::release() noexcept {
   release_keeping(0);
 }
 
-void ValueArena::release_keeping(std::size_t keep_bytes) noexcept {
+std::size_t ValueArena::release_keeping(std::size_t keep_bytes) noexcept {
+  // The chunks of the trees first, newest (largest) first, then those kept
+  // before and not taken since.
+  Chunk* const lists[] = {head_, spare_};
+  spare_ = nullptr;
   std::size_t kept = 0;
-  for (Chunk* c = spare_; c != nullptr; c = c->prev) kept += c->size;
-  // The newest chunks first: the largest.
-  for (Chunk* c = head_; c != nullptr;) {
-    Chunk* prev = c->prev;
-    if (kept + c->size <= keep_bytes) {
-      kept += c->size;
-      c->prev = spare_;
-      spare_ = c;
-    } else {
-      ::operator delete(static_cast<void*>(c));
-    }
-    c = prev;
-  }
-  if (keep_bytes == 0) {
-    for (Chunk* c = spare_; c != nullptr;) {
+  for (Chunk* c : lists) {
+    while (c != nullptr) {
       Chunk* prev = c->prev;
-      ::operator delete(static_cast<void*>(c));
+      if (kept + c->size <= keep_bytes) {
+        kept += c->size;
+        c->prev = spare_;
+        spare_ = c;
+      } else {
+        ::operator delete(static_cast<void*>(c));
+      }
       c = prev;
     }
-    spare_ = nullptr;
   }
   head_ = nullptr;
   cursor_ = limit_ = nullptr;
   reserved_ = 0;
+  return kept;
 }
 
 ValueArena::Chunk* ValueArena::take_kept_chunk(std::size_t need) noexcept {

@@ -202,6 +202,14 @@ class ValueArena {
   // Inline: most allocations fit the current chunk (the rest take
   // allocate_slow).
   void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t)) {
+    if (align == 1 && bytes != 0) {  // texts: one comparison (an empty arena has no room)
+      if (bytes <= static_cast<std::size_t>(limit_ - cursor_)) [[likely]] {
+        void* p = cursor_;
+        cursor_ += bytes;
+        return p;
+      }
+      return allocate_slow(bytes, align);
+    }
     const std::uintptr_t p = (reinterpret_cast<std::uintptr_t>(cursor_) + (align - 1)) & ~std::uintptr_t(align - 1);
     if (cursor_ != nullptr && p <= reinterpret_cast<std::uintptr_t>(limit_) &&
         bytes <= std::size_t(reinterpret_cast<std::uintptr_t>(limit_) - p)) [[likely]] {
@@ -247,8 +255,9 @@ class ValueArena {
   // The same, except that up to `keep_bytes` of chunks are kept for the
   // trees built next in this arena, which take them before asking the
   // system for memory: fresh memory costs a page fault per page the first
-  // time it is written, a good part of building a large tree.
-  void release_keeping(std::size_t keep_bytes) noexcept;
+  // time it is written, a good part of building a large tree.  Gives the
+  // bytes kept.
+  std::size_t release_keeping(std::size_t keep_bytes) noexcept;
   // Bytes of the chunks in use (obtained from the system or kept), and of
   // those the bytes handed out, roughly (less the free end of the current
   // chunk).

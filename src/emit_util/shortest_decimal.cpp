@@ -404,7 +404,7 @@ ShortestDecimal to_decimal(int q, std::uint64_t c) noexcept {
 }
 
 // Drops the trailing zeros of d.digits into its exponent, in halving steps
-// (short decimals such as 0.5 come out of to_decimal with sixteen digits).
+// (short decimals such as 0.5 come out of to_decimal with a dozen zeros).
 ShortestDecimal without_trailing_zeros(ShortestDecimal d) noexcept {
   if (d.digits % 10 != 0) return d;  // most doubles
   if (d.digits == 0) return {0, 0};

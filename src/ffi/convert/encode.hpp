@@ -94,8 +94,7 @@ class PyEncoder {
   PyStatus convert_serializer_result(PyObject* result, YamlValue& slot, const EncodeOptions& opt,
                                      std::uint32_t depth);
 
-  // One list or dict walk in progress (encode_walk.hpp), for the walks
-  // that other converters run on the encoder's behalf.
+  // One list or dict walk in progress (encode_walk.hpp).
   class WalkScope;
 
  private:

@@ -12,17 +12,19 @@
 // `serializers`, the duck-typed rules and the caller's `default`
 // (ffi/convert/duck_rules.hpp).
 //
-// Texts: one of up to kCopyTextLimit bytes is copied into the arena, as is
-// the UTF-8 of every non-ASCII str that keeps none of its own (encoded here,
-// straight from the interpreter's storage).  Longer texts (of an ASCII str,
-// the UTF-8 a str keeps, of bytes) are referred to where they live.  The
-// writers read them with the interpreter lock released, so what keeps them
-// valid matters: not the caller's reference to the root (another thread may
-// replace a list item meanwhile, freeing the str it held), but a strong
-// reference the encoder holds to each owner until release_refs(); and the
-// contents of a str or bytes object, a str's UTF-8 form included once made,
-// never change while the object lives.  Nothing else of a Python object is
-// read once convert() has returned.
+// Texts: one of up to kCopyTextLimit bytes is copied into the arena (which
+// costs less than a reference taken and dropped again, on an object long
+// gone from the cache by then), as is the UTF-8 of every non-ASCII str that
+// keeps none of its own (encoded here, straight from the interpreter's
+// storage).  Longer texts (of an ASCII str, the UTF-8 a str keeps, of bytes)
+// are referred to where they live.  The writers read them with the
+// interpreter lock released, so what keeps them valid matters: not the
+// caller's reference to the root (another thread may replace a list item
+// meanwhile, freeing the str it held), but a strong reference the encoder
+// holds to each owner until release_refs(); and the contents of a str or
+// bytes object, a str's UTF-8 form included once made, never change while
+// the object lives.  Nothing else of a Python object is read once convert()
+// has returned.
 #pragma once
 
 #include <cstddef>

@@ -84,7 +84,9 @@ PyResult<OwnedRef> py_to_json_bytes(PyObject* obj, const EncodeOptions& options,
     t_kept_arena.keep(encoder.arena());
     return ok;
   };
-  // A small text is written faster than the lock is handed over and back.
+  // A small text is written faster than the lock is handed over and back
+  // (and a thread that took it meanwhile may keep this one waiting for a
+  // whole switch interval).
   const bool written = estimate >= kFreeOffLockBytes ? without_gil(write) : write();
   encoder.release_refs();
   if (!written) return fail(encode_error_to_py(kJsonCollectionKeyError));

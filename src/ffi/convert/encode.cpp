@@ -223,6 +223,19 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
                                  std::uint32_t depth) {
   if (depth > kMaxEncodeDepth) [[unlikely]] return fail(too_deep());
   PyTypeObject* const type = Py_TYPE(obj);
+  // Containers first: the walks try the scalars themselves (put_simple)
+  // before they call here.  The stack check runs every kStackCheckEvery
+  // levels of containers: a few frames of this walk take far less than the
+  // red zone it keeps free.
+  const bool check_stack = (depth % kStackCheckEvery) == 0;
+  if (type == &PyDict_Type) {
+    if (!check_stack) return convert_dict(obj, slot, opt, depth);
+    return stack_guarded([&] { return convert_dict(obj, slot, opt, depth); });
+  }
+  if (type == &PyList_Type) {
+    if (!check_stack) return convert_list(obj, slot, opt, depth);
+    return stack_guarded([&] { return convert_list(obj, slot, opt, depth); });
+  }
   if (type == &PyUnicode_Type) return put_str(obj, slot);
   if (obj == Py_None) {
     slot = YamlValue::null();
@@ -236,17 +249,6 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
   if (type == &PyBool_Type) {
     slot = YamlValue::of_bool(obj == Py_True);
     return {};
-  }
-  // The stack check runs every kStackCheckEvery levels of containers: a few
-  // frames of this walk take far less than the red zone it keeps free.
-  const bool check_stack = (depth % kStackCheckEvery) == 0;
-  if (type == &PyList_Type) {
-    if (!check_stack) return convert_list(obj, slot, opt, depth);
-    return stack_guarded([&] { return convert_list(obj, slot, opt, depth); });
-  }
-  if (type == &PyDict_Type) {
-    if (!check_stack) return convert_dict(obj, slot, opt, depth);
-    return stack_guarded([&] { return convert_dict(obj, slot, opt, depth); });
   }
   return stack_guarded([&] { return convert_slow(obj, slot, opt, depth); });
 }

@@ -139,7 +139,7 @@ def write_while_another_thread_runs(make_data, action, tries=10):
 
 
 # Written first, it keeps the writer busy while the other thread wakes.
-BALLAST = [i * 0.25 for i in range(200_000)]
+BALLAST = [i * 0.25 for i in range(500_000)]
 
 
 def test_lock_released_while_the_writer_runs():

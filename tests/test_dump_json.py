@@ -1,6 +1,9 @@
 """to_json: arguments, layout and the JSON text written."""
 
+import codecs
 import json
+import sys
+import threading
 
 import pytest
 
@@ -94,8 +97,91 @@ def test_arguments():
 
 
 # ---------------------------------------------------------------------------
-# Plain data is written straight from the objects, anything sorted through a
-# converted tree: both give the same text, and the same error.
+# The writer runs with the interpreter lock released.  With a long switch
+# interval a thread waiting for the lock gets it only when to_json lets go
+# of it, so what that thread does lands exactly while the tree is written.
+
+def write_while_another_thread_runs(make_data, action, tries=10):
+    """to_json(make_data()) while another thread waits to run `action(data)`
+    as soon as it has the lock; the text and whether the action ran inside
+    the call.  (Waking that thread may take longer than the writing on a
+    busy machine: a miss is tried again.)"""
+    for _ in range(tries):
+        data = make_data()
+        state = {"inside": False, "ran_inside": None}
+        # A plain lock: releasing it never blocks (an Event's set may, and
+        # would hand the interpreter lock over on its own).
+        ready, gate = threading.Event(), threading.Lock()
+        gate.acquire()
+
+        def other():
+            ready.set()
+            with gate:
+                state["ran_inside"] = state["inside"]
+                action(data)
+
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(5.0)
+        try:
+            thread = threading.Thread(target=other)
+            thread.start()
+            ready.wait()
+            state["inside"] = True
+            gate.release()
+            text = kestrine.to_json(data)
+            state["inside"] = False
+            thread.join(30)
+        finally:
+            sys.setswitchinterval(interval)
+        if state["ran_inside"]:
+            break
+    return text, state["ran_inside"]
+
+
+# Written first, it keeps the writer busy while the other thread wakes.
+BALLAST = [i * 0.25 for i in range(500_000)]
+
+
+def test_lock_released_while_the_writer_runs():
+    text, ran_inside = write_while_another_thread_runs(lambda: [BALLAST], lambda data: None)
+    assert ran_inside and json.loads(text) == [BALLAST]
+    # Small texts are written without letting go of the lock.
+    assert write_while_another_thread_runs(lambda: ["x"], lambda data: None, tries=1) == (b'["x"]', False)
+
+
+def test_what_the_writer_reads_outlives_changes_by_other_threads():
+    # Long texts (ASCII, bytes, and the UTF-8 form a str keeps) are read
+    # where they live; the other thread drops the only other references to
+    # them before the writer gets past the ballast.
+    def make_data():
+        long_texts = ["%d" % i + "a" * 700 for i in range(300)]
+        kept_utf8 = ["é%d" % i * 300 for i in range(100)]
+        for t in kept_utf8:
+            size = sys.getsizeof(t)
+            with pytest.raises(LookupError):
+                codecs.lookup(t)  # reads the str as UTF-8, which it then keeps
+            assert sys.getsizeof(t) > size
+        return {"ballast": BALLAST, "texts": long_texts, "bytes": [t.encode() for t in long_texts],
+                "non_ascii": kept_utf8, "nested": [{"k": t} for t in long_texts]}
+
+    expected = make_data()
+    expected = json.dumps({**expected, "bytes": expected["texts"]}, ensure_ascii=False,
+                          separators=(",", ":")).encode()
+
+    def drop_everything(data):
+        for key in list(data):
+            if key != "ballast":
+                data[key].clear()
+        data.clear()
+        [("b" * 700 + str(i)) for i in range(2000)]  # noqa: B018 - reuse the freed memory
+
+    text, ran_inside = write_while_another_thread_runs(make_data, drop_everything)
+    assert ran_inside and text == expected
+
+
+# ---------------------------------------------------------------------------
+# Sorting members already in key order changes nothing: both give the same
+# text, and the same error.
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -131,11 +217,42 @@ def json_data():
 def outcome(obj, option):
     try:
         return kestrine.to_json(obj, option=option, default=repr)
-    except Exception as exc:  # noqa: BLE001 - the two roads must fail alike
+    except Exception as exc:  # noqa: BLE001 - both must fail alike
         return type(exc), str(exc)
 
 
 @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(json_data(), st.sampled_from([0, kestrine.OPT_INDENT_2]))
-def test_written_straight_as_through_a_tree(obj, option):
+def test_sorting_members_already_in_order_changes_nothing(obj, option):
     assert outcome(obj, option) == outcome(obj, option | kestrine.OPT_SORT_KEYS)
+
+
+PLAIN = st.recursive(
+    st.none() | st.booleans() | st.integers(min_value=-2 ** 63, max_value=2 ** 63 - 1)
+    | st.floats(allow_nan=False, allow_infinity=False) | st.text(max_size=40),
+    lambda inner: st.lists(inner, max_size=6) | st.dictionaries(st.text(max_size=10), inner, max_size=6),
+    max_leaves=30)
+
+
+def texts_in(obj):
+    if isinstance(obj, dict):
+        for key, value in obj.items():
+            yield key
+            yield from texts_in(value)
+    elif isinstance(obj, list):
+        for item in obj:
+            yield from texts_in(item)
+    elif isinstance(obj, str):
+        yield obj
+
+
+@settings(max_examples=400, deadline=None)
+@given(PLAIN)
+def test_plain_data_reads_back_and_texts_are_written_as_the_json_module_writes_them(obj):
+    # Floats read back exactly; texts of every storage width (Latin-1,
+    # BMP, astral) come out as the json module writes them, but for the two
+    # line separators JavaScript cannot hold raw.
+    assert json.loads(kestrine.to_json(obj)) == obj
+    texts = list(texts_in(obj))
+    expected = json.dumps(texts, ensure_ascii=False, separators=(",", ":"))
+    assert kestrine.to_json(texts).decode() == expected.replace("\u2028", "\\u2028").replace("\u2029", "\\u2029")

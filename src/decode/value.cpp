@@ -34,11 +34,12 @@ ValueArena::~ValueArena() { release(); }
 
 ValueArena::ValueArena(ValueArena&& other) noexcept
     : head_(other.head_),
+      spare_(other.spare_),
       cursor_(other.cursor_),
       limit_(other.limit_),
       next_chunk_(other.next_chunk_),
       reserved_(other.reserved_) {
-  other.head_ = nullptr;
+  other.head_ = other.spare_ = nullptr;
   other.cursor_ = other.limit_ = nullptr;
   other.reserved_ = 0;
 }
@@ -47,11 +48,12 @@ ValueArena& ValueArena::operator=(ValueArena&& other) noexcept {
   if (this != &other) {
     release();
     head_ = other.head_;
+    spare_ = other.spare_;
     cursor_ = other.cursor_;
     limit_ = other.limit_;
     next_chunk_ = other.next_chunk_;
     reserved_ = other.reserved_;
-    other.head_ = nullptr;
+    other.head_ = other.spare_ = nullptr;
     other.cursor_ = other.limit_ = nullptr;
     other.reserved_ = 0;
   }
@@ -59,25 +61,51 @@ ValueArena& ValueArena::operator=(ValueArena&& other) noexcept {
 }
 
 void ValueArena::release() noexcept {
-  Chunk* c = head_;
-  while (c != nullptr) {
-    Chunk* prev = c->prev;
-    ::operator delete(static_cast<void*>(c));
-    c = prev;
+  release_keeping(0);
+}
+
+std::size_t ValueArena::release_keeping(std::size_t keep_bytes) noexcept {
+  // The chunks of the trees first, newest (largest) first, then those kept
+  // before and not taken since.
+  Chunk* const lists[] = {head_, spare_};
+  spare_ = nullptr;
+  std::size_t kept = 0;
+  for (Chunk* c : lists) {
+    while (c != nullptr) {
+      Chunk* prev = c->prev;
+      if (kept + c->size <= keep_bytes) {
+        kept += c->size;
+        c->prev = spare_;
+        spare_ = c;
+      } else {
+        ::operator delete(static_cast<void*>(c));
+      }
+      c = prev;
+    }
   }
   head_ = nullptr;
   cursor_ = limit_ = nullptr;
   reserved_ = 0;
+  return kept;
 }
 
-void* ValueArena::allocate(std::size_t bytes, std::size_t align) {
-  const std::uintptr_t p = align_up(reinterpret_cast<std::uintptr_t>(cursor_), align);
-  if (cursor_ != nullptr && p <= reinterpret_cast<std::uintptr_t>(limit_) &&
-      bytes <= std::size_t(reinterpret_cast<std::uintptr_t>(limit_) - p)) [[likely]] {
-    cursor_ = reinterpret_cast<char*>(p + bytes);
-    return reinterpret_cast<void*>(p);
+ValueArena::Chunk* ValueArena::take_kept_chunk(std::size_t need) noexcept {
+  for (Chunk** link = &spare_; *link != nullptr; link = &(*link)->prev) {
+    Chunk* c = *link;
+    if (c->size >= need) {
+      *link = c->prev;
+      reserved_ += c->size;
+      return c;
+    }
   }
-  return allocate_slow(bytes, align);
+  return nullptr;
+}
+
+ValueArena::Chunk* ValueArena::fresh_chunk(std::size_t size) {
+  auto* c = static_cast<Chunk*>(::operator new(size));
+  c->size = size;
+  reserved_ += size;
+  return c;
 }
 
 void* ValueArena::allocate_slow(std::size_t bytes, std::size_t align) {
@@ -87,23 +115,23 @@ void* ValueArena::allocate_slow(std::size_t bytes, std::size_t align) {
   if (need > next_chunk_ / 2 && head_ != nullptr) {
     // A large block gets a chunk of its own, kept behind the current one so
     // that the current chunk's free space stays in use.
-    auto* c = static_cast<Chunk*>(::operator new(need));
-    c->size = need;
+    Chunk* c = take_kept_chunk(need);
+    if (c == nullptr) c = fresh_chunk(need);
     c->prev = head_->prev;
     head_->prev = c;
-    reserved_ += need;
     return reinterpret_cast<void*>(align_up(reinterpret_cast<std::uintptr_t>(c) + kHeader, align));
   }
-  std::size_t size = next_chunk_;
-  while (size < need) size *= 2;
-  if (next_chunk_ < kMaxChunk) next_chunk_ *= 2;
-  auto* c = static_cast<Chunk*>(::operator new(size));
-  c->size = size;
+  Chunk* c = take_kept_chunk(need);
+  if (c == nullptr) {
+    std::size_t size = next_chunk_;
+    while (size < need) size *= 2;
+    if (next_chunk_ < kMaxChunk) next_chunk_ *= 2;
+    c = fresh_chunk(size);
+  }
   c->prev = head_;
   head_ = c;
-  reserved_ += size;
   char* base = reinterpret_cast<char*>(c);
-  limit_ = base + size;
+  limit_ = base + c->size;
   const std::uintptr_t p = align_up(reinterpret_cast<std::uintptr_t>(base) + kHeader, align);
   cursor_ = reinterpret_cast<char*>(p + bytes);
   return reinterpret_cast<void*>(p);

@@ -199,7 +199,25 @@ class ValueArena {
   ValueArena(const ValueArena&) = delete;
   ValueArena& operator=(const ValueArena&) = delete;
 
-  void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t));
+  // Inline: most allocations fit the current chunk (the rest take
+  // allocate_slow).
+  void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t)) {
+    if (align == 1 && bytes != 0) {  // texts: one comparison (an empty arena has no room)
+      if (bytes <= static_cast<std::size_t>(limit_ - cursor_)) [[likely]] {
+        void* p = cursor_;
+        cursor_ += bytes;
+        return p;
+      }
+      return allocate_slow(bytes, align);
+    }
+    const std::uintptr_t p = (reinterpret_cast<std::uintptr_t>(cursor_) + (align - 1)) & ~std::uintptr_t(align - 1);
+    if (cursor_ != nullptr && p <= reinterpret_cast<std::uintptr_t>(limit_) &&
+        bytes <= std::size_t(reinterpret_cast<std::uintptr_t>(limit_) - p)) [[likely]] {
+      cursor_ = reinterpret_cast<char*>(p + bytes);
+      return reinterpret_cast<void*>(p);
+    }
+    return allocate_slow(bytes, align);
+  }
   template <class T>
   T* allocate_array(std::size_t n) {
     static_assert(std::is_trivially_destructible_v<T>);
@@ -234,16 +252,29 @@ class ValueArena {
 
   // Frees every chunk; all trees built here become invalid.  O(chunks).
   void release() noexcept;
-  // Bytes obtained from the system so far (chunk sizes).
+  // The same, except that up to `keep_bytes` of chunks are kept for the
+  // trees built next in this arena, which take them before asking the
+  // system for memory: fresh memory costs a page fault per page the first
+  // time it is written, a good part of building a large tree.  Gives the
+  // bytes kept.
+  std::size_t release_keeping(std::size_t keep_bytes) noexcept;
+  // Bytes of the chunks in use (obtained from the system or kept), and of
+  // those the bytes handed out, roughly (less the free end of the current
+  // chunk).
   std::size_t bytes_reserved() const noexcept { return reserved_; }
+  std::size_t bytes_used() const noexcept { return reserved_ - static_cast<std::size_t>(limit_ - cursor_); }
 
  private:
   struct Chunk;
   void* allocate_slow(std::size_t bytes, std::size_t align);
+  // A kept chunk of at least `need` bytes, or null; fresh memory of `size`.
+  Chunk* take_kept_chunk(std::size_t need) noexcept;
+  Chunk* fresh_chunk(std::size_t size);
   YamlValue make_text_value(ValueKind kind, std::string_view text);
   YamlValue make_array_value(ValueKind kind, void* data, std::size_t count);
 
   Chunk* head_ = nullptr;   // current chunk; older chunks follow through `prev`
+  Chunk* spare_ = nullptr;  // chunks kept by release_keeping, linked through `prev`
   char* cursor_ = nullptr;  // next free byte in head_
   char* limit_ = nullptr;   // end of head_
   std::size_t next_chunk_ = 4096;

@@ -15,8 +15,10 @@
 namespace kestrine {
 
 std::string format_float(double value);
-// The longest text of a float (sign, 17 digits, point, exponent), rounded up.
-inline constexpr std::size_t kFloatTextMax = 32;
+// The room write_float_text needs at `out`: the longest text is 24 bytes
+// (sign, 17 digits, point, exponent), and it is written in blocks that may
+// run past its end.
+inline constexpr std::size_t kFloatTextMax = 48;
 // The same text written at `out` (room for kFloatTextMax bytes); gives its end.
 char* write_float_text(char* out, double value) noexcept;
 // The same text appended to `out`.

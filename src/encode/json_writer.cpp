@@ -5,8 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <vector>
-
 
 #include "emit_util/float_text.hpp"
 #include "util/stack_guard.hpp"
@@ -16,6 +16,7 @@ namespace kestrine {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
+constexpr std::size_t kStackCheckEvery = 4;
 
 inline void append_int(std::string& out, std::int64_t v) {
   char buf[24];
@@ -44,29 +45,26 @@ inline void newline_indent(TextSink& out, std::size_t spaces) {
   out.commit(p + 1 + spaces);
 }
 
-// The escapes of the bytes from `text[first]` on, the string's closing quote
-// included (the opening quote and the plain prefix are written).
+// The escapes of the bytes from `text[first]` (one that needs escaping, or
+// 0xE2) on, the string's closing quote included (the opening quote and the
+// plain prefix are written).  Plain runs between escapes are found a block
+// at a time (json_plain_prefix) and copied whole.
 void write_json_escapes(TextSink& out, std::string_view text, std::size_t first) {
   const std::size_t n = text.size();
-  std::size_t run = first;
-  for (std::size_t i = first; i < n; ++i) {
+  std::size_t i = first;
+  while (i < n) {
     const unsigned char b = static_cast<unsigned char>(text[i]);
-    if (!json_detail::kEscapeByte[b]) continue;
-    const char* esc = nullptr;
-    std::size_t len = 1;
     if (b == 0xE2) {
-      // U+2028 and U+2029 (E2 80 A8/A9) end lines in JavaScript.
+      // U+2028 and U+2029 (E2 80 A8/A9) end lines in JavaScript; any other
+      // character with this lead byte is copied.
       if (i + 2 < n && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
           (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8) {
-        esc = static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-        len = 3;
+        out.append(static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029", 6);
+        i += 3;
       } else {
-        continue;
+        out.push_back(static_cast<char>(b));
+        i += 1;
       }
-    }
-    out.append(text.data() + run, i - run);
-    if (esc != nullptr) {
-      out.append(esc, 6);
     } else {
       switch (b) {
         case '"': out.append("\\\"", 2); break;
@@ -81,14 +79,13 @@ void write_json_escapes(TextSink& out, std::string_view text, std::size_t first)
           out.append(buf, 6);
         }
       }
+      i += 1;
     }
-    i += len - 1;
-    run = i + 1;
+    const std::size_t plain = json_plain_prefix(text.substr(i));
+    out.append(text.data() + i, plain);
+    i += plain;
   }
-  char* p = out.reserve(n - run + 1);
-  std::memcpy(p, text.data() + run, n - run);
-  p[n - run] = '"';
-  out.commit(p + n - run + 1);
+  out.push_back('"');
 }
 
 // A member key: its text lives either in the tree or in the writer's key
@@ -107,8 +104,19 @@ class JsonWriter {
   bool write(const YamlValue& value, std::size_t level);
 
  private:
+  // An item's or member's value: the commonest scalars written in place
+  // (saving a call per value), the rest through write().
+  [[gnu::always_inline]] bool write_nested(const YamlValue& v, std::size_t level) {
+    switch (v.kind) {
+      case ValueKind::String: write_json_string(out_, v.text()); return true;
+      case ValueKind::Int: append_int(out_, v.integer); return true;
+      case ValueKind::Null: out_.append("null", 4); return true;
+      default: return write(v, level);
+    }
+  }
   bool write_array(const YamlValue& value, std::size_t level);
   bool write_object(const YamlValue& value, std::size_t level);
+  bool write_sorted_object(std::span<const ValuePair> pairs, std::size_t level);
   std::string_view key_text(const KeyRef& k) const noexcept {
     return k.data != nullptr ? std::string_view(k.data, k.size)
                              : std::string_view(key_buf_.data() + k.offset, k.size);
@@ -116,8 +124,8 @@ class JsonWriter {
 
   TextSink& out_;
   const JsonOptions& opt_;
-  std::vector<KeyRef> keys_;  // members of the open objects
-  std::string key_buf_;       // texts of non-string keys of the open objects
+  std::vector<KeyRef> keys_;  // members of the open sorted objects
+  std::string key_buf_;       // texts of non-string keys of the open sorted objects, and scratch
 };
 
 bool JsonWriter::write(const YamlValue& value, std::size_t level) {
@@ -137,9 +145,13 @@ bool JsonWriter::write(const YamlValue& value, std::size_t level) {
       key_buf_.resize(mark);
       return true;
     }
+    // The stack is checked every kStackCheckEvery levels: a few frames of
+    // this walk take far less than the red zone keeps free.
     case ValueKind::Sequence:
+      if (level % kStackCheckEvery != 0) return write_array(*v, level);
       return stack_guarded([&] { return write_array(*v, level); });
     case ValueKind::Mapping:
+      if (level % kStackCheckEvery != 0) return write_object(*v, level);
       return stack_guarded([&] { return write_object(*v, level); });
     case ValueKind::Tagged: break;  // unwrapped above
   }
@@ -155,9 +167,13 @@ bool JsonWriter::write_array(const YamlValue& value, std::size_t level) {
   out_.push_back('[');
   bool first = true;
   for (const YamlValue& item : items) {
-    write_json_item_start(out_, first, opt_, level);
+    if (opt_.indent == 0) [[likely]] {
+      if (!first) out_.push_back(',');
+    } else {
+      write_json_item_start(out_, first, opt_, level);
+    }
     first = false;
-    if (!write(item, level + 1)) return false;
+    if (!write_nested(item, level + 1)) return false;
   }
   write_json_close(out_, ']', opt_, level);
   return true;
@@ -169,6 +185,35 @@ bool JsonWriter::write_object(const YamlValue& value, std::size_t level) {
     out_.append("{}", 2);
     return true;
   }
+  if (opt_.sort_keys && pairs.size() >= 2) return write_sorted_object(pairs, level);
+  // Members as they come: a collection key found halfway takes back what
+  // this object wrote, so that it writes nothing of itself.
+  const std::size_t start = out_.size();
+  out_.push_back('{');
+  bool first = true;
+  for (const ValuePair& p : pairs) {
+    const YamlValue* k = &p.key;
+    while (k->kind == ValueKind::Tagged) k = &k->tagged().inner;
+    if (k->kind == ValueKind::String) [[likely]] {
+      write_json_member_name(out_, k->text(), first, opt_, level);
+    } else {
+      const std::size_t buf_mark = key_buf_.size();
+      const bool scalar = append_json_key_text(key_buf_, *k);
+      if (scalar) write_json_member_name(out_, std::string_view(key_buf_).substr(buf_mark), first, opt_, level);
+      key_buf_.resize(buf_mark);
+      if (!scalar) {
+        out_.truncate(start);
+        return false;
+      }
+    }
+    first = false;
+    if (!write_nested(p.value, level + 1)) return false;
+  }
+  write_json_close(out_, '}', opt_, level);
+  return true;
+}
+
+bool JsonWriter::write_sorted_object(std::span<const ValuePair> pairs, std::size_t level) {
   const std::size_t mark = keys_.size();
   const std::size_t buf_mark = key_buf_.size();
   auto done = [&](bool ok) {
@@ -189,12 +234,8 @@ bool JsonWriter::write_object(const YamlValue& value, std::size_t level) {
     if (!append_json_key_text(key_buf_, *k)) return done(false);
     keys_.push_back({nullptr, start, key_buf_.size() - start, &p.value});
   }
-  if (opt_.sort_keys && pairs.size() >= 2) {
-    std::stable_sort(keys_.begin() + static_cast<std::ptrdiff_t>(mark), keys_.end(),
-                     [this](const KeyRef& a, const KeyRef& b) {
-                       return key_text(a) < key_text(b);
-                     });
-  }
+  std::stable_sort(keys_.begin() + static_cast<std::ptrdiff_t>(mark), keys_.end(),
+                   [this](const KeyRef& a, const KeyRef& b) { return key_text(a) < key_text(b); });
   out_.push_back('{');
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const KeyRef k = keys_[mark + i];  // copied: nested objects grow keys_
@@ -274,8 +315,8 @@ void write_json_member_name_slow(TextSink& out, std::string_view key, bool first
   if (options.indent != 0) out.push_back(' ');
 }
 
-void write_json_close(TextSink& out, char bracket, const JsonOptions& options, std::size_t level) {
-  if (options.indent != 0) newline_indent(out, options.indent * level);
+void write_json_close_indented(TextSink& out, char bracket, const JsonOptions& options, std::size_t level) {
+  newline_indent(out, options.indent * level);
   out.push_back(bracket);
 }
 

@@ -5,8 +5,8 @@
 // become their text.  A collection used as a mapping key is the one error.
 // Runs without the interpreter lock; appends to one sink (util/text_sink.hpp);
 // key texts of non-string keys go to a scratch buffer reused for the whole
-// call.  The pieces (strings, floats, key texts) are shared with the Python
-// side, which writes plain Python data straight to JSON without a tree.
+// call.  Members are written as they come unless sorted, when an object's
+// key texts are gathered and sorted first.
 #pragma once
 
 #include <array>
@@ -19,6 +19,7 @@
 
 #include "decode/value.hpp"
 #include "util/text_sink.hpp"
+#include "util/unaligned.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -70,7 +71,7 @@ bool append_json_key_text(std::string& out, const YamlValue& key);
 void write_json_item_start(TextSink& out, bool first, const JsonOptions& options, std::size_t level);
 inline void write_json_member_name(TextSink& out, std::string_view key, bool first, const JsonOptions& options,
                                    std::size_t level);
-void write_json_close(TextSink& out, char bracket, const JsonOptions& options, std::size_t level);
+inline void write_json_close(TextSink& out, char bracket, const JsonOptions& options, std::size_t level);
 
 // ---- inline fast paths -------------------------------------------------------
 
@@ -105,34 +106,13 @@ inline std::size_t first_hit(unsigned mask, unsigned half, std::size_t n) noexce
 }
 #endif
 
-// Copies n bytes without a call for the short texts that make most of a
-// document: two overlapping moves of 8, 4 or 1 bytes.
-[[gnu::always_inline]] inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
-  if (n >= 8 && n <= 16) {
-    std::uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + n - 8, &tail, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + n - 4, &tail, 4);
-  } else if (n < 4) {
-    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
-  } else {
-    std::memcpy(to, from, n);
-  }
-}
-
 }  // namespace json_detail
 
 // The escaping tail of write_json_string (from the first byte to escape).
 void write_json_string_escaped(TextSink& out, std::string_view text, std::size_t plain);
 void write_json_member_name_slow(TextSink& out, std::string_view key, bool first, const JsonOptions& options,
                                  std::size_t level);
+void write_json_close_indented(TextSink& out, char bracket, const JsonOptions& options, std::size_t level);
 
 [[gnu::always_inline]] inline std::size_t json_plain_prefix(std::string_view text) noexcept {
   const std::size_t n = text.size();
@@ -171,7 +151,7 @@ void write_json_member_name_slow(TextSink& out, std::string_view key, bool first
   return i;
 }
 
-inline void write_json_string(TextSink& out, std::string_view text) {
+[[gnu::always_inline]] inline void write_json_string(TextSink& out, std::string_view text) {
   const std::size_t n = text.size();
   const std::size_t plain = json_plain_prefix(text);
   if (plain != n) [[unlikely]] {
@@ -180,13 +160,13 @@ inline void write_json_string(TextSink& out, std::string_view text) {
   }
   char* q = out.reserve(n + 2);
   q[0] = '"';
-  json_detail::copy_bytes(q + 1, text.data(), n);
+  copy_bytes(q + 1, text.data(), n);
   q[n + 1] = '"';
   out.commit(q + n + 2);
 }
 
-inline void write_json_member_name(TextSink& out, std::string_view key, bool first, const JsonOptions& options,
-                                   std::size_t level) {
+[[gnu::always_inline]] inline void write_json_member_name(TextSink& out, std::string_view key, bool first,
+                                                          const JsonOptions& options, std::size_t level) {
   if (options.indent != 0 || json_plain_prefix(key) != key.size()) [[unlikely]] {
     write_json_member_name_slow(out, key, first, options, level);
     return;
@@ -198,10 +178,18 @@ inline void write_json_member_name(TextSink& out, std::string_view key, bool fir
   q[0] = ',';
   q += comma;
   q[0] = '"';
-  json_detail::copy_bytes(q + 1, key.data(), n);
+  copy_bytes(q + 1, key.data(), n);
   q[n + 1] = '"';
   q[n + 2] = ':';
   out.commit(q + n + 3);
+}
+
+inline void write_json_close(TextSink& out, char bracket, const JsonOptions& options, std::size_t level) {
+  if (options.indent != 0) [[unlikely]] {
+    write_json_close_indented(out, bracket, options, level);
+    return;
+  }
+  out.push_back(bracket);
 }
 
 }  // namespace kestrine

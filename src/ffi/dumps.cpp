@@ -9,6 +9,7 @@
 #include "ffi/convert/json_encode.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/options.hpp"
+#include "ffi/output_buffer.hpp"
 #include "ffi/represent.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "ffi/types/document.hpp"
@@ -28,29 +29,6 @@ std::size_t output_estimate(PyEncoder& encoder, std::size_t floor) noexcept {
   const std::size_t guess = encoder.arena().bytes_reserved();
   return guess > floor ? guess : floor;
 }
-
-// The output buffer of the last call on this thread, kept for the next one
-// when it is not too large: fresh memory costs a page fault per 4 KiB the
-// first time it is written, which is a good part of a small dump's time.
-constexpr std::size_t kRetainedBufferLimit = std::size_t(4) << 20;
-thread_local std::string t_spare_buffer;
-
-class OutputBuffer {
- public:
-  OutputBuffer() noexcept : text_(std::move(t_spare_buffer)) { text_.clear(); }
-  ~OutputBuffer() {
-    if (text_.capacity() <= kRetainedBufferLimit && text_.capacity() > t_spare_buffer.capacity()) {
-      text_.clear();
-      t_spare_buffer = std::move(text_);
-    }
-  }
-  OutputBuffer(const OutputBuffer&) = delete;
-  OutputBuffer& operator=(const OutputBuffer&) = delete;
-  std::string& text() noexcept { return text_; }
-
- private:
-  std::string text_;
-};
 
 // Is `obj` an instance of one of the round-trip document classes?
 PyResult<bool> is_instance_of_class(PyObject* obj, PyResult<PyTypeObject*> (*cls)() noexcept) noexcept {
@@ -152,23 +130,7 @@ KESTRINE_FUNCTION_BODY(to_json_body) {
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const value, document_substitute(obj, true, substitute));
 
   const EncodeOptions encode_options = EncodeOptions::from_option_bits(option, default_fn, nullptr);
-  const JsonOptions json_options = JsonOptions::from_option_bits(option);
-  // Sorted members need every key text of an object first: through a tree.
-  if (!json_options.sort_keys) return py_to_json_bytes(value, encode_options, json_options);
-
-  PyEncoder encoder(encode_options);
-  KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(value));
-  OutputBuffer buffer;
-  std::string& text = buffer.text();
-  auto written = without_gil([&] {
-    text.reserve(output_estimate(encoder, 0));
-    auto r = write_json_value(text, root, json_options, 0);
-    encoder.arena().release();
-    return r;
-  });
-  encoder.release_refs();
-  if (!written) return fail(encode_error_to_py(written.error()));
-  return new_bytes(text);
+  return py_to_json_bytes(value, encode_options, JsonOptions::from_option_bits(option));
 }
 
 }  // namespace kestrine

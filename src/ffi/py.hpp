@@ -232,12 +232,14 @@ PyResult<std::string_view> str_view(PyObject* str) noexcept;
 // without a call; nothing for any other str, which the caller reads the
 // general way.  `str` must be a str (subclasses included).
 inline std::optional<std::string_view> compact_ascii_view(PyObject* str) noexcept {
+  const auto* head = reinterpret_cast<const PyASCIIObject*>(str);
 #if PY_VERSION_HEX < 0x030C0000
-  if (!PyUnicode_IS_READY(str)) return std::nullopt;
+  if (!(head->state.ready & head->state.compact & head->state.ascii)) return std::nullopt;
+#else
+  if (!(head->state.compact & head->state.ascii)) return std::nullopt;
 #endif
-  if (!PyUnicode_IS_COMPACT_ASCII(str)) return std::nullopt;
-  return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
-                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+  // A compact ASCII str keeps its characters right after this header.
+  return std::string_view(reinterpret_cast<const char*>(head + 1), static_cast<std::size_t>(head->length));
 }
 
 // The unqualified `__name__` of a type, for messages (its tp_name when the

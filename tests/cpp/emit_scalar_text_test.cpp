@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "emit_util/float_text.hpp"
@@ -168,6 +172,49 @@ TEST(EmitFloatText, Forms) {
   EXPECT_EQ(format_float(0.1), "0.1");
   EXPECT_EQ(format_float(1.2345678901234567e16), "1.2345678901234568e+16");
   EXPECT_EQ(format_float(123456.789), "123456.789");
+}
+
+// The text of a float from std::to_chars: the shortest digits in scientific
+// form, then the fixed form for exponents -4..15.
+std::string reference_float_text(double v) {
+  if (std::isnan(v)) return ".nan";
+  if (std::isinf(v)) return v > 0 ? ".inf" : "-.inf";
+  char sci[64];
+  const std::string s(sci, std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr);
+  const std::size_t e = s.find('e');
+  const int exponent = std::stoi(s.substr(e + 1));
+  if (exponent >= -4 && exponent <= 15) {
+    char fixed[64];
+    const char* end = std::to_chars(fixed, fixed + sizeof fixed, v, std::chars_format::fixed).ptr;
+    const std::string t(fixed, static_cast<std::size_t>(end - fixed));
+    return t.find('.') == std::string::npos ? t + ".0" : t;
+  }
+  std::string mantissa = s.substr(0, e);
+  if (mantissa.find('.') == std::string::npos) mantissa += ".0";
+  const int mag = exponent < 0 ? -exponent : exponent;
+  return mantissa + (exponent < 0 ? "e-" : "e+") + (mag < 10 ? "0" : "") + std::to_string(mag);
+}
+
+// Random bit patterns, and the doubles where shortest-digit methods go
+// wrong: powers of two (an uneven gap below), their neighbours,
+// subnormals, integers near 2^53, short decimals at every scale.
+TEST(EmitFloatText, SameAsTheReferenceEverywhere) {
+  std::mt19937_64 rng(2024);
+  const auto check = [](double v) { ASSERT_EQ(format_float(v), reference_float_text(v)) << std::hexfloat << v; };
+  for (int i = 0; i < 100000; ++i) {
+    const std::uint64_t bits = rng();
+    check(std::bit_cast<double>(bits));
+    check(std::bit_cast<double>(bits & 0x800FFFFFFFFFFFFFULL));  // subnormal
+    check(static_cast<double>(static_cast<std::int64_t>(bits >> (bits & 63))));
+    check(static_cast<double>(bits % 100000) * std::pow(10.0, static_cast<int>((bits >> 40) % 40) - 20));
+  }
+  for (int e = -1074; e <= 1023; ++e) {
+    const double p = std::ldexp(1.0, e);
+    check(p);
+    check(std::nextafter(p, 0.0));
+    check(std::nextafter(p, INFINITY));
+  }
+  for (double v : {0x1p53, 0x1p53 + 2, 0x1p53 - 1, 9007199254740993.0, 1e23, 5e-324, 1.7976931348623157e308}) check(v);
 }
 
 // Every finite text reads back as the same double under YAML 1.2, YAML 1.1

@@ -1,10 +1,16 @@
 // UTF-8 validation against a straightforward reference decoder.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "util/utf8.hpp"
+#include "util/wide_utf8.hpp"
 
 namespace kestrine {
 namespace {
@@ -108,6 +114,45 @@ TEST(UtilUtf8, AgreesWithTheReferenceOnRandomInput) {
     }
     ASSERT_EQ(utf8_valid_prefix(s.data(), s.size()), reference_prefix(s)) << testing::PrintToString(s);
   }
+}
+
+// UTF-8 of 8-, 16- and 32-bit code units against one code point at a time:
+// random texts drawn from a few ranges each (so that blocks of one kind and
+// mixed blocks both occur), of every length around the block sizes, and a
+// surrogate at each position refused.
+template <class Unit>
+void check_wide_utf8(std::mt19937& rng, std::initializer_list<std::pair<char32_t, char32_t>> ranges) {
+  const std::vector<std::pair<char32_t, char32_t>> pool(ranges);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t n = rng() % 70;
+    const std::size_t kinds = 1 + rng() % pool.size();
+    std::vector<Unit> units;
+    std::string expected;
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto [lo, hi] = pool[rng() % kinds];
+      const char32_t c = lo + static_cast<char32_t>(rng() % (hi - lo + 1));
+      units.push_back(static_cast<Unit>(c));
+      append_utf8(expected, c);
+    }
+    const std::optional<std::size_t> size = wide_utf8_size(units.data(), n);
+    ASSERT_EQ(size, expected.size());
+    std::string out(*size + 16, '#');  // writes never pass the size
+    write_wide_utf8(units.data(), n, out.data());
+    ASSERT_EQ(out.substr(0, *size), expected);
+    ASSERT_EQ(out.substr(*size), std::string(16, '#'));
+    if constexpr (sizeof(Unit) > 1) {
+      if (n == 0) continue;
+      units[rng() % n] = static_cast<Unit>(0xD800 + rng() % 0x800);
+      EXPECT_FALSE(wide_utf8_size(units.data(), n).has_value());
+    }
+  }
+}
+
+TEST(UtilUtf8, WideUnitsAgreeWithOneCodePointAtATime) {
+  std::mt19937 rng(7);
+  check_wide_utf8<std::uint8_t>(rng, {{0x20, 0x7E}, {0x80, 0xFF}});
+  check_wide_utf8<std::uint16_t>(rng, {{0x20, 0x7E}, {0x400, 0x7FF}, {0x80, 0x3FF}, {0x4E00, 0x9FFF}, {0xE000, 0xFFFF}});
+  check_wide_utf8<std::uint32_t>(rng, {{0x20, 0x7E}, {0x1F600, 0x10FFFF}, {0x80, 0x7FF}, {0x800, 0xD7FF}});
 }
 
 }  // namespace

@@ -83,6 +83,30 @@ TEST(ValueTree, ArenaHandlesLargeAndManyAllocations) {
   EXPECT_EQ(moved.bytes_reserved(), 0u);
 }
 
+// Trees built again and again in one arena that keeps its chunks: each
+// round reads back intact and takes no memory beyond the kept chunks (the
+// bytes kept stay the same), and a block larger than the limit is freed.
+TEST(ValueTree, ArenaReleaseKeepingReusesItsChunks) {
+  ValueArena arena(256);
+  const std::size_t limit = std::size_t(1) << 20;
+  std::size_t first_kept = 0;
+  for (int round = 0; round < 4; ++round) {
+    std::vector<YamlValue> texts;
+    for (int i = 0; i < 5000; ++i) texts.push_back(arena.make_string(std::to_string(round * 100000 + i)));
+    for (int i = 0; i < 5000; i += 499) ASSERT_EQ(texts[i].text(), std::to_string(round * 100000 + i));
+    const std::size_t kept = arena.release_keeping(limit);
+    EXPECT_EQ(arena.bytes_reserved(), 0u);
+    if (round == 0) first_kept = kept;
+    EXPECT_EQ(kept, first_kept) << "round " << round;
+  }
+  const YamlValue big = arena.make_string(std::string(4 << 20, 'y'));
+  EXPECT_EQ(big.text().back(), 'y');
+  EXPECT_LE(arena.release_keeping(limit), limit);
+  ValueArena moved = std::move(arena);  // the kept chunks move along
+  EXPECT_EQ(moved.make_string("kept").text(), "kept");
+  EXPECT_EQ(moved.release_keeping(0), 0u);
+}
+
 TEST(ValueTree, CountNodes) {
   ValueArena arena;
   ValuePair pair[] = {{arena.make_string("a"), YamlValue::of_int(1)}};

@@ -12,7 +12,9 @@
 #include "ffi/types/tag.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
+#include "util/unaligned.hpp"
 #include "util/utf8.hpp"
+#include "util/wide_utf8.hpp"
 
 namespace kestrine {
 namespace {
@@ -51,47 +53,31 @@ PyStatus make_tagged(ValueArena& arena, std::string_view tag, const YamlValue& i
   return {};
 }
 
-// The UTF-8 length of a str's text, from the interpreter's storage; an error
-// for a lone surrogate.
-PyResult<std::size_t> utf8_length(int kind, const void* data, std::size_t len) {
-  std::size_t size = 0;
-  for (std::size_t i = 0; i < len; ++i) {
-    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c < 0x80) {
-      size += 1;
-    } else if (c < 0x800) {
-      size += 2;
-    } else if (c < 0x10000) {
-      if (c >= 0xD800 && c <= 0xDFFF) [[unlikely]] return fail(encode_error_to_py(kSurrogateMessage));
-      size += 3;
-    } else {
-      size += 4;
-    }
-  }
-  return size;
+// A str's characters, stored `Unit` wide, as UTF-8 in the arena: first the
+// exact size (and the surrogate check), then the bytes.
+template <class Unit>
+PyStatus put_utf8(ValueArena& arena, const void* data, std::size_t n, YamlValue& slot) {
+  const auto* units = static_cast<const Unit*>(data);
+  const std::optional<std::size_t> size = wide_utf8_size(units, n);
+  if (!size) [[unlikely]] return fail(encode_error_to_py(kSurrogateMessage));
+  auto* out = static_cast<char*>(arena.allocate(*size, 1));
+  write_wide_utf8(units, n, out);
+  slot = arena.make_string_ref(std::string_view(out, *size));
+  return {};
 }
 
-// Writes the UTF-8 form of a str's text (no surrogates) to `out`.
-void write_utf8(int kind, const void* data, std::size_t len, unsigned char* out) noexcept {
-  unsigned char* p = out;
-  for (std::size_t i = 0; i < len; ++i) {
-    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c < 0x80) {
-      *p++ = static_cast<unsigned char>(c);
-    } else if (c < 0x800) {
-      *p++ = static_cast<unsigned char>(0xC0 | (c >> 6));
-      *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *p++ = static_cast<unsigned char>(0xE0 | (c >> 12));
-      *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else {
-      *p++ = static_cast<unsigned char>(0xF0 | (c >> 18));
-      *p++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-      *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    }
-  }
+// The UTF-8 form that a str which is not compact ASCII keeps once asked for
+// it (PyUnicode_AsUTF8 and the like), read in place: nothing when it has
+// none, or on interpreters whose str layout is not known here.
+std::optional<std::string_view> cached_utf8_view(PyObject* str) noexcept {
+#if PY_VERSION_HEX < 0x030F0000
+  const auto* object = reinterpret_cast<const PyCompactUnicodeObject*>(str);
+  if (object->utf8 == nullptr) return std::nullopt;
+  return std::string_view(object->utf8, static_cast<std::size_t>(object->utf8_length));
+#else
+  (void)str;
+  return std::nullopt;
+#endif
 }
 
 }  // namespace
@@ -167,9 +153,11 @@ void PyEncoder::release_refs() noexcept {
   kept_.clear();
 }
 
-void PyEncoder::keep(PyObject* obj) {
-  kept_.push_back(obj);
-  Py_INCREF(obj);
+YamlValue PyEncoder::refer_text(PyObject* owner, std::string_view text) {
+  kept_.push_back(owner);
+  Py_INCREF(owner);
+  referred_text_bytes_ += text.size();
+  return arena_.make_string_ref(text);
 }
 
 PyResult<YamlValue> PyEncoder::convert(PyObject* obj) {
@@ -189,24 +177,26 @@ PyStatus PyEncoder::put_str(PyObject* str, YamlValue& slot) {
     if (len <= kCopyTextLimit) {
       // The arena's inline fast path; short texts need no length record.
       char* copy = static_cast<char*>(arena_.allocate(len == 0 ? 1 : len, 1));
-      std::memcpy(copy, data, len);
+      copy_bytes(copy, static_cast<const char*>(data), len);
       slot.kind = ValueKind::String;
       slot.len_ = static_cast<std::uint32_t>(len);
       slot.text_ = copy;
     } else {
-      keep(str);
-      slot = arena_.make_string_ref(text);
+      slot = refer_text(str, text);
     }
     return {};
   }
-  // Encode the interpreter's storage straight into the arena: first the exact
-  // size (and the surrogate check), then the bytes.
-  const int kind = PyUnicode_KIND(str);
-  KESTRINE_ASSIGN_OR_RETURN(const std::size_t size, utf8_length(kind, data, len));
-  auto* out = static_cast<unsigned char*>(arena_.allocate(size, 1));
-  write_utf8(kind, data, len, out);
-  slot = arena_.make_string_ref(std::string_view(reinterpret_cast<const char*>(out), size));
-  return {};
+  // Not ASCII: a UTF-8 form the str already keeps (never one with a lone
+  // surrogate), else its storage encoded straight into the arena.
+  if (const std::optional<std::string_view> cached = cached_utf8_view(str)) {
+    slot = cached->size() <= kCopyTextLimit ? arena_.make_string(*cached) : refer_text(str, *cached);
+    return {};
+  }
+  switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND: return put_utf8<Py_UCS1>(arena_, data, len, slot);
+    case PyUnicode_2BYTE_KIND: return put_utf8<Py_UCS2>(arena_, data, len, slot);
+    default: return put_utf8<Py_UCS4>(arena_, data, len, slot);
+  }
 }
 
 PyStatus PyEncoder::put_int(PyObject* obj, YamlValue& slot) {
@@ -233,6 +223,19 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
                                  std::uint32_t depth) {
   if (depth > kMaxEncodeDepth) [[unlikely]] return fail(too_deep());
   PyTypeObject* const type = Py_TYPE(obj);
+  // Containers first: the walks try the scalars themselves (put_simple)
+  // before they call here.  The stack check runs every kStackCheckEvery
+  // levels of containers: a few frames of this walk take far less than the
+  // red zone it keeps free.
+  const bool check_stack = (depth % kStackCheckEvery) == 0;
+  if (type == &PyDict_Type) {
+    if (!check_stack) return convert_dict(obj, slot, opt, depth);
+    return stack_guarded([&] { return convert_dict(obj, slot, opt, depth); });
+  }
+  if (type == &PyList_Type) {
+    if (!check_stack) return convert_list(obj, slot, opt, depth);
+    return stack_guarded([&] { return convert_list(obj, slot, opt, depth); });
+  }
   if (type == &PyUnicode_Type) return put_str(obj, slot);
   if (obj == Py_None) {
     slot = YamlValue::null();
@@ -247,17 +250,6 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
     slot = YamlValue::of_bool(obj == Py_True);
     return {};
   }
-  // The stack check runs every kStackCheckEvery levels of containers: a few
-  // frames of this walk take far less than the red zone it keeps free.
-  const bool check_stack = (depth % kStackCheckEvery) == 0;
-  if (type == &PyList_Type) {
-    if (!check_stack) return convert_list(obj, slot, opt, depth);
-    return stack_guarded([&] { return convert_list(obj, slot, opt, depth); });
-  }
-  if (type == &PyDict_Type) {
-    if (!check_stack) return convert_dict(obj, slot, opt, depth);
-    return stack_guarded([&] { return convert_dict(obj, slot, opt, depth); });
-  }
   return stack_guarded([&] { return convert_slow(obj, slot, opt, depth); });
 }
 
@@ -271,7 +263,7 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
     if (!text || text->size() > kCopyTextLimit) return false;
     const std::size_t len = text->size();
     char* copy = static_cast<char*>(arena_.allocate(len == 0 ? 1 : len, 1));
-    std::memcpy(copy, text->data(), len);
+    copy_bytes(copy, text->data(), len);
     slot.kind = ValueKind::String;
     slot.len_ = static_cast<std::uint32_t>(len);
     slot.text_ = copy;
@@ -408,8 +400,13 @@ PyStatus PyEncoder::convert_dict(PyObject* dict, YamlValue& slot, const EncodeOp
     if (!scope.copied()) {
       const Py_ssize_t before = pos;
       if (!PyDict_Next(dict, &pos, &key, &value)) break;
-      if (Py_TYPE(key) == &PyUnicode_Type && put_simple(value, pair.value)) [[likely]] {
+      if (Py_TYPE(key) == &PyUnicode_Type) [[likely]] {
+        // A str key runs no Python code: converted before its value
+        // decides whether the walk opens.
         if (!put_simple(key, pair.key)) KESTRINE_TRY(put_str(key, pair.key));
+        if (put_simple(value, pair.value)) [[likely]] continue;
+        scope.at(before, i);
+        KESTRINE_TRY(convert_into(value, pair.value, opt, depth + 1));
         continue;
       }
       // A copy taken while this pair converts starts with it, so that
@@ -484,12 +481,7 @@ PyStatus PyEncoder::convert_slow(PyObject* obj, YamlValue& slot, const EncodeOpt
   if (PyBytes_Check(obj)) {
     std::string_view bytes(PyBytes_AS_STRING(obj), static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
     if (!is_valid_utf8(bytes)) return fail(encode_error_to_py(kBytesMessage));
-    if (bytes.size() <= kCopyTextLimit) {
-      slot = arena_.make_string(bytes);
-    } else {
-      keep(obj);
-      slot = arena_.make_string_ref(bytes);
-    }
+    slot = bytes.size() <= kCopyTextLimit ? arena_.make_string(bytes) : refer_text(obj, bytes);
     return {};
   }
   // The rest may run Python code (a subclass's conversions, iterators,

@@ -12,12 +12,19 @@
 // `serializers`, the duck-typed rules and the caller's `default`
 // (ffi/convert/duck_rules.hpp).
 //
-// Texts: ASCII strings up to kCopyTextLimit bytes and every non-ASCII string
-// (encoded here, straight from the interpreter's storage) are copied into the
-// arena.  Longer ASCII strings and bytes are referred to where they live, and
-// the encoder keeps a strong reference to each of them, so the tree stays
-// valid while the writers run without the interpreter lock, whatever other
-// threads or callbacks do to the original containers meanwhile.
+// Texts: one of up to kCopyTextLimit bytes is copied into the arena (which
+// costs less than a reference taken and dropped again, on an object long
+// gone from the cache by then), as is the UTF-8 of every non-ASCII str that
+// keeps none of its own (encoded here, straight from the interpreter's
+// storage).  Longer texts (of an ASCII str, the UTF-8 a str keeps, of bytes)
+// are referred to where they live.  The writers read them with the
+// interpreter lock released, so what keeps them valid matters: not the
+// caller's reference to the root (another thread may replace a list item
+// meanwhile, freeing the str it held), but a strong reference the encoder
+// holds to each owner until release_refs(); and the contents of a str or
+// bytes object, a str's UTF-8 form included once made, never change while
+// the object lives.  Nothing else of a Python object is read once convert()
+// has returned.
 #pragma once
 
 #include <cstddef>
@@ -74,6 +81,8 @@ class PyEncoder {
   PyResult<YamlValue> convert(PyObject* obj);
 
   ValueArena& arena() noexcept { return arena_; }
+  // Bytes of the texts the tree refers to in place (not in the arena).
+  std::size_t referred_text_bytes() const noexcept { return referred_text_bytes_; }
   // Drops the kept references.  Requires the interpreter lock.
   void release_refs() noexcept;
 
@@ -87,14 +96,15 @@ class PyEncoder {
   PyStatus convert_serializer_result(PyObject* result, YamlValue& slot, const EncodeOptions& opt,
                                      std::uint32_t depth);
 
-  // One list or dict walk in progress (encode_walk.hpp), for the walks
-  // that other converters run on the encoder's behalf.
+  // One list or dict walk in progress (encode_walk.hpp).
   class WalkScope;
 
  private:
   PyStatus put_int(PyObject* obj, YamlValue& slot);
   bool put_simple(PyObject* obj, YamlValue& slot);
-  void keep(PyObject* obj);  // adds a strong reference kept until release
+  // A String over `text`, which lives in `owner` (a str or bytes object):
+  // the encoder keeps a strong reference to `owner` until release_refs().
+  YamlValue refer_text(PyObject* owner, std::string_view text);
   PyStatus convert_slow(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
                         std::uint32_t depth);
   PyStatus convert_list(PyObject* list, YamlValue& slot, const EncodeOptions& opt,
@@ -132,6 +142,7 @@ class PyEncoder {
   const EncodeOptions& options_;
   ValueArena arena_;
   std::vector<PyObject*> kept_;
+  std::size_t referred_text_bytes_ = 0;
   std::vector<OpenWalk> walks_;        // outermost first
   std::size_t snapshotted_walks_ = 0;  // the first this many walks have their copy
   std::vector<PyObject*> snapshot_;    // the copies, outermost walk's first

@@ -1,6 +1,5 @@
-// The walk records of the encoder (encode.hpp), for the converters that
-// walk lists and dicts on its behalf: the encoder itself and the JSON writer
-// that writes plain Python data without building a tree (json_encode.hpp).
+// The walk records of the encoder (encode.hpp): how its list and dict walks
+// stay sound while callbacks run.
 //
 // A list or dict is converted as it was when its walk began.  Converting
 // plain data runs no Python code, so nothing can change a container under

@@ -4,7 +4,7 @@
 #               (and mypy --strict over the typed example)
 #   make asan   C++ and Python tests under AddressSanitizer and UBSan
 #   make bench  build and run the C++ benchmarks
-#   make fuzz   build and run the fuzz targets (scanner, decoder, round trip),
+#   make fuzz   build and run the fuzz targets (scanner, decoder, round trip, JSON writer),
 #               FUZZ_SECONDS each
 # PYTHON picks the interpreter (default python3), BUILD the build folder,
 # JOBS the parallel compile jobs.
@@ -115,6 +115,7 @@ fuzz:
 	$(MAKE) -C tests/fuzz run SECONDS=$(FUZZ_SECONDS)
 	$(MAKE) -C tests/fuzz run-decode SECONDS=$(FUZZ_SECONDS)
 	$(MAKE) -C tests/fuzz run-roundtrip SECONDS=$(FUZZ_SECONDS)
+	$(MAKE) -C tests/fuzz run-json SECONDS=$(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) build-asan build-bench python/kestrine/_kestrine*.so

@@ -121,7 +121,17 @@ def node_at(doc, path):
     for step in path:
         if isinstance(step, bool) or not isinstance(step, (str, int)):
             return None
-        node = node[step]
+        try:
+            node = node[step]
+        except (TypeError, LookupError):
+            if not isinstance(step, int):
+                raise
+            # An int key of a mapping: a handle's step names a key by its
+            # text (an int step is a sequence index, a negative one no step).
+            try:
+                node = node[str(step)]
+            except LookupError:
+                return None
     return node
 
 

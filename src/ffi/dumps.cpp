@@ -8,11 +8,11 @@
 #include "ffi/convert/encode.hpp"
 #include "ffi/convert/json_encode.hpp"
 #include "ffi/errors.hpp"
-#include "ffi/options.hpp"
 #include "ffi/represent.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "ffi/types/document.hpp"
 #include "ffi/types/document_view.hpp"
+#include "util/options.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -7,16 +7,16 @@
 #include "decode/decoder.hpp"
 #include "ffi/args.hpp"
 #include "ffi/convert/annotate.hpp"
+#include "ffi/convert/node_bridge.hpp"
 #include "ffi/document_checks.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
-#include "ffi/options.hpp"
 #include "ffi/types/document.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/duplicates.hpp"
 #include "roundtrip/node_list.hpp"
 #include "roundtrip/upgrade.hpp"
-#include "ffi/convert/node_bridge.hpp"
+#include "util/options.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

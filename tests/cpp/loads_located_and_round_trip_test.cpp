@@ -11,12 +11,12 @@
 #include "decode/decoder.hpp"
 #include "ffi/convert/annotate.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/convert/node_bridge.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
-#include "ffi/options.hpp"
 #include "ffi_support.hpp"
 #include "roundtrip/composer.hpp"
+#include "util/options.hpp"
 #include "yaml_suite.hpp"
-#include "ffi/convert/node_bridge.hpp"
 
 namespace kestrine {
 namespace {

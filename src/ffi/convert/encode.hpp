@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "decode/value.hpp"
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 

@@ -111,36 +111,6 @@ DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
 // ---------------------------------------------------------------------------
 // Argument conversions
 
-std::string include_option_names(Options option) {
-  std::string names;
-  const auto add = [&](Options bit, const char* name) {
-    if ((option & bit) == 0) return;
-    if (!names.empty()) names += ", ";
-    names += name;
-  };
-  add(OPT_INCLUDES, "OPT_INCLUDES");
-  add(OPT_SECRETS, "OPT_SECRETS");
-  add(OPT_ENV_VAR, "OPT_ENV_VAR");
-  return names;
-}
-
-PyResult<Options> option_argument(const char* fname, PyObject* option) {
-  if (option == nullptr || option == Py_None) return Options{0};
-  OwnedRef index = OwnedRef::steal(PyNumber_Index(option));
-  if (!index) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
-    PyErr_Clear();
-    return fail(PyErr::type_error(std::string(fname) + "() argument 'option' must be int, not " +
-                                  Py_TYPE(option)->tp_name));
-  }
-  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr original = PyErr::fetch();
-    return fail(PyErr::new_error(original.type(), std::string(fname) + "() argument 'option': " + original.message()));
-  }
-  return static_cast<Options>(value);
-}
-
 PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) {
   if (value == nullptr || value == Py_None) return std::optional<std::string>();
   const auto wrong_type = [&](PyObject* shown) {
@@ -183,7 +153,7 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   PyObject* const resolver = none_as_absent(a[4]);
   PyObject* const tag_handler = none_as_absent(a[5]);
 
-  KESTRINE_ASSIGN_OR_RETURN(const Options option, option_argument("loads", a[1]));
+  KESTRINE_ASSIGN_OR_RETURN(const Options option, read_u64_argument(a[1], "option", "loads"));
   LoadsCall call;
   KESTRINE_ASSIGN_OR_RETURN(call.include_dir, path_argument("loads", "include_dir", a[2]));
   KESTRINE_ASSIGN_OR_RETURN(call.root_path, path_argument("loads", "root_path", a[7]));
@@ -211,7 +181,7 @@ KESTRINE_FUNCTION_BODY(loads_all_body) {
   (void)module;
   PyObject* a[4];
   KESTRINE_TRY(parse_fastcall(kLoadsAllArgs, args, nargs, kwnames, a));
-  KESTRINE_ASSIGN_OR_RETURN(const Options option, option_argument("loads_all", a[1]));
+  KESTRINE_ASSIGN_OR_RETURN(const Options option, read_u64_argument(a[1], "option", "loads_all"));
   PyObject* const tag_handler = none_as_absent(a[2]);
 
   KESTRINE_ASSIGN_OR_RETURN(const InputText text, input_to_text(a[0]));

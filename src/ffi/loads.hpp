@@ -83,14 +83,7 @@ PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_vie
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
                               const LoadSettings& settings);
 
-// ---- messages ----
-// The include options that are set, by name ("OPT_INCLUDES, OPT_SECRETS").
-std::string include_option_names(Options option);
-
 // ---- argument conversions shared by the entries ----
-// `option`: absent or None is 0; otherwise an integer (index protocol) that
-// fits 64 unsigned bits.  Errors name the function and the argument.
-PyResult<Options> option_argument(const char* fname, PyObject* option);
 // A file-system path argument: absent or None gives nothing; a str or an
 // os.PathLike whose __fspath__ gives a str is encoded with the file-system
 // encoding.  Anything else is a TypeError naming the argument; a path

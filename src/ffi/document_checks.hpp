@@ -1,5 +1,5 @@
 // Reporting the checks that run over composed round-trip trees after a load
-// (roundtrip/document_checks.hpp: which checks, in which order, and what
+// (roundtrip/document/document_checks.hpp: which checks, in which order, and what
 // they find): warnings are logged, the duplicate-key error is raised.
 //
 //   DocumentChecks checks{.mode = settings.version_mode, .dup_error = settings.dup_error};
@@ -18,7 +18,7 @@
 #include <string>
 
 #include "ffi/py.hpp"
-#include "roundtrip/document_checks.hpp"
+#include "roundtrip/document/document_checks.hpp"
 
 namespace kestrine {
 

@@ -20,7 +20,7 @@
 #include "ffi/imported.hpp"
 #include "ffi/py.hpp"
 #include "include/error.hpp"
-#include "roundtrip/compose_error.hpp"
+#include "roundtrip/tree/compose_error.hpp"
 
 namespace kestrine {
 

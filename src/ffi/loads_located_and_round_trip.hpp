@@ -27,9 +27,9 @@
 
 #include "ffi/loads.hpp"
 #include "ffi/py.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/duplicates.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/emit/emitter.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/duplicates.hpp"
 
 namespace kestrine {
 

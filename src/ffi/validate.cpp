@@ -10,7 +10,7 @@
 #include "ffi/input.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
 #include "ffi/schema_cache.hpp"
-#include "roundtrip/composer.hpp"
+#include "roundtrip/compose/composer.hpp"
 #include "schema/modeline.hpp"
 #include "schema/validate.hpp"
 #include "util/try.hpp"

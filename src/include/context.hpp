@@ -25,8 +25,8 @@
 
 #include "include/confine.hpp"
 #include "include/error.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/node_list.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/node_list.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {

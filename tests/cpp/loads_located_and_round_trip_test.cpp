@@ -14,7 +14,7 @@
 #include "ffi/convert/node_bridge.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
 #include "ffi_support.hpp"
-#include "roundtrip/composer.hpp"
+#include "roundtrip/compose/composer.hpp"
 #include "util/options.hpp"
 #include "yaml_suite.hpp"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "roundtrip/document.hpp"
+#include "roundtrip/document/document.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

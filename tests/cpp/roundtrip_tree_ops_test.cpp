@@ -1,7 +1,7 @@
 // Tree walks and operations: change detection, anchor searches, alias-expanding copies and the leaf walk.
 #include <gtest/gtest.h>
 
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

@@ -11,7 +11,7 @@
 #include "ffi/types/annotated_scalar.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
-#include "roundtrip/document.hpp"  // source_tag_of, source_target_of
+#include "roundtrip/document/document.hpp"  // source_tag_of, source_target_of
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 

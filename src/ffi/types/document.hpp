@@ -4,7 +4,7 @@
 //   DocumentRecord rec{roots, names, texts, text, std::nullopt, flags};
 //   PyResult<OwnedRef> doc = new_document(std::move(rec));
 //
-// The record and path resolution are roundtrip/document.hpp's; the object
+// The record and path resolution are roundtrip/document/document.hpp's; the object
 // adds the borrow flag that guards the record against edits while it is
 // read, and what reads keep between calls: the key indexes of large
 // mappings and the alias bindings of each root.  Readers take
@@ -16,9 +16,9 @@
 
 #include "ffi/py.hpp"
 #include "ffi/types/class_objects.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/document.hpp"
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 
 namespace kestrine {
 
@@ -59,7 +59,7 @@ struct DocumentData {
   }
   // The same for an edit that keeps the key indexes: the editor drops those
   // of the mappings it frees or replaces (KeyIndexCache::forget) and clears
-  // them when it moves pairs or changes a key's text (roundtrip/edit.hpp).
+  // them when it moves pairs or changes a key's text (roundtrip/document/edit.hpp).
   // Alias bindings are dropped; the edit must not fill them again.
   PyResult<BorrowFlag::Exclusive> begin_tracked_edit() noexcept {
     auto exclusive = borrow.flag_.borrow_mut();

@@ -1,14 +1,38 @@
 #include "roundtrip/document/document.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <utility>
 
 #include "decode/directives.hpp"  // is_custom_tag
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
+#include "util/options.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
+
+DocumentFlags document_flags(const LoadSettings& settings, VersionMode mode) noexcept {
+  DocumentFlags flags;
+  flags.prefer_double_quotes = (settings.option & OPT_SINGLE_QUOTES) == 0;
+  flags.upgrade_1_1 = settings.upgrade;
+  flags.timestamps = settings.timestamps;
+  flags.null_style = null_style_of(settings.option);
+  flags.version_mode = settings.upgrade ? VersionMode::Yaml12 : mode;
+  return flags;
+}
+
+std::vector<std::string_view> document_slices(std::string_view text, std::span<const std::size_t> starts) {
+  std::vector<std::string_view> slices;
+  slices.reserve(starts.size());
+  std::size_t begin = 0;  // the first document always begins the text
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    std::size_t end = i + 1 < starts.size() ? std::clamp(starts[i + 1], begin, text.size()) : text.size();
+    slices.push_back(text.substr(begin, end - begin));
+    begin = end;
+  }
+  return slices;
+}
 
 // ---- key lookups ------------------------------------------------------------------
 

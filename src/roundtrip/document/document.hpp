@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/load_settings.hpp"
 #include "emit_util/null_style.hpp"
 #include "resolver/kind.hpp"
 #include "roundtrip/tree/anchors.hpp"
@@ -75,6 +76,16 @@ struct DocumentRecord {
   // rendering looks for edits through the whole tree.
   bool edit_marks = false;
 };
+
+// The flags a round-trip document keeps from the settings of its load;
+// `mode`: the version mode the document was read in (stored as YAML 1.2
+// when the upgrade rewrote its 1.1 forms).
+DocumentFlags document_flags(const LoadSettings& settings, VersionMode mode) noexcept;
+
+// The texts of the documents of a stream: `starts` are the offsets at which
+// the documents begin (the first 0); each text runs to the next start, the
+// last to the end, so the texts put together give `text` again.
+std::vector<std::string_view> document_slices(std::string_view text, std::span<const std::size_t> starts);
 
 // The one root of a document that holds exactly one, else null: such a
 // document reads like that root; one with zero or several roots reads like a

@@ -45,10 +45,6 @@ inline constexpr int kExcClassCount = 14;
 // The class object (borrowed; cached for the process).
 PyResult<PyObject*> exception_class(ExcClass which) noexcept;
 
-// A new exception of the class with `message` as its only argument, without
-// attributes.
-PyErr new_exception(ExcClass which, std::string_view message) noexcept;
-
 // Decoder errors: "{message} at line {l}, column {c}"; kind Parse gives
 // KestrineParseError, DuplicateKey KestrineDuplicateKeyError, anything else
 // KestrineComplexKeyError.  `file` names the included file whose text failed

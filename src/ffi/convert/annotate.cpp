@@ -365,12 +365,6 @@ bool scalars_run_no_python(bool annotate_numbers) {
 
 }  // namespace
 
-PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
-                                   const AnchorBindings& bindings, AnchorObjectCache& cache) {
-  TreeConverter converter(mode, handlers, bindings, cache);
-  return converter.step(node);
-}
-
 PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings) {
   GcPause pause(!handlers.calls_back() && mode != VersionMode::PyyamlCompat);

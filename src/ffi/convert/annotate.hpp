@@ -45,9 +45,6 @@ namespace kestrine {
 // One document's root as plain Python objects.
 PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings);
-// The step behind it, with a cache owned by the caller.
-PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
-                                   const AnchorBindings& bindings, AnchorObjectCache& cache);
 
 // Whether tree_to_annotated pauses the garbage collector for these
 // settings (see GcPause): a caller that gathers its results in a container

@@ -402,11 +402,4 @@ YamlNode& find_attach_target(YamlNode& root, std::uint32_t column) {
   }
 }
 
-void attach_comments(std::span<YamlNode> roots, std::span<const SourceComment> comments,
-                     std::string_view text, const IntroducerSet& introducers) {
-  CommentPlacer placer(comments, text, introducers);
-  for (YamlNode& root : roots) placer.place(root, true, CommentPlacer::Introducer{});
-  placer.place_feet(roots);
-}
-
 }  // namespace kestrine

@@ -30,12 +30,6 @@ constexpr std::uint64_t introducer_key(std::uint32_t line, std::uint32_t column)
   return (std::uint64_t{line} << 32) | column;
 }
 
-// Places `comments` (in text order) on the nodes of `roots` and records
-// blank lines and spacing, as the composer does while building.  Never
-// fails; changes no tree structure.
-void attach_comments(std::span<YamlNode> roots, std::span<const SourceComment> comments,
-                     std::string_view text, const IntroducerSet& introducers);
-
 // The (line, column) just past a node's content, 0-based: for a scalar read
 // from text its source end, for one built from a value the end of its text
 // counted from its start; for a collection the furthest end of its children;

@@ -158,10 +158,6 @@ const YamlNode* child_by_segment(const YamlNode& node, const PathSegment& segmen
   return step_from(node, segment, cache);
 }
 
-YamlNode* child_by_segment_mut(YamlNode& node, const PathSegment& segment) noexcept {
-  return step_from(node, segment, nullptr);
-}
-
 const YamlNode* resolve_path(const DocumentRecord& doc, std::size_t start_root,
                              std::span<const PathSegment> path) noexcept {
   return resolve_from<const DocumentRecord, const YamlNode>(doc, start_root, path, nullptr);

@@ -154,7 +154,6 @@ std::optional<std::size_t> last_pair_with_key(const YamlNode& mapping, std::stri
 // null.
 const YamlNode* child_by_segment(const YamlNode& node, const PathSegment& segment) noexcept;
 const YamlNode* child_by_segment(const YamlNode& node, const PathSegment& segment, KeyIndexCache* cache);
-YamlNode* child_by_segment_mut(YamlNode& node, const PathSegment& segment) noexcept;
 
 // The node at `path` from root `start_root`, or null.
 const YamlNode* resolve_path(const DocumentRecord& doc, std::size_t start_root,

@@ -196,24 +196,6 @@ void NodeWriter::properties_text(const YamlNode& n) {
 
 // ---- public operations ------------------------------------------------------------
 
-void emit_node(Emitter& e, const YamlNode& node, std::size_t indent) {
-  NodeWriter(e).node(node, indent, static_cast<long>(indent) - 1);
-}
-
-void emit_mapping_entries(Emitter& e, std::span<const NodePair> pairs, std::size_t indent) {
-  NodeWriter(e).mapping_entries(pairs, indent, false);
-}
-
-void emit_sequence_items(Emitter& e, std::span<const YamlNode> items, std::size_t indent) {
-  NodeWriter(e).sequence_items(items, indent, false);
-}
-
-void write_quoted(Emitter& e, std::string_view text) { NodeWriter(e).quoted(text); }
-
-void write_quoted_scalar(Emitter& e, std::string_view text, bool single) {
-  NodeWriter(e).quoted_scalar(text, single);
-}
-
 void emit_root_content(Emitter& e, const YamlNode& root) { NodeWriter(e).root(root); }
 
 }  // namespace kestrine

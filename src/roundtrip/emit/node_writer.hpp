@@ -32,21 +32,6 @@
 
 namespace kestrine {
 
-// The node's content (not the properties or comments around it), its block
-// content indented by `indent`.
-void emit_node(Emitter& e, const YamlNode& node, std::size_t indent);
-
-// Block mapping entries at `indent`, each on its own line.
-void emit_mapping_entries(Emitter& e, std::span<const NodePair> pairs, std::size_t indent);
-
-// Block sequence items at `indent`.
-void emit_sequence_items(Emitter& e, std::span<const YamlNode> items, std::size_t indent);
-
-// A scalar that has to be quoted: single quotes when preferred and possible,
-// else double quotes; folded at `width` where allowed.
-void write_quoted(Emitter& e, std::string_view text);
-void write_quoted_scalar(Emitter& e, std::string_view text, bool single);
-
 // A document root's head comments, content and foot comments (the document
 // writer adds its directives and start marker).
 void emit_root_content(Emitter& e, const YamlNode& root);

@@ -140,32 +140,6 @@ AnchorBindings bind_root_unlimited(const YamlNode& root) {
   return bindings;
 }
 
-namespace {
-
-bool find_unbound(const YamlNode& node, const AnchorBindings& bindings, std::optional<std::string>& found) {
-  return stack_guarded([&] {
-    if (node.is_alias()) {
-      if (bindings.binding(node) != nullptr) return false;
-      found = node.alias_name();
-      return true;
-    }
-    for (const YamlNode& item : node.items())
-      if (find_unbound(item, bindings, found)) return true;
-    for (const NodePair& pair : node.pairs())
-      if (find_unbound(pair.key, bindings, found) || find_unbound(pair.value, bindings, found)) return true;
-    return false;
-  });
-}
-
-}  // namespace
-
-std::optional<std::string> first_unbound_alias(const YamlNode& root) {
-  const AnchorBindings bindings = bind_root_unlimited(root);
-  std::optional<std::string> found;
-  find_unbound(root, bindings, found);
-  return found;
-}
-
 const AnchorBindings& BindingsCache::of(const YamlNode& root) {
   std::unique_ptr<AnchorBindings>& slot = bound_[&root];
   if (!slot) {

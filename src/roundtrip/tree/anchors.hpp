@@ -108,11 +108,6 @@ bool is_collection_node(const YamlNode& node, const AnchorBindings& bindings) no
 // reading values out of it.
 AnchorBindings bind_root_unlimited(const YamlNode& root);
 
-// The name of the first alias of `root` (document order) that refers to
-// nothing, or nothing when every alias is bound: a tree whose aliases all
-// refer to an anchor written before them, in their file, reads back.
-std::optional<std::string> first_unbound_alias(const YamlNode& root);
-
 // ---- following aliases while a document is read -------------------------------------------
 
 // Limits of one alias-expanding copy, which really copies what every alias

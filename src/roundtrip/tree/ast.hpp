@@ -93,7 +93,6 @@ class OptBox {
     p_ = std::make_unique<T>(std::forward<A>(args)...);
     return *p_;
   }
-  std::optional<T> to_optional() const { return p_ ? std::optional<T>(*p_) : std::nullopt; }
 
   friend bool operator==(const OptBox& a, const OptBox& b) {
     if (!a.p_ || !b.p_) return a.p_ == b.p_;

@@ -187,16 +187,6 @@ class DuplicateWalk {
 
 }  // namespace
 
-void write_node_key_signature(std::string& out, const YamlNode& key, KeyReading reading) {
-  sign_rec(out, key, reading);
-}
-
-std::string node_key_signature(const YamlNode& key, KeyReading reading) {
-  std::string out;
-  sign_rec(out, key, reading);
-  return out;
-}
-
 std::string describe_key(const YamlNode& key) {
   if (key.is_scalar()) return key.text();
   std::string out;

@@ -29,13 +29,6 @@ struct KeyReading {
   bool timestamps;
 };
 
-// Appends the canonical signature of a key node.  Scalars sign their
-// resolved value; collections sign their elements ("seq:[..]",
-// "map:{k=v,..}"); an alias signs its name ("alias:<len>:<name>") without
-// being resolved; an empty node signs as null.
-void write_node_key_signature(std::string& out, const YamlNode& key, KeyReading reading);
-std::string node_key_signature(const YamlNode& key, KeyReading reading);
-
 // A short rendering of a key for messages: a scalar's text; otherwise the
 // kind and the content (e.g. "sequence [a, b]", "alias *x").
 std::string describe_key(const YamlNode& key);

@@ -175,10 +175,6 @@ bool is_text_key(const YamlNode& key, KeyReading reading) noexcept {
 
 }  // namespace
 
-YamlValue node_key_value(const YamlNode& key, KeyReading reading, AliasFollower& aliases, ValueArena& arena) {
-  return key_value_rec(key, reading, aliases, arena);
-}
-
 NodeRef MappingFolds::follow(NodeRef ref) {
   while (ref.node != nullptr && ref.node->is_alias()) {
     ref.node = aliases_.target(*ref.node);

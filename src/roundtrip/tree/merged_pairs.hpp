@@ -81,11 +81,4 @@ class MappingFolds {
   std::string scratch_;
 };
 
-// The loaded value of a key node, as the plain decoder builds it: scalars
-// resolved (a timestamp when `reading` reads them), a custom tag kept as
-// Tagged, aliases followed (one that refers to nothing is Null), merge keys
-// not folded ("<<" inside a key is the string).  Texts refer to the tree;
-// collections are allocated in `arena`.
-YamlValue node_key_value(const YamlNode& key, KeyReading reading, AliasFollower& aliases, ValueArena& arena);
-
 }  // namespace kestrine

@@ -169,41 +169,29 @@ void collect_anchor_paths(const YamlNode& node, NodePath& path,
   path_walk(node, path, pre);
 }
 
-void register_anchors(const YamlNode& node, AnchorTable& table) {
-  stack_guarded([&] {
-    if (node.anchor()) table.try_emplace(std::string_view(*node.anchor()), &node);
-    for_each_child(node, [&](const YamlNode& child) { register_anchors(child, table); });
-  });
-}
-
 // ---- alias-expanding copies ---------------------------------------------------
 
 namespace {
 
-// `target(alias)`: the node an alias stands for, or null.  Aliases cost
-// nothing themselves: the copy spends what reading the alias as a value is
-// charged (AliasBinding::count), so it fails exactly where such a read does.
-template <bool kForDetach, class Target>
-AliasCopy expand_copy(const YamlNode& node, const Target& target, std::uint32_t depth, std::uint64_t& budget) {
+// Aliases cost nothing themselves: the copy spends what reading the alias as
+// a value is charged (AliasBinding::count), so it fails exactly where such a
+// read does.
+AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std::uint32_t depth,
+                      std::uint64_t& budget) {
   if (node.is_alias()) {
-    const YamlNode* anchored = target(node);
+    const YamlNode* anchored = bindings.target(node);
     if (anchored == nullptr) {
       YamlNode null = YamlNode::null_at(node.span);
-      if constexpr (kForDetach) {
-        null.copy_tag(node);
-        null.style = node.style;
-        null.comments = node.comments;
-      }
+      null.copy_tag(node);
+      null.style = node.style;
+      null.comments = node.comments;
       return null;
     }
     if (depth >= kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, node.span});
-    return stack_guarded([&] { return expand_copy<kForDetach>(*anchored, target, depth + 1, budget); });
+    return stack_guarded([&] { return expand_copy(*anchored, bindings, depth + 1, budget); });
   }
   if (budget == 0) return std::unexpected(AliasLimitError{kAliasBombMessage, node.span});
   --budget;
-  if constexpr (!kForDetach) {
-    if (!node.is_collection()) return node;
-  }
   return stack_guarded([&]() -> AliasCopy {
     YamlNode out;
     switch (node.kind()) {
@@ -211,7 +199,7 @@ AliasCopy expand_copy(const YamlNode& node, const Target& target, std::uint32_t 
         std::vector<YamlNode> items;
         items.reserve(node.size());
         for (const YamlNode& item : node.items()) {
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode copy, expand_copy<kForDetach>(item, target, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode copy, expand_copy(item, bindings, depth, budget));
           items.push_back(std::move(copy));
         }
         out = YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
@@ -221,8 +209,8 @@ AliasCopy expand_copy(const YamlNode& node, const Target& target, std::uint32_t 
         std::vector<NodePair> pairs;
         pairs.reserve(node.size());
         for (const NodePair& p : node.pairs()) {
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, expand_copy<kForDetach>(p.key, target, depth, budget));
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, expand_copy<kForDetach>(p.value, target, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, expand_copy(p.key, bindings, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, expand_copy(p.value, bindings, depth, budget));
           pairs.push_back(NodePair{std::move(k), std::move(v)});
         }
         out = YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
@@ -233,42 +221,17 @@ AliasCopy expand_copy(const YamlNode& node, const Target& target, std::uint32_t 
       case NodeKind::Null: out = YamlNode::null_at(node.span); break;
     }
     out.copy_tag(node);
-    if constexpr (kForDetach) {
-      out.style = node.style;
-      out.comments = node.comments;
-    }
+    out.style = node.style;
+    out.comments = node.comments;
     return out;
   });
 }
 
 }  // namespace
 
-namespace {
-
-// The first node registered under the alias's name.
-struct TableTarget {
-  const AnchorTable& table;
-  const YamlNode* operator()(const YamlNode& alias) const {
-    auto it = table.find(std::string_view(alias.text()));
-    return it == table.end() ? nullptr : it->second;
-  }
-};
-
-}  // namespace
-
-AliasCopy copy_expanding_aliases(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
-                                 std::uint64_t& budget) {
-  return expand_copy<false>(node, TableTarget{table}, depth, budget);
-}
-
-AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
-                                            std::uint64_t& budget) {
-  return expand_copy<true>(node, TableTarget{table}, depth, budget);
-}
-
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
                                             std::uint32_t depth, std::uint64_t& budget) {
-  return expand_copy<true>(node, [&](const YamlNode& alias) { return bindings.target(alias); }, depth, budget);
+  return expand_copy(node, bindings, depth, budget);
 }
 
 }  // namespace kestrine

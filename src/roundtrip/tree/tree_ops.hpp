@@ -106,34 +106,21 @@ void collect_aliases(const YamlNode& node, std::string_view name, NodePath& path
 void collect_anchor_paths(const YamlNode& node, NodePath& path,
                           std::vector<std::pair<std::string, NodePath>>& out);
 
-// Anchor name to the first node carrying it (borrowed), in document order.
-using AnchorTable = SeededHashMap<std::string_view, const YamlNode*>;
-// Pre-order: records every anchored node whose name is not yet recorded.
-void register_anchors(const YamlNode& node, AnchorTable& table);
-
 // ---- alias-expanding copies ---------------------------------------------------
 
-// A copy with aliases replaced by copies of their targets (depth + 1 per
-// alias).  Every node copied spends one of `budget` (kAliasNodeBudget for a
-// whole copy; an alias itself costs nothing, so a copy of an alias spends
-// what reading it as a value is charged); a copy that would spend more than
-// `budget`, or nest more than kMaxAliasDepth alias expansions, fails with
-// the limit's AliasLimitError (at the node or alias where it is reached),
-// the error a read of the same alias gives: a copy is whole or nothing.
-// Rebuilt collections keep span and tag only (end at start, no anchor, no
-// comments, block style); scalars and nulls are copied whole; an unknown
-// alias becomes a Null at its start.
-using AliasCopy = std::expected<YamlNode, AliasLimitError>;
-AliasCopy copy_expanding_aliases(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
-                                 std::uint64_t& budget);
-
 // The copy used when an alias is detached (replaced by what it refers to):
-// as above, but every rebuilt node keeps its style and comments, and an
-// unknown alias becomes a Null keeping the alias's comments, tag and style.
-AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorTable& table, std::uint32_t depth,
-                                            std::uint64_t& budget);
-// The same, each alias replaced by what it is bound to (the most recent
-// definition before it, in its file).
+// each alias replaced by a copy of what it is bound to (the most recent
+// definition before it, in its file; depth + 1 per alias).  Every node copied
+// spends one of `budget` (kAliasNodeBudget for a whole copy; an alias itself
+// costs nothing, so a copy of an alias spends what reading it as a value is
+// charged); a copy that would spend more than `budget`, or nest more than
+// kMaxAliasDepth alias expansions, fails with the limit's AliasLimitError
+// (at the node or alias where it is reached), the error a read of the same
+// alias gives: a copy is whole or nothing.  Rebuilt nodes keep span, tag,
+// style and comments (no anchor; a collection ends where it starts); an
+// alias bound to nothing becomes a Null at its start keeping the alias's
+// comments, tag and style.
+using AliasCopy = std::expected<YamlNode, AliasLimitError>;
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
                                             std::uint32_t depth, std::uint64_t& budget);
 

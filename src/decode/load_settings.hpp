@@ -39,7 +39,7 @@ struct LoadSettings {
   bool dup_error = false;
   bool dup_warn_only = false;  // OPT_DUPLICATE_KEYS_WARN without OPT_DUPLICATE_KEYS_ERROR
   bool reject_complex = false;
-  bool yaml11_warn = false;    // OPT_YAML_1_1_WARN when the text reads as YAML 1.1
+  bool yaml11_warn = false;  // OPT_YAML_1_1_WARN when the text reads as YAML 1.1
   bool annotated = false;
   // The located road first has the plain decoder check every text it reads,
   // so that it refuses what the plain road refuses (OPT_ANNOTATED or

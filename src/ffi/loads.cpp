@@ -132,9 +132,12 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   // beyond the call.
   const NotKeptScope not_kept(schema_arg != nullptr && is_auto_schema(schema_arg));
   switch (call.settings.road) {
-    case LoadRoad::RoundTrip: return loads_round_trip_road(call);
-    case LoadRoad::Located: return loads_located_road(call);
-    case LoadRoad::Plain: break;
+    case LoadRoad::RoundTrip:
+      return loads_round_trip_road(call);
+    case LoadRoad::Located:
+      return loads_located_road(call);
+    case LoadRoad::Plain:
+      break;
   }
   return loads_plain_road(call);
 }
@@ -162,9 +165,12 @@ KESTRINE_FUNCTION_BODY(loads_all_body) {
   call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
 
   switch (call.settings.road) {
-    case LoadRoad::RoundTrip: return loads_all_round_trip_road(call);
-    case LoadRoad::Located: return loads_all_annotated_road(call);
-    case LoadRoad::Plain: break;
+    case LoadRoad::RoundTrip:
+      return loads_all_round_trip_road(call);
+    case LoadRoad::Located:
+      return loads_all_annotated_road(call);
+    case LoadRoad::Plain:
+      break;
   }
   return loads_all_plain_road(call);
 }

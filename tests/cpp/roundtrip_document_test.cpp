@@ -9,8 +9,8 @@
 
 #include "decode/load_settings.hpp"
 #include "roundtrip/document/document.hpp"
-#include "util/options.hpp"
 #include "roundtrip_test_util.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 namespace {

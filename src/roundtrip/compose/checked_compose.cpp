@@ -35,8 +35,7 @@ CheckedCompose checked_compose(std::string_view text, const std::optional<Decode
     load.check_error = std::move(error);
     return load;
   }
-  return from_composed(
-      compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null));
+  return from_composed(compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null));
 }
 
 std::optional<SourceCheckError> check_source_texts(std::span<const std::optional<std::string>> texts,

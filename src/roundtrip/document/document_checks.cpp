@@ -97,8 +97,7 @@ ValidationReading validation_reading(const LoadSettings& settings) noexcept {
 }
 
 std::vector<StreamDocument> check_stream_documents(std::span<YamlNode> roots, std::string_view text,
-                                                   std::span<const std::size_t> starts,
-                                                   const LoadSettings& settings) {
+                                                   std::span<const std::size_t> starts, const LoadSettings& settings) {
   const std::vector<std::string_view> slices = document_slices(text, starts);
   const std::size_t count = std::min(roots.size(), slices.size());
   std::vector<StreamDocument> documents(count);

@@ -38,12 +38,12 @@ namespace kestrine {
 
 struct DocumentChecks {
   VersionMode mode = VersionMode::Yaml12;
-  bool upgrade = false;        // OPT_UPGRADE_1_1
-  bool dup_error = false;      // OPT_DUPLICATE_KEYS_ERROR
-  bool dup_warn_only = false;  // OPT_DUPLICATE_KEYS_WARN without OPT_DUPLICATE_KEYS_ERROR
-  bool yaml11_warn = false;    // OPT_YAML_1_1_WARN, where the road decided it applies
+  bool upgrade = false;              // OPT_UPGRADE_1_1
+  bool dup_error = false;            // OPT_DUPLICATE_KEYS_ERROR
+  bool dup_warn_only = false;        // OPT_DUPLICATE_KEYS_WARN without OPT_DUPLICATE_KEYS_ERROR
+  bool yaml11_warn = false;          // OPT_YAML_1_1_WARN, where the road decided it applies
   bool prefer_double_quotes = true;  // not OPT_SINGLE_QUOTES: how the upgrade quotes
-  bool timestamps = false;     // keys that read as timestamps compare as timestamps
+  bool timestamps = false;           // keys that read as timestamps compare as timestamps
   bool duplicates_first = false;
 };
 
@@ -98,7 +98,6 @@ struct StreamDocument {
 // begins in `text` (ComposedStream::document_starts).  One entry per root
 // that has a slice.
 std::vector<StreamDocument> check_stream_documents(std::span<YamlNode> roots, std::string_view text,
-                                                   std::span<const std::size_t> starts,
-                                                   const LoadSettings& settings);
+                                                   std::span<const std::size_t> starts, const LoadSettings& settings);
 
 }  // namespace kestrine

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "bench_data.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "util/stack_guard.hpp"
 
 namespace {

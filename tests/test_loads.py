@@ -42,8 +42,9 @@ def test_argument_count_and_keywords():
 def test_option_conversion(fn):
     assert fn("a", option=None) in ("a", ["a"])
     assert fn("a", option=True) in ("a", ["a"])  # an int through the index protocol
-    with pytest.raises(TypeError, match=r"argument 'option' must be int, not str"):
+    with pytest.raises(TypeError, match=r"argument 'option' must be int, not str") as info:
         fn("a", option="1")
+    assert "while processing 'option'" in info.value.__notes__  # as dumps and to_json give it
     with pytest.raises(TypeError, match="'option'"):
         fn("a", option=1.0)
     with pytest.raises(OverflowError, match="'option'"):

@@ -237,37 +237,4 @@ void apply_merge_keys(ValueArena& arena, YamlValue& document) {
   document = pass.apply(document);
 }
 
-void replace_merge_markers(ValueArena& arena, YamlValue& value) {
-  MergePass pass(arena);
-  value = pass.replace(value);
-}
-
-void replace_merge_markers_in_place(YamlValue& value) {
-  std::vector<YamlValue*> stack;
-  stack.push_back(&value);
-  while (!stack.empty()) {
-    YamlValue* v = stack.back();
-    stack.pop_back();
-    switch (v->kind) {
-      case ValueKind::Tagged:
-        if (is_merge_marker(*v))
-          *v = v->tagged().inner;
-        else
-          stack.push_back(&v->tagged().inner);
-        break;
-      case ValueKind::Sequence:
-        for (YamlValue& item : v->items()) stack.push_back(&item);
-        break;
-      case ValueKind::Mapping:
-        for (ValuePair& pair : v->pairs()) {
-          stack.push_back(&pair.key);
-          stack.push_back(&pair.value);
-        }
-        break;
-      default:
-        break;
-    }
-  }
-}
-
 }  // namespace kestrine

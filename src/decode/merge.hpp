@@ -35,10 +35,4 @@ void apply_merge_keys(ValueArena& arena, YamlValue& document);
 bool has_repeated_keys(const YamlValue& mapping);
 YamlValue collapse_repeated_keys(ValueArena& arena, const YamlValue& mapping);
 
-// Replaces every merge marker inside `value` by its text: the first
-// form rebuilds the changed paths in `arena` (safe with shared subtrees), the
-// second edits the tree in place (for trees without shared parts).
-void replace_merge_markers(ValueArena& arena, YamlValue& value);
-void replace_merge_markers_in_place(YamlValue& value);
-
 }  // namespace kestrine

@@ -296,10 +296,6 @@ class ValueStack {
  public:
   std::size_t mark() const noexcept { return slots_.size(); }
   void push(YamlValue v) { slots_.push_back(v); }
-  void push_pair(YamlValue key, YamlValue value) {
-    slots_.push_back(key);
-    slots_.push_back(value);
-  }
   std::span<YamlValue> above(std::size_t mark) noexcept {
     return std::span<YamlValue>(slots_).subspan(mark);
   }
@@ -321,16 +317,6 @@ std::uint64_t count_value_nodes(const YamlValue& value);
 // it, in O(chunks) and without recursion; these are the explicit spellings.
 void drop_value_tree(ValueArena&& arena) noexcept;
 void drop_value_tree(ValueTree&& tree) noexcept;
-
-enum class TextCopy : std::uint8_t {
-  Share,  // copied nodes refer to the source's texts (same arena, or the
-          // source's texts outlive the copy)
-  Copy,   // texts and tags are copied into `dest` too (the copy is independent
-          // of the source's arena)
-};
-// Independent copy of `value`'s nodes allocated in `dest`.  Iterative.
-YamlValue deep_copy_value(ValueArena& dest, const YamlValue& value,
-                          TextCopy texts = TextCopy::Share);
 
 // Key signature of the duplicate-key check: equal for keys that Python
 // considers the same key (1, 1.0 and true; 0, false and -0.0; a big integer

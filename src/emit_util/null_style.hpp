@@ -1,7 +1,12 @@
-// How the writers spell a null.
+// How the writers spell a null, and which option bits choose it.
+//
+//   WriterOptions o;
+//   o.null_style = null_style_of(option);  // OPT_NULL_AS_TILDE: NullStyle::Tilde
 #pragma once
 
 #include <cstdint>
+
+#include "util/options.hpp"
 
 namespace kestrine {
 
@@ -13,5 +18,13 @@ enum class NullStyle : std::uint8_t {
   Default = 1,
   Tilde = 2,
 };
+
+// OPT_NULL_AS_KEYWORD wins over OPT_NULL_AS_TILDE (callers that keep the
+// style refuse the pair first: null_styles_conflict).
+constexpr NullStyle null_style_of(Options option) noexcept {
+  if (option & OPT_NULL_AS_KEYWORD) return NullStyle::Keyword;
+  if (option & OPT_NULL_AS_TILDE) return NullStyle::Tilde;
+  return NullStyle::Default;
+}
 
 }  // namespace kestrine

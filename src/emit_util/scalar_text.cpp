@@ -151,13 +151,6 @@ void append_double_quoted_body(std::string& out, std::string_view text) {
   out.append(text.data() + run, n - run);
 }
 
-std::string escape_double_quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  append_double_quoted_body(out, text);
-  return out;
-}
-
 void write_double_quoted(std::string& out, std::string_view text) {
   out.push_back('"');
   append_double_quoted_body(out, text);

@@ -3,8 +3,7 @@
 // text at a width, and the header and body of literal block scalars.
 //
 // Everything appends to the caller's output buffer and allocates nothing of
-// its own (except `escape_double_quoted`, which returns a fresh text for
-// callers that need the escaped body on its own).  Texts are UTF-8.
+// its own.  Texts are UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -49,8 +48,6 @@ bool fits_literal_block(std::string_view text) noexcept;
 // blanks (that would read as trailing space, not content).
 bool fits_block_scalar(std::string_view text) noexcept;
 
-// The body of a double-quoted scalar (no surrounding quotes).
-std::string escape_double_quoted(std::string_view text);
 // Appends the escaped body of a double-quoted scalar (no quotes).
 void append_double_quoted_body(std::string& out, std::string_view text);
 // Appends `"`, the escaped body and `"`.

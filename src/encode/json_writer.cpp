@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emit_util/float_text.hpp"
+#include "util/options.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 
@@ -250,10 +251,8 @@ bool JsonWriter::write_sorted_object(std::span<const ValuePair> pairs, std::size
 
 JsonOptions JsonOptions::from_option_bits(std::uint64_t option) noexcept {
   JsonOptions o;
-  o.indent = (option & (std::uint64_t{1} << 18))   ? 4
-             : (option & (std::uint64_t{1} << 17)) ? 2
-                                                   : 0;
-  o.sort_keys = option & (std::uint64_t{1} << 21);
+  o.indent = (option & OPT_INDENT_4) ? 4 : (option & OPT_INDENT_2) ? 2 : 0;
+  o.sort_keys = option & OPT_SORT_KEYS;
   return o;
 }
 

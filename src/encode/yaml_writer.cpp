@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "emit_util/float_text.hpp"
+#include "emit_util/null_style.hpp"
 #include "emit_util/plain_scalar.hpp"
 #include "emit_util/scalar_text.hpp"
+#include "util/float_order.hpp"
+#include "util/options.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
 namespace {
-
-constexpr std::uint64_t bit(unsigned n) { return std::uint64_t{1} << n; }
 
 inline bool is_block_collection(const YamlValue& v, bool flow) noexcept {
   return !flow && (v.kind == ValueKind::Sequence || v.kind == ValueKind::Mapping) && v.size() != 0;
@@ -54,31 +54,22 @@ int key_class(ValueKind k) noexcept {
   }
 }
 
-// IEEE 754 total order key: negative NaN < -inf < ... < -0 < +0 < ... < +inf < NaN.
-inline std::int64_t total_order_key(double d) noexcept {
-  std::int64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  return bits < 0 ? bits ^ std::numeric_limits<std::int64_t>::max() : bits;
-}
-
 }  // namespace
 
 WriterOptions WriterOptions::from_option_bits(std::uint64_t option, std::uint64_t width) noexcept {
   WriterOptions o;
-  o.indent = (option & bit(18)) ? 4 : 2;
+  o.indent = (option & OPT_INDENT_4) ? 4 : 2;
   o.width = width;
-  o.null_style = (option & bit(25))   ? NullStyle::Keyword
-                 : (option & bit(26)) ? NullStyle::Tilde
-                                      : NullStyle::Default;
-  o.version_mode = (option & bit(1))   ? VersionMode::PyyamlCompat
-                   : (option & bit(0)) ? VersionMode::Yaml11
-                                       : VersionMode::Yaml12;
-  o.sort_keys = option & bit(21);
-  o.flow = option & bit(20);
-  o.explicit_start = option & bit(22);
-  o.explicit_end = option & bit(23);
-  o.prefer_double = !(option & bit(24));
-  o.indentless = option & bit(19);
+  o.null_style = null_style_of(option);
+  o.version_mode = (option & OPT_PYYAML_COMPAT) ? VersionMode::PyyamlCompat
+                   : (option & OPT_YAML_1_1)    ? VersionMode::Yaml11
+                                                : VersionMode::Yaml12;
+  o.sort_keys = option & OPT_SORT_KEYS;
+  o.flow = option & OPT_FLOW_STYLE;
+  o.explicit_start = option & OPT_EXPLICIT_START;
+  o.explicit_end = option & OPT_EXPLICIT_END;
+  o.prefer_double = !(option & OPT_SINGLE_QUOTES);
+  o.indentless = option & OPT_INDENTLESS_SEQUENCES;
   return o;
 }
 

@@ -246,6 +246,36 @@ PyErr argument_type_error(std::string_view function, std::string_view argument, 
   return PyErr::type_error(message);
 }
 
+PyErr with_argument_note(PyErr err, const char* name) noexcept {
+  OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat("while processing '%s'", name));
+  if (note) {
+    OwnedRef r = OwnedRef::steal(PyObject_CallMethod(err.value(), "add_note", "O", note.get()));
+    if (!r) PyErr_Clear();
+  } else {
+    PyErr_Clear();
+  }
+  return err;
+}
+
+PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name, std::string_view function) {
+  if (arg == nullptr || arg == Py_None) return 0;
+  OwnedRef index = OwnedRef::steal(PyNumber_Index(arg));
+  if (!index) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail(with_argument_note(PyErr::fetch(), name));
+    PyErr_Clear();
+    return fail(with_argument_note(argument_type_error(function, name, "int", arg), name));
+  }
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    PyErr original = PyErr::fetch();
+    std::string message;
+    if (!function.empty()) message.append(function).append("() ");
+    message.append("argument '").append(name).append("': ").append(original.message());
+    return fail(with_argument_note(PyErr::new_error(original.type(), message), name));
+  }
+  return static_cast<std::uint64_t>(value);
+}
+
 PyStatus check_null_style_options(Options option) noexcept {
   if (null_styles_conflict(option)) return fail(PyErr::value_error(kNullStylesConflictMessage));
   return {};

@@ -8,6 +8,7 @@
 // behave like built-in ones.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "ffi/py.hpp"
@@ -41,6 +42,22 @@ PyErr argument_type_error(std::string_view function, std::string_view argument, 
 
 // An argument that was not given, or given as None, reads as absent.
 inline PyObject* none_as_absent(PyObject* arg) noexcept { return arg == Py_None ? nullptr : arg; }
+
+// The one reader of the integer arguments (`option=`, `width=`): absent or
+// None is 0; anything with an index conversion (__index__) is accepted and
+// must fit 64 unsigned bits.  An object without one is a TypeError in the
+// words of argument_type_error ("loads() argument 'option' must be int, not
+// str"); a value that does not fit keeps the running interpreter's own error
+// and wording, after the argument's name ("loads() argument 'option': can't
+// convert negative int to unsigned"); an error raised by __index__ itself
+// passes unchanged.  Every failure carries the note "while processing
+// '{name}'".  `function` as for argument_type_error.
+//
+//   KESTRINE_ASSIGN_OR_RETURN(const Options option, read_u64_argument(a[1], "option", "loads"));
+PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name, std::string_view function = {});
+
+// Adds the note "while processing '{name}'" to an argument error.
+PyErr with_argument_note(PyErr err, const char* name) noexcept;
 
 // ValueError "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually
 // exclusive" when `option` sets both (null_styles_conflict).

@@ -1,5 +1,5 @@
 // Comment texts from Python arguments, checked and stored by the core's
-// rules (roundtrip/comment_text.hpp); a refusal is raised as ValueError.
+// rules (roundtrip/comments/comment_text.hpp); a refusal is raised as ValueError.
 // Absent stays absent.
 //
 //   KESTRINE_TRY(check_inline_comment(text.comment));
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "ffi/py.hpp"
-#include "roundtrip/comment_text.hpp"
+#include "roundtrip/comments/comment_text.hpp"
 
 namespace kestrine {
 

@@ -5,11 +5,10 @@
 namespace kestrine {
 
 PyStatus report_document_checks(const DocumentCheckFindings& findings, std::span<const std::string> file_names) {
-  log_warnings(findings.version_warnings);
+  log_warnings(findings.warnings);
   if (const auto& duplicate = findings.duplicate) {
     return fail(duplicate_key_error_to_py(*duplicate, included_file_name(file_names, duplicate->span.file_id)));
   }
-  log_warnings(findings.duplicate_warnings);
   return {};
 }
 

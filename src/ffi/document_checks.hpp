@@ -1,16 +1,16 @@
-// Reporting the checks that run over composed round-trip trees after a load
-// (roundtrip/document_checks.hpp: which checks, in which order, and what
-// they find): warnings are logged, the duplicate-key error is raised.
+// Reporting the checks that run over composed trees after a load
+// (roundtrip/document/document_checks.hpp: which checks each road runs, in
+// which order, and what they find): warnings are logged, the duplicate-key
+// error is raised.
 //
-//   DocumentChecks checks{.mode = settings.version_mode, .dup_error = settings.dup_error};
-//   KESTRINE_TRY(check_documents(roots, checks));
+//   KESTRINE_TRY(check_documents(roots, round_trip_checks(settings)));
 //
 //   // or the work off the lock, reported once the lock is back:
 //   DocumentCheckFindings found = without_gil([&] { return run_document_checks(roots, checks); });
 //   KESTRINE_TRY(report_document_checks(found));
 //
-// Warnings are logged in the order the checks ran, and before the error is
-// raised, so they stay logged when a later step fails.  Requires the
+// Warnings are logged in the order the checks found them, and before the
+// error is raised, so they stay logged when a later step fails.  Requires the
 // interpreter lock.
 #pragma once
 
@@ -18,7 +18,7 @@
 #include <string>
 
 #include "ffi/py.hpp"
-#include "roundtrip/document_checks.hpp"
+#include "roundtrip/document/document_checks.hpp"
 
 namespace kestrine {
 

@@ -8,12 +8,12 @@
 #include "ffi/convert/encode.hpp"
 #include "ffi/convert/json_encode.hpp"
 #include "ffi/errors.hpp"
-#include "ffi/options.hpp"
 #include "ffi/output_buffer.hpp"
 #include "ffi/represent.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "ffi/types/document.hpp"
 #include "ffi/types/document_view.hpp"
+#include "util/options.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -54,28 +54,6 @@ PyResult<PyObject*> document_substitute(PyObject* obj, bool documents, OwnedRef&
 }
 
 }  // namespace
-
-PyErr with_argument_note(PyErr err, const char* name) noexcept {
-  OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat("while processing '%s'", name));
-  if (note) {
-    OwnedRef r = OwnedRef::steal(PyObject_CallMethod(err.value(), "add_note", "O", note.get()));
-    if (!r) PyErr_Clear();
-  } else {
-    PyErr_Clear();
-  }
-  return err;
-}
-
-PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name) noexcept {
-  if (arg == nullptr || arg == Py_None) return 0;
-  OwnedRef index = OwnedRef::steal(PyNumber_Index(arg));
-  if (!index) return fail(with_argument_note(PyErr::fetch(), name));
-  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    return fail(with_argument_note(PyErr::fetch(), name));
-  }
-  return static_cast<std::uint64_t>(value);
-}
 
 KESTRINE_FUNCTION_BODY(dumps_body) {
   (void)module;

@@ -14,12 +14,4 @@
 
 namespace kestrine {
 
-// Reads an optional unsigned 64-bit argument (`option=`, `width=`): None or
-// absent is 0; anything with an index conversion is accepted.  A failed
-// conversion carries the note "while processing '{name}'".
-PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name) noexcept;
-
-// Adds the note "while processing '{name}'" to an argument error.
-PyErr with_argument_note(PyErr err, const char* name) noexcept;
-
 }  // namespace kestrine

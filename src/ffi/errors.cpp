@@ -102,8 +102,6 @@ PyResult<PyObject*> exception_class(ExcClass which) noexcept {
   return imported_class(g_exception_cells[index]);
 }
 
-PyErr new_exception(ExcClass which, std::string_view message) noexcept { return plain_error(which, message); }
-
 void set_error_location(PyObject* exc, std::optional<std::string_view> file, std::uint64_t line0,
                         std::uint64_t column0) noexcept {
   if (file) {

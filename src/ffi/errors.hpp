@@ -20,7 +20,7 @@
 #include "ffi/imported.hpp"
 #include "ffi/py.hpp"
 #include "include/error.hpp"
-#include "roundtrip/compose_error.hpp"
+#include "roundtrip/tree/compose_error.hpp"
 
 namespace kestrine {
 
@@ -44,10 +44,6 @@ inline constexpr int kExcClassCount = 14;
 
 // The class object (borrowed; cached for the process).
 PyResult<PyObject*> exception_class(ExcClass which) noexcept;
-
-// A new exception of the class with `message` as its only argument, without
-// attributes.
-PyErr new_exception(ExcClass which, std::string_view message) noexcept;
 
 // Decoder errors: "{message} at line {l}, column {c}"; kind Parse gives
 // KestrineParseError, DuplicateKey KestrineDuplicateKeyError, anything else

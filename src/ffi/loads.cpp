@@ -11,8 +11,6 @@
 namespace kestrine {
 namespace {
 
-constexpr Options kIncludeOptions = OPT_INCLUDES | OPT_SECRETS | OPT_ENV_VAR;
-
 bool is_auto_schema(PyObject* schema) noexcept {
   if (!PyUnicode_Check(schema)) return false;
   auto text = str_view(schema);  // no UTF-8 form: an ordinary schema object
@@ -73,73 +71,7 @@ PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Settings
-
-LoadSettings derive_load_settings(Options option, std::optional<YamlVersion> directive) noexcept {
-  LoadSettings s;
-  s.option = option;
-  s.is_yaml11 = directive ? (directive->major == 1 && directive->minor == 1)
-                          : (option & (OPT_YAML_1_1 | OPT_PYYAML_COMPAT | OPT_UPGRADE_1_1)) != 0;
-  const bool compat = (option & OPT_PYYAML_COMPAT) != 0;
-  s.version_mode = compat ? VersionMode::PyyamlCompat : s.is_yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12;
-  s.timestamps = compat || (option & OPT_TIMESTAMPS) != 0;
-  s.dup_error = (option & OPT_DUPLICATE_KEYS_ERROR) != 0;
-  s.dup_warn_only = (option & (OPT_DUPLICATE_KEYS_ERROR | OPT_DUPLICATE_KEYS_WARN)) == OPT_DUPLICATE_KEYS_WARN;
-  s.reject_complex = (option & OPT_REJECT_COMPLEX_KEYS) != 0;
-  s.yaml11_warn = (option & OPT_YAML_1_1_WARN) != 0 && s.is_yaml11;
-  s.includes = (option & OPT_INCLUDES) != 0;
-  s.secrets = (option & OPT_SECRETS) != 0;
-  s.env_vars = (option & OPT_ENV_VAR) != 0;
-  s.include_dir_recursive = (option & OPT_INCLUDE_DIR_RECURSIVE) != 0;
-  s.upgrade = (option & OPT_UPGRADE_1_1) != 0;
-  s.annotate_numbers = (option & OPT_ANNOTATE_NUMBERS) != 0;
-  return s;
-}
-
-DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept {
-  DecodeOptions options;
-  options.version_mode = settings.version_mode;
-  options.duplicate_keys = settings.dup_error       ? DuplicateKeyPolicy::Error
-                           : settings.dup_warn_only ? DuplicateKeyPolicy::Warn
-                                                    : DuplicateKeyPolicy::Silent;
-  options.reject_complex_keys = settings.reject_complex;
-  options.timestamps = settings.timestamps;
-  options.yaml11_warnings = settings.yaml11_warn;
-  return options;
-}
-
-// ---------------------------------------------------------------------------
 // Argument conversions
-
-std::string include_option_names(Options option) {
-  std::string names;
-  const auto add = [&](Options bit, const char* name) {
-    if ((option & bit) == 0) return;
-    if (!names.empty()) names += ", ";
-    names += name;
-  };
-  add(OPT_INCLUDES, "OPT_INCLUDES");
-  add(OPT_SECRETS, "OPT_SECRETS");
-  add(OPT_ENV_VAR, "OPT_ENV_VAR");
-  return names;
-}
-
-PyResult<Options> option_argument(const char* fname, PyObject* option) {
-  if (option == nullptr || option == Py_None) return Options{0};
-  OwnedRef index = OwnedRef::steal(PyNumber_Index(option));
-  if (!index) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail_fetch();
-    PyErr_Clear();
-    return fail(PyErr::type_error(std::string(fname) + "() argument 'option' must be int, not " +
-                                  Py_TYPE(option)->tp_name));
-  }
-  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr original = PyErr::fetch();
-    return fail(PyErr::new_error(original.type(), std::string(fname) + "() argument 'option': " + original.message()));
-  }
-  return static_cast<Options>(value);
-}
 
 PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) {
   if (value == nullptr || value == Py_None) return std::optional<std::string>();
@@ -183,7 +115,7 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   PyObject* const resolver = none_as_absent(a[4]);
   PyObject* const tag_handler = none_as_absent(a[5]);
 
-  KESTRINE_ASSIGN_OR_RETURN(const Options option, option_argument("loads", a[1]));
+  KESTRINE_ASSIGN_OR_RETURN(const Options option, read_u64_argument(a[1], "option", "loads"));
   LoadsCall call;
   KESTRINE_ASSIGN_OR_RETURN(call.include_dir, path_argument("loads", "include_dir", a[2]));
   KESTRINE_ASSIGN_OR_RETURN(call.root_path, path_argument("loads", "root_path", a[7]));
@@ -192,15 +124,21 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   KESTRINE_ASSIGN_OR_RETURN(call.schema, choose_schema(schema_arg, resolver, text.text()));
   call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[6]));
-  call.handlers = TagHandlers{tags, tag_handler, (option & OPT_PASSTHROUGH_TAG) != 0};
+  call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
   call.on_missing_secret = none_as_absent(a[8]);
   call.on_missing_env_var = none_as_absent(a[9]);
 
   // What a schema_resolver returned is the callback's result: never kept
   // beyond the call.
   const NotKeptScope not_kept(schema_arg != nullptr && is_auto_schema(schema_arg));
-  if (option & OPT_ROUND_TRIP) return loads_round_trip_road(call);
-  if ((option & OPT_ANNOTATED) || (option & kIncludeOptions)) return loads_located_road(call);
+  switch (call.settings.road) {
+    case LoadRoad::RoundTrip:
+      return loads_round_trip_road(call);
+    case LoadRoad::Located:
+      return loads_located_road(call);
+    case LoadRoad::Plain:
+      break;
+  }
   return loads_plain_road(call);
 }
 
@@ -211,24 +149,29 @@ KESTRINE_FUNCTION_BODY(loads_all_body) {
   (void)module;
   PyObject* a[4];
   KESTRINE_TRY(parse_fastcall(kLoadsAllArgs, args, nargs, kwnames, a));
-  KESTRINE_ASSIGN_OR_RETURN(const Options option, option_argument("loads_all", a[1]));
+  KESTRINE_ASSIGN_OR_RETURN(const Options option, read_u64_argument(a[1], "option", "loads_all"));
   PyObject* const tag_handler = none_as_absent(a[2]);
 
   KESTRINE_ASSIGN_OR_RETURN(const InputText text, input_to_text(a[0]));
-  if (option & kIncludeOptions) {
+  LoadsAllCall call;
+  call.text = &text;
+  call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
+  if (call.settings.any_include_flag()) {
     return fail(PyErr::value_error(
         "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for include "
         "resolution"));
   }
-
-  LoadsAllCall call;
-  call.text = &text;
-  call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[3]));
-  call.handlers = TagHandlers{tags, tag_handler, (option & OPT_PASSTHROUGH_TAG) != 0};
+  call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
 
-  if (option & OPT_ROUND_TRIP) return loads_all_round_trip_road(call);
-  if (option & OPT_ANNOTATED) return loads_all_annotated_road(call);
+  switch (call.settings.road) {
+    case LoadRoad::RoundTrip:
+      return loads_all_round_trip_road(call);
+    case LoadRoad::Located:
+      return loads_all_annotated_road(call);
+    case LoadRoad::Plain:
+      break;
+  }
   return loads_all_plain_road(call);
 }
 

@@ -1,8 +1,8 @@
 // The bodies of `loads`, `loads_all` and `yaml_version`.
 //
-// A load call checks its arguments, decodes the input to UTF-8, settles the
-// YAML version (a leading %YAML directive, else the options), derives the
-// switches of every stage from the option bits, and then takes one road:
+// A load call checks its arguments, decodes the input to UTF-8, and has the
+// core settle the YAML version and the switches of every stage
+// (decode/load_settings.hpp); then it takes one road:
 //   plain       the decoder builds value trees with the interpreter lock
 //               released; the documents become plain Python objects;
 //   located     annotated results and configuration directives
@@ -16,41 +16,12 @@
 #include <string>
 #include <string_view>
 
-#include "decode/decoder.hpp"
-#include "decode/yaml_version.hpp"
+#include "decode/load_settings.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/input.hpp"
 #include "ffi/py.hpp"
-#include "resolver/kind.hpp"
-#include "util/options.hpp"
 
 namespace kestrine {
-
-// The switches of one load, derived once from `option` and the version found.
-struct LoadSettings {
-  Options option = 0;
-  bool is_yaml11 = false;
-  VersionMode version_mode = VersionMode::Yaml12;
-  bool timestamps = false;
-  bool dup_error = false;
-  bool dup_warn_only = false;
-  bool reject_complex = false;
-  bool yaml11_warn = false;
-  bool includes = false;
-  bool secrets = false;
-  bool env_vars = false;
-  bool include_dir_recursive = false;
-  bool upgrade = false;
-  bool annotate_numbers = false;
-
-  bool any_include_flag() const noexcept { return includes || secrets || env_vars; }
-};
-
-// `directive`: the version of a leading %YAML directive, if any.
-LoadSettings derive_load_settings(Options option, std::optional<YamlVersion> directive) noexcept;
-
-// The plain decoder's options for these settings.
-DecodeOptions plain_decode_options(const LoadSettings& settings) noexcept;
 
 // Everything a `loads` road needs.  References are borrowed from the call.
 struct LoadsCall {
@@ -83,14 +54,7 @@ PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_vie
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
                               const LoadSettings& settings);
 
-// ---- messages ----
-// The include options that are set, by name ("OPT_INCLUDES, OPT_SECRETS").
-std::string include_option_names(Options option);
-
 // ---- argument conversions shared by the entries ----
-// `option`: absent or None is 0; otherwise an integer (index protocol) that
-// fits 64 unsigned bits.  Errors name the function and the argument.
-PyResult<Options> option_argument(const char* fname, PyObject* option);
 // A file-system path argument: absent or None gives nothing; a str or an
 // os.PathLike whose __fspath__ gives a str is encoded with the file-system
 // encoding.  Anything else is a TypeError naming the argument; a path

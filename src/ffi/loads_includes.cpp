@@ -7,7 +7,6 @@
 #include "ffi/errors.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
 #include "include/loader.hpp"
-#include "util/options.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -30,16 +29,6 @@ PyStatus report_records(std::vector<MissingValue> records, PyObject* callable, b
   return {};
 }
 
-IncludeContext context_for(const LoadsCall& call) {
-  const LoadSettings& s = call.settings;
-  IncludeContext ctx =
-      new_include_context(call.include_dir.value_or("."), IncludeFlags{s.includes, s.secrets, s.env_vars});
-  ctx.include_dir_recursive = s.include_dir_recursive;
-  ctx.secret_miss_nonfatal = call.on_missing_secret != nullptr || (s.option & OPT_SECRET_NOT_FOUND_WARN) != 0;
-  ctx.env_var_miss_nonfatal = call.on_missing_env_var != nullptr || (s.option & OPT_ENV_VAR_NOT_FOUND_WARN) != 0;
-  return ctx;
-}
-
 }  // namespace
 
 PyStatus report_missing_values(IncludeContext& ctx, const MissingValueHandlers& handlers) {
@@ -51,7 +40,8 @@ PyStatus report_missing_values(IncludeContext& ctx, const MissingValueHandlers& 
 
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
-  IncludeContext ctx = context_for(call);
+  IncludeContext ctx = load_include_context(
+      settings, call.include_dir, MissListeners{call.on_missing_secret != nullptr, call.on_missing_env_var != nullptr});
   // A document opened by "---" without content reads as null, as on the
   // plain road (and a round-trip document keeps it).  Expanding reads files
   // and composes texts the call owns, and touches no Python object: other
@@ -60,8 +50,8 @@ PyResult<LoadedTrees> loads_include_trees(LoadsCall& call) {
       [&] { return expand_includes(ctx, call.text->text(), call.root_path, /*empty_document_as_null=*/true); });
   if (!roots) return fail(load_error_to_py(roots.error()));
   for (const std::string& warning : ctx.warnings) log_warning(warning);
-  const MissingValueHandlers handlers{call.on_missing_secret, (settings.option & OPT_SECRET_NOT_FOUND_WARN) != 0,
-                                      call.on_missing_env_var, (settings.option & OPT_ENV_VAR_NOT_FOUND_WARN) != 0};
+  const MissingValueHandlers handlers{call.on_missing_secret, settings.warn_missing_secret, call.on_missing_env_var,
+                                      settings.warn_missing_env_var};
   KESTRINE_TRY(report_missing_values(ctx, handlers));
   LoadedTrees trees;
   trees.roots = std::move(*roots);

@@ -1,35 +1,26 @@
 #include "ffi/loads_located_and_round_trip.hpp"
 
-#include <algorithm>
 #include <string>
 #include <utility>
 
 #include "decode/decoder.hpp"
+#include "decode/load_settings.hpp"
 #include "ffi/args.hpp"
 #include "ffi/convert/annotate.hpp"
+#include "ffi/convert/node_bridge.hpp"
 #include "ffi/document_checks.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/input.hpp"
-#include "ffi/options.hpp"
 #include "ffi/types/document.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/duplicates.hpp"
-#include "roundtrip/node_list.hpp"
-#include "roundtrip/upgrade.hpp"
-#include "ffi/convert/node_bridge.hpp"
+#include "roundtrip/compose/checked_compose.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/document/document_checks.hpp"
+#include "roundtrip/tree/node_list.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
 namespace {
-
-// The plain decoder's options for the pass that only tests a text: nothing
-// but the complex-key policy, no warnings, no timestamps.
-DecodeOptions check_pass_options(const LoadSettings& settings) noexcept {
-  DecodeOptions options;
-  options.version_mode = settings.version_mode;
-  options.reject_complex_keys = settings.reject_complex;
-  return options;
-}
 
 // The plain decoder over the top-level text with the lock released.  An
 // error names `file` (the caller's root_path) when there is one.
@@ -43,51 +34,13 @@ PyStatus plain_check_pass(std::string_view text, const LoadSettings& settings,
 // The text work of a load without include options, done with the lock
 // released (composing reads only the call's text, which stays valid and
 // unchanged without the lock: a mutable buffer was copied when the text was
-// made).  Each step runs only when the ones before it succeeded; the caller
-// then reports the findings in the order the steps ran, so what Python sees
-// (warnings logged, the exception raised) is what the same steps run with
-// the lock held would give.
-struct OffLockLoad {
-  std::optional<DecoderError> check_error;  // the plain decoder's verdict, when asked
-  std::optional<ComposeError> compose_error;
-  ComposedStream composed;
-};
-
-// The plain decoder and the composer read the same events: the text is
-// scanned once (comments kept for the composer), and the decoder's verdict
-// comes first.
-OffLockLoad checked_compose(std::string_view text, const LoadSettings& settings, bool empty_document_as_null) {
-  OffLockLoad load;
-  Scanner scanner = new_scanner(text);
-  scanner.keep_comments = true;
-  auto scanned = scan_events(scanner);
-  if (!scanned) {  // reported as the plain decoder reports a scan error
-    load.check_error = DecoderError{std::move(scanned.error().message), scanned.error().span, DecoderErrorKind::Parse};
-    return load;
-  }
-  load.check_error = check_events(*scanned, text.size(), check_pass_options(settings));
-  if (load.check_error) return load;
-  auto composed = compose_scanned(text, *scanned, scanner.comments, scanner.leading_bom, empty_document_as_null);
-  if (composed) {
-    load.composed = std::move(*composed);
-  } else {
-    load.compose_error = std::move(composed.error());
-  }
-  return load;
-}
-
-OffLockLoad compose_off_lock(std::string_view text, const LoadSettings* check_with, bool empty_document_as_null) {
-  return without_gil([&] {
-    if (check_with != nullptr) return checked_compose(text, *check_with, empty_document_as_null);
-    OffLockLoad load;
-    auto composed = compose_text(text, 0, empty_document_as_null);
-    if (composed) {
-      load.composed = std::move(*composed);
-    } else {
-      load.compose_error = std::move(composed.error());
-    }
-    return load;
-  });
+// made).  The caller then reports what it found in the order the steps ran,
+// so what Python sees (warnings logged, the exception raised) is what the
+// same steps run with the lock held would give.
+CheckedCompose compose_off_lock(std::string_view text, const LoadSettings& settings, bool check_pass) {
+  const std::optional<DecodeOptions> check =
+      check_pass ? std::optional<DecodeOptions>(check_pass_options(settings)) : std::nullopt;
+  return without_gil([&] { return checked_compose(text, check, /*empty_document_as_null=*/true); });
 }
 
 // The bytes of text the trees were read from: the call's text and every
@@ -101,20 +54,11 @@ std::size_t loaded_text_size(const LoadedTrees& trees, std::string_view text) no
 // The same pass over every text of the source-file table, with the lock
 // released (the texts are the load's own); an error names the file.
 PyStatus plain_check_sources(const LoadedTrees& trees, const LoadSettings& settings) {
-  const DecodeOptions options = check_pass_options(settings);
-  std::size_t failed = 0;  // the text that failed
-  const std::optional<DecoderError> error = without_gil([&]() -> std::optional<DecoderError> {
-    for (; failed < trees.source_texts.size(); ++failed) {
-      const auto& source = trees.source_texts[failed];
-      if (!source) continue;
-      if (auto found = check_stream(*source, options)) return found;
-    }
-    return std::nullopt;
-  });
-  if (!error) return {};
+  const auto failed = without_gil([&] { return check_source_texts(trees.source_texts, check_pass_options(settings)); });
+  if (!failed) return {};
   std::optional<std::string_view> name;
-  if (failed < trees.source_names.size()) name = trees.source_names[failed];
-  return fail(decoder_error_to_py(*error, name));
+  if (failed->index < trees.source_names.size()) name = trees.source_names[failed->index];
+  return fail(decoder_error_to_py(failed->error, name));
 }
 
 // The trees of the call: expanded by the include hook under an include
@@ -127,8 +71,7 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
     if (check_pass) KESTRINE_TRY(plain_check_pass(call.text->text(), settings, call.root_path));
     return loads_include_trees(call);
   }
-  OffLockLoad load = compose_off_lock(call.text->text(), check_pass ? &settings : nullptr,
-                                      /*empty_document_as_null=*/true);
+  CheckedCompose load = compose_off_lock(call.text->text(), settings, check_pass);
   if (load.check_error) return fail(decoder_error_to_py(*load.check_error, call.root_path));
   if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
   LoadedTrees trees;
@@ -137,33 +80,13 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
   return trees;
 }
 
-// The duplicate-key policy of the located roads: error (first duplicate over
-// the roots in order) or warnings.  Keys compare as the tree conversion
-// reads them: timestamps only under PyyamlCompat.
-PyStatus located_duplicate_keys(std::span<const YamlNode> roots, const LoadSettings& settings,
-                                std::span<const std::string> file_names = {}) {
-  const KeyReading reading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
-  if (settings.dup_error) {
-    if (auto error = check_duplicate_keys_roots(roots, reading))
-      return fail(duplicate_key_error_to_py(*error, included_file_name(file_names, error->span.file_id)));
-  } else if (settings.dup_warn_only) {
-    log_warnings(warn_duplicate_keys(roots, reading));
-  }
-  return {};
-}
-
 // Validates what the road returns: the first document on the located road,
-// every document of a round-trip document, each read with the keys of the
-// road's conversion.
-PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings, bool round_trip) {
+// every document of a round-trip document, each read as the road reads it.
+PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings) {
   if (schema == nullptr || trees.roots.empty()) return {};
-  const bool yaml11 = settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
-  KeyReading reading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
-  if (round_trip) {
-    const DocumentFlags flags = document_flags(settings, settings.version_mode);
-    reading = KeyReading(flags.version_mode, flags.timestamps);
-  }
-  return loads_validate_roots(trees.roots, schema, yaml11, reading, round_trip, trees.source_names);
+  const ValidationReading reading = validation_reading(settings);
+  return loads_validate_roots(trees.roots, schema, reading.yaml11, reading.keys,
+                              /*every_document=*/settings.road == LoadRoad::RoundTrip, trees.source_names);
 }
 
 // Trees without an alias bind nothing: the walk over them is skipped.
@@ -177,52 +100,14 @@ PyResult<AnchorBindings> bind_all(std::span<const YamlNode> roots, bool aliases 
   return std::move(*bindings);
 }
 
-// The version mode of one document of a loads_all stream: its own %YAML
-// directive, else the options alone (a directive of the first document does
-// not carry over to the next).
-VersionMode document_mode(std::string_view document_text, Options option) noexcept {
-  if (option & OPT_PYYAML_COMPAT) return VersionMode::PyyamlCompat;
-  if (const auto version = sniff_yaml_version(document_text))
-    return version->major == 1 && version->minor == 1 ? VersionMode::Yaml11 : VersionMode::Yaml12;
-  return (option & (OPT_YAML_1_1 | OPT_UPGRADE_1_1)) != 0 ? VersionMode::Yaml11 : VersionMode::Yaml12;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Shared helpers
-
-DocumentFlags document_flags(const LoadSettings& settings, VersionMode mode) noexcept {
-  DocumentFlags flags;
-  flags.prefer_double_quotes = (settings.option & OPT_SINGLE_QUOTES) == 0;
-  flags.upgrade_1_1 = settings.upgrade;
-  flags.timestamps = settings.timestamps;
-  flags.null_style = (settings.option & OPT_NULL_AS_KEYWORD) ? NullStyle::Keyword
-                     : (settings.option & OPT_NULL_AS_TILDE) ? NullStyle::Tilde
-                                                             : NullStyle::Default;
-  flags.version_mode = settings.upgrade ? VersionMode::Yaml12 : mode;
-  return flags;
-}
-
-std::vector<std::string_view> document_slices(std::string_view text, std::span<const std::size_t> starts) {
-  std::vector<std::string_view> slices;
-  slices.reserve(starts.size());
-  std::size_t begin = 0;  // the first document always begins the text
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    std::size_t end = i + 1 < starts.size() ? std::clamp(starts[i + 1], begin, text.size()) : text.size();
-    slices.push_back(text.substr(begin, end - begin));
-    begin = end;
-  }
-  return slices;
-}
 
 // ---------------------------------------------------------------------------
 // loads: located road
 
 PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
-  const bool annotated = (settings.option & OPT_ANNOTATED) != 0;
-  const bool check_pass = annotated || settings.reject_complex;
+  const bool check_pass = settings.plain_check_pass;
 
   KESTRINE_ASSIGN_OR_RETURN(LoadedTrees trees, load_trees(call, check_pass));
 
@@ -233,15 +118,14 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (check_pass) KESTRINE_TRY(plain_check_sources(trees, settings));
   if (trees.roots.empty()) return none_ref();
 
-  KESTRINE_TRY(located_duplicate_keys(trees.roots, settings, trees.source_names));
-  if (settings.yaml11_warn) log_warnings(collect_version_warnings(trees.roots, settings.version_mode));
-  KESTRINE_TRY(validate(trees, call.schema.get(), settings, /*round_trip=*/false));
+  KESTRINE_TRY(check_documents(trees.roots, located_checks(settings), trees.source_names));
+  KESTRINE_TRY(validate(trees, call.schema.get(), settings));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
     KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
                               bind_all(trees.roots, trees.aliases, trees.source_names));
     YamlNode& first = trees.roots.front();
-    if (annotated) {
+    if (settings.annotated) {
       return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
                                settings.annotate_numbers);
     }
@@ -259,9 +143,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   const LoadSettings& settings = call.settings;
   KESTRINE_TRY(check_null_style_options(settings.option));
 
-  const DocumentChecks checks{settings.version_mode, settings.upgrade,     settings.dup_error,
-                              settings.dup_warn_only, settings.yaml11_warn, (settings.option & OPT_SINGLE_QUOTES) == 0,
-                              settings.timestamps};
+  const DocumentChecks checks = round_trip_checks(settings);
   LoadedTrees trees;
   if (settings.any_include_flag()) {
     KESTRINE_ASSIGN_OR_RETURN(trees, loads_include_trees(call));
@@ -282,7 +164,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
     if (compose_error) return fail(compose_error_to_py(*compose_error));
     KESTRINE_TRY(report_document_checks(findings));
   }
-  KESTRINE_TRY(validate(trees, call.schema.get(), settings, /*round_trip=*/true));
+  KESTRINE_TRY(validate(trees, call.schema.get(), settings));
 
   DocumentRecord record;
   record.roots = std::move(trees.roots);
@@ -301,13 +183,10 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
 PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   const LoadSettings& settings = call.settings;
   const std::string_view text = call.text->text();
-  OffLockLoad load = compose_off_lock(text, &settings, /*empty_document_as_null=*/true);
+  CheckedCompose load = compose_off_lock(text, settings, settings.plain_check_pass);
   if (load.check_error) return fail(decoder_error_to_py(*load.check_error));
   if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
-  std::span<const YamlNode> roots = load.composed.roots;
-
-  KESTRINE_TRY(located_duplicate_keys(roots, settings));
-  if (settings.yaml11_warn) log_warnings(collect_version_warnings(roots, settings.version_mode));
+  KESTRINE_TRY(check_documents(load.composed.roots, located_checks(settings)));
 
   // The list too is made with the collector paused, as the plain road's is:
   // made before the pause, it set off a collection per call.
@@ -331,25 +210,13 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
 
 PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
   const LoadSettings& settings = call.settings;
-  const Options option = settings.option;
   const std::string_view text = call.text->text();
-  const auto checks_of = [&](VersionMode mode) {
-    return DocumentChecks{mode,
-                          settings.upgrade,
-                          settings.dup_error,
-                          settings.dup_warn_only,
-                          (option & OPT_YAML_1_1_WARN) != 0 && mode != VersionMode::Yaml12,
-                          (option & OPT_SINGLE_QUOTES) == 0,
-                          settings.timestamps};
-  };
 
   // Composed and every document checked off the lock; each document's
   // findings are then reported before it is made, as if checked in turn.
   std::optional<ComposeError> compose_error;
   ComposedStream composed;
-  std::vector<std::string_view> slices;
-  std::vector<VersionMode> modes;
-  std::vector<DocumentCheckFindings> findings;
+  std::vector<StreamDocument> documents;
   without_gil([&] {
     auto stream = compose_text(text, 0, /*empty_document_as_null=*/true);
     if (!stream) {
@@ -357,25 +224,20 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
       return;
     }
     composed = std::move(*stream);
-    slices = document_slices(text, composed.document_starts);
-    const std::size_t count = std::min(composed.roots.size(), slices.size());
-    for (std::size_t i = 0; i < count; ++i) {
-      modes.push_back(document_mode(slices[i], option));
-      findings.push_back(run_document_checks(std::span<YamlNode>(&composed.roots[i], 1), checks_of(modes[i])));
-    }
+    documents = check_stream_documents(composed.roots, text, composed.document_starts, settings);
   });
   if (compose_error) return fail(compose_error_to_py(*compose_error));
 
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
-  for (std::size_t i = 0; i < findings.size(); ++i) {
-    KESTRINE_TRY(report_document_checks(findings[i]));
-    KESTRINE_TRY(check_null_style_options(option));
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    KESTRINE_TRY(report_document_checks(documents[i].findings));
+    KESTRINE_TRY(check_null_style_options(settings.option));
 
     DocumentRecord record;
     record.roots.push_back(std::move(composed.roots[i]));
-    record.source_text.emplace(slices[i]);
-    record.source_offset = static_cast<std::size_t>(slices[i].data() - text.data());
-    record.flags = document_flags(settings, modes[i]);
+    record.source_text.emplace(documents[i].text);
+    record.source_offset = static_cast<std::size_t>(documents[i].text.data() - text.data());
+    record.flags = document_flags(settings, documents[i].mode);
     record.edit_marks = !settings.upgrade;
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef document, new_document(std::move(record)));
     KESTRINE_TRY(checked_status(PyList_Append(list.get(), document.get())));

@@ -1,20 +1,23 @@
 // The located and round-trip roads of `loads` and `loads_all`.
 //
-// These define the road hooks declared in ffi/loads.hpp:
+// These define the road hooks declared in ffi/loads.hpp.  Each is a short
+// pipeline of core calls; what it checks, in which order and how it reads
+// keys is the core's decision (roundtrip/document/document_checks.hpp):
 //
 //   located      (loads: OPT_ANNOTATED or an include option; loads_all:
-//                OPT_ANNOTATED)  the text is composed into round-trip trees,
-//                checked (duplicate keys, then YAML 1.1 warnings) and the
-//                first document (loads_all: every document) becomes
-//                annotated or plain Python objects.  With OPT_ANNOTATED or
-//                OPT_REJECT_COMPLEX_KEYS the text first passes the plain
-//                decoder, so that the located road refuses exactly what the
-//                plain road refuses.
+//                OPT_ANNOTATED)  the text is composed into round-trip trees
+//                (roundtrip/compose/checked_compose.hpp), checked
+//                (located_checks) and the first document (loads_all: every
+//                document) becomes annotated or plain Python objects.  With
+//                OPT_ANNOTATED or OPT_REJECT_COMPLEX_KEYS the text first
+//                passes the plain decoder, so that the located road refuses
+//                exactly what the plain road refuses.
 //   round trip   (OPT_ROUND_TRIP)  the trees get the YAML 1.1 warnings, the
-//                1.1 upgrade and the duplicate-key policy (check_documents)
+//                1.1 upgrade and the duplicate-key policy (round_trip_checks)
 //                and are wrapped in a KestrineDocument with the text they
 //                came from; loads_all makes one document per YAML document,
-//                each holding its own slice of the text.
+//                each holding its own slice of the text
+//                (check_stream_documents).
 //
 // Include expansion (ffi/loads_includes.cpp) and schema validation
 // (ffi/validate.cpp) are reached through the two hooks below.
@@ -27,9 +30,9 @@
 
 #include "ffi/loads.hpp"
 #include "ffi/py.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/duplicates.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/emit/emitter.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/duplicates.hpp"
 
 namespace kestrine {
 
@@ -55,14 +58,5 @@ PyResult<LoadedTrees> loads_include_trees(LoadsCall& call);
 // `file_names` (the source-file table).
 PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
                               bool every_document, std::span<const std::string> file_names = {});
-
-// The settings a round-trip document keeps; `mode` is the version mode of the
-// document (stored as YAML 1.2 when the upgrade rewrote its 1.1 forms).
-DocumentFlags document_flags(const LoadSettings& settings, VersionMode mode) noexcept;
-
-// The per-document texts of a stream: `starts` are the offsets at which the
-// documents begin (the first 0); each text runs to the next start, the last
-// to the end, so the texts put together give `text` again.
-std::vector<std::string_view> document_slices(std::string_view text, std::span<const std::size_t> starts);
 
 }  // namespace kestrine

@@ -166,13 +166,6 @@ PyErr PyErr::new_error(PyObject* type, std::string_view message) noexcept {
   return new_error_obj(type, text->get());
 }
 
-PyErr PyErr::from_value(OwnedRef exc) noexcept {
-  if (!exc || !PyExceptionInstance_Check(exc.get())) {
-    return internal_fault("not an exception instance");
-  }
-  return PyErr(std::move(exc));
-}
-
 PyErr PyErr::memory_error() noexcept {
   PyErr_NoMemory();
   return fetch();

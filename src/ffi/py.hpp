@@ -110,8 +110,6 @@ class PyErr {
   static PyErr new_error(PyObject* type, std::string_view message) noexcept;
   // The same with an already built argument object.
   static PyErr new_error_obj(PyObject* type, PyObject* arg) noexcept;
-  // Wraps an existing exception instance.
-  static PyErr from_value(OwnedRef exc) noexcept;
 
   static PyErr type_error(std::string_view message) noexcept { return new_error(PyExc_TypeError, message); }
   static PyErr value_error(std::string_view message) noexcept { return new_error(PyExc_ValueError, message); }

@@ -1,7 +1,6 @@
 #include "ffi/represent.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <string>
@@ -12,9 +11,10 @@
 #include "ffi/represent_impl.hpp"
 #include "ffi/represent_plain.hpp"
 #include "ffi/types/tag.hpp"
-#include "roundtrip/built_comments.hpp"
-#include "roundtrip/dump_anchors.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/comments/built_comments.hpp"
+#include "roundtrip/emit/emitter.hpp"
+#include "roundtrip/tree/dump_anchors.hpp"
+#include "util/float_order.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 #include "util/utf8.hpp"
@@ -72,12 +72,6 @@ struct SortKey {
   std::string_view text;  // borrowed from the key object, which the pair holds
   std::size_t index = 0;
 };
-
-// The IEEE 754 total order as integer order.
-std::int64_t total_order_bits(double d) noexcept {
-  const auto bits = std::bit_cast<std::int64_t>(d);
-  return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
-}
 
 double big_int_value(PyObject* key) noexcept {
   double value = __builtin_nan("");
@@ -142,8 +136,8 @@ bool compare_node_keys(const SortKey& a, const SortKey& b) noexcept {
       return !a.boolean && b.boolean;
     case SortKey::Number:
       if (a.is_int && b.is_int) return a.integer < b.integer;
-      return total_order_bits(a.is_int ? static_cast<double>(a.integer) : a.real) <
-             total_order_bits(b.is_int ? static_cast<double>(b.integer) : b.real);
+      return total_order_key(a.is_int ? static_cast<double>(a.integer) : a.real) <
+             total_order_key(b.is_int ? static_cast<double>(b.integer) : b.real);
     case SortKey::Text:
       return a.text < b.text;
     case SortKey::Other:

@@ -2,7 +2,7 @@
 //
 //   PyResult<OwnedRef> text = dumps_represented(obj, represent, encode_options, option, width);
 //
-// Python objects become a round-trip node tree (roundtrip/ast.hpp) instead of
+// Python objects become a round-trip node tree (roundtrip/tree/ast.hpp) instead of
 // a value tree, so that what a callback asks for (a scalar's style and tag, a
 // collection's flow form, comments) reaches the text; the round-trip emitter
 // writes the tree.  The callable is asked about every object first (the root,
@@ -18,7 +18,7 @@
 // Objects met twice (shared or self-referential containers and other
 // objects that are not plain scalars) are written once with an anchor and
 // then as aliases, named id001, id002, ... in document order
-// (roundtrip/dump_anchors.hpp).
+// (roundtrip/tree/dump_anchors.hpp).
 //
 // Runs with the interpreter lock held, except around writing the text and
 // freeing the tree.  Errors raised by the callables pass through unchanged;

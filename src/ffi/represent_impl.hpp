@@ -29,8 +29,8 @@
 #include "encode/yaml_writer.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/py.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/node_list.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/node_list.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
 

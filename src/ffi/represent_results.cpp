@@ -9,8 +9,8 @@
 #include "ffi/types/sequence.hpp"
 #include "resolver/kind.hpp"
 #include "resolver/resolve.hpp"
-#include "roundtrip/built_comments.hpp"
-#include "roundtrip/scalar_style_check.hpp"
+#include "roundtrip/comments/built_comments.hpp"
+#include "roundtrip/emit/scalar_style_check.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

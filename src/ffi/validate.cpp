@@ -10,7 +10,8 @@
 #include "ffi/input.hpp"
 #include "ffi/loads_located_and_round_trip.hpp"
 #include "ffi/schema_cache.hpp"
-#include "roundtrip/composer.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/document/document_checks.hpp"
 #include "schema/modeline.hpp"
 #include "schema/validate.hpp"
 #include "util/try.hpp"
@@ -38,7 +39,8 @@ PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bo
 
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
                                  const LoadSettings& settings) {
-  const bool yaml11 = settings.is_yaml11;
+  const ValidationReading reading = validation_reading(settings);
+  const bool yaml11 = reading.yaml11;
   std::shared_ptr<const PreparedSchema> compiled;
   // The decoded tree reads like the composed one when the decoder resolved
   // scalars as validation does and nothing was expanded, folded or tagged.
@@ -55,8 +57,7 @@ PyStatus validate_with_positions(std::string_view text, const YamlValue& first, 
   if (!compiled) {
     KESTRINE_ASSIGN_OR_RETURN(compiled, prepare_schema(schema));
   }
-  const KeyReading reading(settings.version_mode, settings.timestamps);
-  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11, reading));
+  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11, reading.keys));
 }
 
 // ---- hooks of the load roads ---------------------------------------------------

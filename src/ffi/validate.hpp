@@ -22,8 +22,8 @@
 #include "decode/value.hpp"
 #include "ffi/loads.hpp"
 #include "ffi/py.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/duplicates.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/duplicates.hpp"
 
 namespace kestrine {
 

@@ -34,6 +34,16 @@ IncludeContext new_include_context(std::string root_dir, IncludeFlags flags) {
   return ctx;
 }
 
+IncludeContext load_include_context(const LoadSettings& settings, const std::optional<std::string>& include_dir,
+                                    MissListeners listeners) {
+  IncludeContext ctx = new_include_context(include_dir.value_or("."),
+                                           IncludeFlags{settings.includes, settings.secrets, settings.env_vars});
+  ctx.include_dir_recursive = settings.include_dir_recursive;
+  ctx.secret_miss_nonfatal = listeners.secret || settings.warn_missing_secret;
+  ctx.env_var_miss_nonfatal = listeners.env_var || settings.warn_missing_env_var;
+  return ctx;
+}
+
 std::uint32_t register_source(IncludeContext& ctx, std::string name, std::optional<std::string> text) {
   const auto file_id = static_cast<std::uint32_t>(ctx.sources.names.size());
   ctx.sources.names.push_back(std::move(name));

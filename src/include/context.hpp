@@ -3,6 +3,7 @@
 //
 //   IncludeContext ctx = new_include_context(include_dir.value_or("."), flags);
 //   ctx.include_dir_recursive = ...;         // the switches the caller sets
+//   // or, for a load: load_include_context(settings, include_dir, {.secret = on_missing_secret != nullptr})
 //   auto roots = expand_includes(ctx, text, root_path);        (loader.hpp)
 //   ... take ctx.warnings, ctx.missing_env_vars, ctx.missing_secrets ...
 //   SourceTable table = into_source_table(std::move(ctx));
@@ -23,10 +24,11 @@
 #include <utility>
 #include <vector>
 
+#include "decode/load_settings.hpp"
 #include "include/confine.hpp"
 #include "include/error.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/node_list.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/node_list.hpp"
 #include "util/hash_map.hpp"
 
 namespace kestrine {
@@ -112,6 +114,19 @@ struct IncludeContext {
 
 // Opens and canonicalises the root (see IncludeRoot); never fails.
 IncludeContext new_include_context(std::string root_dir, IncludeFlags flags);
+
+// Which misses of a load a caller's callable hears of.
+struct MissListeners {
+  bool secret = false;   // on_missing_secret
+  bool env_var = false;  // on_missing_env_var
+};
+
+// The context of one load: the root is `include_dir`, "." when absent; the
+// switches come from the settings; a missing secret or variable is not fatal
+// when a listener hears of it or a warning reports it (it is then recorded,
+// and a null left in its place).
+IncludeContext load_include_context(const LoadSettings& settings, const std::optional<std::string>& include_dir,
+                                    MissListeners listeners);
 
 // Appends an entry and gives its file number.
 std::uint32_t register_source(IncludeContext& ctx, std::string name, std::optional<std::string> text);

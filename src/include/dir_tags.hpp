@@ -21,7 +21,7 @@
 #include <span>
 
 #include "include/context.hpp"
-#include "roundtrip/ast.hpp"
+#include "roundtrip/tree/ast.hpp"
 
 namespace kestrine {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "include/context.hpp"
-#include "roundtrip/ast.hpp"
+#include "roundtrip/tree/ast.hpp"
 
 namespace kestrine {
 

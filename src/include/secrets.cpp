@@ -6,9 +6,9 @@
 
 #include "include/confine.hpp"
 #include "include/paths.hpp"
-#include "roundtrip/anchors.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/tree/anchors.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 #include "util/utf8.hpp"

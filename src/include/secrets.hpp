@@ -34,7 +34,7 @@
 #include <string_view>
 
 #include "include/context.hpp"
-#include "roundtrip/ast.hpp"
+#include "roundtrip/tree/ast.hpp"
 
 namespace kestrine {
 

@@ -50,7 +50,7 @@
 #include <string_view>
 #include <vector>
 
-#include "roundtrip/document.hpp"
+#include "roundtrip/document/document.hpp"
 #include "util/atomic_write.hpp"
 
 namespace kestrine {

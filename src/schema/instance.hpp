@@ -9,7 +9,7 @@
 //     alias, failures inside it where the anchored content is written; an
 //     alias naming nothing is null;
 //   * a mapping's members are the pairs the load keeps: merge keys folded by
-//     the one merge fold the loader uses (roundtrip/merged_pairs.hpp) and
+//     the one merge fold the loader uses (roundtrip/tree/merged_pairs.hpp) and
 //     repeated keys collapsed to one member holding the last value;
 //   * a node that lies behind more than `kMaxValidationAliasDepth` nested
 //     alias expansions (a chain of merges through aliases, say) is not read:
@@ -22,7 +22,7 @@
 // `InstanceView::to_value` gives a node's loaded value where keywords compare
 // values (`enum`, `const`, `uniqueItems`).
 //
-// Provenance: `is_secret_node` (roundtrip/tree_ops.hpp) tells a node whose
+// Provenance: `is_secret_node` (roundtrip/tree/tree_ops.hpp) tells a node whose
 // content came from a `!secret` directive; the validator never quotes the
 // value of such a node, or of anything below it, in a message.
 #pragma once
@@ -33,11 +33,11 @@
 
 #include "decode/value.hpp"
 #include "resolver/kind.hpp"
-#include "roundtrip/anchors.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/duplicates.hpp"
-#include "roundtrip/merged_pairs.hpp"
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/tree/anchors.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/duplicates.hpp"
+#include "roundtrip/tree/merged_pairs.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 
 namespace kestrine {
 

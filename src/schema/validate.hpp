@@ -41,7 +41,7 @@
 #include <string_view>
 
 #include "decode/value.hpp"
-#include "roundtrip/ast.hpp"
+#include "roundtrip/tree/ast.hpp"
 #include "scanner/span.hpp"
 #include "schema/instance.hpp"
 #include "schema/schema.hpp"

@@ -3,7 +3,7 @@
 // dumping; each stage reads the bits it needs into its own settings.
 //
 //   const bool round_trip = (option & OPT_ROUND_TRIP) != 0;
-//   for (const OptionEntry& entry : kOptionTable) add_constant(entry.name, entry.value);
+//   for (const OptionEntry& entry : kOptionTable) names.emplace(entry.value, entry.name);
 #pragma once
 
 #include <cstdint>

@@ -57,10 +57,6 @@ class TextSink {
     *p = c;
     cursor_ = p + 1;
   }
-  // The written bytes from `offset` on (valid until the next write).
-  std::string_view written_from(std::size_t offset) const noexcept {
-    return std::string_view(begin_ + offset, size() - offset);
-  }
   // Drops what was written past `offset`.
   void truncate(std::size_t offset) noexcept { cursor_ = begin_ + offset; }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bridge_support.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/emit/emitter.hpp"
 
 namespace kestrine {
 namespace {

@@ -53,6 +53,11 @@ TEST(EmitScalarText, FitsLiteralBlock) {
 }
 
 TEST(EmitScalarText, EscapeDoubleQuoted) {
+  const auto escape_double_quoted = [](std::string_view text) {
+    std::string out;
+    append_double_quoted_body(out, text);
+    return out;
+  };
   EXPECT_EQ(escape_double_quoted("plain"), "plain");
   EXPECT_EQ(escape_double_quoted("a\"b\\c"), "a\\\"b\\\\c");
   EXPECT_EQ(escape_double_quoted("\t\n\r"s + '\0'), "\\t\\n\\r\\0");

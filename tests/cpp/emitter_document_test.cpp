@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "emitter_support.hpp"
-#include "roundtrip/emitter.hpp"
-#include "roundtrip/upgrade.hpp"
+#include "roundtrip/document/upgrade.hpp"
+#include "roundtrip/emit/emitter.hpp"
 
 namespace kestrine {
 namespace {

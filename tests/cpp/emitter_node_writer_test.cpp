@@ -9,8 +9,8 @@
 #include "emit_util/plain_scalar.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "emitter_support.hpp"
-#include "roundtrip/emitter.hpp"
-#include "roundtrip/node_writer.hpp"
+#include "roundtrip/emit/emitter.hpp"
+#include "roundtrip/emit/node_writer.hpp"
 
 namespace kestrine {
 namespace {

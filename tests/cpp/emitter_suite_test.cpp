@@ -16,9 +16,9 @@
 #include "decode/decoder.hpp"
 #include "decode/value.hpp"
 #include "emitter_support.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/edit.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/document/edit.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "util/stack_guard.hpp"
 #include "yaml_suite.hpp"
 

@@ -9,8 +9,8 @@
 
 #include "decode/decoder.hpp"
 #include "decode/value.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine::testing {

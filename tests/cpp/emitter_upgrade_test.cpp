@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "emitter_support.hpp"
-#include "roundtrip/upgrade.hpp"
+#include "roundtrip/document/upgrade.hpp"
 
 namespace kestrine {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "ffi/errors.hpp"
 #include "ffi_support.hpp"
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 
 namespace kestrine {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "include_support.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/emit/emitter.hpp"
 
 namespace kestrine {
 namespace {

@@ -1,8 +1,6 @@
-// What Python cannot reach of the located and round-trip roads: plain
-// values from composed trees (the located road without annotations, taken
-// with include options) against the plain decoder on the YAML test suite,
-// the per-document text slices of loads_all, and the flags a round-trip
-// document keeps.
+// What Python cannot reach of the located road: plain values from composed
+// trees (the located road without annotations, taken with include options)
+// against the plain decoder on the YAML test suite.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,12 +9,11 @@
 #include "decode/decoder.hpp"
 #include "ffi/convert/annotate.hpp"
 #include "ffi/convert/decode.hpp"
-#include "ffi/loads_located_and_round_trip.hpp"
-#include "ffi/options.hpp"
-#include "ffi_support.hpp"
-#include "roundtrip/composer.hpp"
-#include "yaml_suite.hpp"
 #include "ffi/convert/node_bridge.hpp"
+#include "ffi/loads_located_and_round_trip.hpp"
+#include "ffi_support.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "yaml_suite.hpp"
 
 namespace kestrine {
 namespace {
@@ -63,46 +60,6 @@ TEST(LoadsRoads, LocatedPlainValuesEqualPlainRoadValuesOnTheSuite) {
     }
   }
   EXPECT_GT(compared, 400u);
-}
-
-TEST(LoadsRoads, DocumentSlicesCoverTheText) {
-  const std::string_view text = "a: 1\n---\nb: 2\n%YAML 1.2\n---\nc\n";
-  const std::vector<std::size_t> starts = {0, 5, 14};
-  EXPECT_EQ(document_slices(text, starts),
-            (std::vector<std::string_view>{"a: 1\n", "---\nb: 2\n", "%YAML 1.2\n---\nc\n"}));
-  // The first document always starts the text; starts past the end or going
-  // backwards never lose or repeat text.
-  const std::vector<std::size_t> odd = {3, 2, 99};
-  const auto slices = document_slices(text, odd);
-  ASSERT_EQ(slices.size(), 3u);
-  EXPECT_EQ(std::string(slices[0]) + std::string(slices[1]) + std::string(slices[2]), text);
-  EXPECT_EQ(slices[0], "a:");
-  EXPECT_TRUE(document_slices(text, {}).empty());
-}
-
-TEST(LoadsRoads, DocumentFlagsFollowTheOptions) {
-  const auto flags_of = [](Options option, VersionMode mode) {
-    return document_flags(derive_load_settings(option, std::nullopt), mode);
-  };
-  DocumentFlags f = flags_of(0, VersionMode::Yaml12);
-  EXPECT_TRUE(f.prefer_double_quotes);
-  EXPECT_FALSE(f.upgrade_1_1);
-  EXPECT_FALSE(f.timestamps);
-  EXPECT_EQ(f.null_style, NullStyle::Default);
-  EXPECT_EQ(f.version_mode, VersionMode::Yaml12);
-
-  f = flags_of(OPT_SINGLE_QUOTES | OPT_NULL_AS_TILDE | OPT_TIMESTAMPS, VersionMode::Yaml11);
-  EXPECT_FALSE(f.prefer_double_quotes);
-  EXPECT_TRUE(f.timestamps);
-  EXPECT_EQ(f.null_style, NullStyle::Tilde);
-  EXPECT_EQ(f.version_mode, VersionMode::Yaml11);
-
-  // The upgrade has rewritten the YAML 1.1 forms: the document is YAML 1.2.
-  f = flags_of(OPT_UPGRADE_1_1 | OPT_NULL_AS_KEYWORD, VersionMode::Yaml11);
-  EXPECT_TRUE(f.upgrade_1_1);
-  EXPECT_EQ(f.version_mode, VersionMode::Yaml12);
-  EXPECT_EQ(f.null_style, NullStyle::Keyword);
-  EXPECT_TRUE(flags_of(OPT_PYYAML_COMPAT, VersionMode::PyyamlCompat).timestamps);
 }
 
 }  // namespace

@@ -136,13 +136,6 @@ TEST_F(MergeKeys, SharedSubtreesComeOutAsPrivateCopiesWould) {
             "String(\"<<\")=Mapping([(String(\"a\"), Int(1))]),String(\"x\")=Int(2)");
   EXPECT_EQ(show(doc.pairs()[2].value.items()[0]), "String(\"a\")=Int(1),String(\"x\")=Int(2)");
   EXPECT_TRUE(is_merge_marker(original[0].key));
-  // The key-context rewrite on its own.
-  YamlValue key = seq({shared});
-  replace_merge_markers(arena, key);
-  EXPECT_EQ(debug_render_value(key.items()[0].pairs()[0].key), "String(\"<<\")");
-  EXPECT_TRUE(is_merge_marker(shared.pairs()[0].key));
-  replace_merge_markers_in_place(shared);
-  EXPECT_FALSE(is_merge_marker(original[0].key));
 }
 
 TEST_F(MergeKeys, DocumentWithoutMergeKeysIsUntouched) {

@@ -2,7 +2,7 @@
 // of deep trees without recursion.
 #include <gtest/gtest.h>
 
-#include "roundtrip/ast.hpp"
+#include "roundtrip/tree/ast.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

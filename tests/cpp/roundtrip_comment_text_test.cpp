@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "roundtrip/comment_text.hpp"
+#include "roundtrip/comments/comment_text.hpp"
 
 namespace kestrine {
 namespace {

@@ -1,7 +1,7 @@
 // Comment attachment and layout facts on composed trees.
 #include <gtest/gtest.h>
 
-#include "roundtrip/comments.hpp"
+#include "roundtrip/comments/comments.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "roundtrip/composer.hpp"
+#include "roundtrip/compose/composer.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

@@ -1,13 +1,16 @@
 // Path resolution over a round-trip document's trees: which node each step
-// reaches, duplicates, key nodes, and what a step never reaches.
+// reaches, duplicates, key nodes, and what a step never reaches; the texts
+// and flags the documents of a load keep.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "roundtrip/document.hpp"
+#include "decode/load_settings.hpp"
+#include "roundtrip/document/document.hpp"
 #include "roundtrip_test_util.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 namespace {
@@ -38,6 +41,46 @@ TEST(RoundtripDocument, PathResolution) {
   DocumentRecord aliased = document_of("a: &m {k: v}\nb: *m\n");
   EXPECT_EQ(resolve_path(aliased, 0, std::vector{PathSegment::of_key("b"), PathSegment::of_key("k")}), nullptr);
   EXPECT_NE(resolve_path(aliased, 0, std::vector{PathSegment::of_key("a"), PathSegment::of_key("k")}), nullptr);
+}
+
+TEST(RoundtripDocument, DocumentSlicesCoverTheText) {
+  const std::string_view text = "a: 1\n---\nb: 2\n%YAML 1.2\n---\nc\n";
+  const std::vector<std::size_t> starts = {0, 5, 14};
+  EXPECT_EQ(document_slices(text, starts),
+            (std::vector<std::string_view>{"a: 1\n", "---\nb: 2\n", "%YAML 1.2\n---\nc\n"}));
+  // The first document always starts the text; starts past the end or going
+  // backwards never lose or repeat text.
+  const std::vector<std::size_t> odd = {3, 2, 99};
+  const auto slices = document_slices(text, odd);
+  ASSERT_EQ(slices.size(), 3u);
+  EXPECT_EQ(std::string(slices[0]) + std::string(slices[1]) + std::string(slices[2]), text);
+  EXPECT_EQ(slices[0], "a:");
+  EXPECT_TRUE(document_slices(text, {}).empty());
+}
+
+TEST(RoundtripDocument, DocumentFlagsFollowTheOptions) {
+  const auto flags_of = [](Options option, VersionMode mode) {
+    return document_flags(derive_load_settings(option, std::nullopt), mode);
+  };
+  DocumentFlags f = flags_of(0, VersionMode::Yaml12);
+  EXPECT_TRUE(f.prefer_double_quotes);
+  EXPECT_FALSE(f.upgrade_1_1);
+  EXPECT_FALSE(f.timestamps);
+  EXPECT_EQ(f.null_style, NullStyle::Default);
+  EXPECT_EQ(f.version_mode, VersionMode::Yaml12);
+
+  f = flags_of(OPT_SINGLE_QUOTES | OPT_NULL_AS_TILDE | OPT_TIMESTAMPS, VersionMode::Yaml11);
+  EXPECT_FALSE(f.prefer_double_quotes);
+  EXPECT_TRUE(f.timestamps);
+  EXPECT_EQ(f.null_style, NullStyle::Tilde);
+  EXPECT_EQ(f.version_mode, VersionMode::Yaml11);
+
+  // The upgrade has rewritten the YAML 1.1 forms: the document is YAML 1.2.
+  f = flags_of(OPT_UPGRADE_1_1 | OPT_NULL_AS_KEYWORD, VersionMode::Yaml11);
+  EXPECT_TRUE(f.upgrade_1_1);
+  EXPECT_EQ(f.version_mode, VersionMode::Yaml12);
+  EXPECT_EQ(f.null_style, NullStyle::Keyword);
+  EXPECT_TRUE(flags_of(OPT_PYYAML_COMPAT, VersionMode::PyyamlCompat).timestamps);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "roundtrip/dump_anchors.hpp"
+#include "roundtrip/tree/dump_anchors.hpp"
 
 namespace kestrine {
 namespace {

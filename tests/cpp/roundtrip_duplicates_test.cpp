@@ -1,7 +1,7 @@
 // Duplicate-key checks on composed trees.
 #include <gtest/gtest.h>
 
-#include "roundtrip/duplicates.hpp"
+#include "roundtrip/tree/duplicates.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "roundtrip/ast.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/node_list.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/node_list.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

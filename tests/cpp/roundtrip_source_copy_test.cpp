@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "roundtrip/edit.hpp"
-#include "roundtrip/source_copy.hpp"
+#include "roundtrip/document/edit.hpp"
+#include "roundtrip/emit/source_copy.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "decode/decoder.hpp"
-#include "roundtrip/composer.hpp"
+#include "roundtrip/compose/composer.hpp"
 #include "yaml_suite.hpp"
 
 namespace kestrine {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "roundtrip/ast.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/document.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/tree/ast.hpp"
 
 namespace kestrine::testing {
 

@@ -1,7 +1,7 @@
 // Tree walks and operations: change detection, anchor searches, alias-expanding copies and the leaf walk.
 #include <gtest/gtest.h>
 
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 #include "roundtrip_test_util.hpp"
 
 namespace kestrine {
@@ -77,32 +77,24 @@ TEST(RoundtripTreeOps, ExpandingCopyFields) {
       "base: &b !t {k: v}  # c\n"
       "use: *b\n"
       "gone: [x]\n");
-  AnchorTable table;
-  register_anchors(doc, table);
+  const AnchorBindings bindings = bind_anchors(doc).value();
   std::uint64_t budget = 100;
   const YamlNode& use = doc.pairs()[1].value;
-  YamlNode copy = copy_expanding_aliases(use, table, 0, budget).value();
-  EXPECT_EQ(render(copy), "!t {'k': 'v'}");
+  YamlNode copy = copy_expanding_aliases_for_detach(use, bindings, 0, budget).value();
+  EXPECT_EQ(render(copy), "!t f{'k': 'v'}");  // the flow style kept
   EXPECT_FALSE(copy.anchor().has_value());
-  EXPECT_EQ(copy.style, CollectionStyle::Block);
-  EXPECT_TRUE(copy.comments.empty());
+  EXPECT_EQ(copy.style, CollectionStyle::Flow);
   EXPECT_EQ(copy.end_offset, copy.span.offset);
   EXPECT_EQ(budget, 97u);  // the mapping, its key and its value; the alias costs nothing
-  YamlNode detached = copy_expanding_aliases_for_detach(use, table, 0, budget).value();
-  EXPECT_EQ(detached.style, CollectionStyle::Flow);
-  EXPECT_FALSE(detached.anchor().has_value());
 
-  // An unknown alias: a Null at its start (detach keeps its comments and tag).
+  // An alias bound to nothing: a Null at its start, keeping its comments and tag.
   YamlNode lone = YamlNode::alias("nowhere", Span{0, 5, 2, 40});
   lone.comments.inline_comment_mut() = "keep";
   lone.set_tag(OptText("!t"));
   budget = 10;
-  YamlNode plain = copy_expanding_aliases(lone, table, 0, budget).value();
-  EXPECT_TRUE(plain.is_null());
-  EXPECT_EQ(plain.span, lone.span);
-  EXPECT_TRUE(plain.comments.empty());
-  YamlNode kept = copy_expanding_aliases_for_detach(lone, table, 0, budget).value();
+  YamlNode kept = copy_expanding_aliases_for_detach(lone, bindings, 0, budget).value();
   EXPECT_TRUE(kept.is_null());
+  EXPECT_EQ(kept.span, lone.span);
   EXPECT_EQ(kept.comments.inline_comment().view(), "keep");
   EXPECT_EQ(kept.tag().view(), "!t");
 }
@@ -113,13 +105,13 @@ TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
   for (int i = 1; i < 150; ++i)
     text += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [*a" + std::to_string(i - 1) + "]\n";
   YamlNode doc = root_of(text);
-  AnchorTable table;
-  register_anchors(doc, table);
+  const AnchorBindings chain = bind_anchors(doc, UINT64_MAX).value();
+  const auto anchored = [&](int i) -> const YamlNode& { return doc.pairs()[i].value; };
   // Alias levels 1..100 are followed; a copy that needs level 101 fails at
   // the alias that would open it (the one inside a49), as reading it does.
   for (const int top : {100, 101, 149}) {
     std::uint64_t budget = 1'000'000;
-    AliasCopy copy = copy_expanding_aliases(*table.at("a" + std::to_string(top)), table, 0, budget);
+    AliasCopy copy = copy_expanding_aliases_for_detach(anchored(top), chain, 0, budget);
     if (top == 100) {
       ASSERT_TRUE(copy);
       int levels = 0;
@@ -131,7 +123,7 @@ TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
     }
     ASSERT_FALSE(copy) << top;
     EXPECT_EQ(copy.error().message, kAliasDepthMessage);
-    EXPECT_EQ(copy.error().span, table.at("a" + std::to_string(top - 100))->items()[0].span);
+    EXPECT_EQ(copy.error().span, anchored(top - 100).items()[0].span);
   }
 
   // A billion laughs: a copy within the budget is whole, one past it fails.
@@ -142,14 +134,11 @@ TEST(RoundtripTreeOps, AliasDepthAndBudgetLimits) {
     for (int k = 1; k < 10; ++k) bomb += ", " + p;
     bomb += "]\n";
   }
-  std::vector<YamlNode> roots;
-  roots.push_back(root_of(bomb));
-  table.clear();
-  register_anchors(roots[0], table);
-  EXPECT_EQ(table.size(), 10u);
+  YamlNode laughs = root_of(bomb);
+  const AnchorBindings bound = bind_anchors(laughs, UINT64_MAX).value();
   for (const std::uint64_t start : {1111u, 1110u}) {  // l2: 1 + 10 * (1 + 10 * 11) nodes
     std::uint64_t budget = start;
-    AliasCopy copy = copy_expanding_aliases_for_detach(*table.at("l2"), table, 0, budget);
+    AliasCopy copy = copy_expanding_aliases_for_detach(laughs.pairs()[2].value, bound, 0, budget);
     EXPECT_EQ(copy.has_value(), start == 1111u);
     if (!copy) EXPECT_EQ(copy.error().message, kAliasBombMessage);
   }
@@ -209,11 +198,9 @@ TEST(RoundtripTreeOps, DeepTreesAreWalkedSafely) {
   auto path = find_anchor_path(roots, "deep");
   ASSERT_TRUE(path.has_value());
   EXPECT_EQ(path->size(), 100000u);
-  AnchorTable table;
-  register_anchors(roots[0], table);
-  EXPECT_EQ(table.size(), 1u);
+  const AnchorBindings bindings = bind_anchors(roots).value();
   std::uint64_t budget = 1'000'000;
-  YamlNode copy = copy_expanding_aliases(roots[0], table, 0, budget).value();
+  YamlNode copy = copy_expanding_aliases_for_detach(roots[0], bindings, 0, budget).value();
   EXPECT_EQ(budget, 1'000'000u - 100001u);
   LeafRecorder leaves;
   walk_leaves(copy, leaves);

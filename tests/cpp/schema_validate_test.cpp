@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "roundtrip/composer.hpp"
+#include "roundtrip/compose/composer.hpp"
 #include "schema/compare.hpp"
 #include "schema/ref.hpp"
 #include "schema_support.hpp"

@@ -21,10 +21,10 @@
 
 #include "decode/decoder.hpp"
 #include "decode/value.hpp"
+#include "roundtrip/compose/composer.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "same_documents.hpp"
-#include "roundtrip/composer.hpp"
-#include "roundtrip/document.hpp"
-#include "roundtrip/emitter.hpp"
 #include "util/stack_guard.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "ffi/types/annotated_scalar.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
-#include "roundtrip/document.hpp"  // source_tag_of, source_target_of
+#include "roundtrip/document/document.hpp"  // source_tag_of, source_target_of
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 
@@ -364,12 +364,6 @@ bool scalars_run_no_python(bool annotate_numbers) {
 }
 
 }  // namespace
-
-PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
-                                   const AnchorBindings& bindings, AnchorObjectCache& cache) {
-  TreeConverter converter(mode, handlers, bindings, cache);
-  return converter.step(node);
-}
 
 PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings) {

@@ -2,7 +2,7 @@
 // `loads` (annotated results, configuration directives) and of `loads_all`
 // with OPT_ANNOTATED.
 //
-//   auto bindings = bind_anchors(roots);                  // roundtrip/anchors.hpp
+//   auto bindings = bind_anchors(roots);                  // roundtrip/tree/anchors.hpp
 //   if (!bindings) raise compose_error_to_py(bindings.error());
 //   tree_to_py(roots[0], mode, handlers, *bindings);      // plain objects
 //   tree_to_annotated(roots[0], file_names, mode, handlers, *bindings,
@@ -34,20 +34,17 @@
 #include <string_view>
 
 #include "ffi/convert/decode.hpp"
+#include "ffi/convert/node_bridge.hpp"
 #include "ffi/py.hpp"
 #include "ffi/types/annotated_dict.hpp"
 #include "resolver/kind.hpp"
-#include "roundtrip/ast.hpp"
-#include "ffi/convert/node_bridge.hpp"
+#include "roundtrip/tree/ast.hpp"
 
 namespace kestrine {
 
 // One document's root as plain Python objects.
 PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
                               const AnchorBindings& bindings);
-// The step behind it, with a cache owned by the caller.
-PyResult<OwnedRef> tree_to_py_step(YamlNode& node, VersionMode mode, const TagHandlers& handlers,
-                                   const AnchorBindings& bindings, AnchorObjectCache& cache);
 
 // Whether tree_to_annotated pauses the garbage collector for these
 // settings (see GcPause): a caller that gathers its results in a container

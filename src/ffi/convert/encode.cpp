@@ -7,9 +7,9 @@
 
 #include "ffi/convert/duck_rules.hpp"
 #include "ffi/convert/encode_walk.hpp"
-#include "ffi/debug_quote.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/types/tag.hpp"
+#include "util/debug_quote.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 #include "util/unaligned.hpp"

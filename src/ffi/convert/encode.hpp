@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "decode/value.hpp"
-#include "ffi/options.hpp"
 #include "ffi/py.hpp"
+#include "util/options.hpp"
 
 namespace kestrine {
 

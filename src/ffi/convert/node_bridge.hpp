@@ -1,6 +1,6 @@
 // The bridge between Python values and round-trip nodes.
 //
-//   AliasFollower aliases(root);                          // roundtrip/anchors.hpp
+//   AliasFollower aliases(root);                          // roundtrip/tree/anchors.hpp
 //   AnchorObjectCache cache;
 //   PyResult<OwnedRef> obj = node_to_py(root, opts, aliases, cache);
 //   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode);
@@ -26,9 +26,9 @@
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
 #include "resolver/resolve.hpp"
-#include "roundtrip/anchors.hpp"
-#include "roundtrip/merged_pairs.hpp"
-#include "roundtrip/ast.hpp"
+#include "roundtrip/tree/anchors.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/merged_pairs.hpp"
 #include "scanner/scanner.hpp"
 #include "util/hash_map.hpp"
 #include "util/try.hpp"
@@ -106,7 +106,7 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
 // ---- merge keys -------------------------------------------------------------------------
 
 // Fills `dict` with the pairs of a mapping holding merge keys, as the merge
-// fold (roundtrip/merged_pairs.hpp) leaves them, in order: each value first,
+// fold (roundtrip/tree/merged_pairs.hpp) leaves them, in order: each value first,
 // by `value(node)`, then its key, by `key(node)`; what merging left over
 // goes under "<<" (a list of leftovers as a new list).  A merge key converts
 // to the str "<<", so the slot's key is its merge key converted.

@@ -9,7 +9,7 @@
 
 #include "ffi/args.hpp"
 #include "ffi/types/annotated_list.hpp"
-#include "roundtrip/tree_ops.hpp"  // is_include_tag
+#include "roundtrip/tree/tree_ops.hpp"  // is_include_tag
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -3,7 +3,7 @@
 // as the annotated conversion makes them, one per loaded scalar.
 //
 //   AnnotatedScalarMaker maker;                      // one per conversion
-//   auto s = maker.make(ScalarClass::Str, text_object, std::move(meta), style);
+//   PyResult<OwnedRef> s = maker.make(ScalarClass::Str, text_object, meta);
 //
 // The classes keep their metadata in `_meta` (a slot for str and float, the
 // instance dict for int, whose subclasses cannot have slots), which Python

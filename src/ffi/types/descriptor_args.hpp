@@ -33,7 +33,7 @@ PyResult<std::optional<bool>> flow_argument(PyObject* arg, const char* fname) no
 PyResult<DescriptorText> extract_comments(PyObject* comment, PyObject* comment_before,
                                           PyObject* comment_after, const char* fname);
 // Then checks the inline comment and normalises the two comment blocks
-// (by the rules of roundtrip/comment_text.hpp).
+// (by the rules of roundtrip/comments/comment_text.hpp).
 PyStatus normalize_comments(DescriptorText& text);
 
 // A list or tuple (subclasses included) as it is; anything else through

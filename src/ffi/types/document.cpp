@@ -11,8 +11,8 @@
 #include "ffi/types/document_save.hpp"
 #include "ffi/types/node.hpp"
 #include "ffi/types/tree_node.hpp"
-#include "roundtrip/emitter.hpp"
-#include "roundtrip/node_list.hpp"
+#include "roundtrip/emit/emitter.hpp"
+#include "roundtrip/tree/node_list.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -4,26 +4,27 @@
 //   DocumentRecord rec{roots, names, texts, text, std::nullopt, flags};
 //   PyResult<OwnedRef> doc = new_document(std::move(rec));
 //
-// The record and path resolution are roundtrip/document.hpp's; the object
+// The record and path resolution are roundtrip/document/document.hpp's; the object
 // adds the borrow flag that guards the record against edits while it is
 // read, and what reads keep between calls: the key indexes of large
 // mappings and the alias bindings of each root.  Readers take
-// `borrow.borrow()`; the only way to edit is `begin_edit()`, which drops
-// both caches before the trees can change (the flag offers no exclusive
-// access of its own).  Functions that are not noexcept let allocation
-// failures reach the caller's py_entry (MemoryError).
+// `borrow.borrow()`; the only way to edit is `begin_tracked_edit()`, which
+// drops the alias bindings before the trees can change and leaves the key
+// indexes to the editor (the flag offers no exclusive access of its own).
+// Functions that are not noexcept let allocation failures reach the
+// caller's py_entry (MemoryError).
 #pragma once
 
 #include "ffi/py.hpp"
 #include "ffi/types/class_objects.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/document.hpp"
-#include "roundtrip/tree_ops.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 
 namespace kestrine {
 
 // A document's access flag: shared access for readers; exclusive access
-// only through DocumentData::begin_edit.
+// only through DocumentData::begin_tracked_edit.
 class DocumentBorrowFlag {
  public:
   // "Already mutably borrowed" (RuntimeError) while an edit runs.
@@ -40,27 +41,19 @@ struct DocumentData {
   DocumentRecord record;
   // Filled by reads under shared access (the interpreter lock keeps them
   // apart, and no read holds on to them across Python code that could
-  // edit: an edit fails while any read runs); dropped by begin_edit.
+  // edit: an edit fails while any read runs); the editor keeps them true
+  // (begin_tracked_edit).
   KeyIndexCache lookups;
   BindingsCache bindings;
 
   DocumentData() noexcept = default;
   explicit DocumentData(DocumentRecord&& r) noexcept : record(std::move(r)) {}
 
-  // Exclusive access for an edit ("Already borrowed" while anyone reads);
-  // what reads kept is dropped first.
-  PyResult<BorrowFlag::Exclusive> begin_edit() noexcept {
-    auto exclusive = borrow.flag_.borrow_mut();
-    if (exclusive) {
-      lookups.clear();
-      bindings.clear();
-    }
-    return exclusive;
-  }
-  // The same for an edit that keeps the key indexes: the editor drops those
-  // of the mappings it frees or replaces (KeyIndexCache::forget) and clears
-  // them when it moves pairs or changes a key's text (roundtrip/edit.hpp).
-  // Alias bindings are dropped; the edit must not fill them again.
+  // Exclusive access for an edit ("Already borrowed" while anyone reads).
+  // The key indexes stay: the editor drops those of the mappings it frees or
+  // replaces (KeyIndexCache::forget) and clears them when it moves pairs or
+  // changes a key's text (roundtrip/document/edit.hpp).  Alias bindings are
+  // dropped; the edit must not fill them again.
   PyResult<BorrowFlag::Exclusive> begin_tracked_edit() noexcept {
     auto exclusive = borrow.flag_.borrow_mut();
     if (exclusive) bindings.clear();

@@ -10,7 +10,7 @@
 //   return lookup_item(read, handle.document.get(), handle.path, *node, key);
 //
 // The tree side of every step (paths, key matching, alias re-basing, walk
-// order) is roundtrip/document.hpp's; this unit only converts.  A
+// order) is roundtrip/document/document.hpp's; this unit only converts.  A
 // DocumentRead lives for one member call, inside the shared borrow of the
 // document, so the nodes it hands out stay valid until it ends.  Python code
 // may run during a read (a key's __eq__, hashing): it may read the same
@@ -25,8 +25,8 @@
 #include "ffi/convert/node_bridge.hpp"
 #include "ffi/py.hpp"
 #include "ffi/types/document.hpp"
-#include "roundtrip/anchors.hpp"
-#include "roundtrip/document.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/tree/anchors.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -9,7 +9,7 @@
 #include "ffi/convert/node_bridge.hpp"
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/document_view.hpp"
-#include "roundtrip/anchors.hpp"
+#include "roundtrip/tree/anchors.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -6,7 +6,7 @@
 //   KESTRINE_ASSIGN_OR_RETURN(DocumentEdit edit, edit_document(data));
 //   KESTRINE_TRY(set_item(edit, root_index, container, key, value));
 //
-// The tree side of every edit is roundtrip/edit.hpp's.  An edit holds
+// The tree side of every edit is roundtrip/document/edit.hpp's.  An edit holds
 // exclusive access to the document for its whole run (conversions of the
 // new value and key comparisons included), so Python code that runs meanwhile
 // cannot read or edit the same document: it fails at once.
@@ -17,7 +17,7 @@
 
 #include "ffi/py.hpp"
 #include "ffi/types/document.hpp"
-#include "roundtrip/edit.hpp"
+#include "roundtrip/document/edit.hpp"
 
 namespace kestrine {
 
@@ -30,7 +30,7 @@ struct DocumentEdit {
   DocumentRecord& record() noexcept { return data->record; }
   KeyIndexCache* lookups() noexcept { return &data->lookups; }
   // After an edit of (or below) the node at `path` of root `root`: the
-  // nodes on that path are marked (roundtrip/edit.hpp).
+  // nodes on that path are marked (roundtrip/document/edit.hpp).
   void mark(std::size_t root, std::span<const PathSegment> path);
 };
 PyResult<DocumentEdit> edit_document(DocumentData& data) noexcept;

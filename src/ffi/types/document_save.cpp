@@ -8,8 +8,8 @@
 #include "ffi/dump_includes.hpp"
 #include "ffi/types/document.hpp"
 #include "include/write_back.hpp"
-#include "roundtrip/edit.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/document/edit.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

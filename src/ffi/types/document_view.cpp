@@ -8,7 +8,7 @@
 
 #include "ffi/types/document_edit.hpp"
 #include "ffi/types/node.hpp"
-#include "roundtrip/emitter.hpp"
+#include "roundtrip/emit/emitter.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "ffi/types/node_edit.hpp"
-#include "roundtrip/tree_ops.hpp"  // is_include_tag
+#include "roundtrip/tree/tree_ops.hpp"  // is_include_tag
 #include "util/try.hpp"
 
 namespace kestrine {

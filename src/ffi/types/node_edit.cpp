@@ -9,12 +9,12 @@
 
 #include "ffi/args.hpp"
 #include "ffi/comment_text.hpp"
-#include "ffi/debug_quote.hpp"
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/document_edit.hpp"
 #include "ffi/types/node.hpp"
-#include "roundtrip/anchors.hpp"
-#include "roundtrip/edit.hpp"
+#include "roundtrip/document/edit.hpp"
+#include "roundtrip/tree/anchors.hpp"
+#include "util/debug_quote.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {

@@ -4,7 +4,7 @@
 //
 // Each setter takes shared access to the handle and exclusive access to its
 // document, resolves the handle's path (KeyError "stale node" when it no
-// longer leads anywhere) and hands the change to roundtrip/edit.hpp.  Checks
+// longer leads anywhere) and hands the change to roundtrip/document/edit.hpp.  Checks
 // that need no document (the text of a comment, an anchor's name) come
 // first.  Anchor searches look in the handle's own document of a stream.
 #pragma once

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ffi/convert/node_bridge.hpp"
-#include "roundtrip/anchors.hpp"
+#include "roundtrip/tree/anchors.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 

@@ -6,7 +6,7 @@
 // collections hold tuples of child snapshots, scalars their plain values,
 // aliases their names (not followed).  It owns its texts and keeps no
 // reference to the document.  Which comment lines each node reports is
-// roundtrip/document.hpp's head-comment selection, the same a KestrineNode
+// roundtrip/document/document.hpp's head-comment selection, the same a KestrineNode
 // handle makes.
 #pragma once
 
@@ -15,8 +15,8 @@
 
 #include "ffi/py.hpp"
 #include "ffi/types/class_objects.hpp"
-#include "roundtrip/ast.hpp"
-#include "roundtrip/document.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/tree/ast.hpp"
 
 namespace kestrine {
 

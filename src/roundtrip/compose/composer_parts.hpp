@@ -1,0 +1,55 @@
+// Small records the composer keeps while it builds a tree: how a node is
+// introduced (for comment placement), a tag read before its node, and what
+// a collection learns from its children.  Used by composer.cpp only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "roundtrip/comments/comments.hpp"
+#include "roundtrip/tree/ast.hpp"
+
+namespace kestrine::compose_parts {
+
+using Pos = CommentPlacer::Pos;
+using Introducer = CommentPlacer::Introducer;
+
+// How the node being composed is introduced, for comment placement.
+struct Visit {
+  Introducer intro{};
+  bool may_take_trailing = true;
+};
+// Mapping keys: nothing introduces them and a comment after one belongs to
+// its value.
+inline constexpr Visit kKeyVisit{{}, false};
+
+// A tag read before a node: as written (what is written back) and, where a
+// %TAG handle of the document applied, expanded (what it means).
+struct PendingTag {
+  std::string_view written;
+  OptText expanded;
+};
+
+// What a collection learns from its children as they are composed: the
+// furthest end among them (its node_end_position) and the child whose
+// source extent reaches furthest (its end offset).
+struct EndAcc {
+  Pos end;
+  bool any = false;
+  // Copied, not pointed to: children move when their collection closes.
+  std::size_t far_offset = 0;
+  std::uint32_t far_line = 0;
+  std::uint32_t far_column = 0;
+  void take(Pos p, const YamlNode& child) noexcept {
+    if (!any || p > end) end = p;
+    if (!any || child.end_offset > far_offset) {
+      far_offset = child.end_offset;
+      far_line = child.end_line;
+      far_column = child.end_column;
+    }
+    any = true;
+  }
+};
+
+}  // namespace kestrine::compose_parts

@@ -1,0 +1,484 @@
+#include "roundtrip/document/edit.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "resolver/resolve.hpp"
+#include "roundtrip/tree/anchors.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+namespace {
+
+EditError value_error(std::string message) { return EditError{EditError::Kind::Value, std::move(message)}; }
+
+// Whether `test` holds for some child of `node` (items; keys and values).
+template <class Test>
+bool any_child(const YamlNode& node, Test&& test) {
+  return stack_guarded([&] {
+    for (const YamlNode& item : node.items())
+      if (test(item)) return true;
+    for (const NodePair& pair : node.pairs())
+      if (test(pair.key) || test(pair.value)) return true;
+    return false;
+  });
+}
+
+// The node or some node below it carries an anchor.
+bool carries_anchor(const YamlNode& node) {
+  return node.anchor().has_value() || (node.is_collection() && any_child(node, carries_anchor));
+}
+
+// Some node below `node` (not `node` itself) carries an anchor.
+bool anchors_below(const YamlNode& node) { return any_child(node, carries_anchor); }
+
+// The aliases of `root` that refer to nothing now, by name.  Loaded trees
+// have none; they are taken before an edit so that only what the edit
+// unbinds counts against it.
+std::vector<std::string> unbound_names(const YamlNode& root) {
+  std::vector<std::string> names;
+  const AnchorBindings bindings = bind_root_unlimited(root);
+  auto visit = [&](auto& self, const YamlNode& node) -> void {
+    stack_guarded([&] {
+      if (node.is_alias() && bindings.binding(node) == nullptr) names.push_back(node.alias_name());
+      for (const YamlNode& item : node.items()) self(self, item);
+      for (const NodePair& pair : node.pairs()) {
+        self(self, pair.key);
+        self(self, pair.value);
+      }
+    });
+  };
+  visit(visit, root);
+  return names;
+}
+
+// The first alias name the edit left without its anchor, or nothing.
+std::optional<std::string> newly_unbound(const YamlNode& root, const std::vector<std::string>& before) {
+  for (std::string& name : unbound_names(root))
+    if (std::find(before.begin(), before.end(), name) == before.end()) return std::move(name);
+  return std::nullopt;
+}
+
+// The comments and spacing written around a node, which stay where they
+// are when its content is replaced (its kept block text and compact layout
+// go with the content).
+void carry_comments(const Comments& from, Comments& to) {
+  const OptText raw = to.raw();
+  const bool compact = to.compact;
+  to = from;
+  if (raw || to.raw()) to.raw_mut() = raw;
+  to.compact = compact;
+}
+
+}  // namespace
+
+void mark_subtree_modified(YamlNode& node) {
+  stack_guarded([&] {
+    node.comments.modified = true;
+    for (YamlNode& item : node.items()) mark_subtree_modified(item);
+    for (NodePair& pair : node.pairs()) {
+      mark_subtree_modified(pair.key);
+      mark_subtree_modified(pair.value);
+    }
+  });
+}
+
+namespace {
+
+bool edited_in_file(const YamlNode& node) {
+  if (node.comments.modified) return true;
+  if (node.source() != nullptr || !node.is_collection()) return false;
+  return any_child(node, edited_in_file);
+}
+
+}  // namespace
+
+namespace {
+
+// Marks the nodes above every modified node of the subtree; gives whether
+// the subtree holds one.
+bool mark_above_modified(YamlNode& node) {
+  bool edited = node.comments.modified;
+  if (!node.is_collection()) return edited;
+  stack_guarded([&] {
+    bool below = false;
+    for (YamlNode& item : node.items()) below = mark_above_modified(item) || below;
+    for (NodePair& pair : node.pairs()) {
+      below = mark_above_modified(pair.key) || below;
+      below = mark_above_modified(pair.value) || below;
+    }
+    if (below) node.comments.edited_below = true;
+    edited = edited || below;
+  });
+  return edited;
+}
+
+}  // namespace
+
+void mark_edits(DocumentRecord& doc) {
+  for (YamlNode& root : doc.roots) mark_above_modified(root);
+  doc.edit_marks = true;
+}
+
+void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const PathSegment> path,
+                      KeyIndexCache* lookups) {
+  if (!doc.edit_marks || root >= doc.roots.size()) return;
+  const YamlNode* node = &doc.roots[root];
+  for (std::size_t i = 0;; ++i) {
+    // The document is ours to change; the const walk can use the key indexes.
+    const_cast<YamlNode*>(node)->comments.edited_below = true;
+    if (i == path.size()) break;
+    node = child_by_segment(*node, path[i], lookups);
+    if (node == nullptr) break;
+  }
+}
+
+bool root_file_edited(const DocumentRecord& doc) {
+  if (doc.documents_replaced) return true;
+  for (const YamlNode& root : doc.roots)
+    if (edited_in_file(root)) return true;
+  return false;
+}
+
+EditError anchor_in_use(std::string_view doing, std::string_view name) {
+  const std::string n(name);
+  return value_error(std::string(doing) + " this node would remove anchor '&" + n +
+                     "', still referenced by an alias '*" + n +
+                     "' elsewhere; the result would not re-parse. Remove or rewrite the alias first.");
+}
+
+// ---- values ----------------------------------------------------------------------
+
+namespace {
+
+// The core type name ("int", "map", ...) of what `node` reads as, untagged,
+// under `mode`; empty for an alias.
+std::string_view core_type_of(const YamlNode& node, VersionMode mode) noexcept {
+  switch (node.kind()) {
+    case NodeKind::Null: return "null";
+    case NodeKind::Mapping: return "map";
+    case NodeKind::Sequence: return "seq";
+    case NodeKind::Alias: return {};
+    case NodeKind::Scalar: break;
+  }
+  const bool non_plain = node.scalar_style() != ScalarStyle::Plain;
+  return scalar_kind_tag_name(resolve_scalar_kind(mode, node.text(), non_plain, std::nullopt).type);
+}
+
+// The collection forms of the core types that are not "map" or "seq": a set
+// is a mapping whose values are all empty, an ordered map and a pair list
+// are sequences of one-pair mappings.
+bool core_collection_fits(std::string_view name, const YamlNode& node) noexcept {
+  if (name == "set") {
+    return node.is_mapping() &&
+           std::all_of(node.pairs().begin(), node.pairs().end(), [](const NodePair& p) { return p.value.is_null(); });
+  }
+  if (name == "omap" || name == "pairs") {
+    return node.is_sequence() && std::all_of(node.items().begin(), node.items().end(), [](const YamlNode& item) {
+             return item.is_mapping() && item.size() == 1;
+           });
+  }
+  return false;
+}
+
+}  // namespace
+
+bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode) {
+  const std::optional<std::string_view> tag = old.expanded_tag();
+  if (!tag || is_directive_tag(*old.tag())) return false;
+  if (const std::string_view name = core_tag_name(*tag); !name.empty()) {
+    return name == core_type_of(fresh, mode) || core_collection_fits(name, fresh);
+  }
+  // "!" alone makes a scalar a string.
+  if (*tag == "!" && fresh.is_scalar()) return core_type_of(fresh, mode) == "str";
+  return old.kind() == fresh.kind();
+}
+
+EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, VersionMode mode,
+                          KeyIndexCache* lookups) {
+  // The node's own anchor stays on it: only anchors below it can go.
+  const bool guarded = slot.is_collection() && anchors_below(slot);
+  std::vector<std::string> before;
+  if (guarded) before = unbound_names(root);
+  if (lookups != nullptr) lookups->forget(slot);
+
+  mark_subtree_modified(fresh);
+  carry_comments(slot.comments, fresh.comments);
+  fresh.comments.modified = true;
+  fresh.set_anchor(slot.anchor());
+  // A tag that stayed on a value it does not describe would change what the
+  // value reads as ("!!int 2.5" a string, "!secret x" a secret's name).
+  if (tag_fits(slot, fresh, mode)) fresh.copy_tag(slot);
+  else fresh.set_tag(OptText());
+  // An empty node with a tag reads as what the tag makes of nothing (an
+  // empty "!!str" is ""): it is written so, not as a null word.
+  if (fresh.is_null() && fresh.tag()) fresh.synthetic = false;
+  // Facts of a document root stay with the root.
+  // It stands in the file of the node it replaces (which scopes its anchor).
+  fresh.span.file_id = slot.span.file_id;
+  fresh.explicit_start = slot.explicit_start;
+  fresh.leading_bom = slot.leading_bom;
+  fresh.set_directives(std::vector<std::string>(slot.directives().begin(), slot.directives().end()));
+
+  YamlNode old = std::exchange(slot, std::move(fresh));
+  if (guarded) {
+    if (std::optional<std::string> name = newly_unbound(root, before)) {
+      slot = std::move(old);
+      return std::unexpected(anchor_in_use("replacing", *name));
+    }
+  }
+  drop_node_tree(std::move(old));
+  return {};
+}
+
+void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups) {
+  mark_subtree_modified(key);
+  mark_subtree_modified(value);
+  // The pair list may move: indexes notice that by themselves.
+  (void)lookups;
+  mapping.pairs_mut().push_back(NodePair{std::move(key), std::move(value)});
+}
+
+EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std::size_t> indexes,
+                          KeyIndexCache* lookups) {
+  const auto pairs = mapping.pairs();
+  bool guarded = false;
+  for (std::size_t i : indexes) guarded = guarded || carries_anchor(pairs[i].key) || carries_anchor(pairs[i].value);
+  std::vector<std::string> before;
+  if (guarded) before = unbound_names(root);
+  // Later pairs move down, with every mapping inside them.
+  if (lookups != nullptr) lookups->clear();
+
+  NodeList<NodePair>& list = mapping.pairs_mut();
+  std::vector<NodePair> removed;
+  removed.reserve(indexes.size());
+  for (std::size_t n = indexes.size(); n-- > 0;) {
+    removed.push_back(std::move(list[indexes[n]]));
+    list.erase(list.begin() + indexes[n]);
+  }
+  // An edit of the file the mapping's content was read from.
+  const bool was_modified = set_content_modified(mapping, true);
+  if (guarded) {
+    if (std::optional<std::string> name = newly_unbound(root, before)) {
+      // Back in place: `removed` holds the pairs last first.
+      NodeList<NodePair>& back = mapping.pairs_mut();
+      for (std::size_t n = indexes.size(); n-- > 0;) {
+        const std::size_t at = indexes[indexes.size() - 1 - n];
+        back.insert(back.begin() + at, std::move(removed[n]));
+      }
+      set_content_modified(mapping, was_modified);
+      return std::unexpected(anchor_in_use("deleting", *name));
+    }
+  }
+  drop_node_pairs(std::move(removed));
+  return {};
+}
+
+EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, KeyIndexCache* lookups) {
+  const bool guarded = carries_anchor(sequence.items()[index]);
+  std::vector<std::string> before;
+  if (guarded) before = unbound_names(root);
+  if (lookups != nullptr) lookups->clear();
+
+  NodeList<YamlNode>& list = sequence.items_mut();
+  YamlNode removed = std::move(list[index]);
+  list.erase(list.begin() + index);
+  const bool was_modified = set_content_modified(sequence, true);
+  if (guarded) {
+    if (std::optional<std::string> name = newly_unbound(root, before)) {
+      NodeList<YamlNode>& back = sequence.items_mut();
+      back.insert(back.begin() + index, std::move(removed));
+      set_content_modified(sequence, was_modified);
+      return std::unexpected(anchor_in_use("deleting", *name));
+    }
+  }
+  drop_node_tree(std::move(removed));
+  return {};
+}
+
+// ---- anchors -----------------------------------------------------------------------
+
+const YamlNode* find_anchored_node(const YamlNode& root, std::string_view name) {
+  return stack_guarded([&]() -> const YamlNode* {
+    if (root.anchor().equals(name)) return &root;
+    for (const YamlNode& item : root.items())
+      if (const YamlNode* found = find_anchored_node(item, name)) return found;
+    for (const NodePair& pair : root.pairs()) {
+      if (const YamlNode* found = find_anchored_node(pair.key, name)) return found;
+      if (const YamlNode* found = find_anchored_node(pair.value, name)) return found;
+    }
+    return nullptr;
+  });
+}
+
+EditResult<> set_anchor(YamlNode& root, YamlNode& node, std::optional<std::string_view> name) {
+  if (name && node.is_alias()) return std::unexpected(value_error("an alias node cannot have an anchor"));
+  if (const OptText& current = node.anchor(); current && !(name && current.equals(*name))) {
+    if (bind_root_unlimited(root).any_bound_to(node)) {
+      const std::string n(*current);
+      return std::unexpected(value_error("renaming or clearing this anchor would remove anchor '&" + n +
+                                         "', still referenced by an alias '*" + n +
+                                         "' elsewhere; the result would not re-parse. Remove or rewrite the "
+                                         "alias first."));
+    }
+  }
+  node.set_anchor(name ? OptText(*name) : OptText());
+  node.comments.modified = true;
+  return {};
+}
+
+// ---- comments --------------------------------------------------------------------
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (;;) {
+    const std::size_t lf = text.find('\n');
+    lines.emplace_back(text.substr(0, lf));
+    if (lf == std::string_view::npos) break;
+    text.remove_prefix(lf + 1);
+  }
+  return lines;
+}
+
+EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::string_view> text) {
+  if (is_key && text) {
+    return std::unexpected(
+        value_error("a mapping key cannot carry an inline comment; set the comment of its value instead"));
+  }
+  Comments& c = node.comments;
+  if (text || c.inline_comment()) c.inline_comment_mut() = text;
+  c.inline_spaces = 0;
+  c.modified = true;
+  return {};
+}
+
+EditResult<> check_foot_place(const YamlNode& node, bool is_root) {
+  if (is_root || (node.is_collection() && node.style == CollectionStyle::Block && node.size() > 0)) return {};
+  return std::unexpected(
+      value_error("comment_after is only supported on a block mapping, a block sequence, or the document root"));
+}
+
+void set_foot(YamlNode& node, std::vector<std::string> lines) {
+  Comments& c = node.comments;
+  if (!lines.empty() || !c.foot().empty()) c.foot_mut() = std::move(lines);
+  c.modified = true;
+}
+
+void set_head_part(YamlNode& node, HeadPart part, std::vector<std::string> lines) {
+  Comments& c = node.comments;
+  std::vector<HeadComment> head;
+  const auto kept_part = [&](const HeadComment& h) {
+    switch (part) {
+      case HeadPart::All: return false;
+      case HeadPart::AboveIntroducer: return h.below_introducer;
+      case HeadPart::BelowIntroducer: return !h.below_introducer;
+    }
+    return false;
+  };
+  if (part == HeadPart::BelowIntroducer) {
+    for (const HeadComment& h : c.head())
+      if (kept_part(h)) head.push_back(h);
+    for (std::string& line : lines) head.push_back(HeadComment{std::move(line), true});
+  } else {
+    for (std::string& line : lines) head.push_back(HeadComment{std::move(line), false});
+    for (const HeadComment& h : c.head())
+      if (kept_part(h)) head.push_back(h);
+  }
+  if (!head.empty() || !c.head().empty()) c.head_mut() = std::move(head);
+  c.modified = true;
+}
+
+// ---- aliases ---------------------------------------------------------------------
+
+namespace {
+
+// Where a step leads within `parent`, for ordering: an item's index, the
+// place of the pair a key step resolves to (the last with that text), or
+// past the end when nothing is there.
+std::size_t step_position(const YamlNode* parent, const PathSegment& step) {
+  constexpr std::size_t kPastEnd = static_cast<std::size_t>(-1);
+  if (parent == nullptr) return kPastEnd;
+  if (step.kind == PathSegment::Kind::Index) return step.index;
+  if (!parent->is_mapping()) return kPastEnd;
+  return last_pair_with_key(*parent, step.key, nullptr).value_or(kPastEnd);
+}
+
+EditError defined_after(std::string_view name) {
+  return value_error("anchor '&" + std::string(name) + "' must be defined before the alias that references it");
+}
+
+}  // namespace
+
+EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment> definition,
+                               std::span<const PathSegment> alias_path, std::string_view name) {
+  const bool contains = definition.size() <= alias_path.size() &&
+                        std::equal(definition.begin(), definition.end(), alias_path.begin());
+  if (contains) {
+    return std::unexpected(value_error("anchor '&" + std::string(name) +
+                                       "' contains the alias that would reference it, which is a cycle"));
+  }
+  const YamlNode* parent = &root;
+  for (std::size_t i = 0;; ++i) {
+    if (i == alias_path.size()) return std::unexpected(defined_after(name));
+    if (definition[i] == alias_path[i]) {
+      parent = parent == nullptr ? nullptr : child_by_segment(*parent, definition[i]);
+      continue;
+    }
+    if (step_position(parent, definition[i]) >= step_position(parent, alias_path[i]))
+      return std::unexpected(defined_after(name));
+    return {};
+  }
+}
+
+EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups) {
+  const std::vector<std::string> before = unbound_names(root);
+  if (lookups != nullptr) lookups->forget(node);
+  YamlNode alias = YamlNode::alias(std::string(name), node.span);
+  alias.end_offset = node.end_offset;
+  alias.end_line = node.end_line;
+  alias.end_column = node.end_column;
+  alias.set_tag(node.tag());
+  alias.comments = node.comments;
+  if (alias.comments.raw()) alias.comments.raw_mut().reset();
+  alias.comments.compact = false;
+  alias.comments.modified = true;
+  alias.explicit_start = node.explicit_start;
+  alias.leading_bom = node.leading_bom;
+  alias.explicit_key = node.explicit_key;
+  alias.set_directives(std::vector<std::string>(node.directives().begin(), node.directives().end()));
+
+  YamlNode old = std::exchange(node, std::move(alias));
+  if (std::optional<std::string> lost = newly_unbound(root, before)) {
+    node = std::move(old);
+    if (*lost == name) return std::unexpected(defined_after(name));
+    return std::unexpected(anchor_in_use("replacing", *lost));
+  }
+  drop_node_tree(std::move(old));
+  return {};
+}
+
+EditResult<> detach_alias(YamlNode& root, YamlNode& node) {
+  if (!node.is_alias())
+    return std::unexpected(EditError{EditError::Kind::Type, "detach() is only valid on an alias node"});
+  const AnchorBindings bindings = bind_root_unlimited(root);
+  const AliasBinding* binding = bindings.binding(node);
+  if (binding == nullptr)
+    return std::unexpected(EditError{EditError::Kind::Key, "alias *" + node.alias_name() + " has no anchor to detach"});
+  // The limits reading the alias as a value (to_dict) is held to, with its
+  // error, before anything is copied; nothing has changed then.
+  if (binding->depth > kMaxAliasDepth) return std::unexpected(value_error(std::string(kAliasDepthMessage)));
+  if (binding->count > kAliasNodeBudget) return std::unexpected(value_error(std::string(kAliasBombMessage)));
+  // Copied from the alias itself, which counts as one expansion, so the
+  // copy spends what the read is charged: the same limits hold.
+  std::uint64_t budget = kAliasNodeBudget;
+  AliasCopy expanded = copy_expanding_aliases_for_detach(node, bindings, 0, budget);
+  if (!expanded) return std::unexpected(value_error(std::string(expanded.error().message)));
+  YamlNode copy = std::move(*expanded);
+  mark_subtree_modified(copy);
+  carry_comments(node.comments, copy.comments);
+  copy.comments.modified = true;
+  node = std::move(copy);
+  return {};
+}
+
+}  // namespace kestrine

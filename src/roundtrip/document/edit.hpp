@@ -1,0 +1,159 @@
+// Editing round-trip trees in place: the tree side of the document API's
+// edits (item assignment and deletion, a node's value, anchor, comments,
+// alias and detach), without Python.
+//
+//   YamlNode fresh = ...;                                   // a converted value
+//   KESTRINE_TRY(replace_node(root, slot, std::move(fresh), lookups));
+//   KESTRINE_TRY(remove_pairs(root, mapping, {2, 5}, lookups));
+//
+// `root` is the document root that holds the edited node: its aliases are
+// what the guard keeps bound.  An edit that would leave an alias without
+// the anchor it refers to (an anchor removed, renamed or replaced) is
+// refused, so every rendered text loads again.  An edit is all or nothing:
+// a refused edit leaves the tree as it was.
+//
+// Every edit sets `modified` on what it changes, and on every node of a
+// subtree it puts in place, so that rendering writes those anew and copies
+// the rest as read (emitter.hpp).  `lookups` (may be null) is the key-index
+// cache of the document's reads: an edit drops the indexes of the mappings
+// it frees or replaces, and clears the cache when it moves pairs or changes
+// a key's text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "resolver/kind.hpp"
+#include "roundtrip/document/document.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
+
+namespace kestrine {
+
+// A refused edit: the Python exception class it is raised as, and its text
+// (for KeyErrors, the key's text).
+struct EditError {
+  enum class Kind : std::uint8_t { Value, Type, Key, Index };
+  Kind kind = Kind::Value;
+  std::string message;
+};
+template <class T = void>
+using EditResult = std::expected<T, EditError>;
+
+// Sets `modified` on `node` and on every node below it.
+void mark_subtree_modified(YamlNode& node);
+
+// Edit marks (DocumentRecord::edit_marks): sets `edited_below` above every
+// modified node of the document, once; afterwards each edit marks the
+// nodes on its own path with `mark_edited_path` (the root, each node its
+// steps lead through, and the node they reach).
+void mark_edits(DocumentRecord& doc);
+void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const PathSegment> path,
+                      KeyIndexCache* lookups);
+
+// Whether the document's own file changed: a document was removed, or a node
+// read from that file (not from an included one) was edited, a node that
+// stands for an included file counting by its own flag only.
+bool root_file_edited(const DocumentRecord& doc);
+
+// ---- values ----------------------------------------------------------------------
+
+// Puts `fresh` in place of `slot`'s content.  The node keeps its comments
+// (head, inline, foot, their spacing, the spacing before it), its anchor and
+// its tag where the tag still states what the new value is (tag_fits, read
+// under `mode`); everything else comes from `fresh`, which is marked
+// modified throughout.  Refused when anchors below the old content are
+// still used by aliases elsewhere in `root`.
+EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, VersionMode mode,
+                          KeyIndexCache* lookups);
+
+// Whether `old`'s tag may stay on `fresh`, the content that replaces it: a
+// core tag only when it names the type `fresh` reads as under `mode`, a
+// directive tag never (it would make the new value a path or a name), any
+// other tag when `fresh` is the same kind of node (scalar, sequence,
+// mapping) as `old`.  A tag that stayed otherwise would change what the
+// new value reads as.
+bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
+
+// Appends the pair (key, value) to `mapping`; both are marked modified.
+void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups);
+
+// Removes the pairs at `indexes` (ascending) from `mapping`, or the item at
+// `index` from `sequence`, and marks the collection's content modified
+// (set_content_modified: a collection read from an included file is an
+// edit of that file, not of the one naming it).  Refused when
+// an anchor defined in what is removed is still used by an alias elsewhere
+// in `root`.
+EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std::size_t> indexes,
+                          KeyIndexCache* lookups);
+EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, KeyIndexCache* lookups);
+
+// The refusal of an edit that would leave aliases named `name` without
+// their anchor ("deleting this node would remove anchor '&{}', ..."); the
+// edit is named by `doing` ("deleting", "replacing").
+EditError anchor_in_use(std::string_view doing, std::string_view name);
+
+// ---- anchors -----------------------------------------------------------------------
+
+// The first node of `root` in document order (keys before their values,
+// every key kind included) that carries the anchor `name`, or null.
+const YamlNode* find_anchored_node(const YamlNode& root, std::string_view name);
+
+// Gives `node` the anchor `name`, or none.  Refused on an alias node, when
+// another node of `root` carries the name already, and when the anchor the
+// node carries now is still used by aliases (renaming or clearing it would
+// leave them without their anchor).
+EditResult<> set_anchor(YamlNode& root, YamlNode& node, std::optional<std::string_view> name);
+
+// ---- comments --------------------------------------------------------------------
+
+// Comment lines from a text already checked for NEL, LS and PS, with its
+// line breaks as "\n": one line per piece, empty pieces included.
+std::vector<std::string> split_lines(std::string_view text);
+
+// The node's trailing comment (a text without line breaks), or none; the
+// spacing before its "#" is left to the writer.  A mapping key (`is_key`)
+// takes none: the end of its line is its value's, and a comment written
+// there reads back as the value's.
+EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::string_view> text);
+
+// Whether `node` may carry foot lines: the root (`is_root`) of any kind, or a
+// block mapping or sequence with entries ("comment_after is only supported
+// on ..." otherwise).
+EditResult<> check_foot_place(const YamlNode& node, bool is_root);
+// Replaces the node's foot lines.
+void set_foot(YamlNode& node, std::vector<std::string> lines);
+
+// Replaces the part `part` of `node`'s head lines (the part a handle reads,
+// document.hpp) by `lines`, keeping the other part.
+void set_head_part(YamlNode& node, HeadPart part, std::vector<std::string> lines);
+
+// ---- aliases ---------------------------------------------------------------------
+
+// Whether an alias at `alias_path` may refer to the anchor defined at
+// `definition` (both paths from `root`): the definition must come before
+// the alias and must not contain it.  `name` goes into the refusals.
+EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment> definition,
+                               std::span<const PathSegment> alias_path, std::string_view name);
+
+// Turns `node` into the alias `*name`: its content and its own anchor go,
+// its tag and comments stay.  Refused when the alias would not refer to an
+// anchor written before it, or when anchors of the dropped content are
+// still used by other aliases.
+EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups);
+
+// Replaces the alias `node` by a copy of the node it refers to in `root`
+// (aliases inside expanded, no anchors); the comments written around the
+// alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
+// to nothing; past the limits of copy_expanding_aliases_for_detach, the ValueError a
+// read of the alias gives ("aliases nest more than 100 levels deep", "...
+// too many nodes ..."), the tree unchanged.
+EditResult<> detach_alias(YamlNode& root, YamlNode& node);
+
+}  // namespace kestrine

@@ -1,0 +1,342 @@
+#include "roundtrip/emit/emitter.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "roundtrip/emit/node_writer.hpp"
+#include "roundtrip/emit/source_copy.hpp"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool is_version_directive(std::string_view d) noexcept {
+  return d.size() >= 4 && d.starts_with("YAML") && (d.size() == 4 || d[4] == ' ' || d[4] == '\t');
+}
+
+// The comment that ends a directive line, with the blanks before it ("" when
+// there is none): a "#" after a blank.
+std::string_view directive_comment(std::string_view line) noexcept {
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    if (line[i] != '#' || (line[i - 1] != ' ' && line[i - 1] != '\t')) continue;
+    std::size_t start = i;
+    while (start > 0 && (line[start - 1] == ' ' || line[start - 1] == '\t')) --start;
+    return line.substr(start);
+  }
+  return {};
+}
+
+// One root with its directive lines and start marker.  `upgrade`: a later
+// document of an upgraded stream declares YAML 1.2 in place of the version it
+// was read with.
+void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
+  for (const std::string& d : root.directives()) {
+    e.out.push_back('%');
+    if (upgrade && is_version_directive(d)) {
+      e.out += "YAML 1.2";
+      e.out += directive_comment(d);
+    } else {
+      e.out += d;
+    }
+    e.out.push_back('\n');
+  }
+  // Directives are only allowed before a "---".
+  if (root.explicit_start || !root.directives().empty()) e.out += "---\n";
+  emit_root_content(e, root);
+}
+
+// Where unedited entries are copied from (both null: nothing is copied).
+// `documents_kept`: the roots are the documents read, none removed, so the
+// lines between two of them are theirs.
+struct CopySource {
+  const SourceLines* lines = nullptr;
+  const EditedNodes* edited = nullptr;
+  bool documents_kept = true;
+  // Lines the caller writes after the result as read (the rest of an
+  // included file past its first document).
+  const SourceLines* kept_after = nullptr;
+};
+
+std::string emit_single(const YamlNode& root, NullStyle null_style, std::size_t reserve) {
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    if (reserve > e.out.capacity()) e.out.reserve(reserve);
+    if (root.leading_bom) e.out += kBom;
+    emit_document_impl(e, root, false);
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+std::string emit_stream(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade,
+                        std::size_t reserve) {
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    e.out.reserve(std::max(e.out.capacity(), reserve));
+    if (roots.front().leading_bom) e.out += kBom;
+    emit_document_impl(e, roots.front(), false);
+    for (std::size_t i = 1; i < roots.size(); ++i) {
+      const YamlNode& r = roots[i];
+      if (!r.directives().empty()) e.out += "...\n";
+      else if (!r.explicit_start) e.out += "---\n";
+      emit_document_impl(e, r, upgrade);
+    }
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+// Whether the foot comments of the trees are exactly the comment lines that
+// end the text read (after the last document's content, and in the lines
+// kept after it, which hold no document then): then those lines are copied
+// as read instead.
+bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std::optional<std::size_t> tail,
+                       const SourceLines* kept_after) {
+  if (!tail) return false;
+  std::optional<std::vector<std::string_view>> texts = lines.comment_texts(*tail, lines.end());
+  if (!texts) return false;
+  if (kept_after != nullptr) {
+    const auto kept = kept_after->comment_texts(kept_after->begin(), kept_after->end(), true);
+    if (!kept) return false;
+    texts->insert(texts->end(), kept->begin(), kept->end());
+  }
+  std::vector<std::string_view> feet = edited.feet();
+  if (feet.size() != texts->size()) return false;
+  std::sort(feet.begin(), feet.end());
+  std::sort(texts->begin(), texts->end());
+  return feet == *texts;
+}
+
+// The roots with the parts no edit reached copied from the text read: each
+// document, or its lines down to its first entry, as read where its own
+// facts are; written from its nodes (with the separators of emit_stream)
+// where not.
+std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade, std::size_t reserve,
+                         CopySource copy) {
+  const SourceLines& lines = *copy.lines;
+  std::vector<std::optional<std::size_t>> ends;
+  ends.reserve(roots.size());
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    // The next document's lines begin at its marker, before its content.
+    std::size_t limit = lines.end();
+    bool directives = false;
+    if (i + 1 < roots.size()) {
+      const YamlNode& next = roots[i + 1];
+      limit = lines.holds(next) ? lines.previous_document_marker(lines.line_start(next.span.offset)) : lines.begin();
+      directives = !next.directives().empty();
+    }
+    ends.push_back(lines.document_end(roots[i], limit, directives));
+  }
+  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
+  for (bool strict : {false, true}) {
+    Emitter e(null_style);
+    e.strict_raw = strict;
+    e.source = copy.lines;
+    e.edited = copy.edited;
+    e.feet_copied = tail;
+    e.out.reserve(std::max(e.out.capacity(), reserve));
+    if (roots.front().leading_bom) e.out += kBom;
+    std::optional<std::size_t> prelude;
+    if (copy.documents_kept) prelude = lines.begin();
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      const YamlNode& r = roots[i];
+      if (!emit_document_from_source(e, r, prelude, ends[i], upgrade)) {
+        if (i > 0) {
+          if (!r.directives().empty()) e.out += "...\n";
+          else if (!r.explicit_start) e.out += "---\n";
+        }
+        emit_document_impl(e, r, upgrade && i > 0);
+      }
+      if (copy.documents_kept) prelude = ends[i];
+    }
+    if (tail) emit_source_text(e, *ends.back(), lines.end());
+    if (finish_output(e) || strict) return std::move(e.out);
+  }
+  return {};
+}
+
+// The text read used CR LF line breaks (judged by its first line break).
+bool uses_crlf(std::optional<std::string_view> text) noexcept {
+  if (!text) return false;
+  const std::size_t lf = text->find('\n');
+  return lf != std::string_view::npos && lf > 0 && (*text)[lf - 1] == '\r';
+}
+
+// Every line feed not already preceded by a carriage return becomes CR LF.
+// Line breaks inside scalars read the same either way; escaped ones are not
+// line feeds in the text.
+std::string to_crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16 + 16);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t lf = text.find('\n', start);
+    if (lf == std::string::npos) break;
+    out.append(text, start, lf - start);
+    if (lf == 0 || text[lf - 1] != '\r') out.push_back('\r');
+    out.push_back('\n');
+    start = lf + 1;
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
+// Room for a re-rendered text: about the size it was read at.
+std::size_t reserve_for(std::optional<std::string_view> source_text) noexcept {
+  return source_text ? source_text->size() + source_text->size() / 8 + 64 : 0;
+}
+
+}  // namespace
+
+void apply_final_break(std::string& out, std::optional<std::size_t> final_break) noexcept {
+  if (final_break && out.size() == *final_break + 1 && out[*final_break] == '\n')
+    out.resize(*final_break);
+}
+
+bool finish_output(Emitter& e) noexcept {
+  const std::size_t before = e.out.size();
+  apply_final_break(e.out, e.final_break);
+  if (e.open_raw_copies == 0) return true;
+  // The one open text must be the one whose line break was just cut.
+  return e.open_raw_copies == 1 && e.open_raw_at == e.final_break && e.out.size() + 1 == before;
+}
+
+void emit_document(Emitter& e, const YamlNode& root) { emit_document_impl(e, root, false); }
+
+std::string emit_to_string(const YamlNode& root, NullStyle null_style) {
+  return emit_single(root, null_style, 0);
+}
+
+std::string emit_include_subtree(const YamlNode& node, std::optional<std::string_view> file_text,
+                                 std::optional<std::string_view> kept_after) {
+  YamlNode copy = node;
+  std::optional<std::uint32_t> file;
+  if (const IncludeSource* source = node.source()) {
+    // With the edits of the content itself (the node's own flag marks the
+    // directive, in the including file).
+    copy.comments = source->content_comments;
+    file = source->target_file_id;
+  }
+  copy.set_source(std::nullopt);
+  copy.set_anchor(std::nullopt);
+  if (!file_text || !file) return emit_to_string(copy, NullStyle::Keyword);
+  const SourceLines lines(*file_text, 0, *file);
+  std::optional<SourceLines> after;
+  if (kept_after) after.emplace(*kept_after, 0, *file);
+  EditedNodes edited(false);
+  edited.add(copy);
+  std::string out = emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false,
+                                 reserve_for(file_text), CopySource{&lines, &edited, true, after ? &*after : nullptr});
+  // A file read with CR LF line breaks is written back with them.
+  if (uses_crlf(file_text)) out = to_crlf(out);
+  return out;
+}
+
+namespace {
+
+std::string render_roots(std::span<const YamlNode> roots, std::optional<std::string_view> source_text,
+                         bool upgrade_1_1, NullStyle null_style, CopySource copy) {
+  std::string result;
+  if (copy.lines != nullptr && !roots.empty()) {
+    result = emit_copying(roots, null_style, upgrade_1_1, reserve_for(source_text), copy);
+  } else if (roots.size() == 1) {
+    result = emit_single(roots.front(), null_style, reserve_for(source_text));
+  } else if (!roots.empty()) {
+    result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text));
+  }
+  // A text read with CR LF line breaks is written back with them.
+  if (uses_crlf(source_text)) result = to_crlf(result);
+  if (upgrade_1_1) return upgrade_document_header(result);
+  return result;
+}
+
+}  // namespace
+
+std::string render_document(std::span<const YamlNode> roots,
+                            std::optional<std::string_view> source_text, bool upgrade_1_1,
+                            NullStyle null_style) {
+  const bool edited =
+      std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
+  if (source_text && !edited) {
+    if (!upgrade_1_1) return std::string(*source_text);
+    return upgrade_document_header(*source_text);
+  }
+  return render_roots(roots, source_text, upgrade_1_1, null_style, {});
+}
+
+std::string render_document(const DocumentRecord& doc) {
+  std::optional<std::string_view> source;
+  if (doc.source_text) source = std::string_view(*doc.source_text);
+  EditedNodes edited(doc.edit_marks);
+  bool any = doc.documents_replaced;
+  for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
+  if (source && !any) {
+    if (!doc.flags.upgrade_1_1) return std::string(*source);
+    return upgrade_document_header(*source);
+  }
+  if (!source) return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, {});
+  const SourceLines lines(*source, doc.source_offset, 0);
+  return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style,
+                      CopySource{&lines, &edited, !doc.documents_replaced});
+}
+
+std::string upgrade_document_header(std::string_view text) {
+  const std::size_t b = text.starts_with(kBom) ? kBom.size() : 0;
+  // Walk the prologue: directive lines, comment lines and blank lines, up to
+  // the first line of anything else.  The first "%YAML" line is rewritten
+  // in place (its comment kept), later ones are dropped.
+  std::vector<std::pair<std::size_t, std::size_t>> versions;  // [start, end) of %YAML lines
+  bool has_start = false;
+  std::size_t pos = b;
+  while (pos < text.size()) {
+    std::size_t lf = text.find('\n', pos);
+    const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+    const std::string_view line = text.substr(pos, end - pos);
+    if (line.starts_with("%YAML")) {
+      versions.emplace_back(pos, end);
+    } else if (line.starts_with("%")) {
+      // another directive: kept
+    } else {
+      const std::size_t first = line.find_first_not_of(" \t\r\n");
+      if (first != std::string_view::npos && line[first] != '#') {
+        has_start = line.starts_with("---") &&
+                    (line.size() == 3 || line[3] == ' ' || line[3] == '\n' || line[3] == '\r');
+        break;
+      }
+    }
+    pos = end;
+  }
+  const std::string_view nl = uses_crlf(text) ? "\r\n" : "\n";
+  std::string out;
+  out.reserve(text.size() + 16);
+  out.append(text.substr(0, b));
+  std::size_t copied = b;
+  if (versions.empty() || !has_start) {
+    out += "%YAML 1.2";
+    out += nl;
+    if (!has_start) {
+      out += "---";
+      out += nl;
+    }
+  }
+  for (std::size_t i = 0; i < versions.size(); ++i) {
+    const auto [start, end] = versions[i];
+    out.append(text.substr(copied, start - copied));
+    copied = end;
+    if (i > 0 || !has_start) continue;
+    std::string_view line = text.substr(start, end - start);
+    std::size_t content = line.size();
+    while (content > 0 && (line[content - 1] == '\n' || line[content - 1] == '\r')) --content;
+    out += "%YAML 1.2";
+    out += directive_comment(line.substr(0, content));
+    out.append(line.substr(content));
+  }
+  out.append(text.substr(copied));
+  return out;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,279 @@
+// The node writer's block mappings and sequences.
+#include <algorithm>
+#include <cstring>
+
+#include "roundtrip/emit/node_writer_impl.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+namespace {
+
+inline bool is_block_scalar_style(ScalarStyle s) noexcept {
+  return s == ScalarStyle::Literal || s == ScalarStyle::Folded;
+}
+
+}  // namespace
+
+void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
+                                 bool in_order) {
+  stack_guarded([&] {
+    bool after_empty = false;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      const YamlNode& key = pairs[i].key;
+      const YamlNode& value = pairs[i].value;
+      const bool mid_line = compact_first && i == 0;
+      if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
+      if (!mid_line) {
+        if (!(copying() && copy_leading(key, e_.source->pair_first(pairs[i], indent, false),
+                                        key.comments.head().size()))) {
+          newlines(key.comments.blank_before);
+          for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
+        }
+        spaces(indent);
+      }
+      // Readers take a key with properties right after an empty value for
+      // that value's properties; the explicit form keeps them apart.
+      if (needs_explicit_key(key, i) || (after_empty && has_properties(key))) {
+        after_empty = explicit_entry(key, value, indent);
+        continue;
+      }
+      const std::size_t mark = out_.size();
+      const YamlNode* last_inline = e_.last_inline;
+      const std::optional<std::size_t> final_break = e_.final_break;
+      implicit_key(key, indent);
+      if (key_too_long(key, mark)) {
+        // A key that does not fit on one line cannot stand before ":";
+        // write the entry in the explicit form instead.
+        out_.resize(mark);
+        e_.last_inline = last_inline;
+        e_.final_break = final_break;
+        after_empty = explicit_entry(key, value, indent);
+        continue;
+      }
+      out_.push_back(':');
+      after_empty = mapping_value(value, indent);
+    }
+  });
+}
+
+void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
+                                bool in_order) {
+  stack_guarded([&] {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const YamlNode& item = items[i];
+      const bool mid_line = compact_first && i == 0;
+      if (copying() && copy_item(items, i, indent, mid_line, in_order)) continue;
+      const bool split = item.comments.inline_before_value;
+      const bool head_below = !split && !mid_line && head_lead(item, false);
+      if (head_below) {
+        copy_blank_lines(e_.source->item_first(item, indent, false));
+        spaces(indent);
+      } else if (!mid_line) {
+        const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
+        if (!(copying() && copy_leading(item, e_.source->item_first(item, indent, false),
+                                        static_cast<std::size_t>(std::count_if(
+                                            item.comments.head().begin(), item.comments.head().end(), above))))) {
+          newlines(item.comments.blank_before);
+          for (const HeadComment& h : item.comments.head())
+            if (above(h)) comment_line(item, h.text, indent);
+        }
+        spaces(indent);
+      }
+      sequence_item(item, indent, head_below);
+    }
+  });
+}
+
+bool NodeWriter::needs_explicit_key(const YamlNode& key, std::size_t index) noexcept {
+  if (key.explicit_key && (key.is_scalar() || key.is_alias())) return true;
+  if (key.is_scalar() && is_block_scalar_style(key.scalar_style())) return true;
+  if (is_block_collection(key)) return true;
+  return index > 0 && key.synthetic && (key.tag() || key.anchor());
+}
+
+// The key written since `mark` spans lines or passes the implicit-key
+// length limit.  (Scalar keys are always written on one line.)
+bool NodeWriter::key_too_long(const YamlNode& key, std::size_t mark) const noexcept {
+  const std::size_t n = out_.size() - mark;
+  if (n > kMaxImplicitKey) return true;
+  return key.is_collection() && std::memchr(out_.data() + mark, '\n', n) != nullptr;
+}
+
+void NodeWriter::implicit_key(const YamlNode& key, std::size_t indent) {
+  properties(key);
+  const bool saved = std::exchange(e_.no_fold, true);
+  node(key, indent, static_cast<long>(indent));
+  e_.no_fold = saved;
+  if (key.is_alias()) out_.push_back(' ');
+}
+
+// Gives true when the value was written as nothing.
+bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std::size_t indent) {
+  const std::size_t child = indent + step();
+  out_.push_back('?');
+  if (is_block_collection(key)) {
+    trailing_properties(key);
+    out_.push_back('\n');
+    if (key.is_mapping()) mapping_entries(key.pairs(), child, false);
+    else sequence_items(key.items(), child, false);
+  } else {
+    out_.push_back(' ');
+    properties(key);
+    const bool saved = std::exchange(e_.no_fold, true);
+    node(key, child, static_cast<long>(indent));
+    e_.no_fold = saved;
+    line_end();
+  }
+  // A "?" entry without ":" has an empty value: the form it was read in.
+  if (value.is_null() && !value.synthetic && !has_properties(value) && !has_comments(value) &&
+      value.comments.blank_before == 0)
+    return true;
+  spaces(indent);
+  out_.push_back(':');
+  return mapping_value(value, indent);
+}
+
+// Gives true when the value was written as nothing after the ":".
+bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
+  const std::size_t child = indent + step();
+  const Comments& c = v.comments;
+  if (v.source() != nullptr) {
+    out_.push_back(' ');
+    source_directive(v);
+    inline_comment(v);
+    out_.push_back('\n');
+  } else if (written_empty(v) && c.head().empty()) {
+    // A comment after empty content stands right after the ":" (where it
+    // is read back from).
+    trailing_properties(v);
+    inline_comment(v);
+    out_.push_back('\n');
+    foot_lines(v, indent);
+    return v.comments.foot().empty();
+  } else if (is_block_collection(v)) {
+    trailing_properties(v);
+    inline_comment(v);
+    out_.push_back('\n');
+    const bool head_copied = copy_head(v);
+    if (!head_copied) newlines(c.blank_before);
+    if (v.is_sequence()) {
+      std::size_t seq;
+      if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
+      else seq = v.span.column <= indent ? indent : entries_column(v, indent, child);
+      if (!head_copied)
+        for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
+      sequence_items(v.items(), seq, false);
+      foot_lines(v, seq);
+    } else {
+      const std::size_t column = entries_column(v, indent, child);
+      if (!head_copied)
+        for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
+      mapping_entries(v.pairs(), column, false);
+      foot_lines(v, column);
+    }
+    return false;
+  } else if (c.inline_before_value || !c.head().empty()) {
+    value_below(v, child, static_cast<long>(indent), true);
+  } else {
+    spaces(std::max<std::uint32_t>(c.value_pad, 1));
+    properties(v);
+    node(v, child, static_cast<long>(indent));
+    inline_comment(v);
+    line_end();
+  }
+  foot_lines(v, indent);
+  return false;
+}
+
+// A value on the line below its indicator.  For mapping values every head
+// comment lies below the key line; for sequence items only those below the
+// "-" line that carries the inline comment.
+void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value) {
+  const bool before = n.comments.inline_before_value;
+  trailing_properties(n);
+  if (before) inline_comment(n);
+  out_.push_back('\n');
+  if (mapping_value) {
+    newlines(n.comments.blank_before);
+    for (const HeadComment& h : n.comments.head()) comment_line(n, h.text, indent);
+  } else {
+    below_introducer(n, indent);
+  }
+  spaces(indent);
+  node(n, indent, parent);
+  if (!before) inline_comment(n);
+  line_end();
+}
+
+bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
+  const YamlNode* first = n.is_mapping() ? &n.pairs().front().key : &n.items().front();
+  return first->comments.head().empty() && first->comments.blank_before == 0;
+}
+
+void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below) {
+  // Where the item's entries go, and so the spacing after a dash that
+  // carries the first of them.
+  const std::size_t child = entries_column(item, indent + 1, indent + 2);
+  const Comments& c = item.comments;
+  // The head lines below the dash: as read where the text holds them.
+  const auto lines_below = [&](std::size_t column) {
+    if (!((head_below || c.inline_before_value) && copy_head(item, c.inline_before_value)))
+      below_introducer(item, column);
+  };
+  out_.push_back('-');
+  if (item.source() != nullptr) {
+    out_.push_back(' ');
+    source_directive(item);
+    inline_comment(item);
+    out_.push_back('\n');
+  } else if (written_empty(item) && !(c.inline_before_value && !c.head().empty())) {
+    trailing_properties(item);
+    inline_comment(item);
+    out_.push_back('\n');
+  } else if (is_block_collection(item) && item.is_sequence()) {
+    if (has_properties(item) || !c.compact || c.inline_comment() || c.inline_before_value || head_below ||
+        !plain_first_entry(item)) {
+      trailing_properties(item);
+      inline_comment(item);
+      out_.push_back('\n');
+      lines_below(child);
+      sequence_items(item.items(), child, false);
+    } else {
+      spaces(child - indent - 1);
+      sequence_items(item.items(), child, true);
+    }
+    foot_lines(item, child);
+    return;
+  } else if (is_block_collection(item)) {
+    if (has_properties(item)) {
+      const std::size_t column = entries_column(item, indent, indent + step());
+      trailing_properties(item);
+      inline_comment(item);
+      out_.push_back('\n');
+      lines_below(column);
+      mapping_entries(item.pairs(), column, false);
+    } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item)) {
+      inline_comment(item);
+      out_.push_back('\n');
+      lines_below(child);
+      mapping_entries(item.pairs(), child, false);
+    } else {
+      spaces(child - indent - 1);
+      mapping_entries(item.pairs(), child, true);
+    }
+    foot_lines(item, child);
+    return;
+  } else if (c.inline_before_value) {
+    value_below(item, child, static_cast<long>(indent), false);
+  } else {
+    spaces(std::max<std::uint32_t>(c.value_pad, 1));
+    properties(item);
+    node(item, child, static_cast<long>(indent));
+    inline_comment(item);
+    line_end();
+  }
+  foot_lines(item, indent);
+}
+
+}  // namespace kestrine

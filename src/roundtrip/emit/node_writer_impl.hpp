@@ -1,0 +1,183 @@
+// The node writer's state and steps, shared by its sources (internal to the
+// node writer; callers use node_writer.hpp).  One `NodeWriter` lives for one
+// call of a node_writer.hpp entry point and appends to its `Emitter`'s output.
+//   node_writer.cpp          dispatch by node kind, document roots, comments
+//                            and properties
+//   node_writer_scalars.cpp  scalar styles, quoting, kept block-scalar texts
+//   node_writer_flow.cpp     flow collections
+//   node_writer_block.cpp    block mappings and sequences
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "emit_util/plain_scalar.hpp"
+#include "roundtrip/emit/emitter.hpp"
+#include "roundtrip/tree/ast.hpp"
+
+namespace kestrine {
+
+// Longest key written in the implicit form ("key: value"); readers refuse
+// longer implicit keys.
+inline constexpr std::size_t kMaxImplicitKey = 1024;
+
+inline bool is_block_collection(const YamlNode& n) noexcept {
+  return n.is_collection() && n.style == CollectionStyle::Block && n.size() > 0;
+}
+
+inline bool has_comments(const YamlNode& n) noexcept {
+  return !n.comments.head().empty() || n.comments.inline_comment() || !n.comments.foot().empty();
+}
+
+// A null, or a plain scalar without text: content written as nothing.
+inline bool is_empty_value(const YamlNode& v) noexcept {
+  return v.is_null() || (v.is_scalar() && v.scalar_style() == ScalarStyle::Plain && v.text().empty());
+}
+
+inline bool has_properties(const YamlNode& n) noexcept {
+  return !n.is_alias() && (n.tag() || n.anchor());
+}
+
+class NodeWriter {
+ public:
+  friend bool emit_document_from_source(Emitter&, const YamlNode&, std::optional<std::size_t>,
+                                        std::optional<std::size_t>, bool);
+  friend void emit_source_text(Emitter&, std::size_t, std::size_t);
+  explicit NodeWriter(Emitter& e) : e_(e), out_(e.out) {}
+
+  // `parent`: the indentation of the block structure that holds the node
+  // (the key's or the "-"'s column); a kept block-scalar text must indent its
+  // body past it.
+  void node(const YamlNode& n, std::size_t indent, long parent);
+  // `in_order`: the entries are those read, in the order read (their
+  // collection was not edited itself), so an entry copied as read ends
+  // where the next one's lines begin.
+  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
+                       bool in_order = false);
+  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
+                      bool in_order = false);
+  void root(const YamlNode& r);
+  void quoted(std::string_view text);
+  void quoted_scalar(std::string_view text, bool single);
+
+ private:
+  Emitter& e_;
+  std::string& out_;
+  bool at_root_ = false;
+  // Where the last block scalar with "+" chomping ended.
+  std::size_t keep_end_ = std::string::npos;
+
+  std::size_t step() const noexcept { return e_.step(); }
+
+  // ---- small pieces (node_writer.cpp) ----------------------------------------
+  void spaces(std::size_t n) { out_.append(n, ' '); }
+  void newlines(std::size_t n);
+  void line_end();
+  void comment_line(std::string_view text, std::size_t indent, bool spaced = true);
+  // A comment line of `n`'s, written as it was read.
+  void comment_line(const YamlNode& n, std::string_view text, std::size_t indent) {
+    comment_line(text, indent, !n.comments.is_unspaced(text));
+  }
+  void foot_lines(const YamlNode& n, std::size_t indent) {
+    if (e_.feet_copied) return;
+    for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
+  }
+  void below_introducer(const YamlNode& n, std::size_t indent);
+  void inline_comment(const YamlNode& n, bool after_comma = false);
+  void properties(const YamlNode& n);
+  void trailing_properties(const YamlNode& n);
+  void properties_text(const YamlNode& n);
+  void null_word(const YamlNode& n) {
+    out_ += (e_.null_style == NullStyle::Tilde && n.synthetic) ? "~" : "null";
+  }
+  // Whether the value is written as nothing after its ":" or "-" (with its
+  // properties and a comment on that line): empty content, unless a null
+  // assigned from Python is to be written as a word.  (Head lines below the
+  // indicator need a value line of their own: the callers check those.)
+  bool written_empty(const YamlNode& v) const noexcept {
+    return is_empty_value(v) && !(v.is_null() && v.synthetic && e_.null_style != NullStyle::Default);
+  }
+
+  // ---- scalars (node_writer_scalars.cpp) -------------------------------------
+  // May `text` be written plain right here?
+  bool plain_here(std::string_view text) const noexcept {
+    return plain_text_safe(text, e_.flow_depth > 0, PlainSafety::Exact);
+  }
+  void source_directive(const YamlNode& n);
+  void scalar(const YamlNode& n, std::size_t indent, long parent, bool root);
+  void plain(const YamlNode& n, std::string_view t, bool root);
+  static char raw_chomping(std::string_view raw) noexcept;
+  static bool raw_is_open(const YamlNode& n) noexcept;
+  bool raw_fits(const YamlNode& n, long parent) const noexcept;
+  void copy_raw(const YamlNode& n);
+
+  // ---- flow collections (node_writer_flow.cpp) -------------------------------
+  void flow_separator(std::size_t indent);
+  void flow_sequence(const YamlNode& n, std::size_t indent);
+  void flow_key(const YamlNode& key, std::size_t indent);
+  void flow_mapping(const YamlNode& n, std::size_t indent);
+
+  // ---- block mappings and sequences (node_writer_block.cpp) -------------------
+  static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;
+  bool key_too_long(const YamlNode& key, std::size_t mark) const noexcept;
+  void implicit_key(const YamlNode& key, std::size_t indent);
+  bool explicit_entry(const YamlNode& key, const YamlNode& value, std::size_t indent);
+  bool mapping_value(const YamlNode& v, std::size_t indent);
+  void value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value);
+
+  static bool plain_first_entry(const YamlNode& n) noexcept;
+  // `head_below`: the item's head lines stand between its dash and its
+  // entries (head_lead), where they are copied.
+  void sequence_item(const YamlNode& item, std::size_t indent, bool head_below);
+
+  // ---- entries copied from the text read (node_writer_source.cpp) -------------
+  bool copying() const noexcept { return e_.source != nullptr; }
+  // The column the entries of `collection` are written at: where they were
+  // read, when copying and the collection was read further in than `indent`.
+  std::size_t entries_column(const YamlNode& collection, std::size_t indent, std::size_t fallback) const noexcept;
+  // Writes the entry at `i` from the text (the whole entry when nothing in
+  // it was edited; else, when only its value's entries were, its lines down
+  // to the first of them and then those entries); false when it is to be
+  // written from its nodes.  `mid_line`: the entry continues a line.
+  bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line, bool in_order,
+                 bool& after_empty);
+  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line, bool in_order);
+  // Where the entry starting at `first`, whose content ends with
+  // `last_content`, ends when the next entry of an in-order collection
+  // starts at `next_first` with `next_heads` head lines of its own: where
+  // those lines begin.
+  std::optional<std::size_t> next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
+                                             const YamlNode& next_node, std::size_t next_heads,
+                                             const YamlNode& last_content) const;
+  // The blank and comment lines above an entry written from its nodes,
+  // copied when they are as read; false when they are to be written.
+  bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
+  // The blank lines right above the line at `first`, as read.
+  void copy_blank_lines(std::optional<std::size_t> first);
+  // A root block collection whose own lines are as read: its head lines
+  // from the text, its entries copied or written.
+  bool copy_root(const YamlNode& r);
+  // Where the first entry of a root block collection whose own lines are as
+  // read starts; its entries, written or copied.
+  std::optional<std::size_t> root_first_entry(const YamlNode& r) const;
+  void root_entries(const YamlNode& r);
+  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
+  bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
+                     bool upgrade);
+  void copy(std::size_t from, std::size_t to);
+  // The blank and comment lines above a block collection written from its
+  // nodes, copied when the text holds exactly its head lines (with
+  // `below_only`, those below its introducer) right above where it was
+  // read; false when they are to be written.  head_lead gives where those
+  // lines begin.
+  bool copy_head(const YamlNode& collection, bool below_only = false);
+  std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
+  void copied_feet(const YamlNode& n);
+  // The end of the last text copied: lines above it are not claimed again.
+  std::size_t floor_ = 0;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,283 @@
+// The node writer's copies from the text read: entries of block collections
+// that no edit reached are written as the lines they were read from, so an
+// edit changes only the lines of what it changed.
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "roundtrip/emit/node_writer_impl.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+namespace {
+
+// The head lines that stand above an item's dash (the others follow the
+// comment on the dash line).
+std::size_t heads_above_dash(const YamlNode& item) noexcept {
+  if (!item.comments.inline_before_value) return item.comments.head().size();
+  return static_cast<std::size_t>(std::count_if(item.comments.head().begin(), item.comments.head().end(),
+                                                [](const HeadComment& h) { return !h.below_introducer; }));
+}
+
+}  // namespace
+
+std::size_t NodeWriter::entries_column(const YamlNode& collection, std::size_t indent,
+                                       std::size_t fallback) const noexcept {
+  if (copying() && e_.source->holds(collection) && collection.span.column > indent) return collection.span.column;
+  return fallback;
+}
+
+void NodeWriter::copy(std::size_t from, std::size_t to) {
+  const std::string_view text = e_.source->slice(from, to);
+  out_ += text;
+  floor_ = to;
+  e_.last_inline = nullptr;
+  keep_end_ = std::string::npos;
+  if (to == e_.source->end() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
+    // The text read ended here without a line break: right only at the end
+    // of the output (see Emitter::open_raw_copies).
+    e_.final_break = out_.size();
+    ++e_.open_raw_copies;
+    e_.open_raw_at = out_.size();
+    out_.push_back('\n');
+  }
+}
+
+// The foot lines inside a copied entry (its text stops before them): those
+// of the block collections that end it, innermost first, as the writer
+// places them.  A text read holds them only where the collections end the
+// document, but an entry added after such a collection leaves them inside.
+// Content that replaced a directive keeps its feet in its own file.
+void NodeWriter::copied_feet(const YamlNode& n) {
+  if (e_.feet_copied || !is_block_collection(n) || n.source() != nullptr) return;
+  stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
+  foot_lines(n, n.span.column);
+}
+
+bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
+  if (!first || *first < floor_ || first_node.comments.modified) return false;
+  const std::size_t lead = e_.source->own_lead(*first, head_lines, first_node.comments.blank_before > 0, floor_);
+  if (lead == *first) return false;
+  copy(lead, *first);
+  return true;
+}
+
+// The lines stay as read, indentation and blank lines included, above
+// whatever entry comes first now (they describe the collection, not its
+// first entry, which an edit may have removed).
+std::optional<std::size_t> NodeWriter::head_lead(const YamlNode& collection, bool below_only) const {
+  const std::span<const HeadComment> head = collection.comments.head();
+  if (!copying() || head.empty() || !is_block_collection(collection) || has_properties(collection) ||
+      collection.source() != nullptr || !e_.source->holds(collection))
+    return std::nullopt;
+  const SourceLines& src = *e_.source;
+  const std::size_t start = src.line_start(collection.span.offset);
+  if (start < floor_ || start + src.indentation(start) != collection.span.offset) return std::nullopt;
+  const std::size_t lead = src.leading_start(start, floor_);
+  const std::optional<std::vector<std::string_view>> texts = src.comment_texts(lead, start);
+  if (!texts) return std::nullopt;
+  auto line = texts->begin();
+  for (const HeadComment& h : head) {
+    if (below_only && !h.below_introducer) continue;
+    if (line == texts->end() || *line != h.text) return std::nullopt;
+    ++line;
+  }
+  if (line != texts->end()) return std::nullopt;
+  return lead;
+}
+
+bool NodeWriter::copy_head(const YamlNode& collection, bool below_only) {
+  const std::optional<std::size_t> lead = head_lead(collection, below_only);
+  if (!lead) return false;
+  copy(*lead, e_.source->line_start(collection.span.offset));
+  return true;
+}
+
+void NodeWriter::copy_blank_lines(std::optional<std::size_t> first) {
+  if (!first || *first < floor_) return;
+  const std::size_t lead = e_.source->leading_start(*first, floor_);
+  if (lead != *first && e_.source->comment_lines(lead, *first) == 0) copy(lead, *first);
+}
+
+// The lines of an entry from `from` down to the first entry of
+// `collection` (at `column`), then its entries and feet.
+bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column) {
+  const SourceLines& src = *e_.source;
+  bool mid_line = false;
+  std::optional<std::size_t> child;
+  for (bool mid : {false, true}) {
+    child = collection.is_mapping() ? src.pair_first(collection.pairs().front(), column, mid)
+                                    : src.item_first(collection.items().front(), column, mid);
+    mid_line = mid;
+    if (child) break;
+  }
+  if (!child || *child <= from || from < floor_) return false;
+  copy(from, *child);
+  if (collection.is_mapping()) {
+    mapping_entries(collection.pairs(), column, mid_line, true);
+  } else {
+    sequence_items(collection.items(), column, mid_line, true);
+  }
+  foot_lines(collection, column);
+  return true;
+}
+
+std::optional<std::size_t> NodeWriter::next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
+                                                        const YamlNode& next_node, std::size_t next_heads,
+                                                        const YamlNode& last_content) const {
+  const SourceLines& src = *e_.source;
+  // An edited next entry's head lines are not those of the text.
+  if (!next_first || *next_first <= first || next_node.comments.modified) return std::nullopt;
+  std::size_t floor = first + 1;
+  if (next_heads > 0 || next_node.comments.blank_before > 0) {
+    // Lines of this entry's content may look like comments (in a block
+    // scalar, a quoted one): the next entry's lines begin after it.
+    const std::optional<std::size_t> content = src.content_end(last_content);
+    if (!content) return std::nullopt;
+    if (*content > floor) floor = src.next_line(*content - 1);
+  }
+  const std::size_t lead = src.own_lead(*next_first, next_heads, next_node.comments.blank_before > 0, floor);
+  // Head lines the text does not hold where the next entry's node says: the
+  // lines between are not known to be this entry's.
+  if (lead == *next_first && next_heads > 0) return std::nullopt;
+  return lead;
+}
+
+bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line,
+                           bool in_order, bool& after_empty) {
+  const SourceLines& src = *e_.source;
+  const YamlNode& key = pairs[i].key;
+  const YamlNode& value = pairs[i].value;
+  const std::optional<std::size_t> first = src.pair_first(pairs[i], indent, mid_line);
+  if (!first) return false;
+  const std::size_t heads = key.comments.head().size();
+  // What was copied already is not copied again.
+  if (*first < floor_) return false;
+  if (!e_.edited->contains(key) && !e_.edited->contains(value)) {
+    const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
+    if (lead == *first && heads > 0) return false;
+    std::optional<std::size_t> end;
+    if (in_order && i + 1 < pairs.size()) {
+      const NodePair& next = pairs[i + 1];
+      end = next_entry_lead(*first, src.pair_first(next, indent, false), next.key, next.key.comments.head().size(),
+                            value.is_null() ? key : value);
+    }
+    if (!end) {
+      const std::optional<std::size_t> key_end = src.content_end(key);
+      const std::optional<std::size_t> value_end = src.content_end(value);
+      if (!key_end || !value_end) return false;
+      end = src.entry_end(*first, indent, false, std::max(*key_end, *value_end));
+    }
+    if (!end || (e_.strict_raw && *end == src.end())) return false;
+    copy(lead, *end);
+    copied_feet(value);
+    after_empty = is_empty_value(value);
+    return true;
+  }
+  // Edits only inside its value's entries: the lines down to them are as read.
+  if (key.comments.modified || value.comments.modified || !is_block_collection(value) || value.source() != nullptr ||
+      !src.holds(value))
+    return false;
+  const std::size_t column = value.span.column;
+  if (column < indent || (column == indent && !value.is_sequence())) return false;
+  const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
+  if (lead == *first && heads > 0) return false;
+  after_empty = false;
+  return copy_collection_lines(value, lead, column);
+}
+
+bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line,
+                           bool in_order) {
+  const SourceLines& src = *e_.source;
+  const YamlNode& item = items[i];
+  const std::optional<std::size_t> first = src.item_first(item, indent, mid_line);
+  if (!first) return false;
+  const std::size_t heads = heads_above_dash(item);
+  if (*first < floor_) return false;
+  const std::size_t lead = src.own_lead(*first, heads, item.comments.blank_before > 0, floor_);
+  if (lead == *first && heads > 0) return false;
+  if (!e_.edited->contains(item)) {
+    std::optional<std::size_t> end;
+    if (in_order && i + 1 < items.size()) {
+      const YamlNode& next = items[i + 1];
+      end = next_entry_lead(*first, src.item_first(next, indent, false), next, heads_above_dash(next), item);
+    }
+    if (!end) {
+      const std::optional<std::size_t> content = src.content_end(item);
+      if (!content) return false;
+      end = src.entry_end(*first, indent, true, *content);
+    }
+    if (!end || (e_.strict_raw && *end == src.end())) return false;
+    copy(lead, *end);
+    copied_feet(item);
+    return true;
+  }
+  if (item.comments.modified || !is_block_collection(item) || item.source() != nullptr || !src.holds(item) ||
+      item.span.column <= indent)
+    return false;
+  return copy_collection_lines(item, lead, item.span.column);
+}
+
+std::optional<std::size_t> NodeWriter::root_first_entry(const YamlNode& r) const {
+  const SourceLines& src = *e_.source;
+  if (!is_block_collection(r) || r.comments.modified || has_properties(r) || r.comments.inline_comment() ||
+      r.source() != nullptr || !src.holds(r))
+    return std::nullopt;
+  return r.is_mapping() ? src.pair_first(r.pairs().front(), r.span.column, false)
+                        : src.item_first(r.items().front(), r.span.column, false);
+}
+
+void NodeWriter::root_entries(const YamlNode& r) {
+  if (r.is_mapping()) {
+    mapping_entries(r.pairs(), r.span.column, false, true);
+  } else {
+    sequence_items(r.items(), r.span.column, false, true);
+  }
+}
+
+bool NodeWriter::copy_root(const YamlNode& r) {
+  const std::optional<std::size_t> first = root_first_entry(r);
+  if (!first) return false;
+  const std::size_t lead = e_.source->own_lead(*first, r.comments.head().size(), false, e_.source->begin());
+  if (lead == *first) {
+    for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
+  } else {
+    copy(lead, *first);
+  }
+  root_entries(r);
+  return true;
+}
+
+bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
+                               bool upgrade) {
+  if (!prelude || (upgrade && !r.directives().empty())) return false;
+  if (!e_.edited->contains(r)) {
+    if (!end) return false;
+    copy(*prelude, *end);
+    // Its foot lines (those of the last document read) lie after `end`: in
+    // the tail when that is copied, else written here.
+    if (is_block_collection(r)) copied_feet(r);
+    else foot_lines(r, 0);
+    return true;
+  }
+  const std::optional<std::size_t> first = root_first_entry(r);
+  // The lines before the first entry hold the root's head comments, and the
+  // separator, directives and start marker of its document.
+  if (!first || *first < *prelude || e_.source->comment_lines(*prelude, *first) != r.comments.head().size())
+    return false;
+  copy(*prelude, *first);
+  root_entries(r);
+  foot_lines(r, 0);
+  return true;
+}
+
+bool emit_document_from_source(Emitter& e, const YamlNode& root, std::optional<std::size_t> prelude,
+                               std::optional<std::size_t> end, bool upgrade) {
+  return NodeWriter(e).copy_document(root, prelude, end, upgrade);
+}
+
+void emit_source_text(Emitter& e, std::size_t from, std::size_t to) { NodeWriter(e).copy(from, to); }
+
+}  // namespace kestrine

@@ -1,0 +1,359 @@
+#include "roundtrip/emit/source_copy.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "roundtrip/comments/comments.hpp"
+#include "util/stack_guard.hpp"
+
+namespace kestrine {
+
+SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept
+    : text_(text),
+      base_(base),
+      begin_(base),
+      file_id_(file_id),
+      has_cr_(std::memchr(text.data(), '\r', text.size()) != nullptr) {
+  // Line 0 starts past a byte-order mark; the writer puts the mark back.
+  if (text.starts_with("\xEF\xBB\xBF")) begin_ += 3;
+}
+
+// ---- lines ---------------------------------------------------------------------------
+
+std::size_t SourceLines::line_start(std::size_t at) const noexcept {
+  if (!has_cr_) {
+    const std::string_view before = text_.substr(begin_ - base_, at - begin_);
+    const std::size_t lf = before.rfind('\n');
+    return lf == std::string_view::npos ? begin_ : begin_ + lf + 1;
+  }
+  while (at > begin_ && !is_break(at - 1)) --at;
+  return at;
+}
+
+std::size_t SourceLines::next_line(std::size_t at) const noexcept {
+  const std::size_t stop = end();
+  if (!has_cr_) {
+    // Most texts break lines with LF alone: one memchr per line.
+    if (at >= stop) return stop;
+    const void* lf = std::memchr(text_.data() + (at - base_), '\n', stop - at);
+    return lf == nullptr ? stop : static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data()) + base_ + 1;
+  }
+  for (; at < stop; ++at) {
+    const char c = this->at(at);
+    if (c == '\n') return at + 1;
+    if (c == '\r') return at + 1 < stop && this->at(at + 1) == '\n' ? at + 2 : at + 1;
+  }
+  return stop;
+}
+
+std::size_t SourceLines::previous_line(std::size_t line) const noexcept {
+  std::size_t e = line - 1;  // the break that ends the line before
+  if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
+  return line_start(e);
+}
+
+bool SourceLines::is_blank_or_comment(std::size_t line) const noexcept {
+  std::size_t i = line;
+  while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
+  return i == end() || is_break(i) || at(i) == '#';
+}
+
+std::size_t SourceLines::indentation(std::size_t line) const noexcept {
+  std::size_t i = line;
+  while (i < end() && at(i) == ' ') ++i;
+  return i - line;
+}
+
+std::size_t SourceLines::leading_start(std::size_t line, std::size_t floor) const noexcept {
+  while (line > begin_ && line > floor) {
+    const std::size_t before = previous_line(line);
+    if (before < floor || !is_blank_or_comment(before)) break;
+    line = before;
+  }
+  return line;
+}
+
+std::size_t SourceLines::comment_lines(std::size_t from, std::size_t to) const noexcept {
+  std::size_t n = 0;
+  for (std::size_t line = from; line < to; line = next_line(line)) {
+    std::size_t i = line;
+    while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
+    n += i < end() && at(i) == '#';
+  }
+  return n;
+}
+
+bool SourceLines::is_dash_at(std::size_t offset) const noexcept {
+  if (offset >= end() || at(offset) != '-') return false;
+  if (offset + 1 == end()) return true;
+  const char next = at(offset + 1);
+  return next == ' ' || next == '\t' || next == '\n' || next == '\r';
+}
+
+// ---- entries ---------------------------------------------------------------------------
+
+std::optional<std::size_t> SourceLines::flow_end(const YamlNode& node) const {
+  return flow_collection_end(node, text_, base_);
+}
+
+std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool at_least) const {
+  // A directive stands on its own line; what replaced it came from elsewhere.
+  if (node.source() != nullptr) return node.span.offset + 1;
+  if (node.is_null()) return 0;
+  if (!holds(node)) return at_least ? std::optional<std::size_t>(0) : std::nullopt;
+  switch (node.kind()) {
+    case NodeKind::Scalar:
+      if (const OptText& raw = node.comments.raw()) return node.span.offset + raw->size();
+      return std::max(node.end_offset, node.span.offset);
+    case NodeKind::Alias: return node.span.offset + 1 + node.alias_name().size();
+    case NodeKind::Sequence:
+    case NodeKind::Mapping: break;
+    case NodeKind::Null: return 0;
+  }
+  if (node.style == CollectionStyle::Flow) {
+    const std::optional<std::size_t> close = flow_end(node);
+    return close || !at_least ? close : std::optional<std::size_t>(node.span.offset);
+  }
+  if (node.size() == 0) return node.span.offset;
+  if (at_least) return last_read_end(node);
+  return stack_guarded([&]() -> std::optional<std::size_t> {
+    if (node.is_sequence()) return content_end(node.items().back(), at_least);
+    const NodePair& last = node.pairs().back();
+    const std::optional<std::size_t> key = content_end(last.key, at_least);
+    const std::optional<std::size_t> value = content_end(last.value, at_least);
+    if (!key || !value) return std::nullopt;
+    return std::max(*key, *value);
+  });
+}
+
+std::optional<std::size_t> SourceLines::last_read_end(const YamlNode& collection) const {
+  return stack_guarded([&] { return last_read_end_inner(collection); });
+}
+
+std::optional<std::size_t> SourceLines::last_read_end_inner(const YamlNode& collection) const {
+  // Entries added after those read end nowhere in the text: the last one
+  // read ends the content (a kept block scalar's blank lines included).
+  for (std::size_t i = collection.size(); i-- > 0;) {
+    std::optional<std::size_t> end;
+    bool added;
+    if (collection.is_sequence()) {
+      const YamlNode& item = collection.items()[i];
+      added = item.comments.modified;
+      end = content_end(item, true);
+    } else {
+      const NodePair& pair = collection.pairs()[i];
+      added = pair.key.comments.modified;
+      const std::optional<std::size_t> key = content_end(pair.key, true);
+      const std::optional<std::size_t> value = content_end(pair.value, true);
+      if (key && value) end = std::max(*key, *value);
+    }
+    if (!added || !end || *end > 0) return end;
+  }
+  return collection.span.offset;
+}
+
+std::optional<std::size_t> SourceLines::entry_end(std::size_t first, std::size_t column, bool item,
+                                                  std::size_t content) const {
+  std::size_t lower = next_line(first);
+  if (content > first) lower = std::max(lower, next_line(content - 1));
+  // The next line indented no deeper ends the entry; one at the same
+  // column that starts with "-" belongs to a pair's sequence written at the
+  // key's own indentation.
+  std::size_t stop = end();
+  for (std::size_t line = next_line(first); line < end(); line = next_line(line)) {
+    if (is_blank_or_comment(line)) continue;
+    const std::size_t indent = indentation(line);
+    if (indent > column) continue;
+    if (indent == column && !item && is_dash_at(line + indent)) continue;
+    stop = line;
+    break;
+  }
+  if (stop < lower) return std::nullopt;
+  std::size_t last = stop;
+  while (last > lower) {
+    const std::size_t before = previous_line(last);
+    if (before < lower || !is_blank_or_comment(before)) break;
+    last = before;
+  }
+  return last;
+}
+
+std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::size_t column, bool mid_line) const {
+  const YamlNode& key = pair.key;
+  if (!holds(key) || key.explicit_key) return std::nullopt;
+  // The key must stand where its node says: a text read from here.
+  const std::size_t o = key.span.offset;
+  if (key.is_alias()) {
+    if (at(o) != '*') return std::nullopt;
+  } else if (!key.is_scalar()) {
+    return std::nullopt;
+  } else {
+    switch (key.scalar_style()) {
+      case ScalarStyle::Plain:
+        if (key.text().empty() || end() - o < key.text().size() || slice(o, o + key.text().size()) != key.text())
+          return std::nullopt;
+        break;
+      case ScalarStyle::SingleQuoted:
+        if (at(o) != '\'') return std::nullopt;
+        break;
+      case ScalarStyle::DoubleQuoted:
+        if (at(o) != '"') return std::nullopt;
+        break;
+      default: return std::nullopt;
+    }
+  }
+  if (mid_line) return key.has_no_properties() ? std::optional<std::size_t>(o) : std::nullopt;
+  const std::size_t line = line_start(o);
+  if (indentation(line) != column) return std::nullopt;
+  if (key.has_no_properties() && line + column != o) return std::nullopt;
+  return line;
+}
+
+std::optional<std::size_t> SourceLines::item_first(const YamlNode& item, std::size_t column, bool mid_line) const {
+  // An empty item with a tag or an anchor is placed where what follows it
+  // starts: its own place is not known.
+  if (!holds(item) || (item.is_null() && !item.has_no_properties())) return std::nullopt;
+  // The dash is on the item's line, or on a line above it (the item then
+  // starts below the dash, after comments or its properties).
+  std::size_t line = line_start(item.span.offset);
+  for (int hops = 0; hops < 64; ++hops) {
+    std::size_t reach = line;
+    while (reach < line + column && reach < end() && !is_break(reach)) ++reach;
+    if (reach == line + column && is_dash_at(reach) && reach <= item.span.offset) {
+      if (mid_line) return reach;
+      return indentation(line) == column ? std::optional<std::size_t>(line) : std::nullopt;
+    }
+    if (!is_blank_or_comment(line) && indentation(line) <= column) return std::nullopt;
+    if (line <= begin_) return std::nullopt;
+    line = previous_line(line);
+  }
+  return std::nullopt;
+}
+
+std::size_t SourceLines::own_lead(std::size_t first, std::size_t head_lines, bool blank_before,
+                                  std::size_t floor) const {
+  if ((head_lines == 0 && !blank_before) || first != line_start(first)) return first;
+  const std::size_t lead = leading_start(first, floor);
+  return comment_lines(lead, first) == head_lines ? lead : first;
+}
+
+// ---- documents ---------------------------------------------------------------------------
+
+bool SourceLines::is_document_marker(std::size_t line, bool directives) const noexcept {
+  if (line >= end()) return false;
+  if (at(line) == '%') return directives;
+  if (end() - line < 3) return false;
+  const std::string_view head = slice(line, line + 3);
+  if (head != "---" && head != "...") return false;
+  if (line + 3 == end()) return true;
+  const char next = at(line + 3);
+  return next == ' ' || next == '\t' || next == '\n' || next == '\r';
+}
+
+std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::size_t limit,
+                                                     bool directives) const {
+  if (!holds(root)) return std::nullopt;
+  // Edited parts of the root lie before its text's end, or nowhere in it.
+  const std::optional<std::size_t> content = content_end(root, true);
+  if (!content) return std::nullopt;
+  const std::size_t first = line_start(root.span.offset);
+  std::size_t lower = next_line(first);
+  if (*content > first) lower = std::max(lower, next_line(*content - 1));
+  if (limit < lower) return std::nullopt;
+  // Back from where the next document's lines start, over what lies
+  // between two documents: blank and comment lines, markers, directives.
+  std::size_t last = limit;
+  while (last > lower) {
+    const std::size_t before = previous_line(last);
+    if (before < lower || !(is_blank_or_comment(before) || is_document_marker(before, directives))) break;
+    last = before;
+  }
+  return last;
+}
+
+std::size_t SourceLines::previous_document_marker(std::size_t line) const noexcept {
+  for (;; line = previous_line(line)) {
+    if (is_document_marker(line, false)) return line;
+    if (line <= begin_) return begin_;
+  }
+}
+
+std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to,
+                                                                        bool any_marker) const {
+  std::vector<std::string_view> texts;
+  for (std::size_t line = from; line < to; line = next_line(line)) {
+    // A document end marker after the last document ends nothing else.
+    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) continue;
+    if (!is_blank_or_comment(line)) return std::nullopt;
+    std::size_t i = line;
+    while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
+    if (i == end() || at(i) != '#') continue;
+    // As the scanner keeps it: after "#" and one space, trailing blanks cut.
+    std::size_t start = i + 1;
+    if (start < end() && at(start) == ' ') ++start;
+    std::size_t stop = start;
+    while (stop < end() && !is_break(stop)) ++stop;
+    while (stop > start && (at(stop - 1) == ' ' || at(stop - 1) == '\t')) --stop;
+    texts.push_back(slice(start, stop));
+  }
+  return texts;
+}
+
+// ---- edited nodes ----------------------------------------------------------------------
+
+bool EditedNodes::add(const YamlNode& root) {
+  if (!marked_) return visit(root);
+  visit_marked(root);
+  // The collections that end the document, where a document read keeps
+  // its foot lines (not inside content that replaced a directive: those
+  // are its own file's).
+  for (const YamlNode* n = &root; n->is_collection() && n->size() > 0 && n->source() == nullptr;) {
+    n = n->is_mapping() ? &n->pairs().back().value : &n->items().back();
+    if (!contains(*n)) take_feet(*n);
+  }
+  return contains(root);
+}
+
+void EditedNodes::take_feet(const YamlNode& node) {
+  if (node.comments.has_texts())
+    for (const std::string& line : node.comments.foot()) feet_.push_back(line);
+}
+
+void EditedNodes::visit_marked(const YamlNode& node) {
+  take_feet(node);
+  if (!contains(node) || !node.is_collection()) return;
+  stack_guarded([&] {
+    for (const YamlNode& item : node.items())
+      if (contains(item)) visit_marked(item);
+    for (const NodePair& pair : node.pairs()) {
+      if (contains(pair.key)) visit_marked(pair.key);
+      if (contains(pair.value)) visit_marked(pair.value);
+    }
+  });
+}
+
+bool EditedNodes::visit(const YamlNode& node) {
+  bool edited = node.comments.modified;
+  take_feet(node);
+  // An included file's content answers for its own file.
+  if (node.is_collection() && node.source() == nullptr) {
+    stack_guarded([&] {
+      // Leaves, most of a tree, are looked at here rather than in a call.
+      const auto child = [&](const YamlNode& n) {
+        if (n.is_collection() || n.comments.has_texts()) return visit(n);
+        if (!n.comments.modified) return false;
+        edited_.insert(&n);
+        return true;
+      };
+      for (const YamlNode& item : node.items()) edited = child(item) || edited;
+      for (const NodePair& pair : node.pairs()) {
+        edited = child(pair.key) || edited;
+        edited = child(pair.value) || edited;
+      }
+    });
+  }
+  if (edited) edited_.insert(&node);
+  return edited;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,163 @@
+// What the emitter needs to copy the unedited parts of a document from the
+// text they were read from: the lines of that text, where each entry of a
+// block collection lies in it, and which nodes an edit reached.
+//
+//   SourceLines lines(text, 0, 0);          // the text of file 0, offsets from 0
+//   EditedNodes edited;
+//   edited.add(root);                        // once per root, before writing
+//   if (!edited.contains(pair.value)) ... copy the entry's lines ...
+//
+// An entry ("key: value" with everything below it, or "- item") takes whole
+// lines: from its first line (its key's, or its dash's) to the line before
+// the next line that is indented no deeper, less the blank and comment lines
+// at its end, which belong to what follows; the blank and comment lines
+// above it are its own when its node holds them as head comments.  An
+// entry nested in a compact collection ("- key: v") starts at its key.
+// Geometry that cannot be worked out with certainty (a flow collection
+// whose closing bracket cannot be found, a key that is not where its node
+// says) gives nothing, and the writer then writes the entry from its nodes.
+//
+// Offsets are those the nodes carry: a text that is a part of what was read
+// (a document of a stream) gives its start as `base`.  Nothing here fails or
+// allocates per line; the text must outlive the object.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include <absl/container/flat_hash_set.h>
+
+#include "roundtrip/tree/ast.hpp"
+
+namespace kestrine {
+
+class SourceLines {
+ public:
+  SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept;
+
+  // [begin(), end()): the text's offsets, past a leading byte-order mark.
+  std::size_t begin() const noexcept { return begin_; }
+  std::size_t end() const noexcept { return base_ + text_.size(); }
+  std::string_view slice(std::size_t from, std::size_t to) const noexcept {
+    return text_.substr(from - base_, to - from);
+  }
+  // A node read from this text (its file, its start inside it).
+  bool holds(const YamlNode& node) const noexcept {
+    return node.span.file_id == file_id_ && node.span.offset >= begin_ && node.span.offset < end();
+  }
+
+  // ---- lines (a line is given by the offset it starts at) ----
+  std::size_t line_start(std::size_t at) const noexcept;
+  // The start of the line after the one holding `at` (end() after the last).
+  std::size_t next_line(std::size_t at) const noexcept;
+  // The start of the line before `line` (line > begin()).
+  std::size_t previous_line(std::size_t line) const noexcept;
+  // Only blanks, or blanks and a comment.
+  bool is_blank_or_comment(std::size_t line) const noexcept;
+  std::size_t indentation(std::size_t line) const noexcept;
+  // Back from `line` over blank and comment lines, not before `floor`.
+  std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;
+  // Comment lines among the lines [from, to).
+  std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
+
+  // ---- entries ----
+  // Just past the last character of the node's content (a flow collection's
+  // closing bracket, a block scalar's last line), or nothing when that is
+  // not known.  0 for content of no length (an empty value).  `at_least`:
+  // a bound it does not pass is enough (an edited node, not read from the
+  // text, counts for nothing; a flow collection whose bracket cannot be
+  // found, for its start).
+  std::optional<std::size_t> content_end(const YamlNode& node, bool at_least = false) const;
+  // Where the entry whose first line starts at `first` (an entry at column
+  // `column`; `item`: a sequence item) ends: just past its last line that is
+  // not a trailing blank or comment line, which must come at or after the
+  // end of its content `content`.  Nothing when its lines cannot be told.
+  std::optional<std::size_t> entry_end(std::size_t first, std::size_t column, bool item, std::size_t content) const;
+  // Where the pair's entry starts: its key's line, which must be indented
+  // by `column` (`mid_line`: the key itself, for the first entry of a
+  // compact mapping).  Nothing for keys the writer cannot place so.
+  std::optional<std::size_t> pair_first(const NodePair& pair, std::size_t column, bool mid_line) const;
+  // Where the item's entry starts: the line of its dash at `column`
+  // (`mid_line`: the dash itself).
+  std::optional<std::size_t> item_first(const YamlNode& item, std::size_t column, bool mid_line) const;
+  // The start of the blank and comment lines above an entry whose first
+  // line starts at `first`, when they are the node's own: it holds
+  // `head_lines` head comments (or blank lines before it) and exactly so
+  // many comment lines lie there.  Else `first`.
+  std::size_t own_lead(std::size_t first, std::size_t head_lines, bool blank_before, std::size_t floor) const;
+
+  // ---- documents ----
+  // Just past the last line of a document root's content, which ends
+  // before `limit` (where the next document's lines begin, or end()): its
+  // trailing blank and comment lines, and the markers (and, with
+  // `directives`, the directives) of the next document lie after it.
+  // Nothing when that is not known.
+  std::optional<std::size_t> document_end(const YamlNode& root, std::size_t limit, bool directives = false) const;
+  // The last line at or before `line` that is a "---" or "..." marker, or
+  // begin(): where the document whose content begins on `line` begins, its
+  // properties and comments included.
+  std::size_t previous_document_marker(std::size_t line) const noexcept;
+  // The texts of the comment lines in [from, to) as the scanner records
+  // them, when only blank and comment lines (and "..." markers, or with
+  // `any_marker` "---" markers too) lie there.
+  std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to,
+                                                             bool any_marker = false) const;
+
+ private:
+  char at(std::size_t offset) const noexcept { return text_[offset - base_]; }
+  bool is_break(std::size_t offset) const noexcept {
+    const char c = at(offset);
+    return c == '\n' || c == '\r';
+  }
+  // A "-" entry indicator at `offset`: followed by a blank or a line break.
+  bool is_dash_at(std::size_t offset) const noexcept;
+  // A line that ends a document: "---", "...", or with `directives` (the
+  // next document has some) a line that starts with "%" (which is a
+  // directive only there).
+  bool is_document_marker(std::size_t line, bool directives) const noexcept;
+  std::optional<std::size_t> flow_end(const YamlNode& node) const;
+  // content_end(collection, true) of a block collection with entries.
+  [[gnu::noinline]] std::optional<std::size_t> last_read_end(const YamlNode& collection) const;
+  std::optional<std::size_t> last_read_end_inner(const YamlNode& collection) const;
+
+  std::string_view text_;
+  std::size_t base_;
+  std::size_t begin_;
+  std::uint32_t file_id_;
+  bool has_cr_;  // some line ends with CR (alone or before LF)
+};
+
+// The nodes an edit reached: every node that is modified or has a modified
+// node below it, within the file it was read from (a node that stands for
+// an included file counts by its own flag).  `marked`: the trees carry edit
+// marks (DocumentRecord::edit_marks), which answer at once; else the trees
+// are walked whole when added.
+class EditedNodes {
+ public:
+  explicit EditedNodes(bool marked) noexcept : marked_(marked) {}
+
+  // Records the nodes of `root`; gives whether any was edited.
+  bool add(const YamlNode& root);
+  bool contains(const YamlNode& node) const noexcept {
+    if (marked_) return node.comments.modified || (node.comments.edited_below && node.source() == nullptr);
+    return edited_.contains(&node);
+  }
+  // The foot lines of the nodes recorded, in no particular order: of every
+  // node, or with marks, of the edited ones and of those that end the
+  // document (the only ones a document read holds).
+  const std::vector<std::string_view>& feet() const noexcept { return feet_; }
+
+ private:
+  bool visit(const YamlNode& node);
+  void visit_marked(const YamlNode& node);
+  void take_feet(const YamlNode& node);
+  bool marked_;
+  absl::flat_hash_set<const YamlNode*> edited_;
+  std::vector<std::string_view> feet_;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,47 @@
+// Duplicate-key checks on round-trip trees.
+//
+// The composer keeps every pair of a mapping, duplicates included.  These
+// checks compare keys by a canonical signature of their resolved value, the
+// same signature the plain decoder uses, so that keys equal as Python values
+// (the plain scalars 1, 1.0 and true) are one key.  Strings and names are
+// length-prefixed inside signatures, so no crafted key can imitate another.
+// Merge keys ("<<") are never reported, and values that came from `!secret`
+// are not examined: a message would quote their keys.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "resolver/kind.hpp"
+#include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/compose_error.hpp"
+
+namespace kestrine {
+
+// How the load reads key scalars: the version mode, and whether plain
+// untagged scalars that parse as timestamps become date/datetime objects
+// (then two spellings of one date, or one instant in two zones, are one key).
+struct KeyReading {
+  constexpr KeyReading(VersionMode mode, bool timestamps = false) noexcept : mode(mode), timestamps(timestamps) {}
+  VersionMode mode;
+  bool timestamps;
+};
+
+// A short rendering of a key for messages: a scalar's text; otherwise the
+// kind and the content (e.g. "sequence [a, b]", "alias *x").
+std::string describe_key(const YamlNode& key);
+
+// The first duplicate key in the tree, in document order (a mapping's own
+// duplicate at pair i after everything inside pairs 0..i-1): "duplicate
+// mapping key: {}" at the second occurrence.
+std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, KeyReading reading);
+std::optional<ComposeError> check_duplicate_keys_roots(std::span<const YamlNode> roots, KeyReading reading);
+
+// Every duplicate over all roots, in order, as warning texts
+// (duplicate_key_warning: "duplicate mapping key '{}' at line {}, column {};
+// keeping the last value").
+std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, KeyReading reading);
+
+}  // namespace kestrine

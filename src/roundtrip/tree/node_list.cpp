@@ -1,0 +1,192 @@
+#include "roundtrip/tree/node_list.hpp"
+
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <string>
+
+namespace kestrine {
+
+namespace {
+
+// Chunk payloads start at this alignment, and every block is rounded to it.
+constexpr std::size_t kAlign = alignof(std::max_align_t);
+constexpr std::size_t kHeader = (sizeof(ListChunk) + kAlign - 1) / kAlign * kAlign;
+constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
+// Larger blocks are not worth sharing a chunk: they come from the heap.
+constexpr std::size_t kLargestShared = std::size_t{16} << 10;
+// A stream that has taken this much in heap chunks takes huge pages next.
+constexpr std::size_t kHugeFrom = std::size_t{4} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Whether the kernel hands out transparent huge pages for mappings that ask
+// for them ("always" or "madvise"); read once per process.  Without them a
+// fresh mapping costs a fault per 4 KiB, more than reusing heap memory.
+bool huge_pages_offered() noexcept {
+#if !defined(MADV_HUGEPAGE)
+  return false;  // a system without them
+#else
+  static const bool offered = [] {
+    std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string line;
+    return std::getline(setting, line) &&
+           (line.find("[always]") != std::string::npos || line.find("[madvise]") != std::string::npos);
+  }();
+  return offered;
+#endif
+}
+
+// `count` mappings of 2 MiB side by side, aligned to 2 MiB (so that each
+// can be one huge page and be unmapped on its own), or null when the system
+// gives none.
+char* map_huge_chunks(std::size_t count) noexcept {
+  const std::size_t bytes = count * kHugePage;
+  void* area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  char* const raw = static_cast<char*>(area);
+  char* const aligned =
+      reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) & ~(kHugePage - 1));
+  if (aligned > raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
+  if (char* const tail = aligned + bytes; tail < raw + bytes + kHugePage)
+    munmap(tail, static_cast<std::size_t>(raw + bytes + kHugePage - tail));
+#if defined(MADV_HUGEPAGE)
+  madvise(aligned, bytes, MADV_HUGEPAGE);
+#endif
+  return aligned;
+}
+
+// Below this many huge chunks an announcement is not worth a mapping of
+// its own.
+constexpr std::size_t kFewestAhead = 4;
+// Huge chunks mapped at a time past what was announced.
+constexpr std::size_t kUnannouncedBatch = 4;
+
+// Released huge chunks kept for later streams (64 MiB): one slot each, taken
+// and filled with single atomic operations, so that any thread may release
+// or take one (no lock that a fork could leave held).
+constexpr std::size_t kKeptChunks = 32;
+std::atomic<char*> g_kept[kKeptChunks];
+// KeepReleasedChunks objects alive on this thread.
+thread_local int t_keeping = 0;
+
+// Keeps `chunk` when a slot is free.  Its pages are offered back to the
+// kernel, which takes them only when memory runs short.
+bool keep_chunk(char* chunk) noexcept {
+  for (std::atomic<char*>& slot : g_kept) {
+    char* empty = nullptr;
+    if (slot.load(std::memory_order_relaxed) == nullptr &&
+        slot.compare_exchange_strong(empty, chunk, std::memory_order_release, std::memory_order_relaxed)) {
+#if defined(MADV_FREE)
+      madvise(chunk, kHugePage, MADV_FREE);
+#endif
+      return true;
+    }
+  }
+  return false;
+}
+
+char* take_kept_chunk() noexcept {
+  for (std::atomic<char*>& slot : g_kept) {
+    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+    if (char* chunk = slot.exchange(nullptr, std::memory_order_acquire)) return chunk;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void release_list_chunk(ListChunk* chunk) noexcept {
+  if (chunk->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    const bool mapped = chunk->mapped;
+    chunk->~ListChunk();
+    if (!mapped) {
+      ::operator delete(static_cast<void*>(chunk));
+    } else if (t_keeping == 0 || !keep_chunk(reinterpret_cast<char*>(chunk))) {
+      munmap(chunk, kHugePage);
+    }
+  }
+}
+
+KeepReleasedChunks::KeepReleasedChunks() noexcept { ++t_keeping; }
+KeepReleasedChunks::~KeepReleasedChunks() { --t_keeping; }
+
+ListArena::ListArena() noexcept = default;
+
+ListArena::~ListArena() {
+  if (mapped_next_ < mapped_count_)
+    munmap(mapped_ + mapped_next_ * kHugePage, (mapped_count_ - mapped_next_) * kHugePage);
+  if (chunk_ != nullptr) release_list_chunk(chunk_);
+}
+
+std::size_t ListArena::chunk_bytes(std::size_t bytes) noexcept {
+  bytes = (bytes + kAlign - 1) / kAlign * kAlign;
+  return bytes <= kLargestShared ? bytes : 0;
+}
+
+void ListArena::expect(std::size_t bytes) noexcept {
+  if (mapped_ != nullptr || !huge_pages_offered()) return;
+  // What the heap chunks will not hold, with room for the ends of chunks
+  // that a list did not fit (at most kLargestShared each).
+  const std::size_t heap_part = taken_ < kHugeFrom ? kHugeFrom - taken_ : 0;
+  if (bytes <= heap_part) return;
+  const std::size_t per_chunk = kHugePage - kHeader - kLargestShared;
+  const std::size_t count = (bytes - heap_part + per_chunk - 1) / per_chunk + 1;
+  if (count < kFewestAhead) return;
+  mapped_ = map_huge_chunks(count);
+  if (mapped_ != nullptr) mapped_count_ = count;
+}
+
+void ListArena::new_chunk() {
+  char* raw = nullptr;
+  std::size_t size = kHeader + kChunkBytes;
+  bool mapped = false;
+  if (taken_ >= kHugeFrom && huge_pages_offered()) {
+    raw = take_kept_chunk();
+    if (raw == nullptr) raw = next_mapped_chunk();
+    mapped = raw != nullptr;
+    if (mapped) size = kHugePage;
+  }
+  if (raw == nullptr) raw = static_cast<char*>(::operator new(size));
+  ListChunk* fresh = ::new (raw) ListChunk();  // the arena's own reference
+  fresh->mapped = mapped;
+  if (chunk_ != nullptr) release_list_chunk(chunk_);
+  chunk_ = fresh;
+  next_ = raw + kHeader;
+  end_ = raw + size;
+  taken_ += size;
+}
+
+// The next of the chunks mapped ahead; once they are all taken (the stream
+// was larger than announced, or came in pieces, as the files of one load
+// do), the next few are mapped with one call.  Null when the system gives
+// none.
+char* ListArena::next_mapped_chunk() noexcept {
+  if (mapped_next_ == mapped_count_) {
+    char* const first = map_huge_chunks(kUnannouncedBatch);
+    if (first == nullptr) return nullptr;
+    mapped_ = first;
+    mapped_count_ = kUnannouncedBatch;
+    mapped_next_ = 0;
+  }
+  return mapped_ + mapped_next_++ * kHugePage;
+}
+
+void* ListArena::allocate(std::size_t bytes, ListChunk*& chunk) {
+  bytes = (bytes + kAlign - 1) / kAlign * kAlign;
+  if (bytes > kLargestShared) {
+    chunk = nullptr;
+    return ::operator new(bytes);
+  }
+  if (static_cast<std::size_t>(end_ - next_) < bytes) new_chunk();
+  void* out = next_;
+  next_ += bytes;
+  chunk_->refs.fetch_add(1, std::memory_order_relaxed);
+  chunk = chunk_;
+  return out;
+}
+
+}  // namespace kestrine

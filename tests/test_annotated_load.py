@@ -164,6 +164,21 @@ def test_custom_tags():
         kestrine.loads("a: !t x\n", option=ANN, tags={"!t": boom})
 
 
+def test_tag_callbacks_run_once_per_node_beside_merge_keys():
+    # A mapping holding a merge key is filled from the merge fold: the pairs
+    # before the key must not be converted, nor their callbacks run, twice.
+    text = "base: &b {x: !t 1}\nm:\n  a: !t 2\n  <<: *b\n  c: !t 3\n"
+    calls = {}
+    for option in (0, ANN):
+        seen = calls.setdefault(option, [])
+        for use_handler in (False, True):
+            kwargs = {"tag_handler": lambda tag, v: seen.append(str(v)) or v} if use_handler else {
+                "tags": {"!t": lambda v: seen.append(str(v)) or v}}
+            doc = kestrine.loads(text, option=option, **kwargs)
+            assert doc["m"] == {"a": "2", "x": "1", "c": "3"}
+    assert sorted(calls[ANN]) == sorted(calls[0]) and calls[0].count("2") == 2
+
+
 def test_timestamps_only_under_pyyaml_compat():
     text = "d: 2001-12-14\n"
     assert type(kestrine.loads(text, option=ANN | kestrine.OPT_TIMESTAMPS)["d"]) is KestrineAnnotatedStr

@@ -89,10 +89,10 @@ std::size_t ValueArena::release_keeping(std::size_t keep_bytes) noexcept {
   return kept;
 }
 
-ValueArena::Chunk* ValueArena::take_kept_chunk(std::size_t need) noexcept {
+ValueArena::Chunk* ValueArena::take_kept_chunk(std::size_t need, std::size_t most) noexcept {
   for (Chunk** link = &spare_; *link != nullptr; link = &(*link)->prev) {
     Chunk* c = *link;
-    if (c->size >= need) {
+    if (c->size >= need && c->size <= most) {
       *link = c->prev;
       reserved_ += c->size;
       return c;
@@ -114,8 +114,9 @@ void* ValueArena::allocate_slow(std::size_t bytes, std::size_t align) {
   const std::size_t need = kHeader + bytes + align;
   if (need > next_chunk_ / 2 && head_ != nullptr) {
     // A large block gets a chunk of its own, kept behind the current one so
-    // that the current chunk's free space stays in use.
-    Chunk* c = take_kept_chunk(need);
+    // that the current chunk's free space stays in use; a kept chunk far
+    // larger than the block would waste the rest (nothing else goes there).
+    Chunk* c = take_kept_chunk(need, 2 * need);
     if (c == nullptr) c = fresh_chunk(need);
     c->prev = head_->prev;
     head_->prev = c;

@@ -267,8 +267,9 @@ class ValueArena {
  private:
   struct Chunk;
   void* allocate_slow(std::size_t bytes, std::size_t align);
-  // A kept chunk of at least `need` bytes, or null; fresh memory of `size`.
-  Chunk* take_kept_chunk(std::size_t need) noexcept;
+  // A kept chunk of at least `need` and at most `most` bytes, or null;
+  // fresh memory of `size`.
+  Chunk* take_kept_chunk(std::size_t need, std::size_t most = std::size_t(-1)) noexcept;
   Chunk* fresh_chunk(std::size_t size);
   YamlValue make_text_value(ValueKind kind, std::string_view text);
   YamlValue make_array_value(ValueKind kind, void* data, std::size_t count);

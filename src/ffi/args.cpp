@@ -259,12 +259,9 @@ PyErr with_argument_note(PyErr err, const char* name) noexcept {
 
 PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name, std::string_view function) {
   if (arg == nullptr || arg == Py_None) return 0;
+  if (!PyIndex_Check(arg)) return fail(with_argument_note(argument_type_error(function, name, "int", arg), name));
   OwnedRef index = OwnedRef::steal(PyNumber_Index(arg));
-  if (!index) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return fail(with_argument_note(PyErr::fetch(), name));
-    PyErr_Clear();
-    return fail(with_argument_note(argument_type_error(function, name, "int", arg), name));
-  }
+  if (!index) return fail(with_argument_note(PyErr::fetch(), name));
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
     PyErr original = PyErr::fetch();

@@ -169,7 +169,7 @@ class PreparedSchemas {
         e->last_use = ++clock_;
         return e->prepared;
       }
-      *e = Entry{};  // changed since: converted anew below
+      replace(*e, Entry{});  // changed since: converted anew below
     }
     KESTRINE_ASSIGN_OR_RETURN(std::unique_ptr<PreparedSchema> converted, PreparedSchema::convert(schema));
     std::shared_ptr<const PreparedSchema> prepared(std::move(converted));
@@ -199,8 +199,13 @@ class PreparedSchemas {
   // application let go of it.
   void drop_unheld() {
     for (Entry& e : entries_)
-      if (e.root != nullptr && Py_REFCNT(e.root) == 1) e = Entry{};
+      if (e.root != nullptr && Py_REFCNT(e.root) == 1) replace(e, Entry{});
   }
+
+  // Releasing an entry's objects can run a __del__, and with it a load that
+  // uses this cache: the entry is emptied (or filled) first and what it held
+  // released afterwards, so that such a load never sees it half-assigned.
+  static void replace(Entry& e, Entry&& with) { Entry gone = std::exchange(e, std::move(with)); }
 
   // Whether `schema` was handed over lately (by identity only: a new object
   // at an old address merely gets kept one call early).
@@ -221,7 +226,7 @@ class PreparedSchemas {
     Entry* slot = &entries_[0];
     for (Entry& e : entries_)
       if (e.last_use < slot->last_use) slot = &e;  // an empty entry has last_use 0
-    *slot = std::move(fresh);
+    replace(*slot, std::move(fresh));
   }
 
   std::array<Entry, kPreparedSchemaEntries> entries_;

@@ -177,13 +177,11 @@ class TreeConverter {
       return new_presized_dict(node.pairs().size());
     }));
     const auto pairs = node.pairs();
-    // Merge keys are found as the pairs come (no pass of their own over the
-    // keys first: that read every key twice), except when converted pairs
-    // are released at once: a mapping that must be filled again then is
-    // known before any of its pairs goes.
-    if (release_ && has_merge_key(pairs, read_.mode)) [[unlikely]] return folded_mapping(node, std::move(dict));
+    // Merge keys are looked for before any pair is converted: converting a
+    // pair twice would run its tag callbacks twice, and released pairs could
+    // not be read again.
+    if (has_merge_key(pairs, read_.mode)) [[unlikely]] return folded_mapping(node, std::move(dict));
     for (const NodePair& p : pairs) {
-      if (is_merge_key_node(p.key, read_.mode)) [[unlikely]] return folded_mapping(node, std::move(dict));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key(p.key));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), k.get(), value.get())));
@@ -193,11 +191,10 @@ class TreeConverter {
     return dict;
   }
 
-  // A mapping holding merge keys, filled (again, from the start) with the
-  // pairs the merge fold leaves.  A merged pair is read where the fold found
+  // A mapping holding merge keys, filled with the pairs the merge fold
+  // leaves.  A merged pair is read where the fold found
   // it, so nothing of the mapping is released on the way.
   PyResult<OwnedRef> folded_mapping(const YamlNode& node, OwnedRef dict) {
-    PyDict_Clear(dict.get());
     const bool releasing = std::exchange(release_, false);
     PyStatus filled = fill_folded_dict(
         dict.get(), folds_.fold(node), [&](const YamlNode& k) { return key(k); },

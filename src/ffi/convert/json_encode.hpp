@@ -5,7 +5,8 @@
 // Converts `obj` to a value tree with the interpreter lock held
 // (ffi/convert/encode.hpp: every callback, and every read of a Python
 // object, happens here), then writes the tree as JSON (encode/json_writer.hpp)
-// with the lock released, straight into the bytes object returned.  Errors:
+// into a text buffer, with the lock released unless the text is small, and
+// copies it into the bytes object returned.  Errors:
 // the conversion's own (too deep, unpaired surrogates, callbacks), then
 // "a collection cannot be a JSON object key" (KestrineEncodeError) from the
 // writer.  Called, and returns, with the lock held.

@@ -13,20 +13,14 @@ namespace kestrine {
 
 namespace {
 
-// Class items (without brackets) for the Unicode forms of \s, \S and \w.
-// \w is Alphabetic, marks, decimal digits, connector punctuation and the
-// joiners; Alphabetic is spelled as the letters, letter numbers and the
-// enclosed letters that Other_Alphabetic adds outside the marks.
-constexpr std::string_view kDigitItems = "\\p{Nd}";
+// Class items (without brackets) for the Unicode \s (White_Space) and its
+// complement.
 constexpr std::string_view kSpaceItems =
     "\\x{9}-\\x{D}\\x{20}\\x{85}\\x{A0}\\x{1680}\\x{2000}-\\x{200A}\\x{2028}\\x{2029}\\x{202F}"
     "\\x{205F}\\x{3000}";
 constexpr std::string_view kNotSpaceItems =
     "\\x{0}-\\x{8}\\x{E}-\\x{1F}\\x{21}-\\x{84}\\x{86}-\\x{9F}\\x{A1}-\\x{167F}\\x{1681}-\\x{1FFF}"
     "\\x{200B}-\\x{2027}\\x{202A}-\\x{202E}\\x{2030}-\\x{205E}\\x{2060}-\\x{2FFF}\\x{3001}-\\x{10FFFF}";
-constexpr std::string_view kWordItems =
-    "\\p{L}\\p{M}\\p{Nd}\\p{Pc}\\p{Nl}\\x{200C}\\x{200D}\\x{24B6}-\\x{24E9}\\x{1F130}-\\x{1F149}"
-    "\\x{1F150}-\\x{1F169}\\x{1F170}-\\x{1F189}";
 
 bool is_ascii_alnum(char c) noexcept {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -341,7 +335,7 @@ class PatternTranslator {
   // An escape that stands for a set or one code point, at `i_` (the
   // backslash), inside or outside a class; nothing (with why_ set when it is
   // a refusal) when it is neither.
-  std::optional<SetExpr> set_escape(bool in_class) {
+  std::optional<SetExpr> set_escape() {
     if (i_ + 1 >= p_.size()) return std::nullopt;  // a trailing backslash
     const char c = p_[i_ + 1];
     switch (c) {
@@ -374,7 +368,6 @@ class PatternTranslator {
       why_ = kBackReference;
       return std::nullopt;
     }
-    (void)in_class;
     // Any other ASCII character that is not a letter or digit stands for
     // itself; letters and digits and non-ASCII characters may not be escaped.
     if (is_ascii_alnum(c) || static_cast<unsigned char>(c) >= 0x80 || c == '<' || c == '>') return std::nullopt;
@@ -404,7 +397,7 @@ class PatternTranslator {
       default:
         break;
     }
-    std::optional<SetExpr> set = set_escape(false);
+    std::optional<SetExpr> set = set_escape();
     if (!set) return refuse(why_);
     if (set->op == SetExpr::Op::Literal) {
       out_ += set->literal.positive.find('-') == std::string::npos ? set->literal.positive
@@ -634,7 +627,7 @@ class PatternTranslator {
       } else if (c == '\\') {
         const std::size_t before = i_;
         simple_mark_ = simple_items.size();
-        std::optional<SetExpr> item = set_escape(true);
+        std::optional<SetExpr> item = set_escape();
         if (!item) return std::nullopt;
         const std::string_view written = p_.substr(before, i_ - before);
         const bool word_like = written.size() == 2 && (written[1] == 'W');
@@ -692,7 +685,7 @@ class PatternTranslator {
   // code point; `i_` moves past it.
   std::optional<std::uint32_t> class_char() {
     if (p_[i_] == '\\') {
-      std::optional<SetExpr> e = set_escape(true);
+      std::optional<SetExpr> e = set_escape();
       if (!e || e->op != SetExpr::Op::Literal) return std::nullopt;
       return literal_code_point(e->literal);
     }

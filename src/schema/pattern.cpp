@@ -46,6 +46,8 @@ std::size_t utf8_char_length(unsigned char lead) noexcept {
 constexpr std::string_view kSyntaxError = "";
 constexpr std::string_view kLookAround = "look-around is not supported: it cannot run in linear time";
 constexpr std::string_view kBackReference = "back-references are not supported: they cannot run in linear time";
+constexpr std::string_view kTooComplex = "the character class is too complex";
+constexpr std::string_view kNestsTooDeeply = "character classes nest too deeply";
 
 // A class as a set expression over literals, for the forms RE2 classes
 // cannot spell (nested classes, && -- ~~, \W or a negated property beside
@@ -228,6 +230,14 @@ class PatternTranslator {
   static constexpr std::size_t kNoAtom = std::string::npos;
   static constexpr std::uint32_t kMaxRepeat = 1000;      // RE2's bound on nested counted repetitions
   static constexpr std::size_t kMaxOutput = 1 << 20;     // a translation this long is refused
+  static constexpr std::size_t kMaxClassDepth = 64;       // nested classes and operations on one path
+
+  // Restores a depth counter on leaving a scope.
+  struct DepthScope {
+    std::size_t& depth;
+    std::size_t saved = depth;
+    ~DepthScope() { depth = saved; }
+  };
 
   bool refuse(std::string_view why) {
     why_ = std::string(why);
@@ -405,7 +415,7 @@ class PatternTranslator {
       return true;
     }
     std::optional<std::string> spelled = spell_set(*set);
-    if (!spelled) return refuse("the character class is too complex");
+    if (!spelled) return refuse(kTooComplex);
     out_ += *spelled;
     return true;
   }
@@ -567,7 +577,7 @@ class PatternTranslator {
       return true;
     }
     std::optional<std::string> spelled = spell_set(*set);
-    if (!spelled) return refuse("the character class is too complex");
+    if (!spelled) return refuse(kTooComplex);
     out_ += *spelled;
     return true;
   }
@@ -575,6 +585,14 @@ class PatternTranslator {
   // Reads "[...]" at `i_`.  Sets simple_ (and simple_text_) when the class
   // is a plain RE2 class: items RE2 spells, no nesting and no operation.
   std::optional<SetExpr> class_body() {
+    // Each nested class and each operation deepens the set expression, which
+    // class_body, minterms and ~SetExpr walk recursively: bounded, so that no
+    // pattern runs the stack out.
+    const DepthScope scope{class_depth_};
+    if (++class_depth_ > kMaxClassDepth) {
+      why_ = kNestsTooDeeply;
+      return std::nullopt;
+    }
     ++i_;  // '['
     bool negated = false;
     if (i_ < p_.size() && p_[i_] == '^') {
@@ -618,6 +636,10 @@ class PatternTranslator {
         simple = false;
       } else if (!was_first && (at("&&") || at("--") || at("~~"))) {
         const SetExpr::Op op = at("&&") ? SetExpr::Op::Inter : at("--") ? SetExpr::Op::Diff : SetExpr::Op::SymDiff;
+        if (++class_depth_ > kMaxClassDepth) {
+          why_ = kTooComplex;
+          return std::nullopt;
+        }
         i_ += 2;
         SetExpr operand = std::move(current);
         current = SetExpr{SetExpr::Op::Union, {}, {}};
@@ -715,6 +737,7 @@ class PatternTranslator {
   std::string simple_text_;
   std::optional<std::uint32_t> range_start_;  // the single character just read in a class
   std::size_t simple_mark_ = 0;
+  std::size_t class_depth_ = 0;  // classes and operations around `i_`
 };
 
 }  // namespace

@@ -22,7 +22,8 @@
 //       nested counts): written out as several repetitions side by side.
 // It refuses, naming the construct, what no linear-time engine runs
 // (look-around, back-references) and the word-boundary assertions RE2 lacks
-// (\< \> \b{...}); \b and \B know ASCII word characters only.
+// (\< \> \b{...}), and classes nested more than 64 deep (their operations
+// count as levels too); \b and \B know ASCII word characters only.
 //
 //   std::unique_ptr<SchemaPattern> p = compile_schema_pattern(text);  // null: invalid
 //   if (p && p->search(value)) ...

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "schema/modeline.hpp"
@@ -21,9 +22,18 @@ constexpr int kInvalid = -1;
 //   * binary properties beyond those listed in pattern_unicode.cpp (the
 //     Changes_When_* family, XID_*, Script_Extensions, Age, the break
 //     properties) are refused, naming the property.
+// `open` n times, `middle`, `close` n times.
+std::string nested(int n, std::string_view open, std::string_view middle, std::string_view close) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += open;
+  out += middle;
+  for (int i = 0; i < n; ++i) out += close;
+  return out;
+}
+
 TEST(SchemaPattern, DialectOnRe2) {
   const struct {
-    const char* pattern;
+    std::string pattern;
     std::string text;
     int matches;  // 1, 0, or kInvalid
   } cases[] = {
@@ -67,6 +77,13 @@ TEST(SchemaPattern, DialectOnRe2) {
       {"^x{1001,}$", std::string(1001, 'x').c_str(), 1}, {"^x{1001,}$", std::string(1000, 'x').c_str(), 0},
       // Residual differences (see above).
       {"\\b\u00e9", "\u00e9", 0}, {"\\<a", "a", kInvalid}, {"(?R)a", "a", kInvalid},
+      // Nesting: classes and their operations within a bound (the recursion
+      // over them must not run the stack out), groups as deep as RE2 takes.
+      {nested(64, "[", "a", "]"), "a", 1}, {nested(65, "[", "a", "]"), "a", kInvalid},
+      {nested(10000, "[^", "a", "]"), "a", kInvalid}, {nested(31, "[a&&", "a", "]"), "a", 1},
+      {nested(40, "[a&&", "a", "]"), "a", kInvalid}, {"[" + nested(63, "", "a", "&&a") + "]", "a", 1},
+      {"[" + nested(10000, "", "a", "~~a") + "]", "a", kInvalid},
+      {nested(10000, "(?:", "a", ")"), "a", 1}, {nested(10000, "(", "a", "){1}"), "a", 1},
   };
   PatternCache cache;
   for (const auto& c : cases) {
@@ -99,6 +116,8 @@ TEST(SchemaPattern, DialectOnRe2) {
     EXPECT_NE(invalid_pattern_message(refused).find("cannot run in linear time"), std::string::npos) << refused;
   EXPECT_EQ(invalid_pattern_message("\\<a"), "schema has an invalid regex pattern /\\<a/: the word-boundary assertion \\< is not supported");
   EXPECT_EQ(invalid_pattern_message("("), "schema has an invalid regex pattern /(/");
+  EXPECT_TRUE(invalid_pattern_message(nested(65, "[", "a", "]")).ends_with("]/: character classes nest too deeply"));
+  EXPECT_TRUE(invalid_pattern_message("[" + nested(64, "", "a", "--a") + "]").ends_with("]/: the character class is too complex"));
 }
 
 TEST(SchemaModeline, LeadingCommentBlock) {

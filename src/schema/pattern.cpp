@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "schema/pattern_set.hpp"
 #include "schema/pattern_unicode.hpp"
 #include "util/white_space.hpp"
 
@@ -48,117 +50,6 @@ constexpr std::string_view kLookAround = "look-around is not supported: it canno
 constexpr std::string_view kBackReference = "back-references are not supported: they cannot run in linear time";
 constexpr std::string_view kTooComplex = "the character class is too complex";
 constexpr std::string_view kNestsTooDeeply = "character classes nest too deeply";
-
-// A class as a set expression over literals, for the forms RE2 classes
-// cannot spell (nested classes, && -- ~~, \W or a negated property beside
-// other items): turned into a union of intersections, each intersection a
-// negated RE2 class of the complements ([^ ¬a ¬b] is a ∩ b).
-struct SetExpr {
-  enum class Op : std::uint8_t { Literal, Union, Inter, Diff, SymDiff, Not } op = Op::Union;
-  ClassLiteral literal;
-  std::vector<SetExpr> parts;
-};
-
-// One intersection: literals, each taken as it is or as its complement.
-using Minterm = std::vector<std::pair<const ClassLiteral*, bool>>;  // (literal, complemented)
-constexpr std::size_t kMaxMinterms = 256;
-
-// The union of intersections equal to `e` (or to its complement with
-// `negate`); false when it grows past kMaxMinterms.
-bool minterms(const SetExpr& e, bool negate, std::vector<Minterm>& out) {
-  using Op = SetExpr::Op;
-  const auto cross = [](const std::vector<Minterm>& a, const std::vector<Minterm>& b, std::vector<Minterm>& into) {
-    if (a.size() * b.size() > kMaxMinterms) return false;
-    for (const Minterm& x : a)
-      for (const Minterm& y : b) {
-        Minterm m = x;
-        m.insert(m.end(), y.begin(), y.end());
-        into.push_back(std::move(m));
-      }
-    return true;
-  };
-  switch (e.op) {
-    case Op::Literal:
-      out.push_back(Minterm{{&e.literal, negate}});
-      return true;
-    case Op::Not:
-      return minterms(e.parts[0], !negate, out);
-    case Op::Union:
-    case Op::Inter: {
-      // A union, or a complemented intersection: the parts' terms side by
-      // side; an intersection, or a complemented union: their product.
-      const bool side_by_side = (e.op == Op::Union) != negate;
-      std::vector<Minterm> acc;
-      if (!side_by_side) acc.push_back({});
-      for (const SetExpr& part : e.parts) {
-        std::vector<Minterm> terms;
-        if (!minterms(part, negate, terms)) return false;
-        if (side_by_side) {
-          acc.insert(acc.end(), terms.begin(), terms.end());
-        } else {
-          std::vector<Minterm> next;
-          if (!cross(acc, terms, next)) return false;
-          acc = std::move(next);
-        }
-        if (acc.size() > kMaxMinterms) return false;
-      }
-      out.insert(out.end(), acc.begin(), acc.end());
-      return out.size() <= kMaxMinterms;
-    }
-    case Op::Diff:
-    case Op::SymDiff: {
-      // The terms point into `e`: no temporary expression is made.
-      const auto terms_of = [&](const SetExpr& part, bool complemented, std::vector<Minterm>& into) {
-        return minterms(part, complemented, into);
-      };
-      const auto product = [&](bool ca, bool cb) {
-        std::vector<Minterm> a, b;
-        if (!terms_of(e.parts[0], ca, a) || !terms_of(e.parts[1], cb, b)) return false;
-        return cross(a, b, out) && out.size() <= kMaxMinterms;
-      };
-      if (e.op == Op::Diff) {
-        if (!negate) return product(false, true);  // a ∧ ¬b
-        return terms_of(e.parts[0], true, out) && terms_of(e.parts[1], false, out) && out.size() <= kMaxMinterms;
-      }
-      if (!negate) return product(false, true) && product(true, false);  // (a ∧ ¬b) ∨ (¬a ∧ b)
-      return product(false, false) && product(true, true);               // (a ∧ b) ∨ (¬a ∧ ¬b)
-    }
-  }
-  return false;
-}
-
-// `e` as one RE2 class or an alternation of classes.
-std::optional<std::string> spell_set(const SetExpr& e) {
-  std::vector<Minterm> terms;
-  if (!minterms(e, false, terms)) return std::nullopt;
-  if (terms.empty()) return "[^\\x{0}-\\x{10FFFF}]";  // matches nothing
-  // Terms of one literal taken as it is go together in one class.
-  std::string singles;
-  std::vector<std::string> classes;
-  for (const Minterm& m : terms) {
-    if (m.size() == 1 && !m[0].second) {
-      singles += m[0].first->positive;
-      continue;
-    }
-    std::string items;
-    for (const auto& [lit, complemented] : m) items += complemented ? lit->positive : lit->negated;
-    classes.push_back(items.empty() ? "[\\x{0}-\\x{10FFFF}]" : "[^" + items + "]");
-  }
-  if (!singles.empty()) classes.insert(classes.begin(), "[" + singles + "]");
-  if (classes.size() == 1) return classes.front();
-  std::string out = "(?:";
-  for (std::size_t i = 0; i < classes.size(); ++i) out += (i > 0 ? "|" : "") + classes[i];
-  return out + ")";
-}
-
-SetExpr literal_expr(ClassLiteral lit) { return SetExpr{SetExpr::Op::Literal, std::move(lit), {}}; }
-
-SetExpr property_expr(PropertySet set) {
-  SetExpr u{SetExpr::Op::Union, {}, {}};
-  for (ClassLiteral& lit : set.literals) u.parts.push_back(literal_expr(std::move(lit)));
-  if (!set.complement) return u;
-  return SetExpr{SetExpr::Op::Not, {}, {std::move(u)}};
-}
 
 // The literals of the Unicode \w: Alphabetic, marks, decimal digits,
 // connector punctuation and the joiners.
@@ -582,6 +473,18 @@ class PatternTranslator {
     return true;
   }
 
+  // One class being read: its set so far, and its spelling as a plain RE2
+  // class while it still is one.
+  struct ClassState {
+    SetExpr current{SetExpr::Op::Union, {}, {}};  // the items since the last operation
+    std::optional<SetExpr> left;                  // the left operand of a pending operation
+    SetExpr::Op pending = SetExpr::Op::Union;
+    bool simple = true;
+    std::string simple_items;
+    std::size_t simple_mark = 0;               // where the last item starts in simple_items
+    std::optional<std::uint32_t> range_start;  // the single character just read
+  };
+
   // Reads "[...]" at `i_`.  Sets simple_ (and simple_text_) when the class
   // is a plain RE2 class: items RE2 spells, no nesting and no operation.
   std::optional<SetExpr> class_body() {
@@ -594,113 +497,126 @@ class PatternTranslator {
       return std::nullopt;
     }
     ++i_;  // '['
-    bool negated = false;
-    if (i_ < p_.size() && p_[i_] == '^') {
-      negated = true;
-      ++i_;
-    }
-    bool simple = true;
-    std::string simple_items;
-    SetExpr current{SetExpr::Op::Union, {}, {}};
-    std::optional<SetExpr> left;  // the left operand of a pending operation
-    SetExpr::Op pending = SetExpr::Op::Union;
-    bool first = true;
+    const bool negated = i_ < p_.size() && p_[i_] == '^';
+    if (negated) ++i_;
+    ClassState cls;
+    bool first = true;  // a "]" first is the character itself
     for (;;) {
       if (i_ >= p_.size()) {
         why_ = kSyntaxError;
         return std::nullopt;
       }
       if (skip_verbose_space()) continue;
-      const char c = p_[i_];
-      if (c == ']' && !first) break;
-      const bool was_first = first;
-      first = false;
-      if (c == '[' && at("[:")) {
-        const std::size_t close = p_.find(":]", i_ + 2);
-        if (close == std::string_view::npos) {
-          why_ = kSyntaxError;
-          return std::nullopt;
-        }
-        std::string_view body = p_.substr(i_ + 2, close - i_ - 2);
-        const bool neg = body.starts_with('^');
-        if (neg) body.remove_prefix(1);
-        const std::string item = "[:" + std::string(body) + ":]";
-        const std::string other = "[:^" + std::string(body) + ":]";
-        current.parts.push_back(literal_expr(neg ? ClassLiteral{other, item} : ClassLiteral{item, other}));
-        simple_items += neg ? other : item;
-        i_ = close + 2;
-      } else if (c == '[') {
-        std::optional<SetExpr> inner = class_body();
-        if (!inner) return std::nullopt;
-        current.parts.push_back(std::move(*inner));
-        simple = false;
-      } else if (!was_first && (at("&&") || at("--") || at("~~"))) {
-        const SetExpr::Op op = at("&&") ? SetExpr::Op::Inter : at("--") ? SetExpr::Op::Diff : SetExpr::Op::SymDiff;
-        if (++class_depth_ > kMaxClassDepth) {
-          why_ = kTooComplex;
-          return std::nullopt;
-        }
-        i_ += 2;
-        SetExpr operand = std::move(current);
-        current = SetExpr{SetExpr::Op::Union, {}, {}};
-        left = left ? SetExpr{pending, {}, {std::move(*left), std::move(operand)}} : std::move(operand);
-        pending = op;
-        simple = false;
-      } else if (c == '\\') {
-        const std::size_t before = i_;
-        simple_mark_ = simple_items.size();
-        std::optional<SetExpr> item = set_escape();
-        if (!item) return std::nullopt;
-        const std::string_view written = p_.substr(before, i_ - before);
-        const bool word_like = written.size() == 2 && (written[1] == 'W');
-        if (item->op == SetExpr::Op::Literal) {
-          simple_items += item->literal.positive;
-          range_start_ = literal_code_point(item->literal);
-          current.parts.push_back(std::move(*item));
-          continue;
-        } else if (item->op == SetExpr::Op::Union && !word_like) {
-          for (const SetExpr& part : item->parts) simple_items += part.literal.positive;
-        } else if (item->op == SetExpr::Op::Not && !word_like && item->parts[0].parts.size() == 1) {
-          simple_items += item->parts[0].parts[0].literal.negated;  // \D, \S, \P{..}: RE2 spells the complement
-          if (item->parts[0].parts[0].literal.negated.empty()) simple = false;
-        } else {
-          simple = false;
-        }
-        current.parts.push_back(std::move(*item));
-      } else if (c == '-' && !current.parts.empty() && i_ + 1 < p_.size() && p_[i_ + 1] != ']' &&
-                 current.parts.back().op == SetExpr::Op::Literal && range_start_.has_value()) {
-        // "a-z": a range between two single characters.
-        ++i_;
-        const std::optional<std::uint32_t> hi = class_char();
-        if (!hi || *hi < *range_start_) {
-          why_ = kSyntaxError;
-          return std::nullopt;
-        }
-        current.parts.back() = literal_expr(range_literal(*range_start_, *hi));
-        simple_items.resize(simple_mark_);
-        simple_items += current.parts.back().literal.positive;
-        range_start_.reset();
-        continue;
-      } else {
-        simple_mark_ = simple_items.size();
-        const std::optional<std::uint32_t> cp = class_char();
-        if (!cp) {
-          why_ = kSyntaxError;
-          return std::nullopt;
-        }
-        current.parts.push_back(literal_expr(range_literal(*cp, *cp)));
-        simple_items += current.parts.back().literal.positive;
-        range_start_ = cp;
-        continue;
-      }
-      range_start_.reset();
+      if (p_[i_] == ']' && !first) break;
+      if (!class_item(cls, std::exchange(first, false))) return std::nullopt;
     }
     ++i_;  // ']'
-    SetExpr result = left ? SetExpr{pending, {}, {std::move(*left), std::move(current)}} : std::move(current);
-    simple_ = simple;
-    if (simple) simple_text_ = (negated ? "[^" : "[") + simple_items + "]";
+    SetExpr result = cls.left ? SetExpr{cls.pending, {}, {std::move(*cls.left), std::move(cls.current)}}
+                              : std::move(cls.current);
+    simple_ = cls.simple;
+    if (cls.simple) simple_text_ = (negated ? "[^" : "[") + cls.simple_items + "]";
     if (negated) result = SetExpr{SetExpr::Op::Not, {}, {std::move(result)}};
     return result;
+  }
+
+  // One item of a class, or an operation, at `i_`; false (with why_) when
+  // it is invalid.
+  bool class_item(ClassState& cls, bool first) {
+    const char c = p_[i_];
+    if (at("[:")) return named_class_item(cls);
+    if (c == '[') return nested_class_item(cls);
+    if (!first && (at("&&") || at("--") || at("~~"))) return class_operation(cls);
+    if (c == '\\') return escape_item(cls);
+    if (c == '-' && !cls.current.parts.empty() && i_ + 1 < p_.size() && p_[i_ + 1] != ']' &&
+        cls.current.parts.back().op == SetExpr::Op::Literal && cls.range_start.has_value())
+      return range_item(cls);
+    return char_item(cls);
+  }
+
+  // "[:name:]" or "[:^name:]": RE2 spells both.
+  bool named_class_item(ClassState& cls) {
+    const std::size_t close = p_.find(":]", i_ + 2);
+    if (close == std::string_view::npos) return refuse(kSyntaxError);
+    std::string_view body = p_.substr(i_ + 2, close - i_ - 2);
+    const bool negated = body.starts_with('^');
+    if (negated) body.remove_prefix(1);
+    const std::string item = "[:" + std::string(body) + ":]";
+    const std::string other = "[:^" + std::string(body) + ":]";
+    cls.current.parts.push_back(literal_expr(negated ? ClassLiteral{other, item} : ClassLiteral{item, other}));
+    cls.simple_items += negated ? other : item;
+    cls.range_start.reset();
+    i_ = close + 2;
+    return true;
+  }
+
+  bool nested_class_item(ClassState& cls) {
+    std::optional<SetExpr> inner = class_body();
+    if (!inner) return false;
+    cls.current.parts.push_back(std::move(*inner));
+    cls.simple = false;
+    cls.range_start.reset();
+    return true;
+  }
+
+  // "&&", "--" or "~~": the items so far become the left operand.
+  bool class_operation(ClassState& cls) {
+    const SetExpr::Op op = at("&&") ? SetExpr::Op::Inter : at("--") ? SetExpr::Op::Diff : SetExpr::Op::SymDiff;
+    if (++class_depth_ > kMaxClassDepth) return refuse(kTooComplex);  // class_body restores the depth
+    i_ += 2;
+    SetExpr operand = std::exchange(cls.current, SetExpr{SetExpr::Op::Union, {}, {}});
+    cls.left = cls.left ? SetExpr{cls.pending, {}, {std::move(*cls.left), std::move(operand)}} : std::move(operand);
+    cls.pending = op;
+    cls.simple = false;
+    cls.range_start.reset();
+    return true;
+  }
+
+  // An escape in a class: one character (which may start a range) or a set;
+  // RE2 spells the sets of one literal, and their complements, itself.
+  bool escape_item(ClassState& cls) {
+    const std::size_t before = i_;
+    cls.simple_mark = cls.simple_items.size();
+    std::optional<SetExpr> item = set_escape();
+    if (!item) return false;
+    const bool word_like = i_ - before == 2 && p_[before + 1] == 'W';
+    cls.range_start.reset();
+    if (item->op == SetExpr::Op::Literal) {
+      cls.simple_items += item->literal.positive;
+      cls.range_start = literal_code_point(item->literal);
+    } else if (item->op == SetExpr::Op::Union && !word_like) {
+      for (const SetExpr& part : item->parts) cls.simple_items += part.literal.positive;
+    } else if (item->op == SetExpr::Op::Not && !word_like && item->parts[0].parts.size() == 1) {
+      const ClassLiteral& only = item->parts[0].parts[0].literal;
+      cls.simple_items += only.negated;  // \D, \S, \P{..}: RE2 spells the complement
+      if (only.negated.empty()) cls.simple = false;
+    } else {
+      cls.simple = false;
+    }
+    cls.current.parts.push_back(std::move(*item));
+    return true;
+  }
+
+  // "-" and a character after a single character: the range between them
+  // takes the first one's place.
+  bool range_item(ClassState& cls) {
+    ++i_;  // '-'
+    const std::optional<std::uint32_t> hi = class_char();
+    if (!hi || *hi < *cls.range_start) return refuse(kSyntaxError);
+    cls.current.parts.back() = literal_expr(range_literal(*cls.range_start, *hi));
+    cls.simple_items.resize(cls.simple_mark);
+    cls.simple_items += cls.current.parts.back().literal.positive;
+    cls.range_start.reset();
+    return true;
+  }
+
+  bool char_item(ClassState& cls) {
+    cls.simple_mark = cls.simple_items.size();
+    const std::optional<std::uint32_t> cp = class_char();
+    if (!cp) return refuse(kSyntaxError);
+    cls.current.parts.push_back(literal_expr(range_literal(*cp, *cp)));
+    cls.simple_items += cls.current.parts.back().literal.positive;
+    cls.range_start = cp;
+    return true;
   }
 
   // One literal character of a class (an escaped one included), as its
@@ -735,8 +651,6 @@ class PatternTranslator {
   std::uint32_t atom_product_ = 1;   // the product of nested counts inside it
   bool simple_ = true;
   std::string simple_text_;
-  std::optional<std::uint32_t> range_start_;  // the single character just read in a class
-  std::size_t simple_mark_ = 0;
   std::size_t class_depth_ = 0;  // classes and operations around `i_`
 };
 

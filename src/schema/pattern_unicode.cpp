@@ -199,6 +199,9 @@ std::optional<PropertySet> binary(std::string_view value) {
       set.literals.push_back(category_literal(p.categories.substr(at, end - at)));
       at = end + 1;
     }
+    // The listed ranges make one literal, its complement computed: \w and
+    // the classes that intersect a property then stay a few terms.
+    std::vector<CodePointRange> ranges;
     for (std::size_t at = 0; at < p.ranges.size();) {
       const std::size_t end = std::min(p.ranges.find(' ', at), p.ranges.size());
       const std::string_view range = p.ranges.substr(at, end - at);
@@ -206,9 +209,10 @@ std::optional<PropertySet> binary(std::string_view value) {
       const auto hex = [](std::string_view h) { return std::stoul(std::string(h), nullptr, 16); };
       const std::uint32_t lo = static_cast<std::uint32_t>(hex(range.substr(0, dash)));
       const std::uint32_t hi = dash == std::string_view::npos ? lo : static_cast<std::uint32_t>(hex(range.substr(dash + 1)));
-      set.literals.push_back(range_literal(lo, hi));
+      ranges.push_back({lo, hi});
       at = end + 1;
     }
+    if (!ranges.empty()) set.literals.push_back(ranges_literal(std::move(ranges)));
     return set;
   }
   return std::nullopt;
@@ -230,13 +234,25 @@ std::string code_point_item(std::uint32_t cp) {
   return out;
 }
 
-ClassLiteral range_literal(std::uint32_t lo, std::uint32_t hi) {
+ClassLiteral ranges_literal(std::vector<CodePointRange> ranges) {
+  std::sort(ranges.begin(), ranges.end());
   ClassLiteral lit;
-  lit.positive = lo == hi ? code_point_item(lo) : code_point_item(lo) + "-" + code_point_item(hi);
-  if (lo > 0) lit.negated += code_point_item(0) + "-" + code_point_item(lo - 1);
-  if (hi < 0x10FFFF) lit.negated += code_point_item(hi + 1) + "-" + code_point_item(0x10FFFF);
+  std::uint32_t next = 0;  // the first code point not yet covered
+  bool covered_to_end = false;
+  for (std::size_t k = 0; k < ranges.size();) {
+    auto [lo, hi] = ranges[k];
+    // Overlapping and adjacent ranges merge, so that the gaps are the complement.
+    for (++k; k < ranges.size() && ranges[k].first <= hi + 1; ++k) hi = std::max(hi, ranges[k].second);
+    lit.positive += lo == hi ? code_point_item(lo) : code_point_item(lo) + "-" + code_point_item(hi);
+    if (lo > next) lit.negated += code_point_item(next) + "-" + code_point_item(lo - 1);
+    if (hi >= 0x10FFFF) covered_to_end = true;
+    next = hi + 1;
+  }
+  if (!covered_to_end) lit.negated += code_point_item(next) + "-" + code_point_item(0x10FFFF);
   return lit;
 }
+
+ClassLiteral range_literal(std::uint32_t lo, std::uint32_t hi) { return ranges_literal({{lo, hi}}); }
 
 std::expected<PropertySet, std::string> unicode_property(std::string_view body) {
   std::string_view name = body, value;

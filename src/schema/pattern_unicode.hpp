@@ -13,6 +13,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrine {
@@ -34,6 +35,12 @@ struct PropertySet {
 // known or not supported.
 std::expected<PropertySet, std::string> unicode_property(std::string_view body);
 
+// A range of code points, both ends included.
+using CodePointRange = std::pair<std::uint32_t, std::uint32_t>;
+
+// The literal of the code points in `ranges` (in any order, overlapping or
+// not): one literal, whose complement is the gaps between them.
+ClassLiteral ranges_literal(std::vector<CodePointRange> ranges);
 // The literal of the code points lo..hi.
 ClassLiteral range_literal(std::uint32_t lo, std::uint32_t hi);
 // "\x{HEX}": a code point as a class item or a literal.

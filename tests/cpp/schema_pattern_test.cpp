@@ -71,6 +71,12 @@ TEST(SchemaPattern, DialectOnRe2) {
       {"[a[b]]", "b", 1}, {"^[a-z&&[^aeiou]]+$", "bcd", 1}, {"^[a-z&&[^aeiou]]+$", "bad", 0},
       {"^[a-z--[aeiou]]$", "e", 0}, {"^[a-c~~b-d]+$", "ad", 1}, {"^[a-c~~b-d]+$", "b", 0},
       {"^[^a\\W]$", "b", 1}, {"^[^a\\W]$", "a", 0}, {"^[\\x41-\\x43]+$", "ABC", 1}, {"^[\\x41-\\x43]$", "-", 0},
+      // A property's listed ranges are one literal, so \w and such properties
+      // intersect other sets in a few terms.
+      {"^[\\w&&[a-zA-Z]]+$", "abZ", 1}, {"[\\w&&[a-zA-Z]]", "1\u00e9_-", 0}, {"^[\\w--\\p{L}]+$", "_1\u0345", 1},
+      {"^[\\p{Alphabetic}--\\p{L}]$", "\u0345", 1}, {"^[\\p{Alphabetic}--\\p{L}]$", "a", 0},
+      {"^[\\P{Hex_Digit}]$", "g", 1}, {"^[\\P{Hex_Digit}]$", "\uff10", 0}, {"^[\\p{Hex_Digit}&&[^0-9]]+$", "aF\uff21", 1},
+      {"^[\\p{Hex_Digit}&&[^0-9]]$", "5", 0}, {"^[^\\p{Hex_Digit}\\s]$", "\u2003", 0}, {"^[^\\p{Hex_Digit}\\s]$", "x", 1},
       // Counts above 1000, also as products of nested counts.
       {"^a{1500}$", std::string(1500, 'a').c_str(), 1}, {"^a{1500}$", std::string(1499, 'a').c_str(), 0},
       {"^(?:ab){2,1200}$", "abab", 1}, {"^(?:a{10}){200}$", std::string(2000, 'a').c_str(), 1},

@@ -24,9 +24,9 @@ constexpr std::string_view kNotSpaceItems =
     "\\x{0}-\\x{8}\\x{E}-\\x{1F}\\x{21}-\\x{84}\\x{86}-\\x{9F}\\x{A1}-\\x{167F}\\x{1681}-\\x{1FFF}"
     "\\x{200B}-\\x{2027}\\x{202A}-\\x{202E}\\x{2030}-\\x{205E}\\x{2060}-\\x{2FFF}\\x{3001}-\\x{10FFFF}";
 
-bool is_ascii_alnum(char c) noexcept {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool is_ascii_alpha(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool is_ascii_alnum(char c) noexcept { return (c >= '0' && c <= '9') || is_ascii_alpha(c); }
 
 int hex_digit(char c) noexcept {
   if (c >= '0' && c <= '9') return c - '0';
@@ -256,6 +256,19 @@ class PatternTranslator {
         static constexpr std::uint32_t kCodes[] = {7, 12, 9, 10, 13, 11};
         i_ += 2;
         const std::uint32_t cp = kCodes[kLetters.find(c)];
+        return literal_expr(range_literal(cp, cp));
+      }
+      case 'b':  // only a class reaches here: a backspace
+        i_ += 2;
+        return literal_expr(range_literal(8, 8));
+      case '0':  // NUL, unless a digit follows (an octal escape, refused)
+        if (i_ + 2 < p_.size() && p_[i_ + 2] >= '0' && p_[i_ + 2] <= '9') return std::nullopt;
+        i_ += 2;
+        return literal_expr(range_literal(0, 0));
+      case 'c': {  // \cJ: the control character of a letter
+        if (i_ + 2 >= p_.size() || !is_ascii_alpha(p_[i_ + 2])) return std::nullopt;
+        const auto cp = static_cast<std::uint32_t>(p_[i_ + 2]) % 32;
+        i_ += 3;
         return literal_expr(range_literal(cp, cp));
       }
       default:

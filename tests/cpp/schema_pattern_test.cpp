@@ -50,6 +50,9 @@ TEST(SchemaPattern, DialectOnRe2) {
       {"\\u00e9", "\u00e9", 1}, {"\\u{1F600}", "\U0001F600", 1}, {"\\x41", "A", 1}, {"\\x{e9}", "\u00e9", 1},
       {"\\U0001F600", "\U0001F600", 1}, {"\\.", "a.b", 1}, {"\\-", "-", 1},
       {"(?<year>\\d{4})-(?P<month>\\d\\d)", "2024-06", 1},
+      // The dialect's own single-character escapes.
+      {"^a\\0$", std::string("a\0", 2), 1}, {"\\cJ", "a\nb", 1}, {"^[\\cA-\\cC]$", "\x02", 1},
+      {"^[\\b]$", "\b", 1}, {"^[\\b]$", "b", 0}, {"\\01", "", kInvalid}, {"\\c1", "", kInvalid},
       // Verbose patterns: white space and comments dropped, inside classes too.
       {"(?x) a b  # the letters\n c", "abc", 1}, {"(?x)a\\ b", "a b", 1}, {"(?x)^[a b]$", " ", 0},
       {"(?x:a b)c d", "abc d", 1}, {"(?xi)A B", "ab", 1},

@@ -156,105 +156,132 @@ def edit(doc, model, data):
         model.root.value.append([new_key, from_data(value)])
         return
     key = data.draw(st.sampled_from(top))
-    index = top.index(key)
-    node = model.at([key])
+    EDITS[kind](doc, model, data, key, top.index(key), model.at([key]))
+
+
+def _replace(new, target):
+    # Replaced nodes keep their own anchor; anchors below them go.
+    keep = target.anchor if target.kind != "alias" else None
+    return Node(new.kind, new.value, keep)
+
+
+def _set(doc, model, data, key, index, node, through_node=False):
+    value = data.draw(plain)
+    new = _replace(from_data(value), node)
+    old, model.root.value[index][1] = node, new
+    if model.dangling():
+        model.root.value[index][1] = old
+        return
+    if through_node:
+        doc.node[key].value = value
+    else:
+        doc[key] = value
+
+
+def _delete(doc, model, data, key, index, node):
     before = doc.to_yaml()
+    del model.root.value[index]
+    if model.dangling():
+        model.root.value.insert(index, [key, node])
+        try:
+            del doc[key]
+        except ValueError as exc:
+            assert "still referenced" in str(exc)
+            assert doc.to_yaml() == before
+            return
+        raise AssertionError("a deletion that leaves an alias without its anchor was accepted")
+    del doc[key]
 
-    def replace(new, target):
-        # Replaced nodes keep their own anchor; anchors below them go.
-        keep = target.anchor if target.kind != "alias" else None
-        return Node(new.kind, new.value, keep)
 
-    if kind in ("set", "value"):
-        value = data.draw(plain)
-        new = replace(from_data(value), node)
-        old, model.root.value[index][1] = node, new
-        if model.dangling():
-            model.root.value[index][1] = old
-            return
-        if kind == "set":
-            doc[key] = value
-        else:
-            doc.node[key].value = value
+def _nested(doc, model, data, key, index, node):
+    target = model.resolve(node)
+    if target.kind not in ("map", "seq"):
         return
-    if kind == "delete":
-        del model.root.value[index]
-        if model.dangling():
-            model.root.value.insert(index, [key, node])
-            try:
-                del doc[key]
-            except ValueError as exc:
-                assert "still referenced" in str(exc)
-                assert doc.to_yaml() == before
-                return
-            raise AssertionError("a deletion that leaves an alias without its anchor was accepted")
-        del doc[key]
-        return
-    if kind == "nested":
-        target = model.resolve(node)
-        if target.kind not in ("map", "seq"):
+    view = doc[key]  # through an alias: the anchored node itself
+    if target.kind == "map":
+        child = data.draw(st.sampled_from([k for k, _ in target.value] + ["fresh"]))
+    else:
+        if not target.value:
             return
-        view = doc[key]  # through an alias: the anchored node itself
-        if target.kind == "map":
-            keys = [k for k, _ in target.value]
-            child = data.draw(st.sampled_from(keys + ["fresh"]))
-        else:
-            if not target.value:
-                return
-            child = data.draw(st.integers(0, len(target.value) - 1))
-        saved = [list(p) if target.kind == "map" else p for p in target.value]
-        if data.draw(st.booleans()) or child == "fresh":
-            value = data.draw(plain)
-            if child == "fresh":
-                child = f"f{next(names)}"
-                target.value.append([child, from_data(value)])
-            elif target.kind == "map":
-                pair = next(p for p in target.value if p[0] == child)
-                pair[1] = replace(from_data(value), pair[1])
-            else:
-                target.value[child] = replace(from_data(value), target.value[child])
-            if model.dangling():
-                target.value[:] = saved
-                return
-            view[child] = value
-        else:
-            if target.kind == "map":
-                target.value[:] = [p for p in target.value if p[0] != child]
-            else:
-                del target.value[child]
-            refused = bool(model.dangling())
-            try:
-                del view[child]
-            except ValueError as exc:
-                assert refused and "still referenced" in str(exc), exc
-                target.value[:] = saved
-                assert doc.to_yaml() == before
-                return
-            assert not refused, "a deletion that leaves an alias without its anchor was accepted"
+        child = data.draw(st.integers(0, len(target.value) - 1))
+    saved = [list(p) if target.kind == "map" else p for p in target.value]
+    if data.draw(st.booleans()) or child == "fresh":
+        _nested_set(model, data, view, target, child, saved)
+    else:
+        _nested_delete(doc, model, view, target, child, saved)
+
+
+def _nested_set(model, data, view, target, child, saved):
+    value = data.draw(plain)
+    if child == "fresh":
+        child = f"f{next(names)}"
+        target.value.append([child, from_data(value)])
+    elif target.kind == "map":
+        pair = next(p for p in target.value if p[0] == child)
+        pair[1] = _replace(from_data(value), pair[1])
+    else:
+        target.value[child] = _replace(from_data(value), target.value[child])
+    if model.dangling():
+        target.value[:] = saved
         return
-    if kind == "anchor":
-        if node.kind == "alias" or node.anchor:
-            return
-        node.anchor = f"a{next(names)}"
-        doc.node[key].anchor = node.anchor
+    view[child] = value
+
+
+def _nested_delete(doc, model, view, target, child, saved):
+    before = doc.to_yaml()
+    if target.kind == "map":
+        target.value[:] = [p for p in target.value if p[0] != child]
+    else:
+        del target.value[child]
+    refused = bool(model.dangling())
+    try:
+        del view[child]
+    except ValueError as exc:
+        assert refused and "still referenced" in str(exc), exc
+        target.value[:] = saved
+        assert doc.to_yaml() == before
         return
-    if kind == "make_alias":
-        earlier = [n.anchor for _, v in model.root.value[:index] for _, n in v.walk() if n.anchor]
-        if not earlier:
-            return
-        name = data.draw(st.sampled_from(earlier))
-        model.root.value[index][1] = Node("alias", name)
-        if model.dangling():
-            model.root.value[index][1] = node
-            return
-        doc.node[key].make_alias(name)
+    assert not refused, "a deletion that leaves an alias without its anchor was accepted"
+
+
+def _anchor(doc, model, data, key, index, node):
+    if node.kind == "alias" or node.anchor:
         return
-    if kind == "detach" and node.kind == "alias":
-        target = model.resolve(node)
-        if any(n.anchor for _, n in target.walk() if n is not target):
-            return  # a copy would define those anchors a second time
-        model.root.value[index][1] = from_data(target.data(model.anchors()))
-        doc.node[key].detach()
+    node.anchor = f"a{next(names)}"
+    doc.node[key].anchor = node.anchor
+
+
+def _make_alias(doc, model, data, key, index, node):
+    earlier = [n.anchor for _, v in model.root.value[:index] for _, n in v.walk() if n.anchor]
+    if not earlier:
+        return
+    name = data.draw(st.sampled_from(earlier))
+    model.root.value[index][1] = Node("alias", name)
+    if model.dangling():
+        model.root.value[index][1] = node
+        return
+    doc.node[key].make_alias(name)
+
+
+def _detach(doc, model, data, key, index, node):
+    if node.kind != "alias":
+        return
+    target = model.resolve(node)
+    if any(n.anchor for _, n in target.walk() if n is not target):
+        return  # a copy would define those anchors a second time
+    model.root.value[index][1] = from_data(target.data(model.anchors()))
+    doc.node[key].detach()
+
+
+EDITS = {
+    "set": _set,
+    "value": lambda *args: _set(*args, through_node=True),
+    "delete": _delete,
+    "nested": _nested,
+    "anchor": _anchor,
+    "make_alias": _make_alias,
+    "detach": _detach,
+}
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])

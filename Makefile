@@ -16,7 +16,7 @@ VENV        ?= .venv
 APT_PACKAGES = g++ cmake pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
 BENCH_APT    = libbenchmark-dev
 FUZZ_APT     = clang libclang-rt-dev
-PY_TEST_DEPS = pytest hypothesis PyYAML numpy mypy jsonschema
+PY_TEST_DEPS = pytest hypothesis PyYAML numpy "mypy>=2.4,<2.5" jsonschema
 FUZZ_SECONDS ?= 600
 
 # An interpreter that forbids installing packages into it (PEP 668: the
@@ -24,14 +24,20 @@ FUZZ_SECONDS ?= 600
 # virtual environment in $(VENV), made once and reused; everything is built
 # and tested against that.  Any other interpreter (a pyenv build, an active
 # virtual environment) is used as it is.
+# A machine without the interpreter yet gets Debian's, as a package, and the
+# same environment.
 EXTERNALLY_MANAGED := $(shell $(PYTHON) -c 'import os, sys, sysconfig; \
   print(sys.prefix == sys.base_prefix and \
         os.path.exists(os.path.join(sysconfig.get_path("stdlib"), "EXTERNALLY-MANAGED")))' 2>/dev/null)
+ifeq ($(shell command -v $(PYTHON)),)
+EXTERNALLY_MANAGED := True
+PY_MISSING := python3
+endif
 ifeq ($(EXTERNALLY_MANAGED),True)
 PY      := $(abspath $(VENV))/bin/python
 PY_ENV  := $(PY)
 # Debian's own interpreter needs its headers and its venv module as packages.
-PY_APT  := python3-dev python3-venv
+PY_APT  := $(PY_MISSING) python3-dev python3-venv
 else
 PY      := $(shell command -v $(PYTHON))
 PY_ENV  :=

@@ -4,7 +4,7 @@ against peer validators, on the same data in one run.
 
 usage: bench_schema.py [--files N] [--mb MB] [--repeat N] [--out DIR]
 
-Part 1, configuration files: the cases of schema_cases.py, each a schema in
+Configuration files: the cases of schema_cases/, each a schema in
 the style of the published schemas for configuration files (`$ref`
 definitions, `oneOf`, `patternProperties`, `enum`, `pattern`,
 `additionalProperties: false`) with N small files that follow it (default
@@ -19,7 +19,7 @@ definitions, `oneOf`, `patternProperties`, `enum`, `pattern`,
   jsonschema            the same with jsonschema.Draft6Validator (one pass)
 and the ratio of each to the loads row.
 
-Part 2, a large document: the generated configuration file of bench_load.py
+A large document: the generated configuration file of bench_load.py
 (bench/gen_config.py, MB megabytes, default 4) and SCHEMA below, a schema of
 about 40 keywords in the shape real configuration schemas take:
   loads                      kestrine.loads(text)
@@ -32,7 +32,7 @@ about 40 keywords in the shape real configuration schemas take:
   jsonschema                 Draft6Validator(SCHEMA).validate(data), data
                              already loaded (one run: it is slow)
 
-Targets: loads + schema at most 2x loads on every case of part 1, at most
+Targets: loads + schema at most 2x loads on every configuration-file case, at most
 1.5x on the large document.  Every figure is the best of --repeat runs after
 a warm-up run, the approaches taking turns within each run.  The tables are
 printed and written to DIR/bench_schema.txt (default bench/results).
@@ -187,7 +187,7 @@ def peer_validators(schema):
 
 
 def case_rows(case, files, repeat):
-    """Part 1 rows of one case: (name, seconds, repeat used)."""
+    """Configuration-file rows of one case: (name, seconds, repeat used)."""
     texts = case.documents(files)
     schema = case.schema
     for text in texts:  # every file must be valid
@@ -225,8 +225,8 @@ def json_text(value):
     return json.dumps(value)
 
 
-def part_one(args, lines):
-    lines.append(f"part 1: configuration files, {args.files} per case, time of one pass")
+def configuration_files(args, lines):
+    lines.append(f"configuration files, {args.files} per case, time of one pass")
     lines.append(f"  {'case / road':40} {'time ms':>9}   vs loads")
     worst = 0.0
     for case in CASES:
@@ -240,7 +240,7 @@ def part_one(args, lines):
                  f"(target <= 2x: {'met' if worst <= 2 else 'NOT met'})")
 
 
-def part_two(args, lines):
+def large_document(args, lines):
     text = generated(args.mb).read_bytes()
     bad = invalid_text(text.decode()).encode()
     data = kestrine.loads(text)
@@ -279,7 +279,7 @@ def part_two(args, lines):
         rows.append((f"{name} (1 run, data loaded)", seconds))
         peer = seconds if name == "jsonschema" else peer
 
-    lines.append(f"part 2: generated configuration ({len(text) / 1e6:.2f} MB), "
+    lines.append(f"large document: generated configuration ({len(text) / 1e6:.2f} MB), "
                  f"schema of {count_keywords(SCHEMA)} keywords")
     lines.append(f"  {'road':40} {'time ms':>9}   vs loads")
     for name, seconds in rows:
@@ -301,9 +301,9 @@ def main():
     args = parser.parse_args()
 
     lines = []
-    part_one(args, lines)
+    configuration_files(args, lines)
     lines.append("")
-    part_two(args, lines)
+    large_document(args, lines)
     write_report(lines, args.out, "bench_schema.txt")
 
 

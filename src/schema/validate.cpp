@@ -121,9 +121,10 @@ std::string Walker<Adapter>::number_text(const Instance& inst, double x) const {
 template <class Adapter>
 void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, const PathLink* path,
                                std::uint32_t ref_depth, FailureList& out) {
-  if (s.form == SchemaForm::AcceptAll) return;
+  // Combinators still loop over their branches once the walk has stopped.
+  if (s.form == SchemaForm::AcceptAll || state_.fatal || state_.undecided) return;
   if (adapter_.too_deep(given)) {
-    fail_too_deep(given, path);
+    fail_unreadable(given, path, kAliasesTooDeepMessage);
     return;
   }
   if (s.form == SchemaForm::RejectAll) {
@@ -139,6 +140,8 @@ void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, c
     state_.undecided = true;
     return;
   }
+  // Every keyword below may read the whole text, once per alias to it.
+  if (kind == InstanceKind::Scalar && !read_through_aliases(given, path, adapter_.alias_text(given))) return;
   Instance inst = given;
   if (kind == InstanceKind::Mapping && (s.object_keywords || s.enum_values != nullptr || s.const_value != nullptr))
     adapter_.prepare(inst);
@@ -342,9 +345,10 @@ bool holds_double_less(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             KeyReading reading) {
+                                             KeyReading reading, std::uint64_t alias_text_budget) {
   InstanceView view(root, yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12, reading);
   WalkState state{schemas, /*keep_first=*/true};
+  state.aliases.text_left = alias_text_budget;
   Walker<NodeAdapter> walker(state, NodeAdapter{&view});
   FailureList own{/*own=*/true};
   NodeInstance top;

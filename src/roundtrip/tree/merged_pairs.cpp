@@ -17,14 +17,8 @@ namespace kestrine {
 
 namespace {
 
-constexpr std::uint32_t kAliasesMax = UINT32_MAX;
-
-std::uint32_t add_aliases(std::uint32_t a, std::uint32_t b) noexcept {
-  return a > kAliasesMax - b ? kAliasesMax : a + b;
-}
-
 NodeRef shifted(NodeRef ref, std::uint32_t by) noexcept {
-  ref.aliases = add_aliases(ref.aliases, by);
+  ref.aliases = add_alias_counts(ref.aliases, by);
   return ref;
 }
 
@@ -178,7 +172,7 @@ bool is_text_key(const YamlNode& key, KeyReading reading) noexcept {
 NodeRef MappingFolds::follow(NodeRef ref) {
   while (ref.node != nullptr && ref.node->is_alias()) {
     ref.node = aliases_.target(*ref.node);
-    ref.aliases = add_aliases(ref.aliases, 1);
+    ref.aliases = add_alias_counts(ref.aliases, 1);
   }
   return ref;
 }

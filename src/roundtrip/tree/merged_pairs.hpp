@@ -46,6 +46,12 @@ struct NodeRef {
   bool merge_text = false;                             // a key that reads as the string "<<"
 };
 
+// Two counts of alias expansions added; the sum saturates (any count past
+// a reader's limit is too deep either way).
+inline std::uint32_t add_alias_counts(std::uint32_t a, std::uint32_t b) noexcept {
+  return a > UINT32_MAX - b ? UINT32_MAX : a + b;
+}
+
 class MappingFolds {
  public:
   MappingFolds(AliasFollower& aliases, KeyReading reading) : aliases_(aliases), reading_(reading) {}

@@ -88,7 +88,7 @@ struct NodeAdapter {
     c.list = r.list;
     c.aliases = add_alias_counts(parent.aliases, r.aliases);
     c.place = ref.node != nullptr && ref.node->is_alias() ? ref.node : r.node == nullptr ? place : nullptr;
-    c.secret = parent.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
+    c.secret = parent.secret || r.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
                (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
     return c;
   }

@@ -10,6 +10,7 @@
 #include "decode/directives.hpp"  // is_custom_tag
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
+#include "roundtrip/tree/tree_ops.hpp"  // is_secret_node
 #include "util/repeated_text.hpp"
 #include "util/stack_guard.hpp"
 
@@ -17,9 +18,19 @@ namespace kestrine {
 
 namespace {
 
-NodeRef shifted(NodeRef ref, std::uint32_t by) noexcept {
+// A ref of a merge source's fold as the merging mapping sees it: behind
+// `by` more aliases, and secret when the source is.
+NodeRef shifted(NodeRef ref, std::uint32_t by, bool secret) noexcept {
   ref.aliases = add_alias_counts(ref.aliases, by);
+  ref.secret = ref.secret || secret;
   return ref;
+}
+
+// `ref` leads to a secret's content: it lies in one, or it or the node
+// it stands for (`target`) came from !secret.
+bool leads_to_secret(const NodeRef& ref, const NodeRef& target) noexcept {
+  return ref.secret || (ref.node != nullptr && is_secret_node(*ref.node)) ||
+         (target.node != nullptr && is_secret_node(*target.node));
 }
 
 std::optional<std::string_view> custom_tag(const YamlNode& node) noexcept {
@@ -127,27 +138,29 @@ class NodeTree {
   template <class F>
   void source_pairs(const NodeRef& mapping, F&& each) {
     const NodeRef t = folds_.follow(mapping);
+    const bool secret = leads_to_secret(mapping, t);
     const FoldedMapping<NodeRef>& f = folds_.fold(*t.node);
     for (std::size_t i = 0; i < f.pairs.size(); ++i) {
       const FoldedPair<NodeRef>& p = f.pairs[i];
-      NodeRef key = shifted(p.key, t.aliases);
+      NodeRef key = shifted(p.key, t.aliases, secret);
       key.merge_text = key.merge_text || p.merge_text_key;
-      each(key, f.slot == i ? leftover_ref(f.leftover, t.aliases) : shifted(p.value, t.aliases));
+      each(key, f.slot == i ? leftover_ref(f.leftover, t.aliases, secret) : shifted(p.value, t.aliases, secret));
     }
   }
 
   template <class F>
   void source_items(const NodeRef& sequence, F&& each) {
     const NodeRef t = folds_.follow(sequence);
-    for (const YamlNode& item : t.node->items()) each(NodeRef{&item, nullptr, t.aliases, false});
+    const bool secret = leads_to_secret(sequence, t);
+    for (const YamlNode& item : t.node->items()) each(NodeRef{&item, nullptr, t.aliases, false, secret});
   }
 
   bool identity(const NodeRef& key, std::string& out) { return folds_.identity(key, out); }
 
  private:
-  static NodeRef leftover_ref(const MergeLeftover<NodeRef>& l, std::uint32_t aliases) noexcept {
-    if (!l.is_list) return shifted(l.value, aliases);
-    return NodeRef{nullptr, &l, aliases, false};
+  static NodeRef leftover_ref(const MergeLeftover<NodeRef>& l, std::uint32_t aliases, bool secret) noexcept {
+    if (!l.is_list) return shifted(l.value, aliases, secret);
+    return NodeRef{nullptr, &l, aliases, false, secret};
   }
 
   MappingFolds& folds_;

@@ -15,7 +15,8 @@
 // A `NodeRef` is a key or value of a folded mapping: a node (an alias is
 // left for the reader to follow), or a list of merge leftovers, with the
 // number of alias expansions the fold went through to reach it (relative to
-// the folded mapping; schema validation bounds the nesting).  Keys compare
+// the folded mapping; schema validation bounds the nesting) and whether it
+// came from a secret's content (is_secret_node) through a merge.  Keys compare
 // as the load reads them (`KeyReading`: the version mode, timestamps;
 // custom-tagged keys keep their tag, aliases stand for their targets), by
 // the decoder's duplicate-key signature: 1, 1.0 and true are one key.
@@ -44,6 +45,9 @@ struct NodeRef {
   const MergeLeftover<NodeRef>* list = nullptr;        // a list of merge leftovers
   std::uint32_t aliases = 0;                           // alias expansions on the way
   bool merge_text = false;                             // a key that reads as the string "<<"
+  // Taken from a merge source that is a secret's content (or lies in one, or
+  // is an alias to one): its parent in the fold is not, so the flag carries it.
+  bool secret = false;
 };
 
 // Two counts of alias expansions added; the sum saturates (any count past

@@ -69,7 +69,7 @@ YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueA
       return seq;
     }
     case NodeKind::Mapping: {
-      if (const FoldedMapping<NodeRef>* folded = members(n)) {
+      if (const FoldedMapping<NodeRef>* folded = members(n, depth > 0)) {
         YamlValue map = arena.alloc_mapping(folded->pairs.size());
         for (std::size_t i = 0; i < folded->pairs.size() && more(); ++i) {
           const FoldedPair<NodeRef>& p = folded->pairs[i];

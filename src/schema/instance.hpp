@@ -87,9 +87,11 @@ class InstanceView {
   MappingFolds& folds() noexcept { return folds_; }
 
   // The members of `mapping` when they differ from its pairs (merge keys, or
-  // keys that are one key once loaded), else null.
-  const FoldedMapping<NodeRef>* members(const YamlNode& mapping) {
-    return folds_.needs_fold(mapping) ? &folds_.fold(mapping) : nullptr;
+  // keys that are one key once loaded), else null.  `through_aliases`: the
+  // mapping is read through an alias, so it may be read many times: the
+  // answer is kept (see MappingFolds::members).
+  const FoldedMapping<NodeRef>* members(const YamlNode& mapping, bool through_aliases) {
+    return folds_.members(mapping, through_aliases);
   }
 
   // The loaded value of `ref`, whose own alias depth is `depth`: scalars

@@ -185,7 +185,7 @@ void CollectionChecks<Adapter>::check_dependencies(const Instance& inst, const C
     if (!has) return;
     if (!*has) continue;
     if (d.schema != nullptr) {
-      w_.descend(inst, *d.schema, path, ref_depth, out);
+      w_.descend(inst, *d.schema, path, ref_depth, out, /*prepared=*/true);
       if (w_.stopped(out)) return;
       continue;
     }
@@ -237,7 +237,7 @@ void CollectionChecks<Adapter>::check_array(const Instance& inst, const Compiled
   for (std::size_t i = 0; i < n && !found; ++i) {
     FailureList branch;
     w_.descend_member(a_.item(inst, i), *s.contains, path, branch);
-    if (w_.state().undecided) return;
+    if (w_.halted()) return;
     found = !branch.failed;
   }
   if (!found) w_.fail(inst, path, out, [] { return std::string("no array item matches the 'contains' schema"); });

@@ -95,7 +95,7 @@ struct NodeAdapter {
   bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
   // Resolves a mapping's loaded members before keywords read them.
   void prepare(NodeInstance& i) const {
-    if (i.node != nullptr && i.node->is_mapping() && !i.as_name) i.members = view->members(*i.node);
+    if (i.node != nullptr && i.node->is_mapping() && !i.as_name) i.members = view->members(*i.node, i.aliases > 0);
   }
   InstanceKind kind(const NodeInstance& i) const noexcept {
     if (i.list != nullptr) return InstanceKind::Sequence;
@@ -280,18 +280,22 @@ class Walker {
 
   Walker(WalkState& state, Adapter adapter) : state_(state), adapter_(adapter) {}
 
+  // `prepared`: the adapter prepared `inst` already (a combinator or a
+  // `$ref` hands on the instance its schema read).
   void validate(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                std::uint32_t ref_depth, FailureList& out);
+                std::uint32_t ref_depth, FailureList& out, bool prepared = false);
 
   // ---- for the keyword steps ----
   WalkState& state() noexcept { return state_; }
   const Adapter& adapter() const noexcept { return adapter_; }
+  // The whole validation stopped (loops over branches must not go on).
+  bool halted() const noexcept { return state_.undecided || state_.fatal; }
   bool stopped(const FailureList& out) const noexcept {
-    return state_.undecided || state_.fatal || (out.failed && (out.own || !state_.schemas.uses_refs()));
+    return halted() || (out.failed && (out.own || !state_.schemas.uses_refs()));
   }
   void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-               std::uint32_t ref_depth, FailureList& out) {
-    stack_guarded([&] { validate(inst, schema, path, ref_depth, out); });
+               std::uint32_t ref_depth, FailureList& out, bool prepared = false) {
+    stack_guarded([&] { validate(inst, schema, path, ref_depth, out, prepared); });
   }
   // A member or an item: its `$ref` chain starts again, and the shared
   // budget grows (see kSchemaRefAllowance).
@@ -342,7 +346,7 @@ class Walker {
   // A number as the messages print it; never a secret's value.
   std::string number_text(const Instance& inst, double x) const;
   void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                  std::uint32_t ref_depth, FailureList& out);
+                  std::uint32_t ref_depth, FailureList& out, bool prepared);
   void check_values(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
                     const PathLink* path, FailureList& out);
   void check_number(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
@@ -350,7 +354,7 @@ class Walker {
   void check_string(const Instance& inst, const CompiledSchema& schema, std::string_view text,
                     const PathLink* path, FailureList& out);
   void check_combinators(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                         std::uint32_t ref_depth, FailureList& out);
+                         std::uint32_t ref_depth, FailureList& out, bool prepared);
 
   WalkState& state_;
   Adapter adapter_;

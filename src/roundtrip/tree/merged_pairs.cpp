@@ -208,7 +208,23 @@ bool MappingFolds::identity(const NodeRef& key, std::string& out) {
 }
 
 const FoldedMapping<NodeRef>& MappingFolds::fold(const YamlNode& mapping) {
-  if (auto it = folds_.find(&mapping); it != folds_.end()) return *it->second;
+  if (auto it = folds_.find(&mapping); it != folds_.end() && it->second != nullptr) return *it->second;
+  // Folding may fold (and insert) merge sources first: the slot is found again.
+  std::unique_ptr<FoldedMapping<NodeRef>> folded = compute_fold(mapping);
+  return *folds_.insert_or_assign(&mapping, std::move(folded)).first->second;
+}
+
+const FoldedMapping<NodeRef>* MappingFolds::members(const YamlNode& mapping, bool keep_answer) {
+  if (!mapping.is_mapping()) return nullptr;
+  if (keep_answer) {
+    if (auto it = folds_.find(&mapping); it != folds_.end()) return it->second.get();
+  }
+  if (has_merge_key(mapping.pairs(), reading_.mode) || repeats_keys(mapping)) return &fold(mapping);
+  if (keep_answer) folds_.emplace(&mapping, nullptr);
+  return nullptr;
+}
+
+std::unique_ptr<FoldedMapping<NodeRef>> MappingFolds::compute_fold(const YamlNode& mapping) {
   auto folded = std::make_unique<FoldedMapping<NodeRef>>();
   stack_guarded([&] {
     NodeTree tree(*this);
@@ -218,13 +234,7 @@ const FoldedMapping<NodeRef>& MappingFolds::fold(const YamlNode& mapping) {
         },
         *folded);
   });
-  return *folds_.insert_or_assign(&mapping, std::move(folded)).first->second;
-}
-
-bool MappingFolds::needs_fold(const YamlNode& mapping) {
-  if (!mapping.is_mapping()) return false;
-  if (has_merge_key(mapping.pairs(), reading_.mode)) return true;
-  return repeats_keys(mapping);
+  return folded;
 }
 
 // Whether two keys of `mapping` are one key.  Keys that read as text (the

@@ -66,9 +66,12 @@ class MappingFolds {
   // has its repeated keys collapsed).
   const FoldedMapping<NodeRef>& fold(const YamlNode& mapping);
 
-  // Whether `mapping` reads differently from its pairs: it holds a merge key
-  // or two keys that are one key once loaded.
-  bool needs_fold(const YamlNode& mapping);
+  // The loaded pairs of `mapping` when they differ from its pairs (it holds
+  // a merge key, or two keys that are one key once loaded), else null.  A
+  // fold is kept, as by `fold`; with `keep_answer` a null answer is kept
+  // too, for a mapping read again and again (through aliases): the question
+  // reads every key in full, the answer kept costs one lookup.
+  const FoldedMapping<NodeRef>* members(const YamlNode& mapping, bool keep_answer);
 
   // The node `ref` stands for, aliases followed (counted in `aliases`); a
   // ref to nothing when an alias refers to nothing.  Lists are returned as
@@ -84,9 +87,11 @@ class MappingFolds {
 
  private:
   bool repeats_keys(const YamlNode& mapping);
+  std::unique_ptr<FoldedMapping<NodeRef>> compute_fold(const YamlNode& mapping);
 
   AliasFollower& aliases_;
   KeyReading reading_;
+  // Null: `members` found that the mapping reads as its pairs (kept answer).
   SeededHashMap<const YamlNode*, std::unique_ptr<FoldedMapping<NodeRef>>> folds_;
   std::string scratch_;
 };

@@ -14,25 +14,8 @@ YamlValue scalar_node_value(const YamlNode& n, VersionMode mode, ValueArena& are
   // A plain untagged scalar composing found to be a str under YAML 1.2.
   if (mode == VersionMode::Yaml12 && (n.scalar_facts() & scalar_fact::kStrInYaml12) != 0 && !n.expanded_tag())
     return arena.make_string_ref(text);
-  const ScalarKind k = resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.expanded_tag());
-  switch (k.type) {
-    case ScalarType::Null:
-      return YamlValue::null();
-    case ScalarType::Bool:
-      return YamlValue::of_bool(k.boolean);
-    case ScalarType::Int:
-      return YamlValue::of_int(k.integer);
-    case ScalarType::Float:
-      return YamlValue::of_float(k.real);
-    case ScalarType::BigInt:
-      if (const std::optional<std::string> digits = normalize_int_literal(text)) return arena.make_bigint(*digits);
-      return arena.make_bigint_ref(text);
-    case ScalarType::Merge:
-      return YamlValue::string_literal("<<");
-    case ScalarType::Str:
-      break;
-  }
-  return arena.make_string_ref(text);
+  return scalar_kind_value(resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.expanded_tag()),
+                           text, arena);
 }
 
 YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena,

@@ -30,9 +30,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "decode/merge_fold.hpp"
 #include "decode/value.hpp"
+#include "resolver/kind.hpp"
 #include "roundtrip/tree/anchors.hpp"
 #include "roundtrip/tree/ast.hpp"
 #include "roundtrip/tree/duplicates.hpp"
@@ -55,6 +57,10 @@ struct NodeRef {
 inline std::uint32_t add_alias_counts(std::uint32_t a, std::uint32_t b) noexcept {
   return a > UINT32_MAX - b ? UINT32_MAX : a + b;
 }
+
+// The value of a scalar resolved to `k` from `text` (never Tagged or
+// Timestamp); texts refer to `text`, big integers are normalised in `arena`.
+YamlValue scalar_kind_value(const ScalarKind& k, std::string_view text, ValueArena& arena);
 
 class MappingFolds {
  public:

@@ -18,8 +18,7 @@ YamlValue scalar_node_value(const YamlNode& n, VersionMode mode, ValueArena& are
                            text, arena);
 }
 
-YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena,
-                                 AliasReadLimits& limits) {
+YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, AliasReadLimits& limits) {
   const NodeRef r = folds_.follow(ref);
   depth = add_alias_counts(depth, r.aliases - ref.aliases);
   if (depth > kMaxValidationAliasDepth) {

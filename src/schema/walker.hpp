@@ -282,8 +282,8 @@ class Walker {
 
   // `prepared`: the adapter prepared `inst` already (a combinator or a
   // `$ref` hands on the instance its schema read).
-  void validate(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                std::uint32_t ref_depth, FailureList& out, bool prepared = false);
+  void validate(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
+                FailureList& out, bool prepared = false);
 
   // ---- for the keyword steps ----
   WalkState& state() noexcept { return state_; }
@@ -293,8 +293,8 @@ class Walker {
   bool stopped(const FailureList& out) const noexcept {
     return halted() || (out.failed && (out.own || !state_.schemas.uses_refs()));
   }
-  void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-               std::uint32_t ref_depth, FailureList& out, bool prepared = false) {
+  void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
+               FailureList& out, bool prepared = false) {
     stack_guarded([&] { validate(inst, schema, path, ref_depth, out, prepared); });
   }
   // A member or an item: its `$ref` chain starts again, and the shared
@@ -345,8 +345,8 @@ class Walker {
  private:
   // A number as the messages print it; never a secret's value.
   std::string number_text(const Instance& inst, double x) const;
-  void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                  std::uint32_t ref_depth, FailureList& out, bool prepared);
+  void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
+                  FailureList& out, bool prepared);
   void check_values(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
                     const PathLink* path, FailureList& out);
   void check_number(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,

@@ -144,8 +144,8 @@ TEST(SchemaInstance, TextReadThroughAliasesIsBounded) {
        stop + "$.b[10] (2:45)"},
       // Each visit reads the text again (the anyOf and both branches); a
       // combinator never turns the stop into a pass.
-      {scalar + "b: " + aliases("*a", 20) + "\n", "{properties: {b: {items: {anyOf: [{maxLength: 1}, {type: string}]}}}}",
-       stop + "$.b[3] (2:17)"},
+      {scalar + "b: " + aliases("*a", 20) + "\n",
+       "{properties: {b: {items: {anyOf: [{maxLength: 1}, {type: string}]}}}}", stop + "$.b[3] (2:17)"},
       {scalar + "b: " + aliases("*a", 20) + "\n", "{not: {properties: {b: {items: {type: string}}}}}",
        stop + "$.b[10] (2:45)"},
       // Keys: an alias as a key, a key of an aliased mapping.
@@ -167,9 +167,10 @@ TEST(SchemaInstance, TextReadThroughAliasesIsBounded) {
     const YamlNode root = testing::root_of(c.doc);
     const TestSchema schema(c.schema);
     const auto error = validate_root(root, schema.set(), false, KeyReading(VersionMode::Yaml12), 1000);
-    const std::string found = !error ? "" : error->message + " at " + error->schema_path + " (" +
-                                                std::to_string(error->span.line + 1) + ":" +
-                                                std::to_string(error->span.column + 1) + ")";
+    const std::string found = !error ? ""
+                                     : error->message + " at " + error->schema_path + " (" +
+                                           std::to_string(error->span.line + 1) + ":" +
+                                           std::to_string(error->span.column + 1) + ")";
     EXPECT_EQ(found, c.failure) << c.schema;
   }
 }

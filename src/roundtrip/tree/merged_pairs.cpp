@@ -169,15 +169,21 @@ bool is_text_key(const YamlNode& key, KeyReading reading) noexcept {
 
 YamlValue scalar_kind_value(const ScalarKind& k, std::string_view text, ValueArena& arena) {
   switch (k.type) {
-    case ScalarType::Null: return YamlValue::null();
-    case ScalarType::Bool: return YamlValue::of_bool(k.boolean);
-    case ScalarType::Int: return YamlValue::of_int(k.integer);
-    case ScalarType::Float: return YamlValue::of_float(k.real);
+    case ScalarType::Null:
+      return YamlValue::null();
+    case ScalarType::Bool:
+      return YamlValue::of_bool(k.boolean);
+    case ScalarType::Int:
+      return YamlValue::of_int(k.integer);
+    case ScalarType::Float:
+      return YamlValue::of_float(k.real);
     case ScalarType::BigInt:
       if (const std::optional<std::string> digits = normalize_int_literal(text)) return arena.make_bigint(*digits);
       return arena.make_bigint_ref(text);
-    case ScalarType::Merge: return YamlValue::string_literal("<<");
-    case ScalarType::Str: break;
+    case ScalarType::Merge:
+      return YamlValue::string_literal("<<");
+    case ScalarType::Str:
+      break;
   }
   return arena.make_string_ref(text);
 }

@@ -182,3 +182,30 @@ def test_a_secret_value_never_leaks(tmp_path, caplog):
     # and the included file is written back with its directives.
     assert kestrine.dump_includes_map(doc) == {f"{tmp_path}/inc.yaml": (tmp_path / "inc.yaml").read_bytes()}
     assert doc.to_yaml().endswith(b"plain: true\nt: !secret text  # directive note\n")
+
+
+# A secret's content reached through merge keys and aliases: the merged
+# members' parent is no secret, yet their values are never quoted.
+SECRETS_MERGED = "db: {port: 4242}\ndeep: {inner: {port: 4242}}\nmaps: [{x: 1}, {port: 4242}]\nport: 4242\n"
+PORT_SCHEMA = {"properties": {"app": {"properties": {"port": {"minimum": 10000}}}}}
+
+
+@pytest.mark.parametrize("text, schema, path", [
+    ("app: {<<: !secret db}\n", PORT_SCHEMA, "$.app.port"),
+    ("base: &b !secret db\napp: *b\n", PORT_SCHEMA, "$.app.port"),
+    ("base: &b !secret db\napp: {<<: *b}\n", PORT_SCHEMA, "$.app.port"),
+    ("base: &b !secret db\nmid: &m {<<: *b}\napp: {<<: *m}\n", PORT_SCHEMA, "$.app.port"),
+    ("app: {<<: [{x: 1}, !secret db]}\n", PORT_SCHEMA, "$.app.port"),
+    ("app: {<<: !secret maps}\n", PORT_SCHEMA, "$.app.port"),
+    ("app: {<<: !secret deep}\n",
+     {"properties": {"app": {"properties": {"inner": {"properties": {"port": {"maximum": 10}}}}}}}, "$.app.inner.port"),
+    ("app: {<<: !secret port}\n", {"properties": {"app": {"properties": {"<<": {"multipleOf": 1000}}}}}, "$.app.<<"),
+])
+@pytest.mark.parametrize("option", [0, kestrine.OPT_ANNOTATED, RT])
+def test_merged_secrets_are_never_quoted(tmp_path, text, schema, path, option):
+    (tmp_path / "secrets.yaml").write_text(SECRETS_MERGED)
+    with pytest.raises(kestrine.KestrineSchemaError) as err:
+        load(tmp_path, text, option=option | INC | SEC, schema=schema)
+    assert "4242" not in str(err.value)
+    assert str(err.value).startswith("schema validation failed: value <secret> is ")
+    assert err.value.schema_path == path

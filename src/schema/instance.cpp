@@ -14,49 +14,25 @@ YamlValue scalar_node_value(const YamlNode& n, VersionMode mode, ValueArena& are
   // A plain untagged scalar composing found to be a str under YAML 1.2.
   if (mode == VersionMode::Yaml12 && (n.scalar_facts() & scalar_fact::kStrInYaml12) != 0 && !n.expanded_tag())
     return arena.make_string_ref(text);
-  const ScalarKind k = resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.expanded_tag());
-  switch (k.type) {
-    case ScalarType::Null:
-      return YamlValue::null();
-    case ScalarType::Bool:
-      return YamlValue::of_bool(k.boolean);
-    case ScalarType::Int:
-      return YamlValue::of_int(k.integer);
-    case ScalarType::Float:
-      return YamlValue::of_float(k.real);
-    case ScalarType::BigInt:
-      if (const std::optional<std::string> digits = normalize_int_literal(text)) return arena.make_bigint(*digits);
-      return arena.make_bigint_ref(text);
-    case ScalarType::Merge:
-      return YamlValue::string_literal("<<");
-    case ScalarType::Str:
-      break;
-  }
-  return arena.make_string_ref(text);
+  return scalar_kind_value(resolve_scalar_kind(mode, text, n.scalar_style() != ScalarStyle::Plain, n.expanded_tag()),
+                           text, arena);
 }
 
-namespace {
-
-std::uint32_t deeper(std::uint32_t depth, std::uint32_t by) noexcept {
-  return depth > UINT32_MAX - by ? UINT32_MAX : depth + by;
-}
-
-}  // namespace
-
-YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, bool& too_deep) {
+YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, AliasReadLimits& limits) {
   const NodeRef r = folds_.follow(ref);
-  depth = deeper(depth, r.aliases - ref.aliases);
+  depth = add_alias_counts(depth, r.aliases - ref.aliases);
   if (depth > kMaxValidationAliasDepth) {
-    too_deep = true;
+    limits.stopped = kAliasesTooDeepMessage;
     return YamlValue::null();
   }
   const auto child = [&](const NodeRef& c) {
-    return stack_guarded([&] { return to_value(c, deeper(depth, c.aliases), arena, too_deep); });
+    return stack_guarded([&] { return to_value(c, add_alias_counts(depth, c.aliases), arena, limits); });
   };
+  const auto more = [&] { return limits.stopped.empty(); };
   if (r.list != nullptr) {
     const auto& items = r.list->items;
     YamlValue seq = arena.alloc_sequence(items.size());
-    for (std::size_t i = 0; i < items.size() && !too_deep; ++i) {
+    for (std::size_t i = 0; i < items.size() && more(); ++i) {
       const MergeLeftover<NodeRef>& item = items[i];
       seq.items()[i] = child(item.is_list ? NodeRef{nullptr, &item, 0, false} : item.value);
     }
@@ -66,17 +42,18 @@ YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueA
   const YamlNode& n = *r.node;
   switch (n.kind()) {
     case NodeKind::Scalar:
+      if (depth > 0 && !limits.charge(n.text().size())) return YamlValue::null();
       return scalar_node_value(n, mode_, arena);
     case NodeKind::Sequence: {
       const auto items = n.items();
       YamlValue seq = arena.alloc_sequence(items.size());
-      for (std::size_t i = 0; i < items.size() && !too_deep; ++i) seq.items()[i] = child(NodeRef{&items[i]});
+      for (std::size_t i = 0; i < items.size() && more(); ++i) seq.items()[i] = child(NodeRef{&items[i]});
       return seq;
     }
     case NodeKind::Mapping: {
-      if (const FoldedMapping<NodeRef>* folded = members(n)) {
+      if (const FoldedMapping<NodeRef>* folded = members(n, depth > 0)) {
         YamlValue map = arena.alloc_mapping(folded->pairs.size());
-        for (std::size_t i = 0; i < folded->pairs.size() && !too_deep; ++i) {
+        for (std::size_t i = 0; i < folded->pairs.size() && more(); ++i) {
           const FoldedPair<NodeRef>& p = folded->pairs[i];
           map.pairs()[i].key = p.merge_text_key || p.key.merge_text ? YamlValue::string_literal("<<") : child(p.key);
           map.pairs()[i].value =
@@ -88,7 +65,7 @@ YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueA
       }
       const auto pairs = n.pairs();
       YamlValue map = arena.alloc_mapping(pairs.size());
-      for (std::size_t i = 0; i < pairs.size() && !too_deep; ++i) {
+      for (std::size_t i = 0; i < pairs.size() && more(); ++i) {
         map.pairs()[i].key = child(NodeRef{&pairs[i].key});
         map.pairs()[i].value = child(NodeRef{&pairs[i].value});
       }

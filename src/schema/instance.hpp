@@ -14,7 +14,12 @@
 //   * a node that lies behind more than `kMaxValidationAliasDepth` nested
 //     alias expansions (a chain of merges through aliases, say) is not read:
 //     validation fails with kAliasesTooDeepMessage instead of passing data
-//     it did not look at.
+//     it did not look at;
+//   * text read through aliases is charged to `AliasReadLimits`: reading a
+//     scalar costs its size, and every alias to it reads it again, so many
+//     aliases to a long scalar would cost (aliases x size).  Past the budget
+//     validation fails with kAliasTextTooLargeMessage, never passing data it
+//     did not look at.
 // Merge keys and repeated keys compare as the load reads them (`KeyReading`:
 // its version mode and timestamps); scalars are typed for the keywords under
 // the validation's own mode.
@@ -43,6 +48,28 @@ namespace kestrine {
 
 inline constexpr std::uint32_t kMaxValidationAliasDepth = 100;
 inline constexpr std::string_view kAliasesTooDeepMessage = "aliases nest too deeply to validate";
+// Scalar bytes one validation reads through aliases, as the copy of every
+// alias that validation once made was allowed.
+inline constexpr std::uint64_t kValidationAliasTextBudget = std::uint64_t{64} << 20;
+inline constexpr std::string_view kAliasTextTooLargeMessage = "aliases repeat too much text to validate";
+
+// What one validation may still read through aliases, and why reading
+// stopped (empty while it goes on).
+struct AliasReadLimits {
+  std::uint64_t text_left = kValidationAliasTextBudget;
+  std::string_view stopped;
+
+  // Charges `bytes` read through aliases; false (and `stopped` set) once
+  // they are more than what is left.
+  bool charge(std::size_t bytes) noexcept {
+    if (bytes > text_left) {
+      stopped = kAliasTextTooLargeMessage;
+      return false;
+    }
+    text_left -= bytes;
+    return true;
+  }
+};
 
 // The loaded reading of one validated tree: alias bindings (made when the
 // first alias is met) and mapping folds.  Lives for one validation; the tree
@@ -60,17 +87,21 @@ class InstanceView {
   MappingFolds& folds() noexcept { return folds_; }
 
   // The members of `mapping` when they differ from its pairs (merge keys, or
-  // keys that are one key once loaded), else null.
-  const FoldedMapping<NodeRef>* members(const YamlNode& mapping) {
-    return folds_.needs_fold(mapping) ? &folds_.fold(mapping) : nullptr;
+  // keys that are one key once loaded), else null.  `through_aliases`: the
+  // mapping is read through an alias, so it may be read many times: the
+  // answer is kept (see MappingFolds::members).
+  const FoldedMapping<NodeRef>* members(const YamlNode& mapping, bool through_aliases) {
+    return folds_.members(mapping, through_aliases);
   }
 
   // The loaded value of `ref`, whose own alias depth is `depth`: scalars
   // resolved under `mode` (never Tagged or Timestamp), collections item by
   // item with their loaded members, aliases followed, an alias to nothing
-  // Null.  Sets `too_deep` (and stops descending) past the alias depth
-  // limit.  Texts refer to the tree; collections are allocated in `arena`.
-  YamlValue to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, bool& too_deep);
+  // Null.  Scalars read through aliases (depth above 0) are charged to
+  // `limits`; past the alias depth limit or the budget it sets
+  // `limits.stopped` and stops descending.  Texts refer to the tree;
+  // collections are allocated in `arena`.
+  YamlValue to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, AliasReadLimits& limits);
 
  private:
   VersionMode mode_;

@@ -190,6 +190,8 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
   list(kAnyOf, out.has_any_of, out.any_of);
   list(kOneOf, out.has_one_of, out.one_of);
   if (kw[kNot] != nullptr) out.not_schema = intern(*kw[kNot]);
+  out.reads_members = out.object_keywords || out.enum_values != nullptr || out.const_value != nullptr ||
+                      !out.all_of.empty() || out.has_any_of || out.has_one_of || out.not_schema != nullptr;
 }
 
 void SchemaSet::compile_objects(const SchemaKeywords& kw, CompiledSchema& out) {

@@ -131,6 +131,11 @@ struct CompiledSchema {
   std::vector<const CompiledSchema*> all_of, any_of, one_of;
   const CompiledSchema* not_schema = nullptr;
 
+  // A mapping instance is prepared (its loaded members worked out) for the
+  // object keywords, `enum` and `const`, and for combinators, whose branches
+  // share the preparation.
+  bool reads_members = false;
+
   // The schema of a member named `name` under `properties`, or null.
   const CompiledSchema* property(std::string_view name) const noexcept;
 };

@@ -120,10 +120,10 @@ std::string Walker<Adapter>::number_text(const Instance& inst, double x) const {
 
 template <class Adapter>
 void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, const PathLink* path,
-                               std::uint32_t ref_depth, FailureList& out) {
+                               std::uint32_t ref_depth, FailureList& out, bool prepared) {
   if (s.form == SchemaForm::AcceptAll) return;
   if (adapter_.too_deep(given)) {
-    fail_too_deep(given, path);
+    fail_unreadable(given, path, kAliasesTooDeepMessage);
     return;
   }
   if (s.form == SchemaForm::RejectAll) {
@@ -131,7 +131,7 @@ void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, c
     return;
   }
   if (s.has_ref) {
-    follow_ref(given, s, path, ref_depth, out);
+    follow_ref(given, s, path, ref_depth, out, prepared);
     return;
   }
   const InstanceKind kind = adapter_.kind(given);
@@ -139,9 +139,15 @@ void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, c
     state_.undecided = true;
     return;
   }
+  // Every keyword below may read the whole text, once per alias to it.
+  if (kind == InstanceKind::Scalar && !read_through_aliases(given, path, adapter_.alias_text(given))) return;
   Instance inst = given;
-  if (kind == InstanceKind::Mapping && (s.object_keywords || s.enum_values != nullptr || s.const_value != nullptr))
+  // Preparing reads every key of the mapping: it is done once, and the
+  // prepared instance handed on to the branches of combinators.
+  if (kind == InstanceKind::Mapping && !prepared && s.reads_members) {
     adapter_.prepare(inst);
+    prepared = true;
+  }
   const YamlValue summary = adapter_.summary(inst, scratch_);
   check_values(inst, s, summary, path, out);
   if (stopped(out)) return;
@@ -161,12 +167,12 @@ void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, c
     CollectionChecks<Adapter>(*this).check_array(inst, s, path, out);
     if (stopped(out)) return;
   }
-  check_combinators(inst, s, path, ref_depth, out);
+  check_combinators(inst, s, path, ref_depth, out, prepared);
 }
 
 template <class Adapter>
 void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, const PathLink* path,
-                                 std::uint32_t ref_depth, FailureList& out) {
+                                 std::uint32_t ref_depth, FailureList& out, bool prepared) {
   if (ref_depth > kSchemaMaxRefDepth || state_.ref_budget == 0) {
     fail(inst, path, out, [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
     return;
@@ -176,7 +182,7 @@ void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, 
     fail(inst, path, out, [&] { return "unresolvable schema $ref '" + std::string(s.ref) + "'"; });
     return;
   }
-  descend(inst, *s.ref_target, path, ref_depth + 1, out);
+  descend(inst, *s.ref_target, path, ref_depth + 1, out, prepared);
 }
 
 // `type`, `enum` and `const`.
@@ -253,22 +259,22 @@ void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s
 
 template <class Adapter>
 void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSchema& s, const PathLink* path,
-                                        std::uint32_t ref_depth, FailureList& out) {
+                                        std::uint32_t ref_depth, FailureList& out, bool prepared) {
   for (const CompiledSchema* sub : s.all_of) {
-    descend(inst, *sub, path, ref_depth, out);
+    descend(inst, *sub, path, ref_depth, out, prepared);
     if (stopped(out)) return;
   }
   // Whether the instance passes `sub`, failures kept private.
   const auto passes = [&](const CompiledSchema& sub) {
     FailureList branch;
-    descend(inst, sub, path, ref_depth, branch);
+    descend(inst, sub, path, ref_depth, branch, prepared);
     return !branch.failed;
   };
   if (s.has_any_of) {
     bool matched = false;
     for (const CompiledSchema* sub : s.any_of) {
       matched = passes(*sub);
-      if (state_.undecided) return;
+      if (halted()) return;
       if (matched) break;
     }
     if (!matched) fail(inst, path, out, [] { return std::string("value does not match any of the anyOf schemas"); });
@@ -278,7 +284,7 @@ void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSche
     std::size_t count = 0;
     for (const CompiledSchema* sub : s.one_of) {
       count += passes(*sub) ? 1 : 0;
-      if (state_.undecided) return;
+      if (halted()) return;
     }
     if (count != 1) {
       fail(inst, path, out, [&] {
@@ -289,7 +295,7 @@ void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSche
   }
   if (s.not_schema != nullptr) {
     const bool matched = passes(*s.not_schema);
-    if (state_.undecided) return;
+    if (halted()) return;
     if (matched) fail(inst, path, out, [] { return std::string("value must not match the 'not' schema"); });
   }
 }
@@ -342,9 +348,10 @@ bool holds_double_less(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             KeyReading reading) {
+                                             KeyReading reading, std::uint64_t alias_text_budget) {
   InstanceView view(root, yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12, reading);
   WalkState state{schemas, /*keep_first=*/true};
+  state.aliases.text_left = alias_text_budget;
   Walker<NodeAdapter> walker(state, NodeAdapter{&view});
   FailureList own{/*own=*/true};
   NodeInstance top;

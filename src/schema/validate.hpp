@@ -62,9 +62,11 @@ struct ValidationError {
 
 // The first failure of `root` against the schema, or nothing when it is
 // valid.  The tree is read as the load returns it (schema/instance.hpp):
-// `reading` is how the load compared keys (merge keys, repeated keys).
+// `reading` is how the load compared keys (merge keys, repeated keys);
+// `alias_text_budget` the scalar bytes it may read through aliases.
 std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             KeyReading reading);
+                                             KeyReading reading,
+                                             std::uint64_t alias_text_budget = kValidationAliasTextBudget);
 
 enum class ValueVerdict : std::uint8_t { Valid, Invalid, Undecided };
 

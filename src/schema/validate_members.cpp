@@ -9,18 +9,22 @@ namespace kestrine::schema_walk {
 
 namespace {
 
-enum class Presence : std::uint8_t { Present, Absent, Undecided };
+// Stopped: the walk stopped (the keys cost more text than aliases may
+// read), the failure is recorded.
+enum class Presence : std::uint8_t { Present, Absent, Undecided, Stopped };
 
 // Mappings up to this size are searched member by member.
 constexpr std::size_t kLinearMembers = 32;
 
 // Whether a mapping instance has a member with a given scalar key; a large
-// mapping is indexed on the first question.
+// mapping is indexed on the first question (the keys hashed in full, so
+// charged when read through aliases).
 template <class Adapter>
 class MemberNames {
  public:
   using Instance = typename Adapter::Instance;
-  MemberNames(const Adapter& adapter, const Instance& inst) : adapter_(adapter), inst_(inst) {}
+  MemberNames(Walker<Adapter>& walker, const Instance& inst, const PathLink* path)
+      : walker_(walker), adapter_(walker.adapter()), inst_(inst), path_(path) {}
 
   Presence find(std::string_view name) {
     const std::size_t n = adapter_.size(inst_);
@@ -38,6 +42,8 @@ class MemberNames {
       names_.reserve(n);
       for (std::size_t i = 0; i < n; ++i) {
         const MemberKey key = adapter_.key(inst_, i);
+        if (key.through_aliases && !walker_.read_through_aliases(inst_, path_, key.text.size()))
+          return Presence::Stopped;
         if (key.kind == MemberKey::Kind::Text) names_.insert(key.text);
         unknown_ = unknown_ || key.kind == MemberKey::Kind::Undecided;
       }
@@ -47,8 +53,10 @@ class MemberNames {
   }
 
  private:
+  Walker<Adapter>& walker_;
   const Adapter& adapter_;
   Instance inst_;
+  const PathLink* path_;
   bool indexed_ = false;
   bool unknown_ = false;
   SeededHashSet<std::string_view> names_;
@@ -58,10 +66,12 @@ class MemberNames {
 
 template <class Adapter>
 template <class Visit>
-void CollectionChecks<Adapter>::for_each_named_member(const Instance& inst, Visit&& visit) {
+void CollectionChecks<Adapter>::for_each_named_member(const Instance& inst, const PathLink* path, Visit&& visit) {
   const std::size_t n = a_.size(inst);
   for (std::size_t i = 0; i < n; ++i) {
     const MemberKey key = a_.key(inst, i);
+    // Looking a key up hashes and searches its whole text, once per alias.
+    if (key.through_aliases && !w_.read_through_aliases(inst, path, key.text.size())) return;
     if (key.kind == MemberKey::Kind::Skip) continue;
     if (key.kind == MemberKey::Kind::Undecided) {
       w_.state().undecided = true;
@@ -74,9 +84,10 @@ void CollectionChecks<Adapter>::for_each_named_member(const Instance& inst, Visi
 template <class Adapter>
 void CollectionChecks<Adapter>::check_object(const Instance& inst, const CompiledSchema& s, const PathLink* path,
                                              std::uint32_t ref_depth, FailureList& out) {
-  MemberNames<Adapter> names(a_, inst);
+  MemberNames<Adapter> names(w_, inst, path);
   for (std::string_view name : s.required) {
     const Presence presence = names.find(name);
+    if (presence == Presence::Stopped) return;
     if (presence == Presence::Undecided) {
       w_.state().undecided = true;
       return;
@@ -118,7 +129,7 @@ void CollectionChecks<Adapter>::check_object(const Instance& inst, const Compile
 template <class Adapter>
 void CollectionChecks<Adapter>::check_members(const Instance& inst, const CompiledSchema& s, const PathLink* path,
                                               FailureList& out) {
-  for_each_named_member(inst, [&](std::size_t i, std::string_view name) {
+  for_each_named_member(inst, path, [&](std::size_t i, std::string_view name) {
     const PathLink link{path, name};
     const Instance value = a_.value(inst, i);
     bool matched = false;
@@ -147,7 +158,7 @@ void CollectionChecks<Adapter>::check_members(const Instance& inst, const Compil
 template <class Adapter>
 void CollectionChecks<Adapter>::check_property_names(const Instance& inst, const CompiledSchema& s,
                                                      const PathLink* path, FailureList& out) {
-  for_each_named_member(inst, [&](std::size_t i, std::string_view name) {
+  for_each_named_member(inst, path, [&](std::size_t i, std::string_view name) {
     const PathLink link{path, name};
     w_.descend_member(a_.key_as_name(inst, i), *s.property_names, &link, out);
     return !w_.stopped(out);
@@ -158,10 +169,11 @@ void CollectionChecks<Adapter>::check_property_names(const Instance& inst, const
 template <class Adapter>
 void CollectionChecks<Adapter>::check_dependencies(const Instance& inst, const CompiledSchema& s,
                                                    const PathLink* path, std::uint32_t ref_depth, FailureList& out) {
-  MemberNames<Adapter> names(a_, inst);
+  MemberNames<Adapter> names(w_, inst, path);
   // A member's presence, or nothing when the instance form cannot tell.
   const auto present = [&](std::string_view name) -> std::optional<bool> {
     const Presence p = names.find(name);
+    if (p == Presence::Stopped) return std::nullopt;
     if (p == Presence::Undecided) {
       w_.state().undecided = true;
       return std::nullopt;
@@ -173,7 +185,7 @@ void CollectionChecks<Adapter>::check_dependencies(const Instance& inst, const C
     if (!has) return;
     if (!*has) continue;
     if (d.schema != nullptr) {
-      w_.descend(inst, *d.schema, path, ref_depth, out);
+      w_.descend(inst, *d.schema, path, ref_depth, out, /*prepared=*/true);
       if (w_.stopped(out)) return;
       continue;
     }
@@ -225,7 +237,7 @@ void CollectionChecks<Adapter>::check_array(const Instance& inst, const Compiled
   for (std::size_t i = 0; i < n && !found; ++i) {
     FailureList branch;
     w_.descend_member(a_.item(inst, i), *s.contains, path, branch);
-    if (w_.state().undecided) return;
+    if (w_.halted()) return;
     found = !branch.failed;
   }
   if (!found) w_.fail(inst, path, out, [] { return std::string("no array item matches the 'contains' schema"); });

@@ -53,6 +53,7 @@ enum class InstanceKind : std::uint8_t { Null, Scalar, Sequence, Mapping, Undeci
 struct MemberKey {
   enum class Kind : std::uint8_t { Text, Skip, Undecided } kind = Kind::Skip;
   std::string_view text;
+  bool through_aliases = false;  // the key, or its mapping, is read through an alias
 };
 
 // ---- instance forms ---------------------------------------------------------
@@ -85,16 +86,16 @@ struct NodeAdapter {
     NodeInstance c;
     c.node = r.node;
     c.list = r.list;
-    c.aliases = parent.aliases > UINT32_MAX - r.aliases ? UINT32_MAX : parent.aliases + r.aliases;
+    c.aliases = add_alias_counts(parent.aliases, r.aliases);
     c.place = ref.node != nullptr && ref.node->is_alias() ? ref.node : r.node == nullptr ? place : nullptr;
-    c.secret = parent.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
+    c.secret = parent.secret || r.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
                (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
     return c;
   }
   bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
   // Resolves a mapping's loaded members before keywords read them.
   void prepare(NodeInstance& i) const {
-    if (i.node != nullptr && i.node->is_mapping() && !i.as_name) i.members = view->members(*i.node);
+    if (i.node != nullptr && i.node->is_mapping() && !i.as_name) i.members = view->members(*i.node, i.aliases > 0);
   }
   InstanceKind kind(const NodeInstance& i) const noexcept {
     if (i.list != nullptr) return InstanceKind::Sequence;
@@ -120,10 +121,16 @@ struct NodeAdapter {
     if (i.node->is_mapping()) return YamlValue::empty_mapping();
     return YamlValue::null();
   }
-  // The loaded value; `too_deep` is set when it lies past the alias depth limit.
-  YamlValue to_value(const NodeInstance& i, ValueArena& arena, bool& too_deep) const {
+  // The loaded value; `limits.stopped` is set when it cannot be read whole.
+  YamlValue to_value(const NodeInstance& i, ValueArena& arena, AliasReadLimits& limits) const {
     if (i.as_name) return arena.make_string_ref(i.name);
-    return view->to_value(NodeRef{i.node, i.list, 0, false}, i.aliases, arena, too_deep);
+    return view->to_value(NodeRef{i.node, i.list, 0, false}, i.aliases, arena, limits);
+  }
+  // The bytes a scalar instance lets the keywords read through aliases.
+  std::size_t alias_text(const NodeInstance& i) const noexcept {
+    if (i.aliases == 0) return 0;
+    if (i.as_name) return i.name.size();
+    return i.node != nullptr && i.node->is_scalar() ? i.node->text().size() : 0;
   }
   std::size_t size(const NodeInstance& i) const noexcept {
     if (i.list != nullptr) return i.list->items.size();
@@ -138,16 +145,16 @@ struct NodeAdapter {
     return child(i, NodeRef{&i.node->items()[k]});
   }
   MemberKey key(const NodeInstance& i, std::size_t k) const {
-    const YamlNode* key = nullptr;
+    NodeRef key;
     if (i.members != nullptr) {
       const FoldedPair<NodeRef>& p = i.members->pairs[k];
       if (p.merge_text_key || p.key.merge_text) return MemberKey{MemberKey::Kind::Text, "<<"};
-      key = follow(p.key).node;
+      key = follow(p.key);
     } else {
-      key = follow(NodeRef{&i.node->pairs()[k].key}).node;
+      key = follow(NodeRef{&i.node->pairs()[k].key});
     }
-    if (key == nullptr || !key->is_scalar()) return MemberKey{};
-    return MemberKey{MemberKey::Kind::Text, key->text()};
+    if (key.node == nullptr || !key.node->is_scalar()) return MemberKey{};
+    return MemberKey{MemberKey::Kind::Text, key.node->text(), i.aliases > 0 || key.aliases > 0};
   }
   // A value the text leaves out ("key:" and nothing) is composed as a null
   // at the all-zero position; its failures are placed at its key instead.
@@ -167,8 +174,9 @@ struct NodeAdapter {
     n.as_name = true;
     const MemberKey key = this->key(i, k);
     n.name = key.text;
-    n.node = i.members != nullptr ? follow(i.members->pairs[k].key).node : follow(NodeRef{&i.node->pairs()[k].key}).node;
-    n.aliases = i.aliases;
+    const NodeRef r = follow(i.members != nullptr ? i.members->pairs[k].key : NodeRef{&i.node->pairs()[k].key});
+    n.node = r.node;
+    n.aliases = add_alias_counts(i.aliases, r.aliases);
     return n;
   }
   Span span(const NodeInstance& i) const noexcept {
@@ -231,6 +239,7 @@ struct ValueAdapter {
     return *v;
   }
   bool too_deep(const YamlValue*) const noexcept { return false; }
+  std::size_t alias_text(const YamlValue*) const noexcept { return 0; }  // no aliases here
   void prepare(const YamlValue*& v) const {
     if (!has_repeated_keys(*v)) return;
     auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data());
@@ -258,7 +267,8 @@ struct WalkState {
   bool keep_first = false;  // build the first record of the own list
   std::uint64_t ref_budget = kSchemaRefBudget;
   bool undecided = false;   // the instance form cannot answer: stop everything
-  bool fatal = false;       // the instance cannot be read (aliases too deep): stop, report it
+  bool fatal = false;       // the instance cannot be read (see AliasReadLimits): stop, report it
+  AliasReadLimits aliases;  // what the node walk may still read through aliases
   std::optional<ValidationError> first;
   PatternMemo patterns;     // answers of the searches made so far
 };
@@ -270,18 +280,22 @@ class Walker {
 
   Walker(WalkState& state, Adapter adapter) : state_(state), adapter_(adapter) {}
 
-  void validate(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                std::uint32_t ref_depth, FailureList& out);
+  // `prepared`: the adapter prepared `inst` already (a combinator or a
+  // `$ref` hands on the instance its schema read).
+  void validate(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
+                FailureList& out, bool prepared = false);
 
   // ---- for the keyword steps ----
   WalkState& state() noexcept { return state_; }
   const Adapter& adapter() const noexcept { return adapter_; }
+  // The whole validation stopped (loops over branches must not go on).
+  bool halted() const noexcept { return state_.undecided || state_.fatal; }
   bool stopped(const FailureList& out) const noexcept {
-    return state_.undecided || state_.fatal || (out.failed && (out.own || !state_.schemas.uses_refs()));
+    return halted() || (out.failed && (out.own || !state_.schemas.uses_refs()));
   }
-  void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-               std::uint32_t ref_depth, FailureList& out) {
-    stack_guarded([&] { validate(inst, schema, path, ref_depth, out); });
+  void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
+               FailureList& out, bool prepared = false) {
+    stack_guarded([&] { validate(inst, schema, path, ref_depth, out, prepared); });
   }
   // A member or an item: its `$ref` chain starts again, and the shared
   // budget grows (see kSchemaRefAllowance).
@@ -290,23 +304,33 @@ class Walker {
     state_.ref_budget += kSchemaRefAllowance;
     descend(inst, schema, path, 0, out);
   }
-  // Stops the validation with kAliasesTooDeepMessage at `at`, whatever list
-  // is being filled: a combinator must not turn data it could not read into
-  // a pass.
-  void fail_too_deep(const Instance& at, const PathLink* path) {
+  // Stops the validation with `message` (why the instance cannot be read)
+  // at `at`, whatever list is being filled: a combinator must not turn data
+  // it could not read into a pass.
+  void fail_unreadable(const Instance& at, const PathLink* path, std::string_view message) {
+    if (state_.fatal) return;  // the first one is reported
     state_.fatal = true;
-    state_.first = ValidationError{std::string(kAliasesTooDeepMessage), render_path(path), adapter_.span(at)};
+    state_.first = ValidationError{std::string(message), render_path(path), adapter_.span(at)};
+  }
+  // Charges `bytes` of text about to be read through aliases at `at`;
+  // false, the validation stopped, once the budget is spent.
+  bool read_through_aliases(const Instance& at, const PathLink* path, std::size_t bytes) {
+    if (bytes == 0 || state_.aliases.charge(bytes)) return true;
+    fail_unreadable(at, path, state_.aliases.stopped);
+    return false;
   }
   // The loaded value of `inst` for a comparing keyword; stops the validation
-  // when it lies too deep.
+  // when it cannot be read.
   std::optional<YamlValue> value_of(const Instance& inst, const PathLink* path, ValueArena& arena) {
-    bool unreadable = false;
-    YamlValue v = adapter_.to_value(inst, arena, unreadable);
-    if (!unreadable) return v;
     if constexpr (std::is_same_v<Adapter, ValueAdapter>) {
+      bool undecided = false;
+      YamlValue v = adapter_.to_value(inst, arena, undecided);
+      if (!undecided) return v;
       state_.undecided = true;  // the node walk reads it
     } else {
-      fail_too_deep(inst, path);
+      YamlValue v = adapter_.to_value(inst, arena, state_.aliases);
+      if (state_.aliases.stopped.empty()) return v;
+      fail_unreadable(inst, path, state_.aliases.stopped);
     }
     return std::nullopt;
   }
@@ -321,8 +345,8 @@ class Walker {
  private:
   // A number as the messages print it; never a secret's value.
   std::string number_text(const Instance& inst, double x) const;
-  void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                  std::uint32_t ref_depth, FailureList& out);
+  void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
+                  FailureList& out, bool prepared);
   void check_values(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
                     const PathLink* path, FailureList& out);
   void check_number(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,
@@ -330,7 +354,7 @@ class Walker {
   void check_string(const Instance& inst, const CompiledSchema& schema, std::string_view text,
                     const PathLink* path, FailureList& out);
   void check_combinators(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
-                         std::uint32_t ref_depth, FailureList& out);
+                         std::uint32_t ref_depth, FailureList& out, bool prepared);
 
   WalkState& state_;
   Adapter adapter_;
@@ -360,7 +384,7 @@ class CollectionChecks {
   // Calls visit(index, key text) for the members with a scalar key, in
   // order, until it returns false.
   template <class Visit>
-  void for_each_named_member(const Instance& inst, Visit&& visit);
+  void for_each_named_member(const Instance& inst, const PathLink* path, Visit&& visit);
 
   Walker<Adapter>& w_;
   const Adapter& a_;

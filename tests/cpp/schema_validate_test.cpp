@@ -118,6 +118,63 @@ TEST(SchemaInstance, AliasesMergeKeysAndLimits) {
   EXPECT_EQ(first_failure(chain(100), "{properties: {a0: {type: array}}}"), "");  // not read: no failure
 }
 
+// Text read through aliases is charged (here 1000 bytes for a validation;
+// the anchored scalar is 100 bytes): many aliases to a long scalar end in a
+// failure where the budget runs out, never in a pass, whatever keyword
+// reads the text and whatever combinator stands around it.
+TEST(SchemaInstance, TextReadThroughAliasesIsBounded) {
+  const std::string text(100, 'x');
+  const auto aliases = [](const std::string& alias, int n) {
+    std::string list = "[";
+    for (int k = 0; k < n; ++k) list += (k ? ", " : "") + alias;
+    return list + "]";
+  };
+  const std::string scalar = "a: &a " + text + "\n";
+  const std::string key = "k: &k " + text + "\n";
+  const std::string mapping = "m: &m {" + text + ": 1}\n";
+  const std::string stop = "aliases repeat too much text to validate at ";
+  const struct {
+    std::string doc;
+    const char* schema;
+    std::string failure;
+  } cases[] = {
+      // Ten reads fit, the eleventh does not.
+      {scalar + "b: " + aliases("*a", 10) + "\n", "{properties: {b: {items: {minLength: 1, pattern: x}}}}", ""},
+      {scalar + "b: " + aliases("*a", 20) + "\n", "{properties: {b: {items: {minLength: 1, pattern: x}}}}",
+       stop + "$.b[10] (2:45)"},
+      // Each visit reads the text again (the anyOf and both branches); a
+      // combinator never turns the stop into a pass.
+      {scalar + "b: " + aliases("*a", 20) + "\n",
+       "{properties: {b: {items: {anyOf: [{maxLength: 1}, {type: string}]}}}}", stop + "$.b[3] (2:17)"},
+      {scalar + "b: " + aliases("*a", 20) + "\n", "{not: {properties: {b: {items: {type: string}}}}}",
+       stop + "$.b[10] (2:45)"},
+      // Keys: an alias as a key, a key of an aliased mapping.
+      {key + "b: " + aliases("{*k : 1}", 20) + "\n", "{properties: {b: {items: {properties: {y: {}}}}}}",
+       stop + "$.b[10] (2:105)"},
+      {mapping + "b: " + aliases("*m", 20) + "\n", "{properties: {b: {items: {patternProperties: {y: {}}}}}}",
+       stop + "$.b[10] (2:45)"},
+      {mapping + "b: " + aliases("*m", 20) + "\n", "{properties: {b: {items: {propertyNames: {maxLength: 1000}}}}}",
+       stop + "$.b[5] (2:25)"},
+      // Comparing keywords read whole values.
+      {scalar + "b: &b [*a, *a, *a]\nc: " + aliases("*b", 20) + "\n", "{properties: {c: {uniqueItems: true}}}",
+       stop + "$.c (3:17)"},
+      {scalar + "b: " + aliases("*a", 20) + "\n", "{properties: {b: {items: {enum: [y]}}}}",
+       "value is not one of the allowed enum values at $.b[0] (2:5)"},
+      // The document's own text is read once: never charged.
+      {"a: " + std::string(5000, 'x') + "\n", "{properties: {a: {minLength: 5000, pattern: x}}}", ""},
+  };
+  for (const auto& c : cases) {
+    const YamlNode root = testing::root_of(c.doc);
+    const TestSchema schema(c.schema);
+    const auto error = validate_root(root, schema.set(), false, KeyReading(VersionMode::Yaml12), 1000);
+    const std::string found = !error ? ""
+                                     : error->message + " at " + error->schema_path + " (" +
+                                           std::to_string(error->span.line + 1) + ":" +
+                                           std::to_string(error->span.column + 1) + ")";
+    EXPECT_EQ(found, c.failure) << c.schema;
+  }
+}
+
 TEST(SchemaCompare, EqualityAcrossForms) {
   const struct {
     const char* a;

@@ -10,6 +10,7 @@
 #include "decode/directives.hpp"  // is_custom_tag
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
+#include "roundtrip/tree/tree_ops.hpp"  // is_secret_node
 #include "util/repeated_text.hpp"
 #include "util/stack_guard.hpp"
 
@@ -17,36 +18,25 @@ namespace kestrine {
 
 namespace {
 
-constexpr std::uint32_t kAliasesMax = UINT32_MAX;
-
-std::uint32_t add_aliases(std::uint32_t a, std::uint32_t b) noexcept {
-  return a > kAliasesMax - b ? kAliasesMax : a + b;
+// A ref of a merge source's fold as the merging mapping sees it: behind
+// `by` more aliases, and secret when the source is.
+NodeRef shifted(NodeRef ref, std::uint32_t by, bool secret) noexcept {
+  ref.aliases = add_alias_counts(ref.aliases, by);
+  ref.secret = ref.secret || secret;
+  return ref;
 }
 
-NodeRef shifted(NodeRef ref, std::uint32_t by) noexcept {
-  ref.aliases = add_aliases(ref.aliases, by);
-  return ref;
+// `ref` leads to a secret's content: it lies in one, or it or the node
+// it stands for (`target`) came from !secret.
+bool leads_to_secret(const NodeRef& ref, const NodeRef& target) noexcept {
+  return ref.secret || (ref.node != nullptr && is_secret_node(*ref.node)) ||
+         (target.node != nullptr && is_secret_node(*target.node));
 }
 
 std::optional<std::string_view> custom_tag(const YamlNode& node) noexcept {
   const auto tag = node.expanded_tag();
   if (tag && is_custom_tag(*tag)) return tag;
   return std::nullopt;
-}
-
-YamlValue scalar_kind_value(const ScalarKind& k, std::string_view text, ValueArena& arena) {
-  switch (k.type) {
-    case ScalarType::Null: return YamlValue::null();
-    case ScalarType::Bool: return YamlValue::of_bool(k.boolean);
-    case ScalarType::Int: return YamlValue::of_int(k.integer);
-    case ScalarType::Float: return YamlValue::of_float(k.real);
-    case ScalarType::BigInt:
-      if (const std::optional<std::string> digits = normalize_int_literal(text)) return arena.make_bigint(*digits);
-      return arena.make_bigint_ref(text);
-    case ScalarType::Merge: return YamlValue::string_literal("<<");
-    case ScalarType::Str: break;
-  }
-  return arena.make_string_ref(text);
 }
 
 YamlValue key_value_rec(const YamlNode& key, KeyReading reading, AliasFollower& aliases, ValueArena& arena) {
@@ -133,27 +123,29 @@ class NodeTree {
   template <class F>
   void source_pairs(const NodeRef& mapping, F&& each) {
     const NodeRef t = folds_.follow(mapping);
+    const bool secret = leads_to_secret(mapping, t);
     const FoldedMapping<NodeRef>& f = folds_.fold(*t.node);
     for (std::size_t i = 0; i < f.pairs.size(); ++i) {
       const FoldedPair<NodeRef>& p = f.pairs[i];
-      NodeRef key = shifted(p.key, t.aliases);
+      NodeRef key = shifted(p.key, t.aliases, secret);
       key.merge_text = key.merge_text || p.merge_text_key;
-      each(key, f.slot == i ? leftover_ref(f.leftover, t.aliases) : shifted(p.value, t.aliases));
+      each(key, f.slot == i ? leftover_ref(f.leftover, t.aliases, secret) : shifted(p.value, t.aliases, secret));
     }
   }
 
   template <class F>
   void source_items(const NodeRef& sequence, F&& each) {
     const NodeRef t = folds_.follow(sequence);
-    for (const YamlNode& item : t.node->items()) each(NodeRef{&item, nullptr, t.aliases, false});
+    const bool secret = leads_to_secret(sequence, t);
+    for (const YamlNode& item : t.node->items()) each(NodeRef{&item, nullptr, t.aliases, false, secret});
   }
 
   bool identity(const NodeRef& key, std::string& out) { return folds_.identity(key, out); }
 
  private:
-  static NodeRef leftover_ref(const MergeLeftover<NodeRef>& l, std::uint32_t aliases) noexcept {
-    if (!l.is_list) return shifted(l.value, aliases);
-    return NodeRef{nullptr, &l, aliases, false};
+  static NodeRef leftover_ref(const MergeLeftover<NodeRef>& l, std::uint32_t aliases, bool secret) noexcept {
+    if (!l.is_list) return shifted(l.value, aliases, secret);
+    return NodeRef{nullptr, &l, aliases, false, secret};
   }
 
   MappingFolds& folds_;
@@ -175,10 +167,31 @@ bool is_text_key(const YamlNode& key, KeyReading reading) noexcept {
 
 }  // namespace
 
+YamlValue scalar_kind_value(const ScalarKind& k, std::string_view text, ValueArena& arena) {
+  switch (k.type) {
+    case ScalarType::Null:
+      return YamlValue::null();
+    case ScalarType::Bool:
+      return YamlValue::of_bool(k.boolean);
+    case ScalarType::Int:
+      return YamlValue::of_int(k.integer);
+    case ScalarType::Float:
+      return YamlValue::of_float(k.real);
+    case ScalarType::BigInt:
+      if (const std::optional<std::string> digits = normalize_int_literal(text)) return arena.make_bigint(*digits);
+      return arena.make_bigint_ref(text);
+    case ScalarType::Merge:
+      return YamlValue::string_literal("<<");
+    case ScalarType::Str:
+      break;
+  }
+  return arena.make_string_ref(text);
+}
+
 NodeRef MappingFolds::follow(NodeRef ref) {
   while (ref.node != nullptr && ref.node->is_alias()) {
     ref.node = aliases_.target(*ref.node);
-    ref.aliases = add_aliases(ref.aliases, 1);
+    ref.aliases = add_alias_counts(ref.aliases, 1);
   }
   return ref;
 }
@@ -201,7 +214,23 @@ bool MappingFolds::identity(const NodeRef& key, std::string& out) {
 }
 
 const FoldedMapping<NodeRef>& MappingFolds::fold(const YamlNode& mapping) {
-  if (auto it = folds_.find(&mapping); it != folds_.end()) return *it->second;
+  if (auto it = folds_.find(&mapping); it != folds_.end() && it->second != nullptr) return *it->second;
+  // Folding may fold (and insert) merge sources first: the slot is found again.
+  std::unique_ptr<FoldedMapping<NodeRef>> folded = compute_fold(mapping);
+  return *folds_.insert_or_assign(&mapping, std::move(folded)).first->second;
+}
+
+const FoldedMapping<NodeRef>* MappingFolds::members(const YamlNode& mapping, bool keep_answer) {
+  if (!mapping.is_mapping()) return nullptr;
+  if (keep_answer) {
+    if (auto it = folds_.find(&mapping); it != folds_.end()) return it->second.get();
+  }
+  if (has_merge_key(mapping.pairs(), reading_.mode) || repeats_keys(mapping)) return &fold(mapping);
+  if (keep_answer) folds_.emplace(&mapping, nullptr);
+  return nullptr;
+}
+
+std::unique_ptr<FoldedMapping<NodeRef>> MappingFolds::compute_fold(const YamlNode& mapping) {
   auto folded = std::make_unique<FoldedMapping<NodeRef>>();
   stack_guarded([&] {
     NodeTree tree(*this);
@@ -211,13 +240,7 @@ const FoldedMapping<NodeRef>& MappingFolds::fold(const YamlNode& mapping) {
         },
         *folded);
   });
-  return *folds_.insert_or_assign(&mapping, std::move(folded)).first->second;
-}
-
-bool MappingFolds::needs_fold(const YamlNode& mapping) {
-  if (!mapping.is_mapping()) return false;
-  if (has_merge_key(mapping.pairs(), reading_.mode)) return true;
-  return repeats_keys(mapping);
+  return folded;
 }
 
 // Whether two keys of `mapping` are one key.  Keys that read as text (the

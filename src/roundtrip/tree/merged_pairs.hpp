@@ -15,7 +15,8 @@
 // A `NodeRef` is a key or value of a folded mapping: a node (an alias is
 // left for the reader to follow), or a list of merge leftovers, with the
 // number of alias expansions the fold went through to reach it (relative to
-// the folded mapping; schema validation bounds the nesting).  Keys compare
+// the folded mapping; schema validation bounds the nesting) and whether it
+// came from a secret's content (is_secret_node) through a merge.  Keys compare
 // as the load reads them (`KeyReading`: the version mode, timestamps;
 // custom-tagged keys keep their tag, aliases stand for their targets), by
 // the decoder's duplicate-key signature: 1, 1.0 and true are one key.
@@ -29,9 +30,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "decode/merge_fold.hpp"
 #include "decode/value.hpp"
+#include "resolver/kind.hpp"
 #include "roundtrip/tree/anchors.hpp"
 #include "roundtrip/tree/ast.hpp"
 #include "roundtrip/tree/duplicates.hpp"
@@ -44,7 +47,20 @@ struct NodeRef {
   const MergeLeftover<NodeRef>* list = nullptr;        // a list of merge leftovers
   std::uint32_t aliases = 0;                           // alias expansions on the way
   bool merge_text = false;                             // a key that reads as the string "<<"
+  // Taken from a merge source that is a secret's content (or lies in one, or
+  // is an alias to one): its parent in the fold is not, so the flag carries it.
+  bool secret = false;
 };
+
+// Two counts of alias expansions added; the sum saturates (any count past
+// a reader's limit is too deep either way).
+inline std::uint32_t add_alias_counts(std::uint32_t a, std::uint32_t b) noexcept {
+  return a > UINT32_MAX - b ? UINT32_MAX : a + b;
+}
+
+// The value of a scalar resolved to `k` from `text` (never Tagged or
+// Timestamp); texts refer to `text`, big integers are normalised in `arena`.
+YamlValue scalar_kind_value(const ScalarKind& k, std::string_view text, ValueArena& arena);
 
 class MappingFolds {
  public:
@@ -56,9 +72,12 @@ class MappingFolds {
   // has its repeated keys collapsed).
   const FoldedMapping<NodeRef>& fold(const YamlNode& mapping);
 
-  // Whether `mapping` reads differently from its pairs: it holds a merge key
-  // or two keys that are one key once loaded.
-  bool needs_fold(const YamlNode& mapping);
+  // The loaded pairs of `mapping` when they differ from its pairs (it holds
+  // a merge key, or two keys that are one key once loaded), else null.  A
+  // fold is kept, as by `fold`; with `keep_answer` a null answer is kept
+  // too, for a mapping read again and again (through aliases): the question
+  // reads every key in full, the answer kept costs one lookup.
+  const FoldedMapping<NodeRef>* members(const YamlNode& mapping, bool keep_answer);
 
   // The node `ref` stands for, aliases followed (counted in `aliases`); a
   // ref to nothing when an alias refers to nothing.  Lists are returned as
@@ -74,9 +93,11 @@ class MappingFolds {
 
  private:
   bool repeats_keys(const YamlNode& mapping);
+  std::unique_ptr<FoldedMapping<NodeRef>> compute_fold(const YamlNode& mapping);
 
   AliasFollower& aliases_;
   KeyReading reading_;
+  // Null: `members` found that the mapping reads as its pairs (kept answer).
   SeededHashMap<const YamlNode*, std::unique_ptr<FoldedMapping<NodeRef>>> folds_;
   std::string scratch_;
 };

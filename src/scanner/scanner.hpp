@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "scanner/event_storage.hpp"
 #include "scanner/span.hpp"
 
 namespace kestrine {
@@ -156,7 +157,7 @@ class TextArena {
 // with StreamStart and ending with the first StreamEnd, and the storage that
 // owned event texts point into.
 struct ScanResult {
-  std::vector<SpannedEvent> events;
+  std::vector<SpannedEvent, EventAllocator<SpannedEvent>> events;
   TextArena arena;
   std::uint32_t file_id = 0;  // the scanner's file_id, shared by every event
   // Every event text is ASCII (the input is, and no escape made a non-ASCII

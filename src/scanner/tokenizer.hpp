@@ -107,7 +107,7 @@ class Tokenizer {
 
   Scanner& scanner_;
   ScanResult& result_;
-  std::vector<SpannedEvent>& out_;
+  std::vector<SpannedEvent, EventAllocator<SpannedEvent>>& out_;
   Reader r_;
   ScanError error_;
 

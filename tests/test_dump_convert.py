@@ -273,14 +273,45 @@ def test_kestrine_tag_values():
     ("!!a!b", "invalid tag \"!!a!b\": a named tag handle"),
     ("!a,b", "invalid tag \"!a,b\": a shorthand tag cannot contain a flow indicator (found ',')"),
     ("!a}", "invalid tag \"!a}\": a shorthand tag cannot contain a flow indicator (found '}')"),
-    # A bare handle reads back as no tag at all.
-    ("!", "invalid tag \"!\": a tag needs a name after its handle"),
-    ("!!", "invalid tag \"!!\": a tag needs a name after its handle"),
 ])
 def test_invalid_tags(tag, message):
     with pytest.raises(KestrineEncodeError) as info:
         kestrine.dumps(KestrineTag(tag, 1))
     assert str(info.value).startswith(message)
+
+
+# The non-specific tag "!" and the bare handle "!!" are written as given, on
+# both roads; what they tag reads back untagged, a scalar as a string.
+@pytest.mark.parametrize("represent", [None, lambda o: None], ids=["plain", "represent"])
+@pytest.mark.parametrize("tag", ["!", "!!"])
+@pytest.mark.parametrize("make, option, text, back", [
+    (lambda t: {"a": KestrineTag(t, 12)}, 0, "a: {t} 12\n", {"a": "12"}),
+    (lambda t: {"a": KestrineTag(t, "12")}, 0, 'a: {t} "12"\n', {"a": "12"}),
+    (lambda t: {"a": KestrineTag(t, None)}, 0, "a: {t}\n", {"a": ""}),
+    (lambda t: {"a": KestrineTag(t, [1, 2])}, 0, "a: {t}\n  - 1\n  - 2\n", {"a": [1, 2]}),
+    (lambda t: {"a": KestrineTag(t, {"x": 1})}, 0, "a: {t}\n  x: 1\n", {"a": {"x": 1}}),
+    (lambda t: {"a": KestrineTag(t, [1, 2])}, kestrine.OPT_FLOW_STYLE, "{{a: {t} [1, 2]}}\n", {"a": [1, 2]}),
+    (lambda t: [KestrineTag(t, "x"), KestrineTag(t, 3)], kestrine.OPT_FLOW_STYLE, "[{t} x, {t} 3]\n", ["x", "3"]),
+    (lambda t: KestrineTag(t, 12), 0, "{t} 12\n", "12"),
+    (lambda t: {KestrineTag(t, "k"): 1, KestrineTag(t, "j"): 2}, 0, "{t} k: 1\n? {t} j\n: 2\n",
+     {"k": 1, "j": 2}),
+])
+def test_bare_tag_handles(represent, tag, make, option, text, back):
+    written = d(make(tag), option=option, represent=represent)
+    assert written == text.format(t=tag)
+    for road in (0, kestrine.OPT_ROUND_TRIP):
+        loaded = kestrine.loads(written, option=road)
+        assert (loaded.to_dict() if road else loaded) == back
+
+
+def test_passed_through_bare_tags_dump_back():
+    value = kestrine.loads("a: ! 12", option=kestrine.OPT_PASSTHROUGH_TAG)
+    assert (value["a"].tag, value["a"].value) == ("!", "12")
+    for represent in (None, lambda o: None):
+        text = kestrine.dumps(value, represent=represent)
+        assert text == b'a: ! "12"\n'
+        again = kestrine.loads(text, option=kestrine.OPT_PASSTHROUGH_TAG)
+        assert (again["a"].tag, again["a"].value) == ("!", "12")
 
 
 def test_serializers():

@@ -100,9 +100,6 @@ PyStatus check_tag(std::string_view tag) {
     }
     return {};
   }
-  // "!" alone is the non-specific tag and "!!" names nothing: either reads
-  // back as no tag at all.
-  if (tag == "!" || tag == "!!") return fail(invalid_tag(tag, "a tag needs a name after its handle"));
   {
     const std::size_t handle = tag.starts_with("!!") ? 2 : 1;
     if (tag.substr(handle).find('!') != std::string_view::npos) {

@@ -271,6 +271,30 @@ def test_requested_styles_that_would_change_the_text_are_refused(text, style, re
                                f"({reason}); use \"double\" or the default style")
 
 
+# A plain "<<" key would read back as a merge key and take its pair with it:
+# it is quoted, as the automatic style quotes it.  Elsewhere "<<" stays
+# plain, and so does a tagged key (the tag says what it is).
+@pytest.mark.parametrize("option, text", [
+    (0, '"<<":\n  x: 1\nv: <<\nt: !t <<\n'),
+    (kestrine.OPT_SINGLE_QUOTES, "'<<':\n  x: 1\nv: <<\nt: !t <<\n"),
+    (kestrine.OPT_YAML_1_1, '"<<":\n  x: 1\nv: <<\nt: !t <<\n'),
+    (kestrine.OPT_FLOW_STYLE, '{"<<": {x: 1}, v: <<, t: !t <<}\n'),
+])
+def test_a_plain_merge_key_text_stays_a_key(option, text):
+    def plain(o):
+        if o == "<<":
+            return KestrineScalar("<<", style="plain")
+        return KestrineScalar("<<", style="plain", tag="!t") if o == "T" else None
+
+    data = {"<<": {"x": 1}, "v": "<<", "t": "T"}
+    assert rd(data, plain, option=option) == text
+    back = {"<<": {"x": 1}, "v": "<<", "t": "<<"}
+    assert kestrine.loads(text, option=option & kestrine.OPT_YAML_1_1) == back
+    assert kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP).to_dict() == back
+    tagged_key = rd({"T": 1}, plain, option=option)
+    assert kestrine.loads(tagged_key) == {"<<": 1}
+
+
 # ---------------------------------------------------------------------------
 # Comments and flow
 

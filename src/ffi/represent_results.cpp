@@ -3,6 +3,7 @@
 #include <string>
 
 #include "emit_util/scalar_text.hpp"
+#include "ffi/convert/node_bridge.hpp"
 #include "ffi/represent_impl.hpp"
 #include "ffi/types/mapping.hpp"
 #include "ffi/types/scalar.hpp"
@@ -69,6 +70,12 @@ PyStatus scalar_descriptor_node(const ScalarFields& f, Place place, bool prefer_
       return fail(PyErr::value_error("a " + std::string(scalar_style_name(style)) +
                                      " scalar cannot represent this value without changing it on reload (" +
                                      std::string(*reason) + "); use \"double\" or the default style"));
+    }
+    // A plain untagged "<<" key reads back as a merge key, and its pair
+    // would vanish into the mapping; quoted, it stays the key it names.
+    if (style == ScalarStyle::Plain && place.is_key && !tag &&
+        resolve_scalar_kind(mode, f.value, false, std::nullopt).type == ScalarType::Merge) {
+      style = quoted_string_style(f.value, prefer_double);
     }
   } else {
     bool keep_tag = false;

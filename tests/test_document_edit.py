@@ -704,7 +704,7 @@ def test_save(tmp_path):
     assert doc.origin is None
     assert [outcome(call) for call in (lambda: doc.save(1), lambda: doc.set_origin(None))] == [
         "TypeError: save() argument 'path' must be str, not int",
-        "TypeError: set_origin() argument 'path' must be str, not NoneType"]
+        "TypeError: set_origin() argument 'path' must be str, not None"]
     # An existing file keeps its permission bits; a link keeps leading to the file it replaced.
     kept = tmp_path / "kept.yaml"
     kept.write_bytes(b"old\n")

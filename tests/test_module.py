@@ -1,6 +1,7 @@
 """The compiled module as Python sees it after import: names, order,
 constants, signatures and class objects."""
 
+import collections
 import inspect
 import pickle
 import re
@@ -240,3 +241,31 @@ def test_argument_errors_use_the_interpreter_messages():
         assert message == "loads() got an unexpected keyword argument 'opton'. Did you mean 'option'?"
     else:
         assert message == "'opton' is an invalid keyword argument for loads()"
+
+
+@pytest.mark.parametrize("name", ["dumps", "to_json"])
+@pytest.mark.parametrize("kwargs", [{"option": "1"}, {"option": 1.5}, {"option": -1}, {"option": 1 << 64},
+                                    {"opton": 1}, {"bogus": 1}])
+def test_dump_argument_errors_are_worded_as_those_of_loads(name, kwargs):
+    def error(fn, data):
+        with pytest.raises((TypeError, OverflowError)) as info:
+            fn(data, **kwargs)
+        return type(info.value), str(info.value).replace(fn.__name__ + "()", "f()"), \
+            getattr(info.value, "__notes__", None)
+
+    assert error(getattr(kestrine, name), {}) == error(kestrine.loads, "a")
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"width": "1"}, "dumps() argument 'width' must be int, not str"),
+    ({"width": -1}, "dumps() argument 'width': can't convert negative int to unsigned"),
+    ({"serializers": []}, "dumps() argument 'serializers' must be dict, not list"),
+    # The type as the interpreter names it: the module of a built-in type too.
+    ({"serializers": collections.deque()}, "dumps() argument 'serializers' must be dict, not collections.deque"),
+    ({"option": collections.deque()}, "dumps() argument 'option' must be int, not collections.deque"),
+])
+def test_dumps_argument_errors_name_the_function_and_argument(kwargs, message):
+    with pytest.raises((TypeError, OverflowError)) as info:
+        kestrine.dumps(1, **kwargs)
+    assert str(info.value) == message
+    assert info.value.__notes__ == [f"while processing '{next(iter(kwargs))}'"]

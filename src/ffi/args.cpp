@@ -242,7 +242,7 @@ PyErr argument_type_error(std::string_view function, std::string_view argument, 
   std::string message;
   if (!function.empty()) message.append(function).append("() ");
   message.append("argument '").append(argument).append("' must be ").append(expected).append(", not ");
-  message += type_name_text(Py_TYPE(got));
+  message += got == Py_None ? "None" : Py_TYPE(got)->tp_name;
   return PyErr::type_error(message);
 }
 

@@ -35,7 +35,8 @@ PyStatus parse_tuple_dict(const ArgSpec& spec, PyObject* args, PyObject* kwargs,
                           PyObject** out);
 
 // TypeError "{function}() argument '{argument}' must be {expected}, not
-// {type}", as the interpreter's own argument parsing words it (without the
+// {type}", as the interpreter's own argument parsing words it: the type by
+// its tp_name ("collections.deque"), None as "None" (without the
 // "{function}() " part when `function` is empty: a property setter).
 PyErr argument_type_error(std::string_view function, std::string_view argument, std::string_view expected,
                           PyObject* got);
@@ -54,7 +55,7 @@ inline PyObject* none_as_absent(PyObject* arg) noexcept { return arg == Py_None 
 // '{name}'".  `function` as for argument_type_error.
 //
 //   KESTRINE_ASSIGN_OR_RETURN(const Options option, read_u64_argument(a[1], "option", "loads"));
-PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name, std::string_view function = {});
+PyResult<std::uint64_t> read_u64_argument(PyObject* arg, const char* name, std::string_view function);
 
 // Adds the note "while processing '{name}'" to an argument error.
 PyErr with_argument_note(PyErr err, const char* name) noexcept;

@@ -15,8 +15,7 @@ namespace {
 // The document argument, or TypeError naming `doc`.
 PyResult<DocumentData*> document_argument(const char* fname, PyObject* doc) {
   if (DocumentData* data = document_data(doc)) return data;
-  return fail(PyErr::type_error(std::string(fname) + "() argument 'doc' must be KestrineDocument, not " +
-                                type_name_text(Py_TYPE(doc))));
+  return fail(argument_type_error(fname, "doc", "KestrineDocument", doc));
 }
 
 // A path as a str key, decoded as os.fsdecode does, so that it opens the

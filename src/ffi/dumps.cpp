@@ -61,14 +61,13 @@ KESTRINE_FUNCTION_BODY(dumps_body) {
   KESTRINE_TRY(parse_fastcall(kDumpsArgs, args, nargs, kwnames, arg));
   PyObject* const obj = arg[0];
   PyObject* const default_fn = none_as_absent(arg[1]);
-  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option"));
+  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option", kDumpsArgs.fname));
   PyObject* const serializers = none_as_absent(arg[3]);
   if (serializers != nullptr && !PyDict_Check(serializers)) {
-    PyErr_Format(PyExc_TypeError, "dumps() argument 'serializers' must be dict, not %.200s",
-                 Py_TYPE(serializers)->tp_name);
-    return fail(with_argument_note(PyErr::fetch(), "serializers"));
+    return fail(with_argument_note(argument_type_error(kDumpsArgs.fname, "serializers", "dict", serializers),
+                                   "serializers"));
   }
-  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t width, read_u64_argument(arg[4], "width"));
+  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t width, read_u64_argument(arg[4], "width", kDumpsArgs.fname));
   PyObject* const represent = none_as_absent(arg[5]);
 
   // A round-trip document is written by the round-trip emitter: the text as
@@ -103,7 +102,7 @@ KESTRINE_FUNCTION_BODY(to_json_body) {
   KESTRINE_TRY(parse_fastcall(kToJsonArgs, args, nargs, kwnames, arg));
   PyObject* const obj = arg[0];
   PyObject* const default_fn = none_as_absent(arg[1]);
-  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option"));
+  KESTRINE_ASSIGN_OR_RETURN(const std::uint64_t option, read_u64_argument(arg[2], "option", kToJsonArgs.fname));
   OwnedRef substitute;
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const value, document_substitute(obj, true, substitute));
 

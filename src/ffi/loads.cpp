@@ -76,8 +76,7 @@ PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
 PyResult<std::optional<std::string>> path_argument(const char* fname, const char* name, PyObject* value) {
   if (value == nullptr || value == Py_None) return std::optional<std::string>();
   const auto wrong_type = [&](PyObject* shown) {
-    return PyErr::type_error(std::string(fname) + "() argument '" + name + "' must be str or os.PathLike, not " +
-                             Py_TYPE(shown)->tp_name);
+    return argument_type_error(fname, name, "str or os.PathLike", shown);
   };
   OwnedRef path = OwnedRef::steal(PyOS_FSPath(value));
   if (!path) {

@@ -10,12 +10,6 @@
 namespace kestrine {
 namespace {
 
-PyErr wrong_type(const char* fname, const char* name, const char* expected, PyObject* arg) noexcept {
-  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", fname, name, expected,
-               Py_TYPE(arg)->tp_name);
-  return PyErr::fetch();
-}
-
 bool is_numpy_bool(PyObject* obj) noexcept {
   const char* name = Py_TYPE(obj)->tp_name;
   return std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0;
@@ -24,7 +18,7 @@ bool is_numpy_bool(PyObject* obj) noexcept {
 }  // namespace
 
 PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char* name) {
-  if (!PyUnicode_Check(arg)) return fail(wrong_type(fname, name, "str", arg));
+  if (!PyUnicode_Check(arg)) return fail(argument_type_error(fname, name, "str", arg));
   KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(arg));
   return std::string(text);
 }
@@ -32,7 +26,7 @@ PyResult<std::string> text_argument(PyObject* arg, const char* fname, const char
 PyResult<std::optional<std::string>> optional_text_argument(PyObject* arg, const char* fname,
                                                             const char* name) {
   if (arg == nullptr || arg == Py_None) return std::optional<std::string>();
-  if (!PyUnicode_Check(arg)) return fail(wrong_type(fname, name, "str or None", arg));
+  if (!PyUnicode_Check(arg)) return fail(argument_type_error(fname, name, "str or None", arg));
   KESTRINE_ASSIGN_OR_RETURN(std::string text, text_argument(arg, fname, name));
   return std::optional<std::string>(std::move(text));
 }
@@ -45,7 +39,7 @@ PyResult<std::optional<bool>> flow_argument(PyObject* arg, const char* fname) no
     if (truth < 0) return fail_fetch();
     return std::optional<bool>(truth != 0);
   }
-  return fail(wrong_type(fname, "flow", "bool or None", arg));
+  return fail(argument_type_error(fname, "flow", "bool or None", arg));
 }
 
 PyResult<DescriptorText> extract_comments(PyObject* comment, PyObject* comment_before,

@@ -20,8 +20,7 @@ PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept
     PyObject* parsed[2] = {nullptr, nullptr};
     KESTRINE_TRY(parse_tuple_dict(kTagArgs, args, kwargs, parsed));
     if (!PyUnicode_Check(parsed[0])) {
-      return fail(PyErr::type_error(std::string("KestrineTag() argument 'tag' must be str, not ") +
-                                    Py_TYPE(parsed[0])->tp_name));
+      return fail(argument_type_error(kTagArgs.fname, "tag", "str", parsed[0]));
     }
     KESTRINE_ASSIGN_OR_RETURN(std::string_view text, str_view(parsed[0]));
     KESTRINE_ASSIGN_OR_RETURN(TagObject* obj,

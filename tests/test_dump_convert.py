@@ -84,6 +84,28 @@ def test_integers():
     assert d([MyInt(5), MyInt(2 ** 70)]) == "- 5\n- 1180591620717411303424\n"
 
 
+# Powers of two and their neighbours straddle every width an integer or a
+# float may be held in (32, 53, 63, 64 bits): both writers, every road, and
+# back through both readers, value and type unchanged.
+@pytest.mark.parametrize("k", range(29, 67))
+def test_powers_of_two_and_their_neighbours_read_back(k):
+    values = [sign * (2 ** k + delta) for sign in (1, -1) for delta in (-1, 0, 1)]
+    values += [2.0 ** k, -(2.0 ** k), 2.0 ** k * (1 + 2 ** -52), 2.0 ** -k, float(2 ** k - 1)]
+    data = [values, {str(v): v for v in values}]
+    for represent in (None, lambda o: None):
+        for option in (0, kestrine.OPT_FLOW_STYLE):
+            text = kestrine.dumps(data, option=option, represent=represent)
+            for road in (0, kestrine.OPT_YAML_1_1, kestrine.OPT_ROUND_TRIP):
+                back = kestrine.loads(text, option=road)
+                back = back.to_dict() if road == kestrine.OPT_ROUND_TRIP else back
+                assert back == data and [type(v) for v in back[0]] == [type(v) for v in values]
+        assert kestrine.loads(kestrine.dumps({v: 1 for v in values}, represent=represent)) == {v: 1 for v in values}
+    text = kestrine.to_json(data)
+    assert text == json.dumps(data, separators=(",", ":")).encode()
+    for back in (json.loads(text), kestrine.loads(text)):
+        assert back == data and [type(v) for v in back[0]] == [type(v) for v in values]
+
+
 def test_floats_and_their_subclasses():
     class F(float):
         pass

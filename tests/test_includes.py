@@ -194,6 +194,33 @@ def test_path_arguments_holding_nul_are_refused(tmp_path):
 ROADS = {"located": INC, "annotated": INC | ANN, "round trip": INC | kestrine.OPT_ROUND_TRIP}
 
 
+# A sibling directory whose name extends the root's ("conf-private" beside
+# "conf") shares the root's path as a text prefix, never as a directory.
+@pytest.mark.parametrize("road", ROADS)
+@pytest.mark.parametrize("text", [
+    "v: !include ../conf-private/x.yaml",
+    "v: !include ../conf/../conf-private/x.yaml",
+    "v: !include {sibling}/x.yaml",
+    "v: !include link/x.yaml",
+    "v: !include nested.yaml",
+    "v: !include_dir_list ../conf-private",
+    "v: !include_dir_named ../conf-private",
+    "v: !include_dir_merge_list ../conf-private",
+    "v: !include_dir_merge_named ../conf-private",
+])
+def test_a_sibling_directory_named_like_the_root_is_outside_it(tmp_path, road, text):
+    write(tmp_path, {"conf-private/x.yaml": "secret: 1\n", "conf/y.yaml": "ok: 1\n",
+                     "conf/nested.yaml": "n: !include ../conf-private/x.yaml\n"})
+    os.symlink("../conf-private", tmp_path / "conf/link")
+    root = tmp_path / "conf"
+    for include_dir in (str(root), str(root) + "/"):
+        with pytest.raises(KestrineIncludeConfinementError, match="resolves outside the configured include directory"):
+            load(include_dir, text.format(sibling=tmp_path / "conf-private"), option=ROADS[road])
+    # The root reached through its own name stays inside.
+    loaded = load(root, "v: !include ../conf/y.yaml", option=ROADS[road])
+    assert (loaded.to_dict() if road == "round trip" else loaded) == {"v": {"ok": 1}}
+
+
 @pytest.mark.parametrize("road", ROADS)
 def test_errors_inside_included_files_name_the_file(tmp_path, road):
     write(tmp_path, {"dup.yaml": "a: 1\na: 2\n", "typed.yaml": "port: x\n", "nested.yaml": "n: !include dup.yaml\n",

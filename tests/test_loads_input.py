@@ -115,6 +115,12 @@ def test_byte_order_marks_in_a_document_prefix(text, documents, tmp_path):
 
 # --- failures ------------------------------------------------------------------
 
+def utf16(units, order, mark):
+    """'a: ', the 16-bit code units given (paired or not) and a line feed."""
+    units = [*(0xFEFF,) * mark, *b"a: ", *units, 0x0A]
+    return b"".join(unit.to_bytes(2, order) for unit in units)
+
+
 @pytest.mark.parametrize("data, message", [
     (b"a: \xff", "invalid UTF-8: invalid utf-8 sequence of 1 bytes from index 3"),
     (b"\xe2\x28\xa1", "invalid UTF-8: invalid utf-8 sequence of 1 bytes from index 0"),
@@ -128,6 +134,12 @@ def test_byte_order_marks_in_a_document_prefix(text, documents, tmp_path):
     (b"\xfe\xff\xd8\x00", "invalid UTF-16: unpaired surrogate"),
     (b"\xff\xfe\x00\xdc", "invalid UTF-16: unpaired surrogate"),
     (b"\xff\xfe\x00\xd8a\x00", "invalid UTF-16: unpaired surrogate"),
+    # Either byte order, with a mark or found by the first character: a lone
+    # high or low half, one at the very end, a low half before a high one, and
+    # two high halves before one low half.
+    *[(utf16(units, order, mark), "invalid UTF-16: unpaired surrogate")
+      for units in ([0xD800, 0x78], [0xDBFF], [0xDC00, 0x78], [0xDFFF, 0xD800], [0xD800, 0xD800, 0xDC00])
+      for order in ("little", "big") for mark in (True, False)],
     (b"\x00\x00\xfe\xff\x00\x00\x00", "invalid UTF-32: byte count is not a multiple of 4"),
     (b"\x00\x00\xfe\xff\x00\x11\x00\x00", "invalid UTF-32: not a Unicode scalar value"),
     (b"\xff\xfe\x00\x00\x00\xd8\x00\x00", "invalid UTF-32: not a Unicode scalar value"),

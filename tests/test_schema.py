@@ -219,12 +219,75 @@ def test_round_trip_validates_every_document():
 def test_yaml_version_of_validation():
     schema = {"properties": {"a": {"type": "boolean"}}}
     assert kestrine.loads("a: yes", schema=schema, option=kestrine.OPT_YAML_1_1) == {"a": True}
-    # Under %YAML 1.2 with OPT_PYYAML_COMPAT, only the located and round-trip
-    # roads read scalars as YAML 1.1 for validation.
+    # Under %YAML 1.2 with OPT_PYYAML_COMPAT every road reads scalars with the
+    # strict YAML 1.1 reading, and validates them so.
     text = "%YAML 1.2\n---\na: yes\n"
-    with pytest.raises(KestrineSchemaError, match="expected type boolean, found string"):
-        kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT)
-    kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT | kestrine.OPT_ANNOTATED)
+    for road in ROADS.values():
+        kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT | road)
+
+
+# The validator types a scalar as the load returns it, whatever reads it:
+# version options, %YAML directives, timestamps, tags and styles, on every road.
+TYPED_SCALARS = [
+    "y", "n", "Y", "yes", "No", "on", "OFF", "true", "True", "tRUE", "~", "null", "", "<<",
+    "017", "0o17", "08", "0x1F", "0b101", "-0b11", "1_000", "_1", "1_", "0x_FF", "1:30", "1:30.5", "190:20:30",
+    "1e3", "1E3", "1.0e+3", "1.0e3", "1e+3", ".5", "5.", "+.5e-3", "1_000.5", ".inf", "-.Inf", ".NaN", "2.0", "-0",
+    "+1", "9223372036854775808", "-9223372036854775808", "0xFFFFFFFFFFFFFFFF", "0777777777777777777777",
+    "2001-12-14", "2001-12-14t21:59:43.10-05:00", "2001-12-14 21:59:43.10 -5", "'12'", '"yes"', "|\n  12",
+    "!!str 12", "!!int '12'", "!!float 1", "!!float 1e5", "!!bool yes", "!!bool y", "!!null ''", "!!int 1:30",
+]
+TYPING_OPTIONS = [0, kestrine.OPT_YAML_1_1, kestrine.OPT_PYYAML_COMPAT, kestrine.OPT_UPGRADE_1_1,
+                  kestrine.OPT_TIMESTAMPS, kestrine.OPT_YAML_1_1 | kestrine.OPT_TIMESTAMPS,
+                  kestrine.OPT_UPGRADE_1_1 | kestrine.OPT_TIMESTAMPS,
+                  kestrine.OPT_PYYAML_COMPAT | kestrine.OPT_YAML_1_1]
+TYPING_ROADS = {**ROADS, "includes": kestrine.OPT_INCLUDES, "included file": kestrine.OPT_INCLUDES,
+                "round-trip includes": kestrine.OPT_ROUND_TRIP | kestrine.OPT_INCLUDES}
+
+
+def json_type(value):
+    """The JSON type name of a loaded value; dates and times are strings."""
+    import datetime
+    for kind, name in ((bool, "boolean"), (int, "integer"), (float, "number"), (str, "string"),
+                       (datetime.date, "string"), (type(None), "null"), (dict, "object"), (list, "array")):
+        if isinstance(value, kind):
+            return name
+    raise AssertionError(f"unexpected loaded value {value!r}")
+
+
+def assert_typed_as_loaded(scalar, root):
+    """For every road, option set and directive: the type the validator finds
+    for `x: scalar` (an empty `type` list names it) is the loaded value's."""
+    for road, option in TYPING_ROADS.items():
+        for base in TYPING_OPTIONS:
+            for directive in ("", "%YAML 1.1\n---\n", "%YAML 1.2\n---\n"):
+                if road == "included file":
+                    (root / "inc.yaml").write_text(scalar + "\n")
+                    text = directive + "x: !include inc.yaml\n"
+                else:
+                    text = directive + "x: " + scalar + "\n"
+                kw = {"option": base | option, "include_dir": str(root)}
+                try:
+                    loaded = kestrine.loads(text, **kw)
+                except kestrine.KestrineError:
+                    continue  # not a scalar this road reads
+                value = loaded["x"]
+                if option & kestrine.OPT_ROUND_TRIP:
+                    value = loaded.to_dict()["x"]
+                with pytest.raises(KestrineSchemaError) as err:
+                    kestrine.loads(text, schema={"properties": {"x": {"type": []}}}, **kw)
+                found = str(err.value).split(", found ")[1].split(" at ")[0]
+                assert found == json_type(value), (scalar, road, base, directive, value)
+
+
+@pytest.mark.parametrize("scalar", TYPED_SCALARS)
+def test_scalars_typed_as_loaded(scalar, tmp_path):
+    assert_typed_as_loaded(scalar, tmp_path)
+
+
+@settings(max_examples=60, deadline=None, derandomize=True)
+@given(scalar=st.text(alphabet="0123456789.eE+-_:xobOyYnN~", min_size=1, max_size=8))
+def test_generated_scalars_typed_as_loaded(scalar, tmp_path_factory):
+    assert_typed_as_loaded(scalar, tmp_path_factory.mktemp("typed"))
 
 
 def test_schema_auto_and_schema_ref():

@@ -347,9 +347,9 @@ bool holds_double_less(std::string_view text) noexcept {
 
 }  // namespace
 
-std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             KeyReading reading, std::uint64_t alias_text_budget) {
-  InstanceView view(root, yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12, reading);
+std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, KeyReading reading,
+                                             std::uint64_t alias_text_budget) {
+  InstanceView view(root, reading);
   WalkState state{schemas, /*keep_first=*/true};
   state.aliases.text_left = alias_text_budget;
   Walker<NodeAdapter> walker(state, NodeAdapter{&view});
@@ -361,8 +361,7 @@ std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaS
   return std::move(state.first);
 }
 
-ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11) {
-  (void)yaml11;  // the decoder resolved the scalars already
+ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas) {
   WalkState state{schemas, /*keep_first=*/false};
   ValueMembers members;  // mappings with repeated keys, as the data keeps them
   Walker<ValueAdapter> walker(state, ValueAdapter{&members});

@@ -29,7 +29,8 @@
 //
 // Provenance: `is_secret_node` (roundtrip/tree/tree_ops.hpp) tells a node whose
 // content came from a `!secret` directive; the validator never quotes the
-// value of such a node, or of anything below it, in a message.
+// value of such a node, or of anything below it, nor a key below it (in a
+// message or a path): it shows "<secret>" instead.
 #pragma once
 
 #include <cstdint>

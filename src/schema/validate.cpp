@@ -16,8 +16,6 @@ namespace schema_walk {
 
 namespace {
 
-constexpr std::string_view kSecretShown = "<secret>";
-
 bool type_matches(std::uint8_t bits, const YamlValue& summary) noexcept {
   switch (summary.kind) {
     case ValueKind::Null:
@@ -104,7 +102,7 @@ std::string render_path(const PathLink* link) {
       path += ']';
     } else {
       path += '.';
-      path += (*it)->key;
+      path += (*it)->secret ? kSecretShown : (*it)->key;
     }
   }
   return path;

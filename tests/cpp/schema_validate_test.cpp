@@ -238,7 +238,7 @@ TEST(SchemaValidate, SecretValuesAreNeverQuoted) {
   const TestSchema schema("{properties: {a: {minimum: 10}}}");
   EXPECT_EQ(first_failure(root, schema), "value <secret> is less than minimum 10 at $.a (1:4)");
   EXPECT_EQ(first_failure(root, TestSchema("{properties: {b: {properties: {c: {multipleOf: 5}}}}}")),
-            "value <secret> is not a multiple of 5 at $.b.c (3:6)");
+            "value <secret> is not a multiple of 5 at $.b.<secret> (3:6)");  // a secret's keys too
   EXPECT_EQ(first_failure(root, TestSchema("{properties: {d: {exclusiveMaximum: 2}}}")),
             "value 3 is not less than 2 at $.d (4:4)");
 }

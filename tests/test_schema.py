@@ -61,6 +61,18 @@ KEYWORDS = [
     ({"multipleOf": 0.0001}, "0.0075", None),
     ({"multipleOf": 0.0001}, "0.00751", "value 0.00751 is not a multiple of 0.0001 at $"),
     ({"multipleOf": 0.123456789}, "1e308", "value 1" + "0" * 308 + " is not a multiple of 0.123456789 at $"),
+    # integral values are decided exactly, as written (big integers too);
+    # fractions also within a tolerance that never spans a whole quotient
+    ({"multipleOf": 7}, "1e16", "value 10000000000000000 is not a multiple of 7 at $"),
+    ({"multipleOf": 3}, "1e20", "value 100000000000000000000 is not a multiple of 3 at $"),
+    ({"multipleOf": 0.1}, "1e16", None),
+    ({"multipleOf": 3e-5}, str(10**60), "value 1" + "0" * 60 + " is not a multiple of 0.00003 at $"),
+    ({"multipleOf": 7}, str(BIG ** 3 * 7), None),
+    ({"multipleOf": 7}, str(BIG ** 3 * 7 + 1), "value 7" + "0" * 90 + " is not a multiple of 7 at $"),
+    ({"multipleOf": BIG ** 2}, str(BIG ** 3), None),
+    ({"multipleOf": 3}, "1000000000000000.5", "value 1000000000000000.5 is not a multiple of 3 at $"),
+    ({"multipleOf": 0.1}, "0.30000000000000004", None),
+    ({"multipleOf": 2.5}, "-7.5", None),
     # strings: lengths in code points, patterns found anywhere
     ({"minLength": 2}, "é", "string is shorter than minLength 2 at $"),
     ({"minLength": 1.5}, "a", None),

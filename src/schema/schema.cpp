@@ -168,7 +168,7 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
   number(kExclusiveMinimum, out.exclusive_minimum);
   number(kExclusiveMaximum, out.exclusive_maximum);
   number(kMultipleOf, out.multiple_of);
-  if (kw[kMultipleOf] != nullptr) out.multiple_of_integer = numeric_value(*kw[kMultipleOf]);
+  if (kw[kMultipleOf] != nullptr) out.multiple_of_decimal = DecimalDivisor::of(*kw[kMultipleOf]);
 
   if (kw[kMinLength] != nullptr) out.min_length = schema_integer_limit(*kw[kMinLength]);
   if (kw[kMaxLength] != nullptr) out.max_length = schema_integer_limit(*kw[kMaxLength]);

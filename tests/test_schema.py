@@ -88,6 +88,13 @@ KEYWORDS = [
     ({"pattern": "^[^\\W\\d]+$", "not": {"pattern": "\\p{sc=Greek}"}}, "abc", None),
     ({"pattern": "(?=a)"}, "abc", "schema has an invalid regex pattern /(?=a)/: look-around is not supported: "
                                    "it cannot run in linear time at $"),
+    ({"pattern": r"\w{2000}"}, "abc", r"schema has an invalid regex pattern /\w{2000}/: the pattern is too large at $"),
+    ({"patternProperties": {r"\p{L}{2000}": {}}}, "{}",
+     r"schema has an invalid regex pattern /\p{L}{2000}/: the pattern is too large at $"),
+    # counts above the engine's bound of 1000
+    ({"pattern": "^(?:ab){1200,1200}$"}, "ab" * 1200, None),
+    ({"pattern": "^(?:ab){1200,1200}$"}, "ab" * 1199 + "a", "string does not match pattern /^(?:ab){1200,1200}$/ at $"),
+    ({"pattern": "^a{1001}$"}, "a" * 1002, "string does not match pattern /^a{1001}$/ at $"),
     # combinators and references
     ({"allOf": []}, "1", None),
     ({"anyOf": []}, "1", "value does not match any of the anyOf schemas at $"),
@@ -103,6 +110,14 @@ KEYWORDS = [
     ({"$ref": "#/definitions/any", "type": "string", "definitions": {"any": {}}}, "1", None),
     ({"$ref": "#/definitions/none"}, "1", "unresolvable schema $ref '#/definitions/none' at $"),
     ({"$ref": "#"}, "1", "schema $ref nesting too deep (cyclic reference?) at $"),
+    # pointer escapes: ~1 is "/", ~0 is "~", and ~01 is "~1"
+    ({"$ref": "#/definitions/a~1b", "definitions": {"a/b": {"type": "string"}}}, "1",
+     "expected type string, found integer at $"),
+    ({"$ref": "#/definitions/a~0b", "definitions": {"a~b": {"type": "string"}}}, "1",
+     "expected type string, found integer at $"),
+    ({"$ref": "#/definitions/~01", "definitions": {"~1": {"type": "string"}, "/": {}}}, "1",
+     "expected type string, found integer at $"),
+    ({"$ref": "#/definitions/a/b", "definitions": {"a/b": {}}}, "1", "unresolvable schema $ref '#/definitions/a/b' at $"),
     # arrays
     ({"items": {"type": "string"}}, "[a, 1]", "expected type string, found integer at $[1]"),
     ({"items": [{}], "additionalItems": False}, "[1, 2, 3]", "array has more items than the 1 allowed at $[1]"),
@@ -111,6 +126,17 @@ KEYWORDS = [
     ({"maxItems": 1}, "[1, 2]", "array has more than maxItems 1 at $"),
     ({"uniqueItems": True}, "[1, 1.0]", "array items are not unique at $"),
     ({"uniqueItems": True}, "[1, '1', true]", None),
+    # more than 16 items: compared by hash, with the same verdicts
+    ({"uniqueItems": True}, "[true, '1', " + ", ".join(map(str, range(1, 20))) + "]", None),
+    ({"uniqueItems": True}, "[" + ", ".join(map(str, range(20))) + ", 19.0]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[" + ", ".join(map(str, range(20))) + ", 0x13]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[true, " + ", ".join(map(str, range(2, 20))) + ", yes]", None),
+    ({"uniqueItems": True}, "[" + ", ".join(f"[{i}]" for i in range(17)) + ", [16.0]]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[" + ", ".join(f"{{a: {i}}}" for i in range(17)) + ", {a: 1.5}]", None),
+    ({"uniqueItems": True}, "[" + ", ".join(f"{{a: {i}}}" for i in range(17)) + ", {a: 3.0}]",
+     "array items are not unique at $"),
+    ({"uniqueItems": True}, "[" + ", ".join(map(str, range(20))) + f", {2**64}, 0x1{'0' * 16}]",
+     "array items are not unique at $"),
     ({"contains": {"const": 1}}, "[]", "no array item matches the 'contains' schema at $"),
     ({"contains": {"const": 1}}, "[2, 1.0]", None),
     # objects: keys compare by their text

@@ -1,6 +1,8 @@
 """loads(schema=...): the keywords on YAML instances, on every road; where
 failures are reported; schema="auto" and schema_ref."""
 
+import sys
+
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -406,6 +408,83 @@ def test_schema_object_edited_between_calls():
         for road in ROADS.values():
             found = failure(doc, schema, road)
             assert (found and found[0]) == expected, (doc, schema)
+
+
+def _marked_schemas(count, size=1):
+    """`count` schema objects, each carrying a str of its own (the cache holds
+    a reference to everything it traced, so the str's count tells whether
+    the schema is kept), with `size` properties."""
+    marks = ["".join(("mark-", str(i))) for i in range(count)]
+    schemas = [{"title": mark, "type": "object", "properties": {f"p{k}": {"type": "string"} for k in range(size)}}
+               for mark in marks]
+    return marks, schemas
+
+
+def _counts(marks):
+    return [sys.getrefcount(marks[i]) for i in range(len(marks))]
+
+
+def _kept(marks, counts):
+    """How many marks are referred to more than `counts` says: kept."""
+    return sum(now > count for now, count in zip(_counts(marks), counts))
+
+
+def test_schema_objects_kept_while_in_use():
+    # Many schema objects in rotation are kept once handed over again ...
+    marks, schemas = _marked_schemas(50)
+    counts = _counts(marks)
+    for _ in range(3):
+        for schema in schemas:
+            kestrine.loads("p0: x", schema=schema)
+    assert _kept(marks, counts) == 50
+    with pytest.raises(KestrineSchemaError, match="found integer at \\$.p0"):
+        kestrine.loads("p0: 1", schema=schemas[7])
+    # ... and let go of once the application drops them.
+    del schemas, schema
+    kestrine.loads("a: 1", schema={"type": "object"})
+    assert _kept(marks, counts) == 0
+    # A new schema object at the address of a dropped one is its own schema.
+    for i in range(200):
+        schema = {"type": ["string", "integer"][i % 2]}
+        for _ in range(2):
+            assert failure("x", schema) == (None if i % 2 == 0 else ("expected type integer, found string at $", (1, 1)))
+        del schema
+
+
+def test_schemas_kept_within_a_bound():
+    # 40 schemas of some 4,000 properties each are more than the cache keeps
+    # (64 MiB): the least recently used go, the verdicts stay.
+    marks, schemas = _marked_schemas(40, size=4000)
+    counts = _counts(marks)
+    for _ in range(2):
+        for schema in schemas:
+            kestrine.loads("p3999: x", schema=schema)
+    assert 0 < _kept(marks, counts) < 40
+    assert failure("p3999: 1", schemas[0]) == ("expected type string, found integer at $.p3999", (1, 8))
+
+
+def test_schemas_kept_across_threads():
+    # The cache serves every thread: schema objects in rotation, some
+    # replaced while others are in use, give every thread its own verdicts.
+    import threading
+    schemas = [{"properties": {"a": {"type": ["integer", "string"][k % 2]}}} for k in range(30)]
+    wrong = []
+
+    def work(offset):
+        for i in range(400):
+            k = (i + offset) % len(schemas)
+            if i % 50 == offset:
+                schemas[k] = {"properties": {"a": {"type": ["integer", "string"][k % 2]}}}
+            found = failure("a: 1", schemas[k])
+            if (found is None) != (k % 2 == 0):
+                wrong.append((offset, i, found))
+
+    threads = [threading.Thread(target=work, args=(t,)) for t in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert wrong == []
 
 
 # Verdicts against the jsonschema package on generated data: the YAML text

@@ -151,6 +151,9 @@ class SchemaSet {
   const CompiledSchema& root() const noexcept { return *root_; }
   // Some schema object holds a string "$ref".
   bool uses_refs() const noexcept { return uses_refs_; }
+  // The bytes the set holds, estimated from its containers' capacities,
+  // the programs of its patterns included.
+  std::size_t footprint() const noexcept;
 
  private:
   const CompiledSchema* intern(const YamlValue& value);

@@ -2,7 +2,7 @@
 """Schema validation speed: kestrine.loads(schema=...) against plain loads and
 against peer validators, on the same data in one run.
 
-usage: bench_schema.py [--files N] [--mb MB] [--repeat N] [--out DIR]
+usage: bench_schema.py [--files N] [--rotation N] [--mb MB] [--repeat N] [--out DIR]
 
 Configuration files: the cases of schema_cases/, each a schema in
 the style of the published schemas for configuration files (`$ref`
@@ -13,11 +13,20 @@ definitions, `oneOf`, `patternProperties`, `enum`, `pattern`,
   loads + schema        kestrine.loads(text, schema=SCHEMA), one schema object
                         for every file, as an application keeps it
   ... new schema object the same with a fresh copy of the schema for every
-                        file (made before timing): nothing carries over
+                        file and run (made before timing): nothing carries over
   jsonschema_rs         kestrine.loads(text), then a validator built once
                         (jsonschema_rs.validator_for) checks the data
   jsonschema            the same with jsonschema.Draft6Validator (one pass)
 and the ratio of each to the loads row.
+
+Schemas in rotation: a tool that checks a repository hands over a different
+schema object from file to file.  N schema objects (copies of the cases'
+schemas, each kept by the caller) and ROTATION files, file i checked against
+schema i mod N, for N = 8, 9 and 50:
+  loads                 kestrine.loads(text)
+  loads + schema        kestrine.loads(text, schema=SCHEMAS[i % N])
+  jsonschema_rs         kestrine.loads(text), then the validator built once
+                        for that schema object checks the data
 
 A large document: the generated configuration file of bench_load.py
 (bench/gen_config.py, MB megabytes, default 4) and SCHEMA below, a schema of
@@ -192,7 +201,9 @@ def case_rows(case, files, repeat):
     schema = case.schema
     for text in texts:  # every file must be valid
         kestrine.loads(text, schema=schema)
-    fresh = [copy.deepcopy(schema) for _ in texts]
+    # One set of copies per run (the warm-up and each repeat): an object
+    # handed over again would be one the caller keeps.
+    fresh = iter([[copy.deepcopy(schema) for _ in texts] for _ in range(repeat + 1)])
 
     def loads():
         for text in texts:
@@ -203,7 +214,7 @@ def case_rows(case, files, repeat):
             kestrine.loads(text, schema=schema)
 
     def new_schema_each():
-        for text, s in zip(texts, fresh):
+        for text, s in zip(texts, next(fresh)):
             kestrine.loads(text, schema=s)
 
     fns = {"loads": loads, "loads + schema": with_schema, "... new schema object": new_schema_each}
@@ -238,6 +249,53 @@ def configuration_files(args, lines):
         worst = max(worst, rows[1][1] / plain)
     lines.append(f"  target: loads + schema vs loads, worst case   {worst:6.2f}x   "
                  f"(target <= 2x: {'met' if worst <= 2 else 'NOT met'})")
+
+
+def rotation_rows(count, files, repeat):
+    """(name, seconds) of the rotation rows for `count` schema objects."""
+    schemas = [copy.deepcopy(CASES[k % len(CASES)].schema) for k in range(count)]
+    documents = {case.name: case.documents(max(files // len(CASES), 1)) for case in CASES}
+    pairs = []
+    for i in range(files):
+        k = i % count
+        texts = documents[CASES[k % len(CASES)].name]
+        pairs.append((texts[i // count % len(texts)], schemas[k]))
+    for text, schema in pairs:  # every file must be valid
+        kestrine.loads(text, schema=schema)
+
+    def loads():
+        for text, _ in pairs:
+            kestrine.loads(text)
+
+    def with_schema():
+        for text, schema in pairs:
+            kestrine.loads(text, schema=schema)
+
+    fns = {"loads": loads, "loads + schema": with_schema}
+    validators = {}
+    for name, _ in peer_validators(schemas[0]):
+        if name != "jsonschema_rs":
+            continue  # jsonschema takes minutes here
+        import jsonschema_rs
+        validators = {id(s): jsonschema_rs.validator_for(s).validate for s in schemas}
+
+        def peer():
+            for text, schema in pairs:
+                validators[id(schema)](kestrine.loads(text))
+        fns[name] = peer
+    times = best_times(fns, repeat)
+    return [(name, times[name]) for name in fns]
+
+
+def schemas_in_rotation(args, lines):
+    lines.append(f"schemas in rotation: {args.rotation} files, file i checked against schema i mod N")
+    lines.append(f"  {'schemas / road':40} {'time ms':>9}   vs loads")
+    for count in (8, 9, 50):
+        rows = rotation_rows(count, args.rotation, args.repeat)
+        lines.append(f"  {count} schemas")
+        plain = rows[0][1]
+        for name, seconds in rows:
+            lines.append(f"    {name:38} {seconds * 1e3:9.2f}   {seconds / plain:6.2f}x")
 
 
 def large_document(args, lines):
@@ -295,6 +353,7 @@ def large_document(args, lines):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--files", type=int, default=200)
+    parser.add_argument("--rotation", type=int, default=500)
     parser.add_argument("--mb", type=float, default=4)
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--out", default=str(HERE / "results"))
@@ -302,6 +361,8 @@ def main():
 
     lines = []
     configuration_files(args, lines)
+    lines.append("")
+    schemas_in_rotation(args, lines)
     lines.append("")
     large_document(args, lines)
     write_report(lines, args.out, "bench_schema.txt")

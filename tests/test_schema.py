@@ -1,6 +1,8 @@
 """loads(schema=...): the keywords on YAML instances, on every road; where
 failures are reported; schema="auto" and schema_ref."""
 
+import sys
+
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -61,6 +63,18 @@ KEYWORDS = [
     ({"multipleOf": 0.0001}, "0.0075", None),
     ({"multipleOf": 0.0001}, "0.00751", "value 0.00751 is not a multiple of 0.0001 at $"),
     ({"multipleOf": 0.123456789}, "1e308", "value 1" + "0" * 308 + " is not a multiple of 0.123456789 at $"),
+    # integral values are decided exactly, as written (big integers too);
+    # fractions also within a tolerance that never spans a whole quotient
+    ({"multipleOf": 7}, "1e16", "value 10000000000000000 is not a multiple of 7 at $"),
+    ({"multipleOf": 3}, "1e20", "value 100000000000000000000 is not a multiple of 3 at $"),
+    ({"multipleOf": 0.1}, "1e16", None),
+    ({"multipleOf": 3e-5}, str(10**60), "value 1" + "0" * 60 + " is not a multiple of 0.00003 at $"),
+    ({"multipleOf": 7}, str(BIG ** 3 * 7), None),
+    ({"multipleOf": 7}, str(BIG ** 3 * 7 + 1), "value 7" + "0" * 90 + " is not a multiple of 7 at $"),
+    ({"multipleOf": BIG ** 2}, str(BIG ** 3), None),
+    ({"multipleOf": 3}, "1000000000000000.5", "value 1000000000000000.5 is not a multiple of 3 at $"),
+    ({"multipleOf": 0.1}, "0.30000000000000004", None),
+    ({"multipleOf": 2.5}, "-7.5", None),
     # strings: lengths in code points, patterns found anywhere
     ({"minLength": 2}, "é", "string is shorter than minLength 2 at $"),
     ({"minLength": 1.5}, "a", None),
@@ -76,6 +90,13 @@ KEYWORDS = [
     ({"pattern": "^[^\\W\\d]+$", "not": {"pattern": "\\p{sc=Greek}"}}, "abc", None),
     ({"pattern": "(?=a)"}, "abc", "schema has an invalid regex pattern /(?=a)/: look-around is not supported: "
                                    "it cannot run in linear time at $"),
+    ({"pattern": r"\w{2000}"}, "abc", r"schema has an invalid regex pattern /\w{2000}/: the pattern is too large at $"),
+    ({"patternProperties": {r"\p{L}{2000}": {}}}, "{}",
+     r"schema has an invalid regex pattern /\p{L}{2000}/: the pattern is too large at $"),
+    # counts above the engine's bound of 1000
+    ({"pattern": "^(?:ab){1200,1200}$"}, "ab" * 1200, None),
+    ({"pattern": "^(?:ab){1200,1200}$"}, "ab" * 1199 + "a", "string does not match pattern /^(?:ab){1200,1200}$/ at $"),
+    ({"pattern": "^a{1001}$"}, "a" * 1002, "string does not match pattern /^a{1001}$/ at $"),
     # combinators and references
     ({"allOf": []}, "1", None),
     ({"anyOf": []}, "1", "value does not match any of the anyOf schemas at $"),
@@ -91,6 +112,14 @@ KEYWORDS = [
     ({"$ref": "#/definitions/any", "type": "string", "definitions": {"any": {}}}, "1", None),
     ({"$ref": "#/definitions/none"}, "1", "unresolvable schema $ref '#/definitions/none' at $"),
     ({"$ref": "#"}, "1", "schema $ref nesting too deep (cyclic reference?) at $"),
+    # pointer escapes: ~1 is "/", ~0 is "~", and ~01 is "~1"
+    ({"$ref": "#/definitions/a~1b", "definitions": {"a/b": {"type": "string"}}}, "1",
+     "expected type string, found integer at $"),
+    ({"$ref": "#/definitions/a~0b", "definitions": {"a~b": {"type": "string"}}}, "1",
+     "expected type string, found integer at $"),
+    ({"$ref": "#/definitions/~01", "definitions": {"~1": {"type": "string"}, "/": {}}}, "1",
+     "expected type string, found integer at $"),
+    ({"$ref": "#/definitions/a/b", "definitions": {"a/b": {}}}, "1", "unresolvable schema $ref '#/definitions/a/b' at $"),
     # arrays
     ({"items": {"type": "string"}}, "[a, 1]", "expected type string, found integer at $[1]"),
     ({"items": [{}], "additionalItems": False}, "[1, 2, 3]", "array has more items than the 1 allowed at $[1]"),
@@ -99,6 +128,17 @@ KEYWORDS = [
     ({"maxItems": 1}, "[1, 2]", "array has more than maxItems 1 at $"),
     ({"uniqueItems": True}, "[1, 1.0]", "array items are not unique at $"),
     ({"uniqueItems": True}, "[1, '1', true]", None),
+    # more than 16 items: compared by hash, with the same verdicts
+    ({"uniqueItems": True}, "[true, '1', " + ", ".join(map(str, range(1, 20))) + "]", None),
+    ({"uniqueItems": True}, "[" + ", ".join(map(str, range(20))) + ", 19.0]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[" + ", ".join(map(str, range(20))) + ", 0x13]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[true, " + ", ".join(map(str, range(2, 20))) + ", yes]", None),
+    ({"uniqueItems": True}, "[" + ", ".join(f"[{i}]" for i in range(17)) + ", [16.0]]", "array items are not unique at $"),
+    ({"uniqueItems": True}, "[" + ", ".join(f"{{a: {i}}}" for i in range(17)) + ", {a: 1.5}]", None),
+    ({"uniqueItems": True}, "[" + ", ".join(f"{{a: {i}}}" for i in range(17)) + ", {a: 3.0}]",
+     "array items are not unique at $"),
+    ({"uniqueItems": True}, "[" + ", ".join(map(str, range(20))) + f", {2**64}, 0x1{'0' * 16}]",
+     "array items are not unique at $"),
     ({"contains": {"const": 1}}, "[]", "no array item matches the 'contains' schema at $"),
     ({"contains": {"const": 1}}, "[2, 1.0]", None),
     # objects: keys compare by their text
@@ -219,12 +259,75 @@ def test_round_trip_validates_every_document():
 def test_yaml_version_of_validation():
     schema = {"properties": {"a": {"type": "boolean"}}}
     assert kestrine.loads("a: yes", schema=schema, option=kestrine.OPT_YAML_1_1) == {"a": True}
-    # Under %YAML 1.2 with OPT_PYYAML_COMPAT, only the located and round-trip
-    # roads read scalars as YAML 1.1 for validation.
+    # Under %YAML 1.2 with OPT_PYYAML_COMPAT every road reads scalars with the
+    # strict YAML 1.1 reading, and validates them so.
     text = "%YAML 1.2\n---\na: yes\n"
-    with pytest.raises(KestrineSchemaError, match="expected type boolean, found string"):
-        kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT)
-    kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT | kestrine.OPT_ANNOTATED)
+    for road in ROADS.values():
+        kestrine.loads(text, schema=schema, option=kestrine.OPT_PYYAML_COMPAT | road)
+
+
+# The validator types a scalar as the load returns it, whatever reads it:
+# version options, %YAML directives, timestamps, tags and styles, on every road.
+TYPED_SCALARS = [
+    "y", "n", "Y", "yes", "No", "on", "OFF", "true", "True", "tRUE", "~", "null", "", "<<",
+    "017", "0o17", "08", "0x1F", "0b101", "-0b11", "1_000", "_1", "1_", "0x_FF", "1:30", "1:30.5", "190:20:30",
+    "1e3", "1E3", "1.0e+3", "1.0e3", "1e+3", ".5", "5.", "+.5e-3", "1_000.5", ".inf", "-.Inf", ".NaN", "2.0", "-0",
+    "+1", "9223372036854775808", "-9223372036854775808", "0xFFFFFFFFFFFFFFFF", "0777777777777777777777",
+    "2001-12-14", "2001-12-14t21:59:43.10-05:00", "2001-12-14 21:59:43.10 -5", "'12'", '"yes"', "|\n  12",
+    "!!str 12", "!!int '12'", "!!float 1", "!!float 1e5", "!!bool yes", "!!bool y", "!!null ''", "!!int 1:30",
+]
+TYPING_OPTIONS = [0, kestrine.OPT_YAML_1_1, kestrine.OPT_PYYAML_COMPAT, kestrine.OPT_UPGRADE_1_1,
+                  kestrine.OPT_TIMESTAMPS, kestrine.OPT_YAML_1_1 | kestrine.OPT_TIMESTAMPS,
+                  kestrine.OPT_UPGRADE_1_1 | kestrine.OPT_TIMESTAMPS,
+                  kestrine.OPT_PYYAML_COMPAT | kestrine.OPT_YAML_1_1]
+TYPING_ROADS = {**ROADS, "includes": kestrine.OPT_INCLUDES, "included file": kestrine.OPT_INCLUDES,
+                "round-trip includes": kestrine.OPT_ROUND_TRIP | kestrine.OPT_INCLUDES}
+
+
+def json_type(value):
+    """The JSON type name of a loaded value; dates and times are strings."""
+    import datetime
+    for kind, name in ((bool, "boolean"), (int, "integer"), (float, "number"), (str, "string"),
+                       (datetime.date, "string"), (type(None), "null"), (dict, "object"), (list, "array")):
+        if isinstance(value, kind):
+            return name
+    raise AssertionError(f"unexpected loaded value {value!r}")
+
+
+def assert_typed_as_loaded(scalar, root):
+    """For every road, option set and directive: the type the validator finds
+    for `x: scalar` (an empty `type` list names it) is the loaded value's."""
+    for road, option in TYPING_ROADS.items():
+        for base in TYPING_OPTIONS:
+            for directive in ("", "%YAML 1.1\n---\n", "%YAML 1.2\n---\n"):
+                if road == "included file":
+                    (root / "inc.yaml").write_text(scalar + "\n")
+                    text = directive + "x: !include inc.yaml\n"
+                else:
+                    text = directive + "x: " + scalar + "\n"
+                kw = {"option": base | option, "include_dir": str(root)}
+                try:
+                    loaded = kestrine.loads(text, **kw)
+                except kestrine.KestrineError:
+                    continue  # not a scalar this road reads
+                value = loaded["x"]
+                if option & kestrine.OPT_ROUND_TRIP:
+                    value = loaded.to_dict()["x"]
+                with pytest.raises(KestrineSchemaError) as err:
+                    kestrine.loads(text, schema={"properties": {"x": {"type": []}}}, **kw)
+                found = str(err.value).split(", found ")[1].split(" at ")[0]
+                assert found == json_type(value), (scalar, road, base, directive, value)
+
+
+@pytest.mark.parametrize("scalar", TYPED_SCALARS)
+def test_scalars_typed_as_loaded(scalar, tmp_path):
+    assert_typed_as_loaded(scalar, tmp_path)
+
+
+@settings(max_examples=60, deadline=None, derandomize=True)
+@given(scalar=st.text(alphabet="0123456789.eE+-_:xobOyYnN~", min_size=1, max_size=8))
+def test_generated_scalars_typed_as_loaded(scalar, tmp_path_factory):
+    assert_typed_as_loaded(scalar, tmp_path_factory.mktemp("typed"))
 
 
 def test_schema_auto_and_schema_ref():
@@ -305,6 +408,83 @@ def test_schema_object_edited_between_calls():
         for road in ROADS.values():
             found = failure(doc, schema, road)
             assert (found and found[0]) == expected, (doc, schema)
+
+
+def _marked_schemas(count, size=1):
+    """`count` schema objects, each carrying a str of its own (the cache holds
+    a reference to everything it traced, so the str's count tells whether
+    the schema is kept), with `size` properties."""
+    marks = ["".join(("mark-", str(i))) for i in range(count)]
+    schemas = [{"title": mark, "type": "object", "properties": {f"p{k}": {"type": "string"} for k in range(size)}}
+               for mark in marks]
+    return marks, schemas
+
+
+def _counts(marks):
+    return [sys.getrefcount(marks[i]) for i in range(len(marks))]
+
+
+def _kept(marks, counts):
+    """How many marks are referred to more than `counts` says: kept."""
+    return sum(now > count for now, count in zip(_counts(marks), counts))
+
+
+def test_schema_objects_kept_while_in_use():
+    # Many schema objects in rotation are kept once handed over again ...
+    marks, schemas = _marked_schemas(50)
+    counts = _counts(marks)
+    for _ in range(3):
+        for schema in schemas:
+            kestrine.loads("p0: x", schema=schema)
+    assert _kept(marks, counts) == 50
+    with pytest.raises(KestrineSchemaError, match="found integer at \\$.p0"):
+        kestrine.loads("p0: 1", schema=schemas[7])
+    # ... and let go of once the application drops them.
+    del schemas, schema
+    kestrine.loads("a: 1", schema={"type": "object"})
+    assert _kept(marks, counts) == 0
+    # A new schema object at the address of a dropped one is its own schema.
+    for i in range(200):
+        schema = {"type": ["string", "integer"][i % 2]}
+        for _ in range(2):
+            assert failure("x", schema) == (None if i % 2 == 0 else ("expected type integer, found string at $", (1, 1)))
+        del schema
+
+
+def test_schemas_kept_within_a_bound():
+    # 40 schemas of some 4,000 properties each are more than the cache keeps
+    # (64 MiB): the least recently used go, the verdicts stay.
+    marks, schemas = _marked_schemas(40, size=4000)
+    counts = _counts(marks)
+    for _ in range(2):
+        for schema in schemas:
+            kestrine.loads("p3999: x", schema=schema)
+    assert 0 < _kept(marks, counts) < 40
+    assert failure("p3999: 1", schemas[0]) == ("expected type string, found integer at $.p3999", (1, 8))
+
+
+def test_schemas_kept_across_threads():
+    # The cache serves every thread: schema objects in rotation, some
+    # replaced while others are in use, give every thread its own verdicts.
+    import threading
+    schemas = [{"properties": {"a": {"type": ["integer", "string"][k % 2]}}} for k in range(30)]
+    wrong = []
+
+    def work(offset):
+        for i in range(400):
+            k = (i + offset) % len(schemas)
+            if i % 50 == offset:
+                schemas[k] = {"properties": {"a": {"type": ["integer", "string"][k % 2]}}}
+            found = failure("a: 1", schemas[k])
+            if (found is None) != (k % 2 == 0):
+                wrong.append((offset, i, found))
+
+    threads = [threading.Thread(target=work, args=(t,)) for t in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert wrong == []
 
 
 # Verdicts against the jsonschema package on generated data: the YAML text

@@ -185,27 +185,41 @@ def test_a_secret_value_never_leaks(tmp_path, caplog):
 
 
 # A secret's content reached through merge keys and aliases: the merged
-# members' parent is no secret, yet their values are never quoted.
-SECRETS_MERGED = "db: {port: 4242}\ndeep: {inner: {port: 4242}}\nmaps: [{x: 1}, {port: 4242}]\nport: 4242\n"
+# members' parent is no secret, yet their keys and values are never quoted;
+# nor are the keys of a secret mapping, or a secret text made a key.
+SECRETS_MERGED = ("db: {port: 4242}\ndeep: {inner: {port: 4242}}\nmaps: [{x: 1}, {port: 4242}]\nport: 4242\n"
+                  "keys: {hunter2-key: 4242}\nname: hunter2-key\n")
 PORT_SCHEMA = {"properties": {"app": {"properties": {"port": {"minimum": 10000}}}}}
+CLOSED = {"properties": {"app": {"additionalProperties": False}}}
+SHORT_NAMES = {"properties": {"app": {"propertyNames": {"maxLength": 3}}}}
+TOO_SMALL = "value <secret> is "
 
 
-@pytest.mark.parametrize("text, schema, path", [
-    ("app: {<<: !secret db}\n", PORT_SCHEMA, "$.app.port"),
-    ("base: &b !secret db\napp: *b\n", PORT_SCHEMA, "$.app.port"),
-    ("base: &b !secret db\napp: {<<: *b}\n", PORT_SCHEMA, "$.app.port"),
-    ("base: &b !secret db\nmid: &m {<<: *b}\napp: {<<: *m}\n", PORT_SCHEMA, "$.app.port"),
-    ("app: {<<: [{x: 1}, !secret db]}\n", PORT_SCHEMA, "$.app.port"),
-    ("app: {<<: !secret maps}\n", PORT_SCHEMA, "$.app.port"),
+@pytest.mark.parametrize("text, schema, path, message", [
+    ("app: {<<: !secret db}\n", PORT_SCHEMA, "$.app.<secret>", TOO_SMALL),
+    ("base: &b !secret db\napp: *b\n", PORT_SCHEMA, "$.app.<secret>", TOO_SMALL),
+    ("base: &b !secret db\napp: {<<: *b}\n", PORT_SCHEMA, "$.app.<secret>", TOO_SMALL),
+    ("base: &b !secret db\nmid: &m {<<: *b}\napp: {<<: *m}\n", PORT_SCHEMA, "$.app.<secret>", TOO_SMALL),
+    ("app: {<<: [{x: 1}, !secret db]}\n", PORT_SCHEMA, "$.app.<secret>", TOO_SMALL),
+    ("app: {<<: !secret maps}\n", PORT_SCHEMA, "$.app.<secret>", TOO_SMALL),
     ("app: {<<: !secret deep}\n",
-     {"properties": {"app": {"properties": {"inner": {"properties": {"port": {"maximum": 10}}}}}}}, "$.app.inner.port"),
-    ("app: {<<: !secret port}\n", {"properties": {"app": {"properties": {"<<": {"multipleOf": 1000}}}}}, "$.app.<<"),
+     {"properties": {"app": {"properties": {"inner": {"properties": {"port": {"maximum": 10}}}}}}},
+     "$.app.<secret>.<secret>", TOO_SMALL.replace("is ", "is greater")),
+    ("app: {<<: !secret port}\n", {"properties": {"app": {"properties": {"<<": {"multipleOf": 1000}}}}}, "$.app.<<",
+     TOO_SMALL),
+    ("app: !secret keys\n", CLOSED, "$.app.<secret>", "additional property '<secret>' is not allowed"),
+    ("app: !secret keys\n", SHORT_NAMES, "$.app.<secret>", "string is longer than maxLength 3"),
+    ("app: {<<: !secret keys, own: 1}\n", CLOSED, "$.app.<secret>", "additional property '<secret>' is not allowed"),
+    ("n: &n !secret name\napp: {*n : 1}\n", CLOSED, "$.app.<secret>", "additional property '<secret>' is not allowed"),
+    ("n: &n !secret name\napp: {*n : 1}\n", SHORT_NAMES, "$.app.<secret>", "string is longer than maxLength 3"),
+    ("n: &n !secret name\napp: {*n : x}\n", {"properties": {"app": {"additionalProperties": {"type": "integer"}}}},
+     "$.app.<secret>", "expected type integer, found string"),
 ])
 @pytest.mark.parametrize("option", [0, kestrine.OPT_ANNOTATED, RT])
-def test_merged_secrets_are_never_quoted(tmp_path, text, schema, path, option):
+def test_secret_content_is_never_quoted(tmp_path, text, schema, path, message, option):
     (tmp_path / "secrets.yaml").write_text(SECRETS_MERGED)
     with pytest.raises(kestrine.KestrineSchemaError) as err:
         load(tmp_path, text, option=option | INC | SEC, schema=schema)
-    assert "4242" not in str(err.value)
-    assert str(err.value).startswith("schema validation failed: value <secret> is ")
+    assert "4242" not in str(err.value) and "hunter2" not in str(err.value)
+    assert str(err.value).startswith("schema validation failed: " + message)
     assert err.value.schema_path == path

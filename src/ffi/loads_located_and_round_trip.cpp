@@ -84,8 +84,7 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
 // every document of a round-trip document, each read as the road reads it.
 PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings) {
   if (schema == nullptr || trees.roots.empty()) return {};
-  const ValidationReading reading = validation_reading(settings);
-  return loads_validate_roots(trees.roots, schema, reading.yaml11, reading.keys,
+  return loads_validate_roots(trees.roots, schema, validation_reading(settings),
                               /*every_document=*/settings.road == LoadRoad::RoundTrip, trees.source_names);
 }
 

@@ -54,9 +54,9 @@ struct LoadedTrees {
 PyResult<LoadedTrees> loads_include_trees(LoadsCall& call);
 // Validates the first of `roots` (at least one), or with `every_document`
 // each of them in order, against `schema`; `reading` is how the road's
-// conversion compares keys; a failure in an included file names it from
+// conversion reads scalars and compares keys; a failure in an included file names it from
 // `file_names` (the source-file table).
-PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, KeyReading reading,
                               bool every_document, std::span<const std::string> file_names = {});
 
 }  // namespace kestrine

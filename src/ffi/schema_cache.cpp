@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 
@@ -15,6 +16,10 @@ PyResult<std::unique_ptr<PreparedSchema>> PreparedSchema::convert(PyObject* sche
   KESTRINE_ASSIGN_OR_RETURN(out->root_, out->encoder_.convert(schema));
   out->compiled_.emplace(out->root_);
   return out;
+}
+
+std::size_t PreparedSchema::footprint() const noexcept {
+  return sizeof(*this) + encoder_.arena().bytes_reserved() + compiled_->footprint();
 }
 
 namespace {
@@ -155,27 +160,56 @@ bool marks_hold(const Marks& marks) noexcept {
 }
 #endif
 
+// Identities of the schema objects handed over lately, the oldest
+// forgotten first (a new object at an old address merely gets kept one call
+// early).
+class RecentIds {
+ public:
+  // Whether `id` is among them; remembers it when not.
+  bool seen(std::uintptr_t id) {
+    if (ids_.contains(id)) return true;
+    if (order_.size() < kRecentSchemaIds) {
+      order_.push_back(id);
+    } else {
+      ids_.erase(order_[next_]);
+      order_[next_] = id;
+      next_ = (next_ + 1) % order_.size();
+    }
+    ids_.insert(id);
+    return false;
+  }
+
+ private:
+  SeededHashSet<std::uintptr_t> ids_;
+  std::vector<std::uintptr_t> order_;  // a ring once full; `next_` is the oldest
+  std::size_t next_ = 0;
+};
+
 class PreparedSchemas {
  public:
   PyResult<std::shared_ptr<const PreparedSchema>> get(PyObject* schema) {
-    drop_unheld();
-    if (Entry* e = find(schema)) {
+    // Entries leave the table at once, but what they hold is released only
+    // when this call returns: releasing an object can run a __del__, and
+    // with it a load that uses this cache, which must find the table whole.
+    std::vector<Entry> gone;
+    if (++calls_ % kUnheldSweepCalls == 0) drop_unheld(gone);
+    if (auto it = entries_.find(identity(schema)); it != entries_.end()) {
+      Entry& e = it->second;
 #ifdef KESTRINE_DICT_VERSIONS
-      const bool unchanged = marks_hold(e->marks);
+      const bool unchanged = marks_hold(e.marks);
 #else
-      const bool unchanged = TraceCheck(e->words).matches(schema);
+      const bool unchanged = TraceCheck(e.words).matches(schema);
 #endif
       if (unchanged) {
-        e->last_use = ++clock_;
-        return e->prepared;
+        e.last_use = ++clock_;
+        return e.prepared;
       }
-      replace(*e, Entry{});  // changed since: converted anew below
+      take(it, gone);  // changed since: converted anew below
     }
+    drop_unheld(gone);
     KESTRINE_ASSIGN_OR_RETURN(std::unique_ptr<PreparedSchema> converted, PreparedSchema::convert(schema));
     std::shared_ptr<const PreparedSchema> prepared(std::move(converted));
-    // A schema object is kept once it comes back: one used once is not
-    // worth tracing, nor holding on to.
-    if (!t_not_kept && seen_before(schema)) keep(schema, prepared);
+    if (!t_not_kept && recent_.seen(identity(schema))) keep(schema, prepared, gone);
     return prepared;
   }
 
@@ -187,52 +221,63 @@ class PreparedSchemas {
     std::vector<OwnedRef> held;  // every object traced
     std::shared_ptr<const PreparedSchema> prepared;
     std::uint64_t last_use = 0;
+    std::size_t bytes = 0;       // counted against the budget
   };
+  using Table = SeededHashMap<std::uintptr_t, Entry>;
 
-  Entry* find(PyObject* schema) noexcept {
-    for (Entry& e : entries_)
-      if (e.root == schema) return &e;
-    return nullptr;
+  void take(Table::iterator it, std::vector<Entry>& gone) {
+    bytes_ -= it->second.bytes;
+    gone.push_back(std::move(it->second));
+    entries_.erase(it);
   }
 
-  // Drops the entries whose schema only the cache still holds: the
+  // Takes out the entries whose schema only the cache still holds: the
   // application let go of it.
-  void drop_unheld() {
-    for (Entry& e : entries_)
-      if (e.root != nullptr && Py_REFCNT(e.root) == 1) replace(e, Entry{});
+  void drop_unheld(std::vector<Entry>& gone) {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      const auto here = it++;
+      if (Py_REFCNT(here->second.root) == 1) take(here, gone);
+    }
   }
 
-  // Releasing an entry's objects can run a __del__, and with it a load that
-  // uses this cache: the entry is emptied (or filled) first and what it held
-  // released afterwards, so that such a load never sees it half-assigned.
-  static void replace(Entry& e, Entry&& with) { Entry gone = std::exchange(e, std::move(with)); }
-
-  // Whether `schema` was handed over lately (by identity only: a new object
-  // at an old address merely gets kept one call early).
-  bool seen_before(PyObject* schema) noexcept {
-    const auto id = reinterpret_cast<std::uintptr_t>(schema);
-    for (std::uintptr_t s : seen_)
-      if (s == id) return true;
-    seen_[next_seen_++ % seen_.size()] = id;
-    return false;
+  static std::size_t entry_bytes(const Entry& e) noexcept {
+    return sizeof(Entry) + e.prepared->footprint() + e.words.capacity() * sizeof(std::uintptr_t) +
+           e.held.capacity() * sizeof(OwnedRef) + e.marks.dicts.capacity() * sizeof(e.marks.dicts[0]) +
+           e.marks.lists.capacity() * sizeof(e.marks.lists[0]) + e.marks.items.capacity() * sizeof(PyObject*);
   }
 
-  void keep(PyObject* schema, std::shared_ptr<const PreparedSchema> prepared) {
+  void keep(PyObject* schema, std::shared_ptr<const PreparedSchema> prepared, std::vector<Entry>& gone) {
     Entry fresh;
-    if (!record(schema, fresh.words, fresh.held, fresh.marks)) return;  // not plain data
-    fresh.root = schema;
     fresh.prepared = std::move(prepared);
+    if (!record(schema, fresh.words, fresh.held, fresh.marks)) {
+      gone.push_back(std::move(fresh));  // not plain data
+      return;
+    }
+    fresh.root = schema;
     fresh.last_use = ++clock_;
-    Entry* slot = &entries_[0];
-    for (Entry& e : entries_)
-      if (e.last_use < slot->last_use) slot = &e;  // an empty entry has last_use 0
-    replace(*slot, std::move(fresh));
+    fresh.bytes = entry_bytes(fresh);
+    // A load that a conversion's callback ran may have kept this schema
+    // meanwhile; too large a schema is never kept.
+    if (fresh.bytes > kPreparedSchemaBudget || entries_.contains(identity(schema))) {
+      gone.push_back(std::move(fresh));
+      return;
+    }
+    while (!entries_.empty() &&
+           (entries_.size() >= kPreparedSchemaEntries || bytes_ + fresh.bytes > kPreparedSchemaBudget)) {
+      auto oldest = entries_.begin();
+      for (auto it = entries_.begin(); it != entries_.end(); ++it)
+        if (it->second.last_use < oldest->second.last_use) oldest = it;
+      take(oldest, gone);
+    }
+    bytes_ += fresh.bytes;
+    entries_.emplace(identity(schema), std::move(fresh));
   }
 
-  std::array<Entry, kPreparedSchemaEntries> entries_;
-  std::array<std::uintptr_t, 2 * kPreparedSchemaEntries> seen_{};
-  std::size_t next_seen_ = 0;
+  Table entries_;
+  std::size_t bytes_ = 0;
+  RecentIds recent_;
   std::uint64_t clock_ = 0;
+  std::uint32_t calls_ = 0;
 };
 
 }  // namespace

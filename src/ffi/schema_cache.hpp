@@ -5,27 +5,42 @@
 // dump-side conversion under all-zero options (anything `dumps` cannot write
 // is refused with the same error) and compiled (schema/schema.hpp).  Doing
 // that costs more than validating a small file, and an application hands
-// the same schema object over for file after file, so the last few schemas
-// are kept, keyed by the identity of the schema object, together with a
-// trace of what they were converted from: the identity of every container
-// (dict, list, tuple), its size, and the identity of every key, value and
-// item in it, in the conversion's order.  Before reuse the objects are
-// checked against the record, without converting anything: up to Python
-// 3.13 each recorded dict by the version the interpreter changes with every
-// edit of it and each list by its items, later the whole trace taken again.
-// str, int and float objects are immutable, so an unchanged identity is an
-// unchanged value; an edit anywhere (an entry added, replaced, removed or
-// reordered, at any depth) fails the check, and the schema is converted
-// anew.  The cache holds strong references to every
-// traced object, so no identity can pass to another object meanwhile.
+// the same schema objects over for file after file (a tool that checks a
+// repository rotates through hundreds), so converted schemas are kept,
+// keyed by the identity of the schema object, together with a trace of what
+// they were converted from: the identity of every container (dict, list,
+// tuple), its size, and the identity of every key, value and item in it, in
+// the conversion's order.  Before reuse the objects are checked against the
+// record, without converting anything: up to Python 3.13 each recorded dict
+// by the version the interpreter changes with every edit of it and each
+// list by its items, later the whole trace taken again.  str, int and float
+// objects are immutable, so an unchanged identity is an unchanged value; an
+// edit anywhere (an entry added, replaced, removed or reordered, at any
+// depth) fails the check, and the schema is converted anew.  The cache
+// holds strong references to every traced object, so no identity can pass
+// to another object while its entry lives.
 // Only schemas made of exactly dict, list, tuple, str, int, float, bool and
 // None are kept: the conversion of any other object may call Python code
-// whose answer can change from one call to the next.  An entry whose schema
-// nobody else holds any longer is dropped at the next call.
+// whose answer can change from one call to the next.
 //
-// Everything here runs with the interpreter lock held.
+// What is kept, and for how long:
+//   * a schema object is kept once it is handed over a second time (the
+//     last kRecentSchemaIds objects handed over are remembered): one used
+//     once is not worth tracing, nor holding on to;
+//   * an entry lives while the application holds its schema object: one
+//     that only the cache still holds is dropped at the next conversion, or
+//     within kUnheldSweepCalls calls;
+//   * the entries together stay within kPreparedSchemaBudget bytes (their
+//     compiled form and trace, estimated) and kPreparedSchemaEntries
+//     entries, for the whole process whatever the number of threads; the
+//     least recently used go first, and a schema larger than the budget is
+//     never kept.
+//
+// Everything here runs with the interpreter lock held, which serialises the
+// threads that use the cache (free-threaded builds are not supported).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -46,6 +61,8 @@ class PreparedSchema {
   PreparedSchema& operator=(const PreparedSchema&) = delete;
 
   const SchemaSet& compiled() const noexcept { return *compiled_; }
+  // Bytes held (an estimate): the value tree and the compiled set.
+  std::size_t footprint() const noexcept;
 
  private:
   PreparedSchema() : encoder_(options_) {}
@@ -56,8 +73,11 @@ class PreparedSchema {
   std::optional<SchemaSet> compiled_;
 };
 
-// Schemas kept between calls.
-inline constexpr std::size_t kPreparedSchemaEntries = 8;
+// Bounds of the schemas kept between calls (see above).
+inline constexpr std::size_t kPreparedSchemaBudget = std::size_t{64} << 20;
+inline constexpr std::size_t kPreparedSchemaEntries = 4096;
+inline constexpr std::size_t kRecentSchemaIds = 1024;
+inline constexpr std::uint32_t kUnheldSweepCalls = 64;
 
 // The prepared form of `schema`: the one kept from an earlier call when the
 // object is unchanged, else a new one (kept when the schema is plain data,

@@ -28,26 +28,25 @@ PyStatus raise_first(const std::optional<ValidationError>& error, std::span<cons
 
 }  // namespace
 
-PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, KeyReading reading,
                            bool every_document, std::span<const std::string> file_names) {
   if (schema == nullptr || roots.empty()) return {};
   KESTRINE_ASSIGN_OR_RETURN(auto compiled, prepare_schema(schema));
   for (const YamlNode& root : every_document ? roots : roots.first(1))
-    KESTRINE_TRY(raise_first(validate_root(root, compiled->compiled(), yaml11, reading), file_names));
+    KESTRINE_TRY(raise_first(validate_root(root, compiled->compiled(), reading), file_names));
   return {};
 }
 
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
                                  const LoadSettings& settings) {
-  const ValidationReading reading = validation_reading(settings);
-  const bool yaml11 = reading.yaml11;
+  const KeyReading reading = validation_reading(settings);
   std::shared_ptr<const PreparedSchema> compiled;
-  // The decoded tree reads like the composed one when the decoder resolved
-  // scalars as validation does and nothing was expanded, folded or tagged.
-  if (settings.version_mode != VersionMode::PyyamlCompat && !settings.timestamps &&
-      value_tree_reads_like_nodes(text)) {
+  // The decoded tree reads like the composed one when nothing was expanded,
+  // folded or tagged: the decoder resolved its scalars as validation reads
+  // them, and a timestamp it made leaves the verdict undecided.
+  if (value_tree_reads_like_nodes(text)) {
     KESTRINE_ASSIGN_OR_RETURN(compiled, prepare_schema(schema));
-    if (check_value_tree(first, compiled->compiled(), yaml11) == ValueVerdict::Valid) return {};
+    if (check_value_tree(first, compiled->compiled()) == ValueVerdict::Valid) return {};
   }
   // A document opened by "---" without content is the null document that
   // loads returns, so it is the one validated.
@@ -57,14 +56,14 @@ PyStatus validate_with_positions(std::string_view text, const YamlValue& first, 
   if (!compiled) {
     KESTRINE_ASSIGN_OR_RETURN(compiled, prepare_schema(schema));
   }
-  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), yaml11, reading.keys));
+  return raise_first(validate_root(composed->roots.front(), compiled->compiled(), reading));
 }
 
 // ---- hooks of the load roads ---------------------------------------------------
 
-PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, bool yaml11, KeyReading reading,
+PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema, KeyReading reading,
                               bool every_document, std::span<const std::string> file_names) {
-  return validate_document(roots, schema, yaml11, reading, every_document, file_names);
+  return validate_document(roots, schema, reading, every_document, file_names);
 }
 
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,

@@ -20,16 +20,17 @@
 //     aliases to a long scalar would cost (aliases x size).  Past the budget
 //     validation fails with kAliasTextTooLargeMessage, never passing data it
 //     did not look at.
-// Merge keys and repeated keys compare as the load reads them (`KeyReading`:
-// its version mode and timestamps); scalars are typed for the keywords under
-// the validation's own mode.
+// Scalars are typed for the keywords, and merge keys and repeated keys
+// compare, as the load reads them (`KeyReading`: the version mode its
+// conversion uses, and timestamps).
 //
 // `InstanceView::to_value` gives a node's loaded value where keywords compare
 // values (`enum`, `const`, `uniqueItems`).
 //
 // Provenance: `is_secret_node` (roundtrip/tree/tree_ops.hpp) tells a node whose
 // content came from a `!secret` directive; the validator never quotes the
-// value of such a node, or of anything below it, in a message.
+// value of such a node, or of anything below it, nor a key below it (in a
+// message or a path): it shows "<secret>" instead.
 #pragma once
 
 #include <cstdint>
@@ -76,10 +77,10 @@ struct AliasReadLimits {
 // must not change meanwhile.
 class InstanceView {
  public:
-  // `mode`: how scalars are typed for the keywords; `reading`: how the load
+  // `reading`: how the load read scalars (their types for the keywords) and
   // compared keys (merge keys, repeated keys).
-  InstanceView(const YamlNode& root, VersionMode mode, KeyReading reading)
-      : mode_(mode), aliases_(root), folds_(aliases_, reading) {}
+  InstanceView(const YamlNode& root, KeyReading reading)
+      : mode_(reading.mode), aliases_(root), folds_(aliases_, reading) {}
   InstanceView(const InstanceView&) = delete;
   InstanceView& operator=(const InstanceView&) = delete;
 

@@ -50,6 +50,9 @@ constexpr std::string_view kLookAround = "look-around is not supported: it canno
 constexpr std::string_view kBackReference = "back-references are not supported: they cannot run in linear time";
 constexpr std::string_view kTooComplex = "the character class is too complex";
 constexpr std::string_view kNestsTooDeeply = "character classes nest too deeply";
+// A translation whose program passes the engine's memory bound (a count of a
+// Unicode class: \w{2000}).
+constexpr std::string_view kTooLarge = "the pattern is too large";
 
 // The literals of the Unicode \w: Alphabetic, marks, decimal digits,
 // connector punctuation and the joiners.
@@ -673,10 +676,26 @@ std::expected<std::string, std::string> translate_schema_pattern(std::string_vie
   return PatternTranslator(pattern).run();
 }
 
+namespace {
+
+// The engine's program for a translated pattern (check ok()).
+std::unique_ptr<re2::RE2> new_engine(const std::string& translated) {
+  re2::RE2::Options options;
+  options.set_log_errors(false);
+  options.set_max_mem(32 << 20);  // the Unicode classes make larger programs than ASCII ones
+  return std::make_unique<re2::RE2>(translated, options);
+}
+
+}  // namespace
+
 std::string invalid_pattern_message(std::string_view pattern) {
   std::string message = "schema has an invalid regex pattern /" + std::string(pattern) + "/";
   const auto translated = translate_schema_pattern(pattern);
   if (!translated && !translated.error().empty()) message += ": " + translated.error();
+  // Built for a reported failure only: compiling again to learn why costs
+  // nothing on the way to a pass.
+  if (translated && new_engine(*translated)->error_code() == re2::RE2::ErrorPatternTooLarge)
+    message += ": " + std::string(kTooLarge);
   return message;
 }
 
@@ -694,10 +713,7 @@ std::size_t SchemaPattern::program_size() const noexcept {
 std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) {
   const auto translated = translate_schema_pattern(pattern);
   if (!translated) return nullptr;
-  re2::RE2::Options options;
-  options.set_log_errors(false);
-  options.set_max_mem(32 << 20);  // the Unicode classes make larger programs than ASCII ones
-  auto re = std::make_unique<re2::RE2>(*translated, options);
+  auto re = new_engine(*translated);
   if (!re->ok()) return nullptr;
   return std::make_unique<SchemaPattern>(std::move(re));
 }

@@ -49,7 +49,8 @@ namespace kestrine {
 std::expected<std::string, std::string> translate_schema_pattern(std::string_view pattern);
 
 // "schema has an invalid regex pattern /{pattern}/", followed by ": " and
-// the construct when the pattern is refused for one.
+// the construct when the pattern is refused for one, or "the pattern is too
+// large" when its program passes the engine's memory bound.
 std::string invalid_pattern_message(std::string_view pattern);
 
 // One compiled pattern.  Immutable: several threads may search it at once.

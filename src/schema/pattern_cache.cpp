@@ -79,6 +79,16 @@ const SchemaPattern* PatternCache::get(std::string_view pattern) {
   return it->second.get();
 }
 
+std::size_t PatternCache::footprint() const noexcept {
+  // An instruction of the engine's program, with its share of the compiled
+  // matcher around it.
+  constexpr std::size_t kBytesPerInstruction = 16;
+  std::size_t bytes = table_bytes(patterns_);
+  for (const auto& [text, pattern] : patterns_)
+    bytes += text.capacity() + (pattern ? pattern->program_size() * kBytesPerInstruction : 0);
+  return bytes;
+}
+
 bool PatternMemo::search(const SchemaPattern& pattern, std::string_view text) {
   if (text.size() > kLongestText) return pattern.search(text);
   if (!slots_) {

@@ -37,6 +37,9 @@ inline constexpr std::size_t kSharedPatternProgram = 1 << 20;
 class PatternCache {
  public:
   const SchemaPattern* get(std::string_view pattern);
+  // The bytes of the patterns held (programs estimated from their size),
+  // shared ones included.
+  std::size_t footprint() const noexcept;
 
  private:
   SeededHashMap<std::string, std::shared_ptr<const SchemaPattern>> patterns_;

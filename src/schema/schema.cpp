@@ -125,6 +125,19 @@ SchemaSet::SchemaSet(const YamlValue& root) : root_value_(root) {
   }
 }
 
+std::size_t SchemaSet::footprint() const noexcept {
+  const auto vector_bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+  std::size_t bytes = sizeof(*this) + storage_.size() * sizeof(CompiledSchema) + table_bytes(compiled_) +
+                      table_bytes(refs_) + patterns_.footprint();
+  for (const CompiledSchema& c : storage_) {
+    bytes += c.type_expected.capacity() + vector_bytes(c.properties) + table_bytes(c.property_index) +
+             vector_bytes(c.pattern_properties) + vector_bytes(c.required) + vector_bytes(c.dependencies) +
+             vector_bytes(c.item_list) + vector_bytes(c.all_of) + vector_bytes(c.any_of) + vector_bytes(c.one_of);
+    for (const Dependency& d : c.dependencies) bytes += vector_bytes(d.required);
+  }
+  return bytes;
+}
+
 // The compiled form of a schema position, queued for compiling when new.
 const CompiledSchema* SchemaSet::intern(const YamlValue& value) {
   auto [it, inserted] = compiled_.try_emplace(&value, nullptr);
@@ -168,7 +181,7 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
   number(kExclusiveMinimum, out.exclusive_minimum);
   number(kExclusiveMaximum, out.exclusive_maximum);
   number(kMultipleOf, out.multiple_of);
-  if (kw[kMultipleOf] != nullptr) out.multiple_of_integer = numeric_value(*kw[kMultipleOf]);
+  if (kw[kMultipleOf] != nullptr) out.multiple_of_decimal = DecimalDivisor::of(*kw[kMultipleOf]);
 
   if (kw[kMinLength] != nullptr) out.min_length = schema_integer_limit(*kw[kMinLength]);
   if (kw[kMaxLength] != nullptr) out.max_length = schema_integer_limit(*kw[kMaxLength]);

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "decode/value.hpp"
+#include "schema/multiple_of.hpp"
 #include "schema/pattern_cache.hpp"
 #include "util/hash_map.hpp"
 
@@ -94,7 +95,7 @@ struct CompiledSchema {
   const YamlValue* const_value = nullptr;  // any value
 
   std::optional<double> minimum, maximum, exclusive_minimum, exclusive_maximum, multiple_of;
-  std::optional<__int128> multiple_of_integer;  // multipleOf given as an integer
+  std::optional<DecimalDivisor> multiple_of_decimal;  // multipleOf read exactly
   bool numeric_keywords = false;
 
   std::optional<std::int64_t> min_length, max_length;
@@ -150,6 +151,9 @@ class SchemaSet {
   const CompiledSchema& root() const noexcept { return *root_; }
   // Some schema object holds a string "$ref".
   bool uses_refs() const noexcept { return uses_refs_; }
+  // The bytes the set holds, estimated from its containers' capacities,
+  // the programs of its patterns included.
+  std::size_t footprint() const noexcept;
 
  private:
   const CompiledSchema* intern(const YamlValue& value);

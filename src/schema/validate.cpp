@@ -16,8 +16,6 @@ namespace schema_walk {
 
 namespace {
 
-constexpr std::string_view kSecretShown = "<secret>";
-
 bool type_matches(std::uint8_t bits, const YamlValue& summary) noexcept {
   switch (summary.kind) {
     case ValueKind::Null:
@@ -77,18 +75,17 @@ std::size_t count_code_points(std::string_view text) noexcept {
   return n;
 }
 
-// The value passes `multipleOf` v (v > 0): exactly for two integers,
-// otherwise when the quotient lies within a few units of rounding of a whole
-// number.  The tolerance scales with the quotient, never with the divisor:
-// one scaled by max(|x|, v) let 1 pass as a multiple of 1e15.
+// The value passes `multipleOf` v (v > 0) when it is an exact multiple as
+// written (schema/multiple_of.hpp); a fraction also within the tolerance.
+// Integral values are decided exactly: any tolerance on a large quotient
+// spans whole numbers (1e16 passed every divisor).
 bool is_multiple(const YamlValue& summary, double x, const CompiledSchema& s) {
-  const double v = *s.multiple_of;
-  if (s.multiple_of_integer) {
-    if (const std::optional<__int128> xi = numeric_value(summary)) return *xi % *s.multiple_of_integer == 0;
+  const bool fraction = summary.kind == ValueKind::Float && std::isfinite(x) && std::trunc(x) != x;
+  if (s.multiple_of_decimal) {
+    const std::optional<bool> exact = s.multiple_of_decimal->divides(summary);
+    if (exact && (*exact || !fraction)) return *exact;
   }
-  const double q = x / v;
-  const double tolerance = std::fabs(q) * 2.220446049250313e-16 * 8;
-  return tolerance >= std::fabs(q - std::round(q));  // NaN (an infinite quotient) fails
+  return is_near_multiple(x, *s.multiple_of);
 }
 
 }  // namespace
@@ -104,7 +101,7 @@ std::string render_path(const PathLink* link) {
       path += ']';
     } else {
       path += '.';
-      path += (*it)->key;
+      path += (*it)->secret ? kSecretShown : (*it)->key;
     }
   }
   return path;
@@ -347,9 +344,9 @@ bool holds_double_less(std::string_view text) noexcept {
 
 }  // namespace
 
-std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             KeyReading reading, std::uint64_t alias_text_budget) {
-  InstanceView view(root, yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12, reading);
+std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, KeyReading reading,
+                                             std::uint64_t alias_text_budget) {
+  InstanceView view(root, reading);
   WalkState state{schemas, /*keep_first=*/true};
   state.aliases.text_left = alias_text_budget;
   Walker<NodeAdapter> walker(state, NodeAdapter{&view});
@@ -361,8 +358,7 @@ std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaS
   return std::move(state.first);
 }
 
-ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11) {
-  (void)yaml11;  // the decoder resolved the scalars already
+ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas) {
   WalkState state{schemas, /*keep_first=*/false};
   ValueMembers members;  // mappings with repeated keys, as the data keeps them
   Walker<ValueAdapter> walker(state, ValueAdapter{&members});

@@ -10,7 +10,8 @@
 // the first one is what a caller reports.  Failures inside `anyOf`, `oneOf`,
 // `not` and `contains` branches only decide those keywords.
 //
-// Scalars read as the document was loaded (YAML 1.2, or 1.1 with `yaml11`):
+// Scalars read as the load returns them (`KeyReading::mode`: the version
+// mode the load's own conversion reads them with, PyyamlCompat included):
 // quoted scalars and scalars tagged as strings are strings, timestamps are
 // strings, a plain 2.0 is an integer for `type`.
 //
@@ -31,8 +32,8 @@
 //                      then composes the text and asks validate_root.  The
 //                      verdicts agree only when `value_tree_reads_like_nodes`
 //                      holds for the text (no alias, tag or merge key) and the
-//                      decoder read scalars with the validation's version and
-//                      without timestamps.
+//                      decoder read scalars with the validation's version
+//                      mode (a timestamp it made is Undecided).
 #pragma once
 
 #include <cstdint>
@@ -62,10 +63,10 @@ struct ValidationError {
 
 // The first failure of `root` against the schema, or nothing when it is
 // valid.  The tree is read as the load returns it (schema/instance.hpp):
-// `reading` is how the load compared keys (merge keys, repeated keys);
+// `reading` is how the load read scalars and compared keys (merge keys,
+// repeated keys);
 // `alias_text_budget` the scalar bytes it may read through aliases.
-std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, bool yaml11,
-                                             KeyReading reading,
+std::optional<ValidationError> validate_root(const YamlNode& root, const SchemaSet& schemas, KeyReading reading,
                                              std::uint64_t alias_text_budget = kValidationAliasTextBudget);
 
 enum class ValueVerdict : std::uint8_t { Valid, Invalid, Undecided };
@@ -74,7 +75,7 @@ enum class ValueVerdict : std::uint8_t { Valid, Invalid, Undecided };
 // hangs on what the value tree does not keep: the text of a key that is not
 // a string, a tagged or timestamp value, which of two repeated keys the
 // data keeps.
-ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas, bool yaml11);
+ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas);
 
 // The text holds no alias, no tag and no merge key, so that its decoded
 // value tree and its composed node tree present the same instance.  Reads

@@ -77,7 +77,7 @@ void CollectionChecks<Adapter>::for_each_named_member(const Instance& inst, cons
       w_.state().undecided = true;
       return;
     }
-    if (!visit(i, key.text)) return;
+    if (!visit(i, key)) return;
   }
 }
 
@@ -129,8 +129,9 @@ void CollectionChecks<Adapter>::check_object(const Instance& inst, const Compile
 template <class Adapter>
 void CollectionChecks<Adapter>::check_members(const Instance& inst, const CompiledSchema& s, const PathLink* path,
                                               FailureList& out) {
-  for_each_named_member(inst, path, [&](std::size_t i, std::string_view name) {
-    const PathLink link{path, name};
+  for_each_named_member(inst, path, [&](std::size_t i, const MemberKey& key) {
+    const std::string_view name = key.text;
+    const PathLink link{path, name, 0, false, key.secret};
     const Instance value = a_.value(inst, i);
     bool matched = false;
     if (const CompiledSchema* sub = s.property(name)) {
@@ -146,7 +147,8 @@ void CollectionChecks<Adapter>::check_members(const Instance& inst, const Compil
     }
     if (matched) return true;
     if (s.additional_properties == ExtraRule::Forbid) {
-      w_.fail(value, &link, out, [&] { return "additional property '" + std::string(name) + "' is not allowed"; });
+      w_.fail(value, &link, out,
+              [&] { return "additional property '" + std::string(key.shown()) + "' is not allowed"; });
     } else if (s.additional_properties == ExtraRule::Check) {
       w_.descend_member(value, *s.additional_properties_schema, &link, out);
     }
@@ -158,8 +160,8 @@ void CollectionChecks<Adapter>::check_members(const Instance& inst, const Compil
 template <class Adapter>
 void CollectionChecks<Adapter>::check_property_names(const Instance& inst, const CompiledSchema& s,
                                                      const PathLink* path, FailureList& out) {
-  for_each_named_member(inst, path, [&](std::size_t i, std::string_view name) {
-    const PathLink link{path, name};
+  for_each_named_member(inst, path, [&](std::size_t i, const MemberKey& key) {
+    const PathLink link{path, key.text, 0, false, key.secret};
     w_.descend_member(a_.key_as_name(inst, i), *s.property_names, &link, out);
     return !w_.stopped(out);
   });

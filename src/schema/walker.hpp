@@ -32,6 +32,10 @@
 
 namespace kestrine::schema_walk {
 
+// What a message or a path shows in place of anything that came from
+// !secret: a value, or a key of a secret's content.
+inline constexpr std::string_view kSecretShown = "<secret>";
+
 // The instance path as a chain of links on the native stack, rendered only
 // for a failure that is reported.  A null link is the root "$".
 struct PathLink {
@@ -39,6 +43,7 @@ struct PathLink {
   std::string_view key;
   std::size_t index = 0;
   bool is_index = false;
+  bool secret = false;  // the key came from !secret: rendered as kSecretShown
 };
 std::string render_path(const PathLink* link);
 
@@ -54,6 +59,10 @@ struct MemberKey {
   enum class Kind : std::uint8_t { Text, Skip, Undecided } kind = Kind::Skip;
   std::string_view text;
   bool through_aliases = false;  // the key, or its mapping, is read through an alias
+  bool secret = false;           // the key came from !secret: never quoted
+
+  // The key as a message or a path shows it.
+  std::string_view shown() const noexcept { return secret ? kSecretShown : text; }
 };
 
 // ---- instance forms ---------------------------------------------------------
@@ -88,9 +97,14 @@ struct NodeAdapter {
     c.list = r.list;
     c.aliases = add_alias_counts(parent.aliases, r.aliases);
     c.place = ref.node != nullptr && ref.node->is_alias() ? ref.node : r.node == nullptr ? place : nullptr;
-    c.secret = parent.secret || r.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
-               (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
+    c.secret = parent.secret || leads_to_secret(ref, r);
     return c;
+  }
+  // `ref`, followed to `r`, came from !secret: it lies in a merged secret,
+  // or it or the node it stands for is a secret's content.
+  static bool leads_to_secret(const NodeRef& ref, const NodeRef& r) noexcept {
+    return r.secret || (r.node != nullptr && is_secret_node(*r.node)) ||
+           (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
   }
   bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
   // Resolves a mapping's loaded members before keywords read them.
@@ -144,17 +158,17 @@ struct NodeAdapter {
     }
     return child(i, NodeRef{&i.node->items()[k]});
   }
+  // A key of a secret's content is secret, as are its values.
   MemberKey key(const NodeInstance& i, std::size_t k) const {
-    NodeRef key;
+    const NodeRef ref = i.members != nullptr ? i.members->pairs[k].key : NodeRef{&i.node->pairs()[k].key};
+    const NodeRef key = follow(ref);
+    const bool secret = i.secret || leads_to_secret(ref, key);
     if (i.members != nullptr) {
       const FoldedPair<NodeRef>& p = i.members->pairs[k];
-      if (p.merge_text_key || p.key.merge_text) return MemberKey{MemberKey::Kind::Text, "<<"};
-      key = follow(p.key);
-    } else {
-      key = follow(NodeRef{&i.node->pairs()[k].key});
+      if (p.merge_text_key || p.key.merge_text) return MemberKey{MemberKey::Kind::Text, "<<", false, secret};
     }
     if (key.node == nullptr || !key.node->is_scalar()) return MemberKey{};
-    return MemberKey{MemberKey::Kind::Text, key.node->text(), i.aliases > 0 || key.aliases > 0};
+    return MemberKey{MemberKey::Kind::Text, key.node->text(), i.aliases > 0 || key.aliases > 0, secret};
   }
   // A value the text leaves out ("key:" and nothing) is composed as a null
   // at the all-zero position; its failures are placed at its key instead.
@@ -174,6 +188,7 @@ struct NodeAdapter {
     n.as_name = true;
     const MemberKey key = this->key(i, k);
     n.name = key.text;
+    n.secret = key.secret;
     const NodeRef r = follow(i.members != nullptr ? i.members->pairs[k].key : NodeRef{&i.node->pairs()[k].key});
     n.node = r.node;
     n.aliases = add_alias_counts(i.aliases, r.aliases);
@@ -381,8 +396,8 @@ class CollectionChecks {
   void check_dependencies(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
                           std::uint32_t ref_depth, FailureList& out);
   void check_items(const Instance& inst, const CompiledSchema& schema, const PathLink* path, FailureList& out);
-  // Calls visit(index, key text) for the members with a scalar key, in
-  // order, until it returns false.
+  // Calls visit(index, key) for the members with a scalar key, in order,
+  // until it returns false.
   template <class Visit>
   void for_each_named_member(const Instance& inst, const PathLink* path, Visit&& visit);
 

@@ -78,4 +78,11 @@ template <class K>
 using SeededHashSet =
     absl::flat_hash_set<K, typename detail::SeededTraits<K>::Hash, typename detail::SeededTraits<K>::Eq>;
 
+// The bytes a flat hash map or set holds in its own storage: a slot and a
+// control byte for every entry of its capacity (not what the entries own).
+template <class Table>
+std::size_t table_bytes(const Table& table) noexcept {
+  return table.capacity() * (sizeof(typename Table::slot_type) + 1);
+}
+
 }  // namespace kestrine

@@ -44,8 +44,7 @@ class TestSchema {
 // The first failure of the document `doc` against `schema`, as
 // "message at path (line:column)" with a 1-based position; "" when valid.
 inline std::string first_failure(const YamlNode& root, const TestSchema& schema, bool yaml11 = false) {
-  const auto error =
-      validate_root(root, schema.set(), yaml11, KeyReading(yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12));
+  const auto error = validate_root(root, schema.set(), KeyReading(yaml11 ? VersionMode::Yaml11 : VersionMode::Yaml12));
   if (!error) return "";
   return error->message + " at " + error->schema_path + " (" + std::to_string(error->span.line + 1) + ":" +
          std::to_string(error->span.column + 1) + ")";

@@ -81,6 +81,7 @@ class PyEncoder {
   PyResult<YamlValue> convert(PyObject* obj);
 
   ValueArena& arena() noexcept { return arena_; }
+  const ValueArena& arena() const noexcept { return arena_; }
   // Bytes of the texts the tree refers to in place (not in the arena).
   std::size_t referred_text_bytes() const noexcept { return referred_text_bytes_; }
   // Drops the kept references.  Requires the interpreter lock.

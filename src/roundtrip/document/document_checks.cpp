@@ -76,24 +76,19 @@ KeyReading located_key_reading(const LoadSettings& settings) noexcept {
   return KeyReading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
 }
 
-ValidationReading validation_reading(const LoadSettings& settings) noexcept {
-  ValidationReading reading;
+KeyReading validation_reading(const LoadSettings& settings) noexcept {
   switch (settings.road) {
-    case LoadRoad::Plain:
-      reading.yaml11 = settings.is_yaml11;
-      reading.keys = KeyReading(settings.version_mode, settings.timestamps);
-      return reading;
-    case LoadRoad::Located:
-      reading.keys = located_key_reading(settings);
-      break;
-    case LoadRoad::RoundTrip: {
-      const DocumentFlags flags = document_flags(settings, settings.version_mode);
-      reading.keys = KeyReading(flags.version_mode, flags.timestamps);
-      break;
+    case LoadRoad::Plain: {
+      const DecodeOptions decoded = plain_decode_options(settings);
+      return KeyReading(decoded.version_mode, decoded.timestamps);
     }
+    case LoadRoad::Located:
+      return located_key_reading(settings);
+    case LoadRoad::RoundTrip:
+      break;
   }
-  reading.yaml11 = settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
-  return reading;
+  const DocumentFlags flags = document_flags(settings, settings.version_mode);
+  return KeyReading(flags.version_mode, flags.timestamps);
 }
 
 std::vector<StreamDocument> check_stream_documents(std::span<YamlNode> roots, std::string_view text,

@@ -76,15 +76,11 @@ DocumentChecks located_checks(const LoadSettings& settings) noexcept;
 KeyReading located_key_reading(const LoadSettings& settings) noexcept;
 
 // How schema validation reads what a road returns, so that what is
-// validated is what the road gives: scalars as YAML 1.1 under a 1.1 reading
-// (on the located and round-trip roads PyyamlCompat too, whatever a
-// directive says); keys as the road's conversion reads them (a round-trip
-// document: as its DocumentFlags say).
-struct ValidationReading {
-  bool yaml11 = false;
-  KeyReading keys{VersionMode::Yaml12};
-};
-ValidationReading validation_reading(const LoadSettings& settings) noexcept;
+// validated is what the road gives: scalars and keys exactly as the road's
+// own conversion reads them (the plain decoder's options, the located
+// conversion's reading, a round-trip document's DocumentFlags), under every
+// version mode, PyyamlCompat included, whatever a directive says.
+KeyReading validation_reading(const LoadSettings& settings) noexcept;
 
 // One document of a `loads_all` stream on the round-trip road.
 struct StreamDocument {

@@ -1,0 +1,132 @@
+#include "schema/multiple_of.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "emit_util/shortest_decimal.hpp"
+#include "resolver/resolve.hpp"
+
+namespace kestrine {
+
+namespace {
+
+using Limbs = std::vector<std::uint32_t>;
+
+// n = n x mul + add; keeps n without leading zero limbs.
+void multiply_add(Limbs& n, std::uint32_t mul, std::uint32_t add) {
+  std::uint64_t carry = add;
+  for (std::uint32_t& limb : n) {
+    const std::uint64_t t = std::uint64_t{limb} * mul + carry;
+    limb = static_cast<std::uint32_t>(t);
+    carry = t >> 32;
+  }
+  if (carry != 0) n.push_back(static_cast<std::uint32_t>(carry));
+}
+
+bool less(const Limbs& a, const Limbs& b) noexcept {
+  if (a.size() != b.size()) return a.size() < b.size();
+  for (std::size_t i = a.size(); i-- > 0;)
+    if (a[i] != b[i]) return a[i] < b[i];
+  return false;
+}
+
+// a -= b, for a >= b.
+void subtract(Limbs& a, const Limbs& b) noexcept {
+  std::uint32_t borrow = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::uint64_t take = std::uint64_t{i < b.size() ? b[i] : 0} + borrow;
+    borrow = a[i] < take ? 1 : 0;
+    a[i] = static_cast<std::uint32_t>(std::uint64_t{a[i]} + (std::uint64_t{borrow} << 32) - take);
+  }
+  while (!a.empty() && a.back() == 0) a.pop_back();
+}
+
+// A number as a decimal: the digits of its magnitude x 10^exponent.
+struct Decimal {
+  std::string_view digits;
+  std::int64_t exponent = 0;
+};
+
+// The decimal of an Int, BigInt or finite Float; its digits live in
+// `buffer` or `big`.
+std::optional<Decimal> decimal_of(const YamlValue& value, char (&buffer)[24], std::string& big) {
+  switch (value.kind) {
+    case ValueKind::Int: {
+      const auto magnitude = value.integer < 0 ? 0 - static_cast<std::uint64_t>(value.integer)
+                                               : static_cast<std::uint64_t>(value.integer);
+      return Decimal{{buffer, std::to_chars(buffer, buffer + sizeof buffer, magnitude).ptr}, 0};
+    }
+    case ValueKind::BigInt: {
+      big = canonical_bigint_text(value.text());
+      std::string_view digits = big;
+      if (digits.starts_with('-')) digits.remove_prefix(1);
+      if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+      return Decimal{digits, 0};
+    }
+    case ValueKind::Float: {
+      if (!std::isfinite(value.real)) return std::nullopt;
+      const ShortestDecimal d = shortest_decimal(std::fabs(value.real));
+      return Decimal{{buffer, std::to_chars(buffer, buffer + sizeof buffer, d.digits).ptr}, d.exponent};
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::optional<DecimalDivisor> DecimalDivisor::of(const YamlValue& divisor) {
+  char buffer[24];
+  std::string big;
+  const std::optional<Decimal> d = decimal_of(divisor, buffer, big);
+  if (!d || (divisor.kind == ValueKind::Int && divisor.integer < 0) || big.starts_with('-') ||
+      (divisor.kind == ValueKind::Float && divisor.real < 0))
+    return std::nullopt;
+  DecimalDivisor out;
+  for (char c : d->digits) multiply_add(out.digits_, 10, static_cast<std::uint32_t>(c - '0'));
+  for (std::int64_t i = 0; i < d->exponent; ++i) multiply_add(out.digits_, 10, 0);
+  if (out.digits_.empty()) return std::nullopt;  // zero
+  out.scale_ = d->exponent < 0 ? -d->exponent : 0;
+  return out;
+}
+
+std::optional<bool> DecimalDivisor::divides(const YamlValue& value) const {
+  char buffer[24];
+  std::string big;
+  const std::optional<Decimal> d = decimal_of(value, buffer, big);
+  if (!d) return std::nullopt;
+  return divides_decimal(d->digits, d->exponent);
+}
+
+bool DecimalDivisor::divides_decimal(std::string_view digits, std::int64_t exponent) const {
+  // value / divisor = digits x 10^shift / D
+  const std::int64_t shift = exponent + scale_;
+  const std::int64_t zeros = std::max<std::int64_t>(shift, 0);
+  if (shift >= 0 && digits_.size() <= 2) {
+    // The usual divisor fits 64 bits: a remainder below it times ten fits 128.
+    const unsigned __int128 divisor = digits_.size() == 2 ? (std::uint64_t{digits_[1]} << 32) | digits_[0] : digits_[0];
+    unsigned __int128 rest = 0;
+    for (char c : digits) rest = (rest * 10 + static_cast<unsigned>(c - '0')) % divisor;
+    for (std::int64_t i = 0; i < zeros && rest != 0; ++i) rest = rest * 10 % divisor;
+    return rest == 0;
+  }
+  Limbs divisor = digits_;
+  for (std::int64_t i = shift; i < 0; ++i) multiply_add(divisor, 10, 0);
+  Limbs rest;  // below `divisor`, so below ten times it after a step
+  const auto step = [&](std::uint32_t digit) {
+    multiply_add(rest, 10, digit);
+    while (!less(rest, divisor)) subtract(rest, divisor);
+  };
+  for (char c : digits) step(static_cast<std::uint32_t>(c - '0'));
+  for (std::int64_t i = 0; i < zeros && !rest.empty(); ++i) step(0);
+  return rest.empty();
+}
+
+bool is_near_multiple(double x, double v) noexcept {
+  const double q = x / v;
+  const double margin = std::fabs(q) * 2.220446049250313e-16 * 8;
+  return margin < 1.0 / 1024 && margin >= std::fabs(q - std::round(q));  // NaN fails
+}
+
+}  // namespace kestrine

@@ -75,6 +75,9 @@ void carry_comments(const Comments& from, Comments& to) {
 void mark_subtree_modified(YamlNode& node) {
   stack_guarded([&] {
     node.comments.modified = true;
+    // Its directive is written anew; what it stood for (a secret's value,
+    // an included file's content) is not written here, and stays as read.
+    if (node.source() != nullptr) return;
     for (YamlNode& item : node.items()) mark_subtree_modified(item);
     for (NodePair& pair : node.pairs()) {
       mark_subtree_modified(pair.key);

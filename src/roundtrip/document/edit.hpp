@@ -46,7 +46,8 @@ struct EditError {
 template <class T = void>
 using EditResult = std::expected<T, EditError>;
 
-// Sets `modified` on `node` and on every node below it.
+// Sets `modified` on `node` and on every node below it in the same file: a
+// node that came from a directive (a `source`) is marked, its content not.
 void mark_subtree_modified(YamlNode& node);
 
 // Edit marks (DocumentRecord::edit_marks): sets `edited_below` above every
@@ -149,8 +150,9 @@ EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment
 EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups);
 
 // Replaces the alias `node` by a copy of the node it refers to in `root`
-// (aliases inside expanded, no anchors); the comments written around the
-// alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
+// (aliases inside expanded, no anchors; what came from a directive is kept
+// as that directive, so a secret is never written out as its value); the
+// comments written around the alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
 // to nothing; past the limits of copy_expanding_aliases_for_detach, the ValueError a
 // read of the alias gives ("aliases nest more than 100 levels deep", "...
 // too many nodes ..."), the tree unchanged.

@@ -192,8 +192,9 @@ bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode) {
   if (const std::string_view name = core_tag_name(*tag); !name.empty()) {
     return name == core_type_of(fresh, mode) || core_collection_fits(name, fresh);
   }
-  // "!" alone makes a scalar a string.
-  if (*tag == "!" && fresh.is_scalar()) return core_type_of(fresh, mode) == "str";
+  // On a scalar, "!" alone and any custom tag read the text as a string:
+  // kept over a number, a boolean or a null, they would turn it into one.
+  if (!old.is_collection() || *tag == "!") return fresh.is_scalar() && core_type_of(fresh, mode) == "str";
   return old.kind() == fresh.kind();
 }
 

@@ -77,9 +77,10 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
 // Whether `old`'s tag may stay on `fresh`, the content that replaces it: a
 // core tag only when it names the type `fresh` reads as under `mode`, a
 // directive tag never (it would make the new value a path or a name), any
-// other tag when `fresh` is the same kind of node (scalar, sequence,
-// mapping) as `old`.  A tag that stayed otherwise would change what the
-// new value reads as.
+// other tag on a scalar only when `fresh` reads as a string (a str value:
+// such a tag reads its text as one), on a collection when `fresh` is the
+// same kind of node (sequence, mapping).  A tag that stayed otherwise would
+// change what the new value reads as.
 bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
 
 // Appends the pair (key, value) to `mapping`; both are marked modified.

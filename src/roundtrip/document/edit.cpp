@@ -368,8 +368,7 @@ void set_foot(YamlNode& node, std::vector<std::string> lines) {
   c.modified = true;
 }
 
-void set_head_part(YamlNode& node, HeadPart part, std::vector<std::string> lines) {
-  Comments& c = node.comments;
+void set_head_part(Comments& c, HeadPart part, std::vector<std::string> lines) {
   std::vector<HeadComment> head;
   const auto kept_part = [&](const HeadComment& h) {
     switch (part) {

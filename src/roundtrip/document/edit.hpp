@@ -132,9 +132,10 @@ EditResult<> check_foot_place(const YamlNode& node, bool is_root);
 // Replaces the node's foot lines.
 void set_foot(YamlNode& node, std::vector<std::string> lines);
 
-// Replaces the part `part` of `node`'s head lines (the part a handle reads,
-// document.hpp) by `lines`, keeping the other part.
-void set_head_part(YamlNode& node, HeadPart part, std::vector<std::string> lines);
+// Replaces the part `part` of the head lines of `comments` (a node's, or an
+// included file root's: the record a handle reads, comment_before_source)
+// by `lines`, keeping the other part, and marks the record modified.
+void set_head_part(Comments& comments, HeadPart part, std::vector<std::string> lines);
 
 // ---- aliases ---------------------------------------------------------------------
 

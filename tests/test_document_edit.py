@@ -401,8 +401,9 @@ def test_edit_cycles_keep_every_comment_once(data):
     result: every comment of the text is still there exactly as often as
     before unless it went with what the edit replaced or deleted (then it is
     there at most as often), a comment set is there once (an inline one reads
-    back where it was set), the text loads to the edited data, and an unedited
-    document renders as the text it was read from."""
+    back where it was set), a value set reads back as set, the text loads to
+    the edited data, and an unedited document renders as the text it was
+    read from."""
     name, text = draw_source(data, CYCLE_SOURCES)
     for cycle in range(data.draw(st.integers(5, 7))):
         doc = load(text)

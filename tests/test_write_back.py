@@ -164,8 +164,8 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("x: 1\nsub: !include deeper.yaml\n", lambda top: setattr(top.node["sub"], "comment", "note"),
      "x: 1\nsub: !include deeper.yaml # note\n"),
     # the first key reads and writes the file's own head lines
-    ("# lead\n\nx: 1\n---\nsecond: 2\n", lambda top: setattr(top.node["x"], "comment_before",
-                                                             top.node["x"].comment_before + " read"),
+    ("# lead\nx: 1\n---\nsecond: 2\n",
+     lambda top: setattr(top.node["x"], "comment_before", top.node["x"].comment_before + " read"),
      "# lead read\nx: 1\n---\nsecond: 2\n"),
     # a file whose document is itself a directive cannot hold an edit
     ("!include deeper.yaml\n", _SET_X,

@@ -3,6 +3,8 @@ run on their trees (YAML 1.1 warnings, upgrade, duplicate keys), and writing
 them back with to_yaml() and dumps()."""
 
 import pytest
+from hypothesis import example, given, settings
+from hypothesis import strategies as st
 
 import kestrine
 from kestrine import KestrineDuplicateKeyError, KestrineParseError
@@ -177,6 +179,29 @@ def test_the_upgrade_keeps_every_value_and_comment(text, expected):
     out = kestrine.dumps(kestrine.loads(text, option=RT | kestrine.OPT_UPGRADE_1_1))
     assert out.decode() == expected
     assert kestrine.loads_all(out) == kestrine.loads_all(text, option=kestrine.OPT_YAML_1_1)
+
+
+# Lines around the head of a stream and between its documents, each ended
+# by LF, CR LF or a CR alone.
+_HEAD_LINES = ["%YAML 1.1", "%YAML 1.1 # c", "%FOO bar", "%TAG !e! tag:e.com,2000:", "# c", "", " \t", "\ufeff",
+               "---", "--- # c", '--- "foo"', "--- yes", "---\tyes", "--- |\n  text", "...", "... # c", "a: yes", "- on",
+               "b: 1:30", "!e!t 0o17", "{k: off}", "? [a]\n: ~"]
+
+
+@settings(max_examples=400, deadline=None)
+@example([("%FOO bar", "\r"), ('--- "foo"', "\r")])
+@example([("# c", "\r"), ("...", "\r\n"), ("a: yes", "\n")])
+@example([("# c", "\n")])
+@given(st.lists(st.tuples(st.sampled_from(_HEAD_LINES), st.sampled_from(["\n", "\r\n", "\r"])), max_size=7))
+def test_upgraded_text_loads_to_the_data_read(lines):
+    text = "".join(line + end for line, end in lines).encode()
+    try:
+        doc = kestrine.loads(text, option=RT | kestrine.OPT_YAML_1_1 | kestrine.OPT_UPGRADE_1_1)
+        data = kestrine.loads_all(text, option=kestrine.OPT_YAML_1_1)
+    except KestrineParseError:
+        return
+    out = doc.to_yaml()
+    assert kestrine.loads_all(out) == data, out
 
 
 def test_yaml11_warnings_precede_duplicate_key_warnings(caplog):

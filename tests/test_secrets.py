@@ -223,3 +223,36 @@ def test_secret_content_is_never_quoted(tmp_path, text, schema, path, message, o
     assert "4242" not in str(err.value) and "hunter2" not in str(err.value)
     assert str(err.value).startswith("schema validation failed: " + message)
     assert err.value.schema_path == path
+
+
+# A detached alias of a secret, a variable or an included file is a copy of
+# what it came from: written as that directive, never as the value, in every
+# output (the alias of the last case lies inside the included file).
+@pytest.mark.parametrize("text, alias, written", [
+    ("primary: &p !secret text\nreplica: *p  # note\n", ("replica",), "replica: !secret text  # note\n"),
+    ("primary: &p !secret map\nreplica: *p\n", ("replica",), "replica: !secret map\n"),
+    ("primary: &p !env_var KST_DETACHED\nreplica: *p\n", ("replica",), "replica: !env_var KST_DETACHED\n"),
+    ("primary: &p\n  inner: !secret text\n  deeper: [!secret map]\nreplica: *p\n", ("replica",),
+     "replica:\n  inner: !secret text\n  deeper: [!secret map]\n"),
+    ("primary: &p !include inc.yaml\nreplica: *p\n", ("replica",), "replica: !include inc.yaml\n"),
+    ("inc: !include inc.yaml\n", ("inc", "again"), "inc: !include inc.yaml\n"),
+])
+def test_a_detached_directive_is_written_as_the_directive(tmp_path, monkeypatch, text, alias, written):
+    monkeypatch.setenv("KST_DETACHED", VALUE)
+    write(tmp_path, {"secrets.yaml": f"text: {VALUE}\nmap: {{{VALUE}: {VALUE}}}\n",
+                     "inc.yaml": "t: &t !secret text\nagain: *t\n"})
+    options = INC | SEC | kestrine.OPT_ENV_VAR
+    doc = load(tmp_path, text, option=RT | options)
+    data = doc.to_dict()
+    node = doc.node[alias[0]] if len(alias) == 1 else doc.node[alias[0]][alias[1]]
+    detached = node.detach()
+    assert not detached.is_alias and detached.anchor is None
+    out = doc.to_yaml()
+    included = kestrine.dump_includes_map(doc)
+    assert doc.save(str(tmp_path / "main.yaml"))
+    shown = [out, repr(doc), repr(detached), *included.values(), (tmp_path / "main.yaml").read_bytes(),
+             (tmp_path / "inc.yaml").read_bytes()]
+    assert not [s for s in shown if VALUE.encode() in (s if isinstance(s, bytes) else s.encode())]
+    assert out.decode().endswith(written)
+    assert (tmp_path / "inc.yaml").read_text().endswith("again: !secret text\n" if len(alias) > 1 else "again: *t\n")
+    assert load(tmp_path, out, option=options) == data

@@ -163,12 +163,16 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     # a comment on a directive in an included file is an edit of that file
     ("x: 1\nsub: !include deeper.yaml\n", lambda top: setattr(top.node["sub"], "comment", "note"),
      "x: 1\nsub: !include deeper.yaml # note\n"),
+    # the first key reads and writes the file's own head lines
+    ("# lead\nx: 1\n---\nsecond: 2\n",
+     lambda top: setattr(top.node["x"], "comment_before", top.node["x"].comment_before + " read"),
+     "# lead read\nx: 1\n---\nsecond: 2\n"),
     # a file whose document is itself a directive cannot hold an edit
     ("!include deeper.yaml\n", _SET_X,
      "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
      "directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
-        "no document", "nested directive", "directive document"])
+        "no document", "nested directive", "head", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())
     (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")
@@ -283,7 +287,7 @@ class _RealTree:
         names = sorted(p.relative_to(root).as_posix() for p in root.rglob("*.y*ml")
                        if not re.search(rb"!include_dir|!secret|!include", p.read_bytes()))
         self.files = {"main.yaml": "".join(f"f{i}: !include {n}\n" for i, n in enumerate(names)).encode()}
-        self.owners, self.feet, self.data = None, {}, None
+        self.owners, self.feet, self.data, self.count = None, {}, None, 0
 
 
 def _counts(root):
@@ -303,22 +307,35 @@ def _places(data, path=()):
 
 def _edit(doc, model, draw, tree, loose):
     """One random edit of the document and of its model.  Gives the path of
-    the collection it changed, or None, and whether every comment must
-    stay.  Comments whose known owner the edit removed go into `loose`."""
+    the collection it changed, or None, whether every comment must stay,
+    and the comment it added, or None.  Comments whose known owner the edit
+    removed go into `loose`."""
     path, target = draw(st.sampled_from(list(_places(model))))
     view = functools.reduce(lambda v, step: v[step], path, doc)
     keys = list(target) if isinstance(target, dict) else list(range(len(target)))
-    kind = draw(st.sampled_from(["set", "replace", "add", "delete"])) if keys else "add"
+    kind = draw(st.sampled_from(["set", "replace", "add", "delete", "before"])) if keys else "add"
     value = draw(st.sampled_from([7, "new", None, {"n": [1, "x"]}, []]))
+    if kind == "before":
+        if not isinstance(target, dict):
+            return None, True, None
+        # The first key reads its mapping's head lines: those at the top of
+        # its file when the mapping is an included file's root.
+        node = functools.reduce(lambda n, step: n[step], path + (keys[0],), doc.node)
+        loose.update(f"# {line}" for line in (node.comment_before or "").split("\n"))
+        tree.count += 1
+        node.comment_before = f"h{tree.count}"
+        if tree.owners is not None:
+            tree.owners[f"# h{tree.count}"] = path + (keys[0],)
+        return path, tree.owners is not None, f"# h{tree.count}"
     if kind == "add":
         if not isinstance(target, dict):
-            return None, True  # item access cannot add to a sequence
+            return None, True, None  # item access cannot add to a sequence
         key = f"new{len(target)}"
         view[key] = target[key] = value
         for tag in [tag for tag, at in tree.feet.items() if at == path]:
             tree.owners[tag] = path + (key,)
             del tree.feet[tag]
-        return path, True
+        return path, True, None
     key = draw(st.sampled_from(keys))
     node = functools.reduce(lambda n, step: n[step], path + (key,), doc.node)
     if kind == "set" and node.style != "plain":
@@ -335,7 +352,7 @@ def _edit(doc, model, draw, tree, loose):
         if kind == "delete" and isinstance(target, list) and owner and owner[:len(path)] == path \
                 and len(owner) > len(path) and owner[len(path)] > key:
             tree.owners[tag] = path + (owner[len(path)] - 1,) + owner[len(path) + 1:]
-    return path, kind == "set" or tree.owners is not None
+    return path, kind == "set" or tree.owners is not None, None
 
 
 SOURCES = ["generated"] + (["real"] if (REAL_TREE / "configuration.yaml").exists() else [])
@@ -358,7 +375,7 @@ def test_edit_cycles_over_multi_file_trees(tmp_path_factory, data):
         model = doc.to_dict() if model is None else model
         assert doc.to_dict() == model
         before = snapshot(root)
-        path, keeps = _edit(doc, model, data.draw, tree, loose)
+        path, keeps, added = _edit(doc, model, data.draw, tree, loose)
         if path is None:
             continue
         reached = functools.reduce(lambda n, step: n[step], path, doc.node).file
@@ -371,6 +388,8 @@ def test_edit_cycles_over_multi_file_trees(tmp_path_factory, data):
         if b"\r\n" in before[name]:
             assert b"\n" not in after[name].replace(b"\r\n", b"")
         now = _counts(root)
+        if added:
+            counts[added] += 1
         for tag in now.keys() | counts.keys():
             exact = keeps and tag not in loose
             assert now[tag] <= counts[tag] and (now[tag] == counts[tag] or not exact), (tag, after[name])

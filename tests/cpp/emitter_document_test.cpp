@@ -97,7 +97,8 @@ TEST(EmitterDocument, CrLfTextsStayCrLfWhenEdited) {
 
 TEST(EmitterDocument, EmptyDocuments) {
   EXPECT_EQ(render_document({}, std::nullopt, false, NullStyle::Default), "");
-  EXPECT_EQ(render_document({}, std::string_view(""), true, NullStyle::Default), "%YAML 1.2\n---\n");
+  // No document: nothing to declare a version for, and no document added.
+  EXPECT_EQ(render_document({}, std::string_view("# c\n"), true, NullStyle::Default), "# c\n");
 }
 
 TEST(EmitterDocument, FinalBreakFollowsTheKeptBlockScalar) {
@@ -141,8 +142,9 @@ TEST(EmitterDocument, UpgradeHeaderReplacesTheVersionAndKeepsTheRest) {
   EXPECT_EQ(upgrade_document_header("\xEF\xBB\xBF" "a: 1"), "\xEF\xBB\xBF%YAML 1.2\n---\na: 1");
   EXPECT_EQ(upgrade_document_header("--- a\n"), "%YAML 1.2\n--- a\n");
   EXPECT_EQ(upgrade_document_header("---\r\na: 1\r\n"), "%YAML 1.2\r\n---\r\na: 1\r\n");
-  // "---" followed by a tab or a letter is content, not a marker.
+  // "---" followed by a letter is content, not a marker; by a tab it is one.
   EXPECT_EQ(upgrade_document_header("---x\n"), "%YAML 1.2\n---\n---x\n");
+  EXPECT_EQ(upgrade_document_header("---\tx\n"), "%YAML 1.2\n---\tx\n");
 }
 
 TEST(EmitterDocument, UpgradeHeaderPassesOverCommentsAndBlankLines) {
@@ -153,6 +155,13 @@ TEST(EmitterDocument, UpgradeHeaderPassesOverCommentsAndBlankLines) {
   // The version line is rewritten in place, its comment kept as written.
   EXPECT_EQ(upgrade_document_header("%YAML 1.1   #keep\r\n---\r\na: 1\r\n"), "%YAML 1.2   #keep\r\n---\r\na: 1\r\n");
   EXPECT_EQ(upgrade_document_header("# only a comment\n"), "%YAML 1.2\n---\n# only a comment\n");
+  // A CR alone ends a line too; lines put in take the text's first break.
+  EXPECT_EQ(upgrade_document_header("%FOO bar\r--- \"foo\"\r"), "%YAML 1.2\r%FOO bar\r--- \"foo\"\r");
+  // "..." before the first document, and a byte-order mark opening a line,
+  // come before the header: the first document's prologue starts after them.
+  EXPECT_EQ(upgrade_document_header("# c\r\n...\r\na: 1\r\n"), "# c\r\n...\r\n%YAML 1.2\r\n---\r\na: 1\r\n");
+  EXPECT_EQ(upgrade_document_header("\xEF\xBB\xBF\n\xEF\xBB\xBF--- a\n"),
+            "\xEF\xBB\xBF\n\xEF\xBB\xBF%YAML 1.2\n--- a\n");
 }
 
 TEST(EmitterDocument, UpgradedDocumentsReadBackAsYaml12) {

@@ -75,7 +75,7 @@ PyResult<OwnedRef> file_of(const DocumentRecord& record, const YamlNode& node) {
 PyResult<OwnedRef> comment_before_of(const DocumentRead& read, const HandleData& handle) {
   const auto source = comment_before_source(read.record(), handle.start_root, handle.path);
   if (!source) return fail(stale_node());
-  const std::optional<std::string> text = head_text(*source->node, source->part);
+  const std::optional<std::string> text = head_text(*source->comments, source->part);
   return optional_str(text ? std::optional<std::string_view>(*text) : std::nullopt);
 }
 

@@ -170,7 +170,7 @@ int set_node_comment_before(PyObject* self, PyObject* value, void*) noexcept {
     const auto target = comment_before_source_mut(e.edit.record(), e.handle->start_root, e.handle->path);
     if (!target) return fail(stale_node());
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
-    set_head_part(*target->node, target->part, std::move(lines));
+    set_head_part(*target->comments, target->part, std::move(lines));
     e.done();
     return {};
   });

@@ -122,7 +122,7 @@ class SnapshotBuilder {
     std::vector<OwnedRef> built;
     built.reserve(items.size());
     for (const YamlNode& item : items) {
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef snapshot, build(item, head_text(item, item_head_part(item)), true));
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef snapshot, build(item, head_text(item.comments, item_head_part(item)), true));
       built.push_back(std::move(snapshot));
     }
     return tuple_of(built);
@@ -134,10 +134,14 @@ class SnapshotBuilder {
     built.reserve(pairs.size());
     for (std::size_t i = 0; i < pairs.size(); ++i) {
       const YamlNode& key = pairs[i].key;
-      // The comments above the first key are stored on the mapping.
-      std::optional<std::string> value_comment =
-          i > 0 ? head_text(key, HeadPart::All) : head_text(mapping, first_key_head_part(mapping, is_item));
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, build(key, head_text(key, HeadPart::All), false));
+      std::optional<std::string> value_comment;
+      if (i > 0) {
+        value_comment = head_text(key.comments, HeadPart::All);
+      } else {
+        const HeadSource<const YamlNode> head = first_key_head(mapping, is_item);
+        value_comment = head_text(*head.comments, head.part);
+      }
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, build(key, head_text(key.comments, HeadPart::All), false));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, build(pairs[i].value, std::move(value_comment), false));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
       built.push_back(std::move(pair));
@@ -161,7 +165,7 @@ PyResult<PyTypeObject*> kestrine_tree_node_type() noexcept { return create_type_
 
 PyResult<OwnedRef> tree_snapshot(const YamlNode& root, const DocumentFlags& flags) {
   SnapshotBuilder builder(flags);
-  return builder.build(root, head_text(root, HeadPart::All), false);
+  return builder.build(root, head_text(root.comments, HeadPart::All), false);
 }
 
 }  // namespace kestrine

@@ -284,11 +284,30 @@ HeadPart item_head_part(const YamlNode& item) noexcept {
   return item.comments.inline_before_value ? HeadPart::AboveIntroducer : HeadPart::All;
 }
 
-HeadPart first_key_head_part(const YamlNode& mapping, bool mapping_is_item) noexcept {
+namespace {
+
+// The part of a mapping's head lines its first key reads.
+HeadPart first_key_part(const YamlNode& mapping, bool mapping_is_item) noexcept {
   return mapping_is_item && mapping.comments.inline_before_value ? HeadPart::BelowIntroducer : HeadPart::All;
 }
 
-namespace {
+// The source of a mapping that replaced an `!include`: its comments are
+// those of the file's root.
+template <class Node>
+auto* included_file_source(Node& mapping) noexcept {
+  auto* source = [&] {
+    if constexpr (std::is_const_v<Node>) return mapping.source();
+    else return mapping.source_mut();
+  }();
+  return source != nullptr && source->target_file_id ? source : nullptr;
+}
+
+template <class Node>
+HeadSource<Node> first_key_head_of(Node& mapping, bool mapping_is_item) noexcept {
+  // The file's root is no item within its own file.
+  if (auto* source = included_file_source(mapping)) return {&source->content_comments, HeadPart::All};
+  return {&mapping.comments, first_key_part(mapping, mapping_is_item)};
+}
 
 template <class Record, class Node>
 std::optional<HeadSource<Node>> head_source(Record& doc, std::size_t start_root, std::span<const PathSegment> path) {
@@ -296,22 +315,22 @@ std::optional<HeadSource<Node>> head_source(Record& doc, std::size_t start_root,
   if (path.empty()) {
     Node* root = resolve_from<Record, Node>(doc, start_root, path, nullptr);
     if (root == nullptr) return std::nullopt;
-    return HeadSource<Node>{root, HeadPart::All};
+    return HeadSource<Node>{&root->comments, HeadPart::All};
   }
   const PathSegment& last = path.back();
   if (last.kind != Kind::Key) {
     Node* node = resolve_from<Record, Node>(doc, start_root, path, nullptr);
     if (node == nullptr) return std::nullopt;
-    return HeadSource<Node>{node, last.kind == Kind::Index ? item_head_part(*node) : HeadPart::All};
+    return HeadSource<Node>{&node->comments, last.kind == Kind::Index ? item_head_part(*node) : HeadPart::All};
   }
   const auto parent_path = path.first(path.size() - 1);
   Node* parent = resolve_from<Record, Node>(doc, start_root, parent_path, nullptr);
   if (parent == nullptr || !parent->is_mapping()) return std::nullopt;
   const auto found = scan_for_key(parent->pairs(), last.key);
   if (!found) return std::nullopt;
-  if (*found > 0) return HeadSource<Node>{&parent->pairs()[*found].key, HeadPart::All};
+  if (*found > 0) return HeadSource<Node>{&parent->pairs()[*found].key.comments, HeadPart::All};
   const bool parent_is_item = !parent_path.empty() && parent_path.back().kind == Kind::Index;
-  return HeadSource<Node>{parent, first_key_head_part(*parent, parent_is_item)};
+  return first_key_head_of(*parent, parent_is_item);
 }
 
 bool head_line_selected(const HeadComment& line, HeadPart part) noexcept {
@@ -325,6 +344,10 @@ bool head_line_selected(const HeadComment& line, HeadPart part) noexcept {
 
 }  // namespace
 
+HeadSource<const YamlNode> first_key_head(const YamlNode& mapping, bool mapping_is_item) noexcept {
+  return first_key_head_of(mapping, mapping_is_item);
+}
+
 std::optional<HeadSource<const YamlNode>> comment_before_source(const DocumentRecord& doc, std::size_t start_root,
                                                                 std::span<const PathSegment> path) {
   return head_source<const DocumentRecord, const YamlNode>(doc, start_root, path);
@@ -335,9 +358,9 @@ std::optional<HeadSource<YamlNode>> comment_before_source_mut(DocumentRecord& do
   return head_source<DocumentRecord, YamlNode>(doc, start_root, path);
 }
 
-std::optional<std::string> head_text(const YamlNode& node, HeadPart part) {
+std::optional<std::string> head_text(const Comments& comments, HeadPart part) {
   std::optional<std::string> out;
-  for (const HeadComment& line : node.comments.head()) {
+  for (const HeadComment& line : comments.head()) {
     if (!head_line_selected(line, part)) continue;
     if (out) {
       *out += '\n';

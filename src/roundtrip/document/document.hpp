@@ -28,6 +28,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "decode/load_settings.hpp"
@@ -221,21 +222,29 @@ enum class HeadPart : std::uint8_t { All, AboveIntroducer, BelowIntroducer };
 // A sequence item's own part: the lines above its dash when its inline
 // comment sits on the dash line, else all.
 HeadPart item_head_part(const YamlNode& item) noexcept;
-// The part of a mapping's head lines its first key reads: the lines below
-// the dash when the mapping is a sequence item whose dash carries a comment,
-// else all.
-HeadPart first_key_head_part(const YamlNode& mapping, bool mapping_is_item) noexcept;
 
-// The node whose head lines the handle at `path` reports as its
-// comment_before, and which part; nothing when the path does not resolve.
-// The first pair's value reads its mapping's head (the composer stores the
-// comments above a mapping's first key on the mapping), a later pair's
-// value its key's head.
+// Where a handle's comment_before lines are kept: a node's comment record
+// and the part of its head lines the handle reads and writes.
 template <class Node>
 struct HeadSource {
-  Node* node = nullptr;
+  using CommentRecord = std::conditional_t<std::is_const_v<Node>, const Comments, Comments>;
+  CommentRecord* comments = nullptr;
   HeadPart part = HeadPart::All;
 };
+
+// The head lines a mapping's first key reads (the composer stores the
+// comments above a mapping's first key on the mapping): the lines below the
+// dash when the mapping is a sequence item (`mapping_is_item`) whose dash
+// carries a comment, else all.  A mapping that replaced an `!include` is
+// its file's root: its first key reads that file's head, kept in the source
+// (IncludeSource::content_comments), not the lines around the directive in
+// the including file.
+HeadSource<const YamlNode> first_key_head(const YamlNode& mapping, bool mapping_is_item) noexcept;
+
+// The comment record and part the handle at `path` reports as its
+// comment_before; nothing when the path does not resolve.  The first
+// pair's value reads its mapping's head (first_key_head), a later pair's
+// value its key's head.
 std::optional<HeadSource<const YamlNode>> comment_before_source(const DocumentRecord& doc, std::size_t start_root,
                                                                 std::span<const PathSegment> path);
 std::optional<HeadSource<YamlNode>> comment_before_source_mut(DocumentRecord& doc, std::size_t start_root,
@@ -243,7 +252,7 @@ std::optional<HeadSource<YamlNode>> comment_before_source_mut(DocumentRecord& do
 
 // The selected head lines joined with "\n", or nothing when none is
 // selected; the foot lines likewise.
-std::optional<std::string> head_text(const YamlNode& node, HeadPart part);
+std::optional<std::string> head_text(const Comments& comments, HeadPart part);
 std::optional<std::string> foot_text(const YamlNode& node);
 
 // ---- node facts -----------------------------------------------------------------------

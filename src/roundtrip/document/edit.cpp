@@ -75,6 +75,9 @@ void carry_comments(const Comments& from, Comments& to) {
 void mark_subtree_modified(YamlNode& node) {
   stack_guarded([&] {
     node.comments.modified = true;
+    // Its directive is written anew; what it stood for (a secret's value,
+    // an included file's content) is not written here, and stays as read.
+    if (node.source() != nullptr) return;
     for (YamlNode& item : node.items()) mark_subtree_modified(item);
     for (NodePair& pair : node.pairs()) {
       mark_subtree_modified(pair.key);
@@ -189,8 +192,9 @@ bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode) {
   if (const std::string_view name = core_tag_name(*tag); !name.empty()) {
     return name == core_type_of(fresh, mode) || core_collection_fits(name, fresh);
   }
-  // "!" alone makes a scalar a string.
-  if (*tag == "!" && fresh.is_scalar()) return core_type_of(fresh, mode) == "str";
+  // On a scalar, "!" alone and any custom tag read the text as a string:
+  // kept over a number, a boolean or a null, they would turn it into one.
+  if (!old.is_collection() || *tag == "!") return fresh.is_scalar() && core_type_of(fresh, mode) == "str";
   return old.kind() == fresh.kind();
 }
 
@@ -364,8 +368,7 @@ void set_foot(YamlNode& node, std::vector<std::string> lines) {
   c.modified = true;
 }
 
-void set_head_part(YamlNode& node, HeadPart part, std::vector<std::string> lines) {
-  Comments& c = node.comments;
+void set_head_part(Comments& c, HeadPart part, std::vector<std::string> lines) {
   std::vector<HeadComment> head;
   const auto kept_part = [&](const HeadComment& h) {
     switch (part) {

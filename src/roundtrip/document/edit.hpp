@@ -46,7 +46,8 @@ struct EditError {
 template <class T = void>
 using EditResult = std::expected<T, EditError>;
 
-// Sets `modified` on `node` and on every node below it.
+// Sets `modified` on `node` and on every node below it in the same file: a
+// node that came from a directive (a `source`) is marked, its content not.
 void mark_subtree_modified(YamlNode& node);
 
 // Edit marks (DocumentRecord::edit_marks): sets `edited_below` above every
@@ -76,9 +77,10 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
 // Whether `old`'s tag may stay on `fresh`, the content that replaces it: a
 // core tag only when it names the type `fresh` reads as under `mode`, a
 // directive tag never (it would make the new value a path or a name), any
-// other tag when `fresh` is the same kind of node (scalar, sequence,
-// mapping) as `old`.  A tag that stayed otherwise would change what the
-// new value reads as.
+// other tag on a scalar only when `fresh` reads as a string (a str value:
+// such a tag reads its text as one), on a collection when `fresh` is the
+// same kind of node (sequence, mapping).  A tag that stayed otherwise would
+// change what the new value reads as.
 bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
 
 // Appends the pair (key, value) to `mapping`; both are marked modified.
@@ -130,9 +132,10 @@ EditResult<> check_foot_place(const YamlNode& node, bool is_root);
 // Replaces the node's foot lines.
 void set_foot(YamlNode& node, std::vector<std::string> lines);
 
-// Replaces the part `part` of `node`'s head lines (the part a handle reads,
-// document.hpp) by `lines`, keeping the other part.
-void set_head_part(YamlNode& node, HeadPart part, std::vector<std::string> lines);
+// Replaces the part `part` of the head lines of `comments` (a node's, or an
+// included file root's: the record a handle reads, comment_before_source)
+// by `lines`, keeping the other part, and marks the record modified.
+void set_head_part(Comments& comments, HeadPart part, std::vector<std::string> lines);
 
 // ---- aliases ---------------------------------------------------------------------
 
@@ -149,8 +152,9 @@ EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment
 EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups);
 
 // Replaces the alias `node` by a copy of the node it refers to in `root`
-// (aliases inside expanded, no anchors); the comments written around the
-// alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
+// (aliases inside expanded, no anchors; what came from a directive is kept
+// as that directive, so a secret is never written out as its value); the
+// comments written around the alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
 // to nothing; past the limits of copy_expanding_aliases_for_detach, the ValueError a
 // read of the alias gives ("aliases nest more than 100 levels deep", "...
 // too many nodes ..."), the tree unchanged.

@@ -261,6 +261,9 @@ std::string render_document(std::span<const YamlNode> roots,
                             NullStyle null_style) {
   const bool edited =
       std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
+  // A stream without a document has nothing to declare a version for: a
+  // header would add an empty document.
+  upgrade_1_1 = upgrade_1_1 && !roots.empty();
   if (source_text && !edited) {
     if (!upgrade_1_1) return std::string(*source_text);
     return upgrade_document_header(*source_text);
@@ -274,47 +277,87 @@ std::string render_document(const DocumentRecord& doc) {
   EditedNodes edited(doc.edit_marks);
   bool any = doc.documents_replaced;
   for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
+  // (As above: no header for a stream without a document.)
+  const bool upgrade = doc.flags.upgrade_1_1 && !doc.roots.empty();
   if (source && !any) {
-    if (!doc.flags.upgrade_1_1) return std::string(*source);
+    if (!upgrade) return std::string(*source);
     return upgrade_document_header(*source);
   }
-  if (!source) return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style, {});
+  if (!source) return render_roots(doc.roots, source, upgrade, doc.flags.null_style, {});
   const SourceLines lines(*source, doc.source_offset, 0);
-  return render_roots(doc.roots, source, doc.flags.upgrade_1_1, doc.flags.null_style,
+  return render_roots(doc.roots, source, upgrade, doc.flags.null_style,
                       CopySource{&lines, &edited, !doc.documents_replaced});
 }
+
+namespace {
+
+// The end of the line that starts at `pos`, past its line break: LF, CR LF
+// or a CR alone (a break of its own to every reader).
+std::size_t line_end(std::string_view text, std::size_t pos) noexcept {
+  const std::size_t at = text.find_first_of("\r\n", pos);
+  if (at == std::string_view::npos) return text.size();
+  return at + (text.compare(at, 2, "\r\n") == 0 ? 2 : 1);
+}
+
+// The text's first line break, in which the lines put in are written; LF
+// for a text of one line.
+std::string_view first_line_break(std::string_view text) noexcept {
+  const std::size_t at = text.find_first_of("\r\n");
+  if (at == std::string_view::npos || text[at] == '\n') return "\n";
+  return text.compare(at, 2, "\r\n") == 0 ? "\r\n" : "\r";
+}
+
+// A line that is the marker `marker` ("---", "..."), alone or followed by
+// a blank and more.
+bool is_marker_line(std::string_view line, std::string_view marker) noexcept {
+  return line.starts_with(marker) &&
+         (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\n' || line[3] == '\r');
+}
+
+}  // namespace
 
 std::string upgrade_document_header(std::string_view text) {
   const std::size_t b = text.starts_with(kBom) ? kBom.size() : 0;
   // Walk the prologue: directive lines, comment lines and blank lines, up to
   // the first line of anything else.  The first "%YAML" line is rewritten
-  // in place (its comment kept), later ones are dropped.
+  // in place (its comment kept), later ones are dropped.  A "..." line
+  // there ends no document, and a byte-order mark may open a line: the
+  // prologue of the first document starts after the last of either, and
+  // so does a header put in (a mark inside a document is content).  No
+  // directive stands before either in a text that loads.
   std::vector<std::pair<std::size_t, std::size_t>> versions;  // [start, end) of %YAML lines
   bool has_start = false;
+  std::size_t header_at = b;
   std::size_t pos = b;
   while (pos < text.size()) {
-    std::size_t lf = text.find('\n', pos);
-    const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+    const std::size_t end = line_end(text, pos);
+    if (text.compare(pos, kBom.size(), kBom) == 0) {
+      pos += kBom.size();
+      header_at = pos;
+      versions.clear();
+    }
     const std::string_view line = text.substr(pos, end - pos);
-    if (line.starts_with("%YAML")) {
+    if (line.starts_with("%") && is_version_directive(line.substr(1))) {
       versions.emplace_back(pos, end);
     } else if (line.starts_with("%")) {
       // another directive: kept
+    } else if (is_marker_line(line, "...")) {
+      header_at = end;
+      versions.clear();
     } else {
       const std::size_t first = line.find_first_not_of(" \t\r\n");
       if (first != std::string_view::npos && line[first] != '#') {
-        has_start = line.starts_with("---") &&
-                    (line.size() == 3 || line[3] == ' ' || line[3] == '\n' || line[3] == '\r');
+        has_start = is_marker_line(line, "---");
         break;
       }
     }
     pos = end;
   }
-  const std::string_view nl = uses_crlf(text) ? "\r\n" : "\n";
+  const std::string_view nl = first_line_break(text);
   std::string out;
   out.reserve(text.size() + 16);
-  out.append(text.substr(0, b));
-  std::size_t copied = b;
+  out.append(text.substr(0, header_at));
+  std::size_t copied = header_at;
   if (versions.empty() || !has_start) {
     out += "%YAML 1.2";
     out += nl;

@@ -129,7 +129,8 @@ bool finish_output(Emitter& e) noexcept;
 // node is modified; otherwise every root rendered ("---" / "..." between
 // documents as needed), the entries no edit reached copied from the source
 // text as they were read.  With `upgrade_1_1` the head of the result
-// declares "%YAML 1.2" (see upgrade_document_header).  The span form
+// declares "%YAML 1.2" (see upgrade_document_header), unless the stream
+// holds no document (a header would add one).  The span form
 // renders edited trees from their nodes alone.
 std::string render_document(const DocumentRecord& doc);
 std::string render_document(std::span<const YamlNode> roots,
@@ -138,10 +139,13 @@ std::string render_document(std::span<const YamlNode> roots,
 
 // Rewrites the head of a rendered text for a document upgraded to YAML 1.2:
 // passes over a byte-order mark and the prologue (directive, comment and
-// blank lines) and declares "%YAML 1.2" there: in place of its first "%YAML"
-// line (whose comment stays; later "%YAML" lines are removed), else in a
-// line inserted at the top, followed by "---" when the prologue is not
-// followed by a "---" line.  Comments and other directives are kept in place.
+// blank lines, and "..." lines, which end no document) and declares
+// "%YAML 1.2" there: in place of its first "%YAML" line (whose comment
+// stays; later "%YAML" lines are removed), else in a line inserted at the
+// top (after the last "..." line), followed by "---" when the prologue is
+// not followed by a "---" line.  Lines end at LF, CR LF or a CR alone;
+// inserted lines take the text's first line break.  Comments and other
+// directives are kept in place.
 std::string upgrade_document_header(std::string_view text);
 
 }  // namespace kestrine

@@ -409,6 +409,8 @@ struct YamlNode {
   const IncludeSource* source() const noexcept {
     return extra_ && extra_->source ? &*extra_->source : nullptr;
   }
+  // The same, to edit in place (the content's comments); null when absent.
+  IncludeSource* source_mut() noexcept { return extra_ && extra_->source ? &*extra_->source : nullptr; }
   std::span<const std::string> directives() const noexcept {
     if (!extra_) return {};
     return extra_->directives;

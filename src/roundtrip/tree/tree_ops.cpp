@@ -223,6 +223,9 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
     out.copy_tag(node);
     out.style = node.style;
     out.comments = node.comments;
+    // What a directive stood for is written as that directive: without its
+    // source a copied secret or variable would be written as its value.
+    if (const IncludeSource* source = node.source()) out.set_source(*source);
     return out;
   });
 }

@@ -42,6 +42,11 @@ SYNTAX_ERRORS = [
     ("k: [>]", "'>' cannot start a scalar inside a flow collection", 1, 5),
     ('"\\udca9\\ud83d"', "invalid unicode code point: U+DCA9", 1, 1),
     ('"\\ud83d"', "invalid unicode code point: U+D83D", 1, 1),
+    # An alias inside the node its anchor names (as a self-referencing list
+    # is dumped) can never be read.
+    ("&id001\n- *id001\n", "unknown alias: *id001 (the alias refers to the node that contains it)", 2, 3),
+    ("a: &a {b: [*a]}", "unknown alias: *a (the alias refers to the node that contains it)", 1, 12),
+    ("a: &a x\n---\nb: *a\n", "unknown alias: *a", 3, 4),
 ]
 
 

@@ -276,7 +276,7 @@ class Composer {
           return Content::Failed;
         }
         if (!anchors_.contains(e.text())) {
-          fail("unknown alias: *" + std::string(e.text()), span_of(e));
+          fail(unknown_alias_message(ev_, position_), span_of(e));
           return Content::Failed;
         }
         return Content::Node;

@@ -395,7 +395,8 @@ bool Decoder<kVerdictOnly>::check_complex(const YamlValue& key, const SpannedEve
 
 // A repeated key: the error, or the warning (and the decode goes on).
 template <bool kVerdictOnly>
-bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
+bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& tagged_key, const SpannedEvent& place) {
+  const YamlValue& key = key_as_converted(tagged_key, opts_.key_tags);
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
     fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);

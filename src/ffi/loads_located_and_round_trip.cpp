@@ -118,7 +118,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (check_pass) KESTRINE_TRY(plain_check_sources(trees, settings));
   if (trees.roots.empty()) return none_ref();
 
-  KESTRINE_TRY(check_documents(trees.roots, located_checks(settings), trees.source_names));
+  KESTRINE_TRY(check_documents(trees.roots, located_checks(settings, &call.key_tags), trees.source_names));
   KESTRINE_TRY(validate(trees, call.schema.get(), settings));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
@@ -186,7 +186,7 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   CheckedCompose load = compose_off_lock(text, settings, settings.plain_check_pass);
   if (load.check_error) return fail(decoder_error_to_py(*load.check_error));
   if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
-  KESTRINE_TRY(check_documents(load.composed.roots, located_checks(settings)));
+  KESTRINE_TRY(check_documents(load.composed.roots, located_checks(settings, &call.key_tags)));
 
   // The list too is made with the collector paused, as the plain road's is:
   // made before the pause, it set off a collection per call.

@@ -20,7 +20,7 @@ void append(std::vector<std::string>& to, std::vector<std::string> more) {
 
 // Gives false when the policy found the duplicate that ends the checks.
 bool run_duplicate_policy(std::span<YamlNode> roots, const DocumentChecks& checks, DocumentCheckFindings& found) {
-  const KeyReading reading(checks.mode, checks.timestamps);
+  const KeyReading reading(checks.mode, checks.timestamps, checks.key_tags);
   if (checks.dup_error) {
     found.duplicate = check_duplicate_keys_roots(roots, reading);
     return !found.duplicate;
@@ -60,9 +60,10 @@ DocumentChecks stream_document_checks(const LoadSettings& settings, VersionMode 
   return checks;
 }
 
-DocumentChecks located_checks(const LoadSettings& settings) noexcept {
+DocumentChecks located_checks(const LoadSettings& settings, const KeyTags* key_tags) noexcept {
   const KeyReading reading = located_key_reading(settings);
   DocumentChecks checks;
+  checks.key_tags = key_tags;
   checks.mode = reading.mode;
   checks.dup_error = settings.dup_error;
   checks.dup_warn_only = settings.dup_warn_only;
@@ -76,23 +77,26 @@ KeyReading located_key_reading(const LoadSettings& settings) noexcept {
   return KeyReading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
 }
 
-ValidationReading validation_reading(const LoadSettings& settings) noexcept {
-  ValidationReading reading;
+KeyReading converted_key_reading(const LoadSettings& settings) noexcept {
   switch (settings.road) {
     case LoadRoad::Plain:
-      reading.yaml11 = settings.is_yaml11;
-      reading.keys = KeyReading(settings.version_mode, settings.timestamps);
-      return reading;
-    case LoadRoad::Located:
-      reading.keys = located_key_reading(settings);
       break;
+    case LoadRoad::Located:
+      return located_key_reading(settings);
     case LoadRoad::RoundTrip: {
       const DocumentFlags flags = document_flags(settings, settings.version_mode);
-      reading.keys = KeyReading(flags.version_mode, flags.timestamps);
-      break;
+      return KeyReading(flags.version_mode, flags.timestamps);
     }
   }
-  reading.yaml11 = settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
+  return KeyReading(settings.version_mode, settings.timestamps);
+}
+
+ValidationReading validation_reading(const LoadSettings& settings) noexcept {
+  ValidationReading reading;
+  reading.keys = converted_key_reading(settings);
+  reading.yaml11 = settings.road == LoadRoad::Plain
+                       ? settings.is_yaml11
+                       : settings.is_yaml11 || (settings.option & OPT_PYYAML_COMPAT) != 0;
   return reading;
 }
 

@@ -45,6 +45,9 @@ struct DocumentChecks {
   bool prefer_double_quotes = true;  // not OPT_SINGLE_QUOTES: how the upgrade quotes
   bool timestamps = false;           // keys that read as timestamps compare as timestamps
   bool duplicates_first = false;
+  // The custom tags the road's conversion keeps on keys (null: none, as a
+  // round-trip document's conversions); borrowed.
+  const KeyTags* key_tags = nullptr;
 };
 
 // What the checks found.
@@ -68,12 +71,18 @@ DocumentChecks stream_document_checks(const LoadSettings& settings, VersionMode 
 
 // The located roads (annotated results, configuration directives): the
 // duplicate-key policy, then the YAML 1.1 warnings, no upgrade; keys compare
-// as the tree conversion reads them (located_key_reading).
-DocumentChecks located_checks(const LoadSettings& settings) noexcept;
+// as the tree conversion reads them (located_key_reading), with the tags
+// its handlers keep (`key_tags`, borrowed).
+DocumentChecks located_checks(const LoadSettings& settings, const KeyTags* key_tags) noexcept;
 
 // How the located roads' conversion reads keys: timestamps only under
 // PyyamlCompat.
 KeyReading located_key_reading(const LoadSettings& settings) noexcept;
+
+// How a road's conversion reads keys: the located roads by
+// located_key_reading, a round-trip document as its DocumentFlags say, the
+// plain road by the load's version mode and timestamps.
+KeyReading converted_key_reading(const LoadSettings& settings) noexcept;
 
 // How schema validation reads what a road returns, so that what is
 // validated is what the road gives: scalars as YAML 1.1 under a 1.1 reading

@@ -217,6 +217,43 @@ def test_errors_inside_included_files_name_the_file(tmp_path, road):
         assert (err.value.file, err.value.line) == (file and f"{tmp_path}/{file}", line), text
 
 
+# (files of the directory, option, the first two files whose stems the load
+# reads as one key, or None)
+STEMS = [
+    (["1.yaml", "1.0.yaml", "true.yaml"], 0, ("1.0.yaml", "1.yaml")),
+    (["null.yaml", "~.yaml"], 0, ("null.yaml", "~.yaml")),
+    (["0x10.yaml", "16.yaml"], 0, ("0x10.yaml", "16.yaml")),
+    (["a.yaml", "a.yml"], 0, ("a.yaml", "a.yml")),
+    (["s1/x.yaml", "s2/x.yaml"], kestrine.OPT_INCLUDE_DIR_RECURSIVE, ("s1/x.yaml", "s2/x.yaml")),
+    (["yes.yaml", "true.yaml"], kestrine.OPT_YAML_1_1, ("true.yaml", "yes.yaml")),
+    (["yes.yaml", "true.yaml"], 0, None),
+    (["1.yaml", "'1'.yaml", "01x.yaml"], 0, None),
+]
+
+
+@pytest.mark.parametrize("road", ROADS)
+@pytest.mark.parametrize("files, option, colliding", STEMS)
+def test_directory_stems_read_as_one_key_are_refused(tmp_path, road, files, option, colliding):
+    write(tmp_path, {f"pk/{name}": f"k{i}: {i}\n" for i, name in enumerate(files)})
+    option |= ROADS[road]
+
+    def value(tag):
+        result = load(tmp_path, f"top:\n  pk: {tag} pk\n", option=option)
+        return (result.to_dict() if road == "round trip" else result)["top"]["pk"]
+
+    # The merge form keeps no stem: every file's pairs are there.
+    assert value("!include_dir_merge_named") == {f"k{i}": i for i in range(len(files))}
+    if colliding is None:
+        assert len(value("!include_dir_named")) == len(files)
+        return
+    with pytest.raises(KestrineDuplicateKeyError) as err:
+        value("!include_dir_named")
+    first, second = (f"{tmp_path}/pk/{name}" for name in colliding)
+    assert str(err.value).startswith(f"duplicate mapping key: {Path(colliding[1]).name.rsplit('.', 1)[0]} "
+                                     f"(the files '{first}' and '{second}' are read as the same key) in ")
+    assert (err.value.file, err.value.line) == (f"{tmp_path}/<root>", 2)
+
+
 def test_env_var_values(monkeypatch, tmp_path):
     monkeypatch.setenv("KST_PORT", "8080")
     monkeypatch.setenv("KST_EMPTY", "")

@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "roundtrip/document/document_checks.hpp"
+
 namespace kestrine {
 namespace {
 
@@ -39,6 +41,7 @@ IncludeContext load_include_context(const LoadSettings& settings, const std::opt
   IncludeContext ctx = new_include_context(include_dir.value_or("."),
                                            IncludeFlags{settings.includes, settings.secrets, settings.env_vars});
   ctx.include_dir_recursive = settings.include_dir_recursive;
+  ctx.keys = converted_key_reading(settings);
   ctx.secret_miss_nonfatal = listeners.secret || settings.warn_missing_secret;
   ctx.env_var_miss_nonfatal = listeners.env_var || settings.warn_missing_env_var;
   return ctx;

@@ -28,6 +28,7 @@
 #include "include/confine.hpp"
 #include "include/error.hpp"
 #include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/duplicates.hpp"
 #include "roundtrip/tree/node_list.hpp"
 #include "util/hash_map.hpp"
 
@@ -106,6 +107,9 @@ struct IncludeContext {
   bool includes = false;
   bool secrets = false;
   bool env_var = false;
+  // How the load's conversion reads keys: file stems of !include_dir_named
+  // that it would read as one key are refused.  Set by the caller.
+  KeyReading keys{VersionMode::Yaml12};
   // Set by the caller right after construction.
   bool include_dir_recursive = false;
   bool secret_miss_nonfatal = false;

@@ -115,7 +115,8 @@ BUDGET_CHILD = textwrap.dedent('''
         resource.setrlimit(resource.RLIMIT_AS, (1536 << 20, 1536 << 20))
     import kestrine
     root = sys.argv[1]
-    for text in ("- !include big.yaml\\n" * 5000, "- !include_dir_list d\\n" * 5000, "- !secret big\\n" * 5000):
+    for text in ("- !include big.yaml\\n" * 5000, "- !include_dir_list d\\n" * 5000, "- !secret big\\n" * 5000,
+                 "- !include dense.yaml\\n" * 70):
         try:
             kestrine.loads(text, option=kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, include_dir=root)
             print("loaded")
@@ -126,12 +127,15 @@ BUDGET_CHILD = textwrap.dedent('''
 
 def test_repeated_includes_stop_at_the_expansion_budget(tmp_path):
     big = "k: " + "x" * (256 << 10) + "\n"
-    write(tmp_path, {"big.yaml": big, "d/big.yaml": big, "secrets.yaml": "big: " + big[3:]})
+    dense = "[" + "a," * (1 << 19) + "a]\n"  # a node per two bytes: its bytes fit the budget 70 times, its nodes not
+    write(tmp_path, {"big.yaml": big, "d/big.yaml": big, "secrets.yaml": "big: " + big[3:], "dense.yaml": dense})
     child = subprocess.run([sys.executable, "-c", BUDGET_CHILD, str(tmp_path)], capture_output=True, text=True,
                            env={**os.environ, "PYTHONPATH": str(Path(kestrine.__file__).parent.parent)})
     assert child.returncode == 0, child.stderr
     lines = child.stdout.splitlines()
-    assert len(lines) == 3 and all(line.startswith("include expansion exceeded the maximum of ") for line in lines)
+    assert len(lines) == 4 and all(line.startswith("include expansion exceeded the maximum of ") for line in lines)
+    assert lines[-1].endswith(" nodes (4 per byte of the text read plus 1048576; a fan-out of repeated includes or "
+                              "secrets)")
 
 
 def test_cycles(tmp_path):

@@ -41,6 +41,8 @@ class Composer {
   bool tags = false;     // a tag was read
   IntroducerSet introducers;
 
+  std::uint64_t child_count() const noexcept { return lists_.children(); }
+
   // Comments left after the last node of the stream become foot comments.
   void place_feet(std::span<YamlNode> roots) { placer_.place_feet(roots); }
 
@@ -775,6 +777,7 @@ std::expected<ComposedStream, ComposeError> compose_scanned(std::string_view tex
     out.document_starts = std::move(composer.document_starts);
     out.aliases = composer.aliases;
     out.tags = composer.tags;
+    out.nodes = composer.child_count() + out.roots.size();
   }
   if (!out.roots.empty() && leading_bom) out.roots.front().leading_bom = true;
   return out;

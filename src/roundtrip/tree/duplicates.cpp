@@ -23,15 +23,7 @@ void write_node_key_signature(std::string& out, const YamlNode& key, KeyReading 
 }
 
 bool holds_alias(const YamlNode& node) {
-  if (node.is_alias()) return true;
-  if (!node.is_collection()) return false;
-  return stack_guarded([&] {
-    for (const YamlNode& item : node.items())
-      if (holds_alias(item)) return true;
-    for (const NodePair& p : node.pairs())
-      if (holds_alias(p.key) || holds_alias(p.value)) return true;
-    return false;
-  });
+  return node.is_alias() || (node.is_collection() && any_child(node, holds_alias));
 }
 
 constexpr std::size_t kDescribeLimit = 200;

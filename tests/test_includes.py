@@ -115,7 +115,8 @@ BUDGET_CHILD = textwrap.dedent('''
         resource.setrlimit(resource.RLIMIT_AS, (1536 << 20, 1536 << 20))
     import kestrine
     root = sys.argv[1]
-    for text in ("- !include big.yaml\\n" * 5000, "- !include_dir_list d\\n" * 5000, "- !secret big\\n" * 5000):
+    for text in ("- !include big.yaml\\n" * 5000, "- !include_dir_list d\\n" * 5000, "- !secret big\\n" * 5000,
+                 "- !include dense.yaml\\n" * 70):
         try:
             kestrine.loads(text, option=kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, include_dir=root)
             print("loaded")
@@ -126,12 +127,15 @@ BUDGET_CHILD = textwrap.dedent('''
 
 def test_repeated_includes_stop_at_the_expansion_budget(tmp_path):
     big = "k: " + "x" * (256 << 10) + "\n"
-    write(tmp_path, {"big.yaml": big, "d/big.yaml": big, "secrets.yaml": "big: " + big[3:]})
+    dense = "[" + "a," * (1 << 19) + "a]\n"  # a node per two bytes: its bytes fit the budget 70 times, its nodes not
+    write(tmp_path, {"big.yaml": big, "d/big.yaml": big, "secrets.yaml": "big: " + big[3:], "dense.yaml": dense})
     child = subprocess.run([sys.executable, "-c", BUDGET_CHILD, str(tmp_path)], capture_output=True, text=True,
                            env={**os.environ, "PYTHONPATH": str(Path(kestrine.__file__).parent.parent)})
     assert child.returncode == 0, child.stderr
     lines = child.stdout.splitlines()
-    assert len(lines) == 3 and all(line.startswith("include expansion exceeded the maximum of ") for line in lines)
+    assert len(lines) == 4 and all(line.startswith("include expansion exceeded the maximum of ") for line in lines)
+    assert lines[-1].endswith(" nodes (4 per byte of the text read plus 1048576; a fan-out of repeated includes or "
+                              "secrets)")
 
 
 def test_cycles(tmp_path):
@@ -242,6 +246,43 @@ def test_errors_inside_included_files_name_the_file(tmp_path, road):
         with pytest.raises(error) as err:
             load(tmp_path, text, option=ROADS[road] | option, **kw)
         assert (err.value.file, err.value.line) == (file and f"{tmp_path}/{file}", line), text
+
+
+# (files of the directory, option, the first two files whose stems the load
+# reads as one key, or None)
+STEMS = [
+    (["1.yaml", "1.0.yaml", "true.yaml"], 0, ("1.0.yaml", "1.yaml")),
+    (["null.yaml", "~.yaml"], 0, ("null.yaml", "~.yaml")),
+    (["0x10.yaml", "16.yaml"], 0, ("0x10.yaml", "16.yaml")),
+    (["a.yaml", "a.yml"], 0, ("a.yaml", "a.yml")),
+    (["s1/x.yaml", "s2/x.yaml"], kestrine.OPT_INCLUDE_DIR_RECURSIVE, ("s1/x.yaml", "s2/x.yaml")),
+    (["yes.yaml", "true.yaml"], kestrine.OPT_YAML_1_1, ("true.yaml", "yes.yaml")),
+    (["yes.yaml", "true.yaml"], 0, None),
+    (["1.yaml", "'1'.yaml", "01x.yaml"], 0, None),
+]
+
+
+@pytest.mark.parametrize("road", ROADS)
+@pytest.mark.parametrize("files, option, colliding", STEMS)
+def test_directory_stems_read_as_one_key_are_refused(tmp_path, road, files, option, colliding):
+    write(tmp_path, {f"pk/{name}": f"k{i}: {i}\n" for i, name in enumerate(files)})
+    option |= ROADS[road]
+
+    def value(tag):
+        result = load(tmp_path, f"top:\n  pk: {tag} pk\n", option=option)
+        return (result.to_dict() if road == "round trip" else result)["top"]["pk"]
+
+    # The merge form keeps no stem: every file's pairs are there.
+    assert value("!include_dir_merge_named") == {f"k{i}": i for i in range(len(files))}
+    if colliding is None:
+        assert len(value("!include_dir_named")) == len(files)
+        return
+    with pytest.raises(KestrineDuplicateKeyError) as err:
+        value("!include_dir_named")
+    first, second = (f"{tmp_path}/pk/{name}" for name in colliding)
+    assert str(err.value).startswith(f"duplicate mapping key: {Path(colliding[1]).name.rsplit('.', 1)[0]} "
+                                     f"(the files '{first}' and '{second}' are read as the same key) in ")
+    assert (err.value.file, err.value.line) == (f"{tmp_path}/<root>", 2)
 
 
 def test_env_var_values(monkeypatch, tmp_path):

@@ -42,6 +42,11 @@ SYNTAX_ERRORS = [
     ("k: [>]", "'>' cannot start a scalar inside a flow collection", 1, 5),
     ('"\\udca9\\ud83d"', "invalid unicode code point: U+DCA9", 1, 1),
     ('"\\ud83d"', "invalid unicode code point: U+D83D", 1, 1),
+    # An alias inside the node its anchor names (as a self-referencing list
+    # is dumped) can never be read.
+    ("&id001\n- *id001\n", "unknown alias: *id001 (the alias refers to the node that contains it)", 2, 3),
+    ("a: &a {b: [*a]}", "unknown alias: *a (the alias refers to the node that contains it)", 1, 12),
+    ("a: &a x\n---\nb: *a\n", "unknown alias: *a", 3, 4),
 ]
 
 
@@ -117,6 +122,54 @@ def test_keys_equal_once_loaded_are_duplicates(road, text, option, caplog):
     load(text, road, option | DUP_WARN)
     [warning] = warnings_of(caplog)
     assert warning.endswith("at line 2, column 1; keeping the last value")
+
+
+TAG_T = {"tags": {"!t": lambda value: ("t", value)}}
+HANDLER = {"tag_handler": lambda tag, value: (tag, value)}
+PASS = kestrine.OPT_PASSTHROUGH_TAG
+
+# (text of two pairs, option, keywords, whether the two keys are one key in
+# Python on the roads that return values, and on the round-trip road, whose
+# conversions apply no tag handler).  A custom tag no handler takes is
+# dropped by the conversion; an alias is the key it names.
+KEYS_AS_IN_PYTHON = [
+    ("!t a: 1\na: 2\n", 0, {}, True, True),
+    ("a: 1\n! a: 2\n", 0, {}, True, True),
+    ("!<!t> a: 1\na: 2\n", 0, {}, True, True),
+    ("!u a: 1\na: 2\n", 0, TAG_T, True, True),
+    ("!t a: 1\na: 2\n", PASS, {}, False, True),
+    ("!t a: 1\na: 2\n", 0, TAG_T, False, True),
+    ("!<!t> a: 1\na: 2\n", 0, TAG_T, False, True),
+    ("!t a: 1\na: 2\n", 0, HANDLER, False, True),
+    ("!t 1: a\n1: b\n", 0, {}, False, False),
+    ("!t : a\n'': b\n", 0, {}, True, True),
+    ("&k a: 1\n*k : 3\n", 0, {}, True, True),
+    ("&k 1: a\n*k : 3\n", PASS, {}, True, True),
+    ("? &k [a, !t b]\n: 1\n? *k\n: 2\n", 0, {}, True, True),
+    ("? [a, !t b]\n: 1\n? [a, b]\n: 2\n", 0, {}, True, True),
+    ("? [a, !t b]\n: 1\n? [a, b]\n: 2\n", PASS, {}, False, True),
+    ("'<<': 1\n'<<': 2\n", 0, {}, True, True),
+]
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+@pytest.mark.parametrize("text, option, kw, value_roads, round_trip", KEYS_AS_IN_PYTHON)
+def test_duplicate_keys_are_the_keys_python_merges(road, text, option, kw, value_roads, round_trip, caplog):
+    one_key = round_trip if road == "round-trip" else value_roads
+    loaded = load(text, road, option, **kw)
+    assert len(loaded.to_dict() if road == "round-trip" else loaded) == (1 if one_key else 2)
+    loads = [lambda o: load(text, road, o, **kw)]
+    if road != "includes":
+        loads.append(lambda o: kestrine.loads_all(text, option=ALL_ROADS[road] | o, **kw))
+    for load_with in loads:
+        caplog.clear()
+        load_with(option | DUP_WARN)
+        assert len(warnings_of(caplog)) == one_key
+        if one_key:
+            with pytest.raises(KestrineDuplicateKeyError):
+                load_with(option | DUP_ERROR)
+        else:
+            load_with(option | DUP_ERROR)
 
 
 @pytest.mark.parametrize("road", ALL_ROADS)

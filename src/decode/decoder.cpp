@@ -193,7 +193,9 @@ Decoded Decoder<kVerdictOnly>::node_body(bool indentless) {
       if (has_tag || has_anchor) return fail(kMsgAliasProps, span_of(e));
       ++idx_;
       const auto it = anchors_.find(e.text());
-      if (it == anchors_.end()) return fail("unknown alias: *" + std::string(e.text()), span_of(e));
+      if (it == anchors_.end()) {
+        return fail(unknown_alias_message(std::span<const SpannedEvent>(ev_, n_), idx_ - 1), span_of(e));
+      }
       alias_nodes_ = sat_add(alias_nodes_, it->second.count);
       if (alias_nodes_ > kAliasBudget) return fail(kMsgAliasBomb, span_of(e));
       push(it->second.value);  // flagged kSharedTexts when the anchor was stored
@@ -393,7 +395,8 @@ bool Decoder<kVerdictOnly>::check_complex(const YamlValue& key, const SpannedEve
 
 // A repeated key: the error, or the warning (and the decode goes on).
 template <bool kVerdictOnly>
-bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& key, const SpannedEvent& place) {
+bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& tagged_key, const SpannedEvent& place) {
+  const YamlValue& key = key_as_converted(tagged_key, opts_.key_tags);
   const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
     fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);

@@ -94,7 +94,8 @@ class Decoder {
         arena_(arena),
         opts_(opts),
         dup_check_(opts.duplicate_keys != DuplicateKeyPolicy::Silent),
-        out_(out) {
+        out_(out),
+        seen_keys_(opts.key_tags) {
     // Room for the children of a few open collections; a small text gets a
     // block small enough for the allocator's per-thread cache.  A large one
     // gets room for one child per two events, what a flat collection of

@@ -94,6 +94,22 @@ std::expected<std::string_view, std::string_view> TagHandles::resolve(std::strin
   return concat(arena, x.prefix, x.suffix);
 }
 
+std::string unknown_alias_message(std::span<const SpannedEvent> events, std::size_t alias) {
+  const std::string_view name = events[alias].text();
+  std::string message = "unknown alias: *" + std::string(name);
+  for (std::size_t i = alias; i-- > 0;) {
+    const EventKind kind = events[i].kind;
+    if (kind == EventKind::DocumentStart || kind == EventKind::DocumentEnd || kind == EventKind::StreamStart) break;
+    // Not complete (else the alias would have found it) and before the
+    // alias: the node it anchors encloses the alias.
+    if (kind == EventKind::Anchor && events[i].text() == name) {
+      message += " (the alias refers to the node that contains it)";
+      break;
+    }
+  }
+  return message;
+}
+
 std::string undefined_tag_handle_message(std::string_view handle) {
   return "undefined tag handle: " + std::string(handle);
 }

@@ -2,7 +2,8 @@
 // the round-trip composer alike, so that both accept and refuse the same
 // streams): the words of a directive line, the %YAML version test, the
 // custom-tag test, the %TAG handle table of one document that expands a
-// node's tag, and the check of a run of directives before a document.
+// node's tag, the check of a run of directives before a document, and the
+// message for an alias to an unknown anchor.
 //
 // `TagHandles` refers to the handle and prefix texts it is given (views into
 // the scanned text), so they must outlive it.  `resolve` allocates expanded
@@ -78,6 +79,14 @@ class TagHandles {
 
 // "undefined tag handle: {handle}", for the error of `expand` and `resolve`.
 std::string undefined_tag_handle_message(std::string_view handle);
+
+// The error for the alias `events[alias]` whose anchor no complete node of
+// its document carries: "unknown alias: *{name}", followed by " (the alias
+// refers to the node that contains it)" when an anchor of that name opens a
+// node that is still open there (anchors count once their node is
+// complete, so such an alias can never be read).  Scans back to the start
+// of the document: for the error path only.
+std::string unknown_alias_message(std::span<const SpannedEvent> events, std::size_t alias);
 
 // A directive error: the message and the index of the event it names.
 struct DirectiveError {

@@ -34,15 +34,17 @@ bool DuplicateKeyIndex::repeats_non_string(const YamlValue& key, std::size_t lev
   if (is_merge_marker(key)) return false;  // merge keys may repeat
   KeySets& sets = sets_[level];
   buffer_.clear();
-  write_key_signature(buffer_, key);
+  write_key_signature(buffer_, key, tags_);
   if (sets.signatures.contains(std::string_view(buffer_))) return true;
   sets.signatures.insert(arena_.copy_text(buffer_));
   return false;
 }
 
-void DuplicateKeyIndex::index_strings(std::span<const YamlValue> pairs, KeySets& sets) {
-  for (std::size_t i = 0; i < pairs.size(); i += 2)
-    if (pairs[i].is_string()) sets.strings.insert(pairs[i].text());
+void DuplicateKeyIndex::index_strings(std::span<const YamlValue> pairs, KeySets& sets) const {
+  for (std::size_t i = 0; i < pairs.size(); i += 2) {
+    const YamlValue& key = key_as_converted(pairs[i], tags_);
+    if (key.is_string()) sets.strings.insert(key.text());
+  }
   sets.strings_indexed = true;
 }
 

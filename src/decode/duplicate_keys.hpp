@@ -2,10 +2,11 @@
 // seen, so that a repeated key is found as it is read.
 //
 // One entry per open mapping, by its nesting among checked mappings.  A
-// String key equals only a String key with the same text, so string keys are
-// compared by their text (a view into the source, which must outlive the
-// document) and only other keys need a signature (`write_key_signature`,
-// kept in a scratch arena owned here).  Small mappings compare string keys
+// String key (once the tags the conversion drops are off) equals only a
+// String key with the same text, so string keys are compared by their text
+// (a view into the source, which must outlive the document) and only other
+// keys need a signature (`write_key_signature`, kept in a scratch arena
+// owned here).  Small mappings compare string keys
 // linearly; a mapping that grows past a few pairs indexes them.
 #pragma once
 
@@ -29,6 +30,10 @@ std::string duplicate_key_warning(std::string_view shown, const Span& place, boo
 
 class DuplicateKeyIndex {
  public:
+  // Keys compare as the conversion builds them: custom tags that `tags`
+  // does not keep are left out (null: none is kept).
+  explicit DuplicateKeyIndex(const KeyTags* tags = nullptr) noexcept : tags_(tags) {}
+
   // A mapping opens: gives its level.
   std::size_t open();
   void close() noexcept { --level_; }
@@ -40,14 +45,15 @@ class DuplicateKeyIndex {
   // `pairs` holds the mapping's keys and values so far, flat (key, value,
   // key, value, ...), the newest pair last.  Merge keys never repeat.
   bool repeats(std::span<const YamlValue> pairs, std::size_t level) {
-    const YamlValue& key = pairs[pairs.size() - 2];
+    const YamlValue& key = key_as_converted(pairs[pairs.size() - 2], tags_);
     if (!key.is_string()) return repeats_non_string(key, level);
     KeySets& sets = sets_[level];
     const std::string_view text = key.text();
     if (sets.strings_indexed) return !sets.strings.insert(text).second;
     const std::size_t newest = pairs.size() - 2;
     for (std::size_t i = 0; i < newest; i += 2) {
-      if (pairs[i].is_string() && pairs[i].text() == text) return true;
+      const YamlValue& earlier = key_as_converted(pairs[i], tags_);
+      if (earlier.is_string() && earlier.text() == text) return true;
     }
     if (newest / 2 + 1 >= kLinearPairs) index_strings(pairs, sets);
     return false;
@@ -62,8 +68,9 @@ class DuplicateKeyIndex {
   };
 
   bool repeats_non_string(const YamlValue& key, std::size_t level);
-  static void index_strings(std::span<const YamlValue> pairs, KeySets& sets);
+  void index_strings(std::span<const YamlValue> pairs, KeySets& sets) const;
 
+  const KeyTags* tags_;
   std::vector<KeySets> sets_;
   std::size_t level_ = 0;
   ValueArena arena_;

@@ -319,11 +319,33 @@ std::uint64_t count_value_nodes(const YamlValue& value);
 void drop_value_tree(ValueArena&& arena) noexcept;
 void drop_value_tree(ValueTree&& tree) noexcept;
 
+// Which custom tags the conversion to Python keeps on a key.  A tag that no
+// handler of the load takes (a `tags` entry of its name, a `tag_handler`,
+// OPT_PASSTHROUGH_TAG) is dropped when the key is converted, so the key
+// stands in Python as its untagged value and meets untagged keys equal to
+// it.  Names are compared as the tag callbacks see them (unwrap_verbatim_tag).
+struct KeyTags {
+  bool keep_all = false;           // a tag_handler, or OPT_PASSTHROUGH_TAG
+  std::vector<std::string> names;  // the `tags` dict's names
+  bool keeps(std::string_view tag) const noexcept;
+};
+
 // Key signature of the duplicate-key check: equal for keys that Python
 // considers the same key (1, 1.0 and true; 0, false and -0.0; a big integer
 // and its canonical digits, also against an integral float; aware date-times
-// naming the same instant).  Appends to `out`.
+// naming the same instant).  Appends to `out`.  Every custom tag counts.
 void write_key_signature(std::string& out, const YamlValue& key);
+// The same with the custom tags that `tags` does not keep left out (null:
+// none kept), at any depth of the key: the signature of the key as the
+// conversion builds it.
+void write_key_signature(std::string& out, const YamlValue& key, const KeyTags* tags);
+// The value a key stands for in Python at its top: dropped tags (see
+// KeyTags) taken off; a merge marker is left as it is.
+const YamlValue& untag_dropped(const YamlValue& key, const KeyTags* tags) noexcept;
+inline const YamlValue& key_as_converted(const YamlValue& key, const KeyTags* tags) noexcept {
+  if (key.kind != ValueKind::Tagged) [[likely]] return key;
+  return untag_dropped(key, tags);
+}
 // The same signature for a resolved scalar (as the round-trip side resolves
 // key scalars), so that both sides compare keys alike.
 void write_key_signature(std::string& out, const ResolvedScalar& key);

@@ -151,13 +151,25 @@ void timestamp_signature(std::string& out, const Timestamp& ts) {
   append_timestamp(out, ts);
 }
 
-void signature_body(std::string& out, const YamlValue& key);
+// `all`: every custom tag counts (the merge fold's identity); else the tags
+// that `kept` does not keep are left out (none kept when it is null).
+struct SignatureTags {
+  bool all = true;
+  const KeyTags* kept = nullptr;
+};
 
-void signature_guarded(std::string& out, const YamlValue& key) {
-  stack_guarded([&] { signature_body(out, key); });
+// Whether converting a key drops `tag` from it (never a merge marker's).
+bool dropped_tag(std::string_view tag, const KeyTags* kept) noexcept {
+  return tag != kMergeTag && !(kept != nullptr && kept->keeps(tag));
 }
 
-void signature_body(std::string& out, const YamlValue& key) {
+void signature_body(std::string& out, const YamlValue& key, SignatureTags tags);
+
+void signature_guarded(std::string& out, const YamlValue& key, SignatureTags tags) {
+  stack_guarded([&] { signature_body(out, key, tags); });
+}
+
+void signature_body(std::string& out, const YamlValue& key, SignatureTags tags) {
   switch (key.kind) {
     case ValueKind::Null:
       out += "null";
@@ -191,7 +203,7 @@ void signature_body(std::string& out, const YamlValue& key) {
       for (const YamlValue& item : key.items()) {
         if (!first) out.push_back(',');
         first = false;
-        signature_guarded(out, item);
+        signature_guarded(out, item, tags);
       }
       out.push_back(']');
       return;
@@ -202,19 +214,25 @@ void signature_body(std::string& out, const YamlValue& key) {
       for (const ValuePair& pair : key.pairs()) {
         if (!first) out.push_back(',');
         first = false;
-        signature_guarded(out, pair.key);
+        signature_guarded(out, pair.key, tags);
         out.push_back('=');
-        signature_guarded(out, pair.value);
+        signature_guarded(out, pair.value, tags);
       }
       out.push_back('}');
       return;
     }
-    case ValueKind::Tagged:
+    case ValueKind::Tagged: {
+      const TaggedValue& t = key.tagged();
+      if (!tags.all && dropped_tag(t.tag, tags.kept)) {
+        signature_guarded(out, t.inner, tags);
+        return;
+      }
       out += "t:";
-      out += key.tagged().tag;
+      out += tags.all ? t.tag : unwrap_verbatim_tag(t.tag);
       out.push_back(':');
-      signature_guarded(out, key.tagged().inner);
+      signature_guarded(out, t.inner, tags);
       return;
+    }
   }
 }
 
@@ -364,21 +382,39 @@ void render_body(std::string& out, const YamlValue& v) {
 
 }  // namespace
 
-void write_key_signature(std::string& out, const YamlValue& key) { signature_guarded(out, key); }
+void write_key_signature(std::string& out, const YamlValue& key) { signature_guarded(out, key, SignatureTags{}); }
+
+void write_key_signature(std::string& out, const YamlValue& key, const KeyTags* tags) {
+  signature_guarded(out, key, SignatureTags{false, tags});
+}
+
+bool KeyTags::keeps(std::string_view tag) const noexcept {
+  if (keep_all) return true;
+  const std::string_view name = unwrap_verbatim_tag(tag);
+  for (const std::string& kept : names)
+    if (kept == name) return true;
+  return false;
+}
+
+const YamlValue& untag_dropped(const YamlValue& key, const KeyTags* tags) noexcept {
+  const YamlValue* v = &key;
+  while (v->kind == ValueKind::Tagged && dropped_tag(v->tagged().tag, tags)) v = &v->tagged().inner;
+  return *v;
+}
 
 void write_key_signature(std::string& out, const ResolvedScalar& key) {
   switch (key.type) {
     case ResolvedScalar::Type::Null:
-      signature_body(out, YamlValue::null());
+      signature_body(out, YamlValue::null(), SignatureTags{});
       return;
     case ResolvedScalar::Type::Bool:
-      signature_body(out, YamlValue::of_bool(key.boolean));
+      signature_body(out, YamlValue::of_bool(key.boolean), SignatureTags{});
       return;
     case ResolvedScalar::Type::Int:
-      signature_body(out, YamlValue::of_int(key.integer));
+      signature_body(out, YamlValue::of_int(key.integer), SignatureTags{});
       return;
     case ResolvedScalar::Type::Float:
-      signature_body(out, YamlValue::of_float(key.real));
+      signature_body(out, YamlValue::of_float(key.real), SignatureTags{});
       return;
     case ResolvedScalar::Type::BigInt:
       out += "n:";

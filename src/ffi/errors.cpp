@@ -87,6 +87,7 @@ ExcClass load_error_class(IncludeErrorKind kind) noexcept {
     case IncludeErrorKind::SecretNotFound: return ExcClass::SecretNotFoundError;
     case IncludeErrorKind::EnvVar: return ExcClass::EnvVarError;
     case IncludeErrorKind::Parse: return ExcClass::ParseError;
+    case IncludeErrorKind::DuplicateKey: return ExcClass::DuplicateKeyError;
     case IncludeErrorKind::Include: break;
   }
   return ExcClass::IncludeError;

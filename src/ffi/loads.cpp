@@ -23,8 +23,9 @@ constexpr std::size_t kDecodeOffLockBytes = 1024;
 
 // Runs the plain decoder over `text`, with the interpreter lock released
 // unless the text is small.
-PyResult<DecodedStream> decode_plain(std::string_view text, const LoadSettings& settings) {
-  const DecodeOptions options = plain_decode_options(settings);
+PyResult<DecodedStream> decode_plain(std::string_view text, const LoadSettings& settings, const KeyTags& key_tags) {
+  DecodeOptions options = plain_decode_options(settings);
+  options.key_tags = &key_tags;
   auto decoded = text.size() < kDecodeOffLockBytes ? decode_stream(text, options)
                                                    : without_gil([&] { return decode_stream(text, options); });
   if (!decoded) return fail(decoder_error_to_py(decoded.error()));
@@ -53,7 +54,7 @@ PyResult<OwnedRef> choose_schema(PyObject* schema, PyObject* resolver, std::stri
 
 PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   const std::string_view text = call.text->text();
-  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings));
+  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings, call.key_tags));
   if (decoded.documents.empty()) return none_ref();
   if (call.schema) KESTRINE_TRY(loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings));
   PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers, decoded.ascii_texts);
@@ -62,7 +63,7 @@ PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
 }
 
 PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
-  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(call.text->text(), call.settings));
+  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(call.text->text(), call.settings, call.key_tags));
   PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers, decoded.ascii_texts);
   drop_native(decoded, call.text->text().size());
   return result;
@@ -124,6 +125,7 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[6]));
   call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
+  if (call.settings.dup_error || call.settings.dup_warn_only) call.key_tags = key_tags_of(call.handlers);
   call.on_missing_secret = none_as_absent(a[8]);
   call.on_missing_env_var = none_as_absent(a[9]);
 
@@ -162,6 +164,7 @@ KESTRINE_FUNCTION_BODY(loads_all_body) {
   }
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[3]));
   call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
+  if (call.settings.dup_error || call.settings.dup_warn_only) call.key_tags = key_tags_of(call.handlers);
 
   switch (call.settings.road) {
     case LoadRoad::RoundTrip:

@@ -29,6 +29,7 @@ struct LoadsCall {
   OwnedRef schema;  // the schema in effect, or empty
   LoadSettings settings;
   TagHandlers handlers;
+  KeyTags key_tags;  // what `handlers` keep on keys, when a duplicate-key policy is on
   std::optional<std::string> include_dir;  // file-system encoded
   std::optional<std::string> root_path;    // file-system encoded
   PyObject* on_missing_secret = nullptr;
@@ -40,6 +41,7 @@ struct LoadsAllCall {
   const InputText* text = nullptr;
   LoadSettings settings;
   TagHandlers handlers;
+  KeyTags key_tags;  // as in LoadsCall
 };
 
 // ---- hooks for the roads built elsewhere ----

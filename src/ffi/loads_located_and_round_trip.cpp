@@ -84,7 +84,7 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
 // every document of a round-trip document, each read as the road reads it.
 PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings) {
   if (schema == nullptr || trees.roots.empty()) return {};
-  return loads_validate_roots(trees.roots, schema, validation_reading(settings),
+  return loads_validate_roots(trees.roots, schema, converted_key_reading(settings),
                               /*every_document=*/settings.road == LoadRoad::RoundTrip, trees.source_names);
 }
 
@@ -117,7 +117,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (check_pass) KESTRINE_TRY(plain_check_sources(trees, settings));
   if (trees.roots.empty()) return none_ref();
 
-  KESTRINE_TRY(check_documents(trees.roots, located_checks(settings), trees.source_names));
+  KESTRINE_TRY(check_documents(trees.roots, located_checks(settings, &call.key_tags), trees.source_names));
   KESTRINE_TRY(validate(trees, call.schema.get(), settings));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
@@ -185,7 +185,7 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
   CheckedCompose load = compose_off_lock(text, settings, settings.plain_check_pass);
   if (load.check_error) return fail(decoder_error_to_py(*load.check_error));
   if (load.compose_error) return fail(compose_error_to_py(*load.compose_error));
-  KESTRINE_TRY(check_documents(load.composed.roots, located_checks(settings)));
+  KESTRINE_TRY(check_documents(load.composed.roots, located_checks(settings, &call.key_tags)));
 
   // The list too is made with the collector paused, as the plain road's is:
   // made before the pause, it set off a collection per call.

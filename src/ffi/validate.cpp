@@ -39,7 +39,7 @@ PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, Ke
 
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
                                  const LoadSettings& settings) {
-  const KeyReading reading = validation_reading(settings);
+  const KeyReading reading = converted_key_reading(settings);
   std::shared_ptr<const PreparedSchema> compiled;
   // The decoded tree reads like the composed one when nothing was expanded,
   // folded or tagged: the decoder resolved its scalars as validation reads

@@ -30,7 +30,7 @@ namespace kestrine {
 // Validates the first of `roots` (composed, or expanded from includes), or
 // with `every_document` each in order, against `schema`; nothing to do
 // without a schema or roots.  `reading`: how the load read scalars and
-// compared keys (validation_reading);
+// compared keys (converted_key_reading);
 // `file_names`: the load's source-file table, naming the file of a failure
 // inside an included file.
 PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, KeyReading reading,

@@ -28,6 +28,7 @@
 #include "include/confine.hpp"
 #include "include/error.hpp"
 #include "roundtrip/tree/ast.hpp"
+#include "roundtrip/tree/duplicates.hpp"
 #include "roundtrip/tree/node_list.hpp"
 #include "util/hash_map.hpp"
 
@@ -46,6 +47,20 @@ inline constexpr std::uint64_t kMaxIncludedFiles = 10000;
 // to what it read, as the alias budget does for aliases.
 inline constexpr std::uint64_t kExpansionBytesPerByteRead = 64;
 inline constexpr std::uint64_t kExpansionAllowance = std::uint64_t{16} << 20;
+// The nodes expansion may place, likewise: 4 per byte read plus a fixed
+// allowance.  Text alone bounds memory poorly: a dense text ("[a,a,a,...]")
+// makes a node of every two bytes, and a node takes about a hundred bytes,
+// so 64 copies of it took some 3,000 times the text read.  A first placement
+// always fits (no text comes near 4 nodes a byte); a text of ordinary
+// density (ten bytes or more a node) may still be placed 40 times.
+inline constexpr std::uint64_t kExpansionNodesPerByteRead = 4;
+inline constexpr std::uint64_t kExpansionNodeAllowance = std::uint64_t{1} << 20;
+
+// What one placement puts in the result.
+struct Placement {
+  std::uint64_t bytes = 0;
+  std::uint64_t nodes = 0;
+};
 
 // A secret or variable that was not found while misses are not fatal;
 // reported after the load.
@@ -93,8 +108,9 @@ struct IncludeContext {
   // longer covers what was placed (most loads never get there): until then
   // each read is only noted.
   std::uint64_t bytes_read = 0;  // the top-level text, and each file once when sorted out
-  std::uint64_t bytes_placed = 0;
+  Placement placed;
   std::uint64_t expansion_allowance = kExpansionAllowance;  // lowered only by tests
+  std::uint64_t expansion_node_allowance = kExpansionNodeAllowance;  // likewise
   std::vector<std::pair<FileIdentity, std::uint64_t>> reads_noted;
   SeededHashSet<FileIdentity> files_read;  // once sorted out: the files counted in bytes_read
   bool reads_sorted_out = false;
@@ -106,6 +122,9 @@ struct IncludeContext {
   bool includes = false;
   bool secrets = false;
   bool env_var = false;
+  // How the load's conversion reads keys: file stems of !include_dir_named
+  // that it would read as one key are refused.  Set by the caller.
+  KeyReading keys{VersionMode::Yaml12};
   // Set by the caller right after construction.
   bool include_dir_recursive = false;
   bool secret_miss_nonfatal = false;
@@ -149,11 +168,12 @@ using LoadStatus = std::expected<void, LoadError>;
 // Counts a file's text as read, once per file and load.
 void note_file_read(IncludeContext& ctx, FileIdentity file, std::uint64_t bytes);
 
-// Charges `bytes` placed in the result; past the budget the include limit
-// error IncludeDepth "include expansion exceeded the maximum of {} bytes (64
-// times the text read plus 16 MiB; a fan-out of repeated includes or
-// secrets)", naming `file`.
-LoadStatus charge_expansion(IncludeContext& ctx, std::uint64_t bytes, std::string_view file,
+// Charges what one placement puts in the result; past a budget the include
+// limit error IncludeDepth "include expansion exceeded the maximum of {}
+// bytes (64 times the text read plus 16 MiB; a fan-out of repeated includes
+// or secrets)", or "... of {} nodes (4 per byte of the text read plus
+// 1048576; ...)", naming `file`.
+LoadStatus charge_expansion(IncludeContext& ctx, Placement placement, std::string_view file,
                             std::span<const IncludeFrame> chain);
 
 }  // namespace kestrine

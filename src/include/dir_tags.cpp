@@ -7,6 +7,8 @@
 
 #include "include/listing.hpp"
 #include "include/loader.hpp"
+#include "roundtrip/tree/duplicates.hpp"
+#include "util/hash_map.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -60,6 +62,32 @@ LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, const Direc
   return items;
 }
 
+// The key node of a listed file: its stem, plain, at the start of the file.
+YamlNode stem_key(const IncludeDirEntry& entry, std::uint32_t file_id) {
+  return YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file_id, 0, 0, 0});
+}
+
+// Two stems that the load reads as one key (1, 1.0 and true; null and ~; a
+// and a under two extensions or in two directories) would leave one file's
+// content silently out of the mapping: DuplicateKey, naming both files,
+// before any file is read.
+LoadStatus check_distinct_stems(const IncludeContext& ctx, const DirectoryFiles& files, const YamlNode& tagged,
+                                std::span<const IncludeFrame> chain) {
+  SeededHashMap<std::string, std::size_t> seen;
+  seen.reserve(files.entries.size());
+  for (std::size_t i = 0; i < files.entries.size(); ++i) {
+    const IncludeDirEntry& entry = files.entries[i];
+    const auto [at, added] = seen.try_emplace(node_key_signature(stem_key(entry, 0), ctx.keys), i);
+    if (added) continue;
+    const IncludeDirEntry& first = files.entries[at->second];
+    return std::unexpected(make_load_error(IncludeErrorKind::DuplicateKey,
+                                           "duplicate mapping key: " + entry.key + " (the files '" + first.path +
+                                               "' and '" + entry.path + "' are read as the same key)",
+                                           source_name(ctx, tagged.span.file_id), chain, tagged.span));
+  }
+  return {};
+}
+
 // Stem -> first document (walked) of every listed file.
 LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, const DirectoryFiles& files,
                                                           const YamlNode& tagged,
@@ -69,7 +97,7 @@ LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, c
   for (const IncludeDirEntry& entry : files.entries) {
     KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
     NodePair pair;
-    pair.key = YamlNode::scalar(entry.key, ScalarStyle::Plain, Span{file.file_id, 0, 0, 0});
+    pair.key = stem_key(entry, file.file_id);
     if (file.documents.empty()) {
       pair.value = empty_mapping_at(tagged);
     } else {
@@ -112,6 +140,9 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
 LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain,
                                 std::string_view tag, bool merge) {
   KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_named", chain));
+  // The merge form keeps no stem: its files' pairs meet as the load's
+  // duplicate-key policy says.
+  if (!merge) KESTRINE_TRY(check_distinct_stems(ctx, files, tagged, chain));
   KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> named, first_documents_by_stem(ctx, files, tagged, chain));
   if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files.argument));
   std::size_t count = 0;

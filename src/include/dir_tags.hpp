@@ -2,7 +2,9 @@
 // gives which and in what order) loaded and expanded into one node.
 //
 //   !include_dir_list         a sequence of every document of every file
-//   !include_dir_named        a mapping: file stem -> first document
+//   !include_dir_named        a mapping: file stem -> first document; two
+//                             stems the load reads as one key (1 and 1.0,
+//                             a.yaml and a.yml) fail (DuplicateKey)
 //   !include_dir_merge_list   one sequence: sequence documents spliced,
 //                             any other document kept as one item
 //   !include_dir_merge_named  one mapping: the pairs of every mapping

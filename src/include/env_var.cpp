@@ -55,7 +55,7 @@ LoadResult<YamlNode> resolve_env_var(IncludeContext& ctx, const YamlNode& tagged
   }
   // A large variable named by many tags is as much a fan-out as a large
   // file included many times.
-  KESTRINE_TRY(charge_expansion(ctx, value.size(), source_name(ctx, tagged.span.file_id), chain));
+  KESTRINE_TRY(charge_expansion(ctx, Placement{value.size(), 1}, source_name(ctx, tagged.span.file_id), chain));
   return at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted, tagged.span), argument);
 }
 

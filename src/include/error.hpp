@@ -20,6 +20,7 @@ enum class IncludeErrorKind : std::uint8_t {
   EnvVar = 5,
   Parse = 6,               // a syntax error in the top-level text or an included file
   Include = 7,             // any other include failure
+  DuplicateKey = 8,        // two files of a directory tag would be one key
 };
 
 // One entry of the include chain: a file being expanded and the 0-based line,

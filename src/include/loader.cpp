@@ -53,7 +53,7 @@ LoadStatus charge_included_text(IncludeContext& ctx, const IncludedText& read, s
   // Read first: a file's first inclusion always fits, its repeats are what
   // the budget bounds.
   note_file_read(ctx, read.identity, read.text.size());
-  return charge_expansion(ctx, read.text.size(), resolved, chain);
+  return charge_expansion(ctx, Placement{read.text.size(), 0}, resolved, chain);
 }
 
 }  // namespace
@@ -126,6 +126,9 @@ LoadResult<LoadedFile> composed_file(IncludeContext& ctx, std::uint32_t file_id,
     return std::unexpected(make_load_error(IncludeErrorKind::Parse, std::move(composed.error().message),
                                            std::string(resolved), chain, composed.error().span));
   }
+  // Its nodes are known only now: a file past the budget is composed, once,
+  // and released.
+  KESTRINE_TRY(charge_expansion(ctx, Placement{0, composed->nodes}, resolved, chain));
   ctx.aliases = ctx.aliases || composed->aliases;
   LoadedFile loaded;
   loaded.file_id = file_id;

@@ -153,17 +153,18 @@ LoadResult<const YamlNode*> find_secret(IncludeContext& ctx, std::uint32_t file_
 }
 
 // What a copy of `node` places in the result, as the expansion budget
-// counts it: its texts and a few bytes for each node (about what writing it
-// takes).  Secrets are stored with their aliases expanded, so one tag can
-// stand for much more than its text.
-std::uint64_t placed_bytes(const YamlNode& node) {
+// counts it: its nodes, and as bytes its texts and a few bytes for each node
+// (about what writing it takes).  Secrets are stored with their aliases
+// expanded, so one tag can stand for much more than its text.
+Placement placement_of(const YamlNode& node) {
   constexpr std::uint64_t kPerNode = 4;
-  std::uint64_t total = 0;
+  Placement total;
   std::vector<const YamlNode*> pending{&node};
   while (!pending.empty()) {
     const YamlNode* n = pending.back();
     pending.pop_back();
-    total += kPerNode + (n->is_scalar() ? n->text().size() : 0);
+    total.bytes += kPerNode + (n->is_scalar() ? n->text().size() : 0);
+    ++total.nodes;
     for (const YamlNode& item : n->items()) pending.push_back(&item);
     for (const NodePair& pair : n->pairs()) {
       pending.push_back(&pair.key);
@@ -211,7 +212,7 @@ LoadResult<YamlNode> resolve_secret(IncludeContext& ctx, const YamlNode& tagged,
   std::string name = tagged.is_scalar() ? tagged.text() : std::string();
   KESTRINE_ASSIGN_OR_RETURN(const YamlNode* stored, find_secret(ctx, tagged.span.file_id, name));
   if (stored != nullptr) {
-    KESTRINE_TRY(charge_expansion(ctx, placed_bytes(*stored), source_name(ctx, tagged.span.file_id), chain));
+    KESTRINE_TRY(charge_expansion(ctx, placement_of(*stored), source_name(ctx, tagged.span.file_id), chain));
     return at_directive(*stored, tagged, std::move(name));
   }
   if (ctx.secret_miss_nonfatal) {

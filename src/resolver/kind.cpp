@@ -2,24 +2,21 @@
 
 namespace kestrine {
 
-namespace {
-// The text inside a verbatim tag "!<...>", or the tag itself.
-std::string_view unwrap_verbatim(std::string_view tag) noexcept {
+std::string_view unwrap_verbatim_tag(std::string_view tag) noexcept {
   if (tag.size() > 3 && tag.starts_with("!<") && tag.ends_with('>')) return tag.substr(2, tag.size() - 3);
   return tag;
 }
-}  // namespace
 
 std::string_view core_tag_name(std::string_view tag) noexcept {
   if (tag.size() > 2 && tag[0] == '!' && tag[1] == '!') return tag.substr(2);
-  tag = unwrap_verbatim(tag);
+  tag = unwrap_verbatim_tag(tag);
   if (tag.size() > kCoreTagPrefix.size() && tag.starts_with(kCoreTagPrefix))
     return tag.substr(kCoreTagPrefix.size());
   return {};
 }
 
 bool is_core_tag(std::string_view tag) noexcept {
-  return tag.starts_with("!!") || unwrap_verbatim(tag).starts_with(kCoreTagPrefix);
+  return tag.starts_with("!!") || unwrap_verbatim_tag(tag).starts_with(kCoreTagPrefix);
 }
 
 }  // namespace kestrine

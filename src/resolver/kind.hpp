@@ -72,6 +72,10 @@ struct ScalarKind {
   }
 };
 
+// The text inside a verbatim tag "!<...>", or the tag itself: the name the
+// conversion's tag callbacks know a tag by.
+std::string_view unwrap_verbatim_tag(std::string_view tag) noexcept;
+
 // "int" for "!!int", "tag:yaml.org,2002:int" and the verbatim
 // "!<tag:yaml.org,2002:int>"; empty for any other tag.
 std::string_view core_tag_name(std::string_view tag) noexcept;

@@ -212,7 +212,7 @@ TEST(DecodeAnchors, UnknownAliases) {
   // Anchors do not reach the next document.
   EXPECT_EQ(error_message("&a x\n---\n*a\n"), "unknown alias: *a");
   // An alias to a node still being built is unknown.
-  EXPECT_EQ(error_message("&a [*a]\n"), "unknown alias: *a");
+  EXPECT_EQ(error_message("&a [*a]\n"), "unknown alias: *a (the alias refers to the node that contains it)");
 }
 
 TEST(DecodeAnchors, PropertyErrors) {

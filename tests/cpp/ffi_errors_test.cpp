@@ -120,6 +120,7 @@ TEST_F(FfiErrors, IncludeErrorsUseTheTextFormAndTheKindTable) {
       {IncludeErrorKind::SecretNotFound, "KestrineSecretNotFoundError", false},
       {IncludeErrorKind::EnvVar, "KestrineEnvVarError", false},
       {IncludeErrorKind::Include, "KestrineIncludeError", true},
+      {IncludeErrorKind::DuplicateKey, "KestrineDuplicateKeyError", true},
       {static_cast<IncludeErrorKind>(200), "KestrineIncludeError", true},
   };
   for (const auto& row : table) {

@@ -1,5 +1,5 @@
 // The source-file table of an expansion, a directive's anchor written back
-// with the directive, and the expansion byte budget.
+// with the directive, and the expansion budgets of bytes and nodes.
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,6 +104,60 @@ TEST(IncludeLoader, ExpansionBudgetCountsRepeatsAgainstWhatWasRead) {
     }
   }
   ::unsetenv("KST_BUDGET_BIG");
+}
+
+// Placed nodes count too: without the allowances a load may place 4 nodes
+// per byte it read, so a dense file (a node per two bytes) may be placed 8
+// times, where its bytes alone would let it be placed 64 times; a file of
+// twenty bytes a node is held by its bytes first.
+TEST(IncludeLoader, ExpansionBudgetCountsPlacedNodes) {
+  TempTree tree;
+  std::string dense = "[0";
+  for (int i = 1; i < 5000; ++i) dense += ",0";
+  dense += "]\n";
+  std::string sparse = "[";
+  for (int i = 0; i < 500; ++i) sparse += std::string(18, 'x') + (i < 499 ? ", " : "]\n");
+  tree.write("root/dense.yaml", dense);
+  tree.write("root/sparse.yaml", sparse);
+  tree.write("root/d/dense.yaml", dense);
+  tree.write("root/secrets.yaml", "s: " + dense);
+  const auto list = [](std::size_t n, std::string_view tag) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < n; ++i) text += std::string(tag) + ", ";
+    return text + "0]";
+  };
+  const struct {
+    std::string text;
+    std::uint64_t file_bytes;  // the one file every tag places
+    std::uint64_t file_nodes;  // and the nodes each tag places
+    const char* fails;         // the budget that stops it, or null
+  } cases[] = {
+      {list(8, "!include dense.yaml"), dense.size(), 5001, nullptr},
+      {list(9, "!include dense.yaml"), dense.size(), 5001, "nodes"},
+      {list(9, "!include_dir_list d"), dense.size(), 5001, "nodes"},
+      {list(8, "!secret s"), dense.size() + 3, 5001, nullptr},
+      {list(9, "!secret s"), dense.size() + 3, 5001, "nodes"},
+      {list(60, "!include sparse.yaml"), sparse.size(), 501, nullptr},
+      {list(80, "!include sparse.yaml"), sparse.size(), 501, "bytes"},
+  };
+  for (const auto& c : cases) {
+    IncludeContext ctx = new_include_context(tree.path("root"), {true, true, false});
+    ctx.expansion_allowance = 0;
+    ctx.expansion_node_allowance = 0;
+    auto roots = expand_includes(ctx, c.text, std::nullopt);
+    ASSERT_EQ(static_cast<bool>(roots), c.fails == nullptr) << c.text.substr(0, 40);
+    if (roots) continue;
+    const std::uint64_t read = c.text.size() + c.file_bytes;
+    const auto tags = static_cast<std::uint64_t>(std::count(c.text.begin(), c.text.end(), '!'));
+    const bool by_nodes = std::string_view(c.fails) == "nodes";
+    ASSERT_EQ(tags * c.file_nodes > 4 * read, by_nodes) << c.text.substr(0, 40);  // the table itself
+    EXPECT_EQ(roots.error().kind, IncludeErrorKind::IncludeDepth);
+    EXPECT_EQ(roots.error().message,
+              by_nodes ? "include expansion exceeded the maximum of " + std::to_string(4 * read) +
+                             " nodes (4 per byte of the text read plus 0; a fan-out of repeated includes or secrets)"
+                       : "include expansion exceeded the maximum of " + std::to_string(64 * read) +
+                             " bytes (64 times the text read plus 0 MiB; a fan-out of repeated includes or secrets)");
+  }
 }
 
 }  // namespace

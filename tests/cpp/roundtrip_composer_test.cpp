@@ -158,7 +158,7 @@ TEST(RoundtripComposer, AnchorsAndAliases) {
   EXPECT_EQ(value_of(root, "a").anchor().view(), "x");
 
   // The anchor is registered once its node is complete.
-  EXPECT_EQ(compose_error("&a [*a]\n"), "unknown alias: *a");
+  EXPECT_EQ(compose_error("&a [*a]\n"), "unknown alias: *a (the alias refers to the node that contains it)");
   // Anchors do not carry over to the next document.
   EXPECT_EQ(compose_error("a: &x 1\n---\nb: *x\n"), "unknown alias: *x");
   EXPECT_EQ(compose_error("- *nowhere\n"), "unknown alias: *nowhere");

@@ -54,9 +54,11 @@ TEST(RoundtripDuplicates, CollectionAndAliasKeys) {
   EXPECT_EQ(first_duplicate("[a, b]: 1\n[a, b]: 2\n"), "duplicate mapping key: sequence [a, b]");
   EXPECT_EQ(first_duplicate("{a: 1}: x\n{a: 1}: y\n"), "duplicate mapping key: mapping {a: 1}");
   EXPECT_EQ(first_duplicate("[a, b]: 1\n[a, c]: 2\n"), "");
-  // Aliases compare by name, unresolved.
+  // An alias is the key it stands for.
   EXPECT_EQ(first_duplicate("k: &a v\n? *a\n: 1\n? *a\n: 2\n"), "duplicate mapping key: alias *a");
-  EXPECT_EQ(first_duplicate("&a v: 1\n? *a\n: 2\n"), "");
+  EXPECT_EQ(first_duplicate("&a v: 1\n? *a\n: 2\n"), "duplicate mapping key: alias *a");
+  EXPECT_EQ(first_duplicate("k: &a [v, 1]\n? [v, 1.0]\n: 1\n? *a\n: 2\n"), "duplicate mapping key: alias *a");
+  EXPECT_EQ(first_duplicate("k: &a v\nw: 1\n? *a\n: 2\n"), "");
 }
 
 TEST(RoundtripDuplicates, OrderOfDiscoveryAndPosition) {

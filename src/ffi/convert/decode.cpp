@@ -102,7 +102,7 @@ PyObject* bigint_object(std::string_view digits) noexcept {
 
 PyObject* apply_tag_raw(std::string_view tag, PyObject* value, const TagHandlers& h) {
   // `value` is a new reference that this function consumes.
-  if (tag.size() > 2 && tag.starts_with("!<") && tag.ends_with(">")) tag = tag.substr(2, tag.size() - 3);
+  tag = unwrap_verbatim_tag(tag);
   if (h.tags != nullptr) {
     PyObject* key = str_from_utf8(tag);
     if (key == nullptr) {
@@ -569,6 +569,21 @@ PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHand
   PyObject* result = apply_tag_raw(tag, value.release(), handlers);
   if (result == nullptr) return fail_fetch();
   return OwnedRef::steal(result);
+}
+
+KeyTags key_tags_of(const TagHandlers& handlers) {
+  KeyTags kept;
+  kept.keep_all = handlers.tag_handler != nullptr || handlers.passthrough_tag;
+  if (kept.keep_all || handlers.tags == nullptr) return kept;
+  Py_ssize_t pos = 0;
+  PyObject* name = nullptr;
+  PyObject* callable = nullptr;
+  while (PyDict_Next(handlers.tags, &pos, &name, &callable)) {
+    if (!PyUnicode_Check(name)) continue;  // never found under a tag's str
+    // A name with lone surrogates has no UTF-8 form, and no tag is spelled so.
+    if (auto text = str_view(name)) kept.names.emplace_back(*text);
+  }
+  return kept;
 }
 
 PyResult<OwnedRef> timestamp_to_py(const Timestamp& ts) {

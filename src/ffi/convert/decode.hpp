@@ -138,6 +138,12 @@ PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, co
 // "!<...>" is unwrapped first.
 PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers);
 
+// The custom tags `handlers` keep on keys (what apply_tag does not drop), so
+// that the duplicate-key checks compare keys as they will stand in Python:
+// every tag under a tag_handler or passthrough, else the `tags` names that
+// are str.
+KeyTags key_tags_of(const TagHandlers& handlers);
+
 // A date, a naive datetime, or an aware one with a datetime.timezone.  The
 // first call in a process imports the datetime module (Python code: never
 // call this from a noexcept frame).

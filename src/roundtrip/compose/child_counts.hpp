@@ -33,8 +33,9 @@ class ChildLists {
       : counts_(count_children(events)), arena_(arena != nullptr ? *arena : own_arena_) {
     std::size_t bytes = 0;
     for (const ChildCount& c : counts_) {
-      const std::size_t item = events[c.event].kind == EventKind::MappingStart ? sizeof(NodePair) : sizeof(YamlNode);
-      bytes += ListArena::chunk_bytes(c.count * item);
+      const bool pairs = events[c.event].kind == EventKind::MappingStart;
+      bytes += ListArena::chunk_bytes(c.count * (pairs ? sizeof(NodePair) : sizeof(YamlNode)));
+      children_ += pairs ? 2 * std::uint64_t{c.count} : c.count;
     }
     arena_.expect(bytes);
   }
@@ -54,9 +55,13 @@ class ChildLists {
     if (children.capacity() > children.size() + children.size() / 4 + 4) children.shrink_to_fit();
   }
 
+  // The nodes the counts place in lists (a pair's key and value are two).
+  std::uint64_t children() const noexcept { return children_; }
+
  private:
   std::vector<ChildCount> counts_;
   std::size_t next_ = 0;  // follows the composer through counts_
+  std::uint64_t children_ = 0;
   ListArena own_arena_;
   ListArena& arena_;
 };

@@ -30,6 +30,9 @@ struct ComposedStream {
   std::vector<std::size_t> document_starts;
   bool aliases = false;  // some root holds an alias node (else no alias needs binding)
   bool tags = false;     // some node holds a tag (else no walk for tags finds any)
+  // The nodes of the roots, as counted before composing (exact for text that
+  // composes as it reads; only for budgets).
+  std::uint64_t nodes = 0;
 };
 
 // The document roots of `text` (file number 0), in order.  A document opened

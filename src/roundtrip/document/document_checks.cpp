@@ -20,7 +20,7 @@ void append(std::vector<std::string>& to, std::vector<std::string> more) {
 
 // Gives false when the policy found the duplicate that ends the checks.
 bool run_duplicate_policy(std::span<YamlNode> roots, const DocumentChecks& checks, DocumentCheckFindings& found) {
-  const KeyReading reading(checks.mode, checks.timestamps);
+  const KeyReading reading(checks.mode, checks.timestamps, checks.key_tags);
   if (checks.dup_error) {
     found.duplicate = check_duplicate_keys_roots(roots, reading);
     return !found.duplicate;
@@ -60,9 +60,10 @@ DocumentChecks stream_document_checks(const LoadSettings& settings, VersionMode 
   return checks;
 }
 
-DocumentChecks located_checks(const LoadSettings& settings) noexcept {
+DocumentChecks located_checks(const LoadSettings& settings, const KeyTags* key_tags) noexcept {
   const KeyReading reading = located_key_reading(settings);
   DocumentChecks checks;
+  checks.key_tags = key_tags;
   checks.mode = reading.mode;
   checks.dup_error = settings.dup_error;
   checks.dup_warn_only = settings.dup_warn_only;
@@ -76,7 +77,7 @@ KeyReading located_key_reading(const LoadSettings& settings) noexcept {
   return KeyReading(settings.version_mode, settings.version_mode == VersionMode::PyyamlCompat);
 }
 
-KeyReading validation_reading(const LoadSettings& settings) noexcept {
+KeyReading converted_key_reading(const LoadSettings& settings) noexcept {
   switch (settings.road) {
     case LoadRoad::Plain: {
       const DecodeOptions decoded = plain_decode_options(settings);

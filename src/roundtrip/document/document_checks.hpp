@@ -45,6 +45,9 @@ struct DocumentChecks {
   bool prefer_double_quotes = true;  // not OPT_SINGLE_QUOTES: how the upgrade quotes
   bool timestamps = false;           // keys that read as timestamps compare as timestamps
   bool duplicates_first = false;
+  // The custom tags the road's conversion keeps on keys (null: none, as a
+  // round-trip document's conversions); borrowed.
+  const KeyTags* key_tags = nullptr;
 };
 
 // What the checks found.
@@ -68,19 +71,20 @@ DocumentChecks stream_document_checks(const LoadSettings& settings, VersionMode 
 
 // The located roads (annotated results, configuration directives): the
 // duplicate-key policy, then the YAML 1.1 warnings, no upgrade; keys compare
-// as the tree conversion reads them (located_key_reading).
-DocumentChecks located_checks(const LoadSettings& settings) noexcept;
+// as the tree conversion reads them (located_key_reading), with the tags
+// its handlers keep (`key_tags`, borrowed).
+DocumentChecks located_checks(const LoadSettings& settings, const KeyTags* key_tags) noexcept;
 
 // How the located roads' conversion reads keys: timestamps only under
 // PyyamlCompat.
 KeyReading located_key_reading(const LoadSettings& settings) noexcept;
 
-// How schema validation reads what a road returns, so that what is
-// validated is what the road gives: scalars and keys exactly as the road's
-// own conversion reads them (the plain decoder's options, the located
-// conversion's reading, a round-trip document's DocumentFlags), under every
-// version mode, PyyamlCompat included, whatever a directive says.
-KeyReading validation_reading(const LoadSettings& settings) noexcept;
+// How a road's conversion reads plain scalars, keys among them: the plain
+// decoder's options, the located conversion's reading, a round-trip
+// document's DocumentFlags, under every version mode, PyyamlCompat included,
+// whatever a directive says.  Schema validation and the include directory
+// stems read by it too, so that what is checked is what the road returns.
+KeyReading converted_key_reading(const LoadSettings& settings) noexcept;
 
 // One document of a `loads_all` stream on the round-trip road.
 struct StreamDocument {

@@ -12,18 +12,6 @@ namespace {
 
 EditError value_error(std::string message) { return EditError{EditError::Kind::Value, std::move(message)}; }
 
-// Whether `test` holds for some child of `node` (items; keys and values).
-template <class Test>
-bool any_child(const YamlNode& node, Test&& test) {
-  return stack_guarded([&] {
-    for (const YamlNode& item : node.items())
-      if (test(item)) return true;
-    for (const NodePair& pair : node.pairs())
-      if (test(pair.key) || test(pair.value)) return true;
-    return false;
-  });
-}
-
 // The node or some node below it carries an anchor.
 bool carries_anchor(const YamlNode& node) {
   return node.anchor().has_value() || (node.is_collection() && any_child(node, carries_anchor));

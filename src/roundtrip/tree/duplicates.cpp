@@ -4,8 +4,8 @@
 
 #include "decode/duplicate_keys.hpp"
 #include "decode/value.hpp"
-#include "resolver/resolve.hpp"
-#include "resolver/timestamp.hpp"
+#include "roundtrip/tree/anchors.hpp"
+#include "roundtrip/tree/merged_pairs.hpp"
 #include "roundtrip/tree/tree_ops.hpp"
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
@@ -14,77 +14,16 @@ namespace kestrine {
 
 namespace {
 
-// The merge key's signature (the resolved string "<<"), and a NaN key's.
-constexpr std::string_view kMergeSignature = "s:2:<<";
+// A NaN key's signature.
 constexpr std::string_view kNanSignature = "f:NaN";
 
-void append_len(std::string& out, std::size_t n) { out += std::to_string(n); }
-
-void sign_scalar(std::string& out, const YamlNode& key, KeyReading reading) {
-  const std::string& text = key.text();
-  const bool non_plain = key.scalar_style() != ScalarStyle::Plain;
-  const std::optional<std::string_view> tag = key.expanded_tag();
-  ValueArena arena;  // allocates only for timestamps and texts beyond 4 GiB
-  if (reading.timestamps && !tag && !non_plain) {
-    if (const auto ts = parse_timestamp(text)) {
-      write_key_signature(out, arena.make_timestamp(*ts));
-      return;
-    }
-  }
-  ResolvedScalar r = resolve_scalar_value(reading.mode, text, non_plain, tag);
-  YamlValue v;
-  switch (r.type) {
-    case ResolvedScalar::Type::Null: v = YamlValue::null(); break;
-    case ResolvedScalar::Type::Bool: v = YamlValue::of_bool(r.boolean); break;
-    case ResolvedScalar::Type::Int: v = YamlValue::of_int(r.integer); break;
-    case ResolvedScalar::Type::BigInt: v = arena.make_bigint_ref(r.text); break;
-    case ResolvedScalar::Type::Float: v = YamlValue::of_float(r.real); break;
-    case ResolvedScalar::Type::String: v = arena.make_string_ref(r.text); break;
-  }
-  write_key_signature(out, v);
+void write_node_key_signature(std::string& out, const YamlNode& key, KeyReading reading, AliasFollower& aliases) {
+  ValueArena arena;  // allocates only for timestamps, collections and texts beyond 4 GiB
+  write_key_signature(out, key_node_value(key, reading, aliases, arena), reading.tags);
 }
 
-void sign_rec(std::string& out, const YamlNode& key, KeyReading reading) {
-  switch (key.kind()) {
-    case NodeKind::Scalar:
-      sign_scalar(out, key, reading);
-      return;
-    case NodeKind::Null:
-      out += "null";
-      return;
-    case NodeKind::Alias:
-      out += "alias:";
-      append_len(out, key.text().size());
-      out.push_back(':');
-      out += key.text();
-      return;
-    case NodeKind::Sequence:
-      stack_guarded([&] {
-        out += "seq:[";
-        bool first = true;
-        for (const YamlNode& item : key.items()) {
-          if (!first) out.push_back(',');
-          first = false;
-          sign_rec(out, item, reading);
-        }
-        out.push_back(']');
-      });
-      return;
-    case NodeKind::Mapping:
-      stack_guarded([&] {
-        out += "map:{";
-        bool first = true;
-        for (const NodePair& p : key.pairs()) {
-          if (!first) out.push_back(',');
-          first = false;
-          sign_rec(out, p.key, reading);
-          out.push_back('=');
-          sign_rec(out, p.value, reading);
-        }
-        out.push_back('}');
-      });
-      return;
-  }
+bool holds_alias(const YamlNode& node) {
+  return node.is_alias() || (node.is_collection() && any_child(node, holds_alias));
 }
 
 constexpr std::size_t kDescribeLimit = 200;
@@ -152,6 +91,24 @@ class DuplicateWalk {
   DuplicateWalk(KeyReading reading, OnDuplicate& on_duplicate) : reading_(reading), on_dup_(on_duplicate) {}
 
   // False when the walk was stopped.
+  bool visit_root(const YamlNode& root) {
+    root_ = &root;
+    binding_ = Binding::NotYet;
+    return visit(root);
+  }
+
+ private:
+  enum class Binding : std::uint8_t { NotYet, Bound, PastBudget };
+
+  KeyReading reading_;
+  OnDuplicate& on_dup_;
+  std::string sig_;
+  const YamlNode* root_ = nullptr;
+  // The aliases of the root, bound when a key first holds one.
+  Binding binding_ = Binding::NotYet;
+  AnchorBindings bindings_;
+  AliasFollower aliases_{bindings_};
+
   bool visit(const YamlNode& node) {
     if (!node.is_collection() || node.size() == 0) return true;
     // The keys of a secret value would be quoted in the message.
@@ -159,10 +116,23 @@ class DuplicateWalk {
     return stack_guarded([&] { return visit_body(node); });
   }
 
- private:
-  KeyReading reading_;
-  OnDuplicate& on_dup_;
-  std::string sig_;
+  // The key's signature in sig_; false for a key holding an alias that
+  // cannot be bound.
+  bool sign(const YamlNode& key) {
+    sig_.clear();
+    if (holds_alias(key)) {
+      if (binding_ == Binding::NotYet) {
+        // The budget the load's readers hold it to: a key costs no more to
+        // sign than to read, and a root past it fails when it is read.
+        auto bound = bind_anchors(*root_);
+        binding_ = bound ? Binding::Bound : Binding::PastBudget;
+        bindings_ = bound ? std::move(*bound) : AnchorBindings();
+      }
+      if (binding_ == Binding::PastBudget) return false;
+    }
+    write_node_key_signature(sig_, key, reading_, aliases_);
+    return true;
+  }
 
   bool visit_body(const YamlNode& node) {
     if (node.is_sequence()) {
@@ -174,9 +144,7 @@ class DuplicateWalk {
     SeededHashSet<std::string> seen;
     seen.reserve(pairs.size());
     for (const NodePair& p : pairs) {
-      sig_.clear();
-      sign_rec(sig_, p.key, reading_);
-      if (sig_ != kMergeSignature && !seen.insert(sig_).second) {
+      if (!is_merge_key_node(p.key, reading_.mode) && sign(p.key) && !seen.insert(sig_).second) {
         if (!on_dup_(p.key, sig_)) return false;
       }
       if (!visit(p.key) || !visit(p.value)) return false;
@@ -186,6 +154,14 @@ class DuplicateWalk {
 };
 
 }  // namespace
+
+std::string node_key_signature(const YamlNode& key, KeyReading reading) {
+  const AnchorBindings none;
+  AliasFollower aliases(none);
+  std::string out;
+  write_node_key_signature(out, key, reading, aliases);
+  return out;
+}
 
 std::string describe_key(const YamlNode& key) {
   if (key.is_scalar()) return key.text();
@@ -205,7 +181,7 @@ std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, KeyReadin
     return false;
   };
   DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);
-  walk.visit(node);
+  walk.visit_root(node);
   return error;
 }
 
@@ -222,7 +198,7 @@ std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, Ke
     return true;
   };
   DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);
-  for (const YamlNode& root : roots) walk.visit(root);
+  for (const YamlNode& root : roots) walk.visit_root(root);
   return warnings;
 }
 

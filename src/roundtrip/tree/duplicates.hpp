@@ -1,12 +1,17 @@
 // Duplicate-key checks on round-trip trees.
 //
 // The composer keeps every pair of a mapping, duplicates included.  These
-// checks compare keys by a canonical signature of their resolved value, the
-// same signature the plain decoder uses, so that keys equal as Python values
-// (the plain scalars 1, 1.0 and true) are one key.  Strings and names are
-// length-prefixed inside signatures, so no crafted key can imitate another.
-// Merge keys ("<<") are never reported, and values that came from `!secret`
-// are not examined: a message would quote their keys.
+// checks compare keys as they will stand in Python: by the signature the
+// plain decoder uses (write_key_signature) of the value the load reads
+// (key_node_value), so that keys equal as Python values (the plain scalars
+// 1, 1.0 and true) are one key, an alias is the key it stands for, and a
+// custom tag counts only where the conversion keeps it (KeyReading::tags).
+// Strings are length-prefixed inside signatures, so no crafted key can
+// imitate another.  Merge keys ("<<") are never reported, and values that
+// came from `!secret` are not examined: a message would quote their keys.
+// Aliases in keys are bound within their root, under the alias-expansion
+// budget; past it (the load fails on reading anyway) such keys are left
+// unchecked.
 #pragma once
 
 #include <optional>
@@ -14,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/value.hpp"
 #include "resolver/kind.hpp"
 #include "roundtrip/tree/ast.hpp"
 #include "roundtrip/tree/compose_error.hpp"
@@ -22,12 +28,20 @@ namespace kestrine {
 
 // How the load reads key scalars: the version mode, and whether plain
 // untagged scalars that parse as timestamps become date/datetime objects
-// (then two spellings of one date, or one instant in two zones, are one key).
+// (then two spellings of one date, or one instant in two zones, are one
+// key); for the duplicate-key checks also which custom tags the conversion
+// keeps (null: none, as without tag handlers; borrowed).
 struct KeyReading {
-  constexpr KeyReading(VersionMode mode, bool timestamps = false) noexcept : mode(mode), timestamps(timestamps) {}
+  constexpr KeyReading(VersionMode mode, bool timestamps = false, const KeyTags* tags = nullptr) noexcept
+      : mode(mode), timestamps(timestamps), tags(tags) {}
   VersionMode mode;
   bool timestamps;
+  const KeyTags* tags;
 };
+
+// The signature of `key` read as `reading` says, for a key outside any
+// document (an alias in it stands for nothing).
+std::string node_key_signature(const YamlNode& key, KeyReading reading);
 
 // A short rendering of a key for messages: a scalar's text; otherwise the
 // kind and the content (e.g. "sequence [a, b]", "alias *x").

@@ -39,7 +39,9 @@ std::optional<std::string_view> custom_tag(const YamlNode& node) noexcept {
   return std::nullopt;
 }
 
-YamlValue key_value_rec(const YamlNode& key, KeyReading reading, AliasFollower& aliases, ValueArena& arena) {
+}  // namespace
+
+YamlValue key_node_value(const YamlNode& key, KeyReading reading, AliasFollower& aliases, ValueArena& arena) {
   const YamlNode* n = &key;
   while (n != nullptr && n->is_alias()) n = aliases.target(*n);
   if (n == nullptr) return YamlValue::null();
@@ -62,7 +64,7 @@ YamlValue key_value_rec(const YamlNode& key, KeyReading reading, AliasFollower& 
       const auto items = n->items();
       v = arena.alloc_sequence(items.size());
       stack_guarded([&] {
-        for (std::size_t i = 0; i < items.size(); ++i) v.items()[i] = key_value_rec(items[i], reading, aliases, arena);
+        for (std::size_t i = 0; i < items.size(); ++i) v.items()[i] = key_node_value(items[i], reading, aliases, arena);
       });
       break;
     }
@@ -71,8 +73,8 @@ YamlValue key_value_rec(const YamlNode& key, KeyReading reading, AliasFollower& 
       v = arena.alloc_mapping(pairs.size());
       stack_guarded([&] {
         for (std::size_t i = 0; i < pairs.size(); ++i) {
-          v.pairs()[i].key = key_value_rec(pairs[i].key, reading, aliases, arena);
-          v.pairs()[i].value = key_value_rec(pairs[i].value, reading, aliases, arena);
+          v.pairs()[i].key = key_node_value(pairs[i].key, reading, aliases, arena);
+          v.pairs()[i].value = key_node_value(pairs[i].value, reading, aliases, arena);
         }
       });
       break;
@@ -83,6 +85,8 @@ YamlValue key_value_rec(const YamlNode& key, KeyReading reading, AliasFollower& 
   if (const auto custom = custom_tag(*n)) v = arena.make_tagged_ref(*custom, v);
   return v;
 }
+
+namespace {
 
 // The fold's view of round-trip trees.  A merge source mapping is handed
 // over folded (its own fold, from the cache), shifted by the aliases that
@@ -207,7 +211,7 @@ bool MappingFolds::identity(const NodeRef& key, std::string& out) {
     return true;
   }
   ValueArena arena;
-  const YamlValue v = key_value_rec(*key.node, reading_, aliases_, arena);
+  const YamlValue v = key_node_value(*key.node, reading_, aliases_, arena);
   if (v.kind == ValueKind::Float && std::isnan(v.real)) return false;
   write_key_signature(out, v);
   return true;

@@ -62,6 +62,12 @@ inline std::uint32_t add_alias_counts(std::uint32_t a, std::uint32_t b) noexcept
 // Timestamp); texts refer to `text`, big integers are normalised in `arena`.
 YamlValue scalar_kind_value(const ScalarKind& k, std::string_view text, ValueArena& arena);
 
+// The value `key` stands for as a key, as the load reads it: scalars
+// resolved (timestamps as `reading` says), aliases followed through
+// `aliases` (nothing charged; one that refers to nothing is Null), custom
+// tags kept as Tagged.  Texts refer to the tree or to `arena`.
+YamlValue key_node_value(const YamlNode& key, KeyReading reading, AliasFollower& aliases, ValueArena& arena);
+
 class MappingFolds {
  public:
   MappingFolds(AliasFollower& aliases, KeyReading reading) : aliases_(aliases), reading_(reading) {}

@@ -22,6 +22,19 @@
 
 namespace kestrine {
 
+// Whether `test` holds for some child of `node` (items; keys and values),
+// under the stack guard.
+template <class Test>
+bool any_child(const YamlNode& node, Test&& test) {
+  return stack_guarded([&] {
+    for (const YamlNode& item : node.items())
+      if (test(item)) return true;
+    for (const NodePair& pair : node.pairs())
+      if (test(pair.key) || test(pair.value)) return true;
+    return false;
+  });
+}
+
 // ---- change detection ---------------------------------------------------------
 
 // The node or any node below it (included subtrees too) carries `modified`.

@@ -130,6 +130,10 @@ KEYWORDS = [
     ({"minProperties": 2}, "1: a\n1.0: b", "object has fewer than minProperties 2 at $"),
     ({"properties": {"a": {"type": "integer"}}}, "a: x\na: 1", None),
     ({"uniqueItems": True}, "[{a: 1, a: 2}, {a: 2}]", "array items are not unique at $"),
+    # (many mappings with repeated keys, each read while another is)
+    ({"additionalProperties": {"maxProperties": 1}},
+     "{a: {x: 1, x: 2}, b: {y: 1, y: 2}, c: {z: 1, z: 2}, d: {w: 1, w: 2}, e: {v: 1, v: 2}, a: {u: 1, u: 2}, "
+     "f: {t: 1, t: 2}, g: {s: 1, s: 2}, h: {r: 1, s: 2}}", "object has more than maxProperties 1 at $.h"),
     ({"maxProperties": 2}, "b: &b {x: 1, y: 2}\nm: {<<: *b, x: 3}\n", None),
 ]
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <forward_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -199,10 +200,13 @@ struct NodeAdapter {
 bool repeats_keys_anywhere(const YamlValue& root);
 
 // The loaded members of decoded mappings whose keys repeat: the decoder
-// keeps every pair, the data the last of each key.
+// keeps every pair, the data the last of each key.  The walk holds on to a
+// collapsed mapping while it prepares others, so each lives at a fixed
+// address (a hash map moves its values when it grows).
 struct ValueMembers {
   ValueArena arena;
-  SeededHashMap<const ValuePair*, YamlValue> collapsed;
+  std::forward_list<YamlValue> values;  // allocates nothing until used
+  SeededHashMap<const ValuePair*, const YamlValue*> collapsed;
 };
 
 struct ValueAdapter {
@@ -242,9 +246,9 @@ struct ValueAdapter {
   std::size_t alias_text(const YamlValue*) const noexcept { return 0; }  // no aliases here
   void prepare(const YamlValue*& v) const {
     if (!has_repeated_keys(*v)) return;
-    auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data());
-    if (fresh) it->second = collapse_repeated_keys(members->arena, *v);
-    v = &it->second;
+    auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data(), nullptr);
+    if (fresh) it->second = &members->values.emplace_front(collapse_repeated_keys(members->arena, *v));
+    v = it->second;
   }
   std::size_t size(const YamlValue* v) const noexcept { return v->size(); }
   const YamlValue* item(const YamlValue* v, std::size_t k) const noexcept { return &v->items()[k]; }

@@ -107,13 +107,17 @@ struct NodeAdapter {
   bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
   bool through_aliases(const NodeInstance& i) const noexcept { return i.aliases > 0; }
   // What the verdict of `i` depends on: its node (or leftover list), and
-  // whether it is read as a key's name; 0 for none.  Every instance of
-  // nothing is alike: one address that no object has stands for them.
+  // whether it is read as a key's name; 0 for none (a name that is not its
+  // node's text).  Every instance of nothing is alike: one address that no
+  // object has stands for them.
   std::uintptr_t identity(const NodeInstance& i) const noexcept {
     constexpr std::uintptr_t kNothing = 2;
     if (i.list != nullptr) return reinterpret_cast<std::uintptr_t>(i.list);
     if (i.node == nullptr) return i.as_name ? 0 : kNothing;
-    return reinterpret_cast<std::uintptr_t>(i.node) | (i.as_name ? 1 : 0);  // nodes are aligned
+    if (!i.as_name) return reinterpret_cast<std::uintptr_t>(i.node);
+    const std::string_view own = i.node->is_scalar() ? i.node->text() : std::string_view{};
+    if (i.name.data() != own.data() || i.name.size() != own.size()) return 0;
+    return reinterpret_cast<std::uintptr_t>(i.node) | 1;  // nodes are aligned
   }
   // Resolves a mapping's loaded members before keywords read them.
   void prepare(NodeInstance& i) const {

@@ -226,7 +226,7 @@ def test_aliases_too_deep_to_validate(road):
                                                                        "/^[a-z]+$/ at $.m2.path", (1, 16))
 
 
-def _step(extra):
+def step_branch(extra):
     steps = {"type": "array", "items": {"$ref": "#/definitions/step"}}
     return {"type": "object", "additionalProperties": False,
             "properties": {"name": {"type": "string"}, "steps": steps, **extra}}
@@ -234,20 +234,20 @@ def _step(extra):
 
 # A group's steps are read by both branches before its last member decides.
 STEPS = {"$ref": "#/definitions/step", "definitions": {"step": {"anyOf": [
-    _step({"run": {"type": "string"}}), _step({"parallel": {"type": "boolean"}})]}}}
+    step_branch({"run": {"type": "string"}}), step_branch({"parallel": {"type": "boolean"}})]}}}
 NESTED_LISTS = {"anyOf": [{"items": {"$ref": "#"}, "contains": {"type": "string"}}, {"items": {"$ref": "#"}}]}
 LISTS = {"additionalProperties": {"$ref": "#/definitions/list"},
          "definitions": {"list": {"type": "array", "items": {"$ref": "#/definitions/list"}}}}
 
 
-def _groups(depth, leaf):
+def nested_groups(depth, leaf):
     doc = leaf
     for i in range(depth):
         doc = "{name: g%d, steps: [%s], parallel: true}" % (i, doc)
     return doc
 
 
-def _alias_bomb(levels):
+def alias_bomb(levels):
     lines = ["a0: &a0 [" + ", ".join(["[]"] * 10) + "]"]
     lines += [f"a{i}: &a{i} [" + ", ".join([f"*a{i - 1}"] * 10) + "]" for i in range(1, levels)]
     return "\n".join(lines) + "\n"
@@ -257,18 +257,18 @@ def _alias_bomb(levels):
 # alias bomb): every (node, schema) pair that can be met again is walked
 # once.  Past the budget of nodes read through aliases, a failure.
 BOUNDED = [
-    pytest.param(ROADS, _groups(60, "{name: s, run: x}"), STEPS, None, id="groups"),
-    pytest.param(ROADS, _groups(60, "{name: s, run: 5}"), STEPS,
+    pytest.param(ROADS, nested_groups(60, "{name: s, run: x}"), STEPS, None, id="groups"),
+    pytest.param(ROADS, nested_groups(60, "{name: s, run: 5}"), STEPS,
                  "value does not match any of the anyOf schemas at $", id="groups, bad step"),
     pytest.param(ROADS, "[" * 60 + "1" + "]" * 60, NESTED_LISTS, None, id="nested lists"),
-    pytest.param(ROADS, _alias_bomb(5), LISTS, None, id="alias bomb"),
+    pytest.param(ROADS, alias_bomb(5), LISTS, None, id="alias bomb"),
     # The other roads refuse to expand the larger bomb when loading it.
-    pytest.param(["round-trip"], _alias_bomb(10), LISTS, None, id="large alias bomb"),
-    pytest.param(["round-trip"], _alias_bomb(10), {"additionalProperties": {"items": {"items": {"type": "integer"}}}},
+    pytest.param(["round-trip"], alias_bomb(10), LISTS, None, id="large alias bomb"),
+    pytest.param(["round-trip"], alias_bomb(10), {"additionalProperties": {"items": {"items": {"type": "integer"}}}},
                  "expected type integer, found array at $.a1[0][0]", id="large alias bomb, a failure inside"),
-    pytest.param(["round-trip"], _alias_bomb(10), {"properties": {"a9": {"not": {"enum": [[]]}}}},
+    pytest.param(["round-trip"], alias_bomb(10), {"properties": {"a9": {"not": {"enum": [[]]}}}},
                  "aliases expand to too many nodes to validate at $.a9", id="large alias bomb, enum"),
-    pytest.param(["round-trip"], _alias_bomb(10), {"properties": {"a9": {"uniqueItems": True}}},
+    pytest.param(["round-trip"], alias_bomb(10), {"properties": {"a9": {"uniqueItems": True}}},
                  "aliases expand to too many nodes to validate at $.a9", id="large alias bomb, uniqueItems"),
 ]
 

@@ -105,6 +105,9 @@ KEYWORDS = [
     ({"oneOf": []}, "1", "value matches 0 of the oneOf schemas (exactly one required) at $"),
     ({"oneOf": [{"type": "integer"}, {"minimum": 0}]}, "1",
      "value matches 2 of the oneOf schemas (exactly one required) at $"),
+    ({"oneOf": [{"type": "integer"}, {"minimum": 0}, {}]}, "1",
+     "value matches 3 of the oneOf schemas (exactly one required) at $"),
+    ({"not": {"oneOf": [{}, {}, {}]}}, "1", None),
     ({"not": {"type": "string"}}, "1", None),
     ({"not": 5}, "1", "value must not match the 'not' schema at $"),
     (False, "1", "value is not allowed (schema is false) at $"),
@@ -120,6 +123,19 @@ KEYWORDS = [
     ({"$ref": "#/definitions/~01", "definitions": {"~1": {"type": "string"}, "/": {}}}, "1",
      "expected type string, found integer at $"),
     ({"$ref": "#/definitions/a/b", "definitions": {"a/b": {}}}, "1", "unresolvable schema $ref '#/definitions/a/b' at $"),
+    # A loop is refused wherever it is met: a combinator never turns it into
+    # a pass (nor into its own failure); one never met does not count.
+    ({"properties": {"port": {"not": {"$ref": "#/properties/port"}}}}, "port: 1",
+     "schema $ref nesting too deep (cyclic reference?) at $.port"),
+    ({"$ref": "#/definitions/a", "definitions": {"a": {"anyOf": [{"$ref": "#/definitions/a"}, {}]}}}, "1",
+     "schema $ref nesting too deep (cyclic reference?) at $"),
+    ({"oneOf": [{"type": "string"}, {"not": {"$ref": "#"}}]}, "x",
+     "schema $ref nesting too deep (cyclic reference?) at $"),
+    ({"contains": {"$ref": "#/contains"}}, "[1]", "schema $ref nesting too deep (cyclic reference?) at $"),
+    ({"dependencies": {"a": {"not": {"$ref": "#"}}}}, "a: 1",
+     "schema $ref nesting too deep (cyclic reference?) at $"),
+    ({"allOf": [{"not": {"$ref": "#/allOf/0"}}]}, "1", "schema $ref nesting too deep (cyclic reference?) at $"),
+    ({"anyOf": [{"type": "string"}, {"$ref": "#"}]}, "x", None),
     # arrays
     ({"items": {"type": "string"}}, "[a, 1]", "expected type string, found integer at $[1]"),
     ({"items": [{}], "additionalItems": False}, "[1, 2, 3]", "array has more items than the 1 allowed at $[1]"),
@@ -170,6 +186,10 @@ KEYWORDS = [
     ({"minProperties": 2}, "1: a\n1.0: b", "object has fewer than minProperties 2 at $"),
     ({"properties": {"a": {"type": "integer"}}}, "a: x\na: 1", None),
     ({"uniqueItems": True}, "[{a: 1, a: 2}, {a: 2}]", "array items are not unique at $"),
+    # (many mappings with repeated keys, each read while another is)
+    ({"additionalProperties": {"maxProperties": 1}},
+     "{a: {x: 1, x: 2}, b: {y: 1, y: 2}, c: {z: 1, z: 2}, d: {w: 1, w: 2}, e: {v: 1, v: 2}, a: {u: 1, u: 2}, "
+     "f: {t: 1, t: 2}, g: {s: 1, s: 2}, h: {r: 1, s: 2}}", "object has more than maxProperties 1 at $.h"),
     ({"maxProperties": 2}, "b: &b {x: 1, y: 2}\nm: {<<: *b, x: 3}\n", None),
 ]
 
@@ -244,6 +264,60 @@ def test_aliases_too_deep_to_validate(road):
         assert failure(text, schema, ROADS[road]) == ("aliases nest too deeply to validate at $.top.path", (1, 16))
     assert failure(text, {"properties": {"m2": path}}, ROADS[road]) == ("string does not match pattern "
                                                                        "/^[a-z]+$/ at $.m2.path", (1, 16))
+
+
+def step_branch(extra):
+    steps = {"type": "array", "items": {"$ref": "#/definitions/step"}}
+    return {"type": "object", "additionalProperties": False,
+            "properties": {"name": {"type": "string"}, "steps": steps, **extra}}
+
+
+# A group's steps are read by both branches before its last member decides.
+STEPS = {"$ref": "#/definitions/step", "definitions": {"step": {"anyOf": [
+    step_branch({"run": {"type": "string"}}), step_branch({"parallel": {"type": "boolean"}})]}}}
+NESTED_LISTS = {"anyOf": [{"items": {"$ref": "#"}, "contains": {"type": "string"}}, {"items": {"$ref": "#"}}]}
+LISTS = {"additionalProperties": {"$ref": "#/definitions/list"},
+         "definitions": {"list": {"type": "array", "items": {"$ref": "#/definitions/list"}}}}
+
+
+def nested_groups(depth, leaf):
+    doc = leaf
+    for i in range(depth):
+        doc = "{name: g%d, steps: [%s], parallel: true}" % (i, doc)
+    return doc
+
+
+def alias_bomb(levels):
+    lines = ["a0: &a0 [" + ", ".join(["[]"] * 10) + "]"]
+    lines += [f"a{i}: &a{i} [" + ", ".join([f"*a{i - 1}"] * 10) + "]" for i in range(1, levels)]
+    return "\n".join(lines) + "\n"
+
+
+# Each case took time doubling per level of nesting (x10 per level of the
+# alias bomb): every (node, schema) pair that can be met again is walked
+# once.  Past the budget of nodes read through aliases, a failure.
+BOUNDED = [
+    pytest.param(ROADS, nested_groups(60, "{name: s, run: x}"), STEPS, None, id="groups"),
+    pytest.param(ROADS, nested_groups(60, "{name: s, run: 5}"), STEPS,
+                 "value does not match any of the anyOf schemas at $", id="groups, bad step"),
+    pytest.param(ROADS, "[" * 60 + "1" + "]" * 60, NESTED_LISTS, None, id="nested lists"),
+    pytest.param(ROADS, alias_bomb(5), LISTS, None, id="alias bomb"),
+    # The other roads refuse to expand the larger bomb when loading it.
+    pytest.param(["round-trip"], alias_bomb(10), LISTS, None, id="large alias bomb"),
+    pytest.param(["round-trip"], alias_bomb(10), {"additionalProperties": {"items": {"items": {"type": "integer"}}}},
+                 "expected type integer, found array at $.a1[0][0]", id="large alias bomb, a failure inside"),
+    pytest.param(["round-trip"], alias_bomb(10), {"properties": {"a9": {"not": {"enum": [[]]}}}},
+                 "aliases expand to too many nodes to validate at $.a9", id="large alias bomb, enum"),
+    pytest.param(["round-trip"], alias_bomb(10), {"properties": {"a9": {"uniqueItems": True}}},
+                 "aliases expand to too many nodes to validate at $.a9", id="large alias bomb, uniqueItems"),
+]
+
+
+@pytest.mark.parametrize("roads, doc, schema, expected", BOUNDED)
+def test_validation_ends_in_bounded_time(roads, doc, schema, expected):
+    for road in roads:
+        found = failure(doc, schema, ROADS[road])
+        assert (found and found[0]) == expected, road
 
 
 def test_round_trip_validates_every_document():

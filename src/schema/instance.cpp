@@ -25,6 +25,7 @@ YamlValue InstanceView::to_value(const NodeRef& ref, std::uint32_t depth, ValueA
     limits.stopped = kAliasesTooDeepMessage;
     return YamlValue::null();
   }
+  if (depth > 0 && !limits.count_node()) return YamlValue::null();
   const auto child = [&](const NodeRef& c) {
     return stack_guarded([&] { return to_value(c, add_alias_counts(depth, c.aliases), arena, limits); });
   };

@@ -19,7 +19,10 @@
 //     scalar costs its size, and every alias to it reads it again, so many
 //     aliases to a long scalar would cost (aliases x size).  Past the budget
 //     validation fails with kAliasTextTooLargeMessage, never passing data it
-//     did not look at.
+//     did not look at.  The nodes of a value read whole through aliases
+//     (for `enum`, `const`, `uniqueItems`) are counted likewise
+//     (kAliasNodesTooManyMessage): an alias bomb of a few hundred bytes
+//     stands for billions of nodes.
 // Scalars are typed for the keywords, and merge keys and repeated keys
 // compare, as the load reads them (`KeyReading`: the version mode its
 // conversion uses, and timestamps).
@@ -53,12 +56,28 @@ inline constexpr std::string_view kAliasesTooDeepMessage = "aliases nest too dee
 // alias that validation once made was allowed.
 inline constexpr std::uint64_t kValidationAliasTextBudget = std::uint64_t{64} << 20;
 inline constexpr std::string_view kAliasTextTooLargeMessage = "aliases repeat too much text to validate";
+// Nodes one validation reads through aliases, as many as the copy of every
+// alias was allowed to hold.
+inline constexpr std::uint64_t kValidationAliasNodeBudget = 1'000'000;
+inline constexpr std::string_view kAliasNodesTooManyMessage = "aliases expand to too many nodes to validate";
 
 // What one validation may still read through aliases, and why reading
 // stopped (empty while it goes on).
 struct AliasReadLimits {
   std::uint64_t text_left = kValidationAliasTextBudget;
+  std::uint64_t nodes_left = kValidationAliasNodeBudget;
   std::string_view stopped;
+
+  // Counts one node read through aliases; false (and `stopped` set) once
+  // the budget is spent.
+  bool count_node() noexcept {
+    if (nodes_left == 0) {
+      stopped = kAliasNodesTooManyMessage;
+      return false;
+    }
+    --nodes_left;
+    return true;
+  }
 
   // Charges `bytes` read through aliases; false (and `stopped` set) once
   // they are more than what is left.
@@ -98,8 +117,8 @@ class InstanceView {
   // The loaded value of `ref`, whose own alias depth is `depth`: scalars
   // resolved under `mode` (never Tagged or Timestamp), collections item by
   // item with their loaded members, aliases followed, an alias to nothing
-  // Null.  Scalars read through aliases (depth above 0) are charged to
-  // `limits`; past the alias depth limit or the budget it sets
+  // Null.  Nodes and scalars read through aliases (depth above 0) are
+  // charged to `limits`; past the alias depth limit or a budget it sets
   // `limits.stopped` and stops descending.  Texts refer to the tree;
   // collections are allocated in `arena`.
   YamlValue to_value(const NodeRef& ref, std::uint32_t depth, ValueArena& arena, AliasReadLimits& limits);

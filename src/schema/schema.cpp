@@ -1,5 +1,6 @@
 #include "schema/schema.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -94,6 +95,18 @@ ExtraRule extra_rule(const YamlValue* value) noexcept {
 
 constexpr std::size_t kIndexedProperties = 8;
 
+// Evaluating `s` may evaluate another schema (on the same instance or on a
+// member or item).
+bool leads_to_schemas(const CompiledSchema& s) noexcept {
+  return s.has_ref || !s.properties.empty() || !s.pattern_properties.empty() ||
+         s.additional_properties_schema != nullptr || s.property_names != nullptr ||
+         std::any_of(s.dependencies.begin(), s.dependencies.end(),
+                     [](const Dependency& d) { return d.schema != nullptr; }) ||
+         s.items != nullptr || !s.item_list.empty() || s.additional_items_schema != nullptr ||
+         s.contains != nullptr || !s.all_of.empty() || !s.any_of.empty() || !s.one_of.empty() ||
+         s.not_schema != nullptr;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> schema_integer_limit(const YamlValue& value) {
@@ -123,6 +136,7 @@ SchemaSet::SchemaSet(const YamlValue& root) : root_value_(root) {
     pending_.pop_back();
     compile(*value, *out);
   }
+  for (CompiledSchema* target : ref_targets_) target->remember_verdicts = leads_to_schemas(*target);
 }
 
 std::size_t SchemaSet::footprint() const noexcept {
@@ -139,7 +153,7 @@ std::size_t SchemaSet::footprint() const noexcept {
 }
 
 // The compiled form of a schema position, queued for compiling when new.
-const CompiledSchema* SchemaSet::intern(const YamlValue& value) {
+CompiledSchema* SchemaSet::intern(const YamlValue& value) {
   auto [it, inserted] = compiled_.try_emplace(&value, nullptr);
   if (inserted) {
     it->second = &storage_.emplace_back();
@@ -158,12 +172,15 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
   const Keywords kw = find_keywords(value);
   if (kw[kRef] != nullptr && kw[kRef]->is_string()) {
     out.has_ref = true;
-    uses_refs_ = true;
     out.ref = kw[kRef]->text();
     // Definitions are referred to many times over: each text is resolved once.
     auto [it, fresh] = refs_.try_emplace(out.ref, nullptr);
     if (fresh) {
-      if (const YamlValue* target = resolve_schema_ref(root_value_, out.ref)) it->second = intern(*target);
+      if (const YamlValue* target = resolve_schema_ref(root_value_, out.ref)) {
+        CompiledSchema* compiled = intern(*target);
+        ref_targets_.push_back(compiled);
+        it->second = compiled;
+      }
     }
     out.ref_target = it->second;
   }

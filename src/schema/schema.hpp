@@ -137,6 +137,10 @@ struct CompiledSchema {
   // share the preparation.
   bool reads_members = false;
 
+  // Some `$ref` leads here and this schema leads on to others: the same
+  // instance may meet it by many ways, so the validator remembers verdicts.
+  bool remember_verdicts = false;
+
   // The schema of a member named `name` under `properties`, or null.
   const CompiledSchema* property(std::string_view name) const noexcept;
 };
@@ -149,14 +153,12 @@ class SchemaSet {
   SchemaSet& operator=(const SchemaSet&) = delete;
 
   const CompiledSchema& root() const noexcept { return *root_; }
-  // Some schema object holds a string "$ref".
-  bool uses_refs() const noexcept { return uses_refs_; }
   // The bytes the set holds, estimated from its containers' capacities,
   // the programs of its patterns included.
   std::size_t footprint() const noexcept;
 
  private:
-  const CompiledSchema* intern(const YamlValue& value);
+  CompiledSchema* intern(const YamlValue& value);
   void compile(const YamlValue& value, CompiledSchema& out);
   void compile_objects(const SchemaKeywords& kw, CompiledSchema& out);
   void compile_arrays(const SchemaKeywords& kw, CompiledSchema& out);
@@ -168,7 +170,7 @@ class SchemaSet {
   std::vector<std::pair<const YamlValue*, CompiledSchema*>> pending_;
   PatternCache patterns_;
   const CompiledSchema* root_ = nullptr;
-  bool uses_refs_ = false;
+  std::vector<CompiledSchema*> ref_targets_;
 };
 
 // Integer limits of the length and count keywords: an Int, or a finite Float

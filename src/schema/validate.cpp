@@ -1,5 +1,6 @@
 #include "schema/validate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -15,6 +16,11 @@ namespace kestrine {
 namespace schema_walk {
 
 namespace {
+
+// A walk of fewer schema evaluations costs less than remembering it, unless
+// it read through aliases (charged to their budgets).  Walks that repeat one
+// another grow past this within a few levels of nesting.
+constexpr std::uint64_t kRememberedWalk = 64;
 
 bool type_matches(std::uint8_t bits, const YamlValue& summary) noexcept {
   switch (summary.kind) {
@@ -115,12 +121,48 @@ std::string Walker<Adapter>::number_text(const Instance& inst, double x) const {
   return text;
 }
 
+// A pair met before answers from its verdict; a failure met again where
+// its record is reported is walked again to build that record (the same
+// first failure as without remembering: passing pairs add none).
+template <class Adapter>
+void Walker<Adapter>::validate_remembered(const Instance& inst, const CompiledSchema& s, const PathLink* path,
+                                          std::uint32_t ref_depth, FailureList& out, bool prepared) {
+  const VerdictKey key{adapter_.identity(inst), &s};
+  if (key.first == 0) {
+    validate(inst, s, path, ref_depth, out, prepared);
+    return;
+  }
+  const bool reported = out.own && state_.keep_first;
+  // (an empty map would still hash the key)
+  if (const auto known = state_.verdicts.empty() ? state_.verdicts.end() : state_.verdicts.find(key);
+      known != state_.verdicts.end()) {
+    const Verdict v = known->second;
+    if (ref_depth <= v.ref_depth && !(v.failed && reported)) {
+      out.failed = out.failed || v.failed;
+      return;
+    }
+  }
+  const std::uint64_t start = state_.evaluations;
+  const AliasReadLimits read_before = state_.aliases;
+  FailureList mine{out.own};
+  validate(inst, s, path, ref_depth, mine, prepared);
+  out.failed = out.failed || mine.failed;
+  if (halted()) return;  // not walked to its end
+  const bool read_aliases =
+      state_.aliases.text_left != read_before.text_left || state_.aliases.nodes_left != read_before.nodes_left;
+  if (state_.evaluations - start < kRememberedWalk && !read_aliases) return;
+  Verdict& v = state_.verdicts[key];
+  v.ref_depth = std::max(v.ref_depth, ref_depth);
+  v.failed = mine.failed;
+}
+
 template <class Adapter>
 void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, const PathLink* path,
                                std::uint32_t ref_depth, FailureList& out, bool prepared) {
   if (s.form == SchemaForm::AcceptAll) return;
+  ++state_.evaluations;
   if (adapter_.too_deep(given)) {
-    fail_unreadable(given, path, kAliasesTooDeepMessage);
+    end_validation(given, path, kAliasesTooDeepMessage);
     return;
   }
   if (s.form == SchemaForm::RejectAll) {
@@ -170,8 +212,10 @@ void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, c
 template <class Adapter>
 void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, const PathLink* path,
                                  std::uint32_t ref_depth, FailureList& out, bool prepared) {
+  // A loop is refused wherever it stands: met under `not` or in a branch of
+  // `anyOf`, a failure would be a pass.
   if (ref_depth > kSchemaMaxRefDepth || state_.ref_budget == 0) {
-    fail(inst, path, out, [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
+    end_validation(inst, path, "schema $ref nesting too deep (cyclic reference?)");
     return;
   }
   --state_.ref_budget;
@@ -278,10 +322,14 @@ void Walker<Adapter>::check_combinators(const Instance& inst, const CompiledSche
     if (stopped(out)) return;
   }
   if (s.has_one_of) {
+    // The count is printed only in the reported record; elsewhere two
+    // matches decide.
+    const bool counted = out.own && state_.keep_first;
     std::size_t count = 0;
     for (const CompiledSchema* sub : s.one_of) {
       count += passes(*sub) ? 1 : 0;
       if (halted()) return;
+      if (count > 1 && !counted) break;
     }
     if (count != 1) {
       fail(inst, path, out, [&] {
@@ -365,7 +413,7 @@ ValueVerdict check_value_tree(const YamlValue& root, const SchemaSet& schemas) {
   FailureList own{/*own=*/true};
   walker.validate(&root, schemas.root(), nullptr, 0, own);
   if (state.undecided) return ValueVerdict::Undecided;
-  return own.failed ? ValueVerdict::Invalid : ValueVerdict::Valid;
+  return own.failed || state.fatal ? ValueVerdict::Invalid : ValueVerdict::Valid;
 }
 
 bool value_tree_reads_like_nodes(std::string_view text) {

@@ -15,12 +15,17 @@
 // quoted scalars and scalars tagged as strings are strings, timestamps are
 // strings, a plain 2.0 is an integer for `type`.
 //
+// Time: each (instance node, schema) pair that can be met more than once is
+// walked once (walker.hpp), so validation ends in time bounded by the
+// document and schema sizes, also for branching `$ref`s and alias bombs.
+//
 // Budgets: a `$ref` met after 128 consecutive `$ref` hops (no member or item
-// entered in between) fails, and so does a `$ref` met when the validation's
-// budget is spent: 100000 hops, plus 128 more for every member or item
-// entered, so that cyclic and exponentially branching schemas end with a
-// failure while a large document with a schema of `$ref` definitions never
-// runs out.  Every recursive step runs under the stack guard.
+// entered in between) ends the validation with a failure, and so does a
+// `$ref` met when the validation's budget is spent: 100000 hops, plus 128
+// more for every member or item entered, so that a large document with a
+// schema of `$ref` definitions never runs out.  The failure stands wherever
+// the `$ref` is met, under `not` or in a branch of `anyOf` as well: a loop
+// never passes.  Every recursive step runs under the stack guard.
 //
 // Two ways in:
 //   validate_root      the round-trip tree of a document: exact, with the

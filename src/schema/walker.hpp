@@ -10,18 +10,30 @@
 // Both present the same operations, so the keyword logic exists once.
 //
 // Failures go to a `FailureList`: the validation's own list, where the first
-// record is kept (with its message and path, built only then) and the walk
-// stops, or a private list of a combinator, which only remembers that
-// something failed.  A private list stops early too, except when the schema
-// uses `$ref`: the `$ref` budget is shared by the whole validation, so every
-// keyword must then be evaluated as if all records were kept.
+// record is kept (with its message and path, built only then), or a private
+// list of a combinator, which only remembers that something failed.  Either
+// stops at its first failure.  What must not become a pass under `not` (a
+// `$ref` loop, a spent budget, data that cannot be read) ends the whole
+// validation instead, whatever list is being filled.
+//
+// Verdicts are remembered per (instance, schema) pair where a pair can be
+// met again: a schema that `$ref`s reach (and that leads to other schemas),
+// and any instance read through an alias.  Each such pair is walked once
+// (again only to build the reported record of a failure; a walk too short
+// to be worth remembering, again each time), so that branching references
+// and alias bombs end in time bounded by instance size x schema size; every
+// other pair is reached from a remembered one or the root by a single way.
 #pragma once
 
 #include <cstdint>
+#include <forward_list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
+
+#include <absl/container/flat_hash_map.h>
 
 #include "decode/merge.hpp"
 #include "schema/instance.hpp"
@@ -107,6 +119,20 @@ struct NodeAdapter {
            (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
   }
   bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
+  bool through_aliases(const NodeInstance& i) const noexcept { return i.aliases > 0; }
+  // What the verdict of `i` depends on: its node (or leftover list), and
+  // whether it is read as a key's name; 0 for none (a name that is not its
+  // node's text).  Every instance of nothing is alike: one address that no
+  // object has stands for them.
+  std::uintptr_t identity(const NodeInstance& i) const noexcept {
+    constexpr std::uintptr_t kNothing = 2;
+    if (i.list != nullptr) return reinterpret_cast<std::uintptr_t>(i.list);
+    if (i.node == nullptr) return i.as_name ? 0 : kNothing;
+    if (!i.as_name) return reinterpret_cast<std::uintptr_t>(i.node);
+    const std::string_view own = i.node->is_scalar() ? i.node->text() : std::string_view{};
+    if (i.name.data() != own.data() || i.name.size() != own.size()) return 0;
+    return reinterpret_cast<std::uintptr_t>(i.node) | 1;  // nodes are aligned
+  }
   // Resolves a mapping's loaded members before keywords read them.
   void prepare(NodeInstance& i) const {
     if (i.node != nullptr && i.node->is_mapping() && !i.as_name) i.members = view->members(*i.node, i.aliases > 0);
@@ -214,10 +240,13 @@ struct NodeAdapter {
 bool repeats_keys_anywhere(const YamlValue& root);
 
 // The loaded members of decoded mappings whose keys repeat: the decoder
-// keeps every pair, the data the last of each key.
+// keeps every pair, the data the last of each key.  The walk holds on to a
+// collapsed mapping while it prepares others, so each lives at a fixed
+// address (a hash map moves its values when it grows).
 struct ValueMembers {
   ValueArena arena;
-  SeededHashMap<const ValuePair*, YamlValue> collapsed;
+  std::forward_list<YamlValue> values;  // allocates nothing until used
+  SeededHashMap<const ValuePair*, const YamlValue*> collapsed;
 };
 
 struct ValueAdapter {
@@ -254,12 +283,14 @@ struct ValueAdapter {
     return *v;
   }
   bool too_deep(const YamlValue*) const noexcept { return false; }
+  bool through_aliases(const YamlValue*) const noexcept { return false; }
+  std::uintptr_t identity(const YamlValue* v) const noexcept { return reinterpret_cast<std::uintptr_t>(v); }
   std::size_t alias_text(const YamlValue*) const noexcept { return 0; }  // no aliases here
   void prepare(const YamlValue*& v) const {
     if (!has_repeated_keys(*v)) return;
-    auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data());
-    if (fresh) it->second = collapse_repeated_keys(members->arena, *v);
-    v = &it->second;
+    auto [it, fresh] = members->collapsed.try_emplace(v->pairs().data(), nullptr);
+    if (fresh) it->second = &members->values.emplace_front(collapse_repeated_keys(members->arena, *v));
+    v = it->second;
   }
   std::size_t size(const YamlValue* v) const noexcept { return v->size(); }
   const YamlValue* item(const YamlValue* v, std::size_t k) const noexcept { return &v->items()[k]; }
@@ -277,15 +308,28 @@ struct ValueAdapter {
 
 // ---- the walk -------------------------------------------------------------------
 
+// The verdict of a pair walked to its end, found with `ref_depth` `$ref`
+// hops already taken: it holds for the pair met again at that depth or less
+// (met deeper, the nesting limit may fall inside it).
+struct Verdict {
+  std::uint32_t ref_depth = 0;
+  bool failed = false;
+};
+using VerdictKey = std::pair<std::uintptr_t, const CompiledSchema*>;  // an instance's identity, a schema
+
 struct WalkState {
   const SchemaSet& schemas;
   bool keep_first = false;  // build the first record of the own list
   std::uint64_t ref_budget = kSchemaRefBudget;
   bool undecided = false;   // the instance form cannot answer: stop everything
-  bool fatal = false;       // the instance cannot be read (see AliasReadLimits): stop, report it
+  bool fatal = false;       // a loop, a spent budget, unreadable data: stop, report it
   AliasReadLimits aliases;  // what the node walk may still read through aliases
   std::optional<ValidationError> first;
   PatternMemo patterns;     // answers of the searches made so far
+  std::uint64_t evaluations = 0;  // of a schema against an instance, so far
+  // Proportional to the pairs walked.  Keyed by addresses, which no input
+  // chooses: the unseeded hash is enough.
+  absl::flat_hash_map<VerdictKey, Verdict> verdicts;
 };
 
 template <class Adapter>
@@ -305,12 +349,16 @@ class Walker {
   const Adapter& adapter() const noexcept { return adapter_; }
   // The whole validation stopped (loops over branches must not go on).
   bool halted() const noexcept { return state_.undecided || state_.fatal; }
-  bool stopped(const FailureList& out) const noexcept {
-    return halted() || (out.failed && (out.own || !state_.schemas.uses_refs()));
-  }
+  bool stopped(const FailureList& out) const noexcept { return halted() || out.failed; }
   void descend(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
                FailureList& out, bool prepared = false) {
-    stack_guarded([&] { validate(inst, schema, path, ref_depth, out, prepared); });
+    stack_guarded([&] {
+      if (schema.form == SchemaForm::Object && (schema.remember_verdicts || adapter_.through_aliases(inst)) &&
+          !adapter_.too_deep(inst))
+        validate_remembered(inst, schema, path, ref_depth, out, prepared);
+      else
+        validate(inst, schema, path, ref_depth, out, prepared);
+    });
   }
   // A member or an item: its `$ref` chain starts again, and the shared
   // budget grows (see kSchemaRefAllowance).
@@ -319,10 +367,10 @@ class Walker {
     state_.ref_budget += kSchemaRefAllowance;
     descend(inst, schema, path, 0, out);
   }
-  // Stops the validation with `message` (why the instance cannot be read)
-  // at `at`, whatever list is being filled: a combinator must not turn data
-  // it could not read into a pass.
-  void fail_unreadable(const Instance& at, const PathLink* path, std::string_view message) {
+  // Stops the validation with `message` at `at`, whatever list is being
+  // filled: a combinator must not turn data it could not read, or a schema
+  // it could not follow, into a pass.
+  void end_validation(const Instance& at, const PathLink* path, std::string_view message) {
     if (state_.fatal) return;  // the first one is reported
     state_.fatal = true;
     state_.first = ValidationError{std::string(message), render_path(path), adapter_.span(at)};
@@ -331,7 +379,7 @@ class Walker {
   // false, the validation stopped, once the budget is spent.
   bool read_through_aliases(const Instance& at, const PathLink* path, std::size_t bytes) {
     if (bytes == 0 || state_.aliases.charge(bytes)) return true;
-    fail_unreadable(at, path, state_.aliases.stopped);
+    end_validation(at, path, state_.aliases.stopped);
     return false;
   }
   // The loaded value of `inst` for a comparing keyword; stops the validation
@@ -345,7 +393,7 @@ class Walker {
     } else {
       YamlValue v = adapter_.to_value(inst, arena, state_.aliases);
       if (state_.aliases.stopped.empty()) return v;
-      fail_unreadable(inst, path, state_.aliases.stopped);
+      end_validation(inst, path, state_.aliases.stopped);
     }
     return std::nullopt;
   }
@@ -360,6 +408,9 @@ class Walker {
  private:
   // A number as the messages print it; never a secret's value.
   std::string number_text(const Instance& inst, double x) const;
+  // `validate` through the remembered verdicts (see the top of this file).
+  void validate_remembered(const Instance& inst, const CompiledSchema& schema, const PathLink* path,
+                           std::uint32_t ref_depth, FailureList& out, bool prepared);
   void follow_ref(const Instance& inst, const CompiledSchema& schema, const PathLink* path, std::uint32_t ref_depth,
                   FailureList& out, bool prepared);
   void check_values(const Instance& inst, const CompiledSchema& schema, const YamlValue& summary,

@@ -68,11 +68,21 @@ TEST(SchemaRef, DepthAndBudget) {
   for (int i = 0; i < 1001; ++i) items += "x, ";
   items += "x]";
   EXPECT_EQ(first_failure(items, ref_chain(100, "items")), "");
-  // Branching references end once the budget is spent (100000 hops, plus
-  // 128 per member or item entered), with a failure.
+  // A loop in the branches of a combinator ends the validation too.
   const char* doubling = "{$ref: '#/definitions/a', definitions: {a: {anyOf: [{$ref: '#/definitions/a'}, "
                          "{$ref: '#/definitions/a'}]}}}";
-  EXPECT_EQ(first_failure("[1, 2]", doubling), "value does not match any of the anyOf schemas at $ (1:1)");
+  EXPECT_EQ(first_failure("[1, 2]", doubling), "schema $ref nesting too deep (cyclic reference?) at $ (1:1)");
+  // The budget (100000 hops, plus 128 per member or item entered) ends the
+  // validation where it runs out, even under `not`, which would turn the
+  // failure into a pass: each item below takes 1000 hops.
+  std::string branches = "{definitions: {x: {type: string}}, items: {not: {anyOf: [";
+  for (int i = 0; i < 1000; ++i) branches += "{$ref: '#/definitions/x'}, ";
+  branches += "]}}}";
+  std::string numbers = "[1";
+  for (int i = 0; i < 149; ++i) numbers += ", 1";
+  numbers += "]";
+  EXPECT_EQ(first_failure(numbers, branches),
+            "schema $ref nesting too deep (cyclic reference?) at $[114] (1:344)");
 }
 
 TEST(SchemaInstance, AliasesMergeKeysAndLimits) {
@@ -119,9 +129,11 @@ TEST(SchemaInstance, AliasesMergeKeysAndLimits) {
 }
 
 // Text read through aliases is charged (here 1000 bytes for a validation;
-// the anchored scalar is 100 bytes): many aliases to a long scalar end in a
-// failure where the budget runs out, never in a pass, whatever keyword
-// reads the text and whatever combinator stands around it.
+// the anchored scalar is 100 bytes): many aliases to a long scalar, each
+// checked against its own schema, end in a failure where the budget runs
+// out, never in a pass, whatever keyword reads the text and whatever
+// combinator stands around it.  Aliases checked against a schema that
+// their anchored node met already read nothing again.
 TEST(SchemaInstance, TextReadThroughAliasesIsBounded) {
   const std::string text(100, 'x');
   const auto aliases = [](const std::string& alias, int n) {
@@ -129,37 +141,44 @@ TEST(SchemaInstance, TextReadThroughAliasesIsBounded) {
     for (int k = 0; k < n; ++k) list += (k ? ", " : "") + alias;
     return list + "]";
   };
+  // `items` in the array form: a schema of its own for each of n items.
+  const auto each_own = [](std::string_view schema, int n = 20) {
+    std::string list = "[";
+    for (int k = 0; k < n; ++k) list += (k ? ", " : "") + std::string(schema);
+    return list + "]";
+  };
   const std::string scalar = "a: &a " + text + "\n";
   const std::string key = "k: &k " + text + "\n";
   const std::string mapping = "m: &m {" + text + ": 1}\n";
   const std::string stop = "aliases repeat too much text to validate at ";
+  const std::string b20 = scalar + "b: " + aliases("*a", 20) + "\n";
   const struct {
     std::string doc;
-    const char* schema;
+    std::string schema;
     std::string failure;
   } cases[] = {
       // Ten reads fit, the eleventh does not.
       {scalar + "b: " + aliases("*a", 10) + "\n", "{properties: {b: {items: {minLength: 1, pattern: x}}}}", ""},
-      {scalar + "b: " + aliases("*a", 20) + "\n", "{properties: {b: {items: {minLength: 1, pattern: x}}}}",
-       stop + "$.b[10] (2:45)"},
+      {b20, "{properties: {b: {items: " + each_own("{minLength: 1, pattern: x}") + "}}}", stop + "$.b[10] (2:45)"},
+      {b20, "{properties: {b: {items: {minLength: 1, pattern: x}}}}", ""},  // one schema: read once
       // Each visit reads the text again (the anyOf and both branches); a
       // combinator never turns the stop into a pass.
-      {scalar + "b: " + aliases("*a", 20) + "\n",
-       "{properties: {b: {items: {anyOf: [{maxLength: 1}, {type: string}]}}}}", stop + "$.b[3] (2:17)"},
-      {scalar + "b: " + aliases("*a", 20) + "\n", "{not: {properties: {b: {items: {type: string}}}}}",
-       stop + "$.b[10] (2:45)"},
+      {b20, "{properties: {b: {items: " + each_own("{anyOf: [{maxLength: 1}, {type: string}]}") + "}}}",
+       stop + "$.b[3] (2:17)"},
+      {b20, "{properties: {b: {items: {anyOf: [{maxLength: 1}, {type: string}]}}}}", ""},
+      {b20, "{not: {properties: {b: {items: " + each_own("{type: string}") + "}}}}", stop + "$.b[10] (2:45)"},
+      {b20, "{not: {properties: {b: {items: {type: string}}}}}", "value must not match the 'not' schema at $ (1:1)"},
       // Keys: an alias as a key, a key of an aliased mapping.
       {key + "b: " + aliases("{*k : 1}", 20) + "\n", "{properties: {b: {items: {properties: {y: {}}}}}}",
        stop + "$.b[10] (2:105)"},
-      {mapping + "b: " + aliases("*m", 20) + "\n", "{properties: {b: {items: {patternProperties: {y: {}}}}}}",
-       stop + "$.b[10] (2:45)"},
-      {mapping + "b: " + aliases("*m", 20) + "\n", "{properties: {b: {items: {propertyNames: {maxLength: 1000}}}}}",
-       stop + "$.b[5] (2:25)"},
+      {mapping + "b: " + aliases("*m", 20) + "\n",
+       "{properties: {b: {items: " + each_own("{patternProperties: {y: {}}}") + "}}}", stop + "$.b[10] (2:45)"},
+      {mapping + "b: " + aliases("*m", 20) + "\n",
+       "{properties: {b: {items: " + each_own("{propertyNames: {maxLength: 1000}}") + "}}}", stop + "$.b[5] (2:25)"},
       // Comparing keywords read whole values.
       {scalar + "b: &b [*a, *a, *a]\nc: " + aliases("*b", 20) + "\n", "{properties: {c: {uniqueItems: true}}}",
        stop + "$.c (3:17)"},
-      {scalar + "b: " + aliases("*a", 20) + "\n", "{properties: {b: {items: {enum: [y]}}}}",
-       "value is not one of the allowed enum values at $.b[0] (2:5)"},
+      {b20, "{properties: {b: {items: {enum: [y]}}}}", "value is not one of the allowed enum values at $.b[0] (2:5)"},
       // The document's own text is read once: never charged.
       {"a: " + std::string(5000, 'x') + "\n", "{properties: {a: {minLength: 5000, pattern: x}}}", ""},
   };

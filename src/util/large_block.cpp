@@ -26,7 +26,7 @@ static_assert(kBudget / kPage <= kSizeMask);
 std::atomic<std::uintptr_t> g_slots[kSlots];
 std::atomic<std::size_t> g_kept{0};
 
-constexpr std::uintptr_t pack(char* mapping, std::size_t size) noexcept {
+inline std::uintptr_t pack(char* mapping, std::size_t size) noexcept {
   return (reinterpret_cast<std::uintptr_t>(mapping) / kPage) << kSizeBits | size / kPage;
 }
 constexpr std::size_t size_of(std::uintptr_t slot) noexcept { return (slot & kSizeMask) * kPage; }
@@ -95,7 +95,7 @@ bool claim_budget(std::size_t size) noexcept {
 }  // namespace
 
 bool keep_mapping(void* mapping, std::size_t size) noexcept {
-  if (!claim_budget(size)) return false;
+  if (kLargeBlocksChecked || !claim_budget(size)) return false;
 #if defined(MADV_FREE)
   madvise(mapping, size, MADV_FREE);
 #endif
@@ -117,6 +117,11 @@ void* take_kept_mapping(std::size_t size, std::size_t align) noexcept {
 
 void* allocate_large(std::size_t bytes) {
   if (bytes > (std::size_t{1} << 47)) throw std::bad_alloc();
+  if constexpr (kLargeBlocksChecked) {
+    auto* block = static_cast<char*>(::operator new(kHeader + bytes));
+    *reinterpret_cast<std::size_t*>(block) = kHeader + bytes;
+    return block + kHeader;
+  }
   std::size_t size = (bytes + kHeader + kPage - 1) / kPage * kPage;
   char* mapping = take_kept(size, 4 * size, kPage, size);
   if (mapping == nullptr) {
@@ -132,7 +137,11 @@ void free_large(void* data) noexcept {
   if (data == nullptr) return;
   char* mapping = static_cast<char*>(data) - kHeader;
   const std::size_t size = *reinterpret_cast<const std::size_t*>(mapping);
-  if (!keep_mapping(mapping, size)) munmap(mapping, size);
+  if constexpr (kLargeBlocksChecked) {
+    ::operator delete(mapping);
+  } else if (!keep_mapping(mapping, size)) {
+    munmap(mapping, size);
+  }
 }
 
 std::size_t large_block_size(const void* data) noexcept {

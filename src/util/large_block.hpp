@@ -31,6 +31,20 @@
 
 namespace kestrine {
 
+// Under AddressSanitizer large blocks come from the heap and nothing is
+// kept, so that the sanitizer sees every byte past a block's end.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kLargeBlocksChecked = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kLargeBlocksChecked = true;
+#else
+inline constexpr bool kLargeBlocksChecked = false;
+#endif
+#else
+inline constexpr bool kLargeBlocksChecked = false;
+#endif
+
 // Blocks from this size up are worth a mapping of their own; smaller ones
 // belong to the C library, which reuses those well.  It is glibc's own
 // first threshold: a block it would have mapped is mapped here instead,

@@ -11,8 +11,9 @@
 #include "util/hash_map.hpp"
 
 // Allocations fail on demand: after this many more succeed (-1: never).
-// Replaces the global operators for the whole test binary; they behave as
-// the standard ones while no failure is asked for.
+// Replaces the global operators (all but the aligned ones) for the whole
+// test binary; they behave as the standard ones while no failure is asked
+// for.
 namespace {
 std::atomic<long> g_allocations_left{-1};
 }  // namespace
@@ -30,6 +31,16 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(bytes);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return ::operator new(bytes, std::nothrow); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace kestrine {
 namespace {

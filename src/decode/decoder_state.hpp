@@ -13,6 +13,7 @@
 #include "decode/directives.hpp"
 #include "decode/duplicate_keys.hpp"
 #include "util/hash_map.hpp"
+#include "util/large_block.hpp"
 #include "util/node_outcome.hpp"
 
 namespace kestrine::decoder_detail {
@@ -194,7 +195,7 @@ class Decoder {
   DecoderError error_;
 
   // Children of the open collections, innermost last.
-  std::vector<YamlValue> vals_;
+  std::vector<YamlValue, BlockAllocator<YamlValue>> vals_;  // large ones mapped on their own
   SeededHashMap<std::string_view, AnchorEntry> anchors_;
   TagHandles tag_handles_;
   DuplicateKeyIndex seen_keys_;

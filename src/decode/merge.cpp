@@ -118,7 +118,7 @@ class MergePass {
   }
 
  private:
-  using Memo = absl::flat_hash_map<PayloadId, YamlValue>;
+  using Memo = FlatHashMap<PayloadId, YamlValue>;
 
   template <class Child>
   YamlValue walk(const YamlValue& v, Memo& memo, Child child, bool fold) {

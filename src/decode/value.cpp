@@ -6,6 +6,7 @@
 #include <new>
 
 #include "resolver/resolve.hpp"
+#include "util/large_block.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine {
@@ -25,6 +26,7 @@ constexpr std::size_t kMaxChunk = std::size_t(1) << 20;
 inline std::uintptr_t align_up(std::uintptr_t p, std::size_t align) noexcept {
   return (p + (align - 1)) & ~std::uintptr_t(align - 1);
 }
+
 }  // namespace
 
 ValueArena::ValueArena(std::size_t first_chunk_bytes) noexcept
@@ -78,7 +80,7 @@ std::size_t ValueArena::release_keeping(std::size_t keep_bytes) noexcept {
         c->prev = spare_;
         spare_ = c;
       } else {
-        ::operator delete(static_cast<void*>(c));
+        free_block(c, c->size);  // large chunks are mapped on their own
       }
       c = prev;
     }
@@ -102,7 +104,13 @@ ValueArena::Chunk* ValueArena::take_kept_chunk(std::size_t need, std::size_t mos
 }
 
 ValueArena::Chunk* ValueArena::fresh_chunk(std::size_t size) {
-  auto* c = static_cast<Chunk*>(::operator new(size));
+  Chunk* c = nullptr;
+  if (size >= kLargeBlockFrom) {
+    c = static_cast<Chunk*>(allocate_large(size));
+    size = large_block_size(c);
+  } else {
+    c = static_cast<Chunk*>(::operator new(size));
+  }
   c->size = size;
   reserved_ += size;
   return c;

@@ -48,6 +48,7 @@
 
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
+#include "util/large_block.hpp"
 
 namespace kestrine {
 
@@ -307,7 +308,7 @@ class ValueStack {
   void reserve(std::size_t n) { slots_.reserve(n); }
 
  private:
-  std::vector<YamlValue> slots_;
+  std::vector<YamlValue, BlockAllocator<YamlValue>> slots_;  // large ones mapped on their own
 };
 
 // Number of nodes: scalars 1, a Sequence 1 + its items, a Mapping 1 + its keys

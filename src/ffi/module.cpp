@@ -1,6 +1,9 @@
 #include "ffi/module.hpp"
 
+#include <exception>
+
 #include "ffi/functions.hpp"
+#include "ffi/types/annotated_scalar.hpp"
 #include "ffi/types/class_objects.hpp"
 #include "util/options.hpp"
 #include "util/try.hpp"
@@ -184,6 +187,8 @@ PyStatus add_classes(PyObject* module) noexcept {
   return {};
 }
 
+constinit thread_local bool t_thread_prepared = false;
+
 PyStatus exec_steps(PyObject* module) noexcept {
   if (!PyModule_Check(module)) {
     return fail(PyErr::type_error("expected a module object to initialise"));
@@ -245,6 +250,15 @@ PyStatus add_to_module(PyObject* module, const char* name, PyObject* value) noex
     if (!r) return fail_fetch();
   }
   return checked_status(PyObject_SetAttr(module, name_obj.get(), value));
+}
+
+void detail::prepare_thread() noexcept {
+  if (t_thread_prepared) return;
+  // The runtime's exception globals (the call is pure: its result must be
+  // used, or it is left out).
+  [[maybe_unused]] volatile int uncaught = std::uncaught_exceptions();
+  RecordBlocks::prepare_thread();
+  t_thread_prepared = true;
 }
 
 int module_exec(PyObject* module) noexcept {

@@ -1,18 +1,20 @@
 // The native buffer the dump roads write their text into before it becomes
 // the bytes object returned.
 //
-//   OutputBuffer buffer;                  // this thread's spare, emptied
+//   OutputBuffer buffer;                  // the process's spare, emptied
 //   std::string& text = buffer.text();
 //   without_gil([&] { write_yaml(text, root, options); });
 //   return new_bytes(text);
 //
-// The buffer of the last call on this thread is kept for the next one when
-// it is not too large: fresh memory costs a page fault per 4 KiB the first
-// time it is written, which is a good part of a small dump's time.  A call
-// made while another is under way on the same thread (from a callback)
-// simply starts with an empty buffer.
+// The buffer of the last call is kept for the next one when it is not too
+// large: fresh memory costs a page fault per 4 KiB the first time it is
+// written, which is a good part of a small dump's time.  One buffer is kept
+// for the whole process, not one per thread, so that many threads do not
+// hold a buffer each; a call that finds it taken (by another thread, or by
+// a call under way on this one, from a callback) starts with an empty one.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -21,13 +23,22 @@ namespace kestrine {
 
 class OutputBuffer {
  public:
-  OutputBuffer() noexcept : text_(std::move(spare())) { text_.clear(); }
-  ~OutputBuffer() {
-    std::string& kept = spare();
-    if (text_.capacity() <= kRetainedLimit && text_.capacity() > kept.capacity()) {
-      text_.clear();
-      kept = std::move(text_);
+  OutputBuffer() noexcept {
+    // A flag that is only ever tried, never waited for: a fork that copies
+    // it set leaves the child without a spare, not stuck.
+    if (!busy_.exchange(true, std::memory_order_acquire)) {
+      text_ = std::move(spare_);
+      busy_.store(false, std::memory_order_release);
     }
+    text_.clear();
+  }
+  ~OutputBuffer() {
+    if (text_.capacity() > kRetainedLimit || busy_.exchange(true, std::memory_order_acquire)) return;
+    if (text_.capacity() > spare_.capacity()) {
+      text_.clear();
+      spare_ = std::move(text_);
+    }
+    busy_.store(false, std::memory_order_release);
   }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
@@ -35,10 +46,8 @@ class OutputBuffer {
 
  private:
   static constexpr std::size_t kRetainedLimit = std::size_t(8) << 20;
-  static std::string& spare() noexcept {
-    thread_local std::string buffer;
-    return buffer;
-  }
+  static inline std::string spare_;
+  static inline std::atomic<bool> busy_{false};
   std::string text_;
 };
 

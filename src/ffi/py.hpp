@@ -362,6 +362,15 @@ inline constexpr std::string_view kAlreadyMutablyBorrowed = "Already mutably bor
 
 namespace detail {
 void raise_current_exception() noexcept;  // maps the in-flight C++ exception
+// glibc gives a thread its block of a loaded module's thread-local
+// variables (this module's, and the C++ runtime's that throwing an
+// exception uses), and records the destructors of those that have one,
+// when the thread first touches them, and ends the process if that
+// allocation fails ("cannot allocate memory for thread-local data"): a
+// thread's first std::bad_alloc would do so exactly when memory has run
+// out.  Every entry (the import among them) touches them first, before the
+// call allocates anything.
+void prepare_thread() noexcept;
 template <class T>
 struct is_expected : std::false_type {};
 template <class T, class E>
@@ -374,6 +383,7 @@ struct is_expected<std::expected<T, E>> : std::true_type {};
 // anything else an internal fault (SystemError) with its message.
 template <class F>
 PyObject* py_entry(F&& body) noexcept {
+  detail::prepare_thread();
   try {
     PyResult<OwnedRef> result = std::forward<F>(body)();
     if (!result) {
@@ -396,6 +406,7 @@ PyObject* py_entry(F&& body) noexcept {
 // The same for slots that return a status (0 / -1): `body` returns PyStatus.
 template <class F>
 int py_entry_status(F&& body) noexcept {
+  detail::prepare_thread();
   try {
     PyStatus result = std::forward<F>(body)();
     if (!result) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -54,22 +55,49 @@ constexpr std::size_t kFirstChunk = 4096;
 constexpr std::size_t kMaxChunk = 1u << 20;
 }  // namespace
 
+TextArena::TextArena(TextArena&& other) noexcept
+    : chunks_(std::move(other.chunks_)),
+      cur_(std::exchange(other.cur_, nullptr)),
+      left_(std::exchange(other.left_, 0)),
+      used_(std::exchange(other.used_, 0)) {
+  other.chunks_.clear();
+}
+
+TextArena& TextArena::operator=(TextArena&& other) noexcept {
+  if (this != &other) {
+    release();
+    chunks_ = std::move(other.chunks_);
+    other.chunks_.clear();
+    cur_ = std::exchange(other.cur_, nullptr);
+    left_ = std::exchange(other.left_, 0);
+    used_ = std::exchange(other.used_, 0);
+  }
+  return *this;
+}
+
+TextArena::~TextArena() { release(); }
+
+void TextArena::release() noexcept {
+  for (const Chunk& c : chunks_) free_block(c.data, c.size);
+  chunks_.clear();
+}
+
 std::string_view TextArena::store(std::string_view s) {
   if (s.empty()) return {};
   if (s.size() > left_) {
     // Chunks grow with the amount stored, so their count stays logarithmic.
     const std::size_t next = std::clamp(used_, kFirstChunk, kMaxChunk);
+    chunks_.reserve(chunks_.size() + 1);  // so that the chunk is never lost
     if (s.size() > next / 2) {
       // Large texts get a block of their own; the current chunk stays open.
-      auto block = std::make_unique<char[]>(s.size());
-      std::memcpy(block.get(), s.data(), s.size());
-      std::string_view view(block.get(), s.size());
-      chunks_.push_back(std::move(block));
+      auto* block = static_cast<char*>(allocate_block(s.size()));
+      chunks_.push_back({block, s.size()});
+      std::memcpy(block, s.data(), s.size());
       used_ += s.size();
-      return view;
+      return {block, s.size()};
     }
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(next));
-    cur_ = chunks_.back().get();
+    cur_ = static_cast<char*>(allocate_block(next));
+    chunks_.push_back({cur_, next});
     left_ = next;
   }
   std::memcpy(cur_, s.data(), s.size());

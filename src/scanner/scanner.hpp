@@ -136,8 +136,9 @@ struct SourceComment {
 class TextArena {
  public:
   TextArena() = default;
-  TextArena(TextArena&&) noexcept = default;
-  TextArena& operator=(TextArena&&) noexcept = default;
+  TextArena(TextArena&& other) noexcept;
+  TextArena& operator=(TextArena&& other) noexcept;
+  ~TextArena();
   TextArena(const TextArena&) = delete;
   TextArena& operator=(const TextArena&) = delete;
 
@@ -147,7 +148,12 @@ class TextArena {
   std::size_t bytes_used() const noexcept { return used_; }
 
  private:
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  struct Chunk {
+    char* data;
+    std::size_t size;  // large chunks are mapped on their own (util/large_block.hpp)
+  };
+  void release() noexcept;
+  std::vector<Chunk> chunks_;
   char* cur_ = nullptr;
   std::size_t left_ = 0;
   std::size_t used_ = 0;
@@ -188,7 +194,7 @@ struct Scanner {
   bool plain_runs = true;
   bool leading_bom = false;    // text starts with EF BB BF (and is longer than 2 bytes)
   std::size_t start_offset = 0;           // 3 after a byte-order mark, else 0
-  std::vector<SourceComment> comments;    // in text order; filled by scan_events
+  std::vector<SourceComment, BlockAllocator<SourceComment>> comments;  // in text order; filled by scan_events
 };
 
 // Starts a scanner over `text` (UTF-8, validated by the caller).  A leading

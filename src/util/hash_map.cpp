@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include <unistd.h>
 
@@ -38,7 +40,29 @@ std::uint64_t draw_seed() noexcept {
   return seed;
 }
 
+// The block set aside for the table a map is about to grow into.
+struct ReservedTable {
+  void* block;
+  std::size_t bytes;
+};
+constinit thread_local ReservedTable t_reserved{nullptr, 0};
+
 }  // namespace
+
+detail::GrowthReserve::GrowthReserve(std::size_t bytes)
+    : previous_(t_reserved.block), previous_bytes_(t_reserved.bytes) {
+  t_reserved = {::operator new(bytes), bytes};
+}
+
+detail::GrowthReserve::~GrowthReserve() {
+  ::operator delete(t_reserved.block);
+  t_reserved = {previous_, previous_bytes_};
+}
+
+void* detail::allocate_table(std::size_t bytes) {
+  if (t_reserved.block != nullptr && bytes <= t_reserved.bytes) return std::exchange(t_reserved.block, nullptr);
+  return ::operator new(bytes);
+}
 
 std::uint64_t hash_seed() noexcept {
   static const std::uint64_t seed = draw_seed();

@@ -433,7 +433,7 @@ PyObject* new_presized_dict(std::size_t n) noexcept {
 }
 
 KeyStrCache::~KeyStrCache() {
-  if (!slots_) return;
+  if (slots_.empty()) return;
   for (std::size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
 }
 
@@ -481,8 +481,8 @@ void KeyStrCache::prefetch(std::string_view text) noexcept {
 }
 
 PyObject* KeyStrCache::get_slow(std::string_view text, std::uint32_t& recent) {
-  if (!slots_) {
-    slots_ = std::make_unique<Slot[]>(kFirstCapacity);
+  if (slots_.empty()) {
+    slots_.resize(kFirstCapacity);
     mask_ = kFirstCapacity - 1;
   }
   // The same bytes in memory: the hash prefetch computed for them.
@@ -520,7 +520,7 @@ PyObject* KeyStrCache::insert(std::string_view text, std::size_t hash, std::size
 // an insertion, so a failed allocation (std::bad_alloc) leaves a valid table.
 void KeyStrCache::grow() {
   const std::size_t capacity = (mask_ + 1) * 2;
-  auto slots = std::make_unique<Slot[]>(capacity);
+  std::vector<Slot, BlockAllocator<Slot>> slots(capacity);
   const std::size_t mask = capacity - 1;
   for (std::size_t i = 0; i <= mask_; ++i) {
     const Slot& old = slots_[i];

@@ -23,11 +23,13 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decode/value.hpp"
 #include "ffi/py.hpp"
 #include "resolver/timestamp.hpp"
 #include "util/hash_map.hpp"
+#include "util/large_block.hpp"
 
 namespace kestrine {
 
@@ -114,7 +116,7 @@ class KeyStrCache {
   const char* prefetched_ = nullptr;
   std::size_t prefetched_size_ = 0;
   std::size_t prefetched_hash_ = 0;
-  std::unique_ptr<Slot[]> slots_;
+  std::vector<Slot, BlockAllocator<Slot>> slots_;  // a large table is mapped on its own
   std::size_t mask_ = 0;  // capacity - 1 once slots_ exists
   std::size_t used_ = 0;
   // The texts of non-ASCII keys (a list: no allocation while empty, and the

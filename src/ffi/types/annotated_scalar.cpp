@@ -4,7 +4,10 @@
 #include <structmember.h>  // T_OBJECT_EX, READONLY
 #endif
 
+#include <sys/mman.h>
+
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -14,6 +17,7 @@
 
 #include "ffi/imported.hpp"
 #include "ffi/types/class_objects.hpp"
+#include "util/large_block.hpp"
 #include "util/try.hpp"
 #include "util/utf8.hpp"
 
@@ -321,16 +325,36 @@ struct RecordBlocks::Block {
 };
 
 namespace {
-constexpr std::size_t kBlockBytes = 64 * 1024;
+constexpr std::size_t kBlockBytes = 256 * 1024;
 constexpr std::size_t kRecordBytes = sizeof(ScalarMetaObject);
 constexpr std::size_t kFirstRecord = 1;  // the header takes the first record's place
 constexpr std::size_t kRecordsPerBlock = kBlockBytes / kRecordBytes;
 }  // namespace
 
+// Blocks are mappings of their own: from the C heap, the records of a large
+// result would stay with the process once it is freed (glibc serves blocks
+// this size from the heap once larger ones have been freed, and keeps what
+// they leave).  Freed blocks go to the process's store of large blocks
+// (util/large_block.hpp), so that the next conversion need not fault in
+// fresh pages.  A fresh mapping twice the size, trimmed, gives the
+// alignment.
+void* map_block() noexcept {
+  if (void* kept = take_kept_mapping(kBlockBytes, kBlockBytes)) return kept;
+  void* area = mmap(nullptr, 2 * kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  char* const raw = static_cast<char*>(area);
+  char* const block =
+      reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kBlockBytes - 1) & ~(kBlockBytes - 1));
+  if (block > raw) munmap(raw, static_cast<std::size_t>(block - raw));
+  if (block + kBlockBytes < raw + 2 * kBlockBytes)
+    munmap(block + kBlockBytes, static_cast<std::size_t>(raw + 2 * kBlockBytes - (block + kBlockBytes)));
+  return block;
+}
+
 void RecordBlocks::release(Block* block) noexcept {
   if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     block->~Block();
-    std::free(block);
+    if (!keep_mapping(block, kBlockBytes)) munmap(block, kBlockBytes);
   }
 }
 
@@ -366,7 +390,7 @@ RecordBlocks::~RecordBlocks() {
 void* RecordBlocks::take() noexcept {
   static_assert(sizeof(Block) <= kRecordBytes && kRecordBytes % alignof(std::max_align_t) == 0);
   if (current_ == nullptr || next_ == kRecordsPerBlock) {
-    void* memory = std::aligned_alloc(kBlockBytes, kBlockBytes);
+    void* memory = map_block();
     if (memory == nullptr) return nullptr;
     if (current_ != nullptr) release(current_);
     current_ = new (memory) Block;

@@ -54,15 +54,13 @@ PyResult<OwnedRef> scalar_provenance(const OwnedRef& file, const OwnedRef& sourc
 // an import failure gives false (and is reported again by make).
 bool annotated_scalar_is_native(ScalarClass cls);
 
-// The storage of the metadata records: blocks of 64 KiB, each record taken
+// The storage of the metadata records: blocks of 256 KiB, each record taken
 // by a pointer bump and given back by its deallocation; a block returns to
-// the C heap once its thread has moved on from it and its last record has
+// the system once its thread has moved on from it and its last record has
 // gone.  The block being filled passes from one conversion of a thread to
 // the next, so that many small loads share blocks instead of taking one
-// each (an aligned 64 KiB allocation cost more than converting a small
-// text, and kept 64 KiB alive per result).  (The C heap keeps what a load
-// frees for the next one, where the interpreter's small-object allocator
-// hands whole freed arenas back to the system, to be faulted in again.)
+// each (mapping a block costs more than converting a small text, and kept
+// a block alive per result).
 class RecordBlocks {
  public:
   // Takes over the block this thread was filling, if any.
@@ -76,6 +74,9 @@ class RecordBlocks {
   void* take() noexcept;
   // Gives back the storage of a record that take() returned, from any maker.
   static void give_back(void* record) noexcept;
+  // Sets up this thread's state ahead of its first use (see
+  // detail::prepare_thread).
+  static void prepare_thread() noexcept { (void)thread_current(); }
 
  private:
   struct Block;

@@ -15,16 +15,15 @@
 #include <utility>
 #include <vector>
 
-#include <absl/container/flat_hash_set.h>
-
 #include "roundtrip/tree/ast.hpp"
 #include "scanner/scanner.hpp"
+#include "util/hash_map.hpp"
 
 namespace kestrine {
 
 // Positions (line, column) of "-" entry indicators whose item starts on a
 // later line; filled by the composer.
-using IntroducerSet = absl::flat_hash_set<std::uint64_t>;
+using IntroducerSet = FlatHashSet<std::uint64_t>;
 
 constexpr std::uint64_t introducer_key(std::uint32_t line, std::uint32_t column) noexcept {
   return (std::uint64_t{line} << 32) | column;

@@ -2,14 +2,14 @@
 
 namespace kestrine {
 
-std::vector<ChildCount> count_children(std::span<const SpannedEvent> ev) {
+ChildCounts count_children(std::span<const SpannedEvent> ev) {
   enum class Frame : std::uint8_t { BlockMapping, BlockSequence, Indentless, Flow };
   struct Open {
     Frame frame;
     bool content;         // Flow: an item since the last ","
     std::uint32_t slot;   // its entry in `out`
   };
-  std::vector<ChildCount> out;
+  ChildCounts out;
   std::vector<Open> stack;
   auto close = [&] {
     Open& top = stack.back();

@@ -23,7 +23,9 @@ struct ChildCount {
   std::uint32_t count;
 };
 
-std::vector<ChildCount> count_children(std::span<const SpannedEvent> events);
+// One count per collection: a large vector is mapped on its own.
+using ChildCounts = std::vector<ChildCount, BlockAllocator<ChildCount>>;
+ChildCounts count_children(std::span<const SpannedEvent> events);
 
 // The child lists of one stream's collections, presized from the counts in
 // the arena: the caller's, shared by the texts of one load, or an own one.
@@ -59,7 +61,7 @@ class ChildLists {
   std::uint64_t children() const noexcept { return children_; }
 
  private:
-  std::vector<ChildCount> counts_;
+  ChildCounts counts_;
   std::size_t next_ = 0;  // follows the composer through counts_
   std::uint64_t children_ = 0;
   ListArena own_arena_;

@@ -16,7 +16,7 @@ std::string_view last_line_break(std::string_view slice) noexcept {
 
 // The start offset of every line, built on the first call: only scalars
 // spanning several lines need it, and most documents have few or none.
-const std::vector<std::size_t>& LineIndex::line_starts() {
+const LineIndex::LineStarts& LineIndex::line_starts() {
   if (!line_starts_.empty()) return line_starts_;
   line_starts_.push_back(text_.size() >= 3 && static_cast<unsigned char>(text_[0]) == 0xEF &&
                                  static_cast<unsigned char>(text_[1]) == 0xBB &&
@@ -45,7 +45,7 @@ const std::vector<std::size_t>& LineIndex::line_starts() {
 
 // (line, column) of a byte offset that lies on line `from` or later.
 std::pair<std::uint32_t, std::uint32_t> LineIndex::locate(std::size_t offset, std::uint32_t from) {
-  const std::vector<std::size_t>& starts = line_starts();
+  const LineStarts& starts = line_starts();
   offset = std::min(offset, text_.size());
   const std::size_t count = starts.size();
   std::size_t line = std::min<std::size_t>(from, count - 1);

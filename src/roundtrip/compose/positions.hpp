@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "scanner/span.hpp"
+#include "util/large_block.hpp"
 
 namespace kestrine {
 
@@ -108,10 +109,12 @@ class LineIndex {
   }
 
  private:
-  const std::vector<std::size_t>& line_starts();
+  // One per line: a large vector is mapped on its own.
+  using LineStarts = std::vector<std::size_t, BlockAllocator<std::size_t>>;
+  const LineStarts& line_starts();
 
   std::string_view text_;
-  std::vector<std::size_t> line_starts_;
+  LineStarts line_starts_;
 };
 
 }  // namespace kestrine

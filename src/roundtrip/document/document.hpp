@@ -38,6 +38,7 @@
 #include "roundtrip/tree/ast.hpp"
 #include "roundtrip/tree/tree_ops.hpp"
 #include "util/hash_map.hpp"
+#include "util/large_block.hpp"
 
 namespace kestrine {
 
@@ -59,7 +60,7 @@ struct DocumentRecord {
   std::vector<YamlNode> roots;
   std::vector<std::string> source_names;
   std::vector<std::optional<std::string>> source_texts;
-  std::optional<std::string> source_text;
+  std::optional<LargeText> source_text;
   std::optional<std::string> origin;
   DocumentFlags flags;
   // The include root of the load in canonical form (empty without include

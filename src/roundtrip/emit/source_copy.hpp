@@ -29,9 +29,8 @@
 #include <string_view>
 #include <vector>
 
-#include <absl/container/flat_hash_set.h>
-
 #include "roundtrip/tree/ast.hpp"
+#include "util/hash_map.hpp"
 
 namespace kestrine {
 
@@ -156,7 +155,7 @@ class EditedNodes {
   void visit_marked(const YamlNode& node);
   void take_feet(const YamlNode& node);
   bool marked_;
-  absl::flat_hash_set<const YamlNode*> edited_;
+  FlatHashSet<const YamlNode*> edited_;
   std::vector<std::string_view> feet_;
 };
 

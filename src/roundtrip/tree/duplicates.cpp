@@ -1,7 +1,5 @@
 #include "roundtrip/tree/duplicates.hpp"
 
-#include <absl/container/flat_hash_set.h>
-
 #include "decode/duplicate_keys.hpp"
 #include "decode/value.hpp"
 #include "roundtrip/tree/anchors.hpp"

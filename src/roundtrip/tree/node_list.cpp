@@ -17,9 +17,9 @@ namespace {
 constexpr std::size_t kAlign = alignof(std::max_align_t);
 constexpr std::size_t kHeader = (sizeof(ListChunk) + kAlign - 1) / kAlign * kAlign;
 constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
-// Larger blocks are not worth sharing a chunk: they come from the heap.
+// Larger blocks are not worth sharing a chunk: they are the lists' own.
 constexpr std::size_t kLargestShared = std::size_t{16} << 10;
-// A stream that has taken this much in heap chunks takes huge pages next.
+// A stream that has taken this much in small chunks takes huge pages next.
 constexpr std::size_t kHugeFrom = std::size_t{4} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
@@ -65,37 +65,8 @@ constexpr std::size_t kFewestAhead = 4;
 // Huge chunks mapped at a time past what was announced.
 constexpr std::size_t kUnannouncedBatch = 4;
 
-// Released huge chunks kept for later streams (64 MiB): one slot each, taken
-// and filled with single atomic operations, so that any thread may release
-// or take one (no lock that a fork could leave held).
-constexpr std::size_t kKeptChunks = 32;
-std::atomic<char*> g_kept[kKeptChunks];
 // KeepReleasedChunks objects alive on this thread.
 thread_local int t_keeping = 0;
-
-// Keeps `chunk` when a slot is free.  Its pages are offered back to the
-// kernel, which takes them only when memory runs short.
-bool keep_chunk(char* chunk) noexcept {
-  for (std::atomic<char*>& slot : g_kept) {
-    char* empty = nullptr;
-    if (slot.load(std::memory_order_relaxed) == nullptr &&
-        slot.compare_exchange_strong(empty, chunk, std::memory_order_release, std::memory_order_relaxed)) {
-#if defined(MADV_FREE)
-      madvise(chunk, kHugePage, MADV_FREE);
-#endif
-      return true;
-    }
-  }
-  return false;
-}
-
-char* take_kept_chunk() noexcept {
-  for (std::atomic<char*>& slot : g_kept) {
-    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
-    if (char* chunk = slot.exchange(nullptr, std::memory_order_acquire)) return chunk;
-  }
-  return nullptr;
-}
 
 }  // namespace
 
@@ -104,8 +75,8 @@ void release_list_chunk(ListChunk* chunk) noexcept {
     const bool mapped = chunk->mapped;
     chunk->~ListChunk();
     if (!mapped) {
-      ::operator delete(static_cast<void*>(chunk));
-    } else if (t_keeping == 0 || !keep_chunk(reinterpret_cast<char*>(chunk))) {
+      free_large(chunk);
+    } else if (t_keeping == 0 || !keep_mapping(chunk, kHugePage)) {
       munmap(chunk, kHugePage);
     }
   }
@@ -129,7 +100,7 @@ std::size_t ListArena::chunk_bytes(std::size_t bytes) noexcept {
 
 void ListArena::expect(std::size_t bytes) noexcept {
   if (mapped_ != nullptr || !huge_pages_offered()) return;
-  // What the heap chunks will not hold, with room for the ends of chunks
+  // What the small chunks will not hold, with room for the ends of chunks
   // that a list did not fit (at most kLargestShared each).
   const std::size_t heap_part = taken_ < kHugeFrom ? kHugeFrom - taken_ : 0;
   if (bytes <= heap_part) return;
@@ -145,12 +116,12 @@ void ListArena::new_chunk() {
   std::size_t size = kHeader + kChunkBytes;
   bool mapped = false;
   if (taken_ >= kHugeFrom && huge_pages_offered()) {
-    raw = take_kept_chunk();
+    raw = static_cast<char*>(take_kept_mapping(kHugePage, kHugePage));
     if (raw == nullptr) raw = next_mapped_chunk();
     mapped = raw != nullptr;
     if (mapped) size = kHugePage;
   }
-  if (raw == nullptr) raw = static_cast<char*>(::operator new(size));
+  if (raw == nullptr) raw = static_cast<char*>(allocate_large(size));
   ListChunk* fresh = ::new (raw) ListChunk();  // the arena's own reference
   fresh->mapped = mapped;
   if (chunk_ != nullptr) release_list_chunk(chunk_);
@@ -175,11 +146,11 @@ char* ListArena::next_mapped_chunk() noexcept {
   return mapped_ + mapped_next_++ * kHugePage;
 }
 
-void* ListArena::allocate(std::size_t bytes, ListChunk*& chunk) {
-  bytes = (bytes + kAlign - 1) / kAlign * kAlign;
+void* ListArena::allocate(std::size_t asked, ListChunk*& chunk) {
+  const std::size_t bytes = (asked + kAlign - 1) / kAlign * kAlign;
   if (bytes > kLargestShared) {
     chunk = nullptr;
-    return ::operator new(bytes);
+    return allocate_block(asked);
   }
   if (static_cast<std::size_t>(end_ - next_) < bytes) new_chunk();
   void* out = next_;

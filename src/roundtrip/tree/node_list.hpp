@@ -22,9 +22,10 @@
 // The kernel clears every page of a fresh mapping as it is first written,
 // which costs a large load about a tenth of its time.  A tree dropped whole
 // (a document that goes, what a conversion left of its tree) may hand its
-// chunks to the next stream instead (KeepReleasedChunks): up to 64 MiB of
-// them are kept, with the kernel free to take their pages back under
-// memory pressure (a page it took is cleared again on reuse).
+// chunks to the next stream instead (KeepReleasedChunks): they go to the
+// store of large blocks the process keeps within one small budget
+// (util/large_block.hpp), with the kernel free to take their pages back
+// under memory pressure (a page it took is cleared again on reuse).
 #pragma once
 
 #include <algorithm>
@@ -38,12 +39,14 @@
 #include <utility>
 #include <vector>
 
+#include "util/large_block.hpp"
+
 namespace kestrine {
 
 // A block of list storage; the lists placed in it follow the header.
 struct ListChunk {
   std::atomic<std::uint32_t> refs{1};
-  bool mapped = false;  // a huge-page mapping of its own (else from the heap)
+  bool mapped = false;  // a huge-page mapping of its own (else a large block)
 };
 
 // Drops one reference; the last one frees the chunk.
@@ -74,17 +77,17 @@ class ListArena {
 
   // `bytes` of storage aligned for any list element.  `chunk` receives the
   // chunk it lies in, with a reference taken for the caller, or null when a
-  // large block comes from the heap (to be freed with ::operator delete).
+  // large block is the list's own (to be freed with free_block).
   void* allocate(std::size_t bytes, ListChunk*& chunk);
 
   // Announces about `bytes` of lists to come (blocks that allocate takes
-  // from the heap excluded).  A large announcement maps the huge pages they
+  // of their own excluded).  A large announcement maps the huge pages they
   // will take now; what is left unused goes back to the system with the
   // arena.  Once per arena; a hint only.
   void expect(std::size_t bytes) noexcept;
 
   // The room a block of `bytes` takes in a chunk; 0 for a block that
-  // allocate takes from the heap.
+  // is a list's own.
   static std::size_t chunk_bytes(std::size_t bytes) noexcept;
 
  private:
@@ -233,17 +236,17 @@ class NodeList {
   std::size_t size_ = 0;
   std::size_t cap_ = 0;
 
-  static void release(T* data, ListChunk* chunk) noexcept {
+  static void release(T* data, ListChunk* chunk, std::size_t cap) noexcept {
     if (chunk != nullptr) {
       release_list_chunk(chunk);
     } else if (data != nullptr) {
-      ::operator delete(static_cast<void*>(data));
+      free_block(data, cap * sizeof(T));
     }
   }
 
   void reset() noexcept {
     std::destroy(data_, data_ + size_);
-    release(data_, chunk_);
+    release(data_, chunk_, cap_);
     data_ = nullptr;
     chunk_ = nullptr;
     size_ = 0;
@@ -256,14 +259,13 @@ class NodeList {
     static_assert(std::is_nothrow_move_constructible_v<T>);
     if (n > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(T)) throw std::bad_alloc();
     ListChunk* chunk = nullptr;
-    void* raw = arena != nullptr ? arena->allocate(n * sizeof(T), chunk)
-                                 : ::operator new(n * sizeof(T));
+    void* raw = arena != nullptr ? arena->allocate(n * sizeof(T), chunk) : allocate_block(n * sizeof(T));
     T* fresh = static_cast<T*>(raw);
     for (std::size_t i = 0; i < size_; ++i) {
       ::new (static_cast<void*>(fresh + i)) T(std::move(data_[i]));
       std::destroy_at(data_ + i);
     }
-    release(data_, chunk_);
+    release(data_, chunk_, cap_);
     data_ = fresh;
     chunk_ = chunk;
     cap_ = n;

@@ -33,13 +33,12 @@
 #include <type_traits>
 #include <utility>
 
-#include <absl/container/flat_hash_map.h>
-
 #include "decode/merge.hpp"
 #include "schema/instance.hpp"
 #include "schema/pattern_cache.hpp"
 #include "schema/schema.hpp"
 #include "schema/validate.hpp"
+#include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 
 namespace kestrine::schema_walk {
@@ -328,8 +327,9 @@ struct WalkState {
   PatternMemo patterns;     // answers of the searches made so far
   std::uint64_t evaluations = 0;  // of a schema against an instance, so far
   // Proportional to the pairs walked.  Keyed by addresses, which no input
-  // chooses: the unseeded hash is enough.
-  absl::flat_hash_map<VerdictKey, Verdict> verdicts;
+  // chooses: the unseeded hash is enough.  A table that a failed allocation
+  // leaves intact: validation may run close to a memory limit.
+  FlatHashMap<VerdictKey, Verdict> verdicts;
 };
 
 template <class Adapter>

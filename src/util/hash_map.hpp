@@ -312,7 +312,7 @@ using FlatHashMap = SafeTable<
 // control byte for every entry of its capacity (not what the entries own).
 template <class Table>
 std::size_t table_bytes(const Table& table) noexcept {
-  return table.capacity() * (sizeof(typename Table::slot_type) + 1);
+  return table.capacity() * (sizeof(typename Table::value_type) + 1);
 }
 
 }  // namespace kestrine

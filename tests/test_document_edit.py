@@ -677,6 +677,10 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     ("a:\n  # h\n  v\nb: 1\n", lambda d: d.__setitem__("a", None), "a:\n  # h\n  null\nb: 1\n"),
     # A kept block scalar's blank lines are its own, not lines after the document.
     ("a: |+\n  x\n\n", lambda d: d.__setitem__("b", 1), "a: |+\n  x\n\nb: 1\n"),
+    # The comment lines indented into the block before a deleted entry stay
+    # there; its own go with it.
+    ("lint:\n  use:\n    - DEFAULT\n  # except:\n  #   - ENUM\n# own\nbreaking:\n  use: [FILE]\nlast: 1\n",
+     lambda d: d.__delitem__("breaking"), "lint:\n  use:\n    - DEFAULT\n  # except:\n  #   - ENUM\nlast: 1\n"),
     # A key's line ends with its value's comment: a key takes none.
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", "x"), KEY_COMMENT),
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", None), "&k key: v\n"),

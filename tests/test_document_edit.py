@@ -695,6 +695,24 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     assert load(expected).to_yaml() == expected.encode()
 
 
+@pytest.mark.parametrize("text, edit, expected", [
+    # A line nobody edited keeps its line break; an edited one takes that of
+    # the line it replaces, an added one that of the line before it.
+    ("x: 1\r\ny: 2\nz: 3\r\n", lambda d: d.__setitem__("x", 5), "x: 5\r\ny: 2\nz: 3\r\n"),
+    ("x: 1\ny: 2\r\nz: 3\n", lambda d: d.__setitem__("y", 5), "x: 1\ny: 5\r\nz: 3\n"),
+    ("a: 1\rb: 2\rc: 3\r", lambda d: d.__setitem__("b", 5), "a: 1\rb: 5\rc: 3\r"),
+    ("a: 1\rb:\r  c: 2\r  d: 3\r", lambda d: d["b"].__setitem__("c", [1, 2]), "a: 1\rb:\r  c:\r  - 1\r  - 2\r  d: 3\r"),
+    ("a: 1\r\nb: 2\n", lambda d: d.__setitem__("new", {"k": 1}), "a: 1\r\nb: 2\nnew:\n  k: 1\n"),
+    ("- 1\r- 2\r\n- 3\r", lambda d: d.__setitem__(1, {"k": "v"}), "- 1\r- k: v\r\n- 3\r"),
+    ("a: 1\rb: 2\r", lambda d: d.__delitem__("a"), "b: 2\r"),
+])
+def test_edits_keep_the_line_breaks_of_the_lines_they_leave(text, edit, expected):
+    doc = load(text)
+    edit(doc)
+    assert doc.to_yaml().decode() == expected
+    assert same(kestrine.loads(expected), doc.to_dict()) and load(expected).to_yaml() == expected.encode()
+
+
 # ---------------------------------------------------------------------------
 # save and set_origin
 

@@ -19,7 +19,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrine
-from document_support import outcome
+from document_support import kept_line_breaks, outcome
 
 INC = kestrine.OPT_INCLUDES
 EDITS = kestrine.OPT_ROUND_TRIP | INC | kestrine.OPT_UPGRADE_1_1
@@ -158,6 +158,9 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("a: 1\r\nx: 2  # c\r\n---\r\nz: 3\r\n", lambda top: top.__setitem__("a", {"n": [1]}),
      "a:\r\n  \"n\":\r\n  - 1\r\nx: 2  # c\r\n---\r\nz: 3\r\n"),
     ("x: 1\r\ny: 2\r\n", _DELETE_X, "y: 2\r\n"),
+    # CR, and mixed line breaks: each line keeps its own
+    ("x: 1\ry: 2\r", _SET_X, "x: 5\ry: 2\r"),
+    ("w: 1\r\nx: 2\ny: 3\r\n", _SET_X, "w: 1\r\nx: 5\ny: 3\r\n"),
     # a file without a document keeps its comments above the new content
     ("# nothing yet\r\n", lambda top: top.__setitem__("k", 1), "# nothing yet\r\nk: 1\r\n"),
     # a comment on a directive in an included file is an edit of that file
@@ -168,7 +171,7 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
      "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
      "directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
-        "no document", "nested directive", "directive document"])
+        "cr", "mixed line breaks", "no document", "nested directive", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())
     (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")
@@ -205,7 +208,7 @@ def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text
 # (inline), or its file (lines before, after and between documents).
 
 RT_INC = kestrine.OPT_ROUND_TRIP | INC
-COMMENT = re.compile(rb"(?:^|[ \t])(#[^\r\n]*)", re.MULTILINE)
+COMMENT = re.compile(rb"(?:^|[ \t\r])(#[^\r\n]*)", re.MULTILINE)  # (a CR alone ends a line too)
 
 
 class _Tree:
@@ -215,7 +218,7 @@ class _Tree:
     def __init__(self, data):
         self.draw = data.draw
         self.files, self.owners, self.feet, self.count = {}, {}, {}, 0
-        self.data = self.file("main.yaml", (), includes=2, crlf=False)
+        self.data = self.file("main.yaml", (), includes=2, breaks="\n")
 
     def comment(self, owner, inline=False):
         if not self.draw(st.booleans()):
@@ -247,13 +250,13 @@ class _Tree:
             elif kind == "include" and includes > 0:
                 name = f"f{len(self.files) + 1}.yaml"
                 lines.append(f"{indent}{key}: !include {name}{self.comment(at, inline=True)}")
-                data[key] = self.file(name, at, includes - 1, self.draw(st.booleans()))
+                data[key] = self.file(name, at, includes - 1, self.draw(st.sampled_from(["\n", "\r\n", "\r", "mixed"])))
             else:
                 data[key] = self.scalar()
                 lines.append(f"{indent}{key}: {data[key]}{self.comment(at, inline=True)}")
         return lines, data
 
-    def file(self, name, path, includes, crlf):
+    def file(self, name, path, includes, breaks):
         self.files[name] = None  # the name is taken
         lines = self.comment(None)
         body, data = self.mapping(path, "", includes)
@@ -270,7 +273,12 @@ class _Tree:
             lines += ["---"] + self.comment(None) + [f"later: {self.scalar()}"]
             lines += self.draw(st.sampled_from([[], ["---"], ["...", "%YAML 1.2", "---", "- 1"]]))
             lines += self.comment(None)
-        self.files[name] = ("\r\n" if crlf else "\n").join(lines + [""]).encode()
+        if breaks == "mixed":  # each kind in turn (a CR before an empty line would join its LF)
+            ends = [("\r\n", "\n", "\r")[i % 3] for i in range(len(lines))]
+            ends = [e if e != "\r" or i + 1 == len(lines) or lines[i + 1] else "\n" for i, e in enumerate(ends)]
+            self.files[name] = "".join(line + end for line, end in zip(lines, ends)).encode()
+        else:
+            self.files[name] = breaks.join(lines + [""]).encode()
         return data
 
 
@@ -368,8 +376,9 @@ def test_edit_cycles_over_multi_file_trees(tmp_path_factory, data):
         assert {n for n in before if after[n] != before[n]} <= {name}
         reread = kestrine.loads(main.read_bytes(), option=RT_INC, include_dir=str(root), root_path=str(main))
         assert reread.to_dict() == model
-        if b"\r\n" in before[name]:
-            assert b"\n" not in after[name].replace(b"\r\n", b"")
+        line_breaks = lambda text: set(re.findall(rb"\r\n|\r|\n", text))  # noqa: E731
+        assert line_breaks(after[name]) <= line_breaks(before[name]), after[name]
+        assert kept_line_breaks(before[name], after[name]), after[name]
         now = _counts(root)
         for tag in now.keys() | counts.keys():
             exact = keeps and tag not in loose

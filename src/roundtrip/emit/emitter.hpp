@@ -90,6 +90,12 @@ struct Emitter {
   // The foot comments are copied with the lines that end the text read: the
   // writer leaves them out where it would place them.
   bool feet_copied = false;
+  // Copying from a text read with CR line breaks (alone or before LF, on
+  // any line): the writer writes LF and notes here, in output order, from
+  // where on its line breaks take which bytes: those of the line an entry
+  // written anew replaces, else of the line before; copied text keeps its
+  // own.  apply_line_breaks writes them.  Empty otherwise.
+  std::vector<LineBreakMark> line_breaks;
 
   std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };
@@ -118,6 +124,10 @@ std::string emit_include_subtree(const YamlNode& node, std::optional<std::string
 // Cuts the line feed the writer added after a kept block-scalar text that
 // had none, when that line feed ends the text (see Emitter::final_break).
 void apply_final_break(std::string& out, std::optional<std::size_t> final_break) noexcept;
+
+// Writes each line feed of `out` not preceded by a carriage return as the
+// line break the marks give for where it stands (Emitter::line_breaks).
+void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks);
 
 // Applies the final break rule to `e.out`; false when a kept block-scalar
 // text that must end the output does not (write again with `strict_raw`).

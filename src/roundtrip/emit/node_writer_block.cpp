@@ -30,6 +30,7 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
           newlines(key.comments.blank_before);
           for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
         }
+        if (copying()) line_breaks_of(key);
         spaces(indent);
       }
       // Readers take a key with properties right after an empty value for
@@ -68,6 +69,7 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
       const bool head_below = !split && !mid_line && head_lead(item, false);
       if (head_below) {
         copy_blank_lines(e_.source->item_first(item, indent, false));
+        line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
         spaces(indent);
       } else if (!mid_line) {
         const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
@@ -78,6 +80,7 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
           for (const HeadComment& h : item.comments.head())
             if (above(h)) comment_line(item, h.text, indent);
         }
+        if (copying()) line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
         spaces(indent);
       }
       sequence_item(item, indent, head_below);

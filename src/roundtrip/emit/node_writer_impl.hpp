@@ -135,6 +135,16 @@ class NodeWriter {
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }
+  // From here on, written line breaks take `ending` (Emitter::line_breaks;
+  // nothing changes without one, or for a text read with LF alone).
+  void line_breaks_as(std::optional<LineBreak> ending);
+  // An entry written anew from here on takes the line break of the line it
+  // replaces: the one `n` was read on, or for an item that replaced one,
+  // the line after the item before it (`previous`); else (an entry added)
+  // that of the line before.
+  void line_breaks_of(const YamlNode& n, const YamlNode* previous = nullptr);
+  // Appends text copied as read: its line breaks stay as they are.
+  void append_kept(std::string_view text, std::optional<LineBreak> after);
   // The column the entries of `collection` are written at: where they were
   // read, when copying and the collection was read further in than `indent`.
   std::size_t entries_column(const YamlNode& collection, std::size_t indent, std::size_t fallback) const noexcept;

@@ -182,7 +182,7 @@ bool NodeWriter::raw_fits(const YamlNode& n, long parent) const noexcept {
 
 void NodeWriter::copy_raw(const YamlNode& n) {
   const std::string& raw = *n.comments.raw();
-  out_ += raw;
+  append_kept(raw, std::nullopt);
   // A comment on the header line travels with the text.
   const std::size_t eol = raw.find_first_of("\r\n");
   if (n.comments.inline_comment() && std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)

@@ -29,9 +29,47 @@ std::size_t NodeWriter::entries_column(const YamlNode& collection, std::size_t i
   return fallback;
 }
 
+void NodeWriter::line_breaks_as(std::optional<LineBreak> ending) {
+  std::vector<LineBreakMark>& marks = e_.line_breaks;
+  if (marks.empty() || !ending || marks.back().ending == *ending) return;
+  if (marks.back().at < out_.size()) {
+    marks.push_back({out_.size(), *ending});
+    return;
+  }
+  // Nothing was written since the last mark: it is replaced.
+  marks.back().ending = *ending;
+  if (marks.size() > 1 && marks[marks.size() - 2].ending == *ending) marks.pop_back();
+}
+
+void NodeWriter::line_breaks_of(const YamlNode& n, const YamlNode* previous) {
+  if (e_.line_breaks.empty()) return;
+  const SourceLines& src = *e_.source;
+  // Content built from a value has no length in the text (and no place).
+  const auto read = [&](const YamlNode& node) { return node.end_offset > node.span.offset && src.holds(node); };
+  if (read(n)) {
+    line_breaks_as(src.line_break(n.span.offset));
+  } else if (previous != nullptr && read(*previous)) {
+    const std::optional<std::size_t> end = src.content_end(*previous);
+    if (end && *end > 0) line_breaks_as(src.line_break(src.next_line(*end - 1)));
+  }
+}
+
+void NodeWriter::append_kept(std::string_view text, std::optional<LineBreak> after) {
+  if (e_.line_breaks.empty() || text.empty()) {
+    out_ += text;
+    return;
+  }
+  const LineBreak written = e_.line_breaks.back().ending;
+  line_breaks_as(LineBreak::Kept);
+  out_ += text;
+  line_breaks_as(after.value_or(written));
+}
+
 void NodeWriter::copy(std::size_t from, std::size_t to) {
   const std::string_view text = e_.source->slice(from, to);
-  out_ += text;
+  // What is written next continues the last line copied, or follows it.
+  if (e_.line_breaks.empty()) out_ += text;
+  else append_kept(text, text.empty() ? std::nullopt : e_.source->line_break(to - 1));
   floor_ = to;
   e_.last_inline = nullptr;
   keep_end_ = std::string::npos;

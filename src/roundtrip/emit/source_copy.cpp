@@ -18,6 +18,12 @@ SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t 
   if (text.starts_with("\xEF\xBB\xBF")) begin_ += 3;
 }
 
+LineBreak first_line_break(std::string_view text) noexcept {
+  const std::size_t at = text.find_first_of("\r\n");
+  if (at == std::string_view::npos || text[at] == '\n') return LineBreak::Lf;
+  return at + 1 < text.size() && text[at + 1] == '\n' ? LineBreak::CrLf : LineBreak::Cr;
+}
+
 // ---- lines ---------------------------------------------------------------------------
 
 std::size_t SourceLines::line_start(std::size_t at) const noexcept {
@@ -44,6 +50,14 @@ std::size_t SourceLines::next_line(std::size_t at) const noexcept {
     if (c == '\r') return at + 1 < stop && this->at(at + 1) == '\n' ? at + 2 : at + 1;
   }
   return stop;
+}
+
+std::optional<LineBreak> SourceLines::line_break(std::size_t at) const noexcept {
+  const std::size_t next = next_line(at);
+  if (next <= begin_ || next <= at) return std::nullopt;
+  if (this->at(next - 1) == '\r') return LineBreak::Cr;
+  if (this->at(next - 1) != '\n') return std::nullopt;
+  return next - 1 > begin_ && this->at(next - 2) == '\r' ? LineBreak::CrLf : LineBreak::Lf;
 }
 
 std::size_t SourceLines::previous_line(std::size_t line) const noexcept {

@@ -35,6 +35,25 @@
 
 namespace kestrine {
 
+// How a line ends: the bytes a line break is written as.  `Kept`: copied
+// text, whose line breaks stay the bytes they were read as.
+enum class LineBreak : std::uint8_t { Lf, CrLf, Cr, Kept };
+
+// From output offset `at` on, the line breaks the writer wrote (as LF) are
+// written as `ending` (emitter.hpp, Emitter::line_breaks).
+struct LineBreakMark {
+  std::size_t at;
+  LineBreak ending;
+};
+
+// The line break that ends the first line of `text` (LF when it has none).
+LineBreak first_line_break(std::string_view text) noexcept;
+
+// The bytes of a line break (LF for `Kept`).
+constexpr std::string_view line_break_bytes(LineBreak b) noexcept {
+  return b == LineBreak::CrLf ? "\r\n" : b == LineBreak::Cr ? "\r" : "\n";
+}
+
 class SourceLines {
  public:
   SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept;
@@ -63,6 +82,11 @@ class SourceLines {
   std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;
   // Comment lines among the lines [from, to).
   std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
+  // Some line ends with CR (alone or before LF).
+  bool has_cr() const noexcept { return has_cr_; }
+  // The line break that ends the line holding `at`; nothing for the last
+  // line when it has none.
+  std::optional<LineBreak> line_break(std::size_t at) const noexcept;
 
   // ---- entries ----
   // Just past the last character of the node's content (a flow collection's

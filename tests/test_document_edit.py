@@ -280,9 +280,11 @@ def droppable(doc, text, comments, path, deleting):
     and on the line that introduces it."""
     node = node_at(doc, path)
     texts = comment_lines(node.comment) + comment_lines(node.comment_before) + comment_lines(node.comment_after)
-    if node.offset == node.end_offset == 0:
-        return texts  # content made for nothing: no lines of its own
     lines = re.split(r"\r\n|\r|\n", text.decode("utf-8"))
+    if node.offset == node.end_offset == 0:
+        # Content made for nothing: no lines of its own; a deleted pair's
+        # key takes the comment on its "?" line.
+        return texts + collections.Counter(t for line, _, t in comments if deleting and lines[line].startswith("?"))
     first, column, last, _ = node.range()
     first, column, last = first - 1, column - 1, last - 1
     blank = lambda line: not line.strip()
@@ -681,6 +683,9 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     # there; its own go with it.
     ("lint:\n  use:\n    - DEFAULT\n  # except:\n  #   - ENUM\n# own\nbreaking:\n  use: [FILE]\nlast: 1\n",
      lambda d: d.__delitem__("breaking"), "lint:\n  use:\n    - DEFAULT\n  # except:\n  #   - ENUM\nlast: 1\n"),
+    # The comment on a "?" key's line stays there.
+    ("? key # c\n: value\nb: 1\n", lambda d: d.__setitem__("b", 2), "? key # c\n: value\nb: 2\n"),
+    ("? |  # c\n  text\n: v\nb: 1\n", lambda d: d.__setitem__("b", 2), "? |  # c\n  text\n: v\nb: 2\n"),
     # A key's line ends with its value's comment: a key takes none.
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", "x"), KEY_COMMENT),
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", None), "&k key: v\n"),

@@ -89,7 +89,8 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
 }
 
 bool NodeWriter::needs_explicit_key(const YamlNode& key, std::size_t index) noexcept {
-  if (key.explicit_key && (key.is_scalar() || key.is_alias())) return true;
+  // (A comment on the key's line needs the line a "?" gives the key.)
+  if (key.explicit_key && (key.is_scalar() || key.is_alias() || key.comments.inline_comment())) return true;
   if (key.is_scalar() && is_block_scalar_style(key.scalar_style())) return true;
   if (is_block_collection(key)) return true;
   return index > 0 && key.synthetic && (key.tag() || key.anchor());
@@ -117,6 +118,7 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
   out_.push_back('?');
   if (is_block_collection(key)) {
     trailing_properties(key);
+    inline_comment(key);
     out_.push_back('\n');
     if (key.is_mapping()) mapping_entries(key.pairs(), child, false);
     else sequence_items(key.items(), child, false);
@@ -126,6 +128,7 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     const bool saved = std::exchange(e_.no_fold, true);
     node(key, child, static_cast<long>(indent));
     e_.no_fold = saved;
+    inline_comment(key);
     line_end();
   }
   // A "?" entry without ":" has an empty value: the form it was read in.

@@ -681,8 +681,14 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     ("a: |+\n  x\n\n", lambda d: d.__setitem__("b", 1), "a: |+\n  x\n\nb: 1\n"),
     # The comment lines indented into the block before a deleted entry stay
     # there; its own go with it.
-    ("lint:\n  use:\n    - DEFAULT\n  # except:\n  #   - ENUM\n# own\nbreaking:\n  use: [FILE]\nlast: 1\n",
-     lambda d: d.__delitem__("breaking"), "lint:\n  use:\n    - DEFAULT\n  # except:\n  #   - ENUM\nlast: 1\n"),
+    ("lint:\n  use:\n    - DEFAULT\n\n  # except:\n  #   - ENUM\n# own\nbreaking:\n  use: [FILE]\nlast: 1\n",
+     lambda d: d.__delitem__("breaking"), "lint:\n  use:\n    - DEFAULT\n\n  # except:\n  #   - ENUM\nlast: 1\n"),
+    ("- a:\n    b: [1]\n    # deeper\n  # inner\n- c\n- d\n", lambda d: d.__delitem__(1),
+     "- a:\n    b: [1]\n    # deeper\n  # inner\n- d\n"),
+    # A blank line before a collection's foot, and a "..." that ends the
+    # text, stay where they were read.
+    ("a:\n  - 1\n\n  # foot\n", lambda d: d.__setitem__("b", 1), "a:\n  - 1\n\n  # foot\nb: 1\n"),
+    ("x: 1\n... # c\n", lambda d: d.__setitem__("new", 5), "x: 1\nnew: 5\n... # c\n"),
     # The comment on a "?" key's line stays there.
     ("? key # c\n: value\nb: 1\n", lambda d: d.__setitem__("b", 2), "? key # c\n: value\nb: 2\n"),
     ("? |  # c\n  text\n: v\nb: 1\n", lambda d: d.__setitem__("b", 2), "? |  # c\n  text\n: v\nb: 2\n"),

@@ -155,7 +155,14 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
       }
       if (copy.documents_kept) prelude = ends[i];
     }
-    if (tail) emit_source_text(e, *ends.back(), lines.end());
+    if (tail) {
+      emit_source_text(e, *ends.back(), lines.end());
+    } else if (ends.back()) {
+      // The comments there are written where they belong; a "..." that
+      // closed the text stays.
+      if (const std::optional<std::size_t> rest = lines.closing_marker_lines(*ends.back()))
+        emit_source_text(e, *rest, lines.end());
+    }
     if (finish_output(e) || strict) {
       apply_line_breaks(e.out, e.line_breaks);
       return std::move(e.out);

@@ -185,9 +185,11 @@ class NodeWriter {
   // lines begin.
   bool copy_head(const YamlNode& collection, bool below_only = false);
   std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
-  void copied_feet(const YamlNode& n);
+  void copied_feet(const YamlNode& n, bool below = true);
   // The end of the last text copied: lines above it are not claimed again.
   std::size_t floor_ = 0;
+  // The length of the output just after the last text copied.
+  std::size_t copied_at_ = std::string::npos;
 };
 
 }  // namespace kestrine

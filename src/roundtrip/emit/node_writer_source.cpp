@@ -71,6 +71,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
   if (e_.line_breaks.empty()) out_ += text;
   else append_kept(text, text.empty() ? std::nullopt : e_.source->line_break(to - 1));
   floor_ = to;
+  copied_at_ = out_.size();
   e_.last_inline = nullptr;
   keep_end_ = std::string::npos;
   if (to == e_.source->end() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
@@ -84,14 +85,36 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
 }
 
 // The foot lines inside a copied entry (its text stops before them): those
-// of the block collections that end it, innermost first, as the writer
-// places them.  A text read holds them only where the collections end the
-// document, but an entry added after such a collection leaves them inside.
-// Content that replaced a directive keeps its feet in its own file.
-void NodeWriter::copied_feet(const YamlNode& n) {
-  if (e_.feet_copied || !is_block_collection(n) || n.source() != nullptr) return;
-  stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
-  foot_lines(n, n.span.column);
+// of the block collections that end it (with `below`; else of `n` alone),
+// innermost first, as the writer places them; copied as read (blank lines
+// between them too) where the lines that follow the text copied last are
+// exactly those.  A text read holds them only where the collections end the
+// document, or where a deletion left the lines of a block in place, but an
+// entry added after such a collection leaves them inside.  Content that
+// replaced a directive keeps its feet in its own file.
+void NodeWriter::copied_feet(const YamlNode& n, bool below) {
+  if (e_.feet_copied) return;
+  const auto next = [&](const YamlNode* c) -> const YamlNode* {
+    if (!below || !is_block_collection(*c) || c->source() != nullptr) return nullptr;
+    return c->is_mapping() ? &c->pairs().back().value : &c->items().back();
+  };
+  bool any = false;
+  for (const YamlNode* c = &n; c != nullptr && !any; c = next(c))
+    any = is_block_collection(*c) && c->source() == nullptr && !c->comments.foot().empty();
+  if (!any) return;
+  std::vector<const YamlNode*> chain;
+  for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
+    chain.push_back(c);
+  if (out_.size() == copied_at_) {
+    std::vector<std::string_view> texts;
+    for (auto c = chain.rbegin(); c != chain.rend(); ++c)
+      for (const std::string& f : (*c)->comments.foot()) texts.push_back(f);
+    if (const std::optional<std::size_t> stop = e_.source->comment_run_end(floor_, texts)) {
+      copy(floor_, *stop);
+      return;
+    }
+  }
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) foot_lines(**c, (*c)->span.column);
 }
 
 bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
@@ -158,7 +181,7 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
   } else {
     sequence_items(collection.items(), column, mid_line, true);
   }
-  foot_lines(collection, column);
+  copied_feet(collection, false);
   return true;
 }
 

@@ -292,32 +292,73 @@ std::size_t SourceLines::previous_document_marker(std::size_t line) const noexce
   }
 }
 
+std::optional<std::string_view> SourceLines::comment_text(std::size_t at) const noexcept {
+  while (at < end() && (this->at(at) == ' ' || this->at(at) == '\t')) ++at;
+  if (at == end() || this->at(at) != '#') return std::nullopt;
+  // As the scanner keeps it: after "#" and one space, trailing blanks cut.
+  std::size_t start = at + 1;
+  if (start < end() && this->at(start) == ' ') ++start;
+  std::size_t stop = start;
+  while (stop < end() && !is_break(stop)) ++stop;
+  while (stop > start && (this->at(stop - 1) == ' ' || this->at(stop - 1) == '\t')) --stop;
+  return slice(start, stop);
+}
+
 std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to,
                                                                         bool any_marker) const {
   std::vector<std::string_view> texts;
   for (std::size_t line = from; line < to; line = next_line(line)) {
-    // A document end marker after the last document ends nothing else.
-    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) continue;
+    // A document end marker after the last document ends nothing else; a
+    // comment after it on its line is one of the lines there.
+    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) {
+      if (const std::optional<std::string_view> text = comment_text(line + 3)) texts.push_back(*text);
+      continue;
+    }
     if (!is_blank_or_comment(line)) return std::nullopt;
-    std::size_t i = line;
-    while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
-    if (i == end() || at(i) != '#') continue;
-    // As the scanner keeps it: after "#" and one space, trailing blanks cut.
-    std::size_t start = i + 1;
-    if (start < end() && at(start) == ' ') ++start;
-    std::size_t stop = start;
-    while (stop < end() && !is_break(stop)) ++stop;
-    while (stop > start && (at(stop - 1) == ' ' || at(stop - 1) == '\t')) --stop;
-    texts.push_back(slice(start, stop));
+    if (const std::optional<std::string_view> text = comment_text(line)) texts.push_back(*text);
   }
   return texts;
+}
+
+std::optional<std::size_t> SourceLines::closing_marker_lines(std::size_t from) const {
+  std::size_t start = from;
+  bool marker = false;
+  for (std::size_t line = from; line < end(); line = next_line(line)) {
+    const bool is_marker = is_document_marker(line, false) && at(line) == '.';
+    if (!is_marker && !is_blank_or_comment(line)) return std::nullopt;
+    if (comment_text(is_marker ? line + 3 : line)) {
+      start = next_line(line);
+      marker = false;
+    } else {
+      marker = marker || is_marker;
+    }
+  }
+  return marker ? std::optional<std::size_t>(start) : std::nullopt;
+}
+
+std::optional<std::size_t> SourceLines::comment_run_end(std::size_t from,
+                                                        std::span<const std::string_view> texts) const {
+  std::size_t line = from;
+  for (const std::string_view text : texts) {
+    for (; line < end() && is_blank_or_comment(line) && !comment_text(line); line = next_line(line)) {
+    }
+    if (line >= end() || comment_text(line) != text) return std::nullopt;
+    line = next_line(line);
+  }
+  return line;
 }
 
 // ---- edited nodes ----------------------------------------------------------------------
 
 bool EditedNodes::add(const YamlNode& root) {
-  if (!marked_) return visit(root);
-  visit_marked(root);
+  bool edited;
+  if (marked_) {
+    visit_marked(root);
+    edited = contains(root);
+  } else {
+    edited = visit(root);
+    if (!edited) take_feet(root);
+  }
   // The collections that end the document, where a document read keeps
   // its foot lines (not inside content that replaced a directive: those
   // are its own file's).
@@ -325,7 +366,7 @@ bool EditedNodes::add(const YamlNode& root) {
     n = n->is_mapping() ? &n->pairs().back().value : &n->items().back();
     if (!contains(*n)) take_feet(*n);
   }
-  return contains(root);
+  return edited;
 }
 
 void EditedNodes::take_feet(const YamlNode& node) {
@@ -348,7 +389,6 @@ void EditedNodes::visit_marked(const YamlNode& node) {
 
 bool EditedNodes::visit(const YamlNode& node) {
   bool edited = node.comments.modified;
-  take_feet(node);
   // An included file's content answers for its own file.
   if (node.is_collection() && node.source() == nullptr) {
     stack_guarded([&] {
@@ -366,7 +406,10 @@ bool EditedNodes::visit(const YamlNode& node) {
       }
     });
   }
-  if (edited) edited_.insert(&node);
+  if (edited) {
+    edited_.insert(&node);
+    take_feet(node);
+  }
   return edited;
 }
 

@@ -23,7 +23,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrine
-from document_support import RT, load, outcome
+from document_support import RT, kept_line_breaks, load, outcome
 from suite_data import suite_cases
 
 CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "bench-corpus"
@@ -54,6 +54,9 @@ def _sources():
     texts = [(case, (folder / "in.yaml").read_bytes()) for case, folder in suite_cases()]
     if CORPUS.is_dir():
         texts += [(p.name, p.read_bytes()) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
+    # Keep-chomping block scalars, and CR and mixed line breaks: each drawn
+    # about as often as a tenth of the files.
+    texts += [(f"layout {i}", text) for i, text in enumerate(LAYOUT)] * max(1, len(texts) // 30)
     out = []
     for name, text in texts:
         try:
@@ -69,6 +72,12 @@ def _sources():
         tied = any(mark in text for mark in (b"&", b"*", b"<<", b"!"))
         out.append((name, text, not tied and every_key_reachable(doc, data)))
     return out
+
+
+_KEPT = ("a: |+\n  kept\n\n# about b\nb: 1\nl:\n- >+\n  folded\n\n\n- x\n- |+\n  last\n\n"
+         "m:\n  n: |+\n    deep\n\n  # o\n  o: 2\n  p:\n  - >+\n    in\n\n  - q: |+\n      end\n\n")
+LAYOUT = [_KEPT.encode(), _KEPT.replace("\n", "\r").encode(),
+          "".join(line + ("\r\n", "\n", "\r")[i % 3] for i, line in enumerate(_KEPT.split("\n")[:-1])).encode()]
 
 
 def every_key_reachable(doc, data):
@@ -209,6 +218,7 @@ def test_random_edit_sequences_render_text_that_loads_to_the_edited_data(data):
     if model is not None:
         assert same(reread, model), (name, out)
     assert load(out).to_yaml() == out
+    assert kept_line_breaks(text, out), (name, out)
 
 
 # ---------------------------------------------------------------------------
@@ -407,6 +417,7 @@ def test_edit_cycles_keep_every_comment_once(data):
         assert same(reread.to_dict(), doc.to_dict()), (name, out)
         assert reread.to_yaml() == out, (name, out)
         assert check is None or check(reread), (name, out)
+        assert kept_line_breaks(text, out), (name, text, out)
         text = out
 
 
@@ -679,6 +690,14 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     ("a:\n  # h\n  v\nb: 1\n", lambda d: d.__setitem__("a", None), "a:\n  # h\n  null\nb: 1\n"),
     # A kept block scalar's blank lines are its own, not lines after the document.
     ("a: |+\n  x\n\n", lambda d: d.__setitem__("b", 1), "a: |+\n  x\n\nb: 1\n"),
+    # A block scalar's comment or anchor set: its header changes, its text
+    # ("+" chomping blank lines included) and the lines after it do not.
+    ("a: |+\n  text\n\n# note\nb: 1\n", lambda d: setattr(d.node["a"], "comment", "c"),
+     "a: |+ # c\n  text\n\n# note\nb: 1\n"),
+    ("- >+\n  text\n\n\n# note\n- b\n", lambda d: setattr(d.node[0], "anchor", "x"),
+     "- &x >+\n  text\n\n\n# note\n- b\n"),
+    ("x:\n  a: |+\n    text\n\n  # note\n  b: 1\n", lambda d: setattr(d.node["x"]["a"], "comment_before", "h"),
+     "x:\n  # h\n  a: |+\n    text\n\n  # note\n  b: 1\n"),
     # The comment lines indented into the block before a deleted entry stay
     # there; its own go with it.
     ("lint:\n  use:\n    - DEFAULT\n\n  # except:\n  #   - ENUM\n# own\nbreaking:\n  use: [FILE]\nlast: 1\n",
@@ -715,6 +734,7 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("a: 1\rb:\r  c: 2\r  d: 3\r", lambda d: d["b"].__setitem__("c", [1, 2]), "a: 1\rb:\r  c:\r  - 1\r  - 2\r  d: 3\r"),
     ("a: 1\r\nb: 2\n", lambda d: d.__setitem__("new", {"k": 1}), "a: 1\r\nb: 2\nnew:\n  k: 1\n"),
     ("- 1\r- 2\r\n- 3\r", lambda d: d.__setitem__(1, {"k": "v"}), "- 1\r- k: v\r\n- 3\r"),
+    ("a: |\r  x\r\n  y\rb: 1\r", lambda d: setattr(d.node["a"], "comment", "c"), "a: | # c\r  x\r\n  y\rb: 1\r"),
     ("a: 1\rb: 2\r", lambda d: d.__delitem__("a"), "b: 2\r"),
 ])
 def test_edits_keep_the_line_breaks_of_the_lines_they_leave(text, edit, expected):

@@ -219,7 +219,7 @@ class _Tree:
 
     def __init__(self, data):
         self.draw = data.draw
-        self.files, self.owners, self.feet, self.count = {}, {}, {}, 0
+        self.files, self.owners, self.feet, self.tails, self.count = {}, {}, {}, {}, 0
         self.data = self.file("main.yaml", (), includes=2, breaks="\n")
 
     def comment(self, owner, inline=False):
@@ -240,7 +240,7 @@ class _Tree:
             key = f"k{self.count}"
             at = path + (key,)
             lines += [indent + c for c in self.comment(at)]
-            kind = self.draw(st.sampled_from(["scalar", "scalar", "map", "list", "include"]))
+            kind = self.draw(st.sampled_from(["scalar", "scalar", "map", "list", "include", "kept"]))
             if kind == "map" and depth < 2:
                 lines.append(f"{indent}{key}:")
                 inner, data[key] = self.mapping(at, indent + "  ", includes, depth + 1)
@@ -253,6 +253,9 @@ class _Tree:
                 name = f"f{len(self.files) + 1}.yaml"
                 lines.append(f"{indent}{key}: !include {name}{self.comment(at, inline=True)}")
                 data[key] = self.file(name, at, includes - 1, self.draw(st.sampled_from(["\n", "\r\n", "\r", "mixed"])))
+            elif kind == "kept":  # a block scalar that keeps its blank lines
+                data[key] = f"{self.scalar()}\n\n"
+                lines += [f"{indent}{key}: |+", f"{indent}  {data[key][:-2]}", ""]
             else:
                 data[key] = self.scalar()
                 lines.append(f"{indent}{key}: {data[key]}{self.comment(at, inline=True)}")
@@ -268,8 +271,8 @@ class _Tree:
         last = list(data)[-1]
         owns = isinstance(data[last], list)
         tail = self.comment(path + (last,) if owns else None)
-        if tail and owns:
-            self.feet[tail[0]] = path
+        if tail:
+            (self.feet if owns else self.tails)[tail[0]] = path
         lines += body + tail
         if path and self.draw(st.booleans()):  # later documents, in included files
             lines += ["---"] + self.comment(None) + [f"later: {self.scalar()}"]
@@ -293,7 +296,7 @@ class _RealTree:
         names = sorted(p.relative_to(root).as_posix() for p in root.rglob("*.y*ml")
                        if not re.search(rb"!include_dir|!secret|!include", p.read_bytes()))
         self.files = {"main.yaml": "".join(f"f{i}: !include {n}\n" for i, n in enumerate(names)).encode()}
-        self.owners, self.feet, self.data = None, {}, None
+        self.owners, self.feet, self.tails, self.data = None, {}, {}, None
 
 
 def _counts(root):
@@ -334,8 +337,15 @@ def _edit(doc, model, draw, tree, loose):
     if kind == "set" and node.style != "plain":
         kind = "replace"  # what a collection or a block scalar holds goes
     if kind == "delete":
+        last = isinstance(target, dict) and list(target)[-1] == key
         del view[key]
         del target[key]
+        # The file's closing comment now follows a sequence at its first
+        # column: it is that sequence's.
+        if last and target and isinstance(target[list(target)[-1]], list):
+            for tag in [tag for tag, at in tree.tails.items() if at == path]:
+                tree.owners[tag], tree.feet[tag] = path + (list(target)[-1],), path
+                del tree.tails[tag]
     else:
         view[key] = target[key] = value if kind == "replace" else 5
     gone = path + (key,)

@@ -184,9 +184,8 @@ std::size_t reserve_for(std::optional<std::string_view> source_text) noexcept {
 }  // namespace
 
 void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks) {
-  if (std::all_of(marks.begin(), marks.end(), [](const LineBreakMark& m) {
-        return m.ending == LineBreak::Lf || m.ending == LineBreak::Kept;
-      }))
+  if (std::all_of(marks.begin(), marks.end(),
+                  [](const LineBreakMark& m) { return m.ending == LineBreak::Lf || m.ending == LineBreak::Kept; }))
     return;
   std::string result;
   result.reserve(out.size() + out.size() / 16 + 16);

@@ -41,6 +41,23 @@ struct Emitter {
   // comment is written at most once in a row (a block scalar writes it after
   // its header, before its caller would).
   const YamlNode* last_inline = nullptr;
+  // The length of `out` just after a block scalar with "+" chomping: blank
+  // lines written or copied right there would become part of its text.
+  std::size_t keep_end = std::string::npos;
+  // The length of `out` just after a block scalar, and the column from
+  // which the lines after it read as its content: comment lines copied
+  // there from elsewhere in the text must stand left of it.
+  std::size_t block_end = std::string::npos;
+  std::size_t block_indent = 0;
+  // The last entry copied whole (at `column`, its text ending at `end` in
+  // the text read and at `at` in `out`): whether it ends with a block
+  // scalar is worked out only when blank or comment lines follow it.
+  struct CopiedEntry {
+    const YamlNode* node = nullptr;
+    std::size_t column = 0;
+    std::size_t end = 0;
+    std::size_t at = std::string::npos;
+  } copied_entry;
   // Set when a kept block-scalar text that does not end in a line break was
   // copied: the length of `out` just after it.  If the text ends right there
   // plus the one line feed the writer added, that line feed is cut again.

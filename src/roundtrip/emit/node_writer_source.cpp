@@ -66,6 +66,16 @@ void NodeWriter::append_kept(std::string_view text, std::optional<LineBreak> aft
 }
 
 void NodeWriter::copy(std::size_t from, std::size_t to) {
+  // Lines copied right after a block scalar they were not read after (the
+  // head of an entry a deletion brought up, the end of the text) would read
+  // as its content: blank lines after a "+" block are left out, comment
+  // lines indented into its body move left of it.  (Text that continues the
+  // entry copied last, as read, stays as read.)
+  if (out_.size() == e_.copied_entry.at && from != e_.copied_entry.end && from < to &&
+      e_.source->is_blank_or_comment(from))
+    settle_block_end();
+  if (out_.size() == e_.keep_end) from = e_.source->past_blank_lines(from, to);
+  if (out_.size() == e_.block_end) from = copy_lines_below_block(from, to);
   const std::string_view text = e_.source->slice(from, to);
   // What is written next continues the last line copied, or follows it.
   if (e_.line_breaks.empty()) out_ += text;
@@ -73,7 +83,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
   floor_ = to;
   copied_at_ = out_.size();
   e_.last_inline = nullptr;
-  keep_end_ = std::string::npos;
+  if (!text.empty()) e_.keep_end = std::string::npos;
   if (to == e_.source->end() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
     // The text read ended here without a line break: right only at the end
     // of the output (see Emitter::open_raw_copies).
@@ -115,6 +125,45 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
     }
   }
   for (auto c = chain.rbegin(); c != chain.rend(); ++c) foot_lines(**c, (*c)->span.column);
+}
+
+void NodeWriter::settle_block_end() {
+  if (out_.size() != e_.copied_entry.at) return;
+  e_.copied_entry.at = std::string::npos;
+  std::size_t column = e_.copied_entry.column;
+  const YamlNode* last = e_.copied_entry.node;
+  while (is_block_collection(*last) && last->source() == nullptr) {
+    column = last->span.column;
+    last = last->is_mapping() ? &last->pairs().back().value : &last->items().back();
+  }
+  const OptText& raw = last->comments.raw();
+  if (!raw || !e_.source->holds(*last) || last->span.offset + raw->size() != e_.copied_entry.end) return;
+  if (raw_chomping(*raw) == '+') e_.keep_end = out_.size();
+  const std::optional<KeptIndent> kept = kept_indent(*last);
+  block_ends(kept ? static_cast<std::size_t>(kept->column) : column + 1);
+}
+
+std::size_t NodeWriter::copy_lines_below_block(std::size_t from, std::size_t to) {
+  const SourceLines& src = *e_.source;
+  // A comment line indented as far as the block's body would read as part
+  // of it: it moves left of it.
+  const auto inside = [&](std::size_t line) {
+    return src.indentation(line) >= e_.block_indent && src.comment_text(line).has_value();
+  };
+  std::size_t rest = from;
+  bool any = false;
+  for (; rest < to && src.is_blank_or_comment(rest); rest = src.next_line(rest)) any = any || inside(rest);
+  if (!any) return from;
+  for (std::size_t line = from; line < rest; line = src.next_line(line)) {
+    const std::size_t next = std::min(src.next_line(line), to);
+    std::size_t start = line;
+    if (inside(line)) {
+      spaces(std::max<std::size_t>(e_.block_indent, 1) - 1);
+      start += src.indentation(line);
+    }
+    append_kept(src.slice(start, next), src.line_break(line));
+  }
+  return rest;
 }
 
 bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
@@ -233,6 +282,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
     }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
+    note_block_end(value, indent, *end);
     copied_feet(value);
     after_empty = is_empty_value(value);
     return true;
@@ -272,6 +322,7 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
     }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
+    note_block_end(item, indent, *end);
     copied_feet(item);
     return true;
   }

@@ -72,6 +72,16 @@ bool SourceLines::is_blank_or_comment(std::size_t line) const noexcept {
   return i == end() || is_break(i) || at(i) == '#';
 }
 
+std::size_t SourceLines::past_blank_lines(std::size_t line, std::size_t to) const noexcept {
+  while (line < to) {
+    std::size_t i = line;
+    while (i < to && (at(i) == ' ' || at(i) == '\t')) ++i;
+    if (i == to || !is_break(i)) break;
+    line = next_line(i);
+  }
+  return std::min(line, to);
+}
+
 std::size_t SourceLines::indentation(std::size_t line) const noexcept {
   std::size_t i = line;
   while (i < end() && at(i) == ' ') ++i;
@@ -340,8 +350,7 @@ std::optional<std::size_t> SourceLines::comment_run_end(std::size_t from,
                                                         std::span<const std::string_view> texts) const {
   std::size_t line = from;
   for (const std::string_view text : texts) {
-    for (; line < end() && is_blank_or_comment(line) && !comment_text(line); line = next_line(line)) {
-    }
+    for (; line < end() && is_blank_or_comment(line) && !comment_text(line); line = next_line(line)) {}
     if (line >= end() || comment_text(line) != text) return std::nullopt;
     line = next_line(line);
   }

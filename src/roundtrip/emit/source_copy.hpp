@@ -80,6 +80,8 @@ class SourceLines {
   // The text of the comment that starts at or after `at` on its line, past
   // blanks, as the scanner records it; nothing when something else is there.
   std::optional<std::string_view> comment_text(std::size_t at) const noexcept;
+  // From `line` on, past the lines of only blanks, not past `to`.
+  std::size_t past_blank_lines(std::size_t line, std::size_t to) const noexcept;
   std::size_t indentation(std::size_t line) const noexcept;
   // Back from `line` over blank and comment lines, not before `floor`.
   std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;

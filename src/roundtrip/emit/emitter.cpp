@@ -190,9 +190,12 @@ void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks) {
   std::string result;
   result.reserve(out.size() + out.size() / 16 + 16);
   for (std::size_t i = 0; i < marks.size(); ++i) {
-    const std::size_t from = std::min(marks[i].at, out.size());
+    std::size_t from = std::min(marks[i].at, out.size());
     const std::size_t to = i + 1 < marks.size() ? std::min(marks[i + 1].at, out.size()) : out.size();
     const LineBreak ending = marks[i].ending;
+    // A line feed right after a CR written or copied before it would join
+    // it into one line break: the text reads the same without it.
+    if (from < to && out[from] == '\n' && !result.empty() && result.back() == '\r') ++from;
     if (ending == LineBreak::Lf || ending == LineBreak::Kept) {
       result.append(out, from, to - from);
       continue;

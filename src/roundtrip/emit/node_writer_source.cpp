@@ -44,12 +44,15 @@ void NodeWriter::line_breaks_as(std::optional<LineBreak> ending) {
 void NodeWriter::line_breaks_of(const YamlNode& n, const YamlNode* previous) {
   if (e_.line_breaks.empty()) return;
   const SourceLines& src = *e_.source;
-  // Content built from a value has no length in the text (and no place).
-  const auto read = [&](const YamlNode& node) { return node.end_offset > node.span.offset && src.holds(node); };
-  if (read(n)) {
+  // Content built from a value has no place in the text: no length, the
+  // zero position, and the edit mark (an empty item read stands at its "-").
+  const auto placed = [&](const YamlNode& node) {
+    return src.holds(node) && (node.end_offset > node.span.offset || (!node.comments.modified && node.span.offset > 0));
+  };
+  if (placed(n)) {
     line_breaks_as(src.line_break(n.span.offset));
-  } else if (previous != nullptr && read(*previous)) {
-    const std::optional<std::size_t> end = src.content_end(*previous);
+  } else if (previous != nullptr && placed(*previous)) {
+    const std::optional<std::size_t> end = previous->is_null() ? previous->span.offset + 1 : src.content_end(*previous);
     if (end && *end > 0) line_breaks_as(src.line_break(src.next_line(*end - 1)));
   }
 }
@@ -76,7 +79,9 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
     settle_block_end();
   if (out_.size() == e_.keep_end) from = e_.source->past_blank_lines(from, to);
   if (out_.size() == e_.block_end) from = copy_lines_below_block(from, to);
-  const std::string_view text = e_.source->slice(from, to);
+  std::string_view text = e_.source->slice(from, to);
+  // (A line feed right after a copied CR would join it into one line break.)
+  if (!text.empty() && text.front() == '\n' && !out_.empty() && out_.back() == '\r') text.remove_prefix(1);
   // What is written next continues the last line copied, or follows it.
   if (e_.line_breaks.empty()) out_ += text;
   else append_kept(text, text.empty() ? std::nullopt : e_.source->line_break(to - 1));

@@ -23,7 +23,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrine
-from document_support import RT, load, outcome
+from document_support import RT, kept_line_breaks, load, outcome
 from suite_data import suite_cases
 
 CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "bench-corpus"
@@ -55,6 +55,9 @@ def _sources():
     if CORPUS.is_dir():
         texts += [(p.name, p.read_bytes()) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
     texts += list(CUSTOM_TAGGED.items())
+    # Keep-chomping block scalars, and CR and mixed line breaks: each drawn
+    # about as often as a tenth of the files.
+    texts += [(f"layout {i}", text) for i, text in enumerate(LAYOUT)] * max(1, len(texts) // 30)
     out = []
     for name, text in texts:
         try:
@@ -79,6 +82,10 @@ CUSTOM_TAGGED = {
     "custom tags": b"delay: !input no_motion_wait  # why\nmode: !mode 5\nflag: !f on\nitems: !seq [!i 1.5]\n",
     "custom tags in a list": b"- !input a\n- !t {b: !u 1, c: !u null}\n- !t yes\n",
 }
+_KEPT = ("a: |+\n  kept\n\n# about b\nb: 1\nl:\n- >+\n  folded\n\n\n- x\n- |+\n  last\n\n"
+         "m:\n  n: |+\n    deep\n\n  # o\n  o: 2\n  p:\n  - >+\n    in\n\n  - q: |+\n      end\n\n")
+LAYOUT = [_KEPT.encode(), _KEPT.replace("\n", "\r").encode(),
+          "".join(line + ("\r\n", "\n", "\r")[i % 3] for i, line in enumerate(_KEPT.split("\n")[:-1])).encode()]
 
 
 def every_key_reachable(doc, data):
@@ -225,6 +232,7 @@ def test_random_edit_sequences_render_text_that_loads_to_the_edited_data(data):
     if model is not None:
         assert same(reread, model), (name, out)
     assert load(out).to_yaml() == out
+    assert kept_line_breaks(text, out), (name, out)
 
 
 # ---------------------------------------------------------------------------
@@ -296,9 +304,11 @@ def droppable(doc, text, comments, path, deleting):
     and on the line that introduces it."""
     node = node_at(doc, path)
     texts = comment_lines(node.comment) + comment_lines(node.comment_before) + comment_lines(node.comment_after)
-    if node.offset == node.end_offset == 0:
-        return texts  # content made for nothing: no lines of its own
     lines = re.split(r"\r\n|\r|\n", text.decode("utf-8"))
+    if node.offset == node.end_offset == 0:
+        # Content made for nothing: no lines of its own; a deleted pair's
+        # key takes the comment on its "?" line.
+        return texts + collections.Counter(t for line, _, t in comments if deleting and lines[line].startswith("?"))
     first, column, last, _ = node.range()
     first, column, last = first - 1, column - 1, last - 1
     blank = lambda line: not line.strip()
@@ -425,6 +435,7 @@ def test_edit_cycles_keep_every_comment_once(data):
         assert same(reread.to_dict(), doc.to_dict()), (name, out)
         assert reread.to_yaml() == out, (name, out)
         assert check is None or check(reread), (name, out)
+        assert kept_line_breaks(text, out), (name, text, out)
         text = out
 
 
@@ -705,6 +716,27 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     ("a:\n  # h\n  v\nb: 1\n", lambda d: d.__setitem__("a", None), "a:\n  # h\n  null\nb: 1\n"),
     # A kept block scalar's blank lines are its own, not lines after the document.
     ("a: |+\n  x\n\n", lambda d: d.__setitem__("b", 1), "a: |+\n  x\n\nb: 1\n"),
+    # A block scalar's comment or anchor set: its header changes, its text
+    # ("+" chomping blank lines included) and the lines after it do not.
+    ("a: |+\n  text\n\n# note\nb: 1\n", lambda d: setattr(d.node["a"], "comment", "c"),
+     "a: |+ # c\n  text\n\n# note\nb: 1\n"),
+    ("- >+\n  text\n\n\n# note\n- b\n", lambda d: setattr(d.node[0], "anchor", "x"),
+     "- &x >+\n  text\n\n\n# note\n- b\n"),
+    ("x:\n  a: |+\n    text\n\n  # note\n  b: 1\n", lambda d: setattr(d.node["x"]["a"], "comment_before", "h"),
+     "x:\n  # h\n  a: |+\n    text\n\n  # note\n  b: 1\n"),
+    # The comment lines indented into the block before a deleted entry stay
+    # there; its own go with it.
+    ("lint:\n  use:\n    - DEFAULT\n\n  # except:\n  #   - ENUM\n# own\nbreaking:\n  use: [FILE]\nlast: 1\n",
+     lambda d: d.__delitem__("breaking"), "lint:\n  use:\n    - DEFAULT\n\n  # except:\n  #   - ENUM\nlast: 1\n"),
+    ("- a:\n    b: [1]\n    # deeper\n  # inner\n- c\n- d\n", lambda d: d.__delitem__(1),
+     "- a:\n    b: [1]\n    # deeper\n  # inner\n- d\n"),
+    # A blank line before a collection's foot, and a "..." that ends the
+    # text, stay where they were read.
+    ("a:\n  - 1\n\n  # foot\n", lambda d: d.__setitem__("b", 1), "a:\n  - 1\n\n  # foot\nb: 1\n"),
+    ("x: 1\n... # c\n", lambda d: d.__setitem__("new", 5), "x: 1\nnew: 5\n... # c\n"),
+    # The comment on a "?" key's line stays there.
+    ("? key # c\n: value\nb: 1\n", lambda d: d.__setitem__("b", 2), "? key # c\n: value\nb: 2\n"),
+    ("? |  # c\n  text\n: v\nb: 1\n", lambda d: d.__setitem__("b", 2), "? |  # c\n  text\n: v\nb: 2\n"),
     # A key's line ends with its value's comment: a key takes none.
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", "x"), KEY_COMMENT),
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", None), "&k key: v\n"),
@@ -717,6 +749,25 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
         assert doc.to_yaml() == text.encode()
         return
     assert load(expected).to_yaml() == expected.encode()
+
+
+@pytest.mark.parametrize("text, edit, expected", [
+    # A line nobody edited keeps its line break; an edited one takes that of
+    # the line it replaces, an added one that of the line before it.
+    ("x: 1\r\ny: 2\nz: 3\r\n", lambda d: d.__setitem__("x", 5), "x: 5\r\ny: 2\nz: 3\r\n"),
+    ("x: 1\ny: 2\r\nz: 3\n", lambda d: d.__setitem__("y", 5), "x: 1\ny: 5\r\nz: 3\n"),
+    ("a: 1\rb: 2\rc: 3\r", lambda d: d.__setitem__("b", 5), "a: 1\rb: 5\rc: 3\r"),
+    ("a: 1\rb:\r  c: 2\r  d: 3\r", lambda d: d["b"].__setitem__("c", [1, 2]), "a: 1\rb:\r  c:\r  - 1\r  - 2\r  d: 3\r"),
+    ("a: 1\r\nb: 2\n", lambda d: d.__setitem__("new", {"k": 1}), "a: 1\r\nb: 2\nnew:\n  k: 1\n"),
+    ("- 1\r- 2\r\n- 3\r", lambda d: d.__setitem__(1, {"k": "v"}), "- 1\r- k: v\r\n- 3\r"),
+    ("a: |\r  x\r\n  y\rb: 1\r", lambda d: setattr(d.node["a"], "comment", "c"), "a: | # c\r  x\r\n  y\rb: 1\r"),
+    ("a: 1\rb: 2\r", lambda d: d.__delitem__("a"), "b: 2\r"),
+])
+def test_edits_keep_the_line_breaks_of_the_lines_they_leave(text, edit, expected):
+    doc = load(text)
+    edit(doc)
+    assert doc.to_yaml().decode() == expected
+    assert same(kestrine.loads(expected), doc.to_dict()) and load(expected).to_yaml() == expected.encode()
 
 
 # ---------------------------------------------------------------------------

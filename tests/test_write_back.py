@@ -19,7 +19,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrine
-from document_support import outcome
+from document_support import kept_line_breaks, outcome
 
 INC = kestrine.OPT_INCLUDES
 EDITS = kestrine.OPT_ROUND_TRIP | INC | kestrine.OPT_UPGRADE_1_1
@@ -158,6 +158,11 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("a: 1\r\nx: 2  # c\r\n---\r\nz: 3\r\n", lambda top: top.__setitem__("a", {"n": [1]}),
      "a:\r\n  \"n\":\r\n  - 1\r\nx: 2  # c\r\n---\r\nz: 3\r\n"),
     ("x: 1\r\ny: 2\r\n", _DELETE_X, "y: 2\r\n"),
+    # CR, and mixed line breaks: each line keeps its own
+    ("x: 1\ry: 2\r", _SET_X, "x: 5\ry: 2\r"),
+    ("w: 1\r\nx: 2\ny: 3\r\n", _SET_X, "w: 1\r\nx: 5\ny: 3\r\n"),
+    # a "..." with a comment that ends the file
+    ("x: 1\n... # end\n", lambda top: top.__setitem__("new", 2), "x: 1\nnew: 2\n... # end\n"),
     # a file without a document keeps its comments above the new content
     ("# nothing yet\r\n", lambda top: top.__setitem__("k", 1), "# nothing yet\r\nk: 1\r\n"),
     # a comment on a directive in an included file is an edit of that file
@@ -172,7 +177,7 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
      "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
      "directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
-        "no document", "nested directive", "head", "directive document"])
+        "cr", "mixed line breaks", "closing marker", "no document", "nested directive", "head", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())
     (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")
@@ -209,7 +214,7 @@ def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text
 # (inline), or its file (lines before, after and between documents).
 
 RT_INC = kestrine.OPT_ROUND_TRIP | INC
-COMMENT = re.compile(rb"(?:^|[ \t])(#[^\r\n]*)", re.MULTILINE)
+COMMENT = re.compile(rb"(?:^|[ \t\r])(#[^\r\n]*)", re.MULTILINE)  # (a CR alone ends a line too)
 
 
 class _Tree:
@@ -218,8 +223,8 @@ class _Tree:
 
     def __init__(self, data):
         self.draw = data.draw
-        self.files, self.owners, self.feet, self.count = {}, {}, {}, 0
-        self.data = self.file("main.yaml", (), includes=2, crlf=False)
+        self.files, self.owners, self.feet, self.tails, self.count = {}, {}, {}, {}, 0
+        self.data = self.file("main.yaml", (), includes=2, breaks="\n")
 
     def comment(self, owner, inline=False):
         if not self.draw(st.booleans()):
@@ -239,7 +244,7 @@ class _Tree:
             key = f"k{self.count}"
             at = path + (key,)
             lines += [indent + c for c in self.comment(at)]
-            kind = self.draw(st.sampled_from(["scalar", "scalar", "map", "list", "include"]))
+            kind = self.draw(st.sampled_from(["scalar", "scalar", "map", "list", "include", "kept"]))
             if kind == "map" and depth < 2:
                 lines.append(f"{indent}{key}:")
                 inner, data[key] = self.mapping(at, indent + "  ", includes, depth + 1)
@@ -251,13 +256,16 @@ class _Tree:
             elif kind == "include" and includes > 0:
                 name = f"f{len(self.files) + 1}.yaml"
                 lines.append(f"{indent}{key}: !include {name}{self.comment(at, inline=True)}")
-                data[key] = self.file(name, at, includes - 1, self.draw(st.booleans()))
+                data[key] = self.file(name, at, includes - 1, self.draw(st.sampled_from(["\n", "\r\n", "\r", "mixed"])))
+            elif kind == "kept":  # a block scalar that keeps its blank lines
+                data[key] = f"{self.scalar()}\n\n"
+                lines += [f"{indent}{key}: |+", f"{indent}  {data[key][:-2]}", ""]
             else:
                 data[key] = self.scalar()
                 lines.append(f"{indent}{key}: {data[key]}{self.comment(at, inline=True)}")
         return lines, data
 
-    def file(self, name, path, includes, crlf):
+    def file(self, name, path, includes, breaks):
         self.files[name] = None  # the name is taken
         lines = self.comment(None)
         body, data = self.mapping(path, "", includes)
@@ -267,14 +275,19 @@ class _Tree:
         last = list(data)[-1]
         owns = isinstance(data[last], list)
         tail = self.comment(path + (last,) if owns else None)
-        if tail and owns:
-            self.feet[tail[0]] = path
+        if tail:
+            (self.feet if owns else self.tails)[tail[0]] = path
         lines += body + tail
         if path and self.draw(st.booleans()):  # later documents, in included files
             lines += ["---"] + self.comment(None) + [f"later: {self.scalar()}"]
             lines += self.draw(st.sampled_from([[], ["---"], ["...", "%YAML 1.2", "---", "- 1"]]))
             lines += self.comment(None)
-        self.files[name] = ("\r\n" if crlf else "\n").join(lines + [""]).encode()
+        if breaks == "mixed":  # each kind in turn (a CR before an empty line would join its LF)
+            ends = [("\r\n", "\n", "\r")[i % 3] for i in range(len(lines))]
+            ends = [e if e != "\r" or i + 1 == len(lines) or lines[i + 1] else "\n" for i, e in enumerate(ends)]
+            self.files[name] = "".join(line + end for line, end in zip(lines, ends)).encode()
+        else:
+            self.files[name] = breaks.join(lines + [""]).encode()
         return data
 
 
@@ -287,7 +300,7 @@ class _RealTree:
         names = sorted(p.relative_to(root).as_posix() for p in root.rglob("*.y*ml")
                        if not re.search(rb"!include_dir|!secret|!include", p.read_bytes()))
         self.files = {"main.yaml": "".join(f"f{i}: !include {n}\n" for i, n in enumerate(names)).encode()}
-        self.owners, self.feet, self.data, self.count = None, {}, None, 0
+        self.owners, self.feet, self.tails, self.data, self.count = None, {}, {}, None, 0
 
 
 def _counts(root):
@@ -341,8 +354,15 @@ def _edit(doc, model, draw, tree, loose):
     if kind == "set" and node.style != "plain":
         kind = "replace"  # what a collection or a block scalar holds goes
     if kind == "delete":
+        last = isinstance(target, dict) and list(target)[-1] == key
         del view[key]
         del target[key]
+        # The file's closing comment now follows a sequence at its first
+        # column: it is that sequence's.
+        if last and target and isinstance(target[list(target)[-1]], list):
+            for tag in [tag for tag, at in tree.tails.items() if at == path]:
+                tree.owners[tag], tree.feet[tag] = path + (list(target)[-1],), path
+                del tree.tails[tag]
     else:
         view[key] = target[key] = value if kind == "replace" else 5
     gone = path + (key,)
@@ -385,8 +405,9 @@ def test_edit_cycles_over_multi_file_trees(tmp_path_factory, data):
         assert {n for n in before if after[n] != before[n]} <= {name}
         reread = kestrine.loads(main.read_bytes(), option=RT_INC, include_dir=str(root), root_path=str(main))
         assert reread.to_dict() == model
-        if b"\r\n" in before[name]:
-            assert b"\n" not in after[name].replace(b"\r\n", b"")
+        line_breaks = lambda text: set(re.findall(rb"\r\n|\r|\n", text))  # noqa: E731
+        assert line_breaks(after[name]) <= line_breaks(before[name]), after[name]
+        assert kept_line_breaks(before[name], after[name]), after[name]
         now = _counts(root)
         if added:
             counts[added] += 1

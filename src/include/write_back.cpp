@@ -156,7 +156,7 @@ WriteBackResult<std::string> render_included_file(const YamlNode& node, std::uin
     std::string content = emit_include_subtree(node, text);
     if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return content;
     std::string out(text);
-    if (!ends_with_line_break(out)) out += content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    if (!ends_with_line_break(out)) out += line_break_bytes(first_line_break(text));
     return out + content;
   }
   if (!later) return emit_include_subtree(node, text);

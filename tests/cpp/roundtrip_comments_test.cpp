@@ -21,7 +21,7 @@ TEST(RoundtripComments, HeadInlineAndBelowIntroducer) {
       "  # below\n"
       "  c: 2\n");
   // The root is visited before its first key.
-  EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"top", false}}));
+  EXPECT_EQ(heads(root), (std::vector<HeadComment>{{"top", false, 0}}));
   EXPECT_TRUE(root.pairs()[0].key.comments.head().empty());
 
   const NodePair& a = root.pairs()[0];
@@ -34,7 +34,7 @@ TEST(RoundtripComments, HeadInlineAndBelowIntroducer) {
   EXPECT_EQ(b.comments.inline_comment().view(), "on b");
   EXPECT_TRUE(b.comments.inline_before_value);
   EXPECT_EQ(b.comments.inline_spaces, 3u);
-  EXPECT_EQ(heads(b), (std::vector<HeadComment>{{"below", true}}));
+  EXPECT_EQ(heads(b), (std::vector<HeadComment>{{"below", true, 2}}));
 }
 
 TEST(RoundtripComments, SequenceIntroducers) {
@@ -49,10 +49,10 @@ TEST(RoundtripComments, SequenceIntroducers) {
   EXPECT_EQ(x.comments.inline_comment().view(), "intro");
   EXPECT_TRUE(x.comments.inline_before_value);
   EXPECT_EQ(x.comments.inline_spaces, 1u);
-  EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"below", true}}));
+  EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"below", true, 2}}));
   const YamlNode& y = root.items()[1];
   EXPECT_FALSE(y.comments.inline_comment().has_value());
-  EXPECT_EQ(heads(y), (std::vector<HeadComment>{{"plain head", false}}));
+  EXPECT_EQ(heads(y), (std::vector<HeadComment>{{"plain head", false, 2}}));
 }
 
 TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
@@ -64,7 +64,7 @@ TEST(RoundtripComments, IntroducerCommentIsKeptWhenTheNodeHasItsOwn) {
   EXPECT_EQ(x.comments.inline_comment().view(), "trailing");
   EXPECT_FALSE(x.comments.inline_before_value);
   EXPECT_EQ(x.comments.inline_spaces, 1u);
-  EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"intro", false}, {"below", false}}));
+  EXPECT_EQ(heads(x), (std::vector<HeadComment>{{"intro", false, 0}, {"below", false, 2}}));
 }
 
 // A comment after a flow collection belongs to the collection; an entry

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "roundtrip/tree/tree_ops.hpp"
 #include "util/stack_guard.hpp"
 #include "util/utf8.hpp"
 
@@ -248,7 +249,7 @@ void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
       cm.inline_before_value = true;
       if (bare) cm.inline_spaces = spacing;
     } else {
-      cm.head_mut().push_back(HeadComment{std::string(c.text), cm.inline_before_value});
+      cm.head_mut().push_back(HeadComment{std::string(c.text), cm.inline_before_value, c.span.column});
     }
     note_spacing(cm, c);
     account(c.span.line);
@@ -277,7 +278,7 @@ CommentPlacer::Pos CommentPlacer::after_slow(YamlNode& node, bool may_take_trail
         std::vector<HeadComment> head;
         head.reserve(cm.head().size() + 1);
         head.push_back(HeadComment{std::move(*cm.inline_comment_mut()), false});
-        for (HeadComment& h : cm.head_mut()) head.push_back(HeadComment{std::move(h.text), false});
+        for (HeadComment& h : cm.head_mut()) head.push_back(HeadComment{std::move(h.text), false, h.column});
         cm.head_mut() = std::move(head);
         cm.inline_before_value = false;
         cm.inline_spaces = 0;
@@ -384,22 +385,6 @@ std::optional<std::size_t> flow_collection_end(const YamlNode& node, std::string
 
 std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node) {
   return node_end_rec(node);
-}
-
-YamlNode& find_attach_target(YamlNode& root, std::uint32_t column) {
-  YamlNode* node = &root;
-  for (;;) {
-    YamlNode* last = nullptr;
-    if (node->is_sequence() && node->size() > 0) last = &node->items().back();
-    else if (node->is_mapping() && node->size() > 0) last = &node->pairs().back().value;
-    if (last == nullptr) return *node;
-    if (last->style == CollectionStyle::Block && last->is_collection() && last->size() > 0 &&
-        last->span.column <= column) {
-      node = last;
-      continue;
-    }
-    return *node;
-  }
 }
 
 }  // namespace kestrine

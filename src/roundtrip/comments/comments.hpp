@@ -35,9 +35,6 @@ constexpr std::uint64_t introducer_key(std::uint32_t line, std::uint32_t column)
 // otherwise its start.
 std::pair<std::uint32_t, std::uint32_t> node_end_position(const YamlNode& node);
 
-// From a root, the node whose foot receives a trailing comment at `column`.
-YamlNode& find_attach_target(YamlNode& root, std::uint32_t column);
-
 // Just past the closing bracket of a flow collection read from `text`
 // (whose first byte has the offset `base`), or nothing when the bracket
 // cannot be found after the collection's last entry.

@@ -494,10 +494,13 @@ class Composer {
     NodePair& pair = out.emplace_back();
     // After "?" in a block mapping, "-" entries at the indicator's own
     // column are the key's (indentless) sequence.
+    // A comment after a key on its "?" line is the key's: the line that
+    // carries it is the key's own, not its value's.
+    const Visit key_visit = !flow && explicit_key ? Visit{} : kKeyVisit;
     Pos key_end;
-    NodeOutcome r = compose_node(!flow && explicit_key, pair.key, kKeyVisit, key_end);
+    NodeOutcome r = compose_node(!flow && explicit_key, pair.key, key_visit, key_end);
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
-    if (r == NodeOutcome::None) key_end = place_leaf(pair.key, kKeyVisit);
+    if (r == NodeOutcome::None) key_end = place_leaf(pair.key, key_visit);
     pair.key.explicit_key = explicit_key;
     acc.take(key_end, pair.key);
     Visit v = value_visit(self, pair.key);

@@ -21,7 +21,8 @@ struct Visit {
   bool may_take_trailing = true;
 };
 // Mapping keys: nothing introduces them and a comment after one belongs to
-// its value.
+// its value (but for a key after "?" in a block mapping, whose line is its
+// own).
 inline constexpr Visit kKeyVisit{{}, false};
 
 // A tag read before a node: as written (what is written back) and, where a

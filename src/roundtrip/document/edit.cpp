@@ -1,6 +1,7 @@
 #include "roundtrip/document/edit.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "resolver/resolve.hpp"
@@ -231,6 +232,38 @@ void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCa
   mapping.pairs_mut().push_back(NodePair{std::move(key), std::move(value)});
 }
 
+namespace {
+
+// Comment lines above a removed entry of a block collection (the entry at
+// `column`) that are indented deeper than it lie inside the block before
+// it: the entry held them as head comments only because they came before
+// it.  They stay where they stood, as foot lines of the last block
+// collection of the previous entry's content (`previous`) they are
+// indented to; a line is not placed deeper than the one above it, which
+// keeps their order.  The lines from the first one at the entry's own
+// column on are the entry's.
+void keep_inner_lines(YamlNode& previous, const Comments& removed, std::uint32_t column) {
+  if (previous.source() != nullptr || previous.style != CollectionStyle::Block || !previous.is_collection() ||
+      previous.size() == 0)
+    return;
+  std::uint32_t reach = std::numeric_limits<std::uint32_t>::max();
+  for (const HeadComment& h : removed.head()) {
+    reach = std::min(reach, h.column);
+    if (h.below_introducer || h.column <= column || previous.span.column > reach) return;
+    YamlNode& target = find_attach_target(previous, reach);
+    // Rendering looks inside the nodes down to the one whose lines changed.
+    for (YamlNode* n = &previous;; n = n->is_mapping() ? &n->pairs_mut().back().value : &n->items_mut().back()) {
+      n->comments.edited_below = true;
+      if (n == &target) break;
+    }
+    Comments& to = target.comments;
+    to.foot_mut().push_back(h.text);
+    if (removed.is_unspaced(h.text) && !to.is_unspaced(h.text)) to.unspaced_mut().push_back(h.text);
+  }
+}
+
+}  // namespace
+
 EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std::size_t> indexes,
                           KeyIndexCache* lookups) {
   const auto pairs = mapping.pairs();
@@ -262,6 +295,16 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
       return std::unexpected(anchor_in_use("deleting", *name));
     }
   }
+  if (mapping.style == CollectionStyle::Block) {
+    // `removed` holds the pairs last first; the n pairs removed before the
+    // one at indexes[n] all stood before its previous pair.
+    for (std::size_t n = 0; n < indexes.size(); ++n) {
+      const std::size_t at = indexes[n];
+      if (at == 0 || (n > 0 && indexes[n - 1] + 1 == at)) continue;
+      const YamlNode& key = removed[indexes.size() - 1 - n].key;
+      keep_inner_lines(list[at - 1 - n].value, key.comments, key.span.column);
+    }
+  }
   drop_node_pairs(std::move(removed));
   return {};
 }
@@ -284,6 +327,8 @@ EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, 
       return std::unexpected(anchor_in_use("deleting", *name));
     }
   }
+  if (sequence.style == CollectionStyle::Block && index > 0)
+    keep_inner_lines(list[index - 1], removed.comments, sequence.span.column);
   drop_node_tree(std::move(removed));
   return {};
 }

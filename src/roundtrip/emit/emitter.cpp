@@ -1,6 +1,7 @@
 #include "roundtrip/emit/emitter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "roundtrip/emit/node_writer.hpp"
@@ -138,6 +139,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     e.source = copy.lines;
     e.edited = copy.edited;
     e.feet_copied = tail;
+    if (lines.has_cr()) e.line_breaks.push_back({0, lines.line_break(lines.begin()).value_or(LineBreak::Lf)});
     e.out.reserve(std::max(e.out.capacity(), reserve));
     if (roots.front().leading_bom) e.out += kBom;
     std::optional<std::size_t> prelude;
@@ -153,36 +155,25 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
       }
       if (copy.documents_kept) prelude = ends[i];
     }
-    if (tail) emit_source_text(e, *ends.back(), lines.end());
-    if (finish_output(e) || strict) return std::move(e.out);
+    if (tail) {
+      emit_source_text(e, *ends.back(), lines.end());
+    } else if (ends.back()) {
+      // The comments there are written where they belong; a "..." that
+      // closed the text stays.
+      if (const std::optional<std::size_t> rest = lines.closing_marker_lines(*ends.back()))
+        emit_source_text(e, *rest, lines.end());
+    }
+    if (finish_output(e) || strict) {
+      apply_line_breaks(e.out, e.line_breaks);
+      return std::move(e.out);
+    }
   }
   return {};
 }
 
 // The text read used CR LF line breaks (judged by its first line break).
 bool uses_crlf(std::optional<std::string_view> text) noexcept {
-  if (!text) return false;
-  const std::size_t lf = text->find('\n');
-  return lf != std::string_view::npos && lf > 0 && (*text)[lf - 1] == '\r';
-}
-
-// Every line feed not already preceded by a carriage return becomes CR LF.
-// Line breaks inside scalars read the same either way; escaped ones are not
-// line feeds in the text.
-std::string to_crlf(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16 + 16);
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t lf = text.find('\n', start);
-    if (lf == std::string::npos) break;
-    out.append(text, start, lf - start);
-    if (lf == 0 || text[lf - 1] != '\r') out.push_back('\r');
-    out.push_back('\n');
-    start = lf + 1;
-  }
-  out.append(text, start, std::string::npos);
-  return out;
+  return text && first_line_break(*text) == LineBreak::CrLf;
 }
 
 // Room for a re-rendered text: about the size it was read at.
@@ -191,6 +182,38 @@ std::size_t reserve_for(std::optional<std::string_view> source_text) noexcept {
 }
 
 }  // namespace
+
+void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks) {
+  if (std::all_of(marks.begin(), marks.end(),
+                  [](const LineBreakMark& m) { return m.ending == LineBreak::Lf || m.ending == LineBreak::Kept; }))
+    return;
+  std::string result;
+  result.reserve(out.size() + out.size() / 16 + 16);
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    std::size_t from = std::min(marks[i].at, out.size());
+    const std::size_t to = i + 1 < marks.size() ? std::min(marks[i + 1].at, out.size()) : out.size();
+    const LineBreak ending = marks[i].ending;
+    // A line feed right after a CR written or copied before it would join
+    // it into one line break: the text reads the same without it.
+    if (from < to && out[from] == '\n' && !result.empty() && result.back() == '\r') ++from;
+    if (ending == LineBreak::Lf || ending == LineBreak::Kept) {
+      result.append(out, from, to - from);
+      continue;
+    }
+    // Line breaks inside scalars read the same either way; escaped ones are
+    // not line feeds in the text.  A CR LF copied inside written text (a
+    // kept block scalar's) stays.
+    for (std::size_t at = from; at < to; ++at) {
+      const char c = out[at];
+      if (c != '\n' || (at > 0 && out[at - 1] == '\r')) {
+        result.push_back(c);
+        continue;
+      }
+      result += line_break_bytes(ending);
+    }
+  }
+  out = std::move(result);
+}
 
 void apply_final_break(std::string& out, std::optional<std::size_t> final_break) noexcept {
   if (final_break && out.size() == *final_break + 1 && out[*final_break] == '\n')
@@ -229,11 +252,8 @@ std::string emit_include_subtree(const YamlNode& node, std::optional<std::string
   if (kept_after) after.emplace(*kept_after, 0, *file);
   EditedNodes edited(false);
   edited.add(copy);
-  std::string out = emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false,
-                                 reserve_for(file_text), CopySource{&lines, &edited, true, after ? &*after : nullptr});
-  // A file read with CR LF line breaks is written back with them.
-  if (uses_crlf(file_text)) out = to_crlf(out);
-  return out;
+  return emit_copying(std::span<const YamlNode>(&copy, 1), NullStyle::Keyword, false, reserve_for(file_text),
+                      CopySource{&lines, &edited, true, after ? &*after : nullptr});
 }
 
 namespace {
@@ -248,8 +268,12 @@ std::string render_roots(std::span<const YamlNode> roots, std::optional<std::str
   } else if (!roots.empty()) {
     result = emit_stream(roots, null_style, upgrade_1_1, reserve_for(source_text));
   }
-  // A text read with CR LF line breaks is written back with them.
-  if (uses_crlf(source_text)) result = to_crlf(result);
+  // A text read with CR line breaks is written back with them (the copying
+  // writer keeps each line's own).
+  if (copy.lines == nullptr && source_text) {
+    const LineBreak ending = first_line_break(*source_text);
+    if (ending != LineBreak::Lf) apply_line_breaks(result, std::array{LineBreakMark{0, ending}});
+  }
   if (upgrade_1_1) return upgrade_document_header(result);
   return result;
 }

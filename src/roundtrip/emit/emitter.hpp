@@ -41,6 +41,23 @@ struct Emitter {
   // comment is written at most once in a row (a block scalar writes it after
   // its header, before its caller would).
   const YamlNode* last_inline = nullptr;
+  // The length of `out` just after a block scalar with "+" chomping: blank
+  // lines written or copied right there would become part of its text.
+  std::size_t keep_end = std::string::npos;
+  // The length of `out` just after a block scalar, and the column from
+  // which the lines after it read as its content: comment lines copied
+  // there from elsewhere in the text must stand left of it.
+  std::size_t block_end = std::string::npos;
+  std::size_t block_indent = 0;
+  // The last entry copied whole (at `column`, its text ending at `end` in
+  // the text read and at `at` in `out`): whether it ends with a block
+  // scalar is worked out only when blank or comment lines follow it.
+  struct CopiedEntry {
+    const YamlNode* node = nullptr;
+    std::size_t column = 0;
+    std::size_t end = 0;
+    std::size_t at = std::string::npos;
+  } copied_entry;
   // Set when a kept block-scalar text that does not end in a line break was
   // copied: the length of `out` just after it.  If the text ends right there
   // plus the one line feed the writer added, that line feed is cut again.
@@ -90,6 +107,12 @@ struct Emitter {
   // The foot comments are copied with the lines that end the text read: the
   // writer leaves them out where it would place them.
   bool feet_copied = false;
+  // Copying from a text read with CR line breaks (alone or before LF, on
+  // any line): the writer writes LF and notes here, in output order, from
+  // where on its line breaks take which bytes: those of the line an entry
+  // written anew replaces, else of the line before; copied text keeps its
+  // own.  apply_line_breaks writes them.  Empty otherwise.
+  std::vector<LineBreakMark> line_breaks;
 
   std::size_t step() const noexcept { return indent == 0 ? 2 : indent; }
 };
@@ -118,6 +141,10 @@ std::string emit_include_subtree(const YamlNode& node, std::optional<std::string
 // Cuts the line feed the writer added after a kept block-scalar text that
 // had none, when that line feed ends the text (see Emitter::final_break).
 void apply_final_break(std::string& out, std::optional<std::size_t> final_break) noexcept;
+
+// Writes each line feed of `out` not preceded by a carriage return as the
+// line break the marks give for where it stands (Emitter::line_breaks).
+void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks);
 
 // Applies the final break rule to `e.out`; false when a kept block-scalar
 // text that must end the output does not (write again with `strict_raw`).

@@ -96,7 +96,9 @@ void NodeWriter::root(const YamlNode& r) {
 // Blank lines; none right after a block scalar with "+" chomping, whose
 // text would take them in.
 void NodeWriter::newlines(std::size_t n) {
-  if (n == 0 || out_.size() == keep_end_) return;
+  if (n == 0) return;
+  settle_block_end();
+  if (out_.size() == e_.keep_end) return;
   out_.append(n, '\n');
 }
 

@@ -30,6 +30,7 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
           newlines(key.comments.blank_before);
           for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
         }
+        if (copying()) line_breaks_of(key);
         spaces(indent);
       }
       // Readers take a key with properties right after an empty value for
@@ -68,6 +69,7 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
       const bool head_below = !split && !mid_line && head_lead(item, false);
       if (head_below) {
         copy_blank_lines(e_.source->item_first(item, indent, false));
+        line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
         spaces(indent);
       } else if (!mid_line) {
         const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
@@ -78,6 +80,7 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
           for (const HeadComment& h : item.comments.head())
             if (above(h)) comment_line(item, h.text, indent);
         }
+        if (copying()) line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
         spaces(indent);
       }
       sequence_item(item, indent, head_below);
@@ -86,7 +89,8 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
 }
 
 bool NodeWriter::needs_explicit_key(const YamlNode& key, std::size_t index) noexcept {
-  if (key.explicit_key && (key.is_scalar() || key.is_alias())) return true;
+  // (A comment on the key's line needs the line a "?" gives the key.)
+  if (key.explicit_key && (key.is_scalar() || key.is_alias() || key.comments.inline_comment())) return true;
   if (key.is_scalar() && is_block_scalar_style(key.scalar_style())) return true;
   if (is_block_collection(key)) return true;
   return index > 0 && key.synthetic && (key.tag() || key.anchor());
@@ -114,6 +118,7 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
   out_.push_back('?');
   if (is_block_collection(key)) {
     trailing_properties(key);
+    inline_comment(key);
     out_.push_back('\n');
     if (key.is_mapping()) mapping_entries(key.pairs(), child, false);
     else sequence_items(key.items(), child, false);
@@ -123,6 +128,7 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     const bool saved = std::exchange(e_.no_fold, true);
     node(key, child, static_cast<long>(indent));
     e_.no_fold = saved;
+    inline_comment(key);
     line_end();
   }
   // A "?" entry without ":" has an empty value: the form it was read in.

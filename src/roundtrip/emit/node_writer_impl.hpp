@@ -67,8 +67,6 @@ class NodeWriter {
   Emitter& e_;
   std::string& out_;
   bool at_root_ = false;
-  // Where the last block scalar with "+" chomping ended.
-  std::size_t keep_end_ = std::string::npos;
 
   std::size_t step() const noexcept { return e_.step(); }
 
@@ -110,9 +108,20 @@ class NodeWriter {
   void scalar(const YamlNode& n, std::size_t indent, long parent, bool root);
   void plain(const YamlNode& n, std::string_view t, bool root);
   static char raw_chomping(std::string_view raw) noexcept;
+  struct KeptIndent {
+    long column;     // the lines from this column on are content
+    long indicator;  // its indentation indicator, 0 when none
+  };
+  static std::optional<KeptIndent> kept_indent(const YamlNode& n) noexcept;
+  // A block scalar, whose lines are those indented from `column` on, ends
+  // the output here.
+  void block_ends(std::size_t column) {
+    e_.block_end = out_.size();
+    e_.block_indent = column;
+  }
   static bool raw_is_open(const YamlNode& n) noexcept;
-  bool raw_fits(const YamlNode& n, long parent) const noexcept;
-  void copy_raw(const YamlNode& n);
+  std::optional<KeptIndent> raw_fits(const YamlNode& n, long parent) const noexcept;
+  void copy_raw(const YamlNode& n, std::size_t from, KeptIndent kept);
 
   // ---- flow collections (node_writer_flow.cpp) -------------------------------
   void flow_separator(std::size_t indent);
@@ -135,6 +144,16 @@ class NodeWriter {
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }
+  // From here on, written line breaks take `ending` (Emitter::line_breaks;
+  // nothing changes without one, or for a text read with LF alone).
+  void line_breaks_as(std::optional<LineBreak> ending);
+  // An entry written anew from here on takes the line break of the line it
+  // replaces: the one `n` was read on, or for an item that replaced one,
+  // the line after the item before it (`previous`); else (an entry added)
+  // that of the line before.
+  void line_breaks_of(const YamlNode& n, const YamlNode* previous = nullptr);
+  // Appends text copied as read: its line breaks stay as they are.
+  void append_kept(std::string_view text, std::optional<LineBreak> after);
   // The column the entries of `collection` are written at: where they were
   // read, when copying and the collection was read further in than `indent`.
   std::size_t entries_column(const YamlNode& collection, std::size_t indent, std::size_t fallback) const noexcept;
@@ -168,6 +187,17 @@ class NodeWriter {
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);
   void copy(std::size_t from, std::size_t to);
+  // After an entry of `n` (at `column`) copied up to `end`: when its text
+  // ends with a block scalar, that ends the output (no blank lines may
+  // follow one with "+" chomping), which settle_block_end works out when
+  // something may follow it that would read as its content.
+  void note_block_end(const YamlNode& n, std::size_t column, std::size_t end) {
+    e_.copied_entry = {&n, column, end, out_.size()};
+  }
+  void settle_block_end();
+  // Copies the blank and comment lines that begin [from, to) right after a
+  // block scalar they were not read after; gives where the rest begins.
+  std::size_t copy_lines_below_block(std::size_t from, std::size_t to);
   // The blank and comment lines above a block collection written from its
   // nodes, copied when the text holds exactly its head lines (with
   // `below_only`, those below its introducer) right above where it was
@@ -175,9 +205,11 @@ class NodeWriter {
   // lines begin.
   bool copy_head(const YamlNode& collection, bool below_only = false);
   std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
-  void copied_feet(const YamlNode& n);
+  void copied_feet(const YamlNode& n, bool below = true);
   // The end of the last text copied: lines above it are not claimed again.
   std::size_t floor_ = 0;
+  // The length of the output just after the last text copied.
+  std::size_t copied_at_ = std::string::npos;
 };
 
 }  // namespace kestrine

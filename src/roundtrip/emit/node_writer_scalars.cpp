@@ -26,6 +26,17 @@ long first_content_indent(std::string_view text) noexcept {
   return -1;
 }
 
+// The comment on a block scalar's header line as the trees keep it (after
+// "#" and one space, trailing blanks cut); nothing when it has none.
+std::optional<std::string_view> header_comment(std::string_view header) noexcept {
+  const std::size_t hash = header.find('#');
+  if (hash == std::string_view::npos) return std::nullopt;
+  std::string_view text = header.substr(hash + 1);
+  if (text.starts_with(' ')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace
 
 void NodeWriter::quoted(std::string_view text) {
@@ -72,8 +83,27 @@ void NodeWriter::scalar(const YamlNode& n, std::size_t indent, long parent, bool
   const Comments& c = n.comments;
   const std::string& t = n.text();
   const ScalarStyle style = n.scalar_style();
-  if (c.raw() && !c.modified && raw_fits(n, parent)) {
-    copy_raw(n);
+  // The lines of a block scalar read from the text are its own, blank lines
+  // kept by "+" chomping included, whether its text is copied or written
+  // anew: entries after it do not claim them as their leading lines.
+  if (c.raw() && copying() && e_.source->holds(n)) floor_ = std::max(floor_, n.span.offset + c.raw()->size());
+  if (const std::optional<KeptIndent> kept = c.raw() ? raw_fits(n, parent) : std::nullopt) {
+    if (!c.modified) {
+      copy_raw(n, 0, *kept);
+      return;
+    }
+    // Only its comments or properties changed (new content comes without a
+    // kept text): its body is copied as read, and its header line too while
+    // it holds the comment the node holds.
+    const std::string_view raw = *c.raw();
+    const std::size_t eol = raw.find_first_of("\r\n");
+    if (header_comment(raw.substr(0, eol)) == c.inline_comment().view()) {
+      copy_raw(n, 0, *kept);
+      return;
+    }
+    out_ += raw.substr(0, raw.find_first_not_of("|>+-123456789"));
+    inline_comment(n);
+    copy_raw(n, eol, *kept);
     return;
   }
   switch (style) {
@@ -106,7 +136,11 @@ void NodeWriter::scalar(const YamlNode& n, std::size_t indent, long parent, bool
         inline_comment(n);
         if (style == ScalarStyle::Literal) write_literal_lines(out_, t, indent);
         else write_folded_block_lines(out_, t, indent);
-        if (keep) keep_end_ = out_.size();
+        if (keep) e_.keep_end = out_.size();
+        // Without a content line, the first line indented past the parent
+        // would set its indentation.
+        const bool lines = t.find_first_not_of('\n') != std::string::npos;
+        block_ends(lines ? indent : static_cast<std::size_t>(std::max(parent, 0L)) + 1);
       }
       return;
   }
@@ -151,19 +185,16 @@ bool NodeWriter::raw_is_open(const YamlNode& n) noexcept {
   return !(chomp == 0 && !n.text().empty() && n.text().back() == '\n');
 }
 
-// The kept source text of an unedited block scalar reads back as the same
-// text here when it is in block context and its body is indented past the
-// enclosing structure (with an explicit indentation indicator: exactly as
-// far past it as where it was read).
-bool NodeWriter::raw_fits(const YamlNode& n, long parent) const noexcept {
-  if (e_.flow_depth > 0) return false;
+// The column from which the lines of a kept block-scalar text are its
+// content, as read, with its indentation indicator (0 when it has none);
+// nothing when the text is not a kept block of the node's style or has no
+// content line.
+std::optional<NodeWriter::KeptIndent> NodeWriter::kept_indent(const YamlNode& n) noexcept {
   std::string_view raw = *n.comments.raw();
   const ScalarStyle style = n.scalar_style();
-  if (raw.empty()) return false;
-  if (!((style == ScalarStyle::Literal && raw[0] == '|') ||
-        (style == ScalarStyle::Folded && raw[0] == '>')))
-    return false;
-  if (e_.strict_raw && raw_is_open(n)) return false;
+  if (raw.empty()) return std::nullopt;
+  if (!((style == ScalarStyle::Literal && raw[0] == '|') || (style == ScalarStyle::Folded && raw[0] == '>')))
+    return std::nullopt;
   long m = 0;
   std::size_t i = 1;
   while (i < raw.size() && (raw[i] == '+' || raw[i] == '-' || (raw[i] >= '1' && raw[i] <= '9'))) {
@@ -171,21 +202,37 @@ bool NodeWriter::raw_fits(const YamlNode& n, long parent) const noexcept {
     ++i;
   }
   std::size_t eol = raw.find_first_of("\r\n", i);
-  if (eol == std::string_view::npos) return false;
+  if (eol == std::string_view::npos) return std::nullopt;
   const long lead = first_content_indent(raw.substr(eol));
-  if (lead < 0) return false;
-  if (m == 0) return lead > parent;
+  if (lead < 0) return std::nullopt;
+  if (m == 0) return KeptIndent{lead, 0};
   const long text_lead = first_content_indent(n.text());
-  if (text_lead < 0) return false;
-  return lead - text_lead - m == parent;
+  if (text_lead < 0) return std::nullopt;
+  return KeptIndent{lead - text_lead, m};
 }
 
-void NodeWriter::copy_raw(const YamlNode& n) {
+// The kept source text of an unedited block scalar reads back as the same
+// text here when it is in block context and its body is indented past the
+// enclosing structure (with an explicit indentation indicator: exactly as
+// far past it as where it was read): then its indentation, else nothing.
+std::optional<NodeWriter::KeptIndent> NodeWriter::raw_fits(const YamlNode& n, long parent) const noexcept {
+  if (e_.flow_depth > 0) return std::nullopt;
+  if (e_.strict_raw && raw_is_open(n)) return std::nullopt;
+  const std::optional<KeptIndent> kept = kept_indent(n);
+  if (!kept) return std::nullopt;
+  const bool fits = kept->indicator == 0 ? kept->column > parent : kept->column - kept->indicator == parent;
+  return fits ? kept : std::nullopt;
+}
+
+// Copies the kept text (indented as `kept`) from `from` on: all of it, or
+// its body after the header line.
+void NodeWriter::copy_raw(const YamlNode& n, std::size_t from, KeptIndent kept) {
   const std::string& raw = *n.comments.raw();
-  out_ += raw;
+  append_kept(std::string_view(raw).substr(from), std::nullopt);
   // A comment on the header line travels with the text.
   const std::size_t eol = raw.find_first_of("\r\n");
-  if (n.comments.inline_comment() && std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)
+  if (from == 0 && n.comments.inline_comment() &&
+      std::string_view(raw).substr(0, eol).find('#') != std::string_view::npos)
     e_.last_inline = &n;
   const char last = raw.back();
   if (last != '\n' && last != '\r') {
@@ -195,7 +242,8 @@ void NodeWriter::copy_raw(const YamlNode& n) {
       e_.open_raw_at = out_.size();
     }
   }
-  if (raw_chomping(raw) == '+') keep_end_ = out_.size();
+  if (raw_chomping(raw) == '+') e_.keep_end = out_.size();
+  block_ends(static_cast<std::size_t>(kept.column));
 }
 
 }  // namespace kestrine

@@ -29,12 +29,66 @@ std::size_t NodeWriter::entries_column(const YamlNode& collection, std::size_t i
   return fallback;
 }
 
-void NodeWriter::copy(std::size_t from, std::size_t to) {
-  const std::string_view text = e_.source->slice(from, to);
+void NodeWriter::line_breaks_as(std::optional<LineBreak> ending) {
+  std::vector<LineBreakMark>& marks = e_.line_breaks;
+  if (marks.empty() || !ending || marks.back().ending == *ending) return;
+  if (marks.back().at < out_.size()) {
+    marks.push_back({out_.size(), *ending});
+    return;
+  }
+  // Nothing was written since the last mark: it is replaced.
+  marks.back().ending = *ending;
+  if (marks.size() > 1 && marks[marks.size() - 2].ending == *ending) marks.pop_back();
+}
+
+void NodeWriter::line_breaks_of(const YamlNode& n, const YamlNode* previous) {
+  if (e_.line_breaks.empty()) return;
+  const SourceLines& src = *e_.source;
+  // Content built from a value has no place in the text: no length, the
+  // zero position, and the edit mark (an empty item read stands at its "-").
+  const auto placed = [&](const YamlNode& node) {
+    return src.holds(node) && (node.end_offset > node.span.offset || (!node.comments.modified && node.span.offset > 0));
+  };
+  if (placed(n)) {
+    line_breaks_as(src.line_break(n.span.offset));
+  } else if (previous != nullptr && placed(*previous)) {
+    const std::optional<std::size_t> end = previous->is_null() ? previous->span.offset + 1 : src.content_end(*previous);
+    if (end && *end > 0) line_breaks_as(src.line_break(src.next_line(*end - 1)));
+  }
+}
+
+void NodeWriter::append_kept(std::string_view text, std::optional<LineBreak> after) {
+  if (e_.line_breaks.empty() || text.empty()) {
+    out_ += text;
+    return;
+  }
+  const LineBreak written = e_.line_breaks.back().ending;
+  line_breaks_as(LineBreak::Kept);
   out_ += text;
+  line_breaks_as(after.value_or(written));
+}
+
+void NodeWriter::copy(std::size_t from, std::size_t to) {
+  // Lines copied right after a block scalar they were not read after (the
+  // head of an entry a deletion brought up, the end of the text) would read
+  // as its content: blank lines after a "+" block are left out, comment
+  // lines indented into its body move left of it.  (Text that continues the
+  // entry copied last, as read, stays as read.)
+  if (out_.size() == e_.copied_entry.at && from != e_.copied_entry.end && from < to &&
+      e_.source->is_blank_or_comment(from))
+    settle_block_end();
+  if (out_.size() == e_.keep_end) from = e_.source->past_blank_lines(from, to);
+  if (out_.size() == e_.block_end) from = copy_lines_below_block(from, to);
+  std::string_view text = e_.source->slice(from, to);
+  // (A line feed right after a copied CR would join it into one line break.)
+  if (!text.empty() && text.front() == '\n' && !out_.empty() && out_.back() == '\r') text.remove_prefix(1);
+  // What is written next continues the last line copied, or follows it.
+  if (e_.line_breaks.empty()) out_ += text;
+  else append_kept(text, text.empty() ? std::nullopt : e_.source->line_break(to - 1));
   floor_ = to;
+  copied_at_ = out_.size();
   e_.last_inline = nullptr;
-  keep_end_ = std::string::npos;
+  if (!text.empty()) e_.keep_end = std::string::npos;
   if (to == e_.source->end() && !text.empty() && text.back() != '\n' && text.back() != '\r') {
     // The text read ended here without a line break: right only at the end
     // of the output (see Emitter::open_raw_copies).
@@ -46,14 +100,75 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
 }
 
 // The foot lines inside a copied entry (its text stops before them): those
-// of the block collections that end it, innermost first, as the writer
-// places them.  A text read holds them only where the collections end the
-// document, but an entry added after such a collection leaves them inside.
-// Content that replaced a directive keeps its feet in its own file.
-void NodeWriter::copied_feet(const YamlNode& n) {
-  if (e_.feet_copied || !is_block_collection(n) || n.source() != nullptr) return;
-  stack_guarded([&] { copied_feet(n.is_mapping() ? n.pairs().back().value : n.items().back()); });
-  foot_lines(n, n.span.column);
+// of the block collections that end it (with `below`; else of `n` alone),
+// innermost first, as the writer places them; copied as read (blank lines
+// between them too) where the lines that follow the text copied last are
+// exactly those.  A text read holds them only where the collections end the
+// document, or where a deletion left the lines of a block in place, but an
+// entry added after such a collection leaves them inside.  Content that
+// replaced a directive keeps its feet in its own file.
+void NodeWriter::copied_feet(const YamlNode& n, bool below) {
+  if (e_.feet_copied) return;
+  const auto next = [&](const YamlNode* c) -> const YamlNode* {
+    if (!below || !is_block_collection(*c) || c->source() != nullptr) return nullptr;
+    return c->is_mapping() ? &c->pairs().back().value : &c->items().back();
+  };
+  bool any = false;
+  for (const YamlNode* c = &n; c != nullptr && !any; c = next(c))
+    any = is_block_collection(*c) && c->source() == nullptr && !c->comments.foot().empty();
+  if (!any) return;
+  std::vector<const YamlNode*> chain;
+  for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
+    chain.push_back(c);
+  if (out_.size() == copied_at_) {
+    std::vector<std::string_view> texts;
+    for (auto c = chain.rbegin(); c != chain.rend(); ++c)
+      for (const std::string& f : (*c)->comments.foot()) texts.push_back(f);
+    if (const std::optional<std::size_t> stop = e_.source->comment_run_end(floor_, texts)) {
+      copy(floor_, *stop);
+      return;
+    }
+  }
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) foot_lines(**c, (*c)->span.column);
+}
+
+void NodeWriter::settle_block_end() {
+  if (out_.size() != e_.copied_entry.at) return;
+  e_.copied_entry.at = std::string::npos;
+  std::size_t column = e_.copied_entry.column;
+  const YamlNode* last = e_.copied_entry.node;
+  while (is_block_collection(*last) && last->source() == nullptr) {
+    column = last->span.column;
+    last = last->is_mapping() ? &last->pairs().back().value : &last->items().back();
+  }
+  const OptText& raw = last->comments.raw();
+  if (!raw || !e_.source->holds(*last) || last->span.offset + raw->size() != e_.copied_entry.end) return;
+  if (raw_chomping(*raw) == '+') e_.keep_end = out_.size();
+  const std::optional<KeptIndent> kept = kept_indent(*last);
+  block_ends(kept ? static_cast<std::size_t>(kept->column) : column + 1);
+}
+
+std::size_t NodeWriter::copy_lines_below_block(std::size_t from, std::size_t to) {
+  const SourceLines& src = *e_.source;
+  // A comment line indented as far as the block's body would read as part
+  // of it: it moves left of it.
+  const auto inside = [&](std::size_t line) {
+    return src.indentation(line) >= e_.block_indent && src.comment_text(line).has_value();
+  };
+  std::size_t rest = from;
+  bool any = false;
+  for (; rest < to && src.is_blank_or_comment(rest); rest = src.next_line(rest)) any = any || inside(rest);
+  if (!any) return from;
+  for (std::size_t line = from; line < rest; line = src.next_line(line)) {
+    const std::size_t next = std::min(src.next_line(line), to);
+    std::size_t start = line;
+    if (inside(line)) {
+      spaces(std::max<std::size_t>(e_.block_indent, 1) - 1);
+      start += src.indentation(line);
+    }
+    append_kept(src.slice(start, next), src.line_break(line));
+  }
+  return rest;
 }
 
 bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
@@ -120,7 +235,7 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
   } else {
     sequence_items(collection.items(), column, mid_line, true);
   }
-  foot_lines(collection, column);
+  copied_feet(collection, false);
   return true;
 }
 
@@ -172,6 +287,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
     }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
+    note_block_end(value, indent, *end);
     copied_feet(value);
     after_empty = is_empty_value(value);
     return true;
@@ -211,6 +327,7 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
     }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
+    note_block_end(item, indent, *end);
     copied_feet(item);
     return true;
   }

@@ -18,6 +18,12 @@ SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t 
   if (text.starts_with("\xEF\xBB\xBF")) begin_ += 3;
 }
 
+LineBreak first_line_break(std::string_view text) noexcept {
+  const std::size_t at = text.find_first_of("\r\n");
+  if (at == std::string_view::npos || text[at] == '\n') return LineBreak::Lf;
+  return at + 1 < text.size() && text[at + 1] == '\n' ? LineBreak::CrLf : LineBreak::Cr;
+}
+
 // ---- lines ---------------------------------------------------------------------------
 
 std::size_t SourceLines::line_start(std::size_t at) const noexcept {
@@ -46,6 +52,14 @@ std::size_t SourceLines::next_line(std::size_t at) const noexcept {
   return stop;
 }
 
+std::optional<LineBreak> SourceLines::line_break(std::size_t at) const noexcept {
+  const std::size_t next = next_line(at);
+  if (next <= begin_ || next <= at) return std::nullopt;
+  if (this->at(next - 1) == '\r') return LineBreak::Cr;
+  if (this->at(next - 1) != '\n') return std::nullopt;
+  return next - 1 > begin_ && this->at(next - 2) == '\r' ? LineBreak::CrLf : LineBreak::Lf;
+}
+
 std::size_t SourceLines::previous_line(std::size_t line) const noexcept {
   std::size_t e = line - 1;  // the break that ends the line before
   if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
@@ -56,6 +70,16 @@ bool SourceLines::is_blank_or_comment(std::size_t line) const noexcept {
   std::size_t i = line;
   while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
   return i == end() || is_break(i) || at(i) == '#';
+}
+
+std::size_t SourceLines::past_blank_lines(std::size_t line, std::size_t to) const noexcept {
+  while (line < to) {
+    std::size_t i = line;
+    while (i < to && (at(i) == ' ' || at(i) == '\t')) ++i;
+    if (i == to || !is_break(i)) break;
+    line = next_line(i);
+  }
+  return std::min(line, to);
 }
 
 std::size_t SourceLines::indentation(std::size_t line) const noexcept {
@@ -278,32 +302,72 @@ std::size_t SourceLines::previous_document_marker(std::size_t line) const noexce
   }
 }
 
+std::optional<std::string_view> SourceLines::comment_text(std::size_t at) const noexcept {
+  while (at < end() && (this->at(at) == ' ' || this->at(at) == '\t')) ++at;
+  if (at == end() || this->at(at) != '#') return std::nullopt;
+  // As the scanner keeps it: after "#" and one space, trailing blanks cut.
+  std::size_t start = at + 1;
+  if (start < end() && this->at(start) == ' ') ++start;
+  std::size_t stop = start;
+  while (stop < end() && !is_break(stop)) ++stop;
+  while (stop > start && (this->at(stop - 1) == ' ' || this->at(stop - 1) == '\t')) --stop;
+  return slice(start, stop);
+}
+
 std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::size_t from, std::size_t to,
                                                                         bool any_marker) const {
   std::vector<std::string_view> texts;
   for (std::size_t line = from; line < to; line = next_line(line)) {
-    // A document end marker after the last document ends nothing else.
-    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) continue;
+    // A document end marker after the last document ends nothing else; a
+    // comment after it on its line is one of the lines there.
+    if (is_document_marker(line, false) && (any_marker || at(line) == '.')) {
+      if (const std::optional<std::string_view> text = comment_text(line + 3)) texts.push_back(*text);
+      continue;
+    }
     if (!is_blank_or_comment(line)) return std::nullopt;
-    std::size_t i = line;
-    while (i < end() && (at(i) == ' ' || at(i) == '\t')) ++i;
-    if (i == end() || at(i) != '#') continue;
-    // As the scanner keeps it: after "#" and one space, trailing blanks cut.
-    std::size_t start = i + 1;
-    if (start < end() && at(start) == ' ') ++start;
-    std::size_t stop = start;
-    while (stop < end() && !is_break(stop)) ++stop;
-    while (stop > start && (at(stop - 1) == ' ' || at(stop - 1) == '\t')) --stop;
-    texts.push_back(slice(start, stop));
+    if (const std::optional<std::string_view> text = comment_text(line)) texts.push_back(*text);
   }
   return texts;
+}
+
+std::optional<std::size_t> SourceLines::closing_marker_lines(std::size_t from) const {
+  std::size_t start = from;
+  bool marker = false;
+  for (std::size_t line = from; line < end(); line = next_line(line)) {
+    const bool is_marker = is_document_marker(line, false) && at(line) == '.';
+    if (!is_marker && !is_blank_or_comment(line)) return std::nullopt;
+    if (comment_text(is_marker ? line + 3 : line)) {
+      start = next_line(line);
+      marker = false;
+    } else {
+      marker = marker || is_marker;
+    }
+  }
+  return marker ? std::optional<std::size_t>(start) : std::nullopt;
+}
+
+std::optional<std::size_t> SourceLines::comment_run_end(std::size_t from,
+                                                        std::span<const std::string_view> texts) const {
+  std::size_t line = from;
+  for (const std::string_view text : texts) {
+    for (; line < end() && is_blank_or_comment(line) && !comment_text(line); line = next_line(line)) {}
+    if (line >= end() || comment_text(line) != text) return std::nullopt;
+    line = next_line(line);
+  }
+  return line;
 }
 
 // ---- edited nodes ----------------------------------------------------------------------
 
 bool EditedNodes::add(const YamlNode& root) {
-  if (!marked_) return visit(root);
-  visit_marked(root);
+  bool edited;
+  if (marked_) {
+    visit_marked(root);
+    edited = contains(root);
+  } else {
+    edited = visit(root);
+    if (!edited) take_feet(root);
+  }
   // The collections that end the document, where a document read keeps
   // its foot lines (not inside content that replaced a directive: those
   // are its own file's).
@@ -311,7 +375,7 @@ bool EditedNodes::add(const YamlNode& root) {
     n = n->is_mapping() ? &n->pairs().back().value : &n->items().back();
     if (!contains(*n)) take_feet(*n);
   }
-  return contains(root);
+  return edited;
 }
 
 void EditedNodes::take_feet(const YamlNode& node) {
@@ -334,7 +398,6 @@ void EditedNodes::visit_marked(const YamlNode& node) {
 
 bool EditedNodes::visit(const YamlNode& node) {
   bool edited = node.comments.modified;
-  take_feet(node);
   // An included file's content answers for its own file.
   if (node.is_collection() && node.source() == nullptr) {
     stack_guarded([&] {
@@ -352,7 +415,10 @@ bool EditedNodes::visit(const YamlNode& node) {
       }
     });
   }
-  if (edited) edited_.insert(&node);
+  if (edited) {
+    edited_.insert(&node);
+    take_feet(node);
+  }
   return edited;
 }
 

@@ -34,6 +34,25 @@
 
 namespace kestrine {
 
+// How a line ends: the bytes a line break is written as.  `Kept`: copied
+// text, whose line breaks stay the bytes they were read as.
+enum class LineBreak : std::uint8_t { Lf, CrLf, Cr, Kept };
+
+// From output offset `at` on, the line breaks the writer wrote (as LF) are
+// written as `ending` (emitter.hpp, Emitter::line_breaks).
+struct LineBreakMark {
+  std::size_t at;
+  LineBreak ending;
+};
+
+// The line break that ends the first line of `text` (LF when it has none).
+LineBreak first_line_break(std::string_view text) noexcept;
+
+// The bytes of a line break (LF for `Kept`).
+constexpr std::string_view line_break_bytes(LineBreak b) noexcept {
+  return b == LineBreak::CrLf ? "\r\n" : b == LineBreak::Cr ? "\r" : "\n";
+}
+
 class SourceLines {
  public:
   SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept;
@@ -57,11 +76,21 @@ class SourceLines {
   std::size_t previous_line(std::size_t line) const noexcept;
   // Only blanks, or blanks and a comment.
   bool is_blank_or_comment(std::size_t line) const noexcept;
+  // The text of the comment that starts at or after `at` on its line, past
+  // blanks, as the scanner records it; nothing when something else is there.
+  std::optional<std::string_view> comment_text(std::size_t at) const noexcept;
+  // From `line` on, past the lines of only blanks, not past `to`.
+  std::size_t past_blank_lines(std::size_t line, std::size_t to) const noexcept;
   std::size_t indentation(std::size_t line) const noexcept;
   // Back from `line` over blank and comment lines, not before `floor`.
   std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;
   // Comment lines among the lines [from, to).
   std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
+  // Some line ends with CR (alone or before LF).
+  bool has_cr() const noexcept { return has_cr_; }
+  // The line break that ends the line holding `at`; nothing for the last
+  // line when it has none.
+  std::optional<LineBreak> line_break(std::size_t at) const noexcept;
 
   // ---- entries ----
   // Just past the last character of the node's content (a flow collection's
@@ -105,6 +134,14 @@ class SourceLines {
   // `any_marker` "---" markers too) lie there.
   std::optional<std::vector<std::string_view>> comment_texts(std::size_t from, std::size_t to,
                                                              bool any_marker = false) const;
+  // Where the lines after the last comment in [from, end()) begin, when a
+  // "..." marker stands among them (they then hold only blank lines and
+  // markers): what ends the text read past the comments there.
+  std::optional<std::size_t> closing_marker_lines(std::size_t from) const;
+  // Just past the line of the last of `texts` when the comment lines from
+  // `from` on are those texts, in order, with only blank lines between
+  // them (the foot lines of an entry that ends at `from`, as read).
+  std::optional<std::size_t> comment_run_end(std::size_t from, std::span<const std::string_view> texts) const;
 
  private:
   char at(std::size_t offset) const noexcept { return text_[offset - base_]; }
@@ -118,6 +155,7 @@ class SourceLines {
   // next document has some) a line that starts with "%" (which is a
   // directive only there).
   bool is_document_marker(std::size_t line, bool directives) const noexcept;
+
   std::optional<std::size_t> flow_end(const YamlNode& node) const;
   // content_end(collection, true) of a block collection with entries.
   [[gnu::noinline]] std::optional<std::size_t> last_read_end(const YamlNode& collection) const;
@@ -145,9 +183,9 @@ class EditedNodes {
     if (marked_) return node.comments.modified || (node.comments.edited_below && node.source() == nullptr);
     return edited_.contains(&node);
   }
-  // The foot lines of the nodes recorded, in no particular order: of every
-  // node, or with marks, of the edited ones and of those that end the
-  // document (the only ones a document read holds).
+  // The foot lines of the nodes recorded, in no particular order: of the
+  // edited ones and of those that end the document (the only ones a
+  // document read holds).
   const std::vector<std::string_view>& feet() const noexcept { return feet_; }
 
  private:

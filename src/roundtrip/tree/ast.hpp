@@ -143,9 +143,12 @@ class OptText : public OptBox<std::string> {
 // One whole-line comment above a node.  `below_introducer`: the line lies
 // below the introducer line (the "- " or "key:") that carries this node's
 // inline comment, so it is written between the introducer and the node.
+// `column`: where its "#" was read (0 for a comment set later); a line
+// indented deeper than its node lies inside the block before it.
 struct HeadComment {
   std::string text;
   bool below_introducer = false;
+  std::uint32_t column = 0;
 
   friend bool operator==(const HeadComment&, const HeadComment&) = default;
 };

@@ -7,6 +7,21 @@
 
 namespace kestrine {
 
+// ---- comments ---------------------------------------------------------------------
+
+YamlNode& find_attach_target(YamlNode& node, std::uint32_t column) {
+  YamlNode* target = &node;
+  for (;;) {
+    YamlNode* last = nullptr;
+    if (target->is_sequence() && target->size() > 0) last = &target->items().back();
+    else if (target->is_mapping() && target->size() > 0) last = &target->pairs().back().value;
+    if (last == nullptr || last->source() != nullptr || last->style != CollectionStyle::Block ||
+        !last->is_collection() || last->size() == 0 || last->span.column > column)
+      return *target;
+    target = last;
+  }
+}
+
 // ---- provenance ---------------------------------------------------------------
 
 bool is_include_tag(std::string_view tag) noexcept {

@@ -46,6 +46,14 @@ bool subtree_modified_inner(const YamlNode& node);
 bool subtree_modified_in_file(const YamlNode& node);
 bool pairs_modified_in_file(const NodePair& pair);
 
+// ---- comments -----------------------------------------------------------------
+
+// From `node`, the node whose foot receives a comment line at `column` that
+// follows its content: the last block collection down its last entries that
+// starts at a column not past `column` (`node` itself when none does).
+// Content that replaced a directive is another file's: it is not entered.
+YamlNode& find_attach_target(YamlNode& node, std::uint32_t column);
+
 // ---- provenance ---------------------------------------------------------------
 
 // Whether the content of `node` was edited at its top: its own `modified`

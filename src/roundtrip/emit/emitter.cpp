@@ -171,11 +171,6 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
   return {};
 }
 
-// The text read used CR LF line breaks (judged by its first line break).
-bool uses_crlf(std::optional<std::string_view> text) noexcept {
-  return text && first_line_break(*text) == LineBreak::CrLf;
-}
-
 // Room for a re-rendered text: about the size it was read at.
 std::size_t reserve_for(std::optional<std::string_view> source_text) noexcept {
   return source_text ? source_text->size() + source_text->size() / 8 + 64 : 0;
@@ -323,14 +318,6 @@ std::size_t line_end(std::string_view text, std::size_t pos) noexcept {
   return at + (text.compare(at, 2, "\r\n") == 0 ? 2 : 1);
 }
 
-// The text's first line break, in which the lines put in are written; LF
-// for a text of one line.
-std::string_view first_line_break(std::string_view text) noexcept {
-  const std::size_t at = text.find_first_of("\r\n");
-  if (at == std::string_view::npos || text[at] == '\n') return "\n";
-  return text.compare(at, 2, "\r\n") == 0 ? "\r\n" : "\r";
-}
-
 // A line that is the marker `marker` ("---", "..."), alone or followed by
 // a blank and more.
 bool is_marker_line(std::string_view line, std::string_view marker) noexcept {
@@ -377,7 +364,8 @@ std::string upgrade_document_header(std::string_view text) {
     }
     pos = end;
   }
-  const std::string_view nl = first_line_break(text);
+  // The lines put in are written with the text's first line break.
+  const std::string_view nl = line_break_bytes(first_line_break(text));
   std::string out;
   out.reserve(text.size() + 16);
   out.append(text.substr(0, header_at));

@@ -7,7 +7,7 @@ usage: bench_document.py [--mb MB] [--repeat N] [--lookups N] [--out DIR]
 Input: the generated configuration file of bench_load.py (bench/gen_config.py,
 MB megabytes, default 20), loaded once with OPT_ROUND_TRIP.
 
-Rows (best of --repeat runs after a warm-up run):
+Rows (best of --repeat runs after a warm-up run, the rows taking turns):
   loads                 kestrine.loads(text), the plain road
   round-trip load       kestrine.loads(text, option=OPT_ROUND_TRIP)
   to_dict               doc.to_dict() of the unedited document
@@ -36,7 +36,7 @@ sys.path.append(str(REPO / "python"))  # PYTHONPATH, when set, comes first
 
 import kestrine  # noqa: E402
 from bench_load import generated  # noqa: E402
-from bench_schema import best_time, write_report  # noqa: E402
+from bench_schema import best_times, write_report  # noqa: E402
 
 SCALAR_FIELDS = ("enabled", "replicas", "weight", "region", "description", "owner", "image", "timeout",
                  "fallback")
@@ -68,18 +68,17 @@ def main():
         for service, name in paths:
             doc["services"][service][name]
 
-    rows = []
-    plain = best_time(lambda: kestrine.loads(text), args.repeat)
-    rows.append(("loads", plain))
-    rows.append(("round-trip load", best_time(lambda: kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP),
-                                              args.repeat)))
-    to_dict = best_time(doc.to_dict, args.repeat)
-    rows.append(("to_dict", to_dict))
-    walk = best_time(doc.walk, args.repeat)
-    rows.append(("walk", walk))
-    rows.append(("to_tree", best_time(doc.to_tree, args.repeat)))
-    lookup = best_time(lookups, args.repeat)
-    rows.append((f"{len(paths)} lookups", lookup))
+    lookup_row = f"{len(paths)} lookups"
+    times = best_times({
+        "loads": lambda: kestrine.loads(text),
+        "round-trip load": lambda: kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP),
+        "to_dict": doc.to_dict,
+        "walk": doc.walk,
+        "to_tree": doc.to_tree,
+        lookup_row: lookups,
+    }, args.repeat)
+    rows = list(times.items())
+    plain, to_dict, walk, lookup = times["loads"], times["to_dict"], times["walk"], times[lookup_row]
 
     lines = [f"round-trip document reads, generated config ({len(text) / 1e6:.2f} MB)",
              f"  {'operation':28} {'time ms':>9}   vs loads"]

@@ -256,3 +256,115 @@ def test_a_detached_directive_is_written_as_the_directive(tmp_path, monkeypatch,
     assert out.decode().endswith(written)
     assert (tmp_path / "inc.yaml").read_text().endswith("again: !secret text\n" if len(alias) > 1 else "again: *t\n")
     assert load(tmp_path, out, option=options) == data
+
+
+# A secret's value stands in the tree wherever a directive brought it: at the
+# `!secret` itself, through an alias of it, in a file that is a `!secret`
+# alone (reached by `!include`, or spliced by a directory merge among other
+# files' content), in a detached copy, or as a whole document.  Each shape:
+# (text, path to the secret's mapping, whether the alias at that path is
+# detached first).
+PART_SHAPES = [
+    ("p: !secret map\n", ["p"], False),
+    ("r: &r !secret map\ns: *r\n", ["s"], False),
+    ("r: &r !secret map\ns: *r\n", ["s"], True),
+    ("a: !include whole.yaml\n", ["a"], False),
+    ("m: !include_dir_merge_named merged\n", ["m"], False),
+    ("!secret map\n", [], False),
+]
+
+
+def secret_document(tmp_path, monkeypatch, text, detach):
+    monkeypatch.setenv("KST_SECRET_PART", VALUE)
+    write(tmp_path, {"secrets.yaml": f"map:\n  inner:\n    deep: {VALUE}\n  lst: [{VALUE}]\n  k: {VALUE}\n",
+                     "whole.yaml": "!secret map\n", "merged/a.yaml": "!secret map\n", "merged/b.yaml": "own: 1\n"})
+    if text.startswith("!"):
+        doc = load(tmp_path, text, option=RT | INC | SEC)
+    else:
+        doc = load(tmp_path, text + "e: !env_var KST_SECRET_PART\n", option=RT | INC | SEC | kestrine.OPT_ENV_VAR)
+    if detach:
+        doc.node["s"].detach()
+    return doc
+
+
+def step(handle, path):
+    for key in path:
+        handle = handle[key]
+    return handle
+
+
+def snapshot_reprs(tree):
+    out = [repr(tree)]
+    for child in tree.value if tree.kind in ("mapping", "sequence") else ():
+        for part in child if isinstance(child, tuple) else (child,):
+            out += snapshot_reprs(part)
+    return out
+
+
+@pytest.mark.parametrize("text, path, detach", PART_SHAPES)
+def test_no_output_writes_a_part_of_a_secret(tmp_path, monkeypatch, text, path, detach):
+    doc = secret_document(tmp_path, monkeypatch, text, detach)
+    secret = step(doc, path)
+    for part in (secret["inner"], secret["lst"]):
+        with pytest.raises(ValueError, match=r"^cannot render part of a !secret value \('!(secret map|include)"):
+            part.to_yaml()
+    nodes = [step(doc.node, path + [key]) for key in ("inner", "k", "lst")] + ([doc.node["e"]] if path else [])
+    saved = tmp_path / "saved.yaml"
+    assert doc.save(str(saved)) == [str(saved)]
+    shown = [doc.to_yaml(), kestrine.dumps(doc), saved.read_bytes(), *kestrine.dump_includes_map(doc).values(),
+             repr(doc), repr(secret), repr(secret["inner"]), *map(repr, nodes), *snapshot_reprs(doc.to_tree())]
+    if path:
+        shown.append(secret.to_yaml())  # the secret as a whole: its directive
+    assert not [s for s in shown if VALUE.encode() in (s if isinstance(s, bytes) else s.encode())]
+    # Reading is the caller's own access: values, plain data and what is
+    # written from plain data (dumps of a view goes through its to_dict()).
+    assert secret["inner"]["deep"] == VALUE and nodes[1].value == VALUE
+    assert VALUE.encode() in kestrine.to_json(doc)
+    if path:
+        assert VALUE.encode() in kestrine.dumps(secret) and VALUE.encode() in kestrine.to_json(secret)
+
+
+SECRET_PART_EDITS = {
+    "assign": lambda secret, node: secret["inner"].__setitem__("deep", 1),
+    "add a key": lambda secret, node: secret.__setitem__("new", 1),
+    "delete": lambda secret, node: secret.__delitem__("k"),
+    "value": lambda secret, node: setattr(node["k"], "value", 1),
+    "comment": lambda secret, node: setattr(node["k"], "comment", "note"),
+    "comment_before of the first key": lambda secret, node: setattr(node["inner"], "comment_before", "note"),
+    "comment_before": lambda secret, node: setattr(node["lst"], "comment_before", "note"),
+    "comment_after": lambda secret, node: setattr(node["inner"], "comment_after", "note"),
+    "anchor": lambda secret, node: setattr(node["k"], "anchor", "k"),
+}
+
+
+# An edit of a secret's value could be written nowhere (the secret is
+# written as its directive): it is refused before anything changes, and the
+# document stays as usable as before.
+@pytest.mark.parametrize("edit", SECRET_PART_EDITS)
+@pytest.mark.parametrize("text, path, detach", PART_SHAPES)
+def test_an_edit_inside_a_secret_is_refused(tmp_path, monkeypatch, text, path, detach, edit):
+    doc = secret_document(tmp_path, monkeypatch, text, detach)
+    before = (doc.to_yaml(), doc.to_dict())
+    with pytest.raises(ValueError, match=r"^cannot edit part of a !secret value \('!(secret map|include)"):
+        SECRET_PART_EDITS[edit](step(doc, path), step(doc.node, path))
+    assert (doc.to_yaml(), doc.to_dict()) == before
+    doc.save(str(tmp_path / "saved.yaml"))
+    assert kestrine.dump_includes_map(doc) is not None
+
+
+# The secret as a whole stands on its directive, in the including file: its
+# comments and anchor, and replacing or removing it, are written there.
+@pytest.mark.parametrize("edit, written", [
+    (lambda doc: setattr(doc.node["p"], "comment", "new"), "p: !secret map # new\n"),
+    (lambda doc: setattr(doc.node["p"], "comment_before", "above"), "# above\np: !secret map  # note\n"),
+    (lambda doc: setattr(doc.node["p"], "comment_after", "below"), "p: !secret map  # note\n# below\n"),
+    (lambda doc: setattr(doc.node["p"], "anchor", "a"), "p: !secret &a map  # note\n"),
+    (lambda doc: doc.__setitem__("p", {"x": 1}), "p:  # note\n  x: 1\n"),
+    (lambda doc: doc.__delitem__("p"), ""),
+])
+def test_the_secret_as_a_whole_may_be_edited(tmp_path, monkeypatch, edit, written):
+    doc = secret_document(tmp_path, monkeypatch, "a: 1\np: !secret map  # note\n", False)
+    edit(doc)
+    out = doc.to_yaml().decode()
+    assert out == "a: 1\n" + written + "e: !env_var KST_SECRET_PART\n"
+    assert VALUE not in out

@@ -8,6 +8,7 @@
 #include "include/listing.hpp"
 #include "include/loader.hpp"
 #include "roundtrip/tree/duplicates.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 #include "util/hash_map.hpp"
 #include "util/try.hpp"
 
@@ -48,6 +49,16 @@ YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_vie
   node.set_end_to_start();
   node.set_source(IncludeSource{std::string(tag), std::move(argument), std::nullopt});
   return node;
+}
+
+// The result of a merge form.  A file that is a `!secret` alone splices the
+// secret's items or pairs in among the others, where nothing tells them
+// apart: the whole result then counts as a secret's value.
+YamlNode spliced_result(YamlNode node, const YamlNode& tagged, std::string_view tag, std::string argument,
+                        bool secret) {
+  YamlNode result = directive_result(std::move(node), tagged, tag, std::move(argument));
+  result.source_mut()->content_secret = secret;
+  return result;
 }
 
 // The documents of every listed file, walked, in order.
@@ -123,16 +134,18 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
   for (const YamlNode& document : documents) count += document.is_sequence() ? document.size() : 1;
   NodeList<YamlNode> items;
   items.reserve(count);
+  bool secret = false;
   for (YamlNode& document : documents) {
     if (!document.is_sequence()) {
       items.push_back(std::move(document));
       continue;
     }
+    secret = secret || (is_secret_node(document) && document.size() > 0);
     for (YamlNode& item : document.items()) items.push_back(std::move(item));
   }
   YamlNode result = YamlNode::sequence();
   result.set_sequence(std::move(items));
-  return directive_result(std::move(result), tagged, tag, std::move(files.argument));
+  return spliced_result(std::move(result), tagged, tag, std::move(files.argument), secret);
 }
 
 // The named forms: stem -> first document; the merge form concatenates the
@@ -150,12 +163,14 @@ LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std
   // Built in place: the pairs of a large tree are moved once, not twice.
   NodeList<NodePair> pairs;
   pairs.reserve(count);
+  bool secret = false;
   for (NodePair& file : named) {
+    secret = secret || (is_secret_node(file.value) && !file.value.pairs().empty());
     for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
   }
   YamlNode result = YamlNode::mapping();
   result.set_mapping(std::move(pairs));
-  return directive_result(std::move(result), tagged, tag, std::move(files.argument));
+  return spliced_result(std::move(result), tagged, tag, std::move(files.argument), secret);
 }
 
 }  // namespace

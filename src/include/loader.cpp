@@ -9,6 +9,7 @@
 #include "include/walker.hpp"
 #include "roundtrip/compose/composer.hpp"
 #include "roundtrip/emit/source_copy.hpp"
+#include "roundtrip/tree/tree_ops.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 #include "util/utf8.hpp"
@@ -201,6 +202,8 @@ LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged,
     // The file's document was a directive: what stands here now came from
     // elsewhere, and this include's source takes the place of its own.
     source.content_from_directive = result.source() != nullptr;
+    // Its value stays a secret under the include's own source.
+    source.content_secret = is_secret_node(result);
   }
   result.set_source(std::move(source));
   return result;

@@ -547,6 +547,12 @@ bool Tokenizer::scan_key_indicator() {
     error_ = tab_indent_error(span);
     return false;
   }
+  // Properties of a block mapping end their line.  Read on, "!t ? a" gave a
+  // key event with no mapping, which a document read differently at the
+  // stream's start than after a "---" line.
+  if (!in_flow() && property_line_ == static_cast<std::int64_t>(r_.line)) {
+    return fail("an explicit key cannot follow an anchor or tag on the same line", span);
+  }
   if (!roll_indent(r_.column, EventKind::MappingStart, span)) return false;
   r_.advance_ascii(1);
   if (!in_flow() && r_.at() == '\t') {

@@ -162,6 +162,9 @@ TEST(EmitterDocument, UpgradeHeaderPassesOverCommentsAndBlankLines) {
   EXPECT_EQ(upgrade_document_header("# c\r\n...\r\na: 1\r\n"), "# c\r\n...\r\n%YAML 1.2\r\n---\r\na: 1\r\n");
   EXPECT_EQ(upgrade_document_header("\xEF\xBB\xBF\n\xEF\xBB\xBF--- a\n"),
             "\xEF\xBB\xBF\n\xEF\xBB\xBF%YAML 1.2\n--- a\n");
+  EXPECT_EQ(upgrade_document_header("\r\r\xEF\xBB\xBF\xEF\xBB\xBF"
+                                    "a: 1\n"),
+            "\r\r\xEF\xBB\xBF\xEF\xBB\xBF%YAML 1.2\r---\ra: 1\n");
 }
 
 TEST(EmitterDocument, UpgradedDocumentsReadBackAsYaml12) {

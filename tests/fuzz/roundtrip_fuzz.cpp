@@ -5,6 +5,11 @@
 //     rendered text reads back through the plain decoder as the same values
 //     as the input, when the input decodes (the null style and which half is
 //     edited depend on the input length);
+//   * when the first byte's low bit is set, all of that is done instead as a
+//     load with OPT_UPGRADE_1_1 does it (YAML 1.1, or the PyYAML reading when
+//     the next bit is set too): the trees upgraded, rendered with "%YAML 1.2"
+//     declared, unedited as well; each text must compose again and read
+//     back, as `loads` reads it, as the values the input has under 1.1;
 //   * reading it as a document: every node a path reaches resolves to itself
 //     (with and without key indexes), and every alias followed within its
 //     own document stands for the node the loader binds it to, within the
@@ -20,9 +25,12 @@
 #include <vector>
 
 #include "decode/decoder.hpp"
+#include "decode/load_settings.hpp"
 #include "decode/value.hpp"
+#include "decode/yaml_version.hpp"
 #include "roundtrip/compose/composer.hpp"
 #include "roundtrip/document/document.hpp"
+#include "roundtrip/document/document_checks.hpp"
 #include "roundtrip/emit/emitter.hpp"
 #include "same_documents.hpp"
 #include "util/stack_guard.hpp"
@@ -63,10 +71,24 @@ void mark_alternate(YamlNode& n, bool& flip) {
   });
 }
 
+// How the rendering is made and read again: plain, or as a document
+// loaded with OPT_UPGRADE_1_1 is (the header declares YAML 1.2, and
+// `loads` reads the text by that).
+struct Road {
+  bool upgrade = false;
+  bool timestamps = false;  // the load's reading keeps, and so the re-read
+};
+
 void check_reads_back(const kestrine::DecodedStream& original, const std::vector<YamlNode>& roots,
-                      std::string_view text, kestrine::NullStyle null_style, const char* what) {
-  const std::string rendered = kestrine::render_document(roots, text, false, null_style);
-  auto reread = kestrine::decode_stream(rendered, kestrine::DecodeOptions{});
+                      std::string_view text, kestrine::NullStyle null_style, Road road, const char* what) {
+  const std::string rendered = kestrine::render_document(roots, text, road.upgrade, null_style);
+  kestrine::DecodeOptions options;
+  if (road.upgrade) {
+    if (!kestrine::parse_roundtrip_multi(rendered)) fail("the upgraded rendering does not compose", rendered);
+    options = kestrine::plain_decode_options(kestrine::derive_load_settings(0, kestrine::sniff_yaml_version(rendered)));
+    options.timestamps = road.timestamps;
+  }
+  auto reread = kestrine::decode_stream(rendered, options);
   if (!reread) {
     std::fprintf(stderr, "roundtrip_fuzz: re-read fails: %s at line %u\n", reread.error().message.c_str(),
                  reread.error().span.line + 1);
@@ -140,18 +162,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string unedited = kestrine::render_document(roots, text, false, kestrine::NullStyle::Default);
   if (unedited != text) fail("unedited render differs from the input", unedited);
 
-  auto original = kestrine::decode_stream(text, kestrine::DecodeOptions{});
-  if (!original) return 0;
   // Keyword, Default or Tilde spelling of nulls.
   const auto null_style = static_cast<kestrine::NullStyle>((size / 2) % 3);
+  Road road;
+  kestrine::DecodeOptions read_as;
+  if (size > 0 && (data[0] & 1) != 0) {
+    // As loads(..., option=OPT_ROUND_TRIP | OPT_YAML_1_1 | OPT_UPGRADE_1_1)
+    // makes the document: the 1.1 forms rewritten (and marked edited).
+    const kestrine::Options option = kestrine::OPT_ROUND_TRIP | kestrine::OPT_YAML_1_1 | kestrine::OPT_UPGRADE_1_1 |
+                                     ((data[0] & 2) != 0 ? kestrine::OPT_PYYAML_COMPAT : 0);
+    const kestrine::LoadSettings settings = kestrine::derive_load_settings(option, kestrine::sniff_yaml_version(text));
+    read_as = kestrine::plain_decode_options(settings);
+    road = Road{true, read_as.timestamps};
+    kestrine::run_document_checks(roots, kestrine::round_trip_checks(settings));
+  }
+  auto original = kestrine::decode_stream(text, read_as);
+  if (!original) return 0;
+  if (road.upgrade)
+    check_reads_back(*original, roots, text, null_style, road, "upgraded: the rendering reads back differently");
 
   {
     std::vector<YamlNode> half = roots;
     bool flip = size % 2 == 1;
     for (YamlNode& r : half) mark_alternate(r, flip);
-    check_reads_back(*original, half, text, null_style, "every other node edited: the rendering reads back differently");
+    check_reads_back(*original, half, text, null_style, road,
+                     "every other node edited: the rendering reads back differently");
   }
   for (YamlNode& r : roots) mark_modified(r);
-  check_reads_back(*original, roots, text, null_style, "every node edited: the rendering reads back differently");
+  check_reads_back(*original, roots, text, null_style, road, "every node edited: the rendering reads back differently");
   return 0;
 }

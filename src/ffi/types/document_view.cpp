@@ -78,7 +78,12 @@ PyObject* view_walk(PyObject* self, PyObject*) noexcept {
 
 PyObject* view_to_yaml(PyObject* self, PyObject*) noexcept {
   return py_entry([&] {
-    return with_view(self, [&](DocumentRead& read, const YamlNode& node, const NodePath&) {
+    return with_view(self, [&](DocumentRead& read, const YamlNode& node, const NodePath& path) -> PyResult<OwnedRef> {
+      // A secret is written as its directive; a part of its value has no
+      // text that may be written, and writing it as the value would leak it.
+      const YamlNode& root = read.record().roots[read.root_index()];
+      if (const YamlNode* secret = enclosing_secret(root, path, read.lookups()))
+        return fail(PyErr::value_error(inside_secret_message("render", *secret)));
       return new_bytes(emit_to_string(node, read.record().flags.null_style));
     });
   });

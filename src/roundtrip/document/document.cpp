@@ -228,6 +228,22 @@ const YamlNode* resolve_rebased(const DocumentRecord& doc, std::size_t start_roo
   return target;
 }
 
+const YamlNode* enclosing_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* cache) {
+  const YamlNode* node = &root;
+  for (const PathSegment& segment : path) {
+    if (is_secret_node(*node)) return node;
+    node = child_by_segment(*node, segment, cache);
+    if (node == nullptr) return nullptr;
+  }
+  return nullptr;
+}
+
+std::string inside_secret_message(std::string_view action, const YamlNode& secret) {
+  const IncludeSource& source = *secret.source();
+  return "cannot " + std::string(action) + " part of a !secret value ('" + source.tag + " " + source.target +
+         "'): only the directive is ever written";
+}
+
 ItemResult view_or_value(const YamlNode& root, NodePath path, const YamlNode& child, AliasFollower& aliases) {
   if (child.is_collection()) return ItemResult{true, std::move(path)};
   if (!child.is_alias()) return {};

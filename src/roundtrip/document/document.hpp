@@ -178,6 +178,16 @@ std::optional<NodePath> path_to_node(const YamlNode& root, const YamlNode& targe
 const YamlNode* resolve_rebased(const DocumentRecord& doc, std::size_t start_root, NodePath& path,
                                 AliasFollower& aliases, KeyIndexCache* cache);
 
+// The `!secret` node that the node at `path` of `root` lies inside (strictly
+// below it: the secret itself is not inside), or null; null too when the
+// path does not resolve.  A secret is written as its directive and never as
+// its value, so a part of the value has no text of its own that may be
+// written, nor a place where an edit of it could be kept.
+const YamlNode* enclosing_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* cache);
+// "cannot {action} part of a !secret value ('{directive}'): ...", the
+// refusal for a node inside `secret`: names the directive, never the value.
+std::string inside_secret_message(std::string_view action, const YamlNode& secret);
+
 // What item access gives for `child`, found at `path` of root `root`: a view
 // (a live handle) at `path` for a mapping or sequence, and for an alias that
 // stands for one at the anchored node's path; a plain value of `child`

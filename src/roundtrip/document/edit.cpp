@@ -75,6 +75,14 @@ void mark_subtree_modified(YamlNode& node) {
   });
 }
 
+EditResult<> check_outside_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
+                                  const YamlNode* container) {
+  const YamlNode* secret =
+      container != nullptr && is_secret_node(*container) ? container : enclosing_secret(root, path, lookups);
+  if (secret == nullptr) return {};
+  return std::unexpected(value_error(inside_secret_message("edit", *secret)));
+}
+
 namespace {
 
 bool edited_in_file(const YamlNode& node) {

@@ -63,6 +63,17 @@ void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const Pat
 // stands for an included file counting by its own flag only.
 bool root_file_edited(const DocumentRecord& doc);
 
+// Refuses, before anything changes, an edit of the node at `path` of `root`
+// when that node lies inside a `!secret` value; with `container` (the node
+// at `path`, for an edit of its content: an item set or removed in it) also
+// when that node is the secret itself.  Only a secret's directive is ever
+// written, so such an edit would be lost without a word: ValueError "cannot
+// edit part of a !secret value (...)" (inside_secret_message).  The secret
+// as a whole (replaced, removed, its comments and anchor, which stand on
+// the directive) may be edited.
+EditResult<> check_outside_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
+                                  const YamlNode* container = nullptr);
+
 // ---- values ----------------------------------------------------------------------
 
 // Puts `fresh` in place of `slot`'s content.  The node keeps its comments

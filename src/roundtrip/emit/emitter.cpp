@@ -332,10 +332,10 @@ std::string upgrade_document_header(std::string_view text) {
   // Walk the prologue: directive lines, comment lines and blank lines, up to
   // the first line of anything else.  The first "%YAML" line is rewritten
   // in place (its comment kept), later ones are dropped.  A "..." line
-  // there ends no document, and a byte-order mark may open a line: the
-  // prologue of the first document starts after the last of either, and
-  // so does a header put in (a mark inside a document is content).  No
-  // directive stands before either in a text that loads.
+  // there ends no document, and byte-order marks may open a line (one or
+  // several): the prologue of the first document starts after the last of
+  // either, and so does a header put in (a mark inside a document is
+  // content).  No directive stands before either in a text that loads.
   std::vector<std::pair<std::size_t, std::size_t>> versions;  // [start, end) of %YAML lines
   bool has_start = false;
   std::size_t header_at = b;
@@ -343,7 +343,7 @@ std::string upgrade_document_header(std::string_view text) {
   while (pos < text.size()) {
     const std::size_t end = line_end(text, pos);
     if (text.compare(pos, kBom.size(), kBom) == 0) {
-      pos += kBom.size();
+      while (text.compare(pos, kBom.size(), kBom) == 0) pos += kBom.size();
       header_at = pos;
       versions.clear();
     }

@@ -275,6 +275,11 @@ struct IncludeSource {
   // With a file number: that file's document was itself a directive, whose
   // result (read from elsewhere) stands here: the file cannot hold an edit.
   bool content_from_directive = false;
+  // The content here is a secret's value (an `!include` of a file that is a
+  // `!secret`, directly or through further includes), or holds one among
+  // other files' content (a directory merge of such a file, whose pieces
+  // cannot be told apart): is_secret_node.
+  bool content_secret = false;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -85,11 +85,12 @@ inline bool is_directive_tag(std::string_view tag) noexcept {
   return tag == kSecretTag || tag == kEnvVarTag || is_include_tag(tag);
 }
 
-// The node's content came from `!secret`.  Nothing of it, or of anything
-// below it, may be quoted in a message, logged or written to another file.
+// The node's content came from `!secret`, here or in what an include here
+// stands for (IncludeSource::content_secret).  Nothing of it, or of anything below it, may be quoted in a
+// message, logged or written to another file.
 inline bool is_secret_node(const YamlNode& node) noexcept {
   const IncludeSource* source = node.source();
-  return source != nullptr && source->tag == kSecretTag;
+  return source != nullptr && (source->tag == kSecretTag || source->content_secret);
 }
 
 // ---- paths and anchors --------------------------------------------------------

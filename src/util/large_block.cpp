@@ -15,6 +15,8 @@ constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHeader = 64;
 constexpr std::size_t kBudget = std::size_t{64} << 20;
 constexpr std::size_t kSlots = 64;
+// Kept blocks from this size up have their pages offered back to the kernel.
+constexpr std::size_t kAdviseFrom = std::size_t{1} << 20;
 
 // A kept mapping in one word: its page number above, its size in pages in
 // the low kSizeBits (user addresses take at most 48 bits, 36 of them above
@@ -97,7 +99,10 @@ bool claim_budget(std::size_t size) noexcept {
 bool keep_mapping(void* mapping, std::size_t size) noexcept {
   if (kLargeBlocksChecked || !claim_budget(size)) return false;
 #if defined(MADV_FREE)
-  madvise(mapping, size, MADV_FREE);
+  // Offering pages back costs a system call and a TLB flush, more than a
+  // small load's whole composition: blocks under kAdviseFrom stay as they
+  // are (the budget bounds them all the same).
+  if (size >= kAdviseFrom) madvise(mapping, size, MADV_FREE);
 #endif
   const std::uintptr_t value = pack(static_cast<char*>(mapping), size);
   for (std::atomic<std::uintptr_t>& slot : g_slots) {

@@ -16,10 +16,12 @@
 // it is written, a good part of a large load's time.  A freed block is kept
 // while the blocks kept over the whole process stay within 64 MiB (a larger
 // freed block displaces smaller kept ones); the rest are unmapped at once.
-// Kept pages are offered back to the kernel, which takes them when memory
-// runs short.  A request takes a kept block of at most four times its size,
-// so what a call holds stays proportional to its input.  Nothing is kept
-// per thread: a thread that ends leaves nothing behind.
+// The pages of kept blocks from 1 MiB up are offered back to the kernel,
+// which takes them when memory runs short (smaller ones stay: offering them
+// costs more than a small load).  A request takes a kept block of at most
+// four times its size, so what a call holds stays proportional to its
+// input.  Nothing is kept per thread: a thread that ends leaves nothing
+// behind.
 //
 // The store takes and fills its slots with single atomic operations (no
 // lock that a fork could leave held); any thread may free any block.

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,10 @@ namespace {
 constexpr std::size_t kAlign = alignof(std::max_align_t);
 constexpr std::size_t kHeader = (sizeof(ListChunk) + kAlign - 1) / kAlign * kAlign;
 constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
+// The first chunks are smaller, growing with what the stream took so far:
+// a small document, of which a program may hold many, takes a heap block
+// instead of a mapping of its own.
+constexpr std::size_t kFirstChunkBytes = std::size_t{16} << 10;
 // Larger blocks are not worth sharing a chunk: they are the lists' own.
 constexpr std::size_t kLargestShared = std::size_t{16} << 10;
 // A stream that has taken this much in small chunks takes huge pages next.
@@ -73,9 +78,10 @@ thread_local int t_keeping = 0;
 void release_list_chunk(ListChunk* chunk) noexcept {
   if (chunk->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     const bool mapped = chunk->mapped;
+    const std::size_t bytes = chunk->bytes;
     chunk->~ListChunk();
     if (!mapped) {
-      free_large(chunk);
+      free_block(chunk, bytes);
     } else if (t_keeping == 0 || !keep_mapping(chunk, kHugePage)) {
       munmap(chunk, kHugePage);
     }
@@ -113,7 +119,7 @@ void ListArena::expect(std::size_t bytes) noexcept {
 
 void ListArena::new_chunk() {
   char* raw = nullptr;
-  std::size_t size = kHeader + kChunkBytes;
+  std::size_t size = kHeader + std::clamp(taken_, kFirstChunkBytes, kChunkBytes);
   bool mapped = false;
   if (taken_ >= kHugeFrom && huge_pages_offered()) {
     raw = static_cast<char*>(take_kept_mapping(kHugePage, kHugePage));
@@ -121,9 +127,10 @@ void ListArena::new_chunk() {
     mapped = raw != nullptr;
     if (mapped) size = kHugePage;
   }
-  if (raw == nullptr) raw = static_cast<char*>(allocate_large(size));
+  if (raw == nullptr) raw = static_cast<char*>(allocate_block(size));
   ListChunk* fresh = ::new (raw) ListChunk();  // the arena's own reference
   fresh->mapped = mapped;
+  fresh->bytes = static_cast<std::uint32_t>(size);
   if (chunk_ != nullptr) release_list_chunk(chunk_);
   chunk_ = fresh;
   next_ = raw + kHeader;

@@ -46,7 +46,8 @@ namespace kestrine {
 // A block of list storage; the lists placed in it follow the header.
 struct ListChunk {
   std::atomic<std::uint32_t> refs{1};
-  bool mapped = false;  // a huge-page mapping of its own (else a large block)
+  bool mapped = false;     // a huge-page mapping of its own (else a block)
+  std::uint32_t bytes = 0;  // the block's size, header included (not mapped)
 };
 
 // Drops one reference; the last one frees the chunk.

@@ -223,7 +223,7 @@ class _Tree:
 
     def __init__(self, data):
         self.draw = data.draw
-        self.files, self.owners, self.feet, self.tails, self.count = {}, {}, {}, {}, 0
+        self.files, self.owners, self.count = {}, {}, 0
         self.data = self.file("main.yaml", (), includes=2, breaks="\n")
 
     def comment(self, owner, inline=False):
@@ -269,15 +269,9 @@ class _Tree:
         self.files[name] = None  # the name is taken
         lines = self.comment(None)
         body, data = self.mapping(path, "", includes)
-        # A comment after a sequence at the file's first column is that
-        # sequence's, written after it (so before a pair added later, which
-        # then reads it as its own).
-        last = list(data)[-1]
-        owns = isinstance(data[last], list)
-        tail = self.comment(path + (last,) if owns else None)
-        if tail:
-            (self.feet if owns else self.tails)[tail[0]] = path
-        lines += body + tail
+        # A comment after the content at the file's first column is the
+        # file's, after a sequence written at that column too.
+        lines += body + self.comment(None)
         if path and self.draw(st.booleans()):  # later documents, in included files
             lines += ["---"] + self.comment(None) + [f"later: {self.scalar()}"]
             lines += self.draw(st.sampled_from([[], ["---"], ["...", "%YAML 1.2", "---", "- 1"]]))
@@ -300,7 +294,7 @@ class _RealTree:
         names = sorted(p.relative_to(root).as_posix() for p in root.rglob("*.y*ml")
                        if not re.search(rb"!include_dir|!secret|!include", p.read_bytes()))
         self.files = {"main.yaml": "".join(f"f{i}: !include {n}\n" for i, n in enumerate(names)).encode()}
-        self.owners, self.feet, self.tails, self.data, self.count = None, {}, {}, None, 0
+        self.owners, self.data, self.count = None, None, 0
 
 
 def _counts(root):
@@ -345,24 +339,14 @@ def _edit(doc, model, draw, tree, loose):
             return None, True, None  # item access cannot add to a sequence
         key = f"new{len(target)}"
         view[key] = target[key] = value
-        for tag in [tag for tag, at in tree.feet.items() if at == path]:
-            tree.owners[tag] = path + (key,)
-            del tree.feet[tag]
         return path, True, None
     key = draw(st.sampled_from(keys))
     node = functools.reduce(lambda n, step: n[step], path + (key,), doc.node)
     if kind == "set" and node.style != "plain":
         kind = "replace"  # what a collection or a block scalar holds goes
     if kind == "delete":
-        last = isinstance(target, dict) and list(target)[-1] == key
         del view[key]
         del target[key]
-        # The file's closing comment now follows a sequence at its first
-        # column: it is that sequence's.
-        if last and target and isinstance(target[list(target)[-1]], list):
-            for tag in [tag for tag, at in tree.tails.items() if at == path]:
-                tree.owners[tag], tree.feet[tag] = path + (list(target)[-1],), path
-                del tree.tails[tag]
     else:
         view[key] = target[key] = value if kind == "replace" else 5
     gone = path + (key,)

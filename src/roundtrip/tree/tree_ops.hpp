@@ -50,8 +50,10 @@ bool pairs_modified_in_file(const NodePair& pair);
 
 // From `node`, the node whose foot receives a comment line at `column` that
 // follows its content: the last block collection down its last entries that
-// starts at a column not past `column` (`node` itself when none does).
-// Content that replaced a directive is another file's: it is not entered.
+// starts at a column not past `column` (`node` itself when none does),
+// entering a mapping's last value only for a line right of the mapping's
+// entries.  Content that replaced a directive is another file's: it is not
+// entered.
 YamlNode& find_attach_target(YamlNode& node, std::uint32_t column);
 
 // ---- provenance ---------------------------------------------------------------

@@ -95,6 +95,20 @@ inline bool is_secret_node(const YamlNode& node) noexcept {
   return source != nullptr && (source->tag == kSecretTag || source->content_secret);
 }
 
+// Why no file can hold an edit of the content that `node`'s directive stands
+// for, as the end of a refusal naming the directive ("... '{tag} {target}',
+// {reason}"); null when the node holds no directive, or one whose file holds
+// its content (an `!include` of a file that is not itself a directive).  A
+// directory tag's content came from many files, a secret or a variable from
+// none.
+inline const char* content_without_file(const YamlNode& node) noexcept {
+  const IncludeSource* source = node.source();
+  if (source == nullptr) return nullptr;
+  if (!source->target_file_id) return "which names no single file to hold it";
+  if (source->content_from_directive) return "whose file holds a directive in place of its content";
+  return nullptr;
+}
+
 // ---- paths and anchors --------------------------------------------------------
 
 // One step of a node path from a document root.

@@ -300,8 +300,8 @@ def comment_lines(text):
 def droppable(doc, text, comments, path, deleting):
     """The comments an edit that replaces or deletes the node at `path` may
     take with it: the node's own, those on its lines and on the comment lines
-    indented under it after them, and for a deletion those right above it
-    and on the line that introduces it."""
+    indented under it (and right of its key) after them, and for a deletion
+    those right above it and on the line that introduces it."""
     node = node_at(doc, path)
     texts = comment_lines(node.comment) + comment_lines(node.comment_before) + comment_lines(node.comment_after)
     lines = re.split(r"\r\n|\r|\n", text.decode("utf-8"))
@@ -311,6 +311,11 @@ def droppable(doc, text, comments, path, deleting):
         return texts + collections.Counter(t for line, _, t in comments if deleting and lines[line].startswith("?"))
     first, column, last, _ = node.range()
     first, column, last = first - 1, column - 1, last - 1
+    holder = node_at(doc, path[:-1]) if isinstance(path[-1], str) else None
+    if holder is not None and holder.style == "block":
+        # Lines at or left of the key's column are not the entry's, even
+        # after a sequence written at that column.
+        column = max(column, holder.range()[1])
     blank = lambda line: not line.strip()
     blank_or_comment = lambda line: blank(line) or line.lstrip().startswith("#")
     # (A flow collection ends at its closing bracket, after its last entry.)
@@ -730,6 +735,17 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
      lambda d: d.__delitem__("breaking"), "lint:\n  use:\n    - DEFAULT\n\n  # except:\n  #   - ENUM\nlast: 1\n"),
     ("- a:\n    b: [1]\n    # deeper\n  # inner\n- c\n- d\n", lambda d: d.__delitem__(1),
      "- a:\n    b: [1]\n    # deeper\n  # inner\n- d\n"),
+    # The lines after a sequence written at its key's column that stand at
+    # or left of that column are not the entry's: they stay when it goes,
+    # and follow an entry added after it.
+    ("k1:\n- 2\n# c5\n", lambda d: d.__delitem__("k1"), "{}\n# c5\n"),
+    ("k0: 0\nk1:\n- 2\n  # own\n# c5\n", lambda d: d.__delitem__("k1"), "k0: 0\n# c5\n"),
+    ("k1:\n- 2\n# c5\n", lambda d: d.__setitem__("k2", 5), "k1:\n- 2\nk2: 5\n# c5\n"),
+    ("x:\n  k0: 1\n  k1:\n  - 2\n  # c5\n", lambda d: d["x"].__delitem__("k1"), "x:\n  k0: 1\n  # c5\n"),
+    ("- a:\n  - 1\n  # c\n- b\n", lambda d: d[0].__delitem__("a"), "- {}\n  # c\n- b\n"),
+    ("k1:\n- 2\n# c5\nk2: 1\n", lambda d: d.__delitem__("k1"), "# c5\nk2: 1\n"),
+    ("x:\n  k0: 1\n  k1:\n  - 2\n  # c5\ny: 1\n", lambda d: d.__delitem__("y") or d["x"].__delitem__("k1"),
+     "x:\n  k0: 1\n  # c5\n"),
     # A blank line before a collection's foot, and a "..." that ends the
     # text, stay where they were read.
     ("a:\n  - 1\n\n  # foot\n", lambda d: d.__setitem__("b", 1), "a:\n  - 1\n\n  # foot\nb: 1\n"),

@@ -72,17 +72,108 @@ def test_refusals(tree):
     with pytest.raises(TypeError, match="include_dir"):
         kestrine.dump_includes(load(tree), include_dir=1)
 
-    # An edit under a directory include has no single file to go to.
+    # An edit under a directory include has no single file to go to, nor
+    # one under a file that is itself a directive.
     (tree / "d").mkdir()
     (tree / "d" / "one.yaml").write_text("- on\n")
-    doc = load(tree, text=MAIN + "list: [0, !include_dir_merge_list d]\n")
-    message = ("cannot write back the edit at $.list[1]: it lies under '!include_dir_merge_list d', "
-               "which names no single file to hold it")
-    for call in (kestrine.dump_includes, kestrine.dump_includes_map):
-        with pytest.raises(ValueError) as err:
-            call(doc)
-        assert str(err.value) == message
-    assert snapshot(tree) == {**before, "d/one.yaml": b"- on\n"}
+    (tree / "nested.yaml").write_text("!include a.yaml\n")
+    for text, message in [
+        (MAIN + "list: [0, !include_dir_merge_list d]\n",
+         "cannot write back the edit at $.list[1]: it lies under '!include_dir_merge_list d', "
+         "which names no single file to hold it"),
+        ("nest: !include nested.yaml\n",
+         "cannot write back the edit at $.nest: it lies under '!include nested.yaml', whose file holds a directive "
+         "in place of its content"),
+    ]:
+        doc = load(tree, text=text)
+        for call in (kestrine.dump_includes, kestrine.dump_includes_map):
+            with pytest.raises(ValueError) as err:
+                call(doc)
+            assert str(err.value) == message
+    assert snapshot(tree) == {**before, "d/one.yaml": b"- on\n", "nested.yaml": b"!include a.yaml\n"}
+
+
+# A directory tag's content came from many files, and the content of a file
+# that is itself a directive from none: an edit inside it could be written
+# nowhere.  Each shape: the text, and the path to d/a.yaml's mapping.
+DIRECTORY_SHAPES = [
+    ("m: !include_dir_named d\n", ["m", "a"]),
+    ("m: !include_dir_merge_named d\n", ["m"]),
+    ("m: !include_dir_list d\n", ["m", 0]),
+    ("m: !include_dir_merge_list d\n", ["m", 0]),
+    ("m: !include named.yaml\n", ["m", "a"]),
+]
+DIRECTORY_EDITS = {
+    "assign": lambda view, node: view.__setitem__("x", 5),
+    "assign in a list": lambda view, node: view["l"].__setitem__(0, 5),
+    "add a key": lambda view, node: view.__setitem__("new", 1),
+    "delete": lambda view, node: view.__delitem__("x"),
+    "value": lambda view, node: setattr(node["x"], "value", 5),
+    "comment": lambda view, node: setattr(node["x"], "comment", "c"),
+    "comment_before of the first key": lambda view, node: setattr(node["x"], "comment_before", "c"),
+    "comment_before": lambda view, node: setattr(node["w"], "comment_before", "c"),
+    "comment_after": lambda view, node: setattr(node["l"], "comment_after", "c"),
+    "anchor": lambda view, node: setattr(node["x"], "anchor", "k"),
+    "make_alias": lambda view, node: node["w"].make_alias("l"),
+    "detach": lambda view, node: node["al"].detach(),
+}
+
+
+def directory_tree(root):
+    files = {"d/a.yaml": "x: 1\nl: &l\n- 1\n- 2\nal: *l\nw: 2\n", "named.yaml": "!include_dir_named d\n",
+             "main.yaml": "top: 1\n", "inc.yaml": "y: 2\n"}
+    for name, text in files.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(text)
+
+
+def load_directory_tree(root, text):
+    doc = kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP | INC, include_dir=str(root))
+    doc.set_origin(str(root / "main.yaml"))
+    return doc
+
+
+@pytest.mark.parametrize("edit", DIRECTORY_EDITS)
+@pytest.mark.parametrize("text, path", DIRECTORY_SHAPES)
+def test_an_edit_inside_a_directory_include_is_refused(tmp_path, text, path, edit):
+    directory_tree(tmp_path)
+    doc = load_directory_tree(tmp_path, text)
+    before = (doc.to_yaml(), doc.to_dict(), snapshot(tmp_path))
+    view, node = doc, doc.node
+    for step in path:
+        view, node = view[step], node[step]
+    directive = "'!include named.yaml', whose file holds a directive in place of its content" if "named.yaml" in text \
+        else f"'{text[3:-1]}', which names no single file to hold it"
+    with pytest.raises(ValueError) as err:
+        DIRECTORY_EDITS[edit](view, node)
+    assert str(err.value) == f"cannot edit part of {directive}"
+    assert (doc.to_yaml(), doc.to_dict(), snapshot(tmp_path)) == before
+    # The document stays usable: it saves, and takes edits elsewhere.
+    assert doc.save() == [] and kestrine.dump_includes_map(doc) is not None
+    doc["top"] = 2
+    assert doc.save() == [str(tmp_path / "main.yaml")] and snapshot(tmp_path)["d/a.yaml"] == before[2]["d/a.yaml"]
+
+
+# The directive as a whole stands in the file that names it, and an
+# `!include` holds its own file, inside a directory's content too: edits
+# there are written.
+@pytest.mark.parametrize("edit, written", [
+    (lambda doc: doc.__setitem__("m", {"x": 1}), {"main.yaml": b"m:\n  x: 1\n"}),
+    (lambda doc: doc.__delitem__("m"), {"main.yaml": b"{}\n"}),
+    (lambda doc: setattr(doc.node["m"], "comment", "c"), {"main.yaml": b"m: !include_dir_named d # c\n"}),
+    (lambda doc: setattr(doc.node["m"], "comment_before", "c"), {"main.yaml": b"# c\nm: !include_dir_named d\n"}),
+    (lambda doc: setattr(doc.node["m"], "comment_after", "c"), {"main.yaml": b"m: !include_dir_named d\n# c\n"}),
+    (lambda doc: doc["m"]["b"]["i"].__setitem__("y", 3), {"inc.yaml": b"y: 3\n"}),
+    (lambda doc: setattr(doc.node["m"]["b"]["i"]["y"], "comment", "c"), {"inc.yaml": b"y: 2 # c\n"}),
+])
+def test_a_directory_include_as_a_whole_may_be_edited(tmp_path, edit, written):
+    directory_tree(tmp_path)
+    (tmp_path / "d" / "b.yaml").write_text("i: !include ../inc.yaml\n")
+    doc = load_directory_tree(tmp_path, "m: !include_dir_named d\n")
+    before = snapshot(tmp_path)
+    edit(doc)
+    assert sorted(doc.save()) == sorted(str(tmp_path / name) for name in written)
+    assert snapshot(tmp_path) == {**before, **written}
 
 
 def test_a_failed_write_back_leaves_every_target_intact(tree):
@@ -174,8 +265,7 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
      "# lead read\nx: 1\n---\nsecond: 2\n"),
     # a file whose document is itself a directive cannot hold an edit
     ("!include deeper.yaml\n", _SET_X,
-     "ValueError: cannot write back the edit at $.top: it lies under '!include inc.yaml', whose file holds a "
-     "directive in place of its content"),
+     "ValueError: cannot edit part of '!include inc.yaml', whose file holds a directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
         "cr", "mixed line breaks", "closing marker", "no document", "nested directive", "head", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
@@ -184,14 +274,14 @@ def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text
     main = tmp_path / "main.yaml"
     main.write_bytes(b"# root\ntop: !include inc.yaml  # kept\n")
     doc = kestrine.loads(main.read_bytes(), option=kestrine.OPT_ROUND_TRIP | INC, include_dir=str(tmp_path))
-    edit(doc["top"])
     before = snapshot(tmp_path)
-    result = outcome(lambda: kestrine.dump_includes_map(doc))
-    if not isinstance(result, dict):
-        assert result == expected
-        assert outcome(doc.save) == outcome(lambda: kestrine.dump_includes(doc)) == expected
-        assert snapshot(tmp_path) == before  # nothing written
+    refused = outcome(lambda: edit(doc["top"]))
+    if refused is not None:
+        assert refused == expected
+        assert doc.save() == [] and kestrine.dump_includes(doc) is None  # nothing changed
+        assert snapshot(tmp_path) == before
         return
+    result = kestrine.dump_includes_map(doc)
     assert result.pop(str(tmp_path / "inc.yaml")) == expected.encode()
     assert all(Path(path).read_bytes() == text for path, text in result.items())  # unedited, as read
     # Only the included file changed: save() needs no origin and leaves the root file alone.
@@ -223,7 +313,7 @@ class _Tree:
 
     def __init__(self, data):
         self.draw = data.draw
-        self.files, self.owners, self.feet, self.tails, self.count = {}, {}, {}, {}, 0
+        self.files, self.owners, self.count = {}, {}, 0
         self.data = self.file("main.yaml", (), includes=2, breaks="\n")
 
     def comment(self, owner, inline=False):
@@ -269,15 +359,9 @@ class _Tree:
         self.files[name] = None  # the name is taken
         lines = self.comment(None)
         body, data = self.mapping(path, "", includes)
-        # A comment after a sequence at the file's first column is that
-        # sequence's, written after it (so before a pair added later, which
-        # then reads it as its own).
-        last = list(data)[-1]
-        owns = isinstance(data[last], list)
-        tail = self.comment(path + (last,) if owns else None)
-        if tail:
-            (self.feet if owns else self.tails)[tail[0]] = path
-        lines += body + tail
+        # A comment after the content at the file's first column is the
+        # file's, after a sequence written at that column too.
+        lines += body + self.comment(None)
         if path and self.draw(st.booleans()):  # later documents, in included files
             lines += ["---"] + self.comment(None) + [f"later: {self.scalar()}"]
             lines += self.draw(st.sampled_from([[], ["---"], ["...", "%YAML 1.2", "---", "- 1"]]))
@@ -300,7 +384,7 @@ class _RealTree:
         names = sorted(p.relative_to(root).as_posix() for p in root.rglob("*.y*ml")
                        if not re.search(rb"!include_dir|!secret|!include", p.read_bytes()))
         self.files = {"main.yaml": "".join(f"f{i}: !include {n}\n" for i, n in enumerate(names)).encode()}
-        self.owners, self.feet, self.tails, self.data, self.count = None, {}, {}, None, 0
+        self.owners, self.data, self.count = None, None, 0
 
 
 def _counts(root):
@@ -345,24 +429,14 @@ def _edit(doc, model, draw, tree, loose):
             return None, True, None  # item access cannot add to a sequence
         key = f"new{len(target)}"
         view[key] = target[key] = value
-        for tag in [tag for tag, at in tree.feet.items() if at == path]:
-            tree.owners[tag] = path + (key,)
-            del tree.feet[tag]
         return path, True, None
     key = draw(st.sampled_from(keys))
     node = functools.reduce(lambda n, step: n[step], path + (key,), doc.node)
     if kind == "set" and node.style != "plain":
         kind = "replace"  # what a collection or a block scalar holds goes
     if kind == "delete":
-        last = isinstance(target, dict) and list(target)[-1] == key
         del view[key]
         del target[key]
-        # The file's closing comment now follows a sequence at its first
-        # column: it is that sequence's.
-        if last and target and isinstance(target[list(target)[-1]], list):
-            for tag in [tag for tag, at in tree.tails.items() if at == path]:
-                tree.owners[tag], tree.feet[tag] = path + (list(target)[-1],), path
-                del tree.tails[tag]
     else:
         view[key] = target[key] = value if kind == "replace" else 5
     gone = path + (key,)

@@ -91,12 +91,10 @@ class IncludeWalk {
         modified = modified || key || value;
       }
       if (source == nullptr) return modified;
-      if (modified && (!record || source->content_from_directive)) {
+      if (const char* reason = content_without_file(node); modified && reason != nullptr) {
         return refuse(WriteBackError::Kind::EditWithoutFile,
                       "cannot write back the edit at " + format_path(root_, roots_, path_) + ": it lies under '" +
-                          source->tag + " " + source->target +
-                          (record ? "', whose file holds a directive in place of its content"
-                                  : "', which names no single file to hold it"));
+                          source->tag + " " + source->target + "', " + reason);
       }
       if (record) records_[*record].edited = modified;
       // Its own flag marks the directive, written in the parent's file.

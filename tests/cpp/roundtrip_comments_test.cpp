@@ -180,6 +180,15 @@ TEST(RoundtripComments, FootComments) {
   EXPECT_EQ(value_of(root, "a").comments.foot(), (std::vector<std::string>{"nested foot"}));
   EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{"root foot"}));
 
+  // A sequence at its key's column takes only the lines right of that column.
+  root = root_of(
+      "a:\n"
+      "- 1\n"
+      "  # item foot\n"
+      "# root foot\n");
+  EXPECT_EQ(value_of(root, "a").comments.foot(), (std::vector<std::string>{"item foot"}));
+  EXPECT_EQ(root.comments.foot(), (std::vector<std::string>{"root foot"}));
+
   // Trailing comments go to the last root.
   auto roots = compose_ok("a: 1\n---\nb: 2\n# end\n");
   ASSERT_EQ(roots.size(), 2u);

@@ -214,7 +214,7 @@ int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexc
     KESTRINE_ASSIGN_OR_RETURN(DocumentEdit edit, edit_document(*data));
     std::vector<YamlNode>& roots = edit.record().roots;
     if (roots.size() != 1) return edit_stream_entry(edit, key, value);
-    KESTRINE_TRY(edit_status(check_outside_secret(roots.front(), {}, edit.lookups(), &roots.front())));
+    KESTRINE_TRY(edit_status(check_edit_kept(roots.front(), {}, edit.lookups(), &roots.front())));
     KESTRINE_TRY(value == nullptr ? delete_item(edit, 0, roots.front(), key)
                                   : set_item(edit, 0, roots.front(), key, value));
     edit.mark(0, {});
@@ -233,8 +233,7 @@ int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexcept 
     NodePath path = handle->path;
     YamlNode* node = resolve_for_edit(edit.record(), edit.lookups(), handle->start_root, path);
     if (node == nullptr) return fail(PyErr::new_error(PyExc_KeyError, "stale view"));
-    KESTRINE_TRY(
-        edit_status(check_outside_secret(edit.record().roots[handle->start_root], path, edit.lookups(), node)));
+    KESTRINE_TRY(edit_status(check_edit_kept(edit.record().roots[handle->start_root], path, edit.lookups(), node)));
     KESTRINE_TRY(value == nullptr ? delete_item(edit, handle->start_root, *node, key)
                                   : set_item(edit, handle->start_root, *node, key, value));
     edit.mark(handle->start_root, path);

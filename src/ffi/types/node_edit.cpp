@@ -53,9 +53,10 @@ struct NodeEdit {
     const DocumentRecord& record = edit.record();
     return const_cast<YamlNode*>(resolve_path(record, handle->start_root, handle->path, edit.lookups()));
   }
-  // Refused when the node lies inside a secret's value, which is never
-  // written (check_outside_secret).  Requires the path to resolve.
-  PyStatus outside_secret() { return edit_status(check_outside_secret(*root(), handle->path, edit.lookups())); }
+  // Refused when the node lies where no output keeps an edit: inside a
+  // secret's value or a directory's content (check_edit_kept).  Requires
+  // the path to resolve.
+  PyStatus check_kept() { return edit_status(check_edit_kept(*root(), handle->path, edit.lookups())); }
   // After an edit of the node: the nodes on its path are marked, and a key
   // node changed in place leaves the key indexes of its mapping wrong.
   void done() {
@@ -120,7 +121,7 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(e.edit, value));
     KESTRINE_TRY(edit_status(
         replace_node(*e.root(), *node, std::move(fresh), e.edit.record().flags.version_mode, e.edit.lookups())));
@@ -145,7 +146,7 @@ int set_node_anchor(PyObject* self, PyObject* value, void*) noexcept {
         return fail(PyErr::value_error("anchor name '" + std::string(*name) + "' is already used by another node"));
     }
     if (node == nullptr) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     KESTRINE_TRY(edit_status(set_anchor(*root, *node, name)));
     e.done();
     return {};
@@ -160,7 +161,7 @@ int set_node_comment(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     const bool is_key = !e.handle->path.empty() && e.handle->path.back().kind == PathSegment::Kind::KeyNode;
     KESTRINE_TRY(edit_status(set_inline_comment(*node, is_key, text)));
     e.done();
@@ -175,7 +176,7 @@ int set_node_comment_before(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));
     const auto target = comment_before_source_mut(e.edit.record(), e.handle->start_root, e.handle->path);
     if (!target) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
     set_head_part(*target->comments, target->part, std::move(lines));
     e.done();
@@ -190,7 +191,7 @@ int set_node_comment_after(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     if (text) KESTRINE_TRY(edit_status(check_foot_place(*node, e.handle->path.empty())));
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
     set_foot(*node, std::move(lines));
@@ -221,7 +222,7 @@ PyObject* node_make_alias(PyObject* self, PyObject* const* args, Py_ssize_t narg
     KESTRINE_TRY(edit_status(check_alias_order(*root, *definition, e.handle->path, name)));
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     KESTRINE_TRY(edit_status(make_alias(*root, *node, name, e.edit.lookups())));
     e.done();
     return none_ref();
@@ -233,7 +234,7 @@ PyObject* node_detach(PyObject* self, PyObject*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(NodeEdit e, edit_node(self));
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
-    KESTRINE_TRY(e.outside_secret());
+    KESTRINE_TRY(e.check_kept());
     KESTRINE_TRY(edit_status(detach_alias(*e.root(), *node)));
     e.done();
     return new_node(e.handle->document.get(), e.handle->start_root, e.handle->path);

@@ -238,6 +238,17 @@ const YamlNode* enclosing_secret(const YamlNode& root, std::span<const PathSegme
   return nullptr;
 }
 
+const YamlNode* enclosing_directive(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* cache) {
+  const YamlNode* node = &root;
+  const YamlNode* nearest = nullptr;
+  for (const PathSegment& segment : path) {
+    if (node->source() != nullptr) nearest = node;
+    node = child_by_segment(*node, segment, cache);
+    if (node == nullptr) return nullptr;
+  }
+  return nearest;
+}
+
 std::string inside_secret_message(std::string_view action, const YamlNode& secret) {
   const IncludeSource& source = *secret.source();
   return "cannot " + std::string(action) + " part of a !secret value ('" + source.tag + " " + source.target +

@@ -184,6 +184,11 @@ const YamlNode* resolve_rebased(const DocumentRecord& doc, std::size_t start_roo
 // its value, so a part of the value has no text of its own that may be
 // written, nor a place where an edit of it could be kept.
 const YamlNode* enclosing_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* cache);
+// The node holding a directive (a `source`) nearest above the node at `path`
+// of `root` (strictly above it), or null; null too when the path does not
+// resolve.  An edit below it is written where that directive's content was
+// read from (content_without_file).
+const YamlNode* enclosing_directive(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* cache);
 // "cannot {action} part of a !secret value ('{directive}'): ...", the
 // refusal for a node inside `secret`: names the directive, never the value.
 std::string inside_secret_message(std::string_view action, const YamlNode& secret);

@@ -75,12 +75,19 @@ void mark_subtree_modified(YamlNode& node) {
   });
 }
 
-EditResult<> check_outside_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
-                                  const YamlNode* container) {
+EditResult<> check_edit_kept(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
+                             const YamlNode* container) {
   const YamlNode* secret =
       container != nullptr && is_secret_node(*container) ? container : enclosing_secret(root, path, lookups);
-  if (secret == nullptr) return {};
-  return std::unexpected(value_error(inside_secret_message("edit", *secret)));
+  if (secret != nullptr) return std::unexpected(value_error(inside_secret_message("edit", *secret)));
+  // The nearest directive decides: an `!include` inside a directory's
+  // content holds its own file, where an edit below it is written.
+  const YamlNode* holder =
+      container != nullptr && container->source() != nullptr ? container : enclosing_directive(root, path, lookups);
+  const char* reason = holder != nullptr ? content_without_file(*holder) : nullptr;
+  if (reason == nullptr) return {};
+  const IncludeSource& source = *holder->source();
+  return std::unexpected(value_error("cannot edit part of '" + source.tag + " " + source.target + "', " + reason));
 }
 
 namespace {

@@ -64,15 +64,18 @@ void mark_edited_path(DocumentRecord& doc, std::size_t root, std::span<const Pat
 bool root_file_edited(const DocumentRecord& doc);
 
 // Refuses, before anything changes, an edit of the node at `path` of `root`
-// when that node lies inside a `!secret` value; with `container` (the node
+// that no output would keep: one inside a `!secret` value, or inside content
+// that no file holds (content_without_file: a directory tag's, or an
+// `!include`'s whose file is itself a directive); with `container` (the node
 // at `path`, for an edit of its content: an item set or removed in it) also
-// when that node is the secret itself.  Only a secret's directive is ever
-// written, so such an edit would be lost without a word: ValueError "cannot
-// edit part of a !secret value (...)" (inside_secret_message).  The secret
-// as a whole (replaced, removed, its comments and anchor, which stand on
-// the directive) may be edited.
-EditResult<> check_outside_secret(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
-                                  const YamlNode* container = nullptr);
+// when that node is such a directive itself.  Only the directive is written
+// there, so such an edit would be lost without a word: ValueError "cannot
+// edit part of a !secret value (...)" (inside_secret_message), or "cannot
+// edit part of '{tag} {target}', which names no single file to hold it".
+// The directive as a whole (replaced, removed, its comments and anchor,
+// which stand in the file that names it) may be edited.
+EditResult<> check_edit_kept(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
+                             const YamlNode* container = nullptr);
 
 // ---- values ----------------------------------------------------------------------
 

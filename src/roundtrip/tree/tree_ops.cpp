@@ -14,7 +14,12 @@ YamlNode& find_attach_target(YamlNode& node, std::uint32_t column) {
   for (;;) {
     YamlNode* last = nullptr;
     if (target->is_sequence() && target->size() > 0) last = &target->items().back();
-    else if (target->is_mapping() && target->size() > 0) last = &target->pairs().back().value;
+    // A line at or left of a block mapping's entries is not inside its last
+    // entry, even where that entry's value is a sequence written at the
+    // key's own column ("k:\n- 1\n# c"): taken as that sequence's, the line
+    // would go wherever the entry goes.
+    else if (target->is_mapping() && target->size() > 0 && column > target->span.column)
+      last = &target->pairs().back().value;
     if (last == nullptr || last->source() != nullptr || last->style != CollectionStyle::Block ||
         !last->is_collection() || last->size() == 0 || last->span.column > column)
       return *target;

@@ -50,8 +50,10 @@ bool pairs_modified_in_file(const NodePair& pair);
 
 // From `node`, the node whose foot receives a comment line at `column` that
 // follows its content: the last block collection down its last entries that
-// starts at a column not past `column` (`node` itself when none does).
-// Content that replaced a directive is another file's: it is not entered.
+// starts at a column not past `column` (`node` itself when none does),
+// entering a mapping's last value only for a line right of the mapping's
+// entries.  Content that replaced a directive is another file's: it is not
+// entered.
 YamlNode& find_attach_target(YamlNode& node, std::uint32_t column);
 
 // ---- provenance ---------------------------------------------------------------
@@ -91,6 +93,20 @@ inline bool is_directive_tag(std::string_view tag) noexcept {
 inline bool is_secret_node(const YamlNode& node) noexcept {
   const IncludeSource* source = node.source();
   return source != nullptr && (source->tag == kSecretTag || source->content_secret);
+}
+
+// Why no file can hold an edit of the content that `node`'s directive stands
+// for, as the end of a refusal naming the directive ("... '{tag} {target}',
+// {reason}"); null when the node holds no directive, or one whose file holds
+// its content (an `!include` of a file that is not itself a directive).  A
+// directory tag's content came from many files, a secret or a variable from
+// none.
+inline const char* content_without_file(const YamlNode& node) noexcept {
+  const IncludeSource* source = node.source();
+  if (source == nullptr) return nullptr;
+  if (!source->target_file_id) return "which names no single file to hold it";
+  if (source->content_from_directive) return "whose file holds a directive in place of its content";
+  return nullptr;
 }
 
 // ---- paths and anchors --------------------------------------------------------

@@ -355,8 +355,9 @@ void write_key_signature(std::string& out, const ResolvedScalar& key);
 // `Int(1)`, `Sequence([String("a"), Null])`, `Mapping([(String("k"), Bool(true))])`.
 std::string debug_render_value(const YamlValue& value);
 
-// Content equality: same kind and content (floats numerically, texts byte for
-// byte, timestamps field by field, collections element-wise).  Iterative.
+// Content equality: same kind and content (floats numerically, big integers
+// by their digits, strings byte for byte, timestamps field by field,
+// collections element-wise).  Iterative.
 bool values_equal(const YamlValue& a, const YamlValue& b);
 
 // Shortest decimal text that reads back as `d`, written without exponent

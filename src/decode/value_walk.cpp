@@ -70,6 +70,10 @@ bool values_equal(const YamlValue& a, const YamlValue& b) {
         if (!(x->real == y->real)) return false;
         break;
       case ValueKind::BigInt:
+        // "1_000..." under YAML 1.1 and "1000..." are one integer.
+        if (x->text() != y->text() && canonical_bigint_text(x->text()) != canonical_bigint_text(y->text()))
+          return false;
+        break;
       case ValueKind::String:
         if (x->text() != y->text()) return false;
         break;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <utility>
+#include <vector>
 
+#include "decode/directives.hpp"
 #include "roundtrip/emit/node_writer.hpp"
 #include "roundtrip/emit/source_copy.hpp"
 
@@ -13,20 +15,21 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-bool is_version_directive(std::string_view d) noexcept {
-  return d.size() >= 4 && d.starts_with("YAML") && (d.size() == 4 || d[4] == ' ' || d[4] == '\t');
+// Directive words are split where the reader splits them (at any Unicode
+// white space), so that "%YAML\u0085 1.1" is the version directive here as
+// it is to the reader.
+bool is_version_directive(std::string_view d) {
+  const std::vector<std::string_view> words = split_directive_words(d);
+  return !words.empty() && words[0] == "YAML";
 }
 
-// The comment that ends a directive line, with the blanks before it ("" when
-// there is none): a "#" after a blank.
-std::string_view directive_comment(std::string_view line) noexcept {
-  for (std::size_t i = 1; i < line.size(); ++i) {
-    if (line[i] != '#' || (line[i - 1] != ' ' && line[i - 1] != '\t')) continue;
-    std::size_t start = i;
-    while (start > 0 && (line[start - 1] == ' ' || line[start - 1] == '\t')) --start;
-    return line.substr(start);
-  }
-  return {};
+// The comment that ends a version directive line, with the blanks before it
+// ("" when there is none): what follows the version word, which the reader
+// only accepts as a comment.
+std::string_view directive_comment(std::string_view line) {
+  const std::vector<std::string_view> words = split_directive_words(line);
+  if (words.size() < 3) return {};
+  return line.substr(static_cast<std::size_t>(words[1].data() + words[1].size() - line.data()));
 }
 
 // One root with its directive lines and start marker.  `upgrade`: a later

@@ -266,6 +266,20 @@ def test_aliases_too_deep_to_validate(road):
                                                                        "/^[a-z]+$/ at $.m2.path", (1, 16))
 
 
+@pytest.mark.parametrize("road", ROADS)
+def test_a_node_met_again_deeper_is_walked_again(road):
+    # *a50 passes when reached through one alias; reached again through 60
+    # more, its innermost value lies past the depth limit: the verdict of the
+    # first walk does not answer for the second.
+    text = "defs:\n  - &a0 [1]\n" + "".join(f"  - &a{k} [*a{k - 1}]\n" for k in range(1, 110))
+    nested = {"type": ["array", "integer"], "items": {"$ref": "#/definitions/n"}}
+    schema = {"definitions": {"n": nested},
+              "properties": {key: {"$ref": "#/definitions/n"} for key in ("x", "y")}}
+    found = failure(text + "x: *a50\ny: *a109\n", schema, ROADS[road])
+    assert found is not None and found[0].startswith("aliases nest too deeply to validate at $.y[0][0]")
+    assert failure(text + "x: *a50\ny: *a50\n", schema, ROADS[road]) is None
+
+
 def step_branch(extra):
     steps = {"type": "array", "items": {"$ref": "#/definitions/step"}}
     return {"type": "object", "additionalProperties": False,

@@ -137,7 +137,7 @@ void Walker<Adapter>::validate_remembered(const Instance& inst, const CompiledSc
   if (const auto known = state_.verdicts.empty() ? state_.verdicts.end() : state_.verdicts.find(key);
       known != state_.verdicts.end()) {
     const Verdict v = known->second;
-    if (ref_depth <= v.ref_depth && !(v.failed && reported)) {
+    if (ref_depth <= v.ref_depth && adapter_.alias_depth(inst) <= v.alias_depth && !(v.failed && reported)) {
       out.failed = out.failed || v.failed;
       return;
     }
@@ -153,6 +153,7 @@ void Walker<Adapter>::validate_remembered(const Instance& inst, const CompiledSc
   if (state_.evaluations - start < kRememberedWalk && !read_aliases) return;
   Verdict& v = state_.verdicts[key];
   v.ref_depth = std::max(v.ref_depth, ref_depth);
+  v.alias_depth = std::max(v.alias_depth, adapter_.alias_depth(inst));
   v.failed = mine.failed;
 }
 

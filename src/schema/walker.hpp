@@ -118,6 +118,7 @@ struct NodeAdapter {
            (ref.node != nullptr && ref.node != r.node && is_secret_node(*ref.node));
   }
   bool too_deep(const NodeInstance& i) const noexcept { return i.aliases > kMaxValidationAliasDepth; }
+  std::uint32_t alias_depth(const NodeInstance& i) const noexcept { return i.aliases; }
   bool through_aliases(const NodeInstance& i) const noexcept { return i.aliases > 0; }
   // What the verdict of `i` depends on: its node (or leftover list), and
   // whether it is read as a key's name; 0 for none (a name that is not its
@@ -282,6 +283,7 @@ struct ValueAdapter {
     return *v;
   }
   bool too_deep(const YamlValue*) const noexcept { return false; }
+  std::uint32_t alias_depth(const YamlValue*) const noexcept { return 0; }
   bool through_aliases(const YamlValue*) const noexcept { return false; }
   std::uintptr_t identity(const YamlValue* v) const noexcept { return reinterpret_cast<std::uintptr_t>(v); }
   std::size_t alias_text(const YamlValue*) const noexcept { return 0; }  // no aliases here
@@ -310,8 +312,12 @@ struct ValueAdapter {
 // The verdict of a pair walked to its end, found with `ref_depth` `$ref`
 // hops already taken: it holds for the pair met again at that depth or less
 // (met deeper, the nesting limit may fall inside it).
+// A verdict holds for a walk that starts no deeper, in `$ref`s or in alias
+// expansions, than the deepest walk it was found by: a deeper start could
+// reach a depth limit inside (both limits count from the root of the validation).
 struct Verdict {
   std::uint32_t ref_depth = 0;
+  std::uint32_t alias_depth = 0;
   bool failed = false;
 };
 using VerdictKey = std::pair<std::uintptr_t, const CompiledSchema*>;  // an instance's identity, a schema

@@ -192,7 +192,8 @@ class PreparedSchemas {
     // when this call returns: releasing an object can run a __del__, and
     // with it a load that uses this cache, which must find the table whole.
     std::vector<Entry> gone;
-    if (++calls_ % kUnheldSweepCalls == 0) drop_unheld(gone);
+    const bool swept = ++calls_ % kUnheldSweepCalls == 0;
+    if (swept) drop_unheld(gone);
     if (auto it = entries_.find(identity(schema)); it != entries_.end()) {
       Entry& e = it->second;
 #ifdef KESTRINE_DICT_VERSIONS
@@ -206,7 +207,7 @@ class PreparedSchemas {
       }
       take(it, gone);  // changed since: converted anew below
     }
-    drop_unheld(gone);
+    if (!swept) drop_unheld(gone);
     KESTRINE_ASSIGN_OR_RETURN(std::unique_ptr<PreparedSchema> converted, PreparedSchema::convert(schema));
     std::shared_ptr<const PreparedSchema> prepared(std::move(converted));
     if (!t_not_kept && recent_.seen(identity(schema))) keep(schema, prepared, gone);

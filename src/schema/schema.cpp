@@ -136,7 +136,8 @@ SchemaSet::SchemaSet(const YamlValue& root) : root_value_(root) {
     pending_.pop_back();
     compile(*value, *out);
   }
-  for (CompiledSchema* target : ref_targets_) target->remember_verdicts = leads_to_schemas(*target);
+  for (const auto& [text, target] : refs_)
+    if (target != nullptr) target->remember_verdicts = leads_to_schemas(*target);
 }
 
 std::size_t SchemaSet::footprint() const noexcept {
@@ -176,11 +177,7 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
     // Definitions are referred to many times over: each text is resolved once.
     auto [it, fresh] = refs_.try_emplace(out.ref, nullptr);
     if (fresh) {
-      if (const YamlValue* target = resolve_schema_ref(root_value_, out.ref)) {
-        CompiledSchema* compiled = intern(*target);
-        ref_targets_.push_back(compiled);
-        it->second = compiled;
-      }
+      if (const YamlValue* target = resolve_schema_ref(root_value_, out.ref)) it->second = intern(*target);
     }
     out.ref_target = it->second;
   }

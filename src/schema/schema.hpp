@@ -165,12 +165,11 @@ class SchemaSet {
 
   const YamlValue& root_value_;
   SeededHashMap<const YamlValue*, CompiledSchema*> compiled_;
-  SeededHashMap<std::string_view, const CompiledSchema*> refs_;  // by reference text
+  SeededHashMap<std::string_view, CompiledSchema*> refs_;  // by reference text (null: resolves to none)
   std::deque<CompiledSchema> storage_;
   std::vector<std::pair<const YamlValue*, CompiledSchema*>> pending_;
   PatternCache patterns_;
   const CompiledSchema* root_ = nullptr;
-  std::vector<CompiledSchema*> ref_targets_;
 };
 
 // Integer limits of the length and count keywords: an Int, or a finite Float

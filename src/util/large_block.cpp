@@ -105,14 +105,30 @@ bool keep_mapping(void* mapping, std::size_t size) noexcept {
   if (size >= kAdviseFrom) madvise(mapping, size, MADV_FREE);
 #endif
   const std::uintptr_t value = pack(static_cast<char*>(mapping), size);
-  for (std::atomic<std::uintptr_t>& slot : g_slots) {
-    std::uintptr_t empty = 0;
-    if (slot.load(std::memory_order_relaxed) == 0 &&
-        slot.compare_exchange_strong(empty, value, std::memory_order_release, std::memory_order_relaxed))
-      return true;
+  // Every slot taken by smaller blocks: the smallest gives way, as it would
+  // to the budget.
+  for (int round = 0; round < 2; ++round) {
+    for (std::atomic<std::uintptr_t>& slot : g_slots) {
+      std::uintptr_t empty = 0;
+      if (slot.load(std::memory_order_relaxed) == 0 &&
+          slot.compare_exchange_strong(empty, value, std::memory_order_release, std::memory_order_relaxed))
+        return true;
+    }
+    if (round == 0 && !displace_smaller(size)) break;
   }
   g_kept.fetch_sub(size, std::memory_order_relaxed);
   return false;
+}
+
+void* map_aligned(std::size_t bytes, std::size_t align) noexcept {
+  void* area = mmap(nullptr, bytes + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  char* const raw = static_cast<char*>(area);
+  char* const aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + align - 1) & ~(align - 1));
+  if (aligned > raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
+  if (char* const tail = aligned + bytes; tail < raw + bytes + align)
+    munmap(tail, static_cast<std::size_t>(raw + bytes + align - tail));
+  return aligned;
 }
 
 void* take_kept_mapping(std::size_t size, std::size_t align) noexcept {

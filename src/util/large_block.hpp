@@ -63,6 +63,10 @@ std::size_t large_block_size(const void* data) noexcept;
 // keeping one, within the budget (false: not kept, the caller unmaps it).
 void* take_kept_mapping(std::size_t size, std::size_t align) noexcept;
 bool keep_mapping(void* mapping, std::size_t size) noexcept;
+// A fresh mapping of `bytes` aligned to `align` (a power of two), or null
+// when the system gives none: one `align` larger, trimmed at both ends.
+// Freed with munmap, whole or in parts of whole pages.
+void* map_aligned(std::size_t bytes, std::size_t align) noexcept;
 
 // Either kind by size: blocks from kLargeBlockFrom up are large blocks,
 // smaller ones come from the C library; freed with the same `bytes`.

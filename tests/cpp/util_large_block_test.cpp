@@ -68,6 +68,15 @@ TEST(UtilLargeBlock, WhatIsKeptStaysWithinTheBudget) {
   free_large(huge);
   EXPECT_LE(large_blocks_kept(), 64 * kMiB);
   drop_kept_large_blocks();
+  // Every place taken by small blocks, far within the budget: a larger
+  // block still finds one.
+  blocks.clear();
+  for (int i = 0; i < 80; ++i) blocks.push_back(take(kLargeBlockFrom));
+  for (void* p : blocks) free_large(p);
+  const std::size_t small_kept = large_blocks_kept();
+  free_large(take(8 * kMiB));
+  EXPECT_GE(large_blocks_kept(), small_kept + 7 * kMiB);
+  drop_kept_large_blocks();
 }
 
 // Mappings of callers that align their own: served only when the size and

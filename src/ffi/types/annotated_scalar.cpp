@@ -336,19 +336,10 @@ constexpr std::size_t kRecordsPerBlock = kBlockBytes / kRecordBytes;
 // this size from the heap once larger ones have been freed, and keeps what
 // they leave).  Freed blocks go to the process's store of large blocks
 // (util/large_block.hpp), so that the next conversion need not fault in
-// fresh pages.  A fresh mapping twice the size, trimmed, gives the
-// alignment.
-void* map_block() noexcept {
+// fresh pages.
+static void* map_block() noexcept {
   if (void* kept = take_kept_mapping(kBlockBytes, kBlockBytes)) return kept;
-  void* area = mmap(nullptr, 2 * kBlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (area == MAP_FAILED) return nullptr;
-  char* const raw = static_cast<char*>(area);
-  char* const block =
-      reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kBlockBytes - 1) & ~(kBlockBytes - 1));
-  if (block > raw) munmap(raw, static_cast<std::size_t>(block - raw));
-  if (block + kBlockBytes < raw + 2 * kBlockBytes)
-    munmap(block + kBlockBytes, static_cast<std::size_t>(raw + 2 * kBlockBytes - (block + kBlockBytes)));
-  return block;
+  return map_aligned(kBlockBytes, kBlockBytes);
 }
 
 void RecordBlocks::release(Block* block) noexcept {

@@ -278,18 +278,26 @@ std::string render_roots(std::span<const YamlNode> roots, std::optional<std::str
 
 }  // namespace
 
+namespace {
+
+// Whether a rendering declares YAML 1.2: a stream without a document has
+// nothing to declare a version for (a header would add an empty document).
+bool upgrades(bool upgrade_1_1, std::span<const YamlNode> roots) noexcept { return upgrade_1_1 && !roots.empty(); }
+
+// An unedited text as rendered: as read, or with the upgrade's header.
+std::string unedited_text(std::string_view source, bool upgrade) {
+  return upgrade ? upgrade_document_header(source) : std::string(source);
+}
+
+}  // namespace
+
 std::string render_document(std::span<const YamlNode> roots,
                             std::optional<std::string_view> source_text, bool upgrade_1_1,
                             NullStyle null_style) {
   const bool edited =
       std::any_of(roots.begin(), roots.end(), [](const YamlNode& r) { return subtree_modified(r); });
-  // A stream without a document has nothing to declare a version for: a
-  // header would add an empty document.
-  upgrade_1_1 = upgrade_1_1 && !roots.empty();
-  if (source_text && !edited) {
-    if (!upgrade_1_1) return std::string(*source_text);
-    return upgrade_document_header(*source_text);
-  }
+  upgrade_1_1 = upgrades(upgrade_1_1, roots);
+  if (source_text && !edited) return unedited_text(*source_text, upgrade_1_1);
   return render_roots(roots, source_text, upgrade_1_1, null_style, {});
 }
 
@@ -299,12 +307,8 @@ std::string render_document(const DocumentRecord& doc) {
   EditedNodes edited(doc.edit_marks);
   bool any = doc.documents_replaced;
   for (const YamlNode& root : doc.roots) any = edited.add(root) || any;
-  // (As above: no header for a stream without a document.)
-  const bool upgrade = doc.flags.upgrade_1_1 && !doc.roots.empty();
-  if (source && !any) {
-    if (!upgrade) return std::string(*source);
-    return upgrade_document_header(*source);
-  }
+  const bool upgrade = upgrades(doc.flags.upgrade_1_1, doc.roots);
+  if (source && !any) return unedited_text(*source, upgrade);
   if (!source) return render_roots(doc.roots, source, upgrade, doc.flags.null_style, {});
   const SourceLines lines(*source, doc.source_offset, 0);
   return render_roots(doc.roots, source, upgrade, doc.flags.null_style,

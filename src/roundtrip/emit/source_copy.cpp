@@ -350,7 +350,7 @@ std::optional<std::size_t> SourceLines::comment_run_end(std::size_t from,
                                                         std::span<const std::string_view> texts) const {
   std::size_t line = from;
   for (const std::string_view text : texts) {
-    for (; line < end() && is_blank_or_comment(line) && !comment_text(line); line = next_line(line)) {}
+    line = past_blank_lines(line, end());
     if (line >= end() || comment_text(line) != text) return std::nullopt;
     line = next_line(line);
   }
@@ -403,9 +403,10 @@ bool EditedNodes::visit(const YamlNode& node) {
     stack_guarded([&] {
       // Leaves, most of a tree, are looked at here rather than in a call.
       const auto child = [&](const YamlNode& n) {
-        if (n.is_collection() || n.comments.has_texts()) return visit(n);
+        if (n.is_collection()) return visit(n);
         if (!n.comments.modified) return false;
         edited_.insert(&n);
+        take_feet(n);
         return true;
       };
       for (const YamlNode& item : node.items()) edited = child(item) || edited;

@@ -50,16 +50,9 @@ bool huge_pages_offered() noexcept {
 // gives none.
 char* map_huge_chunks(std::size_t count) noexcept {
   const std::size_t bytes = count * kHugePage;
-  void* area = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (area == MAP_FAILED) return nullptr;
-  char* const raw = static_cast<char*>(area);
-  char* const aligned =
-      reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) & ~(kHugePage - 1));
-  if (aligned > raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
-  if (char* const tail = aligned + bytes; tail < raw + bytes + kHugePage)
-    munmap(tail, static_cast<std::size_t>(raw + bytes + kHugePage - tail));
+  char* const aligned = static_cast<char*>(map_aligned(bytes, kHugePage));
 #if defined(MADV_HUGEPAGE)
-  madvise(aligned, bytes, MADV_HUGEPAGE);
+  if (aligned != nullptr) madvise(aligned, bytes, MADV_HUGEPAGE);
 #endif
   return aligned;
 }

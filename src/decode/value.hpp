@@ -334,7 +334,9 @@ struct KeyTags {
 // Key signature of the duplicate-key check: equal for keys that Python
 // considers the same key (1, 1.0 and true; 0, false and -0.0; a big integer
 // and its canonical digits, also against an integral float; aware date-times
-// naming the same instant).  Appends to `out`.  Every custom tag counts.
+// naming the same instant; a mapping and the sequence of its (key, value)
+// pairs, both tuples of tuples once loaded).  Appends to `out`.  Every
+// custom tag counts.
 void write_key_signature(std::string& out, const YamlValue& key);
 // The same with the custom tags that `tags` does not keep left out (null:
 // none kept), at any depth of the key: the signature of the key as the

@@ -209,20 +209,31 @@ void signature_body(std::string& out, const YamlValue& key, SignatureTags tags) 
       return;
     }
     case ValueKind::Mapping: {
-      out += "map:{";
+      // A mapping key stands in Python as the tuple of its (key, value)
+      // tuples, equal to a sequence key of two-item sequences: signed alike,
+      // so that "{a: 1}" meets "[[a, 1]]" and "{}" meets "[]".
+      out += "seq:[";
       bool first = true;
       for (const ValuePair& pair : key.pairs()) {
         if (!first) out.push_back(',');
         first = false;
+        out += "seq:[";
         signature_guarded(out, pair.key, tags);
-        out.push_back('=');
+        out.push_back(',');
         signature_guarded(out, pair.value, tags);
+        out.push_back(']');
       }
-      out.push_back('}');
+      out.push_back(']');
       return;
     }
     case ValueKind::Tagged: {
       const TaggedValue& t = key.tagged();
+      // A merge marker inside a key reads as the str "<<" (a key's own
+      // merge keys are never folded).
+      if (t.tag == kMergeTag) {
+        signature_body(out, YamlValue::string_literal("<<"), tags);
+        return;
+      }
       if (!tags.all && dropped_tag(t.tag, tags.kept)) {
         signature_guarded(out, t.inner, tags);
         return;

@@ -194,7 +194,13 @@ TEST(ValueTree, KeySignaturesFollowPythonKeyEquality) {
   YamlValue ab[] = {arena.make_string("a"), arena.make_string("b")};
   EXPECT_EQ(signature(arena.make_sequence(ab)), "seq:[s:1:a,s:1:b]");
   ValuePair kv[] = {{arena.make_string("k"), YamlValue::of_float(2.0)}, {YamlValue::null(), YamlValue::of_bool(false)}};
-  EXPECT_EQ(signature(arena.make_mapping(kv)), "map:{s:1:k=n:2,null=n:0}");
+  EXPECT_EQ(signature(arena.make_mapping(kv)), "seq:[seq:[s:1:k,n:2],seq:[null,n:0]]");
+  // Both load as tuples of tuples: a mapping is the sequence of its pairs.
+  YamlValue k2[] = {arena.make_string("k"), YamlValue::of_int(2)};
+  YamlValue pair_seq[] = {arena.make_sequence(k2)};
+  ValuePair k2_pair[] = {{arena.make_string("k"), YamlValue::of_int(2)}};
+  EXPECT_EQ(signature(arena.make_mapping(k2_pair)), signature(arena.make_sequence(pair_seq)));
+  EXPECT_EQ(signature(YamlValue::empty_mapping()), signature(YamlValue::empty_sequence()));
   EXPECT_EQ(signature(arena.make_tagged("!x", YamlValue::of_int(3))), "t:!x:n:3");
 }
 

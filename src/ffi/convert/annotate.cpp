@@ -180,7 +180,7 @@ class TreeConverter {
     // Merge keys are looked for before any pair is converted: converting a
     // pair twice would run its tag callbacks twice, and released pairs could
     // not be read again.
-    if (has_merge_key(pairs, read_.mode)) [[unlikely]] return folded_mapping(node, std::move(dict));
+    if (has_merge_key(pairs, read_.mode, aliases_)) [[unlikely]] return folded_mapping(node, std::move(dict));
     for (const NodePair& p : pairs) {
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key(p.key));

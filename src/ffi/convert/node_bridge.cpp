@@ -62,7 +62,7 @@ class NodeReader {
   PyResult<OwnedRef> mapping(const YamlNode& node) {
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef dict, checked(PyDict_New()));
     const auto pairs = node.pairs();
-    if (!has_merge_key(pairs, opts_.mode)) {
+    if (!has_merge_key(pairs, opts_.mode, aliases_)) {
       for (const NodePair& p : pairs) {
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef key, node_to_py_key(p.key, opts_, aliases_, &key_cache_));
         KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, read(p.value));
@@ -86,7 +86,7 @@ class NodeReader {
       return {};
     };
     for (const NodePair& p : pairs) {
-      if (!is_merge_key_node(p.key, opts_.mode)) continue;
+      if (!is_merge_key_node(p.key, opts_.mode, aliases_)) continue;
       KESTRINE_TRY(charge(p.value));
       for (const YamlNode& item : p.value.items()) KESTRINE_TRY(charge(item));
     }

@@ -6,6 +6,7 @@
 #include "emit_util/float_text.hpp"
 #include "emit_util/scalar_text.hpp"
 #include "resolver/resolve.hpp"
+#include "roundtrip/tree/anchors.hpp"
 #include "roundtrip/tree/tree_ops.hpp"
 #include "util/stack_guard.hpp"
 
@@ -94,12 +95,12 @@ std::vector<std::string> collect_version_warnings(std::span<const YamlNode> root
   return warnings;
 }
 
-std::optional<std::string> yaml12_spelling(std::string_view text,
-                                           std::optional<std::string_view> tag, VersionMode mode) {
+std::optional<std::string> yaml12_spelling(std::string_view text, std::optional<std::string_view> tag,
+                                           VersionMode mode, bool non_plain) {
   if (mode == VersionMode::Yaml12) return std::nullopt;
-  const ResolvedScalar a = resolve_scalar_value(mode, text, false, tag);
+  const ResolvedScalar a = resolve_scalar_value(mode, text, non_plain, tag);
   if (a.type == ResolvedScalar::Type::String) return std::nullopt;
-  const ResolvedScalar b = resolve_scalar_value(VersionMode::Yaml12, text, false, tag);
+  const ResolvedScalar b = resolve_scalar_value(VersionMode::Yaml12, text, non_plain, tag);
   if (same_reading(a, b)) return std::nullopt;
   switch (a.type) {
     case ResolvedScalar::Type::Null:
@@ -130,15 +131,26 @@ bool reads_as_string_only_under(std::string_view text, VersionMode mode) noexcep
 void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double_quotes) {
   if (mode == VersionMode::Yaml12) return;
   auto visit = [&](YamlNode& n, bool in_secret) {
-    if (n.scalar_style() != ScalarStyle::Plain) return;
+    const bool plain = n.scalar_style() == ScalarStyle::Plain;
+    // Untagged, a quoted or block scalar is a string in every version; a
+    // tag makes it read by the tag's rules, which differ between versions
+    // as a plain scalar's do ("!!bool 'yes'").
+    if (!plain && !n.tag()) return;
     // A scalar that replaced an include directive is an edit of the
     // included file (set_content_modified), not of the one naming it.
     // A secret's value keeps its meaning in memory, but is never written
     // anywhere (its directive is), so it does not count as an edit.
-    if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode)) {
+    if (is_merge_key_node(n, mode) && n.tag()) {
+      // "!!merge x" is the merge key only under YAML 1.1: spelled as the
+      // one merge key every version reads.
+      n.set_tag(OptText());
+      n.text_mut() = "<<";
+      n.set_scalar_style(ScalarStyle::Plain);
+      if (!in_secret) set_content_modified(n, true);
+    } else if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode, !plain)) {
       n.text_mut() = std::move(*spelled);
       if (!in_secret) set_content_modified(n, true);
-    } else if (!n.tag() && reads_as_string_only_under(n.text(), mode)) {
+    } else if (plain && !n.tag() && reads_as_string_only_under(n.text(), mode)) {
       // A string to YAML 1.1 that 1.2 would read as something else: quoted.
       const std::string& t = n.text();
       const bool single = !prefer_double_quotes && t.find('\'') == std::string::npos &&

@@ -33,24 +33,27 @@ void warn_version_differences(const YamlNode& node, VersionMode mode,
 std::vector<std::string> collect_version_warnings(std::span<const YamlNode> roots,
                                                   VersionMode mode);
 
-// The YAML 1.2 spelling of a plain scalar whose reading under `mode` is not
-// a string and differs from its YAML 1.2 reading: "null", "true"/"false", a
-// decimal integer (big integers in canonical digits: no "+", no "_"), or a
-// float as `format_float` writes it.  Nothing when the readings agree.
-std::optional<std::string> yaml12_spelling(std::string_view text,
-                                           std::optional<std::string_view> tag, VersionMode mode);
+// The YAML 1.2 spelling of a scalar (plain, or `non_plain`: quoted or block,
+// read by its tag) whose reading under `mode` is not a string and differs
+// from its YAML 1.2 reading: "null", "true"/"false", a decimal integer (big
+// integers in canonical digits: no "+", no "_"), or a float as
+// `format_float` writes it.  Nothing when the readings agree.
+std::optional<std::string> yaml12_spelling(std::string_view text, std::optional<std::string_view> tag,
+                                           VersionMode mode, bool non_plain = false);
 
 // True when untagged plain `text` reads as a string under `mode` but as
 // something else (null, a boolean, a number) under YAML 1.2, as "0o17"
 // does under YAML 1.1.
 bool reads_as_string_only_under(std::string_view text, VersionMode mode) noexcept;
 
-// Rewrites every plain scalar of the subtree (keys included) that has a
-// YAML 1.2 spelling into it, and quotes every untagged plain scalar that
-// reads as a string only under `mode` (double quotes, or single quotes where
-// possible unless `prefer_double_quotes`); either is marked modified (not
-// within values from `!secret`, which are never written back).  Tag, anchor,
-// comments and positions stay.
+// Rewrites every scalar of the subtree (keys included) that has a YAML 1.2
+// spelling into it (plain ones, and tagged quoted or block ones, which keep
+// their style), and quotes every untagged plain scalar that reads as a
+// string only under `mode` (double quotes, or single quotes where possible
+// unless `prefer_double_quotes`); either is marked modified (not within
+// values from `!secret`, which are never written back).  Tag, anchor,
+// comments and positions stay, except that a scalar tagged !!merge becomes
+// the untagged plain "<<", the only merge key YAML 1.2 reads.
 void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double_quotes = true);
 
 }  // namespace kestrine

@@ -197,4 +197,16 @@ bool has_merge_key(std::span<const NodePair> pairs, VersionMode mode) noexcept {
   return false;
 }
 
+bool alias_is_merge_key(const YamlNode& alias, VersionMode mode, AliasFollower& aliases) {
+  const YamlNode* target = &alias;
+  while (target != nullptr && target->is_alias()) target = aliases.target(*target);
+  return target != nullptr && is_merge_key_node(*target, mode);
+}
+
+bool has_merge_key(std::span<const NodePair> pairs, VersionMode mode, AliasFollower& aliases) {
+  for (const NodePair& p : pairs)
+    if (is_merge_key_node(p.key, mode, aliases)) return true;
+  return false;
+}
+
 }  // namespace kestrine

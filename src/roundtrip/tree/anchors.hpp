@@ -193,4 +193,16 @@ inline bool is_merge_key_node(const YamlNode& key, VersionMode mode) noexcept {
 // Some pair's key is a merge key.
 bool has_merge_key(std::span<const NodePair> pairs, VersionMode mode) noexcept;
 
+// The same for keys as a document reads them: an alias stands for the key it
+// names, so an alias to a merge key is a merge key (as a YAML 1.1 loader
+// reads it: the alias is the anchored node itself).  Aliases are followed
+// for navigating (nothing is charged).  Every road that reads mappings asks
+// these, so that one text reads one way on all of them.
+bool alias_is_merge_key(const YamlNode& alias, VersionMode mode, AliasFollower& aliases);
+inline bool is_merge_key_node(const YamlNode& key, VersionMode mode, AliasFollower& aliases) {
+  if (!key.is_alias()) [[likely]] return is_merge_key_node(key, mode);
+  return alias_is_merge_key(key, mode, aliases);
+}
+bool has_merge_key(std::span<const NodePair> pairs, VersionMode mode, AliasFollower& aliases);
+
 }  // namespace kestrine

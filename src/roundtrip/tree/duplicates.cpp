@@ -114,20 +114,29 @@ class DuplicateWalk {
     return stack_guarded([&] { return visit_body(node); });
   }
 
+  // Binds the root's aliases on first use; false when they cannot be bound.
+  bool bound() {
+    if (binding_ == Binding::NotYet) {
+      // The budget the load's readers hold it to: a key costs no more to
+      // sign than to read, and a root past it fails when it is read.
+      auto bound = bind_anchors(*root_);
+      binding_ = bound ? Binding::Bound : Binding::PastBudget;
+      bindings_ = bound ? std::move(*bound) : AnchorBindings();
+    }
+    return binding_ == Binding::Bound;
+  }
+
+  // Merge keys, an alias to one among them, may repeat.
+  bool is_merge_key(const YamlNode& key) {
+    if (!key.is_alias()) return is_merge_key_node(key, reading_.mode);
+    return bound() && is_merge_key_node(key, reading_.mode, aliases_);
+  }
+
   // The key's signature in sig_; false for a key holding an alias that
   // cannot be bound.
   bool sign(const YamlNode& key) {
     sig_.clear();
-    if (holds_alias(key)) {
-      if (binding_ == Binding::NotYet) {
-        // The budget the load's readers hold it to: a key costs no more to
-        // sign than to read, and a root past it fails when it is read.
-        auto bound = bind_anchors(*root_);
-        binding_ = bound ? Binding::Bound : Binding::PastBudget;
-        bindings_ = bound ? std::move(*bound) : AnchorBindings();
-      }
-      if (binding_ == Binding::PastBudget) return false;
-    }
+    if (holds_alias(key) && !bound()) return false;
     write_node_key_signature(sig_, key, reading_, aliases_);
     return true;
   }
@@ -142,7 +151,7 @@ class DuplicateWalk {
     SeededHashSet<std::string> seen;
     seen.reserve(pairs.size());
     for (const NodePair& p : pairs) {
-      if (!is_merge_key_node(p.key, reading_.mode) && sign(p.key) && !seen.insert(sig_).second) {
+      if (!is_merge_key(p.key) && sign(p.key) && !seen.insert(sig_).second) {
         if (!on_dup_(p.key, sig_)) return false;
       }
       if (!visit(p.key) || !visit(p.value)) return false;

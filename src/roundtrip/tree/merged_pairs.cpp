@@ -98,7 +98,8 @@ class NodeTree {
   explicit NodeTree(MappingFolds& folds) : folds_(folds) {}
 
   bool is_merge_key(const NodeRef& key) const noexcept {
-    return key.node != nullptr && !key.merge_text && is_merge_key_node(*key.node, folds_.reading().mode);
+    return key.node != nullptr && !key.merge_text &&
+           is_merge_key_node(*key.node, folds_.reading().mode, folds_.aliases());
   }
 
   MergeSourceKind source_kind(const NodeRef& value) {
@@ -229,7 +230,7 @@ const FoldedMapping<NodeRef>* MappingFolds::members(const YamlNode& mapping, boo
   if (keep_answer) {
     if (auto it = folds_.find(&mapping); it != folds_.end()) return it->second.get();
   }
-  if (has_merge_key(mapping.pairs(), reading_.mode) || repeats_keys(mapping)) return &fold(mapping);
+  if (has_merge_key(mapping.pairs(), reading_.mode, aliases_) || repeats_keys(mapping)) return &fold(mapping);
   if (keep_answer) folds_.emplace(&mapping, nullptr);
   return nullptr;
 }

@@ -441,7 +441,8 @@ PyStatus RepresentContext::represent_tag_object(PyObject* tag_obj, std::uint32_t
 
 PyStatus RepresentContext::attach_tag(std::string_view tag, PyObject* value, std::uint32_t depth, Place place,
                                  YamlNode& out) {
-  KESTRINE_TRY(check_tag(tag));
+  std::string storage;
+  KESTRINE_ASSIGN_OR_RETURN(const std::string_view written, written_tag(tag, storage));
   KESTRINE_ASSIGN_OR_RETURN(const AnchoredFor anchored, represent_object(value, depth + 1, place, out));
   if (out.is_alias()) return fail(PyErr::value_error(kSharedTagMessage));
   if (out.tag()) return fail(encode_error_to_py(kDoubleTagMessage));
@@ -451,7 +452,7 @@ PyStatus RepresentContext::attach_tag(std::string_view tag, PyObject* value, std
     if (aliased_.contains(*anchored)) return fail(PyErr::value_error(kSharedTagMessage));
     untrack(*anchored);
   }
-  out.set_tag(OptText(tag));
+  out.set_tag(OptText(written));
   return {};
 }
 

@@ -175,7 +175,8 @@ inline bool is_tracked(PyObject* obj) noexcept {
 ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, VersionMode mode, bool in_flow) noexcept;
 
 // A tag for a node: the core prefix "tag:yaml.org,2002:" shortened to "!!",
-// then checked as every written tag is (check_tag).
+// any other global tag in verbatim form (written_tag); checked as every
+// written tag is (check_tag).
 PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::string>& tag);
 
 // The identity of the tracked object whose node a step built, when that

@@ -31,15 +31,15 @@ ScalarStyle choose_quote_style(std::string_view text, bool prefer_double, Versio
 
 PyResult<std::optional<std::string>> shorten_core_tag(const std::optional<std::string>& tag) {
   if (!tag) return std::optional<std::string>();
-  std::string shortened;
   if (tag->starts_with(kCoreTagPrefix)) {
-    shortened = "!!";
+    std::string shortened = "!!";
     shortened.append(*tag, kCoreTagPrefix.size());
-  } else {
-    shortened = *tag;
+    KESTRINE_TRY(check_tag(shortened));
+    return std::optional<std::string>(std::move(shortened));
   }
-  KESTRINE_TRY(check_tag(shortened));
-  return std::optional<std::string>(std::move(shortened));
+  std::string storage;
+  KESTRINE_ASSIGN_OR_RETURN(const std::string_view written, written_tag(*tag, storage));
+  return std::optional<std::string>(std::string(written));
 }
 
 void RepresentContext::string_node(std::string_view text, Place place, YamlNode& out) {

@@ -115,6 +115,15 @@ PyStatus check_tag(std::string_view tag) {
   return {};
 }
 
+PyResult<std::string_view> written_tag(std::string_view tag, std::string& storage) {
+  if (!tag.empty() && tag[0] != '!') {
+    storage.assign("!<").append(tag).push_back('>');
+    tag = storage;
+  }
+  KESTRINE_TRY(check_tag(tag));
+  return tag;
+}
+
 PyResult<std::string_view> serializer_tag_text(PyObject* tag) {
   if (!PyUnicode_Check(tag)) {
     return fail(PyErr::type_error("the tag of a (tag, value) tuple must be a str, not " +
@@ -506,8 +515,8 @@ PyStatus PyEncoder::convert_tag(PyObject* tag_obj, YamlValue& slot, const Encode
   TagData& data = const_cast<TagData&>(kestrine_tag_data(tag_obj));
   KESTRINE_ASSIGN_OR_RETURN(const BorrowFlag::Shared shared, data.borrow.borrow());
   OwnedRef value = data.value ? data.value : none_ref();
-  const std::string_view tag = data.tag;
-  KESTRINE_TRY(check_tag(tag));
+  std::string storage;
+  KESTRINE_ASSIGN_OR_RETURN(const std::string_view tag, written_tag(data.tag, storage));
   YamlValue inner;
   KESTRINE_TRY(convert_into(value.get(), inner, opt, depth + 1));
   return make_tagged(arena_, tag, inner, slot);
@@ -515,8 +524,9 @@ PyStatus PyEncoder::convert_tag(PyObject* tag_obj, YamlValue& slot, const Encode
 
 PyStatus PyEncoder::convert_tagged(PyObject* tag, PyObject* value, YamlValue& slot,
                                    const EncodeOptions& opt, std::uint32_t depth) {
-  KESTRINE_ASSIGN_OR_RETURN(std::string_view text, serializer_tag_text(tag));
-  KESTRINE_TRY(check_tag(text));
+  KESTRINE_ASSIGN_OR_RETURN(const std::string_view given, serializer_tag_text(tag));
+  std::string storage;
+  KESTRINE_ASSIGN_OR_RETURN(const std::string_view text, written_tag(given, storage));
   YamlValue inner;
   KESTRINE_TRY(convert_into(value, inner, opt, depth + 1));
   return make_tagged(arena_, text, inner, slot);

@@ -326,6 +326,29 @@ def test_bare_tag_handles(represent, tag, make, option, text, back):
         assert (loaded.to_dict() if road else loaded) == back
 
 
+# A global tag (a URI, as a %TAG handle expands to on loading) is written
+# verbatim, on both dump roads, and loads back as the same tag and value.
+@pytest.mark.parametrize("represent", [None, lambda o: None], ids=["plain", "represent"])
+@pytest.mark.parametrize("text, written", [
+    ('%TAG !e! tag:example.com,2000:app/\n---\n!e!foo "bar"\n', "!<tag:example.com,2000:app/foo> bar\n"),
+    ("k: !<tag:example.com,2000:m> {a: [1, 2]}\n", "k: !<tag:example.com,2000:m>\n  a:\n    - 1\n    - 2\n"),
+    ("- !<urn:x-kestrine:seq> [x]\n", "- !<urn:x-kestrine:seq>\n  - x\n"),
+    ("%TAG ! tag:example.com,2000:\n---\n!k a: 1\n", "!<tag:example.com,2000:k> a: 1\n"),
+])
+def test_passed_through_global_tags_dump_back(represent, text, written):
+    def unwrapped(v):  # KestrineTag compares by identity
+        if isinstance(v, KestrineTag):
+            return ("tag", v.tag, unwrapped(v.value))
+        if isinstance(v, dict):
+            return {unwrapped(k): unwrapped(x) for k, x in v.items()}
+        return [unwrapped(x) for x in v] if isinstance(v, list) else v
+
+    loaded = kestrine.loads(text, option=kestrine.OPT_PASSTHROUGH_TAG)
+    assert d(loaded, represent=represent) == written
+    again = kestrine.loads(written, option=kestrine.OPT_PASSTHROUGH_TAG)
+    assert unwrapped(again) == unwrapped(loaded)
+
+
 def test_passed_through_bare_tags_dump_back():
     value = kestrine.loads("a: ! 12", option=kestrine.OPT_PASSTHROUGH_TAG)
     assert (value["a"].tag, value["a"].value) == ("!", "12")

@@ -115,8 +115,24 @@ PyStatus check_tag(std::string_view tag) {
   return {};
 }
 
+namespace {
+
+// A URI's scheme and its ':' start the tag ("tag:", "urn:", "http:"): a
+// global tag, the only kind that is written without a "!" of its own.
+bool is_global_tag(std::string_view tag) noexcept {
+  const auto letter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+  const std::size_t colon = tag.find(':');
+  if (colon == std::string_view::npos || colon == 0 || !letter(tag[0])) return false;
+  for (char c : tag.substr(0, colon)) {
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 PyResult<std::string_view> written_tag(std::string_view tag, std::string& storage) {
-  if (!tag.empty() && tag[0] != '!') {
+  if (is_global_tag(tag)) {
     storage.assign("!<").append(tag).push_back('>');
     tag = storage;
   }

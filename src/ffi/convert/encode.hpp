@@ -153,11 +153,10 @@ class PyEncoder {
 // when it cannot be written as given.  The text is never rewritten.
 PyStatus check_tag(std::string_view tag);
 
-// The text a tag is written as, checked (check_tag): a global tag, one that
-// does not start with "!" (a URI such as "tag:example.com,2000:app/foo",
-// what a %TAG handle expands to on loading), in the verbatim form "!<...>",
-// built in `storage`, which reads back as the same tag; any other tag as
-// given.
+// The text a tag is written as, checked (check_tag): a global tag, a URI
+// that starts with its scheme ("tag:example.com,2000:app/foo", what a %TAG
+// handle expands to on loading), in the verbatim form "!<...>", built in
+// `storage`, which reads back as the same tag; any other tag as given.
 PyResult<std::string_view> written_tag(std::string_view tag, std::string& storage);
 
 // The tag of a (tag, value) pair that a `serializers` callable returned: its

@@ -397,9 +397,9 @@ bool Decoder<kVerdictOnly>::check_complex(const YamlValue& key, const SpannedEve
 template <bool kVerdictOnly>
 bool Decoder<kVerdictOnly>::report_duplicate(const YamlValue& tagged_key, const SpannedEvent& place) {
   const YamlValue& key = key_as_converted(tagged_key, opts_.key_tags);
-  const std::string shown = key.is_string() ? std::string(key.text()) : debug_render_value(key);
+  const std::string shown = shown_key(key, opts_.key_tags);
   if (opts_.duplicate_keys == DuplicateKeyPolicy::Error) {
-    fail("duplicate mapping key: " + shown, span_of(place), DecoderErrorKind::DuplicateKey);
+    fail(duplicate_key_message(shown), span_of(place), DecoderErrorKind::DuplicateKey);
     return false;
   }
   const bool nan_key = key.kind == ValueKind::Float && std::isnan(key.real);

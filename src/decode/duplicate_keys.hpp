@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,10 +24,26 @@ namespace kestrine {
 
 // The warning for a repeated key under the warn policy: "duplicate mapping
 // key '{}' at line {}, column {}; keeping the last value", where `shown` is
-// the key as messages show it and `place` its position.  A NaN key
-// (`nan_key`) equals no other key once loaded, so the warning says that both
-// pairs stay instead.
-std::string duplicate_key_warning(std::string_view shown, const Span& place, bool nan_key);
+// the key as messages show it and `place` its position (left out when not
+// known).  A NaN key (`nan_key`) equals no other key once loaded, so the
+// warning says that both pairs stay instead.
+std::string duplicate_key_warning(std::string_view shown, std::optional<Span> place, bool nan_key = false);
+// The error's message: "duplicate mapping key: {}".
+std::string duplicate_key_message(std::string_view shown);
+// A key of a value tree as the messages show it: a string's text, else its
+// debug rendering, with the custom tags the conversion drops left out.
+std::string shown_key(const YamlValue& key, const KeyTags* tags);
+
+// Which pairs of a finished mapping the decoder's check reports (a key equal
+// to an earlier one, as DuplicateKeyIndex compares them), by index: a
+// conversion that finds two keys equal as Python objects reports the others
+// itself.
+std::vector<bool> repeated_pairs(const YamlValue& mapping, const KeyTags* tags);
+
+// Where `key` stands in `text`, the text its tree was decoded from: the
+// place of the first text the key holds that lies in `text` (none for a key
+// without such a text, as a number or a text read from escapes).
+std::optional<Span> key_place(const YamlValue& key, std::string_view text);
 
 class DuplicateKeyIndex {
  public:

@@ -153,6 +153,10 @@ PyErr duplicate_key_error_to_py(const ComposeError& error, std::optional<std::st
   return positioned_error(ExcClass::DuplicateKeyError, error.message, error.span, file);
 }
 
+PyErr duplicate_key_error_to_py(std::string_view message) noexcept {
+  return plain_error(ExcClass::DuplicateKeyError, message);
+}
+
 std::optional<std::string_view> included_file_name(std::span<const std::string> names,
                                                    std::uint32_t file_id) noexcept {
   if (file_id == 0 || file_id >= names.size()) return std::nullopt;

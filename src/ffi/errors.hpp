@@ -56,6 +56,8 @@ PyErr decoder_error_to_py(const DecoderError& error,
 // included file the position lies in (see included_file_name), else None.
 PyErr compose_error_to_py(const ComposeError& error, std::optional<std::string_view> file = std::nullopt);
 PyErr duplicate_key_error_to_py(const ComposeError& error, std::optional<std::string_view> file = std::nullopt);
+// A duplicate key whose place is not known: the message alone.
+PyErr duplicate_key_error_to_py(std::string_view message) noexcept;
 
 // What "file" says of a position in file `file_id` of a load whose
 // source-file table is `names`: the included file's name; nothing for the

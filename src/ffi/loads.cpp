@@ -52,19 +52,27 @@ PyResult<OwnedRef> choose_schema(PyObject* schema, PyObject* resolver, std::stri
   return resolved;
 }
 
+// The conversion's share of the duplicate-key policy (see DuplicateKeyCheck).
+DuplicateKeyCheck plain_duplicate_check(const LoadSettings& settings, const KeyTags& key_tags, std::string_view text) {
+  return DuplicateKeyCheck{plain_decode_options(settings).duplicate_keys, &key_tags, text};
+}
+
 PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   const std::string_view text = call.text->text();
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings, call.key_tags));
   if (decoded.documents.empty()) return none_ref();
   if (call.schema) KESTRINE_TRY(loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings));
-  PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers, decoded.ascii_texts);
+  PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers, decoded.ascii_texts,
+                                             plain_duplicate_check(call.settings, call.key_tags, text));
   drop_native(decoded, text.size());
   return result;
 }
 
 PyResult<OwnedRef> loads_all_plain_road(LoadsAllCall& call) {
-  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(call.text->text(), call.settings, call.key_tags));
-  PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers, decoded.ascii_texts);
+  const std::string_view text = call.text->text();
+  KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings, call.key_tags));
+  PyResult<OwnedRef> result = documents_to_py_list(decoded.documents, call.handlers, decoded.ascii_texts,
+                                                   plain_duplicate_check(call.settings, call.key_tags, text));
   drop_native(decoded, call.text->text().size());
   return result;
 }

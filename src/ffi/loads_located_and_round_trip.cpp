@@ -124,11 +124,12 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
     KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
                               bind_all(trees.roots, trees.aliases, trees.source_names));
     YamlNode& first = trees.roots.front();
+    const DuplicateKeyCheck duplicates{plain_decode_options(settings).duplicate_keys, &call.key_tags, {}};
     if (settings.annotated) {
       return tree_to_annotated(first, trees.source_names, settings.version_mode, call.handlers, bindings,
-                               settings.annotate_numbers);
+                               settings.annotate_numbers, duplicates);
     }
-    return tree_to_py(first, settings.version_mode, call.handlers, bindings);
+    return tree_to_py(first, settings.version_mode, call.handlers, bindings, duplicates, trees.source_names);
   }();
   const KeepReleasedChunks keep;  // what the conversion left goes whole: its memory serves the next load
   drop_native(trees.roots, loaded_text_size(trees, call.text->text()));
@@ -189,19 +190,26 @@ PyResult<OwnedRef> loads_all_annotated_road(LoadsAllCall& call) {
 
   // The list too is made with the collector paused, as the plain road's is:
   // made before the pause, it set off a collection per call.
-  GcPause pause(annotated_conversion_pauses_gc(call.handlers, settings.annotate_numbers));
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
-  for (YamlNode& root : load.composed.roots) {
-    KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
-                              bind_all(std::span<const YamlNode>(&root, 1), load.composed.aliases));
-    AnchorObjectCache cache;
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, tree_to_annotated_step(root, {}, settings.version_mode, call.handlers,
-                                                                   bindings, settings.annotate_numbers, cache));
-    KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
-  }
+  const DuplicateKeyCheck duplicates{plain_decode_options(settings).duplicate_keys, &call.key_tags, {}};
+  std::vector<std::string> warnings;  // logged once the collector runs again
+  PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
+    GcPause pause(annotated_conversion_pauses_gc(call.handlers, settings.annotate_numbers));
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(0)));
+    for (YamlNode& root : load.composed.roots) {
+      KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
+                                bind_all(std::span<const YamlNode>(&root, 1), load.composed.aliases));
+      AnchorObjectCache cache;
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj,
+                                tree_to_annotated_step(root, {}, settings.version_mode, call.handlers, bindings,
+                                                       settings.annotate_numbers, cache, duplicates, &warnings));
+      KESTRINE_TRY(checked_status(PyList_Append(list.get(), obj.get())));
+    }
+    return list;
+  }();
+  log_warnings(warnings);
   const KeepReleasedChunks keep;  // as on the located road
   drop_native(load.composed.roots, text.size());
-  return list;
+  return result;
 }
 
 // ---------------------------------------------------------------------------

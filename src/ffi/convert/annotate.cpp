@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "decode/decoder.hpp"  // is_custom_tag
+#include "decode/duplicate_keys.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/types/annotated_list.hpp"
 #include "ffi/types/annotated_scalar.hpp"
 #include "resolver/resolve.hpp"
 #include "resolver/timestamp.hpp"
 #include "roundtrip/document/document.hpp"  // source_tag_of, source_target_of
+#include "roundtrip/tree/duplicates.hpp"
+#include "roundtrip/tree/tree_ops.hpp"  // is_secret_node
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
 
@@ -42,6 +45,18 @@ class TreeConverter {
         cache_(cache),
         release_(bindings.empty()) {}
 
+  // The load's duplicate-key policy for pairs only the dicts find equal;
+  // positions in the files `file_names` names.  Subtrees stay until the
+  // end: the core's verdicts read every key of a mapping.
+  void check_duplicates(const DuplicateKeyCheck& duplicates, std::span<const std::string> file_names) {
+    duplicates_ = duplicates;
+    duplicate_files_ = file_names;
+    if (duplicates.on()) release_ = false;
+  }
+
+  // The warnings of lost pairs, in the order found.
+  std::vector<std::string>& warnings() noexcept { return warnings_; }
+
   void annotate(std::span<const std::string> file_names, bool annotate_numbers) {
     annotate_ = true;
     annotate_numbers_ = annotate_numbers;
@@ -69,7 +84,12 @@ class TreeConverter {
         node.scalar_style() == ScalarStyle::Plain) {
       if (const auto ts = parse_timestamp(node.text())) return timestamp_to_py(*ts);
     }
-    KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, untagged(node));
+    // The keys of a secret value are never quoted in a message.
+    const bool secret = duplicates_.on() && is_secret_node(node);
+    in_secret_ += secret;
+    PyResult<OwnedRef> built = untagged(node);
+    in_secret_ -= secret;
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef obj, std::move(built));
     if (const auto tag = node.expanded_tag(); tag && is_custom_tag(*tag)) {
       KESTRINE_ASSIGN_OR_RETURN(obj, apply_tag(*tag, std::move(obj), handlers_));
     }
@@ -181,14 +201,58 @@ class TreeConverter {
     // pair twice would run its tag callbacks twice, and released pairs could
     // not be read again.
     if (has_merge_key(pairs, read_.mode, aliases_)) [[unlikely]] return folded_mapping(node, std::move(dict));
-    for (const NodePair& p : pairs) {
+    LostPairs lost(dict.get());
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      const NodePair& p = pairs[i];
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, step(p.value));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, key(p.key));
       KESTRINE_TRY(checked_status(PyDict_SetItem(dict.get(), k.get(), value.get())));
+      if (duplicates_.on()) [[unlikely]] {
+        KESTRINE_TRY(check_store(lost, i, [&] {
+          std::vector<const YamlNode*> keys;
+          for (const NodePair& q : pairs) keys.push_back(&q.key);
+          return keys;
+        }));
+      }
       done_with(p.key);
       done_with(p.value);
     }
     return dict;
+  }
+
+  // ---- duplicate keys only the dicts find ----
+
+  // The store count of one dict, and the core's verdicts on its keys once
+  // a store lost a pair.
+  struct LostPairs {
+    explicit LostPairs(PyObject* dict) noexcept : dict(dict) {}
+    PyObject* dict;
+    Py_ssize_t size = 0;
+    std::vector<bool> repeated;
+  };
+
+  // After storing key `i` (of the keys `keys()` gives, null for the merge
+  // slot's): a dict that did not grow lost a pair, reported unless the core
+  // did.  A mapping read twice (through aliases) is reported once.
+  template <class Keys>
+  PyStatus check_store(LostPairs& lost, std::size_t i, Keys&& keys) {
+    const Py_ssize_t now = PyDict_GET_SIZE(lost.dict);
+    const bool grew = now != lost.size;
+    lost.size = now;
+    if (grew || in_secret_ > 0) return {};
+    const std::vector<const YamlNode*> all = keys();
+    const YamlNode* key = all[i];
+    if (key == nullptr) return {};
+    if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
+      if (lost.repeated.empty()) {
+        lost.repeated = repeated_keys(all, KeyReading(read_.mode, read_.timestamps, duplicates_.key_tags), bindings_);
+      }
+      if (lost.repeated[i] || !reported_.insert(key).second) return {};
+      warnings_.push_back(duplicate_key_warning(describe_key(*key), key->span));
+      return {};
+    }
+    return fail(duplicate_key_error_to_py(ComposeError{duplicate_key_message(describe_key(*key)), key->span},
+                                          included_file_name(duplicate_files_, key->span.file_id)));
   }
 
   // A mapping holding merge keys, filled with the pairs the merge fold
@@ -196,9 +260,18 @@ class TreeConverter {
   // it, so nothing of the mapping is released on the way.
   PyResult<OwnedRef> folded_mapping(const YamlNode& node, OwnedRef dict) {
     const bool releasing = std::exchange(release_, false);
+    const FoldedMapping<NodeRef>& folded = folds_.fold(node);
+    LostPairs lost(dict.get());
     PyStatus filled = fill_folded_dict(
-        dict.get(), folds_.fold(node), [&](const YamlNode& k) { return key(k); },
-        [&](const YamlNode& v) { return step(v); });
+        dict.get(), folded, [&](const YamlNode& k) { return key(k); }, [&](const YamlNode& v) { return step(v); },
+        [&](std::size_t i) -> PyStatus {
+          if (!duplicates_.on()) return {};
+          return check_store(lost, i, [&] {
+            std::vector<const YamlNode*> keys;
+            for (const FoldedPair<NodeRef>& p : folded.pairs) keys.push_back(p.key.node);
+            return keys;
+          });
+        });
     release_ = releasing;
     KESTRINE_TRY(std::move(filled));
     return dict;
@@ -327,6 +400,12 @@ class TreeConverter {
 
   static constexpr std::size_t kProvenanceCache = 16;
 
+  DuplicateKeyCheck duplicates_;
+  std::span<const std::string> duplicate_files_;
+  std::vector<std::string> warnings_;           // of lost pairs
+  SeededHashSet<const YamlNode*> reported_;     // keys of lost pairs warned about
+  int in_secret_ = 0;                           // inside values from !secret
+
   NodeReadOptions read_;
   const TagHandlers& handlers_;
   const AnchorBindings& bindings_;
@@ -363,11 +442,20 @@ bool scalars_run_no_python(bool annotate_numbers) {
 }  // namespace
 
 PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
-                              const AnchorBindings& bindings) {
-  GcPause pause(!handlers.calls_back() && mode != VersionMode::PyyamlCompat);
-  AnchorObjectCache cache;
-  TreeConverter converter(mode, handlers, bindings, cache);
-  return converter.step(root);
+                              const AnchorBindings& bindings, const DuplicateKeyCheck& duplicates,
+                              std::span<const std::string> file_names) {
+  std::vector<std::string> warnings;
+  PyResult<OwnedRef> result = [&] {
+    GcPause pause(!handlers.calls_back() && mode != VersionMode::PyyamlCompat);
+    AnchorObjectCache cache;
+    TreeConverter converter(mode, handlers, bindings, cache);
+    converter.check_duplicates(duplicates, file_names);
+    PyResult<OwnedRef> obj = converter.step(root);
+    warnings = std::move(converter.warnings());
+    return obj;
+  }();
+  log_warnings(warnings);  // the handlers' code runs once the collector does
+  return result;
 }
 
 bool annotated_conversion_pauses_gc(const TagHandlers& handlers, bool annotate_numbers) {
@@ -377,18 +465,30 @@ bool annotated_conversion_pauses_gc(const TagHandlers& handlers, bool annotate_n
 PyResult<OwnedRef> tree_to_annotated_step(YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
-                                          AnchorObjectCache& cache) {
+                                          AnchorObjectCache& cache, const DuplicateKeyCheck& duplicates,
+                                          std::vector<std::string>* warnings) {
   GcPause pause(annotated_conversion_pauses_gc(handlers, annotate_numbers));
   TreeConverter converter(mode, handlers, bindings, cache);
   converter.annotate(file_names, annotate_numbers);
-  return converter.step(node);
+  converter.check_duplicates(duplicates, file_names);
+  PyResult<OwnedRef> result = converter.step(node);
+  if (warnings != nullptr) {
+    warnings->insert(warnings->end(), std::make_move_iterator(converter.warnings().begin()),
+                     std::make_move_iterator(converter.warnings().end()));
+  }
+  return result;
 }
 
 PyResult<OwnedRef> tree_to_annotated(YamlNode& root, std::span<const std::string> file_names,
                                      VersionMode mode, const TagHandlers& handlers,
-                                     const AnchorBindings& bindings, bool annotate_numbers) {
+                                     const AnchorBindings& bindings, bool annotate_numbers,
+                                     const DuplicateKeyCheck& duplicates) {
   AnchorObjectCache cache;
-  return tree_to_annotated_step(root, file_names, mode, handlers, bindings, annotate_numbers, cache);
+  std::vector<std::string> warnings;
+  PyResult<OwnedRef> result = tree_to_annotated_step(root, file_names, mode, handlers, bindings, annotate_numbers,
+                                                     cache, duplicates, &warnings);
+  log_warnings(warnings);  // the handlers' code runs once the collector does
+  return result;
 }
 
 }  // namespace kestrine

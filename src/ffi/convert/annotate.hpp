@@ -32,6 +32,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ffi/convert/decode.hpp"
 #include "ffi/convert/node_bridge.hpp"
@@ -42,9 +43,13 @@
 
 namespace kestrine {
 
-// One document's root as plain Python objects.
+// One document's root as plain Python objects.  `duplicates`: the load's
+// duplicate-key policy, for the pairs that only the built dicts find equal
+// (DuplicateKeyCheck; its `text` is not used: nodes know their places, in
+// the files that `file_names` names, as in tree_to_annotated).
 PyResult<OwnedRef> tree_to_py(YamlNode& root, VersionMode mode, const TagHandlers& handlers,
-                              const AnchorBindings& bindings);
+                              const AnchorBindings& bindings, const DuplicateKeyCheck& duplicates = {},
+                              std::span<const std::string> file_names = {});
 
 // Whether tree_to_annotated pauses the garbage collector for these
 // settings (see GcPause): a caller that gathers its results in a container
@@ -56,12 +61,15 @@ bool annotated_conversion_pauses_gc(const TagHandlers& handlers, bool annotate_n
 // number outside it gives `__file__` None.
 PyResult<OwnedRef> tree_to_annotated(YamlNode& root, std::span<const std::string> file_names,
                                      VersionMode mode, const TagHandlers& handlers,
-                                     const AnchorBindings& bindings, bool annotate_numbers);
+                                     const AnchorBindings& bindings, bool annotate_numbers,
+                                     const DuplicateKeyCheck& duplicates = {});
 // The step behind it, with a cache owned by the caller (loads_all: one per
-// document).
+// document); the warnings of lost pairs are appended to `warnings`, for the
+// caller to log (null: none kept).
 PyResult<OwnedRef> tree_to_annotated_step(YamlNode& node, std::span<const std::string> file_names,
                                           VersionMode mode, const TagHandlers& handlers,
                                           const AnchorBindings& bindings, bool annotate_numbers,
-                                          AnchorObjectCache& cache);
+                                          AnchorObjectCache& cache, const DuplicateKeyCheck& duplicates = {},
+                                          std::vector<std::string>* warnings = nullptr);
 
 }  // namespace kestrine

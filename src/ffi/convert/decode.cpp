@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "decode/duplicate_keys.hpp"
 #include "decode/merge.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/types/tag.hpp"
@@ -167,13 +168,17 @@ void report_unhashable_key() noexcept {
 // public functions turn that into PyResult values.
 class PlainConverter {
  public:
-  PlainConverter(const TagHandlers& handlers, bool ascii_texts) : handlers_(handlers), ascii_texts_(ascii_texts) {}
+  PlainConverter(const TagHandlers& handlers, bool ascii_texts, const DuplicateKeyCheck& duplicates)
+      : handlers_(handlers), ascii_texts_(ascii_texts), duplicates_(duplicates) {}
   ~PlainConverter() {
     for (auto& entry : zones_) Py_DECREF(entry.second);
     for (auto& entry : shared_texts_) Py_DECREF(entry.second.object);
   }
   PlainConverter(const PlainConverter&) = delete;
   PlainConverter& operator=(const PlainConverter&) = delete;
+
+  // The warnings of lost pairs, in the order found.
+  std::vector<std::string>& warnings() noexcept { return warnings_; }
 
   PyObject* convert(const YamlValue& v, unsigned depth) {
     if ((v.flags & YamlValue::kSharedTexts) && !shared_) [[unlikely]]
@@ -264,6 +269,8 @@ class PlainConverter {
     const auto pairs = v.pairs();
     OwnedRef dict = OwnedRef::steal(new_presized_dict(pairs.size()));
     if (!dict) return nullptr;
+    Py_ssize_t size = 0;
+    std::vector<bool> repeated;  // the core's verdicts, once a store lost a pair
     for (std::size_t i = 0; i < pairs.size(); ++i) {
       const ValuePair& pair = pairs[i];
       if (i + 1 < pairs.size() && pairs[i + 1].key.kind == ValueKind::String) keys_.prefetch(pairs[i + 1].key.text());
@@ -275,9 +282,37 @@ class PlainConverter {
         report_unhashable_key();
         return nullptr;
       }
+      if (duplicates_.on()) [[unlikely]] {
+        const Py_ssize_t now = PyDict_GET_SIZE(dict.get());
+        if (now == size && !lost_pair(v, i, repeated)) return nullptr;
+        size = now;
+      }
     }
     return dict.release();
   }
+
+  // Pair `i` of `mapping` replaced an equal key's value: reported unless the
+  // core did; false with the exception set for the error.  A mapping that
+  // aliases share is reported once.
+  bool lost_pair(const YamlValue& mapping, std::size_t i, std::vector<bool>& repeated) {
+    const YamlValue& key = mapping.pairs()[i].key;
+    if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
+      if (repeated.empty()) repeated = repeated_pairs(mapping, duplicates_.key_tags);
+      if (repeated[i] || !reported_.insert(&key).second) return true;
+    }
+    const std::string shown = shown_key(key, duplicates_.key_tags);
+    const std::optional<Span> place = key_place(key, duplicates_.text);
+    if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
+      warnings_.push_back(duplicate_key_warning(shown, place));
+      return true;
+    }
+    PyErr error = place ? decoder_error_to_py(DecoderError{duplicate_key_message(shown), *place,
+                                                           DecoderErrorKind::DuplicateKey})
+                        : duplicate_key_error_to_py(duplicate_key_message(shown));
+    std::move(error).restore();
+    return false;
+  }
+
 
   PyObject* tagged(const YamlValue& v, unsigned depth) {
     const TaggedValue& t = v.tagged();
@@ -415,6 +450,9 @@ class PlainConverter {
 
   const TagHandlers& handlers_;
   const bool ascii_texts_;  // every text is ASCII (DecodedStream::ascii_texts)
+  const DuplicateKeyCheck& duplicates_;
+  std::vector<std::string> warnings_;                 // of lost pairs
+  SeededHashSet<const YamlValue*> reported_;          // keys of lost pairs warned about
   KeyStrCache keys_;
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
   SeededHashMap<const char*, SharedText> shared_texts_;     // anchored texts by address
@@ -546,23 +584,41 @@ GcPause::~GcPause() {
   PyGC_Enable();
 }
 
-PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers, bool ascii_texts) {
-  GcPause pause(!handlers.calls_back());
-  PlainConverter converter(handlers, ascii_texts);
-  return checked(converter.child(document, 0));
+PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers, bool ascii_texts,
+                                  const DuplicateKeyCheck& duplicates) {
+  std::vector<std::string> warnings;
+  PyResult<OwnedRef> result = [&] {
+    GcPause pause(!handlers.calls_back());
+    PlainConverter converter(handlers, ascii_texts, duplicates);
+    PyResult<OwnedRef> obj = checked(converter.child(document, 0));
+    warnings = std::move(converter.warnings());
+    return obj;
+  }();
+  // Logging runs the handlers' code: once the collector runs again.
+  log_warnings(warnings);
+  return result;
 }
 
 PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers,
-                                        bool ascii_texts) {
-  GcPause pause(!handlers.calls_back());
-  PlainConverter converter(handlers, ascii_texts);
-  KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(documents.size()))));
-  for (std::size_t i = 0; i < documents.size(); ++i) {
-    PyObject* item = converter.child(documents[i], 0);
-    if (item == nullptr) return fail_fetch();
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
+                                        bool ascii_texts, const DuplicateKeyCheck& duplicates) {
+  std::vector<std::string> warnings;
+  PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
+    GcPause pause(!handlers.calls_back());
+    PlainConverter converter(handlers, ascii_texts, duplicates);
+    KESTRINE_ASSIGN_OR_RETURN(OwnedRef list, checked(PyList_New(static_cast<Py_ssize_t>(documents.size()))));
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+      PyObject* item = converter.child(documents[i], 0);
+      if (item == nullptr) {
+        warnings = std::move(converter.warnings());
+        return fail_fetch();
+      }
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    warnings = std::move(converter.warnings());
+    return list;
+  }();
+  log_warnings(warnings);
+  return result;
 }
 
 PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) {

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/decoder.hpp"
 #include "decode/value.hpp"
 #include "ffi/py.hpp"
 #include "resolver/timestamp.hpp"
@@ -124,15 +125,29 @@ class KeyStrCache {
   std::forward_list<std::string> texts_;
 };
 
+// A load's duplicate-key policy as the conversions apply it.  The core
+// compares keys before any object exists; only the built dict knows Python
+// equality (what tag callbacks return, say).  So a store that leaves the
+// dict no larger loses a pair: unless the core reported that key, the
+// conversion reports it as the core would ("duplicate mapping key: ..."
+// raised, or the warning logged once the conversion is done).
+struct DuplicateKeyCheck {
+  DuplicateKeyPolicy policy = DuplicateKeyPolicy::Silent;
+  const KeyTags* key_tags = nullptr;  // as the core compared keys (borrowed)
+  std::string_view text;              // the text the tree was read from: where keys stand
+
+  bool on() const noexcept { return policy != DuplicateKeyPolicy::Silent; }
+};
+
 // One document to a Python object.  `ascii_texts`: every text in the tree is
 // ASCII (DecodedStream::ascii_texts), so strs are made without looking.
 PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& handlers,
-                                  bool ascii_texts = false);
+                                  bool ascii_texts = false, const DuplicateKeyCheck& duplicates = {});
 
 // Every document of a stream, in order, into a new list (one key cache for
 // all of them).
 PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, const TagHandlers& handlers,
-                                        bool ascii_texts = false);
+                                        bool ascii_texts = false, const DuplicateKeyCheck& duplicates = {});
 
 // The object that stands for a node tagged `tag` whose value converted to
 // `value`: the `tags` entry's callable, else `tag_handler`, else a

@@ -74,7 +74,7 @@ class NodeReader {
     KESTRINE_TRY(fill_folded_dict(
         dict.get(), folds_.fold(node),
         [&](const YamlNode& key) { return node_to_py_key(key, opts_, aliases_, &key_cache_); },
-        [&](const YamlNode& value) { return read(value); }));
+        [&](const YamlNode& value) { return read(value); }, [](std::size_t) { return PyStatus(); }));
     return dict;
   }
 

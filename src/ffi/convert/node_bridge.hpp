@@ -109,9 +109,11 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
 // fold (roundtrip/tree/merged_pairs.hpp) leaves them, in order: each value first,
 // by `value(node)`, then its key, by `key(node)`; what merging left over
 // goes under "<<" (a list of leftovers as a new list).  A merge key converts
-// to the str "<<", so the slot's key is its merge key converted.
-template <class Key, class Value>
-PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value);
+// to the str "<<", so the slot's key is its merge key converted.  After each
+// store, `stored(i)` (i: the pair's index) may look at the dict.
+template <class Key, class Value, class Stored>
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value,
+                          Stored&& stored);
 
 // ---- Python to node -------------------------------------------------------------------
 
@@ -160,8 +162,9 @@ PyResult<OwnedRef> folded_value(const NodeRef& ref, Value& value) {
 
 }  // namespace bridge_detail
 
-template <class Key, class Value>
-PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value) {
+template <class Key, class Value, class Stored>
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value,
+                          Stored&& stored) {
   for (std::size_t i = 0; i < folded.pairs.size(); ++i) {
     const FoldedPair<NodeRef>& p = folded.pairs[i];
     PyResult<OwnedRef> v = folded.slot == i ? bridge_detail::leftover_object(folded.leftover, value)
@@ -169,6 +172,7 @@ PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, 
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef v_obj, std::move(v));
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef k_obj, p.key.node != nullptr ? key(*p.key.node) : new_str("<<"));
     KESTRINE_TRY(checked_status(PyDict_SetItem(dict, k_obj.get(), v_obj.get())));
+    KESTRINE_TRY(stored(i));
   }
   return {};
 }

@@ -181,10 +181,25 @@ std::string describe_key(const YamlNode& key) {
   return out;
 }
 
+std::vector<bool> repeated_keys(std::span<const YamlNode* const> keys, KeyReading reading,
+                                const AnchorBindings& bindings) {
+  std::vector<bool> repeated(keys.size());
+  AliasFollower aliases(bindings);
+  SeededHashSet<std::string> seen;
+  std::string sig;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == nullptr || is_merge_key_node(*keys[i], reading.mode, aliases)) continue;
+    sig.clear();
+    write_node_key_signature(sig, *keys[i], reading, aliases);
+    repeated[i] = !seen.insert(sig).second;
+  }
+  return repeated;
+}
+
 std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, KeyReading reading) {
   std::optional<ComposeError> error;
   auto on_dup = [&](const YamlNode& key, std::string_view) {
-    error = ComposeError{"duplicate mapping key: " + describe_key(key), key.span};
+    error = ComposeError{duplicate_key_message(describe_key(key)), key.span};
     return false;
   };
   DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);

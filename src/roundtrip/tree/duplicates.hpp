@@ -21,6 +21,7 @@
 
 #include "decode/value.hpp"
 #include "resolver/kind.hpp"
+#include "roundtrip/tree/anchors.hpp"
 #include "roundtrip/tree/ast.hpp"
 #include "roundtrip/tree/compose_error.hpp"
 
@@ -57,5 +58,12 @@ std::optional<ComposeError> check_duplicate_keys_roots(std::span<const YamlNode>
 // (duplicate_key_warning: "duplicate mapping key '{}' at line {}, column {};
 // keeping the last value").
 std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, KeyReading reading);
+
+// Which of the keys of one mapping, in order (null: the merge slot's "<<"),
+// the checks above report (a key equal to an earlier one; merge keys
+// never), by index, aliases bound by `bindings`: a conversion that finds
+// two keys equal as Python objects reports the others itself.
+std::vector<bool> repeated_keys(std::span<const YamlNode* const> keys, KeyReading reading,
+                                const AnchorBindings& bindings);
 
 }  // namespace kestrine

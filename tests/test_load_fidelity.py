@@ -126,6 +126,7 @@ def test_keys_equal_once_loaded_are_duplicates(road, text, option, caplog):
 
 TAG_T = {"tags": {"!t": lambda value: ("t", value)}}
 HANDLER = {"tag_handler": lambda tag, value: (tag, value)}
+STR_T = {"tags": {"!t": str}}
 PASS = kestrine.OPT_PASSTHROUGH_TAG
 
 # (text of two pairs, option, keywords, whether the two keys are one key in
@@ -149,6 +150,16 @@ KEYS_AS_IN_PYTHON = [
     ("? [a, !t b]\n: 1\n? [a, b]\n: 2\n", 0, {}, True, True),
     ("? [a, !t b]\n: 1\n? [a, b]\n: 2\n", PASS, {}, False, True),
     ("'<<': 1\n'<<': 2\n", 0, {}, True, True),
+    # A mapping key is the tuple of its pairs, a sequence key the tuple of
+    # its items: both are () when empty.
+    ("[[a, 1]] : x\n{a: 1} : y\n", 0, {}, True, True),
+    ("[] : 1\n{} : 2\n", 0, {}, True, True),
+    ("? [<<]\n: 1\n? ['<<']\n: 2\n", 0, {}, True, True),
+    # What a tag callback returns decides, and only the built dict knows it.
+    ("!t a: 1\na: 2\n", 0, STR_T, True, True),
+    ("? [!t a]\n: 1\n? [a]\n: 2\n", 0, STR_T, True, True),
+    ("!x a: 1\n!y b: 2\n", 0, {"tag_handler": lambda tag, value: "same"}, True, False),
+    ("!t a: 1\n!t b: 2\n", 0, {"tags": {"!t": lambda value: 0}}, True, False),
 ]
 
 
@@ -220,3 +231,49 @@ def test_many_tag_handles_load():
 @pytest.mark.parametrize("text, expected", [(t, e) for t, e in VALUES if "!custom" not in t])
 def test_round_trip_documents_read_the_same(text, expected):
     assert kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP).to_dict() == expected
+
+
+MODES = {"1.2": 0, "1.1": kestrine.OPT_YAML_1_1, "compat": COMPAT, "upgrade": kestrine.OPT_UPGRADE_1_1}
+
+# Texts whose reading once depended on the road: merge keys, aliases and
+# tags on keys, YAML 1.1 scalars read through their tags.
+ONE_READING = [
+    "&m <<: {a: 1}\n*m : {b: 2}\n",  # an alias to a merge key merges
+    "x: &m <<\n*m : {b: 2}\n",
+    "base: &b {x: 1}\nm:\n  <<: *b\n  x: 2\n",
+    "m:\n  x: 1\n  <<: {x: 2}\n",
+    "m:\n  '<<': 1\n  <<: 2\n",
+    "m:\n  <<: 1\n  <<: 2\n",
+    "!!merge <<: {a: 1}\n",
+    "!!merge foo: {a: 1}\nx: !!merge y\n",
+    "&a a: 1\n*a : 2\n",
+    "a: &v [1, 2]\n? *v\n: z\n",
+    "x: !!bool 'yes'\ny: !!bool \"Off\"\n",
+    "x: !!int '0777'\ny: !!int \"1:30\"\nz: !!float '1_000.5'\n",
+    "x: !!int '-0b101'\ny: !!int '1_000'\nz: !!bool ''\n",
+    "yes: 1\ntrue: 2\ny: 3\n",
+    "x: 0o17\ny: 0777\nz: 1:30\nw: ~\n",
+    "? !!str 1\n: a\n1: b\n",
+    "[[a, 1]] : x\n{a: 1} : y\n",
+]
+
+
+def outcome(load_with):
+    try:
+        return repr(plain(load_with()))
+    except kestrine.exceptions.KestrineError as e:
+        return type(e).__name__
+
+
+@pytest.mark.parametrize("option", [0, DUP_ERROR, DUP_WARN], ids=["", "error", "warn"])
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("text", ONE_READING)
+def test_one_text_reads_one_way_on_every_road(text, mode, option):
+    opt = MODES[mode] | option
+    got = {road: outcome(lambda: load(text, road, opt)) for road in VALUE_ROADS}
+    got["round-trip"] = outcome(lambda: load(text, "round-trip", opt).to_dict())
+    for road in ("plain", "annotated", "round-trip"):
+        every = kestrine.loads_all(text, option=ALL_ROADS[road] | opt) if got["plain"][0] == "{" else []
+        got["all " + road] = repr([plain(d.to_dict() if road == "round-trip" else d) for d in every][:1] or None)
+    assert len({v for k, v in got.items() if not k.startswith("all ")}) == 1, got
+    assert len({v for k, v in got.items() if k.startswith("all ")}) == 1, got

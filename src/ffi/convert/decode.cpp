@@ -178,7 +178,9 @@ class PlainConverter {
   PlainConverter& operator=(const PlainConverter&) = delete;
 
   // The warnings of lost pairs, in the order found.
-  std::vector<std::string>& warnings() noexcept { return warnings_; }
+  std::vector<std::string> warnings() noexcept {
+    return lost_ ? std::move(lost_->warnings) : std::vector<std::string>();
+  }
 
   PyObject* convert(const YamlValue& v, unsigned depth) {
     if ((v.flags & YamlValue::kSharedTexts) && !shared_) [[unlikely]]
@@ -205,7 +207,9 @@ class PlainConverter {
       case ValueKind::Sequence:
         return sequence(v, depth);
       case ValueKind::Mapping:
-        return mapping(v, depth);
+        // The check of lost pairs has a loop of its own: the usual one
+        // stays as small as without it.
+        return duplicates_.on() ? mapping<true>(v, depth) : mapping<false>(v, depth);
       case ValueKind::Tagged:
         return tagged(v, depth);
     }
@@ -265,12 +269,12 @@ class PlainConverter {
     }
   }
 
+  template <bool kCheck>
   PyObject* mapping(const YamlValue& v, unsigned depth) {
     const auto pairs = v.pairs();
     OwnedRef dict = OwnedRef::steal(new_presized_dict(pairs.size()));
     if (!dict) return nullptr;
     Py_ssize_t size = 0;
-    std::vector<bool> repeated;  // the core's verdicts, once a store lost a pair
     for (std::size_t i = 0; i < pairs.size(); ++i) {
       const ValuePair& pair = pairs[i];
       if (i + 1 < pairs.size() && pairs[i + 1].key.kind == ValueKind::String) keys_.prefetch(pairs[i + 1].key.text());
@@ -282,9 +286,9 @@ class PlainConverter {
         report_unhashable_key();
         return nullptr;
       }
-      if (duplicates_.on()) [[unlikely]] {
+      if constexpr (kCheck) {
         const Py_ssize_t now = PyDict_GET_SIZE(dict.get());
-        if (now == size && !lost_pair(v, i, repeated)) return nullptr;
+        if (now == size && !lost_pair(v, i)) return nullptr;
         size = now;
       }
     }
@@ -293,17 +297,23 @@ class PlainConverter {
 
   // Pair `i` of `mapping` replaced an equal key's value: reported unless the
   // core did; false with the exception set for the error.  A mapping that
-  // aliases share is reported once.
-  bool lost_pair(const YamlValue& mapping, std::size_t i, std::vector<bool>& repeated) {
+  // aliases share is reported once.  Out of line: the loop that fills a
+  // dict stays small.
+  [[gnu::noinline, gnu::cold]] bool lost_pair(const YamlValue& mapping, std::size_t i) {
     const YamlValue& key = mapping.pairs()[i].key;
     if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
-      if (repeated.empty()) repeated = repeated_pairs(mapping, duplicates_.key_tags);
-      if (repeated[i] || !reported_.insert(&key).second) return true;
+      if (!lost_) lost_ = std::make_unique<LostPairs>();
+      LostPairs& lost = *lost_;
+      if (lost.repeated_for != mapping.pairs().data()) {
+        lost.repeated = repeated_pairs(mapping, duplicates_.key_tags);
+        lost.repeated_for = mapping.pairs().data();
+      }
+      if (lost.repeated[i] || !lost.reported.insert(&key).second) return true;
     }
     const std::string shown = shown_key(key, duplicates_.key_tags);
     const std::optional<Span> place = key_place(key, duplicates_.text);
     if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
-      warnings_.push_back(duplicate_key_warning(shown, place));
+      lost_->warnings.push_back(duplicate_key_warning(shown, place));
       return true;
     }
     PyErr error = place ? decoder_error_to_py(DecoderError{duplicate_key_message(shown), *place,
@@ -450,9 +460,15 @@ class PlainConverter {
 
   const TagHandlers& handlers_;
   const bool ascii_texts_;  // every text is ASCII (DecodedStream::ascii_texts)
-  const DuplicateKeyCheck& duplicates_;
-  std::vector<std::string> warnings_;                 // of lost pairs
-  SeededHashSet<const YamlValue*> reported_;          // keys of lost pairs warned about
+  const DuplicateKeyCheck duplicates_;
+  // What lost pairs under the warn policy need; made by the first.
+  struct LostPairs {
+    std::vector<std::string> warnings;         // in the order found
+    SeededHashSet<const YamlValue*> reported;  // keys warned about
+    const ValuePair* repeated_for = nullptr;   // the mapping whose verdicts `repeated` holds
+    std::vector<bool> repeated;                // the core's verdicts on its keys
+  };
+  std::unique_ptr<LostPairs> lost_;
   KeyStrCache keys_;
   std::vector<std::pair<std::int32_t, PyObject*>> zones_;   // offset -> timezone (owned)
   SeededHashMap<const char*, SharedText> shared_texts_;     // anchored texts by address
@@ -591,7 +607,7 @@ PyResult<OwnedRef> document_to_py(const YamlValue& document, const TagHandlers& 
     GcPause pause(!handlers.calls_back());
     PlainConverter converter(handlers, ascii_texts, duplicates);
     PyResult<OwnedRef> obj = checked(converter.child(document, 0));
-    warnings = std::move(converter.warnings());
+    warnings = converter.warnings();
     return obj;
   }();
   // Logging runs the handlers' code: once the collector runs again.
@@ -609,12 +625,12 @@ PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, co
     for (std::size_t i = 0; i < documents.size(); ++i) {
       PyObject* item = converter.child(documents[i], 0);
       if (item == nullptr) {
-        warnings = std::move(converter.warnings());
+        warnings = converter.warnings();
         return fail_fetch();
       }
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
-    warnings = std::move(converter.warnings());
+    warnings = converter.warnings();
     return list;
   }();
   log_warnings(warnings);

@@ -244,8 +244,12 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
     out.style = node.style;
     out.comments = node.comments;
     // What a directive stood for is written as that directive: without its
-    // source a copied secret or variable would be written as its value.
-    if (const IncludeSource* source = node.source()) out.set_source(*source);
+    // source a copied secret or variable would be written as its value.  An
+    // included file's content is copied without its source, to be written
+    // inline: as the directive, the copy would share the file with what it
+    // copies, and an edit of either would reach both once written.
+    if (const IncludeSource* source = node.source(); source != nullptr && content_without_file(node) != nullptr)
+      out.set_source(*source);
     return out;
   });
 }

@@ -253,6 +253,7 @@ def _detached(*path):
     (SHARED, lambda doc: (_detached("b")(doc), doc["a"].__setitem__("x", 5)), None),
     (NESTED_SHARED, lambda doc: _detached("m", "b")(doc).__setitem__("x", 5), None),
     (SHARED, lambda doc: doc["a"].__setitem__("x", 5), None),  # the alias reads the file's new text too
+    ({**SHARED, "inc.yaml": "%TAG !e! tag:example.com,2000:\n---\nx: !e!v 1\n"}, _detached("b"), None),
     (TWICE, lambda doc: doc["b"].__setitem__("x", 5), ONLY_SOME),
     (TWICE, lambda doc: (doc["a"].__setitem__("x", 5), doc["b"].__setitem__("x", 5)), None),
     (TWICE, lambda doc: (doc.__setitem__("a", {"x": 1}), doc["b"].__setitem__("x", 5)), None),
@@ -267,7 +268,8 @@ def _detached(*path):
     ({"configuration.yaml": "p: !secret k\ns: !include secrets.yaml\n", "secrets.yaml": "k: old\n"},
      lambda doc: doc["s"].__setitem__("k", "new"), "is included and also read for !secret values"),
 ], ids=["detach, edit the copy", "detach, delete in the copy", "detach, edit the original",
-        "detach in an included file", "edit an aliased include", "twice, one edited", "twice, both edited alike",
+        "detach in an included file", "edit an aliased include", "detach a file with %TAG handles",
+        "twice, one edited", "twice, both edited alike",
         "twice, the other replaced", "twice, one edited through an alias", "nested include of the same file",
         "listed by a directory include", "file that is a directive", "read for secrets"])
 def test_a_save_reloads_as_the_live_document_or_changes_nothing(tmp_path, files, edit, refusal):

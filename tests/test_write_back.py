@@ -253,6 +253,13 @@ def _detached(*path):
     (SHARED, lambda doc: (_detached("b")(doc), doc["a"].__setitem__("x", 5)), None),
     (NESTED_SHARED, lambda doc: _detached("m", "b")(doc).__setitem__("x", 5), None),
     (SHARED, lambda doc: doc["a"].__setitem__("x", 5), None),  # the alias reads the file's new text too
+    # Anchors are scoped by the file a node is written in, not read from.
+    (SHARED, lambda doc: doc.__setitem__("a", {"q": 1}), None),
+    ({**SHARED, "configuration.yaml": "a: &i !include inc.yaml\nb: *i\nc: 1\n"},
+     lambda doc: (_detached("b")(doc), setattr(doc.node["b"], "anchor", "z"), doc.node["c"].make_alias("z")), None),
+    ({**TWICE, "configuration.yaml": "a: !include inc.yaml\n"},
+     lambda doc: (setattr(doc.node["a"]["x"], "anchor", "z"), doc["a"].__setitem__("new", 0),
+                  doc.node["a"]["new"].make_alias("z")), None),
     ({**SHARED, "inc.yaml": "%TAG !e! tag:example.com,2000:\n---\nx: !e!v 1\n"}, _detached("b"), None),
     (TWICE, lambda doc: doc["b"].__setitem__("x", 5), ONLY_SOME),
     (TWICE, lambda doc: (doc["a"].__setitem__("x", 5), doc["b"].__setitem__("x", 5)), None),
@@ -268,7 +275,8 @@ def _detached(*path):
     ({"configuration.yaml": "p: !secret k\ns: !include secrets.yaml\n", "secrets.yaml": "k: old\n"},
      lambda doc: doc["s"].__setitem__("k", "new"), "is included and also read for !secret values"),
 ], ids=["detach, edit the copy", "detach, delete in the copy", "detach, edit the original",
-        "detach in an included file", "edit an aliased include", "detach a file with %TAG handles",
+        "detach in an included file", "edit an aliased include", "replace an anchored include",
+        "anchor on a detached copy", "alias added in an included file", "detach a file with %TAG handles",
         "twice, one edited", "twice, both edited alike",
         "twice, the other replaced", "twice, one edited through an alias", "nested include of the same file",
         "listed by a directory include", "file that is a directive", "read for secrets"])

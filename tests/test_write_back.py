@@ -257,7 +257,7 @@ def _detached(*path):
     (SHARED, lambda doc: doc.__setitem__("a", {"q": 1}), None),
     ({**SHARED, "configuration.yaml": "a: &i !include inc.yaml\nb: *i\nc: 1\n"},
      lambda doc: (_detached("b")(doc), setattr(doc.node["b"], "anchor", "z"), doc.node["c"].make_alias("z")), None),
-    ({**TWICE, "configuration.yaml": "a: !include inc.yaml\n"},
+    ({"configuration.yaml": "a: !include inc.yaml\n", "inc.yaml": "x: 1\n"},
      lambda doc: (setattr(doc.node["a"]["x"], "anchor", "z"), doc["a"].__setitem__("new", 0),
                   doc.node["a"]["new"].make_alias("z")), None),
     ({**SHARED, "inc.yaml": "%TAG !e! tag:example.com,2000:\n---\nx: !e!v 1\n"}, _detached("b"), None),

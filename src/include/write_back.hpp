@@ -31,12 +31,11 @@
 // `!secret` values may not change (ConflictingEdits).  (A detached copy of
 // an included file's content is no include of it: it is written inline.)
 // An edit that no single file could hold is refused before anything is
-// rendered (EditWithoutFile): a
-// modified node under a directory include, or under a `!secret` or
-// `!env_var` value, whose directive is all that is written back.  So a
-// write-back is complete or refused, never silently partial.  The top-level
-// text is never part of the plan.  Plans borrow the document's texts: the
-// document must not change while a plan is in use.
+// rendered (EditWithoutFile): a modified node under a directory include, or
+// under a `!secret` or `!env_var` value, whose directive is all that is
+// written back.  So a write-back is complete or refused, never silently
+// partial.  The top-level text is never part of the plan.  Plans borrow the
+// document's texts: the document must not change while a plan is in use.
 //
 // The writes.  Every target is checked again when it is written: it must
 // lie beneath the include root the document was loaded with, and so must

@@ -225,16 +225,18 @@ def test_secret_content_is_never_quoted(tmp_path, text, schema, path, message, o
     assert err.value.schema_path == path
 
 
-# A detached alias of a secret, a variable or an included file is a copy of
-# what it came from: written as that directive, never as the value, in every
-# output (the alias of the last case lies inside the included file).
+# A detached alias of a secret or a variable is a copy of what it came from:
+# written as that directive, never as the value, in every output; one of an
+# included file is written inline, the secrets in it as their directives
+# (the alias of the last case lies inside the included file).
 @pytest.mark.parametrize("text, alias, written", [
     ("primary: &p !secret text\nreplica: *p  # note\n", ("replica",), "replica: !secret text  # note\n"),
     ("primary: &p !secret map\nreplica: *p\n", ("replica",), "replica: !secret map\n"),
     ("primary: &p !env_var KST_DETACHED\nreplica: *p\n", ("replica",), "replica: !env_var KST_DETACHED\n"),
     ("primary: &p\n  inner: !secret text\n  deeper: [!secret map]\nreplica: *p\n", ("replica",),
      "replica:\n  inner: !secret text\n  deeper: [!secret map]\n"),
-    ("primary: &p !include inc.yaml\nreplica: *p\n", ("replica",), "replica: !include inc.yaml\n"),
+    ("primary: &p !include inc.yaml\nreplica: *p\n", ("replica",),
+     "replica:\n  t: !secret text\n  again: !secret text\n"),
     ("inc: !include inc.yaml\n", ("inc", "again"), "inc: !include inc.yaml\n"),
 ])
 def test_a_detached_directive_is_written_as_the_directive(tmp_path, monkeypatch, text, alias, written):

@@ -227,6 +227,83 @@ def test_real_configuration_tree_is_written_back_unchanged(tmp_path):
     assert snapshot(root) == before
 
 
+# After a save that succeeds the files load again as the live document;
+# otherwise the save (and dump_includes, dump_includes_map) refuses before
+# any file changes.  A detached copy of an included file is written inline;
+# a file read at several places may change only when every place reads the
+# same new text.  Each shape: the files, the edit, the refusal or None.
+TWICE = {"configuration.yaml": "a: !include inc.yaml\nb: !include inc.yaml\n", "inc.yaml": "x: 1\ny: 2\n"}
+SHARED = {"configuration.yaml": "a: &i !include inc.yaml\nb: *i\n", "inc.yaml": "x: 1\ny: 2\n"}
+NESTED_SHARED = {"configuration.yaml": "m: !include mid.yaml\n", "mid.yaml": "a: &i !include inc.yaml\nb: *i\n",
+                 "inc.yaml": "x: 1\n"}
+ONLY_SOME = "included more than once and edited at only some of those places"
+
+
+def _detached(*path):
+    def detach(doc):
+        node = functools.reduce(lambda n, step: n[step], path, doc.node)
+        node.detach()
+        return functools.reduce(lambda v, step: v[step], path, doc)
+    return detach
+
+
+@pytest.mark.parametrize("files, edit, refusal", [
+    (SHARED, lambda doc: _detached("b")(doc).__setitem__("x", 5), None),
+    (SHARED, lambda doc: _detached("b")(doc).__delitem__("x"), None),
+    (SHARED, lambda doc: (_detached("b")(doc), doc["a"].__setitem__("x", 5)), None),
+    (NESTED_SHARED, lambda doc: _detached("m", "b")(doc).__setitem__("x", 5), None),
+    (SHARED, lambda doc: doc["a"].__setitem__("x", 5), None),  # the alias reads the file's new text too
+    # Anchors are scoped by the file a node is written in, not read from.
+    (SHARED, lambda doc: doc.__setitem__("a", {"q": 1}), None),
+    ({**SHARED, "configuration.yaml": "a: &i !include inc.yaml\nb: *i\nc: 1\n"},
+     lambda doc: (_detached("b")(doc), setattr(doc.node["b"], "anchor", "z"), doc.node["c"].make_alias("z")), None),
+    ({"configuration.yaml": "a: !include inc.yaml\n", "inc.yaml": "x: 1\n"},
+     lambda doc: (setattr(doc.node["a"]["x"], "anchor", "z"), doc["a"].__setitem__("new", 0),
+                  doc.node["a"]["new"].make_alias("z")), None),
+    ({**SHARED, "inc.yaml": "%TAG !e! tag:example.com,2000:\n---\nx: !e!v 1\n"}, _detached("b"), None),
+    (TWICE, lambda doc: doc["b"].__setitem__("x", 5), ONLY_SOME),
+    (TWICE, lambda doc: (doc["a"].__setitem__("x", 5), doc["b"].__setitem__("x", 5)), None),
+    (TWICE, lambda doc: (doc.__setitem__("a", {"x": 1}), doc["b"].__setitem__("x", 5)), None),
+    ({**TWICE, "configuration.yaml": "a: !include inc.yaml\nb: &j !include inc.yaml\nc: *j\n"},
+     lambda doc: (doc.__setitem__("d", 1), doc["c"].__setitem__("x", 5)), ONLY_SOME),
+    ({"configuration.yaml": "a: !include mid.yaml\nb: !include inc.yaml\n", "mid.yaml": "c: !include inc.yaml\n",
+      "inc.yaml": "x: 1\n"}, lambda doc: doc["b"].__setitem__("x", 5), ONLY_SOME),
+    ({"configuration.yaml": "a: !include_dir_merge_named d\nb: !include d/x.yaml\n", "d/x.yaml": "{}\n"},
+     lambda doc: doc["b"].__setitem__("x", 5), ONLY_SOME),
+    ({"configuration.yaml": "a: !include wrap.yaml\nb: !include inc.yaml\n", "wrap.yaml": "!include inc.yaml\n",
+      "inc.yaml": "x: 1\n"}, lambda doc: doc["b"].__setitem__("x", 5), ONLY_SOME),
+    ({"configuration.yaml": "p: !secret k\ns: !include secrets.yaml\n", "secrets.yaml": "k: old\n"},
+     lambda doc: doc["s"].__setitem__("k", "new"), "is included and also read for !secret values"),
+], ids=["detach, edit the copy", "detach, delete in the copy", "detach, edit the original",
+        "detach in an included file", "edit an aliased include", "replace an anchored include",
+        "anchor on a detached copy", "alias added in an included file", "detach a file with %TAG handles",
+        "twice, one edited", "twice, both edited alike",
+        "twice, the other replaced", "twice, one edited through an alias", "nested include of the same file",
+        "listed by a directory include", "file that is a directive", "read for secrets"])
+def test_a_save_reloads_as_the_live_document_or_changes_nothing(tmp_path, files, edit, refusal):
+    for name, text in files.items():
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_text(text)
+    main = tmp_path / "configuration.yaml"
+    option = kestrine.OPT_ROUND_TRIP | INC | kestrine.OPT_SECRETS
+
+    def load_main():
+        return kestrine.loads(main.read_bytes(), option=option, include_dir=str(tmp_path), root_path=str(main))
+    doc = load_main()
+    doc.set_origin(str(main))
+    edit(doc)
+    before = snapshot(tmp_path)
+    if refusal is None:
+        assert doc.save()
+        assert load_main().to_dict() == doc.to_dict()
+        assert all(Path(path).read_bytes() == text for path, text in kestrine.dump_includes_map(doc).items())
+        return
+    for call in (doc.save, lambda: kestrine.dump_includes_map(doc), lambda: kestrine.dump_includes(doc)):
+        with pytest.raises(kestrine.KestrineIncludeError, match=refusal):
+            call()
+    assert snapshot(tmp_path) == before
+
+
 # An edited included file keeps what lies outside the content that replaced
 # its directive, and its line breaks; a deletion in it is an edit of it
 # alone.  (file text, edit of doc["top"], new file text or the refusal)

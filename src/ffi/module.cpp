@@ -138,7 +138,8 @@ constexpr const char kDumpIncludesDoc[] =
     "they were read from.\n\n"
     "Raises ValueError for a document loaded without OPT_INCLUDES or a file\n"
     "that cannot be written (those written before it stay written),\n"
-    "KestrineIncludeError for a file included twice with conflicting edits.";
+    "KestrineIncludeError for a file read at several places that are not\n"
+    "all edited alike, or also read for !secret values.";
 
 constexpr const char kDumpIncludesMapDoc[] =
     "dump_includes_map(doc, /)\n--\n\n"
@@ -146,7 +147,8 @@ constexpr const char kDumpIncludesMapDoc[] =
     "doc is a KestrineDocument loaded with OPT_INCLUDES; the result is a dict\n"
     "of path (str) to contents (bytes), and nothing is written.\n\n"
     "Raises ValueError for a document loaded without OPT_INCLUDES,\n"
-    "KestrineIncludeError for a file included twice with conflicting edits.";
+    "KestrineIncludeError for a file read at several places that are not\n"
+    "all edited alike, or also read for !secret values.";
 
 PyMethodDef g_functions[] = {
     {"loads", as_cfunction(loads_entry), METH_FASTCALL | METH_KEYWORDS, kLoadsDoc},

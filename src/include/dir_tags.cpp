@@ -1,6 +1,7 @@
 #include "include/dir_tags.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@ namespace {
 struct DirectoryFiles {
   std::string argument;
   std::vector<IncludeDirEntry> entries;  // empty when the argument names no directory
+  std::vector<std::uint32_t> read;       // the file numbers of the entries, as they are read
 };
 
 // The argument, depth and path steps, then the listing.
@@ -43,30 +45,32 @@ LoadResult<DirectoryFiles> list_directive_files(IncludeContext& ctx, const YamlN
   return files;
 }
 
-// A result node at the tag's position naming the directive.
-YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_view tag, std::string argument) {
+// A result node at the tag's position naming the directive and the files
+// it read.
+YamlNode directive_result(YamlNode node, const YamlNode& tagged, std::string_view tag, DirectoryFiles files) {
   node.span = tagged.span;
   node.set_end_to_start();
-  node.set_source(IncludeSource{std::string(tag), std::move(argument), std::nullopt});
+  node.set_source(IncludeSource{std::string(tag), std::move(files.argument), std::nullopt, std::move(files.read)});
   return node;
 }
 
 // The result of a merge form.  A file that is a `!secret` alone splices the
 // secret's items or pairs in among the others, where nothing tells them
 // apart: the whole result then counts as a secret's value.
-YamlNode spliced_result(YamlNode node, const YamlNode& tagged, std::string_view tag, std::string argument,
+YamlNode spliced_result(YamlNode node, const YamlNode& tagged, std::string_view tag, DirectoryFiles files,
                         bool secret) {
-  YamlNode result = directive_result(std::move(node), tagged, tag, std::move(argument));
+  YamlNode result = directive_result(std::move(node), tagged, tag, std::move(files));
   result.source_mut()->content_secret = secret;
   return result;
 }
 
 // The documents of every listed file, walked, in order.
-LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, const DirectoryFiles& files,
-                                                const YamlNode& tagged, std::span<const IncludeFrame> chain) {
+LoadResult<std::vector<YamlNode>> all_documents(IncludeContext& ctx, DirectoryFiles& files, const YamlNode& tagged,
+                                                std::span<const IncludeFrame> chain) {
   std::vector<YamlNode> items;
   for (const IncludeDirEntry& entry : files.entries) {
     KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
+    files.read.push_back(file.file_id);
     KESTRINE_TRY(walk_loaded_documents(ctx, file, file.documents, entry.path, tagged.span.line, chain));
     for (YamlNode& document : file.documents) items.push_back(std::move(document));
   }
@@ -100,13 +104,14 @@ LoadStatus check_distinct_stems(const IncludeContext& ctx, const DirectoryFiles&
 }
 
 // Stem -> first document (walked) of every listed file.
-LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, const DirectoryFiles& files,
+LoadResult<std::vector<NodePair>> first_documents_by_stem(IncludeContext& ctx, DirectoryFiles& files,
                                                           const YamlNode& tagged,
                                                           std::span<const IncludeFrame> chain) {
   std::vector<NodePair> pairs;
   pairs.reserve(files.entries.size());
   for (const IncludeDirEntry& entry : files.entries) {
     KESTRINE_ASSIGN_OR_RETURN(LoadedFile file, load_include_file(ctx, entry.path, entry.path, chain));
+    files.read.push_back(file.file_id);
     NodePair pair;
     pair.key = stem_key(entry, file.file_id);
     if (file.documents.empty()) {
@@ -129,7 +134,7 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
                                std::string_view tag, bool merge) {
   KESTRINE_ASSIGN_OR_RETURN(DirectoryFiles files, list_directive_files(ctx, tagged, "!include_dir_list", chain));
   KESTRINE_ASSIGN_OR_RETURN(std::vector<YamlNode> documents, all_documents(ctx, files, tagged, chain));
-  if (!merge) return directive_result(YamlNode::sequence(std::move(documents)), tagged, tag, std::move(files.argument));
+  if (!merge) return directive_result(YamlNode::sequence(std::move(documents)), tagged, tag, std::move(files));
   std::size_t count = 0;
   for (const YamlNode& document : documents) count += document.is_sequence() ? document.size() : 1;
   NodeList<YamlNode> items;
@@ -145,7 +150,7 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
   }
   YamlNode result = YamlNode::sequence();
   result.set_sequence(std::move(items));
-  return spliced_result(std::move(result), tagged, tag, std::move(files.argument), secret);
+  return spliced_result(std::move(result), tagged, tag, std::move(files), secret);
 }
 
 // The named forms: stem -> first document; the merge form concatenates the
@@ -157,7 +162,7 @@ LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std
   // duplicate-key policy says.
   if (!merge) KESTRINE_TRY(check_distinct_stems(ctx, files, tagged, chain));
   KESTRINE_ASSIGN_OR_RETURN(std::vector<NodePair> named, first_documents_by_stem(ctx, files, tagged, chain));
-  if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files.argument));
+  if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files));
   std::size_t count = 0;
   for (const NodePair& file : named) count += file.value.pairs().size();
   // Built in place: the pairs of a large tree are moved once, not twice.
@@ -170,7 +175,7 @@ LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std
   }
   YamlNode result = YamlNode::mapping();
   result.set_mapping(std::move(pairs));
-  return spliced_result(std::move(result), tagged, tag, std::move(files.argument), secret);
+  return spliced_result(std::move(result), tagged, tag, std::move(files), secret);
 }
 
 }  // namespace

@@ -200,8 +200,14 @@ LoadResult<YamlNode> expand_include(IncludeContext& ctx, const YamlNode& tagged,
     result = std::move(loaded.documents.front());
     KESTRINE_TRY(walk_loaded_documents(ctx, loaded, std::span(&result, 1), resolved, tagged.span.line, chain));
     // The file's document was a directive: what stands here now came from
-    // elsewhere, and this include's source takes the place of its own.
-    source.content_from_directive = result.source() != nullptr;
+    // elsewhere, and this include's source takes the place of its own,
+    // keeping the files that one read.
+    if (const IncludeSource* inner = result.source()) {
+      source.content_from_directive = true;
+      if (inner->target_file_id) source.content_files.push_back(*inner->target_file_id);
+      source.content_files.insert(source.content_files.end(), inner->content_files.begin(),
+                                  inner->content_files.end());
+    }
     // Its value stays a secret under the include's own source.
     source.content_secret = is_secret_node(result);
   }

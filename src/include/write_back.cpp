@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "include/confine.hpp"
 #include "include/loader.hpp"
@@ -64,6 +68,9 @@ class IncludeWalk {
     return {};
   }
   std::vector<IncludeRecord>& records() noexcept { return records_; }
+  // The files read whole for content that names none of them
+  // (IncludeSource::content_files): their text must stay as read.
+  std::span<const std::uint32_t> kept_files() const noexcept { return kept_files_; }
 
  private:
   // Whether the node or something below it, within the file the node was
@@ -77,6 +84,8 @@ class IncludeWalk {
         record = records_.size();
         records_.push_back(IncludeRecord{&node, *source->target_file_id, false});
       }
+      if (source != nullptr)
+        kept_files_.insert(kept_files_.end(), source->content_files.begin(), source->content_files.end());
       // A node that replaced a directive answers for its content here; its
       // own flag marks the directive, in the file that names it.
       bool modified = content_modified(node);
@@ -115,6 +124,7 @@ class IncludeWalk {
   std::size_t root_ = 0;
   std::vector<PathStep> path_;
   std::vector<IncludeRecord> records_;
+  std::vector<std::uint32_t> kept_files_;
 };
 
 std::unexpected<WriteBackError> later_documents_refused(std::string_view path) {
@@ -168,31 +178,79 @@ WriteBackResult<std::string> render_included_file(const YamlNode& node, std::uin
   return out;
 }
 
-// Adds one include to the plan, merging copies of one file (see the header).
+std::unexpected<WriteBackError> conflicting_edits(const std::string& path) {
+  return refuse(WriteBackError::Kind::ConflictingEdits,
+                "'" + path +
+                    "' is included more than once with conflicting edits; write-back cannot store two different "
+                    "versions of one file",
+                path);
+}
+
+std::unexpected<WriteBackError> edited_at_some_places(const std::string& path) {
+  return refuse(WriteBackError::Kind::ConflictingEdits,
+                "'" + path +
+                    "' is included more than once and edited at only some of those places; write-back cannot "
+                    "store two different versions of one file",
+                path);
+}
+
+// Merges the includes of one file into one planned file (see the header).
+// Each include reads the file again after the write: the includes added
+// must agree, and a file kept (read as read) must not change.
 class PlanMerger {
  public:
-  PlanMerger(const DocumentRecord& doc, WriteBackScope scope) : doc_(doc), scope_(scope) {}
+  explicit PlanMerger(const DocumentRecord& doc) : doc_(doc) {}
 
   WriteBackResult<void> add(const IncludeRecord& record) {
-    if (scope_ == WriteBackScope::EditedFiles && !record.edited) return {};
     if (record.file_id >= doc_.source_names.size()) return {};
     KESTRINE_ASSIGN_OR_RETURN(PlannedFile file, planned(record));
-    auto [slot, inserted] = index_.try_emplace(normalize_path(file.path), plan_.files.size());
+    std::string path = normalize_path(file.path);
+    if (file.edited) edited_names_.insert(file_name_of(path));
+    auto [slot, inserted] = index_.try_emplace(std::move(path), plan_.files.size());
     if (inserted) {
       plan_.files.push_back(std::move(file));
+      read_as_.push_back(text_as_read(record.file_id));
       return {};
     }
     PlannedFile& earlier = plan_.files[slot->second];
     if (earlier.text() == file.text()) {
       earlier.edited = earlier.edited || file.edited;
     } else if (earlier.edited && file.edited) {
+      return conflicting_edits(earlier.path);
+    } else if (earlier.edited || file.edited) {
+      return edited_at_some_places(earlier.path);
+    }
+    // Two readings of an unedited file that differ (it changed while the
+    // load read it): the first stays.
+    return {};
+  }
+
+  // A file read as read (an unedited include that was not added, a file a
+  // directive read whole) is read again after the write: an edit of it
+  // elsewhere must leave it as it was.
+  WriteBackResult<void> keep(std::uint32_t file_id) const {
+    const std::string* as_read = text_as_read(file_id);
+    if (as_read == nullptr || !may_be_edited(doc_.source_names[file_id])) return {};
+    const std::optional<std::size_t> at = planned_at(doc_.source_names[file_id]);
+    if (at && plan_.files[*at].edited && plan_.files[*at].text() != *as_read)
+      return edited_at_some_places(plan_.files[*at].path);
+    return {};
+  }
+
+  // A secrets file that an include changes would change the secrets read
+  // from it, or found in it instead of further up.
+  WriteBackResult<void> check_secrets_files() const {
+    for (std::size_t id = 0; id < doc_.source_names.size() && id < doc_.source_texts.size(); ++id) {
+      // Secrets files are named without their text.
+      if (doc_.source_texts[id] || !may_be_edited(doc_.source_names[id])) continue;
+      const std::optional<std::size_t> at = planned_at(doc_.source_names[id]);
+      if (!at || !changed(*at)) continue;
+      const std::string& path = plan_.files[*at].path;
       return refuse(WriteBackError::Kind::ConflictingEdits,
-                    "'" + earlier.path +
-                        "' is included more than once with conflicting edits; write-back cannot store two "
-                        "different versions of one file",
-                    earlier.path);
-    } else if (file.edited) {
-      earlier = std::move(file);
+                    "'" + path +
+                        "' is included and also read for !secret values; write-back cannot change it without "
+                        "changing those values",
+                    path);
     }
     return {};
   }
@@ -200,18 +258,44 @@ class PlanMerger {
   WriteBackPlan take() { return std::move(plan_); }
 
  private:
+  const std::string* text_as_read(std::uint32_t file_id) const noexcept {
+    if (file_id >= doc_.source_names.size() || file_id >= doc_.source_texts.size()) return nullptr;
+    const std::optional<std::string>& text = doc_.source_texts[file_id];
+    return text ? &*text : nullptr;
+  }
+
+  // Whether `path` may be that of an edited file.  Equal paths end in the
+  // same file name, so most includes are told apart by their name alone,
+  // without normalising their paths: a save of one edited file among
+  // thousands of includes stays cheap.
+  bool may_be_edited(std::string_view path) const {
+    const std::string_view name = file_name_of(path);
+    if (name.empty() || name == "." || name == "..") return !edited_names_.empty();
+    return edited_names_.contains(name);
+  }
+
+  std::optional<std::size_t> planned_at(const std::string& path) const {
+    const auto slot = index_.find(normalize_path(path));
+    if (slot == index_.end()) return std::nullopt;
+    return slot->second;
+  }
+
+  // Edited, to a text other than the one read.
+  bool changed(std::size_t at) const {
+    const PlannedFile& file = plan_.files[at];
+    return file.edited && (read_as_[at] == nullptr || *read_as_[at] != file.text());
+  }
+
   WriteBackResult<PlannedFile> planned(const IncludeRecord& record) const {
     PlannedFile file;
     file.path = doc_.source_names[record.file_id];
     file.edited = record.edited;
-    const std::optional<std::string>* as_read =
-        record.file_id < doc_.source_texts.size() ? &doc_.source_texts[record.file_id] : nullptr;
-    if (as_read != nullptr && as_read->has_value()) {
+    if (const std::string* as_read = text_as_read(record.file_id)) {
       if (!record.edited) {
-        file.as_read = &**as_read;
+        file.as_read = as_read;
       } else {
         KESTRINE_ASSIGN_OR_RETURN(file.rendered,
-                                  render_included_file(*record.node, record.file_id, **as_read, file.path));
+                                  render_included_file(*record.node, record.file_id, *as_read, file.path));
       }
     } else if (record.node->source()->later_text) {
       return later_documents_refused(file.path);
@@ -222,9 +306,10 @@ class PlanMerger {
   }
 
   const DocumentRecord& doc_;
-  WriteBackScope scope_;
   WriteBackPlan plan_;
+  std::vector<const std::string*> read_as_;  // per planned file: its text as read, if known
   SeededHashMap<std::string, std::size_t> index_;
+  SeededHashSet<std::string> edited_names_;  // the file names of the edited files
 };
 
 // ---- confined writes ------------------------------------------------------------
@@ -305,8 +390,16 @@ std::expected<WriteBackPlan, WriteBackError> plan_write_back(const DocumentRecor
   }
   IncludeWalk walk(doc.roots.size());
   for (std::size_t i = 0; i < doc.roots.size(); ++i) KESTRINE_TRY(walk.walk_root(doc.roots[i], i));
-  PlanMerger merger(doc, scope);
-  for (const IncludeRecord& record : walk.records()) KESTRINE_TRY(merger.add(record));
+  // Every include is added when every file is written; for a save, only
+  // the edited ones, and the others are kept.
+  PlanMerger merger(doc);
+  const bool every_file = scope == WriteBackScope::AllIncludedFiles;
+  for (const IncludeRecord& record : walk.records())
+    if (every_file || record.edited) KESTRINE_TRY(merger.add(record));
+  for (const IncludeRecord& record : walk.records())
+    if (!every_file && !record.edited) KESTRINE_TRY(merger.keep(record.file_id));
+  for (const std::uint32_t file_id : walk.kept_files()) KESTRINE_TRY(merger.keep(file_id));
+  KESTRINE_TRY(merger.check_secrets_files());
   return merger.take();
 }
 

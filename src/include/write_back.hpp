@@ -21,15 +21,21 @@
 // (written after the new content, which must then read back to end where
 // it did: otherwise the file is refused, LaterDocuments), and the comments
 // of a file that holds no document (written before it).
-// A file reached through several includes is planned once: unedited copies
-// agree with any edited one (the edit wins), while two different edited
-// versions are refused (ConflictingEdits).  An edit that no single file
-// could hold is refused before anything is rendered (EditWithoutFile): a
-// modified node under a directory include, or under a `!secret` or
-// `!env_var` value, whose directive is all that is written back.  So a
-// write-back is complete or refused, never silently partial.  The top-level
-// text is never part of the plan.  Plans borrow the document's texts: the
-// document must not change while a plan is in use.
+// A file reached through several includes is planned once, and only when
+// every include of it gives the same text: each of them reads the file
+// again after the write, so an edit at one place alone, or two different
+// edits, would change what the others hold, and are refused
+// (ConflictingEdits).  A file a directive read whole (a directory form's
+// listing, a file that is itself a directive: IncludeSource::content_files)
+// counts as an unedited include of it, and a file the load also read for
+// `!secret` values may not change (ConflictingEdits).  (A detached copy of
+// an included file's content is no include of it: it is written inline.)
+// An edit that no single file could hold is refused before anything is
+// rendered (EditWithoutFile): a modified node under a directory include, or
+// under a `!secret` or `!env_var` value, whose directive is all that is
+// written back.  So a write-back is complete or refused, never silently
+// partial.  The top-level text is never part of the plan.  Plans borrow the
+// document's texts: the document must not change while a plan is in use.
 //
 // The writes.  Every target is checked again when it is written: it must
 // lie beneath the include root the document was loaded with, and so must
@@ -77,7 +83,8 @@ struct WriteBackError {
   enum class Kind : std::uint8_t {
     NotLoadedWithIncludes,  // "document was not loaded with OPT_INCLUDES; nothing to write back"
     EditWithoutFile,        // "cannot write back the edit at {path}: it lies under '{tag} {target}', ..."
-    ConflictingEdits,       // "'{file}' is included more than once with conflicting edits; ..."
+    ConflictingEdits,       // "'{file}' is included more than once with conflicting edits; ...",
+                            // "... and edited at only some of those places; ...", "... read for !secret values; ..."
     LaterDocuments,         // "cannot write back {file}: ... the documents that follow it ..."
     Write,                  // "cannot write {file}: {reason}"
   };

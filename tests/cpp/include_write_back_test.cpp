@@ -53,10 +53,15 @@ TEST(IncludeWriteBack, PlanOfFilesIncludedMoreThanOnce) {
     std::string error;
   } cases[] = {
       {{}, {{"x.yaml", read_x}, {"y.yaml", read_y}}, {}, ""},
-      // The edit wins over the unedited copy; the same edit twice is one file.
-      {{edit_v("b", "2")}, {{"x.yaml", "v: 2  # kept\n"}, {"y.yaml", read_y}}, {{"x.yaml", "v: 2  # kept\n"}}, ""},
+      // Each include reads the file again: an edit of one alone is refused;
+      // the same edit at both is one file.
+      {{edit_v("b", "2")}, {}, {},
+       "'{root}/x.yaml' is included more than once and edited at only some of those places; write-back cannot "
+       "store two different versions of one file"},
       {{edit_v("a", "2"), edit_v("b", "2")}, {{"x.yaml", "v: 2  # kept\n"}, {"y.yaml", read_y}},
        {{"x.yaml", "v: 2  # kept\n"}}, ""},
+      // An edit that writes the text as read changes nothing the other reads.
+      {{edit_v("b", "1")}, {{"x.yaml", read_x}, {"y.yaml", read_y}}, {{"x.yaml", read_x}}, ""},
       {{edit_v("a", "2"), edit_v("b", "3")}, {}, {},
        "'{root}/x.yaml' is included more than once with conflicting edits; write-back cannot store two different "
        "versions of one file"},
@@ -136,7 +141,7 @@ TEST(IncludeWriteBack, AFirstDocumentThatWouldRunIntoTheNextIsRefused) {
 TEST(IncludeWriteBack, SaveReplacesTheEditedFilesAndTheRootFileTogether) {
   TempTree tree;
   DocumentRecord doc = loaded(tree);
-  edit(value_of(value_of(doc.roots.front(), "a"), "v"), "2");
+  for (const std::string_view key : {"a", "b"}) edit(value_of(value_of(doc.roots.front(), key), "v"), "2");
   // The root file cannot be staged: nothing is replaced.
   auto failed = save_document_files(doc, RootFile{tree.path("gone/main.yaml"), "main\n"});
   ASSERT_FALSE(failed);

@@ -222,7 +222,7 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
   // empty "!!str" is ""): it is written so, not as a null word.
   if (fresh.is_null() && fresh.tag()) fresh.synthetic = false;
   // Facts of a document root stay with the root.
-  // It stands in the file of the node it replaces (which scopes its anchor).
+  // Its position names the file of the node it replaces.
   fresh.span.file_id = slot.span.file_id;
   fresh.explicit_start = slot.explicit_start;
   fresh.leading_bom = slot.leading_bom;

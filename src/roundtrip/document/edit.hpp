@@ -166,9 +166,10 @@ EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment
 EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups);
 
 // Replaces the alias `node` by a copy of the node it refers to in `root`
-// (aliases inside expanded, no anchors; what came from a directive is kept
-// as that directive, so a secret is never written out as its value); the
-// comments written around the alias stay.  KeyError "alias *{} has no anchor to detach" when it refers
+// (aliases inside expanded, no anchors; an included file's content copied
+// inline, any other directive kept as that directive, so a secret is never
+// written out as its value); the comments written around the alias stay.
+// KeyError "alias *{} has no anchor to detach" when it refers
 // to nothing; past the limits of copy_expanding_aliases_for_detach, the ValueError a
 // read of the alias gives ("aliases nest more than 100 levels deep", "...
 // too many nodes ..."), the tree unchanged.

@@ -32,19 +32,28 @@ class AnchorBinder {
   };
 
   // Anchors are scoped per file: an alias binds only to an anchor written in
-  // the file the alias was read from, so after include expansion an alias
+  // the file the alias is written in, so after include expansion an alias
   // never binds to a same-named anchor that an included file (or the file
-  // that included it) defined in between.  A node that replaced a directive
-  // carries the anchor written on the directive, which belongs to the file
-  // of its parent, whatever the node's own position says.
+  // that included it) defined in between.  A node is written in the file of
+  // its parent's content, whatever its own position says: a node that
+  // replaced a directive carries the anchor written on the directive, in
+  // the file of its parent, and an edit puts in place nodes built without
+  // a position, or read elsewhere (the content of an `!include` replaced
+  // by a value, a detached copy of it), that are written where they stand.
   static constexpr std::uint32_t kNoFile = UINT32_MAX;
   using AnchorKey = std::pair<std::uint32_t, std::string_view>;
 
-  // The file the children of `node` are written in (none for a directory
-  // directive: its children are documents, which nothing can refer to).
-  static std::uint32_t children_file(const YamlNode& node) noexcept {
+  // The file `node` is written in, given its parent's content's (`file`):
+  // that one, or, below a directory directive (whose children are
+  // documents, which nothing can refer to) and at the root, its own.
+  static std::uint32_t placed_in(const YamlNode& node, std::uint32_t file) noexcept {
+    return file == kNoFile ? node.span.file_id : file;
+  }
+
+  // The file the children of `node`, written in `file`, are written in.
+  static std::uint32_t children_file(const YamlNode& node, std::uint32_t file) noexcept {
     const IncludeSource* source = node.source();
-    if (source == nullptr) return node.span.file_id;
+    if (source == nullptr) return placed_in(node, file);
     return source->target_file_id ? *source->target_file_id : kNoFile;
   }
 
@@ -58,12 +67,13 @@ class AnchorBinder {
   }
 
   // Measures `node`, recording the bindings and, once the node is complete,
-  // its anchor.  `file`: the file the node is written in.
+  // its anchor.  `file`: the file its parent's content is written in
+  // (kNoFile at the root and below a directory directive).
   Measure walk(const YamlNode& node, std::uint32_t file) {
     return stack_guarded([&]() -> Measure {
       if (error_) return {};
       if (node.is_alias()) {
-        auto it = anchors_.find(AnchorKey{node.span.file_id, std::string_view(node.text())});
+        auto it = anchors_.find(AnchorKey{placed_in(node, file), std::string_view(node.text())});
         if (it == anchors_.end()) return {1, 0};
         const Measure& target = it->second.measure;
         const std::uint32_t depth = target.depth == UINT32_MAX ? target.depth : target.depth + 1;
@@ -73,14 +83,14 @@ class AnchorBinder {
         return {target.count, depth};
       }
       Measure total{1, 0};
-      const std::uint32_t inner = children_file(node);
+      const std::uint32_t inner = children_file(node, file);
       for (const YamlNode& item : node.items()) add(total, walk(item, inner));
       for (const NodePair& pair : node.pairs()) {
         add(total, walk(pair.key, inner));
         add(total, walk(pair.value, inner));
       }
       if (node.anchor()) {
-        const std::uint32_t scope = node.source() != nullptr ? file : node.span.file_id;
+        const std::uint32_t scope = node.source() != nullptr ? file : placed_in(node, file);
         anchors_.insert_or_assign(AnchorKey{scope, std::string_view(*node.anchor())}, Anchor{&node, total});
       }
       return total;

@@ -7,7 +7,8 @@
 //   auto value_node = aliases.expand(alias);      // binds on first use
 //
 // Aliases.  An alias stands for the most recent node before it, in its own
-// document and in the file it was read from (after include expansion), that
+// document and in the file it is written in (after include expansion: the
+// file of its nearest enclosing `!include`, or the top-level text), that
 // carries its anchor and is complete where the alias appears
 // (an alias inside the node it names, or naming an anchor that only follows
 // it, binds to an earlier definition or to nothing).  `bind_anchors` works

@@ -196,8 +196,9 @@ namespace {
 // Aliases cost nothing themselves: the copy spends what reading the alias as
 // a value is charged (AliasBinding::count), so it fails exactly where such a
 // read does.
-AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std::uint32_t depth,
-                      std::uint64_t& budget) {
+// `file_id`: the file the copy is written in.
+AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std::uint32_t file_id,
+                      std::uint32_t depth, std::uint64_t& budget) {
   if (node.is_alias()) {
     const YamlNode* anchored = bindings.target(node);
     if (anchored == nullptr) {
@@ -208,7 +209,7 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
       return null;
     }
     if (depth >= kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, node.span});
-    return stack_guarded([&] { return expand_copy(*anchored, bindings, depth + 1, budget); });
+    return stack_guarded([&] { return expand_copy(*anchored, bindings, file_id, depth + 1, budget); });
   }
   if (budget == 0) return std::unexpected(AliasLimitError{kAliasBombMessage, node.span});
   --budget;
@@ -219,7 +220,7 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
         std::vector<YamlNode> items;
         items.reserve(node.size());
         for (const YamlNode& item : node.items()) {
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode copy, expand_copy(item, bindings, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode copy, expand_copy(item, bindings, file_id, depth, budget));
           items.push_back(std::move(copy));
         }
         out = YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
@@ -229,8 +230,8 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
         std::vector<NodePair> pairs;
         pairs.reserve(node.size());
         for (const NodePair& p : node.pairs()) {
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, expand_copy(p.key, bindings, depth, budget));
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, expand_copy(p.value, bindings, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, expand_copy(p.key, bindings, file_id, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, expand_copy(p.value, bindings, file_id, depth, budget));
           pairs.push_back(NodePair{std::move(k), std::move(v)});
         }
         out = YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
@@ -241,11 +242,21 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
       case NodeKind::Null: out = YamlNode::null_at(node.span); break;
     }
     out.copy_tag(node);
+    // A tag written with a %TAG handle of another file's document is written
+    // in full where the copy lands, where that handle means nothing.
+    if (const NodeExtra* extra = node.extra(); extra && extra->expanded_tag && node.span.file_id != file_id) {
+      const std::string_view expanded = *extra->expanded_tag.view();
+      out.set_tag(OptText("!<" + std::string(expanded) + ">"), OptText(expanded));
+    }
     out.style = node.style;
     out.comments = node.comments;
     // What a directive stood for is written as that directive: without its
-    // source a copied secret or variable would be written as its value.
-    if (const IncludeSource* source = node.source()) out.set_source(*source);
+    // source a copied secret or variable would be written as its value.  An
+    // included file's content is copied without its source, to be written
+    // inline: as the directive, the copy would share the file with what it
+    // copies, and an edit of either would reach both once written.
+    if (const IncludeSource* source = node.source(); source != nullptr && content_without_file(node) != nullptr)
+      out.set_source(*source);
     return out;
   });
 }
@@ -254,7 +265,7 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
 
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
                                             std::uint32_t depth, std::uint64_t& budget) {
-  return expand_copy(node, bindings, depth, budget);
+  return expand_copy(node, bindings, node.span.file_id, depth, budget);
 }
 
 }  // namespace kestrine

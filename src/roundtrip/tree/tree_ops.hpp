@@ -155,10 +155,14 @@ void collect_anchor_paths(const YamlNode& node, NodePath& path,
 // kMaxAliasDepth alias expansions, fails with the limit's AliasLimitError
 // (at the node or alias where it is reached), the error a read of the same
 // alias gives: a copy is whole or nothing.  Rebuilt nodes keep span, tag,
-// style, comments and include source (no anchor; a collection ends where it
-// starts): a copied secret, variable or included file is written as its
-// directive, like the node it copies.  An alias bound to nothing becomes a
-// Null at its start keeping the alias's comments, tag and style.
+// style and comments (no anchor; a collection ends where it starts), and the
+// include source of a directive whose content no file holds
+// (content_without_file): a copied secret, variable or directory include is
+// written as its directive, like the node it copies.  The content of an
+// included file is copied without its source and written inline, so that the
+// copy is independent: as the directive it would share the file with what it
+// copies.  An alias bound to nothing becomes a Null at its start keeping the
+// alias's comments, tag and style.
 using AliasCopy = std::expected<YamlNode, AliasLimitError>;
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
                                             std::uint32_t depth, std::uint64_t& budget);

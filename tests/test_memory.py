@@ -12,7 +12,10 @@ top, where the allocations of the road's last steps fail.
 Across threads, what the module keeps between calls is bounded for the
 whole process and nothing stays behind a thread that ends: 48 threads that
 each loaded a 4 MB text hold a bounded amount of memory while idle and after
-they exit."""
+they exit.
+
+A directory merge peaks near the plain form over the same files: the merged
+list takes the files' items, it does not stand beside them."""
 
 import os
 import subprocess
@@ -173,3 +176,52 @@ def test_threads_keep_a_bounded_amount_between_calls():
     # after the threads exit, on glibc 2.36).
     assert idle < 512, (idle, after)
     assert after < 256, (idle, after)
+
+
+DIRECTORY_PEAK = textwrap.dedent(r'''
+    import os, sys
+    import kestrine
+
+    root, tag, road = sys.argv[1:4]
+    option = kestrine.OPT_INCLUDES | (kestrine.OPT_ROUND_TRIP if road == "round_trip" else 0)
+
+    def peak_mib():
+        with open("/proc/self/status") as f:
+            return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
+
+    kestrine.loads("a: 1\n", option=option, include_dir=root)
+    before = peak_mib()
+    result = kestrine.loads(f"all: !{tag}\n", option=option, include_dir=root)
+    print(peak_mib() - before)
+''')
+
+
+@pytest.fixture(scope="module")
+def merge_directories(tmp_path_factory):
+    """40 files of about 200 KB each: lists of short strings, and mappings."""
+    root = tmp_path_factory.mktemp("merges")
+    for kind, line in (("lists", "- item-{f}-{i}-abcdefghijklmnop\n"), ("maps", "key{f}_{i}: value-{i}-abcdefghij\n")):
+        (root / kind).mkdir()
+        for f in range(40):
+            lines = [line.format(f=f, i=i) for i in range(200_000 // len(line))]
+            (root / kind / f"f{f:02d}.yaml").write_text("".join(lines))
+    return root
+
+
+@pytest.mark.parametrize("road", ["plain", "round_trip"])
+@pytest.mark.parametrize("plain_form,merge_form,directory", [
+    ("include_dir_list", "include_dir_merge_list", "lists"),
+    ("include_dir_named", "include_dir_merge_named", "maps"),
+])
+def test_directory_merge_peaks_near_its_plain_form(merge_directories, road, plain_form, merge_form, directory):
+    def peak(form):
+        child = subprocess.run([sys.executable, "-c", DIRECTORY_PEAK, str(merge_directories), f"{form} {directory}",
+                                road], capture_output=True, text=True, timeout=600)
+        assert child.returncode == 0, child.stderr
+        return float(child.stdout)
+
+    plain, merged = peak(plain_form), peak(merge_form)
+    # The files' own lists used to stay until the merged one was complete
+    # (and then in the store of large blocks): half as much again, and
+    # twice as much for a round-trip document.
+    assert merged < plain * 1.2 + 4, (plain, merged)

@@ -104,7 +104,8 @@ struct BlockAllocator {
   friend bool operator==(const BlockAllocator&, const BlockAllocator&) noexcept { return true; }
 };
 
-// Text that may be large (a whole document kept as read).
+// Text that may be large (a whole document kept as read, the text a dump
+// returns).
 using LargeText = std::basic_string<char, std::char_traits<char>, BlockAllocator<char>>;
 
 // Bytes held by the store (for tests and diagnostics).

@@ -15,10 +15,14 @@
 //
 // The buffer of the last call is kept for the next one when it is not too
 // large: fresh memory costs a page fault per 4 KiB the first time it is
-// written, which is a good part of a small dump's time.  One buffer is kept
-// for the whole process, not one per thread, so that many threads do not
-// hold a buffer each; a call that finds it taken (by another thread, or by
-// a call under way on this one, from a callback) starts with an empty one.
+// written, which is a good part of a small dump's time, and a block that
+// goes to the store has its pages offered back to the kernel, a system call
+// that costs a large dump a few percent each time.  Up to 32 MiB, the most
+// the C library itself would keep in its heap for a freed buffer, it is
+// kept.  One buffer is kept for the whole process, not one per thread, so
+// that many threads do not hold a buffer each; a call that finds it taken
+// (by another thread, or by a call under way on this one, from a callback)
+// starts with an empty one.
 #pragma once
 
 #include <atomic>
@@ -53,7 +57,7 @@ class OutputBuffer {
   LargeText& text() noexcept { return text_; }
 
  private:
-  static constexpr std::size_t kRetainedLimit = std::size_t(8) << 20;
+  static constexpr std::size_t kRetainedLimit = std::size_t(32) << 20;
   static inline LargeText spare_;
   static inline std::atomic<bool> busy_{false};
   LargeText text_;

@@ -123,11 +123,6 @@ char* write_float_text(char* out, double value) noexcept {
   return write_scientific(out, digits, n, x);
 }
 
-void append_float(std::string& out, double value) {
-  char text[kFloatTextMax];
-  out.append(text, static_cast<std::size_t>(write_float_text(text, value) - text));
-}
-
 std::string format_float(double value) {
   std::string out;
   append_float(out, value);

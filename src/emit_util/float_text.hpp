@@ -21,7 +21,11 @@ std::string format_float(double value);
 inline constexpr std::size_t kFloatTextMax = 48;
 // The same text written at `out` (room for kFloatTextMax bytes); gives its end.
 char* write_float_text(char* out, double value) noexcept;
-// The same text appended to `out`.
-void append_float(std::string& out, double value);
+// The same text appended to `out` (a std::string or a LargeText).
+template <class Text>
+void append_float(Text& out, double value) {
+  char text[kFloatTextMax];
+  out.append(text, static_cast<std::size_t>(write_float_text(text, value) - text));
+}
 
 }  // namespace kestrine

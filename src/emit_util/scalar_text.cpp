@@ -1,6 +1,9 @@
 #include "emit_util/scalar_text.hpp"
 
 #include <cstring>
+#include <string>
+
+#include "util/large_block.hpp"
 
 namespace kestrine {
 namespace {
@@ -90,7 +93,8 @@ bool fits_block_scalar(std::string_view text) noexcept {
   return true;
 }
 
-void append_double_quoted_body(std::string& out, std::string_view text) {
+template <class Text>
+void append_double_quoted_body(Text& out, std::string_view text) {
   const std::size_t n = text.size();
   std::size_t run = 0;  // start of the pending run of bytes copied unchanged
   for (std::size_t i = 0; i < n;) {
@@ -151,13 +155,15 @@ void append_double_quoted_body(std::string& out, std::string_view text) {
   out.append(text.data() + run, n - run);
 }
 
-void write_double_quoted(std::string& out, std::string_view text) {
+template <class Text>
+void write_double_quoted(Text& out, std::string_view text) {
   out.push_back('"');
   append_double_quoted_body(out, text);
   out.push_back('"');
 }
 
-void append_single_quoted_body(std::string& out, std::string_view text) {
+template <class Text>
+void append_single_quoted_body(Text& out, std::string_view text) {
   std::size_t start = 0;
   while (true) {
     const std::size_t p = text.find('\'', start);
@@ -169,7 +175,8 @@ void append_single_quoted_body(std::string& out, std::string_view text) {
   out.append(text.data() + start, text.size() - start);
 }
 
-void write_single_quoted(std::string& out, std::string_view text) {
+template <class Text>
+void write_single_quoted(Text& out, std::string_view text) {
   out.push_back('\'');
   append_single_quoted_body(out, text);
   out.push_back('\'');
@@ -182,7 +189,7 @@ bool has_fold_point(std::string_view text) noexcept {
   return false;
 }
 
-std::size_t current_column(const std::string& out) noexcept {
+std::size_t current_column(std::string_view out) noexcept {
   // Scanned backwards: lines are short compared with the whole output.
   const char* data = out.data();
   std::size_t i = out.size();
@@ -190,7 +197,8 @@ std::size_t current_column(const std::string& out) noexcept {
   return out.size() - i;
 }
 
-void write_folded(std::string& out, std::string_view body, std::size_t indent,
+template <class Text>
+void write_folded(Text& out, std::string_view body, std::size_t indent,
                   std::size_t width) {
   const std::size_t n = body.size();
   if (n == 0) return;
@@ -224,7 +232,8 @@ void write_folded(std::string& out, std::string_view body, std::size_t indent,
   out.append(body.data() + start, n - start);
 }
 
-void write_block_header(std::string& out, std::string_view text, char indicator) {
+template <class Text>
+void write_block_header(Text& out, std::string_view text, char indicator) {
   const std::size_t feeds = trailing_line_feeds(text);
   const bool body_empty = feeds == text.size();
   out.push_back(indicator);
@@ -235,7 +244,8 @@ void write_block_header(std::string& out, std::string_view text, char indicator)
   }
 }
 
-void write_literal_lines(std::string& out, std::string_view text, std::size_t indent) {
+template <class Text>
+void write_literal_lines(Text& out, std::string_view text, std::size_t indent) {
   const std::size_t feeds = trailing_line_feeds(text);
   std::string_view body = text.substr(0, text.size() - feeds);
   out.push_back('\n');
@@ -254,7 +264,8 @@ void write_literal_lines(std::string& out, std::string_view text, std::size_t in
   if (feeds >= 2) out.append(feeds - 1, '\n');
 }
 
-void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent) {
+template <class Text>
+void write_folded_block_lines(Text& out, std::string_view text, std::size_t indent) {
   const std::size_t feeds = trailing_line_feeds(text);
   const std::string_view body = text.substr(0, text.size() - feeds);
   out.push_back('\n');
@@ -279,5 +290,19 @@ void write_folded_block_lines(std::string& out, std::string_view text, std::size
   }
   if (feeds >= 2) out.append(feeds - 1, '\n');
 }
+
+// The two kinds of output text (see the header).
+#define KESTRINE_SCALAR_TEXT_FOR(Text)                                                      \
+  template void append_double_quoted_body(Text&, std::string_view);                       \
+  template void write_double_quoted(Text&, std::string_view);                             \
+  template void append_single_quoted_body(Text&, std::string_view);                       \
+  template void write_single_quoted(Text&, std::string_view);                             \
+  template void write_folded(Text&, std::string_view, std::size_t, std::size_t);          \
+  template void write_block_header(Text&, std::string_view, char);                        \
+  template void write_literal_lines(Text&, std::string_view, std::size_t);                \
+  template void write_folded_block_lines(Text&, std::string_view, std::size_t);
+KESTRINE_SCALAR_TEXT_FOR(std::string)
+KESTRINE_SCALAR_TEXT_FOR(LargeText)
+#undef KESTRINE_SCALAR_TEXT_FOR
 
 }  // namespace kestrine

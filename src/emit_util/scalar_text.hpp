@@ -3,7 +3,9 @@
 // text at a width, and the header and body of literal block scalars.
 //
 // Everything appends to the caller's output buffer and allocates nothing of
-// its own.  Texts are UTF-8.
+// its own.  Texts are UTF-8.  The buffer is a std::string or, for the text
+// a dump returns, a LargeText (util/large_block.hpp), whose large storage
+// stays out of the C library's per-thread heaps.
 #pragma once
 
 #include <cstddef>
@@ -49,14 +51,18 @@ bool fits_literal_block(std::string_view text) noexcept;
 bool fits_block_scalar(std::string_view text) noexcept;
 
 // Appends the escaped body of a double-quoted scalar (no quotes).
-void append_double_quoted_body(std::string& out, std::string_view text);
+template <class Text>
+void append_double_quoted_body(Text& out, std::string_view text);
 // Appends `"`, the escaped body and `"`.
-void write_double_quoted(std::string& out, std::string_view text);
+template <class Text>
+void write_double_quoted(Text& out, std::string_view text);
 
 // Appends `'`, the text with every `'` doubled, and `'`.
-void write_single_quoted(std::string& out, std::string_view text);
+template <class Text>
+void write_single_quoted(Text& out, std::string_view text);
 // Appends the text with every `'` doubled (no quotes).
-void append_single_quoted_body(std::string& out, std::string_view text);
+template <class Text>
+void append_single_quoted_body(Text& out, std::string_view text);
 
 // A place where quoted text can fold: position i (0 < i < size-1) holding a
 // space whose neighbours are neither spaces nor tabs.  Folding strips blanks
@@ -72,27 +78,34 @@ bool has_fold_point(std::string_view text) noexcept;
 // Appends `body`, replacing single spaces by a line break and `indent` spaces
 // where the next word would end past `width` (the current line is measured
 // from the last line feed of `out`).  A word longer than the width stays whole.
-void write_folded(std::string& out, std::string_view body, std::size_t indent,
+template <class Text>
+void write_folded(Text& out, std::string_view body, std::size_t indent,
                   std::size_t width);
 
 // Appends `indicator` ('|' or '>') and the chomping indicator the text needs:
 // nothing for exactly one final line feed after some content (clip), "-" for
 // none (strip), "+" otherwise (keep).
-void write_block_header(std::string& out, std::string_view text, char indicator);
+template <class Text>
+void write_block_header(Text& out, std::string_view text, char indicator);
 
 // Appends a line feed ending the header line, then every line of the text
 // (final line feeds removed first) indented by `indent` spaces (empty lines
 // bare), each ended by a line feed; then one more line feed for every final
 // line feed past the first.
-void write_literal_lines(std::string& out, std::string_view text, std::size_t indent);
+template <class Text>
+void write_literal_lines(Text& out, std::string_view text, std::size_t indent);
 
 // Appends the body of a folded block scalar for `text` (a line feed ending
 // the header line first), laid out so that folding gives back `text`.
-void write_folded_block_lines(std::string& out, std::string_view text, std::size_t indent);
+template <class Text>
+void write_folded_block_lines(Text& out, std::string_view text, std::size_t indent);
 
 // Number of bytes of `out` after its last line feed (all of it when none).
-std::size_t current_column(const std::string& out) noexcept;
+std::size_t current_column(std::string_view out) noexcept;
 
-inline void append_spaces(std::string& out, std::size_t n) { out.append(n, ' '); }
+template <class Text>
+inline void append_spaces(Text& out, std::size_t n) {
+  out.append(n, ' ');
+}
 
 }  // namespace kestrine

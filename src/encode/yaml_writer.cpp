@@ -20,7 +20,7 @@ inline bool is_block_collection(const YamlValue& v, bool flow) noexcept {
   return !flow && (v.kind == ValueKind::Sequence || v.kind == ValueKind::Mapping) && v.size() != 0;
 }
 
-inline void append_int(std::string& out, std::int64_t v) {
+inline void append_int(LargeText& out, std::int64_t v) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
   out.append(buf, r.ptr - buf);
@@ -29,7 +29,7 @@ inline void append_int(std::string& out, std::int64_t v) {
 // A big integer's digits as a reader takes them in every version: "_"
 // separators (kept from YAML 1.1 input) are dropped, since YAML 1.2 reads
 // "1_000" as a string.
-inline void append_bigint(std::string& out, std::string_view digits) {
+inline void append_bigint(LargeText& out, std::string_view digits) {
   if (digits.find('_') == std::string_view::npos) {
     out.append(digits);
     return;
@@ -472,16 +472,16 @@ void YamlWriter::write_quoted_string(std::string_view text) {
 
 // ---- entry points -------------------------------------------------------------
 
-void write_yaml(std::string& out, const YamlValue& root, const WriterOptions& options) {
+void write_yaml(LargeText& out, const YamlValue& root, const WriterOptions& options) {
   YamlWriter writer(out, options);
   writer.write_document(root);
 }
 
 std::string dump_yaml(const YamlValue& root, const WriterOptions& options, std::size_t size_hint) {
-  std::string out;
+  LargeText out;
   out.reserve(size_hint > 1024 ? size_hint : 1024);
   write_yaml(out, root, options);
-  return out;
+  return std::string(out.data(), out.size());
 }
 
 }  // namespace kestrine

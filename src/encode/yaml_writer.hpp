@@ -6,7 +6,9 @@
 // value.  The writer touches no Python object (it runs with the interpreter
 // lock released), never fails, appends to one output buffer and allocates
 // nothing per node: sorting and key checks reuse scratch buffers owned by the
-// writer.
+// writer.  The buffer is a LargeText: a large text's storage comes from the
+// store of large blocks (util/large_block.hpp), not from the C library's
+// heap of the thread that writes it.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +21,7 @@
 #include "decode/value.hpp"
 #include "emit_util/null_style.hpp"
 #include "resolver/resolve.hpp"
+#include "util/large_block.hpp"
 
 namespace kestrine {
 
@@ -42,7 +45,7 @@ struct WriterOptions {
 
 class YamlWriter {
  public:
-  YamlWriter(std::string& out, const WriterOptions& options) noexcept
+  YamlWriter(LargeText& out, const WriterOptions& options) noexcept
       : out_(out), opt_(options), step_(options.indent == 0 ? 1 : options.indent) {}
 
   // The whole document: "---" when asked, the root by its kind, "..." when
@@ -74,7 +77,7 @@ class YamlWriter {
   // last call.
   std::size_t column() noexcept;
 
-  std::string& out_;
+  LargeText& out_;
   const WriterOptions& opt_;
   std::size_t step_;
   bool no_wrap_ = false;
@@ -90,7 +93,7 @@ class YamlWriter {
 inline constexpr std::size_t kMaxImplicitKeyBytes = 1024;
 
 // Appends one document for `root` to `out`.
-void write_yaml(std::string& out, const YamlValue& root, const WriterOptions& options);
+void write_yaml(LargeText& out, const YamlValue& root, const WriterOptions& options);
 // The document as a fresh text; `size_hint` (for example the input's size)
 // pre-sizes the buffer, which starts at 1024 bytes at least.
 std::string dump_yaml(const YamlValue& root, const WriterOptions& options,

@@ -86,7 +86,7 @@ KESTRINE_FUNCTION_BODY(dumps_body) {
 
   const WriterOptions writer_options = WriterOptions::from_option_bits(option, width);
   OutputBuffer buffer;
-  std::string& text = buffer.text();
+  LargeText& text = buffer.text();
   without_gil([&] {
     text.reserve(output_estimate(encoder, kYamlBufferStart));
     write_yaml(text, root, writer_options);

@@ -1,23 +1,35 @@
 // The native buffer the dump roads write their text into before it becomes
-// the bytes object returned.
+// the bytes object returned, copied once at its final size.
 //
 //   OutputBuffer buffer;                  // the process's spare, emptied
-//   std::string& text = buffer.text();
+//   LargeText& text = buffer.text();
 //   without_gil([&] { write_yaml(text, root, options); });
 //   return new_bytes(text);
 //
+// The text grows in large blocks (util/large_block.hpp) once it is large,
+// not on the C library's heap: that heap keeps a freed block of a few
+// megabytes in the writing thread's own arena, so that threads that each
+// dumped a large text held their buffers' worth each long after they ended.
+// A freed large block goes to the store the whole process shares, within
+// its bound.
+//
 // The buffer of the last call is kept for the next one when it is not too
 // large: fresh memory costs a page fault per 4 KiB the first time it is
-// written, which is a good part of a small dump's time.  One buffer is kept
-// for the whole process, not one per thread, so that many threads do not
-// hold a buffer each; a call that finds it taken (by another thread, or by
-// a call under way on this one, from a callback) starts with an empty one.
+// written, which is a good part of a small dump's time, and a block that
+// goes to the store has its pages offered back to the kernel, a system call
+// that costs a large dump a few percent each time.  Up to 32 MiB, the most
+// the C library itself would keep in its heap for a freed buffer, it is
+// kept.  One buffer is kept for the whole process, not one per thread, so
+// that many threads do not hold a buffer each; a call that finds it taken
+// (by another thread, or by a call under way on this one, from a callback)
+// starts with an empty one.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
-#include <string>
 #include <utility>
+
+#include "util/large_block.hpp"
 
 namespace kestrine {
 
@@ -42,13 +54,13 @@ class OutputBuffer {
   }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
-  std::string& text() noexcept { return text_; }
+  LargeText& text() noexcept { return text_; }
 
  private:
-  static constexpr std::size_t kRetainedLimit = std::size_t(8) << 20;
-  static inline std::string spare_;
+  static constexpr std::size_t kRetainedLimit = std::size_t(32) << 20;
+  static inline LargeText spare_;
   static inline std::atomic<bool> busy_{false};
-  std::string text_;
+  LargeText text_;
 };
 
 }  // namespace kestrine

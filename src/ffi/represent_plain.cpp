@@ -6,6 +6,7 @@
 
 #include "emit_util/scalar_text.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/output_buffer.hpp"
 #include "util/hash_map.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
@@ -193,7 +194,8 @@ PyResult<OwnedRef> try_plain_represent(PyObject* obj, PyObject* represent, const
   YamlValue root;
   KESTRINE_ASSIGN_OR_RETURN(const bool done, attempt.value(obj, 0, false, root));
   if (!done) return OwnedRef();
-  std::string text;
+  OutputBuffer buffer;
+  LargeText& text = buffer.text();
   without_gil([&] {
     text.reserve(attempt.output_estimate());
     write_yaml(text, root, layout);

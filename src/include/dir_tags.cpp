@@ -11,6 +11,7 @@
 #include "roundtrip/tree/duplicates.hpp"
 #include "roundtrip/tree/tree_ops.hpp"
 #include "util/hash_map.hpp"
+#include "util/large_block.hpp"
 #include "util/try.hpp"
 
 namespace kestrine {
@@ -140,6 +141,10 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
   NodeList<YamlNode> items;
   items.reserve(count);
   bool secret = false;
+  // The merged list's pages are first written here, file by file: each
+  // file's emptied list goes back to the system as soon as its items are
+  // over, so that the two lists never stand in memory side by side.
+  const ReturnFreedBlocks returned;
   for (YamlNode& document : documents) {
     if (!document.is_sequence()) {
       items.push_back(std::move(document));
@@ -147,6 +152,7 @@ LoadResult<YamlNode> list_form(IncludeContext& ctx, const YamlNode& tagged, std:
     }
     secret = secret || (is_secret_node(document) && document.size() > 0);
     for (YamlNode& item : document.items()) items.push_back(std::move(item));
+    document.clear();
   }
   YamlNode result = YamlNode::sequence();
   result.set_sequence(std::move(items));
@@ -165,13 +171,16 @@ LoadResult<YamlNode> named_form(IncludeContext& ctx, const YamlNode& tagged, std
   if (!merge) return directive_result(YamlNode::mapping(std::move(named)), tagged, tag, std::move(files));
   std::size_t count = 0;
   for (const NodePair& file : named) count += file.value.pairs().size();
-  // Built in place: the pairs of a large tree are moved once, not twice.
+  // Built in place: the pairs of a large tree are moved once, not twice,
+  // and each file's emptied list goes at once, as in the list form.
   NodeList<NodePair> pairs;
   pairs.reserve(count);
   bool secret = false;
+  const ReturnFreedBlocks returned;
   for (NodePair& file : named) {
     secret = secret || (is_secret_node(file.value) && !file.value.pairs().empty());
     for (NodePair& pair : file.value.pairs()) pairs.push_back(std::move(pair));
+    file.value.clear();
   }
   YamlNode result = YamlNode::mapping();
   result.set_mapping(std::move(pairs));

@@ -27,6 +27,8 @@ static_assert(kBudget / kPage <= kSizeMask);
 
 std::atomic<std::uintptr_t> g_slots[kSlots];
 std::atomic<std::size_t> g_kept{0};
+// ReturnFreedBlocks objects alive on this thread.
+thread_local int t_returning = 0;
 
 inline std::uintptr_t pack(char* mapping, std::size_t size) noexcept {
   return (reinterpret_cast<std::uintptr_t>(mapping) / kPage) << kSizeBits | size / kPage;
@@ -160,7 +162,7 @@ void free_large(void* data) noexcept {
   const std::size_t size = *reinterpret_cast<const std::size_t*>(mapping);
   if constexpr (kLargeBlocksChecked) {
     ::operator delete(mapping);
-  } else if (!keep_mapping(mapping, size)) {
+  } else if (t_returning != 0 || !keep_mapping(mapping, size)) {
     munmap(mapping, size);
   }
 }
@@ -168,6 +170,9 @@ void free_large(void* data) noexcept {
 std::size_t large_block_size(const void* data) noexcept {
   return *reinterpret_cast<const std::size_t*>(static_cast<const char*>(data) - kHeader) - kHeader;
 }
+
+ReturnFreedBlocks::ReturnFreedBlocks() noexcept { ++t_returning; }
+ReturnFreedBlocks::~ReturnFreedBlocks() { --t_returning; }
 
 void* allocate_block(std::size_t bytes) {
   return bytes >= kLargeBlockFrom ? allocate_large(bytes) : ::operator new(bytes);

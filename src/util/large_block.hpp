@@ -68,6 +68,21 @@ bool keep_mapping(void* mapping, std::size_t size) noexcept;
 // Freed with munmap, whole or in parts of whole pages.
 void* map_aligned(std::size_t bytes, std::size_t align) noexcept;
 
+// While one lives, the large blocks this thread frees go back to the
+// kernel at once instead of to the store.  For a step that frees blocks
+// while it fills a larger one with what they held (lists merged into one):
+// kept, the freed blocks would stay in memory beside their replacement, and
+// the step would peak at twice what it holds.
+//
+//   { const ReturnFreedBlocks returned; move the items over, drop each old list; }
+class ReturnFreedBlocks {
+ public:
+  ReturnFreedBlocks() noexcept;
+  ~ReturnFreedBlocks();
+  ReturnFreedBlocks(const ReturnFreedBlocks&) = delete;
+  ReturnFreedBlocks& operator=(const ReturnFreedBlocks&) = delete;
+};
+
 // Either kind by size: blocks from kLargeBlockFrom up are large blocks,
 // smaller ones come from the C library; freed with the same `bytes`.
 void* allocate_block(std::size_t bytes);
@@ -89,7 +104,8 @@ struct BlockAllocator {
   friend bool operator==(const BlockAllocator&, const BlockAllocator&) noexcept { return true; }
 };
 
-// Text that may be large (a whole document kept as read).
+// Text that may be large (a whole document kept as read, the text a dump
+// returns).
 using LargeText = std::basic_string<char, std::char_traits<char>, BlockAllocator<char>>;
 
 // Bytes held by the store (for tests and diagnostics).

@@ -1,7 +1,7 @@
 // A growable output buffer whose storage belongs to someone else: the
 // writers append to a TextSink, and the owner decides where the bytes live
-// (a std::string here; the Python side writes straight into the bytes object
-// it returns, so the finished text is never copied).
+// (a std::string here; the dump roads use a LargeText, util/large_block.hpp,
+// whose large storage stays out of the C library's per-thread heaps).
 //
 //   std::string text;
 //   {
@@ -84,11 +84,13 @@ class TextSink {
   char* limit_ = nullptr;
 };
 
-// A sink appending to a std::string, whose size is set to what was written
-// when the sink ends (or at finish()).
+// A sink appending to a std::string (or another basic_string of char, such
+// as LargeText), whose size is set to what was written when the sink ends
+// (or at finish()).
+template <class Text = std::string>
 class StringSink final : public TextSink {
  public:
-  explicit StringSink(std::string& text) : text_(text) { open_capacity(text.size()); }
+  explicit StringSink(Text& text) : text_(text) { open_capacity(text.size()); }
   ~StringSink() { finish(); }
 
   void finish() noexcept { text_.resize(size()); }
@@ -109,7 +111,7 @@ class StringSink final : public TextSink {
     rebase(text_.data(), used, capacity);
   }
 
-  std::string& text_;
+  Text& text_;
 };
 
 }  // namespace kestrine

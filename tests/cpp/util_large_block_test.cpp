@@ -45,6 +45,14 @@ TEST(UtilLargeBlock, KeptBlockServesRequestsOfItsOrder) {
   for (void* p : {small, again, elsewhere}) free_large(p);
   drop_kept_large_blocks();
   EXPECT_EQ(large_blocks_kept(), 0u);
+  {
+    const ReturnFreedBlocks returned;  // blocks freed while a larger one fills: not kept
+    free_large(take(4 * kMiB));
+    EXPECT_EQ(large_blocks_kept(), 0u);
+  }
+  free_large(take(4 * kMiB));
+  EXPECT_GE(large_blocks_kept(), 4 * kMiB);
+  drop_kept_large_blocks();
 }
 
 // Whatever is freed, at most 64 MiB stay kept over the whole process; a

@@ -31,7 +31,7 @@ PyResult<OwnedRef> py_to_json_bytes(PyObject* obj, const EncodeOptions& options,
   KESTRINE_ASSIGN_OR_RETURN(const YamlValue root, encoder.convert(obj));
   const std::size_t estimate = json_size_estimate(encoder, json);
   OutputBuffer buffer;
-  std::string& text = buffer.text();
+  LargeText& text = buffer.text();
   // The tree refers only to the arena and to texts of str and bytes objects
   // that the encoder holds strong references to (encode.hpp): nothing
   // another thread does to the containers while the lock is released can

@@ -202,7 +202,7 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
   if (kw[kPattern] != nullptr && kw[kPattern]->is_string()) {
     out.has_pattern = true;
     out.pattern = kw[kPattern]->text();
-    out.pattern_compiled = patterns_.get(out.pattern);
+    out.pattern_compiled = &patterns_.get(out.pattern);
   }
 
   compile_objects(kw, out);
@@ -234,7 +234,7 @@ void SchemaSet::compile_objects(const SchemaKeywords& kw, CompiledSchema& out) {
   if (const YamlValue* patterns = kw[kPatternProperties]; patterns != nullptr && patterns->is_mapping()) {
     for (const ValuePair& p : patterns->pairs())
       if (p.key.is_string())
-        out.pattern_properties.push_back(PatternSchema{p.key.text(), patterns_.get(p.key.text()), intern(p.value)});
+        out.pattern_properties.push_back(PatternSchema{p.key.text(), &patterns_.get(p.key.text()), intern(p.value)});
   }
   out.has_additional_properties = kw[kAdditionalProperties] != nullptr;
   out.additional_properties = extra_rule(kw[kAdditionalProperties]);

@@ -68,7 +68,7 @@ struct NamedSchema {
 
 struct PatternSchema {
   std::string_view pattern;
-  const SchemaPattern* compiled;  // null: the pattern is invalid
+  const CompiledPattern* compiled;
   const CompiledSchema* schema;
 };
 
@@ -101,7 +101,7 @@ struct CompiledSchema {
   std::optional<std::int64_t> min_length, max_length;
   bool has_pattern = false;
   std::string_view pattern;
-  const SchemaPattern* pattern_compiled = nullptr;  // null: invalid
+  const CompiledPattern* pattern_compiled = nullptr;
 
   // Object keywords (only when some is present).
   bool object_keywords = false;

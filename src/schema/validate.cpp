@@ -292,9 +292,9 @@ void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s
     if (stopped(out)) return;
   }
   if (!s.has_pattern) return;
-  if (s.pattern_compiled == nullptr) {
-    fail(inst, path, out, [&] { return invalid_pattern_message(s.pattern); });
-  } else if (!state_.patterns.search(*s.pattern_compiled, text)) {
+  if (s.pattern_compiled->program == nullptr) {
+    fail(inst, path, out, [&] { return s.pattern_compiled->refusal; });
+  } else if (!state_.patterns.search(*s.pattern_compiled->program, text)) {
     fail(inst, path, out, [&] { return "string does not match pattern /" + std::string(s.pattern) + "/"; });
   }
 }

@@ -75,6 +75,13 @@ KEYWORDS = [
     ({"multipleOf": 3}, "1000000000000000.5", "value 1000000000000000.5 is not a multiple of 3 at $"),
     ({"multipleOf": 0.1}, "0.30000000000000004", None),
     ({"multipleOf": 2.5}, "-7.5", None),
+    # a whole-number float is the integer it holds, not its shortest form
+    # (2.0**60 prints as 1152921504606847000)
+    ({"multipleOf": 1024}, "1152921504606846976.0", None),
+    ({"multipleOf": 256}, "1.8446744073709552e+19", None),
+    ({"multipleOf": 2**70}, "-1.1805916207174113e+21", None),
+    ({"multipleOf": 3}, "1152921504606846976.0", "value 1152921504606847000 is not a multiple of 3 at $"),
+    ({"multipleOf": 10**19}, "1e38", "value 1" + "0" * 38 + " is not a multiple of 10000000000000000000 at $"),
     # strings: lengths in code points, patterns found anywhere
     ({"minLength": 2}, "é", "string is shorter than minLength 2 at $"),
     ({"minLength": 1.5}, "a", None),

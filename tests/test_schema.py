@@ -118,7 +118,7 @@ KEYWORDS = [
     ({"not": {"type": "string"}}, "1", None),
     ({"not": 5}, "1", "value must not match the 'not' schema at $"),
     (False, "1", "value is not allowed (schema is false) at $"),
-    (5, "1", None),
+    ({"allOf": [5]}, "1", None),
     ({"$ref": "#/definitions/any", "type": "string", "definitions": {"any": {}}}, "1", None),
     ({"$ref": "#/definitions/none"}, "1", "unresolvable schema $ref '#/definitions/none' at $"),
     ({"$ref": "#"}, "1", "schema $ref nesting too deep (cyclic reference?) at $"),

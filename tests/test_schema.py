@@ -258,6 +258,11 @@ def test_what_is_validated():
     # A schema that cannot be converted raises the conversion's error.
     with pytest.raises(kestrine.KestrineUnserializableError):
         kestrine.loads("a: 1", schema={"type": object()})
+    # ... as does a schema that holds itself.
+    cyclic = {"items": []}
+    cyclic["items"].append(cyclic)
+    with pytest.raises(kestrine.KestrineEncodeError, match="possible self-reference"):
+        kestrine.loads("a: 1", schema={"anyOf": [cyclic, cyclic]})
 
 
 @pytest.mark.parametrize("road", ROADS)
@@ -480,7 +485,8 @@ def test_schema_object_edited_between_calls():
     # changed: every kind of edit, at any depth, is seen by the next call.
     inner = {"type": "integer"}
     names = ["a"]
-    schema = {"properties": {"a": inner, "b": {"enum": [1, 2]}}, "required": names, "items": ({"type": "string"},)}
+    schema = {"properties": {"a": inner, "b": {"enum": [1, 2]}}, "required": names, "items": ({"type": "string"},),
+              "dependencies": {"z": inner}}  # (inner twice: edits are seen where it is first met)
     ok, bad = "a: 1\nb: 2", "a: x\nb: 2"
     steps = [
         (lambda: None, ok, None),

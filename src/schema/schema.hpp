@@ -11,8 +11,8 @@
 // root: the keyword values are looked up once, numbers read once, patterns
 // compiled once (by text), `$ref` targets resolved once, and sub-schemas
 // linked by pointer, so validating a node never searches the schema again.
-// A position reached twice (two `$ref`s to one definition, a `$ref` loop) is
-// compiled once.
+// A position reached twice (two `$ref`s to one definition, a `$ref` loop,
+// one mapping shared by two places in the tree) is compiled once.
 //
 //   SchemaSet schemas(root_value);            // root_value outlives it
 //   const CompiledSchema& top = schemas.root();
@@ -137,8 +137,9 @@ struct CompiledSchema {
   // share the preparation.
   bool reads_members = false;
 
-  // Some `$ref` leads here and this schema leads on to others: the same
-  // instance may meet it by many ways, so the validator remembers verdicts.
+  // Some `$ref` leads here, or the schema stands in more than one place, and
+  // it leads on to others: the same instance may meet it by many ways, so
+  // the validator remembers verdicts.
   bool remember_verdicts = false;
 
   // The schema of a member named `name` under `properties`, or null.
@@ -164,7 +165,7 @@ class SchemaSet {
   void compile_arrays(const SchemaKeywords& kw, CompiledSchema& out);
 
   const YamlValue& root_value_;
-  SeededHashMap<const YamlValue*, CompiledSchema*> compiled_;
+  SeededHashMap<const void*, CompiledSchema*> compiled_;  // by position, a mapping by its entries
   SeededHashMap<std::string_view, CompiledSchema*> refs_;  // by reference text (null: resolves to none)
   std::deque<CompiledSchema> storage_;
   std::vector<std::pair<const YamlValue*, CompiledSchema*>> pending_;

@@ -313,6 +313,25 @@ def nested_groups(depth, leaf):
     return doc
 
 
+def doubled(levels, leaf):
+    """A schema of `levels` nested anyOf, each holding the same object twice."""
+    for _ in range(levels):
+        leaf = {"anyOf": [leaf, leaf]}
+    return leaf
+
+
+def ladder(levels, leaf):
+    """Definitions l0 ... reaching `tail` at every depth from 1 to `levels`."""
+    defs = {f"l{i}": {"allOf": [{"$ref": "#/definitions/tail"}, {"$ref": f"#/definitions/l{i + 1}"}]}
+            for i in range(levels)}
+    defs[f"l{levels}"] = {}
+    defs["tail"] = {"type": "array", "items": leaf}
+    return {"definitions": defs, "$ref": "#/definitions/l0"}
+
+
+ITEM = {"required": ["name"], "properties": {"name": {"pattern": "^[a-z0-9-]+$"}, "n": {"minimum": 0}}}
+
+
 def alias_bomb(levels):
     lines = ["a0: &a0 [" + ", ".join(["[]"] * 10) + "]"]
     lines += [f"a{i}: &a{i} [" + ", ".join([f"*a{i - 1}"] * 10) + "]" for i in range(1, levels)]
@@ -328,6 +347,16 @@ BOUNDED = [
                  "value does not match any of the anyOf schemas at $", id="groups, bad step"),
     pytest.param(ROADS, "[" * 60 + "1" + "]" * 60, NESTED_LISTS, None, id="nested lists"),
     pytest.param(ROADS, alias_bomb(5), LISTS, None, id="alias bomb"),
+    # One sub-schema object in many places is one schema (22 levels were
+    # 4 million copies).
+    pytest.param(ROADS, "a", doubled(22, {"type": "string"}), None, id="shared sub-schemas"),
+    pytest.param(ROADS, "1", doubled(22, {"type": "string"}), "value does not match any of the anyOf schemas at $",
+                 id="shared sub-schemas, a failure"),
+    # A definition reached at ever greater depth is walked once.
+    pytest.param(ROADS, "".join(f"- {{name: n{i}, n: {i}}}\n" for i in range(2000)), ladder(120, ITEM), None,
+                 id="ladder"),
+    pytest.param(ROADS, "".join(f"- {{name: n{i}, n: {-1 if i == 1998 else i}}}\n" for i in range(2000)), ladder(120, ITEM),
+                 "value -1 is less than minimum 0 at $[1998].n", id="ladder, a failure"),
     # The other roads refuse to expand the larger bomb when loading it.
     pytest.param(["round-trip"], alias_bomb(10), LISTS, None, id="large alias bomb"),
     pytest.param(["round-trip"], alias_bomb(10), {"additionalProperties": {"items": {"items": {"type": "integer"}}}},

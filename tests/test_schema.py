@@ -1,6 +1,8 @@
 """loads(schema=...): the keywords on YAML instances, on every road; where
 failures are reported; schema="auto" and schema_ref."""
 
+import json
+import pathlib
 import sys
 
 import pytest
@@ -355,8 +357,8 @@ BOUNDED = [
     # A definition reached at ever greater depth is walked once.
     pytest.param(ROADS, "".join(f"- {{name: n{i}, n: {i}}}\n" for i in range(2000)), ladder(120, ITEM), None,
                  id="ladder"),
-    pytest.param(ROADS, "".join(f"- {{name: n{i}, n: {-1 if i == 1998 else i}}}\n" for i in range(2000)), ladder(120, ITEM),
-                 "value -1 is less than minimum 0 at $[1998].n", id="ladder, a failure"),
+    pytest.param(ROADS, "".join(f"- {{name: n{i}, n: {-1 if i == 1998 else i}}}\n" for i in range(2000)),
+                 ladder(120, ITEM), "value -1 is less than minimum 0 at $[1998].n", id="ladder, a failure"),
     # The other roads refuse to expand the larger bomb when loading it.
     pytest.param(["round-trip"], alias_bomb(10), LISTS, None, id="large alias bomb"),
     pytest.param(["round-trip"], alias_bomb(10), {"additionalProperties": {"items": {"items": {"type": "integer"}}}},
@@ -509,6 +511,32 @@ def test_suite_roads_agree(case_id, path):
         assert failure(text, schema) == failure(text, schema, kestrine.OPT_ANNOTATED), schema
 
 
+# The JSON Schema Test Suite's draft 6 cases, where installed (Debian's
+# json-schema-test-suite package).  Left out: what validation does not do,
+# references to other documents and $id base URIs, percent-encoded pointers.
+DRAFT6 = pathlib.Path("/usr/share/json-schema-test-suite/tests/draft6")
+UNSUPPORTED = {"refRemote.json", ("ref.json", "escaped pointer ref", "percent valid"),
+               ("ref.json", "remote ref, containing refs itself", "remote ref valid"),
+               ("ref.json", "Recursive references between schemas", "valid tree"),
+               ("definitions.json", "valid definition", "valid definition schema")}
+
+
+@pytest.mark.skipif(not DRAFT6.is_dir(), reason="JSON Schema Test Suite not installed")
+def test_json_schema_test_suite():
+    disagreements = []
+    for path in sorted(DRAFT6.glob("*.json")):
+        if path.name in UNSUPPORTED:
+            continue
+        for group in json.loads(path.read_text()):
+            for case in group["tests"]:
+                name = (path.name, group["description"], case["description"])
+                if name in UNSUPPORTED:
+                    continue
+                if (failure(json.dumps(case["data"]), group["schema"]) is None) != case["valid"]:
+                    disagreements.append(name)
+    assert disagreements == []
+
+
 def test_schema_object_edited_between_calls():
     # A schema object handed over again is not converted again, unless it
     # changed: every kind of edit, at any depth, is seen by the next call.
@@ -658,7 +686,8 @@ JSONSCHEMA_CASES = [
 _KEYS = st.sampled_from(["a", "b", "c", "x", "xy", "ab", "d"])
 # (whole-number floats past 2**53 are the integers they hold)
 _SCALARS = st.one_of(st.none(), st.booleans(), st.integers(-20, 20),
-                     st.sampled_from([1.0, 2.5, 12.0, 2.0**60, -(2.0**64), 3.0 * 2**62, 2.0**53 + 2, 1e38, 2.0**80 + 2**28]),
+                     st.sampled_from([1.0, 2.5, 12.0, 2.0**60, -(2.0**64), 3.0 * 2**62, 2.0**53 + 2, 1e38,
+                                      2.0**80 + 2**28]),
                      st.sampled_from(["", "a", "ab", "one", "abcd", "x1"]))
 _DATA = st.recursive(_SCALARS, lambda inner: st.one_of(st.lists(inner, max_size=4),
                                                        st.dictionaries(_KEYS, inner, max_size=4)), max_leaves=12)

@@ -139,8 +139,11 @@ SchemaSet::SchemaSet(const YamlValue& root) : root_value_(root) {
   // A schema reached by more than one way (a `$ref` target, a sub-schema
   // placed twice; intern() marked the latter) may meet one instance many
   // times over: where it leads on, its verdicts are worth remembering.
-  for (const auto& [text, target] : refs_)
-    if (target != nullptr) target->remember_verdicts = true;
+  for (const auto& [text, target] : refs_) {
+    if (target == nullptr) continue;
+    target->remember_verdicts = true;
+    ++ref_targets_;
+  }
   for (CompiledSchema& c : storage_) c.remember_verdicts = c.remember_verdicts && leads_to_schemas(c);
 }
 

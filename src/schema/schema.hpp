@@ -154,6 +154,9 @@ class SchemaSet {
   SchemaSet& operator=(const SchemaSet&) = delete;
 
   const CompiledSchema& root() const noexcept { return *root_; }
+  // How many `$ref` texts lead to a schema (at least as many as the schemas
+  // they lead to).
+  std::size_t ref_target_count() const noexcept { return ref_targets_; }
   // The bytes the set holds, estimated from its containers' capacities,
   // the programs of its patterns included.
   std::size_t footprint() const noexcept;
@@ -171,6 +174,7 @@ class SchemaSet {
   std::vector<std::pair<const YamlValue*, CompiledSchema*>> pending_;
   PatternCache patterns_;
   const CompiledSchema* root_ = nullptr;
+  std::size_t ref_targets_ = 0;
 };
 
 // Integer limits of the length and count keywords: an Int, or a finite Float

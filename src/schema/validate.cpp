@@ -241,8 +241,8 @@ void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, 
   // A loop, or a spent budget, is refused wherever it stands: met under
   // `not` or in a branch of `anyOf`, a failure would be a pass.  A long
   // chain that is no loop fails where it is met, like any other failure.
-  if (state_.ref_budget == 0 ||
-      (ref_depth > kSchemaMaxRefDepth && chain_repeats(state_.ref_chain, s.ref_target))) {
+  if (state_.ref_budget == 0 || (ref_depth > kSchemaMaxRefDepth &&
+                                 (!state_.keep_ref_chain || chain_repeats(state_.ref_chain, s.ref_target)))) {
     end_validation(inst, path, kTooDeep);
     return;
   }
@@ -257,6 +257,10 @@ void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, 
     return;
   }
   state_.ref_peak = std::max(state_.ref_peak, ref_depth + 1);
+  if (!state_.keep_ref_chain) {
+    descend(inst, *s.ref_target, path, ref_depth + 1, out, prepared);
+    return;
+  }
   state_.ref_chain.push_back(s.ref_target);
   descend(inst, *s.ref_target, path, ref_depth + 1, out, prepared);
   state_.ref_chain.pop_back();

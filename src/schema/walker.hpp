@@ -349,6 +349,9 @@ struct WalkState {
   std::uint64_t evaluations = 0;  // of a schema against an instance, so far
   // The `$ref` targets followed on the way to the current instance and
   // schema, innermost last: the current chain's are the last `ref_depth`.
+  // Kept only where a chain past the nesting limit may be no loop: with
+  // fewer targets than hops, one of them repeats.
+  bool keep_ref_chain = schemas.ref_target_count() > kSchemaMaxRefDepth;
   std::vector<const CompiledSchema*> ref_chain;
   std::uint32_t ref_peak = 0;            // the deepest `ref_depth` reached since the current remembered walk began
   std::uint64_t ref_limits_met = 0;      // `$ref`s refused at the nesting limit, so far

@@ -140,6 +140,9 @@ void Walker<Adapter>::validate_remembered(const Instance& inst, const CompiledSc
     const Verdict v = known->second;
     if (v.holds_at(ref_depth) && adapter_.alias_depth(inst) <= v.alias_depth && !(v.failed && reported)) {
       out.failed = out.failed || v.failed;
+      // A walk around this one reached as deep, and met the limit if it did.
+      state_.ref_peak = std::max(state_.ref_peak, ref_depth + v.ref_reach);
+      state_.ref_limits_met += v.cut ? 1 : 0;
       return;
     }
   }

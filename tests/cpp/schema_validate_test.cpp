@@ -84,6 +84,17 @@ TEST(SchemaRef, DepthAndBudget) {
                              "}, allOf: [{$ref: '#/definitions/t0'}, {$ref: '#/definitions/e0'}]}";
   EXPECT_EQ(first_failure("1", depths), "");
   EXPECT_EQ(first_failure("x", depths), "expected type integer, found string at $ (1:1)");
+  // ... and so does a verdict that rests on one found before: o, remembered
+  // near the root, took its answer for t from t's verdict, and its own
+  // verdict must allow for t's hops.
+  std::string o = "{allOf: [{$ref: '#/definitions/t0'}";
+  for (int i = 0; i < 70; ++i) o += ", {type: integer}";
+  o += "]}";
+  const std::string nested = "{definitions: {" + chain_definitions(100, "{type: integer}", "t") + ", o: " + o +
+                             ", " + chain_definitions(40, "{not: {$ref: '#/definitions/o'}}", "e") +
+                             "}, allOf: [{$ref: '#/definitions/t0'}, {$ref: '#/definitions/o'}, "
+                             "{$ref: '#/definitions/e0'}]}";
+  EXPECT_EQ(first_failure("1", nested), "");
   // A chain restarts at every member: each item below takes 100 hops.
   std::string items = "[";
   for (int i = 0; i < 1001; ++i) items += "x, ";

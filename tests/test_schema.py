@@ -6,7 +6,7 @@ import pathlib
 import sys
 
 import pytest
-from hypothesis import example, given, settings
+from hypothesis import assume, example, given, settings
 from hypothesis import strategies as st
 
 import kestrine
@@ -375,6 +375,82 @@ def test_validation_ends_in_bounded_time(roads, doc, schema, expected):
     for road in roads:
         found = failure(doc, schema, ROADS[road])
         assert (found and found[0]) == expected, road
+
+
+class Loop(Exception):
+    """A $ref chain that follows one target twice on the same value."""
+
+
+def reference_verdict(value, schema):
+    """Whether `value` passes `schema` (a $ref into definitions made by
+    random_definitions), walked naively, keyword by keyword in the order the
+    validator takes them: a $ref after 128 hops fails, unless the chain
+    repeats a target (Loop); every item starts a chain of its own.  None when
+    the walk is too long to be worth it."""
+    steps, defs = [0], schema["definitions"]
+
+    def walk(v, schema, chain):
+        steps[0] += 1
+        if steps[0] > 50000:
+            raise TimeoutError
+        if "$ref" in schema:
+            target = schema["$ref"].rsplit("/", 1)[1]
+            if len(chain) > 127:
+                if len(set(chain[-128:] + [target])) < 129:
+                    raise Loop
+                return False
+            return walk(v, defs[target], chain + [target])
+        kind = {bool: "boolean", int: "integer", str: "string", list: "array"}[type(v)]
+        if "type" in schema and schema["type"] != kind:
+            return False
+        if "items" in schema and isinstance(v, list) and not all(walk(i, schema["items"], []) for i in v):
+            return False
+        if not all(walk(v, s, chain) for s in schema.get("allOf", [])):
+            return False
+        if "anyOf" in schema and not any(walk(v, s, chain) for s in schema["anyOf"]):
+            return False
+        return "not" not in schema or not walk(v, schema["not"], chain)
+
+    try:
+        return walk(value, schema, [])
+    except Loop:
+        return False
+    except TimeoutError:
+        return None
+
+
+def random_definitions(rng, count):
+    """Chains of $refs, mostly forward, branching now and then (to a definition
+    further on, met again deeper down the other branch), some looping back."""
+    def ref(i):
+        return {"$ref": f"#/definitions/d{min(i, count - 1)}"}
+
+    defs = {}
+    for i in range(count - 1):
+        roll, ahead = rng.random(), i + rng.choice([1, 1, 2])
+        defs[f"d{i}"] = (ref(ahead) if roll < 0.86 else
+                         ref(rng.randrange(count)) if roll < 0.87 else
+                         {"anyOf": [ref(ahead), ref(i + rng.randrange(2, 40))]} if roll < 0.92 else
+                         {"allOf": [ref(i + rng.randrange(2, 40)), ref(ahead)]} if roll < 0.95 else
+                         {"not": ref(ahead)} if roll < 0.995 else
+                         {"items": ref(rng.randrange(count)), "type": "array"} if roll < 0.9975 else
+                         {"type": rng.choice(["integer", "string"])})
+    defs[f"d{count - 1}"] = {"type": rng.choice(["integer", "string", "array"])}
+    return defs
+
+
+@settings(max_examples=300, deadline=None, derandomize=True)
+@given(seed=st.integers(0, 2**32), count=st.sampled_from([30, 135, 200, 260]),
+       value=st.sampled_from([1, "x", [1, "x"], [[1], []], []]))
+def test_ref_chains_agree_with_a_naive_walk(seed, count, value):
+    # Remembered verdicts, loop detection and the nesting limit give the
+    # verdict a naive walk gives, however deep a definition is met again.
+    import random
+    schema = {"definitions": random_definitions(random.Random(seed), count), "$ref": "#/definitions/d0"}
+    expected = reference_verdict(value, schema)
+    assume(expected is not None)
+    for road in ROADS.values():
+        assert (failure(kestrine.dumps(value), schema, road) is None) == expected, road
 
 
 def test_round_trip_validates_every_document():

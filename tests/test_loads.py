@@ -83,13 +83,31 @@ def test_schema_argument_rules():
                                'in-file reference')
     # No documents: nothing to validate.
     assert kestrine.loads("# nothing", schema={"type": "object"}) is None
-    # A resolver beside a schema object is ignored; any other str is itself
-    # the schema (which accepts everything); "auto" without a reference in
-    # the text never calls the resolver.
+    # A resolver beside a schema object is ignored; "auto" without a
+    # reference in the text never calls the resolver.
     with pytest.raises(kestrine.KestrineSchemaError):
         kestrine.loads("a: 1", schema={"type": "array"}, schema_resolver=lambda ref: 1 / 0)
-    assert kestrine.loads("a: 1", schema="AUTO") == {"a": 1}
     assert kestrine.loads("a: 1", schema="auto", schema_resolver=lambda ref: 1 / 0) == {"a": 1}
+    # A schema is a dict (subclasses too) or a boolean: anything else would
+    # accept every document, most likely a path or URL meant to be read.
+    # Refused before the text is read, for schema= and for what a resolver
+    # returns (None there means no schema).
+    modeline = "# yaml-language-server: $schema=s.json\n"
+    for wrong in ("schema.json", "https://example.com/s.json", "AUTO", "", b"{}", 5, 1.5, [{}], ({},), {1}):
+        name = type(wrong).__name__
+        for text in ("a: 1", "", "a: ["):
+            with pytest.raises(TypeError) as info:
+                kestrine.loads(text, schema=wrong)
+            assert str(info.value) == f'schema must be a dict, True, False or "auto" (with schema_resolver), not {name}'
+            with pytest.raises(TypeError) as info:
+                kestrine.loads(modeline + text, schema="auto", schema_resolver=lambda ref: wrong)
+            assert str(info.value) == f"schema_resolver must return a dict, True, False or None, not {name}"
+    import collections
+    for good in (collections.OrderedDict(type="array"), kestrine.loads("type: array", option=kestrine.OPT_ANNOTATED)):
+        with pytest.raises(kestrine.KestrineSchemaError):
+            kestrine.loads("a: 1", schema=good)
+    with pytest.raises(kestrine.KestrineSchemaError):
+        kestrine.loads(modeline + "a: 1", schema="auto", schema_resolver=lambda ref: False)
 
 
 def test_tags_must_be_a_dict_and_is_checked_before_parsing():

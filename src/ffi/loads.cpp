@@ -33,13 +33,24 @@ PyResult<DecodedStream> decode_plain(std::string_view text, const LoadSettings& 
   return std::move(*decoded);
 }
 
+// A schema is a dict or a boolean.  Any other value would accept every
+// document, which is never what a caller meant: a str is most likely the
+// path or URL of a schema file, which loads does not read.
+bool is_schema_form(PyObject* schema) noexcept { return PyDict_Check(schema) || PyBool_Check(schema); }
+
+PyErr schema_form_error(std::string_view expected, PyObject* got) {
+  return PyErr::type_error(std::string(expected) + ", not " + type_name_text(Py_TYPE(got)));
+}
+
 // The schema step of `loads`: the schema object in effect, or empty.
 PyResult<OwnedRef> choose_schema(PyObject* schema, PyObject* resolver, std::string_view text) {
   if (schema == nullptr) {
     if (resolver != nullptr) return fail(PyErr::value_error("schema_resolver requires schema=\"auto\""));
     return OwnedRef();
   }
-  if (!is_auto_schema(schema)) return OwnedRef::borrow(schema);
+  if (is_schema_form(schema)) return OwnedRef::borrow(schema);
+  if (!is_auto_schema(schema))
+    return fail(schema_form_error("schema must be a dict, True, False or \"auto\" (with schema_resolver)", schema));
   if (resolver == nullptr) {
     return fail(PyErr::value_error(
         "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference"));
@@ -49,6 +60,8 @@ PyResult<OwnedRef> choose_schema(PyObject* schema, PyObject* resolver, std::stri
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef arg, new_str(*reference));
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef resolved, checked(PyObject_CallOneArg(resolver, arg.get())));
   if (resolved.get() == Py_None) return OwnedRef();
+  if (!is_schema_form(resolved.get()))
+    return fail(schema_form_error("schema_resolver must return a dict, True, False or None", resolved.get()));
   return resolved;
 }
 

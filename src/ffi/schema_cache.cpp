@@ -13,6 +13,7 @@ namespace kestrine {
 
 PyResult<std::unique_ptr<PreparedSchema>> PreparedSchema::convert(PyObject* schema) {
   auto out = std::unique_ptr<PreparedSchema>(new PreparedSchema());
+  out->encoder_.convert_repeats_once();  // a sub-schema object placed twice is one schema
   KESTRINE_ASSIGN_OR_RETURN(out->root_, out->encoder_.convert(schema));
   out->compiled_.emplace(out->root_);
   return out;
@@ -59,16 +60,26 @@ struct Marks {
   std::vector<PyObject*> items;
 };
 
-// Appends the trace of `obj`: its identity and, for a container, its size
-// and the traces of its keys and values or items, in the conversion's
-// order; holds a reference to every object traced.  False when an object
-// is not plain data.
-bool record(PyObject* obj, Trace& words, std::vector<OwnedRef>& held, Marks& marks) {
+// The word that stands for a container met before in the trace: its
+// identity with the low bit set (objects are aligned), its contents not
+// traced again.  A schema that places one object in many places is traced
+// in proportion to its objects, not to the places.
+constexpr std::uintptr_t kMetBefore = 1;
+
+// Appends the trace of `obj`: its identity and, for a container met for
+// the first time, its size and the traces of its keys and values or items,
+// in the conversion's order; holds a reference to every object traced.
+// False when an object is not plain data.
+bool record(PyObject* obj, Trace& words, std::vector<OwnedRef>& held, Marks& marks, FlatHashSet<PyObject*>& traced) {
+  if (is_plain_container(obj) && !traced.insert(obj).second) {
+    words.push_back(identity(obj) | kMetBefore);
+    return true;
+  }
   words.push_back(identity(obj));
   held.push_back(OwnedRef::borrow(obj));
   if (is_plain_leaf(obj)) return true;
   if (!is_plain_container(obj)) return false;
-  const auto child = [&](PyObject* c) { return stack_guarded([&] { return record(c, words, held, marks); }); };
+  const auto child = [&](PyObject* c) { return stack_guarded([&] { return record(c, words, held, marks, traced); }); };
   if (PyDict_CheckExact(obj)) {
 #ifdef KESTRINE_DICT_VERSIONS
     marks.dicts.emplace_back(obj, dict_version(obj));
@@ -109,8 +120,11 @@ class TraceCheck {
   static constexpr std::uint32_t kGuardEvery = 16;
 
   bool object(PyObject* obj, std::uint32_t depth) {
-    if (at_ == end_ || *at_ != identity(obj)) return false;
-    ++at_;
+    if (at_ == end_) return false;
+    const std::uintptr_t word = *at_++;
+    // Met before in the same order, so checked whole where first met.
+    if (word == (identity(obj) | kMetBefore)) return true;
+    if (word != identity(obj)) return false;
     PyTypeObject* type = Py_TYPE(obj);
     if (type != &PyDict_Type && type != &PyList_Type && type != &PyTuple_Type) return true;
     if (depth % kGuardEvery == kGuardEvery - 1) return stack_guarded([&] { return container(obj, type, depth + 1); });
@@ -250,7 +264,8 @@ class PreparedSchemas {
   void keep(PyObject* schema, std::shared_ptr<const PreparedSchema> prepared, std::vector<Entry>& gone) {
     Entry fresh;
     fresh.prepared = std::move(prepared);
-    if (!record(schema, fresh.words, fresh.held, fresh.marks)) {
+    FlatHashSet<PyObject*> traced;
+    if (!record(schema, fresh.words, fresh.held, fresh.marks, traced)) {
       gone.push_back(std::move(fresh));  // not plain data
       return;
     }

@@ -1,5 +1,6 @@
 #include "schema/multiple_of.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -42,14 +43,48 @@ void subtract(Limbs& a, const Limbs& b) noexcept {
   while (!a.empty() && a.back() == 0) a.pop_back();
 }
 
+// n /= divisor; returns the remainder.
+std::uint32_t divide(Limbs& n, std::uint32_t divisor) noexcept {
+  std::uint64_t rest = 0;
+  for (std::size_t i = n.size(); i-- > 0;) {
+    const std::uint64_t t = (rest << 32) | n[i];
+    n[i] = static_cast<std::uint32_t>(t / divisor);
+    rest = t % divisor;
+  }
+  while (!n.empty() && n.back() == 0) n.pop_back();
+  return static_cast<std::uint32_t>(rest);
+}
+
+// The decimal digits of a whole, finite, non-negative double, exactly.
+// Above 2^53 its shortest printed form stands for another integer (2^60
+// prints as 1152921504606847000), which is not what the data holds.
+std::string_view whole_number_digits(double magnitude, char (&buffer)[24], std::string& big) {
+  if (magnitude < 18446744073709551616.0)  // 2^64
+    return {buffer, std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::uint64_t>(magnitude)).ptr};
+  int exponent = 0;
+  const double fraction = std::frexp(magnitude, &exponent);  // in [0.5, 1)
+  const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));  // all 53 bits, exactly
+  Limbs n{static_cast<std::uint32_t>(mantissa), static_cast<std::uint32_t>(mantissa >> 32)};
+  for (int shift = exponent - 53; shift > 0; shift -= 31) multiply_add(n, std::uint32_t{1} << std::min(shift, 31), 0);
+  std::vector<std::uint32_t> chunks;  // nine digits each, least significant first
+  while (!n.empty()) chunks.push_back(divide(n, 1'000'000'000));
+  big = std::to_string(chunks.back());
+  for (std::size_t i = chunks.size() - 1; i-- > 0;) {
+    const std::string chunk = std::to_string(chunks[i]);
+    big.append(9 - chunk.size(), '0') += chunk;
+  }
+  return big;
+}
+
 // A number as a decimal: the digits of its magnitude x 10^exponent.
 struct Decimal {
   std::string_view digits;
   std::int64_t exponent = 0;
 };
 
-// The decimal of an Int, BigInt or finite Float; its digits live in
-// `buffer` or `big`.
+// The decimal of an Int, BigInt or finite Float (a whole-number Float as
+// the integer it holds, another as its shortest decimal); its digits live
+// in `buffer` or `big`.
 std::optional<Decimal> decimal_of(const YamlValue& value, char (&buffer)[24], std::string& big) {
   switch (value.kind) {
     case ValueKind::Int: {
@@ -66,7 +101,9 @@ std::optional<Decimal> decimal_of(const YamlValue& value, char (&buffer)[24], st
     }
     case ValueKind::Float: {
       if (!std::isfinite(value.real)) return std::nullopt;
-      const ShortestDecimal d = shortest_decimal(std::fabs(value.real));
+      const double magnitude = std::fabs(value.real);
+      if (std::trunc(magnitude) == magnitude) return Decimal{whole_number_digits(magnitude, buffer, big), 0};
+      const ShortestDecimal d = shortest_decimal(magnitude);
       return Decimal{{buffer, std::to_chars(buffer, buffer + sizeof buffer, d.digits).ptr}, d.exponent};
     }
     default:

@@ -3,11 +3,13 @@
 // A double is rarely the number that was written (0.1 is not a tenth), and a
 // tolerance on the quotient grows with it: at 1e16 a few units of rounding
 // of the quotient span more than one whole number, so every divisor would
-// pass.  The value and the divisor are therefore read as the decimals they
-// were written as, an integer's digits or a double's shortest decimal
-// (0.1 is 1 x 10^-1, 1e16 is 1 x 10^16), and x = X x 10^e is a multiple of
-// d = D x 10^-k when X x 10^(e+k) is a multiple of D, in exact arithmetic on
-// numbers of any size (big integers included).
+// pass.  The value and the divisor are therefore read as exact decimals: an
+// integer's digits, a whole-number double's exact integer (2.0^60 is
+// 1152921504606846976, not the 1152921504606847000 it prints as), another
+// double's shortest decimal, the one it was written as (0.1 is 1 x 10^-1).
+// x = X x 10^e is a multiple of d = D x 10^-k when X x 10^(e+k) is a
+// multiple of D, in exact arithmetic on numbers of any size (big integers
+// included).
 //
 //   std::optional<DecimalDivisor> d = DecimalDivisor::of(divisor);  // nothing: not a positive number
 //   std::optional<bool> exact = d->divides(value);  // nothing: not a finite number

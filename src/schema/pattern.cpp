@@ -688,17 +688,6 @@ std::unique_ptr<re2::RE2> new_engine(const std::string& translated) {
 
 }  // namespace
 
-std::string invalid_pattern_message(std::string_view pattern) {
-  std::string message = "schema has an invalid regex pattern /" + std::string(pattern) + "/";
-  const auto translated = translate_schema_pattern(pattern);
-  if (!translated && !translated.error().empty()) message += ": " + translated.error();
-  // Built for a reported failure only: compiling again to learn why costs
-  // nothing on the way to a pass.
-  if (translated && new_engine(*translated)->error_code() == re2::RE2::ErrorPatternTooLarge)
-    message += ": " + std::string(kTooLarge);
-  return message;
-}
-
 SchemaPattern::SchemaPattern(std::unique_ptr<re2::RE2> re) noexcept : re_(std::move(re)) {}
 SchemaPattern::~SchemaPattern() = default;
 
@@ -710,12 +699,23 @@ std::size_t SchemaPattern::program_size() const noexcept {
   return static_cast<std::size_t>(std::max(re_->ProgramSize(), 0));
 }
 
-std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern) {
+CompiledPattern compile_schema_pattern(std::string_view pattern) {
+  CompiledPattern out;
   const auto translated = translate_schema_pattern(pattern);
-  if (!translated) return nullptr;
-  auto re = new_engine(*translated);
-  if (!re->ok()) return nullptr;
-  return std::make_unique<SchemaPattern>(std::move(re));
+  std::string_view reason;
+  if (translated) {
+    auto re = new_engine(*translated);
+    if (re->ok()) {
+      out.program = std::make_unique<SchemaPattern>(std::move(re));
+      return out;
+    }
+    if (re->error_code() == re2::RE2::ErrorPatternTooLarge) reason = kTooLarge;
+  } else {
+    reason = translated.error();
+  }
+  out.refusal = "schema has an invalid regex pattern /" + std::string(pattern) + "/";
+  if (!reason.empty()) out.refusal += ": " + std::string(reason);
+  return out;
 }
 
 }  // namespace kestrine

@@ -25,8 +25,8 @@
 // (\< \> \b{...}), and classes nested more than 64 deep (their operations
 // count as levels too); \b and \B know ASCII word characters only.
 //
-//   std::unique_ptr<SchemaPattern> p = compile_schema_pattern(text);  // null: invalid
-//   if (p && p->search(value)) ...
+//   CompiledPattern p = compile_schema_pattern(text);
+//   if (p.program && p.program->search(value)) ...   // else p.refusal tells why
 //
 // Validations take their patterns from schema/pattern_cache.hpp, which
 // compiles each text once for the process.
@@ -48,11 +48,6 @@ namespace kestrine {
 // forms refused above, an empty text for a pattern the dialect rejects.
 std::expected<std::string, std::string> translate_schema_pattern(std::string_view pattern);
 
-// "schema has an invalid regex pattern /{pattern}/", followed by ": " and
-// the construct when the pattern is refused for one, or "the pattern is too
-// large" when its program passes the engine's memory bound.
-std::string invalid_pattern_message(std::string_view pattern);
-
 // One compiled pattern.  Immutable: several threads may search it at once.
 class SchemaPattern {
  public:
@@ -71,7 +66,20 @@ class SchemaPattern {
   std::unique_ptr<re2::RE2> re_;
 };
 
-// Translates and compiles; null when the pattern is invalid.
-std::unique_ptr<SchemaPattern> compile_schema_pattern(std::string_view pattern);
+// A pattern as validation uses it, decided once: its program, or the
+// message that reports it refused.  Finding out why a pattern is refused
+// costs a compile (seconds for one too large), so the reason is kept with
+// the verdict instead of being worked out again for each failure.
+struct CompiledPattern {
+  std::unique_ptr<SchemaPattern> program;  // null: refused
+  // "schema has an invalid regex pattern /{pattern}/", followed by ": " and
+  // the construct when the pattern is refused for one, or "the pattern is
+  // too large" when its program passes the engine's memory bound; empty
+  // when compiled.
+  std::string refusal;
+};
+
+// Translates and compiles.
+CompiledPattern compile_schema_pattern(std::string_view pattern);
 
 }  // namespace kestrine

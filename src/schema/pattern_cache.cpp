@@ -14,7 +14,7 @@ namespace {
 // from under a validation that holds it.
 class SharedPatterns {
  public:
-  std::shared_ptr<const SchemaPattern> get(std::string_view text) {
+  std::shared_ptr<const CompiledPattern> get(std::string_view text) {
     {
       std::lock_guard<std::mutex> hold(mutex_);
       if (auto it = entries_.find(text); it != entries_.end()) {
@@ -24,8 +24,8 @@ class SharedPatterns {
     }
     // Compiled outside the lock: two threads may compile one text at once,
     // and the second simply takes the first one's entry.
-    std::shared_ptr<const SchemaPattern> compiled = compile_schema_pattern(text);
-    const std::size_t size = compiled ? compiled->program_size() : 0;
+    auto compiled = std::make_shared<const CompiledPattern>(compile_schema_pattern(text));
+    const std::size_t size = compiled->program ? compiled->program->program_size() : 0;
     if (size > kSharedPatternProgram / 8) return compiled;  // too large to keep
     std::lock_guard<std::mutex> hold(mutex_);
     auto [it, fresh] = entries_.try_emplace(std::string(text));
@@ -40,7 +40,7 @@ class SharedPatterns {
 
  private:
   struct Entry {
-    std::shared_ptr<const SchemaPattern> pattern;
+    std::shared_ptr<const CompiledPattern> pattern;
     std::size_t size = 0;
     std::uint64_t last_use = 0;
   };
@@ -69,14 +69,14 @@ SharedPatterns& shared_patterns() {
 
 }  // namespace
 
-std::shared_ptr<const SchemaPattern> shared_schema_pattern(std::string_view pattern) {
+std::shared_ptr<const CompiledPattern> shared_schema_pattern(std::string_view pattern) {
   return shared_patterns().get(pattern);
 }
 
-const SchemaPattern* PatternCache::get(std::string_view pattern) {
+const CompiledPattern& PatternCache::get(std::string_view pattern) {
   auto it = patterns_.find(pattern);
   if (it == patterns_.end()) it = patterns_.emplace(std::string(pattern), shared_schema_pattern(pattern)).first;
-  return it->second.get();
+  return *it->second;
 }
 
 std::size_t PatternCache::footprint() const noexcept {
@@ -85,7 +85,8 @@ std::size_t PatternCache::footprint() const noexcept {
   constexpr std::size_t kBytesPerInstruction = 16;
   std::size_t bytes = table_bytes(patterns_);
   for (const auto& [text, pattern] : patterns_)
-    bytes += text.capacity() + (pattern ? pattern->program_size() * kBytesPerInstruction : 0);
+    bytes += text.capacity() + pattern->refusal.capacity() +
+             (pattern->program ? pattern->program->program_size() * kBytesPerInstruction : 0);
   return bytes;
 }
 

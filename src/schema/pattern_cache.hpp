@@ -8,11 +8,12 @@
 // and in program size (least recently used entries go first); a pattern too
 // large for it is compiled for the one caller.  It is safe to use from
 // several threads at once, and the patterns it hands out are immutable.
+// A refused pattern is kept too, with the message that reports it.
 //
 //   PatternCache patterns;                        // one per compiled schema
-//   const SchemaPattern* p = patterns.get(text);  // null: invalid pattern
+//   const CompiledPattern& p = patterns.get(text);
 //   PatternMemo memo;                             // one per validation
-//   if (p && memo.search(*p, value)) ...
+//   if (p.program && memo.search(*p.program, value)) ...
 #pragma once
 
 #include <cstdint>
@@ -25,24 +26,24 @@
 
 namespace kestrine {
 
-// The compiled form of `pattern`, shared; null when the pattern is invalid.
-std::shared_ptr<const SchemaPattern> shared_schema_pattern(std::string_view pattern);
+// The compiled form of `pattern`, shared.
+std::shared_ptr<const CompiledPattern> shared_schema_pattern(std::string_view pattern);
 
 // Entries and total program size the shared cache keeps.
 inline constexpr std::size_t kSharedPatternEntries = 256;
 inline constexpr std::size_t kSharedPatternProgram = 1 << 20;
 
-// The patterns one compiled schema uses, each looked up once.  Pointers
+// The patterns one compiled schema uses, each looked up once.  References
 // handed out stay valid for the life of the cache.
 class PatternCache {
  public:
-  const SchemaPattern* get(std::string_view pattern);
+  const CompiledPattern& get(std::string_view pattern);
   // The bytes of the patterns held (programs estimated from their size),
   // shared ones included.
   std::size_t footprint() const noexcept;
 
  private:
-  SeededHashMap<std::string, std::shared_ptr<const SchemaPattern>> patterns_;
+  SeededHashMap<std::string, std::shared_ptr<const CompiledPattern>> patterns_;
 };
 
 // Answers of the searches one validation made, for short texts: names,

@@ -136,8 +136,15 @@ SchemaSet::SchemaSet(const YamlValue& root) : root_value_(root) {
     pending_.pop_back();
     compile(*value, *out);
   }
-  for (const auto& [text, target] : refs_)
-    if (target != nullptr) target->remember_verdicts = leads_to_schemas(*target);
+  // A schema reached by more than one way (a `$ref` target, a sub-schema
+  // placed twice; intern() marked the latter) may meet one instance many
+  // times over: where it leads on, its verdicts are worth remembering.
+  for (const auto& [text, target] : refs_) {
+    if (target == nullptr) continue;
+    target->remember_verdicts = true;
+    ++ref_targets_;
+  }
+  for (CompiledSchema& c : storage_) c.remember_verdicts = c.remember_verdicts && leads_to_schemas(c);
 }
 
 std::size_t SchemaSet::footprint() const noexcept {
@@ -154,11 +161,18 @@ std::size_t SchemaSet::footprint() const noexcept {
 }
 
 // The compiled form of a schema position, queued for compiling when new.
+// A mapping is known by its entries: a schema tree may share one sub-schema
+// between several positions (ffi/convert/encode.hpp), which is then one
+// schema, compiled once.
 CompiledSchema* SchemaSet::intern(const YamlValue& value) {
-  auto [it, inserted] = compiled_.try_emplace(&value, nullptr);
+  const void* identity = value.is_mapping() && value.size() > 0 ? static_cast<const void*>(value.pairs().data())
+                                                                 : static_cast<const void*>(&value);
+  auto [it, inserted] = compiled_.try_emplace(identity, nullptr);
   if (inserted) {
     it->second = &storage_.emplace_back();
     pending_.emplace_back(&value, it->second);
+  } else {
+    it->second->remember_verdicts = true;  // reached again: decided once compiled
   }
   return it->second;
 }
@@ -202,7 +216,7 @@ void SchemaSet::compile(const YamlValue& value, CompiledSchema& out) {
   if (kw[kPattern] != nullptr && kw[kPattern]->is_string()) {
     out.has_pattern = true;
     out.pattern = kw[kPattern]->text();
-    out.pattern_compiled = patterns_.get(out.pattern);
+    out.pattern_compiled = &patterns_.get(out.pattern);
   }
 
   compile_objects(kw, out);
@@ -234,7 +248,7 @@ void SchemaSet::compile_objects(const SchemaKeywords& kw, CompiledSchema& out) {
   if (const YamlValue* patterns = kw[kPatternProperties]; patterns != nullptr && patterns->is_mapping()) {
     for (const ValuePair& p : patterns->pairs())
       if (p.key.is_string())
-        out.pattern_properties.push_back(PatternSchema{p.key.text(), patterns_.get(p.key.text()), intern(p.value)});
+        out.pattern_properties.push_back(PatternSchema{p.key.text(), &patterns_.get(p.key.text()), intern(p.value)});
   }
   out.has_additional_properties = kw[kAdditionalProperties] != nullptr;
   out.additional_properties = extra_rule(kw[kAdditionalProperties]);

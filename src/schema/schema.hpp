@@ -11,8 +11,8 @@
 // root: the keyword values are looked up once, numbers read once, patterns
 // compiled once (by text), `$ref` targets resolved once, and sub-schemas
 // linked by pointer, so validating a node never searches the schema again.
-// A position reached twice (two `$ref`s to one definition, a `$ref` loop) is
-// compiled once.
+// A position reached twice (two `$ref`s to one definition, a `$ref` loop,
+// one mapping shared by two places in the tree) is compiled once.
 //
 //   SchemaSet schemas(root_value);            // root_value outlives it
 //   const CompiledSchema& top = schemas.root();
@@ -68,7 +68,7 @@ struct NamedSchema {
 
 struct PatternSchema {
   std::string_view pattern;
-  const SchemaPattern* compiled;  // null: the pattern is invalid
+  const CompiledPattern* compiled;
   const CompiledSchema* schema;
 };
 
@@ -101,7 +101,7 @@ struct CompiledSchema {
   std::optional<std::int64_t> min_length, max_length;
   bool has_pattern = false;
   std::string_view pattern;
-  const SchemaPattern* pattern_compiled = nullptr;  // null: invalid
+  const CompiledPattern* pattern_compiled = nullptr;
 
   // Object keywords (only when some is present).
   bool object_keywords = false;
@@ -137,8 +137,9 @@ struct CompiledSchema {
   // share the preparation.
   bool reads_members = false;
 
-  // Some `$ref` leads here and this schema leads on to others: the same
-  // instance may meet it by many ways, so the validator remembers verdicts.
+  // Some `$ref` leads here, or the schema stands in more than one place, and
+  // it leads on to others: the same instance may meet it by many ways, so
+  // the validator remembers verdicts.
   bool remember_verdicts = false;
 
   // The schema of a member named `name` under `properties`, or null.
@@ -153,6 +154,9 @@ class SchemaSet {
   SchemaSet& operator=(const SchemaSet&) = delete;
 
   const CompiledSchema& root() const noexcept { return *root_; }
+  // How many `$ref` texts lead to a schema (at least as many as the schemas
+  // they lead to).
+  std::size_t ref_target_count() const noexcept { return ref_targets_; }
   // The bytes the set holds, estimated from its containers' capacities,
   // the programs of its patterns included.
   std::size_t footprint() const noexcept;
@@ -164,12 +168,13 @@ class SchemaSet {
   void compile_arrays(const SchemaKeywords& kw, CompiledSchema& out);
 
   const YamlValue& root_value_;
-  SeededHashMap<const YamlValue*, CompiledSchema*> compiled_;
+  SeededHashMap<const void*, CompiledSchema*> compiled_;  // by position, a mapping by its entries
   SeededHashMap<std::string_view, CompiledSchema*> refs_;  // by reference text (null: resolves to none)
   std::deque<CompiledSchema> storage_;
   std::vector<std::pair<const YamlValue*, CompiledSchema*>> pending_;
   PatternCache patterns_;
   const CompiledSchema* root_ = nullptr;
+  std::size_t ref_targets_ = 0;
 };
 
 // Integer limits of the length and count keywords: an Int, or a finite Float

@@ -1,6 +1,7 @@
 #include "schema/validate.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -137,24 +138,34 @@ void Walker<Adapter>::validate_remembered(const Instance& inst, const CompiledSc
   if (const auto known = state_.verdicts.empty() ? state_.verdicts.end() : state_.verdicts.find(key);
       known != state_.verdicts.end()) {
     const Verdict v = known->second;
-    if (ref_depth <= v.ref_depth && adapter_.alias_depth(inst) <= v.alias_depth && !(v.failed && reported)) {
+    if (v.holds_at(ref_depth) && adapter_.alias_depth(inst) <= v.alias_depth && !(v.failed && reported)) {
       out.failed = out.failed || v.failed;
+      // A walk around this one reached as deep, and met the limit if it did.
+      state_.ref_peak = std::max(state_.ref_peak, ref_depth + v.ref_reach);
+      state_.ref_limits_met += v.cut ? 1 : 0;
       return;
     }
   }
   const std::uint64_t start = state_.evaluations;
+  const std::uint64_t limits_before = state_.ref_limits_met;
   const AliasReadLimits read_before = state_.aliases;
+  const std::uint32_t peak = state_.ref_peak;
+  state_.ref_peak = ref_depth;
   FailureList mine{out.own};
   validate(inst, s, path, ref_depth, mine, prepared);
   out.failed = out.failed || mine.failed;
+  const std::uint32_t reach = state_.ref_peak - ref_depth;
+  state_.ref_peak = std::max(peak, state_.ref_peak);
   if (halted()) return;  // not walked to its end
   const bool read_aliases =
       state_.aliases.text_left != read_before.text_left || state_.aliases.nodes_left != read_before.nodes_left;
   if (state_.evaluations - start < kRememberedWalk && !read_aliases) return;
   Verdict& v = state_.verdicts[key];
-  v.ref_depth = std::max(v.ref_depth, ref_depth);
-  v.alias_depth = std::max(v.alias_depth, adapter_.alias_depth(inst));
-  v.failed = mine.failed;
+  // Another start in `$ref`s is another walk: the deepest alias start seen
+  // is that of walks like this one only.
+  const std::uint32_t alias_depth = v.holds_at(ref_depth) ? std::max(v.alias_depth, adapter_.alias_depth(inst))
+                                                          : adapter_.alias_depth(inst);
+  v = Verdict{ref_depth, reach, alias_depth, state_.ref_limits_met != limits_before, mine.failed};
 }
 
 template <class Adapter>
@@ -210,13 +221,37 @@ void Walker<Adapter>::validate(const Instance& given, const CompiledSchema& s, c
   check_combinators(inst, s, path, ref_depth, out, prepared);
 }
 
+namespace {
+
+// Whether the chain of `$ref`s that led to the current instance and schema
+// at the nesting limit, `target` added, follows some target twice: on the
+// same instance, the walk would go round for ever.
+bool chain_repeats(const std::vector<const CompiledSchema*>& walked, const CompiledSchema* target) {
+  std::array<const CompiledSchema*, kSchemaMaxRefDepth + 2> chain;
+  const std::size_t length = std::min<std::size_t>(walked.size(), kSchemaMaxRefDepth + 1);
+  std::copy(walked.end() - static_cast<std::ptrdiff_t>(length), walked.end(), chain.begin());
+  chain[length] = target;
+  std::sort(chain.begin(), chain.begin() + length + 1);
+  return std::adjacent_find(chain.begin(), chain.begin() + length + 1) != chain.begin() + length + 1;
+}
+
+}  // namespace
+
 template <class Adapter>
 void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, const PathLink* path,
                                  std::uint32_t ref_depth, FailureList& out, bool prepared) {
-  // A loop is refused wherever it stands: met under `not` or in a branch of
-  // `anyOf`, a failure would be a pass.
-  if (ref_depth > kSchemaMaxRefDepth || state_.ref_budget == 0) {
-    end_validation(inst, path, "schema $ref nesting too deep (cyclic reference?)");
+  constexpr std::string_view kTooDeep = "schema $ref nesting too deep (cyclic reference?)";
+  // A loop, or a spent budget, is refused wherever it stands: met under
+  // `not` or in a branch of `anyOf`, a failure would be a pass.  A long
+  // chain that is no loop fails where it is met, like any other failure.
+  if (state_.ref_budget == 0 || (ref_depth > kSchemaMaxRefDepth &&
+                                 (!state_.keep_ref_chain || chain_repeats(state_.ref_chain, s.ref_target)))) {
+    end_validation(inst, path, kTooDeep);
+    return;
+  }
+  if (ref_depth > kSchemaMaxRefDepth) {
+    ++state_.ref_limits_met;
+    fail(inst, path, out, [&] { return std::string(kTooDeep); });
     return;
   }
   --state_.ref_budget;
@@ -224,7 +259,14 @@ void Walker<Adapter>::follow_ref(const Instance& inst, const CompiledSchema& s, 
     fail(inst, path, out, [&] { return "unresolvable schema $ref '" + std::string(s.ref) + "'"; });
     return;
   }
+  state_.ref_peak = std::max(state_.ref_peak, ref_depth + 1);
+  if (!state_.keep_ref_chain) {
+    descend(inst, *s.ref_target, path, ref_depth + 1, out, prepared);
+    return;
+  }
+  state_.ref_chain.push_back(s.ref_target);
   descend(inst, *s.ref_target, path, ref_depth + 1, out, prepared);
+  state_.ref_chain.pop_back();
 }
 
 // `type`, `enum` and `const`.
@@ -292,9 +334,9 @@ void Walker<Adapter>::check_string(const Instance& inst, const CompiledSchema& s
     if (stopped(out)) return;
   }
   if (!s.has_pattern) return;
-  if (s.pattern_compiled == nullptr) {
-    fail(inst, path, out, [&] { return invalid_pattern_message(s.pattern); });
-  } else if (!state_.patterns.search(*s.pattern_compiled, text)) {
+  if (s.pattern_compiled->program == nullptr) {
+    fail(inst, path, out, [&] { return s.pattern_compiled->refusal; });
+  } else if (!state_.patterns.search(*s.pattern_compiled->program, text)) {
     fail(inst, path, out, [&] { return "string does not match pattern /" + std::string(s.pattern) + "/"; });
   }
 }

@@ -20,12 +20,15 @@
 // document and schema sizes, also for branching `$ref`s and alias bombs.
 //
 // Budgets: a `$ref` met after 128 consecutive `$ref` hops (no member or item
-// entered in between) ends the validation with a failure, and so does a
-// `$ref` met when the validation's budget is spent: 100000 hops, plus 128
-// more for every member or item entered, so that a large document with a
-// schema of `$ref` definitions never runs out.  The failure stands wherever
-// the `$ref` is met, under `not` or in a branch of `anyOf` as well: a loop
-// never passes.  Every recursive step runs under the stack guard.
+// entered in between) fails, as any other failure does: a branch of `anyOf`
+// that holds it fails, a `not` around it passes.  When the chain is a loop
+// (it follows one target twice on the same node), the failure ends the
+// validation instead, and so does a `$ref` met when the validation's budget
+// is spent: 100000 hops, plus 128 more for every member or item entered, so
+// that a large document with a schema of `$ref` definitions never runs out.
+// Those failures stand wherever the `$ref` is met, under `not` or in a
+// branch of `anyOf` as well: a loop never passes.  Every recursive step runs
+// under the stack guard.
 //
 // Two ways in:
 //   validate_root      the round-trip tree of a document: exact, with the

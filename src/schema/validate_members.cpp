@@ -98,8 +98,8 @@ void CollectionChecks<Adapter>::check_object(const Instance& inst, const Compile
   }
   // Invalid patterns fail once per mapping, whatever its members.
   for (const PatternSchema& p : s.pattern_properties) {
-    if (p.compiled != nullptr) continue;
-    w_.fail(inst, path, out, [&] { return invalid_pattern_message(p.pattern); });
+    if (p.compiled->program != nullptr) continue;
+    w_.fail(inst, path, out, [&] { return p.compiled->refusal; });
     if (w_.stopped(out)) return;
   }
   if (s.has_properties || !s.pattern_properties.empty() || s.additional_properties != ExtraRule::Accept) {
@@ -140,7 +140,7 @@ void CollectionChecks<Adapter>::check_members(const Instance& inst, const Compil
       if (w_.stopped(out)) return false;
     }
     for (const PatternSchema& p : s.pattern_properties) {
-      if (p.compiled == nullptr || !w_.state().patterns.search(*p.compiled, name)) continue;
+      if (p.compiled->program == nullptr || !w_.state().patterns.search(*p.compiled->program, name)) continue;
       matched = true;
       w_.descend_member(value, *p.schema, &link, out);
       if (w_.stopped(out)) return false;

@@ -17,12 +17,14 @@
 // validation instead, whatever list is being filled.
 //
 // Verdicts are remembered per (instance, schema) pair where a pair can be
-// met again: a schema that `$ref`s reach (and that leads to other schemas),
-// and any instance read through an alias.  Each such pair is walked once
-// (again only to build the reported record of a failure; a walk too short
-// to be worth remembering, again each time), so that branching references
-// and alias bombs end in time bounded by instance size x schema size; every
-// other pair is reached from a remembered one or the root by a single way.
+// met again: a schema that `$ref`s reach or that stands in several places
+// (and that leads to other schemas), and any instance read through an
+// alias.  Each such pair is walked once (again only to build the reported
+// record of a failure; a walk too short to be worth remembering, again each
+// time; from a start too deep for its verdict, again: see Verdict), so that
+// branching references and alias bombs end in time bounded by instance
+// size x schema size x the nesting limit; every other pair is reached from
+// a remembered one or the root by a single way.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "decode/merge.hpp"
 #include "schema/instance.hpp"
@@ -309,16 +312,28 @@ struct ValueAdapter {
 
 // ---- the walk -------------------------------------------------------------------
 
-// The verdict of a pair walked to its end, found with `ref_depth` `$ref`
-// hops already taken: it holds for the pair met again at that depth or less
-// (met deeper, the nesting limit may fall inside it).
-// A verdict holds for a walk that starts no deeper, in `$ref`s or in alias
-// expansions, than the deepest walk it was found by: a deeper start could
-// reach a depth limit inside (both limits count from the root of the validation).
+// The verdict of a pair walked to its end, started `ref_start` `$ref` hops
+// deep.  A walk that followed no `$ref` more than `ref_reach` hops deeper
+// than it started, without meeting the nesting limit, is the same walk from
+// any start that leaves room for those hops (a start that leaves less may
+// meet the limit inside).  The reach counts every hop of the walk, also
+// those of the chains its members and items start afresh: a bound that
+// costs nothing to keep.  A walk that met the limit (`cut`) holds for its
+// own start alone: its verdict hangs on its depth both ways (a branch cut
+// short under `not` passes).
+// Alias expansions are counted from the root of the validation: a verdict
+// holds for a walk that starts no deeper in them than the deepest walk it
+// was found by.
 struct Verdict {
-  std::uint32_t ref_depth = 0;
+  std::uint32_t ref_start = 0;
+  std::uint32_t ref_reach = 0;
   std::uint32_t alias_depth = 0;
+  bool cut = false;
   bool failed = false;
+
+  bool holds_at(std::uint32_t ref_depth) const noexcept {
+    return cut ? ref_depth == ref_start : ref_depth + ref_reach <= kSchemaMaxRefDepth + 1;
+  }
 };
 using VerdictKey = std::pair<std::uintptr_t, const CompiledSchema*>;  // an instance's identity, a schema
 
@@ -332,6 +347,14 @@ struct WalkState {
   std::optional<ValidationError> first;
   PatternMemo patterns;     // answers of the searches made so far
   std::uint64_t evaluations = 0;  // of a schema against an instance, so far
+  // The `$ref` targets followed on the way to the current instance and
+  // schema, innermost last: the current chain's are the last `ref_depth`.
+  // Kept only where a chain past the nesting limit may be no loop: with
+  // fewer targets than hops, one of them repeats.
+  bool keep_ref_chain = schemas.ref_target_count() > kSchemaMaxRefDepth;
+  std::vector<const CompiledSchema*> ref_chain;
+  std::uint32_t ref_peak = 0;            // the deepest `ref_depth` reached since the current remembered walk began
+  std::uint64_t ref_limits_met = 0;      // `$ref`s refused at the nesting limit, so far
   // Proportional to the pairs walked.  Keyed by addresses, which no input
   // chooses: the unseeded hash is enough.  A table that a failed allocation
   // leaves intact: validation may run close to a memory limit.

@@ -96,16 +96,18 @@ TEST(SchemaPattern, DialectOnRe2) {
   };
   PatternCache cache;
   for (const auto& c : cases) {
-    const SchemaPattern* pattern = cache.get(c.pattern);
+    const CompiledPattern& compiled = cache.get(c.pattern);
+    const SchemaPattern* pattern = compiled.program.get();
     if (c.matches == kInvalid) {
       EXPECT_EQ(pattern, nullptr) << c.pattern << " -> " << translate_schema_pattern(c.pattern).value_or("(refused)");
-      EXPECT_TRUE(invalid_pattern_message(c.pattern).starts_with("schema has an invalid regex pattern /"));
+      EXPECT_TRUE(compiled.refusal.starts_with("schema has an invalid regex pattern /"));
       continue;
     }
+    EXPECT_EQ(compiled.refusal, "");
     ASSERT_NE(pattern, nullptr) << c.pattern << " -> " << translate_schema_pattern(c.pattern).value_or("(refused)");
     EXPECT_EQ(pattern->search(c.text), c.matches == 1) << c.pattern << " on " << c.text;
   }
-  EXPECT_EQ(cache.get("^b"), cache.get("^b"));  // compiled once
+  EXPECT_EQ(&cache.get("^b"), &cache.get("^b"));  // compiled once
   EXPECT_EQ(shared_schema_pattern("^b"), shared_schema_pattern("^b"));  // once for the process
   // Answers from the memo agree with searches, whatever shares a slot: texts
   // of one length and ends, empty and long texts, two patterns.
@@ -115,18 +117,24 @@ TEST(SchemaPattern, DialectOnRe2) {
                     : i % 5 == 0 ? std::string()
                                  : "a" + std::to_string(i * 7919 % 1000) + (i % 2 ? "z" : "9"));
   PatternMemo memo;
-  const SchemaPattern* digits = cache.get("^[0-9]+$");
-  const SchemaPattern* word = cache.get("^a.*z$");
+  const SchemaPattern* digits = cache.get("^[0-9]+$").program.get();
+  const SchemaPattern* word = cache.get("^a.*z$").program.get();
   for (int round = 0; round < 3; ++round)
     for (const std::string& text : texts)
       for (const SchemaPattern* p : {digits, word}) ASSERT_EQ(memo.search(*p, text), p->search(text)) << text;
   // What no linear-time engine runs is refused by name.
+  const auto refusal = [](const std::string& pattern) { return compile_schema_pattern(pattern).refusal; };
   for (const char* refused : {"(?=a)", "(?<!a)b", "(a)\\1", "(?P<n>a)(?P=n)", "\\k<n>"})
-    EXPECT_NE(invalid_pattern_message(refused).find("cannot run in linear time"), std::string::npos) << refused;
-  EXPECT_EQ(invalid_pattern_message("\\<a"), "schema has an invalid regex pattern /\\<a/: the word-boundary assertion \\< is not supported");
-  EXPECT_EQ(invalid_pattern_message("("), "schema has an invalid regex pattern /(/");
-  EXPECT_TRUE(invalid_pattern_message(nested(65, "[", "a", "]")).ends_with("]/: character classes nest too deeply"));
-  EXPECT_TRUE(invalid_pattern_message("[" + nested(64, "", "a", "--a") + "]").ends_with("]/: the character class is too complex"));
+    EXPECT_NE(refusal(refused).find("cannot run in linear time"), std::string::npos) << refused;
+  EXPECT_EQ(refusal("\\<a"), "schema has an invalid regex pattern /\\<a/: the word-boundary assertion \\< is not supported");
+  EXPECT_EQ(refusal("("), "schema has an invalid regex pattern /(/");
+  EXPECT_TRUE(refusal(nested(65, "[", "a", "]")).ends_with("]/: character classes nest too deeply"));
+  EXPECT_TRUE(refusal("[" + nested(64, "", "a", "--a") + "]").ends_with("]/: the character class is too complex"));
+  // A pattern refused as too large is refused once, with its reason: the
+  // schema's failures report it without compiling it again.
+  const CompiledPattern& large = cache.get("^[\\w.-]{1,2000}$");
+  EXPECT_EQ(large.program, nullptr);
+  EXPECT_TRUE(large.refusal.ends_with("/: the pattern is too large")) << large.refusal;
 }
 
 TEST(SchemaModeline, LeadingCommentBlock) {

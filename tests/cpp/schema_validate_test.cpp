@@ -47,13 +47,19 @@ TEST(SchemaRef, JsonPointers) {
   }
 }
 
+// Definitions {name}0, {name}1, ... such that {$ref: '#/definitions/{name}0'}
+// takes `hops` hops to reach `end`.
+std::string chain_definitions(int hops, std::string_view end = "{type: string}", std::string_view name = "d") {
+  const auto ref = [&](int i) { return std::string(name) + std::to_string(i); };
+  std::string s;
+  for (int i = 0; i + 1 < hops; ++i) s += ref(i) + ": {$ref: '#/definitions/" + ref(i + 1) + "'}, ";
+  return s + ref(hops - 1) + ": " + std::string(end);
+}
+
 // A schema whose `at` (the root, or a keyword's value) starts, with its
 // `$ref`, a chain of `hops` references ending in {type: string}.
 std::string ref_chain(int hops, std::string_view at = "$ref") {
-  std::string s = "{definitions: {";
-  for (int i = 0; i + 1 < hops; ++i)
-    s += "d" + std::to_string(i) + ": {$ref: '#/definitions/d" + std::to_string(i + 1) + "'}, ";
-  s += "d" + std::to_string(hops - 1) + ": {type: string}}, ";
+  const std::string s = "{definitions: {" + chain_definitions(hops) + "}, ";
   if (at == "$ref") return s + "$ref: '#/definitions/d0'}";
   return s + std::string(at) + ": {$ref: '#/definitions/d0'}}";
 }
@@ -63,6 +69,32 @@ TEST(SchemaRef, DepthAndBudget) {
   EXPECT_EQ(first_failure("1", ref_chain(128)), "expected type string, found integer at $ (1:1)");
   EXPECT_EQ(first_failure("1", ref_chain(129)), "schema $ref nesting too deep (cyclic reference?) at $ (1:1)");
   EXPECT_EQ(first_failure("a: 1", "{$ref: '#'}"), "schema $ref nesting too deep (cyclic reference?) at $ (1:1)");
+  // The 129th hop of a chain that is no loop fails where it stands, like any
+  // other failure: a branch of anyOf, or under not (which then passes).
+  for (const char* any_of : {"[{$ref: '#/definitions/d0'}, {type: string}]", "[{type: string}, {$ref: '#/definitions/d0'}]"})
+    EXPECT_EQ(first_failure("hello", "{definitions: {" + chain_definitions(130, "{type: integer}") + "}, anyOf: " +
+                                         any_of + "}"), "") << any_of;
+  EXPECT_EQ(first_failure("x", ref_chain(128, "not")), "value must not match the 'not' schema at $ (1:1)");
+  EXPECT_EQ(first_failure("x", ref_chain(129, "not")), "");
+  // A verdict found near the root answers deeper down only where the walk
+  // still fits under the limit: the 100 hops of t fit below one hop, not
+  // below the 40 of e, where they are cut short and the not passes.
+  const std::string depths = "{definitions: {" + chain_definitions(100, "{type: integer}", "t") + ", " +
+                             chain_definitions(40, "{not: {$ref: '#/definitions/t0'}}", "e") +
+                             "}, allOf: [{$ref: '#/definitions/t0'}, {$ref: '#/definitions/e0'}]}";
+  EXPECT_EQ(first_failure("1", depths), "");
+  EXPECT_EQ(first_failure("x", depths), "expected type integer, found string at $ (1:1)");
+  // ... and so does a verdict that rests on one found before: o, remembered
+  // near the root, took its answer for t from t's verdict, and its own
+  // verdict must allow for t's hops.
+  std::string o = "{allOf: [{$ref: '#/definitions/t0'}";
+  for (int i = 0; i < 70; ++i) o += ", {type: integer}";
+  o += "]}";
+  const std::string nested = "{definitions: {" + chain_definitions(100, "{type: integer}", "t") + ", o: " + o +
+                             ", " + chain_definitions(40, "{not: {$ref: '#/definitions/o'}}", "e") +
+                             "}, allOf: [{$ref: '#/definitions/t0'}, {$ref: '#/definitions/o'}, "
+                             "{$ref: '#/definitions/e0'}]}";
+  EXPECT_EQ(first_failure("1", nested), "");
   // A chain restarts at every member: each item below takes 100 hops.
   std::string items = "[";
   for (int i = 0; i < 1001; ++i) items += "x, ";

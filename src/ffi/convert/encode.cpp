@@ -184,7 +184,13 @@ YamlValue PyEncoder::refer_text(PyObject* owner, std::string_view text) {
 
 PyResult<YamlValue> PyEncoder::convert(PyObject* obj) {
   YamlValue root;
-  KESTRINE_TRY(convert_into(obj, root, options_, options_.depth));
+  PyStatus done = convert_into(obj, root, options_, options_.depth);
+  // An address names a converted container only while it is held: past
+  // the conversion the memo is of no use, and holding on to the containers
+  // would keep the caller's objects alive with the tree.
+  converted_.clear();
+  converted_held_.clear();
+  KESTRINE_TRY(std::move(done));
   return root;
 }
 
@@ -245,6 +251,11 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
                                  std::uint32_t depth) {
   if (depth > kMaxEncodeDepth) [[unlikely]] return fail(too_deep());
   PyTypeObject* const type = Py_TYPE(obj);
+  // An object held only by its container occurs once: only one referred to
+  // from elsewhere as well can be met again.
+  if (convert_repeats_once_ && (type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type) &&
+      Py_REFCNT(obj) > 1) [[unlikely]]
+    return convert_repeatable(obj, slot, opt, depth);
   // Containers first: the walks try the scalars themselves (put_simple)
   // before they call here.  The stack check runs every kStackCheckEvery
   // levels of containers: a few frames of this walk take far less than the
@@ -273,6 +284,22 @@ PyStatus PyEncoder::convert_into(PyObject* obj, YamlValue& slot, const EncodeOpt
     return {};
   }
   return stack_guarded([&] { return convert_slow(obj, slot, opt, depth); });
+}
+
+PyStatus PyEncoder::convert_repeatable(PyObject* obj, YamlValue& slot, const EncodeOptions& opt,
+                                       std::uint32_t depth) {
+  if (const auto it = converted_.find(obj); it != converted_.end()) {
+    slot = it->second;
+    return {};
+  }
+  KESTRINE_TRY(stack_guarded([&]() -> PyStatus {
+    if (PyDict_CheckExact(obj)) return convert_dict(obj, slot, opt, depth);
+    if (PyList_CheckExact(obj)) return convert_list(obj, slot, opt, depth);
+    return convert_tuple(obj, slot, opt, depth);
+  }));
+  converted_held_.push_back(OwnedRef::borrow(obj));
+  converted_.try_emplace(obj, slot);
+  return {};
 }
 
 // The scalars that need neither Python code nor an error path, converted in

@@ -34,6 +34,7 @@
 
 #include "decode/value.hpp"
 #include "ffi/py.hpp"
+#include "util/hash_map.hpp"
 #include "util/options.hpp"
 
 namespace kestrine {
@@ -80,6 +81,13 @@ class PyEncoder {
   // Converts `obj` (at the options' depth).  The result lives in arena().
   PyResult<YamlValue> convert(PyObject* obj);
 
+  // From now on a dict, list or tuple met again converts to the value made
+  // the first time, which the tree then shares: a schema may place one
+  // sub-schema object in many places, and copies would multiply with every
+  // level that repeats one.  A container met again inside itself is not
+  // finished: it is converted again, and runs into the depth limit.
+  void convert_repeats_once() noexcept { convert_repeats_once_ = true; }
+
   ValueArena& arena() noexcept { return arena_; }
   const ValueArena& arena() const noexcept { return arena_; }
   // Bytes of the texts the tree refers to in place (not in the arena).
@@ -124,6 +132,9 @@ class PyEncoder {
                           const EncodeOptions& opt, std::uint32_t depth);
 
   PyStatus convert_key(PyObject* key, YamlValue& slot, const EncodeOptions& opt, std::uint32_t depth);
+  // A dict, list or tuple that may occur more than once: its value from
+  // `converted_`, else converted and remembered.
+  PyStatus convert_repeatable(PyObject* obj, YamlValue& slot, const EncodeOptions& opt, std::uint32_t depth);
 
   // A list or dict walk in progress (see encode_walk.hpp).
   static constexpr std::size_t kNoSnapshot = ~std::size_t{0};
@@ -147,6 +158,11 @@ class PyEncoder {
   std::vector<OpenWalk> walks_;        // outermost first
   std::size_t snapshotted_walks_ = 0;  // the first this many walks have their copy
   std::vector<PyObject*> snapshot_;    // the copies, outermost walk's first
+  bool convert_repeats_once_ = false;
+  // Containers converted so far in convert(), by address; each held, so
+  // that no other object takes its address meanwhile.
+  FlatHashMap<PyObject*, YamlValue> converted_;
+  std::vector<OwnedRef> converted_held_;
 };
 
 // Checks a tag's text: an error value (KestrineEncodeError "invalid tag ...")

@@ -24,10 +24,6 @@ namespace kestrine {
 // longer implicit keys.
 inline constexpr std::size_t kMaxImplicitKey = 1024;
 
-inline bool is_block_collection(const YamlNode& n) noexcept {
-  return n.is_collection() && n.style == CollectionStyle::Block && n.size() > 0;
-}
-
 inline bool has_comments(const YamlNode& n) noexcept {
   return !n.comments.head().empty() || n.comments.inline_comment() || !n.comments.foot().empty();
 }

@@ -694,7 +694,7 @@ def test_comment_setters():
 SETTER_TEXTS = [
     "on:\n  workflow_dispatch:\n  # schedule:\n  # - cron: '21 4 * * *'\n\njobs:\n  x: 1\n",
     "# top\nv:\n  - user: a\n    x: 1\n  - user: b\nl:\n  - # dash\n    # below\n    k: v\n  - [1, 2]\nz: end\n",
-    "- a\n- b\n- c: 1\n  d:\n    - x\n    - y\n- - p\n  - q\n",
+    "- a\n  # deeper\n- b\n- c: 1\n  d:\n    - x\n    - y\n    # deep\n- - p\n  - q\n",
     "a: 1\n  # deeper\nb: {x: 1}\n  # after flow\nc: |\n  text\n# own c\nd: one\n  two\n  # after plain\n"
     "e: !include inc.yaml\n  # after include\nf: !secret pw\n  # after secret\ng:\n- x\n- y\nh: 2\n",
     "m:\n  n:\n    - 1\n    # deep\n  # mid\nk: 1\n",

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ffi/types/node_edit.hpp"
+#include "roundtrip/document/comment_places.hpp"
 #include "roundtrip/tree/tree_ops.hpp"  // is_include_tag
 #include "util/try.hpp"
 
@@ -75,7 +76,14 @@ PyResult<OwnedRef> file_of(const DocumentRecord& record, const YamlNode& node) {
 PyResult<OwnedRef> comment_before_of(const DocumentRead& read, const HandleData& handle) {
   const auto source = comment_before_source(read.record(), handle.start_root, handle.path);
   if (!source) return fail(stale_node());
-  const std::optional<std::string> text = head_text(*source->comments, source->part);
+  const std::optional<std::string> text = head_text(*source);
+  return optional_str(text ? std::optional<std::string_view>(*text) : std::nullopt);
+}
+
+PyResult<OwnedRef> comment_after_of(const DocumentRead& read, const HandleData& handle) {
+  const auto source = comment_after_source(read.record(), handle.start_root, handle.path);
+  if (!source) return fail(stale_node());
+  const std::optional<std::string> text = foot_text(*source);
   return optional_str(text ? std::optional<std::string_view>(*text) : std::nullopt);
 }
 
@@ -102,10 +110,7 @@ PyResult<OwnedRef> field_of(DocumentRead& read, const HandleData& handle, const 
     case kFile: return file_of(read.record(), node);
     case kComment: return optional_str(node.comments.inline_comment().view());
     case kCommentBefore: return comment_before_of(read, handle);
-    case kCommentAfter: {
-      const std::optional<std::string> text = foot_text(node);
-      return optional_str(text ? std::optional<std::string_view>(*text) : std::nullopt);
-    }
+    case kCommentAfter: return comment_after_of(read, handle);
     case kStyle: return new_str(node_style_name(node));
     case kAnchor: return optional_str(node.anchor().view());
     case kTag: return optional_str(node.tag().view());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ffi/convert/node_bridge.hpp"
+#include "roundtrip/document/comment_places.hpp"
 #include "roundtrip/tree/anchors.hpp"
 #include "util/stack_guard.hpp"
 #include "util/try.hpp"
@@ -87,19 +88,35 @@ TypeCell tree_node_cell{"KestrineTreeNode"};
 
 // ---- building -------------------------------------------------------------------------
 
+// The comment lines around a node, as a handle at its path reads them
+// (comment_places.hpp), from what its parent knows.
+struct Around {
+  std::optional<std::string> before;  // comment_before
+  std::optional<std::string> lead;    // a collection's: the lines above its first entry
+  FootSource<const YamlNode> after;   // comment_after
+};
+
+// The lines of `outer` (with `outward`) followed by those of `record`.
+std::optional<std::string> lines_of(bool outward, const std::optional<std::string>& outer,
+                                    const HeadSource<const YamlNode>::Record& record) {
+  std::optional<std::string> out = outward ? outer : std::nullopt;
+  if (std::optional<std::string> own = head_text(*record.comments, record.part, record.inner)) append_lines(out, *own);
+  return out;
+}
+
 class SnapshotBuilder {
  public:
   explicit SnapshotBuilder(const DocumentFlags& flags) : options_{flags.version_mode, flags.timestamps} {}
 
-  PyResult<OwnedRef> build(const YamlNode& node, std::optional<std::string> comment_before, bool is_item) {
+  PyResult<OwnedRef> build(const YamlNode& node, Around around) {
     return stack_guarded([&]() -> PyResult<OwnedRef> {
       TreeNodeData d;
-      KESTRINE_ASSIGN_OR_RETURN(d.value, value_of(node, is_item));
+      KESTRINE_ASSIGN_OR_RETURN(d.value, value_of(node, around));
       d.tag = node.tag();
       d.anchor = node.anchor();
       d.comment = node.comments.inline_comment();
-      d.comment_before = OptText(std::move(comment_before));
-      d.comment_after = OptText(foot_text(node));
+      d.comment_before = OptText(std::move(around.before));
+      d.comment_after = OptText(foot_text(around.after));
       d.kind = node.is_null() ? "scalar" : node_kind_name(node.kind());
       d.style = node_style_name(node);
       d.is_merge_key = is_merge_key_node(node, options_.mode);
@@ -110,39 +127,43 @@ class SnapshotBuilder {
   }
 
  private:
-  PyResult<OwnedRef> value_of(const YamlNode& node, bool is_item) {
+  PyResult<OwnedRef> value_of(const YamlNode& node, const Around& around) {
     if (node.is_alias()) return new_str(node.alias_name());
-    if (node.is_sequence()) return items_of(node);
-    if (node.is_mapping()) return pairs_of(node, is_item);
+    if (node.is_collection()) return entries_of(node, around);
     return scalar_node_to_py(node, options_);
   }
 
-  PyResult<OwnedRef> items_of(const YamlNode& sequence) {
-    const auto items = sequence.items();
-    std::vector<OwnedRef> built;
-    built.reserve(items.size());
-    for (const YamlNode& item : items) {
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef snapshot, build(item, head_text(item.comments, item_head_part(item)), true));
-      built.push_back(std::move(snapshot));
+  // What a child of `collection` (entry `index`, a key when `key`) reads.
+  static Around around_entry(const YamlNode& collection, std::size_t index, const YamlNode& child, bool key,
+                             const Around& outer) {
+    Around around;
+    bool outward = false;
+    const auto entry = entry_head(collection, index, outward);
+    around.before = lines_of(outward, outer.lead, entry);
+    if (child.is_collection()) {
+      const auto own = collection_head(child, collection.is_mapping() ? nullptr : &collection, index, outward);
+      around.lead = lines_of(outward, outer.lead, own);
     }
-    return tuple_of(built);
+    around.after = entry_foot_source(collection, index, child, key, outer.after);
+    return around;
   }
 
-  PyResult<OwnedRef> pairs_of(const YamlNode& mapping, bool is_item) {
-    const auto pairs = mapping.pairs();
+  PyResult<OwnedRef> entries_of(const YamlNode& collection, const Around& around) {
     std::vector<OwnedRef> built;
-    built.reserve(pairs.size());
+    built.reserve(collection.size());
+    const auto items = collection.items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef snapshot,
+                                build(items[i], around_entry(collection, i, items[i], false, around)));
+      built.push_back(std::move(snapshot));
+    }
+    const auto pairs = collection.pairs();
     for (std::size_t i = 0; i < pairs.size(); ++i) {
-      const YamlNode& key = pairs[i].key;
-      std::optional<std::string> value_comment;
-      if (i > 0) {
-        value_comment = head_text(key.comments, HeadPart::All);
-      } else {
-        const HeadSource<const YamlNode> head = first_key_head(mapping, is_item);
-        value_comment = head_text(*head.comments, head.part);
-      }
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k, build(key, head_text(key.comments, HeadPart::All), false));
-      KESTRINE_ASSIGN_OR_RETURN(OwnedRef v, build(pairs[i].value, std::move(value_comment), false));
+      // Key and value read the lines above their pair.
+      KESTRINE_ASSIGN_OR_RETURN(OwnedRef k,
+                                build(pairs[i].key, around_entry(collection, i, pairs[i].key, true, around)));
+      KESTRINE_ASSIGN_OR_RETURN(
+          OwnedRef v, build(pairs[i].value, around_entry(collection, i, pairs[i].value, false, around)));
       KESTRINE_ASSIGN_OR_RETURN(OwnedRef pair, checked(PyTuple_Pack(2, k.get(), v.get())));
       built.push_back(std::move(pair));
     }
@@ -165,7 +186,13 @@ PyResult<PyTypeObject*> kestrine_tree_node_type() noexcept { return create_type_
 
 PyResult<OwnedRef> tree_snapshot(const YamlNode& root, const DocumentFlags& flags) {
   SnapshotBuilder builder(flags);
-  return builder.build(root, head_text(root.comments, HeadPart::All), false);
+  Around around;
+  around.before = head_text(root.comments, HeadPart::All);
+  bool outward = false;
+  const auto lead = collection_head(root, nullptr, 0, outward);
+  around.lead = head_text(*lead.comments, lead.part);
+  around.after.node = &root;
+  return builder.build(root, std::move(around));
 }
 
 }  // namespace kestrine

@@ -5,9 +5,8 @@
 // A snapshot is built complete in one depth-first pass and never changes:
 // collections hold tuples of child snapshots, scalars their plain values,
 // aliases their names (not followed).  It owns its texts and keeps no
-// reference to the document.  Which comment lines each node reports is
-// roundtrip/document/document.hpp's head-comment selection, the same a KestrineNode
-// handle makes.
+// reference to the document.  Each node reports the comment lines a
+// KestrineNode handle at its path reads (roundtrip/document/comment_places.hpp).
 #pragma once
 
 #include <cstdint>

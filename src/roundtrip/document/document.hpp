@@ -1,8 +1,8 @@
 // A round-trip document: the record a load keeps (one tree per YAML
 // document, the source files, the text as read, the load's flags), path
 // resolution over its trees, and the tree side of reading it through
-// handles (key matching, alias re-basing, head-comment selection, node
-// facts).
+// handles (key matching, alias re-basing, node facts; the places of
+// comment lines are comment_places.hpp's).
 //
 //   DocumentRecord rec{roots, names, texts, text, std::nullopt, flags};
 //   KeyIndexCache lookups;                       // lives as long as the document
@@ -28,7 +28,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "decode/load_settings.hpp"
@@ -227,49 +226,6 @@ TextKeyMatch match_text_key(const YamlNode& mapping, std::string_view text, cons
 
 // `node` is a mapping with a pair whose key is a scalar of exactly `text`.
 bool contains_text_key(const YamlNode& node, std::string_view text, KeyIndexCache* cache);
-
-// ---- head comments ----------------------------------------------------------------
-
-// Which of a node's head lines a reader takes: all of them, those above the
-// introducer that carries the node's inline comment ("- # c"), or those
-// written below it.
-enum class HeadPart : std::uint8_t { All, AboveIntroducer, BelowIntroducer };
-
-// A sequence item's own part: the lines above its dash when its inline
-// comment sits on the dash line, else all.
-HeadPart item_head_part(const YamlNode& item) noexcept;
-
-// Where a handle's comment_before lines are kept: a node's comment record
-// and the part of its head lines the handle reads and writes.
-template <class Node>
-struct HeadSource {
-  using CommentRecord = std::conditional_t<std::is_const_v<Node>, const Comments, Comments>;
-  CommentRecord* comments = nullptr;
-  HeadPart part = HeadPart::All;
-};
-
-// The head lines a mapping's first key reads (the composer stores the
-// comments above a mapping's first key on the mapping): the lines below the
-// dash when the mapping is a sequence item (`mapping_is_item`) whose dash
-// carries a comment, else all.  A mapping that replaced an `!include` is
-// its file's root: its first key reads that file's head, kept in the source
-// (IncludeSource::content_comments), not the lines around the directive in
-// the including file.
-HeadSource<const YamlNode> first_key_head(const YamlNode& mapping, bool mapping_is_item) noexcept;
-
-// The comment record and part the handle at `path` reports as its
-// comment_before; nothing when the path does not resolve.  The first
-// pair's value reads its mapping's head (first_key_head), a later pair's
-// value its key's head.
-std::optional<HeadSource<const YamlNode>> comment_before_source(const DocumentRecord& doc, std::size_t start_root,
-                                                                std::span<const PathSegment> path);
-std::optional<HeadSource<YamlNode>> comment_before_source_mut(DocumentRecord& doc, std::size_t start_root,
-                                                              std::span<const PathSegment> path);
-
-// The selected head lines joined with "\n", or nothing when none is
-// selected; the foot lines likewise.
-std::optional<std::string> head_text(const Comments& comments, HeadPart part);
-std::optional<std::string> foot_text(const YamlNode& node);
 
 // ---- node facts -----------------------------------------------------------------------
 

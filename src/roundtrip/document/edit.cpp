@@ -1,7 +1,6 @@
 #include "roundtrip/document/edit.hpp"
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 
 #include "resolver/resolve.hpp"
@@ -249,32 +248,62 @@ void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCa
 
 namespace {
 
-// Comment lines above a removed entry of a block collection (the entry at
-// `column`) that are indented deeper than it lie inside the block before
-// it: the entry held them as head comments only because they came before
-// it.  They stay where they stood, as foot lines of the last block
-// collection of the previous entry's content (`previous`) they are
-// indented to; a line is not placed deeper than the one above it, which
-// keeps their order.  The lines from the first one at the entry's own
-// column on are the entry's.
-void keep_inner_lines(YamlNode& previous, const Comments& removed, std::uint32_t column) {
-  if (previous.source() != nullptr || previous.style != CollectionStyle::Block || !previous.is_collection() ||
-      previous.size() == 0)
-    return;
-  std::uint32_t reach = std::numeric_limits<std::uint32_t>::max();
-  for (const HeadComment& h : removed.head()) {
-    reach = std::min(reach, h.column);
-    if (h.below_introducer || h.column <= column || previous.span.column > reach) return;
-    YamlNode& target = find_attach_target(previous, reach);
-    // Rendering looks inside the nodes down to the one whose lines changed.
-    for (YamlNode* n = &previous;; n = n->is_mapping() ? &n->pairs_mut().back().value : &n->items_mut().back()) {
-      n->comments.edited_below = true;
-      if (n == &target) break;
-    }
-    Comments& to = target.comments;
-    to.foot_mut().push_back(h.text);
-    if (removed.is_unspaced(h.text) && !to.is_unspaced(h.text)) to.unspaced_mut().push_back(h.text);
+// Carries the record of a line read with no space after its "#".
+void carry_spacing(const Comments& from, Comments& to, const std::string& text) {
+  if (from.is_unspaced(text) && !to.is_unspaced(text)) to.unspaced_mut().push_back(text);
+}
+
+// Gives `line`, a head line of the entry after `previous` (read from
+// `from`), to the foot of `target`, the block collection of `previous` it
+// lies in (inner_line_targets).  Rendering looks inside the nodes from
+// `previous` down to `target`, and copies the line as read where the text
+// holds it right there.
+void move_to_foot(YamlNode& previous, YamlNode& target, const HeadComment& line, const Comments& from) {
+  for (YamlNode* n = &previous;; n = n->is_mapping() ? &n->pairs_mut().back().value : &n->items_mut().back()) {
+    n->comments.edited_below = true;
+    if (n == &target) break;
   }
+  Comments& to = target.comments;
+  to.foot_mut().push_back(line.text);
+  carry_spacing(from, to, line.text);
+}
+
+// Comment lines above a removed entry of a block collection (the entry at
+// `column`) that are indented deeper than it lie inside the content before
+// it (`previous`): the entry held them as head lines only because they came
+// before it.  They stay where they stood: as foot lines of the last block
+// collection of that content they are indented to, and where they lie
+// outside it (after a scalar, a flow collection or a directive, or left of
+// it) at the front of the head lines of the entry that follows (`next`),
+// or of the foot lines of `collection` when none follows.  The lines from
+// the first one at the entry's own column on are the entry's.
+void keep_inner_lines(YamlNode& collection, YamlNode& previous, YamlNode* next, const Comments& removed,
+                      std::uint32_t column) {
+  const std::span<const HeadComment> head = removed.head();
+  const std::vector<YamlNode*> targets = inner_line_targets(previous, head, column);
+  std::size_t i = 0;
+  for (; i < targets.size() && targets[i] != nullptr; ++i) move_to_foot(previous, *targets[i], head[i], removed);
+  if (i == targets.size()) return;
+  const std::span<const HeadComment> rest = head.subspan(i, targets.size() - i);
+  if (next != nullptr) {
+    Comments& to = next->comments;
+    std::vector<HeadComment> lines(rest.begin(), rest.end());
+    lines.insert(lines.end(), to.head().begin(), to.head().end());
+    to.head_mut() = std::move(lines);
+    to.modified = true;
+    for (const HeadComment& h : rest) carry_spacing(removed, to, h.text);
+    return;
+  }
+  // The collection's own feet are written after its entries, in its file.
+  IncludeSource* source = collection.source_mut();
+  Comments& to = source != nullptr ? source->content_comments : collection.comments;
+  std::vector<std::string> lines;
+  for (const HeadComment& h : rest) {
+    lines.push_back(h.text);
+    carry_spacing(removed, to, h.text);
+  }
+  lines.insert(lines.end(), to.foot().begin(), to.foot().end());
+  to.foot_mut() = std::move(lines);
 }
 
 }  // namespace
@@ -317,7 +346,9 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
       const std::size_t at = indexes[n];
       if (at == 0 || (n > 0 && indexes[n - 1] + 1 == at)) continue;
       const YamlNode& key = removed[indexes.size() - 1 - n].key;
-      keep_inner_lines(list[at - 1 - n].value, key.comments, key.span.column);
+      // The pair that followed it (unless removed too) is at `at - n` now.
+      YamlNode* next = at - n < list.size() ? &list[at - n].key : nullptr;
+      keep_inner_lines(mapping, list[at - 1 - n].value, next, key.comments, mapping.span.column);
     }
   }
   drop_node_pairs(std::move(removed));
@@ -342,8 +373,10 @@ EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, 
       return std::unexpected(anchor_in_use("deleting", *name));
     }
   }
-  if (sequence.style == CollectionStyle::Block && index > 0)
-    keep_inner_lines(list[index - 1], removed.comments, sequence.span.column);
+  if (sequence.style == CollectionStyle::Block && index > 0) {
+    keep_inner_lines(sequence, list[index - 1], index < list.size() ? &list[index] : nullptr, removed.comments,
+                     sequence.span.column);
+  }
   drop_node_tree(std::move(removed));
   return {};
 }
@@ -392,10 +425,15 @@ std::vector<std::string> split_lines(std::string_view text) {
   return lines;
 }
 
-EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::string_view> text) {
+EditResult<> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text) {
   if (is_key && text) {
     return std::unexpected(
         value_error("a mapping key cannot carry an inline comment; set the comment of its value instead"));
+  }
+  if (is_root && text && node.source() == nullptr && is_block_collection(node)) {
+    return std::unexpected(value_error(
+        "a block mapping or sequence at the document root cannot carry an inline comment; set its comment_before "
+        "instead"));
   }
   Comments& c = node.comments;
   if (text || c.inline_comment()) c.inline_comment_mut() = text;
@@ -405,38 +443,76 @@ EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::
 }
 
 EditResult<> check_foot_place(const YamlNode& node, bool is_root) {
-  if (is_root || (node.is_collection() && node.style == CollectionStyle::Block && node.size() > 0)) return {};
+  if (is_root || is_block_collection(node)) return {};
   return std::unexpected(
       value_error("comment_after is only supported on a block mapping, a block sequence, or the document root"));
 }
 
-void set_foot(YamlNode& node, std::vector<std::string> lines) {
+namespace {
+
+void replace_foot(YamlNode& node, std::vector<std::string> lines) {
   Comments& c = node.comments;
   if (!lines.empty() || !c.foot().empty()) c.foot_mut() = std::move(lines);
   c.modified = true;
 }
 
-void set_head_part(Comments& c, HeadPart part, std::vector<std::string> lines) {
-  std::vector<HeadComment> head;
-  const auto kept_part = [&](const HeadComment& h) {
-    switch (part) {
-      case HeadPart::All: return false;
-      case HeadPart::AboveIntroducer: return h.below_introducer;
-      case HeadPart::BelowIntroducer: return !h.below_introducer;
-    }
-    return false;
-  };
-  if (part == HeadPart::BelowIntroducer) {
-    for (const HeadComment& h : c.head())
-      if (kept_part(h)) head.push_back(h);
-    for (std::string& line : lines) head.push_back(HeadComment{std::move(line), true});
-  } else {
-    for (std::string& line : lines) head.push_back(HeadComment{std::move(line), false});
-    for (const HeadComment& h : c.head())
-      if (kept_part(h)) head.push_back(h);
+// Whether `target` is `node` or lies down its last entries, both on the
+// chain of last entries from `previous`.
+bool lies_within(const YamlNode& previous, const YamlNode& node, const YamlNode& target) {
+  bool reached = false;
+  for (const YamlNode* c = &previous;;) {
+    reached = reached || c == &node;
+    if (c == &target) return reached;
+    if (c->source() != nullptr || !is_block_collection(*c)) return false;
+    c = c->is_mapping() ? &c->pairs().back().value : &c->items().back();
   }
-  if (!head.empty() || !c.head().empty()) c.head_mut() = std::move(head);
-  c.modified = true;
+}
+
+}  // namespace
+
+void set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines) {
+  if (place.next != nullptr) {
+    const std::span<const HeadComment> head = place.next->head();
+    const std::vector<YamlNode*> targets = inner_line_targets(*place.previous, head, place.column);
+    std::size_t taken = 0;
+    for (; taken < targets.size() && targets[taken] != nullptr; ++taken) {
+      YamlNode& target = *targets[taken];
+      if (!lies_within(*place.previous, *place.node, target)) break;
+      if (&target != place.node) move_to_foot(*place.previous, target, head[taken], *place.next);
+    }
+    // (The entry after the node is not marked: its own lines stay as read,
+    // blank lines included, where the text holds them.)
+    if (taken > 0) {
+      std::vector<HeadComment> rest(head.begin() + static_cast<std::ptrdiff_t>(taken), head.end());
+      place.next->head_mut() = std::move(rest);
+    }
+  }
+  replace_foot(*place.node, std::move(lines));
+}
+
+void set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines) {
+  for (std::size_t r = 0; r < place.records.size(); ++r) {
+    const auto& record = place.records[r];
+    Comments& c = *record.comments;
+    const std::span<const HeadComment> now = c.head();
+    const auto kept = [&](std::size_t i) { return i < record.inner || !head_line_selected(now[i], record.part); };
+    std::vector<HeadComment> head;
+    // The new lines go to the outermost record: below the lines kept there
+    // when it reads those below an introducer, else above them (and below
+    // the lines that lie inside the content before the entry).
+    const bool outermost = r == 0;
+    const bool below = record.part == HeadPart::BelowIntroducer;
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      if (outermost && !below && i == record.inner)
+        for (std::string& line : lines) head.push_back(HeadComment{std::move(line), false});
+      if (kept(i)) head.push_back(now[i]);
+    }
+    if (outermost && (below || record.inner >= now.size()))
+      for (std::string& line : lines) head.push_back(HeadComment{std::move(line), below});
+    if (!outermost && head.size() == now.size()) continue;
+    if (!head.empty() || !now.empty()) c.head_mut() = std::move(head);
+    c.modified = true;
+  }
 }
 
 // ---- aliases ---------------------------------------------------------------------

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "resolver/kind.hpp"
+#include "roundtrip/document/comment_places.hpp"
 #include "roundtrip/document/document.hpp"
 #include "roundtrip/tree/ast.hpp"
 #include "roundtrip/tree/tree_ops.hpp"
@@ -134,22 +135,30 @@ EditResult<> set_anchor(YamlNode& root, YamlNode& node, std::optional<std::strin
 std::vector<std::string> split_lines(std::string_view text);
 
 // The node's trailing comment (a text without line breaks), or none; the
-// spacing before its "#" is left to the writer.  A mapping key (`is_key`)
-// takes none: the end of its line is its value's, and a comment written
-// there reads back as the value's.
-EditResult<> set_inline_comment(YamlNode& node, bool is_key, std::optional<std::string_view> text);
+// spacing before its "#" is left to the writer.  Two nodes take none, as
+// no line of theirs would read back as theirs: a mapping key (`is_key`; the
+// end of its line is its value's) and a block mapping or sequence at the
+// document root (`is_root`; a comment above its first entry reads back as
+// its comment_before).
+EditResult<> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text);
 
 // Whether `node` may carry foot lines: the root (`is_root`) of any kind, or a
 // block mapping or sequence with entries ("comment_after is only supported
 // on ..." otherwise).
 EditResult<> check_foot_place(const YamlNode& node, bool is_root);
-// Replaces the node's foot lines.
-void set_foot(YamlNode& node, std::vector<std::string> lines);
+// Replaces the node's comment_after lines (comment_after_source): its foot
+// lines become `lines`, and the lines of the entry after it that lie in it
+// go, those of the node with the old foot lines, those of collections
+// inside it to their feet (written before the node's own, as they were
+// read).
+void set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines);
 
-// Replaces the part `part` of the head lines of `comments` (a node's, or an
-// included file root's: the record a handle reads, comment_before_source)
-// by `lines`, keeping the other part, and marks the record modified.
-void set_head_part(Comments& comments, HeadPart part, std::vector<std::string> lines);
+// Replaces the lines a handle's comment_before reads (comment_before_source)
+// by `lines`: they go to the outermost record, where a reader of the
+// rendered text finds them; the other records give up the part the handle
+// reads; lines that lie inside the content before the entry stay.  The
+// records changed are marked modified.
+void set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines);
 
 // ---- aliases ---------------------------------------------------------------------
 

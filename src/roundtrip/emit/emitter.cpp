@@ -47,8 +47,7 @@ void emit_document_impl(Emitter& e, const YamlNode& root, bool upgrade) {
     e.out.push_back('\n');
   }
   // Directives are only allowed before a "---".
-  if (root.explicit_start || !root.directives().empty()) e.out += "---\n";
-  emit_root_content(e, root);
+  emit_root_content(e, root, root.explicit_start || !root.directives().empty());
 }
 
 // Where unedited entries are copied from (both null: nothing is copied).

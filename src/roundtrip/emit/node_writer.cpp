@@ -39,11 +39,22 @@ void NodeWriter::node(const YamlNode& n, std::size_t indent, long parent) {
   }
 }
 
-// Heads, content and feet of a document root (directives and the start
-// marker are the document writer's).
-void NodeWriter::root(const YamlNode& r) {
-  if (copying() && copy_root(r)) {
+// Start marker, heads, content and feet of a document root (directives are
+// the document writer's).
+void NodeWriter::root(const YamlNode& r, bool marker) {
+  if (marker && r.is_null() && r.explicit_start && !r.synthetic && !has_properties(r)) {
+    // An empty document read as such stays empty.  Its "---" line is its
+    // only line: it carries its comment, and its head lines stand above it.
+    for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
+    out_ += "---";
+    inline_comment(r, 3);
+    out_.push_back('\n');
     foot_lines(r, 0);
+    return;
+  }
+  if (marker) out_ += "---\n";
+  if (copying() && copy_root(r)) {
+    own_feet(r, 0);
     return;
   }
   if (!copy_head(r))
@@ -64,14 +75,11 @@ void NodeWriter::root(const YamlNode& r) {
     }
     const bool indented = r.tag() && r.synthetic;
     if (r.is_mapping()) {
-      mapping_entries(r.pairs(), entries_column(r, 0, indented ? step() : 0), false);
+      mapping_entries(r.pairs(), entries_column(r, 0, indented ? step() : 0), false, false, r.span.column);
     } else {
       const bool seq_indented = indented && !e_.indentless_sequences;
-      sequence_items(r.items(), entries_column(r, 0, seq_indented ? step() : 0), false);
+      sequence_items(r.items(), entries_column(r, 0, seq_indented ? step() : 0), false, false, r.span.column);
     }
-  } else if (r.is_null() && r.explicit_start && !r.synthetic && !has_properties(r)) {
-    // An empty document read as such stays empty: its "---" line alone.
-    if (r.comments.inline_comment()) comment_line(r, *r.comments.inline_comment(), 0);
   } else if (r.is_null() && !r.comments.inline_comment() && !r.anchor() && r.tag() && r.synthetic &&
              e_.null_style == NullStyle::Default) {
     properties_text(r);
@@ -90,7 +98,8 @@ void NodeWriter::root(const YamlNode& r) {
     inline_comment(r);
     line_end();
   }
-  foot_lines(r, 0);
+  if (is_block_collection(r) && r.source() == nullptr) own_feet(r, 0);
+  else foot_lines(r, 0);
 }
 
 // Blank lines; none right after a block scalar with "+" chomping, whose
@@ -136,16 +145,16 @@ void NodeWriter::below_introducer(const YamlNode& n, std::size_t indent) {
     if (h.below_introducer) comment_line(n, h.text, indent);
 }
 
-// `after_comma`: a flow separator was written after the node, inside the
-// spacing measured from the node's end.
-void NodeWriter::inline_comment(const YamlNode& n, bool after_comma) {
+// `written_after`: columns written after the node's end (a flow separator;
+// the "---" an empty document stands at), inside the spacing measured from
+// it.
+void NodeWriter::inline_comment(const YamlNode& n, std::uint32_t written_after) {
   const Comments& c = n.comments;
   if (!c.inline_comment() || e_.last_inline == &n) return;
   // At the start of a line (after a kept block scalar) the comment takes
   // a line of its own rather than indentation that could read as content.
   if (!out_.empty() && out_.back() != '\n') {
-    std::uint32_t pad = c.inline_spaces;
-    if (after_comma && pad > 1) --pad;
+    const std::uint32_t pad = c.inline_spaces > written_after ? c.inline_spaces - written_after : 0;
     spaces(std::max<std::uint32_t>(pad, 1));
   }
   out_.push_back('#');
@@ -198,6 +207,6 @@ void NodeWriter::properties_text(const YamlNode& n) {
 
 // ---- public operations ------------------------------------------------------------
 
-void emit_root_content(Emitter& e, const YamlNode& root) { NodeWriter(e).root(root); }
+void emit_root_content(Emitter& e, const YamlNode& root, bool marker) { NodeWriter(e).root(root, marker); }
 
 }  // namespace kestrine

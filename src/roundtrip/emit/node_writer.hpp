@@ -32,9 +32,9 @@
 
 namespace kestrine {
 
-// A document root's head comments, content and foot comments (the document
-// writer adds its directives and start marker).
-void emit_root_content(Emitter& e, const YamlNode& root);
+// A document root's start marker ("---", with `marker`), head comments,
+// content and foot comments (the document writer adds its directives).
+void emit_root_content(Emitter& e, const YamlNode& root, bool marker);
 
 // With the emitter's `source` set: one document root whose text begins at
 // `prelude` (the end of the previous document's content, or the start of

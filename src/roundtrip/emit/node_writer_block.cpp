@@ -16,7 +16,7 @@ inline bool is_block_scalar_style(ScalarStyle s) noexcept {
 }  // namespace
 
 void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
-                                 bool in_order) {
+                                 bool in_order, std::uint32_t read_column) {
   stack_guarded([&] {
     bool after_empty = false;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -25,11 +25,10 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
       const bool mid_line = compact_first && i == 0;
       if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
       if (!mid_line) {
-        if (!(copying() && copy_leading(key, e_.source->pair_first(pairs[i], indent, false),
-                                        key.comments.head().size()))) {
-          newlines(key.comments.blank_before);
-          for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
-        }
+        const std::optional<std::size_t> first =
+            copying() ? e_.source->pair_first(pairs[i], indent, false) : std::nullopt;
+        if (!(copying() && copy_leading(key, first, key.comments.head().size())))
+          entry_head(key, indent, read_column, first, false);
         if (copying()) line_breaks_of(key);
         spaces(indent);
       }
@@ -59,7 +58,7 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
 }
 
 void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
-                                bool in_order) {
+                                bool in_order, std::uint32_t read_column) {
   stack_guarded([&] {
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
@@ -73,13 +72,12 @@ void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t ind
         spaces(indent);
       } else if (!mid_line) {
         const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
-        if (!(copying() && copy_leading(item, e_.source->item_first(item, indent, false),
+        const std::optional<std::size_t> first =
+            copying() ? e_.source->item_first(item, indent, false) : std::nullopt;
+        if (!(copying() && copy_leading(item, first,
                                         static_cast<std::size_t>(std::count_if(
-                                            item.comments.head().begin(), item.comments.head().end(), above))))) {
-          newlines(item.comments.blank_before);
-          for (const HeadComment& h : item.comments.head())
-            if (above(h)) comment_line(item, h.text, indent);
-        }
+                                            item.comments.head().begin(), item.comments.head().end(), above)))))
+          entry_head(item, indent, read_column, first, split);
         if (copying()) line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
         spaces(indent);
       }
@@ -120,8 +118,8 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     trailing_properties(key);
     inline_comment(key);
     out_.push_back('\n');
-    if (key.is_mapping()) mapping_entries(key.pairs(), child, false);
-    else sequence_items(key.items(), child, false);
+    if (key.is_mapping()) mapping_entries(key.pairs(), child, false, false, key.span.column);
+    else sequence_items(key.items(), child, false, false, key.span.column);
   } else {
     out_.push_back(' ');
     properties(key);
@@ -162,21 +160,31 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
     inline_comment(v);
     out_.push_back('\n');
     const bool head_copied = copy_head(v);
-    if (!head_copied) newlines(c.blank_before);
+    if (!head_copied && c.blank_before == 0) blank_lines_below(v);
+    else if (!head_copied) newlines(c.blank_before);
     if (v.is_sequence()) {
       std::size_t seq;
       if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
       else seq = v.span.column <= indent ? indent : entries_column(v, indent, child);
       if (!head_copied)
         for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
-      sequence_items(v.items(), seq, false);
-      foot_lines(v, seq);
+      sequence_items(v.items(), seq, false, false, v.span.column);
+      // Lines at the key's own column after it would be the mapping's, and
+      // lines at its last item's column (when that is a block collection)
+      // that item's.
+      std::size_t foot = seq;
+      if (seq == indent && !c.foot().empty()) {
+        const YamlNode& last = v.items().back();
+        if (last.source() != nullptr || !is_block_collection(last) || last.span.column > seq + 1)
+          foot = comment_column(seq + 1, seq, at_block_end());
+      }
+      own_feet(v, foot);
     } else {
       const std::size_t column = entries_column(v, indent, child);
       if (!head_copied)
         for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
-      mapping_entries(v.pairs(), column, false);
-      foot_lines(v, column);
+      mapping_entries(v.pairs(), column, false, false, v.span.column);
+      own_feet(v, column);
     }
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
@@ -224,8 +232,9 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
   const Comments& c = item.comments;
   // The head lines below the dash: as read where the text holds them.
   const auto lines_below = [&](std::size_t column) {
-    if (!((head_below || c.inline_before_value) && copy_head(item, c.inline_before_value)))
-      below_introducer(item, column);
+    if ((head_below || c.inline_before_value) && copy_head(item, c.inline_before_value)) return;
+    if (c.inline_before_value) blank_lines_below(item);
+    below_introducer(item, column);
   };
   out_.push_back('-');
   if (item.source() != nullptr) {
@@ -244,12 +253,12 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);
-      sequence_items(item.items(), child, false);
+      sequence_items(item.items(), child, false, false, item.span.column);
     } else {
       spaces(child - indent - 1);
-      sequence_items(item.items(), child, true);
+      sequence_items(item.items(), child, true, false, item.span.column);
     }
-    foot_lines(item, child);
+    own_feet(item, child);
     return;
   } else if (is_block_collection(item)) {
     if (has_properties(item)) {
@@ -258,17 +267,17 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       inline_comment(item);
       out_.push_back('\n');
       lines_below(column);
-      mapping_entries(item.pairs(), column, false);
+      mapping_entries(item.pairs(), column, false, false, item.span.column);
     } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item)) {
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);
-      mapping_entries(item.pairs(), child, false);
+      mapping_entries(item.pairs(), child, false, false, item.span.column);
     } else {
       spaces(child - indent - 1);
-      mapping_entries(item.pairs(), child, true);
+      mapping_entries(item.pairs(), child, true, false, item.span.column);
     }
-    foot_lines(item, child);
+    own_feet(item, child);
     return;
   } else if (c.inline_before_value) {
     value_below(item, child, static_cast<long>(indent), false);

@@ -24,10 +24,6 @@ namespace kestrine {
 // longer implicit keys.
 inline constexpr std::size_t kMaxImplicitKey = 1024;
 
-inline bool is_block_collection(const YamlNode& n) noexcept {
-  return n.is_collection() && n.style == CollectionStyle::Block && n.size() > 0;
-}
-
 inline bool has_comments(const YamlNode& n) noexcept {
   return !n.comments.head().empty() || n.comments.inline_comment() || !n.comments.foot().empty();
 }
@@ -55,11 +51,13 @@ class NodeWriter {
   // `in_order`: the entries are those read, in the order read (their
   // collection was not edited itself), so an entry copied as read ends
   // where the next one's lines begin.
+  // `read_column`: the column of the entries as read (their head lines
+  // indented deeper lie inside the entry before).
   void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
-                       bool in_order = false);
+                       bool in_order = false, std::uint32_t read_column = 0);
   void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
-                      bool in_order = false);
-  void root(const YamlNode& r);
+                      bool in_order = false, std::uint32_t read_column = 0);
+  void root(const YamlNode& r, bool marker);
   void quoted(std::string_view text);
   void quoted_scalar(std::string_view text, bool single);
 
@@ -83,8 +81,21 @@ class NodeWriter {
     if (e_.feet_copied) return;
     for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
   }
+  // Whether the output ends with a block scalar, after which lines (blank
+  // or not) as deep as its text would read as part of it.
+  bool at_block_end() {
+    settle_block_end();
+    return out_.size() == e_.block_end;
+  }
+  // The column for a comment line meant to stand at `column`: left of the
+  // text of a block scalar it follows (`after_block`), but not left of
+  // `least`.
+  std::size_t comment_column(std::size_t column, std::size_t least, bool after_block) const noexcept {
+    if (!after_block || column < e_.block_indent) return column;
+    return e_.block_indent > least + 1 ? e_.block_indent - 1 : least;
+  }
   void below_introducer(const YamlNode& n, std::size_t indent);
-  void inline_comment(const YamlNode& n, bool after_comma = false);
+  void inline_comment(const YamlNode& n, std::uint32_t written_after = 0);
   void properties(const YamlNode& n);
   void trailing_properties(const YamlNode& n);
   void properties_text(const YamlNode& n);
@@ -176,6 +187,16 @@ class NodeWriter {
   bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
   // The blank lines right above the line at `first`, as read.
   void copy_blank_lines(std::optional<std::size_t> first);
+  // Where the lines an entry copied as read begins with start (its first
+  // line at `first`, `heads` head lines): SourceLines::own_lead, and
+  // without head or blank lines blank_lead.
+  std::size_t entry_lead(std::size_t first, std::size_t heads, bool blank_before) const {
+    if (heads == 0 && !blank_before) return e_.source->blank_lead(first, floor_);
+    return e_.source->own_lead(first, heads, blank_before, floor_);
+  }
+  // The blank lines between an introducer line that carries a comment and
+  // the block collection written below it, which no node counts: as read.
+  void blank_lines_below(const YamlNode& collection);
   // A root block collection whose own lines are as read: its head lines
   // from the text, its entries copied or written.
   bool copy_root(const YamlNode& r);
@@ -206,6 +227,32 @@ class NodeWriter {
   bool copy_head(const YamlNode& collection, bool below_only = false);
   std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
   void copied_feet(const YamlNode& n, bool below = true);
+  // The foot lines of a block collection written from its nodes, at
+  // `column`; copied as read where the text holds them right after the text
+  // copied last (its last entry).
+  void own_feet(const YamlNode& n, std::size_t column) {
+    if (!e_.feet_copied && !n.comments.foot().empty()) own_feet_lines(n, column);
+  }
+  void own_feet_lines(const YamlNode& n, std::size_t column);
+  // The foot lines of `chain` (outermost first; written innermost first),
+  // copied as read when the lines right after the text copied last are
+  // exactly those; false when they are to be written.
+  bool copy_feet_as_read(std::span<const YamlNode* const> chain);
+  // The head lines of an entry written from its nodes (read at
+  // `read_column`; with `split`, only those above its dash), at `indent`,
+  // after its blank lines.  The lines at their front that lie inside the
+  // content before the entry (inner_head_lines) stay where they stood:
+  // copied as read, with the blank lines after them, where the text holds
+  // them right above the entry (whose first line is `first`), else written
+  // as deep as they were read, left of a block scalar they follow.
+  void entry_head(const YamlNode& n, std::size_t indent, std::uint32_t read_column, std::optional<std::size_t> first,
+                  bool split) {
+    if (n.comments.head().empty()) newlines(n.comments.blank_before);
+    else entry_head_lines(n, indent, read_column, first, split);
+  }
+  void entry_head_lines(const YamlNode& n, std::size_t indent, std::uint32_t read_column,
+                        std::optional<std::size_t> first, bool split);
+  bool copy_inner_head(std::optional<std::size_t> first, std::span<const HeadComment> inner);
   // The end of the last text copied: lines above it are not claimed again.
   std::size_t floor_ = 0;
   // The length of the output just after the last text copied.

@@ -120,16 +120,24 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
   std::vector<const YamlNode*> chain;
   for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
     chain.push_back(c);
-  if (out_.size() == copied_at_) {
-    std::vector<std::string_view> texts;
-    for (auto c = chain.rbegin(); c != chain.rend(); ++c)
-      for (const std::string& f : (*c)->comments.foot()) texts.push_back(f);
-    if (const std::optional<std::size_t> stop = e_.source->comment_run_end(floor_, texts)) {
-      copy(floor_, *stop);
-      return;
-    }
-  }
+  if (copy_feet_as_read(chain)) return;
   for (auto c = chain.rbegin(); c != chain.rend(); ++c) foot_lines(**c, (*c)->span.column);
+}
+
+void NodeWriter::own_feet_lines(const YamlNode& n, std::size_t column) {
+  const YamlNode* const chain[] = {&n};
+  if (!copy_feet_as_read(chain)) foot_lines(n, column);
+}
+
+bool NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {
+  if (out_.size() != copied_at_) return false;
+  std::vector<std::string_view> texts;
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c)
+    for (const std::string& f : (*c)->comments.foot()) texts.push_back(f);
+  const std::optional<std::size_t> stop = e_.source->comment_run_end(floor_, texts);
+  if (!stop) return false;
+  copy(floor_, *stop);
+  return true;
 }
 
 void NodeWriter::settle_block_end() {
@@ -179,6 +187,34 @@ bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::siz
   return true;
 }
 
+void NodeWriter::entry_head_lines(const YamlNode& n, std::size_t indent, std::uint32_t read_column,
+                                  std::optional<std::size_t> first, bool split) {
+  const std::span<const HeadComment> head = n.comments.head();
+  const std::size_t inner = inner_head_lines(head, read_column);
+  if (inner == 0 || !(copying() && copy_inner_head(first, head.first(inner)))) {
+    // (Taken before the blank lines, which a block scalar would take in too.)
+    const bool after_block = at_block_end();
+    newlines(n.comments.blank_before);
+    for (std::size_t i = 0; i < inner; ++i)
+      comment_line(n, head[i].text, comment_column(indent + (head[i].column - read_column), indent, after_block));
+  }
+  for (std::size_t i = inner; i < head.size(); ++i)
+    if (!split || !head[i].below_introducer) comment_line(n, head[i].text, indent);
+}
+
+bool NodeWriter::copy_inner_head(std::optional<std::size_t> first, std::span<const HeadComment> inner) {
+  if (!first || *first < floor_) return false;
+  const SourceLines& src = *e_.source;
+  const std::size_t lead = src.leading_start(*first, floor_);
+  std::vector<std::string_view> texts;
+  texts.reserve(inner.size());
+  for (const HeadComment& h : inner) texts.push_back(h.text);
+  const std::optional<std::size_t> stop = src.comment_run_end(lead, texts);
+  if (!stop || *stop > *first) return false;
+  copy(lead, src.past_blank_lines(*stop, *first));
+  return true;
+}
+
 // The lines stay as read, indentation and blank lines included, above
 // whatever entry comes first now (they describe the collection, not its
 // first entry, which an edit may have removed).
@@ -216,6 +252,11 @@ void NodeWriter::copy_blank_lines(std::optional<std::size_t> first) {
   if (lead != *first && e_.source->comment_lines(lead, *first) == 0) copy(lead, *first);
 }
 
+void NodeWriter::blank_lines_below(const YamlNode& collection) {
+  if (copying() && !has_properties(collection) && e_.source->holds(collection))
+    copy_blank_lines(e_.source->line_start(collection.span.offset));
+}
+
 // The lines of an entry from `from` down to the first entry of
 // `collection` (at `column`), then its entries and feet.
 bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column) {
@@ -231,9 +272,9 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
   if (!child || *child <= from || from < floor_) return false;
   copy(from, *child);
   if (collection.is_mapping()) {
-    mapping_entries(collection.pairs(), column, mid_line, true);
+    mapping_entries(collection.pairs(), column, mid_line, true, collection.span.column);
   } else {
-    sequence_items(collection.items(), column, mid_line, true);
+    sequence_items(collection.items(), column, mid_line, true, collection.span.column);
   }
   copied_feet(collection, false);
   return true;
@@ -271,7 +312,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   // What was copied already is not copied again.
   if (*first < floor_) return false;
   if (!e_.edited->contains(key) && !e_.edited->contains(value)) {
-    const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
+    const std::size_t lead = entry_lead(*first, heads, key.comments.blank_before > 0);
     if (lead == *first && heads > 0) return false;
     std::optional<std::size_t> end;
     if (in_order && i + 1 < pairs.size()) {
@@ -298,7 +339,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
     return false;
   const std::size_t column = value.span.column;
   if (column < indent || (column == indent && !value.is_sequence())) return false;
-  const std::size_t lead = src.own_lead(*first, heads, key.comments.blank_before > 0, floor_);
+  const std::size_t lead = entry_lead(*first, heads, key.comments.blank_before > 0);
   if (lead == *first && heads > 0) return false;
   after_empty = false;
   return copy_collection_lines(value, lead, column);
@@ -312,7 +353,7 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
   if (!first) return false;
   const std::size_t heads = heads_above_dash(item);
   if (*first < floor_) return false;
-  const std::size_t lead = src.own_lead(*first, heads, item.comments.blank_before > 0, floor_);
+  const std::size_t lead = entry_lead(*first, heads, item.comments.blank_before > 0);
   if (lead == *first && heads > 0) return false;
   if (!e_.edited->contains(item)) {
     std::optional<std::size_t> end;
@@ -348,9 +389,9 @@ std::optional<std::size_t> NodeWriter::root_first_entry(const YamlNode& r) const
 
 void NodeWriter::root_entries(const YamlNode& r) {
   if (r.is_mapping()) {
-    mapping_entries(r.pairs(), r.span.column, false, true);
+    mapping_entries(r.pairs(), r.span.column, false, true, r.span.column);
   } else {
-    sequence_items(r.items(), r.span.column, false, true);
+    sequence_items(r.items(), r.span.column, false, true, r.span.column);
   }
 }
 
@@ -386,7 +427,7 @@ bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> pre
     return false;
   copy(*prelude, *first);
   root_entries(r);
-  foot_lines(r, 0);
+  own_feet(r, 0);
   return true;
 }
 

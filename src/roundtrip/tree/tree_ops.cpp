@@ -9,10 +9,13 @@ namespace kestrine {
 
 // ---- comments ---------------------------------------------------------------------
 
-YamlNode& find_attach_target(YamlNode& node, std::uint32_t column) {
-  YamlNode* target = &node;
+namespace {
+
+template <class Node>
+Node& attach_target(Node& node, std::uint32_t column) {
+  Node* target = &node;
   for (;;) {
-    YamlNode* last = nullptr;
+    Node* last = nullptr;
     if (target->is_sequence() && target->size() > 0) last = &target->items().back();
     // A line at or left of a block mapping's entries is not inside its last
     // entry, even where that entry's value is a sequence written at the
@@ -20,11 +23,21 @@ YamlNode& find_attach_target(YamlNode& node, std::uint32_t column) {
     // would go wherever the entry goes.
     else if (target->is_mapping() && target->size() > 0 && column > target->span.column)
       last = &target->pairs().back().value;
-    if (last == nullptr || last->source() != nullptr || last->style != CollectionStyle::Block ||
-        !last->is_collection() || last->size() == 0 || last->span.column > column)
+    if (last == nullptr || last->source() != nullptr || !is_block_collection(*last) || last->span.column > column)
       return *target;
     target = last;
   }
+}
+
+}  // namespace
+
+YamlNode& find_attach_target(YamlNode& node, std::uint32_t column) { return attach_target(node, column); }
+const YamlNode& find_attach_target(const YamlNode& node, std::uint32_t column) { return attach_target(node, column); }
+
+std::size_t inner_head_lines(std::span<const HeadComment> head, std::uint32_t column) noexcept {
+  std::size_t n = 0;
+  while (n < head.size() && !head[n].below_introducer && head[n].column > column) ++n;
+  return n;
 }
 
 // ---- provenance ---------------------------------------------------------------

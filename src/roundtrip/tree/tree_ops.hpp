@@ -48,6 +48,12 @@ bool pairs_modified_in_file(const NodePair& pair);
 
 // ---- comments -----------------------------------------------------------------
 
+// A block mapping or sequence with at least one entry: one whose entries
+// stand on lines of their own, with comment lines between and after them.
+inline bool is_block_collection(const YamlNode& n) noexcept {
+  return n.is_collection() && n.style == CollectionStyle::Block && n.size() > 0;
+}
+
 // From `node`, the node whose foot receives a comment line at `column` that
 // follows its content: the last block collection down its last entries that
 // starts at a column not past `column` (`node` itself when none does),
@@ -55,6 +61,15 @@ bool pairs_modified_in_file(const NodePair& pair);
 // entries.  Content that replaced a directive is another file's: it is not
 // entered.
 YamlNode& find_attach_target(YamlNode& node, std::uint32_t column);
+const YamlNode& find_attach_target(const YamlNode& node, std::uint32_t column);
+
+// How many lines at the front of an entry's head lines lie inside the
+// content before the entry: those read indented deeper than the entry's
+// own `column`, up to the first line at or left of it (or below the
+// introducer).  The reader gives them to the entry only because they come
+// before it; they are not its comment, and they are written back where
+// they stood.  A line set later counts as read at column 0.
+std::size_t inner_head_lines(std::span<const HeadComment> head, std::uint32_t column) noexcept;
 
 // ---- provenance ---------------------------------------------------------------
 

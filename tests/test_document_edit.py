@@ -332,8 +332,8 @@ def droppable(doc, text, comments, path, deleting):
 def cycle_edit(doc, text, comments, data, mark):
     """One random edit of `doc` (read from `text`) at a place a handle can
     reach.  Gives the comments it may drop, the comment lines it adds (each
-    holding `mark`) and a check of a set inline comment on the document read
-    back."""
+    holding `mark`), a check of a set inline comment on the document read
+    back, and the lines of `text` (0-based) of a node it replaced or deleted."""
     places = [(path, target) for path, target in containers(doc.to_dict())
               if all(isinstance(step, str) or (type(step) is int and step >= 0) for step in path)]
     path, target = data.draw(st.sampled_from(places))
@@ -344,27 +344,29 @@ def cycle_edit(doc, text, comments, data, mark):
         if isinstance(target, dict):
             key = data.draw(st.text(max_size=6).filter(lambda k: k not in target))
             (doc if not path else at(doc, path))[key] = data.draw(values)
-        return nothing, nothing, None
+        return nothing, nothing, None, ()
     key = data.draw(st.sampled_from(keys)) if keys else None
     try:
         node = None if key is None else node_at(doc, path + (key,))
     except LookupError:  # a key that is not a scalar node (an empty "!!str")
         node = None
     if node is None:
-        return nothing, nothing, None
+        return nothing, nothing, None, ()
     if kind in ("set", "delete", "node"):
+        first, _, last, _ = node.range()
+        edited = range(first - 1, last)
         dropped = droppable(doc, text, comments, path + (key,), kind == "delete")
         view = doc if not path else at(doc, path)
         value = data.draw(values)
         if kind == "delete":
             del view[key]
-            return dropped, nothing, None
+            return dropped, nothing, None, edited
         if kind == "set":
             view[key] = value
         else:
             node.value = value
         # (A tag kept on the value, a custom one above all, must not change it.)
-        return dropped, nothing, lambda reread: same(at(reread.to_dict(), path + (key,)), value)
+        return dropped, nothing, lambda reread: same(at(reread.to_dict(), path + (key,)), value), edited
     lines = [f"{mark}-{i} {data.draw(comment_texts)}".strip() for i in range(data.draw(st.integers(1, 2)))]
     if kind == "comment":
         old, lines = node.comment, lines[:1]
@@ -376,14 +378,14 @@ def cycle_edit(doc, text, comments, data, mark):
         old = node.comment_after
         node.comment_after = "\n".join(lines)
     else:
-        return nothing, nothing, None
+        return nothing, nothing, None, ()
     # Lines above or below a node may read back as a neighbour's (above a
     # collection's first entry, after one that is not the last), and a root
     # collection has no line of its own for a comment; otherwise the comment
     # on a node's line is that node's.
     root = roots(doc) != 1 and not path
     check = None if kind != "comment" or root else lambda reread: node_at(reread, path + (key,)).comment == lines[0]
-    return comment_lines(old), collections.Counter(lines), check
+    return comment_lines(old), collections.Counter(lines), check, ()
 
 
 def _cycle_sources():
@@ -426,7 +428,7 @@ def test_edit_cycles_keep_every_comment_once(data):
             break
         before = comments_of(text)  # None where PyYAML's reading stops short ("&a:b" and the like)
         try:
-            dropped, added, check = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
+            dropped, added, check, edited = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
         except ValueError as exc:
             assert "anchor" in str(exc), (name, exc)
             continue
@@ -440,7 +442,7 @@ def test_edit_cycles_keep_every_comment_once(data):
         assert same(reread.to_dict(), doc.to_dict()), (name, out)
         assert reread.to_yaml() == out, (name, out)
         assert check is None or check(reread), (name, out)
-        assert kept_line_breaks(text, out), (name, text, out)
+        assert kept_line_breaks(text, out, edited), (name, text, out)
         text = out
 
 

@@ -691,7 +691,7 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
                "instead")
 
 
-@pytest.mark.parametrize("text, edit, expected", [
+KEPT_LAYOUT = [
     # A comment after an empty value is that value's: written once, replaced by its setter.
     ("a: 0\nb: # c1\nc: 1\n", lambda d: d.__setitem__("a", 5), "a: 5\nb: # c1\nc: 1\n"),
     ("a: 0\nb:   # c1\nc: 1\n", lambda d: setattr(d.node["b"], "comment", "c2"), "a: 0\nb: # c2\nc: 1\n"),
@@ -758,7 +758,34 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     # A key's line ends with its value's comment: a key takes none.
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", "x"), KEY_COMMENT),
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", None), "&k key: v\n"),
-])
+    # Lines nobody edited keep their layout: a "?" entry's value on its ":"
+    # line, comment lines deeper than the entry a replaced one follows,
+    # blank lines below a comment on a key's or dash's line, a byte-order
+    # mark that opens a line before the document, the blank line above an
+    # entry written anew, a flow root's head lines.
+    ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d.__setitem__("z", 2), "? k\n: s: 1\n  d: 2\nz: 2\n"),
+    ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d["k"].__setitem__("d", 3), "? k\n: s: 1\n  d: 3\nz: 1\n"),
+    ("- ? k\n  : - 1\n  z: 1\n", lambda d: d[0].__setitem__("z", 2), "- ? k\n  : - 1\n  z: 2\n"),
+    ("- a:\n    - x\n    # c\n- b\n", lambda d: d.__setitem__(1, "z"), "- a:\n    - x\n    # c\n- z\n"),
+    ("a: # c\n\n  b: 1\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  b: 1\nz: 1\n"),
+    ("a: # c\n\n  |\n  x\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  |\n  x\nz: 1\n"),
+    ("- # c\n\n  1\n- z\n", lambda d: setattr(d.node[0], "comment", "x"), "- # x\n\n  1\n- z\n"),
+    ("- # c\n\n  1\n- z\n", lambda d: d.__setitem__(0, 2), "- # c\n\n  2\n- z\n"),
+    ("# x\n\ufeffa: 1\n# y\nb: 2\n", lambda d: d.__setitem__("a", 2), "# x\n\ufeffa: 2\n# y\nb: 2\n"),
+    ("# x\n\ufeff- 1\n- 2\n", lambda d: d.__setitem__(0, 2), "# x\n\ufeff- 2\n- 2\n"),
+    ("- a\n\n- n: y\n  e: 1\n", lambda d: d[1].__delitem__("e"), "- a\n\n- n: y\n"),
+    ("# c\n\n{}\n", lambda d: d.__setitem__("a", 1), "# c\n\n{a: 1}\n"),
+]
+
+
+def line_break_variants(rows):
+    """The rows as read and written with LF, with CR LF and with CR alone."""
+    return [pytest.param(text.replace("\n", nl), edit, expected.replace("\n", nl), id=f"{name}-{i}")
+            for name, nl in (("lf", "\n"), ("crlf", "\r\n"), ("cr", "\r"))
+            for i, (text, edit, expected) in enumerate(rows)]
+
+
+@pytest.mark.parametrize("text, edit, expected", line_break_variants(KEPT_LAYOUT))
 def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     doc = load(text)
     result = outcome(lambda: edit(doc))
@@ -780,6 +807,17 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("- 1\r- 2\r\n- 3\r", lambda d: d.__setitem__(1, {"k": "v"}), "- 1\r- k: v\r\n- 3\r"),
     ("a: |\r  x\r\n  y\rb: 1\r", lambda d: setattr(d.node["a"], "comment", "c"), "a: | # c\r  x\r\n  y\rb: 1\r"),
     ("a: 1\rb: 2\r", lambda d: d.__delitem__("a"), "b: 2\r"),
+    # An item written anew takes the line break of the dash it took over:
+    # the first one too, and one after another written anew.
+    ("x: 1\ne:\n  - g\r\n", lambda d: d["e"].__setitem__(0, "z"), "x: 1\ne:\n  - z\r\n"),
+    ("# c\n- 42\r\n", lambda d: d.__setitem__(0, 43), "# c\n- 43\r\n"),
+    ("- 1\n- 2\r\n- 3\n", lambda d: d.__setitem__(0, "a") or d.__setitem__(1, "b"), "- a\n- b\r\n- 3\n"),
+    ("# c\n{}\r\n", lambda d: d.__setitem__("a", 1), "# c\n{a: 1}\r\n"),
+    # Comment lines written anew take the line break of the line read in
+    # their place, else of their entry's; blank lines above them stay.
+    ("a: 1\rb: 2\r\nc: 3\r\n", lambda d: setattr(d.node["b"], "comment_before", "new\nmore"),
+     "a: 1\r# new\r\n# more\r\nb: 2\r\nc: 3\r\n"),
+    ("a: 1\n\r# old\nb: 2\r\n", lambda d: setattr(d.node["b"], "comment_before", "new"), "a: 1\n\r# new\nb: 2\r\n"),
 ])
 def test_edits_keep_the_line_breaks_of_the_lines_they_leave(text, edit, expected):
     doc = load(text)

@@ -360,6 +360,8 @@ std::optional<HeadSource<Node>> head_source(Record& doc, std::size_t start_root,
   return first_key_head_of(*parent, parent_is_item);
 }
 
+}  // namespace
+
 bool head_line_selected(const HeadComment& line, HeadPart part) noexcept {
   switch (part) {
     case HeadPart::All: return true;
@@ -368,8 +370,6 @@ bool head_line_selected(const HeadComment& line, HeadPart part) noexcept {
   }
   return true;
 }
-
-}  // namespace
 
 HeadSource<const YamlNode> first_key_head(const YamlNode& mapping, bool mapping_is_item) noexcept {
   return first_key_head_of(mapping, mapping_is_item);

@@ -239,6 +239,9 @@ enum class HeadPart : std::uint8_t { All, AboveIntroducer, BelowIntroducer };
 // comment sits on the dash line, else all.
 HeadPart item_head_part(const YamlNode& item) noexcept;
 
+// Whether a head line belongs to the part.
+bool head_line_selected(const HeadComment& line, HeadPart part) noexcept;
+
 // Where a handle's comment_before lines are kept: a node's comment record
 // and the part of its head lines the handle reads and writes.
 template <class Node>

@@ -48,6 +48,14 @@ void NodeWriter::root(const YamlNode& r) {
   }
   if (!copy_head(r))
     for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
+  root_content(r);
+  foot_lines(r, 0);
+}
+
+// A document root after its head comments, up to its foot comments.
+void NodeWriter::root_content(const YamlNode& r) {
+  // Its line takes the line break it was read with.
+  if (copying() && !is_block_collection(r) && read_here(r)) line_breaks_at(r.span.offset);
   if (r.source() != nullptr) {
     source_directive(r);
     inline_comment(r);
@@ -67,7 +75,7 @@ void NodeWriter::root(const YamlNode& r) {
       mapping_entries(r.pairs(), entries_column(r, 0, indented ? step() : 0), false);
     } else {
       const bool seq_indented = indented && !e_.indentless_sequences;
-      sequence_items(r.items(), entries_column(r, 0, seq_indented ? step() : 0), false);
+      sequence_items(r, entries_column(r, 0, seq_indented ? step() : 0), false);
     }
   } else if (r.is_null() && r.explicit_start && !r.synthetic && !has_properties(r)) {
     // An empty document read as such stays empty: its "---" line alone.
@@ -90,7 +98,6 @@ void NodeWriter::root(const YamlNode& r) {
     inline_comment(r);
     line_end();
   }
-  foot_lines(r, 0);
 }
 
 // Blank lines; none right after a block scalar with "+" chomping, whose
@@ -126,14 +133,6 @@ void NodeWriter::comment_line(std::string_view text, std::size_t indent, bool sp
     if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
     if (pos >= text.size()) break;
   }
-}
-
-// Head comments that lie below the introducer line carrying the node's
-// inline comment.
-void NodeWriter::below_introducer(const YamlNode& n, std::size_t indent) {
-  if (!n.comments.inline_before_value) return;
-  for (const HeadComment& h : n.comments.head())
-    if (h.below_introducer) comment_line(n, h.text, indent);
 }
 
 // `after_comma`: a flow separator was written after the node, inside the

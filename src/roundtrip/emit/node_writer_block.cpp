@@ -24,15 +24,10 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
       const YamlNode& value = pairs[i].value;
       const bool mid_line = compact_first && i == 0;
       if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
-      if (!mid_line) {
-        if (!(copying() && copy_leading(key, e_.source->pair_first(pairs[i], indent, false),
-                                        key.comments.head().size()))) {
-          newlines(key.comments.blank_before);
-          for (const HeadComment& h : key.comments.head()) comment_line(key, h.text, indent);
-        }
-        if (copying()) line_breaks_of(key);
-        spaces(indent);
-      }
+      // Where the key was read: the line the entry replaces.
+      const std::optional<std::size_t> at = copying() && read_here(key) ? std::optional(key.span.offset) : std::nullopt;
+      if (!mid_line)
+        entry_lines(key, at, at ? pair_first(pairs[i], indent, false) : std::nullopt, HeadPart::All, indent);
       // Readers take a key with properties right after an empty value for
       // that value's properties; the explicit form keeps them apart.
       if (needs_explicit_key(key, i) || (after_empty && has_properties(key))) {
@@ -53,39 +48,46 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
         continue;
       }
       out_.push_back(':');
-      after_empty = mapping_value(value, indent);
+      after_empty = mapping_value(value, indent, key.explicit_key ? std::nullopt : at);
     }
   });
 }
 
-void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
-                                bool in_order) {
+void NodeWriter::sequence_items(const YamlNode& sequence, std::size_t indent, bool compact_first, bool in_order) {
+  const std::span<const YamlNode> items = sequence.items();
   stack_guarded([&] {
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       const bool mid_line = compact_first && i == 0;
-      if (copying() && copy_item(items, i, indent, mid_line, in_order)) continue;
+      // Where the item was read, or the item it replaced.
+      const std::optional<std::size_t> dash = copying() ? item_line(sequence, i, indent, mid_line) : std::nullopt;
+      if (copying() && copy_item(items, i, dash, indent, in_order)) continue;
       const bool split = item.comments.inline_before_value;
       const bool head_below = !split && !mid_line && head_lead(item, false);
       if (head_below) {
-        copy_blank_lines(e_.source->item_first(item, indent, false));
-        line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
+        line_breaks_at(dash);
+        copy_blank_lines(dash);
+        line_breaks_at(dash);
         spaces(indent);
       } else if (!mid_line) {
-        const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
-        if (!(copying() && copy_leading(item, e_.source->item_first(item, indent, false),
-                                        static_cast<std::size_t>(std::count_if(
-                                            item.comments.head().begin(), item.comments.head().end(), above))))) {
-          newlines(item.comments.blank_before);
-          for (const HeadComment& h : item.comments.head())
-            if (above(h)) comment_line(item, h.text, indent);
-        }
-        if (copying()) line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
-        spaces(indent);
+        entry_lines(item, dash, dash, item_head_part(item), indent);
       }
-      sequence_item(item, indent, head_below);
+      sequence_item(item, indent, head_below, dash);
     }
   });
+}
+
+// The lines above an entry written anew and the start of its first line.
+// What is written takes the line break of the line the entry was read on
+// (the one holding `at`).
+void NodeWriter::entry_lines(const YamlNode& node, std::optional<std::size_t> at, std::optional<std::size_t> first,
+                             HeadPart part, std::size_t indent) {
+  line_breaks_at(at);
+  head_lines(node, first, part, indent);
+  line_breaks_at(at);
+  // A byte-order mark that the reader passed over there stays.
+  if (first) out_ += e_.source->slice(*first, e_.source->past_bom(*first));
+  spaces(indent);
 }
 
 bool NodeWriter::needs_explicit_key(const YamlNode& key, std::size_t index) noexcept {
@@ -121,7 +123,7 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     inline_comment(key);
     out_.push_back('\n');
     if (key.is_mapping()) mapping_entries(key.pairs(), child, false);
-    else sequence_items(key.items(), child, false);
+    else sequence_items(key, child, false);
   } else {
     out_.push_back(' ');
     properties(key);
@@ -137,11 +139,12 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     return true;
   spaces(indent);
   out_.push_back(':');
-  return mapping_value(value, indent);
+  return mapping_value(value, indent, std::nullopt);
 }
 
 // Gives true when the value was written as nothing after the ":".
-bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
+// `key_at`: where the key was read, on the line of the ":".
+bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, std::optional<std::size_t> key_at) {
   const std::size_t child = indent + step();
   const Comments& c = v.comments;
   if (v.source() != nullptr) {
@@ -161,26 +164,17 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
     trailing_properties(v);
     inline_comment(v);
     out_.push_back('\n');
-    const bool head_copied = copy_head(v);
-    if (!head_copied) newlines(c.blank_before);
-    if (v.is_sequence()) {
-      std::size_t seq;
-      if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
-      else seq = v.span.column <= indent ? indent : entries_column(v, indent, child);
-      if (!head_copied)
-        for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
-      sequence_items(v.items(), seq, false);
-      foot_lines(v, seq);
-    } else {
-      const std::size_t column = entries_column(v, indent, child);
-      if (!head_copied)
-        for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
-      mapping_entries(v.pairs(), column, false);
-      foot_lines(v, column);
-    }
+    std::size_t column;
+    if (!v.is_sequence()) column = entries_column(v, indent, child);
+    else if (e_.dump_layout) column = e_.indentless_sequences && !v.tag() ? indent : child;
+    else column = v.span.column <= indent ? indent : entries_column(v, indent, child);
+    head_lines(v, below_line(v, key_at), HeadPart::All, column);
+    if (v.is_sequence()) sequence_items(v, column, false);
+    else mapping_entries(v.pairs(), column, false);
+    foot_lines(v, column);
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
-    value_below(v, child, static_cast<long>(indent), true);
+    value_below(v, child, static_cast<long>(indent), HeadPart::All, key_at);
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));
     properties(v);
@@ -192,20 +186,20 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
   return false;
 }
 
-// A value on the line below its indicator.  For mapping values every head
-// comment lies below the key line; for sequence items only those below the
-// "-" line that carries the inline comment.
-void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value) {
+// A value on the line below its indicator (read at `introducer`).  For
+// mapping values every head comment lies below the key line (`part` All);
+// for sequence items only those below the "-" line that carries the inline
+// comment (BelowIntroducer).
+void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent, HeadPart part,
+                             std::optional<std::size_t> introducer) {
   const bool before = n.comments.inline_before_value;
   trailing_properties(n);
   if (before) inline_comment(n);
   out_.push_back('\n');
-  if (mapping_value) {
-    newlines(n.comments.blank_before);
-    for (const HeadComment& h : n.comments.head()) comment_line(n, h.text, indent);
-  } else {
-    below_introducer(n, indent);
-  }
+  head_lines(n, below_line(n, introducer), part, indent);
+  // (Lines copied there do not undo that: a block scalar's header must not
+  // repeat the comment.)
+  if (before) e_.last_inline = &n;
   spaces(indent);
   node(n, indent, parent);
   if (!before) inline_comment(n);
@@ -217,15 +211,16 @@ bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
   return first->comments.head().empty() && first->comments.blank_before == 0;
 }
 
-void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below) {
+void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below,
+                               std::optional<std::size_t> dash) {
   // Where the item's entries go, and so the spacing after a dash that
   // carries the first of them.
   const std::size_t child = entries_column(item, indent + 1, indent + 2);
   const Comments& c = item.comments;
   // The head lines below the dash: as read where the text holds them.
   const auto lines_below = [&](std::size_t column) {
-    if (!((head_below || c.inline_before_value) && copy_head(item, c.inline_before_value)))
-      below_introducer(item, column);
+    if (head_below) copy_head(item, false);
+    else if (c.inline_before_value) head_lines(item, below_line(item, dash), HeadPart::BelowIntroducer, column);
   };
   out_.push_back('-');
   if (item.source() != nullptr) {
@@ -244,10 +239,10 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);
-      sequence_items(item.items(), child, false);
+      sequence_items(item, child, false);
     } else {
       spaces(child - indent - 1);
-      sequence_items(item.items(), child, true);
+      sequence_items(item, child, true);
     }
     foot_lines(item, child);
     return;
@@ -271,7 +266,7 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
     foot_lines(item, child);
     return;
   } else if (c.inline_before_value) {
-    value_below(item, child, static_cast<long>(indent), false);
+    value_below(item, child, static_cast<long>(indent), HeadPart::BelowIntroducer, dash);
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));
     properties(item);

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "emit_util/plain_scalar.hpp"
+#include "roundtrip/document/document.hpp"
 #include "roundtrip/emit/emitter.hpp"
 #include "roundtrip/tree/ast.hpp"
 
@@ -57,9 +58,9 @@ class NodeWriter {
   // where the next one's lines begin.
   void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
                        bool in_order = false);
-  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
-                      bool in_order = false);
+  void sequence_items(const YamlNode& sequence, std::size_t indent, bool compact_first, bool in_order = false);
   void root(const YamlNode& r);
+  void root_content(const YamlNode& r);
   void quoted(std::string_view text);
   void quoted_scalar(std::string_view text, bool single);
 
@@ -83,7 +84,6 @@ class NodeWriter {
     if (e_.feet_copied) return;
     for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
   }
-  void below_introducer(const YamlNode& n, std::size_t indent);
   void inline_comment(const YamlNode& n, bool after_comma = false);
   void properties(const YamlNode& n);
   void trailing_properties(const YamlNode& n);
@@ -130,28 +130,41 @@ class NodeWriter {
   void flow_mapping(const YamlNode& n, std::size_t indent);
 
   // ---- block mappings and sequences (node_writer_block.cpp) -------------------
+  // The blank and comment lines above an entry written anew (its first
+  // line read at `first`) and the start of that line.
+  void entry_lines(const YamlNode& node, std::optional<std::size_t> at, std::optional<std::size_t> first,
+                   HeadPart part, std::size_t indent);
   static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;
   bool key_too_long(const YamlNode& key, std::size_t mark) const noexcept;
   void implicit_key(const YamlNode& key, std::size_t indent);
   bool explicit_entry(const YamlNode& key, const YamlNode& value, std::size_t indent);
-  bool mapping_value(const YamlNode& v, std::size_t indent);
-  void value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value);
+  bool mapping_value(const YamlNode& v, std::size_t indent, std::optional<std::size_t> key_at);
+  void value_below(const YamlNode& n, std::size_t indent, long parent, HeadPart part,
+                   std::optional<std::size_t> introducer);
 
   static bool plain_first_entry(const YamlNode& n) noexcept;
   // `head_below`: the item's head lines stand between its dash and its
   // entries (head_lead), where they are copied.
-  void sequence_item(const YamlNode& item, std::size_t indent, bool head_below);
+  // `dash`: where its dash was read (item_line).
+  void sequence_item(const YamlNode& item, std::size_t indent, bool head_below, std::optional<std::size_t> dash);
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }
   // From here on, written line breaks take `ending` (Emitter::line_breaks;
   // nothing changes without one, or for a text read with LF alone).
   void line_breaks_as(std::optional<LineBreak> ending);
-  // An entry written anew from here on takes the line break of the line it
-  // replaces: the one `n` was read on, or for an item that replaced one,
-  // the line after the item before it (`previous`); else (an entry added)
-  // that of the line before.
-  void line_breaks_of(const YamlNode& n, const YamlNode* previous = nullptr);
+  // What is written from here on takes the line break of the line that
+  // holds `at` (an entry written anew: the line it replaces); without one
+  // (an entry added), that of the line before goes on.
+  void line_breaks_at(std::optional<std::size_t> at);
+  // SourceLines::pair_first, remembered for the last pair asked about.
+  std::optional<std::size_t> pair_first(const NodePair& pair, std::size_t column, bool mid_line);
+  // The node stands where it was read (it is not built from a value).
+  bool read_here(const YamlNode& n) const noexcept;
+  // Where the item at `i` was read, or the item it replaced: its dash's
+  // line (`mid_line`: the dash itself).
+  std::optional<std::size_t> item_line(const YamlNode& sequence, std::size_t i, std::size_t indent,
+                                       bool mid_line) const;
   // Appends text copied as read: its line breaks stay as they are.
   void append_kept(std::string_view text, std::optional<LineBreak> after);
   // The column the entries of `collection` are written at: where they were
@@ -163,7 +176,8 @@ class NodeWriter {
   // written from its nodes.  `mid_line`: the entry continues a line.
   bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line, bool in_order,
                  bool& after_empty);
-  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line, bool in_order);
+  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::optional<std::size_t> first, std::size_t indent,
+                 bool in_order);
   // Where the entry starting at `first`, whose content ends with
   // `last_content`, ends when the next entry of an in-order collection
   // starts at `next_first` with `next_heads` head lines of its own: where
@@ -171,9 +185,15 @@ class NodeWriter {
   std::optional<std::size_t> next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
                                              const YamlNode& next_node, std::size_t next_heads,
                                              const YamlNode& last_content) const;
-  // The blank and comment lines above an entry written from its nodes,
-  // copied when they are as read; false when they are to be written.
-  bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
+  // The blank lines and head comments above a node written from its nodes
+  // (the line it was read on, or that of what it replaced: `first`): as
+  // read when they are its own, else written at `indent`.  `part`: those
+  // above an entry or between a key and its value (All), or an item's
+  // above or below its dash (item_head_part, BelowIntroducer).
+  void head_lines(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent);
+  // Where a node below its introducer (the line of its key or dash) was
+  // read, or what it replaced: the line it starts.
+  std::optional<std::size_t> below_line(const YamlNode& n, std::optional<std::size_t> introducer) const;
   // The blank lines right above the line at `first`, as read.
   void copy_blank_lines(std::optional<std::size_t> first);
   // A root block collection whose own lines are as read: its head lines
@@ -186,6 +206,9 @@ class NodeWriter {
   bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);
+  // An edited root that is not a block collection, on a line of its own:
+  // the lines from `prelude` down to it as read, then the root written.
+  bool copy_root_line(const YamlNode& r, std::size_t prelude);
   void copy(std::size_t from, std::size_t to);
   // After an entry of `n` (at `column`) copied up to `end`: when its text
   // ends with a block scalar, that ends the output (no blank lines may
@@ -206,6 +229,12 @@ class NodeWriter {
   bool copy_head(const YamlNode& collection, bool below_only = false);
   std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
   void copied_feet(const YamlNode& n, bool below = true);
+  struct FirstAsked {
+    const NodePair* pair = nullptr;
+    std::size_t column = 0;
+    bool mid_line = false;
+    std::optional<std::size_t> first;
+  } first_asked_;
   // The end of the last text copied: lines above it are not claimed again.
   std::size_t floor_ = 0;
   // The length of the output just after the last text copied.

@@ -759,13 +759,16 @@ KEPT_LAYOUT = [
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", "x"), KEY_COMMENT),
     ("&k key: v\n", lambda d: setattr(d.anchors["k"], "comment", None), "&k key: v\n"),
     # Lines nobody edited keep their layout: a "?" entry's value on its ":"
-    # line, comment lines deeper than the entry a replaced one follows,
-    # blank lines below a comment on a key's or dash's line, a byte-order
-    # mark that opens a line before the document, the blank line above an
-    # entry written anew, a flow root's head lines.
+    # line, a key's line above its value, comment lines deeper than the
+    # entry a replaced one follows, blank lines below a comment on a key's
+    # or dash's line, a byte-order mark that opens a line before the
+    # document, the blank line above an entry written anew, a flow root's
+    # head lines.
     ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d.__setitem__("z", 2), "? k\n: s: 1\n  d: 2\nz: 2\n"),
     ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d["k"].__setitem__("d", 3), "? k\n: s: 1\n  d: 3\nz: 1\n"),
     ("- ? k\n  : - 1\n  z: 1\n", lambda d: d[0].__setitem__("z", 2), "- ? k\n  : - 1\n  z: 2\n"),
+    ("a:\n    1\nb: 2\n", lambda d: d.__setitem__("a", 5), "a:\n    5\nb: 2\n"),
+    ("a:\n  1\nb: 2\n", lambda d: setattr(d.node["a"], "comment", "c"), "a:\n  1 # c\nb: 2\n"),
     ("- a:\n    - x\n    # c\n- b\n", lambda d: d.__setitem__(1, "z"), "- a:\n    - x\n    # c\n- z\n"),
     ("a: # c\n\n  b: 1\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  b: 1\nz: 1\n"),
     ("a: # c\n\n  |\n  x\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  |\n  x\nz: 1\n"),
@@ -813,6 +816,7 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("# c\n- 42\r\n", lambda d: d.__setitem__(0, 43), "# c\n- 43\r\n"),
     ("- 1\n- 2\r\n- 3\n", lambda d: d.__setitem__(0, "a") or d.__setitem__(1, "b"), "- a\n- b\r\n- 3\n"),
     ("# c\n{}\r\n", lambda d: d.__setitem__("a", 1), "# c\n{a: 1}\r\n"),
+    ("a:\r\n  1\nb: 2\r\n", lambda d: d.__setitem__("a", 5), "a:\r\n  5\nb: 2\r\n"),
     # Comment lines written anew take the line break of the line read in
     # their place, else of their entry's; blank lines above them stay.
     ("a: 1\rb: 2\r\nc: 3\r\n", lambda d: setattr(d.node["b"], "comment_before", "new\nmore"),

@@ -48,7 +48,7 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
         continue;
       }
       out_.push_back(':');
-      after_empty = mapping_value(value, indent, key.explicit_key ? std::nullopt : at);
+      after_empty = mapping_value(value, indent, at && !key.explicit_key ? &key : nullptr);
     }
   });
 }
@@ -56,11 +56,12 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
 void NodeWriter::sequence_items(const YamlNode& sequence, std::size_t indent, bool compact_first, bool in_order) {
   const std::span<const YamlNode> items = sequence.items();
   stack_guarded([&] {
+    std::optional<std::size_t> dash;
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       const bool mid_line = compact_first && i == 0;
       // Where the item was read, or the item it replaced.
-      const std::optional<std::size_t> dash = copying() ? item_line(sequence, i, indent, mid_line) : std::nullopt;
+      if (copying()) dash = item_line(sequence, i, indent, mid_line, dash);
       if (copying() && copy_item(items, i, dash, indent, in_order)) continue;
       const bool split = item.comments.inline_before_value;
       const bool head_below = !split && !mid_line && head_lead(item, false);
@@ -139,14 +140,15 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     return true;
   spaces(indent);
   out_.push_back(':');
-  return mapping_value(value, indent, std::nullopt);
+  return mapping_value(value, indent, nullptr);
 }
 
 // Gives true when the value was written as nothing after the ":".
-// `key_at`: where the key was read, on the line of the ":".
-bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, std::optional<std::size_t> key_at) {
+// `key`: the key read where it stands, on the line of the ":" (else null).
+bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const YamlNode* key) {
   const std::size_t child = indent + step();
   const Comments& c = v.comments;
+  const std::optional<std::size_t> key_at = key != nullptr ? std::optional(key->span.offset) : std::nullopt;
   if (v.source() != nullptr) {
     out_.push_back(' ');
     source_directive(v);
@@ -175,6 +177,9 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, std::optio
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
     value_below(v, child, static_cast<long>(indent), HeadPart::All, key_at);
+  } else if (const std::optional<std::size_t> column = column_below(v, key, indent)) {
+    // Read on the line below its key: it stays there.
+    value_below(v, *column, static_cast<long>(indent), HeadPart::All, key_at);
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));
     properties(v);
@@ -196,14 +201,28 @@ void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent,
   trailing_properties(n);
   if (before) inline_comment(n);
   out_.push_back('\n');
-  head_lines(n, below_line(n, introducer), part, indent);
+  const std::optional<std::size_t> first = below_line(n, introducer);
+  head_lines(n, first, part, indent);
   // (Lines copied there do not undo that: a block scalar's header must not
   // repeat the comment.)
   if (before) e_.last_inline = &n;
+  line_breaks_at(first);
   spaces(indent);
   node(n, indent, parent);
   if (!before) inline_comment(n);
   line_end();
+}
+
+std::optional<std::size_t> NodeWriter::column_below(const YamlNode& v, const YamlNode* key,
+                                                    std::size_t indent) const {
+  if (key == nullptr) return std::nullopt;
+  const SourceLines& src = *e_.source;
+  const std::optional<std::size_t> key_end = src.content_end(*key);
+  if (!key_end || *key_end == 0 || !src.ends_after(*key_end, ':')) return std::nullopt;
+  const std::optional<std::size_t> line = below_line(v, key->span.offset);
+  if (!line || *line <= *key_end) return std::nullopt;
+  const std::size_t column = src.indentation(*line);
+  return column > indent ? std::optional(column) : std::nullopt;
 }
 
 bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {

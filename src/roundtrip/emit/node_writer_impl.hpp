@@ -138,7 +138,10 @@ class NodeWriter {
   bool key_too_long(const YamlNode& key, std::size_t mark) const noexcept;
   void implicit_key(const YamlNode& key, std::size_t indent);
   bool explicit_entry(const YamlNode& key, const YamlNode& value, std::size_t indent);
-  bool mapping_value(const YamlNode& v, std::size_t indent, std::optional<std::size_t> key_at);
+  bool mapping_value(const YamlNode& v, std::size_t indent, const YamlNode* key);
+  // The column of a value read below its key's line ("key:" alone there),
+  // or of the one it replaced; nothing for one read on that line.
+  std::optional<std::size_t> column_below(const YamlNode& v, const YamlNode* key, std::size_t indent) const;
   void value_below(const YamlNode& n, std::size_t indent, long parent, HeadPart part,
                    std::optional<std::size_t> introducer);
 
@@ -162,9 +165,10 @@ class NodeWriter {
   // The node stands where it was read (it is not built from a value).
   bool read_here(const YamlNode& n) const noexcept;
   // Where the item at `i` was read, or the item it replaced: its dash's
-  // line (`mid_line`: the dash itself).
-  std::optional<std::size_t> item_line(const YamlNode& sequence, std::size_t i, std::size_t indent,
-                                       bool mid_line) const;
+  // line (`mid_line`: the dash itself).  `previous`: that of the item
+  // before it.
+  std::optional<std::size_t> item_line(const YamlNode& sequence, std::size_t i, std::size_t indent, bool mid_line,
+                                       std::optional<std::size_t> previous) const;
   // Appends text copied as read: its line breaks stay as they are.
   void append_kept(std::string_view text, std::optional<LineBreak> after);
   // The column the entries of `collection` are written at: where they were

@@ -59,31 +59,23 @@ bool NodeWriter::read_here(const YamlNode& n) const noexcept {
 }
 
 std::optional<std::size_t> NodeWriter::item_line(const YamlNode& sequence, std::size_t i, std::size_t indent,
-                                                 bool mid_line) const {
+                                                 bool mid_line, std::optional<std::size_t> previous) const {
   const SourceLines& src = *e_.source;
   const std::span<const YamlNode> items = sequence.items();
   if (read_here(items[i])) return src.item_first(items[i], indent, mid_line);
   if (mid_line || !read_here(sequence) || sequence.style != CollectionStyle::Block) return std::nullopt;
   // An item not read where it stands (one that replaced the item read
   // there, a directive whose content came from another file) stands at
-  // the dash of the item it took the place of: counted on from the last
-  // item before it that was read, or from the sequence's first dash.
-  std::size_t k = i;
-  while (k > 0 && !read_here(items[k - 1])) --k;
-  std::optional<std::size_t> line;
-  if (k == 0) {
-    line = src.entry_line(src.line_start(sequence.span.offset), indent, '-');
-  } else {
-    const YamlNode& before = items[k - 1];
+  // the dash of the item it took the place of: the next one after the item
+  // before it, or the sequence's first.
+  if (i == 0) return src.entry_line(src.line_start(sequence.span.offset), indent, '-');
+  const YamlNode& before = items[i - 1];
+  if (read_here(before)) {
     const std::optional<std::size_t> end = before.is_null() ? before.span.offset + 1 : src.content_end(before);
-    if (end && *end > 0) {
-      line = src.entry_line(src.next_line(*end - 1), indent, '-');
-    } else if (const std::optional<std::size_t> dash = src.item_first(before, indent, false)) {
-      line = src.entry_line(src.next_line(*dash), indent, '-');
-    }
+    if (end && *end > 0) return src.entry_line(src.next_line(*end - 1), indent, '-');
   }
-  for (; line && k < i; ++k) line = src.entry_line(src.next_line(*line), indent, '-');
-  return line;
+  if (!previous) return std::nullopt;
+  return src.entry_line(src.next_line(*previous), indent, '-');
 }
 
 void NodeWriter::append_kept(std::string_view text, std::optional<LineBreak> after) {

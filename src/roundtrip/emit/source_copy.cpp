@@ -145,6 +145,17 @@ std::size_t SourceLines::line_count(std::size_t from, std::size_t to) const noex
   return n;
 }
 
+bool SourceLines::ends_after(std::size_t at, char indicator) const noexcept {
+  const auto blanks = [&](std::size_t i) {
+    while (i < end() && (this->at(i) == ' ' || this->at(i) == '\t')) ++i;
+    return i;
+  };
+  at = blanks(at);
+  if (at >= end() || this->at(at) != indicator) return false;
+  at = blanks(at + 1);
+  return at == end() || is_break(at);
+}
+
 bool SourceLines::is_indicator_at(std::size_t offset, char indicator) const noexcept {
   if (offset >= end() || at(offset) != indicator) return false;
   if (offset + 1 == end()) return true;

@@ -114,6 +114,8 @@ class SourceLines {
   // Comment lines among the lines [from, to); all lines there.
   std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
   std::size_t line_count(std::size_t from, std::size_t to) const noexcept;
+  // Only blanks lie around `indicator` from `at` to the end of its line.
+  bool ends_after(std::size_t at, char indicator) const noexcept;
   // Some line ends with CR (alone or before LF).
   bool has_cr() const noexcept { return has_cr_; }
   // The line break that ends the line holding `at`; nothing for the last

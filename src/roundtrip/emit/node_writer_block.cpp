@@ -25,9 +25,13 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
       const bool mid_line = compact_first && i == 0;
       if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
       // Where the key was read: the line the entry replaces.
-      const std::optional<std::size_t> at = copying() && read_here(key) ? std::optional(key.span.offset) : std::nullopt;
-      if (!mid_line)
-        entry_lines(key, at, at ? pair_first(pairs[i], indent, false) : std::nullopt, HeadPart::All, indent);
+      const bool placed = copying() && read_here(key);
+      if (!mid_line && placed) {
+        entry_lines(key, key.span.offset, pair_first(pairs[i], indent, false), HeadPart::All, indent);
+      } else if (!mid_line) {
+        head_lines(key, std::nullopt, HeadPart::All, indent);
+        spaces(indent);
+      }
       // Readers take a key with properties right after an empty value for
       // that value's properties; the explicit form keeps them apart.
       if (needs_explicit_key(key, i) || (after_empty && has_properties(key))) {
@@ -48,7 +52,7 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
         continue;
       }
       out_.push_back(':');
-      after_empty = mapping_value(value, indent, at && !key.explicit_key ? &key : nullptr);
+      after_empty = mapping_value(value, indent, placed && !key.explicit_key ? &key : nullptr);
     }
   });
 }
@@ -76,19 +80,6 @@ void NodeWriter::sequence_items(const YamlNode& sequence, std::size_t indent, bo
       sequence_item(item, indent, head_below, dash);
     }
   });
-}
-
-// The lines above an entry written anew and the start of its first line.
-// What is written takes the line break of the line the entry was read on
-// (the one holding `at`).
-void NodeWriter::entry_lines(const YamlNode& node, std::optional<std::size_t> at, std::optional<std::size_t> first,
-                             HeadPart part, std::size_t indent) {
-  line_breaks_at(at);
-  head_lines(node, first, part, indent);
-  line_breaks_at(at);
-  // A byte-order mark that the reader passed over there stays.
-  if (first) out_ += e_.source->slice(*first, e_.source->past_bom(*first));
-  spaces(indent);
 }
 
 bool NodeWriter::needs_explicit_key(const YamlNode& key, std::size_t index) noexcept {
@@ -148,7 +139,7 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
 bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const YamlNode* key) {
   const std::size_t child = indent + step();
   const Comments& c = v.comments;
-  const std::optional<std::size_t> key_at = key != nullptr ? std::optional(key->span.offset) : std::nullopt;
+  const auto key_at = [&] { return key != nullptr ? std::optional(key->span.offset) : std::nullopt; };
   if (v.source() != nullptr) {
     out_.push_back(' ');
     source_directive(v);
@@ -170,16 +161,16 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     if (!v.is_sequence()) column = entries_column(v, indent, child);
     else if (e_.dump_layout) column = e_.indentless_sequences && !v.tag() ? indent : child;
     else column = v.span.column <= indent ? indent : entries_column(v, indent, child);
-    head_lines(v, below_line(v, key_at), HeadPart::All, column);
+    head_lines(v, below_line(v, key_at()), HeadPart::All, column);
     if (v.is_sequence()) sequence_items(v, column, false);
     else mapping_entries(v.pairs(), column, false);
     foot_lines(v, column);
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
-    value_below(v, child, static_cast<long>(indent), HeadPart::All, key_at);
-  } else if (const std::optional<std::size_t> column = column_below(v, key, indent)) {
+    value_below(v, child, static_cast<long>(indent), HeadPart::All, key_at());
+  } else if (const std::optional<std::size_t> column = key != nullptr ? column_below(v, *key, indent) : std::nullopt) {
     // Read on the line below its key: it stays there.
-    value_below(v, *column, static_cast<long>(indent), HeadPart::All, key_at);
+    value_below(v, *column, static_cast<long>(indent), HeadPart::All, key_at());
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));
     properties(v);
@@ -213,13 +204,12 @@ void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent,
   line_end();
 }
 
-std::optional<std::size_t> NodeWriter::column_below(const YamlNode& v, const YamlNode* key,
+std::optional<std::size_t> NodeWriter::column_below(const YamlNode& v, const YamlNode& key,
                                                     std::size_t indent) const {
-  if (key == nullptr) return std::nullopt;
   const SourceLines& src = *e_.source;
-  const std::optional<std::size_t> key_end = src.content_end(*key);
+  const std::optional<std::size_t> key_end = src.content_end(key);
   if (!key_end || *key_end == 0 || !src.ends_after(*key_end, ':')) return std::nullopt;
-  const std::optional<std::size_t> line = below_line(v, key->span.offset);
+  const std::optional<std::size_t> line = below_line(v, key.span.offset);
   if (!line || *line <= *key_end) return std::nullopt;
   const std::size_t column = src.indentation(*line);
   return column > indent ? std::optional(column) : std::nullopt;

@@ -132,8 +132,17 @@ class NodeWriter {
   // ---- block mappings and sequences (node_writer_block.cpp) -------------------
   // The blank and comment lines above an entry written anew (its first
   // line read at `first`) and the start of that line.
-  void entry_lines(const YamlNode& node, std::optional<std::size_t> at, std::optional<std::size_t> first,
-                   HeadPart part, std::size_t indent);
+  // What is written takes the line break of the line the entry was read
+  // on (the one holding `at`).
+  [[gnu::always_inline]] void entry_lines(const YamlNode& node, std::optional<std::size_t> at,
+                                          std::optional<std::size_t> first, HeadPart part, std::size_t indent) {
+    line_breaks_at(at);
+    head_lines(node, first, part, indent);
+    line_breaks_at(at);
+    // A byte-order mark that the reader passed over there stays.
+    if (first) out_.append(e_.source->slice(*first, e_.source->past_bom(*first)));
+    spaces(indent);
+  }
   static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;
   bool key_too_long(const YamlNode& key, std::size_t mark) const noexcept;
   void implicit_key(const YamlNode& key, std::size_t indent);
@@ -141,7 +150,7 @@ class NodeWriter {
   bool mapping_value(const YamlNode& v, std::size_t indent, const YamlNode* key);
   // The column of a value read below its key's line ("key:" alone there),
   // or of the one it replaced; nothing for one read on that line.
-  std::optional<std::size_t> column_below(const YamlNode& v, const YamlNode* key, std::size_t indent) const;
+  std::optional<std::size_t> column_below(const YamlNode& v, const YamlNode& key, std::size_t indent) const;
   void value_below(const YamlNode& n, std::size_t indent, long parent, HeadPart part,
                    std::optional<std::size_t> introducer);
 
@@ -159,7 +168,9 @@ class NodeWriter {
   // What is written from here on takes the line break of the line that
   // holds `at` (an entry written anew: the line it replaces); without one
   // (an entry added), that of the line before goes on.
-  void line_breaks_at(std::optional<std::size_t> at);
+  void line_breaks_at(std::optional<std::size_t> at) {
+    if (at && !e_.line_breaks.empty()) line_breaks_as(e_.source->line_break(*at));
+  }
   // SourceLines::pair_first, remembered for the last pair asked about.
   std::optional<std::size_t> pair_first(const NodePair& pair, std::size_t column, bool mid_line);
   // The node stands where it was read (it is not built from a value).
@@ -194,7 +205,11 @@ class NodeWriter {
   // read when they are its own, else written at `indent`.  `part`: those
   // above an entry or between a key and its value (All), or an item's
   // above or below its dash (item_head_part, BelowIntroducer).
-  void head_lines(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent);
+  void head_lines(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent) {
+    const Comments& c = node.comments;
+    if (c.blank_before != 0 || c.inline_before_value || !c.head().empty()) head_lines_read(node, first, part, indent);
+  }
+  void head_lines_read(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent);
   // Where a node below its introducer (the line of its key or dash) was
   // read, or what it replaced: the line it starts.
   std::optional<std::size_t> below_line(const YamlNode& n, std::optional<std::size_t> introducer) const;

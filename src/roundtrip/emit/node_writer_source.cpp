@@ -48,10 +48,6 @@ std::optional<std::size_t> NodeWriter::pair_first(const NodePair& pair, std::siz
   return first_asked_.first;
 }
 
-void NodeWriter::line_breaks_at(std::optional<std::size_t> at) {
-  if (!e_.line_breaks.empty() && at) line_breaks_as(e_.source->line_break(*at));
-}
-
 bool NodeWriter::read_here(const YamlNode& n) const noexcept {
   // Content built from a value has no place in the text: no length, the
   // zero position, and the edit mark (an empty item read stands at its "-").
@@ -206,8 +202,8 @@ std::optional<std::size_t> NodeWriter::below_line(const YamlNode& n, std::option
   return line < src.end() ? std::optional(line) : std::nullopt;
 }
 
-void NodeWriter::head_lines(const YamlNode& node, std::optional<std::size_t> first, HeadPart part,
-                            std::size_t indent) {
+void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t> first, HeadPart part,
+                                 std::size_t indent) {
   const Comments& c = node.comments;
   const auto written = [&](const HeadComment& h) { return head_line_selected(h, part); };
   const std::size_t blank = part == HeadPart::BelowIntroducer ? 0 : c.blank_before;

@@ -333,8 +333,8 @@ def droppable(doc, text, comments, path, deleting):
 def cycle_edit(doc, text, comments, data, mark):
     """One random edit of `doc` (read from `text`) at a place a handle can
     reach.  Gives the comments it may drop, the comment lines it adds (each
-    holding `mark`) and a check of a set inline comment on the document read
-    back."""
+    holding `mark`), a check of a set inline comment on the document read
+    back, and the lines of `text` (0-based) of a node it replaced or deleted."""
     places = [(path, target) for path, target in containers(doc.to_dict())
               if all(isinstance(step, str) or (type(step) is int and step >= 0) for step in path)]
     path, target = data.draw(st.sampled_from(places))
@@ -345,27 +345,29 @@ def cycle_edit(doc, text, comments, data, mark):
         if isinstance(target, dict):
             key = data.draw(st.text(max_size=6).filter(lambda k: k not in target))
             (doc if not path else at(doc, path))[key] = data.draw(values)
-        return nothing, nothing, None
+        return nothing, nothing, None, ()
     key = data.draw(st.sampled_from(keys)) if keys else None
     try:
         node = None if key is None else node_at(doc, path + (key,))
     except LookupError:  # a key that is not a scalar node (an empty "!!str")
         node = None
     if node is None:
-        return nothing, nothing, None
+        return nothing, nothing, None, ()
     if kind in ("set", "delete", "node"):
+        first, _, last, _ = node.range()
+        edited = range(first - 1, last)
         dropped = droppable(doc, text, comments, path + (key,), kind == "delete")
         view = doc if not path else at(doc, path)
         value = data.draw(values)
         if kind == "delete":
             del view[key]
-            return dropped, nothing, None
+            return dropped, nothing, None, edited
         if kind == "set":
             view[key] = value
         else:
             node.value = value
         # (A tag kept on the value, a custom one above all, must not change it.)
-        return dropped, nothing, lambda reread: same(at(reread.to_dict(), path + (key,)), value)
+        return dropped, nothing, lambda reread: same(at(reread.to_dict(), path + (key,)), value), edited
     lines = [f"{mark}-{i} {data.draw(comment_texts)}".strip() for i in range(data.draw(st.integers(1, 2)))]
     if kind == "comment":
         old, lines = node.comment, lines[:1]
@@ -377,14 +379,14 @@ def cycle_edit(doc, text, comments, data, mark):
         old = node.comment_after
         node.comment_after = "\n".join(lines)
     else:
-        return nothing, nothing, None
+        return nothing, nothing, None, ()
     # Lines above or below a node may read back as a neighbour's (above a
     # collection's first entry, after one that is not the last), and a root
     # collection has no line of its own for a comment; otherwise the comment
     # on a node's line is that node's.
     root = roots(doc) != 1 and not path
     check = None if kind != "comment" or root else lambda reread: node_at(reread, path + (key,)).comment == lines[0]
-    return comment_lines(old), collections.Counter(lines), check
+    return comment_lines(old), collections.Counter(lines), check, ()
 
 
 def _cycle_sources():
@@ -427,7 +429,7 @@ def test_edit_cycles_keep_every_comment_once(data):
             break
         before = comments_of(text)  # None where PyYAML's reading stops short ("&a:b" and the like)
         try:
-            dropped, added, check = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
+            dropped, added, check, edited = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
         except ValueError as exc:
             assert "anchor" in str(exc) or "at the document root" in str(exc), (name, exc)
             continue
@@ -441,7 +443,7 @@ def test_edit_cycles_keep_every_comment_once(data):
         assert same(reread.to_dict(), doc.to_dict()), (name, out)
         assert reread.to_yaml() == out, (name, out)
         assert check is None or check(reread), (name, out)
-        assert kept_line_breaks(text, out), (name, text, out)
+        assert kept_line_breaks(text, out, edited), (name, text, out)
         text = out
 
 
@@ -757,7 +759,7 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
                "instead")
 
 
-@pytest.mark.parametrize("text, edit, expected", [
+KEPT_LAYOUT = [
     # A comment after an empty value is that value's: written once, replaced by its setter.
     ("a: 0\nb: # c1\nc: 1\n", lambda d: d.__setitem__("a", 5), "a: 5\nb: # c1\nc: 1\n"),
     ("a: 0\nb:   # c1\nc: 1\n", lambda d: setattr(d.node["b"], "comment", "c2"), "a: 0\nb: # c2\nc: 1\n"),
@@ -843,7 +845,37 @@ KEY_COMMENT = ("ValueError: a mapping key cannot carry an inline comment; set th
     # ... and never as a block scalar's text.
     ("- |\n  x\n- c: 1\n  # inner\n- 1\n", lambda d: d.__delitem__(1) or setattr(d.node[1], "comment_before", "own"),
      "- |\n  x\n # inner\n# own\n- 1\n"),
-])
+    # Lines nobody edited keep their layout: a "?" entry's value on its ":"
+    # line, a key's line above its value, comment lines deeper than the
+    # entry a replaced one follows, blank lines below a comment on a key's
+    # or dash's line, a byte-order mark that opens a line before the
+    # document, the blank line above an entry written anew, a flow root's
+    # head lines.
+    ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d.__setitem__("z", 2), "? k\n: s: 1\n  d: 2\nz: 2\n"),
+    ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d["k"].__setitem__("d", 3), "? k\n: s: 1\n  d: 3\nz: 1\n"),
+    ("- ? k\n  : - 1\n  z: 1\n", lambda d: d[0].__setitem__("z", 2), "- ? k\n  : - 1\n  z: 2\n"),
+    ("a:\n    1\nb: 2\n", lambda d: d.__setitem__("a", 5), "a:\n    5\nb: 2\n"),
+    ("a:\n  1\nb: 2\n", lambda d: setattr(d.node["a"], "comment", "c"), "a:\n  1 # c\nb: 2\n"),
+    ("- a:\n    - x\n    # c\n- b\n", lambda d: d.__setitem__(1, "z"), "- a:\n    - x\n    # c\n- z\n"),
+    ("a: # c\n\n  b: 1\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  b: 1\nz: 1\n"),
+    ("a: # c\n\n  |\n  x\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  |\n  x\nz: 1\n"),
+    ("- # c\n\n  1\n- z\n", lambda d: setattr(d.node[0], "comment", "x"), "- # x\n\n  1\n- z\n"),
+    ("- # c\n\n  1\n- z\n", lambda d: d.__setitem__(0, 2), "- # c\n\n  2\n- z\n"),
+    ("# x\n\ufeffa: 1\n# y\nb: 2\n", lambda d: d.__setitem__("a", 2), "# x\n\ufeffa: 2\n# y\nb: 2\n"),
+    ("# x\n\ufeff- 1\n- 2\n", lambda d: d.__setitem__(0, 2), "# x\n\ufeff- 2\n- 2\n"),
+    ("- a\n\n- n: y\n  e: 1\n", lambda d: d[1].__delitem__("e"), "- a\n\n- n: y\n"),
+    ("# c\n\n{}\n", lambda d: d.__setitem__("a", 1), "# c\n\n{a: 1}\n"),
+]
+
+
+def line_break_variants(rows):
+    """The rows as read and written with LF, with CR LF and with CR alone."""
+    return [pytest.param(text.replace("\n", nl), edit, expected.replace("\n", nl), id=f"{name}-{i}")
+            for name, nl in (("lf", "\n"), ("crlf", "\r\n"), ("cr", "\r"))
+            for i, (text, edit, expected) in enumerate(rows)]
+
+
+@pytest.mark.parametrize("text, edit, expected", line_break_variants(KEPT_LAYOUT))
 def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     doc = load(text)
     result = outcome(lambda: edit(doc))
@@ -865,6 +897,18 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("- 1\r- 2\r\n- 3\r", lambda d: d.__setitem__(1, {"k": "v"}), "- 1\r- k: v\r\n- 3\r"),
     ("a: |\r  x\r\n  y\rb: 1\r", lambda d: setattr(d.node["a"], "comment", "c"), "a: | # c\r  x\r\n  y\rb: 1\r"),
     ("a: 1\rb: 2\r", lambda d: d.__delitem__("a"), "b: 2\r"),
+    # An item written anew takes the line break of the dash it took over:
+    # the first one too, and one after another written anew.
+    ("x: 1\ne:\n  - g\r\n", lambda d: d["e"].__setitem__(0, "z"), "x: 1\ne:\n  - z\r\n"),
+    ("# c\n- 42\r\n", lambda d: d.__setitem__(0, 43), "# c\n- 43\r\n"),
+    ("- 1\n- 2\r\n- 3\n", lambda d: d.__setitem__(0, "a") or d.__setitem__(1, "b"), "- a\n- b\r\n- 3\n"),
+    ("# c\n{}\r\n", lambda d: d.__setitem__("a", 1), "# c\n{a: 1}\r\n"),
+    ("a:\r\n  1\nb: 2\r\n", lambda d: d.__setitem__("a", 5), "a:\r\n  5\nb: 2\r\n"),
+    # Comment lines written anew take the line break of the line read in
+    # their place, else of their entry's; blank lines above them stay.
+    ("a: 1\rb: 2\r\nc: 3\r\n", lambda d: setattr(d.node["b"], "comment_before", "new\nmore"),
+     "a: 1\r# new\r\n# more\r\nb: 2\r\nc: 3\r\n"),
+    ("a: 1\n\r# old\nb: 2\r\n", lambda d: setattr(d.node["b"], "comment_before", "new"), "a: 1\n\r# new\nb: 2\r\n"),
 ])
 def test_edits_keep_the_line_breaks_of_the_lines_they_leave(text, edit, expected):
     doc = load(text)

@@ -329,6 +329,10 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     # CR, and mixed line breaks: each line keeps its own
     ("x: 1\ry: 2\r", _SET_X, "x: 5\ry: 2\r"),
     ("w: 1\r\nx: 2\ny: 3\r\n", _SET_X, "w: 1\r\nx: 5\ny: 3\r\n"),
+    # a nested directive line and the blank line above it keep theirs
+    ("- 1\n\r\n- !include deeper.yaml\n- 2\r\n", lambda top: top.__setitem__(2, 3),
+     "- 1\n\r\n- !include deeper.yaml\n- 3\r\n"),
+    ("- 1\r\n\n- !include deeper.yaml\r\n", lambda top: top.__setitem__(0, 5), "- 5\r\n\n- !include deeper.yaml\r\n"),
     # a "..." with a comment that ends the file
     ("x: 1\n... # end\n", lambda top: top.__setitem__("new", 2), "x: 1\nnew: 2\n... # end\n"),
     # a file without a document keeps its comments above the new content
@@ -344,7 +348,8 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("!include deeper.yaml\n", _SET_X,
      "ValueError: cannot edit part of '!include inc.yaml', whose file holds a directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
-        "cr", "mixed line breaks", "closing marker", "no document", "nested directive", "head", "directive document"])
+        "cr", "mixed line breaks", "nested directive item", "first item", "closing marker", "no document",
+        "nested directive", "head", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())
     (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")

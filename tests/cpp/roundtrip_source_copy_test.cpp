@@ -33,6 +33,10 @@ TEST(RoundtripSourceCopy, EntriesTakeTheirLinesAndLeaveTrailingCommentsToWhatFol
       {"a: 'two\n  # lines'\nb: 1\n", "a", "a: 'two\n  # lines'\n"},
       {"a: |+\n  kept\n\n\nb: 1\n", "a", "a: |+\n  kept\n\n\n"},
       {"a: 1\nlast: x", "last", "last: x"},
+      // A byte-order mark opens a line: passed over before the document,
+      // content (here a key's first character) inside it.
+      {"# x\n\xEF\xBB\xBF" "a: 1\nb: 2\n", "a", "\xEF\xBB\xBF" "a: 1\n"},
+      {"a:\n  b: 1\n\xEF\xBB\xBF  c: 2\nd: 3\n", "a", "a:\n  b: 1\n"},
   };
   for (const EntryCase& c : cases) {
     const std::string text = c.text;

@@ -181,8 +181,10 @@ std::size_t reserve_for(std::optional<std::string_view> source_text) noexcept {
 }  // namespace
 
 void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks) {
+  if (marks.empty()) return;
   if (std::all_of(marks.begin(), marks.end(),
-                  [](const LineBreakMark& m) { return m.ending == LineBreak::Lf || m.ending == LineBreak::Kept; }))
+                  [](const LineBreakMark& m) { return m.ending == LineBreak::Lf || m.ending == LineBreak::Kept; }) &&
+      out.find('\r') == std::string::npos)
     return;
   std::string result;
   result.reserve(out.size() + out.size() / 16 + 16);
@@ -190,9 +192,14 @@ void apply_line_breaks(std::string& out, std::span<const LineBreakMark> marks) {
     std::size_t from = std::min(marks[i].at, out.size());
     const std::size_t to = i + 1 < marks.size() ? std::min(marks[i + 1].at, out.size()) : out.size();
     const LineBreak ending = marks[i].ending;
-    // A line feed right after a CR written or copied before it would join
-    // it into one line break: the text reads the same without it.
-    if (from < to && out[from] == '\n' && !result.empty() && result.back() == '\r') ++from;
+    if (from < to && out[from] == '\n' && !result.empty() && result.back() == '\r') {
+      // A line feed right after a CR from before the mark: copied, it is the
+      // second half of that CR LF; written, it is a line break of its own
+      // (a blank line), which as a line feed would join the CR: it is then
+      // written as the CR before it.
+      if (ending != LineBreak::Kept) result += ending == LineBreak::Lf ? "\r" : line_break_bytes(ending);
+      ++from;
+    }
     if (ending == LineBreak::Lf || ending == LineBreak::Kept) {
       result.append(out, from, to - from);
       continue;

@@ -59,6 +59,15 @@ void NodeWriter::root(const YamlNode& r, bool marker) {
   }
   if (!copy_head(r))
     for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
+  root_content(r);
+  if (is_block_collection(r) && r.source() == nullptr) own_feet(r, 0);
+  else foot_lines(r, 0);
+}
+
+// A document root after its head comments, up to its foot comments.
+void NodeWriter::root_content(const YamlNode& r) {
+  // Its line takes the line break it was read with.
+  if (copying() && !is_block_collection(r) && read_here(r)) line_breaks_at(r.span.offset);
   if (r.source() != nullptr) {
     source_directive(r);
     inline_comment(r);
@@ -75,10 +84,10 @@ void NodeWriter::root(const YamlNode& r, bool marker) {
     }
     const bool indented = r.tag() && r.synthetic;
     if (r.is_mapping()) {
-      mapping_entries(r.pairs(), entries_column(r, 0, indented ? step() : 0), false, false, r.span.column);
+      mapping_entries(r, entries_column(r, 0, indented ? step() : 0), false);
     } else {
       const bool seq_indented = indented && !e_.indentless_sequences;
-      sequence_items(r.items(), entries_column(r, 0, seq_indented ? step() : 0), false, false, r.span.column);
+      sequence_items(r, entries_column(r, 0, seq_indented ? step() : 0), false);
     }
   } else if (r.is_null() && !r.comments.inline_comment() && !r.anchor() && r.tag() && r.synthetic &&
              e_.null_style == NullStyle::Default) {
@@ -98,8 +107,6 @@ void NodeWriter::root(const YamlNode& r, bool marker) {
     inline_comment(r);
     line_end();
   }
-  if (is_block_collection(r) && r.source() == nullptr) own_feet(r, 0);
-  else foot_lines(r, 0);
 }
 
 // Blank lines; none right after a block scalar with "+" chomping, whose
@@ -135,14 +142,6 @@ void NodeWriter::comment_line(std::string_view text, std::size_t indent, bool sp
     if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
     if (pos >= text.size()) break;
   }
-}
-
-// Head comments that lie below the introducer line carrying the node's
-// inline comment.
-void NodeWriter::below_introducer(const YamlNode& n, std::size_t indent) {
-  if (!n.comments.inline_before_value) return;
-  for (const HeadComment& h : n.comments.head())
-    if (h.below_introducer) comment_line(n, h.text, indent);
 }
 
 // `written_after`: columns written after the node's end (a flow separator;

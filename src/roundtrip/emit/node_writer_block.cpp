@@ -15,8 +15,8 @@ inline bool is_block_scalar_style(ScalarStyle s) noexcept {
 
 }  // namespace
 
-void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
-                                 bool in_order, std::uint32_t read_column) {
+void NodeWriter::mapping_entries(const YamlNode& mapping, std::size_t indent, bool compact_first, bool in_order) {
+  const std::span<const NodePair> pairs = mapping.pairs();
   stack_guarded([&] {
     bool after_empty = false;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -24,12 +24,13 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
       const YamlNode& value = pairs[i].value;
       const bool mid_line = compact_first && i == 0;
       if (copying() && copy_pair(pairs, i, indent, mid_line, in_order, after_empty)) continue;
-      if (!mid_line) {
-        const std::optional<std::size_t> first =
-            copying() ? e_.source->pair_first(pairs[i], indent, false) : std::nullopt;
-        if (!(copying() && copy_leading(key, first, key.comments.head().size())))
-          entry_head(key, indent, read_column, first, false);
-        if (copying()) line_breaks_of(key);
+      // Where the key was read: the line the entry replaces.
+      const bool placed = copying() && read_here(key);
+      if (!mid_line && placed) {
+        entry_lines(key, key.span.offset, pair_first(pairs[i], indent, false), HeadPart::All, indent,
+                    mapping.span.column);
+      } else if (!mid_line) {
+        head_lines(key, std::nullopt, HeadPart::All, indent, mapping.span.column);
         spaces(indent);
       }
       // Readers take a key with properties right after an empty value for
@@ -52,36 +53,32 @@ void NodeWriter::mapping_entries(std::span<const NodePair> pairs, std::size_t in
         continue;
       }
       out_.push_back(':');
-      after_empty = mapping_value(value, indent);
+      after_empty = mapping_value(value, indent, placed && !key.explicit_key ? &key : nullptr);
     }
   });
 }
 
-void NodeWriter::sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
-                                bool in_order, std::uint32_t read_column) {
+void NodeWriter::sequence_items(const YamlNode& sequence, std::size_t indent, bool compact_first, bool in_order) {
+  const std::span<const YamlNode> items = sequence.items();
   stack_guarded([&] {
+    std::optional<std::size_t> dash;
     for (std::size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       const bool mid_line = compact_first && i == 0;
-      if (copying() && copy_item(items, i, indent, mid_line, in_order)) continue;
+      // Where the item was read, or the item it replaced.
+      if (copying()) dash = item_line(sequence, i, indent, mid_line, dash);
+      if (copying() && copy_item(items, i, dash, indent, in_order)) continue;
       const bool split = item.comments.inline_before_value;
       const bool head_below = !split && !mid_line && head_lead(item, false);
       if (head_below) {
-        copy_blank_lines(e_.source->item_first(item, indent, false));
-        line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
+        line_breaks_at(dash);
+        copy_blank_lines(dash);
+        line_breaks_at(dash);
         spaces(indent);
       } else if (!mid_line) {
-        const auto above = [&](const HeadComment& h) { return !split || !h.below_introducer; };
-        const std::optional<std::size_t> first =
-            copying() ? e_.source->item_first(item, indent, false) : std::nullopt;
-        if (!(copying() && copy_leading(item, first,
-                                        static_cast<std::size_t>(std::count_if(
-                                            item.comments.head().begin(), item.comments.head().end(), above)))))
-          entry_head(item, indent, read_column, first, split);
-        if (copying()) line_breaks_of(item, i > 0 ? &items[i - 1] : nullptr);
-        spaces(indent);
+        entry_lines(item, dash, dash, item_head_part(item), indent, sequence.span.column);
       }
-      sequence_item(item, indent, head_below);
+      sequence_item(item, indent, head_below, dash);
     }
   });
 }
@@ -118,8 +115,8 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     trailing_properties(key);
     inline_comment(key);
     out_.push_back('\n');
-    if (key.is_mapping()) mapping_entries(key.pairs(), child, false, false, key.span.column);
-    else sequence_items(key.items(), child, false, false, key.span.column);
+    if (key.is_mapping()) mapping_entries(key, child, false);
+    else sequence_items(key, child, false);
   } else {
     out_.push_back(' ');
     properties(key);
@@ -135,13 +132,15 @@ bool NodeWriter::explicit_entry(const YamlNode& key, const YamlNode& value, std:
     return true;
   spaces(indent);
   out_.push_back(':');
-  return mapping_value(value, indent);
+  return mapping_value(value, indent, nullptr);
 }
 
 // Gives true when the value was written as nothing after the ":".
-bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
+// `key`: the key read where it stands, on the line of the ":" (else null).
+bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const YamlNode* key) {
   const std::size_t child = indent + step();
   const Comments& c = v.comments;
+  const auto key_at = [&] { return key != nullptr ? std::optional(key->span.offset) : std::nullopt; };
   if (v.source() != nullptr) {
     out_.push_back(' ');
     source_directive(v);
@@ -159,36 +158,20 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
     trailing_properties(v);
     inline_comment(v);
     out_.push_back('\n');
-    const bool head_copied = copy_head(v);
-    if (!head_copied && c.blank_before == 0) blank_lines_below(v);
-    else if (!head_copied) newlines(c.blank_before);
-    if (v.is_sequence()) {
-      std::size_t seq;
-      if (e_.dump_layout) seq = e_.indentless_sequences && !v.tag() ? indent : child;
-      else seq = v.span.column <= indent ? indent : entries_column(v, indent, child);
-      if (!head_copied)
-        for (const HeadComment& h : c.head()) comment_line(v, h.text, seq);
-      sequence_items(v.items(), seq, false, false, v.span.column);
-      // Lines at the key's own column after it would be the mapping's, and
-      // lines at its last item's column (when that is a block collection)
-      // that item's.
-      std::size_t foot = seq;
-      if (seq == indent && !c.foot().empty()) {
-        const YamlNode& last = v.items().back();
-        if (last.source() != nullptr || !is_block_collection(last) || last.span.column > seq + 1)
-          foot = comment_column(seq + 1, seq, at_block_end());
-      }
-      own_feet(v, foot);
-    } else {
-      const std::size_t column = entries_column(v, indent, child);
-      if (!head_copied)
-        for (const HeadComment& h : c.head()) comment_line(v, h.text, column);
-      mapping_entries(v.pairs(), column, false, false, v.span.column);
-      own_feet(v, column);
-    }
+    std::size_t column;
+    if (!v.is_sequence()) column = entries_column(v, indent, child);
+    else if (e_.dump_layout) column = e_.indentless_sequences && !v.tag() ? indent : child;
+    else column = v.span.column <= indent ? indent : entries_column(v, indent, child);
+    head_lines(v, below_line(v, key_at()), HeadPart::All, column);
+    if (v.is_sequence()) sequence_items(v, column, false);
+    else mapping_entries(v, column, false);
+    own_feet(v, value_foot_column(v, indent, column));
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
-    value_below(v, child, static_cast<long>(indent), true);
+    value_below(v, child, static_cast<long>(indent), HeadPart::All, key_at());
+  } else if (const std::optional<std::size_t> column = key != nullptr ? column_below(v, *key, indent) : std::nullopt) {
+    // Read on the line below its key: it stays there.
+    value_below(v, *column, static_cast<long>(indent), HeadPart::All, key_at());
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));
     properties(v);
@@ -200,24 +183,47 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent) {
   return false;
 }
 
-// A value on the line below its indicator.  For mapping values every head
-// comment lies below the key line; for sequence items only those below the
-// "-" line that carries the inline comment.
-void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value) {
+std::size_t NodeWriter::value_foot_column(const YamlNode& v, std::size_t indent, std::size_t column) {
+  if (!v.is_sequence() || column != indent || v.comments.foot().empty()) return column;
+  // Lines at the key's own column after it would be the mapping's, and
+  // lines at its last item's column (when that is a block collection) that
+  // item's.
+  const YamlNode& last = v.items().back();
+  if (last.source() == nullptr && is_block_collection(last) && last.span.column <= column + 1) return column;
+  return comment_column(column + 1, column, at_block_end());
+}
+
+// A value on the line below its indicator (read at `introducer`).  For
+// mapping values every head comment lies below the key line (`part` All);
+// for sequence items only those below the "-" line that carries the inline
+// comment (BelowIntroducer).
+void NodeWriter::value_below(const YamlNode& n, std::size_t indent, long parent, HeadPart part,
+                             std::optional<std::size_t> introducer) {
   const bool before = n.comments.inline_before_value;
   trailing_properties(n);
   if (before) inline_comment(n);
   out_.push_back('\n');
-  if (mapping_value) {
-    newlines(n.comments.blank_before);
-    for (const HeadComment& h : n.comments.head()) comment_line(n, h.text, indent);
-  } else {
-    below_introducer(n, indent);
-  }
+  const std::optional<std::size_t> first = below_line(n, introducer);
+  head_lines(n, first, part, indent);
+  // (Lines copied there do not undo that: a block scalar's header must not
+  // repeat the comment.)
+  if (before) e_.last_inline = &n;
+  line_breaks_at(first);
   spaces(indent);
   node(n, indent, parent);
   if (!before) inline_comment(n);
   line_end();
+}
+
+std::optional<std::size_t> NodeWriter::column_below(const YamlNode& v, const YamlNode& key,
+                                                    std::size_t indent) const {
+  const SourceLines& src = *e_.source;
+  const std::optional<std::size_t> key_end = src.content_end(key);
+  if (!key_end || *key_end == 0 || !src.ends_after(*key_end, ':')) return std::nullopt;
+  const std::optional<std::size_t> line = below_line(v, key.span.offset);
+  if (!line || *line <= *key_end) return std::nullopt;
+  const std::size_t column = src.indentation(*line);
+  return column > indent ? std::optional(column) : std::nullopt;
 }
 
 bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
@@ -225,16 +231,16 @@ bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
   return first->comments.head().empty() && first->comments.blank_before == 0;
 }
 
-void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below) {
+void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below,
+                               std::optional<std::size_t> dash) {
   // Where the item's entries go, and so the spacing after a dash that
   // carries the first of them.
   const std::size_t child = entries_column(item, indent + 1, indent + 2);
   const Comments& c = item.comments;
   // The head lines below the dash: as read where the text holds them.
   const auto lines_below = [&](std::size_t column) {
-    if ((head_below || c.inline_before_value) && copy_head(item, c.inline_before_value)) return;
-    if (c.inline_before_value) blank_lines_below(item);
-    below_introducer(item, column);
+    if (head_below) copy_head(item, false);
+    else if (c.inline_before_value) head_lines(item, below_line(item, dash), HeadPart::BelowIntroducer, column);
   };
   out_.push_back('-');
   if (item.source() != nullptr) {
@@ -253,10 +259,10 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);
-      sequence_items(item.items(), child, false, false, item.span.column);
+      sequence_items(item, child, false);
     } else {
       spaces(child - indent - 1);
-      sequence_items(item.items(), child, true, false, item.span.column);
+      sequence_items(item, child, true);
     }
     own_feet(item, child);
     return;
@@ -267,20 +273,20 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       inline_comment(item);
       out_.push_back('\n');
       lines_below(column);
-      mapping_entries(item.pairs(), column, false, false, item.span.column);
+      mapping_entries(item, column, false);
     } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item)) {
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);
-      mapping_entries(item.pairs(), child, false, false, item.span.column);
+      mapping_entries(item, child, false);
     } else {
       spaces(child - indent - 1);
-      mapping_entries(item.pairs(), child, true, false, item.span.column);
+      mapping_entries(item, child, true);
     }
     own_feet(item, child);
     return;
   } else if (c.inline_before_value) {
-    value_below(item, child, static_cast<long>(indent), false);
+    value_below(item, child, static_cast<long>(indent), HeadPart::BelowIntroducer, dash);
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));
     properties(item);

@@ -9,12 +9,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "emit_util/plain_scalar.hpp"
+#include "roundtrip/document/comment_places.hpp"
 #include "roundtrip/emit/emitter.hpp"
 #include "roundtrip/tree/ast.hpp"
 
@@ -51,13 +54,12 @@ class NodeWriter {
   // `in_order`: the entries are those read, in the order read (their
   // collection was not edited itself), so an entry copied as read ends
   // where the next one's lines begin.
-  // `read_column`: the column of the entries as read (their head lines
-  // indented deeper lie inside the entry before).
-  void mapping_entries(std::span<const NodePair> pairs, std::size_t indent, bool compact_first,
-                       bool in_order = false, std::uint32_t read_column = 0);
-  void sequence_items(std::span<const YamlNode> items, std::size_t indent, bool compact_first,
-                      bool in_order = false, std::uint32_t read_column = 0);
+  // The entries' head lines indented deeper than the collection's column
+  // as read lie inside the entry before.
+  void mapping_entries(const YamlNode& mapping, std::size_t indent, bool compact_first, bool in_order = false);
+  void sequence_items(const YamlNode& sequence, std::size_t indent, bool compact_first, bool in_order = false);
   void root(const YamlNode& r, bool marker);
+  void root_content(const YamlNode& r);
   void quoted(std::string_view text);
   void quoted_scalar(std::string_view text, bool single);
 
@@ -94,7 +96,6 @@ class NodeWriter {
     if (!after_block || column < e_.block_indent) return column;
     return e_.block_indent > least + 1 ? e_.block_indent - 1 : least;
   }
-  void below_introducer(const YamlNode& n, std::size_t indent);
   void inline_comment(const YamlNode& n, std::uint32_t written_after = 0);
   void properties(const YamlNode& n);
   void trailing_properties(const YamlNode& n);
@@ -141,28 +142,60 @@ class NodeWriter {
   void flow_mapping(const YamlNode& n, std::size_t indent);
 
   // ---- block mappings and sequences (node_writer_block.cpp) -------------------
+  // The blank and comment lines above an entry written anew (its first
+  // line read at `first`, in a collection read at `read_column`) and the
+  // start of that line.  What is written takes the line break of the line
+  // the entry was read on (the one holding `at`).
+  [[gnu::always_inline]] void entry_lines(const YamlNode& node, std::optional<std::size_t> at,
+                                          std::optional<std::size_t> first, HeadPart part, std::size_t indent,
+                                          std::uint32_t read_column) {
+    line_breaks_at(at);
+    head_lines(node, first, part, indent, read_column);
+    line_breaks_at(at);
+    // A byte-order mark that the reader passed over there stays.
+    if (first) out_.append(e_.source->slice(*first, e_.source->past_bom(*first)));
+    spaces(indent);
+  }
   static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;
   bool key_too_long(const YamlNode& key, std::size_t mark) const noexcept;
   void implicit_key(const YamlNode& key, std::size_t indent);
   bool explicit_entry(const YamlNode& key, const YamlNode& value, std::size_t indent);
-  bool mapping_value(const YamlNode& v, std::size_t indent);
-  void value_below(const YamlNode& n, std::size_t indent, long parent, bool mapping_value);
+  bool mapping_value(const YamlNode& v, std::size_t indent, const YamlNode* key);
+  // The column of the foot lines of a block collection value `v` whose
+  // entries stand at `column`, under a key at `indent`.
+  std::size_t value_foot_column(const YamlNode& v, std::size_t indent, std::size_t column);
+  // The column of a value read below its key's line ("key:" alone there),
+  // or of the one it replaced; nothing for one read on that line.
+  std::optional<std::size_t> column_below(const YamlNode& v, const YamlNode& key, std::size_t indent) const;
+  void value_below(const YamlNode& n, std::size_t indent, long parent, HeadPart part,
+                   std::optional<std::size_t> introducer);
 
   static bool plain_first_entry(const YamlNode& n) noexcept;
   // `head_below`: the item's head lines stand between its dash and its
   // entries (head_lead), where they are copied.
-  void sequence_item(const YamlNode& item, std::size_t indent, bool head_below);
+  // `dash`: where its dash was read (item_line).
+  void sequence_item(const YamlNode& item, std::size_t indent, bool head_below, std::optional<std::size_t> dash);
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }
   // From here on, written line breaks take `ending` (Emitter::line_breaks;
   // nothing changes without one, or for a text read with LF alone).
   void line_breaks_as(std::optional<LineBreak> ending);
-  // An entry written anew from here on takes the line break of the line it
-  // replaces: the one `n` was read on, or for an item that replaced one,
-  // the line after the item before it (`previous`); else (an entry added)
-  // that of the line before.
-  void line_breaks_of(const YamlNode& n, const YamlNode* previous = nullptr);
+  // What is written from here on takes the line break of the line that
+  // holds `at` (an entry written anew: the line it replaces); without one
+  // (an entry added), that of the line before goes on.
+  void line_breaks_at(std::optional<std::size_t> at) {
+    if (at && !e_.line_breaks.empty()) line_breaks_as(e_.source->line_break(*at));
+  }
+  // SourceLines::pair_first, remembered for the last pair asked about.
+  std::optional<std::size_t> pair_first(const NodePair& pair, std::size_t column, bool mid_line);
+  // The node stands where it was read (it is not built from a value).
+  bool read_here(const YamlNode& n) const noexcept;
+  // Where the item at `i` was read, or the item it replaced: its dash's
+  // line (`mid_line`: the dash itself).  `previous`: that of the item
+  // before it.
+  std::optional<std::size_t> item_line(const YamlNode& sequence, std::size_t i, std::size_t indent, bool mid_line,
+                                       std::optional<std::size_t> previous) const;
   // Appends text copied as read: its line breaks stay as they are.
   void append_kept(std::string_view text, std::optional<LineBreak> after);
   // The column the entries of `collection` are written at: where they were
@@ -174,7 +207,8 @@ class NodeWriter {
   // written from its nodes.  `mid_line`: the entry continues a line.
   bool copy_pair(std::span<const NodePair> pairs, std::size_t i, std::size_t indent, bool mid_line, bool in_order,
                  bool& after_empty);
-  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line, bool in_order);
+  bool copy_item(std::span<const YamlNode> items, std::size_t i, std::optional<std::size_t> first, std::size_t indent,
+                 bool in_order);
   // Where the entry starting at `first`, whose content ends with
   // `last_content`, ends when the next entry of an in-order collection
   // starts at `next_first` with `next_heads` head lines of its own: where
@@ -182,9 +216,43 @@ class NodeWriter {
   std::optional<std::size_t> next_entry_lead(std::size_t first, std::optional<std::size_t> next_first,
                                              const YamlNode& next_node, std::size_t next_heads,
                                              const YamlNode& last_content) const;
-  // The blank and comment lines above an entry written from its nodes,
-  // copied when they are as read; false when they are to be written.
-  bool copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines);
+  // The read column of a node that is no entry of a collection.
+  static constexpr std::uint32_t kNoEntryColumn = UINT32_MAX;
+  // The blank lines and head comments above a node written from its nodes
+  // (the line it was read on, or that of what it replaced: `first`): as
+  // read when they are its own, else written at `indent`.  `part`: those
+  // above an entry or between a key and its value (All), or an item's
+  // above or below its dash (item_head_part, BelowIntroducer).
+  // For an entry of a collection read at `read_column`, the lines at the
+  // front indented deeper (inner_head_lines) lie inside the content before
+  // it: they stay where they stood, copied as read with the blank lines
+  // after them, or written as deep as they were read (left of a block
+  // scalar they follow).
+  void head_lines(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent,
+                  std::uint32_t read_column = kNoEntryColumn) {
+    const Comments& c = node.comments;
+    if (c.blank_before != 0 || c.inline_before_value || !c.head().empty())
+      head_lines_read(node, first, part, indent, read_column);
+  }
+  void head_lines_read(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent,
+                       std::uint32_t read_column);
+  // The lines read above the line at `first`, from `lead` on: their
+  // comments' `texts` (nothing when the text does not hold them there), the
+  // blank lines at their top ending at `blank_end`.
+  struct ReadHead {
+    std::size_t first = 0;
+    std::size_t lead = 0;
+    std::size_t blank_end = 0;
+    std::optional<std::vector<std::string_view>> texts;
+  };
+  ReadHead read_head(std::optional<std::size_t> first) const;
+  // Copies the lines `inner` as read (`read` holds texts), with the blank
+  // lines around them; where the next line read begins, or nothing when
+  // the lines read do not begin with them.
+  std::optional<std::size_t> copy_inner_head(const ReadHead& read, std::span<const HeadComment> inner);
+  // Where a node below its introducer (the line of its key or dash) was
+  // read, or what it replaced: the line it starts.
+  std::optional<std::size_t> below_line(const YamlNode& n, std::optional<std::size_t> introducer) const;
   // The blank lines right above the line at `first`, as read.
   void copy_blank_lines(std::optional<std::size_t> first);
   // Where the lines an entry copied as read begins with start (its first
@@ -194,9 +262,6 @@ class NodeWriter {
     if (heads == 0 && !blank_before) return e_.source->blank_lead(first, floor_);
     return e_.source->own_lead(first, heads, blank_before, floor_);
   }
-  // The blank lines between an introducer line that carries a comment and
-  // the block collection written below it, which no node counts: as read.
-  void blank_lines_below(const YamlNode& collection);
   // A root block collection whose own lines are as read: its head lines
   // from the text, its entries copied or written.
   bool copy_root(const YamlNode& r);
@@ -207,6 +272,9 @@ class NodeWriter {
   bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);
+  // An edited root that is not a block collection, on a line of its own:
+  // the lines from `prelude` down to it as read, then the root written.
+  bool copy_root_line(const YamlNode& r, std::size_t prelude);
   void copy(std::size_t from, std::size_t to);
   // After an entry of `n` (at `column`) copied up to `end`: when its text
   // ends with a block scalar, that ends the output (no blank lines may
@@ -238,21 +306,12 @@ class NodeWriter {
   // copied as read when the lines right after the text copied last are
   // exactly those; false when they are to be written.
   bool copy_feet_as_read(std::span<const YamlNode* const> chain);
-  // The head lines of an entry written from its nodes (read at
-  // `read_column`; with `split`, only those above its dash), at `indent`,
-  // after its blank lines.  The lines at their front that lie inside the
-  // content before the entry (inner_head_lines) stay where they stood:
-  // copied as read, with the blank lines after them, where the text holds
-  // them right above the entry (whose first line is `first`), else written
-  // as deep as they were read, left of a block scalar they follow.
-  void entry_head(const YamlNode& n, std::size_t indent, std::uint32_t read_column, std::optional<std::size_t> first,
-                  bool split) {
-    if (n.comments.head().empty()) newlines(n.comments.blank_before);
-    else entry_head_lines(n, indent, read_column, first, split);
-  }
-  void entry_head_lines(const YamlNode& n, std::size_t indent, std::uint32_t read_column,
-                        std::optional<std::size_t> first, bool split);
-  bool copy_inner_head(std::optional<std::size_t> first, std::span<const HeadComment> inner);
+  struct FirstAsked {
+    const NodePair* pair = nullptr;
+    std::size_t column = 0;
+    bool mid_line = false;
+    std::optional<std::size_t> first;
+  } first_asked_;
   // The end of the last text copied: lines above it are not claimed again.
   std::size_t floor_ = 0;
   // The length of the output just after the last text copied.

@@ -41,20 +41,37 @@ void NodeWriter::line_breaks_as(std::optional<LineBreak> ending) {
   if (marks.size() > 1 && marks[marks.size() - 2].ending == *ending) marks.pop_back();
 }
 
-void NodeWriter::line_breaks_of(const YamlNode& n, const YamlNode* previous) {
-  if (e_.line_breaks.empty()) return;
-  const SourceLines& src = *e_.source;
+std::optional<std::size_t> NodeWriter::pair_first(const NodePair& pair, std::size_t column, bool mid_line) {
+  // Each entry's start is asked for again as the end of the one before.
+  if (first_asked_.pair != &pair || first_asked_.column != column || first_asked_.mid_line != mid_line)
+    first_asked_ = {&pair, column, mid_line, e_.source->pair_first(pair, column, mid_line)};
+  return first_asked_.first;
+}
+
+bool NodeWriter::read_here(const YamlNode& n) const noexcept {
   // Content built from a value has no place in the text: no length, the
   // zero position, and the edit mark (an empty item read stands at its "-").
-  const auto placed = [&](const YamlNode& node) {
-    return src.holds(node) && (node.end_offset > node.span.offset || (!node.comments.modified && node.span.offset > 0));
-  };
-  if (placed(n)) {
-    line_breaks_as(src.line_break(n.span.offset));
-  } else if (previous != nullptr && placed(*previous)) {
-    const std::optional<std::size_t> end = previous->is_null() ? previous->span.offset + 1 : src.content_end(*previous);
-    if (end && *end > 0) line_breaks_as(src.line_break(src.next_line(*end - 1)));
+  return e_.source->holds(n) && (n.end_offset > n.span.offset || (!n.comments.modified && n.span.offset > 0));
+}
+
+std::optional<std::size_t> NodeWriter::item_line(const YamlNode& sequence, std::size_t i, std::size_t indent,
+                                                 bool mid_line, std::optional<std::size_t> previous) const {
+  const SourceLines& src = *e_.source;
+  const std::span<const YamlNode> items = sequence.items();
+  if (read_here(items[i])) return src.item_first(items[i], indent, mid_line);
+  if (mid_line || !read_here(sequence) || sequence.style != CollectionStyle::Block) return std::nullopt;
+  // An item not read where it stands (one that replaced the item read
+  // there, a directive whose content came from another file) stands at
+  // the dash of the item it took the place of: the next one after the item
+  // before it, or the sequence's first.
+  if (i == 0) return src.entry_line(src.line_start(sequence.span.offset), indent, '-');
+  const YamlNode& before = items[i - 1];
+  if (read_here(before)) {
+    const std::optional<std::size_t> end = before.is_null() ? before.span.offset + 1 : src.content_end(before);
+    if (end && *end > 0) return src.entry_line(src.next_line(*end - 1), indent, '-');
   }
+  if (!previous) return std::nullopt;
+  return src.entry_line(src.next_line(*previous), indent, '-');
 }
 
 void NodeWriter::append_kept(std::string_view text, std::optional<LineBreak> after) {
@@ -179,40 +196,97 @@ std::size_t NodeWriter::copy_lines_below_block(std::size_t from, std::size_t to)
   return rest;
 }
 
-bool NodeWriter::copy_leading(const YamlNode& first_node, std::optional<std::size_t> first, std::size_t head_lines) {
-  if (!first || *first < floor_ || first_node.comments.modified) return false;
-  const std::size_t lead = e_.source->own_lead(*first, head_lines, first_node.comments.blank_before > 0, floor_);
-  if (lead == *first) return false;
-  copy(lead, *first);
-  return true;
-}
-
-void NodeWriter::entry_head_lines(const YamlNode& n, std::size_t indent, std::uint32_t read_column,
-                                  std::optional<std::size_t> first, bool split) {
-  const std::span<const HeadComment> head = n.comments.head();
-  const std::size_t inner = inner_head_lines(head, read_column);
-  if (inner == 0 || !(copying() && copy_inner_head(first, head.first(inner)))) {
-    // (Taken before the blank lines, which a block scalar would take in too.)
-    const bool after_block = at_block_end();
-    newlines(n.comments.blank_before);
-    for (std::size_t i = 0; i < inner; ++i)
-      comment_line(n, head[i].text, comment_column(indent + (head[i].column - read_column), indent, after_block));
-  }
-  for (std::size_t i = inner; i < head.size(); ++i)
-    if (!split || !head[i].below_introducer) comment_line(n, head[i].text, indent);
-}
-
-bool NodeWriter::copy_inner_head(std::optional<std::size_t> first, std::span<const HeadComment> inner) {
-  if (!first || *first < floor_) return false;
+std::optional<std::size_t> NodeWriter::below_line(const YamlNode& n, std::optional<std::size_t> introducer) const {
+  if (!copying()) return std::nullopt;
   const SourceLines& src = *e_.source;
-  const std::size_t lead = src.leading_start(*first, floor_);
-  std::vector<std::string_view> texts;
-  texts.reserve(inner.size());
-  for (const HeadComment& h : inner) texts.push_back(h.text);
-  const std::optional<std::size_t> stop = src.comment_run_end(lead, texts);
-  if (!stop || *stop > *first) return false;
-  copy(lead, src.past_blank_lines(*stop, *first));
-  return true;
+  if (read_here(n)) {
+    const std::size_t line = src.line_start(n.span.offset);
+    if (src.column_offset(line, src.indentation(line)) != n.span.offset) return std::nullopt;
+    return line;
+  }
+  // Built from a value: where what it replaced began, below its introducer.
+  if (!introducer) return std::nullopt;
+  const std::size_t line = src.boundary(src.next_line(*introducer), std::string::npos, true);
+  return line < src.end() ? std::optional(line) : std::nullopt;
+}
+
+NodeWriter::ReadHead NodeWriter::read_head(std::optional<std::size_t> first) const {
+  ReadHead read;
+  if (!copying() || !first || *first < floor_ || *first != e_.source->line_start(*first)) return read;
+  const SourceLines& src = *e_.source;
+  read.first = *first;
+  read.lead = src.leading_start(*first, floor_);
+  read.texts = src.comment_texts(read.lead, *first);
+  read.blank_end = src.past_blank_lines(read.lead, *first);
+  return read;
+}
+
+void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t> first, HeadPart part,
+                                 std::size_t indent, std::uint32_t read_column) {
+  const Comments& c = node.comments;
+  const std::span<const HeadComment> head = c.head();
+  const auto written = [&](const HeadComment& h) { return head_line_selected(h, part); };
+  const std::size_t blank = part == HeadPart::BelowIntroducer ? 0 : c.blank_before;
+  // Below an introducer that carries its comment, blank lines (which no
+  // count records) may stand above the node.
+  const bool below = c.inline_before_value && part != HeadPart::AboveIntroducer;
+  if (blank == 0 && !below && std::none_of(head.begin(), head.end(), written)) return;
+  const ReadHead read = read_head(first);
+  const SourceLines* src = e_.source;
+  if (read.texts) {
+    // As read, when they are the node's own (an edit may have set others,
+    // or the node replaced one read elsewhere).
+    auto text = read.texts->begin();
+    bool own = true;
+    for (const HeadComment& h : head) {
+      if (!written(h)) continue;
+      own = own && text != read.texts->end() && *text == h.text;
+      if (own) ++text;
+    }
+    if (own && text == read.texts->end() && (below || src->line_count(read.lead, read.blank_end) == blank)) {
+      if (read.lead != *first) copy(read.lead, *first);
+      return;
+    }
+  }
+  const std::size_t inner = part == HeadPart::BelowIntroducer ? 0 : inner_head_lines(head, read_column);
+  // The line read in the place of the next comment written, whose line
+  // break that comment takes.
+  std::optional<std::size_t> line;
+  if (inner > 0 && read.texts) line = copy_inner_head(read, head.first(inner));
+  const std::size_t from = line ? inner : 0;
+  // (Taken before the blank lines, which a block scalar would take in too.)
+  const bool after_block = from < inner && at_block_end();
+  if (!line) {
+    // The blank lines above them stay as read.
+    if (read.texts && src->line_count(read.lead, read.blank_end) == blank) copy(read.lead, read.blank_end);
+    else newlines(blank);
+    if (read.texts) line = read.blank_end;
+  }
+  for (std::size_t i = from; i < head.size(); ++i) {
+    if (!written(head[i])) continue;
+    if (line) {
+      *line = src->past_blank_lines(*line, *first);
+      line_breaks_at(*line < *first ? *line : *first);
+      if (*line < *first) *line = src->next_line(*line);
+    }
+    std::size_t column = indent;
+    if (i < inner) column = comment_column(indent + (head[i].column - read_column), indent, after_block);
+    comment_line(node, head[i].text, column);
+  }
+}
+
+std::optional<std::size_t> NodeWriter::copy_inner_head(const ReadHead& read, std::span<const HeadComment> inner) {
+  const std::span<const std::string_view> texts(*read.texts);
+  if (texts.size() < inner.size() ||
+      !std::equal(inner.begin(), inner.end(), texts.begin(),
+                  [](const HeadComment& h, std::string_view t) { return h.text == t; }))
+    return std::nullopt;
+  const SourceLines& src = *e_.source;
+  const std::optional<std::size_t> stop = src.comment_run_end(read.lead, texts.first(inner.size()));
+  if (!stop) return std::nullopt;
+  const std::size_t end = src.past_blank_lines(*stop, read.first);
+  copy(read.lead, end);
+  return end;
 }
 
 // The lines stay as read, indentation and blank lines included, above
@@ -225,7 +299,7 @@ std::optional<std::size_t> NodeWriter::head_lead(const YamlNode& collection, boo
     return std::nullopt;
   const SourceLines& src = *e_.source;
   const std::size_t start = src.line_start(collection.span.offset);
-  if (start < floor_ || start + src.indentation(start) != collection.span.offset) return std::nullopt;
+  if (start < floor_ || src.column_offset(start, src.indentation(start)) != collection.span.offset) return std::nullopt;
   const std::size_t lead = src.leading_start(start, floor_);
   const std::optional<std::vector<std::string_view>> texts = src.comment_texts(lead, start);
   if (!texts) return std::nullopt;
@@ -252,11 +326,6 @@ void NodeWriter::copy_blank_lines(std::optional<std::size_t> first) {
   if (lead != *first && e_.source->comment_lines(lead, *first) == 0) copy(lead, *first);
 }
 
-void NodeWriter::blank_lines_below(const YamlNode& collection) {
-  if (copying() && !has_properties(collection) && e_.source->holds(collection))
-    copy_blank_lines(e_.source->line_start(collection.span.offset));
-}
-
 // The lines of an entry from `from` down to the first entry of
 // `collection` (at `column`), then its entries and feet.
 bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column) {
@@ -272,9 +341,9 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
   if (!child || *child <= from || from < floor_) return false;
   copy(from, *child);
   if (collection.is_mapping()) {
-    mapping_entries(collection.pairs(), column, mid_line, true, collection.span.column);
+    mapping_entries(collection, column, mid_line, true);
   } else {
-    sequence_items(collection.items(), column, mid_line, true, collection.span.column);
+    sequence_items(collection, column, mid_line, true);
   }
   copied_feet(collection, false);
   return true;
@@ -306,7 +375,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   const SourceLines& src = *e_.source;
   const YamlNode& key = pairs[i].key;
   const YamlNode& value = pairs[i].value;
-  const std::optional<std::size_t> first = src.pair_first(pairs[i], indent, mid_line);
+  const std::optional<std::size_t> first = pair_first(pairs[i], indent, mid_line);
   if (!first) return false;
   const std::size_t heads = key.comments.head().size();
   // What was copied already is not copied again.
@@ -317,14 +386,18 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
     std::optional<std::size_t> end;
     if (in_order && i + 1 < pairs.size()) {
       const NodePair& next = pairs[i + 1];
-      end = next_entry_lead(*first, src.pair_first(next, indent, false), next.key, next.key.comments.head().size(),
+      end = next_entry_lead(*first, pair_first(next, indent, false), next.key, next.key.comments.head().size(),
                             value.is_null() ? key : value);
     }
     if (!end) {
       const std::optional<std::size_t> key_end = src.content_end(key);
       const std::optional<std::size_t> value_end = src.content_end(value);
       if (!key_end || !value_end) return false;
-      end = src.entry_end(*first, indent, false, std::max(*key_end, *value_end));
+      // A "?" entry's lines run on past its ":" line, at the "?"'s column.
+      std::size_t body = *first;
+      if (key.explicit_key && *key_end > 0)
+        body = src.entry_line(src.next_line(*key_end - 1), indent, ':').value_or(body);
+      end = src.entry_end(body, indent, false, std::max(*key_end, *value_end));
     }
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
@@ -345,11 +418,10 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   return copy_collection_lines(value, lead, column);
 }
 
-bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::size_t indent, bool mid_line,
-                           bool in_order) {
+bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::optional<std::size_t> first,
+                           std::size_t indent, bool in_order) {
   const SourceLines& src = *e_.source;
   const YamlNode& item = items[i];
-  const std::optional<std::size_t> first = src.item_first(item, indent, mid_line);
   if (!first) return false;
   const std::size_t heads = heads_above_dash(item);
   if (*first < floor_) return false;
@@ -389,9 +461,9 @@ std::optional<std::size_t> NodeWriter::root_first_entry(const YamlNode& r) const
 
 void NodeWriter::root_entries(const YamlNode& r) {
   if (r.is_mapping()) {
-    mapping_entries(r.pairs(), r.span.column, false, true, r.span.column);
+    mapping_entries(r, r.span.column, false, true);
   } else {
-    sequence_items(r.items(), r.span.column, false, true, r.span.column);
+    sequence_items(r, r.span.column, false, true);
   }
 }
 
@@ -421,13 +493,32 @@ bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> pre
     return true;
   }
   const std::optional<std::size_t> first = root_first_entry(r);
+  if (!first) return copy_root_line(r, *prelude);
   // The lines before the first entry hold the root's head comments, and the
   // separator, directives and start marker of its document.
-  if (!first || *first < *prelude || e_.source->comment_lines(*prelude, *first) != r.comments.head().size())
-    return false;
+  if (*first < *prelude || e_.source->comment_lines(*prelude, *first) != r.comments.head().size()) return false;
   copy(*prelude, *first);
   root_entries(r);
   own_feet(r, 0);
+  return true;
+}
+
+bool NodeWriter::copy_root_line(const YamlNode& r, std::size_t prelude) {
+  const SourceLines& src = *e_.source;
+  if (is_block_collection(r) || r.is_null() || has_properties(r) || r.source() != nullptr || !read_here(r))
+    return false;
+  const std::size_t line = src.line_start(r.span.offset);
+  if (line < prelude || src.column_offset(line, src.indentation(line)) != r.span.offset) return false;
+  // The lines before it: its head comments (an edit may have set others),
+  // the separator and start marker of its document.
+  const std::optional<std::vector<std::string_view>> texts = src.comment_texts(prelude, line, true);
+  if (!texts || texts->size() != r.comments.head().size() ||
+      !std::equal(texts->begin(), texts->end(), r.comments.head().begin(),
+                  [](std::string_view t, const HeadComment& h) { return t == h.text; }))
+    return false;
+  copy(prelude, src.past_bom(line));
+  root_content(r);
+  foot_lines(r, 0);
   return true;
 }
 

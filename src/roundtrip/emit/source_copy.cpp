@@ -82,10 +82,42 @@ std::size_t SourceLines::past_blank_lines(std::size_t line, std::size_t to) cons
   return std::min(line, to);
 }
 
-std::size_t SourceLines::indentation(std::size_t line) const noexcept {
-  std::size_t i = line;
-  while (i < end() && at(i) == ' ') ++i;
-  return i - line;
+std::size_t SourceLines::past_prefix_bom(std::size_t line) const noexcept {
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  if (end() - line < 3 || slice(line, line + 3) != kBom) return line;
+  // The reader passes over byte-order marks that open a line of a
+  // document's prefix (only blank and comment lines since the start or a
+  // "..." line): what follows stands at column 0.  Elsewhere they are
+  // content.
+  for (std::size_t before = line; before > begin_;) {
+    before = previous_line(before);
+    if (is_document_marker(before, false) && at(before) == '.') break;
+    if (!is_blank_or_comment(before)) return line;
+  }
+  while (end() - line >= 3 && slice(line, line + 3) == kBom) line += 3;
+  return line;
+}
+
+std::size_t SourceLines::boundary(std::size_t from, std::size_t column, bool item) const noexcept {
+  for (std::size_t line = from; line < end(); line = next_line(line)) {
+    if (is_blank_or_comment(line)) continue;
+    const std::size_t indent = indentation(line);
+    if (indent > column) continue;
+    // One at the same column that starts with "-" belongs to a pair's
+    // sequence written at the key's own indentation.
+    if (indent == column && !item && is_dash_at(column_offset(line, indent))) continue;
+    return line;
+  }
+  return end();
+}
+
+std::optional<std::size_t> SourceLines::entry_line(std::size_t from, std::size_t column,
+                                                   char indicator) const noexcept {
+  const std::size_t line = boundary(from, column, indicator != 0);
+  if (line == end() || indentation(line) != column ||
+      (indicator != 0 && !is_indicator_at(column_offset(line, column), indicator)))
+    return std::nullopt;
+  return line;
 }
 
 std::size_t SourceLines::leading_start(std::size_t line, std::size_t floor) const noexcept {
@@ -107,8 +139,25 @@ std::size_t SourceLines::comment_lines(std::size_t from, std::size_t to) const n
   return n;
 }
 
-bool SourceLines::is_dash_at(std::size_t offset) const noexcept {
-  if (offset >= end() || at(offset) != '-') return false;
+std::size_t SourceLines::line_count(std::size_t from, std::size_t to) const noexcept {
+  std::size_t n = 0;
+  for (std::size_t line = from; line < to; line = next_line(line)) ++n;
+  return n;
+}
+
+bool SourceLines::ends_after(std::size_t at, char indicator) const noexcept {
+  const auto blanks = [&](std::size_t i) {
+    while (i < end() && (this->at(i) == ' ' || this->at(i) == '\t')) ++i;
+    return i;
+  };
+  at = blanks(at);
+  if (at >= end() || this->at(at) != indicator) return false;
+  at = blanks(at + 1);
+  return at == end() || is_break(at);
+}
+
+bool SourceLines::is_indicator_at(std::size_t offset, char indicator) const noexcept {
+  if (offset >= end() || at(offset) != indicator) return false;
   if (offset + 1 == end()) return true;
   const char next = at(offset + 1);
   return next == ' ' || next == '\t' || next == '\n' || next == '\r';
@@ -121,8 +170,9 @@ std::optional<std::size_t> SourceLines::flow_end(const YamlNode& node) const {
 }
 
 std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool at_least) const {
-  // A directive stands on its own line; what replaced it came from elsewhere.
-  if (node.source() != nullptr) return node.span.offset + 1;
+  // A directive stands on its own line; what replaced it came from
+  // elsewhere (another file's positions say nothing of this one).
+  if (node.source() != nullptr) return holds(node) ? node.span.offset + 1 : 0;
   if (node.is_null()) return 0;
   if (!holds(node)) return at_least ? std::optional<std::size_t>(0) : std::nullopt;
   switch (node.kind()) {
@@ -180,18 +230,8 @@ std::optional<std::size_t> SourceLines::entry_end(std::size_t first, std::size_t
                                                   std::size_t content) const {
   std::size_t lower = next_line(first);
   if (content > first) lower = std::max(lower, next_line(content - 1));
-  // The next line indented no deeper ends the entry; one at the same
-  // column that starts with "-" belongs to a pair's sequence written at the
-  // key's own indentation.
-  std::size_t stop = end();
-  for (std::size_t line = next_line(first); line < end(); line = next_line(line)) {
-    if (is_blank_or_comment(line)) continue;
-    const std::size_t indent = indentation(line);
-    if (indent > column) continue;
-    if (indent == column && !item && is_dash_at(line + indent)) continue;
-    stop = line;
-    break;
-  }
+  // The next line indented no deeper ends the entry.
+  const std::size_t stop = boundary(next_line(first), column, item);
   if (stop < lower) return std::nullopt;
   std::size_t last = stop;
   while (last > lower) {
@@ -204,7 +244,10 @@ std::optional<std::size_t> SourceLines::entry_end(std::size_t first, std::size_t
 
 std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::size_t column, bool mid_line) const {
   const YamlNode& key = pair.key;
-  if (!holds(key) || key.explicit_key) return std::nullopt;
+  if (!holds(key)) return std::nullopt;
+  // A "?" entry starts at its "?".
+  if (key.explicit_key) [[unlikely]]
+    return key.is_null() ? std::nullopt : indicator_first(key.span.offset, '?', column, mid_line);
   // The key must stand where its node says: a text read from here.
   const std::size_t o = key.span.offset;
   if (key.is_alias()) {
@@ -228,8 +271,9 @@ std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::si
   }
   if (mid_line) return key.has_no_properties() ? std::optional<std::size_t>(o) : std::nullopt;
   const std::size_t line = line_start(o);
-  if (indentation(line) != column) return std::nullopt;
-  if (key.has_no_properties() && line + column != o) return std::nullopt;
+  const std::size_t indent = indentation(line);
+  if (indent != column) return std::nullopt;
+  if (key.has_no_properties() && line + indent != o && column_offset(line, indent) != o) return std::nullopt;
   return line;
 }
 
@@ -237,13 +281,19 @@ std::optional<std::size_t> SourceLines::item_first(const YamlNode& item, std::si
   // An empty item with a tag or an anchor is placed where what follows it
   // starts: its own place is not known.
   if (!holds(item) || (item.is_null() && !item.has_no_properties())) return std::nullopt;
-  // The dash is on the item's line, or on a line above it (the item then
-  // starts below the dash, after comments or its properties).
-  std::size_t line = line_start(item.span.offset);
+  return indicator_first(item.span.offset, '-', column, mid_line);
+}
+
+std::optional<std::size_t> SourceLines::indicator_first(std::size_t at, char indicator, std::size_t column,
+                                                        bool mid_line) const noexcept {
+  // The indicator is on the line of `at`, or on a line above it (what it
+  // introduces then starts below it, after comments or its properties).
+  std::size_t line = line_start(at);
   for (int hops = 0; hops < 64; ++hops) {
-    std::size_t reach = line;
-    while (reach < line + column && reach < end() && !is_break(reach)) ++reach;
-    if (reach == line + column && is_dash_at(reach) && reach <= item.span.offset) {
+    const std::size_t mark = column_offset(line, column);
+    std::size_t reach = past_bom(line);
+    while (reach < mark && reach < end() && !is_break(reach)) ++reach;
+    if (reach == mark && is_indicator_at(reach, indicator) && reach <= at) {
       if (mid_line) return reach;
       return indentation(line) == column ? std::optional<std::size_t>(line) : std::nullopt;
     }

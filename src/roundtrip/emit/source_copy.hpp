@@ -7,10 +7,11 @@
 //   edited.add(root);                        // once per root, before writing
 //   if (!edited.contains(pair.value)) ... copy the entry's lines ...
 //
-// An entry ("key: value" with everything below it, or "- item") takes whole
-// lines: from its first line (its key's, or its dash's) to the line before
-// the next line that is indented no deeper, less the blank and comment lines
-// at its end, which belong to what follows; the blank and comment lines
+// An entry ("key: value" with everything below it, "? key" with its ":"
+// line, or "- item") takes whole lines: from its first line (its key's, its
+// "?"'s or its dash's) to the line before the next line that is indented
+// no deeper, less the blank and comment lines at its end, which belong to
+// what follows; the blank and comment lines
 // above it are its own when its node holds them as head comments.  An
 // entry nested in a compact collection ("- key: v") starts at its key.
 // Geometry that cannot be worked out with certainty (a flow collection
@@ -81,11 +82,40 @@ class SourceLines {
   std::optional<std::string_view> comment_text(std::size_t at) const noexcept;
   // From `line` on, past the lines of only blanks, not past `to`.
   std::size_t past_blank_lines(std::size_t line, std::size_t to) const noexcept;
-  std::size_t indentation(std::size_t line) const noexcept;
+  // Past the byte-order marks that open the line, where the reader passes
+  // over them.
+  std::size_t past_bom(std::size_t line) const noexcept {
+    if (line < end() && at(line) == '\xEF') [[unlikely]]
+      return past_prefix_bom(line);
+    return line;
+  }
+  // Spaces at the start of the line (past such a mark).
+  std::size_t indentation(std::size_t line) const noexcept {
+    const std::size_t from = past_bom(line);
+    std::size_t i = from;
+    while (i < end() && at(i) == ' ') ++i;
+    return i - from;
+  }
+  // The offset of `column` on the line (past such a mark).
+  std::size_t column_offset(std::size_t line, std::size_t column) const noexcept {
+    return past_bom(line) + column;
+  }
+  // From the line `from` on, the first line that is not blank or a comment
+  // and is indented by `column` or less: where an entry at `column` that
+  // began before `from` ends (`item`: a sequence item; else a pair, whose
+  // sequence may stand at its own column).  end() when there is none.
+  std::size_t boundary(std::size_t from, std::size_t column, bool item) const noexcept;
+  // That line (`indicator` 0: for a pair), when an entry at `column` starts
+  // there with `indicator` ("-" for an item, ":" for the value of a "?"
+  // entry); nothing otherwise.
+  std::optional<std::size_t> entry_line(std::size_t from, std::size_t column, char indicator) const noexcept;
   // Back from `line` over blank and comment lines, not before `floor`.
   std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;
-  // Comment lines among the lines [from, to).
+  // Comment lines among the lines [from, to); all lines there.
   std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
+  std::size_t line_count(std::size_t from, std::size_t to) const noexcept;
+  // Only blanks lie around `indicator` from `at` to the end of its line.
+  bool ends_after(std::size_t at, char indicator) const noexcept;
   // Some line ends with CR (alone or before LF).
   bool has_cr() const noexcept { return has_cr_; }
   // The line break that ends the line holding `at`; nothing for the last
@@ -151,12 +181,19 @@ class SourceLines {
 
  private:
   char at(std::size_t offset) const noexcept { return text_[offset - base_]; }
+  [[gnu::noinline]] std::size_t past_prefix_bom(std::size_t line) const noexcept;
   bool is_break(std::size_t offset) const noexcept {
     const char c = at(offset);
     return c == '\n' || c == '\r';
   }
-  // A "-" entry indicator at `offset`: followed by a blank or a line break.
-  bool is_dash_at(std::size_t offset) const noexcept;
+  // An indicator ("-", "?", ":") at `offset`: followed by a blank or a
+  // line break.
+  bool is_indicator_at(std::size_t offset, char indicator) const noexcept;
+  bool is_dash_at(std::size_t offset) const noexcept { return is_indicator_at(offset, '-'); }
+  // Where the `indicator` at `column` that introduces what starts at `at`
+  // stands: its line, or (`mid_line`) the indicator itself.
+  [[gnu::noinline]] std::optional<std::size_t> indicator_first(std::size_t at, char indicator, std::size_t column,
+                                                               bool mid_line) const noexcept;
   // A line that ends a document: "---", "...", or with `directives` (the
   // next document has some) a line that starts with "%" (which is a
   // directive only there).

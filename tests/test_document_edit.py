@@ -842,6 +842,18 @@ KEPT_LAYOUT = [
     ("x:\n  a: 1\n    # deeper\n  b: 2\ny: 3\n", lambda d: d["x"].__delitem__("b"),
      "x:\n  a: 1\n    # deeper\ny: 3\n"),
     ("a:\n    x: 1\n  # left of x\nb: 2\n", lambda d: d.__delitem__("b"), "a:\n    x: 1\n  # left of x\n"),
+    # Such lines set as the block's comment_after: the blank line below
+    # them stays above the next entry's own, when that entry is rewritten.
+    ("r:\n  - a\n  - b\n  # f\n\n# h\nn: 1\n",
+     lambda d: setattr(d.node["r"], "comment_after", "f") or d.__setitem__("n", 2),
+     "r:\n  - a\n  - b\n  # f\n\n# h\nn: 2\n"),
+    ("a:\n  x: 1\n  # c\n\nb: 1\n", lambda d: setattr(d.node["a"], "comment_after", "c") or d.__setitem__("b", 2),
+     "a:\n  x: 1\n  # c\n\nb: 2\n"),
+    ("- - x\n  # c\n\n- y\n", lambda d: setattr(d.node[0], "comment_after", "c") or d.__setitem__(1, "z"),
+     "- - x\n  # c\n\n- z\n"),
+    ("- - x\n  # c\n\n- # k\n  y\n",
+     lambda d: setattr(d.node[0], "comment_after", "c") or setattr(d.node[1], "comment", ""),
+     "- - x\n  # c\n\n- #\n  y\n"),
     # ... and never as a block scalar's text.
     ("- |\n  x\n- c: 1\n  # inner\n- 1\n", lambda d: d.__delitem__(1) or setattr(d.node[1], "comment_before", "own"),
      "- |\n  x\n # inner\n# own\n- 1\n"),

@@ -231,7 +231,7 @@ class NodeWriter {
   void head_lines(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent,
                   std::uint32_t read_column = kNoEntryColumn) {
     const Comments& c = node.comments;
-    if (c.blank_before != 0 || c.inline_before_value || !c.head().empty())
+    if (c.blank_before != 0 || c.inline_before_value || !c.head().empty() || (first && read_column != kNoEntryColumn))
       head_lines_read(node, first, part, indent, read_column);
   }
   void head_lines_read(const YamlNode& node, std::optional<std::size_t> first, HeadPart part, std::size_t indent,
@@ -246,6 +246,11 @@ class NodeWriter {
     std::optional<std::vector<std::string_view>> texts;
   };
   ReadHead read_head(std::optional<std::size_t> first) const;
+  // Copies the lines read when they are the `part` of `head` (after
+  // `blank` blank lines, any number `below` an introducer); false when
+  // they are to be written.
+  bool copy_own_head(std::span<const HeadComment> head, const ReadHead& read, HeadPart part, std::size_t blank,
+                     bool below);
   // Copies the lines `inner` as read (`read` holds texts), with the blank
   // lines around them; where the next line read begins, or nothing when
   // the lines read do not begin with them.

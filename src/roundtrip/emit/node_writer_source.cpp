@@ -230,24 +230,18 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
   // Below an introducer that carries its comment, blank lines (which no
   // count records) may stand above the node.
   const bool below = c.inline_before_value && part != HeadPart::AboveIntroducer;
-  if (blank == 0 && !below && std::none_of(head.begin(), head.end(), written)) return;
-  const ReadHead read = read_head(first);
-  const SourceLines* src = e_.source;
-  if (read.texts) {
-    // As read, when they are the node's own (an edit may have set others,
-    // or the node replaced one read elsewhere).
-    auto text = read.texts->begin();
-    bool own = true;
-    for (const HeadComment& h : head) {
-      if (!written(h)) continue;
-      own = own && text != read.texts->end() && *text == h.text;
-      if (own) ++text;
+  if (blank == 0 && !below && std::none_of(head.begin(), head.end(), written)) {
+    // An entry takes the blank lines above it where one copied as read
+    // takes them (entry_lead).
+    if (first && read_column != kNoEntryColumn) {
+      const std::size_t lead = entry_lead(*first, 0, false);
+      if (lead != *first) copy(lead, *first);
     }
-    if (own && text == read.texts->end() && (below || src->line_count(read.lead, read.blank_end) == blank)) {
-      if (read.lead != *first) copy(read.lead, *first);
-      return;
-    }
+    return;
   }
+  const ReadHead read = read_head(first);
+  if (copy_own_head(head, read, part, blank, below)) return;
+  const SourceLines* src = e_.source;
   const std::size_t inner = part == HeadPart::BelowIntroducer ? 0 : inner_head_lines(head, read_column);
   // The line read in the place of the next comment written, whose line
   // break that comment takes.
@@ -273,6 +267,27 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
     if (i < inner) column = comment_column(indent + (head[i].column - read_column), indent, after_block);
     comment_line(node, head[i].text, column);
   }
+}
+
+bool NodeWriter::copy_own_head(std::span<const HeadComment> head, const ReadHead& read, HeadPart part,
+                               std::size_t blank, bool below) {
+  if (!read.texts) return false;
+  // As read, when they are the node's own (an edit may have set others,
+  // or the node replaced one read elsewhere).
+  auto text = read.texts->begin();
+  for (const HeadComment& h : head) {
+    if (!head_line_selected(h, part)) continue;
+    if (text == read.texts->end() || *text != h.text) return false;
+    ++text;
+  }
+  if (text != read.texts->end()) return false;
+  // The blank lines above them are the node's, or stand between them and
+  // a comment line the content before it took from its head lines.
+  if (!below && e_.source->line_count(read.lead, read.blank_end) != blank &&
+      !(blank == 0 && entry_lead(read.blank_end, 0, false) == read.lead))
+    return false;
+  if (read.lead != read.first) copy(read.lead, read.first);
+  return true;
 }
 
 std::optional<std::size_t> NodeWriter::copy_inner_head(const ReadHead& read, std::span<const HeadComment> inner) {

@@ -16,6 +16,7 @@ import re
 import shutil
 import stat
 import subprocess
+import typing
 
 import pytest
 import yaml
@@ -23,7 +24,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrine
-from document_support import RT, kept_line_breaks, load, outcome
+from document_support import RT, kept_line_breaks, load, outcome, phases
 from suite_data import suite_cases
 
 CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "testdata" / "bench-corpus"
@@ -150,6 +151,14 @@ def node_at(doc, path):
             except LookupError:
                 return None
     return node
+
+
+def set_at(doc, path, attr, value):
+    """Sets an attribute of the node at `path`, when a handle reaches it (a
+    null document of a stream has none)."""
+    node = node_at(doc, path)
+    if node is not None:
+        setattr(node, attr, value)
 
 
 def apply_edit(doc, model, data):
@@ -330,63 +339,72 @@ def droppable(doc, text, comments, path, deleting):
     return texts + collections.Counter(t for line, _, t in comments if first <= line <= last)
 
 
+class CycleEdit(typing.NamedTuple):
+    """What one random edit did (see cycle_edit)."""
+    dropped: collections.Counter = collections.Counter()
+    added: collections.Counter = collections.Counter()
+    check: typing.Callable | None = None
+    read_back: typing.Callable | None = None
+    edited: range | tuple = ()
+    redo: typing.Callable | None = None
+
+
 def cycle_edit(doc, text, comments, data, mark):
     """One random edit of `doc` (read from `text`) at a place a handle can
     reach.  Gives the comments it may drop, the comment lines it adds (each
-    holding `mark`), a check of a set inline comment on the document read
-    back, and the lines of `text` (0-based) of a node it replaced or deleted."""
+    holding `mark`), a check of the document read back (a value set, an
+    inline comment set), a check of any comment set read back through its
+    getter, the lines of `text` (0-based) of a node it replaced or deleted,
+    and the edit as a function that makes it again (None for a deletion)."""
     places = [(path, target) for path, target in containers(doc.to_dict())
               if all(isinstance(step, str) or (type(step) is int and step >= 0) for step in path)]
     path, target = data.draw(st.sampled_from(places))
     keys = list(range(len(target))) if isinstance(target, list) else [k for k in target if isinstance(k, str)]
     kind = data.draw(st.sampled_from(["set", "add", "delete", "node", "comment", "before", "after"]))
-    nothing = collections.Counter()
     if kind == "add":
-        if isinstance(target, dict):
-            key = data.draw(st.text(max_size=6).filter(lambda k: k not in target))
-            (doc if not path else at(doc, path))[key] = data.draw(values)
-        return nothing, nothing, None, ()
-    key = data.draw(st.sampled_from(keys)) if keys else None
-    try:
-        node = None if key is None else node_at(doc, path + (key,))
-    except LookupError:  # a key that is not a scalar node (an empty "!!str")
-        node = None
-    if node is None:
-        return nothing, nothing, None, ()
+        if not isinstance(target, dict):
+            return CycleEdit()
+        key, kind, node = data.draw(st.text(max_size=6).filter(lambda k: k not in target)), "set", None
+    else:
+        key = data.draw(st.sampled_from(keys)) if keys else None
+        try:
+            node = None if key is None else node_at(doc, path + (key,))
+        except LookupError:  # a key that is not a scalar node (an empty "!!str")
+            node = None
+        if node is None:
+            return CycleEdit()
     if kind in ("set", "delete", "node"):
-        first, _, last, _ = node.range()
-        edited = range(first - 1, last)
-        dropped = droppable(doc, text, comments, path + (key,), kind == "delete")
-        view = doc if not path else at(doc, path)
+        dropped, edited = collections.Counter(), ()
+        if node is not None:
+            first, _, last, _ = node.range()
+            dropped, edited = droppable(doc, text, comments, path + (key,), kind == "delete"), range(first - 1, last)
         value = data.draw(values)
         if kind == "delete":
-            del view[key]
-            return dropped, nothing, None, edited
+            del (doc if not path else at(doc, path))[key]
+            return CycleEdit(dropped=dropped, edited=edited)
         if kind == "set":
-            view[key] = value
+            redo = lambda d: (d if not path else at(d, path)).__setitem__(key, value)  # noqa: E731
         else:
-            node.value = value
+            redo = lambda d: set_at(d, path + (key,), "value", value)  # noqa: E731
+        redo(doc)
         # (A tag kept on the value, a custom one above all, must not change it.)
-        return dropped, nothing, lambda reread: same(at(reread.to_dict(), path + (key,)), value), edited
+        return CycleEdit(dropped=dropped, check=lambda reread: same(at(reread.to_dict(), path + (key,)), value),
+                         edited=edited, redo=redo)
     lines = [f"{mark}-{i} {data.draw(comment_texts)}".strip() for i in range(data.draw(st.integers(1, 2)))]
+    attr = {"comment": "comment", "before": "comment_before", "after": "comment_after"}[kind]
     if kind == "comment":
-        old, lines = node.comment, lines[:1]
-        node.comment = lines[0]
-    elif kind == "before":
-        old = node.comment_before
-        node.comment_before = "\n".join(lines)
-    elif node.style == "block" and node.value:
-        old = node.comment_after
-        node.comment_after = "\n".join(lines)
-    else:
-        return nothing, nothing, None, ()
-    # Lines above or below a node may read back as a neighbour's (above a
-    # collection's first entry, after one that is not the last), and a root
-    # collection has no line of its own for a comment; otherwise the comment
-    # on a node's line is that node's.
+        lines = lines[:1]
+    elif kind == "after" and not (node.style == "block" and node.value):
+        return CycleEdit()
+    old = getattr(node, attr)
+    redo = lambda d: set_at(d, path + (key,), attr, "\n".join(lines))  # noqa: E731
+    redo(doc)
+    # A root collection has no line of its own for a comment; otherwise what
+    # a setter wrote reads back through its getter.
     root = roots(doc) != 1 and not path
-    check = None if kind != "comment" or root else lambda reread: node_at(reread, path + (key,)).comment == lines[0]
-    return comment_lines(old), collections.Counter(lines), check, ()
+    read_back = None if root else lambda reread: getattr(node_at(reread, path + (key,)), attr) == "\n".join(lines)
+    return CycleEdit(comment_lines(old), collections.Counter(lines), read_back if kind == "comment" else None, read_back,
+                     redo=redo)
 
 
 def _cycle_sources():
@@ -412,16 +430,29 @@ def test_most_sources_render_back_unedited():
 
 
 @pytest.mark.skipif(not CYCLE_SOURCES, reason="test data not present")
-@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-@given(st.data())
-def test_edit_cycles_keep_every_comment_once(data):
+@pytest.mark.parametrize("every_setter", [
+    False,
+    # What comment_before and comment_after write above a collection's first
+    # entry or below one that is not the last reads back as a neighbour's
+    # until the setters are mended, and a second cycle writes it again.
+    pytest.param(True, marks=pytest.mark.xfail(strict=False, reason="comment setters that do not read back")),
+])
+def test_edit_cycles_keep_every_comment_once(request, every_setter):
+    settings(max_examples=100, deadline=None, phases=phases(request),
+             suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])(
+        given(st.data())(lambda data: edit_cycles(data, every_setter)))()
+
+
+def edit_cycles(data, every_setter):
     """Each cycle loads the last text, makes one edit, renders and loads the
     result: every comment of the text is still there exactly as often as
     before unless it went with what the edit replaced or deleted (then it is
     there at most as often), a comment set is there once (an inline one reads
-    back where it was set), a value set reads back as set, the text loads to
-    the edited data, and an unedited document renders as the text it was
-    read from."""
+    back where it was set; with `every_setter` any comment reads back through
+    the getter of its setter, and the same edit made again on the result
+    changes nothing), a value set reads back as set, the text loads to the
+    edited data, and an unedited document renders as the text it was read
+    from."""
     name, text = draw_source(data, CYCLE_SOURCES)
     for cycle in range(data.draw(st.integers(5, 7))):
         doc = load(text)
@@ -429,7 +460,7 @@ def test_edit_cycles_keep_every_comment_once(data):
             break
         before = comments_of(text)  # None where PyYAML's reading stops short ("&a:b" and the like)
         try:
-            dropped, added, check, edited = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
+            edit = cycle_edit(doc, text, before or [], data, f"kx{cycle}")
         except ValueError as exc:
             assert "anchor" in str(exc) or "at the document root" in str(exc), (name, exc)
             continue
@@ -438,12 +469,17 @@ def test_edit_cycles_keep_every_comment_once(data):
         was = collections.Counter(t for _, _, t in before or ())
         now = collections.Counter(t for _, _, t in after or ())
         for t in (was.keys() | now.keys()) if before is not None and after is not None else ():
-            assert was[t] + added[t] - dropped[t] <= now[t] <= was[t] + added[t], (name, t, text, out)
+            assert was[t] + edit.added[t] - edit.dropped[t] <= now[t] <= was[t] + edit.added[t], (name, t, text, out)
         reread = load(out)
         assert same(reread.to_dict(), doc.to_dict()), (name, out)
         assert reread.to_yaml() == out, (name, out)
-        assert check is None or check(reread), (name, out)
-        assert kept_line_breaks(text, out, edited), (name, text, out)
+        assert edit.check is None or edit.check(reread), (name, out)
+        assert kept_line_breaks(text, out, edit.edited), (name, text, out)
+        if every_setter:
+            assert edit.read_back is None or edit.read_back(reread), (name, out)
+            if edit.redo is not None:
+                edit.redo(reread)
+                assert reread.to_yaml() == out, (name, out)
         text = out
 
 

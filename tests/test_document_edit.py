@@ -898,7 +898,7 @@ KEPT_LAYOUT = [
     # entry a replaced one follows, blank lines below a comment on a key's
     # or dash's line, a byte-order mark that opens a line before the
     # document, the blank line above an entry written anew, a flow root's
-    # head lines.
+    # head lines, the lines of a plain scalar read over several.
     ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d.__setitem__("z", 2), "? k\n: s: 1\n  d: 2\nz: 2\n"),
     ("? k\n: s: 1\n  d: 2\nz: 1\n", lambda d: d["k"].__setitem__("d", 3), "? k\n: s: 1\n  d: 3\nz: 1\n"),
     ("- ? k\n  : - 1\n  z: 1\n", lambda d: d[0].__setitem__("z", 2), "- ? k\n  : - 1\n  z: 2\n"),
@@ -907,6 +907,10 @@ KEPT_LAYOUT = [
     ("- a:\n    - x\n    # c\n- b\n", lambda d: d.__setitem__(1, "z"), "- a:\n    - x\n    # c\n- z\n"),
     ("a: # c\n\n  b: 1\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  b: 1\nz: 1\n"),
     ("a: # c\n\n  |\n  x\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  |\n  x\nz: 1\n"),
+    ("a: x\n  y\n\n   z  # c\nb: 1\n", lambda d: setattr(d.node["a"], "comment_before", "h"),
+     "# h\na: x\n  y\n\n   z  # c\nb: 1\n"),
+    ("- 1\n- x\n  y\n", lambda d: setattr(d.node[1], "comment_before", "h") or d.__setitem__(0, 2),
+     "- 2\n# h\n- x\n  y\n"),
     ("- # c\n\n  1\n- z\n", lambda d: setattr(d.node[0], "comment", "x"), "- # x\n\n  1\n- z\n"),
     ("- # c\n\n  1\n- z\n", lambda d: d.__setitem__(0, 2), "- # c\n\n  2\n- z\n"),
     ("# x\n\ufeffa: 1\n# y\nb: 2\n", lambda d: d.__setitem__("a", 2), "# x\n\ufeffa: 2\n# y\nb: 2\n"),

@@ -119,6 +119,11 @@ class NodeWriter {
   void source_directive(const YamlNode& n);
   void scalar(const YamlNode& n, std::size_t indent, long parent, bool root);
   void plain(const YamlNode& n, std::string_view t, bool root);
+  // A plain scalar read over several lines whose text is as read: its
+  // lines copied as they were (their line breaks too), where they still
+  // read the same (`parent`: the column of the block that holds it); false
+  // when it is to be written on one line.
+  bool plain_lines_kept(const YamlNode& n, long parent);
   static char raw_chomping(std::string_view raw) noexcept;
   struct KeptIndent {
     long column;     // the lines from this column on are content

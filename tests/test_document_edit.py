@@ -866,6 +866,7 @@ KEPT_LAYOUT = [
      "ValueError: a block mapping or sequence at the document root cannot carry an inline comment; set its "
      "comment_before instead"),
     # Lines indented into the content before an entry are not the entry's:
+    ("a: 1\n  # deeper\n\n# own\nb: 2\n# end\n", lambda d: d.__delitem__("b"), "a: 1\n  # deeper\n# end\n"),
     # setting its comment keeps them, as read; deleting it keeps them after
     # that content, a scalar, a flow collection or a tagged line too.
     ("on:\n  workflow_dispatch:\n  # schedule:\n  # - cron: '21 4 * * *'\n\njobs:\n  x: 1\n",

@@ -79,9 +79,11 @@ class NodeWriter {
   void comment_line(const YamlNode& n, std::string_view text, std::size_t indent) {
     comment_line(text, indent, !n.comments.is_unspaced(text));
   }
-  void foot_lines(const YamlNode& n, std::size_t indent) {
+  // (Those from the one at `from` on.)
+  void foot_lines(const YamlNode& n, std::size_t indent, std::size_t from = 0) {
     if (e_.feet_copied) return;
-    for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
+    const std::span<const std::string> foot = n.comments.foot();
+    for (std::size_t i = from; i < foot.size(); ++i) comment_line(n, foot[i], indent);
   }
   // Whether the output ends with a block scalar, after which lines (blank
   // or not) as deep as its text would read as part of it.
@@ -313,9 +315,11 @@ class NodeWriter {
   }
   void own_feet_lines(const YamlNode& n, std::size_t column);
   // The foot lines of `chain` (outermost first; written innermost first),
-  // copied as read when the lines right after the text copied last are
-  // exactly those; false when they are to be written.
-  bool copy_feet_as_read(std::span<const YamlNode* const> chain);
+  // copied as read as far as the lines right after the text copied last
+  // are those, in order; gives how many it copied (the rest are to be
+  // written).  A deletion may have put lines read apart into one foot:
+  // those read right after the entry before it keep their columns.
+  std::size_t copy_feet_as_read(std::span<const YamlNode* const> chain);
   struct FirstAsked {
     const NodePair* pair = nullptr;
     std::size_t column = 0;

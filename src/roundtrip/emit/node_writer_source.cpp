@@ -137,24 +137,27 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
   std::vector<const YamlNode*> chain;
   for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
     chain.push_back(c);
-  if (copy_feet_as_read(chain)) return;
-  for (auto c = chain.rbegin(); c != chain.rend(); ++c) foot_lines(**c, (*c)->span.column);
+  std::size_t copied = copy_feet_as_read(chain);
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
+    const std::size_t size = (*c)->comments.foot().size();
+    foot_lines(**c, (*c)->span.column, std::min(copied, size));
+    copied -= std::min(copied, size);
+  }
 }
 
 void NodeWriter::own_feet_lines(const YamlNode& n, std::size_t column) {
   const YamlNode* const chain[] = {&n};
-  if (!copy_feet_as_read(chain)) foot_lines(n, column);
+  foot_lines(n, column, copy_feet_as_read(chain));
 }
 
-bool NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {
-  if (out_.size() != copied_at_) return false;
+std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {
+  if (out_.size() != copied_at_) return 0;
   std::vector<std::string_view> texts;
   for (auto c = chain.rbegin(); c != chain.rend(); ++c)
     for (const std::string& f : (*c)->comments.foot()) texts.push_back(f);
-  const std::optional<std::size_t> stop = e_.source->comment_run_end(floor_, texts);
-  if (!stop) return false;
-  copy(floor_, *stop);
-  return true;
+  const SourceLines::CommentRun run = e_.source->comment_run(floor_, texts);
+  if (run.count > 0) copy(floor_, run.end);
+  return run.count;
 }
 
 void NodeWriter::settle_block_end() {

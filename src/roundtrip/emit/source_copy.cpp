@@ -414,13 +414,18 @@ std::optional<std::size_t> SourceLines::closing_marker_lines(std::size_t from) c
 
 std::optional<std::size_t> SourceLines::comment_run_end(std::size_t from,
                                                         std::span<const std::string_view> texts) const {
-  std::size_t line = from;
+  const CommentRun run = comment_run(from, texts);
+  return run.count == texts.size() ? std::optional(run.end) : std::nullopt;
+}
+
+SourceLines::CommentRun SourceLines::comment_run(std::size_t from, std::span<const std::string_view> texts) const {
+  CommentRun run{0, from};
   for (const std::string_view text : texts) {
-    line = past_blank_lines(line, end());
-    if (line >= end() || comment_text(line) != text) return std::nullopt;
-    line = next_line(line);
+    const std::size_t line = past_blank_lines(run.end, end());
+    if (line >= end() || comment_text(line) != text) break;
+    run = {run.count + 1, next_line(line)};
   }
-  return line;
+  return run;
 }
 
 // ---- edited nodes ----------------------------------------------------------------------

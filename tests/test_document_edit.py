@@ -866,13 +866,14 @@ KEPT_LAYOUT = [
      "ValueError: a block mapping or sequence at the document root cannot carry an inline comment; set its "
      "comment_before instead"),
     # Lines indented into the content before an entry are not the entry's:
-    ("a: 1\n  # deeper\n\n# own\nb: 2\n# end\n", lambda d: d.__delitem__("b"), "a: 1\n  # deeper\n# end\n"),
     # setting its comment keeps them, as read; deleting it keeps them after
     # that content, a scalar, a flow collection or a tagged line too.
     ("on:\n  workflow_dispatch:\n  # schedule:\n  # - cron: '21 4 * * *'\n\njobs:\n  x: 1\n",
      lambda d: setattr(d.node["jobs"], "comment_before", "the jobs"),
      "on:\n  workflow_dispatch:\n  # schedule:\n  # - cron: '21 4 * * *'\n\n# the jobs\njobs:\n  x: 1\n"),
     ("a: 1\n  # deeper\nb: 2\n", lambda d: d.__delitem__("b"), "a: 1\n  # deeper\n"),
+    ("a: 1\n  # deeper\n\n# own\nb: 2\n# end\n", lambda d: d.__delitem__("b"), "a: 1\n  # deeper\n# end\n"),
+    ("a: 1\n  # c\n\nb: 2\n  # d\n\nc: 3\n", lambda d: d.__delitem__("b"), "a: 1\n  # c\n  # d\n\nc: 3\n"),
     ("a: {x: 1}\n  # deeper\nb: 2\nc: 3\n", lambda d: d.__delitem__("b"), "a: {x: 1}\n  # deeper\nc: 3\n"),
     ("a: one\n  two\n  # deeper\nb: 2\n", lambda d: d.__delitem__("b"), "a: one\n  two\n  # deeper\n"),
     ("- !secret pw\n  # deeper\n- b\n", lambda d: d.__delitem__(1), "- !secret pw\n  # deeper\n"),
@@ -908,16 +909,16 @@ KEPT_LAYOUT = [
     ("- a:\n    - x\n    # c\n- b\n", lambda d: d.__setitem__(1, "z"), "- a:\n    - x\n    # c\n- z\n"),
     ("a: # c\n\n  b: 1\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  b: 1\nz: 1\n"),
     ("a: # c\n\n  |\n  x\nz: 1\n", lambda d: setattr(d.node["a"], "comment", "x"), "a: # x\n\n  |\n  x\nz: 1\n"),
-    ("a: x\n  y\n\n   z  # c\nb: 1\n", lambda d: setattr(d.node["a"], "comment_before", "h"),
-     "# h\na: x\n  y\n\n   z  # c\nb: 1\n"),
-    ("- 1\n- x\n  y\n", lambda d: setattr(d.node[1], "comment_before", "h") or d.__setitem__(0, 2),
-     "- 2\n# h\n- x\n  y\n"),
     ("- # c\n\n  1\n- z\n", lambda d: setattr(d.node[0], "comment", "x"), "- # x\n\n  1\n- z\n"),
     ("- # c\n\n  1\n- z\n", lambda d: d.__setitem__(0, 2), "- # c\n\n  2\n- z\n"),
     ("# x\n\ufeffa: 1\n# y\nb: 2\n", lambda d: d.__setitem__("a", 2), "# x\n\ufeffa: 2\n# y\nb: 2\n"),
     ("# x\n\ufeff- 1\n- 2\n", lambda d: d.__setitem__(0, 2), "# x\n\ufeff- 2\n- 2\n"),
     ("- a\n\n- n: y\n  e: 1\n", lambda d: d[1].__delitem__("e"), "- a\n\n- n: y\n"),
     ("# c\n\n{}\n", lambda d: d.__setitem__("a", 1), "# c\n\n{a: 1}\n"),
+    ("a: x\n  y\n\n   z  # c\nb: 1\n", lambda d: setattr(d.node["a"], "comment_before", "h"),
+     "# h\na: x\n  y\n\n   z  # c\nb: 1\n"),
+    ("- 1\n- x\n  y\n", lambda d: setattr(d.node[1], "comment_before", "h") or d.__setitem__(0, 2),
+     "- 2\n# h\n- x\n  y\n"),
 ]
 
 

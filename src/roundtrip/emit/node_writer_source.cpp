@@ -259,17 +259,24 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
     else newlines(blank);
     if (read.texts) line = read.blank_end;
   }
+  // Head lines that end as read (those before them came from an entry a
+  // deletion removed): the blank lines between them and the node stay.
+  std::size_t tail = line ? *first : 0;
+  if (line && !head.empty() && !read.texts->empty() && head.back().text == read.texts->back() &&
+      written(head.back()))
+    tail = src->blank_lines_above(*first, std::max(*line, floor_));
   for (std::size_t i = from; i < head.size(); ++i) {
     if (!written(head[i])) continue;
     if (line) {
-      *line = src->past_blank_lines(*line, *first);
-      line_breaks_at(*line < *first ? *line : *first);
-      if (*line < *first) *line = src->next_line(*line);
+      *line = src->past_blank_lines(*line, tail);
+      line_breaks_at(std::min(*line, tail));
+      if (*line < tail) *line = src->next_line(*line);
     }
     std::size_t column = indent;
     if (i < inner) column = comment_column(indent + (head[i].column - read_column), indent, after_block);
     comment_line(node, head[i].text, column);
   }
+  if (line && tail != *first) copy(tail, *first);
 }
 
 bool NodeWriter::copy_own_head(std::span<const HeadComment> head, const ReadHead& read, HeadPart part,

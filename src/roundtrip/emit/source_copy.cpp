@@ -311,6 +311,16 @@ std::size_t SourceLines::own_lead(std::size_t first, std::size_t head_lines, boo
   return comment_lines(lead, first) == head_lines ? lead : first;
 }
 
+std::size_t SourceLines::blank_lines_above(std::size_t first, std::size_t floor) const {
+  std::size_t lead = first;
+  while (lead > floor && lead > begin_) {
+    const std::size_t before = previous_line(lead);
+    if (before < floor || past_blank_lines(before, lead) != lead) break;
+    lead = before;
+  }
+  return lead;
+}
+
 std::size_t SourceLines::blank_lead(std::size_t first, std::size_t floor) const {
   if (first <= floor || first <= begin_ || !is_break(first - 1)) return first;
   // Most entries follow a line of content: the character before its line
@@ -318,12 +328,7 @@ std::size_t SourceLines::blank_lead(std::size_t first, std::size_t floor) const 
   std::size_t e = first - 1;
   if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
   if (e > begin_ && at(e - 1) != ' ' && at(e - 1) != '\t' && !is_break(e - 1)) return first;
-  std::size_t lead = first;
-  while (lead > floor && lead > begin_) {
-    const std::size_t before = previous_line(lead);
-    if (before < floor || past_blank_lines(before, lead) != lead) break;
-    lead = before;
-  }
+  const std::size_t lead = blank_lines_above(first, floor);
   return lead != first && lead == floor && lead > begin_ && comment_text(previous_line(lead)) ? lead : first;
 }
 

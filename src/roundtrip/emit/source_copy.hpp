@@ -153,6 +153,9 @@ class SourceLines {
   // edit gave that comment line, read as the entry's, to the content
   // before it (copied up to `floor`): they stay between the two.
   std::size_t blank_lead(std::size_t first, std::size_t floor) const;
+  // Where the blank lines right above the line at `first` begin, from
+  // `floor` on (`first` when none).
+  std::size_t blank_lines_above(std::size_t first, std::size_t floor) const;
 
   // ---- documents ----
   // Just past the last line of a document root's content, which ends

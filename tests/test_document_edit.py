@@ -737,6 +737,7 @@ SETTER_TEXTS = [
     "e: !include inc.yaml\n  # after include\nf: !secret pw\n  # after secret\ng:\n- x\n- y\nh: 2\n",
     "m:\n  n:\n    - 1\n    # deep\n  # mid\nk: 1\n",
     "--- # c\n",
+    "m: {a: 1, b: {c: 2}, s: [x, {y: 3}]}\nn:\n  - k: 1\n",
 ]
 
 

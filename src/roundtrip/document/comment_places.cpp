@@ -126,6 +126,12 @@ std::optional<HeadSource<Node>> head_source(Record& doc, std::size_t start_root,
   // innermost first, those its collections keep above their first entries.
   bool outward = false;
   records.push_back(entry_record(*nodes[k - 1].node, nodes[k].index, outward));
+  // A flow mapping's lines above its entries are those of the pair holding
+  // it in a flow mapping (written above that pair's key): its first key
+  // keeps its own, inside its braces.
+  if (k >= 2 && nodes[k - 1].step == PathSegment::Kind::Key && nodes[k - 1].node->style == CollectionStyle::Flow &&
+      nodes[k - 2].node->style == CollectionStyle::Flow && nodes[k - 2].node->is_mapping())
+    outward = false;
   for (--k; outward; --k) {
     const bool item = k > 0 && nodes[k].step == PathSegment::Kind::Index;
     records.push_back(collection_record(*nodes[k].node, item ? nodes[k - 1].node : nullptr, nodes[k].index, outward));

@@ -431,13 +431,7 @@ def test_most_sources_render_back_unedited():
 
 
 @pytest.mark.skipif(not CYCLE_SOURCES, reason="test data not present")
-@pytest.mark.parametrize("every_setter", [
-    False,
-    # What comment_before and comment_after write above a collection's first
-    # entry or below one that is not the last reads back as a neighbour's
-    # until the setters are mended, and a second cycle writes it again.
-    pytest.param(True, marks=pytest.mark.xfail(strict=False, reason="comment setters that do not read back")),
-])
+@pytest.mark.parametrize("every_setter", [False, True])
 def test_edit_cycles_keep_every_comment_once(request, every_setter):
     settings(max_examples=100, deadline=None, phases=phases(request),
              suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])(

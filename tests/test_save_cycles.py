@@ -319,6 +319,11 @@ def _edit(doc, model, draw, tree, loose, within=None):
     # The line that opens the collection (written anew when it empties or
     # fills), and all of a flow collection's (its closing brackets too).
     c.around = (_words(path[-1]) if path else set()) | (_words(target) | {b""} if container.style == "flow" else set())
+    # A flow collection is written anew as a whole: the comment lines in
+    # the outermost one around the edit move with its entries.
+    top = next((path[:n] for n in range(len(path) + 1) if _at(doc.node, path[:n]).style == "flow"), None)
+    if top is not None:
+        e.movable |= _owned(tree, lambda p, slot: p[:len(top)] == top)
     e.files.add(container.file)
     if kind == "add" and not isinstance(target, dict):
         return e  # item access cannot add to a sequence
@@ -450,21 +455,8 @@ def _load_tree(main, root):
 
 
 SOURCES = ["generated"] + (["real"] if (REAL_TREE / "configuration.yaml").exists() else [])
-# The families of draws that meet a fault not mended yet, and why: each
-# is expected to fail until its mend lands (then its entry goes).
-PENDING = {
-    "layout": "comment setters that do not read back or drop the lines of a block before, deletions that drop "
-              "them, untouched lines laid out again",
-    "anchors": "a detached copy of an included value written as the directive that shares the file",
-    "twice": "an edit through one inclusion of a file included twice",
-    "endings": "edited lines of mixed and CR-only files that take the previous line's break",
-}
-
-
 @pytest.mark.parametrize("families", [
-    pytest.param(families, id="-".join(families) or "plain", marks=[
-        pytest.mark.xfail(strict=False, reason=PENDING[f]) for f in families if f in PENDING][:1])
-    for families in [(), *((f,) for f in FAMILIES), FAMILIES]])
+    pytest.param(families, id="-".join(families) or "plain") for families in [(), *((f,) for f in FAMILIES), FAMILIES]])
 def test_edit_cycles_over_multi_file_trees(request, tmp_path_factory, families):
     @settings(max_examples=40, deadline=None, phases=phases(request), suppress_health_check=[HealthCheck.too_slow])
     @given(st.data())

@@ -451,8 +451,10 @@ def test_edit_cycles_keep_every_comment_once(data):
 # Assignment and deletion (documents and views)
 
 @pytest.mark.parametrize("text, edit, expected", [
-    # The replaced value keeps its comment, anchor and tag; the new value's own style.
-    ("a: &x !t old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: !t &x \"yes\"   # note\nb: 1\n"),
+    # The replaced value keeps its comment, anchor and tag (in the order
+    # read); the new value's own style.
+    ("a: &x !t old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: &x !t \"yes\"   # note\nb: 1\n"),
+    ("a: !t &x old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: !t &x \"yes\"   # note\nb: 1\n"),
     ("a: 1\na: 2\n", lambda d: d.__setitem__("a", 3), "a: 1\na: 3\n"),
     ("a: 1\na: 2\nb: 3\n", lambda d: d.__delitem__("a"), "b: 3\n"),
     ("a: 1\n", lambda d: d.__setitem__("new", {"k": [1, None]}), "a: 1\nnew:\n  k:\n  - 1\n  -\n"),
@@ -877,6 +879,14 @@ KEPT_LAYOUT = [
     ("# x\n\ufeff- 1\n- 2\n", lambda d: d.__setitem__(0, 2), "# x\n\ufeff- 2\n- 2\n"),
     ("- a\n\n- n: y\n  e: 1\n", lambda d: d[1].__delitem__("e"), "- a\n\n- n: y\n"),
     ("# c\n\n{}\n", lambda d: d.__setitem__("a", 1), "# c\n\n{a: 1}\n"),
+    # An anchored or tagged node written anew keeps its properties in the
+    # order read.
+    ("k: !!map &a\t# c\n  x: 0\n", lambda d: setattr(d.node["k"], "comment", "d"), "k: !!map &a # d\n  x: 0\n"),
+    ("k: &a !t x  # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment", "d"), "k: &a !t x # d\nz: 1\n"),
+    ("- &a !t x\n- !t &b y\n", lambda d: setattr(d.node[0], "comment", "c") or setattr(d.node[1], "comment", "d"),
+     "- &a !t x # c\n- !t &b y # d\n"),
+    ("{k: &a !t x, z: 1}\n", lambda d: d.__setitem__("z", 2), "{k: &a !t x, z: 2}\n"),
+    ("&r !!map\nx: 1\n", lambda d: d.__setitem__("x", 2), "&r !!map\nx: 2\n"),
 ]
 
 

@@ -217,6 +217,7 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
   // value reads as ("!!int 2.5" a string, "!secret x" a secret's name).
   if (tag_fits(slot, fresh, mode)) fresh.copy_tag(slot);
   else fresh.set_tag(OptText());
+  fresh.set_anchor_first(slot.anchor_first());
   // An empty node with a tag reads as what the tag makes of nothing (an
   // empty "!!str" is ""): it is written so, not as a null word.
   if (fresh.is_null() && fresh.tag()) fresh.synthetic = false;

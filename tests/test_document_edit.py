@@ -887,6 +887,11 @@ KEPT_LAYOUT = [
      "- &a !t x # c\n- !t &b y # d\n"),
     ("{k: &a !t x, z: 1}\n", lambda d: d.__setitem__("z", 2), "{k: &a !t x, z: 2}\n"),
     ("&r !!map\nx: 1\n", lambda d: d.__setitem__("x", 2), "&r !!map\nx: 2\n"),
+    # The spacing read before a comment that follows a node's properties
+    # on its introducer line stays, however often the node is written anew.
+    ("k: &a 5  # c\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
+    ("k: &a  # c\n  x: 0\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
+    ("- &a   # c\n  - 0\n", lambda d: d[0].__setitem__(0, 1), "- &a   # c\n  - 1\n"),
 ]
 
 

@@ -731,7 +731,8 @@ def test_each_comment_setter_writes_what_its_getter_reads_back(text, tmp_path):
     """At every place, each setter's text renders to a text whose document
     reads it back through the same getter; setting it again there changes
     nothing; every other comment of the text is there as often as before.
-    A snapshot reads what the handles read."""
+    Setting what the getter reads leaves the text as read.  A snapshot reads
+    what the handles read."""
     (tmp_path / "inc.yaml").write_text("x: 1\n")
     (tmp_path / "secrets.yaml").write_text("pw: s\n")
     reload = lambda t: load(t, RT | kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, include_dir=str(tmp_path))
@@ -740,6 +741,10 @@ def test_each_comment_setter_writes_what_its_getter_reads_back(text, tmp_path):
     for path, node in handles(doc.node):
         snapshot = snapshot_at(doc.to_tree(), path)
         assert (snapshot.comment_before, snapshot.comment_after) == (node.comment_before, node.comment_after), path
+        for attr in ("comment", "comment_before", "comment_after"):
+            same = reload(text)
+            setattr(at(same.node, path), attr, getattr(at(same.node, path), attr))
+            assert same.to_yaml() == text.encode(), (path, attr)
         for attr, value in [("comment", "new"), ("comment", None)] + [
                 (attr, value) for attr in ("comment_before", "comment_after") for value in ("new\nlines", "", None)]:
             if attr == "comment_after" and node.is_include:
@@ -892,6 +897,9 @@ KEPT_LAYOUT = [
     ("k: &a 5  # c\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
     ("k: &a  # c\n  x: 0\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
     ("- &a   # c\n  - 0\n", lambda d: d[0].__setitem__(0, 1), "- &a   # c\n  - 1\n"),
+    # A comment setter given what its getter reads changes nothing.
+    ("k: &a !t x  # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment_after", None), "k: &a !t x  # c\nz: 1\n"),
+    ("k: &a !t x    # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment", "c"), "k: &a !t x    # c\nz: 1\n"),
 ]
 
 

@@ -900,6 +900,11 @@ KEPT_LAYOUT = [
     # A comment setter given what its getter reads changes nothing.
     ("k: &a !t x  # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment_after", None), "k: &a !t x  # c\nz: 1\n"),
     ("k: &a !t x    # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment", "c"), "k: &a !t x    # c\nz: 1\n"),
+    # The blank lines a block scalar with "+" chomping kept at the end of
+    # the document are its own: they go with it.
+    ("a: 0\nb: |+\n  x\n\n", lambda d: d.__delitem__("b"), "a: 0\n"),
+    ("- 0\n- |+\n  x\n\n\n# end\n", lambda d: d.__setitem__(1, 2), "- 0\n- 2\n# end\n"),
+    ("m:\n  a: 0\n  b: >+\n    x\n\n---\nc: 1\n", lambda d: d[0]["m"].__delitem__("b"), "m:\n  a: 0\n---\nc: 1\n"),
 ]
 
 

@@ -483,8 +483,10 @@ def edit_cycles(data, every_setter):
 # Assignment and deletion (documents and views)
 
 @pytest.mark.parametrize("text, edit, expected", [
-    # The replaced value keeps its comment, anchor and tag; the new value's own style.
-    ("a: &x !t old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: !t &x \"yes\"   # note\nb: 1\n"),
+    # The replaced value keeps its comment, anchor and tag (in the order
+    # read); the new value's own style.
+    ("a: &x !t old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: &x !t \"yes\"   # note\nb: 1\n"),
+    ("a: !t &x old   # note\nb: 1\n", lambda d: d.__setitem__("a", "yes"), "a: !t &x \"yes\"   # note\nb: 1\n"),
     ("a: 1\na: 2\n", lambda d: d.__setitem__("a", 3), "a: 1\na: 3\n"),
     ("a: 1\na: 2\nb: 3\n", lambda d: d.__delitem__("a"), "b: 3\n"),
     ("a: 1\n", lambda d: d.__setitem__("new", {"k": [1, None]}), "a: 1\nnew:\n  k:\n  - 1\n  -\n"),
@@ -767,7 +769,8 @@ def test_each_comment_setter_writes_what_its_getter_reads_back(text, tmp_path):
     """At every place, each setter's text renders to a text whose document
     reads it back through the same getter; setting it again there changes
     nothing; every other comment of the text is there as often as before.
-    A snapshot reads what the handles read."""
+    Setting what the getter reads leaves the text as read.  A snapshot reads
+    what the handles read."""
     (tmp_path / "inc.yaml").write_text("x: 1\n")
     (tmp_path / "secrets.yaml").write_text("pw: s\n")
     reload = lambda t: load(t, RT | kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, include_dir=str(tmp_path))
@@ -776,6 +779,10 @@ def test_each_comment_setter_writes_what_its_getter_reads_back(text, tmp_path):
     for path, node in handles(doc.node):
         snapshot = snapshot_at(doc.to_tree(), path)
         assert (snapshot.comment_before, snapshot.comment_after) == (node.comment_before, node.comment_after), path
+        for attr in ("comment", "comment_before", "comment_after"):
+            same = reload(text)
+            setattr(at(same.node, path), attr, getattr(at(same.node, path), attr))
+            assert same.to_yaml() == text.encode(), (path, attr)
         for attr, value in [("comment", "new"), ("comment", None)] + [
                 (attr, value) for attr in ("comment_before", "comment_after") for value in ("new\nlines", "", None)]:
             edited = reload(text)
@@ -919,6 +926,27 @@ KEPT_LAYOUT = [
      "# h\na: x\n  y\n\n   z  # c\nb: 1\n"),
     ("- 1\n- x\n  y\n", lambda d: setattr(d.node[1], "comment_before", "h") or d.__setitem__(0, 2),
      "- 2\n# h\n- x\n  y\n"),
+    # An anchored or tagged node written anew keeps its properties in the
+    # order read.
+    ("k: !!map &a\t# c\n  x: 0\n", lambda d: setattr(d.node["k"], "comment", "d"), "k: !!map &a # d\n  x: 0\n"),
+    ("k: &a !t x  # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment", "d"), "k: &a !t x # d\nz: 1\n"),
+    ("- &a !t x\n- !t &b y\n", lambda d: setattr(d.node[0], "comment", "c") or setattr(d.node[1], "comment", "d"),
+     "- &a !t x # c\n- !t &b y # d\n"),
+    ("{k: &a !t x, z: 1}\n", lambda d: d.__setitem__("z", 2), "{k: &a !t x, z: 2}\n"),
+    ("&r !!map\nx: 1\n", lambda d: d.__setitem__("x", 2), "&r !!map\nx: 2\n"),
+    # The spacing read before a comment that follows a node's properties
+    # on its introducer line stays, however often the node is written anew.
+    ("k: &a 5  # c\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
+    ("k: &a  # c\n  x: 0\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
+    ("- &a   # c\n  - 0\n", lambda d: d[0].__setitem__(0, 1), "- &a   # c\n  - 1\n"),
+    # A comment setter given what its getter reads changes nothing.
+    ("k: &a !t x  # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment_after", None), "k: &a !t x  # c\nz: 1\n"),
+    ("k: &a !t x    # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment", "c"), "k: &a !t x    # c\nz: 1\n"),
+    # The blank lines a block scalar with "+" chomping kept at the end of
+    # the document are its own: they go with it.
+    ("a: 0\nb: |+\n  x\n\n", lambda d: d.__delitem__("b"), "a: 0\n"),
+    ("- 0\n- |+\n  x\n\n\n# end\n", lambda d: d.__setitem__(1, 2), "- 0\n- 2\n# end\n"),
+    ("m:\n  a: 0\n  b: >+\n    x\n\n---\nc: 1\n", lambda d: d[0]["m"].__delitem__("b"), "m:\n  a: 0\n---\nc: 1\n"),
 ]
 
 

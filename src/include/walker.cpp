@@ -17,6 +17,7 @@ LoadStatus replace_directive(YamlNode& node, DirectiveHandler handler, IncludeCo
                              std::span<const IncludeFrame> chain) {
   KESTRINE_ASSIGN_OR_RETURN(YamlNode replacement, handler(ctx, node, chain));
   replacement.set_anchor(node.anchor());
+  replacement.set_anchor_first(node.anchor_first());
   if (const IncludeSource* source = replacement.source(); source != nullptr && source->target_file_id) {
     IncludeSource with_comments = *source;
     with_comments.content_comments = std::move(replacement.comments);

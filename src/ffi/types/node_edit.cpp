@@ -163,8 +163,9 @@ int set_node_comment(PyObject* self, PyObject* value, void*) noexcept {
     if (node == nullptr) return fail(stale_node());
     KESTRINE_TRY(e.check_kept());
     const bool is_key = !e.handle->path.empty() && e.handle->path.back().kind == PathSegment::Kind::KeyNode;
-    KESTRINE_TRY(edit_status(set_inline_comment(*node, is_key, e.handle->path.empty(), text)));
-    e.done();
+    const EditResult<bool> changed = set_inline_comment(*node, is_key, e.handle->path.empty(), text);
+    if (!changed) return fail(edit_error_to_py(changed.error()));
+    if (*changed) e.done();
     return {};
   });
 }
@@ -178,8 +179,7 @@ int set_node_comment_before(PyObject* self, PyObject* value, void*) noexcept {
     if (!target) return fail(stale_node());
     KESTRINE_TRY(e.check_kept());
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
-    set_head(*target, std::move(lines));
-    e.done();
+    if (set_head(*target, std::move(lines))) e.done();
     return {};
   });
 }
@@ -194,8 +194,7 @@ int set_node_comment_after(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_TRY(e.check_kept());
     if (text) KESTRINE_TRY(edit_status(check_foot_place(*place, e.handle->path.empty())));
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
-    set_foot(*place, std::move(lines));
-    e.done();
+    if (set_foot(*place, std::move(lines))) e.done();
     return {};
   });
 }

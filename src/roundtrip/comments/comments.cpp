@@ -227,27 +227,25 @@ void CommentPlacer::before_slow(YamlNode& node, const Introducer& intro) {
 
   // Comments on the lines before the node: an inline comment on the
   // introducer line, head comments otherwise.
-  const bool bare = node.has_no_properties();
   while (next_ < comments_.size() && comments_[next_].span.line < node_line) {
     const SourceComment& c = comments_[next_];
     bool candidate = false;
-    std::uint32_t spacing = 0;
     if (intro.kind == Introducer::Kind::AfterKey) {
-      if (c.span.line == intro.line && c.span.column >= intro.column + 1) {
-        candidate = true;
-        spacing = c.span.column - (intro.column + 1);
-      }
+      candidate = c.span.line == intro.line && c.span.column >= intro.column + 1;
     } else if (intro.kind == Introducer::Kind::InSequence) {
-      if (c.span.column >= intro.column + 1 &&
-          introducers_.contains(introducer_key(c.span.line, intro.column))) {
-        candidate = true;
-        spacing = c.span.column - (intro.column + 1);
-      }
+      candidate = c.span.column >= intro.column + 1 &&
+                  introducers_.contains(introducer_key(c.span.line, intro.column));
     }
     if (candidate && !cm.inline_comment()) {
       cm.inline_comment_mut() = c.text;
       cm.inline_before_value = true;
-      if (bare) cm.inline_spaces = spacing;
+      // The node's properties may stand on that line before the comment:
+      // the spacing is that of the blanks right before its "#", which is
+      // where the writer puts it, after the indicator or the properties.
+      const std::size_t hash = std::min(c.span.offset, text_.size());
+      std::size_t from = hash;
+      while (from > 0 && (text_[from - 1] == ' ' || text_[from - 1] == '\t')) --from;
+      cm.inline_spaces = static_cast<std::uint32_t>(hash - from);
     } else {
       cm.head_mut().push_back(HeadComment{std::string(c.text), cm.inline_before_value, c.span.column});
     }

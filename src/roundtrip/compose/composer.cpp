@@ -234,7 +234,8 @@ class Composer {
           fail(undefined_tag_handle_message(tag.error()), span_of(p));
           return false;
         }
-        pending_tag_ = PendingTag{p.text(), tag->expanded ? OptText(tag->text()) : OptText()};
+        pending_tag_ = PendingTag{p.text(), tag->expanded ? OptText(tag->text()) : OptText(),
+                                  pending_anchor_.has_value()};
         tags = true;
       } else {
         if (pending_anchor_) {
@@ -326,7 +327,10 @@ class Composer {
     if (!has_content) stand_at_properties(out);
     const Span& start = out.span;
     if (anchor) out.set_anchor(OptText(*anchor));
-    if (tag) out.set_tag(OptText(tag->written), std::move(tag->expanded));
+    if (tag) {
+      out.set_tag(OptText(tag->written), std::move(tag->expanded));
+      if (anchor && tag->after_anchor) out.set_anchor_first(true);
+    }
     const bool flow_collection =
         (e.kind == EventKind::MappingStart || e.kind == EventKind::SequenceStart) && e.flow;
     const bool defer_here = flow_collection && deferred_ == 0;

@@ -27,9 +27,11 @@ inline constexpr Visit kKeyVisit{{}, false};
 
 // A tag read before a node: as written (what is written back) and, where a
 // %TAG handle of the document applied, expanded (what it means).
+// `after_anchor`: the node's anchor was read before it.
 struct PendingTag {
   std::string_view written;
   OptText expanded;
+  bool after_anchor = false;
 };
 
 // What a collection learns from its children as they are composed: the

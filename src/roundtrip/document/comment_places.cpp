@@ -227,7 +227,10 @@ std::optional<std::string> head_text(const Comments& comments, HeadPart part, st
   return out;
 }
 
-std::optional<std::string> head_text(const HeadSource<const YamlNode>& source) {
+namespace {
+
+template <class Node>
+std::optional<std::string> joined_head(const HeadSource<Node>& source) {
   std::optional<std::string> out;
   for (const auto& record : source.records) {
     if (std::optional<std::string> text = head_text(*record.comments, record.part, record.inner))
@@ -235,6 +238,11 @@ std::optional<std::string> head_text(const HeadSource<const YamlNode>& source) {
   }
   return out;
 }
+
+}  // namespace
+
+std::optional<std::string> head_text(const HeadSource<const YamlNode>& source) { return joined_head(source); }
+std::optional<std::string> head_text(const HeadSource<YamlNode>& source) { return joined_head(source); }
 
 // ---- foot lines ----------------------------------------------------------------------
 
@@ -286,11 +294,13 @@ std::optional<FootSource<YamlNode>> comment_after_source_mut(DocumentRecord& doc
   return foot_source<DocumentRecord, YamlNode>(doc, start_root, path);
 }
 
-std::optional<std::string> foot_text(const YamlNode& node) {
+std::optional<std::string> joined_lines(std::span<const std::string> lines) {
   std::optional<std::string> out;
-  for (const std::string& line : node.comments.foot()) append_lines(out, line);
+  for (const std::string& line : lines) append_lines(out, line);
   return out;
 }
+
+std::optional<std::string> foot_text(const YamlNode& node) { return joined_lines(node.comments.foot()); }
 
 std::optional<std::string> foot_text(const FootSource<const YamlNode>& source) {
   std::optional<std::string> out = foot_text(*source.node);
@@ -300,6 +310,10 @@ std::optional<std::string> foot_text(const FootSource<const YamlNode>& source) {
   for (std::size_t i = 0; i < targets.size(); ++i)
     if (targets[i] == source.node) append_lines(out, head[i].text);
   return out;
+}
+
+std::optional<std::string> foot_text(const FootSource<YamlNode>& source) {
+  return foot_text(FootSource<const YamlNode>{source.node, source.next, source.previous, source.column});
 }
 
 }  // namespace kestrine

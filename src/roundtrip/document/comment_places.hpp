@@ -92,9 +92,13 @@ std::optional<HeadSource<YamlNode>> comment_before_source_mut(DocumentRecord& do
 // selected.
 std::optional<std::string> head_text(const Comments& comments, HeadPart part, std::size_t inner = 0);
 std::optional<std::string> head_text(const HeadSource<const YamlNode>& source);
+std::optional<std::string> head_text(const HeadSource<YamlNode>& source);
 // Appends `lines` (comment lines joined with "\n") to `out`, after a "\n"
 // when `out` holds some already.
 void append_lines(std::optional<std::string>& out, std::string_view lines);
+// Comment lines as a getter reads them: joined with "\n", nothing when
+// there are none.
+std::optional<std::string> joined_lines(std::span<const std::string> lines);
 
 // ---- foot lines ----------------------------------------------------------------------
 
@@ -134,6 +138,7 @@ FootSource<const YamlNode> entry_foot_source(const YamlNode& parent, std::size_t
 // a source, the lines of the entry after it that lie in it follow.
 std::optional<std::string> foot_text(const YamlNode& node);
 std::optional<std::string> foot_text(const FootSource<const YamlNode>& source);
+std::optional<std::string> foot_text(const FootSource<YamlNode>& source);
 
 // Where each line at the front of `head` that lies inside the content
 // before its entry (inner_head_lines; the entry's collection has its

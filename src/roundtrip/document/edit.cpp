@@ -217,6 +217,7 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
   // value reads as ("!!int 2.5" a string, "!secret x" a secret's name).
   if (tag_fits(slot, fresh, mode)) fresh.copy_tag(slot);
   else fresh.set_tag(OptText());
+  fresh.set_anchor_first(slot.anchor_first());
   // An empty node with a tag reads as what the tag makes of nothing (an
   // empty "!!str" is ""): it is written so, not as a null word.
   if (fresh.is_null() && fresh.tag()) fresh.synthetic = false;
@@ -425,7 +426,7 @@ std::vector<std::string> split_lines(std::string_view text) {
   return lines;
 }
 
-EditResult<> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text) {
+EditResult<bool> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text) {
   if (is_key && text) {
     return std::unexpected(
         value_error("a mapping key cannot carry an inline comment; set the comment of its value instead"));
@@ -436,10 +437,11 @@ EditResult<> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::
         "instead"));
   }
   Comments& c = node.comments;
-  if (text || c.inline_comment()) c.inline_comment_mut() = text;
+  if (c.inline_comment().view() == text) return false;
+  c.inline_comment_mut() = text;
   c.inline_spaces = 0;
   c.modified = true;
-  return {};
+  return true;
 }
 
 EditResult<> check_foot_place(const FootSource<YamlNode>& place, bool is_root) {
@@ -480,7 +482,8 @@ bool lies_within(const YamlNode& previous, const YamlNode& node, const YamlNode&
 
 }  // namespace
 
-void set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines) {
+bool set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines) {
+  if (foot_text(place) == joined_lines(lines)) return false;
   if (place.next != nullptr) {
     const std::span<const HeadComment> head = place.next->head();
     const std::vector<YamlNode*> targets = inner_line_targets(*place.previous, head, place.column);
@@ -498,9 +501,11 @@ void set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines) {
     }
   }
   replace_foot(*place.node, std::move(lines));
+  return true;
 }
 
-void set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines) {
+bool set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines) {
+  if (head_text(place) == joined_lines(lines)) return false;
   for (std::size_t r = 0; r < place.records.size(); ++r) {
     const auto& record = place.records[r];
     Comments& c = *record.comments;
@@ -523,6 +528,7 @@ void set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines) {
     if (!head.empty() || !now.empty()) c.head_mut() = std::move(head);
     c.modified = true;
   }
+  return true;
 }
 
 // ---- aliases ---------------------------------------------------------------------

@@ -140,7 +140,10 @@ std::vector<std::string> split_lines(std::string_view text);
 // end of its line is its value's) and a block mapping or sequence at the
 // document root (`is_root`; a comment above its first entry reads back as
 // its comment_before).
-EditResult<> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text);
+// The three comment setters give false, and change nothing, when the text
+// is what the node's getter reads there already: such an edit leaves the
+// node's lines as they were read (the caller marks nothing either).
+EditResult<bool> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text);
 
 // Whether the node of `place` may carry foot lines: the root (`is_root`)
 // of any kind, or a block mapping or sequence with entries ("comment_after
@@ -153,14 +156,14 @@ EditResult<> check_foot_place(const FootSource<YamlNode>& place, bool is_root);
 // go, those of the node with the old foot lines, those of collections
 // inside it to their feet (written before the node's own, as they were
 // read).
-void set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines);
+bool set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines);
 
 // Replaces the lines a handle's comment_before reads (comment_before_source)
 // by `lines`: they go to the outermost record, where a reader of the
 // rendered text finds them; the other records give up the part the handle
 // reads; lines that lie inside the content before the entry stay.  The
 // records changed are marked modified.
-void set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines);
+bool set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines);
 
 // ---- aliases ---------------------------------------------------------------------
 

@@ -170,37 +170,28 @@ void NodeWriter::inline_comment(const YamlNode& n, std::uint32_t written_after) 
 }
 
 void NodeWriter::properties(const YamlNode& n) {
-  if (n.is_alias()) return;
-  if (const OptText& t = n.tag()) {
-    out_ += *t;
-    out_.push_back(' ');
-  }
-  if (const OptText& a = n.anchor()) {
-    out_.push_back('&');
-    out_ += *a;
-    out_.push_back(' ');
-  }
+  if (n.is_alias() || n.has_no_properties()) return;
+  properties_text(n);
+  out_.push_back(' ');
 }
 
 void NodeWriter::trailing_properties(const YamlNode& n) {
-  if (n.is_alias()) return;
-  if (const OptText& t = n.tag()) {
-    out_.push_back(' ');
-    out_ += *t;
-  }
-  if (const OptText& a = n.anchor()) {
-    out_ += " &";
-    out_ += *a;
-  }
+  if (n.is_alias() || n.has_no_properties()) return;
+  out_.push_back(' ');
+  properties_text(n);
 }
 
-// The tag, one space when both are present, "&" and the anchor.
-void NodeWriter::properties_text(const YamlNode& n) {
-  if (const OptText& t = n.tag()) out_ += *t;
-  if (const OptText& a = n.anchor()) {
-    if (n.tag()) out_.push_back(' ');
+void NodeWriter::tag_and_anchor(std::optional<std::string_view> tag, const OptText& anchor, bool anchor_first) {
+  if (anchor && anchor_first) {
     out_.push_back('&');
-    out_ += *a;
+    out_ += *anchor;
+    if (tag) out_.push_back(' ');
+  }
+  if (tag) out_ += *tag;
+  if (anchor && !anchor_first) {
+    if (tag) out_.push_back(' ');
+    out_.push_back('&');
+    out_ += *anchor;
   }
 }
 

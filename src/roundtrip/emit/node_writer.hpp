@@ -19,7 +19,8 @@
 //   * an empty node with a tag stays empty (an empty "!!str" is ""); an
 //     untagged empty scalar is spelled "null" where nothing cannot stand;
 //   * no blank lines follow a block scalar with "+" chomping;
-//   * a comment read with no space after its "#" is written back so.
+//   * a comment read with no space after its "#" is written back so;
+//   * a node's anchor and tag are written in the order they were read.
 #pragma once
 
 #include <cstddef>

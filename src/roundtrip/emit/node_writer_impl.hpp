@@ -99,9 +99,14 @@ class NodeWriter {
     return e_.block_indent > least + 1 ? e_.block_indent - 1 : least;
   }
   void inline_comment(const YamlNode& n, std::uint32_t written_after = 0);
+  // The node's properties and one space after them; trailing: one space
+  // before them.  Nothing for an alias.
   void properties(const YamlNode& n);
   void trailing_properties(const YamlNode& n);
-  void properties_text(const YamlNode& n);
+  // The tag and "&" with the anchor, in the order read (a node built from a
+  // value: the tag first), one space between.
+  void properties_text(const YamlNode& n) { tag_and_anchor(n.tag().view(), n.anchor(), n.anchor_first()); }
+  void tag_and_anchor(std::optional<std::string_view> tag, const OptText& anchor, bool anchor_first);
   void null_word(const YamlNode& n) {
     out_ += (e_.null_style == NullStyle::Tilde && n.synthetic) ? "~" : "null";
   }

@@ -102,11 +102,7 @@ void NodeWriter::quoted_scalar(std::string_view text, bool single) {
 // file refer to it.
 void NodeWriter::source_directive(const YamlNode& n) {
   const IncludeSource& s = *n.source();
-  out_ += s.tag;
-  if (const OptText& a = n.anchor()) {
-    out_ += " &";
-    out_ += *a;
-  }
+  tag_and_anchor(s.tag, n.anchor(), n.anchor_first());
   if (s.target.empty()) return;
   out_.push_back(' ');
   if (plain_here(s.target)) out_ += s.target;

@@ -354,6 +354,11 @@ std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::
   const std::size_t first = line_start(root.span.offset);
   std::size_t lower = next_line(first);
   if (*content > first) lower = std::max(lower, next_line(*content - 1));
+  // The lines of content removed from its end (the blank lines a block
+  // scalar with "+" chomping kept among them) went with it: they do not
+  // follow the document.  Its end as read bounds them.
+  if (!root.synthetic && root.end_offset > first && root.end_offset <= limit)
+    lower = std::max(lower, next_line(root.end_offset - 1));
   if (limit < lower) return std::nullopt;
   // Back from where the next document's lines start, over what lies
   // between two documents: blank and comment lines, markers, directives.

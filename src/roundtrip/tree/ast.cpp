@@ -384,6 +384,11 @@ void YamlNode::copy_tag(const YamlNode& from) {
   if (e == nullptr) return set_tag({});
   set_tag(e->tag.view(), e->expanded_tag.view());
 }
+void YamlNode::set_anchor_first(bool first) {
+  if (!first && !extra_) return;
+  extra_mut().anchor_first = first;
+  drop_extra_if_empty();
+}
 void YamlNode::set_source(std::optional<IncludeSource> source) {
   if (!source && !extra_) return;
   extra_mut().source = std::move(source);

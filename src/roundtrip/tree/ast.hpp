@@ -330,6 +330,9 @@ struct NodeExtra {
   OptText expanded_tag;  // only where a %TAG handle of the document changed `tag`
   std::optional<IncludeSource> source;
   std::vector<std::string> directives;
+  // The anchor was read before the tag ("&a !t x"; a directive's tag too):
+  // the writers keep the order read.  Means nothing without both.
+  bool anchor_first = false;
 
   bool empty() const noexcept { return !anchor && !tag && !expanded_tag && !source && directives.empty(); }
   friend bool operator==(const NodeExtra&, const NodeExtra&) = default;
@@ -435,6 +438,9 @@ struct YamlNode {
   void set_tag(OptText tag, OptText expanded = {});
   // The tag of `from`, both forms.
   void copy_tag(const YamlNode& from);
+  // Whether the anchor is written before the tag (NodeExtra::anchor_first).
+  bool anchor_first() const noexcept { return extra_ && extra_->anchor_first; }
+  void set_anchor_first(bool first);
   void set_source(std::optional<IncludeSource> source);
   void set_directives(std::vector<std::string> directives);
   // Anchor, tag, source and directives together (null when all absent).

@@ -986,6 +986,10 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("- 1\n- 2\r\n- 3\n", lambda d: d.__setitem__(0, "a") or d.__setitem__(1, "b"), "- a\n- b\r\n- 3\n"),
     ("# c\n{}\r\n", lambda d: d.__setitem__("a", 1), "# c\n{a: 1}\r\n"),
     ("a:\r\n  1\nb: 2\r\n", lambda d: d.__setitem__("a", 5), "a:\r\n  5\nb: 2\r\n"),
+    ("k:\r\n  a: 3\n", lambda d: d.__setitem__("k", {"m": [1]}), "k:\r\n  m:\n  - 1\n"),
+    ("k: 4\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d\ne"), "k: 4\r\n# d\n# e\n"),
+    ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
+     "a:\r\n  - x\r\n  # d\nb: 1\r\n"),
     # Comment lines written anew take the line break of the line read in
     # their place, else of their entry's; blank lines above them stay.
     ("a: 1\rb: 2\r\nc: 3\r\n", lambda d: setattr(d.node["b"], "comment_before", "new\nmore"),

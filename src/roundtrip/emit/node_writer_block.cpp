@@ -162,7 +162,11 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     if (!v.is_sequence()) column = entries_column(v, indent, child);
     else if (e_.dump_layout) column = e_.indentless_sequences && !v.tag() ? indent : child;
     else column = v.span.column <= indent ? indent : entries_column(v, indent, child);
-    head_lines(v, below_line(v, key_at()), HeadPart::All, column);
+    const std::optional<std::size_t> first = below_line(v, key_at());
+    head_lines(v, first, HeadPart::All, column);
+    // Entries written anew take the line break of the first line they
+    // replace, not the key's.
+    line_breaks_at(first);
     if (v.is_sequence()) sequence_items(v, column, false);
     else mapping_entries(v, column, false);
     own_feet(v, value_foot_column(v, indent, column));

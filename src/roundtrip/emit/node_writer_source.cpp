@@ -138,6 +138,7 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
   for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
     chain.push_back(c);
   std::size_t copied = copy_feet_as_read(chain);
+  written_feet_breaks();
   for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
     const std::size_t size = (*c)->comments.foot().size();
     foot_lines(**c, (*c)->span.column, std::min(copied, size));
@@ -147,7 +148,15 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
 
 void NodeWriter::own_feet_lines(const YamlNode& n, std::size_t column) {
   const YamlNode* const chain[] = {&n};
-  foot_lines(n, column, copy_feet_as_read(chain));
+  const std::size_t copied = copy_feet_as_read(chain);
+  written_feet_breaks();
+  foot_lines(n, column, copied);
+}
+
+void NodeWriter::written_feet_breaks() {
+  if (out_.size() != copied_at_) return;
+  const std::size_t line = e_.source->past_blank_lines(floor_, e_.source->end());
+  if (line < e_.source->end() && e_.source->comment_text(line)) line_breaks_at(line);
 }
 
 std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {

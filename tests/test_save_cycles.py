@@ -402,6 +402,10 @@ def _comment(e, c, kind):
     tree.count += 1
     lines = [f"{kind[0]}{tree.count}"] + [f"{kind[0]}{tree.count}b"] * (kind != "comment" and c.draw(st.booleans()))
     text, read = "\n".join(lines) if c.draw(st.integers(0, 5)) else None, getattr(node, attr)
+    if kind == "after" and node.is_include and text is not None:
+        # Lines after the directive's line read as what follows it.
+        assert "read through an include directive" in outcome(lambda: setattr(node, attr, text))
+        return
     if not e.do(c, (attr, handle, text), lambda d: setattr(_at(d.node, handle), attr, text)):
         return
     readers = _heads(c.model, handle) if kind == "before" else {handle}

@@ -987,6 +987,8 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("# c\n{}\r\n", lambda d: d.__setitem__("a", 1), "# c\n{a: 1}\r\n"),
     ("a:\r\n  1\nb: 2\r\n", lambda d: d.__setitem__("a", 5), "a:\r\n  5\nb: 2\r\n"),
     ("k:\r\n  a: 3\n", lambda d: d.__setitem__("k", {"m": [1]}), "k:\r\n  m:\n  - 1\n"),
+    ("k: 2\r\nz: 4\n", lambda d: d.__setitem__("k", {"m": 1}), "k:\r\n  m: 1\r\nz: 4\n"),
+    ("a: 5\n  # c\n\r\nb: x\rz: 1\r", lambda d: d.__delitem__("b"), "a: 5\n  # c\nz: 1\r"),
     ("k: 4\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d\ne"), "k: 4\r\n# d\n# e\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),

@@ -267,6 +267,10 @@ class NodeWriter {
   // lines around them; where the next line read begins, or nothing when
   // the lines read do not begin with them.
   std::optional<std::size_t> copy_inner_head(const ReadHead& read, std::span<const HeadComment> inner);
+  // Copies the lines `inner` as read where they follow the text copied
+  // last (a deletion gave them, read above the entry it removed, to the
+  // entry after it); false when they do not.
+  bool copy_inner_lines(std::span<const HeadComment> inner);
   // Where a node below its introducer (the line of its key or dash) was
   // read, or what it replaced: the line it starts.
   std::optional<std::size_t> below_line(const YamlNode& n, std::optional<std::size_t> introducer) const;

@@ -259,7 +259,7 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
   // break that comment takes.
   std::optional<std::size_t> line;
   if (inner > 0 && read.texts) line = copy_inner_head(read, head.first(inner));
-  const std::size_t from = line ? inner : 0;
+  const std::size_t from = line || copy_inner_lines(head.first(inner)) ? inner : 0;
   // (Taken before the blank lines, which a block scalar would take in too.)
   const bool after_block = from < inner && at_block_end();
   if (!line) {
@@ -321,6 +321,17 @@ std::optional<std::size_t> NodeWriter::copy_inner_head(const ReadHead& read, std
   const std::size_t end = src.past_blank_lines(*stop, read.first);
   copy(read.lead, end);
   return end;
+}
+
+bool NodeWriter::copy_inner_lines(std::span<const HeadComment> inner) {
+  if (inner.empty() || out_.size() != copied_at_) return false;
+  std::vector<std::string_view> texts;
+  texts.reserve(inner.size());
+  for (const HeadComment& h : inner) texts.push_back(h.text);
+  const SourceLines::CommentRun run = e_.source->comment_run(floor_, texts);
+  if (run.count != texts.size()) return false;
+  copy(floor_, run.end);
+  return true;
 }
 
 // The lines stay as read, indentation and blank lines included, above

@@ -61,9 +61,9 @@ def kept_line_breaks(text, out, edited=()):
 def unedited_lines_kept(text, out, words, movable):
     """Whether every line of `text` that `out` does not hold as it was is one
     an edit may rewrite, and each line written in place of others ends as the
-    one it takes the place of (one past those as the line before it; one
-    after the first of a run written anew may go on with the line break of
-    the line before it, as an entry written anew does).  An
+    one it takes the place of (one past those as the line before it or the
+    line after it; one after the first of a run written anew may go on with
+    the line break of the line before it, as an entry written anew does).  An
     edit may rewrite a content line holding one of `words` (lower-case bytes;
     a line of no word, only a dash, an indicator or an alias, when it
     rewrites one that has one or when `words` holds b""), a comment line
@@ -89,6 +89,8 @@ def unedited_lines_kept(text, out, words, movable):
             return False  # a blank line gone on its own
         for k in range(j1, j2):
             end = a[i1 + k - j1][1] if i1 + k - j1 < i2 else b[k - 1][1] if k else a[i2][1] if i2 < len(a) else b""
-            if b[k][1] != end and b"" not in (b[k][1], end) and (k == j1 or b[k][1] != b[k - 1][1]):
+            # (A line added where none was read may take that of the line after it, its entry's.)
+            after = a[i2][1] if i1 + k - j1 >= i2 and i2 < len(a) else end
+            if b[k][1] not in (end, after) and b"" not in (b[k][1], end) and (k == j1 or b[k][1] != b[k - 1][1]):
                 return False
     return True

@@ -165,8 +165,10 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     const std::optional<std::size_t> first = below_line(v, key_at());
     head_lines(v, first, HeadPart::All, column);
     // Entries written anew take the line break of the first line they
-    // replace (one indented into the entry), not the key's.
-    if (first && e_.source->indentation(*first) > indent) line_breaks_at(first);
+    // replace (one indented into the entry, or an item of a sequence at
+    // the key's column), not the key's.
+    if (first && (e_.source->indentation(*first) > indent || e_.source->entry_line(*first, indent, '-') == first))
+      line_breaks_at(first);
     if (v.is_sequence()) sequence_items(v, column, false);
     else mapping_entries(v, column, false);
     own_feet(v, value_foot_column(v, indent, column));

@@ -271,6 +271,9 @@ class NodeWriter {
   // last (a deletion gave them, read above the entry it removed, to the
   // entry after it); false when they do not.
   bool copy_inner_lines(std::span<const HeadComment> inner);
+  // How many of the item's head lines stand above its dash (read at
+  // `dash`), as read.
+  std::size_t read_heads_above_dash(const YamlNode& item, std::size_t dash) const;
   // Where a node below its introducer (the line of its key or dash) was
   // read, or what it replaced: the line it starts.
   std::optional<std::size_t> below_line(const YamlNode& n, std::optional<std::size_t> introducer) const;

@@ -463,12 +463,23 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   return copy_collection_lines(value, lead, column);
 }
 
+std::size_t NodeWriter::read_heads_above_dash(const YamlNode& item, std::size_t dash) const {
+  const std::size_t heads = heads_above_dash(item);
+  if (item.comments.inline_before_value || heads == 0 || !read_here(item)) return heads;
+  // Without a comment on the dash line the item holds the lines below its
+  // dash, above its first entry, too.
+  const SourceLines& src = *e_.source;
+  const std::size_t content = src.line_start(item.span.offset);
+  if (content <= dash) return heads;
+  return heads - std::min(heads, src.comment_lines(src.next_line(dash), content));
+}
+
 bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::optional<std::size_t> first,
                            std::size_t indent, bool in_order) {
   const SourceLines& src = *e_.source;
   const YamlNode& item = items[i];
   if (!first) return false;
-  const std::size_t heads = heads_above_dash(item);
+  const std::size_t heads = read_heads_above_dash(item, *first);
   if (*first < floor_) return false;
   const std::size_t lead = entry_lead(*first, heads, item.comments.blank_before > 0);
   if (lead == *first && heads > 0) return false;
@@ -476,7 +487,8 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
     std::optional<std::size_t> end;
     if (in_order && i + 1 < items.size()) {
       const YamlNode& next = items[i + 1];
-      end = next_entry_lead(*first, src.item_first(next, indent, false), next, heads_above_dash(next), item);
+      const std::optional<std::size_t> next_first = src.item_first(next, indent, false);
+      end = next_entry_lead(*first, next_first, next, next_first ? read_heads_above_dash(next, *next_first) : 0, item);
     }
     if (!end) {
       const std::optional<std::size_t> content = src.content_end(item);

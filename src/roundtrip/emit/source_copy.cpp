@@ -356,9 +356,12 @@ std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::
   if (*content > first) lower = std::max(lower, next_line(*content - 1));
   // The lines of content removed from its end (the blank lines a block
   // scalar with "+" chomping kept among them) went with it: they do not
-  // follow the document.  Its end as read bounds them.
-  if (!root.synthetic && root.end_offset > first && root.end_offset <= limit)
-    lower = std::max(lower, next_line(root.end_offset - 1));
+  // follow the document.  Its end as read bounds them; a comment line
+  // before that end is no content (the next document's head, a foot).
+  if (!root.synthetic && root.end_offset > first && root.end_offset <= limit) {
+    const std::size_t bound = next_line(root.end_offset - 1);
+    lower = std::max(lower, past_blank_lines(leading_start(bound, lower), bound));
+  }
   if (limit < lower) return std::nullopt;
   // Back from where the next document's lines start, over what lies
   // between two documents: blank and comment lines, markers, directives.

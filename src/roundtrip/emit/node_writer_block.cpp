@@ -237,6 +237,10 @@ bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
   return first->comments.head().empty() && first->comments.blank_before == 0;
 }
 
+bool NodeWriter::read_below_dash(const YamlNode& item, std::optional<std::size_t> dash) const {
+  return dash && copying() && read_here(item) && e_.source->line_start(item.span.offset) > *dash;
+}
+
 void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below,
                                std::optional<std::size_t> dash) {
   // Where the item's entries go, and so the spacing after a dash that
@@ -280,7 +284,8 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       out_.push_back('\n');
       lines_below(column);
       mapping_entries(item, column, false);
-    } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item)) {
+    } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item) ||
+               read_below_dash(item, dash)) {
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);

@@ -187,6 +187,8 @@ class NodeWriter {
   // entries (head_lead), where they are copied.
   // `dash`: where its dash was read (item_line).
   void sequence_item(const YamlNode& item, std::size_t indent, bool head_below, std::optional<std::size_t> dash);
+  // The item (a mapping) was read on a line below its dash: it stays there.
+  bool read_below_dash(const YamlNode& item, std::optional<std::size_t> dash) const;
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }

@@ -348,7 +348,9 @@ def _delete(e, c, kind):
         e.words |= _words(c.keys[1])  # the next key moves onto the dash's line
     e.movable |= _owned(c.tree, lambda p, slot: p[:len(gone)] == gone or p in heads and slot == "head")
     del target[c.key]
-    e.words |= _words(target) if not target else set()
+    if not target:  # the emptied collection is written "{}" or "[]": its foot lines stand after it anew
+        e.words |= _words(target)
+        e.movable |= _owned(c.tree, lambda p, slot: p == c.path and slot == "foot")
     c.loose |= _owned(c.tree, lambda p, slot: p[:len(gone)] == gone)
     # Later items move up one.
     for tag, owner in (c.tree.owners or {}).items() if isinstance(target, list) else ():
@@ -411,7 +413,10 @@ def _comment(e, c, kind):
     readers = _heads(c.model, handle) if kind == "before" else {handle}
     replaced = _owned(tree, lambda p, s: s == slot and p in readers)
     if tree.owners is None:  # owners not known: what the getter read
-        replaced = {f"# {line}" for line in (read or "").split("\n")}
+        replaced = set()
+    # What the getter read is what the setter replaces (a flow collection's
+    # foot is the document's).
+    replaced |= {f"# {line}" for line in read.split("\n")} if read else set()
     e.movable |= replaced
     c.loose |= replaced
     if "layout" in tree.families:
@@ -487,7 +492,8 @@ def _cycle(s, draw):
     shared, before = _shared(doc, s.model), snapshot(s.root)
     e = _edit(doc, s.model, draw, s.tree, s.loose)
     into_shared = bool(e.files & shared)
-    assert all("still referenced" in message or into_shared or follow for message, follow in e.refused), e.what
+    assert all("still referenced" in message or "another document follows" in message or into_shared or follow
+               for message, follow in e.refused), e.what
     saved = outcome(doc.save)
     after = snapshot(s.root)
     why = (e.what, _diff(before, after))

@@ -882,6 +882,7 @@ KEPT_LAYOUT = [
     ("a: 1\n  # deeper\n\n# own\nb: 2\n# end\n", lambda d: d.__delitem__("b"), "a: 1\n  # deeper\n# end\n"),
     ("a: 1\n  # c\n\nb: 2\n  # d\n\nc: 3\n", lambda d: d.__delitem__("b"), "a: 1\n  # c\n  # d\n\nc: 3\n"),
     ("k:\n  a: |\n    x\n\n  # c\n", lambda d: d.__setitem__("z", 1), "k:\n  a: |\n    x\n\n  # c\nz: 1\n"),
+    ("k:\n  a: 1\n\n\n", lambda d: d["k"].__setitem__("a", 2), "k:\n  a: 2\n\n\n"),
     ("k:\n  a: |\n    x\n  # c\n---\nz: 1\n", lambda d: d[0]["k"].__setitem__("a", 1), "k:\n  a: 1\n  # c\n---\nz: 1\n"),
     ("k:\n-\n\n  # b\n  a: 2\n", lambda d: setattr(d.node["k"][0], "comment_before", None), "k:\n\n-\n  a: 2\n"),
     ("- 1\n# a\n-\n  # b\n  k: 2\n", lambda d: d.__setitem__(0, 3), "- 3\n# a\n-\n  # b\n  k: 2\n"),

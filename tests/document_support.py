@@ -54,7 +54,9 @@ def kept_line_breaks(text, out, edited=()):
     may read like them and takes the line break of its entry."""
     a, b = split_lines(text), split_lines(out)
     blocks = difflib.SequenceMatcher(None, [c for c, _ in a], [c for c, _ in b], autojunk=False).get_matching_blocks()
-    return all(a[i + k][1] in (b[j + k][1], b"") for i, j, n in blocks for k in range(n)
+    # (The last line written may end the text without one, as the last line read did.)
+    unended = {b""} if a and a[-1][0] else set()
+    return all(a[i + k][1] in (b[j + k][1], b"") or b[j + k][1] in unended for i, j, n in blocks for k in range(n)
                if a[i + k][0].strip() and not a[i + k][0].lstrip().startswith(b"#") and i + k not in edited)
 
 
@@ -63,7 +65,8 @@ def unedited_lines_kept(text, out, words, movable):
     an edit may rewrite, and each line written in place of others ends as the
     one it takes the place of (one past those as the line before it or the
     line after it; one after the first of a run written anew may go on with
-    the line break of the line before it, as an entry written anew does).  An
+    the line break of the line before it, as an entry written anew does; a
+    line moved keeps its own).  An
     edit may rewrite a content line holding one of `words` (lower-case bytes;
     a line of no word, only a dash, an indicator or an alias, when it
     rewrites one that has one or when `words` holds b""), a comment line
@@ -91,6 +94,9 @@ def unedited_lines_kept(text, out, words, movable):
             end = a[i1 + k - j1][1] if i1 + k - j1 < i2 else b[k - 1][1] if k else a[i2][1] if i2 < len(a) else b""
             # (A line added where none was read may take that of the line after it, its entry's.)
             after = a[i2][1] if i1 + k - j1 >= i2 and i2 < len(a) else end
-            if b[k][1] not in (end, after) and b"" not in (b[k][1], end) and (k == j1 or b[k][1] != b[k - 1][1]):
+            # (A line moved within the hunk, re-indented, may keep its own.)
+            moved = {brk for line, brk in a[i1:i2] if line.strip() == b[k][0].strip()}
+            if b[k][1] not in (end, after, *moved) and b"" not in (b[k][1], end) and (
+                    k == j1 or b[k][1] != b[k - 1][1]):
                 return False
     return True

@@ -330,8 +330,9 @@ class NodeWriter {
   void own_feet_lines(const YamlNode& n, std::size_t column);
   // Foot lines written right after text copied as read stand in the place
   // of the lines read there (an edit set others): they take the line break
-  // of the first of those, not of the line copied last.
-  void written_feet_breaks();
+  // of the first of those, not of the line copied last; else that of the
+  // line read with the `first` of them, when it lies a few lines on.
+  void written_feet_breaks(std::string_view first);
   // The foot lines of `chain` (outermost first; written innermost first),
   // copied as read as far as the lines right after the text copied last
   // are those, in order; gives how many it copied (the rest are to be

@@ -138,7 +138,15 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
   for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
     chain.push_back(c);
   std::size_t copied = copy_feet_as_read(chain);
-  written_feet_breaks();
+  std::size_t skip = copied;
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
+    const std::span<const std::string> foot = (*c)->comments.foot();
+    if (skip < foot.size()) {
+      written_feet_breaks(foot[skip]);
+      break;
+    }
+    skip -= foot.size();
+  }
   for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
     const std::size_t size = (*c)->comments.foot().size();
     foot_lines(**c, (*c)->span.column, std::min(copied, size));
@@ -149,14 +157,21 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
 void NodeWriter::own_feet_lines(const YamlNode& n, std::size_t column) {
   const YamlNode* const chain[] = {&n};
   const std::size_t copied = copy_feet_as_read(chain);
-  written_feet_breaks();
+  if (copied < n.comments.foot().size()) written_feet_breaks(n.comments.foot()[copied]);
   foot_lines(n, column, copied);
 }
 
-void NodeWriter::written_feet_breaks() {
-  if (out_.size() != copied_at_) return;
-  const std::size_t line = e_.source->past_blank_lines(floor_, e_.source->end());
-  if (line < e_.source->end() && e_.source->comment_text(line)) line_breaks_at(line);
+void NodeWriter::written_feet_breaks(std::string_view first) {
+  if (e_.line_breaks.empty()) return;
+  const SourceLines& src = *e_.source;
+  const std::size_t line = src.past_blank_lines(floor_, src.end());
+  if (out_.size() == copied_at_ && line < src.end() && src.comment_text(line)) return line_breaks_at(line);
+  // Else the line read with the first of them, past the lines of entries an
+  // edit removed (a few lines on at most: the search stays cheap).
+  std::size_t at = line;
+  for (int n = 0; n < 64 && at < src.end(); ++n, at = src.next_line(at)) {
+    if (src.comment_text(at) == first) return line_breaks_at(at);
+  }
 }
 
 std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {

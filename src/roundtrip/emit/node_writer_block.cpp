@@ -167,7 +167,8 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     // Entries written anew take the line break of the first line they
     // replace (one indented into the entry, or an item of a sequence at
     // the key's column), not the key's.
-    if (first && (e_.source->indentation(*first) > indent || e_.source->entry_line(*first, indent, '-') == first))
+    if (first && !e_.line_breaks.empty() &&
+        (e_.source->indentation(*first) > indent || e_.source->entry_line(*first, indent, '-') == first))
       line_breaks_at(first);
     if (v.is_sequence()) sequence_items(v, column, false);
     else mapping_entries(v, column, false);
@@ -235,10 +236,6 @@ std::optional<std::size_t> NodeWriter::column_below(const YamlNode& v, const Yam
 bool NodeWriter::plain_first_entry(const YamlNode& n) noexcept {
   const YamlNode* first = n.is_mapping() ? &n.pairs().front().key : &n.items().front();
   return first->comments.head().empty() && first->comments.blank_before == 0;
-}
-
-bool NodeWriter::read_below_dash(const YamlNode& item, std::optional<std::size_t> dash) const {
-  return dash && copying() && read_here(item) && e_.source->line_start(item.span.offset) > *dash;
 }
 
 void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool head_below,

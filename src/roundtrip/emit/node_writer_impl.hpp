@@ -188,7 +188,9 @@ class NodeWriter {
   // `dash`: where its dash was read (item_line).
   void sequence_item(const YamlNode& item, std::size_t indent, bool head_below, std::optional<std::size_t> dash);
   // The item (a mapping) was read on a line below its dash: it stays there.
-  bool read_below_dash(const YamlNode& item, std::optional<std::size_t> dash) const;
+  bool read_below_dash(const YamlNode& item, std::optional<std::size_t> dash) const {
+    return dash && copying() && read_here(item) && e_.source->line_start(item.span.offset) > *dash;
+  }
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }

@@ -138,7 +138,8 @@ void NodeWriter::scalar(const YamlNode& n, std::size_t indent, long parent, bool
   }
   switch (style) {
     case ScalarStyle::Plain:
-      if (!plain_lines_kept(n, parent)) plain(n, t, root);
+      // (Most plain scalars were read on one line: the test stays inline.)
+      if (n.end_line == n.span.line || !plain_lines_kept(n, parent)) plain(n, t, root);
       return;
     case ScalarStyle::SingleQuoted:
       // Single quotes cannot carry line breaks or control characters.

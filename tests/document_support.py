@@ -95,7 +95,8 @@ def unedited_lines_kept(text, out, words, movable):
             # (A line added where none was read may take that of the line after it, its entry's.)
             after = a[i2][1] if i1 + k - j1 >= i2 and i2 < len(a) else end
             # (A line moved within the hunk, re-indented, may keep its own.)
-            moved = {brk for line, brk in a[i1:i2] if line.strip() == b[k][0].strip()}
+            bare = lambda line: line.strip().removeprefix(b"- ")  # noqa: E731  (an entry moved onto a dash)
+            moved = {brk for line, brk in a[i1:i2] if bare(line) == bare(b[k][0])}
             if b[k][1] not in (end, after, *moved) and b"" not in (b[k][1], end) and (
                     k == j1 or b[k][1] != b[k - 1][1]):
                 return False

@@ -334,7 +334,9 @@ class NodeWriter {
   // of the lines read there (an edit set others): they take the line break
   // of the first of those, not of the line copied last; else that of the
   // line read with the `first` of them, when it lies a few lines on.
-  void written_feet_breaks(std::string_view first);
+  // `read_at`: where the lines they replace begin, when not right after
+  // the text copied last.
+  void written_feet_breaks(std::string_view first, std::optional<std::size_t> read_at = std::nullopt);
   // The foot lines of `chain` (outermost first; written innermost first),
   // copied as read as far as the lines right after the text copied last
   // are those, in order; gives how many it copied (the rest are to be

@@ -161,11 +161,12 @@ void NodeWriter::own_feet_lines(const YamlNode& n, std::size_t column) {
   foot_lines(n, column, copied);
 }
 
-void NodeWriter::written_feet_breaks(std::string_view first) {
+void NodeWriter::written_feet_breaks(std::string_view first, std::optional<std::size_t> read_at) {
   if (e_.line_breaks.empty()) return;
   const SourceLines& src = *e_.source;
-  const std::size_t line = src.past_blank_lines(floor_, src.end());
-  if (out_.size() == copied_at_ && line < src.end() && src.comment_text(line)) return line_breaks_at(line);
+  const std::size_t line = src.past_blank_lines(read_at.value_or(floor_), src.end());
+  if ((read_at || out_.size() == copied_at_) && line < src.end() && src.comment_text(line))
+    return line_breaks_at(line);
   // Else the line read with the first of them, past the lines of entries an
   // edit removed (a few lines on at most: the search stays cheap).
   std::size_t at = line;
@@ -590,6 +591,8 @@ bool NodeWriter::copy_root_line(const YamlNode& r, std::size_t prelude) {
     return false;
   copy(prelude, src.past_bom(line));
   root_content(r);
+  // Its foot lines stand in the place of those read after its line.
+  if (!r.comments.foot().empty()) written_feet_breaks(r.comments.foot().front(), src.next_line(line));
   foot_lines(r, 0);
   return true;
 }

@@ -1,16 +1,35 @@
 """What the round-trip document tests share: loading with OPT_ROUND_TRIP,
-reading an action's outcome as a value, and comparing line breaks."""
+reading an action's outcome as a value, comparing line breaks and the lines
+an edit left, and the phases of a property test."""
 
 import difflib
+import pathlib
 import re
+
+from hypothesis import Phase
 
 import kestrine
 
 RT = kestrine.OPT_ROUND_TRIP
+# A real multi-file configuration, beside the repository (tests skip without it).
+REAL_TREE = pathlib.Path(__file__).resolve().parents[2] / "shared/testdata/config-trees/frenck-home-assistant-config"
 
 
 def load(text, option=RT, **kw):
     return kestrine.loads(text, option=option, **kw)
+
+
+def snapshot(root):
+    """Every file below `root`, by its path from there, with its bytes."""
+    return {p.relative_to(root).as_posix(): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+
+
+def phases(request):
+    """Hypothesis phases for a property test: without shrinking while the
+    test is marked as expected to fail (a fault not mended yet), so that its
+    failure costs the suite seconds; with shrinking otherwise."""
+    return [p for p in Phase if p not in (Phase.shrink, Phase.explain)] if request.node.get_closest_marker("xfail") \
+        else list(Phase)
 
 
 def outcome(action):
@@ -21,16 +40,64 @@ def outcome(action):
         return f"{type(exc).__name__}: {exc}"
 
 
+def split_lines(text):
+    """(content, line break) of each line of a text."""
+    parts = re.split(rb"(\r\n|\r|\n)", text)
+    return list(zip(parts[0::2], parts[1::2] + [b""]))
+
+
 def kept_line_breaks(text, out, edited=()):
     """Whether every line of `text` that `out` keeps (the same content, not
     blank) keeps its line break, as far as a diff of the two tells.  Comment
     lines are left out: those of a node an edit replaced are written anew.
     So are the `edited` lines of `text` (0-based): new content written there
     may read like them and takes the line break of its entry."""
-    def lines(t):
-        parts = re.split(rb"(\r\n|\r|\n)", t)
-        return list(zip(parts[0::2], parts[1::2] + [b""]))
-    a, b = lines(text), lines(out)
+    a, b = split_lines(text), split_lines(out)
     blocks = difflib.SequenceMatcher(None, [c for c, _ in a], [c for c, _ in b], autojunk=False).get_matching_blocks()
-    return all(a[i + k][1] in (b[j + k][1], b"") for i, j, n in blocks for k in range(n)
+    # (The last line written may end the text without one, as the last line read did.)
+    unended = {b""} if a and a[-1][0] else set()
+    return all(a[i + k][1] in (b[j + k][1], b"") or b[j + k][1] in unended for i, j, n in blocks for k in range(n)
                if a[i + k][0].strip() and not a[i + k][0].lstrip().startswith(b"#") and i + k not in edited)
+
+
+def unedited_lines_kept(text, out, words, movable):
+    """Whether every line of `text` that `out` does not hold as it was is one
+    an edit may rewrite, and each line written in place of others ends as the
+    one it takes the place of (one past those as the line before it or the
+    line after it; one after the first of a run written anew may go on with
+    the line break of the line before it, as an entry written anew does; a
+    line moved keeps its own).  An
+    edit may rewrite a content line holding one of `words` (lower-case bytes;
+    a line of no word, only a dash, an indicator or an alias, when it
+    rewrites one that has one or when `words` holds b""), a comment line
+    among `movable` (None: any), the blank lines above a content line it
+    removes and those before the first or after the last content line (no
+    entry holds them)."""
+    a, b = split_lines(text), split_lines(out)
+    content = lambda line: line.strip()[:1] not in (b"", b"#")  # noqa: E731
+    hunks = [h[1:] for h in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes() if h[0] != "equal"]
+    removed = {i for i1, i2, _, _ in hunks for i in range(i1, i2) if content(a[i][0])}
+    found = {i: set(re.findall(rb"\w+|{}|\[]", re.sub(rb"(^|\s)#.*|[&*]\S+", b"", a[i][0]).lower())) for i in removed}
+    if any(f and not f & words for f in found.values()) or not all(found.values()) and b"" not in words and not any(
+            f & words for f in found.values()):
+        return False
+    for i1, i2, j1, j2 in hunks:
+        gone = [line.strip() for line, _ in a[i1:i2]]
+        comments = {line.decode() for line in gone if line.startswith(b"#")}
+        if movable is not None and not comments <= movable:
+            return False
+        edge = not any(content(line) for line, _ in a[:i1]) or not any(content(line) for line, _ in a[i2:])
+        if gone and not comments and not removed & set(range(i1, i2)) and not edge and next(
+                (i for i in range(i2, len(a)) if content(a[i][0])), None) not in removed:
+            return False  # a blank line gone on its own
+        for k in range(j1, j2):
+            end = a[i1 + k - j1][1] if i1 + k - j1 < i2 else b[k - 1][1] if k else a[i2][1] if i2 < len(a) else b""
+            # (A line added where none was read may take that of the line after it, its entry's.)
+            after = a[i2][1] if i1 + k - j1 >= i2 and i2 < len(a) else end
+            # (A line moved within the hunk, re-indented, may keep its own.)
+            bare = lambda line: line.strip().removeprefix(b"- ")  # noqa: E731  (an entry moved onto a dash)
+            moved = {brk for line, brk in a[i1:i2] if bare(line) == bare(b[k][0])}
+            if b[k][1] not in (end, after, *moved) and b"" not in (b[k][1], end) and (
+                    k == j1 or b[k][1] != b[k - 1][1]):
+                return False
+    return True

@@ -192,7 +192,7 @@ int set_node_comment_after(PyObject* self, PyObject* value, void*) noexcept {
     auto place = comment_after_source_mut(e.edit.record(), e.handle->start_root, e.handle->path);
     if (!place) return fail(stale_node());
     KESTRINE_TRY(e.check_kept());
-    if (text) KESTRINE_TRY(edit_status(check_foot_place(*place->node, e.handle->path.empty())));
+    if (text) KESTRINE_TRY(edit_status(check_foot_place(*place, e.handle->path.empty())));
     KESTRINE_ASSIGN_OR_RETURN(std::vector<std::string> lines, comment_lines(text));
     if (set_foot(*place, std::move(lines))) e.done();
     return {};

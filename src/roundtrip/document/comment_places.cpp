@@ -126,6 +126,12 @@ std::optional<HeadSource<Node>> head_source(Record& doc, std::size_t start_root,
   // innermost first, those its collections keep above their first entries.
   bool outward = false;
   records.push_back(entry_record(*nodes[k - 1].node, nodes[k].index, outward));
+  // A flow mapping's lines above its entries are those of the pair holding
+  // it in a flow mapping (written above that pair's key): its first key
+  // keeps its own, inside its braces.
+  if (k >= 2 && nodes[k - 1].step == PathSegment::Kind::Key && nodes[k - 1].node->style == CollectionStyle::Flow &&
+      nodes[k - 2].node->style == CollectionStyle::Flow && nodes[k - 2].node->is_mapping())
+    outward = false;
   for (--k; outward; --k) {
     const bool item = k > 0 && nodes[k].step == PathSegment::Kind::Index;
     records.push_back(collection_record(*nodes[k].node, item ? nodes[k - 1].node : nullptr, nodes[k].index, outward));
@@ -156,7 +162,10 @@ Follows entry_after(Node& parent, std::size_t index, Node& child, bool key, Foot
     source.previous = &child;
     return Follows::Found;
   }
-  return parent.source() != nullptr ? Follows::None : Follows::Outer;
+  if (parent.source() == nullptr) return Follows::Outer;
+  // An included file's root: its file may go on with later documents.
+  source.before_document = parent.source()->later_text.has_value();
+  return Follows::None;
 }
 
 template <class Record, class Node>
@@ -165,13 +174,18 @@ std::optional<FootSource<Node>> foot_source(Record& doc, std::size_t start_root,
   if (nodes.empty()) return std::nullopt;
   FootSource<Node> source;
   source.node = nodes.back().node;
+  // The root, or the last content of its document root (the documents of
+  // a stream are those of one file).
+  const bool before_document = start_root + 1 < doc.roots.size();
+  if (nodes.size() == 1) source.before_document = before_document;
   if (!is_block_collection(*source.node)) return source;
   // Up the last entries to the first collection with an entry after them.
   for (std::size_t k = nodes.size() - 1; k > 0; --k) {
     const Follows follows = entry_after(*nodes[k - 1].node, nodes[k].index, *nodes[k].node,
                                         nodes[k].step == PathSegment::Kind::KeyNode, source);
-    if (follows != Follows::Outer) break;
+    if (follows != Follows::Outer) return source;
   }
+  source.before_document = before_document;
   return source;
 }
 

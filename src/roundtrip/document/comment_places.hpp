@@ -115,6 +115,10 @@ struct FootSource {
   CommentRecord* next = nullptr;
   Node* previous = nullptr;
   std::uint32_t column = 0;
+  // The node is the root, or nothing follows it in its document, and
+  // another document follows that one in its file: lines after the node
+  // read as the head of that document, which no node of this tree holds.
+  bool before_document = false;
 };
 
 // The source of the handle at `path`; nothing when the path does not

@@ -444,10 +444,20 @@ EditResult<bool> set_inline_comment(YamlNode& node, bool is_key, bool is_root, s
   return true;
 }
 
-EditResult<> check_foot_place(const YamlNode& node, bool is_root) {
-  if (is_root || is_block_collection(node)) return {};
-  return std::unexpected(
-      value_error("comment_after is only supported on a block mapping, a block sequence, or the document root"));
+EditResult<> check_foot_place(const FootSource<YamlNode>& place, bool is_root) {
+  if (!is_root && !is_block_collection(*place.node))
+    return std::unexpected(
+        value_error("comment_after is only supported on a block mapping, a block sequence, or the document root"));
+  // Lines written there would read back as another node's, never as these.
+  if (!is_root && place.node->source() != nullptr)
+    return std::unexpected(value_error(
+        "comment_after is not supported on content read through an include directive: lines after the "
+        "directive read as what follows it"));
+  if (place.before_document)
+    return std::unexpected(value_error(
+        "comment_after is not supported at the end of a document that another document follows: lines there "
+        "read as that document's"));
+  return {};
 }
 
 namespace {

@@ -145,10 +145,12 @@ std::vector<std::string> split_lines(std::string_view text);
 // node's lines as they were read (the caller marks nothing either).
 EditResult<bool> set_inline_comment(YamlNode& node, bool is_key, bool is_root, std::optional<std::string_view> text);
 
-// Whether `node` may carry foot lines: the root (`is_root`) of any kind, or a
-// block mapping or sequence with entries ("comment_after is only supported
-// on ..." otherwise).
-EditResult<> check_foot_place(const YamlNode& node, bool is_root);
+// Whether the node of `place` may carry foot lines: the root (`is_root`)
+// of any kind, or a block mapping or sequence with entries ("comment_after
+// is only supported on ..." otherwise) not written as an include
+// directive; and neither where it ends a document another document
+// follows (lines there read as that document's).
+EditResult<> check_foot_place(const FootSource<YamlNode>& place, bool is_root);
 // Replaces the node's comment_after lines (comment_after_source): its foot
 // lines become `lines`, and the lines of the entry after it that lie in it
 // go, those of the node with the old foot lines, those of collections

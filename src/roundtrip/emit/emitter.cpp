@@ -140,7 +140,10 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     e.strict_raw = strict;
     e.source = copy.lines;
     e.edited = copy.edited;
-    e.feet_copied = tail;
+    // None there: the foot lines of collections inside copied entries (a
+    // block scalar's document end may take them in) are written where they
+    // belong.
+    e.feet_copied = tail && !copy.edited->feet().empty();
     if (lines.has_cr()) e.line_breaks.push_back({0, lines.line_break(lines.begin()).value_or(LineBreak::Lf)});
     e.out.reserve(std::max(e.out.capacity(), reserve));
     if (roots.front().leading_bom) e.out += kBom;

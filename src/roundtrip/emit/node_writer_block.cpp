@@ -162,7 +162,14 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     if (!v.is_sequence()) column = entries_column(v, indent, child);
     else if (e_.dump_layout) column = e_.indentless_sequences && !v.tag() ? indent : child;
     else column = v.span.column <= indent ? indent : entries_column(v, indent, child);
-    head_lines(v, below_line(v, key_at()), HeadPart::All, column);
+    const std::optional<std::size_t> first = below_line(v, key_at());
+    head_lines(v, first, HeadPart::All, column);
+    // Entries written anew take the line break of the first line they
+    // replace (one indented into the entry, or an item of a sequence at
+    // the key's column), not the key's.
+    if (first && !e_.line_breaks.empty() &&
+        (e_.source->indentation(*first) > indent || e_.source->entry_line(*first, indent, '-') == first))
+      line_breaks_at(first);
     if (v.is_sequence()) sequence_items(v, column, false);
     else mapping_entries(v, column, false);
     own_feet(v, value_foot_column(v, indent, column));
@@ -274,7 +281,8 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       out_.push_back('\n');
       lines_below(column);
       mapping_entries(item, column, false);
-    } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item)) {
+    } else if (c.inline_comment() || c.inline_before_value || head_below || !plain_first_entry(item) ||
+               read_below_dash(item, dash)) {
       inline_comment(item);
       out_.push_back('\n');
       lines_below(child);

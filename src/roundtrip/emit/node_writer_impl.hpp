@@ -79,9 +79,11 @@ class NodeWriter {
   void comment_line(const YamlNode& n, std::string_view text, std::size_t indent) {
     comment_line(text, indent, !n.comments.is_unspaced(text));
   }
-  void foot_lines(const YamlNode& n, std::size_t indent) {
+  // (Those from the one at `from` on.)
+  void foot_lines(const YamlNode& n, std::size_t indent, std::size_t from = 0) {
     if (e_.feet_copied) return;
-    for (const std::string& f : n.comments.foot()) comment_line(n, f, indent);
+    const std::span<const std::string> foot = n.comments.foot();
+    for (std::size_t i = from; i < foot.size(); ++i) comment_line(n, foot[i], indent);
   }
   // Whether the output ends with a block scalar, after which lines (blank
   // or not) as deep as its text would read as part of it.
@@ -124,6 +126,11 @@ class NodeWriter {
   void source_directive(const YamlNode& n);
   void scalar(const YamlNode& n, std::size_t indent, long parent, bool root);
   void plain(const YamlNode& n, std::string_view t, bool root);
+  // A plain scalar read over several lines whose text is as read: its
+  // lines copied as they were (their line breaks too), where they still
+  // read the same (`parent`: the column of the block that holds it); false
+  // when it is to be written on one line.
+  bool plain_lines_kept(const YamlNode& n, long parent);
   static char raw_chomping(std::string_view raw) noexcept;
   struct KeptIndent {
     long column;     // the lines from this column on are content
@@ -180,6 +187,10 @@ class NodeWriter {
   // entries (head_lead), where they are copied.
   // `dash`: where its dash was read (item_line).
   void sequence_item(const YamlNode& item, std::size_t indent, bool head_below, std::optional<std::size_t> dash);
+  // The item (a mapping) was read on a line below its dash: it stays there.
+  bool read_below_dash(const YamlNode& item, std::optional<std::size_t> dash) const {
+    return dash && copying() && read_here(item) && e_.source->line_start(item.span.offset) > *dash;
+  }
 
   // ---- entries copied from the text read (node_writer_source.cpp) -------------
   bool copying() const noexcept { return e_.source != nullptr; }
@@ -260,6 +271,13 @@ class NodeWriter {
   // lines around them; where the next line read begins, or nothing when
   // the lines read do not begin with them.
   std::optional<std::size_t> copy_inner_head(const ReadHead& read, std::span<const HeadComment> inner);
+  // Copies the lines `inner` as read where they follow the text copied
+  // last (a deletion gave them, read above the entry it removed, to the
+  // entry after it); false when they do not.
+  bool copy_inner_lines(std::span<const HeadComment> inner);
+  // How many of the item's head lines stand above its dash (read at
+  // `dash`), as read.
+  std::size_t read_heads_above_dash(const YamlNode& item, std::size_t dash) const;
   // Where a node below its introducer (the line of its key or dash) was
   // read, or what it replaced: the line it starts.
   std::optional<std::size_t> below_line(const YamlNode& n, std::optional<std::size_t> introducer) const;
@@ -312,10 +330,19 @@ class NodeWriter {
     if (!e_.feet_copied && !n.comments.foot().empty()) own_feet_lines(n, column);
   }
   void own_feet_lines(const YamlNode& n, std::size_t column);
+  // Foot lines written right after text copied as read stand in the place
+  // of the lines read there (an edit set others): they take the line break
+  // of the first of those, not of the line copied last; else that of the
+  // line read with the `first` of them, when it lies a few lines on.
+  // `read_at`: where the lines they replace begin, when not right after
+  // the text copied last.
+  void written_feet_breaks(std::string_view first, std::optional<std::size_t> read_at = std::nullopt);
   // The foot lines of `chain` (outermost first; written innermost first),
-  // copied as read when the lines right after the text copied last are
-  // exactly those; false when they are to be written.
-  bool copy_feet_as_read(std::span<const YamlNode* const> chain);
+  // copied as read as far as the lines right after the text copied last
+  // are those, in order; gives how many it copied (the rest are to be
+  // written).  A deletion may have put lines read apart into one foot:
+  // those read right after the entry before it keep their columns.
+  std::size_t copy_feet_as_read(std::span<const YamlNode* const> chain);
   struct FirstAsked {
     const NodePair* pair = nullptr;
     std::size_t column = 0;

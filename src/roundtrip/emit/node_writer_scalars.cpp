@@ -37,6 +37,40 @@ std::optional<std::string_view> header_comment(std::string_view header) noexcept
   return text;
 }
 
+// Whether the lines of a plain scalar as read (from its first character to
+// its last) fold to `text`: each line trimmed of its blanks, lines joined by
+// one space, or by a line feed for each empty line between them.
+bool plain_lines_fold_to(std::string_view lines, std::string_view text) noexcept {
+  std::size_t at = 0;
+  std::size_t empty = 0;
+  bool first = true;
+  for (std::size_t pos = 0; pos <= lines.size();) {
+    std::size_t end = lines.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = lines.size();
+    std::string_view line = lines.substr(pos, end - pos);
+    const std::size_t lead = line.find_first_not_of(" \t");
+    if (lead == std::string_view::npos) {
+      ++empty;
+    } else {
+      line = line.substr(lead, line.find_last_not_of(" \t") + 1 - lead);
+      if (!first) {
+        const std::string_view join = empty == 0 ? std::string_view(" ") : std::string_view();
+        if (text.compare(at, join.size(), join) != 0) return false;
+        at += join.size();
+        for (; empty > 0; --empty, ++at)
+          if (at >= text.size() || text[at] != '\n') return false;
+      }
+      if (text.compare(at, line.size(), line) != 0) return false;
+      at += line.size();
+      first = false;
+      empty = 0;
+    }
+    if (end < lines.size() && lines[end] == '\r' && end + 1 < lines.size() && lines[end + 1] == '\n') ++end;
+    pos = end + 1;
+  }
+  return at == text.size();
+}
+
 }  // namespace
 
 void NodeWriter::quoted(std::string_view text) {
@@ -104,7 +138,8 @@ void NodeWriter::scalar(const YamlNode& n, std::size_t indent, long parent, bool
   }
   switch (style) {
     case ScalarStyle::Plain:
-      plain(n, t, root);
+      // (Most plain scalars were read on one line: the test stays inline.)
+      if (n.end_line == n.span.line || !plain_lines_kept(n, parent)) plain(n, t, root);
       return;
     case ScalarStyle::SingleQuoted:
       // Single quotes cannot carry line breaks or control characters.
@@ -156,6 +191,21 @@ void NodeWriter::plain(const YamlNode& n, std::string_view t, bool root) {
     quote = true;  // quoted so that it can fold
   if (quote) quoted(t);
   else out_ += t;
+}
+
+bool NodeWriter::plain_lines_kept(const YamlNode& n, long parent) {
+  // (Keys are written on one line; in a flow collection the lines would
+  // have to be indented past its block.)
+  if (!copying() || n.end_line == n.span.line || e_.flow_depth > 0 || e_.no_fold || !read_here(n)) return false;
+  const SourceLines& src = *e_.source;
+  // Each line after the first must stay indented past the block that
+  // holds the scalar, or it would end it.
+  for (std::size_t line = src.next_line(n.span.offset); line < n.end_offset; line = src.next_line(line))
+    if (!src.is_blank_or_comment(line) && static_cast<long>(src.indentation(line)) <= parent) return false;
+  const std::string_view lines = src.slice(n.span.offset, n.end_offset);
+  if (!plain_lines_fold_to(lines, n.text())) return false;
+  append_kept(lines, src.line_break(n.end_offset));
+  return true;
 }
 
 // The chomping indicator of a kept block-scalar text ('+', '-' or 0 for

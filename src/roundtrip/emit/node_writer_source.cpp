@@ -137,24 +137,52 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
   std::vector<const YamlNode*> chain;
   for (const YamlNode* c = &n; c != nullptr && is_block_collection(*c) && c->source() == nullptr; c = next(c))
     chain.push_back(c);
-  if (copy_feet_as_read(chain)) return;
-  for (auto c = chain.rbegin(); c != chain.rend(); ++c) foot_lines(**c, (*c)->span.column);
+  std::size_t copied = copy_feet_as_read(chain);
+  std::size_t skip = copied;
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
+    const std::span<const std::string> foot = (*c)->comments.foot();
+    if (skip < foot.size()) {
+      written_feet_breaks(foot[skip]);
+      break;
+    }
+    skip -= foot.size();
+  }
+  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
+    const std::size_t size = (*c)->comments.foot().size();
+    foot_lines(**c, (*c)->span.column, std::min(copied, size));
+    copied -= std::min(copied, size);
+  }
 }
 
 void NodeWriter::own_feet_lines(const YamlNode& n, std::size_t column) {
   const YamlNode* const chain[] = {&n};
-  if (!copy_feet_as_read(chain)) foot_lines(n, column);
+  const std::size_t copied = copy_feet_as_read(chain);
+  if (copied < n.comments.foot().size()) written_feet_breaks(n.comments.foot()[copied]);
+  foot_lines(n, column, copied);
 }
 
-bool NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {
-  if (out_.size() != copied_at_) return false;
+void NodeWriter::written_feet_breaks(std::string_view first, std::optional<std::size_t> read_at) {
+  if (e_.line_breaks.empty()) return;
+  const SourceLines& src = *e_.source;
+  const std::size_t line = src.past_blank_lines(read_at.value_or(floor_), src.end());
+  if ((read_at || out_.size() == copied_at_) && line < src.end() && src.comment_text(line))
+    return line_breaks_at(line);
+  // Else the line read with the first of them, past the lines of entries an
+  // edit removed (a few lines on at most: the search stays cheap).
+  std::size_t at = line;
+  for (int n = 0; n < 64 && at < src.end(); ++n, at = src.next_line(at)) {
+    if (src.comment_text(at) == first) return line_breaks_at(at);
+  }
+}
+
+std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {
+  if (out_.size() != copied_at_) return 0;
   std::vector<std::string_view> texts;
   for (auto c = chain.rbegin(); c != chain.rend(); ++c)
     for (const std::string& f : (*c)->comments.foot()) texts.push_back(f);
-  const std::optional<std::size_t> stop = e_.source->comment_run_end(floor_, texts);
-  if (!stop) return false;
-  copy(floor_, *stop);
-  return true;
+  const SourceLines::CommentRun run = e_.source->comment_run(floor_, texts);
+  if (run.count > 0) copy(floor_, run.end);
+  return run.count;
 }
 
 void NodeWriter::settle_block_end() {
@@ -247,7 +275,7 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
   // break that comment takes.
   std::optional<std::size_t> line;
   if (inner > 0 && read.texts) line = copy_inner_head(read, head.first(inner));
-  const std::size_t from = line ? inner : 0;
+  const std::size_t from = line || copy_inner_lines(head.first(inner)) ? inner : 0;
   // (Taken before the blank lines, which a block scalar would take in too.)
   const bool after_block = from < inner && at_block_end();
   if (!line) {
@@ -256,17 +284,24 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
     else newlines(blank);
     if (read.texts) line = read.blank_end;
   }
+  // Head lines that end as read (those before them came from an entry a
+  // deletion removed): the blank lines between them and the node stay.
+  std::size_t tail = line ? *first : 0;
+  if (line && !head.empty() && !read.texts->empty() && head.back().text == read.texts->back() &&
+      written(head.back()))
+    tail = src->blank_lines_above(*first, std::max(*line, floor_));
   for (std::size_t i = from; i < head.size(); ++i) {
     if (!written(head[i])) continue;
     if (line) {
-      *line = src->past_blank_lines(*line, *first);
-      line_breaks_at(*line < *first ? *line : *first);
-      if (*line < *first) *line = src->next_line(*line);
+      *line = src->past_blank_lines(*line, tail);
+      line_breaks_at(std::min(*line, tail));
+      if (*line < tail) *line = src->next_line(*line);
     }
     std::size_t column = indent;
     if (i < inner) column = comment_column(indent + (head[i].column - read_column), indent, after_block);
     comment_line(node, head[i].text, column);
   }
+  if (line && tail != *first) copy(tail, *first);
 }
 
 bool NodeWriter::copy_own_head(std::span<const HeadComment> head, const ReadHead& read, HeadPart part,
@@ -302,6 +337,17 @@ std::optional<std::size_t> NodeWriter::copy_inner_head(const ReadHead& read, std
   const std::size_t end = src.past_blank_lines(*stop, read.first);
   copy(read.lead, end);
   return end;
+}
+
+bool NodeWriter::copy_inner_lines(std::span<const HeadComment> inner) {
+  if (inner.empty() || out_.size() != copied_at_) return false;
+  std::vector<std::string_view> texts;
+  texts.reserve(inner.size());
+  for (const HeadComment& h : inner) texts.push_back(h.text);
+  const SourceLines::CommentRun run = e_.source->comment_run(floor_, texts);
+  if (run.count != texts.size()) return false;
+  copy(floor_, run.end);
+  return true;
 }
 
 // The lines stay as read, indentation and blank lines included, above
@@ -433,12 +479,23 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   return copy_collection_lines(value, lead, column);
 }
 
+std::size_t NodeWriter::read_heads_above_dash(const YamlNode& item, std::size_t dash) const {
+  const std::size_t heads = heads_above_dash(item);
+  if (item.comments.inline_before_value || heads == 0 || !read_here(item)) return heads;
+  // Without a comment on the dash line the item holds the lines below its
+  // dash, above its first entry, too.
+  const SourceLines& src = *e_.source;
+  const std::size_t content = src.line_start(item.span.offset);
+  if (content <= dash) return heads;
+  return heads - std::min(heads, src.comment_lines(src.next_line(dash), content));
+}
+
 bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::optional<std::size_t> first,
                            std::size_t indent, bool in_order) {
   const SourceLines& src = *e_.source;
   const YamlNode& item = items[i];
   if (!first) return false;
-  const std::size_t heads = heads_above_dash(item);
+  const std::size_t heads = read_heads_above_dash(item, *first);
   if (*first < floor_) return false;
   const std::size_t lead = entry_lead(*first, heads, item.comments.blank_before > 0);
   if (lead == *first && heads > 0) return false;
@@ -446,7 +503,8 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
     std::optional<std::size_t> end;
     if (in_order && i + 1 < items.size()) {
       const YamlNode& next = items[i + 1];
-      end = next_entry_lead(*first, src.item_first(next, indent, false), next, heads_above_dash(next), item);
+      const std::optional<std::size_t> next_first = src.item_first(next, indent, false);
+      end = next_entry_lead(*first, next_first, next, next_first ? read_heads_above_dash(next, *next_first) : 0, item);
     }
     if (!end) {
       const std::optional<std::size_t> content = src.content_end(item);
@@ -533,6 +591,8 @@ bool NodeWriter::copy_root_line(const YamlNode& r, std::size_t prelude) {
     return false;
   copy(prelude, src.past_bom(line));
   root_content(r);
+  // Its foot lines stand in the place of those read after its line.
+  if (!r.comments.foot().empty()) written_feet_breaks(r.comments.foot().front(), src.next_line(line));
   foot_lines(r, 0);
   return true;
 }

@@ -311,6 +311,16 @@ std::size_t SourceLines::own_lead(std::size_t first, std::size_t head_lines, boo
   return comment_lines(lead, first) == head_lines ? lead : first;
 }
 
+std::size_t SourceLines::blank_lines_above(std::size_t first, std::size_t floor) const {
+  std::size_t lead = first;
+  while (lead > floor && lead > begin_) {
+    const std::size_t before = previous_line(lead);
+    if (before < floor || past_blank_lines(before, lead) != lead) break;
+    lead = before;
+  }
+  return lead;
+}
+
 std::size_t SourceLines::blank_lead(std::size_t first, std::size_t floor) const {
   if (first <= floor || first <= begin_ || !is_break(first - 1)) return first;
   // Most entries follow a line of content: the character before its line
@@ -318,12 +328,7 @@ std::size_t SourceLines::blank_lead(std::size_t first, std::size_t floor) const 
   std::size_t e = first - 1;
   if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
   if (e > begin_ && at(e - 1) != ' ' && at(e - 1) != '\t' && !is_break(e - 1)) return first;
-  std::size_t lead = first;
-  while (lead > floor && lead > begin_) {
-    const std::size_t before = previous_line(lead);
-    if (before < floor || past_blank_lines(before, lead) != lead) break;
-    lead = before;
-  }
+  const std::size_t lead = blank_lines_above(first, floor);
   return lead != first && lead == floor && lead > begin_ && comment_text(previous_line(lead)) ? lead : first;
 }
 
@@ -351,9 +356,12 @@ std::optional<std::size_t> SourceLines::document_end(const YamlNode& root, std::
   if (*content > first) lower = std::max(lower, next_line(*content - 1));
   // The lines of content removed from its end (the blank lines a block
   // scalar with "+" chomping kept among them) went with it: they do not
-  // follow the document.  Its end as read bounds them.
-  if (!root.synthetic && root.end_offset > first && root.end_offset <= limit)
-    lower = std::max(lower, next_line(root.end_offset - 1));
+  // follow the document.  Its end as read bounds them; a comment line
+  // before that end is no content (the next document's head, a foot).
+  if (!root.synthetic && root.end_offset > first && root.end_offset <= limit) {
+    const std::size_t bound = next_line(root.end_offset - 1);
+    lower = std::max(lower, past_blank_lines(leading_start(bound, lower), bound));
+  }
   if (limit < lower) return std::nullopt;
   // Back from where the next document's lines start, over what lies
   // between two documents: blank and comment lines, markers, directives.
@@ -419,13 +427,18 @@ std::optional<std::size_t> SourceLines::closing_marker_lines(std::size_t from) c
 
 std::optional<std::size_t> SourceLines::comment_run_end(std::size_t from,
                                                         std::span<const std::string_view> texts) const {
-  std::size_t line = from;
+  const CommentRun run = comment_run(from, texts);
+  return run.count == texts.size() ? std::optional(run.end) : std::nullopt;
+}
+
+SourceLines::CommentRun SourceLines::comment_run(std::size_t from, std::span<const std::string_view> texts) const {
+  CommentRun run{0, from};
   for (const std::string_view text : texts) {
-    line = past_blank_lines(line, end());
-    if (line >= end() || comment_text(line) != text) return std::nullopt;
-    line = next_line(line);
+    const std::size_t line = past_blank_lines(run.end, end());
+    if (line >= end() || comment_text(line) != text) break;
+    run = {run.count + 1, next_line(line)};
   }
-  return line;
+  return run;
 }
 
 // ---- edited nodes ----------------------------------------------------------------------

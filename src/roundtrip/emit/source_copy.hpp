@@ -153,6 +153,9 @@ class SourceLines {
   // edit gave that comment line, read as the entry's, to the content
   // before it (copied up to `floor`): they stay between the two.
   std::size_t blank_lead(std::size_t first, std::size_t floor) const;
+  // Where the blank lines right above the line at `first` begin, from
+  // `floor` on (`first` when none).
+  std::size_t blank_lines_above(std::size_t first, std::size_t floor) const;
 
   // ---- documents ----
   // Just past the last line of a document root's content, which ends
@@ -178,6 +181,14 @@ class SourceLines {
   // `from` on are those texts, in order, with only blank lines between
   // them (the foot lines of an entry that ends at `from`, as read).
   std::optional<std::size_t> comment_run_end(std::size_t from, std::span<const std::string_view> texts) const;
+  // How many of `texts`, from the first, the comment lines from `from` on
+  // are, in order, with only blank lines between them, and just past the
+  // line of the last of those (`from` when none).
+  struct CommentRun {
+    std::size_t count = 0;
+    std::size_t end = 0;
+  };
+  CommentRun comment_run(std::size_t from, std::span<const std::string_view> texts) const;
 
  private:
   char at(std::size_t offset) const noexcept { return text_[offset - base_]; }

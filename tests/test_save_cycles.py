@@ -1,0 +1,550 @@
+"""Edit cycles over multi-file trees: load, one random edit, save, load again,
+five times and more, on generated trees and on the real configuration
+files.  After each cycle:
+- a save that succeeds wrote the files that changed, and they read back as
+  the live document's to_dict(), which is the data that took the same
+  edits; a save that fails left every file as it was;
+- the same edit made again on the saved files, and saved, changes nothing;
+- what a comment setter wrote reads back through the same getter;
+- every comment appears as often as before, unless what it belonged to was
+  deleted or replaced (then at most as often);
+- a line the edit did not reach keeps its bytes, and a line it wrote ends
+  as the line it took the place of (one added past those as the line
+  before it).
+In generated trees every comment is a unique "# cN" whose owner is known:
+the node and the getter that reads it ("head" comment_before, "inline"
+comment, "foot" comment_after), a "trail" (a line indented under a value
+that is no block collection, which no getter reads), or the file (lines
+between and after later documents).  Every content line holds a word of
+its own ("k5", "w6", ...), so the lines an edit may rewrite are those
+holding a word of what it edited."""
+
+import collections
+import copy
+import difflib
+import functools
+import re
+import shutil
+import types
+from pathlib import Path
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import kestrine
+from document_support import REAL_TREE, kept_line_breaks, outcome, phases, snapshot, split_lines, unedited_lines_kept
+
+RT_INC = kestrine.OPT_ROUND_TRIP | kestrine.OPT_INCLUDES
+COMMENT = re.compile(rb"(?:^|[ \t\r])(#[^\r\n]*)", re.MULTILINE)  # (a CR alone ends a line too)
+BREAKS = ["\n", "\r\n", "\r", "mixed"]
+VALUES = [7777, "new", None, {"n": [1, "x"]}, []]  # (words no generated line holds)
+# What a tree and its edits may hold beyond mappings, lists of scalars, block
+# scalars kept with their blank lines, includes, assignment, deletion and the
+# first key's comment_before: "layout" adds flow collections, multi-line
+# scalars, lists of mappings, blank lines, comments at every place and every
+# comment setter at every node; "anchors" anchored collections and includes,
+# their aliases and detach() followed by an edit of the copy or of the
+# original; "twice" files included more than once; "endings" the root file's
+# line breaks drawn as the included files' are (LF, CR LF, CR, mixed).
+FAMILIES = ("layout", "anchors", "twice", "endings")
+
+
+class _Tree:
+    """A generated tree of files: their texts, the data (an alias's value is
+    its anchor's object, as to_dict() gives it) and the owner of each
+    comment."""
+
+    def __init__(self, data, families):
+        self.draw, self.families = data.draw, families
+        self.files, self.contents, self.owners, self.count = {}, {}, {}, 0
+        self.data = self.file("main.yaml", (), 2, self.draw(st.sampled_from(BREAKS)) if "endings" in families else "\n")
+
+    def comment(self, owner, slot, indent="", inline=False):
+        """A comment line (the end of a line when `inline`), or nothing."""
+        if not self.draw(st.booleans()):
+            return "" if inline else []
+        self.count += 1
+        self.owners[f"# c{self.count}"] = owner if owner is None else (owner, slot)
+        return f"  # c{self.count}" if inline else [f"{indent}# c{self.count}"]
+
+    def scalar(self):
+        self.count += 1
+        return self.draw(st.sampled_from([self.count, f"w{self.count}", -self.count]))
+
+    def blank(self, lines):
+        """A blank line between entries, but after none that keeps its own."""
+        return [""] if lines and lines[-1] and "layout" in self.families and not self.draw(st.integers(0, 3)) else []
+
+    def mapping(self, path, indent, includes, anchors, depth=0, head=True):
+        lines, data = [], {}
+        size = self.draw(st.integers(1, 3))
+        for n in range(size):
+            self.count += 1
+            key = f"k{self.count}"
+            lines += (self.blank(lines) if n else []) + (self.comment(path + (key,), "head", indent) if n or head else [])
+            more, data[key] = self.node(f"{indent}{key}:", path + (key,), indent, includes, anchors, depth, n + 1 < size)
+            lines += more
+        return lines, data
+
+    def sequence(self, path, indent, anchors, depth):
+        lines, data = [], []
+        size = self.draw(st.integers(1, 3))
+        for i in range(size):
+            lines += (self.blank(lines) if i else []) + self.comment(path + (i,), "head", indent)
+            if "layout" in self.families and depth < 2 and self.draw(st.booleans()):  # a mapping on the dash's line
+                more, value = self.mapping(path + (i,), indent + "  ", 0, anchors, depth + 1, head=False)
+                more[0] = f"{indent}- {more[0].lstrip()}"
+            else:
+                more, value = self.node(f"{indent}-", path + (i,), indent, 0, anchors, 2, i + 1 < size)
+            lines += more
+            data.append(value)
+        return lines, data
+
+    def node(self, intro, path, indent, includes, anchors, depth, followed):
+        """The lines of the value that `intro` (a key and its colon, or a
+        dash) opens, and its data."""
+        layout = "layout" in self.families
+        kinds = ["scalar", "scalar", "kept"] + ["block", "flow", "lines"] * layout + ["alias"] * bool(anchors)
+        if depth < 2:
+            kinds += ["map", "list"] + ["include"] * bool(includes or self.contents and "twice" in self.families)
+        kind, defined, tail = self.draw(st.sampled_from(kinds)), len(anchors), []
+        inline = self.comment(path, "inline", inline=True)
+        if kind == "map":
+            lines, value = self.mapping(path, indent + "  ", includes, anchors, depth + 1)
+            text, tail = "", self.comment(path, "foot", indent + "  ") if layout else []
+        elif kind == "list":
+            inner = self.draw(st.sampled_from([indent, indent + "  "])) if layout else indent
+            lines, value = self.sequence(path, inner, anchors, depth + 1)
+            # (A comment at the key's column after a list written there is the mapping's.)
+            text, tail = "", self.comment(path, "foot", inner) if inner != indent else []
+        elif kind == "include":
+            if self.contents and "twice" in self.families and (not includes or self.draw(st.booleans())):
+                name = self.draw(st.sampled_from(sorted(self.contents)))
+                value = copy.deepcopy(self.contents[name])
+            else:
+                name = f"f{len(self.files) + 1}.yaml"
+                breaks = self.draw(st.sampled_from(BREAKS if "endings" in self.families else BREAKS[:3]))
+                value = self.file(name, path, includes - 1, breaks)
+            text, lines = f" !include {name}", []
+        elif kind in ("kept", "block"):  # "kept" keeps its blank line
+            style = "|+" if kind == "kept" else self.draw(st.sampled_from(["|", "|-", ">"]))
+            word = self.scalar()
+            value = f"{word}" + {"|+": "\n\n", "|-": ""}.get(style, "\n")
+            text, lines = f" {style}", [f"{indent}  {word}"] + [""] * (style == "|+")
+        elif kind == "flow":
+            if self.draw(st.booleans()):
+                value = [self.scalar() for _ in range(self.draw(st.integers(0, 2)))]
+                text = " [" + ", ".join(map(str, value)) + "]"
+            else:
+                value = {f"k{self.scalar()}": self.scalar() for _ in range(self.draw(st.integers(0, 2)))}
+                text = " {" + ", ".join(f"{k}: {v}" for k, v in value.items()) + "}"
+            lines = []
+        elif kind == "lines":  # a plain scalar over two lines: a comment ends the second
+            first, second = self.scalar(), self.scalar()
+            value, text, lines, inline = f"{first} {second}", f" {first}", [f"{indent}  {second}{inline}"], ""
+        elif kind == "alias":
+            name = self.draw(st.sampled_from(sorted(anchors)))
+            value, text, lines = anchors[name], f" *{name}", []
+        else:
+            value = self.scalar()
+            text, lines = f" {value}", []
+        if layout and followed and kind not in ("map", "list", "kept", "block"):
+            tail = self.comment(path, "trail", indent + "  ")
+        anchor = ""
+        if kind in ("map", "list", "include", "flow") and "anchors" in self.families and len(anchors) == defined \
+                and self.draw(st.booleans()):  # (no anchor inside another: a copy would define it twice)
+            self.count += 1
+            anchor, anchors[f"a{self.count}"] = f" &a{self.count}", value
+        return [f"{intro}{anchor}{text}{inline}"] + lines + tail, value
+
+    def file(self, name, path, includes, breaks):
+        self.files[name] = None  # the name is taken
+        lines, data = self.mapping(path, "", includes, {})
+        # A comment after the content at the file's first column is its
+        # root's foot, after a list written at that column too.
+        lines += self.comment(path, "foot")
+        if path and self.draw(st.booleans()):  # later documents, in included files
+            lines += ["---"] + self.comment(None, None) + [f"later: {self.scalar()}"]
+            lines += self.draw(st.sampled_from([[], ["---"], ["...", "%YAML 1.2", "---", "- 1"]]))
+            lines += self.comment(None, None)
+        if breaks == "mixed":  # each kind in turn (a CR before an empty line would join its LF)
+            ends = [("\r\n", "\n", "\r")[i % 3] for i in range(len(lines))]
+            ends = [e if e != "\r" or i + 1 == len(lines) or lines[i + 1] else "\n" for i, e in enumerate(ends)]
+            self.files[name] = "".join(line + end for line, end in zip(lines, ends)).encode()
+        else:
+            self.files[name] = breaks.join(lines + [""]).encode()
+        self.contents[name] = data
+        return data
+
+
+class _RealTree:
+    """The real configuration files, each included by a generated root file;
+    the owners of their comments are not known."""
+
+    def __init__(self, root, families):
+        shutil.copytree(REAL_TREE, root, dirs_exist_ok=True)
+        names = sorted(p.relative_to(root).as_posix() for p in root.rglob("*.y*ml")
+                       if not re.search(rb"!include_dir|!secret|!include", p.read_bytes()))
+        self.files = {"main.yaml": "".join(f"f{i}: !include {n}\n" for i, n in enumerate(names)).encode()}
+        self.owners, self.data, self.count, self.families = None, None, 0, families
+
+
+def _counts(root):
+    counts = collections.Counter()
+    for path in root.rglob("*.y*ml"):
+        counts.update(m.decode() for m in COMMENT.findall(path.read_bytes()))
+    return counts
+
+
+def _places(data, path=(), seen=None):
+    """(path, container) of every mapping and sequence of the data; one that
+    aliases share, once, at its first place (its anchor's)."""
+    seen = set() if seen is None else seen
+    if id(data) not in seen:
+        seen.add(id(data))
+        yield path, data
+        for key, value in (data.items() if isinstance(data, dict) else enumerate(data)):
+            if isinstance(value, (dict, list)):
+                yield from _places(value, path + (key,), seen)
+
+
+def _at(base, path):
+    return functools.reduce(lambda node, step: node[step], path, base)
+
+
+def _words(value):
+    """The words of a value's keys and scalars, as lower-case bytes ("{}"
+    and "[]" of an empty collection; a null has "null" and b"", for the line
+    of no word it may stand on)."""
+    if not value and isinstance(value, (dict, list)):
+        return {b"{}" if isinstance(value, dict) else b"[]"}
+    if isinstance(value, (dict, list)):
+        items = value.items() if isinstance(value, dict) else enumerate(value)
+        return set().union(*(_words(v) | (_words(k) if isinstance(value, dict) else set()) for k, v in items))
+    return {b"null", b""} if value is None else set(re.findall(rb"\w+", str(value).lower().encode()))
+
+
+def _owned(tree, test):
+    """The comments of known owners that `test(path, slot)` takes."""
+    return {tag for tag, owner in (tree.owners or {}).items() if owner is not None and test(*owner)}
+
+
+def _heads(model, path):
+    """The paths whose head lines the comment_before of `path` reads: the
+    first entry of the root or of a sequence item reads those of the mapping
+    it opens."""
+    def first(p):
+        value = _at(model, p)
+        return next(iter(value), None) if isinstance(value, dict) else None
+    out = {path}
+    if path and (len(path) == 1 or isinstance(path[-2], int)) and first(path[:-1]) == path[-1]:
+        out.add(path[:-1])
+    if (not path or isinstance(path[-1], int)) and first(path) is not None:
+        out.add(path + (first(path),))
+    return out
+
+
+def _swap(data, old, new):
+    """Puts `new` wherever `old` stands: the aliases of an anchored node read
+    the value that replaced it."""
+    for key, value in list(data.items() if isinstance(data, dict) else enumerate(data)):
+        if value is old:
+            data[key] = new
+        elif isinstance(value, (dict, list)):
+            _swap(value, old, new)
+
+
+class _Edit:
+    """What one cycle's edit did: what it was, its steps (with whether to make
+    each again), the files it may write, the words of the lines it may
+    rewrite, the comments it may move or drop, those it adds, those it may
+    copy, the comments to read back (path, getter, text) and the refusals it
+    met (with whether one may be refused whatever it reached)."""
+
+    def __init__(self, exact):
+        self.what, self.steps, self.files, self.words, self.movable, self.reads = [], [], set(), set(), set(), []
+        self.added, self.extra, self.refused, self.exact, self.detached = collections.Counter(), collections.Counter(), \
+            [], exact, False
+
+    def do(self, c, what, step, again=True):
+        """Makes one step; a refused one leaves the document as it was."""
+        self.what.append(what)
+        text = c.doc.to_yaml()
+        try:
+            step(c.doc)
+        except (ValueError, kestrine.exceptions.KestrineIncludeError) as exc:
+            assert c.doc.to_yaml() == text, exc
+            self.refused.append((str(exc), c.within is not None))
+            return False
+        self.steps.append((step, again))
+        return True
+
+    def join(self, other):
+        """Takes in what a second edit did."""
+        for name in ("what", "steps", "reads", "added", "extra", "refused"):
+            setattr(self, name, getattr(self, name) + getattr(other, name))
+        for name in ("files", "words", "movable"):
+            getattr(self, name).update(getattr(other, name))
+
+
+def _edit(doc, model, draw, tree, loose, within=None):
+    """Draws one edit, makes it on the document and on its model, and tells
+    what it did (an _Edit).  After a detach() a second edit keeps `within` a
+    path (the copy's or the original's).  Comments whose known owner the edit
+    removed go into `loose`."""
+    families = tree.families
+    path, target = draw(st.sampled_from([p for p in _places(model) if within is None or p[0][:len(within)] == within]))
+    keys = list(target) if isinstance(target, dict) else list(range(len(target)))
+    kinds = ["set", "replace", "add", "delete"] + ["before"] * (within is None)
+    kinds += ["comment", "after"] * ("layout" in families and within is None) + ["detach"] * (
+        "anchors" in families and within is None)
+    kind = draw(st.sampled_from(kinds)) if keys else "add"
+    key = draw(st.sampled_from(keys)) if keys else None
+    container = _at(doc.node, path)
+    if kind == "before" and "layout" not in families:
+        if not isinstance(target, dict) or path and isinstance(path[-1], int) or container.style == "flow":
+            return _Edit(True)
+        # The first key reads its mapping's head lines: those at the top of
+        # its file when the mapping is an included file's root.
+        key = keys[0]
+    handle = () if kind in ("before", "after") and not path and "layout" in families and draw(st.booleans()) \
+        else path + (key,)
+    e = _Edit(tree.owners is not None)
+    c = types.SimpleNamespace(doc=doc, model=model, draw=draw, tree=tree, loose=loose, within=within, path=path,
+                              target=target, keys=keys, key=key, handle=handle, gone=path + (key,))
+    c.node = _at(doc.node, handle) if kind != "add" else None
+    if kind in ("set", "replace", "delete", "detach") or c.node is not None and c.node.is_alias:
+        e.words.add(b"")  # (the dashes of what goes, and an alias, hold no word)
+    # The line that opens the collection (written anew when it empties or
+    # fills), and all of a flow collection's (its closing brackets too).
+    c.around = (_words(path[-1]) if path else set()) | (_words(target) | {b""} if container.style == "flow" else set())
+    # A flow collection is written anew as a whole: the comment lines in
+    # the outermost one around the edit move with its entries.
+    top = next((path[:n] for n in range(len(path) + 1) if _at(doc.node, path[:n]).style == "flow"), None)
+    if top is not None:
+        e.movable |= _owned(tree, lambda p, slot: p[:len(top)] == top)
+    e.files.add(container.file)
+    if kind == "add" and not isinstance(target, dict):
+        return e  # item access cannot add to a sequence
+    _EDITS.get(kind, _comment)(e, c, kind)
+    return e
+
+
+def _add(e, c, kind):
+    c.tree.count += 1
+    key, value = f"new{c.tree.count}", c.draw(st.sampled_from(VALUES))
+    if e.do(c, (kind, c.path + (key,), value), lambda d: _at(d, c.path).__setitem__(key, value)):
+        e.words |= c.around | (_words(c.target) if not c.target else set())
+        c.target[key] = copy.deepcopy(value)
+
+
+def _delete(e, c, kind):
+    heads, gone, target = _heads(c.model, c.gone), c.gone, c.target
+    if not e.do(c, (kind, gone), lambda d: _at(d, c.path).__delitem__(c.key), again=False):
+        return
+    e.words |= _words(target[c.key]) | _words(c.key) | c.around
+    if c.path and isinstance(c.path[-1], int) and c.keys[1:] and c.key == c.keys[0]:
+        e.words |= _words(c.keys[1])  # the next key moves onto the dash's line
+    e.movable |= _owned(c.tree, lambda p, slot: p[:len(gone)] == gone or p in heads and slot == "head")
+    del target[c.key]
+    if not target:  # the emptied collection is written "{}" or "[]": its foot lines stand after it anew
+        e.words |= _words(target)
+        e.movable |= _owned(c.tree, lambda p, slot: p == c.path and slot == "foot")
+    c.loose |= _owned(c.tree, lambda p, slot: p[:len(gone)] == gone)
+    # Later items move up one.
+    for tag, owner in (c.tree.owners or {}).items() if isinstance(target, list) else ():
+        p, n = (owner or ((), None))[0], len(c.path)
+        if p[:n] == c.path and len(p) > n and p[n] > c.key:
+            c.tree.owners[tag] = (c.path + (p[n] - 1,) + p[n + 1:], owner[1])
+
+
+def _replace(e, c, kind):
+    tied = c.node.anchor is not None and bool(c.node.aliases)
+    kind = "replace" if c.node.style != "plain" or tied else kind  # what a collection or block scalar holds goes
+    value = 5555 if kind == "set" else c.draw(st.sampled_from(VALUES[3:] if tied else VALUES))
+    if not e.do(c, (kind, c.gone, value), lambda d: _at(d, c.path).__setitem__(c.key, value)):
+        return
+    old, c.target[c.key] = c.target[c.key], copy.deepcopy(value)
+    if tied:  # the anchor stays on the new value, which its aliases read
+        _swap(c.model, old, c.target[c.key])
+    e.words |= _words(old) | _words(c.key) | c.around
+    e.exact = e.exact or kind == "set"
+    inner = _owned(c.tree, lambda p, slot: p[:len(c.gone)] == c.gone and (p != c.gone or slot in ("foot", "trail")))
+    e.movable |= inner
+    c.loose |= inner
+
+
+def _detach(e, c, kind):
+    if not c.node.is_alias:
+        return
+    original = next(p for p, value in _places(c.model) if value is c.target[c.key])
+    if not e.do(c, (kind, c.gone), lambda d: _at(d.node, c.handle).detach(), again=False):
+        return
+    e.detached = True
+    # The copy takes the comments within the anchored node, and the alias's
+    # own may go.
+    copied = _owned(c.tree, lambda p, slot: p[:len(original)] == original and (p != original or slot != "head"))
+    own = _owned(c.tree, lambda p, slot: p == c.gone)
+    e.extra.update(copied)
+    e.movable |= copied | own
+    c.loose |= copied | own
+    c.target[c.key] = copy.deepcopy(c.target[c.key])
+    e.words |= _words(c.key)
+    if c.draw(st.integers(0, 3)):  # then an edit of the copy or of the original
+        e.join(_edit(c.doc, c.model, c.draw, c.tree, c.loose, within=c.draw(st.sampled_from([c.gone, original]))))
+
+
+def _comment(e, c, kind):
+    attr, slot = {"comment": ("comment", "inline"), "before": ("comment_before", "head"),
+                  "after": ("comment_after", "foot")}[kind]
+    handle, node, tree = c.handle, c.node, c.tree
+    if kind == "comment" and not handle or kind == "after" and handle and not (node.style == "block" and node.value):
+        return  # no line of its own, or no foot
+    tree.count += 1
+    lines = [f"{kind[0]}{tree.count}"] + [f"{kind[0]}{tree.count}b"] * (kind != "comment" and c.draw(st.booleans()))
+    text, read = "\n".join(lines) if c.draw(st.integers(0, 5)) else None, getattr(node, attr)
+    if kind == "after" and node.is_include and text is not None:
+        # Lines after the directive's line read as what follows it.
+        assert "read through an include directive" in outcome(lambda: setattr(node, attr, text))
+        return
+    if not e.do(c, (attr, handle, text), lambda d: setattr(_at(d.node, handle), attr, text)):
+        return
+    readers = _heads(c.model, handle) if kind == "before" else {handle}
+    replaced = _owned(tree, lambda p, s: s == slot and p in readers)
+    if tree.owners is None:  # owners not known: what the getter read
+        replaced = set()
+    # What the getter read is what the setter replaces (a flow collection's
+    # foot is the document's).
+    replaced |= {f"# {line}" for line in read.split("\n")} if read else set()
+    e.movable |= replaced
+    c.loose |= replaced
+    if "layout" in tree.families:
+        e.reads.append((handle, attr, text))
+    for line in lines * (text is not None):
+        e.added[f"# {line}"] += 1
+        if tree.owners is not None:
+            tree.owners[f"# {line}"] = (handle, slot)
+    value = _at(c.model, handle)
+    e.words |= c.around
+    if kind == "comment":  # the line it ends: all of a scalar's, or an item's (a dash's, maybe)
+        whole = node.style != "block" or not isinstance(value, (dict, list)) or isinstance(handle[-1], int)
+        e.words |= _words(handle[-1]) | (_words(value) | {b""} if whole else set())
+    if kind == "after":
+        e.files.add(node.file)
+
+
+_EDITS = {"add": _add, "delete": _delete, "set": _replace, "replace": _replace, "detach": _detach}
+
+
+def _shared(doc, model):
+    """The files that more than one place of the document includes."""
+    counts = collections.Counter(_at(doc.node, p).file for p, _ in _places(model) if p and _at(doc.node, p).is_include)
+    return {name for name, n in counts.items() if n > 1}
+
+
+def _in_step(doc, live, model, files):
+    """Whether `live` is `model` with the edit of an included file in
+    `files` made at every place that includes the file, not at one only."""
+    places = sorted((p for p, _ in _places(model) if p and _at(doc.node, p).is_include and _at(doc.node, p).file in files),
+                    key=len, reverse=True)
+
+    def masked(data):
+        data = copy.deepcopy(data)
+        for p in places:
+            _at(data, p[:-1])[p[-1]] = None
+        return data
+    return masked(live) == masked(model) and any(all(_at(live, p) == _at(model, q) for p in places) for q in places)
+
+
+def _load_tree(main, root):
+    doc = kestrine.loads(main.read_bytes(), option=RT_INC, include_dir=str(root), root_path=str(main))
+    doc.set_origin(str(main))
+    return doc
+
+
+SOURCES = ["generated"] + (["real"] if (REAL_TREE / "configuration.yaml").exists() else [])
+# The families of draws that still meet a fault not mended, and why: each
+# may fail until its mend lands (then its entry goes).
+PENDING = {
+    "layout": "foot lines at the end of the text copied as read at a deeper column read back as the replaced "
+              "value's, so the same replacement again drops them; the blank lines between comment lines a "
+              "deletion gave to the next entry and that entry's own head lines are dropped; foot lines set after "
+              "a flow root written over several lines take the previous line's break",
+}
+
+
+@pytest.mark.parametrize("families", [
+    pytest.param(families, id="-".join(families) or "plain", marks=[
+        pytest.mark.xfail(strict=False, reason=PENDING[f]) for f in families if f in PENDING][:1])
+    for families in [(), *((f,) for f in FAMILIES), FAMILIES]])
+def test_edit_cycles_over_multi_file_trees(request, tmp_path_factory, families):
+    @settings(max_examples=40, deadline=None, phases=phases(request), suppress_health_check=[HealthCheck.too_slow])
+    @given(st.data())
+    def cycles(data):
+        root = tmp_path_factory.mktemp("tree")
+        tree = _Tree(data, families) if data.draw(st.sampled_from(SOURCES)) == "generated" else _RealTree(root, families)
+        for name, text in tree.files.items():
+            (root / name).write_bytes(text)
+        state = types.SimpleNamespace(root=root, main=root / "main.yaml", tree=tree, model=tree.data, loose=set(),
+                                      counts=_counts(root))
+        for _ in range(data.draw(st.integers(5, 7))):
+            _cycle(state, data.draw)
+    cycles()
+
+
+def _cycle(s, draw):
+    """One cycle of the test above on its state: the files' root and main
+    file, the tree, the data the files hold, the comments whose owner went
+    and the number of times each comment is in the files."""
+    doc = _load_tree(s.main, s.root)
+    assert s.model is None or doc.to_dict() == s.model
+    s.model = doc.to_dict()  # (the same object for an anchor and its aliases)
+    start, owners, loose = copy.deepcopy(s.model), copy.deepcopy(s.tree.owners), set(s.loose)
+    shared, before = _shared(doc, s.model), snapshot(s.root)
+    e = _edit(doc, s.model, draw, s.tree, s.loose)
+    into_shared = bool(e.files & shared)
+    assert all("still referenced" in message or "another document follows" in message or into_shared or follow
+               for message, follow in e.refused), e.what
+    saved = outcome(doc.save)
+    after = snapshot(s.root)
+    why = (e.what, _diff(before, after))
+    if isinstance(saved, str):  # refused: nothing written
+        assert (into_shared or e.detached) and after == before, (saved, *why)
+        s.model, s.tree.owners, s.loose = start, owners, loose
+        return
+    changed = {name for name in before if after[name] != before[name]}
+    assert {str(s.root / name) for name in changed} <= set(saved) <= e.files, (saved, e.files, *why)
+    live = doc.to_dict()
+    assert _load_tree(s.main, s.root).to_dict() == live, why
+    assert live == s.model or into_shared and _in_step(doc, live, s.model, e.files & shared), (live, s.model, *why)
+    s.model, reread = live, _load_tree(s.main, s.root)
+    for path, attr, text in e.reads:
+        assert getattr(_at(reread.node, path), attr) == text, (path, attr, *why)
+    for step, again in e.steps:  # the same edit again changes nothing
+        if again:
+            step(reread)
+    assert not isinstance(outcome(reread.save), str) and snapshot(s.root) == after, (_diff(after, snapshot(s.root)), *why)
+    if into_shared:  # its comments' owners are those of one of its places
+        s.loose.update(m.decode() for name in e.files & shared
+                       for m in COMMENT.findall(before[Path(name).relative_to(s.root).as_posix()]))
+    movable = None if s.tree.owners is None else e.movable | s.loose
+    line_breaks = lambda text: set(re.findall(rb"\r\n|\r|\n", text))  # noqa: E731
+    for name in changed:
+        assert line_breaks(after[name]) <= line_breaks(before[name]), why
+        assert kept_line_breaks(before[name], after[name]), why
+        assert unedited_lines_kept(before[name], after[name], e.words, movable), why
+    now = _counts(s.root)
+    s.counts.update(e.added)
+    for tag in now.keys() | s.counts.keys():
+        least = s.counts[tag] if e.exact and tag not in s.loose else 0
+        assert least <= now[tag] <= s.counts[tag] + e.extra[tag], (tag, *why)
+    s.counts = now
+
+
+def _diff(before, after):
+    """The lines of the files that differ, for a failure's message."""
+    return "\n".join(line for name in sorted(before) if after.get(name) != before[name]
+                     for line in difflib.unified_diff([repr(x) for x in split_lines(before[name])],
+                                                      [repr(x) for x in split_lines(after.get(name, b""))],
+                                                      name, name, n=2, lineterm=""))

@@ -859,6 +859,16 @@ KEPT_LAYOUT = [
     ("k1:\n- 2\n# c5\nk2: 1\n", lambda d: d.__delitem__("k1"), "# c5\nk2: 1\n"),
     ("x:\n  k0: 1\n  k1:\n  - 2\n  # c5\ny: 1\n", lambda d: d.__delitem__("y") or d["x"].__delitem__("k1"),
      "x:\n  k0: 1\n  # c5\n"),
+    # Indented foot lines that end the text stay as read after content that
+    # ends as read; after content written anew (or brought to the end by a
+    # deletion) they stand at their owner's column, else they would read
+    # as the new content's.
+    ("k1: 2\n\nk3:\n  k4: 5\n    # c6\n", lambda d: d.__setitem__("k3", {"n": [1, "x"]}),
+     'k1: 2\n\nk3:\n  "n":\n  - 1\n  - x\n  # c6\n'),
+    ("- 1\n- - 2\n  - 3\n      # c6\n", lambda d: d.__setitem__(1, [{"a": [1]}]), "- 1\n-\n  - a:\n    - 1\n  # c6\n"),
+    ("a:\n  b:\n    c: 1\n  d: 2\n      # c6\n", lambda d: d["a"].__delitem__("d"), "a:\n  b:\n    c: 1\n  # c6\n"),
+    ("a:\n  b:\n    c: 1\n      # c6\n\n# end\n", lambda d: d["a"]["b"].__setitem__("c", 2),
+     "a:\n  b:\n    c: 2\n      # c6\n\n# end\n"),
     # A blank line before a collection's foot, and a "..." that ends the
     # text, stay where they were read.
     ("a:\n  - 1\n\n  # foot\n", lambda d: d.__setitem__("b", 1), "a:\n  - 1\n\n  # foot\nb: 1\n"),

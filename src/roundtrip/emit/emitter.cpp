@@ -114,12 +114,32 @@ bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std:
   return feet == *texts;
 }
 
+// Whether the block collections that end `root` end as read (down to
+// `end`): the deepest one was read with its last entry, and nothing read
+// after that entry's first line stands at its column.  Else indented foot
+// lines copied as read there could read as another collection's (one
+// written anew, or one a deletion brought to the end): they are written at
+// their owners' columns instead.
+bool ends_as_read(const SourceLines& lines, const YamlNode& root, std::size_t end) {
+  const YamlNode* deepest = nullptr;
+  for (const YamlNode* n = &root; is_block_collection(*n) && n->size() > 0 && n->source() == nullptr;
+       n = n->is_mapping() ? &n->pairs().back().value : &n->items().back())
+    deepest = n;
+  if (deepest == nullptr) return true;
+  const YamlNode& last = deepest->is_mapping() ? deepest->pairs().back().key : deepest->items().back();
+  if (!lines.read_here(*deepest) || !lines.read_here(last)) return false;
+  const std::size_t first = lines.line_start(last.span.offset);
+  for (std::size_t line = lines.next_line(first); line < end; line = lines.next_line(line))
+    if (!lines.is_blank_or_comment(line) && lines.indentation(line) <= deepest->span.column) return false;
+  return true;
+}
+
 // The roots with the parts no edit reached copied from the text read: each
 // document, or its lines down to its first entry, as read where its own
 // facts are; written from its nodes (with the separators of emit_stream)
 // where not.
 std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade, std::size_t reserve,
-                         CopySource copy) {
+                         CopySource copy, bool tail_as_read = true) {
   const SourceLines& lines = *copy.lines;
   std::vector<std::optional<std::size_t>> ends;
   ends.reserve(roots.size());
@@ -134,7 +154,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     }
     ends.push_back(lines.document_end(roots[i], limit, directives));
   }
-  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
+  const bool tail = tail_as_read && feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
@@ -160,6 +180,8 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
       }
       if (copy.documents_kept) prelude = ends[i];
     }
+    if (tail && lines.indented_comment(*ends.back(), lines.end()) && !ends_as_read(lines, roots.back(), *ends.back()))
+      return emit_copying(roots, null_style, upgrade, reserve, copy, false);
     if (tail) {
       emit_source_text(e, *ends.back(), lines.end());
     } else if (ends.back()) {

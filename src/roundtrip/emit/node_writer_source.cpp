@@ -49,9 +49,7 @@ std::optional<std::size_t> NodeWriter::pair_first(const NodePair& pair, std::siz
 }
 
 bool NodeWriter::read_here(const YamlNode& n) const noexcept {
-  // Content built from a value has no place in the text: no length, the
-  // zero position, and the edit mark (an empty item read stands at its "-").
-  return e_.source->holds(n) && (n.end_offset > n.span.offset || (!n.comments.modified && n.span.offset > 0));
+  return e_.source->read_here(n);
 }
 
 std::optional<std::size_t> NodeWriter::item_line(const YamlNode& sequence, std::size_t i, std::size_t indent,

@@ -68,6 +68,12 @@ class SourceLines {
   bool holds(const YamlNode& node) const noexcept {
     return node.span.file_id == file_id_ && node.span.offset >= begin_ && node.span.offset < end();
   }
+  // ... and not built from a value since: such content has no place in the
+  // text (no length, the zero position, and the edit mark; an empty item
+  // read stands at its "-").
+  bool read_here(const YamlNode& n) const noexcept {
+    return holds(n) && (n.end_offset > n.span.offset || (!n.comments.modified && n.span.offset > 0));
+  }
 
   // ---- lines (a line is given by the offset it starts at) ----
   std::size_t line_start(std::size_t at) const noexcept;
@@ -113,6 +119,8 @@ class SourceLines {
   std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;
   // Comment lines among the lines [from, to); all lines there.
   std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
+  // Some comment line among the lines [from, to) starts right of column 0.
+  bool indented_comment(std::size_t from, std::size_t to) const noexcept;
   std::size_t line_count(std::size_t from, std::size_t to) const noexcept;
   // Only blanks lie around `indicator` from `at` to the end of its line.
   bool ends_after(std::size_t at, char indicator) const noexcept;

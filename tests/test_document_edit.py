@@ -1008,6 +1008,7 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("a:\r  b: 1\r\nc: |\n  x\n# f\r", lambda d: d.__delitem__("c"), "a:\r  b: 1\r\n# f\r"),
     ("k: 4\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d\ne"), "k: 4\r\n# d\n# e\n"),
     ("{k: 4}\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d"), "{k: 4}\r\n# d\n"),
+    ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),
     # Comment lines written anew take the line break of the line read in

@@ -589,8 +589,12 @@ bool NodeWriter::copy_root_line(const YamlNode& r, std::size_t prelude) {
     return false;
   copy(prelude, src.past_bom(line));
   root_content(r);
-  // Its foot lines stand in the place of those read after its line.
-  if (!r.comments.foot().empty()) written_feet_breaks(r.comments.foot().front(), src.next_line(line));
+  // Its foot lines stand in the place of those read after its last line
+  // (a flow collection's may be a later one).
+  if (!r.comments.foot().empty()) {
+    const std::optional<std::size_t> content = src.content_end(r);
+    written_feet_breaks(r.comments.foot().front(), src.next_line(content && *content > line ? *content - 1 : line));
+  }
   foot_lines(r, 0);
   return true;
 }

@@ -869,6 +869,7 @@ KEPT_LAYOUT = [
     ("a:\n  b:\n    c: 1\n  d: 2\n      # c6\n", lambda d: d["a"].__delitem__("d"), "a:\n  b:\n    c: 1\n  # c6\n"),
     ("a:\n  b:\n    c: 1\n      # c6\n\n# end\n", lambda d: d["a"]["b"].__setitem__("c", 2),
      "a:\n  b:\n    c: 2\n      # c6\n\n# end\n"),
+    ("k3: 4\n  # c5\n", lambda d: d.__setitem__("new", 7), "k3: 4\nnew: 7\n  # c5\n"),
     # A blank line before a collection's foot, and a "..." that ends the
     # text, stay where they were read.
     ("a:\n  - 1\n\n  # foot\n", lambda d: d.__setitem__("b", 1), "a:\n  - 1\n\n  # foot\nb: 1\n"),
@@ -1008,6 +1009,8 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("a:\r  b: 1\r\nc: |\n  x\n# f\r", lambda d: d.__delitem__("c"), "a:\r  b: 1\r\n# f\r"),
     ("k: 4\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d\ne"), "k: 4\r\n# d\n# e\n"),
     ("{k: 4}\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d"), "{k: 4}\r\n# d\n"),
+    ("k1: 2\r\n\nk3: 4\r  # c5\r\n\n# c7\rk6: 8\r\n# c9\n", lambda d: d.__delitem__("k6"),
+     "k1: 2\r\n\nk3: 4\r  # c5\r\n# c9\n"),
     ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),

@@ -114,23 +114,36 @@ bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std:
   return feet == *texts;
 }
 
-// Whether the block collections that end `root` end as read (down to
-// `end`): the deepest one was read with its last entry, and nothing read
-// after that entry's first line stands at its column.  Else indented foot
-// lines copied as read there could read as another collection's (one
-// written anew, or one a deletion brought to the end): they are written at
-// their owners' columns instead.
-bool ends_as_read(const SourceLines& lines, const YamlNode& root, std::size_t end) {
-  const YamlNode* deepest = nullptr;
-  for (const YamlNode* n = &root; is_block_collection(*n) && n->size() > 0 && n->source() == nullptr;
-       n = n->is_mapping() ? &n->pairs().back().value : &n->items().back())
-    deepest = n;
-  if (deepest == nullptr) return true;
-  const YamlNode& last = deepest->is_mapping() ? deepest->pairs().back().key : deepest->items().back();
-  if (!lines.read_here(*deepest) || !lines.read_here(last)) return false;
-  const std::size_t first = lines.line_start(last.span.offset);
-  for (std::size_t line = lines.next_line(first); line < end; line = lines.next_line(line))
-    if (!lines.is_blank_or_comment(line) && lines.indentation(line) <= deepest->span.column) return false;
+// Whether the indented lines of the tail, copied as read, read back as the
+// feet of the collections that own them now.  A line belongs to the
+// deepest collection ending the document that stands at or left of it: an
+// edit may have brought another one to the end (one a deletion uncovered,
+// or one built from a value, whose column the text does not show).  Else
+// the writer places those lines at their owners' columns.
+bool tail_reads_back(const SourceLines& lines, const YamlNode& root, std::size_t from) {
+  std::vector<const YamlNode*> chain;
+  for (std::size_t line = from; line < lines.end(); line = lines.next_line(line)) {
+    const std::size_t column = lines.indentation(line);
+    const std::optional<std::string_view> text =
+        column > 0 ? lines.comment_text(lines.column_offset(line, column)) : std::nullopt;
+    if (!text) continue;
+    if (chain.empty()) {
+      for (const YamlNode* n = &root; is_block_collection(*n) && n->size() > 0 && n->source() == nullptr;
+           n = n->is_mapping() ? &n->pairs().back().value : &n->items().back()) {
+        if (!lines.read_here(*n)) return false;
+        chain.push_back(n);
+      }
+      if (chain.empty()) return true;
+    }
+    std::size_t deepest = 0;
+    for (const YamlNode* n : chain)
+      if (n->span.column <= column) deepest = std::max<std::size_t>(deepest, n->span.column);
+    const bool owned = std::any_of(chain.begin(), chain.end(), [&](const YamlNode* n) {
+      const std::span<const std::string> foot = n->comments.foot();
+      return n->span.column == deepest && std::find(foot.begin(), foot.end(), *text) != foot.end();
+    });
+    if (!owned) return false;
+  }
   return true;
 }
 
@@ -180,7 +193,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
       }
       if (copy.documents_kept) prelude = ends[i];
     }
-    if (tail && lines.indented_comment(*ends.back(), lines.end()) && !ends_as_read(lines, roots.back(), *ends.back()))
+    if (tail && !tail_reads_back(lines, roots.back(), *ends.back()))
       return emit_copying(roots, null_style, upgrade, reserve, copy, false);
     if (tail) {
       emit_source_text(e, *ends.back(), lines.end());

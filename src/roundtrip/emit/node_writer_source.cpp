@@ -163,14 +163,17 @@ void NodeWriter::written_feet_breaks(std::string_view first, std::optional<std::
   if (e_.line_breaks.empty()) return;
   const SourceLines& src = *e_.source;
   const std::size_t line = src.past_blank_lines(read_at.value_or(floor_), src.end());
-  if ((read_at || out_.size() == copied_at_) && line < src.end() && src.comment_text(line))
-    return line_breaks_at(line);
-  // Else the line read with the first of them, past the lines of entries an
-  // edit removed (a few lines on at most: the search stays cheap).
+  const std::optional<std::string_view> there = line < src.end() ? src.comment_text(line) : std::nullopt;
+  const bool in_place = (read_at || out_.size() == copied_at_) && there;
+  if (in_place && there == first) return line_breaks_at(line);
+  // The line read with the first of them, past the lines of entries an edit
+  // removed (a few lines on at most: the search stays cheap); else the
+  // comment line read in their place (they were set anew).
   std::size_t at = line;
   for (int n = 0; n < 64 && at < src.end(); ++n, at = src.next_line(at)) {
     if (src.comment_text(at) == first) return line_breaks_at(at);
   }
+  if (in_place) line_breaks_at(line);
 }
 
 std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {

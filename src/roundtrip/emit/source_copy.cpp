@@ -139,14 +139,6 @@ std::size_t SourceLines::comment_lines(std::size_t from, std::size_t to) const n
   return n;
 }
 
-bool SourceLines::indented_comment(std::size_t from, std::size_t to) const noexcept {
-  for (std::size_t line = from; line < to; line = next_line(line)) {
-    const std::size_t column = indentation(line);
-    if (column > 0 && comment_text(column_offset(line, column))) return true;
-  }
-  return false;
-}
-
 std::size_t SourceLines::line_count(std::size_t from, std::size_t to) const noexcept {
   std::size_t n = 0;
   for (std::size_t line = from; line < to; line = next_line(line)) ++n;

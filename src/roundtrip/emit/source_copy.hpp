@@ -119,8 +119,6 @@ class SourceLines {
   std::size_t leading_start(std::size_t line, std::size_t floor) const noexcept;
   // Comment lines among the lines [from, to); all lines there.
   std::size_t comment_lines(std::size_t from, std::size_t to) const noexcept;
-  // Some comment line among the lines [from, to) starts right of column 0.
-  bool indented_comment(std::size_t from, std::size_t to) const noexcept;
   std::size_t line_count(std::size_t from, std::size_t to) const noexcept;
   // Only blanks lie around `indicator` from `at` to the end of its line.
   bool ends_after(std::size_t at, char indicator) const noexcept;

@@ -1011,6 +1011,8 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("{k: 4}\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d"), "{k: 4}\r\n# d\n"),
     ("k1: 2\r\n\nk3: 4\r  # c5\r\n\n# c7\rk6: 8\r\n# c9\n", lambda d: d.__delitem__("k6"),
      "k1: 2\r\n\nk3: 4\r  # c5\r\n# c9\n"),
+    ("k1: 2\r\n  3\n  # c4\n\r\nk5:\n  7777\n# c12\n# c13\r", lambda d: d.__delitem__("k5"),
+     "k1: 2\r\n  3\n  # c4\n# c12\n# c13\r"),
     ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),

@@ -165,15 +165,33 @@ void NodeWriter::written_feet_breaks(std::string_view first, std::optional<std::
   const std::size_t line = src.past_blank_lines(read_at.value_or(floor_), src.end());
   const std::optional<std::string_view> there = line < src.end() ? src.comment_text(line) : std::nullopt;
   const bool in_place = (read_at || out_.size() == copied_at_) && there;
-  if (in_place && there == first) return line_breaks_at(line);
+  foot_read_ = std::string::npos;
+  if (in_place && there == first) {
+    foot_read_ = line;
+    return;
+  }
   // The line read with the first of them, past the lines of entries an edit
   // removed (a few lines on at most: the search stays cheap); else the
   // comment line read in their place (they were set anew).
   std::size_t at = line;
   for (int n = 0; n < 64 && at < src.end(); ++n, at = src.next_line(at)) {
-    if (src.comment_text(at) == first) return line_breaks_at(at);
+    if (src.comment_text(at) == first) {
+      foot_read_ = at;
+      return;
+    }
   }
   if (in_place) line_breaks_at(line);
+}
+
+void NodeWriter::foot_read_break(std::string_view text) {
+  const SourceLines& src = *e_.source;
+  const std::size_t line = src.past_blank_lines(foot_read_, src.end());
+  if (line >= src.end() || src.comment_text(line) != text) {
+    foot_read_ = std::string::npos;
+    return;
+  }
+  line_breaks_at(line);
+  foot_read_ = src.next_line(line);
 }
 
 std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {

@@ -84,7 +84,14 @@ def unedited_lines_kept(text, out, words, movable):
     for i1, i2, j1, j2 in hunks:
         gone = [line.strip() for line, _ in a[i1:i2]]
         comments = {line.decode() for line in gone if line.startswith(b"#")}
-        if movable is not None and not comments <= movable:
+        # (A comment line that ends the text may move left of its column when
+        # the content before it is written anew, so as to keep its owner.)
+        ends = lambda lines, i: not any(content(line) for line, _ in lines[i:])  # noqa: E731
+        indent = lambda line: len(line) - len(line.lstrip(b" "))  # noqa: E731
+        left = {a[i][0].strip().decode() for i in range(i1, i2) if ends(a, i) and any(
+            line.strip() == a[i][0].strip() and indent(line) < indent(a[i][0]) and ends(b, k)
+            for k, (line, _) in enumerate(b[j1:j2], j1))}
+        if movable is not None and not comments <= movable | left:
             return False
         edge = not any(content(line) for line, _ in a[:i1]) or not any(content(line) for line, _ in a[i2:])
         if gone and not comments and not removed & set(range(i1, i2)) and not edge and next(

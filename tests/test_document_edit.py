@@ -859,6 +859,17 @@ KEPT_LAYOUT = [
     ("k1:\n- 2\n# c5\nk2: 1\n", lambda d: d.__delitem__("k1"), "# c5\nk2: 1\n"),
     ("x:\n  k0: 1\n  k1:\n  - 2\n  # c5\ny: 1\n", lambda d: d.__delitem__("y") or d["x"].__delitem__("k1"),
      "x:\n  k0: 1\n  # c5\n"),
+    # Indented foot lines that end the text stay as read after content that
+    # ends as read; after content written anew (or brought to the end by a
+    # deletion) they stand at their owner's column, else they would read
+    # as the new content's.
+    ("k1: 2\n\nk3:\n  k4: 5\n    # c6\n", lambda d: d.__setitem__("k3", {"n": [1, "x"]}),
+     'k1: 2\n\nk3:\n  "n":\n  - 1\n  - x\n  # c6\n'),
+    ("- 1\n- - 2\n  - 3\n      # c6\n", lambda d: d.__setitem__(1, [{"a": [1]}]), "- 1\n-\n  - a:\n    - 1\n  # c6\n"),
+    ("a:\n  b:\n    c: 1\n  d: 2\n      # c6\n", lambda d: d["a"].__delitem__("d"), "a:\n  b:\n    c: 1\n  # c6\n"),
+    ("a:\n  b:\n    c: 1\n      # c6\n\n# end\n", lambda d: d["a"]["b"].__setitem__("c", 2),
+     "a:\n  b:\n    c: 2\n      # c6\n\n# end\n"),
+    ("k3: 4\n  # c5\n", lambda d: d.__setitem__("new", 7), "k3: 4\nnew: 7\n  # c5\n"),
     # A blank line before a collection's foot, and a "..." that ends the
     # text, stay where they were read.
     ("a:\n  - 1\n\n  # foot\n", lambda d: d.__setitem__("b", 1), "a:\n  - 1\n\n  # foot\nb: 1\n"),
@@ -998,6 +1009,11 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("a:\r  b: 1\r\nc: |\n  x\n# f\r", lambda d: d.__delitem__("c"), "a:\r  b: 1\r\n# f\r"),
     ("k: 4\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d\ne"), "k: 4\r\n# d\n# e\n"),
     ("{k: 4}\r\n# c\n", lambda d: setattr(d.node, "comment_after", "d"), "{k: 4}\r\n# d\n"),
+    ("k1: 2\r\n\nk3: 4\r  # c5\r\n\n# c7\rk6: 8\r\n# c9\n", lambda d: d.__delitem__("k6"),
+     "k1: 2\r\n\nk3: 4\r  # c5\r\n# c9\n"),
+    ("k1: 2\r\n  3\n  # c4\n\r\nk5:\n  7777\n# c12\n# c13\r", lambda d: d.__delitem__("k5"),
+     "k1: 2\r\n  3\n  # c4\n# c12\n# c13\r"),
+    ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),
     # Comment lines written anew take the line break of the line read in

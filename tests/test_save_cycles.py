@@ -319,10 +319,12 @@ def _edit(doc, model, draw, tree, loose, within=None):
     # The line that opens the collection (written anew when it empties or
     # fills), and all of a flow collection's (its closing brackets too).
     c.around = (_words(path[-1]) if path else set()) | (_words(target) | {b""} if container.style == "flow" else set())
-    # A flow collection is written anew as a whole: the comment lines in
-    # the outermost one around the edit move with its entries.
+    # A flow collection is written anew as a whole: the lines of the
+    # outermost one around the edit, and the comment lines in it, move
+    # with its entries.
     top = next((path[:n] for n in range(len(path) + 1) if _at(doc.node, path[:n]).style == "flow"), None)
     if top is not None:
+        c.around |= _words(_at(model, top)) | {b""}
         e.movable |= _owned(tree, lambda p, slot: p[:len(top)] == top)
     e.files.add(container.file)
     if kind == "add" and not isinstance(target, dict):
@@ -467,10 +469,8 @@ SOURCES = ["generated"] + (["real"] if (REAL_TREE / "configuration.yaml").exists
 # The families of draws that still meet a fault not mended, and why: each
 # may fail until its mend lands (then its entry goes).
 PENDING = {
-    "layout": "foot lines at the end of the text copied as read at a deeper column read back as the replaced "
-              "value's, so the same replacement again drops them; the blank lines between comment lines a "
-              "deletion gave to the next entry and that entry's own head lines are dropped; foot lines set after "
-              "a flow root written over several lines take the previous line's break",
+    "layout": "clearing a block's comment_after drops the blank line between its lines and the next entry's "
+              "head lines, and that head line takes the break of the line cleared",
 }
 
 

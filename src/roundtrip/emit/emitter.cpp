@@ -114,12 +114,45 @@ bool feet_are_the_tail(const SourceLines& lines, const EditedNodes& edited, std:
   return feet == *texts;
 }
 
+// Whether the indented lines of the tail, copied as read, read back as the
+// feet of the collections that own them now.  A line belongs to the
+// deepest collection ending the document that stands at or left of it: an
+// edit may have brought another one to the end (one a deletion uncovered,
+// or one built from a value, whose column the text does not show).  Else
+// the writer places those lines at their owners' columns.
+bool tail_reads_back(const SourceLines& lines, const YamlNode& root, std::size_t from) {
+  std::vector<const YamlNode*> chain;
+  for (std::size_t line = from; line < lines.end(); line = lines.next_line(line)) {
+    const std::size_t column = lines.indentation(line);
+    const std::optional<std::string_view> text =
+        column > 0 ? lines.comment_text(lines.column_offset(line, column)) : std::nullopt;
+    if (!text) continue;
+    if (chain.empty()) {
+      for (const YamlNode* n = &root; is_block_collection(*n) && n->size() > 0 && n->source() == nullptr;
+           n = n->is_mapping() ? &n->pairs().back().value : &n->items().back()) {
+        if (!lines.read_here(*n)) return false;
+        chain.push_back(n);
+      }
+      if (chain.empty()) return true;
+    }
+    std::size_t deepest = 0;
+    for (const YamlNode* n : chain)
+      if (n->span.column <= column) deepest = std::max<std::size_t>(deepest, n->span.column);
+    const bool owned = std::any_of(chain.begin(), chain.end(), [&](const YamlNode* n) {
+      const std::span<const std::string> foot = n->comments.foot();
+      return n->span.column == deepest && std::find(foot.begin(), foot.end(), *text) != foot.end();
+    });
+    if (!owned) return false;
+  }
+  return true;
+}
+
 // The roots with the parts no edit reached copied from the text read: each
 // document, or its lines down to its first entry, as read where its own
 // facts are; written from its nodes (with the separators of emit_stream)
 // where not.
 std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade, std::size_t reserve,
-                         CopySource copy) {
+                         CopySource copy, bool tail_as_read = true) {
   const SourceLines& lines = *copy.lines;
   std::vector<std::optional<std::size_t>> ends;
   ends.reserve(roots.size());
@@ -134,7 +167,7 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     }
     ends.push_back(lines.document_end(roots[i], limit, directives));
   }
-  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
+  const bool tail = tail_as_read && feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
@@ -160,6 +193,8 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
       }
       if (copy.documents_kept) prelude = ends[i];
     }
+    if (tail && !tail_reads_back(lines, roots.back(), *ends.back()))
+      return emit_copying(roots, null_style, upgrade, reserve, copy, false);
     if (tail) {
       emit_source_text(e, *ends.back(), lines.end());
     } else if (ends.back()) {

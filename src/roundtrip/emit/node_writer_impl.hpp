@@ -83,8 +83,15 @@ class NodeWriter {
   void foot_lines(const YamlNode& n, std::size_t indent, std::size_t from = 0) {
     if (e_.feet_copied) return;
     const std::span<const std::string> foot = n.comments.foot();
-    for (std::size_t i = from; i < foot.size(); ++i) comment_line(n, foot[i], indent);
+    for (std::size_t i = from; i < foot.size(); ++i) {
+      if (foot_read_ != std::string::npos) [[unlikely]]
+        foot_read_break(foot[i]);
+      comment_line(n, foot[i], indent);
+    }
   }
+  // A foot line written where the lines read hold it next takes that
+  // line's break (see written_feet_breaks).
+  void foot_read_break(std::string_view text);
   // Whether the output ends with a block scalar, after which lines (blank
   // or not) as deep as its text would read as part of it.
   bool at_block_end() {
@@ -353,6 +360,9 @@ class NodeWriter {
   std::size_t floor_ = 0;
   // The length of the output just after the last text copied.
   std::size_t copied_at_ = std::string::npos;
+  // With CR line breaks: the line read where the next foot line written
+  // may stand, after one placed at its own line.
+  std::size_t foot_read_ = std::string::npos;
 };
 
 }  // namespace kestrine

@@ -49,9 +49,7 @@ std::optional<std::size_t> NodeWriter::pair_first(const NodePair& pair, std::siz
 }
 
 bool NodeWriter::read_here(const YamlNode& n) const noexcept {
-  // Content built from a value has no place in the text: no length, the
-  // zero position, and the edit mark (an empty item read stands at its "-").
-  return e_.source->holds(n) && (n.end_offset > n.span.offset || (!n.comments.modified && n.span.offset > 0));
+  return e_.source->read_here(n);
 }
 
 std::optional<std::size_t> NodeWriter::item_line(const YamlNode& sequence, std::size_t i, std::size_t indent,
@@ -165,14 +163,35 @@ void NodeWriter::written_feet_breaks(std::string_view first, std::optional<std::
   if (e_.line_breaks.empty()) return;
   const SourceLines& src = *e_.source;
   const std::size_t line = src.past_blank_lines(read_at.value_or(floor_), src.end());
-  if ((read_at || out_.size() == copied_at_) && line < src.end() && src.comment_text(line))
-    return line_breaks_at(line);
-  // Else the line read with the first of them, past the lines of entries an
-  // edit removed (a few lines on at most: the search stays cheap).
+  const std::optional<std::string_view> there = line < src.end() ? src.comment_text(line) : std::nullopt;
+  const bool in_place = (read_at || out_.size() == copied_at_) && there;
+  foot_read_ = std::string::npos;
+  if (in_place && there == first) {
+    foot_read_ = line;
+    return;
+  }
+  // The line read with the first of them, past the lines of entries an edit
+  // removed (a few lines on at most: the search stays cheap); else the
+  // comment line read in their place (they were set anew).
   std::size_t at = line;
   for (int n = 0; n < 64 && at < src.end(); ++n, at = src.next_line(at)) {
-    if (src.comment_text(at) == first) return line_breaks_at(at);
+    if (src.comment_text(at) == first) {
+      foot_read_ = at;
+      return;
+    }
   }
+  if (in_place) line_breaks_at(line);
+}
+
+void NodeWriter::foot_read_break(std::string_view text) {
+  const SourceLines& src = *e_.source;
+  const std::size_t line = src.past_blank_lines(foot_read_, src.end());
+  if (line >= src.end() || src.comment_text(line) != text) {
+    foot_read_ = std::string::npos;
+    return;
+  }
+  line_breaks_at(line);
+  foot_read_ = src.next_line(line);
 }
 
 std::size_t NodeWriter::copy_feet_as_read(std::span<const YamlNode* const> chain) {
@@ -591,8 +610,12 @@ bool NodeWriter::copy_root_line(const YamlNode& r, std::size_t prelude) {
     return false;
   copy(prelude, src.past_bom(line));
   root_content(r);
-  // Its foot lines stand in the place of those read after its line.
-  if (!r.comments.foot().empty()) written_feet_breaks(r.comments.foot().front(), src.next_line(line));
+  // Its foot lines stand in the place of those read after its last line
+  // (a flow collection's may be a later one).
+  if (!r.comments.foot().empty()) {
+    const std::optional<std::size_t> content = src.content_end(r);
+    written_feet_breaks(r.comments.foot().front(), src.next_line(content && *content > line ? *content - 1 : line));
+  }
   foot_lines(r, 0);
   return true;
 }

@@ -68,6 +68,12 @@ class SourceLines {
   bool holds(const YamlNode& node) const noexcept {
     return node.span.file_id == file_id_ && node.span.offset >= begin_ && node.span.offset < end();
   }
+  // ... and not built from a value since: such content has no place in the
+  // text (no length, the zero position, and the edit mark; an empty item
+  // read stands at its "-").
+  bool read_here(const YamlNode& n) const noexcept {
+    return holds(n) && (n.end_offset > n.span.offset || (!n.comments.modified && n.span.offset > 0));
+  }
 
   // ---- lines (a line is given by the offset it starts at) ----
   std::size_t line_start(std::size_t at) const noexcept;

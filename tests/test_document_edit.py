@@ -955,6 +955,10 @@ KEPT_LAYOUT = [
     ("k: &a 5  # c\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
     ("k: &a  # c\n  x: 0\n", lambda d: d.__setitem__("k", {"x": 1}), "k: &a  # c\n  x: 1\n"),
     ("- &a   # c\n  - 0\n", lambda d: d[0].__setitem__(0, 1), "- &a   # c\n  - 1\n"),
+    # A value written anew below its key keeps its properties before it on
+    # the key's line, as every later cycle reads and writes it.
+    ("k:\n  &a 5\nz: 1\n", lambda d: d.__setitem__("k", 6), "k: &a 6\nz: 1\n"),
+    ("seq:\n &s\n- a\n", lambda d: d.__setitem__("seq", []), "seq: &s []\n"),
     # A comment setter given what its getter reads changes nothing.
     ("k: &a !t x  # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment_after", None), "k: &a !t x  # c\nz: 1\n"),
     ("k: &a !t x    # c\nz: 1\n", lambda d: setattr(d.node["k"], "comment", "c"), "k: &a !t x    # c\nz: 1\n"),

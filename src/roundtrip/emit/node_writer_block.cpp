@@ -176,8 +176,10 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     return false;
   } else if (c.inline_before_value || !c.head().empty()) {
     value_below(v, child, static_cast<long>(indent), HeadPart::All, key_at());
-  } else if (const std::optional<std::size_t> column = key != nullptr ? column_below(v, *key, indent) : std::nullopt) {
-    // Read on the line below its key: it stays there.
+  } else if (const std::optional<std::size_t> column =
+                 key != nullptr && !has_properties(v) ? column_below(v, *key, indent) : std::nullopt) {
+    // Read on the line below its key: it stays there (one with an anchor
+    // or a tag has them after the ":", where the value follows them).
     value_below(v, *column, static_cast<long>(indent), HeadPart::All, key_at());
   } else {
     spaces(std::max<std::uint32_t>(c.value_pad, 1));

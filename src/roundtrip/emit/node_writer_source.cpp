@@ -469,6 +469,8 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
       end = next_entry_lead(*first, pair_first(next, indent, false), next.key, next.key.comments.head().size(),
                             value.is_null() ? key : value);
     }
+    // Copied up to the next entry read, the lines copied hold its feet.
+    const bool to_next = end.has_value();
     if (!end) {
       const std::optional<std::size_t> key_end = src.content_end(key);
       const std::optional<std::size_t> value_end = src.content_end(value);
@@ -482,7 +484,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
     note_block_end(value, indent, *end);
-    copied_feet(value);
+    if (!to_next) copied_feet(value);
     after_empty = is_empty_value(value);
     return true;
   }
@@ -525,6 +527,7 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
       const std::optional<std::size_t> next_first = src.item_first(next, indent, false);
       end = next_entry_lead(*first, next_first, next, next_first ? read_heads_above_dash(next, *next_first) : 0, item);
     }
+    const bool to_next = end.has_value();
     if (!end) {
       const std::optional<std::size_t> content = src.content_end(item);
       if (!content) return false;
@@ -533,7 +536,7 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
     note_block_end(item, indent, *end);
-    copied_feet(item);
+    if (!to_next) copied_feet(item);
     return true;
   }
   if (item.comments.modified || !is_block_collection(item) || item.source() != nullptr || !src.holds(item) ||

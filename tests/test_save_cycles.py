@@ -209,6 +209,21 @@ def _places(data, path=(), seen=None):
                 yield from _places(value, path + (key,), seen)
 
 
+def _visits(data, path, first, counts=None):
+    """How often a walk of the data reaches each path; a container reached
+    through an alias counts at the alias's place and, with what it holds, at
+    its first place (`first`: by id)."""
+    counts = collections.Counter() if counts is None else counts
+    counts[path] += 1
+    if isinstance(data, (dict, list)):
+        if first.get(id(data), path) != path:
+            path = first[id(data)]
+            counts[path] += 1
+        for key, value in (data.items() if isinstance(data, dict) else enumerate(data)):
+            _visits(value, path + (key,), first, counts)
+    return counts
+
+
 def _at(base, path):
     return functools.reduce(lambda node, step: node[step], path, base)
 
@@ -384,11 +399,13 @@ def _detach(e, c, kind):
     if not e.do(c, (kind, c.gone), lambda d: _at(d.node, c.handle).detach(), again=False):
         return
     e.detached = True
-    # The copy takes the comments within the anchored node, and the alias's
-    # own may go.
+    # The copy takes the comments within the anchored node, once for each
+    # place it reads them (an alias within it is copied out too), and the
+    # alias's own may go.
     copied = _owned(c.tree, lambda p, slot: p[:len(original)] == original and (p != original or slot != "head"))
     own = _owned(c.tree, lambda p, slot: p == c.gone)
-    e.extra.update(copied)
+    visits = _visits(c.target[c.key], original, {id(value): p for p, value in _places(c.model)})
+    e.extra.update({tag: max(1, visits[c.tree.owners[tag][0]]) for tag in copied})
     e.movable |= copied | own
     c.loose |= copied | own
     c.target[c.key] = copy.deepcopy(c.target[c.key])

@@ -244,6 +244,10 @@ def _detached(*path):
     (SHARED, lambda doc: _detached("b")(doc).__delitem__("x"), None),
     (SHARED, lambda doc: (_detached("b")(doc), doc["a"].__setitem__("x", 5)), None),
     (NESTED_SHARED, lambda doc: _detached("m", "b")(doc).__setitem__("x", 5), None),
+    # An alias inside the copy is copied with its own comments, not its anchor's.
+    ({"configuration.yaml": "m: &m !include mid.yaml\nc: *m\n", "mid.yaml": "a: &i !include inc.yaml  # c\nb: *i\n",
+      "inc.yaml": "x: 1\n"},
+     lambda doc: (_detached("c")(doc), doc.node["c"]["b"].comment is None or pytest.fail("comment copied twice")), None),
     (SHARED, lambda doc: doc["a"].__setitem__("x", 5), None),  # the alias reads the file's new text too
     # Anchors are scoped by the file a node is written in, not read from.
     (SHARED, lambda doc: doc.__setitem__("a", {"q": 1}), None),
@@ -267,7 +271,7 @@ def _detached(*path):
     ({"configuration.yaml": "p: !secret k\ns: !include secrets.yaml\n", "secrets.yaml": "k: old\n"},
      lambda doc: doc["s"].__setitem__("k", "new"), "is included and also read for !secret values"),
 ], ids=["detach, edit the copy", "detach, delete in the copy", "detach, edit the original",
-        "detach in an included file", "edit an aliased include", "replace an anchored include",
+        "detach in an included file", "detach a file holding an alias", "edit an aliased include", "replace an anchored include",
         "anchor on a detached copy", "alias added in an included file", "detach a file with %TAG handles",
         "twice, one edited", "twice, both edited alike",
         "twice, the other replaced", "twice, one edited through an alias", "nested include of the same file",

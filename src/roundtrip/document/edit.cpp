@@ -47,17 +47,6 @@ std::optional<std::string> newly_unbound(const YamlNode& root, const std::vector
   return std::nullopt;
 }
 
-// The comments and spacing written around a node, which stay where they
-// are when its content is replaced (its kept block text and compact layout
-// go with the content).
-void carry_comments(const Comments& from, Comments& to) {
-  const OptText raw = to.raw();
-  const bool compact = to.compact;
-  to = from;
-  if (raw || to.raw()) to.raw_mut() = raw;
-  to.compact = compact;
-}
-
 }  // namespace
 
 void mark_subtree_modified(YamlNode& node) {
@@ -618,7 +607,6 @@ EditResult<> detach_alias(YamlNode& root, YamlNode& node) {
   if (!expanded) return std::unexpected(value_error(std::string(expanded.error().message)));
   YamlNode copy = std::move(*expanded);
   mark_subtree_modified(copy);
-  carry_comments(node.comments, copy.comments);
   copy.comments.modified = true;
   node = std::move(copy);
   return {};

@@ -40,6 +40,14 @@ std::size_t inner_head_lines(std::span<const HeadComment> head, std::uint32_t co
   return n;
 }
 
+void carry_comments(const Comments& from, Comments& to) {
+  const OptText raw = to.raw();
+  const bool compact = to.compact;
+  to = from;
+  if (raw || to.raw()) to.raw_mut() = raw;
+  to.compact = compact;
+}
+
 // ---- provenance ---------------------------------------------------------------
 
 bool is_include_tag(std::string_view tag) noexcept {
@@ -222,7 +230,9 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
       return null;
     }
     if (depth >= kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, node.span});
-    return stack_guarded([&] { return expand_copy(*anchored, bindings, file_id, depth + 1, budget); });
+    AliasCopy copy = stack_guarded([&] { return expand_copy(*anchored, bindings, file_id, depth + 1, budget); });
+    if (copy) carry_comments(node.comments, copy->comments);
+    return copy;
   }
   if (budget == 0) return std::unexpected(AliasLimitError{kAliasBombMessage, node.span});
   --budget;

@@ -71,6 +71,11 @@ const YamlNode& find_attach_target(const YamlNode& node, std::uint32_t column);
 // they stood.  A line set later counts as read at column 0.
 std::size_t inner_head_lines(std::span<const HeadComment> head, std::uint32_t column) noexcept;
 
+// The comments and spacing written around a node, which stay where they
+// are when its content is replaced (its kept block text and compact layout
+// go with the content).
+void carry_comments(const Comments& from, Comments& to);
+
 // ---- provenance ---------------------------------------------------------------
 
 // Whether the content of `node` was edited at its top: its own `modified`
@@ -176,8 +181,11 @@ void collect_anchor_paths(const YamlNode& node, NodePath& path,
 // written as its directive, like the node it copies.  The content of an
 // included file is copied without its source and written inline, so that the
 // copy is independent: as the directive it would share the file with what it
-// copies.  An alias bound to nothing becomes a Null at its start keeping the
-// alias's comments, tag and style.
+// copies.  The copy of an alias, at any depth, carries the alias's own
+// comments, not its anchored node's: those stay with that node, and the
+// copy of a node holding both would write them twice.  An alias bound to
+// nothing becomes a Null at its start keeping the alias's comments, tag
+// and style.
 using AliasCopy = std::expected<YamlNode, AliasLimitError>;
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
                                             std::uint32_t depth, std::uint64_t& budget);

@@ -152,7 +152,7 @@ bool tail_reads_back(const SourceLines& lines, const YamlNode& root, std::size_t
 // facts are; written from its nodes (with the separators of emit_stream)
 // where not.
 std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, bool upgrade, std::size_t reserve,
-                         CopySource copy, bool tail_as_read = true) {
+                         CopySource copy) {
   const SourceLines& lines = *copy.lines;
   std::vector<std::optional<std::size_t>> ends;
   ends.reserve(roots.size());
@@ -167,7 +167,8 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
     }
     ends.push_back(lines.document_end(roots[i], limit, directives));
   }
-  const bool tail = tail_as_read && feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after);
+  const bool tail = feet_are_the_tail(lines, *copy.edited, ends.back(), copy.kept_after) &&
+                    tail_reads_back(lines, roots.back(), *ends.back());
   for (bool strict : {false, true}) {
     Emitter e(null_style);
     e.strict_raw = strict;
@@ -193,8 +194,6 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
       }
       if (copy.documents_kept) prelude = ends[i];
     }
-    if (tail && !tail_reads_back(lines, roots.back(), *ends.back()))
-      return emit_copying(roots, null_style, upgrade, reserve, copy, false);
     if (tail) {
       emit_source_text(e, *ends.back(), lines.end());
     } else if (ends.back()) {

@@ -233,52 +233,6 @@ def test_round_trip_documents_read_the_same(text, expected):
     assert kestrine.loads(text, option=kestrine.OPT_ROUND_TRIP).to_dict() == expected
 
 
-MODES = {"1.2": 0, "1.1": kestrine.OPT_YAML_1_1, "compat": COMPAT, "upgrade": kestrine.OPT_UPGRADE_1_1}
-
-# Texts whose reading once depended on the road: merge keys, aliases and
-# tags on keys, YAML 1.1 scalars read through their tags.
-ONE_READING = [
-    "&m <<: {a: 1}\n*m : {b: 2}\n",  # an alias to a merge key merges
-    "x: &m <<\n*m : {b: 2}\n",
-    "base: &b {x: 1}\nm:\n  <<: *b\n  x: 2\n",
-    "m:\n  x: 1\n  <<: {x: 2}\n",
-    "m:\n  '<<': 1\n  <<: 2\n",
-    "m:\n  <<: 1\n  <<: 2\n",
-    "!!merge <<: {a: 1}\n",
-    "!!merge foo: {a: 1}\nx: !!merge y\n",
-    "&a a: 1\n*a : 2\n",
-    "a: &v [1, 2]\n? *v\n: z\n",
-    "x: !!bool 'yes'\ny: !!bool \"Off\"\n",
-    "x: !!int '0777'\ny: !!int \"1:30\"\nz: !!float '1_000.5'\n",
-    "x: !!int '-0b101'\ny: !!int '1_000'\nz: !!bool ''\n",
-    "yes: 1\ntrue: 2\ny: 3\n",
-    "x: 0o17\ny: 0777\nz: 1:30\nw: ~\n",
-    "? !!str 1\n: a\n1: b\n",
-    "[[a, 1]] : x\n{a: 1} : y\n",
-]
-
-
-def outcome(load_with):
-    try:
-        return repr(plain(load_with()))
-    except kestrine.exceptions.KestrineError as e:
-        return type(e).__name__
-
-
-@pytest.mark.parametrize("option", [0, DUP_ERROR, DUP_WARN], ids=["", "error", "warn"])
-@pytest.mark.parametrize("mode", MODES)
-@pytest.mark.parametrize("text", ONE_READING)
-def test_one_text_reads_one_way_on_every_road(text, mode, option):
-    opt = MODES[mode] | option
-    got = {road: outcome(lambda: load(text, road, opt)) for road in VALUE_ROADS}
-    got["round-trip"] = outcome(lambda: load(text, "round-trip", opt).to_dict())
-    for road in ("plain", "annotated", "round-trip"):
-        every = kestrine.loads_all(text, option=ALL_ROADS[road] | opt) if got["plain"][0] == "{" else []
-        got["all " + road] = repr([plain(d.to_dict() if road == "round-trip" else d) for d in every][:1] or None)
-    assert len({v for k, v in got.items() if not k.startswith("all ")}) == 1, got
-    assert len({v for k, v in got.items() if k.startswith("all ")}) == 1, got
-
-
 # Under the YAML 1.1 upgrade a text reads one way: on every road, and as the
 # upgraded document written back and read as YAML 1.2.  Every core tag (and
 # none) meets texts that read differently under 1.1 and 1.2, in each
@@ -292,7 +246,7 @@ UPGRADE_TEXTS = [
     "+12", "1e5", "1.0e+5", "1.", ".5", "1.5", "<<", "2001-12-14", "2001-12-14t21:59:43.10-05:00", "abc",
     "0xFFFFFFFFFFFFFFFFF", "+1_000_000_000_000_000_000_000", "-9223372036854775808",
 ]
-QUOTINGS = {"plain": "{}", "single": "'{}'", "double": '"{}"'}
+QUOTINGS = {"plain": "{}", "single": "'{}'", "double": '"{}"', "literal": "|-\n    {}"}
 
 
 def _tagged_pairs(tag, quoting):
@@ -345,3 +299,50 @@ def test_the_upgrade_keeps_one_reading(text, compat):
     got["written, read as 1.2"] = _read(
         lambda: kestrine.loads(doc.to_yaml(), option=kestrine.OPT_TIMESTAMPS if compat else 0))
     assert all(v == got["plain"] for v in got.values()), (doc.to_yaml(), got)
+
+
+MODES = {"1.2": 0, "1.1": kestrine.OPT_YAML_1_1, "compat": COMPAT, "upgrade": kestrine.OPT_UPGRADE_1_1}
+
+# Texts whose reading once depended on the road: merge keys, aliases and
+# tags on keys, YAML 1.1 scalars read through their tags.
+ONE_READING = [
+    "&m <<: {a: 1}\n*m : {b: 2}\n",  # an alias to a merge key merges
+    "x: &m <<\n*m : {b: 2}\n",
+    "base: &b {x: 1}\nm:\n  <<: *b\n  x: 2\n",
+    "m:\n  x: 1\n  <<: {x: 2}\n",
+    "m:\n  '<<': 1\n  <<: 2\n",
+    "m:\n  <<: 1\n  <<: 2\n",
+    "!!merge <<: {a: 1}\n",
+    "!!merge foo: {a: 1}\nx: !!merge y\n",
+    "&a a: 1\n*a : 2\n",
+    "a: &v [1, 2]\n? *v\n: z\n",
+    "x: !!bool 'yes'\ny: !!bool \"Off\"\n",
+    "x: !!int '0777'\ny: !!int \"1:30\"\nz: !!float '1_000.5'\n",
+    "x: !!int '-0b101'\ny: !!int '1_000'\nz: !!bool ''\n",
+    "yes: 1\ntrue: 2\ny: 3\n",
+    "x: 0o17\ny: 0777\nz: 1:30\nw: ~\n",
+    "? !!str 1\n: a\n1: b\n",
+    "[[a, 1]] : x\n{a: 1} : y\n",
+]
+
+
+def outcome(load_with):
+    try:
+        return repr(plain(load_with()))
+    except kestrine.exceptions.KestrineError as e:
+        return type(e).__name__
+
+
+@pytest.mark.parametrize("option", [0, DUP_ERROR, DUP_WARN], ids=["", "error", "warn"])
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("text", ONE_READING)
+def test_one_text_reads_one_way_on_every_road(text, mode, option):
+    opt = MODES[mode] | option
+    got = {road: outcome(lambda: load(text, road, opt)) for road in VALUE_ROADS}
+    got["round-trip"] = outcome(lambda: load(text, "round-trip", opt).to_dict())
+    for road in ("plain", "annotated", "round-trip"):
+        every = kestrine.loads_all(text, option=ALL_ROADS[road] | opt) if got["plain"][0] == "{" else []
+        got["all " + road] = repr([plain(d.to_dict() if road == "round-trip" else d) for d in every][:1] or None)
+    assert len({v for k, v in got.items() if not k.startswith("all ")}) == 1, got
+    assert len({v for k, v in got.items() if k.startswith("all ")}) == 1, got
+

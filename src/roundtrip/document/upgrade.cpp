@@ -165,6 +165,8 @@ void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double
       return;
     } else if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode, non_plain)) {
       n.text_mut() = std::move(*spelled);
+      // A block scalar's text as read would be written back in place of the new one.
+      if (n.comments.raw()) n.comments.raw_mut().reset();
     } else if (reads_as_string_only_under(n.text(), n.expanded_tag(), mode, non_plain)) {
       spell_as_string(n, prefer_double_quotes);
     } else {

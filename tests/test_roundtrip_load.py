@@ -168,6 +168,9 @@ def test_warnings_come_before_the_upgrade_and_the_upgrade_is_written(caplog):
 @pytest.mark.parametrize("text, expected", [
     # A string under 1.1 that 1.2 would read as a number is quoted.
     ("a: 0o17\nb: yes\n", '%YAML 1.2\n---\na: "0o17"\nb: true\n'),
+    # A core tag that YAML 1.2 would read otherwise goes; "!!merge" on empty content is "<<".
+    ("a: !!int 0o17\nb: &x !!int '+0o7'  # c\nm:\n  &m !!merge : {c: 1}\nq: {*m : {d: 2}}\n",
+     "%YAML 1.2\n---\na: \"0o17\"\nb: &x '+0o7'  # c\nm:\n  &m <<: {c: 1}\nq: {*m : {d: 2}}\n"),
     # Comment bytes after the "#" are kept, the version line's comment too.
     ("%YAML 1.1 #X\n---\n#####\na: yes #Y\n#\tz\n", "%YAML 1.2 #X\n---\n#####\na: true #Y\n#\tz\n"),
     # Directive words are split at any white space, as the reader splits them.

@@ -133,7 +133,15 @@ std::optional<bool> DecimalDivisor::divides(const YamlValue& value) const {
   std::string big;
   const std::optional<Decimal> d = decimal_of(value, buffer, big);
   if (!d) return std::nullopt;
-  return divides_decimal(d->digits, d->exponent);
+  if (divides_decimal(d->digits, d->exponent)) return true;
+  // Above 2^53 a whole-number double also stands for the decimal it was
+  // written as (1e23 holds 99999999999999991611392): a multiple of either
+  // passes, as a quotient computed in doubles would.
+  const double magnitude = value.kind == ValueKind::Float ? std::fabs(value.real) : 0;
+  if (magnitude < 9007199254740992.0 || std::trunc(magnitude) != magnitude) return false;  // 2^53
+  const ShortestDecimal written = shortest_decimal(magnitude);
+  return divides_decimal({buffer, std::to_chars(buffer, buffer + sizeof buffer, written.digits).ptr},
+                         written.exponent);
 }
 
 bool DecimalDivisor::divides_decimal(std::string_view digits, std::int64_t exponent) const {

@@ -6,7 +6,9 @@
 // pass.  The value and the divisor are therefore read as exact decimals: an
 // integer's digits, a whole-number double's exact integer (2.0^60 is
 // 1152921504606846976, not the 1152921504606847000 it prints as), another
-// double's shortest decimal, the one it was written as (0.1 is 1 x 10^-1).
+// double's shortest decimal, the one it was written as (0.1 is 1 x 10^-1);
+// a whole-number double above 2^53 passes as either (1e23 is a multiple of
+// 10 as written, 2.0^60 of 1024 as held).
 // x = X x 10^e is a multiple of d = D x 10^-k when X x 10^(e+k) is a
 // multiple of D, in exact arithmetic on numbers of any size (big integers
 // included).
@@ -34,8 +36,9 @@ class DecimalDivisor {
   // other value.
   static std::optional<DecimalDivisor> of(const YamlValue& divisor);
 
-  // Whether `value` (Int, BigInt or finite Float) is an exact multiple;
-  // nothing for any other value.
+  // Whether `value` (Int, BigInt or finite Float) is an exact multiple (a
+  // large whole-number Float: as held or as written); nothing for any other
+  // value.
   std::optional<bool> divides(const YamlValue& value) const;
 
  private:

@@ -160,6 +160,9 @@ KEYS_AS_IN_PYTHON = [
     ("? [!t a]\n: 1\n? [a]\n: 2\n", 0, STR_T, True, True),
     ("!x a: 1\n!y b: 2\n", 0, {"tag_handler": lambda tag, value: "same"}, True, False),
     ("!t a: 1\n!t b: 2\n", 0, {"tags": {"!t": lambda value: 0}}, True, False),
+    # Within one merge source keys repeat as in the source's own dict.
+    ("<<: {!t a: 1, a: 2}\n", 0, STR_T, True, True),
+    ("<<: [{!t a: 1, a: 2}, {a: 3}]\n", 0, STR_T, True, True),
 ]
 
 
@@ -183,10 +186,90 @@ def test_duplicate_keys_are_the_keys_python_merges(road, text, option, kw, value
             load_with(option | DUP_ERROR)
 
 
+SAME_K = {"tags": {"!k": lambda value: "same"}}
+
+# (text, keywords, the value on the roads that return values, on the
+# round-trip road).  A merged pair never beats an own key nor an earlier
+# source's, whatever tags the keys carry: keys compare as they stand in
+# Python (a tag no handler takes is dropped, "!" reads a string, a kept tag
+# makes another key), and keys that only a tag callback makes equal meet in
+# the dict without replacing the winner.  None of it is a duplicate.
+MERGED_KEYS_AS_IN_PYTHON = [
+    ("a: 0\n<<: {! a: 1}\n", {}, {"a": 0}, {"a": 0}),
+    ("!u a: 0\n<<: {a: 1}\n", {}, {"a": 0}, {"a": 0}),
+    ("!<!u> a: 0\n<<: {a: 1}\n", {}, {"a": 0}, {"a": 0}),
+    ("%TAG !e! tag:example.com,2000:\n---\n!e!u a: 0\n<<: {a: 1}\n", {}, {"a": 0}, {"a": 0}),
+    ("!u a: 0\n<<: {a: 1}\n", STR_T, {"a": 0}, {"a": 0}),
+    ("<<: {!u a: 1}\na: 0\n", {}, {"a": 0}, {"a": 0}),
+    ("<<: [{!x a: 1}, {a: 2}]\n", {}, {"a": 1}, {"a": 1}),
+    ("b1: &b1 {!x a: 1}\nm: {<<: [*b1, {a: 2}]}\n", {}, {"b1": {"a": 1}, "m": {"a": 1}},
+     {"b1": {"a": 1}, "m": {"a": 1}}),
+    ("!t a: 0\n<<: {a: 1}\n", TAG_T, {("t", "a"): 0, "a": 1}, {"a": 0}),
+    ("<<: {same: a}\n!k x: b\n", SAME_K, {"same": "b"}, {"same": "a", "x": "b"}),
+    ("!k x: b\n<<: {same: a}\n", SAME_K, {"same": "b"}, {"x": "b", "same": "a"}),
+    ("<<: [{!k 1: a}, {!k 2: c}]\n", SAME_K, {"same": "a"}, {"1": "a", "2": "c"}),
+    ("<<: [{same: a}, {same: c}]\n", SAME_K, {"same": "a"}, {"same": "a"}),
+    ("<<: {!k x: a}\n<<: {same: c}\nz: 1\n", SAME_K, {"same": "a", "z": 1}, {"x": "a", "same": "c", "z": 1}),
+    ("<<: [{!k 1: a}, {same: c}]\nsame: own\n", SAME_K, {"same": "own"}, {"1": "a", "same": "own"}),
+    ("<<: [{!k 1: a}, 5, {same: c}]\n", {"tag_handler": lambda tag, value: "same"}, {"same": "a", "<<": [5]},
+     {"1": "a", "same": "c", "<<": [5]}),
+]
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+@pytest.mark.parametrize("text, kw, value_roads, round_trip", MERGED_KEYS_AS_IN_PYTHON)
+def test_merged_pairs_never_beat_own_or_earlier_keys(road, text, kw, value_roads, round_trip, caplog):
+    expected = round_trip if road == "round-trip" else value_roads
+    for option in (0, DUP_WARN, DUP_ERROR):
+        caplog.clear()
+        loaded = load(text, road, option, **kw)
+        assert plain(loaded.to_dict() if road == "round-trip" else loaded) == expected
+        assert warnings_of(caplog) == []
+    if road != "includes":
+        every = kestrine.loads_all(text, option=ALL_ROADS[road] | DUP_ERROR, **kw)
+        assert plain(every[0].to_dict() if road == "round-trip" else every[0]) == expected
+    # Validation reads the members the load returns (what a callback makes
+    # of a key is beyond it).
+    if road == "round-trip" or not kw:
+        members = {k: v for k, v in expected.items() if isinstance(k, str) and not isinstance(v, dict)}
+        schema = {"minProperties": len(expected), "maxProperties": len(expected),
+                  "properties": {k: {"const": v} for k, v in members.items()}}
+        load(text, road, 0, schema=schema, **kw)
+
+
 @pytest.mark.parametrize("road", ALL_ROADS)
 def test_timestamp_texts_are_distinct_keys_where_they_stay_strings(road, caplog):
     # Without timestamps both keys stay two different strings.
     load("2002-1-5 10:00:00: 1\n2002-01-05 10:00:00: 2\n", road, DUP_ERROR)
+
+
+@pytest.mark.parametrize("road", ALL_ROADS)
+def test_a_repeated_key_is_reported_once_however_often_merged(road, caplog):
+    text = "src: &m {!t a: 1, a: 2}\nm1: {<<: *m}\nm2: {<<: *m}\nm3: {<<: [*m, *m]}\n"
+    loaded = load(text, road, DUP_WARN, **STR_T)
+    assert plain(loaded.to_dict() if road == "round-trip" else loaded) == {
+        "src": {"a": 2}, "m1": {"a": 2}, "m2": {"a": 2}, "m3": {"a": 2}}
+    assert warnings_of(caplog) == ["duplicate mapping key 'a' at line 1, column 19; keeping the last value"]
+
+
+# (text, keywords, the key as messages show it): a key under a kept tag
+# reads as written.
+TAGGED_KEY_MESSAGES = [
+    ("same: c\n!k x: b\n", SAME_K, "!k x"),
+    ("same: c\n!<!k> x: b\n", SAME_K, "!<!k> x"),
+    ("x: c\n<<: {!k 1: a, !k 2: b}\n", SAME_K, "!k 2"),
+]
+
+
+@pytest.mark.parametrize("road", VALUE_ROADS)
+@pytest.mark.parametrize("text, kw, shown", TAGGED_KEY_MESSAGES)
+def test_tagged_keys_read_in_messages_as_written(road, text, kw, shown, caplog):
+    with pytest.raises(KestrineDuplicateKeyError) as info:
+        load(text, road, DUP_ERROR, **kw)
+    assert str(info.value).startswith(f"duplicate mapping key: {shown} at line 2, column ")
+    load(text, road, DUP_WARN, **kw)
+    [warning] = warnings_of(caplog)
+    assert warning.startswith(f"duplicate mapping key '{shown}' at line 2, column ")
 
 
 @pytest.mark.parametrize("road", ALL_ROADS)
@@ -323,6 +406,8 @@ ONE_READING = [
     "x: 0o17\ny: 0777\nz: 1:30\nw: ~\n",
     "? !!str 1\n: a\n1: b\n",
     "[[a, 1]] : x\n{a: 1} : y\n",
+    "m:\n  !u x: 1\n  <<: {x: 2, ! y: 3}\n  y: 4\n",
+    "m:\n  <<: [{!u x: 1}, {!<!u> x: 2}, {x: 3}]\n  !u y: 4\n  y: 5\n",
 ]
 
 

@@ -85,7 +85,7 @@ bool Decoder<kVerdictOnly>::run() {
     }
   }
   if (has_merge_ && !kVerdictOnly) {
-    for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc);
+    for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc, opts_.key_tags);
   }
   return true;
 }

@@ -72,9 +72,9 @@ class NodeReader {
     }
     KESTRINE_TRY(charge_merge_sources(pairs));
     KESTRINE_TRY(fill_folded_dict(
-        dict.get(), folds_.fold(node),
+        dict.get(), folds_.fold(node), /*keys_may_meet=*/false,
         [&](const YamlNode& key) { return node_to_py_key(key, opts_, aliases_, &key_cache_); },
-        [&](const YamlNode& value) { return read(value); }, [](std::size_t) { return PyStatus(); }));
+        [&](const YamlNode& value) { return read(value); }, [](std::size_t, bool) { return PyStatus(); }));
     return dict;
   }
 

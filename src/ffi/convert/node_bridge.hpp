@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ffi/convert/decode.hpp"
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
 #include "resolver/resolve.hpp"
@@ -34,8 +35,6 @@
 #include "util/try.hpp"
 
 namespace kestrine {
-
-struct TagHandlers;  // ffi/convert/decode.hpp
 
 // Anchored node to the Python object built for it within one conversion.
 // Owns one reference per entry.
@@ -109,11 +108,14 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
 // fold (roundtrip/tree/merged_pairs.hpp) leaves them, in order: each value first,
 // by `value(node)`, then its key, by `key(node)`; what merging left over
 // goes under "<<" (a list of leftovers as a new list).  A merge key converts
-// to the str "<<", so the slot's key is its merge key converted.  After each
-// store, `stored(i)` (i: the pair's index) may look at the dict.
+// to the str "<<", so the slot's key is its merge key converted.  With
+// `keys_may_meet` (tag callbacks may make keys equal that the fold told
+// apart) the pairs are placed by their origin (MergedPairStore).  After each
+// pair, `stored(i, lost)` (i: the pair's index; lost: its key repeated one
+// of the same origin and replaced that value) may look at the dict.
 template <class Key, class Value, class Stored>
-PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value,
-                          Stored&& stored);
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, bool keys_may_meet, Key&& key,
+                          Value&& value, Stored&& stored);
 
 // ---- Python to node -------------------------------------------------------------------
 
@@ -163,16 +165,26 @@ PyResult<OwnedRef> folded_value(const NodeRef& ref, Value& value) {
 }  // namespace bridge_detail
 
 template <class Key, class Value, class Stored>
-PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value,
-                          Stored&& stored) {
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, bool keys_may_meet, Key&& key,
+                          Value&& value, Stored&& stored) {
+  MergedPairStore store(dict);
   for (std::size_t i = 0; i < folded.pairs.size(); ++i) {
     const FoldedPair<NodeRef>& p = folded.pairs[i];
     PyResult<OwnedRef> v = folded.slot == i ? bridge_detail::leftover_object(folded.leftover, value)
                                             : bridge_detail::folded_value(p.value, value);
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef v_obj, std::move(v));
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef k_obj, p.key.node != nullptr ? key(*p.key.node) : new_str("<<"));
-    KESTRINE_TRY(checked_status(PyDict_SetItem(dict, k_obj.get(), v_obj.get())));
-    KESTRINE_TRY(stored(i));
+    bool lost = false;
+    if (keys_may_meet) {
+      MergedStore outcome;
+      KESTRINE_TRY(checked_status(store.store(k_obj.get(), v_obj.get(), p.source, outcome)));
+      lost = outcome == MergedStore::Replaced;
+    } else {
+      const Py_ssize_t before = PyDict_GET_SIZE(dict);
+      KESTRINE_TRY(checked_status(PyDict_SetItem(dict, k_obj.get(), v_obj.get())));
+      lost = PyDict_GET_SIZE(dict) == before;
+    }
+    KESTRINE_TRY(stored(i, lost));
   }
   return {};
 }

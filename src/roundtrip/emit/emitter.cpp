@@ -437,7 +437,7 @@ std::string upgrade_document_header(std::string_view text) {
     std::size_t content = line.size();
     while (content > 0 && (line[content - 1] == '\n' || line[content - 1] == '\r')) --content;
     out += "%YAML 1.2";
-    out += directive_comment(line.substr(0, content));
+    out += directive_comment(line.substr(1, content - 1));  // the words after the "%"
     out.append(line.substr(content));
   }
   out.append(text.substr(copied));

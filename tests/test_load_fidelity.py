@@ -30,6 +30,9 @@ def load(text, road, option=0, **kwargs):
 
 
 MISSING_COMMA = "missing ',' between flow collection entries"
+AFTER_ITEM = "unexpected content after a block sequence item"
+DEEPER_ENTRY = "a sequence entry is indented past its sequence"
+EXPECTED_COLON = "expected ':' after mapping key"
 
 # (text, message, line, column)
 SYNTAX_ERRORS = [
@@ -47,6 +50,24 @@ SYNTAX_ERRORS = [
     ("&id001\n- *id001\n", "unknown alias: *id001 (the alias refers to the node that contains it)", 2, 3),
     ("a: &a {b: [*a]}", "unknown alias: *a (the alias refers to the node that contains it)", 1, 12),
     ("a: &a x\n---\nb: *a\n", "unknown alias: *a", 3, 4),
+    # A comment line ends a plain scalar; what follows must start an entry.
+    ("- one\n  # c\n  two\n- b\n", AFTER_ITEM, 3, 3),
+    ("- - one\n    # c\n    two\n", AFTER_ITEM, 3, 5),
+    ("- a: 1\n b: 2\n", AFTER_ITEM, 2, 2),
+    ("- &a x\n- *a b\n", AFTER_ITEM, 2, 6),
+    ("- [1, 2]\n  - [3, 4]\n", DEEPER_ENTRY, 2, 3),
+    ('- "q"\n  - z\n', DEEPER_ENTRY, 2, 3),
+    ("a:\n  - x\n  # c\n    - y\n", DEEPER_ENTRY, 4, 5),
+    # At a block mapping's key column only a key stands: no value, "?" key
+    # or item of a sequence at that column.
+    ("k:\n  one\n  # c\n  two\n", EXPECTED_COLON, 4, 3),
+    ("k:\nv\n", EXPECTED_COLON, 2, 1),
+    ("k: &a v\nj:\n*a\n", EXPECTED_COLON, 3, 1),
+    ("k: v\n[a]\n", EXPECTED_COLON, 2, 1),
+    ("? k\ny z\n", EXPECTED_COLON, 2, 1),
+    ("k:\n-\n'x'\n", EXPECTED_COLON, 3, 1),
+    ("? k\n- x\n", "a block collection cannot be a mapping key", 2, 1),
+    ("!t\n!u x\n", "a node cannot have two tags", 2, 1),
 ]
 
 

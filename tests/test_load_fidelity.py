@@ -4,7 +4,13 @@ read the same on the plain road, the located roads (annotated results,
 configuration directives) and, where the round-trip road reads values (its
 duplicate-key checks), there too; aliases never copy the texts they name."""
 
+import copy
+import functools
+import itertools
 import math
+import operator
+import random
+import re
 
 import pytest
 
@@ -30,6 +36,9 @@ def load(text, road, option=0, **kwargs):
 
 
 MISSING_COMMA = "missing ',' between flow collection entries"
+AFTER_ITEM = "unexpected content after a block sequence item"
+DEEPER_ENTRY = "a sequence entry is indented past its sequence"
+EXPECTED_COLON = "expected ':' after mapping key"
 
 # (text, message, line, column)
 SYNTAX_ERRORS = [
@@ -47,6 +56,24 @@ SYNTAX_ERRORS = [
     ("&id001\n- *id001\n", "unknown alias: *id001 (the alias refers to the node that contains it)", 2, 3),
     ("a: &a {b: [*a]}", "unknown alias: *a (the alias refers to the node that contains it)", 1, 12),
     ("a: &a x\n---\nb: *a\n", "unknown alias: *a", 3, 4),
+    # A comment line ends a plain scalar; what follows must start an entry.
+    ("- one\n  # c\n  two\n- b\n", AFTER_ITEM, 3, 3),
+    ("- - one\n    # c\n    two\n", AFTER_ITEM, 3, 5),
+    ("- a: 1\n b: 2\n", AFTER_ITEM, 2, 2),
+    ("- &a x\n- *a b\n", AFTER_ITEM, 2, 6),
+    ("- [1, 2]\n  - [3, 4]\n", DEEPER_ENTRY, 2, 3),
+    ('- "q"\n  - z\n', DEEPER_ENTRY, 2, 3),
+    ("a:\n  - x\n  # c\n    - y\n", DEEPER_ENTRY, 4, 5),
+    # At a block mapping's key column only a key stands: no value, "?" key
+    # or item of a sequence at that column.
+    ("k:\n  one\n  # c\n  two\n", EXPECTED_COLON, 4, 3),
+    ("k:\nv\n", EXPECTED_COLON, 2, 1),
+    ("k: &a v\nj:\n*a\n", EXPECTED_COLON, 3, 1),
+    ("k: v\n[a]\n", EXPECTED_COLON, 2, 1),
+    ("? k\ny z\n", EXPECTED_COLON, 2, 1),
+    ("k:\n-\n'x'\n", EXPECTED_COLON, 3, 1),
+    ("? k\n- x\n", "a block collection cannot be a mapping key", 2, 1),
+    ("!t\n!u x\n", "a node cannot have two tags", 2, 1),
 ]
 
 
@@ -431,3 +458,102 @@ def test_one_text_reads_one_way_on_every_road(text, mode, option):
     assert len({v for k, v in got.items() if not k.startswith("all ")}) == 1, got
     assert len({v for k, v in got.items() if k.startswith("all ")}) == 1, got
 
+
+# ---------------------------------------------------------------------------
+# Block structure, against two other YAML readers
+
+# One line each (more with "\n"; "~" shifts a line by a random amount);
+# "K" and "A" become fresh key and anchor names, "*P" names the last anchor.
+BLOCK_LINES = [
+    "- x", "- ", "-", "K: v", "K:", "# c", "", "x", "y z", "x:y", "'q'", '"q"', "[a, b]", "{a: b}", "- [a]",
+    "- K: v", "- K:", "K: [a]", "- 'q'", "K: 'q'", "- - x", "- # c", "K: # c", "x # c", "? K", ": v", "? - x",
+    "- ? K", "[a]: v", "'q': v", "K: &A v", "&A", "- &A", "*P", "- *P", "K: *P", "!t", "K: !t", "- !t", "!t x",
+    "|\n  t", "- |\n  t", "K: >-\n  t\n\n  u", "[a,\n~b]", "K: {a: b,\n~c: d}", "'q\n~r'", "x\n~y", "K: x # c\n~y",
+    "- x\n~y", "- [a]\n~- b", "K: 'q'\n~x", "? K\n~: v", "--- x", "...",
+]
+
+
+def block_texts(count, seed=20):
+    rng, names, anchor = random.Random(seed), itertools.count(), ["a"]
+
+    def name(m):
+        if m.group() == "*P":
+            return "*" + anchor[0]
+        anchor[:1] = [f"a{next(names)}"] if m.group() == "A" else anchor[:1]
+        return anchor[0] if m.group() == "A" else f"k{next(names)}"
+
+    for _ in range(count):
+        lines = []
+        for _ in range(rng.randint(1, 5)):
+            indent = rng.choice([0, 0, 1, 2, 2, 3, 4, 6])
+            first, *rest = re.sub(r"\*P|[KA]", name, rng.choice(BLOCK_LINES)).split("\n")
+            lines.append(" " * indent + first)
+            for line in rest:
+                shift = rng.choice([-2, -1, 0, 1, 2, 3]) if line.startswith("~") else 0
+                lines.append(" " * max(0, indent + shift) + line.lstrip("~"))
+        yield "\n".join(lines) + "\n"
+
+
+def yaml_1_2_allows(text):
+    """Forms the other readers refuse that YAML 1.2 allows: a document-end
+    marker before any document (yaml-test-suite HWV9) and an empty key
+    without "?" (2JQS)."""
+    lines = [line for line in text.split("\n") if line.strip() and not line.strip().startswith("#")]
+    if lines and lines[0] == "...":
+        return True
+    for i, line in enumerate(lines):
+        indent, body = len(line) - len(line.lstrip()), line.strip()
+        if body == ":" or body.startswith(": "):
+            above = [x for x in lines[:i] if len(x) - len(x.lstrip()) <= indent]
+            if not above or len(above[-1]) - len(above[-1].lstrip()) < indent or above[-1].strip()[:1] != "?":
+                return True
+    return False
+
+
+def test_block_structure_the_other_readers_refuse_is_refused_on_every_road():
+    yaml = pytest.importorskip("yaml")
+    ruamel = pytest.importorskip("ruamel.yaml").YAML(typ="rt")
+    for text in block_texts(6000):
+        refused = set()
+        for road in ALL_ROADS:
+            try:
+                load(text, road)
+            except KestrineParseError as e:
+                assert e.line >= 1 and e.column >= 1, text
+                refused.add(road)
+        assert refused in (set(), set(ALL_ROADS)), (text, refused)
+        if refused or yaml_1_2_allows(text):
+            continue
+        for peer in (lambda t: list(yaml.compose_all(t, Loader=getattr(yaml, "CLoader", yaml.Loader))),
+                     lambda t: list(ruamel.compose_all(t))):
+            try:
+                peer(text)
+                break
+            except Exception:
+                pass
+        else:
+            pytest.fail(f"both other readers refuse {text!r}, which loads as {kestrine.loads(text)!r}")
+
+
+def test_replacing_a_block_sequence_item_leaves_its_neighbours():
+    def block_sequences(node, value, path=()):
+        if isinstance(value, list) and node.style == "block":
+            yield path, len(value)
+        items = enumerate(value) if isinstance(value, list) else value.items() if isinstance(value, dict) else ()
+        for key, item in items:
+            if isinstance(key, (str, int)):
+                yield from block_sequences(node[key], item, path + (key,))
+
+    for text in block_texts(6000, seed=21):
+        if "*" in text or "---" in text or "..." in text:
+            continue
+        try:
+            want = kestrine.loads(text)
+        except KestrineParseError:
+            continue
+        for path, count in list(block_sequences(load(text, "round-trip").node, want)):
+            for i in range(count):
+                doc, expected = load(text, "round-trip"), copy.deepcopy(want)
+                functools.reduce(operator.getitem, path, doc)[i] = "z"
+                functools.reduce(operator.getitem, path, expected)[i] = "z"
+                assert kestrine.loads(doc.to_yaml()) == expected, (text, path, i, doc.to_yaml())

@@ -495,11 +495,43 @@ def edit_cycles(data, every_setter):
     ("a: 1\n---\nb: 2\n", lambda d: d.__delitem__(0), "---\nb: 2\n"),
     ("m:\n    x: 1     # four spaces\n    y: 2\n", lambda d: d["m"].__setitem__("y", "z"),
      "m:\n    x: 1     # four spaces\n    y: z\n"),
+    # A None key is the key None, however it was written or added.
+    ("a: 1\n", lambda d: (d.__setitem__(None, 1), d.__setitem__(None, d[None] + 1)), "a: 1\nnull: 2\n"),
+    ("? \n: v\nb: 1\n", lambda d: d.__setitem__(None, "x"), "? null\n: x\nb: 1\n"),
+    ("a: 1\n: v\n", lambda d: d.__delitem__(None), "a: 1\n"),
 ])
 def test_assignment_and_deletion(text, edit, expected):
     doc = load(text)
     edit(doc)
     assert doc.to_yaml().decode() == expected
+
+
+KEYS = [None, True, False, 0, 42, 10**30, -10**30, 1.5, -0.0, math.inf, "", "null", "true", "1", "~"]
+
+
+@pytest.mark.parametrize("key", KEYS, ids=repr)
+@pytest.mark.parametrize("text, path, option", [
+    ("a: 1\n", (), RT), ("m:\n  a: 1\nz: 0", ("m",), RT), ("m: {a: 1}\n", ("m",), RT),
+    ("- a: 1\n", (0,), RT | kestrine.OPT_NULL_AS_TILDE),
+])
+def test_a_key_of_any_kind_added_is_found_again(key, text, path, option):
+    """A key assigned is read, replaced and deleted like one read from the
+    text: the same pair each time, never a second one."""
+    doc = load(text, option=option)
+    at(doc, path)[key] = "v1"
+    at(doc, path)[key] = ["v2"]
+    view, data = at(doc, path), at(doc.to_dict(), path)
+    assert (view[key].to_dict(), len(view), data[key]) == (["v2"], 2, ["v2"])
+    assert (path + (key, 0), "v2") in doc.walk()
+    # A handle's step names a key by the text it is written with.
+    written = key if isinstance(key, str) else {"None": "~" if option & kestrine.OPT_NULL_AS_TILDE else "null",
+                                                "True": "true", "False": "false", "inf": ".inf"}.get(repr(key), repr(key))
+    assert node_at(doc, path)[written][0].value == "v2"
+    out = doc.to_yaml()
+    assert same(kestrine.loads(out, option=kestrine.OPT_DUPLICATE_KEYS_ERROR), doc.to_dict()), out
+    del at(doc, path)[key]
+    assert (key not in at(doc.to_dict(), path), outcome(lambda: at(doc, path)[key])) == (True, f"KeyError: {str(key)!r}")
+    assert same(kestrine.loads(doc.to_yaml()), doc.to_dict())
 
 
 def test_refused_assignments_leave_the_document_as_it_was():

@@ -968,6 +968,15 @@ KEPT_LAYOUT = [
     ("- # c\n\n  1\n- z\n", lambda d: d.__setitem__(0, 2), "- # c\n\n  2\n- z\n"),
     ("# x\n\ufeffa: 1\n# y\nb: 2\n", lambda d: d.__setitem__("a", 2), "# x\n\ufeffa: 2\n# y\nb: 2\n"),
     ("# x\n\ufeff- 1\n- 2\n", lambda d: d.__setitem__(0, 2), "# x\n\ufeff- 2\n- 2\n"),
+    # Such a mark stays out of the content: after a line written above it
+    # it would be part of the key (or of a scalar); a key's own mark stays
+    # in it where the lines above it went.
+    ("# c\n\ufeffversion: '3.2.0'\nother: 1\n", lambda d: setattr(d.node, "anchor", "a1"),
+     "# c\n&a1\nversion: '3.2.0'\nother: 1\n"),
+    ("# x\n\ufeff- 1\n- 2\n", lambda d: setattr(d.node, "anchor", "a1"), "# x\n&a1\n- 1\n- 2\n"),
+    ("# x\n\ufeff? k\n: 1\n", lambda d: setattr(d.node, "anchor", "a1"), "# x\n&a1\n? k\n: 1\n"),
+    ("# x\n\ufeff!!map\na: 1\n", lambda d: setattr(d.node, "anchor", "a1"), "# x\n!!map &a1\na: 1\n"),
+    ("a: 1\n\ufeffb: 2\nc: 3\n", lambda d: d.__delitem__("a"), "\"\ufeffb\": 2\nc: 3\n"),
     ("- a\n\n- n: y\n  e: 1\n", lambda d: d[1].__delitem__("e"), "- a\n\n- n: y\n"),
     ("# c\n\n{}\n", lambda d: d.__setitem__("a", 1), "# c\n\n{a: 1}\n"),
     ("a: x\n  y\n\n   z  # c\nb: 1\n", lambda d: setattr(d.node["a"], "comment_before", "h"),

@@ -1061,6 +1061,16 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),
+    # So does a last line read without one: edited, or with entries added
+    # after it (which need it); a line the edit did not reach keeps its own.
+    ("a: 1\nb: 2", lambda d: d.__setitem__("b", 3), "a: 1\nb: 3"),
+    ("a: 1\r\nb:\r\n  c: 2", lambda d: d["b"].__setitem__("c", {"x": 1}), "a: 1\r\nb:\r\n  c:\r\n    x: 1"),
+    ("- 1\r- 2", lambda d: d.__setitem__(1, 3), "- 1\r- 3"),
+    ("a: 1\nb: [1,\n  2]", lambda d: d["b"].__setitem__(1, 3), "a: 1\nb: [1, 3]"),
+    ("a: 1\r\nb: 2", lambda d: setattr(d.node["b"], "comment", "c"), "a: 1\r\nb: 2 # c"),
+    ("a: 1\nb: 2", lambda d: setattr(d.node, "comment_after", "c"), "a: 1\nb: 2\n# c"),
+    ("a: 1\r\nb: 2", lambda d: d.__setitem__("c", 3), "a: 1\r\nb: 2\r\nc: 3"),
+    ("a: 1\nb: 2", lambda d: d.__delitem__("b"), "a: 1\n"),
     # Comment lines written anew take the line break of the line read in
     # their place, else of their entry's; blank lines above them stay.
     ("a: 1\rb: 2\r\nc: 3\r\n", lambda d: setattr(d.node["b"], "comment_before", "new\nmore"),

@@ -120,6 +120,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
     e_.open_raw_at = out_.size();
     out_.push_back('\n');
   }
+  if (!text.empty()) e_.copied_end = out_.size();
 }
 
 // The foot lines inside a copied entry (its text stops before them): those

@@ -103,6 +103,8 @@ class SourceLines {
       return past_prefix_bom(line);
     return line;
   }
+  // The text's last line has no line break.
+  bool ends_unbroken() const noexcept { return end() > begin_ && !is_break(end() - 1); }
   // Some line after the first opens with a byte-order mark (rare: the
   // copies below then look for marks that would read otherwise).
   bool has_inner_bom() const noexcept { return inner_bom_; }

@@ -3,7 +3,7 @@
 //   AliasFollower aliases(root);                          // roundtrip/tree/anchors.hpp
 //   AnchorObjectCache cache;
 //   PyResult<OwnedRef> obj = node_to_py(root, opts, aliases, cache);
-//   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode);
+//   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode, null_style);
 //
 // node_to_py reads a node out as a plain value; py_to_node builds a node for a
 // value assigned into a tree.  The tree conversions (annotate.hpp) share the
@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "emit_util/null_style.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
@@ -127,7 +128,13 @@ inline constexpr std::uint32_t kMaxAssignDepth = 999;
 // TypeError "cannot convert {repr} to a YAML node".  Deeper than
 // kMaxAssignDepth: ValueError "value is too deeply nested to assign (possible
 // self-reference)".  Built nodes have no position, comments or properties.
-PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth = 0);
+// A None used as a key (of a dict in the value) becomes the plain word a
+// null is written as under `null_style` ("~" for Tilde, else "null"): keys
+// are found by their text, as a loaded "null:" key is.
+PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode,
+                              NullStyle null_style = NullStyle::Default, std::uint32_t depth = 0);
+// The same for a value that becomes a mapping key itself.
+PyResult<YamlNode> py_to_key_node(PyObject* obj, bool prefer_double, VersionMode mode, NullStyle null_style);
 
 // Plain when the text reads back as itself, else double quotes when preferred
 // or when the text holds "'", else single quotes when the text fits on one

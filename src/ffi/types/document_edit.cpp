@@ -126,17 +126,31 @@ PyErr not_a_collection() noexcept { return PyErr::type_error("node is not a mapp
 
 PyResult<YamlNode> value_node(const DocumentEdit& edit, PyObject* value) {
   const DocumentFlags& flags = edit.data->record.flags;
-  return py_to_node(value, flags.prefer_double_quotes, flags.version_mode);
+  return py_to_node(value, flags.prefer_double_quotes, flags.version_mode, flags.null_style);
 }
+
+namespace {
+
+PyResult<YamlNode> new_key_node(const DocumentEdit& edit, PyObject* key) {
+  const DocumentFlags& flags = edit.data->record.flags;
+  return py_to_key_node(key, flags.prefer_double_quotes, flags.version_mode, flags.null_style);
+}
+
+}  // namespace
 
 PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyObject* key, PyObject* value) {
   YamlNode& root_node = edit.record().roots[root];
   if (container.is_mapping()) {
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
     KESTRINE_ASSIGN_OR_RETURN(const std::optional<std::size_t> at, last_matching_pair(edit, container, key));
-    if (at) return edit_status(replace_node(root_node, container.pairs_mut()[*at].value, std::move(fresh),
-                                          edit.record().flags.version_mode, edit.lookups()));
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, value_node(edit, key));
+    if (at) {
+      NodePair& pair = container.pairs_mut()[*at];
+      KESTRINE_TRY(edit_status(replace_node(root_node, pair.value, std::move(fresh),
+                                            edit.record().flags.version_mode, edit.lookups())));
+      spell_empty_key(pair.key, edit.record().flags.null_style, edit.lookups());
+      return {};
+    }
+    KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, new_key_node(edit, key));
     append_pair(container, std::move(key_node), std::move(fresh), edit.lookups());
     return {};
   }

@@ -236,6 +236,16 @@ void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCa
   mapping.pairs_mut().push_back(NodePair{std::move(key), std::move(value)});
 }
 
+void spell_empty_key(YamlNode& key, NullStyle style, KeyIndexCache* lookups) {
+  // A tag makes something else of nothing (an empty "!!str" is '').
+  if (!key.is_null() || key.tag() || key.source() != nullptr) return;
+  key.set_scalar(null_word(style), ScalarStyle::Plain);
+  key.synthetic = false;
+  key.comments.modified = true;
+  // A key that had no text has one now.
+  if (lookups != nullptr) lookups->clear();
+}
+
 namespace {
 
 // Carries the record of a line read with no space after its "#".

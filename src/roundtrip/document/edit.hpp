@@ -101,6 +101,12 @@ bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
 // Appends the pair (key, value) to `mapping`; both are marked modified.
 void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups);
 
+// A key of empty content (": v") whose value an assignment replaced
+// becomes the word a null is written as (null_word), marked modified: no
+// path reaches a key without a text, and the value set is read again
+// through its key.  Any other key is left as it is.
+void spell_empty_key(YamlNode& key, NullStyle style, KeyIndexCache* lookups);
+
 // Removes the pairs at `indexes` (ascending) from `mapping`, or the item at
 // `index` from `sequence`, and marks the collection's content modified
 // (set_content_modified: a collection read from an included file is an

@@ -171,8 +171,13 @@ class NodeWriter {
     line_breaks_at(at);
     head_lines(node, first, part, indent, read_column);
     line_breaks_at(at);
-    // A byte-order mark that the reader passed over there stays.
-    if (first) out_.append(e_.source->slice(*first, e_.source->past_bom(*first)));
+    // A byte-order mark that the reader passed over there stays, where it
+    // still opens a line of the document's prefix: after a line written
+    // above it (a root's anchor or tag) it would be read as part of the key.
+    if (first) {
+      const std::size_t past = e_.source->past_bom(*first);
+      if (past != *first && ends_in_document_prefix(out_)) out_.append(e_.source->slice(*first, past));
+    }
     spaces(indent);
   }
   static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;

@@ -95,6 +95,14 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
   if (out_.size() == e_.keep_end) from = e_.source->past_blank_lines(from, to);
   if (out_.size() == e_.block_end) from = copy_lines_below_block(from, to);
   std::string_view text = e_.source->slice(from, to);
+  // A byte-order mark the reader passed over at the start of a line stays
+  // out where what was written before (a root's anchor or tag line) makes
+  // it content: it would become part of a key.
+  std::optional<std::string> unmarked;
+  if (e_.source->has_inner_bom() && !ends_in_document_prefix(out_)) [[unlikely]] {
+    unmarked = e_.source->without_prefix_boms(from, to);
+    if (unmarked) text = *unmarked;
+  }
   // (A line feed right after a copied CR would join it into one line break.)
   if (!text.empty() && text.front() == '\n' && !out_.empty() && out_.back() == '\r') text.remove_prefix(1);
   // What is written next continues the last line copied, or follows it.
@@ -112,6 +120,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
     e_.open_raw_at = out_.size();
     out_.push_back('\n');
   }
+  if (!text.empty()) e_.copied_end = out_.size();
 }
 
 // The foot lines inside a copied entry (its text stops before them): those
@@ -457,6 +466,11 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   const YamlNode& value = pairs[i].value;
   const std::optional<std::size_t> first = pair_first(pairs[i], indent, mid_line);
   if (!first) return false;
+  // A key read with a byte-order mark of its own, now the first content of
+  // its document (what stood before it went), is written anew: copied, its
+  // mark would read as one and leave the key.
+  if (src.content_bom_at(*first) && ends_in_document_prefix(out_)) [[unlikely]]
+    return false;
   const std::size_t heads = key.comments.head().size();
   // What was copied already is not copied again.
   if (*first < floor_) return false;

@@ -188,6 +188,12 @@ class NodeWriter {
   // The column of the foot lines of a block collection value `v` whose
   // entries stand at `column`, under a key at `indent`.
   std::size_t value_foot_column(const YamlNode& v, std::size_t indent, std::size_t column);
+  // Whether the foot lines of a block sequence value `v` would have no
+  // column of their own were its items written at its key's column
+  // (`indent`): lines at that column are the mapping's, and its last item
+  // as read (a block collection, or a block scalar's text, one column in)
+  // takes those right of it.  Its items then go one step in.
+  bool feet_crowded(const YamlNode& v, std::size_t indent) const noexcept;
   // The column of a value read below its key's line ("key:" alone there),
   // or of the one it replaced; nothing for one read on that line.
   std::optional<std::size_t> column_below(const YamlNode& v, const YamlNode& key, std::size_t indent) const;

@@ -1036,6 +1036,12 @@ KEPT_LAYOUT = [
     ("k: 1\n", lambda d: d.__setitem__("k", [{"a": 1}]) or setattr(d.node["k"], "comment_after", "e"),
      "k:\n- a: 1\n # e\n"),
     ("- &m\n k:\n - v\n- z\n", lambda d: setattr(d.node[0], "comment_after", "e"), "- &m\n k:\n - v\n # e\n- z\n"),
+    # A root's head lines stay as read, blank lines too, above its
+    # properties set, changed or removed; those read on a "---" line go.
+    ("# c\n\n# d\nk: v\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1\nk: v\n"),
+    ("# c\n\n&r\nk: v\n", lambda d: setattr(d.node, "anchor", None), "# c\n\nk: v\n"),
+    ("# c\n\n# d\n\"x\"\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1 \"x\"\n"),
+    ("--- &r\nx\n", lambda d: setattr(d.node, "anchor", None), "---\nx\n"),
 ]
 
 

@@ -337,9 +337,17 @@ class NodeWriter {
   // nodes, copied when the text holds exactly its head lines (with
   // `below_only`, those below its introducer) right above where it was
   // read; false when they are to be written.  head_lead gives where those
-  // lines begin.
-  bool copy_head(const YamlNode& collection, bool below_only = false);
-  std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
+  // lines begin.  `root`: the collection is a document root.
+  bool copy_head(const YamlNode& collection, bool below_only = false, bool root = false);
+  std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only, bool root = false) const;
+  // The line those lines end at: the collection's first line, or the line
+  // above it that holds a root's properties as read.
+  std::size_t head_end(const YamlNode& collection, bool root) const;
+  // A document root's first line as read: that of its content, or the line
+  // above it when that holds the root's properties alone; nothing when
+  // what stands before its content on its line is no properties (a "---").
+  // (Properties read are those an edit may have changed or removed.)
+  std::optional<std::size_t> root_first_line(const YamlNode& r) const;
   void copied_feet(const YamlNode& n, bool below = true);
   // The foot lines of a block collection written from its nodes, at
   // `column`; copied as read where the text holds them right after the text

@@ -459,7 +459,10 @@ std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::siz
     // A document end marker after the last document ends nothing else; a
     // comment after it on its line is one of the lines there.
     if (is_document_marker(line, false) && (any_marker || at(line) == '.')) {
+      // (Content after a "---", a root's properties above all, is no line
+      // of these.)
       if (const std::optional<std::string_view> text = comment_text(line + 3)) texts.push_back(*text);
+      else if (!is_blank_or_comment(line + 3)) return std::nullopt;
       continue;
     }
     if (!is_blank_or_comment(line)) return std::nullopt;

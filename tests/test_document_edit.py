@@ -56,8 +56,9 @@ def _sources():
     if CORPUS.is_dir():
         texts += [(p.name, p.read_bytes()) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
     texts += list(CUSTOM_TAGGED.items())
-    # Keep-chomping block scalars, and CR and mixed line breaks: each drawn
-    # about as often as a tenth of the files.
+    # Keep-chomping block scalars, CR and mixed line breaks, and sequences
+    # nested one column in below a dash: each drawn about as often as a
+    # tenth of the files.
     texts += [(f"layout {i}", text) for i, text in enumerate(LAYOUT)] * max(1, len(texts) // 30)
     out = []
     for name, text in texts:
@@ -85,8 +86,13 @@ CUSTOM_TAGGED = {
 }
 _KEPT = ("a: |+\n  kept\n\n# about b\nb: 1\nl:\n- >+\n  folded\n\n\n- x\n- |+\n  last\n\n"
          "m:\n  n: |+\n    deep\n\n  # o\n  o: 2\n  p:\n  - >+\n    in\n\n  - q: |+\n      end\n\n")
+# (A dash alone or with a comment, then the item's own first dash one
+# column in; a last item that leaves its list's foot no column of its own.)
+_NESTED = ("s:\n-\n - # c1\n  - x\n - y\n- # c2\n -\n  a: 1\n  b:\n  - z\n"
+           "t:\n- # c3\n - w\n- |\n lit\nu:\n-\n - # c4\n  - v\n")
 LAYOUT = [_KEPT.encode(), _KEPT.replace("\n", "\r").encode(),
-          "".join(line + ("\r\n", "\n", "\r")[i % 3] for i, line in enumerate(_KEPT.split("\n")[:-1])).encode()]
+          "".join(line + ("\r\n", "\n", "\r")[i % 3] for i, line in enumerate(_KEPT.split("\n")[:-1])).encode(),
+          _NESTED.encode(), _NESTED.replace("\n", "\r\n").encode()]
 
 
 def every_key_reachable(doc, data):
@@ -763,7 +769,8 @@ def test_comment_setters():
 # and keys, sequences of mappings and mappings of sequences, entries after
 # scalars, flow collections, block scalars, multi-line plain scalars and
 # directive lines, a dash with a comment, comment lines indented into the
-# content before an entry, an empty document.
+# content before an entry, an empty document, collections one column in
+# below a dash.
 SETTER_TEXTS = [
     "on:\n  workflow_dispatch:\n  # schedule:\n  # - cron: '21 4 * * *'\n\njobs:\n  x: 1\n",
     "# top\nv:\n  - user: a\n    x: 1\n  - user: b\nl:\n  - # dash\n    # below\n    k: v\n  - [1, 2]\nz: end\n",
@@ -773,6 +780,7 @@ SETTER_TEXTS = [
     "m:\n  n:\n    - 1\n    # deep\n  # mid\nk: 1\n",
     "--- # c\n",
     "m: {a: 1, b: {c: 2}, s: [x, {y: 3}]}\nn:\n  - k: 1\n",
+    "s:\n-\n - # c\n  - x\n- - y\nt:\n- # d\n - w\n- |\n lit\nu:\n- &m\n k:\n - v\n",
 ]
 
 
@@ -1008,6 +1016,32 @@ KEPT_LAYOUT = [
     ("a: 0\nb: |+\n  x\n\n", lambda d: d.__delitem__("b"), "a: 0\n"),
     ("- 0\n- |+\n  x\n\n\n# end\n", lambda d: d.__setitem__(1, 2), "- 0\n- 2\n# end\n"),
     ("m:\n  a: 0\n  b: >+\n    x\n\n---\nc: 1\n", lambda d: d[0]["m"].__delitem__("b"), "m:\n  a: 0\n---\nc: 1\n"),
+    # An item's collection read one column in below its dash stays there
+    # when written anew, its entries, an empty one too, at their levels;
+    # so do the foot lines of a mapping's list there.
+    ("- \n - # c\n  - x\n", lambda d: setattr(d.node[0], "comment", "c"), "- # c\n - # c\n  - x\n"),
+    ("-\n -\n  - x\n - y\n", lambda d: setattr(d.node[0], "comment_after", "e"), "-\n -\n  - x\n - y\n # e\n"),
+    ("-\n k:\n  - v\n  # f\n", lambda d: setattr(d.node[0], "comment_after", "e"), "-\n k:\n  - v\n  # f\n # e\n"),
+    # Foot lines set on a list at its key's column go where they read back
+    # as its own: a step in, with its items, where its last item as read
+    # takes the column between (an item read one column in below its dash
+    # then goes a step in too); at its entries' column after a mapping item.
+    ("k:\n- # c\n - x\nz: 1\n", lambda d: setattr(d.node["k"], "comment_after", "e"),
+     "k:\n  - # c\n    - x\n  # e\nz: 1\n"),
+    ("k:\n- |\n x\n", lambda d: setattr(d.node["k"], "comment_after", "e"), "k:\n  - |\n    x\n  # e\n"),
+    ("k:\n-\n - # c\n    - x\n- |\n y\n", lambda d: setattr(d.node["k"], "comment_after", "e"),
+     "k:\n  -\n    - # c\n      - x\n  - |\n    y\n  # e\n"),
+    ("k:\n- a:\n  -\n- |\n y\n", lambda d: setattr(d.node["k"], "comment_after", "e"),
+     "k:\n  - a:\n    -\n  - |\n    y\n  # e\n"),
+    ("k: 1\n", lambda d: d.__setitem__("k", [{"a": 1}]) or setattr(d.node["k"], "comment_after", "e"),
+     "k:\n- a: 1\n # e\n"),
+    ("- &m\n k:\n - v\n- z\n", lambda d: setattr(d.node[0], "comment_after", "e"), "- &m\n k:\n - v\n # e\n- z\n"),
+    # A root's head lines stay as read, blank lines too, above its
+    # properties set, changed or removed; those read on a "---" line go.
+    ("# c\n\n# d\nk: v\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1\nk: v\n"),
+    ("# c\n\n&r\nk: v\n", lambda d: setattr(d.node, "anchor", None), "# c\n\nk: v\n"),
+    ("# c\n\n# d\n\"x\"\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1 \"x\"\n"),
+    ("--- &r\nx\n", lambda d: setattr(d.node, "anchor", None), "---\nx\n"),
 ]
 
 

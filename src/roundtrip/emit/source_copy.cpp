@@ -244,7 +244,13 @@ std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool a
   if (node.size() == 0) return node.span.offset;
   if (at_least) return last_read_end(node);
   return stack_guarded([&]() -> std::optional<std::size_t> {
-    if (node.is_sequence()) return content_end(node.items().back(), at_least);
+    if (node.is_sequence()) {
+      // An empty item read stands at its dash, which ends the content: the
+      // line of the entry before it is not its end.
+      const YamlNode& last = node.items().back();
+      if (last.is_null() && last.has_no_properties() && read_here(last)) return last.span.offset + 1;
+      return content_end(last, at_least);
+    }
     const NodePair& last = node.pairs().back();
     const std::optional<std::size_t> key = content_end(last.key, at_least);
     const std::optional<std::size_t> value = content_end(last.value, at_least);
@@ -300,7 +306,7 @@ std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::si
   if (!holds(key)) return std::nullopt;
   // A "?" entry starts at its "?".
   if (key.explicit_key) [[unlikely]]
-    return key.is_null() ? std::nullopt : indicator_first(key.span.offset, '?', column, mid_line);
+    return key.is_null() ? std::nullopt : indicator_first(key.span.offset, '?', column, mid_line, false);
   // The key must stand where its node says: a text read from here.
   const std::size_t o = key.span.offset;
   if (key.is_alias()) {
@@ -334,11 +340,11 @@ std::optional<std::size_t> SourceLines::item_first(const YamlNode& item, std::si
   // An empty item with a tag or an anchor is placed where what follows it
   // starts: its own place is not known.
   if (!holds(item) || (item.is_null() && !item.has_no_properties())) return std::nullopt;
-  return indicator_first(item.span.offset, '-', column, mid_line);
+  return indicator_first(item.span.offset, '-', column, mid_line, item.is_null());
 }
 
 std::optional<std::size_t> SourceLines::indicator_first(std::size_t at, char indicator, std::size_t column,
-                                                        bool mid_line) const noexcept {
+                                                        bool mid_line, bool empty) const noexcept {
   // The indicator is on the line of `at`, or on a line above it (what it
   // introduces then starts below it, after comments or its properties).
   std::size_t line = line_start(at);
@@ -346,7 +352,7 @@ std::optional<std::size_t> SourceLines::indicator_first(std::size_t at, char ind
     const std::size_t mark = column_offset(line, column);
     std::size_t reach = past_bom(line);
     while (reach < mark && reach < end() && !is_break(reach)) ++reach;
-    if (reach == mark && is_indicator_at(reach, indicator) && reach <= at) {
+    if (reach == mark && is_indicator_at(reach, indicator) && (reach < at || (empty && reach == at))) {
       if (mid_line) return reach;
       return indentation(line) == column ? std::optional<std::size_t>(line) : std::nullopt;
     }
@@ -453,7 +459,10 @@ std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::siz
     // A document end marker after the last document ends nothing else; a
     // comment after it on its line is one of the lines there.
     if (is_document_marker(line, false) && (any_marker || at(line) == '.')) {
+      // (Content after a "---", a root's properties above all, is no line
+      // of these.)
       if (const std::optional<std::string_view> text = comment_text(line + 3)) texts.push_back(*text);
+      else if (!is_blank_or_comment(line + 3)) return std::nullopt;
       continue;
     }
     if (!is_blank_or_comment(line)) return std::nullopt;

@@ -237,9 +237,11 @@ class SourceLines {
   bool is_indicator_at(std::size_t offset, char indicator) const noexcept;
   bool is_dash_at(std::size_t offset) const noexcept { return is_indicator_at(offset, '-'); }
   // Where the `indicator` at `column` that introduces what starts at `at`
-  // stands: its line, or (`mid_line`) the indicator itself.
+  // stands: its line, or (`mid_line`) the indicator itself.  `empty`: no
+  // content stands there, only the indicator (else the indicator comes
+  // before `at`: one at `at` opens the content's own first entry).
   [[gnu::noinline]] std::optional<std::size_t> indicator_first(std::size_t at, char indicator, std::size_t column,
-                                                               bool mid_line) const noexcept;
+                                                               bool mid_line, bool empty) const noexcept;
   // A line that ends a document: "---", "...", or with `directives` (the
   // next document has some) a line that starts with "%" (which is a
   // directive only there).

@@ -46,8 +46,12 @@ VALUES = [7777, "new", None, {"n": [1, "x"]}, []]  # (words no generated line ho
 # comment setter at every node; "anchors" anchored collections and includes,
 # their aliases and detach() followed by an edit of the copy or of the
 # original; "twice" files included more than once; "endings" the root file's
-# line breaks drawn as the included files' are (LF, CR LF, CR, mixed).
-FAMILIES = ("layout", "anchors", "twice", "endings")
+# line breaks drawn as the included files' are (LF, CR LF, CR, mixed);
+# "folders" entries after the root file's that include files of other
+# folders holding directives, anchored and aliased (see _folders), and
+# detach() of such an alias followed by an edit of the original or of a
+# file the copy reads.
+FAMILIES = ("layout", "anchors", "twice", "endings", "folders")
 
 
 class _Tree:
@@ -161,6 +165,8 @@ class _Tree:
     def file(self, name, path, includes, breaks):
         self.files[name] = None  # the name is taken
         lines, data = self.mapping(path, "", includes, {})
+        if not path and "folders" in self.families:
+            lines += _folders(self, data)
         # A comment after the content at the file's first column is its
         # root's foot, after a list written at that column too.
         lines += self.comment(path, "foot")
@@ -176,6 +182,152 @@ class _Tree:
             self.files[name] = breaks.join(lines + [""]).encode()
         self.contents[name] = data
         return data
+
+
+DIRECTORY_TAGS = ("!include_dir_list", "!include_dir_named", "!include_dir_merge_list", "!include_dir_merge_named")
+
+
+def _block(value, indent=""):
+    """The block lines of a mapping or list of scalars and collections."""
+    lines = []
+    for key, item in (value.items() if isinstance(value, dict) else enumerate(value)):
+        intro = f"{indent}{key}:" if isinstance(value, dict) else f"{indent}-"
+        lines += [intro] + _block(item, indent + "  ") if isinstance(item, (dict, list)) else [f"{intro} {item}"]
+    return lines
+
+
+def _listed(tag, documents):
+    """What a directory tag reads from the documents ((stem, data), in name
+    order) of the files it lists."""
+    if tag == "!include_dir_list":
+        return [copy.deepcopy(d) for _, d in documents]
+    if tag == "!include_dir_named":
+        return {stem: copy.deepcopy(d) for stem, d in documents}
+    if tag == "!include_dir_merge_list":
+        return [copy.deepcopy(x) for _, d in documents for x in (d if isinstance(d, list) else [d])]
+    return {k: copy.deepcopy(v) for _, d in documents if isinstance(d, dict) for k, v in d.items()}
+
+
+def _folders(tree, data):
+    """The entries a "folders" tree adds to the end of its root file (their
+    data goes into `data`), and the files they read.  Each directive has a
+    look-alike that reads otherwise from another folder: "dd/" beside the
+    root file and "sub/dd/", "wrap.yaml" and "sub/wrap.yaml" (each a file
+    that is itself a directory include), a secrets.yaml in the root and
+    maybe one in "sub/" giving the same name another value.  "sub/m.yaml"
+    holds directives read from "sub/" (a directory tag, a directive file, a
+    secret, a chain into "sub/deeper/", an include of "../shared.yaml"),
+    "up.yaml" directives read from the root, "sub/m2.yaml" an alias of its
+    include of "../up.yaml"; files listed in "sub/dd/" may include
+    "shared.yaml", which the root file may include too.  The root file
+    anchors "sub/m.yaml" or a listing of "sub/dd" and aliases it, and may
+    include "sub/m2.yaml" (anchored, aliased) and "shared.yaml"."""
+    draw = tree.draw
+
+    def key():
+        tree.count += 1
+        return f"k{tree.count}"
+
+    def put(name, lines):
+        tree.files[name] = "".join(line + "\n" for line in lines).encode()
+
+    shared = {key(): tree.scalar(), key(): [tree.scalar(), tree.scalar()]}
+    put("shared.yaml", _block(shared))
+    secret = {"": tree.scalar(), "sub": draw(st.sampled_from([None, "pw", "other"]))}
+    put("secrets.yaml", [f"pw: {secret['']}"])
+    if secret["sub"]:
+        secret["sub"] = (secret["sub"], tree.scalar())
+        put("sub/secrets.yaml", [f"{secret['sub'][0]}: {secret['sub'][1]}"])
+    found = {"sub": secret["sub"][1] if secret["sub"] and secret["sub"][0] == "pw" else secret[""], "": secret[""]}
+    documents = {"dd": [], "sub/dd": [], "sub/deeper/dd": []}
+    for folder, listed in documents.items():
+        for stem in ("l1", "l2")[:draw(st.integers(1, 2))]:
+            kind = draw(st.sampled_from(["map", "list", "include"] if folder == "sub/dd" else ["map", "list"]))
+            if kind == "include":  # a listed file that reads the shared file
+                if draw(st.booleans()):
+                    k = key()
+                    lines, value = [f"{k}: !include ../../shared.yaml"], {k: copy.deepcopy(shared)}
+                else:
+                    lines, value = ["- !include ../../shared.yaml"], [copy.deepcopy(shared)]
+            else:
+                value = {key(): tree.scalar()} if kind == "map" else [tree.scalar()]
+                lines = _block(value)
+            put(f"{folder}/{stem}.yaml", lines)
+            listed.append((stem, value))
+    tags = {folder: draw(st.sampled_from(DIRECTORY_TAGS)) for folder in ("", "sub")}
+    put("wrap.yaml", [f"{tags['']} dd"])
+    put("sub/wrap.yaml", [f"{tags['sub']} dd"])
+    wrapped = {folder: _listed(tags[folder], documents[f"{folder}/dd".lstrip("/")]) for folder in tags}
+
+    def directives(folder, kinds):
+        """The lines and data of a file in `folder` ("" or "sub") holding
+        one to three directives of `kinds`."""
+        lines, value = [], {}
+        for kind in draw(st.lists(st.sampled_from(kinds), min_size=1, max_size=3)):
+            k = key()
+            if kind in DIRECTORY_TAGS:
+                lines.append(f"{k}: {kind} dd")
+                value[k] = _listed(kind, documents[f"{folder}/dd".lstrip("/")])
+            elif kind == "wrap":
+                lines.append(f"{k}: !include wrap.yaml")
+                value[k] = copy.deepcopy(wrapped[folder])
+            elif kind == "secret":
+                lines.append(f"{k}: !secret pw")
+                value[k] = found[folder]
+            elif kind == "deeper":  # a chain two folders down
+                lines.append(f"{k}: !include deeper/x.yaml")
+                value[k] = copy.deepcopy(deeper)
+            elif kind == "shared":
+                lines.append(f"{k}: !include ../shared.yaml")
+                value[k] = copy.deepcopy(shared)
+            else:
+                value[k] = tree.scalar()
+                lines.append(f"{k}: {value[k]}")
+        return lines, value
+
+    deeper = {}
+    for kind in draw(st.lists(st.sampled_from(["listed", "secret"]), min_size=1, max_size=2, unique=True)):
+        k = key()
+        deeper[k] = _listed("!include_dir_list", documents["sub/deeper/dd"]) if kind == "listed" else found["sub"]
+        tree.files["sub/deeper/x.yaml"] = tree.files.get("sub/deeper/x.yaml", b"") + (
+            f"{k}: !include_dir_list dd\n" if kind == "listed" else f"{k}: !secret pw\n").encode()
+    lines, mid = directives("sub", [*DIRECTORY_TAGS, "wrap", "secret", "deeper", "shared", "scalar"])
+    put("sub/m.yaml", lines)
+    lines, up = directives("", [*DIRECTORY_TAGS, "wrap", "secret", "scalar"])
+    put("up.yaml", lines)
+    k1, k2 = key(), key()
+    tree.count += 1
+    put("sub/m2.yaml", [f"{k1}: &a{tree.count} !include ../up.yaml", f"{k2}: *a{tree.count}"])
+    mid2 = {k1: up, k2: up}
+
+    def anchored(text, value):
+        """An anchored entry and one or two aliases of it."""
+        k = key()
+        tree.count += 1
+        name = f"a{tree.count}"
+        data[k] = value
+        out = [f"{k}: &{name} {text}"]
+        for _ in range(draw(st.integers(1, 2))):
+            k = key()
+            data[k] = value
+            out.append(f"{k}: *{name}")
+        return out
+
+    tag = draw(st.sampled_from(["!include"] * len(DIRECTORY_TAGS) + list(DIRECTORY_TAGS)))
+    lines = anchored("!include sub/m.yaml", mid) if tag == "!include" else anchored(
+        f"{tag} sub/dd", _listed(tag, documents["sub/dd"]))
+    if draw(st.booleans()):
+        if draw(st.booleans()):
+            lines += anchored("!include sub/m2.yaml", mid2)
+        else:
+            k = key()
+            lines.append(f"{k}: !include sub/m2.yaml")
+            data[k] = mid2
+    if draw(st.booleans()):
+        k = key()
+        lines.append(f"{k}: !include shared.yaml")
+        data[k] = copy.deepcopy(shared)
+    return lines
 
 
 class _RealTree:
@@ -309,11 +461,16 @@ def _edit(doc, model, draw, tree, loose, within=None):
     path (the copy's or the original's).  Comments whose known owner the edit
     removed go into `loose`."""
     families = tree.families
-    path, target = draw(st.sampled_from([p for p in _places(model) if within is None or p[0][:len(within)] == within]))
+    places = [p for p in _places(model) if within is None or p[0][:len(within)] == within]
+    if "folders" in families:
+        places = [p for p in places if not _unfiled(doc, p[0])]
+    if not places:
+        return _Edit(True)
+    path, target = draw(st.sampled_from(places))
     keys = list(target) if isinstance(target, dict) else list(range(len(target)))
     kinds = ["set", "replace", "add", "delete"] + ["before"] * (within is None)
     kinds += ["comment", "after"] * ("layout" in families and within is None) + ["detach"] * (
-        "anchors" in families and within is None)
+        "anchors" in families and within is None) + ["folder"] * 3 * ("folders" in families and within is None)
     kind = draw(st.sampled_from(kinds)) if keys else "add"
     key = draw(st.sampled_from(keys)) if keys else None
     container = _at(doc.node, path)
@@ -402,16 +559,48 @@ def _detach(e, c, kind):
     # The copy takes the comments within the anchored node, once for each
     # place it reads them (an alias within it is copied out too), and the
     # alias's own may go.
-    copied = _owned(c.tree, lambda p, slot: p[:len(original)] == original and (p != original or slot != "head"))
-    own = _owned(c.tree, lambda p, slot: p == c.gone)
     visits = _visits(c.target[c.key], original, {id(value): p for p, value in _places(c.model)})
-    e.extra.update({tag: max(1, visits[c.tree.owners[tag][0]]) for tag in copied})
+    includes = collections.defaultdict(list)
+    for q, _ in _places(c.model):
+        if q and _at(c.doc.node, q).source_tag == "!include":
+            includes[_at(c.doc.node, q).file].append(q)
+    copies = {tag: sum(max(1, visits[r]) for r in _read_at(c.doc, includes, owner[0])
+                       if r[:len(original)] == original and (r != original or owner[1] != "head"))
+              for tag, owner in (c.tree.owners or {}).items() if owner is not None}
+    copied = {tag for tag, n in copies.items() if n}
+    e.extra.update({tag: copies[tag] for tag in copied})
+    own = _owned(c.tree, lambda p, slot: p == c.gone)
+    # A comment whose owner went (one copied before, too) may stand in the
+    # anchored node as often as anywhere.
+    counts = _counts(Path(c.doc.origin).parent) if c.loose else {}
+    e.extra.update({tag: max(e.extra[tag], counts[tag] * max(visits.values())) for tag in c.loose & counts.keys()})
     e.movable |= copied | own
     c.loose |= copied | own
-    c.target[c.key] = copy.deepcopy(c.target[c.key])
+    c.target[c.key] = _unshared(c.target[c.key])  # (an alias within it, of an anchor within it, too)
     e.words |= _words(c.key)
     if c.draw(st.integers(0, 3)):  # then an edit of the copy or of the original
         e.join(_edit(c.doc, c.model, c.draw, c.tree, c.loose, within=c.draw(st.sampled_from([c.gone, original]))))
+
+
+def _read_at(doc, includes, path):
+    """The places that read what stands at `path`: in an included file, the
+    same place in each of its inclusions (`includes`: the places including
+    each file; the comments of a file are owned at its first place)."""
+    for n in range(len(path), 0, -1):
+        try:
+            node = _at(doc.node, path[:n])
+        except (KeyError, IndexError, TypeError):  # (a place an edit removed)
+            return [path]
+        if node.source_tag == "!include":
+            return [q + path[n:] for q in includes[node.file]] or [path]
+    return [path]
+
+
+def _unshared(value):
+    """A copy in which no object stands at two places."""
+    if isinstance(value, dict):
+        return {key: _unshared(item) for key, item in value.items()}
+    return [_unshared(item) for item in value] if isinstance(value, list) else value
 
 
 def _comment(e, c, kind):
@@ -453,19 +642,136 @@ def _comment(e, c, kind):
         e.files.add(node.file)
 
 
-_EDITS = {"add": _add, "delete": _delete, "set": _replace, "replace": _replace, "detach": _detach}
+def _unfiled(doc, path):
+    """Whether what stands at `path` is content that no file holds as it is
+    written: read through a directory include, a !secret, or an !include of
+    a file that is itself a directive (an edit there cannot be saved)."""
+    for n in range(len(path), 0, -1):
+        node = _at(doc.node, path[:n])
+        if node.source_tag == "!include":
+            return _directive_file(node.file)
+        if node.source_tag is not None:
+            return True
+    return False
+
+
+def _directive_file(name):
+    return re.match(rb"\s*!(include|secret|env_var)", Path(name).read_bytes()) is not None
+
+
+def _context(c, path, key):
+    """What _edit tells an edit of `key` in the block collection at `path`."""
+    target = _at(c.model, path)
+    return types.SimpleNamespace(
+        doc=c.doc, model=c.model, draw=c.draw, tree=c.tree, loose=c.loose, within=None, path=path, target=target,
+        keys=list(target) if isinstance(target, dict) else list(range(len(target))), key=key, handle=path + (key,),
+        gone=path + (key,), node=_at(c.doc.node, path + (key,)), around=_words(path[-1]) if path else set())
+
+
+def _folder(e, c, kind):
+    """detach() of an alias (of an include of another folder, mostly), then
+    maybe the original replaced or deleted, and maybe an edit of an included
+    file: one that a directive the copy keeps may read too, through the copy
+    or through another include."""
+    doc, model = c.doc, c.model
+    e.files, e.movable = set(), set()  # (what _edit took from the place it drew)
+    aliases = [(p, k) for p, target in _places(model) for k in (target if isinstance(target, dict) else
+                                                                  range(len(target)))
+               if isinstance(target[k], (dict, list)) and _at(doc.node, p + (k,)).is_alias]
+    if not aliases:
+        return
+    a = _context(c, *c.draw(st.sampled_from(aliases)))
+    original = next(p for p, value in _places(model) if value is a.target[a.key])
+    refusals = _detach_refusals(doc, model, a.gone, original)
+    e.files.add(_at(doc.node, a.path).file)
+    e.words.add(b"")
+    _detach(e, a, "detach")
+    if not e.detached:
+        assert any(re.fullmatch(r, e.refused[0][0]) for r in refusals), (e.refused[0][0], refusals)
+        return
+    assert not refusals, (e.what, refusals)
+    # The copy's lines, where an edit changed the original's, may read as the
+    # entries between the two moved.
+    n = next(n for n in range(len(original)) if n == len(a.gone) or original[n] != a.gone[n])
+    if n < len(a.gone) and isinstance(between := _at(model, original[:n]), dict):
+        keys = list(between)
+        first, last = sorted((keys.index(original[n]), keys.index(a.gone[n])))
+        e.words |= set().union(*(_words(k) | _words(between[k]) for k in keys[first:last + 1]))
+        e.movable |= _owned(c.tree, lambda p, slot: p[:n + 1] in {original[:n] + (k,) for k in keys[first:last + 1]})
+    step = c.draw(st.sampled_from(["", "set", "replace", "delete"]))
+    # (Lines written in place of others are told apart by their place in a
+    # run of changed lines: the original's and the copy's may make one run,
+    # where in a file of mixed line breaks each keeps its own.)
+    held = _at(doc.node, a.path).file
+    mixed = len(set(re.findall(rb"\r\n|\r|\n", Path(held).read_bytes()))) > 1
+    if step and not (mixed and _at(doc.node, original[:-1]).file == held):
+        e.steps = [(made, False) for made, _ in e.steps]  # (made again, they would reach what this one removed)
+        (_delete if step == "delete" else _replace)(e, _context(c, original[:-1], original[-1]), step)
+    includes = [p for p, _ in _places(model)
+                if p and _at(doc.node, p).source_tag == "!include" and not _unfiled(doc, p)]
+    if includes and c.draw(st.booleans()):
+        e.steps = [(made, False) for made, _ in e.steps]  # (it may replace what they reached)
+        e.join(_edit(doc, model, c.draw, c.tree, c.loose, within=c.draw(st.sampled_from(includes))))
+
+
+def _detach_refusals(doc, model, alias, original):
+    """The refusals (patterns) that detach() of the alias at `alias` may
+    meet: one for each !secret the copy moves to a folder whose lookup need
+    not find the secrets file the load found (it must lie on the load's way
+    up, at or below that file).  Directives read again from their files
+    (listings, directive files) move no secret."""
+    root = Path(doc.origin).resolve().parent
+    written = Path(_at(doc.node, alias).file).resolve().parent
+    out = []
+    for path in _moved_secrets(doc, model, original):
+        node = _at(doc.node, path)
+        read = Path(node.file).resolve().parent
+        found = _secrets_folder(read, root, node.source_target)
+        if not (read.is_relative_to(written) and written.is_relative_to(found)):
+            out.append(rf"cannot detach \*{_at(doc.node, original).anchor}: '!secret {node.source_target}' was read in "
+                       rf"{re.escape(node.file)}; looked up from {re.escape(_at(doc.node, alias).file)} it may find "
+                       r"another value")
+    return out
+
+
+def _moved_secrets(doc, model, path):
+    """The paths of the !secret values below `path` that a copy of it writes."""
+    node = _at(doc.node, path)
+    if node.is_secret:
+        return [path]
+    value = _at(model, path)
+    if node.is_alias or not isinstance(value, (dict, list)) or node.source_tag in DIRECTORY_TAGS or (
+            node.source_tag == "!include" and _directive_file(node.file)):
+        return []
+    return [p for k in (value if isinstance(value, dict) else range(len(value)))
+            for p in _moved_secrets(doc, model, path + (k,))]
+
+
+def _secrets_folder(folder, root, name):
+    """The folder of the secrets.yaml that a lookup of `name` from `folder`
+    finds (the root when none defines it)."""
+    while folder != root and not ((folder / "secrets.yaml").exists() and name in (
+            kestrine.loads((folder / "secrets.yaml").read_bytes()) or {})):
+        folder = folder.parent
+    return folder
+
+
+_EDITS = {"add": _add, "delete": _delete, "set": _replace, "replace": _replace, "detach": _detach, "folder": _folder}
 
 
 def _shared(doc, model):
     """The files that more than one place of the document includes."""
-    counts = collections.Counter(_at(doc.node, p).file for p, _ in _places(model) if p and _at(doc.node, p).is_include)
+    # (A directory include's file is the one that holds it.)
+    counts = collections.Counter(_at(doc.node, p).file for p, _ in _places(model)
+                                 if p and _at(doc.node, p).source_tag == "!include")
     return {name for name, n in counts.items() if n > 1}
 
 
 def _in_step(doc, live, model, files):
     """Whether `live` is `model` with the edit of an included file in
     `files` made at every place that includes the file, not at one only."""
-    places = sorted((p for p, _ in _places(model) if p and _at(doc.node, p).is_include and _at(doc.node, p).file in files),
+    places = sorted((p for p, _ in _places(model) if p and _at(doc.node, p).source_tag == "!include"
+                     and _at(doc.node, p).file in files),
                     key=len, reverse=True)
 
     def masked(data):
@@ -477,7 +783,8 @@ def _in_step(doc, live, model, files):
 
 
 def _load_tree(main, root):
-    doc = kestrine.loads(main.read_bytes(), option=RT_INC, include_dir=str(root), root_path=str(main))
+    secrets = kestrine.OPT_SECRETS if (root / "secrets.yaml").exists() else 0  # ("folders" trees)
+    doc = kestrine.loads(main.read_bytes(), option=RT_INC | secrets, include_dir=str(root), root_path=str(main))
     doc.set_origin(str(main))
     return doc
 
@@ -502,6 +809,7 @@ def test_edit_cycles_over_multi_file_trees(request, tmp_path_factory, families):
         root = tmp_path_factory.mktemp("tree")
         tree = _Tree(data, families) if data.draw(st.sampled_from(SOURCES)) == "generated" else _RealTree(root, families)
         for name, text in tree.files.items():
+            (root / name).parent.mkdir(parents=True, exist_ok=True)
             (root / name).write_bytes(text)
         state = types.SimpleNamespace(root=root, main=root / "main.yaml", tree=tree, model=tree.data, loose=set(),
                                       counts=_counts(root))
@@ -522,7 +830,7 @@ def _cycle(s, draw):
     e = _edit(doc, s.model, draw, s.tree, s.loose)
     into_shared = bool(e.files & shared)
     assert all("still referenced" in message or "another document follows" in message or into_shared or follow
-               for message, follow in e.refused), e.what
+               or message.startswith("cannot detach") for message, follow in e.refused), e.what
     saved = outcome(doc.save)
     after = snapshot(s.root)
     why = (e.what, _diff(before, after))

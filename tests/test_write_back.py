@@ -309,6 +309,15 @@ def _detached(*path):
      lambda doc: (_detached("al0")(doc), doc.__setitem__("k0", 5), doc["k2"]["y"].__delitem__(0)), ONLY_SOME),
     ({**LISTED, "configuration.yaml": "k0: &a0 !include_dir_merge_list d\nal0: *a0\n"},
      lambda doc: (_detached("al0")(doc), doc.__setitem__("k0", 5), doc["al0"][0]["y"].__delitem__(0)), None),
+    # ... where the include lies within a listed file's document, deeper than the listing's items
+    *[({**LISTED, "configuration.yaml": f"k0: &a0 {tag} d\nal0: *a0\nk2: !include f0.yaml\n"},
+       lambda doc: (_detached("al0")(doc), doc.__setitem__("k0", 5), doc["k2"]["y"].__delitem__(0)), ONLY_SOME)
+      for tag in ("!include_dir_list", "!include_dir_named")],
+    ({**LISTED, "configuration.yaml": "k0: &a0 !include_dir_list d\nal0: *a0\n"},
+     lambda doc: (_detached("al0")(doc), doc.__setitem__("k0", 5), doc["al0"][0][0]["y"].__delitem__(0)), None),
+    ({**LISTED, "configuration.yaml": "k0: &a0 !include sub/m.yaml\nal0: *a0\nk2: !include f0.yaml\n",
+      "sub/m.yaml": "w: !include wrap.yaml\n", "sub/wrap.yaml": "!include_dir_named ../d\n"},
+     lambda doc: (_detached("al0")(doc), doc.__setitem__("k0", 5), doc["k2"]["y"].__delitem__(0)), ONLY_SOME),
 ], ids=["detach, edit the copy", "detach, delete in the copy", "detach, edit the original",
         "detach in an included file", "detach a file holding an alias", "edit an aliased include", "replace an anchored include",
         "anchor on a detached copy", "alias added in an included file", "detach a file with %TAG handles",
@@ -322,7 +331,10 @@ def _detached(*path):
         "detach in an included file a secret from above",
         "detached directory include reads a file edited elsewhere",
         "detached directive file reads a file edited elsewhere",
-        "detached directory include, its file edited through it"])
+        "detached directory include, its file edited through it",
+        "detached !include_dir_list reads a file edited elsewhere", "detached !include_dir_named reads a file edited "
+        "elsewhere", "detached !include_dir_list, its file edited through it",
+        "detached directive file of another folder reads a file edited elsewhere"])
 def test_a_save_reloads_as_the_live_document_or_changes_nothing(tmp_path, files, edit, refusal):
     for name, text in files.items():
         (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)

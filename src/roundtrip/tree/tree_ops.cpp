@@ -239,7 +239,9 @@ class DetachCopier {
       // a kept directive every source stays: those files are read again.
       const bool keeps = source != nullptr && (below_kept || content_without_file(node) != nullptr);
       const std::uint32_t inner = source != nullptr && source->target_file_id ? *source->target_file_id : read_in;
-      KESTRINE_ASSIGN_OR_RETURN(YamlNode out, copy_content(node, inner, keeps, depth));
+      // Everything below a kept directive is, at any depth: a listed file's
+      // document has no source of its own, and what it includes is read again.
+      KESTRINE_ASSIGN_OR_RETURN(YamlNode out, copy_content(node, inner, below_kept || keeps, depth));
       out.copy_tag(node);
       // A tag written with a %TAG handle of another file's document is written
       // in full where the copy lands, where that handle means nothing.

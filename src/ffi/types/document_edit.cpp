@@ -129,23 +129,51 @@ PyResult<YamlNode> value_node(const DocumentEdit& edit, PyObject* value) {
   return py_to_node(value, flags.prefer_double_quotes, flags.version_mode);
 }
 
-PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyObject* key, PyObject* value) {
-  YamlNode& root_node = edit.record().roots[root];
+namespace {
+
+// Puts `fresh` in place of the entry of `container` (at `path`) that `step`
+// leads to, `slot`.
+PyStatus replace_entry(DocumentEdit& edit, std::size_t root, std::span<const PathSegment> path, PathSegment step,
+                       YamlNode& slot, YamlNode&& fresh) {
+  std::optional<FootSource<YamlNode>> after;
+  // (Lines after anything else keep their places.)
+  if (is_block_collection(fresh) || is_block_collection(slot)) {
+    NodePath to_slot(path.begin(), path.end());
+    to_slot.push_back(std::move(step));
+    after = lines_after_replaced_source(edit.record(), root, to_slot);
+  }
+  return edit_status(replace_node(edit.record().roots[root], slot, std::move(fresh), edit.record().flags.version_mode,
+                                  edit.lookups(), after ? &*after : nullptr));
+}
+
+}  // namespace
+
+PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std::span<const PathSegment> path,
+                  PyObject* key, PyObject* value) {
   if (container.is_mapping()) {
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
+    if (container.style == CollectionStyle::Flow) take_flow_style(fresh);
     KESTRINE_ASSIGN_OR_RETURN(const std::optional<std::size_t> at, last_matching_pair(edit, container, key));
-    if (at) return edit_status(replace_node(root_node, container.pairs_mut()[*at].value, std::move(fresh),
-                                          edit.record().flags.version_mode, edit.lookups()));
+    if (at) {
+      NodePair& pair = container.pairs_mut()[*at];
+      const std::string_view text = pair.key.is_scalar() ? pair.key.text() : std::string_view();
+      return replace_entry(edit, root, path, PathSegment::of_key(std::string(text)), pair.value, std::move(fresh));
+    }
     KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, value_node(edit, key));
-    append_pair(container, std::move(key_node), std::move(fresh), edit.lookups());
+    if (container.style == CollectionStyle::Flow) take_flow_style(key_node);
+    std::optional<FootSource<YamlNode>> after = container.size() == 0
+                                                    ? lines_after_replaced_source(edit.record(), root, path)
+                                                    : comment_after_source_mut(edit.record(), root, path);
+    append_pair(container, std::move(key_node), std::move(fresh), edit.lookups(), after ? &*after : nullptr);
     return {};
   }
   if (container.is_sequence()) {
     KESTRINE_ASSIGN_OR_RETURN(const std::size_t index, index_key(key));
     if (index >= container.size()) return fail(index_out_of_range());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
-    return edit_status(replace_node(root_node, container.items_mut()[index], std::move(fresh),
-                                    edit.record().flags.version_mode, edit.lookups()));
+    if (container.style == CollectionStyle::Flow) take_flow_style(fresh);
+    return replace_entry(edit, root, path, PathSegment::of_index(index), container.items_mut()[index],
+                         std::move(fresh));
   }
   return fail(not_a_collection());
 }
@@ -216,7 +244,7 @@ int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexc
     if (roots.size() != 1) return edit_stream_entry(edit, key, value);
     KESTRINE_TRY(edit_status(check_edit_kept(roots.front(), {}, edit.lookups(), &roots.front())));
     KESTRINE_TRY(value == nullptr ? delete_item(edit, 0, roots.front(), key)
-                                  : set_item(edit, 0, roots.front(), key, value));
+                                  : set_item(edit, 0, roots.front(), {}, key, value));
     edit.mark(0, {});
     return {};
   });
@@ -235,7 +263,7 @@ int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexcept 
     if (node == nullptr) return fail(PyErr::new_error(PyExc_KeyError, "stale view"));
     KESTRINE_TRY(edit_status(check_edit_kept(edit.record().roots[handle->start_root], path, edit.lookups(), node)));
     KESTRINE_TRY(value == nullptr ? delete_item(edit, handle->start_root, *node, key)
-                                  : set_item(edit, handle->start_root, *node, key, value));
+                                  : set_item(edit, handle->start_root, *node, path, key, value));
     edit.mark(handle->start_root, path);
     return {};
   });

@@ -198,7 +198,14 @@ std::size_t NodeWriter::value_foot_column(const YamlNode& v, std::size_t indent,
   // lines at its last item's column (when that is a block collection) that
   // item's.
   const YamlNode& last = v.items().back();
-  if (last.source() == nullptr && is_block_collection(last) && last.span.column <= column + 1) return column;
+  if (last.source() == nullptr && is_block_collection(last)) {
+    // (An item not read from the text has no column of its own: its
+    // entries go where sequence_item writes them.)
+    const bool read = copying() && read_here(last);
+    const std::size_t entries = read ? last.span.column
+                                     : column + (last.is_mapping() && has_properties(last) ? step() : 2);
+    if (entries <= column + 1) return column;
+  }
   return comment_column(column + 1, column, at_block_end());
 }
 

@@ -304,7 +304,10 @@ class NodeWriter {
   // read starts; its entries, written or copied.
   std::optional<std::size_t> root_first_entry(const YamlNode& r) const;
   void root_entries(const YamlNode& r);
-  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
+  // `key_column`: the column of the key whose value the collection is
+  // (kNoKeyColumn: it is no mapping value).
+  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column,
+                             std::size_t key_column = kNoKeyColumn);
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);
   // An edited root that is not a block collection, on a line of its own:
@@ -329,7 +332,9 @@ class NodeWriter {
   // lines begin.
   bool copy_head(const YamlNode& collection, bool below_only = false);
   std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
-  void copied_feet(const YamlNode& n, bool below = true);
+  // `key_column`: as for copy_collection_lines, for `n`.
+  static constexpr std::size_t kNoKeyColumn = std::string::npos;
+  void copied_feet(const YamlNode& n, bool below = true, std::size_t key_column = kNoKeyColumn);
   // The foot lines of a block collection written from its nodes, at
   // `column`; copied as read where the text holds them right after the text
   // copied last (its last entry).

@@ -329,7 +329,7 @@ std::size_t SourceLines::blank_lead(std::size_t first, std::size_t floor) const 
   if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
   if (e > begin_ && at(e - 1) != ' ' && at(e - 1) != '\t' && !is_break(e - 1)) return first;
   const std::size_t lead = blank_lines_above(first, floor);
-  return lead != first && lead == floor && lead > begin_ && comment_text(previous_line(lead)) ? lead : first;
+  return lead != first && lead > begin_ && comment_text(previous_line(lead)) ? lead : first;
 }
 
 // ---- documents ---------------------------------------------------------------------------

@@ -97,6 +97,15 @@ def unedited_lines_kept(text, out, words, movable):
         if gone and not comments and not removed & set(range(i1, i2)) and not edge and next(
                 (i for i in range(i2, len(a)) if content(a[i][0])), None) not in removed:
             return False  # a blank line gone on its own
+        # (Comment lines gone whole before content written anew take no
+        # line's place.)
+        kept = {line.strip() for line, _ in b[j1:j2]}
+        while i1 < i2 and j1 < j2 and content(b[j1][0]) and a[i1][0].strip().startswith(b"#") and \
+                a[i1][0].strip() not in kept:
+            i1 += 1
+        # (A content line may also end as the content line it follows in
+        # the order read, where comment lines written or gone shift them.)
+        ends_read = [brk for line, brk in a[i1:i2] if content(line)]
         for k in range(j1, j2):
             end = a[i1 + k - j1][1] if i1 + k - j1 < i2 else b[k - 1][1] if k else a[i2][1] if i2 < len(a) else b""
             # (A line added where none was read may take that of the line after it, its entry's.)
@@ -104,6 +113,9 @@ def unedited_lines_kept(text, out, words, movable):
             # (A line moved within the hunk, re-indented, may keep its own.)
             bare = lambda line: line.strip().removeprefix(b"- ")  # noqa: E731  (an entry moved onto a dash)
             moved = {brk for line, brk in a[i1:i2] if bare(line) == bare(b[k][0])}
+            nth = sum(content(line) for line, _ in b[j1:k])
+            if content(b[k][0]) and nth < len(ends_read):
+                moved.add(ends_read[nth])
             if b[k][1] not in (end, after, *moved) and b"" not in (b[k][1], end) and (
                     k == j1 or b[k][1] != b[k - 1][1]):
                 return False

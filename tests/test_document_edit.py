@@ -410,84 +410,65 @@ def cycle_edit(doc, text, comments, data, mark):
                      redo=redo)
 
 
-# New content that places comments by columns it does not have until read
-# again: mappings ending in block collections, lists of mappings, nested
-# items.
+# New content, whose comments a reader places by columns it has only once
+# read again: mappings ending in block collections, lists of mappings,
+# nested items.
 NEW_CONTENT = [{"n": {"m": [1, "x"]}}, [{"k": 1, "l": [2]}], {"a": [{"b": {"c": 1}}]}, [[{"d": 1}]], {"e": 1}]
-SETTERS = {"comment": "comment", "before": "comment_before", "after": "comment_after"}
-
-
-def setter_steps(doc, data, mark, base, places, count):
-    """`count` comment setters drawn at `places` (paths from `base`, where a
-    handle reaches), inline comments first (one set on an item's dash moves
-    the lines below it apart from those above): (path, attribute, text)."""
-    steps = []
-    for i in range(count):
-        path = base + data.draw(st.sampled_from(places))
-        attr = SETTERS[data.draw(st.sampled_from(sorted(SETTERS)))]
-        node = node_at(doc, path)
-        if attr == "comment_after" and not (node.style == "block" and node.value) or attr == "comment" and not path:
-            continue
-        lines = [f"{mark}-{i}{n} {data.draw(comment_texts)}".strip() for n in range(data.draw(st.integers(1, 2)))]
-        steps.append((path, attr, None if data.draw(st.integers(0, 4)) == 0 else "\n".join(lines[:1 + (
-            attr != "comment")])))
-    return sorted(steps, key=lambda step: step[1] != "comment")
 
 
 def fresh_edit(doc, text, comments, data, mark, path, target, keys, pair=False):
-    """A value replaced by new content, or a new key added with it, then
-    comment setters on nodes of it; with `pair`, an item's inline comment
-    and then the comment_before of the item or of its first entry (the item
-    replaced by new content first, or not)."""
-    if pair:
-        if not isinstance(target, list) or not keys:
-            return CycleEdit()
-        key = data.draw(st.sampled_from(keys))
-        replace = data.draw(st.booleans())
-    else:
-        key = data.draw(st.sampled_from(keys + [f"{mark}k"] * isinstance(target, dict))) if keys or isinstance(
-            target, dict) else None
-        replace = key is not None
-        if key is None:
-            return CycleEdit()
+    """A value replaced by new content, or a key added with it, then one or
+    two comment setters on nodes of it, inline comments first (one set on an
+    item's dash sets the lines below it apart from those above); with `pair`,
+    an item (replaced by new content or not), its inline comment and then
+    the comment_before of the item or of its first entry."""
+    choices = keys + [f"{mark}k"] * (not pair and isinstance(target, dict))
+    if not choices or pair and not isinstance(target, list):
+        return CycleEdit()
+    key = data.draw(st.sampled_from(choices))
+    item, value, replace = path + (key,), data.draw(st.sampled_from(NEW_CONTENT)), not pair or data.draw(st.booleans())
     try:
-        node = node_at(doc, path + (key,)) if key in keys else None
+        node = node_at(doc, item) if key in keys else None
     except LookupError:  # a key that is not a scalar node (an empty "!!str")
         return CycleEdit()
     if key in keys and node is None:
         return CycleEdit()
-    dropped, edited, value = collections.Counter(), (), data.draw(st.sampled_from(NEW_CONTENT))
+    dropped, edited = collections.Counter(), ()
     if replace and node is not None:
         first, _, last, _ = node.range()
-        dropped, edited = droppable(doc, text, comments, path + (key,), False), range(first - 1, last)
-    item = path + (key,)
+        dropped, edited = droppable(doc, text, comments, item, False), range(first - 1, last)
     replaced = (lambda d: (d if not path else at(d, path)).__setitem__(key, value)) if replace else (lambda d: None)
     replaced(doc)
+    lines = lambda n: data.draw(st.sampled_from([None] + ["\n".join(  # noqa: E731
+        f"{mark}-{i} {data.draw(comment_texts)}".strip() for i in range(n))] * 3))
     if pair:
         entries = node_at(doc, item).value
-        first_entry = next(iter(entries), None) if isinstance(entries, dict) else 0 if isinstance(
-            entries, list) and entries else None
-        heads = [(), (first_entry,)] if isinstance(first_entry, (str, int)) else [()]
-        steps = [(item, "comment", data.draw(st.sampled_from([f"{mark}-c", "", None]))),
-                 (item + data.draw(st.sampled_from(heads)), "comment_before",
-                  data.draw(st.sampled_from([f"{mark}-h", f"{mark}-h\n{mark}-i", None])))]
+        entry = next(iter(entries), None) if isinstance(entries, dict) else 0 if isinstance(entries, list) else None
+        heads = [(), (entry,)] if entries and isinstance(entry, (str, int)) else [()]
+        before = item + data.draw(st.sampled_from(heads))
+        steps = [(item, "comment", lines(1)), (before, "comment_before", lines(2))]
     else:
-        steps = setter_steps(doc, data, mark, item, [p for p, _ in handles(node_at(doc, item))],
-                             data.draw(st.integers(1, 2)))
+        places = [p for p, _ in handles(node_at(doc, item))]
+        steps = sorted(((item + data.draw(st.sampled_from(places)), attr, lines(1 + (attr != "comment")))
+                        for attr in data.draw(st.lists(st.sampled_from(["comment", "comment_before", "comment_after"]),
+                                                       min_size=1, max_size=2, unique=True))),
+                       key=lambda step: step[1] != "comment")
+        steps = [(p, attr, t) for p, attr, t in steps if attr != "comment_after" or node_at(doc, p).style == "block"
+                 and node_at(doc, p).value]
     added = collections.Counter()
-    for step_path, attr, lines in steps:
+    for step_path, attr, text_set in steps:
         dropped += comment_lines(getattr(node_at(doc, step_path), attr))
-        set_at(doc, step_path, attr, lines)
-        assert getattr(node_at(doc, step_path), attr) == lines, (step_path, attr)
-        added += comment_lines(lines)
+        set_at(doc, step_path, attr, text_set)
+        assert getattr(node_at(doc, step_path), attr) == text_set, (step_path, attr)
+        added += comment_lines(text_set)
 
     def redo(d):
         replaced(d)
-        for step_path, attr, lines in steps:
-            set_at(d, step_path, attr, lines)
+        for step_path, attr, text_set in steps:
+            set_at(d, step_path, attr, text_set)
     # (The comment_before of an item and of its first entry read the same
     # lines where its dash carries no comment: the last one set holds.)
-    reads = {(step_path, attr): getattr(node_at(doc, step_path), attr) for step_path, attr, _ in steps}
+    reads = {(p, attr): getattr(node_at(doc, p), attr) for p, attr, _ in steps}
     read_back = lambda reread: all(getattr(node_at(reread, p), a) == t for (p, a), t in reads.items())  # noqa: E731
     check = lambda reread: not replace or same(at(reread.to_dict(), item), value)  # noqa: E731
     return CycleEdit(dropped, added, check, read_back, edited, redo)

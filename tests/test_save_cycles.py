@@ -457,9 +457,11 @@ def _comment(e, c, kind):
         e.files.add(node.file)
 
 
-# New content: mappings ending in block collections, lists of mappings,
-# nested items (words no generated line holds).
-NEW_CONTENT = [{"n": [{"m": 1}]}, [{"p": {"q": 2}}], {"r": {"s": [3]}}, [[{"t": 4}]], {"u": 5}]
+# New content, numbered (no line of it reads like one written before):
+# mappings ending in block collections, lists of mappings, nested items.
+def _new_content(n):
+    return [{f"g{n}": [{f"h{n}": f"z{n}"}]}, [{f"p{n}": {f"q{n}": f"z{n}"}}], {f"r{n}": {f"s{n}": [f"z{n}"]}},
+            [[{f"t{n}": f"z{n}"}]], {f"u{n}": f"z{n}"}]
 
 
 def _fresh_value(e, c, value):
@@ -476,7 +478,7 @@ def _fresh_value(e, c, value):
     if not e.do(c, ("fresh", c.gone, value), lambda d: _at(d, c.path).__setitem__(c.key, value)):
         return False
     old, c.target[c.key] = c.target[c.key], copy.deepcopy(value)
-    e.words |= _words(old) | _words(c.key) | c.around
+    e.words |= _words(old) | _words(c.key) | c.around | {b""}  # (its dashes hold no word)
     # What it held goes, and lines of the collection that holds it may move
     # to that collection's foot, after its entries.
     inner = _owned(c.tree, lambda p, slot: p[:len(c.gone)] == c.gone and (p != c.gone or slot in ("foot", "trail")))
@@ -517,7 +519,8 @@ def _anew(e, c, kind):
         c.tree.count += 1
         c.key = f"new{c.tree.count}"
         c.gone = c.path + (c.key,)
-    if not _fresh_value(e, c, c.draw(st.sampled_from(NEW_CONTENT))):
+    c.tree.count += 1
+    if not _fresh_value(e, c, c.draw(st.sampled_from(_new_content(c.tree.count)))):
         return
     places = list(_nodes(c.target[c.key], c.gone))
     kinds = c.draw(st.lists(st.sampled_from(["comment", "before", "after"]), min_size=1, max_size=2, unique=True))
@@ -527,8 +530,9 @@ def _anew(e, c, kind):
 def _pair(e, c, kind):
     """An item's inline comment, then the comment_before of the item or of
     its first entry; the item replaced by new content first, or not."""
+    c.tree.count += 1
     if not isinstance(c.target, list) or c.draw(st.booleans()) and not _fresh_value(
-            e, c, c.draw(st.sampled_from([v for v in NEW_CONTENT if isinstance(v, dict)]))):
+            e, c, c.draw(st.sampled_from([v for v in _new_content(c.tree.count) if isinstance(v, dict)]))):
         return
     value = c.target[c.key]
     first = next(iter(value), None) if isinstance(value, dict) else 0 if isinstance(value, list) and value else None

@@ -157,13 +157,20 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std
     if (at) {
       NodePair& pair = container.pairs_mut()[*at];
       const std::string_view text = pair.key.is_scalar() ? pair.key.text() : std::string_view();
-      return replace_entry(edit, root, path, PathSegment::of_key(std::string(text)), pair.value, std::move(fresh));
+      KESTRINE_TRY(
+          replace_entry(edit, root, path, PathSegment::of_key(std::string(text)), pair.value, std::move(fresh)));
+      if (container.style == CollectionStyle::Flow) value_head_to_key(pair);
+      return {};
     }
     KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, value_node(edit, key));
     if (container.style == CollectionStyle::Flow) take_flow_style(key_node);
-    std::optional<FootSource<YamlNode>> after = container.size() == 0
-                                                    ? lines_after_replaced_source(edit.record(), root, path)
-                                                    : comment_after_source_mut(edit.record(), root, path);
+    // (Only lines after an empty block mapping, or in a block collection
+    // that ends one, take a place of their own.)
+    std::optional<FootSource<YamlNode>> after;
+    if (container.style == CollectionStyle::Block && container.size() == 0)
+      after = lines_after_replaced_source(edit.record(), root, path);
+    else if (container.style == CollectionStyle::Block && is_block_collection(container.pairs().back().value))
+      after = comment_after_source_mut(edit.record(), root, path);
     append_pair(container, std::move(key_node), std::move(fresh), edit.lookups(), after ? &*after : nullptr);
     return {};
   }

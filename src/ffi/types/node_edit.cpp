@@ -126,9 +126,10 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(e.edit, value));
     const std::vector<PathSegment>& path = e.handle->path;
     std::optional<FootSource<YamlNode>> after;
+    YamlNode* parent = nullptr;
     if (!path.empty()) {
-      const YamlNode* parent = resolve_path(e.edit.record(), e.handle->start_root,
-                                            std::span(path).first(path.size() - 1), e.edit.lookups());
+      parent = const_cast<YamlNode*>(resolve_path(e.edit.record(), e.handle->start_root,
+                                                  std::span(path).first(path.size() - 1), e.edit.lookups()));
       if (parent != nullptr && parent->style == CollectionStyle::Flow) take_flow_style(fresh);
       // (Lines after anything else keep their places.)
       if (is_block_collection(fresh) || is_block_collection(*node))
@@ -136,6 +137,11 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     }
     KESTRINE_TRY(edit_status(replace_node(*e.root(), *node, std::move(fresh), e.edit.record().flags.version_mode,
                                           e.edit.lookups(), after ? &*after : nullptr)));
+    if (parent != nullptr && parent->style == CollectionStyle::Flow && parent->is_mapping() &&
+        path.back().kind == PathSegment::Kind::Key) {
+      for (NodePair& pair : parent->pairs_mut())
+        if (&pair.value == node) value_head_to_key(pair);
+    }
     // A document's whole content replaced: its lines are not those read.
     if (path.empty()) {
       e.edit.record().documents_replaced = true;

@@ -371,6 +371,20 @@ void take_flow_style(YamlNode& fresh) {
   });
 }
 
+void value_head_to_key(NodePair& pair) {
+  Comments& from = pair.value.comments;
+  if (from.head().empty()) return;
+  Comments& to = pair.key.comments;
+  std::vector<HeadComment> head(to.head().begin(), to.head().end());
+  for (const HeadComment& h : from.head()) {
+    carry_spacing(from, to, h.text);
+    head.push_back(HeadComment{h.text, false, h.column});
+  }
+  to.head_mut() = std::move(head);
+  from.head_mut().clear();
+  to.modified = true;
+}
+
 void root_inline_to_head(YamlNode& root) {
   Comments& c = root.comments;
   if (root.source() != nullptr || !is_block_collection(root) || !c.inline_comment()) return;
@@ -384,7 +398,8 @@ void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCa
                  FootSource<YamlNode>* after) {
   // A mapping that held nothing becomes a block collection: the lines after
   // it that it takes now are placed as for new content in its place.
-  if (after != nullptr && after->node == &mapping && mapping.size() == 0 && mapping.source() == nullptr) {
+  if (after != nullptr && after->node == &mapping && mapping.size() == 0 && mapping.source() == nullptr &&
+      mapping.style == CollectionStyle::Block) {
     const std::vector<YamlNode*> into = lines_after_targets(*after, true);
     if (!into.empty()) move_lines_after(*after, into);
   }

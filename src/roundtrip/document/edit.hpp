@@ -100,6 +100,12 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
 // reader of the rendered text reads it so.
 void take_flow_style(YamlNode& fresh);
 
+// After the value of `pair`, a pair of a flow mapping, was replaced: the
+// head lines it carries are written above its key (a flow mapping written
+// anew has no line between the two), where a reader takes them as the
+// key's, so they become those.
+void value_head_to_key(NodePair& pair);
+
 // After the content of a document root was replaced: a block collection at
 // the root has no line of its own for an inline comment (the writer keeps it
 // as a comment line above its entries, which a reader takes as the last of

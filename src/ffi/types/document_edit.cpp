@@ -131,15 +131,16 @@ PyResult<YamlNode> value_node(const DocumentEdit& edit, PyObject* value) {
 
 namespace {
 
-// Puts `fresh` in place of the entry of `container` (at `path`) that `step`
-// leads to, `slot`.
-PyStatus replace_entry(DocumentEdit& edit, std::size_t root, std::span<const PathSegment> path, PathSegment step,
+// Puts `fresh` in place of the entry of `container` (at `path`) that the
+// step `step()` gives leads to, `slot`.
+template <class Step>
+PyStatus replace_entry(DocumentEdit& edit, std::size_t root, std::span<const PathSegment> path, const Step& step,
                        YamlNode& slot, YamlNode&& fresh) {
   std::optional<FootSource<YamlNode>> after;
   // (Lines after anything else keep their places.)
   if (is_block_collection(fresh) || is_block_collection(slot)) {
     NodePath to_slot(path.begin(), path.end());
-    to_slot.push_back(std::move(step));
+    to_slot.push_back(step());
     after = lines_after_replaced_source(edit.record(), root, to_slot);
   }
   return edit_status(replace_node(edit.record().roots[root], slot, std::move(fresh), edit.record().flags.version_mode,
@@ -156,9 +157,8 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std
     KESTRINE_ASSIGN_OR_RETURN(const std::optional<std::size_t> at, last_matching_pair(edit, container, key));
     if (at) {
       NodePair& pair = container.pairs_mut()[*at];
-      const std::string_view text = pair.key.is_scalar() ? pair.key.text() : std::string_view();
-      KESTRINE_TRY(
-          replace_entry(edit, root, path, PathSegment::of_key(std::string(text)), pair.value, std::move(fresh)));
+      const auto step = [&] { return PathSegment::of_key(pair.key.is_scalar() ? std::string(pair.key.text()) : ""); };
+      KESTRINE_TRY(replace_entry(edit, root, path, step, pair.value, std::move(fresh)));
       if (container.style == CollectionStyle::Flow) value_head_to_key(pair);
       return {};
     }
@@ -179,7 +179,7 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std
     if (index >= container.size()) return fail(index_out_of_range());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
     if (container.style == CollectionStyle::Flow) take_flow_style(fresh);
-    return replace_entry(edit, root, path, PathSegment::of_index(index), container.items_mut()[index],
+    return replace_entry(edit, root, path, [&] { return PathSegment::of_index(index); }, container.items_mut()[index],
                          std::move(fresh));
   }
   return fail(not_a_collection());

@@ -128,8 +128,11 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     std::optional<FootSource<YamlNode>> after;
     YamlNode* parent = nullptr;
     if (!path.empty()) {
-      parent = const_cast<YamlNode*>(resolve_path(e.edit.record(), e.handle->start_root,
-                                                  std::span(path).first(path.size() - 1), e.edit.lookups()));
+      // (Only a collection, or head lines carried over, depend on the style
+      // of the parent.)
+      if (fresh.is_collection() || !node->comments.head().empty())
+        parent = const_cast<YamlNode*>(resolve_path(e.edit.record(), e.handle->start_root,
+                                                    std::span(path).first(path.size() - 1), e.edit.lookups()));
       if (parent != nullptr && parent->style == CollectionStyle::Flow) take_flow_style(fresh);
       // (Lines after anything else keep their places.)
       if (is_block_collection(fresh) || is_block_collection(*node))

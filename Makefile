@@ -16,7 +16,7 @@ VENV        ?= .venv
 APT_PACKAGES = g++ cmake pkg-config libre2-dev libabsl-dev libboost-context-dev libgtest-dev
 BENCH_APT    = libbenchmark-dev
 FUZZ_APT     = clang libclang-rt-dev
-PY_TEST_DEPS = pytest hypothesis PyYAML numpy "mypy>=2.4,<2.5" jsonschema
+PY_TEST_DEPS = pytest hypothesis PyYAML ruamel.yaml numpy "mypy>=2.4,<2.5" jsonschema
 FUZZ_SECONDS ?= 600
 
 # An interpreter that forbids installing packages into it (PEP 668: the
@@ -65,7 +65,7 @@ $(abspath $(VENV))/bin/python: | deps
 	$(PYTHON) -m venv $(VENV) || { rm -rf $(VENV); exit 1; }
 
 pydeps: $(PY_ENV)
-	@$(PY) -c "import pytest, hypothesis, yaml, numpy, mypy, jsonschema" 2>/dev/null || \
+	@$(PY) -c "import pytest, hypothesis, yaml, ruamel.yaml, numpy, mypy, jsonschema" 2>/dev/null || \
 	  $(PY) -m pip install -q --disable-pip-version-check $(PY_TEST_DEPS)
 
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PY)

@@ -56,8 +56,9 @@ def _sources():
     if CORPUS.is_dir():
         texts += [(p.name, p.read_bytes()) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
     texts += list(CUSTOM_TAGGED.items())
-    # Keep-chomping block scalars, and CR and mixed line breaks: each drawn
-    # about as often as a tenth of the files.
+    # Keep-chomping block scalars, CR and mixed line breaks, and sequences
+    # nested one column in below a dash: each drawn about as often as a
+    # tenth of the files.
     texts += [(f"layout {i}", text) for i, text in enumerate(LAYOUT)] * max(1, len(texts) // 30)
     out = []
     for name, text in texts:
@@ -85,8 +86,13 @@ CUSTOM_TAGGED = {
 }
 _KEPT = ("a: |+\n  kept\n\n# about b\nb: 1\nl:\n- >+\n  folded\n\n\n- x\n- |+\n  last\n\n"
          "m:\n  n: |+\n    deep\n\n  # o\n  o: 2\n  p:\n  - >+\n    in\n\n  - q: |+\n      end\n\n")
+# (A dash alone or with a comment, then the item's own first dash one
+# column in; a last item that leaves its list's foot no column of its own.)
+_NESTED = ("s:\n-\n - # c1\n  - x\n - y\n- # c2\n -\n  a: 1\n  b:\n  - z\n"
+           "t:\n- # c3\n - w\n- |\n lit\nu:\n-\n - # c4\n  - v\n")
 LAYOUT = [_KEPT.encode(), _KEPT.replace("\n", "\r").encode(),
-          "".join(line + ("\r\n", "\n", "\r")[i % 3] for i, line in enumerate(_KEPT.split("\n")[:-1])).encode()]
+          "".join(line + ("\r\n", "\n", "\r")[i % 3] for i, line in enumerate(_KEPT.split("\n")[:-1])).encode(),
+          _NESTED.encode(), _NESTED.replace("\n", "\r\n").encode()]
 
 
 def every_key_reachable(doc, data):
@@ -564,11 +570,43 @@ def edit_cycles(data, every_setter):
     ("a: 1\n---\nb: 2\n", lambda d: d.__delitem__(0), "---\nb: 2\n"),
     ("m:\n    x: 1     # four spaces\n    y: 2\n", lambda d: d["m"].__setitem__("y", "z"),
      "m:\n    x: 1     # four spaces\n    y: z\n"),
+    # A None key is the key None, however it was written or added.
+    ("a: 1\n", lambda d: (d.__setitem__(None, 1), d.__setitem__(None, d[None] + 1)), "a: 1\nnull: 2\n"),
+    ("? \n: v\nb: 1\n", lambda d: d.__setitem__(None, "x"), "? null\n: x\nb: 1\n"),
+    ("a: 1\n: v\n", lambda d: d.__delitem__(None), "a: 1\n"),
 ])
 def test_assignment_and_deletion(text, edit, expected):
     doc = load(text)
     edit(doc)
     assert doc.to_yaml().decode() == expected
+
+
+KEYS = [None, True, False, 0, 42, 10**30, -10**30, 1.5, -0.0, math.inf, "", "null", "true", "1", "~"]
+
+
+@pytest.mark.parametrize("key", KEYS, ids=repr)
+@pytest.mark.parametrize("text, path, option", [
+    ("a: 1\n", (), RT), ("m:\n  a: 1\nz: 0", ("m",), RT), ("m: {a: 1}\n", ("m",), RT),
+    ("- a: 1\n", (0,), RT | kestrine.OPT_NULL_AS_TILDE),
+])
+def test_a_key_of_any_kind_added_is_found_again(key, text, path, option):
+    """A key assigned is read, replaced and deleted like one read from the
+    text: the same pair each time, never a second one."""
+    doc = load(text, option=option)
+    at(doc, path)[key] = "v1"
+    at(doc, path)[key] = ["v2"]
+    view, data = at(doc, path), at(doc.to_dict(), path)
+    assert (view[key].to_dict(), len(view), data[key]) == (["v2"], 2, ["v2"])
+    assert (path + (key, 0), "v2") in doc.walk()
+    # A handle's step names a key by the text it is written with.
+    written = key if isinstance(key, str) else {"None": "~" if option & kestrine.OPT_NULL_AS_TILDE else "null",
+                                                "True": "true", "False": "false", "inf": ".inf"}.get(repr(key), repr(key))
+    assert node_at(doc, path)[written][0].value == "v2"
+    out = doc.to_yaml()
+    assert same(kestrine.loads(out, option=kestrine.OPT_DUPLICATE_KEYS_ERROR), doc.to_dict()), out
+    del at(doc, path)[key]
+    assert (key not in at(doc.to_dict(), path), outcome(lambda: at(doc, path)[key])) == (True, f"KeyError: {str(key)!r}")
+    assert same(kestrine.loads(doc.to_yaml()), doc.to_dict())
 
 
 def test_refused_assignments_leave_the_document_as_it_was():
@@ -800,7 +838,8 @@ def test_comment_setters():
 # and keys, sequences of mappings and mappings of sequences, entries after
 # scalars, flow collections, block scalars, multi-line plain scalars and
 # directive lines, a dash with a comment, comment lines indented into the
-# content before an entry, an empty document.
+# content before an entry, an empty document, collections one column in
+# below a dash.
 SETTER_TEXTS = [
     "on:\n  workflow_dispatch:\n  # schedule:\n  # - cron: '21 4 * * *'\n\njobs:\n  x: 1\n",
     "# top\nv:\n  - user: a\n    x: 1\n  - user: b\nl:\n  - # dash\n    # below\n    k: v\n  - [1, 2]\nz: end\n",
@@ -810,6 +849,7 @@ SETTER_TEXTS = [
     "m:\n  n:\n    - 1\n    # deep\n  # mid\nk: 1\n",
     "--- # c\n",
     "m: {a: 1, b: {c: 2}, s: [x, {y: 3}]}\nn:\n  - k: 1\n",
+    "s:\n-\n - # c\n  - x\n- - y\nt:\n- # d\n - w\n- |\n lit\nu:\n- &m\n k:\n - v\n",
 ]
 
 
@@ -1043,6 +1083,15 @@ KEPT_LAYOUT = [
     ("- # c\n\n  1\n- z\n", lambda d: d.__setitem__(0, 2), "- # c\n\n  2\n- z\n"),
     ("# x\n\ufeffa: 1\n# y\nb: 2\n", lambda d: d.__setitem__("a", 2), "# x\n\ufeffa: 2\n# y\nb: 2\n"),
     ("# x\n\ufeff- 1\n- 2\n", lambda d: d.__setitem__(0, 2), "# x\n\ufeff- 2\n- 2\n"),
+    # Such a mark stays out of the content: after a line written above it
+    # it would be part of the key (or of a scalar); a key's own mark stays
+    # in it where the lines above it went.
+    ("# c\n\ufeffversion: '3.2.0'\nother: 1\n", lambda d: setattr(d.node, "anchor", "a1"),
+     "# c\n&a1\nversion: '3.2.0'\nother: 1\n"),
+    ("# x\n\ufeff- 1\n- 2\n", lambda d: setattr(d.node, "anchor", "a1"), "# x\n&a1\n- 1\n- 2\n"),
+    ("# x\n\ufeff? k\n: 1\n", lambda d: setattr(d.node, "anchor", "a1"), "# x\n&a1\n? k\n: 1\n"),
+    ("# x\n\ufeff!!map\na: 1\n", lambda d: setattr(d.node, "anchor", "a1"), "# x\n!!map &a1\na: 1\n"),
+    ("a: 1\n\ufeffb: 2\nc: 3\n", lambda d: d.__delitem__("a"), "\"\ufeffb\": 2\nc: 3\n"),
     ("- a\n\n- n: y\n  e: 1\n", lambda d: d[1].__delitem__("e"), "- a\n\n- n: y\n"),
     ("# c\n\n{}\n", lambda d: d.__setitem__("a", 1), "# c\n\n{a: 1}\n"),
     ("a: x\n  y\n\n   z  # c\nb: 1\n", lambda d: setattr(d.node["a"], "comment_before", "h"),
@@ -1074,6 +1123,32 @@ KEPT_LAYOUT = [
     ("a: 0\nb: |+\n  x\n\n", lambda d: d.__delitem__("b"), "a: 0\n"),
     ("- 0\n- |+\n  x\n\n\n# end\n", lambda d: d.__setitem__(1, 2), "- 0\n- 2\n# end\n"),
     ("m:\n  a: 0\n  b: >+\n    x\n\n---\nc: 1\n", lambda d: d[0]["m"].__delitem__("b"), "m:\n  a: 0\n---\nc: 1\n"),
+    # An item's collection read one column in below its dash stays there
+    # when written anew, its entries, an empty one too, at their levels;
+    # so do the foot lines of a mapping's list there.
+    ("- \n - # c\n  - x\n", lambda d: setattr(d.node[0], "comment", "c"), "- # c\n - # c\n  - x\n"),
+    ("-\n -\n  - x\n - y\n", lambda d: setattr(d.node[0], "comment_after", "e"), "-\n -\n  - x\n - y\n # e\n"),
+    ("-\n k:\n  - v\n  # f\n", lambda d: setattr(d.node[0], "comment_after", "e"), "-\n k:\n  - v\n  # f\n # e\n"),
+    # Foot lines set on a list at its key's column go where they read back
+    # as its own: a step in, with its items, where its last item as read
+    # takes the column between (an item read one column in below its dash
+    # then goes a step in too); at its entries' column after a mapping item.
+    ("k:\n- # c\n - x\nz: 1\n", lambda d: setattr(d.node["k"], "comment_after", "e"),
+     "k:\n  - # c\n    - x\n  # e\nz: 1\n"),
+    ("k:\n- |\n x\n", lambda d: setattr(d.node["k"], "comment_after", "e"), "k:\n  - |\n    x\n  # e\n"),
+    ("k:\n-\n - # c\n    - x\n- |\n y\n", lambda d: setattr(d.node["k"], "comment_after", "e"),
+     "k:\n  -\n    - # c\n      - x\n  - |\n    y\n  # e\n"),
+    ("k:\n- a:\n  -\n- |\n y\n", lambda d: setattr(d.node["k"], "comment_after", "e"),
+     "k:\n  - a:\n    -\n  - |\n    y\n  # e\n"),
+    ("k: 1\n", lambda d: d.__setitem__("k", [{"a": 1}]) or setattr(d.node["k"], "comment_after", "e"),
+     "k:\n- a: 1\n # e\n"),
+    ("- &m\n k:\n - v\n- z\n", lambda d: setattr(d.node[0], "comment_after", "e"), "- &m\n k:\n - v\n # e\n- z\n"),
+    # A root's head lines stay as read, blank lines too, above its
+    # properties set, changed or removed; those read on a "---" line go.
+    ("# c\n\n# d\nk: v\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1\nk: v\n"),
+    ("# c\n\n&r\nk: v\n", lambda d: setattr(d.node, "anchor", None), "# c\n\nk: v\n"),
+    ("# c\n\n# d\n\"x\"\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1 \"x\"\n"),
+    ("--- &r\nx\n", lambda d: setattr(d.node, "anchor", None), "---\nx\n"),
 ]
 
 
@@ -1127,6 +1202,16 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
     ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),
+    # So does a last line read without one: edited, or with entries added
+    # after it (which need it); a line the edit did not reach keeps its own.
+    ("a: 1\nb: 2", lambda d: d.__setitem__("b", 3), "a: 1\nb: 3"),
+    ("a: 1\r\nb:\r\n  c: 2", lambda d: d["b"].__setitem__("c", {"x": 1}), "a: 1\r\nb:\r\n  c:\r\n    x: 1"),
+    ("- 1\r- 2", lambda d: d.__setitem__(1, 3), "- 1\r- 3"),
+    ("a: 1\nb: [1,\n  2]", lambda d: d["b"].__setitem__(1, 3), "a: 1\nb: [1, 3]"),
+    ("a: 1\r\nb: 2", lambda d: setattr(d.node["b"], "comment", "c"), "a: 1\r\nb: 2 # c"),
+    ("a: 1\nb: 2", lambda d: setattr(d.node, "comment_after", "c"), "a: 1\nb: 2\n# c"),
+    ("a: 1\r\nb: 2", lambda d: d.__setitem__("c", 3), "a: 1\r\nb: 2\r\nc: 3"),
+    ("a: 1\nb: 2", lambda d: d.__delitem__("b"), "a: 1\n"),
     # Comment lines written anew take the line break of the line read in
     # their place, else of their entry's; blank lines above them stay.
     ("a: 1\rb: 2\r\nc: 3\r\n", lambda d: setattr(d.node["b"], "comment_before", "new\nmore"),

@@ -168,10 +168,14 @@ def test_warnings_come_before_the_upgrade_and_the_upgrade_is_written(caplog):
 @pytest.mark.parametrize("text, expected", [
     # A string under 1.1 that 1.2 would read as a number is quoted.
     ("a: 0o17\nb: yes\n", '%YAML 1.2\n---\na: "0o17"\nb: true\n'),
+    # A core tag that YAML 1.2 would read otherwise goes; "!!merge" on empty content is "<<".
+    ("a: !!int 0o17\nb: &x !!int '+0o7'  # c\nm:\n  &m !!merge : {c: 1}\nq: {*m : {d: 2}}\n",
+     "%YAML 1.2\n---\na: \"0o17\"\nb: &x '+0o7'  # c\nm:\n  &m <<: {c: 1}\nq: {*m : {d: 2}}\n"),
     # Comment bytes after the "#" are kept, the version line's comment too.
     ("%YAML 1.1 #X\n---\n#####\na: yes #Y\n#\tz\n", "%YAML 1.2 #X\n---\n#####\na: true #Y\n#\tz\n"),
     # Directive words are split at any white space, as the reader splits them.
     ("%YAML\u0085 1.1\u00a0#X\n---\na: yes\n", "%YAML 1.2\u00a0#X\n---\na: true\n"),
+    ("%\u0085YAML 1.1\n---\na: yes\n", "%YAML 1.2\n---\na: true\n"),
     # A comment after a flow collection stays after it, on its line.
     ("a: [1, {b: 2}] # after\nc: yes\n", "%YAML 1.2\n---\na: [1, {b: 2}] # after\nc: true\n"),
     # Empty documents stay documents.
@@ -185,7 +189,7 @@ def test_the_upgrade_keeps_every_value_and_comment(text, expected):
 
 # Lines around the head of a stream and between its documents, each ended
 # by LF, CR LF or a CR alone.
-_HEAD_LINES = ["%YAML 1.1", "%YAML 1.1 # c", "%YAML\u0085 1.1\u00a0# c", "%FOO bar", "%TAG !e! tag:e.com,2000:", "# c", "", " \t", "\ufeff",
+_HEAD_LINES = ["%YAML 1.1", "%YAML 1.1 # c", "%YAML\u0085 1.1\u00a0# c", "%\u0085YAML 1.1", "%FOO bar", "%TAG !e! tag:e.com,2000:", "# c", "", " \t", "\ufeff",
                "---", "--- # c", '--- "foo"', "--- yes", "---\tyes", "--- |\n  text", "...", "... # c", "a: yes", "- on",
                "b: 1:30", "!e!t 0o17", "{k: off}", "? [a]\n: ~"]
 

@@ -650,3 +650,90 @@ def _diff(before, after):
                      for line in difflib.unified_diff([repr(x) for x in split_lines(before[name])],
                                                       [repr(x) for x in split_lines(after.get(name, b""))],
                                                       name, name, n=2, lineterm=""))
+
+
+# Keys of every kind, last lines without a line break and byte-order marks
+# after comment lines: small trees (a root file, maybe an included one) whose
+# edits add, read, replace and delete such keys, write the last line anew
+# or set an anchor on a root whose first line holds the mark.
+NEW_KEYS = [None, True, 1.5, "", "k"]
+
+
+def _key_file(draw, include):
+    """A mapping's text: comment lines and a byte-order mark before its first
+    line (an entry or a "!!map" line), maybe; its last line a scalar, a block
+    or flow collection or an include; any line break, maybe none at the end."""
+    entries = [[f"a{i}: {i}"] for i in range(draw(st.integers(1, 2)))]
+    entries += draw(st.sampled_from([[], [["n:", "  x: 1", "  y: [1, 2]"]], [["s:", "- 1", "- 2"]], [["f: {x: 1}"]]]))
+    if include:
+        entries.insert(draw(st.integers(0, len(entries))), ["sub: !include part.yaml"])
+    lines = [line for entry in entries for line in entry]
+    if draw(st.booleans()):
+        lines = ["# c1"] * draw(st.integers(1, 2)) + ["\ufeff!!map"] * draw(st.booleans()) + lines
+        first = next(i for i, line in enumerate(lines) if not line.startswith("#"))
+        lines[first] = lines[first] if lines[first].startswith("\ufeff") else "\ufeff" + lines[first]
+    brk = draw(st.sampled_from(BREAKS[:3]))
+    return (brk.join(lines) + brk * draw(st.booleans())).encode()
+
+
+def _key_edit(draw, doc, model):
+    """One edit of `doc` and of `model` (a step that takes a document, and
+    whether it may be made again)."""
+    places = [(p, t) for p, t in _places(model) if isinstance(t, dict) and all(isinstance(k, str) for k in p)]
+    path, target = draw(st.sampled_from(places))
+    kind = draw(st.sampled_from(["add", "set", "delete", "anchor", "comment"]))
+    keys = list(target)
+    if kind == "add" or not keys:
+        key = draw(st.sampled_from([k for k in NEW_KEYS if k not in target] or ["k"]))
+        value = draw(st.sampled_from(VALUES))
+        target[key] = copy.deepcopy(value)
+        return lambda d: _at(d, path).__setitem__(key, value), True
+    key = draw(st.sampled_from(keys))
+    if kind == "set":
+        value = draw(st.sampled_from(VALUES))
+        target[key] = copy.deepcopy(value)
+        return lambda d: _at(d, path).__setitem__(key, value), True
+    if kind == "delete":
+        del target[key]
+        return lambda d: _at(d, path).__delitem__(key), False
+    handle = path if kind == "anchor" else path + (key,)
+    if not isinstance(key, str) or kind == "comment" and isinstance(target[key], (dict, list)):
+        return None, False
+    attr, text = ("anchor", f"r{len(path)}") if kind == "anchor" else ("comment", "c2")
+    return lambda d: setattr(_at(d.node, handle), attr, text), True
+
+
+def test_edit_cycles_over_keys_of_every_kind_and_the_ends_of_files(tmp_path_factory):
+    @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(st.data())
+    def cycles(data):
+        root = tmp_path_factory.mktemp("keys")
+        include = data.draw(st.booleans())
+        (root / "main.yaml").write_bytes(_key_file(data.draw, include))
+        if include:
+            (root / "part.yaml").write_bytes(_key_file(data.draw, False))
+        model = _load_tree(root / "main.yaml", root).to_dict()
+        for _ in range(data.draw(st.integers(3, 6))):
+            doc = _load_tree(root / "main.yaml", root)
+            assert doc.to_dict() == model and all(_at(doc, p)[k] == v or isinstance(v, (dict, list))
+                                                  for p, t in _places(model) for k, v in (
+                                                      t.items() if isinstance(t, dict) else enumerate(t)))
+            before, step, again = snapshot(root), *_key_edit(data.draw, doc, model)
+            if step is None:
+                continue
+            saved = outcome(lambda: step(doc) or doc.save())
+            after = snapshot(root)
+            if isinstance(saved, str):  # refused: nothing written, the files read as before
+                assert after == before, saved
+                model = _load_tree(root / "main.yaml", root).to_dict()
+                continue
+            assert _load_tree(root / "main.yaml", root).to_dict() == doc.to_dict() == model, (saved, after)
+            for name in after:  # an end read without a line break stays so, unless a deletion moved it
+                assert not again or before[name].endswith((b"\r", b"\n")) or \
+                    not after[name].endswith((b"\r", b"\n")), (name, after[name])
+            if again:  # the same edit again changes nothing
+                reread = _load_tree(root / "main.yaml", root)
+                step(reread)
+                reread.save()
+                assert snapshot(root) == after
+    cycles()

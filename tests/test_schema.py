@@ -83,7 +83,14 @@ KEYWORDS = [
     ({"multipleOf": 256}, "1.8446744073709552e+19", None),
     ({"multipleOf": 2**70}, "-1.1805916207174113e+21", None),
     ({"multipleOf": 3}, "1152921504606846976.0", "value 1152921504606847000 is not a multiple of 3 at $"),
-    ({"multipleOf": 10**19}, "1e38", "value 1" + "0" * 38 + " is not a multiple of 10000000000000000000 at $"),
+    # ... and the decimal it was written as (1e23 holds 99999999999999991611392)
+    ({"multipleOf": 10**19}, "1e38", None),
+    ({"multipleOf": 3 * 10**19}, "1e38", "value 1" + "0" * 38 + " is not a multiple of 30000000000000000000 at $"),
+    ({"multipleOf": 10}, "1e23", None),
+    ({"multipleOf": 1e10}, "1.2345678901234567e29", None),
+    ({"multipleOf": 1e23}, str(10**23), None),  # the divisor as written too
+    ({"multipleOf": 1e23}, str(2 * 10**23 + 2), "value 200000000000000020000000 is not a multiple of 100000000000000000000000 at $"),
+    ({"multipleOf": 1024}, str(2**60 + 1), "value 1152921504606847000 is not a multiple of 1024 at $"),
     # strings: lengths in code points, patterns found anywhere
     ({"minLength": 2}, "é", "string is shorter than minLength 2 at $"),
     ({"minLength": 1.5}, "a", None),

@@ -85,7 +85,7 @@ bool Decoder<kVerdictOnly>::run() {
     }
   }
   if (has_merge_ && !kVerdictOnly) {
-    for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc);
+    for (YamlValue& doc : out_.documents) apply_merge_keys(arena_, doc, opts_.key_tags);
   }
   return true;
 }
@@ -165,6 +165,7 @@ Decoded Decoder<kVerdictOnly>::node_body(bool indentless) {
       anchor = p.text();
       has_anchor = true;
     } else if (p.kind == EventKind::Tag) {
+      if (has_tag) return fail(kMsgTwoTags, span_of(p));
       if (!resolve_tag(p, tag)) return kFailed;
       has_tag = true;
     } else {
@@ -450,11 +451,11 @@ Decoded Decoder<kVerdictOnly>::decode_mapping(bool flow) {
     const Decoded key = or_null(decode_node(explicit_key && !flow));
     if (key.failed()) return key;
 
+    // Without a ":" the value is empty: what follows is the next entry's
+    // ("? a\n- b" gives no sequence to the key a).
     Decoded value = kNone;
     if (at(EventKind::Value)) {
       ++idx_;
-      value = decode_node(true);
-    } else if (explicit_key) {
       value = decode_node(true);
     }
     value = or_null(value);
@@ -555,6 +556,10 @@ Decoded Decoder<kVerdictOnly>::decode_sequence(bool flow) {
       if (item.failed()) return item;
       if (item.present()) count = sat_add(count, item.count);
       continue;
+    }
+    if (!flow) [[unlikely]] {
+      const SpannedEvent& e = ev_[idx_];
+      return fail(std::string_view(block_sequence_content_message(e)), span_of(e));
     }
     if (bare_item(flow)) {
       count = sat_add(count, 1);

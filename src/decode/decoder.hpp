@@ -72,8 +72,8 @@ struct DecodeOptions {
   bool yaml11_warnings = false;      // warn where the mode's reading differs from YAML 1.2
   std::uint32_t file_id = 0;         // carried in every Span (included files)
   // The custom tags the conversion keeps on keys (null: none, as without tag
-  // handlers): duplicate keys are compared as they will stand in Python.
-  // Borrowed; must outlive the decode.
+  // handlers): duplicate keys, and the keys merge keys fold, are compared as
+  // they will stand in Python.  Borrowed; must outlive the decode.
   const KeyTags* key_tags = nullptr;
 };
 

@@ -22,6 +22,7 @@ constexpr std::string_view kMsgDirectivePlace =
     "a directive must be at the start of the stream or follow a document-end marker (...)";
 constexpr std::string_view kMsgTrailing = "trailing content after document";
 constexpr std::string_view kMsgTwoAnchors = "a node cannot have two anchors";
+constexpr std::string_view kMsgTwoTags = "a node cannot have two tags";
 constexpr std::string_view kMsgAliasProps = "an alias node cannot have an anchor or tag";
 constexpr std::string_view kMsgAliasBomb = "document expands to too many nodes (possible alias bomb)";
 constexpr std::string_view kMsgBlockKey = "a block collection cannot be a mapping key";

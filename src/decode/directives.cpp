@@ -110,6 +110,13 @@ std::string unknown_alias_message(std::span<const SpannedEvent> events, std::siz
   return message;
 }
 
+const char* block_sequence_content_message(const SpannedEvent& event) noexcept {
+  // A block "- " at a deeper column than its sequence's opens a sequence
+  // of its own there, which no item introduces.
+  return event.kind == EventKind::SequenceStart && !event.flow ? "a sequence entry is indented past its sequence"
+                                                               : "unexpected content after a block sequence item";
+}
+
 std::string undefined_tag_handle_message(std::string_view handle) {
   return "undefined tag handle: " + std::string(handle);
 }

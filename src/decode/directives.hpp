@@ -2,8 +2,9 @@
 // the round-trip composer alike, so that both accept and refuse the same
 // streams): the words of a directive line, the %YAML version test, the
 // custom-tag test, the %TAG handle table of one document that expands a
-// node's tag, the check of a run of directives before a document, and the
-// message for an alias to an unknown anchor.
+// node's tag, the check of a run of directives before a document, the
+// message for an alias to an unknown anchor, and the message for content
+// that a block sequence cannot hold.
 //
 // `TagHandles` refers to the handle and prefix texts it is given (views into
 // the scanned text), so they must outlive it.  `resolve` allocates expanded
@@ -87,6 +88,12 @@ std::string undefined_tag_handle_message(std::string_view handle);
 // complete, so such an alias can never be read).  Scans back to the start
 // of the document: for the error path only.
 std::string unknown_alias_message(std::span<const SpannedEvent> events, std::size_t alias);
+
+// The error for an event that stands in a block sequence where only its
+// next "- " entry or its end may: every item of a block sequence is
+// introduced by its own "- ", so anything else there is left over after
+// an item ("- a\n  # c\n  b", "- [a]\n  - b").
+const char* block_sequence_content_message(const SpannedEvent& event) noexcept;
 
 // A directive error: the message and the index of the event it names.
 struct DirectiveError {

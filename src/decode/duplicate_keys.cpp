@@ -27,7 +27,19 @@ std::string duplicate_key_message(std::string_view shown) {
 
 std::string shown_key(const YamlValue& tagged_key, const KeyTags* tags) {
   const YamlValue& key = key_as_converted(tagged_key, tags);
-  return key.is_string() ? std::string(key.text()) : debug_render_value(key);
+  if (key.is_string()) return std::string(key.text());
+  // A scalar under a tag the conversion keeps reads as the text writes it
+  // ("!k x"); a tag that a %TAG handle expanded in its verbatim form.
+  if (key.is_tagged() && (key.tagged().inner.is_string() || key.tagged().inner.is_null())) {
+    const std::string_view tag = key.tagged().tag;
+    std::string shown = tag.starts_with('!') ? std::string(tag) : "!<" + std::string(tag) + ">";
+    if (key.tagged().inner.is_string() && !key.tagged().inner.text().empty()) {
+      shown += ' ';
+      shown += key.tagged().inner.text();
+    }
+    return shown;
+  }
+  return debug_render_value(key);
 }
 
 std::vector<bool> repeated_pairs(const YamlValue& mapping, const KeyTags* tags) {

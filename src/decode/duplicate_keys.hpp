@@ -30,8 +30,9 @@ namespace kestrine {
 std::string duplicate_key_warning(std::string_view shown, std::optional<Span> place, bool nan_key = false);
 // The error's message: "duplicate mapping key: {}".
 std::string duplicate_key_message(std::string_view shown);
-// A key of a value tree as the messages show it: a string's text, else its
-// debug rendering, with the custom tags the conversion drops left out.
+// A key of a value tree as the messages show it, with the custom tags the
+// conversion drops left out: a string's text, a scalar under a kept tag as
+// written ("!k x"), else its debug rendering.
 std::string shown_key(const YamlValue& key, const KeyTags* tags);
 
 // Which pairs of a finished mapping the decoder's check reports (a key equal

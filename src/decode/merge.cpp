@@ -21,6 +21,11 @@ namespace {
 struct FoldValueTree {
   using Handle = YamlValue;
 
+  // Keys compare as converted, without the tags `tags` does not keep;
+  // with `every_tag`, every custom tag counts.
+  const KeyTags* tags = nullptr;
+  bool every_tag = false;
+
   bool is_merge_key(const YamlValue& key) const noexcept { return is_merge_marker(key); }
   MergeSourceKind source_kind(const YamlValue& v) const noexcept {
     switch (v.kind) {
@@ -42,8 +47,12 @@ struct FoldValueTree {
   // 1, 1.0 and true); a NaN key equals none.
   bool identity(const YamlValue& key, std::string& out) const {
     out.clear();
-    if (key.kind == ValueKind::Float && std::isnan(key.real)) return false;
-    write_key_signature(out, key);
+    const YamlValue& bare = every_tag ? key : key_as_converted(key, tags);
+    if (bare.kind == ValueKind::Float && std::isnan(bare.real)) return false;
+    if (every_tag)
+      write_key_signature(out, key);
+    else
+      write_key_signature(out, key, tags);
     return true;
   }
 };
@@ -80,9 +89,11 @@ PayloadId payload_id(const YamlValue& v) noexcept {
   }
 }
 
-// Rebuilds a mapping that holds merge keys from its (already processed) pairs.
-YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
-  FoldValueTree tree;
+constexpr std::uint16_t kMergeOrigin = YamlValue::kMergedKey | YamlValue::kMergeSourceStart;
+
+// Rebuilds a mapping that holds merge keys from its (already processed)
+// pairs, marking the pairs merged from each source.
+YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old, FoldValueTree tree) {
   FoldedMapping<YamlValue> folded;
   MergeFold<FoldValueTree>(tree).fold(
       [&](auto&& each) {
@@ -91,12 +102,21 @@ YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
       folded);
   std::vector<ValuePair> out;
   out.reserve(folded.pairs.size());
+  std::uint32_t source = 0;
   for (std::size_t i = 0; i < folded.pairs.size(); ++i) {
     const FoldedPair<YamlValue>& p = folded.pairs[i];
-    const YamlValue key = p.merge_text_key ? YamlValue::string_literal("<<") : p.key;
+    YamlValue key = p.merge_text_key ? YamlValue::string_literal("<<") : p.key;
+    // A merge source's own merged pairs are plain pairs of that source here.
+    key.flags &= ~kMergeOrigin;
+    if (p.source != 0) {
+      key.flags |= p.source != source ? kMergeOrigin : YamlValue::kMergedKey;
+      source = p.source;
+    }
     out.push_back({key, folded.slot == i ? leftover_value(arena, folded.leftover) : p.value});
   }
-  return arena.make_mapping(out);
+  YamlValue mapping = arena.make_mapping(out);
+  if (source != 0) mapping.flags |= YamlValue::kMergedPairs;
+  return mapping;
 }
 
 // The merge pass over one document.  It never edits a node in place: a
@@ -106,7 +126,7 @@ YamlValue rebuild_mapping(ValueArena& arena, std::span<const ValuePair> old) {
 // so a subtree reached through many aliases is processed once.
 class MergePass {
  public:
-  explicit MergePass(ValueArena& arena) : arena_(arena) {}
+  MergePass(ValueArena& arena, const KeyTags* key_tags) : arena_(arena) { tree_.tags = key_tags; }
 
   // Value context: merge keys are folded in.
   YamlValue apply(const YamlValue& v) {
@@ -168,7 +188,7 @@ class MergePass {
         const std::span<const ValuePair> now =
             fresh != nullptr ? std::span<const ValuePair>(fresh, pairs.size()) : pairs;
         if (has_merge)
-          out = rebuild_mapping(arena_, now);
+          out = rebuild_mapping(arena_, now, tree_);
         else if (fresh != nullptr)
           out = arena_.adopt_mapping(fresh, pairs.size());
         break;
@@ -176,7 +196,8 @@ class MergePass {
       default:
         break;
     }
-    out.flags = v.flags;  // a rebuilt anchored node still shares its texts
+    // A rebuilt anchored node still shares its texts.
+    out.flags = static_cast<std::uint16_t>(v.flags | (out.flags & YamlValue::kMergedPairs));
     memo.emplace(id, out);
     return out;
   }
@@ -191,6 +212,7 @@ class MergePass {
   }
 
   ValueArena& arena_;
+  FoldValueTree tree_;
   Memo applied_;
   Memo replaced_;
 };
@@ -214,6 +236,7 @@ bool has_repeated_keys(const YamlValue& mapping) {
   if (strings) return some_text_repeats(pairs.size(), [&](std::size_t i) { return pairs[i].key.text(); });
   // Texts by view; other keys by identity.
   FoldValueTree tree;
+  tree.every_tag = true;
   SeededHashSet<std::string_view> texts;
   SeededHashSet<std::string> others;
   texts.reserve(pairs.size());
@@ -229,11 +252,13 @@ bool has_repeated_keys(const YamlValue& mapping) {
 }
 
 YamlValue collapse_repeated_keys(ValueArena& arena, const YamlValue& mapping) {
-  return rebuild_mapping(arena, mapping.pairs());
+  FoldValueTree tree;
+  tree.every_tag = true;
+  return rebuild_mapping(arena, mapping.pairs(), tree);
 }
 
-void apply_merge_keys(ValueArena& arena, YamlValue& document) {
-  MergePass pass(arena);
+void apply_merge_keys(ValueArena& arena, YamlValue& document, const KeyTags* key_tags) {
+  MergePass pass(arena, key_tags);
   document = pass.apply(document);
 }
 

@@ -7,9 +7,12 @@
 //
 // The fold itself, shared with the round-trip roads and schema validation,
 // is decode/merge_fold.hpp; here keys are the same key when they are equal
-// as Python values (1, 1.0 and true; the duplicate-key signature), so the
-// result reads the same once converted to a dict, and NaN keys equal
-// nothing.  Nothing here fails.
+// as Python values (1, 1.0 and true; the duplicate-key signature, custom
+// tags the conversion drops left out), so the result reads the same once
+// converted to a dict, and NaN keys equal nothing.  A folded mapping tells
+// which of its pairs came from which merge source (YamlValue::kMergedPairs
+// and the key flags), for a conversion whose tag callbacks make keys equal
+// that the fold could not.  Nothing here fails.
 #pragma once
 
 #include "decode/value.hpp"
@@ -26,8 +29,10 @@ bool is_merge_marker(const YamlValue& value) noexcept;
 // Folds the merge keys of one document.  Replaces `document` by the result;
 // nodes are never edited in place (changed paths are rebuilt in `arena`, the
 // arena that owns the document), so subtrees shared between several parents
-// (aliases) are safe and come out as private copies would.
-void apply_merge_keys(ValueArena& arena, YamlValue& document);
+// (aliases) are safe and come out as private copies would.  Keys compare as
+// the conversion builds them: the custom tags `key_tags` does not keep are
+// left out (null: none kept, as without tag handlers).
+void apply_merge_keys(ValueArena& arena, YamlValue& document, const KeyTags* key_tags = nullptr);
 
 // Whether two keys of `mapping` are one key once loaded (the fold's
 // identity); and the mapping as the load keeps it: one pair per key, the

@@ -69,6 +69,10 @@ struct FoldedPair {
   // The key reads as the string "<<" whatever `key` is: the merge slot's
   // pair (its key is the merge key that made it, "<<" or "!!merge x").
   bool merge_text_key = false;
+  // 0: the mapping's own pair (or the slot's); n: taken from the n-th merge
+  // source mapping, counted in fold order.  A conversion whose tag callbacks
+  // may make keys equal that the fold told apart places pairs by it.
+  std::uint32_t source = 0;
 };
 
 template <class Handle>
@@ -101,6 +105,7 @@ class MergeFold {
     out.leftover = Leftover();
     out_ = &out;
     index_.clear();
+    sources_ = 0;
     own_pairs([&](const Handle& key, const Handle& value) { own(key, value); });
   }
 
@@ -120,7 +125,9 @@ class MergeFold {
       out.pairs.push_back({key, value});
       return;
     }
+    // The own value wins; the pair keeps the place its key first took.
     out.pairs[it->second].value = value;
+    out.pairs[it->second].source = 0;
     if (out.slot == it->second) {
       out.slot.reset();
       out.leftover = Leftover();
@@ -200,9 +207,10 @@ class MergeFold {
         entries[it->second].value = value;
     });
     FoldedMapping<Handle>& out = *out_;
+    ++sources_;
     for (Entry& e : entries) {
       if (e.has_identity && !index_.try_emplace(std::move(e.identity), out.pairs.size()).second) continue;
-      out.pairs.push_back({e.key, e.value});
+      out.pairs.push_back({e.key, e.value, false, sources_});
     }
   }
 
@@ -210,6 +218,7 @@ class MergeFold {
   FoldedMapping<Handle>* out_ = nullptr;
   SeededHashMap<std::string, std::size_t> index_;
   std::string id_;
+  std::uint32_t sources_ = 0;  // merge source mappings met so far
 };
 
 }  // namespace kestrine

@@ -83,10 +83,17 @@ struct YamlValue {
   // to it): its texts are reached more than once, so a conversion makes one
   // object per text for the whole subtree instead of one per occurrence.
   static constexpr std::uint16_t kSharedTexts = 1;
+  // Set by merge-key folding (decode/merge.hpp): kMergedPairs on a mapping
+  // that holds pairs taken from merge sources; on the key of such a pair
+  // kMergedKey, and also kMergeSourceStart on the first pair of each source
+  // (a source's pairs stand together, sources in fold order).
+  static constexpr std::uint16_t kMergedPairs = 2;
+  static constexpr std::uint16_t kMergedKey = 4;
+  static constexpr std::uint16_t kMergeSourceStart = 8;
 
   ValueKind kind = ValueKind::Null;
   bool boolean = false;          // payload of Bool
-  std::uint16_t flags = 0;       // kSharedTexts, or zero
+  std::uint16_t flags = 0;       // the k* flags above, or zero
   std::uint32_t len_ = 0;        // text length / element count, or kLongLength
   union {
     std::int64_t integer = 0;    // payload of Int

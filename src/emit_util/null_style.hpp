@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "util/options.hpp"
 
@@ -26,5 +27,9 @@ constexpr NullStyle null_style_of(Options option) noexcept {
   if (option & OPT_NULL_AS_TILDE) return NullStyle::Tilde;
   return NullStyle::Default;
 }
+
+// The word a null is written as where it cannot be left empty (a key, a
+// flow entry): "~" under `Tilde`, else "null".
+constexpr std::string_view null_word(NullStyle style) noexcept { return style == NullStyle::Tilde ? "~" : "null"; }
 
 }  // namespace kestrine

@@ -330,7 +330,7 @@ void YamlWriter::write_block_sequence(std::span<const YamlValue> items, std::siz
 void YamlWriter::write_value(const YamlValue& value, bool in_flow) {
   switch (value.kind) {
     case ValueKind::Null:
-      out_.append(opt_.null_style == NullStyle::Tilde ? "~" : "null");
+      out_.append(null_word(opt_.null_style));
       return;
     case ValueKind::Bool:
       out_.append(value.boolean ? "true" : "false");

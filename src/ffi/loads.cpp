@@ -74,7 +74,10 @@ PyResult<OwnedRef> loads_plain_road(LoadsCall& call) {
   const std::string_view text = call.text->text();
   KESTRINE_ASSIGN_OR_RETURN(DecodedStream decoded, decode_plain(text, call.settings, call.key_tags));
   if (decoded.documents.empty()) return none_ref();
-  if (call.schema) KESTRINE_TRY(loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings));
+  if (call.schema) {
+    KESTRINE_TRY(
+        loads_validate_plain(text, decoded.documents.front(), call.schema.get(), call.settings, call.key_tags));
+  }
   PyResult<OwnedRef> result = document_to_py(decoded.documents.front(), call.handlers, decoded.ascii_texts,
                                              plain_duplicate_check(call.settings, call.key_tags, text));
   drop_native(decoded, text.size());
@@ -146,7 +149,7 @@ KESTRINE_FUNCTION_BODY(loads_body) {
   call.settings = derive_load_settings(option, sniff_yaml_version(text.text()));
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[6]));
   call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
-  if (call.settings.dup_error || call.settings.dup_warn_only) call.key_tags = key_tags_of(call.handlers);
+  call.key_tags = key_tags_of(call.handlers);
   call.on_missing_secret = none_as_absent(a[8]);
   call.on_missing_env_var = none_as_absent(a[9]);
 
@@ -185,7 +188,7 @@ KESTRINE_FUNCTION_BODY(loads_all_body) {
   }
   KESTRINE_ASSIGN_OR_RETURN(PyObject* const tags, tags_argument(a[3]));
   call.handlers = TagHandlers{tags, tag_handler, call.settings.passthrough_tag};
-  if (call.settings.dup_error || call.settings.dup_warn_only) call.key_tags = key_tags_of(call.handlers);
+  call.key_tags = key_tags_of(call.handlers);
 
   switch (call.settings.road) {
     case LoadRoad::RoundTrip:

@@ -29,7 +29,7 @@ struct LoadsCall {
   OwnedRef schema;  // the schema in effect, or empty
   LoadSettings settings;
   TagHandlers handlers;
-  KeyTags key_tags;  // what `handlers` keep on keys, when a duplicate-key policy is on
+  KeyTags key_tags;  // what `handlers` keep on keys (key_tags_of)
   std::optional<std::string> include_dir;  // file-system encoded
   std::optional<std::string> root_path;    // file-system encoded
   PyObject* on_missing_secret = nullptr;
@@ -52,9 +52,9 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call);
 // The in-file schema reference of `text` (for schema="auto"), or nothing.
 PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view text);
 // Validates `first`, the decoded first document of `text`, against `schema`
-// (plain road).
+// (plain road); keys compare keeping the tags `key_tags` keeps.
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
-                              const LoadSettings& settings);
+                              const LoadSettings& settings, const KeyTags& key_tags);
 
 // ---- argument conversions shared by the entries ----
 // A file-system path argument: absent or None gives nothing; a str or an

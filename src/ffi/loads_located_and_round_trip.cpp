@@ -81,10 +81,15 @@ PyResult<LoadedTrees> load_trees(LoadsCall& call, bool check_pass = false) {
 }
 
 // Validates what the road returns: the first document on the located road,
-// every document of a round-trip document, each read as the road reads it.
-PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings) {
+// every document of a round-trip document, each read as the road reads it
+// (keys keep the custom tags `key_tags` keeps; null: none, as a round-trip
+// document's conversions apply no tag handler).
+PyStatus validate(const LoadedTrees& trees, PyObject* schema, const LoadSettings& settings,
+                  const KeyTags* key_tags) {
   if (schema == nullptr || trees.roots.empty()) return {};
-  return loads_validate_roots(trees.roots, schema, converted_key_reading(settings),
+  KeyReading reading = converted_key_reading(settings);
+  reading.tags = key_tags;
+  return loads_validate_roots(trees.roots, schema, reading,
                               /*every_document=*/settings.road == LoadRoad::RoundTrip, trees.source_names);
 }
 
@@ -118,7 +123,7 @@ PyResult<OwnedRef> loads_located_road(LoadsCall& call) {
   if (trees.roots.empty()) return none_ref();
 
   KESTRINE_TRY(check_documents(trees.roots, located_checks(settings, &call.key_tags), trees.source_names));
-  KESTRINE_TRY(validate(trees, call.schema.get(), settings));
+  KESTRINE_TRY(validate(trees, call.schema.get(), settings, &call.key_tags));
 
   PyResult<OwnedRef> result = [&]() -> PyResult<OwnedRef> {
     KESTRINE_ASSIGN_OR_RETURN(const AnchorBindings bindings,
@@ -164,7 +169,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
     if (compose_error) return fail(compose_error_to_py(*compose_error));
     KESTRINE_TRY(report_document_checks(findings));
   }
-  KESTRINE_TRY(validate(trees, call.schema.get(), settings));
+  KESTRINE_TRY(validate(trees, call.schema.get(), settings, nullptr));
 
   DocumentRecord record;
   record.roots = std::move(trees.roots);

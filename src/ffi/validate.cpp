@@ -38,8 +38,9 @@ PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, Ke
 }
 
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
-                                 const LoadSettings& settings) {
-  const KeyReading reading = converted_key_reading(settings);
+                                 const LoadSettings& settings, const KeyTags* key_tags) {
+  KeyReading reading = converted_key_reading(settings);
+  reading.tags = key_tags;
   std::shared_ptr<const PreparedSchema> compiled;
   // The decoded tree reads like the composed one when nothing was expanded,
   // folded or tagged: the decoder resolved its scalars as validation reads
@@ -67,8 +68,8 @@ PyStatus loads_validate_roots(std::span<const YamlNode> roots, PyObject* schema,
 }
 
 PyStatus loads_validate_plain(std::string_view text, const YamlValue& first, PyObject* schema,
-                              const LoadSettings& settings) {
-  return validate_with_positions(text, first, schema, settings);
+                              const LoadSettings& settings, const KeyTags& key_tags) {
+  return validate_with_positions(text, first, schema, settings, &key_tags);
 }
 
 PyResult<std::optional<std::string>> loads_find_schema_reference(std::string_view text) {

@@ -38,8 +38,9 @@ PyStatus validate_document(std::span<const YamlNode> roots, PyObject* schema, Ke
 
 // The plain road: validates `first`, the decoded first document of `text`.
 // The decoded tree answers when it can (see schema/validate.hpp); the text is
-// composed only to find where a failure lies.
+// composed only to find where a failure lies.  `key_tags`: the custom tags
+// the conversion keeps on keys (null: none).
 PyStatus validate_with_positions(std::string_view text, const YamlValue& first, PyObject* schema,
-                                 const LoadSettings& settings);
+                                 const LoadSettings& settings, const KeyTags* key_tags = nullptr);
 
 }  // namespace kestrine

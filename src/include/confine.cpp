@@ -154,6 +154,26 @@ std::expected<std::string, int> canonical_path(std::string_view path) {
   return std::string(real.get());
 }
 
+namespace {
+
+// `path` taken from the working directory when it is relative (as it is
+// when the working directory cannot be told).
+std::string absolute_path(std::string_view path) {
+  std::string absolute(path);
+  if (path.empty() || path.front() != '/') {
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    if (cwd) absolute = join_path(cwd.get(), path);
+  }
+  return absolute;
+}
+
+}  // namespace
+
+std::string path_as_read(std::string_view candidate) {
+  if (auto canonical = canonical_path(candidate)) return std::move(*canonical);
+  return normalize_path(absolute_path(candidate));
+}
+
 std::string outside_root_message(std::string_view shown) {
   return "'" + std::string(shown) + "' resolves outside the configured include directory";
 }
@@ -256,11 +276,7 @@ std::expected<std::string, LoadError> resolve_include_path(const IncludeContext&
     if (!path_within(*canonical, root.canonical())) return outside();
     return std::move(*canonical);
   }
-  std::string absolute = path;
-  if (path.empty() || path.front() != '/') {
-    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
-    if (cwd) absolute = join_path(cwd.get(), path);
-  }
+  std::string absolute = absolute_path(path);
   std::string normalized = normalize_path(absolute);
   if (!path_within(normalized, root.canonical())) return outside();
   // Normalising may drop the component that holds the NUL; the path handed

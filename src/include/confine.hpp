@@ -106,6 +106,12 @@ std::expected<std::string, OpenFailure> read_regular_file(int fd, FileIdentity* 
 // to the system (EINVAL).
 std::expected<std::string, int> canonical_path(std::string_view path);
 
+// The path `candidate` names as an include reads it, without the checks of
+// resolve_include_path: its canonical form when it exists, else its lexically
+// normalised absolute form (a relative path taken from the working
+// directory).
+std::string path_as_read(std::string_view candidate);
+
 // "'{shown}' resolves outside the configured include directory"
 std::string outside_root_message(std::string_view shown);
 // "cannot read included file '{shown}': {reason}"

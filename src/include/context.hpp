@@ -81,8 +81,12 @@ struct SourceTable {
   std::string include_root;  // canonical; empty when the root was unusable
 };
 
-// The keys of one secrets.yaml and their value nodes.
-using SecretsTable = SeededHashMap<std::string, YamlNode>;
+// The keys of one secrets.yaml and their value nodes, and the file's number
+// in the source-file table (none for a candidate that was not read).
+struct SecretsTable {
+  SeededHashMap<std::string, YamlNode> values;
+  std::optional<std::uint32_t> file_id;
+};
 
 struct IncludeFlags {
   bool includes = false;  // OPT_INCLUDES

@@ -1,5 +1,8 @@
 #include "include/paths.hpp"
 
+#include <algorithm>
+#include <vector>
+
 namespace kestrine {
 namespace {
 
@@ -57,6 +60,29 @@ std::optional<std::string_view> parent_path(std::string_view path) noexcept {
   if (slash == std::string_view::npos) return std::string_view();
   if (slash == 0) return path.substr(0, 1);
   return without_trailing_slashes(path.substr(0, slash));
+}
+
+std::string relative_path(std::string_view path, std::string_view base) {
+  const auto components = [](std::string_view p) {
+    std::vector<std::string_view> out;
+    for (std::size_t i = 0; i < p.size();) {
+      const std::size_t slash = std::min(p.find('/', i), p.size());
+      if (slash > i) out.push_back(p.substr(i, slash - i));
+      i = slash + 1;
+    }
+    return out;
+  };
+  const std::vector<std::string_view> to = components(path);
+  const std::vector<std::string_view> from = components(base);
+  std::size_t shared = 0;
+  while (shared < to.size() && shared < from.size() && to[shared] == from[shared]) ++shared;
+  std::string out;
+  for (std::size_t i = shared; i < from.size(); ++i) out += out.empty() ? ".." : "/..";
+  for (std::size_t i = shared; i < to.size(); ++i) {
+    if (!out.empty()) out.push_back('/');
+    out += to[i];
+  }
+  return out.empty() ? std::string(".") : out;
 }
 
 std::string_view file_name_of(std::string_view path) noexcept {

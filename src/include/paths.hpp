@@ -35,6 +35,12 @@ std::string join_path(std::string_view base, std::string_view name);
 // "a" -> ""), or nothing for "" and "/".  Trailing slashes are ignored.
 std::optional<std::string_view> parent_path(std::string_view path) noexcept;
 
+// The path that leads from the folder `base` to `path` (both normalised and
+// absolute): ".." for each component of `base` past the part the two share,
+// then the rest of `path` ("/r/sub/dd" from "/r" -> "sub/dd", "/r/dd" from
+// "/r/sub" -> "../dd", a path from itself -> ".").
+std::string relative_path(std::string_view path, std::string_view base);
+
 // The last component ("a/b.yaml" -> "b.yaml").
 std::string_view file_name_of(std::string_view path) noexcept;
 

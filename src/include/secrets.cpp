@@ -21,15 +21,9 @@ constexpr std::string_view kLoggerKey = "logger";
 constexpr std::string_view kLoggerWarning =
     "secrets.yaml: 'logger: debug' expected, but a different value was found";
 
-// The directory of the file holding the tag, canonical; the root when the
-// file has no real path (the top-level text).
 const std::string& search_start(IncludeContext& ctx, std::uint32_t file_id) {
   if (ctx.last_secret_start && ctx.last_secret_start->first == file_id) return ctx.last_secret_start->second;
-  std::string start = ctx.root.canonical();
-  if (const auto real = canonical_path(source_name(ctx, file_id))) {
-    if (const auto parent = parent_path(*real); parent && !parent->empty()) start = std::string(*parent);
-  }
-  ctx.last_secret_start.emplace(file_id, std::move(start));
+  ctx.last_secret_start.emplace(file_id, secrets_search_start(source_name(ctx, file_id), ctx.root.canonical()));
   return ctx.last_secret_start->second;
 }
 
@@ -91,7 +85,7 @@ LoadResult<SecretsTable> secrets_table(IncludeContext& ctx, const YamlNode& root
   if (!bindings)
     return std::unexpected(secrets_file_error("invalid secrets.yaml: " + bindings.error().message, candidate));
   SecretsTable table;
-  table.reserve(root.size());
+  table.values.reserve(root.size());
   for (const NodePair& pair : root.pairs()) {
     if (tree_has_secret_tag(pair.value))
       return std::unexpected(secrets_file_error("secrets not supported in a secrets.yaml file", candidate));
@@ -102,7 +96,7 @@ LoadResult<SecretsTable> secrets_table(IncludeContext& ctx, const YamlNode& root
       if (!debug) ctx.warnings.emplace_back(kLoggerWarning);
       continue;
     }
-    table.insert_or_assign(key, detached_copy(pair.value, *bindings));
+    table.values.insert_or_assign(key, detached_copy(pair.value, *bindings));
   }
   return table;
 }
@@ -128,26 +122,35 @@ LoadResult<SecretsTable> load_secrets_file(IncludeContext& ctx, const std::strin
   const YamlNode& root = documents->front();
   if (!root.is_mapping())
     return std::unexpected(secrets_file_error("secrets.yaml does not contain a dictionary", candidate));
-  return secrets_table(ctx, root, candidate);
+  KESTRINE_ASSIGN_OR_RETURN(SecretsTable table, secrets_table(ctx, root, candidate));
+  table.file_id = file_id;
+  return table;
 }
 
-// The stored value of `name` in the nearest secrets file, or null.  The
-// pointer is good until the cache changes.
-LoadResult<const YamlNode*> find_secret(IncludeContext& ctx, std::uint32_t file_id, std::string_view name) {
+// A stored value and the file number of the secrets file that holds it.
+struct FoundSecret {
+  const YamlNode* value = nullptr;  // null: not found
+  std::uint32_t file_id = 0;
+};
+
+// The stored value of `name` in the nearest secrets file.  The pointer is
+// good until the cache changes.
+LoadResult<FoundSecret> find_secret(IncludeContext& ctx, std::uint32_t file_id, std::string_view name) {
   const std::string& root = ctx.root.canonical();
   std::string directory = search_start(ctx, file_id);
   for (;;) {
-    if (!path_within(directory, root)) return nullptr;
+    if (!path_within(directory, root)) return FoundSecret{};
     std::string candidate = join_path(directory, kSecretsFileName);
     auto cached = ctx.secrets_cache.find(candidate);
     if (cached == ctx.secrets_cache.end()) {
       KESTRINE_ASSIGN_OR_RETURN(SecretsTable table, load_secrets_file(ctx, candidate));
       cached = ctx.secrets_cache.emplace(std::move(candidate), std::move(table)).first;
     }
-    if (auto hit = cached->second.find(name); hit != cached->second.end()) return &hit->second;
-    if (directory == root) return nullptr;
+    const SecretsTable& table = cached->second;
+    if (auto hit = table.values.find(name); hit != table.values.end()) return FoundSecret{&hit->second, *table.file_id};
+    if (directory == root) return FoundSecret{};
     const auto parent = parent_path(directory);
-    if (!parent) return nullptr;
+    if (!parent) return FoundSecret{};
     directory = std::string(*parent);
   }
 }
@@ -175,17 +178,28 @@ Placement placement_of(const YamlNode& node) {
 }
 
 // What stands at the tag: `content` with the tag's position and the
-// directive as its provenance.
-YamlNode at_directive(YamlNode content, const YamlNode& tagged, std::string name) {
+// directive as its provenance, naming the secrets file it came from (none
+// for a secret not found).
+YamlNode at_directive(YamlNode content, const YamlNode& tagged, std::string name,
+                      std::optional<std::uint32_t> secrets_file = std::nullopt) {
   content.span = tagged.span;
   content.end_offset = tagged.end_offset;
   content.end_line = tagged.end_line;
   content.end_column = tagged.end_column;
-  content.set_source(IncludeSource{std::string(kSecretTag), std::move(name), std::nullopt});
+  IncludeSource source{std::string(kSecretTag), std::move(name), std::nullopt};
+  if (secrets_file) source.content_files.push_back(*secrets_file);
+  content.set_source(std::move(source));
   return content;
 }
 
 }  // namespace
+
+std::string secrets_search_start(std::string_view file_name, std::string_view canonical_root) {
+  if (const auto real = canonical_path(file_name)) {
+    if (const auto parent = parent_path(*real); parent && !parent->empty()) return std::string(*parent);
+  }
+  return std::string(canonical_root);
+}
 
 bool tree_has_secret_tag(const YamlNode& node) {
   return stack_guarded([&] {
@@ -210,10 +224,10 @@ bool is_debug_logger_value(std::string_view text) noexcept {
 
 LoadResult<YamlNode> resolve_secret(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain) {
   std::string name = tagged.is_scalar() ? tagged.text() : std::string();
-  KESTRINE_ASSIGN_OR_RETURN(const YamlNode* stored, find_secret(ctx, tagged.span.file_id, name));
-  if (stored != nullptr) {
-    KESTRINE_TRY(charge_expansion(ctx, placement_of(*stored), source_name(ctx, tagged.span.file_id), chain));
-    return at_directive(*stored, tagged, std::move(name));
+  KESTRINE_ASSIGN_OR_RETURN(const FoundSecret found, find_secret(ctx, tagged.span.file_id, name));
+  if (found.value != nullptr) {
+    KESTRINE_TRY(charge_expansion(ctx, placement_of(*found.value), source_name(ctx, tagged.span.file_id), chain));
+    return at_directive(*found.value, tagged, std::move(name), found.file_id);
   }
   if (ctx.secret_miss_nonfatal) {
     ctx.missing_secrets.push_back(

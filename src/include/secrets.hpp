@@ -19,8 +19,8 @@
 // anchors or comments, so it never refers to (or defines) a name of another
 // file, and no comment of the secrets file travels with it.  The returned
 // node sits at the tag (start and end) and has the directive as its
-// `source` ("!secret", NAME), so writing the including file back writes the
-// directive, never the value.  A miss gives, when
+// `source` ("!secret", NAME, with the secrets file as its content file), so
+// writing the including file back writes the directive, never the value.  A miss gives, when
 // misses are not fatal, a MissingSecret record and a null with the same
 // provenance (so the directive survives a write-back); otherwise
 // SecretNotFound "secret '{NAME}' is not defined in any secrets.yaml".
@@ -31,6 +31,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "include/context.hpp"
@@ -39,6 +40,11 @@
 namespace kestrine {
 
 LoadResult<YamlNode> resolve_secret(IncludeContext& ctx, const YamlNode& tagged, std::span<const IncludeFrame> chain);
+
+// The folder a lookup for a tag in the file named `file_name` starts from:
+// that of the file's canonical path, else (the top-level text, whose name
+// need not be a file) the include root, `canonical_root`.
+std::string secrets_search_start(std::string_view file_name, std::string_view canonical_root);
 
 // The node or any node below it (keys, values, items; aliases not followed)
 // is tagged exactly "!secret".

@@ -29,7 +29,9 @@
 // listing, a file that is itself a directive: IncludeSource::content_files)
 // counts as an unedited include of it, and a file the load also read for
 // `!secret` values may not change (ConflictingEdits).  (A detached copy of
-// an included file's content is no include of it: it is written inline.)
+// an included file's content is no include of it: it is written inline.  A
+// directive such a copy keeps is read again from its files, which the copy
+// keeps as the includes below it: they count like those of the original.)
 // An edit that no single file could hold is refused before anything is
 // rendered (EditWithoutFile): a modified node under a directory include, or
 // under a `!secret` or `!env_var` value, whose directive is all that is

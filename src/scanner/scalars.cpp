@@ -155,7 +155,7 @@ inline std::size_t skip_plain_run(const unsigned char* text, std::size_t i, std:
   const bool flow = in_flow();
   const bool multi_line = r_.line != start.line;
   if (!flow) simple_key_allowed_ = multi_line;
-  if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
+  if (candidate_.present && candidate_.span.line != r_.line && !drop_key_candidate()) return false;
   const bool colon_follows = r_.at() == ':' && ends_at_colon(r_.text, r_.length, r_.offset, flow);
 
   if (allowed && colon_follows) {
@@ -184,6 +184,9 @@ inline std::size_t skip_plain_run(const unsigned char* text, std::size_t i, std:
     }
   }
   if (flow && multi_line && colon_follows && !explicit_flow_key_) return fail(kMissingComma, start);
+  // Only a key stands at a block mapping's key column: "k:\nv", "?\nv" and
+  // "k:\n-\nv" hold no value, key or item v.
+  if (at_key_column(start)) [[unlikely]] return fail(kExpectedColon, start);
   push_text(EventKind::Scalar, start, end, value).style = ScalarStyle::Plain;
   if (flow) {
     // The scalar ran as far as it could ("[a\n#c\n b]" ends at the comment),
@@ -507,6 +510,7 @@ bool Tokenizer::finish_quoted_scalar(const Span& start, std::size_t end, std::st
       at.offset = j;
       return fail("unexpected content after quoted scalar", at);
     }
+    if (at_key_column(start)) return fail(kExpectedColon, start);
   }
   push_text(EventKind::Scalar, start, end, value).style = style;
   simple_key_allowed_ = false;
@@ -687,7 +691,7 @@ bool Tokenizer::scan_block_scalar(bool literal) {
   }
 
   simple_key_allowed_ = true;
-  candidate_.present = false;
+  if (candidate_.present && !drop_key_candidate()) return false;
   std::string_view value = scratch_.empty() ? std::string_view() : store(scratch_);
   push_text(EventKind::Scalar, indicator, r_.offset, value).style =
       literal ? ScalarStyle::Literal : ScalarStyle::Folded;

@@ -139,7 +139,7 @@ bool Tokenizer::skip_whitespace_and_comments() {
       r_.consume_line_break();
       if (maybe_prefix_) [[unlikely]] skip_prefix_byte_order_mark();
       tab_in_indent_ = false;
-      if (candidate_.present && candidate_.span.line != r_.line) candidate_.present = false;
+      if (candidate_.present && candidate_.span.line != r_.line && !drop_key_candidate()) return false;
       if (!in_flow()) simple_key_allowed_ = true;
     } else if (c == '#') {
       std::size_t o = r_.offset;
@@ -167,7 +167,7 @@ bool Tokenizer::fetch_next_token() {
 
   if (r_.at_end()) {
     if (in_flow()) return fail("unclosed flow collection at end of input", r_.span());
-    candidate_.present = false;
+    if (candidate_.present && !drop_key_candidate()) return false;
     unroll_indent(-1);
     stream_end_done_ = true;
     push(EventKind::StreamEnd, r_.span());
@@ -437,7 +437,19 @@ void Tokenizer::save_key_candidate() {
     candidate_.position = out_.size();
     candidate_.span = r_.span();
     candidate_.tab = tab_in_indent_;
+    candidate_.required = static_cast<std::int64_t>(r_.column) == indent_;
   }
+}
+
+// The candidate ends without a ":".  Only a key stands at a block mapping's
+// key column ("k: v\n[a]" and "k:\n*a" are no pairs), unless a property
+// there is refused for its indentation (`property_indent_pending_`).
+bool Tokenizer::drop_key_candidate() {
+  candidate_.present = false;
+  if (candidate_.required && !property_indent_pending_) [[unlikely]] {
+    return fail(kExpectedColon, candidate_.span);
+  }
+  return true;
 }
 
 bool Tokenizer::scan_flow_start(bool mapping) {

@@ -14,6 +14,7 @@
 namespace kestrine::scan {
 
 inline constexpr const char* kMissingComma = "missing ',' between flow collection entries";
+inline constexpr const char* kExpectedColon = "expected ':' after mapping key";
 
 class Tokenizer {
  public:
@@ -29,6 +30,7 @@ class Tokenizer {
     std::size_t position = 0;  // index in the output vector
     Span span;
     bool tab = false;
+    bool required = false;  // at a block mapping's key column: a key or an error
   };
 
   // ---- queue ----
@@ -78,6 +80,12 @@ class Tokenizer {
   [[nodiscard]] bool scan_tag();
   [[nodiscard]] bool check_property_indent(const Span& span);
   void save_key_candidate();
+  [[nodiscard]] bool drop_key_candidate();
+  // `start` is at the key column of a block mapping (a block sequence at
+  // that column has been closed by then): only a key may start there.
+  bool at_key_column(const Span& start) const noexcept {
+    return !in_flow() && static_cast<std::int64_t>(start.column) == indent_;
+  }
 
   // ---- scalars ----
   // Runs of simple plain scalars (plain_runs.cpp): false when the cursor is

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "emit_util/shortest_decimal.hpp"
 #include "resolver/resolve.hpp"
@@ -113,6 +115,31 @@ std::optional<Decimal> decimal_of(const YamlValue& value, char (&buffer)[24], st
 
 }  // namespace
 
+namespace {
+
+// A decimal as a natural number D and a scale k (it is D x 10^-k); nothing
+// for zero.
+std::optional<std::pair<Limbs, std::int64_t>> natural_and_scale(std::string_view digits, std::int64_t exponent) {
+  Limbs n;
+  for (char c : digits) multiply_add(n, 10, static_cast<std::uint32_t>(c - '0'));
+  for (std::int64_t i = 0; i < exponent; ++i) multiply_add(n, 10, 0);
+  if (n.empty()) return std::nullopt;
+  return std::pair{std::move(n), exponent < 0 ? -exponent : 0};
+}
+
+// The shortest decimal of a whole-number double above 2^53, which stands
+// for another integer than the one it holds (1e23 holds
+// 99999999999999991611392); nothing for any other value.
+std::optional<Decimal> large_whole_number_as_written(const YamlValue& value, char (&buffer)[24]) {
+  const double magnitude = value.kind == ValueKind::Float ? std::fabs(value.real) : 0;
+  if (!(magnitude >= 9007199254740992.0) || !std::isfinite(magnitude) || std::trunc(magnitude) != magnitude)
+    return std::nullopt;  // 2^53
+  const ShortestDecimal written = shortest_decimal(magnitude);
+  return Decimal{{buffer, std::to_chars(buffer, buffer + sizeof buffer, written.digits).ptr}, written.exponent};
+}
+
+}  // namespace
+
 std::optional<DecimalDivisor> DecimalDivisor::of(const YamlValue& divisor) {
   char buffer[24];
   std::string big;
@@ -120,11 +147,14 @@ std::optional<DecimalDivisor> DecimalDivisor::of(const YamlValue& divisor) {
   if (!d || (divisor.kind == ValueKind::Int && divisor.integer < 0) || big.starts_with('-') ||
       (divisor.kind == ValueKind::Float && divisor.real < 0))
     return std::nullopt;
+  auto held = natural_and_scale(d->digits, d->exponent);
+  if (!held) return std::nullopt;  // zero
   DecimalDivisor out;
-  for (char c : d->digits) multiply_add(out.digits_, 10, static_cast<std::uint32_t>(c - '0'));
-  for (std::int64_t i = 0; i < d->exponent; ++i) multiply_add(out.digits_, 10, 0);
-  if (out.digits_.empty()) return std::nullopt;  // zero
-  out.scale_ = d->exponent < 0 ? -d->exponent : 0;
+  std::tie(out.digits_, out.scale_) = std::move(*held);
+  if (const std::optional<Decimal> written = large_whole_number_as_written(divisor, buffer)) {
+    if (auto as_written = natural_and_scale(written->digits, written->exponent))
+      std::tie(out.written_digits_, out.written_scale_) = std::move(*as_written);
+  }
   return out;
 }
 
@@ -133,22 +163,32 @@ std::optional<bool> DecimalDivisor::divides(const YamlValue& value) const {
   std::string big;
   const std::optional<Decimal> d = decimal_of(value, buffer, big);
   if (!d) return std::nullopt;
-  return divides_decimal(d->digits, d->exponent);
+  // Above 2^53 a whole-number double also stands for the decimal it was
+  // written as, on either side: a multiple as held or as written passes, as
+  // a quotient computed in doubles would (1e23 of 10, 10^23 of 1e23).
+  const auto either_divisor = [&](std::string_view digits, std::int64_t exponent) {
+    return divides_decimal(digits_, scale_, digits, exponent) ||
+           (!written_digits_.empty() && divides_decimal(written_digits_, written_scale_, digits, exponent));
+  };
+  if (either_divisor(d->digits, d->exponent)) return true;
+  const std::optional<Decimal> written = large_whole_number_as_written(value, buffer);
+  return written && either_divisor(written->digits, written->exponent);
 }
 
-bool DecimalDivisor::divides_decimal(std::string_view digits, std::int64_t exponent) const {
+bool DecimalDivisor::divides_decimal(const Limbs& divisor_digits, std::int64_t scale, std::string_view digits,
+                                     std::int64_t exponent) {
   // value / divisor = digits x 10^shift / D
-  const std::int64_t shift = exponent + scale_;
+  const std::int64_t shift = exponent + scale;
   const std::int64_t zeros = std::max<std::int64_t>(shift, 0);
-  if (shift >= 0 && digits_.size() <= 2) {
+  if (shift >= 0 && divisor_digits.size() <= 2) {
     // The usual divisor fits 64 bits: a remainder below it times ten fits 128.
-    const unsigned __int128 divisor = digits_.size() == 2 ? (std::uint64_t{digits_[1]} << 32) | digits_[0] : digits_[0];
+    const unsigned __int128 divisor = divisor_digits.size() == 2 ? (std::uint64_t{divisor_digits[1]} << 32) | divisor_digits[0] : divisor_digits[0];
     unsigned __int128 rest = 0;
     for (char c : digits) rest = (rest * 10 + static_cast<unsigned>(c - '0')) % divisor;
     for (std::int64_t i = 0; i < zeros && rest != 0; ++i) rest = rest * 10 % divisor;
     return rest == 0;
   }
-  Limbs divisor = digits_;
+  Limbs divisor = divisor_digits;
   for (std::int64_t i = shift; i < 0; ++i) multiply_add(divisor, 10, 0);
   Limbs rest;  // below `divisor`, so below ten times it after a step
   const auto step = [&](std::uint32_t digit) {

@@ -45,7 +45,7 @@ TEST(DecodeLimits, DeepBlockNesting) {
     deep += indent + "- k:\n";
     indent += "  ";
   }
-  deep += indent + "v\n";
+  deep += indent + " v\n";  // past the column of the last key
   EXPECT_EQ(error_message(deep), "maximum nesting depth (1000) exceeded");
 }
 

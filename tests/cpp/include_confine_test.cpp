@@ -43,6 +43,14 @@ TEST(IncludePaths, LexicalForms) {
   EXPECT_EQ(parent_path("b.yaml"), "");
   EXPECT_EQ(parent_path("/b.yaml"), "/");
   EXPECT_EQ(parent_path("/"), std::nullopt);
+
+  const struct {
+    const char* path;
+    const char* base;
+    const char* relative;
+  } relatives[] = {{"/r/sub/dd", "/r", "sub/dd"}, {"/r/dd", "/r/sub", "../dd"}, {"/r", "/r", "."},
+                   {"/a/b", "/", "a/b"},          {"/", "/a/b", "../.."},        {"/r/ab", "/r/a", "../ab"}};
+  for (const auto& c : relatives) EXPECT_EQ(relative_path(c.path, c.base), c.relative) << c.path << " from " << c.base;
 }
 
 // A tree with a root and a sibling directory outside it.

@@ -110,6 +110,36 @@ TEST_F(MergeKeys, KeysEqualAsPythonValuesAreOneKey) {
   EXPECT_EQ(merged(map({{nan, i(1)}, {marker(), map({{nan, i(2)}, {nan, i(3)}})}})).size(), 3u);
 }
 
+// Keys compare as the conversion builds them: a custom tag it drops is left
+// out, a kept one makes another key.  Each source's pairs are marked, for a
+// conversion whose callbacks may make keys equal that the fold told apart.
+TEST_F(MergeKeys, KeysCompareAsConvertedAndMergedPairsTellTheirSource) {
+  const YamlValue sources = seq({map({{s("a"), i(1)}, {s("b"), i(1)}}), map({{s("b"), i(2)}, {s("c"), i(2)}})});
+  const YamlValue doc = map({{arena.make_tagged("!u", s("a")), i(0)}, {marker(), sources}, {s("c"), i(3)}});
+  const auto origins = [](const YamlValue& v) {
+    std::string out;
+    for (const ValuePair& p : v.pairs())
+      out += (p.key.flags & YamlValue::kMergeSourceStart) ? 'S' : (p.key.flags & YamlValue::kMergedKey) ? 'm' : 'o';
+    return out;
+  };
+  YamlValue dropped = doc;
+  apply_merge_keys(arena, dropped);  // no tag kept
+  EXPECT_EQ(show(dropped), "Tagged(\"!u\", String(\"a\"))=Int(0),String(\"b\")=Int(1),String(\"c\")=Int(3)");
+  EXPECT_EQ(origins(dropped), "oSo");  // an own key takes the place of the merged pair it beats
+  EXPECT_TRUE(dropped.flags & YamlValue::kMergedPairs);
+  KeyTags keep;
+  keep.names.push_back("!u");
+  YamlValue kept = doc;
+  apply_merge_keys(arena, kept, &keep);
+  EXPECT_EQ(kept.size(), 4u);
+  EXPECT_EQ(origins(kept), "oSmo");
+  // A folded mapping merged onward is one source, its marks its own.
+  YamlValue onward = merged(map({{marker(), dropped}}));
+  EXPECT_EQ(origins(onward), "Smm");
+  EXPECT_FALSE(merged(map({{s("a"), i(1)}, {s("a"), i(2)}, {marker(), YamlValue::null()}})).flags &
+               YamlValue::kMergedPairs);
+}
+
 TEST_F(MergeKeys, NestedAndChainedMerges) {
   // base <- mid (merges base) <- top (merges mid): mid is expanded first.
   YamlValue base = map({{s("a"), i(1)}});

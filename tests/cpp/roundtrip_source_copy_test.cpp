@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "roundtrip/document/edit.hpp"
@@ -52,6 +53,24 @@ TEST(RoundtripSourceCopy, EntriesTakeTheirLinesAndLeaveTrailingCommentsToWhatFol
     ASSERT_TRUE(end) << text;
     EXPECT_EQ(lines.slice(*first, *end), c.expected) << text;
   }
+}
+
+// Where the reader passes over a byte-order mark that opens a line: in a
+// document's prefix.  The text copied to a place that is none loses such
+// marks up to its first content line.
+TEST(RoundtripSourceCopy, ByteOrderMarksStayWhereTheyReadAsMarks) {
+  const std::pair<const char*, bool> written[] = {
+      {"", true},           {"# c\n", true},      {"\xEF\xBB\xBF# c\r\n\r\n", true}, {"a: 1\n...\n# c\r", true},
+      {"# c\n&a\n", false}, {"---\n", false},     {"a: 1\n", false},                   {"# c\n- ", false},
+      {"a: 1\n...x\n", false},
+  };
+  for (const auto& [out, prefix] : written) EXPECT_EQ(ends_in_document_prefix(out), prefix) << out;
+  const std::string text = "# c\n\xEF\xBB\xBF# d\n\xEF\xBB\xBF" "a: 1\n\xEF\xBB\xBF" "b: 2\n";
+  const SourceLines lines(text, 0, 0);
+  EXPECT_EQ(lines.without_prefix_boms(4, text.size()), "# d\na: 1\n\xEF\xBB\xBF" "b: 2\n");
+  EXPECT_FALSE(lines.without_prefix_boms(text.find("b:") - 3, text.size()));
+  EXPECT_TRUE(lines.content_bom_at(text.find("b:") - 3));
+  EXPECT_FALSE(lines.content_bom_at(text.find("a:") - 3));
 }
 
 TEST(RoundtripSourceCopy, LeadingLinesAreAnEntrysOwnOnlyWhenItsNodeHoldsThem) {

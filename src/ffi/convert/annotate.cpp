@@ -41,6 +41,7 @@ class TreeConverter {
                 AnchorObjectCache& cache)
       : read_{mode, mode == VersionMode::PyyamlCompat},
         handlers_(handlers),
+        key_tags_(key_tags_of(handlers)),
         bindings_(bindings),
         cache_(cache),
         release_(bindings.empty()) {}
@@ -239,7 +240,14 @@ class TreeConverter {
     const Py_ssize_t now = PyDict_GET_SIZE(lost.dict);
     const bool grew = now != lost.size;
     lost.size = now;
-    if (grew || in_secret_ > 0) return {};
+    if (grew) return {};
+    return report_lost(lost, i, keys);
+  }
+
+  // Key `i` replaced the value of an equal key: reported as check_store says.
+  template <class Keys>
+  PyStatus report_lost(LostPairs& lost, std::size_t i, Keys&& keys) {
+    if (in_secret_ > 0) return {};
     const std::vector<const YamlNode*> all = keys();
     const YamlNode* key = all[i];
     if (key == nullptr) return {};
@@ -248,10 +256,13 @@ class TreeConverter {
         lost.repeated = repeated_keys(all, KeyReading(read_.mode, read_.timestamps, duplicates_.key_tags), bindings_);
       }
       if (lost.repeated[i] || !reported_.insert(key).second) return {};
-      warnings_.push_back(duplicate_key_warning(describe_key(*key), key->span));
+    }
+    const std::string shown = describe_key(*key, duplicates_.key_tags);
+    if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
+      warnings_.push_back(duplicate_key_warning(shown, key->span));
       return {};
     }
-    return fail(duplicate_key_error_to_py(ComposeError{duplicate_key_message(describe_key(*key)), key->span},
+    return fail(duplicate_key_error_to_py(ComposeError{duplicate_key_message(shown), key->span},
                                           included_file_name(duplicate_files_, key->span.file_id)));
   }
 
@@ -263,10 +274,11 @@ class TreeConverter {
     const FoldedMapping<NodeRef>& folded = folds_.fold(node);
     LostPairs lost(dict.get());
     PyStatus filled = fill_folded_dict(
-        dict.get(), folded, [&](const YamlNode& k) { return key(k); }, [&](const YamlNode& v) { return step(v); },
-        [&](std::size_t i) -> PyStatus {
-          if (!duplicates_.on()) return {};
-          return check_store(lost, i, [&] {
+        dict.get(), folded, handlers_.calls_back(), [&](const YamlNode& k) { return key(k); },
+        [&](const YamlNode& v) { return step(v); },
+        [&](std::size_t i, bool lost_pair) -> PyStatus {
+          if (!duplicates_.on() || !lost_pair) return {};
+          return report_lost(lost, i, [&] {
             std::vector<const YamlNode*> keys;
             for (const FoldedPair<NodeRef>& p : folded.pairs) keys.push_back(p.key.node);
             return keys;
@@ -408,9 +420,10 @@ class TreeConverter {
 
   NodeReadOptions read_;
   const TagHandlers& handlers_;
+  const KeyTags key_tags_;  // the tags `handlers_` keep on keys: merge folds compare keys without the others
   const AnchorBindings& bindings_;
   AliasFollower aliases_{bindings_};  // navigation only: nothing is charged
-  MappingFolds folds_{aliases_, KeyReading(read_.mode, read_.timestamps)};
+  MappingFolds folds_{aliases_, KeyReading(read_.mode, read_.timestamps, &key_tags_)};
   AnchorObjectCache& cache_;
   bool release_;                 // subtrees are released once converted (done_with)
   AnchorObjectCache key_cache_;  // key objects of alias targets

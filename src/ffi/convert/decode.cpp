@@ -207,6 +207,9 @@ class PlainConverter {
       case ValueKind::Sequence:
         return sequence(v, depth);
       case ValueKind::Mapping:
+        // Without callbacks the fold compared keys as Python will.
+        if ((v.flags & YamlValue::kMergedPairs) && handlers_.calls_back()) [[unlikely]]
+          return merged_mapping(v, depth);
         // The check of lost pairs has a loop of its own: the usual one
         // stays as small as without it.
         return duplicates_.on() ? mapping<true>(v, depth) : mapping<false>(v, depth);
@@ -295,10 +298,57 @@ class PlainConverter {
     return dict.release();
   }
 
+  // A mapping holding merged pairs, under tag callbacks that may make keys
+  // equal that the fold told apart: the pairs are placed by their origin
+  // (MergedPairStore), and only a key repeated within one origin is lost.
+  [[gnu::noinline]] PyObject* merged_mapping(const YamlValue& v, unsigned depth) {
+    const auto pairs = v.pairs();
+    OwnedRef dict = OwnedRef::steal(new_presized_dict(pairs.size()));
+    if (!dict) return nullptr;
+    MergedPairStore store(dict.get());
+    std::uint32_t source = 0;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+      const ValuePair& pair = pairs[i];
+      OwnedRef key = OwnedRef::steal(key_object(pair.key, depth + 1));
+      if (!key) return nullptr;
+      OwnedRef value = OwnedRef::steal(child(pair.value, depth + 1));
+      if (!value) return nullptr;
+      source += (pair.key.flags & YamlValue::kMergeSourceStart) != 0;
+      MergedStore outcome;
+      if (store.store(key.get(), value.get(), (pair.key.flags & YamlValue::kMergedKey) ? source : 0, outcome) < 0) {
+        report_unhashable_key();
+        return nullptr;
+      }
+      if (outcome == MergedStore::Replaced && duplicates_.on() && !lost_pair(v, i)) return nullptr;
+    }
+    return dict.release();
+  }
+
+  // What tells one written key from another across the copies that merging
+  // makes of a source's pairs: the address of the text or record it refers
+  // to, else (keys without one) the pair's own place.
+  static const void* written_key(const YamlValue& key) noexcept {
+    switch (key.kind) {
+      case ValueKind::String:
+      case ValueKind::BigInt:
+        return key.size() != 0 ? static_cast<const void*>(key.text().data()) : &key;
+      case ValueKind::Tagged:
+        return &key.tagged();
+      case ValueKind::Timestamp:
+        return &key.timestamp();
+      case ValueKind::Sequence:
+      case ValueKind::Mapping:
+        return key.size() != 0 ? static_cast<const void*>(key.items().data()) : &key;
+      default:
+        return &key;
+    }
+  }
+
   // Pair `i` of `mapping` replaced an equal key's value: reported unless the
-  // core did; false with the exception set for the error.  A mapping that
-  // aliases share is reported once.  Out of line: the loop that fills a
-  // dict stays small.
+  // core did; false with the exception set for the error.  A key read more
+  // than once (a mapping that aliases share, a source that several merges
+  // read) is reported once.  Out of line: the loop that fills a dict stays
+  // small.
   [[gnu::noinline, gnu::cold]] bool lost_pair(const YamlValue& mapping, std::size_t i) {
     const YamlValue& key = mapping.pairs()[i].key;
     if (duplicates_.policy == DuplicateKeyPolicy::Warn) {
@@ -308,7 +358,7 @@ class PlainConverter {
         lost.repeated = repeated_pairs(mapping, duplicates_.key_tags);
         lost.repeated_for = mapping.pairs().data();
       }
-      if (lost.repeated[i] || !lost.reported.insert(&key).second) return true;
+      if (lost.repeated[i] || !lost.reported.insert(written_key(key)).second) return true;
     }
     const std::string shown = shown_key(key, duplicates_.key_tags);
     const std::optional<Span> place = key_place(key, duplicates_.text);
@@ -464,7 +514,7 @@ class PlainConverter {
   // What lost pairs under the warn policy need; made by the first.
   struct LostPairs {
     std::vector<std::string> warnings;         // in the order found
-    SeededHashSet<const YamlValue*> reported;  // keys warned about
+    SeededHashSet<const void*> reported;       // keys warned about (written_key)
     const ValuePair* repeated_for = nullptr;   // the mapping whose verdicts `repeated` holds
     std::vector<bool> repeated;                // the core's verdicts on its keys
   };
@@ -635,6 +685,41 @@ PyResult<OwnedRef> documents_to_py_list(std::span<const YamlValue> documents, co
   }();
   log_warnings(warnings);
   return result;
+}
+
+int MergedPairStore::store(PyObject* key, PyObject* value, std::uint32_t source, MergedStore& outcome) {
+  outcome = MergedStore::Added;
+  if (source == 0) {
+    const Py_ssize_t before = PyDict_GET_SIZE(dict_);
+    if (PyDict_SetItem(dict_, key, value) < 0) return -1;
+    if (PyDict_GET_SIZE(dict_) != before) return 0;
+    // The key was there: an own key wins over a merged pair's, and repeats
+    // an own pair's.
+    const int merged = origins_ ? PyDict_Contains(origins_.get(), key) : 0;
+    if (merged < 0) return -1;
+    if (merged == 1) return PyDict_DelItem(origins_.get(), key);
+    outcome = MergedStore::Replaced;
+    return 0;
+  }
+  const int present = PyDict_Contains(dict_, key);
+  if (present < 0) return -1;
+  if (present == 0) {
+    if (!origins_) {
+      origins_ = OwnedRef::steal(PyDict_New());
+      if (!origins_) return -1;
+    }
+    OwnedRef number = OwnedRef::steal(PyLong_FromUnsignedLong(source));
+    if (!number || PyDict_SetItem(origins_.get(), key, number.get()) < 0) return -1;
+    return PyDict_SetItem(dict_, key, value);
+  }
+  PyObject* origin = origins_ ? PyDict_GetItemWithError(origins_.get(), key) : nullptr;  // borrowed
+  if (origin == nullptr && PyErr_Occurred()) return -1;
+  if (origin == nullptr || PyLong_AsUnsignedLong(origin) != source) {
+    outcome = MergedStore::Kept;
+    return 0;
+  }
+  outcome = MergedStore::Replaced;
+  return PyDict_SetItem(dict_, key, value);
 }
 
 PyResult<OwnedRef> apply_tag(std::string_view tag, OwnedRef value, const TagHandlers& handlers) {

@@ -128,7 +128,8 @@ class KeyStrCache {
 // A load's duplicate-key policy as the conversions apply it.  The core
 // compares keys before any object exists; only the built dict knows Python
 // equality (what tag callbacks return, say).  So a store that leaves the
-// dict no larger loses a pair: unless the core reported that key, the
+// dict no larger loses a pair (where merged pairs are placed by origin, one
+// that replaced a value of the same origin): unless the core reported that key, the
 // conversion reports it as the core would ("duplicate mapping key: ..."
 // raised, or the warning logged once the conversion is done).
 struct DuplicateKeyCheck {
@@ -137,6 +138,39 @@ struct DuplicateKeyCheck {
   std::string_view text;              // the text the tree was read from: where keys stand
 
   bool on() const noexcept { return policy != DuplicateKeyPolicy::Silent; }
+};
+
+// Places the pairs of a mapping that holds merged pairs in its dict when tag
+// callbacks may make keys equal that merge folding told apart (it compares
+// keys before any callback ran): a merged pair never replaces the value of
+// an own pair or of an earlier source's pair, as own keys and earlier
+// sources win, while pairs of one origin replace each other as that
+// origin's own dict would (the last value).
+//
+//   MergedPairStore store(dict);
+//   MergedStore outcome;
+//   if (store.store(key, value, source, outcome) < 0) ...;  // exception set
+//   if (outcome == MergedStore::Replaced) ...;               // a lost pair
+enum class MergedStore : std::uint8_t {
+  Added,     // stored; no pair of the same origin had the key
+  Replaced,  // replaced the value of a pair of the same origin: a repeated key
+  Kept,      // not stored: the key came first from an own pair or an earlier source
+};
+
+class MergedPairStore {
+ public:
+  explicit MergedPairStore(PyObject* dict) noexcept : dict_(dict) {}
+  MergedPairStore(const MergedPairStore&) = delete;
+  MergedPairStore& operator=(const MergedPairStore&) = delete;
+
+  // Stores one pair in fold order; `source`: 0 for an own pair (or the
+  // merge slot's), n for a pair of the n-th merge source.  -1 with the
+  // interpreter's exception set when hashing or comparing the key failed.
+  int store(PyObject* key, PyObject* value, std::uint32_t source, MergedStore& outcome);
+
+ private:
+  PyObject* dict_;    // borrowed
+  OwnedRef origins_;  // key -> source number, for the keys merged pairs added
 };
 
 // One document to a Python object.  `ascii_texts`: every text in the tree is

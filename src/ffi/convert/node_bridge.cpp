@@ -72,9 +72,9 @@ class NodeReader {
     }
     KESTRINE_TRY(charge_merge_sources(pairs));
     KESTRINE_TRY(fill_folded_dict(
-        dict.get(), folds_.fold(node),
+        dict.get(), folds_.fold(node), /*keys_may_meet=*/false,
         [&](const YamlNode& key) { return node_to_py_key(key, opts_, aliases_, &key_cache_); },
-        [&](const YamlNode& value) { return read(value); }, [](std::size_t) { return PyStatus(); }));
+        [&](const YamlNode& value) { return read(value); }, [](std::size_t, bool) { return PyStatus(); }));
     return dict;
   }
 
@@ -269,16 +269,31 @@ ScalarStyle quoted_string_style(std::string_view text, bool prefer_double) noexc
 
 namespace {
 
-PyResult<YamlNode> to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth);
+// What every node built for one assigned value is built with.
+struct NodeBuild {
+  bool prefer_double = true;
+  VersionMode mode = VersionMode::Yaml12;
+  NullStyle null_style = NullStyle::Default;
+};
 
-PyResult<YamlNode> child_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) {
-  return stack_guarded([&] { return to_node(obj, prefer_double, mode, depth); });
+PyResult<YamlNode> to_node(PyObject* obj, const NodeBuild& build, std::uint32_t depth);
+
+PyResult<YamlNode> child_node(PyObject* obj, const NodeBuild& build, std::uint32_t depth) {
+  return stack_guarded([&] { return to_node(obj, build, depth); });
+}
+
+// A mapping key is found by its text (paths, key indexes, membership), so a
+// None key is the word a null is written as, a plain scalar like a loaded
+// "null:"; empty content would be a key no lookup reaches.
+PyResult<YamlNode> key_node(PyObject* obj, const NodeBuild& build, std::uint32_t depth) {
+  if (obj == Py_None) return YamlNode::scalar(std::string(null_word(build.null_style)));
+  return child_node(obj, build, depth);
 }
 
 // A scalar node for None, a bool, an integer (anything with an integer
 // conversion; an int beyond 64 bits keeps all its digits), a float or a str;
 // nothing for any other value.
-PyResult<std::optional<YamlNode>> scalar_to_node(PyObject* obj, bool prefer_double, VersionMode mode) {
+PyResult<std::optional<YamlNode>> scalar_to_node(PyObject* obj, const NodeBuild& build) {
   if (obj == Py_None) {
     YamlNode node;
     node.synthetic = true;
@@ -304,44 +319,44 @@ PyResult<std::optional<YamlNode>> scalar_to_node(PyObject* obj, bool prefer_doub
     return std::nullopt;
   }
   if (auto view = str_view(obj)) {
-    return YamlNode::scalar(std::string(*view), choose_string_style(*view, prefer_double, mode));
+    return YamlNode::scalar(std::string(*view), choose_string_style(*view, build.prefer_double, build.mode));
   }
   // A str that cannot be encoded falls through to the final error.
   return std::nullopt;
 }
 
-PyResult<YamlNode> list_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) {
+PyResult<YamlNode> list_to_node(PyObject* obj, const NodeBuild& build, std::uint32_t depth) {
   std::vector<YamlNode> items;
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
     // Hold the item: converting it may run code that edits the list.
     OwnedRef item = OwnedRef::borrow(PyList_GET_ITEM(obj, i));
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode node, child_node(item.get(), prefer_double, mode, depth + 1));
+    KESTRINE_ASSIGN_OR_RETURN(YamlNode node, child_node(item.get(), build, depth + 1));
     items.push_back(std::move(node));
   }
   return YamlNode::sequence(std::move(items));
 }
 
-PyResult<YamlNode> dict_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) {
+PyResult<YamlNode> dict_to_node(PyObject* obj, const NodeBuild& build, std::uint32_t depth) {
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef items, dict_pairs(obj));
   std::vector<NodePair> pairs;
   const Py_ssize_t n = PyList_GET_SIZE(items.get());
   pairs.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* pair = PyList_GET_ITEM(items.get(), i);
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode key, child_node(PyTuple_GET_ITEM(pair, 0), prefer_double, mode, depth + 1));
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode value, child_node(PyTuple_GET_ITEM(pair, 1), prefer_double, mode, depth + 1));
+    KESTRINE_ASSIGN_OR_RETURN(YamlNode key, key_node(PyTuple_GET_ITEM(pair, 0), build, depth + 1));
+    KESTRINE_ASSIGN_OR_RETURN(YamlNode value, child_node(PyTuple_GET_ITEM(pair, 1), build, depth + 1));
     pairs.push_back(NodePair{std::move(key), std::move(value)});
   }
   return YamlNode::mapping(std::move(pairs));
 }
 
-PyResult<YamlNode> to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) {
+PyResult<YamlNode> to_node(PyObject* obj, const NodeBuild& build, std::uint32_t depth) {
   if (depth > kMaxAssignDepth)
     return fail(PyErr::value_error("value is too deeply nested to assign (possible self-reference)"));
-  KESTRINE_ASSIGN_OR_RETURN(std::optional<YamlNode> scalar, scalar_to_node(obj, prefer_double, mode));
+  KESTRINE_ASSIGN_OR_RETURN(std::optional<YamlNode> scalar, scalar_to_node(obj, build));
   if (scalar) return std::move(*scalar);
-  if (PyList_Check(obj)) return list_to_node(obj, prefer_double, mode, depth);
-  if (PyDict_Check(obj)) return dict_to_node(obj, prefer_double, mode, depth);
+  if (PyList_Check(obj)) return list_to_node(obj, build, depth);
+  if (PyDict_Check(obj)) return dict_to_node(obj, build, depth);
 
   PyErr_Clear();
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef repr, checked(PyObject_Repr(obj)));
@@ -351,8 +366,13 @@ PyResult<YamlNode> to_node(PyObject* obj, bool prefer_double, VersionMode mode, 
 
 }  // namespace
 
-PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth) {
-  return child_node(obj, prefer_double, mode, depth);
+PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, NullStyle null_style,
+                              std::uint32_t depth) {
+  return child_node(obj, NodeBuild{prefer_double, mode, null_style}, depth);
+}
+
+PyResult<YamlNode> py_to_key_node(PyObject* obj, bool prefer_double, VersionMode mode, NullStyle null_style) {
+  return key_node(obj, NodeBuild{prefer_double, mode, null_style}, 0);
 }
 
 }  // namespace kestrine

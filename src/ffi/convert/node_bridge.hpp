@@ -3,7 +3,7 @@
 //   AliasFollower aliases(root);                          // roundtrip/tree/anchors.hpp
 //   AnchorObjectCache cache;
 //   PyResult<OwnedRef> obj = node_to_py(root, opts, aliases, cache);
-//   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode);
+//   PyResult<YamlNode> node = py_to_node(value, prefer_double, mode, null_style);
 //
 // node_to_py reads a node out as a plain value; py_to_node builds a node for a
 // value assigned into a tree.  The tree conversions (annotate.hpp) share the
@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "emit_util/null_style.hpp"
+#include "ffi/convert/decode.hpp"
 #include "ffi/py.hpp"
 #include "resolver/kind.hpp"
 #include "resolver/resolve.hpp"
@@ -34,8 +36,6 @@
 #include "util/try.hpp"
 
 namespace kestrine {
-
-struct TagHandlers;  // ffi/convert/decode.hpp
 
 // Anchored node to the Python object built for it within one conversion.
 // Owns one reference per entry.
@@ -109,11 +109,14 @@ PyResult<OwnedRef> node_to_py_key(const YamlNode& node, const NodeReadOptions& o
 // fold (roundtrip/tree/merged_pairs.hpp) leaves them, in order: each value first,
 // by `value(node)`, then its key, by `key(node)`; what merging left over
 // goes under "<<" (a list of leftovers as a new list).  A merge key converts
-// to the str "<<", so the slot's key is its merge key converted.  After each
-// store, `stored(i)` (i: the pair's index) may look at the dict.
+// to the str "<<", so the slot's key is its merge key converted.  With
+// `keys_may_meet` (tag callbacks may make keys equal that the fold told
+// apart) the pairs are placed by their origin (MergedPairStore).  After each
+// pair, `stored(i, lost)` (i: the pair's index; lost: its key repeated one
+// of the same origin and replaced that value) may look at the dict.
 template <class Key, class Value, class Stored>
-PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value,
-                          Stored&& stored);
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, bool keys_may_meet, Key&& key,
+                          Value&& value, Stored&& stored);
 
 // ---- Python to node -------------------------------------------------------------------
 
@@ -125,7 +128,13 @@ inline constexpr std::uint32_t kMaxAssignDepth = 999;
 // TypeError "cannot convert {repr} to a YAML node".  Deeper than
 // kMaxAssignDepth: ValueError "value is too deeply nested to assign (possible
 // self-reference)".  Built nodes have no position, comments or properties.
-PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode, std::uint32_t depth = 0);
+// A None used as a key (of a dict in the value) becomes the plain word a
+// null is written as under `null_style` ("~" for Tilde, else "null"): keys
+// are found by their text, as a loaded "null:" key is.
+PyResult<YamlNode> py_to_node(PyObject* obj, bool prefer_double, VersionMode mode,
+                              NullStyle null_style = NullStyle::Default, std::uint32_t depth = 0);
+// The same for a value that becomes a mapping key itself.
+PyResult<YamlNode> py_to_key_node(PyObject* obj, bool prefer_double, VersionMode mode, NullStyle null_style);
 
 // Plain when the text reads back as itself, else double quotes when preferred
 // or when the text holds "'", else single quotes when the text fits on one
@@ -163,16 +172,26 @@ PyResult<OwnedRef> folded_value(const NodeRef& ref, Value& value) {
 }  // namespace bridge_detail
 
 template <class Key, class Value, class Stored>
-PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, Key&& key, Value&& value,
-                          Stored&& stored) {
+PyStatus fill_folded_dict(PyObject* dict, const FoldedMapping<NodeRef>& folded, bool keys_may_meet, Key&& key,
+                          Value&& value, Stored&& stored) {
+  MergedPairStore store(dict);
   for (std::size_t i = 0; i < folded.pairs.size(); ++i) {
     const FoldedPair<NodeRef>& p = folded.pairs[i];
     PyResult<OwnedRef> v = folded.slot == i ? bridge_detail::leftover_object(folded.leftover, value)
                                             : bridge_detail::folded_value(p.value, value);
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef v_obj, std::move(v));
     KESTRINE_ASSIGN_OR_RETURN(OwnedRef k_obj, p.key.node != nullptr ? key(*p.key.node) : new_str("<<"));
-    KESTRINE_TRY(checked_status(PyDict_SetItem(dict, k_obj.get(), v_obj.get())));
-    KESTRINE_TRY(stored(i));
+    bool lost = false;
+    if (keys_may_meet) {
+      MergedStore outcome;
+      KESTRINE_TRY(checked_status(store.store(k_obj.get(), v_obj.get(), p.source, outcome)));
+      lost = outcome == MergedStore::Replaced;
+    } else {
+      const Py_ssize_t before = PyDict_GET_SIZE(dict);
+      KESTRINE_TRY(checked_status(PyDict_SetItem(dict, k_obj.get(), v_obj.get())));
+      lost = PyDict_GET_SIZE(dict) == before;
+    }
+    KESTRINE_TRY(stored(i, lost));
   }
   return {};
 }

@@ -62,7 +62,8 @@ PyResult<OwnedRef> convert_whole(DocumentRead& read, const YamlNode& node) {
 // ---- item access ----------------------------------------------------------------------
 
 PyResult<bool> key_node_matches(const NodeReadOptions& options, const YamlNode& key_node, PyObject* key) {
-  if (!key_node.is_scalar()) return false;
+  // A key of empty content (": v", "? ") reads as None like a "null:".
+  if (!key_node.is_scalar() && !key_node.is_null()) return false;
   KESTRINE_ASSIGN_OR_RETURN(OwnedRef value, scalar_node_to_py(key_node, options));
   const int equal = PyObject_RichCompareBool(value.get(), key, Py_EQ);
   if (equal < 0) PyErr_Clear();
@@ -78,6 +79,9 @@ namespace {
 PyResult<std::optional<std::string>> matching_key_text(DocumentRead& read, const YamlNode& mapping, PyObject* key) {
   const auto pairs = mapping.pairs();
   for (std::size_t i = pairs.size(); i-- > 0;) {
+    // A step names a key by its text: a key of empty content has none that
+    // could not be another key's ("''").
+    if (!pairs[i].key.is_scalar()) continue;
     KESTRINE_ASSIGN_OR_RETURN(const bool match, key_node_matches(read.options(), pairs[i].key, key));
     if (match) return std::optional<std::string>(pairs[i].key.text());
   }

@@ -121,8 +121,9 @@ auto with_rebased_handle(HandleData& handle, PyErr (*stale)() noexcept, Body&& b
 PyResult<OwnedRef> lookup_item(DocumentRead& read, PyObject* document, const NodePath& base, const YamlNode& node,
                                PyObject* key);
 
-// Whether a key node is a scalar whose plain value equals `key` by Python
-// equality; an error of the comparison counts as no match.
+// Whether a key node is a scalar, or empty content (None), whose plain value
+// equals `key` by Python equality; an error of the comparison counts as no
+// match.
 PyResult<bool> key_node_matches(const NodeReadOptions& options, const YamlNode& key_node, PyObject* key);
 
 // A view of `child` (at `path` of the read's root) or its plain value, as

@@ -126,10 +126,15 @@ PyErr not_a_collection() noexcept { return PyErr::type_error("node is not a mapp
 
 PyResult<YamlNode> value_node(const DocumentEdit& edit, PyObject* value) {
   const DocumentFlags& flags = edit.data->record.flags;
-  return py_to_node(value, flags.prefer_double_quotes, flags.version_mode);
+  return py_to_node(value, flags.prefer_double_quotes, flags.version_mode, flags.null_style);
 }
 
 namespace {
+
+PyResult<YamlNode> new_key_node(const DocumentEdit& edit, PyObject* key) {
+  const DocumentFlags& flags = edit.data->record.flags;
+  return py_to_key_node(key, flags.prefer_double_quotes, flags.version_mode, flags.null_style);
+}
 
 // Puts `fresh` in place of the entry of `container` (at `path`) that the
 // step `step()` gives leads to, `slot`.
@@ -159,10 +164,11 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std
       NodePair& pair = container.pairs_mut()[*at];
       const auto step = [&] { return PathSegment::of_key(pair.key.is_scalar() ? std::string(pair.key.text()) : ""); };
       KESTRINE_TRY(replace_entry(edit, root, path, step, pair.value, std::move(fresh)));
+      spell_empty_key(pair.key, edit.record().flags.null_style, edit.lookups());
       if (container.style == CollectionStyle::Flow) value_head_to_key(pair);
       return {};
     }
-    KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, value_node(edit, key));
+    KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, new_key_node(edit, key));
     if (container.style == CollectionStyle::Flow) take_flow_style(key_node);
     // (Only lines after an empty block mapping, or in a block collection
     // that ends one, take a place of their own.)

@@ -13,6 +13,7 @@
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/document_edit.hpp"
 #include "ffi/types/node.hpp"
+#include "include/relocate.hpp"
 #include "roundtrip/document/edit.hpp"
 #include "roundtrip/tree/anchors.hpp"
 #include "util/debug_quote.hpp"
@@ -267,7 +268,8 @@ PyObject* node_detach(PyObject* self, PyObject*) noexcept {
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
     KESTRINE_TRY(e.check_kept());
-    KESTRINE_TRY(edit_status(detach_alias(*e.root(), *node)));
+    const SourceTableRelocator relocator(e.edit.record());
+    KESTRINE_TRY(edit_status(detach_alias(*e.root(), *node, &relocator)));
     e.done();
     return new_node(e.handle->document.get(), e.handle->start_root, e.handle->path);
   });

@@ -229,6 +229,10 @@ class Composer {
                          ev_[position_].kind == EventKind::Anchor)) {
       const SpannedEvent& p = ev_[position_];
       if (p.kind == EventKind::Tag) {
+        if (pending_tag_) {
+          fail("a node cannot have two tags", span_of(p));
+          return false;
+        }
         const auto tag = tag_handles_.expand(p.text());
         if (!tag) {
           fail(undefined_tag_handle_message(tag.error()), span_of(p));
@@ -511,8 +515,13 @@ class Composer {
     // The ":" of a "?" entry introduces its value as a key's end does.
     if (next_is(EventKind::Value) && !flow && v.intro.kind == Introducer::Kind::None)
       v.intro = {Introducer::Kind::AfterKey, ev_[position_].line, ev_[position_].column};
-    if (next_is(EventKind::Value)) ++position_;
-    return compose_value(pair, v, key_end, acc);
+    if (next_is(EventKind::Value)) {
+      ++position_;
+      return compose_value(pair, v, key_end, acc);
+    }
+    // Without a ":" the value is empty: what follows is the next entry's
+    // ("? a\n- b" gives no sequence to the key a).
+    return finish_empty_value(pair, v, key_end, acc);
   }
 
   // A block collection cannot stand as an implicit key of a block mapping
@@ -573,12 +582,20 @@ class Composer {
     return Visit{CommentPlacer::value_introducer(mapping, key), true};
   }
 
-  // The value of `pair` (after its ":", if any), introduced as `v` says.
+  // The value of `pair` (after its ":"), introduced as `v` says.
   NodeOutcome compose_value(NodePair& pair, const Visit& v, Pos key_end, EndAcc& acc) {
     Pos value_end;
     NodeOutcome r = compose_node(true, pair.value, v, value_end);
     if (r == NodeOutcome::Failed) return NodeOutcome::Failed;
-    if (r == NodeOutcome::None) value_end = place_leaf(pair.value, v);
+    if (r == NodeOutcome::None) return finish_empty_value(pair, v, key_end, acc);
+    if (deferred_ == 0) CommentPlacer::set_value_pad(pair.key, key_end, pair.value);
+    acc.take(value_end, pair.value);
+    return NodeOutcome::Node;
+  }
+
+  // `pair` gets no value node: its empty value is placed.
+  NodeOutcome finish_empty_value(NodePair& pair, const Visit& v, Pos key_end, EndAcc& acc) {
+    const Pos value_end = place_leaf(pair.value, v);
     // (Inside a deferred flow collection the placement walk sets it.)
     if (deferred_ == 0) CommentPlacer::set_value_pad(pair.key, key_end, pair.value);
     acc.take(value_end, pair.value);
@@ -668,6 +685,10 @@ class Composer {
           break;
         }
         default: {
+          if (!flow) {
+            fail(block_sequence_content_message(e), span_of(e));
+            return NodeOutcome::Failed;
+          }
           const std::size_t before = position_;
           YamlNode& item = out.emplace_back();
           Pos item_end;

@@ -429,6 +429,16 @@ void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCa
   settle_inline_place(mapping);
 }
 
+void spell_empty_key(YamlNode& key, NullStyle style, KeyIndexCache* lookups) {
+  // A tag makes something else of nothing (an empty "!!str" is '').
+  if (!key.is_null() || key.tag() || key.source() != nullptr) return;
+  key.set_scalar(null_word(style), ScalarStyle::Plain);
+  key.synthetic = false;
+  key.comments.modified = true;
+  // A key that had no text has one now.
+  if (lookups != nullptr) lookups->clear();
+}
+
 namespace {
 
 // Comment lines above a removed entry of a block collection (the entry at
@@ -759,7 +769,7 @@ EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, K
   return {};
 }
 
-EditResult<> detach_alias(YamlNode& root, YamlNode& node) {
+EditResult<> detach_alias(YamlNode& root, YamlNode& node, const DirectiveRelocator* relocator) {
   if (!node.is_alias())
     return std::unexpected(EditError{EditError::Kind::Type, "detach() is only valid on an alias node"});
   const AnchorBindings bindings = bind_root_unlimited(root);
@@ -773,8 +783,12 @@ EditResult<> detach_alias(YamlNode& root, YamlNode& node) {
   // Copied from the alias itself, which counts as one expansion, so the
   // copy spends what the read is charged: the same limits hold.
   std::uint64_t budget = kAliasNodeBudget;
-  AliasCopy expanded = copy_expanding_aliases_for_detach(node, bindings, 0, budget);
-  if (!expanded) return std::unexpected(value_error(std::string(expanded.error().message)));
+  AliasCopy expanded = copy_expanding_aliases_for_detach(node, bindings, 0, budget, relocator);
+  if (!expanded) {
+    AliasCopyError& error = expanded.error();
+    if (error.relocation) error.message = "cannot detach *" + node.alias_name() + ": " + error.message;
+    return std::unexpected(value_error(std::move(error.message)));
+  }
   YamlNode copy = std::move(*expanded);
   mark_subtree_modified(copy);
   copy.comments.modified = true;

@@ -130,6 +130,12 @@ bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
 void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups,
                  FootSource<YamlNode>* after = nullptr);
 
+// A key of empty content (": v") whose value an assignment replaced
+// becomes the word a null is written as (null_word), marked modified: no
+// path reaches a key without a text, and the value set is read again
+// through its key.  Any other key is left as it is.
+void spell_empty_key(YamlNode& key, NullStyle style, KeyIndexCache* lookups);
+
 // Removes the pairs at `indexes` (ascending) from `mapping`, or the item at
 // `index` from `sequence`, and marks the collection's content modified
 // (set_content_modified: a collection read from an included file is an
@@ -219,10 +225,13 @@ EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, K
 // (aliases inside expanded, no anchors; an included file's content copied
 // inline, any other directive kept as that directive, so a secret is never
 // written out as its value); the comments written around the alias stay.
-// KeyError "alias *{} has no anchor to detach" when it refers
+// A kept directive read in another file than the alias's is rewritten by
+// `relocator` to read the same from there (see
+// copy_expanding_aliases_for_detach), or the detach is refused with its
+// ValueError.  KeyError "alias *{} has no anchor to detach" when it refers
 // to nothing; past the limits of copy_expanding_aliases_for_detach, the ValueError a
 // read of the alias gives ("aliases nest more than 100 levels deep", "...
 // too many nodes ..."), the tree unchanged.
-EditResult<> detach_alias(YamlNode& root, YamlNode& node);
+EditResult<> detach_alias(YamlNode& root, YamlNode& node, const DirectiveRelocator* relocator = nullptr);
 
 }  // namespace kestrine

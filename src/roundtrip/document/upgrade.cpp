@@ -14,31 +14,31 @@ namespace kestrine {
 
 namespace {
 
-// Visits every scalar of the subtree in document order (a pair's key before
-// its value) with whether it lies in a value that came from `!secret`;
-// aliases and nulls are passed over.
+// Visits every scalar and empty node of the subtree in document order (a
+// pair's key before its value) with whether it lies in a value that came
+// from `!secret`; aliases are passed over.
 template <class Node, class Visit>
-void for_each_scalar(Node& node, Visit& visit, bool in_secret = false) {
+void for_each_leaf(Node& node, Visit& visit, bool in_secret = false) {
   in_secret = in_secret || is_secret_node(node);
   switch (node.kind()) {
     case NodeKind::Scalar:
+    case NodeKind::Null:
       visit(node, in_secret);
       return;
     case NodeKind::Sequence:
       stack_guarded([&] {
-        for (auto& item : node.items()) for_each_scalar(item, visit, in_secret);
+        for (auto& item : node.items()) for_each_leaf(item, visit, in_secret);
       });
       return;
     case NodeKind::Mapping:
       stack_guarded([&] {
         for (auto& pair : node.pairs()) {
-          for_each_scalar(pair.key, visit, in_secret);
-          for_each_scalar(pair.value, visit, in_secret);
+          for_each_leaf(pair.key, visit, in_secret);
+          for_each_leaf(pair.value, visit, in_secret);
         }
       });
       return;
     case NodeKind::Alias:
-    case NodeKind::Null:
       return;
   }
 }
@@ -62,6 +62,24 @@ bool same_reading(const ResolvedScalar& a, const ResolvedScalar& b) {
   return false;
 }
 
+// Spells the node as the one merge key every version reads: "!!merge x"
+// (also "!!merge" on empty content) is the merge key only under YAML 1.1.
+void spell_as_merge_key(YamlNode& n) {
+  n.set_tag(OptText());
+  n.set_scalar("<<", ScalarStyle::Plain);
+}
+
+// Makes the node a string in every version: without its tag (a core tag
+// whose YAML 1.1 reading failed, as "!!int 0o17"; under YAML 1.2 that tag
+// would read the text) and, when plain, quoted.
+void spell_as_string(YamlNode& n, bool prefer_double_quotes) {
+  n.set_tag(OptText());
+  if (n.scalar_style() != ScalarStyle::Plain) return;
+  const std::string& t = n.text();
+  const bool single = !prefer_double_quotes && t.find('\'') == std::string::npos && is_printable_single_line(t);
+  n.set_scalar_style(single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted);
+}
+
 }  // namespace
 
 void warn_version_differences(const YamlNode& node, VersionMode mode,
@@ -69,7 +87,7 @@ void warn_version_differences(const YamlNode& node, VersionMode mode,
   if (mode == VersionMode::Yaml12) return;
   auto visit = [&](const YamlNode& n, bool in_secret) {
     // A warning quotes the text: a secret's would reach the log.
-    if (in_secret) return;
+    if (in_secret || !n.is_scalar()) return;
     const bool non_plain = n.scalar_style() != ScalarStyle::Plain;
     auto names = implicit_tag_name(mode, n.text(), non_plain, n.expanded_tag());
     if (!names) return;
@@ -85,7 +103,7 @@ void warn_version_differences(const YamlNode& node, VersionMode mode,
     w += std::to_string(n.span.column + 1);
     warnings.push_back(std::move(w));
   };
-  for_each_scalar(node, visit);
+  for_each_leaf(node, visit);
 }
 
 std::vector<std::string> collect_version_warnings(std::span<const YamlNode> roots,
@@ -121,45 +139,42 @@ std::optional<std::string> yaml12_spelling(std::string_view text, std::optional<
   return std::nullopt;
 }
 
-bool reads_as_string_only_under(std::string_view text, VersionMode mode) noexcept {
+bool reads_as_string_only_under(std::string_view text, std::optional<std::string_view> tag, VersionMode mode,
+                                bool non_plain) noexcept {
   if (mode == VersionMode::Yaml12) return false;
-  if (resolve_scalar_kind(mode, text, false, std::nullopt).type != ScalarType::Str) return false;
-  const ScalarType type12 = resolve_scalar_kind(VersionMode::Yaml12, text, false, std::nullopt).type;
+  if (resolve_scalar_kind(mode, text, non_plain, tag).type != ScalarType::Str) return false;
+  const ScalarType type12 = resolve_scalar_kind(VersionMode::Yaml12, text, non_plain, tag).type;
   return type12 != ScalarType::Str && type12 != ScalarType::Merge;
 }
 
 void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double_quotes) {
   if (mode == VersionMode::Yaml12) return;
   auto visit = [&](YamlNode& n, bool in_secret) {
-    const bool plain = n.scalar_style() == ScalarStyle::Plain;
-    // Untagged, a quoted or block scalar is a string in every version; a
-    // tag makes it read by the tag's rules, which differ between versions
-    // as a plain scalar's do ("!!bool 'yes'").
-    if (!plain && !n.tag()) return;
+    // Untagged, a quoted or block scalar (or empty content) reads the same
+    // in every version; a tag makes it read by the tag's rules, which
+    // differ between versions as a plain scalar's do ("!!bool 'yes'").
+    if (n.is_null() ? !n.tag() : n.scalar_style() != ScalarStyle::Plain && !n.tag()) return;
+    const bool non_plain = n.scalar_style() != ScalarStyle::Plain;
     // A scalar that replaced an include directive is an edit of the
     // included file (set_content_modified), not of the one naming it.
     // A secret's value keeps its meaning in memory, but is never written
     // anywhere (its directive is), so it does not count as an edit.
     if (is_merge_key_node(n, mode) && n.tag()) {
-      // "!!merge x" is the merge key only under YAML 1.1: spelled as the
-      // one merge key every version reads.
-      n.set_tag(OptText());
-      n.text_mut() = "<<";
-      n.set_scalar_style(ScalarStyle::Plain);
-      if (!in_secret) set_content_modified(n, true);
-    } else if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode, !plain)) {
+      spell_as_merge_key(n);
+    } else if (n.is_null()) {
+      return;
+    } else if (std::optional<std::string> spelled = yaml12_spelling(n.text(), n.expanded_tag(), mode, non_plain)) {
       n.text_mut() = std::move(*spelled);
-      if (!in_secret) set_content_modified(n, true);
-    } else if (plain && !n.tag() && reads_as_string_only_under(n.text(), mode)) {
-      // A string to YAML 1.1 that 1.2 would read as something else: quoted.
-      const std::string& t = n.text();
-      const bool single = !prefer_double_quotes && t.find('\'') == std::string::npos &&
-                          is_printable_single_line(t);
-      n.set_scalar_style(single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted);
-      if (!in_secret) set_content_modified(n, true);
+      // A block scalar's text as read would be written back in place of the new one.
+      if (n.comments.raw()) n.comments.raw_mut().reset();
+    } else if (reads_as_string_only_under(n.text(), n.expanded_tag(), mode, non_plain)) {
+      spell_as_string(n, prefer_double_quotes);
+    } else {
+      return;
     }
+    if (!in_secret) set_content_modified(n, true);
   };
-  for_each_scalar(node, visit);
+  for_each_leaf(node, visit);
 }
 
 }  // namespace kestrine

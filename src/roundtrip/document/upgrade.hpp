@@ -41,19 +41,23 @@ std::vector<std::string> collect_version_warnings(std::span<const YamlNode> root
 std::optional<std::string> yaml12_spelling(std::string_view text, std::optional<std::string_view> tag,
                                            VersionMode mode, bool non_plain = false);
 
-// True when untagged plain `text` reads as a string under `mode` but as
-// something else (null, a boolean, a number) under YAML 1.2, as "0o17"
-// does under YAML 1.1.
-bool reads_as_string_only_under(std::string_view text, VersionMode mode) noexcept;
+// True when the scalar (plain, or `non_plain`: quoted or block, read by its
+// tag) reads as a string under `mode` but as something else (null, a
+// boolean, a number) under YAML 1.2, as the plain "0o17" and "!!int '0o17'"
+// do under YAML 1.1.
+bool reads_as_string_only_under(std::string_view text, std::optional<std::string_view> tag, VersionMode mode,
+                                bool non_plain = false) noexcept;
 
 // Rewrites every scalar of the subtree (keys included) that has a YAML 1.2
 // spelling into it (plain ones, and tagged quoted or block ones, which keep
-// their style), and quotes every untagged plain scalar that reads as a
-// string only under `mode` (double quotes, or single quotes where possible
-// unless `prefer_double_quotes`); either is marked modified (not within
-// values from `!secret`, which are never written back).  Tag, anchor,
-// comments and positions stay, except that a scalar tagged !!merge becomes
-// the untagged plain "<<", the only merge key YAML 1.2 reads.
+// their style), and makes a string of every scalar that reads as one only
+// under `mode`: untagged plain ones are quoted (double quotes, or single
+// quotes where possible unless `prefer_double_quotes`), tagged ones lose
+// their tag (and are quoted when plain).  Either is marked modified (not
+// within values from `!secret`, which are never written back).  Tag,
+// anchor, comments and positions stay otherwise, except that a node tagged
+// !!merge (a scalar, or empty content) becomes the untagged plain "<<", the
+// only merge key YAML 1.2 reads.
 void upgrade_yaml11_scalars(YamlNode& node, VersionMode mode, bool prefer_double_quotes = true);
 
 }  // namespace kestrine

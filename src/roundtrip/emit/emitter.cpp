@@ -147,6 +147,17 @@ bool tail_reads_back(const SourceLines& lines, const YamlNode& root, std::size_t
   return true;
 }
 
+// A text read without a final line break is written without one: an
+// edited last line ends as the line it replaced, and one added after it as
+// the line before.  The break stays where the output ends with text copied
+// as read (a line the edit did not reach keeps its own), or with a block
+// scalar written anew (its last line break may be part of its value).
+void keep_unbroken_end(Emitter& e, const SourceLines& lines) noexcept {
+  if (!lines.ends_unbroken() || e.out.empty() || e.out.back() != '\n') return;
+  if (e.out.size() == e.copied_end || e.out.size() == e.block_end) return;
+  e.out.pop_back();
+}
+
 // The roots with the parts no edit reached copied from the text read: each
 // document, or its lines down to its first entry, as read where its own
 // facts are; written from its nodes (with the separators of emit_stream)
@@ -203,6 +214,8 @@ std::string emit_copying(std::span<const YamlNode> roots, NullStyle null_style, 
         emit_source_text(e, *rest, lines.end());
     }
     if (finish_output(e) || strict) {
+      // (Lines the caller writes after the result need the break.)
+      if (copy.kept_after == nullptr) keep_unbroken_end(e, lines);
       apply_line_breaks(e.out, e.line_breaks);
       return std::move(e.out);
     }
@@ -437,7 +450,7 @@ std::string upgrade_document_header(std::string_view text) {
     std::size_t content = line.size();
     while (content > 0 && (line[content - 1] == '\n' || line[content - 1] == '\r')) --content;
     out += "%YAML 1.2";
-    out += directive_comment(line.substr(0, content));
+    out += directive_comment(line.substr(1, content - 1));  // the words after the "%"
     out.append(line.substr(content));
   }
   out.append(text.substr(copied));

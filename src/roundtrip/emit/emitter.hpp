@@ -58,6 +58,9 @@ struct Emitter {
     std::size_t end = 0;
     std::size_t at = std::string::npos;
   } copied_entry;
+  // The length of `out` just after the text copied last: while it still
+  // is, the output ends with text as read (its own line break, or none).
+  std::size_t copied_end = std::string::npos;
   // Set when a kept block-scalar text that does not end in a line break was
   // copied: the length of `out` just after it.  If the text ends right there
   // plus the one line feed the writer added, that line feed is cut again.

@@ -57,7 +57,7 @@ void NodeWriter::root(const YamlNode& r, bool marker) {
     own_feet(r, 0);
     return;
   }
-  if (!copy_head(r))
+  if (!copy_head(r, false, true))
     for (const HeadComment& h : r.comments.head()) comment_line(r, h.text, 0);
   root_content(r);
   if (is_block_collection(r) && r.source() == nullptr) own_feet(r, 0);

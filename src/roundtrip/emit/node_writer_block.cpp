@@ -161,7 +161,7 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
     std::size_t column;
     if (!v.is_sequence()) column = entries_column(v, indent, child);
     else if (e_.dump_layout) column = e_.indentless_sequences && !v.tag() ? indent : child;
-    else column = v.span.column <= indent ? indent : entries_column(v, indent, child);
+    else column = v.span.column <= indent && !feet_crowded(v, indent) ? indent : entries_column(v, indent, child);
     const std::optional<std::size_t> first = below_line(v, key_at());
     head_lines(v, first, HeadPart::All, column);
     // Entries written anew take the line break of the first line they
@@ -194,19 +194,19 @@ bool NodeWriter::mapping_value(const YamlNode& v, std::size_t indent, const Yaml
 
 std::size_t NodeWriter::value_foot_column(const YamlNode& v, std::size_t indent, std::size_t column) {
   if (!v.is_sequence() || column != indent || v.comments.foot().empty()) return column;
-  // Lines at the key's own column after it would be the mapping's, and
-  // lines at its last item's column (when that is a block collection) that
-  // item's.
-  const YamlNode& last = v.items().back();
-  if (last.source() == nullptr && is_block_collection(last)) {
-    // (An item not read from the text has no column of its own: its
-    // entries go where sequence_item writes them.)
-    const bool read = copying() && read_here(last);
-    const std::size_t entries = read ? last.span.column
-                                     : column + (last.is_mapping() && has_properties(last) ? step() : 2);
-    if (entries <= column + 1) return column;
-  }
+  // Lines at the key's own column after it would be the mapping's.  (Its
+  // last item leaves the next column free: see feet_crowded.)
   return comment_column(column + 1, column, at_block_end());
+}
+
+bool NodeWriter::feet_crowded(const YamlNode& v, std::size_t indent) const noexcept {
+  if (!copying() || !v.is_sequence() || v.comments.foot().empty()) return false;
+  const YamlNode& last = v.items().back();
+  if (last.source() != nullptr || !read_here(last)) return false;
+  if (is_block_collection(last)) return last.span.column <= indent + 1;
+  if (!last.is_scalar() || !last.comments.raw()) return false;
+  const std::optional<KeptIndent> kept = kept_indent(last);
+  return kept && kept->column <= static_cast<long>(indent) + 1;
 }
 
 // A value on the line below its indicator (read at `introducer`).  For
@@ -252,6 +252,10 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
   // Where the item's entries go, and so the spacing after a dash that
   // carries the first of them.
   const std::size_t child = entries_column(item, indent + 1, indent + 2);
+  // Those on lines of their own below the dash stay where they were read,
+  // one column in too: there they stay apart from the lines of their own
+  // entries (a list's dashes, a mapping's indentless lists).
+  const std::size_t below = entries_column(item, indent, indent + 2);
   const Comments& c = item.comments;
   // The head lines below the dash: as read where the text holds them.
   const auto lines_below = [&](std::size_t column) {
@@ -274,17 +278,22 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
       trailing_properties(item);
       inline_comment(item);
       out_.push_back('\n');
-      lines_below(child);
-      sequence_items(item, child, false);
+      lines_below(below);
+      sequence_items(item, below, false);
+      own_feet(item, below);
     } else {
       spaces(child - indent - 1);
       sequence_items(item, child, true);
+      own_feet(item, child);
     }
-    own_feet(item, child);
     return;
   } else if (is_block_collection(item)) {
+    // Its foot lines stand at its entries' column: one column further in
+    // they would be those of its last value, where that is a block
+    // sequence at its key's column.
+    std::size_t column = below;
     if (has_properties(item)) {
-      const std::size_t column = entries_column(item, indent, indent + step());
+      column = entries_column(item, indent, indent + step());
       trailing_properties(item);
       inline_comment(item);
       out_.push_back('\n');
@@ -294,13 +303,14 @@ void NodeWriter::sequence_item(const YamlNode& item, std::size_t indent, bool he
                read_below_dash(item, dash)) {
       inline_comment(item);
       out_.push_back('\n');
-      lines_below(child);
-      mapping_entries(item, child, false);
+      lines_below(below);
+      mapping_entries(item, below, false);
     } else {
+      column = child;
       spaces(child - indent - 1);
       mapping_entries(item, child, true);
     }
-    own_feet(item, child);
+    own_feet(item, column);
     return;
   } else if (c.inline_before_value) {
     value_below(item, child, static_cast<long>(indent), HeadPart::BelowIntroducer, dash);

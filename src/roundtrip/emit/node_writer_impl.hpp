@@ -171,8 +171,13 @@ class NodeWriter {
     line_breaks_at(at);
     head_lines(node, first, part, indent, read_column);
     line_breaks_at(at);
-    // A byte-order mark that the reader passed over there stays.
-    if (first) out_.append(e_.source->slice(*first, e_.source->past_bom(*first)));
+    // A byte-order mark that the reader passed over there stays, where it
+    // still opens a line of the document's prefix: after a line written
+    // above it (a root's anchor or tag) it would be read as part of the key.
+    if (first) {
+      const std::size_t past = e_.source->past_bom(*first);
+      if (past != *first && ends_in_document_prefix(out_)) out_.append(e_.source->slice(*first, past));
+    }
     spaces(indent);
   }
   static bool needs_explicit_key(const YamlNode& key, std::size_t index) noexcept;
@@ -183,6 +188,12 @@ class NodeWriter {
   // The column of the foot lines of a block collection value `v` whose
   // entries stand at `column`, under a key at `indent`.
   std::size_t value_foot_column(const YamlNode& v, std::size_t indent, std::size_t column);
+  // Whether the foot lines of a block sequence value `v` would have no
+  // column of their own were its items written at its key's column
+  // (`indent`): lines at that column are the mapping's, and its last item
+  // as read (a block collection, or a block scalar's text, one column in)
+  // takes those right of it.  Its items then go one step in.
+  bool feet_crowded(const YamlNode& v, std::size_t indent) const noexcept;
   // The column of a value read below its key's line ("key:" alone there),
   // or of the one it replaced; nothing for one read on that line.
   std::optional<std::size_t> column_below(const YamlNode& v, const YamlNode& key, std::size_t indent) const;
@@ -329,9 +340,17 @@ class NodeWriter {
   // nodes, copied when the text holds exactly its head lines (with
   // `below_only`, those below its introducer) right above where it was
   // read; false when they are to be written.  head_lead gives where those
-  // lines begin.
-  bool copy_head(const YamlNode& collection, bool below_only = false);
-  std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only) const;
+  // lines begin.  `root`: the collection is a document root.
+  bool copy_head(const YamlNode& collection, bool below_only = false, bool root = false);
+  std::optional<std::size_t> head_lead(const YamlNode& collection, bool below_only, bool root = false) const;
+  // The line those lines end at: the collection's first line, or the line
+  // above it that holds a root's properties as read.
+  std::size_t head_end(const YamlNode& collection, bool root) const;
+  // A document root's first line as read: that of its content, or the line
+  // above it when that holds the root's properties alone; nothing when
+  // what stands before its content on its line is no properties (a "---").
+  // (Properties read are those an edit may have changed or removed.)
+  std::optional<std::size_t> root_first_line(const YamlNode& r) const;
   // `key_column`: as for copy_collection_lines, for `n`.
   static constexpr std::size_t kNoKeyColumn = std::string::npos;
   void copied_feet(const YamlNode& n, bool below = true, std::size_t key_column = kNoKeyColumn);

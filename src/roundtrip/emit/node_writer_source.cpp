@@ -95,6 +95,14 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
   if (out_.size() == e_.keep_end) from = e_.source->past_blank_lines(from, to);
   if (out_.size() == e_.block_end) from = copy_lines_below_block(from, to);
   std::string_view text = e_.source->slice(from, to);
+  // A byte-order mark the reader passed over at the start of a line stays
+  // out where what was written before (a root's anchor or tag line) makes
+  // it content: it would become part of a key.
+  std::optional<std::string> unmarked;
+  if (e_.source->has_inner_bom() && !ends_in_document_prefix(out_)) [[unlikely]] {
+    unmarked = e_.source->without_prefix_boms(from, to);
+    if (unmarked) text = *unmarked;
+  }
   // (A line feed right after a copied CR would join it into one line break.)
   if (!text.empty() && text.front() == '\n' && !out_.empty() && out_.back() == '\r') text.remove_prefix(1);
   // What is written next continues the last line copied, or follows it.
@@ -112,6 +120,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
     e_.open_raw_at = out_.size();
     out_.push_back('\n');
   }
+  if (!text.empty()) e_.copied_end = out_.size();
 }
 
 // The foot lines inside a copied entry (its text stops before them): those
@@ -394,14 +403,18 @@ bool NodeWriter::copy_inner_lines(std::span<const HeadComment> inner) {
 // The lines stay as read, indentation and blank lines included, above
 // whatever entry comes first now (they describe the collection, not its
 // first entry, which an edit may have removed).
-std::optional<std::size_t> NodeWriter::head_lead(const YamlNode& collection, bool below_only) const {
+std::optional<std::size_t> NodeWriter::head_lead(const YamlNode& collection, bool below_only, bool root) const {
   const std::span<const HeadComment> head = collection.comments.head();
-  if (!copying() || head.empty() || !is_block_collection(collection) || has_properties(collection) ||
+  // A root's properties go on a line of their own below these lines, where
+  // those it was read with stood (head_end).  An item's may stand on its
+  // dash's line.
+  if (!copying() || head.empty() || !is_block_collection(collection) || (has_properties(collection) && !root) ||
       collection.source() != nullptr || !e_.source->holds(collection))
     return std::nullopt;
   const SourceLines& src = *e_.source;
-  const std::size_t start = src.line_start(collection.span.offset);
-  if (start < floor_ || src.column_offset(start, src.indentation(start)) != collection.span.offset) return std::nullopt;
+  const std::size_t first = src.line_start(collection.span.offset);
+  if (first < floor_ || src.column_offset(first, src.indentation(first)) != collection.span.offset) return std::nullopt;
+  const std::size_t start = head_end(collection, root);
   const std::size_t lead = src.leading_start(start, floor_);
   const std::optional<std::vector<std::string_view>> texts = src.comment_texts(lead, start);
   if (!texts) return std::nullopt;
@@ -415,11 +428,32 @@ std::optional<std::size_t> NodeWriter::head_lead(const YamlNode& collection, boo
   return lead;
 }
 
-bool NodeWriter::copy_head(const YamlNode& collection, bool below_only) {
-  const std::optional<std::size_t> lead = head_lead(collection, below_only);
+bool NodeWriter::copy_head(const YamlNode& collection, bool below_only, bool root) {
+  const std::optional<std::size_t> lead = head_lead(collection, below_only, root);
   if (!lead) return false;
-  copy(*lead, e_.source->line_start(collection.span.offset));
+  copy(*lead, head_end(collection, root));
   return true;
+}
+
+std::size_t NodeWriter::head_end(const YamlNode& collection, bool root) const {
+  const std::size_t first = e_.source->line_start(collection.span.offset);
+  return root ? root_first_line(collection).value_or(first) : first;
+}
+
+std::optional<std::size_t> NodeWriter::root_first_line(const YamlNode& r) const {
+  const SourceLines& src = *e_.source;
+  const std::size_t line = src.line_start(r.span.offset);
+  const std::size_t content = src.column_offset(line, src.indentation(line));
+  const auto opens_properties = [&](std::size_t at) {
+    const std::string_view c = src.slice(at, std::min(at + 1, src.end()));
+    return c == "&" || c == "!";
+  };
+  if (content != r.span.offset)
+    return content < r.span.offset && opens_properties(content) ? std::optional(line) : std::nullopt;
+  if (line <= src.begin()) return line;
+  const std::size_t above = src.previous_line(line);
+  if (above < floor_ || src.is_blank_or_comment(above)) return line;
+  return opens_properties(src.column_offset(above, src.indentation(above))) ? above : line;
 }
 
 void NodeWriter::copy_blank_lines(std::optional<std::size_t> first) {
@@ -480,6 +514,11 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   const YamlNode& value = pairs[i].value;
   const std::optional<std::size_t> first = pair_first(pairs[i], indent, mid_line);
   if (!first) return false;
+  // A key read with a byte-order mark of its own, now the first content of
+  // its document (what stood before it went), is written anew: copied, its
+  // mark would read as one and leave the key.
+  if (src.content_bom_at(*first) && ends_in_document_prefix(out_)) [[unlikely]]
+    return false;
   const std::size_t heads = key.comments.head().size();
   // What was copied already is not copied again.
   if (*first < floor_) return false;
@@ -623,18 +662,19 @@ bool NodeWriter::copy_document(const YamlNode& r, std::optional<std::size_t> pre
 
 bool NodeWriter::copy_root_line(const YamlNode& r, std::size_t prelude) {
   const SourceLines& src = *e_.source;
-  if (is_block_collection(r) || r.is_null() || has_properties(r) || r.source() != nullptr || !read_here(r))
-    return false;
+  if (is_block_collection(r) || r.is_null() || r.source() != nullptr || !read_here(r)) return false;
   const std::size_t line = src.line_start(r.span.offset);
-  if (line < prelude || src.column_offset(line, src.indentation(line)) != r.span.offset) return false;
+  // (Its properties as read are written anew, on its line.)
+  const std::optional<std::size_t> first = root_first_line(r);
+  if (!first || *first < prelude) return false;
   // The lines before it: its head comments (an edit may have set others),
   // the separator and start marker of its document.
-  const std::optional<std::vector<std::string_view>> texts = src.comment_texts(prelude, line, true);
+  const std::optional<std::vector<std::string_view>> texts = src.comment_texts(prelude, *first, true);
   if (!texts || texts->size() != r.comments.head().size() ||
       !std::equal(texts->begin(), texts->end(), r.comments.head().begin(),
                   [](std::string_view t, const HeadComment& h) { return t == h.text; }))
     return false;
-  copy(prelude, src.past_bom(line));
+  copy(prelude, src.past_bom(*first));
   root_content(r);
   // Its foot lines stand in the place of those read after its last line
   // (a flow collection's may be a later one).

@@ -8,20 +8,48 @@
 
 namespace kestrine {
 
+namespace {
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+}  // namespace
+
 SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept
     : text_(text),
       base_(base),
       begin_(base),
       file_id_(file_id),
-      has_cr_(std::memchr(text.data(), '\r', text.size()) != nullptr) {
+      has_cr_(std::memchr(text.data(), '\r', text.size()) != nullptr),
+      inner_bom_(false) {
   // Line 0 starts past a byte-order mark; the writer puts the mark back.
-  if (text.starts_with("\xEF\xBB\xBF")) begin_ += 3;
+  if (text.starts_with(kBom)) begin_ += 3;
+  const std::string_view rest = text.substr(begin_ - base_);
+  inner_bom_ = std::memchr(rest.data(), '\xEF', rest.size()) != nullptr &&
+               rest.find(kBom) != std::string_view::npos;
 }
 
 LineBreak first_line_break(std::string_view text) noexcept {
   const std::size_t at = text.find_first_of("\r\n");
   if (at == std::string_view::npos || text[at] == '\n') return LineBreak::Lf;
   return at + 1 < text.size() && text[at + 1] == '\n' ? LineBreak::CrLf : LineBreak::Cr;
+}
+
+bool ends_in_document_prefix(std::string_view text) noexcept {
+  std::size_t end = text.size();
+  for (bool current = true;; current = false) {
+    std::size_t start = end;
+    while (start > 0 && text[start - 1] != '\n' && text[start - 1] != '\r') --start;
+    std::string_view line = text.substr(start, end - start);
+    while (line.starts_with(kBom)) line.remove_prefix(kBom.size());
+    if (current) {
+      if (!line.empty()) return false;
+    } else {
+      if (line.starts_with("...") && (line.size() == 3 || line[3] == ' ' || line[3] == '\t')) return true;
+      const std::size_t content = line.find_first_not_of(" \t");
+      if (content != std::string_view::npos && line[content] != '#') return false;
+    }
+    if (start == 0) return true;
+    end = start - 1;
+    if (text[end] == '\n' && end > 0 && text[end - 1] == '\r') --end;
+  }
 }
 
 // ---- lines ---------------------------------------------------------------------------
@@ -82,20 +110,45 @@ std::size_t SourceLines::past_blank_lines(std::size_t line, std::size_t to) cons
   return std::min(line, to);
 }
 
+bool SourceLines::in_prefix(std::size_t line) const noexcept {
+  for (std::size_t before = line; before > begin_;) {
+    before = previous_line(before);
+    if (is_document_marker(before, false) && at(before) == '.') return true;
+    std::size_t i = before;
+    while (end() - i >= 3 && slice(i, i + 3) == kBom) i += 3;
+    if (!is_blank_or_comment(i)) return false;
+  }
+  return true;
+}
+
 std::size_t SourceLines::past_prefix_bom(std::size_t line) const noexcept {
-  constexpr std::string_view kBom = "\xEF\xBB\xBF";
   if (end() - line < 3 || slice(line, line + 3) != kBom) return line;
   // The reader passes over byte-order marks that open a line of a
   // document's prefix (only blank and comment lines since the start or a
   // "..." line): what follows stands at column 0.  Elsewhere they are
   // content.
-  for (std::size_t before = line; before > begin_;) {
-    before = previous_line(before);
-    if (is_document_marker(before, false) && at(before) == '.') break;
-    if (!is_blank_or_comment(before)) return line;
-  }
+  if (!in_prefix(line)) return line;
   while (end() - line >= 3 && slice(line, line + 3) == kBom) line += 3;
   return line;
+}
+
+std::optional<std::string> SourceLines::without_prefix_boms(std::size_t from, std::size_t to) const {
+  if (!inner_bom_ || from >= to || (from > begin_ && !is_break(from - 1)) || !in_prefix(from)) return std::nullopt;
+  std::optional<std::string> out;
+  std::size_t copied = from;
+  for (std::size_t line = from; line < to;) {
+    if (is_document_marker(line, false) && at(line) == '.') break;
+    const std::size_t past = std::min(past_prefix_bom(line), to);
+    if (past != line) {
+      if (!out) out.emplace();
+      out->append(slice(copied, line));
+      copied = past;
+    }
+    if (!is_blank_or_comment(past)) break;
+    line = next_line(past);
+  }
+  if (out) out->append(slice(copied, to));
+  return out;
 }
 
 std::size_t SourceLines::boundary(std::size_t from, std::size_t column, bool item) const noexcept {
@@ -191,7 +244,13 @@ std::optional<std::size_t> SourceLines::content_end(const YamlNode& node, bool a
   if (node.size() == 0) return node.span.offset;
   if (at_least) return last_read_end(node);
   return stack_guarded([&]() -> std::optional<std::size_t> {
-    if (node.is_sequence()) return content_end(node.items().back(), at_least);
+    if (node.is_sequence()) {
+      // An empty item read stands at its dash, which ends the content: the
+      // line of the entry before it is not its end.
+      const YamlNode& last = node.items().back();
+      if (last.is_null() && last.has_no_properties() && read_here(last)) return last.span.offset + 1;
+      return content_end(last, at_least);
+    }
     const NodePair& last = node.pairs().back();
     const std::optional<std::size_t> key = content_end(last.key, at_least);
     const std::optional<std::size_t> value = content_end(last.value, at_least);
@@ -247,7 +306,7 @@ std::optional<std::size_t> SourceLines::pair_first(const NodePair& pair, std::si
   if (!holds(key)) return std::nullopt;
   // A "?" entry starts at its "?".
   if (key.explicit_key) [[unlikely]]
-    return key.is_null() ? std::nullopt : indicator_first(key.span.offset, '?', column, mid_line);
+    return key.is_null() ? std::nullopt : indicator_first(key.span.offset, '?', column, mid_line, false);
   // The key must stand where its node says: a text read from here.
   const std::size_t o = key.span.offset;
   if (key.is_alias()) {
@@ -281,11 +340,11 @@ std::optional<std::size_t> SourceLines::item_first(const YamlNode& item, std::si
   // An empty item with a tag or an anchor is placed where what follows it
   // starts: its own place is not known.
   if (!holds(item) || (item.is_null() && !item.has_no_properties())) return std::nullopt;
-  return indicator_first(item.span.offset, '-', column, mid_line);
+  return indicator_first(item.span.offset, '-', column, mid_line, item.is_null());
 }
 
 std::optional<std::size_t> SourceLines::indicator_first(std::size_t at, char indicator, std::size_t column,
-                                                        bool mid_line) const noexcept {
+                                                        bool mid_line, bool empty) const noexcept {
   // The indicator is on the line of `at`, or on a line above it (what it
   // introduces then starts below it, after comments or its properties).
   std::size_t line = line_start(at);
@@ -293,7 +352,7 @@ std::optional<std::size_t> SourceLines::indicator_first(std::size_t at, char ind
     const std::size_t mark = column_offset(line, column);
     std::size_t reach = past_bom(line);
     while (reach < mark && reach < end() && !is_break(reach)) ++reach;
-    if (reach == mark && is_indicator_at(reach, indicator) && reach <= at) {
+    if (reach == mark && is_indicator_at(reach, indicator) && (reach < at || (empty && reach == at))) {
       if (mid_line) return reach;
       return indentation(line) == column ? std::optional<std::size_t>(line) : std::nullopt;
     }
@@ -400,7 +459,10 @@ std::optional<std::vector<std::string_view>> SourceLines::comment_texts(std::siz
     // A document end marker after the last document ends nothing else; a
     // comment after it on its line is one of the lines there.
     if (is_document_marker(line, false) && (any_marker || at(line) == '.')) {
+      // (Content after a "---", a root's properties above all, is no line
+      // of these.)
       if (const std::optional<std::string_view> text = comment_text(line + 3)) texts.push_back(*text);
+      else if (!is_blank_or_comment(line + 3)) return std::nullopt;
       continue;
     }
     if (!is_blank_or_comment(line)) return std::nullopt;

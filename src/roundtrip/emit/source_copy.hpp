@@ -23,10 +23,12 @@
 // allocates per line; the text must outlive the object.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -48,6 +50,12 @@ struct LineBreakMark {
 
 // The line break that ends the first line of `text` (LF when it has none).
 LineBreak first_line_break(std::string_view text) noexcept;
+
+// Whether a line begun at the end of `text` (written output) lies in a
+// document's prefix, where a reader passes over a byte-order mark that
+// opens it: the line holds nothing yet but such marks, and every line
+// before it back to the start or to a "..." line is blank or a comment.
+bool ends_in_document_prefix(std::string_view text) noexcept;
 
 // The bytes of a line break (LF for `Kept`).
 constexpr std::string_view line_break_bytes(LineBreak b) noexcept {
@@ -95,6 +103,24 @@ class SourceLines {
       return past_prefix_bom(line);
     return line;
   }
+  // The text's last line has no line break.
+  bool ends_unbroken() const noexcept { return end() > begin_ && !is_break(end() - 1); }
+  // Some line after the first opens with a byte-order mark (rare: the
+  // copies below then look for marks that would read otherwise).
+  bool has_inner_bom() const noexcept { return inner_bom_; }
+  // The line opens with a byte-order mark that is content there (the
+  // start of a key): one written where a reader passes over marks would
+  // drop it.
+  bool content_bom_at(std::size_t line) const noexcept {
+    return inner_bom_ && line < end() && at(line) == '\xEF' && past_prefix_bom(line) == line &&
+           slice(line, std::min(line + 3, end())) == "\xEF\xBB\xBF";
+  }
+  // [from, to) without the byte-order marks a reader passed over at the
+  // starts of its first lines (up to the first that holds content): the
+  // text to copy where the output before it is no longer a document's
+  // prefix (ends_in_document_prefix), which would make them content.
+  // Nothing when no such mark is there.
+  std::optional<std::string> without_prefix_boms(std::size_t from, std::size_t to) const;
   // Spaces at the start of the line (past such a mark).
   std::size_t indentation(std::size_t line) const noexcept {
     const std::size_t from = past_bom(line);
@@ -200,6 +226,9 @@ class SourceLines {
  private:
   char at(std::size_t offset) const noexcept { return text_[offset - base_]; }
   [[gnu::noinline]] std::size_t past_prefix_bom(std::size_t line) const noexcept;
+  // Only blank and comment lines (each maybe opened by byte-order marks)
+  // stand before `line` since begin() or a "..." line.
+  bool in_prefix(std::size_t line) const noexcept;
   bool is_break(std::size_t offset) const noexcept {
     const char c = at(offset);
     return c == '\n' || c == '\r';
@@ -209,9 +238,11 @@ class SourceLines {
   bool is_indicator_at(std::size_t offset, char indicator) const noexcept;
   bool is_dash_at(std::size_t offset) const noexcept { return is_indicator_at(offset, '-'); }
   // Where the `indicator` at `column` that introduces what starts at `at`
-  // stands: its line, or (`mid_line`) the indicator itself.
+  // stands: its line, or (`mid_line`) the indicator itself.  `empty`: no
+  // content stands there, only the indicator (else the indicator comes
+  // before `at`: one at `at` opens the content's own first entry).
   [[gnu::noinline]] std::optional<std::size_t> indicator_first(std::size_t at, char indicator, std::size_t column,
-                                                               bool mid_line) const noexcept;
+                                                               bool mid_line, bool empty) const noexcept;
   // A line that ends a document: "---", "...", or with `directives` (the
   // next document has some) a line that starts with "%" (which is a
   // directive only there).
@@ -227,6 +258,7 @@ class SourceLines {
   std::size_t begin_;
   std::uint32_t file_id_;
   bool has_cr_;  // some line ends with CR (alone or before LF)
+  bool inner_bom_;  // has_inner_bom()
 };
 
 // The nodes an edit reached: every node that is modified or has a modified

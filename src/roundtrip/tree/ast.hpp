@@ -261,9 +261,10 @@ struct IncludeSource {
   // directive; absent for the directory forms, !secret, !env_var, custom tags.
   std::optional<std::uint32_t> target_file_id;
   // The files read whole for the content that no node of it names: each
-  // file a directory form listed, and, for an `!include` of a file that is
-  // itself a directive, the files that directive read.  No edit can reach
-  // them, so write-back keeps them as read.
+  // file a directory form listed, the secrets.yaml a `!secret`'s value came
+  // from, and, for an `!include` of a file that is itself a directive, the
+  // files that directive read.  No edit can reach them, so write-back keeps
+  // them as read.
   std::vector<std::uint32_t> content_files;
   // With a file number: the comments of that file's root node, and in
   // their `modified` flag the edits of the content itself (entries removed,

@@ -1,5 +1,6 @@
 #include "roundtrip/tree/duplicates.hpp"
 
+#include "decode/directives.hpp"  // is_custom_tag
 #include "decode/duplicate_keys.hpp"
 #include "decode/value.hpp"
 #include "roundtrip/tree/anchors.hpp"
@@ -170,8 +171,14 @@ std::string node_key_signature(const YamlNode& key, KeyReading reading) {
   return out;
 }
 
-std::string describe_key(const YamlNode& key) {
-  if (key.is_scalar()) return key.text();
+std::string describe_key(const YamlNode& key, const KeyTags* tags) {
+  if (key.is_scalar()) {
+    const auto tag = key.expanded_tag();
+    if (!tag || tags == nullptr || !is_custom_tag(*tag) || !tags->keeps(*tag)) return key.text();
+    std::string shown(*key.tag().view());
+    if (!key.text().empty()) shown += ' ' + key.text();
+    return shown;
+  }
   std::string out;
   describe_rec(out, key, true);
   if (out.size() > kDescribeLimit) {
@@ -199,7 +206,7 @@ std::vector<bool> repeated_keys(std::span<const YamlNode* const> keys, KeyReadin
 std::optional<ComposeError> check_duplicate_keys(const YamlNode& node, KeyReading reading) {
   std::optional<ComposeError> error;
   auto on_dup = [&](const YamlNode& key, std::string_view) {
-    error = ComposeError{duplicate_key_message(describe_key(key)), key.span};
+    error = ComposeError{duplicate_key_message(describe_key(key, reading.tags)), key.span};
     return false;
   };
   DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);
@@ -216,7 +223,7 @@ std::optional<ComposeError> check_duplicate_keys_roots(std::span<const YamlNode>
 std::vector<std::string> warn_duplicate_keys(std::span<const YamlNode> roots, KeyReading reading) {
   std::vector<std::string> warnings;
   auto on_dup = [&](const YamlNode& key, std::string_view signature) {
-    warnings.push_back(duplicate_key_warning(describe_key(key), key.span, signature == kNanSignature));
+    warnings.push_back(duplicate_key_warning(describe_key(key, reading.tags), key.span, signature == kNanSignature));
     return true;
   };
   DuplicateWalk<decltype(on_dup)> walk(reading, on_dup);

@@ -30,8 +30,8 @@ namespace kestrine {
 // How the load reads key scalars: the version mode, and whether plain
 // untagged scalars that parse as timestamps become date/datetime objects
 // (then two spellings of one date, or one instant in two zones, are one
-// key); for the duplicate-key checks also which custom tags the conversion
-// keeps (null: none, as without tag handlers; borrowed).
+// key); and which custom tags the conversion keeps (null: none, as without
+// tag handlers; borrowed), for the duplicate-key checks and merge folds.
 struct KeyReading {
   constexpr KeyReading(VersionMode mode, bool timestamps = false, const KeyTags* tags = nullptr) noexcept
       : mode(mode), timestamps(timestamps), tags(tags) {}
@@ -44,9 +44,11 @@ struct KeyReading {
 // document (an alias in it stands for nothing).
 std::string node_key_signature(const YamlNode& key, KeyReading reading);
 
-// A short rendering of a key for messages: a scalar's text; otherwise the
-// kind and the content (e.g. "sequence [a, b]", "alias *x").
-std::string describe_key(const YamlNode& key);
+// A short rendering of a key for messages: a scalar's text, after its tag
+// as written when the conversion keeps that tag (`tags`: null, none kept),
+// e.g. "!k x"; otherwise the kind and the content (e.g. "sequence [a, b]",
+// "alias *x").
+std::string describe_key(const YamlNode& key, const KeyTags* tags = nullptr);
 
 // The first duplicate key in the tree, in document order (a mapping's own
 // duplicate at pair i after everything inside pairs 0..i-1): "duplicate

@@ -213,8 +213,9 @@ bool MappingFolds::identity(const NodeRef& key, std::string& out) {
   }
   ValueArena arena;
   const YamlValue v = key_node_value(*key.node, reading_, aliases_, arena);
-  if (v.kind == ValueKind::Float && std::isnan(v.real)) return false;
-  write_key_signature(out, v);
+  const YamlValue& bare = key_as_converted(v, reading_.tags);
+  if (bare.kind == ValueKind::Float && std::isnan(bare.real)) return false;
+  write_key_signature(out, v, reading_.tags);
   return true;
 }
 

@@ -17,9 +17,10 @@
 // number of alias expansions the fold went through to reach it (relative to
 // the folded mapping; schema validation bounds the nesting) and whether it
 // came from a secret's content (is_secret_node) through a merge.  Keys compare
-// as the load reads them (`KeyReading`: the version mode, timestamps;
-// custom-tagged keys keep their tag, aliases stand for their targets), by
-// the decoder's duplicate-key signature: 1, 1.0 and true are one key.
+// as the load reads them (`KeyReading`: the version mode, timestamps, the
+// custom tags the conversion keeps, others left out; aliases stand for
+// their targets), by the decoder's duplicate-key signature: 1, 1.0 and true
+// are one key.
 //
 // Folds are computed once per mapping and kept while the `MappingFolds`
 // lives; the tree and the follower's bindings must not change meanwhile.

@@ -217,11 +217,53 @@ namespace {
 // Aliases cost nothing themselves: the copy spends what reading the alias as
 // a value is charged (AliasBinding::count), so it fails exactly where such a
 // read does.
-// `file_id`: the file the copy is written in.
-AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std::uint32_t file_id,
-                      std::uint32_t depth, std::uint64_t& budget) {
-  if (node.is_alias()) {
-    const YamlNode* anchored = bindings.target(node);
+class DetachCopier {
+ public:
+  DetachCopier(const AnchorBindings& bindings, std::uint32_t written_in, std::uint64_t& budget,
+               const DirectiveRelocator* relocator)
+      : bindings_(bindings), written_in_(written_in), budget_(budget), relocator_(relocator) {}
+
+  // `read_in`: the file that holds `node` (its directive, when it has one)
+  // as read; `below_kept`: `node` lies below a directive the copy keeps.
+  AliasCopy copy(const YamlNode& node, std::uint32_t read_in, bool below_kept, std::uint32_t depth) {
+    if (node.is_alias()) return copy_alias(node, read_in, below_kept, depth);
+    if (budget_ == 0) return std::unexpected(AliasCopyError{std::string(kAliasBombMessage), node.span});
+    --budget_;
+    return stack_guarded([&]() -> AliasCopy {
+      const IncludeSource* source = node.source();
+      // What a directive stood for is written as that directive: without its
+      // source a copied secret or variable would be written as its value.  An
+      // included file's content is copied without its source, to be written
+      // inline: as the directive, the copy would share the file with what it
+      // copies, and an edit of either would reach both once written.  Below
+      // a kept directive every source stays: those files are read again.
+      const bool keeps = source != nullptr && (below_kept || content_without_file(node) != nullptr);
+      const std::uint32_t inner = source != nullptr && source->target_file_id ? *source->target_file_id : read_in;
+      KESTRINE_ASSIGN_OR_RETURN(YamlNode out, copy_content(node, inner, keeps, depth));
+      out.copy_tag(node);
+      // A tag written with a %TAG handle of another file's document is written
+      // in full where the copy lands, where that handle means nothing.
+      if (const NodeExtra* extra = node.extra(); extra && extra->expanded_tag && node.span.file_id != written_in_) {
+        const std::string_view expanded = *extra->expanded_tag.view();
+        out.set_tag(OptText("!<" + std::string(expanded) + ">"), OptText(expanded));
+      }
+      out.style = node.style;
+      out.comments = node.comments;
+      if (!keeps) return out;
+      IncludeSource kept = *source;
+      // Below a kept directive nothing is written: it is read from its files.
+      if (!below_kept && relocator_ != nullptr && read_in != written_in_) {
+        if (std::optional<std::string> refusal = relocator_->relocate(kept, read_in, written_in_))
+          return std::unexpected(AliasCopyError{std::move(*refusal), node.span, /*relocation=*/true});
+      }
+      out.set_source(std::move(kept));
+      return out;
+    });
+  }
+
+ private:
+  AliasCopy copy_alias(const YamlNode& node, std::uint32_t read_in, bool below_kept, std::uint32_t depth) {
+    const YamlNode* anchored = bindings_.target(node);
     if (anchored == nullptr) {
       YamlNode null = YamlNode::null_at(node.span);
       null.copy_tag(node);
@@ -229,66 +271,55 @@ AliasCopy expand_copy(const YamlNode& node, const AnchorBindings& bindings, std:
       null.comments = node.comments;
       return null;
     }
-    if (depth >= kMaxAliasDepth) return std::unexpected(AliasLimitError{kAliasDepthMessage, node.span});
-    AliasCopy copy = stack_guarded([&] { return expand_copy(*anchored, bindings, file_id, depth + 1, budget); });
-    if (copy) carry_comments(node.comments, copy->comments);
-    return copy;
+    if (depth >= kMaxAliasDepth) return std::unexpected(AliasCopyError{std::string(kAliasDepthMessage), node.span});
+    // An anchor binds within its file: the anchored node is read where the alias is.
+    AliasCopy copied = stack_guarded([&] { return copy(*anchored, read_in, below_kept, depth + 1); });
+    if (copied) carry_comments(node.comments, copied->comments);
+    return copied;
   }
-  if (budget == 0) return std::unexpected(AliasLimitError{kAliasBombMessage, node.span});
-  --budget;
-  return stack_guarded([&]() -> AliasCopy {
-    YamlNode out;
+
+  // The node's kind and children, copied; `inner`: the file its children are read in.
+  AliasCopy copy_content(const YamlNode& node, std::uint32_t inner, bool below_kept, std::uint32_t depth) {
     switch (node.kind()) {
       case NodeKind::Sequence: {
         std::vector<YamlNode> items;
         items.reserve(node.size());
         for (const YamlNode& item : node.items()) {
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode copy, expand_copy(item, bindings, file_id, depth, budget));
-          items.push_back(std::move(copy));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode copied, copy(item, inner, below_kept, depth));
+          items.push_back(std::move(copied));
         }
-        out = YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
-        break;
+        return YamlNode::sequence(std::move(items), CollectionStyle::Block, node.span);
       }
       case NodeKind::Mapping: {
         std::vector<NodePair> pairs;
         pairs.reserve(node.size());
         for (const NodePair& p : node.pairs()) {
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, expand_copy(p.key, bindings, file_id, depth, budget));
-          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, expand_copy(p.value, bindings, file_id, depth, budget));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode k, copy(p.key, inner, below_kept, depth));
+          KESTRINE_ASSIGN_OR_RETURN(YamlNode v, copy(p.value, inner, below_kept, depth));
           pairs.push_back(NodePair{std::move(k), std::move(v)});
         }
-        out = YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
-        break;
+        return YamlNode::mapping(std::move(pairs), CollectionStyle::Block, node.span);
       }
-      case NodeKind::Scalar: out = YamlNode::scalar(node.text(), node.scalar_style(), node.span); break;
-      case NodeKind::Alias:  // handled above
-      case NodeKind::Null: out = YamlNode::null_at(node.span); break;
+      case NodeKind::Scalar: return YamlNode::scalar(node.text(), node.scalar_style(), node.span);
+      case NodeKind::Alias:  // copied by copy_alias
+      case NodeKind::Null: break;
     }
-    out.copy_tag(node);
-    // A tag written with a %TAG handle of another file's document is written
-    // in full where the copy lands, where that handle means nothing.
-    if (const NodeExtra* extra = node.extra(); extra && extra->expanded_tag && node.span.file_id != file_id) {
-      const std::string_view expanded = *extra->expanded_tag.view();
-      out.set_tag(OptText("!<" + std::string(expanded) + ">"), OptText(expanded));
-    }
-    out.style = node.style;
-    out.comments = node.comments;
-    // What a directive stood for is written as that directive: without its
-    // source a copied secret or variable would be written as its value.  An
-    // included file's content is copied without its source, to be written
-    // inline: as the directive, the copy would share the file with what it
-    // copies, and an edit of either would reach both once written.
-    if (const IncludeSource* source = node.source(); source != nullptr && content_without_file(node) != nullptr)
-      out.set_source(*source);
-    return out;
-  });
-}
+    return YamlNode::null_at(node.span);
+  }
+
+  const AnchorBindings& bindings_;
+  std::uint32_t written_in_;  // the file the copy is written in
+  std::uint64_t& budget_;
+  const DirectiveRelocator* relocator_;
+};
 
 }  // namespace
 
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
-                                            std::uint32_t depth, std::uint64_t& budget) {
-  return expand_copy(node, bindings, node.span.file_id, depth, budget);
+                                            std::uint32_t depth, std::uint64_t& budget,
+                                            const DirectiveRelocator* relocator) {
+  DetachCopier copier(bindings, node.span.file_id, budget, relocator);
+  return copier.copy(node, node.span.file_id, /*below_kept=*/false, depth);
 }
 
 }  // namespace kestrine

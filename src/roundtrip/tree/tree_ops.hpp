@@ -166,29 +166,57 @@ void collect_anchor_paths(const YamlNode& node, NodePath& path,
 
 // ---- alias-expanding copies ---------------------------------------------------
 
+// How a detached copy writes a directive it keeps (below) that was read in
+// another file than the one the copy is written in: an include names its
+// path from the folder of the file holding it, and a secret is looked up
+// from there.  `relocate` rewrites `source` (the directive as read in file
+// `read_in`) so that it reads the same from file `written_in`, or gives why
+// that cannot be done.
+class DirectiveRelocator {
+ public:
+  virtual ~DirectiveRelocator() = default;
+  virtual std::optional<std::string> relocate(IncludeSource& source, std::uint32_t read_in,
+                                              std::uint32_t written_in) const = 0;
+};
+
+// Why an alias-expanding copy failed: a limit (kAliasDepthMessage,
+// kAliasBombMessage) at the node or alias where it was reached, or a
+// directive the relocator refused, at that directive.
+struct AliasCopyError {
+  std::string message;
+  Span span;
+  bool relocation = false;  // the relocator's refusal
+};
+
 // The copy used when an alias is detached (replaced by what it refers to):
 // each alias replaced by a copy of what it is bound to (the most recent
 // definition before it, in its file; depth + 1 per alias).  Every node copied
 // spends one of `budget` (kAliasNodeBudget for a whole copy; an alias itself
 // costs nothing, so a copy of an alias spends what reading it as a value is
 // charged); a copy that would spend more than `budget`, or nest more than
-// kMaxAliasDepth alias expansions, fails with the limit's AliasLimitError
-// (at the node or alias where it is reached), the error a read of the same
-// alias gives: a copy is whole or nothing.  Rebuilt nodes keep span, tag,
-// style and comments (no anchor; a collection ends where it starts), and the
+// kMaxAliasDepth alias expansions, fails with the limit's message (at the
+// node or alias where it is reached), the error a read of the same alias
+// gives: a copy is whole or nothing.  Rebuilt nodes keep span, tag, style
+// and comments (no anchor; a collection ends where it starts), and the
 // include source of a directive whose content no file holds
 // (content_without_file): a copied secret, variable or directory include is
-// written as its directive, like the node it copies.  The content of an
-// included file is copied without its source and written inline, so that the
-// copy is independent: as the directive it would share the file with what it
+// written as its directive, like the node it copies.  Such a directive is
+// written in the file of `node` (the alias's); one read in another file is
+// handed to `relocator` (none: kept as read), whose refusal fails the copy.
+// What lies below a kept directive is read again from its files, not
+// written: it keeps every include source, so that a write-back knows the
+// files the directive reads.  The content of an included file is otherwise
+// copied without its source and written inline, so that the copy is
+// independent: as the directive it would share the file with what it
 // copies.  The copy of an alias, at any depth, carries the alias's own
 // comments, not its anchored node's: those stay with that node, and the
 // copy of a node holding both would write them twice.  An alias bound to
 // nothing becomes a Null at its start keeping the alias's comments, tag
 // and style.
-using AliasCopy = std::expected<YamlNode, AliasLimitError>;
+using AliasCopy = std::expected<YamlNode, AliasCopyError>;
 AliasCopy copy_expanding_aliases_for_detach(const YamlNode& node, const AnchorBindings& bindings,
-                                            std::uint32_t depth, std::uint64_t& budget);
+                                            std::uint32_t depth, std::uint64_t& budget,
+                                            const DirectiveRelocator* relocator = nullptr);
 
 // ---- leaves -------------------------------------------------------------------
 

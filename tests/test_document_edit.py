@@ -657,6 +657,10 @@ def test_edits_that_would_remove_a_used_anchor_are_refused():
     )] == [IN_USE.format("deleting"), IN_USE.format("replacing"), IN_USE.format("replacing"),
            "ValueError: no anchor '&z' is defined in this document"]
     assert doc.to_yaml() == text.encode()
+    # A key of empty content refused a new value stays empty.
+    doc = load(":\n  k: &y 1\nb: *y\n")
+    assert outcome(lambda: doc.__setitem__(None, [5])) == IN_USE.format("replacing")
+    assert doc.to_yaml() == b":\n  k: &y 1\nb: *y\n"
     # The anchor on the replaced node itself stays: its aliases read the new value.
     doc = load("a: &x {k: 1}\nb: *x\n")
     doc["a"] = [1]
@@ -891,6 +895,7 @@ SETTER_EDITS = [
     ("x: {a: 1}\ny: [1]\n", lambda d: d["x"].__setitem__("a", {"b": [1]}) or d["y"].__setitem__(0, [{"c": 1}])),
     ("k:\n- a\n- b\n # c\n", lambda d: d["k"].__setitem__(1, [1])),
     ("--- # c\n5\n", lambda d: setattr(d.node, "value", {"a": [{"b": 1}]})),
+    ("a:\n  : 1\n   # t\n # s\nz: 2\n", lambda d: d["a"].__setitem__(None, {"b": [1]})),
 ]
 
 

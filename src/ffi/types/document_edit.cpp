@@ -162,9 +162,20 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std
     KESTRINE_ASSIGN_OR_RETURN(const std::optional<std::size_t> at, last_matching_pair(edit, container, key));
     if (at) {
       NodePair& pair = container.pairs_mut()[*at];
-      const auto step = [&] { return PathSegment::of_key(pair.key.is_scalar() ? std::string(pair.key.text()) : ""); };
-      KESTRINE_TRY(replace_entry(edit, root, path, step, pair.value, std::move(fresh)));
+      // A key of empty content is spelled first: the lines after its value
+      // are found through a path, and no path step names a key without a
+      // text.  A refused replacement leaves the key as read.
+      std::optional<YamlNode> unspelled;
+      if (pair.key.is_null()) unspelled = pair.key;
       spell_empty_key(pair.key, edit.record().flags.null_style, edit.lookups());
+      const auto step = [&] { return PathSegment::of_key(pair.key.is_scalar() ? std::string(pair.key.text()) : ""); };
+      if (PyStatus done = replace_entry(edit, root, path, step, pair.value, std::move(fresh)); !done) {
+        if (unspelled) {
+          pair.key = std::move(*unspelled);
+          if (edit.lookups() != nullptr) edit.lookups()->clear();
+        }
+        return done;
+      }
       if (container.style == CollectionStyle::Flow) value_head_to_key(pair);
       return {};
     }

@@ -1067,6 +1067,7 @@ KEPT_LAYOUT = [
     ("a:\n  x: 1\n  # c\n\n# h\nb: 1\n", lambda d: setattr(d.node["a"], "comment_after", None),
      "a:\n  x: 1\n\n# h\nb: 1\n"),
     ("a:\n  x: 1\n  # c\n\nb: 1\n", lambda d: d.__setitem__("a", {"z": [2]}), "a:\n  z:\n  - 2\n  # c\n\nb: 1\n"),
+    ("a:\n  x: 1\n\n  # c\n\nb: 1\n", lambda d: d.__setitem__("a", {"z": [2]}), "a:\n  z:\n  - 2\n  # c\n\nb: 1\n"),
     # ... and never as a block scalar's text.
     ("- |\n  x\n- c: 1\n  # inner\n- 1\n", lambda d: d.__delitem__(1) or setattr(d.node[1], "comment_before", "own"),
      "- |\n  x\n # inner\n# own\n- 1\n"),

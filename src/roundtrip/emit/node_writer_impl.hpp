@@ -303,10 +303,13 @@ class NodeWriter {
   void copy_blank_lines(std::optional<std::size_t> first);
   // Where the lines an entry copied as read begins with start (its first
   // line at `first`, `heads` head lines): SourceLines::own_lead, and
-  // without head or blank lines blank_lead.
+  // without head lines, where those are not its own, blank_lead (the
+  // comment lines above its blank lines may have been its head lines, until
+  // an edit gave them to the content before it).
   std::size_t entry_lead(std::size_t first, std::size_t heads, bool blank_before) const {
-    if (heads == 0 && !blank_before) return e_.source->blank_lead(first, floor_);
-    return e_.source->own_lead(first, heads, blank_before, floor_);
+    const std::size_t lead =
+        heads == 0 && !blank_before ? first : e_.source->own_lead(first, heads, blank_before, floor_);
+    return lead == first && heads == 0 ? e_.source->blank_lead(first, floor_) : lead;
   }
   // A root block collection whose own lines are as read: its head lines
   // from the text, its entries copied or written.

@@ -543,7 +543,9 @@ void EditedNodes::visit_marked(const YamlNode& node) {
 }
 
 bool EditedNodes::visit(const YamlNode& node) {
-  bool edited = node.comments.modified;
+  // A collection whose foot lines an edit moved carries only the mark of
+  // an edit below (as the marked walk finds it): its feet are not the tail.
+  bool edited = node.comments.modified || (node.comments.edited_below && node.source() == nullptr);
   // An included file's content answers for its own file.
   if (node.is_collection() && node.source() == nullptr) {
     stack_guarded([&] {

@@ -97,13 +97,24 @@ def unedited_lines_kept(text, out, words, movable):
         if gone and not comments and not removed & set(range(i1, i2)) and not edge and next(
                 (i for i in range(i2, len(a)) if content(a[i][0])), None) not in removed:
             return False  # a blank line gone on its own
+        # (Comment lines before content written anew, gone or moved, take no
+        # line's place.)
+        first = i1
+        while i1 < i2 and j1 < j2 and content(b[j1][0]) and a[i1][0].strip().startswith(b"#"):
+            i1 += 1
+        # (A content line may also end as the content line it follows in
+        # the order read, where comment lines written or gone shift them.)
+        ends_read = [brk for line, brk in a[i1:i2] if content(line)]
         for k in range(j1, j2):
             end = a[i1 + k - j1][1] if i1 + k - j1 < i2 else b[k - 1][1] if k else a[i2][1] if i2 < len(a) else b""
             # (A line added where none was read may take that of the line after it, its entry's.)
             after = a[i2][1] if i1 + k - j1 >= i2 and i2 < len(a) else end
             # (A line moved within the hunk, re-indented, may keep its own.)
             bare = lambda line: line.strip().removeprefix(b"- ")  # noqa: E731  (an entry moved onto a dash)
-            moved = {brk for line, brk in a[i1:i2] if bare(line) == bare(b[k][0])}
+            moved = {brk for line, brk in a[first:i2] if bare(line) == bare(b[k][0])}
+            nth = sum(content(line) for line, _ in b[j1:k])
+            if content(b[k][0]) and nth < len(ends_read):
+                moved.add(ends_read[nth])
             if b[k][1] not in (end, after, *moved) and b"" not in (b[k][1], end) and (
                     k == j1 or b[k][1] != b[k - 1][1]):
                 return False

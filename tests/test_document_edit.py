@@ -367,7 +367,9 @@ def cycle_edit(doc, text, comments, data, mark):
               if all(isinstance(step, str) or (type(step) is int and step >= 0) for step in path)]
     path, target = data.draw(st.sampled_from(places))
     keys = list(range(len(target))) if isinstance(target, list) else [k for k in target if isinstance(k, str)]
-    kind = data.draw(st.sampled_from(["set", "add", "delete", "node", "comment", "before", "after"]))
+    kind = data.draw(st.sampled_from(["set", "add", "delete", "node", "comment", "before", "after", "anew", "pair"]))
+    if kind in FRESH_EDITS:
+        return FRESH_EDITS[kind](doc, text, comments, data, mark, path, target, keys)
     if kind == "add":
         if not isinstance(target, dict):
             return CycleEdit()
@@ -412,6 +414,73 @@ def cycle_edit(doc, text, comments, data, mark):
     read_back = None if root else lambda reread: getattr(node_at(reread, path + (key,)), attr) == "\n".join(lines)
     return CycleEdit(comment_lines(old), collections.Counter(lines), read_back if kind == "comment" else None, read_back,
                      redo=redo)
+
+
+# New content, whose comments a reader places by columns it has only once
+# read again: mappings ending in block collections, lists of mappings,
+# nested items.
+NEW_CONTENT = [{"n": {"m": [1, "x"]}}, [{"k": 1, "l": [2]}], {"a": [{"b": {"c": 1}}]}, [[{"d": 1}]], {"e": 1}]
+
+
+def fresh_edit(doc, text, comments, data, mark, path, target, keys, pair=False):
+    """A value replaced by new content, or a key added with it, then one or
+    two comment setters on nodes of it, inline comments first (one set on an
+    item's dash sets the lines below it apart from those above); with `pair`,
+    an item (replaced by new content or not), its inline comment and then
+    the comment_before of the item or of its first entry."""
+    choices = keys + [f"{mark}k"] * (not pair and isinstance(target, dict))
+    if not choices or pair and not isinstance(target, list):
+        return CycleEdit()
+    key = data.draw(st.sampled_from(choices))
+    item, value, replace = path + (key,), data.draw(st.sampled_from(NEW_CONTENT)), not pair or data.draw(st.booleans())
+    try:
+        node = node_at(doc, item) if key in keys else None
+    except LookupError:  # a key that is not a scalar node (an empty "!!str")
+        return CycleEdit()
+    if key in keys and node is None:
+        return CycleEdit()
+    dropped, edited = collections.Counter(), ()
+    if replace and node is not None:
+        first, _, last, _ = node.range()
+        dropped, edited = droppable(doc, text, comments, item, False), range(first - 1, last)
+    replaced = (lambda d: (d if not path else at(d, path)).__setitem__(key, value)) if replace else (lambda d: None)
+    replaced(doc)
+    lines = lambda n: data.draw(st.sampled_from([None] + ["\n".join(  # noqa: E731
+        f"{mark}-{i} {data.draw(comment_texts)}".strip() for i in range(n))] * 3))
+    if pair:
+        entries = node_at(doc, item).value
+        entry = next(iter(entries), None) if isinstance(entries, dict) else 0 if isinstance(entries, list) else None
+        heads = [(), (entry,)] if entries and isinstance(entry, (str, int)) else [()]
+        before = item + data.draw(st.sampled_from(heads))
+        steps = [(item, "comment", lines(1)), (before, "comment_before", lines(2))]
+    else:
+        places = [p for p, _ in handles(node_at(doc, item))]
+        steps = sorted(((item + data.draw(st.sampled_from(places)), attr, lines(1 + (attr != "comment")))
+                        for attr in data.draw(st.lists(st.sampled_from(["comment", "comment_before", "comment_after"]),
+                                                       min_size=1, max_size=2, unique=True))),
+                       key=lambda step: step[1] != "comment")
+        steps = [(p, attr, t) for p, attr, t in steps if attr != "comment_after" or node_at(doc, p).style == "block"
+                 and node_at(doc, p).value]
+    added = collections.Counter()
+    for step_path, attr, text_set in steps:
+        dropped += comment_lines(getattr(node_at(doc, step_path), attr))
+        set_at(doc, step_path, attr, text_set)
+        assert getattr(node_at(doc, step_path), attr) == text_set, (step_path, attr)
+        added += comment_lines(text_set)
+
+    def redo(d):
+        replaced(d)
+        for step_path, attr, text_set in steps:
+            set_at(d, step_path, attr, text_set)
+    # (The comment_before of an item and of its first entry read the same
+    # lines where its dash carries no comment: the last one set holds.)
+    reads = {(p, attr): getattr(node_at(doc, p), attr) for p, attr, _ in steps}
+    read_back = lambda reread: all(getattr(node_at(reread, p), a) == t for (p, a), t in reads.items())  # noqa: E731
+    check = lambda reread: not replace or same(at(reread.to_dict(), item), value)  # noqa: E731
+    return CycleEdit(dropped, added, check, read_back, edited, redo)
+
+
+FRESH_EDITS = {"anew": fresh_edit, "pair": lambda *args: fresh_edit(*args, pair=True)}
 
 
 def _cycle_sources():
@@ -588,6 +657,10 @@ def test_edits_that_would_remove_a_used_anchor_are_refused():
     )] == [IN_USE.format("deleting"), IN_USE.format("replacing"), IN_USE.format("replacing"),
            "ValueError: no anchor '&z' is defined in this document"]
     assert doc.to_yaml() == text.encode()
+    # A key of empty content refused a new value stays empty.
+    doc = load(":\n  k: &y 1\nb: *y\n")
+    assert outcome(lambda: doc.__setitem__(None, [5])) == IN_USE.format("replacing")
+    assert doc.to_yaml() == b":\n  k: &y 1\nb: *y\n"
     # The anchor on the replaced node itself stays: its aliases read the new value.
     doc = load("a: &x {k: 1}\nb: *x\n")
     doc["a"] = [1]
@@ -804,36 +877,70 @@ def snapshot_at(tree, path):
     return tree
 
 
-@pytest.mark.parametrize("text", SETTER_TEXTS)
-def test_each_comment_setter_writes_what_its_getter_reads_back(text, tmp_path):
+# The same after an edit that wrote content anew (a value replaced or
+# added: mappings ending in block collections, lists of mappings, nested
+# items, an empty root; a comment on the dash of an item whose entries start
+# on the dash's line; the root replaced): the setters at every place of the
+# document, the new content's included.
+SETTER_EDITS = [
+    ("m:\n  a: 1\n  # x\nz: 1\n", lambda d: d.__setitem__("m", {"a": [1]})),
+    ("z: 1\n", lambda d: d.__setitem__("a", [{"x": 1}])),
+    ("k:\n- a\n- b\n", lambda d: d["k"].__setitem__(0, {"deep": {"er": 1}})),
+    ("{}\n", lambda d: d.__setitem__("e", {"n": 1})),
+    ("- k: 1\n  x: 2\n", lambda d: setattr(d.node[0], "comment", "c")),
+    ("m:\n  n:\n    - 1\n    # deep\n  # mid\nk: 1\n", lambda d: d["m"]["n"].__setitem__(0, {"p": [{"q": 1}]})),
+    ("m:\n  a:\n    b: 1\n    # x\nz: 1\n", lambda d: d["m"].__setitem__("c", {"q": [1]})),
+    ("s:\n  - x  # j\n  - y\na: 1\n  # t\nb: 2\n",
+     lambda d: d["s"].__setitem__(0, {"a": [1]}) or d.__setitem__("a", {"x": {"y": 1}})),
+    ("x: {a: 1}\ny: [1]\n", lambda d: d["x"].__setitem__("a", {"b": [1]}) or d["y"].__setitem__(0, [{"c": 1}])),
+    ("k:\n- a\n- b\n # c\n", lambda d: d["k"].__setitem__(1, [1])),
+    ("--- # c\n5\n", lambda d: setattr(d.node, "value", {"a": [{"b": 1}]})),
+    ("a:\n  : 1\n   # t\n # s\nz: 2\n", lambda d: d["a"].__setitem__(None, {"b": [1]})),
+]
+
+
+@pytest.mark.parametrize("text, edit", [(text, None) for text in SETTER_TEXTS] + SETTER_EDITS)
+def test_each_comment_setter_writes_what_its_getter_reads_back(text, edit, tmp_path):
     """At every place, each setter's text renders to a text whose document
     reads it back through the same getter; setting it again there changes
-    nothing; every other comment of the text is there as often as before.
-    Setting what the getter reads leaves the text as read.  A snapshot reads
-    what the handles read."""
+    nothing, and so does the whole edit made again on the text it rendered;
+    every other comment of the text is there as often as before.  Setting
+    what the getter reads leaves the text as read.  A snapshot reads what
+    the handles read."""
     (tmp_path / "inc.yaml").write_text("x: 1\n")
     (tmp_path / "secrets.yaml").write_text("pw: s\n")
     reload = lambda t: load(t, RT | kestrine.OPT_INCLUDES | kestrine.OPT_SECRETS, include_dir=str(tmp_path))
-    was = collections.Counter(t for _, _, t in comments_of(text))
-    doc = reload(text)
+
+    def edited(t):
+        doc = reload(t)
+        if edit is not None:
+            edit(doc)
+        return doc
+    doc = edited(text)
+    start = doc.to_yaml()
+    was = collections.Counter(t for _, _, t in comments_of(start))
     for path, node in handles(doc.node):
         snapshot = snapshot_at(doc.to_tree(), path)
         assert (snapshot.comment_before, snapshot.comment_after) == (node.comment_before, node.comment_after), path
         for attr in ("comment", "comment_before", "comment_after"):
-            same = reload(text)
+            same = edited(text)
             setattr(at(same.node, path), attr, getattr(at(same.node, path), attr))
-            assert same.to_yaml() == text.encode(), (path, attr)
+            assert same.to_yaml() == start, (path, attr)
         for attr, value in [("comment", "new"), ("comment", None)] + [
                 (attr, value) for attr in ("comment_before", "comment_after") for value in ("new\nlines", "", None)]:
-            edited = reload(text)
-            old = getattr(at(edited.node, path), attr)
-            if outcome(lambda: setattr(at(edited.node, path), attr, value)) is not None:
+            changed = edited(text)
+            old = getattr(at(changed.node, path), attr)
+            if outcome(lambda: setattr(at(changed.node, path), attr, value)) is not None:
                 continue  # refused: nothing could hold it there (tested above)
-            out = edited.to_yaml()
+            out = changed.to_yaml()
             again = reload(out)
             assert getattr(at(again.node, path), attr) == value, (path, attr, out)
             setattr(at(again.node, path), attr, value)
             assert again.to_yaml() == out, (path, attr, out)
+            if edit is not None:
+                cycle = edited(out)
+                setattr(at(cycle.node, path), attr, value)
+                assert cycle.to_yaml() == out, (path, attr, out)
             now = collections.Counter(t for _, _, t in comments_of(out))
             assert now == was - comment_lines(old) + comment_lines(value), (path, attr, out)
 
@@ -955,6 +1062,12 @@ KEPT_LAYOUT = [
     ("- - x\n  # c\n\n- # k\n  y\n",
      lambda d: setattr(d.node[0], "comment_after", "c") or setattr(d.node[1], "comment", ""),
      "- - x\n  # c\n\n- #\n  y\n"),
+    # Lines given to the content before an entry, or cleared there: the
+    # blank line between them and the entry's own stays.
+    ("a:\n  x: 1\n  # c\n\n# h\nb: 1\n", lambda d: setattr(d.node["a"], "comment_after", None),
+     "a:\n  x: 1\n\n# h\nb: 1\n"),
+    ("a:\n  x: 1\n  # c\n\nb: 1\n", lambda d: d.__setitem__("a", {"z": [2]}), "a:\n  z:\n  - 2\n  # c\n\nb: 1\n"),
+    ("a:\n  x: 1\n\n  # c\n\nb: 1\n", lambda d: d.__setitem__("a", {"z": [2]}), "a:\n  z:\n  - 2\n  # c\n\nb: 1\n"),
     # ... and never as a block scalar's text.
     ("- |\n  x\n- c: 1\n  # inner\n- 1\n", lambda d: d.__delitem__(1) or setattr(d.node[1], "comment_before", "own"),
      "- |\n  x\n # inner\n# own\n- 1\n"),

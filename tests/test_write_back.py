@@ -412,12 +412,16 @@ _SET_X = lambda top: top.__setitem__("x", 5)  # noqa: E731
     ("# lead\nx: 1\n---\nsecond: 2\n",
      lambda top: setattr(top.node["x"], "comment_before", top.node["x"].comment_before + " read"),
      "# lead read\nx: 1\n---\nsecond: 2\n"),
+    # lines after a collection that an edit keeps with it, above the file's last comment
+    ("x:\n  a: 1\n  # in\ny: 2\nz: 3\n# end\n", lambda top: top.__delitem__("y"), "x:\n  a: 1\n  # in\nz: 3\n# end\n"),
+    ("x:\n  k:\n    a: 1\n    # in\ny: 2\n# end\n", lambda top: top["x"].__setitem__("n", 1),
+     "x:\n  k:\n    a: 1\n    # in\n  \"n\": 1\ny: 2\n# end\n"),
     # a file whose document is itself a directive cannot hold an edit
     ("!include deeper.yaml\n", _SET_X,
      "ValueError: cannot edit part of '!include inc.yaml', whose file holds a directive in place of its content"),
 ], ids=["later documents", "directives between", "sequence", "foot before later documents", "empty document", "crlf", "crlf deletion",
         "cr", "mixed line breaks", "nested directive item", "first item", "closing marker", "no document",
-        "nested directive", "head", "directive document"])
+        "nested directive", "head", "moved feet deleted", "moved feet appended", "directive document"])
 def test_included_files_keep_what_lies_outside_the_edited_content(tmp_path, text, edit, expected):
     (tmp_path / "inc.yaml").write_bytes(text.encode())
     (tmp_path / "deeper.yaml").write_bytes(b"x: 1\n")

@@ -136,30 +136,68 @@ PyResult<YamlNode> new_key_node(const DocumentEdit& edit, PyObject* key) {
   return py_to_key_node(key, flags.prefer_double_quotes, flags.version_mode, flags.null_style);
 }
 
+// Puts `fresh` in place of the entry of `container` (at `path`) that the
+// step `step()` gives leads to, `slot`.
+template <class Step>
+PyStatus replace_entry(DocumentEdit& edit, std::size_t root, std::span<const PathSegment> path, const Step& step,
+                       YamlNode& slot, YamlNode&& fresh) {
+  std::optional<FootSource<YamlNode>> after;
+  // (Lines after anything else keep their places.)
+  if (is_block_collection(fresh) || is_block_collection(slot)) {
+    NodePath to_slot(path.begin(), path.end());
+    to_slot.push_back(step());
+    after = lines_after_replaced_source(edit.record(), root, to_slot);
+  }
+  return edit_status(replace_node(edit.record().roots[root], slot, std::move(fresh), edit.record().flags.version_mode,
+                                  edit.lookups(), after ? &*after : nullptr));
+}
+
 }  // namespace
 
-PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyObject* key, PyObject* value) {
-  YamlNode& root_node = edit.record().roots[root];
+PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std::span<const PathSegment> path,
+                  PyObject* key, PyObject* value) {
   if (container.is_mapping()) {
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
+    if (container.style == CollectionStyle::Flow) take_flow_style(fresh);
     KESTRINE_ASSIGN_OR_RETURN(const std::optional<std::size_t> at, last_matching_pair(edit, container, key));
     if (at) {
       NodePair& pair = container.pairs_mut()[*at];
-      KESTRINE_TRY(edit_status(replace_node(root_node, pair.value, std::move(fresh),
-                                            edit.record().flags.version_mode, edit.lookups())));
+      // A key of empty content is spelled first: the lines after its value
+      // are found through a path, and no path step names a key without a
+      // text.  A refused replacement leaves the key as read.
+      std::optional<YamlNode> unspelled;
+      if (pair.key.is_null()) unspelled = pair.key;
       spell_empty_key(pair.key, edit.record().flags.null_style, edit.lookups());
+      const auto step = [&] { return PathSegment::of_key(pair.key.is_scalar() ? std::string(pair.key.text()) : ""); };
+      if (PyStatus done = replace_entry(edit, root, path, step, pair.value, std::move(fresh)); !done) {
+        if (unspelled) {
+          pair.key = std::move(*unspelled);
+          if (edit.lookups() != nullptr) edit.lookups()->clear();
+        }
+        return done;
+      }
+      if (container.style == CollectionStyle::Flow) value_head_to_key(pair);
       return {};
     }
     KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, new_key_node(edit, key));
-    append_pair(container, std::move(key_node), std::move(fresh), edit.lookups());
+    if (container.style == CollectionStyle::Flow) take_flow_style(key_node);
+    // (Only lines after an empty block mapping, or in a block collection
+    // that ends one, take a place of their own.)
+    std::optional<FootSource<YamlNode>> after;
+    if (container.style == CollectionStyle::Block && container.size() == 0)
+      after = lines_after_replaced_source(edit.record(), root, path);
+    else if (container.style == CollectionStyle::Block && is_block_collection(container.pairs().back().value))
+      after = comment_after_source_mut(edit.record(), root, path);
+    append_pair(container, std::move(key_node), std::move(fresh), edit.lookups(), after ? &*after : nullptr);
     return {};
   }
   if (container.is_sequence()) {
     KESTRINE_ASSIGN_OR_RETURN(const std::size_t index, index_key(key));
     if (index >= container.size()) return fail(index_out_of_range());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(edit, value));
-    return edit_status(replace_node(root_node, container.items_mut()[index], std::move(fresh),
-                                    edit.record().flags.version_mode, edit.lookups()));
+    if (container.style == CollectionStyle::Flow) take_flow_style(fresh);
+    return replace_entry(edit, root, path, [&] { return PathSegment::of_index(index); }, container.items_mut()[index],
+                         std::move(fresh));
   }
   return fail(not_a_collection());
 }
@@ -230,7 +268,7 @@ int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexc
     if (roots.size() != 1) return edit_stream_entry(edit, key, value);
     KESTRINE_TRY(edit_status(check_edit_kept(roots.front(), {}, edit.lookups(), &roots.front())));
     KESTRINE_TRY(value == nullptr ? delete_item(edit, 0, roots.front(), key)
-                                  : set_item(edit, 0, roots.front(), key, value));
+                                  : set_item(edit, 0, roots.front(), {}, key, value));
     edit.mark(0, {});
     return {};
   });
@@ -249,7 +287,7 @@ int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) noexcept 
     if (node == nullptr) return fail(PyErr::new_error(PyExc_KeyError, "stale view"));
     KESTRINE_TRY(edit_status(check_edit_kept(edit.record().roots[handle->start_root], path, edit.lookups(), node)));
     KESTRINE_TRY(value == nullptr ? delete_item(edit, handle->start_root, *node, key)
-                                  : set_item(edit, handle->start_root, *node, key, value));
+                                  : set_item(edit, handle->start_root, *node, path, key, value));
     edit.mark(handle->start_root, path);
     return {};
   });

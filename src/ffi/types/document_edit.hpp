@@ -4,7 +4,7 @@
 // `KestrineDocumentView`, and the error bridge of refused edits.
 //
 //   KESTRINE_ASSIGN_OR_RETURN(DocumentEdit edit, edit_document(data));
-//   KESTRINE_TRY(set_item(edit, root_index, container, key, value));
+//   KESTRINE_TRY(set_item(edit, root_index, container, path, key, value));
 //
 // The tree side of every edit is roundtrip/document/edit.hpp's.  An edit holds
 // exclusive access to the document for its whole run (conversions of the
@@ -45,11 +45,12 @@ PyStatus edit_status(EditResult<> result) noexcept;
 PyResult<YamlNode> value_node(const DocumentEdit& edit, PyObject* value);
 
 // `container[key] = value` and `del container[key]` on a mapping or sequence
-// of root `root`: a mapping replaces the value of the last pair whose key
-// equals `key` (or appends a pair) and deletes every such pair; a sequence
-// takes a non-negative integer below its length.  TypeError "node is not a
-// mapping or sequence" for anything else.
-PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyObject* key, PyObject* value);
+// of root `root` (for an assignment, at `path`): a mapping replaces the value
+// of the last pair whose key equals `key` (or appends a pair) and deletes
+// every such pair; a sequence takes a non-negative integer below its length.
+// TypeError "node is not a mapping or sequence" for anything else.
+PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std::span<const PathSegment> path,
+                  PyObject* key, PyObject* value);
 PyStatus delete_item(DocumentEdit& edit, std::size_t root, YamlNode& container, PyObject* key);
 
 // The node at a handle's path for an edit: an alias at the end stands for

@@ -1,6 +1,7 @@
 // The editing members of `KestrineNode`.
 #include "ffi/types/node_edit.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -124,10 +125,33 @@ int set_node_value(PyObject* self, PyObject* value, void*) noexcept {
     if (node == nullptr) return fail(stale_node());
     KESTRINE_TRY(e.check_kept());
     KESTRINE_ASSIGN_OR_RETURN(YamlNode fresh, value_node(e.edit, value));
-    KESTRINE_TRY(edit_status(
-        replace_node(*e.root(), *node, std::move(fresh), e.edit.record().flags.version_mode, e.edit.lookups())));
+    const std::vector<PathSegment>& path = e.handle->path;
+    std::optional<FootSource<YamlNode>> after;
+    YamlNode* parent = nullptr;
+    if (!path.empty()) {
+      // (Only a collection, or head lines carried over, depend on the style
+      // of the parent.)
+      if (fresh.is_collection() || !node->comments.head().empty())
+        parent = const_cast<YamlNode*>(resolve_path(e.edit.record(), e.handle->start_root,
+                                                    std::span(path).first(path.size() - 1), e.edit.lookups()));
+      if (parent != nullptr && parent->style == CollectionStyle::Flow) take_flow_style(fresh);
+      // (Lines after anything else keep their places.)
+      if (is_block_collection(fresh) || is_block_collection(*node))
+        after = lines_after_replaced_source(e.edit.record(), e.handle->start_root, path);
+    }
+    KESTRINE_TRY(edit_status(replace_node(*e.root(), *node, std::move(fresh), e.edit.record().flags.version_mode,
+                                          e.edit.lookups(), after ? &*after : nullptr)));
+    if (parent != nullptr && parent->style == CollectionStyle::Flow && parent->is_mapping() &&
+        path.back().kind == PathSegment::Kind::Key) {
+      for (NodePair& pair : parent->pairs_mut())
+        if (&pair.value == node) value_head_to_key(pair);
+    }
     // A document's whole content replaced: its lines are not those read.
-    if (e.handle->path.empty()) e.edit.record().documents_replaced = true;
+    if (path.empty()) {
+      e.edit.record().documents_replaced = true;
+      // A root block collection has no line of its own for an inline comment.
+      root_inline_to_head(*node);
+    }
     e.done();
     return {};
   });
@@ -163,10 +187,19 @@ int set_node_comment(PyObject* self, PyObject* value, void*) noexcept {
     YamlNode* node = e.resolve();
     if (node == nullptr) return fail(stale_node());
     KESTRINE_TRY(e.check_kept());
-    const bool is_key = !e.handle->path.empty() && e.handle->path.back().kind == PathSegment::Kind::KeyNode;
-    const EditResult<bool> changed = set_inline_comment(*node, is_key, e.handle->path.empty(), text);
+    const std::vector<PathSegment>& path = e.handle->path;
+    const bool is_key = !path.empty() && path.back().kind == PathSegment::Kind::KeyNode;
+    const bool below = node->comments.inline_before_value &&
+                       std::any_of(node->comments.head().begin(), node->comments.head().end(),
+                                   [](const HeadComment& h) { return h.below_introducer; });
+    const EditResult<bool> changed = set_inline_comment(*node, is_key, path.empty(), text);
     if (!changed) return fail(edit_error_to_py(changed.error()));
-    if (*changed) e.done();
+    if (!*changed) return {};
+    // The lines below the dash became lines above it.
+    if (below && !text && !path.empty() && path.back().kind == PathSegment::Kind::Index) {
+      if (auto place = comment_before_source_mut(e.edit.record(), e.handle->start_root, path)) gather_head(*place);
+    }
+    e.done();
     return {};
   });
 }

@@ -146,10 +146,13 @@ std::optional<HeadSource<Node>> head_source(Record& doc, std::size_t start_root,
 // in `source` (Found); else whether what follows `parent` follows it too
 // (Outer: it is the last entry) or nothing does (None).
 enum class Follows : std::uint8_t { Found, Outer, None };
+// `replaced`: the child is about to be written anew, in place of the
+// directive it may be now.
 template <class Node>
-Follows entry_after(Node& parent, std::size_t index, Node& child, bool key, FootSource<Node>& source) {
+Follows entry_after(Node& parent, std::size_t index, Node& child, bool key, FootSource<Node>& source,
+                    bool replaced = false) {
   // Lines in the file after a directive are no lines of the included content.
-  if (child.source() != nullptr || !is_block_collection(parent) || key) return Follows::None;
+  if ((child.source() != nullptr && !replaced) || !is_block_collection(parent) || key) return Follows::None;
   const std::size_t next = index + 1;
   if (next < parent.size()) {
     if (parent.is_mapping()) {
@@ -168,8 +171,11 @@ Follows entry_after(Node& parent, std::size_t index, Node& child, bool key, Foot
   return Follows::None;
 }
 
+// `replaced`: the sources of the lines after a node about to be replaced,
+// whatever its kind (lines_after_replaced_source).
 template <class Record, class Node>
-std::optional<FootSource<Node>> foot_source(Record& doc, std::size_t start_root, std::span<const PathSegment> path) {
+std::optional<FootSource<Node>> foot_source(Record& doc, std::size_t start_root, std::span<const PathSegment> path,
+                                            bool replaced = false) {
   const std::vector<PathNode<Node>> nodes = path_nodes<Record, Node>(doc, start_root, path);
   if (nodes.empty()) return std::nullopt;
   FootSource<Node> source;
@@ -178,11 +184,12 @@ std::optional<FootSource<Node>> foot_source(Record& doc, std::size_t start_root,
   // a stream are those of one file).
   const bool before_document = start_root + 1 < doc.roots.size();
   if (nodes.size() == 1) source.before_document = before_document;
-  if (!is_block_collection(*source.node)) return source;
+  if (!replaced && !is_block_collection(*source.node)) return source;
   // Up the last entries to the first collection with an entry after them.
   for (std::size_t k = nodes.size() - 1; k > 0; --k) {
     const Follows follows = entry_after(*nodes[k - 1].node, nodes[k].index, *nodes[k].node,
-                                        nodes[k].step == PathSegment::Kind::KeyNode, source);
+                                        nodes[k].step == PathSegment::Kind::KeyNode, source,
+                                        replaced && k == nodes.size() - 1);
     if (follows != Follows::Outer) return source;
   }
   source.before_document = before_document;
@@ -292,6 +299,11 @@ std::optional<FootSource<const YamlNode>> comment_after_source(const DocumentRec
 std::optional<FootSource<YamlNode>> comment_after_source_mut(DocumentRecord& doc, std::size_t start_root,
                                                              std::span<const PathSegment> path) {
   return foot_source<DocumentRecord, YamlNode>(doc, start_root, path);
+}
+
+std::optional<FootSource<YamlNode>> lines_after_replaced_source(DocumentRecord& doc, std::size_t start_root,
+                                                                std::span<const PathSegment> path) {
+  return foot_source<DocumentRecord, YamlNode>(doc, start_root, path, true);
 }
 
 std::optional<std::string> joined_lines(std::span<const std::string> lines) {

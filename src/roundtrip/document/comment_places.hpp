@@ -128,6 +128,13 @@ std::optional<FootSource<const YamlNode>> comment_after_source(const DocumentRec
 std::optional<FootSource<YamlNode>> comment_after_source_mut(DocumentRecord& doc, std::size_t start_root,
                                                              std::span<const PathSegment> path);
 
+// The same search for the node at `path` that an edit is about to replace,
+// whatever its kind (one that is no block collection has no comment_after,
+// but lines indented under it lie after it too); nothing when the path does
+// not resolve.
+std::optional<FootSource<YamlNode>> lines_after_replaced_source(DocumentRecord& doc, std::size_t start_root,
+                                                                std::span<const PathSegment> path);
+
 // The step of that search for readers that walk a tree: the source of
 // `child`, entry `index` of `parent` (its value or item; a key when `key`),
 // where `outer` is the source of `parent`.

@@ -1,6 +1,7 @@
 #include "roundtrip/document/edit.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "resolver/resolve.hpp"
@@ -190,8 +191,125 @@ bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode) {
   return old.kind() == fresh.kind();
 }
 
+namespace {
+
+// Carries the record of a line read with no space after its "#".
+void carry_spacing(const Comments& from, Comments& to, const std::string& text) {
+  if (from.is_unspaced(text) && !to.is_unspaced(text)) to.unspaced_mut().push_back(text);
+}
+
+// Gives `line`, a head line of the entry after `previous` (read from
+// `from`), to the foot of `target`, the block collection of `previous` it
+// lies in (inner_line_targets).  Rendering looks inside the nodes from
+// `previous` down to `target`, and copies the line as read where the text
+// holds it right there.
+void move_to_foot(YamlNode& previous, YamlNode& target, const HeadComment& line, const Comments& from) {
+  for (YamlNode* n = &previous;; n = n->is_mapping() ? &n->pairs_mut().back().value : &n->items_mut().back()) {
+    n->comments.edited_below = true;
+    if (n == &target) break;
+  }
+  Comments& to = target.comments;
+  to.foot_mut().push_back(line.text);
+  carry_spacing(from, to, line.text);
+}
+
+// Whether `target` is `node` or lies down its last entries, both on the
+// chain of last entries from `previous`.
+bool lies_within(const YamlNode& previous, const YamlNode& node, const YamlNode& target) {
+  bool reached = false;
+  for (const YamlNode* c = &previous;;) {
+    reached = reached || c == &node;
+    if (c == &target) return reached;
+    if (c->source() != nullptr || !is_block_collection(*c)) return false;
+    c = c->is_mapping() ? &c->pairs().back().value : &c->items().back();
+  }
+}
+
+// Where the writer puts a node's inline comment decides how a reader takes
+// the comment lines around it.  A block collection with entries carries it
+// on the line of its introducer ("- # c", "key: # c"), which a reader takes
+// as a comment before the value, and the lines between that line and the
+// entries as lines below it; without an inline comment no line sets those
+// apart from the lines above the introducer, and nothing keeps the value
+// off that line.  The node's marks follow, so that its handles read what a
+// reader of the rendered text will.
+void settle_inline_place(YamlNode& node) {
+  Comments& c = node.comments;
+  const bool carried = c.inline_comment().has_value();
+  if (!carried || (node.source() == nullptr && is_block_collection(node))) c.inline_before_value = carried;
+  if (c.inline_before_value || c.head().empty()) return;
+  if (std::none_of(c.head().begin(), c.head().end(), [](const HeadComment& h) { return h.below_introducer; }))
+    return;
+  for (HeadComment& h : c.head_mut()) h.below_introducer = false;
+}
+
+// Where the comment lines at the front of the head of the entry after
+// `place.node` go when new content replaces that node: the reader placed
+// them by the columns of what they follow, which content built from a value
+// does not have until it is read again.
+// - The new content `holds` foot lines (a block collection with entries):
+//   the lines that were the node's comment_after, and those after it that
+//   no getter reads (indented under a node that is no block collection, or
+//   left of its entries; written after the new content, they are its),
+//   become its foot lines.  A line of the collection that holds the node
+//   becomes a foot line of that collection where the new content would
+//   take it (right of the collection's column, or after a sequence's last
+//   item): written right after the collection's entries.
+// - It does not: where the node is the content before the entry, the lines
+//   stay (after content that is no block collection no getter reads them);
+//   else those that were the node's go with it (they would be read as the
+//   collection's that holds it).
+// Lines of collections inside the node go with them (null).  From the first
+// line that keeps its place on (one left of that content, or one that what
+// lies between keeps), the lines stay where they are.
+std::vector<YamlNode*> lines_after_targets(const FootSource<YamlNode>& place, bool holds) {
+  std::vector<YamlNode*> into;
+  if (place.next == nullptr) return into;
+  const bool last = place.previous == place.node;
+  if (!holds && last) return into;
+  const std::span<const HeadComment> head = place.next->head();
+  const std::vector<YamlNode*> targets = inner_line_targets(*place.previous, head, place.column);
+  YamlNode* parent = nullptr;
+  for (YamlNode* n = place.previous; n != place.node;) {
+    if (n->source() != nullptr || !is_block_collection(*n)) return into;
+    parent = n;
+    n = n->is_mapping() ? &n->pairs_mut().back().value : &n->items_mut().back();
+  }
+  std::uint32_t reach = std::numeric_limits<std::uint32_t>::max();
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    YamlNode* target = targets[i];
+    reach = std::min(reach, head[i].column);
+    if (target == nullptr && !last) break;
+    if (target == nullptr) {
+      into.push_back(place.node);
+    } else if (target == place.node) {
+      into.push_back(holds ? place.node : nullptr);
+    } else if (lies_within(*place.previous, *place.node, *target)) {
+      into.push_back(nullptr);
+    } else if (holds && target == parent && (parent->is_sequence() || reach > parent->span.column)) {
+      into.push_back(parent);
+    } else {
+      break;
+    }
+  }
+  return into;
+}
+
+// Moves those lines (lines_after_targets) where they go, once the node
+// holds the new content.
+void move_lines_after(FootSource<YamlNode>& place, std::span<YamlNode* const> into) {
+  const std::span<const HeadComment> head = place.next->head();
+  for (std::size_t i = 0; i < into.size(); ++i)
+    if (into[i] != nullptr) move_to_foot(*place.previous, *into[i], head[i], *place.next);
+  // (The entry after the node is not marked: its own lines stay as read.)
+  std::vector<HeadComment> rest(head.begin() + static_cast<std::ptrdiff_t>(into.size()), head.end());
+  place.next->head_mut() = std::move(rest);
+}
+
+}  // namespace
+
 EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, VersionMode mode,
-                          KeyIndexCache* lookups) {
+                          KeyIndexCache* lookups, FootSource<YamlNode>* after) {
   // The node's own anchor stays on it: only anchors below it can go.
   const bool guarded = slot.is_collection() && anchors_below(slot);
   std::vector<std::string> before;
@@ -216,6 +334,15 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
   fresh.explicit_start = slot.explicit_start;
   fresh.leading_bom = slot.leading_bom;
   fresh.set_directives(std::vector<std::string>(slot.directives().begin(), slot.directives().end()));
+  settle_inline_place(fresh);
+  // Foot lines the new content cannot hold (written after it, they would
+  // read as the lines of what follows) go with the content they ended; a
+  // root holds them whatever it is (they end the document).
+  const bool holds = fresh.source() == nullptr && is_block_collection(fresh);
+  if (!holds && &slot != &root && !fresh.comments.foot().empty()) fresh.comments.foot_mut().clear();
+  // Found on the tree as read, before it changes.
+  std::vector<YamlNode*> into;
+  if (after != nullptr && after->node == &slot) into = lines_after_targets(*after, holds);
 
   YamlNode old = std::exchange(slot, std::move(fresh));
   if (guarded) {
@@ -225,15 +352,81 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
     }
   }
   drop_node_tree(std::move(old));
+  if (!into.empty()) move_lines_after(*after, into);
   return {};
 }
 
-void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups) {
+void take_flow_style(YamlNode& fresh) {
+  if (!fresh.is_collection()) return;
+  stack_guarded([&] {
+    fresh.style = CollectionStyle::Flow;
+    if (fresh.is_sequence()) {
+      for (YamlNode& item : fresh.items_mut()) take_flow_style(item);
+      return;
+    }
+    for (NodePair& pair : fresh.pairs_mut()) {
+      take_flow_style(pair.key);
+      take_flow_style(pair.value);
+    }
+  });
+}
+
+void value_head_to_key(NodePair& pair) {
+  Comments& from = pair.value.comments;
+  if (from.head().empty()) return;
+  Comments& to = pair.key.comments;
+  std::vector<HeadComment> head(to.head().begin(), to.head().end());
+  for (const HeadComment& h : from.head()) {
+    carry_spacing(from, to, h.text);
+    head.push_back(HeadComment{h.text, false, h.column});
+  }
+  to.head_mut() = std::move(head);
+  from.head_mut().clear();
+  to.modified = true;
+}
+
+void root_inline_to_head(YamlNode& root) {
+  Comments& c = root.comments;
+  if (root.source() != nullptr || !is_block_collection(root) || !c.inline_comment()) return;
+  c.head_mut().push_back(HeadComment{std::string(*c.inline_comment()), false});
+  c.inline_comment_mut().reset();
+  c.inline_before_value = false;
+  c.inline_spaces = 0;
+}
+
+void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups,
+                 FootSource<YamlNode>* after) {
+  // A mapping that held nothing becomes a block collection: the lines after
+  // it that it takes now are placed as for new content in its place.
+  if (after != nullptr && after->node == &mapping && mapping.size() == 0 && mapping.source() == nullptr &&
+      mapping.style == CollectionStyle::Block) {
+    const std::vector<YamlNode*> into = lines_after_targets(*after, true);
+    if (!into.empty()) move_lines_after(*after, into);
+  }
+  // Lines after the mapping that lie in its last entry stay right after
+  // that entry, above the pair added after it: they become feet of what
+  // they lie in (they were read as its comment_after).
+  if (after != nullptr && after->node == &mapping && after->next != nullptr && mapping.size() > 0) {
+    const std::span<const HeadComment> head = after->next->head();
+    const std::vector<YamlNode*> targets = inner_line_targets(*after->previous, head, after->column);
+    std::size_t taken = 0;
+    for (; taken < targets.size(); ++taken) {
+      YamlNode* target = targets[taken];
+      if (target == nullptr || target == &mapping || !lies_within(*after->previous, mapping, *target)) break;
+      move_to_foot(*after->previous, *target, head[taken], *after->next);
+    }
+    if (taken > 0) {
+      std::vector<HeadComment> rest(head.begin() + static_cast<std::ptrdiff_t>(taken), head.end());
+      after->next->head_mut() = std::move(rest);
+    }
+  }
   mark_subtree_modified(key);
   mark_subtree_modified(value);
   // The pair list may move: indexes notice that by themselves.
   (void)lookups;
   mapping.pairs_mut().push_back(NodePair{std::move(key), std::move(value)});
+  // A mapping that held nothing is written as a block now.
+  settle_inline_place(mapping);
 }
 
 void spell_empty_key(YamlNode& key, NullStyle style, KeyIndexCache* lookups) {
@@ -247,26 +440,6 @@ void spell_empty_key(YamlNode& key, NullStyle style, KeyIndexCache* lookups) {
 }
 
 namespace {
-
-// Carries the record of a line read with no space after its "#".
-void carry_spacing(const Comments& from, Comments& to, const std::string& text) {
-  if (from.is_unspaced(text) && !to.is_unspaced(text)) to.unspaced_mut().push_back(text);
-}
-
-// Gives `line`, a head line of the entry after `previous` (read from
-// `from`), to the foot of `target`, the block collection of `previous` it
-// lies in (inner_line_targets).  Rendering looks inside the nodes from
-// `previous` down to `target`, and copies the line as read where the text
-// holds it right there.
-void move_to_foot(YamlNode& previous, YamlNode& target, const HeadComment& line, const Comments& from) {
-  for (YamlNode* n = &previous;; n = n->is_mapping() ? &n->pairs_mut().back().value : &n->items_mut().back()) {
-    n->comments.edited_below = true;
-    if (n == &target) break;
-  }
-  Comments& to = target.comments;
-  to.foot_mut().push_back(line.text);
-  carry_spacing(from, to, line.text);
-}
 
 // Comment lines above a removed entry of a block collection (the entry at
 // `column`) that are indented deeper than it lie inside the content before
@@ -440,6 +613,7 @@ EditResult<bool> set_inline_comment(YamlNode& node, bool is_key, bool is_root, s
   c.inline_comment_mut() = text;
   c.inline_spaces = 0;
   c.modified = true;
+  settle_inline_place(node);
   return true;
 }
 
@@ -465,18 +639,6 @@ void replace_foot(YamlNode& node, std::vector<std::string> lines) {
   Comments& c = node.comments;
   if (!lines.empty() || !c.foot().empty()) c.foot_mut() = std::move(lines);
   c.modified = true;
-}
-
-// Whether `target` is `node` or lies down its last entries, both on the
-// chain of last entries from `previous`.
-bool lies_within(const YamlNode& previous, const YamlNode& node, const YamlNode& target) {
-  bool reached = false;
-  for (const YamlNode* c = &previous;;) {
-    reached = reached || c == &node;
-    if (c == &target) return reached;
-    if (c->source() != nullptr || !is_block_collection(*c)) return false;
-    c = c->is_mapping() ? &c->pairs().back().value : &c->items().back();
-  }
 }
 
 }  // namespace
@@ -528,6 +690,14 @@ bool set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines) {
     c.modified = true;
   }
   return true;
+}
+
+void gather_head(HeadSource<YamlNode>& place) {
+  if (place.records.size() < 2) return;
+  std::optional<std::string> text = head_text(place);
+  if (!text) return;
+  set_head(place, {});
+  set_head(place, split_lines(*text));
 }
 
 // ---- aliases ---------------------------------------------------------------------
@@ -622,6 +792,7 @@ EditResult<> detach_alias(YamlNode& root, YamlNode& node, const DirectiveRelocat
   YamlNode copy = std::move(*expanded);
   mark_subtree_modified(copy);
   copy.comments.modified = true;
+  settle_inline_place(copy);
   node = std::move(copy);
   return {};
 }

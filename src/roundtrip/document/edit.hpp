@@ -86,8 +86,31 @@ EditResult<> check_edit_kept(const YamlNode& root, std::span<const PathSegment> 
 // under `mode`); everything else comes from `fresh`, which is marked
 // modified throughout.  Refused when anchors below the old content are
 // still used by aliases elsewhere in `root`.
+// Foot lines go with the old content where the new content cannot hold
+// them (it is no block collection with entries; the root holds any).
+// `after` (lines_after_replaced_source of the slot; may be null): the lines
+// read after the slot that lie in it, or that the new content would take in
+// the rendered text, become foot lines where they read back as they read
+// now, or go with the old content (lines_after_targets).
 EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, VersionMode mode,
-                          KeyIndexCache* lookups);
+                          KeyIndexCache* lookups, FootSource<YamlNode>* after = nullptr);
+
+// Marks every collection of `fresh` (content built from a value) as flow
+// content: put into a flow collection, it can only be written so, and a
+// reader of the rendered text reads it so.
+void take_flow_style(YamlNode& fresh);
+
+// After the value of `pair`, a pair of a flow mapping, was replaced: the
+// head lines it carries are written above its key (a flow mapping written
+// anew has no line between the two), where a reader takes them as the
+// key's, so they become those.
+void value_head_to_key(NodePair& pair);
+
+// After the content of a document root was replaced: a block collection at
+// the root has no line of its own for an inline comment (the writer keeps it
+// as a comment line above its entries, which a reader takes as the last of
+// its head lines), so it becomes that head line.
+void root_inline_to_head(YamlNode& root);
 
 // Whether `old`'s tag may stay on `fresh`, the content that replaces it: a
 // core tag only when it names the type `fresh` reads as under `mode`, a
@@ -99,7 +122,13 @@ EditResult<> replace_node(YamlNode& root, YamlNode& slot, YamlNode&& fresh, Vers
 bool tag_fits(const YamlNode& old, const YamlNode& fresh, VersionMode mode);
 
 // Appends the pair (key, value) to `mapping`; both are marked modified.
-void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups);
+// `after` (comment_after_source of the mapping, lines_after_replaced_source
+// when it is empty; may be null): the lines read after the mapping that lie
+// in its last entry stay above the new pair; those that an empty mapping
+// takes when it holds the pair are placed as for new content in its place
+// (replace_node).
+void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCache* lookups,
+                 FootSource<YamlNode>* after = nullptr);
 
 // A key of empty content (": v") whose value an assignment replaced
 // becomes the word a null is written as (null_word), marked modified: no
@@ -170,6 +199,13 @@ bool set_foot(FootSource<YamlNode>& place, std::vector<std::string> lines);
 // reads; lines that lie inside the content before the entry stay.  The
 // records changed are marked modified.
 bool set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines);
+
+// After the lines of a sequence item below its dash became lines above it
+// (the comment on the dash was cleared, set_inline_comment): those a
+// handle's comment_before reads go to the outermost record, where a reader
+// of the rendered text finds lines above an item's dash (the sequence's,
+// for its first item).
+void gather_head(HeadSource<YamlNode>& place);
 
 // ---- aliases ---------------------------------------------------------------------
 

@@ -303,10 +303,13 @@ class NodeWriter {
   void copy_blank_lines(std::optional<std::size_t> first);
   // Where the lines an entry copied as read begins with start (its first
   // line at `first`, `heads` head lines): SourceLines::own_lead, and
-  // without head or blank lines blank_lead.
+  // without head lines, where those are not its own, blank_lead (the
+  // comment lines above its blank lines may have been its head lines, until
+  // an edit gave them to the content before it).
   std::size_t entry_lead(std::size_t first, std::size_t heads, bool blank_before) const {
-    if (heads == 0 && !blank_before) return e_.source->blank_lead(first, floor_);
-    return e_.source->own_lead(first, heads, blank_before, floor_);
+    const std::size_t lead =
+        heads == 0 && !blank_before ? first : e_.source->own_lead(first, heads, blank_before, floor_);
+    return lead == first && heads == 0 ? e_.source->blank_lead(first, floor_) : lead;
   }
   // A root block collection whose own lines are as read: its head lines
   // from the text, its entries copied or written.
@@ -315,7 +318,10 @@ class NodeWriter {
   // read starts; its entries, written or copied.
   std::optional<std::size_t> root_first_entry(const YamlNode& r) const;
   void root_entries(const YamlNode& r);
-  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column);
+  // `key_column`: the column of the key whose value the collection is
+  // (kNoKeyColumn: it is no mapping value).
+  bool copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column,
+                             std::size_t key_column = kNoKeyColumn);
   bool copy_document(const YamlNode& r, std::optional<std::size_t> prelude, std::optional<std::size_t> end,
                      bool upgrade);
   // An edited root that is not a block collection, on a line of its own:
@@ -348,7 +354,9 @@ class NodeWriter {
   // what stands before its content on its line is no properties (a "---").
   // (Properties read are those an edit may have changed or removed.)
   std::optional<std::size_t> root_first_line(const YamlNode& r) const;
-  void copied_feet(const YamlNode& n, bool below = true);
+  // `key_column`: as for copy_collection_lines, for `n`.
+  static constexpr std::size_t kNoKeyColumn = std::string::npos;
+  void copied_feet(const YamlNode& n, bool below = true, std::size_t key_column = kNoKeyColumn);
   // The foot lines of a block collection written from its nodes, at
   // `column`; copied as read where the text holds them right after the text
   // copied last (its last entry).

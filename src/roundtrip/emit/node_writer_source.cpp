@@ -131,7 +131,7 @@ void NodeWriter::copy(std::size_t from, std::size_t to) {
 // document, or where a deletion left the lines of a block in place, but an
 // entry added after such a collection leaves them inside.  Content that
 // replaced a directive keeps its feet in its own file.
-void NodeWriter::copied_feet(const YamlNode& n, bool below) {
+void NodeWriter::copied_feet(const YamlNode& n, bool below, std::size_t key_column) {
   if (e_.feet_copied) return;
   const auto next = [&](const YamlNode* c) -> const YamlNode* {
     if (!below || !is_block_collection(*c) || c->source() != nullptr) return nullptr;
@@ -154,9 +154,16 @@ void NodeWriter::copied_feet(const YamlNode& n, bool below) {
     }
     skip -= foot.size();
   }
-  for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
-    const std::size_t size = (*c)->comments.foot().size();
-    foot_lines(**c, (*c)->span.column, std::min(copied, size));
+  for (std::size_t k = chain.size(); k-- > 0;) {
+    const YamlNode& c = *chain[k];
+    const std::size_t size = c.comments.foot().size();
+    // A sequence at its key's own column: lines there would be the
+    // mapping's (value_foot_column).
+    const std::size_t key =
+        k == 0 ? key_column : chain[k - 1]->is_mapping() ? chain[k - 1]->span.column : kNoKeyColumn;
+    const std::size_t column =
+        c.is_sequence() && key == c.span.column ? value_foot_column(c, key, key) : c.span.column;
+    foot_lines(c, column, std::min(copied, size));
     copied -= std::min(copied, size);
   }
 }
@@ -337,13 +344,28 @@ bool NodeWriter::copy_own_head(std::span<const HeadComment> head, const ReadHead
   if (!read.texts) return false;
   // As read, when they are the node's own (an edit may have set others,
   // or the node replaced one read elsewhere).
-  auto text = read.texts->begin();
+  const std::size_t own = static_cast<std::size_t>(
+      std::count_if(head.begin(), head.end(), [&](const HeadComment& h) { return head_line_selected(h, part); }));
+  if (own > read.texts->size()) return false;
+  // Lines read at their front that are no longer the node's (an edit gave
+  // them to the content before it, or removed them) are not copied.
+  const std::size_t gone = read.texts->size() - own;
+  if (gone > 0 && (blank != 0 || below)) return false;
+  auto text = read.texts->begin() + static_cast<std::ptrdiff_t>(gone);
   for (const HeadComment& h : head) {
     if (!head_line_selected(h, part)) continue;
-    if (text == read.texts->end() || *text != h.text) return false;
+    if (*text != h.text) return false;
     ++text;
   }
-  if (text != read.texts->end()) return false;
+  if (gone > 0) {
+    // The node's own follow them as read, with the blank lines between.
+    const SourceLines& src = *e_.source;
+    std::size_t line = read.blank_end;
+    for (std::size_t n = 0; n < gone && line < read.first; line = src.next_line(line))
+      n += src.comment_text(line).has_value();
+    copy(line, read.first);
+    return true;
+  }
   // The blank lines above them are the node's, or stand between them and
   // a comment line the content before it took from its head lines.
   if (!below && e_.source->line_count(read.lead, read.blank_end) != blank &&
@@ -442,7 +464,8 @@ void NodeWriter::copy_blank_lines(std::optional<std::size_t> first) {
 
 // The lines of an entry from `from` down to the first entry of
 // `collection` (at `column`), then its entries and feet.
-bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column) {
+bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t from, std::size_t column,
+                                       std::size_t key_column) {
   const SourceLines& src = *e_.source;
   bool mid_line = false;
   std::optional<std::size_t> child;
@@ -459,7 +482,7 @@ bool NodeWriter::copy_collection_lines(const YamlNode& collection, std::size_t f
   } else {
     sequence_items(collection, column, mid_line, true);
   }
-  copied_feet(collection, false);
+  copied_feet(collection, false, key_column);
   return true;
 }
 
@@ -523,7 +546,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
     if (!end || (e_.strict_raw && *end == src.end())) return false;
     copy(lead, *end);
     note_block_end(value, indent, *end);
-    if (!to_next) copied_feet(value);
+    if (!to_next) copied_feet(value, true, indent);
     after_empty = is_empty_value(value);
     return true;
   }
@@ -536,7 +559,7 @@ bool NodeWriter::copy_pair(std::span<const NodePair> pairs, std::size_t i, std::
   const std::size_t lead = entry_lead(*first, heads, key.comments.blank_before > 0);
   if (lead == *first && heads > 0) return false;
   after_empty = false;
-  return copy_collection_lines(value, lead, column);
+  return copy_collection_lines(value, lead, column, indent);
 }
 
 std::size_t NodeWriter::read_heads_above_dash(const YamlNode& item, std::size_t dash) const {

@@ -388,7 +388,7 @@ std::size_t SourceLines::blank_lead(std::size_t first, std::size_t floor) const 
   if (at(e) == '\n' && e > begin_ && at(e - 1) == '\r') --e;
   if (e > begin_ && at(e - 1) != ' ' && at(e - 1) != '\t' && !is_break(e - 1)) return first;
   const std::size_t lead = blank_lines_above(first, floor);
-  return lead != first && lead == floor && lead > begin_ && comment_text(previous_line(lead)) ? lead : first;
+  return lead != first && lead > begin_ && comment_text(previous_line(lead)) ? lead : first;
 }
 
 // ---- documents ---------------------------------------------------------------------------
@@ -543,7 +543,9 @@ void EditedNodes::visit_marked(const YamlNode& node) {
 }
 
 bool EditedNodes::visit(const YamlNode& node) {
-  bool edited = node.comments.modified;
+  // A collection whose foot lines an edit moved carries only the mark of
+  // an edit below (as the marked walk finds it): its feet are not the tail.
+  bool edited = node.comments.modified || (node.comments.edited_below && node.source() == nullptr);
   // An included file's content answers for its own file.
   if (node.is_collection() && node.source() == nullptr) {
     stack_guarded([&] {

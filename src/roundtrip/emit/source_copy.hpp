@@ -180,10 +180,11 @@ class SourceLines {
   // many comment lines lie there.  Else `first`.
   std::size_t own_lead(std::size_t first, std::size_t head_lines, bool blank_before, std::size_t floor) const;
   // For an entry with neither: where the blank lines right above it begin,
-  // when they lie from `floor` on and a comment line ends the text before
-  // `floor`; else `first`.  They stand above such an entry only where an
-  // edit gave that comment line, read as the entry's, to the content
-  // before it (copied up to `floor`): they stay between the two.
+  // when they lie from `floor` on and a comment line stands right above
+  // them; else `first`.  They stand above such an entry only where an edit
+  // gave that comment line, read as the entry's, to the content before it
+  // (copied up to `floor`, or written as its foot line), or removed it:
+  // they stay between the two.
   std::size_t blank_lead(std::size_t first, std::size_t floor) const;
   // Where the blank lines right above the line at `first` begin, from
   // `floor` on (`first` when none).

@@ -75,6 +75,7 @@ def unedited_lines_kept(text, out, words, movable):
     entry holds them)."""
     a, b = split_lines(text), split_lines(out)
     content = lambda line: line.strip()[:1] not in (b"", b"#")  # noqa: E731
+    unaliased = lambda line: re.sub(rb"\s+\*\S+$", b"", line.strip())  # noqa: E731
     hunks = [h[1:] for h in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes() if h[0] != "equal"]
     removed = {i for i1, i2, _, _ in hunks for i in range(i1, i2) if content(a[i][0])}
     found = {i: set(re.findall(rb"\w+|{}|\[]", re.sub(rb"(^|\s)#.*|[&*]\S+", b"", a[i][0]).lower())) for i in removed}
@@ -107,11 +108,16 @@ def unedited_lines_kept(text, out, words, movable):
         ends_read = [brk for line, brk in a[i1:i2] if content(line)]
         for k in range(j1, j2):
             end = a[i1 + k - j1][1] if i1 + k - j1 < i2 else b[k - 1][1] if k else a[i2][1] if i2 < len(a) else b""
-            # (A line added where none was read may take that of the line after it, its entry's.)
+            # (A line added where none was read may take that of the line after it, its entry's;
+            # the first of a hunk that adds lines, that of the line before it, as an entry added.)
             after = a[i2][1] if i1 + k - j1 >= i2 and i2 < len(a) else end
+            if k == j1 and k and i2 > i1 and j2 - j1 > i2 - i1:
+                after = b[k - 1][1]
             # (A line moved within the hunk, re-indented, may keep its own.)
             bare = lambda line: line.strip().removeprefix(b"- ")  # noqa: E731  (an entry moved onto a dash)
             moved = {brk for line, brk in a[first:i2] if bare(line) == bare(b[k][0])}
+            # (A line that loses an alias to a copy below it ends as it did.)
+            moved |= {brk for line, brk in a[first:i2] if content(line) and unaliased(line) == bare(b[k][0])}
             nth = sum(content(line) for line, _ in b[j1:k])
             if content(b[k][0]) and nth < len(ends_read):
                 moved.add(ends_read[nth])

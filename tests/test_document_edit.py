@@ -1149,6 +1149,11 @@ KEPT_LAYOUT = [
     ("k: 1\n", lambda d: d.__setitem__("k", [{"a": 1}]) or setattr(d.node["k"], "comment_after", "e"),
      "k:\n- a: 1\n # e\n"),
     ("- &m\n k:\n - v\n- z\n", lambda d: setattr(d.node[0], "comment_after", "e"), "- &m\n k:\n - v\n # e\n- z\n"),
+    # A mapping's foot line indented past its keys stays the mapping's when a
+    # block collection is added after them (it would read as the new value's).
+    ("k:\n  a: 1\n    # f\nz: 1\n", lambda d: d["k"].__setitem__("m", {"g": [1]}),
+     "k:\n  a: 1\n  m:\n    g:\n    - 1\n  # f\nz: 1\n"),
+    ("k:\n  a: 1\n    # f\nz: 1\n", lambda d: d["k"].__setitem__("m", 2), "k:\n  a: 1\n  m: 2\n    # f\nz: 1\n"),
     # A root's head lines stay as read, blank lines too, above its
     # properties set, changed or removed; those read on a "---" line go.
     ("# c\n\n# d\nk: v\n", lambda d: setattr(d.node, "anchor", "a1"), "# c\n\n# d\n&a1\nk: v\n"),

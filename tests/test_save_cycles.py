@@ -945,7 +945,10 @@ def _cycle(s, draw):
     line_breaks = lambda text: set(re.findall(rb"\r\n|\r|\n", text))  # noqa: E731
     for name in changed:
         assert line_breaks(after[name]) <= line_breaks(before[name]), why
-        assert kept_line_breaks(before[name], after[name]), why
+        # (A detached copy may read like the lines it copies, which an edit
+        # may have removed, and ends its lines as the alias's line did.)
+        if not e.detached or len(line_breaks(before[name])) == 1:
+            assert kept_line_breaks(before[name], after[name]), why
         assert unedited_lines_kept(before[name], after[name], e.words, movable), why
     now = _counts(s.root)
     s.counts.update(e.added)

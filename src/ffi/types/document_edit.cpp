@@ -181,12 +181,14 @@ PyStatus set_item(DocumentEdit& edit, std::size_t root, YamlNode& container, std
     }
     KESTRINE_ASSIGN_OR_RETURN(YamlNode key_node, new_key_node(edit, key));
     if (container.style == CollectionStyle::Flow) take_flow_style(key_node);
-    // (Only lines after an empty block mapping, or in a block collection
-    // that ends one, take a place of their own.)
+    // (Only lines after an empty block mapping, in a block collection that
+    // ends one, or that a block collection added at its end would take,
+    // take a place of their own.)
     std::optional<FootSource<YamlNode>> after;
     if (container.style == CollectionStyle::Block && container.size() == 0)
       after = lines_after_replaced_source(edit.record(), root, path);
-    else if (container.style == CollectionStyle::Block && is_block_collection(container.pairs().back().value))
+    else if (container.style == CollectionStyle::Block &&
+             (is_block_collection(container.pairs().back().value) || is_block_collection(fresh)))
       after = comment_after_source_mut(edit.record(), root, path);
     append_pair(container, std::move(key_node), std::move(fresh), edit.lookups(), after ? &*after : nullptr);
     return {};

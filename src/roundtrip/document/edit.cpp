@@ -405,14 +405,19 @@ void append_pair(YamlNode& mapping, YamlNode&& key, YamlNode&& value, KeyIndexCa
   }
   // Lines after the mapping that lie in its last entry stay right after
   // that entry, above the pair added after it: they become feet of what
-  // they lie in (they were read as its comment_after).
+  // they lie in (they were read as its comment_after).  The mapping's own
+  // lines indented past its keys would read as the new value's once that
+  // is a block collection: they become the mapping's feet, written at its
+  // column after the new pair.
   if (after != nullptr && after->node == &mapping && after->next != nullptr && mapping.size() > 0) {
+    const bool holds = value.source() == nullptr && is_block_collection(value);
     const std::span<const HeadComment> head = after->next->head();
     const std::vector<YamlNode*> targets = inner_line_targets(*after->previous, head, after->column);
     std::size_t taken = 0;
     for (; taken < targets.size(); ++taken) {
       YamlNode* target = targets[taken];
-      if (target == nullptr || target == &mapping || !lies_within(*after->previous, mapping, *target)) break;
+      if (target == nullptr || !lies_within(*after->previous, mapping, *target)) break;
+      if (target == &mapping && (!holds || head[taken].column <= mapping.span.column)) break;
       move_to_foot(*after->previous, *target, head[taken], *after->next);
     }
     if (taken > 0) {

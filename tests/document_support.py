@@ -60,7 +60,7 @@ def kept_line_breaks(text, out, edited=()):
                if a[i + k][0].strip() and not a[i + k][0].lstrip().startswith(b"#") and i + k not in edited)
 
 
-def unedited_lines_kept(text, out, words, movable):
+def unedited_lines_kept(text, out, words, movable, copies=False):
     """Whether every line of `text` that `out` does not hold as it was is one
     an edit may rewrite, and each line written in place of others ends as the
     one it takes the place of (one past those as the line before it or the
@@ -72,7 +72,9 @@ def unedited_lines_kept(text, out, words, movable):
     rewrites one that has one or when `words` holds b""), a comment line
     among `movable` (None: any), the blank lines above a content line it
     removes and those before the first or after the last content line (no
-    entry holds them)."""
+    entry holds them).  With `copies` (an alias written out as a copy of
+    what it names), a line may also end as the line it copies, or as the
+    line it is written in place of."""
     a, b = split_lines(text), split_lines(out)
     content = lambda line: line.strip()[:1] not in (b"", b"#")  # noqa: E731
     unaliased = lambda line: re.sub(rb"\s+\*\S+$", b"", line.strip())  # noqa: E731
@@ -118,6 +120,8 @@ def unedited_lines_kept(text, out, words, movable):
             moved = {brk for line, brk in a[first:i2] if bare(line) == bare(b[k][0])}
             # (A line that loses an alias to a copy below it ends as it did.)
             moved |= {brk for line, brk in a[first:i2] if content(line) and unaliased(line) == bare(b[k][0])}
+            if copies:
+                moved |= {brk for line, brk in a if line == b[k][0]} | ({a[first][1]} if first < i2 else set())
             nth = sum(content(line) for line, _ in b[j1:k])
             if content(b[k][0]) and nth < len(ends_read):
                 moved.add(ends_read[nth])

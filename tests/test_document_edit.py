@@ -1210,6 +1210,11 @@ def test_edits_keep_each_comment_where_it_was_read(text, edit, expected):
      "k1: 2\r\n\nk3: 4\r  # c5\r\n# c9\n"),
     ("k1: 2\r\n  3\n  # c4\n\r\nk5:\n  7777\n# c12\n# c13\r", lambda d: d.__delitem__("k5"),
      "k1: 2\r\n  3\n  # c4\n# c12\n# c13\r"),
+    # Comment lines of a removed entry that the next one takes keep their own.
+    ("k1: 5\n  # c9\n\r\nk10: 11\n  # c12\rk13: 14\r\n", lambda d: d.__delitem__("k10"),
+     "k1: 5\n  # c9\n  # c12\rk13: 14\r\n"),
+    ("- 5\r\n  # c9\n- 11\r  # c12\r\n  # c13\r- 14\n", lambda d: d.__delitem__(1),
+     "- 5\r\n  # c9\n  # c12\r\n  # c13\r- 14\n"),
     ("{\n  # h\n  a: 1\n}\n# c\r\n", lambda d: setattr(d.node, "comment_after", "d"), "{\n    # h\n    a: 1\n  }\n# d\r\n"),
     ("a:\r\n  - x\r\n  # c\nb: 1\r\n", lambda d: setattr(d.node["a"], "comment_after", "d"),
      "a:\r\n  - x\r\n  # d\nb: 1\r\n"),

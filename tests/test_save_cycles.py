@@ -513,8 +513,19 @@ def _add(e, c, kind):
     c.tree.count += 1
     key, value = f"new{c.tree.count}", c.draw(st.sampled_from(VALUES))
     if e.do(c, (kind, c.path + (key,), value), lambda d: _at(d, c.path).__setitem__(key, value)):
-        e.words |= c.around | (_words(c.target) if not c.target else set())
+        _added(e, c, value)
         c.target[key] = copy.deepcopy(value)
+
+
+def _added(e, c, value):
+    """What a key added with `value` may rewrite: the line of an empty
+    collection, and the collection's foot lines and those under its last
+    scalar, which go to its column after a block collection added (they
+    would read as the new value's)."""
+    e.words |= c.around | (_words(c.target) if not c.target else set())
+    if value and isinstance(value, (dict, list)):
+        e.movable |= _owned(c.tree, lambda p, slot: p == c.path and slot == "foot" or
+                            p[:-1] == c.path and len(p) == len(c.path) + 1 and slot == "trail")
 
 
 def _delete(e, c, kind):
@@ -775,7 +786,7 @@ def _fresh_value(e, c, value):
     if c.key not in c.keys:
         if not e.do(c, ("fresh", c.gone, value), lambda d: _at(d, c.path).__setitem__(c.key, value)):
             return False
-        e.words |= c.around | (_words(c.target) if not c.target else set())
+        _added(e, c, value)
         c.target[c.key] = copy.deepcopy(value)
         return True
     if c.node.anchor is not None and c.node.aliases:
@@ -949,7 +960,7 @@ def _cycle(s, draw):
         # may have removed, and ends its lines as the alias's line did.)
         if not e.detached or len(line_breaks(before[name])) == 1:
             assert kept_line_breaks(before[name], after[name]), why
-        assert unedited_lines_kept(before[name], after[name], e.words, movable), why
+        assert unedited_lines_kept(before[name], after[name], e.words, movable, e.detached), why
     now = _counts(s.root)
     s.counts.update(e.added)
     for tag in now.keys() | s.counts.keys():

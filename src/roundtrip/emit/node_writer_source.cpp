@@ -325,9 +325,37 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
   if (line && !head.empty() && !read.texts->empty() && head.back().text == read.texts->back() &&
       written(head.back()))
     tail = src->blank_lines_above(*first, std::max(*line, floor_));
-  for (std::size_t i = from; i < head.size(); ++i) {
-    if (!written(head[i])) continue;
-    if (line) {
+  // Lines in front of those read here came from an entry a deletion
+  // removed: each ends as the line it was read on, a few lines up (else as
+  // the first line read here).
+  std::vector<std::size_t> lines;  // the head lines written
+  for (std::size_t i = from; i < head.size(); ++i)
+    if (written(head[i])) lines.push_back(i);
+  std::size_t moved = 0;
+  std::vector<std::optional<std::size_t>> moved_at;
+  if (line && read.texts && from == 0 && lines.size() > read.texts->size()) {
+    moved = lines.size() - read.texts->size();
+    const auto as_read = [&](std::size_t i, std::string_view text) { return head[i].text == text; };
+    if (lines[moved - 1] >= inner ||
+        !std::equal(lines.begin() + static_cast<std::ptrdiff_t>(moved), lines.end(), read.texts->begin(), as_read))
+      moved = 0;
+    moved_at.resize(moved);
+    std::size_t at = read.lead;
+    for (std::size_t k = moved, budget = 64; k-- > 0 && budget > 0;) {
+      while (at > src->begin() && budget-- > 0) {
+        at = src->previous_line(at);
+        if (src->comment_text(at) == std::optional<std::string_view>(head[lines[k]].text)) {
+          moved_at[k] = at;
+          break;
+        }
+      }
+    }
+  }
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const std::size_t i = lines[k];
+    if (k < moved) {
+      line_breaks_at(moved_at[k] ? moved_at[k] : line);
+    } else if (line) {
       *line = src->past_blank_lines(*line, tail);
       line_breaks_at(std::min(*line, tail));
       if (*line < tail) *line = src->next_line(*line);

@@ -1149,6 +1149,10 @@ KEPT_LAYOUT = [
     ("k: 1\n", lambda d: d.__setitem__("k", [{"a": 1}]) or setattr(d.node["k"], "comment_after", "e"),
      "k:\n- a: 1\n # e\n"),
     ("- &m\n k:\n - v\n- z\n", lambda d: setattr(d.node[0], "comment_after", "e"), "- &m\n k:\n - v\n # e\n- z\n"),
+    # Lines a removed entry leaves to the next stand above that entry's own,
+    # which stay as read, blank lines between them too.
+    ("k1: 2\n  # c3\n\nk4: {}\n  # c5\n\n# c7\nk6: 8\n", lambda d: d.__delitem__("k4"),
+     "k1: 2\n  # c3\n  # c5\n\n# c7\nk6: 8\n"),
     # A mapping's foot line indented past its keys stays the mapping's when a
     # block collection is added after them (it would read as the new value's).
     ("k:\n  a: 1\n    # f\nz: 1\n", lambda d: d["k"].__setitem__("m", {"g": [1]}),

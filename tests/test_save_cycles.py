@@ -561,6 +561,8 @@ def _replace(e, c, kind):
     e.exact = e.exact or kind == "set"
     inner = _owned(c.tree, lambda p, slot: p[:len(c.gone)] == c.gone and (p != c.gone or slot in ("foot", "trail")))
     e.movable |= inner
+    if value and isinstance(value, (dict, list)):  # (as for new content: see _fresh_value)
+        e.movable |= _owned(c.tree, lambda p, slot: p == c.path and slot == "foot")
     c.loose |= inner
 
 

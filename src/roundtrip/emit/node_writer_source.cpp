@@ -351,8 +351,21 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
       }
     }
   }
+  // Those read here then stay as read, with the blank lines between them,
+  // where they keep their columns.
+  bool rest_as_read = moved > 0 && lines.size() == head.size();
+  for (std::size_t k = moved; rest_as_read && k < lines.size(); ++k) {
+    const HeadComment& h = head[lines[k]];
+    const std::size_t column =
+        lines[k] < inner ? comment_column(indent + (h.column - read_column), indent, after_block) : indent;
+    rest_as_read = column == h.column;
+  }
   for (std::size_t k = 0; k < lines.size(); ++k) {
     const std::size_t i = lines[k];
+    if (k == moved && rest_as_read) {
+      copy(*line, *first);
+      return;
+    }
     if (k < moved) {
       line_breaks_at(moved_at[k] ? moved_at[k] : line);
     } else if (line) {

@@ -89,8 +89,13 @@ module-only: deps $(PY_ENV)
 cpptest: module
 	$(BUILD)/kestrine_tests --gtest_brief=1
 
+# The property tests draw from a fixed seed, so that a run repeats the
+# last one's draws; HYPOTHESIS_SEED= (empty) draws anew.
+HYPOTHESIS_SEED ?= 0
+PYTEST_SEED = $(if $(HYPOTHESIS_SEED),--hypothesis-seed=$(HYPOTHESIS_SEED))
+
 pytest: module pydeps
-	PYTHONPATH=$(CURDIR)/python $(PY) -m pytest -q tests
+	PYTHONPATH=$(CURDIR)/python $(PY) -m pytest -q $(PYTEST_SEED) tests
 
 test: cpptest pytest
 
@@ -117,7 +122,7 @@ asan: deps pydeps
 	cp -r python/kestrine build-asan/python/ && rm -f build-asan/python/kestrine/_kestrine*.so
 	cp build-asan/_kestrine*.so build-asan/python/kestrine/
 	LD_PRELOAD="$(ASAN_PRELOAD)" $(ASAN_ENV) PYTHONPATH=$(CURDIR)/build-asan/python \
-	  $(PY) -m pytest -q -p no:cacheprovider tests; $(ASAN_CHECK)
+	  $(PY) -m pytest -q -p no:cacheprovider $(PYTEST_SEED) tests; $(ASAN_CHECK)
 
 bench: $(PY_ENV)
 	$(MAKE) deps EXTRA_APT="$(BENCH_APT)"

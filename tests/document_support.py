@@ -74,12 +74,17 @@ def unedited_lines_kept(text, out, words, movable, copies=False):
     removes and those before the first or after the last content line (no
     entry holds them).  With `copies` (an alias written out as a copy of
     what it names), a line may also end as the line it copies, or as the
-    line it is written in place of."""
+    line it is written in place of; a line that stands in `out` as often
+    as in `text` is kept, wherever a diff matches it; and blank lines may
+    go (a copy is written from nodes, which keep no blank line between a
+    comment line and what follows it)."""
     a, b = split_lines(text), split_lines(out)
     content = lambda line: line.strip()[:1] not in (b"", b"#")  # noqa: E731
     unaliased = lambda line: re.sub(rb"\s+\*\S+$", b"", line.strip())  # noqa: E731
     hunks = [h[1:] for h in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes() if h[0] != "equal"]
     removed = {i for i1, i2, _, _ in hunks for i in range(i1, i2) if content(a[i][0])}
+    if copies:  # (a diff may match the lines read with their copy, and take those kept for gone)
+        removed -= {i for i in removed if b.count(a[i]) >= a.count(a[i])}
     found = {i: set(re.findall(rb"\w+|{}|\[]", re.sub(rb"(^|\s)#.*|[&*]\S+", b"", a[i][0]).lower())) for i in removed}
     if any(f and not f & words for f in found.values()) or not all(found.values()) and b"" not in words and not any(
             f & words for f in found.values()):
@@ -97,7 +102,7 @@ def unedited_lines_kept(text, out, words, movable, copies=False):
         if movable is not None and not comments <= movable | left:
             return False
         edge = not any(content(line) for line, _ in a[:i1]) or not any(content(line) for line, _ in a[i2:])
-        if gone and not comments and not removed & set(range(i1, i2)) and not edge and next(
+        if gone and not comments and not copies and not removed & set(range(i1, i2)) and not edge and next(
                 (i for i in range(i2, len(a)) if content(a[i][0])), None) not in removed:
             return False  # a blank line gone on its own
         # (Comment lines before content written anew, gone or moved, take no

@@ -1149,6 +1149,9 @@ KEPT_LAYOUT = [
     ("k: 1\n", lambda d: d.__setitem__("k", [{"a": 1}]) or setattr(d.node["k"], "comment_after", "e"),
      "k:\n- a: 1\n # e\n"),
     ("- &m\n k:\n - v\n- z\n", lambda d: setattr(d.node[0], "comment_after", "e"), "- &m\n k:\n - v\n # e\n- z\n"),
+    # Blank lines below a key's comment stay above a head line set.
+    ("k1:  # c2\n\n  n: 1\nk4: 5\n", lambda d: setattr(d.node["k1"]["n"], "comment_before", "b6"),
+     "k1:  # c2\n\n  # b6\n  n: 1\nk4: 5\n"),
     # Lines a removed entry leaves to the next stand above that entry's own,
     # which stay as read, blank lines between them too.
     ("k1: 2\n  # c3\n\nk4: {}\n  # c5\n\n# c7\nk6: 8\n", lambda d: d.__delitem__("k4"),

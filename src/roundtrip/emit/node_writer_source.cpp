@@ -314,8 +314,9 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
   // (Taken before the blank lines, which a block scalar would take in too.)
   const bool after_block = from < inner && at_block_end();
   if (!line) {
-    // The blank lines above them stay as read.
-    if (read.texts && src->line_count(read.lead, read.blank_end) == blank) copy(read.lead, read.blank_end);
+    // The blank lines above them stay as read (below an introducer that
+    // carries its comment, where no count records them, too).
+    if (read.texts && (below || src->line_count(read.lead, read.blank_end) == blank)) copy(read.lead, read.blank_end);
     else newlines(blank);
     if (read.texts) line = read.blank_end;
   }

@@ -1152,6 +1152,12 @@ KEPT_LAYOUT = [
     # Blank lines below a key's comment stay above a head line set.
     ("k1:  # c2\n\n  n: 1\nk4: 5\n", lambda d: setattr(d.node["k1"]["n"], "comment_before", "b6"),
      "k1:  # c2\n\n  # b6\n  n: 1\nk4: 5\n"),
+    # A line below a bare dash, read as the item before's, goes with it when
+    # new content replaces that item, and is written once.
+    ("k:\n- a: 1\n-\n  # c\n  b: 2\n", lambda d: d["k"].__setitem__(0, {"m": [1]}),
+     "k:\n- m:\n  - 1\n  # c\n-\n  b: 2\n"),
+    ("k:\n- a: 1\n- # d\n  # c\n  b: 2\n", lambda d: d["k"].__setitem__(0, {"m": [1]}),
+     "k:\n- m:\n  - 1\n- # d\n  # c\n  b: 2\n"),
     # Lines a removed entry leaves to the next stand above that entry's own,
     # which stay as read, blank lines between them too.
     ("k1: 2\n  # c3\n\nk4: {}\n  # c5\n\n# c7\nk6: 8\n", lambda d: d.__delitem__("k4"),

@@ -279,6 +279,8 @@ std::vector<YamlNode*> lines_after_targets(const FootSource<YamlNode>& place, bo
   for (std::size_t i = 0; i < targets.size(); ++i) {
     YamlNode* target = targets[i];
     reach = std::min(reach, head[i].column);
+    // (Lines below the entry's own introducer stay there.)
+    if (head[i].below_introducer) break;
     if (target == nullptr && !last) break;
     if (target == nullptr) {
       into.push_back(place.node);

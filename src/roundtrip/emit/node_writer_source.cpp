@@ -624,6 +624,12 @@ bool NodeWriter::copy_item(std::span<const YamlNode> items, std::size_t i, std::
   if (*first < floor_) return false;
   const std::size_t lead = entry_lead(*first, heads, item.comments.blank_before > 0);
   if (lead == *first && heads > 0) return false;
+  // Comment lines read below a bare dash that the item no longer holds (an
+  // edit gave them to the content before it) are not copied with it.
+  if (!item.comments.inline_before_value && read_here(item)) {
+    const std::size_t content = src.line_start(item.span.offset);
+    if (content > *first && src.comment_lines(src.next_line(*first), content) > heads_above_dash(item)) return false;
+  }
   if (!e_.edited->contains(item)) {
     std::optional<std::size_t> end;
     if (in_order && i + 1 < items.size()) {

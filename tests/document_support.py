@@ -91,7 +91,8 @@ def unedited_lines_kept(text, out, words, movable, copies=False):
         return False
     for i1, i2, j1, j2 in hunks:
         gone = [line.strip() for line, _ in a[i1:i2]]
-        comments = {line.decode() for line in gone if line.startswith(b"#")}
+        comments = {a[i][0].strip().decode() for i in range(i1, i2) if a[i][0].strip().startswith(b"#")
+                    and not (copies and b.count(a[i]) >= a.count(a[i]))}
         # (A comment line that ends the text may move left of its column when
         # the content before it is written anew, so as to keep its owner.)
         ends = lambda lines, i: not any(content(line) for line, _ in lines[i:])  # noqa: E731

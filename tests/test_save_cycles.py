@@ -552,8 +552,10 @@ def _replace(e, c, kind):
     tied = c.node.anchor is not None and bool(c.node.aliases)
     kind = "replace" if c.node.style != "plain" or tied else kind  # what a collection or block scalar holds goes
     value = 5555 if kind == "set" else c.draw(st.sampled_from(VALUES[3:] if tied else VALUES))
+    read = _read_after(c.node)
     if not e.do(c, (kind, c.gone, value), lambda d: _at(d, c.path).__setitem__(c.key, value)):
         return
+    e.movable |= read
     old, c.target[c.key] = c.target[c.key], copy.deepcopy(value)
     if tied:  # the anchor stays on the new value, which its aliases read
         _swap(c.model, old, c.target[c.key])
@@ -782,6 +784,17 @@ def _new_content(n):
             [[{f"t{n}": f"z{n}"}]], {f"u{n}": f"z{n}"}]
 
 
+def _read_after(node):
+    """The comment lines the getter reads as the node's comment_after: the
+    lines new content in its place takes, wherever the tree's owners put
+    them (a line below a bare dash reads as the item before's)."""
+    try:
+        text = node.comment_after
+    except ValueError:
+        return set()
+    return {f"# {line}" for line in text.split("\n")} if text else set()
+
+
 def _fresh_value(e, c, value):
     """Puts new content in place of the value at `c.gone` (or adds the key
     with it); tells whether it did."""
@@ -793,8 +806,10 @@ def _fresh_value(e, c, value):
         return True
     if c.node.anchor is not None and c.node.aliases:
         return False  # (its aliases would read the new content: "set" and "replace" draw that)
+    read = _read_after(c.node)
     if not e.do(c, ("fresh", c.gone, value), lambda d: _at(d, c.path).__setitem__(c.key, value)):
         return False
+    e.movable |= read
     old, c.target[c.key] = c.target[c.key], copy.deepcopy(value)
     e.words |= _words(old) | _words(c.key) | c.around | {b""}  # (its dashes hold no word)
     # What it held goes, and lines of the collection that holds it may move

@@ -23,6 +23,7 @@ import collections
 import copy
 import difflib
 import functools
+import itertools
 import re
 import shutil
 import types
@@ -65,6 +66,7 @@ class _Tree:
     def __init__(self, data, families):
         self.draw, self.families = data.draw, families
         self.files, self.contents, self.owners, self.count = {}, {}, {}, 0
+        self.below_dash = set()  # comment lines below a bare dash: also read as the item before's
         self.data = self.file("main.yaml", (), 2, self.draw(st.sampled_from(BREAKS)) if "endings" in families else "\n")
 
     def comment(self, owner, slot, indent="", inline=False):
@@ -119,6 +121,9 @@ class _Tree:
         inline = self.comment(path, "inline", inline=True)
         if kind == "map":
             lines, value = self.mapping(path, indent + "  ", includes, anchors, depth + 1)
+            if intro.strip() == "-":
+                for line in itertools.takewhile(lambda line: line.strip()[:1] in ("", "#"), lines):
+                    self.below_dash |= {line.strip()} - {""}
             text, tail = "", self.comment(path, "foot", indent + "  ") if layout else []
         elif kind == "list":
             inner = self.draw(st.sampled_from([indent, indent + "  "])) if layout else indent
@@ -927,7 +932,8 @@ def test_edit_cycles_over_multi_file_trees(request, tmp_path_factory, families):
         for name, text in tree.files.items():
             (root / name).parent.mkdir(parents=True, exist_ok=True)
             (root / name).write_bytes(text)
-        state = types.SimpleNamespace(root=root, main=root / "main.yaml", tree=tree, model=tree.data, loose=set(),
+        state = types.SimpleNamespace(root=root, main=root / "main.yaml", tree=tree, model=tree.data,
+                                      loose=set(getattr(tree, "below_dash", ())),
                                       counts=_counts(root))
         for _ in range(data.draw(st.integers(5, 7))):
             _cycle(state, data.draw)

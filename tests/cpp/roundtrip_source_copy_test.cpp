@@ -73,6 +73,30 @@ TEST(RoundtripSourceCopy, ByteOrderMarksStayWhereTheyReadAsMarks) {
   EXPECT_FALSE(lines.content_bom_at(text.find("a:") - 3));
 }
 
+TEST(RoundtripSourceCopy, CarriageReturnsAndInnerMarksAreFoundAnywhereInTheText) {
+  // (The text is scanned in steps of 64 bytes, with a tail after them.)
+  for (const std::size_t size : {0u, 1u, 63u, 64u, 65u, 200u}) {
+    const std::string plain(size, 'a');
+    const SourceLines none(plain, 0, 0);
+    EXPECT_FALSE(none.has_cr() || none.has_inner_bom()) << size;
+    for (std::size_t at = 0; at < size; at += 1 + at / 7) {
+      std::string cr = plain;
+      cr[at] = '\r';
+      const SourceLines with_cr(cr, 0, 0);
+      EXPECT_TRUE(with_cr.has_cr() && !with_cr.has_inner_bom()) << size << " " << at;
+      if (at + 3 > size) continue;
+      std::string bom = plain;
+      bom.replace(at, 3, "\xEF\xBB\xBF");
+      const SourceLines with_bom(bom, 0, 0);
+      // One at the very start is the text's own mark, not an inner one.
+      EXPECT_EQ(with_bom.has_inner_bom(), at > 0) << size << " " << at;
+      EXPECT_FALSE(with_bom.has_cr()) << size << " " << at;
+      bom[at + 1] = 'a';  // the first byte alone is no mark
+      EXPECT_FALSE(SourceLines(bom, 0, 0).has_inner_bom()) << size << " " << at;
+    }
+  }
+}
+
 TEST(RoundtripSourceCopy, LeadingLinesAreAnEntrysOwnOnlyWhenItsNodeHoldsThem) {
   const std::string text = "a: 1\n\n# one\n\n# two\nb: 2\n# three\nc: 3\n";
   std::vector<YamlNode> roots = compose_ok(text);

@@ -2,6 +2,7 @@
 // that no edit reached are written as the lines they were read from, so an
 // edit changes only the lines of what it changed.
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -328,24 +329,33 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
     tail = src->blank_lines_above(*first, std::max(*line, floor_));
   // Lines in front of those read here came from an entry a deletion
   // removed: each ends as the line it was read on, a few lines up (else as
-  // the first line read here).
-  std::vector<std::size_t> lines;  // the head lines written
-  for (std::size_t i = from; i < head.size(); ++i)
-    if (written(head[i])) lines.push_back(i);
+  // the first line read here).  The lines are few: no list is built.
+  const auto nth_written = [&](std::size_t k) {
+    for (std::size_t i = from; i < head.size(); ++i)
+      if (written(head[i]) && k-- == 0) return i;
+    return head.size();
+  };
+  const std::size_t count = static_cast<std::size_t>(std::count_if(head.begin() + static_cast<std::ptrdiff_t>(from),
+                                                                   head.end(), written));
   std::size_t moved = 0;
-  std::vector<std::optional<std::size_t>> moved_at;
-  if (line && read.texts && from == 0 && lines.size() > read.texts->size()) {
-    moved = lines.size() - read.texts->size();
-    const auto as_read = [&](std::size_t i, std::string_view text) { return head[i].text == text; };
-    if (lines[moved - 1] >= inner ||
-        !std::equal(lines.begin() + static_cast<std::ptrdiff_t>(moved), lines.end(), read.texts->begin(), as_read))
-      moved = 0;
-    moved_at.resize(moved);
+  constexpr std::size_t kSought = 8;  // (those past these end as the first line read here)
+  std::array<std::optional<std::size_t>, kSought> moved_at{};
+  if (line && read.texts && from == 0 && count > read.texts->size()) {
+    moved = count - read.texts->size();
+    bool as_read = true;
+    for (std::size_t i = 0, k = 0; as_read && i < head.size(); ++i) {
+      if (!written(head[i])) continue;
+      if (k + 1 == moved) as_read = i < inner;
+      else if (k >= moved) as_read = head[i].text == (*read.texts)[k - moved];
+      ++k;
+    }
+    if (!as_read) moved = 0;
     std::size_t at = read.lead;
-    for (std::size_t k = moved, budget = 64; k-- > 0 && budget > 0;) {
+    for (std::size_t k = std::min(moved, kSought), budget = 64; k-- > 0 && budget > 0;) {
+      const std::optional<std::string_view> text(head[nth_written(k)].text);
       while (at > src->begin() && budget-- > 0) {
         at = src->previous_line(at);
-        if (src->comment_text(at) == std::optional<std::string_view>(head[lines[k]].text)) {
+        if (src->comment_text(at) == text) {
           moved_at[k] = at;
           break;
         }
@@ -354,26 +364,26 @@ void NodeWriter::head_lines_read(const YamlNode& node, std::optional<std::size_t
   }
   // Those read here then stay as read, with the blank lines between them,
   // where they keep their columns.
-  bool rest_as_read = moved > 0 && lines.size() == head.size();
-  for (std::size_t k = moved; rest_as_read && k < lines.size(); ++k) {
-    const HeadComment& h = head[lines[k]];
-    const std::size_t column =
-        lines[k] < inner ? comment_column(indent + (h.column - read_column), indent, after_block) : indent;
+  bool rest_as_read = moved > 0 && count == head.size();
+  for (std::size_t i = moved; rest_as_read && i < head.size(); ++i) {
+    const HeadComment& h = head[i];
+    const std::size_t column = i < inner ? comment_column(indent + (h.column - read_column), indent, after_block) : indent;
     rest_as_read = column == h.column;
   }
-  for (std::size_t k = 0; k < lines.size(); ++k) {
-    const std::size_t i = lines[k];
+  for (std::size_t i = from, k = 0; i < head.size(); ++i) {
+    if (!written(head[i])) continue;
     if (k == moved && rest_as_read) {
       copy(*line, *first);
       return;
     }
     if (k < moved) {
-      line_breaks_at(moved_at[k] ? moved_at[k] : line);
+      line_breaks_at(k < kSought && moved_at[k] ? moved_at[k] : line);
     } else if (line) {
       *line = src->past_blank_lines(*line, tail);
       line_breaks_at(std::min(*line, tail));
       if (*line < tail) *line = src->next_line(*line);
     }
+    ++k;
     std::size_t column = indent;
     if (i < inner) column = comment_column(indent + (head[i].column - read_column), indent, after_block);
     comment_line(node, head[i].text, column);

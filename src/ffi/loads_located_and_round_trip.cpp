@@ -177,6 +177,7 @@ PyResult<OwnedRef> loads_round_trip_road(LoadsCall& call) {
   record.source_texts = std::move(trees.source_texts);
   record.include_root = std::move(trees.include_root);
   record.source_text.emplace(call.text->text());
+  record.source_facts = text_facts(std::string_view(*record.source_text));
   record.flags = document_flags(settings, settings.version_mode);
   record.edit_marks = !settings.upgrade;  // only the 1.1 upgrade edits while loading
   return new_document(std::move(record));
@@ -248,6 +249,7 @@ PyResult<OwnedRef> loads_all_round_trip_road(LoadsAllCall& call) {
     DocumentRecord record;
     record.roots.push_back(std::move(composed.roots[i]));
     record.source_text.emplace(documents[i].text);
+    record.source_facts = text_facts(documents[i].text);
     record.source_offset = static_cast<std::size_t>(documents[i].text.data() - text.data());
     record.flags = document_flags(settings, documents[i].mode);
     record.edit_marks = !settings.upgrade;

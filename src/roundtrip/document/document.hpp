@@ -38,6 +38,7 @@
 #include "roundtrip/tree/tree_ops.hpp"
 #include "util/hash_map.hpp"
 #include "util/large_block.hpp"
+#include "util/text_facts.hpp"
 
 namespace kestrine {
 
@@ -60,6 +61,8 @@ struct DocumentRecord {
   std::vector<std::string> source_names;
   std::vector<std::optional<std::string>> source_texts;
   std::optional<LargeText> source_text;
+  // Taken from `source_text` when it is stored (a render needs them).
+  std::optional<TextFacts> source_facts;
   std::optional<std::string> origin;
   DocumentFlags flags;
   // The include root of the load in canonical form (empty without include

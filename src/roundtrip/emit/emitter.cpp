@@ -366,7 +366,7 @@ std::string render_document(const DocumentRecord& doc) {
   const bool upgrade = upgrades(doc.flags.upgrade_1_1, doc.roots);
   if (source && !any) return unedited_text(*source, upgrade);
   if (!source) return render_roots(doc.roots, source, upgrade, doc.flags.null_style, {});
-  const SourceLines lines(*source, doc.source_offset, 0);
+  const SourceLines lines(*source, doc.source_offset, 0, doc.source_facts ? *doc.source_facts : text_facts(*source));
   return render_roots(doc.roots, source, upgrade, doc.flags.null_style,
                       CopySource{&lines, &edited, !doc.documents_replaced});
 }

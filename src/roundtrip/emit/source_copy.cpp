@@ -1,7 +1,6 @@
 #include "roundtrip/emit/source_copy.hpp"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include "roundtrip/comments/comments.hpp"
@@ -11,54 +10,20 @@ namespace kestrine {
 
 namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
-
-// Whether `text` holds a CR, and whether it holds the byte that opens a
-// byte-order mark: one pass over a text that may be large (a render reads
-// both), 64 bytes a step, until both are found.
-struct TextBytes {
-  bool cr = false;
-  bool ef = false;
-};
-TextBytes scan_bytes(std::string_view text) noexcept {
-  using Chunk = unsigned char __attribute__((vector_size(16)));
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  TextBytes found;
-  std::size_t i = 0;
-  const auto any = [](auto v) {
-    static_assert(sizeof v == 16);
-    std::uint64_t halves[2];
-    std::memcpy(halves, &v, sizeof halves);
-    return (halves[0] | halves[1]) != 0;
-  };
-  for (; i + 64 <= n; i += 64) {
-    Chunk c[4];
-    std::memcpy(c, p + i, sizeof c);
-    // (Each comparison gives a vector of 0 and all-ones bytes.)
-    const auto cr = (c[0] == '\r') | (c[1] == '\r') | (c[2] == '\r') | (c[3] == '\r');
-    const auto ef = (c[0] == 0xEF) | (c[1] == 0xEF) | (c[2] == 0xEF) | (c[3] == 0xEF);
-    if (!any(cr | ef)) [[likely]]
-      continue;
-    found.cr = found.cr || any(cr);
-    found.ef = found.ef || any(ef);
-    if (found.cr && found.ef) return found;
-  }
-  for (; i < n; ++i) {
-    found.cr = found.cr || p[i] == '\r';
-    found.ef = found.ef || p[i] == 0xEF;
-  }
-  return found;
-}
 }  // namespace
 
 SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept
-    : text_(text), base_(base), begin_(base), file_id_(file_id), has_cr_(false), inner_bom_(false) {
+    : SourceLines(text, base, file_id, text_facts(text)) {}
+
+SourceLines::SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id, TextFacts facts) noexcept
+    : text_(text),
+      base_(base),
+      begin_(base),
+      file_id_(file_id),
+      has_cr_(facts.has_cr),
+      inner_bom_(facts.inner_bom) {
   // Line 0 starts past a byte-order mark; the writer puts the mark back.
   if (text.starts_with(kBom)) begin_ += 3;
-  const std::string_view rest = text.substr(begin_ - base_);
-  const TextBytes bytes = scan_bytes(text);
-  has_cr_ = bytes.cr;
-  inner_bom_ = bytes.ef && rest.find(kBom) != std::string_view::npos;
 }
 
 LineBreak first_line_break(std::string_view text) noexcept {

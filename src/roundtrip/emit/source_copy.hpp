@@ -34,6 +34,7 @@
 
 #include "roundtrip/tree/ast.hpp"
 #include "util/hash_map.hpp"
+#include "util/text_facts.hpp"
 
 namespace kestrine {
 
@@ -65,6 +66,8 @@ constexpr std::string_view line_break_bytes(LineBreak b) noexcept {
 class SourceLines {
  public:
   SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id) noexcept;
+  // With the text's facts taken before (text_facts of `text`).
+  SourceLines(std::string_view text, std::size_t base, std::uint32_t file_id, TextFacts facts) noexcept;
 
   // [begin(), end()): the text's offsets, past a leading byte-order mark.
   std::size_t begin() const noexcept { return begin_; }

@@ -74,7 +74,7 @@ TEST(RoundtripSourceCopy, ByteOrderMarksStayWhereTheyReadAsMarks) {
 }
 
 TEST(RoundtripSourceCopy, CarriageReturnsAndInnerMarksAreFoundAnywhereInTheText) {
-  // (The text is scanned in steps of 64 bytes, with a tail after them.)
+  // (Sizes around 64 bytes: a scan may go in steps of a vector width.)
   for (const std::size_t size : {0u, 1u, 63u, 64u, 65u, 200u}) {
     const std::string plain(size, 'a');
     const SourceLines none(plain, 0, 0);

@@ -14,6 +14,7 @@
 #include "ffi/types/document_edit.hpp"
 #include "ffi/types/node.hpp"
 #include "include/relocate.hpp"
+#include "roundtrip/document/anchor_edit.hpp"
 #include "roundtrip/document/edit.hpp"
 #include "roundtrip/tree/anchors.hpp"
 #include "util/debug_quote.hpp"

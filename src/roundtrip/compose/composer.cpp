@@ -709,26 +709,6 @@ class Composer {
     return NodeOutcome::Node;
   }
 
-  // The pair ends where the part that reaches furthest ends, as any
-  // collection does (the pair starts at its key or at its ":").
-  static void make_single_pair(YamlNode& out, YamlNode&& key, YamlNode&& value, Span at) {
-    const YamlNode& far = value.end_offset >= key.end_offset ? value : key;
-    const bool past_start = far.end_offset > at.offset;
-    const std::size_t end_offset = far.end_offset;
-    const std::uint32_t end_line = far.end_line, end_column = far.end_column;
-    std::vector<NodePair> pairs;
-    pairs.push_back(NodePair{std::move(key), std::move(value)});
-    out.span = at;
-    out.style = CollectionStyle::Flow;
-    out.set_mapping(std::move(pairs));
-    out.set_end_to_start();
-    if (past_start) {
-      out.end_offset = end_offset;
-      out.end_line = end_line;
-      out.end_column = end_column;
-    }
-  }
-
   // `out` must be a default node; on NodeOutcome::None it is left so.
   // Single-pair mappings only arise in flow sequences, where comment
   // placement is deferred, so their parts need no placement here.

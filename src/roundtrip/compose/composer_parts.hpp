@@ -1,11 +1,14 @@
 // Small records the composer keeps while it builds a tree: how a node is
 // introduced (for comment placement), a tag read before its node, and what
-// a collection learns from its children.  Used by composer.cpp only.
+// a collection learns from its children; and the single-pair mapping of a
+// flow sequence.  Used by composer.cpp only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "roundtrip/comments/comments.hpp"
 #include "roundtrip/tree/ast.hpp"
@@ -54,5 +57,26 @@ struct EndAcc {
     any = true;
   }
 };
+
+// The single-pair flow mapping `key: value` of a flow sequence, in `out`,
+// starting at `at`.  The pair ends where the part that reaches furthest
+// ends, as any collection does (it starts at its key or at its ":").
+inline void make_single_pair(YamlNode& out, YamlNode&& key, YamlNode&& value, Span at) {
+  const YamlNode& far = value.end_offset >= key.end_offset ? value : key;
+  const bool past_start = far.end_offset > at.offset;
+  const std::size_t end_offset = far.end_offset;
+  const std::uint32_t end_line = far.end_line, end_column = far.end_column;
+  std::vector<NodePair> pairs;
+  pairs.push_back(NodePair{std::move(key), std::move(value)});
+  out.span = at;
+  out.style = CollectionStyle::Flow;
+  out.set_mapping(std::move(pairs));
+  out.set_end_to_start();
+  if (past_start) {
+    out.end_offset = end_offset;
+    out.end_line = end_line;
+    out.end_column = end_column;
+  }
+}
 
 }  // namespace kestrine::compose_parts

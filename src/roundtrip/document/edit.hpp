@@ -1,6 +1,6 @@
 // Editing round-trip trees in place: the tree side of the document API's
-// edits (item assignment and deletion, a node's value, anchor, comments,
-// alias and detach), without Python.
+// edits (item assignment and deletion, a node's value, its comments),
+// without Python; anchors, aliases and detach are in anchor_edit.hpp.
 //
 //   YamlNode fresh = ...;                                   // a converted value
 //   KESTRINE_TRY(replace_node(root, slot, std::move(fresh), lookups));
@@ -47,6 +47,9 @@ struct EditError {
 template <class T = void>
 using EditResult = std::expected<T, EditError>;
 
+// A refusal raised as ValueError.
+EditError value_error(std::string message);
+
 // Sets `modified` on `node` and on every node below it in the same file: a
 // node that came from a directive (a `source`) is marked, its content not.
 void mark_subtree_modified(YamlNode& node);
@@ -77,6 +80,13 @@ bool root_file_edited(const DocumentRecord& doc);
 // which stand in the file that names it) may be edited.
 EditResult<> check_edit_kept(const YamlNode& root, std::span<const PathSegment> path, KeyIndexCache* lookups,
                              const YamlNode* container = nullptr);
+
+// Where the writer puts a node's inline comment decides how a reader takes
+// the comment lines around it: a block collection with entries carries it
+// on its introducer's line ("- # c", "key: # c").  Sets the node's marks
+// (inline_before_value, below_introducer) so that its handles read what a
+// reader of the rendered text will.
+void settle_inline_place(YamlNode& node);
 
 // ---- values ----------------------------------------------------------------------
 
@@ -146,23 +156,6 @@ EditResult<> remove_pairs(YamlNode& root, YamlNode& mapping, std::span<const std
                           KeyIndexCache* lookups);
 EditResult<> remove_item(YamlNode& root, YamlNode& sequence, std::size_t index, KeyIndexCache* lookups);
 
-// The refusal of an edit that would leave aliases named `name` without
-// their anchor ("deleting this node would remove anchor '&{}', ..."); the
-// edit is named by `doing` ("deleting", "replacing").
-EditError anchor_in_use(std::string_view doing, std::string_view name);
-
-// ---- anchors -----------------------------------------------------------------------
-
-// The first node of `root` in document order (keys before their values,
-// every key kind included) that carries the anchor `name`, or null.
-const YamlNode* find_anchored_node(const YamlNode& root, std::string_view name);
-
-// Gives `node` the anchor `name`, or none.  Refused on an alias node, when
-// another node of `root` carries the name already, and when the anchor the
-// node carries now is still used by aliases (renaming or clearing it would
-// leave them without their anchor).
-EditResult<> set_anchor(YamlNode& root, YamlNode& node, std::optional<std::string_view> name);
-
 // ---- comments --------------------------------------------------------------------
 
 // Comment lines from a text already checked for NEL, LS and PS, with its
@@ -206,32 +199,5 @@ bool set_head(HeadSource<YamlNode>& place, std::vector<std::string> lines);
 // of the rendered text finds lines above an item's dash (the sequence's,
 // for its first item).
 void gather_head(HeadSource<YamlNode>& place);
-
-// ---- aliases ---------------------------------------------------------------------
-
-// Whether an alias at `alias_path` may refer to the anchor defined at
-// `definition` (both paths from `root`): the definition must come before
-// the alias and must not contain it.  `name` goes into the refusals.
-EditResult<> check_alias_order(const YamlNode& root, std::span<const PathSegment> definition,
-                               std::span<const PathSegment> alias_path, std::string_view name);
-
-// Turns `node` into the alias `*name`: its content and its own anchor go,
-// its tag and comments stay.  Refused when the alias would not refer to an
-// anchor written before it, or when anchors of the dropped content are
-// still used by other aliases.
-EditResult<> make_alias(YamlNode& root, YamlNode& node, std::string_view name, KeyIndexCache* lookups);
-
-// Replaces the alias `node` by a copy of the node it refers to in `root`
-// (aliases inside expanded, no anchors; an included file's content copied
-// inline, any other directive kept as that directive, so a secret is never
-// written out as its value); the comments written around the alias stay.
-// A kept directive read in another file than the alias's is rewritten by
-// `relocator` to read the same from there (see
-// copy_expanding_aliases_for_detach), or the detach is refused with its
-// ValueError.  KeyError "alias *{} has no anchor to detach" when it refers
-// to nothing; past the limits of copy_expanding_aliases_for_detach, the ValueError a
-// read of the alias gives ("aliases nest more than 100 levels deep", "...
-// too many nodes ..."), the tree unchanged.
-EditResult<> detach_alias(YamlNode& root, YamlNode& node, const DirectiveRelocator* relocator = nullptr);
 
 }  // namespace kestrine
